@@ -1,0 +1,6 @@
+#include "frame/startup.h"
+
+int main(int argc, char** argv)
+{
+    return stationMain(argc, argv);
+}

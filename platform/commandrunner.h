@@ -1,0 +1,43 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Every shell command of the station goes through here. On a panel the
+// command runs as written. Under STATION_SIMROOT each command line is appended
+// to <simroot>/commands.log; commands that would change the machine (reboot,
+// mount, date, ifconfig...) are only logged, except mount and umount, which
+// update the simulated mounts file and link the simulated drive's folder so
+// the drive code runs for real. A program whose output the station reads can
+// be answered from the fixture <simroot>/cmd/<program>.out (exit code from
+// <program>.rc, default 0). File work (cp, mv, rm, tar, sync...) runs for real
+// with platform paths (/mnt, /proc, /dev...) moved below the sim root.
+class CommandRunner
+{
+public:
+    struct Result {
+        int exitCode = -1;      // -1: could not start or timed out
+        QByteArray output;      // standard output
+    };
+
+    // Blocking, like system(3): returns the exit status, 0 for success.
+    // A command line ending in '&' is started in the background.
+    static int system(const QString& commandLine);
+
+    // "bash -c commandLine", waiting at most timeoutMs for it to finish.
+    static Result bash(const QString& commandLine, int timeoutMs = 30000);
+
+    // The command log of the simulated platform; empty on a panel.
+    static QString logPath();
+    // The commands logged so far (simulated platform only).
+    static QStringList loggedCommands();
+
+    // The program word of a command line ("mount" for "mount /dev/sdb1 /mnt").
+    static QString programOf(const QString& commandLine);
+
+private:
+    static bool simulate(const QString& commandLine, Result* result);
+    static QString remapPaths(const QString& commandLine);
+    static int simMount(const QStringList& args);
+    static int simUmount(const QStringList& args);
+};

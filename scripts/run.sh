@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs the packages, builds, prepares run/ from the factory defaults when it
+# is missing, starts the board simulator and then the station inside run/.
+# Never reboots, mounts or sets the clock of this machine: every platform path
+# and command goes to the simulated platform in run/sim.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+bash scripts/deps.sh
+bash scripts/build.sh
+
+if [ ! -d run ]; then
+  echo "Preparing a fresh working directory in run/ (factory settings)"
+  cp -a build/workdir run
+fi
+mkdir -p run/sim/dev run/sim/proc run/sim/mnt
+export STATION_SIMROOT="$top/run/sim"
+# Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
+export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
+
+board_pid=""
+if [ -x build/boardsim ]; then
+  build/boardsim > run/boardsim.log 2>&1 &
+  board_pid=$!
+  echo "Board simulator running (automatic machine mode), log: run/boardsim.log"
+fi
+cleanup() { [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+cd run
+if [ -n "${DISPLAY:-}" ]; then
+  "$top/build/station" "$@"
+else
+  shot="$top/run/screenshot.png"
+  echo "No DISPLAY: running under xvfb-run at 1280x800."
+  echo "A screenshot is taken every 5 s to $shot"
+  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+    "$0/build/station" "${@:2}" & app=$!
+    while kill -0 $app 2>/dev/null; do sleep 5; import -window root "$1" 2>/dev/null || true; done
+    wait $app' "$top" "$shot" "$@"
+fi

@@ -1,0 +1,94 @@
+#include "platform/commandrunner.h"
+#include "platform/platformpath.h"
+#include "testsupport/testenv.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+class TstPlatform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pathsResolveBelowSimRoot();
+    void machineCommandsAreOnlyLogged();
+    void fileWorkRunsWithPlatformPathsMoved();
+    void fixtureAnswersQueries();
+    void mountAndUmountOfSimulatedDrive();
+};
+
+void TstPlatform::pathsResolveBelowSimRoot()
+{
+    TestEnv env;
+    QCOMPARE(platform::path("/dev/ttyS1"), env.simRoot() + "/dev/ttyS1");
+    QCOMPARE(platform::path("PARAM.db"), QString("PARAM.db"));
+    QCOMPARE(platform::path(env.simRoot() + "/x"), env.simRoot() + "/x");
+    qunsetenv("STATION_SIMROOT");
+    QCOMPARE(platform::path("/dev/ttyS1"), QString("/dev/ttyS1"));
+    QVERIFY(!platform::isSimulated());
+    QVERIFY(CommandRunner::logPath().isEmpty());
+}
+
+void TstPlatform::machineCommandsAreOnlyLogged()
+{
+    TestEnv env;
+    QCOMPARE(CommandRunner::system("reboot"), 0);
+    QCOMPARE(CommandRunner::system("date -s \"2026-01-01 10:00:00\""), 0);
+    QCOMPARE(CommandRunner::bash("hwclock -w").exitCode, 0);
+    QCOMPARE(CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &"), 0);
+    QCOMPARE(CommandRunner::loggedCommands(),
+             QStringList({"reboot", "date -s \"2026-01-01 10:00:00\"", "hwclock -w",
+                          "python3 ./ruv_net/zivod20_upnetcard.py &"}));
+}
+
+void TstPlatform::fileWorkRunsWithPlatformPathsMoved()
+{
+    TestEnv env;
+    QVERIFY(env.writeSimFile("/mnt/a.txt", "drive data"));
+    QCOMPARE(CommandRunner::system("cp /mnt/a.txt ./copied.txt"), 0);
+    QFile f(env.workDir() + "/copied.txt");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("drive data"));
+    QCOMPARE(CommandRunner::loggedCommands().last(), QString("cp /mnt/a.txt ./copied.txt"));
+    // Output of a real command comes back; /dev/null stays the real one.
+    const auto r = CommandRunner::bash("echo hello 2>/dev/null");
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.output, QByteArray("hello\n"));
+}
+
+void TstPlatform::fixtureAnswersQueries()
+{
+    TestEnv env;
+    QVERIFY(env.writeSimFile("/cmd/blkid.out", "/dev/sdb1: UUID=\"1234-ABCD\" TYPE=\"vfat\"\n"));
+    QVERIFY(env.writeSimFile("/cmd/ping.out", ""));
+    QVERIFY(env.writeSimFile("/cmd/ping.rc", "1\n"));
+    auto r = CommandRunner::bash("blkid");
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.output.contains("1234-ABCD"));
+    QCOMPARE(CommandRunner::bash("ping -c 1 192.0.2.1").exitCode, 1);
+    QCOMPARE(CommandRunner::programOf("LANG=C blkid -o list"), QString("blkid"));
+}
+
+void TstPlatform::mountAndUmountOfSimulatedDrive()
+{
+    TestEnv env;
+    QVERIFY(env.writeSimFile("/drives/sdb1/photo.jpg", "jpeg"));
+    QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n"));
+    QVERIFY(QDir().mkpath(env.simRoot() + "/mnt"));
+    QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
+    QVERIFY(QFileInfo::exists(env.simRoot() + "/mnt/photo.jpg"));
+    QFile m(env.simRoot() + "/proc/mounts");
+    QVERIFY(m.open(QIODevice::ReadOnly));
+    QVERIFY(m.readAll().contains("/dev/sdb1 /mnt vfat"));
+    m.close();
+    // A device that does not exist fails like mount does.
+    QCOMPARE(CommandRunner::system("mount /dev/sdc1 /mnt2"), 32);
+    QCOMPARE(CommandRunner::system("umount /mnt"), 0);
+    QVERIFY(!QFileInfo::exists(env.simRoot() + "/mnt/photo.jpg"));
+    QVERIFY(QFileInfo(env.simRoot() + "/mnt").isDir());
+    QCOMPARE(CommandRunner::system("umount /mnt"), 32);
+    QVERIFY(QFileInfo::exists(env.simRoot() + "/drives/sdb1/photo.jpg"));
+}
+
+QTEST_MAIN(TstPlatform)
+#include "tst_platform.moc"
