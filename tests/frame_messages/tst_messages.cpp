@@ -1,0 +1,401 @@
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+
+QString at(int m, int l)
+{
+    return gaLanStr[4 * m + l];
+}
+
+// Numbers the station never shows; they hold no text in any language.
+QList<int> unusedNumbers()
+{
+    QList<int> n{153, 321, 322, 578, 648, 695};
+    for (int m = 530; m <= 539; ++m)
+        n << m;
+    for (int m = 632; m <= 639; ++m)
+        n << m;
+    return n;
+}
+
+const QSet<int> kEnglishEmpty{549, 552, 553, 555, 557, 561};
+const QSet<int> kJapaneseEmpty{357, 370, 557, 621, 622, 623};
+
+QSet<QString> placeholders(const QString& s)
+{
+    QSet<QString> out;
+    static const QRegularExpression re(QStringLiteral("%\\d+"));
+    auto it = re.globalMatch(s);
+    while (it.hasNext())
+        out.insert(it.next().captured());
+    return out;
+}
+
+} // namespace
+
+class TestMessages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void loadReadsEveryNumberWithoutComplaint();
+    void tellingRows_data();
+    void tellingRows();
+    void fixedTexts();
+    void emptyMessages();
+    void everyEnglishTextIsTranslated();
+    void placeholdersAgreeAcrossLanguages();
+    void lineBreakConventions();
+    void placeholderTextsFillWithArg();
+    void reloadClearsStaleTexts();
+    void textIsBoundsChecked();
+
+    void parseUnescapes();
+    void parseSkipsCommentsBlankLinesAndCrlf();
+    void parseRejectsBadLines_data();
+    void parseRejectsBadLines();
+    void parseKeepsFirstOfDuplicates();
+    void parseSurvivesGarbage();
+
+private:
+    int m_savedLan = 0;
+};
+
+void TestMessages::init()
+{
+    m_savedLan = gLan;
+    QCOMPARE(MessageTable::load(), MessageTable::kMessageCount);
+}
+
+void TestMessages::cleanup()
+{
+    gLan = m_savedLan;
+}
+
+void TestMessages::loadReadsEveryNumberWithoutComplaint()
+{
+    // A warning here would mean a line of the shipped data was dropped.
+    static QStringList warnings;
+    warnings.clear();
+    QtMessageHandler old = qInstallMessageHandler(
+        [](QtMsgType t, const QMessageLogContext&, const QString& msg) {
+            if (t != QtDebugMsg && t != QtInfoMsg)
+                warnings << msg;
+        });
+    const int n = MessageTable::load();
+    qInstallMessageHandler(old);
+    QCOMPARE(warnings, QStringList());
+    QCOMPARE(n, 760);
+
+    int withText = 0;
+    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+        bool any = false;
+        for (int l = 0; l < 4; ++l)
+            any = any || !at(m, l).isEmpty();
+        withText += any ? 1 : 0;
+    }
+    QCOMPARE(withText, 736);
+}
+
+void TestMessages::tellingRows_data()
+{
+    QTest::addColumn<int>("m");
+    QTest::addColumn<QString>("zh");
+    QTest::addColumn<QString>("en");
+    QTest::addColumn<QString>("tw");
+    QTest::addColumn<QString>("ja");
+    auto row = [](int m, const char* zh, const char* en, const char* tw, const char* ja) {
+        QTest::addRow("%d", m) << m << QString::fromUtf8(zh) << QString::fromUtf8(en)
+                               << QString::fromUtf8(tw) << QString::fromUtf8(ja);
+    };
+    row(0, "相机参数文件打开错误！", "Camera parameter file error!", "相機參數檔打開錯誤！",
+        "カメラパラメータファイル\nのオープンエラー！");
+    row(121, "确定", "Confirm", "確定", "確定");
+    row(301, "开模终", "Open", "開模終", "起型終了");
+    row(304, "保留", "RSV", "保留", "保持");
+    row(320, "找不到U盘，是否插入U盘重试？", "There is not U disk, whether to \r\n insert one then try again?",
+        "找不到U盤，是否插入U盤重試？", "Uディスクが見つかりません。\nUディスクを挿入して再試行してください");
+    row(549, "早班 / 晚班", "", "早班 / 晚班", "早番/夜勤");
+    row(552, "统计文件不存在，需要重启来生成它", "", "統計檔案不存在，需要重啓來生成它",
+        "統計ファイルが存在しません。\n生成するには再起動が必要です");
+    row(553, "冲压", "", "衝壓", "押し抜く");
+    row(555, "温度报警控制合模", "", "溫度報警控制合模", "温度警報制御型締");
+    row(557, "产品名称:", "", "參數組:", "");
+    row(561, "方向识别", "", "方向識別", "方向認識");
+    row(651, "加载其他插件", "Load other plugins", "加載其他挿件", "追加プラグインのロード");
+    row(652, "完成", "complete", "完成", "完了");
+}
+
+void TestMessages::tellingRows()
+{
+    QFETCH(int, m);
+    QFETCH(QString, zh);
+    QFETCH(QString, en);
+    QFETCH(QString, tw);
+    QFETCH(QString, ja);
+    QCOMPARE(at(m, 0), zh);
+    QCOMPARE(at(m, 1), en);
+    QCOMPARE(at(m, 2), tw);
+    QCOMPARE(at(m, 3), ja);
+}
+
+void TestMessages::fixedTexts()
+{
+    QCOMPARE(at(121, 3), QString::fromUtf8("確定"));
+    QCOMPARE(at(121, 1), QStringLiteral("Confirm"));
+    QCOMPARE(at(357, 3), QString());
+    QCOMPARE(at(357, 1), QStringLiteral("The password is wrong"));
+    QVERIFY(!at(357, 0).isEmpty());
+    // Read in English before the language is known.
+    QCOMPARE(at(160, 1),
+             QStringLiteral("System parameter file error, please \r\n restore parameter group \r\n or "
+                            "contact supplier"));
+    QCOMPARE(at(135, 1), QStringLiteral("Database failed to open, please restart!"));
+    // English texts are the system's own, quirks included.
+    QCOMPARE(at(86, 1), QString::fromUtf8("，Changing the maximum gradation from %1 to %2"));
+    QCOMPARE(at(190, 1), QStringLiteral("Ejector pulse when NG in prod, don't' alarm"));
+    QCOMPARE(at(203, 1), QStringLiteral("Iuput 4 used for"));
+    QCOMPARE(at(68, 1),
+             QStringLiteral("If you want to delete the first \r\ntemplate, please click \"Resample\"!"));
+    QCOMPARE(at(212, 1), QString::fromUtf8("Live↔Temp"));
+    QCOMPARE(at(404, 1), QStringLiteral("   Open"));
+    QCOMPARE(at(458, 1), QStringLiteral("calibrate \n touch screen"));
+    QCOMPARE(at(758, 1), QString::fromUtf8("加为模板密码保护"));
+    QCOMPARE(at(759, 1), QString::fromUtf8("不检此模密码保护"));
+    QCOMPARE(at(759, 0), QString::fromUtf8("不检此模密码保护"));
+    // The language chooser shows each language by its own name.
+    QCOMPARE(at(317, 1), QStringLiteral("English"));
+    QCOMPARE(at(317, 3), QString::fromUtf8("日本語"));
+}
+
+void TestMessages::emptyMessages()
+{
+    for (int m : unusedNumbers())
+        for (int l = 0; l < 4; ++l)
+            QVERIFY2(at(m, l).isEmpty(), qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
+    for (int m = 760; m < 2048; ++m)
+        for (int l = 0; l < 4; ++l)
+            QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
+    for (int m : kEnglishEmpty) {
+        QVERIFY2(at(m, 1).isEmpty(), qPrintable(QString::number(m)));
+        QVERIFY(!at(m, 0).isEmpty());
+        QVERIFY(!at(m, 2).isEmpty());
+    }
+    for (int m : kJapaneseEmpty)
+        QVERIFY2(at(m, 3).isEmpty(), qPrintable(QString::number(m)));
+}
+
+void TestMessages::everyEnglishTextIsTranslated()
+{
+    int english = 0;
+    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+        if (at(m, 1).isEmpty())
+            continue;
+        ++english;
+        QVERIFY2(!at(m, 0).isEmpty(), qPrintable(QString::number(m)));
+        QVERIFY2(!at(m, 2).isEmpty(), qPrintable(QString::number(m)));
+        if (!kJapaneseEmpty.contains(m))
+            QVERIFY2(!at(m, 3).isEmpty(), qPrintable(QString::number(m)));
+        // A translation is not the English text copied over (a few labels
+        // such as "IP", "1#" or "%1" are the same in every language).
+        const bool latinOnly = !at(m, 1).contains(QRegularExpression(QStringLiteral("[a-zA-Z]{3}")));
+        if (!latinOnly && m < 758)
+            QVERIFY2(at(m, 0) != at(m, 1), qPrintable(QString::number(m)));
+    }
+    QCOMPARE(english, 730);
+}
+
+void TestMessages::placeholdersAgreeAcrossLanguages()
+{
+    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+        QSet<QString> ref;
+        bool first = true;
+        for (int l = 0; l < 4; ++l) {
+            if (at(m, l).isEmpty())
+                continue;
+            const QSet<QString> p = placeholders(at(m, l));
+            if (first)
+                ref = p;
+            first = false;
+            QVERIFY2(p == ref, qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
+        }
+    }
+}
+
+void TestMessages::lineBreakConventions()
+{
+    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+        for (int l : {0, 2, 3})
+            QVERIFY2(!at(m, l).contains(QLatin1Char('\r')), qPrintable(QString::number(m)));
+        const QString en = at(m, 1);
+        for (int i = 0; i < en.size(); ++i)
+            if (en.at(i) == QLatin1Char('\r'))
+                QVERIFY2(i + 1 < en.size() && en.at(i + 1) == QLatin1Char('\n'),
+                         qPrintable(QString::number(m)));
+        // Multi-line English texts go into boxes; so do their translations.
+        if (en.contains(QLatin1Char('\n')) && m != 320) {
+            QVERIFY2(at(m, 0).contains(QLatin1Char('\n')), qPrintable(QString::number(m)));
+            QVERIFY2(at(m, 3).isEmpty() || at(m, 3).contains(QLatin1Char('\n')),
+                     qPrintable(QString::number(m)));
+        }
+    }
+}
+
+void TestMessages::placeholderTextsFillWithArg()
+{
+    // QString::arg needs "%1", not "1%" or "% 1"; these texts are filled that way.
+    for (int l = 0; l < 4; ++l) {
+        const QString restored = at(286, l).arg(QStringLiteral("GROUP7"));
+        QVERIFY2(restored.contains(QLatin1String("GROUP7")), qPrintable(restored));
+        const QString tip = at(731, l).arg(at(729, l), at(730, l));
+        QVERIFY2(tip.contains(at(729, l)) && tip.contains(at(730, l)), qPrintable(tip));
+        QVERIFY(!tip.contains(QLatin1String("%1")) && !tip.contains(QLatin1String("%2")));
+        const QString pct = at(723, l).arg(25);
+        QVERIFY2(pct.contains(QLatin1String("25 %")), qPrintable(pct));
+    }
+}
+
+void TestMessages::reloadClearsStaleTexts()
+{
+    gaLanStr[4 * 1000 + 2] = QStringLiteral("stale");
+    gaLanStr[4 * 578 + 0] = QStringLiteral("stale");
+    gaLanStr[4 * 121 + 1] = QStringLiteral("stale");
+    QCOMPARE(MessageTable::load(), 760);
+    QCOMPARE(at(1000, 2), QString());
+    QCOMPARE(at(578, 0), QString());
+    QCOMPARE(at(121, 1), QStringLiteral("Confirm"));
+}
+
+void TestMessages::textIsBoundsChecked()
+{
+    gLan = 1;
+    QCOMPARE(MessageTable::text(121), QStringLiteral("Confirm"));
+    gLan = 3;
+    QCOMPARE(MessageTable::text(121), QString::fromUtf8("確定"));
+    QCOMPARE(MessageTable::text(-1), QString());
+    QCOMPARE(MessageTable::text(2048), QString());
+    QCOMPARE(MessageTable::text(1 << 30), QString());
+    QCOMPARE(MessageTable::text(760), QString());
+    gLan = 4;
+    QCOMPARE(MessageTable::text(121), QString());
+    gLan = -1;
+    QCOMPARE(MessageTable::text(0), QString());
+}
+
+void TestMessages::parseUnescapes()
+{
+    const QByteArray data = "5\ta\\nb\tx\\r\\ny\tt\\\\u\tp\\tq\n"
+                            "6\t\t\t\t\n";
+    QCOMPARE(MessageTable::parse(data), 2);
+    QCOMPARE(at(5, 0), QStringLiteral("a\nb"));
+    QCOMPARE(at(5, 1), QStringLiteral("x\r\ny"));
+    QCOMPARE(at(5, 2), QStringLiteral("t\\u"));
+    QCOMPARE(at(5, 3), QStringLiteral("p\tq"));
+    for (int l = 0; l < 4; ++l)
+        QCOMPARE(at(6, l), QString());
+    // parse replaces the whole table.
+    QCOMPARE(at(121, 1), QString());
+}
+
+void TestMessages::parseSkipsCommentsBlankLinesAndCrlf()
+{
+    const QByteArray data = "# heading\r\n"
+                            "\r\n"
+                            "7\tz\te\tt\tj\r\n"
+                            "   \n"
+                            "#8\tz\te\tt\tj\n"
+                            "9\t\xe7\xa1\xae\xe5\xae\x9a\tOK\tok\tok";
+    QCOMPARE(MessageTable::parse(data), 2);
+    QCOMPARE(at(7, 3), QStringLiteral("j"));
+    QCOMPARE(at(8, 0), QString());
+    QCOMPARE(at(9, 0), QString::fromUtf8("确定"));
+    QCOMPARE(at(9, 3), QStringLiteral("ok"));
+}
+
+void TestMessages::parseRejectsBadLines_data()
+{
+    QTest::addColumn<QByteArray>("badLine");
+    QTest::newRow("too few fields") << QByteArray("20\ta\tb\tc");
+    QTest::newRow("number only") << QByteArray("20");
+    QTest::newRow("too many fields") << QByteArray("20\ta\tb\tc\td\te");
+    QTest::newRow("not a number") << QByteArray("abc\ta\tb\tc\td");
+    QTest::newRow("empty number") << QByteArray("\ta\tb\tc\td");
+    QTest::newRow("signed number") << QByteArray("+20\ta\tb\tc\td");
+    QTest::newRow("blank before number") << QByteArray(" 20\ta\tb\tc\td");
+    QTest::newRow("trailing junk") << QByteArray("20x\ta\tb\tc\td");
+    QTest::newRow("hex number") << QByteArray("0x14\ta\tb\tc\td");
+    QTest::newRow("negative") << QByteArray("-1\ta\tb\tc\td");
+    QTest::newRow("past the numbered range") << QByteArray("760\ta\tb\tc\td");
+    QTest::newRow("past the table") << QByteArray("2048\ta\tb\tc\td");
+    QTest::newRow("overflowing") << QByteArray("99999999999999999999\ta\tb\tc\td");
+    QTest::newRow("unknown escape") << QByteArray("20\ta\\qb\tb\tc\td");
+    QTest::newRow("dangling backslash") << QByteArray("20\ta\tb\tc\td\\");
+    QTest::newRow("invalid utf-8") << QByteArray("20\ta\xff\xfe\tb\tc\td");
+    QTest::newRow("truncated utf-8") << QByteArray("20\ta\tb\tc\td\xe7\xa1");
+}
+
+void TestMessages::parseRejectsBadLines()
+{
+    QFETCH(QByteArray, badLine);
+    const QByteArray data = "10\tzh10\ten10\ttw10\tja10\n"
+                            "# comment\n"
+                          + badLine
+                          + "\n"
+                            "11\tzh11\ten11\ttw11\tja11\n";
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("line 3\\b")));
+    QCOMPARE(MessageTable::parse(data), -1);
+    // The good lines are kept at their own numbers; the bad one leaves no trace.
+    QCOMPARE(at(10, 0), QStringLiteral("zh10"));
+    QCOMPARE(at(10, 3), QStringLiteral("ja10"));
+    QCOMPARE(at(11, 1), QStringLiteral("en11"));
+    QCOMPARE(at(11, 3), QStringLiteral("ja11"));
+    for (int m = 0; m < 2048; ++m) {
+        if (m == 10 || m == 11)
+            continue;
+        for (int l = 0; l < 4; ++l)
+            QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
+    }
+}
+
+void TestMessages::parseKeepsFirstOfDuplicates()
+{
+    const QByteArray data = "30\tfirst\tfirst\tfirst\tfirst\n"
+                            "30\tsecond\tsecond\tsecond\tsecond\n"
+                            "31\ta\tb\tc\td\n";
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("line 2\\b.*30")));
+    QCOMPARE(MessageTable::parse(data), -1);
+    QCOMPARE(at(30, 2), QStringLiteral("first"));
+    QCOMPARE(at(31, 3), QStringLiteral("d"));
+}
+
+void TestMessages::parseSurvivesGarbage()
+{
+    QCOMPARE(MessageTable::parse(QByteArray()), 0);
+    QCOMPARE(at(121, 1), QString());
+
+    QByteArray junk;
+    quint32 x = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        x = x * 1103515245u + 12345u;
+        junk.append(char(x >> 24));
+    }
+    // Whatever the bytes say, nothing outside the numbered range may be written.
+    QtMessageHandler old = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const int n = MessageTable::parse(junk);
+    qInstallMessageHandler(old);
+    QVERIFY(n >= -1);
+    for (int m = 760; m < 2048; ++m)
+        for (int l = 0; l < 4; ++l)
+            QVERIFY(at(m, l).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestMessages)
+#include "tst_messages.moc"
