@@ -1,8 +1,18 @@
 #include "controller/redowizard.h"
 #include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "platform/commandrunner.h"
+#include "widgets/choosebox.h"
+#include "widgets/lostcamerawarnbox.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
+#include "widgets/passwordbox.h"
+#include "widgets/productalarmwarnbox.h"
+#include "widgets/warnbox.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
 #include <QScreen>
 #include <QSqlError>
 #include <QThread>
@@ -24,6 +34,9 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         (*grayTable)[i] = 0xFF000000u | (unsigned(i) << 16) | (unsigned(i) << 8) | unsigned(i);
 
     // [databases]
+    // Checked before the connection is made: opening would create an empty file.
+    if (!QFile::exists(QStringLiteral("PARAM.db")))
+        restoreParamDb();
     paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
                                             : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
     paraDb.setDatabaseName("PARAM.db");
@@ -33,12 +46,75 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     paraQuery = QSqlQuery(paraDb);
 
     // [shared dialogs, first part]
+    // Made before the parameters load: their loaders report through it.
+    delete gpWarnBox;
+    gpWarnBox = new WarnBox(nullptr);
 
     // [parameters]
+    // The live set, loaded, and the settings window's edit copy (filled by
+    // assignment before the window opens). A previous window's sets (tests
+    // build more than one) are released first.
+    delete gpWPara;
+    delete gpWParaBak;
+    gpWPara = new WizardPara;
+    gpWPara->LoadDatafromFile();
+    gpWPara->loadCpuInfo();
+    gpWPara->loadConfigFromJson();
+    gpWParaBak = new WizardPara;
+    gTempNum = gpWPara->tempNum;
+    gPicNumNG = gpWPara->ngRecNum;
+    gPicNumOK = gpWPara->okRecNum;
+    gisCOM = gpWPara->comPort;
+    gisGrayHue = gpWPara->grayChannel;
+    gpWPara->getCurGroupName();
 
     // [shared dialogs]
+    delete gpChooseBox;
+    gpChooseBox = new ChooseBox(nullptr, 750, 370);
+    // The pads replace themselves when destroyed (see createShared); a pad
+    // left from an earlier window is reused.
+    if (!gpNumPad)
+        NumberInput::createShared();
+    if (!gpNumCharPad)
+        NumCharInput::createShared();
+    delete gpPasswordBox;
+    gpPasswordBox = new PasswordBox(nullptr);
+    // The shared boxes and pads are drawn over the main window as its children.
+    gpWarnBox->setParent(this);
+    gpChooseBox->setParent(this);
+    gpNumPad->setParent(this);
+    gpNumCharPad->setParent(this);
+    gpPasswordBox->setParent(this);
+    gpChooseBox->setWindowFlags(gpChooseBox->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
+    gpWarnBox->hide();
+    gpChooseBox->hide();
+    gpNumPad->hide();
+    gpNumCharPad->hide();
+    gpPasswordBox->hide();
+    delete gpLostCameraWarnBox;
+    gpLostCameraWarnBox = new LostCameraWarnBox(nullptr);
+    delete gpProductAlarmWarnBox;
+    gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
+    gpProductAlarmWarnBox->hide();
 
     installEventFilter(this);
+}
+
+void ReDoWizard::restoreParamDb()
+{
+    // The language is not loaded yet: the notice is always English.
+    QString text = gaLanStr[4 * 160 + 1];
+    if (text.isEmpty())
+        text = QStringLiteral("System parameter file error, please \r\n restore parameter group \r\n or contact supplier");
+    LOG(ERROR) << "PARAM.db missing, restoring the default parameter group";
+    // The shared warning box does not exist yet at this point of the
+    // construction: a box of the same kind, for this notice only.
+    WarnBox box(nullptr);
+    box.setText(text);
+    box.exec();
+    CommandRunner::system(QStringLiteral("cp -f ./paraGroup/default/PARAM.db ./"));
+    CommandRunner::system(QStringLiteral("sync"));
+    CommandRunner::system(QStringLiteral("reboot"));
 }
 
 ReDoWizard::~ReDoWizard()
@@ -52,12 +128,22 @@ ReDoWizard::~ReDoWizard()
 int ReDoWizard::CheckPassword()
 {
     // [login]
+    if (gpWPara && gpWPara->isPswUsed == 0)
+        return 1;
+    if (loginLevel != 0)
+        return loginLevel;
+    if (gpPasswordBox)
+        gpPasswordBox->exec();
     return loginLevel;
 }
 
 bool ReDoWizard::CheckRoot()
 {
     // [login root]
+    if (loginLevel == 2)
+        return true;
+    if (gpPasswordBox)
+        gpPasswordBox->exec();
     return loginLevel == 2;
 }
 
@@ -73,5 +159,16 @@ void ReDoWizard::FLushAll()
 bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
 {
     // [event filter]
+    // A press anywhere else ends a pad entry; a press on the pad (or one of
+    // its keys) is its own.
+    if (e->type() == QEvent::MouseButtonPress) {
+        QWidget* w = watched->isWidgetType() ? static_cast<QWidget*>(watched) : nullptr;
+        const auto hideUnlessOwn = [watched, w](QWidget* pad) {
+            if (pad && pad->isVisible() && watched != pad && !(w && pad->isAncestorOf(w)))
+                pad->hide();
+        };
+        hideUnlessOwn(gpNumPad);
+        hideUnlessOwn(gpNumCharPad);
+    }
     return QWidget::eventFilter(watched, e);
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class Edit;
+class QTimer;
 
 // The main window and inspection controller. One instance, reached through
 // gpWin from the start of its constructor.
@@ -34,6 +35,9 @@ public:
     int runState = 3;            // 1 detecting, 2 training templates, 3 stopped
     int detectState = 0;         // 0 idle, 1 last cycle OK, 2 NG, 3 setting regions
     int screenOff = 0;           // 1 while the screen is off
+    QTimer* screenOffTimer = nullptr; // its timeout switches the screen off
+    int productCount = 0;        // production cycles counted towards okMoldNum
+    int productAlarm = 0;        // 1 while the production limit waits for confirmation
 
     QSqlDatabase paraDb;         // connection "dbIn" on PARAM.db
     QSqlQuery paraQuery;         // every parameter and ROI statement runs on it
@@ -46,5 +50,9 @@ public:
     bool paraDbOpen() const { return m_paraDbOpen; }
 
 private:
+    // PARAM.db missing at start: tell the operator, put the default group's
+    // copy in place and reboot.
+    void restoreParamDb();
+
     bool m_paraDbOpen = false;
 };

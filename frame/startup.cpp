@@ -1,15 +1,196 @@
 #include "frame/startup.h"
+
+#include "controller/redowizard.h"
+#include "frame/deviceid.h"
 #include "frame/globals.h"
+#include "frame/logmanager.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "platform/commandrunner.h"
+#include "platform/leddevice.h"
+#include "platform/platformpath.h"
+#include "widgets/envprobe.h"
+#include "widgets/sharedpixmaps.h"
+#include "widgets/splashframe.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaType>
+#include <QMutex>
+#include <QPair>
+#include <QSaveFile>
+#include <QTextCodec>
+#include <QThread>
+
+#include <sys/io.h>
+#include <sys/time.h>
+
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kVersionJson = "ruv_net/config.json";
+
+// Desktop runs (the variable set to the development Qt path) skip the fixed
+// waits for the network cards and the cameras.
+void waitForHardware(SplashFrame* splash)
+{
+    CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &");
+    for (int step = 6; step <= 10; ++step) {
+        QThread::sleep(1);
+        splash->flushstep(step, QStringLiteral("配置网卡中..."));
+    }
+    splash->flushstep(15, QStringLiteral("等待相机开启..."));
+    int step = 15;
+    for (int k = 1; k <= 10; ++k) {
+        QThread::sleep(1);
+        step += (k % 3 == 0) ? 2 : 3;
+        splash->flushstep(step, QStringLiteral("等待相机开启..."));
+    }
+}
+
+void printSummary()
+{
+    const QString lan[4] = {"Simplified Chinese", "English", "Traditional Chinese", "Japanese"};
+    std::printf("station %s started in %s\n", kSoftwareVersion, qPrintable(QDir::currentPath()));
+    if (gpWPara) {
+        std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
+                    qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
+    }
+    std::printf("  cameras in use: %d\n", numCamera);
+    std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
+    std::printf("  logs: %s\n", qPrintable(QDir::current().absoluteFilePath(LogManager::logDir())));
+    std::printf("The main window and the inspection cycle are not part of this build: "
+                "start-up ends here.\n");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+void StopWTD()
+{
+    QThread::sleep(1);
+}
+
+void Exit(int status)
+{
+    StopWTD();
+    std::exit(status);
+}
+
+QString funcNumberToQString(int a, int b)
+{
+    return QStringLiteral("D%1_T%2").arg(a).arg(b);
+}
+
+namespace {
+struct IntervalStats {
+    timeval start{}, finish{};
+    int total = 0, count = 0, maximum = 0, minimum = 0x7fffffff, next = 0, last = 0;
+} gInterval;
+} // namespace
+
+int CaclTime()
+{
+    gettimeofday(&gInterval.finish, nullptr);
+    const int elapsed = int((gInterval.finish.tv_sec - gInterval.start.tv_sec) * 1000
+                            + (gInterval.finish.tv_usec - gInterval.start.tv_usec) / 1000);
+    gInterval.total += elapsed;
+    ++gInterval.count;
+    if (elapsed > gInterval.maximum) gInterval.maximum = elapsed;
+    if (elapsed < gInterval.minimum) gInterval.minimum = elapsed;
+    gInterval.last = gInterval.next;
+    gInterval.next = elapsed;
+    return std::printf("%f\n", double(elapsed));
+}
+
+void writeVersionToJson()
+{
+    const QString path = QStringLiteral("./") + kVersionJson;
+    QJsonObject obj;
+    QFile in(path);
+    if (in.open(QIODevice::ReadOnly)) {
+        const QByteArray data = in.readAll();
+        in.close();
+        QJsonParseError err{};
+        const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
+        if (err.error == QJsonParseError::NoError && doc.isObject()) {
+            obj = doc.object();
+        } else if (!data.isEmpty()) {
+            // The network settings in a damaged file are not ours to throw away:
+            // keep them beside it for the service engineer.
+            qWarning() << "ruv_net/config.json does not parse:" << err.errorString()
+                       << "- kept as config.json.damaged";
+            QFile::remove(path + ".damaged");
+            QFile::copy(path, path + ".damaged");
+        }
+    }
+    obj.insert("version", QString::fromLatin1(kSoftwareVersion));
+    obj.insert("camcount", numCamera);
+    // Written beside the old file and renamed over it: a power cut never
+    // leaves a half-written settings file.
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    out.write(QJsonDocument(obj).toJson());
+    out.commit();
+}
 
 int stationMain(int argc, char** argv)
 {
+    qRegisterMetaType<QPair<QString, QString>>("QPair<QString, QString>");
+
+    // The I/O privilege is only for the panel's own ports.
+    if (!platform::isSimulated())
+        (void)iopl(3);
+    gfLED = LedDevice::open();
+
     QApplication app(argc, argv);
     QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
-    std::printf("station %s: start-up sequence not assembled yet\n", kSoftwareVersion);
+
+    auto* splash = new SplashFrame;
+    g_splashframe = splash;
+    splash->flushstep(0, QStringLiteral("启动..."));
+
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+
+    if (!LogManager::__instance)
+        new LogManager;
+
+    if (!isOpen_Env())
+        waitForHardware(splash);
+    splash->flushstep(50, QStringLiteral("相机等待完毕..."));
+
+    qInfo().noquote() << "*********************** application" << kSoftwareVersion
+                      << "***********************";
+
+    pMutexIO = new QMutex;
+    pMutexSaveFail = new QMutex;
+
+    if (MessageTable::load() < 0)
+        qCritical() << "message table incomplete: some texts will be empty";
+
+    SharedPixmaps::load(QStringLiteral("./images/"));
+    splash->flushstep(60, QStringLiteral("加载应用程序..."));
+
+    gpWin = new ReDoWizard(nullptr);
+    splash->flushstep(90, gaLanStr[4 * 651 + gLan]);
+
+    gDeviceID = getlocal_deviceid();
+    writeVersionToJson();
+
+    splash->flushstep(100, gaLanStr[4 * 652 + gLan]);
+    splash->deleteLater();
+    g_splashframe = nullptr;
+    CommandRunner::system(QStringLiteral("notify-send \"监视器已开启\""));
+
+    printSummary();
     return 0;
 }

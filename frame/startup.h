@@ -1,5 +1,21 @@
 #pragma once
+#include <QString>
 
 // The start-up sequence of the station: hardware, splash, logging, message
 // table, shared images, main window, background services, event loop.
 int stationMain(int argc, char** argv);
+
+// Blocks the caller for 1 s before the databases close on a power-off path.
+void StopWTD();
+// StopWTD, then ends the process with the status.
+[[noreturn]] void Exit(int status);
+
+// Records the software version and the camera count in "ruv_net/config.json",
+// keeping every other key of the file.
+void writeVersionToJson();
+
+// "D%1_T%2".
+QString funcNumberToQString(int a, int b);
+
+// Interval statistics between a start stamp and now; kept for diagnostics.
+int CaclTime();

@@ -13,7 +13,9 @@ if [ ! -d run ]; then
   echo "Preparing a fresh working directory in run/ (factory settings)"
   cp -a build/workdir run
 fi
-mkdir -p run/sim/dev run/sim/proc run/sim/mnt
+mkdir -p run/sim/dev run/sim/proc run/sim/mnt run/sim/sys/class/backlight/intel_backlight
+# The LED device of the simulated panel: its requests are logged to run/sim/dev/led.log.
+touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms

@@ -1,0 +1,187 @@
+#include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "platform/platformpath.h"
+#include "platform/posix_qextserialport.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QtDebug>
+
+Posix_QextSerialPort* gpCom = nullptr;
+uint32_t gDataIn = 0;
+uint32_t gDataOut = 0;
+uint32_t gFTemp[kBoardValueCount] = {};
+
+namespace {
+
+QMutex* ioMutex()
+{
+    static QMutex fallback;
+    return pMutexIO ? pMutexIO : &fallback;
+}
+
+constexpr int kOutputCount = 9;
+
+} // namespace
+
+void ComSend(int command, int data)
+{
+    if (!gpCom)
+        return;
+    unsigned char frame[BoardFrameParser::kCommandLength];
+    BoardFrameParser::makeCommand(frame, command, data);
+    gpCom->write(reinterpret_cast<const char*>(frame), sizeof(frame));
+}
+
+void ComClose()
+{
+    delete gpCom;
+    gpCom = nullptr;
+}
+
+void ComInit()
+{
+    ComClose();
+    const int port = (gisCOM < 0 || gisCOM > 100) ? 0 : gisCOM;
+    const QString dev = platform::path(QStringLiteral("/dev/ttyS%1").arg(port));
+    if (!QFile::exists(dev))
+        return;
+    auto* com = new Posix_QextSerialPort(dev, QextSerialBase::Polling);
+    if (!com->open(QIODevice::ReadWrite)) {
+        // Without an open port the link behaves as with no port at all;
+        // say why in the log instead of talking to a dead descriptor.
+        qWarning() << "I/O board port" << dev << "could not be opened:" << com->errorString();
+        delete com;
+        return;
+    }
+    com->setBaudRate(BAUD115200);
+    com->setDataBits(DATA_8);
+    com->setParity(PAR_NONE);
+    com->setStopBits(STOP_1);
+    com->setFlowControl(FLOW_OFF);
+    com->setTimeout(1);
+    gpCom = com;
+}
+
+ControlPort::ControlPort()
+{
+    out = 0;
+    ComInit();
+    IOResetAllOut();
+    IOFlashOut();
+}
+
+ControlPort::~ControlPort()
+{
+    stopIOThread();
+}
+
+void ControlPort::InitIOThread()
+{
+    if (m_thread)
+        return;
+    m_thread = new IOThread();
+    if (gpWin) {
+        QObject* win = gpWin;
+        if (win->metaObject()->indexOfSlot("Run()") >= 0)
+            connect(m_thread, SIGNAL(sigIOChange()), win, SLOT(Run()));
+        else
+            qWarning("ControlPort: the main window has no Run() slot; input changes wake nobody");
+    }
+    m_thread->start(QThread::InheritPriority);
+}
+
+void ControlPort::stopIOThread()
+{
+    if (!m_thread)
+        return;
+    m_thread->requestInterruption();
+    m_thread->wait();
+    delete m_thread;
+    m_thread = nullptr;
+}
+
+void ControlPort::IOSetOut(int no, int level)
+{
+    if (no < 0 || no > 31)
+        return;
+    const WizardPara* p = gpWPara;
+    level = level ? 1 : 0;
+    if (p && p->noAlarmSound && no == 2 && level == 1)
+        return;
+    if (p && no < kOutputCount && p->outInitState[no])
+        level = !level;
+    uint32_t mask = 1u << no;
+    if (p && p->out4Use == no + 1)
+        mask |= 1u << 3;
+    if (level)
+        out |= mask;
+    else
+        out &= ~mask;
+}
+
+void ControlPort::IOResetAllOut()
+{
+    for (int n = 0; n < kOutputCount; ++n)
+        IOSetOut(n, 0);
+}
+
+void ControlPort::IOFlashOut()
+{
+    {
+        QMutexLocker lock(ioMutex());
+        gDataOut = out;
+    }
+    if (out != m_lastFlushed) {
+        m_lastFlushed = out;
+        emit sigIOChange();
+    }
+}
+
+int ControlPort::IOState(int kind, int n) const
+{
+    if (n < 0 || n > 31)
+        return 0;
+    return int(((kind ? out : in) >> n) & 1u);
+}
+
+int ControlPort::IOInTrigger(int no)
+{
+    if (no < 0 || no > 15)
+        return 0;
+    {
+        QMutexLocker lock(ioMutex());
+        in = gDataIn;
+    }
+    const WizardPara* p = gpWPara;
+    const int k = p ? p->in4Use : 0;
+    if (k >= 1 && k <= 16)
+        in |= ((in >> 3) & 1u) << (k - 1);
+
+    const bool level = (in >> no) & 1u;
+    const int result = (!prevIn[no] && level) ? 1 : 0;
+
+    const int mode = p ? p->systemMode : 0;
+    if ((mode == 0 || mode == 3) && prevIn[1] && !((in >> 1) & 1u)) {
+        // The safety door dropped: the alarm goes off. "On" is the level the
+        // machine sees, so the output's inversion is taken into account.
+        const bool inverted = p && p->outInitState[2];
+        const bool alarmOn = (((out >> 2) & 1u) != 0) != inverted;
+        if (alarmOn) {
+            IOSetOut(2, 0);
+            IOFlashOut();
+        }
+    }
+    prevIn[no] = level;
+    return result;
+}
+
+void ControlPort::updateThreadProtectTiming()
+{
+    if (m_thread)
+        m_thread->stamp.store(IOThread::now(), std::memory_order_relaxed);
+}

@@ -1,0 +1,140 @@
+#include "controller/iothread.h"
+#include "controller/controlport.h"
+#include "frame/globals.h"
+#include "platform/posix_qextserialport.h"
+
+#include <QDateTime>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QtDebug>
+
+namespace {
+
+std::atomic<IOThread::Clock> gClock{nullptr};
+
+QMutex* ioMutex()
+{
+    // main creates pMutexIO before anything talks to the board; the fallback
+    // only serves programs that never made it (tools, tests).
+    static QMutex fallback;
+    return pMutexIO ? pMutexIO : &fallback;
+}
+
+} // namespace
+
+int IOThread::now()
+{
+    if (Clock c = gClock.load())
+        return c();
+    return int(QDateTime::currentSecsSinceEpoch() % 1000000000LL);
+}
+
+void IOThread::setClock(Clock clock)
+{
+    gClock.store(clock);
+}
+
+IOThread::IOThread(QObject* parent)
+    : QThread(parent)
+{
+    stamp.store(now(), std::memory_order_relaxed);
+}
+
+IOThread::~IOThread()
+{
+    requestInterruption();
+    wait();
+}
+
+bool IOThread::receive(const unsigned char* data, int length, uint32_t wanted)
+{
+    m_parser.append(data, length);
+    bool resend = false;
+    while (const unsigned char* f = m_parser.nextFrame()) {
+        ++m_framesHandled;
+        switch (BoardFrameParser::type(f)) {
+        case 2: {
+            const uint32_t word = BoardFrameParser::inputWord(f);
+            bool changed = false;
+            {
+                QMutexLocker lock(ioMutex());
+                changed = word != gDataIn;
+                gDataIn = word;
+            }
+            // Stored before the signal, so the queued reader sees the new word.
+            if (changed)
+                emit sigIOChange();
+            // The board echoes ten outputs; compare only what it can echo.
+            if (BoardFrameParser::echoWord(f) != (wanted & 0x3FFu))
+                resend = true;
+            break;
+        }
+        case 3:
+        case 4:
+            // A board that sends more values than asked for must not write
+            // past the table.
+            if (m_valueIndex >= 0 && m_valueIndex < kBoardValueCount)
+                gFTemp[m_valueIndex++] = BoardFrameParser::value(f);
+            break;
+        default:
+            break;
+        }
+    }
+    return resend;
+}
+
+void IOThread::sleepStale()
+{
+    // Up to a second, but a fresh stamp ends the wait at once.
+    for (int waited = 0; waited < 1000 && !isInterruptionRequested(); waited += kPassMs) {
+        if (now() - stamp.load(std::memory_order_relaxed) < kStaleSeconds)
+            return;
+        msleep(kPassMs);
+    }
+}
+
+void IOThread::run()
+{
+    stamp.store(now(), std::memory_order_relaxed);
+    while (!isInterruptionRequested()) {
+        if (now() - stamp.load(std::memory_order_relaxed) >= kStaleSeconds) {
+            m_stale.store(true);
+            qWarning("controlport_thread - main_thread > 10s will timeout exit");
+            sleepStale();
+            continue;
+        }
+        m_stale.store(false);
+
+        uint32_t wanted;
+        {
+            QMutexLocker lock(ioMutex());
+            wanted = gDataOut;
+        }
+        if (!gpCom) {
+            msleep(kPassMs);
+            continue;
+        }
+
+        const qint64 avail = gpCom->bytesAvailable();
+        if (avail > 0) {
+            const qint64 want = avail < qint64(sizeof(m_readBuf)) ? avail : qint64(sizeof(m_readBuf));
+            const qint64 got = gpCom->read(reinterpret_cast<char*>(m_readBuf), want);
+            if (got > 0 && receive(m_readBuf, int(got), wanted))
+                ComSend(1, int(wanted));
+        }
+
+        ++m_pass;
+        if (m_pass == kValueReadPass) {
+            m_valueIndex = 0;
+            ComSend(3, 0);
+        } else if (m_pass >= kValueRead2Pass) {
+            m_valueIndex = 8;
+            m_pass = 0;
+            ComSend(4, 0);
+        } else {
+            ComSend(2, 0);
+        }
+        ++m_passes;
+        msleep(kPassMs);
+    }
+}

@@ -1,0 +1,66 @@
+#pragma once
+#include "controller/boardframeparser.h"
+
+#include <QThread>
+#include <atomic>
+#include <cstdint>
+
+// Polls the I/O board every 5 ms: sends the poll (or, once per round, the two
+// value reads), takes the input word from the board's status answers and
+// re-sends the wanted outputs while the board's echo differs from them. A
+// watchdog stops all talk to the board (no polls, no outputs, no reads) while
+// the GUI thread has not refreshed `stamp` for 11 s; the next refresh resumes
+// polling. What the board then does with its outputs is the board's own
+// business: the station only stops talking.
+class IOThread : public QThread
+{
+    Q_OBJECT
+public:
+    // Seconds since the epoch modulo 1,000,000,000; the watchdog's time.
+    using Clock = int (*)();
+    static int now();
+    // Tests replace the wall clock; null restores it.
+    static void setClock(Clock clock);
+
+    static constexpr int kPassMs = 5;
+    static constexpr int kStaleSeconds = 11;
+    static constexpr int kValueReadPass = 200;  // command 3 instead of the poll
+    static constexpr int kValueRead2Pass = 210; // command 4, then the round restarts
+
+    explicit IOThread(QObject* parent = nullptr);
+    ~IOThread() override;
+
+    // Watchdog time, written by the GUI thread, read by the thread.
+    std::atomic<int> stamp{0};
+
+    // Counters for diagnostics and tests.
+    uint64_t framesHandled() const { return m_framesHandled.load(); }
+    uint64_t passes() const { return m_passes.load(); }
+    bool isStale() const { return m_stale.load(); }
+
+    // One receive step on bytes already read: parses them, stores input words
+    // and values, and returns true when the board's echo differs from `wanted`
+    // (the outputs must be sent again). Emits sigIOChange for each changed
+    // input word.
+    bool receive(const unsigned char* data, int length, uint32_t wanted);
+    // Sets the value-table index, as commands 3 and 4 do (tests).
+    void resetValueIndex(int index) { m_valueIndex = index; }
+
+signals:
+    // The board's input word changed.
+    void sigIOChange();
+
+protected:
+    void run() override;
+
+private:
+    void sleepStale();
+
+    BoardFrameParser m_parser{BoardFrameParser::kAnswerLength};
+    unsigned char m_readBuf[BoardFrameParser::kBufferSize];
+    int m_pass = 0;
+    int m_valueIndex = 0;
+    std::atomic<uint64_t> m_framesHandled{0};
+    std::atomic<uint64_t> m_passes{0};
+    std::atomic<bool> m_stale{false};
+};

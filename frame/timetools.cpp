@@ -1,0 +1,25 @@
+#include "frame/timetools.h"
+
+#include <QDateTime>
+#include <chrono>
+
+qint64 gettimeofday_ms()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+int curtime_from_ms(qint64 ms)
+{
+    return static_cast<int>((ms / 10) % 1000000000LL);
+}
+
+int curtime_qint64_2_int()
+{
+    return curtime_from_ms(gettimeofday_ms());
+}
+
+quint64 gettimeofday_us()
+{
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<quint64>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+}

@@ -1,0 +1,95 @@
+#pragma once
+#include "inspection/circle.h"
+#include "inspection/clustomrect.h"
+#include "inspection/repolygon.h"
+
+#include <QString>
+#include <opencv2/core.hpp>
+
+#include <type_traits>
+
+class CammerWidget;
+class QSqlQuery;
+
+// Everything the operator teaches one camera: for each of its 8 detections up
+// to 100 ROIs with function type, parameters A, B, C, output group and shape.
+// One flat block without heap parts of its own: the ROI editor copies a store
+// with one memcpy and compares two with one memcmp, so every byte (padding
+// included) is defined. About 104 MB, nearly all of it the 800 polygons:
+// always allocate it on the heap.
+//
+// Stored in PARAM.db, table "cammer<camera>" (name, value): rows "detect<d>"
+// = "N a1 .. a8" and "ROI<d>-<r>" = "C A B T K O " + shape text.
+class CammerSingleton
+{
+public:
+    static constexpr int kDetections = 8;
+    static constexpr int kRois = 100;
+    static constexpr int kAll = kDetections * kRois;
+
+    CammerSingleton(int camera, CammerWidget* owner);
+    ~CammerSingleton() = default; // the shapes are plain values
+
+    // Fills the store from its table. view is the owning CammerWidget: its
+    // roiScaleX/roiScaleY go to the shapes, its liveMasks receive the masks.
+    void LoadDatafromFile(void* view);
+    // The same with the scale factors and the mask array given directly
+    // (masks may be null).
+    void loadFromTable(float roiScaleX, float roiScaleY, cv::Mat (*masks)[kRois]);
+    // Writes the whole store into its table as one transaction: after a crash
+    // the table holds either the old or the new store. False when it failed
+    // (the table is then unchanged).
+    bool SaveDatatoFile();
+
+    void setSelectRoi(int r);
+    void syncParam(int r);
+    void getCopyParamIndex(int from, int& to);
+    void getCopyParamDescri(int from, int to, QString& fromText, QString& toText);
+    // Copies all ROIs of detection from onto detection to after the operator
+    // confirms; the owner's edit masks of to share those of from.
+    void copyParam(int from, int to);
+    void copyParam(int from);
+    // The copy itself, without the question; masks may be null.
+    void copyDetection(int from, int to, cv::Mat (*masks)[kRois]);
+
+    // The table of this camera and the exact row texts.
+    QString tableName() const { return QString("cammer%1").arg(cameraNo); }
+    QString detectRowText(int d) const;
+    QString roiRowText(int d, int r) const;
+    // Makes ROI i the default ROI: C 3, A 25, B 100, type 0, rectangle
+    // (50, 50)-(100, 100); outN[r] 0.
+    void setDefaultRoi(int d, int r);
+
+    // ---- the block; field order is the stored layout, do not reorder ----
+    int cameraNo;
+    int pad0;                 // explicit padding, always zero
+    CammerWidget* owner;
+    int roiCount[kDetections];
+    int paramA[kAll];
+    int paramB[kAll];
+    int paramC[kAll];
+    int funcType[kAll];
+    ClustomRect rects[kAll];
+    Circle circles[kAll];
+    RePolygon polygons[kAll];
+    int shapeKind[kAll];      // 1 rectangle, 2 polygon or free-hand, 4 ring
+    int outN[kRois];          // output group of ROI number r, all detections
+    int detectData[kDetections][8];
+    int selRoi;
+    int selType;
+    int selA;
+    int selB;
+    int selC;
+    int pad1;                 // explicit padding, always zero
+
+private:
+    bool parseRoi(int d, int r, const QString& value);
+    void finishShape(int i, float sx, float sy, cv::Mat* mask);
+};
+
+static_assert(std::is_trivially_copyable<CammerSingleton>::value, "the store is copied as one block");
+static_assert(sizeof(CammerSingleton) ==
+                  2 * sizeof(int) + sizeof(void*) + 8 * sizeof(int) + 4 * 800 * sizeof(int) +
+                      800 * (sizeof(ClustomRect) + sizeof(Circle) + sizeof(RePolygon)) + 800 * sizeof(int) +
+                      100 * sizeof(int) + 64 * sizeof(int) + 6 * sizeof(int),
+              "the store has no implicit padding");

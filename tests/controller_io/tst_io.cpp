@@ -1,0 +1,797 @@
+// The I/O board link over a real pseudo-terminal, with the board simulator on
+// the other end: frames, poll cadence, outputs and inputs, faults on the line,
+// the watchdog; the output and input rules of ControlPort; the front LEDs and
+// the screen switch.
+#include "boardsim.h"
+#include "mouldingmachine.h"
+#include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/lcdonoff.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "platform/commandrunner.h"
+#include "platform/leddevice.h"
+#include "platform/platformpath.h"
+#include "platform/posix_qextserialport.h"
+#include "testsupport/testenv.h"
+
+#include <QJsonArray>
+#include <QMutex>
+#include <QtTest>
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::atomic<int> gTestNow{500000000};
+int testNow() { return gTestNow.load(); }
+
+// Warnings of the I/O thread, captured from any thread.
+std::mutex gLogMutex;
+QStringList gLog;
+QtMessageHandler gPrevHandler = nullptr;
+void captureHandler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
+{
+    {
+        std::lock_guard<std::mutex> l(gLogMutex);
+        gLog << msg;
+    }
+    if (type != QtWarningMsg && gPrevHandler)
+        gPrevHandler(type, ctx, msg);
+}
+
+using Ms = std::chrono::duration<double, std::milli>;
+
+void setAllOff(WizardPara* p)
+{
+    for (int& v : p->outInitState)
+        v = 0;
+    p->noAlarmSound = 0;
+    p->out4Use = 0;
+    p->in4Use = 0;
+    p->systemMode = 0;
+}
+
+uint32_t dataIn()
+{
+    QMutexLocker l(pMutexIO);
+    return gDataIn;
+}
+
+} // namespace
+
+class TstIo : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void commandFramesOnTheWire();
+    void pollCadenceAndValueReads();
+    void outputReachesBoardQuickly();
+    void resendUntilEchoMatches();
+    void inputChangeSignalledOnce();
+    void receiveRules();
+    void faultsLeaveLinkWorking_data();
+    void faultsLeaveLinkWorking();
+    void watchdogStopsAndResumes();
+    void noPortNoTalk();
+    void setOutRules();
+    void inTriggerRules();
+    void ledMask();
+    void screenSwitch();
+    void machineHoldsMouldWhileClamped();
+    void boardsimProgram();
+
+private:
+    // Board simulator linked at <simroot>/dev/ttyS1 and a ControlPort on it.
+    bool startLink(bool withThread = true);
+    std::vector<BoardSim::Frame> framesSince(size_t from) const;
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<BoardSim> m_sim;
+    std::unique_ptr<ControlPort> m_port;
+};
+
+void TstIo::initTestCase()
+{
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+    IOThread::setClock(&testNow);
+}
+
+void TstIo::init()
+{
+    m_env = std::make_unique<TestEnv>(false);
+    QVERIFY(m_env->isValid());
+    gpWPara = new WizardPara();
+    setAllOff(gpWPara);
+    gisCOM = 1;
+    gDataIn = 0;
+    gDataOut = 0;
+    std::fill(std::begin(gFTemp), std::end(gFTemp), 0u);
+    gTestNow = 500000000;
+    gfLED = -1;
+    resetLedMask();
+}
+
+void TstIo::cleanup()
+{
+    m_port.reset();
+    ComClose();
+    m_sim.reset();
+    if (gfLED > 0)
+        ::close(gfLED);
+    gfLED = -1;
+    delete gpWPara;
+    gpWPara = nullptr;
+    m_env.reset();
+}
+
+bool TstIo::startLink(bool withThread)
+{
+    m_sim = std::make_unique<BoardSim>();
+    std::string err;
+    if (!m_sim->open(&err) || !m_sim->linkAt(platform::path("/dev/ttyS1").toStdString(), &err)) {
+        qWarning("%s", err.c_str());
+        return false;
+    }
+    m_sim->start();
+    m_port = std::make_unique<ControlPort>();
+    if (!gpCom)
+        return false;
+    if (withThread)
+        m_port->InitIOThread();
+    return true;
+}
+
+std::vector<BoardSim::Frame> TstIo::framesSince(size_t from) const
+{
+    auto all = m_sim->frames();
+    if (from >= all.size())
+        return {};
+    return std::vector<BoardSim::Frame>(all.begin() + long(from), all.end());
+}
+
+// The exact bytes of each command, written through the port.
+void TstIo::commandFramesOnTheWire()
+{
+    QVERIFY(startLink(false));
+    QCOMPARE(gpCom->settings().BaudRate, BAUD115200);
+    QCOMPARE(gpCom->settings().Timeout_Millisec, 1L);
+    ComSend(2, 0);
+    ComSend(3, 0);
+    ComSend(4, 0);
+    ComSend(1, 0x0109);
+    ComSend(1, 0x00F5);
+    ComSend(0x101, 0x12345); // only the low bytes travel
+    QTRY_COMPARE(m_sim->frameCount(), size_t(6));
+    const auto f = m_sim->frames();
+    const QByteArray expect[] = {
+        QByteArray::fromHex("5F02000061F5"), QByteArray::fromHex("5F03000062F5"),
+        QByteArray::fromHex("5F04000063F5"), QByteArray::fromHex("5F0109016AF5"),
+        QByteArray::fromHex("5F01F50055F5"), QByteArray::fromHex("5F014523C8F5")};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(f[size_t(i)].bytes), 6).toHex(), expect[i].toHex());
+    QCOMPARE(m_sim->badFrameCount(), uint64_t(0));
+
+    // The board checks what it receives: noise is counted, not answered, and
+    // the next good frame is handled.
+    const QByteArray noise = QByteArray::fromHex("5F010000") + QByteArray::fromHex("5F02000062F5");
+    gpCom->write(noise);
+    ComSend(1, 0x0003);
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x003, 500));
+    QCOMPARE(m_sim->frameCount(), size_t(7));
+    QVERIFY(m_sim->badFrameCount() >= 1);
+}
+
+// One command per pass, 5 ms apart; every 210 passes a command 3 and a
+// command 4 take the place of the poll, and the values land in the table.
+void TstIo::pollCadenceAndValueReads()
+{
+    QVERIFY(startLink(false));
+    for (int i = 0; i < 16; ++i)
+        m_sim->setValue(i, 0x1000u * uint32_t(i + 1) + 7u);
+    m_port->InitIOThread();
+    // Two full rounds.
+    const long idx4 = m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 4; }, 4000);
+    QVERIFY(idx4 >= 0);
+    const long idx4b = m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 4; }, 4000,
+                                           size_t(idx4) + 1);
+    QVERIFY(idx4b >= 0);
+    const auto f = m_sim->frames();
+    // Between two command 4 frames: 199 polls, a command 3, 9 polls.
+    std::vector<int> cmds;
+    for (long i = idx4 + 1; i <= idx4b; ++i)
+        cmds.push_back(f[size_t(i)].command);
+    QCOMPARE(int(cmds.size()), 210);
+    QCOMPARE(int(std::count(cmds.begin(), cmds.end(), 2)), 208);
+    QCOMPARE(cmds[199], 3);
+    QCOMPARE(cmds[209], 4);
+    // The very first command 3 came at pass 200.
+    const long idx3 = m_sim->waitForFrame([](const BoardSim::Frame& x) { return x.command == 3; }, 10);
+    QCOMPARE(idx3, 199L);
+
+    std::vector<double> gaps;
+    for (long i = idx4 + 1; i <= idx4b; ++i)
+        gaps.push_back(Ms(f[size_t(i)].t - f[size_t(i - 1)].t).count());
+    std::sort(gaps.begin(), gaps.end());
+    const double median = gaps[gaps.size() / 2];
+    const double round = Ms(f[size_t(idx4b)].t - f[size_t(idx4)].t).count();
+    qInfo("poll interval median %.2f ms, min %.2f ms, max %.2f ms; round of 210 passes %.0f ms", median, gaps.front(),
+          gaps.back(), round);
+    QVERIFY2(median >= 4.9 && median <= 8.0, qPrintable(QString::number(median)));
+    // Never faster than one pass of 5 ms on average (single gaps jitter with
+    // the delivery of each frame).
+    QVERIFY2(round >= 1045 && round <= 2500, qPrintable(QString::number(round)));
+
+    // The value answers are in the table (read on the I/O thread; the next
+    // write is a whole round away).
+    for (int i = 0; i < 16; ++i)
+        QCOMPARE(gFTemp[i], 0x1000u * uint32_t(i + 1) + 7u);
+    QCOMPARE(m_sim->badFrameCount(), uint64_t(0));
+}
+
+// An output set on the GUI side is on the wire within two passes.
+void TstIo::outputReachesBoardQuickly()
+{
+    QVERIFY(startLink());
+    QVERIFY(m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 2; }, 1000) >= 0);
+    std::vector<double> lat;
+    for (int k = 0; k < 60; ++k) {
+        const int no = k % 9;
+        const int level = (m_port->IOState(1, no) ? 0 : 1);
+        const size_t from = m_sim->frameCount();
+        QTest::qWait(int(k % 7)); // land at different points of the pass
+        m_port->IOSetOut(no, level);
+        const uint32_t word = m_port->out;
+        const auto t0 = BoardSim::Clock::now();
+        m_port->IOFlashOut();
+        const long i = m_sim->waitForFrame(
+            [word](const BoardSim::Frame& f) { return f.command == 1 && f.data == word; }, 500, from);
+        QVERIFY2(i >= 0, "the output word never reached the board");
+        lat.push_back(Ms(m_sim->frames()[size_t(i)].t - t0).count());
+        QVERIFY(m_sim->waitForOutputs(0x3FF, word, 200));
+    }
+    std::sort(lat.begin(), lat.end());
+    const double median = lat[lat.size() / 2], worst = lat.back();
+    qInfo("IOFlashOut -> command 1 on the wire: median %.2f ms, worst %.2f ms over %d changes", median, worst,
+          int(lat.size()));
+    // Two passes of 5 ms plus the pass and transfer time.
+    QVERIFY2(median <= 12.0, qPrintable(QString::number(median)));
+    QVERIFY2(worst <= 50.0, qPrintable(QString::number(worst)));
+    // With a board that echoes, each change went out once.
+    int sets = 0;
+    for (const auto& f : m_sim->frames())
+        sets += f.command == 1;
+    QVERIFY2(sets <= 60 + 2, qPrintable(QString::number(sets)));
+}
+
+// A board that does not echo gets command 1 after every answer, each right
+// before that pass's poll; once it echoes, the resend stops.
+void TstIo::resendUntilEchoMatches()
+{
+    QVERIFY(startLink(false));
+    m_sim->setEcho(BoardSim::Echo::Zero);
+    m_port->IOSetOut(0, 1);
+    m_port->IOFlashOut();
+    m_port->InitIOThread();
+    QVERIFY(m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 1; }, 1000) >= 0);
+    const size_t from = m_sim->frameCount();
+    QTest::qWait(150);
+    auto f = framesSince(from);
+    int ones = 0;
+    for (size_t i = 0; i + 1 < f.size(); ++i) {
+        if (f[i].command == 1) {
+            ++ones;
+            QCOMPARE(f[i].data, 1u);
+            QCOMPARE(f[i + 1].command, 2); // followed by the same pass's poll
+        }
+    }
+    QVERIFY2(ones >= 15, qPrintable(QString::number(ones)));
+
+    m_sim->setEcho(BoardSim::Echo::Normal);
+    QTest::qWait(50);
+    const size_t quiet = m_sim->frameCount();
+    QTest::qWait(150);
+    for (const auto& x : framesSince(quiet))
+        QVERIFY(x.command != 1);
+}
+
+// A changed input reaches sigIOChange once, and IOInTrigger reports the edge
+// once.
+void TstIo::inputChangeSignalledOnce()
+{
+    QVERIFY(startLink());
+    int signals_ = 0;
+    connect(m_port->ioThread(), &IOThread::sigIOChange, this, [&] { ++signals_; }, Qt::QueuedConnection);
+    QTest::qWait(50);
+    QCOMPARE(signals_, 0);
+    QCOMPARE(m_port->IOInTrigger(2), 0);
+    m_sim->setInput(2, true);
+    QTRY_COMPARE_WITH_TIMEOUT(signals_, 1, 500);
+    QCOMPARE(dataIn(), 4u);
+    QTest::qWait(100); // many polls later, still one signal
+    QCOMPARE(signals_, 1);
+    QCOMPARE(m_port->IOInTrigger(2), 1);
+    QCOMPARE(m_port->IOInTrigger(2), 0);
+    QCOMPARE(m_port->IOState(0, 2), 1);
+    m_sim->setInputs(0x300); // inputs 8 and 9 travel in the second byte
+    QTRY_COMPARE_WITH_TIMEOUT(signals_, 2, 500);
+    QCOMPARE(dataIn(), 0x300u);
+    QCOMPARE(m_port->IOInTrigger(9), 1);
+    QCOMPARE(m_port->IOInTrigger(2), 0);
+}
+
+// The receive step on bytes as they come off the line.
+void TstIo::receiveRules()
+{
+    IOThread t; // not started: receive() runs on this thread
+    int signals_ = 0;
+    connect(&t, &IOThread::sigIOChange, this, [&] { ++signals_; }, Qt::DirectConnection);
+    unsigned char a[8], b[8];
+    BoardFrameParser::makeStatus(a, 0x005, 0x001);
+    // Split over two reads: handled once complete.
+    QVERIFY(!t.receive(a, 5, 0x001));
+    QCOMPARE(signals_, 0);
+    QVERIFY(!t.receive(a + 5, 3, 0x001));
+    QCOMPARE(signals_, 1);
+    QCOMPARE(dataIn(), 5u);
+    // Garbage, then two answers with different words in one read.
+    BoardFrameParser::makeStatus(a, 0x007, 0x001);
+    BoardFrameParser::makeStatus(b, 0x006, 0x001);
+    QByteArray bytes = QByteArray::fromHex("5F5FF50261");
+    bytes.append(reinterpret_cast<char*>(a), 8).append(reinterpret_cast<char*>(b), 8);
+    QVERIFY(!t.receive(reinterpret_cast<const unsigned char*>(bytes.constData()), bytes.size(), 0x001));
+    QCOMPARE(signals_, 3);
+    QCOMPARE(dataIn(), 6u);
+    // A wrong check byte or end byte: skipped, the word stays.
+    unsigned char bad[8];
+    BoardFrameParser::makeStatus(bad, 0x3FF, 0x001);
+    bad[6] ^= 0x40;
+    QVERIFY(!t.receive(bad, 8, 0x001));
+    BoardFrameParser::makeStatus(bad, 0x3FF, 0x001);
+    bad[7] = 0xF4;
+    QVERIFY(!t.receive(bad, 8, 0x001));
+    QCOMPARE(dataIn(), 6u);
+    QCOMPARE(signals_, 3);
+    // Echo differs from the wanted word: resend.
+    QVERIFY(t.receive(b, 8, 0x003));
+    // Value answers fill the table from the index; never past its end.
+    t.resetValueIndex(8);
+    for (uint32_t v = 1; v <= 12; ++v) {
+        unsigned char f[8];
+        BoardFrameParser::makeAnswer(f, 4, 0xA000u + v);
+        t.receive(f, 8, 0);
+    }
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(gFTemp[8 + i], 0xA000u + uint32_t(i + 1));
+    // Little-endian value; other types are ignored.
+    t.resetValueIndex(0);
+    const QByteArray v = QByteArray::fromHex("5F037856341276F5") + QByteArray::fromHex("5F090102030470F5");
+    t.receive(reinterpret_cast<const unsigned char*>(v.constData()), v.size(), 0);
+    QCOMPARE(gFTemp[0], 0x12345678u);
+    QCOMPARE(gFTemp[1], 0u);
+    // A flood beyond the buffer does not stop the next answer.
+    std::vector<unsigned char> junk(3000, 0x33);
+    t.receive(junk.data(), int(junk.size()), 0);
+    BoardFrameParser::makeStatus(a, 0x011, 0);
+    t.receive(a, 8, 0);
+    QCOMPARE(dataIn(), 0x11u);
+}
+
+void TstIo::faultsLeaveLinkWorking_data()
+{
+    QTest::addColumn<int>("fault");
+    QTest::newRow("split") << int(BoardSim::Fault::Split);
+    QTest::newRow("merged") << int(BoardSim::Fault::Merge);
+    QTest::newRow("garbage") << int(BoardSim::Fault::Garbage);
+    QTest::newRow("bad check byte") << int(BoardSim::Fault::BadCheck);
+    QTest::newRow("bad end byte") << int(BoardSim::Fault::BadEnd);
+    QTest::newRow("missing echo") << int(BoardSim::Fault::StaleEcho);
+    QTest::newRow("dropped answers") << int(BoardSim::Fault::Drop);
+    QTest::newRow("flood") << -1;
+    QTest::newRow("silence") << -2;
+    QTest::newRow("slow board") << -3;
+}
+
+// Each fault, many times over; afterwards inputs and outputs still travel,
+// and no input word the board did not send was ever taken.
+void TstIo::faultsLeaveLinkWorking()
+{
+    QFETCH(int, fault);
+    QVERIFY(startLink(false));
+    const uint32_t w1 = 0x0A5;
+    m_sim->setInputs(w1);
+    std::mutex seenMutex;
+    std::vector<uint32_t> seen;
+    m_port->InitIOThread();
+    // Direct: runs on the I/O thread right after it stored the word.
+    connect(m_port->ioThread(), &IOThread::sigIOChange, this, [&] {
+        std::lock_guard<std::mutex> l(seenMutex);
+        seen.push_back(gDataIn);
+    }, Qt::DirectConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w1, 500);
+
+    if (fault >= 0) {
+        m_sim->injectFault(BoardSim::Fault(fault), 25);
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->pendingFaults() == 0, 3000);
+    } else if (fault == -1) {
+        for (int i = 0; i < 3; ++i) {
+            m_sim->flood(1500);
+            QTest::qWait(20);
+        }
+    } else if (fault == -2) {
+        m_sim->setSilent(true);
+        QTest::qWait(200);
+        m_sim->setSilent(false);
+    } else {
+        m_sim->setAnswerDelayMs(12); // answers arrive after the next pass
+        QTest::qWait(200);
+        m_sim->setAnswerDelayMs(0);
+    }
+    QTest::qWait(30);
+
+    // Inputs still travel.
+    const uint32_t w2 = 0x15A;
+    m_sim->setInputs(w2);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w2, 500);
+    // Outputs still travel.
+    m_port->IOSetOut(0, 1);
+    m_port->IOSetOut(2, 1);
+    m_port->IOFlashOut();
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x005, 500));
+    // Only words the board really sent were taken.
+    std::lock_guard<std::mutex> l(seenMutex);
+    QVERIFY(!seen.empty());
+    for (uint32_t w : seen)
+        QVERIFY2(w == w1 || w == w2, qPrintable(QString::number(w, 16)));
+    QCOMPARE(dataIn(), w2);
+}
+
+// With no stamp for 11 s the thread stops talking to the board; the next
+// stamp resumes it.
+void TstIo::watchdogStopsAndResumes()
+{
+    gPrevHandler = qInstallMessageHandler(captureHandler);
+    {
+        std::lock_guard<std::mutex> l(gLogMutex);
+        gLog.clear();
+    }
+    QVERIFY(startLink());
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > 5, 500);
+    gTestNow += 10; // ten seconds: still polling
+    QTest::qWait(50);
+    QVERIFY(!m_port->ioThread()->isStale());
+    size_t n = m_sim->frameCount();
+    QTest::qWait(50);
+    QVERIFY(m_sim->frameCount() > n + 3);
+
+    gTestNow += 1; // eleven seconds without a stamp
+    QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->isStale(), 500);
+    QTest::qWait(20);
+    n = m_sim->frameCount();
+    m_sim->setInput(1, true);
+    m_port->IOSetOut(0, 1);
+    m_port->IOFlashOut();
+    QTest::qWait(200);
+    QCOMPARE(m_sim->frameCount(), n); // nothing sent
+    QCOMPARE(dataIn(), 0u);           // nothing read
+    QCOMPARE(m_sim->outputs(), 0u);
+    {
+        std::lock_guard<std::mutex> l(gLogMutex);
+        QVERIFY(gLog.contains("controlport_thread - main_thread > 10s will timeout exit"));
+    }
+
+    const auto t0 = BoardSim::Clock::now();
+    m_port->updateThreadProtectTiming();
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x001, 500));
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 2u, 500);
+    qInfo("polling resumed %.1f ms after the stamp", Ms(BoardSim::Clock::now() - t0).count());
+    QVERIFY(!m_port->ioThread()->isStale());
+    qInstallMessageHandler(gPrevHandler);
+}
+
+// No device file: no port, nothing sent or read, no edge ever.
+void TstIo::noPortNoTalk()
+{
+    gisCOM = 7;
+    m_port = std::make_unique<ControlPort>();
+    QVERIFY(!gpCom);
+    m_port->InitIOThread();
+    QTest::qWait(50);
+    QCOMPARE(dataIn(), 0u);
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(m_port->IOInTrigger(i), 0);
+    m_port->IOSetOut(0, 1);
+    m_port->IOFlashOut();
+    QCOMPARE(gDataOut, 1u);
+    // A device that exists but is no port at all is also no port.
+    m_port.reset();
+    QVERIFY(m_env->writeSimFile("/dev/ttyS3", QByteArray()));
+    QVERIFY(QFile(platform::path("/dev/ttyS3")).setPermissions(QFileDevice::Permissions()));
+    gisCOM = 3;
+    if (::geteuid() != 0) { // root opens anything
+        m_port = std::make_unique<ControlPort>();
+        QVERIFY(!gpCom);
+    }
+}
+
+void TstIo::setOutRules()
+{
+    ControlPort port; // no device: the rules alone
+    int changes = 0;
+    connect(&port, &ControlPort::sigIOChange, this, [&] { ++changes; });
+    QCOMPARE(port.out, 0u);
+    QCOMPARE(changes, 0);
+
+    // Inversion: "off" of an inverted output is a set bit.
+    gpWPara->outInitState[4] = 1;
+    gpWPara->outInitState[8] = 1;
+    port.IOResetAllOut();
+    QCOMPARE(port.out, 0x110u);
+    port.IOFlashOut();
+    QCOMPARE(changes, 1);
+    QCOMPARE(gDataOut, 0x110u);
+    port.IOFlashOut(); // unchanged: no signal
+    QCOMPARE(changes, 1);
+    port.IOSetOut(4, 1);
+    QCOMPARE(port.out, 0x100u);
+    QCOMPARE(port.IOState(1, 4), 0);
+    QCOMPARE(port.IOState(1, 8), 1);
+
+    // Alarm lock: output 2 can go off but not on.
+    gpWPara->noAlarmSound = 1;
+    port.out = 0x004;
+    port.IOSetOut(2, 1);
+    QCOMPARE(port.out, 0x004u);
+    port.IOSetOut(2, 0);
+    QCOMPARE(port.out, 0x000u);
+    port.IOSetOut(2, 1);
+    QCOMPARE(port.out, 0x000u);
+    gpWPara->noAlarmSound = 0;
+    port.IOSetOut(2, 1);
+    QCOMPARE(port.out, 0x004u);
+
+    // Output k-1 also drives output 3.
+    gpWPara->out4Use = 2; // output 1
+    port.out = 0;
+    port.IOSetOut(1, 1);
+    QCOMPARE(port.out, 0x00Au);
+    port.IOSetOut(1, 0);
+    QCOMPARE(port.out, 0x000u);
+    port.IOSetOut(0, 1);
+    QCOMPARE(port.out, 0x001u);
+
+    // A set and a clear with no flush between never reach the word the
+    // thread sends.
+    port.out = 0x110;
+    port.IOFlashOut();
+    const int before = changes;
+    port.IOSetOut(0, 1);
+    port.IOSetOut(0, 0);
+    port.IOFlashOut();
+    QCOMPARE(changes, before);
+    QCOMPARE(gDataOut, 0x110u);
+    port.IOSetOut(99, 1); // no such output
+    QCOMPARE(port.out, 0x110u);
+}
+
+void TstIo::inTriggerRules()
+{
+    ControlPort port;
+    auto setIn = [](uint32_t w) {
+        QMutexLocker l(pMutexIO);
+        gDataIn = w;
+    };
+    // A rise is reported once per input.
+    setIn(0x001);
+    QCOMPARE(port.IOInTrigger(0), 1);
+    QCOMPARE(port.IOInTrigger(0), 0);
+    setIn(0x000);
+    QCOMPARE(port.IOInTrigger(0), 0);
+    setIn(0x001);
+    QCOMPARE(port.IOInTrigger(0), 1);
+
+    // Input-3 mirror: input 3 also counts as input 0.
+    gpWPara->in4Use = 1;
+    setIn(0x000);
+    port.IOInTrigger(0);
+    port.IOInTrigger(3);
+    setIn(0x008);
+    QCOMPARE(port.IOInTrigger(3), 1);
+    QCOMPARE(port.IOInTrigger(0), 1);
+    QCOMPARE(port.IOState(0, 0), 1);
+    gpWPara->in4Use = 0;
+
+    // The safety door drops: the alarm goes off in modes 0 and 3 only.
+    for (int mode : {0, 1, 2, 3}) {
+        gpWPara->systemMode = mode;
+        port.IOSetOut(2, 1);
+        port.IOFlashOut();
+        setIn(0x002);
+        port.IOInTrigger(1);
+        setIn(0x000);
+        port.IOInTrigger(0);
+        const bool off = mode == 0 || mode == 3;
+        QCOMPARE(port.IOState(1, 2), off ? 0 : 1);
+        QCOMPARE(gDataOut & 4u, off ? 0u : 4u);
+        port.IOInTrigger(1);
+    }
+    // With output 2 inverted, "on" means a clear bit.
+    gpWPara->systemMode = 0;
+    gpWPara->outInitState[2] = 1;
+    port.IOSetOut(2, 1);
+    port.IOFlashOut();
+    QCOMPARE(port.IOState(1, 2), 0);
+    setIn(0x002);
+    port.IOInTrigger(1);
+    setIn(0x000);
+    port.IOInTrigger(1);
+    QCOMPARE(port.IOState(1, 2), 1);
+    QCOMPARE(gDataOut & 4u, 4u);
+}
+
+void TstIo::ledMask()
+{
+    // Without the device the mask still changes and nothing is sent.
+    LEDOnOff(6, 1);
+    LEDOnOff(7, 0);
+    QCOMPARE(::ledMask(), 0x7F);
+    QVERIFY(LedDevice::loggedRequests().isEmpty());
+
+    resetLedMask();
+    QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
+    gfLED = LedDevice::open();
+    QVERIFY(gfLED > 0);
+    LEDOnOff(6, 1);
+    LEDOnOff(7, 0);
+    auto req = LedDevice::loggedRequests();
+    QCOMPARE(req.size(), 2);
+    QCOMPARE(req.last(), 0x5A01807FUL);
+    LEDOnOff(4, 0);
+    LEDOnOff(7, 3); // only the low bit counts
+    req = LedDevice::loggedRequests();
+    QCOMPARE(req.at(2), 0x5A01806FUL);
+    QCOMPARE(req.at(3), 0x5A0180EFUL);
+    LEDOnOff(8, 0); // no such LED
+    QCOMPARE(LedDevice::loggedRequests().size(), 4);
+}
+
+void TstIo::screenSwitch()
+{
+    QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
+    QVERIFY(m_env->writeSimFile("/sys/class/backlight/intel_backlight/bl_power", "0\n"));
+    gfLED = LedDevice::open();
+    QVERIFY(gfLED > 0);
+    const QString blPower = platform::path("/sys/class/backlight/intel_backlight/bl_power");
+    auto readBl = [&] {
+        QFile f(blPower);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll().trimmed();
+    };
+
+    // A processor that can switch the screen through the LED device.
+    gpWPara->cpuModelName = "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz";
+    QVERIFY(gpWPara->isSupportLCD());
+    LCDOnOff(0);
+    LCDOnOff(1);
+    auto req = LedDevice::loggedRequests();
+    QCOMPARE(req.size(), 2);
+    QCOMPARE(req[0], 0x5A018A00UL);
+    QCOMPARE(req[1], 0x5A018B00UL);
+    QVERIFY(CommandRunner::loggedCommands().isEmpty());
+
+    // One listed as lacking it: the kernel back-light.
+    QJsonObject cfg;
+    cfg.insert("not_Support_LCD_CPU", QJsonArray{QString("Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz")});
+    gpWPara->configJson = cfg;
+    QVERIFY(!gpWPara->isSupportLCD());
+    LCDOnOff(0);
+    QCOMPARE(readBl(), QByteArray("1"));
+    LCDOnOff(1);
+    QCOMPARE(readBl(), QByteArray("0"));
+    const QStringList cmds = CommandRunner::loggedCommands();
+    QCOMPARE(cmds, QStringList({"echo 1 > /sys/class/backlight/intel_backlight/bl_power",
+                                "echo 0 > /sys/class/backlight/intel_backlight/bl_power"}));
+    QCOMPARE(LedDevice::loggedRequests().size(), 2); // nothing more to the LED device
+
+    // Before the parameter set exists: the back-light file.
+    delete gpWPara;
+    gpWPara = nullptr;
+    LCDOnOff(0);
+    QCOMPARE(readBl(), QByteArray("1"));
+    QCOMPARE(LedDevice::loggedRequests().size(), 2);
+}
+
+// The simulator's machine: the mould opens every cycle and stays open while
+// the station holds the clamp output.
+void TstIo::machineHoldsMouldWhileClamped()
+{
+    QVERIFY(startLink(false));
+    std::vector<std::string> lines;
+    MouldingMachine m(*m_sim, MouldingMachine::Timing{100, 100}, 2);
+    m.setReporter([&](const std::string& l) { lines.push_back(l); });
+    m.tick(0);
+    QCOMPARE(m_sim->inputs(), 0u);
+    m.tick(99);
+    QCOMPARE(m.phase(), MouldingMachine::Phase::Closed);
+    m.tick(100);
+    QCOMPARE(m_sim->inputs(), 0x001u); // mould open
+    m.tick(150);
+    QCOMPARE(m_sim->inputs(), 0x005u); // ejector back
+    ComSend(1, 0x001);                 // the station holds the clamp
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x001, 500));
+    m.tick(200);
+    QCOMPARE(m.phase(), MouldingMachine::Phase::Held);
+    m.tick(450);
+    QCOMPARE(m_sim->inputs() & 1u, 1u);
+    QCOMPARE(m.cycles(), 0);
+    ComSend(1, 0x000);
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x000, 500));
+    m.tick(500);
+    QCOMPARE(m.cycles(), 1);
+    QCOMPARE(m_sim->inputs(), 0u);
+    QCOMPARE(m.heldMs(), int64_t(300));
+    m.tick(600);
+    m.tick(700);
+    QCOMPARE(m.cycles(), 2);
+    QVERIFY(m.done());
+    m.tick(900);
+    QCOMPARE(m_sim->inputs(), 0u); // stopped after --cycles
+    QCOMPARE(int(lines.size()), 3);
+    QVERIFY(QString::fromStdString(lines[0]).contains("held open"));
+    QVERIFY(QString::fromStdString(lines[1]).startsWith("cycle 1: done, held 300 ms"));
+}
+
+// The boardsim program on its own, with the station's link on the other end:
+// it links its pseudo-terminal under the sim root, runs its cycles, holds the
+// mould while the clamp is on and reports outputs and cycles.
+void TstIo::boardsimProgram()
+{
+    const QString exe = TestEnv::buildDir() + "/boardsim";
+    QVERIFY2(QFileInfo::exists(exe), qPrintable(exe));
+    QProcess sim;
+    QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
+    pe.insert("STATION_SIMROOT", m_env->simRoot());
+    sim.setProcessEnvironment(pe);
+    sim.start(exe, {"--cycles", "2", "--closed-ms", "150", "--open-ms", "150", "--port", "4"});
+    QVERIFY(sim.waitForStarted(3000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(platform::path("/dev/ttyS4")).isSymLink(), 3000);
+    gisCOM = 4;
+    m_port = std::make_unique<ControlPort>();
+    QVERIFY(gpCom);
+    m_port->InitIOThread();
+    // Inputs from standard input reach the station.
+    sim.write("in 5 1\nstatus\n");
+    QTRY_VERIFY_WITH_TIMEOUT(dataIn() & 0x20u, 2000);
+    // First mould opening: hold the clamp a while, then let go.
+    bool rose = false; // IOInTrigger consumes the edge: ask once per step
+    QTRY_VERIFY_WITH_TIMEOUT(rose || (rose = m_port->IOInTrigger(0) == 1), 3000);
+    m_port->IOSetOut(0, 1);
+    m_port->IOFlashOut();
+    QTest::qWait(400);
+    m_port->IOSetOut(0, 0);
+    m_port->IOFlashOut();
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+    const QString out = QString::fromLocal8Bit(sim.readAllStandardOutput());
+    QVERIFY2(out.contains("automatic machine mode"), qPrintable(out));
+    QVERIFY2(out.contains("inputs 0x02"), qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression("frames \\d+, bad 0, answers \\d+")), qPrintable(out));
+    QVERIFY2(out.contains("outputs 0x000 -> 0x001"), qPrintable(out));
+    QVERIFY2(out.contains("outputs 0x001 -> 0x000"), qPrintable(out));
+    QVERIFY2(out.contains("cycle 1: clamp output on, mould held open"), qPrintable(out));
+    QVERIFY2(out.contains("cycle 2: done"), qPrintable(out));
+    QVERIFY2(out.contains(QRegularExpression("stopped after 2 cycles: frames \\d+, bad 0")), qPrintable(out));
+    QVERIFY(!QFileInfo(platform::path("/dev/ttyS4")).isSymLink()); // link removed at exit
+}
+
+QTEST_MAIN(TstIo)
+#include "tst_io.moc"

@@ -1,0 +1,223 @@
+// The board answer scanner against random and damaged byte streams: it must
+// never read or write outside its buffer, and an input word may only come
+// from a frame that is really in the stream with a correct check byte.
+#include "controller/boardframeparser.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Sent {
+    int type;
+    uint32_t payload;
+};
+
+bool independentlyValid(const unsigned char* f)
+{
+    unsigned sum = 0;
+    for (int i = 0; i < 6; ++i)
+        sum += f[i];
+    return f[0] == 0x5F && f[7] == 0xF5 && f[6] == (sum & 0xFF);
+}
+
+// Garbage that can never start a frame.
+unsigned char quietByte(std::mt19937& rng)
+{
+    unsigned char b;
+    do {
+        b = static_cast<unsigned char>(rng());
+    } while (b == 0x5F);
+    return b;
+}
+
+} // namespace
+
+class TstIoFuzz : public QObject
+{
+    Q_OBJECT
+private slots:
+    void randomStreams();
+    void framesThroughNoise();
+    void damagedFramesNeverAccepted();
+    void overflowDropsButRecovers();
+    void commandFrames();
+};
+
+// Pure noise, biased towards the bytes that matter, cut into random pieces.
+// Whatever the scanner returns must be a correct frame found at the stated
+// place of what it kept.
+void TstIoFuzz::randomStreams()
+{
+    std::mt19937 rng(20261206);
+    QElapsedTimer timer;
+    timer.start();
+    const unsigned char special[] = {0x5F, 0xF5, 0x02, 0x03, 0x04, 0x00, 0x61};
+    int streams = 0;
+    uint64_t frames = 0;
+    for (; streams < 20000 && timer.elapsed() < 10000; ++streams) {
+        BoardFrameParser p;
+        std::vector<unsigned char> kept;
+        const int len = int(rng() % 4000);
+        std::vector<unsigned char> s(static_cast<size_t>(len));
+        for (auto& b : s)
+            b = (rng() % 3 == 0) ? special[rng() % sizeof(special)] : static_cast<unsigned char>(rng());
+        uint32_t word = 0;
+        int pos = 0;
+        while (pos < len) {
+            const int chunk = 1 + int(rng() % 1500);
+            const int n = std::min(chunk, len - pos);
+            const int took = p.append(s.data() + pos, n);
+            QVERIFY(took >= 0 && took <= n);
+            kept.insert(kept.end(), s.begin() + pos, s.begin() + pos + took);
+            pos += n;
+            while (const unsigned char* f = p.nextFrame()) {
+                ++frames;
+                QVERIFY(independentlyValid(f));
+                const uint64_t off = p.lastFrameOffset();
+                QVERIFY(off + 8 <= kept.size());
+                QVERIFY(std::equal(f, f + 8, kept.begin() + long(off)));
+                if (f[1] == 2)
+                    word = BoardFrameParser::inputWord(f);
+            }
+            QVERIFY(p.fill() < 8);
+        }
+        QVERIFY(word < 1024);
+    }
+    QVERIFY(streams >= 100);
+    qInfo("%d random streams, %llu chance frames, %lld ms", streams, (unsigned long long)frames,
+          (long long)timer.elapsed());
+}
+
+// Real answers with noise between them and random cuts: every answer is
+// found, in order, and nothing else.
+void TstIoFuzz::framesThroughNoise()
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<unsigned char> s;
+        std::vector<Sent> sent;
+        const int count = 1 + int(rng() % 60);
+        for (int i = 0; i < count; ++i) {
+            const int g = int(rng() % 12);
+            for (int k = 0; k < g; ++k)
+                s.push_back(quietByte(rng));
+            const int type = 1 + int(rng() % 5); // 2, 3, 4 and others
+            const uint32_t payload = rng();
+            unsigned char f[8];
+            BoardFrameParser::makeAnswer(f, type, payload);
+            s.insert(s.end(), f, f + 8);
+            sent.push_back({type, payload});
+        }
+        BoardFrameParser p;
+        std::vector<Sent> got;
+        size_t pos = 0;
+        while (pos < s.size()) {
+            const size_t n = std::min<size_t>(1 + rng() % 40, s.size() - pos);
+            QCOMPARE(p.append(s.data() + pos, int(n)), int(n));
+            pos += n;
+            while (const unsigned char* f = p.nextFrame())
+                got.push_back({f[1], BoardFrameParser::value(f)});
+        }
+        QCOMPARE(int(got.size()), int(sent.size()));
+        for (size_t i = 0; i < sent.size(); ++i) {
+            QCOMPARE(got[i].type, sent[i].type);
+            QCOMPARE(got[i].payload, sent[i].payload);
+        }
+    }
+}
+
+// Frames with a wrong check byte or end byte carry input words that were
+// never sent; none of them may come out, and the good frames around them must.
+void TstIoFuzz::damagedFramesNeverAccepted()
+{
+    std::mt19937 rng(99);
+    for (int round = 0; round < 500; ++round) {
+        std::vector<unsigned char> s;
+        std::vector<uint32_t> good;
+        for (int i = 0; i < 40; ++i) {
+            unsigned char f[8];
+            if (rng() % 3 == 0) {
+                // Poison: bit 9 set, never in a good word; no 0x5F after the
+                // start byte, so the scanner cannot find a frame inside it.
+                for (;;) {
+                    BoardFrameParser::makeStatus(f, 0x200u | (rng() & 0x1FFu), 0);
+                    if (rng() % 2)
+                        f[6] = static_cast<unsigned char>(f[6] + 1 + rng() % 254);
+                    else
+                        f[7] = 0xF4;
+                    if (std::find(f + 1, f + 8, 0x5F) == f + 8)
+                        break;
+                }
+            } else {
+                uint32_t w;
+                do {
+                    w = rng() & 0x1FFu;
+                } while ((w & 0xFF) == 0x5F);
+                BoardFrameParser::makeStatus(f, w, 0);
+                good.push_back(w);
+            }
+            s.insert(s.end(), f, f + 8);
+            if (rng() % 2)
+                s.push_back(quietByte(rng));
+        }
+        BoardFrameParser p;
+        std::vector<uint32_t> got;
+        size_t pos = 0;
+        while (pos < s.size()) {
+            const size_t n = std::min<size_t>(1 + rng() % 30, s.size() - pos);
+            p.append(s.data() + pos, int(n));
+            pos += n;
+            while (const unsigned char* f = p.nextFrame()) {
+                QCOMPARE(int(f[1]), 2);
+                const uint32_t w = BoardFrameParser::inputWord(f);
+                QVERIFY2(!(w & 0x200u), "a damaged frame was accepted");
+                got.push_back(w);
+            }
+        }
+        QCOMPARE(got, good);
+    }
+}
+
+// More than the buffer holds at once: the excess is dropped, counted, and the
+// scanner keeps working on what comes after.
+void TstIoFuzz::overflowDropsButRecovers()
+{
+    BoardFrameParser p;
+    std::vector<unsigned char> junk(5000, 0x11);
+    QCOMPARE(p.append(junk.data(), int(junk.size())), BoardFrameParser::kBufferSize);
+    QCOMPARE(p.droppedBytes(), uint64_t(5000 - BoardFrameParser::kBufferSize));
+    QVERIFY(!p.nextFrame());
+    unsigned char f[8];
+    BoardFrameParser::makeStatus(f, 0x155, 0x0AA);
+    p.append(f, 8);
+    const unsigned char* got = p.nextFrame();
+    QVERIFY(got);
+    QCOMPARE(BoardFrameParser::inputWord(got), 0x155u);
+    QCOMPARE(BoardFrameParser::echoWord(got), 0x0AAu);
+    QVERIFY(!p.nextFrame());
+}
+
+// The simulator's side: 6-byte commands through the same scanner.
+void TstIoFuzz::commandFrames()
+{
+    unsigned char c[6];
+    BoardFrameParser::makeCommand(c, 1, 0x0109);
+    const unsigned char expect[6] = {0x5F, 0x01, 0x09, 0x01, 0x6A, 0xF5};
+    QVERIFY(std::equal(c, c + 6, expect));
+    BoardFrameParser p(BoardFrameParser::kCommandLength);
+    const unsigned char noise[] = {0x5F, 0x02, 0x00, 0x5F};
+    p.append(noise, 4);
+    p.append(c, 6);
+    const unsigned char* f = p.nextFrame();
+    QVERIFY(f);
+    QVERIFY(std::equal(f, f + 6, expect));
+    QCOMPARE(p.skippedBytes(), uint64_t(4));
+    QCOMPARE(int(calcLRC(nullptr, 0)), 0);
+}
+
+QTEST_APPLESS_MAIN(TstIoFuzz)
+#include "tst_io_fuzz.moc"

@@ -1,0 +1,1182 @@
+// The parameter store: its table layout, loading with validation and the
+// per-mode derivations, saving, the parameter group, the hardware
+// description, and the database helpers - all against real SQLite files in a
+// fresh working directory and a real main window holding the query.
+#include "controller/redowizard.h"
+#include "frame/dbconfighelpers.h"
+#include "frame/factorydefaults.h"
+#include "frame/globals.h"
+#include "frame/ionames.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "platform/commandrunner.h"
+#include "testsupport/testenv.h"
+#include "widgets/warnbox.h"
+
+#include <QAbstractButton>
+#include <QFile>
+#include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// A second connection on the working directory's PARAM.db, to seed and read
+// rows behind the store's back.
+class ParamFile
+{
+public:
+    explicit ParamFile(const QString& file = QStringLiteral("PARAM.db"))
+        : m_name(QStringLiteral("tst-%1").arg(++s_count))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        m_ok = db.open();
+    }
+    ~ParamFile()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool ok() const { return m_ok; }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+    bool exec(const QString& sql, const QVariantList& values = {})
+    {
+        QSqlQuery q(db());
+        q.prepare(sql);
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        const bool ok = q.exec();
+        if (!ok)
+            qWarning() << sql << q.lastError().text();
+        return ok;
+    }
+    bool set(const QString& key, const QString& value)
+    {
+        exec(QStringLiteral("delete from sysparam where name=?"), {key});
+        return exec(QStringLiteral("insert into sysparam values(?, ?)"), {key, value});
+    }
+    bool remove(const QString& key) { return exec(QStringLiteral("delete from sysparam where name=?"), {key}); }
+    // The row's value; a null QVariant when there is no row.
+    QVariant get(const QString& key)
+    {
+        QSqlQuery q(db());
+        q.prepare(QStringLiteral("select value from sysparam where name=?"));
+        q.addBindValue(key);
+        if (q.exec() && q.next())
+            return q.value(0);
+        return QVariant();
+    }
+    QStringList keys()
+    {
+        QStringList out;
+        QSqlQuery q(db());
+        q.exec(QStringLiteral("select name from sysparam"));
+        while (q.next())
+            out << q.value(0).toString();
+        return out;
+    }
+
+private:
+    static int s_count;
+    QString m_name;
+    bool m_ok = false;
+};
+int ParamFile::s_count = 0;
+
+QString msg(int m, int lan) { return gaLanStr[4 * m + lan]; }
+
+QString join(std::initializer_list<int> values)
+{
+    QStringList s;
+    for (int v : values)
+        s << QString::number(v);
+    return s.join(' ');
+}
+
+template <int N>
+QString joinArray(const int (&a)[N], int from, int count)
+{
+    QStringList s;
+    for (int i = from; i < from + count; ++i)
+        s << QString::number(a[i]);
+    return s.join(' ');
+}
+
+// Gives every field of the set a different value, so that a field written to
+// or read from the wrong position shows up.
+void fillDistinct(WizardPara& p)
+{
+    int n = 100;
+    auto next = [&n]() { return n++; };
+    auto arr = [&](int* a, int count) {
+        for (int i = 0; i < count; ++i)
+            a[i] = next();
+    };
+    arr(p.exposeTime, 8); arr(p.adjustPlus, 8); arr(p.sharp, 8); arr(p.contrast, 8); arr(p.gamma, 8);
+    arr(p.saturation, 8); arr(p.noise3D, 8); arr(p.noise2D, 8); arr(p.trigInDelay, 8); arr(p.outInitState, 9);
+    for (int* f : {&p.semiAuto, &p.stopClampOnStop, &p.motionCorrect, &p.cutEjectorOnClamp, &p.isPswUsed,
+                   &p.tempAutoUpdate, &p.enableProdDetect, &p.tempNum, &p.ngRecNum, &p.okRecNum, &p.scrOffTime,
+                   &p.camSpeed, &p.amplify, &p.autoLogout, &p.reCheckTimes, &p.reCheckDelay, &p.ejectorPulse,
+                   &p.clampPulse, &p.out4Pulse, &p.iTime, &p.shakeEraseTime, &p.reInspectDelay, &p.filterSize,
+                   &p.alarmArea, &p.matchAccuracy, &p.zoomLayers, &p.noEjectorCtrlProd, &p.ejectorPulseProdNG,
+                   &p.moldNGClampPulse, &p.in4Use, &p.cutClampFixedTime, &p.cutEjectorFixedTime, &p.okNgPulses,
+                   &p.cutEjectorOnProdDetect, &p.cutClampOnMoldDetect, &p.outOnMoldCavity, &p.noDetectModeSignal,
+                   &p.prodDetectOption, &p.inputResetRecheck, &p.noAlarmSound, &p.noEjectorPin, &p.resampleNoCut,
+                   &p.stopDetectCutOff, &p.prodInspectOption, &p.moldInspectOption, &p.nocheckPswUsed,
+                   &p.addTempPswUsed, &p.stopDetectPswUsed, &p.doorLiftAlarm, &p.useDefect, &p.useSpot,
+                   &p.useIgnoreArea, &p.useManualLocate, &p.showAllParam, &p.doorTrigDetect, &p.spare3v10,
+                   &p.useStatistics, &p.out4Use, &p.offsetValue, &p.spare7v11, &p.realTimeROI, &p.useLog,
+                   &p.spare6v11, &p.matchBrightness, &p.angleCorrect, &p.noRefreshAfterAlarm, &p.addAllCamTemp,
+                   &p.camSampleSeparately, &p.prodNGOption, &p.shieldPin, &p.camDisconnect, &p.okMoldNum,
+                   &p.continuationArea, &p.rectToIrregular, &p.continuousCopy, &p.spare9v17, &p.imageZoom,
+                   &p.polygonStartPoint, &p.comPort, &p.colorCamera, &p.grayChannel, &p.noLensOpt, &p.minSpot,
+                   &p.showManualSnap, &p.showFactoryParam, &p.separateDetectSignal, &p.systemModeSet,
+                   &p.moldSelect, &p.preCut, &p.autoShading, &p.useBlackArea, &p.useWhiteArea,
+                   &p.useWhiteNumber, &p.useBlackNumber, &p.useColorSpots, &p.useSimilarity, &p.rotateAngle,
+                   &p.spareValue, &p.days, &p.lostUpanAlarm, &p.useDiskSaveImage, &p.NgShowSwitch, &p.spare7v12,
+                   &p.multiDetectNum, &p.sequentialDetect, &p.extTrigger, &p.spare9v19})
+        *f = next();
+    arr(p.tempIsNG, 2); arr(p.isColors, 8); arr(p.multiOutDetect, 8); arr(p.multiTrigIn, 8);
+    arr(p.multiCutMode, 8); arr(p.customInName, 8); arr(p.customOutName, 8); arr(p.spare11a, 8);
+    arr(p.spare11b, 8); arr(p.hMirror, 8); arr(p.vMirror, 8);
+    p.motionCorrect = -1; // negative values keep their sign
+    gLan = next();
+    qstrcpy(p.password, "op'pw\"1");
+    p.alarmPassword = QStringLiteral("al'arm");
+    p.nocheckPassword = QStringLiteral("no\"check");
+}
+
+// The table layout written out position by position.
+QMap<QString, QString> expectedRows(const WizardPara& p)
+{
+    QMap<QString, QString> r;
+    r["trigInDelay"] = joinArray(p.trigInDelay, 0, 8);
+    r["exposeTime"] = joinArray(p.exposeTime, 0, 4);
+    r["sharp"] = joinArray(p.sharp, 0, 4);
+    r["contrast"] = joinArray(p.contrast, 0, 4);
+    r["adjustPlus"] = joinArray(p.adjustPlus, 0, 4);
+    r["numFailDetect"] = join({p.systemModeSet, p.moldSelect, p.spareValue, p.autoShading, p.useColorSpots,
+                               p.useBlackArea, p.useWhiteArea, p.useSimilarity});
+    r["numAllDetect"] = joinArray(p.gamma, 0, 8);
+    r["isPswUsed"] = QString::number(p.isPswUsed);
+    r["password"] = QString::fromLatin1(p.password);
+    r["system1"] = join({p.semiAuto, p.enableProdDetect, p.spareValue, p.motionCorrect, p.stopClampOnStop, p.preCut,
+                         p.reCheckTimes, p.okRecNum, p.rectToIrregular});
+    r["system2"] = join({p.cutEjectorOnClamp, p.tempNum, p.minSpot, p.ngRecNum, p.ejectorPulse, p.clampPulse,
+                         p.ejectorPulseProdNG, p.cutClampFixedTime, p.noEjectorCtrlProd, p.nocheckPswUsed,
+                         p.addTempPswUsed, p.camDisconnect, gLan, p.out4Use, p.offsetValue, p.scrOffTime,
+                         p.camSpeed, p.iTime});
+    r["system3"] = join({p.in4Use, p.doorLiftAlarm, p.amplify, p.useDefect, p.useSpot, p.useIgnoreArea,
+                         p.useManualLocate, p.showAllParam, p.autoLogout, p.spare3v10, p.doorTrigDetect});
+    r["system4"] = join({p.tempAutoUpdate, p.filterSize, p.alarmArea});
+    r["system5"] = join({p.exposeTime[4], p.exposeTime[5], p.adjustPlus[4], p.adjustPlus[5], p.sharp[4], p.sharp[5],
+                         p.contrast[4], p.contrast[5], p.okNgPulses, p.rotateAngle, p.cutEjectorOnProdDetect,
+                         p.extTrigger, p.cutClampOnMoldDetect});
+    r["system6"] = join({p.exposeTime[6], p.exposeTime[7], p.adjustPlus[6], p.adjustPlus[7], p.sharp[6], p.sharp[7],
+                         p.contrast[6], p.contrast[7], p.shakeEraseTime, p.useStatistics, p.spare6v11,
+                         p.stopDetectPswUsed});
+    r["system7"] = join({p.comPort, p.colorCamera, p.grayChannel, p.showManualSnap, p.outInitState[0],
+                         p.outInitState[1], p.outInitState[2], p.noLensOpt, p.outInitState[3], p.showFactoryParam,
+                         p.spare7v11, p.spare7v12, p.realTimeROI, p.camSampleSeparately, p.outInitState[4],
+                         p.outInitState[5], p.outInitState[6], p.outInitState[7], p.outInitState[8],
+                         p.useWhiteNumber});
+    r["system8"] = QString::number(p.multiDetectNum) + ' ' + joinArray(p.multiTrigIn, 0, 8) + ' '
+        + joinArray(p.multiCutMode, 0, 8) + ' ' + join({p.cutEjectorFixedTime, p.useLog, p.matchBrightness});
+    r["system9"] = joinArray(p.multiOutDetect, 0, 8) + ' '
+        + join({p.matchAccuracy, p.zoomLayers, p.outOnMoldCavity, p.out4Pulse, p.continuationArea,
+                p.noDetectModeSignal, p.prodDetectOption, p.continuousCopy, p.spare9v17, p.inputResetRecheck,
+                p.spare9v19, p.spareValue});
+    r["system10"] = joinArray(p.customInName, 0, 8) + ' ' + joinArray(p.customOutName, 0, 8) + ' '
+        + join({p.days, p.lostUpanAlarm, p.useDiskSaveImage, p.resampleNoCut});
+    r["system11"] = joinArray(p.spare11a, 0, 8) + ' ' + joinArray(p.spare11b, 0, 8) + ' '
+        + join({p.sequentialDetect, p.tempIsNG[0], p.tempIsNG[1], p.noEjectorPin});
+    r["system12"] = QString::number(p.angleCorrect) + ' ' + joinArray(p.hMirror, 0, 8) + ' '
+        + joinArray(p.vMirror, 0, 8) + ' ' + join({p.noRefreshAfterAlarm, p.addAllCamTemp, p.separateDetectSignal});
+    r["system13"] = joinArray(p.saturation, 0, 8) + ' ' + joinArray(p.noise3D, 0, 8) + ' '
+        + join({p.useBlackNumber, p.prodNGOption, p.reInspectDelay, p.shieldPin});
+    r["system14"] = join({p.moldNGClampPulse, p.reCheckDelay, p.okMoldNum, p.imageZoom, p.noAlarmSound,
+                          p.polygonStartPoint}) + ' ' + joinArray(p.noise2D, 0, 8) + ' '
+        + join({p.stopDetectCutOff, p.prodInspectOption, p.moldInspectOption, p.spareValue, p.spareValue,
+                p.spareValue});
+    r["alarmPassword"] = p.alarmPassword;
+    r["nocheckPassword"] = p.nocheckPassword;
+    r["NgShowSwitch"] = QString::number(p.NgShowSwitch);
+    r["isColors"] = joinArray(p.isColors, 0, 8);
+    return r;
+}
+
+const char* const kCpuI7 = "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n"
+                           "\nprocessor\t: 1\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n";
+
+} // namespace
+
+class TstParams : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void constructedSetHasItsDefaults();
+    void factoryTemplateLoadsIntoMainWindow();
+    void missingParamDbIsRestoredFromDefaultGroup();
+    void everyFieldHasItsTablePosition();
+    void roundTripThroughMainWindow();
+    void emptyTableGetsNewerRowsAndDefaults();
+    void savingRecreatesDeletedRows();
+    void outOfRangeValuesAreReset_data();
+    void outOfRangeValuesAreReset();
+    void badRowsReadAsZeroForTheRest();
+    void passwordsWithQuotesAndSqlSurvive();
+    void passwordLengthLimit();
+    void modeDerivations();
+    void multiDetectionRowsOutOfRangeMeanNone();
+    void ioNamesFromNameFileAndDefaults();
+    void assignmentCommitsAndReverts();
+    void groupNameFollowsDirectoriesAndSysadd();
+    void groupNameReadableWhileReplaced();
+    void cpuDescriptionFromCpuinfo_data();
+    void cpuDescriptionFromCpuinfo();
+    void cpuinfoMissingOrOdd();
+    void configJsonAndLcdSupport();
+    void addColumnOnRealFile();
+    void jsonListAndDevelopReport();
+
+private:
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<ReDoWizard> m_win;
+
+    // A main window over the working directory's current PARAM.db.
+    ReDoWizard* window()
+    {
+        m_win.reset();
+        m_win = std::make_unique<ReDoWizard>();
+        return m_win.get();
+    }
+};
+
+void TstParams::initTestCase()
+{
+    QVERIFY(MessageTable::load() > 0);
+    QVERIFY2(QFile::exists(TestEnv::buildDir() + "/workdir/PARAM.db"), "factory template missing (build target workdir)");
+}
+
+void TstParams::init()
+{
+    gLan = 0;
+    gDNum = 4;
+    for (QString& n : gaName)
+        n.clear();
+    m_env = std::make_unique<TestEnv>();
+    QVERIFY(m_env->isValid());
+}
+
+void TstParams::cleanup()
+{
+    m_win.reset();
+    m_env.reset();
+    gLan = 0;
+}
+
+void TstParams::constructedSetHasItsDefaults()
+{
+    WizardPara p;
+    QCOMPARE(p.getCurGroupName(), QString("default"));
+    QCOMPARE(p.days, 31);
+    QCOMPARE(p.alarmPassword, QString("9362"));
+    QCOMPARE(p.nocheckPassword, QString("9362"));
+    QCOMPARE(p.colorAreaMin, 0);
+    QCOMPARE(p.colorAreaMax, 1000);
+    QCOMPARE(p.matchAccuracy, 5);
+    QCOMPARE(p.zoomLayers, 5);
+    QCOMPARE(p.resampleNoCut, 1);
+    QCOMPARE(p.multiDetectNum, 2);
+    QCOMPARE(p.detectEnabled[1], 1);
+    QCOMPARE(p.detectEnabled[0] + p.detectEnabled[2] + p.detectEnabled[7], 0);
+    QCOMPARE(p.exposeTime[3], 0);
+    QCOMPARE(p.password[0], '\0');
+    QVERIFY(p.configJson.isEmpty());
+    QCOMPARE(WizardPara::storedKeys().size(), 27);
+    QCOMPARE(WizardPara::storedKeys().first(), QString("trigInDelay"));
+    QCOMPARE(WizardPara::storedKeys().last(), QString("isColors"));
+}
+
+void TstParams::factoryTemplateLoadsIntoMainWindow()
+{
+    ParamFile f;
+    QVERIFY(f.ok());
+    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.get("system7").toString(), QString("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+    ParamFile sn("SN.db");
+    for (int k = 0; k < 8; ++k)
+        QCOMPARE(sn.get(QString("serialNB%1").arg(k)).toString(), QString("0"));
+    QVERIFY(QFile::exists("paraGroup/default/PARAM.db"));
+    QVERIFY(QFile::exists("paraGroup/default/SN.db"));
+    QVERIFY(QFile::exists("config.json"));
+    QVERIFY(QDir("ruv_net/workspace/log").exists());
+
+    ReDoWizard* w = window();
+    QVERIFY(w->paraDbOpen());
+    QVERIFY(gpWPara && gpWParaBak && gpWPara != gpWParaBak);
+    QCOMPARE(gpWPara->exposeTime[0], 30);
+    QCOMPARE(gpWPara->contrast[7], 50);
+    QCOMPARE(gpWPara->tempNum, 10);
+    QCOMPARE(gpWPara->useDefect, 1);
+    QCOMPARE(gpWPara->days, 31);
+    QCOMPARE(gpWPara->NgShowSwitch, 1);
+    QCOMPARE(gpWPara->systemMode, 0);
+    QCOMPARE(gDNum, 2);
+    QCOMPARE(gTempNum, 10);
+    QCOMPARE(gPicNumNG, gpWPara->ngRecNum);
+    QCOMPARE(gPicNumOK, gpWPara->okRecNum);
+    QCOMPARE(gisCOM, gpWPara->comPort);
+    QCOMPARE(gisGrayHue, gpWPara->grayChannel);
+    QCOMPARE(gpWPara->getCurGroupName(), QString("default"));
+    QCOMPARE(gpWPara->groupIndex, -1);
+    QCOMPARE(gaName[0], msg(301, 0));
+    // The edit copy is not loaded.
+    QCOMPARE(gpWParaBak->exposeTime[0], 0);
+    // Nothing was inserted: the template is complete.
+    QCOMPARE(f.keys().size(), 27);
+}
+
+void TstParams::missingParamDbIsRestoredFromDefaultGroup()
+{
+    QVERIFY(QFile::remove("PARAM.db"));
+    {
+        ParamFile def("paraGroup/default/PARAM.db");
+        QVERIFY(def.set("exposeTime", "77 78 79 80"));
+    }
+    QString shown;
+    answerModal([&shown](QWidget* box) {
+        if (auto* warn = dynamic_cast<WarnBox*>(box))
+            shown = warn->text();
+        const auto buttons = box->findChildren<QAbstractButton*>();
+        if (!buttons.isEmpty())
+            QTest::mouseClick(buttons.first(), Qt::LeftButton);
+    });
+    window();
+    const QStringList cmds = CommandRunner::loggedCommands();
+    const int cp = cmds.indexOf("cp -f ./paraGroup/default/PARAM.db ./");
+    QVERIFY2(cp >= 0, qPrintable(cmds.join(" | ")));
+    QVERIFY(cmds.indexOf("sync") > cp);
+    QVERIFY(cmds.indexOf("reboot") > cmds.indexOf("sync"));
+    QVERIFY(QFile::exists("PARAM.db"));
+    QCOMPARE(gpWPara->exposeTime[2], 79);
+    QCOMPARE(shown, msg(160, 1));
+}
+
+void TstParams::everyFieldHasItsTablePosition()
+{
+    // Save: each field lands at its position.
+    WizardPara p;
+    fillDistinct(p);
+    const int lan = gLan;
+    const QMap<QString, QString> expected = expectedRows(p);
+    QCOMPARE(expected.size(), 27);
+    QVERIFY(FactoryDefaults::writeParamDb("layout.db", p, lan));
+    gLan = 0;
+    ParamFile f("layout.db");
+    QCOMPARE(f.keys().size(), 27);
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        QCOMPARE(f.get(it.key()).toString(), it.value());
+
+    // Load: each position lands in its field (no validation on this path).
+    WizardPara back;
+    QSqlQuery q(f.db());
+    QVERIFY(back.readRows(q));
+    q = QSqlQuery();
+    QCOMPARE(gLan, lan);
+    back.systemModeSet = back.systemMode; // position 1 is loaded into the mode in force
+    QCOMPARE(back.systemMode, p.systemModeSet);
+    for (const QString& key : WizardPara::storedKeys())
+        QCOMPARE(back.rowValue(key), expected.value(key));
+    QCOMPARE(back.tempIsNG[1], p.tempIsNG[1]);
+    QCOMPARE(back.spare11b[7], p.spare11b[7]);
+    QCOMPARE(back.spare9v17, p.spare9v17);
+    QCOMPARE(back.noise2D[7], p.noise2D[7]);
+    QCOMPARE(QString(back.password), QString("op'pw\"1"));
+    gLan = 0;
+}
+
+void TstParams::roundTripThroughMainWindow()
+{
+    ReDoWizard* w = window();
+    Q_UNUSED(w);
+    // Change every stored value to another value the load keeps.
+    WizardPara& p = *gpWPara;
+    for (int c = 0; c < 8; ++c) {
+        p.exposeTime[c] = 100 + c; p.adjustPlus[c] = 200 + c; p.sharp[c] = 300 + c; p.contrast[c] = 400 + c;
+        p.gamma[c] = 500 + c; p.saturation[c] = 600 + c; p.noise3D[c] = 700 + c; p.noise2D[c] = c & 1;
+        p.trigInDelay[c] = 10 + c; p.isColors[c] = (c + 1) & 1; p.hMirror[c] = c & 1; p.vMirror[c] = (c >> 1) & 1;
+        p.multiTrigIn[c] = 7 - c; p.multiCutMode[c] = c; p.multiOutDetect[c] = c % 3 - 1;
+        p.customInName[c] = 15 - c; p.customOutName[c] = 13 - c; p.spare11a[c] = 900 + c; p.spare11b[c] = -c;
+    }
+    for (int i = 0; i < 9; ++i)
+        p.outInitState[i] = i & 1;
+    p.systemModeSet = 3; // derivation leaves the output presets alone in mode 3
+    p.multiDetectNum = 5; p.moldSelect = 2; p.spareValue = 4242; p.autoShading = 1; p.useColorSpots = 1;
+    p.semiAuto = 1; p.enableProdDetect = 1; p.motionCorrect = -1; p.stopClampOnStop = 1; p.preCut = 33;
+    p.reCheckTimes = 44; p.okRecNum = 555; p.rectToIrregular = 1; p.tempNum = 12; p.minSpot = 7; p.ngRecNum = 666;
+    p.ejectorPulse = 15; p.clampPulse = 16; p.camDisconnect = 1; p.out4Use = 2; p.offsetValue = 8100;
+    p.scrOffTime = 120; p.camSpeed = 50; p.iTime = 99999; p.in4Use = 3; p.amplify = 4; p.autoLogout = 300;
+    p.spare3v10 = -77; p.spare6v11 = 61; p.spare7v11 = 71; p.spare7v12 = 72; p.spare9v17 = 917; p.spare9v19 = 919;
+    p.filterSize = 9; p.alarmArea = 999; p.rotateAngle = 180; p.shakeEraseTime = 5; p.comPort = 4;
+    p.matchAccuracy = 10; p.zoomLayers = 0; p.out4Pulse = 8; p.days = 60; p.okMoldNum = 12345;
+    p.reCheckDelay = 3; p.reInspectDelay = 25; p.shieldPin = 2; p.NgShowSwitch = 0; p.isPswUsed = 1;
+    p.sequentialDetect = 1; p.tempIsNG[0] = 1; p.tempIsNG[1] = 1; p.moldInspectOption = 1;
+    qstrcpy(p.password, "s3cret");
+    p.alarmPassword = "1111";
+    p.nocheckPassword = "2222";
+    gLan = 2;
+    p.SaveDatatoFile();
+
+    QMap<QString, QString> saved;
+    {
+        ParamFile f;
+        for (const QString& key : WizardPara::storedKeys())
+            saved[key] = f.get(key).toString();
+    }
+    QCOMPARE(saved.value("system2").split(' ').at(12), QString("2"));
+    QCOMPARE(saved.value("system1").split(' ').at(3), QString("-1"));
+
+    gLan = 0;
+    WizardPara loaded;
+    loaded.LoadDatafromFile();
+    QCOMPARE(gLan, 2);
+    for (const QString& key : WizardPara::storedKeys())
+        QCOMPARE(loaded.rowValue(key), saved.value(key));
+    QCOMPARE(loaded.systemMode, 3);
+    QCOMPARE(loaded.systemModeSet, 3);
+    QCOMPARE(gDNum, 5);
+    QCOMPARE(loaded.spare3v10, -77);
+    QCOMPARE(loaded.spare11b[5], -5);
+    QCOMPARE(loaded.spareValue, 4242);
+    QCOMPARE(QString(loaded.password), QString("s3cret"));
+    // Not stored: both colour-area limits come back at their fall-back.
+    QCOMPARE(loaded.colorAreaMin, 1000);
+    QCOMPARE(loaded.colorAreaMax, 1000);
+    gLan = 0;
+}
+
+void TstParams::emptyTableGetsNewerRowsAndDefaults()
+{
+    {
+        ParamFile f;
+        QVERIFY(f.exec("delete from sysparam"));
+    }
+    window();
+    const WizardPara& p = *gpWPara;
+    QCOMPARE(p.filterSize, 3);
+    QCOMPARE(p.alarmArea, 100);
+    QCOMPARE(p.tempNum, 10);
+    QCOMPARE(p.offsetValue, 8000);
+    QCOMPARE(p.minSpot, 3);
+    QCOMPARE(p.colorAreaMin, 1000);
+    QCOMPARE(p.motionCorrect, 0);
+    QCOMPARE(p.multiDetectNum, 2);
+    QCOMPARE(p.days, 31);
+    QCOMPARE(p.useDefect, 1);
+    QCOMPARE(p.matchAccuracy, 5); // the inserted rows are not parsed this run
+    QCOMPARE(p.NgShowSwitch, 0);
+
+    ParamFile f;
+    QCOMPARE(f.keys().size(), 12);
+    QCOMPARE(f.get("system7").toString(), QString("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+    QCOMPARE(f.get("system12").toString(), QString("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+    QCOMPARE(f.get("isColors").toString(), QString("0 0 0 0 0 0 0 0"));
+    QCOMPARE(f.get("alarmPassword").toString(), QString("9362"));
+    QCOMPARE(f.get("nocheckPassword").toString(), QString("9362"));
+    QCOMPARE(f.get("NgShowSwitch").toString(), QString("1"));
+    QVERIFY(f.get("system3").isNull());
+
+    // The next start reads the inserted rows.
+    WizardPara again;
+    again.LoadDatafromFile();
+    QCOMPARE(again.NgShowSwitch, 1);
+    QCOMPARE(again.outInitState[2], 1);
+    QCOMPARE(again.matchAccuracy, 0);
+}
+
+void TstParams::savingRecreatesDeletedRows()
+{
+    window();
+    {
+        ParamFile f;
+        QVERIFY(f.remove("system3"));
+        QVERIFY(f.remove("password"));
+    }
+    gpWPara->amplify = 3;
+    qstrcpy(gpWPara->password, "abc");
+    gpWPara->SaveDatatoFile();
+    ParamFile f;
+    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.get("system3").toString().split(' ').at(2), QString("3"));
+    QCOMPARE(f.get("password").toString(), QString("abc"));
+    // A kept row is updated in place, never duplicated.
+    QSqlQuery q(f.db());
+    QVERIFY(q.exec("select count(*) from sysparam where name='system1'") && q.next());
+    QCOMPARE(q.value(0).toInt(), 1);
+    q.finish();
+
+    // SaveChkDBItem: an existing key is left alone, a new one gets "0".
+    gpWPara->SaveChkDBItem("system1");
+    gpWPara->SaveChkDBItem("extraKey");
+    QCOMPARE(f.get("extraKey").toString(), QString("0"));
+    QCOMPARE(f.get("system1").toString(), gpWPara->rowValue("system1"));
+}
+
+void TstParams::outOfRangeValuesAreReset_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("exposure negative") << "exposeTime" << "-5 10000 10001 7" << "exposeTime" << 30;
+    QTest::newRow("exposure max kept") << "exposeTime" << "10000 0 0 0" << "exposeTime" << 10000;
+    QTest::newRow("days negative") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 -5 0 0 0" << "days" << 31;
+    QTest::newRow("days kept") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 0 0 0" << "days" << 1;
+    QTest::newRow("screen off 0 stays") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "scrOffTime" << 0;
+    QTest::newRow("screen off 29") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 29 0 0" << "scrOffTime" << 600;
+    QTest::newRow("screen off 30") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 30 0 0" << "scrOffTime" << 30;
+    QTest::newRow("language 9") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 9 0 8000 0 0 0" << "gLan" << 0;
+    QTest::newRow("language -1") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 -1 0 8000 0 0 0" << "gLan" << 0;
+    QTest::newRow("language 3") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 3 0 8000 0 0 0" << "gLan" << 3;
+    QTest::newRow("template count -1") << "system2" << "0 -1 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "tempNum" << 10;
+    QTest::newRow("mode 7") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemMode" << 0;
+    QTest::newRow("mode 7 chosen") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemModeSet" << 0;
+    QTest::newRow("mode 7 detections") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "gDNum" << 2;
+    QTest::newRow("motion correct 1") << "system1" << "0 0 0 1 0 0 0 0 0" << "motionCorrect" << -1;
+    QTest::newRow("motion correct 0") << "system1" << "0 0 0 0 0 0 0 0 0" << "motionCorrect" << 0;
+    QTest::newRow("multi count 9") << "system8" << "9 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "multiDetectNum" << 2;
+    QTest::newRow("spare negative") << "system9" << "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 -3" << "spareValue" << 0;
+    QTest::newRow("gain negative") << "adjustPlus" << "-1 0 0 0" << "adjustPlus" << 32;
+    QTest::newRow("gamma huge") << "numAllDetect" << "10001 0 0 0 0 0 0 0" << "gamma" << 70;
+    QTest::newRow("offset 0") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "offsetValue" << 8000;
+    QTest::newRow("camera speed 101") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 101 0" << "camSpeed" << 12;
+    QTest::newRow("i-time negative") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 -60" << "iTime" << 60;
+    QTest::newRow("angle 181") << "system5" << "0 0 0 0 0 0 0 0 0 181 0 0 0" << "rotateAngle" << 0;
+    QTest::newRow("port 101") << "system7" << "101 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0" << "comPort" << 0;
+}
+
+void TstParams::outOfRangeValuesAreReset()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, field);
+    QFETCH(int, expected);
+    {
+        ParamFile f;
+        QVERIFY(f.set(key, value));
+    }
+    window();
+    const WizardPara& p = *gpWPara;
+    const QMap<QString, int> fields = {
+        {"exposeTime", p.exposeTime[0]}, {"days", p.days}, {"scrOffTime", p.scrOffTime}, {"gLan", gLan},
+        {"tempNum", p.tempNum}, {"systemMode", p.systemMode}, {"systemModeSet", p.systemModeSet},
+        {"gDNum", gDNum}, {"motionCorrect", p.motionCorrect}, {"multiDetectNum", p.multiDetectNum},
+        {"spareValue", p.spareValue}, {"adjustPlus", p.adjustPlus[0]}, {"gamma", p.gamma[0]},
+        {"offsetValue", p.offsetValue}, {"camSpeed", p.camSpeed}, {"iTime", p.iTime},
+        {"rotateAngle", p.rotateAngle}, {"comPort", p.comPort}};
+    QVERIFY(fields.contains(field));
+    QCOMPARE(fields.value(field), expected);
+    if (key == "exposeTime" && expected == 30) {
+        QCOMPARE(p.exposeTime[1], 10000);
+        QCOMPARE(p.exposeTime[2], 30);
+        QCOMPARE(p.exposeTime[3], 7);
+    }
+    gLan = 0;
+}
+
+void TstParams::badRowsReadAsZeroForTheRest()
+{
+    QCOMPARE(WizardPara::parseValue("5 x 7", 3), QVector<int>({5, 0, 0}));
+    QCOMPARE(WizardPara::parseValue("5", 3), QVector<int>({5, 0, 0}));
+    QCOMPARE(WizardPara::parseValue("", 2), QVector<int>({0, 0}));
+    QCOMPARE(WizardPara::parseValue("1 2 3 4 5", 3), QVector<int>({1, 2, 3}));
+    QCOMPARE(WizardPara::parseValue("  -4\t 6 \n 8 ", 3), QVector<int>({-4, 6, 8}));
+    QCOMPARE(WizardPara::parseValue("1 99999999999 3", 3), QVector<int>({1, 0, 0}));
+    QCOMPARE(WizardPara::parseValue("1 2.5 3", 3), QVector<int>({1, 0, 0}));
+
+    {
+        ParamFile f;
+        QVERIFY(f.set("trigInDelay", "1 2 3 4 5 6 7 8 9 10"));
+        QVERIFY(f.set("system4", "1 abc 500"));
+        QVERIFY(f.set("exposeTime", "55"));
+        QVERIFY(f.set("contrast", ""));
+        QVERIFY(f.exec("update sysparam set value=NULL where name='sharp'"));
+        QVERIFY(f.set("system10", "1 2 3"));
+    }
+    window();
+    const WizardPara& p = *gpWPara;
+    QCOMPARE(p.trigInDelay[7], 8);
+    QCOMPARE(p.tempAutoUpdate, 1);
+    QCOMPARE(p.filterSize, 3);   // unreadable: 0, then reset
+    QCOMPARE(p.alarmArea, 100);  // after the unreadable one: 0, then reset
+    QCOMPARE(p.exposeTime[0], 55);
+    QCOMPARE(p.exposeTime[1], 0);
+    QCOMPARE(p.contrast[0], 0);
+    QCOMPARE(p.sharp[0], 0);
+    QCOMPARE(p.customInName[2], 3);
+    QCOMPARE(p.days, 31);
+    QCOMPARE(p.resampleNoCut, 0);
+
+    // A garbled row is written back whole on the next save.
+    gpWPara->SaveDatatoFile();
+    ParamFile f;
+    QCOMPARE(f.get("system4").toString(), QString("1 3 100"));
+    QCOMPARE(f.get("trigInDelay").toString(), QString("1 2 3 4 5 6 7 8"));
+}
+
+void TstParams::passwordsWithQuotesAndSqlSurvive()
+{
+    window();
+    const char* nasty = "a'b\"c'); drop table sysparam; --";
+    qstrcpy(gpWPara->password, nasty);
+    gpWPara->alarmPassword = QStringLiteral("x' or '1'='1");
+    gpWPara->nocheckPassword = QStringLiteral("'; delete from sysparam; select '");
+    gpWPara->SaveDatatoFile();
+    {
+        ParamFile f;
+        QCOMPARE(f.keys().size(), 27);
+        QCOMPARE(f.get("password").toString(), QString(nasty));
+    }
+    WizardPara back;
+    back.LoadDatafromFile();
+    QCOMPARE(QString(back.password), QString(nasty));
+    QCOMPARE(back.alarmPassword, QStringLiteral("x' or '1'='1"));
+    QCOMPARE(back.nocheckPassword, QStringLiteral("'; delete from sysparam; select '"));
+
+    // The row added for a missing password keeps quotes too.
+    {
+        ParamFile f;
+        QVERIFY(f.remove("alarmPassword"));
+    }
+    WizardPara fresh;
+    fresh.alarmPassword = QStringLiteral("it's");
+    fresh.LoadDatafromFile();
+    ParamFile f;
+    QCOMPARE(f.get("alarmPassword").toString(), QStringLiteral("it's"));
+    QCOMPARE(f.keys().size(), 27);
+}
+
+void TstParams::passwordLengthLimit()
+{
+    window();
+    {
+        ParamFile f;
+        QVERIFY(f.set("password", QString(100, 'a')));
+    }
+    WizardPara p;
+    qstrcpy(p.password, "old");
+    p.LoadDatafromFile();
+    QCOMPARE(QString(p.password), QString("old"));
+    {
+        ParamFile f;
+        QVERIFY(f.set("password", QString(99, 'b')));
+    }
+    p.LoadDatafromFile();
+    QCOMPARE(QString(p.password), QString(99, 'b'));
+    {
+        ParamFile f;
+        QVERIFY(f.set("password", QStringLiteral("密码")));
+    }
+    p.LoadDatafromFile();
+    QCOMPARE(QString(p.password), QString(99, 'b'));
+    // Latin-1 letters are kept byte for byte.
+    {
+        ParamFile f;
+        QVERIFY(f.set("password", QStringLiteral("pässwörd")));
+    }
+    p.LoadDatafromFile();
+    QCOMPARE(QString::fromLatin1(p.password), QStringLiteral("pässwörd"));
+    QCOMPARE(p.rowValue("password"), QStringLiteral("pässwörd"));
+}
+
+void TstParams::modeDerivations()
+{
+    // Standard.
+    WizardPara p;
+    int mould = 7;
+    p.systemMode = 0;
+    p.semiAuto = 1;
+    p.enableProdDetect = 1;
+    p.ejectorPulseProdNG = 0;
+    p.prodInspectOption = 1;
+    p.outInitState[4] = 0;
+    p.deriveByMode(&mould);
+    QCOMPARE(gDNum, 2);
+    QCOMPARE(p.statusOutNum, 4);
+    QCOMPARE(p.trigInput[0], 0);
+    QCOMPARE(p.trigInput[1], 2);
+    QCOMPARE(p.detectEnabled[0], 1);
+    QCOMPARE(p.detectEnabled[1], 1);
+    QCOMPARE(p.outInitState[5] + p.outInitState[6] + p.outInitState[7], 3);
+    QCOMPARE(p.outInitState[4], 0); // left alone with the inspection option
+    p.semiAuto = 0;
+    p.enableProdDetect = 0;
+    p.ejectorPulseProdNG = 1;
+    p.prodInspectOption = 0;
+    p.outInitState[4] = 1;
+    p.deriveByMode(&mould);
+    QCOMPARE(p.trigInput[1], 0);
+    QCOMPARE(p.detectEnabled[0], 0);
+    QCOMPARE(p.outInitState[4] + p.outInitState[5] + p.outInitState[6] + p.outInitState[7], 0);
+    QCOMPARE(mould, 7);
+
+    // Two-colour, left / right / all moulds.
+    WizardPara t;
+    t.systemMode = 1;
+    t.enableProdDetect = 1;
+    t.trigInput[2] = 42;
+    t.moldSelect = 0;
+    t.deriveByMode(&mould);
+    QCOMPARE(gDNum, 4);
+    QCOMPARE(mould, 1);
+    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
+             QVector<int>({1, 1, 0, 0}));
+    QCOMPARE(t.trigInput[0], 0);
+    QCOMPARE(t.trigInput[1], 2);
+    t.moldSelect = 1;
+    t.deriveByMode(&mould);
+    QCOMPARE(mould, 0);
+    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
+             QVector<int>({0, 0, 1, 1}));
+    QCOMPARE(t.trigInput[0], 3);
+    QCOMPARE(t.trigInput[1], 3);
+    t.moldSelect = 2;
+    mould = 5;
+    t.deriveByMode(&mould);
+    QCOMPARE(mould, 5);
+    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
+             QVector<int>({1, 1, 1, 1}));
+    QCOMPARE(t.trigInput[0], 255);
+    QCOMPARE(t.trigInput[2], 42); // not set in this mode
+    t.moldSelect = 9;
+    t.deriveByMode(&mould);
+    QCOMPARE(t.moldSelect, 0);
+    t.moldSelect = -1;
+    t.deriveByMode(&mould);
+    QCOMPARE(t.moldSelect, 0);
+
+    // Turntable.
+    WizardPara r;
+    r.systemMode = 2;
+    r.moldSelect = 1;
+    r.semiAuto = 1;
+    r.deriveByMode(&mould);
+    QCOMPARE(r.trigInput[0], 3);
+    QCOMPARE(r.trigInput[1], 2);
+    r.semiAuto = 0;
+    r.moldSelect = 3;
+    r.deriveByMode(&mould);
+    QCOMPARE(r.trigInput[0], 255);
+    QCOMPARE(r.trigInput[1], 255);
+
+    // Multi-detection: the worked example.
+    WizardPara m;
+    m.systemMode = 3;
+    m.multiDetectNum = 3;
+    const int rows[8] = {1, -1, 0, 0, 0, 0, 0, 0};
+    std::copy(std::begin(rows), std::end(rows), m.multiOutDetect);
+    m.multiTrigIn[0] = 0;
+    m.multiTrigIn[1] = 4;
+    m.deriveByMode(&mould);
+    QCOMPARE(gDNum, 3);
+    QCOMPARE(m.statusOutNum, 3);
+    QCOMPARE(m.detectEnabled[0], 1);
+    QCOMPARE(m.trigInput[0], TriginNo[4] - 1);
+    QCOMPARE(m.detectEnabled[1], 0);
+    QCOMPARE(m.trigInput[1], -1);
+    QCOMPARE(m.detectEnabled[2], 1);
+    QCOMPARE(m.trigInput[2], TriginNo[0] - 1);
+    for (int d = 3; d < 8; ++d) {
+        QCOMPARE(m.detectEnabled[d], 0);
+        QCOMPARE(m.trigInput[d], -1);
+    }
+
+    // Through a real load: mode 1, right mould sets the main window's flag.
+    {
+        ParamFile f;
+        QVERIFY(f.set("numFailDetect", "1 1 0 0 0 0 0 0"));
+    }
+    ReDoWizard* w = window();
+    QCOMPARE(w->curMould, 0);
+    QCOMPARE(gDNum, 4);
+    QCOMPARE(gaName[2], msg(376, 0));
+}
+
+void TstParams::multiDetectionRowsOutOfRangeMeanNone()
+{
+    WizardPara m;
+    m.systemMode = 3;
+    m.multiDetectNum = 4;
+    m.multiOutDetect[0] = 8;      // no such row
+    m.multiOutDetect[1] = -2;     // no such row
+    m.multiOutDetect[2] = 1;
+    m.multiTrigIn[1] = 12;        // no such trigger choice
+    m.multiOutDetect[3] = 2;
+    m.multiTrigIn[2] = 7;
+    m.deriveByMode(nullptr);
+    for (int d = 0; d < 3; ++d) {
+        QCOMPARE(m.detectEnabled[d], 0);
+        QCOMPARE(m.trigInput[d], -1);
+    }
+    QCOMPARE(m.detectEnabled[3], 1);
+    QCOMPARE(m.trigInput[3], TriginNo[7] - 1);
+}
+
+void TstParams::ioNamesFromNameFileAndDefaults()
+{
+    QVERIFY(m_env->writeWorkFile("name.txt", QByteArray("开模\nSafety door\nBack\n")));
+    window();
+    QCOMPARE(gaName[0], QString("开模"));
+    QCOMPARE(gaName[1], QString("Safety door"));
+    QCOMPARE(gaName[2], QString("Back"));
+    for (int i = 3; i < 8; ++i)
+        QVERIFY(gaName[i].isEmpty());
+    QVERIFY(QFile::remove("name.txt"));
+
+    // Standard mode, English, output 4 named for the mould-cavity option.
+    WizardPara p;
+    gLan = 1;
+    p.systemMode = 0;
+    p.moldInspectOption = 1;
+    p.loadIONames();
+    QCOMPARE(gaName[0], QString("Open"));
+    QCOMPARE(gaName[1], msg(302, 1));
+    QCOMPARE(gaName[7], QString(" O 4"));
+    QCOMPARE(gaName[12], msg(304, 1));
+
+    // Turntable.
+    p.systemMode = 2;
+    p.loadIONames();
+    QCOMPARE(gaName[0], msg(379, 1));
+    QCOMPARE(gaName[4], msg(378, 1));
+
+    // Multi-detection: names from the lists, out-of-range choices as "RSV".
+    p.systemMode = 3;
+    for (int k = 0; k < 8; ++k) {
+        p.customInName[k] = k;
+        p.customOutName[k] = 13 - k;
+    }
+    p.customInName[3] = 16;
+    p.customOutName[7] = -1;
+    gLan = 0;
+    p.loadIONames();
+    QCOMPARE(gaName[0], gInName[0][0]);
+    QCOMPARE(gaName[0], QString("开模到位"));
+    QCOMPARE(gaName[1], msg(302, 0));
+    QCOMPARE(gaName[2], gInName[1][0]);
+    QCOMPARE(gaName[4], msg(304, 0));
+    QCOMPARE(gaName[8], gInName[7][0]);
+    QCOMPARE(gaName[9], gOutName[13][0]);
+    QCOMPARE(gaName[10], gOutName[12][0]);
+    QCOMPARE(gaName[11], msg(307, 0));
+    QCOMPARE(gaName[12], gOutName[11][0]);
+    QCOMPARE(gaName[17], msg(304, 0));
+    QCOMPARE(gOutName[13][1], QString("Mac mov"));
+    QCOMPARE(gOutName[13][3], QString("Mac mov"));
+    QCOMPARE(gInName[15][2], QString("中子C退"));
+    QCOMPARE(gCustomInputName[1][1], QString("Input 3"));
+    QCOMPARE(gCustomOutputName[2][3], QString("出力 4"));
+    QVERIFY(gCustomOutputName[0][2].isEmpty());
+}
+
+void TstParams::assignmentCommitsAndReverts()
+{
+    window();
+    WizardPara& live = *gpWPara;
+    WizardPara& edit = *gpWParaBak;
+    qstrcpy(live.password, "pw1");
+    live.alarmPassword = "a1";
+    live.spare9v17 = 17;
+    live.curGroupName = "g";
+    edit = live;
+    QVERIFY(edit == live);
+    QCOMPARE(QString(edit.password), QString("pw1"));
+    QCOMPARE(edit.getCurGroupName(), QString("g"));
+    QCOMPARE(edit.cpuModelName, live.cpuModelName);
+
+    edit.exposeTime[6] = 4321;
+    QVERIFY(edit != live);
+    edit = live; // revert
+    QVERIFY(edit == live);
+    edit.colorAreaMin = 5; // not stored, still a change
+    QVERIFY(edit != live);
+    edit.colorAreaMin = live.colorAreaMin;
+    qstrcpy(edit.password, "pw2");
+    QVERIFY(edit != live);
+    live = edit; // commit
+    QCOMPARE(QString(live.password), QString("pw2"));
+    QVERIFY(live == edit);
+
+    WizardPara copy(live);
+    QVERIFY(copy == live);
+}
+
+void TstParams::groupNameFollowsDirectoriesAndSysadd()
+{
+    // No paraGroup folder and no sysadd.txt.
+    QDir("paraGroup").removeRecursively();
+    QFile::remove("sysadd.txt");
+    WizardPara p;
+    p.groupIndex = 0;
+    p.updateGroupName();
+    QVERIFY(QDir("paraGroup").exists());
+    QCOMPARE(p.getCurGroupName(), QString("default"));
+
+    for (const char* d : {"B", "a", "C"})
+        QVERIFY(QDir().mkpath(QString("paraGroup/") + d));
+    QFile("paraGroup/file.txt").open(QIODevice::WriteOnly);
+    const QStringList expected = {"B", "C", "a", "default", "default"};
+    const int indexes[] = {0, 1, 2, 3, -1};
+    for (int i = 0; i < 5; ++i) {
+        p.groupIndex = indexes[i];
+        p.updateGroupName();
+        QCOMPARE(p.getCurGroupName(), expected[i]);
+    }
+
+    // sysadd.txt missing at load: created with -1.
+    window();
+    QFile f("sysadd.txt");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().trimmed(), QByteArray("-1"));
+    f.close();
+    QCOMPARE(gpWPara->groupIndex, -1);
+
+    // SaveAddFile writes the index and renames the group at once.
+    gpWPara->groupIndex = 2;
+    gpWPara->SaveAddFile();
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("2\n"));
+    f.close();
+    QCOMPARE(gpWPara->getCurGroupName(), QString("a"));
+    WizardPara next;
+    next.LoadDatafromFile();
+    QCOMPARE(next.groupIndex, 2);
+    QCOMPARE(next.getCurGroupName(), QString("a"));
+
+    // Garbage in sysadd.txt reads as group 0.
+    QVERIFY(m_env->writeWorkFile("sysadd.txt", "xyz"));
+    next.LoadDatafromFile();
+    QCOMPARE(next.groupIndex, 0);
+    QCOMPARE(next.getCurGroupName(), QString("B"));
+
+    // A sysadd.txt that cannot be written leaves file and name alone.
+    QVERIFY(QFile::remove("sysadd.txt"));
+    QVERIFY(QDir().mkdir("sysadd.txt"));
+    next.groupIndex = 1;
+    next.SaveAddFile();
+    QCOMPARE(next.getCurGroupName(), QString("B"));
+    QVERIFY(QFileInfo("sysadd.txt").isDir());
+}
+
+void TstParams::groupNameReadableWhileReplaced()
+{
+    WizardPara a;
+    WizardPara b;
+    a.curGroupName = QString("group-a-").repeated(20);
+    b.curGroupName = QString("group-b-").repeated(20);
+    WizardPara target;
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    QThread* reader = QThread::create([&]() {
+        while (!stop) {
+            const QString n = target.getCurGroupName();
+            if (n != a.curGroupName && n != b.curGroupName && n != "default")
+                ++bad;
+        }
+    });
+    reader->start();
+    for (int i = 0; i < 20000; ++i)
+        target = (i & 1) ? a : b;
+    stop = true;
+    reader->wait();
+    delete reader;
+    QCOMPARE(bad.load(), 0);
+}
+
+void TstParams::cpuDescriptionFromCpuinfo_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("series");
+    QTest::addColumn<QString>("generation");
+    QTest::addColumn<int>("number");
+
+    QTest::newRow("core i7") << "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz" << "Core" << "i7" << "10700" << 10;
+    QTest::newRow("n100") << "Intel(R) N100" << "Core" << "N" << "N100" << 99;
+    QTest::newRow("celeron j") << "Intel(R) Celeron(R) J4125 @ 2.00GHz" << "Celeron" << "Celeron J4125" << "" << 11;
+    QTest::newRow("pentium n") << "Intel(R) Pentium(R) N4200 @ 1.10GHz" << "Pentium" << "Pentium N4200" << "" << 11;
+    QTest::newRow("ryzen") << "AMD Ryzen 5 5600U with Radeon Graphics" << "Ryzen" << "Ryzen 5" << "" << 5;
+    QTest::newRow("core i5 u") << "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz" << "Core" << "i5" << "8250" << 8;
+    QTest::newRow("xeon") << "Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz" << "" << "" << "" << 42;
+}
+
+void TstParams::cpuDescriptionFromCpuinfo()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, line);
+    QFETCH(QString, series);
+    QFETCH(QString, generation);
+    QFETCH(int, number);
+    QByteArray text;
+    for (int core = 0; core < 4; ++core)
+        text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
+                "model name\t: " + model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
+    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
+    WizardPara p;
+    p.cpuGenerationNum = 42;
+    p.loadCpuInfo();
+    QCOMPARE(p.cpuVendor, QString("GenuineIntel"));
+    QCOMPARE(p.cpuModelName, model);
+    QCOMPARE(p.cpuProductLine, line);
+    QCOMPARE(p.cpuSeries, series);
+    QCOMPARE(p.cpuGeneration, generation);
+    QCOMPARE(p.cpuGenerationNum, number);
+}
+
+void TstParams::cpuinfoMissingOrOdd()
+{
+    WizardPara p;
+    p.cpuGenerationNum = 3;
+    p.loadCpuInfo(); // no file under the sim root
+    QVERIFY(p.cpuModelName.isEmpty());
+    QVERIFY(p.cpuVendor.isEmpty());
+    QCOMPARE(p.cpuGenerationNum, 3);
+
+    // Text after a NUL byte is not read; blanks around the value are trimmed.
+    QByteArray text = QByteArray(kCpuI7) + QByteArray("\0model name : Intel(R) N100\n", 28);
+    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
+    p.loadCpuInfo();
+    QCOMPARE(p.cpuModelName, QString("Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"));
+    QCOMPARE(p.cpuGenerationNum, 10);
+}
+
+void TstParams::configJsonAndLcdSupport()
+{
+    const QString model = "Intel(R) Celeron(R) J4125 CPU @ 2.00GHz";
+    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", "vendor_id : GenuineIntel\nmodel name : " + model.toUtf8() + "\n"));
+
+    // The factory file: an empty list.
+    WizardPara p;
+    p.loadCpuInfo();
+    p.loadConfigFromJson();
+    QVERIFY(p.configJson.contains("not_Support_LCD_CPU"));
+    QVERIFY(p.isSupportLCD());
+
+    // Listed: no LCD switching through the LED device.
+    QVERIFY(m_env->writeWorkFile("config.json",
+                                 "{\"not_Support_LCD_CPU\": [\"Intel(R) N100\", \"" + model.toUtf8() + "\"], \"x\": 1}"));
+    p.loadConfigFromJson();
+    QVERIFY(!p.isSupportLCD());
+    QCOMPARE(p.configJson.value("x").toInt(), 1);
+
+    // Trailing blank in the entry: no match.
+    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + " \"]}"));
+    p.loadConfigFromJson();
+    QVERIFY(p.isSupportLCD());
+
+    // A garbled file leaves the object as it was.
+    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + "\""));
+    p.loadConfigFromJson();
+    QVERIFY(p.isSupportLCD());
+    QCOMPARE(p.configJson.value("not_Support_LCD_CPU").toArray().size(), 1);
+
+    // Top level not an object, key not an array, file missing.
+    WizardPara q;
+    q.loadCpuInfo();
+    QVERIFY(m_env->writeWorkFile("config.json", "[]"));
+    q.loadConfigFromJson();
+    QVERIFY(q.configJson.isEmpty());
+    QVERIFY(q.isSupportLCD());
+    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": \"" + model.toUtf8() + "\"}"));
+    q.loadConfigFromJson();
+    QVERIFY(!q.configJson.isEmpty());
+    QVERIFY(q.isSupportLCD());
+    QVERIFY(QFile::remove("config.json"));
+    WizardPara r;
+    r.loadConfigFromJson();
+    QVERIFY(r.configJson.isEmpty());
+    QVERIFY(r.isSupportLCD());
+
+    // A number among the strings never matches, not even an empty model name.
+    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [5, \"other\"]}"));
+    r.loadConfigFromJson();
+    QVERIFY(r.cpuModelName.isEmpty());
+    QVERIFY(r.isSupportLCD());
+}
+
+void TstParams::addColumnOnRealFile()
+{
+    const QString file = m_env->workDir() + "/RECORD.test.db";
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst-record");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("create table RECORD(time text, user text, text text)"));
+        QVERIFY(q.exec("insert into RECORD values('t', 'u', 'x')"));
+        QVERIFY(!columnExists(db, "RECORD", "recordtype"));
+        QVERIFY(addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+        QVERIFY(columnExists(db, "RECORD", "recordtype"));
+        QVERIFY(!columnExists(db, "RECORD", "RecordType"));
+        QVERIFY(!addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+        QVERIFY(!addColumnIfNotExists(db, "NOSUCH", "recordtype", "TEXT"));
+        QVERIFY(!addColumnIfNotExists(db, "RECORD", "x", "TEXT; drop table RECORD"));
+        QVERIFY(q.exec("select count(*) from RECORD") && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tst-record");
+    // The column is in the file, the old row kept.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst-record2");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QVERIFY(columnExists(db, "RECORD", "recordtype"));
+        QSqlQuery q(db);
+        QVERIFY(q.exec("select text, recordtype from RECORD") && q.next());
+        QCOMPARE(q.value(0).toString(), QString("x"));
+        QVERIFY(q.value(1).isNull());
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tst-record2");
+}
+
+void TstParams::jsonListAndDevelopReport()
+{
+    QJsonArray a;
+    a.append(5);
+    a.append("b");
+    a.append(QJsonValue());
+    a.append("c");
+    QCOMPARE(jsonArray2StringList(a), QStringList({"b", "c"}));
+    QCOMPARE(jsonArray2StringList(QJsonArray()), QStringList());
+
+    QVERIFY(checkDevelop(""));
+    QVERIFY(!checkDevelop("Sent 5\nReceived 0\n"));
+    QVERIFY(checkDevelop("Sent 5\nReceived 12\n"));
+    QVERIFY(!checkDevelop(" Received 12"));
+    QVERIFY(!checkDevelop("Received x"));
+    QVERIFY(checkDevelop("nothing here\n\n"));
+}
+
+QTEST_MAIN(TstParams)
+#include "tst_params.moc"

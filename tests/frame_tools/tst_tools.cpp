@@ -1,0 +1,657 @@
+#include "frame/deviceid.h"
+#include "frame/findau.h"
+#include "frame/geometrytools.h"
+#include "frame/globals.h"
+#include "frame/imagetools.h"
+#include "frame/nettools.h"
+#include "frame/texttools.h"
+#include "frame/timetools.h"
+#include "platform/commandrunner.h"
+#include "testsupport/testenv.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+#include <cmath>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+int pixel(uchar b0, uchar b1, uchar b2, uchar b3 = 0)
+{
+    int v;
+    uchar bytes[4] = {b0, b1, b2, b3};
+    std::memcpy(&v, bytes, 4);
+    return v;
+}
+
+uchar grey(uchar b0, uchar b1, uchar b2)
+{
+    int p = pixel(b0, b1, b2, 0x7f);
+    uchar g = 0xAA;
+    RGBA2Gray(&g, &p, 1, 1);
+    return g;
+}
+
+uchar hue(uchar b0, uchar b1, uchar b2)
+{
+    int p = pixel(b0, b1, b2, 0x7f);
+    uchar h = 0xAA;
+    RGBA2Hue(&h, &p, 1, 1);
+    return h;
+}
+
+cv::Mat pattern(int rows, int cols)
+{
+    cv::Mat m(rows, cols, CV_8UC1);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+            m.at<uchar>(r, c) = static_cast<uchar>(1 + (r * 7 + c * 13) % 250);
+    return m;
+}
+
+bool equalMat(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() && cv::countNonZero(a != b) == 0;
+}
+
+const char* const kBlkidUsb =
+    "/dev/sda1: UUID=\"0f1e2d3c-aaaa-bbbb-cccc-112233445566\" BLOCK_SIZE=\"4096\" TYPE=\"ext4\" PARTUUID=\"1-01\"\n"
+    "/dev/sdb1: LABEL=\"STICK\" UUID=\"ABCD-1234\" BLOCK_SIZE=\"512\" TYPE=\"vfat\" PARTUUID=\"2-01\"\n";
+
+} // namespace
+
+class TstTools : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        gShowW = 1920;
+        gShowH = 1080;
+    }
+
+    // ---- pixel formats -------------------------------------------------
+    void greyTable()
+    {
+        QCOMPARE(gaRGB2Gray[0], 0);
+        QCOMPARE(gaRGB2Gray[1], 306);
+        QCOMPARE(gaRGB2Gray[3], 918);
+        QCOMPARE(gaRGB2Gray[257], 601);
+        QCOMPARE(gaRGB2Gray[515], 350);
+        QCOMPARE(gaRGB2Gray[255], 78074);
+        QCOMPARE(gaRGB2Gray[511], 153277);
+        QCOMPARE(gaRGB2Gray[767], 29767);
+        const float w[3] = {0.299f, 0.587f, 0.114f};
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 256; ++i)
+                QCOMPARE(gaRGB2Gray[256 * k + i], int(float(i) * w[k] * 1024.0f));
+    }
+
+    void greyConversion()
+    {
+        QCOMPARE(grey(255, 255, 255), uchar(254));
+        QCOMPARE(grey(0, 0, 0), uchar(0));
+        QCOMPARE(grey(255, 0, 0), uchar(76)); // byte 0 carries the red weight
+        QCOMPARE(grey(0, 255, 0), uchar(149));
+        QCOMPARE(grey(0, 0, 255), uchar(29));
+        QCOMPARE(grey(10, 20, 30), uchar((gaRGB2Gray[10] + gaRGB2Gray[256 + 20] + gaRGB2Gray[512 + 30]) / 1024));
+        // A buffer: every pixel, rows back to back.
+        std::vector<int> src = {pixel(255, 255, 255), pixel(255, 0, 0), pixel(0, 0, 0),
+                                pixel(0, 255, 0), pixel(0, 0, 255), pixel(128, 128, 128)};
+        std::vector<uchar> dst(6, 0xAA);
+        RGB2Gray(dst.data(), src.data(), 3, 2);
+        QCOMPARE(dst, (std::vector<uchar>{254, 76, 0, 149, 29, 127}));
+        // Bad input leaves the output alone.
+        RGB2Gray(dst.data(), src.data(), 0, 2);
+        RGB2Gray(nullptr, src.data(), 3, 2);
+        RGBA2Gray(dst.data(), nullptr, 3, 2);
+        QCOMPARE(dst[0], uchar(254));
+
+        std::vector<uchar> g = {0, 7, 255};
+        std::vector<int> rgba(3, -1);
+        Gray2RGBA(g.data(), rgba.data(), 3, 1);
+        QCOMPARE(rgba[0], 0);
+        QCOMPARE(rgba[1], pixel(7, 7, 7, 0));
+        QCOMPARE(rgba[2], pixel(255, 255, 255, 0));
+    }
+
+    void hueConversion()
+    {
+        QCOMPARE(hue(255, 0, 0), uchar(0));
+        QCOMPARE(hue(255, 255, 0), uchar(42));
+        QCOMPARE(hue(0, 255, 0), uchar(85));
+        QCOMPARE(hue(0, 255, 255), uchar(127));
+        QCOMPARE(hue(0, 0, 255), uchar(170));
+        QCOMPARE(hue(255, 0, 255), uchar(212));
+        QCOMPARE(hue(255, 0, 1), uchar(254));
+        QCOMPARE(hue(0, 0, 0), uchar(0));
+        QCOMPARE(hue(90, 90, 90), uchar(0));
+        // Ties go to byte 0 before byte 1.
+        QCOMPARE(RGB2HueByte(200, 200, 100), uchar(42));
+        for (int r = 0; r < 256; r += 15)
+            for (int g = 0; g < 256; g += 15)
+                for (int b = 0; b < 256; b += 15)
+                    QVERIFY(RGB2HueByte(uchar(r), uchar(g), uchar(b)) <= 254);
+    }
+
+    void otherConverters()
+    {
+        uchar rgb[6] = {1, 2, 3, 4, 5, 6};
+        uchar rgba[8];
+        RGB2RGBA(rgba, rgb, 2, 1);
+        QCOMPARE(QByteArray((const char*)rgba, 8), QByteArray("\x03\x02\x01\x00\x06\x05\x04\x00", 8));
+        uchar p0[2], p1[2], p2[2];
+        ExtractRGBA(p0, p1, p2, rgba, 2, 1);
+        QCOMPARE(p0[1], uchar(6));
+        QCOMPARE(p2[1], uchar(4));
+        uchar back[8];
+        GenRGBA(p0, p1, p2, back, 2, 1);
+        QCOMPARE(std::memcmp(back, rgba, 8), 0);
+        uchar g8[2];
+        Gray24To8(g8, rgb, 2, 1);
+        QCOMPARE(g8[0], uchar(1));
+        QCOMPARE(g8[1], uchar(4));
+
+        // YV12 of a flat grey frame: grey everywhere, flip changes nothing.
+        std::vector<uchar> yv12(4 * 4 + 2 * 4, 128);
+        for (int i = 0; i < 16; ++i)
+            yv12[i] = uchar(i * 10);
+        std::vector<uchar> gray(16), flipped(16), rgb24(48), rgb32(64);
+        QVERIFY(YV12_to_Gray(yv12.data(), gray.data(), 4, 4, false, false));
+        QVERIFY(YV12_to_Gray(yv12.data(), flipped.data(), 4, 4, false, true));
+        QVERIFY(YV12_to_RGB24(yv12.data(), rgb24.data(), 4, 4, false, false));
+        QVERIFY(YV12_to_RGB32(yv12.data(), rgb32.data(), 4, 4, false, false));
+        QCOMPARE(gray[5], uchar(50)); // neutral chroma: the grey of Y itself
+        QCOMPARE(flipped[12 + 1], gray[1]);
+        QCOMPARE(rgb24[3 * 5], uchar(50));
+        QCOMPARE(rgb32[4 * 5 + 3], uchar(0));
+        QVERIFY(!YV12_to_Gray(nullptr, gray.data(), 4, 4, false, false));
+        QVERIFY(!YV12_to_Gray(yv12.data(), gray.data(), 1, 4, false, false));
+
+        // NV21 frame of neutral chroma converts to its luma.
+        cv::Mat nv21(6, 4, CV_8UC1, cv::Scalar(128));
+        nv21.rowRange(0, 4).setTo(90);
+        std::vector<uchar> out(4 * 4 * 4, 0);
+        yuv420sp2gray(nv21, out.data());
+        QCOMPARE(out[0], uchar(90));
+        yuv420sp2rgba(nv21, out.data());
+        QCOMPARE(out[0], out[1]); // neutral chroma stays grey (video-range luma)
+        QCOMPARE(out[1], out[2]);
+        QVERIFY(out[0] > 80 && out[0] < 95);
+        yuv420sp2rgb(cv::Mat(), out.data()); // empty: nothing written, no crash
+
+        // Bayer mosaic of a flat colour gives that colour.
+        const int W = 8, H = 6;
+        std::vector<uchar> mosaic(W * H);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                mosaic[y * W + x] = (y % 2 == 0) ? (x % 2 == 0 ? 200 : 100) : (x % 2 == 0 ? 100 : 50);
+        std::vector<uchar> colour(W * H * 4, 0xAA);
+        Bayer2RGBA(mosaic.data(), colour.data(), W, H);
+        for (int i = 0; i < W * H; ++i) {
+            QCOMPARE(colour[4 * i], uchar(200));
+            QCOMPARE(colour[4 * i + 1], uchar(100));
+            QCOMPARE(colour[4 * i + 2], uchar(50));
+            QCOMPARE(colour[4 * i + 3], uchar(0));
+        }
+
+        TestEnv env(false);
+        GenRGB2Gray();
+        QFile a("a.c");
+        QVERIFY(a.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLatin1(a.readAll());
+        QVERIFY(text.startsWith("int gaRGB2Gray[] = {\n    0, 306, 612, 918, "));
+        QVERIFY(text.endsWith("29767, \n};"));
+        QCOMPARE(text.count(", "), 768);
+    }
+
+    // ---- moves ----------------------------------------------------------
+    void moveImage()
+    {
+        const cv::Mat src = pattern(30, 40);
+        cv::Mat dst(30, 40, CV_8UC1, cv::Scalar(9));
+        MoveImage(src, dst, 0, 0);
+        QVERIFY(equalMat(dst, src));
+
+        MoveImage(src, dst, 5, -3);
+        for (int r = 0; r < 30; ++r)
+            for (int c = 0; c < 40; ++c) {
+                const int sr = r + 3, sc = c - 5;
+                const uchar want = (sr >= 0 && sr < 30 && sc >= 0 && sc < 40) ? src.at<uchar>(sr, sc) : 0;
+                QCOMPARE(dst.at<uchar>(r, c), want);
+            }
+        MoveImage(src, dst, 40, 0);
+        QCOMPARE(cv::countNonZero(dst), 0);
+        MoveImage(src, dst, 0, -30);
+        QCOMPARE(cv::countNonZero(dst), 0);
+        MoveImage(src, dst, -39, 29);
+        QCOMPARE(cv::countNonZero(dst), 1);
+        QCOMPARE(dst.at<uchar>(29, 0), src.at<uchar>(0, 39));
+
+        // A destination of another size is made to fit; in place works.
+        cv::Mat small;
+        MoveImage(src, small, 1, 1);
+        QCOMPARE(small.size(), src.size());
+        QCOMPARE(small.at<uchar>(1, 1), src.at<uchar>(0, 0));
+        cv::Mat same = src.clone();
+        MoveImage(same, same, 2, 0);
+        QCOMPARE(same.at<uchar>(0, 2), src.at<uchar>(0, 0));
+        QCOMPARE(same.at<uchar>(0, 1), uchar(0));
+        // Empty source: destination untouched.
+        cv::Mat keep = src.clone();
+        MoveImage(cv::Mat(), keep, 1, 1);
+        QVERIFY(equalMat(keep, src));
+    }
+
+    void transformImage()
+    {
+        const cv::Mat src = pattern(50, 100);
+        cv::Mat dst;
+        TransformImage(src, dst, cv::Point(0, 0), cv::Point(50, 25), 0.0);
+        QVERIFY(equalMat(dst, src));
+        // A pure shift equals MoveImage.
+        cv::Mat moved(src.size(), src.type());
+        MoveImage(src, moved, 7, -4);
+        TransformImage(src, dst, cv::Point(7, -4), cv::Point(50, 25), 0.0);
+        QVERIFY(equalMat(dst, moved));
+        // 90 degrees about the centre of a square image.
+        const cv::Mat sq = pattern(41, 41);
+        TransformImage(sq, dst, cv::Point(0, 0), cv::Point(20, 20), 90.0);
+        cv::Mat ref;
+        cv::rotate(sq, ref, cv::ROTATE_90_COUNTERCLOCKWISE);
+        cv::Mat diff;
+        cv::absdiff(dst, ref, diff);
+        double maxDiff = 0;
+        cv::minMaxLoc(diff, nullptr, &maxDiff);
+        QVERIFY(maxDiff <= 1.0);
+        // Rotation keeps the corners: the padding is large enough.
+        const cv::Mat rect = pattern(50, 100);
+        TransformImage(rect, dst, cv::Point(0, 0), cv::Point(50, 25), 180.0);
+        QVERIFY(std::abs(int(dst.at<uchar>(1, 1)) - int(rect.at<uchar>(49, 99))) <= 1);
+        QCOMPARE(dst.at<uchar>(0, 0), uchar(0)); // came from the black padding
+        cv::Mat untouched = src.clone();
+        TransformImage(cv::Mat(), untouched, cv::Point(1, 1), cv::Point(0, 0), 10.0);
+        QVERIFY(equalMat(untouched, src));
+    }
+
+    // ---- hit tests and clamps ------------------------------------------
+    void hitTests()
+    {
+        QVERIFY(PointAround(QPoint(10, 10), QPoint(12, 12), 0)); // tol 0 -> 3
+        QVERIFY(!PointAround(QPoint(10, 10), QPoint(13, 10), 0));
+        QVERIFY(!PointAround(QPoint(10, 10), QPoint(13, 10), 3)); // 3 apart with tol 3
+        QVERIFY(PointAround(QPoint(0, 0), QPoint(49, -49), 100)); // tol 100 -> 50
+        QVERIFY(!PointAround(QPoint(0, 0), QPoint(50, 0), 100));
+        QVERIFY(LineAround(5, 7, 1));
+        QVERIFY(!LineAround(5, 8, 1));
+        QVERIFY(LineAround(5, 7, 10, 10, 20, 3));
+        QVERIFY(LineAround(5, 7, 20, 10, 20, 3));
+        QVERIFY(!LineAround(5, 7, 21, 10, 20, 3));
+        QVERIFY(!LineAround(5, 7, 9, 10, 20, 3));
+    }
+
+    void clamps()
+    {
+        int v = 0;
+        CheckInRange(&v, 1);
+        QCOMPARE(v, 3);
+        v = 1920 - 2;
+        CheckInRange(&v, 1);
+        QCOMPARE(v, 1917);
+        v = 1917;
+        CheckInRange(&v, 1);
+        QCOMPARE(v, 1917);
+        v = 1079;
+        CheckInRange(&v, 0);
+        QCOMPARE(v, 1077);
+        v = 3;
+        CheckInRange(&v, 0, 2448, 2048); // image size is not the bound
+        QCOMPARE(v, 3);
+        v = 1500;
+        CheckInRange(&v, 0, 2448, 2048);
+        QCOMPARE(v, 1077);
+        CheckInRange(static_cast<int*>(nullptr), 0);
+
+        QRect r(QPoint(-10, 5), QPoint(20, 30));
+        CheckInRange(&r, true);
+        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(33, 30)));
+        r = QRect(QPoint(-10, 5), QPoint(20, 30));
+        CheckInRange(&r, false);
+        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(20, 30)));
+        r.setCoords(20, 30, -10, 5); // turned over: normalised first
+        CheckInRange(&r, 2448, 2048, false);
+        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(20, 30)));
+        r.setCoords(1900, 1070, 1950, 1100);
+        CheckInRange(&r, true);
+        QCOMPARE(r, QRect(QPoint(1867, 1047), QPoint(1917, 1077)));
+        // Wider than the screen: one pass only, the right edge wins.
+        r.setCoords(0, 10, 2000, 20);
+        CheckInRange(&r, true);
+        QCOMPARE(r.right(), 1917);
+        QCOMPARE(r.left(), 1917 - 2000);
+    }
+
+    // ---- time and text ---------------------------------------------------
+    void timeAndText()
+    {
+        const qint64 before = QDateTime::currentMSecsSinceEpoch();
+        const qint64 ms = gettimeofday_ms();
+        QVERIFY(ms >= before && ms - before < 1000);
+        QVERIFY(std::llabs(qint64(gettimeofday_us() / 1000) - ms) < 1000);
+        QCOMPARE(curtime_from_ms(9999999999LL), 999999999);
+        QCOMPARE(curtime_from_ms(10000000000LL), 0); // wraps after 10^9 ticks
+        QCOMPARE(curtime_from_ms(10000000019LL), 1);
+        QVERIFY(curtime_qint64_2_int() >= 0);
+
+        QCOMPARE(ChgIO_Int2ASCII(5), QString("10100000"));
+        QCOMPARE(ChgIO_Int2ASCII(0x1FF), QString("11111111"));
+        QCOMPARE(ChgIO_ASCII2Int("10100000"), 5);
+        QCOMPARE(ChgIO_ASCII2Int(""), 0);
+        QCOMPARE(ChgIO_ASCII2Int("x2"), 4);
+        QCOMPARE(ChgIO_ASCII2Int(QString(64, '1')), 0x7FFFFFFF);
+        QCOMPARE(listint_2_string({1, 2, 3}), QString("1;2;3;"));
+        QCOMPARE(string_2_listint("1;;x;-3;"), (QList<int>{1, -3}));
+        QCOMPARE(nint2string(string2nint("192.168.1.7")), std::string("192.168.1.7"));
+        QCOMPARE(string2nint("1.2.3.4"), quint32(htonl(0x01020304)));
+        QVERIFY(QRegularExpression("^SC_#[0-9a-f]{8}_#\\d{8}_\\d{9}$").match(new_uuid()).hasMatch());
+        QVERIFY(new_uuid() != new_uuid());
+    }
+
+    void filesAndOrder()
+    {
+        TestEnv env(false);
+        QDir().mkpath("a/b");
+        const QDateTime t0 = QDateTime::currentDateTime().addSecs(-100);
+        const QStringList names = {"a/one", "a/b/two", "three"};
+        for (int i = 0; i < names.size(); ++i) {
+            QFile f(names[i]);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+            f.flush();
+            f.setFileTime(t0.addSecs(10 * (3 - i)), QFileDevice::FileModificationTime);
+        }
+        QList<QFileInfo> all;
+        FoundAllFile(all, env.workDir());
+        QCOMPARE(all.size(), 3);
+        for (const QFileInfo& fi : all)
+            QVERIFY(fi.isAbsolute());
+        SortFileByTime(all);
+        QCOMPARE(all[0].fileName(), QString("three"));
+        QCOMPARE(all[2].fileName(), QString("one"));
+        QList<QFileInfo> none;
+        FoundAllFile(none, env.workDir() + "/missing");
+        QVERIFY(none.isEmpty());
+    }
+
+    // ---- network ---------------------------------------------------------
+    void addresses()
+    {
+        uchar mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+        QCOMPARE(ethaddr2string(mac), std::string("00:1a:2b:3c:4d:5e"));
+        uchar out[6] = {1, 1, 1, 1, 1, 1};
+        QCOMPARE(string2ethaddr("aa:BB:0c:d:ee:ff", out), 0);
+        QCOMPARE(ethaddr2string(out), std::string("aa:bb:0c:0d:ee:ff"));
+        uchar keep[6] = {1, 2, 3, 4, 5, 6};
+        string2ethaddr("aa:bb:cc:dd:ee", keep);
+        string2ethaddr("aa:bb:cc:dd:ee:zz", keep);
+        string2ethaddr("aa:bb:cc:dd:ee:100", keep);
+        QCOMPARE(ethaddr2string(keep), std::string("01:02:03:04:05:06"));
+
+        QString ip = "192.168.1.7";
+        QVERIFY(setIPLast(ip, 20));
+        QCOMPARE(ip, QString("192.168.1.20"));
+        ip = "host";
+        setIPLast(ip, 9);
+        QCOMPARE(ip, QString("9"));
+        QCOMPARE(getSubNet("192.168.1.7", "255.255.255.0"), QString("192.168.1.0"));
+        QCOMPARE(getSubNet("10.1.200.7", "255.255.128.0"), QString("10.1.128.0"));
+        QCOMPARE(getSubNet("192.168.1.7", "255.255.255"), QString());
+        QCOMPARE(getSubNet("192.168.x.7", "255.255.255.0"), QString());
+
+        std::srand(7);
+        for (int i = 0; i < 10000; ++i) {
+            const int low = RandPort() & 0xFFFF;
+            QVERIFY(low >= 10001);
+            QVERIFY(low < 10410 || low > 10419);
+        }
+        int fds[2];
+        QCOMPARE(pipe(fds), 0);
+        QCOMPARE(set_socket_nonblock(fds[0]), 0);
+        QVERIFY(fcntl(fds[0], F_GETFL) & O_NONBLOCK);
+        close(fds[0]);
+        close(fds[1]);
+        QCOMPARE(set_socket_nonblock(-1), -1);
+    }
+
+    void interfaceAddresses()
+    {
+        TestEnv env(false);
+        char ip[16] = "", mask[16] = "", gw[16] = "", mac[18] = "";
+        char lo[] = "lo";
+        // No route file.
+        QCOMPARE(GetIfAddr(lo, ip, mask, gw, mac), -6);
+        QCOMPARE(QString(ip), QString("127.0.0.1"));
+        QCOMPARE(QString(mask), QString("255.0.0.0"));
+        QCOMPARE(QString(mac), QString("00:00:00:00:00:00"));
+        // A default route on another interface still gives the gateway.
+        QVERIFY(env.writeSimFile("/proc/net/route",
+            "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+            "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+            "eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"));
+        QCOMPARE(GetIfAddr(lo, ip, mask, gw, mac), 0);
+        QCOMPARE(QString(gw), QString("192.168.1.1"));
+        QVERIFY(CommandRunner::loggedCommands().isEmpty());
+        // No default route: one through the interface's own address, which
+        // on the simulated platform is only logged.
+        QVERIFY(env.writeSimFile("/proc/net/route",
+            "Iface\tDestination\tGateway \tFlags\n"
+            "eth0\t0001A8C0\t00000000\t0001\n"));
+        QCOMPARE(GetIfAddr(lo, ip, mask, gw, mac), 0);
+        QCOMPARE(QString(gw), QString("127.0.0.1"));
+        QCOMPARE(CommandRunner::loggedCommands(),
+                 QStringList({"route del default", "route add default gw 127.0.0.1"}));
+        char none[] = "nosuchif0";
+        QCOMPARE(GetIfAddr(none, ip, mask, gw, mac), -2);
+        QCOMPARE(GetIfAddr(nullptr, ip, mask, gw, mac), -2);
+        FirstFoundBaseIP(); // read-only walk; must not crash
+    }
+
+    // ---- device identity ---------------------------------------------------
+    void deviceIdentity()
+    {
+        {
+            TestEnv env(false);
+            env.writeSimFile("/proc/cpuinfo", "processor\t: 0\nHardware\t: X\nSerial\t\t: 0a1b-00000000c0ffee;\n");
+            QCOMPARE(getlocal_deviceid(), QString("00000000c0ffee"));
+            QVERIFY(CommandRunner::loggedCommands().isEmpty()); // no blkid needed
+        }
+        {
+            TestEnv env(false);
+            env.writeSimFile("/proc/cpuinfo", "Serial : 00000000deadbeef\n");
+            QCOMPARE(getlocal_deviceid(), QString("00000000deadbeef"));
+        }
+        {
+            // x86: no serial; the system disk's ext4 UUID, last group.
+            TestEnv env(false);
+            env.writeSimFile("/proc/cpuinfo", "processor\t: 0\nmodel name\t: Some CPU\n");
+            env.writeSimFile("/cmd/blkid.out",
+                "/dev/sdb1: UUID=\"1111-2222\" TYPE=\"ext4\"\n"
+                "/dev/sda2: UUID=\"0f1e2d3c-aaaa-bbbb-cccc-112233445566\" BLOCK_SIZE=\"4096\" TYPE=\"ext4\" PARTUUID=\"9-02\"\n");
+            QCOMPARE(found_diskuuid_by_blkid(), QString("0f1e2d3c-aaaa-bbbb-cccc-112233445566"));
+            QCOMPARE(getlocal_deviceid(), QString("112233445566"));
+            QVERIFY(CommandRunner::loggedCommands().contains("blkid"));
+        }
+        {
+            // Malformed cpuinfo and no cpuinfo: defined empty identity.
+            TestEnv env(false);
+            env.writeSimFile("/proc/cpuinfo", QByteArray("\0\xff\xfeSerial\0:", 10));
+            env.writeSimFile("/cmd/blkid.out", "garbage without fields\n/dev/sda1: TYPE=\"ext4\"\n");
+            QCOMPARE(getlocal_deviceid(), QString());
+        }
+        {
+            TestEnv env(false);
+            env.writeSimFile("/cmd/blkid.out", "");
+            QCOMPARE(getlocal_deviceid(), QString());
+            QCOMPARE(found_diskuuid_by_etc_fstab(), QString());
+            env.writeSimFile("/etc/fstab", "# comment\nUUID=abc-1 /boot vfat defaults 0 1\nUUID=def-2 / ext4 errors=remount-ro 0 1\n");
+            QCOMPARE(found_diskuuid_by_etc_fstab(), QString("def-2"));
+            env.writeSimFile("/etc/assign_uuid", "assigned-7\n");
+            QCOMPARE(found_diskuuid_by_etc_fstab(), QString("assigned-7"));
+        }
+    }
+
+    // ---- USB drive finder -------------------------------------------------
+    void findDriveMountsRemovablePartition()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+        env.writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n");
+        QDir().mkpath(env.simRoot() + "/drives/sdb1");
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdb1 /mnt"}));
+        QFile m(env.simRoot() + "/proc/mounts");
+        QVERIFY(m.open(QIODevice::ReadOnly));
+        QVERIFY(m.readAll().contains("/dev/sdb1 /mnt "));
+        QVERIFY(QFileInfo(env.simRoot() + "/mnt").isDir());
+    }
+
+    void findDriveNeedsSystemDiskFirst()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out",
+            "/dev/sdb1: UUID=\"ABCD-1234\" TYPE=\"vfat\"\n"
+            "/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n");
+        env.writeSimFile("/proc/mounts", "/dev/sdx1 /mnt vfat rw 0 0\n");
+        QDir().mkpath(env.simRoot() + "/drives/sdb1");
+        QCOMPARE(FindAU(), QString());
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid"}));
+    }
+
+    void findDriveIgnoresSystemDiskPartitions()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out",
+            "/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n"
+            "/dev/sda3: UUID=\"77\" TYPE=\"ntfs\"\n"
+            "/dev/sdc1: TYPE=\"swap\"\n");
+        env.writeSimFile("/proc/mounts", "");
+        QCOMPARE(FindAU(), QString());
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid"}));
+        // Pick rules on their own.
+        QCOMPARE(findAUPickDevice("/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1: TYPE=\"exfat\"\n/dev/sdc1: TYPE=\"vfat\"\n"),
+                 QString("/dev/sdb1"));
+        QCOMPARE(findAUPickDevice("/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1: TYPE=\"ext4\"\n/dev/sda5: TYPE=\"vfat\"\n"),
+                 QString("/dev/sda5")); // a later ext4 line is the system disk
+        QCOMPARE(findAUPickDevice("12: TYPE=\"ext4\"\n/dev/sdb1: TYPE=\"vfat\"\n"), QString());
+        QCOMPARE(findAUPickDevice("/dev/sda1: TYPE=\"EXT4\"\n/dev/sdb1: TYPE=\"vfat\"\n"), QString());
+        QCOMPARE(findAUPickDevice(""), QString());
+    }
+
+    void findDriveTakesFirstOfTwo()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out",
+            "/dev/sda1: TYPE=\"ext4\"\n/dev/sdc1: TYPE=\"ntfs\"\n/dev/sdb1: TYPE=\"vfat\"\n");
+        env.writeSimFile("/proc/mounts", "");
+        QDir().mkpath(env.simRoot() + "/drives/sdb1");
+        QDir().mkpath(env.simRoot() + "/drives/sdc1");
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdc1 /mnt"}));
+    }
+
+    void findDriveUnmountsOncePerMntLine()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+        env.writeSimFile("/proc/mounts",
+            "/dev/sda1 / ext4 rw 0 0\n/dev/sdc1 /mnt0 vfat rw 0 0\n/dev/sdd1 /mnt vfat rw 0 0\n");
+        QDir().mkpath(env.simRoot() + "/drives/sdb1");
+        QDir().mkpath(env.simRoot() + "/drives/sdd1");
+        // sdd1 really is mounted at /mnt in the simulated platform.
+        QVERIFY(QFile::link(env.simRoot() + "/drives/sdd1", env.simRoot() + "/mnt"));
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QCOMPARE(CommandRunner::loggedCommands(),
+                 QStringList({"blkid", "umount /mnt", "umount /mnt", "mount /dev/sdb1 /mnt"}));
+    }
+
+    void findDriveReportsFailedMount()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+        // No drive folder: the mount fails. "/dev/sdb1 /mnt1" must not count as
+        // a mount at /mnt.
+        env.writeSimFile("/proc/mounts", "/dev/sdb1 /mnt1 vfat rw 0 0\n");
+        QCOMPARE(FindAU(), QString());
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "umount /mnt", "mount /dev/sdb1 /mnt"}));
+        QVERIFY(!findAUIsMountedAtMnt("/dev/sdb1 /mnt1 vfat rw 0 0\n", "/dev/sdb1"));
+        QVERIFY(!findAUIsMountedAtMnt("/dev/sdb11 /mnt vfat rw 0 0\n", "/dev/sdb1"));
+        QVERIFY(findAUIsMountedAtMnt("x\n/dev/sdb1 /mnt vfat rw 0 0\n", "/dev/sdb1"));
+    }
+
+    void findDriveKeepsExistingMount()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+        env.writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /mnt vfat rw,relatime 0 0\n");
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid"}));
+    }
+
+    void findDriveBadInput()
+    {
+        {
+            TestEnv env(false);
+            env.writeSimFile("/cmd/blkid.out", "");
+            QCOMPARE(FindAU(), QString());
+            QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid"}));
+        }
+        {
+            TestEnv env(false);
+            env.writeSimFile("/cmd/blkid.out", QByteArray("\0/dev/sda1: TYPE=\"ext4\"\n", 24));
+            QCOMPARE(FindAU(), QString());
+        }
+        {
+            TestEnv env(false); // no /proc/mounts at all
+            env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+            QDir().mkpath(env.simRoot() + "/drives/sdb1");
+            QCOMPARE(FindAU(), QString());
+            QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid"}));
+        }
+        {
+            TestEnv env(false);
+            env.writeSimFile("/cmd/blkid.out", kBlkidUsb);
+            // Text ends at the first NUL: nothing to unmount, and the new
+            // mount line lands after the NUL too, so no success is claimed.
+            env.writeSimFile("/proc/mounts", QByteArray("\0\0garbage /mnt", 14));
+            QDir().mkpath(env.simRoot() + "/drives/sdb1");
+            QCOMPARE(FindAU(), QString());
+            QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdb1 /mnt"}));
+        }
+    }
+
+    void manualFinder()
+    {
+        TestEnv env(false);
+        env.writeSimFile("/proc/mounts", "");
+        QDir().mkpath(env.simRoot() + "/drives/sdc1");
+        QCOMPARE(FindU_ByManual(), 1);
+        QCOMPARE(CommandRunner::loggedCommands(),
+                 QStringList({"umount /mnt", "mount /dev/sdb1 /mnt", "mount /dev/sdc1 /mnt"}));
+        TestEnv env2(false);
+        env2.writeSimFile("/proc/mounts", "");
+        QCOMPARE(FindU_ByManual(), 0);
+    }
+};
+
+QTEST_MAIN(TstTools)
+#include "tst_tools.moc"

@@ -1,0 +1,683 @@
+#include "inspection/circle.h"
+#include "inspection/clustomrect.h"
+#include "inspection/repolygon.h"
+#include "frame/globals.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QElapsedTimer>
+#include <QtTest>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <random>
+#include <vector>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+// Builds a shape in memory that was dirty before, as the ROI store's
+// allocation may be.
+template <typename T, typename... Args>
+std::unique_ptr<unsigned char[]> dirtyConstruct(unsigned char fill, T** out, Args... args)
+{
+    std::unique_ptr<unsigned char[]> buf(new unsigned char[sizeof(T) + alignof(T)]);
+    std::memset(buf.get(), fill, sizeof(T) + alignof(T));
+    void* p = buf.get();
+    size_t space = sizeof(T) + alignof(T);
+    p = std::align(alignof(T), sizeof(T), p, space);
+    *out = new (p) T(args...);
+    return buf;
+}
+
+// Independent reference: OpenCV's point test on every pixel of the box.
+cv::Mat referenceMask(const std::vector<cv::Point>& pts, const QRect& box)
+{
+    cv::Mat m = cv::Mat::zeros(box.height(), box.width(), CV_8UC1);
+    for (int r = 0; r < m.rows; ++r)
+        for (int c = 0; c < m.cols; ++c)
+            if (cv::pointPolygonTest(pts, cv::Point2f(float(box.left() + c), float(box.top() + r)), false) > 0)
+                m.at<uchar>(r, c) = 255;
+    return m;
+}
+
+bool sameMat(const cv::Mat& a, const cv::Mat& b)
+{
+    if (a.size() != b.size() || a.type() != b.type())
+        return false;
+    return a.empty() || cv::countNonZero(a != b) == 0;
+}
+
+// A polygon whose view vertices are its image vertices (scale 1).
+std::unique_ptr<RePolygon> polygonOf(const std::vector<cv::Point>& pts)
+{
+    std::vector<QPoint> q;
+    for (const auto& p : pts)
+        q.emplace_back(p.x, p.y);
+    auto poly = std::make_unique<RePolygon>(int(q.size()), q.data());
+    poly->setShowA(1.0f, 1.0f);
+    poly->setImageRect();
+    return poly;
+}
+
+QRgb pixelAt(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xffffff; }
+
+} // namespace
+
+class TstShapes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        gShowW = 1920;
+        gShowH = 1080;
+    }
+
+    void layoutIsOneDefinedBlock()
+    {
+        QCOMPARE(sizeof(RePolygon), size_t(129612));
+        // Two shapes built over differently dirty memory must compare equal
+        // byte for byte, or the editor would see changes that are not there.
+        ClustomRect *r1, *r2;
+        auto b1 = dirtyConstruct<ClustomRect>(0xAA, &r1);
+        auto b2 = dirtyConstruct<ClustomRect>(0x55, &r2);
+        QCOMPARE(std::memcmp(r1, r2, sizeof(ClustomRect)), 0);
+        Circle *c1, *c2;
+        auto b3 = dirtyConstruct<Circle>(0xAA, &c1);
+        auto b4 = dirtyConstruct<Circle>(0x55, &c2);
+        QCOMPARE(std::memcmp(c1, c2, sizeof(Circle)), 0);
+        RePolygon *p1, *p2;
+        QPoint pts[3] = {{10, 10}, {50, 10}, {10, 50}};
+        auto b5 = dirtyConstruct<RePolygon>(0xAA, &p1, 3, pts);
+        auto b6 = dirtyConstruct<RePolygon>(0x55, &p2, 3, pts);
+        QCOMPARE(std::memcmp(p1, p2, sizeof(RePolygon)), 0);
+        // A raw copy is an equal shape.
+        ClustomRect copy;
+        std::memcpy(static_cast<void*>(&copy), r1, sizeof(ClustomRect));
+        QCOMPARE(std::memcmp(&copy, r1, sizeof(ClustomRect)), 0);
+        // Defaults.
+        QCOMPARE(r1->rect, QRect(QPoint(0, 0), QPoint(-1, -1)));
+        QCOMPARE(r1->ctrlCode, -1);
+        QVERIFY(!r1->IsSelected());
+        QCOMPARE(c1->cx, 0);
+        QCOMPARE(c1->radius, 0);
+        QCOMPARE(c1->ctrlCode, -1);
+        QCOMPARE(p1->count, 3);
+        QCOMPARE(p1->node, -1);
+        QCOMPARE(p1->spareRect, QRect(QPoint(0, 0), QPoint(-1, -1)));
+    }
+
+    void rectHitTests()
+    {
+        ClustomRect r;
+        r.rect.setCoords(100, 100, 107, 300); // width 8: edge tolerance 3
+        int code = 99;
+        QVERIFY(!r.PtInCtrl(QPoint(100, 100), &code));
+        QCOMPARE(code, -1);
+        r.SetSelected(true);
+        QVERIFY(r.PtInCtrl(QPoint(100, 100), &code));
+        QCOMPARE(code, 0);
+        QCOMPARE(r.ctrlCode, 0);
+        QVERIFY(r.PtInCtrl(QPoint(107 + 19, 100 - 19), &code));
+        QCOMPARE(code, 2);
+        // Corners before edges; bottom-left before bottom-right.
+        QVERIFY(r.PtInCtrl(QPoint(104, 300), &code));
+        QCOMPARE(code, 6);
+        QVERIFY(r.PtInCtrl(QPoint(120, 300), &code));
+        QCOMPARE(code, 4);
+        // Left edge, tolerance clamped up to 3 (8 / 4 = 2).
+        QVERIFY(r.PtInCtrl(QPoint(98, 200), &code));
+        QCOMPARE(code, 7);
+        QVERIFY(r.PtInCtrl(QPoint(97, 200), &code) == false);
+        QCOMPARE(code, -1);
+        QCOMPARE(r.ctrlCode, -1);
+
+        ClustomRect w;
+        w.SetSelected(true);
+        w.rect.setCoords(100, 100, 499, 499); // width 400: tolerance 50 (100 clamped)
+        QVERIFY(w.PtInCtrl(QPoint(149, 300), &code));
+        QCOMPARE(code, 7);
+        QVERIFY(!w.PtInCtrl(QPoint(150, 300), &code));
+        QVERIFY(w.PtInCtrl(QPoint(300, 451), &code));
+        QCOMPARE(code, 5);
+        QVERIFY(w.PtInCtrl(QPoint(300, 140), &code));
+        QCOMPARE(code, 1);
+        QVERIFY(w.PtInCtrl(QPoint(460, 300), &code));
+        QCOMPARE(code, 3);
+        // Exactly 20 pixels off a corner in x is no corner hit: the left edge
+        // (tested before the top edge) answers instead.
+        QVERIFY(w.PtInCtrl(QPoint(120, 100), &code));
+        QCOMPARE(code, 7);
+        QVERIFY(w.PtInCtrl(QPoint(119, 100), &code));
+        QCOMPARE(code, 0);
+        // Edge hits need the point within the edge's span.
+        QVERIFY(!w.PtInCtrl(QPoint(120, 549), &code));
+        QVERIFY(w.PtInCtrl(QPoint(120, 548), &code));
+        QCOMPARE(code, 5);
+
+        // Contains: grown by 20, border included.
+        QVERIFY(w.Contains(QPoint(80, 80)));
+        QVERIFY(w.Contains(QPoint(519, 519)));
+        QVERIFY(!w.Contains(QPoint(79, 300)));
+        QVERIFY(!w.Contains(QPoint(300, 520)));
+    }
+
+    void rectResizeAndImage()
+    {
+        ClustomRect r;
+        r.rect.setCoords(100, 100, 200, 200);
+        r.Resize(0, QPoint(0, 0), QPoint(5, -7));
+        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(200, 200)));
+        QCOMPARE(r.moveX, 5);
+        QCOMPARE(r.moveY, -7);
+        r.Resize(3, QPoint(10, 10), QPoint(13, 50));
+        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(203, 200)));
+        QCOMPARE(r.moveX, 3);
+        QCOMPARE(r.moveY, -7); // untouched by an x-only handle
+        r.Resize(5, QPoint(0, 0), QPoint(9, 4));
+        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(203, 204)));
+        QCOMPARE(r.moveY, 4);
+        r.Resize(6, QPoint(0, 0), QPoint(-5, 1));
+        QCOMPARE(r.rect, QRect(QPoint(100, 93), QPoint(203, 205)));
+        r.Resize(2, QPoint(0, 0), QPoint(1, 1));
+        QCOMPARE(r.rect, QRect(QPoint(100, 94), QPoint(204, 205)));
+        r.Resize(4, QPoint(0, 0), QPoint(1, 1));
+        r.Resize(1, QPoint(0, 0), QPoint(1, 1));
+        r.Resize(7, QPoint(0, 0), QPoint(1, 1));
+        QCOMPARE(r.rect, QRect(QPoint(101, 95), QPoint(205, 206)));
+        const QRect before = r.rect;
+        r.Resize(8, QPoint(0, 0), QPoint(30, 30));
+        r.Resize(-1, QPoint(0, 0), QPoint(30, 30));
+        QCOMPARE(r.rect, before);
+
+        // Ties go to even: 5 / 2 = 2.5 -> 2, 7 / 2 = 3.5 -> 4; width 5 / 2 -> 2.
+        ClustomRect t;
+        t.rect.setCoords(5, 7, 9, 13); // width 5, height 7
+        t.setShowA(2.0f, 2.0f);
+        t.setImageRect();
+        QCOMPARE(t.imageRect, QRect(QPoint(2, 4), QPoint(3, 7))); // w 2, h round(3.5)=4
+        const cv::Mat m = t.UpdateMask();
+        QCOMPARE(m.rows, 4);
+        QCOMPARE(m.cols, 2);
+        QCOMPARE(m.type(), CV_8UC1);
+        QCOMPARE(cv::countNonZero(m == 255), 8);
+        // Screen 1920 over a 2448 frame.
+        ClustomRect f;
+        f.rect.setCoords(50, 50, 100, 100);
+        f.setShowA(1920.0f / 2448.0f, 1080.0f / 2048.0f);
+        f.setImageRect();
+        QCOMPARE(f.imageRect.left(), 64);   // 63.75
+        QCOMPARE(f.imageRect.top(), 95);    // 94.81
+        QCOMPARE(f.imageRect.width(), 65);  // 65.03
+        QCOMPARE(f.imageRect.height(), 97); // 96.71
+        // Empty rectangle, unset scale: defined empty mask.
+        ClustomRect e;
+        e.setShowA(0.0f, 0.0f);
+        e.setImageRect();
+        QVERIFY(e.UpdateMask().empty());
+    }
+
+    void ringClamps()
+    {
+        Circle c;
+        c.cx = 30;
+        c.cy = 400;
+        c.radius = 100;
+        c.innerRadius = 150;
+        c.UpdateRect();
+        // Inner clamped to the outer radius before the outer is cut to 30.
+        QCOMPARE(c.radius, 30);
+        QCOMPARE(c.innerRadius, 100);
+        QCOMPARE(c.rect, QRect(QPoint(0, 370), QPoint(59, 429)));
+        c.innerRadius = -5;
+        c.UpdateRect();
+        QCOMPARE(c.innerRadius, 0);
+        // Top border.
+        c.cx = 500;
+        c.cy = 10;
+        c.radius = 50;
+        c.UpdateRect();
+        QCOMPARE(c.radius, 10);
+        QCOMPARE(c.rect.top(), 0);
+        // A centre left of the view never gives a turned-over box.
+        c.cx = -4;
+        c.cy = 100;
+        c.radius = 20;
+        c.UpdateRect();
+        QCOMPARE(c.radius, 0);
+        QVERIFY(c.rect.isEmpty());
+
+        Circle a;
+        a.rect.setCoords(100, 200, 180, 260); // w 81, h 61 -> r 30
+        a.UpdateAll();
+        QCOMPARE(a.radius, 30);
+        QCOMPARE(a.cx, 130);
+        QCOMPARE(a.cy, 230);
+        QCOMPARE(a.rect, QRect(QPoint(100, 200), QPoint(159, 259)));
+
+        // Resize: distance to the pointer, truncated; centre gives 0.
+        a.Resize(3, QPoint(0, 0), QPoint(130 + 3, 230 + 4));
+        QCOMPARE(a.radius, 5);
+        a.Resize(3, QPoint(0, 0), QPoint(130 + 10, 230 + 10)); // 14.14
+        QCOMPARE(a.radius, 14);
+        a.Resize(0, QPoint(0, 0), QPoint(130, 230));
+        QCOMPARE(a.radius, 0);
+        QVERIFY(a.rect.isEmpty());
+        QCOMPARE(a.cx, 130);
+    }
+
+    void ringHitTests()
+    {
+        Circle c;
+        c.cx = 300;
+        c.cy = 300;
+        c.radius = 100;
+        c.UpdateRect();
+        int code = 42;
+        QVERIFY(!c.PtInCtrl(QPoint(300, 400), &code));
+        QCOMPARE(code, -1);
+        c.SetSelected(true);
+        QVERIFY(c.PtInCtrl(QPoint(300, 400), &code));
+        QCOMPARE(code, 5);
+        QVERIFY(c.PtInCtrl(QPoint(310, 200), &code));
+        QCOMPARE(code, 1);
+        QVERIFY(c.PtInCtrl(QPoint(200, 310), &code));
+        QCOMPARE(code, 7);
+        QVERIFY(c.PtInCtrl(QPoint(400, 290), &code));
+        QCOMPARE(code, 3);
+        // Diagonals, mirrored against the rectangle: 0 is lower left.
+        QVERIFY(c.PtInCtrl(QPoint(230, 370), &code));
+        QCOMPARE(code, 0);
+        QVERIFY(c.PtInCtrl(QPoint(230, 230), &code));
+        QCOMPARE(code, 6);
+        QVERIFY(c.PtInCtrl(QPoint(370, 370), &code));
+        QCOMPARE(code, 2);
+        QVERIFY(c.PtInCtrl(QPoint(370, 230), &code));
+        QCOMPARE(code, 4);
+        // Band edges: r + 20 included, beyond not; r - 20 included.
+        QVERIFY(c.PtInCtrl(QPoint(300, 420), &code));
+        QVERIFY(!c.PtInCtrl(QPoint(300, 421), &code));
+        QVERIFY(c.PtInCtrl(QPoint(300, 380), &code));
+        QVERIFY(!c.PtInCtrl(QPoint(300, 379), &code));
+        QCOMPARE(c.ctrlCode, -1);
+        QVERIFY(c.Contains(QPoint(180, 180)));
+        QVERIFY(!c.Contains(QPoint(179, 300)));
+    }
+
+    void ringImageAndMask()
+    {
+        Circle c;
+        c.cx = 400;
+        c.cy = 300;
+        c.radius = 100;
+        c.innerRadius = 20;
+        c.UpdateRect();
+        c.setShowA(2.0f, 0.5f);
+        c.setImageRect();
+        // outer (50 + 200) / 2 = 125, inner (10 + 40) / 2 = 25, centre (200, 600).
+        QCOMPARE(c.imageRadius, 125);
+        QCOMPARE(c.imageInnerRadius, 25);
+        QCOMPARE(c.imageCx, 200);
+        QCOMPARE(c.imageCy, 600);
+        QCOMPARE(c.imageRect, QRect(QPoint(75, 475), QPoint(324, 724)));
+        // Ties to even at scale 4: radius 6 gives 1.5 -> 2, radius 10 gives 2.5 -> 2.
+        Circle t;
+        t.cx = 400;
+        t.cy = 400;
+        t.setShowA(4.0f, 4.0f);
+        t.radius = 6;
+        t.UpdateRect();
+        t.setImageRect();
+        QCOMPARE(t.imageRadius, 2);
+        t.radius = 10;
+        t.UpdateRect();
+        t.setImageRect();
+        QCOMPARE(t.imageRadius, 2);
+        // Image clamp against the frame's left border.
+        Circle l;
+        l.cx = 90;
+        l.cy = 300;
+        l.radius = 90;
+        l.UpdateRect();
+        l.setShowA(3.0f, 1.0f); // cx' 30, outer (30 + 90) / 2 = 60 -> 30
+        l.setImageRect();
+        QCOMPARE(l.imageRadius, 30);
+        QCOMPARE(l.imageRect.left(), 0);
+
+        const cv::Mat m = c.UpdateMask();
+        QCOMPARE(m.rows, 250);
+        QCOMPARE(m.cols, 250);
+        const int o = 125, ri = 25;
+        int expected = 0;
+        for (int y = 0; y < m.rows; ++y)
+            for (int x = 0; x < m.cols; ++x) {
+                const double d = std::hypot(double(x - o), double(y - o));
+                const bool in = d >= ri && d < o;
+                expected += in;
+                QCOMPARE(m.at<uchar>(y, x) == 255, in);
+            }
+        QCOMPARE(cv::countNonZero(m), expected);
+        QCOMPARE(m.at<uchar>(o, o + ri), uchar(255));     // inner circle itself belongs
+        QCOMPARE(m.at<uchar>(o, o + ri - 1), uchar(0));
+        QCOMPARE(m.at<uchar>(o, 0), uchar(0));            // outer circle does not
+        QCOMPARE(m.at<uchar>(o, 1), uchar(255));
+        // Radius 1: only the pixel at the centre.
+        Circle one;
+        one.cx = one.cy = 100;
+        one.radius = 1;
+        one.UpdateRect();
+        one.setImageRect();
+        const cv::Mat m1 = one.UpdateMask();
+        QCOMPARE(m1.rows, 2);
+        QCOMPARE(cv::countNonZero(m1), 1);
+        QCOMPARE(m1.at<uchar>(1, 1), uchar(255));
+        // Every radius pair of small rings, also an inner radius above the
+        // outer one (possible after the image clamp), against the pixel rule.
+        for (int ro = 1; ro <= 40; ++ro) {
+            for (int rin = 0; rin <= ro + 2; ++rin) {
+                Circle k;
+                k.imageRadius = ro;
+                k.imageInnerRadius = rin;
+                const cv::Mat km = k.UpdateMask();
+                QCOMPARE(km.rows, 2 * ro);
+                for (int y = 0; y < km.rows; ++y)
+                    for (int x = 0; x < km.cols; ++x) {
+                        const int d2 = (x - ro) * (x - ro) + (y - ro) * (y - ro);
+                        const bool in = rin * rin <= d2 && d2 < ro * ro;
+                        if ((km.at<uchar>(y, x) == 255) != in)
+                            QFAIL(qPrintable(QString("ring %1/%2 pixel %3,%4").arg(ro).arg(rin).arg(x).arg(y)));
+                    }
+            }
+        }
+        // Outer 0 gives an empty mask.
+        Circle z;
+        z.setImageRect();
+        QVERIFY(z.UpdateMask().empty());
+    }
+
+    void polygonBoundsContainsResize()
+    {
+        QPoint pts[4] = {{100, 100}, {159, 100}, {159, 300}, {100, 300}};
+        RePolygon narrow(4, pts);
+        narrow.setShowA(1.0f, 1.0f);
+        narrow.setImageRect();
+        QCOMPARE(narrow.imageBoundRect, QRect(QPoint(100, 100), QPoint(158, 299)));
+        QCOMPARE(narrow.boundRect, QRect(QPoint(80, 80), QPoint(158, 299)));
+        // x2 - x1 = 78: answered by the rectangle, so a point left of the outline is in.
+        QPoint p(85, 200);
+        QVERIFY(narrow.Contains(p));
+        p = QPoint(159, 200);
+        QVERIFY(!narrow.Contains(p));
+        // One pixel wider and the outline answers.
+        QPoint wider[4] = {{100, 100}, {160, 100}, {160, 300}, {100, 300}};
+        RePolygon w2(4, wider);
+        w2.setImageRect();
+        p = QPoint(85, 200);
+        QVERIFY(!w2.Contains(p));
+        p = QPoint(130, 200);
+        QVERIFY(w2.Contains(p));
+
+        QPoint tri[3] = {{100, 100}, {300, 100}, {100, 300}};
+        RePolygon wide(3, tri);
+        wide.setShowA(1.0f, 1.0f);
+        wide.setImageRect();
+        p = QPoint(85, 200);
+        QVERIFY(!wide.Contains(p));
+        p = QPoint(150, 150);
+        QVERIFY(wide.Contains(p));
+        p = QPoint(250, 250); // inside the box, outside the triangle
+        QVERIFY(!wide.Contains(p));
+        p = QPoint(200, 200); // on the outline
+        QVERIFY(!wide.Contains(p));
+        p = QPoint(100, 150); // on the outline
+        QVERIFY(!wide.Contains(p));
+
+        int code = 7;
+        QVERIFY(!wide.PtInCtrl(QPoint(100, 100), &code));
+        QCOMPARE(code, -1);
+        wide.SetSelected(true);
+        QVERIFY(wide.PtInCtrl(QPoint(295, 119), &code));
+        QCOMPARE(code, 1);
+        QCOMPARE(wide.node, 1);
+        QVERIFY(!wide.PtInCtrl(QPoint(280, 100), &code));
+        QCOMPARE(wide.node, -1);
+
+        // Dragging a vertex.
+        wide.Resize(1, QPoint(0, 0), QPoint(10, 5), 0.5f, 0.5f);
+        QCOMPARE(wide.points[1], QPoint(310, 105));
+        QCOMPARE(wide.imagePoints[1], QPoint(620, 210));
+        QCOMPARE(wide.moveX, 10);
+        wide.Resize(0, QPoint(0, 0), QPoint(-98, 0), 1.0f, 1.0f); // to x = 2
+        QCOMPARE(wide.points[0], QPoint(100, 100));
+        QCOMPARE(wide.moveX, -98);
+        QCOMPARE(wide.moveY, 0);
+        wide.Resize(0, QPoint(0, 0), QPoint(-97, 0), 1.0f, 1.0f); // to x = 3
+        QCOMPARE(wide.points[0], QPoint(3, 100));
+        wide.Resize(2, QPoint(0, 0), QPoint(0, 1080 - 2 - 300), 1.0f, 1.0f);
+        QCOMPARE(wide.points[2], QPoint(100, 300));
+        wide.Resize(2, QPoint(0, 0), QPoint(0, 1080 - 3 - 300), 1.0f, 1.0f);
+        QCOMPARE(wide.points[2], QPoint(100, 1077));
+        // Bounding rectangles are not recomputed by Resize.
+        QCOMPARE(wide.imageBoundRect, QRect(QPoint(100, 100), QPoint(299, 299)));
+        // Vertex index out of range: nothing moves.
+        RePolygon copy = wide;
+        wide.Resize(3, QPoint(0, 0), QPoint(1, 1), 1.0f, 1.0f);
+        wide.Resize(-1, QPoint(0, 0), QPoint(1, 1), 1.0f, 1.0f);
+        QCOMPARE(std::memcmp(wide.points, copy.points, sizeof(wide.points)), 0);
+
+        // Rounding of image vertices: ties to even.
+        QPoint half[3] = {{5, 7}, {9, 11}, {3, 13}};
+        RePolygon h(3, half);
+        h.setShowA(2.0f, 2.0f);
+        h.setImageRect();
+        QCOMPARE(h.imagePoints[0], QPoint(2, 4));
+        QCOMPARE(h.imagePoints[1], QPoint(4, 6));
+        QCOMPARE(h.imagePoints[2], QPoint(2, 6));
+    }
+
+    void polygonDegenerate()
+    {
+        QPoint one[1] = {{40, 50}};
+        RePolygon p1(1, one);
+        p1.setShowA(2.0f, 2.0f);
+        p1.setImageRect();
+        QCOMPARE(p1.imageBoundRect, QRect(QPoint(20, 25), QPoint(19, 24)));
+        QCOMPARE(p1.boundRect, QRect(QPoint(20, 30), QPoint(39, 49)));
+        QVERIFY(p1.UpdateMask().empty());
+
+        QPoint two[2] = {{10, 10}, {40, 30}};
+        RePolygon p2(2, two);
+        p2.setImageRect();
+        const cv::Mat m2 = p2.UpdateMask();
+        QCOMPARE(m2.rows, 20);
+        QCOMPARE(m2.cols, 30);
+        QCOMPARE(cv::countNonZero(m2), 0);
+
+        RePolygon empty;
+        empty.setImageRect();
+        QVERIFY(empty.UpdateMask().empty());
+        QPoint any(0, 0);
+        QVERIFY(!empty.Contains(any));
+
+        // Counts outside the arrays are clamped, never read past them.
+        QPoint pts[3] = {{1, 1}, {5, 1}, {1, 5}};
+        RePolygon neg(-3, pts);
+        QCOMPARE(neg.count, 0);
+        std::vector<QPoint> many(9000, QPoint(7, 7));
+        RePolygon big(9000, many.data());
+        QCOMPARE(big.count, RePolygon::kMaxPoints);
+        RePolygon damaged(3, pts);
+        damaged.count = 1 << 30;
+        damaged.setImageRect();
+        damaged.UpdateMask();
+        int code = 0;
+        damaged.SetSelected(true);
+        damaged.PtInCtrl(QPoint(1000, 1000), &code);
+        QCOMPARE(code, -1);
+        // Null point list.
+        RePolygon nul(5, nullptr);
+        QCOMPARE(nul.count, 0);
+    }
+
+    void polygonMaskMatchesReference()
+    {
+        std::mt19937 rng(20261206);
+        int checked = 0;
+        for (int iter = 0; iter < 400; ++iter) {
+            std::uniform_int_distribution<int> nd(3, iter % 4 == 0 ? 40 : 9);
+            const int n = nd(rng);
+            // Small integer grids make collinear vertices, repeated vertices,
+            // horizontal edges and self-crossings frequent.
+            const int span = iter % 3 == 0 ? 8 : 40;
+            std::uniform_int_distribution<int> cd(0, span);
+            // Some polygons reach past the frame's top-left corner.
+            const int off = iter % 5 == 0 ? -20 : 5;
+            std::vector<cv::Point> pts;
+            for (int i = 0; i < n; ++i)
+                pts.emplace_back(off + cd(rng), off - 2 + cd(rng));
+            auto poly = polygonOf(pts);
+            const cv::Mat mask = poly->UpdateMask();
+            const QRect box = poly->imageBoundRect;
+            if (box.width() <= 0 || box.height() <= 0) {
+                QVERIFY(mask.empty());
+                continue;
+            }
+            const cv::Mat ref = referenceMask(pts, box);
+            if (!sameMat(mask, ref)) {
+                QString s;
+                for (auto& p : pts) s += QString("(%1,%2) ").arg(p.x).arg(p.y);
+                QFAIL(qPrintable("mask differs for polygon " + s));
+            }
+            ++checked;
+        }
+        QVERIFY(checked > 300);
+
+        // A star of many vertices with a scale between view and image.
+        std::vector<QPoint> star;
+        for (int i = 0; i < 1000; ++i) {
+            const double a = 2 * M_PI * i / 1000.0;
+            const double r = (i % 2) ? 300 : 180;
+            star.emplace_back(int(400 + r * std::cos(a)), int(400 + r * std::sin(a)));
+        }
+        RePolygon s(int(star.size()), star.data());
+        s.setShowA(1920.0f / 2448.0f, 1080.0f / 2048.0f);
+        s.setImageRect();
+        std::vector<cv::Point> img;
+        for (int i = 0; i < s.count; ++i)
+            img.emplace_back(s.imagePoints[i].x(), s.imagePoints[i].y());
+        QVERIFY(sameMat(s.UpdateMask(), referenceMask(img, s.imageBoundRect)));
+    }
+
+    void largestPolygonOnFullFrame()
+    {
+        // 8095 random-walk vertices over a 2448 x 2048 frame: a self-crossing
+        // outline with many edges per row. Whole rows and scattered pixels are
+        // checked against the per-pixel point test.
+        std::mt19937 rng(8095);
+        std::uniform_int_distribution<int> step(-60, 60);
+        std::vector<cv::Point> pts;
+        cv::Point p(1224, 1024);
+        for (int i = 0; i < 8095; ++i) {
+            p.x = std::clamp(p.x + step(rng), 0, 2447);
+            p.y = std::clamp(p.y + step(rng), 0, 2047);
+            pts.push_back(p);
+        }
+        pts[0] = cv::Point(0, 0);
+        pts[1] = cv::Point(2447, 2047);
+        auto poly = polygonOf(pts);
+        QCOMPARE(poly->count, 8095);
+        const QRect box = poly->imageBoundRect;
+        QCOMPARE(box, QRect(QPoint(0, 0), QPoint(2446, 2046)));
+        QElapsedTimer t;
+        t.start();
+        const cv::Mat mask = poly->UpdateMask();
+        QVERIFY2(t.elapsed() < 2000, "mask must be built by rows, not by pixel tests");
+        QCOMPARE(mask.rows, 2047);
+        QCOMPARE(mask.cols, 2447);
+        std::uniform_int_distribution<int> row(0, mask.rows - 1), col(0, mask.cols - 1);
+        for (int k = 0; k < 4; ++k) {
+            const int r = row(rng);
+            for (int c = 0; c < mask.cols; ++c) {
+                const bool in = cv::pointPolygonTest(pts, cv::Point2f(float(c), float(r)), false) > 0;
+                if ((mask.at<uchar>(r, c) == 255) != in)
+                    QFAIL(qPrintable(QString("pixel %1,%2").arg(c).arg(r)));
+            }
+        }
+        for (int k = 0; k < 3000; ++k) {
+            const int r = row(rng), c = col(rng);
+            const bool in = cv::pointPolygonTest(pts, cv::Point2f(float(c), float(r)), false) > 0;
+            QCOMPARE(mask.at<uchar>(r, c) == 255, in);
+        }
+        // Vertices are on the outline.
+        for (int i = 2; i < 50; ++i)
+            if (pts[i].x < mask.cols && pts[i].y < mask.rows)
+                QCOMPARE(mask.at<uchar>(pts[i].y, pts[i].x), uchar(0));
+    }
+
+    void drawing()
+    {
+        QImage img(400, 400, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        {
+            QPainter p(&img);
+            QPen pen(Qt::green);
+            pen.setWidth(1);
+            p.setPen(pen);
+            ClustomRect r;
+            r.rect.setCoords(50, 50, 150, 150);
+            r.Draw(p);
+            QCOMPARE(p.pen().width(), 1); // painter restored
+            QCOMPARE(pixelAt(img, 100, 50), QColor(Qt::green).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img, 100, 52), QColor(Qt::black).rgb() & 0xffffff); // width 3: 49..51
+            QCOMPARE(pixelAt(img, 100, 51), QColor(Qt::green).rgb() & 0xffffff);
+
+            r.SetSelected(true);
+            r.rect.setCoords(200, 200, 350, 350);
+            int code = 0;
+            r.PtInCtrl(QPoint(350, 350), &code); // bottom-right corner hot
+            QCOMPARE(code, 4);
+            r.Draw(p);
+            QCOMPARE(pixelAt(img, 340, 350 + 9), QColor(Qt::yellow).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img, 200 + 9, 195), QColor(Qt::magenta).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img, 275, 200), QColor(Qt::magenta).rgb() & 0xffffff);
+
+            Circle c;
+            c.cx = 100;
+            c.cy = 300;
+            c.radius = 60;
+            c.innerRadius = 20;
+            c.UpdateRect();
+            c.Draw(p);
+            QCOMPARE(pixelAt(img, 100, 300 - 20), QColor(Qt::yellow).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img, 100, 300), QColor(Qt::black).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img, 40, 300), QColor(Qt::green).rgb() & 0xffffff);
+        }
+        QImage img2(200, 200, QImage::Format_RGB32);
+        img2.fill(Qt::black);
+        {
+            QPainter p(&img2);
+            p.setPen(QPen(Qt::cyan));
+            QPoint tri[3] = {{40, 40}, {160, 40}, {40, 160}};
+            RePolygon poly(3, tri);
+            poly.SetSelected(true);
+            poly.setNode(2);
+            poly.Draw(p);
+            QCOMPARE(pixelAt(img2, 40 + 9, 160), QColor(Qt::yellow).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img2, 160 - 10, 45), QColor(Qt::magenta).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img2, 100, 40), QColor(Qt::magenta).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img2, 60, 60), QColor(Qt::black).rgb() & 0xffffff); // not filled
+            img2.fill(Qt::black);
+            poly.SetHand(true);
+            poly.SetSelected(false);
+            poly.Draw(p);
+            QCOMPARE(pixelAt(img2, 100, 40), QColor(Qt::cyan).rgb() & 0xffffff);
+            QCOMPARE(pixelAt(img2, 40 + 9, 160 + 9), QColor(Qt::black).rgb() & 0xffffff);
+        }
+    }
+};
+
+QTEST_MAIN(TstShapes)
+#include "tst_shapes.moc"

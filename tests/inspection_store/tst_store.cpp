@@ -1,0 +1,782 @@
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/cammersingleton.h"
+#include "testsupport/testenv.h"
+#include "widgets/choosebox.h"
+#include "widgets/warnbox.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using Rows = QMap<QString, QString>;
+
+// The station's parameter connection on a file of the working directory.
+void openParamDb(const QString& file = "PARAM.db")
+{
+    QSqlDatabase db = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
+                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    db.close();
+    db.setDatabaseName(file);
+    db.open();
+}
+
+void closeParamDb()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database("dbIn", false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("dbIn");
+}
+
+void exec(const QString& sql)
+{
+    QSqlQuery q(QSqlDatabase::database("dbIn", false));
+    if (!q.exec(sql))
+        qWarning() << "test sql failed:" << sql << q.lastError().text();
+}
+
+void putRow(const QString& table, const QString& name, const QString& value)
+{
+    QSqlQuery q(QSqlDatabase::database("dbIn", false));
+    q.prepare(QString("insert into %1 values(?, ?)").arg(table));
+    q.addBindValue(name);
+    q.addBindValue(value);
+    q.exec();
+}
+
+Rows readRows(const QString& table)
+{
+    Rows rows;
+    QSqlQuery q(QSqlDatabase::database("dbIn", false));
+    if (q.exec(QString("select name, value from %1").arg(table)))
+        while (q.next())
+            rows.insert(q.value(0).toString(), q.value(1).toString());
+    return rows;
+}
+
+int rowCount(const QString& table)
+{
+    QSqlQuery q(QSqlDatabase::database("dbIn", false));
+    return (q.exec(QString("select count(*) from %1").arg(table)) && q.next()) ? q.value(0).toInt() : -1;
+}
+
+std::unique_ptr<CammerSingleton> newStore(int camera)
+{
+    return std::make_unique<CammerSingleton>(camera, nullptr);
+}
+
+void setRect(CammerSingleton& s, int d, int r, int x1, int y1, int x2, int y2)
+{
+    const int i = d * 100 + r;
+    s.shapeKind[i] = 1;
+    s.rects[i].rect = QRect(QPoint(x1, y1), QPoint(x2, y2));
+}
+
+void setRing(CammerSingleton& s, int d, int r, int cx, int cy, int inner, int outer)
+{
+    const int i = d * 100 + r;
+    s.shapeKind[i] = 4;
+    s.circles[i].cx = cx;
+    s.circles[i].cy = cy;
+    s.circles[i].innerRadius = inner;
+    s.circles[i].radius = outer;
+    s.circles[i].UpdateRect();
+}
+
+void setPolygon(CammerSingleton& s, int d, int r, const QVector<QPoint>& pts, bool hand)
+{
+    const int i = d * 100 + r;
+    s.shapeKind[i] = 2;
+    QVector<QPoint> copy = pts;
+    s.polygons[i] = RePolygon(copy.size(), copy.data());
+    s.polygons[i].SetHand(hand);
+}
+
+void setParams(CammerSingleton& s, int d, int r, int c, int a, int b, int t)
+{
+    const int i = d * 100 + r;
+    s.paramC[i] = c;
+    s.paramA[i] = a;
+    s.paramB[i] = b;
+    s.funcType[i] = t;
+}
+
+// Two large, different stores for the crash test: every detection in use,
+// polygons of a few hundred points, different counts so a save both rewrites
+// and deletes rows.
+void makeVariant(CammerSingleton& s, int v)
+{
+    for (int d = 0; d < 8; ++d) {
+        s.roiCount[d] = v == 0 ? 100 : 55 + 5 * d;
+        for (int k = 0; k < 8; ++k)
+            s.detectData[d][k] = v * 1000 + d * 10 + k;
+        for (int r = 0; r < s.roiCount[d]; ++r) {
+            setParams(s, d, r, v + r, 10 * v + d, 100 - r, (r + v) % 11);
+            s.outN[r] = (r + v) % 4;
+            switch ((r + v) % 4) {
+            case 0:
+                setRect(s, d, r, 10 + r, 10 + d, 200 + r, 150 + v);
+                break;
+            case 1:
+                setRing(s, d, r, 400 + r, 300 + d, 10 + v, 90);
+                break;
+            default: {
+                QVector<QPoint> pts;
+                for (int j = 0; j < 300; ++j)
+                    pts << QPoint(100 + (j * 7 + v) % 900, 100 + (j * 13 + d) % 600);
+                setPolygon(s, d, r, pts, (r % 2) == 1);
+            }
+            }
+        }
+    }
+}
+
+// Clicks every modal box that comes up, like an operator would, and keeps
+// what they said.
+class ModalClicker : public QObject
+{
+public:
+    explicit ModalClicker(const QString& button) : m_button(button)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w || !w->isVisible())
+                return;
+            if (auto* b = dynamic_cast<WarnBox*>(w))
+                texts << b->text();
+            else if (auto* c = dynamic_cast<ChooseBox*>(w))
+                texts << c->text();
+            const QString label = dynamic_cast<WarnBox*>(w) ? MessageTable::text(121) : m_button;
+            clickButtonWithText(w, label);
+        });
+        m_timer.start(10);
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+    QString m_button;
+};
+
+long maxRssKb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+} // namespace
+
+class TstStore : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void newStoreIsZeroAndComparable();
+    void rowTextsAreExact();
+    void everyFieldRoundTrips();
+    void emptyTableGetsItsDetectionRows();
+    void tooManyRoisIsReportedAndLosesNothingElse();
+    void damagedRowsGetDefinedResults();
+    void tableWithoutValueColumnChangesNothing();
+    void fewerRoisDeleteTheirRows();
+    void copyTargetsFollowTheMachineMode();
+    void copyParamAsksFirst();
+    void syncParamSpreadsTheChangeOnce();
+    void crashDuringSaveLeavesOldOrNewStore();
+
+private:
+    std::unique_ptr<TestEnv> m_env;
+};
+
+void TstStore::initTestCase()
+{
+    QVERIFY(MessageTable::load() > 0);
+    gShowW = 1280;
+    gShowH = 800;
+    if (!gpWarnBox)
+        gpWarnBox = new WarnBox(nullptr);
+    if (!gpChooseBox)
+        gpChooseBox = new ChooseBox(nullptr, 750, 370);
+}
+
+void TstStore::init()
+{
+    m_env = std::make_unique<TestEnv>(false);
+    openParamDb();
+}
+
+void TstStore::cleanup()
+{
+    closeParamDb();
+    m_env.reset();
+    delete gpWPara;
+    gpWPara = nullptr;
+}
+
+void TstStore::newStoreIsZeroAndComparable()
+{
+    auto a = newStore(2);
+    auto b = newStore(2);
+    QCOMPARE(a->cameraNo, 2);
+    QCOMPARE(a->roiCount[7], 0);
+    QCOMPARE(a->paramA[799], 0);
+    QCOMPARE(a->detectData[7][7], 0);
+    QCOMPARE(a->polygons[0].count, 0);
+    QCOMPARE(a->rects[5].ctrlCode, -1);
+    // Two new stores, and a block copy, compare equal byte for byte.
+    QCOMPARE(std::memcmp(a.get(), b.get(), sizeof(CammerSingleton)), 0);
+    setRing(*a, 3, 4, 400, 300, 20, 100);
+    QVERIFY(std::memcmp(a.get(), b.get(), sizeof(CammerSingleton)) != 0);
+    std::memcpy(static_cast<void*>(b.get()), a.get(), sizeof(CammerSingleton));
+    QCOMPARE(std::memcmp(a.get(), b.get(), sizeof(CammerSingleton)), 0);
+}
+
+void TstStore::rowTextsAreExact()
+{
+    auto s = newStore(0);
+    s->roiCount[0] = 5;
+    s->setDefaultRoi(0, 0);
+    QCOMPARE(s->roiRowText(0, 0), QString("3 25 100 0 1 0 0 50 50 100 100"));
+    setParams(*s, 0, 1, 7, 8, 9, 3);
+    setRing(*s, 0, 1, 400, 300, 20, 100);
+    s->outN[1] = 2;
+    QCOMPARE(s->roiRowText(0, 1), QString("7 8 9 3 4 2 0 400 300 1310820"));
+    setParams(*s, 0, 2, 1, 2, 3, 10);
+    setPolygon(*s, 0, 2, {{10, 20}, {30, 40}, {50, 60}}, false);
+    QCOMPARE(s->roiRowText(0, 2), QString("1 2 3 10 2 0 3 10 20 30 40 50 60 "));
+    setPolygon(*s, 0, 3, {{10, 20}, {30, 40}, {50, 60}, {70, 80}}, true);
+    QCOMPARE(s->roiRowText(0, 3), QString("0 0 0 0 258 0 4 10 20 30 40 50 60 70 80 "));
+    s->shapeKind[4] = 7; // an unknown kind carries no shape text
+    s->paramA[4] = -5;
+    QCOMPARE(s->roiRowText(0, 4), QString("0 -5 0 0 7 0 "));
+    s->polygons[5] = RePolygon();
+    s->shapeKind[5] = 2;
+    QCOMPARE(s->roiRowText(0, 5), QString("0 0 0 0 2 0 0 "));
+    for (int k = 0; k < 8; ++k)
+        s->detectData[0][k] = k + 1;
+    QCOMPARE(s->detectRowText(0), QString("5 1 2 3 4 5 6 7 8"));
+    QCOMPARE(s->detectRowText(1), QString("0 0 0 0 0 0 0 0 0"));
+
+    // What the table receives is exactly these texts.
+    QVERIFY(s->SaveDatatoFile());
+    const Rows rows = readRows("cammer0");
+    QCOMPARE(rows.value("detect0"), QString("5 1 2 3 4 5 6 7 8"));
+    QCOMPARE(rows.value("detect7"), QString("0 0 0 0 0 0 0 0 0"));
+    QCOMPARE(rows.value("ROI0-0"), QString("3 25 100 0 1 0 0 50 50 100 100"));
+    QCOMPARE(rows.value("ROI0-1"), QString("7 8 9 3 4 2 0 400 300 1310820"));
+    QCOMPARE(rows.value("ROI0-2"), QString("1 2 3 10 2 0 3 10 20 30 40 50 60 "));
+    QCOMPARE(rows.value("ROI0-3"), QString("0 0 0 0 258 0 4 10 20 30 40 50 60 70 80 "));
+    QCOMPARE(rows.value("ROI0-4"), QString("0 -5 0 0 7 0 "));
+    QCOMPARE(rows.size(), 8 + 5);
+}
+
+void TstStore::everyFieldRoundTrips()
+{
+    auto s = newStore(1);
+    s->roiCount[0] = 4;
+    s->roiCount[3] = 2;
+    s->roiCount[7] = 100;
+    for (int k = 0; k < 8; ++k)
+        s->detectData[3][k] = -k * 1000 - 1;
+    setParams(*s, 0, 0, -1, 2147483647, -2147483647, 10);
+    setRect(*s, 0, 0, 3, 3, 1277, 797); // exactly the clamping margins
+    setParams(*s, 0, 1, 4, 5, 6, 9);
+    setRing(*s, 0, 1, 400, 300, 20, 100);
+    QVector<QPoint> big;
+    for (int j = 0; j < RePolygon::kMaxPoints; ++j)
+        big << QPoint(3 + j % 1275, 3 + (j * 7) % 795);
+    setParams(*s, 0, 2, 1, 1, 1, 2);
+    setPolygon(*s, 0, 2, big, false);
+    setParams(*s, 0, 3, 9, 9, 9, 9);
+    setPolygon(*s, 0, 3, {{100, 100}, {300, 120}, {250, 400}, {90, 350}}, true);
+    s->outN[0] = 3;
+    s->outN[1] = 1;
+    s->outN[2] = 2;
+    s->outN[3] = 0;
+    setParams(*s, 3, 0, 11, 12, 13, 5);
+    s->shapeKind[300] = 0; // a ROI without shape
+    setRect(*s, 3, 1, 600, 400, 700, 500);
+    for (int r = 0; r < 100; ++r) {
+        setParams(*s, 7, r, r, r * 2, r * 3, r % 11);
+        setRect(*s, 7, r, 10 + r, 20 + r, 30 + r * 2, 40 + r * 3);
+    }
+    QVERIFY(s->SaveDatatoFile());
+    const Rows saved = readRows("cammer1");
+
+    auto l = newStore(1);
+    static cv::Mat masks[8][100];
+    l->loadFromTable(0.5f, 0.625f, masks);
+    for (int d = 0; d < 8; ++d) {
+        QCOMPARE(l->roiCount[d], s->roiCount[d]);
+        for (int k = 0; k < 8; ++k)
+            QCOMPARE(l->detectData[d][k], s->detectData[d][k]);
+        for (int r = 0; r < s->roiCount[d]; ++r) {
+            const int i = d * 100 + r;
+            QCOMPARE(l->paramA[i], s->paramA[i]);
+            QCOMPARE(l->paramB[i], s->paramB[i]);
+            QCOMPARE(l->paramC[i], s->paramC[i]);
+            QCOMPARE(l->funcType[i], s->funcType[i]);
+            QCOMPARE(l->shapeKind[i], s->shapeKind[i]);
+            switch (s->shapeKind[i]) {
+            case 1:
+                QCOMPARE(l->rects[i].rect, s->rects[i].rect);
+                QCOMPARE(l->rects[i].scaleX, 0.5f);
+                QVERIFY(!masks[d][r].empty());
+                break;
+            case 4:
+                QCOMPARE(l->circles[i].cx, s->circles[i].cx);
+                QCOMPARE(l->circles[i].cy, s->circles[i].cy);
+                QCOMPARE(l->circles[i].radius, s->circles[i].radius);
+                QCOMPARE(l->circles[i].innerRadius, s->circles[i].innerRadius);
+                QVERIFY(!masks[d][r].empty());
+                break;
+            case 2:
+                QCOMPARE(l->polygons[i].count, s->polygons[i].count);
+                QCOMPARE(l->polygons[i].getHand(), s->polygons[i].getHand());
+                QVERIFY(std::memcmp(l->polygons[i].points, s->polygons[i].points,
+                                    sizeof(QPoint) * size_t(s->polygons[i].count)) == 0);
+                QVERIFY(!masks[d][r].empty());
+                break;
+            default:
+                QVERIFY(masks[d][r].empty());
+            }
+        }
+    }
+    for (int r = 0; r < 4; ++r)
+        QCOMPARE(l->outN[r], s->outN[r]);
+    QCOMPARE(l->polygons[2].count, RePolygon::kMaxPoints);
+    QCOMPARE(l->circles[1].innerRadius, 20);
+    QCOMPARE(l->circles[1].radius, 100);
+    // The image coordinates come from the view's scale factors.
+    QCOMPARE(l->rects[301].imageRect.topLeft(), QPoint(1200, 640));
+    QCOMPARE(masks[3][1].cols, l->rects[301].imageRect.width());
+    QCOMPARE(masks[3][1].rows, l->rects[301].imageRect.height());
+    // Saving the loaded store writes the same table.
+    QVERIFY(l->SaveDatatoFile());
+    QCOMPARE(readRows("cammer1"), saved);
+
+    // Corners outside the margins come back clamped.
+    setRect(*s, 0, 0, -40, 0, 5000, 799);
+    QVERIFY(s->SaveDatatoFile());
+    auto c = newStore(1);
+    c->loadFromTable(1, 1, nullptr);
+    QCOMPARE(c->rects[0].rect, QRect(QPoint(3, 3), QPoint(1277, 797)));
+}
+
+void TstStore::emptyTableGetsItsDetectionRows()
+{
+    exec("create table cammer3(name text, value text)");
+    auto s = newStore(3);
+    s->loadFromTable(1, 1, nullptr);
+    const Rows rows = readRows("cammer3");
+    QCOMPARE(rows.size(), 8);
+    for (int d = 0; d < 8; ++d) {
+        QCOMPARE(rows.value(QString("detect%1").arg(d)), QString("0"));
+        QCOMPARE(s->roiCount[d], 0);
+    }
+    // No table at all: made with the two text columns.
+    auto t = newStore(6);
+    t->loadFromTable(1, 1, nullptr);
+    QCOMPARE(rowCount("cammer6"), 8);
+}
+
+void TstStore::tooManyRoisIsReportedAndLosesNothingElse()
+{
+    exec("create table cammer0(name text, value text)");
+    putRow("cammer0", "detect0", "2 1 2 3 4 5 6 7 8");
+    putRow("cammer0", "ROI0-0", "3 25 100 0 1 1 0 60 70 160 170");
+    putRow("cammer0", "ROI0-1", "3 26 100 1 4 2 0 400 300 1310820");
+    putRow("cammer0", "detect1", "101");
+    for (int r = 0; r < 101; ++r)
+        putRow("cammer0", QString("ROI1-%1").arg(r), "3 25 100 0 1 0 0 50 50 100 100");
+    putRow("cammer0", "detect2", "-1");
+    auto s = newStore(0);
+    {
+        ModalClicker clicker{QString()};
+        s->loadFromTable(1, 1, nullptr);
+        QCOMPARE(clicker.texts, QStringList({MessageTable::text(0), MessageTable::text(0)}));
+    }
+    QCOMPARE(s->roiCount[0], 2);
+    QCOMPARE(s->roiCount[1], 0);
+    QCOMPARE(s->roiCount[2], 0);
+    QCOMPARE(s->rects[0].rect, QRect(QPoint(60, 70), QPoint(160, 170)));
+    QCOMPARE(s->outN[1], 2);
+    QCOMPARE(s->circles[1].radius, 100);
+    QCOMPARE(s->detectData[0][7], 8);
+    // The next save empties detection 1 and keeps detection 0 as it was.
+    QVERIFY(s->SaveDatatoFile());
+    const Rows rows = readRows("cammer0");
+    QCOMPARE(rows.value("detect1"), QString("0 0 0 0 0 0 0 0 0"));
+    QCOMPARE(rows.value("ROI0-0"), QString("3 25 100 0 1 1 0 60 70 160 170"));
+    QCOMPARE(rows.value("ROI0-1"), QString("3 26 100 1 4 2 0 400 300 1310820"));
+    QCOMPARE(rows.size(), 8 + 2 + 1); // ROI1-100 lies outside every detection's range
+    QVERIFY(rows.contains("ROI1-100"));
+    QVERIFY(!rows.contains("ROI1-0"));
+}
+
+void TstStore::damagedRowsGetDefinedResults()
+{
+    exec("create table cammer2(name text, value text)");
+    putRow("cammer2", "detect0", "9 1 x 3");
+    putRow("cammer2", "ROI0-0", "1 2 3 4 1 0 0 -5 -5 5000 5000");    // clamped corners
+    putRow("cammer2", "ROI0-1", "3 25 x 0 1 0 0 10 10 20 20");       // not a number
+    putRow("cammer2", "ROI0-2", "3 25 100 0 1 0");                    // geometry missing
+    putRow("cammer2", "ROI0-3", "4 5 6 7 2 1 0 ");                    // polygon without points
+    putRow("cammer2", "ROI0-4", "4 5 6 7 2 1 5 10 10 20 20 30 30 ");  // points missing
+    putRow("cammer2", "ROI0-5", "4 5 6 7 1 9 0 10 10 20 20");         // output group 9
+    putRow("cammer2", "ROI0-6", "1 1 1 1 3 1 ");                      // a kind without shape
+    putRow("cammer2", "ROI0-7", "  1   2 3 4  1 0 0 10 10 20 20  ");  // extra blanks
+    // ROI0-8 missing altogether
+    putRow("cammer2", "detect1", "garbage");
+    putRow("cammer2", "ROI1-0", "3 25 100 0 1 0 0 50 50 100 100");
+    putRow("cammer2", "detect3", "1");
+    putRow("cammer2", "ROI3-0", "7 7 7 7 4 3 0 400 300");              // ring without its radii
+    auto s = newStore(2);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("detect0.*not a number"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-1.*damaged"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-2.*damaged"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-4.*damaged"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("detect1.*damaged"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI3-0.*damaged"));
+    {
+        ModalClicker clicker{QString()};
+        s->loadFromTable(1, 1, nullptr);
+        QCOMPARE(clicker.texts, QStringList({MessageTable::text(0)})); // only the damaged detection row
+    }
+    QCOMPARE(s->roiCount[0], 9);
+    QCOMPARE(s->detectData[0][0], 1);
+    QCOMPARE(s->detectData[0][1], 0);
+    QCOMPARE(s->detectData[0][2], 3);
+    QCOMPARE(s->rects[0].rect, QRect(QPoint(3, 3), QPoint(1277, 797)));
+    QCOMPARE(s->paramA[0], 2);
+    auto isDefault = [&](int i) {
+        return s->paramC[i] == 3 && s->paramA[i] == 25 && s->paramB[i] == 100 && s->funcType[i] == 0 &&
+               s->shapeKind[i] == 1 && s->rects[i].rect == QRect(QPoint(50, 50), QPoint(100, 100));
+    };
+    QVERIFY(isDefault(1));
+    QVERIFY(isDefault(2));
+    QVERIFY(isDefault(3));
+    QVERIFY(isDefault(4));
+    QVERIFY(isDefault(8));
+    QCOMPARE(s->outN[5], 0);
+    QCOMPARE(s->rects[5].rect, QRect(QPoint(10, 10), QPoint(20, 20)));
+    QCOMPARE(s->shapeKind[6], 3);
+    QCOMPARE(s->paramA[6], 1);
+    QCOMPARE(s->rects[7].rect, QRect(QPoint(10, 10), QPoint(20, 20)));
+    QCOMPARE(s->roiCount[1], 0);
+    QVERIFY(isDefault(300)); // the ring row has too few numbers for a ring
+    // Nothing else was lost: saving writes the good rows back unchanged.
+    QVERIFY(s->SaveDatatoFile());
+    QCOMPARE(readRows("cammer2").value("ROI0-7"), QString("1 2 3 4 1 0 0 10 10 20 20"));
+    QCOMPARE(readRows("cammer2").value("ROI0-5"), QString("4 5 6 7 1 0 0 10 10 20 20"));
+}
+
+void TstStore::tableWithoutValueColumnChangesNothing()
+{
+    exec("create table cammer5(name text)");
+    exec("insert into cammer5 values('detect0')");
+    auto s = newStore(5);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cammer5.*failed"));
+    s->loadFromTable(1, 1, nullptr);
+    for (int d = 0; d < 8; ++d)
+        QCOMPARE(s->roiCount[d], 0);
+    s->roiCount[0] = 1;
+    s->setDefaultRoi(0, 0);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cammer5.*not saved"));
+    QVERIFY(!s->SaveDatatoFile());
+    QCOMPARE(rowCount("cammer5"), 1);
+}
+
+void TstStore::fewerRoisDeleteTheirRows()
+{
+    auto s = newStore(4);
+    s->roiCount[2] = 5;
+    for (int r = 0; r < 5; ++r)
+        setRect(*s, 2, r, 10 * r + 10, 10, 10 * r + 15, 20);
+    QVERIFY(s->SaveDatatoFile());
+    QVERIFY(readRows("cammer4").contains("ROI2-4"));
+    s->roiCount[2] = 3;
+    QVERIFY(s->SaveDatatoFile());
+    const Rows rows = readRows("cammer4");
+    QVERIFY(!rows.contains("ROI2-3"));
+    QVERIFY(!rows.contains("ROI2-4"));
+    QVERIFY(rows.contains("ROI2-2"));
+    QCOMPARE(rows.value("detect2").left(2), QString("3 "));
+    // Saving twice changes nothing.
+    QVERIFY(s->SaveDatatoFile());
+    QCOMPARE(readRows("cammer4"), rows);
+}
+
+void TstStore::copyTargetsFollowTheMachineMode()
+{
+    gpWPara = new WizardPara;
+    auto s = newStore(0);
+    auto to = [&](int from) {
+        int t = -1;
+        s->getCopyParamIndex(from, t);
+        return t;
+    };
+    gpWPara->systemMode = 3;
+    gDNum = 4;
+    QCOMPARE(to(0), 1);
+    QCOMPARE(to(3), 0);
+    gpWPara->systemMode = 1;
+    gpWPara->moldSelect = 2;
+    QCOMPARE(to(1), 3);
+    QCOMPARE(to(3), 1);
+    QCOMPARE(to(0), 2);
+    gpWPara->moldSelect = 1;
+    QCOMPARE(to(2), 3);
+    QCOMPARE(to(0), 2);
+    gpWPara->systemMode = 2;
+    gpWPara->moldSelect = 0;
+    QCOMPARE(to(0), 1);
+    QCOMPARE(to(2), 0);
+    gpWPara->systemMode = 0;
+    QCOMPARE(to(0), 1);
+    QCOMPARE(to(1), 0);
+
+    QString a, b;
+    gpWPara->systemMode = 3;
+    s->getCopyParamDescri(2, 3, a, b);
+    QCOMPARE(a, MessageTable::text(755).arg(2));
+    QCOMPARE(b, MessageTable::text(755).arg(3));
+    gpWPara->systemMode = 1;
+    s->getCopyParamDescri(1, 3, a, b);
+    QCOMPARE(a, MessageTable::text(373));
+    QCOMPARE(b, MessageTable::text(375));
+    gpWPara->systemMode = 0;
+    s->getCopyParamDescri(0, 1, a, b);
+    QCOMPARE(a, MessageTable::text(753));
+    QCOMPARE(b, MessageTable::text(754));
+    gDNum = 2;
+}
+
+void TstStore::copyParamAsksFirst()
+{
+    gpWPara = new WizardPara;
+    gpWPara->systemMode = 0;
+    auto s = newStore(0);
+    s->roiCount[0] = 2;
+    setParams(*s, 0, 0, 1, 2, 3, 4);
+    setRing(*s, 0, 0, 400, 300, 20, 100);
+    s->circles[0].SetSelected(true);
+    setParams(*s, 0, 1, 5, 6, 7, 8);
+    setPolygon(*s, 0, 1, {{10, 10}, {50, 10}, {30, 40}}, true);
+    s->roiCount[1] = 4;
+    setParams(*s, 1, 3, 99, 99, 99, 99);
+    {
+        ModalClicker no(MessageTable::text(123));
+        s->copyParam(0);
+        QCOMPARE(no.texts, QStringList({QString("确定要同步%1参数到%2吗？").arg(MessageTable::text(753), MessageTable::text(754))}));
+    }
+    QCOMPARE(s->roiCount[1], 4);
+    QCOMPARE(s->paramA[100], 0);
+    {
+        ModalClicker yes(MessageTable::text(122));
+        s->copyParam(0);
+        QCOMPARE(yes.texts.size(), 1);
+    }
+    QCOMPARE(s->roiCount[1], 2);
+    QCOMPARE(s->paramA[100], 2);
+    QCOMPARE(s->funcType[101], 8);
+    QCOMPARE(s->shapeKind[100], 4);
+    QCOMPARE(s->circles[100].radius, 100);
+    QVERIFY(!s->circles[100].IsSelected());
+    QVERIFY(s->circles[0].IsSelected());
+    QCOMPARE(s->polygons[101].count, 3);
+    QVERIFY(s->polygons[101].getHand());
+    QCOMPARE(s->paramA[103], 99); // beyond the new count: kept, out of use
+
+    // Masks are shared, not duplicated.
+    static cv::Mat masks[8][100];
+    masks[0][0] = cv::Mat(5, 5, CV_8U, cv::Scalar(255));
+    s->copyDetection(0, 1, masks);
+    QCOMPARE(masks[1][0].data, masks[0][0].data);
+}
+
+void TstStore::syncParamSpreadsTheChangeOnce()
+{
+    auto s = newStore(0);
+    s->roiCount[0] = 4;
+    setParams(*s, 0, 0, 1, 10, 20, 5);
+    setParams(*s, 0, 1, 2, 11, 21, 5);
+    setParams(*s, 0, 2, 3, 12, 22, 6);
+    setParams(*s, 0, 3, 4, 13, 23, 5);
+    s->setSelectRoi(1);
+    QCOMPARE(s->selRoi, 1);
+    QCOMPARE(s->selA, 11);
+    s->paramA[1] += 10;
+    s->syncParam(1);
+    QCOMPARE(s->paramA[0], 20);
+    QCOMPARE(s->paramA[2], 12); // other type
+    QCOMPARE(s->paramA[3], 23);
+    QCOMPARE(s->paramA[1], 21);
+    s->syncParam(1);
+    QCOMPARE(s->paramA[0], 20);
+    QCOMPARE(s->paramA[3], 23);
+    s->setSelectRoi(4); // outside the count: nothing changes
+    QCOMPARE(s->selRoi, 1);
+}
+
+// A child saves two large stores in turn until it is killed; after every
+// kill the table must hold exactly one of them.
+void TstStore::crashDuringSaveLeavesOldOrNewStore()
+{
+    const QString dir = QDir::currentPath();
+    Rows expect[2];
+    for (int v = 0; v < 2; ++v) {
+        openParamDb(QString("variant%1.db").arg(v));
+        auto s = newStore(0);
+        makeVariant(*s, v);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(s->SaveDatatoFile());
+        qInfo() << "saving a store of" << (v == 0 ? 800 : 540) << "ROIs took" << t.elapsed() << "ms";
+        expect[v] = readRows("cammer0");
+    }
+    QVERIFY(expect[0] != expect[1]);
+    QFile::copy("variant0.db", "PARAM.db");
+    closeParamDb();
+
+    QElapsedTimer total;
+    total.start();
+    int kills = 0, hot = 0, seen[2] = {0, 0};
+    QRandomGenerator rng(20261206);
+    while (kills < 30 && total.elapsed() < 20000) {
+        QProcess child;
+        child.setWorkingDirectory(dir);
+        child.start(QCoreApplication::applicationFilePath(), {"--save-child", dir});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(10000)); // "ready": the stores are built
+        QTest::qSleep(int(rng.bounded(5, 250)));
+        child.kill();
+        QVERIFY(child.waitForFinished(5000));
+        ++kills;
+        if (QFile::exists("PARAM.db-journal") && QFileInfo("PARAM.db-journal").size() > 0)
+            ++hot; // killed inside a transaction
+        openParamDb();
+        const Rows now = readRows("cammer0");
+        closeParamDb();
+        const int which = now == expect[0] ? 0 : now == expect[1] ? 1 : -1;
+        QVERIFY2(which >= 0, qPrintable(QString("kill %1: table is neither store (%2 rows)").arg(kills).arg(now.size())));
+        ++seen[which];
+    }
+    qInfo() << kills << "kills," << hot << "inside a transaction; old/new seen" << seen[0] << seen[1];
+    QVERIFY(kills >= 10);
+    QVERIFY(hot > 0);
+    QVERIFY(seen[0] > 0 && seen[1] > 0);
+}
+
+// ---- child modes --------------------------------------------------------------
+
+static int saveChild(const QString& dir)
+{
+    QDir::setCurrent(dir);
+    gShowW = 1280;
+    gShowH = 800;
+    openParamDb();
+    auto a = newStore(0);
+    auto b = newStore(0);
+    makeVariant(*a, 0);
+    makeVariant(*b, 1);
+    fputs("ready\n", stdout);
+    fflush(stdout);
+    for (;;) {
+        b->SaveDatatoFile();
+        a->SaveDatatoFile();
+    }
+}
+
+// Resident memory of the stores of 8 cameras (live store and edit copy each).
+static int measureMemory()
+{
+    gShowW = 1280;
+    gShowH = 800;
+    std::printf("sizeof(CammerSingleton) = %zu bytes (%.1f MiB)\n", sizeof(CammerSingleton),
+                sizeof(CammerSingleton) / 1048576.0);
+    std::printf("  polygons %zu, rects %zu, circles %zu, ints %zu\n", sizeof(RePolygon) * 800,
+                sizeof(ClustomRect) * 800, sizeof(Circle) * 800,
+                sizeof(CammerSingleton) - 800 * (sizeof(RePolygon) + sizeof(ClustomRect) + sizeof(Circle)));
+    const long before = maxRssKb();
+    std::vector<std::unique_ptr<CammerSingleton>> stores;
+    for (int i = 0; i < 16; ++i)
+        stores.push_back(std::make_unique<CammerSingleton>(i / 2, nullptr));
+    const long after = maxRssKb();
+    std::printf("16 stores: RSS +%ld KiB (%.2f GiB), %.1f MiB each\n", after - before,
+                (after - before) / 1048576.0, (after - before) / 16.0 / 1024.0);
+    // What a store holds: a heavy but realistic one (36 ROIs in each of 2
+    // detections, a third of them polygons of 40 points) and the table text.
+    QTemporaryDir tmp;
+    QDir::setCurrent(tmp.path());
+    openParamDb();
+    CammerSingleton& s = *stores[0];
+    qint64 used = 0;
+    for (int d = 0; d < 2; ++d) {
+        s.roiCount[d] = 36;
+        for (int r = 0; r < 36; ++r) {
+            used += 4 * 4 + 4; // A, B, C, type, kind
+            if (r % 3 == 0) {
+                QVector<QPoint> pts;
+                for (int j = 0; j < 40; ++j)
+                    pts << QPoint(100 + j * 5, 100 + (j * 37) % 300);
+                setPolygon(s, d, r, pts, false);
+                used += 4 + 40 * 8;
+            } else {
+                setRect(s, d, r, 10 + r, 10, 60 + r, 60);
+                used += 16;
+            }
+        }
+    }
+    used += 8 * 9 * 4 + 100 * 4;
+    s.SaveDatatoFile();
+    qint64 text = 0;
+    for (const QString& v : readRows("cammer0"))
+        text += v.toUtf8().size();
+    std::printf("72-ROI store: %lld bytes of geometry and parameters, %lld bytes of table text\n", used, text);
+    // The maximum a store can hold: 800 polygons of 8096 points in ROI coordinates.
+    std::printf("full store: %lld bytes of ROI-coordinate points\n", 800LL * 8096 * 8);
+    closeParamDb();
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--save-child") == 0) {
+        QCoreApplication app(argc, argv);
+        return saveChild(QString::fromLocal8Bit(argv[2]));
+    }
+    if (argc >= 2 && qstrcmp(argv[1], "--measure-memory") == 0) {
+        QCoreApplication app(argc, argv);
+        return measureMemory();
+    }
+    QApplication app(argc, argv);
+    TstStore t;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_store.moc"

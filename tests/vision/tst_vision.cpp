@@ -1,0 +1,538 @@
+#include "mouldscene.h"
+#include "vision/findshape.h"
+#include "vision/graymatch.h"
+#include "vision/surf.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+// A ROI box well inside the 640x480 mould, crossing the part's cavity edge.
+const cv::Rect kDefectBox(200, 150, 140, 120);
+
+GrayMatch trainedGrayMatch(const MouldScene& base, const cv::Rect& box, const cv::Mat& mask, int sensitivity = 45,
+                           int factor = 0)
+{
+    GrayMatch gm;
+    gm.Create(box.width, box.height, mask, 0);
+    for (unsigned n = 1; n <= 3; ++n) {
+        MouldScene s = base;
+        s.noiseSeed = n;
+        gm.AddTemp(s.render()(box)); // a view into a frame buffer, as the engine passes it
+    }
+    gm.Train(sensitivity, factor, 100, 150);
+    return gm;
+}
+
+int defects(const GrayMatch& gm, const cv::Mat& image)
+{
+    cv::Mat diff;
+    gm.Match(image, diff);
+    return cv::countNonZero(diff);
+}
+
+// Mean absolute grey difference over a box.
+double meanDiff(const cv::Mat& a, const cv::Mat& b, const cv::Rect& box)
+{
+    cv::Mat d;
+    cv::absdiff(a(box), b(box), d);
+    return cv::mean(d)[0];
+}
+} // namespace
+
+class TstVision : public QObject
+{
+    Q_OBJECT
+private slots:
+    void grayMatchPassesGoodImagesAndFindsDefects();
+    void grayMatchHonoursItsMask();
+    void grayMatchSensitivityAndFactorSetTheTolerance();
+    void grayMatchRefusesWhatItCannotJudge();
+
+    void surfScoresSamePartHighAndOtherPartLow();
+    void surfFallsBackToCorrelationAndRefusesFlatTemplates();
+
+    void findShapeRestoresShiftedPart();
+    void findShapeRestoresRotatedPart();
+    void findShapeFindsSeveralCopiesForGeneration();
+    void findShapeHonoursMaskPolarityAndTurnedCopies();
+    void findShapeReportsFailures();
+};
+
+void TstVision::grayMatchPassesGoodImagesAndFindsDefects()
+{
+    MouldScene scene;
+    const GrayMatch gm = trainedGrayMatch(scene, kDefectBox, cv::Mat());
+    QVERIFY(gm.IsValid());
+    QCOMPARE(gm.Status(), TrainStatus::Trained);
+
+    // Good parts: fresh noise, and the mould one pixel off in x, y and both.
+    for (const cv::Point2d shift : {cv::Point2d(0, 0), cv::Point2d(1, 0), cv::Point2d(0, -1), cv::Point2d(-1, 1),
+                                    cv::Point2d(0.5, 0.5)}) {
+        MouldScene s = scene;
+        s.noiseSeed = 42;
+        const cv::Mat img = s.render(shift);
+        QCOMPARE(defects(gm, img(kDefectBox)), 0);
+    }
+
+    // A 5x5 spot of dirt on the flat steel (left of the part cavity).
+    MouldScene s = scene;
+    s.noiseSeed = 43;
+    cv::Mat img = s.render();
+    const cv::Rect spot(205, 160, 5, 5);
+    QVERIFY(cv::mean(img(spot))[0] > 60);
+    img(spot).setTo(cv::Scalar(cv::mean(img(spot))[0] - 70));
+    cv::Mat diff;
+    QVERIFY(gm.Match(img(kDefectBox), diff));
+    QCOMPARE(diff.size(), kDefectBox.size());
+    const int n = cv::countNonZero(diff);
+    QVERIFY2(n >= 9 && n <= 49, qPrintable(QString::number(n)));
+    const cv::Rect found = cv::boundingRect(diff);
+    QVERIFY((found & (spot - kDefectBox.tl())).area() > 0);
+    QVERIFY(found.width <= 7 && found.height <= 7);
+
+    // A short shot: the part is missing from its cavity.
+    MouldScene empty = scene;
+    empty.withPart = false;
+    empty.noiseSeed = 44;
+    const int missing = defects(gm, empty.render()(kDefectBox));
+    QVERIFY2(missing > 1000, qPrintable(QString::number(missing)));
+}
+
+void TstVision::grayMatchHonoursItsMask()
+{
+    MouldScene scene;
+    // Ring-shaped ROI with an ignore patch: only pixels inside the ring and outside the patch count.
+    cv::Mat mask = cv::Mat::zeros(kDefectBox.size(), CV_8UC1);
+    cv::circle(mask, cv::Point(70, 60), 55, cv::Scalar(255), cv::FILLED);
+    mask(cv::Rect(0, 0, 40, 40)).setTo(0);
+    const GrayMatch gm = trainedGrayMatch(scene, kDefectBox, mask);
+    QVERIFY(gm.IsValid());
+
+    // A different scene altogether: defects everywhere, but never outside the mask.
+    cv::Mat other = MouldScene{{640, 480}, 99}.render()(kDefectBox).clone();
+    cv::bitwise_not(other, other);
+    cv::Mat diff;
+    gm.Match(other, diff);
+    QVERIFY(cv::countNonZero(diff) > 1000);
+    cv::Mat outside;
+    cv::bitwise_and(diff, ~mask, outside);
+    QCOMPARE(cv::countNonZero(outside), 0);
+
+    // A spot in the ignored corner is not seen; the same spot inside is.
+    MouldScene s = scene;
+    s.noiseSeed = 50;
+    cv::Mat img = s.render();
+    img(cv::Rect(kDefectBox.x + 10, kDefectBox.y + 10, 6, 6)).setTo(0);
+    QCOMPARE(defects(gm, img(kDefectBox)), 0);
+    img(cv::Rect(kDefectBox.x + 20, kDefectBox.y + 60, 6, 6)).setTo(0);
+    QVERIFY(defects(gm, img(kDefectBox)) > 0);
+}
+
+void TstVision::grayMatchSensitivityAndFactorSetTheTolerance()
+{
+    MouldScene scene;
+    MouldScene s = scene;
+    s.noiseSeed = 60;
+    cv::Mat img = s.render();
+    const cv::Rect spot(210, 175, 6, 6);
+    img(spot).setTo(cv::Scalar(cv::mean(img(spot))[0] + 25)); // faint stain
+
+    QCOMPARE(defects(trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, 0), img(kDefectBox)), 0);
+    QVERIFY(defects(trainedGrayMatch(scene, kDefectBox, cv::Mat(), 95, 0), img(kDefectBox)) > 0);
+    QVERIFY(defects(trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, 4), img(kDefectBox)) > 0);
+    QVERIFY(GrayMatch::ToleranceFor(100) < GrayMatch::ToleranceFor(45));
+    QVERIFY(GrayMatch::ToleranceFor(45) < GrayMatch::ToleranceFor(0));
+}
+
+void TstVision::grayMatchRefusesWhatItCannotJudge()
+{
+    GrayMatch gm;
+    QVERIFY(!gm.IsValid());
+    QCOMPARE(gm.Status(), TrainStatus::Empty);
+
+    // Mask of the wrong size.
+    QVERIFY(!gm.Create(100, 80, cv::Mat(80, 99, CV_8UC1, cv::Scalar(255)), 0));
+    QVERIFY(!gm.Train(45, 0, 100, 150));
+    QVERIFY(!gm.IsValid());
+    QCOMPARE(gm.Status(), TrainStatus::BadInput);
+
+    // No template at all.
+    QVERIFY(gm.Create(100, 80, cv::Mat(), 0));
+    QVERIFY(!gm.Train(45, 0, 100, 150));
+    QCOMPARE(gm.Status(), TrainStatus::NoTemplate);
+
+    // A template of another size is refused; the right one trains.
+    QVERIFY(gm.Create(100, 80, cv::Mat(), 0));
+    QVERIFY(!gm.AddTemp(cv::Mat(81, 100, CV_8UC1, cv::Scalar(100))));
+    QVERIFY(gm.AddTemp(cv::Mat(80, 100, CV_8UC1, cv::Scalar(100))));
+    QVERIFY(gm.Train(45, 0, 100, 150));
+    // A plain surface is a legitimate template for dirt detection ...
+    cv::Mat diff;
+    QVERIFY(gm.Match(cv::Mat(80, 100, CV_8UC1, cv::Scalar(100)), diff));
+    QCOMPARE(cv::countNonZero(diff), 0);
+    // ... but an image that does not fit the box is never a silent pass.
+    QVERIFY(!gm.Match(cv::Mat(60, 100, CV_8UC1, cv::Scalar(100)), diff));
+    QCOMPARE(cv::countNonZero(diff), 60 * 100);
+
+    // A mask with nothing to inspect leaves the matcher untrained.
+    QVERIFY(gm.Create(100, 80, cv::Mat::zeros(80, 100, CV_8UC1), 0));
+    gm.AddTemp(cv::Mat(80, 100, CV_8UC1, cv::Scalar(100)));
+    QVERIFY(!gm.Train(45, 0, 100, 150));
+    QVERIFY(!gm.IsValid());
+
+    gm.Clear();
+    QCOMPARE(gm.Status(), TrainStatus::Empty);
+}
+
+void TstVision::surfScoresSamePartHighAndOtherPartLow()
+{
+    MouldScene scene;
+    const cv::Rect box = scene.partBox();
+    SURF sf;
+    QVERIFY(sf.Create(box.width, box.height, cv::Mat()));
+    for (unsigned n = 1; n <= 2; ++n) {
+        MouldScene s = scene;
+        s.noiseSeed = n;
+        cv::Mat copy = s.render()(box).clone();
+        QVERIFY(sf.AddTemp(copy, 1, 50, 80));
+    }
+    QVERIFY(sf.Train(0, 0, 0, 0));
+    QVERIFY(sf.IsValid());
+    QVERIFY(sf.FeatureTemplates() == 2);
+
+    MouldScene s = scene;
+    s.noiseSeed = 70;
+    cv::Mat same = s.render(cv::Point2d(1, -1))(box).clone();
+    cv::Mat out;
+    const float high = sf.Match(same, out);
+    QVERIFY2(high >= 80, qPrintable(QString::number(high)));
+    QCOMPARE(out.size(), box.size());
+    QCOMPARE(cv::countNonZero(out), 0);
+
+    // The same part with a quarter of it covered scores in between: the score grows with similarity.
+    cv::Mat covered = same.clone();
+    covered(cv::Rect(0, 0, box.width / 2, box.height / 2)).setTo(cv::Scalar(60));
+    const float mid = sf.Match(covered, out);
+    QVERIFY2(mid > 30 && mid < high - 10, qPrintable(QString::number(mid)));
+
+    // Another mould's part in the same place.
+    MouldScene other = scene;
+    other.seed = 31;
+    other.withPart = false;
+    cv::Mat wrong = other.render()(box).clone();
+    const float low = sf.Match(wrong, out);
+    QVERIFY2(low <= 30, qPrintable(QString::number(low)));
+    QVERIFY(cv::countNonZero(out) > 0); // the missing structure is marked
+
+    // Another place of the same mould.
+    cv::Mat elsewhere = s.render()(box + cv::Point(-180, -120)).clone();
+    const float low2 = sf.Match(elsewhere, out);
+    QVERIFY2(low2 <= 30, qPrintable(QString::number(low2)));
+
+    // A blank (covered lens) image.
+    cv::Mat blank(box.size(), CV_8UC1, cv::Scalar(128));
+    QCOMPARE(sf.Match(blank, out), 0.f);
+}
+
+void TstVision::surfFallsBackToCorrelationAndRefusesFlatTemplates()
+{
+    // A flat template (grey deviation below noise level) must not pass anything.
+    SURF flat;
+    flat.Create(80, 80, cv::Mat());
+    cv::Mat plain(80, 80, CV_8UC1);
+    cv::randn(plain, 128, 1.0);
+    flat.AddTemp(plain.clone(), 1, 50, 80);
+    QVERIFY(!flat.Train(0, 0, 0, 0));
+    QVERIFY(!flat.IsValid());
+    QCOMPARE(flat.Status(), TrainStatus::Untextured);
+    cv::Mat out;
+    QCOMPARE(flat.Match(plain, out), 0.f);
+
+    // A soft shading without corners: correlation instead of keypoints.
+    cv::Mat shade(80, 80, CV_8UC1);
+    for (int y = 0; y < 80; ++y)
+        for (int x = 0; x < 80; ++x)
+            shade.at<uchar>(y, x) = cv::saturate_cast<uchar>(80 + 60 * std::sin(x / 25.0) + 0.5 * y);
+    SURF soft;
+    soft.Create(80, 80, cv::Mat());
+    soft.AddTemp(shade.clone(), 1, 50, 80);
+    QVERIFY(soft.Train(0, 0, 0, 0));
+    QCOMPARE(soft.CorrelationTemplates(), 1);
+    cv::Mat noisy = shade.clone();
+    cv::Mat n(noisy.size(), CV_8SC1);
+    cv::randn(n, 0, 3);
+    cv::add(noisy, n, noisy, cv::noArray(), CV_8U);
+    QVERIFY(soft.Match(noisy, out) >= 90);
+    const cv::Mat turned = shade.t();
+    const float f = soft.Match(const_cast<cv::Mat&>(turned), out);
+    QVERIFY2(f < 50, qPrintable(QString::number(f)));
+    QVERIFY(cv::countNonZero(out) > 0);
+    cv::Mat inverted = 255 - shade;
+    QCOMPARE(soft.Match(inverted, out), 0.f);
+    QCOMPARE(soft.Match(plain, out), 0.f);
+
+    // Mask of the wrong size and no template.
+    SURF bad;
+    QVERIFY(!bad.Create(80, 80, cv::Mat(80, 81, CV_8UC1, cv::Scalar(255))));
+    QVERIFY(!bad.Train(0, 0, 0, 0));
+    QCOMPARE(bad.Status(), TrainStatus::BadInput);
+    QVERIFY(bad.Create(80, 80, cv::Mat()));
+    QVERIFY(!bad.Train(0, 0, 0, 0));
+    QCOMPARE(bad.Status(), TrainStatus::NoTemplate);
+}
+
+void TstVision::findShapeRestoresShiftedPart()
+{
+    MouldScene scene;
+    const cv::Mat tmpl = scene.render();
+    const cv::Rect box(200, 150, 220, 160);
+    const int cx = box.x + box.width / 2, cy = box.y + box.height / 2;
+    FindShape fs;
+    QVERIFY(!fs.IsValid());
+    QVERIFY(fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, cx, cy, false, 255, cv::Mat(box.size(), CV_8UC1,
+                                                                                         cv::Scalar(255)),
+                           5, 10));
+    QVERIFY(fs.IsValid());
+    QVERIFY(fs.PyramidLevels() >= 3);
+
+    const int margin = 40;
+    const cv::Rect sr = cv::Rect(box.x - margin, box.y - margin, box.width + 2 * margin, box.height + 2 * margin) &
+                        cv::Rect(0, 0, 640, 480);
+    for (const cv::Point shift : {cv::Point(0, 0), cv::Point(13, -7), cv::Point(-25, 31), cv::Point(38, 38)}) {
+        MouldScene s = scene;
+        s.noiseSeed = 80;
+        const cv::Mat frame = s.render(shift);
+        cv::Mat search = frame(sr).clone();
+        int x = 0, y = 0;
+        double score = 0, angle = 1;
+        QVERIFY(fs.Find(search, 0, &x, &y, &score, &angle));
+        QVERIFY2(score > 80, qPrintable(QString::number(score)));
+        QCOMPARE(angle, 0.0);
+        const int dx = x - sr.x, dy = y - sr.y;
+        QCOMPARE(dx, -shift.x);
+        QCOMPARE(dy, -shift.y);
+        const cv::Mat work = stationMoveImage(frame, dx, dy);
+        QVERIFY(meanDiff(work, tmpl, box) < 5.0);
+    }
+
+    // Whole-frame search (offset 8000): the search rectangle is the frame itself.
+    MouldScene s = scene;
+    s.noiseSeed = 81;
+    cv::Mat frame = s.render(cv::Point(-60, 45));
+    int x = 0, y = 0;
+    double score = 0, angle = 0;
+    QVERIFY(fs.Find(frame, 0, &x, &y, &score, &angle));
+    QCOMPARE(x, 60);
+    QCOMPARE(y, -45);
+}
+
+void TstVision::findShapeRestoresRotatedPart()
+{
+    MouldScene scene;
+    const cv::Mat tmpl = scene.render();
+    const cv::Rect box(190, 140, 260, 200);
+    const cv::Point c(box.x + box.width / 2, box.y + box.height / 2);
+    FindShape fs;
+    QVERIFY(fs.CreateShape(tmpl(box).clone(), 0.0, 0, 15, c.x, c.y, false, 255, cv::Mat(), 5, 10));
+    const double step = fs.FinestAngleStep();
+    QVERIFY(step > 0 && step < 0.5);
+
+    const cv::Rect sr = cv::Rect(box.x - 50, box.y - 50, box.width + 100, box.height + 100) & cv::Rect(0, 0, 640, 480);
+    struct Move { cv::Point2d shift; double angle; cv::Point2d pivot; };
+    for (const Move m : {Move{{0, 0}, 4.0, {320, 240}}, Move{{9, -6}, -7.3, {300, 200}}, Move{{-14, 11}, 11.6, {400, 300}},
+                         Move{{3, 2}, 0.0, {320, 240}}}) {
+        MouldScene s = scene;
+        s.noiseSeed = 90;
+        const cv::Mat frame = s.render(m.shift, m.angle, m.pivot);
+        cv::Mat search = frame(sr).clone();
+        int x = 0, y = 0;
+        double score = 0, angle = 0;
+        QVERIFY(fs.Find(search, 0, &x, &y, &score, &angle));
+        // Where the model's centre went, and what the caller makes of the report.
+        const cv::Point2d truth = MouldScene::movePoint(c, m.shift, m.angle, m.pivot);
+        const double u = sr.x + (c.x - x), v = sr.y + (c.y - y);
+        QVERIFY2(std::hypot(u - truth.x, v - truth.y) <= 1.0,
+                 qPrintable(QString("%1,%2 vs %3,%4").arg(u).arg(v).arg(truth.x).arg(truth.y)));
+        QVERIFY2(std::fabs(angle + m.angle) <= 0.25 * step,
+                 qPrintable(QString("angle %1 for %2, step %3").arg(angle).arg(m.angle).arg(step)));
+        const cv::Mat work = stationTransformImage(frame, cv::Point(x - sr.x, y - sr.y), c, angle);
+        const double md = meanDiff(work, tmpl, box);
+        QVERIFY2(md < 8.0, qPrintable(QString::number(md)));
+    }
+}
+
+void TstVision::findShapeFindsSeveralCopiesForGeneration()
+{
+    // A tray of identical pins: the operator outlines one, generation finds all.
+    cv::Mat frame(480, 640, CV_8UC1, cv::Scalar(90));
+    const cv::Mat pin = [] {
+        cv::Mat p(56, 56, CV_8UC1, cv::Scalar(90));
+        cv::circle(p, cv::Point(28, 28), 22, cv::Scalar(200), cv::FILLED, cv::LINE_AA);
+        cv::rectangle(p, cv::Rect(18, 24, 20, 8), cv::Scalar(40), cv::FILLED);
+        cv::circle(p, cv::Point(36, 16), 4, cv::Scalar(30), cv::FILLED);
+        return p;
+    }();
+    const std::vector<cv::Point> at = {{40, 40}, {200, 60}, {420, 30}, {90, 300}, {330, 250}, {520, 380}};
+    for (const cv::Point& p : at)
+        pin.copyTo(frame(cv::Rect(p, pin.size())));
+    cv::Mat noise(frame.size(), CV_8SC1);
+    cv::randn(noise, 0, 3);
+    cv::add(frame, noise, frame, cv::noArray(), CV_8U);
+
+    // Pattern: the first pin's ROI, centre c = (x + w / 2, y + h / 2).
+    const cv::Rect pat(at[0], pin.size());
+    const cv::Point c(pat.x + pat.width / 2, pat.y + pat.height / 2);
+    FindShape fs;
+    QVERIFY(fs.CreateShape(frame(pat).clone(), 60.0, 0, 0, c.x, c.y, false, 255, cv::Mat(), 5, 10));
+    int x[100], y[100];
+    double a[100], count = 0;
+    cv::Mat whole = frame;
+    QVERIFY(fs.Find(whole, 100, x, y, &count, a));
+    QCOMPARE(int(count), int(at.size()));
+    // The generation's shift (origin - reported) lands each copy on a pin.
+    std::vector<cv::Point> landed;
+    for (int i = 0; i < int(count); ++i)
+        landed.push_back(pat.tl() + cv::Point(0 - x[i], 0 - y[i]));
+    for (const cv::Point& p : at)
+        QVERIFY2(std::count(landed.begin(), landed.end(), p) == 1, qPrintable(QString("%1,%2").arg(p.x).arg(p.y)));
+    for (int i = 1; i < int(count); ++i)
+        QVERIFY(fs.LastScores()[size_t(i - 1)] >= fs.LastScores()[size_t(i)]);
+
+    // Two patterns split the image: the right half has origin (width / 2, 0).
+    const cv::Point o(320, 0);
+    cv::Mat right = frame(cv::Rect(o.x, 0, 320, 480));
+    QVERIFY(fs.Find(right, 100, x, y, &count, a));
+    QCOMPARE(int(count), 3);
+    for (int i = 0; i < int(count); ++i) {
+        const cv::Point p = pat.tl() + cv::Point(o.x - x[i], o.y - y[i]);
+        QVERIFY(std::count(at.begin(), at.end(), p) == 1);
+        QVERIFY(p.x >= 320);
+    }
+
+    // Nothing like the pattern: no targets.
+    cv::Mat blank(480, 640, CV_8UC1, cv::Scalar(90));
+    QVERIFY(!fs.Find(blank, 100, x, y, &count, a));
+    QCOMPARE(count, 0.0);
+}
+
+void TstVision::findShapeHonoursMaskPolarityAndTurnedCopies()
+{
+    MouldScene scene;
+    const cv::Mat tmpl = scene.render();
+    const cv::Rect box(200, 150, 240, 180);
+    const cv::Point c(box.x + box.width / 2, box.y + box.height / 2);
+
+    // The masked-out middle changes (part missing); the masked model still positions on its frame.
+    cv::Mat mask(box.size(), CV_8UC1, cv::Scalar(255));
+    const cv::Rect pb = scene.partBox() - box.tl();
+    mask(pb).setTo(0);
+    FindShape fs;
+    QVERIFY(fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, c.x, c.y, false, 255, mask, 5, 10));
+    MouldScene gone = scene;
+    gone.withPart = false;
+    gone.noiseSeed = 100;
+    const cv::Mat frame = gone.render(cv::Point2d(-11, 6));
+    cv::Mat search = frame(cv::Rect(box.x - 30, box.y - 30, box.width + 60, box.height + 60)).clone();
+    int x = 0, y = 0;
+    double score = 0, angle = 0;
+    QVERIFY(fs.Find(search, 0, &x, &y, &score, &angle));
+    QCOMPARE(x - (box.x - 30), 11);
+    QCOMPARE(y - (box.y - 30), -6);
+    QVERIFY(score > 90);
+
+    // Polarity: an inverted image matches only when polarity is ignored.
+    cv::Mat inverted = 255 - search;
+    QVERIFY(!fs.Find(inverted, 0, &x, &y, &score, &angle));
+    QVERIFY(fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, c.x, c.y, true, 255, mask, 5, 10));
+    QVERIFY(fs.Find(inverted, 0, &x, &y, &score, &angle));
+    QCOMPARE(x - (box.x - 30), 11);
+
+    // Turned copies of a pin for generation: positions land, angles are reported.
+    cv::Mat tray(480, 640, CV_8UC1, cv::Scalar(90));
+    cv::Mat pin(64, 64, CV_8UC1, cv::Scalar(90));
+    cv::circle(pin, cv::Point(32, 32), 24, cv::Scalar(200), cv::FILLED, cv::LINE_AA);
+    cv::rectangle(pin, cv::Rect(14, 28, 36, 8), cv::Scalar(40), cv::FILLED);
+    cv::circle(pin, cv::Point(42, 18), 5, cv::Scalar(30), cv::FILLED);
+    const std::vector<std::pair<cv::Point, double>> at = {{{60, 60}, 0.0}, {{300, 100}, 17.0}, {{480, 320}, -24.0}};
+    for (const auto& [p, a] : at) {
+        cv::Mat turned;
+        cv::warpAffine(pin, turned, cv::getRotationMatrix2D(cv::Point2f(32, 32), a, 1.0), pin.size(), cv::INTER_LINEAR,
+                       cv::BORDER_CONSTANT, cv::Scalar(90));
+        turned.copyTo(tray(cv::Rect(p, pin.size())));
+    }
+    const cv::Rect pat(at[0].first, pin.size());
+    const cv::Point pc(pat.x + pat.width / 2, pat.y + pat.height / 2);
+    FindShape gen;
+    QVERIFY(gen.CreateShape(tray(pat).clone(), 60.0, 0, 30, pc.x, pc.y, false, 255, cv::Mat(), 5, 10));
+    int xs[100], ys[100];
+    double as[100], count = 0;
+    QVERIFY(gen.Find(tray, 100, xs, ys, &count, as));
+    QCOMPARE(int(count), 3);
+    for (const auto& [p, a] : at) {
+        bool seen = false;
+        for (int i = 0; i < 3; ++i) {
+            const cv::Point landed = pat.tl() + cv::Point(-xs[i], -ys[i]);
+            if (std::abs(landed.x - p.x) <= 1 && std::abs(landed.y - p.y) <= 1) {
+                seen = true;
+                QVERIFY2(std::fabs(as[i] + a) < 0.5, qPrintable(QString("%1 for %2").arg(as[i]).arg(a)));
+            }
+        }
+        QVERIFY2(seen, qPrintable(QString("%1,%2").arg(p.x).arg(p.y)));
+    }
+}
+
+void TstVision::findShapeReportsFailures()
+{
+    MouldScene scene;
+    const cv::Mat tmpl = scene.render();
+    const cv::Rect box = scene.partBox();
+    const cv::Point c(box.x + box.width / 2, box.y + box.height / 2);
+    int x = 0, y = 0;
+    double score = 0, angle = 0;
+
+    FindShape fs;
+    cv::Mat frame = tmpl.clone();
+    QVERIFY(!fs.Find(frame, 0, &x, &y, &score, &angle)); // never built
+
+    QVERIFY(!fs.CreateShape(cv::Mat(), 0.0, 0, 0, c.x, c.y, false, 255, cv::Mat(), 5, 10));
+    QVERIFY(!fs.IsValid());
+    QCOMPARE(fs.Status(), TrainStatus::BadInput);
+
+    QVERIFY(!fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, c.x, c.y, false, 255,
+                            cv::Mat(box.height, box.width + 1, CV_8UC1, cv::Scalar(255)), 5, 10));
+    QVERIFY(!fs.IsValid());
+    QCOMPARE(fs.Status(), TrainStatus::BadInput);
+    QVERIFY(!fs.Find(frame, 0, &x, &y, &score, &angle));
+
+    // A model without texture would fit any plain surface: untrained.
+    cv::Mat plain(box.size(), CV_8UC1);
+    cv::randn(plain, 120, 1.5);
+    QVERIFY(!fs.CreateShape(plain, 0.0, 0, 10, c.x, c.y, false, 255, cv::Mat(), 5, 10));
+    QCOMPARE(fs.Status(), TrainStatus::Untextured);
+
+    // A contrast demand the model cannot meet.
+    QVERIFY(!fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, c.x, c.y, false, 254, cv::Mat(), 5, 10));
+    QCOMPARE(fs.Status(), TrainStatus::LowContrast);
+
+    QVERIFY(fs.CreateShape(tmpl(box).clone(), 0.0, 0, 0, c.x, c.y, false, 255, cv::Mat(), 5, 10));
+    cv::Mat empty;
+    QVERIFY(!fs.Find(empty, 0, &x, &y, &score, &angle));
+    cv::Mat tooSmall = tmpl(cv::Rect(box.x, box.y, box.width - 1, box.height)).clone();
+    QVERIFY(!fs.Find(tooSmall, 0, &x, &y, &score, &angle));
+
+    // The part is missing from the cavity and the surroundings are cut away: not found.
+    MouldScene gone = scene;
+    gone.withPart = false;
+    cv::Mat search = gone.render()(box).clone();
+    QVERIFY(!fs.Find(search, 0, &x, &y, &score, &angle));
+
+    fs.Clear();
+    QVERIFY(!fs.IsValid());
+}
+
+QTEST_MAIN(TstVision)
+#include "tst_vision.moc"

@@ -1,0 +1,84 @@
+#include "widgets_boxes/widgettest.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "widgets/choosebox.h"
+#include "widgets/edit.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
+#include "widgets/passwordbox.h"
+#include "widgets/warnbox.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QTest>
+#include <QTimer>
+
+namespace widgettest {
+
+bool initToolkit(int lan)
+{
+    QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
+    QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
+    const int n = MessageTable::load();
+    gLan = lan;
+    gShowW = 1280;
+    gShowH = 800;
+    return n > 0;
+}
+
+void resetShared()
+{
+    delete gpPasswordBox;
+    delete gpChooseBox;
+    delete gpWarnBox;
+    delete gpLostCameraWarnBox;
+    delete gpProductAlarmWarnBox;
+    // Deleting a shared pad makes its replacement; take that one down too.
+    for (int i = 0; i < 3 && (gpNumPad || gpNumCharPad); ++i) {
+        NumberInput* n = gpNumPad;
+        NumCharInput* c = gpNumCharPad;
+        gpNumPad = nullptr;
+        gpNumCharPad = nullptr;
+        delete n;
+        delete c;
+    }
+    gpNumPad = nullptr;
+    gpNumCharPad = nullptr;
+    Edit::setCurrent(nullptr);
+    PasswordBox::setLoginLevel(0);
+    PasswordBox::setClock(nullptr);
+}
+
+void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)
+{
+    QPointer<QWidget> target(w);
+    auto* timer = new QTimer;
+    auto* elapsed = new int(0);
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs, target]() {
+        *elapsed += 20;
+        if (target && target->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            delete elapsed;
+            answer(target);
+            return;
+        }
+        if (!target || *elapsed > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            delete elapsed;
+        }
+    });
+    timer->start();
+}
+
+void touch(QWidget* w, QPoint pos)
+{
+    if (pos.x() < 0)
+        pos = w->rect().center();
+    QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, pos);
+    QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+} // namespace widgettest

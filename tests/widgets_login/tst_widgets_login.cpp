@@ -1,0 +1,554 @@
+// Login and password boxes on the real main window: levels, the hourly
+// factory password, wrong entries, the gates, and the shared numeric pad
+// (shuffled digits, destroyed while in use).
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "testsupport/testenv.h"
+#include "widgets/alarmpasswordbox.h"
+#include "widgets/choosebox.h"
+#include "widgets/colorbutton.h"
+#include "widgets/edit.h"
+#include "widgets/lostcamerawarnbox.h"
+#include "widgets/nocheckpasswordbox.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
+#include "widgets/passworddialog.h"
+#include "widgets/passwordbox.h"
+#include "widgets/productalarmwarnbox.h"
+#include "widgets/warnbox.h"
+#include "widgets_boxes/widgettest.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QTest>
+#include <cstring>
+
+namespace {
+QDateTime fixedNow()
+{
+    return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
+}
+
+ColorButton* keyFor(QChar digit)
+{
+    for (int i = 0; i < 10; ++i)
+        if (gpNumPad->digitKey(i)->text() == QString(digit))
+            return gpNumPad->digitKey(i);
+    return nullptr;
+}
+
+// What the box looked like when an entry did not close it.
+struct Outcome {
+    bool stayedOpen = false;
+    QString placeholder;
+    int levelWhileOpen = -1;
+};
+
+// Types `digits` on the shared pad into the box's field, then submits with
+// the pad's OK. A box that stays open is noted and cancelled.
+void enterOnPad(PasswordBox* box, const QString& digits, Outcome* out)
+{
+    widgettest::answerWhenVisible(box, [box, digits, out](QWidget*) {
+        widgettest::touch(box->field());
+        QVERIFY(gpNumPad->isVisible());
+        QVERIFY(box->isAncestorOf(gpNumPad));
+        for (QChar c : digits) {
+            ColorButton* k = keyFor(c);
+            QVERIFY(k);
+            QTest::mouseClick(k, Qt::LeftButton);
+        }
+        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+        if (box->isVisible()) {
+            out->stayedOpen = true;
+            out->placeholder = box->field()->placeholderText();
+            out->levelWhileOpen = PasswordBox::loginLevel();
+            QTest::mouseClick(box->cancelButton(), Qt::LeftButton);
+        }
+    });
+}
+} // namespace
+
+class TstWidgetsLogin : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void boxGeometry();
+    void sharedDialogsWiredIntoMainWindow();
+    void passwordOffLetsEveryoneIn();
+    void passwordOffFactoryCode();
+    void passwordOnHourlyFactoryCode();
+    void operatorLoginAndWrongEntryLogsOut();
+    void wrongEntryHintShownOnce();
+    void emptyOperatorPasswordMatchesEmptyEntry();
+    void cancelKeepsLevel();
+    void badEntries_data();
+    void badEntries();
+    void touchBesideFieldSubmits();
+    void padDestroyedWhileInUse();
+    void padForgottenAndRemade();
+    void gatesAcceptOnlyTheirPassword();
+    void gateCancelKeepsPadAlive();
+    void passwordDialogKeepsOwnLevel();
+    void pressElsewhereHidesPad();
+
+private:
+    TestEnv* m_env = nullptr;
+    ReDoWizard* m_win = nullptr;
+};
+
+void TstWidgetsLogin::initTestCase()
+{
+    QVERIFY(widgettest::initToolkit(1));
+}
+
+void TstWidgetsLogin::init()
+{
+    m_env = new TestEnv;
+    widgettest::resetShared();
+    QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
+    m_win = new ReDoWizard(nullptr);
+    m_win->setGeometry(0, 0, gShowW, gShowH);
+    m_win->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_win));
+    QVERIFY(gpWPara);
+    gpWPara->isPswUsed = 1;
+    std::strcpy(gpWPara->password, "1234");
+    gpWPara->alarmPassword = QStringLiteral("9362");
+    gpWPara->nocheckPassword = QStringLiteral("5555");
+    m_win->loginLevel = 0;
+    PasswordBox::setClock(fixedNow);
+}
+
+void TstWidgetsLogin::cleanup()
+{
+    delete m_win;
+    m_win = nullptr;
+    widgettest::resetShared();
+    delete m_env;
+}
+
+void TstWidgetsLogin::boxGeometry()
+{
+    for (int lan : {1, 0, 3}) {
+        const int saved = gLan;
+        gLan = lan;
+        PasswordBox box(nullptr);
+        QCOMPARE(box.geometry(), QRect(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370));
+        QCOMPARE(box.okButton()->geometry(), QRect(100, 220, 220, 100));
+        QCOMPARE(box.cancelButton()->geometry(), QRect(430, 220, 220, 100));
+        QCOMPARE(box.field()->geometry(), QRect(245, 70, lan == 3 ? 420 : 350, 50));
+        QCOMPARE(box.field()->echoMode(), QLineEdit::Password);
+        QCOMPARE(box.field()->keypadFlags(), 5);
+        QCOMPARE(box.field()->font().pixelSize(), 27);
+        QCOMPARE(box.okButton()->text(), gaLanStr[4 * 121 + lan]);
+        QCOMPARE(box.cancelButton()->text(), gaLanStr[4 * 124 + lan]);
+        QVERIFY(box.isHidden());
+        gLan = saved;
+    }
+}
+
+void TstWidgetsLogin::sharedDialogsWiredIntoMainWindow()
+{
+    QVERIFY(gpWarnBox && gpChooseBox && gpNumPad && gpNumCharPad && gpPasswordBox);
+    for (QWidget* w : std::initializer_list<QWidget*>{gpWarnBox, gpChooseBox, gpNumPad, gpNumCharPad, gpPasswordBox}) {
+        QCOMPARE(w->parentWidget(), static_cast<QWidget*>(m_win));
+        QVERIFY(!w->isVisible());
+    }
+    QVERIFY(gpChooseBox->windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(gpChooseBox->windowFlags() & Qt::CustomizeWindowHint);
+    QCOMPARE(gpChooseBox->size(), QSize(750, 370));
+    QVERIFY(gpLostCameraWarnBox && !gpLostCameraWarnBox->parentWidget());
+    QVERIFY(qobject_cast<LostCameraWarnBox*>(gpLostCameraWarnBox));
+    QVERIFY(qobject_cast<ProductAlarmWarnBox*>(gpProductAlarmWarnBox));
+    QCOMPARE(gpProductAlarmWarnBox->parentWidget(), static_cast<QWidget*>(m_win));
+    QVERIFY(!gpProductAlarmWarnBox->isVisible());
+
+    // The shared question box answers inside the main window.
+    gpChooseBox->setText(QStringLiteral("Save?"));
+    widgettest::answerWhenVisible(gpChooseBox,
+                                  [](QWidget*) { QTest::mouseClick(gpChooseBox->yesButton(), Qt::LeftButton); });
+    QCOMPARE(gpChooseBox->exec(), 1);
+    widgettest::answerWhenVisible(gpChooseBox,
+                                  [](QWidget*) { QTest::mouseClick(gpChooseBox->noButton(), Qt::LeftButton); });
+    QCOMPARE(gpChooseBox->exec(), 0);
+
+    // A second main window (tests) replaces the shared boxes cleanly.
+    delete m_win;
+    m_win = nullptr;
+    QVERIFY(!gpWarnBox);
+    QVERIFY(!gpChooseBox);
+    QVERIFY(!gpPasswordBox);
+    QVERIFY(!gpProductAlarmWarnBox);
+    QVERIFY(gpNumPad); // replaced itself, without a parent
+    QVERIFY(!gpNumPad->parentWidget());
+    m_win = new ReDoWizard(nullptr);
+    QVERIFY(gpWarnBox && gpPasswordBox);
+    QCOMPARE(gpNumPad->parentWidget(), static_cast<QWidget*>(m_win));
+}
+
+void TstWidgetsLogin::passwordOffLetsEveryoneIn()
+{
+    gpWPara->isPswUsed = 0;
+    QPointer<PasswordBox> box(gpPasswordBox);
+    bool shown = false;
+    widgettest::answerWhenVisible(box, [&shown](QWidget* w) {
+        shown = true;
+        QTest::mouseClick(static_cast<PasswordBox*>(w)->cancelButton(), Qt::LeftButton);
+    }, 300);
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QTest::qWait(350);
+    QVERIFY(!shown);
+    QCOMPARE(m_win->loginLevel, 0);
+}
+
+void TstWidgetsLogin::passwordOffFactoryCode()
+{
+    gpWPara->isPswUsed = 0;
+    Outcome o;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o);
+    QVERIFY(m_win->CheckRoot());
+    QVERIFY(!o.stayedOpen);
+    QCOMPARE(m_win->loginLevel, 2);
+    // Already factory: no box.
+    QVERIFY(m_win->CheckRoot());
+
+    // The hourly form is not the factory password while the function is off.
+    m_win->loginLevel = 0;
+    Outcome o2;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o2);
+    QVERIFY(!m_win->CheckRoot());
+    QVERIFY(o2.stayedOpen);
+    QCOMPARE(m_win->loginLevel, 0);
+}
+
+void TstWidgetsLogin::passwordOnHourlyFactoryCode()
+{
+    QCOMPARE(PasswordBox::factoryPassword(true, fixedNow()), QStringLiteral("7394030405"));
+    QCOMPARE(PasswordBox::factoryPassword(false, fixedNow()), QStringLiteral("7394"));
+    QCOMPARE(PasswordBox::factoryPassword(true, QDateTime(QDate(2026, 12, 31), QTime(23, 59))),
+             QStringLiteral("7394123123"));
+
+    Outcome o;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o);
+    QVERIFY(m_win->CheckRoot());
+    QCOMPARE(m_win->loginLevel, 2);
+    QCOMPARE(m_win->CheckPassword(), 2); // logged in: no box
+
+    // The code alone gives no factory login, and a miss logs out.
+    Outcome o2;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o2);
+    m_win->loginLevel = 0;
+    QVERIFY(!m_win->CheckRoot());
+    QVERIFY(o2.stayedOpen);
+    QCOMPARE(o2.levelWhileOpen, 0);
+
+    // Last hour's code no longer works.
+    Outcome o3;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394030404"), &o3);
+    QVERIFY(!m_win->CheckRoot());
+    QVERIFY(o3.stayedOpen);
+
+    // The code equal to the operator password logs the operator in.
+    std::strcpy(gpWPara->password, "7394");
+    Outcome o4;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o4);
+    QCOMPARE(m_win->CheckPassword(), 1);
+    // ...and an operator password equal to the factory one gives level 2.
+    std::strcpy(gpWPara->password, "7394030405");
+    m_win->loginLevel = 0;
+    Outcome o5;
+    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o5);
+    QCOMPARE(m_win->CheckPassword(), 2);
+}
+
+void TstWidgetsLogin::operatorLoginAndWrongEntryLogsOut()
+{
+    Outcome o;
+    enterOnPad(gpPasswordBox, QStringLiteral("1234"), &o);
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QVERIFY(!o.stayedOpen);
+    QCOMPARE(m_win->loginLevel, 1);
+    // The box hid: no current field, pad hidden.
+    QCOMPARE(m_win->currentEdit, nullptr);
+    QVERIFY(!gpNumPad->isVisible());
+
+    // Operator asks for root and gets it wrong: logged out while the box stays.
+    Outcome o2;
+    enterOnPad(gpPasswordBox, QStringLiteral("9999"), &o2);
+    QVERIFY(!m_win->CheckRoot());
+    QVERIFY(o2.stayedOpen);
+    QCOMPARE(o2.levelWhileOpen, 0);
+    QCOMPARE(o2.placeholder, gaLanStr[4 * 357 + gLan]);
+    QCOMPARE(m_win->loginLevel, 0);
+}
+
+void TstWidgetsLogin::wrongEntryHintShownOnce()
+{
+    PasswordBox* box = gpPasswordBox;
+    const QString hint = gaLanStr[4 * 125 + gLan];
+    const QString wrong = gaLanStr[4 * 357 + gLan];
+    QVERIFY(!hint.isEmpty());
+    box->show();
+    QCOMPARE(box->field()->placeholderText(), hint);
+    box->field()->setText(QStringLiteral("11"));
+    QCOMPARE(box->field()->placeholderText(), QString());
+    box->accept();
+    QVERIFY(box->isVisible());
+    QCOMPARE(box->field()->text(), QString());
+    QCOMPARE(box->field()->placeholderText(), wrong);
+    QCOMPARE(box->wrongFlag(), 0); // the clearing already showed the hint
+    box->field()->setText(QStringLiteral("5"));
+    box->field()->clear();
+    QCOMPARE(box->field()->placeholderText(), hint);
+
+    // A wrong empty entry: nothing to clear, the hint comes once more later.
+    box->accept();
+    QCOMPARE(box->wrongFlag(), 2);
+    box->field()->setText(QStringLiteral("5"));
+    box->field()->clear();
+    QCOMPARE(box->field()->placeholderText(), wrong);
+    QCOMPARE(box->wrongFlag(), 0);
+    box->field()->setText(QStringLiteral("5"));
+    box->field()->clear();
+    QCOMPARE(box->field()->placeholderText(), hint);
+    box->reject();
+}
+
+void TstWidgetsLogin::emptyOperatorPasswordMatchesEmptyEntry()
+{
+    gpWPara->password[0] = '\0';
+    Outcome o;
+    enterOnPad(gpPasswordBox, QString(), &o);
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QVERIFY(!o.stayedOpen);
+}
+
+void TstWidgetsLogin::cancelKeepsLevel()
+{
+    m_win->loginLevel = 1;
+    widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
+        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+    });
+    QVERIFY(!m_win->CheckRoot());
+    QCOMPARE(m_win->loginLevel, 1);
+}
+
+void TstWidgetsLogin::badEntries_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::newRow("letters") << "12a4";
+    QTest::newRow("spaces") << " 1234";
+    QTest::newRow("longer") << "12345";
+    QTest::newRow("huge") << "99999999999999999999999";
+    QTest::newRow("factory prefix") << "739403040";
+    QTest::newRow("case") << "7394030405 ";
+}
+
+void TstWidgetsLogin::badEntries()
+{
+    QFETCH(QString, entry);
+    m_win->loginLevel = 1;
+    bool stayed = false;
+    widgettest::answerWhenVisible(gpPasswordBox, [entry, &stayed](QWidget*) {
+        // A physical keyboard on the field, then Confirm.
+        gpPasswordBox->field()->setText(entry);
+        QTest::mouseClick(gpPasswordBox->okButton(), Qt::LeftButton);
+        stayed = gpPasswordBox->isVisible();
+        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+    });
+    QVERIFY(!m_win->CheckRoot());
+    QVERIFY(stayed);
+    QCOMPARE(m_win->loginLevel, 0);
+}
+
+void TstWidgetsLogin::touchBesideFieldSubmits()
+{
+    widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
+        widgettest::touch(gpPasswordBox->field());
+        for (QChar c : QStringLiteral("1234"))
+            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        // A touch on the box background beside the field.
+        widgettest::touch(gpPasswordBox, QPoint(20, 20));
+    });
+    QCOMPARE(m_win->CheckPassword(), 1);
+}
+
+void TstWidgetsLogin::padDestroyedWhileInUse()
+{
+    bool replaced = false;
+    widgettest::answerWhenVisible(gpPasswordBox, [&replaced](QWidget*) {
+        widgettest::touch(gpPasswordBox->field());
+        NumberInput* first = gpNumPad;
+        QTest::mouseClick(keyFor('1'), Qt::LeftButton);
+        delete first;
+        replaced = gpNumPad && gpNumPad != first;
+        if (!replaced)
+            return;
+        // Touch the field again: the new pad opens and its OK still submits.
+        widgettest::touch(gpPasswordBox->field());
+        QVERIFY(gpNumPad->isVisible());
+        for (QChar c : QStringLiteral("1234"))
+            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+        if (gpPasswordBox->isVisible())
+            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+    });
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QVERIFY(replaced);
+}
+
+void TstWidgetsLogin::padForgottenAndRemade()
+{
+    // As the network-card dialog leaves it: closed and forgotten.
+    NumberInput* old = gpNumPad;
+    old->close();
+    gpNumPad = nullptr;
+    Outcome o;
+    widgettest::answerWhenVisible(gpPasswordBox, [&o](QWidget*) {
+        // The first event of the field makes a new pad; the next touch opens it.
+        widgettest::touch(gpPasswordBox->field());
+        QVERIFY(gpNumPad);
+        if (!gpNumPad->isVisible())
+            widgettest::touch(gpPasswordBox->field());
+        QVERIFY(gpNumPad->isVisible());
+        for (QChar c : QStringLiteral("1234"))
+            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+        if (gpPasswordBox->isVisible()) {
+            o.stayedOpen = true;
+            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+        }
+    });
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QVERIFY(!o.stayedOpen);
+    delete old;
+    QVERIFY(gpNumPad);
+}
+
+void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
+{
+    {
+        AlarmPasswordBox gate(m_win);
+        QCOMPARE(gate.result(), 0);
+        Outcome o;
+        widgettest::answerWhenVisible(&gate, [&gate, &o](QWidget*) {
+            widgettest::touch(gate.field());
+            for (QChar c : QStringLiteral("1234")) // the operator password is not it
+                QTest::mouseClick(keyFor(c), Qt::LeftButton);
+            // The pad's OK only ends the entry on a gate; Confirm judges it.
+            QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+            QVERIFY(gate.isVisible());
+            QCOMPARE(gate.field()->text(), QStringLiteral("1234"));
+            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            o.stayedOpen = gate.isVisible();
+            o.placeholder = gate.field()->placeholderText();
+            QCOMPARE(gate.field()->text(), QString());
+            QTest::mouseClick(gate.cancelButton(), Qt::LeftButton);
+        });
+        QCOMPARE(gate.exec(), int(QDialog::Rejected));
+        QVERIFY(o.stayedOpen);
+        QCOMPARE(gate.result(), 0);
+        QCOMPARE(o.placeholder, gaLanStr[4 * 357 + gLan]);
+
+        // Correct entry: accepted, the pad handed back before the box closes.
+        widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
+            widgettest::touch(gate.field());
+            QVERIFY(gate.isAncestorOf(gpNumPad));
+            for (QChar c : QStringLiteral("9362"))
+                QTest::mouseClick(keyFor(c), Qt::LeftButton);
+            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+        });
+        QCOMPARE(gate.exec(), int(QDialog::Accepted));
+        QCOMPARE(gate.result(), 1);
+        QVERIFY(!gate.isAncestorOf(gpNumPad));
+        QCOMPARE(m_win->loginLevel, 0); // gates do not log in
+    }
+    {
+        NocheckPasswordBox gate(m_win);
+        widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
+            gate.field()->setText(QStringLiteral("5555"));
+            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+        });
+        QCOMPARE(gate.exec(), int(QDialog::Accepted));
+        QCOMPARE(gate.result(), 1);
+        widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
+            gate.field()->setText(QStringLiteral("9362"));
+            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            QVERIFY(gate.isVisible());
+            QTest::mouseClick(gate.cancelButton(), Qt::LeftButton);
+        });
+        QCOMPARE(gate.exec(), int(QDialog::Rejected));
+        QCOMPARE(gate.result(), 0);
+    }
+}
+
+void TstWidgetsLogin::gateCancelKeepsPadAlive()
+{
+    NumberInput* pad = gpNumPad;
+    QPointer<NumberInput> watch(pad);
+    {
+        AlarmPasswordBox gate(m_win);
+        widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
+            widgettest::touch(gate.field());
+            QVERIFY(gate.isAncestorOf(gpNumPad));
+            QTest::mouseClick(gate.cancelButton(), Qt::LeftButton);
+        });
+        QCOMPARE(gate.exec(), int(QDialog::Rejected));
+    }
+    QVERIFY(watch); // not destroyed with the gate
+    QCOMPARE(gpNumPad, pad);
+    // And the login still submits with it.
+    Outcome o;
+    enterOnPad(gpPasswordBox, QStringLiteral("1234"), &o);
+    QCOMPARE(m_win->CheckPassword(), 1);
+}
+
+void TstWidgetsLogin::passwordDialogKeepsOwnLevel()
+{
+    gpWPara->isPswUsed = 0; // the dialog uses the hourly form anyway
+    PasswordDialog dlg(m_win);
+    widgettest::answerWhenVisible(&dlg, [&dlg](QWidget*) {
+        dlg.field()->setText(QStringLiteral("7394"));
+        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+        QVERIFY(dlg.isVisible());
+        QCOMPARE(dlg.level(), 0);
+        dlg.field()->setText(QStringLiteral("7394030405"));
+        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+    });
+    QCOMPARE(dlg.exec(), int(QDialog::Accepted));
+    QCOMPARE(dlg.level(), 2);
+    QCOMPARE(m_win->loginLevel, 0);
+    widgettest::answerWhenVisible(&dlg, [&dlg](QWidget*) {
+        QCOMPARE(dlg.level(), 0); // reset at every show
+        dlg.field()->setText(QStringLiteral("1234"));
+        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+    });
+    QCOMPARE(dlg.exec(), int(QDialog::Accepted));
+    QCOMPARE(dlg.level(), 1);
+}
+
+void TstWidgetsLogin::pressElsewhereHidesPad()
+{
+    auto* field = new Edit(5, m_win, 1);
+    field->setGeometry(100, 100, 200, 50);
+    field->show();
+    widgettest::touch(field);
+    QVERIFY(gpNumPad->isVisible());
+    // A press on one of the pad's own keys keeps it.
+    QTest::mouseClick(gpNumPad->digitKey(4), Qt::LeftButton);
+    QVERIFY(gpNumPad->isVisible());
+    QCOMPARE(field->text(), QStringLiteral("5"));
+    // A press on the main window's own face hides it.
+    QTest::mousePress(m_win, Qt::LeftButton, Qt::NoModifier, QPoint(1000, 700));
+    QVERIFY(!gpNumPad->isVisible());
+    QTest::mouseRelease(m_win, Qt::LeftButton, Qt::NoModifier, QPoint(1000, 700));
+    delete field;
+}
+
+QTEST_MAIN(TstWidgetsLogin)
+#include "tst_widgets_login.moc"

@@ -1,0 +1,48 @@
+// Writes the factory-default databases of a fresh working directory:
+//   paramgen <folder> [--lan N]
+// creates <folder>/PARAM.db and <folder>/SN.db from the parameter defaults.
+#include "frame/factorydefaults.h"
+#include "frame/wizardpara.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    int lan = 0;
+    const int lanAt = args.indexOf(QStringLiteral("--lan"));
+    if (lanAt >= 0) {
+        bool ok = false;
+        lan = args.value(lanAt + 1).toInt(&ok);
+        if (!ok || lan < 0 || lan > 3) {
+            std::fprintf(stderr, "paramgen: --lan takes 0..3\n");
+            return 2;
+        }
+        args.erase(args.begin() + lanAt, args.begin() + lanAt + 2);
+    }
+    if (args.size() != 1) {
+        std::fprintf(stderr, "usage: paramgen <folder> [--lan 0..3]\n");
+        return 2;
+    }
+    const QString dir = args.first();
+    if (!QDir().mkpath(dir)) {
+        std::fprintf(stderr, "paramgen: cannot create %s\n", qPrintable(dir));
+        return 1;
+    }
+    WizardPara para;
+    FactoryDefaults::apply(para);
+    if (!FactoryDefaults::writeParamDb(dir + QStringLiteral("/PARAM.db"), para, lan)) {
+        std::fprintf(stderr, "paramgen: PARAM.db not written\n");
+        return 1;
+    }
+    if (!FactoryDefaults::writeSnDb(dir + QStringLiteral("/SN.db"))) {
+        std::fprintf(stderr, "paramgen: SN.db not written\n");
+        return 1;
+    }
+    return 0;
+}

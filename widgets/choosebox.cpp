@@ -1,0 +1,55 @@
+#include "widgets/choosebox.h"
+#include "frame/globals.h"
+#include "widgets/boxpaint.h"
+#include "widgets/colorbutton.h"
+
+#include <QPainter>
+
+ChooseBox::ChooseBox(QWidget* parent, int w, int h)
+    : QDialog(parent)
+    , m_w(w)
+    , m_h(h)
+{
+    setGeometry(gShowW / 2 - w / 2, gShowH / 2 - h / 2, w, h);
+    setFixedSize(w, h);
+
+    m_yes = new ColorButton(boxpaint::msg(122), this, 3);
+    m_yes->setGeometry(w / 2 - 270, h / 2 + 50, 220, 100);
+    connect(m_yes, &QAbstractButton::clicked, this, &QDialog::accept);
+
+    m_no = new ColorButton(boxpaint::msg(123), this, 3);
+    m_no->setGeometry(w / 2 + 50, h / 2 + 50, 220, 100);
+    connect(m_no, &QAbstractButton::clicked, this, &QDialog::reject);
+
+    hide();
+    raise();
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::CustomizeWindowHint | Qt::WindowFullscreenButtonHint);
+}
+
+ChooseBox::~ChooseBox()
+{
+    if (gpChooseBox == this)
+        gpChooseBox = nullptr;
+}
+
+void ChooseBox::setText(const QString& text)
+{
+    m_text = text;
+    update();
+}
+
+QRect ChooseBox::textRect() const
+{
+    return QRect(0, 0, m_w, m_h / 2 - 50);
+}
+
+void ChooseBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    boxpaint::drawBackground(p, QRect(0, 0, width(), height()));
+    p.setPen(Qt::red);
+    p.setFont(boxpaint::houseFont(40));
+    // The question sits on the lower edge of the upper half, above the buttons.
+    p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
+    boxpaint::drawFrame(p, width(), height());
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+class ColorButton;
+
+// The house question box: the question over the background picture with YES
+// and NO. exec() returns QDialog::Accepted (1) for YES and Rejected (0) for NO;
+// callers act only on 1.
+class ChooseBox : public QDialog
+{
+public:
+    ChooseBox(QWidget* parent, int w, int h);
+    ~ChooseBox() override;
+
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    ColorButton* yesButton() const { return m_yes; }
+    ColorButton* noButton() const { return m_no; }
+
+    QRect textRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+    ColorButton* m_yes;
+    ColorButton* m_no;
+    QString m_text;
+    int m_w;
+    int m_h;
+};

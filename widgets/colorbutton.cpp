@@ -1,0 +1,35 @@
+#include "widgets/colorbutton.h"
+#include "frame/globals.h"
+
+int ColorButton::fontSizeFor(int style)
+{
+    // Simplified Chinese glyphs need a bigger size to read as well as Latin text.
+    switch (style) {
+    case 3:
+        return gLan == 0 ? 27 : 22;
+    case 4:
+        return gLan == 0 ? 33 : 30;
+    default:
+        return 25;
+    }
+}
+
+ColorButton::ColorButton(const QString& caption, QWidget* parent, int style)
+    : QPushButton(caption, parent)
+    , m_style(style)
+{
+    setStyleSheet(QStringLiteral(
+        "QPushButton{outline:0px;border:none;font-size:%1px;color:white;background-color:#322f2f;border-radius: 8px;}"
+        "QPushButton:checked{color:#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}"
+        "QPushButton:pressed{color:#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}"
+        "QPushButton:disabled {  background-color: gray;   color: white; }")
+                      .arg(fontSizeFor(style)));
+    setAttribute(Qt::WA_StyledBackground);
+}
+
+void ColorButton::SetRepeat()
+{
+    setAutoRepeat(true);
+    setAutoRepeatDelay(300);
+    setAutoRepeatInterval(50);
+}

@@ -1,0 +1,43 @@
+#include "widgets/lostcamerawarnbox.h"
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/startup.h"
+#include "platform/commandrunner.h"
+#include "widgets/boxpaint.h"
+#include "widgets/colorbutton.h"
+
+#include <QThread>
+
+namespace {
+void sleepMs(int ms)
+{
+    QThread::msleep(static_cast<unsigned long>(ms));
+}
+LostCameraWarnBox::Sleeper s_sleep = sleepMs;
+} // namespace
+
+void LostCameraWarnBox::setSleeper(Sleeper s)
+{
+    s_sleep = s ? s : sleepMs;
+}
+
+LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
+    : WarnBox(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    m_ok->setText(boxpaint::msg(209));
+    setText(boxpaint::msg(657));
+}
+
+void LostCameraWarnBox::accept()
+{
+    // The record is written before the databases close; the text is the same
+    // in every language.
+    // W1-PENDING InsertRecord
+    StopWTD();
+    if (gpWin)
+        gpWin->FLushAll();
+    s_sleep(1000);
+    CommandRunner::system(QStringLiteral("init 0"));
+    QDialog::accept();
+}

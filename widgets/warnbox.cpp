@@ -1,0 +1,76 @@
+#include "widgets/warnbox.h"
+#include "controller/lcdonoff.h"
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "widgets/boxpaint.h"
+#include "widgets/colorbutton.h"
+
+#include <QPainter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+WarnBox::WarnBox(QWidget* parent)
+    : QDialog(parent)
+{
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
+    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+
+    m_ok = new ColorButton(boxpaint::msg(121), this, 3);
+    m_ok->setFixedSize(220, 100);
+    connect(m_ok, &QAbstractButton::clicked, this, &QDialog::accept);
+
+    // The button sits in the lower part of the box, below the message band.
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addStretch(20);
+    lay->addWidget(m_ok, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    lay->addStretch(3);
+}
+
+WarnBox::~WarnBox()
+{
+    // The shared instances die with the main window they were lent to; never
+    // leave their globals dangling.
+    if (gpWarnBox == this)
+        gpWarnBox = nullptr;
+    if (gpLostCameraWarnBox == this)
+        gpLostCameraWarnBox = nullptr;
+    if (gpProductAlarmWarnBox == this)
+        gpProductAlarmWarnBox = nullptr;
+}
+
+void WarnBox::setText(const QString& text)
+{
+    m_text = text;
+    update();
+}
+
+QRect WarnBox::textRect() const
+{
+    return QRect(0, 5, width(), height() * 2 / 3);
+}
+
+void WarnBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    boxpaint::drawBackground(p, QRect(0, 0, width(), height()));
+    p.setPen(Qt::red);
+    p.setFont(boxpaint::houseFont(40));
+    p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter, m_text);
+    boxpaint::drawFrame(p, width(), height());
+}
+
+void WarnBox::showEvent(QShowEvent* e)
+{
+    // Follow a change of screen size, and wake a dark screen: a warning that
+    // nobody can see is no warning.
+    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    if (gpWin && gpWin->screenOff == 1) {
+        LCDOnOff(1);
+        const int offSec = gpWPara ? gpWPara->scrOffTime : 0;
+        if (offSec > 0 && gpWin->screenOffTimer)
+            gpWin->screenOffTimer->start(offSec * 1000);
+    }
+    QDialog::showEvent(e);
+}

@@ -1,0 +1,29 @@
+#pragma once
+#include <QDialog>
+#include <QString>
+
+class ColorButton;
+
+// The house message box: a red message over the background picture and one
+// Confirm button. exec() for a blocking notice, show() for warnings the cycle
+// raises without waiting.
+class WarnBox : public QDialog
+{
+public:
+    explicit WarnBox(QWidget* parent);
+    ~WarnBox() override;
+
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+    ColorButton* okButton() const { return m_ok; }
+
+    // Where the text is drawn, in box coordinates.
+    QRect textRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+    ColorButton* m_ok;
+    QString m_text;
+};
