@@ -37,23 +37,26 @@ namespace {
 
 constexpr const char* kVersionJson = "ruv_net/config.json";
 
-// Desktop runs (the variable set to the development Qt path) skip the fixed
-// waits for the network cards and the cameras.
-void waitForHardware(SplashFrame* splash)
+} // namespace
+
+void waitForHardware(const std::function<void(int, const QString&)>& show,
+                     const std::function<void()>& sleepOneSecond)
 {
     CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &");
     for (int step = 6; step <= 10; ++step) {
-        QThread::sleep(1);
-        splash->flushstep(step, QStringLiteral("配置网卡中..."));
+        sleepOneSecond();
+        show(step, QStringLiteral("配置网卡中..."));
     }
-    splash->flushstep(15, QStringLiteral("等待相机开启..."));
+    show(15, QStringLiteral("等待相机开启..."));
     int step = 15;
     for (int k = 1; k <= 10; ++k) {
-        QThread::sleep(1);
+        sleepOneSecond();
         step += (k % 3 == 0) ? 2 : 3;
-        splash->flushstep(step, QStringLiteral("等待相机开启..."));
+        show(step, QStringLiteral("等待相机开启..."));
     }
 }
+
+namespace {
 
 void printSummary()
 {
@@ -164,8 +167,11 @@ int stationMain(int argc, char** argv)
     if (!LogManager::__instance)
         new LogManager;
 
+    // Desktop runs (the variable set to the development Qt path) skip the
+    // fixed waits for the network cards and the cameras.
     if (!isOpen_Env())
-        waitForHardware(splash);
+        waitForHardware([splash](int step, const QString& text) { splash->flushstep(step, text); },
+                        [] { QThread::sleep(1); });
     splash->flushstep(50, QStringLiteral("相机等待完毕..."));
 
     qInfo().noquote() << "*********************** application" << kSoftwareVersion

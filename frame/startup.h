@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <functional>
 
 // The start-up sequence of the station: hardware, splash, logging, message
 // table, shared images, main window, background services, event loop.
@@ -19,3 +20,8 @@ QString funcNumberToQString(int a, int b);
 
 // Interval statistics between a start stamp and now; kept for diagnostics.
 int CaclTime();
+
+// The fixed start-up waits of a panel: starts the network-card script, then
+// gives the cards 5 s and the cameras 10 s, showing each second's step.
+void waitForHardware(const std::function<void(int, const QString&)>& show,
+                     const std::function<void()>& sleepOneSecond);
