@@ -1,4 +1,5 @@
 #include "vision/findshape.h"
+#include "vision/greyimage.h"
 
 #include "vision/ncctemplate.h"
 
@@ -12,6 +13,8 @@
 #include <tuple>
 #include <unordered_map>
 #include <vector>
+
+using vision::toGrey;
 
 namespace {
 // The coarsest level must still show the model's shape.
@@ -29,18 +32,6 @@ constexpr int kRegionMargin = 8;
 constexpr double kDensePixels = 40000;
 
 constexpr double kPi = 3.14159265358979323846;
-
-cv::Mat toGrey(const cv::Mat& image)
-{
-    if (image.type() == CV_8UC1)
-        return image;
-    cv::Mat g;
-    if (image.type() == CV_8UC3)
-        cv::cvtColor(image, g, cv::COLOR_BGR2GRAY);
-    else if (image.type() == CV_8UC4)
-        cv::cvtColor(image, g, cv::COLOR_BGRA2GRAY);
-    return g;
-}
 
 struct Level
 {
@@ -472,7 +463,7 @@ bool FindShape::Find(cv::Mat& search, int maxTargets, int* x, int* y, double* sc
             }
     }
     std::sort(cands.begin(), cands.end(), [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    const size_t keep = multi ? size_t(std::min(3 * maxTargets, 400)) : 6;
+    const size_t keep = multi ? size_t(std::min(3 * maxTargets, 400)) : 10;
     if (cands.size() > keep)
         cands.resize(keep);
 

@@ -1,4 +1,5 @@
 #include "vision/graymatch.h"
+#include "vision/greyimage.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -18,19 +19,9 @@ struct GrayMatch::Impl
     bool created = false;
 };
 
-namespace {
-cv::Mat toGrey(const cv::Mat& image)
-{
-    if (image.type() == CV_8UC1)
-        return image;
-    cv::Mat g;
-    if (image.type() == CV_8UC3)
-        cv::cvtColor(image, g, cv::COLOR_BGR2GRAY);
-    else if (image.type() == CV_8UC4)
-        cv::cvtColor(image, g, cv::COLOR_BGRA2GRAY);
-    return g;
-}
+using vision::toGrey;
 
+namespace {
 // The same smoothing on templates and inspected images: it takes sensor noise
 // off single pixels without hiding a spot of a few pixels.
 void smooth(const cv::Mat& src, cv::Mat& dst)

@@ -1,4 +1,5 @@
 #include "vision/surf.h"
+#include "vision/greyimage.h"
 
 #include "vision/ncctemplate.h"
 
@@ -12,6 +13,8 @@
 #include <cmath>
 #include <vector>
 
+using vision::toGrey;
+
 namespace {
 // Fewer keypoints than this cannot carry a meaningful share: use correlation.
 constexpr int kMinKeypoints = 8;
@@ -24,18 +27,6 @@ constexpr double kRansacPixels = 3.0;
 constexpr float kSameStructure = 250.f;
 // Share of the other good templates in which a keypoint must keep its structure to be scored.
 constexpr double kStableShare = 0.5;
-
-cv::Mat toGrey(const cv::Mat& image)
-{
-    if (image.type() == CV_8UC1)
-        return image;
-    cv::Mat g;
-    if (image.type() == CV_8UC3)
-        cv::cvtColor(image, g, cv::COLOR_BGR2GRAY);
-    else if (image.type() == CV_8UC4)
-        cv::cvtColor(image, g, cv::COLOR_BGRA2GRAY);
-    return g;
-}
 
 struct Template
 {
@@ -340,6 +331,20 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
             cv::GaussianBlur(diff, diff, cv::Size(3, 3), 0);
             diff = diff > 40;
         } else {
+            // A good part sits where it was trained: describing the image at the
+            // template's keypoints settles it, without a search.
+            const std::vector<char> inPlace = sameStructure(t, g, cv::Mat());
+            const int inPlaceHits = int(std::count(inPlace.begin(), inPlace.end(), 1));
+            const double inPlaceScore =
+                t.keypoints.empty() ? 0.0 : 100.0 * inPlaceHits / double(t.keypoints.size());
+            if (inPlaceScore >= t.minScore) {
+                score = inPlaceScore;
+                if (score > best) {
+                    best = score;
+                    bestIndex = i;
+                }
+                continue;
+            }
             if (!haveRoiFeatures) {
                 detect(g, d->mask, 0, t.upright, roiKps, roiDesc);
                 haveRoiFeatures = true;
@@ -389,7 +394,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 else
                     missing.push_back(apply(transform, t.keypoints[k].pt));
             }
-            score = t.keypoints.empty() ? 0.0 : 100.0 * hits / double(t.keypoints.size());
+            score = std::max(inPlaceScore, t.keypoints.empty() ? 0.0 : 100.0 * hits / double(t.keypoints.size()));
         }
         if (score > best) {
             best = score;

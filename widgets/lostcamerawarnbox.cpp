@@ -31,9 +31,9 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 
 void LostCameraWarnBox::accept()
 {
-    // The record is written before the databases close; the text is the same
-    // in every language.
-    // W1-PENDING InsertRecord
+    // The operation record "因丢失相机手动关闭电源" (type "operate", the same text in
+    // every language) belongs here, before the databases close; the main
+    // window's InsertRecord does not exist yet.
     StopWTD();
     if (gpWin)
         gpWin->FLushAll();

@@ -396,7 +396,7 @@ void TstVision::findShapeFindsSeveralCopiesForGeneration()
     // The generation's shift (origin - reported) lands each copy on a pin.
     std::vector<cv::Point> landed;
     for (int i = 0; i < int(count); ++i)
-        landed.push_back(pat.tl() + cv::Point(0 - x[i], 0 - y[i]));
+        landed.push_back(pat.tl() + cv::Point(0 - x[i], 0 - y[i])); // whole image: origin (0, 0)
     for (const cv::Point& p : at)
         QVERIFY2(std::count(landed.begin(), landed.end(), p) == 1, qPrintable(QString("%1,%2").arg(p.x).arg(p.y)));
     for (int i = 1; i < int(count); ++i)

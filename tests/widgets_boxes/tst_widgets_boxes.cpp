@@ -40,7 +40,7 @@ private slots:
     void warnBoxWakesDarkScreen();
     void boxesPaintWithoutBackgroundPicture();
     void productAlarmClearsOutputsAndCount();
-    void lostCameraRecordsAndPowersOff();
+    void lostCameraClosesDatabasesAndPowersOff();
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
 
@@ -277,7 +277,7 @@ void fakeSleep(int ms)
 }
 } // namespace
 
-void TstWidgetsBoxes::lostCameraRecordsAndPowersOff()
+void TstWidgetsBoxes::lostCameraClosesDatabasesAndPowersOff()
 {
     QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
     gLan = 1;

@@ -1,0 +1,922 @@
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "inspection/camerainterface.h"
+#include "inspection/cameramanager.h"
+#include "platform/commandrunner.h"
+#include "testsupport/testenv.h"
+#include "widgets/choosebox.h"
+#include "widgets/warnbox.h"
+
+#include <QAbstractButton>
+#include <cstring>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLibraryInfo>
+#include <QPluginLoader>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+QString builtPlugin()
+{
+    return TestEnv::buildDir() + "/Plugins/Cameras/libsimcamera.so";
+}
+
+// A plug-in folder with copies of the simulated camera, each configured by
+// the JSON file beside it.
+QString makePluginDir(const QList<QPair<QString, QJsonObject>>& libs, const QString& folder = "plugs")
+{
+    const QString dir = QDir::current().absoluteFilePath(folder);
+    QDir().mkpath(dir);
+    for (const auto& l : libs) {
+        const QString so = dir + "/" + l.first + ".so";
+        QFile::remove(so);
+        if (!QFile::copy(builtPlugin(), so))
+            return QString();
+        if (l.second.isEmpty())
+            continue; // the plug-in's built-in defaults
+        QFile cfg(dir + "/" + l.first + ".json");
+        if (!cfg.open(QIODevice::WriteOnly))
+            return QString();
+        cfg.write(QJsonDocument(l.second).toJson());
+    }
+    return dir;
+}
+
+QJsonObject cams(const QString& type, int kind, const QStringList& serials, QJsonObject extra = {})
+{
+    QJsonArray a;
+    for (const QString& s : serials) {
+        QJsonObject c = extra;
+        c["sn"] = s;
+        a.append(c);
+    }
+    return QJsonObject{{"typeName", type}, {"kind", kind}, {"width", 64}, {"height", 48}, {"cameras", a}};
+}
+
+// SN.db as the factory copy has it; a null entry leaves the row out.
+void writeSnDb(const QStringList& rows, bool withTable = true)
+{
+    QFile::remove("SN.db"); // the factory copy may be there
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tstSn");
+        db.setDatabaseName("SN.db");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        if (withTable) {
+            QVERIFY(q.exec("create table sysparam(name text, value text)"));
+            for (int i = 0; i < rows.size(); ++i) {
+                if (rows[i].isNull())
+                    continue;
+                q.prepare("insert into sysparam values(?, ?)");
+                q.addBindValue(QString("serialNB%1").arg(i));
+                q.addBindValue(rows[i]);
+                QVERIFY(q.exec());
+            }
+        } else {
+            QVERIFY(q.exec("create table other(x int)"));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tstSn");
+}
+
+QStringList readSnRows()
+{
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tstSnRead");
+        db.setDatabaseName("SN.db");
+        if (db.open()) {
+            QSqlQuery q(db);
+            for (int i = 0; i < 8; ++i) {
+                q.prepare("select value from sysparam where name=?");
+                q.addBindValue(QString("serialNB%1").arg(i));
+                out << ((q.exec() && q.next()) ? q.value(0).toString() : QString("<none>"));
+            }
+            if (!q.exec("select count(*) from sysparam") || !q.next())
+                out << "unreadable";
+            else if (q.value(0).toInt() != 8)
+                out << QString("rows=%1").arg(q.value(0).toInt());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tstSnRead");
+    return out;
+}
+
+QStringList serials(const QVector<_cameraInfo>& list)
+{
+    QStringList s;
+    for (const _cameraInfo& c : list)
+        s << c.serial();
+    return s;
+}
+
+QStringList calls(CameraInterface* cam)
+{
+    QVariant out;
+    cam->query(QVariant(), out, 100);
+    return out.toStringList();
+}
+
+QJsonObject state(CameraInterface* cam)
+{
+    QVariant out;
+    cam->query(QVariant(), out, 101);
+    return out.toJsonObject();
+}
+
+void answerWith(int messageNumber)
+{
+    const QString text = MessageTable::text(messageNumber);
+    answerModal([text](QWidget* w) { QVERIFY(clickButtonWithText(w, text)); });
+}
+
+} // namespace
+
+class TstCameras : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void pluginLoadsFromItsFolderAndCastsByInterfaceId();
+    void badFilesInThePluginFolderAreSkipped();
+    void noPluginFolderMeansNoCameras();
+    void storedOrderComesFirstNewCamerasFollow();
+    void storedListIsCompactedAndSaved();
+    void serialsOfWrongLengthAreIgnored();
+    void snDbWithoutTableKeepsTheOrder();
+    void damagedSnDbIsReplacedByTheDefault();
+    void simulatedCamerasAreTheFallBack();
+    void changedCountIsReported_data();
+    void changedCountIsReported();
+    void noCameraAsksToClearTheSerials();
+    void resortStoresThePermutation();
+    void createCameraUsesTheMatchingFactory();
+
+    void triggeredGrabGivesEachFrameOnce();
+    void freeRunningProducesFramesAtItsRate();
+    void colourFollowsTheRequestUnlessForced();
+    void everySettingIsRecorded();
+    void openFailureIsReported();
+    void lostCameraSignalsFromItsThreadAndComesBack();
+    void sceneShowsPartsLeftBehindAndJitter();
+    void imageFolderIsPlayedInNameOrder();
+
+    void cleanup();
+};
+
+void TstCameras::initTestCase()
+{
+    QVERIFY2(QFile::exists(builtPlugin()), qPrintable("plug-in not built: " + builtPlugin()));
+    QVERIFY(MessageTable::load() > 0);
+    gShowW = 1280;
+    gShowH = 800;
+    if (!gpWarnBox)
+        gpWarnBox = new WarnBox(nullptr);
+}
+
+void TstCameras::cleanup()
+{
+    delete CameraManager::_instance;
+}
+
+void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
+{
+    TestEnv env;
+    const QString dir = makePluginDir({{"libsimcamera", QJsonObject()}}); // built-in defaults
+    QVERIFY(!dir.isEmpty());
+    // The folder under the application directory is the default.
+    CameraManager m;
+    QCOMPARE(m.pluginDir(), QCoreApplication::applicationDirPath() + "/Plugins/Cameras");
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    QCOMPARE(m.loaders.size(), 1);
+    QCOMPARE(m.plugins.size(), 1);
+    CameraInterface* f = m.plugins[0];
+    QVERIFY(m.loaders[0]->instance()->qt_metacast("com.vqk.duvazoz.camerainterface") == f);
+    QCOMPARE(f->name(), QString("SimCamera"));
+    QCOMPARE(f->kind(), 0);
+    m.findCameras();
+    QCOMPARE(serials(m.cameras), QStringList({"SIMCAM-0001", "SIMCAM-0002"}));
+    QVERIFY(m.noCamera);
+    // The factory SN.db (when the build made one) stores no camera yet.
+    m.loadCameraSN();
+    QVERIFY(m.snList.isEmpty());
+    QCOMPARE(readSnRows(), QStringList({"0", "0", "0", "0", "0", "0", "0", "0"}));
+    CameraInterface* cam = m.createCamera(m.cameras[1]);
+    QVERIFY(cam);
+    QVERIFY(cam != f);
+    cam->setColor(true);
+    QVERIFY(cam->open());
+    QVERIFY(!cam->isColor()); // the built-in cameras are mono
+    int w = 0, h = 0;
+    cam->size(&w, &h);
+    QCOMPARE(w, 1280);
+    QCOMPARE(h, 1024);
+    delete cam;
+}
+
+void TstCameras::badFilesInThePluginFolderAreSkipped()
+{
+    TestEnv env;
+    const QString dir = makePluginDir({{"libsimcamera", cams("Good", 1, {"GOODCAM-001"})}});
+    QVERIFY(env.writeWorkFile("plugs/garbage.so", QByteArray(4096, '\x5a')));
+    QVERIFY(env.writeWorkFile("plugs/empty.so", QByteArray()));
+    QVERIFY(env.writeWorkFile("plugs/readme.txt", "not a library"));
+    QDir().mkpath(dir + "/folder.so");
+    // A real library that is no Qt plug-in, and a Qt plug-in of another interface.
+    const QString sqlitePlugin = QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/sqldrivers/libqsqlite.so";
+    QVERIFY(QFile::copy(sqlitePlugin, dir + "/libqsqlite.so"));
+    int expectLoaders = 4;
+    for (const QString& lib : {QString("/lib/x86_64-linux-gnu/libz.so.1"), QString("/usr/lib/x86_64-linux-gnu/libz.so.1")}) {
+        if (QFile::exists(lib)) {
+            QVERIFY(QFile::copy(lib, dir + "/libz.so"));
+            ++expectLoaders;
+            break;
+        }
+    }
+    // A link to the plug-in would load the same cameras twice.
+    QVERIFY(QFile::link(dir + "/libsimcamera.so", dir + "/liblink.so"));
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cameras plugins load fail:.*garbage\\.so"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cameras plugins load fail:.*empty\\.so"));
+    if (expectLoaders == 5)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cameras plugins load fail:.*libz\\.so"));
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    QCOMPARE(m.loaders.size(), expectLoaders);
+    QCOMPARE(m.plugins.size(), 1);
+    QCOMPARE(m.plugins[0]->name(), QString("Good"));
+    m.findCameras();
+    QCOMPARE(serials(m.cameras), QStringList({"GOODCAM-001"}));
+    QVERIFY(!m.noCamera);
+}
+
+void TstCameras::noPluginFolderMeansNoCameras()
+{
+    TestEnv env;
+    CameraManager m;
+    m.setPluginDir(QDir::current().absoluteFilePath("missing/Cameras"));
+    m.loadPlugins();
+    QVERIFY(m.loaders.isEmpty());
+    QVERIFY(m.plugins.isEmpty());
+    m.findCameras();
+    QVERIFY(m.cameras.isEmpty());
+    QVERIFY(m.noCamera);
+    QVERIFY(m.createCamera(_cameraInfo()) == nullptr);
+}
+
+void TstCameras::storedOrderComesFirstNewCamerasFollow()
+{
+    TestEnv env;
+    writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
+    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    QCOMPARE(m.snList, QVector<QString>({"CAMERA-A1", "CAMERA-B2"}));
+    m.findCameras();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"}));
+    m.sortCamera();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"}));
+    // The plug-in's own data travels with the record.
+    QCOMPARE(m.cameras[2].typeName, QString("Real"));
+    QCOMPARE(m.cameras[2].params.value("sn").toString(), QString("CAMERA-C3"));
+    // A stored serial without a camera matches nothing.
+    m.snList = {"CAMERA-Z9", "CAMERA-C3"};
+    m.sortCamera();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-C3", "CAMERA-A1", "CAMERA-B2"}));
+    // Storing the order found: all three, rows after them "0", one transaction.
+    m.resetCameraSN();
+    m.saveCameraSN();
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-C3", "CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0"}));
+}
+
+void TstCameras::storedListIsCompactedAndSaved()
+{
+    TestEnv env;
+    // Row 1 free, rows 5..7 missing altogether.
+    writeSnDb({"CAMERA-A1", "0", "CAMERA-B2", "0", "0"});
+    CameraManager m;
+    m.loadCameraSN();
+    QCOMPARE(m.snList, QVector<QString>({"CAMERA-A1", "CAMERA-B2"}));
+    // Missing rows were inserted with "0".
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "0", "CAMERA-B2", "0", "0", "0", "0", "0"}));
+    m.saveCameraSN();
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"}));
+    // A serial with a quote is stored as it is, not as SQL.
+    m.snList = {"CAM'ERA-Q1"};
+    m.saveCameraSN();
+    QCOMPARE(readSnRows().first(), QString("CAM'ERA-Q1"));
+}
+
+void TstCameras::serialsOfWrongLengthAreIgnored()
+{
+    TestEnv env;
+    const QString len8 = "ABCDEFGH", len7 = "ABCDEFG", len256(256, 'S'), len257(257, 'L');
+    writeSnDb({len7, len8, len257, len256, "", "0", "0", "0"});
+    CameraManager m;
+    m.loadCameraSN();
+    QCOMPARE(m.snList, QVector<QString>({len8, len256}));
+
+    // A camera reporting a serial longer than its record: cut, still terminated.
+    _cameraInfo info;
+    std::memset(info.sn, 'x', sizeof(info.sn));
+    info.setSerial(QString(400, 'Q'));
+    QCOMPARE(info.serial(), QString(287, 'Q'));
+    QCOMPARE(info.sn[287], '\0');
+    // The record's text never runs past the array, even without a terminator.
+    std::memset(info.sn, 'y', sizeof(info.sn));
+    QCOMPARE(info.serial().size(), 288);
+
+    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {QString(300, 'P'), "SHORT", "CAMERA-OK"})}});
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.findCameras();
+    QCOMPARE(serials(m.cameras), QStringList({QString(287, 'P'), "SHORT", "CAMERA-OK"}));
+    m.snList = {"CAMERA-OK"};
+    m.sortCamera();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-OK", QString(287, 'P'), "SHORT"}));
+}
+
+void TstCameras::snDbWithoutTableKeepsTheOrder()
+{
+    TestEnv env;
+    writeSnDb({}, false); // a file with no sysparam table
+    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-A1"})}});
+    {
+        CameraManager m;
+        m.setPluginDir(dir);
+        m.loadPlugins();
+        m.loadCameraSN();
+        QVERIFY(m.snList.isEmpty());
+        m.findCameras();
+        m.sortCamera();
+        m.resortCameraSN({1, 0});
+        QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"}));
+    }
+    // Next start: the order stored through the new table holds.
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    m.findCameras();
+    m.sortCamera();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2"}));
+
+    // No SN.db at all: the same.
+    QFile::remove("SN.db");
+    {
+        CameraManager m2;
+        m2.loadCameraSN();
+        QCOMPARE(readSnRows(), QStringList({"0", "0", "0", "0", "0", "0", "0", "0"}));
+    }
+
+    // A table without its value column is a damaged file: the default copy
+    // replaces it (here: there is none, so nothing is stored, nothing crashes).
+    QFile::remove("SN.db");
+    QFile::remove("paraGroup/default/SN.db");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tstCols");
+        db.setDatabaseName("SN.db");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("create table sysparam(name text)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("tstCols");
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db cannot be opened"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db still unusable"));
+    answerWith(121);
+    CameraManager m3;
+    m3.loadCameraSN();
+    QVERIFY(m3.snList.isEmpty());
+    QCOMPARE(CommandRunner::loggedCommands(), QStringList({"cp -f ./paraGroup/default/SN.db ./", "sync", "reboot"}));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("SN.db is not open"));
+    m3.saveCameraSN();
+}
+
+void TstCameras::damagedSnDbIsReplacedByTheDefault()
+{
+    TestEnv env;
+    // The default copy holds one stored camera.
+    QDir().mkpath("paraGroup/default");
+    writeSnDb({"DEFAULT-01", "0", "0", "0", "0", "0", "0", "0"});
+    QFile::remove("paraGroup/default/SN.db");
+    QVERIFY(QFile::rename("SN.db", "paraGroup/default/SN.db"));
+    QVERIFY(env.writeWorkFile("SN.db", QByteArray(8192, '\xee')));
+
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db cannot be opened"));
+    QString shown;
+    const QString ok = MessageTable::text(121);
+    answerModal([&shown, ok](QWidget* w) {
+        if (auto* box = dynamic_cast<WarnBox*>(w))
+            shown = box->text();
+        QVERIFY(clickButtonWithText(w, ok));
+    });
+    CameraManager m;
+    m.loadCameraSN();
+    QCOMPARE(shown, MessageTable::text(160));
+    const QStringList cmds = CommandRunner::loggedCommands();
+    QCOMPARE(cmds, QStringList({"cp -f ./paraGroup/default/SN.db ./", "sync", "reboot"}));
+    // Where the reboot is only simulated, the restored default is in use.
+    QCOMPARE(m.snList, QVector<QString>({"DEFAULT-01"}));
+}
+
+void TstCameras::simulatedCamerasAreTheFallBack()
+{
+    TestEnv env;
+    // Two simulated types and no real camera: both sets, no-camera flag.
+    QString dir = makePluginDir({{"libsimA", cams("SimA", 0, {"SIMA-0001"})},
+                                 {"libsimB", cams("SimB", 0, {"SIMB-0001", "SIMB-0002"})}});
+    {
+        CameraManager m;
+        m.setPluginDir(dir);
+        m.loadPlugins();
+        m.findCameras();
+        QVERIFY(m.noCamera);
+        QCOMPARE(serials(m.cameras), QStringList({"SIMA-0001", "SIMB-0001", "SIMB-0002"}));
+    }
+    // A real type present: only its cameras; the simulated ones on demand.
+    dir = makePluginDir({{"libreal", cams("Real", 3, {"CAMERA-R1"})},
+                         {"libsim", cams("Sim", 0, {"SIM-00001"})}}, "plugs2");
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    QCOMPARE(m.plugins.size(), 2);
+    m.findCameras();
+    QVERIFY(!m.noCamera);
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-R1"}));
+    m.findSumulateCameras();
+    QVERIFY(m.noCamera);
+    QCOMPARE(serials(m.cameras), QStringList({"SIM-00001"}));
+    CameraInterface* cam = m.createCamera(m.cameras[0]);
+    QVERIFY(cam);
+    QCOMPARE(cam->kind(), 0);
+    delete cam;
+}
+
+void TstCameras::changedCountIsReported_data()
+{
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("operator clears") << true;
+    QTest::newRow("operator declines") << false;
+}
+
+void TstCameras::changedCountIsReported()
+{
+    QFETCH(bool, yes);
+    TestEnv env;
+    writeSnDb({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"});
+    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-C3", "CAMERA-A1"})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    m.findCameras();
+    m.sortCamera();
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-C3"}));
+    QString asked;
+    const QString button = MessageTable::text(yes ? 122 : 123);
+    answerModal([&asked, button](QWidget* w) {
+        if (auto* box = dynamic_cast<ChooseBox*>(w))
+            asked = box->text();
+        QVERIFY(clickButtonWithText(w, button));
+    });
+    m.checkCameraCount();
+    QCOMPARE(asked, MessageTable::text(360));
+    if (yes) {
+        QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-C3", "0", "0", "0", "0", "0", "0"}));
+        QVERIFY(CommandRunner::loggedCommands().contains("reboot"));
+    } else {
+        QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"}));
+        QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+    }
+    // Same count, or a first start with nothing stored: no question at all.
+    m.snList = {"CAMERA-A1", "CAMERA-C3"};
+    m.checkCameraCount();
+    m.snList.clear();
+    m.checkCameraCount();
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TstCameras::noCameraAsksToClearTheSerials()
+{
+    TestEnv env;
+    writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
+    const QString dir = makePluginDir({{"libsim", cams("Sim", 0, {"SIM-00001", "SIM-00002"})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    m.findCameras();
+    m.sortCamera();
+    QVERIFY(m.noCamera);
+    QString asked;
+    answerModal([&asked](QWidget* w) {
+        if (auto* box = dynamic_cast<ChooseBox*>(w))
+            asked = box->text();
+        QVERIFY(clickButtonWithText(w, MessageTable::text(123))); // NO: nothing changes
+    });
+    m.checkCameraCount();
+    QCOMPARE(asked, MessageTable::text(134));
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"}));
+    answerWith(122);
+    m.checkCameraCount();
+    QCOMPARE(readSnRows(), QStringList({"SIM-00001", "SIM-00002", "0", "0", "0", "0", "0", "0"}));
+    QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+}
+
+void TstCameras::resortStoresThePermutation()
+{
+    TestEnv env;
+    writeSnDb({"0", "0", "0", "0", "0", "0", "0", "0"});
+    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    m.findCameras();
+    m.sortCamera();
+    m.resortCameraSN({2, 0, 1});
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1", "0", "0", "0", "0", "0"}));
+    // The new numbering takes effect at the next start.
+    QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"}));
+    {
+        CameraManager next;
+        next.setPluginDir(dir);
+        next.loadPlugins();
+        next.loadCameraSN();
+        next.findCameras();
+        next.sortCamera();
+        QCOMPARE(serials(next.cameras), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"}));
+    }
+    m.loadCameraSN();
+    // A shorter order stores only that many serials.
+    m.resortCameraSN({0});
+    QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "0", "0", "0", "0", "0", "0", "0"}));
+    // Entries outside 0..n-1 are ignored; their position stays free.
+    m.resortCameraSN({1, 7, -1});
+    QCOMPARE(readSnRows(), QStringList({"0", "CAMERA-A1", "0", "0", "0", "0", "0", "0"}));
+}
+
+void TstCameras::createCameraUsesTheMatchingFactory()
+{
+    TestEnv env;
+    const QString dir = makePluginDir({{"liba", cams("Same", 1, {"CAMERA-FROM-A"}, {{"width", 32}})},
+                                       {"libb", cams("Same", 1, {"CAMERA-FROM-B"}, {{"width", 96}})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.findCameras();
+    QCOMPARE(m.cameras.size(), 2);
+    // Both factories accept the record; the last one's camera is used.
+    CameraInterface* cam = m.createCamera(m.cameras[0]);
+    QVERIFY(cam);
+    QVERIFY(cam->open());
+    int w = 0, h = 0;
+    cam->size(&w, &h);
+    QCOMPARE(w, 32); // the record carries its own configuration
+    delete cam;
+    _cameraInfo unknown = m.cameras[0];
+    unknown.typeName = "Nobody";
+    QVERIFY(m.createCamera(unknown) == nullptr);
+}
+
+// ---- the simulated camera itself --------------------------------------------
+
+namespace {
+
+struct PluginFixture {
+    TestEnv env;
+    CameraManager m;
+    std::unique_ptr<CameraInterface> cam;
+    bool make(const QJsonObject& cfg)
+    {
+        const QString dir = makePluginDir({{"libsimcamera", cfg}});
+        m.setPluginDir(dir);
+        m.loadPlugins();
+        m.findCameras();
+        if (m.cameras.isEmpty())
+            return false;
+        cam.reset(m.createCamera(m.cameras[0]));
+        return cam != nullptr;
+    }
+};
+
+} // namespace
+
+void TstCameras::triggeredGrabGivesEachFrameOnce()
+{
+    PluginFixture f;
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-T1"}, {{"width", 320}, {"height", 240}, {"parts", true}})));
+    CameraInterface* c = f.cam.get();
+    QVector<uchar> buf(320 * 240, 0);
+    QVERIFY(!c->grab(buf.data())); // not open
+    QVERIFY(c->open());
+    c->setTrigger(true);
+    c->start();
+    QTest::qWait(150);
+    QVERIFY(!c->grab(buf.data())); // triggered: nothing without a trigger
+    c->softTrigger();
+    QVERIFY(c->grab(buf.data()));
+    QVERIFY(!c->grab(buf.data())); // the same frame is not given twice
+    // A real scene: plate, cavities and parts give a spread of grey levels.
+    cv::Mat img(240, 320, CV_8U, buf.data());
+    double lo, hi;
+    cv::minMaxLoc(img, &lo, &hi);
+    QVERIFY2(hi - lo > 100, qPrintable(QString("grey range %1..%2").arg(lo).arg(hi)));
+    c->softTrigger();
+    c->softTrigger();
+    QVERIFY(c->grab(buf.data()));
+    QVERIFY(!c->grab(buf.data()));
+    QCOMPARE(state(c).value("frames").toInt(), 3);
+    QCOMPARE(state(c).value("grabs").toInt(), 2);
+    c->stop();
+    c->close();
+    QVERIFY(!c->grab(buf.data()));
+}
+
+void TstCameras::freeRunningProducesFramesAtItsRate()
+{
+    PluginFixture f;
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-F1"}, {{"fps", 50}})));
+    CameraInterface* c = f.cam.get();
+    QVector<uchar> buf(64 * 48);
+    QVERIFY(c->open());
+    c->setTrigger(false);
+    QTest::qWait(100);
+    QCOMPARE(state(c).value("frames").toInt(), 0); // not started
+    c->start();
+    // (the macro evaluates its expression once more after success)
+    bool got = false;
+    QTRY_VERIFY_WITH_TIMEOUT(got = got || c->grab(buf.data()), 2000);
+    got = false;
+    QTRY_VERIFY_WITH_TIMEOUT(got = got || c->grab(buf.data()), 2000); // and the next one
+    QTest::qWait(400);
+    int fps = 0;
+    c->fps(&fps);
+    QVERIFY2(fps >= 10 && fps <= 60, qPrintable(QString::number(fps)));
+    c->stop();
+    QTest::qWait(50);
+    const int frames = state(c).value("frames").toInt();
+    QTest::qWait(200);
+    QCOMPARE(state(c).value("frames").toInt(), frames);
+}
+
+void TstCameras::colourFollowsTheRequestUnlessForced()
+{
+    PluginFixture f;
+    QJsonObject cfg = cams("Sim", 0, {"SIMCAM-C1", "SIMCAM-C2"});
+    QJsonArray a = cfg["cameras"].toArray();
+    QJsonObject forced = a[1].toObject();
+    forced["color"] = false;
+    a[1] = forced;
+    cfg["cameras"] = a;
+    QVERIFY(f.make(cfg));
+    CameraInterface* c = f.cam.get();
+    c->setColor(true);
+    QVERIFY(c->open());
+    QVERIFY(c->isColor());
+    c->setTrigger(true);
+    c->start();
+    c->softTrigger();
+    QVector<uchar> buf(64 * 48 * 4, 0);
+    QVERIFY(c->grab(buf.data()));
+    bool alphaFull = true, tinted = false;
+    for (int i = 0; i < 64 * 48; ++i) {
+        alphaFull = alphaFull && buf[i * 4 + 3] == 255;
+        tinted = tinted || buf[i * 4] != buf[i * 4 + 2];
+    }
+    QVERIFY(alphaFull);
+    QVERIFY(tinted);
+    // A camera that only delivers mono says so after open().
+    std::unique_ptr<CameraInterface> mono(f.m.createCamera(f.m.cameras[1]));
+    mono->setColor(true);
+    QVERIFY(mono->open());
+    QVERIFY(!mono->isColor());
+}
+
+void TstCameras::everySettingIsRecorded()
+{
+    PluginFixture f;
+    const QString log = QDir::current().absoluteFilePath("calls.log");
+    QJsonObject cfg = cams("Sim", 0, {"SIMCAM-S1"}, {{"defaultsOmitSpeed", true}});
+    cfg["callLog"] = log;
+    QVERIFY(f.make(cfg));
+    CameraInterface* c = f.cam.get();
+    c->setColor(false);
+    QVERIFY(c->open());
+    const QJsonObject params{{"exposetime", 60}, {"gain", 32}, {"contrast", 5}, {"sharp", 6}, {"gammma", 7},
+                             {"saturation", 8}, {"ThreeDNoise", 9}, {"TwoDNoise", 10}, {"WDR", true},
+                             {"VMirror", false}, {"HMirror", true}, {"sysUsage", true}, {"speed", 12}};
+    c->setParams(params);
+    c->setExposure(45);
+    c->setGain(20);
+    c->setSharp(3);
+    c->setContrast(4);
+    c->setGamma(5);
+    c->setValue(0.5, 10);
+    c->setValue(2.0, 8);
+    c->setValue(1.0, 9);
+    c->stop();
+    c->setWDR(true);
+    c->start();
+    c->setHMirror(false);
+    c->setVMirror(true);
+    c->setSpeed(40);
+    c->onceWB();
+    c->setTrigger(false);
+    int* store = new int(7);
+    c->setValue(QVariant::fromValue(static_cast<void*>(store)), 0);
+    QVERIFY(state(c).value("hasLiveStore").toBool());
+    QJsonObject d{{"exposeTime", 1}, {"speed", 99}};
+    c->defaults(d, 3);
+    QVERIFY(!d.contains("speed")); // this camera has no speed default
+    QCOMPARE(d.value("exposeTime").toInt(), 30);
+    QVariant out = 5;
+    c->query(QJsonObject{{"detect", 1}, {"funcNO", 2}}, out, 0);
+    QCOMPARE(out.toInt(), 0);
+    delete store;
+
+    const QStringList expect = {
+        "setColor 0", "open",
+        "setParams " + QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact)),
+        "setExposure 45", "setGain 20", "setSharp 3", "setContrast 4", "setGamma 5",
+        "setValue 10 0.5", "setValue 8 2", "setValue 9 1", "stop", "setWDR 1", "start",
+        "setHMirror 0", "setVMirror 1", "setSpeed 40", "onceWB", "setTrigger 0",
+        "setValue 0 void*", "defaults 3", "query 0 {\"detect\":1,\"funcNO\":2}"};
+    QCOMPARE(calls(c), expect);
+    const QJsonObject s = state(c);
+    QCOMPARE(s.value("exposure").toInt(), 45);
+    QCOMPARE(s.value("vMirror").toBool(), true);
+    QCOMPARE(s.value("trigger").toBool(), false);
+    // The same calls reach the log file, one line each with the serial.
+    QFile lf(log);
+    QVERIFY(lf.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(lf.readAll()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), expect.size());
+    QCOMPARE(lines[3], QString("SIMCAM-S1 setExposure 45"));
+}
+
+void TstCameras::openFailureIsReported()
+{
+    PluginFixture f;
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-X1"}, {{"openFails", true}})));
+    QVERIFY(!f.cam->open());
+    QVector<uchar> buf(64 * 48);
+    f.cam->softTrigger();
+    QVERIFY(!f.cam->grab(buf.data()));
+}
+
+void TstCameras::lostCameraSignalsFromItsThreadAndComesBack()
+{
+    PluginFixture f;
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-L1"}, {{"loseAfterFrames", 2}, {"reconnectsToRecover", 3}})));
+    CameraInterface* c = f.cam.get();
+    std::atomic<int> offGuiThread{0};
+    int onGui = 0;
+    QObject receiver;
+    connect(c, &CameraInterface::sigCameraLost, c, [&] {
+        if (QThread::currentThread() != qApp->thread())
+            ++offGuiThread;
+    }, Qt::DirectConnection);
+    connect(c, &CameraInterface::sigCameraLost, &receiver, [&] {
+        QCOMPARE(QThread::currentThread(), qApp->thread());
+        ++onGui;
+    });
+    QVERIFY(c->open());
+    c->setTrigger(true);
+    c->start();
+    QVector<uchar> buf(64 * 48);
+    c->softTrigger();
+    QVERIFY(c->grab(buf.data()));
+    c->softTrigger(); // the second frame: the device goes away
+    QTRY_COMPARE(onGui, 1);
+    QCOMPARE(offGuiThread.load(), 1);
+    QVERIFY(!c->grab(buf.data()));
+    c->onLost();
+    c->softTrigger();
+    QVERIFY(!c->grab(buf.data()));
+    QVERIFY(!c->reconnect());
+    QVERIFY(!c->reconnect());
+    QVERIFY(c->reconnect()); // third try
+    c->softTrigger();
+    QVERIFY(c->grab(buf.data()));
+    QVERIFY(calls(c).contains("onLost"));
+    // Lost on demand as well; the scheduled loss does not repeat.
+    c->setValue(QString("lose"), 100);
+    QTRY_COMPARE(onGui, 2);
+    QCOMPARE(state(c).value("lostCount").toInt(), 2);
+    for (int i = 0; i < 3; ++i)
+        c->reconnect();
+    c->softTrigger();
+    c->softTrigger();
+    QTest::qWait(50);
+    QCOMPARE(onGui, 2);
+    QVERIFY(c->reconnect()); // a camera that is there answers at once
+}
+
+void TstCameras::sceneShowsPartsLeftBehindAndJitter()
+{
+    PluginFixture f;
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-P1"}, {{"width", 400}, {"height", 300}, {"cavitiesX", 1}, {"cavitiesY", 1}})));
+    CameraInterface* c = f.cam.get();
+    QVERIFY(c->open());
+    c->setTrigger(true);
+    c->start();
+    auto frame = [c]() {
+        cv::Mat m(300, 400, CV_8U);
+        c->softTrigger();
+        if (!c->grab(m.data))
+            return cv::Mat();
+        return m;
+    };
+    const cv::Mat empty1 = frame();
+    const cv::Mat empty2 = frame();
+    c->setValue(QString("leftBehind"), 100);
+    const cv::Mat left = frame();
+    c->setValue(QString("defect"), 100);
+    const cv::Mat defect = frame();
+    QVERIFY(!empty1.empty() && !left.empty() && !defect.empty());
+    // The cavity sits in the middle of the single cell.
+    const cv::Rect cavity(80 + 50, 60 + 40, 140, 100);
+    const double emptyMean = cv::mean(empty1(cavity))[0];
+    const double leftMean = cv::mean(left(cavity))[0];
+    QVERIFY2(leftMean > emptyMean + 40, qPrintable(QString("%1 vs %2").arg(leftMean).arg(emptyMean)));
+    // Without jitter two empty frames differ only by sensor noise.
+    cv::Mat diff;
+    cv::absdiff(empty1, empty2, diff);
+    double maxDiff;
+    cv::minMaxLoc(diff, nullptr, &maxDiff);
+    QVERIFY(maxDiff <= 8);
+    cv::absdiff(empty2, defect, diff);
+    cv::minMaxLoc(diff, nullptr, &maxDiff);
+    QVERIFY(maxDiff > 60); // a dark spot somewhere on the plate
+    // Brightness follows exposure.
+    c->setExposure(15);
+    const cv::Mat dark = frame();
+    QVERIFY(cv::mean(dark)[0] < cv::mean(empty1)[0] * 0.6);
+
+    // With jitter the scene moves from frame to frame.
+    PluginFixture g;
+    QVERIFY(g.make(cams("Sim", 0, {"SIMCAM-J1"}, {{"width", 400}, {"height", 300}, {"shift", 20}, {"angle", 3}})));
+    QVERIFY(g.cam->open());
+    g.cam->setTrigger(true);
+    g.cam->start();
+    cv::Mat a(300, 400, CV_8U), b(300, 400, CV_8U);
+    g.cam->softTrigger();
+    QVERIFY(g.cam->grab(a.data));
+    g.cam->softTrigger();
+    QVERIFY(g.cam->grab(b.data));
+    cv::absdiff(a, b, diff);
+    QVERIFY(cv::mean(diff)[0] > 5);
+}
+
+void TstCameras::imageFolderIsPlayedInNameOrder()
+{
+    TestEnv env0;
+    QDir().mkpath("frames");
+    cv::Mat one(48, 64, CV_8U, cv::Scalar(40)), two(48, 64, CV_8U, cv::Scalar(200));
+    QVERIFY(cv::imwrite("frames/a.png", one));
+    QVERIFY(cv::imwrite("frames/b.png", two));
+    QVERIFY(env0.writeWorkFile("frames/notes.txt", "not an image"));
+    const QString folder = QDir::current().absoluteFilePath("frames");
+    const QString dir = makePluginDir({{"libsimcamera", cams("Sim", 0, {"SIMCAM-I1"}, {{"folder", folder}})}});
+    CameraManager m;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.findCameras();
+    std::unique_ptr<CameraInterface> c(m.createCamera(m.cameras[0]));
+    QVERIFY(c->open());
+    c->setTrigger(true);
+    c->start();
+    QVector<uchar> buf(64 * 48);
+    QList<int> seen;
+    for (int i = 0; i < 3; ++i) {
+        c->softTrigger();
+        QVERIFY(c->grab(buf.data()));
+        seen << buf[100];
+    }
+    QCOMPARE(seen, QList<int>({40, 200, 40}));
+}
+
+QTEST_MAIN(TstCameras)
+#include "tst_cameras.moc"
