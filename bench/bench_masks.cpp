@@ -4,9 +4,11 @@
 #include "inspection/circle.h"
 #include "inspection/repolygon.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <memory>
+#include <random>
 #include <vector>
 #include <opencv2/imgproc.hpp>
 
@@ -37,6 +39,27 @@ std::unique_ptr<RePolygon> bigPolygon()
     return p;
 }
 
+// The same number of vertices as a self-crossing random walk over the
+// frame: edges cross one another, so the order of the crossings changes
+// from row to row (the scan's worst case).
+std::unique_ptr<RePolygon> walkPolygon()
+{
+    const int n = 8095;
+    std::mt19937 rng(8095);
+    std::uniform_int_distribution<int> step(-40, 40);
+    std::vector<QPoint> pts;
+    QPoint p(960, 540);
+    for (int i = 0; i < n; ++i) {
+        p.setX(std::clamp(p.x() + step(rng), 3, 1916));
+        p.setY(std::clamp(p.y() + step(rng), 3, 1076));
+        pts.push_back(p);
+    }
+    auto poly = std::make_unique<RePolygon>(n, pts.data());
+    poly->setShowA(kSx, kSy);
+    poly->setImageRect();
+    return poly;
+}
+
 std::vector<cv::Point> imagePointsOf(const RePolygon& p, cv::Point offset)
 {
     std::vector<cv::Point> v;
@@ -58,30 +81,37 @@ Circle bigRing()
     return c;
 }
 
-void BM_PolygonMask(benchmark::State& state)
+void runMask(benchmark::State& state, const RePolygon& poly)
 {
-    const auto poly = bigPolygon();
     for (auto _ : state) {
-        cv::Mat m = poly->UpdateMask();
+        cv::Mat m = poly.UpdateMask();
         benchmark::DoNotOptimize(m.data);
     }
-    state.counters["rows"] = poly->imageBoundRect.height();
-    state.counters["cols"] = poly->imageBoundRect.width();
+    state.counters["rows"] = poly.imageBoundRect.height();
+    state.counters["cols"] = poly.imageBoundRect.width();
 }
-BENCHMARK(BM_PolygonMask)->Unit(benchmark::kMillisecond);
 
-void BM_PolygonFillPoly(benchmark::State& state)
+// The plain OpenCV fill of the same image vertices over the same box (it
+// also sets the outline pixels, which the exact mask leaves out).
+void runFillPoly(benchmark::State& state, const RePolygon& poly)
 {
-    const auto poly = bigPolygon();
-    const QRect box = poly->imageBoundRect;
-    const std::vector<std::vector<cv::Point>> contours{imagePointsOf(*poly, cv::Point(box.left(), box.top()))};
+    const QRect box = poly.imageBoundRect;
+    const std::vector<std::vector<cv::Point>> contours{imagePointsOf(poly, cv::Point(box.left(), box.top()))};
     for (auto _ : state) {
         cv::Mat m = cv::Mat::zeros(box.height(), box.width(), CV_8UC1);
         cv::fillPoly(m, contours, cv::Scalar(255));
         benchmark::DoNotOptimize(m.data);
     }
 }
+
+void BM_PolygonMask(benchmark::State& state) { runMask(state, *bigPolygon()); }
+BENCHMARK(BM_PolygonMask)->Unit(benchmark::kMillisecond);
+void BM_PolygonFillPoly(benchmark::State& state) { runFillPoly(state, *bigPolygon()); }
 BENCHMARK(BM_PolygonFillPoly)->Unit(benchmark::kMillisecond);
+void BM_WalkPolygonMask(benchmark::State& state) { runMask(state, *walkPolygon()); }
+BENCHMARK(BM_WalkPolygonMask)->Unit(benchmark::kMillisecond);
+void BM_WalkPolygonFillPoly(benchmark::State& state) { runFillPoly(state, *walkPolygon()); }
+BENCHMARK(BM_WalkPolygonFillPoly)->Unit(benchmark::kMillisecond);
 
 // The per-pixel point test over 16 rows of the same box, to show what the
 // plain approach would cost (multiply by rows / 16 for the whole mask).

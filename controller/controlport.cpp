@@ -14,15 +14,14 @@
 Posix_QextSerialPort* gpCom = nullptr;
 uint32_t gDataIn = 0;
 uint32_t gDataOut = 0;
-uint32_t gFTemp[kBoardValueCount] = {};
 
-namespace {
-
-QMutex* ioMutex()
+QMutex* boardIoMutex()
 {
     static QMutex fallback;
     return pMutexIO ? pMutexIO : &fallback;
 }
+
+namespace {
 
 constexpr int kOutputCount = 9;
 
@@ -133,7 +132,7 @@ void ControlPort::IOResetAllOut()
 void ControlPort::IOFlashOut()
 {
     {
-        QMutexLocker lock(ioMutex());
+        QMutexLocker lock(boardIoMutex());
         gDataOut = out;
     }
     if (out != m_lastFlushed) {
@@ -154,7 +153,7 @@ int ControlPort::IOInTrigger(int no)
     if (no < 0 || no > 15)
         return 0;
     {
-        QMutexLocker lock(ioMutex());
+        QMutexLocker lock(boardIoMutex());
         in = gDataIn;
     }
     const WizardPara* p = gpWPara;

@@ -13,7 +13,13 @@ extern Posix_QextSerialPort* gpCom; // the open board port, null without one
 extern uint32_t gDataIn;            // last input word from a status answer
 extern uint32_t gDataOut;           // output word the GUI thread wants on the board
 constexpr int kBoardValueCount = 16;
-extern uint32_t gFTemp[kBoardValueCount]; // board values of commands 3 and 4
+extern uint32_t gFTemp[kBoardValueCount]; // board values of commands 3 and 4 (the I/O thread's)
+
+class QMutex;
+// The lock of gDataIn and gDataOut: pMutexIO, which main makes before anything
+// talks to the board; programs that never made it (tools, tests) get one of
+// their own.
+QMutex* boardIoMutex();
 
 // Writes one 6-byte command frame to the board; nothing without a port.
 void ComSend(int command, int data);

@@ -1,6 +1,5 @@
 #include "controller/iothread.h"
 #include "controller/controlport.h"
-#include "frame/globals.h"
 #include "platform/posix_qextserialport.h"
 
 #include <QDateTime>
@@ -8,19 +7,12 @@
 #include <QMutexLocker>
 #include <QtDebug>
 
+// Written only here, on the I/O thread.
+uint32_t gFTemp[kBoardValueCount] = {};
+
 namespace {
-
 std::atomic<IOThread::Clock> gClock{nullptr};
-
-QMutex* ioMutex()
-{
-    // main creates pMutexIO before anything talks to the board; the fallback
-    // only serves programs that never made it (tools, tests).
-    static QMutex fallback;
-    return pMutexIO ? pMutexIO : &fallback;
 }
-
-} // namespace
 
 int IOThread::now()
 {
@@ -57,7 +49,7 @@ bool IOThread::receive(const unsigned char* data, int length, uint32_t wanted)
             const uint32_t word = BoardFrameParser::inputWord(f);
             bool changed = false;
             {
-                QMutexLocker lock(ioMutex());
+                QMutexLocker lock(boardIoMutex());
                 changed = word != gDataIn;
                 gDataIn = word;
             }
@@ -107,7 +99,7 @@ void IOThread::run()
 
         uint32_t wanted;
         {
-            QMutexLocker lock(ioMutex());
+            QMutexLocker lock(boardIoMutex());
             wanted = gDataOut;
         }
         if (!gpCom) {

@@ -1,4 +1,5 @@
 #include "controller/redowizard.h"
+#include "controller/controlport.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -79,6 +80,9 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         NumCharInput::createShared();
     delete gpPasswordBox;
     gpPasswordBox = new PasswordBox(nullptr);
+    // The board link needs the loaded parameters (port number, inversions).
+    delete gpControlIO;
+    gpControlIO = new ControlPort();
     // The shared boxes and pads are drawn over the main window as its children.
     gpWarnBox->setParent(this);
     gpChooseBox->setParent(this);
@@ -123,6 +127,8 @@ ReDoWizard::~ReDoWizard()
         gpWin = nullptr;
     paraQuery = QSqlQuery();
     delete grayTable;
+    delete gpControlIO; // stops its polling thread first
+    gpControlIO = nullptr;
 }
 
 int ReDoWizard::CheckPassword()

@@ -1,4 +1,5 @@
 #include "frame/deviceid.h"
+#include "frame/findau.h"
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 
@@ -18,13 +19,6 @@ QString readText(const QString& absPath, bool* ok)
     return QString::fromUtf8(f.readAll());
 }
 
-QString withoutTrailingDigits(QString s)
-{
-    while (!s.isEmpty() && s.back().isDigit())
-        s.chop(1);
-    return s;
-}
-
 } // namespace
 
 QString found_diskuuid_by_blkid()
@@ -41,7 +35,7 @@ QString found_diskuuid_by_blkid()
         const QRegularExpressionMatch m = uuidRe.match(line);
         if (!m.hasMatch())
             continue;
-        const QString dev = withoutTrailingDigits(line.section(QLatin1Char(':'), 0, 0));
+        const QString dev = diskOfPartition(line.section(QLatin1Char(':'), 0, 0));
         if (dev == QLatin1String("/dev/sda"))
             return m.captured(1);
     }

@@ -74,7 +74,17 @@ bool FactoryDefaults::writeParamDb(const QString& fileName, const WizardPara& pa
 {
     const int savedLan = gLan;
     gLan = language; // the language is stored from the global
-    const bool ok = buildDb(fileName, [&para](QSqlQuery& q) { return para.writeRows(q); });
+    const bool ok = buildDb(fileName, [&para](QSqlQuery& q) {
+        if (!para.writeRows(q))
+            return false;
+        // The ROI stores of the eight camera positions come with the file,
+        // empty: a camera's view fills its own table on first use.
+        for (int c = 0; c < 8; ++c) {
+            if (!q.exec(QStringLiteral("create table cammer%1(name text, value text)").arg(c)))
+                return false;
+        }
+        return true;
+    });
     gLan = savedLan;
     return ok;
 }

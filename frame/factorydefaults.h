@@ -16,7 +16,8 @@ public:
     static void apply(WizardPara& para);
 
     // Writes `fileName` with table sysparam(name, value) and all parameter
-    // rows of `para`, the language given as the stored UI language. The file
+    // rows of `para`, the language given as the stored UI language, and the
+    // empty ROI tables cammer0..cammer7. The file
     // is built beside the target and renamed over it. False on any failure
     // (the target is then left as it was).
     static bool writeParamDb(const QString& fileName, const WizardPara& para, int language);

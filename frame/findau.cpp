@@ -37,6 +37,13 @@ QString deviceOf(const QString& line)
 
 } // namespace
 
+QString diskOfPartition(QString device)
+{
+    while (!device.isEmpty() && device.back() >= QLatin1Char('0') && device.back() <= QLatin1Char('9'))
+        device.chop(1);
+    return device;
+}
+
 QString findAUPickDevice(const QString& blkidText)
 {
     QString systemDisk;
@@ -44,9 +51,7 @@ QString findAUPickDevice(const QString& blkidText)
     const QStringList lines = blkidText.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString& line : lines) {
         if (line.contains(QLatin1String("TYPE=\"ext4\""))) {
-            QString dev = deviceOf(line);
-            while (!dev.isEmpty() && dev.back().isDigit())
-                dev.chop(1);
+            const QString dev = diskOfPartition(deviceOf(line));
             if (!dev.isEmpty())
                 systemDisk = dev;
         } else if (line.contains(QLatin1String("TYPE=\"vfat\"")) || line.contains(QLatin1String("TYPE=\"ntfs\""))

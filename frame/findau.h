@@ -11,6 +11,9 @@ QString FindAU();
 // 1 on success, else 0.
 int FindU_ByManual();
 
+// The disk of a partition device: its name without the trailing decimal
+// digits (/dev/sda2 -> /dev/sda). Empty for a name made only of digits.
+QString diskOfPartition(QString device);
 // The device FindAU would choose from a blkid listing; empty when none.
 QString findAUPickDevice(const QString& blkidText);
 // True when the mounts text has a line mounting device at "/mnt".

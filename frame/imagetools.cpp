@@ -298,11 +298,13 @@ namespace {
 
 void yuv420sp(const cv::Mat& src, uchar* dst, int code, int channels)
 {
-    if (src.empty() || !dst || src.type() != CV_8UC1 || src.rows < 3 || src.cols < 2) {
-        qWarning() << "yuv420sp: not a semi-planar YUV frame";
+    const int rows = static_cast<int>(src.rows / 1.5);
+    // The converter needs whole 2 x 2 chroma blocks; anything else would
+    // throw out of OpenCV.
+    if (src.empty() || !dst || src.type() != CV_8UC1 || rows < 2 || rows % 2 != 0 || src.cols % 2 != 0) {
+        qWarning() << "yuv420sp: not a semi-planar YUV frame" << src.cols << "x" << src.rows;
         return;
     }
-    const int rows = static_cast<int>(src.rows / 1.5);
     cv::Mat in = src.rowRange(0, rows + rows / 2);
     if (!in.isContinuous())
         in = in.clone();

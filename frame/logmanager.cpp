@@ -148,6 +148,7 @@ void LogManager::clearup_cachelogfile()
     // 1. Links of the previous run: its WARNING/ERROR/FATAL files go, its INFO
     //    file (which holds every entry) stays for the archive.
     bool hadError = false;
+    const QString ownDir = QFileInfo(dir.absolutePath()).canonicalFilePath();
     const QFileInfoList links = dir.entryInfoList(QStringList() << "*", QDir::Files | QDir::System, QDir::Time);
     for (const QFileInfo& fi : links) {
         if (!fi.exists() || !fi.isSymLink())
@@ -160,7 +161,10 @@ void LogManager::clearup_cachelogfile()
         } else {
             const QString target = fi.symLinkTarget();
             QFile::remove(path);
-            if (!target.isEmpty())
+            // glog's links point at its own files here; a link that points
+            // anywhere else never makes the tidy delete a file outside the
+            // log folder.
+            if (!target.isEmpty() && QFileInfo(target).canonicalPath() == ownDir)
                 QFile::remove(target);
         }
     }

@@ -256,8 +256,10 @@ void CameraManager::saveCameraSN()
     }
     if (!ok)
         return;
+    // One "info" operation record per stored camera (ReDoWizard::InsertRecord
+    // once the main window offers it; the log keeps them until then).
     for (int i = 0; i < snList.size() && i < kMaxCameras; ++i)
-        qInfo() << QString("Save SN %1: %2").arg(i + 1).arg(snList[i]); // RECORD-HOOK
+        qInfo() << QString("Save SN %1: %2").arg(i + 1).arg(snList[i]);
 }
 
 void CameraManager::resortCameraSN(QVector<int> order)

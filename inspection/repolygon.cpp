@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPen>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 #include <opencv2/imgproc.hpp>
@@ -155,11 +156,91 @@ void RePolygon::setImageRect()
     BoundingRect();
 }
 
+namespace {
+
+// One non-horizontal edge while the scan walks down the mask. Its crossing
+// with row y is xa + (y - ya) * dx / den; the floor of that and the remainder
+// are carried from row to row, so a row costs an addition per edge instead of
+// a division, and an exact hit on a pixel stays exact.
+struct ScanEdge {
+    long long q;     // floor of the crossing at the current row
+    long long rem;   // remainder of the crossing, 0 <= rem < den
+    long long stepQ; // floor(dx / den)
+    long long stepR; // dx - stepQ * den, 0 <= stepR < den
+    long long den;   // yb - ya, > 0
+    int yStart;      // first mask row the edge counts for
+    int yEnd;        // yb: the edge counts for rows ya <= y < yb
+
+    // First pixel right of the crossing; a crossing exactly on a pixel puts
+    // that pixel on the outline.
+    long long t() const { return rem == 0 ? q : q + 1; }
+    void advance()
+    {
+        // Branch-free carry: its pattern along an edge is irregular.
+        rem += stepR;
+        const long long carry = rem >= den ? 1 : 0;
+        rem -= den & -carry;
+        q += stepQ + carry;
+    }
+};
+
+// Sets n bytes to v. Most runs between crossings of a detailed outline are
+// a few pixels long, where a call of memset costs more than the stores.
+inline void fillRun(uchar* p, size_t n, uchar v)
+{
+    if (n >= 32) {
+        std::memset(p, v, n);
+        return;
+    }
+    const std::uint64_t pattern = 0x0101010101010101ULL * v;
+    const std::uint32_t pattern4 = static_cast<std::uint32_t>(pattern);
+    if (n >= 16) {
+        std::memcpy(p, &pattern, 8);
+        std::memcpy(p + 8, &pattern, 8);
+        std::memcpy(p + n - 16, &pattern, 8);
+        std::memcpy(p + n - 8, &pattern, 8);
+    } else if (n >= 8) {
+        std::memcpy(p, &pattern, 8);
+        std::memcpy(p + n - 8, &pattern, 8);
+    } else if (n >= 4) {
+        std::memcpy(p, &pattern4, 4);
+        std::memcpy(p + n - 4, &pattern4, 4);
+    } else if (n > 0) {
+        p[0] = v;
+        p[n / 2] = v;
+        p[n - 1] = v;
+    }
+}
+
+__extension__ typedef __int128 Wide;
+
+// Crossing state of edge (xa, ya)-(xb, yb) at row y >= ya. Computed once per
+// edge in wide arithmetic: vertices far off the mask must not overflow.
+void startEdge(ScanEdge& e, long long xa, long long ya, long long xb, long long y)
+{
+    const long long dx = xb - xa;
+    const Wide num = static_cast<Wide>(y - ya) * dx;
+    Wide q = num / e.den;
+    Wide rem = num - q * e.den;
+    if (rem < 0) {
+        --q;
+        rem += e.den;
+    }
+    e.q = xa + static_cast<long long>(q);
+    e.rem = static_cast<long long>(rem);
+    e.stepQ = floorDiv(dx, e.den);
+    e.stepR = dx - e.stepQ * e.den;
+}
+
+} // namespace
+
 // Exact "strictly inside" mask by scanlines. A pixel (x, y) is inside when an
-// odd number of edges cross the row y to its right, counting an edge for the
-// rows from its lower end (inclusive) to its upper end (exclusive), and the
-// pixel is not on the outline. This is the rule of OpenCV's point-in-polygon
-// test, evaluated per row in integer arithmetic instead of per pixel.
+// odd number of edges cross row y to its right, counting an edge for the rows
+// from its upper end (inclusive) to its lower end (exclusive), and the pixel
+// is not on the outline. This is the rule of OpenCV's point-in-polygon test,
+// evaluated per row in integer arithmetic instead of per pixel. The active
+// edges stay sorted by their crossing from one row to the next, so keeping
+// them in order is nearly free; edges that start in a row are merged in.
 cv::Mat RePolygon::UpdateMask() const
 {
     const int n = usableCount(count);
@@ -173,73 +254,110 @@ cv::Mat RePolygon::UpdateMask() const
         qWarning() << "RePolygon: bounding rectangle too large for a mask" << imageBoundRect;
         return cv::Mat();
     }
-    cv::Mat mask = cv::Mat::zeros(static_cast<int>(rows), static_cast<int>(cols), CV_8UC1);
     if (n < 3)
-        return mask;
+        return cv::Mat::zeros(static_cast<int>(rows), static_cast<int>(cols), CV_8UC1);
 
-    const int ox = imageBoundRect.left();
-    const int oy = imageBoundRect.top();
+    const long long ox = imageBoundRect.left();
+    const long long oy = imageBoundRect.top();
     const int w = static_cast<int>(cols);
     const int h = static_cast<int>(rows);
 
-    struct Edge {
-        int xa, ya; // lower end (smaller y)
-        int xb, yb; // upper end
-    };
-    // Edges bucketed by the row where they start to count.
-    std::vector<std::vector<Edge>> starts(static_cast<size_t>(h));
-    std::vector<Edge> before; // edges starting above the mask (cannot happen for a consistent box)
+    // Edges in the order of the first mask row they count for.
+    std::vector<ScanEdge> edges;
+    edges.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
         const QPoint a = imagePoints[i];
         const QPoint b = imagePoints[(i + 1) % n];
         if (a.y() == b.y())
             continue;
-        Edge e = a.y() < b.y() ? Edge{a.x(), a.y(), b.x(), b.y()} : Edge{b.x(), b.y(), a.x(), a.y()};
-        const long long row = static_cast<long long>(e.ya) - oy;
-        if (row >= h)
+        const QPoint lo = a.y() < b.y() ? a : b;
+        const QPoint hi = a.y() < b.y() ? b : a;
+        if (hi.y() <= oy || lo.y() >= oy + h)
             continue;
-        if (row < 0)
-            before.push_back(e);
-        else
-            starts[static_cast<size_t>(row)].push_back(e);
+        ScanEdge e;
+        e.den = static_cast<long long>(hi.y()) - lo.y();
+        e.yStart = static_cast<int>(std::max<long long>(lo.y(), oy) - oy);
+        e.yEnd = hi.y();
+        startEdge(e, lo.x(), lo.y(), hi.x(), oy + e.yStart);
+        edges.push_back(e);
+    }
+    // By starting row (counting sort), and within a row by crossing, ready
+    // to be merged.
+    {
+        std::vector<int> first(static_cast<size_t>(h) + 1, 0);
+        for (const ScanEdge& e : edges)
+            ++first[static_cast<size_t>(e.yStart) + 1];
+        for (int r = 0; r < h; ++r)
+            first[static_cast<size_t>(r) + 1] += first[static_cast<size_t>(r)];
+        std::vector<ScanEdge> sorted(edges.size());
+        for (const ScanEdge& e : edges)
+            sorted[static_cast<size_t>(first[static_cast<size_t>(e.yStart)]++)] = e;
+        edges.swap(sorted);
+        size_t b = 0;
+        while (b < edges.size()) {
+            size_t e = b + 1;
+            while (e < edges.size() && edges[e].yStart == edges[b].yStart)
+                ++e;
+            if (e - b > 1)
+                std::sort(edges.begin() + static_cast<std::ptrdiff_t>(b), edges.begin() + static_cast<std::ptrdiff_t>(e),
+                          [](const ScanEdge& x, const ScanEdge& y) { return x.t() < y.t(); });
+            b = e;
+        }
     }
 
-    std::vector<Edge> active = before;
-    std::vector<long long> thresholds;
-    std::vector<long long> onLine;
+    cv::Mat mask(h, w, CV_8UC1);
+    std::vector<ScanEdge> active;
+    active.reserve(edges.size());
+    size_t next = 0;
     for (int r = 0; r < h; ++r) {
-        const long long y = static_cast<long long>(oy) + r;
-        active.insert(active.end(), starts[static_cast<size_t>(r)].begin(), starts[static_cast<size_t>(r)].end());
-        active.erase(std::remove_if(active.begin(), active.end(), [y](const Edge& e) { return e.yb <= y; }),
-                     active.end());
-        if (active.empty())
-            continue;
-        thresholds.clear();
-        onLine.clear();
-        for (const Edge& e : active) {
-            const long long num = (y - e.ya) * (static_cast<long long>(e.xb) - e.xa);
-            const long long den = static_cast<long long>(e.yb) - e.ya;
-            const long long q = floorDiv(num, den);
-            const long long x = e.xa + q;
-            if (num - q * den == 0) {
-                thresholds.push_back(x); // counts for pixels left of x; x itself is on the outline
-                onLine.push_back(x);
-            } else {
-                thresholds.push_back(x + 1);
+        const long long y = oy + r;
+        // Advance the edges of the previous row, drop those that ended and
+        // restore the order (insertion: crossings rarely change places).
+        size_t k = 0;
+        for (size_t i = 0; i < active.size(); ++i) {
+            ScanEdge e = active[i];
+            if (e.yEnd <= y)
+                continue;
+            e.advance();
+            const long long t = e.t();
+            size_t j = k;
+            while (j > 0 && active[j - 1].t() > t) {
+                active[j] = active[j - 1];
+                --j;
             }
+            active[j] = e;
+            ++k;
         }
-        std::sort(thresholds.begin(), thresholds.end());
+        active.resize(k);
+        // Merge the edges starting here (already in order) from the back, so
+        // only the crossings right of the first new one move.
+        size_t m = next;
+        while (m < edges.size() && edges[m].yStart == r)
+            ++m;
+        if (m > next) {
+            const size_t added = m - next;
+            active.resize(k + added);
+            size_t a = k, b = added, out = k + added;
+            while (b > 0) {
+                if (a > 0 && active[a - 1].t() > edges[next + b - 1].t())
+                    active[--out] = active[--a];
+                else
+                    active[--out] = edges[next + --b];
+            }
+            next = m;
+        }
+
         uchar* row = mask.ptr<uchar>(r);
-        for (size_t k = 0; k + 1 < thresholds.size(); k += 2) {
-            const long long from = std::max<long long>(thresholds[k] - ox, 0);
-            const long long to = std::min<long long>(thresholds[k + 1] - ox, w);
+        std::memset(row, 0, static_cast<size_t>(w));
+        for (size_t i = 0; i + 1 < active.size(); i += 2) {
+            const long long from = std::max<long long>(active[i].t() - ox, 0);
+            const long long to = std::min<long long>(active[i + 1].t() - ox, w);
             if (from < to)
-                std::memset(row + from, 255, static_cast<size_t>(to - from));
+                fillRun(row + from, static_cast<size_t>(to - from), 255);
         }
-        for (long long x : onLine) {
-            const long long c = x - ox;
-            if (c >= 0 && c < w)
-                row[c] = 0;
+        for (const ScanEdge& e : active) {
+            if (e.rem == 0 && e.q >= ox && e.q - ox < w)
+                row[e.q - ox] = 0;
         }
     }
 

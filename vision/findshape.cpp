@@ -30,6 +30,11 @@ constexpr int kRegionMargin = 8;
 // Local scores of larger models are taken on a regular grid of about this many
 // pixels: the same answer at full-resolution precision for a fraction of the cost.
 constexpr double kDensePixels = 40000;
+constexpr int kMaxLevels = 12;
+// Most angles x model pixels tried per placement on the coarsest level of a
+// turned model (the default pyramid of a whole-frame model at +-180 degrees
+// needs about a twentieth of it).
+constexpr double kMaxCoarseWork = 4.0e6;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -85,6 +90,29 @@ double parabolaPeak(double left, double centre, double right)
     if (den >= -1e-12)
         return 0.0;
     return std::clamp(0.5 * (left - right) / den, -0.5, 0.5);
+}
+
+// Angle step, angle count and score grid of one level. One angle step moves
+// the model's rim by one pixel; the finest level is refined by `accuracy`.
+void setAngles(Level& L, bool finest, int accuracy, int angleRange)
+{
+    const cv::Rect box = cv::boundingRect(L.mask);
+    double r = 2.0;
+    for (const cv::Point2d p : {cv::Point2d(box.x, box.y), cv::Point2d(box.br().x, box.y),
+                                cv::Point2d(box.x, box.br().y), cv::Point2d(box.br().x, box.br().y)})
+        r = std::max(r, std::hypot(p.x - L.ref.x, p.y - L.ref.y));
+    const double pixels = double(cv::countNonZero(L.mask));
+    L.stride = std::max(1, int(std::ceil(std::sqrt(pixels / kDensePixels))));
+    L.step = std::atan(1.0 / r) * 180.0 / kPi;
+    if (finest)
+        L.step /= 1.0 + accuracy / 5.0;
+    L.maxIndex = angleRange == 0 ? 0 : int(std::floor(angleRange / L.step + 1e-9));
+}
+
+// Model pixels scored per placement when every angle of a level is tried.
+double coarseWork(const Level& L)
+{
+    return L.maxIndex == 0 ? 0.0 : double(2 * L.maxIndex + 1) * double(L.model.total());
 }
 } // namespace
 
@@ -286,7 +314,8 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
 {
     Q_UNUSED(modelKind);
     Clear();
-    const cv::Mat grey = toGrey(model);
+    // A copy: the model may be a view into a frame that the caller reuses.
+    const cv::Mat grey = toGrey(model).clone();
     if (grey.empty()) {
         d->status = TrainStatus::BadInput;
         qWarning("FindShape: empty or unsupported model image, positioning model not built");
@@ -334,12 +363,18 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
     d->centerY = centerY;
 
     Level base;
-    base.model = grey.clone();
+    base.model = grey;
     base.mask = m;
     base.ref = cv::Point2d(grey.cols / 2, grey.rows / 2);
+    setAngles(base, true, d->accuracy, d->angleRange);
     d->levels.push_back(std::move(base));
-    const int maxLevels = std::clamp(levels, 1, 12);
-    while (int(d->levels.size()) < maxLevels) {
+    // The asked depth is kept, except that a turned model must reach a level
+    // where trying every angle stays affordable: a full-resolution angle scan
+    // of a large model would hold the inspection for minutes and its cache
+    // would eat the memory.
+    const int asked = std::clamp(levels, 1, kMaxLevels);
+    while (int(d->levels.size()) < kMaxLevels &&
+           (int(d->levels.size()) < asked || coarseWork(d->levels.back()) > kMaxCoarseWork)) {
         const Level& prev = d->levels.back();
         Level next;
         cv::pyrDown(prev.model, next.model);
@@ -349,23 +384,8 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
         if (std::min(next.model.cols, next.model.rows) < kMinTopSide || cv::countNonZero(next.mask) < kMinTopPixels)
             break;
         next.ref = prev.ref * 0.5;
+        setAngles(next, false, d->accuracy, d->angleRange);
         d->levels.push_back(std::move(next));
-    }
-
-    for (size_t l = 0; l < d->levels.size(); ++l) {
-        Level& L = d->levels[l];
-        const cv::Rect box = cv::boundingRect(L.mask);
-        double r = 2.0;
-        for (const cv::Point2d p : {cv::Point2d(box.x, box.y), cv::Point2d(box.br().x, box.y),
-                                    cv::Point2d(box.x, box.br().y), cv::Point2d(box.br().x, box.br().y)})
-            r = std::max(r, std::hypot(p.x - L.ref.x, p.y - L.ref.y));
-        const double pixels = double(cv::countNonZero(L.mask));
-        L.stride = std::max(1, int(std::ceil(std::sqrt(pixels / kDensePixels))));
-        // One pixel of travel at the model's rim per step.
-        L.step = std::atan(1.0 / r) * 180.0 / kPi;
-        if (l == 0)
-            L.step /= 1.0 + d->accuracy / 5.0;
-        L.maxIndex = d->angleRange == 0 ? 0 : int(std::floor(d->angleRange / L.step + 1e-9));
     }
 
     // The coarse level is searched at every angle on every Find: build it now.

@@ -1,5 +1,6 @@
 #include "vision/graymatch.h"
 #include "vision/greyimage.h"
+#include "vision/trainingbox.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -10,23 +11,21 @@
 
 struct GrayMatch::Impl
 {
-    int width = 0;
-    int height = 0;
-    cv::Mat mask;                    // 8-bit, 255 = inspected
-    std::vector<cv::Mat> templates;  // 8-bit grey, box-sized copies
-    cv::Mat lowLimit, highLimit;     // 8-bit: good pixels lie within [low, high]
-    TrainStatus status = TrainStatus::Empty;
-    bool created = false;
+    TrainingBox box;
+    std::vector<cv::Mat> templates; // 8-bit grey, box-sized copies
+    cv::Mat lowLimit, highLimit;    // 8-bit: good pixels lie within [low, high]
 };
 
 using vision::toGrey;
 
 namespace {
 // The same smoothing on templates and inspected images: it takes sensor noise
-// off single pixels without hiding a spot of a few pixels.
+// off single pixels without hiding a spot of a few pixels. Isolated: the
+// inspected image is a view into the frame, the templates are copies, and
+// both must see the same box border, not whatever lies outside the box.
 void smooth(const cv::Mat& src, cv::Mat& dst)
 {
-    cv::GaussianBlur(src, dst, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE);
+    cv::GaussianBlur(src, dst, cv::Size(3, 3), 0, 0, cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
 }
 } // namespace
 
@@ -35,10 +34,10 @@ GrayMatch::~GrayMatch() = default;
 GrayMatch::GrayMatch(GrayMatch&&) noexcept = default;
 GrayMatch& GrayMatch::operator=(GrayMatch&&) noexcept = default;
 
-bool GrayMatch::IsValid() const { return d->status == TrainStatus::Trained; }
-TrainStatus GrayMatch::Status() const { return d->status; }
-int GrayMatch::Width() const { return d->width; }
-int GrayMatch::Height() const { return d->height; }
+bool GrayMatch::IsValid() const { return d->box.status == TrainStatus::Trained; }
+TrainStatus GrayMatch::Status() const { return d->box.status; }
+int GrayMatch::Width() const { return d->box.width; }
+int GrayMatch::Height() const { return d->box.height; }
 int GrayMatch::TemplateCount() const { return int(d->templates.size()); }
 
 void GrayMatch::Clear()
@@ -57,56 +56,22 @@ bool GrayMatch::Create(int width, int height, const cv::Mat& mask, int mode)
 {
     Q_UNUSED(mode);
     Clear();
-    if (width < 1 || height < 1) {
-        d->status = TrainStatus::BadInput;
-        qWarning("GrayMatch: box %dx%d is empty", width, height);
-        return false;
-    }
-    if (!mask.empty() && (mask.cols != width || mask.rows != height || mask.type() != CV_8UC1)) {
-        d->status = TrainStatus::BadInput;
-        qWarning("GrayMatch: mask %dx%d (type %d) does not fit the box %dx%d", mask.cols, mask.rows,
-                 mask.type(), width, height);
-        return false;
-    }
-    d->width = width;
-    d->height = height;
-    d->mask = mask.empty() ? cv::Mat(height, width, CV_8UC1, cv::Scalar(255)) : cv::Mat(mask > 0);
-    d->created = true;
-    return true;
+    return d->box.create("GrayMatch", width, height, mask);
 }
 
 bool GrayMatch::AddTemp(const cv::Mat& image)
 {
-    if (!d->created)
+    cv::Mat copy = d->box.templateCopy("GrayMatch", image);
+    if (copy.empty())
         return false;
-    const cv::Mat g = toGrey(image);
-    if (g.empty() || g.cols != d->width || g.rows != d->height) {
-        qWarning("GrayMatch: template %dx%d does not fit the box %dx%d, ignored", image.cols, image.rows,
-                 d->width, d->height);
-        return false;
-    }
-    d->templates.push_back(g.clone());
+    d->templates.push_back(std::move(copy));
     return true;
 }
 
 bool GrayMatch::Train(int sensitivity, int factor, int toleranceWeight, int spreadWeight)
 {
-    if (!d->created) {
-        if (d->status == TrainStatus::Empty)
-            d->status = TrainStatus::BadInput;
-        qWarning("GrayMatch: train without a created model (%s)", trainStatusText(d->status));
+    if (!d->box.readyToTrain("GrayMatch", d->templates.size()))
         return false;
-    }
-    if (d->templates.empty()) {
-        d->status = TrainStatus::NoTemplate;
-        qWarning("GrayMatch: no template image, the ROI stays untrained");
-        return false;
-    }
-    if (cv::countNonZero(d->mask) == 0) {
-        d->status = TrainStatus::BadInput;
-        qWarning("GrayMatch: the mask leaves nothing to inspect, the ROI stays untrained");
-        return false;
-    }
 
     cv::Mat lo, hi, s;
     for (const cv::Mat& t : d->templates) {
@@ -140,18 +105,18 @@ bool GrayMatch::Train(int sensitivity, int factor, int toleranceWeight, int spre
     // A value strictly below low or above high is a defect (limits rounded to whole grey levels).
     lowF.convertTo(d->lowLimit, CV_8U); // saturates at 0: nothing can be darker than black
     highF.convertTo(d->highLimit, CV_8U);
-    d->status = TrainStatus::Trained;
+    d->box.status = TrainStatus::Trained;
     return true;
 }
 
 bool GrayMatch::Match(const cv::Mat& roiImage, cv::Mat& difference) const
 {
     const cv::Mat g = toGrey(roiImage);
-    const cv::Size size = roiImage.empty() ? cv::Size(d->width, d->height) : roiImage.size();
-    if (!IsValid() || g.empty() || g.cols != d->width || g.rows != d->height) {
+    const cv::Size size = roiImage.empty() ? cv::Size(d->box.width, d->box.height) : roiImage.size();
+    if (!IsValid() || !d->box.fits(g)) {
         if (IsValid())
             qWarning("GrayMatch: image %dx%d does not fit the trained box %dx%d", roiImage.cols, roiImage.rows,
-                     d->width, d->height);
+                     d->box.width, d->box.height);
         // Nothing to compare with: everything is in doubt.
         difference = cv::Mat(size, CV_8UC1, cv::Scalar(255));
         return false;
@@ -162,6 +127,6 @@ bool GrayMatch::Match(const cv::Mat& roiImage, cv::Mat& difference) const
     cv::compare(s, d->lowLimit, below, cv::CMP_LT);
     cv::compare(s, d->highLimit, above, cv::CMP_GT);
     cv::bitwise_or(below, above, difference);
-    cv::bitwise_and(difference, d->mask, difference);
+    cv::bitwise_and(difference, d->box.mask, difference);
     return true;
 }

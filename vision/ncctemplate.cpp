@@ -138,7 +138,7 @@ double NccTemplate::textureLevel(const cv::Mat& grey, const cv::Mat& mask)
     else
         cv::cvtColor(grey, g, grey.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
     cv::Mat smooth;
-    cv::GaussianBlur(g, smooth, cv::Size(5, 5), 1.5);
+    cv::GaussianBlur(g, smooth, cv::Size(5, 5), 1.5, 1.5, cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED);
     cv::Scalar mean, dev;
     if (!mask.empty() && mask.size() == g.size()) {
         if (cv::countNonZero(mask) == 0)

@@ -1,5 +1,6 @@
 #include "vision/surf.h"
 #include "vision/greyimage.h"
+#include "vision/trainingbox.h"
 
 #include "vision/ncctemplate.h"
 
@@ -18,6 +19,9 @@ using vision::toGrey;
 namespace {
 // Fewer keypoints than this cannot carry a meaningful share: use correlation.
 constexpr int kMinKeypoints = 8;
+// A box narrower than one descriptor window holds no keypoint worth the name
+// (and the keypoint pyramid of a one-pixel-wide box has no level at all).
+constexpr int kMinFeatureSide = 16;
 // Correlation fall-back searches this far around the trained place.
 constexpr int kNccMargin = 4;
 // Lowe's ratio between best and second-best descriptor distance.
@@ -27,6 +31,9 @@ constexpr double kRansacPixels = 3.0;
 constexpr float kSameStructure = 250.f;
 // Share of the other good templates in which a keypoint must keep its structure to be scored.
 constexpr double kStableShare = 0.5;
+// The box image may be a view into the frame; the templates are copies. Both
+// are filtered as if nothing lay outside the box.
+constexpr int kIsolated = cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED;
 
 struct Template
 {
@@ -165,13 +172,9 @@ void keepStable(Template& t, const std::vector<cv::Mat>& others)
 
 struct SURF::Impl
 {
-    int width = 0;
-    int height = 0;
-    cv::Mat mask;
+    TrainingBox box;
     std::vector<Template> added;
     std::vector<Template> trained;
-    bool created = false;
-    TrainStatus status = TrainStatus::Empty;
 };
 
 SURF::SURF() : d(std::make_unique<Impl>()) {}
@@ -179,10 +182,10 @@ SURF::~SURF() = default;
 SURF::SURF(SURF&&) noexcept = default;
 SURF& SURF::operator=(SURF&&) noexcept = default;
 
-bool SURF::IsValid() const { return d->status == TrainStatus::Trained; }
-TrainStatus SURF::Status() const { return d->status; }
-int SURF::Width() const { return d->width; }
-int SURF::Height() const { return d->height; }
+bool SURF::IsValid() const { return d->box.status == TrainStatus::Trained; }
+TrainStatus SURF::Status() const { return d->box.status; }
+int SURF::Width() const { return d->box.width; }
+int SURF::Height() const { return d->box.height; }
 void SURF::Clear() { *d = Impl(); }
 
 int SURF::FeatureTemplates() const
@@ -198,31 +201,15 @@ int SURF::CorrelationTemplates() const
 bool SURF::Create(int width, int height, const cv::Mat& mask)
 {
     Clear();
-    if (width < 1 || height < 1 ||
-        (!mask.empty() && (mask.cols != width || mask.rows != height || mask.type() != CV_8UC1))) {
-        d->status = TrainStatus::BadInput;
-        qWarning("SURF: box %dx%d with mask %dx%d cannot be trained", width, height, mask.cols, mask.rows);
-        return false;
-    }
-    d->width = width;
-    d->height = height;
-    d->mask = mask.empty() ? cv::Mat(height, width, CV_8UC1, cv::Scalar(255)) : cv::Mat(mask > 0);
-    d->created = true;
-    return true;
+    return d->box.create("SURF", width, height, mask);
 }
 
 bool SURF::AddTemp(const cv::Mat& image, int orientation, int maxFeatures, int minScore)
 {
-    if (!d->created)
-        return false;
-    const cv::Mat g = toGrey(image);
-    if (g.empty() || g.cols != d->width || g.rows != d->height) {
-        qWarning("SURF: template %dx%d does not fit the box %dx%d, ignored", image.cols, image.rows, d->width,
-                 d->height);
-        return false;
-    }
     Template t;
-    t.image = g.clone();
+    t.image = d->box.templateCopy("SURF", image);
+    if (t.image.empty())
+        return false;
     t.upright = orientation == 0;
     t.maxFeatures = maxFeatures;
     t.minScore = minScore;
@@ -233,43 +220,31 @@ bool SURF::AddTemp(const cv::Mat& image, int orientation, int maxFeatures, int m
 bool SURF::Train(int, int, int, int)
 {
     d->trained.clear();
-    if (!d->created) {
-        if (d->status == TrainStatus::Empty)
-            d->status = TrainStatus::BadInput;
+    if (!d->box.readyToTrain("SURF", d->added.size()))
         return false;
-    }
-    if (d->added.empty()) {
-        d->status = TrainStatus::NoTemplate;
-        qWarning("SURF: no template image, the ROI stays untrained");
-        return false;
-    }
-    if (cv::countNonZero(d->mask) == 0) {
-        d->status = TrainStatus::BadInput;
-        qWarning("SURF: the mask leaves nothing to compare, the ROI stays untrained");
-        return false;
-    }
     std::vector<cv::Mat> images;
     for (const Template& t : d->added)
         images.push_back(t.image);
     int flat = 0;
     for (Template t : d->added) {
-        const double texture = NccTemplate::textureLevel(t.image, d->mask);
+        const double texture = NccTemplate::textureLevel(t.image, d->box.mask);
         if (texture < NccTemplate::kMinTexture) {
             ++flat;
             continue;
         }
-        detect(t.image, d->mask, t.maxFeatures, t.upright, t.keypoints, t.descriptors);
+        if (std::min(d->box.width, d->box.height) >= kMinFeatureSide)
+            detect(t.image, d->box.mask, t.maxFeatures, t.upright, t.keypoints, t.descriptors);
         if (int(t.keypoints.size()) >= kMinKeypoints) {
             keepStable(t, images);
         } else {
             // Texture without corners (gradients, soft edges): compare the grey shape instead.
             t.correlation = true;
-            const int m = (d->width > 4 * kNccMargin && d->height > 4 * kNccMargin) ? kNccMargin : 0;
-            const cv::Rect inner(m, m, d->width - 2 * m, d->height - 2 * m);
+            const int m = (d->box.width > 4 * kNccMargin && d->box.height > 4 * kNccMargin) ? kNccMargin : 0;
+            const cv::Rect inner(m, m, d->box.width - 2 * m, d->box.height - 2 * m);
             // Smoothed on both sides: the grey shape is compared, not the sensor noise.
             cv::Mat smooth;
-            cv::GaussianBlur(t.image, smooth, cv::Size(5, 5), 1.5);
-            t.ncc = NccTemplate::build(smooth(inner), d->mask(inner));
+            cv::GaussianBlur(t.image, smooth, cv::Size(5, 5), 1.5, 1.5, kIsolated);
+            t.ncc = NccTemplate::build(smooth(inner), d->box.mask(inner));
             if (!t.ncc.usable()) {
                 ++flat;
                 continue;
@@ -278,26 +253,26 @@ bool SURF::Train(int, int, int, int)
         d->trained.push_back(std::move(t));
     }
     if (d->trained.empty()) {
-        d->status = TrainStatus::Untextured;
+        d->box.status = TrainStatus::Untextured;
         qWarning("SURF: %d template(s) without texture, the ROI stays untrained and scores 0", flat);
         return false;
     }
     if (flat > 0)
         qWarning("SURF: %d template(s) without texture skipped", flat);
-    d->status = TrainStatus::Trained;
+    d->box.status = TrainStatus::Trained;
     return true;
 }
 
 float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
 {
     const cv::Mat g = toGrey(roiImage);
-    const bool fits = !g.empty() && g.cols == d->width && g.rows == d->height;
-    out = cv::Mat::zeros(fits || roiImage.empty() ? cv::Size(d->width, d->height) : roiImage.size(), CV_8UC1);
+    const bool fits = d->box.fits(g);
+    out = cv::Mat::zeros(fits || roiImage.empty() ? cv::Size(d->box.width, d->box.height) : roiImage.size(), CV_8UC1);
     if (!IsValid())
         return 0.f;
     if (!fits) {
-        qWarning("SURF: image %dx%d does not fit the trained box %dx%d", roiImage.cols, roiImage.rows, d->width,
-                 d->height);
+        qWarning("SURF: image %dx%d does not fit the trained box %dx%d", roiImage.cols, roiImage.rows, d->box.width,
+                 d->box.height);
         return 0.f;
     }
 
@@ -319,7 +294,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
         if (t.correlation) {
             if (roiNcc.value.empty()) {
                 cv::Mat smooth;
-                cv::GaussianBlur(g, smooth, cv::Size(5, 5), 1.5);
+                cv::GaussianBlur(g, smooth, cv::Size(5, 5), 1.5, 1.5, kIsolated);
                 roiNcc = NccTemplate::prepare(smooth);
             }
             const cv::Mat map = t.ncc.scoreMap(roiNcc, false);
@@ -328,7 +303,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 cv::minMaxLoc(map, nullptr, &mx);
             score = 100.0 * std::max(0.0, mx);
             cv::absdiff(g, t.image, diff);
-            cv::GaussianBlur(diff, diff, cv::Size(3, 3), 0);
+            cv::GaussianBlur(diff, diff, cv::Size(3, 3), 0, 0, kIsolated);
             diff = diff > 40;
         } else {
             // A good part sits where it was trained: describing the image at the
@@ -346,7 +321,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 continue;
             }
             if (!haveRoiFeatures) {
-                detect(g, d->mask, 0, t.upright, roiKps, roiDesc);
+                detect(g, d->box.mask, 0, t.upright, roiKps, roiDesc);
                 haveRoiFeatures = true;
             }
             // Where did the part go? A consensus of distinctive matches says, if
@@ -375,7 +350,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                         const double tx = transform.at<double>(0, 2), ty = transform.at<double>(1, 2);
                         // The box is already positioned: the part may sit a little off, not elsewhere.
                         plausible = scale > 0.8 && scale < 1.25 &&
-                                    std::hypot(tx, ty) <= 0.5 * std::max(d->width, d->height) + 1;
+                                    std::hypot(tx, ty) <= 0.5 * std::max(d->box.width, d->box.height) + 1;
                     }
                     if (plausible) {
                         for (size_t k = 0; k < inl.size(); ++k)
@@ -414,7 +389,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 cv::rectangle(out, cv::Point(cvRound(p.x) - 2, cvRound(p.y) - 2),
                               cv::Point(cvRound(p.x) + 2, cvRound(p.y) + 2), cv::Scalar(255), cv::FILLED);
         }
-        cv::bitwise_and(out, d->mask, out);
+        cv::bitwise_and(out, d->box.mask, out);
     }
     return float(best);
 }

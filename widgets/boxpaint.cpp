@@ -1,6 +1,10 @@
 #include "widgets/boxpaint.h"
 #include "frame/globals.h"
 
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPen>
 #include <QPixmap>
@@ -24,11 +28,48 @@ void drawFrame(QPainter& p, int width, int height)
     p.drawRect(0, 0, width - 1, height - 1);
 }
 
+void drawPadFace(QPainter& p, const QRect& exposed, int width, int height)
+{
+    p.fillRect(exposed, QColor(255, 251, 240, 200));
+    p.setPen(QPen(QColor("#191532"), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(0, 0, width - 2, height - 2);
+}
+
 QFont houseFont(int pixelSize, const QString& family)
 {
     QFont f(family);
     f.setPixelSize(pixelSize);
     return f;
+}
+
+int fittedPixelSize(const QFont& font, const QString& text, int width, int pixelSize, int minPixelSize)
+{
+    QFont f(font);
+    int px = pixelSize;
+    for (; px > minPixelSize; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).horizontalAdvance(text) <= width)
+            break;
+    }
+    return qMax(px, minPixelSize);
+}
+
+QLabel* addUnitLabel(QLineEdit* field, const QString& unit)
+{
+    if (!field || unit.isEmpty())
+        return nullptr;
+    auto* label = new QLabel(unit, field);
+    label->setFixedSize(unit.length() * 27 + 10, 50);
+    label->setFont(houseFont(27));
+    label->setAlignment(Qt::AlignCenter);
+    field->setTextMargins(0, 0, label->width(), 0);
+    auto* lay = new QHBoxLayout(field);
+    lay->setSpacing(0);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addStretch();
+    lay->addWidget(label);
+    return label;
 }
 
 QString msg(int m)

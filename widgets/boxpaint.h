@@ -3,16 +3,33 @@
 #include <QRect>
 #include <QString>
 
+class QLabel;
+class QLineEdit;
 class QPainter;
 
-// Drawing shared by the house boxes: the background picture stretched over the
-// box (a plain dark face when the picture is missing), the white 5-pixel frame,
-// and the house font at a pixel size.
+// The house look shared by every box, pad and editor of the toolkit: the
+// background picture stretched over a box (a plain dark face when the picture
+// is missing), the white 5-pixel frame, the pads' light face, the house font
+// at a pixel size, and the unit label inside a value field.
 namespace boxpaint {
 
 void drawBackground(QPainter& p, const QRect& r);
 void drawFrame(QPainter& p, int width, int height);
+// The on-screen pads: a light, slightly translucent face with a thin dark rim.
+void drawPadFace(QPainter& p, const QRect& exposed, int width, int height);
+
 QFont houseFont(int pixelSize, const QString& family = QStringLiteral("wqy-microhei"));
+
+// The largest pixel size from `pixelSize` down to `minPixelSize` at which
+// `text` (one line) fits into `width` pixels in the family of `font`; the
+// minimum when even that does not fit. Captions are fixed texts of four
+// languages in fixed places, and a shrunken caption reads better than a cut one.
+int fittedPixelSize(const QFont& font, const QString& text, int width, int pixelSize, int minPixelSize = 12);
+
+// A unit (e.g. "ms") shown inside the right end of a value field, in the
+// house font at 27 px, (length x 27 + 10) x 50 pixels; the field's text keeps
+// clear of it. Returns the label, or null for an empty unit.
+QLabel* addUnitLabel(QLineEdit* field, const QString& unit);
 
 // Text of message m in the current language; empty when m is out of the table.
 QString msg(int m);

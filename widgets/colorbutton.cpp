@@ -1,5 +1,6 @@
 #include "widgets/colorbutton.h"
 #include "frame/globals.h"
+#include "widgets/boxpaint.h"
 
 int ColorButton::fontSizeFor(int style)
 {
@@ -17,14 +18,31 @@ int ColorButton::fontSizeFor(int style)
 ColorButton::ColorButton(const QString& caption, QWidget* parent, int style)
     : QPushButton(caption, parent)
     , m_style(style)
+    , m_basePx(fontSizeFor(style))
 {
+    // The sheet sets the size; the family is the house one, as in the boxes.
+    setFont(boxpaint::houseFont(m_basePx));
+    applySheet(m_basePx);
+    setAttribute(Qt::WA_StyledBackground);
+}
+
+void ColorButton::applySheet(int px)
+{
+    m_fontPx = px;
     setStyleSheet(QStringLiteral(
         "QPushButton{outline:0px;border:none;font-size:%1px;color:white;background-color:#322f2f;border-radius: 8px;}"
         "QPushButton:checked{color:#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}"
         "QPushButton:pressed{color:#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}"
         "QPushButton:disabled {  background-color: gray;   color: white; }")
-                      .arg(fontSizeFor(style)));
-    setAttribute(Qt::WA_StyledBackground);
+                      .arg(px));
+}
+
+void ColorButton::fitCaption()
+{
+    // A few pixels each side so the letters do not touch the rounded edge.
+    const int px = boxpaint::fittedPixelSize(font(), text(), width() - 8, m_basePx);
+    if (px != m_fontPx)
+        applySheet(px);
 }
 
 void ColorButton::SetRepeat()

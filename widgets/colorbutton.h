@@ -2,9 +2,9 @@
 #include <QPixmap>
 #include <QPushButton>
 
-// The push button of every screen: white text on a dark rounded face, an
-// orange gradient while pressed or checked, grey when disabled. The style
-// number picks the text size (3 is the common one).
+// The push button of every screen: white text in the house font on a dark
+// rounded face, an orange gradient while pressed or checked, grey when
+// disabled. The style number picks the text size (3 is the common one).
 class ColorButton : public QPushButton
 {
 public:
@@ -22,7 +22,18 @@ public:
     // Text size in pixels for a style in the current language.
     static int fontSizeFor(int style);
 
+    // Makes the caption fit the button's width: the style's text size when
+    // it fits, else the largest smaller size that does (at least 12 px).
+    // Callers that give a small button a caption of the message table (the
+    // pads' function keys) call it after each change of caption or size.
+    void fitCaption();
+    int fontPixelSize() const { return m_fontPx; }
+
 private:
+    void applySheet(int px);
+
     int m_style;
+    int m_basePx;
+    int m_fontPx = 0;
     QPixmap m_pixmap;
 };

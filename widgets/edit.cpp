@@ -3,6 +3,7 @@
 #include "frame/globals.h"
 #include "widgets/boxpaint.h"
 #include "widgets/c_type_com.h"
+#include "widgets/networksettingdialog.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 
@@ -14,11 +15,11 @@
 namespace {
 Edit* s_currentWithoutWindow = nullptr;
 
-// The network settings dialog is a QDialog (single inheritance all the way
-// down), so its address is its QWidget address.
+// The window that hosts the pads of fields with flag 0x20 (null until the
+// settings window has opened the network page once).
 QWidget* netDialogWidget()
 {
-    return reinterpret_cast<QWidget*>(gpNetDialog);
+    return gpNetDialog;
 }
 } // namespace
 

@@ -27,6 +27,8 @@ EditIP::EditIP(const QString& caption, int mode, QWidget* parent)
         m_octets[i] = new Edit(flags, nullptr, 1);
         m_octets[i]->setFixedSize(80, 50);
         m_octets[i]->setFont(font);
+        // centred like every other value field of the house
+        m_octets[i]->setAlignment(Qt::AlignCenter);
         m_octets[i]->setRange(0, 255);
         m_row->addWidget(m_octets[i], 5);
         connect(m_octets[i], &QLineEdit::textChanged, this, [this]() { emit textchange(getAddress()); });

@@ -2,7 +2,6 @@
 #include "widgets/boxpaint.h"
 #include "widgets/editbox.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <limits>
 
@@ -10,19 +9,9 @@ EditParam::EditParam(int flags, QString unit, EditBox* owner)
     : Edit(flags, owner, 1)
     , m_owner(owner)
 {
-    if (!unit.isEmpty()) {
-        m_unit = new QLabel(unit, this);
-        m_unit->setFixedSize(unit.length() * 27 + 10, 50);
-        m_unit->setFont(boxpaint::houseFont(27));
-        m_unit->setAlignment(Qt::AlignCenter);
-        setTextMargins(0, 0, m_unit->width(), 0);
-        auto* lay = new QHBoxLayout(this);
-        lay->setSpacing(0);
-        lay->setContentsMargins(0, 0, 0, 0);
-        lay->addStretch();
-        lay->addWidget(m_unit);
+    m_unit = boxpaint::addUnitLabel(this, unit);
+    if (m_unit)
         connect(this, &QLineEdit::textChanged, this, &EditParam::ChangeLabelP);
-    }
     setFocusPolicy(Qt::StrongFocus);
     setAlignment(Qt::AlignCenter);
 }

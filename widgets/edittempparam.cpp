@@ -2,7 +2,6 @@
 #include "widgets/boxpaint.h"
 #include "widgets/edittempbox.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <limits>
 
@@ -10,18 +9,7 @@ EditTempParam::EditTempParam(int flags, QString unit, EditTempBox* owner)
     : Edit(flags, owner, 1)
     , m_owner(owner)
 {
-    if (!unit.isEmpty()) {
-        m_unit = new QLabel(unit, this);
-        m_unit->setFixedSize(unit.length() * 27 + 10, 50);
-        m_unit->setFont(boxpaint::houseFont(27));
-        m_unit->setAlignment(Qt::AlignCenter);
-        setTextMargins(0, 0, m_unit->width(), 0);
-        auto* lay = new QHBoxLayout(this);
-        lay->setSpacing(0);
-        lay->setContentsMargins(0, 0, 0, 0);
-        lay->addStretch();
-        lay->addWidget(m_unit);
-    }
+    m_unit = boxpaint::addUnitLabel(this, unit);
     setFocusPolicy(Qt::StrongFocus);
     setAlignment(Qt::AlignCenter);
 }

@@ -15,9 +15,6 @@ public:
 public slots:
     void accept() override;
 
-protected:
-    void hideEvent(QHideEvent* e) override;
-
 private:
     int m_result = 0;
 };

@@ -39,6 +39,8 @@ NumberInput::NumberInput(QWidget* parent)
     connect(m_ok, &QAbstractButton::clicked, this, &NumberInput::HideUpdate);
 
     connect(m_group, &QButtonGroup::idClicked, this, &NumberInput::setContent);
+    m_del->fitCaption();
+    m_ok->fitCaption();
     hide();
 }
 
@@ -127,9 +129,7 @@ void NumberInput::HideUpdate()
 void NumberInput::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
-    p.fillRect(e->rect(), QColor(255, 251, 240, 200));
-    p.setPen(QPen(QColor("#191532"), 1));
-    p.drawRect(0, 0, width() - 2, height() - 2);
+    boxpaint::drawPadFace(p, e->rect(), width(), height());
 }
 
 void NumberInput::showEvent(QShowEvent* e)

@@ -59,7 +59,16 @@ NumCharInput::NumCharInput(QWidget* parent)
     connect(makeKey(OkKey, boxpaint::msg(121), 695, 220, 80), &QAbstractButton::clicked, this,
             &NumCharInput::HideUpdate);
     connect(m_group, &QButtonGroup::idClicked, this, &NumCharInput::setContent);
+    fitFunctionKeys();
     hide();
+}
+
+void NumCharInput::fitFunctionKeys()
+{
+    // "character", "Confirm" and the like do not fit an 80-pixel key at the
+    // house size in every language.
+    for (int k = PageKey; k <= OkKey; ++k)
+        m_keys[k]->fitCaption();
 }
 
 NumCharInput::~NumCharInput()
@@ -106,6 +115,7 @@ void NumCharInput::SlotChgChar_Punc()
     }
     m_upper = false;
     m_keys[CaseKey]->setText(boxpaint::msg(158));
+    fitFunctionKeys();
     update();
 }
 
@@ -124,6 +134,7 @@ void NumCharInput::SlotCap()
         m_keys[CaseKey]->setText(boxpaint::msg(158));
     }
     m_keys[PageKey]->setText(boxpaint::msg(441));
+    fitFunctionKeys();
     update();
 }
 
@@ -162,9 +173,7 @@ void NumCharInput::HideUpdate()
 void NumCharInput::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
-    p.fillRect(e->rect(), QColor(255, 251, 240, 200));
-    p.setPen(QPen(QColor("#191532"), 1));
-    p.drawRect(0, 0, width() - 2, height() - 2);
+    boxpaint::drawPadFace(p, e->rect(), width(), height());
 }
 
 void NumCharInput::showEvent(QShowEvent* e)

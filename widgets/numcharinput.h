@@ -36,6 +36,7 @@ protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    void fitFunctionKeys();
     void setRows(const QStringList& row2, const QStringList& row3, const QStringList& row4);
 
     QButtonGroup* m_group;

@@ -103,6 +103,18 @@ void PasswordBox::releasePad()
     }
 }
 
+int PasswordBox::judgeGate(const QString* stored)
+{
+    if (stored && m_field->text() == *stored) {
+        markRight();
+        releasePad();
+        QDialog::accept();
+        return 1;
+    }
+    markWrong();
+    return 0;
+}
+
 void PasswordBox::accept()
 {
     const QString entry = m_field->text();
@@ -165,6 +177,9 @@ void PasswordBox::hideEvent(QHideEvent* e)
     }
     if (gpNumPad)
         gpNumPad->HideUpdate();
+    // The gates live on the stack: the shared pad must not go down with a
+    // box, whichever way it closes.
+    releasePad();
     QDialog::hideEvent(e);
 }
 

@@ -54,6 +54,10 @@ protected:
     // The pad is lent to this box while it types into the field; give it
     // back before the box goes away, so it never dies with a box on the stack.
     void releasePad();
+    // The one-shot gates: the entry against their stored password (none
+    // known: every entry is wrong). A hit hands the pad back and closes the
+    // box; a miss keeps it open. Returns the gate's result, 1 or 0.
+    int judgeGate(const QString* stored);
 
     ColorButton* m_ok;
     ColorButton* m_cancel;

@@ -1,5 +1,6 @@
 #include "widgets/slider.h"
 #include "frame/globals.h"
+#include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
 
@@ -96,6 +97,11 @@ int Slider::fillWidth() const
     return int(ratio * float(m_fillLength));
 }
 
+int Slider::captionPixelSize() const
+{
+    return boxpaint::fittedPixelSize(boxpaint::houseFont(30), objectName(), 120, 30);
+}
+
 QRect Slider::handleRect() const
 {
     return QRect(kTrackX + m_fillOffset + fillWidth(), 3, 10, height() - 6);
@@ -120,12 +126,15 @@ void Slider::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     const int H = height();
-    QFont f("wqy-microhei");
-    f.setPixelSize(30);
-    p.setFont(f);
+    const QFont f = boxpaint::houseFont(30);
     p.setPen(Qt::green);
 
-    p.drawText(QRect(QPoint(0, 0), QPoint(119, H - 1)), Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    // The caption band is 120 pixels wide; a long caption (some languages)
+    // is drawn smaller rather than cut off.
+    const QRect captionRect(QPoint(0, 0), QPoint(119, H - 1));
+    p.setFont(boxpaint::houseFont(captionPixelSize()));
+    p.drawText(captionRect, Qt::AlignLeft | Qt::AlignVCenter, objectName());
+    p.setFont(f);
 
     const QRect box(kBoxX, 3, 100, H - 6);
     if (usable(gpPixmapEdit))

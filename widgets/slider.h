@@ -23,6 +23,9 @@ public:
     int fillLength() const { return m_fillLength; }
     int fillWidth() const; // the filled part for the current value
     QRect handleRect() const;
+    // Text size of the caption: 30 px, smaller when the caption would not
+    // fit its 120-pixel band.
+    int captionPixelSize() const;
 
     ColorButton* addButton() const { return m_add; }
     ColorButton* subButton() const { return m_sub; }

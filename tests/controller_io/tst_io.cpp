@@ -22,6 +22,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,6 +81,7 @@ private slots:
     void receiveRules();
     void faultsLeaveLinkWorking_data();
     void faultsLeaveLinkWorking();
+    void boardStopsAnswering();
     void watchdogStopsAndResumes();
     void noPortNoTalk();
     void setOutRules();
@@ -165,6 +167,16 @@ void TstIo::commandFramesOnTheWire()
     QVERIFY(startLink(false));
     QCOMPARE(gpCom->settings().BaudRate, BAUD115200);
     QCOMPARE(gpCom->settings().Timeout_Millisec, 1L);
+    // The line itself: 115200 baud, 8N1, no flow control, raw bytes.
+    termios tio{};
+    QCOMPARE(::tcgetattr(gpCom->handle(), &tio), 0);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B115200));
+    QCOMPARE(cfgetispeed(&tio), speed_t(B115200));
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), tcflag_t(0));
+    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
     ComSend(2, 0);
     ComSend(3, 0);
     ComSend(4, 0);
@@ -189,6 +201,12 @@ void TstIo::commandFramesOnTheWire()
     QVERIFY(m_sim->waitForOutputs(0x3FF, 0x003, 500));
     QCOMPARE(m_sim->frameCount(), size_t(7));
     QVERIFY(m_sim->badFrameCount() >= 1);
+
+    // A long-running simulator keeps only the newest frames; counts go on.
+    m_sim->trimLog(2);
+    QCOMPARE(m_sim->frameCount(), size_t(2));
+    QCOMPARE(m_sim->totalFrames(), uint64_t(7));
+    QCOMPARE(m_sim->frames().back().data, 0x0003u);
 }
 
 // One command per pass, 5 ms apart; every 210 passes a command 3 and a
@@ -396,6 +414,7 @@ void TstIo::faultsLeaveLinkWorking_data()
     QTest::newRow("bad end byte") << int(BoardSim::Fault::BadEnd);
     QTest::newRow("missing echo") << int(BoardSim::Fault::StaleEcho);
     QTest::newRow("dropped answers") << int(BoardSim::Fault::Drop);
+    QTest::newRow("truncated answers") << int(BoardSim::Fault::Truncate);
     QTest::newRow("flood") << -1;
     QTest::newRow("silence") << -2;
     QTest::newRow("slow board") << -3;
@@ -453,6 +472,51 @@ void TstIo::faultsLeaveLinkWorking()
     for (uint32_t w : seen)
         QVERIFY2(w == w1 || w == w2, qPrintable(QString::number(w, 16)));
     QCOMPARE(dataIn(), w2);
+}
+
+// The board stops answering in the middle of an answer and stays quiet: the
+// station keeps polling at its pace, takes no input word and sends no output
+// (outputs only follow an answer); when the board answers again, the pending
+// output goes out at once and the board's inputs come in.
+void TstIo::boardStopsAnswering()
+{
+    QVERIFY(startLink());
+    const uint32_t w1 = 0x0C3;
+    m_sim->setInputs(w1);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w1, 500);
+    int signals_ = 0;
+    connect(m_port->ioThread(), &IOThread::sigIOChange, this, [&] { ++signals_; }, Qt::QueuedConnection);
+
+    m_sim->injectFault(BoardSim::Fault::Truncate);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->pendingFaults() == 0, 500);
+    m_sim->setSilent(true);
+    QTest::qWait(20);
+    const size_t from = m_sim->frameCount();
+    const auto t0 = BoardSim::Clock::now();
+    m_sim->setInputs(0x03C);
+    m_port->IOSetOut(1, 1);
+    m_port->IOFlashOut();
+    QTest::qWait(300);
+    const auto quiet = framesSince(from);
+    const double spanMs = Ms(BoardSim::Clock::now() - t0).count();
+    QVERIFY2(double(quiet.size()) >= spanMs / 15.0, qPrintable(QString::number(quiet.size())));
+    for (const auto& f : quiet)
+        QVERIFY(f.command != 1);
+    QCOMPARE(m_sim->outputs(), 0u);
+    QCOMPARE(dataIn(), w1);
+    QCOMPARE(signals_, 0);
+
+    const size_t back = m_sim->frameCount();
+    const auto t1 = BoardSim::Clock::now();
+    m_sim->setSilent(false);
+    const long i = m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 1 && f.data == 0x002; },
+                                       500, back);
+    QVERIFY(i >= 0);
+    qInfo("output on the wire %.1f ms after the board answered again",
+          Ms(m_sim->frames()[size_t(i)].t - t1).count());
+    QVERIFY(Ms(m_sim->frames()[size_t(i)].t - t1).count() < 50.0);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 0x03Cu, 500);
+    QTRY_COMPARE_WITH_TIMEOUT(signals_, 1, 500);
 }
 
 // With no stamp for 11 s the thread stops talking to the board; the next
@@ -677,8 +741,14 @@ void TstIo::screenSwitch()
         return f.readAll().trimmed();
     };
 
-    // A processor that can switch the screen through the LED device.
-    gpWPara->cpuModelName = "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz";
+    // The processor as the station reads it, and the list of those that
+    // cannot switch the screen through the LED device.
+    const QByteArray model = "Intel(R) Celeron(R) J1900 @ 1.99GHz";
+    QVERIFY(m_env->writeSimFile("/proc/cpuinfo",
+                                "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: " + model + "\n\n"));
+    QVERIFY(m_env->writeWorkFile("config.json", R"({"not_Support_LCD_CPU": ["Intel(R) Atom(TM) E3940"]})"));
+    gpWPara->loadCpuInfo();
+    gpWPara->loadConfigFromJson();
     QVERIFY(gpWPara->isSupportLCD());
     LCDOnOff(0);
     LCDOnOff(1);
@@ -689,9 +759,9 @@ void TstIo::screenSwitch()
     QVERIFY(CommandRunner::loggedCommands().isEmpty());
 
     // One listed as lacking it: the kernel back-light.
-    QJsonObject cfg;
-    cfg.insert("not_Support_LCD_CPU", QJsonArray{QString("Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz")});
-    gpWPara->configJson = cfg;
+    QVERIFY(m_env->writeWorkFile("config.json",
+                                 R"({"not_Support_LCD_CPU": ["Intel(R) Atom(TM) E3940", ")" + model + R"("]})"));
+    gpWPara->loadConfigFromJson();
     QVERIFY(!gpWPara->isSupportLCD());
     LCDOnOff(0);
     QCOMPARE(readBl(), QByteArray("1"));

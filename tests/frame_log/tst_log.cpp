@@ -193,8 +193,12 @@ private slots:
         touchFile("notes.txt");
         touchFile("README");
         QDir::setCurrent(env.workDir());
+        // A link to a file outside the folder: the link goes, the file stays.
+        touchFile("keep.dat");
+        QFile::link(env.workDir() + "/keep.dat", "ruv_net/workspace/log/other.WARNING");
 
         LogManager::clearup_cachelogfile();
+        QVERIFY(QFile::exists("keep.dat"));
 
         QDir dir("ruv_net/workspace/log");
         QStringList expected;

@@ -14,7 +14,9 @@
 #include "widgets/warnbox.h"
 
 #include <QAbstractButton>
+#include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QJsonArray>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -236,9 +238,11 @@ private slots:
     void roundTripThroughMainWindow();
     void emptyTableGetsNewerRowsAndDefaults();
     void savingRecreatesDeletedRows();
+    void failedSaveLeavesTheOldSetWhole();
     void outOfRangeValuesAreReset_data();
     void outOfRangeValuesAreReset();
     void badRowsReadAsZeroForTheRest();
+    void spareValueTakesTheLastOfItsRows();
     void passwordsWithQuotesAndSqlSurvive();
     void passwordLengthLimit();
     void modeDerivations();
@@ -253,6 +257,9 @@ private slots:
     void configJsonAndLcdSupport();
     void addColumnOnRealFile();
     void jsonListAndDevelopReport();
+    void damagedParamDbIsNeitherFatalNorOverwritten();
+    void workDirFromNothing();
+    void paramgenRefusesBadArguments();
 
 private:
     std::unique_ptr<TestEnv> m_env;
@@ -456,8 +463,12 @@ void TstParams::roundTripThroughMainWindow()
     WizardPara loaded;
     loaded.LoadDatafromFile();
     QCOMPARE(gLan, 2);
-    for (const QString& key : WizardPara::storedKeys())
+    for (const QString& key : WizardPara::storedKeys()) {
         QCOMPARE(loaded.rowValue(key), saved.value(key));
+        // Every changed value came back as it was set, not only as it was written.
+        QCOMPARE(loaded.rowValue(key), p.rowValue(key));
+    }
+    QVERIFY(loaded.rowValue("system3") != WizardPara().rowValue("system3"));
     QCOMPARE(loaded.systemMode, 3);
     QCOMPARE(loaded.systemModeSet, 3);
     QCOMPARE(gDNum, 5);
@@ -536,6 +547,37 @@ void TstParams::savingRecreatesDeletedRows()
     gpWPara->SaveChkDBItem("extraKey");
     QCOMPARE(f.get("extraKey").toString(), QString("0"));
     QCOMPARE(f.get("system1").toString(), gpWPara->rowValue("system1"));
+}
+
+void TstParams::failedSaveLeavesTheOldSetWhole()
+{
+    window();
+    QMap<QString, QString> before;
+    {
+        ParamFile f;
+        for (const QString& key : WizardPara::storedKeys())
+            before[key] = f.get(key).toString();
+        // One row refuses to change, half-way through the save.
+        QVERIFY(f.exec("create trigger refuse before update on sysparam when new.name='system5' "
+                       "begin select raise(abort, 'refused'); end"));
+    }
+    gpWPara->trigInDelay[0] = 17; // a row written before the refused one
+    gpWPara->rotateAngle = 90;    // the refused row
+    gpWPara->days = 45;           // a row written after it
+    QVERIFY(!gpWPara->writeRows(gpWin->paraQuery));
+    {
+        ParamFile f;
+        for (const QString& key : WizardPara::storedKeys())
+            QCOMPARE(f.get(key).toString(), before.value(key));
+        QVERIFY(f.exec("drop trigger refuse"));
+    }
+    // Nothing was left half-done: the next save goes through whole.
+    QVERIFY(gpWPara->writeRows(gpWin->paraQuery));
+    WizardPara back;
+    back.LoadDatafromFile();
+    QCOMPARE(back.trigInDelay[0], 17);
+    QCOMPARE(back.rotateAngle, 90);
+    QCOMPARE(back.days, 45);
 }
 
 void TstParams::outOfRangeValuesAreReset_data()
@@ -639,6 +681,37 @@ void TstParams::badRowsReadAsZeroForTheRest()
     ParamFile f;
     QCOMPARE(f.get("system4").toString(), QString("1 3 100"));
     QCOMPARE(f.get("trigInDelay").toString(), QString("1 2 3 4 5 6 7 8"));
+}
+
+void TstParams::spareValueTakesTheLastOfItsRows()
+{
+    // Kept at six positions; read from three rows in load order, the last
+    // one read wins, and system14's copies are dropped.
+    {
+        ParamFile f;
+        QVERIFY(f.set("numFailDetect", "0 0 11 0 0 0 0 0"));
+        QVERIFY(f.set("system1", "0 0 22 0 0 0 0 0 0"));
+        QVERIFY(f.set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 33"));
+        QVERIFY(f.set("system14", "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 44 44 44"));
+    }
+    window();
+    QCOMPARE(gpWPara->spareValue, 33);
+    {
+        ParamFile f;
+        QVERIFY(f.set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0"));
+    }
+    window();
+    QCOMPARE(gpWPara->spareValue, 0); // the missing last position reads 0
+    {
+        ParamFile f;
+        QVERIFY(f.remove("system9"));
+    }
+    window();
+    QCOMPARE(gpWPara->spareValue, 22); // system9 inserted, not parsed this run
+    gpWPara->SaveDatatoFile();
+    ParamFile f;
+    QCOMPARE(f.get("numFailDetect").toString().split(' ').value(2), QString("22"));
+    QCOMPARE(f.get("system14").toString().split(' ').mid(17), QStringList({"22", "22", "22"}));
 }
 
 void TstParams::passwordsWithQuotesAndSqlSurvive()
@@ -1119,6 +1192,18 @@ void TstParams::configJsonAndLcdSupport()
     r.loadConfigFromJson();
     QVERIFY(r.cpuModelName.isEmpty());
     QVERIFY(r.isSupportLCD());
+
+    // A config.json that cannot be read at all: reported, and the object
+    // loaded before stays as it was.
+    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + "\"]}"));
+    p.loadConfigFromJson();
+    QVERIFY(!p.isSupportLCD());
+    QVERIFY(QFile::remove("config.json"));
+    QVERIFY(QDir().mkdir("config.json"));
+    QTest::ignoreMessage(QtWarningMsg, "Failed to open file: \"config.json\"");
+    p.loadConfigFromJson();
+    QVERIFY(!p.isSupportLCD());
+    QVERIFY(QFileInfo("config.json").isDir());
 }
 
 void TstParams::addColumnOnRealFile()
@@ -1176,6 +1261,123 @@ void TstParams::jsonListAndDevelopReport()
     QVERIFY(!checkDevelop(" Received 12"));
     QVERIFY(!checkDevelop("Received x"));
     QVERIFY(checkDevelop("nothing here\n\n"));
+}
+
+void TstParams::damagedParamDbIsNeitherFatalNorOverwritten()
+{
+    // A PARAM.db that is no SQLite file (a torn copy, a disk fault): the
+    // station starts on the fall-back values and never writes over the file,
+    // so the service engineer can still look at it or restore a group.
+    QByteArray garbage;
+    for (int i = 0; i < 200; ++i)
+        garbage += "not a database, line " + QByteArray::number(i) + '\n';
+    QVERIFY(m_env->writeWorkFile("PARAM.db", garbage));
+    window();
+    QVERIFY(gpWPara);
+    QCOMPARE(gpWPara->tempNum, 10);
+    QCOMPARE(gpWPara->filterSize, 3);
+    QCOMPARE(gpWPara->useDefect, 1);
+    QCOMPARE(gpWPara->days, 31);
+    QCOMPARE(gDNum, 2);
+    QCOMPARE(gaName[0], msg(301, 0));
+
+    gpWPara->exposeTime[0] = 500;
+    gpWPara->SaveDatatoFile();
+    QVERIFY(!gpWPara->writeRows(gpWin->paraQuery)); // the failure is reported, not hidden
+    m_win.reset();
+    QFile f("PARAM.db");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), garbage);
+}
+
+void TstParams::workDirFromNothing()
+{
+    // The build's workdir step, run by hand into an empty folder: factory
+    // databases from the generator, images and the static files.
+    const QString fresh = m_env->workDir() + "/fresh";
+    QVERIFY(!QFileInfo::exists(fresh));
+    QProcess make;
+    make.setProcessChannelMode(QProcess::MergedChannels);
+    make.start(QStringLiteral(CMAKE_EXE),
+               {"-DPARAMGEN=" + QStringLiteral(PARAMGEN_EXE), "-DWORKDIR=" + fresh,
+                "-DIMAGES=" + TestEnv::sourceDir() + "/resources/images",
+                "-DSTATIC=" + TestEnv::sourceDir() + "/resources/workdir", "-P",
+                TestEnv::sourceDir() + "/tools/paramgen/makeworkdir.cmake"});
+    QVERIFY(make.waitForFinished(30000));
+    QVERIFY2(make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0, make.readAll().constData());
+    for (const char* file : {"PARAM.db", "SN.db", "paraGroup/default/PARAM.db", "paraGroup/default/SN.db",
+                             "images/background.png", "images/OUT0.png", "config.json", "sysadd.txt"})
+        QVERIFY2(QFileInfo(fresh + '/' + file).isFile(), file);
+    QVERIFY(QFileInfo(fresh + "/ruv_net/workspace/log").isDir());
+
+    // The working copy starts as the default group, byte for byte.
+    auto digest = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1)
+                                           : QByteArray();
+    };
+    QVERIFY(!digest(fresh + "/PARAM.db").isEmpty());
+    QCOMPARE(digest(fresh + "/PARAM.db"), digest(fresh + "/paraGroup/default/PARAM.db"));
+    QCOMPARE(digest(fresh + "/SN.db"), digest(fresh + "/paraGroup/default/SN.db"));
+
+    QVERIFY(QDir::setCurrent(fresh));
+    WizardPara factory;
+    FactoryDefaults::apply(factory);
+    {
+        ParamFile f;
+        QCOMPARE(f.keys().size(), 27);
+        for (const QString& key : WizardPara::storedKeys())
+            QCOMPARE(f.get(key).toString(), factory.rowValue(key));
+        QSqlQuery q(f.db());
+        QVERIFY(q.exec("select count(*) from sqlite_master where type='table' and name like 'cammer%'") && q.next());
+        QCOMPARE(q.value(0).toInt(), 8);
+    }
+    {
+        ParamFile sn("SN.db");
+        QCOMPARE(sn.keys().size(), 8);
+    }
+
+    // A station starts on it without repairing anything.
+    window();
+    QVERIFY(gpWin->paraDbOpen());
+    QVERIFY(CommandRunner::loggedCommands().filter("cp -f").isEmpty());
+    QCOMPARE(gpWPara->exposeTime[5], 30);
+    QCOMPARE(gpWPara->camSpeed, 12);
+    QCOMPARE(gpWPara->NgShowSwitch, 1);
+    QCOMPARE(gpWPara->getCurGroupName(), QString("default"));
+    QCOMPARE(gLan, 0);
+    m_win.reset();
+    ParamFile f;
+    QCOMPARE(f.keys().size(), 27);
+}
+
+void TstParams::paramgenRefusesBadArguments()
+{
+    auto run = [](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(PARAMGEN_EXE), args);
+        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return p.exitCode();
+    };
+    QCOMPARE(run({}), 2);
+    QCOMPARE(run({"a", "b"}), 2);
+    QCOMPARE(run({"out", "--lan", "4"}), 2);
+    QCOMPARE(run({"out", "--lan"}), 2);
+    QVERIFY(!QFileInfo::exists("out"));
+
+    // A folder that cannot be made: a file stands in the way.
+    QVERIFY(m_env->writeWorkFile("blocker", "x"));
+    QCOMPARE(run({"blocker/sub"}), 1);
+
+    // The stored language is the one asked for; the rest are the defaults.
+    QCOMPARE(run({"jp", "--lan", "3"}), 0);
+    ParamFile f("jp/PARAM.db");
+    QCOMPARE(f.get("system2").toString().split(' ').value(12), QString("3"));
+    WizardPara factory;
+    FactoryDefaults::apply(factory);
+    QCOMPARE(f.get("system7").toString(), factory.rowValue("system7"));
+    QCOMPARE(gLan, 0); // the generator's language never leaks into the caller's
 }
 
 QTEST_MAIN(TstParams)

@@ -189,6 +189,18 @@ private slots:
         QCOMPARE(out[1], out[2]);
         QVERIFY(out[0] > 80 && out[0] < 95);
         yuv420sp2rgb(cv::Mat(), out.data()); // empty: nothing written, no crash
+        // Sizes without whole chroma blocks: nothing written, no exception.
+        std::fill(out.begin(), out.end(), uchar(7));
+        yuv420sp2gray(cv::Mat(5, 4, CV_8UC1, cv::Scalar(90)), out.data());
+        yuv420sp2rgba(cv::Mat(6, 3, CV_8UC1, cv::Scalar(90)), out.data());
+        QCOMPARE(out[0], uchar(7));
+        // 7 rows hold a 4-row frame (int(7 / 1.5)): exactly 4 x 4 x 3 bytes.
+        cv::Mat seven(7, 4, CV_8UC1, cv::Scalar(128));
+        seven.rowRange(0, 4).setTo(90);
+        yuv420sp2rgb(seven, out.data());
+        QVERIFY(out[0] > 80 && out[0] < 95);
+        QVERIFY(out[3 * 4 * 4 - 1] > 80 && out[3 * 4 * 4 - 1] < 95);
+        QCOMPARE(out[3 * 4 * 4], uchar(7));
 
         // Bayer mosaic of a flat colour gives that colour.
         const int W = 8, H = 6;
@@ -555,6 +567,10 @@ private slots:
         QCOMPARE(findAUPickDevice("12: TYPE=\"ext4\"\n/dev/sdb1: TYPE=\"vfat\"\n"), QString());
         QCOMPARE(findAUPickDevice("/dev/sda1: TYPE=\"EXT4\"\n/dev/sdb1: TYPE=\"vfat\"\n"), QString());
         QCOMPARE(findAUPickDevice(""), QString());
+        QCOMPARE(diskOfPartition("/dev/sda2"), QString("/dev/sda"));
+        QCOMPARE(diskOfPartition("/dev/sdb10"), QString("/dev/sdb"));
+        QCOMPARE(diskOfPartition("/dev/mmcblk0p2"), QString("/dev/mmcblk0p"));
+        QCOMPARE(diskOfPartition("42"), QString());
     }
 
     void findDriveTakesFirstOfTwo()

@@ -673,7 +673,7 @@ void TstCameras::freeRunningProducesFramesAtItsRate()
     QTest::qWait(400);
     int fps = 0;
     c->fps(&fps);
-    QVERIFY2(fps >= 10 && fps <= 60, qPrintable(QString::number(fps)));
+    QVERIFY2(fps >= 5 && fps <= 60, qPrintable(QString::number(fps))); // 50 wanted; a loaded machine may lag
     c->stop();
     QTest::qWait(50);
     const int frames = state(c).value("frames").toInt();

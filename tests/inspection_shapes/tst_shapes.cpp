@@ -63,6 +63,18 @@ std::unique_ptr<RePolygon> polygonOf(const std::vector<cv::Point>& pts)
 
 QRgb pixelAt(const QImage& img, int x, int y) { return img.pixel(x, y) & 0xffffff; }
 
+// A ring as the owners set one up: centre and radii, then UpdateRect.
+Circle ring(int cx, int cy, int radius, int inner = 0)
+{
+    Circle c;
+    c.cx = cx;
+    c.cy = cy;
+    c.radius = radius;
+    c.innerRadius = inner;
+    c.UpdateRect();
+    return c;
+}
+
 } // namespace
 
 class TstShapes : public QObject
@@ -222,12 +234,7 @@ private slots:
 
     void ringClamps()
     {
-        Circle c;
-        c.cx = 30;
-        c.cy = 400;
-        c.radius = 100;
-        c.innerRadius = 150;
-        c.UpdateRect();
+        Circle c = ring(30, 400, 100, 150);
         // Inner clamped to the outer radius before the outer is cut to 30.
         QCOMPARE(c.radius, 30);
         QCOMPARE(c.innerRadius, 100);
@@ -271,11 +278,7 @@ private slots:
 
     void ringHitTests()
     {
-        Circle c;
-        c.cx = 300;
-        c.cy = 300;
-        c.radius = 100;
-        c.UpdateRect();
+        Circle c = ring(300, 300, 100);
         int code = 42;
         QVERIFY(!c.PtInCtrl(QPoint(300, 400), &code));
         QCOMPARE(code, -1);
@@ -309,12 +312,7 @@ private slots:
 
     void ringImageAndMask()
     {
-        Circle c;
-        c.cx = 400;
-        c.cy = 300;
-        c.radius = 100;
-        c.innerRadius = 20;
-        c.UpdateRect();
+        Circle c = ring(400, 300, 100, 20);
         c.setShowA(2.0f, 0.5f);
         c.setImageRect();
         // outer (50 + 200) / 2 = 125, inner (10 + 40) / 2 = 25, centre (200, 600).
@@ -337,11 +335,7 @@ private slots:
         t.setImageRect();
         QCOMPARE(t.imageRadius, 2);
         // Image clamp against the frame's left border.
-        Circle l;
-        l.cx = 90;
-        l.cy = 300;
-        l.radius = 90;
-        l.UpdateRect();
+        Circle l = ring(90, 300, 90);
         l.setShowA(3.0f, 1.0f); // cx' 30, outer (30 + 90) / 2 = 60 -> 30
         l.setImageRect();
         QCOMPARE(l.imageRadius, 30);
@@ -365,10 +359,7 @@ private slots:
         QCOMPARE(m.at<uchar>(o, 0), uchar(0));            // outer circle does not
         QCOMPARE(m.at<uchar>(o, 1), uchar(255));
         // Radius 1: only the pixel at the centre.
-        Circle one;
-        one.cx = one.cy = 100;
-        one.radius = 1;
-        one.UpdateRect();
+        Circle one = ring(100, 100, 1);
         one.setImageRect();
         const cv::Mat m1 = one.UpdateMask();
         QCOMPARE(m1.rows, 2);
@@ -571,6 +562,51 @@ private slots:
         QVERIFY(sameMat(s.UpdateMask(), referenceMask(img, s.imageBoundRect)));
     }
 
+    void polygonMaskDenseAndStale()
+    {
+        // Many edges per row that cross one another, so the order of the
+        // crossings changes from row to row and edges start and end in the
+        // middle of the mask.
+        std::mt19937 rng(77);
+        for (int iter = 0; iter < 60; ++iter) {
+            std::uniform_int_distribution<int> nd(20, 200);
+            std::uniform_int_distribution<int> cd(0, iter % 2 ? 150 : 30);
+            const int n = nd(rng);
+            std::vector<cv::Point> pts;
+            for (int i = 0; i < n; ++i)
+                pts.emplace_back(cd(rng), cd(rng));
+            auto poly = polygonOf(pts);
+            if (!sameMat(poly->UpdateMask(), referenceMask(pts, poly->imageBoundRect)))
+                QFAIL(qPrintable(QString("dense polygon %1 differs").arg(iter)));
+        }
+
+        // Vertices dragged after the box was computed: edges that begin
+        // above and left of the mask and end below and right of it.
+        const std::vector<cv::Point> pts = {{50, 50}, {150, 60}, {120, 140}, {60, 120}};
+        auto poly = polygonOf(pts);
+        const QRect box = poly->imageBoundRect;
+        poly->imagePoints[0] = QPoint(-40, -30);
+        poly->imagePoints[2] = QPoint(300, 260);
+        const std::vector<cv::Point> moved = {{-40, -30}, {150, 60}, {300, 260}, {60, 120}};
+        QCOMPARE(poly->imageBoundRect, box);
+        QVERIFY(sameMat(poly->UpdateMask(), referenceMask(moved, box)));
+
+        // Vertices at the far ends of the coordinate range (damaged data):
+        // exact, no overflow. The diagonal x = y is the outline.
+        RePolygon huge;
+        huge.count = 3;
+        huge.imagePoints[0] = QPoint(-2147483520, -2147483520);
+        huge.imagePoints[1] = QPoint(2147483520, 2147483520);
+        huge.imagePoints[2] = QPoint(-2147483520, 2147483520);
+        huge.imageBoundRect = QRect(QPoint(2147483000, 2147483000), QPoint(2147483099, 2147483099));
+        const cv::Mat hm = huge.UpdateMask();
+        QCOMPARE(hm.rows, 100);
+        for (int r = 0; r < 100; ++r)
+            for (int c = 0; c < 100; ++c)
+                if ((hm.at<uchar>(r, c) == 255) != (c < r))
+                    QFAIL(qPrintable(QString("huge triangle pixel %1,%2").arg(c).arg(r)));
+    }
+
     void largestPolygonOnFullFrame()
     {
         // 8095 random-walk vertices over a 2448 x 2048 frame: a self-crossing
@@ -644,12 +680,7 @@ private slots:
             QCOMPARE(pixelAt(img, 200 + 9, 195), QColor(Qt::magenta).rgb() & 0xffffff);
             QCOMPARE(pixelAt(img, 275, 200), QColor(Qt::magenta).rgb() & 0xffffff);
 
-            Circle c;
-            c.cx = 100;
-            c.cy = 300;
-            c.radius = 60;
-            c.innerRadius = 20;
-            c.UpdateRect();
+            Circle c = ring(100, 300, 60, 20);
             c.Draw(p);
             QCOMPARE(pixelAt(img, 100, 300 - 20), QColor(Qt::yellow).rgb() & 0xffffff);
             QCOMPARE(pixelAt(img, 100, 300), QColor(Qt::black).rgb() & 0xffffff);

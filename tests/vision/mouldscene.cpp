@@ -88,32 +88,3 @@ cv::Point2d MouldScene::movePoint(cv::Point2d p, cv::Point2d shift, double angle
     return cv::Point2d(m.at<double>(0, 0) * p.x + m.at<double>(0, 1) * p.y + m.at<double>(0, 2) + shift.x,
                        m.at<double>(1, 0) * p.x + m.at<double>(1, 1) * p.y + m.at<double>(1, 2) + shift.y);
 }
-
-cv::Mat stationMoveImage(const cv::Mat& src, int dx, int dy)
-{
-    cv::Mat dst = cv::Mat::zeros(src.size(), src.type());
-    for (int r = 0; r < src.rows; ++r) {
-        const int sr = r - dy;
-        if (sr < 0 || sr >= src.rows)
-            continue;
-        for (int c = 0; c < src.cols; ++c) {
-            const int sc = c - dx;
-            if (sc >= 0 && sc < src.cols)
-                dst.at<uchar>(r, c) = src.at<uchar>(sr, sc);
-        }
-    }
-    return dst;
-}
-
-cv::Mat stationTransformImage(const cv::Mat& src, cv::Point shift, cv::Point centre, double angle)
-{
-    const int l = int(std::max(src.cols, src.rows) * 1.414);
-    const int ph = (l - src.cols) / 2, pv = (l - src.rows) / 2;
-    cv::Mat padded;
-    cv::copyMakeBorder(src, padded, pv, pv, ph, ph, cv::BORDER_CONSTANT, cv::Scalar(0));
-    const cv::Mat moved = stationMoveImage(padded, shift.x, shift.y);
-    const cv::Mat rot = cv::getRotationMatrix2D(cv::Point2f(float(centre.x + ph), float(centre.y + pv)), angle, 1.0);
-    cv::Mat turned;
-    cv::warpAffine(moved, turned, rot, moved.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
-    return turned(cv::Rect(ph, pv, src.cols, src.rows)).clone();
-}

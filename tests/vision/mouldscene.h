@@ -23,8 +23,3 @@ struct MouldScene
     // The central cavity that holds the part (frame pixels).
     cv::Rect partBox() const;
 };
-
-// The station's frame shift and shift-plus-rotation, written out as the callers
-// of the positioning model use them, so the tests check the callers' arithmetic.
-cv::Mat stationMoveImage(const cv::Mat& src, int dx, int dy);
-cv::Mat stationTransformImage(const cv::Mat& src, cv::Point shift, cv::Point centre, double angle);

@@ -1,4 +1,5 @@
 #include "mouldscene.h"
+#include "frame/imagetools.h"
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
 #include "vision/surf.h"
@@ -60,6 +61,11 @@ private slots:
     void findShapeFindsSeveralCopiesForGeneration();
     void findShapeHonoursMaskPolarityAndTurnedCopies();
     void findShapeReportsFailures();
+
+    void oddSizesAndTinyBoxesGiveDefinedResults();
+    void borderViewsAndColourInput();
+    void outOfRangeParametersGiveDefinedResults();
+    void hugeAngleRangeStaysAffordable();
 };
 
 void TstVision::grayMatchPassesGoodImagesAndFindsDefects()
@@ -315,7 +321,8 @@ void TstVision::findShapeRestoresShiftedPart()
         const int dx = x - sr.x, dy = y - sr.y;
         QCOMPARE(dx, -shift.x);
         QCOMPARE(dy, -shift.y);
-        const cv::Mat work = stationMoveImage(frame, dx, dy);
+        cv::Mat work;
+        MoveImage(frame, work, dx, dy);
         QVERIFY(meanDiff(work, tmpl, box) < 5.0);
     }
 
@@ -359,7 +366,8 @@ void TstVision::findShapeRestoresRotatedPart()
                  qPrintable(QString("%1,%2 vs %3,%4").arg(u).arg(v).arg(truth.x).arg(truth.y)));
         QVERIFY2(std::fabs(angle + m.angle) <= 0.25 * step,
                  qPrintable(QString("angle %1 for %2, step %3").arg(angle).arg(m.angle).arg(step)));
-        const cv::Mat work = stationTransformImage(frame, cv::Point(x - sr.x, y - sr.y), c, angle);
+        cv::Mat work;
+        TransformImage(frame, work, cv::Point(x - sr.x, y - sr.y), c, angle);
         const double md = meanDiff(work, tmpl, box);
         QVERIFY2(md < 8.0, qPrintable(QString::number(md)));
     }
@@ -532,6 +540,280 @@ void TstVision::findShapeReportsFailures()
 
     fs.Clear();
     QVERIFY(!fs.IsValid());
+}
+
+namespace {
+cv::Mat noiseImage(int rows, int cols, unsigned seed)
+{
+    cv::Mat m(rows, cols, CV_8UC1);
+    cv::RNG(seed).fill(m, cv::RNG::UNIFORM, 0, 256);
+    return m;
+}
+} // namespace
+
+void TstVision::oddSizesAndTinyBoxesGiveDefinedResults()
+{
+    // Boxes an operator can draw at the limit: a 1-pixel-wide strip, a 3x3 dot, a 1x1 pixel.
+    for (const cv::Size sz : {cv::Size(1, 1), cv::Size(3, 3), cv::Size(2, 7), cv::Size(1, 40), cv::Size(40, 1),
+                              cv::Size(5, 5), cv::Size(17, 9), cv::Size(15, 300), cv::Size(301, 1)}) {
+        const QString what = QString("%1x%2").arg(sz.width).arg(sz.height);
+        const cv::Mat good = noiseImage(sz.height, sz.width, 3);
+
+        GrayMatch gm;
+        QVERIFY2(gm.Create(sz.width, sz.height, cv::Mat(), 0), qPrintable(what));
+        QVERIFY(gm.AddTemp(good));
+        QVERIFY2(gm.Train(45, 0, 100, 150), qPrintable(what));
+        cv::Mat diff;
+        QVERIFY(gm.Match(good, diff));
+        QCOMPARE(diff.size(), sz);
+        QCOMPARE(cv::countNonZero(diff), 0);
+        // Inverting a noise image moves most pixels far outside the learnt band.
+        cv::Mat bad = 255 - good;
+        QVERIFY(gm.Match(bad, diff));
+        QVERIFY2(cv::countNonZero(diff) > 0, qPrintable(what));
+
+        // Keypoints need room; a tiny box is compared by correlation or refused, never thrown out.
+        SURF sf;
+        QVERIFY(sf.Create(sz.width, sz.height, cv::Mat()));
+        QVERIFY(sf.AddTemp(good.clone(), 1, 50, 80));
+        sf.Train(0, 0, 0, 0);
+        QVERIFY2(sf.IsValid() || sf.Status() == TrainStatus::Untextured, qPrintable(what));
+        cv::Mat copy = good.clone(), out;
+        const float same = sf.Match(copy, out);
+        QCOMPARE(out.size(), sz);
+        QVERIFY(same >= 0.f && same <= 100.f);
+        if (sf.IsValid())
+            QVERIFY2(same >= 90.f, qPrintable(QString("%1: %2").arg(what).arg(same)));
+        const float other = sf.Match(bad, out);
+        QVERIFY2(other >= 0.f && other < 50.f, qPrintable(QString("%1: %2").arg(what).arg(other)));
+
+        // A model needs a few pixels of shape; below that it is refused, above it is found.
+        FindShape fs;
+        const bool built = fs.CreateShape(good, 0.0, 0, 10, 0, 0, false, 255, cv::Mat(), 5, 10);
+        QCOMPARE(built, sz.area() >= 16);
+        cv::Mat search(sz.height + 20, sz.width + 30, CV_8UC1, cv::Scalar(128));
+        good.copyTo(search(cv::Rect(cv::Point(13, 7), sz)));
+        int x = 0, y = 0;
+        double score = 0, angle = 0;
+        const bool found = fs.Find(search, 0, &x, &y, &score, &angle);
+        QCOMPARE(found, built);
+        if (found) {
+            // Reported: centre minus where the model's centre (w / 2, h / 2) lies in the search image.
+            QCOMPARE(x, -(13 + sz.width / 2));
+            QCOMPARE(y, -(7 + sz.height / 2));
+        }
+        int xs[100], ys[100];
+        double as[100], count = -1;
+        QCOMPARE(fs.Find(search, 100, xs, ys, &count, as), built);
+        QVERIFY(count >= (built ? 1 : 0) && count <= 100);
+    }
+}
+
+void TstVision::borderViewsAndColourInput()
+{
+    MouldScene scene;
+    MouldScene s1 = scene, s2 = scene;
+    s2.noiseSeed = 2;
+    const cv::Mat f1 = s1.render(), f2 = s2.render();
+    // A box in the bottom-right corner, passed as a view into the frame (rows not contiguous).
+    const cv::Rect corner(640 - 90, 480 - 70, 90, 70);
+    GrayMatch gm;
+    QVERIFY(gm.Create(corner.width, corner.height, cv::Mat(), 0));
+    QVERIFY(gm.AddTemp(f1(corner)));
+    QVERIFY(gm.AddTemp(f2(corner)));
+    QVERIFY(gm.Train(45, 0, 100, 150));
+    MouldScene s3 = scene;
+    s3.noiseSeed = 3;
+    cv::Mat f3 = s3.render();
+    cv::Mat diff;
+    QVERIFY(gm.Match(f3(corner), diff));
+    QCOMPARE(cv::countNonZero(diff), 0);
+    f3(cv::Rect(640 - 5, 480 - 5, 5, 5)).setTo(cv::Scalar(255)); // a spot in the very corner pixel block
+    QVERIFY(gm.Match(f3(corner), diff));
+    QVERIFY(cv::countNonZero(diff(cv::Rect(corner.width - 7, corner.height - 7, 7, 7))) > 0);
+
+    // Colour frames (3 and 4 channels) are judged on their grey image.
+    cv::Mat bgr, bgra;
+    cv::cvtColor(f3, bgr, cv::COLOR_GRAY2BGR);
+    cv::cvtColor(f3, bgra, cv::COLOR_GRAY2BGRA);
+    cv::Mat d3, d4;
+    QVERIFY(gm.Match(bgr(corner), d3));
+    QVERIFY(gm.Match(bgra(corner), d4));
+    QCOMPARE(d3.type(), CV_8UC1);
+    QCOMPARE(cv::countNonZero(d3 != diff), 0);
+    QCOMPARE(cv::countNonZero(d4 != diff), 0);
+    // An image type the matchers do not read is never a pass.
+    cv::Mat deep;
+    f3(corner).convertTo(deep, CV_16U);
+    QVERIFY(!gm.Match(deep, diff));
+    QCOMPARE(cv::countNonZero(diff), corner.area());
+
+    const cv::Rect pb = scene.partBox();
+    SURF sf;
+    QVERIFY(sf.Create(pb.width, pb.height, cv::Mat()));
+    cv::Mat bgrTemplate;
+    cv::cvtColor(f1(pb), bgrTemplate, cv::COLOR_GRAY2BGR);
+    QVERIFY(sf.AddTemp(bgrTemplate, 1, 50, 80));
+    QVERIFY(sf.Train(0, 0, 0, 0));
+    cv::Mat colourRoi = bgra(pb).clone(), out;
+    QVERIFY(sf.Match(colourRoi, out) >= 80.f);
+    cv::Mat deepRoi;
+    f3(pb).convertTo(deepRoi, CV_16U);
+    QCOMPARE(sf.Match(deepRoi, out), 0.f);
+
+    // Positioning box at the frame's left edge, search clipped by the frame, colour search image.
+    const cv::Rect box(0, 120, 200, 200);
+    FindShape fs;
+    QVERIFY(fs.CreateShape(bgr(box), 0.0, 0, 5, box.x + box.width / 2, box.y + box.height / 2, false, 255,
+                           cv::Mat(box.size(), CV_8UC1, cv::Scalar(255)), 5, 5));
+    MouldScene moved = scene;
+    moved.noiseSeed = 4;
+    cv::Mat shifted;
+    cv::cvtColor(moved.render(cv::Point2d(6, -4)), shifted, cv::COLOR_GRAY2BGRA);
+    const cv::Rect sr = cv::Rect(box.x - 20, box.y - 20, box.width + 40, box.height + 40) & cv::Rect(0, 0, 640, 480);
+    cv::Mat search = shifted(sr);
+    int x = 0, y = 0;
+    double score = 0, angle = 0;
+    QVERIFY(fs.Find(search, 0, &x, &y, &score, &angle));
+    QCOMPARE(x - sr.x, -6);
+    QCOMPARE(y - sr.y, 4);
+    // Clipped below the model's size: not found rather than a guess.
+    cv::Mat narrow = shifted(cv::Rect(0, 100, 199, 240));
+    QVERIFY(!fs.Find(narrow, 0, &x, &y, &score, &angle));
+    cv::Mat deepSearch;
+    f3.convertTo(deepSearch, CV_16U);
+    QVERIFY(!fs.Find(deepSearch, 0, &x, &y, &score, &angle));
+}
+
+void TstVision::outOfRangeParametersGiveDefinedResults()
+{
+    // Box sizes of zero or below are refused by every matcher.
+    for (const cv::Size sz : {cv::Size(0, 0), cv::Size(0, 5), cv::Size(-3, 5), cv::Size(5, -1)}) {
+        GrayMatch gm;
+        QVERIFY(!gm.Create(sz.width, sz.height, cv::Mat(), 0));
+        QVERIFY(!gm.AddTemp(noiseImage(5, 5, 1)));
+        QVERIFY(!gm.Train(45, 0, 100, 150));
+        QVERIFY(!gm.IsValid());
+        SURF sf;
+        QVERIFY(!sf.Create(sz.width, sz.height, cv::Mat()));
+        QVERIFY(!sf.Train(0, 0, 0, 0));
+        cv::Mat img = noiseImage(5, 5, 1), out;
+        QCOMPARE(sf.Match(img, out), 0.f);
+    }
+    // Masks of another type than 8-bit grey are refused, not misread.
+    GrayMatch typed;
+    QVERIFY(!typed.Create(20, 20, cv::Mat(20, 20, CV_8UC3, cv::Scalar::all(255)), 0));
+    SURF typedSurf;
+    QVERIFY(!typedSurf.Create(20, 20, cv::Mat(20, 20, CV_16UC1, cv::Scalar(255))));
+    FindShape typedShape;
+    QVERIFY(!typedShape.CreateShape(noiseImage(40, 40, 2), 0.0, 0, 0, 20, 20, false, 255,
+                                    cv::Mat(40, 40, CV_32F, cv::Scalar(1)), 5, 5));
+    QCOMPARE(typedShape.Status(), TrainStatus::BadInput);
+
+    // Sensitivity and factor outside their ranges act as the nearest limit; weights below zero as zero.
+    MouldScene scene;
+    cv::Mat img = scene.render();
+    img(cv::Rect(220, 170, 6, 6)).setTo(cv::Scalar(0));
+    for (const auto& [sens, limit] : {std::pair<int, int>(-50, 0), std::pair<int, int>(1000, 100)}) {
+        cv::Mat a, b;
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), sens, 0).Match(img(kDefectBox), a);
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), limit, 0).Match(img(kDefectBox), b);
+        QCOMPARE(cv::countNonZero(a != b), 0);
+    }
+    {
+        cv::Mat a, b;
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, -7).Match(img(kDefectBox), a);
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, 0).Match(img(kDefectBox), b);
+        QCOMPARE(cv::countNonZero(a != b), 0);
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, 99).Match(img(kDefectBox), a);
+        trainedGrayMatch(scene, kDefectBox, cv::Mat(), 45, 4).Match(img(kDefectBox), b);
+        QCOMPARE(cv::countNonZero(a != b), 0);
+    }
+    // No tolerance at all: the template itself still lies within its band, also
+    // when it comes as a view into the frame while training kept a copy (the
+    // pixels around the box must not leak into the box's border).
+    GrayMatch zeroTol;
+    zeroTol.Create(kDefectBox.width, kDefectBox.height, cv::Mat(), 0);
+    zeroTol.AddTemp(scene.render()(kDefectBox));
+    QVERIFY(zeroTol.Train(45, 0, -100, -100));
+    const cv::Mat again = scene.render();
+    cv::Mat diff;
+    QVERIFY(zeroTol.Match(again(kDefectBox), diff));
+    QCOMPARE(cv::countNonZero(diff), 0);
+
+    // SURF: upright keypoints, no feature limit and pass scores outside 0..100 are all usable.
+    const cv::Rect pb = scene.partBox();
+    using Surfing = std::tuple<int, int, int>; // orientation, most keypoints, pass score
+    for (const auto& [orientation, features, minScore] : {Surfing(0, 50, 80), Surfing(1, -5, -10), Surfing(7, 0, 1000)}) {
+        SURF sf;
+        sf.Create(pb.width, pb.height, cv::Mat());
+        QVERIFY(sf.AddTemp(scene.render()(pb).clone(), orientation, features, minScore));
+        QVERIFY(sf.Train(0, 0, 0, 0));
+        MouldScene s = scene;
+        s.noiseSeed = 5;
+        cv::Mat same = s.render()(pb).clone(), out;
+        const float score = sf.Match(same, out);
+        QVERIFY2(score >= 80.f && score <= 100.f, qPrintable(QString::number(score)));
+    }
+
+    // FindShape: angle ranges, levels, accuracy, contrast and scores outside their ranges.
+    const cv::Mat frame = scene.render();
+    const cv::Rect box(200, 150, 200, 160);
+    const cv::Point c(box.x + box.width / 2, box.y + box.height / 2);
+    MouldScene moved = scene;
+    moved.noiseSeed = 6;
+    const cv::Rect sr(box.x - 20, box.y - 20, box.width + 40, box.height + 40);
+    cv::Mat search = moved.render(cv::Point2d(5, -3))(sr);
+    struct Params { double minScore; int range; int contrast; int accuracy; int levels; bool found; };
+    for (const Params p : {Params{-5.0, -30, 0, -5, -3, true}, Params{0.0, 720, -1, 99, 0, true},
+                           Params{0.0, 0, 1000, 0, 100, true}, Params{1000.0, 0, 255, 5, 5, false}}) {
+        FindShape fs;
+        QVERIFY(fs.CreateShape(frame(box), p.minScore, 0, p.range, c.x, c.y, false, p.contrast, cv::Mat(), p.accuracy,
+                               p.levels));
+        int x = 0, y = 0;
+        double score = -1, angle = 99;
+        QCOMPARE(fs.Find(search, 0, &x, &y, &score, &angle), p.found);
+        QVERIFY(score >= 0 && score <= 100);
+        if (p.found) {
+            QCOMPARE(x - sr.x, -5);
+            QCOMPARE(y - sr.y, 3);
+            QVERIFY(std::fabs(angle) <= 0.5);
+        }
+        // Any target limit below two means one best match; null outputs are allowed.
+        QCOMPARE(fs.Find(search, -4, nullptr, nullptr, nullptr, nullptr), p.found);
+        int xs[2] = {0, 0}, ys[2] = {0, 0};
+        double as[2] = {0, 0}, count = -1;
+        QCOMPARE(fs.Find(search, 2, xs, ys, &count, as), p.found);
+        QVERIFY(count >= 0 && count <= 2);
+    }
+}
+
+void TstVision::hugeAngleRangeStaysAffordable()
+{
+    // A large model with the pyramid switched off and every angle asked for: an
+    // angle-by-angle scan at full resolution would take minutes and gigabytes.
+    MouldScene scene;
+    const cv::Mat frame = scene.render();
+    const cv::Rect box(160, 120, 320, 240); // the default positioning box of a 640x480 frame
+    const cv::Point c(box.x + box.width / 2, box.y + box.height / 2);
+    FindShape fs;
+    QVERIFY(fs.CreateShape(frame(box), 0.0, 0, 180, c.x, c.y, false, 255, cv::Mat(), 10, 1));
+    QVERIFY(fs.PyramidLevels() > 1);
+    QVERIFY(fs.FinestAngleStep() < 0.2); // the full-resolution refinement is kept
+
+    MouldScene s = scene;
+    s.noiseSeed = 7;
+    const cv::Mat turned = s.render(cv::Point2d(4, -3), 33.0, cv::Point2d(c.x, c.y));
+    cv::Mat search = turned.clone();
+    QElapsedTimer timer;
+    timer.start();
+    int x = 0, y = 0;
+    double score = 0, angle = 0;
+    QVERIFY(fs.Find(search, 0, &x, &y, &score, &angle));
+    qInfo("whole-frame search over +-180 degrees: %lld ms", static_cast<long long>(timer.elapsed()));
+    QVERIFY2(std::fabs(angle + 33.0) < 0.2, qPrintable(QString::number(angle)));
+    QVERIFY(std::abs(c.x - x - (c.x + 4)) <= 1);
+    QVERIFY(std::abs(c.y - y - (c.y - 3)) <= 1);
 }
 
 QTEST_MAIN(TstVision)

@@ -5,6 +5,7 @@
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "testsupport/testenv.h"
+#include "widgets/boxpaint.h"
 #include "widgets/choosebox.h"
 #include "widgets/choosecalinumwidget.h"
 #include "widgets/colorbutton.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QFile>
+#include <QFontInfo>
 #include <QPainter>
 #include <QTest>
 #include <QTimeEdit>
@@ -82,9 +84,12 @@ void TstWidgetsBoxes::colorButtonSizesByStyleAndLanguage()
                  qPrintable(QStringLiteral("style %1 lan %2").arg(c.style).arg(c.lan)));
         QVERIFY(b.testAttribute(Qt::WA_StyledBackground));
         QCOMPARE(b.style(), c.style);
-        // The sheet takes effect: the polished font has the pixel size.
+        // The sheet takes effect: the polished font has the pixel size, in
+        // the house family like the texts of the boxes.
         b.ensurePolished();
         QCOMPARE(b.font().pixelSize(), c.px);
+        QCOMPARE(QFontInfo(b.font()).family(), QFontInfo(boxpaint::houseFont(c.px)).family());
+        QCOMPARE(b.fontPixelSize(), c.px);
     }
 }
 

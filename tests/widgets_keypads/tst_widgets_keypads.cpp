@@ -7,9 +7,11 @@
 #include "widgets/edit.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
+#include "widgets/networksettingdialog.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QDialog>
+#include <QFontMetrics>
 #include <QSet>
 #include <QTest>
 
@@ -31,6 +33,7 @@ private slots:
     void passwordDigitsShuffled();
     void letterKeyboardPages();
     void letterKeyboardAppendsAndErases();
+    void functionKeyCaptionsFit();
     void returnKeyOpensAndCloses();
     void missingPadMadeOnNextEvent();
     void destroyedPadReplaced();
@@ -174,7 +177,7 @@ void TstWidgetsKeypads::placementInGrandAndGreatGrandParent()
 
 void TstWidgetsKeypads::placementInNetworkDialog()
 {
-    QDialog dlg;
+    NetworkSettingDialog dlg(QStringLiteral("Network"));
     dlg.resize(1280, 800);
     QWidget page(&dlg);
     page.setGeometry(100, 50, 900, 700);
@@ -182,7 +185,7 @@ void TstWidgetsKeypads::placementInNetworkDialog()
     row.setGeometry(10, 20, 800, 80);
     Edit e(33, &row, 1);
     e.setGeometry(300, 15, 80, 50);
-    gpNetDialog = reinterpret_cast<NetworkSettingDialog*>(static_cast<QWidget*>(&dlg));
+    gpNetDialog = &dlg;
     Edit::PadPlace p = e.padPlace(gpNumPad);
     QCOMPARE(p.host, static_cast<QWidget*>(&dlg));
     QCOMPARE(p.pos, QPoint(410, 50 + 20 + 15 + 55));
@@ -191,6 +194,15 @@ void TstWidgetsKeypads::placementInNetworkDialog()
     e.move(800, 15);
     p = e.padPlace(gpNumPad);
     QCOMPARE(p.pos, QPoint(910, 50 + 600 + 15 - 230 - 5));
+    // A field outside the network dialog (the dialog exists): its own window
+    // hosts, the pad never lands in a window the field is not in.
+    QWidget other;
+    other.resize(800, 600);
+    Edit outside(33, &other, 1);
+    outside.setGeometry(40, 60, 80, 50);
+    p = outside.padPlace(gpNumPad);
+    QCOMPARE(p.host, &other);
+    QCOMPARE(p.pos, QPoint(40, 115));
     // No network dialog: the field's window hosts, nothing crashes.
     gpNetDialog = nullptr;
     p = e.padPlace(gpNumPad);
@@ -347,6 +359,51 @@ void TstWidgetsKeypads::letterKeyboardAppendsAndErases()
     QCOMPARE(e->text(), QString());
     clickKey(NumCharInput::EraseKey);
     QCOMPARE(e->text(), QString());
+}
+
+static bool captionFits(ColorButton* b)
+{
+    QFont f = b->font();
+    f.setPixelSize(b->fontPixelSize());
+    return QFontMetrics(f).horizontalAdvance(b->text()) <= b->width() - 8;
+}
+
+void TstWidgetsKeypads::functionKeyCaptionsFit()
+{
+    // The 80-pixel function keys carry texts of the message table; in every
+    // language and on every page they must be readable, not cut off.
+    for (int lan : {1, 0, 2, 3}) {
+        gLan = lan;
+        widgettest::resetShared();
+        NumberInput::createShared();
+        NumCharInput::createShared();
+        Edit* e = new Edit(6, m_host, 1);
+        e->setGeometry(50, 50, 300, 50);
+        e->show();
+        widgettest::touch(e);
+        QVERIFY(gpNumCharPad->isVisible());
+        for (int page = 0; page < 3; ++page) {
+            for (int k = NumCharInput::PageKey; k <= NumCharInput::OkKey; ++k) {
+                ColorButton* b = gpNumCharPad->key(k);
+                QVERIFY2(captionFits(b), qPrintable(QStringLiteral("lan %1 key %2 '%3' at %4 px")
+                                                        .arg(lan).arg(k).arg(b->text()).arg(b->fontPixelSize())));
+                QVERIFY(b->fontPixelSize() <= ColorButton::fontSizeFor(3));
+                QVERIFY(b->fontPixelSize() >= 12);
+                QVERIFY(b->styleSheet().contains(QStringLiteral("font-size:%1px;").arg(b->fontPixelSize())));
+            }
+            clickKey(page == 0 ? NumCharInput::PageKey : NumCharInput::CaseKey);
+        }
+        for (ColorButton* b : {gpNumPad->okKey(), gpNumPad->delKey()})
+            QVERIFY2(captionFits(b), qPrintable(b->text()));
+        delete e;
+    }
+    gLan = 1;
+    // A short caption keeps the house size; a long one is made smaller.
+    QCOMPARE(gpNumCharPad->key(NumCharInput::EraseKey)->text(), QStringLiteral("BS"));
+    QCOMPARE(gpNumCharPad->key(NumCharInput::EraseKey)->fontPixelSize(), 22);
+    gpNumCharPad->SlotChgChar_Punc();
+    QCOMPARE(gpNumCharPad->key(NumCharInput::PageKey)->text(), QStringLiteral("character"));
+    QVERIFY(gpNumCharPad->key(NumCharInput::PageKey)->fontPixelSize() < 22);
 }
 
 void TstWidgetsKeypads::returnKeyOpensAndCloses()

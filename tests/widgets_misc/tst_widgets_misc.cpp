@@ -3,6 +3,7 @@
 #include "frame/globals.h"
 #include "platform/commandrunner.h"
 #include "testsupport/testenv.h"
+#include "widgets/boxpaint.h"
 #include "widgets/c_type_com.h"
 #include "widgets/ccomp_dialogframe.h"
 #include "widgets/ccomp_diawait.h"
@@ -33,6 +34,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -160,8 +162,9 @@ private slots:
         combo.setCurrentIndex(4);
         combo.setFilterFixedString("a");
         combo.checkFilterResult(4);
-        QVERIFY(combo.count() < 5 || combo.count() == 5);
+        QCOMPARE(combo.count(), 4); // every name but "mould_b"
         QCOMPARE(combo.filterModel()->filterRegExp().pattern(), QString("a"));
+        QCOMPARE(combo.currentText(), QString("Gamma"));
 
         // The owner's sequence: remember, block, filter, check, unblock.
         combo.setFilterFixedString(QString());
@@ -436,6 +439,14 @@ private slots:
         // an initial value outside the range is clamped
         Slider wide(0, 10, 1, 25, &host, "Speed");
         QCOMPARE(wide.value(), 10);
+
+        // the caption band is 120 pixels: a short caption keeps 30 px, a long
+        // one is drawn smaller so that it is not cut off
+        QCOMPARE(s.captionPixelSize(), 30);
+        s.Reset(0, 100, 5, 0, "Exposure time");
+        QVERIFY(s.captionPixelSize() < 30);
+        QFont cf = boxpaint::houseFont(s.captionPixelSize());
+        QVERIFY(QFontMetrics(cf).horizontalAdvance("Exposure time") <= 120);
     }
 
     void sliderButtonsStepAndRepeat()
@@ -878,6 +889,19 @@ private slots:
         const QColor cOn = on.pixelColor(on.width() / 2 + 10, on.height() / 2 + 10);
         QVERIFY2(cOn.green() > cOn.red() + 60, qPrintable(cOn.name() + " " + cOff.name()));
         QVERIFY(cOn.lightness() > cOff.lightness() + 40);
+
+        // The lamps by file: entry 0 is "OUT0.png" (signal off), entry 1
+        // "OUT1.png" (signal on), whatever the pictures look like.
+        QCOMPARE(QString(SharedPixmaps::kOutOff), QString("OUT0.png"));
+        QCOMPARE(QString(SharedPixmaps::kOutOn), QString("OUT1.png"));
+        QCOMPARE(off, QImage("./images/OUT0.png").convertToFormat(off.format()));
+        QCOMPARE(on, QImage("./images/OUT1.png").convertToFormat(on.format()));
+        QVERIFY(off != on);
+        // The logo of the side bar: 240 x 96 over a transparent face.
+        const QImage logo("./images/logo2.png");
+        QCOMPARE(logo.size(), QSize(240, 96));
+        QVERIFY(logo.hasAlphaChannel());
+        QCOMPARE(qAlpha(logo.pixel(0, 0)), 0);
 
         QPixmap* const bg = gpPixmapBG;
         SharedPixmaps::load(env->workDir() + "/nowhere"); // missing files: null pictures, same objects

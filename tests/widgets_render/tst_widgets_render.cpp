@@ -255,9 +255,14 @@ void TstWidgetsRender::renderLoginWithPad()
     NumberInput::createShared();
     NumCharInput::createShared();
     // The login box over a panel-sized window, its pad open under the field.
+    // A plain dark face by palette: a style sheet here would cascade into
+    // the box and paint the password field dark under its black dots.
     QWidget screen;
     screen.resize(1280, 800);
-    screen.setStyleSheet("background-color:#202a36;");
+    QPalette pal = screen.palette();
+    pal.setColor(QPalette::Window, QColor(0x20, 0x2a, 0x36));
+    screen.setPalette(pal);
+    screen.setAutoFillBackground(true);
     auto* box = new PasswordBox(&screen);
     gpPasswordBox = box;
     screen.show();

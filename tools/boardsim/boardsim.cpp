@@ -215,6 +215,21 @@ std::vector<BoardSim::OutputChange> BoardSim::outputChanges() const
     return m_changes;
 }
 
+uint64_t BoardSim::totalFrames() const
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    return m_totalFrames;
+}
+
+void BoardSim::trimLog(size_t keep)
+{
+    std::lock_guard<std::mutex> l(m_mutex);
+    if (m_frames.size() > keep)
+        m_frames.erase(m_frames.begin(), m_frames.end() - long(keep));
+    if (m_changes.size() > keep)
+        m_changes.erase(m_changes.begin(), m_changes.end() - long(keep));
+}
+
 uint64_t BoardSim::badFrameCount() const
 {
     std::lock_guard<std::mutex> l(m_mutex);
@@ -306,7 +321,7 @@ void BoardSim::writeAll(const unsigned char* bytes, int n)
 void BoardSim::answer(const unsigned char* bytes, int n)
 {
     // Decide the fault for this answer under the lock, write outside it.
-    enum { None, Split, Merge, Garbage, Drop } act = None;
+    enum { None, Split, Merge, Garbage, Drop, Truncate } act = None;
     std::vector<unsigned char> buf;
     int delay = 0;
     {
@@ -315,6 +330,9 @@ void BoardSim::answer(const unsigned char* bytes, int n)
         if (m_faults[int(Fault::Drop)] > 0) {
             --m_faults[int(Fault::Drop)];
             act = Drop;
+        } else if (m_faults[int(Fault::Truncate)] > 0) {
+            --m_faults[int(Fault::Truncate)];
+            act = Truncate;
         } else if (m_faults[int(Fault::Merge)] > 0 && m_held.empty()) {
             --m_faults[int(Fault::Merge)];
             act = Merge;
@@ -342,7 +360,9 @@ void BoardSim::answer(const unsigned char* bytes, int n)
     }
     if (delay > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    if (act == Split) {
+    if (act == Truncate) {
+        writeAll(buf.data(), int(buf.size() / 2));
+    } else if (act == Split) {
         const int cut = 1 + int(buf.size() / 2);
         writeAll(buf.data(), cut);
         std::this_thread::sleep_for(std::chrono::milliseconds(7));
@@ -368,6 +388,7 @@ void BoardSim::handle(const unsigned char* f)
     {
         std::lock_guard<std::mutex> l(m_mutex);
         m_frames.push_back(fr);
+        ++m_totalFrames;
         frameCb = m_frameCb;
         outputCb = m_outputCb;
         if (fr.command == 1) {

@@ -42,7 +42,9 @@ public:
         BadEnd,     // a frame with a wrong end byte and a false input word instead of the answer
         StaleEcho,  // the answer echoes outputs 0 instead of what was set
         Drop,       // no answer at all
+        Truncate,   // the first half of the answer, then nothing (the board stopped mid-frame)
     };
+    static constexpr int kFaultKinds = int(Fault::Truncate) + 1;
 
     BoardSim();
     ~BoardSim();
@@ -77,12 +79,18 @@ public:
     void flood(int n);
 
     // --- observation ---
+    // The frames received, oldest first; indices below are positions in it.
     std::vector<Frame> frames() const;
     size_t frameCount() const;
+    // Every frame received since start, also those trimmed from the log.
+    uint64_t totalFrames() const;
     std::vector<OutputChange> outputChanges() const;
     uint64_t badFrameCount() const;  // runs of bytes that formed no valid frame
     uint64_t answersSent() const;
     void clearLog();
+    // Keeps only the newest `keep` frames and output changes (a long-running
+    // simulator must not grow without bound); counters stay. Shifts indices.
+    void trimLog(size_t keep);
     // Waits until a frame with index >= from matches `pred`; its index, or -1.
     long waitForFrame(const std::function<bool(const Frame&)>& pred, int timeoutMs, size_t from = 0) const;
     // Waits until the outputs masked by `mask` equal `value`.
@@ -118,11 +126,12 @@ private:
     uint32_t m_stuck = 0;
     bool m_silent = false;
     int m_delayMs = 0;
-    int m_faults[7] = {};
+    int m_faults[kFaultKinds] = {};
     std::vector<unsigned char> m_held; // a merged answer waiting for the next
     std::vector<Frame> m_frames;
     std::vector<OutputChange> m_changes;
     uint64_t m_bad = 0;
+    uint64_t m_totalFrames = 0;
     uint64_t m_answers = 0;
     uint32_t m_rand = 0x1234567u;
     std::function<void(const Frame&)> m_frameCb;

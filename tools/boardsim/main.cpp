@@ -43,7 +43,7 @@ void usage()
         "  in N 0|1        set input N        inputs HEX     set all inputs\n"
         "  auto on|off     machine on/off     silent on|off  stop/resume answering\n"
         "  echo normal|zero|stuck HEX        delay MS        answer delay\n"
-        "  fault split|merge|garbage|badcheck|badend|staleecho|drop [N]\n"
+        "  fault split|merge|garbage|badcheck|badend|staleecho|drop|truncate [N]\n"
         "  flood N         N random bytes     status         counters\n"
         "  quit\n");
 }
@@ -98,7 +98,7 @@ void command(const std::string& line, BoardSim& sim, MouldingMachine& machine)
             {"split", BoardSim::Fault::Split}, {"merge", BoardSim::Fault::Merge},
             {"garbage", BoardSim::Fault::Garbage}, {"badcheck", BoardSim::Fault::BadCheck},
             {"badend", BoardSim::Fault::BadEnd}, {"staleecho", BoardSim::Fault::StaleEcho},
-            {"drop", BoardSim::Fault::Drop}};
+            {"drop", BoardSim::Fault::Drop}, {"truncate", BoardSim::Fault::Truncate}};
         for (const auto& x : names)
             if (a == x.name) {
                 sim.injectFault(x.f, n > 0 ? n : 1);
@@ -112,7 +112,7 @@ void command(const std::string& line, BoardSim& sim, MouldingMachine& machine)
         sim.flood(n);
         say("flooded " + std::to_string(n) + " bytes");
     } else if (cmd == "status") {
-        say("frames " + std::to_string(sim.frameCount()) + ", bad " + std::to_string(sim.badFrameCount())
+        say("frames " + std::to_string(sim.totalFrames()) + ", bad " + std::to_string(sim.badFrameCount())
             + ", answers " + std::to_string(sim.answersSent()) + ", inputs " + hex(sim.inputs()) + ", outputs "
             + hex(sim.outputs()) + ", cycles " + std::to_string(machine.cycles()));
     } else if (cmd == "quit") {
@@ -177,7 +177,7 @@ int main(int argc, char** argv)
     MouldingMachine machine(sim, timing, cycles);
     machine.setEnabled(!manual);
     machine.setReporter([&sim](const std::string& s) {
-        say(s + ", frames " + std::to_string(sim.frameCount()) + ", bad " + std::to_string(sim.badFrameCount()));
+        say(s + ", frames " + std::to_string(sim.totalFrames()) + ", bad " + std::to_string(sim.badFrameCount()));
     });
     sim.start();
     say("board on " + sim.slavePath() + ", linked at " + link + (manual ? ", manual" : ", automatic machine mode")
@@ -186,7 +186,7 @@ int main(int argc, char** argv)
     bool stdinOpen = true;
     std::string pending;
     int64_t lastReport = nowMs();
-    size_t lastFrames = 0;
+    uint64_t lastFrames = 0;
     while (!gStop && !machine.done()) {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         const int r = stdinOpen ? ::poll(&p, 1, 10) : (::usleep(10000), 0);
@@ -210,15 +210,17 @@ int main(int argc, char** argv)
         machine.tick(t);
         // Say so when the station stops (or starts) polling.
         if (t - lastReport >= 5000) {
-            const size_t f = sim.frameCount();
+            const uint64_t f = sim.totalFrames();
             if (f == lastFrames)
                 say("no frames from the station for 5 s");
             lastFrames = f;
             lastReport = t;
+            // The station polls 200 times a second: keep the log bounded.
+            sim.trimLog(10000);
         }
     }
     sim.stop();
-    say("stopped after " + std::to_string(machine.cycles()) + " cycles: frames " + std::to_string(sim.frameCount())
+    say("stopped after " + std::to_string(machine.cycles()) + " cycles: frames " + std::to_string(sim.totalFrames())
         + ", bad " + std::to_string(sim.badFrameCount()) + ", outputs " + hex(sim.outputs()));
     ::unlink(link.c_str());
     return 0;

@@ -198,6 +198,45 @@ void arrow(QPainter& p, int w, int h, bool pointRight)
         p.drawPolygon(QPolygonF({QPointF(w - m, m), QPointF(m, h / 2.0), QPointF(w - m, h - m)}));
 }
 
+// The side bar's logo: a camera eye looking into an open mould (two mould
+// halves around a lens), with three bars in place of a name, on a clear face.
+void logo(QPainter& p, int w, int h)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal cy = h / 2.0;
+    const qreal s = h - 16; // the mark's square
+    const QRectF mark(8, 8, s, s);
+    // mould halves
+    p.setPen(Qt::NoPen);
+    QLinearGradient steel(0, mark.top(), 0, mark.bottom());
+    steel.setColorAt(0, QColor(0xd0, 0xd6, 0xdc));
+    steel.setColorAt(1, QColor(0x6a, 0x74, 0x7e));
+    p.setBrush(steel);
+    p.drawRoundedRect(QRectF(mark.left(), mark.top(), s * 0.22, s), 4, 4);
+    p.drawRoundedRect(QRectF(mark.right() - s * 0.22, mark.top(), s * 0.22, s), 4, 4);
+    // lens
+    const QPointF c(mark.center());
+    const qreal r = s * 0.26;
+    p.setBrush(kWell);
+    p.setPen(QPen(kAmber, 4));
+    p.drawEllipse(c, r, r);
+    QRadialGradient glass(c - QPointF(r / 3, r / 3), r);
+    glass.setColorAt(0, QColor(0x9f, 0xd8, 0xff));
+    glass.setColorAt(1, QColor(0x12, 0x3a, 0x5c));
+    p.setPen(Qt::NoPen);
+    p.setBrush(glass);
+    p.drawEllipse(c, r * 0.55, r * 0.55);
+    // name bars
+    const qreal x0 = mark.right() + 16;
+    const qreal bw = w - x0 - 10;
+    p.setBrush(QColor(0xe8, 0xec, 0xf0));
+    p.drawRoundedRect(QRectF(x0, cy - 26, bw, 14), 7, 7);
+    p.setBrush(kAmber);
+    p.drawRoundedRect(QRectF(x0, cy - 6, bw * 0.72, 12), 6, 6);
+    p.setBrush(QColor(0x8c, 0x96, 0xa0));
+    p.drawRoundedRect(QRectF(x0, cy + 14, bw * 0.5, 10), 5, 5);
+}
+
 struct Picture {
     const char* file;
     int w, h;
@@ -236,6 +275,7 @@ int main(int argc, char** argv)
         {"CheckBox2.png", 32, 32, [](QPainter& p, int w, int h) { checkBox(p, w, h, true); }},
         {"left.png", 60, 60, [](QPainter& p, int w, int h) { arrow(p, w, h, false); }},
         {"right.png", 60, 60, [](QPainter& p, int w, int h) { arrow(p, w, h, true); }},
+        {"logo2.png", 240, 96, logo},
     };
     int failed = 0;
     for (const Picture& pic : pictures) {
