@@ -1,6 +1,7 @@
-// ROI mask building at the largest frame (2448 x 2048): the polygon of the
-// most vertices a drawn polygon keeps (8095) and a frame-filling ring, against
-// a plain OpenCV fill of the same shape.
+// ROI mask building at the largest frame (2448 x 2048): polygons of the most
+// vertices a drawn polygon keeps (8095; a detailed outline and a
+// self-crossing one) and a frame-filling ring, each against a plain OpenCV
+// fill of the same shape.
 #include "inspection/circle.h"
 #include "inspection/repolygon.h"
 

@@ -2,6 +2,7 @@
 
 #include "controller/redowizard.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "inspection/camerainterface.h"
 #include "platform/commandrunner.h"
 #include "widgets/choosebox.h"
@@ -17,12 +18,6 @@
 namespace {
 
 const char* const kSnConnection = "dbT";
-
-QString message(int m)
-{
-    const int i = 4 * m + gLan;
-    return (i >= 0 && i < kLanStrCount) ? gaLanStr[i] : QString();
-}
 
 } // namespace
 
@@ -79,10 +74,10 @@ void CameraManager::loadPlugins()
         loaders.append(loader);
         QObject* root = loader->instance();
         if (!loader->isLoaded())
-            qWarning() << "Cameras plugins load fail:" << file << loader->errorString();
+            qWarning().noquote() << "Cameras plugins load fail:" << file << loader->errorString();
         CameraInterface* plugin = root ? qobject_cast<CameraInterface*>(root) : nullptr;
         if (plugin) {
-            qInfo() << "Cameras plugins " << file << " load sucess.";
+            qInfo().noquote() << "Cameras plugins " + file + " load sucess.";
             plugins.append(plugin);
         }
     }
@@ -119,7 +114,7 @@ void CameraManager::restoreDefaultSnDb()
 {
     qCritical() << "SN.db cannot be opened:" << snDb.lastError().text();
     if (gpWarnBox) {
-        gpWarnBox->setText(message(160));
+        gpWarnBox->setText(MessageTable::text(160));
         gpWarnBox->exec();
     }
     snDb.close();
@@ -150,6 +145,9 @@ void CameraManager::loadCameraSN()
             const QString sn = snQuery.value(0).toString();
             if (sn.size() >= kMinSerialLength && sn.size() <= kMaxSerialLength)
                 snList.append(sn);
+            else if (!sn.isEmpty() && sn != "0") // "0" marks a free position
+                qWarning().noquote() << QString("SN.db: %1 ignored, a serial number has %2 to %3 characters, not %4")
+                                            .arg(key).arg(kMinSerialLength).arg(kMaxSerialLength).arg(sn.size());
         } else {
             snQuery.prepare("insert into sysparam values(?, '0')");
             snQuery.addBindValue(key);
@@ -166,7 +164,7 @@ void CameraManager::findCameras()
     QVector<_cameraInfo> simulated;
     for (CameraInterface* p : plugins) {
         const QVector<_cameraInfo> found = p->enumerate();
-        qInfo() << p->name() << "find camera count:" << found.size();
+        qInfo().noquote() << p->name() << "find camera count:" << found.size();
         if (p->kind() != 0)
             cameras += found;
         else
@@ -194,7 +192,7 @@ void CameraManager::sortCamera()
     QVector<_cameraInfo> remaining = cameras;
     QVector<_cameraInfo> result;
     for (const QString& s : snList) {
-        qInfo() << s;
+        qInfo().noquote() << s;
         for (int i = remaining.size() - 1; i >= 0; --i) {
             if (remaining[i].serial() == s) {
                 result.append(remaining[i]);
@@ -229,7 +227,7 @@ void CameraManager::saveCameraSN()
         if (value.isEmpty())
             value = "0";
         if (i < snList.size())
-            qInfo() << snList[i];
+            qInfo().noquote() << snList[i];
         const QString key = QString("serialNB%1").arg(i);
         q.prepare("update sysparam set value=? where name=?");
         q.addBindValue(value);
@@ -259,7 +257,7 @@ void CameraManager::saveCameraSN()
     // One "info" operation record per stored camera (ReDoWizard::InsertRecord
     // once the main window offers it; the log keeps them until then).
     for (int i = 0; i < snList.size() && i < kMaxCameras; ++i)
-        qInfo() << QString("Save SN %1: %2").arg(i + 1).arg(snList[i]);
+        qInfo().noquote() << QString("Save SN %1: %2").arg(i + 1).arg(snList[i]);
 }
 
 void CameraManager::resortCameraSN(QVector<int> order)
@@ -278,7 +276,7 @@ void CameraManager::checkCameraCount()
 {
     if (noCamera) {
         ChooseBox box(nullptr, gShowW, gShowH);
-        box.setText(message(134));
+        box.setText(MessageTable::text(134));
         if (box.exec() == QDialog::Accepted) {
             resetCameraSN();
             saveCameraSN();
@@ -287,7 +285,7 @@ void CameraManager::checkCameraCount()
     }
     if (!snList.isEmpty() && snList.size() != cameras.size()) {
         ChooseBox box(nullptr, gShowW, gShowH);
-        box.setText(message(360));
+        box.setText(MessageTable::text(360));
         if (box.exec() == QDialog::Accepted) {
             resetCameraSN();
             saveCameraSN();

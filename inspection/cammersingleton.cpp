@@ -3,6 +3,7 @@
 #include "controller/redowizard.h"
 #include "frame/geometrytools.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #if __has_include("inspection/cammerwidget.h")
 #include "inspection/cammerwidget.h"
@@ -18,22 +19,21 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace {
-
-QString message(int m)
-{
-    const int i = 4 * m + gLan;
-    return (i >= 0 && i < kLanStrCount) ? gaLanStr[i] : QString();
-}
 
 void showFileError()
 {
     if (gpWarnBox) {
-        gpWarnBox->setText(message(0));
+        gpWarnBox->setText(MessageTable::text(0));
         gpWarnBox->exec();
     }
 }
@@ -86,19 +86,106 @@ int toInt(qint64 v)
 
 } // namespace
 
-CammerSingleton::CammerSingleton(int camera, CammerWidget* view)
+namespace {
+
+// The block the last operator new on this thread mapped, until its
+// constructor has run: only such a block is known to be a private anonymous
+// mapping, where a released page reads back as zeros.
+thread_local void* t_freshBlock = nullptr;
+
+std::size_t pageSize()
 {
-    // Every byte defined first (the block is compared as raw memory), then the
-    // shapes as their constructors make them.
-    std::memset(static_cast<void*>(this), 0, sizeof(*this));
-    for (ClustomRect& r : rects)
-        new (&r) ClustomRect();
-    for (Circle& c : circles)
-        new (&c) Circle();
-    for (RePolygon& p : polygons)
-        new (&p) RePolygon();
-    cameraNo = camera;
-    owner = view;
+    static const std::size_t size = std::size_t(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+std::size_t mappedSize(std::size_t size)
+{
+    const std::size_t page = pageSize();
+    return (size + page - 1) / page * page;
+}
+
+bool allZero(const unsigned char* p, std::size_t n)
+{
+    // The first byte is zero and every byte equals the one before it.
+    return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
+}
+
+} // namespace
+
+void* CammerSingleton::operator new(std::size_t size)
+{
+    void* p = mmap(nullptr, mappedSize(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED)
+        throw std::bad_alloc();
+    // Small pages, so that a page given back is 4 KiB and not a whole huge page.
+    madvise(p, mappedSize(size), MADV_NOHUGEPAGE);
+    t_freshBlock = p;
+    return p;
+}
+
+void CammerSingleton::operator delete(void* p, std::size_t size) noexcept
+{
+    if (!p)
+        return;
+    if (t_freshBlock == p)
+        t_freshBlock = nullptr;
+    munmap(p, mappedSize(size));
+}
+
+CammerSingleton::CammerSingleton(int camera, CammerWidget* view)
+    : cameraNo(camera), pad0(0), owner(view), roiCount{}, paramA{}, paramB{}, paramC{}, funcType{},
+      shapeKind{}, outN{}, detectData{}, selRoi(0), selType(0), selA(0), selB(0), selC(0), pad1(0)
+{
+    // The shapes' constructors define every byte of their own (the block has
+    // no implicit padding), writing zeros over nearly all of it.
+    if (t_freshBlock == this) {
+        t_freshBlock = nullptr;
+        releaseZeroPages();
+    }
+}
+
+void CammerSingleton::releaseZeroPages()
+{
+    auto* base = reinterpret_cast<unsigned char*>(this);
+    const std::size_t page = pageSize();
+    const std::size_t pages = sizeof(*this) / page; // a fresh block starts on a page
+    std::size_t runStart = 0, runLength = 0;
+    auto release = [&] {
+        if (runLength)
+            madvise(base + runStart * page, runLength * page, MADV_DONTNEED);
+        runLength = 0;
+    };
+    for (std::size_t k = 0; k < pages; ++k) {
+        if (allZero(base + k * page, page)) {
+            if (!runLength)
+                runStart = k;
+            ++runLength;
+        } else {
+            release();
+        }
+    }
+    release();
+}
+
+void CammerSingleton::assignFrom(const CammerSingleton& other)
+{
+    if (&other == this)
+        return;
+    auto* dst = reinterpret_cast<unsigned char*>(this);
+    const auto* src = reinterpret_cast<const unsigned char*>(&other);
+    const std::size_t page = pageSize();
+    const std::size_t total = sizeof(*this);
+    // Piece by piece along this block's pages: a page is written only when it
+    // differs, so pages that are zero on both sides stay unbacked.
+    std::size_t off = 0;
+    while (off < total) {
+        const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(dst + off);
+        const std::size_t end = std::min(total, off + (page - at % page));
+        if (std::memcmp(dst + off, src + off, end - off) != 0)
+            std::memcpy(dst + off, src + off, end - off);
+        off = end;
+    }
 }
 
 // ---- row texts ------------------------------------------------------------
@@ -473,10 +560,10 @@ void CammerSingleton::getCopyParamDescri(int from, int to, QString& fromText, QS
     const int mode = gpWPara ? gpWPara->systemMode : 0;
     auto describe = [mode](int d) {
         if (mode == 3)
-            return message(755).arg(d);
+            return MessageTable::text(755).arg(d);
         if (mode == 1 || mode == 2)
-            return (d >= 0 && d <= 3) ? message(372 + d) : QString();
-        return message(d == 0 ? 753 : 754);
+            return (d >= 0 && d <= 3) ? MessageTable::text(372 + d) : QString();
+        return MessageTable::text(d == 0 ? 753 : 754);
     };
     fromText = describe(from);
     toText = describe(to);

@@ -6,6 +6,7 @@
 #include <QString>
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <type_traits>
 
 class CammerWidget;
@@ -15,8 +16,12 @@ class QSqlQuery;
 // to 100 ROIs with function type, parameters A, B, C, output group and shape.
 // One flat block without heap parts of its own: the ROI editor copies a store
 // with one memcpy and compares two with one memcmp, so every byte (padding
-// included) is defined. About 104 MB, nearly all of it the 800 polygons:
-// always allocate it on the heap.
+// included) is defined. About 99 MiB, nearly all of it the point arrays of
+// the 800 polygons, which stay zero beyond the points in use: `new` gives each
+// store fresh zero pages of its own, the constructor hands the pages it left
+// zero back to the system, and assignFrom() copies without writing pages that
+// are already equal, so a store costs memory for the ROIs it holds, not for
+// its size. The bytes are the same either way.
 //
 // Stored in PARAM.db, table "cammer<camera>" (name, value): rows "detect<d>"
 // = "N a1 .. a8" and "ROI<d>-<r>" = "C A B T K O " + shape text.
@@ -29,6 +34,14 @@ public:
 
     CammerSingleton(int camera, CammerWidget* owner);
     ~CammerSingleton() = default; // the shapes are plain values
+
+    // Every store gets a private zero-filled mapping of its own.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p, std::size_t size) noexcept;
+
+    // The same bytes as a block copy of other; pages that already hold them
+    // are not written, so untouched parts stay unbacked.
+    void assignFrom(const CammerSingleton& other);
 
     // Fills the store from its table. view is the owning CammerWidget: its
     // roiScaleX/roiScaleY go to the shapes, its liveMasks receive the masks.
@@ -83,6 +96,8 @@ public:
     int pad1;                 // explicit padding, always zero
 
 private:
+    // Returns the whole pages of a fresh mapping that hold only zero bytes.
+    void releaseZeroPages();
     bool parseRoi(int d, int r, const QString& value);
     void finishShape(int i, float sx, float sy, cv::Mat* mask);
 };

@@ -44,8 +44,10 @@ public:
     // edge must reach. mask: model-sized 8-bit, nonzero = part of the model,
     // empty = the whole model. accuracy: 0..10, 0 whole pixels and angle
     // steps, higher finer angle steps with sub-pixel and sub-step fitting.
-    // levels: most pyramid levels (<= 1 full resolution only); the pyramid
-    // stops where the model would get too small to recognise.
+    // levels: pyramid levels (<= 1 full resolution only); the pyramid stops
+    // where the model would get too small to recognise. A turned model gets
+    // more levels when trying every angle on the coarsest one would cost
+    // seconds (a large model with the pyramid switched off).
     bool CreateShape(const cv::Mat& model, double minScore, int modelKind, int angleRange, int centerX, int centerY,
                      bool ignorePolarity, int contrast, cv::Mat mask, int accuracy, int levels);
     bool IsValid() const;

@@ -150,8 +150,10 @@ void SimCamera::record(const QString& call)
 bool SimCamera::open()
 {
     record("open");
-    if (m_openFails)
+    if (m_openFails) {
+        qWarning().noquote() << "simcamera:" << m_sn << "does not open (configured to fail)";
         return false;
+    }
     {
         std::lock_guard<std::mutex> lk(m_mx);
         const QJsonValue c = m_config.value("color");

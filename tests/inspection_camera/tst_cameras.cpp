@@ -25,6 +25,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -117,6 +118,16 @@ QStringList readSnRows()
     return out;
 }
 
+// The main window's start-up steps, in its order, over the plug-ins of dir.
+void startUp(CameraManager& m, const QString& dir)
+{
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.loadCameraSN();
+    m.findCameras();
+    m.sortCamera();
+}
+
 QStringList serials(const QVector<_cameraInfo>& list)
 {
     QStringList s;
@@ -153,6 +164,7 @@ class TstCameras : public QObject
 private slots:
     void initTestCase();
 
+    void interfaceKeepsItsOperationOrder();
     void pluginLoadsFromItsFolderAndCastsByInterfaceId();
     void badFilesInThePluginFolderAreSkipped();
     void noPluginFolderMeansNoCameras();
@@ -195,6 +207,57 @@ void TstCameras::cleanup()
     delete CameraManager::_instance;
 }
 
+namespace {
+
+// The table entry a pointer to a virtual member names (Itanium C++ ABI: one
+// more than the entry's byte offset in the table).
+template <typename F>
+std::uintptr_t tableEntry(F f)
+{
+    static_assert(sizeof(F) == 2 * sizeof(std::uintptr_t), "pointer to member layout");
+    std::uintptr_t raw[2];
+    std::memcpy(raw, &f, sizeof(raw));
+    return raw[0];
+}
+
+struct LastQObjectEntry : QObject {
+    static std::uintptr_t get() { return tableEntry(&LastQObjectEntry::disconnectNotify); }
+};
+
+} // namespace
+
+void TstCameras::interfaceKeepsItsOperationOrder()
+{
+    using C = CameraInterface;
+    // Plug-ins built for the station call through these entries: the 41
+    // operations follow QObject's own, in this order, one entry each.
+    const std::uintptr_t entries[] = {
+        tableEntry(&C::open), tableEntry(&C::close), tableEntry(&C::start), tableEntry(&C::stop),
+        tableEntry(&C::onLost), tableEntry(&C::reconnect), tableEntry(&C::reserved7), tableEntry(&C::setParams),
+        tableEntry(&C::setExposure), tableEntry(&C::setGain), tableEntry(&C::setSharp), tableEntry(&C::setContrast),
+        tableEntry(&C::setGamma), tableEntry(&C::reserved14), tableEntry(&C::setWDR), tableEntry(&C::exposureRange),
+        tableEntry(&C::gainRange), tableEntry(&C::sharpRange), tableEntry(&C::contrastRange),
+        tableEntry(&C::gammaRange), tableEntry(&C::setHMirror), tableEntry(&C::setVMirror), tableEntry(&C::onceWB),
+        tableEntry(&C::reserved24), tableEntry(&C::setColor), tableEntry(&C::isColor), tableEntry(&C::setSpeed),
+        tableEntry(&C::setValue), tableEntry(&C::query), tableEntry(&C::fps), tableEntry(&C::setTrigger),
+        tableEntry(&C::softTrigger), tableEntry(&C::size), tableEntry(&C::name), tableEntry(&C::reserved35),
+        tableEntry(&C::grab), tableEntry(&C::defaults), tableEntry(&C::enumerate), tableEntry(&C::reserved39),
+        tableEntry(&C::create), tableEntry(&C::kind)};
+    QCOMPARE(int(sizeof(entries) / sizeof(entries[0])), 41);
+    QCOMPARE(entries[0], LastQObjectEntry::get() + sizeof(void*));
+    for (int k = 1; k < 41; ++k)
+        QVERIFY2(entries[k] == entries[k - 1] + sizeof(void*), qPrintable(QString("operation %1").arg(k + 1)));
+    QCOMPARE(QByteArray(qobject_interface_iid<CameraInterface*>()), QByteArray("com.vqk.duvazoz.camerainterface"));
+
+    // The camera record: index, type name, 288 bytes of plug-in data, params.
+    _cameraInfo info;
+    const auto at = [&info](const void* field) { return static_cast<const char*>(field) - reinterpret_cast<const char*>(&info); };
+    QCOMPARE(int(sizeof(info.sn)), 288);
+    QVERIFY(at(&info.index) < at(&info.typeName));
+    QVERIFY(at(&info.typeName) < at(&info.sn));
+    QVERIFY(at(&info.sn) < at(&info.params));
+}
+
 void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
 {
     TestEnv env;
@@ -204,6 +267,7 @@ void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
     CameraManager m;
     QCOMPARE(m.pluginDir(), QCoreApplication::applicationDirPath() + "/Plugins/Cameras");
     m.setPluginDir(dir);
+    QTest::ignoreMessage(QtInfoMsg, "Cameras plugins libsimcamera.so load sucess.");
     m.loadPlugins();
     QCOMPARE(m.loaders.size(), 1);
     QCOMPARE(m.plugins.size(), 1);
@@ -333,6 +397,8 @@ void TstCameras::serialsOfWrongLengthAreIgnored()
     const QString len8 = "ABCDEFGH", len7 = "ABCDEFG", len256(256, 'S'), len257(257, 'L');
     writeSnDb({len7, len8, len257, len256, "", "0", "0", "0"});
     CameraManager m;
+    QTest::ignoreMessage(QtWarningMsg, "SN.db: serialNB0 ignored, a serial number has 8 to 256 characters, not 7");
+    QTest::ignoreMessage(QtWarningMsg, "SN.db: serialNB2 ignored, a serial number has 8 to 256 characters, not 257");
     m.loadCameraSN();
     QCOMPARE(m.snList, QVector<QString>({len8, len256}));
 
@@ -374,11 +440,7 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
     }
     // Next start: the order stored through the new table holds.
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.loadCameraSN();
-    m.findCameras();
-    m.sortCamera();
+    startUp(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2"}));
 
     // No SN.db at all: the same.
@@ -487,11 +549,7 @@ void TstCameras::changedCountIsReported()
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"});
     const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-C3", "CAMERA-A1"})}});
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.loadCameraSN();
-    m.findCameras();
-    m.sortCamera();
+    startUp(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-C3"}));
     QString asked;
     const QString button = MessageTable::text(yes ? 122 : 123);
@@ -523,11 +581,7 @@ void TstCameras::noCameraAsksToClearTheSerials()
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
     const QString dir = makePluginDir({{"libsim", cams("Sim", 0, {"SIM-00001", "SIM-00002"})}});
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.loadCameraSN();
-    m.findCameras();
-    m.sortCamera();
+    startUp(m, dir);
     QVERIFY(m.noCamera);
     QString asked;
     answerModal([&asked](QWidget* w) {
@@ -550,22 +604,14 @@ void TstCameras::resortStoresThePermutation()
     writeSnDb({"0", "0", "0", "0", "0", "0", "0", "0"});
     const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"})}});
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.loadCameraSN();
-    m.findCameras();
-    m.sortCamera();
+    startUp(m, dir);
     m.resortCameraSN({2, 0, 1});
     QCOMPARE(readSnRows(), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1", "0", "0", "0", "0", "0"}));
     // The new numbering takes effect at the next start.
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"}));
     {
         CameraManager next;
-        next.setPluginDir(dir);
-        next.loadPlugins();
-        next.loadCameraSN();
-        next.findCameras();
-        next.sortCamera();
+        startUp(next, dir);
         QCOMPARE(serials(next.cameras), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"}));
     }
     m.loadCameraSN();
@@ -780,6 +826,7 @@ void TstCameras::openFailureIsReported()
 {
     PluginFixture f;
     QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-X1"}, {{"openFails", true}})));
+    QTest::ignoreMessage(QtWarningMsg, "simcamera: SIMCAM-X1 does not open (configured to fail)");
     QVERIFY(!f.cam->open());
     QVector<uchar> buf(64 * 48);
     f.cam->softTrigger();

@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -184,6 +185,17 @@ long maxRssKb()
     return u.ru_maxrss;
 }
 
+// This test process's own resident size now (not a panel path: the figure is
+// about the process itself, simulated platform or not).
+long rssKb()
+{
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toLong() * (sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
 } // namespace
 
 class TstStore : public QObject
@@ -195,6 +207,7 @@ private slots:
     void cleanup();
 
     void newStoreIsZeroAndComparable();
+    void storesCostWhatTheyHold();
     void rowTextsAreExact();
     void everyFieldRoundTrips();
     void emptyTableGetsItsDetectionRows();
@@ -252,6 +265,37 @@ void TstStore::newStoreIsZeroAndComparable()
     QVERIFY(std::memcmp(a.get(), b.get(), sizeof(CammerSingleton)) != 0);
     std::memcpy(static_cast<void*>(b.get()), a.get(), sizeof(CammerSingleton));
     QCOMPARE(std::memcmp(a.get(), b.get(), sizeof(CammerSingleton)), 0);
+}
+
+void TstStore::storesCostWhatTheyHold()
+{
+    const long base = rssKb();
+    QVERIFY(base > 0);
+    std::vector<std::unique_ptr<CammerSingleton>> stores;
+    for (int i = 0; i < 4; ++i)
+        stores.push_back(newStore(i));
+    const long built = rssKb();
+    // Four blocks of 99 MiB, of which only the non-zero pages stay backed.
+    QVERIFY2(built - base < 4 * 16 * 1024, qPrintable(QString("+%1 KiB").arg(built - base)));
+    CammerSingleton& live = *stores[0];
+    CammerSingleton& edit = *stores[1];
+    live.roiCount[0] = 3;
+    live.setDefaultRoi(0, 0);
+    setRing(live, 0, 1, 400, 300, 20, 100);
+    setPolygon(live, 0, 2, {{10, 20}, {300, 40}, {150, 400}}, true);
+    live.detectData[7][7] = 5;
+    edit.assignFrom(live);
+    QCOMPARE(edit.cameraNo, 0);
+    QCOMPARE(std::memcmp(&edit, &live, sizeof(CammerSingleton)), 0);
+    const long copied = rssKb();
+    QVERIFY2(copied - built < 16 * 1024, qPrintable(QString("+%1 KiB").arg(copied - built)));
+    // Equal stores compare equal without the copy writing anything.
+    edit.assignFrom(live);
+    QCOMPARE(std::memcmp(&edit, &live, sizeof(CammerSingleton)), 0);
+    // Back to a new store: the ROIs' bytes become what a new store holds.
+    edit.assignFrom(*stores[2]);
+    stores[3]->cameraNo = 2;
+    QCOMPARE(std::memcmp(&edit, stores[3].get(), sizeof(CammerSingleton)), 0);
 }
 
 void TstStore::rowTextsAreExact()
@@ -721,13 +765,18 @@ static int measureMemory()
     std::printf("  polygons %zu, rects %zu, circles %zu, ints %zu\n", sizeof(RePolygon) * 800,
                 sizeof(ClustomRect) * 800, sizeof(Circle) * 800,
                 sizeof(CammerSingleton) - 800 * (sizeof(RePolygon) + sizeof(ClustomRect) + sizeof(Circle)));
-    const long before = maxRssKb();
+    const long before = rssKb();
+    const long peakBefore = maxRssKb();
+    QElapsedTimer t;
+    t.start();
     std::vector<std::unique_ptr<CammerSingleton>> stores;
     for (int i = 0; i < 16; ++i)
         stores.push_back(std::make_unique<CammerSingleton>(i / 2, nullptr));
-    const long after = maxRssKb();
-    std::printf("16 stores: RSS +%ld KiB (%.2f GiB), %.1f MiB each\n", after - before,
-                (after - before) / 1048576.0, (after - before) / 16.0 / 1024.0);
+    const qint64 buildMs = t.elapsed();
+    const long after = rssKb();
+    std::printf("16 stores: RSS +%ld KiB (%.2f GiB), %.1f MiB each; peak RSS +%ld KiB; built in %lld ms\n",
+                after - before, (after - before) / 1048576.0, (after - before) / 16.0 / 1024.0,
+                maxRssKb() - peakBefore, buildMs);
     // What a store holds: a heavy but realistic one (36 ROIs in each of 2
     // detections, a third of them polygons of 40 points) and the table text.
     QTemporaryDir tmp;
@@ -757,6 +806,24 @@ static int measureMemory()
     for (const QString& v : readRows("cammer0"))
         text += v.toUtf8().size();
     std::printf("72-ROI store: %lld bytes of geometry and parameters, %lld bytes of table text\n", used, text);
+    // The editor's round: each edit copy takes its live store, and on saving
+    // the live store takes the edit copy.
+    for (int i = 2; i < 16; i += 2)
+        stores[i]->assignFrom(s);
+    const long beforeCopies = rssKb();
+    t.restart();
+    for (int i = 0; i < 16; i += 2) {
+        stores[i + 1]->assignFrom(*stores[i]);
+        stores[i]->assignFrom(*stores[i + 1]);
+    }
+    const qint64 copyMs = t.elapsed();
+    std::printf("8 cameras holding the 72-ROI store, after the editor's copies: RSS +%ld KiB over the new stores "
+                "(%ld KiB in all, %.1f MiB per camera); 16 copies took %lld ms\n",
+                rssKb() - beforeCopies, rssKb() - before, (rssKb() - before) / 8.0 / 1024.0, copyMs);
+    // A plain block copy writes every page of its target.
+    const long beforePlain = rssKb();
+    *stores[1] = *stores[0];
+    std::printf("one plain block copy instead: RSS +%ld KiB\n", rssKb() - beforePlain);
     // The maximum a store can hold: 800 polygons of 8096 points in ROI coordinates.
     std::printf("full store: %lld bytes of ROI-coordinate points\n", 800LL * 8096 * 8);
     closeParamDb();
