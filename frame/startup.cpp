@@ -2,6 +2,7 @@
 
 #include "controller/redowizard.h"
 #include "frame/deviceid.h"
+#include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/logmanager.h"
 #include "frame/messagetable.h"
@@ -66,7 +67,20 @@ void printSummary()
         std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
                     qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
     }
-    std::printf("  cameras in use: %d\n", numCamera);
+    // The camera views come with the main window; until then report what the
+    // plug-ins find, in the stored camera order.
+    CameraManager* cams = CameraManager::getInstance();
+    cams->loadPlugins();
+    cams->loadCameraSN();
+    cams->findCameras();
+    cams->sortCamera();
+    if (cams->cameras.isEmpty())
+        cams->findSumulateCameras();
+    std::printf("  cameras found by the plug-ins: %d%s\n", int(cams->cameras.size()),
+                cams->noCamera ? " (simulated)" : "");
+    for (int i = 0; i < cams->cameras.size(); ++i)
+        std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
+                    qPrintable(cams->cameras[i].serial()));
     std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
     std::printf("  logs: %s\n", qPrintable(QDir::current().absoluteFilePath(LogManager::logDir())));
     std::printf("The main window and the inspection cycle are not part of this build: "

@@ -103,6 +103,9 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(out.contains("parameter group: default"), qPrintable(out));
     QVERIFY(out.contains("not part of this build"));
+    // The simulated camera plug-in beside the program offers its two cameras.
+    QVERIFY2(out.contains("cameras found by the plug-ins: 2"), qPrintable(out));
+    QVERIFY(out.contains("SIMCAM-0001"));
     // Start-up logged its banner through glog and recorded the version.
     QDir logDir("ruv_net/workspace/log");
     bool banner = false;
