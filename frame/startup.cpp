@@ -82,7 +82,7 @@ void printSummary()
         std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
                     qPrintable(cams->cameras[i].serial()));
     std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
-    std::printf("  logs: %s\n", qPrintable(QDir::current().absoluteFilePath(LogManager::logDir())));
+    std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("The main window and the inspection cycle are not part of this build: "
                 "start-up ends here.\n");
     std::fflush(stdout);

@@ -19,6 +19,8 @@ touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+chmod 700 "$XDG_RUNTIME_DIR"
 
 board_pid=""
 if [ -x build/boardsim ]; then
@@ -35,7 +37,7 @@ if [ -n "${DISPLAY:-}" ]; then
 else
   shot="$top/run/screenshot.png"
   echo "No DISPLAY: running under xvfb-run at 1280x800."
-  echo "A screenshot is taken every 5 s to $shot"
+  echo "While the station runs, a screenshot is taken every 5 s to $shot"
   xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     "$0/build/station" "${@:2}" & app=$!
     while kill -0 $app 2>/dev/null; do sleep 5; import -window root "$1" 2>/dev/null || true; done
