@@ -16,10 +16,13 @@ BoardFrameParser::BoardFrameParser(int frameLength)
     std::memset(m_buf, 0, sizeof(m_buf));
 }
 
-void BoardFrameParser::clear()
+void BoardFrameParser::compact()
 {
-    m_base += uint64_t(m_fill);
-    m_fill = 0;
+    if (m_pos == 0)
+        return;
+    std::memmove(m_buf, m_buf + m_pos, size_t(m_fill - m_pos));
+    m_base += uint64_t(m_pos);
+    m_fill -= m_pos;
     m_pos = 0;
 }
 
@@ -28,12 +31,7 @@ int BoardFrameParser::append(const unsigned char* data, int length)
     if (!data || length <= 0)
         return 0;
     // Make room first: consumed bytes are no longer needed.
-    if (m_pos > 0) {
-        std::memmove(m_buf, m_buf + m_pos, size_t(m_fill - m_pos));
-        m_base += uint64_t(m_pos);
-        m_fill -= m_pos;
-        m_pos = 0;
-    }
+    compact();
     const int room = kBufferSize - m_fill;
     const int take = length < room ? length : room;
     if (take > 0) {
@@ -57,19 +55,13 @@ const unsigned char* BoardFrameParser::nextFrame()
         if (isFrame(f, m_frameLength)) {
             m_lastOffset = m_base + uint64_t(m_pos);
             m_pos += m_frameLength;
-            ++m_frames;
             return f;
         }
         ++m_pos;
         ++m_skipped;
     }
     // Keep the incomplete rest for the next read.
-    if (m_pos > 0) {
-        std::memmove(m_buf, m_buf + m_pos, size_t(m_fill - m_pos));
-        m_base += uint64_t(m_pos);
-        m_fill -= m_pos;
-        m_pos = 0;
-    }
+    compact();
     return nullptr;
 }
 

@@ -40,11 +40,9 @@ public:
     int fill() const { return m_fill - m_pos; }
     uint64_t skippedBytes() const { return m_skipped; }
     uint64_t droppedBytes() const { return m_dropped; }
-    uint64_t frameCount() const { return m_frames; }
     // Stream position (bytes appended before it, dropped bytes not counted) of
     // the frame last returned by nextFrame().
     uint64_t lastFrameOffset() const { return m_lastOffset; }
-    void clear();
 
     // --- reading an answer frame (8 bytes) ---
     static int type(const unsigned char* f) { return f[1]; }
@@ -66,6 +64,9 @@ public:
     static void makeStatus(unsigned char out[8], uint32_t inputs, uint32_t echo);
 
 private:
+    // Moves the unconsumed bytes to the front of the buffer.
+    void compact();
+
     unsigned char m_buf[kBufferSize];
     int m_frameLength;
     int m_fill = 0;
@@ -73,6 +74,5 @@ private:
     uint64_t m_base = 0; // stream position of m_buf[0]
     uint64_t m_skipped = 0;
     uint64_t m_dropped = 0;
-    uint64_t m_frames = 0;
     uint64_t m_lastOffset = 0;
 };

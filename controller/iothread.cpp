@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QtDebug>
+#include <algorithm>
 
 // Written only here, on the I/O thread.
 uint32_t gFTemp[kBoardValueCount] = {};
@@ -43,7 +44,6 @@ bool IOThread::receive(const unsigned char* data, int length, uint32_t wanted)
     m_parser.append(data, length);
     bool resend = false;
     while (const unsigned char* f = m_parser.nextFrame()) {
-        ++m_framesHandled;
         switch (BoardFrameParser::type(f)) {
         case 2: {
             const uint32_t word = BoardFrameParser::inputWord(f);
@@ -109,8 +109,8 @@ void IOThread::run()
 
         const qint64 avail = gpCom->bytesAvailable();
         if (avail > 0) {
-            const qint64 want = avail < qint64(sizeof(m_readBuf)) ? avail : qint64(sizeof(m_readBuf));
-            const qint64 got = gpCom->read(reinterpret_cast<char*>(m_readBuf), want);
+            const qint64 got = gpCom->read(reinterpret_cast<char*>(m_readBuf),
+                                           std::min(avail, qint64(sizeof(m_readBuf))));
             if (got > 0 && receive(m_readBuf, int(got), wanted))
                 ComSend(1, int(wanted));
         }
@@ -126,7 +126,6 @@ void IOThread::run()
         } else {
             ComSend(2, 0);
         }
-        ++m_passes;
         msleep(kPassMs);
     }
 }

@@ -33,9 +33,7 @@ public:
     // Watchdog time, written by the GUI thread, read by the thread.
     std::atomic<int> stamp{0};
 
-    // Counters for diagnostics and tests.
-    uint64_t framesHandled() const { return m_framesHandled.load(); }
-    uint64_t passes() const { return m_passes.load(); }
+    // True while the watchdog keeps the thread away from the board.
     bool isStale() const { return m_stale.load(); }
 
     // One receive step on bytes already read: parses them, stores input words
@@ -60,7 +58,5 @@ private:
     unsigned char m_readBuf[BoardFrameParser::kBufferSize];
     int m_pass = 0;
     int m_valueIndex = 0;
-    std::atomic<uint64_t> m_framesHandled{0};
-    std::atomic<uint64_t> m_passes{0};
     std::atomic<bool> m_stale{false};
 };

@@ -34,7 +34,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     for (int i = 0; i < 256; ++i)
         (*grayTable)[i] = 0xFF000000u | (unsigned(i) << 16) | (unsigned(i) << 8) | unsigned(i);
 
-    // [databases]
     // Checked before the connection is made: opening would create an empty file.
     if (!QFile::exists(QStringLiteral("PARAM.db")))
         restoreParamDb();
@@ -46,12 +45,10 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         LOG(ERROR) << "PARAM.db: " << paraDb.lastError().text().toStdString();
     paraQuery = QSqlQuery(paraDb);
 
-    // [shared dialogs, first part]
     // Made before the parameters load: their loaders report through it.
     delete gpWarnBox;
     gpWarnBox = new WarnBox(nullptr);
 
-    // [parameters]
     // The live set, loaded, and the settings window's edit copy (filled by
     // assignment before the window opens). A previous window's sets (tests
     // build more than one) are released first.
@@ -69,7 +66,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     gisGrayHue = gpWPara->grayChannel;
     gpWPara->getCurGroupName();
 
-    // [shared dialogs]
     delete gpChooseBox;
     gpChooseBox = new ChooseBox(nullptr, 750, 370);
     // The pads replace themselves when destroyed (see createShared); a pad
@@ -133,7 +129,6 @@ ReDoWizard::~ReDoWizard()
 
 int ReDoWizard::CheckPassword()
 {
-    // [login]
     if (gpWPara && gpWPara->isPswUsed == 0)
         return 1;
     if (loginLevel != 0)
@@ -145,7 +140,6 @@ int ReDoWizard::CheckPassword()
 
 bool ReDoWizard::CheckRoot()
 {
-    // [login root]
     if (loginLevel == 2)
         return true;
     if (gpPasswordBox)
@@ -164,7 +158,6 @@ void ReDoWizard::FLushAll()
 
 bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
 {
-    // [event filter]
     // A press anywhere else ends a pad entry; a press on the pad (or one of
     // its keys) is its own.
     if (e->type() == QEvent::MouseButtonPress) {

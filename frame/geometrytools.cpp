@@ -1,17 +1,18 @@
 #include "frame/geometrytools.h"
 #include "frame/globals.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
+namespace {
+
 int clampTolerance(int tol)
 {
-    if (tol < 3)
-        return 3;
-    if (tol > 50)
-        return 50;
-    return tol;
+    return std::clamp(tol, 3, 50);
 }
+
+} // namespace
 
 bool PointAround(QPoint a, QPoint b, int tol)
 {

@@ -7,7 +7,6 @@
 // a 3-pixel margin to the gShowW x gShowH screen.
 
 // The tolerance of every hit test is clamped to 3..50 pixels.
-int clampTolerance(int tol);
 
 // True when both coordinates of b differ from a by less than the tolerance.
 bool PointAround(QPoint a, QPoint b, int tol);

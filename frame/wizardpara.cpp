@@ -67,12 +67,17 @@ QVector<Row> rowMap(WizardPara& p)
         for (int i = from; i < from + count; ++i)
             s.append(Slot{&a[i], &a[i]});
     };
-    auto numbers = [](const char* key, int order, QVector<Slot> s) {
+    // insertValue: the row a database without this key gets at load.
+    auto numbers = [](const char* key, int order, QVector<Slot> s, const char* insertValue = nullptr) {
         Row r;
         r.key = key;
         r.loadOrder = order;
         r.kind = RowKind::Numbers;
         r.positions = std::move(s);
+        if (insertValue) {
+            r.missing = WhenMissing::InsertDefault;
+            r.insertValue = insertValue;
+        }
         return r;
     };
 
@@ -146,16 +151,14 @@ QVector<Row> rowMap(WizardPara& p)
       << one(p.realTimeROI) << one(p.camSampleSeparately);
     span(s, p.outInitState, 4, 5);
     s << one(p.useWhiteNumber);
-    rows.append(numbers("system7", 16, s));
-    rows.last().missing = WhenMissing::InsertDefault;
-    rows.last().insertValue = "0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0";
+    rows.append(numbers("system7", 16, s, "0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
 
     s.clear();
     s << one(p.multiDetectNum);
     span(s, p.multiTrigIn, 0, 8);
     span(s, p.multiCutMode, 0, 8);
     s << one(p.cutEjectorFixedTime) << one(p.useLog) << one(p.matchBrightness);
-    rows.append(numbers("system8", 17, s));
+    rows.append(numbers("system8", 17, s, kTwentyZeros));
 
     s.clear();
     span(s, p.multiOutDetect, 0, 8);
@@ -163,32 +166,32 @@ QVector<Row> rowMap(WizardPara& p)
       << one(p.continuationArea) << one(p.noDetectModeSignal) << one(p.prodDetectOption)
       << one(p.continuousCopy) << one(p.spare9v17) << one(p.inputResetRecheck) << one(p.spare9v19)
       << one(p.spareValue);
-    rows.append(numbers("system9", 18, s));
+    rows.append(numbers("system9", 18, s, kTwentyZeros));
 
     s.clear();
     span(s, p.customInName, 0, 8);
     span(s, p.customOutName, 0, 8);
     s << one(p.days) << one(p.lostUpanAlarm) << one(p.useDiskSaveImage) << one(p.resampleNoCut);
-    rows.append(numbers("system10", 19, s));
+    rows.append(numbers("system10", 19, s, kTwentyZeros));
 
     s.clear();
     span(s, p.spare11a, 0, 8);
     span(s, p.spare11b, 0, 8);
     s << one(p.sequentialDetect) << one(p.tempIsNG[0]) << one(p.tempIsNG[1]) << one(p.noEjectorPin);
-    rows.append(numbers("system11", 20, s));
+    rows.append(numbers("system11", 20, s, kTwentyZeros));
 
     s.clear();
     s << one(p.angleCorrect);
     span(s, p.hMirror, 0, 8);
     span(s, p.vMirror, 0, 8);
     s << one(p.noRefreshAfterAlarm) << one(p.addAllCamTemp) << one(p.separateDetectSignal);
-    rows.append(numbers("system12", 21, s));
+    rows.append(numbers("system12", 21, s, kTwentyZeros));
 
     s.clear();
     span(s, p.saturation, 0, 8);
     span(s, p.noise3D, 0, 8);
     s << one(p.useBlackNumber) << one(p.prodNGOption) << one(p.reInspectDelay) << one(p.shieldPin);
-    rows.append(numbers("system13", 22, s));
+    rows.append(numbers("system13", 22, s, kTwentyZeros));
 
     s.clear();
     s << one(p.moldNGClampPulse) << one(p.reCheckDelay) << one(p.okMoldNum) << one(p.imageZoom)
@@ -196,16 +199,7 @@ QVector<Row> rowMap(WizardPara& p)
     span(s, p.noise2D, 0, 8);
     s << one(p.stopDetectCutOff) << one(p.prodInspectOption) << one(p.moldInspectOption)
       << drop(p.spareValue) << drop(p.spareValue) << drop(p.spareValue);
-    rows.append(numbers("system14", 23, s));
-
-    for (int i = 8; i <= 14; ++i) {
-        for (Row& r : rows) {
-            if (QLatin1String(r.key) == QStringLiteral("system%1").arg(i)) {
-                r.missing = WhenMissing::InsertDefault;
-                r.insertValue = kTwentyZeros;
-            }
-        }
-    }
+    rows.append(numbers("system14", 23, s, kTwentyZeros));
 
     {
         Row r;
@@ -220,14 +214,10 @@ QVector<Row> rowMap(WizardPara& p)
         r.text = &p.nocheckPassword;
         rows.append(r);
     }
-    rows.append(numbers("NgShowSwitch", 27, {one(p.NgShowSwitch)}));
-    rows.last().missing = WhenMissing::InsertDefault;
-    rows.last().insertValue = "1";
+    rows.append(numbers("NgShowSwitch", 27, {one(p.NgShowSwitch)}, "1"));
 
     s.clear(); span(s, p.isColors, 0, 8);
-    rows.append(numbers("isColors", 24, s));
-    rows.last().missing = WhenMissing::InsertDefault;
-    rows.last().insertValue = "0 0 0 0 0 0 0 0";
+    rows.append(numbers("isColors", 24, s, "0 0 0 0 0 0 0 0"));
 
     return rows;
 }
@@ -270,6 +260,20 @@ inline bool within(int v, unsigned lo, unsigned hi) { return unsigned(v) >= lo &
 QString message(int m, int lan)
 {
     return gaLanStr[4 * m + lan];
+}
+
+// Written beside and renamed over, so a power loss never leaves an empty
+// file (which would read as group 0).
+bool writeGroupIndex(int index)
+{
+    QSaveFile f(QStringLiteral("sysadd.txt"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    f.write(QByteArray::number(index) + '\n');
+    if (f.commit())
+        return true;
+    qWarning() << "sysadd.txt not written:" << f.errorString();
+    return false;
 }
 
 } // namespace
@@ -348,7 +352,8 @@ QString WizardPara::rowValue(const QString& key) const
 QVector<int> WizardPara::parseValue(const QString& value, int positions)
 {
     QVector<int> out(positions, 0);
-    const QStringList words = value.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    static const QRegularExpression blanks(QStringLiteral("\\s+"));
+    const QStringList words = value.split(blanks, Qt::SkipEmptyParts);
     for (int i = 0; i < positions && i < words.size(); ++i) {
         bool ok = false;
         const int v = words[i].toInt(&ok, 10);
@@ -365,7 +370,7 @@ QVector<int> WizardPara::parseValue(const QString& value, int positions)
 
 void WizardPara::LoadDatafromFile()
 {
-    // Step 1: the current parameter group.
+    // The current parameter group; a missing sysadd.txt is created as "none".
     groupIndex = -1;
     {
         QFile f(QStringLiteral("sysadd.txt"));
@@ -377,22 +382,16 @@ void WizardPara::LoadDatafromFile()
                 index = 0;
             groupIndex = index;
         } else {
-            QSaveFile out(QStringLiteral("sysadd.txt"));
-            if (out.open(QIODevice::WriteOnly | QIODevice::Text)) {
-                out.write(QByteArray::number(groupIndex) + '\n');
-                out.commit();
-            }
+            writeGroupIndex(groupIndex);
         }
     }
     updateGroupName();
 
-    // Step 2: the rows.
     if (gpWin)
         readRows(gpWin->paraQuery);
     else
         qWarning() << "parameters: no main window, the stored parameters are not read";
 
-    // Steps 3 to 5.
     validate();
     deriveByMode(gpWin ? &gpWin->curMould : nullptr);
     loadIONames();
@@ -721,17 +720,8 @@ void WizardPara::SaveChkDBItem(const QString& key)
 
 void WizardPara::SaveAddFile()
 {
-    // Written beside and renamed over, so a power loss never leaves an empty
-    // file (which would read as group 0).
-    QSaveFile f(QStringLiteral("sysadd.txt"));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
-    f.write(QByteArray::number(groupIndex) + '\n');
-    if (!f.commit()) {
-        qWarning() << "sysadd.txt not written:" << f.errorString();
-        return;
-    }
-    updateGroupName();
+    if (writeGroupIndex(groupIndex))
+        updateGroupName();
 }
 
 void WizardPara::updateGroupName()
@@ -773,8 +763,8 @@ void WizardPara::loadCpuInfo()
 
     static const QRegularExpression reN(QStringLiteral("Intel\\(R\\)\\s+(\\w+\\d{1,5})"));
     static const QRegularExpression reCore(QStringLiteral("Intel\\(R\\)\\s+(\\w+)\\(TM\\)\\s+(\\w+)-(\\w+\\d{1,5})"));
-    static const QRegularExpression reCeleron(QStringLiteral("Intel\\(R\\)\\s+Celeron\\(R\\)\\s+(\\w+)\\s+@"));
-    static const QRegularExpression rePentium(QStringLiteral("Intel\\(R\\)\\s+Pentium\\(R\\)\\s+(\\w+)\\s+@"));
+    static const QRegularExpression reCeleronPentium(
+        QStringLiteral("Intel\\(R\\)\\s+(Celeron|Pentium)\\(R\\)\\s+(\\w+)\\s+@"));
     static const QRegularExpression reRyzen(QStringLiteral("AMD\\s+(Ryzen\\s+\\w+)\\s+(\\d{1,4})"));
 
     for (const QString& line : lines) {
@@ -810,19 +800,12 @@ void WizardPara::loadCpuInfo()
             }
             continue;
         }
-        m = reCeleron.match(cpuModelName);
+        m = reCeleronPentium.match(cpuModelName);
         if (m.hasMatch()) {
-            cpuProductLine = QStringLiteral("Celeron");
-            cpuSeries = QStringLiteral("Celeron ") + m.captured(1);
-            if (m.captured(1).startsWith(QLatin1Char('J')))
-                cpuGenerationNum = 11;
-            continue;
-        }
-        m = rePentium.match(cpuModelName);
-        if (m.hasMatch()) {
-            cpuProductLine = QStringLiteral("Pentium");
-            cpuSeries = QStringLiteral("Pentium ") + m.captured(1);
-            if (m.captured(1).startsWith(QLatin1Char('N')))
+            cpuProductLine = m.captured(1);
+            cpuSeries = cpuProductLine + QLatin1Char(' ') + m.captured(2);
+            const QLatin1Char newer(cpuProductLine == QLatin1String("Celeron") ? 'J' : 'N');
+            if (m.captured(2).startsWith(newer))
                 cpuGenerationNum = 11;
             continue;
         }

@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QFileInfo>
 #include <QPluginLoader>
 #include <QSqlError>
 
@@ -57,14 +56,9 @@ QString CameraManager::pluginDir() const
 void CameraManager::loadPlugins()
 {
     qInfo() << "Start loading plugins.";
-    QDir dir(pluginDir());
-    if (m_pluginDir.isEmpty() && qEnvironmentVariableIsEmpty("STATION_CAMERA_PLUGIN_DIR")) {
-        dir = QDir(QCoreApplication::applicationDirPath());
-        if (!dir.cd("Plugins") || !dir.cd("Cameras"))
-            return;
-    } else if (!dir.exists()) {
+    const QDir dir(pluginDir());
+    if (!dir.exists())
         return;
-    }
     qDebug() << "Loading camera plugins.";
     // Name order, so the cameras of several plug-ins keep one order from start
     // to start whatever the file system lists first.

@@ -84,10 +84,6 @@ int toInt(qint64 v)
     return int(std::clamp<qint64>(v, INT_MIN, INT_MAX));
 }
 
-} // namespace
-
-namespace {
-
 // The block the last operator new on this thread mapped, until its
 // constructor has run: only such a block is known to be a private anonymous
 // mapping, where a released page reads back as zeros.

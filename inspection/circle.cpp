@@ -93,8 +93,7 @@ bool Circle::PtInCtrl(QPoint p, int* code)
 
 bool Circle::Contains(QPoint p) const
 {
-    return p.x() >= rect.left() - 20 && p.x() <= rect.right() + 20
-        && p.y() >= rect.top() - 20 && p.y() <= rect.bottom() + 20;
+    return shapedraw::inGrownRect(rect, p);
 }
 
 void Circle::Resize(int /*code*/, QPoint /*from*/, QPoint to)

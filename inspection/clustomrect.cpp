@@ -52,8 +52,7 @@ bool ClustomRect::PtInCtrl(QPoint p, int* code)
 
 bool ClustomRect::Contains(QPoint p) const
 {
-    return p.x() >= rect.left() - 20 && p.x() <= rect.right() + 20
-        && p.y() >= rect.top() - 20 && p.y() <= rect.bottom() + 20;
+    return shapedraw::inGrownRect(rect, p);
 }
 
 void ClustomRect::Resize(int code, QPoint from, QPoint to)

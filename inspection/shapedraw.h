@@ -12,6 +12,13 @@ inline QRect handleRect(QPoint p)
     return QRect(QPoint(p.x() - 10, p.y() - 10), QPoint(p.x() + 9, p.y() + 9));
 }
 
+// The pointer is on or near a shape: inside its view rectangle grown by the
+// 20-pixel grab margin on every side.
+inline bool inGrownRect(const QRect& r, QPoint p)
+{
+    return p.x() >= r.left() - 20 && p.x() <= r.right() + 20 && p.y() >= r.top() - 20 && p.y() <= r.bottom() + 20;
+}
+
 // Round to nearest with ties to even, the default floating-point rounding.
 // qRound would round halves away from zero and shift stored geometry.
 inline int roundEven(float v)

@@ -49,11 +49,9 @@ bool Posix_QextSerialPort::open(OpenMode mode)
     const QByteArray dev = platform::path(m_portName).toLocal8Bit();
     m_fd = ::open(dev.constData(), flags);
     if (m_fd < 0) {
-        m_lastError = errno;
-        setErrorString(QString::fromLocal8Bit(strerror(m_lastError)));
+        setErrorString(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
-    m_lastError = 0;
     applySettings();
     // Unbuffered: bytesAvailable() and read() talk to the device directly.
     return QIODevice::open(mode | Unbuffered);
@@ -74,10 +72,8 @@ void Posix_QextSerialPort::applySettings()
     if (m_fd < 0)
         return;
     termios tio{};
-    if (tcgetattr(m_fd, &tio) != 0) {
-        m_lastError = errno; // not a terminal (a plain file): nothing to set
-        return;
-    }
+    if (tcgetattr(m_fd, &tio) != 0)
+        return; // not a terminal (a plain file): nothing to set
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cflag &= ~CSIZE;
@@ -108,7 +104,7 @@ void Posix_QextSerialPort::applySettings()
     cfsetispeed(&tio, speedOf(m_settings.BaudRate));
     cfsetospeed(&tio, speedOf(m_settings.BaudRate));
     if (tcsetattr(m_fd, TCSANOW, &tio) != 0)
-        m_lastError = errno;
+        setErrorString(QString::fromLocal8Bit(strerror(errno)));
 }
 
 void Posix_QextSerialPort::setBaudRate(BaudRateType rate)
@@ -166,10 +162,8 @@ qint64 Posix_QextSerialPort::readData(char* data, qint64 maxSize)
             return qint64(n);
         if (errno == EINTR)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            m_lastError = errno;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
-        }
         // Nothing there: wait at most the time-out once, then report none.
         if (m_settings.Timeout_Millisec <= 0)
             return 0;
@@ -202,7 +196,6 @@ qint64 Posix_QextSerialPort::writeData(const char* data, qint64 size)
             ::poll(&p, 1, 10);
             continue;
         }
-        m_lastError = n < 0 ? errno : 0;
         break;
     }
     return done > 0 ? done : (size == 0 ? 0 : -1);

@@ -29,7 +29,6 @@ public:
     explicit QextSerialBase(const QString& name = QString(), QueryMode mode = Polling);
     ~QextSerialBase() override;
 
-    void setPortName(const QString& name) { m_portName = name; }
     QString portName() const { return m_portName; }
     QueryMode queryMode() const { return m_queryMode; }
     const PortSettings& settings() const { return m_settings; }
@@ -42,12 +41,9 @@ public:
     virtual void setTimeout(long millisec) = 0;
 
     bool isSequential() const override { return true; }
-    // The last error of the port (errno), 0 when none.
-    int lastError() const { return m_lastError; }
 
 protected:
     QString m_portName;
     QueryMode m_queryMode;
     PortSettings m_settings;
-    int m_lastError = 0;
 };

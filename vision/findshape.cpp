@@ -245,32 +245,25 @@ Candidate FindShape::Impl::climb(int l, const cv::Mat& image, Candidate c)
     for (int iter = 0; iter < kClimbLimit; ++iter) {
         int bx = c.tx, by = c.ty, bk = c.k;
         double bs = c.score;
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                if (!dx && !dy)
-                    continue;
-                const double s = score(c.tx + dx, c.ty + dy, c.k);
-                if (s > bs) {
-                    bs = s;
-                    bx = c.tx + dx;
-                    by = c.ty + dy;
-                    bk = c.k;
-                }
-            }
         // Turning a model whose structure sits off-centre also moves it: step
         // angle and position together, or the search sticks on that ridge.
-        if (turning)
-            for (int dk = -1; dk <= 1; dk += 2)
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx) {
-                        const double s = score(c.tx + dx, c.ty + dy, c.k + dk);
-                        if (s > bs) {
-                            bs = s;
-                            bx = c.tx + dx;
-                            by = c.ty + dy;
-                            bk = c.k + dk;
-                        }
+        // The same angle first, so that ties keep it.
+        for (const int dk : {0, -1, 1}) {
+            if (dk && !turning)
+                continue;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    if (!dk && !dx && !dy)
+                        continue;
+                    const double s = score(c.tx + dx, c.ty + dy, c.k + dk);
+                    if (s > bs) {
+                        bs = s;
+                        bx = c.tx + dx;
+                        by = c.ty + dy;
+                        bk = c.k + dk;
                     }
+                }
+        }
         if (bx == c.tx && by == c.ty && bk == c.k)
             break;
         c.tx = bx;

@@ -11,6 +11,11 @@
 
 namespace boxpaint {
 
+QRect boxGeometry()
+{
+    return QRect(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+}
+
 void drawBackground(QPainter& p, const QRect& r)
 {
     // The pictures are loaded from ./images at start-up; a missing file must
@@ -41,6 +46,13 @@ QFont houseFont(int pixelSize, const QString& family)
     QFont f(family);
     f.setPixelSize(pixelSize);
     return f;
+}
+
+void setTextColour(QWidget* w, const QColor& c)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::All, QPalette::WindowText, c);
+    w->setPalette(pal);
 }
 
 int fittedPixelSize(const QFont& font, const QString& text, int width, int pixelSize, int minPixelSize)

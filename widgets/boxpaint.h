@@ -3,9 +3,11 @@
 #include <QRect>
 #include <QString>
 
+class QColor;
 class QLabel;
 class QLineEdit;
 class QPainter;
+class QWidget;
 
 // The house look shared by every box, pad and editor of the toolkit: the
 // background picture stretched over a box (a plain dark face when the picture
@@ -13,12 +15,18 @@ class QPainter;
 // at a pixel size, and the unit label inside a value field.
 namespace boxpaint {
 
+// The 750 x 370 message and login boxes, centred on the screen (gShowW x gShowH).
+QRect boxGeometry();
+
 void drawBackground(QPainter& p, const QRect& r);
 void drawFrame(QPainter& p, int width, int height);
 // The on-screen pads: a light, slightly translucent face with a thin dark rim.
 void drawPadFace(QPainter& p, const QRect& exposed, int width, int height);
 
 QFont houseFont(int pixelSize, const QString& family = QStringLiteral("wqy-microhei"));
+
+// Text colour of a caption or label, in every palette group.
+void setTextColour(QWidget* w, const QColor& c);
 
 // The largest pixel size from `pixelSize` down to `minPixelSize` at which
 // `text` (one line) fits into `width` pixels in the family of `font`; the

@@ -6,9 +6,7 @@
 CheckBox::CheckBox(QWidget* parent, const QString& text)
     : QCheckBox(text, parent)
 {
-    QPalette pal = palette();
-    pal.setColor(QPalette::WindowText, Qt::yellow);
-    setPalette(pal);
+    boxpaint::setTextColour(this, Qt::yellow);
     setFont(boxpaint::houseFont(28));
     setStyleSheet(QStringLiteral("QCheckBox::indicator {width: %1px; height: %2px;} "
                                  "QCheckBox::indicator:checked {border-radius:5px; background:white; "

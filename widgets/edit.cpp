@@ -14,13 +14,6 @@
 
 namespace {
 Edit* s_currentWithoutWindow = nullptr;
-
-// The window that hosts the pads of fields with flag 0x20 (null until the
-// settings window has opened the network page once).
-QWidget* netDialogWidget()
-{
-    return gpNetDialog;
-}
 } // namespace
 
 Edit* Edit::current()
@@ -171,7 +164,8 @@ Edit::PadPlace Edit::padPlace(const QWidget* pad) const
     QWidget* parent = parentWidget();
     int x = this->x();
     int y = this->y() + height() + 5;
-    QWidget* net = netDialogWidget();
+    // Null until the settings window has opened the network page once.
+    QWidget* net = gpNetDialog;
     const bool inNetDialog = (m_keypadFlags & 0x20) && !(m_keypadFlags & (0x8 | 0x10));
     int fieldTop = 0;
 
@@ -251,11 +245,6 @@ void Edit::keyPressEvent(QKeyEvent* e)
         }
     }
     QLineEdit::keyPressEvent(e);
-}
-
-void Edit::focusInEvent(QFocusEvent* e)
-{
-    QLineEdit::focusInEvent(e);
 }
 
 void Edit::focusOutEvent(QFocusEvent* e)

@@ -16,9 +16,7 @@ EditAutoFocusBox::EditAutoFocusBox(QString caption, QWidget* parent)
     m_caption = new QLabel(caption, this);
     m_caption->setFixedSize(160, 50);
     m_caption->setFont(boxpaint::houseFont(27));
-    QPalette pal = m_caption->palette();
-    pal.setColor(QPalette::All, QPalette::WindowText, Qt::yellow);
-    m_caption->setPalette(pal);
+    boxpaint::setTextColour(m_caption, Qt::yellow);
 
     m_sub = new ColorButton(boxpaint::msg(718), this, 3);
     m_sub->setObjectName(QStringLiteral("pCBtnSub"));

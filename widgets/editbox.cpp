@@ -136,7 +136,5 @@ void EditBox::setSampleMode()
 
 void EditBox::setLabelColor(QColor c)
 {
-    QPalette pal = m_caption->palette();
-    pal.setColor(QPalette::All, QPalette::WindowText, c);
-    m_caption->setPalette(pal);
+    boxpaint::setTextColour(m_caption, c);
 }

@@ -3,13 +3,13 @@
 #include "widgets/boxpaint.h"
 
 #include <QDateEdit>
+#include <QDateTime>
 #include <QGridLayout>
 #include <QLabel>
 #include <QTimeEdit>
 
 EditDateTime::EditDateTime(const QString& caption, QWidget* parent)
     : QWidget(parent)
-    , m_value(new QDateTime)
 {
     setFixedHeight(80);
     const QFont font = boxpaint::houseFont(30, QStringLiteral("wenquanyi"));
@@ -17,9 +17,7 @@ EditDateTime::EditDateTime(const QString& caption, QWidget* parent)
     m_caption = new QLabel(caption, this);
     m_caption->setFont(font);
     m_caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    QPalette pal = m_caption->palette();
-    pal.setColor(QPalette::All, QPalette::WindowText, Qt::yellow);
-    m_caption->setPalette(pal);
+    boxpaint::setTextColour(m_caption, Qt::yellow);
 
     const QString sheet = QStringLiteral(
         "%2::up-button{subcontrol-origin:border;subcontrol-position:right;image: url(./images/right.png);"
@@ -49,11 +47,6 @@ EditDateTime::EditDateTime(const QString& caption, QWidget* parent)
     grid->addWidget(m_time, 0, 2);
 }
 
-EditDateTime::~EditDateTime()
-{
-    delete m_value;
-}
-
 void EditDateTime::ShowDateTime()
 {
     const QDateTime now = QDateTime::currentDateTime();
@@ -63,9 +56,7 @@ void EditDateTime::ShowDateTime()
 
 void EditDateTime::setSysDateTime()
 {
-    m_value->setDate(m_date->date());
-    m_value->setTime(m_time->time());
-    const QString text = m_value->toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QString text = QDateTime(m_date->date(), m_time->time()).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     // Neither outcome is examined: the caller restarts the panel next.
     CommandRunner::bash(QStringLiteral("date -s \"%1\"").arg(text), 3000);
     CommandRunner::bash(QStringLiteral("hwclock --systohc"), 3000);

@@ -1,5 +1,4 @@
 #pragma once
-#include <QDateTime>
 #include <QWidget>
 
 class QDateEdit;
@@ -11,7 +10,6 @@ class EditDateTime : public QWidget
 {
 public:
     EditDateTime(const QString& caption, QWidget* parent);
-    ~EditDateTime() override;
 
     // Fills both editors with the current local date and time.
     void ShowDateTime();
@@ -26,5 +24,4 @@ private:
     QDateEdit* m_date;
     QTimeEdit* m_time;
     QLabel* m_caption;
-    QDateTime* m_value;
 };

@@ -103,11 +103,9 @@ void EditIP::setAddress(const QString& s)
 void EditIP::setTitleColor(const QColor& c)
 {
     m_titleColor = c;
-    QPalette pal = m_caption->palette();
-    pal.setColor(QPalette::All, QPalette::WindowText, c);
-    m_caption->setPalette(pal);
+    boxpaint::setTextColour(m_caption, c);
     for (QLabel* d : m_dots)
-        d->setPalette(pal);
+        boxpaint::setTextColour(d, c);
 }
 
 void EditIP::setGeometry(int x, int y, int w, int h)

@@ -21,9 +21,7 @@ EditTempBox::EditTempBox(int min, int max, int, int, QWidget* parent, const QStr
         l->setFixedSize(135, 50);
         l->setFont(boxpaint::houseFont(27));
         l->setAlignment(Qt::AlignCenter);
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::All, QPalette::WindowText, Qt::black);
-        l->setPalette(pal);
+        boxpaint::setTextColour(l, Qt::black);
         return l;
     };
     m_caption = makeLabel(caption);

@@ -98,22 +98,34 @@ void NumCharInput::setRows(const QStringList& row2, const QStringList& row3, con
         m_keys[30 + c]->setText(row4[c]);
 }
 
+void NumCharInput::setLetters(bool upper)
+{
+    m_punctuation = false;
+    m_upper = upper;
+    const auto row = [upper](const char* keys) {
+        const QString r = QString::fromLatin1(keys);
+        return chars(upper ? r.toUpper() : r);
+    };
+    setRows(row("qwertyuiop"), row("asdfghjkl"), row("zxcvbnm"));
+    m_keys[CaseKey]->setText(boxpaint::msg(upper ? 159 : 158));
+    m_keys[PageKey]->setText(boxpaint::msg(441));
+    fitFunctionKeys();
+    update();
+}
+
 void NumCharInput::SlotChgChar_Punc()
 {
     // The page is kept as state rather than read back from the page key's
     // caption, so languages whose two captions coincide still switch.
-    if (!m_punctuation) {
-        m_punctuation = true;
-        setRows({"-", "=", "[", "]", "\\", ";", "'", ",", ".", "/"}, chars(QStringLiteral("@#$%^?*()")),
-                {"`", "~", "!", "{", "}", ":", "\""});
-        m_keys[PageKey]->setText(boxpaint::msg(442));
-    } else {
-        m_punctuation = false;
-        setRows(chars(QStringLiteral("qwertyuiop")), chars(QStringLiteral("asdfghjkl")),
-                chars(QStringLiteral("zxcvbnm")));
-        m_keys[PageKey]->setText(boxpaint::msg(441));
+    if (m_punctuation) {
+        setLetters(false);
+        return;
     }
+    m_punctuation = true;
     m_upper = false;
+    setRows({"-", "=", "[", "]", "\\", ";", "'", ",", ".", "/"}, chars(QStringLiteral("@#$%^?*()")),
+            {"`", "~", "!", "{", "}", ":", "\""});
+    m_keys[PageKey]->setText(boxpaint::msg(442));
     m_keys[CaseKey]->setText(boxpaint::msg(158));
     fitFunctionKeys();
     update();
@@ -121,21 +133,7 @@ void NumCharInput::SlotChgChar_Punc()
 
 void NumCharInput::SlotCap()
 {
-    m_punctuation = false;
-    if (!m_upper) {
-        m_upper = true;
-        setRows(chars(QStringLiteral("QWERTYUIOP")), chars(QStringLiteral("ASDFGHJKL")),
-                chars(QStringLiteral("ZXCVBNM")));
-        m_keys[CaseKey]->setText(boxpaint::msg(159));
-    } else {
-        m_upper = false;
-        setRows(chars(QStringLiteral("qwertyuiop")), chars(QStringLiteral("asdfghjkl")),
-                chars(QStringLiteral("zxcvbnm")));
-        m_keys[CaseKey]->setText(boxpaint::msg(158));
-    }
-    m_keys[PageKey]->setText(boxpaint::msg(441));
-    fitFunctionKeys();
-    update();
+    setLetters(!m_upper);
 }
 
 void NumCharInput::setContent(int id)
@@ -178,9 +176,6 @@ void NumCharInput::paintEvent(QPaintEvent* e)
 
 void NumCharInput::showEvent(QShowEvent* e)
 {
-    m_keys[PageKey]->setText(boxpaint::msg(442));
-    m_keys[CaseKey]->setText(boxpaint::msg(158));
-    m_punctuation = true;
-    SlotChgChar_Punc();
+    setLetters(false);
     QWidget::showEvent(e);
 }

@@ -38,6 +38,8 @@ protected:
 private:
     void fitFunctionKeys();
     void setRows(const QStringList& row2, const QStringList& row3, const QStringList& row4);
+    // The letters page in lower or upper case.
+    void setLetters(bool upper);
 
     QButtonGroup* m_group;
     ColorButton* m_keys[kKeyCount];

@@ -54,7 +54,7 @@ PasswordBox::PasswordBox(QWidget* parent)
     : QDialog(parent)
 {
     setWindowFlags(Qt::CustomizeWindowHint);
-    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    setGeometry(boxpaint::boxGeometry());
 
     m_ok = new ColorButton(boxpaint::msg(121), this, 3);
     m_ok->setGeometry(100, height() - 150, 220, 100);
@@ -115,28 +115,28 @@ int PasswordBox::judgeGate(const QString* stored)
     return 0;
 }
 
-void PasswordBox::accept()
+int PasswordBox::judgeLogin(bool pswUsed)
 {
     const QString entry = m_field->text();
-    QString operatorPsw;
-    bool pswUsed = false;
-    if (gpWPara) {
-        operatorPsw = QString::fromLatin1(gpWPara->password, int(strnlen(gpWPara->password, sizeof gpWPara->password)));
-        pswUsed = gpWPara->isPswUsed != 0;
-    }
-    if (entry == factoryPassword(pswUsed, now())) {
-        setLoginLevel(2);
-        markRight();
-        QDialog::accept();
-    } else if (gpWPara && entry == operatorPsw) {
-        setLoginLevel(1);
+    int level = 0;
+    if (entry == factoryPassword(pswUsed, now()))
+        level = 2;
+    else if (gpWPara
+             && entry == QString::fromLatin1(gpWPara->password, int(strnlen(gpWPara->password, sizeof gpWPara->password))))
+        level = 1;
+    if (level > 0) {
         markRight();
         QDialog::accept();
     } else {
-        // A wrong entry also logs out whoever was logged in.
-        setLoginLevel(0);
         markWrong();
     }
+    return level;
+}
+
+void PasswordBox::accept()
+{
+    // A wrong entry also logs out whoever was logged in.
+    setLoginLevel(judgeLogin(gpWPara && gpWPara->isPswUsed != 0));
 }
 
 void PasswordBox::SlotTextChanged(QString text)
@@ -163,7 +163,7 @@ void PasswordBox::paintEvent(QPaintEvent*)
 
 void PasswordBox::showEvent(QShowEvent* e)
 {
-    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    setGeometry(boxpaint::boxGeometry());
     m_field->clear();
     m_field->setPlaceholderText(boxpaint::msg(125));
     QDialog::showEvent(e);

@@ -58,6 +58,9 @@ protected:
     // known: every entry is wrong). A hit hands the pad back and closes the
     // box; a miss keeps it open. Returns the gate's result, 1 or 0.
     int judgeGate(const QString* stored);
+    // The login entry: 2 for the factory password, 1 for the operator's, 0
+    // for a miss. A hit closes the box, a miss marks it wrong.
+    int judgeLogin(bool pswUsed);
 
     ColorButton* m_ok;
     ColorButton* m_cancel;

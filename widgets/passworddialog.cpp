@@ -1,9 +1,4 @@
 #include "widgets/passworddialog.h"
-#include "frame/globals.h"
-#include "frame/wizardpara.h"
-#include "widgets/edit.h"
-
-#include <cstring>
 
 PasswordDialog::PasswordDialog(QWidget* parent)
     : PasswordBox(parent)
@@ -12,25 +7,7 @@ PasswordDialog::PasswordDialog(QWidget* parent)
 
 void PasswordDialog::accept()
 {
-    const QString entry = m_field->text();
-    if (entry == factoryPassword(true, now())) {
-        m_level = 2;
-        markRight();
-        QDialog::accept();
-        return;
-    }
-    if (gpWPara) {
-        const QString operatorPsw =
-            QString::fromLatin1(gpWPara->password, int(strnlen(gpWPara->password, sizeof gpWPara->password)));
-        if (entry == operatorPsw) {
-            m_level = 1;
-            markRight();
-            QDialog::accept();
-            return;
-        }
-    }
-    m_level = 0;
-    markWrong();
+    m_level = judgeLogin(true);
 }
 
 void PasswordDialog::showEvent(QShowEvent* e)

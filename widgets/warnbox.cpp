@@ -14,7 +14,7 @@ WarnBox::WarnBox(QWidget* parent)
     : QDialog(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
-    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    setGeometry(boxpaint::boxGeometry());
 
     m_ok = new ColorButton(boxpaint::msg(121), this, 3);
     m_ok->setFixedSize(220, 100);
@@ -65,7 +65,7 @@ void WarnBox::showEvent(QShowEvent* e)
 {
     // Follow a change of screen size, and wake a dark screen: a warning that
     // nobody can see is no warning.
-    setGeometry(gShowW / 2 - 375, gShowH / 2 - 185, 750, 370);
+    setGeometry(boxpaint::boxGeometry());
     if (gpWin && gpWin->screenOff == 1) {
         LCDOnOff(1);
         const int offSec = gpWPara ? gpWPara->scrOffTime : 0;

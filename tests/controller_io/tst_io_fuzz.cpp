@@ -14,11 +14,6 @@
 
 namespace {
 
-struct Sent {
-    int type;
-    uint32_t payload;
-};
-
 bool independentlyValid(const unsigned char* f)
 {
     unsigned sum = 0;
@@ -44,10 +39,8 @@ class TstIoFuzz : public QObject
     Q_OBJECT
 private slots:
     void randomStreams();
-    void framesThroughNoise();
     void damagedFramesNeverAccepted();
     void overflowDropsButRecovers();
-    void commandFrames();
     void receiveSide();
 };
 
@@ -94,44 +87,6 @@ void TstIoFuzz::randomStreams()
     QVERIFY(streams >= 100);
     qInfo("%d random streams, %llu chance frames, %lld ms", streams, (unsigned long long)frames,
           (long long)timer.elapsed());
-}
-
-// Real answers with noise between them and random cuts: every answer is
-// found, in order, and nothing else.
-void TstIoFuzz::framesThroughNoise()
-{
-    std::mt19937 rng(7);
-    for (int round = 0; round < 500; ++round) {
-        std::vector<unsigned char> s;
-        std::vector<Sent> sent;
-        const int count = 1 + int(rng() % 60);
-        for (int i = 0; i < count; ++i) {
-            const int g = int(rng() % 12);
-            for (int k = 0; k < g; ++k)
-                s.push_back(quietByte(rng));
-            const int type = 1 + int(rng() % 5); // 2, 3, 4 and others
-            const uint32_t payload = rng();
-            unsigned char f[8];
-            BoardFrameParser::makeAnswer(f, type, payload);
-            s.insert(s.end(), f, f + 8);
-            sent.push_back({type, payload});
-        }
-        BoardFrameParser p;
-        std::vector<Sent> got;
-        size_t pos = 0;
-        while (pos < s.size()) {
-            const size_t n = std::min<size_t>(1 + rng() % 40, s.size() - pos);
-            QCOMPARE(p.append(s.data() + pos, int(n)), int(n));
-            pos += n;
-            while (const unsigned char* f = p.nextFrame())
-                got.push_back({f[1], BoardFrameParser::value(f)});
-        }
-        QCOMPARE(int(got.size()), int(sent.size()));
-        for (size_t i = 0; i < sent.size(); ++i) {
-            QCOMPARE(got[i].type, sent[i].type);
-            QCOMPARE(got[i].payload, sent[i].payload);
-        }
-    }
 }
 
 // Frames with a wrong check byte or end byte carry input words that were
@@ -203,24 +158,6 @@ void TstIoFuzz::overflowDropsButRecovers()
     QCOMPARE(BoardFrameParser::inputWord(got), 0x155u);
     QCOMPARE(BoardFrameParser::echoWord(got), 0x0AAu);
     QVERIFY(!p.nextFrame());
-}
-
-// The simulator's side: 6-byte commands through the same scanner.
-void TstIoFuzz::commandFrames()
-{
-    unsigned char c[6];
-    BoardFrameParser::makeCommand(c, 1, 0x0109);
-    const unsigned char expect[6] = {0x5F, 0x01, 0x09, 0x01, 0x6A, 0xF5};
-    QVERIFY(std::equal(c, c + 6, expect));
-    BoardFrameParser p(BoardFrameParser::kCommandLength);
-    const unsigned char noise[] = {0x5F, 0x02, 0x00, 0x5F};
-    p.append(noise, 4);
-    p.append(c, 6);
-    const unsigned char* f = p.nextFrame();
-    QVERIFY(f);
-    QVERIFY(std::equal(f, f + 6, expect));
-    QCOMPARE(p.skippedBytes(), uint64_t(4));
-    QCOMPARE(int(calcLRC(nullptr, 0)), 0);
 }
 
 // The receive step of the I/O thread (not started; it runs here) on random

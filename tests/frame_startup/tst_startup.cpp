@@ -17,7 +17,6 @@ private slots:
     void versionJsonKeepsOtherKeys();
     void versionJsonWrittenAnewWhenMissing();
     void damagedVersionJsonIsKeptAside();
-    void smallHelpers();
     void stationStartsInFactoryWorkDir();
 };
 
@@ -83,12 +82,6 @@ void TstStartup::damagedVersionJsonIsKeptAside()
     QFile f("ruv_net/config.json");
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(f.readAll()).object().value("version").toString(), QString("18.22.1.83"));
-}
-
-void TstStartup::smallHelpers()
-{
-    QCOMPARE(funcNumberToQString(3, 12), QString("D3_T12"));
-    QCOMPARE(funcNumberToQString(-1, 0), QString("D-1_T0"));
 }
 
 void TstStartup::stationStartsInFactoryWorkDir()

@@ -118,6 +118,14 @@ QStringList readSnRows()
     return out;
 }
 
+// The plug-ins of dir and the cameras they offer.
+void loadCameras(CameraManager& m, const QString& dir)
+{
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.findCameras();
+}
+
 // The main window's start-up steps, in its order, over the plug-ins of dir.
 void startUp(CameraManager& m, const QString& dir)
 {
@@ -322,12 +330,10 @@ void TstCameras::badFilesInThePluginFolderAreSkipped()
     if (expectLoaders == 5)
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Cameras plugins load fail:.*libz\\.so"));
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
+    loadCameras(m, dir);
     QCOMPARE(m.loaders.size(), expectLoaders);
     QCOMPARE(m.plugins.size(), 1);
     QCOMPARE(m.plugins[0]->name(), QString("Good"));
-    m.findCameras();
     QCOMPARE(serials(m.cameras), QStringList({"GOODCAM-001"}));
     QVERIFY(!m.noCamera);
 }
@@ -336,11 +342,9 @@ void TstCameras::noPluginFolderMeansNoCameras()
 {
     TestEnv env;
     CameraManager m;
-    m.setPluginDir(QDir::current().absoluteFilePath("missing/Cameras"));
-    m.loadPlugins();
+    loadCameras(m, QDir::current().absoluteFilePath("missing/Cameras"));
     QVERIFY(m.loaders.isEmpty());
     QVERIFY(m.plugins.isEmpty());
-    m.findCameras();
     QVERIFY(m.cameras.isEmpty());
     QVERIFY(m.noCamera);
     QVERIFY(m.createCamera(_cameraInfo()) == nullptr);
@@ -413,9 +417,7 @@ void TstCameras::serialsOfWrongLengthAreIgnored()
     QCOMPARE(info.serial().size(), 288);
 
     const QString dir = makePluginDir({{"libreal", cams("Real", 1, {QString(300, 'P'), "SHORT", "CAMERA-OK"})}});
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.findCameras();
+    loadCameras(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({QString(287, 'P'), "SHORT", "CAMERA-OK"}));
     m.snList = {"CAMERA-OK"};
     m.sortCamera();
@@ -429,12 +431,8 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
     const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-A1"})}});
     {
         CameraManager m;
-        m.setPluginDir(dir);
-        m.loadPlugins();
-        m.loadCameraSN();
+        startUp(m, dir);
         QVERIFY(m.snList.isEmpty());
-        m.findCameras();
-        m.sortCamera();
         m.resortCameraSN({1, 0});
         QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"}));
     }
@@ -510,9 +508,7 @@ void TstCameras::simulatedCamerasAreTheFallBack()
                                  {"libsimB", cams("SimB", 0, {"SIMB-0001", "SIMB-0002"})}});
     {
         CameraManager m;
-        m.setPluginDir(dir);
-        m.loadPlugins();
-        m.findCameras();
+        loadCameras(m, dir);
         QVERIFY(m.noCamera);
         QCOMPARE(serials(m.cameras), QStringList({"SIMA-0001", "SIMB-0001", "SIMB-0002"}));
     }
@@ -520,10 +516,8 @@ void TstCameras::simulatedCamerasAreTheFallBack()
     dir = makePluginDir({{"libreal", cams("Real", 3, {"CAMERA-R1"})},
                          {"libsim", cams("Sim", 0, {"SIM-00001"})}}, "plugs2");
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
+    loadCameras(m, dir);
     QCOMPARE(m.plugins.size(), 2);
-    m.findCameras();
     QVERIFY(!m.noCamera);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-R1"}));
     m.findSumulateCameras();
@@ -629,9 +623,7 @@ void TstCameras::createCameraUsesTheMatchingFactory()
     const QString dir = makePluginDir({{"liba", cams("Same", 1, {"CAMERA-FROM-A"}, {{"width", 32}})},
                                        {"libb", cams("Same", 1, {"CAMERA-FROM-B"}, {{"width", 96}})}});
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.findCameras();
+    loadCameras(m, dir);
     QCOMPARE(m.cameras.size(), 2);
     // Both factories accept the record; the last one's camera is used.
     CameraInterface* cam = m.createCamera(m.cameras[0]);
@@ -656,10 +648,7 @@ struct PluginFixture {
     std::unique_ptr<CameraInterface> cam;
     bool make(const QJsonObject& cfg)
     {
-        const QString dir = makePluginDir({{"libsimcamera", cfg}});
-        m.setPluginDir(dir);
-        m.loadPlugins();
-        m.findCameras();
+        loadCameras(m, makePluginDir({{"libsimcamera", cfg}}));
         if (m.cameras.isEmpty())
             return false;
         cam.reset(m.createCamera(m.cameras[0]));
@@ -939,19 +928,15 @@ void TstCameras::sceneShowsPartsLeftBehindAndJitter()
 
 void TstCameras::imageFolderIsPlayedInNameOrder()
 {
-    TestEnv env0;
+    PluginFixture f;
     QDir().mkpath("frames");
     cv::Mat one(48, 64, CV_8U, cv::Scalar(40)), two(48, 64, CV_8U, cv::Scalar(200));
     QVERIFY(cv::imwrite("frames/a.png", one));
     QVERIFY(cv::imwrite("frames/b.png", two));
-    QVERIFY(env0.writeWorkFile("frames/notes.txt", "not an image"));
+    QVERIFY(f.env.writeWorkFile("frames/notes.txt", "not an image"));
     const QString folder = QDir::current().absoluteFilePath("frames");
-    const QString dir = makePluginDir({{"libsimcamera", cams("Sim", 0, {"SIMCAM-I1"}, {{"folder", folder}})}});
-    CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.findCameras();
-    std::unique_ptr<CameraInterface> c(m.createCamera(m.cameras[0]));
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-I1"}, {{"folder", folder}})));
+    CameraInterface* c = f.cam.get();
     QVERIFY(c->open());
     c->setTrigger(true);
     c->start();

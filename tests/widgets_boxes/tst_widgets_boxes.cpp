@@ -35,9 +35,7 @@ private slots:
     void cleanup();
 
     void colorButtonSizesByStyleAndLanguage();
-    void colorButtonRepeat();
     void chooseBoxGeometryAndAnswers();
-    void chooseBoxFullScreen();
     void warnBoxGeometryAndConfirm();
     void warnBoxWakesDarkScreen();
     void boxesPaintWithoutBackgroundPicture();
@@ -93,20 +91,6 @@ void TstWidgetsBoxes::colorButtonSizesByStyleAndLanguage()
     }
 }
 
-void TstWidgetsBoxes::colorButtonRepeat()
-{
-    ColorButton b(QStringLiteral("+ 1"), nullptr, 3);
-    QVERIFY(!b.autoRepeat());
-    b.SetRepeat();
-    QVERIFY(b.autoRepeat());
-    QCOMPARE(b.autoRepeatDelay(), 300);
-    QCOMPARE(b.autoRepeatInterval(), 50);
-    QPixmap pm(4, 4);
-    pm.fill(Qt::red);
-    b.setPixmap(pm);
-    QCOMPARE(b.pixmap().size(), QSize(4, 4));
-}
-
 void TstWidgetsBoxes::chooseBoxGeometryAndAnswers()
 {
     ChooseBox box(nullptr, 750, 370);
@@ -124,16 +108,12 @@ void TstWidgetsBoxes::chooseBoxGeometryAndAnswers()
     QCOMPARE(box.exec(), 1);
     answerModal([](QWidget* w) { QVERIFY(clickButtonWithText(w, QStringLiteral("NO"))); });
     QCOMPARE(box.exec(), 0);
-}
 
-void TstWidgetsBoxes::chooseBoxFullScreen()
-{
-    ChooseBox box(nullptr, gShowW, gShowH);
-    QCOMPARE(box.geometry(), QRect(0, 0, 1280, 800));
-    QCOMPARE(box.yesButton()->geometry(), QRect(640 - 270, 450, 220, 100));
-    QCOMPARE(box.noButton()->geometry(), QRect(690, 450, 220, 100));
-    QCOMPARE(box.minimumSize(), QSize(1280, 800));
-    QCOMPARE(box.maximumSize(), QSize(1280, 800));
+    ChooseBox full(nullptr, gShowW, gShowH);
+    QCOMPARE(full.geometry(), QRect(0, 0, 1280, 800));
+    QCOMPARE(full.yesButton()->geometry(), QRect(640 - 270, 450, 220, 100));
+    QCOMPARE(full.noButton()->geometry(), QRect(690, 450, 220, 100));
+    QCOMPARE(full.maximumSize(), QSize(1280, 800));
 }
 
 void TstWidgetsBoxes::warnBoxGeometryAndConfirm()

@@ -2,6 +2,7 @@
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "widgets/choosebox.h"
+#include "widgets/colorbutton.h"
 #include "widgets/edit.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
@@ -10,6 +11,8 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QImage>
+#include <QSet>
 #include <QTest>
 #include <QTimer>
 
@@ -79,6 +82,37 @@ void touch(QWidget* w, QPoint pos)
         pos = w->rect().center();
     QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, pos);
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+ColorButton* padKey(QChar digit)
+{
+    for (int i = 0; gpNumPad && i < 10; ++i)
+        if (gpNumPad->digitKey(i)->text() == QString(digit))
+            return gpNumPad->digitKey(i);
+    return nullptr;
+}
+
+QString lanTag()
+{
+    return gLan == 0 ? QStringLiteral("zh") : QStringLiteral("en");
+}
+
+int distinctColours(const QImage& img)
+{
+    QSet<QRgb> seen;
+    for (int y = 0; y < img.height(); y += 3)
+        for (int x = 0; x < img.width(); x += 3)
+            seen.insert(img.pixel(x, y));
+    return seen.size();
+}
+
+void typeOnPad(const QString& digits)
+{
+    for (QChar c : digits) {
+        ColorButton* k = padKey(c);
+        QVERIFY(k);
+        QTest::mouseClick(k, Qt::LeftButton);
+    }
 }
 
 } // namespace widgettest

@@ -5,6 +5,9 @@
 #include <QWidget>
 #include <functional>
 
+class ColorButton;
+class QImage;
+
 namespace widgettest {
 
 // Font substitution and message table, as the station does at start-up.
@@ -22,5 +25,18 @@ void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, 
 
 // A left-button press and release on the widget's centre, as a touch.
 void touch(QWidget* w, QPoint pos = QPoint(-1, -1));
+
+// The key of the shared numeric pad that now carries `digit` (the password
+// field shuffles them), or null.
+ColorButton* padKey(QChar digit);
+
+// Clicks the pad's keys for each digit in turn.
+void typeOnPad(const QString& digits);
+
+// For the rendered pictures: the language tag of their file names ("zh" for
+// Simplified Chinese, else "en"), and how many colours a 3-pixel grid of the
+// picture holds (a blank or failed drawing has only a few).
+QString lanTag();
+int distinctColours(const QImage& img);
 
 } // namespace widgettest

@@ -76,23 +76,6 @@ void TstWidgetsEditors::cleanup()
     delete m_env;
 }
 
-static ColorButton* digitKey(const QString& d)
-{
-    for (int i = 0; i < 10; ++i)
-        if (gpNumPad->digitKey(i)->text() == d)
-            return gpNumPad->digitKey(i);
-    return nullptr;
-}
-
-static void typeDigits(const QString& digits)
-{
-    for (QChar c : digits) {
-        ColorButton* k = digitKey(QString(c));
-        QVERIFY(k);
-        QTest::mouseClick(k, Qt::LeftButton);
-    }
-}
-
 void TstWidgetsEditors::rangeClampOnEveryChange_data()
 {
     QTest::addColumn<QString>("typed");
@@ -172,7 +155,7 @@ void TstWidgetsEditors::octetTypedKeyByKey()
     QCOMPARE(e.text(), QString()); // opening the pad empties a numeric field
     QStringList seen;
     for (QChar c : QStringLiteral("300")) {
-        typeDigits(QString(c));
+        widgettest::typeOnPad(QString(c));
         seen << e.text();
     }
     QCOMPARE(seen, QStringList({"3", "30", "255"}));
@@ -185,7 +168,7 @@ void TstWidgetsEditors::octetTypedKeyByKey()
     QVERIFY(gpNumPad->isFresh());
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton); // nothing to delete
     QCOMPARE(e.text(), QString());
-    typeDigits("9");
+    widgettest::typeOnPad("9");
     QCOMPARE(e.text(), QStringLiteral("9"));
 
     // OK ends the entry: pad hidden, field no longer current.
@@ -210,12 +193,12 @@ void TstWidgetsEditors::editBoxTypedDigitsClampAtOnce()
     // The pad lives in the box's parent (flags 9), below the field.
     QCOMPARE(gpNumPad->parentWidget(), m_host);
     QCOMPARE(gpNumPad->pos(), QPoint(50 + box->field()->x(), 50 + box->field()->y() + 55));
-    typeDigits("5");
+    widgettest::typeOnPad("5");
     QCOMPARE(box->value(), 10);
     QCOMPARE(box->field()->text(), QStringLiteral("10"));
-    typeDigits("0");
+    widgettest::typeOnPad("0");
     QCOMPARE(box->value(), 100);
-    typeDigits("7");
+    widgettest::typeOnPad("7");
     QCOMPARE(box->value(), 100);
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
     QCOMPARE(box->value(), 10);
@@ -462,7 +445,7 @@ void TstWidgetsEditors::tempBoxBounds()
     // Typing the upper bound through the pad, without clamping until focus-out.
     widgettest::touch(t->maxField());
     QVERIFY(gpNumPad->isVisible());
-    typeDigits("987");
+    widgettest::typeOnPad("987");
     QCOMPARE(t->getMaxValue(), 987);
     QCOMPARE(t->getMinValue(), 100);
     QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);

@@ -168,7 +168,6 @@ void TstWidgetsKeypads::placementInGrandAndGreatGrandParent()
     QCOMPARE(p.host, &mid);
     QCOMPARE(p.pos, QPoint(900 - 785, 55 + 30));
     // Missing ancestors: the parent hosts instead of crashing.
-    Edit lone(0x10, &inner, 1);
     QWidget orphan;
     Edit e2(0x10, &orphan, 1);
     p = e2.padPlace(gpNumPad);
@@ -269,11 +268,9 @@ void TstWidgetsKeypads::passwordDigitsShuffled()
         // Pressing a key types the digit on its caption.
         QTest::mouseClick(gpNumPad->digitKey(0), Qt::LeftButton);
         QCOMPARE(pw->text(), gpNumPad->digitKey(0)->text());
-        QCOMPARE(gpNumPad->delKey()->geometry(), QRect(217, 157, 100, 70));
         gpNumPad->hide();
     }
     QVERIFY2(orders.size() >= 2, "the digit order never changed");
-    QVERIFY(!orders.contains(QStringLiteral("1234567890")) || orders.size() > 1);
 
     // A plain field afterwards shows the digits in order again.
     Edit* plain = new Edit(5, m_host, 1);

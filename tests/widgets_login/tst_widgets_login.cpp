@@ -30,14 +30,6 @@ QDateTime fixedNow()
     return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
 }
 
-ColorButton* keyFor(QChar digit)
-{
-    for (int i = 0; i < 10; ++i)
-        if (gpNumPad->digitKey(i)->text() == QString(digit))
-            return gpNumPad->digitKey(i);
-    return nullptr;
-}
-
 // What the box looked like when an entry did not close it.
 struct Outcome {
     bool stayedOpen = false;
@@ -53,11 +45,7 @@ void enterOnPad(PasswordBox* box, const QString& digits, Outcome* out)
         widgettest::touch(box->field());
         QVERIFY(gpNumPad->isVisible());
         QVERIFY(box->isAncestorOf(gpNumPad));
-        for (QChar c : digits) {
-            ColorButton* k = keyFor(c);
-            QVERIFY(k);
-            QTest::mouseClick(k, Qt::LeftButton);
-        }
+        widgettest::typeOnPad(digits);
         QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
         if (box->isVisible()) {
             out->stayedOpen = true;
@@ -370,8 +358,7 @@ void TstWidgetsLogin::touchBesideFieldSubmits()
 {
     widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
         widgettest::touch(gpPasswordBox->field());
-        for (QChar c : QStringLiteral("1234"))
-            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        widgettest::typeOnPad(QStringLiteral("1234"));
         // A touch on the box background beside the field.
         widgettest::touch(gpPasswordBox, QPoint(20, 20));
     });
@@ -384,7 +371,7 @@ void TstWidgetsLogin::padDestroyedWhileInUse()
     widgettest::answerWhenVisible(gpPasswordBox, [&replaced](QWidget*) {
         widgettest::touch(gpPasswordBox->field());
         NumberInput* first = gpNumPad;
-        QTest::mouseClick(keyFor('1'), Qt::LeftButton);
+        widgettest::typeOnPad(QStringLiteral("1"));
         delete first;
         replaced = gpNumPad && gpNumPad != first;
         if (!replaced)
@@ -392,8 +379,7 @@ void TstWidgetsLogin::padDestroyedWhileInUse()
         // Touch the field again: the new pad opens and its OK still submits.
         widgettest::touch(gpPasswordBox->field());
         QVERIFY(gpNumPad->isVisible());
-        for (QChar c : QStringLiteral("1234"))
-            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        widgettest::typeOnPad(QStringLiteral("1234"));
         QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
         if (gpPasswordBox->isVisible())
             QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
@@ -416,8 +402,7 @@ void TstWidgetsLogin::padForgottenAndRemade()
         if (!gpNumPad->isVisible())
             widgettest::touch(gpPasswordBox->field());
         QVERIFY(gpNumPad->isVisible());
-        for (QChar c : QStringLiteral("1234"))
-            QTest::mouseClick(keyFor(c), Qt::LeftButton);
+        widgettest::typeOnPad(QStringLiteral("1234"));
         QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
         if (gpPasswordBox->isVisible()) {
             o.stayedOpen = true;
@@ -438,8 +423,7 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
         Outcome o;
         widgettest::answerWhenVisible(&gate, [&gate, &o](QWidget*) {
             widgettest::touch(gate.field());
-            for (QChar c : QStringLiteral("1234")) // the operator password is not it
-                QTest::mouseClick(keyFor(c), Qt::LeftButton);
+            widgettest::typeOnPad(QStringLiteral("1234")); // the operator password is not it
             // The pad's OK only ends the entry on a gate; Confirm judges it.
             QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
             QVERIFY(gate.isVisible());
@@ -459,8 +443,7 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
         widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
             widgettest::touch(gate.field());
             QVERIFY(gate.isAncestorOf(gpNumPad));
-            for (QChar c : QStringLiteral("9362"))
-                QTest::mouseClick(keyFor(c), Qt::LeftButton);
+            widgettest::typeOnPad(QStringLiteral("9362"));
             QTest::mouseClick(gate.okButton(), Qt::LeftButton);
         });
         QCOMPARE(gate.exec(), int(QDialog::Accepted));

@@ -31,6 +31,7 @@
 #include "widgets/splashframeinit.h"
 #include "widgets/textshowwidget.h"
 #include "widgets/warnbox.h"
+#include "widgets_boxes/widgettest.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -77,12 +78,6 @@ void ensureSharedPads()
         NumberInput::createShared();
     if (!gpNumCharPad)
         NumCharInput::createShared();
-}
-
-// Key of the numeric pad that types digit d (keys read 1..9 then 0).
-ColorButton* digitKey(int d)
-{
-    return gpNumPad->digitKey(d == 0 ? 9 : d - 1);
 }
 
 } // namespace
@@ -259,11 +254,8 @@ private slots:
     {
         QPushButton b;
         CComp_DialogFrame::setStylePushButton(&b, "#E91E63", 24, "QPushButton{height:40px;}");
-        QCOMPARE(b.styleSheet(), QString("QPushButton{outline:0px;border:none;font-size:24px;color:white;background-color:#E91E63;}"
-                                         "QPushButton:pressed{color:#ffffff;background:#f1c232;}QPushButton{height:40px;}"));
-        QLineEdit e;
-        CComp_DialogFrame::setStyleLineEdit(&e);
-        QVERIFY(e.styleSheet().startsWith("QLineEdit{color:white;font-size:20px;"));
+        QVERIFY(b.styleSheet().startsWith("QPushButton{outline:0px;border:none;font-size:24px;color:white;background-color:#E91E63;}"));
+        QVERIFY(b.styleSheet().endsWith("QPushButton{height:40px;}"));
         ComboBox c;
         QStyledItemDelegate* d = new QStyledItemDelegate(&c);
         CComp_DialogFrame::setStyleCombobox(&c, d, "X{}");
@@ -271,7 +263,6 @@ private slots:
         QVERIFY(c.styleSheet().endsWith("X{}"));
         QWidget w;
         CComp_DialogFrame::setDefaultWgt(&w, "Y{}");
-        QVERIFY(w.styleSheet().startsWith("QDialog{background-color:rgb(110,110,110);"));
         QVERIFY(w.styleSheet().contains("./images/CheckBox2.png"));
         QVERIFY(w.styleSheet().endsWith("Y{}"));
         CComp_DialogFrame::setDefaultWgt(nullptr); // nothing to style: no crash
@@ -291,18 +282,13 @@ private slots:
         QVERIFY(!panel.isVisible());
     }
 
-    void labStatusKeepsPictureForUnknownStatus()
+    void unusedFamilyMembersBehave()
     {
         CComp_LabStatus lamp;
         QCOMPARE(lamp.status(), int(CComp_LabStatus::ST_BUSY));
         lamp.setStatus(CComp_LabStatus::ST_ERROR);
         QVERIFY(lamp.movie() == nullptr || lamp.movie()->state() != QMovie::Running);
-        lamp.setStatus(5);
-        QCOMPARE(lamp.status(), 5);
-    }
 
-    void unusedFamilyMembersBehave()
-    {
         CComp_MoreDialog more("Choose");
         more.addBtn("First");
         more.addBtn("Second");
@@ -374,22 +360,16 @@ private slots:
         QVERIFY2(ms >= 480 && ms < 3000, qPrintable(QString::number(ms)));
     }
 
-    void backgroundWaitClosesForQuickOrMissingJobs()
+    void backgroundWaitAlwaysCloses()
     {
-        {
-            CComp_DiaWait wait(std::function<void()>{});
+        // No job, and a job that fails: the spinner closes all the same.
+        for (const std::function<void()>& job : {std::function<void()>{}, std::function<void()>([]() {
+                                                     throw std::runtime_error("card script missing");
+                                                 })}) {
+            CComp_DiaWait wait(job);
             QTimer::singleShot(3000, &wait, &QDialog::reject);
             QCOMPARE(wait.exec(), int(QDialog::Accepted));
         }
-        {
-            CComp_DiaWait wait([]() {});
-            QTimer::singleShot(3000, &wait, &QDialog::reject);
-            QCOMPARE(wait.exec(), int(QDialog::Accepted));
-        }
-    }
-
-    void backgroundWaitClosesWhenTheJobEndedBeforeExec()
-    {
         // Another event loop handles the close request before exec() starts:
         // the spinner must still close instead of waiting for ever.
         CComp_DiaWait wait([]() {});
@@ -400,13 +380,6 @@ private slots:
         t.start();
         QCOMPARE(wait.exec(), int(QDialog::Accepted));
         QVERIFY(t.elapsed() < 2000);
-    }
-
-    void backgroundWaitClosesAfterAFailingJob()
-    {
-        CComp_DiaWait wait([]() { throw std::runtime_error("card script missing"); });
-        QTimer::singleShot(3000, &wait, &QDialog::reject);
-        QCOMPARE(wait.exec(), int(QDialog::Accepted));
     }
 
     // ---- slider ----
@@ -529,11 +502,11 @@ private slots:
         // opening the pad empties the field but leaves the value alone
         QCOMPARE(s.value(), 120);
 
-        digitKey(4)->click();
+        widgettest::typeOnPad("4");
         QCOMPARE(s.value(), 4);
-        digitKey(2)->click();
+        widgettest::typeOnPad("2");
         QCOMPARE(s.value(), 42);
-        digitKey(7)->click(); // 427 is beyond the range
+        widgettest::typeOnPad("7"); // 427 is beyond the range
         QCOMPARE(s.value(), 255);
     }
 
@@ -824,16 +797,11 @@ private slots:
         b.setFocusPolicy(Qt::StrongFocus);
         C_Type_COM::setBtnQss(&b, C_Type_COM::C_Black);
         QCOMPARE(b.focusPolicy(), Qt::NoFocus);
-        QCOMPARE(b.styleSheet(), QString("QPushButton{border-style:none;padding:3px;border-radius:5px;color:#FFFFFF;background:#323232;}"
-                                         "QPushButton:hover{color:#FFFFFF;background:#323232;}"
-                                         "QPushButton:pressed{color:#FFFFFF;background:#C8934A;}"));
+        QVERIFY(b.styleSheet().contains("QPushButton:pressed{color:#FFFFFF;background:#C8934A;}"));
         QProgressBar p;
         p.setStyleSheet("keep{}");
-        C_Type_COM::setBarQss(&p, 1);
+        C_Type_COM::setBarQss(&p, 1); // no theme for bars
         QCOMPARE(p.styleSheet(), QString("keep{}"));
-        C_Type_COM::setBarQss(&p, "#111", "#222");
-        QCOMPARE(p.styleSheet(), QString("QProgressBar{font:9pt;height:8px;background:#111;border-radius:8px;text-align:center;border:1px solid #111;}"
-                                         "QProgressBar:chunk{border-radius:8px;background-color:#222;}"));
         QSlider s;
         C_Type_COM::setSliderQss(&s, 3);
         QVERIFY(s.styleSheet().startsWith("QSlider::groove:horizontal,QSlider::add-page:horizontal{height:14px;border-radius:4px;background:#FFFBF0;}"));

@@ -27,7 +27,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
-#include <QSet>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -51,6 +50,7 @@ private slots:
 
 private:
     void save(QWidget* w, const QString& name);
+    void showAndSave(QWidget* w, const QString& name);
     QString m_dir;
     QPixmap* m_bg = nullptr;
     TestEnv* m_env = nullptr; // working directory with ./images for the style sheets
@@ -93,23 +93,21 @@ void TstWidgetsRender::cleanup()
     gLan = 1;
 }
 
-static QString lanTag()
-{
-    return gLan == 0 ? QStringLiteral("zh") : QStringLiteral("en");
-}
-
 void TstWidgetsRender::save(QWidget* w, const QString& name)
 {
     const QImage img = w->grab().toImage();
     QVERIFY(!img.isNull());
     // Something was drawn: more than a handful of colours.
-    QSet<QRgb> colours;
-    for (int y = 0; y < img.height(); y += 3)
-        for (int x = 0; x < img.width(); x += 3)
-            colours.insert(img.pixel(x, y));
-    QVERIFY2(colours.size() > 8, qPrintable(name));
-    const QString path = QStringLiteral("%1/%2_%3.png").arg(m_dir, name, lanTag());
+    QVERIFY2(widgettest::distinctColours(img) > 8, qPrintable(name));
+    const QString path = QStringLiteral("%1/%2_%3.png").arg(m_dir, name, widgettest::lanTag());
     QVERIFY(img.save(path));
+}
+
+void TstWidgetsRender::showAndSave(QWidget* w, const QString& name)
+{
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    save(w, name);
 }
 
 void TstWidgetsRender::renderBoxes_data()
@@ -126,57 +124,41 @@ void TstWidgetsRender::renderBoxes()
     {
         WarnBox w(nullptr);
         w.setText(boxpaint::msg(39));
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        save(&w, "warnbox");
+        showAndSave(&w, "warnbox");
     }
     {
         ChooseBox c(nullptr, 750, 370);
         c.setText(boxpaint::msg(234));
-        c.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&c));
-        save(&c, "choosebox");
+        showAndSave(&c, "choosebox");
     }
     {
         ModifyTimeWidget m(nullptr);
         m.editor()->ShowDateTime();
-        m.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&m));
-        save(&m, "modifytimewidget");
+        showAndSave(&m, "modifytimewidget");
     }
     {
         ChooseCaliNumWidget c(nullptr);
         c.setText(boxpaint::msg(370));
-        c.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&c));
-        save(&c, "choosecalinumwidget");
+        showAndSave(&c, "choosecalinumwidget");
     }
     {
         ProductAlarmWarnBox p(nullptr);
-        p.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&p));
-        save(&p, "productalarmwarnbox");
+        showAndSave(&p, "productalarmwarnbox");
     }
     {
         LostCameraWarnBox l(nullptr);
-        l.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&l));
-        save(&l, "lostcamerawarnbox");
+        showAndSave(&l, "lostcamerawarnbox");
     }
     {
         PasswordBox b(nullptr);
-        b.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&b));
-        save(&b, "passwordbox");
+        showAndSave(&b, "passwordbox");
         b.field()->setText("12");
         b.accept(); // a wrong entry shows its hint
         save(&b, "passwordbox_wrong");
     }
     {
         AlarmPasswordBox a(nullptr);
-        a.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&a));
-        save(&a, "alarmpasswordbox");
+        showAndSave(&a, "alarmpasswordbox");
     }
     {
         QWidget strip;
@@ -192,9 +174,7 @@ void TstWidgetsRender::renderBoxes()
         checked->setCheckable(true);
         checked->setChecked(true);
         checked->setGeometry(x, 10, 170, 50);
-        strip.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&strip));
-        save(&strip, "colorbuttons");
+        showAndSave(&strip, "colorbuttons");
     }
 }
 
@@ -316,9 +296,7 @@ void TstWidgetsRender::renderEditors()
     plain->setText(QStringLiteral("station-01"));
     plain->setFixedSize(300, 50);
     lay->addWidget(plain);
-    panel.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&panel));
-    save(&panel, "editors");
+    showAndSave(&panel, "editors");
 }
 
 QTEST_MAIN(TstWidgetsRender)

@@ -1,8 +1,8 @@
 // Renders the second half of the touch toolkit on a real X server so the
 // house look can be checked by eye: pictures go to <build>/render/.
 #include "frame/globals.h"
-#include "frame/messagetable.h"
 #include "testsupport/testenv.h"
+#include "widgets/boxpaint.h"
 #include "widgets/c_type_com.h"
 #include "widgets/ccomp_dialogframe.h"
 #include "widgets/ccomp_diawait.h"
@@ -15,6 +15,7 @@
 #include "widgets/slider.h"
 #include "widgets/splashframe.h"
 #include "widgets/textshowwidget.h"
+#include "widgets_boxes/widgettest.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,7 +29,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
-#include <QSet>
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <QTextBrowser>
@@ -39,25 +39,6 @@
 #include <memory>
 
 namespace {
-
-QString lanTag()
-{
-    return gLan == 0 ? QStringLiteral("zh") : QStringLiteral("en");
-}
-
-QString msg(int m)
-{
-    return gaLanStr[4 * m + gLan];
-}
-
-int distinctColours(const QImage& img)
-{
-    QSet<QRgb> seen;
-    for (int y = 0; y < img.height(); y += 3)
-        for (int x = 0; x < img.width(); x += 3)
-            seen.insert(img.pixel(x, y));
-    return seen.size();
-}
 
 // amber: the filled part of the slider track
 bool isAmber(const QColor& c)
@@ -77,7 +58,7 @@ private:
 
     QString save(const QImage& img, const QString& name)
     {
-        const QString path = outDir + "/" + name + "_" + lanTag() + ".png";
+        const QString path = outDir + "/" + name + "_" + widgettest::lanTag() + ".png";
         if (!img.save(path))
             return QString();
         return path;
@@ -92,9 +73,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
-        QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
-        QVERIFY(MessageTable::load() > 0);
+        QVERIFY(widgettest::initToolkit(1));
         const QString build = TestEnv::buildDir();
         QVERIFY(!build.isEmpty());
         outDir = build + "/render";
@@ -144,7 +123,7 @@ private slots:
             splash.flushstep(42, QString::fromUtf8("等待相机开启..."));
             const QImage at42 = shot();
             QVERIFY(!save(at42, "splash_42").isEmpty());
-            splash.flushstep(90, msg(651));
+            splash.flushstep(90, boxpaint::msg(651));
             const QImage at90 = shot();
             QVERIFY(!save(at90, "splash_90").isEmpty());
             QTest::qWait(100);
@@ -161,8 +140,8 @@ private slots:
             };
             QVERIFY2(blueRun(at90) > blueRun(at42) && blueRun(at42) > 50,
                      qPrintable(QString("%1 %2").arg(blueRun(at42)).arg(blueRun(at90))));
-            QVERIFY(distinctColours(at90) > 20);
-            splash.flushstep(100, msg(652));
+            QVERIFY(widgettest::distinctColours(at90) > 20);
+            splash.flushstep(100, boxpaint::msg(652));
             QVERIFY(!splash.progressOpen());
         }
 
@@ -172,11 +151,11 @@ private slots:
             panel.setAttribute(Qt::WA_StyledBackground);
             panel.setStyleSheet("QWidget{background:#1b1f24;}");
             panel.resize(1200, 340);
-            Slider s0(0, 255, 1, 0, &panel, msg(164));
+            Slider s0(0, 255, 1, 0, &panel, boxpaint::msg(164));
             s0.setGeometry(10, 10, 1150, 60);
-            Slider s1(0, 255, 1, 128, &panel, msg(165));
+            Slider s1(0, 255, 1, 128, &panel, boxpaint::msg(165));
             s1.setGeometry(10, 80, 1150, 60);
-            Slider s2(0, 100, 1, 100, &panel, msg(680));
+            Slider s2(0, 100, 1, 100, &panel, boxpaint::msg(680));
             s2.setGeometry(10, 150, 1150, 60);
             FloatSlider zoom(&panel);
             zoom.setFactor(100);
@@ -197,9 +176,6 @@ private slots:
         // -- combo boxes, with a popup open --
         {
             QWidget panel;
-            panel.setAttribute(Qt::WA_StyledBackground);
-            panel.setStyleSheet("QWidget{background:#1b1f24;}");
-            panel.setStyleSheet(QString());
             QPalette pal = panel.palette();
             pal.setColor(QPalette::Window, QColor("#1b1f24"));
             panel.setPalette(pal);
@@ -225,7 +201,7 @@ private slots:
             QTest::qWait(200);
             const QImage shot = screenShot().copy(0, 0, 700, 420);
             QVERIFY(!save(shot, "combos").isEmpty());
-            QVERIFY(distinctColours(shot) > 5);
+            QVERIFY(widgettest::distinctColours(shot) > 5);
             groups.hidePopup();
             cali.showPopup();
             QTest::qWait(200);
@@ -299,7 +275,7 @@ private slots:
             QCOMPARE(dlg.selectAllBox()->checkState(), Qt::PartiallyChecked);
             const QImage img = dlg.grab().toImage();
             QVERIFY(!save(img, "exportselect").isEmpty());
-            QVERIFY(distinctColours(img) > 20);
+            QVERIFY(widgettest::distinctColours(img) > 20);
         }
     }
 };

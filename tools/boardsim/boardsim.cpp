@@ -1,34 +1,13 @@
 #include "boardsim.h"
 
+#include <QDir>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-namespace {
-
-bool makeDirs(const std::string& dir)
-{
-    if (dir.empty())
-        return true;
-    std::string cur;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = dir.find('/', pos + 1);
-        cur = dir.substr(0, pos);
-        if (cur.empty())
-            continue;
-        if (::mkdir(cur.c_str(), 0755) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 BoardSim::BoardSim() = default;
 
@@ -66,7 +45,7 @@ bool BoardSim::open(std::string* error)
 bool BoardSim::linkAt(const std::string& link, std::string* error)
 {
     const size_t slash = link.rfind('/');
-    if (slash != std::string::npos && !makeDirs(link.substr(0, slash))) {
+    if (slash != std::string::npos && slash > 0 && !QDir().mkpath(QString::fromStdString(link.substr(0, slash)))) {
         if (error)
             *error = "cannot make the folder of " + link;
         return false;
@@ -138,12 +117,6 @@ void BoardSim::setValue(int index, uint32_t value)
         return;
     std::lock_guard<std::mutex> l(m_mutex);
     m_values[index] = value;
-}
-
-void BoardSim::setValueFrameCount(int n)
-{
-    std::lock_guard<std::mutex> l(m_mutex);
-    m_valueFrames = n < 0 ? 0 : (n > 64 ? 64 : n);
 }
 
 void BoardSim::setEcho(Echo mode, uint32_t stuckWord)
@@ -242,14 +215,6 @@ uint64_t BoardSim::answersSent() const
     return m_answers;
 }
 
-void BoardSim::clearLog()
-{
-    std::lock_guard<std::mutex> l(m_mutex);
-    m_frames.clear();
-    m_changes.clear();
-    m_bad = 0;
-}
-
 long BoardSim::waitForFrame(const std::function<bool(const Frame&)>& pred, int timeoutMs, size_t from) const
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -273,12 +238,6 @@ bool BoardSim::waitForOutputs(uint32_t mask, uint32_t value, int timeoutMs) cons
     std::unique_lock<std::mutex> l(m_mutex);
     return m_cond.wait_for(l, std::chrono::milliseconds(timeoutMs),
                            [&] { return (m_outputs & mask) == (value & mask); });
-}
-
-void BoardSim::setFrameCallback(std::function<void(const Frame&)> cb)
-{
-    std::lock_guard<std::mutex> l(m_mutex);
-    m_frameCb = std::move(cb);
 }
 
 void BoardSim::setOutputCallback(std::function<void(const OutputChange&)> cb)
@@ -380,16 +339,14 @@ void BoardSim::handle(const unsigned char* f)
     fr.data = uint32_t(f[2]) | (uint32_t(f[3]) << 8);
     std::memcpy(fr.bytes, f, sizeof(fr.bytes));
 
-    std::function<void(const Frame&)> frameCb;
     std::function<void(const OutputChange&)> outputCb;
     OutputChange change;
     bool changed = false;
-    std::vector<std::vector<unsigned char>> answers;
+    std::vector<unsigned char> reply; // one status answer or eight value answers
     {
         std::lock_guard<std::mutex> l(m_mutex);
         m_frames.push_back(fr);
         ++m_totalFrames;
-        frameCb = m_frameCb;
         outputCb = m_outputCb;
         if (fr.command == 1) {
             const uint32_t word = fr.data & 0x3FFu;
@@ -423,29 +380,21 @@ void BoardSim::handle(const unsigned char* f)
             } else {
                 BoardFrameParser::makeStatus(a, m_inputs, echo);
             }
-            answers.emplace_back(a, a + 8);
+            reply.assign(a, a + 8);
         } else if (!m_silent && (fr.command == 3 || fr.command == 4)) {
             const int base = fr.command == 3 ? 0 : 8;
-            for (int i = 0; i < m_valueFrames; ++i) {
+            for (int i = 0; i < 8; ++i) {
                 unsigned char a[8];
-                BoardFrameParser::makeAnswer(a, fr.command, m_values[(base + i) % 16]);
-                answers.emplace_back(a, a + 8);
+                BoardFrameParser::makeAnswer(a, fr.command, m_values[base + i]);
+                reply.insert(reply.end(), a, a + 8);
             }
         }
     }
     m_cond.notify_all();
-    if (frameCb)
-        frameCb(fr);
     if (changed && outputCb)
         outputCb(change);
-    if (answers.size() == 1) {
-        answer(answers[0].data(), 8);
-    } else if (!answers.empty()) {
-        std::vector<unsigned char> all;
-        for (const auto& a : answers)
-            all.insert(all.end(), a.begin(), a.end());
-        answer(all.data(), int(all.size()));
-    }
+    if (!reply.empty())
+        answer(reply.data(), int(reply.size()));
 }
 
 void BoardSim::loop()

@@ -65,8 +65,7 @@ public:
     void setInputs(uint32_t word);
     uint32_t inputs() const;
     uint32_t outputs() const;  // last word of command 1 (10 bits)
-    void setValue(int index, uint32_t value); // 0..15, answered to commands 3 and 4
-    void setValueFrameCount(int n);           // value frames per command 3/4 (default 8)
+    void setValue(int index, uint32_t value); // 0..15, eight answered to each command 3 and 4
 
     // --- faults ---
     void setEcho(Echo mode, uint32_t stuckWord = 0);
@@ -87,7 +86,6 @@ public:
     std::vector<OutputChange> outputChanges() const;
     uint64_t badFrameCount() const;  // runs of bytes that formed no valid frame
     uint64_t answersSent() const;
-    void clearLog();
     // Keeps only the newest `keep` frames and output changes (a long-running
     // simulator must not grow without bound); counters stay. Shifts indices.
     void trimLog(size_t keep);
@@ -96,8 +94,7 @@ public:
     // Waits until the outputs masked by `mask` equal `value`.
     bool waitForOutputs(uint32_t mask, uint32_t value, int timeoutMs) const;
 
-    // Called on the simulator's thread for every frame and every output change.
-    void setFrameCallback(std::function<void(const Frame&)> cb);
+    // Called on the simulator's thread for every output change.
     void setOutputCallback(std::function<void(const OutputChange&)> cb);
 
 private:
@@ -121,7 +118,6 @@ private:
     uint32_t m_inputs = 0;
     uint32_t m_outputs = 0;
     uint32_t m_values[16] = {};
-    int m_valueFrames = 8;
     Echo m_echo = Echo::Normal;
     uint32_t m_stuck = 0;
     bool m_silent = false;
@@ -134,6 +130,5 @@ private:
     uint64_t m_totalFrames = 0;
     uint64_t m_answers = 0;
     uint32_t m_rand = 0x1234567u;
-    std::function<void(const Frame&)> m_frameCb;
     std::function<void(const OutputChange&)> m_outputCb;
 };
