@@ -78,3 +78,18 @@ bool checkDevelop(QString text)
     }
     return true;
 }
+
+bool writeNameValueRow(QSqlQuery& q, const QString& table, const QString& name, const QString& value)
+{
+    q.prepare(QStringLiteral("update %1 set value=? where name=?").arg(table));
+    q.addBindValue(value);
+    q.addBindValue(name);
+    if (!q.exec())
+        return false;
+    if (q.numRowsAffected() > 0)
+        return true;
+    q.prepare(QStringLiteral("insert into %1 values(?, ?)").arg(table));
+    q.addBindValue(name);
+    q.addBindValue(value);
+    return q.exec();
+}

@@ -667,23 +667,8 @@ bool WizardPara::writeRows(QSqlQuery& q) const
     for (const Row& r : rowMap(self)) {
         const QString key = QLatin1String(r.key);
         const QString value = rowText(r, *this);
-        q.prepare(QStringLiteral("update sysparam set value=? where name=?"));
-        q.addBindValue(value);
-        q.addBindValue(key);
-        if (!q.exec()) {
+        if (!writeNameValueRow(q, QStringLiteral("sysparam"), key, value)) {
             qWarning() << "parameters: cannot save" << key << q.lastError().text();
-            ok = false;
-            continue;
-        }
-        if (q.numRowsAffected() > 0)
-            continue;
-        // A row that went missing would otherwise swallow every later change
-        // of its values without a trace.
-        q.prepare(QStringLiteral("insert into sysparam values(?, ?)"));
-        q.addBindValue(key);
-        q.addBindValue(value);
-        if (!q.exec()) {
-            qWarning() << "parameters: cannot add row" << key << q.lastError().text();
             ok = false;
         }
     }

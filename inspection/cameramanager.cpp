@@ -1,4 +1,5 @@
 #include "inspection/cameramanager.h"
+#include "frame/dbconfighelpers.h"
 
 #include "controller/redowizard.h"
 #include "frame/globals.h"
@@ -223,16 +224,7 @@ void CameraManager::saveCameraSN()
         if (i < snList.size())
             qInfo().noquote() << snList[i];
         const QString key = QString("serialNB%1").arg(i);
-        q.prepare("update sysparam set value=? where name=?");
-        q.addBindValue(value);
-        q.addBindValue(key);
-        ok = q.exec();
-        if (ok && q.numRowsAffected() == 0) {
-            q.prepare("insert into sysparam values(?, ?)");
-            q.addBindValue(key);
-            q.addBindValue(value);
-            ok = q.exec();
-        }
+        ok = writeNameValueRow(q, QStringLiteral("sysparam"), key, value);
         if (!ok)
             qWarning() << "saveCameraSN:" << key << q.lastError().text();
     }

@@ -1,4 +1,5 @@
 #include "inspection/cammersingleton.h"
+#include "frame/dbconfighelpers.h"
 
 #include "controller/redowizard.h"
 #include "frame/geometrytools.h"
@@ -464,16 +465,7 @@ bool CammerSingleton::SaveDatatoFile()
     auto write = [&](const QString& name, const QString& value) {
         if (!ok)
             return;
-        q.prepare(QString("update %1 set value=? where name=?").arg(table));
-        q.addBindValue(value);
-        q.addBindValue(name);
-        ok = q.exec();
-        if (ok && q.numRowsAffected() == 0) {
-            q.prepare(QString("insert into %1 values(?, ?)").arg(table));
-            q.addBindValue(name);
-            q.addBindValue(value);
-            ok = q.exec();
-        }
+        ok = writeNameValueRow(q, table, name, value);
     };
     for (int d = 0; d < kDetections && ok; ++d) {
         write(QString("detect%1").arg(d), detectRowText(d));

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -82,28 +83,34 @@ bool TestEnv::writeWorkFile(const QString& relPath, const QByteArray& content) c
     return writeFile(m_work.path() + "/" + relPath, content);
 }
 
-void answerModal(const std::function<void(QWidget*)>& answer, int timeoutMs)
+void answerWhenFound(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& answer,
+                     int timeoutMs)
 {
     auto* timer = new QTimer;
-    auto* elapsed = new int(0);
+    QElapsedTimer started;
+    started.start();
     timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs]() {
-        *elapsed += 20;
-        QWidget* w = QApplication::activeModalWidget();
-        if (w && w->isVisible()) {
+    QObject::connect(timer, &QTimer::timeout, [timer, started, find, answer, timeoutMs]() {
+        if (QWidget* w = find()) {
             timer->stop();
             timer->deleteLater();
-            delete elapsed;
             answer(w);
-            return;
-        }
-        if (*elapsed > timeoutMs) {
+        } else if (started.elapsed() > timeoutMs) {
             timer->stop();
             timer->deleteLater();
-            delete elapsed;
         }
     });
     timer->start();
+}
+
+void answerModal(const std::function<void(QWidget*)>& answer, int timeoutMs)
+{
+    answerWhenFound(
+        [] {
+            QWidget* w = QApplication::activeModalWidget();
+            return w && w->isVisible() ? w : nullptr;
+        },
+        answer, timeoutMs);
 }
 
 bool clickButtonWithText(QWidget* w, const QString& text)

@@ -37,6 +37,11 @@ private:
     bool m_hadSim = false;
 };
 
+// Polls every 20 ms until `find` returns a widget, then hands it to `answer`.
+// Gives up after timeoutMs.
+void answerWhenFound(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& answer,
+                     int timeoutMs = 5000);
+
 // Answers the next modal widget the way a person would: polls for
 // QApplication::activeModalWidget() and hands it to `answer` (which clicks a
 // button). Call before the code that runs exec(). Gives up after timeoutMs.

@@ -1,4 +1,5 @@
 #include "widgets_boxes/widgettest.h"
+#include "testsupport/testenv.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "widgets/choosebox.h"
@@ -55,25 +56,8 @@ void resetShared()
 void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)
 {
     QPointer<QWidget> target(w);
-    auto* timer = new QTimer;
-    auto* elapsed = new int(0);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, elapsed, answer, timeoutMs, target]() {
-        *elapsed += 20;
-        if (target && target->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            delete elapsed;
-            answer(target);
-            return;
-        }
-        if (!target || *elapsed > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-            delete elapsed;
-        }
-    });
-    timer->start();
+    answerWhenFound([target]() -> QWidget* { return target && target->isVisible() ? target.data() : nullptr; },
+                    answer, timeoutMs);
 }
 
 void touch(QWidget* w, QPoint pos)
