@@ -1,6 +1,6 @@
 #include "controller/controlport.h"
 #include "controller/iothread.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/platformpath.h"
@@ -84,8 +84,7 @@ void ControlPort::InitIOThread()
     if (m_thread)
         return;
     m_thread = new IOThread();
-    if (gpWin) {
-        QObject* win = gpWin;
+    if (QObject* win = gpWin ? gpWin->windowObject() : nullptr) {
         if (win->metaObject()->indexOfSlot("Run()") >= 0)
             connect(m_thread, SIGNAL(sigIOChange()), win, SLOT(Run()));
         else

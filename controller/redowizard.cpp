@@ -30,10 +30,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         gShowH = s->geometry().height();
     }
 
-    grayTable = new QVector<unsigned int>(256);
-    for (int i = 0; i < 256; ++i)
-        (*grayTable)[i] = 0xFF000000u | (unsigned(i) << 16) | (unsigned(i) << 8) | unsigned(i);
-
     // Checked before the connection is made: opening would create an empty file.
     if (!QFile::exists(QStringLiteral("PARAM.db")))
         restoreParamDb();
@@ -119,10 +115,6 @@ void ReDoWizard::restoreParamDb()
 
 ReDoWizard::~ReDoWizard()
 {
-    if (gpWin == this)
-        gpWin = nullptr;
-    paraQuery = QSqlQuery();
-    delete grayTable;
     delete gpControlIO; // stops its polling thread first
     gpControlIO = nullptr;
 }
@@ -145,15 +137,6 @@ bool ReDoWizard::CheckRoot()
     if (gpPasswordBox)
         gpPasswordBox->exec();
     return loginLevel == 2;
-}
-
-void ReDoWizard::FLushAll()
-{
-    paraQuery.finish();
-    paraDb.close();
-    recordDb.close();
-    spareDb.close();
-    QThread::msleep(500);
 }
 
 bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)

@@ -11,7 +11,7 @@ int gDNum = 4;
 int gShowW = 1280;
 int gShowH = 800;
 
-ReDoWizard* gpWin = nullptr;
+MainState* gpWin = nullptr;
 
 int gTempNum = 1;
 int gPicNumNG = 0;

@@ -6,7 +6,7 @@
 
 class QMutex;
 class QPixmap;
-class ReDoWizard;
+class MainState;
 class WizardPara;
 class WarnBox;
 class ChooseBox;
@@ -32,7 +32,8 @@ extern int gDNum;      // detections per camera
 extern int gShowW;     // screen size in pixels
 extern int gShowH;
 
-extern ReDoWizard* gpWin;
+// The main window's state (the window itself derives from it).
+extern MainState* gpWin;
 
 extern int gTempNum;   // template slots per detection
 extern int gPicNumNG;  // kept-image limits of the result folders

@@ -10,6 +10,7 @@
 #include "platform/commandrunner.h"
 #include "platform/leddevice.h"
 #include "platform/platformpath.h"
+#include "widgets/boxprompt.h"
 #include "widgets/envprobe.h"
 #include "widgets/sharedpixmaps.h"
 #include "widgets/splashframe.h"
@@ -171,6 +172,7 @@ int stationMain(int argc, char** argv)
     QApplication app(argc, argv);
     QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
+    BoxPrompt::installShared();
 
     auto* splash = new SplashFrame;
     g_splashframe = splash;

@@ -1,6 +1,6 @@
 #include "frame/wizardpara.h"
 
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/dbconfighelpers.h"
 #include "frame/globals.h"
 #include "frame/ionames.h"

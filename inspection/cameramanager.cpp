@@ -1,13 +1,12 @@
 #include "inspection/cameramanager.h"
 #include "frame/dbconfighelpers.h"
 
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "inspection/camerainterface.h"
 #include "platform/commandrunner.h"
-#include "widgets/choosebox.h"
-#include "widgets/warnbox.h"
+#include "frame/operatorprompt.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -108,10 +107,7 @@ bool CameraManager::openSnDb()
 void CameraManager::restoreDefaultSnDb()
 {
     qCritical() << "SN.db cannot be opened:" << snDb.lastError().text();
-    if (gpWarnBox) {
-        gpWarnBox->setText(MessageTable::text(160));
-        gpWarnBox->exec();
-    }
+    tellOperator(160);
     snDb.close();
     CommandRunner::system("cp -f ./paraGroup/default/SN.db ./");
     CommandRunner::system("sync");
@@ -261,18 +257,14 @@ void CameraManager::resortCameraSN(QVector<int> order)
 void CameraManager::checkCameraCount()
 {
     if (noCamera) {
-        ChooseBox box(nullptr, gShowW, gShowH);
-        box.setText(MessageTable::text(134));
-        if (box.exec() == QDialog::Accepted) {
+        if (askOperator(134)) {
             resetCameraSN();
             saveCameraSN();
         }
         return;
     }
     if (!snList.isEmpty() && snList.size() != cameras.size()) {
-        ChooseBox box(nullptr, gShowW, gShowH);
-        box.setText(MessageTable::text(360));
-        if (box.exec() == QDialog::Accepted) {
+        if (askOperator(360)) {
             resetCameraSN();
             saveCameraSN();
             if (gpWin)

@@ -1,17 +1,12 @@
 #include "inspection/cammersingleton.h"
 #include "frame/dbconfighelpers.h"
 
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/geometrytools.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
-#if __has_include("inspection/cammerwidget.h")
-#include "inspection/cammerwidget.h"
-#define STORE_HAS_VIEW 1
-#endif
-#include "widgets/choosebox.h"
-#include "widgets/warnbox.h"
+#include "frame/operatorprompt.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -33,10 +28,7 @@ namespace {
 
 void showFileError()
 {
-    if (gpWarnBox) {
-        gpWarnBox->setText(MessageTable::text(0));
-        gpWarnBox->exec();
-    }
+    tellOperator(0);
 }
 
 // The parameter database: the main window's connection, or (tools and tests
@@ -130,7 +122,7 @@ void CammerSingleton::operator delete(void* p, std::size_t size) noexcept
     munmap(p, mappedSize(size));
 }
 
-CammerSingleton::CammerSingleton(int camera, CammerWidget* view)
+CammerSingleton::CammerSingleton(int camera, RoiStoreOwner* view)
     : cameraNo(camera), pad0(0), owner(view), roiCount{}, paramA{}, paramB{}, paramC{}, funcType{},
       shapeKind{}, outN{}, detectData{}, selRoi(0), selType(0), selA(0), selB(0), selC(0), pad1(0)
 {
@@ -245,17 +237,14 @@ void CammerSingleton::setDefaultRoi(int d, int r)
 
 // ---- loading --------------------------------------------------------------
 
-void CammerSingleton::LoadDatafromFile(void* view)
+RoiStoreOwner::~RoiStoreOwner() = default;
+
+void CammerSingleton::LoadDatafromFile(RoiStoreOwner* view)
 {
-#ifdef STORE_HAS_VIEW
-    if (auto* w = static_cast<CammerWidget*>(view)) {
-        loadFromTable(w->roiScaleX, w->roiScaleY, w->liveMasks);
-        return;
-    }
-#else
-    Q_UNUSED(view);
-#endif
-    loadFromTable(1.0f, 1.0f, nullptr);
+    if (view)
+        loadFromTable(view->storeScaleX(), view->storeScaleY(), view->storeLiveMasks());
+    else
+        loadFromTable(1.0f, 1.0f, nullptr);
 }
 
 // Reads one ROI row. Returns 1 when read, 0 when the row is damaged (a
@@ -595,16 +584,9 @@ void CammerSingleton::copyParam(int from, int to)
 {
     QString fromText, toText;
     getCopyParamDescri(from, to, fromText, toText);
-    if (!gpChooseBox)
+    if (!askOperator(-1, QCoreApplication::translate("CammerSingleton", "确定要同步%1参数到%2吗？").arg(fromText, toText)))
         return;
-    gpChooseBox->setText(QCoreApplication::translate("CammerSingleton", "确定要同步%1参数到%2吗？").arg(fromText, toText));
-    if (gpChooseBox->exec() != QDialog::Accepted)
-        return;
-#ifdef STORE_HAS_VIEW
-    copyDetection(from, to, owner ? owner->editMasks : nullptr);
-#else
-    copyDetection(from, to, nullptr);
-#endif
+    copyDetection(from, to, owner ? owner->storeEditMasks() : nullptr);
 }
 
 void CammerSingleton::copyParam(int from)

@@ -9,8 +9,19 @@
 #include <cstddef>
 #include <type_traits>
 
-class CammerWidget;
 class QSqlQuery;
+
+// What a store needs of the camera view that owns it: the view's scale from
+// frame to screen and its mask arrays (8 detections x 100 ROIs).
+class RoiStoreOwner
+{
+public:
+    virtual ~RoiStoreOwner();
+    virtual float storeScaleX() const = 0;
+    virtual float storeScaleY() const = 0;
+    virtual cv::Mat (*storeLiveMasks())[100] = 0;
+    virtual cv::Mat (*storeEditMasks())[100] = 0;
+};
 
 // Everything the operator teaches one camera: for each of its 8 detections up
 // to 100 ROIs with function type, parameters A, B, C, output group and shape.
@@ -32,7 +43,7 @@ public:
     static constexpr int kRois = 100;
     static constexpr int kAll = kDetections * kRois;
 
-    CammerSingleton(int camera, CammerWidget* owner);
+    CammerSingleton(int camera, RoiStoreOwner* owner);
     ~CammerSingleton() = default; // the shapes are plain values
 
     // Every store gets a private zero-filled mapping of its own.
@@ -43,9 +54,9 @@ public:
     // are not written, so untouched parts stay unbacked.
     void assignFrom(const CammerSingleton& other);
 
-    // Fills the store from its table. view is the owning CammerWidget: its
-    // roiScaleX/roiScaleY go to the shapes, its liveMasks receive the masks.
-    void LoadDatafromFile(void* view);
+    // Fills the store from its table. view is the owning camera view: its
+    // scale factors go to the shapes, its live masks receive the masks.
+    void LoadDatafromFile(RoiStoreOwner* view);
     // The same with the scale factors and the mask array given directly
     // (masks may be null).
     void loadFromTable(float roiScaleX, float roiScaleY, cv::Mat (*masks)[kRois]);
@@ -76,7 +87,7 @@ public:
     // ---- the block; field order is the stored layout, do not reorder ----
     int cameraNo;
     int pad0;                 // explicit padding, always zero
-    CammerWidget* owner;
+    RoiStoreOwner* owner;
     int roiCount[kDetections];
     int paramA[kAll];
     int paramB[kAll];

@@ -1,5 +1,5 @@
 #include "widgets/edit.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "widgets/boxpaint.h"
 #include "widgets/c_type_com.h"

@@ -1,5 +1,5 @@
 #include "widgets/lostcamerawarnbox.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/startup.h"
 #include "platform/commandrunner.h"

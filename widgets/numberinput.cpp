@@ -1,5 +1,5 @@
 #include "widgets/numberinput.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
@@ -116,7 +116,7 @@ void NumberInput::HideUpdate()
     if (isVisible()) {
         hide();
         if (gpWin)
-            gpWin->update();
+            gpWin->refresh();
     }
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         emit chkpassword();

@@ -1,5 +1,5 @@
 #include "widgets/passwordbox.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "widgets/boxpaint.h"

@@ -1,6 +1,6 @@
 #include "widgets/productalarmwarnbox.h"
 #include "controller/controlport.h"
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "widgets/boxpaint.h"
 

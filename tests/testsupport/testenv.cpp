@@ -1,3 +1,5 @@
+#include "widgets/boxprompt.h"
+#include <QApplication>
 #include "testsupport/testenv.h"
 
 #include <QAbstractButton>
@@ -46,6 +48,9 @@ bool copyTree(const QString& from, const QString& to)
 
 TestEnv::TestEnv(bool copyFactoryTemplate)
 {
+    // Widget tests answer the core's questions through the real boxes.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        BoxPrompt::installShared();
     m_oldCwd = QDir::currentPath();
     m_hadSim = qEnvironmentVariableIsSet("STATION_SIMROOT");
     m_oldSim = qgetenv("STATION_SIMROOT");
