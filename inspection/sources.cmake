@@ -6,7 +6,9 @@ list(APPEND STATION_CORE_SOURCES
   inspection/cameramanager.cpp
   inspection/cameramanager.h
   inspection/cammersingleton.cpp
+  inspection/cameraviewstate.h
   inspection/cammersingleton.h
+  inspection/pixelbuffer.h
   inspection/circle.cpp
   inspection/circle.h
   inspection/clustomrect.cpp

@@ -1,0 +1,93 @@
+#pragma once
+#include "inspection/cammersingleton.h"
+#include "inspection/pixelbuffer.h"
+
+#include <QImage>
+#include <QString>
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+class CameraInterface;
+class CammerRecong;
+
+// The data of one camera view that the engine, the result images, the cycle
+// and the editor share: frame buffers, masks, stores, templates and the last
+// inspection's results. The camera view (CammerWidget) derives from it and
+// adds the screen; core code and tests work on this part alone.
+class CameraViewState : public RoiStoreOwner
+{
+public:
+    static constexpr int kDetections = 8;
+    static constexpr int kRois = 100;
+    static constexpr int kSpots = 100;     // entry 0 holds the count
+    static constexpr int kRecentNg = 10;
+
+    CameraViewState() = default;
+    ~CameraViewState() override = default;
+    CameraViewState(const CameraViewState&) = delete;
+    CameraViewState& operator=(const CameraViewState&) = delete;
+
+    float storeScaleX() const override { return roiScaleX; }
+    float storeScaleY() const override { return roiScaleY; }
+    cv::Mat (*storeLiveMasks())[kRois] override { return liveMasks; }
+    cv::Mat (*storeEditMasks())[kRois] override { return editMasks; }
+
+    CammerSingleton* liveStore = nullptr;  // used by inspection
+    CammerSingleton* editStore = nullptr;  // changed by the editor and the panel
+    CammerRecong* recong = nullptr;        // detection engine of this camera
+    CameraInterface* camera = nullptr;
+
+    int cameraIndex = 0;
+    char serialNumber[96] = {};
+    QString cameraTypeName;
+    bool isOpen = false;
+    bool isColor = false;                  // 4 bytes a pixel (B, G, R, x), else 1
+    bool isSimCamera = true;               // plug-in kind() 0
+    bool isConnected = true;               // cleared by a loss, set on reconnect
+    int lossCount = 0;
+    int fps = 0;
+
+    int imageWidth = 0;
+    int imageHeight = 0;
+    int pixelCount = 0;
+    int frameBytes = 0;
+    float showScaleX = 1.0f, showScaleY = 1.0f; // view size / frame size
+    float roiScaleX = 1.0f, roiScaleY = 1.0f;   // gShowW / width, gShowH / height
+    float winScaleX = 1.0f, winScaleY = 1.0f;   // view size / screen size
+
+    cv::Mat liveMasks[kDetections][kRois]; // 8-bit, box-sized, 255 inside
+    cv::Mat editMasks[kDetections][kRois];
+
+    PixelBuffer displayBuffer;  // frame shown (frameBytes)
+    PixelBuffer imageBits;      // RGB32 pixels behind displayImage
+    QImage displayImage;
+    PixelBuffer frameBuffer;    // grab target
+    PixelBuffer alignedFrame;   // after alignment
+    PixelBuffer workFrame;      // after positioning: what the engine judges
+    PixelBuffer grayBuffer;     // colour cameras: grey or hue (pixelCount)
+    PixelBuffer defectMask;     // defect pixels of the last inspection (pixelCount)
+
+    int curRoi = -1;            // selected ROI of the current detection, edit copy
+    int lastRoi = -1;
+    uchar roiResult[kDetections][kRois] = {}; // 1 OK
+    bool isOK = true;
+    int roiValue[kDetections][kRois] = {};
+    // [d][r][0][0]: number of spots kept (0..99); [d][r][1..n]: x1, y1, x2, y2
+    // in frame pixels, x2 and y2 one past the spot.
+    cv::Vec4i spotRects[kDetections][kRois][kSpots];
+    int overlayMode = 0;        // 0 plain, 1 NG highlight on, 2 ignored points shown
+    bool testShown = false;
+
+    PixelBuffer ignoreMasks[kDetections];            // pixelCount, nonzero = ignored
+    std::vector<PixelBuffer> templateImages[kDetections]; // gTempNum slots of frameBytes
+    std::vector<int> templateValid[kDetections];
+    int templateCount[kDetections] = {};
+    int curTemplate = 0;
+    bool resamplePending[kDetections] = {};
+
+    std::vector<PixelBuffer> recentNgImages[kDetections]; // kRecentNg of frameBytes
+    QString recentNgTimes[kDetections][kRecentNg];
+    int recentNgCount[kDetections] = {};
+    int recentNgIndex[kDetections] = {};
+};
