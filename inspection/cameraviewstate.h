@@ -30,8 +30,8 @@ public:
 
     float storeScaleX() const override { return roiScaleX; }
     float storeScaleY() const override { return roiScaleY; }
-    cv::Mat (*storeLiveMasks())[kRois] override { return liveMasks; }
-    cv::Mat (*storeEditMasks())[kRois] override { return editMasks; }
+    RoiMaskRow* storeLiveMasks() override { return liveMasks; }
+    RoiMaskRow* storeEditMasks() override { return editMasks; }
 
     CammerSingleton* liveStore = nullptr;  // used by inspection
     CammerSingleton* editStore = nullptr;  // changed by the editor and the panel

@@ -13,14 +13,16 @@ class QSqlQuery;
 
 // What a store needs of the camera view that owns it: the view's scale from
 // frame to screen and its mask arrays (8 detections x 100 ROIs).
+using RoiMaskRow = cv::Mat[100]; // the masks of one detection's ROIs
+
 class RoiStoreOwner
 {
 public:
     virtual ~RoiStoreOwner();
     virtual float storeScaleX() const = 0;
     virtual float storeScaleY() const = 0;
-    virtual cv::Mat (*storeLiveMasks())[100] = 0;
-    virtual cv::Mat (*storeEditMasks())[100] = 0;
+    virtual RoiMaskRow* storeLiveMasks() = 0;
+    virtual RoiMaskRow* storeEditMasks() = 0;
 };
 
 // Everything the operator teaches one camera: for each of its 8 detections up
