@@ -71,3 +71,7 @@ int gSyncNGCycleNum = 0;
 const QString package[3] = {QStringLiteral("gz"), QStringLiteral("tar"), QStringLiteral("rar")};
 
 const char* const kSoftwareVersion = "18.22.1.83";
+
+PixelBuffer gpFailImage[8][8][2];
+int gFailIndex[8][8] = {};
+bool gisSaveFail[8][8][2] = {};

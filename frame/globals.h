@@ -1,6 +1,8 @@
 #pragma once
 // Process-wide state shared by the subsystems. Values start with g, object
 // pointers with gp, arrays with ga, flags with gis.
+#include "inspection/pixelbuffer.h"
+
 #include <QMap>
 #include <QString>
 
@@ -93,6 +95,14 @@ extern int gAllCycleNum[8];
 extern int gFailCycleNum[8];
 extern int gSyncNGNum;
 extern int gSyncNGCycleNum;
+
+// Result-image slots: the main window composes an image into a slot and
+// raises its flag; the writer thread copies it out and clears the flag. Index
+// [camera][detection][slot], slot 0 the NG image, slot 1 the OK image. Every
+// access holds pMutexSaveFail; each buffer keeps the size it was made with.
+extern PixelBuffer gpFailImage[8][8][2];
+extern int gFailIndex[8][8];     // 1-based first NG ROI of the image in slot 0
+extern bool gisSaveFail[8][8][2];
 
 // Archive suffixes offered by the software download.
 extern const QString package[3];
