@@ -10,6 +10,7 @@
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/warnbox.h"
 

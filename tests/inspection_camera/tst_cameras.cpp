@@ -3,6 +3,7 @@
 #include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/choosebox.h"
 #include "widgets/warnbox.h"

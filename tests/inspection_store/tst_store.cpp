@@ -2,6 +2,7 @@
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/cammersingleton.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/choosebox.h"
 #include "widgets/warnbox.h"

@@ -1,16 +1,8 @@
-#include "widgets/boxprompt.h"
-#include <QApplication>
 #include "testsupport/testenv.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTest>
-#include <QTimer>
-#include <QWidget>
 
 QString TestEnv::buildDir()
 {
@@ -48,9 +40,6 @@ bool copyTree(const QString& from, const QString& to)
 
 TestEnv::TestEnv(bool copyFactoryTemplate)
 {
-    // Widget tests answer the core's questions through the real boxes.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        BoxPrompt::installShared();
     m_oldCwd = QDir::currentPath();
     m_hadSim = qEnvironmentVariableIsSet("STATION_SIMROOT");
     m_oldSim = qgetenv("STATION_SIMROOT");
@@ -88,44 +77,3 @@ bool TestEnv::writeWorkFile(const QString& relPath, const QByteArray& content) c
     return writeFile(m_work.path() + "/" + relPath, content);
 }
 
-void answerWhenFound(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& answer,
-                     int timeoutMs)
-{
-    auto* timer = new QTimer;
-    QElapsedTimer started;
-    started.start();
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, [timer, started, find, answer, timeoutMs]() {
-        if (QWidget* w = find()) {
-            timer->stop();
-            timer->deleteLater();
-            answer(w);
-        } else if (started.elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
-}
-
-void answerModal(const std::function<void(QWidget*)>& answer, int timeoutMs)
-{
-    answerWhenFound(
-        [] {
-            QWidget* w = QApplication::activeModalWidget();
-            return w && w->isVisible() ? w : nullptr;
-        },
-        answer, timeoutMs);
-}
-
-bool clickButtonWithText(QWidget* w, const QString& text)
-{
-    const auto buttons = w->findChildren<QAbstractButton*>();
-    for (QAbstractButton* b : buttons) {
-        if (b->isVisible() && b->text() == text) {
-            QTest::mouseClick(b, Qt::LeftButton);
-            return true;
-        }
-    }
-    return false;
-}

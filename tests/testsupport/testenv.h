@@ -2,9 +2,6 @@
 #include <QDir>
 #include <QString>
 #include <QTemporaryDir>
-#include <functional>
-
-class QWidget;
 
 // A fresh working directory and a fresh simulated platform for one test.
 // The working directory is filled from the factory template the build writes
@@ -36,19 +33,6 @@ private:
     QByteArray m_oldSim;
     bool m_hadSim = false;
 };
-
-// Polls every 20 ms until `find` returns a widget, then hands it to `answer`.
-// Gives up after timeoutMs.
-void answerWhenFound(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& answer,
-                     int timeoutMs = 5000);
-
-// Answers the next modal widget the way a person would: polls for
-// QApplication::activeModalWidget() and hands it to `answer` (which clicks a
-// button). Call before the code that runs exec(). Gives up after timeoutMs.
-void answerModal(const std::function<void(QWidget*)>& answer, int timeoutMs = 5000);
-
-// Clicks the first visible QAbstractButton of the widget whose text equals `text`.
-bool clickButtonWithText(QWidget* w, const QString& text);
 
 // Copies a folder tree (used for the factory template).
 bool copyTree(const QString& from, const QString& to);

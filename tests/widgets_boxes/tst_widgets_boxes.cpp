@@ -4,6 +4,7 @@
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/boxpaint.h"
 #include "widgets/choosebox.h"

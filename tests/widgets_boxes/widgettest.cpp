@@ -1,4 +1,5 @@
 #include "widgets_boxes/widgettest.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"

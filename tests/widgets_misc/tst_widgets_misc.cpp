@@ -2,6 +2,7 @@
 // themes, address editor, export selection and the shared pictures.
 #include "frame/globals.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/boxpaint.h"
 #include "widgets/c_type_com.h"
