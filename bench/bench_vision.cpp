@@ -1,9 +1,10 @@
 // Training and matching cost of the vision layer (GrayMatch, SURF, FindShape)
-// on synthetic mono mould frames, with a plain cv::matchTemplate over the same
+// on mono frames of the shared mould scene, with a plain cv::matchTemplate over the same
 // area as the yardstick. Run: build-*/bench/bench_vision (RelWithDebInfo).
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
 #include "vision/surf.h"
+#include "plugins/simcamera/simscene.h"
 
 #include <benchmark/benchmark.h>
 #include <opencv2/imgproc.hpp>
@@ -12,51 +13,23 @@
 
 namespace {
 
-// A shaded steel surface with cavities, pins, ribs and engraved text, scaled to the frame.
-cv::Mat mouldFrame(cv::Size size, unsigned noiseSeed, cv::Point2d shift = {0, 0}, double angle = 0.0)
+// The engraved mould with its parts in, scaled to the frame. Mono noise
+// repeats every 4 frames: templates are frames 0..2, test frames are frame 3.
+cv::Mat mouldFrame(cv::Size size, quint64 n, cv::Point2d shift = {0, 0}, double angle = 0.0)
 {
-    cv::Mat f(size, CV_32F);
-    for (int y = 0; y < size.height; ++y)
-        for (int x = 0; x < size.width; ++x)
-            f.at<float>(y, x) = float(95.0 + 35.0 * x / size.width + 20.0 * y / size.height);
-    cv::RNG rng(7);
-    cv::Mat tex(size.height / 8 + 1, size.width / 8 + 1, CV_32F);
-    rng.fill(tex, cv::RNG::NORMAL, 0, 6);
-    cv::resize(tex, tex, size, 0, 0, cv::INTER_CUBIC);
-    f += tex;
-    const double s = size.width / 640.0;
-    const int w = size.width, h = size.height;
-    for (int i = 0; i < 40; ++i) {
-        const int cx = rng.uniform(30, w - 30), cy = rng.uniform(30, h - 30);
-        const int rw = int(rng.uniform(12, 40) * s), rh = int(rng.uniform(8, 30) * s);
-        const double g = rng.uniform(0, 2) ? rng.uniform(150, 220) : rng.uniform(25, 70);
-        cv::rectangle(f, cv::Rect(cx - rw, cy - rh, 2 * rw, 2 * rh), cv::Scalar(g), cv::FILLED);
+    static std::map<std::pair<int, int>, SimScene> scenes;
+    SimScene& scene = scenes[{size.width, size.height}];
+    if (scene.width() != size.width || scene.height() != size.height || !scene.options().engraved) {
+        SimScene::Options o;
+        o.seed = 7;
+        o.cavitiesX = 3;
+        o.parts = true;
+        o.engraved = true;
+        scene.configure(o, size.width, size.height);
     }
-    for (int i = 0; i < 80; ++i) {
-        const cv::Point c(rng.uniform(20, w - 20), rng.uniform(20, h - 20));
-        const int r = int(rng.uniform(4, 12) * s);
-        cv::circle(f, c, r, cv::Scalar(rng.uniform(170, 235)), cv::FILLED, cv::LINE_AA);
-        cv::circle(f, c, std::max(1, r / 3), cv::Scalar(rng.uniform(30, 80)), cv::FILLED, cv::LINE_AA);
-    }
-    for (int i = 0; i < 20; ++i)
-        cv::putText(f, cv::format("K%d-%03d", i, int(rng.uniform(0, 999))),
-                    cv::Point(rng.uniform(10, w - 200), rng.uniform(30, h - 10)), cv::FONT_HERSHEY_SIMPLEX, 0.8 * s,
-                    cv::Scalar(rng.uniform(20, 60)), std::max(1, int(2 * s)), cv::LINE_AA);
-    if (shift != cv::Point2d(0, 0) || angle != 0.0) {
-        cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(w / 2.f, h / 2.f), angle, 1.0);
-        m.at<double>(0, 2) += shift.x;
-        m.at<double>(1, 2) += shift.y;
-        cv::Mat moved;
-        cv::warpAffine(f, moved, m, size, cv::INTER_LINEAR, cv::BORDER_REFLECT);
-        f = moved;
-    }
-    cv::Mat n(size, CV_32F);
-    cv::RNG nr(noiseSeed);
-    nr.fill(n, cv::RNG::NORMAL, 0, 3.0);
-    f += n;
-    cv::Mat out;
-    f.convertTo(out, CV_8U);
-    return out;
+    SimScene::Shot shot;
+    shot.pose = SimScene::Pose{shift, angle};
+    return scene.frame(n, shot);
 }
 
 cv::Size frameSize(int which) { return which == 0 ? cv::Size(1280, 1024) : cv::Size(2448, 2048); }
@@ -75,10 +48,10 @@ const Frames& frames(int which)
     if (it != cache.end())
         return it->second;
     Frames f;
-    for (unsigned n = 1; n <= 3; ++n)
+    for (quint64 n = 0; n < 3; ++n)
         f.templates.push_back(mouldFrame(frameSize(which), n));
-    f.shifted = mouldFrame(frameSize(which), 9, {7, -5});
-    f.turned = mouldFrame(frameSize(which), 9, {7, -5}, 3.0);
+    f.shifted = mouldFrame(frameSize(which), 3, {7, -5});
+    f.turned = mouldFrame(frameSize(which), 3, {7, -5}, 3.0);
     return cache.emplace(which, std::move(f)).first->second;
 }
 
@@ -113,7 +86,7 @@ void BM_GrayMatchMatch(benchmark::State& st)
     for (const cv::Mat& t : f.templates)
         gm.AddTemp(t(box));
     gm.Train(45, 0, 100, 150);
-    const cv::Mat img = mouldFrame(frameSize(int(st.range(0))), 11)(box);
+    const cv::Mat img = mouldFrame(frameSize(int(st.range(0))), 3)(box);
     cv::Mat diff;
     for (auto _ : st) {
         gm.Match(img, diff);
@@ -146,7 +119,7 @@ void BM_SurfMatch(benchmark::State& st)
     for (const cv::Mat& t : f.templates)
         sf.AddTemp(t(box).clone(), 1, 50, 80);
     sf.Train(0, 0, 0, 0);
-    cv::Mat img = mouldFrame(frameSize(int(st.range(0))), 11)(box).clone();
+    cv::Mat img = mouldFrame(frameSize(int(st.range(0))), 3)(box).clone();
     cv::Mat out;
     float score = 0;
     for (auto _ : st) {

@@ -31,42 +31,95 @@ cv::Scalar grey(bool color, double v, double b = 1.0, double g = 1.0, double r =
 
 } // namespace
 
+SimScene::Options SimScene::optionsFrom(const QJsonObject& cfg)
+{
+    Options o;
+    o.seed = unsigned(cfg.value("seed").toInt(1));
+    o.cavitiesX = cfg.value("cavitiesX").toInt(2);
+    o.cavitiesY = cfg.value("cavitiesY").toInt(2);
+    o.parts = cfg.value("parts").toBool(false);
+    o.leftBehindEvery = cfg.value("leftBehindEvery").toInt(0);
+    o.defectEvery = cfg.value("defectEvery").toInt(0);
+    o.shift = cfg.value("shift").toDouble(0);
+    o.angle = cfg.value("angle").toDouble(0);
+    o.folder = cfg.value("folder").toString();
+    return o;
+}
+
 void SimScene::configure(const QJsonObject& cfg, int width, int height)
 {
+    configure(optionsFrom(cfg), width, height);
+}
+
+void SimScene::configure(const Options& options, int width, int height)
+{
+    m_opt = options;
+    m_opt.cavitiesX = std::clamp(m_opt.cavitiesX, 1, 8);
+    m_opt.cavitiesY = std::clamp(m_opt.cavitiesY, 1, 8);
+    m_opt.leftBehindEvery = std::max(0, m_opt.leftBehindEvery);
+    m_opt.defectEvery = std::max(0, m_opt.defectEvery);
+    m_opt.shift = std::max(0.0, m_opt.shift);
+    m_opt.angle = std::max(0.0, m_opt.angle);
     m_w = std::max(16, width);
     m_h = std::max(16, height);
-    m_seed = unsigned(cfg.value("seed").toInt(1));
-    m_cavX = std::clamp(cfg.value("cavitiesX").toInt(2), 1, 8);
-    m_cavY = std::clamp(cfg.value("cavitiesY").toInt(2), 1, 8);
-    m_parts = cfg.value("parts").toBool(false);
-    m_leftBehindEvery = std::max(0, cfg.value("leftBehindEvery").toInt(0));
-    m_defectEvery = std::max(0, cfg.value("defectEvery").toInt(0));
-    m_shift = std::max(0.0, cfg.value("shift").toDouble(0));
-    m_angle = std::max(0.0, cfg.value("angle").toDouble(0));
     m_files.clear();
-    const QString folder = cfg.value("folder").toString();
-    if (!folder.isEmpty()) {
-        QDir dir(folder);
+    if (!m_opt.folder.isEmpty()) {
+        QDir dir(m_opt.folder);
         const QStringList names = dir.entryList({"*.png", "*.bmp", "*.jpg", "*.jpeg", "*.tif", "*.tiff"},
                                                 QDir::Files, QDir::Name);
         for (const QString& n : names)
             m_files << dir.absoluteFilePath(n);
     }
-    m_base[0].release();
-    m_base[1].release();
+    // Everything cached belongs to the old size and seed.
+    for (cv::Mat& m : m_base)
+        m.release();
+    for (cv::Mat& m : m_noise)
+        m.release();
     m_cavities.clear();
-    const int cellW = m_w / m_cavX;
-    const int cellH = m_h / m_cavY;
-    for (int y = 0; y < m_cavY; ++y)
-        for (int x = 0; x < m_cavX; ++x) {
+    const int cellW = m_w / m_opt.cavitiesX;
+    const int cellH = m_h / m_opt.cavitiesY;
+    for (int y = 0; y < m_opt.cavitiesY; ++y)
+        for (int x = 0; x < m_opt.cavitiesX; ++x) {
             const int mw = cellW / 5, mh = cellH / 5;
             m_cavities.emplace_back(x * cellW + mw, y * cellH + mh, cellW - 2 * mw, cellH - 2 * mh);
         }
 }
 
+void SimScene::engrave(cv::Mat& plate) const
+{
+    // Drawn on the float plate before the pins and cavities, so cavity floors
+    // dim them like everything else there. Its own generator: the plain
+    // plate and its noise stay as they are.
+    cv::RNG rng(m_opt.seed * 2654435761u + 7u);
+    const int w = m_w, h = m_h;
+    const double s = w / 640.0;
+    const auto px = [&](int lo, int hi) { return hi > lo ? rng.uniform(lo, hi) : lo; };
+    for (int i = 0; i < 14; ++i) { // inserts: raised bright or sunk dark blocks
+        const int cx = px(30, w - 30), cy = px(30, h - 30);
+        const int rw = int(rng.uniform(12, 40) * s), rh = int(rng.uniform(8, 30) * s);
+        const double g = rng.uniform(0, 2) ? rng.uniform(150, 220) : rng.uniform(25, 70);
+        const cv::Rect r(cx - rw, cy - rh, 2 * rw, 2 * rh);
+        cv::rectangle(plate, r, cv::Scalar(g), cv::FILLED);
+        cv::rectangle(plate, r, cv::Scalar(g * 0.6), std::max(1, int(2 * s)));
+    }
+    for (int i = 0; i < 22; ++i) { // screws and vents
+        const cv::Point c(px(20, w - 20), px(20, h - 20));
+        const int r = std::max(2, int(rng.uniform(4, 12) * s));
+        cv::circle(plate, c, r, cv::Scalar(rng.uniform(170, 235)), cv::FILLED, cv::LINE_AA);
+        cv::circle(plate, c, std::max(1, r / 3), cv::Scalar(rng.uniform(30, 80)), cv::FILLED, cv::LINE_AA);
+    }
+    for (int i = 0; i < 6; ++i) // cooling ribs
+        cv::line(plate, cv::Point(px(0, w), px(0, h)), cv::Point(px(0, w), px(0, h)), cv::Scalar(rng.uniform(40, 200)),
+                 std::max(1, int(3 * s)), cv::LINE_AA);
+    for (int i = 0; i < 5; ++i) // lettering
+        cv::putText(plate, cv::format("K%d-%03d", i, int(rng.uniform(0, 999))), cv::Point(px(10, w - 150), px(30, h - 10)),
+                    cv::FONT_HERSHEY_SIMPLEX, 0.8 * s, cv::Scalar(rng.uniform(20, 60)), std::max(1, int(2 * s)),
+                    cv::LINE_AA);
+}
+
 void SimScene::buildBase(bool color)
 {
-    cv::RNG rng(m_seed);
+    cv::RNG rng(m_opt.seed);
     // Machined steel: fine noise smeared along x (grinding marks) over a soft
     // illumination gradient.
     cv::Mat noise(m_h, m_w, CV_32F);
@@ -81,6 +134,8 @@ void SimScene::buildBase(bool color)
             p[x] = float(150.0 - 60.0 * (dx * dx + dy * dy) + q[x]);
         }
     }
+    if (m_opt.engraved)
+        engrave(plate);
     cv::Mat base;
     plate.convertTo(base, CV_8U);
     if (color) {
@@ -118,10 +173,18 @@ void SimScene::buildBase(bool color)
     }
 }
 
-void SimScene::drawPart(cv::Mat& img, const cv::Rect& cav, bool color) const
+cv::Rect SimScene::partRect(int cavity) const
+{
+    if (cavity < 0 || cavity >= int(m_cavities.size()))
+        return cv::Rect();
+    const cv::Rect& cav = m_cavities[size_t(cavity)];
+    return cv::Rect(cav.x + cav.width / 8, cav.y + cav.height / 8, cav.width * 3 / 4, cav.height * 3 / 4);
+}
+
+void SimScene::drawPart(cv::Mat& img, int cavity, bool color) const
 {
     // A moulded cap: a rounded body with a hole, lighter than the plate.
-    const cv::Rect body(cav.x + cav.width / 8, cav.y + cav.height / 8, cav.width * 3 / 4, cav.height * 3 / 4);
+    const cv::Rect body = partRect(cavity);
     const int rad = std::max(2, std::min(body.width, body.height) / 6);
     const cv::Scalar c = color ? cv::Scalar(40, 140, 230) : cv::Scalar(200);
     cv::rectangle(img, cv::Rect(body.x + rad, body.y, body.width - 2 * rad, body.height), c, cv::FILLED);
@@ -131,6 +194,12 @@ void SimScene::drawPart(cv::Mat& img, const cv::Rect& cav, bool color) const
         cv::circle(img, p, rad, c, cv::FILLED, cv::LINE_AA);
     const cv::Point centre(body.x + body.width / 2, body.y + body.height / 2);
     cv::circle(img, centre, std::min(body.width, body.height) / 5, grey(color, 60), cv::FILLED, cv::LINE_AA);
+    if (m_opt.engraved) {
+        // The cavity number moulded into the cap's rim, as real moulds mark their parts.
+        const double fs = std::max(0.3, body.height / 90.0);
+        cv::putText(img, std::to_string(cavity + 1), cv::Point(body.x + rad / 2 + 1, body.br().y - rad / 2 - 1),
+                    cv::FONT_HERSHEY_SIMPLEX, fs, grey(color, 70), std::max(1, int(fs * 2)), cv::LINE_AA);
+    }
 }
 
 bool SimScene::loadFolderFrame(quint64 n, bool color, cv::Mat& out) const
@@ -145,9 +214,57 @@ bool SimScene::loadFolderFrame(quint64 n, bool color, cv::Mat& out) const
     return true;
 }
 
-void SimScene::render(quint64 n, bool color, double brightness, bool hMirror, bool vMirror,
-                      const Faults& faults, cv::Mat& out)
+std::vector<cv::Rect> SimScene::defectSpots(quint64 n) const
 {
+    std::vector<cv::Rect> spots;
+    const int count = 1 + int(unitRandom(m_opt.seed, n, 11) * 3);
+    for (int i = 0; i < count; ++i) {
+        const cv::Point c(int(m_w * (0.1 + 0.8 * unitRandom(m_opt.seed, n, 20 + i))),
+                          int(m_h * (0.1 + 0.8 * unitRandom(m_opt.seed, n, 40 + i))));
+        const int r = 3 + int(unitRandom(m_opt.seed, n, 60 + i) * 6);
+        spots.emplace_back(c.x - r, c.y - r, 2 * r + 1, 2 * r + 1);
+    }
+    return spots;
+}
+
+int SimScene::leftBehindCavity(quint64 n, const Shot& shot) const
+{
+    if (shot.leftBehindCavity >= 0 && shot.leftBehindCavity < int(m_cavities.size()))
+        return shot.leftBehindCavity;
+    return int(n % m_cavities.size());
+}
+
+SimScene::Pose SimScene::jitter(quint64 n) const
+{
+    Pose p;
+    if (m_opt.shift > 0 || m_opt.angle > 0) {
+        p.angle = (unitRandom(m_opt.seed, n, 1) * 2 - 1) * m_opt.angle;
+        p.shift.x = (unitRandom(m_opt.seed, n, 2) * 2 - 1) * m_opt.shift;
+        p.shift.y = (unitRandom(m_opt.seed, n, 3) * 2 - 1) * m_opt.shift;
+    }
+    return p;
+}
+
+cv::Mat SimScene::poseMatrix(const Pose& pose) const
+{
+    const cv::Point2f pivot = pose.pivot.x < 0 || pose.pivot.y < 0 ? cv::Point2f(m_w / 2.f, m_h / 2.f)
+                                                                     : cv::Point2f(float(pose.pivot.x), float(pose.pivot.y));
+    cv::Mat m = cv::getRotationMatrix2D(pivot, pose.angle, 1.0);
+    m.at<double>(0, 2) += pose.shift.x;
+    m.at<double>(1, 2) += pose.shift.y;
+    return m;
+}
+
+cv::Point2d SimScene::movePoint(cv::Point2d p, const Pose& pose) const
+{
+    const cv::Mat m = poseMatrix(pose);
+    return cv::Point2d(m.at<double>(0, 0) * p.x + m.at<double>(0, 1) * p.y + m.at<double>(0, 2),
+                       m.at<double>(1, 0) * p.x + m.at<double>(1, 1) * p.y + m.at<double>(1, 2));
+}
+
+cv::Mat SimScene::frame(quint64 n, const Shot& shot)
+{
+    const bool color = shot.color;
     cv::Mat img;
     if (!m_files.isEmpty()) {
         if (!loadFolderFrame(n, color, img))
@@ -157,31 +274,21 @@ void SimScene::render(quint64 n, bool color, double brightness, bool hMirror, bo
         if (base.empty())
             buildBase(color);
         img = base.clone();
-        if (m_parts)
-            for (const cv::Rect& r : m_cavities)
-                drawPart(img, r, color);
-        const bool leftBehind = faults.leftBehind || (m_leftBehindEvery > 0 && n % quint64(m_leftBehindEvery) == quint64(m_leftBehindEvery - 1));
-        if (leftBehind && !m_parts)
-            drawPart(img, m_cavities[size_t(n % m_cavities.size())], color);
-        const bool defect = faults.defect || (m_defectEvery > 0 && n % quint64(m_defectEvery) == quint64(m_defectEvery - 1));
-        if (defect) {
-            const int spots = 1 + int(unitRandom(m_seed, n, 11) * 3);
-            for (int i = 0; i < spots; ++i) {
-                const cv::Point c(int(m_w * (0.1 + 0.8 * unitRandom(m_seed, n, 20 + i))),
-                                  int(m_h * (0.1 + 0.8 * unitRandom(m_seed, n, 40 + i))));
-                const int r = 3 + int(unitRandom(m_seed, n, 60 + i) * 6);
-                cv::circle(img, c, r, grey(color, 20), cv::FILLED, cv::LINE_AA);
-            }
-        }
-        if (m_shift > 0 || m_angle > 0) {
-            const double a = (unitRandom(m_seed, n, 1) * 2 - 1) * m_angle;
-            const double dx = (unitRandom(m_seed, n, 2) * 2 - 1) * m_shift;
-            const double dy = (unitRandom(m_seed, n, 3) * 2 - 1) * m_shift;
-            cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(m_w / 2.f, m_h / 2.f), a, 1.0);
-            m.at<double>(0, 2) += dx;
-            m.at<double>(1, 2) += dy;
-            cv::warpAffine(img, img, m, img.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
-        }
+        if (m_opt.parts)
+            for (int i = 0; i < int(m_cavities.size()); ++i)
+                if (std::find(shot.missing.begin(), shot.missing.end(), i) == shot.missing.end())
+                    drawPart(img, i, color);
+        const quint64 lbe = quint64(m_opt.leftBehindEvery);
+        const bool leftBehind = shot.leftBehind || (lbe > 0 && n % lbe == lbe - 1);
+        if (leftBehind && !m_opt.parts)
+            drawPart(img, leftBehindCavity(n, shot), color);
+        const quint64 de = quint64(m_opt.defectEvery);
+        if (shot.defect || (de > 0 && n % de == de - 1))
+            for (const cv::Rect& r : defectSpots(n))
+                cv::circle(img, cv::Point(r.x + r.width / 2, r.y + r.height / 2), r.width / 2, grey(color, 20), cv::FILLED, cv::LINE_AA);
+        const Pose pose = shot.pose ? *shot.pose : jitter(n);
+        if (pose.shift != cv::Point2d(0, 0) || pose.angle != 0)
+            cv::warpAffine(img, img, poseMatrix(pose), img.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
         const cv::Mat& noise = m_noise[n % 4];
         if (!color) {
             cv::Mat s;
@@ -190,17 +297,30 @@ void SimScene::render(quint64 n, bool color, double brightness, bool hMirror, bo
             s.convertTo(img, CV_8U);
         }
     }
-    if (std::abs(brightness - 1.0) > 1e-6)
-        img.convertTo(img, -1, brightness, 0);
-    if (hMirror && vMirror)
+    if (std::abs(shot.brightness - 1.0) > 1e-6)
+        img.convertTo(img, -1, shot.brightness, 0);
+    if (shot.hMirror && shot.vMirror)
         cv::flip(img, img, -1);
-    else if (hMirror)
+    else if (shot.hMirror)
         cv::flip(img, img, 1);
-    else if (vMirror)
+    else if (shot.vMirror)
         cv::flip(img, img, 0);
-    if (color) {
-        cv::cvtColor(img, out, cv::COLOR_BGR2BGRA); // alpha 255: the view reads 0xffRRGGBB
-    } else {
-        out = img;
-    }
+    if (!color)
+        return img;
+    cv::Mat out;
+    cv::cvtColor(img, out, cv::COLOR_BGR2BGRA); // alpha 255: the view reads 0xffRRGGBB
+    return out;
+}
+
+void SimScene::render(quint64 n, bool color, double brightness, bool hMirror, bool vMirror, const Faults& faults,
+                      cv::Mat& out)
+{
+    Shot shot;
+    shot.color = color;
+    shot.brightness = brightness;
+    shot.hMirror = hMirror;
+    shot.vMirror = vMirror;
+    shot.leftBehind = faults.leftBehind;
+    shot.defect = faults.defect;
+    out = frame(n, shot);
 }

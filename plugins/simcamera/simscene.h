@@ -5,55 +5,124 @@
 
 #include <opencv2/core.hpp>
 
+#include <optional>
 #include <vector>
 
-// What a simulated camera sees: an open mould from above (a machined plate
-// with cavities, guide pins and ejector pins), optionally with parts in the
-// cavities, a part left behind, small defects and a shifted or rotated view;
-// or the images of a folder, played in name order. Frames are a pure function
-// of the configuration, the frame number and the one-shot faults, so a test
-// can predict them.
+// What a camera sees of an open mould from above: a machined plate with a
+// grid of cavities, guide pins in the corners and ejector pins in each cavity,
+// optionally with the moulded parts still in their cavities, a part left
+// behind, small dark defects and a shifted or rotated view; or the images of
+// a folder, played in name order.
+//
+// One scene for the simulated camera plug-in, the tests and the benchmarks.
+// Frames are a pure function of the options, the size, the frame number and
+// the shot, so a caller can predict every pixel and ask where things are.
+//
+//   SimScene scene;
+//   SimScene::Options o;
+//   o.cavitiesX = 3; o.parts = true; o.engraved = true;
+//   scene.configure(o, 640, 480);
+//   cv::Mat good = scene.frame(0);                       // 8-bit grey
+//   SimScene::Shot shot;
+//   shot.missing = {1};                                  // short shot in cavity 1
+//   shot.pose = SimScene::Pose{{6, -4}, 2.0};            // moved 6,-4 px, turned 2 degrees
+//   shot.color = true;                                   // BGRA, alpha 255
+//   cv::Mat bad = scene.frame(1, shot);
+//   cv::Rect where = scene.cavities()[1];                // unmoved scene pixels
+//   cv::Point2d now = scene.movePoint(where.tl(), *shot.pose);
+//
+// Mono frames carry sensor noise that repeats every 4 frames (frames n and
+// n + 4 are equal); colour frames have none.
 class SimScene
 {
 public:
-    struct Faults {
-        bool leftBehind = false; // one part stays in a cavity
-        bool defect = false;     // small spots on the plate
+    struct Options {
+        unsigned seed = 1;       // the plate's texture, the engravings, the defect places
+        int cavitiesX = 2;       // cavity grid, 1..8 each way
+        int cavitiesY = 2;
+        bool parts = false;      // every cavity holds its part (mould not yet ejected)
+        int leftBehindEvery = 0; // every n-th frame a part stays in an emptied mould
+        int defectEvery = 0;     // every n-th frame has dark spots on the plate
+        double shift = 0;        // per-frame jitter: up to this many pixels in x and in y
+        double angle = 0;        // and up to this many degrees about the centre
+        // Inserts, pins, ribs and lettering all over the plate and a cavity
+        // number on each part, so that no two places of the mould look alike
+        // (positioning and feature matchers need that; the plain plate
+        // repeats from cavity to cavity).
+        bool engraved = false;
+        QString folder;          // play this folder's images instead
     };
 
-    // Keys (all optional): "seed", "cavitiesX", "cavitiesY", "parts" (bool),
-    // "leftBehindEvery" (n: every n-th frame), "defectEvery" (n),
+    // A move of the whole view: rotated by `angle` degrees (counter-clockwise
+    // on screen, cv::getRotationMatrix2D's convention) about `pivot` (the
+    // frame's centre when negative), then shifted.
+    struct Pose {
+        cv::Point2d shift{0, 0};
+        double angle = 0;
+        cv::Point2d pivot{-1, -1};
+    };
+
+    // What differs from frame to frame.
+    struct Shot {
+        bool color = false;        // CV_8UC4 (B, G, R, 255) instead of CV_8UC1
+        double brightness = 1.0;   // scales the grey levels (exposure and gain)
+        bool hMirror = false;
+        bool vMirror = false;
+        bool leftBehind = false;   // one part stays in the emptied mould
+        int leftBehindCavity = -1; // which one; -1: frame number modulo cavity count
+        std::vector<int> missing;  // with parts: cavities whose part is missing
+        bool defect = false;       // dark spots at defectSpots(n)
+        std::optional<Pose> pose;  // this frame's move; unset: the configured jitter
+    };
+
+    // The simulated camera's one-shot faults.
+    struct Faults {
+        bool leftBehind = false;
+        bool defect = false;
+    };
+
+    void configure(const Options& options, int width, int height);
+    // The plug-in's JSON keys (all optional): "seed", "cavitiesX",
+    // "cavitiesY", "parts" (bool), "leftBehindEvery" (n), "defectEvery" (n),
     // "shift" (max pixels), "angle" (max degrees), "folder" (image folder).
     void configure(const QJsonObject& cfg, int width, int height);
+    static Options optionsFrom(const QJsonObject& cfg);
 
-    // Renders frame n: CV_8UC1 for mono, CV_8UC4 (B, G, R, 255) for colour.
-    // brightness scales the grey levels (exposure and gain).
-    void render(quint64 n, bool color, double brightness, bool hMirror, bool vMirror,
-                const Faults& faults, cv::Mat& out);
+    // Frame n. Not thread-safe: the plate is built on first use and cached.
+    cv::Mat frame(quint64 n, const Shot& shot);
+    cv::Mat frame(quint64 n) { return frame(n, Shot{}); }
+    // The camera plug-in's call.
+    void render(quint64 n, bool color, double brightness, bool hMirror, bool vMirror, const Faults& faults,
+                cv::Mat& out);
 
+    // Where things are, in pixels of the unmoved, unmirrored scene.
     int width() const { return m_w; }
     int height() const { return m_h; }
+    cv::Size size() const { return cv::Size(m_w, m_h); }
+    const Options& options() const { return m_opt; }
     bool playsFolder() const { return !m_files.isEmpty(); }
     const std::vector<cv::Rect>& cavities() const { return m_cavities; }
+    cv::Rect partRect(int cavity) const;           // the part's outline in that cavity
+    std::vector<cv::Rect> defectSpots(quint64 n) const; // boxes of frame n's spots
+    int leftBehindCavity(quint64 n, const Shot& shot) const;
+    // Frame n's move when the shot sets none.
+    Pose jitter(quint64 n) const;
+    // Where a point of the unmoved scene lands in a frame moved by `pose`.
+    cv::Point2d movePoint(cv::Point2d p, const Pose& pose) const;
 
 private:
     void buildBase(bool color);
-    void drawPart(cv::Mat& img, const cv::Rect& cavity, bool color) const;
+    void engrave(cv::Mat& plate) const;
+    void drawPart(cv::Mat& img, int cavity, bool color) const;
     bool loadFolderFrame(quint64 n, bool color, cv::Mat& out) const;
+    cv::Mat poseMatrix(const Pose& pose) const;
 
+    Options m_opt;
     int m_w = 1280;
     int m_h = 1024;
-    unsigned m_seed = 1;
-    int m_cavX = 2;
-    int m_cavY = 2;
-    bool m_parts = false;
-    int m_leftBehindEvery = 0;
-    int m_defectEvery = 0;
-    double m_shift = 0;
-    double m_angle = 0;
     QStringList m_files;
 
     std::vector<cv::Rect> m_cavities;
-    cv::Mat m_base[2];     // [0] mono, [1] BGR
-    cv::Mat m_noise[4];    // sensor noise, signed 8-bit, reused in turn
+    cv::Mat m_base[2];  // [0] mono, [1] BGR
+    cv::Mat m_noise[4]; // sensor noise, signed 8-bit, reused in turn
 };
