@@ -95,6 +95,7 @@ private slots:
     void oddSizesAndTinyBoxesGiveDefinedResults();
     void borderViewsAndColourInput();
     void hugeAngleRangeStaysAffordable();
+    void sceneFramesAgreeWithTheirGeometry();
 };
 
 void TstVision::grayMatchPassesGoodFindsDefectsAndHonoursTolerance()
@@ -730,6 +731,54 @@ void TstVision::hugeAngleRangeStaysAffordable()
     QVERIFY2(std::fabs(angle + 33.0) < 0.2, qPrintable(QString::number(angle)));
     QVERIFY(std::abs(c.x - x - (c.x + 4)) <= 1);
     QVERIFY(std::abs(c.y - y - (c.y - 3)) <= 1);
+}
+
+void TstVision::sceneFramesAgreeWithTheirGeometry()
+{
+    // Tests and benchmarks place their ROIs by what the scene says; a scene
+    // drawing elsewhere would make them pass or fail for the wrong reason.
+    SimScene::Options o;
+    o.cavitiesX = 3;
+    SimScene s;
+    s.configure(o, 480, 320);
+    QCOMPARE(int(s.cavities().size()), 6);
+    QVERIFY(s.frame(5).size() == s.size());
+    QCOMPARE(cv::norm(s.frame(1), s.frame(5), cv::NORM_INF), 0.0); // a pure function of the frame number
+
+    const cv::Mat empty = s.frame(0);
+    SimScene::Shot shot;
+    shot.leftBehind = true;
+    shot.leftBehindCavity = 4;
+    const cv::Mat left = s.frame(0, shot);
+    for (int i = 0; i < 6; ++i) {
+        const double d = meanDiff(left, empty, s.partRect(i));
+        QVERIFY2(i == 4 ? d > 40 : d == 0, qPrintable(QString("cavity %1: %2").arg(i).arg(d)));
+    }
+    shot = SimScene::Shot();
+    shot.defect = true;
+    const cv::Mat spotted = s.frame(0, shot);
+    for (const cv::Rect& r : s.defectSpots(0)) {
+        const cv::Point c(r.x + r.width / 2, r.y + r.height / 2);
+        QVERIFY(int(spotted.at<uchar>(c)) < int(empty.at<uchar>(c)) - 40);
+    }
+    // A known pose moves a landmark (the centre of cavity 0's part hole) where movePoint says.
+    shot = SimScene::Shot();
+    shot.pose = SimScene::Pose{{12, -5}, 9.0};
+    shot.hMirror = true;
+    shot.leftBehind = true;
+    shot.leftBehindCavity = 0;
+    const cv::Mat moved = s.frame(0, shot);
+    const cv::Rect p = s.partRect(0);
+    const cv::Point2d hole = s.movePoint(cv::Point2d(p.x + p.width / 2, p.y + p.height / 2), *shot.pose);
+    QVERIFY(moved.at<uchar>(cv::Point(int(s.width() - 1 - hole.x), int(hole.y))) < 90); // the dark hole, mirrored
+    QVERIFY(moved.at<uchar>(cv::Point(int(s.width() - 1 - hole.x), int(hole.y) + p.height / 3)) > 150); // the cap
+
+    shot = SimScene::Shot();
+    shot.color = true;
+    shot.brightness = 0.5;
+    const cv::Mat colour = s.frame(0, shot);
+    QCOMPARE(colour.type(), CV_8UC4);
+    QCOMPARE(cv::countNonZero(colour.reshape(1, int(colour.total())).col(3) != 255), 0);
 }
 
 QTEST_GUILESS_MAIN(TstVision)
