@@ -11,7 +11,6 @@
 #include "widgets/ccomp_editcombobox.h"
 #include "widgets/ccomp_labstatus.h"
 #include "widgets/ccomp_moredialog.h"
-#include "widgets/ccomp_progressdialog.h"
 #include "widgets/ccomp_simpmsgbox.h"
 #include "widgets/mulcheckbox.h"
 #include "widgets/checkbox.h"
@@ -54,7 +53,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSignalSpy>
-#include <QSlider>
 #include <QSortFilterProxyModel>
 #include <QTest>
 #include <QThread>
@@ -138,19 +136,14 @@ private slots:
         QVERIFY(combo->styleSheet().contains("height:60px"));
     }
 
-    void fuzzyComboFilters()
+    void fuzzyComboFiltersAndRestoresTheSelection()
     {
         FuzzyComboBox combo;
         combo.setStringList({"Alpha", "Mould_A", "Beta", "mould_b", "Gamma"});
         QSignalSpy changed(&combo, qOverload<int>(&QComboBox::currentIndexChanged));
-
         combo.setFilterFixedString("MOULD"); // case-insensitive, anywhere in the name
         QCOMPARE(combo.count(), 2);
-        QCOMPARE(combo.itemText(0), QString("Mould_A"));
         QCOMPARE(combo.itemText(1), QString("mould_b"));
-        combo.setFilterFixedString("ta");
-        QCOMPARE(combo.count(), 1);
-        QCOMPARE(combo.itemText(0), QString("Beta"));
         combo.setFilterFixedString(QString());
         QCOMPARE(combo.count(), 5);
 
@@ -159,43 +152,30 @@ private slots:
         combo.setFilterFixedString("a");
         combo.checkFilterResult(4);
         QCOMPARE(combo.count(), 4); // every name but "mould_b"
-        QCOMPARE(combo.filterModel()->filterRegExp().pattern(), QString("a"));
         QCOMPARE(combo.currentText(), QString("Gamma"));
 
-        // The owner's sequence: remember, block, filter, check, unblock.
-        combo.setFilterFixedString(QString());
-        combo.setCurrentIndex(2);
+        // The owner's sequence: remember, block, filter, check, unblock. Under
+        // "ould" row 1 is "mould_b"; when the next letter matches nothing the
+        // full list comes back on "mould_b", not on row 1 of the full list,
+        // and the owner's group switch does not run.
+        combo.setFilterFixedString("ould");
+        combo.setCurrentIndex(1);
         changed.clear();
         {
             const int remembered = combo.currentIndex();
             const QSignalBlocker block(&combo);
-            combo.setFilterFixedString("xyz");
+            combo.setFilterFixedString("ouldx");
             combo.checkFilterResult(remembered);
         }
-        QCOMPARE(changed.count(), 0); // the owner's group switch did not run
-        QCOMPARE(combo.count(), 5);   // no match: the whole list again
-        QCOMPARE(combo.currentText(), QString("Beta"));
-    }
-
-    void fuzzyComboRestoresTheNameSeenUnderANarrowFilter()
-    {
-        // Under the filter "ould" row 1 is "mould_b"; when the next letter
-        // matches nothing the full list must come back on "mould_b", not on
-        // whatever name is row 1 of the full list.
-        FuzzyComboBox combo;
-        combo.setStringList({"Alpha", "Mould_A", "Beta", "mould_b"});
-        combo.setFilterFixedString("ould");
-        combo.setCurrentIndex(1);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(combo.count(), 5);
         QCOMPARE(combo.currentText(), QString("mould_b"));
-        const int remembered = combo.currentIndex();
-        combo.setFilterFixedString("ouldx");
-        combo.checkFilterResult(remembered);
-        QCOMPARE(combo.count(), 4);
-        QCOMPARE(combo.currentText(), QString("mould_b"));
-    }
 
-    void fuzzyComboBadInput()
-    {
+        // Rows that do not exist, empty lists.
+        combo.setFilterFixedString("zz");
+        combo.checkFilterResult(99);
+        QCOMPARE(combo.count(), 5);
+        QCOMPARE(combo.currentIndex(), 0);
         FuzzyComboBox empty;
         empty.setFilterFixedString("x");
         empty.checkFilterResult(3);
@@ -203,13 +183,6 @@ private slots:
         empty.setStringList({});
         empty.checkFilterResult(-1);
         QCOMPARE(empty.count(), 0);
-
-        FuzzyComboBox combo;
-        combo.setStringList({"a", "b"});
-        combo.setFilterFixedString("zz");
-        combo.checkFilterResult(99); // a row that does not exist
-        QCOMPARE(combo.count(), 2);
-        QCOMPARE(combo.currentIndex(), 0);
     }
 
     // ---- framed dialogs ----
@@ -251,22 +224,30 @@ private slots:
         QCOMPARE(dlg.titleText(), QString("Card 2"));
     }
 
-    void dialogFrameStyleFunctions()
+    void styleFunctionsKeepWhatTheyDoNotKnow()
     {
-        QPushButton b;
-        CComp_DialogFrame::setStylePushButton(&b, "#E91E63", 24, "QPushButton{height:40px;}");
-        QVERIFY(b.styleSheet().startsWith("QPushButton{outline:0px;border:none;font-size:24px;color:white;background-color:#E91E63;}"));
-        QVERIFY(b.styleSheet().endsWith("QPushButton{height:40px;}"));
+        // Styles are appended to the caller's extra, never replace a delegate
+        // the caller gave, and a missing target or an unknown theme changes nothing.
         ComboBox c;
         QStyledItemDelegate* d = new QStyledItemDelegate(&c);
         CComp_DialogFrame::setStyleCombobox(&c, d, "X{}");
         QCOMPARE(c.itemDelegate(), static_cast<QAbstractItemDelegate*>(d));
         QVERIFY(c.styleSheet().endsWith("X{}"));
-        QWidget w;
-        CComp_DialogFrame::setDefaultWgt(&w, "Y{}");
-        QVERIFY(w.styleSheet().contains("./images/CheckBox2.png"));
-        QVERIFY(w.styleSheet().endsWith("Y{}"));
-        CComp_DialogFrame::setDefaultWgt(nullptr); // nothing to style: no crash
+        CComp_DialogFrame::setDefaultWgt(nullptr);
+        QLineEdit e;
+        e.setStyleSheet("keep{}");
+        C_Type_COM::setTxtQss(&e, 7);
+        QCOMPARE(e.styleSheet(), QString("keep{}"));
+        QProgressBar p;
+        p.setStyleSheet("keep{}");
+        C_Type_COM::setBarQss(&p, 1); // no theme for bars
+        QCOMPARE(p.styleSheet(), QString("keep{}"));
+        C_Type_COM::setTxtQss(nullptr, 2);
+        // A themed button never takes the focus from the field being typed into.
+        QPushButton b;
+        b.setFocusPolicy(Qt::StrongFocus);
+        C_Type_COM::setBtnQss(&b, C_Type_COM::C_Black);
+        QCOMPARE(b.focusPolicy(), Qt::NoFocus);
     }
 
     void textShowWidgetSignalsBeforeHiding()
@@ -286,8 +267,7 @@ private slots:
     void unusedFamilyMembersBehave()
     {
         CComp_LabStatus lamp;
-        QCOMPARE(lamp.status(), int(CComp_LabStatus::ST_BUSY));
-        lamp.setStatus(CComp_LabStatus::ST_ERROR);
+        lamp.setStatus(CComp_LabStatus::ST_ERROR); // the busy spinner stops
         QVERIFY(lamp.movie() == nullptr || lamp.movie()->state() != QMovie::Running);
 
         CComp_MoreDialog more("Choose");
@@ -328,41 +308,26 @@ private slots:
         QCOMPARE(multi.count(), 2);
         auto* second = qobject_cast<QCheckBox*>(multi.listWidget()->itemWidget(multi.listWidget()->item(1)));
         QVERIFY(second && !second->isChecked() && second->width() == 200);
-
-        CComp_ProgressDialog progress;
-        QCOMPARE(progress.maximum(), 100);
-        QCOMPARE(progress.minimumDuration(), 0);
     }
 
     // ---- background wait ----
 
-    void backgroundWaitReturnsAfterItsJob()
+    void backgroundWaitRunsItsJobAndAlwaysCloses()
     {
         QThread* jobThread = nullptr;
         bool ran = false;
-        QElapsedTimer t;
-        t.start();
-        int result = -1;
         {
             CComp_DiaWait wait([&]() {
                 jobThread = QThread::currentThread();
-                QThread::msleep(400);
+                QThread::msleep(200); // the job's own work, not a timed rule
                 ran = true;
             });
-            QCOMPARE(wait.size(), QSize(64, 64));
             QTimer::singleShot(5000, &wait, &QDialog::reject); // never hang the test
-            result = wait.exec();
+            QCOMPARE(wait.exec(), int(QDialog::Accepted));
         }
-        const qint64 ms = t.elapsed();
-        QCOMPARE(result, int(QDialog::Accepted));
-        QVERIFY(ran);
-        QVERIFY(jobThread != nullptr);
-        QVERIFY(jobThread != qApp->thread());
-        QVERIFY2(ms >= 480 && ms < 3000, qPrintable(QString::number(ms)));
-    }
+        QVERIFY(ran); // exec() returned after the job, not before
+        QVERIFY(jobThread != nullptr && jobThread != qApp->thread());
 
-    void backgroundWaitAlwaysCloses()
-    {
         // No job, and a job that fails: the spinner closes all the same.
         for (const std::function<void()>& job : {std::function<void()>{}, std::function<void()>([]() {
                                                      throw std::runtime_error("card script missing");
@@ -371,11 +336,10 @@ private slots:
             QTimer::singleShot(3000, &wait, &QDialog::reject);
             QCOMPARE(wait.exec(), int(QDialog::Accepted));
         }
-        // Another event loop handles the close request before exec() starts:
-        // the spinner must still close instead of waiting for ever.
+        // The job ends before exec() starts: the spinner must still close
+        // instead of waiting for ever.
         CComp_DiaWait wait([]() {});
         QTRY_VERIFY(wait.jobFinished());
-        QTest::qWait(50);
         QTimer::singleShot(3000, &wait, &QDialog::reject);
         QElapsedTimer t;
         t.start();
@@ -560,9 +524,7 @@ private slots:
         QCOMPARE(fs.label()->text(), QString("2.35"));
         QCOMPARE(fs.value(), 2.345f);
         QCOMPARE(updates.count(), 1); // the position changed: updateLabel ran first
-        QCOMPARE(fs.resetTimer()->interval(), FloatSlider::kResetMs);
-        QVERIFY(fs.resetTimer()->isSingleShot());
-        QVERIFY(fs.resetTimer()->isActive());
+        QVERIFY(fs.resetTimer()->isActive()); // a touch starts the way back to the minimum
 
         updates.clear();
         fs.slider()->setValue(250);
@@ -578,11 +540,6 @@ private slots:
         QCOMPARE(fs.value(), 1.0f);
         QCOMPARE(fs.label()->text(), QString("1.00"));
         QCOMPARE(fs.slider()->value(), 100);
-
-        fs.resetTimer()->setInterval(FloatSlider::kResetMs);
-        fs.startTimer();
-        QVERIFY(fs.resetTimer()->isActive());
-        QCOMPARE(fs.resetTimer()->interval(), FloatSlider::kResetMs);
     }
 
     void floatSliderBadInput()
@@ -630,9 +587,8 @@ private slots:
         QCOMPARE(splash.objectName(), QString("splashframe"));
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         QCOMPARE(splash.geometry(), QRect(QPoint(0, 0), QSize(1920, 1080).boundedTo(screen)));
-        QCOMPARE(splash.findChild<QDialog*>("progressdialog")->size(), splash.size());
-        QVERIFY(splash.findChild<QDialog*>("progressdialog"));
         QVERIFY(splash.findChild<QDialog*>("progressdialog")->isVisible());
+        QCOMPARE(splash.findChild<QDialog*>("progressdialog")->size(), splash.size());
         QCOMPARE(splash.findChild<QProgressBar*>("progressbar")->size(), QSize(500, 50));
         QCOMPARE(splash.statusText(), QString::fromUtf8("程序加载中.."));
         QVERIFY(splash.styleSheet().contains("border-image: url(./images/background.png)"));
@@ -641,9 +597,7 @@ private slots:
         QCOMPARE(splash.currentStep(), 0);
         QCOMPARE(splash.statusText(), QString::fromUtf8("程序加载中.."));
 
-        // the start-up sequence of a panel where the waits run
-        const int steps[] = {0, 6, 7, 8, 9, 10, 15, 18, 21, 23, 26, 29, 31, 34, 37, 39, 42, 50, 60};
-        for (int st : steps) {
+        for (int st : {6, 42, 60}) {
             splash.flushstep(st, QString::fromUtf8("等待相机开启..."));
             QCOMPARE(splash.currentStep(), st);
             QCOMPARE(splash.barValue(), st);
@@ -783,34 +737,6 @@ private slots:
         QCOMPARE(dlg.result(), int(QDialog::Rejected));
     }
 
-    // ---- style themes and address editor ----
-
-    void themes()
-    {
-        QLineEdit e;
-        e.setStyleSheet("keep{}");
-        C_Type_COM::setTxtQss(&e, 7);
-        QCOMPARE(e.styleSheet(), QString("keep{}"));
-        C_Type_COM().setTxtQss(&e, C_Type_COM::C_Blue);
-        QCOMPARE(e.styleSheet(), QString("QLineEdit{border-style:none;padding:1px;border-radius:5px;border:2px solid #DCE4EC;}"
-                                         "QLineEdit:focus{border:2px solid #3498DB;}"));
-        QPushButton b;
-        b.setFocusPolicy(Qt::StrongFocus);
-        C_Type_COM::setBtnQss(&b, C_Type_COM::C_Black);
-        QCOMPARE(b.focusPolicy(), Qt::NoFocus);
-        QVERIFY(b.styleSheet().contains("QPushButton:pressed{color:#FFFFFF;background:#C8934A;}"));
-        QProgressBar p;
-        p.setStyleSheet("keep{}");
-        C_Type_COM::setBarQss(&p, 1); // no theme for bars
-        QCOMPARE(p.styleSheet(), QString("keep{}"));
-        QSlider s;
-        C_Type_COM::setSliderQss(&s, 3);
-        QVERIFY(s.styleSheet().startsWith("QSlider::groove:horizontal,QSlider::add-page:horizontal{height:14px;border-radius:4px;background:#FFFBF0;}"));
-        QVERIFY(s.styleSheet().contains("stop:0.8 #E74C3C"));
-        QVERIFY(C_Type_COM::getSlider().startsWith("QWidget{background-color:rgb(110,110,110);border:0px;}"));
-        C_Type_COM::setTxtQss(nullptr, 2); // no target: nothing happens
-    }
-
     void ipAddressEditor()
     {
         IPAddressEdite ip;
@@ -861,8 +787,6 @@ private slots:
 
         // The lamps by file: entry 0 is "OUT0.png" (signal off), entry 1
         // "OUT1.png" (signal on), whatever the pictures look like.
-        QCOMPARE(QString(SharedPixmaps::kOutOff), QString("OUT0.png"));
-        QCOMPARE(QString(SharedPixmaps::kOutOn), QString("OUT1.png"));
         QCOMPARE(off, QImage("./images/OUT0.png").convertToFormat(off.format()));
         QCOMPARE(on, QImage("./images/OUT1.png").convertToFormat(on.format()));
         QVERIFY(off != on);
