@@ -67,13 +67,10 @@ private slots:
 
     void boxGeometry();
     void sharedDialogsWiredIntoMainWindow();
-    void passwordOffLetsEveryoneIn();
-    void passwordOffFactoryCode();
+    void passwordOffLetsEveryoneInButFactoryNeedsItsCode();
     void passwordOnHourlyFactoryCode();
     void operatorLoginAndWrongEntryLogsOut();
     void wrongEntryHintShownOnce();
-    void emptyOperatorPasswordMatchesEmptyEntry();
-    void cancelKeepsLevel();
     void badEntries_data();
     void badEntries();
     void touchBesideFieldSubmits();
@@ -179,24 +176,19 @@ void TstWidgetsLogin::sharedDialogsWiredIntoMainWindow()
     QCOMPARE(gpNumPad->parentWidget(), static_cast<QWidget*>(m_win));
 }
 
-void TstWidgetsLogin::passwordOffLetsEveryoneIn()
+void TstWidgetsLogin::passwordOffLetsEveryoneInButFactoryNeedsItsCode()
 {
     gpWPara->isPswUsed = 0;
-    QPointer<PasswordBox> box(gpPasswordBox);
     bool shown = false;
-    widgettest::answerWhenVisible(box, [&shown](QWidget* w) {
+    widgettest::answerWhenVisible(gpPasswordBox, [&shown](QWidget* w) {
         shown = true;
         QTest::mouseClick(static_cast<PasswordBox*>(w)->cancelButton(), Qt::LeftButton);
     }, 300);
     QCOMPARE(m_win->CheckPassword(), 1);
-    QTest::qWait(350);
+    QTest::qWait(350); // let the answerer give up before the next box opens
     QVERIFY(!shown);
     QCOMPARE(m_win->loginLevel, 0);
-}
 
-void TstWidgetsLogin::passwordOffFactoryCode()
-{
-    gpWPara->isPswUsed = 0;
     Outcome o;
     enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o);
     QVERIFY(m_win->CheckRoot());
@@ -273,6 +265,22 @@ void TstWidgetsLogin::operatorLoginAndWrongEntryLogsOut()
     QCOMPARE(o2.levelWhileOpen, 0);
     QCOMPARE(o2.placeholder, gaLanStr[4 * 357 + gLan]);
     QCOMPARE(m_win->loginLevel, 0);
+
+    // Cancel keeps the level the operator had.
+    m_win->loginLevel = 1;
+    widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
+        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+    });
+    QVERIFY(!m_win->CheckRoot());
+    QCOMPARE(m_win->loginLevel, 1);
+
+    // An empty operator password matches an empty entry.
+    m_win->loginLevel = 0;
+    gpWPara->password[0] = '\0';
+    Outcome o3;
+    enterOnPad(gpPasswordBox, QString(), &o3);
+    QCOMPARE(m_win->CheckPassword(), 1);
+    QVERIFY(!o3.stayedOpen);
 }
 
 void TstWidgetsLogin::wrongEntryHintShownOnce()
@@ -305,25 +313,6 @@ void TstWidgetsLogin::wrongEntryHintShownOnce()
     box->field()->clear();
     QCOMPARE(box->field()->placeholderText(), hint);
     box->reject();
-}
-
-void TstWidgetsLogin::emptyOperatorPasswordMatchesEmptyEntry()
-{
-    gpWPara->password[0] = '\0';
-    Outcome o;
-    enterOnPad(gpPasswordBox, QString(), &o);
-    QCOMPARE(m_win->CheckPassword(), 1);
-    QVERIFY(!o.stayedOpen);
-}
-
-void TstWidgetsLogin::cancelKeepsLevel()
-{
-    m_win->loginLevel = 1;
-    widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
-        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
-    });
-    QVERIFY(!m_win->CheckRoot());
-    QCOMPARE(m_win->loginLevel, 1);
 }
 
 void TstWidgetsLogin::badEntries_data()
