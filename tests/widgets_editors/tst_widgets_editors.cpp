@@ -138,8 +138,6 @@ void TstWidgetsEditors::valueReadsAndWrites()
     QCOMPARE(e.text(), QStringLiteral("-17"));
     e.init();
     QVERIFY(e.text().isEmpty());
-    // The house style: blue frame while focused.
-    QVERIFY(e.styleSheet().contains(QStringLiteral("#3498DB"), Qt::CaseInsensitive));
 }
 
 void TstWidgetsEditors::octetTypedKeyByKey()
@@ -370,9 +368,6 @@ void TstWidgetsEditors::checkBoxValue()
     QVERIFY(c.value());
     c.setValue(0);
     QVERIFY(!c.value());
-    QCOMPARE(c.font().pixelSize(), 28);
-    QCOMPARE(c.palette().color(QPalette::WindowText), QColor(Qt::yellow));
-    QVERIFY(c.styleSheet().contains(QStringLiteral("width: 32px; height: 32px;")));
     c.show();
     QVERIFY(!c.wasPressed());
     QTest::mouseClick(&c, Qt::LeftButton);
@@ -408,8 +403,6 @@ void TstWidgetsEditors::autoFocusBoxReports()
 {
     auto* b = new EditAutoFocusBox(QStringLiteral("Focus"), m_host);
     b->show();
-    QCOMPARE(b->subButton()->objectName(), QStringLiteral("pCBtnSub"));
-    QCOMPARE(b->addButton()->objectName(), QStringLiteral("pCBtnAdd"));
     QCOMPARE(b->subButton()->size(), QSize(270, 50));
     QCOMPARE(b->subButton()->text(), gaLanStr[4 * 718 + gLan]);
     QSignalSpy spy(b, &EditAutoFocusBox::ValueChange);
