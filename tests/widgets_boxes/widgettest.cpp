@@ -3,6 +3,7 @@
 #include "testsupport/testenv.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
+#include "frame/wizardpara.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
@@ -52,6 +53,14 @@ void resetShared()
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
     PasswordBox::setClock(nullptr);
+    // What the toolkit tests set up or borrow from the station's globals.
+    delete gpWPara;
+    gpWPara = nullptr;
+    gpControlIO = nullptr;
+    gpNetDialog = nullptr;
+    gLan = 1;
+    gShowW = 1280;
+    gShowH = 800;
 }
 
 void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)

@@ -14,8 +14,11 @@ namespace widgettest {
 // Returns false when the message table could not be loaded.
 bool initToolkit(int lan = 1);
 
-// Deletes the shared boxes and pads and clears the main window's current
-// field and login level stand-ins, so every test starts alike.
+// Deletes the shared boxes and pads, the parameters, and puts the globals
+// the toolkit tests touch (language, screen size, borrowed board port and
+// network dialog, current field, login level) back to the start-up state, so
+// every test starts alike and none undoes another by hand. (To be replaced
+// by TestEnv's ordered reset of process state once it has one.)
 void resetShared();
 
 // Waits (from a timer) until `w` is visible and then hands it to `answer`,

@@ -75,7 +75,6 @@ private slots:
     void badEntries();
     void touchBesideFieldSubmits();
     void padDestroyedWhileInUse();
-    void padForgottenAndRemade();
     void gatesAcceptOnlyTheirPassword();
     void gateCancelKeepsPadAlive();
     void passwordDialogKeepsOwnLevel();
@@ -375,33 +374,10 @@ void TstWidgetsLogin::padDestroyedWhileInUse()
     });
     QCOMPARE(m_win->CheckPassword(), 1);
     QVERIFY(replaced);
-}
-
-void TstWidgetsLogin::padForgottenAndRemade()
-{
-    // As the network-card dialog leaves it: closed and forgotten.
-    NumberInput* old = gpNumPad;
-    old->close();
-    gpNumPad = nullptr;
-    Outcome o;
-    widgettest::answerWhenVisible(gpPasswordBox, [&o](QWidget*) {
-        // The first event of the field makes a new pad; the next touch opens it.
-        widgettest::touch(gpPasswordBox->field());
-        QVERIFY(gpNumPad);
-        if (!gpNumPad->isVisible())
-            widgettest::touch(gpPasswordBox->field());
-        QVERIFY(gpNumPad->isVisible());
-        widgettest::typeOnPad(QStringLiteral("1234"));
-        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
-        if (gpPasswordBox->isVisible()) {
-            o.stayedOpen = true;
-            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
-        }
-    });
-    QCOMPARE(m_win->CheckPassword(), 1);
-    QVERIFY(!o.stayedOpen);
-    delete old;
-    QVERIFY(gpNumPad);
+    // The letters keyboard replaces itself the same way.
+    NumCharInput* k = gpNumCharPad;
+    delete k;
+    QVERIFY(gpNumCharPad && gpNumCharPad != k);
 }
 
 void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()

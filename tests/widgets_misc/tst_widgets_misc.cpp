@@ -95,17 +95,11 @@ private slots:
         QVERIFY(env->isValid());
         if (!QFileInfo::exists("images/background.png"))
             QVERIFY(copyTree(TestEnv::sourceDir() + "/resources/images", env->workDir() + "/images"));
-        gLan = 1;
-        gShowW = 1280;
-        gShowH = 800;
+        widgettest::resetShared();
     }
     void cleanup()
     {
-        if (gpNumPad)
-            gpNumPad->setParent(nullptr);
-        if (gpNumCharPad)
-            gpNumCharPad->setParent(nullptr);
-        Edit::setCurrent(nullptr);
+        widgettest::resetShared();
         env.reset();
     }
 

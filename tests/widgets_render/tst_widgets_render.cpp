@@ -69,7 +69,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void renderBoxes_data() { languages(); }
     void renderBoxes();
@@ -131,11 +130,6 @@ void TstWidgetsRender::cleanup()
 {
     widgettest::resetShared();
     m_env.reset();
-}
-
-void TstWidgetsRender::cleanupTestCase()
-{
-    gLan = 1;
 }
 
 void TstWidgetsRender::save(const QImage& img, const QString& name)
