@@ -1,4 +1,7 @@
-// Message and question boxes, their presets and the house button.
+// The station's boxes (question, warning, alarm, lost camera, clock, calibration
+// choice) and its smaller widgets (combo boxes, framed dialogs, background
+// wait, sliders, splash, export selection, address editor, shared pictures),
+// driven as a person would, modal boxes answered from a timer.
 #include "controller/controlport.h"
 #include "controller/redowizard.h"
 #include "frame/globals.h"
@@ -7,33 +10,116 @@
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/boxpaint.h"
+#include "widgets/c_type_com.h"
+#include "widgets/ccomp_dialogframe.h"
+#include "widgets/ccomp_diawait.h"
+#include "widgets/ccomp_editcombobox.h"
+#include "widgets/ccomp_labstatus.h"
+#include "widgets/ccomp_moredialog.h"
+#include "widgets/ccomp_simpmsgbox.h"
+#include "widgets/checkbox.h"
 #include "widgets/choosebox.h"
 #include "widgets/choosecalinumwidget.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
+#include "widgets/dirinfo.h"
+#include "widgets/edit.h"
 #include "widgets/editdatetime.h"
+#include "widgets/envprobe.h"
+#include "widgets/exportdataselectdlg.h"
+#include "widgets/floatslider.h"
+#include "widgets/fuzzycombobox.h"
+#include "widgets/ipaddressedite.h"
 #include "widgets/lostcamerawarnbox.h"
 #include "widgets/modifytimewidget.h"
+#include "widgets/mulcheckbox.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
 #include "widgets/productalarmwarnbox.h"
+#include "widgets/sharedpixmaps.h"
+#include "widgets/slider.h"
+#include "widgets/splashframe.h"
+#include "widgets/splashframeinit.h"
+#include "widgets/textshowwidget.h"
 #include "widgets/warnbox.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QApplication>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QMovie>
 #include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSignalSpy>
+#include <QSortFilterProxyModel>
+#include <QStyledItemDelegate>
 #include <QTest>
+#include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+void sendMouse(QWidget* w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons = Qt::LeftButton)
+{
+    QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), Qt::LeftButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+void ensureSharedPads()
+{
+    if (!gpNumPad)
+        NumberInput::createShared();
+    if (!gpNumCharPad)
+        NumCharInput::createShared();
+}
+
+} // namespace
 
 class TstWidgetsBoxes : public QObject
 {
     Q_OBJECT
+
+private:
+    std::unique_ptr<TestEnv> env;
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
+    void init()
+    {
+        env.reset(new TestEnv);
+        QVERIFY(env->isValid());
+        if (!QFileInfo::exists("images/background.png"))
+            QVERIFY(copyTree(TestEnv::sourceDir() + "/resources/images", env->workDir() + "/images"));
+        widgettest::resetShared();
+    }
+    void cleanup()
+    {
+        widgettest::resetShared();
+        env.reset();
+    }
+
+    // The station's boxes (defined below the class).
 
     void colorButtonSizesByStyleAndLanguage();
     void chooseBoxGeometryAndAnswers();
@@ -45,27 +131,708 @@ private slots:
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
 
-private:
-    TestEnv* m_env = nullptr;
+
+    // ---- combo boxes ----
+
+    void comboBoxTouchReportsAndOpens()
+    {
+        QWidget host;
+        host.resize(400, 300);
+        auto* combo = new ComboBox(&host);
+        combo->addItems({" 4 ", " 9 ", " 25 "});
+        combo->setGeometry(10, 10, 200, 50);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(combo->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(combo->view(), static_cast<QAbstractItemView*>(combo->listView()));
+        QSignalSpy clicked(combo, &ComboBox::clicked);
+        QTest::mousePress(combo, Qt::LeftButton, {}, QPoint(100, 25));
+        QCOMPARE(clicked.count(), 1);
+        QTRY_VERIFY(combo->view()->isVisible()); // the press still opens the popup
+        combo->hidePopup();
+
+        combo->setItemHeight(50);
+        QCOMPARE(combo->styleSheet(),
+                 QString("QComboBox QAbstractItemView::item{height:50px;}QComboBox::tab-bar{border-width:0px;}"));
+        combo->setItemHeight(60); // replaces, never appends
+        QVERIFY(!combo->styleSheet().contains("50px"));
+        QVERIFY(combo->styleSheet().contains("height:60px"));
+    }
+
+    void fuzzyComboFiltersAndRestoresTheSelection()
+    {
+        FuzzyComboBox combo;
+        combo.setStringList({"Alpha", "Mould_A", "Beta", "mould_b", "Gamma"});
+        QSignalSpy changed(&combo, qOverload<int>(&QComboBox::currentIndexChanged));
+        combo.setFilterFixedString("MOULD"); // case-insensitive, anywhere in the name
+        QCOMPARE(combo.count(), 2);
+        QCOMPARE(combo.itemText(1), QString("mould_b"));
+        combo.setFilterFixedString(QString());
+        QCOMPARE(combo.count(), 5);
+
+        // A filter that matches something leaves the selection to the owner.
+        combo.setCurrentIndex(4);
+        combo.setFilterFixedString("a");
+        combo.checkFilterResult(4);
+        QCOMPARE(combo.count(), 4); // every name but "mould_b"
+        QCOMPARE(combo.currentText(), QString("Gamma"));
+
+        // The owner's sequence: remember, block, filter, check, unblock. Under
+        // "ould" row 1 is "mould_b"; when the next letter matches nothing the
+        // full list comes back on "mould_b", not on row 1 of the full list,
+        // and the owner's group switch does not run.
+        combo.setFilterFixedString("ould");
+        combo.setCurrentIndex(1);
+        changed.clear();
+        {
+            const int remembered = combo.currentIndex();
+            const QSignalBlocker block(&combo);
+            combo.setFilterFixedString("ouldx");
+            combo.checkFilterResult(remembered);
+        }
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(combo.count(), 5);
+        QCOMPARE(combo.currentText(), QString("mould_b"));
+
+        // Rows that do not exist, empty lists.
+        combo.setFilterFixedString("zz");
+        combo.checkFilterResult(99);
+        QCOMPARE(combo.count(), 5);
+        QCOMPARE(combo.currentIndex(), 0);
+        FuzzyComboBox empty;
+        empty.setFilterFixedString("x");
+        empty.checkFilterResult(3);
+        QCOMPARE(empty.currentIndex(), -1);
+        empty.setStringList({});
+        empty.checkFilterResult(-1);
+        QCOMPARE(empty.count(), 0);
+    }
+
+    // ---- framed dialogs ----
+
+    void dialogFrameOkOnPressAndTitleWidgets()
+    {
+        CComp_DialogFrame dlg("Network");
+        auto* a = new QLabel("A");
+        auto* b = new QLabel("B");
+        dlg.addTitleWgt(a);
+        dlg.addTitleWgt(b);
+        dlg.addTitleWgt(nullptr);
+        QHBoxLayout* bar = dlg.titleLayout();
+        QCOMPARE(bar->count(), 5);
+        QCOMPARE(bar->itemAt(2)->widget(), static_cast<QWidget*>(a));
+        QCOMPARE(bar->itemAt(3)->widget(), static_cast<QWidget*>(b));
+        QCOMPARE(bar->itemAt(4)->widget(), static_cast<QWidget*>(dlg.okButton()));
+
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        // dragging the title bar does not move the frame
+        const QPoint before = dlg.pos();
+        sendMouse(&dlg, QEvent::MouseButtonPress, QPoint(300, 30));
+        sendMouse(&dlg, QEvent::MouseMove, QPoint(500, 200));
+        sendMouse(&dlg, QEvent::MouseButtonRelease, QPoint(500, 200), Qt::NoButton);
+        QCOMPARE(dlg.pos(), before);
+
+        QSignalSpy accepted(&dlg, &QDialog::accepted);
+        QTest::mousePress(dlg.okButton(), Qt::LeftButton); // the press alone is enough
+        QCOMPARE(accepted.count(), 1);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QTest::mouseRelease(dlg.okButton(), Qt::LeftButton);
+        QCOMPARE(accepted.count(), 1);
+
+        dlg.setTitleText("Card 2");
+        QCOMPARE(dlg.titleText(), QString("Card 2"));
+    }
+
+    void styleFunctionsKeepWhatTheyDoNotKnow()
+    {
+        // Styles are appended to the caller's extra, never replace a delegate
+        // the caller gave, and a missing target or an unknown theme changes nothing.
+        ComboBox c;
+        QStyledItemDelegate* d = new QStyledItemDelegate(&c);
+        CComp_DialogFrame::setStyleCombobox(&c, d, "X{}");
+        QCOMPARE(c.itemDelegate(), static_cast<QAbstractItemDelegate*>(d));
+        QVERIFY(c.styleSheet().endsWith("X{}"));
+        CComp_DialogFrame::setDefaultWgt(nullptr);
+        QLineEdit e;
+        e.setStyleSheet("keep{}");
+        C_Type_COM::setTxtQss(&e, 7);
+        QCOMPARE(e.styleSheet(), QString("keep{}"));
+        QProgressBar p;
+        p.setStyleSheet("keep{}");
+        C_Type_COM::setBarQss(&p, 1); // no theme for bars
+        QCOMPARE(p.styleSheet(), QString("keep{}"));
+        C_Type_COM::setTxtQss(nullptr, 2);
+        // A themed button never takes the focus from the field being typed into.
+        QPushButton b;
+        b.setFocusPolicy(Qt::StrongFocus);
+        C_Type_COM::setBtnQss(&b, C_Type_COM::C_Black);
+        QCOMPARE(b.focusPolicy(), Qt::NoFocus);
+    }
+
+    void textShowWidgetSignalsBeforeHiding()
+    {
+        TextShowWidget panel;
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        bool visibleAtSignal = false;
+        connect(&panel, &TextShowWidget::sigHideWidget, this, [&]() { visibleAtSignal = panel.isVisible(); });
+        QTest::mouseClick(panel.closeButton(), Qt::LeftButton);
+        QVERIFY(visibleAtSignal);
+        QVERIFY(!panel.isVisible());
+    }
+
+    void unusedFamilyMembersBehave()
+    {
+        CComp_LabStatus lamp;
+        lamp.setStatus(CComp_LabStatus::ST_ERROR); // the busy spinner stops
+        QVERIFY(lamp.movie() == nullptr || lamp.movie()->state() != QMovie::Running);
+
+        CComp_MoreDialog more("Choose");
+        more.addBtn("First");
+        more.addBtn("Second");
+        QSignalSpy clicks(&more, &CComp_MoreDialog::sigClick);
+        const auto buttons = more.findChildren<QPushButton*>();
+        QCOMPARE(buttons.size(), 2);
+        buttons[1]->click();
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.at(0).at(0).toString(), QString("Second"));
+        QCOMPARE(more.result(), int(QDialog::Accepted));
+
+        CComp_SimpMsgBox box("Delete?");
+        QPushButton* fork = nullptr;
+        for (QPushButton* b : box.findChildren<QPushButton*>())
+            if (b->text().isEmpty())
+                fork = b;
+        QVERIFY(fork);
+        fork->click();
+        QCOMPARE(box.result(), -1);
+
+        CComp_EditComboBox edit;
+        QSignalSpy touched(&edit, &CComp_EditComboBox::click);
+        edit.resize(200, 44);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, "\r");
+        QVERIFY(edit.eventFilter(&edit, &enter)); // swallowed
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        edit.eventFilter(&edit, &press);
+        QCOMPARE(touched.count(), 1);
+
+        MulCheckbox multi;
+        multi.addChkItem("A", true);
+        multi.addChkItem("B", false);
+        QCOMPARE(multi.count(), 2);
+        auto* second = qobject_cast<QCheckBox*>(multi.listWidget()->itemWidget(multi.listWidget()->item(1)));
+        QVERIFY(second && !second->isChecked() && second->width() == 200);
+    }
+
+    // ---- background wait ----
+
+    void backgroundWaitRunsItsJobAndAlwaysCloses()
+    {
+        QThread* jobThread = nullptr;
+        bool ran = false;
+        {
+            CComp_DiaWait wait([&]() {
+                jobThread = QThread::currentThread();
+                QThread::msleep(200); // the job's own work, not a timed rule
+                ran = true;
+            });
+            QTimer::singleShot(5000, &wait, &QDialog::reject); // never hang the test
+            QCOMPARE(wait.exec(), int(QDialog::Accepted));
+        }
+        QVERIFY(ran); // exec() returned after the job, not before
+        QVERIFY(jobThread != nullptr && jobThread != qApp->thread());
+
+        // No job, and a job that fails: the spinner closes all the same.
+        for (const std::function<void()>& job : {std::function<void()>{}, std::function<void()>([]() {
+                                                     throw std::runtime_error("card script missing");
+                                                 })}) {
+            CComp_DiaWait wait(job);
+            QTimer::singleShot(3000, &wait, &QDialog::reject);
+            QCOMPARE(wait.exec(), int(QDialog::Accepted));
+        }
+        // The job ends before exec() starts: the spinner must still close
+        // instead of waiting for ever.
+        CComp_DiaWait wait([]() {});
+        QTRY_VERIFY(wait.jobFinished());
+        QTimer::singleShot(3000, &wait, &QDialog::reject);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(wait.exec(), int(QDialog::Accepted));
+        QVERIFY(t.elapsed() < 2000);
+    }
+
+    // ---- slider ----
+
+    void sliderLayoutAndFill()
+    {
+        QWidget host;
+        host.resize(1200, 400);
+        Slider s(0, 100, 5, 0, &host, "Gain");
+        s.setGeometry(50, 100, 1000, 60);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(s.objectName(), QString("Gain"));
+        QCOMPARE(s.pageStep(), 5);
+        QCOMPARE(s.trackWidth(), 605);
+        QCOMPARE(s.fillOffset(), 18);
+        QCOMPARE(s.fillLength(), 562);
+
+        QCOMPARE(s.fillWidth(), 0);
+        QCOMPARE(s.handleRect(), QRect(315 + 18, 3, 10, 54));
+        s.setValue(100);
+        QCOMPARE(s.handleRect().x(), 315 + 18 + 562);
+        s.setValue(33);
+        QCOMPARE(s.fillWidth(), int(float(33) / float(100) * 562.0f));
+
+        // an initial value outside the range is clamped
+        Slider wide(0, 10, 1, 25, &host, "Speed");
+        QCOMPARE(wide.value(), 10);
+
+        // the caption band is 120 pixels: a short caption keeps 30 px, a long
+        // one is drawn smaller so that it is not cut off
+        QCOMPARE(s.captionPixelSize(), 30);
+        s.Reset(0, 100, 5, 0, "Exposure time");
+        QVERIFY(s.captionPixelSize() < 30);
+        QFont cf = boxpaint::houseFont(s.captionPixelSize());
+        QVERIFY(QFontMetrics(cf).horizontalAdvance("Exposure time") <= 120);
+    }
+
+    void sliderButtonsStepAndRepeat()
+    {
+        QWidget host;
+        Slider s(0, 10, 3, 9, &host, "Sharp");
+        s.resize(900, 60);
+        QVERIFY(s.addButton()->autoRepeat()); // held down, it keeps stepping
+        s.addButton()->click();
+        QCOMPARE(s.value(), 10);
+        s.addButton()->click(); // stops at the maximum
+        QCOMPARE(s.value(), 10);
+        s.subButton()->click();
+        QCOMPARE(s.value(), 9); // one unit, whatever the page step
+        s.Reset(5, 20, 2, 1, "Contrast");
+        QCOMPARE(s.value(), 5);
+        QCOMPARE(s.objectName(), QString("Contrast"));
+        s.Sub();
+        QCOMPARE(s.value(), 5);
+    }
+
+    void sliderDrag()
+    {
+        QWidget host;
+        host.resize(1200, 400);
+        Slider s(0, 10, 1, 0, &host, "Speed");
+        s.setGeometry(0, 0, 1000, 60);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const int hx = s.handleRect().x(); // 333
+        QSignalSpy changed(&s, &QAbstractSlider::valueChanged);
+
+        sendMouse(&s, QEvent::MouseButtonPress, QPoint(hx - 25, 30));
+        QVERIFY(!s.dragging());
+        sendMouse(&s, QEvent::MouseMove, QPoint(hx + 200, 30));
+        QCOMPARE(s.value(), 0);
+        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(hx + 200, 30), Qt::NoButton);
+
+        sendMouse(&s, QEvent::MouseButtonPress, QPoint(hx - 15, 30));
+        QVERIFY(s.dragging());
+        // one unit is worth 56.2 pixels: five moves of 10 pixels change nothing...
+        for (int i = 1; i <= 5; ++i)
+            sendMouse(&s, QEvent::MouseMove, QPoint(hx - 15 + 10 * i, 30));
+        QCOMPARE(s.value(), 0);
+        QCOMPARE(changed.count(), 0);
+        // ...but they add up: the sixth reaches 60 pixels from the anchor
+        sendMouse(&s, QEvent::MouseMove, QPoint(hx - 15 + 60, 30));
+        QCOMPARE(s.value(), 1);
+        // a long pull is clamped at the maximum
+        sendMouse(&s, QEvent::MouseMove, QPoint(hx + 2000, 30));
+        QCOMPARE(s.value(), 10);
+        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(hx + 2000, 30), Qt::NoButton);
+        QVERIFY(!s.dragging());
+        sendMouse(&s, QEvent::MouseMove, QPoint(0, 30)); // no drag after release
+        QCOMPARE(s.value(), 10);
+    }
+
+    void sliderKeypadEntry()
+    {
+        ensureSharedPads();
+        QWidget host;
+        host.resize(1280, 800);
+        Slider s(0, 255, 1, 120, &host, "Expo");
+        s.setGeometry(50, 100, 1000, 60);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+
+        sendMouse(&s, QEvent::MouseButtonPress, QPoint(215, 30));
+        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(215, 30), Qt::NoButton);
+        QVERIFY(!gpNumPad->isVisible());
+
+        sendMouse(&s, QEvent::MouseButtonPress, QPoint(214, 30));
+        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(214, 30), Qt::NoButton);
+        QVERIFY(gpNumPad->isVisible());
+        QCOMPARE(gpNumPad->parentWidget(), &host);
+        QCOMPARE(gpNumPad->pos(), QPoint(50, 165)); // 65 pixels below the slider
+        QCOMPARE(Edit::current(), s.valueField());
+        // opening the pad empties the field but leaves the value alone
+        QCOMPARE(s.value(), 120);
+
+        widgettest::typeOnPad("4");
+        QCOMPARE(s.value(), 4);
+        widgettest::typeOnPad("2");
+        QCOMPARE(s.value(), 42);
+        widgettest::typeOnPad("7"); // 427 is beyond the range
+        QCOMPARE(s.value(), 255);
+    }
+
+    void sliderTextEntryEdgeCases()
+    {
+        QWidget host;
+        Slider s(10, 999999, 1, 500, &host, "Area");
+        s.SetText("");
+        QCOMPARE(s.value(), 500);
+        s.SetText("2000");
+        QCOMPARE(s.value(), 2000);
+        s.SetText("12345678901234567890"); // more digits than any range: the maximum
+        QCOMPARE(s.value(), 999999);
+        s.SetText("3000000000");
+        QCOMPARE(s.value(), 999999);
+        s.SetText("abc"); // not a number: 0, raised to the minimum
+        QCOMPARE(s.value(), 10);
+        s.SetText("-5");
+        QCOMPARE(s.value(), 10);
+    }
+
+    void sliderBadRangesAndSizes()
+    {
+        QWidget host;
+        Slider s(5, 5, 1, 5, &host, "Flat");
+        s.resize(300, 60); // narrower than the fixed parts: no track at all
+        QCOMPARE(s.fillWidth(), 0);
+        const QImage img = s.grab().toImage();
+        QVERIFY(!img.isNull());
+        sendMouse(&s, QEvent::MouseButtonPress, s.handleRect().topLeft() + QPoint(2, 2));
+        sendMouse(&s, QEvent::MouseMove, QPoint(290, 30));
+        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(290, 30), Qt::NoButton);
+        QCOMPARE(s.value(), 5);
+        s.Reset(100, 0, 1, 50, "Upside"); // minimum above maximum: Qt keeps one consistent
+        QVERIFY(s.minimum() <= s.maximum());
+        (void)s.grab();
+    }
+
+    // ---- float slider ----
+
+    void floatSliderValueAndReset()
+    {
+        FloatSlider fs;
+        fs.setFactor(100);
+        fs.setRange(100, 500);
+        QSignalSpy updates(&fs, &FloatSlider::updateValue);
+
+        fs.setValue(2.345f);
+        QCOMPARE(fs.slider()->value(), 234); // single-precision truncation
+        QCOMPARE(fs.label()->text(), QString("2.35"));
+        QCOMPARE(fs.value(), 2.345f);
+        QCOMPARE(updates.count(), 1); // the position changed: updateLabel ran first
+        QVERIFY(fs.resetTimer()->isActive()); // a touch starts the way back to the minimum
+
+        updates.clear();
+        fs.slider()->setValue(250);
+        QCOMPARE(updates.count(), 1);
+        QCOMPARE(updates.at(0).at(0).toFloat(), 2.5f);
+        QCOMPARE(fs.label()->text(), QString("2.50"));
+
+        // the reset timer brings the minimum back; run it short instead of 30 s
+        updates.clear();
+        fs.resetTimer()->start(10);
+        QTRY_COMPARE(updates.count(), 1);
+        QCOMPARE(updates.at(0).at(0).toFloat(), 1.0f);
+        QCOMPARE(fs.value(), 1.0f);
+        QCOMPARE(fs.label()->text(), QString("1.00"));
+        QCOMPARE(fs.slider()->value(), 100);
+    }
+
+    void floatSliderBadInput()
+    {
+        FloatSlider fs;
+        fs.setFactor(0.0f);
+        QCOMPARE(fs.factor(), 1.0f);
+        fs.setFactor(-3.0f);
+        fs.setFactor(std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(fs.factor(), 1.0f);
+        fs.setFactor(100);
+        fs.setRange(100, 500);
+        fs.setValue(3.0f);
+        fs.setValue(std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(fs.value(), 3.0f);
+        fs.setValue(1e30f); // far beyond the range: the slider stops at its end
+        QCOMPARE(fs.slider()->value(), 500);
+        fs.setValue(-1e30f);
+        QCOMPARE(fs.slider()->value(), 100);
+    }
+
+    void floatSliderButtonHidesSlider()
+    {
+        FloatSlider fs;
+        fs.resize(400, 40);
+        fs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fs));
+        QVERIFY(!fs.button()->icon().isNull());
+        const qint64 hideKey = fs.button()->icon().cacheKey();
+        QVERIFY(fs.slider()->isVisible());
+        fs.button()->click();
+        QVERIFY(!fs.slider()->isVisible());
+        QVERIFY(fs.button()->icon().cacheKey() != hideKey);
+        fs.button()->click();
+        QVERIFY(fs.slider()->isVisible());
+        QCOMPARE(fs.slider()->width(), 400 - fs.label()->width() - 25 - 10);
+    }
+
+    // ---- splash ----
+
+    void splashStepsAndTexts()
+    {
+        SplashFrame splash;
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        QCOMPARE(splash.geometry(), QRect(QPoint(0, 0), QSize(1920, 1080).boundedTo(screen)));
+        QVERIFY(splash.findChild<QDialog*>("progressdialog")->isVisible());
+        QCOMPARE(splash.findChild<QDialog*>("progressdialog")->size(), splash.size());
+        QCOMPARE(splash.statusText(), QString::fromUtf8("程序加载中.."));
+        QVERIFY(splash.styleSheet().contains("border-image: url(./images/background.png)"));
+
+        splash.flushstep(-5, QString());
+        QCOMPARE(splash.currentStep(), 0);
+        QCOMPARE(splash.statusText(), QString::fromUtf8("程序加载中.."));
+
+        for (int st : {6, 42, 60}) {
+            splash.flushstep(st, QString::fromUtf8("等待相机开启..."));
+            QCOMPARE(splash.currentStep(), st);
+            QCOMPARE(splash.barValue(), st);
+        }
+        splash.flushstep(50, QString()); // never goes back
+        QCOMPARE(splash.currentStep(), 60);
+        QCOMPARE(splash.statusText(), QString::fromUtf8("等待相机开启..."));
+        splash.flushstep(90, "Load other plugins");
+        QCOMPARE(splash.statusText(), QString("Load other plugins"));
+
+        splash.flushstep(150, "complete");
+        QCOMPARE(splash.currentStep(), 100);
+        QVERIFY(!splash.progressOpen());
+        QVERIFY(!splash.findChild<QProgressBar*>("progressbar"));
+        QVERIFY(!splash.findChild<QLabel*>("loadlabel"));
+        splash.flushstep(20, "late"); // nothing left to change
+        QCOMPARE(splash.currentStep(), 100);
+        QCOMPARE(splash.barValue(), -1);
+    }
+
+    void splashInitClampsAndNeverGoesBack()
+    {
+        SplashFrameInit s;
+        s.flushstep(40);
+        s.flushstep(10);
+        QCOMPARE(s.currentValue(), 40);
+        s.flushstep_plus(70);
+        QCOMPARE(s.currentValue(), 100);
+        s.flushstep(-1);
+        QCOMPARE(s.currentValue(), 100);
+    }
+
+    void envProbe()
+    {
+        const QByteArray old = qgetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+        qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/opt/Qt5.15.7/plugins/platforms");
+        QVERIFY(isOpen_Env());
+        QVERIFY(CommandRunner::loggedCommands().contains("echo $QT_QPA_PLATFORM_PLUGIN_PATH"));
+        qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/opt/Qt5.15.7/plugins/platforms/");
+        QVERIFY(!isOpen_Env());
+        qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", "/OPT/Qt5.15.7/plugins/platforms");
+        QVERIFY(!isOpen_Env());
+        qunsetenv("QT_QPA_PLATFORM_PLUGIN_PATH");
+        QVERIFY(!isOpen_Env());
+        if (!old.isNull())
+            qputenv("QT_QPA_PLATFORM_PLUGIN_PATH", old);
+
+        const QByteArray oldSession = qgetenv("XDG_SESSION_TYPE");
+        qputenv("XDG_SESSION_TYPE", "x11");
+        QVERIFY(isDesktop_Platform());
+        qputenv("XDG_SESSION_TYPE", "wayland");
+        QVERIFY(!isDesktop_Platform());
+        if (oldSession.isNull())
+            qunsetenv("XDG_SESSION_TYPE");
+        else
+            qputenv("XDG_SESSION_TYPE", oldSession);
+    }
+
+    // ---- export selection ----
+
+    void exportSelectionResults()
+    {
+        const QStringList items{"Records", "Statistics", "NG images", "OK images", "Logs"};
+        ExportDataSelectDlg dlg(items, "All data");
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const auto& boxes = dlg.itemBoxes();
+        QCOMPARE(boxes.size(), 5);
+        QVERIFY(dlg.selectAllBox()->isTristate());
+        // rows of four, then one
+        QCOMPARE(boxes[1]->y(), boxes[0]->y());
+        QCOMPARE(boxes[3]->y(), boxes[0]->y());
+        QVERIFY(boxes[4]->y() > boxes[0]->y());
+        QCOMPARE(boxes[4]->x(), boxes[0]->x());
+        QCOMPARE(dlg.getResult(), QStringList());
+
+        for (CheckBox* b : boxes)
+            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, b->height() / 2));
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::Checked);
+        QCOMPARE(dlg.getResult(), QStringList{"All data"});
+
+        QTest::mouseClick(boxes[0], Qt::LeftButton, {}, QPoint(10, boxes[0]->height() / 2));
+        QTest::mouseClick(boxes[2], Qt::LeftButton, {}, QPoint(10, boxes[2]->height() / 2));
+        QTest::mouseClick(boxes[4], Qt::LeftButton, {}, QPoint(10, boxes[4]->height() / 2));
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::PartiallyChecked);
+        QCOMPARE(dlg.getResult(), (QStringList{"Statistics", "OK images"}));
+
+        // select-all from partial ticks everything, a second touch clears everything
+        QTest::mouseClick(dlg.selectAllBox(), Qt::LeftButton, {}, QPoint(10, dlg.selectAllBox()->height() / 2));
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::Checked);
+        for (CheckBox* b : boxes)
+            QVERIFY(b->isChecked());
+        QTest::mouseClick(dlg.selectAllBox(), Qt::LeftButton, {}, QPoint(10, dlg.selectAllBox()->height() / 2));
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::Unchecked);
+        for (CheckBox* b : boxes)
+            QVERIFY(!b->isChecked());
+        QCOMPARE(dlg.getResult(), QStringList());
+    }
+
+    void exportWithNothingTickedWarnsAndStaysOpen()
+    {
+        ExportDataSelectDlg dlg({"Records", "Logs"}, "All data");
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QSignalSpy finished(&dlg, &QDialog::finished);
+        QString warned;
+        answerModal([&](QWidget* w) {
+            auto* box = dynamic_cast<WarnBox*>(w);
+            if (!box)
+                return;
+            warned = box->text();
+            box->okButton()->click();
+        });
+        QTest::mouseClick(dlg.exportButton(), Qt::LeftButton);
+        QCOMPARE(warned, QString::fromUtf8("未选择要导出的文件，请重新选择"));
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(dlg.isVisible());
+
+        QTest::mouseClick(dlg.itemBoxes()[1], Qt::LeftButton, {}, QPoint(10, 20));
+        QTest::mouseClick(dlg.exportButton(), Qt::LeftButton);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(dlg.getResult(), QStringList{"Logs"});
+    }
+
+    void exportSelectionWithoutItems()
+    {
+        ExportDataSelectDlg dlg({}, "All data");
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::Unchecked);
+        QCOMPARE(dlg.getResult(), QStringList());
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QTest::mouseClick(dlg.selectAllBox(), Qt::LeftButton, {}, QPoint(10, dlg.selectAllBox()->height() / 2));
+        QCOMPARE(dlg.selectAllBox()->checkState(), Qt::Checked);
+        QCOMPARE(dlg.getResult(), QStringList{"All data"});
+        QTest::mouseClick(dlg.exitButton(), Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    }
+
+    void ipAddressEditor()
+    {
+        IPAddressEdite ip;
+        QSignalSpy changes(&ip, &IPAddressEdite::sigChangeStr);
+        QCOMPARE(ip.getAddress(), QString("0.0.0.0"));
+        ip.setAddress("192.168.1.20");
+        QCOMPARE(ip.getAddress(), QString("192.168.1.20"));
+        QVERIFY(changes.count() >= 4);
+        QCOMPARE(changes.last().at(0).toString(), QString("192.168.1.20"));
+        ip.setAddress("10.0.1"); // three parts: all zero
+        QCOMPARE(ip.getAddress(), QString("0.0.0.0"));
+        ip.setAddress(".10..0.1.2."); // empty parts are dropped before counting
+        QCOMPARE(ip.getAddress(), QString("10.0.1.2"));
+        for (int i = 0; i < 4; ++i)
+            ip.field(i)->clear();
+        ip.field(0)->setText("1");
+        QCOMPARE(ip.getAddress(), QString("1.0.0.0"));
+        ip.field(2)->setText("7");
+        QCOMPARE(ip.getAddress(), QString("1.0.7.0"));
+        ip.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ip));
+        ip.activateWindow();
+        ip.field(0)->setFocus();
+        QTRY_VERIFY(ip.field(0)->hasFocus());
+        QTest::keyClick(ip.field(0), Qt::Key_Period, Qt::NoModifier); // "." moves on
+        QTRY_VERIFY(ip.field(1)->hasFocus());
+        QCOMPARE(ip.field(0)->text(), QString("1")); // the validator refused the dot
+        ip.setReadOnly(true);
+        QVERIFY(ip.field(3)->isReadOnly());
+        QCOMPARE(ip.field(4), static_cast<QLineEdit*>(nullptr));
+    }
+
+    // ---- shared pictures and listings ----
+
+    void sharedPixmapsLoad()
+    {
+        SharedPixmaps::load("./images/");
+        QCOMPARE(SharedPixmaps::missingCount(), 0);
+        QVERIFY(gpPixmapBG->width() > 100);
+        // index = the output bit: 0 a dark lamp, 1 a lit (green) one
+        const QImage off = gpPixmapOUT[0]->toImage();
+        const QImage on = gpPixmapOUT[1]->toImage();
+        // below and right of the highlight
+        const QColor cOff = off.pixelColor(off.width() / 2 + 10, off.height() / 2 + 10);
+        const QColor cOn = on.pixelColor(on.width() / 2 + 10, on.height() / 2 + 10);
+        QVERIFY2(cOn.green() > cOn.red() + 60, qPrintable(cOn.name() + " " + cOff.name()));
+        QVERIFY(cOn.lightness() > cOff.lightness() + 40);
+
+        // The lamps by file: entry 0 is "OUT0.png" (signal off), entry 1
+        // "OUT1.png" (signal on), whatever the pictures look like.
+        QCOMPARE(off, QImage("./images/OUT0.png").convertToFormat(off.format()));
+        QCOMPARE(on, QImage("./images/OUT1.png").convertToFormat(on.format()));
+        QVERIFY(off != on);
+        // The logo of the side bar: 240 x 96 over a transparent face.
+        const QImage logo("./images/logo2.png");
+        QCOMPARE(logo.size(), QSize(240, 96));
+        QVERIFY(logo.hasAlphaChannel());
+        QCOMPARE(qAlpha(logo.pixel(0, 0)), 0);
+
+        QPixmap* const bg = gpPixmapBG;
+        SharedPixmaps::load(env->workDir() + "/nowhere"); // missing files: null pictures, same objects
+        QCOMPARE(gpPixmapBG, bg);
+        QVERIFY(gpPixmapBG->isNull());
+        QCOMPARE(SharedPixmaps::missingCount(), 9);
+        SharedPixmaps::load(env->workDir() + "/images"); // without the trailing "/"
+        QCOMPARE(SharedPixmaps::missingCount(), 0);
+    }
+
+    void directoryListings()
+    {
+        QVERIFY(QDir().mkpath("list/a"));
+        QVERIFY(QDir().mkpath("list/b c"));
+        QVERIFY(QDir().mkpath("list/it's"));
+        QVERIFY(env->writeWorkFile("list/a/one.txt", "1"));
+        QVERIFY(env->writeWorkFile("list/top.txt", "2"));
+        QCOMPARE(getProDirInfo("list"), QString("a;b c;it's;"));
+        QCOMPARE(getProDirInfo("list/$(touch injected)"), QString());
+        QVERIFY(!QFileInfo::exists("injected"));
+
+        const QJsonObject obj = QJsonDocument::fromJson(getStrDirInfo("list").toUtf8()).object();
+        QVERIFY(obj.contains("."));
+        QVERIFY(obj.value(".").toString().contains("top.txt"));
+        QVERIFY(obj.value("./a").toString().contains("one.txt"));
+        QCOMPARE(getStrDirInfo("does-not-exist"), QString());
+    }
 };
 
-void TstWidgetsBoxes::initTestCase()
-{
-    QVERIFY(widgettest::initToolkit(1));
-}
-
-void TstWidgetsBoxes::init()
-{
-    m_env = new TestEnv;
-    widgettest::resetShared();
-}
-
-void TstWidgetsBoxes::cleanup()
-{
-    widgettest::resetShared();
-    delete m_env;
-    m_env = nullptr;
-}
+// ---- the station's boxes ----
 
 void TstWidgetsBoxes::colorButtonSizesByStyleAndLanguage()
 {
