@@ -696,16 +696,6 @@ void TstVision::borderViewsAndColourInput()
     f3.convertTo(deepSearch, CV_16U);
     QVERIFY(!fs.Find(deepSearch, 0, &x, &y, &score, &angle));
 
-    // The scene's own colour frames (BGRA) position like their grey image.
-    SimScene::Shot colour;
-    colour.color = true;
-    colour.pose = SimScene::Pose{{6, -4}, 0};
-    cv::Mat sceneColour = s.frame(3, colour);
-    QCOMPARE(sceneColour.type(), CV_8UC4);
-    cv::Mat colourSearch = sceneColour(sr);
-    QVERIFY(fs.Find(colourSearch, 0, &x, &y, &score, &angle));
-    QCOMPARE(x - sr.x, -6);
-    QCOMPARE(y - sr.y, 4);
 }
 
 void TstVision::hugeAngleRangeStaysAffordable()

@@ -14,8 +14,6 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QImage>
-#include <QSet>
 #include <QTest>
 #include <QTimer>
 
@@ -89,15 +87,6 @@ ColorButton* padKey(QChar digit)
 QString lanTag()
 {
     return gLan == 0 ? QStringLiteral("zh") : QStringLiteral("en");
-}
-
-int distinctColours(const QImage& img)
-{
-    QSet<QRgb> seen;
-    for (int y = 0; y < img.height(); y += 3)
-        for (int x = 0; x < img.width(); x += 3)
-            seen.insert(img.pixel(x, y));
-    return seen.size();
 }
 
 void typeOnPad(const QString& digits)

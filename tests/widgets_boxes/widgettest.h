@@ -6,7 +6,6 @@
 #include <functional>
 
 class ColorButton;
-class QImage;
 
 namespace widgettest {
 
@@ -36,10 +35,8 @@ ColorButton* padKey(QChar digit);
 // Clicks the pad's keys for each digit in turn.
 void typeOnPad(const QString& digits);
 
-// For the rendered pictures: the language tag of their file names ("zh" for
-// Simplified Chinese, else "en"), and how many colours a 3-pixel grid of the
-// picture holds (a blank or failed drawing has only a few).
+// The language tag of the rendered pictures' file names ("zh" for
+// Simplified Chinese, else "en").
 QString lanTag();
-int distinctColours(const QImage& img);
 
 } // namespace widgettest
