@@ -37,17 +37,7 @@ void resetShared()
     delete gpWarnBox;
     delete gpLostCameraWarnBox;
     delete gpProductAlarmWarnBox;
-    // Deleting a shared pad makes its replacement; take that one down too.
-    for (int i = 0; i < 3 && (gpNumPad || gpNumCharPad); ++i) {
-        NumberInput* n = gpNumPad;
-        NumCharInput* c = gpNumCharPad;
-        gpNumPad = nullptr;
-        gpNumCharPad = nullptr;
-        delete n;
-        delete c;
-    }
-    gpNumPad = nullptr;
-    gpNumCharPad = nullptr;
+    remakePads(false);
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
     PasswordBox::setClock(nullptr);
@@ -59,6 +49,25 @@ void resetShared()
     gLan = 1;
     gShowW = 1280;
     gShowH = 800;
+}
+
+void remakePads(bool create)
+{
+    // Deleting a shared pad makes its replacement; take that one down too.
+    for (int i = 0; i < 3 && (gpNumPad || gpNumCharPad); ++i) {
+        NumberInput* n = gpNumPad;
+        NumCharInput* c = gpNumCharPad;
+        gpNumPad = nullptr;
+        gpNumCharPad = nullptr;
+        delete n;
+        delete c;
+    }
+    gpNumPad = nullptr;
+    gpNumCharPad = nullptr;
+    if (create) {
+        NumberInput::createShared();
+        NumCharInput::createShared();
+    }
 }
 
 void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)

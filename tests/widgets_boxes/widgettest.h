@@ -20,6 +20,10 @@ bool initToolkit(int lan = 1);
 // by TestEnv's ordered reset of process state once it has one.)
 void resetShared();
 
+// Deletes the shared pads and, with `create`, makes new ones (in the
+// language gLan now names); the globals stay as they are.
+void remakePads(bool create = true);
+
 // Waits (from a timer) until `w` is visible and then hands it to `answer`,
 // the way a person answers a box that is a child of the main window (such a
 // box is not a separate modal window). Gives up after timeoutMs.

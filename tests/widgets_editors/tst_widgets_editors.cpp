@@ -750,9 +750,7 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
     // language and on every page they must be readable, not cut off.
     for (int lan : {1, 0, 2, 3}) {
         gLan = lan;
-        widgettest::resetShared();
-        NumberInput::createShared();
-        NumCharInput::createShared();
+        widgettest::remakePads();
         Edit* e = new Edit(6, m_host, 1);
         e->setGeometry(50, 50, 300, 50);
         e->show();

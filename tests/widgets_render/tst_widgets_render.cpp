@@ -121,9 +121,8 @@ void TstWidgetsRender::init()
     SharedPixmaps::load("./images/"); // as the start-up does: background, title, slider pictures
     QCOMPARE(SharedPixmaps::missingCount(), 0);
     widgettest::resetShared();
-    NumberInput::createShared();
-    NumCharInput::createShared();
     gLan = lan;
+    widgettest::remakePads();
 }
 
 void TstWidgetsRender::cleanup()
@@ -244,9 +243,7 @@ void TstWidgetsRender::renderKeypadsAndLogin()
         QTest::mouseClick(gpNumCharPad->key(NumCharInput::PageKey), Qt::LeftButton);
         save(gpNumCharPad, "numcharinput_symbols");
     }
-    widgettest::resetShared();
-    NumberInput::createShared();
-    NumCharInput::createShared();
+    widgettest::remakePads();
     // The login box over a panel-sized window, its pad open under the field.
     // A plain dark face by palette: a style sheet here would cascade into
     // the box and paint the password field dark under its black dots.
