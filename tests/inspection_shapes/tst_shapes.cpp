@@ -110,51 +110,32 @@ private slots:
 
     void rectHitTests()
     {
+        struct Hit { QPoint p; int code; }; // code -1: no handle
+        const auto check = [](ClustomRect& r, std::initializer_list<Hit> hits) {
+            for (const Hit& h : hits) {
+                int code = 99;
+                const bool hit = r.PtInCtrl(h.p, &code);
+                QVERIFY2(hit == (h.code >= 0) && code == h.code && r.ctrlCode == h.code,
+                         qPrintable(QString("%1,%2: %3").arg(h.p.x()).arg(h.p.y()).arg(code)));
+            }
+        };
         ClustomRect r;
         r.rect.setCoords(100, 100, 107, 300); // width 8: edge tolerance 3
-        int code = 99;
-        QVERIFY(!r.PtInCtrl(QPoint(100, 100), &code));
-        QCOMPARE(code, -1);
+        check(r, {{{100, 100}, -1}}); // not selected: no handles
         r.SetSelected(true);
-        QVERIFY(r.PtInCtrl(QPoint(100, 100), &code));
-        QCOMPARE(code, 0);
-        QCOMPARE(r.ctrlCode, 0);
-        QVERIFY(r.PtInCtrl(QPoint(107 + 19, 100 - 19), &code));
-        QCOMPARE(code, 2);
-        // Corners before edges; bottom-left before bottom-right.
-        QVERIFY(r.PtInCtrl(QPoint(104, 300), &code));
-        QCOMPARE(code, 6);
-        QVERIFY(r.PtInCtrl(QPoint(120, 300), &code));
-        QCOMPARE(code, 4);
-        // Left edge, tolerance clamped up to 3 (8 / 4 = 2).
-        QVERIFY(r.PtInCtrl(QPoint(98, 200), &code));
-        QCOMPARE(code, 7);
-        QVERIFY(r.PtInCtrl(QPoint(97, 200), &code) == false);
-        QCOMPARE(code, -1);
-        QCOMPARE(r.ctrlCode, -1);
+        // Corners before edges; bottom-left before bottom-right; the left
+        // edge's tolerance clamped up to 3 (8 / 4 = 2).
+        check(r, {{{100, 100}, 0}, {{107 + 19, 100 - 19}, 2}, {{104, 300}, 6}, {{120, 300}, 4},
+                  {{98, 200}, 7}, {{97, 200}, -1}});
 
         ClustomRect w;
         w.SetSelected(true);
         w.rect.setCoords(100, 100, 499, 499); // width 400: tolerance 50 (100 clamped)
-        QVERIFY(w.PtInCtrl(QPoint(149, 300), &code));
-        QCOMPARE(code, 7);
-        QVERIFY(!w.PtInCtrl(QPoint(150, 300), &code));
-        QVERIFY(w.PtInCtrl(QPoint(300, 451), &code));
-        QCOMPARE(code, 5);
-        QVERIFY(w.PtInCtrl(QPoint(300, 140), &code));
-        QCOMPARE(code, 1);
-        QVERIFY(w.PtInCtrl(QPoint(460, 300), &code));
-        QCOMPARE(code, 3);
         // Exactly 20 pixels off a corner in x is no corner hit: the left edge
-        // (tested before the top edge) answers instead.
-        QVERIFY(w.PtInCtrl(QPoint(120, 100), &code));
-        QCOMPARE(code, 7);
-        QVERIFY(w.PtInCtrl(QPoint(119, 100), &code));
-        QCOMPARE(code, 0);
-        // Edge hits need the point within the edge's span.
-        QVERIFY(!w.PtInCtrl(QPoint(120, 549), &code));
-        QVERIFY(w.PtInCtrl(QPoint(120, 548), &code));
-        QCOMPARE(code, 5);
+        // (tested before the top edge) answers instead. Edge hits need the
+        // point within the edge's span.
+        check(w, {{{149, 300}, 7}, {{150, 300}, -1}, {{300, 451}, 5}, {{300, 140}, 1}, {{460, 300}, 3},
+                  {{120, 100}, 7}, {{119, 100}, 0}, {{120, 549}, -1}, {{120, 548}, 5}});
 
         // Contains: grown by 20, border included.
         QVERIFY(w.Contains(QPoint(80, 80)));
@@ -269,28 +250,15 @@ private slots:
         QVERIFY(!c.PtInCtrl(QPoint(300, 400), &code));
         QCOMPARE(code, -1);
         c.SetSelected(true);
-        QVERIFY(c.PtInCtrl(QPoint(300, 400), &code));
-        QCOMPARE(code, 5);
-        QVERIFY(c.PtInCtrl(QPoint(310, 200), &code));
-        QCOMPARE(code, 1);
-        QVERIFY(c.PtInCtrl(QPoint(200, 310), &code));
-        QCOMPARE(code, 7);
-        QVERIFY(c.PtInCtrl(QPoint(400, 290), &code));
-        QCOMPARE(code, 3);
-        // Diagonals, mirrored against the rectangle: 0 is lower left.
-        QVERIFY(c.PtInCtrl(QPoint(230, 370), &code));
-        QCOMPARE(code, 0);
-        QVERIFY(c.PtInCtrl(QPoint(230, 230), &code));
-        QCOMPARE(code, 6);
-        QVERIFY(c.PtInCtrl(QPoint(370, 370), &code));
-        QCOMPARE(code, 2);
-        QVERIFY(c.PtInCtrl(QPoint(370, 230), &code));
-        QCOMPARE(code, 4);
-        // Band edges: r + 20 included, beyond not; r - 20 included.
-        QVERIFY(c.PtInCtrl(QPoint(300, 420), &code));
-        QVERIFY(!c.PtInCtrl(QPoint(300, 421), &code));
-        QVERIFY(c.PtInCtrl(QPoint(300, 380), &code));
-        QVERIFY(!c.PtInCtrl(QPoint(300, 379), &code));
+        // Compass points, diagonals mirrored against the rectangle (0 is lower
+        // left), and the band's edges: r + 20 and r - 20 included, beyond not.
+        struct Hit { QPoint p; int code; };
+        for (const Hit& h : {Hit{{300, 400}, 5}, Hit{{310, 200}, 1}, Hit{{200, 310}, 7}, Hit{{400, 290}, 3},
+                             Hit{{230, 370}, 0}, Hit{{230, 230}, 6}, Hit{{370, 370}, 2}, Hit{{370, 230}, 4},
+                             Hit{{300, 420}, 5}, Hit{{300, 421}, -1}, Hit{{300, 380}, 5}, Hit{{300, 379}, -1}}) {
+            QCOMPARE(c.PtInCtrl(h.p, &code), h.code >= 0);
+            QCOMPARE(code, h.code);
+        }
         QCOMPARE(c.ctrlCode, -1);
         QVERIFY(c.Contains(QPoint(180, 180)));
         QVERIFY(!c.Contains(QPoint(179, 300)));
