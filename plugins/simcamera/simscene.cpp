@@ -229,6 +229,8 @@ std::vector<cv::Rect> SimScene::defectSpots(quint64 n) const
 
 int SimScene::leftBehindCavity(quint64 n, const Shot& shot) const
 {
+    if (m_cavities.empty())
+        return -1;
     if (shot.leftBehindCavity >= 0 && shot.leftBehindCavity < int(m_cavities.size()))
         return shot.leftBehindCavity;
     return int(n % m_cavities.size());
@@ -264,6 +266,8 @@ cv::Point2d SimScene::movePoint(cv::Point2d p, const Pose& pose) const
 
 cv::Mat SimScene::frame(quint64 n, const Shot& shot)
 {
+    if (m_cavities.empty()) // never configured: the defaults at the default size
+        configure(m_opt, m_w, m_h);
     const bool color = shot.color;
     cv::Mat img;
     if (!m_files.isEmpty()) {

@@ -727,6 +727,8 @@ void TstVision::sceneFramesAgreeWithTheirGeometry()
 {
     // Tests and benchmarks place their ROIs by what the scene says; a scene
     // drawing elsewhere would make them pass or fail for the wrong reason.
+    SimScene unconfigured; // usable as it is: the camera's defaults
+    QVERIFY(unconfigured.frame(0).size() == cv::Size(1280, 1024));
     SimScene::Options o;
     o.cavitiesX = 3;
     SimScene s;
