@@ -9,3 +9,7 @@ list(APPEND STATION_CORE_SOURCES
   records/savefialimagethread.h
   records/upaninfo.h
 )
+list(APPEND STATION_GUI_SOURCES
+  records/saveimagesettingdailog.cpp
+  records/saveimagesettingdailog.h
+)
