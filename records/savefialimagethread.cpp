@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 SaveFialImageThread* gpSaveFialImageThread = nullptr;
 
@@ -190,12 +191,19 @@ void SaveFialImageThread::pruneFolder(const QString& folder, int keep, const QSt
     const int others = std::max(0, keep - (spare.isEmpty() ? 0 : 1));
     if (entries.size() <= others)
         return;
-    std::sort(entries.begin(), entries.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        const QDateTime ta = a.lastModified(), tb = b.lastModified();
-        if (ta != tb)
-            return ta > tb;
-        return a.fileName() < b.fileName();
+    // Times read once per entry: a local-time conversion per comparison
+    // costs more than the whole save in a full folder.
+    struct Entry {
+        qint64 ms;
+        QString name, path;
+    };
+    std::vector<Entry> list;
+    list.reserve(std::size_t(entries.size()));
+    for (const QFileInfo& f : entries)
+        list.push_back({f.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch(), f.fileName(), f.filePath()});
+    std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) {
+        return a.ms != b.ms ? a.ms > b.ms : a.name < b.name;
     });
-    for (int i = others; i < entries.size(); ++i)
-        QFile::remove(entries.at(i).filePath());
+    for (std::size_t i = std::size_t(others); i < list.size(); ++i)
+        QFile::remove(list[i].path);
 }
