@@ -163,6 +163,9 @@ DiskManager* DiskManager::getInstance()
 DiskManager::DiskManager(QObject* parent)
     : QObject(parent)
 {
+    // The list travels queued from the poll thread.
+    qRegisterMetaType<UPanInfo>();
+    qRegisterMetaType<QVector<UPanInfo>>();
     udevDir = QDir(platform::path(QStringLiteral("/run/udev/data/")));
 
     // The system disk: the disk of the ext4 partition (the last one listed
@@ -269,20 +272,11 @@ bool DiskManager::pollOnce()
     }
 
     bool changed = false;
-    // Known drives, last to first so removals keep the positions still to visit.
-    int count;
-    {
-        QMutexLocker lock(&drivesMutex);
-        count = drives.size();
-    }
-    for (int i = count - 1; i >= 0; --i) {
-        UPanInfo d;
-        {
-            QMutexLocker lock(&drivesMutex);
-            if (i >= drives.size())
-                continue;
-            d = drives.at(i);
-        }
+    // Known drives, last to first so removals keep the positions still to
+    // visit. This task is the list's only writer, so a copy stays true.
+    const QVector<UPanInfo> known = drivesCopy();
+    for (int i = known.size() - 1; i >= 0; --i) {
+        UPanInfo d = known.at(i);
         QString dev;
         if (found.contains(d.uuid)) {
             found.remove(d.uuid);
@@ -319,18 +313,9 @@ bool DiskManager::pollOnce()
 
     // Mounting, last to first: of two new drives the greater UUID gets the
     // first free mount point.
-    {
-        QMutexLocker lock(&drivesMutex);
-        count = drives.size();
-    }
-    for (int i = count - 1; i >= 0; --i) {
-        UPanInfo d;
-        {
-            QMutexLocker lock(&drivesMutex);
-            if (i >= drives.size())
-                continue;
-            d = drives.at(i);
-        }
+    const QVector<UPanInfo> listed = drivesCopy();
+    for (int i = listed.size() - 1; i >= 0; --i) {
+        UPanInfo d = listed.at(i);
         if (!d.mountPath.isEmpty())
             continue;
         const QString p = get_efficientMountPath();

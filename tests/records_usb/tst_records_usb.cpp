@@ -128,6 +128,17 @@ private:
         s.uuid = uuid;
         return s;
     }
+    // Plugs the stick, lets the manager mount it and the writer take it; the
+    // test drives the writer's passes.
+    Copy2MoveDisk* useDrive(DiskManager& m, const SimDrive& s)
+    {
+        if (!s.plug() || !m.pollOnce())
+            return nullptr;
+        Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+        c2m->diskInfoChange(m.drivesCopy());
+        c2m->start(false);
+        return c2m;
+    }
     QString driveFile(const SimDrive& s, const QString& rel) const { return s.medium() + "/" + rel; }
     void startWriter(SaveFialImageThread& w)
     {
@@ -309,12 +320,9 @@ void TstRecordsUsb::startUpAndSixthDrive()
 void TstRecordsUsb::usbLayoutAndQueue()
 {
     DiskManager m;
-    SimDrive u = stick(17, "sdb1", "U");
-    QVERIFY(u.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
-    c2m->diskInfoChange(m.drivesCopy());
-    c2m->start(false);
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
     const QString src = env->workDir() + "/alarmimage/camera2/detect1/NG";
 
     c2m->add_map_actqueue(src, "2026-12-05_15.50.39", frame(64, 48, kBlue));
@@ -383,12 +391,9 @@ void TstRecordsUsb::driveChoice()
 void TstRecordsUsb::dayFolders()
 {
     DiskManager m;
-    SimDrive u = stick(17, "sdb1", "U");
-    QVERIFY(u.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
-    c2m->diskInfoChange(m.drivesCopy());
-    c2m->start(false);
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
     const QString root = driveFile(u, "monitor_U");
     QDate day(2026, 11, 4);
     for (int i = 0; i < 31; ++i, day = day.addDays(1))
@@ -436,12 +441,9 @@ void TstRecordsUsb::dayFolderNames()
 {
     QFETCH(QString, name);
     DiskManager m;
-    SimDrive u = stick(17, "sdb1", "U");
-    QVERIFY(u.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
-    c2m->diskInfoChange(m.drivesCopy());
-    c2m->start(false);
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
     c2m->setDays(2);
     const QString root = driveFile(u, "monitor_U");
     const QString off = env->simRoot() + "/offdrive";
@@ -581,12 +583,9 @@ void TstRecordsUsb::diskFull()
 
     // A full drive gives up its oldest day that is not today's.
     DiskManager m;
-    SimDrive u = stick(17, "sdb1", "U");
-    QVERIFY(u.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
-    c2m->diskInfoChange(m.drivesCopy());
-    c2m->start(false);
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
     const QString root = driveFile(u, "monitor_U");
     for (const char* d : {"20261201", "20261202", "20261205"})
         QVERIFY(QDir().mkpath(root + "/" + d + "/camera1/detect1/NG"));
@@ -716,11 +715,10 @@ void TstRecordsUsb::writerSlotRules()
 void TstRecordsUsb::slowDriveAndPool()
 {
     DiskManager m;
-    SimDrive u = stick(17, "sdb1", "U");
-    QVERIFY(u.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
-    c2m->diskInfoChange(m.drivesCopy());
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    c2m->stop();
     QSemaphore entered, release;
     c2m->setFileWriter([&](const QString& path, const QByteArray& bytes, int* err) {
         entered.release();
