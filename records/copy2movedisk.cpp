@@ -292,6 +292,10 @@ bool Copy2MoveDisk::writeFileAtomic(const QString& path, const QByteArray& bytes
             p += n;
             left -= n;
         }
+        // The data reaches the medium before the name does: after a power
+        // cut or a pulled stick a final name never stands for a short file.
+        if (!err && ::fdatasync(fd) != 0)
+            err = errno;
         if (::close(fd) != 0 && !err)
             err = errno;
     }
