@@ -4,6 +4,7 @@
 #include "records/diskmanager.h"
 #include "platform/platformpath.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -49,7 +50,14 @@ bool isNoSpace(int err)
 
 Copy2MoveDisk* Copy2MoveDisk::getInstance()
 {
-    static Copy2MoveDisk* instance = new Copy2MoveDisk;
+    static Copy2MoveDisk* instance = [] {
+        auto* c = new Copy2MoveDisk;
+        // Whichever thread asks first, the object belongs to the GUI thread,
+        // where its slot and signal are connected.
+        if (QCoreApplication::instance())
+            c->moveToThread(QCoreApplication::instance()->thread());
+        return c;
+    }();
     return instance;
 }
 

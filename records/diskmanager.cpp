@@ -5,6 +5,7 @@
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -155,8 +156,11 @@ DiskManager* DiskManager::getInstance()
 {
     static QMutex creation;
     QMutexLocker lock(&creation);
-    if (!_instance)
+    if (!_instance) {
         _instance = new DiskManager;
+        if (QCoreApplication::instance())
+            _instance->moveToThread(QCoreApplication::instance()->thread());
+    }
     return _instance;
 }
 
