@@ -75,10 +75,10 @@ int SaveFialImageThread::passOnce()
     const int cameras = std::min(numCamera, 8);
     for (int c = 0; c < cameras && !m_stop; ++c) {
         const QSize size = m_size ? m_size(c) : QSize();
-        QImage img;
-        if (size.width() > 0 && size.height() > 0)
-            img = QImage(size, QImage::Format_RGB32);
-        const std::size_t need = img.isNull() ? 0 : std::size_t(img.sizeInBytes());
+        // RGB32 rows have no padding: the slot holds exactly w x h x 4 bytes.
+        const std::size_t need =
+            size.width() > 0 && size.height() > 0 ? std::size_t(size.width()) * std::size_t(size.height()) * 4 : 0;
+        QImage img; // made when the camera has something to save
         const int detections = std::min(gDNum, 8);
         for (int d = 0; d < detections && !m_stop; ++d) {
             bool f0, f1;
@@ -89,13 +89,18 @@ int SaveFialImageThread::passOnce()
                 f1 = gisSaveFail[c][d][1];
                 k = gFailIndex[c][d];
             }
+            if ((f0 || f1) && need && img.isNull())
+                img = QImage(size, QImage::Format_RGB32);
             for (int s = 0; s < 2; ++s) {
                 Pending job;
                 bool wrongSize = false;
                 std::size_t had = 0;
                 {
                     QMutexLocker lock(pMutexSaveFail);
-                    if (gisSaveFail[c][d][s]) {
+                    // Raised after the turn began, before any image was made:
+                    // taken in the next pass.
+                    const bool later = img.isNull() && need;
+                    if (gisSaveFail[c][d][s] && !later) {
                         PixelBuffer& buf = gpFailImage[c][d][s];
                         had = buf.size();
                         if (need == 0 || buf.isNull() || buf.size() != need) {
