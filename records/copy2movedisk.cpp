@@ -238,6 +238,9 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
             return false;
         }
         pruneDays(dayRoot, std::max(1, int(days)), protect, false);
+        // A prune on a slow stick takes a while; it may be gone by now.
+        if (!isMountedAt(drv.device, drv.prepath))
+            return false;
     }
     const QByteArray bytes = item.jpeg.isEmpty() ? encodeJpeg(item.image) : item.jpeg;
     if (bytes.isEmpty())
