@@ -1,0 +1,683 @@
+// Result images and USB storage on the simulated platform: real udev files,
+// links and mounts, real JPEG files read back through OpenCV, the test clock
+// for every pause.
+#include "frame/clock.h"
+#include "frame/findau.h"
+#include "frame/globals.h"
+#include "platform/commandrunner.h"
+#include "records/copy2movedisk.h"
+#include "records/diskmanager.h"
+#include "records/savefialimagethread.h"
+#include "simdrive.h"
+#include "testsupport/testenv.h"
+
+#include <QDirIterator>
+#include <QMutex>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+struct Shot {
+    int c, d;
+    bool ok;
+    QString path;
+};
+
+// A frame of the given colour with a white disc, made through OpenCV.
+QImage frame(int w, int h, cv::Scalar bgr)
+{
+    cv::Mat m(h, w, CV_8UC3, bgr), bgra;
+    cv::circle(m, cv::Point(w / 2, h / 2), h / 4, cv::Scalar(255, 255, 255), -1);
+    cv::cvtColor(m, bgra, cv::COLOR_BGR2BGRA);
+    return QImage(bgra.data, w, h, int(bgra.step), QImage::Format_RGB32).copy();
+}
+
+// The JPEG file decodes and its corner has the colour given.
+bool colourIs(const QString& path, cv::Scalar bgr)
+{
+    const cv::Mat m = cv::imread(path.toStdString());
+    if (m.empty())
+        return false;
+    const cv::Vec3b px = m.at<cv::Vec3b>(2, 2);
+    for (int i = 0; i < 3; ++i)
+        if (std::abs(int(px[i]) - int(bgr[i])) > 12)
+            return false;
+    return true;
+}
+
+void fillSlot(int c, int d, int s, const QImage& img, int failIndex = -1)
+{
+    QMutexLocker lock(pMutexSaveFail);
+    PixelBuffer& buf = gpFailImage[c][d][s];
+    if (buf.size() != std::size_t(img.sizeInBytes()))
+        buf.allocate(std::size_t(img.sizeInBytes()));
+    std::memcpy(buf.data(), img.constBits(), buf.size());
+    gisSaveFail[c][d][s] = true;
+    if (failIndex >= 0)
+        gFailIndex[c][d] = failIndex;
+}
+
+QStringList jpgsIn(const QString& folder)
+{
+    return QDir(folder).entryList({"*.jpg"}, QDir::Files, QDir::Name);
+}
+
+QStringList filesBelow(const QString& root, const QString& pattern = "*")
+{
+    QStringList out;
+    QDirIterator it(root, {pattern}, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    return out;
+}
+
+int countLines(const QString& line)
+{
+    return CommandRunner::loggedCommands().count(line);
+}
+
+QStringList mountCommands()
+{
+    return CommandRunner::loggedCommands().filter(QRegularExpression("^mount "));
+}
+
+void setMTime(const QString& path, const QDateTime& t)
+{
+    QFile f(path);
+    if (!f.exists())
+        f.open(QIODevice::WriteOnly);
+    else
+        f.open(QIODevice::ReadWrite);
+    f.setFileTime(t, QFileDevice::FileModificationTime);
+}
+
+const cv::Scalar kBlue(200, 40, 30), kRed(30, 40, 200), kGreen(40, 190, 40);
+
+} // namespace
+
+class TstRecordsUsb : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void driveManager();
+    void startUpAndSixthDrive();
+    void usbLayoutQueueAndChoice();
+    void dayFolders();
+    void dayFolderNames_data();
+    void dayFolderNames();
+    void pulledDrive_data();
+    void pulledDrive();
+    void diskFull();
+    void resultWriter();
+    void slowDriveAndPool();
+
+private:
+    SimDrive stick(int minor, const QString& dev, const QString& uuid) const
+    {
+        SimDrive s;
+        s.simRoot = env->simRoot();
+        s.minor = minor;
+        s.dev = dev;
+        s.uuid = uuid;
+        return s;
+    }
+    // Plugs the stick, lets the manager mount it and the writer take it; the
+    // test drives the writer's passes.
+    Copy2MoveDisk* useDrive(DiskManager& m, const SimDrive& s)
+    {
+        if (!s.plug() || !m.pollOnce())
+            return nullptr;
+        Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+        c2m->diskInfoChange(m.drivesCopy());
+        c2m->start(false);
+        return c2m;
+    }
+    QString driveFile(const SimDrive& s, const QString& rel) const { return s.medium() + "/" + rel; }
+    void startWriter(SaveFialImageThread& w)
+    {
+        w.setCameraSize([](int) { return QSize(64, 48); });
+        w.setPictureSink([this](int c, int d, bool ok, const QString& p) { shots.append({c, d, ok, p}); });
+    }
+
+    TestEnv* env = nullptr;
+    TestClock* clock = nullptr;
+    QList<Shot> shots;
+};
+
+void TstRecordsUsb::initTestCase()
+{
+    if (!pMutexSaveFail)
+        pMutexSaveFail = new QMutex;
+}
+
+void TstRecordsUsb::init()
+{
+    env = new TestEnv(false);
+    clock = new TestClock(QDateTime(QDate(2026, 12, 5), QTime(15, 50, 39)));
+    Clock::install(clock);
+    env->writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw,relatime 0 0\n"); // the panel's own disk
+    shots.clear();
+    numCamera = 1;
+    gDNum = 2;
+    gPicNumNG = gPicNumOK = 3;
+    std::fill(&gisSaveFail[0][0][0], &gisSaveFail[0][0][0] + 128, false);
+    std::fill(&gFailIndex[0][0], &gFailIndex[0][0] + 64, 0);
+}
+
+void TstRecordsUsb::cleanup()
+{
+    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+    c2m->stop();
+    c2m->setFileWriter(nullptr);
+    c2m->setDays(31);
+    c2m->diskInfoChange({});
+    c2m->writeOnce(); // no drive: empties the queue
+    Clock::install(nullptr);
+    delete clock;
+    delete env;
+}
+
+void TstRecordsUsb::driveManager()
+{
+    DiskManager m;
+    QSignalSpy spy(&m, &DiskManager::diskInfoChange);
+    QVERIFY(SimDrive::plugWholeDisk(env->simRoot(), 16));
+    SimDrive a = stick(17, "sdb1", "1111-AAAA"), b = stick(33, "sdc1", "2222-BBBB");
+    a.label = "STICK";
+    QVERIFY(a.plug() && b.plug());
+
+    // Two new sticks in one pass: the greater UUID gets /mnt, one signal.
+    QVERIFY(m.pollOnce());
+    QCOMPARE(spy.count(), 1);
+    const auto list = spy.at(0).at(0).value<QVector<UPanInfo>>();
+    QCOMPARE(list.size(), 2);
+    const UPanInfo stickA{"1111-AAAA", {}, "STICK", "/dev/sdb1", {}, "usb", "/mnt0"};
+    QCOMPARE(m.get_mountDisk("1111-AAAA"), stickA);
+    QCOMPARE(m.get_mountDisk("2222-BBBB").mountPath, QString("/mnt"));
+    QCOMPARE(mountCommands(), (QStringList{"mount /dev/sdc1 /mnt", "mount /dev/sdb1 /mnt0"}));
+    QVERIFY(m.ignoredEntries.contains("b8:16")); // the whole-disk entry
+    QVERIFY(!m.pollOnce());
+
+    // A stick whose mount fails leaves the list silently and is tried again.
+    SimDrive c = stick(49, "sdd1", "3333-CCCC");
+    QVERIFY(c.plug(false));
+    QVERIFY(!m.pollOnce());
+    QVERIFY(!m.pollOnce());
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(countLines("mount /dev/sdd1 /mnt1"), 2);
+    QVERIFY(QDir().mkpath(c.medium()));
+    QVERIFY(m.pollOnce());
+    QCOMPARE(m.getMountPath(), (QStringList{"/mnt0", "/mnt", "/mnt1"})); // list order
+
+    // Pulled: unmounted and reported with the others.
+    b.pull();
+    QVERIFY(m.pollOnce());
+    QCOMPARE(spy.count(), 3);
+    QCOMPARE(spy.last().at(0).value<QVector<UPanInfo>>().size(), 2);
+    QCOMPARE(countLines("umount /dev/sdc1"), 1);
+    QVERIFY(!isMountedAt("/dev/sdc1", "/mnt"));
+}
+
+void TstRecordsUsb::startUpAndSixthDrive()
+{
+    // In at start-up, the system disk known from "/": the stick is used.
+    SimDrive a = stick(17, "sdb1", "AAAA-0001");
+    QVERIFY(a.plug());
+    {
+        DiskManager m;
+        QVERIFY(m.ignoredEntries.isEmpty() && m.pollOnce());
+    }
+    // Known only from its ext4 partition; then not known at all, when
+    // whatever is in at start-up is left alone.
+    env->writeSimFile("/proc/mounts", "");
+    SimDrive sys = stick(2, "sda2", "SYS-EXT4");
+    sys.fsType = "ext4";
+    QVERIFY(sys.plug(false));
+    {
+        DiskManager m;
+        QCOMPARE(m.ignoredEntries, QStringList{"b8:2"});
+        QVERIFY(m.pollOnce());
+    }
+    sys.pull();
+    env->writeSimFile("/proc/mounts", "");
+    {
+        DiskManager m;
+        QCOMPARE(m.ignoredEntries, QStringList{"b8:17"});
+        QVERIFY(!m.pollOnce());
+    }
+
+    // Six sticks, five mount points: none is mounted over another.
+    a.pull();
+    env->writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n");
+    DiskManager m;
+    const int mountsBefore = mountCommands().size();
+    QList<SimDrive> six;
+    for (int i = 0; i < 6; ++i) {
+        six << stick(17 + 16 * i, QString("sd") + QChar('b' + i) + "1", QString("UU-%1").arg(i));
+        QVERIFY(six.last().plug());
+    }
+    QVERIFY(m.pollOnce());
+    const QStringList paths = m.getMountPath();
+    QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), 5);
+    QCOMPARE(m.get_mountDisk("UU-0").mountPath, QString()); // the smallest UUID waits
+    QCOMPARE(mountCommands().size(), mountsBefore + 5);
+    const QString freed = m.get_mountDisk("UU-3").mountPath;
+    six[3].pull();
+    QVERIFY(m.pollOnce());
+    QCOMPARE(m.get_mountDisk("UU-0").mountPath, freed);
+}
+
+void TstRecordsUsb::usbLayoutQueueAndChoice()
+{
+    DiskManager m;
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    const QString src = env->workDir() + "/alarmimage/camera2/detect1/NG";
+    c2m->add_map_actqueue(src, "2026-12-05_15.50.39", frame(64, 48, kBlue));
+    QVERIFY(c2m->writeOnce());
+    const QString dir = "monitor_U/20261205/camera2/detect1/NG/";
+    QVERIFY(colourIs(env->simRoot() + "/mnt/" + dir + "2026-12-05_15.50.39.jpg", kBlue));
+    QCOMPARE(filesBelow(u.medium(), "*.tmp"), QStringList());
+
+    // At most 11 wait; the same path keeps the later image.
+    for (int i = 0; i < 12; ++i)
+        c2m->add_map_actqueue(src, QString("n%1").arg(i, 2, 10, QChar('0')), frame(32, 24, kRed));
+    QCOMPARE(c2m->queuedCount(), 11);
+    QVERIFY(c2m->writeOnce());
+    c2m->add_map_actqueue(src, "n11", frame(32, 24, kRed));
+    QCOMPARE(c2m->queuedCount(), 11);
+    while (c2m->writeOnce()) {
+    }
+    c2m->add_map_actqueue(src, "same", frame(32, 24, kRed));
+    c2m->add_map_actqueue(src, "same", frame(32, 24, kGreen));
+    QVERIFY(c2m->writeOnce() && !c2m->writeOnce());
+    QVERIFY(colourIs(driveFile(u, dir + "same.jpg"), kGreen));
+    QCOMPARE(jpgsIn(driveFile(u, dir)).size(), 14);
+
+    // Choosing the drive; a signal only when one comes into use or none is left.
+    QSignalSpy spy(c2m, &Copy2MoveDisk::diskStateChange);
+    const UPanInfo a{"A", {}, {}, "/dev/sdb1", {}, "usb", "/mnt"}, b{"B", {}, {}, "/dev/sdc1", {}, "usb", "/mnt0"};
+    UPanInfo aMoved = a;
+    aMoved.mountPath = "/mnt1";
+    c2m->diskInfoChange({});
+    c2m->diskInfoChange({UPanInfo{"C", {}, {}, "/dev/sdd1", {}, "usb", {}}}); // not mounted: not usable
+    c2m->diskInfoChange({a});
+    c2m->diskInfoChange({b, a}); // the drive in use stays
+    QCOMPARE(c2m->deviceId(), QString("A"));
+    c2m->diskInfoChange({aMoved}); // remounted elsewhere: followed
+    QCOMPARE(c2m->prepath(), QString("/mnt1"));
+    c2m->diskInfoChange({b}); // another drive takes its place
+    QCOMPARE(c2m->prepath() + c2m->deviceId(), QString("/mnt0B"));
+    c2m->diskInfoChange({});
+    QCOMPARE(spy.count(), 3);
+    QCOMPARE(spy.at(0).at(0).toBool(), false);
+    QCOMPARE(spy.at(1).at(0).toBool(), true);
+    QCOMPARE(spy.at(2).at(0).toBool(), false);
+    // Stopped: the drive is tracked, nothing is queued or signalled.
+    c2m->stop();
+    c2m->diskInfoChange({a});
+    c2m->add_map_actqueue(src, "x", frame(8, 8, kRed));
+    QCOMPARE(c2m->prepath(), QString("/mnt"));
+    QCOMPARE(c2m->queuedCount() + spy.count(), 3);
+}
+
+void TstRecordsUsb::dayFolders()
+{
+    DiskManager m;
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    const QString root = driveFile(u, "monitor_U");
+    for (QDate day(2026, 11, 4); day < QDate(2026, 12, 5); day = day.addDays(1))
+        QVERIFY(QDir().mkpath(root + "/" + day.toString("yyyyMMdd") + "/camera1/detect1/NG"));
+    const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
+
+    // days 31, 31 folders, a new day: the oldest goes.
+    c2m->add_map_actqueue(src, "a", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    const QStringList days = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    QCOMPARE(days.size(), 31);
+    QCOMPARE(days.first() + days.last(), QString("2026110520261205"));
+
+    // days 0 counts as 1; today's folder stays, one old folder per new one.
+    c2m->setDays(0);
+    c2m->add_map_actqueue(env->workDir() + "/alarmimage/camera1/detect2/OK", "b", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    QVERIFY(QFileInfo::exists(root + "/20261205/camera1/detect2/OK/b.jpg"));
+    QVERIFY(!QFileInfo::exists(root + "/20261105"));
+
+    // The clock set back: the new day sorts first and still stays.
+    clock->setNow(QDateTime(QDate(2026, 10, 1), QTime(8, 0)));
+    c2m->add_map_actqueue(src, "c", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    QVERIFY(QFileInfo::exists(root + "/20261001/camera1/detect1/NG/c.jpg"));
+    QVERIFY(!QFileInfo::exists(root + "/20261106"));
+    QVERIFY(QFileInfo::exists(root + "/20261107"));
+}
+
+void TstRecordsUsb::dayFolderNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("spaces") << "0 day folder";
+    QTest::newRow("quotes") << "0'quo\"ted";
+    QTest::newRow("semicolon") << "0;rm -rf ..;";
+    QTest::newRow("dollar") << "$(touch pwned)";
+    QTest::newRow("backticks") << "0`touch pwned`";
+    QTest::newRow("leading dash") << "-rf";
+    QTest::newRow("newline") << "0\n..";
+    QTest::newRow("link off the drive") << "0link";
+}
+
+void TstRecordsUsb::dayFolderNames()
+{
+    QFETCH(QString, name);
+    DiskManager m;
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    c2m->setDays(2);
+    const QString root = driveFile(u, "monitor_U");
+    const QString off = env->simRoot() + "/offdrive";
+    QVERIFY(env->writeSimFile("/offdrive/sentinel", "x"));
+    QVERIFY(env->writeSimFile("/sentinel", "x"));
+    QVERIFY(env->writeWorkFile("sentinel", "x"));
+    QVERIFY(QDir().mkpath(root + "/20261203"));
+    QVERIFY(QDir().mkpath(root + "/20261204"));
+    QVERIFY(QFile(root + "/20261204/keep").open(QIODevice::WriteOnly));
+    if (name == "0link")
+        QVERIFY(QFile::link(off, root + "/" + name));
+    else
+        QVERIFY(QDir().mkpath(root + "/" + name + "/x"));
+
+    c2m->add_map_actqueue(env->workDir() + "/alarmimage/camera1/detect1/NG", "img", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden, QDir::Name),
+             (QStringList{"20261203", "20261204", "20261205"}));
+    QVERIFY(QFileInfo::exists(root + "/20261204/keep"));
+    QVERIFY(QFileInfo::exists(off + "/sentinel"));
+    QVERIFY(QFileInfo::exists(env->simRoot() + "/sentinel"));
+    QVERIFY(QFileInfo::exists(env->workDir() + "/sentinel"));
+    QCOMPARE(filesBelow(env->simRoot(), "pwned") + filesBelow(env->workDir(), "pwned"), QStringList());
+}
+
+void TstRecordsUsb::pulledDrive_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("pulled as udev reports it") << "udev";
+    QTest::newRow("medium gone under its mount") << "medium";
+    QTest::newRow("mount point taken by FindAU") << "findau";
+}
+
+void TstRecordsUsb::pulledDrive()
+{
+    QFETCH(QString, how);
+    DiskManager m;
+    SimDrive a = stick(17, "sdb1", "AAAA"), other = stick(33, "sdc1", "BBBB");
+    QVERIFY(a.plug());
+    QVERIFY(m.pollOnce());
+    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+    QSignalSpy state(c2m, &Copy2MoveDisk::diskStateChange);
+    connect(&m, &DiskManager::diskInfoChange, c2m, &Copy2MoveDisk::diskInfoChange, Qt::DirectConnection);
+    c2m->diskInfoChange(m.drivesCopy());
+    c2m->start(false);
+    SaveFialImageThread w;
+    startWriter(w);
+    auto saveSome = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            fillSlot(0, i % 2, 0, frame(64, 48, kBlue));
+            QCOMPARE(w.passOnce(), 1);
+        }
+    };
+    saveSome(4);
+    QVERIFY(c2m->writeOnce()); // one on the drive, three waiting
+    QCOMPARE(c2m->queuedCount(), 3);
+
+    if (how == "udev") {
+        a.pull();
+        QVERIFY(m.pollOnce());
+        QCOMPARE(state.count(), 1);
+        QCOMPARE(state.last().at(0).toBool(), false);
+        QCOMPARE(countLines("umount /dev/sdb1"), 1);
+    } else if (how == "medium") {
+        QVERIFY(QDir(a.medium()).removeRecursively());
+    } else {
+        QVERIFY(QDir().mkpath(other.medium()));
+        QVERIFY(env->writeSimFile("/cmd/blkid.out", "/dev/sda2: UUID=\"S\" TYPE=\"ext4\"\n"
+                                                    "/dev/sdc1: UUID=\"BBBB\" TYPE=\"vfat\"\n"));
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QVERIFY(isMountedAt("/dev/sdc1", "/mnt"));
+    }
+    saveSome(3);
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(!c2m->writeOnce());
+
+    // Nothing on the system disk's /mnt, nothing on the other drive; every
+    // image is in ./alarmimage; what reached the drive is whole.
+    const QFileInfo mnt(env->simRoot() + "/mnt");
+    if (!mnt.isSymLink())
+        QCOMPARE(QDir(mnt.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QCOMPARE(filesBelow(other.medium()), QStringList());
+    QCOMPARE(filesBelow(env->workDir() + "/alarmimage", "*.jpg").size(), 6); // 2 folders, limit 3
+    QCOMPARE(shots.size(), 7);
+    for (const QString& f : filesBelow(a.medium()))
+        QVERIFY2(f.endsWith(".jpg") && !cv::imread(f.toStdString()).empty(), qPrintable(f));
+
+    // Plugged in again: written to.
+    if (how != "udev") {
+        a.pull();
+        QVERIFY(m.pollOnce());
+    }
+    QVERIFY(a.plug());
+    QVERIFY(m.pollOnce());
+    QCOMPARE(c2m->deviceId(), QString("AAAA"));
+    QCOMPARE(state.last().at(0).toBool(), true);
+    saveSome(1);
+    QVERIFY(c2m->writeOnce());
+    QCOMPARE(filesBelow(a.medium(), "*.jpg").size(), 1);
+}
+
+void TstRecordsUsb::diskFull()
+{
+    SaveFialImageThread w;
+    startWriter(w);
+    const QString ng = w.resultFolder(0, 0, 0);
+    QVERIFY(QDir().mkpath(ng));
+    for (int i = 0; i < 3; ++i)
+        setMTime(ng + QString("/old%1.jpg").arg(i), QDateTime::currentDateTime().addSecs(-100 + i));
+
+    // Local disk full (a file-size limit holds for root too): nothing pruned,
+    // nothing handed on, the image waits.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 200;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    fillSlot(0, 0, 0, frame(64, 48, kBlue), 4);
+    const int savedWhileFull = w.passOnce() + w.passOnce();
+    setrlimit(RLIMIT_FSIZE, &old);
+    QCOMPARE(savedWhileFull, 0);
+    QCOMPARE(shots.size(), 0);
+    QCOMPARE(jpgsIn(ng), (QStringList{"old0.jpg", "old1.jpg", "old2.jpg"}));
+    QCOMPARE(filesBelow(ng, "*.tmp"), QStringList());
+    // Space back: the waiting image is saved, the oldest makes room.
+    QCOMPARE(w.passOnce(), 1);
+    QCOMPARE(shots.size(), 1);
+    QVERIFY(colourIs(shots[0].path, kBlue));
+    QVERIFY(shots[0].path.contains("/4_2026-12-05_"));
+    QCOMPARE(jpgsIn(ng).size(), 3);
+    QVERIFY(!jpgsIn(ng).contains("old0.jpg"));
+
+    // A full drive gives up its oldest day that is not today's.
+    DiskManager m;
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    const QString root = driveFile(u, "monitor_U");
+    for (const char* d : {"20261201", "20261202", "20261205"})
+        QVERIFY(QDir().mkpath(root + "/" + d + "/camera1/detect1/NG"));
+    c2m->setFileWriter([&](const QString& path, const QByteArray& bytes, int* err) {
+        if (QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() > 2) {
+            *err = ENOSPC;
+            return false;
+        }
+        return Copy2MoveDisk::writeFileAtomic(path, bytes, true, err);
+    });
+    const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
+    c2m->add_map_actqueue(src, "full", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    QCOMPARE(QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name), (QStringList{"20261202", "20261205"}));
+    QVERIFY(QFileInfo::exists(root + "/20261205/camera1/detect1/NG/full.jpg"));
+}
+
+void TstRecordsUsb::resultWriter()
+{
+    SaveFialImageThread w;
+    startWriter(w);
+    const QString ng = w.resultFolder(0, 1, 0), ok = w.resultFolder(0, 1, 1);
+    QCOMPARE(ng, QDir::cleanPath(env->workDir() + "/alarmimage/camera1/detect2/NG"));
+    auto stamp = [](const QDateTime& t) { return t.toString("yyyy-MM-dd_hh.mm.ss"); };
+
+    // An OK image alone: no ROI number, the time alone names it.
+    fillSlot(0, 1, 1, frame(64, 48, kGreen));
+    QCOMPARE(w.passOnce(), 1);
+    QCOMPARE(jpgsIn(ok), QStringList{"2026-12-05_15.50.39.jpg"});
+    QVERIFY(colourIs(ok + "/2026-12-05_15.50.39.jpg", kGreen));
+    QCOMPARE(shots.last().ok, true);
+
+    // Limit 3, five files (two of one time): the new one and the two newest
+    // stay, equal times by name; the ROI number prefixes the name and is spent.
+    QVERIFY(QDir().mkpath(ng));
+    const QDateTime base = QDateTime::currentDateTime().addSecs(-500);
+    for (const auto& o : QList<QPair<QString, int>>{{"e", 0}, {"d", 10}, {"c", 20}, {"b", 30}, {"a", 30}})
+        setMTime(ng + "/" + o.first + ".jpg", base.addSecs(o.second));
+    QDateTime t = clock->now();
+    fillSlot(0, 1, 0, frame(64, 48, kRed), 2);
+    QCOMPARE(w.passOnce(), 1);
+    QCOMPARE(jpgsIn(ng), (QStringList{"2_" + stamp(t) + ".jpg", "a.jpg", "b.jpg"}));
+    QCOMPARE(gFailIndex[0][1], 0);
+    QCOMPARE(shots.last().ok, false);
+
+    // Both slots: NG first, then the OK image into the NG folder a second
+    // later. An NG image composed meanwhile keeps its ROI number.
+    gPicNumNG = 10;
+    shots.clear();
+    fillSlot(0, 1, 0, frame(64, 48, kRed), 3);
+    fillSlot(0, 1, 1, frame(64, 48, kGreen));
+    w.setPictureSink([this](int c, int d, bool isOk, const QString& p) {
+        shots.append({c, d, isOk, p});
+        QMutexLocker lock(pMutexSaveFail);
+        if (shots.size() == 1)
+            gFailIndex[0][1] = 7;
+    });
+    t = clock->now();
+    QCOMPARE(w.passOnce(), 2);
+    QCOMPARE(shots.size(), 2);
+    QCOMPARE(shots[0].path, ng + "/3_" + stamp(t) + ".jpg");
+    QCOMPARE(shots[1].path, ng + "/3_" + stamp(t.addSecs(1)) + ".jpg");
+    QVERIFY(!shots[0].ok && shots[1].ok);
+    QVERIFY(colourIs(shots[0].path, kRed) && colourIs(shots[1].path, kGreen));
+    QCOMPARE(jpgsIn(ok).size(), 1);
+    QCOMPARE(gFailIndex[0][1], 7);
+    // An OK image leaves the number of the NG image it does not carry.
+    t = clock->now();
+    fillSlot(0, 1, 1, frame(64, 48, kGreen));
+    QCOMPARE(w.passOnce(), 1);
+    QCOMPARE(shots.last().path, ok + "/7_" + stamp(t) + ".jpg");
+    QCOMPARE(gFailIndex[0][1], 7);
+
+    // A name taken in the same second moves to the next second.
+    gFailIndex[0][1] = 0;
+    t = clock->now();
+    QFile taken(ok + "/" + stamp(t) + ".jpg");
+    QVERIFY(taken.open(QIODevice::WriteOnly) && taken.write("mine") == 4);
+    taken.close();
+    fillSlot(0, 1, 1, frame(64, 48, kGreen));
+    QCOMPARE(w.passOnce(), 1);
+    QCOMPARE(shots.last().path, ok + "/" + stamp(t.addSecs(1)) + ".jpg");
+    QVERIFY(taken.open(QIODevice::ReadOnly) && taken.readAll() == "mine");
+
+    // A slot of the wrong size is skipped and logged; detections and
+    // cameras outside the counts are not looked at.
+    {
+        QMutexLocker lock(pMutexSaveFail);
+        gpFailImage[0][0][0].allocate(100);
+        gisSaveFail[0][0][0] = true;
+    }
+    fillSlot(0, 2, 0, frame(64, 48, kRed));
+    fillSlot(1, 0, 0, frame(64, 48, kRed));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("slot of camera 1 detection 1 slot 0 holds 100 bytes"));
+    QCOMPARE(w.passOnce(), 0);
+    QVERIFY(!gisSaveFail[0][0][0] && gisSaveFail[0][2][0] && gisSaveFail[1][0][0]);
+
+    // As a thread: runs until asked to stop.
+    w.start();
+    w.requestStop();
+    QVERIFY(w.wait(10000));
+}
+
+void TstRecordsUsb::slowDriveAndPool()
+{
+    DiskManager m;
+    const SimDrive u = stick(17, "sdb1", "U");
+    Copy2MoveDisk* c2m = useDrive(m, u);
+    QVERIFY(c2m);
+    c2m->stop();
+    QSemaphore entered, release;
+    c2m->setFileWriter([&](const QString& path, const QByteArray& bytes, int* err) {
+        entered.release();
+        release.acquire();
+        return Copy2MoveDisk::writeFileAtomic(path, bytes, true, err);
+    });
+    SaveFialImageThread w;
+    startWriter(w);
+    c2m->start();
+    fillSlot(0, 0, 0, frame(64, 48, kRed));
+    QCOMPARE(w.passOnce(), 1);
+    QVERIFY(entered.tryAcquire(1, 10000)); // the drive task is stuck in a write
+    // The local writer goes on at its own pace.
+    for (int i = 0; i < 5; ++i) {
+        fillSlot(0, i % 2, 1, frame(64, 48, kGreen));
+        QCOMPARE(w.passOnce(), 1);
+    }
+    QCOMPARE(shots.size(), 6);
+    release.release(100);
+    c2m->stop();
+    c2m->setFileWriter(nullptr);
+
+    // Both endless loops running, a pool of two still runs a job.
+    Clock::install(nullptr);
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int oldMax = pool->maxThreadCount();
+    pool->setMaxThreadCount(2);
+    m.start();
+    c2m->start();
+    QSemaphore ran;
+    QFuture<void> job = QtConcurrent::run([&ran] { ran.release(); });
+    const bool jobRan = ran.tryAcquire(1, 10000);
+    job.waitForFinished();
+    c2m->stop();
+    m.stop();
+    pool->setMaxThreadCount(oldMax);
+    Clock::install(clock);
+    QVERIFY(jobRan);
+}
+
+QTEST_GUILESS_MAIN(TstRecordsUsb)
+#include "tst_records_usb.moc"

@@ -1,0 +1,154 @@
+// The USB image settings dialog: its JSON round trip, the settings window's
+// use of it answered as a person would, the commit reaching the USB image
+// writer, and pictures at the panel sizes in <build>/render/.
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "records/copy2movedisk.h"
+#include "records/saveimagesettingdailog.h"
+#include "testsupport/modalanswer.h"
+#include "testsupport/testenv.h"
+#include "widgets/checkbox.h"
+#include "widgets/colorbutton.h"
+#include "widgets/edit.h"
+#include "widgets_boxes/widgettest.h"
+
+#include <QDir>
+#include <QPainter>
+#include <QTest>
+
+class TstRecordsUsbDialog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+    void jsonRoundTrip();
+    void settingsWindowRound();
+    void commitReachesWriter();
+    void render_data();
+    void render();
+
+private:
+    TestEnv* m_env = nullptr;
+};
+
+void TstRecordsUsbDialog::initTestCase()
+{
+    m_env = new TestEnv; // ./images for the style sheets
+    QVERIFY(widgettest::initToolkit(1));
+}
+
+void TstRecordsUsbDialog::cleanupTestCase()
+{
+    delete m_env;
+}
+
+void TstRecordsUsbDialog::cleanup()
+{
+    widgettest::resetShared();
+    gLan = 1;
+}
+
+void TstRecordsUsbDialog::jsonRoundTrip()
+{
+    SaveImageSettingDailog dlg;
+    QJsonObject out;
+    dlg.init(QJsonObject());
+    dlg.save(out);
+    QCOMPARE(out, (QJsonObject{{"days", -1}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 0}}));
+    const QJsonObject in{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 0}};
+    dlg.init(in);
+    dlg.save(out);
+    QCOMPARE(out, in);
+    // Absent keys leave their control; any non-zero value checks a box.
+    dlg.init(QJsonObject{{"lostUpanAlarm", 7}});
+    dlg.save(out);
+    QCOMPARE(out, (QJsonObject{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 1}}));
+}
+
+void TstRecordsUsbDialog::settingsWindowRound()
+{
+    WizardPara para;
+    para.days = 20;
+    para.useDiskSaveImage = 1;
+    // Each round: what the operator types, then the button pressed.
+    auto round = [&](const QString& days, bool use, bool confirm) {
+        answerModal([=](QWidget* w) {
+            auto* dlg = qobject_cast<SaveImageSettingDailog*>(w);
+            QVERIFY(dlg);
+            dlg->daysEdit()->setText(days);
+            dlg->useBox()->setChecked(use);
+            dlg->lostBox()->setChecked(true);
+            QTest::mousePress(confirm ? dlg->confirmButton() : dlg->cancelButton(), Qt::LeftButton);
+        });
+        return SaveImageSettingDailog::editSettings(nullptr, &para);
+    };
+    QVERIFY(!round("5", false, false)); // Cancel: the edit copy stays
+    QCOMPARE(para.days * 10 + para.useDiskSaveImage + para.lostUpanAlarm, 201);
+    QVERIFY(round("", false, true)); // no number: the days stay, the flags follow
+    QCOMPARE(para.days * 10 + para.useDiskSaveImage + para.lostUpanAlarm, 201);
+    QCOMPARE(para.useDiskSaveImage, 0);
+    QVERIFY(round("45", true, true));
+    QCOMPARE(para.days, 45);
+}
+
+void TstRecordsUsbDialog::commitReachesWriter()
+{
+    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+    QVERIFY(c2m->isStopped());
+    c2m->applyCommittedSettings(12, 0, 1);
+    QCOMPARE(c2m->getDays(), 12);
+    QVERIFY(!c2m->isStopped());
+    c2m->applyCommittedSettings(12, 1, 1); // no change of the switch: still running
+    QVERIFY(!c2m->isStopped());
+    c2m->applyCommittedSettings(31, 1, 0);
+    QVERIFY(c2m->isStopped());
+    QCOMPARE(c2m->getDays(), 31);
+}
+
+void TstRecordsUsbDialog::render_data()
+{
+    QTest::addColumn<int>("lan");
+    QTest::addColumn<QSize>("screen");
+    for (int lan : {1, 0})
+        for (QSize s : {QSize(1024, 768), QSize(1280, 800)})
+            QTest::addRow("%s %dx%d", lan ? "en" : "zh", s.width(), s.height()) << lan << s;
+}
+
+void TstRecordsUsbDialog::render()
+{
+    QFETCH(int, lan);
+    QFETCH(QSize, screen);
+    gLan = lan;
+    SaveImageSettingDailog dlg;
+    dlg.init(QJsonObject{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 0}});
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const QImage face = dlg.grab().toImage();
+    QCOMPARE(face.size(), QSize(600, 300));
+    QVERIFY(widgettest::distinctColours(face) > 8);
+    // Centred on the main window's background at the screen size.
+    QImage shot(screen, QImage::Format_RGB32);
+    QPainter p(&shot);
+    p.drawPixmap(shot.rect(), QPixmap(TestEnv::sourceDir() + "/resources/images/background.png"));
+    p.drawImage((screen.width() - 600) / 2, (screen.height() - 300) / 2, face);
+    p.end();
+    const QString dir = TestEnv::buildDir() + "/render";
+    QDir().mkpath(dir);
+    QVERIFY(shot.save(QString("%1/saveimagesetting_%2x%3_%4.png")
+                          .arg(dir)
+                          .arg(screen.width())
+                          .arg(screen.height())
+                          .arg(widgettest::lanTag())));
+    // Every control inside the dialog and apart from the others.
+    const QList<QWidget*> parts{dlg.daysEdit(), dlg.useBox(), dlg.lostBox(), dlg.confirmButton(), dlg.cancelButton()};
+    QRegion taken;
+    for (QWidget* part : parts) {
+        QVERIFY(dlg.rect().contains(part->geometry()) && !taken.intersects(part->geometry()));
+        taken += part->geometry();
+    }
+}
+
+QTEST_MAIN(TstRecordsUsbDialog)
+#include "tst_records_usb_dialog.moc"
