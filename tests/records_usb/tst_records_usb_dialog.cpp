@@ -127,7 +127,6 @@ void TstRecordsUsbDialog::render()
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     const QImage face = dlg.grab().toImage();
     QCOMPARE(face.size(), QSize(600, 300));
-    QVERIFY(widgettest::distinctColours(face) > 8);
     // Centred on the main window's background at the screen size.
     QImage shot(screen, QImage::Format_RGB32);
     QPainter p(&shot);
