@@ -96,6 +96,7 @@ CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     paramToggle = false;
     moveMode = 0;
     setCurRoi(-1);
+    ShowHideROIPara(); // captions of a panel without selection
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked);
 }
 
@@ -201,6 +202,7 @@ void CammerWidget::buildControls()
                           moveButtons[1], moveButtons[2], moveButtons[3], moveAllButton};
     for (int i = 0; i < 9; ++i)
         bottom[i]->setGeometry(row[i]);
+    fitCaptions();
 
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         w->hide();
@@ -364,6 +366,7 @@ void CammerWidget::ShowHideROIPara()
         moveMode = 0;
         objectIndex = 0;
         moveAllButton->setText(msg(12));
+        fitCaptions();
         update();
         return;
     }
@@ -429,7 +432,18 @@ void CammerWidget::ShowHideROIPara()
         objectButton->setText(msg(31).arg(objectIndex + 1));
     else
         objectButton->setText(msg(objectIndex == 1 ? 29 : 30));
+    fitCaptions();
     update();
+}
+
+void CammerWidget::fitCaptions()
+{
+    ColorButton* buttons[] = {funcButton, paramSwitchButton, roiSwitchButton, objectButton, sizeButtons[0],
+                              sizeButtons[1], sizeButtons[2], sizeButtons[3], genButton, syncRoiButton,
+                              syncParamButton, moveToggle, moveButtons[0], moveButtons[1], moveButtons[2],
+                              moveButtons[3], moveAllButton};
+    for (ColorButton* b : buttons)
+        b->fitCaption();
 }
 
 void CammerWidget::placePanel(int t)
@@ -664,6 +678,7 @@ void CammerWidget::updateSyncROIText(int d)
     QString fromText, toText;
     liveStore->getCopyParamDescri(d, to, fromText, toText);
     syncRoiButton->setText(tr("同步至\n%1").arg(toText));
+    syncRoiButton->fitCaption();
 }
 
 void CammerWidget::CopyPara()

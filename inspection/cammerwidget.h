@@ -174,6 +174,7 @@ private:
     bool curRoiValid() const;
     QRect frameBox(const CammerSingleton* store, int i) const;
     void placePanel(int t);
+    void fitCaptions();
 
     // Painting.
     void paintRecordView(QPainter& p);

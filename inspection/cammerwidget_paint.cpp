@@ -1,12 +1,12 @@
 // Painting of the camera view: record, recent-NG, live and edit views.
 #include "controller/mainstate.h"
 #include "frame/globals.h"
-#include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/cammerwidget.h"
 
 #include <QFontMetrics>
+#include "widgets/colorbutton.h"
 #include <QPainter>
 
 #include <algorithm>
@@ -30,6 +30,15 @@ QFont viewFont(int px)
     f.setWeight(50);
     f.setPixelSize(px);
     return f;
+}
+
+// A status text at its place, moved left as far as needed to stay whole on a
+// narrow screen (logical width in the painter's current scale).
+void drawFitted(QPainter& p, int x, int y, const QString& text, double logicalWidth)
+{
+    const int w = QFontMetrics(p.font()).horizontalAdvance(text);
+    const int fit = int(logicalWidth) - w - 5;
+    p.drawText(std::max(0, std::min(x, fit)), y, text);
 }
 
 int low16(int v)
@@ -178,11 +187,12 @@ void CammerWidget::paintRecordView(QPainter& p)
     if (gLan != 3) {
         const QString label = msg(gSource == 3 ? 699 : 700);
         p.drawText(5, 40, head);
-        p.drawText(705, 40, QString("%1 %2 / %3").arg(label).arg(gpWin->recordIndex + 1).arg(gpWin->recordCount));
-        p.drawText(1205, 40, gpWin->recordFile);
+        drawFitted(p, 705, 40, QString("%1 %2 / %3").arg(label).arg(gpWin->recordIndex + 1).arg(gpWin->recordCount),
+                   width());
+        drawFitted(p, 1205, gpWin->recordFile.isEmpty() ? 40 : (width() < 1500 ? 80 : 40), gpWin->recordFile, width());
     } else {
         p.drawText(5, 40, head);
-        p.drawText(655, 85, gpWin->recordFile);
+        drawFitted(p, 655, 85, gpWin->recordFile, width());
     }
 }
 
@@ -190,10 +200,19 @@ void CammerWidget::prepareFrame()
 {
     if (imageBits.size() < size_t(pixelCount) * 4 || displayBuffer.size() < size_t(frameBytes))
         return;
-    if (isColor)
-        std::memcpy(imageBits.data(), displayBuffer.data(), size_t(frameBytes));
-    else
-        Gray2RGBA(displayBuffer.data(), reinterpret_cast<int*>(imageBits.data()), imageWidth, imageHeight);
+    // The display image is opaque RGB32: the fourth byte must be 0xFF, or
+    // composition treats the pixel as transparent. Frames carry 0 there.
+    quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
+    const size_t n = size_t(pixelCount);
+    if (isColor) {
+        const quint32* src = reinterpret_cast<const quint32*>(displayBuffer.data());
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = src[i] | 0xFF000000u;
+    } else {
+        const uchar* src = displayBuffer.data();
+        for (size_t i = 0; i < n; ++i)
+            dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+    }
 }
 
 void CammerWidget::drawFrame(QPainter& p, bool zoom)
@@ -229,7 +248,7 @@ void CammerWidget::paintRecentNgView(QPainter& p)
     p.setPen(Qt::green);
     const int shown = std::min(recentNgCount[d], int(kRecentNg));
     const int index = std::clamp(recentNgIndex[d], 0, kRecentNg - 1);
-    p.drawText(700, 40, msg(314).arg(detectionName(d)).arg(index + 1).arg(shown));
+    drawFitted(p, 700, 40, msg(314).arg(detectionName(d)).arg(index + 1).arg(shown), width());
     p.drawText(5, 80, recentNgTimes[d][index]);
 }
 
@@ -280,10 +299,18 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     const bool blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
                        !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
     if (blink) {
-        const QImage tpl = isColor ? QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth * 4,
-                                            QImage::Format_RGB32)
-                                   : QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth,
-                                            QImage::Format_Grayscale8);
+        QImage tpl = isColor ? QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth * 4,
+                                      QImage::Format_RGB32)
+                             : QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth,
+                                      QImage::Format_Grayscale8);
+        if (isColor) {
+            tpl = tpl.copy(); // opaque copy, the template itself stays as taught
+            for (int y = 0; y < imageHeight; ++y) {
+                quint32* row = reinterpret_cast<quint32*>(tpl.scanLine(y));
+                for (int x = 0; x < imageWidth; ++x)
+                    row[x] |= 0xFF000000u;
+            }
+        }
         p.save();
         if (zoomHere)
             applyZoom(p);
@@ -309,7 +336,10 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     QString selectedCaption;
     if (drawRois) {
         p.setFont(viewFont(30));
-        const int hgt = height() - 1;
+        // The legend sits above the bottom row of buttons where that row had
+        // to be moved over it on a narrow screen.
+        const bool rowOver = genButton && genButton->isVisibleTo(this) && genButton->geometry().left() < 360;
+        const int hgt = height() - 1 - (rowOver ? 80 : 0);
         if (editView) {
             p.setPen(Qt::blue);
             p.drawText(QRect(QPoint(10, hgt - 89), QPoint(159, hgt - 60)), Qt::AlignLeft | Qt::AlignVCenter,
@@ -431,15 +461,18 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     p.setFont(viewFont(35));
     p.setPen(Qt::green);
     const int cam = std::clamp(cameraIndex, 0, 7);
+    const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
     if (editView) {
-        p.drawText(850, 40, msg(315).arg(curTemplate + 1).arg(templateCount[d]).arg(selectedCaption));
+        drawFitted(p, 850, 40, msg(315).arg(curTemplate + 1).arg(templateCount[d]).arg(selectedCaption), logicalW);
         if (zoomHere && ds != 1 && isColor) {
             const unsigned rgb = gpWin->touchColor;
-            p.drawText(800, 80, msg(712) + QString("%1, %2, %3").arg((rgb >> 16) & 0xFF).arg((rgb >> 8) & 0xFF).arg(rgb & 0xFF));
+            drawFitted(p, 800, 80,
+                       msg(712) + QString("%1, %2, %3").arg((rgb >> 16) & 0xFF).arg((rgb >> 8) & 0xFF).arg(rgb & 0xFF),
+                       logicalW);
         }
         p.drawText(5, 80, gTempTime);
     } else {
-        p.drawText(750, 40, msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps));
+        drawFitted(p, 750, 40, msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps), logicalW);
     }
     p.restore();
 

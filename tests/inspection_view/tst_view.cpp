@@ -738,6 +738,10 @@ void TstView::renderScreens()
             auto save = [&](QWidget* w, const QString& name) {
                 QVERIFY(w->grab().save(QString("%1/%2-%3.png").arg(dir, name, tag)));
             };
+            for (int c = 0; c < 8; ++c) {
+                gpWPara->exposeTime[c] = 30;
+                gpWPara->adjustPlus[c] = 32;
+            }
             CammerWidget* v = view("VIEW-MONO-0001", 0);
             v->setGeometry(0, 0, gShowW, gShowH);
             v->show();
@@ -793,6 +797,7 @@ void TstView::renderScreens()
             v->ShowHideROIPara();
 
             gSource = 2;
+            v->ShowHideROIPara();
             v->recentNgCount[0] = 12;
             v->recentNgIndex[0] = 3;
             v->recentNgTimes[0][3] = "2026-12-06 10:21:07";
@@ -804,6 +809,8 @@ void TstView::renderScreens()
             m_state->recordIndex = 1;
             save(v, "record");
 
+            std::unique_ptr<CammerSingleton> rois(new CammerSingleton(0, nullptr));
+            rois->assignFrom(*s);
             qDeleteAll(m_views);
             m_views.clear();
             gSource = -1;
@@ -815,7 +822,7 @@ void TstView::renderScreens()
                 g->CameraChangeTrig(true);
                 g->camera->setValue(QString("trigger"), 100);
                 QVERIFY(g->UpdateImage());
-                g->liveStore->assignFrom(*s);
+                g->liveStore->assignFrom(*rois);
                 g->liveStore->roiCount[0] = 2;
                 g->isOK = i != 5;
                 grid << g;
