@@ -24,7 +24,10 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <glog/logging.h>
 #include <opencv2/imgcodecs.hpp>
+
+#include <mutex>
 
 namespace {
 
@@ -37,6 +40,30 @@ public:
         return true;
     }
     QStringList records;
+};
+
+// The station's log lines while it is installed.
+class LogCapture : public google::LogSink
+{
+public:
+    LogCapture() { google::AddLogSink(this); }
+    ~LogCapture() override { google::RemoveLogSink(this); }
+    using google::LogSink::send;
+    void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&, const char* message,
+              size_t len) override
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        m_lines << QString::fromUtf8(message, int(len));
+    }
+    bool has(const QString& part) const
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& s) { return s.contains(part); });
+    }
+
+private:
+    mutable std::mutex m_mx;
+    QStringList m_lines;
 };
 
 QStringList calls(CameraInterface* cam)
@@ -277,7 +304,9 @@ void TstView::settingsFollowTheSourceRuleAndOrder()
 
 void TstView::failedOrSizelessCameraGivesNoView()
 {
+    LogCapture log;
     CammerWidget* f = view("VIEW-FAIL-0001", 0);
+    QVERIFY(log.has("camera open fail camera NO 0 camera SN VIEW-FAIL-0001"));
     QVERIFY(f->camera);
     QVERIFY(!f->isOpen);
     QVERIFY(f->displayBuffer.isNull() && f->frameBuffer.isNull());
@@ -291,6 +320,7 @@ void TstView::failedOrSizelessCameraGivesNoView()
     QCOMPARE(z->frameBytes, 0);
     QVERIFY(z->displayBuffer.isNull());
     z->repaint(); // nothing to paint, nothing read
+    QVERIFY(log.has("size 0 x 0"));
 }
 
 void TstView::lossRecordsOnceAndReconnects()
@@ -421,8 +451,13 @@ void TstView::templatesValidOnlyWhenTheyFit()
     junk.write("BM this is not an image");
     junk.close();
 
+    LogCapture log;
     CammerWidget* v = view("VIEW-ODD-000004", 3);
     QVERIFY(v->isOpen);
+    QVERIFY(log.has("cammer41/template2.bmp is 321x240x8"));
+    QVERIFY(log.has("cammer42/template0.bmp is 642x480x32"));
+    QVERIFY(log.has("cammer42/template1.bmp unreadable"));
+    QVERIFY(log.has("detection 1: 1 of 3 template files missing"));
     QCOMPARE(v->templateValid[0], (std::vector<int>{1, 1, 0}));
     QCOMPARE(v->templateCount[0], 2);
     QCOMPARE(v->templateValid[1], (std::vector<int>{1, 0, 0}));
