@@ -345,7 +345,7 @@ void TstView::lossRecordsOnceAndReconnects()
     // in while it reconnects.
     int advances = 0;
     QTimer driver;
-    connect(&driver, &QTimer::timeout, [&] {
+    const auto first = connect(&driver, &QTimer::timeout, [&] {
         if (tc.pendingCount() == 0)
             return;
         if (advances == 1)
@@ -368,6 +368,31 @@ void TstView::lossRecordsOnceAndReconnects()
     QVERIFY(sim.waitForOutputs(1u, gpControlIO->out & 1u, 2000));
     QCOMPARE(gpControlIO->IOState(1, 0), 1);
     gpControlIO->stopIOThread();
+
+    // Lost again; the main window's own restart brings it back before the
+    // first retry: the loop ends without a reconnect of its own.
+    const int from2 = int(calls(v->camera).size());
+    bool restarted = false;
+    disconnect(first);
+    connect(&driver, &QTimer::timeout, [&] {
+        if (tc.pendingCount() == 0)
+            return;
+        if (!restarted) {
+            restarted = true;
+            for (int k = 0; k < 3 && !v->isConnected; ++k)
+                v->isConnected = v->camera->reconnect();
+        }
+        tc.advance(1000);
+    });
+    driver.start(5);
+    v->camera->setValue(QString("lose"), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(v->lossCount == 2 && restarted && v->isConnected && tc.pendingCount() == 0, 5000);
+    driver.stop();
+    const QStringList got2 = calls(v->camera).mid(from2);
+    QCOMPARE(countStarting(got2, "reconnect"), 3); // the window's three
+    QCOMPARE(countStarting(got2, "setParams"), 1);
+    QCOMPARE(m_state->records.size(), 2);
+    QCOMPARE(m_state->records.last(), QString("info: Camera 2 lost for the 2 time!"));
 }
 
 void TstView::updateImageRefreshRules()
