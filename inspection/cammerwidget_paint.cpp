@@ -10,6 +10,9 @@
 #include <QPainter>
 
 #include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cmath>
 #include <cstring>
 
@@ -204,13 +207,35 @@ void CammerWidget::prepareFrame()
     // composition treats the pixel as transparent. Frames carry 0 there.
     quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
     const size_t n = size_t(pixelCount);
+    size_t i = 0;
     if (isColor) {
         const quint32* src = reinterpret_cast<const quint32*>(displayBuffer.data());
-        for (size_t i = 0; i < n; ++i)
+#ifdef __SSE2__
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        for (; i + 4 <= n; i += 4) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(p, alpha));
+        }
+#endif
+        for (; i < n; ++i)
             dst[i] = src[i] | 0xFF000000u;
     } else {
         const uchar* src = displayBuffer.data();
-        for (size_t i = 0; i < n; ++i)
+#ifdef __SSE2__
+        // Sixteen grey bytes become sixteen opaque pixels per step.
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        for (; i + 16 <= n; i += 16) {
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            const __m128i lo = _mm_unpacklo_epi8(g, g);
+            const __m128i hi = _mm_unpackhi_epi8(g, g);
+            __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+            _mm_storeu_si128(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
+            _mm_storeu_si128(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
+            _mm_storeu_si128(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
+            _mm_storeu_si128(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
+        }
+#endif
+        for (; i < n; ++i)
             dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
     }
 }
