@@ -298,6 +298,12 @@ void BM_MemoryEightViews(benchmark::State& state)
             cams.push_back(c);
         }
         state.counters["rss_cameras_MiB"] = double(residentKb() - before) / 1024.0;
+        // One live store loaded for a view, as each view holds (plus an
+        // unloaded edit copy).
+        const long beforeStore = residentKb();
+        std::unique_ptr<CammerSingleton> store(new CammerSingleton(0, st.views.first()));
+        store->LoadDatafromFile(st.views.first());
+        state.counters["rss_one_store_MiB"] = double(residentKb() - beforeStore) / 1024.0;
         for (CameraInterface* c : cams) {
             c->stop();
             c->close();
