@@ -1,6 +1,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "controller/controlport.h"
 
 #include <glog/logging.h>
 
@@ -33,4 +34,30 @@ bool MainState::InsertRecord(const QString& text, const QString& type)
 {
     LOG(INFO) << "record (" << type.toStdString() << "): " << text.toStdString();
     return false;
+}
+
+// --- camera view ---
+void MainState::LostCamera()
+{
+    LOG(INFO) << "lsotCamera";
+    if (runState != 3 && gpControlIO) {
+        gpControlIO->IOSetOut(0, 1);
+        gpControlIO->IOFlashOut();
+    }
+    refresh();
+}
+
+void MainState::startHintTimer(int ms)
+{
+    const int generation = ++hintGeneration;
+    QObject* ctx = windowObject();
+    MainState* self = this;
+    Clock::instance()->singleShot(ms, ctx, [self, generation] {
+        // A plain state (no window) may be gone by then: act only on the
+        // state in force, and only for the latest start.
+        if (gpWin != self || generation != self->hintGeneration)
+            return;
+        gDrawHint = 0;
+        self->refresh();
+    });
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <QImage>
+#include <QPointF>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -54,4 +56,41 @@ public:
     QSqlDatabase spareDb;        // never opened; closed with the others
 
     QVector<unsigned int>* grayTable = nullptr; // colour table of 8-bit images
+
+    // --- camera view ---
+    // Switches output 0 on unless detection is stopped (a lost camera must
+    // hold the mould) and warns the operator; returns at once. The window
+    // adds the warning box.
+    virtual void LostCamera();
+    // (Re)starts the drawing-hint timer: after ms the hint disappears.
+    virtual void startHintTimer(int ms);
+    // True while the settings window is shown: camera settings then come
+    // from the edit copy gpWParaBak.
+    virtual bool settingsWindowVisible() const { return settingsVisible; }
+
+    bool settingsVisible = false;
+    int lastDetect = 0;          // detection last inspected (the live views show it)
+    int editDetect = 0;          // detection chosen in the ROI editor
+    int editCamera = 0;          // camera chosen in the ROI editor
+    int progressState = 0;       // 1 detecting, 2 detected, 3 waiting
+    int reCheckFlag = 0;         // re-inspection running
+    int reCheckCount[8] = {};    // re-inspections done per detection
+    bool ngAlarmActive = false;  // NG alarm timer running: the red overlay shows
+    bool delayActive[8] = {};    // per detection, its delay timer runs
+    float delaySeconds[8] = {};  // remaining delay seconds
+    QPointF zoomOffset;          // pan offset of the zoomed view
+    double zoomFactor = 1.0;
+    int readoutX = 0;            // pixel readout (image pixels) and its value
+    int readoutY = 0;
+    unsigned int readoutValue = 0;
+    unsigned int touchColor = 0; // 0xRRGGBB under the last touch
+    int drawTool = 0;            // ROI editor: 0 select, 1 rectangle, 2 polygon, 4 ring
+    bool freeHand = false;
+    int viewFlags[8][8] = {};    // per camera view, per detection; cleared when a view is built
+    QImage recordImage;          // result-record browser
+    QString recordFile;
+    int recordCamera = 0;
+    int recordIndex = 0;
+    int recordCount = 0;
+    int hintGeneration = 0;      // bumped by each hint start; an older timeout does nothing
 };

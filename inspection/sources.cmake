@@ -16,4 +16,12 @@ list(APPEND STATION_CORE_SOURCES
   inspection/repolygon.cpp
   inspection/repolygon.h
   inspection/shapedraw.h
+  inspection/roipanellogic.cpp
+  inspection/roipanellogic.h
+)
+list(APPEND STATION_GUI_SOURCES
+  inspection/cammerwidget.cpp
+  inspection/cammerwidget.h
+  inspection/cammerwidget_camera.cpp
+  inspection/cammerwidget_paint.cpp
 )

@@ -1,0 +1,829 @@
+#include "inspection/cammerwidget.h"
+#include "controller/mainstate.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+#include "inspection/camerainterface.h"
+#include "inspection/roipanellogic.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
+#include "widgets/slider.h"
+
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+QString msg(int n)
+{
+    return MessageTable::text(n);
+}
+
+int isqrt(int v)
+{
+    return v > 0 ? int(std::sqrt(double(v))) : 0;
+}
+
+} // namespace
+
+CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
+    : QWidget(parent)
+    , drawPoints(new QPoint[kMaxDrawPoints])
+{
+    // 1. Scales, masks and flags; the view starts hidden.
+    cameraIndex = index;
+    cameraTypeName = info.typeName;
+    isConnected = true;
+    isSimCamera = true;
+    camera = nullptr;
+    setMouseTracking(true);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    hide();
+
+    // 2. The camera.
+    CameraManager* manager = CameraManager::getInstance();
+    const QByteArray sn = info.serial().toUtf8();
+    std::memset(serialNumber, 0, sizeof serialNumber);
+    std::memcpy(serialNumber, sn.constData(), std::min<size_t>(sn.size(), sizeof serialNumber - 1));
+    cameraTypeName = info.typeName;
+    isColor = gpWPara && index >= 0 && index < 8 && gpWPara->isColors[index] != 0;
+    camera = manager->createCamera(info);
+    if (camera)
+        CameraOpen();
+    if (!isOpen)
+        return;
+
+    // 3. Loss reports may come from the plug-in's own thread.
+    connect(camera, SIGNAL(sigCameraLost()), this, SLOT(SlotLoss()));
+    isSimCamera = camera->kind() == 0;
+
+    // 4.-6. Buffers and controls.
+    allocateBuffers();
+    buildControls();
+    defectMask.allocate(size_t(pixelCount));
+    overlayMode = 0;
+    isOK = true;
+
+    // 7.-9. Templates and recent NG images of every prepared detection.
+    prepareDetections();
+
+    // 10. Stores. engine: wired at merge (LoadIgnorePoint and recong).
+    liveStore = new CammerSingleton(cameraIndex, this);
+    liveStore->LoadDatafromFile(this);
+    editStore = new CammerSingleton(cameraIndex, this);
+    HotCameraUpdateROI();
+    CameraStart();
+    initSetting();
+
+    // 11. Timers.
+    alarmTimer = new QTimer(this);
+    connect(alarmTimer, &QTimer::timeout, this, &CammerWidget::TimerShowAlarm);
+    fpsTimer = new QTimer(this);
+    connect(fpsTimer, &QTimer::timeout, this, &CammerWidget::TimerFPS);
+    fpsTimer->start(1000);
+
+    // 12. Panel state.
+    paramToggle = false;
+    moveMode = 0;
+    setCurRoi(-1);
+    ShowHideROIPara(); // captions of a panel without selection
+    connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked);
+}
+
+CammerWidget::~CammerWidget()
+{
+    // In the station a view lives until the process ends; tests build and
+    // drop views, so the camera and the stores go with the view.
+    if (camera) {
+        if (isOpen) {
+            camera->stop();
+            camera->close();
+        }
+        delete camera;
+    }
+    delete liveStore;
+    delete editStore;
+}
+
+void CammerWidget::allocateBuffers()
+{
+    if (isColor)
+        grayBuffer.allocate(size_t(pixelCount));
+    displayBuffer.allocate(size_t(frameBytes));
+    imageBits.allocate(size_t(pixelCount) * 4);
+    displayImage = QImage(imageBits.data(), imageWidth, imageHeight, imageWidth * 4, QImage::Format_RGB32);
+    frameBuffer.allocate(size_t(frameBytes));
+    workFrame.allocate(size_t(frameBytes));
+    alignedFrame.allocate(size_t(frameBytes));
+    lastRoi = -1;
+    handleIndex = -1;
+    editState = 0;
+    shapeBackup = false;
+    drawPointCount = 0;
+    polygonEditing = isPressed = false;
+}
+
+void CammerWidget::buildControls()
+{
+    sliderC = new Slider(0, 10, 1, 25, this, QString());
+    connect(sliderC, &Slider::valueChanged, this, &CammerWidget::SlotMinWH);
+    sliderA = new Slider(0, 100, 1, 25, this, QString());
+    connect(sliderA, &Slider::valueChanged, this, &CammerWidget::SlotSensitivity);
+    sliderB = new Slider(0, 1000, 1, 50, this, QString());
+    connect(sliderB, &Slider::valueChanged, this, &CammerWidget::SlotArea);
+
+    funcLabel = new QLabel(msg(2), this);
+    QFont f("wqy-microhei");
+    f.setPixelSize(30);
+    funcLabel->setFont(f);
+    QPalette pal = funcLabel->palette();
+    for (int g = 0; g < QPalette::NColorGroups; ++g)
+        pal.setColor(QPalette::ColorGroup(g), QPalette::WindowText, Qt::green);
+    funcLabel->setPalette(pal);
+
+    funcButton = new ColorButton(QString(), this, 3);
+    connect(funcButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeFunc);
+    paramSwitchButton = new ColorButton(msg(3), this, 3);
+    connect(paramSwitchButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeParaShow);
+
+    outCombo = new ComboBox(this);
+    for (int i = 0; i < 4; ++i)
+        outCombo->addItem(QString("N%1").arg(i + 1), i);
+    QFont cf("wqy-microhei");
+    cf.setPixelSize(20);
+    outCombo->setFont(cf);
+    outCombo->setItemHeight(50);
+    connect(outCombo, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &CammerWidget::SlotOutN);
+
+    roiSwitchButton = new ColorButton(msg(4), this, 3);
+    connect(roiSwitchButton, &QPushButton::clicked, this, &CammerWidget::SlotNextROI);
+    objectButton = new ColorButton(QString(), this, 3);
+    connect(objectButton, &QPushButton::clicked, this, &CammerWidget::SlotChangeObject);
+    void (CammerWidget::*sizeSlots[4])() = {&CammerWidget::SlotAdd10, &CammerWidget::SlotAdd1,
+                                            &CammerWidget::SlotSub1, &CammerWidget::SlotSub10};
+    for (int i = 0; i < 4; ++i) {
+        sizeButtons[i] = new ColorButton(QString(), this, 3);
+        sizeButtons[i]->SetRepeat();
+        connect(sizeButtons[i], &QPushButton::clicked, this, sizeSlots[i]);
+    }
+
+    genButton = new ColorButton(tr("生成区域"), this, 3);
+    connect(genButton, &QPushButton::clicked, this, &CammerWidget::SlotGenROI);
+    syncRoiButton = new ColorButton(msg(709), this, 3);
+    connect(syncRoiButton, &QPushButton::clicked, this, &CammerWidget::SlotSyncROI);
+    syncParamButton = new ColorButton(msg(709), this, 4);
+    connect(syncParamButton, &QPushButton::clicked, this, &CammerWidget::SlotSyncParam);
+    moveToggle = new ColorButton(msg(5), this, 4);
+    moveToggle->setCheckable(true);
+    connect(moveToggle, &QPushButton::toggled, this, [this](bool) { ShowHideROIPara(); });
+    void (CammerWidget::*moveSlots[4])() = {&CammerWidget::SlotMoveT, &CammerWidget::SlotMoveB,
+                                            &CammerWidget::SlotMoveL, &CammerWidget::SlotMoveR};
+    for (int i = 0; i < 4; ++i) {
+        moveButtons[i] = new ColorButton(msg(5 + i), this, 4);
+        moveButtons[i]->SetRepeat();
+        connect(moveButtons[i], &QPushButton::clicked, this, moveSlots[i]);
+    }
+    moveAllButton = new ColorButton(QString(), this, 4);
+    connect(moveAllButton, &QPushButton::clicked, this, &CammerWidget::SlotMoveAll);
+
+    // The bottom row, kept on the screen (it is wider than small screens).
+    const QVector<QRect> row = RoiPanelLogic::fitRow(RoiPanelLogic::bottomRow(gShowH), gShowW);
+    QWidget* bottom[9] = {genButton, syncRoiButton, syncParamButton, moveToggle, moveButtons[0],
+                          moveButtons[1], moveButtons[2], moveButtons[3], moveAllButton};
+    for (int i = 0; i < 9; ++i)
+        bottom[i]->setGeometry(row[i]);
+    fitCaptions();
+
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        w->hide();
+}
+
+void CammerWidget::prepareDetections()
+{
+    const int n = (gpWPara && gpWPara->systemMode == 3) ? 8 : std::clamp(gDNum, 0, kDetections);
+    if (n == 0)
+        return;
+    if (gpWin && cameraIndex >= 0 && cameraIndex < 8)
+        std::fill(std::begin(gpWin->viewFlags[cameraIndex]), std::end(gpWin->viewFlags[cameraIndex]), 0);
+    const int slotCount = std::max(gTempNum, 0);
+    for (int d = 0; d < n; ++d) {
+        templateImages[d].clear();
+        templateImages[d].resize(size_t(slotCount));
+        templateValid[d].assign(size_t(slotCount), 0);
+        templateCount[d] = 0;
+        int missing = 0;
+        for (int t = 0; t < slotCount; ++t) {
+            templateImages[d][size_t(t)].allocate(size_t(frameBytes));
+            const QString file = QString("./cammer%1%2/template%3.bmp").arg(cameraIndex + 1).arg(d + 1).arg(t);
+            if (!QFile::exists(file))
+                ++missing;
+            else
+                loadTemplate(d, t);
+        }
+        if (missing)
+            LOG(INFO) << "camera " << cameraIndex + 1 << " detection " << d + 1 << ": " << missing << " of " << slotCount
+                      << " template files missing";
+        // Slot 0 always holds a template: a bright centre half when none was taught.
+        if (slotCount > 0 && !templateValid[d][0] && !templateImages[d][0].isNull()) {
+            uchar* p = templateImages[d][0].data();
+            const int w = imageWidth, h = imageHeight, bpp = isColor ? 4 : 1;
+            for (int y = h / 4; y <= 3 * (h / 4) && y < h; ++y)
+                std::memset(p + (size_t(y) * w + w / 4) * bpp, 255,
+                            size_t(std::min(3 * (w / 4), w - 1) - w / 4 + 1) * bpp);
+            templateValid[d][0] = 1;
+            ++templateCount[d];
+        }
+        // Recent NG frames: memory only once one is kept.
+        recentNgImages[d].clear();
+        recentNgImages[d].resize(kRecentNg);
+        for (PixelBuffer& b : recentNgImages[d])
+            b.allocate(size_t(frameBytes));
+        recentNgCount[d] = 0;
+        recentNgIndex[d] = 0;
+    }
+}
+
+void CammerWidget::loadTemplate(int d, int t)
+{
+    const QString file = QString("./cammer%1%2/template%3.bmp").arg(cameraIndex + 1).arg(d + 1).arg(t);
+    PixelBuffer& slot = templateImages[d][size_t(t)];
+    QImage img(file);
+    if (img.isNull()) {
+        LOG(WARNING) << "template " << file.toStdString() << " unreadable";
+        return;
+    }
+    if (img.width() != imageWidth || img.height() != imageHeight ||
+        qint64(img.depth()) * img.width() * img.height() != qint64(frameBytes) * 8) {
+        LOG(WARNING) << "template " << file.toStdString() << " is " << img.width() << "x" << img.height() << "x"
+                     << img.depth() << ", frame " << imageWidth << "x" << imageHeight << "x" << (isColor ? 32 : 8);
+        return;
+    }
+    if (slot.size() < size_t(frameBytes))
+        return;
+    // Rows one by one: an image row is padded to 4 bytes, a frame row is not.
+    const int rowBytes = frameBytes / imageHeight;
+    for (int y = 0; y < imageHeight; ++y)
+        std::memcpy(slot.data() + size_t(y) * rowBytes, img.constScanLine(y), size_t(rowBytes));
+    templateValid[d][size_t(t)] = 1;
+    ++templateCount[d];
+}
+
+int CammerWidget::detect() const
+{
+    const int d = gpWin ? gpWin->curDetect : 0;
+    return std::clamp(d, 0, kDetections - 1);
+}
+
+bool CammerWidget::curRoiValid() const
+{
+    return editStore && curRoi >= 0 && curRoi < editStore->roiCount[detect()] && curRoi < kRois;
+}
+
+QRect CammerWidget::frameBox(const CammerSingleton* store, int i) const
+{
+    QRect r;
+    switch (store->shapeKind[i]) {
+    case 2: r = store->polygons[i].imageBoundRect; break;
+    case 4: r = store->circles[i].imageRect; break;
+    default: r = store->rects[i].imageRect; break;
+    }
+    return r.normalized().intersected(QRect(0, 0, imageWidth, imageHeight));
+}
+
+void CammerWidget::runLiveTest()
+{
+    if (!recong)
+        return; // engine: wired at merge (RunTest of the selected ROI)
+}
+
+// ---------------------------------------------------------------- panel
+
+int CammerWidget::GetFuncInitParam(int type, int& a, int& b, int& c)
+{
+    return RoiPanelLogic::GetFuncInitParam(type, a, b, c);
+}
+
+void CammerWidget::setCurRoi(int r)
+{
+    if (r == curRoi)
+        return;
+    curRoi = r;
+    if (editStore)
+        editStore->setSelectRoi(r);
+}
+
+void CammerWidget::DeselectROI()
+{
+    editState = 0;
+    polygonEditing = false;
+    if (!(gpWPara && gpWPara->continuationArea)) {
+        if (gpWin)
+            gpWin->drawTool = 0;
+        drawPointCount = 0;
+    }
+    if (curRoiValid()) {
+        const int i = detect() * kRois + curRoi;
+        editStore->rects[i].SetSelected(false);
+        editStore->circles[i].SetSelected(false);
+        editStore->polygons[i].SetSelected(false);
+    }
+    if (curRoi >= 0)
+        lastRoi = curRoi;
+    setCurRoi(-1);
+}
+
+void CammerWidget::ShowHideROIPara()
+{
+    if (!sliderA)
+        return; // a view without camera has no panel
+    testShown = false;
+    syncRoiButton->setVisible(gSource == 0);
+    genButton->setVisible(gSource == 0);
+
+    QWidget* panel[] = {sliderA, sliderB, sliderC, funcLabel, funcButton, paramSwitchButton, objectButton,
+                        sizeButtons[0], sizeButtons[1], sizeButtons[2], sizeButtons[3], roiSwitchButton,
+                        syncParamButton, outCombo};
+    if (!curRoiValid()) {
+        for (QWidget* w : panel)
+            w->hide();
+        moveToggle->blockSignals(true);
+        moveToggle->setChecked(false);
+        moveToggle->blockSignals(false);
+        moveToggle->hide();
+        for (ColorButton* b : moveButtons)
+            b->hide();
+        moveAllButton->hide();
+        moveMode = 0;
+        objectIndex = 0;
+        moveAllButton->setText(msg(12));
+        fitCaptions();
+        update();
+        return;
+    }
+
+    const int d = detect();
+    const int i = d * kRois + curRoi;
+    const int t = editStore->funcType[i];
+    if (moveMode != 0) {
+        for (QWidget* w : panel)
+            w->hide();
+    } else {
+        const RoiPanelLogic::Visibility vis = RoiPanelLogic::sliderVisibility(t, gpWPara && gpWPara->showAllParam);
+        sliderA->setVisible(vis.a);
+        sliderB->setVisible(vis.b);
+        sliderC->setVisible(vis.c);
+        if (gpWPara && RoiPanelLogic::anyExtraTypeEnabled(*gpWPara)) {
+            funcButton->show();
+            funcLabel->show();
+        }
+        objectButton->show();
+        for (ColorButton* b : sizeButtons)
+            b->show();
+        roiSwitchButton->show();
+        syncParamButton->show();
+        if (d == 0 && gpWPara && gpWPara->ejectorPulseProdNG) {
+            outCombo->blockSignals(true);
+            outCombo->setCurrentIndex(std::clamp(editStore->outN[curRoi], 0, 3));
+            outCombo->blockSignals(false);
+            outCombo->show();
+        } else {
+            outCombo->hide();
+        }
+        placePanel(t);
+    }
+
+    // Slider resets: a reset that moves a value writes the clamped value back.
+    paramToggle = false;
+    RoiPanelLogic::SliderSetup s[3];
+    RoiPanelLogic::sliderSetups(t, editStore->paramA[i], editStore->paramB[i], editStore->paramC[i], s);
+    Slider* sliders[3] = {sliderA, sliderB, sliderC};
+    for (int k = 0; k < 3; ++k)
+        sliders[k]->Reset(s[k].min, s[k].max, 1, s[k].value, msg(s[k].message));
+    funcButton->setText(msg(RoiPanelLogic::typeCaption(t)));
+
+    moveToggle->show();
+    const bool moving = moveToggle->isChecked();
+    moveToggle->setText(msg(moving ? 749 : 750));
+    for (ColorButton* b : moveButtons)
+        b->setVisible(moving);
+    moveAllButton->setVisible(moving);
+
+    paramSwitchButton->setVisible(moveMode == 0 && (t == 1 || t == 7 || t == 8 || t == 9));
+
+    const int kind = editStore->shapeKind[i];
+    static const char* const ringSteps[4] = {"+10", "+1", "-1", "-10"};
+    static const char* const pointSteps[4] = {"Y -1", "X -1", "Y +1", "X +1"};
+    const bool ringSize = kind == 4 && (objectIndex == 0 || objectIndex == 1);
+    for (int k = 0; k < 4; ++k)
+        sizeButtons[k]->setText(ringSize ? ringSteps[k] : pointSteps[k]);
+    if (kind == 4)
+        objectButton->setText(msg(objectIndex == 0 ? 26 : objectIndex == 2 ? 27 : 28));
+    else if (kind == 2)
+        objectButton->setText(msg(31).arg(objectIndex + 1));
+    else
+        objectButton->setText(msg(objectIndex == 1 ? 29 : 30));
+    fitCaptions();
+    update();
+}
+
+void CammerWidget::fitCaptions()
+{
+    ColorButton* buttons[] = {funcButton, paramSwitchButton, roiSwitchButton, objectButton, sizeButtons[0],
+                              sizeButtons[1], sizeButtons[2], sizeButtons[3], genButton, syncRoiButton,
+                              syncParamButton, moveToggle, moveButtons[0], moveButtons[1], moveButtons[2],
+                              moveButtons[3], moveAllButton};
+    for (ColorButton* b : buttons)
+        b->fitCaption();
+}
+
+void CammerWidget::placePanel(int t)
+{
+    const int i = detect() * kRois + curRoi;
+    const RoiPanelLogic::Visibility vis = RoiPanelLogic::sliderVisibility(t, gpWPara && gpWPara->showAllParam);
+    RoiPanelLogic::RoiExtent ext;
+    ext.kind = editStore->shapeKind[i];
+    QRect box;
+    if (ext.kind == 2) {
+        const RePolygon& pg = editStore->polygons[i];
+        box = pg.imageBoundRect;
+        const int n = std::clamp(pg.count, 0, RePolygon::kMaxPoints);
+        for (int k = 0; k < n; ++k)
+            ext.polygonYs.append(pg.points[k].y());
+    } else if (ext.kind == 4) {
+        const Circle& c = editStore->circles[i];
+        box = c.imageRect;
+        ext.ringRadius = c.radius;
+        ext.ringCenterY = c.cy;
+    } else {
+        box = editStore->rects[i].imageRect;
+    }
+    ext.top = int(box.top() * roiScaleY);
+    ext.bottom = int((box.bottom() + 1) * roiScaleY);
+    int y = RoiPanelLogic::panelTop(ext, vis.rows(), gShowH);
+
+    // Never under the bottom row or above the screen.
+    const int height = std::max(vis.rows(), 1) * 50 + 45;
+    y = std::clamp(y, 0, std::max(0, gShowH - 86 - height));
+
+    const int sliderRight = std::min(gShowW / 2 + 424, gShowW - 5);
+    int rowY = y;
+    int last = y - 50;
+    Slider* sliders[3] = {sliderA, sliderB, sliderC};
+    const bool shown[3] = {vis.a, vis.b, vis.c};
+    for (int k = 0; k < 3; ++k) {
+        if (!shown[k])
+            continue;
+        rowY = last + 50;
+        sliders[k]->setGeometry(QRect(QPoint(400, rowY), QPoint(sliderRight, rowY + 44)));
+        last = rowY;
+    }
+    const int buttonY = (vis.rows() ? last + 50 : y);
+    const QVector<QRect> row = RoiPanelLogic::fitRow(RoiPanelLogic::buttonRow(buttonY, gLan == 3), gShowW);
+    QWidget* controls[10] = {funcLabel, funcButton, paramSwitchButton, outCombo, roiSwitchButton, objectButton,
+                             sizeButtons[0], sizeButtons[1], sizeButtons[2], sizeButtons[3]};
+    for (int k = 0; k < 10; ++k)
+        controls[k]->setGeometry(row[k]);
+}
+
+void CammerWidget::SlotChangeFunc()
+{
+    if (!curRoiValid() || !gpWPara)
+        return;
+    const int i = detect() * kRois + curRoi;
+    const int t = RoiPanelLogic::nextEnabledType(editStore->funcType[i], *gpWPara);
+    if (t < 0)
+        return;
+    int a = 0, b = 0, c = 0;
+    GetFuncInitParam(t, a, b, c);
+    editStore->paramA[i] = a;
+    editStore->paramB[i] = b;
+    editStore->paramC[i] = c;
+    editStore->funcType[i] = t;
+    ShowHideROIPara();
+    paramToggle = false;
+}
+
+void CammerWidget::SlotChangeParaShow()
+{
+    if (!curRoiValid())
+        return;
+    paramToggle = !paramToggle;
+    const int i = detect() * kRois + curRoi;
+    RoiPanelLogic::SliderSetup s[3];
+    int which[3];
+    const int n = RoiPanelLogic::toggleSetups(editStore->funcType[i], paramToggle, editStore->paramA[i],
+                                              editStore->paramB[i], editStore->paramC[i], s, which);
+    Slider* sliders[3] = {sliderA, sliderB, sliderC};
+    for (int k = 0; k < n; ++k)
+        sliders[which[k]]->Reset(s[k].min, s[k].max, 1, s[k].value, msg(s[k].message));
+    update();
+}
+
+void CammerWidget::SlotSensitivity(int v)
+{
+    if (!curRoiValid())
+        return;
+    const int i = detect() * kRois + curRoi;
+    const int t = editStore->funcType[i];
+    if (t == 9) {
+        editStore->paramA[i] = RoiPanelLogic::withWordHalf(editStore->paramA[i], paramToggle, v);
+    } else {
+        editStore->paramA[i] = v;
+        if (t == 1) {
+            gDrawHint = isqrt(v);
+            if (gpWin)
+                gpWin->startHintTimer(3000);
+        }
+    }
+    runLiveTest();
+}
+
+void CammerWidget::SlotArea(int v)
+{
+    if (!curRoiValid())
+        return;
+    const int i = detect() * kRois + curRoi;
+    const int t = editStore->funcType[i];
+    gDrawHint = 0;
+    if (t == 7 || t == 8 || t == 9) {
+        editStore->paramB[i] = RoiPanelLogic::withWordHalf(editStore->paramB[i], paramToggle, v);
+    } else {
+        editStore->paramB[i] = v;
+        gDrawHint = isqrt(v);
+        if (gpWin)
+            gpWin->startHintTimer(3000);
+    }
+    runLiveTest();
+}
+
+void CammerWidget::SlotMinWH(int v)
+{
+    if (!curRoiValid())
+        return;
+    const int i = detect() * kRois + curRoi;
+    const int t = editStore->funcType[i];
+    if (t == 1) {
+        editStore->paramC[i] = RoiPanelLogic::withByteHalf(editStore->paramC[i], paramToggle, v);
+    } else if (t == 9) {
+        editStore->paramC[i] = RoiPanelLogic::withWordHalf(editStore->paramC[i], paramToggle, v);
+    } else {
+        editStore->paramC[i] = v;
+        gDrawHint = v;
+        if (gpWin)
+            gpWin->startHintTimer(3000);
+    }
+    runLiveTest();
+}
+
+void CammerWidget::SlotOutN(int n)
+{
+    if (detect() != 0 || !curRoiValid())
+        return;
+    editStore->outN[curRoi] = n;
+}
+
+void CammerWidget::SlotNextROI()
+{
+    if (!editStore)
+        return;
+    const int d = detect();
+    const int count = std::clamp(editStore->roiCount[d], 0, int(kRois));
+    for (int k = 1; k <= count; ++k) {
+        const int r = ((curRoi < 0 ? -1 : curRoi) + k) % count;
+        const int i = d * kRois + r;
+        QPoint p = touchPoint;
+        int code = -1;
+        bool hit = false;
+        switch (editStore->shapeKind[i]) {
+        case 2: hit = editStore->polygons[i].Contains(p) || editStore->polygons[i].PtInCtrl(p, &code); break;
+        case 4: hit = editStore->circles[i].Contains(p) || editStore->circles[i].PtInCtrl(p, &code); break;
+        default: hit = editStore->rects[i].Contains(p) || editStore->rects[i].PtInCtrl(p, &code); break;
+        }
+        if (!hit || r == curRoi)
+            continue;
+        DeselectROI();
+        setCurRoi(r);
+        switch (editStore->shapeKind[i]) {
+        case 2:
+            labelPos = editStore->polygons[i].points[0] - QPoint(0, 26);
+            editStore->polygons[i].SetSelected(true);
+            break;
+        case 4:
+            labelPos = editStore->circles[i].rect.topLeft() - QPoint(0, 26);
+            editStore->circles[i].SetSelected(true);
+            break;
+        default:
+            labelPos = editStore->rects[i].rect.topLeft() - QPoint(0, 26);
+            editStore->rects[i].SetSelected(true);
+            break;
+        }
+        ShowHideROIPara();
+        update();
+        return;
+    }
+}
+
+void CammerWidget::SlotChangeObject()
+{
+    if (!curRoiValid())
+        return;
+    const int i = detect() * kRois + curRoi;
+    int limit = 2;
+    if (editStore->shapeKind[i] == 4)
+        limit = 3;
+    else if (editStore->shapeKind[i] == 2)
+        limit = std::max(1, editStore->polygons[i].count);
+    objectIndex = (objectIndex + 1 >= limit) ? 0 : objectIndex + 1;
+    ShowHideROIPara();
+    update();
+}
+
+void CammerWidget::SlotMoveAll()
+{
+    if (curRoiValid()) {
+        moveMode = (moveMode + 1) % 3;
+        moveAllButton->setText(msg(moveMode == 1 ? 32 : moveMode == 2 ? 34 : 12));
+    }
+    ShowHideROIPara();
+}
+
+void CammerWidget::SlotSyncParam()
+{
+    if (curRoiValid())
+        editStore->syncParam(curRoi);
+}
+
+void CammerWidget::SlotSyncROI()
+{
+    if (editStore)
+        editStore->copyParam(detect());
+}
+
+void CammerWidget::updateSyncROIText(int d)
+{
+    if (!liveStore || !syncRoiButton)
+        return;
+    int to = 0;
+    liveStore->getCopyParamIndex(d, to);
+    QString fromText, toText;
+    liveStore->getCopyParamDescri(d, to, fromText, toText);
+    syncRoiButton->setText(tr("同步至\n%1").arg(toText));
+    syncRoiButton->fitCaption();
+}
+
+void CammerWidget::CopyPara()
+{
+    if (!liveStore || !gpWPara)
+        return;
+    const int mode = gpWPara->systemMode;
+    if (mode == 1 || mode == 2) {
+        liveStore->copyDetection(1, 3, liveMasks);
+        liveStore->copyDetection(0, 2, liveMasks);
+    } else if (mode == 0) {
+        liveStore->copyDetection(0, 1, liveMasks);
+    }
+}
+
+void CammerWidget::TimerFPS()
+{
+    if (camera && isOpen)
+        camera->fps(&fps);
+}
+
+void CammerWidget::TimerShowAlarm()
+{
+    if (isOK) {
+        overlayMode = 0;
+        if (alarmTimer)
+            alarmTimer->stop();
+    } else if (overlayMode == 0 || overlayMode == 1) {
+        overlayMode = overlayMode == 1 ? 0 : 1;
+    }
+    update();
+}
+
+void CammerWidget::MUpdateXYV(int x, int y)
+{
+    if (!gpWin)
+        return;
+    const double zoom = gpWin->zoomFactor > 0 ? gpWin->zoomFactor : 1.0;
+    const double sx = double(gShowW) * zoom, sy = double(gShowH) * zoom;
+    const int ix = sx > 0 ? int((x - gpWin->zoomOffset.x()) * imageWidth / sx) : -1;
+    const int iy = sy > 0 ? int((y - gpWin->zoomOffset.y()) * imageHeight / sy) : -1;
+    gpWin->readoutX = ix;
+    gpWin->readoutY = iy;
+    if (ix < 0 || iy < 0 || ix >= imageWidth || iy >= imageHeight || displayBuffer.isNull())
+        return;
+    const size_t at = size_t(iy) * size_t(imageWidth) + size_t(ix);
+    if (isColor) {
+        if ((at + 1) * 4 <= displayBuffer.size()) {
+            quint32 v;
+            std::memcpy(&v, displayBuffer.data() + at * 4, 4);
+            gpWin->readoutValue = v;
+        }
+    } else if (at < displayBuffer.size()) {
+        gpWin->readoutValue = displayBuffer.data()[at];
+    }
+}
+
+QPoint CammerWidget::getPointsCenter() const
+{
+    int minX = 999999, minY = 999999, maxX = 0, maxY = 0;
+    const int n = std::clamp(drawPointCount, 0, kMaxDrawPoints);
+    if (n == 0)
+        return QPoint(999999, 999999);
+    for (int k = 0; k < n; ++k) {
+        minX = std::min(minX, drawPoints[k].x());
+        maxX = std::max(maxX, drawPoints[k].x());
+        minY = std::min(minY, drawPoints[k].y());
+        maxY = std::max(maxY, drawPoints[k].y());
+    }
+    return QPoint((minX + maxX) / 2, (minY + maxY) / 2);
+}
+
+void CammerWidget::setWinSW()
+{
+    winScaleX = gShowW > 0 ? float(width()) / gShowW : 1.0f;
+}
+
+void CammerWidget::setWinSH()
+{
+    winScaleY = gShowH > 0 ? float(height()) / gShowH : 1.0f;
+}
+
+void CammerWidget::setShowSW()
+{
+    showScaleX = imageWidth > 0 ? float(width()) / imageWidth : 1.0f;
+}
+
+void CammerWidget::setShowSH()
+{
+    showScaleY = imageHeight > 0 ? float(height()) / imageHeight : 1.0f;
+}
+
+void CammerWidget::resizeEvent(QResizeEvent* e)
+{
+    setWinSW();
+    setWinSH();
+    setShowSW();
+    setShowSH();
+    QWidget::resizeEvent(e);
+}
+
+// ------------------------------------------------- touch (editing comes later)
+
+void CammerWidget::mousePressEvent(QMouseEvent* e)
+{
+    const QPoint p(qRound(e->localPos().x()), qRound(e->localPos().y()));
+    emit clicked(p);
+    const double zoom = (gpWin && gpWin->zoomFactor > 0) ? gpWin->zoomFactor : 1.0;
+    const QPointF off = gpWin ? gpWin->zoomOffset : QPointF();
+    touchPoint = QPoint(int((p.x() - off.x()) / zoom), int((p.y() - off.y()) / zoom));
+}
+
+void CammerWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    QWidget::mouseReleaseEvent(e);
+}
+
+void CammerWidget::mouseMoveEvent(QMouseEvent* e)
+{
+    QWidget::mouseMoveEvent(e);
+}
+
+void CammerWidget::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    QWidget::mouseDoubleClickEvent(e);
+}
+
+// Result images and retraining are the engine's work on the view state.
+void CammerWidget::SaveReTrainImage(int) {} // engine: wired at merge
+void CammerWidget::SaveFailImage(int, int) {} // engine: wired at merge
+void CammerWidget::UpdateFailImage(int, int) {} // engine: wired at merge
+
+// Region editing by touch comes with the editor; the slots exist so the panel
+// and the editor can connect to them.
+void CammerWidget::SavePolygon() {}
+void CammerWidget::SlotCopyArea(QPoint) {}
+void CammerWidget::SlotAdd10() {}
+void CammerWidget::SlotAdd1() {}
+void CammerWidget::SlotSub1() {}
+void CammerWidget::SlotSub10() {}
+void CammerWidget::SlotSize(int) {}
+void CammerWidget::SlotGenROI() {}
+void CammerWidget::SlotMove(int, int) {}
+void CammerWidget::SlotMoveT() {}
+void CammerWidget::SlotMoveB() {}
+void CammerWidget::SlotMoveL() {}
+void CammerWidget::SlotMoveR() {}
+void CammerWidget::SlotCheckDoubleClicked(QPoint) {}

@@ -1,0 +1,191 @@
+#pragma once
+#include "inspection/camerainfo.h"
+#include "inspection/cameraviewstate.h"
+#include "inspection/circle.h"
+#include "inspection/clustomrect.h"
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QLabel;
+class QTimer;
+class QPainter;
+class ColorButton;
+class ComboBox;
+class Slider;
+
+// The view and controller of one camera: it opens and drives the camera,
+// shows the frame with the regions and the verdict, and carries the panel
+// on which the selected region of the current detection is tuned. One per
+// camera, built by the main window and kept for the whole run.
+class CammerWidget : public QWidget, public CameraViewState
+{
+    Q_OBJECT
+public:
+    // parent is the main window (tests: any widget).
+    CammerWidget(QWidget* parent, int cameraIndex, _cameraInfo info);
+    ~CammerWidget() override;
+
+    // Camera control.
+    bool CameraOpen();
+    void initSetting();
+    void SetExposeTime();
+    void SetAdjustPlus();
+    void SetSharp();
+    void SetContrast();
+    void SetGamma();
+    void SetSaturation();
+    void Set3DNoise();
+    void Set2DNoise();
+    void SetWDR();
+    void SetHMirror();
+    void SetVMirror();
+    void SetWB();
+    void SetSpeed();
+    void RestoreDefaultSettings();
+    bool CameraStart();
+    void CameraStop();
+    void CameraClose();
+    bool UpdateImage();
+    void ManualUpdateImage();
+    void CameraChangeTrig(bool on);
+    void HotCameraUpdateROI();
+    int HotCameraGetTemperature(int detect, int funcNO);
+    static CameraInterface* CreateCamera(_cameraInfo info);
+
+    // Panel.
+    void setCurRoi(int r);
+    static int GetFuncInitParam(int type, int& a, int& b, int& c);
+    void ShowHideROIPara();
+    void updateSyncROIText(int d);
+    void DeselectROI();
+    void setWinSW();
+    void setWinSH();
+    void setShowSW();
+    void setShowSH();
+    QPoint getPointsCenter() const;
+    void MUpdateXYV(int x, int y);
+    void DeleteAllFailImage() {}
+
+    // Texts the painting shows, also for tests.
+    QString detectionName(int d) const;
+    QString roiCaption(const CammerSingleton* store, int d, int r, bool editView) const;
+    QString statusText(int d, int* color) const;
+    QString countdownText() const;
+
+    // Screen-side state.
+    QTimer* alarmTimer = nullptr;
+    QTimer* fpsTimer = nullptr;
+
+    int handleIndex = -1;
+    int editState = 0;
+    bool shapeBackup = false;
+    ClustomRect workRect;
+    Circle workCircle;
+    QPoint pressPoint;
+    QPoint dragPoint;
+    std::unique_ptr<QPoint[]> drawPoints; // 8096 points of the polygon being drawn
+    int drawPointCount = 0;
+    bool polygonEditing = false;
+    bool isPressed = false;
+    QPoint touchPoint;
+    bool polygonClosed = false;
+
+    bool paramToggle = false;
+    QPoint labelPos;
+    int objectIndex = 0;
+    int moveMode = 0;
+
+    Slider* sliderC = nullptr;
+    Slider* sliderA = nullptr;
+    Slider* sliderB = nullptr;
+    QLabel* funcLabel = nullptr;
+    ColorButton* funcButton = nullptr;
+    ColorButton* paramSwitchButton = nullptr;
+    ComboBox* outCombo = nullptr;
+    ColorButton* roiSwitchButton = nullptr;
+    ColorButton* objectButton = nullptr;
+    ColorButton* sizeButtons[4] = {};
+    ColorButton* genButton = nullptr;
+    ColorButton* syncRoiButton = nullptr;
+    ColorButton* syncParamButton = nullptr;
+    ColorButton* moveToggle = nullptr;
+    ColorButton* moveButtons[4] = {};
+    ColorButton* moveAllButton = nullptr;
+
+    static constexpr int kMaxDrawPoints = 8096;
+
+signals:
+    void clicked(QPoint point);
+
+public slots:
+    void SaveReTrainImage(int d);
+    void SaveFailImage(int d, int kind);
+    void UpdateFailImage(int d, int kind);
+    void SavePolygon();
+    void SlotCopyArea(QPoint p);
+    void CopyPara();
+    void TimerShowAlarm();
+    void TimerFPS();
+    void SlotMinWH(int v);
+    void SlotSensitivity(int v);
+    void SlotArea(int v);
+    void SlotOutN(int n);
+    void SlotChangeFunc();
+    void SlotChangeParaShow();
+    void SlotChangeObject();
+    void SlotAdd10();
+    void SlotAdd1();
+    void SlotSub1();
+    void SlotSub10();
+    void SlotSize(int step);
+    void SlotNextROI();
+    void SlotSyncParam();
+    void SlotSyncROI();
+    void SlotGenROI();
+    void SlotMove(int dx, int dy);
+    void SlotMoveT();
+    void SlotMoveB();
+    void SlotMoveL();
+    void SlotMoveR();
+    void SlotMoveAll();
+    void SlotLoss();
+    void SlotCheckDoubleClicked(QPoint point);
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void allocateBuffers();
+    void buildControls();
+    void prepareDetections();
+    void loadTemplate(int d, int slot);
+    void runLiveTest();
+    int detect() const;
+    bool curRoiValid() const;
+    QRect frameBox(const CammerSingleton* store, int i) const;
+    void placePanel(int t);
+    void fitCaptions();
+
+    // Painting.
+    void paintRecordView(QPainter& p);
+    void paintRecentNgView(QPainter& p);
+    void paintLiveView(QPainter& p, bool editView);
+    void prepareFrame();
+    void drawFrame(QPainter& p, bool zoom);
+    void applyZoom(QPainter& p) const;
+    void paintDrawing(QPainter& p);
+    void overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly);
+    void overlayBox(const QRect& box, const uchar* mask, quint32 colour);
+
+    bool m_reconnecting = false;
+};

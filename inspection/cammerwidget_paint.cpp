@@ -1,0 +1,542 @@
+// Painting of the camera view: record, recent-NG, live and edit views.
+#include "controller/mainstate.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/cammerwidget.h"
+
+#include <QFontMetrics>
+#include "widgets/colorbutton.h"
+#include <QPainter>
+
+#include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+QString msg(int n)
+{
+    return MessageTable::text(n);
+}
+
+constexpr quint32 kRed = 0xFFFF0000u;
+constexpr quint32 kCyan = 0xFF00FFFFu;
+const QColor kSalmon("#E9967A");
+
+QFont viewFont(int px)
+{
+    QFont f("wqy-microhei");
+    f.setWeight(50);
+    f.setPixelSize(px);
+    return f;
+}
+
+// A status text at its place, moved left as far as needed to stay whole on a
+// narrow screen (logical width in the painter's current scale).
+void drawFitted(QPainter& p, int x, int y, const QString& text, double logicalWidth)
+{
+    const int w = QFontMetrics(p.font()).horizontalAdvance(text);
+    const int fit = int(logicalWidth) - w - 5;
+    p.drawText(std::max(0, std::min(x, fit)), y, text);
+}
+
+int low16(int v)
+{
+    return int(unsigned(v) & 0xFFFFu);
+}
+
+int high16(int v)
+{
+    return int(unsigned(v) >> 16);
+}
+
+} // namespace
+
+QString CammerWidget::detectionName(int d) const
+{
+    const int mode = gpWPara ? gpWPara->systemMode : 0;
+    if (mode == 1 || mode == 2)
+        return msg(372 + std::clamp(d, 0, 3));
+    if (mode == 3)
+        return msg(477 + std::clamp(d, 0, 7));
+    return msg(263 + std::clamp(d, 0, 1));
+}
+
+QString CammerWidget::roiCaption(const CammerSingleton* store, int d, int r, bool editView) const
+{
+    const int i = d * kRois + r;
+    const int t = store->funcType[i];
+    const int a = store->paramA[i], b = store->paramB[i], c = store->paramC[i];
+    const bool all = gpWPara && gpWPara->showAllParam;
+    const int area = gpWPara ? gpWPara->alarmArea : 0;
+    const int filter = gpWPara ? gpWPara->filterSize : 0;
+    const int cmin = gpWPara ? gpWPara->colorAreaMin : 0;
+    const int cmax = gpWPara ? gpWPara->colorAreaMax : 0;
+    const QString value = QString::number(roiValue[d][r]);
+    QString limit;
+    if (!editView) {
+        if (t == 0 && !all)
+            limit = QString::number(area);
+        else if (t == 1)
+            limit = QString("%1--%2").arg(a).arg(b);
+        else if (t == 4 || t == 5)
+            limit = QString("%1--%2").arg(b).arg(c);
+        else if (t == 6)
+            limit = QString::number(a);
+        else if (t == 7 || t == 8)
+            limit = QString("%1--%2").arg(low16(b)).arg(high16(b));
+        else if (t == 9)
+            limit = QString("%1, %2").arg(cmin).arg(cmax);
+        else
+            limit = QString::number(b);
+    } else {
+        if (t == 0 && !all)
+            limit = QString("%1, %2, %3").arg(a).arg(area).arg(filter);
+        else if (t == 0)
+            limit = QString("%1,%2,%3").arg(a).arg(b).arg(c);
+        else if (t == 1)
+            limit = QString("%1--%2,%3--%4").arg(a).arg(b).arg(c & 0xFF).arg((c >> 8) & 0xFF);
+        else if (t == 4 || t == 5)
+            limit = QString("%1, %2").arg(a & 0xFF).arg(b);
+        else if (t == 6)
+            limit = QString::number(a);
+        else if (t == 7 || t == 8)
+            limit = QString("%1,%2--%3,%4").arg(a & 0xFF).arg(low16(b)).arg(high16(b)).arg(c);
+        else if (t == 9)
+            limit = QString("%1, %2").arg(cmin).arg(cmax);
+        else
+            limit = QString::number(b);
+    }
+    if (store->roiCount[d] > 36)
+        return QString("%1: %2").arg(r + 1).arg(value);
+    return QString("%1: %2 / %3 ").arg(r + 1).arg(limit, value);
+}
+
+QString CammerWidget::statusText(int d, int* color) const
+{
+    if (resamplePending[d]) {
+        *color = Qt::cyan;
+        return msg(310);
+    }
+    if (gpWin && gpWin->runState == 3) {
+        *color = Qt::red;
+        return msg(311);
+    }
+    *color = Qt::green;
+    if (gpWin && gpWin->reCheckFlag) {
+        // Re-inspection runs on the mould-cavity detection (1).
+        const int left = (gpWPara ? gpWPara->reCheckTimes : 0) - gpWin->reCheckCount[1];
+        return msg(701).arg(left);
+    }
+    switch (gpWin ? gpWin->progressState : 0) {
+    case 1: return msg(312);
+    case 2: return msg(528);
+    case 3: return msg(529);
+    default: return QString();
+    }
+}
+
+QString CammerWidget::countdownText() const
+{
+    if (!gpWin)
+        return QString();
+    for (int d = 0; d < std::min(gDNum, kDetections); ++d) {
+        if (!gpWin->delayActive[d])
+            continue;
+        const float left = gpWin->delaySeconds[d];
+        return left > 0.02f ? QString::number(double(left), 'g', 3) : QString();
+    }
+    return QString();
+}
+
+void CammerWidget::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setFont(viewFont(35));
+    if (gSource == 3 || gSource == 4)
+        paintRecordView(p);
+    else if (gSource == 2)
+        paintRecentNgView(p);
+    else if (cameraIndex < numCamera && imageWidth > 0)
+        paintLiveView(p, gSource == 0);
+}
+
+void CammerWidget::applyZoom(QPainter& p) const
+{
+    if (!gpWin)
+        return;
+    p.translate(gpWin->zoomOffset);
+    p.scale(gpWin->zoomFactor, gpWin->zoomFactor);
+}
+
+void CammerWidget::paintRecordView(QPainter& p)
+{
+    p.setFont(viewFont(35));
+    p.setPen(Qt::green);
+    if (!gpWin)
+        return;
+    if (gpWin->recordCount >= 1 && !gpWin->recordImage.isNull()) {
+        p.save();
+        applyZoom(p);
+        p.drawImage(rect(), gpWin->recordImage);
+        p.restore();
+    }
+    const QString name = detectionName(gpWin->editDetect);
+    const QString head = msg(218).arg(gpWin->recordCamera + 1).arg(name);
+    if (gLan != 3) {
+        const QString label = msg(gSource == 3 ? 699 : 700);
+        p.drawText(5, 40, head);
+        drawFitted(p, 705, 40, QString("%1 %2 / %3").arg(label).arg(gpWin->recordIndex + 1).arg(gpWin->recordCount),
+                   width());
+        drawFitted(p, 1205, gpWin->recordFile.isEmpty() ? 40 : (width() < 1500 ? 80 : 40), gpWin->recordFile, width());
+    } else {
+        p.drawText(5, 40, head);
+        drawFitted(p, 655, 85, gpWin->recordFile, width());
+    }
+}
+
+void CammerWidget::prepareFrame()
+{
+    if (imageBits.size() < size_t(pixelCount) * 4 || displayBuffer.size() < size_t(frameBytes))
+        return;
+    // The display image is opaque RGB32: the fourth byte must be 0xFF, or
+    // composition treats the pixel as transparent. Frames carry 0 there.
+    quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
+    const size_t n = size_t(pixelCount);
+    size_t i = 0;
+    if (isColor) {
+        const quint32* src = reinterpret_cast<const quint32*>(displayBuffer.data());
+#ifdef __SSE2__
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        for (; i + 4 <= n; i += 4) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_or_si128(p, alpha));
+        }
+#endif
+        for (; i < n; ++i)
+            dst[i] = src[i] | 0xFF000000u;
+    } else {
+        const uchar* src = displayBuffer.data();
+#ifdef __SSE2__
+        // Sixteen grey bytes become sixteen opaque pixels per step.
+        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+        for (; i + 16 <= n; i += 16) {
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+            const __m128i lo = _mm_unpacklo_epi8(g, g);
+            const __m128i hi = _mm_unpackhi_epi8(g, g);
+            __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+            _mm_storeu_si128(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
+            _mm_storeu_si128(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
+            _mm_storeu_si128(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
+            _mm_storeu_si128(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
+        }
+#endif
+        for (; i < n; ++i)
+            dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+    }
+}
+
+void CammerWidget::drawFrame(QPainter& p, bool zoom)
+{
+    p.save();
+    if (zoom)
+        applyZoom(p);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
+    p.drawImage(rect(), displayImage);
+    p.restore();
+}
+
+void CammerWidget::paintRecentNgView(QPainter& p)
+{
+    if (imageWidth <= 0)
+        return;
+    const int d = std::clamp(gpWin ? gpWin->editDetect : 0, 0, kDetections - 1);
+    prepareFrame();
+    drawFrame(p, true);
+    QString status;
+    if (resamplePending[d]) {
+        p.setPen(Qt::cyan);
+        status = msg(310);
+    } else if (gpWin && gpWin->runState == 3) {
+        p.setPen(Qt::red);
+        status = msg(311);
+    } else {
+        p.setPen(Qt::green);
+        status = msg(312);
+    }
+    p.setFont(viewFont(35));
+    p.drawText(5, 40, msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
+    p.setPen(Qt::green);
+    const int shown = std::min(recentNgCount[d], int(kRecentNg));
+    const int index = std::clamp(recentNgIndex[d], 0, kRecentNg - 1);
+    drawFitted(p, 700, 40, msg(314).arg(detectionName(d)).arg(index + 1).arg(shown), width());
+    p.drawText(5, 80, recentNgTimes[d][index]);
+}
+
+void CammerWidget::overlayBox(const QRect& box, const uchar* mask, quint32 colour)
+{
+    if (!mask || box.isEmpty())
+        return;
+    quint32* bits = reinterpret_cast<quint32*>(imageBits.data());
+    for (int y = box.top(); y <= box.bottom(); ++y) {
+        const size_t row = size_t(y) * size_t(imageWidth);
+        for (int x = box.left(); x <= box.right(); ++x)
+            if (mask[row + size_t(x)])
+                bits[row + size_t(x)] = colour;
+    }
+}
+
+void CammerWidget::overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly)
+{
+    const int count = std::clamp(store->roiCount[d], 0, int(kRois));
+    for (int r = 0; r < count; ++r)
+        if (!ngOnly || roiResult[d][r] == 0)
+            overlayBox(frameBox(store, d * kRois + r), mask, colour);
+}
+
+void CammerWidget::paintLiveView(QPainter& p, bool editView)
+{
+    const CammerSingleton* store = editView ? editStore : liveStore;
+    if (!store || imageBits.isNull())
+        return;
+    const int d = std::clamp(gpWin ? (editView ? gpWin->editDetect : gpWin->lastDetect) : 0, 0, kDetections - 1);
+    const int ds = gpWin ? gpWin->detectState : 0;
+    const bool live1 = gSource == 1;
+    const bool zoomHere = gpWin && cameraIndex == gpWin->editCamera;
+    const WizardPara* wp = gpWPara;
+    const size_t pixels = size_t(pixelCount);
+
+    // 1.-4. The frame and its overlays, only inside the region boxes.
+    prepareFrame();
+    const bool maskOk = defectMask.size() >= pixels;
+    if (maskOk && !isOK && ((gpWin && gpWin->ngAlarmActive) || (ds == 2 && live1 && overlayMode == 0)))
+        overlayBoxes(store, d, defectMask.data(), kRed, true);
+    if ((editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels)
+        overlayBoxes(store, d, ignoreMasks[d].data(), kCyan, false);
+    if (testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore)
+        overlayBox(frameBox(editStore, detect() * kRois + curRoi), defectMask.data(), kCyan);
+
+    // 5. The image, or the template in the NG blink.
+    const bool blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
+                       !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
+    if (blink) {
+        QImage tpl = isColor ? QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth * 4,
+                                      QImage::Format_RGB32)
+                             : QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth,
+                                      QImage::Format_Grayscale8);
+        if (isColor) {
+            tpl = tpl.copy(); // opaque copy, the template itself stays as taught
+            for (int y = 0; y < imageHeight; ++y) {
+                quint32* row = reinterpret_cast<quint32*>(tpl.scanLine(y));
+                for (int x = 0; x < imageWidth; ++x)
+                    row[x] |= 0xFF000000u;
+            }
+        }
+        p.save();
+        if (zoomHere)
+            applyZoom(p);
+        p.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
+        p.drawImage(rect(), tpl);
+        p.restore();
+    } else {
+        drawFrame(p, zoomHere);
+    }
+
+    // 6. The big verdict.
+    if (ds == 1 || (live1 && ds >= 0 && ds <= 2)) {
+        p.save();
+        p.setFont(viewFont(100));
+        p.scale(winScaleX, winScaleY);
+        p.setPen(isOK ? Qt::green : Qt::red);
+        p.drawText(5, 200, isOK ? "OK" : "NG");
+        p.restore();
+    }
+
+    // 7.-10. Regions.
+    const bool drawRois = ds == 0 || ds == 1 || editView || (live1 && ds == 2);
+    QString selectedCaption;
+    if (drawRois) {
+        p.setFont(viewFont(30));
+        // The legend sits above the bottom row of buttons where that row had
+        // to be moved over it on a narrow screen.
+        const bool rowOver = genButton && genButton->isVisibleTo(this) && genButton->geometry().left() < 360;
+        const int hgt = height() - 1 - (rowOver ? 80 : 0);
+        if (editView) {
+            p.setPen(Qt::blue);
+            p.drawText(QRect(QPoint(10, hgt - 89), QPoint(159, hgt - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString("%1 :").arg(msg(22)));
+            p.fillRect(QRect(QPoint(160, hgt - 89), QPoint(189, hgt - 60)), Qt::blue);
+            if (wp && !wp->showAllParam)
+                p.drawText(QRect(QPoint(205, hgt - 89), QPoint(354, hgt - 60)), Qt::AlignLeft | Qt::AlignVCenter,
+                           QString::number(wp->filterSize));
+            p.setPen(kSalmon);
+            p.drawText(QRect(QPoint(10, hgt - 44), QPoint(159, hgt - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString("%1 :").arg(msg(24)));
+            p.fillRect(QRect(QPoint(160, hgt - 44), QPoint(189, hgt - 15)), kSalmon);
+            if (wp && !wp->showAllParam)
+                p.drawText(QRect(QPoint(205, hgt - 44), QPoint(354, hgt - 15)), Qt::AlignLeft | Qt::AlignVCenter,
+                           QString::number(wp->alarmArea));
+        }
+        const int count = std::clamp(store->roiCount[d], 0, int(kRois));
+        for (int r = 0; r < count; ++r) {
+            const int i = d * kRois + r;
+            const int t = store->funcType[i];
+            const QRect box = frameBox(store, i);
+            if (editView && (r == curRoi || curRoi < 0) && t != 3 && !box.isEmpty()) {
+                const int x1 = box.left(), x2 = box.right(), y1 = box.top(), y2 = box.bottom();
+                const int cx = (x1 + x2) / 2, q = (x2 - x1) / 4, cy = (y1 + y2) / 2;
+                int f = 0, s = 0;
+                if (wp && !wp->showAllParam) {
+                    f = wp->filterSize;
+                    s = int(std::sqrt(double(std::max(wp->alarmArea, 0))));
+                } else if (t == 0) {
+                    f = store->paramC[i];
+                    s = int(std::sqrt(double(std::max(store->paramB[i], 0))));
+                } else if (t == 7 || t == 8) {
+                    f = 2 * store->paramC[i] + 1;
+                }
+                f = std::min(f, 4096);
+                s = std::min(s, 4096);
+                if (f > 0) {
+                    const QPoint c(int((cx - q) * roiScaleX), int(cy * roiScaleY));
+                    p.fillRect(QRect(c.x() - f / 2, c.y() - f / 2, f, f), Qt::blue);
+                }
+                if (s > 0) {
+                    const QPoint c(int((cx + q) * roiScaleX), int(cy * roiScaleY));
+                    p.fillRect(QRect(c.x() - s / 2, c.y() - s / 2, s, s), kSalmon);
+                }
+            }
+            if (editView && wp && wp->continuationArea && curRoi >= 0 && gpWin &&
+                (gpWin->drawTool == 1 || gpWin->drawTool == 4 || (gpWin->drawTool == 2 && gpWin->freeHand))) {
+                const QString hint = msg(711);
+                const QFontMetrics fm(p.font());
+                const QPoint c(int(box.center().x() * roiScaleX), int(box.center().y() * roiScaleY));
+                p.setPen(Qt::green);
+                p.drawText(c.x() - fm.horizontalAdvance(hint) / 2, c.y() + fm.height() / 2, hint);
+            }
+            if (editView && curRoi >= 0 && r != curRoi && moveMode != 2)
+                continue;
+
+            p.save();
+            p.scale(winScaleX, winScaleY);
+            QColor pen;
+            if (t == 2)
+                pen = Qt::yellow;
+            else if (ds == 0)
+                pen = Qt::darkBlue;
+            else
+                pen = (isOK || roiResult[d][r] == 1) ? Qt::green : Qt::red;
+            p.setPen(pen);
+            QPoint anchor;
+            switch (store->shapeKind[i]) {
+            case 2: {
+                const RePolygon& pg = store->polygons[i];
+                pg.Draw(p);
+                anchor = pg.count > 0 ? pg.points[0] : QPoint();
+                if (editView && r == curRoi && objectIndex >= 0 && objectIndex < pg.count &&
+                    objectIndex < RePolygon::kMaxPoints) {
+                    const QPoint v = pg.points[objectIndex];
+                    p.save();
+                    p.setPen(QPen(Qt::cyan, 2));
+                    p.drawEllipse(QRect(QPoint(v.x() - 5, v.y() - 5), QPoint(v.x() + 4, v.y() + 4)));
+                    p.restore();
+                }
+                break;
+            }
+            case 4:
+                store->circles[i].Draw(p);
+                anchor = store->circles[i].rect.topLeft();
+                break;
+            default:
+                store->rects[i].Draw(p);
+                anchor = store->rects[i].rect.topLeft();
+                break;
+            }
+            const QString caption = roiCaption(store, d, r, editView);
+            if (editView && curRoi >= 0) {
+                if (r == curRoi)
+                    selectedCaption = caption;
+            } else {
+                p.setPen(pen);
+                p.drawText(QRect(anchor.x(), anchor.y() - (editView ? 29 : 26), 400, 25),
+                           Qt::AlignLeft | Qt::AlignVCenter, caption);
+            }
+            p.restore();
+        }
+    }
+
+    // 11.-14. Status line, countdown, counters, colour readout.
+    p.save();
+    p.scale(winScaleX, winScaleY);
+    int colour = Qt::green;
+    const QString status = statusText(d, &colour);
+    const QColor statusPen = QColor(Qt::GlobalColor(colour));
+    p.setPen(statusPen);
+    p.setFont(viewFont(35));
+    p.drawText(5, 40, msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
+    const QString countdown = countdownText();
+    if (!countdown.isEmpty()) {
+        p.setFont(viewFont(45));
+        p.drawText(5, 90, countdown);
+    }
+    p.setFont(viewFont(35));
+    p.setPen(Qt::green);
+    const int cam = std::clamp(cameraIndex, 0, 7);
+    const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
+    if (editView) {
+        drawFitted(p, 850, 40, msg(315).arg(curTemplate + 1).arg(templateCount[d]).arg(selectedCaption), logicalW);
+        if (zoomHere && ds != 1 && isColor) {
+            const unsigned rgb = gpWin->touchColor;
+            drawFitted(p, 800, 80,
+                       msg(712) + QString("%1, %2, %3").arg((rgb >> 16) & 0xFF).arg((rgb >> 8) & 0xFF).arg(rgb & 0xFF),
+                       logicalW);
+        }
+        p.drawText(5, 80, gTempTime);
+    } else {
+        drawFitted(p, 750, 40, msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps), logicalW);
+    }
+    p.restore();
+
+    // 15. The shape being drawn.
+    paintDrawing(p);
+}
+
+void CammerWidget::paintDrawing(QPainter& p)
+{
+    if (editState != 1 || !gpWin)
+        return;
+    p.save();
+    if (cameraIndex == gpWin->editCamera)
+        applyZoom(p);
+    p.setPen(Qt::green);
+    const WizardPara* wp = gpWPara;
+    const bool continuation = wp && wp->continuationArea;
+    if (gpWin->drawTool == 4) {
+        workCircle.Draw(p);
+    } else if (gpWin->drawTool == 1) {
+        workRect.Draw(p);
+    } else if (gpWin->drawTool == 2 && drawPointCount >= 1) {
+        const int n = std::min(drawPointCount, int(kMaxDrawPoints));
+        p.setPen(QPen(Qt::green, 2));
+        if (continuation && n > 2 && !gpWin->freeHand) {
+            const QString hint = msg(711);
+            const QFontMetrics fm(p.font());
+            const QPoint c = getPointsCenter();
+            p.drawText(c.x() - fm.horizontalAdvance(hint) / 2, c.y() + fm.height() / 2, hint);
+        }
+        if (continuation)
+            p.setPen(QPen(Qt::magenta, 2));
+        if (wp && wp->polygonStartPoint)
+            p.drawPolyline(drawPoints.get(), n);
+        else
+            p.drawPolygon(drawPoints.get(), n, Qt::OddEvenFill);
+        p.setPen(QPen(Qt::cyan, 2));
+        const QPoint f = drawPoints[0];
+        p.drawEllipse(QRect(QPoint(f.x() - 5, f.y() - 5), QPoint(f.x() + 4, f.y() + 4)));
+    }
+    p.restore();
+}

@@ -1,0 +1,900 @@
+// The camera view over the real simulated-camera plug-in: opening, settings,
+// grabbing, loss and reconnection, templates, the store, the parameter panel
+// and painting (pixel probes on offscreen renders).
+#include "boardsim.h"
+#include "controller/controlport.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+#include "inspection/cammerwidget.h"
+#include "inspection/roipanellogic.h"
+#include "platform/platformpath.h"
+#include "testsupport/testenv.h"
+#include "viewtesthelpers.h"
+#include "widgets/colorbutton.h"
+#include "widgets/slider.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QPainter>
+#include <QtTest>
+
+#include <glog/logging.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <mutex>
+
+namespace {
+
+class RecordingState : public MainState
+{
+public:
+    bool InsertRecord(const QString& text, const QString& type) override
+    {
+        records << type + ": " + text;
+        return true;
+    }
+    QStringList records;
+};
+
+// The station's log lines while it is installed.
+class LogCapture : public google::LogSink
+{
+public:
+    LogCapture() { google::AddLogSink(this); }
+    ~LogCapture() override { google::RemoveLogSink(this); }
+    using google::LogSink::send;
+    void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&, const char* message,
+              size_t len) override
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        m_lines << QString::fromUtf8(message, int(len));
+    }
+    bool has(const QString& part) const
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& s) { return s.contains(part); });
+    }
+
+private:
+    mutable std::mutex m_mx;
+    QStringList m_lines;
+};
+
+QStringList calls(CameraInterface* cam)
+{
+    QVariant out;
+    cam->query(QVariant(), out, 100);
+    return out.toStringList();
+}
+
+int countStarting(const QStringList& l, const QString& prefix)
+{
+    return int(std::count_if(l.begin(), l.end(), [&](const QString& s) { return s.startsWith(prefix); }));
+}
+
+QRgb px(const QImage& img, int x, int y)
+{
+    return img.pixel(x, y) & 0xFFFFFF;
+}
+
+QRgb rgb(int r, int g, int b)
+{
+    return qRgb(r, g, b) & 0xFFFFFF;
+}
+
+} // namespace
+
+class TstView : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void openSizesBuffersAndSettings();
+    void settingsFollowTheSourceRuleAndOrder();
+    void failedOrSizelessCameraGivesNoView();
+    void lossRecordsOnceAndReconnects();
+    void updateImageRefreshRules();
+    void storeRowsLoadAtBothLayouts();
+    void templatesValidOnlyWhenTheyFit();
+    void panelTypesAndPackedHalves();
+    void panelSyncCopyAndPlacement();
+    void panelFitsSmallScreens();
+    void paintOverlaysStayInsideBoxes();
+    void paintColoursCaptionsAndCountdown();
+    void readoutOutsideTheImage();
+    void renderScreens();
+
+private:
+    CammerWidget* view(const QString& sn, int index);
+
+    std::unique_ptr<TestEnv> m_env;
+    RecordingState* m_state = nullptr;
+    QWidget* m_host = nullptr;
+    QList<CammerWidget*> m_views;
+};
+
+void TstView::initTestCase()
+{
+    QVERIFY(MessageTable::load() > 0);
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+}
+
+void TstView::init()
+{
+    m_env = std::make_unique<TestEnv>();
+    QVERIFY(m_env->isValid());
+    gLan = 1;
+    gShowW = 1280;
+    gShowH = 800;
+    gDNum = 2;
+    gTempNum = 3;
+    numCamera = 8;
+    gSource = -1;
+    gpWPara = new WizardPara;
+    gpWParaBak = new WizardPara;
+    gpWPara->alarmArea = 100;
+    gpWPara->filterSize = 3;
+    m_state = new RecordingState;
+    gpWin = m_state;
+    m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
+                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    m_state->paraDb.setDatabaseName("PARAM.db");
+    QVERIFY(m_state->paraDb.open());
+    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+
+    // Plug-in copies: three working cameras, one that never opens, one of
+    // an odd width.
+    const QJsonObject cams{{"typeName", "SimA"}, {"kind", 1}, {"fps", 5},
+                           {"cameras", QJsonArray{QJsonObject{{"sn", "VIEW-MONO-0001"}, {"color", false}},
+                                                  QJsonObject{{"sn", "VIEW-MONO-0002"}, {"color", false}},
+                                                  QJsonObject{{"sn", "VIEW-COLOR-0003"}, {"color", true},
+                                                              {"width", 640}, {"height", 480}},
+                                                  QJsonObject{{"sn", "VIEW-ODD-000004"}, {"color", false},
+                                                              {"width", 642}, {"height", 480}}}}};
+    QJsonArray grid;
+    for (int i = 0; i < 8; ++i)
+        grid.append(QJsonObject{{"sn", QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0'))}, {"color", false}});
+    const QJsonObject gridCams{{"typeName", "SimGrid"}, {"kind", 1}, {"fps", 2}, {"cameras", grid}};
+    const QJsonObject fail{{"typeName", "SimFail"}, {"kind", 1},
+                           {"cameras", QJsonArray{QJsonObject{{"sn", "VIEW-FAIL-0001"}, {"openFails", true}}}}};
+    QVERIFY(!makeSimPluginDir({{"cams", cams}, {"fail", fail}, {"grid", gridCams}}).isEmpty());
+    CameraManager* m = new CameraManager;
+    CameraManager::_instance = m;
+    m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
+    m->loadPlugins();
+    m->findCameras();
+    m->plugins.append(new ZeroSizeCamera); // a plug-in that reports no frame size
+    m_host = new QWidget;
+    m_host->resize(gShowW, gShowH);
+}
+
+void TstView::cleanup()
+{
+    qDeleteAll(m_views);
+    m_views.clear();
+    delete m_host;
+    m_host = nullptr;
+    CameraManager* m = CameraManager::_instance;
+    CameraManager::_instance = nullptr;
+    if (m) {
+        delete m->plugins.takeLast();
+        delete m;
+    }
+    delete gpControlIO;
+    gpControlIO = nullptr;
+    ComClose();
+    m_state->paraQuery = QSqlQuery();
+    m_state->paraDb.close();
+    delete m_state;
+    delete gpWPara;
+    delete gpWParaBak;
+    gpWPara = gpWParaBak = nullptr;
+    Clock::install(nullptr);
+    m_env.reset();
+}
+
+CammerWidget* TstView::view(const QString& sn, int index)
+{
+    for (const _cameraInfo& info : CameraManager::getInstance()->cameras) {
+        if (info.serial() == sn) {
+            auto* v = new CammerWidget(m_host, index, info);
+            m_views << v;
+            return v;
+        }
+    }
+    _cameraInfo info;
+    info.typeName = sn;
+    info.setSerial(sn);
+    auto* v = new CammerWidget(m_host, index, info);
+    m_views << v;
+    return v;
+}
+
+void TstView::openSizesBuffersAndSettings()
+{
+    gpWPara->exposeTime[0] = 1234;
+    gpWPara->gamma[0] = 77;
+    gpWPara->autoShading = 1;
+    gpWPara->hMirror[0] = 1;
+    gpWPara->camSpeed = 3;
+    CammerWidget* a = view("VIEW-MONO-0001", 0);
+    CammerWidget* b = view("VIEW-MONO-0002", 1);
+    CammerWidget* c = view("VIEW-COLOR-0003", 2);
+    for (CammerWidget* v : {a, b})
+    {
+        QVERIFY(v->isOpen);
+        QCOMPARE(v->frameBytes, 1280 * 1024);
+        QCOMPARE(v->frameBuffer.size(), size_t(1280 * 1024));
+        QCOMPARE(v->displayBuffer.size(), size_t(1280 * 1024));
+        QCOMPARE(v->imageBits.size(), size_t(1280 * 1024 * 4));
+        QVERIFY(v->grayBuffer.isNull());
+        QCOMPARE(v->roiScaleX, 1.0f);
+        QCOMPARE(v->roiScaleY, 800.0f / 1024.0f);
+        QVERIFY(v->sliderA && v->isHidden());
+    }
+    QVERIFY(c->isOpen && c->isColor);
+    QCOMPARE(c->frameBytes, 640 * 480 * 4);
+    QCOMPARE(c->grayBuffer.size(), size_t(640 * 480));
+    QCOMPARE(c->roiScaleX, 2.0f);
+
+    // The settings object, keys as the plug-ins expect them; the live store
+    // handed over; acquisition started.
+    const QStringList log = calls(a->camera);
+    const QJsonObject expect{{"exposetime", 1234}, {"gain", 0}, {"contrast", 0}, {"sharp", 0}, {"gammma", 77},
+                             {"saturation", 0}, {"ThreeDNoise", 0}, {"TwoDNoise", 0}, {"WDR", true},
+                             {"VMirror", false}, {"HMirror", true}, {"sysUsage", false}, {"speed", 3}};
+    const QString sent = "setParams " + QString::fromUtf8(QJsonDocument(expect).toJson(QJsonDocument::Compact));
+    QVERIFY2(log.contains(sent), qPrintable(log.join('\n')));
+    QVERIFY(log.contains("setValue 0 CammerSingleton*"));
+    QVERIFY(log.indexOf("start") > log.indexOf("setValue 0 CammerSingleton*"));
+}
+
+void TstView::settingsFollowTheSourceRuleAndOrder()
+{
+    CammerWidget* v = view("VIEW-MONO-0002", 1);
+    gpWPara->exposeTime[1] = 100;
+    gpWParaBak->exposeTime[1] = 200;
+    gpWPara->saturation[1] = 5;
+    gpWParaBak->saturation[1] = 6;
+    gpWPara->vMirror[1] = 0;
+    gpWParaBak->vMirror[1] = 1;
+    gpWPara->camSpeed = 4;
+    gpWParaBak->camSpeed = 9;
+    const int from = int(calls(v->camera).size());
+
+    m_state->settingsVisible = true;
+    v->SetExposeTime();
+    v->SetSaturation();
+    v->SetVMirror();
+    v->SetSpeed(); // always the live set
+    v->SetWB();    // mono: nothing
+    m_state->settingsVisible = false;
+    v->SetExposeTime();
+    v->SetWDR();
+    const QStringList got = calls(v->camera).mid(from);
+    const QStringList want{"setExposure 200", "setValue 10 6", "stop", "setVMirror 1", "start", "stop",
+                           "setSpeed 4", "start", "setExposure 100", "stop", "setWDR 0", "start"};
+    QCOMPARE(got, want);
+
+    // Restore: the camera's defaults into the edit copy, speed left out -> 0.
+    gpWParaBak->camSpeed = 9;
+    v->RestoreDefaultSettings();
+    QCOMPARE(gpWParaBak->exposeTime[1], 30);
+    QCOMPARE(gpWParaBak->camSpeed, 12);
+    QCOMPARE(gpWPara->exposeTime[1], 100);
+
+    // A camera that is closed takes no settings.
+    v->CameraClose();
+    const int n = int(calls(v->camera).size());
+    v->SetExposeTime();
+    v->CameraChangeTrig(true);
+    QVERIFY(!v->CameraStart());
+    QCOMPARE(int(calls(v->camera).size()), n);
+}
+
+void TstView::failedOrSizelessCameraGivesNoView()
+{
+    LogCapture log;
+    CammerWidget* f = view("VIEW-FAIL-0001", 0);
+    QVERIFY(log.has("camera open fail camera NO 0 camera SN VIEW-FAIL-0001"));
+    QVERIFY(f->camera);
+    QVERIFY(!f->isOpen);
+    QVERIFY(f->displayBuffer.isNull() && f->frameBuffer.isNull());
+    QVERIFY(!f->sliderA && !f->liveStore);
+    QVERIFY(f->findChildren<QWidget*>().isEmpty());
+    QVERIFY(!f->UpdateImage()); // a caller that polls anyway reads nothing
+
+    CammerWidget* z = view(ZeroSizeCamera::kName, 1);
+    QVERIFY(z->camera);
+    QVERIFY(!z->isOpen);
+    QCOMPARE(z->frameBytes, 0);
+    QVERIFY(z->displayBuffer.isNull());
+    z->repaint(); // nothing to paint, nothing read
+    QVERIFY(log.has("size 0 x 0"));
+}
+
+void TstView::lossRecordsOnceAndReconnects()
+{
+    // The board on a pseudo-terminal: a lost camera must hold the mould.
+    BoardSim sim;
+    std::string err;
+    QVERIFY2(sim.open(&err) && sim.linkAt(platform::path("/dev/ttyS1").toStdString(), &err), err.c_str());
+    sim.start();
+    gisCOM = 1;
+    gpControlIO = new ControlPort;
+    QVERIFY(gpCom);
+    gpControlIO->InitIOThread();
+    m_state->runState = 1;
+
+    CammerWidget* v = view("VIEW-MONO-0002", 1);
+    TestClock tc;
+    Clock::install(&tc);
+    const int from = int(calls(v->camera).size());
+
+    // Time moves only when the loop waits on it; a second loss report comes
+    // in while it reconnects.
+    int advances = 0;
+    QTimer driver;
+    const auto first = connect(&driver, &QTimer::timeout, [&] {
+        if (tc.pendingCount() == 0)
+            return;
+        if (advances == 1)
+            emit v->camera->sigCameraLost();
+        tc.advance(1000);
+        ++advances;
+    });
+    driver.start(5);
+    v->camera->setValue(QString("lose"), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(v->lossCount == 1 && v->isConnected, 5000);
+    driver.stop();
+
+    const QStringList got = calls(v->camera).mid(from);
+    QCOMPARE(countStarting(got, "reconnect"), 3);
+    QCOMPARE(got.filter("reconnect 1").size(), 1);
+    QCOMPARE(countStarting(got, "setParams"), 1);
+    QCOMPARE(countStarting(got, "onLost"), 1);
+    QCOMPARE(advances, 3);
+    QCOMPARE(m_state->records, QStringList{"info: Camera 2 lost for the 1 time!"});
+    QVERIFY(sim.waitForOutputs(1u, gpControlIO->out & 1u, 2000));
+    QCOMPARE(gpControlIO->IOState(1, 0), 1);
+    gpControlIO->stopIOThread();
+
+    // Lost again; the main window's own restart brings it back before the
+    // first retry: the loop ends without a reconnect of its own.
+    const int from2 = int(calls(v->camera).size());
+    bool restarted = false;
+    disconnect(first);
+    connect(&driver, &QTimer::timeout, [&] {
+        if (tc.pendingCount() == 0)
+            return;
+        if (!restarted) {
+            restarted = true;
+            for (int k = 0; k < 3 && !v->isConnected; ++k)
+                v->isConnected = v->camera->reconnect();
+        }
+        tc.advance(1000);
+    });
+    driver.start(5);
+    v->camera->setValue(QString("lose"), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(v->lossCount == 2 && restarted && v->isConnected && tc.pendingCount() == 0, 5000);
+    driver.stop();
+    const QStringList got2 = calls(v->camera).mid(from2);
+    QCOMPARE(countStarting(got2, "reconnect"), 3); // the window's three
+    QCOMPARE(countStarting(got2, "setParams"), 1);
+    QCOMPARE(m_state->records.size(), 2);
+    QCOMPARE(m_state->records.last(), QString("info: Camera 2 lost for the 2 time!"));
+}
+
+void TstView::updateImageRefreshRules()
+{
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->CameraChangeTrig(true);
+    auto shot = [&] {
+        v->ManualUpdateImage();
+        v->camera->setValue(QString("trigger"), 100);
+    };
+    auto filled = [&] { return std::any_of(v->displayBuffer.data(), v->displayBuffer.data() + 4096, [](uchar b) { return b; }); };
+    gpWPara->noRefreshAfterAlarm = 1;
+    m_state->detectState = 2;
+    shot();
+    QVERIFY(v->UpdateImage());
+    QVERIFY(!filled()); // the fault stays on screen, the grab went on
+    QVERIFY(v->frameBuffer.data()[0] || std::any_of(v->frameBuffer.data(), v->frameBuffer.data() + 4096, [](uchar b) { return b; }));
+
+    m_state->detectState = 0;
+    gpWPara->extTrigger = 1;
+    shot();
+    QVERIFY(v->UpdateImage());
+    QVERIFY(!filled());
+    QVERIFY(!v->UpdateImage()); // no new frame, and still nothing shown
+
+    gpWPara->extTrigger = 0;
+    gSource = 0; // the editor shows its own image
+    shot();
+    QVERIFY(v->UpdateImage());
+    QVERIFY(!filled());
+    gSource = 1;
+    shot();
+    QVERIFY(v->UpdateImage());
+    QVERIFY(filled());
+    QCOMPARE(std::memcmp(v->displayBuffer.data(), v->frameBuffer.data(), size_t(v->frameBytes)), 0);
+}
+
+void TstView::storeRowsLoadAtBothLayouts()
+{
+    // One rectangle row written by a store of camera 0 into PARAM.db.
+    {
+        CameraViewState owner;
+        owner.roiScaleX = owner.roiScaleY = 1.0f;
+        std::unique_ptr<CammerSingleton> s(new CammerSingleton(0, &owner));
+        s->roiCount[0] = 1;
+        s->shapeKind[0] = 1;
+        s->rects[0].rect = QRect(QPoint(200, 160), QPoint(439, 399));
+        QVERIFY(s->SaveDatatoFile());
+    }
+    for (QSize screen : {QSize(1280, 800), QSize(1024, 768)}) {
+        gShowW = screen.width();
+        gShowH = screen.height();
+        CammerWidget* v = view("VIEW-MONO-0001", 0);
+        QCOMPARE(v->liveStore->roiCount[0], 1);
+        const QRect ir = v->liveStore->rects[0].imageRect;
+        const float sx = float(gShowW) / 1280, sy = float(gShowH) / 1024;
+        QCOMPARE(ir.left(), qRound(200 / sx));
+        QCOMPARE(ir.bottom(), qRound(399 / sy));
+        const cv::Mat& m = v->liveMasks[0][0];
+        QCOMPARE(m.cols, ir.width());
+        QCOMPARE(m.rows, ir.height());
+        QCOMPARE(int(m.at<uchar>(m.rows / 2, m.cols / 2)), 255);
+    }
+}
+
+void TstView::templatesValidOnlyWhenTheyFit()
+{
+    // Camera 4 (index 3) is 642 x 480 mono: rows of images are padded, the
+    // frame's are not.
+    QDir().mkpath("cammer41");
+    QDir().mkpath("cammer42");
+    cv::Mat good(480, 642, CV_8UC1);
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 642; ++x)
+            good.at<uchar>(y, x) = uchar((x + 3 * y) & 0xFF);
+    QVERIFY(cv::imwrite("cammer41/template1.bmp", good));
+    QVERIFY(cv::imwrite("cammer41/template2.bmp", cv::Mat(240, 321, CV_8UC1, cv::Scalar(9)))); // size
+    QVERIFY(cv::imwrite("cammer42/template0.bmp", cv::Mat(480, 642, CV_8UC3, cv::Scalar(1, 2, 3)))); // depth
+    QFile junk("cammer42/template1.bmp");
+    QVERIFY(junk.open(QIODevice::WriteOnly));
+    junk.write("BM this is not an image");
+    junk.close();
+
+    LogCapture log;
+    CammerWidget* v = view("VIEW-ODD-000004", 3);
+    QVERIFY(v->isOpen);
+    QVERIFY(log.has("cammer41/template2.bmp is 321x240x8"));
+    QVERIFY(log.has("cammer42/template0.bmp is 642x480x32"));
+    QVERIFY(log.has("cammer42/template1.bmp unreadable"));
+    QVERIFY(log.has("detection 1: 1 of 3 template files missing"));
+    QCOMPARE(v->templateValid[0], (std::vector<int>{1, 1, 0}));
+    QCOMPARE(v->templateCount[0], 2);
+    QCOMPARE(v->templateValid[1], (std::vector<int>{1, 0, 0}));
+    QCOMPARE(v->templateCount[1], 1);
+    const uchar* t1 = v->templateImages[0][1].data();
+    for (int y : {0, 1, 239, 479})
+        for (int x : {0, 1, 320, 641})
+            QCOMPARE(int(t1[y * 642 + x]), int(good.at<uchar>(y, x)));
+    // Slot 0 synthetic: bright centre half, dark border.
+    const uchar* t0 = v->templateImages[1][0].data();
+    QCOMPARE(int(t0[240 * 642 + 321]), 255);
+    QCOMPARE(int(t0[10 * 642 + 10]), 0);
+    QCOMPARE(int(t0[(480 / 4) * 642 + 642 / 4]), 255);
+    QCOMPARE(int(t0[(480 / 4) * 642 + 642 / 4 - 1]), 0);
+    // Unused slots stay as they came: zero.
+    QCOMPARE(int(v->templateImages[0][2].data()[1000]), 0);
+    QCOMPARE(v->recentNgImages[1].size(), size_t(10));
+}
+
+void TstView::panelTypesAndPackedHalves()
+{
+    int a = 1, b = 2, c = 3;
+    QCOMPARE(CammerWidget::GetFuncInitParam(11, a, b, c), 0);
+    QCOMPARE(QVector<int>({a, b, c}), QVector<int>({45, 100, 3}));
+    a = 0, b = 7, c = 8;
+    QCOMPARE(CammerWidget::GetFuncInitParam(6, a, b, c), 1);
+    QCOMPARE(QVector<int>({a, b, c}), QVector<int>({80, 7, 8}));
+
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    CammerSingleton* s = v->editStore;
+    s->roiCount[0] = 2;
+    for (int r = 0; r < 2; ++r) {
+        s->shapeKind[r] = 1;
+        s->rects[r].rect = QRect(QPoint(100 + 300 * r, 300), QPoint(300 + 300 * r, 500));
+        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
+        s->rects[r].setImageRect();
+    }
+    gSource = 0;
+    gpWPara->useDefect = 1;
+    gpWPara->useSpot = 1;
+    gpWPara->useColorSpots = 1;
+    v->setCurRoi(0);
+    v->ShowHideROIPara();
+    QCOMPARE(s->paramA[0], 0); // stored values already inside the ranges stay
+
+    // The function button walks the enabled types only, with their defaults.
+    v->SlotChangeFunc();
+    QCOMPARE(s->funcType[0], 1);
+    QCOMPARE(QVector<int>({s->paramA[0], s->paramB[0], s->paramC[0]}), QVector<int>({80, 500, 12800}));
+    QVERIFY(v->paramSwitchButton->isVisibleTo(v));
+    QCOMPARE(v->sliderC->objectName(), MessageTable::text(10));
+    v->SlotChangeFunc();
+    QCOMPARE(s->funcType[0], 9);
+    v->SlotChangeFunc();
+    QCOMPARE(s->funcType[0], 0);
+    QVERIFY(!v->paramSwitchButton->isVisibleTo(v));
+
+    // Type 1 with the toggle on: the slider edits the second byte of C.
+    s->funcType[0] = 1;
+    s->paramC[0] = 7690;
+    v->ShowHideROIPara();
+    QCOMPARE(v->sliderC->value(), 10);
+    v->SlotChangeParaShow();
+    QVERIFY(v->paramToggle);
+    QCOMPARE(v->sliderC->value(), 30);
+    QCOMPARE(v->sliderC->objectName(), MessageTable::text(11));
+    v->sliderC->setValue(200);
+    QCOMPARE(s->paramC[0], 51210);
+    v->SlotChangeParaShow();
+    QCOMPARE(v->sliderC->value(), 10);
+    QCOMPARE(v->sliderC->objectName(), MessageTable::text(10));
+
+    // Type 9: each slider a 16-bit half; a value outside the range is
+    // clamped and written back by the reset.
+    s->funcType[0] = 9;
+    s->paramA[0] = (200 << 16) | 999;
+    v->ShowHideROIPara();
+    QCOMPARE(s->paramA[0], (200 << 16) | 255);
+    v->SlotChangeParaShow();
+    v->sliderA->setValue(201);
+    QCOMPARE(s->paramA[0], (201 << 16) | 255);
+    QCOMPARE(RoiPanelLogic::withWordHalf(-1, false, 0), int(0xFFFF0000u));
+
+    // Type 0 area: hint through the clock.
+    TestClock tc;
+    Clock::install(&tc);
+    s->funcType[0] = 0;
+    gpWPara->showAllParam = 1;
+    v->ShowHideROIPara();
+    v->sliderB->setValue(400);
+    QCOMPARE(s->paramB[0], 400);
+    QCOMPARE(gDrawHint, 20);
+    tc.advance(2999);
+    QCOMPARE(gDrawHint, 20);
+    tc.advance(1);
+    QCOMPARE(gDrawHint, 0);
+}
+
+void TstView::panelSyncCopyAndPlacement()
+{
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    CammerSingleton* s = v->editStore;
+    s->roiCount[0] = 3;
+    for (int r = 0; r < 3; ++r) {
+        s->shapeKind[r] = 1;
+        s->funcType[r] = r == 2 ? 1 : 0;
+        s->paramA[r] = 10;
+        s->rects[r].rect = QRect(QPoint(100, 300), QPoint(300, 500));
+    }
+    v->setCurRoi(0);
+    s->paramA[0] = 15;
+    v->SlotSyncParam();
+    v->SlotSyncParam();
+    QCOMPARE(s->paramA[1], 15);
+    QCOMPARE(s->paramA[2], 10);
+
+    // Whole detections in the live store, mode 2: 1 -> 3, 0 -> 2.
+    CammerSingleton* l = v->liveStore;
+    gpWPara->systemMode = 2;
+    for (int d = 0; d < 4; ++d) {
+        l->roiCount[d] = d + 1;
+        l->shapeKind[d * 100] = 1;
+        l->paramA[d * 100] = d;
+        l->outN[0] = 2;
+    }
+    v->liveMasks[0][0] = cv::Mat(5, 5, CV_8UC1, cv::Scalar(255));
+    v->CopyPara();
+    QCOMPARE(QVector<int>({l->roiCount[0], l->roiCount[1], l->roiCount[2], l->roiCount[3]}),
+             QVector<int>({1, 2, 1, 2}));
+    QCOMPARE(QVector<int>({l->paramA[0], l->paramA[100], l->paramA[200], l->paramA[300]}),
+             QVector<int>({0, 1, 0, 1}));
+    QCOMPARE(v->liveMasks[2][0].cols, 5);
+
+    // Placement on a 1080-line screen, three slider rows (H = 173).
+    RoiPanelLogic::RoiExtent e;
+    e.top = 213;
+    e.bottom = 836;
+    QCOMPARE(RoiPanelLogic::panelTop(e, 3, 1080), 856); // below
+    e.bottom = 837;
+    QCOMPARE(RoiPanelLogic::panelTop(e, 3, 1080), 233); // rectangle fallback
+    e.top = 214;
+    QCOMPARE(RoiPanelLogic::panelTop(e, 3, 1080), 41); // above
+    e.top = 100;
+    e.kind = 2;
+    e.polygonYs = {900, 120, 500, 250};
+    QCOMPARE(RoiPanelLogic::panelTop(e, 3, 1080), 500 - 173);
+    e.kind = 4;
+    e.ringRadius = 400;
+    e.ringCenterY = 600;
+    QCOMPARE(RoiPanelLogic::panelTop(e, 3, 1080), 600 - 173);
+    QCOMPARE(RoiPanelLogic::buttonRow(0, true)[6].left(), 1133);
+}
+
+void TstView::panelFitsSmallScreens()
+{
+    for (QSize screen : {QSize(1024, 768), QSize(1280, 800)}) {
+        for (int lan : {1, 3}) {
+            gShowW = screen.width();
+            gShowH = screen.height();
+            gLan = lan;
+            CammerWidget* v = view("VIEW-MONO-0001", 0);
+            v->resize(screen);
+            gpWPara->useSpot = 1;
+            gpWPara->ejectorPulseProdNG = 1;
+            v->editStore->roiCount[0] = 1;
+            v->editStore->shapeKind[0] = 1;
+            v->editStore->funcType[0] = 1;
+            v->editStore->rects[0].rect = QRect(QPoint(50, 500), QPoint(250, 700));
+            v->editStore->rects[0].setShowA(v->roiScaleX, v->roiScaleY);
+            v->editStore->rects[0].setImageRect();
+            gSource = 0;
+            v->setCurRoi(0);
+            v->moveToggle->setChecked(true);
+            QList<QWidget*> shown;
+            for (QWidget* w : v->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (w->isVisibleTo(v))
+                    shown << w;
+            QVERIFY(shown.size() >= 20);
+            for (int i = 0; i < shown.size(); ++i) {
+                QVERIFY2(QRect(0, 0, gShowW, gShowH).contains(shown[i]->geometry()),
+                         qPrintable(QString("%1 at %2").arg(shown[i]->metaObject()->className())
+                                        .arg(shown[i]->geometry().right())));
+                for (int j = i + 1; j < shown.size(); ++j)
+                    QVERIFY(!shown[i]->geometry().intersects(shown[j]->geometry()));
+            }
+        }
+    }
+    gLan = 1;
+}
+
+void TstView::paintOverlaysStayInsideBoxes()
+{
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->resize(gShowW, gShowH);
+    std::memset(v->displayBuffer.data(), 100, v->displayBuffer.size());
+    std::memset(v->defectMask.data(), 1, v->defectMask.size());
+    CammerSingleton* s = v->liveStore;
+    s->roiCount[0] = 2;
+    const QRect rois[2] = {QRect(QPoint(100, 100), QPoint(299, 299)), QRect(QPoint(1100, 600), QPoint(1500, 1200))};
+    for (int r = 0; r < 2; ++r) {
+        s->shapeKind[r] = 1;
+        s->rects[r].rect = rois[r]; // the second reaches past the frame
+        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
+        s->rects[r].setImageRect();
+        v->roiResult[0][r] = 0;
+    }
+    v->isOK = false;
+    m_state->detectState = 2; // neither regions nor verdict: only the overlay
+    m_state->ngAlarmActive = true;
+    QImage img = v->grab().toImage();
+    QCOMPARE(px(img, 200, 200), rgb(255, 0, 0));
+    QCOMPARE(px(img, 1200, 700), rgb(255, 0, 0));
+    QCOMPARE(px(img, 50, 50), rgb(100, 100, 100));
+    QCOMPARE(px(img, 400, 200), rgb(100, 100, 100));
+    QCOMPARE(px(img, 1000, 700), rgb(100, 100, 100));
+
+    // Result OK for the first: only the failed one shows red.
+    v->roiResult[0][0] = 1;
+    img = v->grab().toImage();
+    QCOMPARE(px(img, 200, 200), rgb(100, 100, 100));
+    QCOMPARE(px(img, 1200, 700), rgb(255, 0, 0));
+
+    // Nothing painted for a view beyond the cameras in use.
+    numCamera = 0;
+    img = v->grab().toImage();
+    QVERIFY(px(img, 200, 200) != rgb(255, 0, 0) && px(img, 50, 50) != rgb(100, 100, 100));
+    numCamera = 8;
+}
+
+void TstView::paintColoursCaptionsAndCountdown()
+{
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->resize(gShowW, gShowH);
+    CammerSingleton* s = v->liveStore;
+    s->roiCount[0] = 2;
+    for (int r = 0; r < 2; ++r) {
+        s->shapeKind[r] = 1;
+        s->funcType[r] = r == 0 ? 2 : 0;
+        s->rects[r].rect = QRect(QPoint(100 + 500 * r, 300), QPoint(400 + 500 * r, 600));
+        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
+        s->rects[r].setImageRect();
+    }
+    auto colours = [&](const QImage& img, int x1, int x2, int y) {
+        QSet<QRgb> c;
+        for (int x = x1; x <= x2; ++x)
+            c << px(img, x, y);
+        return c;
+    };
+    m_state->detectState = 0;
+    QImage img = v->grab().toImage();
+    QVERIFY(colours(img, 200, 300, 300).contains(rgb(255, 255, 0)));
+    QVERIFY(colours(img, 700, 800, 300).contains(QColor(Qt::darkBlue).rgb() & 0xFFFFFF));
+    m_state->detectState = 1;
+    v->roiResult[0][1] = 0;
+    v->isOK = false;
+    img = v->grab().toImage();
+    QVERIFY(colours(img, 200, 300, 300).contains(rgb(255, 255, 0)));
+    QVERIFY(colours(img, 700, 800, 300).contains(rgb(255, 0, 0)));
+
+    // Captions: long form up to 36 regions, short from 37.
+    v->roiValue[0][1] = 42;
+    s->roiCount[0] = 36;
+    QCOMPARE(v->roiCaption(s, 0, 1, false), QString("2: 100 / 42 "));
+    s->paramA[1] = 7;
+    QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 "));
+    s->roiCount[0] = 37;
+    QCOMPARE(v->roiCaption(s, 0, 1, false), QString("2: 42"));
+    s->roiCount[0] = 2;
+
+    // The countdown: the first running delay decides, shown above 0.02 s.
+    m_state->delayActive[0] = true;
+    m_state->delaySeconds[0] = 0.02f;
+    m_state->delayActive[1] = true;
+    m_state->delaySeconds[1] = 4.5f;
+    QCOMPARE(v->countdownText(), QString());
+    m_state->delaySeconds[0] = 1.23456f;
+    QCOMPARE(v->countdownText(), QString("1.23"));
+    m_state->delayActive[0] = false;
+    QCOMPARE(v->countdownText(), QString("4.5"));
+}
+
+void TstView::readoutOutsideTheImage()
+{
+    CammerWidget* v = view("VIEW-COLOR-0003", 2);
+    const quint32 pixel = 0x00123456;
+    std::memcpy(v->displayBuffer.data() + (10 * 640 + 20) * 4, &pixel, 4);
+    v->MUpdateXYV(40, 20); // screen 1280 x 800 over 640 x 480
+    QCOMPARE(m_state->readoutX, 20);
+    QCOMPARE(m_state->readoutY, 12);
+    m_state->readoutValue = 7;
+    v->MUpdateXYV(40, 17);
+    QCOMPARE(m_state->readoutValue, pixel);
+    m_state->readoutValue = 7;
+    for (QPoint p : {QPoint(-5, 10), QPoint(5000, 10), QPoint(10, 100000)}) {
+        v->MUpdateXYV(p.x(), p.y());
+        QCOMPARE(m_state->readoutValue, 7u);
+    }
+}
+
+void TstView::renderScreens()
+{
+    const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
+    if (dir.isEmpty())
+        QSKIP("screenshots only when STATION_RENDER_DIR is set");
+    QDir().mkpath(dir);
+    for (QSize screen : {QSize(1024, 768), QSize(1280, 800)}) {
+        for (int lan : {1, 0}) {
+            gShowW = screen.width();
+            gShowH = screen.height();
+            gLan = lan;
+            m_host->resize(screen);
+            const QString tag = QString("%1x%2-%3").arg(gShowW).arg(gShowH).arg(lan == 1 ? "en" : "zh");
+            auto save = [&](QWidget* w, const QString& name) {
+                QVERIFY(w->grab().save(QString("%1/%2-%3.png").arg(dir, name, tag)));
+            };
+            for (int c = 0; c < 8; ++c) {
+                gpWPara->exposeTime[c] = 30;
+                gpWPara->adjustPlus[c] = 32;
+            }
+            CammerWidget* v = view("VIEW-MONO-0001", 0);
+            v->setGeometry(0, 0, gShowW, gShowH);
+            v->show();
+            v->CameraChangeTrig(true);
+            v->camera->setValue(QString("trigger"), 100);
+            gSource = 1;
+            QVERIFY(v->UpdateImage());
+            CammerSingleton* s = v->liveStore;
+            const QRect boxes[4] = {QRect(QPoint(150, 200), QPoint(450, 420)), QRect(QPoint(550, 250), QPoint(800, 480)),
+                                    QRect(QPoint(300, 480), QPoint(520, 640)), QRect(QPoint(700, 520), QPoint(950, 650))};
+            const int types[4] = {0, 1, 2, 9};
+            const int params[4][3] = {{45, 100, 3}, {80, 500, 7690}, {0, 0, 30}, {(120 << 16) | 10, (200 << 16) | 20, (90 << 16) | 5}};
+            s->roiCount[0] = 4;
+            for (int r = 0; r < 4; ++r) {
+                s->shapeKind[r] = 1;
+                s->funcType[r] = types[r];
+                s->paramA[r] = params[r][0];
+                s->paramB[r] = params[r][1];
+                s->paramC[r] = params[r][2];
+                s->rects[r].rect = boxes[r];
+                s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
+                s->rects[r].setImageRect();
+                v->roiResult[0][r] = 1;
+                v->roiValue[0][r] = 10 * r + 3;
+            }
+            m_state->detectState = 1;
+            m_state->progressState = 2;
+            m_state->runState = 1;
+            v->isOK = true;
+            save(v, "live-ok");
+            v->isOK = false;
+            v->roiResult[0][1] = 0;
+            const QRect fb = s->rects[1].imageRect;
+            for (int y = fb.top() + 20; y < fb.top() + 60; ++y)
+                std::memset(v->defectMask.data() + y * v->imageWidth + fb.left() + 30, 1, 50);
+            m_state->detectState = 2;
+            m_state->ngAlarmActive = true;
+            save(v, "live-ng");
+
+            gSource = 0;
+            m_state->detectState = 3;
+            gpWPara->useSpot = gpWPara->useColorSpots = gpWPara->useIgnoreArea = 1;
+            v->editStore->assignFrom(*s);
+            for (int r : {1, 3}) {
+                v->DeselectROI();
+                v->setCurRoi(r);
+                v->editStore->rects[r].SetSelected(true);
+                v->ShowHideROIPara();
+                v->moveToggle->setChecked(r == 3);
+                save(v, QString("edit-type%1").arg(types[r]));
+            }
+            v->DeselectROI();
+            v->ShowHideROIPara();
+
+            gSource = 2;
+            v->ShowHideROIPara();
+            v->recentNgCount[0] = 12;
+            v->recentNgIndex[0] = 3;
+            v->recentNgTimes[0][3] = "2026-12-06 10:21:07";
+            save(v, "recent-ng");
+            gSource = 4;
+            m_state->recordImage = v->displayImage.copy();
+            m_state->recordFile = "20261206_102107_cam1_NG.jpg";
+            m_state->recordCount = 5;
+            m_state->recordIndex = 1;
+            save(v, "record");
+
+            std::unique_ptr<CammerSingleton> rois(new CammerSingleton(0, nullptr));
+            rois->assignFrom(*s);
+            qDeleteAll(m_views);
+            m_views.clear();
+            gSource = -1;
+            m_state->detectState = 1;
+            QList<CammerWidget*> grid;
+            for (int i = 0; i < 8; ++i) {
+                CammerWidget* g = view(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0')), i);
+                QVERIFY(g->isOpen);
+                g->CameraChangeTrig(true);
+                g->camera->setValue(QString("trigger"), 100);
+                QVERIFY(g->UpdateImage());
+                g->liveStore->assignFrom(*rois);
+                g->liveStore->roiCount[0] = 2;
+                g->isOK = i != 5;
+                grid << g;
+            }
+            layoutGrid(grid, gShowW, gShowH);
+            save(m_host, "grid8");
+            qDeleteAll(m_views);
+            m_views.clear();
+        }
+    }
+    gLan = 1;
+}
+
+QTEST_MAIN(TstView)
+#include "tst_view.moc"
