@@ -1,4 +1,5 @@
 #include "controller/mainstate.h"
+#include "controller/operationrecords.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 
@@ -31,6 +32,5 @@ void MainState::FLushAll()
 
 bool MainState::InsertRecord(const QString& text, const QString& type)
 {
-    LOG(INFO) << "record (" << type.toStdString() << "): " << text.toStdString();
-    return false;
+    return OperationRecords::instance()->InsertRecord(text, type);
 }

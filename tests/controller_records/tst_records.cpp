@@ -1,0 +1,418 @@
+// The journal on real SQLite files in a fresh working directory: rows,
+// the viewer copy, the day rotation on the test clock, bad files, entries from
+// another thread, and a writer killed at random moments.
+#include "controller/mainstate.h"
+#include "controller/operationrecords.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/operatorprompt.h"
+#include "netservices/viewwatch2zel.h"
+#include "platform/commandrunner.h"
+#include "testsupport/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+struct Prompts : OperatorPrompt {
+    QList<QPair<int, QString>> asked;
+    bool prompt(Kind, int msg, const QString& text) override
+    {
+        asked << qMakePair(msg, text);
+        return true;
+    }
+};
+
+// Remembers each viewer copy and how many rows RECORD.db held when it came.
+struct Viewer : ViewWatch2ZEL {
+    QList<QJsonObject> sent;
+    QList<int> rowsAtSend;
+    void sndRecordOperate(const QJsonObject& r) override
+    {
+        sent << r;
+        rowsAtSend << rowCount(QStringLiteral("RECORD.db"));
+        ViewWatch2ZEL::sndRecordOperate(r);
+    }
+    static int rowCount(const QString& file);
+};
+
+// Rows of a journal file, read through a connection of its own (opened for
+// writing, as the station reopens it, so a killed writer's journal is rolled back).
+QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
+{
+    QList<QStringList> rows;
+    bool good = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reader");
+        db.setDatabaseName(file);
+        if (QFile::exists(file) && db.open()) {
+            QSqlQuery q(db);
+            if (q.exec("PRAGMA integrity_check") && q.next() && q.value(0).toString() == "ok") {
+                QSqlQuery r(db);
+                good = r.exec("SELECT * FROM RECORD ORDER BY rowid");
+                while (r.next()) {
+                    QStringList row;
+                    for (int i = 0; i < r.record().count(); ++i)
+                        row << r.value(i).toString();
+                    rows << row;
+                }
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("reader");
+    if (ok)
+        *ok = good;
+    return rows;
+}
+
+int Viewer::rowCount(const QString& file)
+{
+    return rowsOf(file).size();
+}
+
+QString readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// The kill test's writer: starts the journal as the station does, then writes
+// numbered entries, printing each number once InsertRecord returned, and
+// moves to the next day every 40 entries.
+int writerMain(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    MessageTable::load();
+    const int first = QString(argv[2]).toInt();
+    TestClock clock(QDateTime(QDate::fromString(argv[3], "yyyy-MM-dd"), QTime(23, 0)));
+    Clock::install(&clock);
+    MainState state;
+    gpWin = &state;
+    OperationRecords* j = OperationRecords::instance();
+    j->runStartup(1);
+    for (int n = first;; ++n) {
+        if (!j->InsertRecord(QStringLiteral("entry %1").arg(n), "run"))
+            return 3;
+        std::printf("%d\n", n);
+        std::fflush(stdout);
+        if (n % 40 == 39) {
+            clock.setNow(clock.now().addDays(1));
+            j->SlotCheckDate();
+            std::printf("day %s\n", qPrintable(clock.now().date().toString("yyyy-MM-dd")));
+            std::fflush(stdout);
+        }
+    }
+}
+
+} // namespace
+
+class TestRecords : public QObject
+{
+    Q_OBJECT
+    TestEnv* env = nullptr;
+    TestClock* clock = nullptr;
+    Prompts prompts;
+    Viewer viewer;
+    MainState* state = nullptr;
+    OperationRecords* j = OperationRecords::instance();
+
+private slots:
+    void initTestCase() { MessageTable::load(); }
+    void init()
+    {
+        j->close();
+        env = new TestEnv;
+        clock = new TestClock(QDateTime(QDate(2026, 3, 9), QTime(10, 20, 30)));
+        Clock::install(clock);
+        OperatorPrompt::install(&prompts);
+        prompts.asked.clear();
+        viewer.sent.clear();
+        viewer.rowsAtSend.clear();
+        j->setViewerLink(&viewer);
+        state = new MainState;
+        gpWin = state;
+        gLan = 1;
+    }
+    void cleanup()
+    {
+        j->close();
+        j->setViewerLink(nullptr);
+        delete state;
+        OperatorPrompt::install(nullptr);
+        Clock::install(nullptr);
+        delete clock;
+        delete env;
+    }
+
+    void entriesAreStoredWholeAndCopiedFirst()
+    {
+        QVERIFY(QFile::exists("RECORDNULL.db"));
+        QVERIFY(QFile::exists("RECORD.db"));
+        j->runStartup(3);
+        QCOMPARE(prompts.asked.size(), 0);
+        state->loginLevel = 2;
+        const QString tricky = QString::fromUtf8("it's \"x\"; DROP TABLE RECORD;--\r\n中文 ") + QString(10000, 'z');
+        QVERIFY(state->InsertRecord(tricky, "set"));
+        gLan = 0;
+        state->loginLevel = 1;
+        QVERIFY(gpWin->InsertRecord("one argument"));
+        state->loginLevel = 0;
+        gLan = 1;
+        QVERIFY(gpWin->InsertRecord("x", "API"));
+
+        const QList<QStringList> rows = rowsOf("RECORD.db");
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows[0], QStringList({"10.20.30", "Unlogged", "The system is ready, there is 3 cameras", "info"}));
+        QCOMPARE(rows[1], QStringList({"10.20.30", "Advanced", tricky, "set"}));
+        QCOMPARE(rows[2], QStringList({"10.20.30", QString::fromUtf8("初级"), "one argument", ""}));
+        QCOMPARE(rows[3][1], QString("Unlogged"));
+
+        // Exactly four keys, the row's texts, sent while the row was not yet there.
+        QCOMPARE(viewer.sent.size(), 4);
+        QCOMPARE(viewer.sent[1].keys(), QStringList({"recordpassword", "recordtime", "recordtype", "remarks"}));
+        QCOMPARE(viewer.sent[1]["remarks"].toString(), tricky);
+        QCOMPARE(viewer.rowsAtSend, QList<int>({0, 1, 2, 3}));
+
+        // Closed behind the journal's back (shut-down path): reopened lazily.
+        state->recordDb.close();
+        QVERIFY(state->InsertRecord("after close", "info"));
+        QVERIFY(j->ClearRecord());
+        QCOMPARE(rowsOf("RECORD.db").size(), 0);
+    }
+
+    void failedInsertStillCopiesAndLogs()
+    {
+        j->runStartup(1);
+        QSqlQuery q(j->database());
+        QVERIFY(q.exec("DROP TABLE RECORD"));
+        viewer.sent.clear();
+        QVERIFY(!state->InsertRecord("lost?", "run"));
+        QCOMPARE(viewer.sent.size(), 1);
+        QCOMPARE(viewer.sent[0]["remarks"].toString(), QString("lost?"));
+    }
+
+    void typeColumnAddedToOlderFiles()
+    {
+        QFile::remove("RECORD.db");
+        QVERIFY(OperationRecords::writeTemplate("RECORD.db"));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "seed");
+            db.setDatabaseName("RECORD.db");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("INSERT INTO RECORD VALUES ('01.02.03', 'Advanced', 'old')"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("seed");
+        j->runStartup(1);
+        const QList<QStringList> rows = rowsOf("RECORD.db");
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0], QStringList({"01.02.03", "Advanced", "old", ""}));
+        QCOMPARE(rows[1][3], QString("info"));
+    }
+
+    void rotationAtStartAndAtTheTick()
+    {
+        // Left from an earlier day, with an archive of that day already there.
+        env->writeWorkFile("time.txt", "2026-03-07");
+        QDir().mkpath("RECORD");
+        QVERIFY(QFile::copy("RECORDNULL.db", "RECORD/2026-03-07.db"));
+        j->checkRecordFileAtStart();
+        j->openAtStart();
+        QVERIFY(state->InsertRecord("from the 7th", "info"));
+        j->makeArchiveDir();
+        j->loadDayAndCheck();
+        QCOMPARE(rowsOf("RECORD/2026-03-07.db").size(), 0);
+        QCOMPARE(rowsOf("RECORD/2026-03-07_1.db").value(0).value(2), QString("from the 7th"));
+        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+        j->startDayTimerAndRecordReady(2);
+        QCOMPARE(rowsOf("RECORD.db").size(), 1);
+
+        // Midnight passes; the move comes with the next 60 s tick, not before.
+        clock->setNow(QDateTime(QDate(2026, 3, 9), QTime(23, 59, 50)));
+        clock->advance(30000);
+        QVERIFY(state->InsertRecord("just after midnight", "info"));
+        QCOMPARE(rowsOf("RECORD.db").size(), 2);
+        clock->advance(30000);
+        QCOMPARE(rowsOf("RECORD/2026-03-09.db").size(), 2);
+        QCOMPARE(rowsOf("RECORD.db").size(), 0);
+        QCOMPARE(readAll("time.txt"), QString("2026-03-10"));
+        QVERIFY(state->InsertRecord("new day", "info"));
+        QCOMPARE(rowsOf("RECORD.db").size(), 1);
+    }
+
+    void failedMoveKeepsTodaysRows()
+    {
+        j->runStartup(1);
+        QVERIFY(state->InsertRecord("keep me", "info"));
+        j->close();
+        QVERIFY(QDir("RECORD").removeRecursively());
+        env->writeWorkFile("RECORD", "a file where the folder should be");
+        clock->setNow(clock->now().addDays(1));
+        QVERIFY(!j->SlotCheckDate());
+        QCOMPARE(rowsOf("RECORD.db").size(), 2);
+        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+        QVERIFY(state->InsertRecord("still stored", "info"));
+        QCOMPARE(rowsOf("RECORD.db").size(), 3);
+    }
+
+    void badDayFileNeverReachesAPath_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("dots") << QByteArray("../../x");
+        QTest::newRow("empty") << QByteArray("");
+        QTest::newRow("no such date") << QByteArray("2026-13-45");
+    }
+    void badDayFileNeverReachesAPath()
+    {
+        QFETCH(QByteArray, content);
+        env->writeWorkFile("time.txt", content);
+        j->runStartup(1);
+        // Taken as today: nothing is moved, and no name is made from the text.
+        QCOMPARE(QDir("RECORD").entryList(QDir::Files), QStringList());
+        QCOMPARE(rowsOf("RECORD.db").size(), 1);
+        QVERIFY(!QFile::exists(QDir(env->workDir()).filePath("../x.db")));
+        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+    }
+
+    void badFilesAreReplacedAndKept()
+    {
+        // Not SQLite at all.
+        QFile::remove("RECORD.db");
+        env->writeWorkFile("RECORD.db", QByteArray(4096, 'j'));
+        j->runStartup(1);
+        QCOMPARE(readAll("RECORD.db.damaged"), QString(4096, 'j'));
+        QCOMPARE(rowsOf("RECORD.db").size(), 1);
+        j->close();
+
+        // SQLite without the table, and no template: the table is made.
+        QFile::remove("RECORD.db");
+        QFile::remove("RECORDNULL.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "seed");
+            db.setDatabaseName("RECORD.db");
+            QVERIFY(db.open());
+            QSqlQuery(db).exec("CREATE TABLE other (a)");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("seed");
+        j->openAtStart();
+        QVERIFY(QFile::exists("RECORD.db.damaged_1"));
+        QVERIFY(state->InsertRecord("made anew", "info"));
+        QCOMPARE(rowsOf("RECORD.db").value(0).size(), 4);
+
+        // Missing at start: the English notice, the template copy, sync, reboot.
+        j->close();
+        QFile::remove("RECORD.db");
+        QVERIFY(OperationRecords::writeTemplate("RECORDNULL.db"));
+        gLan = 0;
+        QVERIFY(!j->checkRecordFileAtStart());
+        QCOMPARE(prompts.asked.value(0).first, 135);
+        QCOMPARE(prompts.asked.value(0).second, QString("Database failed to open, please restart!"));
+        QCOMPARE(CommandRunner::loggedCommands(),
+                 QStringList({"cp -f RECORDNULL.db RECORD.db", "sync", "reboot"}));
+        QVERIFY(QFile::exists("RECORD.db"));
+    }
+
+    void entriesFromAnotherThreadLandOnce()
+    {
+        j->runStartup(1);
+        QThread* t = QThread::create([this] {
+            for (int i = 0; i < 1000; ++i)
+                state->InsertRecord(QStringLiteral("worker %1").arg(i), "API");
+        });
+        t->start();
+        QVERIFY(t->wait(20000));
+        delete t;
+        QCoreApplication::processEvents();
+        const QList<QStringList> rows = rowsOf("RECORD.db");
+        QCOMPARE(rows.size(), 1001);
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(rows[i + 1][2], QStringLiteral("worker %1").arg(i));
+    }
+
+    // A writer killed at random moments, rotations included: every reopen
+    // finds whole files holding every entry whose InsertRecord returned.
+    void killedWriterLosesNothing()
+    {
+        QSet<int> returned;
+        int next = 0;
+        QString day = "2026-03-09";
+        int kills = 0;
+        while (kills < 30) {
+            QProcess p;
+            p.setStandardErrorFile(QProcess::nullDevice());
+            p.start(QCoreApplication::applicationFilePath(),
+                    {"--writer", QString::number(next), day});
+            QVERIFY(p.waitForStarted());
+            const int killAfter = QRandomGenerator::global()->bounded(1, 120);
+            int seen = 0;
+            QByteArray buf;
+            while (seen < killAfter && p.state() == QProcess::Running) {
+                p.waitForReadyRead(5000);
+                buf += p.readAllStandardOutput();
+                seen = buf.count('\n');
+            }
+            // A random moment inside the next operation.
+            QThread::usleep(QRandomGenerator::global()->bounded(3000));
+            ::kill(pid_t(p.processId()), SIGKILL);
+            p.waitForFinished();
+            buf += p.readAllStandardOutput();
+            for (const QByteArray& line : buf.split('\n')) {
+                if (line.startsWith("day "))
+                    day = QString::fromLatin1(line.mid(4));
+                else if (!line.isEmpty()) {
+                    returned << line.toInt();
+                    next = qMax(next, line.toInt() + 1);
+                }
+            }
+            ++kills;
+
+            QSet<int> stored;
+            QStringList files = {"RECORD.db"};
+            for (const QString& f : QDir("RECORD").entryList(QDir::Files))
+                files << "RECORD/" + f;
+            for (const QString& f : files) {
+                if (f == "RECORD.db" && !QFile::exists(f))
+                    continue; // killed between the move and the new file: restored at start
+                bool ok = false;
+                for (const QStringList& r : rowsOf(f, &ok))
+                    if (r.value(2).startsWith("entry "))
+                        stored << r.value(2).mid(6).toInt();
+                QVERIFY2(ok, qPrintable(QStringLiteral("%1 unreadable after kill %2").arg(f).arg(kills)));
+            }
+            for (int n : returned)
+                QVERIFY2(stored.contains(n), qPrintable(QStringLiteral("entry %1 lost after kill %2").arg(n).arg(kills)));
+        }
+        QVERIFY(QDir("RECORD").entryList(QDir::Files).size() >= 2);
+        qInfo("kill test: %d kills, %d entries returned, %lld archives", kills, int(returned.size()),
+              qlonglong(QDir("RECORD").entryList(QDir::Files).size()));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc >= 4 && qstrcmp(argv[1], "--writer") == 0)
+        return writerMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestRecords t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_records.moc"
