@@ -12,6 +12,7 @@
 #include "testsupport/testenv.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
@@ -112,9 +113,12 @@ int writerMain(int argc, char** argv)
         std::printf("%d\n", n);
         std::fflush(stdout);
         if (n % 40 == 39) {
+            QElapsedTimer t;
+            t.start();
             clock.setNow(clock.now().addDays(1));
             j->SlotCheckDate();
-            std::printf("day %s\n", qPrintable(clock.now().date().toString("yyyy-MM-dd")));
+            std::printf("day %s %lld\n", qPrintable(clock.now().date().toString("yyyy-MM-dd")),
+                        qlonglong(t.nsecsElapsed() / 1000));
             std::fflush(stdout);
         }
     }
@@ -355,13 +359,20 @@ private slots:
         int next = 0;
         QString day = "2026-03-09";
         int kills = 0;
-        while (kills < 30) {
+        int rotationUs = 1500; // measured by the writer as it goes
+        while (kills < 40) {
             QProcess p;
             p.setStandardErrorFile(QProcess::nullDevice());
             p.start(QCoreApplication::applicationFilePath(),
                     {"--writer", QString::number(next), day});
             QVERIFY(p.waitForStarted());
-            const int killAfter = QRandomGenerator::global()->bounded(1, 120);
+            // Every other kill aims at a day rotation, which follows entry
+            // 40k + 39; the others at a random entry.
+            auto* rnd = QRandomGenerator::global();
+            const bool atRotation = kills % 2 == 0;
+            int killAfter = rnd->bounded(1, 120);
+            if (atRotation)
+                killAfter = 40 - next % 40 + rnd->bounded(3) * 40;
             int seen = 0;
             QByteArray buf;
             while (seen < killAfter && p.state() == QProcess::Running) {
@@ -370,13 +381,16 @@ private slots:
                 seen = buf.count('\n');
             }
             // A random moment inside the next operation.
-            QThread::usleep(QRandomGenerator::global()->bounded(3000));
+            QThread::usleep(rnd->bounded(atRotation ? rotationUs : 3000));
             ::kill(pid_t(p.processId()), SIGKILL);
             p.waitForFinished();
             buf += p.readAllStandardOutput();
             for (const QByteArray& line : buf.split('\n')) {
-                if (line.startsWith("day "))
-                    day = QString::fromLatin1(line.mid(4));
+                if (line.startsWith("day ")) {
+                    const QList<QByteArray> f = line.split(' ');
+                    day = QString::fromLatin1(f.value(1));
+                    rotationUs = qMax(200, f.value(2).toInt() + 100);
+                }
                 else if (!line.isEmpty()) {
                     returned << line.toInt();
                     next = qMax(next, line.toInt() + 1);
