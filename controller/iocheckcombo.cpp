@@ -40,12 +40,12 @@ IOCheckComBO::IOCheckComBO(IOWidget* parent, const QString& caption, int n)
     applyScale(1.0);
 
     connect(m_trig, qOverload<int>(&QComboBox::currentIndexChanged), this, &IOCheckComBO::SlotChangeTrigin);
-    void (IOCheckComBO::*slots[8])(int) = {&IOCheckComBO::Slotclick0, &IOCheckComBO::Slotclick1,
+    void (IOCheckComBO::*handlers[8])(int) = {&IOCheckComBO::Slotclick0, &IOCheckComBO::Slotclick1,
                                             &IOCheckComBO::Slotclick2, &IOCheckComBO::Slotclick3,
                                             &IOCheckComBO::Slotclick4, &IOCheckComBO::Slotclick5,
                                             &IOCheckComBO::Slotclick6, &IOCheckComBO::Slotclick7};
     for (int i = 0; i < m_count; ++i)
-        connect(m_boxes[i], &QCheckBox::stateChanged, this, slots[i]);
+        connect(m_boxes[i], &QCheckBox::stateChanged, this, handlers[i]);
     connect(m_cut, qOverload<int>(&QComboBox::currentIndexChanged), this, &IOCheckComBO::SlotChangeCutMode);
     connect(this, &IOCheckComBO::clickeCheckBox, parent, &IOWidget::SlotClickCheckBox);
     connect(this, &IOCheckComBO::changeTrigin, parent, &IOWidget::SlotChangeTrigin);

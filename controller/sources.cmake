@@ -17,6 +17,12 @@ list(APPEND STATION_CORE_SOURCES
   controller/operationrecords.h
 )
 list(APPEND STATION_GUI_SOURCES
+  controller/customionamewidget.cpp
+  controller/customionamewidget.h
+  controller/iocheckcombo.cpp
+  controller/iocheckcombo.h
+  controller/iowidget.cpp
+  controller/iowidget.h
   controller/redowizard.cpp
   controller/redowizard.h
 )
