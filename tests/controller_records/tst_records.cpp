@@ -4,6 +4,7 @@
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/clock.h"
+#include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
@@ -332,6 +333,19 @@ private slots:
         QCOMPARE(CommandRunner::loggedCommands(),
                  QStringList({"cp -f RECORDNULL.db RECORD.db", "sync", "reboot"}));
         QVERIFY(QFile::exists("RECORD.db"));
+    }
+
+    void callersWriteTheirRows()
+    {
+        j->runStartup(0);
+        CameraManager m;
+        m.loadCameraSN();
+        m.snList = {"SN-A", "SN-B"};
+        m.saveCameraSN();
+        const QList<QStringList> rows = rowsOf("RECORD.db");
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[1].mid(2), QStringList({"Save SN 1: SN-A", "info"}));
+        QCOMPARE(rows[2].mid(2), QStringList({"Save SN 2: SN-B", "info"}));
     }
 
     void entriesFromAnotherThreadLandOnce()
