@@ -55,6 +55,7 @@ void IOCheckComBO::applyScale(double s)
 {
     const int h = qRound(40 * qMax(s, 0.75));
     const int font = qMax(14, qRound(28 * s));
+    m_fontPx = font;
     if (m_caption) {
         m_caption->setFixedSize(qRound(150 * s), h);
         m_caption->setFont(boxpaint::houseFont(font));
@@ -115,12 +116,29 @@ void IOCheckComBO::updateTriginCombo(int start)
     emit changeTrigin(m_row, m_choice);
 }
 
+// The largest house-font size up to the row's at which every entry of the
+// chooser fits beside its arrow.
+static void fitChooser(ComboBox* c, int px)
+{
+    int fit = px;
+    for (int i = 0; i < c->count(); ++i)
+        fit = qMin(fit, boxpaint::fittedPixelSize(boxpaint::houseFont(px), c->itemText(i), c->width() - 28, px, 11));
+    c->setFont(boxpaint::houseFont(fit));
+}
+
 void IOCheckComBO::resetName()
 {
     for (int i = 0; i < m_trig->count(); ++i)
         m_trig->setItemText(i, m_page->inputText(m_start + i));
-    for (int i = 0; i < m_count && i < m_n; ++i)
-        m_boxes[i]->setText(m_page->outputText(i < m_n - 1 ? i + 1 : 0));
+    fitChooser(m_trig, m_fontPx);
+    fitChooser(m_cut, m_fontPx);
+    for (int i = 0; i < m_count && i < m_n; ++i) {
+        const QString text = m_page->outputText(i < m_n - 1 ? i + 1 : 0);
+        m_boxes[i]->setText(text);
+        // On a smaller screen a long name shrinks rather than being cut.
+        const int px = boxpaint::fittedPixelSize(m_boxes[i]->font(), text, m_boxes[i]->width() - 40, m_fontPx, 11);
+        m_boxes[i]->setFont(boxpaint::houseFont(px));
+    }
 }
 
 void IOCheckComBO::setCheckdisable(int i, bool enable)

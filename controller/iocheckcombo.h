@@ -70,4 +70,5 @@ private:
     int m_choice = 0;
     int m_start = 0;
     int m_n = 8;
+    int m_fontPx = 28;
 };

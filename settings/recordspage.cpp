@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableWidget>
@@ -59,6 +60,12 @@ void RecordsPage::showEvent(QShowEvent* e)
 {
     reload();
     QWidget::showEvent(e);
+}
+
+void RecordsPage::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    boxpaint::drawBackground(p, rect());
 }
 
 void RecordsPage::reload()

@@ -28,6 +28,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     ComboBox* m_days = nullptr;
