@@ -19,6 +19,11 @@
 
 #include <glog/logging.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
 const char* const OperationRecords::kConnection = "dbRecord";
 const char* const OperationRecords::kDbFile = "RECORD.db";
 const char* const OperationRecords::kTemplate = "RECORDNULL.db";
@@ -206,9 +211,9 @@ bool OperationRecords::writeDay(const QString& day)
     return true;
 }
 
-bool OperationRecords::replaceFromTemplate()
+QString OperationRecords::freshFile()
 {
-    // Written beside and renamed over: RECORD.db is either whole or absent.
+    // Made beside the journal and renamed over it, so RECORD.db is always whole.
     const QString tmp = QStringLiteral("%1.new").arg(QString::fromLatin1(kDbFile));
     QFile::remove(tmp);
     bool made = false;
@@ -218,17 +223,31 @@ bool OperationRecords::replaceFromTemplate()
         LOG(WARNING) << "journal: " << kTemplate << " missing or unreadable, the table is made anew";
         made = createTable(tmp, true);
     }
-    if (!made)
-        return false;
+    if (!made) {
+        LOG(ERROR) << "journal: no fresh " << kDbFile << " could be made";
+        QFile::remove(tmp);
+        return QString();
+    }
     QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
                                    | QFile::ReadOther);
-    if (QFile::exists(QString::fromLatin1(kDbFile)))
-        QFile::remove(QString::fromLatin1(kDbFile));
-    if (!QFile::rename(tmp, QString::fromLatin1(kDbFile))) {
-        LOG(ERROR) << "journal: new " << kDbFile << " not put in place";
+    return tmp;
+}
+
+bool OperationRecords::putInPlace(const QString& fresh)
+{
+    // rename(2) replaces the old name in one step.
+    if (::rename(QFile::encodeName(fresh).constData(), kDbFile) != 0) {
+        LOG(ERROR) << "journal: new " << kDbFile << " not put in place: " << std::strerror(errno);
+        QFile::remove(fresh);
         return false;
     }
     return true;
+}
+
+bool OperationRecords::replaceFromTemplate()
+{
+    const QString fresh = freshFile();
+    return !fresh.isEmpty() && putInPlace(fresh);
 }
 
 bool OperationRecords::SlotCheckDate()
@@ -238,20 +257,30 @@ bool OperationRecords::SlotCheckDate()
         return true;
     close();
     if (QFile::exists(QString::fromLatin1(kDbFile))) {
+        const QString fresh = freshFile();
+        if (fresh.isEmpty())
+            return false; // the day's file stays in use; the next check tries again
         QDir().mkpath(QString::fromLatin1(kArchiveDir));
         const QString day = isDay(m_day) ? m_day : QStringLiteral("unknown-day");
         const QString target =
             uniquePath(QDir(QString::fromLatin1(kArchiveDir)).absoluteFilePath(day), QStringLiteral(".db"));
-        if (!QFile::rename(QString::fromLatin1(kDbFile), target)) {
+        // The archive name is added first (a hard link; a move where the file
+        // system has none), then the fresh file replaces the old name: at no
+        // moment is RECORD.db missing, and an existing archive is never hit.
+        const QByteArray from = QFile::encodeName(QString::fromLatin1(kDbFile));
+        if (::link(from.constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::rename(QString::fromLatin1(kDbFile), target)) {
             // Today's rows stay where they are; the next check tries again.
             LOG(ERROR) << "journal: " << kDbFile << " not moved to " << target.toStdString()
                        << ", the day's entries stay in it";
+            QFile::remove(fresh);
             return false;
         }
         LOG(INFO) << "journal: day " << day.toStdString() << " kept as " << target.toStdString();
+        putInPlace(fresh);
+    } else {
+        replaceFromTemplate();
     }
-    if (!replaceFromTemplate())
-        LOG(ERROR) << "journal: no fresh " << kDbFile << " for " << now.toStdString();
     m_day = now;
     writeDay(m_day);
     return true;

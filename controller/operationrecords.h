@@ -82,6 +82,8 @@ private:
     Q_INVOKABLE bool insertHere(const QString& text, const QString& type);
     bool ensureOpen();
     bool usable(QSqlDatabase& db, QString* why);
+    QString freshFile();
+    bool putInPlace(const QString& fresh);
     bool replaceFromTemplate();
     bool writeDay(const QString& day);
     void scheduleDayCheck();
