@@ -15,6 +15,7 @@ DataExport::~DataExport()
     if (m_thread) {
         m_thread->wait();
         delete m_thread;
+        delete m_job;
     }
 }
 
@@ -39,12 +40,13 @@ void DataExport::SlotExportData()
         return;
 
     emit sigExportDataStart();
-    auto* job = new DataExportJob(patterns, mount);
+    DataExportJob* job = m_job = new DataExportJob(patterns, mount);
     m_thread = QThread::create([this, job] {
         m_result = job->run([this](int done, int total) { emit sigExportProgress(done, total); });
     });
-    connect(m_thread, &QThread::finished, this, [this, job] {
-        delete job;
+    connect(m_thread, &QThread::finished, this, [this] {
+        delete m_job;
+        m_job = nullptr;
         m_thread->deleteLater();
         m_thread = nullptr;
         emit sigExportDataFinish();

@@ -33,5 +33,6 @@ public slots:
 private:
     QWidget* m_dialogParent;
     QThread* m_thread = nullptr;
+    DataExportJob* m_job = nullptr;
     DataExportJob::Result m_result = DataExportJob::Done;
 };
