@@ -30,7 +30,7 @@ IOWidget::IOWidget(QWidget* settingsWindow)
     // scaled down so every control stays reachable.
     const int screenW = gShowW > 0 ? gShowW : kPanelW;
     const int screenH = gShowH > 0 ? gShowH : kPanelH;
-    m_scale = qMin(1.0, (screenW - 20) / double(kPanelW - 100));
+    m_scale = qMin(1.0, (screenW - 60) / double(kPanelW - 100));
     m_scaleY = qMin(1.0, (screenH - 10) / double(kPanelH));
     const auto X = [this](int v) { return qRound(v * m_scale); };
     const auto Y = [this](int v) { return qRound(v * m_scaleY); };

@@ -13,6 +13,7 @@
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QGuiApplication>
@@ -100,6 +101,10 @@ private slots:
             QVERIFY2(onScreen.contains(QRect(w->mapTo(&window, QPoint(0, 0)), w->size())), qPrintable(w->objectName()));
         QVERIFY(!page.row(3)->box(0)->isEnabled());
         save(&page, "iopage");
+        // With eight steps the last row's cut chooser still lies on the screen.
+        page.countChooser()->setCurrentIndex(6);
+        QWidget* last = page.row(7)->cutChooser();
+        QVERIFY(onScreen.contains(QRect(last->mapTo(&window, QPoint(0, 0)), last->size())));
         page.hide(); // the settings window hides itself for the dialog
 
         CustomIONameWidget names(&window, &page);
