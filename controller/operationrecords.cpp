@@ -157,17 +157,18 @@ bool OperationRecords::ensureOpen()
 
 bool OperationRecords::InsertRecord(const QString& text, const QString& type)
 {
+    // The entry's time is when it was written, wherever it is stored.
+    const QString time = clockNow().time().toString(QStringLiteral("hh.mm.ss"));
     if (QThread::currentThread() != thread()) {
         // The connection may only be used on its own thread.
-        return QMetaObject::invokeMethod(this, "insertHere", Qt::QueuedConnection, Q_ARG(QString, text),
-                                         Q_ARG(QString, type));
+        return QMetaObject::invokeMethod(this, "insertHere", Qt::QueuedConnection, Q_ARG(QString, time),
+                                         Q_ARG(QString, text), Q_ARG(QString, type));
     }
-    return insertHere(text, type);
+    return insertHere(time, text, type);
 }
 
-bool OperationRecords::insertHere(const QString& text, const QString& type)
+bool OperationRecords::insertHere(const QString& time, const QString& text, const QString& type)
 {
-    const QString time = clockNow().time().toString(QStringLiteral("hh.mm.ss"));
     const QString level = levelName(gpWin ? gpWin->loginLevel : 0);
     // The viewer gets its copy first, whatever becomes of the row.
     viewerLink()->sndRecordOperate(QJsonObject{

@@ -79,7 +79,7 @@ public:
 
 private:
     explicit OperationRecords(QObject* parent = nullptr);
-    Q_INVOKABLE bool insertHere(const QString& text, const QString& type);
+    Q_INVOKABLE bool insertHere(const QString& time, const QString& text, const QString& type);
     bool ensureOpen();
     bool usable(QSqlDatabase& db, QString* why);
     QString freshFile();
