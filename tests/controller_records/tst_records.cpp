@@ -175,6 +175,10 @@ private slots:
 
     void entriesAreStoredWholeAndCopiedFirst()
     {
+        // The factory tool's template: a readable, empty table RECORD.
+        bool templateOk = false;
+        QCOMPARE(rowsOf("RECORDNULL.db", &templateOk).size(), 0);
+        QVERIFY(templateOk);
         // The factory file has no kind column yet: added, older rows keep an empty kind.
         QVERIFY(sql("RECORD.db", "INSERT INTO RECORD VALUES ('01.02.03', 'Advanced', 'old')"));
         j->runStartup(3);
