@@ -26,6 +26,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <glog/logging.h>
+
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -324,6 +327,32 @@ private slots:
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[1].mid(2), QStringList({"Save SN 1: SN-A", "info"}));
         QCOMPARE(rows[2].mid(2), QStringList({"Save SN 2: SN-B", "info"}));
+    }
+
+    void readOnlyJournalLogsTheWholeEntry()
+    {
+        j->runStartup(1);
+        j->close();
+        // Root writes through file modes; an immutable file stops it too.
+        if (QProcess::execute("chattr", {"+i", "RECORD.db"}) != 0)
+            QSKIP("immutable files are not available here");
+        struct Sink : google::LogSink {
+            QStringList lines;
+            void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&,
+                      const char* m, size_t n) override
+            {
+                lines << QString::fromUtf8(m, int(n));
+            }
+        } sink;
+        google::AddLogSink(&sink);
+        const QString text = QString::fromUtf8("不能丢 it's\r\n") + QString(3000, 'q');
+        const bool stored = state->InsertRecord(text, "set");
+        google::RemoveLogSink(&sink);
+        j->close();
+        QProcess::execute("chattr", {"-i", "RECORD.db"});
+        QVERIFY(!stored);
+        QVERIFY(std::any_of(sink.lines.begin(), sink.lines.end(), [&](const QString& l) { return l.contains(text); }));
+        QCOMPARE(viewer.sent.last()["remarks"].toString(), text);
     }
 
     void viewerLinkKeepsTheAlarmWhileOff()
