@@ -1,4 +1,5 @@
 #include "controller/mainstate.h"
+#include "controller/operationrecords.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "controller/controlport.h"
@@ -32,8 +33,7 @@ void MainState::FLushAll()
 
 bool MainState::InsertRecord(const QString& text, const QString& type)
 {
-    LOG(INFO) << "record (" << type.toStdString() << "): " << text.toStdString();
-    return false;
+    return OperationRecords::instance()->InsertRecord(text, type);
 }
 
 // --- camera view ---

@@ -31,9 +31,11 @@ public:
     virtual bool CheckRoot() { return loginLevel >= 2; }
     // Closes the window's SQLite connections before a power-off.
     virtual void FLushAll();
-    // Writes an operation record (type "info", "operate", "set" or "run").
-    // Without a window the entry goes to the log.
+    // Writes an operation record (type "info", "operate", "set", "run" or
+    // "API") into the journal, from any thread; an entry that cannot be
+    // stored goes to the log whole.
     virtual bool InsertRecord(const QString& text, const QString& type);
+    bool InsertRecord(const QString& text) { return InsertRecord(text, QString()); }
     // Repaints the window (after a keypad entry and the like).
     virtual void refresh() {}
 

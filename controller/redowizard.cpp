@@ -1,5 +1,6 @@
 #include "controller/redowizard.h"
 #include "controller/controlport.h"
+#include "controller/operationrecords.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -40,6 +41,10 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     if (!m_paraDbOpen)
         LOG(ERROR) << "PARAM.db: " << paraDb.lastError().text().toStdString();
     paraQuery = QSqlQuery(paraDb);
+    // The journal: today's file (restored when missing), its connection.
+    OperationRecords* journal = OperationRecords::instance();
+    journal->checkRecordFileAtStart();
+    journal->openAtStart();
 
     // Made before the parameters load: their loaders report through it.
     delete gpWarnBox;
@@ -93,7 +98,12 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
     gpProductAlarmWarnBox->hide();
 
+    // The journal's archive folder and day, then its 60 s day check and
+    // the start-up entry.
+    journal->makeArchiveDir();
+    journal->loadDayAndCheck();
     installEventFilter(this);
+    journal->startDayTimerAndRecordReady(numCamera);
 }
 
 void ReDoWizard::restoreParamDb()

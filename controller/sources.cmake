@@ -2,6 +2,10 @@
 # a file that needs a widget goes to stationgui.
 list(APPEND STATION_CORE_SOURCES
   controller/controlport.cpp
+  controller/dataexportjob.cpp
+  controller/dataexportjob.h
+  controller/exportcatalogue.cpp
+  controller/exportcatalogue.h
   controller/controlport.h
   controller/iothread.cpp
   controller/iothread.h
@@ -9,8 +13,16 @@ list(APPEND STATION_CORE_SOURCES
   controller/lcdonoff.h
   controller/mainstate.cpp
   controller/mainstate.h
+  controller/operationrecords.cpp
+  controller/operationrecords.h
 )
 list(APPEND STATION_GUI_SOURCES
+  controller/customionamewidget.cpp
+  controller/customionamewidget.h
+  controller/iocheckcombo.cpp
+  controller/iocheckcombo.h
+  controller/iowidget.cpp
+  controller/iowidget.h
   controller/redowizard.cpp
   controller/redowizard.h
 )

@@ -236,10 +236,14 @@ void CameraManager::saveCameraSN()
     }
     if (!ok)
         return;
-    // One "info" operation record per stored camera (ReDoWizard::InsertRecord
-    // once the main window offers it; the log keeps them until then).
-    for (int i = 0; i < snList.size() && i < kMaxCameras; ++i)
-        qInfo().noquote() << QString("Save SN %1: %2").arg(i + 1).arg(snList[i]);
+    // One "info" operation record per stored camera.
+    for (int i = 0; i < snList.size() && i < kMaxCameras; ++i) {
+        const QString text = QString("Save SN %1: %2").arg(i + 1).arg(snList[i]);
+        if (gpWin)
+            gpWin->InsertRecord(text, QStringLiteral("info"));
+        else
+            qInfo().noquote() << text;
+    }
 }
 
 void CameraManager::resortCameraSN(QVector<int> order)

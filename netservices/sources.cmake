@@ -1,2 +1,6 @@
 # netservices/: which library each file belongs to. stationcore never links Qt Widgets;
 # a file that needs a widget goes to stationgui.
+list(APPEND STATION_CORE_SOURCES
+  netservices/viewwatch2zel.cpp
+  netservices/viewwatch2zel.h
+)

@@ -31,12 +31,12 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
 
 void LostCameraWarnBox::accept()
 {
-    // The operation record "因丢失相机手动关闭电源" (type "operate", the same text in
-    // every language) belongs here, before the databases close; the main
-    // window's InsertRecord does not exist yet.
+    // The same text in every language; written before the databases close.
     StopWTD();
-    if (gpWin)
+    if (gpWin) {
+        gpWin->InsertRecord(QString::fromUtf8("因丢失相机手动关闭电源"), QStringLiteral("operate"));
         gpWin->FLushAll();
+    }
     s_sleep(1000);
     CommandRunner::system(QStringLiteral("init 0"));
     QDialog::accept();

@@ -1,6 +1,8 @@
 // Writes the factory-default databases of a fresh working directory:
 //   paramgen <folder> [--lan N]
-// creates <folder>/PARAM.db and <folder>/SN.db from the parameter defaults.
+// creates <folder>/PARAM.db and <folder>/SN.db from the parameter defaults,
+// and the empty journal template <folder>/RECORDNULL.db.
+#include "controller/operationrecords.h"
 #include "frame/factorydefaults.h"
 #include "frame/wizardpara.h"
 
@@ -42,6 +44,10 @@ int main(int argc, char** argv)
     }
     if (!FactoryDefaults::writeSnDb(dir + QStringLiteral("/SN.db"))) {
         std::fprintf(stderr, "paramgen: SN.db not written\n");
+        return 1;
+    }
+    if (!OperationRecords::writeTemplate(dir + QStringLiteral("/RECORDNULL.db"))) {
+        std::fprintf(stderr, "paramgen: RECORDNULL.db not written\n");
         return 1;
     }
     return 0;

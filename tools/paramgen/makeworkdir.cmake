@@ -9,6 +9,10 @@ endif()
 # The working copies start as the default group.
 file(COPY ${WORKDIR}/paraGroup/default/PARAM.db ${WORKDIR}/paraGroup/default/SN.db
      DESTINATION ${WORKDIR})
+# The journal template lives beside the working copies; a first start finds
+# today's journal already made from it.
+file(RENAME ${WORKDIR}/paraGroup/default/RECORDNULL.db ${WORKDIR}/RECORDNULL.db)
+configure_file(${WORKDIR}/RECORDNULL.db ${WORKDIR}/RECORD.db COPYONLY)
 
 if(IS_DIRECTORY ${IMAGES})
   file(MAKE_DIRECTORY ${WORKDIR}/images)

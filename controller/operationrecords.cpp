@@ -1,0 +1,410 @@
+#include "controller/operationrecords.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/dbconfighelpers.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "netservices/viewwatch2zel.h"
+#include "platform/commandrunner.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMutex>
+#include <QSaveFile>
+#include <QSqlError>
+#include <QThread>
+
+#include <glog/logging.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+const char* const OperationRecords::kConnection = "dbRecord";
+const char* const OperationRecords::kDbFile = "RECORD.db";
+const char* const OperationRecords::kTemplate = "RECORDNULL.db";
+const char* const OperationRecords::kArchiveDir = "RECORD";
+const char* const OperationRecords::kDayFile = "time.txt";
+
+namespace {
+
+const int kDayCheckMs = 60000;
+
+QString today()
+{
+    return clockNow().date().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// A stored day is used in a file name: only a real date in its own format
+// may reach a path ("../x" or "2026-13-45" must not).
+bool isDay(const QString& s)
+{
+    const QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+    return d.isValid() && d.toString(QStringLiteral("yyyy-MM-dd")) == s;
+}
+
+// path, or path with _1, _2... before the suffix when it exists already.
+QString uniquePath(const QString& base, const QString& suffix)
+{
+    QString p = base + suffix;
+    for (int i = 1; QFileInfo::exists(p); ++i)
+        p = QStringLiteral("%1_%2%3").arg(base).arg(i).arg(suffix);
+    return p;
+}
+
+std::string row(const QString& time, const QString& level, const QString& text, const QString& type)
+{
+    return QStringLiteral("%1 | %2 | %3 | %4").arg(time, level, type, text).toStdString();
+}
+
+bool createTable(const QString& path, bool withType)
+{
+    const QString name = QStringLiteral("recordtemplate_%1").arg(quintptr(QThread::currentThreadId()));
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("CREATE TABLE RECORD (recordtime TEXT, recordpassword TEXT, remarks TEXT%1)")
+                            .arg(withType ? QStringLiteral(", recordtype TEXT") : QString()));
+            if (!ok)
+                LOG(ERROR) << "journal: cannot create table in " << path.toStdString() << ": "
+                           << q.lastError().text().toStdString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+} // namespace
+
+OperationRecords::OperationRecords(QObject* parent)
+    : QObject(parent)
+{
+}
+
+OperationRecords* OperationRecords::instance()
+{
+    static QMutex lock;
+    static OperationRecords* one = nullptr;
+    QMutexLocker l(&lock);
+    if (!one) {
+        one = new OperationRecords;
+        if (QCoreApplication* app = QCoreApplication::instance())
+            one->moveToThread(app->thread());
+    }
+    return one;
+}
+
+ViewWatch2ZEL* OperationRecords::viewerLink()
+{
+    if (m_link)
+        return m_link;
+    if (!m_ownLink)
+        m_ownLink = new ViewWatch2ZEL(this);
+    return m_ownLink;
+}
+
+QString OperationRecords::levelName(int loginLevel)
+{
+    return messageText(loginLevel == 2 ? 154 : loginLevel == 1 ? 155 : 156);
+}
+
+QSqlDatabase OperationRecords::database() const
+{
+    const QString name = QString::fromLatin1(kConnection);
+    if (QSqlDatabase::contains(name))
+        return QSqlDatabase::database(name, false);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(QString::fromLatin1(kDbFile));
+    return db;
+}
+
+void OperationRecords::close()
+{
+    m_insert = QSqlQuery();
+    m_prepared = false;
+    database().close();
+}
+
+bool OperationRecords::ensureOpen()
+{
+    QSqlDatabase db = database();
+    if (db.isOpen() && m_prepared)
+        return true;
+    // Closed elsewhere (the window's shut-down path) or never opened: the
+    // statement prepared on the old handle is gone with it.
+    m_insert = QSqlQuery();
+    m_prepared = false;
+    if (!db.isOpen() && !db.open()) {
+        LOG(ERROR) << "journal: cannot open " << kDbFile << ": " << db.lastError().text().toStdString();
+        return false;
+    }
+    addColumnIfNotExists(db, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
+    m_insert = QSqlQuery(db);
+    m_prepared = m_insert.prepare(QStringLiteral(
+        "INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)"));
+    if (!m_prepared)
+        LOG(ERROR) << "journal: " << kDbFile << " takes no entries: " << m_insert.lastError().text().toStdString();
+    return m_prepared;
+}
+
+bool OperationRecords::InsertRecord(const QString& text, const QString& type)
+{
+    // The entry's time is when it was written, wherever it is stored.
+    const QString time = clockNow().time().toString(QStringLiteral("hh.mm.ss"));
+    if (QThread::currentThread() != thread()) {
+        // The connection may only be used on its own thread.
+        return QMetaObject::invokeMethod(this, "insertHere", Qt::QueuedConnection, Q_ARG(QString, time),
+                                         Q_ARG(QString, text), Q_ARG(QString, type));
+    }
+    return insertHere(time, text, type);
+}
+
+bool OperationRecords::insertHere(const QString& time, const QString& text, const QString& type)
+{
+    const QString level = levelName(gpWin ? gpWin->loginLevel : 0);
+    // The viewer gets its copy first, whatever becomes of the row.
+    viewerLink()->sndRecordOperate(QJsonObject{
+        {"recordtime", time}, {"recordpassword", level}, {"remarks", text}, {"recordtype", type}});
+    if (!ensureOpen()) {
+        LOG(ERROR) << "journal entry not stored: " << row(time, level, text, type);
+        return false;
+    }
+    m_insert.bindValue(0, time);
+    m_insert.bindValue(1, level);
+    m_insert.bindValue(2, text);
+    m_insert.bindValue(3, type);
+    if (!m_insert.exec()) {
+        LOG(ERROR) << "journal entry not stored (" << m_insert.lastError().text().toStdString()
+                   << "): " << row(time, level, text, type);
+        return false;
+    }
+    m_insert.finish();
+    return true;
+}
+
+bool OperationRecords::ClearRecord()
+{
+    if (!ensureOpen())
+        return false;
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("DELETE FROM RECORD"))) {
+        LOG(ERROR) << "journal: not cleared: " << q.lastError().text().toStdString();
+        return false;
+    }
+    return true;
+}
+
+bool OperationRecords::writeDay(const QString& day)
+{
+    QSaveFile f(QString::fromLatin1(kDayFile));
+    if (!f.open(QIODevice::WriteOnly) || f.write(day.toLatin1()) != day.size() || !f.commit()) {
+        LOG(WARNING) << "journal: " << kDayFile << " not written";
+        return false;
+    }
+    return true;
+}
+
+QString OperationRecords::freshFile()
+{
+    // Made beside the journal and renamed over it, so RECORD.db is always whole.
+    const QString tmp = QStringLiteral("%1.new").arg(QString::fromLatin1(kDbFile));
+    QFile::remove(tmp);
+    bool made = false;
+    if (QFile::exists(QString::fromLatin1(kTemplate)))
+        made = QFile::copy(QString::fromLatin1(kTemplate), tmp);
+    if (!made) {
+        LOG(WARNING) << "journal: " << kTemplate << " missing or unreadable, the table is made anew";
+        made = createTable(tmp, true);
+    }
+    if (!made) {
+        LOG(ERROR) << "journal: no fresh " << kDbFile << " could be made";
+        QFile::remove(tmp);
+        return QString();
+    }
+    QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup
+                                   | QFile::ReadOther);
+    return tmp;
+}
+
+bool OperationRecords::putInPlace(const QString& fresh)
+{
+    // rename(2) replaces the old name in one step.
+    if (::rename(QFile::encodeName(fresh).constData(), kDbFile) != 0) {
+        LOG(ERROR) << "journal: new " << kDbFile << " not put in place: " << std::strerror(errno);
+        QFile::remove(fresh);
+        return false;
+    }
+    return true;
+}
+
+bool OperationRecords::replaceFromTemplate()
+{
+    const QString fresh = freshFile();
+    return !fresh.isEmpty() && putInPlace(fresh);
+}
+
+bool OperationRecords::SlotCheckDate()
+{
+    const QString now = today();
+    if (now == m_day)
+        return true;
+    close();
+    if (QFile::exists(QString::fromLatin1(kDbFile))) {
+        const QString fresh = freshFile();
+        if (fresh.isEmpty())
+            return false; // the day's file stays in use; the next check tries again
+        QDir().mkpath(QString::fromLatin1(kArchiveDir));
+        const QString day = isDay(m_day) ? m_day : QStringLiteral("unknown-day");
+        const QString target =
+            uniquePath(QDir(QString::fromLatin1(kArchiveDir)).absoluteFilePath(day), QStringLiteral(".db"));
+        // The archive name is added first (a hard link; a move where the file
+        // system has none), then the fresh file replaces the old name: at no
+        // moment is RECORD.db missing, and an existing archive is never hit.
+        const QByteArray from = QFile::encodeName(QString::fromLatin1(kDbFile));
+        if (::link(from.constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::rename(QString::fromLatin1(kDbFile), target)) {
+            // Today's rows stay where they are; the next check tries again.
+            LOG(ERROR) << "journal: " << kDbFile << " not moved to " << target.toStdString()
+                       << ", the day's entries stay in it";
+            QFile::remove(fresh);
+            return false;
+        }
+        LOG(INFO) << "journal: day " << day.toStdString() << " kept as " << target.toStdString();
+        putInPlace(fresh);
+    } else {
+        replaceFromTemplate();
+    }
+    m_day = now;
+    writeDay(m_day);
+    return true;
+}
+
+bool OperationRecords::checkRecordFileAtStart()
+{
+    if (QFile::exists(QString::fromLatin1(kDbFile)))
+        return true;
+    LOG(ERROR) << "journal: " << kDbFile << " missing at start, restoring it from " << kTemplate;
+    // The language is not known yet: the notice is always English.
+    QString text = gaLanStr[4 * 135 + 1];
+    if (text.isEmpty())
+        text = QStringLiteral("Database failed to open, please restart!");
+    tellOperator(135, text);
+    CommandRunner::system(QStringLiteral("cp -f %1 %2").arg(QString::fromLatin1(kTemplate), QString::fromLatin1(kDbFile)));
+    CommandRunner::system(QStringLiteral("sync"));
+    CommandRunner::system(QStringLiteral("reboot"));
+    return false;
+}
+
+bool OperationRecords::usable(QSqlDatabase& db, QString* why)
+{
+    QSqlQuery q(db);
+    // Reading the table also rolls back a journal a killed writer left.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM RECORD"))) {
+        *why = q.lastError().text();
+        return false;
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next() || q.value(0).toString() != "ok") {
+        *why = QStringLiteral("integrity check failed");
+        return false;
+    }
+    return true;
+}
+
+bool OperationRecords::openAtStart()
+{
+    close();
+    if (!QFile::exists(QString::fromLatin1(kDbFile)))
+        replaceFromTemplate();
+    QSqlDatabase db = database();
+    QString why;
+    bool ok = db.open() && usable(db, &why);
+    if (!ok) {
+        if (why.isEmpty())
+            why = db.lastError().text();
+        db.close();
+        const QString kept = uniquePath(QStringLiteral("%1.damaged").arg(QString::fromLatin1(kDbFile)), QString());
+        LOG(ERROR) << "journal: " << kDbFile << " is not a usable journal (" << why.toStdString() << "), kept as "
+                   << kept.toStdString() << " and replaced";
+        if (!QFile::rename(QString::fromLatin1(kDbFile), kept))
+            LOG(ERROR) << "journal: damaged " << kDbFile << " could not be moved aside";
+        else
+            replaceFromTemplate();
+    } else {
+        db.close();
+    }
+    if (!QFileInfo(QString::fromLatin1(kDbFile)).isWritable())
+        LOG(ERROR) << "journal: " << kDbFile << " is read-only, entries will go to the log";
+    if (gpWin)
+        gpWin->recordDb = database();
+    return ensureOpen();
+}
+
+void OperationRecords::makeArchiveDir()
+{
+    if (!QDir().mkpath(QString::fromLatin1(kArchiveDir)))
+        LOG(ERROR) << "journal: folder ./" << kArchiveDir << " not created";
+}
+
+void OperationRecords::loadDayAndCheck()
+{
+    QFile f(QString::fromLatin1(kDayFile));
+    QString day;
+    if (f.open(QIODevice::ReadOnly)) {
+        day = QString::fromLatin1(f.read(64)).simplified().section(QLatin1Char(' '), 0, 0);
+        f.close();
+        if (!isDay(day)) {
+            LOG(WARNING) << "journal: " << kDayFile << " holds no date, taking today";
+            day = today();
+            writeDay(day);
+        }
+    } else {
+        day = today();
+        writeDay(day);
+    }
+    m_day = day;
+    SlotCheckDate();
+}
+
+void OperationRecords::scheduleDayCheck()
+{
+    Clock* c = Clock::instance();
+    c->singleShot(kDayCheckMs, this, [this, c] {
+        if (c != m_timerClock)
+            return; // a newer clock runs its own check
+        SlotCheckDate();
+        scheduleDayCheck();
+    });
+}
+
+void OperationRecords::startDayTimerAndRecordReady(int cameras)
+{
+    if (m_timerClock != Clock::instance()) {
+        m_timerClock = Clock::instance();
+        scheduleDayCheck();
+    }
+    InsertRecord(messageText(150).arg(cameras), QStringLiteral("info"));
+}
+
+void OperationRecords::runStartup(int cameras)
+{
+    checkRecordFileAtStart();
+    openAtStart();
+    makeArchiveDir();
+    loadDayAndCheck();
+    startDayTimerAndRecordReady(cameras);
+}
+
+bool OperationRecords::writeTemplate(const QString& path)
+{
+    QFile::remove(path);
+    return createTable(path, false);
+}

@@ -1,0 +1,97 @@
+#pragma once
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+class ViewWatch2ZEL;
+
+// The station's journal: one row per entry (time, login level name, text,
+// kind) in RECORD.db of the working directory, rotated into ./RECORD/<day>.db
+// when the day changes. Every entry is also handed to the remote viewer
+// before it is stored.
+//
+// The SQLite connection belongs to the thread this object lives on (the GUI
+// thread); entries written from other threads are carried over to it.
+// Files are never rewritten in place: the day's database is moved aside with
+// a checked rename and its successor is copied beside it and renamed over, so
+// a power cut leaves either the old or the new file, never half of one.
+class OperationRecords : public QObject
+{
+    Q_OBJECT
+public:
+    // The process-wide journal, made on first use and bound to the thread of
+    // the application object.
+    static OperationRecords* instance();
+
+    static const char* const kConnection; // "dbRecord"
+    static const char* const kDbFile;     // "RECORD.db"
+    static const char* const kTemplate;   // "RECORDNULL.db"
+    static const char* const kArchiveDir; // "RECORD"
+    static const char* const kDayFile;    // "time.txt"
+
+    // Appends one entry. True when the row is stored (or, from another
+    // thread, handed over to be stored); an entry that cannot be stored is
+    // written whole to the log.
+    bool InsertRecord(const QString& text, const QString& type);
+    bool InsertRecord(const QString& text) { return InsertRecord(text, QString()); }
+    // Empties today's database; past days are not touched.
+    bool ClearRecord();
+    // The day check: when the date differs from the stored day, moves
+    // RECORD.db into ./RECORD and starts a fresh one. False when the move
+    // failed (today's file is then kept as it is and the next check retries).
+    bool SlotCheckDate();
+
+    // --- start-up, in the main window's order ---
+    // RECORD.db missing: the English notice (message 135), the template
+    // copied over, "sync", "reboot". False when the file was missing.
+    bool checkRecordFileAtStart();
+    // Opens the connection and gives the table its kind column. A file that
+    // is not a usable journal is kept as RECORD.db.damaged and replaced.
+    bool openAtStart();
+    // The ./RECORD folder.
+    void makeArchiveDir();
+    // Reads the stored day from time.txt (today when it is missing or not a
+    // date, which never reaches a file name) and runs the day check once.
+    void loadDayAndCheck();
+    // Starts the repeating 60 s day check on the station clock and writes
+    // the start-up entry (message 150 with the camera count).
+    void startDayTimerAndRecordReady(int cameras);
+    // All of the above in order (for callers without a window of their own).
+    void runStartup(int cameras);
+
+    // Writes an empty journal template (table RECORD, three text columns) at
+    // path, replacing what is there. Used by the factory tool.
+    static bool writeTemplate(const QString& path);
+
+    QString storedDay() const { return m_day; }
+    QSqlDatabase database() const;
+    // Closes the connection (the next entry opens it again).
+    void close();
+
+    // The viewer link every entry goes to (not owned); nullptr gives the
+    // journal's own link, which is off.
+    void setViewerLink(ViewWatch2ZEL* link) { m_link = link; }
+    ViewWatch2ZEL* viewerLink();
+
+    // The level name stored with an entry for a login level.
+    static QString levelName(int loginLevel);
+
+private:
+    explicit OperationRecords(QObject* parent = nullptr);
+    Q_INVOKABLE bool insertHere(const QString& time, const QString& text, const QString& type);
+    bool ensureOpen();
+    bool usable(QSqlDatabase& db, QString* why);
+    QString freshFile();
+    bool putInPlace(const QString& fresh);
+    bool replaceFromTemplate();
+    bool writeDay(const QString& day);
+    void scheduleDayCheck();
+
+    QSqlQuery m_insert;
+    bool m_prepared = false;
+    QString m_day;
+    ViewWatch2ZEL* m_link = nullptr;
+    ViewWatch2ZEL* m_ownLink = nullptr;
+    class Clock* m_timerClock = nullptr; // the clock the 60 s check runs on
+};

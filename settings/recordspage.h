@@ -1,0 +1,38 @@
+#pragma once
+#include <QWidget>
+
+class ColorButton;
+class ComboBox;
+class QTableWidget;
+
+// The settings window's page of operation records: the rows of one day
+// (today, or a past day kept in ./RECORD), newest first, and clearing
+// today's journal after the operator confirms.
+class RecordsPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit RecordsPage(QWidget* parent = nullptr);
+
+    // Lists the days again and shows the chosen one.
+    void reload();
+    // Shows the rows of day entry i of the chooser (0 today).
+    void showDay(int i);
+
+    ComboBox* dayChooser() const { return m_days; }
+    QTableWidget* table() const { return m_table; }
+    ColorButton* clearButton() const { return m_clear; }
+
+public slots:
+    void SlotClearRecord();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    ComboBox* m_days = nullptr;
+    QTableWidget* m_table = nullptr;
+    ColorButton* m_clear = nullptr;
+    QStringList m_files; // per chooser entry, the database file
+};
