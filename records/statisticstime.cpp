@@ -1,0 +1,51 @@
+#include "records/statisticstime.h"
+
+#include "frame/clock.h"
+
+#include <QTimeZone>
+
+namespace StatisticsTime {
+
+QDateTime now() { return clockNow(); }
+
+QDateTime fromSecs(qint64 secs)
+{
+    const QDateTime n = clockNow();
+    switch (n.timeSpec()) {
+    case Qt::TimeZone:
+        return QDateTime::fromSecsSinceEpoch(secs, n.timeZone());
+    case Qt::UTC:
+        return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
+    case Qt::OffsetFromUTC:
+        return QDateTime::fromSecsSinceEpoch(secs, Qt::OffsetFromUTC, n.offsetFromUtc());
+    default:
+        return QDateTime::fromSecsSinceEpoch(secs, Qt::LocalTime);
+    }
+}
+
+QDateTime at(const QDate& date, int hour)
+{
+    const QDateTime n = clockNow();
+    const QTime t(qBound(0, hour, 23), 0, 0);
+    switch (n.timeSpec()) {
+    case Qt::TimeZone:
+        return QDateTime(date, t, n.timeZone());
+    case Qt::UTC:
+        return QDateTime(date, t, Qt::UTC);
+    case Qt::OffsetFromUTC:
+        return QDateTime(date, t, Qt::OffsetFromUTC, n.offsetFromUtc());
+    default:
+        return QDateTime(date, t, Qt::LocalTime);
+    }
+}
+
+QDateTime dayStartOf(const QDateTime& t, int hour)
+{
+    const QDateTime local = fromSecs(t.toSecsSinceEpoch());
+    QDateTime s = at(local.date(), hour);
+    if (s > local)
+        s = at(local.date().addDays(-1), hour);
+    return s;
+}
+
+} // namespace StatisticsTime
