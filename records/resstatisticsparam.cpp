@@ -156,6 +156,15 @@ void ResStatisticsParam::shutdown()
 // ---------------------------------------------------------------------------
 // Counting
 
+qint64 ResStatisticsParam::nextDayStart()
+{
+    if (m_nextStartFor != static_cast<qint64>(startTime)) {
+        m_nextStartFor = startTime;
+        m_nextStart = StatisticsTime::fromSecs(startTime).addDays(1).toSecsSinceEpoch();
+    }
+    return m_nextStart;
+}
+
 int ResStatisticsParam::dayStartHour()
 {
     return StatisticsTime::fromSecs(startTime).time().hour();
@@ -224,8 +233,13 @@ void ResStatisticsParam::addRecord(int detect, int hour, QList<bool> cameraOK, b
         qWarning() << "statistics: result of detection" << detect << "ignored";
         return;
     }
+    const qint64 nowSecs = StatisticsTime::now().toSecsSinceEpoch();
+    // A result after the day's end belongs to the next day, not to the last
+    // slot of this one: rotate first instead of waiting for the minute check.
+    if (dayTimer && nowSecs >= nextDayStart())
+        checkDate();
     CountGroup* g = liveGroup(true);
-    const qint64 elapsed = StatisticsTime::now().toSecsSinceEpoch() - static_cast<qint64>(startTime);
+    const qint64 elapsed = nowSecs - static_cast<qint64>(startTime);
     const int slot = static_cast<int>(qBound<qint64>(0, elapsed / 3600, kStatSlots - 1));
 
     auto ensure = [detect](CountCamera& c) {
@@ -414,6 +428,9 @@ void ResStatisticsParam::setCurGroup()
             g.morningStart = dayStartHour();
             g.nightStart = nightStart;
         }
+    // Runs after the operator confirmed new shift hours: they must survive a
+    // restart even when the day does not rotate first.
+    saveConfig();
 }
 
 void ResStatisticsParam::checkCameraDetectCount(int count)
@@ -713,8 +730,7 @@ void ResStatisticsParam::checkDate()
     // day with a DST change lasts 23 or 25 hours and rotates once. A clock
     // set back by a day or more starts the day it now shows; a smaller step
     // back keeps the day, so it is archived at most once.
-    const QDateTime start = StatisticsTime::fromSecs(startTime);
-    const bool forward = now >= start.addDays(1);
+    const bool forward = nowSecs >= nextDayStart();
     const qint64 reference = qMax<qint64>(m_lastSeen, startTime);
     const bool backward = nowSecs + 86400 <= reference;
     const bool isMove = forward || backward;

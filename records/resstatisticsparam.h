@@ -117,5 +117,8 @@ private:
     void startNewDay(const QDateTime& dayStart);
 
     QThread* m_thread = nullptr;
-    qint64 m_lastSeen = 0; // latest check time, to tell a clock set back
+    qint64 nextDayStart();
+    qint64 m_lastSeen = 0;
+    qint64 m_nextStartFor = -1;
+    qint64 m_nextStart = 0; // latest check time, to tell a clock set back
 };
