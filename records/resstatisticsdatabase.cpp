@@ -323,8 +323,13 @@ QJsonObject ResStatisticsDatabase::loadCountFromJson(QSqlQuery query, QString pa
             list.date = base.section(QLatin1Char('.'), 0, 0);
         } else {
             list.date = m_param ? m_param->getCurDBDate() : StatisticsTime::now().date().toString(QStringLiteral("yyyy-MM-dd"));
-            if (m_param)
+            if (m_param) {
                 group.groupName = m_param->getCurGroupName();
+                // Slot 0 of the current day lies at the model's day start,
+                // which readers take from the group.
+                group.morningStart = m_param->dayStartHour();
+                group.nightStart = m_param->nightStart;
+            }
         }
         list.groups = {group};
         const QJsonObject doc = ResStatisticsParam::StuCountToJson(list);

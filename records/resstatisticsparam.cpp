@@ -507,7 +507,11 @@ QJsonObject ResStatisticsParam::StuCountGroupToJson(const CountGroup& g)
     QJsonObject o;
     o.insert(QStringLiteral("datas"), a);
     o.insert(QStringLiteral("cameraCount"), g.datas.size());
-    o.insert(QStringLiteral("detectCount"), gDNum);
+    // Detection records are never removed, so after the detections were
+    // lowered the group still holds the day's earlier counts of the higher
+    // ones; readers skip records beyond "detectCount", which therefore
+    // covers them too.
+    o.insert(QStringLiteral("detectCount"), qMax(gDNum, g.total.data.size()));
     o.insert(QStringLiteral("groupName"), g.groupName);
     o.insert(QStringLiteral("morningStart"), g.morningStart);
     o.insert(QStringLiteral("nightStart"), g.nightStart);
