@@ -250,8 +250,21 @@ bool ResStatisticsDatabase::archiveLive(const QString& date)
     auto candidate = [&](int n) {
         return n == 0 ? QStringLiteral("%1/%2.db").arg(dir, date) : QStringLiteral("%1/%2.%3.db").arg(dir, date).arg(n);
     };
+    // The fresh file is ready before the day moves, and replaces the live
+    // name in one rename: the live name never goes missing, and never gets
+    // the template while the day is not archived.
+    const QString fresh = live + QStringLiteral(".new");
+    QFile::remove(fresh);
+    if (!(QFileInfo(templateFile()).isFile() ? QFile::copy(templateFile(), fresh) : writeTemplate(fresh))) {
+        qWarning() << "statistics: no fresh file for the next day; the day stays in" << live;
+        QFile::remove(fresh);
+        return false;
+    }
+    QFile(fresh).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                | QFileDevice::WriteGroup | QFileDevice::ReadOther);
+    syncPath(fresh);
     QString target;
-    // A kill between the link and the unlink left both names on one file.
+    // A kill between the link and the rename left both names on one file.
     for (int n = 0; QFileInfo::exists(candidate(n)); ++n)
         if (sameFile(candidate(n), live)) {
             target = candidate(n);
@@ -268,15 +281,22 @@ bool ResStatisticsDatabase::archiveLive(const QString& date)
             }
             if (errno != EEXIST) {
                 qWarning() << "statistics: cannot archive" << live << "as" << t << ":" << std::strerror(errno);
-                return false;
+                break;
             }
         }
-        if (target.isEmpty())
+        if (target.isEmpty()) {
+            QFile::remove(fresh);
             return false;
+        }
         syncPath(dir);
     }
-    ::unlink(QFile::encodeName(live).constData());
-    installTemplate();
+    if (::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(live).constData()) != 0) {
+        // Both names still lead to the archived day; the next try finds it.
+        qWarning() << "statistics: cannot start a fresh" << live << ":" << std::strerror(errno);
+        QFile::remove(fresh);
+        return false;
+    }
+    syncPath(QFileInfo(live).absolutePath());
     emit sigArchived(target);
     return true;
 }
