@@ -280,24 +280,37 @@ void ResStatisticsParam::addRecord(int detect, int hour, QList<bool> cameraOK, b
         bump(g->total.total, cycleOK);
         cycleOK = true;
     }
-    calcCount(*g);
+    // Only the records this result touched change their sums.
+    for (int c = 0; c < n; ++c) {
+        calcCount(g->datas[c].data[detect]);
+        if (cycleEnd)
+            calcCount(g->datas[c].total);
+    }
+    calcCount(g->total.data[detect]);
+    if (cycleEnd) {
+        for (int c = n; c < qMin(cameraCycleOK.size(), g->datas.size()); ++c)
+            calcCount(g->datas[c].total);
+        calcCount(g->total.total);
+    }
     emit sigCheckUpdate();
 }
 
 void ResStatisticsParam::calcCount(CountDetect& d)
 {
-    initStuStatisticsCount(d.morning);
-    initStuStatisticsCount(d.night);
-    initStuStatisticsCount(d.whole);
     const int dayLen = ((morningsEnd + 24 - morningsStart) % 24 + 24) % 24;
-    for (int i = 0; i < d.OK.size(); ++i) {
-        (i < dayLen ? d.morning : d.night).ok += d.OK[i];
-        d.whole.ok += d.OK[i];
-    }
-    for (int i = 0; i < d.NG.size(); ++i) {
-        (i < dayLen ? d.morning : d.night).ng += d.NG[i];
-        d.whole.ng += d.NG[i];
-    }
+    // Read through const references: this runs for every record after
+    // every result, and must not pay a detach check per slot.
+    auto sums = [dayLen](const QList<int>& l, int& day, int& night) {
+        day = 0;
+        night = 0;
+        const int n = l.size();
+        for (int i = 0; i < n; ++i)
+            (i < dayLen ? day : night) += l.at(i);
+    };
+    sums(d.OK, d.morning.ok, d.night.ok);
+    sums(d.NG, d.morning.ng, d.night.ng);
+    d.whole.ok = d.morning.ok + d.night.ok;
+    d.whole.ng = d.morning.ng + d.night.ng;
 }
 
 void ResStatisticsParam::calcCount(CountCamera& c)
