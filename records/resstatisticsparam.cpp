@@ -2,8 +2,10 @@
 
 #include "frame/globals.h"
 #include "records/resstatisticsdatabase.h"
+#include "frame/clock.h"
 #include "records/statisticstime.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -115,23 +117,46 @@ void ResStatisticsParam::init(QString group, int detectCount)
     if (!dayTimer) {
         dayTimer = new QTimer(this);
         dayTimer->setInterval(60000);
-        connect(dayTimer, &QTimer::timeout, this, &ResStatisticsParam::checkDate);
     }
+    m_initialised = true;
+    // An orderly quit stores the counts of the last minute first.
+    if (QCoreApplication::instance())
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &ResStatisticsParam::shutdown,
+                Qt::UniqueConnection);
     m_lastSeen = StatisticsTime::now().toSecsSinceEpoch();
 }
 
 void ResStatisticsParam::setTimer(bool on)
 {
-    if (!dayTimer)
+    m_timerOn = on;
+    if (dayTimer) {
+        if (on)
+            dayTimer->start();
+        else
+            dayTimer->stop();
+    }
+    armDayCheck();
+}
+
+// The minute check runs on the station clock, so tests move it with the
+// test clock; dayTimer keeps the check's state and interval for readers.
+void ResStatisticsParam::armDayCheck()
+{
+    if (!m_timerOn || m_checkArmed || !m_initialised)
         return;
-    if (on)
-        dayTimer->start();
-    else
-        dayTimer->stop();
+    m_checkArmed = true;
+    Clock::instance()->singleShot(dayTimer ? dayTimer->interval() : 60000, this, [this] {
+        m_checkArmed = false;
+        if (!m_timerOn || (dayTimer && !dayTimer->isActive()))
+            return;
+        checkDate();
+        armDayCheck();
+    });
 }
 
 void ResStatisticsParam::shutdown()
 {
+    m_timerOn = false;
     if (dayTimer)
         dayTimer->stop();
     if (!dbWorker)
@@ -236,7 +261,7 @@ void ResStatisticsParam::addRecord(int detect, int hour, QList<bool> cameraOK, b
     const qint64 nowSecs = StatisticsTime::now().toSecsSinceEpoch();
     // A result after the day's end belongs to the next day, not to the last
     // slot of this one: rotate first instead of waiting for the minute check.
-    if (dayTimer && nowSecs >= nextDayStart())
+    if (m_initialised && nowSecs >= nextDayStart())
         checkDate();
     CountGroup* g = liveGroup(true);
     const qint64 elapsed = nowSecs - static_cast<qint64>(startTime);

@@ -118,6 +118,10 @@ private:
 
     QThread* m_thread = nullptr;
     qint64 nextDayStart();
+    void armDayCheck();
+    bool m_initialised = false;
+    bool m_timerOn = false;
+    bool m_checkArmed = false;
     qint64 m_lastSeen = 0;
     qint64 m_nextStartFor = -1;
     qint64 m_nextStart = 0; // latest check time, to tell a clock set back

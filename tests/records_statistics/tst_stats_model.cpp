@@ -7,6 +7,14 @@
 #include <QTimeZone>
 #include <QtTest>
 
+// Stands for the main window's signal in the connection it makes.
+class ResultSource : public QObject
+{
+    Q_OBJECT
+signals:
+    void sendRecord(int, int, QList<bool>, bool);
+};
+
 class TstStatsModel : public QObject
 {
     Q_OBJECT
@@ -270,6 +278,41 @@ private slots:
         QCOMPARE(spy[0].at(2).toBool(), false);
         QCOMPARE(spy[1].at(2).toBool(), true);
         QCOMPARE(m.getCurDBDate(), QString("2026-01-06"));
+    }
+
+    void mainWindowEntryPoints()
+    {
+        writeStatsConfig(at(2026, 1, 5, 8));
+        ResStatisticsParam m;
+        m.init("default", 2);
+        ResultSource window;
+        QVERIFY(connect(&window, SIGNAL(sendRecord(int, int, QList<bool>, bool)), &m,
+                        SLOT(addRecord(int, int, QList<bool>, bool))));
+        emit window.sendRecord(0, 9, {true, true}, false);
+        emit window.sendRecord(1, 9, {false, true}, true);
+        QCOMPARE(m.liveCount.groups.first().total.total.NG[1], 1);
+
+        // The minute check runs on the station clock, once per minute while on.
+        QSignalSpy spy(&m, &ResStatisticsParam::sigSaveRecord);
+        m.setTimer(true);
+        m.setTimer(true);
+        clock->advance(60 * 1000);
+        QCOMPARE(spy.size(), 1);
+        clock->advance(59 * 1000);
+        QCOMPARE(spy.size(), 1);
+        clock->advance(1000);
+        QCOMPARE(spy.size(), 2);
+        m.setTimer(false);
+        clock->advance(5 * 60 * 1000);
+        QCOMPARE(spy.size(), 2);
+        m.setTimer(true);
+        clock->advance(24 * 3600 * 1000);
+        QCOMPARE(spy.size(), 2 + 24 * 60);
+        int moves = 0;
+        for (const auto& s : spy)
+            moves += s.at(2).toBool() ? 1 : 0;
+        QCOMPARE(moves, 1);
+        m.shutdown();
     }
 
     void yearAcrossDaylightSaving()
