@@ -206,6 +206,10 @@ bool ResStatisticsDatabase::saveCountFromJson(QJsonObject json, QSqlQuery query)
 void ResStatisticsDatabase::slotSaveRecord(QString curDate, QJsonObject json, bool isMove)
 {
     const QString docDate = json.value(QStringLiteral("date")).toString();
+    // Removed behind the station's back: start a fresh file rather than
+    // skipping every save from now on.
+    if (!QFileInfo::exists(liveFile()))
+        installTemplate();
     bool saved = false;
     {
         StatisticsConnection c(QStringLiteral("dbResStatistics"), liveFile());
