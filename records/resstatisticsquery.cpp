@@ -314,8 +314,8 @@ void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJs
         finish();
         return;
     }
-    const QDateTime start = StatisticsTime::at(parsedStart.date(), 0).addSecs(QTime(0, 0).secsTo(parsedStart.time()));
-    const QDateTime end = StatisticsTime::at(parsedFinish.date(), 0).addSecs(QTime(0, 0).secsTo(parsedFinish.time()));
+    const QDateTime start = StatisticsTime::at(parsedStart.date(), parsedStart.time());
+    const QDateTime end = StatisticsTime::at(parsedFinish.date(), parsedFinish.time());
 
     const int missingCameras = CameraManager::_instance ? CameraManager::_instance->cameras.size() : numCamera;
     const int missingDetects = gDNum;

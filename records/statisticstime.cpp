@@ -23,10 +23,11 @@ QDateTime fromSecs(qint64 secs)
     }
 }
 
-QDateTime at(const QDate& date, int hour)
+QDateTime at(const QDate& date, int hour) { return at(date, QTime(qBound(0, hour, 23), 0, 0)); }
+
+QDateTime at(const QDate& date, const QTime& t)
 {
     const QDateTime n = clockNow();
-    const QTime t(qBound(0, hour, 23), 0, 0);
     switch (n.timeSpec()) {
     case Qt::TimeZone:
         return QDateTime(date, t, n.timeZone());

@@ -10,6 +10,8 @@ QDateTime now();
 QDateTime fromSecs(qint64 secs);
 // date at hour:00:00 in the clock's zone.
 QDateTime at(const QDate& date, int hour);
+// date at time of day in the clock's zone.
+QDateTime at(const QDate& date, const QTime& time);
 // Start of the statistical day (days begin at hour) that holds t.
 QDateTime dayStartOf(const QDateTime& t, int hour);
 } // namespace StatisticsTime

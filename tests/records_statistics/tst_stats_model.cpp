@@ -21,14 +21,6 @@ class TstStatsModel : public QObject
     std::unique_ptr<TestEnv> env;
     std::unique_ptr<TestClock> clock;
 
-    QList<QVariantList> saves(QSignalSpy& spy)
-    {
-        QList<QVariantList> l;
-        for (const auto& s : spy)
-            l << s;
-        return l;
-    }
-
 private slots:
     void init()
     {
