@@ -147,6 +147,8 @@ private slots:
         QCOMPARE(g.total.total.OK[23], 24);
         QCOMPARE(g.total.total.OK.size(), 24);
         QCOMPARE(docRows("ResStatistics/2024-05-01.db").size(), 1);
+        QCOMPARE(removeSuffix("./ResStatistics/2024-05-01.db"), QString("2024-05-01"));
+        QCOMPARE(removeSuffix("./ResStatistics.db"), QString("ResStatistics"));
 
         // A file that does not open: an empty "default" day, and row 0 is
         // today without asking the worker.
