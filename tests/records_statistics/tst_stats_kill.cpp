@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <random>
+#include <sys/stat.h>
 
 namespace {
 const char* const kChildVar = "STATS_KILL_CHILD";
@@ -81,7 +82,7 @@ private slots:
         const int kills = qEnvironmentVariableIntValue("STATS_KILLS") > 0 ? qEnvironmentVariableIntValue("STATS_KILLS") : 200;
         std::mt19937 rng(20260302);
         QMap<QString, QByteArray> seenArchives;
-        int withDocument = 0;
+        int withDocument = 0, fresh = 0, settingsAhead = 0, twoNames = 0;
         for (int k = 0; k < kills; ++k) {
             QProcess child;
             QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -111,6 +112,7 @@ private slots:
                 QVERIFY2(journal.contains(hashOf(QJsonDocument::fromJson(rows[0].toUtf8()).object())), qPrintable(where));
             } else {
                 QVERIFY2(ResStatisticsDatabase::isFreshFile("ResStatistics.db"), qPrintable(where));
+                ++fresh;
             }
             // The settings are the old or the new ones, never half written.
             QFile cfg("resstatistics.json");
@@ -118,6 +120,15 @@ private slots:
             const QJsonObject c = QJsonDocument::fromJson(cfg.readAll()).object();
             QVERIFY2(c.contains("nightEnd"), qPrintable(where));
             QCOMPARE(c["time"].toString().toLongLong() % 86400, 8 * 3600LL);
+            // Where the kill fell: between the new start time and the archive,
+            // or between the archive's link and the fresh file.
+            const QString liveDate = docOf("ResStatistics.db")["date"].toString();
+            if (!liveDate.isEmpty()
+                && liveDate < QDateTime::fromSecsSinceEpoch(c["time"].toString().toLongLong()).toString("yyyy-MM-dd"))
+                ++settingsAhead;
+            struct stat a;
+            if (::stat("ResStatistics.db", &a) == 0 && a.st_nlink > 1)
+                ++twoNames;
             // No archive lost, changed, duplicated or holding two days.
             const QStringList names = QDir("ResStatistics").entryList({"*.db"}, QDir::Files);
             for (auto it = seenArchives.cbegin(); it != seenArchives.cend(); ++it) {
@@ -134,7 +145,8 @@ private slots:
                 seenArchives.insert(n, hashOf(doc));
             }
         }
-        qInfo() << "kills" << kills << "archives" << seenArchives.size() << "documents" << withDocument;
+        qInfo() << "kills" << kills << "archives" << seenArchives.size() << "live with a document" << withDocument
+                << "fresh" << fresh << "settings ahead of the archive" << settingsAhead << "one file, two names" << twoNames;
         QVERIFY(seenArchives.size() >= kills / 20);
     }
 };
