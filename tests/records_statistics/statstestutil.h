@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the statistics tests: a working directory with the
 // factory template, a test clock, the counts of cameras and detections, a
-// model with its worker, and a recorder of log lines and operator messages.
+// model with its worker, and a recorder of operator messages.
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -24,31 +24,6 @@ struct PromptRecorder : OperatorPrompt
     {
         asked << msg;
         return true;
-    }
-};
-
-// Collects every log line while alive.
-struct LogCapture
-{
-    static QStringList& lines()
-    {
-        static QStringList l;
-        return l;
-    }
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& m) { lines() << m; }
-    QtMessageHandler old;
-    LogCapture()
-    {
-        lines().clear();
-        old = qInstallMessageHandler(handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(old); }
-    bool has(const QString& part) const
-    {
-        for (const QString& l : lines())
-            if (l.contains(part))
-                return true;
-        return false;
     }
 };
 

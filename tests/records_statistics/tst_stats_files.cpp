@@ -50,11 +50,10 @@ private slots:
     {
         QVERIFY(QFile::exists(ResStatisticsDatabase::templateFile()));
         QFile::resize(ResStatisticsDatabase::templateFile(), 0); // a template without the table
-        LogCapture log;
+        QTest::ignoreMessage(QtInfoMsg, "statistics table created successfully.");
         auto m = start();
         QVERIFY(QFile::exists("ResStatistics.db"));
         QVERIFY(CommandRunner::loggedCommands().contains("sync"));
-        QVERIFY(log.has("statistics table created successfully."));
 
         m->addRecord(0, 0, {true, false}, true);
         m->checkDate();

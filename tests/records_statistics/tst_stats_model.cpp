@@ -238,12 +238,11 @@ private slots:
     void settingsFile()
     {
         {
-            LogCapture log;
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^laodConfig fail, Error parsing JSON:"));
             env->writeWorkFile("resstatistics.json", "{");
             clock->setNow(at(2026, 1, 5, 9));
             ResStatisticsParam m;
             m.laodConfig();
-            QVERIFY(log.has("laodConfig fail, Error parsing JSON:"));
             QCOMPARE(m.startTime, quint32(at(2026, 1, 5, 8).toSecsSinceEpoch()));
             // Confirmed shift hours survive a restart; equal hours change nothing.
             QJsonObject hours{{"morningsStart", 6}, {"morningsEnd", 18}, {"nightStart", 18}, {"nightEnd", 6}};

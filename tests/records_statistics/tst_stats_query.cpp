@@ -128,17 +128,6 @@ private slots:
 
         // The slot of a finish on the full hour belongs to the range.
         QCOMPARE(ints(query("2024-01-05 08:00:00", "2024-01-05 10:00:00")["detect_all"]), QList<int>({0, 0, 6}));
-        // A day with more cameras and detections than the one before: every
-        // series keeps one value per hour.
-        putDay("2024-01-06", 8, 2, 3, [](CountGroup& g) { g.datas[1].data[2].NG[0] = 4; });
-        const QJsonObject mixed = query("2024-01-06 06:00:00", "2024-01-06 08:59:59");
-        QCOMPARE(ints(mixed["detect_all"]).size(), 3);
-        const QJsonArray ev = mixed["every_detect"].toArray();
-        QCOMPARE(ev.size(), 3);
-        QCOMPARE(ints(ev[2].toObject()["detect_index_all"]), QList<int>({0, 0, 0}));
-        QCOMPARE(ints(ev[2].toObject()["detect_index_ng_detail"].toArray()[1]), QList<int>({0, 0, 4}));
-        QCOMPARE(ints(ev[2].toObject()["detect_index_ng_detail"].toArray()[0]), QList<int>({0, 0, 0}));
-        QCOMPARE(ints(mixed["detect_ng_detail"].toArray()[1]), QList<int>({0, 0, 0}));
         // Records beyond the declared detections are skipped, not indexed.
         {
             CountGroupList l;
