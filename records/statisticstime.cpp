@@ -25,9 +25,9 @@ QDateTime fromSecs(qint64 secs)
 
 QDateTime at(const QDate& date, int hour) { return at(date, QTime(qBound(0, hour, 23), 0, 0)); }
 
-QDateTime at(const QDate& date, const QTime& t)
+namespace {
+QDateTime make(const QDateTime& n, const QDate& date, const QTime& t)
 {
-    const QDateTime n = clockNow();
     switch (n.timeSpec()) {
     case Qt::TimeZone:
         return QDateTime(date, t, n.timeZone());
@@ -38,6 +38,18 @@ QDateTime at(const QDate& date, const QTime& t)
     default:
         return QDateTime(date, t, Qt::LocalTime);
     }
+}
+} // namespace
+
+QDateTime at(const QDate& date, const QTime& t)
+{
+    const QDateTime n = clockNow();
+    QDateTime r = make(n, date, t);
+    // A time that the spring change skips does not exist: the first hour
+    // after the gap stands for it.
+    for (int hours = 1; !r.isValid() && hours <= 2; ++hours)
+        r = make(n, date, t.addSecs(3600 * hours));
+    return r;
 }
 
 QDateTime dayStartOf(const QDateTime& t, int hour)

@@ -339,6 +339,12 @@ private slots:
         const int live = m.liveCount.groups.first().total.total.whole.ok;
         QCOMPARE(archived + live, added);
         QCOMPARE(QDateTime::fromSecsSinceEpoch(m.startTime, berlin).time(), QTime(8, 0));
+
+        // A day start inside the hour the spring change skips.
+        clock->setNow(QDateTime(QDate(2027, 3, 28), QTime(5, 0), berlin));
+        m.morningsStart = 2;
+        m.createNewTime();
+        QCOMPARE(QDateTime::fromSecsSinceEpoch(m.startTime, berlin), QDateTime(QDate(2027, 3, 28), QTime(3, 0), berlin));
     }
 };
 
