@@ -3,10 +3,21 @@
 list(APPEND STATION_CORE_SOURCES
   records/copy2movedisk.cpp
   records/copy2movedisk.h
+  records/countgroup.cpp
+  records/countgroup.h
   records/diskmanager.cpp
   records/diskmanager.h
+  records/resstatisticsdatabase.cpp
+  records/resstatisticsdatabase.h
+  records/resstatisticsparam.cpp
+  records/resstatisticsparam.h
+  records/resstatisticsquery.cpp
   records/savefialimagethread.cpp
   records/savefialimagethread.h
+  records/statisticsconnection.cpp
+  records/statisticsconnection.h
+  records/statisticstime.cpp
+  records/statisticstime.h
   records/upaninfo.h
 )
 list(APPEND STATION_GUI_SOURCES

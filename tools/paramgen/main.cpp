@@ -5,6 +5,7 @@
 #include "controller/operationrecords.h"
 #include "frame/factorydefaults.h"
 #include "frame/wizardpara.h"
+#include "records/resstatisticsdatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +17,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    // paramgen --statistics-template <file>: the empty statistics database
+    // that replaces ResStatistics.db at first start and after every archive.
+    if (args.size() == 2 && args.first() == QLatin1String("--statistics-template"))
+        return ResStatisticsDatabase::writeTemplate(args.at(1)) ? 0 : 1;
     int lan = 0;
     const int lanAt = args.indexOf(QStringLiteral("--lan"));
     if (lanAt >= 0) {

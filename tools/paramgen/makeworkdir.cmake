@@ -6,6 +6,10 @@ execute_process(COMMAND ${PARAMGEN} ${WORKDIR}/paraGroup/default RESULT_VARIABLE
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "paramgen failed (${rc})")
 endif()
+execute_process(COMMAND ${PARAMGEN} --statistics-template ${WORKDIR}/ResStatisticsNULL.db RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "paramgen: statistics template failed (${rc})")
+endif()
 # The working copies start as the default group.
 file(COPY ${WORKDIR}/paraGroup/default/PARAM.db ${WORKDIR}/paraGroup/default/SN.db
      DESTINATION ${WORKDIR})

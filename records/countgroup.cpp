@@ -1,0 +1,6 @@
+#include "records/countgroup.h"
+
+void registerStatisticsMetaTypes()
+{
+    qRegisterMetaType<CountGroup>("CountGroup");
+}

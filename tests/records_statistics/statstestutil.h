@@ -1,0 +1,128 @@
+#pragma once
+// Shared pieces of the statistics tests: a working directory with the
+// factory template, a test clock, the counts of cameras and detections, a
+// model with its worker, and a recorder of operator messages.
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "records/resstatisticsdatabase.h"
+#include "records/resstatisticsparam.h"
+#include "testsupport/testenv.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSqlQuery>
+#include <QStringList>
+
+#include <memory>
+
+struct PromptRecorder : OperatorPrompt
+{
+    QList<int> asked;
+    bool prompt(Kind, int msg, const QString&) override
+    {
+        asked << msg;
+        return true;
+    }
+};
+
+inline QDateTime at(int y, int m, int d, int h, int min = 0, int s = 0)
+{
+    return QDateTime(QDate(y, m, d), QTime(h, min, s));
+}
+
+inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, int ns = 20, int ne = 8)
+{
+    QJsonObject o{{"time", QString::number(start.toSecsSinceEpoch())},
+                  {"morningsStart", ms},
+                  {"morningsEnd", me},
+                  {"nightStart", ns},
+                  {"nightEnd", ne}};
+    QFile f(ResStatisticsParam::configFile());
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(QJsonDocument(o).toJson());
+}
+
+// Waits until the worker has run everything queued so far, then delivers
+// its answers to the model.
+inline void flushWorker(ResStatisticsParam* m)
+{
+    if (m && m->dbWorker)
+        QMetaObject::invokeMethod(m->dbWorker, [] {}, Qt::BlockingQueuedConnection);
+    QCoreApplication::processEvents();
+}
+
+// The document row(s) of a statistics file.
+inline QStringList docRows(const QString& path)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "testread");
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec("select value1 from resstatistics where name='statisticsjson'");
+            while (q.next())
+                rows << q.value(0).toString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("testread");
+    return rows;
+}
+
+inline QJsonObject docOf(const QString& path)
+{
+    const QStringList rows = docRows(path);
+    return rows.size() == 1 ? QJsonDocument::fromJson(rows.first().toUtf8()).object() : QJsonObject();
+}
+
+// Sum of one record's OK and NG over all slots in a document.
+inline int docSum(const QJsonObject& doc, const QString& group, int camera, int detect, const char* key)
+{
+    int sum = 0;
+    for (const QJsonValue& g : doc.value("groups").toArray()) {
+        if (g.toObject().value("groupName").toString() != group)
+            continue;
+        for (const QJsonValue& c : g.toObject().value("datas").toArray()) {
+            if (c.toObject().value("cameraID").toInt() != camera)
+                continue;
+            for (const QJsonValue& d : c.toObject().value("data").toArray())
+                if (d.toObject().value("detectID").toInt() == detect)
+                    for (const QJsonValue& v : d.toObject().value(key).toArray())
+                        sum += v.toInt();
+        }
+    }
+    return sum;
+}
+
+// Writes a statistics file holding doc (or legacy rows name -> (ok, ng)).
+inline bool putStatsFile(const QString& path, const QJsonObject& doc,
+                         const QList<QPair<QString, QPair<QString, QString>>>& legacy = {})
+{
+    if (!ResStatisticsDatabase::writeTemplate(path))
+        return false;
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "testwrite");
+        db.setDatabaseName(path);
+        ok = db.open();
+        QSqlQuery q(db);
+        if (!doc.isEmpty()) {
+            q.prepare("insert into resstatistics values('statisticsjson', ?, '')");
+            q.addBindValue(QString::fromUtf8(QJsonDocument(doc).toJson()));
+            ok = ok && q.exec();
+        }
+        for (const auto& row : legacy) {
+            q.prepare("insert into resstatistics values(?, ?, ?)");
+            q.addBindValue(row.first);
+            q.addBindValue(row.second.first);
+            q.addBindValue(row.second.second);
+            ok = ok && q.exec();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("testwrite");
+    return ok;
+}

@@ -1,0 +1,165 @@
+// Kill test: a child process counts, saves every few milliseconds and
+// rotates every few hundred saves on a fast test clock; the parent kills it
+// at random moments and checks the files after every kill.
+#include "statstestutil.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QProcess>
+#include <QSaveFile>
+#include <QThread>
+#include <QtTest>
+
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+const char* const kChildVar = "STATS_KILL_CHILD";
+const int kStepSecs = 1200; // one cycle and one save per step: 72 saves a day
+
+QByteArray hashOf(const QJsonObject& doc)
+{
+    return QCryptographicHash::hash(QJsonDocument(doc).toJson(QJsonDocument::Indented), QCryptographicHash::Sha1)
+        .toHex();
+}
+
+// The child: counts one cycle every step of the clock, journals every
+// document before handing it to the worker, and never stops by itself.
+int runChild()
+{
+    numCamera = 2;
+    gDNum = 2;
+    QDateTime start(QDate(2026, 3, 2), QTime(8, 10));
+    QFile last("clock.txt");
+    if (last.open(QIODevice::ReadOnly))
+        start = QDateTime::fromSecsSinceEpoch(last.readAll().trimmed().toLongLong()).addSecs(kStepSecs);
+    last.close();
+    TestClock clock(start);
+    Clock::install(&clock);
+    ResStatisticsParam m;
+    m.init("default", 2);
+    QFile journal("journal.txt");
+    journal.open(QIODevice::Append | QIODevice::Unbuffered);
+    for (int i = 1;; ++i) {
+        clock.advance(kStepSecs * 1000);
+        QSaveFile c("clock.txt");
+        c.open(QIODevice::WriteOnly);
+        c.write(QByteArray::number(clock.now().toSecsSinceEpoch()));
+        c.commit();
+        m.calcCount(m.liveCount);
+        journal.write(hashOf(ResStatisticsParam::StuCountToJson(m.liveCount)) + "\n");
+        m.checkDate();
+        m.addRecord(0, 0, {true, i % 7 != 0}, false);
+        m.addRecord(1, 0, {true, true}, true);
+        if (i % 8 == 0)
+            flushWorker(&m);
+    }
+}
+
+int perSlotMax(const QJsonObject& doc)
+{
+    int best = 0;
+    for (const QJsonValue& g : doc["groups"].toArray())
+        for (const QJsonValue& c : g.toObject()["datas"].toArray())
+            if (c.toObject()["cameraID"].toInt() == -1)
+                for (const QJsonValue& d : c.toObject()["data"].toArray())
+                    if (d.toObject()["detectID"].toInt() == -1)
+                        for (int k = 0; k < 24; ++k)
+                            best = qMax(best, d.toObject()["OK"].toArray()[k].toInt()
+                                                  + d.toObject()["NG"].toArray()[k].toInt());
+    return best;
+}
+} // namespace
+
+class TstStatsKill : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedAtRandomLosesNothing()
+    {
+        TestEnv env;
+        const int kills = qEnvironmentVariableIntValue("STATS_KILLS") > 0 ? qEnvironmentVariableIntValue("STATS_KILLS") : 200;
+        std::mt19937 rng(20260302);
+        QMap<QString, QByteArray> seenArchives;
+        int withDocument = 0, fresh = 0, settingsAhead = 0, twoNames = 0;
+        for (int k = 0; k < kills; ++k) {
+            QProcess child;
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.insert(kChildVar, "1");
+            child.setProcessEnvironment(e);
+            child.setWorkingDirectory(env.workDir());
+            child.setStandardErrorFile(QProcess::nullDevice());
+            child.setStandardOutputFile(QProcess::nullDevice());
+            child.start(QCoreApplication::applicationFilePath(), QStringList());
+            QVERIFY(child.waitForStarted());
+            // Real milliseconds: the point is to hit the child anywhere.
+            QThread::msleep(std::uniform_int_distribution<int>(15, 160)(rng));
+            child.kill();
+            QVERIFY(child.waitForFinished());
+
+            const QString where = QString("after kill %1").arg(k);
+            // The live file holds one document the child sent, or is a fresh
+            // template right after an archive.
+            QVERIFY2(QFileInfo("ResStatistics.db").isFile(), qPrintable(where));
+            const QStringList rows = docRows("ResStatistics.db");
+            QVERIFY2(rows.size() <= 1, qPrintable(where));
+            QFile jf("journal.txt");
+            jf.open(QIODevice::ReadOnly); // missing when killed before the first save
+            const QList<QByteArray> journal = jf.readAll().split('\n');
+            if (rows.size() == 1) {
+                ++withDocument;
+                QVERIFY2(journal.contains(hashOf(QJsonDocument::fromJson(rows[0].toUtf8()).object())), qPrintable(where));
+            } else {
+                QVERIFY2(ResStatisticsDatabase::isFreshFile("ResStatistics.db"), qPrintable(where));
+                ++fresh;
+            }
+            // The settings are the old or the new ones, never half written.
+            QFile cfg("resstatistics.json");
+            QVERIFY(cfg.open(QIODevice::ReadOnly));
+            const QJsonObject c = QJsonDocument::fromJson(cfg.readAll()).object();
+            QVERIFY2(c.contains("nightEnd"), qPrintable(where));
+            QCOMPARE(c["time"].toString().toLongLong() % 86400, 8 * 3600LL);
+            // Where the kill fell: between the new start time and the archive,
+            // or between the archive's link and the fresh file.
+            const QString liveDate = docOf("ResStatistics.db")["date"].toString();
+            if (!liveDate.isEmpty()
+                && liveDate < QDateTime::fromSecsSinceEpoch(c["time"].toString().toLongLong()).toString("yyyy-MM-dd"))
+                ++settingsAhead;
+            struct stat a;
+            if (::stat("ResStatistics.db", &a) == 0 && a.st_nlink > 1)
+                ++twoNames;
+            // No archive lost, changed, duplicated or holding two days.
+            const QStringList names = QDir("ResStatistics").entryList({"*.db"}, QDir::Files);
+            for (auto it = seenArchives.cbegin(); it != seenArchives.cend(); ++it) {
+                QVERIFY2(names.contains(it.key()), qPrintable(where + " lost " + it.key()));
+                QCOMPARE(hashOf(docOf("ResStatistics/" + it.key())), it.value());
+            }
+            for (const QString& n : names) {
+                QVERIFY2(n.count('.') == 1, qPrintable(where + " duplicate " + n));
+                if (seenArchives.contains(n))
+                    continue;
+                const QJsonObject doc = docOf("ResStatistics/" + n);
+                QCOMPARE(doc["date"].toString() + ".db", n);
+                QVERIFY2(perSlotMax(doc) <= 3600 / kStepSecs, qPrintable(where + " merged " + n));
+                seenArchives.insert(n, hashOf(doc));
+            }
+        }
+        qInfo() << "kills" << kills << "archives" << seenArchives.size() << "live with a document" << withDocument
+                << "fresh" << fresh << "settings ahead of the archive" << settingsAhead << "one file, two names" << twoNames;
+        QVERIFY(seenArchives.size() >= kills / 20);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet(kChildVar)) {
+        QCoreApplication app(argc, argv);
+        return runChild();
+    }
+    QCoreApplication app(argc, argv);
+    TstStatsKill t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_stats_kill.moc"
