@@ -54,4 +54,12 @@ public:
     QSqlDatabase spareDb;        // never opened; closed with the others
 
     QVector<unsigned int>* grayTable = nullptr; // colour table of 8-bit images
+
+    // --- engine ---
+    // How the operator cleared the alarm of [camera][detection]: 4 don't
+    // detect, 5 add as template, 6 re-detect switched to mould detection,
+    // 7 re-detect, 8 re-detected OK image, 9 and 10 labelled; others none.
+    int alarmClearState[8][8] = {};
+    // The inspection was started by the safety-door input.
+    bool safetyDoorInspection = false;
 };

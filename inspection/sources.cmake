@@ -16,4 +16,10 @@ list(APPEND STATION_CORE_SOURCES
   inspection/repolygon.cpp
   inspection/repolygon.h
   inspection/shapedraw.h
+  inspection/cammerrecong.cpp
+  inspection/cammerrecong.h
+  inspection/imghomotrans.cpp
+  inspection/imghomotrans.h
+  inspection/viewimages.cpp
+  inspection/viewimages.h
 )
