@@ -548,9 +548,15 @@ void CammerRecong::ShapeMatch()
         return;
     }
     const int dx = x - searchRects[d].x, dy = y - searchRects[d].y;
-    if (gpWPara->rotateAngle >= 1 && gpWPara->rotateAngle <= 180)
-        TransformImage(aligned, work, cv::Point(dx, dy), cv::Point(shapeCenterX[d], shapeCenterY[d]), angle);
-    else
+    if (gpWPara->rotateAngle >= 1 && gpWPara->rotateAngle <= 180) {
+        // The turned image comes back in a new matrix: copy it into the view's buffer.
+        cv::Mat turned;
+        TransformImage(aligned, turned, cv::Point(dx, dy), cv::Point(shapeCenterX[d], shapeCenterY[d]), angle);
+        if (turned.size() == work.size() && turned.type() == work.type())
+            turned.copyTo(work);
+        else
+            copyThrough();
+    } else
         MoveImage(aligned, work, dx, dy);
     qInfo().noquote() << "OK运行时间" << timer.elapsed() << "x: " << dx << "y: " << dy << "a: " << angle
                       << "s:" << score;
