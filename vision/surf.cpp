@@ -407,20 +407,25 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
         }
     } else {
         const cv::Mat smooth = smoothed(g);
-        // One placement for all templates: they show the same part.
-        const cv::Point shift = estimateShift(d->refInner, smooth);
         std::vector<int> missing;
-        for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
-            missing.clear();
-            const double s = d->score(d->trained[size_t(i)], smooth, shift, &missing);
-            if (s > best) {
-                best = s;
-                bestIndex = i;
-                bestMissing.clear();
-                for (int k : missing)
-                    bestMissing.push_back(d->keypoints[size_t(k)].pt + cv::Point2f(float(shift.x), float(shift.y)));
+        // Scores every template with the reference at shift in image (which is
+        // the box image moved back by transform, or the box image itself).
+        auto scoreAll = [&](const cv::Mat& image, cv::Point shift, const cv::Mat& transform) {
+            for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
+                missing.clear();
+                const double s = d->score(d->trained[size_t(i)], image, shift, &missing);
+                if (s > best) {
+                    best = s;
+                    bestIndex = i;
+                    bestMissing.clear();
+                    for (int k : missing)
+                        bestMissing.push_back(
+                            apply(transform, d->keypoints[size_t(k)].pt + cv::Point2f(float(shift.x), float(shift.y))));
+                }
             }
-        }
+        };
+        // One placement for all templates: they show the same part.
+        scoreAll(smooth, estimateShift(d->refInner, smooth), cv::Mat());
         if (best < d->trained[size_t(bestIndex)].minScore) {
             // Not in place: find where the part went by its descriptors and compare there.
             std::vector<cv::KeyPoint> roiKps;
@@ -494,18 +499,7 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 cv::warpAffine(smooth, back, transform, smooth.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
                                cv::BORDER_REPLICATE);
                 // The estimate is good to a pixel or two; the placement settles the rest.
-                const cv::Point rest = estimateShift(d->refInner, back);
-                for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
-                    missing.clear();
-                    const double s = d->score(d->trained[size_t(i)], back, rest, &missing);
-                    if (s > best) {
-                        best = s;
-                        bestIndex = i;
-                        bestMissing.clear();
-                        for (int k : missing)
-                            bestMissing.push_back(apply(transform, d->keypoints[size_t(k)].pt));
-                    }
-                }
+                scoreAll(back, estimateShift(d->refInner, back), transform);
             }
         }
     }

@@ -62,7 +62,7 @@ CammerRecong& EngineRig::engine()
     return *recong;
 }
 
-int EngineRig::addRect(int d, int type, cv::Rect box, int A, int B, int C)
+int EngineRig::newRoi(int d, int type, int kind, int A, int B, int C)
 {
     const int r = store->roiCount[d]++;
     const int i = d * 100 + r;
@@ -70,7 +70,14 @@ int EngineRig::addRect(int d, int type, cv::Rect box, int A, int B, int C)
     store->paramA[i] = A;
     store->paramB[i] = B;
     store->paramC[i] = C;
-    store->shapeKind[i] = 1;
+    store->shapeKind[i] = kind;
+    return r;
+}
+
+int EngineRig::addRect(int d, int type, cv::Rect box, int A, int B, int C)
+{
+    const int r = newRoi(d, type, 1, A, B, C);
+    const int i = d * 100 + r;
     store->rects[i].imageRect = QRect(box.x, box.y, box.width, box.height);
     store->rects[i].rect = store->rects[i].imageRect;
     view.liveMasks[d][r] = cv::Mat(box.height, box.width, CV_8UC1, cv::Scalar(255));
@@ -80,13 +87,8 @@ int EngineRig::addRect(int d, int type, cv::Rect box, int A, int B, int C)
 
 int EngineRig::addRing(int d, int type, cv::Point c, int radius, int inner, int A, int B, int C)
 {
-    const int r = store->roiCount[d]++;
+    const int r = newRoi(d, type, 4, A, B, C);
     const int i = d * 100 + r;
-    store->funcType[i] = type;
-    store->paramA[i] = A;
-    store->paramB[i] = B;
-    store->paramC[i] = C;
-    store->shapeKind[i] = 4;
     Circle& ring = store->circles[i];
     ring.imageCx = c.x;
     ring.imageCy = c.y;
@@ -123,3 +125,40 @@ void EngineRig::setTemplate(int d, int k, const cv::Mat& image)
     view.templateValid[d][size_t(k)] = 1;
     view.templateCount[d] = std::max(view.templateCount[d], k + 1);
 }
+
+void EngineRig::addRois(int d, const std::vector<Roi>& rois)
+{
+    for (const Roi& r : rois)
+        addRect(d, r.type, r.box, r.A, r.B, r.C);
+}
+
+// The typical detection over the simulated mould at 1280 x 1024 (2 x 2 cavities).
+std::vector<Roi> typicalDetection(const std::vector<cv::Rect>& cav, bool colour)
+{
+    std::vector<Roi> rois;
+    for (int c = 0; c < 4; ++c) {
+        const cv::Rect& k = cav[size_t(c)];
+        rois.push_back({0, cv::Rect(k.x + k.width / 2 - 75, k.y + k.height / 2 - 75, 150, 150), 45, 10, 3, c});
+        rois.push_back({0, cv::Rect(k.x + 20, k.y + 20, 150, 110), 45, 10, 3, c});
+    }
+    rois.push_back({0, cv::Rect(565, 420, 150, 150), 45, 10, 3, -1});
+    rois.push_back({0, cv::Rect(565, 850, 150, 150), 45, 10, 3, -1});
+    // Dark spots on the plate: up to 20 pixels darker than 60.
+    for (const cv::Rect& b : {cv::Rect(300, 430, 150, 150), cv::Rect(830, 430, 150, 150), cv::Rect(565, 150, 150, 150),
+                              cv::Rect(565, 640, 150, 150)})
+        rois.push_back({1, b, 0, 20, 60 << 8, -1});
+    // The guide pins: exactly one dark centre each.
+    rois.push_back({8, cv::Rect(22, 22, 100, 100), 80, 1 | (1 << 16), 2, -1});
+    rois.push_back({8, cv::Rect(1158, 902, 100, 100), 80, 1 | (1 << 16), 2, -1});
+    // Similarity: the ejector-pin side of cavities 1 and 2.
+    rois.push_back({6, cv::Rect(cav[1].x + 20, cav[1].y + 80, 150, 150), 80, 0, 0, 1});
+    rois.push_back({6, cv::Rect(cav[2].x + 20, cav[2].y + 80, 150, 150), 80, 0, 0, 2});
+    if (colour) {
+        // Colour spots: the reddish steel of the plate, a fixed amount of it.
+        rois.push_back({9, cv::Rect(300, 440, 40, 40), 0 | (255 << 16), 0 | (255 << 16), 0 | (255 << 16), -1});
+    } else {
+        rois.push_back({3, cv::Rect(cav[0].x - 40, cav[0].y - 40, 300, 250), 0, 0, 0, -1});
+    }
+    return rois;
+}
+

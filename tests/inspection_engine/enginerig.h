@@ -12,6 +12,22 @@
 #include <opencv2/core.hpp>
 
 #include <memory>
+#include <vector>
+
+// One ROI of a test detection (a rectangle).
+struct Roi
+{
+    int type;
+    cv::Rect box;
+    int A, B, C;
+    int cavity; // the cavity it watches, -1 plate
+};
+
+// The typical detection over the simulated mould at 1280 x 1024 with 2 x 2
+// cavities: 10 defect ROIs over cavities and plate, 4 spot ROIs, 2 spot-count
+// ROIs on the guide pins, 2 similarity ROIs and the positioning ROI (mono) or
+// a colour-spot ROI (colour).
+std::vector<Roi> typicalDetection(const std::vector<cv::Rect>& cavities, bool colour);
 
 // A main window that keeps the records it is asked to write.
 class RecordingState : public MainState
@@ -31,9 +47,12 @@ struct EngineRig
     EngineRig(int width, int height, bool colour = false);
     ~EngineRig();
 
+    // A new ROI of detection d with its type, shape kind and parameters.
+    int newRoi(int d, int type, int kind, int A, int B, int C);
     // Adds a rectangle ROI of detection d; returns its number.
     int addRect(int d, int type, cv::Rect box, int A = 0, int B = 0, int C = 0);
     // Adds a ring ROI (outer and inner radius, frame pixels) of detection d.
+    void addRois(int d, const std::vector<Roi>& rois);
     int addRing(int d, int type, cv::Point centre, int radius, int inner, int A = 0, int B = 0, int C = 0);
     // The frame as the camera delivered it, copied through alignment and positioning.
     void setFrame(const cv::Mat& frame);

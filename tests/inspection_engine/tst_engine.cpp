@@ -111,6 +111,13 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     QVERIFY(!found); // areas are not published
     QCOMPARE(published(0, d, dark).value, 400);
     QCOMPARE(ZEV_NETMN::instance()->roiCount(), rig.store->roiCount[d] - 2);
+    // The cycle record keeps what the cycle judged, the pictures and the group.
+    ZEV_NETMN::instance()->attach_PeriodPicture("ng.jpg");
+    ZEV_NETMN::instance()->finish_PeriodRecord();
+    const ZEV_NETMN::PeriodRecord rec = ZEV_NETMN::instance()->lastRecord();
+    QCOMPARE(rec.rois.size(), rig.store->roiCount[d] - 2);
+    QCOMPARE(rec.pictures, QStringList{"ng.jpg"});
+    QCOMPARE(rec.projectName, rig.para.getCurGroupName());
 
     // An ignore point inside an ROI removes that pixel from the count.
     rig.view.ignoreMasks[d].allocate(size_t(rig.view.pixelCount));

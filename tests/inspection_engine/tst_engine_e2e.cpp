@@ -28,14 +28,6 @@ private slots:
 
 namespace {
 
-struct Roi
-{
-    int type;
-    cv::Rect box;
-    int A, B, C;
-    int cavity; // the cavity it watches, -1 plate
-};
-
 struct Camera
 {
     CameraManager manager;
@@ -200,41 +192,9 @@ void runCycles(EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, const 
     }
 }
 
-// The typical detection over the simulated mould at 1280 x 1024 (2 x 2 cavities).
-std::vector<Roi> typicalDetection(const SimScene& s, bool colour)
-{
-    std::vector<Roi> rois;
-    const auto& cav = s.cavities();
-    for (int c = 0; c < 4; ++c) {
-        const cv::Rect& k = cav[size_t(c)];
-        rois.push_back({0, cv::Rect(k.x + k.width / 2 - 75, k.y + k.height / 2 - 75, 150, 150), 45, 10, 3, c});
-        rois.push_back({0, cv::Rect(k.x + 20, k.y + 20, 150, 110), 45, 10, 3, c});
-    }
-    rois.push_back({0, cv::Rect(565, 420, 150, 150), 45, 10, 3, -1});
-    rois.push_back({0, cv::Rect(565, 850, 150, 150), 45, 10, 3, -1});
-    // Dark spots on the plate: up to 20 pixels darker than 60.
-    for (const cv::Rect& b : {cv::Rect(300, 430, 150, 150), cv::Rect(830, 430, 150, 150), cv::Rect(565, 150, 150, 150),
-                              cv::Rect(565, 640, 150, 150)})
-        rois.push_back({1, b, 0, 20, 60 << 8, -1});
-    // The guide pins: exactly one dark centre each.
-    rois.push_back({8, cv::Rect(22, 22, 100, 100), 80, 1 | (1 << 16), 2, -1});
-    rois.push_back({8, cv::Rect(1158, 902, 100, 100), 80, 1 | (1 << 16), 2, -1});
-    // Similarity: the ejector-pin side of cavities 1 and 2.
-    rois.push_back({6, cv::Rect(cav[1].x + 20, cav[1].y + 80, 150, 150), 80, 0, 0, 1});
-    rois.push_back({6, cv::Rect(cav[2].x + 20, cav[2].y + 80, 150, 150), 80, 0, 0, 2});
-    if (colour) {
-        // Colour spots: the reddish steel of the plate, a fixed amount of it.
-        rois.push_back({9, cv::Rect(300, 440, 40, 40), 0 | (255 << 16), 0 | (255 << 16), 0 | (255 << 16), -1});
-    } else {
-        rois.push_back({3, cv::Rect(cav[0].x - 40, cav[0].y - 40, 300, 250), 0, 0, 0, -1});
-    }
-    return rois;
-}
-
 void teach(EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, bool positioned)
 {
-    for (const Roi& r : rois)
-        rig.addRect(0, r.type, r.box, r.A, r.B, r.C);
+    rig.addRois(0, rois);
     rig.para.detectEnabled[0] = 1;
     rig.win.curDetect = 0;
     CammerRecong& e = rig.engine();
@@ -277,7 +237,7 @@ void TstEngineE2e::monoCameraJudgesEveryCycleRight()
     const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 3}, {"shift", 3.0}, {"angle", 0.5}};
     Camera cam;
     QVERIFY(cam.open(cfg, false));
-    const std::vector<Roi> rois = typicalDetection(cam.scene, false);
+    const std::vector<Roi> rois = typicalDetection(cam.scene.cavities(), false);
     teach(rig, cam, rois, true);
     if (QTest::currentTestFailed())
         return;
@@ -303,7 +263,7 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
         const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 4}};
         Camera cam;
         QVERIFY(cam.open(cfg, true));
-        std::vector<Roi> rois = typicalDetection(cam.scene, true);
+        std::vector<Roi> rois = typicalDetection(cam.scene.cavities(), true);
         if (!hue) {
             // Hue hardly changes where a dark spot lies on grey steel: the grey-range ROIs go.
             rois.erase(std::remove_if(rois.begin(), rois.end(), [](const Roi& r) { return r.type == 1 || r.type == 8; }),
