@@ -23,6 +23,8 @@ void guiOnce()
     static int argc = 1;
     static char name[] = "bench_engine";
     static char* argv[] = {name, nullptr};
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen"); // fonts without a screen
     static QGuiApplication* app = QGuiApplication::instance() ? nullptr : new QGuiApplication(argc, argv);
     (void)app;
 }
