@@ -115,8 +115,7 @@ void TstViewImages::resultImageSlotsIndexAndLabels()
         ViewImages images(rig.view);
         images.SaveFailImage(1, 0);
         QCOMPARE(gFailIndex[2][1], 2);
-        QVERIFY(sameBytes(gpFailImage[2][1][0], rig.mat(rig.view.imageBits.data()).reshape(1, 480)) ||
-                std::memcmp(gpFailImage[2][1][0].data(), rig.view.imageBits.data(), size_t(640 * 480 * 4)) == 0);
+        QCOMPARE(std::memcmp(gpFailImage[2][1][0].data(), rig.view.imageBits.data(), size_t(640 * 480 * 4)), 0);
         // Spot rectangles of the NG ROI are drawn red; the OK ROI's outline green.
         QCOMPARE(pixel(2, 1, 0, 640, 300, 205), qRgb(255, 0, 0));
         QCOMPARE(pixel(2, 1, 0, 640, 40, 180), qRgb(0, 255, 0));
@@ -243,7 +242,6 @@ void TstViewImages::damagedFilesAreKeptAsideAndGiveNothing()
     QVERIFY(deep.save("cammer11/ignorepoint.bmp"));
     check("32-bit");
     // A damaged template leaves its slot invalid, kept aside too.
-    QVERIFY(QFile::copy("cammer11/ignorepoint.bmp.damaged", "x") || true);
     QVERIFY(deep.save("cammer11/template3.bmp"));
     QVERIFY(!images.LoadTemplateImage(0, 3));
     QCOMPARE(rig.view.templateValid[0][3], 0);
