@@ -115,21 +115,28 @@ double bestNear(const cv::Mat& zm, const cv::Mat& smooth, cv::Point p, cv::Point
 }
 
 // Where the reference sits in the image, within +-kNccMargin pixels, and how
-// well it matches there.
-cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, double* peak = nullptr)
+// well it matches there. coarse: at half resolution, good to a pixel (the
+// keypoint search's pixel of play takes the rest) for a quarter of the cost.
+cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, bool coarse = false)
 {
-    if (refInner.empty() || smooth.cols < refInner.cols || smooth.rows < refInner.rows) {
-        if (peak)
-            *peak = 0;
+    if (refInner.empty() || smooth.cols < refInner.cols || smooth.rows < refInner.rows)
         return cv::Point(0, 0);
-    }
     cv::Mat map;
+    if (coarse && refInner.cols >= 32 && refInner.rows >= 32) {
+        cv::Mat a, b;
+        cv::pyrDown(smooth, a);
+        cv::pyrDown(refInner, b);
+        if (a.cols >= b.cols && a.rows >= b.rows) {
+            cv::matchTemplate(a, b, map, cv::TM_CCOEFF_NORMED);
+            cv::Point loc;
+            cv::minMaxLoc(map, nullptr, nullptr, nullptr, &loc);
+            const cv::Point half((a.cols - b.cols) / 2, (a.rows - b.rows) / 2);
+            return 2 * (loc - half);
+        }
+    }
     cv::matchTemplate(smooth, refInner, map, cv::TM_CCOEFF_NORMED);
-    double mx = 0;
     cv::Point loc;
-    cv::minMaxLoc(map, nullptr, &mx, nullptr, &loc);
-    if (peak)
-        *peak = mx;
+    cv::minMaxLoc(map, nullptr, nullptr, nullptr, &loc);
     return loc - cv::Point(kNccMargin, kNccMargin);
 }
 
@@ -285,7 +292,7 @@ bool SURF::Train(int, int, int, int)
         std::vector<std::vector<cv::Point>> where(textured.size(), std::vector<cv::Point>(n));
         std::vector<int> otherHits(n, 0);
         for (size_t k = 0; k < textured.size(); ++k) {
-            const cv::Point s = k == 0 ? cv::Point(0, 0) : estimateShift(d->refInner, smooth[k]);
+            const cv::Point s = k == 0 ? cv::Point(0, 0) : estimateShift(d->refInner, smooth[k], true);
             for (size_t i = 0; i < n; ++i) {
                 const cv::Point p(cvRound(d->keypoints[i].pt.x) + s.x, cvRound(d->keypoints[i].pt.y) + s.y);
                 const double c = bestNear(refPatches[i], smooth[k], p, &where[k][i]);
@@ -390,20 +397,30 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
         cv::Mat smooth5;
         cv::GaussianBlur(g, smooth5, cv::Size(5, 5), 1.5, 1.5, kIsolated);
         NccTemplate::Image roiNcc = NccTemplate::prepare(smooth5);
-        for (int i = 0; i < int(d->trained.size()); ++i) {
+        // The first template finds the placement; the others are scored there
+        // (they show the same part, a pixel apart at most).
+        cv::Point at(-1, -1);
+        for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
             const Template& t = d->trained[size_t(i)];
-            const cv::Mat map = t.ncc.scoreMap(roiNcc, false);
             double mx = 0;
-            if (!map.empty())
-                cv::minMaxLoc(map, nullptr, &mx);
+            if (at.x < 0) {
+                const cv::Mat map = t.ncc.scoreMap(roiNcc, false);
+                if (!map.empty())
+                    cv::minMaxLoc(map, nullptr, &mx, nullptr, &at);
+            } else {
+                mx = t.ncc.scoreAt(roiNcc, at, false);
+            }
             const double score = 100.0 * std::max(0.0, mx);
             if (score > best) {
                 best = score;
                 bestIndex = i;
-                cv::absdiff(g, t.image, bestDiff);
-                cv::GaussianBlur(bestDiff, bestDiff, cv::Size(3, 3), 0, 0, kIsolated);
-                bestDiff = bestDiff > 40;
             }
+        }
+        const Template& bt = d->trained[size_t(bestIndex)];
+        if (best < bt.minScore) {
+            cv::absdiff(g, bt.image, bestDiff);
+            cv::GaussianBlur(bestDiff, bestDiff, cv::Size(3, 3), 0, 0, kIsolated);
+            bestDiff = bestDiff > 40;
         }
     } else {
         const cv::Mat smooth = smoothed(g);
