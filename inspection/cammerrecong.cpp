@@ -468,12 +468,15 @@ void CammerRecong::CreateShape(int d)
     // Box and mask both come from the last type-3 ROI, so they always fit each other.
     cv::Rect box;
     cv::Mat mask;
+    int area = -1; // the type-3 ROI used, -1 the default box
     const int n = std::clamp(roiStore->roiCount[d], 0, int(kRois));
     for (int r = n - 1; r >= 0; --r) {
         if (roiStore->funcType[d * kRois + r] != 3)
             continue;
         if (!roiBox(roiStore, d, r, v.liveMasks[d][r], &box, &mask) || mask.empty())
             box = cv::Rect();
+        else
+            area = r;
         break;
     }
     if (box.width < 1 || box.height < 1) {
@@ -491,10 +494,10 @@ void CammerRecong::CreateShape(int d)
     searchRects[d] = grown & frame;
     if (searchRects[d].area() <= 0)
         searchRects[d] = cv::Rect();
-    if (t0.empty() || (box & frame) != box) {
+    if (t0.empty()) {
         shapeFinders[d].Clear();
-        v.shapeTrainStatus[d] = t0.empty() ? TrainStatus::NoTemplate : TrainStatus::BadInput;
-        qWarning("engine: camera %d detection %d positioning not trained: %s", v.cameraIndex, d,
+        v.shapeTrainStatus[d] = TrainStatus::NoTemplate;
+        qWarning("engine: camera %d detection %d positioning (ROI %d) not trained: %s", v.cameraIndex, d, area,
                  trainStatusText(v.shapeTrainStatus[d]));
         return;
     }
@@ -513,7 +516,7 @@ void CammerRecong::CreateShape(int d)
                                 mask.clone(), p.matchAccuracy, q);
     v.shapeTrainStatus[d] = shapeFinders[d].Status();
     if (!shapeFinders[d].IsValid())
-        qWarning("engine: camera %d detection %d positioning not trained: %s", v.cameraIndex, d,
+        qWarning("engine: camera %d detection %d positioning (ROI %d) not trained: %s", v.cameraIndex, d, area,
                  trainStatusText(v.shapeTrainStatus[d]));
 }
 
