@@ -125,6 +125,15 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     rig.engine().VarTrain(d);
     rig.engine().Run(d);
     QCOMPARE(rig.view.roiValue[d][spot], 199);
+    // An ignore area adds its shape; the ignore point in its box but outside the ring stays ignored.
+    rig.addRing(d, 2, {30, 20}, 16, 0);
+    rig.engine().VarTrain(d);
+    rig.engine().Run(d);
+    cv::Mat counted(300, 400, CV_8UC1, cv::Scalar(0));
+    counted(cv::Rect(10, 0, 10, 20)).setTo(255);
+    cv::circle(counted, {30, 20}, 16, cv::Scalar(0), cv::FILLED);
+    counted.at<uchar>(5, 15) = 0;
+    QCOMPARE(rig.view.roiValue[d][spot], cv::countNonZero(counted));
 
     // A detection without ROIs is OK and publishes nothing.
     ZEV_NETMN::instance()->start_PeriodRecord();
