@@ -95,4 +95,11 @@ public:
     int recordIndex = 0;
     int recordCount = 0;
     int hintGeneration = 0;      // bumped by each hint start; an older timeout does nothing
+    // --- engine ---
+    // How the operator cleared the alarm of [camera][detection]: 4 don't
+    // detect, 5 add as template, 6 re-detect switched to mould detection,
+    // 7 re-detect, 8 re-detected OK image, 9 and 10 labelled; others none.
+    int alarmClearState[8][8] = {};
+    // The inspection was started by the safety-door input.
+    bool safetyDoorInspection = false;
 };

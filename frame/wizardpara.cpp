@@ -219,6 +219,10 @@ QVector<Row> rowMap(WizardPara& p)
     s.clear(); span(s, p.isColors, 0, 8);
     rows.append(numbers("isColors", 24, s, "0 0 0 0 0 0 0 0"));
 
+    // The colour-spot area limits survive a restart; files without the row
+    // get the validated defaults.
+    rows.append(numbers("colorArea", 28, {one(p.colorAreaMin), one(p.colorAreaMax)}, "1000 1000"));
+
     return rows;
 }
 

@@ -127,8 +127,8 @@ public:
     int reInspectDelay = 0;
     int filterSize = 0;
     int alarmArea = 0;
-    int colorAreaMin = 0; // not stored
-    int colorAreaMax = 0; // not stored
+    int colorAreaMin = 0; // row "colorArea"
+    int colorAreaMax = 0;
     int matchAccuracy = 0;
     int zoomLayers = 0;
     int noEjectorCtrlProd = 0;

@@ -1,6 +1,7 @@
 #pragma once
 #include "inspection/cammersingleton.h"
 #include "inspection/pixelbuffer.h"
+#include "vision/trainstatus.h"
 
 #include <QImage>
 #include <QString>
@@ -32,6 +33,8 @@ public:
     float storeScaleY() const override { return roiScaleY; }
     RoiMaskRow* storeLiveMasks() override { return liveMasks; }
     RoiMaskRow* storeEditMasks() override { return editMasks; }
+    // Asks the screen to show the engine's latest preview; nothing without one.
+    virtual void refreshView() {}
 
     CammerSingleton* liveStore = nullptr;  // used by inspection
     CammerSingleton* editStore = nullptr;  // changed by the editor and the panel
@@ -85,6 +88,11 @@ public:
     int templateCount[kDetections] = {};
     int curTemplate = 0;
     bool resamplePending[kDetections] = {};
+    // Training of the last VarTrain / CreateShape: a matcher of a type-0 or
+    // type-6 ROI, or the positioning model, that is not usable says why, so
+    // the edit view can mark it.
+    TrainStatus roiTrainStatus[kDetections][kRois] = {};
+    TrainStatus shapeTrainStatus[kDetections] = {};
 
     std::vector<PixelBuffer> recentNgImages[kDetections]; // kRecentNg of frameBytes
     QString recentNgTimes[kDetections][kRecentNg];

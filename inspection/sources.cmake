@@ -5,19 +5,25 @@ list(APPEND STATION_CORE_SOURCES
   inspection/camerainterface.h
   inspection/cameramanager.cpp
   inspection/cameramanager.h
-  inspection/cammersingleton.cpp
   inspection/cameraviewstate.h
+  inspection/cammerrecong.cpp
+  inspection/cammerrecong.h
+  inspection/cammersingleton.cpp
   inspection/cammersingleton.h
-  inspection/pixelbuffer.h
   inspection/circle.cpp
   inspection/circle.h
   inspection/clustomrect.cpp
   inspection/clustomrect.h
+  inspection/imghomotrans.cpp
+  inspection/imghomotrans.h
+  inspection/pixelbuffer.h
   inspection/repolygon.cpp
   inspection/repolygon.h
-  inspection/shapedraw.h
   inspection/roipanellogic.cpp
   inspection/roipanellogic.h
+  inspection/shapedraw.h
+  inspection/viewimages.cpp
+  inspection/viewimages.h
 )
 list(APPEND STATION_GUI_SOURCES
   inspection/cammerwidget.cpp

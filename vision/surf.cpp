@@ -22,47 +22,122 @@ constexpr int kMinKeypoints = 8;
 // A box narrower than one descriptor window holds no keypoint worth the name
 // (and the keypoint pyramid of a one-pixel-wide box has no level at all).
 constexpr int kMinFeatureSide = 16;
-// Correlation fall-back searches this far around the trained place.
+// How far a part may sit off its trained place and still be compared in place.
 constexpr int kNccMargin = 4;
+// Half size of the patch that stands for a keypoint's structure.
+constexpr int kPatch = 5;
+// Keypoints need their patch, the shift and one pixel of play inside the box.
+constexpr int kBorder = kPatch + kNccMargin + 2;
+// Correlation at which a patch shows the same structure (smoothed images).
+constexpr double kSamePatch = 0.7;
 // Lowe's ratio between best and second-best descriptor distance.
 constexpr float kRatio = 0.8f;
 constexpr double kRansacPixels = 3.0;
-// Descriptor distance (OpenCV's SIFT scale) below which the same place shows the same structure.
-constexpr float kSameStructure = 250.f;
+// Mould steel shows fine, low-contrast structure: keep the keypoints it gives
+// (the strongest maxFeatures of them) instead of only the few strong corners.
+constexpr double kContrast = 0.01;
 // Share of the other good templates in which a keypoint must keep its structure to be scored.
 constexpr double kStableShare = 0.5;
 // The box image may be a view into the frame; the templates are copies. Both
 // are filtered as if nothing lay outside the box.
 constexpr int kIsolated = cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED;
 
-struct Template
+cv::Mat smoothed(const cv::Mat& grey)
 {
-    cv::Mat image;
-    bool upright = false;
-    int maxFeatures = 50;
-    int minScore = 80;
-    // keypoint mode
-    std::vector<cv::KeyPoint> keypoints;
-    cv::Mat descriptors;
-    // correlation mode
-    bool correlation = false;
-    NccTemplate ncc;
-};
-
-cv::Ptr<cv::SIFT> sift(int maxFeatures)
-{
-    return cv::SIFT::create(std::max(0, maxFeatures));
+    cv::Mat s;
+    cv::GaussianBlur(grey, s, cv::Size(5, 5), 1.0, 1.0, kIsolated);
+    return s;
 }
 
-void detect(const cv::Mat& grey, const cv::Mat& mask, int maxFeatures, bool upright, std::vector<cv::KeyPoint>& kps,
-            cv::Mat& desc)
+// The zero-mean, unit-norm patch around p; empty when the patch is flat or
+// does not lie inside the image.
+cv::Mat patchAt(const cv::Mat& smooth, cv::Point p)
 {
-    cv::Ptr<cv::SIFT> s = sift(maxFeatures);
-    s->detect(grey, kps, mask);
-    if (upright)
-        for (cv::KeyPoint& k : kps)
-            k.angle = 0.f;
-    s->compute(grey, kps, desc);
+    const cv::Rect r(p.x - kPatch, p.y - kPatch, 2 * kPatch + 1, 2 * kPatch + 1);
+    if ((r & cv::Rect(0, 0, smooth.cols, smooth.rows)) != r)
+        return cv::Mat();
+    cv::Mat f;
+    smooth(r).convertTo(f, CV_32F);
+    f -= cv::mean(f)[0];
+    const double n = cv::norm(f);
+    if (n < 1.0 * (2 * kPatch + 1)) // below one grey level of deviation
+        return cv::Mat();
+    return f / n;
+}
+
+// Correlation of a trained patch with the image at p (-1 outside or flat).
+double patchScore(const cv::Mat& zm, const cv::Mat& smooth, cv::Point p)
+{
+    if (zm.empty())
+        return -1.0;
+    const cv::Rect r(p.x - kPatch, p.y - kPatch, 2 * kPatch + 1, 2 * kPatch + 1);
+    if ((r & cv::Rect(0, 0, smooth.cols, smooth.rows)) != r)
+        return -1.0;
+    double s = 0, s2 = 0, dot = 0;
+    for (int y = 0; y < r.height; ++y) {
+        const uchar* a = smooth.ptr<uchar>(r.y + y) + r.x;
+        const float* t = zm.ptr<float>(y);
+        for (int x = 0; x < r.width; ++x) {
+            const double v = a[x];
+            s += v;
+            s2 += v * v;
+            dot += t[x] * v;
+        }
+    }
+    const double n = double(r.area());
+    const double var = s2 - s * s / n;
+    if (var < n) // flat: one grey level of deviation at most
+        return 0.0;
+    return dot / std::sqrt(var);
+}
+
+// The best correlation at p and its eight neighbours (a pixel of play for
+// sub-pixel shifts and a slight turn); the neighbour search only when needed.
+double bestNear(const cv::Mat& zm, const cv::Mat& smooth, cv::Point p, cv::Point* at = nullptr)
+{
+    double best = patchScore(zm, smooth, p);
+    if (at)
+        *at = p;
+    if (best >= kSamePatch && !at)
+        return best;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            if (!dx && !dy)
+                continue;
+            const double s = patchScore(zm, smooth, p + cv::Point(dx, dy));
+            if (s > best) {
+                best = s;
+                if (at)
+                    *at = p + cv::Point(dx, dy);
+            }
+        }
+    return best;
+}
+
+// Where the reference sits in the image, within +-kNccMargin pixels, and how
+// well it matches there. coarse: at half resolution, good to a pixel (the
+// keypoint search's pixel of play takes the rest) for a quarter of the cost.
+cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, bool coarse = false)
+{
+    if (refInner.empty() || smooth.cols < refInner.cols || smooth.rows < refInner.rows)
+        return cv::Point(0, 0);
+    cv::Mat map;
+    if (coarse && refInner.cols >= 32 && refInner.rows >= 32) {
+        cv::Mat a, b;
+        cv::pyrDown(smooth, a);
+        cv::pyrDown(refInner, b);
+        if (a.cols >= b.cols && a.rows >= b.rows) {
+            cv::matchTemplate(a, b, map, cv::TM_CCOEFF_NORMED);
+            cv::Point loc;
+            cv::minMaxLoc(map, nullptr, nullptr, nullptr, &loc);
+            const cv::Point half((a.cols - b.cols) / 2, (a.rows - b.rows) / 2);
+            return 2 * (loc - half);
+        }
+    }
+    cv::matchTemplate(smooth, refInner, map, cv::TM_CCOEFF_NORMED);
+    cv::Point loc;
+    cv::minMaxLoc(map, nullptr, nullptr, nullptr, &loc);
+    return loc - cv::Point(kNccMargin, kNccMargin);
 }
 
 cv::Point2f apply(const cv::Mat& m, cv::Point2f p)
@@ -74,100 +149,19 @@ cv::Point2f apply(const cv::Mat& m, cv::Point2f p)
     return cv::Point2f(float(r0[0] * p.x + r0[1] * p.y + r0[2]), float(r1[0] * p.x + r1[1] * p.y + r1[2]));
 }
 
-// Describes `image` at the template's keypoints, moved by `m` (empty: where they
-// are), and tells which of them show the template's structure there. This does
-// not depend on the keypoint detector firing again on a noisy image.
-std::vector<char> sameStructure(const Template& t, const cv::Mat& image, const cv::Mat& m)
+struct Template
 {
-    std::vector<char> same(t.keypoints.size(), 0);
-    double angle = 0, scale = 1;
-    if (!m.empty()) {
-        angle = std::atan2(m.at<double>(1, 0), m.at<double>(0, 0)) * 180.0 / CV_PI;
-        scale = std::hypot(m.at<double>(0, 0), m.at<double>(1, 0));
-    }
-    std::vector<cv::KeyPoint> at;
-    std::vector<int> index;
-    for (size_t i = 0; i < t.keypoints.size(); ++i) {
-        cv::KeyPoint k = t.keypoints[i];
-        k.pt = apply(m, k.pt);
-        if (k.pt.x < 0 || k.pt.y < 0 || k.pt.x > image.cols - 1 || k.pt.y > image.rows - 1)
-            continue;
-        if (!t.upright) {
-            // OpenCV keypoint angles run clockwise in image coordinates.
-            k.angle = float(std::fmod(k.angle - angle + 360.0, 360.0));
-        }
-        k.size = float(k.size * scale);
-        at.push_back(k);
-        index.push_back(int(i));
-    }
-    if (at.empty())
-        return same;
-    cv::Ptr<cv::SIFT> s = sift(0);
-    cv::Mat d;
-    std::vector<cv::KeyPoint> described = at;
-    s->compute(image, described, d);
-    if (described.size() == at.size() && d.rows == int(at.size())) {
-        for (size_t j = 0; j < at.size(); ++j)
-            same[size_t(index[j])] =
-                cv::norm(d.row(int(j)), t.descriptors.row(index[j]), cv::NORM_L2) < kSameStructure;
-        return same;
-    }
-    // The describer dropped some: take them one by one (slower, never wrong).
-    for (size_t j = 0; j < at.size(); ++j) {
-        std::vector<cv::KeyPoint> one{at[j]};
-        cv::Mat dj;
-        s->compute(image, one, dj);
-        if (one.size() == 1 && dj.rows == 1)
-            same[size_t(index[j])] = cv::norm(dj, t.descriptors.row(index[j]), cv::NORM_L2) < kSameStructure;
-    }
-    return same;
-}
-
-// Good images of the same part differ by sensor noise and a pixel of play.
-// Keypoints whose structure does not survive that are no evidence either way,
-// so only stable ones are scored: a good part then scores near 100. A keypoint
-// is stable when it survives both synthetic probes (the template moved by one
-// pixel with noise added) and at least half of the other good templates.
-void keepStable(Template& t, const std::vector<cv::Mat>& others)
-{
-    std::vector<cv::Mat> synthetic;
-    cv::RNG rng(0x5eed);
-    for (const cv::Point shift : {cv::Point(1, 0), cv::Point(0, 1)}) {
-        cv::Mat moved, noise(t.image.size(), CV_16S);
-        const cv::Mat m = (cv::Mat_<double>(2, 3) << 1, 0, shift.x, 0, 1, shift.y);
-        cv::warpAffine(t.image, moved, m, t.image.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-        rng.fill(noise, cv::RNG::NORMAL, 0, 3.0);
-        cv::Mat probe;
-        cv::add(moved, noise, probe, cv::noArray(), CV_8U);
-        synthetic.push_back(probe);
-    }
-    std::vector<int> synthHits(t.keypoints.size(), 0), otherHits(t.keypoints.size(), 0);
-    for (const cv::Mat& p : synthetic) {
-        const std::vector<char> hit = sameStructure(t, p, cv::Mat());
-        for (size_t i = 0; i < hit.size(); ++i)
-            synthHits[i] += hit[i];
-    }
-    int otherCount = 0;
-    for (const cv::Mat& o : others) {
-        if (o.data == t.image.data)
-            continue;
-        ++otherCount;
-        const std::vector<char> hit = sameStructure(t, o, cv::Mat());
-        for (size_t i = 0; i < hit.size(); ++i)
-            otherHits[i] += hit[i];
-    }
-    std::vector<cv::KeyPoint> kept;
-    cv::Mat keptDesc;
-    for (size_t i = 0; i < t.keypoints.size(); ++i)
-        if (synthHits[i] == int(synthetic.size()) && otherHits[i] >= kStableShare * otherCount) {
-            kept.push_back(t.keypoints[i]);
-            keptDesc.push_back(t.descriptors.row(int(i)));
-        }
-    if (int(kept.size()) >= kMinKeypoints) {
-        t.keypoints = std::move(kept);
-        t.descriptors = keptDesc;
-    }
-}
+    cv::Mat image;
+    bool upright = false;
+    int maxFeatures = 50;
+    int minScore = 80;
+    // keypoint mode: one patch per keypoint of the shared set, cut from this
+    // template where the keypoint's structure lies in it
+    std::vector<cv::Mat> patches;
+    // correlation mode
+    bool correlation = false;
+    NccTemplate ncc;
+};
 } // namespace
 
 struct SURF::Impl
@@ -175,6 +169,30 @@ struct SURF::Impl
     TrainingBox box;
     std::vector<Template> added;
     std::vector<Template> trained;
+    // The keypoints all keypoint templates are scored at, in the reference
+    // template's coordinates, with their descriptors for the search of a part
+    // that moved further than the in-place comparison allows.
+    std::vector<cv::KeyPoint> keypoints;
+    cv::Mat descriptors;
+    cv::Mat refInner; // the reference, smoothed, less kNccMargin on every side
+    bool upright = false;
+
+    // Share (0..100) of the keypoints of template t found in the smoothed image
+    // when the reference sits at shift; marks the missing ones.
+    double score(const Template& t, const cv::Mat& smooth, cv::Point shift, std::vector<int>* missing) const
+    {
+        if (keypoints.empty())
+            return 0.0;
+        int hits = 0;
+        for (size_t i = 0; i < keypoints.size(); ++i) {
+            const cv::Point p(cvRound(keypoints[i].pt.x) + shift.x, cvRound(keypoints[i].pt.y) + shift.y);
+            if (bestNear(t.patches[i], smooth, p) >= kSamePatch)
+                ++hits;
+            else if (missing)
+                missing->push_back(int(i));
+        }
+        return 100.0 * hits / double(keypoints.size());
+    }
 };
 
 SURF::SURF() : d(std::make_unique<Impl>()) {}
@@ -220,37 +238,130 @@ bool SURF::AddTemp(const cv::Mat& image, int orientation, int maxFeatures, int m
 bool SURF::Train(int, int, int, int)
 {
     d->trained.clear();
+    d->keypoints.clear();
+    d->descriptors.release();
+    d->refInner.release();
     if (!d->box.readyToTrain("SURF", d->added.size()))
         return false;
-    std::vector<cv::Mat> images;
-    for (const Template& t : d->added)
-        images.push_back(t.image);
+    const int W = d->box.width, H = d->box.height;
     int flat = 0;
-    for (Template t : d->added) {
-        const double texture = NccTemplate::textureLevel(t.image, d->box.mask);
-        if (texture < NccTemplate::kMinTexture) {
+    std::vector<Template*> textured;
+    for (Template& t : d->added) {
+        if (NccTemplate::textureLevel(t.image, d->box.mask) < NccTemplate::kMinTexture)
             ++flat;
-            continue;
+        else
+            textured.push_back(&t);
+    }
+
+    // The keypoint set comes from the first textured template, once: describing
+    // every template (and every template again in every other) cost seconds.
+    std::vector<cv::Mat> smooth;
+    bool keypointMode = false;
+    if (!textured.empty() && std::min(W, H) >= kMinFeatureSide) {
+        const Template& ref = *textured.front();
+        d->upright = ref.upright;
+        cv::Mat inner = d->box.mask.clone();
+        const cv::Rect keep(kBorder, kBorder, W - 2 * kBorder, H - 2 * kBorder);
+        if (keep.width > 0 && keep.height > 0) {
+            cv::Mat border(H, W, CV_8UC1, cv::Scalar(0));
+            border(keep).setTo(255);
+            cv::bitwise_and(inner, border, inner);
+            cv::Ptr<cv::SIFT> sift = cv::SIFT::create(std::max(0, ref.maxFeatures), 3, kContrast);
+            sift->detect(ref.image, d->keypoints, inner);
+            if (d->upright)
+                for (cv::KeyPoint& k : d->keypoints)
+                    k.angle = 0.f;
+            if (int(d->keypoints.size()) >= kMinKeypoints)
+                sift->compute(ref.image, d->keypoints, d->descriptors);
         }
-        if (std::min(d->box.width, d->box.height) >= kMinFeatureSide)
-            detect(t.image, d->box.mask, t.maxFeatures, t.upright, t.keypoints, t.descriptors);
-        if (int(t.keypoints.size()) >= kMinKeypoints) {
-            keepStable(t, images);
+        keypointMode = int(d->keypoints.size()) >= kMinKeypoints && d->descriptors.rows == int(d->keypoints.size());
+    }
+
+    if (keypointMode) {
+        for (Template* t : textured)
+            smooth.push_back(smoothed(t->image));
+        const cv::Mat& refSmooth = smooth.front();
+        d->refInner = refSmooth(cv::Rect(kNccMargin, kNccMargin, W - 2 * kNccMargin, H - 2 * kNccMargin)).clone();
+        const size_t n = d->keypoints.size();
+        std::vector<cv::Mat> refPatches(n);
+        for (size_t i = 0; i < n; ++i)
+            refPatches[i] = patchAt(refSmooth, cv::Point(cvRound(d->keypoints[i].pt.x), cvRound(d->keypoints[i].pt.y)));
+
+        // Where each keypoint lies in each template (the good images may sit a
+        // pixel or two apart) and whether its structure is there at all.
+        std::vector<std::vector<cv::Point>> where(textured.size(), std::vector<cv::Point>(n));
+        std::vector<int> otherHits(n, 0);
+        for (size_t k = 0; k < textured.size(); ++k) {
+            const cv::Point s = k == 0 ? cv::Point(0, 0) : estimateShift(d->refInner, smooth[k], true);
+            for (size_t i = 0; i < n; ++i) {
+                const cv::Point p(cvRound(d->keypoints[i].pt.x) + s.x, cvRound(d->keypoints[i].pt.y) + s.y);
+                const double c = bestNear(refPatches[i], smooth[k], p, &where[k][i]);
+                if (k > 0 && c >= kSamePatch)
+                    ++otherHits[i];
+            }
+        }
+        // Sensor noise and a pixel of play must not lose a keypoint either.
+        std::vector<int> probeHits(n, 0);
+        cv::RNG rng(0x5eed);
+        for (const cv::Point shift : {cv::Point(1, 0), cv::Point(0, 1)}) {
+            cv::Mat moved, noise(H, W, CV_16S), probe;
+            const cv::Mat m = (cv::Mat_<double>(2, 3) << 1, 0, shift.x, 0, 1, shift.y);
+            cv::warpAffine(textured.front()->image, moved, m, moved.size().area() ? moved.size() : cv::Size(W, H),
+                           cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+            rng.fill(noise, cv::RNG::NORMAL, 0, 3.0);
+            cv::add(moved, noise, probe, cv::noArray(), CV_8U);
+            const cv::Mat ps = smoothed(probe);
+            for (size_t i = 0; i < n; ++i) {
+                const cv::Point p(cvRound(d->keypoints[i].pt.x) + shift.x, cvRound(d->keypoints[i].pt.y) + shift.y);
+                if (bestNear(refPatches[i], ps, p) >= kSamePatch)
+                    ++probeHits[i];
+            }
+        }
+        const int others = int(textured.size()) - 1;
+        std::vector<size_t> stable;
+        for (size_t i = 0; i < n; ++i)
+            if (!refPatches[i].empty() && probeHits[i] == 2 && otherHits[i] >= kStableShare * others)
+                stable.push_back(i);
+        if (int(stable.size()) < kMinKeypoints) {
+            // Keypoints that noise or a pixel of play loses are no evidence:
+            // too few are left, so the grey shape is compared instead.
+            keypointMode = false;
+            d->keypoints.clear();
+            d->descriptors.release();
+            d->refInner.release();
         } else {
+            std::vector<cv::KeyPoint> kps;
+            cv::Mat desc;
+            for (size_t i : stable) {
+                kps.push_back(d->keypoints[i]);
+                desc.push_back(d->descriptors.row(int(i)));
+            }
+            d->keypoints = std::move(kps);
+            d->descriptors = desc;
+            for (size_t k = 0; k < textured.size(); ++k) {
+                Template t = *textured[k];
+                for (size_t i : stable)
+                    t.patches.push_back(patchAt(smooth[k], where[k][i]));
+                d->trained.push_back(std::move(t));
+            }
+        }
+    }
+    if (!keypointMode) {
+        for (Template* tp : textured) {
             // Texture without corners (gradients, soft edges): compare the grey shape instead.
+            Template t = *tp;
             t.correlation = true;
-            const int m = (d->box.width > 4 * kNccMargin && d->box.height > 4 * kNccMargin) ? kNccMargin : 0;
-            const cv::Rect inner(m, m, d->box.width - 2 * m, d->box.height - 2 * m);
-            // Smoothed on both sides: the grey shape is compared, not the sensor noise.
-            cv::Mat smooth;
-            cv::GaussianBlur(t.image, smooth, cv::Size(5, 5), 1.5, 1.5, kIsolated);
-            t.ncc = NccTemplate::build(smooth(inner), d->box.mask(inner));
+            const int m = (W > 4 * kNccMargin && H > 4 * kNccMargin) ? kNccMargin : 0;
+            const cv::Rect inner(m, m, W - 2 * m, H - 2 * m);
+            cv::Mat smooth5;
+            cv::GaussianBlur(t.image, smooth5, cv::Size(5, 5), 1.5, 1.5, kIsolated);
+            t.ncc = NccTemplate::build(smooth5(inner), d->box.mask(inner));
             if (!t.ncc.usable()) {
                 ++flat;
                 continue;
             }
+            d->trained.push_back(std::move(t));
         }
-        d->trained.push_back(std::move(t));
     }
     if (d->trained.empty()) {
         d->box.status = TrainStatus::Untextured;
@@ -276,106 +387,137 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
         return 0.f;
     }
 
-    bool haveRoiFeatures = false;
-    std::vector<cv::KeyPoint> roiKps;
-    cv::Mat roiDesc;
-    NccTemplate::Image roiNcc;
-
     double best = -1.0;
     int bestIndex = 0;
     std::vector<cv::Point2f> bestMissing;
     cv::Mat bestDiff;
 
-    for (int i = 0; i < int(d->trained.size()); ++i) {
-        const Template& t = d->trained[size_t(i)];
-        double score = 0.0;
-        std::vector<cv::Point2f> missing;
-        cv::Mat diff;
-        if (t.correlation) {
-            if (roiNcc.value.empty()) {
-                cv::Mat smooth;
-                cv::GaussianBlur(g, smooth, cv::Size(5, 5), 1.5, 1.5, kIsolated);
-                roiNcc = NccTemplate::prepare(smooth);
-            }
-            const cv::Mat map = t.ncc.scoreMap(roiNcc, false);
+    const bool keypointMode = !d->trained.front().correlation;
+    if (!keypointMode) {
+        cv::Mat smooth5;
+        cv::GaussianBlur(g, smooth5, cv::Size(5, 5), 1.5, 1.5, kIsolated);
+        NccTemplate::Image roiNcc = NccTemplate::prepare(smooth5);
+        // The first template finds the placement; the others are scored there
+        // (they show the same part, a pixel apart at most).
+        cv::Point at(-1, -1);
+        for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
+            const Template& t = d->trained[size_t(i)];
             double mx = 0;
-            if (!map.empty())
-                cv::minMaxLoc(map, nullptr, &mx);
-            score = 100.0 * std::max(0.0, mx);
-            cv::absdiff(g, t.image, diff);
-            cv::GaussianBlur(diff, diff, cv::Size(3, 3), 0, 0, kIsolated);
-            diff = diff > 40;
-        } else {
-            // A good part sits where it was trained: describing the image at the
-            // template's keypoints settles it, without a search.
-            const std::vector<char> inPlace = sameStructure(t, g, cv::Mat());
-            const int inPlaceHits = int(std::count(inPlace.begin(), inPlace.end(), 1));
-            const double inPlaceScore =
-                t.keypoints.empty() ? 0.0 : 100.0 * inPlaceHits / double(t.keypoints.size());
-            if (inPlaceScore >= t.minScore) {
-                score = inPlaceScore;
-                if (score > best) {
-                    best = score;
+            if (at.x < 0) {
+                const cv::Mat map = t.ncc.scoreMap(roiNcc, false);
+                if (!map.empty())
+                    cv::minMaxLoc(map, nullptr, &mx, nullptr, &at);
+            } else {
+                mx = t.ncc.scoreAt(roiNcc, at, false);
+            }
+            const double score = 100.0 * std::max(0.0, mx);
+            if (score > best) {
+                best = score;
+                bestIndex = i;
+            }
+        }
+        const Template& bt = d->trained[size_t(bestIndex)];
+        if (best < bt.minScore) {
+            cv::absdiff(g, bt.image, bestDiff);
+            cv::GaussianBlur(bestDiff, bestDiff, cv::Size(3, 3), 0, 0, kIsolated);
+            bestDiff = bestDiff > 40;
+        }
+    } else {
+        const cv::Mat smooth = smoothed(g);
+        std::vector<int> missing;
+        // Scores every template with the reference at shift in image (which is
+        // the box image moved back by transform, or the box image itself).
+        auto scoreAll = [&](const cv::Mat& image, cv::Point shift, const cv::Mat& transform) {
+            for (int i = 0; i < int(d->trained.size()) && best < 100.0; ++i) {
+                missing.clear();
+                const double s = d->score(d->trained[size_t(i)], image, shift, &missing);
+                if (s > best) {
+                    best = s;
                     bestIndex = i;
+                    bestMissing.clear();
+                    for (int k : missing)
+                        bestMissing.push_back(
+                            apply(transform, d->keypoints[size_t(k)].pt + cv::Point2f(float(shift.x), float(shift.y))));
                 }
-                continue;
             }
-            if (!haveRoiFeatures) {
-                detect(g, d->box.mask, 0, t.upright, roiKps, roiDesc);
-                haveRoiFeatures = true;
-            }
-            // Where did the part go? A consensus of distinctive matches says, if
-            // there is one; otherwise it is where it was trained.
+        };
+        // One placement for all templates: they show the same part.
+        scoreAll(smooth, estimateShift(d->refInner, smooth), cv::Mat());
+        if (best < d->trained[size_t(bestIndex)].minScore) {
+            // Not in place: find where the part went by its descriptors and compare there.
+            std::vector<cv::KeyPoint> roiKps;
+            cv::Mat roiDesc;
+            cv::Ptr<cv::SIFT> sift = cv::SIFT::create(0, 3, kContrast);
+            sift->detect(g, roiKps, d->box.mask);
+            if (d->upright)
+                for (cv::KeyPoint& k : roiKps)
+                    k.angle = 0.f;
+            if (roiKps.size() >= 3)
+                sift->compute(g, roiKps, roiDesc);
             cv::Mat transform;
-            std::vector<char> inlier(t.keypoints.size(), 0);
-            if (roiDesc.rows >= 2) {
+            if (roiDesc.rows >= 3) {
                 cv::BFMatcher matcher(cv::NORM_L2);
                 std::vector<std::vector<cv::DMatch>> knn;
-                matcher.knnMatch(t.descriptors, roiDesc, knn, 2);
-                std::vector<cv::Point2f> from, to;
-                std::vector<int> which;
-                for (const auto& m : knn) {
+                matcher.knnMatch(d->descriptors, roiDesc, knn, 2);
+                // One template keypoint per image keypoint: the closest claim wins.
+                std::vector<int> claim(size_t(roiDesc.rows), -1);
+                std::vector<float> claimDist(size_t(roiDesc.rows), 0.f);
+                for (size_t q = 0; q < knn.size(); ++q) {
+                    const auto& m = knn[q];
                     if (m.size() < 2 || m[0].distance >= kRatio * m[1].distance)
                         continue;
-                    from.push_back(t.keypoints[size_t(m[0].queryIdx)].pt);
-                    to.push_back(roiKps[size_t(m[0].trainIdx)].pt);
-                    which.push_back(m[0].queryIdx);
+                    const size_t t = size_t(m[0].trainIdx);
+                    if (claim[t] < 0 || m[0].distance < claimDist[t]) {
+                        claim[t] = int(q);
+                        claimDist[t] = m[0].distance;
+                    }
                 }
+                std::vector<cv::Point2f> from, to;
+                for (size_t t = 0; t < claim.size(); ++t)
+                    if (claim[t] >= 0) {
+                        from.push_back(d->keypoints[size_t(claim[t])].pt);
+                        to.push_back(roiKps[t].pt);
+                    }
+                auto plausible = [&](const cv::Mat& m) {
+                    if (m.empty())
+                        return false;
+                    const double scale = std::hypot(m.at<double>(0, 0), m.at<double>(1, 0));
+                    const double tx = m.at<double>(0, 2), ty = m.at<double>(1, 2);
+                    // The box is already positioned: the part may sit a little off, not elsewhere.
+                    return scale > 0.8 && scale < 1.25 &&
+                           std::hypot(tx, ty) <= 0.5 * std::max(d->box.width, d->box.height) + 1;
+                };
                 if (from.size() >= 3) {
                     std::vector<uchar> inl;
                     transform = cv::estimateAffinePartial2D(from, to, inl, cv::RANSAC, kRansacPixels);
-                    bool plausible = !transform.empty();
-                    if (plausible) {
-                        const double scale = std::hypot(transform.at<double>(0, 0), transform.at<double>(1, 0));
-                        const double tx = transform.at<double>(0, 2), ty = transform.at<double>(1, 2);
-                        // The box is already positioned: the part may sit a little off, not elsewhere.
-                        plausible = scale > 0.8 && scale < 1.25 &&
-                                    std::hypot(tx, ty) <= 0.5 * std::max(d->box.width, d->box.height) + 1;
-                    }
-                    if (plausible) {
-                        for (size_t k = 0; k < inl.size(); ++k)
-                            if (inl[k])
-                                inlier[size_t(which[k])] = 1;
-                    } else {
+                    if (!plausible(transform)) {
+                        // A degenerate similarity (too few or lined-up points): try a plain shift,
+                        // the median displacement, if enough matches agree with it.
                         transform.release();
+                        std::vector<float> dx, dy;
+                        for (size_t k = 0; k < from.size(); ++k) {
+                            dx.push_back(to[k].x - from[k].x);
+                            dy.push_back(to[k].y - from[k].y);
+                        }
+                        std::nth_element(dx.begin(), dx.begin() + long(dx.size() / 2), dx.end());
+                        std::nth_element(dy.begin(), dy.begin() + long(dy.size() / 2), dy.end());
+                        const cv::Point2f med(dx[dx.size() / 2], dy[dy.size() / 2]);
+                        int agree = 0;
+                        for (size_t k = 0; k < from.size(); ++k)
+                            agree += cv::norm(to[k] - from[k] - med) <= kRansacPixels;
+                        const cv::Mat shiftOnly = (cv::Mat_<double>(2, 3) << 1, 0, med.x, 0, 1, med.y);
+                        if (agree >= 3 && plausible(shiftOnly))
+                            transform = shiftOnly;
                     }
                 }
             }
-            const std::vector<char> same = sameStructure(t, g, transform);
-            int hits = 0;
-            for (size_t k = 0; k < same.size(); ++k) {
-                if (same[k] || inlier[k])
-                    ++hits;
-                else
-                    missing.push_back(apply(transform, t.keypoints[k].pt));
+            if (!transform.empty()) {
+                cv::Mat back;
+                cv::warpAffine(smooth, back, transform, smooth.size(), cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                               cv::BORDER_REPLICATE);
+                // The estimate is good to a pixel or two; the placement settles the rest.
+                scoreAll(back, estimateShift(d->refInner, back), transform);
             }
-            score = std::max(inPlaceScore, t.keypoints.empty() ? 0.0 : 100.0 * hits / double(t.keypoints.size()));
-        }
-        if (score > best) {
-            best = score;
-            bestIndex = i;
-            bestMissing = std::move(missing);
-            bestDiff = diff;
         }
     }
 

@@ -216,6 +216,7 @@ QMap<QString, QString> expectedRows(const WizardPara& p)
     r["nocheckPassword"] = p.nocheckPassword;
     r["NgShowSwitch"] = QString::number(p.NgShowSwitch);
     r["isColors"] = joinArray(p.isColors, 0, 8);
+    r["colorArea"] = QString("%1 %2").arg(p.colorAreaMin).arg(p.colorAreaMax);
     return r;
 }
 
@@ -328,7 +329,7 @@ void TstParams::factoryTemplateLoadsIntoMainWindow()
     QCOMPARE(gpWParaBak->exposeTime[0], 0);
     // Nothing was inserted: the template is complete.
     ParamFile f;
-    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.keys().size(), 28);
 }
 
 void TstParams::missingParamDbIsRestoredFromDefaultGroup()
@@ -364,11 +365,11 @@ void TstParams::everyFieldHasItsTablePosition()
     fillDistinct(p);
     const int lan = gLan;
     const QMap<QString, QString> expected = expectedRows(p);
-    QCOMPARE(expected.size(), 27);
+    QCOMPARE(expected.size(), 28);
     QVERIFY(FactoryDefaults::writeParamDb("layout.db", p, lan));
     gLan = 0;
     ParamFile f("layout.db");
-    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.keys().size(), 28);
     for (auto it = expected.begin(); it != expected.end(); ++it)
         QCOMPARE(f.get(it.key()).toString(), it.value());
 
@@ -406,6 +407,7 @@ void TstParams::roundTripThroughMainWindow()
     for (int i = 0; i < 9; ++i)
         p.outInitState[i] = i & 1;
     p.systemModeSet = 3; // derivation leaves the output presets alone in mode 3
+    p.colorAreaMin = 12; p.colorAreaMax = 3456;
     p.multiDetectNum = 5; p.moldSelect = 2; p.spareValue = 4242; p.autoShading = 1; p.useColorSpots = 1;
     p.semiAuto = 1; p.enableProdDetect = 1; p.motionCorrect = -1; p.stopClampOnStop = 1; p.preCut = 33;
     p.reCheckTimes = 44; p.okRecNum = 555; p.rectToIrregular = 1; p.tempNum = 12; p.minSpot = 7; p.ngRecNum = 666;
@@ -448,9 +450,9 @@ void TstParams::roundTripThroughMainWindow()
     QCOMPARE(loaded.spare11b[5], -5);
     QCOMPARE(loaded.spareValue, 4242);
     QCOMPARE(QString(loaded.password), QString("s3cret"));
-    // Not stored: both colour-area limits come back at their fall-back.
-    QCOMPARE(loaded.colorAreaMin, 1000);
-    QCOMPARE(loaded.colorAreaMax, 1000);
+    // The colour-area limits survive a restart.
+    QCOMPARE(loaded.colorAreaMin, 12);
+    QCOMPARE(loaded.colorAreaMax, 3456);
     gLan = 0;
 }
 
@@ -476,7 +478,8 @@ void TstParams::emptyTableGetsNewerRowsAndDefaults()
     QCOMPARE(p.NgShowSwitch, 0);
 
     ParamFile f;
-    QCOMPARE(f.keys().size(), 12);
+    QCOMPARE(f.keys().size(), 13);
+    QCOMPARE(f.get("colorArea").toString(), QString("1000 1000"));
     QCOMPARE(f.get("system7").toString(), QString("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
     QCOMPARE(f.get("system12").toString(), QString("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
     QCOMPARE(f.get("isColors").toString(), QString("0 0 0 0 0 0 0 0"));
@@ -505,7 +508,7 @@ void TstParams::savingRecreatesDeletedRows()
     qstrcpy(gpWPara->password, "abc");
     gpWPara->SaveDatatoFile();
     ParamFile f;
-    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.keys().size(), 28);
     QCOMPARE(f.get("system3").toString().split(' ').at(2), QString("3"));
     QCOMPARE(f.get("password").toString(), QString("abc"));
     // A kept row is updated in place, never duplicated.
@@ -696,7 +699,7 @@ void TstParams::passwordsWithQuotesAndSqlSurvive()
     gpWPara->SaveDatatoFile();
     {
         ParamFile f;
-        QCOMPARE(f.keys().size(), 27);
+        QCOMPARE(f.keys().size(), 28);
         QCOMPARE(f.get("password").toString(), QString(nasty));
     }
     WizardPara back;
@@ -715,7 +718,7 @@ void TstParams::passwordsWithQuotesAndSqlSurvive()
     fresh.LoadDatafromFile();
     ParamFile f;
     QCOMPARE(f.get("alarmPassword").toString(), QStringLiteral("it's"));
-    QCOMPARE(f.keys().size(), 27);
+    QCOMPARE(f.keys().size(), 28);
 }
 
 void TstParams::passwordLengthLimit()
@@ -960,7 +963,7 @@ void TstParams::assignmentCommitsAndReverts()
     QVERIFY(edit != live);
     edit = live; // revert
     QVERIFY(edit == live);
-    edit.colorAreaMin = 5; // not stored, still a change
+    edit.colorAreaMin = 5;
     QVERIFY(edit != live);
     edit.colorAreaMin = live.colorAreaMin;
     qstrcpy(edit.password, "pw2");
@@ -1291,7 +1294,7 @@ void TstParams::workDirFromNothing()
     FactoryDefaults::apply(factory);
     {
         ParamFile f;
-        QCOMPARE(f.keys().size(), 27);
+        QCOMPARE(f.keys().size(), 28);
         for (const QString& key : WizardPara::storedKeys())
             QCOMPARE(f.get(key).toString(), factory.rowValue(key));
         QSqlQuery q(f.db());

@@ -1,0 +1,295 @@
+#include "inspection_engine/enginerig.h"
+#include "netservices/zev_netmn.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QtTest>
+
+#include <cmath>
+
+class TstEngine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void typesJudgeTheirRangesAndErrors();
+    void colourSpotsReadRedFromByteTwo();
+    void trainingSlotsSearchRectanglesAndPreview();
+    void positioningRestoresMovedAndTurnedPart();
+    void alignmentUndoesWarpAndPassesFeatureless();
+};
+
+namespace {
+
+param_roi published(int c, int d, int r, bool* found = nullptr)
+{
+    param_roi p;
+    const bool f = ZEV_NETMN::instance()->roi(c, d, r, &p);
+    if (found)
+        *found = f;
+    return p;
+}
+
+// A textured plate with a few dark blobs: enough structure for positioning and alignment.
+cv::Mat texturedScene(int w, int h, unsigned seed)
+{
+    cv::Mat img(h, w, CV_8UC1);
+    cv::RNG rng(seed);
+    rng.fill(img, cv::RNG::UNIFORM, 60, 200);
+    cv::GaussianBlur(img, img, cv::Size(0, 0), 3);
+    cv::normalize(img, img, 30, 230, cv::NORM_MINMAX);
+    for (int i = 0; i < 40; ++i)
+        cv::circle(img, cv::Point(rng.uniform(20, w - 20), rng.uniform(20, h - 20)), rng.uniform(4, 14),
+                   cv::Scalar(rng.uniform(0, 255)), cv::FILLED, cv::LINE_AA);
+    return img;
+}
+
+} // namespace
+
+void TstEngine::typesJudgeTheirRangesAndErrors()
+{
+    EngineRig rig(400, 300);
+    cv::Mat f(300, 400, CV_8UC1, cv::Scalar(100));
+    const int d = 1;
+    // Type 1 with the range packed as byte0 200, byte1 50: only 40 is outside.
+    f(cv::Rect(0, 0, 10, 20)).setTo(40);
+    f(cv::Rect(10, 0, 10, 20)).setTo(120);
+    const int spot = rig.addRect(d, 1, {0, 0, 20, 20}, 1, 100000, 200 | (50 << 8));
+    // Type 4 with A = 0x1FF: only the low byte counts, so every grey is dark.
+    const int dark = rig.addRect(d, 4, {30, 0, 20, 20}, 0x1FF, 0, 400);
+    // Type 7 in a 40 x 23 box with C = 10 (k = 21 >= E - 2 = 20): no spot can be counted.
+    f(cv::Rect(60, 2, 36, 19)).setTo(250);
+    const int bright0 = rig.addRect(d, 7, {58, 0, 40, 23}, 200, 0, 10);
+    const int bright1 = rig.addRect(d, 7, {58, 0, 40, 23}, 200, 1 | (5 << 16), 10);
+    // 150 separate spots: 99 rectangles kept, every pixel counted.
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 15; ++x)
+            f(cv::Rect(110 + x * 8, 10 + y * 8, 2, 2)).setTo(10);
+    const int many = rig.addRect(d, 1, {105, 5, 130, 90}, 0, 100000, 20 << 8);
+    // An untrained similarity ROI scores 0 and fails any A > 0.
+    const int similar = rig.addRect(d, 6, {250, 10, 40, 40}, 50);
+    // An untrained defect ROI measures nothing; the template-is-NG setting inverts it.
+    const int defect = rig.addRect(d, 0, {300, 10, 40, 40}, 45, 10, 1);
+    // An ROI without a mask: an error record, camera NG, its own result untouched.
+    const int noMask = rig.addRect(d, 5, {0, 100, 20, 20}, 0, 0, 10);
+    rig.view.liveMasks[d][noMask].release();
+    // A ring reaching past the bottom-right corner: judged on its part inside.
+    f(cv::Rect(340, 240, 60, 60)).setTo(230);
+    const int ring = rig.addRing(d, 5, {390, 290}, 30, 10, 200, 0, 100000);
+    const int ignore = rig.addRect(d, 2, {0, 200, 10, 10});
+    rig.para.tempIsNG[d] = 1;
+    rig.setFrame(f);
+    ZEV_NETMN::instance()->start_PeriodRecord();
+    rig.engine().VarTrain(d);
+    rig.engine().Run(d);
+
+    const CameraViewState& v = rig.view;
+    QCOMPARE(v.roiValue[d][spot], 200);
+    QCOMPARE(int(v.roiResult[d][spot]), 1);
+    QCOMPARE(v.roiValue[d][dark], 400);
+    QCOMPARE(v.roiValue[d][bright0], 0);
+    QCOMPARE(int(v.roiResult[d][bright0]), 1);
+    QCOMPARE(int(v.roiResult[d][bright1]), 0);
+    QCOMPARE(v.spotRects[d][many][0][0], 99);
+    QCOMPARE(v.roiValue[d][many], 600);
+    const cv::Vec4i first = v.spotRects[d][many][1];
+    QCOMPARE(first[2] - first[0], 2); // x2, y2 one past the spot, frame pixels
+    QVERIFY(first[0] >= 110 && first[1] >= 10);
+    QCOMPARE(v.roiValue[d][similar], 0);
+    QCOMPARE(int(v.roiResult[d][similar]), 0);
+    QCOMPARE(published(0, d, similar).upper, -1);
+    QCOMPARE(int(v.roiResult[d][defect]), 0); // value 0 <= 10, inverted
+    QCOMPARE(int(v.roiResult[d][noMask]), 1);
+    QVERIFY(rig.win.records.contains("REG RUN ERROR = 0, 1, -1 | info"));
+    // Every ring pixel inside the frame is bright: the clipped mask counts exactly those.
+    cv::Mat ringMask(300, 400, CV_8UC1, cv::Scalar(0));
+    cv::circle(ringMask, {390, 290}, 30, cv::Scalar(255), cv::FILLED);
+    cv::circle(ringMask, {390, 290}, 10, cv::Scalar(0), cv::FILLED);
+    QCOMPARE(v.roiValue[d][ring], cv::countNonZero(ringMask));
+    QVERIFY(!v.isOK);
+    bool found = true;
+    published(0, d, ignore, &found);
+    QVERIFY(!found); // areas are not published
+    QCOMPARE(published(0, d, dark).value, 400);
+    QCOMPARE(ZEV_NETMN::instance()->roiCount(), rig.store->roiCount[d] - 2);
+    // The cycle record keeps what the cycle judged, the pictures and the group.
+    ZEV_NETMN::instance()->attach_PeriodPicture("ng.jpg");
+    ZEV_NETMN::instance()->finish_PeriodRecord();
+    const ZEV_NETMN::PeriodRecord rec = ZEV_NETMN::instance()->lastRecord();
+    QCOMPARE(rec.rois.size(), rig.store->roiCount[d] - 2);
+    QCOMPARE(rec.pictures, QStringList{"ng.jpg"});
+    QCOMPARE(rec.projectName, rig.para.getCurGroupName());
+
+    // An ignore point inside an ROI removes that pixel from the count.
+    rig.view.ignoreMasks[d].allocate(size_t(rig.view.pixelCount));
+    rig.view.ignoreMasks[d].data()[5 * 400 + 15] = 1;
+    rig.engine().VarTrain(d);
+    rig.engine().Run(d);
+    QCOMPARE(rig.view.roiValue[d][spot], 199);
+    // An ignore area adds its shape; the ignore point in its box but outside the ring stays ignored.
+    rig.addRing(d, 2, {30, 20}, 16, 0);
+    rig.engine().VarTrain(d);
+    rig.engine().Run(d);
+    cv::Mat counted(300, 400, CV_8UC1, cv::Scalar(0));
+    counted(cv::Rect(10, 0, 10, 20)).setTo(255);
+    cv::circle(counted, {30, 20}, 16, cv::Scalar(0), cv::FILLED);
+    counted.at<uchar>(5, 15) = 0;
+    QCOMPARE(rig.view.roiValue[d][spot], cv::countNonZero(counted));
+
+    // A detection without ROIs is OK and publishes nothing.
+    ZEV_NETMN::instance()->start_PeriodRecord();
+    rig.engine().Run(3);
+    QVERIFY(rig.view.isOK);
+    QCOMPARE(ZEV_NETMN::instance()->roiCount(), 0);
+}
+
+void TstEngine::colourSpotsReadRedFromByteTwo()
+{
+    for (int hue = 0; hue < 2; ++hue) {
+        EngineRig rig(64, 48, true);
+        gisGrayHue = hue;
+        cv::Mat f(48, 64, CV_8UC4, cv::Scalar(10, 20, 30, 255)); // B, G, R, x
+        f(cv::Rect(0, 0, 8, 8)).setTo(cv::Scalar(10, 20, 200, 255));
+        const int red = rig.addRect(0, 9, {0, 0, 16, 16}, 150 | (255 << 16), 0 | (50 << 16), 0 | (50 << 16));
+        const int blue = rig.addRect(0, 9, {0, 0, 16, 16}, 0 | (50 << 16), 0 | (50 << 16), 150 | (255 << 16));
+        rig.para.colorAreaMin = 64;
+        rig.para.colorAreaMax = 64;
+        rig.setFrame(f);
+        rig.engine().VarTrain(0);
+        rig.engine().Run(0);
+        QCOMPARE(rig.view.roiValue[0][red], 64);
+        QCOMPARE(int(rig.view.roiResult[0][red]), 1);
+        QCOMPARE(rig.view.roiValue[0][blue], 0);
+        QCOMPARE(int(rig.view.roiResult[0][blue]), 0);
+    }
+    gisGrayHue = 1;
+}
+
+void TstEngine::trainingSlotsSearchRectanglesAndPreview()
+{
+    EngineRig rig(1280, 960);
+    rig.para.motionCorrect = 0;
+    const cv::Mat scene = texturedScene(1280, 960, 3);
+    // Valid slots 0, 2, 5 and 7 with templateCount 3: slots 0, 2 and 5 are trained.
+    for (int k : {0, 2, 5, 7})
+        rig.setTemplate(0, k, scene);
+    rig.view.templateCount[0] = 3;
+    const int defect = rig.addRect(0, 0, {100, 100, 150, 150}, 45, 10, 1);
+    rig.engine().VarTrain(0);
+    QVERIFY(rig.engine().grayMatchers[0][defect].IsValid());
+    QCOMPARE(rig.engine().grayMatchers[0][defect].TemplateCount(), 3);
+    QVERIFY(rig.engine().templateNorms[0] > 0);
+
+    // No type-3 ROI: the default box in the middle, search grown by the margin.
+    rig.engine().CreateShape(0);
+    QCOMPARE(rig.engine().shapeCenterX[0], 640);
+    QCOMPARE(rig.engine().shapeCenterY[0], 480);
+    QCOMPARE(rig.engine().searchRects[0], cv::Rect(300, 220, 680, 520));
+    QVERIFY(rig.engine().shapeFinders[0].IsValid());
+    // A type-3 box at (10, 10) of 100 x 50 with margin 20 is clipped at the frame.
+    rig.addRect(0, 3, {10, 10, 100, 50});
+    rig.engine().CreateShape(0);
+    QCOMPARE(rig.engine().searchRects[0], cv::Rect(0, 0, 130, 80));
+    QCOMPARE(rig.engine().shapeCenterX[0], 60);
+    rig.para.offsetValue = 8000;
+    rig.engine().CreateShape(0);
+    QCOMPARE(rig.engine().searchRects[0], cv::Rect(0, 0, 1280, 960));
+    rig.para.motionCorrect = -1; // off: positioning copies the aligned frame
+    rig.setFrame(scene);
+    std::memset(rig.view.workFrame.data(), 0, size_t(rig.view.frameBytes));
+    rig.engine().ShapeMatch();
+    QCOMPARE(cv::norm(rig.work(), scene, cv::NORM_INF), 0.0);
+
+    // Brightness matching without a trained target leaves the frame alone.
+    EngineRig plain(64, 48);
+    plain.para.matchBrightness = 1;
+    cv::Mat f(48, 64, CV_8UC1, cv::Scalar(240));
+    const int bright = plain.addRect(0, 5, {0, 0, 10, 10}, 200, 0, 1000);
+    // A type-7 box of 40 x 23 holding one 36 x 19 blob, kernel 19 = E - 3:
+    // the judgement counts it, and so must the preview.
+    f(cv::Rect(20, 20, 40, 23)).setTo(0);
+    f(cv::Rect(22, 22, 36, 19)).setTo(250);
+    const int spots = plain.addRect(0, 7, {20, 20, 40, 23}, 200, 1 | (5 << 16), 9);
+    plain.setFrame(f);
+    plain.engine().VarTrain(0);
+    plain.engine().Run(0);
+    QCOMPARE(plain.view.roiValue[0][bright], 100);
+    QCOMPARE(plain.view.roiValue[0][spots], 1);
+    plain.setTemplate(0, 0, f);
+    plain.view.curTemplate = 0;
+    plain.engine().RunTest(0, spots);
+    QCOMPARE(plain.view.roiValue[0][spots], 1);
+    QVERIFY(plain.view.testShown);
+}
+
+void TstEngine::positioningRestoresMovedAndTurnedPart()
+{
+    EngineRig rig(640, 480);
+    rig.para.motionCorrect = 0;
+    rig.para.rotateAngle = 10;
+    rig.para.offsetValue = 40;
+    const cv::Mat scene = texturedScene(640, 480, 7);
+    rig.setTemplate(0, 0, scene);
+    const cv::Rect box(220, 160, 200, 160);
+    rig.addRect(0, 3, box);
+    rig.engine().CreateShape(0);
+    QVERIFY(rig.engine().shapeFinders[0].IsValid());
+    // The part turned by 3 degrees about the box centre and moved by (+7, -5).
+    cv::Mat m = cv::getRotationMatrix2D(cv::Point2f(320, 240), 3.0, 1.0);
+    m.at<double>(0, 2) += 7;
+    m.at<double>(1, 2) -= 5;
+    cv::Mat moved;
+    cv::warpAffine(scene, moved, m, scene.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+    rig.setFrame(moved);
+    rig.win.curDetect = 0;
+    rig.engine().ShapeMatch();
+    cv::Mat a, b;
+    scene(box).convertTo(a, CV_32F);
+    rig.work()(box).convertTo(b, CV_32F);
+    const cv::Point2d residual = cv::phaseCorrelate(a, b);
+    QVERIFY2(std::hypot(residual.x, residual.y) <= 1.0,
+             qPrintable(QString("left over %1, %2").arg(residual.x).arg(residual.y)));
+    // Corners of the box: a turn left uncorrected would move them by ~6 px.
+    const cv::Rect corner(box.x, box.y, 50, 50);
+    cv::Mat ca, cb;
+    scene(corner).convertTo(ca, CV_32F);
+    rig.work()(corner).convertTo(cb, CV_32F);
+    const cv::Point2d c = cv::phaseCorrelate(ca, cb);
+    QVERIFY2(std::hypot(c.x, c.y) <= 1.0, qPrintable(QString("corner off %1, %2").arg(c.x).arg(c.y)));
+}
+
+void TstEngine::alignmentUndoesWarpAndPassesFeatureless()
+{
+    EngineRig rig(640, 480);
+    rig.para.angleCorrect = 1;
+    const cv::Mat scene = texturedScene(640, 480, 11);
+    rig.setTemplate(0, 0, scene);
+    rig.engine().CreateHomoShape(0);
+    QCOMPARE(rig.engine().homoTrans[0].scale(), 1.0f);
+    const std::vector<cv::Point2f> from{{0, 0}, {639, 0}, {639, 479}, {0, 479}};
+    const std::vector<cv::Point2f> to{{12, 6}, {630, 0}, {639, 470}, {5, 479}};
+    cv::Mat warped;
+    cv::warpPerspective(scene, warped, cv::getPerspectiveTransform(from, to), scene.size());
+    rig.setFrame(warped);
+    QVERIFY(rig.engine().HomoTransShape(0));
+    const cv::Rect inner(160, 120, 320, 240);
+    const cv::Mat aligned = rig.mat(rig.view.alignedFrame.data());
+    const double before = cv::norm(warped(inner), scene(inner), cv::NORM_L1) / inner.area();
+    const double after = cv::norm(aligned(inner), scene(inner), cv::NORM_L1) / inner.area();
+    QVERIFY2(after < 3.0 && after < before / 4, qPrintable(QString("%1 -> %2").arg(before).arg(after)));
+
+    const cv::Mat flat(480, 640, CV_8UC1, cv::Scalar(90));
+    rig.setFrame(flat);
+    std::memset(rig.view.alignedFrame.data(), 0, size_t(rig.view.frameBytes));
+    rig.engine().HomoTransShape(0);
+    QCOMPARE(cv::norm(rig.mat(rig.view.alignedFrame.data()), flat, cv::NORM_INF), 0.0);
+
+    // A 1280 x 1024 template works at about half a megapixel.
+    EngineRig big(1280, 1024);
+    big.para.angleCorrect = 1;
+    big.setTemplate(0, 0, texturedScene(1280, 1024, 5));
+    big.engine().CreateHomoShape(0);
+    QVERIFY(std::abs(big.engine().homoTrans[0].scale() - 0.61763f) < 1e-4f);
+}
+
+QTEST_GUILESS_MAIN(TstEngine)
+#include "tst_engine.moc"
