@@ -183,15 +183,28 @@ struct SURF::Impl
     {
         if (keypoints.empty())
             return 0.0;
-        int hits = 0;
+        // Scored per quarter of the box and averaged over the quarters that
+        // hold keypoints: structure tends to bunch, and a part missing where
+        // few keypoints lie must still cost its share of the score.
+        int hits[4] = {}, total[4] = {};
+        const float cx = box.width / 2.0f, cy = box.height / 2.0f;
         for (size_t i = 0; i < keypoints.size(); ++i) {
+            const int q = (keypoints[i].pt.x >= cx ? 1 : 0) + (keypoints[i].pt.y >= cy ? 2 : 0);
+            ++total[q];
             const cv::Point p(cvRound(keypoints[i].pt.x) + shift.x, cvRound(keypoints[i].pt.y) + shift.y);
             if (bestNear(t.patches[i], smooth, p) >= kSamePatch)
-                ++hits;
+                ++hits[q];
             else if (missing)
                 missing->push_back(int(i));
         }
-        return 100.0 * hits / double(keypoints.size());
+        double sum = 0;
+        int quarters = 0;
+        for (int q = 0; q < 4; ++q)
+            if (total[q]) {
+                sum += 100.0 * hits[q] / total[q];
+                ++quarters;
+            }
+        return quarters ? sum / quarters : 0.0;
     }
 };
 
