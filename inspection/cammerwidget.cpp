@@ -1,4 +1,6 @@
 #include "inspection/cammerwidget.h"
+#include "inspection/cammerrecong.h"
+#include "inspection/viewimages.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -77,10 +79,12 @@ CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     // 7.-9. Templates and recent NG images of every prepared detection.
     prepareDetections();
 
-    // 10. Stores. engine: wired at merge (LoadIgnorePoint and recong).
+    // 10. Ignore masks, stores and the engine over the live store.
+    ViewImages(*this).LoadIgnorePoint();
     liveStore = new CammerSingleton(cameraIndex, this);
     liveStore->LoadDatafromFile(this);
     editStore = new CammerSingleton(cameraIndex, this);
+    recong = new CammerRecong(liveStore, this);
     HotCameraUpdateROI();
     CameraStart();
     initSetting();
@@ -111,6 +115,7 @@ CammerWidget::~CammerWidget()
         }
         delete camera;
     }
+    delete recong; // works on the live store: goes first
     delete liveStore;
     delete editStore;
 }
@@ -255,27 +260,8 @@ void CammerWidget::prepareDetections()
 
 void CammerWidget::loadTemplate(int d, int t)
 {
-    const QString file = QString("./cammer%1%2/template%3.bmp").arg(cameraIndex + 1).arg(d + 1).arg(t);
-    PixelBuffer& slot = templateImages[d][size_t(t)];
-    QImage img(file);
-    if (img.isNull()) {
-        LOG(WARNING) << "template " << file.toStdString() << " unreadable";
-        return;
-    }
-    if (img.width() != imageWidth || img.height() != imageHeight ||
-        qint64(img.depth()) * img.width() * img.height() != qint64(frameBytes) * 8) {
-        LOG(WARNING) << "template " << file.toStdString() << " is " << img.width() << "x" << img.height() << "x"
-                     << img.depth() << ", frame " << imageWidth << "x" << imageHeight << "x" << (isColor ? 32 : 8);
-        return;
-    }
-    if (slot.size() < size_t(frameBytes))
-        return;
-    // Rows one by one: an image row is padded to 4 bytes, a frame row is not.
-    const int rowBytes = frameBytes / imageHeight;
-    for (int y = 0; y < imageHeight; ++y)
-        std::memcpy(slot.data() + size_t(y) * rowBytes, img.constScanLine(y), size_t(rowBytes));
-    templateValid[d][size_t(t)] = 1;
-    ++templateCount[d];
+    if (ViewImages(*this).LoadTemplateImage(d, t))
+        ++templateCount[d];
 }
 
 int CammerWidget::detect() const
@@ -302,8 +288,10 @@ QRect CammerWidget::frameBox(const CammerSingleton* store, int i) const
 
 void CammerWidget::runLiveTest()
 {
-    if (!recong)
-        return; // engine: wired at merge (RunTest of the selected ROI)
+    if (!recong || !gpWin || curRoi < 0)
+        return;
+    recong->RunTest(gpWin->curDetect, curRoi);
+    update();
 }
 
 // ---------------------------------------------------------------- panel
@@ -807,9 +795,11 @@ void CammerWidget::mouseDoubleClickEvent(QMouseEvent* e)
 }
 
 // Result images and retraining are the engine's work on the view state.
-void CammerWidget::SaveReTrainImage(int) {} // engine: wired at merge
-void CammerWidget::SaveFailImage(int, int) {} // engine: wired at merge
-void CammerWidget::UpdateFailImage(int, int) {} // engine: wired at merge
+void CammerWidget::SaveReTrainImage(int d) { ViewImages(*this).SaveReTrainImage(d); }
+void CammerWidget::SaveFailImage(int d, int ok) { ViewImages(*this).SaveFailImage(d, ok); }
+void CammerWidget::UpdateFailImage(int d, int slot) { ViewImages(*this).UpdateFailImage(d, slot); }
+void CammerWidget::LoadIgnorePoint() { ViewImages(*this).LoadIgnorePoint(); }
+bool CammerWidget::SaveIgnorePoint(int d) { return ViewImages(*this).SaveIgnorePoint(d); }
 
 // Region editing by touch comes with the editor; the slots exist so the panel
 // and the editor can connect to them.

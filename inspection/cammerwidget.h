@@ -119,6 +119,12 @@ public:
 
     static constexpr int kMaxDrawPoints = 8096;
 
+    void refreshView() override { update(); }
+
+    // Ignore masks of every detection in use, from and to their files.
+    void LoadIgnorePoint();
+    bool SaveIgnorePoint(int d);
+
 signals:
     void clicked(QPoint point);
 

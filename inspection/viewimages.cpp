@@ -1,4 +1,5 @@
 #include "inspection/viewimages.h"
+#include <glog/logging.h>
 
 #include "controller/mainstate.h"
 #include "frame/globals.h"
@@ -235,9 +236,9 @@ void ViewImages::keepAside(const QString& path, const QString& why)
     const QString aside = path + ".damaged";
     QFile::remove(aside);
     if (QFile::rename(path, aside))
-        qWarning("%s: %s; kept aside as %s", qPrintable(path), qPrintable(why), qPrintable(aside));
+        LOG(WARNING) << path.toStdString() << ": " << why.toStdString() << "; kept aside as " << aside.toStdString();
     else
-        qWarning("%s: %s; could not be kept aside", qPrintable(path), qPrintable(why));
+        LOG(WARNING) << path.toStdString() << ": " << why.toStdString() << "; could not be kept aside";
 }
 
 bool ViewImages::saveImageFile(const QImage& image, const QString& path)
@@ -316,6 +317,8 @@ bool ViewImages::LoadTemplateImage(int d, int k)
         why = QString("%1x%2, the camera gives %3x%4").arg(img.width()).arg(img.height()).arg(v.imageWidth).arg(v.imageHeight);
     else if (!v.isColor && img.format() != QImage::Format_Indexed8 && img.format() != QImage::Format_Grayscale8)
         why = "not an 8-bit image";
+    else if (v.isColor && img.depth() < 24)
+        why = "not a colour image";
     if (!why.isEmpty()) {
         keepAside(path, why);
         return false;

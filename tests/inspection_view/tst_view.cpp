@@ -479,9 +479,10 @@ void TstView::templatesValidOnlyWhenTheyFit()
     LogCapture log;
     CammerWidget* v = view("VIEW-ODD-000004", 3);
     QVERIFY(v->isOpen);
-    QVERIFY(log.has("cammer41/template2.bmp is 321x240x8"));
-    QVERIFY(log.has("cammer42/template0.bmp is 642x480x32"));
-    QVERIFY(log.has("cammer42/template1.bmp unreadable"));
+    QVERIFY(log.has("cammer41/template2.bmp: 321x240, the camera gives 642x480"));
+    QVERIFY(log.has("cammer42/template0.bmp: not an 8-bit image"));
+    QVERIFY(log.has("cammer42/template1.bmp: unreadable"));
+    QVERIFY(QFile::exists("cammer42/template1.bmp.damaged")); // kept aside, not lost
     QVERIFY(log.has("detection 1: 1 of 3 template files missing"));
     QCOMPARE(v->templateValid[0], (std::vector<int>{1, 1, 0}));
     QCOMPARE(v->templateCount[0], 2);
