@@ -54,4 +54,8 @@ public:
     QSqlDatabase spareDb;        // never opened; closed with the others
 
     QVector<unsigned int>* grayTable = nullptr; // colour table of 8-bit images
+
+    // --- main window ---
+    QTimer* logoutTimer = nullptr; // its timeout logs the operator out
+    int cycleTime = 0;             // last cycle time in 0.1 s, shown on the strip
 };

@@ -11,6 +11,12 @@ list(APPEND STATION_CORE_SOURCES
   controller/mainstate.h
 )
 list(APPEND STATION_GUI_SOURCES
+  controller/indexbutton.cpp
+  controller/indexbutton.h
+  controller/iostatuswidget.cpp
+  controller/iostatuswidget.h
+  controller/mapplication.cpp
+  controller/mapplication.h
   controller/redowizard.cpp
   controller/redowizard.h
 )
