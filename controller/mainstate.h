@@ -4,6 +4,7 @@
 #include <QString>
 #include <QVector>
 
+class CameraViewState;
 class Edit;
 class QObject;
 class QTimer;
@@ -56,6 +57,7 @@ public:
     QVector<unsigned int>* grayTable = nullptr; // colour table of 8-bit images
 
     // --- main window ---
+    CameraViewState* cameraViews[8] = {}; // the camera views in use, by camera number
     QTimer* logoutTimer = nullptr; // its timeout logs the operator out
     int cycleTime = 0;             // last cycle time in 0.1 s, shown on the strip
 };

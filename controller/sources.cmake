@@ -9,6 +9,8 @@ list(APPEND STATION_CORE_SOURCES
   controller/lcdonoff.h
   controller/mainstate.cpp
   controller/mainstate.h
+  controller/stationexit.cpp
+  controller/stationexit.h
 )
 list(APPEND STATION_GUI_SOURCES
   controller/indexbutton.cpp

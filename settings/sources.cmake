@@ -1,2 +1,10 @@
 # settings/: which library each file belongs to. stationcore never links Qt Widgets;
 # a file that needs a widget goes to stationgui.
+list(APPEND STATION_CORE_SOURCES
+  settings/parametercommit.cpp
+  settings/parametercommit.h
+)
+list(APPEND STATION_GUI_SOURCES
+  settings/wizardparawidget.cpp
+  settings/wizardparawidget.h
+)
