@@ -5,6 +5,12 @@ list(APPEND STATION_CORE_SOURCES
   settings/parametercommit.h
 )
 list(APPEND STATION_GUI_SOURCES
+  settings/hardwareconfigurationwidget.cpp
+  settings/hardwareconfigurationwidget.h
+  settings/helpwidget.cpp
+  settings/helpwidget.h
+  settings/widgetchangecamera.cpp
+  settings/widgetchangecamera.h
   settings/wizardparawidget.cpp
   settings/wizardparawidget.h
 )
