@@ -4,12 +4,14 @@
 #include "controller/iostatuswidget.h"
 #include "controller/mainstate.h"
 #include "controller/mapplication.h"
+#include "settings/wizardparawidget.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
@@ -36,6 +38,9 @@ private slots:
     void sideBarVisibilityAndChooser();
     void renderStripAndSideBar_data();
     void renderStripAndSideBar();
+    void settingsWindowCancelKeepsLiveSet();
+    void renderSettingsWindow_data() { renderStripAndSideBar_data(); }
+    void renderSettingsWindow();
 
 private:
     void press(QWidget* w) { QTest::mousePress(w, Qt::LeftButton); }
@@ -302,6 +307,53 @@ void TstMainWin::renderStripAndSideBar()
     for (const auto& l : IOStatusWidget::lamps())
         QVERIFY2(l.lamp.right() < w - 240 && l.label.right() < w - 240, qPrintable(l.text));
     IOStatusWidget::setDrivePathSource(nullptr);
+}
+
+void TstMainWin::settingsWindowCancelKeepsLiveSet()
+{
+    gpWParaBak = new WizardPara(*gpWPara);
+    QWidget top;
+    top.resize(1280, 800);
+    WizardParaWidget w(&top);
+    QVERIFY(w.isHidden());
+    w.show();
+    gpWParaBak->tempNum = gpWPara->tempNum + 1;
+    QTest::mouseClick(w.cancelButton, Qt::LeftButton);
+    QVERIFY(w.isHidden());
+    QCOMPARE(gpWParaBak->tempNum, gpWPara->tempNum);
+    bool exited = false;
+    w.endStation = [&](int kind) { exited = kind == 0; };
+    // The exit question answered NO as a person would: nothing ends.
+    answerWhenFound([] { return QApplication::activeModalWidget(); },
+                    [](QWidget* box) { clickButtonWithText(box, messageText(123)); });
+    w.SlotExit();
+    QVERIFY(!exited);
+    delete gpWParaBak;
+    gpWParaBak = nullptr;
+}
+
+void TstMainWin::renderSettingsWindow()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(int, lan);
+    QFETCH(int, mode);
+    if (mode != 0)
+        QSKIP("one picture per size and language");
+    QVERIFY(widgettest::initToolkit(lan));
+    SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
+    gShowW = w;
+    gShowH = h;
+    QWidget top;
+    top.resize(w, h);
+    WizardParaWidget page(&top);
+    top.show();
+    page.show();
+    const QString dir = TestEnv::buildDir() + "/render";
+    QVERIFY(top.grab().save(QStringLiteral("%1/settings_%2x%3_%4.png").arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh")));
+    for (QWidget* c : page.findChildren<QWidget*>())
+        if (c->isVisible())
+            QVERIFY2(QRect(0, 0, w, h).contains(c->geometry()), qPrintable(c->objectName()));
 }
 
 int main(int argc, char** argv)
