@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+class CameraViewState;
 class Edit;
 class QObject;
 class QTimer;
@@ -102,4 +103,8 @@ public:
     int alarmClearState[8][8] = {};
     // The inspection was started by the safety-door input.
     bool safetyDoorInspection = false;
+    // --- main window ---
+    CameraViewState* cameraViews[8] = {}; // the camera views in use, by camera number
+    QTimer* logoutTimer = nullptr; // its timeout logs the operator out
+    int cycleTime = 0;             // last cycle time in 0.1 s, shown on the strip
 };

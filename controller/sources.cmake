@@ -2,11 +2,11 @@
 # a file that needs a widget goes to stationgui.
 list(APPEND STATION_CORE_SOURCES
   controller/controlport.cpp
+  controller/controlport.h
   controller/dataexportjob.cpp
   controller/dataexportjob.h
   controller/exportcatalogue.cpp
   controller/exportcatalogue.h
-  controller/controlport.h
   controller/iothread.cpp
   controller/iothread.h
   controller/lcdonoff.cpp
@@ -15,14 +15,22 @@ list(APPEND STATION_CORE_SOURCES
   controller/mainstate.h
   controller/operationrecords.cpp
   controller/operationrecords.h
+  controller/stationexit.cpp
+  controller/stationexit.h
 )
 list(APPEND STATION_GUI_SOURCES
   controller/customionamewidget.cpp
   controller/customionamewidget.h
+  controller/indexbutton.cpp
+  controller/indexbutton.h
   controller/iocheckcombo.cpp
   controller/iocheckcombo.h
+  controller/iostatuswidget.cpp
+  controller/iostatuswidget.h
   controller/iowidget.cpp
   controller/iowidget.h
+  controller/mapplication.cpp
+  controller/mapplication.h
   controller/redowizard.cpp
   controller/redowizard.h
 )

@@ -60,6 +60,7 @@ QMap<QString, CameraInterface*> cameraInterfaceMap;
 QString ts_create;
 QString ts_firstpress;
 QString ts_calibrate;
+int ts_calibrate_times = 0;
 
 int gAllNum[8] = {};
 int gFailNum[8] = {};

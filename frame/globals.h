@@ -87,6 +87,7 @@ extern QMap<QString, CameraInterface*> cameraInterfaceMap;
 extern QString ts_create;
 extern QString ts_firstpress;
 extern QString ts_calibrate;
+extern int ts_calibrate_times; // presses counted while a calibration could be armed
 
 // Production counters per camera.
 extern int gAllNum[8];

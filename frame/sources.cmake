@@ -28,6 +28,8 @@ list(APPEND STATION_CORE_SOURCES
   frame/nettools.h
   frame/operatorprompt.cpp
   frame/operatorprompt.h
+  frame/signalwatch.cpp
+  frame/signalwatch.h
   frame/texttools.cpp
   frame/texttools.h
   frame/timetools.cpp

@@ -1,0 +1,235 @@
+#include "controller/iostatuswidget.h"
+#include "controller/controlport.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+std::function<QString()> g_drivePath;
+
+constexpr int kLampW = 70;
+constexpr int kLampH = 80;
+constexpr int kStep = 75;
+// The layout was drawn for a 1920-pixel panel; narrower screens put the
+// texts where the lamps leave room and keep them clear of the side bar.
+constexpr int kWideScreen = 1920;
+constexpr int kSideBar = 240;
+
+QFont stripFont(int px)
+{
+    QFont f(QStringLiteral("wqy-microhei"));
+    f.setPixelSize(px);
+    return f;
+}
+
+int detectionsInForce(const WizardPara& p)
+{
+    return p.systemMode == 3 ? p.multiDetectNum : 4;
+}
+
+bool outputGroupsOn(const WizardPara& p) { return p.ejectorPulseProdNG != 0; }
+bool productAlarmOutOn(const WizardPara& p) { return p.prodInspectOption != 0; }
+
+// Draws text with its baseline at (x, y), shrinking the font until it fits
+// in maxW; returns the right end.
+int drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW)
+{
+    QFont f = stripFont(px);
+    while (px > 12 && QFontMetrics(f).horizontalAdvance(text) > maxW)
+        f.setPixelSize(--px);
+    p.setFont(f);
+    p.drawText(x, y, text);
+    return x + QFontMetrics(f).horizontalAdvance(text);
+}
+} // namespace
+
+void IOStatusWidget::setDrivePathSource(std::function<QString()> f) { g_drivePath = std::move(f); }
+
+IOStatusWidget::IOStatusWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setGeometry(0, gShowH - kHeight, gShowW, kHeight);
+}
+
+IOStatusWidget::~IOStatusWidget() = default;
+
+QVector<IOStatusWidget::Lamp> IOStatusWidget::lamps()
+{
+    QVector<Lamp> out;
+    if (!gpWPara)
+        return out;
+    const WizardPara& p = *gpWPara;
+    const int h = kHeight;
+    const bool mode3 = p.systemMode == 3;
+    const int dets = detectionsInForce(p);
+
+    // Inputs shown.
+    bool shown[10] = {};
+    if (mode3) {
+        shown[1] = true;
+        for (int d = 0; d < 8; ++d)
+            if (p.trigInput[d] >= 0 && p.trigInput[d] <= 9)
+                shown[p.trigInput[d]] = true;
+        const int v = p.multiTrigIn[0];
+        if (v >= 0 && v < 8)
+            shown[TriginNo[v] - 1] = true;
+    } else {
+        shown[0] = shown[1] = shown[2] = shown[3] = true;
+    }
+    const int inTop = mode3 ? h - 170 : h - 85;
+    const int inLabelTop = mode3 ? h - 110 : h - 23;
+    int x = 0;
+    int lastInX = 82;
+    for (int n = 0; n < 9; ++n) {
+        if (!shown[n])
+            continue;
+        if (mode3 && n >= 4 && dets < n)
+            continue;
+        x = n == 0 ? 7 : n == 1 ? 82 : x + kStep;
+        lastInX = x;
+        out.append({false, n, QRect(x, inTop, kLampW, kLampH), QRect(x, inLabelTop, kLampW, 18),
+                    n < kIONameCount ? gaName[n] : QString()});
+    }
+
+    // Outputs.
+    // Mode 3 always takes two rows: on one row up to nineteen lamps would
+    // run off any panel narrower than the one the layout was drawn for.
+    const bool secondRow = mode3;
+    const int x0 = secondRow ? 7 : lastInX + 90;
+    const int outTop = secondRow ? h - 85 : inTop;
+    int count = 4;
+    if (mode3) {
+        for (int k = 4; k <= 8; ++k)
+            if (dets > k - 1)
+                count = k + 1;
+    } else if (outputGroupsOn(p)) {
+        count = 8;
+    } else if (productAlarmOutOn(p)) {
+        count = 5;
+    }
+    for (int k = 0; k < count; ++k) {
+        const int lx = x0 + kStep * k;
+        Lamp l{true, k, QRect(lx, outTop, kLampW, kLampH), QRect(), QString()};
+        if (mode3) {
+            // Under their lamps on the one-row layout, on the strip's bottom
+            // line on the two-row one.
+            l.label = secondRow ? QRect(7 + kStep * k, h - 26, kLampW, 18) : QRect(lx, inLabelTop, kLampW, 18);
+            l.text = gaName[9 + k];
+        } else {
+            l.label = QRect(lx, h - 23, kLampW, 18);
+            if (k < 4)
+                l.text = gaName[4 + k];
+            else if (k == 4)
+                l.text = productAlarmOutOn(p) ? QStringLiteral(" O 5 ") : QStringLiteral(" N 1 ");
+            else
+                l.text = QStringLiteral(" N %1 ").arg(k - 3);
+        }
+        out.append(l);
+    }
+    return out;
+}
+
+void IOStatusWidget::mousePressEvent(QMouseEvent*)
+{
+    if (gpWin)
+        gpWin->loginLevel = 0;
+    update();
+}
+
+void IOStatusWidget::paintEvent(QPaintEvent*)
+{
+    if (!gpWPara)
+        return;
+    const WizardPara& para = *gpWPara;
+    QPainter p(this);
+    const QVector<Lamp> all = lamps();
+    int lastLabelX = 0;
+    int lampsRight = 0;
+    for (const Lamp& l : all) {
+        const int on = gpControlIO ? gpControlIO->IOState(l.output ? 1 : 0, l.n) : 0;
+        if (gpPixmapOUT[on] && !gpPixmapOUT[on]->isNull())
+            p.drawPixmap(l.lamp, *gpPixmapOUT[on]);
+        lampsRight = qMax(lampsRight, qMax(l.lamp.right(), l.label.right()));
+        if (l.output)
+            lastLabelX = l.label.x();
+    }
+    p.setFont(stripFont(16));
+    p.setPen(QColor(0, 255, 255));
+    for (const Lamp& l : all)
+        p.drawText(l.label, Qt::AlignCenter, l.text);
+
+    const QString login = para.isPswUsed ? messageText(gpWin && gpWin->loginLevel ? 308 : 156) : QString();
+    const QColor loginColour = gpWin && gpWin->loginLevel ? Qt::green : Qt::red;
+    const QString group = para.getCurGroupName();
+    const QString groupText =
+        (!group.isEmpty() && group != QLatin1String("default")) ? messageText(557) + group : QString();
+    const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
+                                                   QString::number((gpWin ? gpWin->cycleTime : 0) / 10.0, 'f', 1)
+                                                       .rightJustified(4, QLatin1Char(' ')));
+    const QString drive = g_drivePath ? g_drivePath() : QString();
+    const QPixmap disk(QStringLiteral("./images/disk.png"));
+
+    if (gShowW >= kWideScreen) {
+        int base = lastLabelX;
+        if (para.isPswUsed) {
+            p.setFont(stripFont(35));
+            p.setPen(loginColour);
+            const int outLabelTop = all.isEmpty() ? kHeight - 23 : all.last().label.top();
+            p.drawText(lastLabelX + 150, outLabelTop, login);
+            base = lastLabelX + 150 + 20 * gLan;
+        }
+        if (!groupText.isEmpty()) {
+            p.setFont(stripFont(35));
+            p.setPen(QColor("#ff9900"));
+            p.drawText(base + 150, 155, groupText);
+        }
+        if (!drive.isEmpty())
+            p.drawPixmap(QRect(1080, 120, 50, 50), disk);
+        p.setFont(stripFont(35));
+        p.setPen(Qt::green);
+        p.drawText(1150, 155, clockText);
+        return;
+    }
+
+    // Narrower screens: the texts take the band the lamps leave free and
+    // end before the side bar.
+    const int right = gShowW - kSideBar - 10;
+    const bool twoRows = para.systemMode == 3;
+    int x = twoRows ? lampsRight + 20 : 7;
+    const int maxW = right - x;
+    int y1 = twoRows ? 40 : 38;
+    if (para.isPswUsed) {
+        p.setPen(loginColour);
+        x = drawFitted(p, x, y1, login, 30, maxW) + 20;
+    }
+    if (!groupText.isEmpty()) {
+        p.setPen(QColor("#ff9900"));
+        drawFitted(p, x, y1, groupText, 30, qMax(40, right - x));
+    }
+    const int lineX = twoRows ? lampsRight + 20 : 7;
+    const int y2 = twoRows ? 90 : 80;
+    p.setPen(Qt::green);
+    int clockW = right - lineX;
+    if (!drive.isEmpty())
+        clockW -= 60;
+    int end;
+    if (QFontMetrics(stripFont(20)).horizontalAdvance(clockText) <= clockW) {
+        end = drawFitted(p, lineX, y2, clockText, 30, clockW);
+    } else {
+        // Too narrow for one readable line: time above, cycle below.
+        const QString time = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        const QString cycle = messageText(110).arg(QString(), QString::number((gpWin ? gpWin->cycleTime : 0) / 10.0, 'f', 1)
+                                                                  .rightJustified(4, QLatin1Char(' ')))
+                                  .trimmed();
+        end = drawFitted(p, lineX, y2 - 12, time, 24, clockW);
+        end = qMax(end, drawFitted(p, lineX, y2 + 18, cycle, 24, clockW));
+    }
+    if (!drive.isEmpty())
+        p.drawPixmap(QRect(end + 10, y2 - 40, 50, 50), disk);
+}

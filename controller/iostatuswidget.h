@@ -1,0 +1,38 @@
+#pragma once
+#include <QRect>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+#include <functional>
+
+// The band across the bottom of the main screen: a lamp per machine input
+// and output with its name, the login state, the parameter group, the USB
+// drive icon and the clock with the last cycle time. It keeps no state: each
+// paint reads the parameters, the board, the main window and the drive.
+// A tap on it logs the operator out.
+class IOStatusWidget : public QWidget
+{
+public:
+    explicit IOStatusWidget(QWidget* parent);
+    ~IOStatusWidget() override;
+
+    struct Lamp {
+        bool output = false;
+        int n = 0;         // signal number
+        QRect lamp;        // 70 x 80, strip pixels
+        QRect label;       // 70 x 18, the name centred in it
+        QString text;
+    };
+    // The lamps and labels drawn for the current settings and screen width.
+    static QVector<Lamp> lamps();
+
+    // Where the USB image writer's drive in use is mounted ("" when none);
+    // installed by the main window.
+    static void setDrivePathSource(std::function<QString()> f);
+
+    static constexpr int kHeight = 180;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+};

@@ -1,0 +1,366 @@
+// The main screen's own parts: the application object's touch rules, the
+// status strip and the side bar, on the panel's two screen sizes.
+#include "controller/indexbutton.h"
+#include "controller/iostatuswidget.h"
+#include "controller/mainstate.h"
+#include "controller/mapplication.h"
+#include "settings/wizardparawidget.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+#include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
+#include "testsupport/testenv.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
+#include "widgets/sharedpixmaps.h"
+#include "widgets/warnbox.h"
+#include "widgets_boxes/widgettest.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+class TstMainWin : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void pressesRestartTimersButNotTwiceWithin10ms();
+    void pressOnDarkScreenOnlyWakesIt();
+    void holdOnSimulatedCamerasCalibrates();
+    void stripLampsFollowModeAndSettings();
+    void stripTapLogsOutAndFormatsCycleTime();
+    void sideBarVisibilityAndChooser();
+    void renderStripAndSideBar_data();
+    void renderStripAndSideBar();
+    void settingsWindowCancelKeepsLiveSet();
+    void renderSettingsWindow_data() { renderStripAndSideBar_data(); }
+    void renderSettingsWindow();
+
+private:
+    void press(QWidget* w) { QTest::mousePress(w, Qt::LeftButton); }
+    TestEnv* m_env = nullptr;
+    TestClock* m_clock = nullptr;
+    MainState* m_state = nullptr;
+};
+
+void TstMainWin::init()
+{
+    QVERIFY(widgettest::initToolkit(1));
+    m_env = new TestEnv;
+    QDir::setCurrent(m_env->workDir());
+    // The application object outlives each test: every test's clock starts
+    // later than the last one's presses.
+    static int hour = 0;
+    m_clock = new TestClock(QDateTime(QDate(2026, 3, 2), QTime(++hour, 0)));
+    Clock::install(m_clock);
+    delete gpWPara;
+    gpWPara = new WizardPara;
+    m_state = new MainState;
+    gpWin = m_state;
+    m_state->logoutTimer = new QTimer;
+    m_state->screenOffTimer = new QTimer;
+    new CameraManager;
+    gShowW = 1280;
+    gShowH = 800;
+}
+
+void TstMainWin::cleanup()
+{
+    delete m_state->logoutTimer;
+    delete m_state->screenOffTimer;
+    delete m_state;
+    delete CameraManager::_instance;
+    delete gpWPara;
+    gpWPara = nullptr;
+    delete m_clock;
+    delete m_env;
+}
+
+void TstMainWin::pressesRestartTimersButNotTwiceWithin10ms()
+{
+    gpWPara->autoLogout = 30;
+    gpWPara->scrOffTime = 0; // off: never restarted
+    QPushButton b;
+    b.show();
+    press(&b);
+    QVERIFY(m_state->logoutTimer->isActive());
+    QCOMPARE(m_state->logoutTimer->interval(), 30000);
+    QVERIFY(!m_state->screenOffTimer->isActive());
+    QTest::mouseRelease(&b, Qt::LeftButton);
+
+    m_state->logoutTimer->stop();
+    m_clock->advance(10);
+    press(&b);
+    QVERIFY(!m_state->logoutTimer->isActive()); // one touch, reported twice
+    QVERIFY(b.isDown());                          // still delivered
+    QTest::mouseRelease(&b, Qt::LeftButton);
+    m_clock->advance(11);
+    press(&b);
+    QVERIFY(m_state->logoutTimer->isActive());
+    QTest::mouseRelease(&b, Qt::LeftButton);
+}
+
+void TstMainWin::pressOnDarkScreenOnlyWakesIt()
+{
+    QPushButton b;
+    b.show();
+    int clicks = 0;
+    connect(&b, &QPushButton::pressed, [&] { ++clicks; });
+    m_state->screenOff = 1;
+    press(&b);
+    QCOMPARE(clicks, 0);
+    QCOMPARE(m_state->screenOff, 0);
+    QTest::mouseRelease(&b, Qt::LeftButton);
+    m_clock->advance(100);
+    press(&b);
+    QCOMPARE(clicks, 1);
+}
+
+void TstMainWin::holdOnSimulatedCamerasCalibrates()
+{
+    auto* app = MApplication::_instance;
+    QPushButton b;
+    b.show();
+    // Real cameras: a long hold is an ordinary touch.
+    press(&b);
+    QVERIFY(!app->holdRunning());
+    QTest::mouseRelease(&b, Qt::LeftButton);
+
+    CameraManager::_instance->noCamera = true;
+    m_clock->advance(100);
+    press(&b); // counts as the first press: arms nothing
+    QVERIFY(!app->holdRunning());
+    QTest::mouseRelease(&b, Qt::LeftButton);
+
+    m_clock->advance(100);
+    press(&b);
+    QVERIFY(app->holdRunning());
+    m_clock->advance(4900);
+    QTest::mouseRelease(&b, Qt::LeftButton);
+    QVERIFY(!app->holdRunning());
+    m_clock->advance(1000); // the void timeout of that hold does nothing
+    QVERIFY(!app->calibrationArmed());
+
+    press(&b);
+    m_clock->advance(5000);
+    QVERIFY(app->calibrationArmed());
+    WarnBox* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = dynamic_cast<WarnBox*>(w); box && box->isVisible())
+            shown = box;
+    QVERIFY(shown);
+    QCOMPARE(shown->text(), messageText(370));
+    QTest::mouseRelease(&b, Qt::LeftButton);
+    QVERIFY(!app->calibrationArmed());
+    const QStringList log = CommandRunner::loggedCommands();
+    const int tsc = log.indexOf(QStringLiteral("./tsc"));
+    QVERIFY(tsc >= 0);
+    QCOMPARE(log.indexOf(QStringLiteral("reboot"), tsc), tsc + 1);
+    shown->close();
+}
+
+void TstMainWin::stripLampsFollowModeAndSettings()
+{
+    const auto xs = [](bool output) {
+        QList<int> r;
+        for (const auto& l : IOStatusWidget::lamps())
+            if (l.output == output)
+                r << l.lamp.x();
+        return r;
+    };
+    gpWPara->systemMode = 1;
+    QCOMPARE(xs(false), (QList<int>{7, 82, 157, 232}));
+    QCOMPARE(xs(true), (QList<int>{322, 397, 472, 547}));
+    QCOMPARE(IOStatusWidget::lamps().first().lamp.y(), 95);
+    QCOMPARE(IOStatusWidget::lamps().first().label.y(), 157);
+
+    gpWPara->systemMode = 0;
+    gpWPara->prodInspectOption = 1;
+    QCOMPARE(xs(true).size(), 5);
+    QCOMPARE(IOStatusWidget::lamps().last().lamp.x(), 322 + 300);
+    QCOMPARE(IOStatusWidget::lamps().last().text, QStringLiteral(" O 5 "));
+    gpWPara->ejectorPulseProdNG = 1; // output groups: N1 to N4
+    QCOMPARE(IOStatusWidget::lamps().last().text, QStringLiteral(" N 4 "));
+
+    // Mode 3, five steps; input 0 is no step's trigger.
+    gpWPara->systemMode = 3;
+    gpWPara->multiDetectNum = 5;
+    for (int d = 0; d < 8; ++d)
+        gpWPara->trigInput[d] = d < 5 ? 2 + d : -1;
+    gpWPara->multiTrigIn[0] = 1; // trigger choice 1: board input 3, already a step trigger
+    QCOMPARE(xs(false), (QList<int>{82, 157, 232, 307, 382}));
+    QCOMPARE(IOStatusWidget::lamps().first().lamp.y(), 10);
+    // Output k shows from k + 1 steps on (output 4 from 4 steps), so five
+    // steps show outputs 0 to 5.
+    QCOMPARE(xs(true), (QList<int>{7, 82, 157, 232, 307, 382}));
+    const auto last = IOStatusWidget::lamps().last();
+    QCOMPARE(last.lamp.y(), 95);
+    QCOMPARE(last.label.y(), 154);
+    QCOMPARE(last.text, gaName[9 + 5]);
+}
+
+void TstMainWin::stripTapLogsOutAndFormatsCycleTime()
+{
+    QWidget top;
+    top.resize(1280, 800);
+    IOStatusWidget strip(&top);
+    QCOMPARE(strip.geometry(), QRect(0, 620, 1280, 180));
+    m_state->loginLevel = 2;
+    press(&strip);
+    QCOMPARE(m_state->loginLevel, 0);
+    // 85 tenths: " 8.5" in the message's second field.
+    QCOMPARE(QString::number(85 / 10.0, 'f', 1).rightJustified(4, QLatin1Char(' ')), QStringLiteral(" 8.5"));
+}
+
+void TstMainWin::sideBarVisibilityAndChooser()
+{
+    QWidget top;
+    top.resize(1280, 800);
+    gpWPara->systemMode = 0;
+    gpWPara->showManualSnap = 1;
+    gpWPara->enableProdDetect = 0;
+    IndexButton bar(&top);
+    top.show();
+    bar.show();
+    QVERIFY(bar.isVisible());
+    QVERIFY(!bar.mouldSnap->isHidden());
+    QVERIFY(bar.productSnap->isHidden());
+    QVERIFY(bar.snap->isHidden() && bar.chooser->isHidden());
+    QCOMPARE(bar.CurChooseTrig(), -1);
+    QVERIFY(bar.statistics->isHidden());
+
+    QTest::mouseClick(bar.logo, Qt::LeftButton); // the logo hides the bar
+    QVERIFY(!bar.isVisible());
+    bar.checkShowHide(); // a touched view shows it again
+    QVERIFY(bar.isVisible());
+    bar.ShowHide(0);
+    QVERIFY(!bar.isVisible());
+    QVERIFY(!bar.startStop->isHidden()); // kept marked for the next show
+
+    gpWPara->systemMode = 3;
+    gpWPara->multiDetectNum = 5;
+    gpWPara->useStatistics = 1;
+    bar.Reset();
+    QCOMPARE(bar.chooser->count(), 5);
+    QCOMPARE(bar.chooser->itemText(0), messageText(477));
+    QCOMPARE(bar.chooser->itemText(4), messageText(481));
+    bar.ShowHide(2);
+    QVERIFY(!bar.snap->isHidden() && !bar.chooser->isHidden());
+    QVERIFY(bar.mouldSnap->isHidden());
+    QVERIFY(!bar.statistics->isHidden());
+}
+
+void TstMainWin::renderStripAndSideBar_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<int>("lan");
+    QTest::addColumn<int>("mode");
+    for (int lan : {1, 0})
+        for (QSize s : {QSize(1024, 768), QSize(1280, 800)})
+            for (int mode : {0, 3})
+                QTest::addRow("%dx%d_%s_mode%d", s.width(), s.height(), lan ? "en" : "zh", mode)
+                    << s.width() << s.height() << lan << mode;
+}
+
+void TstMainWin::renderStripAndSideBar()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(int, lan);
+    QFETCH(int, mode);
+    QVERIFY(widgettest::initToolkit(lan));
+    SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
+    gShowW = w;
+    gShowH = h;
+    gpWPara->systemMode = mode;
+    gpWPara->isPswUsed = 1;
+    gpWPara->showManualSnap = 1;
+    gpWPara->useStatistics = 1;
+    gpWPara->multiDetectNum = 8;
+    for (int d = 0; d < 8; ++d)
+        gpWPara->trigInput[d] = mode == 3 ? d + 1 : -1;
+    gpWPara->loadIONames();
+    m_state->cycleTime = 85;
+    m_state->loginLevel = mode == 3 ? 1 : 0;
+    IOStatusWidget::setDrivePathSource([] { return QStringLiteral("/mnt"); });
+
+    QWidget top;
+    top.setStyleSheet(QStringLiteral("background: #203040;"));
+    top.resize(w, h);
+    IOStatusWidget strip(&top);
+    IndexButton bar(&top);
+    top.show();
+    bar.show();
+    const QImage img = top.grab().toImage();
+    const QString dir = TestEnv::buildDir() + "/render";
+    QDir().mkpath(dir);
+    QVERIFY(img.save(QStringLiteral("%1/mainscreen_%2x%3_%4_mode%5.png")
+                         .arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh").arg(mode)));
+    // Nothing the operator reads may sit under the side bar or off screen.
+    for (const auto& l : IOStatusWidget::lamps())
+        QVERIFY2(l.lamp.right() < w - 240 && l.label.right() < w - 240, qPrintable(l.text));
+    IOStatusWidget::setDrivePathSource(nullptr);
+}
+
+void TstMainWin::settingsWindowCancelKeepsLiveSet()
+{
+    gpWParaBak = new WizardPara(*gpWPara);
+    QWidget top;
+    top.resize(1280, 800);
+    WizardParaWidget w(&top);
+    QVERIFY(w.isHidden());
+    w.show();
+    gpWParaBak->tempNum = gpWPara->tempNum + 1;
+    QTest::mouseClick(w.cancelButton, Qt::LeftButton);
+    QVERIFY(w.isHidden());
+    QCOMPARE(gpWParaBak->tempNum, gpWPara->tempNum);
+    bool exited = false;
+    w.endStation = [&](int kind) { exited = kind == 0; };
+    // The exit question answered NO as a person would: nothing ends.
+    answerWhenFound([] { return QApplication::activeModalWidget(); },
+                    [](QWidget* box) { clickButtonWithText(box, messageText(123)); });
+    w.SlotExit();
+    QVERIFY(!exited);
+    delete gpWParaBak;
+    gpWParaBak = nullptr;
+}
+
+void TstMainWin::renderSettingsWindow()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(int, lan);
+    QFETCH(int, mode);
+    if (mode != 0)
+        QSKIP("one picture per size and language");
+    QVERIFY(widgettest::initToolkit(lan));
+    SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
+    gShowW = w;
+    gShowH = h;
+    QWidget top;
+    top.resize(w, h);
+    WizardParaWidget page(&top);
+    top.show();
+    page.show();
+    const QString dir = TestEnv::buildDir() + "/render";
+    QVERIFY(top.grab().save(QStringLiteral("%1/settings_%2x%3_%4.png").arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh")));
+    for (QWidget* c : page.findChildren<QWidget*>())
+        if (c->isVisible())
+            QVERIFY2(QRect(0, 0, w, h).contains(c->geometry()), qPrintable(c->objectName()));
+}
+
+int main(int argc, char** argv)
+{
+    MApplication app(argc, argv);
+    TstMainWin t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "tst_mainwin.moc"
