@@ -5,6 +5,7 @@
 #include <QVector>
 
 class Edit;
+class MachineCycle;
 class QObject;
 class QTimer;
 
@@ -54,4 +55,11 @@ public:
     QSqlDatabase spareDb;        // never opened; closed with the others
 
     QVector<unsigned int>* grayTable = nullptr; // colour table of 8-bit images
+
+    // --- machine cycle ---
+    // The cycle (poll, decision, outputs, counters) the window forwards to;
+    // the editor and the network services reach it here.
+    MachineCycle* cycle = nullptr;
+    // Safety door open: the level of input 1 as the last cycle poll read it.
+    bool gisSafeDoorOpen = false;
 };
