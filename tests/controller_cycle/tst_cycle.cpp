@@ -96,8 +96,7 @@ void TstCycle::okAndNgCyclesOnTheMachine()
 
     // Second opening: a part left behind on both cameras.
     rig.leftBehindNext = {0, 1};
-    while (rig.machine->cycles() == 1 && rig.machine->phase() != MouldingMachine::Phase::Held)
-        rig.run(100);
+    rig.runUntil([&] { return rig.machine->phase() == MouldingMachine::Phase::Held; }, 8000);
     QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
     QCOMPARE(rig.wire() & 0x5u, 0x5u);
     QCOMPARE(gpWin->detectState, 2);
@@ -138,8 +137,7 @@ void TstCycle::okAndNgCyclesOnTheMachine()
 
     // Third opening NG on camera 2 only, accepted as good: nothing counted.
     rig.leftBehindNext = {1};
-    while (gpWin->detectState != 2)
-        rig.run(100);
+    rig.runUntil([] { return gpWin->detectState == 2; }, 8000);
     QCOMPARE(rig.state->records.last(), QString("run: Camera 2Alarm"));
     const int all = gAllNum[0];
     rig.cycle->BackTrain();
@@ -513,11 +511,9 @@ void TstCycle::boardSilenceAndLateClamp()
 
     // Silent from just before the mould opens until after the decision.
     rig.leftBehindNext = {0};
-    while (!(rig.sim->inputs() & 4u))
-        rig.run(10);
+    rig.runUntil([&] { return (rig.sim->inputs() & 4u) != 0; }, 8000);
     rig.sim->setSilent(true);
     rig.sim->injectFault(BoardSim::Fault::Garbage, 3);
-    qDebug() << "silent at" << rig.clock.monotonicMs() << gpWin->detectState << rig.wire();
     rig.run(500);
     QCOMPARE(gpWin->detectState, 2);
     QCOMPARE(rig.wire() & 4u, 0u); // not on the wire yet
@@ -526,7 +522,7 @@ void TstCycle::boardSilenceAndLateClamp()
     QVERIFY(rig.sim->waitForOutputs(0x5u, 0x5u, 1000));
     const double ms = std::chrono::duration<double, std::milli>(BoardSim::Clock::now() - t0).count();
     QVERIFY2(ms < 50, qPrintable(QString::number(ms)));
-    rig.run(200);
+    rig.run(400);
     QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
     QCOMPARE(rig.periodStarts, 2);
     QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
@@ -538,17 +534,19 @@ void TstCycle::boardSilenceAndLateClamp()
     rig.setInput(1, false);
     rig.run(100);
     QCOMPARE(gpWin->detectState, 0);
-    gpWPara->trigInDelay[1] = 12; // 1.2 s after input 2: the mould closes at 0.75 s
+    // No clamp preset (pre-cut) and a decision 1.2 s after input 2: the
+    // mould closes 0.75 s after it.
+    gpWPara->trigInDelay[1] = 12;
+    gpWPara->preCut = 1;
     rig.leftBehindNext = {1};
-    while (rig.machine->lateClamps() == 0 && rig.machine->cycles() < 6)
-        rig.run(100);
+    rig.runUntil([&] { return rig.machine->lateClamps() > 0; }, 8000);
     QCOMPARE(rig.machine->lateClamps(), 1);
     QVERIFY(rig.machineLog.join("\n").contains("late clamp"));
     QCOMPARE(gpWin->detectState, 2);
     const int counted = gAllCycleNum[0];
     QCOMPARE(counted, cyclesBefore + 2);
-    while (rig.machine->phase() != MouldingMachine::Phase::Held)
-        rig.run(100);
+    rig.runUntil([&] { return rig.machine->phase() == MouldingMachine::Phase::Held; }, 8000);
+    QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
     QCOMPARE(gAllCycleNum[0], counted); // the held opening counts nothing
 }
 
@@ -610,8 +608,9 @@ void TstCycle::countFileSurvivesKills()
         child.start(QCoreApplication::applicationFilePath(), {"countFileSurvivesKills"});
         QVERIFY(child.waitForStarted());
         QByteArray out;
-        while (!out.contains("\n1\n") && child.waitForReadyRead(5000))
+        while (!out.contains("\n1\n") && child.waitForReadyRead(20000))
             out += child.readAllStandardOutput();
+        QVERIFY(out.contains("\n1\n"));
         QThread::msleep(rnd() % 40);
         ::kill(pid_t(child.processId()), SIGKILL);
         child.waitForFinished();
