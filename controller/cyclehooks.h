@@ -32,6 +32,8 @@ public:
     // or a template update).
     virtual void retrain(int camera, int d) { (void)camera, (void)d; }
     virtual void setSpeed(int camera) { (void)camera; }
+    // True while the view's own lost-camera handling is reconnecting.
+    virtual bool reconnecting(int camera) { (void)camera; return false; }
     // Writes the (cleared) ignore mask of detection d to its file.
     virtual void saveIgnorePoint(int camera, int d) { (void)camera, (void)d; }
 
@@ -54,6 +56,8 @@ public:
     virtual void showProductAlarmBox(bool show) { (void)show; }
     virtual void repaint() {}
     virtual void startStopCaption(int msg) { (void)msg; }
+    // The detection chosen in the side bar's manual-trigger chooser, -1 none.
+    virtual int chosenTrigger() { return -1; }
     // The camera shown alone, -1 when all are shown.
     virtual int cameraShownAlone() { return -1; }
 

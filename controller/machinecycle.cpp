@@ -8,6 +8,7 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
 #include "inspection/cameraviewstate.h"
 
 #include <QMutexLocker>
@@ -763,6 +764,13 @@ void MachineCycle::SlotManualTrig(int d)
         m_hooks->softTrigger(int(c));
 }
 
+void MachineCycle::SlotMuliManualTrig()
+{
+    const int d = m_hooks->chosenTrigger();
+    if (d >= 0)
+        SlotManualTrig(d);
+}
+
 // ---------------------------------------------------------------------------
 // the decision
 
@@ -1409,6 +1417,17 @@ void MachineCycle::CameraSetSpeed()
 {
     for (size_t c = 0; c < m_cams.size(); ++c)
         m_hooks->setSpeed(int(c));
+}
+
+void MachineCycle::CameraRestart()
+{
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        CameraViewState* v = m_cams[c];
+        // The view's own loss handling may be reconnecting right now: two
+        // reconnects on one device would fight.
+        if (!v->isConnected && v->camera && !m_hooks->reconnecting(int(c)))
+            v->isConnected = v->camera->reconnect();
+    }
 }
 
 bool MachineCycle::SlotReTrain()

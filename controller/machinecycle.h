@@ -50,6 +50,7 @@ public:
     void RunAlgorithm(int camera, int d);
     void ReCheck();
     void SlotManualTrig(int d);
+    void SlotMuliManualTrig();
     void reDetect();          // the re-detect timer's reaction
     // The inspection part of the alarm panel's re-detect: NG cameras of the
     // current detection inspect again and the decision runs uncounted.
@@ -83,6 +84,7 @@ public:
     bool CameraCheck() const;
     void LostCamera();
     void CameraSetSpeed();
+    void CameraRestart();
     // Template re-sampling; false when refused or declined.
     bool SlotReTrain();
 

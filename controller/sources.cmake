@@ -21,4 +21,6 @@ list(APPEND STATION_CORE_SOURCES
 list(APPEND STATION_GUI_SOURCES
   controller/redowizard.cpp
   controller/redowizard.h
+  controller/windowcyclehooks.cpp
+  controller/windowcyclehooks.h
 )
