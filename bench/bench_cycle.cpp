@@ -156,7 +156,7 @@ struct Rig {
         cycle = std::make_unique<MachineCycle>(&hooks);
         cycle->setCameras(views);
         cycle->StartDetect();
-        return sim.waitForOutputs(0x3FF, 0, 1000);
+        return sim.waitForOutputs(0xF, 0, 1000);
     }
     ~Rig()
     {
@@ -174,7 +174,7 @@ struct Rig {
     double toWire(uint32_t word)
     {
         port->updateThreadProtectTiming();
-        if (!sim.waitForOutputs(0x3FF, word, 200))
+        if (!sim.waitForOutputs(0xF, word, 200))
             return 200;
         const auto ch = sim.outputChanges();
         return Ms(ch.back().t - lastFlush).count();
