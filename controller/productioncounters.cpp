@@ -2,6 +2,7 @@
 #include "frame/globals.h"
 
 #include <QDir>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
 #include <QVariant>
@@ -59,19 +60,22 @@ void zeroAll()
 
 void CountWrite()
 {
+    // Written as QSettings reads it, but without QSettings' writer: its lock
+    // file, left behind by a kill or a power cut, can stall the next write
+    // for half a minute. QSaveFile writes a temporary copy, syncs it and
+    // renames it over the old file: the file holds the new counts or the
+    // previous ones, never a torn mix.
     QDir().mkpath(QFileInfo(filePath()).absolutePath());
-    // QSettings replaces the file through a temporary copy that is synced
-    // before the rename; sync() makes that happen now, not "some time later".
-    QSettings s(filePath(), QSettings::IniFormat);
-    s.setAtomicSyncRequired(true);
-    s.setValue("list_allnum", listOf(gAllNum));
-    s.setValue("list_failnum", listOf(gFailNum));
-    s.setValue("gSyncNGNum", load(gSyncNGNum));
-    s.setValue("list_allcyclenum", listOf(gAllCycleNum));
-    s.setValue("list_failcyclenum", listOf(gFailCycleNum));
-    s.setValue("gSyncNGcycleNum", load(gSyncNGCycleNum));
-    s.sync();
-    if (s.status() != QSettings::NoError)
+    const auto list = [](const int (&a)[8]) { return listOf(a).join(QStringLiteral(", ")); };
+    QString text = QStringLiteral("[General]\n");
+    text += QStringLiteral("list_allnum=") + list(gAllNum) + '\n';
+    text += QStringLiteral("list_failnum=") + list(gFailNum) + '\n';
+    text += QStringLiteral("gSyncNGNum=") + QString::number(load(gSyncNGNum)) + '\n';
+    text += QStringLiteral("list_allcyclenum=") + list(gAllCycleNum) + '\n';
+    text += QStringLiteral("list_failcyclenum=") + list(gFailCycleNum) + '\n';
+    text += QStringLiteral("gSyncNGcycleNum=") + QString::number(load(gSyncNGCycleNum)) + '\n';
+    QSaveFile f(filePath());
+    if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0 || !f.commit())
         LOG(ERROR) << "count.ini could not be written";
 }
 

@@ -514,6 +514,7 @@ void TstCycle::boardSilenceAndLateClamp()
     rig.runUntil([&] { return (rig.sim->inputs() & 4u) != 0; }, 8000);
     rig.sim->setSilent(true);
     rig.sim->injectFault(BoardSim::Fault::Garbage, 3);
+    QThread::msleep(30); // an answer already on the line is taken first
     rig.run(500);
     QCOMPARE(gpWin->detectState, 2);
     QCOMPARE(rig.wire() & 4u, 0u); // not on the wire yet
