@@ -8,6 +8,7 @@
 
 class CameraViewState;
 class Edit;
+class MachineCycle;
 class QObject;
 class QTimer;
 
@@ -107,4 +108,10 @@ public:
     CameraViewState* cameraViews[8] = {}; // the camera views in use, by camera number
     QTimer* logoutTimer = nullptr; // its timeout logs the operator out
     int cycleTime = 0;             // last cycle time in 0.1 s, shown on the strip
+    // --- machine cycle ---
+    // The cycle (poll, decision, outputs, counters) the window forwards to;
+    // the editor and the network services reach it here.
+    MachineCycle* cycle = nullptr;
+    // Safety door open: the level of input 1 as the last cycle poll read it.
+    bool gisSafeDoorOpen = false;
 };

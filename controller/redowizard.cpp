@@ -1,6 +1,10 @@
 #include "controller/redowizard.h"
 #include "controller/controlport.h"
 #include "controller/operationrecords.h"
+#include "controller/cyclehooks.h"
+#include "controller/machinecycle.h"
+#include "controller/productioncounters.h"
+#include "controller/windowcyclehooks.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -164,3 +168,79 @@ bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
     }
     return QWidget::eventFilter(watched, e);
 }
+
+// --- machine cycle -----------------------------------------------------------
+
+MachineCycle* ReDoWizard::machineCycle()
+{
+    if (!m_cycle) {
+        m_cycleHooks = std::make_unique<WindowCycleHooks>(this);
+        m_cycle = std::make_unique<MachineCycle>(m_cycleHooks.get());
+        cycle = m_cycle.get();
+        // A changed output word wakes the poll in 1 ms.
+        if (gpControlIO)
+            connect(gpControlIO, &ControlPort::sigIOChange, this, [this] { m_cycle->outputsChanged(); });
+    }
+    return m_cycle.get();
+}
+
+void ReDoWizard::initMachineCycle()
+{
+    machineCycle();
+    CountRead();
+    m_cycle->startPolling(5);
+}
+
+void ReDoWizard::setCycleCameras(const std::vector<CameraViewState*>& views, const CycleCameraCalls& calls)
+{
+    machineCycle()->setCameras(views);
+    m_cycleHooks->calls = calls;
+}
+
+int ReDoWizard::CheckInput(int n) { return machineCycle()->CheckInput(n); }
+void ReDoWizard::TimerUp(int d) { machineCycle()->TimerUp(d); }
+void ReDoWizard::RunAlgorithm(int camera, int d) { machineCycle()->RunAlgorithm(camera, d); }
+bool ReDoWizard::CameraCheck() { return machineCycle()->CameraCheck(); }
+void ReDoWizard::Run() { machineCycle()->Run(); }
+void ReDoWizard::TimerCheckInput0() { machineCycle()->TimerCheckInput(0); }
+void ReDoWizard::TimerCheckInput1() { machineCycle()->TimerCheckInput(1); }
+void ReDoWizard::TimerCheckInput2() { machineCycle()->TimerCheckInput(2); }
+void ReDoWizard::TimerCheckInput3() { machineCycle()->TimerCheckInput(3); }
+void ReDoWizard::TimerCheckInput4() { machineCycle()->TimerCheckInput(4); }
+void ReDoWizard::TimerCheckInput5() { machineCycle()->TimerCheckInput(5); }
+void ReDoWizard::TimerCheckInput6() { machineCycle()->TimerCheckInput(6); }
+void ReDoWizard::TimerCheckInput7() { machineCycle()->TimerCheckInput(7); }
+void ReDoWizard::TimerUp0() { TimerUp(0); }
+void ReDoWizard::TimerUp1() { TimerUp(1); }
+void ReDoWizard::TimerUp2() { TimerUp(2); }
+void ReDoWizard::TimerUp3() { TimerUp(3); }
+void ReDoWizard::TimerUp4() { TimerUp(4); }
+void ReDoWizard::TimerUp5() { TimerUp(5); }
+void ReDoWizard::TimerUp6() { TimerUp(6); }
+void ReDoWizard::TimerUp7() { TimerUp(7); }
+void ReDoWizard::ReCheck() { machineCycle()->ReCheck(); }
+void ReDoWizard::SlotManualTrig(int d) { machineCycle()->SlotManualTrig(d); }
+void ReDoWizard::SlotManualTrig0() { SlotManualTrig(0); }
+void ReDoWizard::SlotManualTrig1() { SlotManualTrig(1); }
+void ReDoWizard::SlotMuliManualTrig() { machineCycle()->SlotMuliManualTrig(); }
+void ReDoWizard::CheckNG(bool isClearNG) { machineCycle()->CheckNG(isClearNG); }
+void ReDoWizard::BackTrain() { machineCycle()->BackTrain(); }
+void ReDoWizard::SlotClearNGAlarm() { machineCycle()->SlotClearNGAlarm(); }
+void ReDoWizard::StartDetect() { machineCycle()->StartDetect(); }
+void ReDoWizard::StopDetect() { machineCycle()->StopDetect(); }
+void ReDoWizard::SetStopDetect() { machineCycle()->SetStopDetect(); }
+void ReDoWizard::SlotStartStop() { machineCycle()->SlotStartStop(); }
+void ReDoWizard::ResetRun() { machineCycle()->ResetRun(); }
+void ReDoWizard::mulitOutputInit() { machineCycle()->mulitOutputInit(); }
+void ReDoWizard::TimerShow() { machineCycle()->TimerShow(); }
+void ReDoWizard::OutTimerOutNG() { machineCycle()->OutTimerOutNG(); }
+void ReDoWizard::OutTimerNotAllowClose() { machineCycle()->OutTimerNotAllowClose(); }
+void ReDoWizard::OutTimerNotAllowThimble() { machineCycle()->OutTimerNotAllowThimble(); }
+void ReDoWizard::OutTimerSysFunc4Output() { machineCycle()->OutTimerSysFunc4Output(); }
+void ReDoWizard::CountWrite() { ProductionCounters::CountWrite(); }
+void ReDoWizard::CountRead() { ProductionCounters::CountRead(); }
+void ReDoWizard::AddStatistics() { machineCycle()->AddStatistics(); }
+void ReDoWizard::LostCamera() { machineCycle()->LostCamera(); }
+void ReDoWizard::CameraSetSpeed() { machineCycle()->CameraSetSpeed(); }
+void ReDoWizard::SlotReTrain() { machineCycle()->SlotReTrain(); }
+void ReDoWizard::CameraRestart() { machineCycle()->CameraRestart(); }

@@ -2,7 +2,15 @@
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 
+#include <QList>
 #include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CameraViewState;
+class MachineCycle;
+class WindowCycleHooks;
 
 // The main window and inspection controller. One instance, reached through
 // gpWin from the start of its constructor; gpWizard() gives the window
@@ -30,6 +38,86 @@ private:
     void restoreParamDb();
 
     bool m_paraDbOpen = false;
+
+    // --- machine cycle ---
+    // The cycle itself lives in MachineCycle (core); these are the window's
+    // slots and methods, gathering what only the window knows.
+public:
+    // Creates the cycle, reads count.ini and arms the first poll (5 ms).
+    void initMachineCycle();
+    MachineCycle* machineCycle();
+    // The camera views and their engines: grab and inspect per camera (the
+    // views' UpdateImage, and HomoTransShape, ShapeMatch and Run(d) of
+    // their engines); the optional calls default to nothing.
+    struct CycleCameraCalls {
+        std::function<bool(int camera)> grab;
+        std::function<void(int camera, int d)> inspect;
+        std::function<void(int camera, int d, int slot)> saveFailImage;
+        std::function<void(int camera, int d, int slot)> updateFailImage;
+        std::function<void(int camera, int d)> saveReTrainImage;
+        std::function<void(int camera, int d)> retrain;
+        std::function<void(int camera)> softTrigger;
+        std::function<void(int camera)> startBlink;
+        std::function<void(int camera)> setSpeed;
+    };
+    void setCycleCameras(const std::vector<CameraViewState*>& views, const CycleCameraCalls& calls);
+
+    int CheckInput(int n);
+    void TimerUp(int d);
+    void RunAlgorithm(int camera, int d);
+    bool CameraCheck();
+
+public slots:
+    void Run();
+    void TimerCheckInput0();
+    void TimerCheckInput1();
+    void TimerCheckInput2();
+    void TimerCheckInput3();
+    void TimerCheckInput4();
+    void TimerCheckInput5();
+    void TimerCheckInput6();
+    void TimerCheckInput7();
+    void TimerUp0();
+    void TimerUp1();
+    void TimerUp2();
+    void TimerUp3();
+    void TimerUp4();
+    void TimerUp5();
+    void TimerUp6();
+    void TimerUp7();
+    void ReCheck();
+    void SlotManualTrig(int d);
+    void SlotManualTrig0();
+    void SlotManualTrig1();
+    void SlotMuliManualTrig();
+    void CheckNG(bool isClearNG = false);
+    void BackTrain();
+    void SlotClearNGAlarm();
+    void StartDetect();
+    void StopDetect();
+    void SetStopDetect();
+    void SlotStartStop();
+    void ResetRun();
+    void mulitOutputInit();
+    void TimerShow();
+    void OutTimerOutNG();
+    void OutTimerNotAllowClose();
+    void OutTimerNotAllowThimble();
+    void OutTimerSysFunc4Output();
+    void CountWrite();
+    void CountRead();
+    void AddStatistics();
+    void LostCamera();
+    void CameraSetSpeed();
+    void SlotReTrain();
+    void CameraRestart();
+
+signals:
+    void sendRecord(int d, int hour, QList<bool> ok, bool last);
+
+private:
+    std::unique_ptr<WindowCycleHooks> m_cycleHooks;
+    std::unique_ptr<MachineCycle> m_cycle;
 };
 
 // The main window, for screen code (gpWin is its core state).

@@ -3,6 +3,10 @@
 list(APPEND STATION_CORE_SOURCES
   controller/controlport.cpp
   controller/controlport.h
+  controller/cyclehooks.cpp
+  controller/cyclehooks.h
+  controller/cycletimer.cpp
+  controller/cycletimer.h
   controller/dataexportjob.cpp
   controller/dataexportjob.h
   controller/exportcatalogue.cpp
@@ -11,10 +15,14 @@ list(APPEND STATION_CORE_SOURCES
   controller/iothread.h
   controller/lcdonoff.cpp
   controller/lcdonoff.h
+  controller/machinecycle.cpp
+  controller/machinecycle.h
   controller/mainstate.cpp
   controller/mainstate.h
   controller/operationrecords.cpp
   controller/operationrecords.h
+  controller/productioncounters.cpp
+  controller/productioncounters.h
   controller/stationexit.cpp
   controller/stationexit.h
 )
@@ -33,4 +41,6 @@ list(APPEND STATION_GUI_SOURCES
   controller/mapplication.h
   controller/redowizard.cpp
   controller/redowizard.h
+  controller/windowcyclehooks.cpp
+  controller/windowcyclehooks.h
 )

@@ -26,8 +26,16 @@ void MouldingMachine::tick(int64_t now)
     if (!m_enabled || m_phase == Phase::Done)
         return;
     const bool clamp = m_board.outputs() & 1u;
+    const bool rose = clamp && !m_prevClamp;
+    m_prevClamp = clamp;
     switch (m_phase) {
     case Phase::Closed:
+        if (rose && m_cycles > 0) {
+            ++m_lateClamps;
+            if (m_report)
+                m_report("cycle " + std::to_string(m_cycles) + ": late clamp, output 0 rose "
+                         + std::to_string(now - m_since) + " ms after the mould began to close");
+        }
         if (now - m_since >= m_timing.closedMs) {
             m_board.setInput(0, true); // the mould opens
             m_cycleHeld = 0;

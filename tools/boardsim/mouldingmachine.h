@@ -9,7 +9,9 @@ class BoardSim;
 // the mould (input 0 rises), backs the ejector (input 2 rises half-way through
 // the open time) and closes again - unless the station holds the clamp
 // (output 0 on), in which case the mould stays open until the output drops.
-// Time comes in through tick(), so it runs on any clock.
+// Time comes in through tick(), so it runs on any clock. A clamp that comes
+// too late - output 0 rising after the mould began to close - cannot hold
+// that opening any more: it is counted and reported as a late clamp.
 class MouldingMachine
 {
 public:
@@ -29,6 +31,7 @@ public:
     int cycles() const { return m_cycles; }
     bool done() const { return m_phase == Phase::Done; }
     int64_t heldMs() const { return m_heldTotal; }
+    int lateClamps() const { return m_lateClamps; }
     void setEnabled(bool on) { m_enabled = on; }
     bool enabled() const { return m_enabled; }
 
@@ -47,6 +50,8 @@ private:
     int64_t m_heldTotal = 0;
     int64_t m_cycleHeld = 0;
     int m_cycles = 0;
+    int m_lateClamps = 0;
+    bool m_prevClamp = false;
     bool m_enabled = true;
     std::function<void(const std::string&)> m_report;
 };

@@ -1,0 +1,300 @@
+// The machine cycle's latencies over a pseudo-terminal with the in-process
+// board simulator:
+//  - decision to wire: CheckNG's output flush to the command-1 frame at the
+//    board, NG (clamp + alarm) and OK (released) decisions in turn, against a
+//    bare IOFlashOut of the same words in the same run;
+//  - trigger edge to output at delay 0, in three parts: input edge at the
+//    board to the input word on the GUI side, the inspection, the decision to
+//    the wire;
+//  - eight cameras on two cores: one decision's inspection with a typical
+//    ROI set (threshold, opening, contours per box) against a plain OpenCV
+//    threshold over the same boxes; the implied cycles per minute.
+// Counters are medians and worst cases in milliseconds.
+#include "boardsim.h"
+#include "controller/controlport.h"
+#include "controller/cyclehooks.h"
+#include "controller/iothread.h"
+#include "controller/machinecycle.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameraviewstate.h"
+#include "platform/platformpath.h"
+
+#include <QMutex>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <sched.h>
+#include <vector>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Ms = std::chrono::duration<double, std::milli>;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+void waitInputs(uint32_t mask, uint32_t value)
+{
+    for (;;) {
+        QMutexLocker l(pMutexIO);
+        if ((gDataIn & mask) == value)
+            return;
+    }
+}
+
+double worst(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
+// A typical ROI set of the engine on one frame: 20 boxes, each thresholded,
+// opened and searched for contours; NG when a box holds a blob.
+struct Judge {
+    cv::Mat frame;
+    std::vector<cv::Rect> boxes;
+    bool plain = false;
+    Judge()
+    {
+        frame = cv::Mat(1024, 1280, CV_8UC1, cv::Scalar(90));
+        cv::randu(frame, 60, 120);
+        for (int i = 0; i < 20; ++i)
+            boxes.emplace_back(40 + (i % 5) * 240, 40 + (i / 5) * 240, 200, 200);
+        cv::circle(frame, {140, 140}, 30, cv::Scalar(250), cv::FILLED);
+    }
+    bool run(std::vector<uchar>* results = nullptr) const
+    {
+        bool ok = true;
+        cv::Mat bin, opened;
+        const cv::Mat k = cv::getStructuringElement(cv::MORPH_ELLIPSE, {5, 5});
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            cv::threshold(frame(boxes[i]), bin, 200, 255, cv::THRESH_BINARY);
+            bool boxOk = true;
+            if (!plain) {
+                cv::morphologyEx(bin, opened, cv::MORPH_OPEN, k);
+                std::vector<std::vector<cv::Point>> contours;
+                cv::findContours(opened, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+                for (const auto& c : contours)
+                    boxOk = boxOk && cv::contourArea(c) < 50;
+            }
+            if (results)
+                (*results)[i] = boxOk;
+            ok = ok && boxOk;
+        }
+        return ok;
+    }
+};
+
+struct Hooks : CycleHooks {
+    std::vector<CameraViewState*>* views = nullptr;
+    Judge judge;
+    bool ngNext = false;
+    bool grab(int) override { return true; }
+    void inspect(int c, int) override
+    {
+        CameraViewState* v = (*views)[size_t(c)];
+        judge.run();
+        v->isOK = !(ngNext && c == 0);
+    }
+};
+
+struct QuietState : MainState {
+    bool InsertRecord(const QString&, const QString&) override { return true; }
+};
+
+struct Rig {
+    QTemporaryDir root;
+    BoardSim sim;
+    TestClock clock;
+    QuietState state;
+    std::unique_ptr<ControlPort> port;
+    std::vector<std::unique_ptr<CameraViewState>> owned;
+    std::vector<CameraViewState*> views;
+    Hooks hooks;
+    std::unique_ptr<MachineCycle> cycle;
+    SteadyClock::time_point lastFlush;
+
+    bool up(int cameras)
+    {
+        if (!root.isValid())
+            return false;
+        ::setenv("STATION_SIMROOT", root.path().toLocal8Bit().constData(), 1);
+        Clock::install(&clock);
+        if (!pMutexIO)
+            pMutexIO = new QMutex;
+        if (!pMutexSaveFail)
+            pMutexSaveFail = new QMutex;
+        gpWin = &state;
+        gpWPara = new WizardPara();
+        for (int& v : gpWPara->outInitState)
+            v = 0;
+        gpWPara->semiAuto = 1;
+        gpWPara->deriveByMode(&state.curMould);
+        gPicNumNG = gPicNumOK = 0;
+        gisCOM = 1;
+        if (!sim.open() || !sim.linkAt(platform::path("/dev/ttyS1").toStdString()))
+            return false;
+        sim.start();
+        port = std::make_unique<ControlPort>();
+        gpControlIO = port.get();
+        if (!gpCom)
+            return false;
+        port->InitIOThread();
+        // The moment a changed output word is published (IOFlashOut).
+        QObject::connect(port.get(), &ControlPort::sigIOChange, [this] { lastFlush = SteadyClock::now(); });
+        for (int c = 0; c < cameras; ++c) {
+            owned.push_back(std::make_unique<CameraViewState>());
+            views.push_back(owned.back().get());
+        }
+        hooks.views = &views;
+        cycle = std::make_unique<MachineCycle>(&hooks);
+        cycle->setCameras(views);
+        cycle->StartDetect();
+        return sim.waitForOutputs(0xF, 0, 1000);
+    }
+    ~Rig()
+    {
+        cycle.reset();
+        gpControlIO = nullptr;
+        port.reset();
+        ComClose();
+        delete gpWPara;
+        gpWPara = nullptr;
+        gpWin = nullptr;
+        Clock::install(nullptr);
+    }
+    // Time from the last publication of the output word until the board
+    // holds `word` (command 1 received).
+    double toWire(uint32_t word)
+    {
+        port->updateThreadProtectTiming();
+        if (!sim.waitForOutputs(0xF, word, 200))
+            return 200;
+        const auto ch = sim.outputChanges();
+        return Ms(ch.back().t - lastFlush).count();
+    }
+};
+
+void BM_DecisionToWire(benchmark::State& st)
+{
+    Rig rig;
+    if (!rig.up(2)) {
+        st.SkipWithError("board link did not come up");
+        return;
+    }
+    std::vector<double> decision, bare;
+    for (auto _ : st) {
+        for (int i = 0; i < 600; ++i) {
+            // NG: the mould detection fails, clamp and alarm go on.
+            rig.hooks.ngNext = true;
+            rig.cycle->TimerUp(1);
+            decision.push_back(rig.toWire(0x5));
+            // OK re-detect: the alarm is left, outputs released.
+            rig.hooks.ngNext = false;
+            rig.views[0]->isOK = true;
+            rig.cycle->CheckNG(true);
+            decision.push_back(rig.toWire(0x0));
+        }
+        for (int i = 0; i < 600; ++i) {
+            rig.port->IOSetOut(0, 1);
+            rig.port->IOSetOut(2, 1);
+            rig.port->IOFlashOut();
+            bare.push_back(rig.toWire(0x5));
+            rig.port->IOResetAllOut();
+            rig.port->IOFlashOut();
+            bare.push_back(rig.toWire(0x0));
+        }
+    }
+    st.counters["decisions"] = double(decision.size());
+    st.counters["decision_median_ms"] = median(decision);
+    st.counters["decision_worst_ms"] = worst(decision);
+    st.counters["bare_median_ms"] = median(bare);
+    st.counters["bare_worst_ms"] = worst(bare);
+    st.counters["ratio_median"] = median(decision) / std::max(1e-9, median(bare));
+}
+BENCHMARK(BM_DecisionToWire)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_TriggerToOutputDelay0(benchmark::State& st)
+{
+    Rig rig;
+    if (!rig.up(2)) {
+        st.SkipWithError("board link did not come up");
+        return;
+    }
+    gpWPara->trigInDelay[1] = 0;
+    std::vector<double> input, inspection, wire, total;
+    for (auto _ : st) {
+        for (int i = 0; i < 100; ++i) {
+            // Mould open (cycle start), then input 2 with the part left.
+            rig.sim.setInput(0, true);
+            waitInputs(1u, 1u);
+            rig.cycle->Run();
+            rig.hooks.ngNext = true;
+            const auto t0 = SteadyClock::now();
+            rig.sim.setInput(2, true);
+            waitInputs(4u, 4u);
+            const auto t1 = SteadyClock::now();
+            input.push_back(Ms(t1 - t0).count());
+            rig.cycle->Run(); // delay 0: inspection and decision in this poll
+            const double w = rig.toWire(0x5);
+            inspection.push_back(Ms(rig.lastFlush - t1).count());
+            total.push_back(Ms(rig.lastFlush - t0).count() + w);
+            wire.push_back(w);
+            // Release: the part is gone, re-detect, mould closes.
+            rig.hooks.ngNext = false;
+            rig.views[0]->isOK = true;
+            rig.cycle->CheckNG(true);
+            rig.sim.setInput(0, false);
+            rig.sim.setInput(2, false);
+            rig.toWire(0x0);
+            waitInputs(5u, 0u);
+            rig.cycle->Run();
+        }
+    }
+    st.counters["input_median_ms"] = median(input);
+    st.counters["poll_to_flush_median_ms"] = median(inspection);
+    st.counters["decision_to_wire_median_ms"] = median(wire);
+    st.counters["total_median_ms"] = median(total);
+    st.counters["total_worst_ms"] = worst(total);
+}
+BENCHMARK(BM_TriggerToOutputDelay0)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_EightCamerasTwoCores(benchmark::State& st)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(0, &set);
+    CPU_SET(1, &set);
+    sched_setaffinity(0, sizeof(set), &set);
+    Judge typical;
+    Judge plain;
+    plain.plain = true;
+    std::vector<double> tTypical, tPlain;
+    for (auto _ : st) {
+        for (int i = 0; i < 30; ++i) {
+            auto t0 = SteadyClock::now();
+            for (int c = 0; c < 8; ++c)
+                typical.run();
+            tTypical.push_back(Ms(SteadyClock::now() - t0).count());
+            t0 = SteadyClock::now();
+            for (int c = 0; c < 8; ++c)
+                plain.run();
+            tPlain.push_back(Ms(SteadyClock::now() - t0).count());
+        }
+    }
+    st.counters["typical_median_ms"] = median(tTypical);
+    st.counters["plain_threshold_median_ms"] = median(tPlain);
+    st.counters["ratio"] = median(tTypical) / std::max(1e-9, median(tPlain));
+    // A cycle needs the poll (100 ms), the decision and the board pass; the
+    // machine's own open time comes on top.
+    st.counters["decision_within_poll"] = worst(tTypical) < 100 ? 1 : 0;
+}
+BENCHMARK(BM_EightCamerasTwoCores)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace

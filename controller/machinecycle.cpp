@@ -1,0 +1,1476 @@
+#include "controller/machinecycle.h"
+#include "controller/controlport.h"
+#include "controller/cyclehooks.h"
+#include "controller/lcdonoff.h"
+#include "controller/mainstate.h"
+#include "controller/productioncounters.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
+#include "inspection/cameraviewstate.h"
+
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <glog/logging.h>
+
+#include <cstring>
+
+namespace {
+
+const WizardPara& P() { return *gpWPara; }
+
+bool validGroup(int g) { return g >= 0 && g < 8; }
+
+// The output of detection step d in mode 3; the last step always takes the
+// last entry.
+int stepOutput(int d)
+{
+    return (d == gDNum - 1 ? OutputNo[7] : OutputNo[d]) - 1;
+}
+
+} // namespace
+
+MachineCycle::MachineCycle(CycleHooks* hooks, QObject* parent)
+    : QObject(parent)
+    , m_hooks(hooks)
+    , m_poll(this, [this] { Run(); })
+    , m_reCheck(this, [this] { ReCheck(); })
+    , m_reDetect(this, [this] { reDetect(); })
+    , m_okShow(this, [this] { TimerShow(); })
+    , m_outNG(this, [this] { OutTimerOutNG(); })
+    , m_notAllowClose(this, [this] { OutTimerNotAllowClose(); })
+    , m_notAllowThimble(this, [this] { OutTimerNotAllowThimble(); })
+    , m_sysFunc4(this, [this] { OutTimerSysFunc4Output(); })
+    , m_out12Off(this, [this] { outputs12Off(); })
+    , m_pulseList(this, [this] { pulseListDue(); })
+    , m_clearNG(this, [this] { SlotClearNGAlarm(); })
+{
+    for (int i = 0; i < 8; ++i) {
+        m_debounce[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerCheckInput(i); });
+        m_delay[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerUp(i); }, true);
+    }
+    manualRequest = gDNum;
+}
+
+MachineCycle::~MachineCycle() = default;
+
+void MachineCycle::startPolling(int firstMs) { m_poll.start(firstMs); }
+
+// ---------------------------------------------------------------------------
+// small helpers
+
+int MachineCycle::mode() const { return P().systemMode; }
+int MachineCycle::lastDetection() const { return mode() == 3 ? gDNum - 1 : 1; }
+int MachineCycle::pairDetection(int d) const { return (mode() == 1 || mode() == 2) ? (d & 1) : d; }
+bool MachineCycle::pulseMode() const { return P().okNgPulses != 0; }
+bool MachineCycle::detecting() const { return gpWin->runState != 3; }
+
+void MachineCycle::setOut(int no, int level)
+{
+    if (gpControlIO)
+        gpControlIO->IOSetOut(no, level);
+}
+
+void MachineCycle::flush()
+{
+    if (gpControlIO)
+        gpControlIO->IOFlashOut();
+}
+
+void MachineCycle::updateCycleTime()
+{
+    // Tenths of epoch seconds do not fit an int: 64 bits for the stamps.
+    const QDateTime now = clockNow();
+    const qint64 t = now.toMSecsSinceEpoch() / 100;
+    if (m_lastTrigTime > 0)
+        m_cycleTime = t - m_lastTrigTime;
+    m_lastTrigTime = t;
+}
+
+void MachineCycle::clearResultBytes(int d)
+{
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        for (int k = 0; k < 8; ++k)
+            if (d < 0 || k == d)
+                m_resultByte[c][k] = 0;
+}
+
+void MachineCycle::endPoll(int nextMs)
+{
+    flush();
+    std::memset(m_trig, 0, sizeof(m_trig));
+    m_poll.start(nextMs);
+    if (gpControlIO)
+        gpControlIO->updateThreadProtectTiming();
+}
+
+bool MachineCycle::CameraCheck() const
+{
+    for (const CameraViewState* v : m_cams)
+        if (!v->isConnected)
+            return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// the cycle poll
+
+int MachineCycle::CheckInput(int n)
+{
+    const int level = gpControlIO ? gpControlIO->IOState(0, n) : 0;
+    m_trig[n] = level != 0;
+    return level;
+}
+
+void MachineCycle::TimerCheckInput(int n)
+{
+    m_debounce[n]->stop();
+    CheckInput(n);
+}
+
+void MachineCycle::Run()
+{
+    // A modal box inside the poll runs a nested event loop; a poll arriving
+    // there must not run inside the first one.
+    if (m_inRun) {
+        ++m_nestedRuns;
+        m_poll.start(1);
+        return;
+    }
+    m_inRun = true;
+    struct Leave {
+        bool& f;
+        ~Leave() { f = false; }
+    } leave{m_inRun};
+
+    const WizardPara& p = P();
+    const int m = mode();
+    MainState& w = *gpWin;
+
+    // 1. countdown
+    bool countdown = false;
+    for (int d = 0; d < gDNum && d < 8; ++d)
+        countdown = countdown || m_delay[d]->isActive();
+    if (countdown)
+        pseudoTrigger = -1;
+
+    // 2. trigger scan (every input is read so that its edge state follows)
+    for (int n = 0; n < 8; ++n) {
+        const int e = gpControlIO ? gpControlIO->IOInTrigger(n) : 0;
+        if (!e || countdown)
+            continue;
+        // At the production limit a trigger starts nothing; the poll goes on
+        // (step 5 holds the cycle) so the watchdog and the box stay alive.
+        if (w.productAlarm)
+            continue;
+        if (n == 2 && p.shieldPin) {
+            const int old = m_input2Count++;
+            if (old < p.shieldPin)
+                continue;
+        }
+        if (p.shakeEraseTime > 0)
+            m_debounce[n]->start(p.shakeEraseTime * 100);
+        else
+            m_trig[n] = true;
+    }
+
+    if (gpControlIO)
+        w.gisSafeDoorOpen = gpControlIO->IOState(0, 1) != 0;
+
+    // 3. frames
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        if (m_hooks->grab(int(c))) {
+            ++m_frames[c];
+            if (p.extTrigger && w.detectState != 2)
+                m_newImageMask |= 1u << c;
+        }
+    }
+
+    // 4. cameras
+    if (!CameraCheck()) {
+        setOut(0, 1);
+        flush();
+        if (m_cameraState || !p.camDisconnect) {
+            if (p.camDisconnect)
+                m_hooks->showLostCameraBox(true);
+            else
+                m_hooks->notice(39);
+        }
+        m_poll.start(1000);
+        m_cameraState = false;
+        return; // no stamp: a loss of 11 s also stops the board polling
+    }
+    if (!m_cameraState) {
+        m_cameraState = true;
+        if (p.camDisconnect)
+            m_hooks->showLostCameraBox(false);
+        m_hooks->notice(656);
+        w.InsertRecord(messageText(656), QStringLiteral("info"));
+        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+            m_framesAtRecovery[c] = m_frames[c];
+        if (m_heldDetect >= 0)
+            for (size_t c = 0; c < m_cams.size(); ++c)
+                m_hooks->softTrigger(int(c));
+    }
+    // A countdown that ran out during the loss is inspected on frames taken
+    // after the recovery, never on the one from before.
+    if (m_heldDetect >= 0) {
+        bool fresh = true;
+        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+            fresh = fresh && m_frames[c] > m_framesAtRecovery[c];
+        if (fresh)
+            heldDetectionRuns();
+        endPoll();
+        return;
+    }
+
+    // 5. count reached
+    if (w.productAlarm) {
+        m_hooks->showProductAlarmBox(true);
+        endPoll();
+        return;
+    }
+
+    // 6. NG alarm
+    if (w.detectState == 2) {
+        const bool f0 = m_trig[0], f1 = m_trig[1], f2 = m_trig[2], f3 = m_trig[3];
+        const int l0 = gpControlIO ? gpControlIO->IOState(0, 0) : 0;
+        const int l3 = gpControlIO ? gpControlIO->IOState(0, 3) : 0;
+        const int cur = w.curDetect;
+        if (f1) {
+            m_trig[1] = false;
+            if (p.prodNGOption && cur == 0) {
+                m_hooks->editorNotCheckCur();
+                pseudoTrigger = 2;
+            } else {
+                clearResultBytes();
+                if (m == 2) {
+                    if (l0 && !l3)
+                        w.curMould = 1;
+                    else if (l3 && !l0)
+                        w.curMould = 0;
+                }
+                if (p.reInspectDelay)
+                    m_reDetect.start(p.reInspectDelay * 100);
+                else
+                    m_hooks->editorReCheck();
+            }
+        } else if (m == 0 && p.inputResetRecheck) {
+            if ((f0 && cur == 0) || (f2 && cur == 1)) {
+                clearResultBytes(cur);
+                m_hooks->editorReCheck();
+            }
+        }
+        if (f2 && cur == 0)
+            pseudoTrigger = 2;
+        if (f3 && p.noDetectModeSignal)
+            m_hooks->editorNotCheckCur();
+        endPoll();
+        return;
+    }
+
+    // 7. re-check
+    if (m_reCheckActive) {
+        const int d = pairDetection(w.curDetect);
+        if (m_reCheckLeft[d] > 0 && !m_reCheck.isActive()) {
+            --m_reCheckLeft[d];
+            if (m_reCheckDelay == 0)
+                ReCheck();
+            else
+                m_reCheck.start(m_reCheckDelay * 100);
+        }
+        endPoll();
+        return;
+    }
+
+    // 8. immediate mould re-run
+    if (p.doorTrigDetect && detecting() && (m_trig[1] || pseudoTrigger == 1)) {
+        m_trig[1] = false;
+        pseudoTrigger = -1;
+        for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+            m_resultByte[c][1] = 0;
+            m_code[c][1] = 1;
+            if (m == 1 || m == 2) {
+                m_resultByte[c][3] = 0;
+                m_code[c][3] = 1;
+            }
+        }
+        if (p.reInspectDelay)
+            m_reDetect.start(p.reInspectDelay * 100);
+        else
+            reDetect();
+    }
+
+    // 9. stopped
+    if (!detecting()) {
+        if (m == 1) {
+            if (m_trig[2] && p.moldSelect != 1)
+                w.curMould = 1;
+            if (m_trig[3] && p.moldSelect != 0)
+                w.curMould = 0;
+        }
+        endPoll();
+        return;
+    }
+
+    // 10. manual request
+    if (manualRequest != gDNum) {
+        const int d = manualRequest;
+        manualRequest = gDNum;
+        const bool enabled = (d >= 0 && d < 8 && p.detectEnabled[d])
+            || ((m == 1 || m == 2) && d + 2 < 8 && p.detectEnabled[d + 2]);
+        if (enabled) {
+            m_trigSource = 2;
+            updateCycleTime();
+            if (d == 0)
+                std::memset(ngGroup, 0, sizeof(ngGroup));
+            m_reCheckLeft[0] = m_reCheckLeft[1] = 0;
+            for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+                m_code[c][d] = 1;
+            if (m == 3) {
+                m_step = d;
+                setOut(stepOutput(d), 1);
+            }
+            TimerUp(d);
+            if (w.detectState == 2 && !pulseMode() && m != 3) {
+                if (d == 1 && !p.moldNGClampPulse)
+                    setOut(0, 1);
+                if (d == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG)
+                    setOut(1, 1);
+                endPoll();
+                return;
+            }
+        }
+    }
+
+    if (p.extTrigger) {
+        const unsigned all = m_cams.empty() ? 0u : ((1u << m_cams.size()) - 1u);
+        if ((m_newImageMask & all) == all) {
+            m_newImageMask = 0;
+            pseudoTrigger = 0;
+        }
+    }
+
+    if (countdown) {
+        endPoll();
+        return;
+    }
+
+    for (int n = 0; n < 8; ++n) {
+        const bool fromFlag = m_trig[n];
+        if (!fromFlag && n != pseudoTrigger && n != sequenceTrigger)
+            continue;
+        m_trig[n] = false;
+        pseudoTrigger = -1;
+
+        if (m == 3 && p.sequentialDetect) {
+            int step = -1;
+            if (n == 0 && !m_pending[gDNum - 1]) {
+                startCycle(n);
+                step = nextStepWithGroup(0);
+            } else {
+                step = nextStepWithGroup(m_step + 1);
+            }
+            if (step < 0 || p.trigInput[step] != n)
+                break; // another input than the next step's: look no further
+            const int gOld = p.multiOutDetect[m_step];
+            const int gNew = p.multiOutDetect[step];
+            if (gNew != gOld || (n == 0 && m_step == gDNum - 1)) {
+                const int cut = validGroup(gNew) ? p.multiCutMode[gNew] : 2;
+                for (int t = step; t < gDNum; ++t) {
+                    const int gt = p.multiOutDetect[t];
+                    if (!validGroup(gt))
+                        continue;
+                    if (cut == 0 || cut == 4 || ((cut == 1 || cut == 3) && gt == gNew))
+                        setOut(stepOutput(t), 1);
+                }
+                flush();
+            }
+            m_step = step;
+            startDelays(n, step);
+            break;
+        }
+
+        if (inputStartsCycle(n)) {
+            startCycle(n);
+            startDelays(n, -1);
+            break;
+        }
+        if (inputStartsMould(n)) {
+            const int md = ((m == 1 || m == 2) && w.curMould == 0) ? 3 : 1;
+            m_pending[1] = 0;
+            if (p.detectEnabled[md])
+                for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+                    m_pending[1] |= 1 << c;
+            clearResultBytes();
+            if (!pulseMode() && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
+                                  || (p.resampleNoCut && m_trigSource == 1)))
+                setOut(0, 1);
+            flush();
+            startDelays(n, -1);
+            break;
+        }
+        if (!fromFlag && (m_pending[1] || forceMouldStart)) {
+            startDelays(n, -1);
+            break;
+        }
+    }
+
+    // 11. end
+    endPoll();
+}
+
+int MachineCycle::nextStepWithGroup(int from) const
+{
+    for (int i = 0; i < gDNum; ++i) {
+        const int s = (from + i) % gDNum;
+        if (validGroup(P().multiOutDetect[s]) && P().detectEnabled[s])
+            return s;
+    }
+    return -1;
+}
+
+bool MachineCycle::inputStartsCycle(int n) const
+{
+    const WizardPara& p = P();
+    switch (mode()) {
+    case 0:
+        return (n == 0 && (!m_pending[1] || p.separateDetectSignal == 1)) || (n == 2 && p.separateDetectSignal == 1);
+    case 1:
+        return n == 0;
+    case 2:
+        return (n == 0 && p.moldSelect != 1) || (n == 3 && p.moldSelect != 0);
+    default:
+        return !p.sequentialDetect;
+    }
+}
+
+bool MachineCycle::inputStartsMould(int n) const
+{
+    const WizardPara& p = P();
+    switch (mode()) {
+    case 0:
+        return n == 2 && p.semiAuto;
+    case 1:
+        if (n == 2 && p.moldSelect != 1) {
+            gpWin->curMould = 1;
+            return true;
+        }
+        if (n == 3 && p.moldSelect != 0) {
+            gpWin->curMould = 0;
+            return true;
+        }
+        return false;
+    case 2:
+        return n == 2;
+    default:
+        return false;
+    }
+}
+
+void MachineCycle::startCycle(int input)
+{
+    const WizardPara& p = P();
+    const int m = mode();
+    m_hooks->startPeriodRecord();
+    std::memset(m_camCycleNG, 0, sizeof(m_camCycleNG));
+    std::memset(m_counted, 0, sizeof(m_counted));
+    updateCycleTime();
+    std::memset(m_pending, 0, sizeof(m_pending));
+    std::memset(ngGroup, 0, sizeof(ngGroup));
+    m_reCheckDelay = p.reCheckDelay;
+    std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
+    if (m != 3)
+        m_reCheckLeft[1] = (pulseMode() || p.moldNGClampPulse) ? 0 : p.reCheckTimes;
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        for (int d = 0; d < gDNum && d < 8; ++d) {
+            if (!p.detectEnabled[d])
+                continue;
+            m_pending[m == 3 ? d : (d & 1)] |= 1 << c;
+            m_resultByte[c][d] = 0;
+            m_code[c][d] = 1;
+            m_detOK[d] = 1;
+        }
+        m_camFlagA[c] = m_camFlagB[c] = true;
+    }
+    if (!pulseMode() && m != 3) {
+        // With the mould detection alone on its input the clamp preset
+        // belongs to its trigger and the ejector preset to the product's.
+        const bool split = p.detectEnabled[1] && !p.detectEnabled[2];
+        const bool out0Here = !split || input == 2;
+        const bool out1Here = !split || input == 0;
+        if (out0Here && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
+                          || (p.resampleNoCut && m_trigSource == 1)))
+            setOut(0, 1);
+        if (m_pending[0] && out1Here) {
+            if (p.ejectorPulseProdNG || p.cutEjectorOnProdDetect) {
+                for (int o : {1, 4, 5, 6, 7})
+                    setOut(o, 0);
+            } else if (!p.noEjectorCtrlProd && !p.prodDetectOption) {
+                setOut(1, 1);
+            }
+        }
+    }
+    flush();
+    if (m == 2)
+        gpWin->curMould = input == 0 ? 1 : 0;
+}
+
+bool MachineCycle::startDelays(int input, int onlyStep)
+{
+    const WizardPara& p = P();
+    const int m = mode();
+    const bool pairs = m == 1 || m == 2;
+    const int count = pairs ? 2 : gDNum;
+    for (int i = 0; i < count && i < 8; ++i) {
+        const int d = (pairs && gpWin->curMould == 0) ? i + 2 : i;
+        if (onlyStep >= 0 && d != onlyStep)
+            continue;
+        if (!p.detectEnabled[d] || m_delay[d]->isActive())
+            continue;
+        const int ti = p.trigInput[d];
+        const bool either = ti == 255 && ((m == 1 && (input == 2 || input == 3)) || (m == 2 && (input == 0 || input == 3)));
+        const bool forced = m == 0 && d == 1 && forceMouldStart;
+        if (ti != input && !either && !forced && onlyStep < 0)
+            continue;
+        int delay = p.trigInDelay[d];
+        if (forced)
+            forceMouldStart = false;
+        else if (m == 0 && d == 1 && !p.semiAuto && p.enableProdDetect)
+            delay += m_prevStartedDelay;
+        m_prevStartedDelay = p.trigInDelay[d];
+        if (delay > 0) {
+            m_remain[d] = delay / 10.0f;
+            m_delay[d]->start(100);
+            m_countdown = 1;
+        } else {
+            m_remain[d] = 0;
+            TimerUp(d);
+            if (!detecting() || m == 3)
+                break;
+        }
+    }
+    sequenceTrigger = -1;
+    m_hooks->repaint();
+    return false;
+}
+
+void MachineCycle::TimerUp(int d)
+{
+    const WizardPara& p = P();
+    const int last = lastDetection();
+    if (d == last && p.preCut >= 1 && p.preCut <= 99 && !pulseMode() && p.preCut + 0.01 >= 10.0 * m_remain[d]) {
+        setOut(0, 1);
+        flush();
+    }
+    if (m_remain[d] > 0.11f) {
+        m_remain[d] -= 0.1f;
+        m_hooks->repaint();
+        return;
+    }
+    m_delay[d]->stop();
+    if (!CameraCheck()) {
+        // No camera is judged on a frame it did not deliver: hold the mould
+        // and inspect once every camera is back with a new frame.
+        m_heldDetect = d;
+        setOut(0, 1);
+        flush();
+        return;
+    }
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        RunAlgorithm(int(c), d);
+    bool allOK = true;
+    for (const CameraViewState* v : m_cams)
+        allOK = allOK && v->isOK;
+    CheckNG(false);
+    m_countdown = 2;
+    if (gpWin->detectState != 2 && d == last && allOK && !m_reCheckActive && p.tempAutoUpdate) {
+        gisReShape = true;
+        for (size_t c = 0; c < m_cams.size(); ++c)
+            m_hooks->saveReTrainImage(int(c), 1);
+    }
+}
+
+void MachineCycle::heldDetectionRuns()
+{
+    const int d = m_heldDetect;
+    m_heldDetect = -1;
+    m_remain[d] = 0;
+    TimerUp(d);
+}
+
+void MachineCycle::RunAlgorithm(int camera, int d)
+{
+    const WizardPara& p = P();
+    const int m = mode();
+    if ((m == 1 || m == 2) && m_trigSource != 2) {
+        if (d > 1)
+            d -= 2;
+        if (gpWin->curMould == 0)
+            d += 2;
+    }
+    const int pi = pairDetection(d);
+    gpWin->curDetect = d;
+    m_pending[pi] &= ~(1 << camera);
+    m_camFlagA[camera] = false;
+
+    CameraViewState* v = m_cams[size_t(camera)];
+    m_hooks->inspect(camera, d);
+
+    if (!v->isOK) {
+        if (!pulseMode()) {
+            const bool left = m_reCheckLeft[pi] > 0;
+            if (m == 3) {
+                if (!(pi == 0 && p.ejectorPulseProdNG))
+                    setOut(2, 1);
+            } else if (pi == 0) {
+                if (!p.ejectorPulseProdNG && !p.noEjectorCtrlProd && !p.prodDetectOption) {
+                    setOut(1, 1);
+                    if (m_trigSource != 2 && !p.preCut && !p.cutClampOnMoldDetect && !p.separateDetectSignal
+                        && !p.moldNGClampPulse)
+                        setOut(0, 1);
+                }
+                if (!p.ejectorPulseProdNG && !left)
+                    setOut(2, 1);
+            } else if (!p.moldNGClampPulse && !left) {
+                setOut(0, 1);
+                setOut(2, 1);
+            }
+        }
+        if (p.ejectorPulseProdNG && pi == 0) {
+            const int n = v->liveStore ? v->liveStore->roiCount[d] : 0;
+            for (int r = 0; r < n && r < CameraViewState::kRois; ++r) {
+                const int g = v->liveStore->outN[r];
+                if (v->roiResult[d][r] != 1 && g >= 0 && g < 4)
+                    ngGroup[g] = 1;
+            }
+        }
+        if (m_code[camera][d] == 1 && m_reCheckLeft[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
+            auto& ring = v->recentNgImages[d];
+            if (ring.size() < size_t(CameraViewState::kRecentNg))
+                ring.resize(CameraViewState::kRecentNg);
+            const int slot = v->recentNgCount[d] % CameraViewState::kRecentNg;
+            PixelBuffer& b = ring[size_t(slot)];
+            if (b.size() != size_t(v->frameBytes))
+                b.allocate(size_t(v->frameBytes));
+            std::memcpy(b.data(), v->displayBuffer.data(), std::min(b.size(), v->displayBuffer.size()));
+            v->recentNgTimes[d][slot] = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+            v->recentNgIndex[d] = slot;
+            ++v->recentNgCount[d];
+        }
+    }
+    flush();
+    m_hooks->repaint();
+}
+
+void MachineCycle::ReCheck()
+{
+    m_reCheck.stop();
+    const WizardPara& p = P();
+    const int d = pairDetection(gpWin->curDetect);
+    const int last = lastDetection();
+    m_pending[d] = 0;
+    if (d == last && (!p.preCut || m_reCheckLeft[d] == 0))
+        setOut(0, 1);
+    else if (d == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG)
+        setOut(1, 1);
+    flush();
+    if (!m_cams.empty()) {
+        const int cur = gpWin->curDetect;
+        if (p.detectEnabled[cur])
+            for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+                m_pending[d] |= 1 << c;
+        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+            RunAlgorithm(int(c), cur);
+    }
+    CheckNG(false);
+}
+
+void MachineCycle::reDetect()
+{
+    m_reDetect.stop();
+    if (gpWin->detectState == 2) {
+        m_hooks->editorReCheck();
+        return;
+    }
+    autoReDetect = true;
+    if (mode() == 3) {
+        setOut(OutputNo[7] - 1, 1);
+        TimerUp(gDNum - 1);
+    } else {
+        TimerUp(1);
+    }
+    autoReDetect = false;
+}
+
+void MachineCycle::reInspectAlarm()
+{
+    const WizardPara& p = P();
+    const int d = gpWin->curDetect;
+    const int pi = pairDetection(d);
+    m_remain[d] = 0;
+    for (CameraViewState* v : m_cams) {
+        if (!v->isOK) {
+            std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
+            std::fill(std::begin(v->roiValue[d]), std::end(v->roiValue[d]), 0);
+        }
+    }
+    m_pending[pi] = 0;
+    if (pi == lastDetection() && !p.cutClampOnMoldDetect && !p.moldNGClampPulse)
+        setOut(0, 1);
+    else if (pi == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG && !p.cutEjectorOnProdDetect)
+        setOut(1, 1);
+    flush();
+    std::vector<int> again;
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        if (!m_cams[c]->isOK && p.detectEnabled[d]) {
+            m_pending[pi] |= 1 << c;
+            if (m_code[c][d] == 3)
+                m_code[c][d] = 7;
+            again.push_back(int(c));
+        }
+    }
+    for (int c : again)
+        RunAlgorithm(c, d);
+    CheckNG(true);
+}
+
+void MachineCycle::SlotManualTrig(int d)
+{
+    if (m_hooks->windowsShown() || d < 0 || d >= 8)
+        return;
+    const WizardPara& p = P();
+    if (!p.detectEnabled[d]) {
+        tellOperator(728);
+        return;
+    }
+    if (mode() == 1 || mode() == 2) {
+        const int l0 = gpControlIO ? gpControlIO->IOState(0, 0) : 0;
+        const int l3 = gpControlIO ? gpControlIO->IOState(0, 3) : 0;
+        const bool refuse = (l3 && !l0 && d < 2) || (l0 && !l3 && d >= 2);
+        if (refuse) {
+            const QString active = messageText(l0 ? 729 : 730);
+            const QString other = messageText(l0 ? 730 : 729);
+            tellOperator(731, messageText(731).arg(active, other));
+            return;
+        }
+    }
+    manualRequest = d;
+    clearResultBytes();
+    for (size_t c = 0; c < m_cams.size(); ++c)
+        m_hooks->softTrigger(int(c));
+}
+
+void MachineCycle::SlotMuliManualTrig()
+{
+    const int d = m_hooks->chosenTrigger();
+    if (d >= 0)
+        SlotManualTrig(d);
+}
+
+// ---------------------------------------------------------------------------
+// the decision
+
+void MachineCycle::CheckNG(bool isClearNG)
+{
+    if (gFromTrain)
+        return;
+    const WizardPara& p = P();
+    const int m = mode();
+    MainState& w = *gpWin;
+    const int d = pairDetection(w.curDetect);
+
+    bool ng = false;
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        if (!m_cams[c]->isOK) {
+            m_hooks->startBlink(int(c));
+            ng = true;
+        }
+    }
+    m_cycleNG = ng;
+    if (d == 1 && p.shieldPin && !ng)
+        m_input2Count = 0;
+
+    // Outputs first: the machine waits for them, images and records do not.
+    bool alarm = false;
+    if (pulseMode()) {
+        setOut(0, ng ? 1 : 0);
+        setOut(1, ng ? 0 : 1);
+        setOut(2, ng ? 1 : 0);
+        flush();
+        if (p.clampPulse > 0)
+            m_notAllowClose.start(p.clampPulse * 100);
+    } else if (m == 3) {
+        const int g = p.multiOutDetect[d];
+        const int cut = validGroup(g) ? p.multiCutMode[g] : 0;
+        const int out = stepOutput(d);
+        if (!ng) {
+            setOut(out, 0);
+            if ((cut == 3 || cut == 4) && p.clampPulse) {
+                m_rememberedStepOut = out;
+                m_sysFunc4.start(p.clampPulse * 100);
+            }
+        } else {
+            if (cut == 5)
+                setOut(out, 1);
+            alarm = true;
+        }
+        int next = -1;
+        for (int s = d + 1; s < gDNum; ++s)
+            if (p.detectEnabled[s] && p.trigInput[s] >= 0) {
+                next = s;
+                break;
+            }
+        if (next >= 0 && p.trigInput[next] == p.trigInput[d]) {
+            sequenceTrigger = p.trigInput[d];
+        } else {
+            sequenceTrigger = pseudoTrigger;
+            pseudoTrigger = -1;
+        }
+        flush();
+    } else if (!ng) {
+        if (d == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG) {
+            if (p.prodDetectOption) {
+                setOut(1, 1);
+                m_out12Off.start(p.ejectorPulse * 100);
+            } else {
+                setOut(1, 0);
+            }
+        } else if (d == 1 && !gisReTrain && !p.moldNGClampPulse) {
+            setOut(0, 0);
+        }
+        m_reCheckActive = false;
+        flush();
+    } else if (d == 0) {
+        if (p.prodDetectOption)
+            m_out12Off.start(p.ejectorPulse * 100);
+        if (p.ejectorPulseProdNG) {
+            for (int g = 0; g < 4; ++g)
+                if (ngGroup[g])
+                    setOut(4 + g, 1);
+            if (!p.noEjectorCtrlProd)
+                setOut(1, 1);
+            flush();
+            m_outNG.start(p.ejectorPulse * 100);
+        } else if (!p.prodDetectOption) {
+            if (p.prodInspectOption) {
+                setOut(4, 1);
+                if (p.ejectorPulse > 0)
+                    addPulse(4, 0, p.ejectorPulse * 100);
+            }
+            alarm = true;
+        }
+    } else {
+        if (p.moldNGClampPulse) {
+            if (m_reCheckLeft[d] == 0) {
+                setOut(0, 1);
+                setOut(2, 1);
+                flush();
+                if (p.clampPulse > 0)
+                    m_notAllowClose.start(p.clampPulse * 100);
+            }
+        } else {
+            if (p.moldInspectOption) {
+                setOut(3, 1);
+                if (p.clampPulse > 0)
+                    addPulse(3, 0, p.clampPulse * 100);
+            }
+            alarm = true;
+        }
+    }
+
+    // OK display
+    if ((!ng || pulseMode()) && w.detectState != 2 && w.detectState != 3 && !m_hooks->settingsShown()) {
+        w.detectState = 1;
+        m_okShow.start(2000);
+        m_shownDetect = w.curDetect;
+        m_hooks->repaint();
+        LEDOnOff(6, ng ? 0 : 1);
+        LEDOnOff(7, ng ? 1 : 0);
+    }
+
+    const bool wasAlarm = w.detectState == 2;
+    if (alarm && !wasAlarm)
+        enterAlarm(d);
+    if (wasAlarm && !ng)
+        leaveAlarm(d);
+
+    // An NG that goes on to re-checks is counted by the re-check that ends it.
+    if (!isClearNG && m_trigSource == 0 && !(ng && m_reCheckActive))
+        countDecision(d, ng);
+
+    if (!pulseMode() && m != 3 && !ng) {
+        if (d == 1 && p.cutClampFixedTime && p.clampPulse > 0)
+            m_notAllowClose.start(p.clampPulse * 100);
+        if (d == 0 && p.cutEjectorFixedTime && p.ejectorPulse > 0)
+            m_notAllowThimble.start(p.ejectorPulse * 100);
+    }
+
+    // Production limit; ">=": a limit lowered below the count still holds.
+    if (p.okMoldNum && !ng && d == 1) {
+        if (m_trigSource == 0) {
+            ++w.productCount;
+            if (w.productCount >= p.okMoldNum) {
+                setOut(0, 1);
+                setOut(2, 1);
+                flush();
+                w.productAlarm = 1;
+            }
+        } else if (m_trigSource == 1) {
+            w.productCount = 0;
+        }
+    }
+
+    images(w.curDetect);
+
+    if (m_trigSource == 2)
+        m_trigSource = 0;
+    m_hooks->alarmFinishTiming();
+}
+
+void MachineCycle::enterAlarm(int d)
+{
+    const WizardPara& p = P();
+    MainState& w = *gpWin;
+    if (m_reCheckLeft[d] > 0 && mode() != 3) {
+        m_reCheckActive = true;
+        return;
+    }
+    m_hooks->alarmStartTiming(w.curDetect);
+    if (autoReDetect && mode() != 3) {
+        setOut(0, 1);
+        flush();
+    }
+    if (w.screenOff) {
+        LCDOnOff(1);
+        if (p.scrOffTime > 0 && w.screenOffTimer)
+            w.screenOffTimer->start(p.scrOffTime * 1000);
+    }
+    SetStopDetect();
+    w.detectState = 2;
+    m_hooks->editorOpenAlarm();
+    m_reCheckActive = false;
+    LEDOnOff(6, 0);
+    LEDOnOff(7, 1);
+    if (p.outOnMoldCavity && d == 1) {
+        setOut(3, 1);
+        flush();
+        m_clearNG.start(p.out4Pulse * 100);
+    }
+    QString text;
+    for (size_t c = 0; c < m_cams.size(); ++c)
+        if (!m_cams[c]->isOK)
+            text += messageText(151).arg(c + 1);
+    text.chop(1);
+    w.InsertRecord(text + messageText(152), QStringLiteral("run"));
+}
+
+void MachineCycle::leaveAlarm(int d)
+{
+    const WizardPara& p = P();
+    MainState& w = *gpWin;
+    m_hooks->markAlarmCleared();
+    m_hooks->editorRestart();
+    if (mode() == 3) {
+        setOut(2, 0);
+    } else if (d == 0) {
+        setOut(1, 0);
+        setOut(2, 0);
+    } else {
+        setOut(0, 0);
+        setOut(2, 0);
+    }
+    flush();
+    w.detectState = 0;
+    ResetRun();
+    w.runState = 1;
+    if (p.prodInspectOption && d == 0 && p.ejectorPulse == 0)
+        setOut(4, 0);
+    if (p.moldInspectOption && d == 1 && p.clampPulse == 0)
+        setOut(3, 0);
+    if (mode() == 0 && d == 0 && !p.semiAuto) {
+        pseudoTrigger = 1;
+        forceMouldStart = true;
+    }
+}
+
+void MachineCycle::countDecision(int d, bool ng)
+{
+    // A mould is counted once per cycle: a re-check or an alarm cleared
+    // later decides the same mould again.
+    if (m_counted[d])
+        return;
+    if (P().useStatistics)
+        AddStatistics();
+    m_counted[d] = true;
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        if (!m_cams[c]->isOK) {
+            m_camCycleNG[c] = true;
+            ProductionCounters::add(gFailNum[c]);
+        }
+        ProductionCounters::add(gAllNum[c]);
+    }
+    if (ng)
+        ProductionCounters::add(gSyncNGNum);
+    if (d == lastDetection()) {
+        bool any = false;
+        for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+            if (m_camCycleNG[c]) {
+                ProductionCounters::add(gFailCycleNum[c]);
+                any = true;
+            }
+            ProductionCounters::add(gAllCycleNum[c]);
+        }
+        if (any)
+            ProductionCounters::add(gSyncNGCycleNum);
+        m_hooks->finishPeriodRecord();
+        ProductionCounters::CountWrite();
+    }
+}
+
+void MachineCycle::images(int d)
+{
+    const WizardPara& p = P();
+    const int pi = pairDetection(d);
+    const bool ngNoAlarm = pulseMode() || (pi == 0 && p.ejectorPulseProdNG) || (pi == 1 && p.moldNGClampPulse);
+    bool flags[8][2] = {};
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        int& code = m_code[c][d];
+        const bool ok = m_cams[c]->isOK;
+        const int ci = int(c);
+        switch (code) {
+        case 1:
+            if (!ok && gPicNumNG > 0 && m_reCheckLeft[pi] == 0) {
+                code = ngNoAlarm ? 9 : 3;
+                m_hooks->saveFailImage(ci, d, 0);
+                // The NG image of an alarm is saved now; the code stays 3
+                // for the alarm panel.
+                if (code == 3)
+                    flags[c][0] = true;
+            } else if (ok && gPicNumOK > 0) {
+                code = 2;
+                m_hooks->saveFailImage(ci, d, 1);
+            } else if (ok || m_reCheckLeft[pi] == 0) {
+                code = 0;
+            }
+            break;
+        case 4:
+        case 5:
+        case 6:
+            m_hooks->addClearMethod(ci, code);
+            m_hooks->updateFailImage(ci, d, 0);
+            break;
+        case 7:
+            if (!ok) {
+                code = 3;
+            } else {
+                m_hooks->updateFailImage(ci, d, 0);
+                if (gPicNumOK > 0) {
+                    m_hooks->saveFailImage(ci, d, 1);
+                    flags[c][1] = true;
+                }
+                m_hooks->updateFailImage(ci, d, 1);
+                code = 0;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    // Result images are handed to the writer in every mode; otherwise a
+    // station in the ordinary mode would never save one.
+    QMutexLocker lock(pMutexSaveFail);
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        for (int k = 0; k < gDNum && k < 8; ++k) {
+            int& code = m_code[c][k];
+            if (code == 2 || code == 10)
+                gisSaveFail[c][k][1] = true;
+            if (code == 9 || code == 10)
+                gisSaveFail[c][k][0] = true;
+            if (code == 2 || code == 9 || code == 10)
+                code = 0;
+        }
+        if (flags[c][0])
+            gisSaveFail[c][d][0] = true;
+        if (flags[c][1])
+            gisSaveFail[c][d][1] = true;
+    }
+}
+
+void MachineCycle::BackTrain()
+{
+    const WizardPara& p = P();
+    if (!pulseMode()) {
+        setOut(0, 0);
+        if (p.cutEjectorOnClamp && mode() == 0 && p.detectEnabled[0] && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG)
+            setOut(1, 1);
+        flush();
+    }
+    gpWin->runState = 1;
+    m_trigSource = 0;
+    // The NG is accepted as good: the decision sees every camera OK.
+    for (CameraViewState* v : m_cams)
+        v->isOK = true;
+    CheckNG(true);
+    gisReTrain = true;
+}
+
+void MachineCycle::SlotClearNGAlarm()
+{
+    m_clearNG.stop();
+    m_hooks->editorSaveData();
+    gSource = -1;
+    ResetRun();
+    const int cur = gpWin->curDetect;
+    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        if (m_code[c][cur] == 3)
+            m_code[c][cur] = 4;
+    CheckNG(false);
+    gpWin->InsertRecord(messageText(103), QStringLiteral("run"));
+}
+
+void MachineCycle::StartDetect()
+{
+    const WizardPara& p = P();
+    if (gpControlIO)
+        gpControlIO->IOResetAllOut();
+    if (p.cutEjectorOnClamp)
+        setOut(1, 1);
+    if (p.cutClampFixedTime && p.clampPulse > 0)
+        setOut(0, 1);
+    if (p.cutEjectorFixedTime && p.ejectorPulse > 0)
+        setOut(1, 1);
+    mulitOutputInit();
+    flush();
+    gpWin->detectState = 0;
+    m_reCheckActive = false;
+    std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
+    ResetRun();
+    gpWin->runState = 1;
+    m_input2Count = 0;
+    m_hooks->startStopCaption(127);
+}
+
+void MachineCycle::mulitOutputInit()
+{
+    const WizardPara& p = P();
+    if (mode() != 3)
+        return;
+    for (int s = 0; s < gDNum && s < 8; ++s) {
+        const int g = p.multiOutDetect[s];
+        if (!validGroup(g) || p.multiCutMode[g] == 2)
+            continue;
+        const int cut = p.multiCutMode[g];
+        for (int t = s; t < gDNum && t < 8; ++t) {
+            const int gt = p.multiOutDetect[t];
+            if ((cut == 3 && gt == g) || (cut == 4 && validGroup(gt)))
+                setOut(stepOutput(t), 1);
+        }
+    }
+}
+
+void MachineCycle::StopDetect()
+{
+    const WizardPara& p = P();
+    m_hooks->clearLastDetections();
+    if (gpControlIO)
+        gpControlIO->IOResetAllOut();
+    if (p.stopClampOnStop == 1)
+        setOut(0, 1);
+    if (p.noEjectorPin == 1)
+        setOut(1, 1);
+    flush();
+    clearResultBytes();
+    std::memset(m_trig, 0, sizeof(m_trig));
+    for (auto& t : m_debounce)
+        t->stop();
+    if (mode() == 3) {
+        std::memset(m_pending, 0, sizeof(m_pending));
+        gpWin->curDetect = m_step = gDNum - 1;
+    }
+    SetStopDetect();
+    m_hooks->startStopCaption(136);
+}
+
+void MachineCycle::SetStopDetect()
+{
+    const int m = mode();
+    const int cur = gpWin->curDetect;
+    const int pi = m == 0 ? (cur != 0 ? 1 : 0) : pairDetection(cur);
+    if (pi >= 0 && pi < 8)
+        m_pending[pi] = 0;
+    for (int d = 0; d < 8; ++d) {
+        if (m_delay[d]->isActive()) {
+            m_delay[d]->stop();
+            m_remain[d] = 0;
+        }
+    }
+    gpWin->runState = 3;
+}
+
+bool MachineCycle::SlotStartStop()
+{
+    const WizardPara& p = P();
+    if (m_hooks->windowsShown())
+        return false;
+    if (gpWin->runState == 3) {
+        StartDetect();
+        gpWin->InsertRecord(messageText(142), QStringLiteral("operate"));
+        LEDOnOff(4, 1);
+        if (p.stopDetectCutOff)
+            setOut(3, 0);
+    } else {
+        if (p.stopDetectPswUsed && gpWin->CheckPassword() == 0)
+            return false;
+        if (!askOperator(140) || m_hooks->windowsShown())
+            return false;
+        StopDetect();
+        gpWin->InsertRecord(messageText(141), QStringLiteral("operate"));
+        LEDOnOff(4, 0);
+        if (p.stopDetectCutOff)
+            setOut(3, 1);
+    }
+    flush();
+    m_hooks->repaint();
+    return true;
+}
+
+void MachineCycle::ResetRun()
+{
+    for (CameraViewState* v : m_cams) {
+        v->isOK = true;
+        for (int d = 0; d < CameraViewState::kDetections; ++d) {
+            std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
+            std::fill(std::begin(v->roiValue[d]), std::end(v->roiValue[d]), 0);
+        }
+    }
+    std::fill(std::begin(m_remain), std::end(m_remain), 0.0f);
+}
+
+void MachineCycle::TimerShow()
+{
+    m_okShow.stop();
+    const WizardPara& p = P();
+    MainState& w = *gpWin;
+    if (w.detectState != 2) {
+        LEDOnOff(6, 1);
+        LEDOnOff(7, 1);
+        if (!m_reCheckActive && m_shownDetect == w.curDetect && gDNum > 0) {
+            int n = (w.curDetect + 1) % gDNum;
+            if (mode() == 3) {
+                for (int i = 0; i < gDNum && !p.detectEnabled[n]; ++i)
+                    n = (n + 1) % gDNum;
+            } else {
+                if (n % 2 == 0 && !p.enableProdDetect)
+                    n = (n + 1) % gDNum;
+                if (mode() == 1 || mode() == 2) {
+                    if (p.moldSelect == 0)
+                        n &= 1;
+                    else if (p.moldSelect == 1)
+                        n = (n & 1) + 2;
+                }
+            }
+            w.curDetect = n;
+        }
+        m_countdown = 3;
+        if (w.detectState == 1) {
+            w.detectState = 0;
+            m_hooks->repaint();
+        }
+    }
+    if (gisReTrain) {
+        gisReTrain = false;
+        for (size_t c = 0; c < m_cams.size(); ++c)
+            for (int d = 0; d < gDNum && d < 8; ++d)
+                if (p.detectEnabled[d])
+                    m_hooks->retrain(int(c), d);
+    } else if (gisReShape) {
+        gisReShape = false;
+        for (size_t c = 0; c < m_cams.size(); ++c)
+            m_hooks->retrain(int(c), 1);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// pulse ends
+
+void MachineCycle::OutTimerOutNG()
+{
+    m_outNG.stop();
+    if (!P().noEjectorCtrlProd)
+        setOut(1, 0);
+    for (int o = 4; o <= 7; ++o)
+        setOut(o, 0);
+    flush();
+}
+
+void MachineCycle::OutTimerNotAllowClose()
+{
+    m_notAllowClose.stop();
+    if (pulseMode()) {
+        setOut(0, 0);
+        setOut(1, 0);
+        setOut(2, 0);
+    } else if (P().moldNGClampPulse) {
+        setOut(0, 0);
+        setOut(2, 0);
+    } else if (detecting()) {
+        setOut(0, 1);
+    }
+    flush();
+}
+
+void MachineCycle::OutTimerNotAllowThimble()
+{
+    m_notAllowThimble.stop();
+    if (pulseMode()) {
+        setOut(0, 0);
+        setOut(1, 0);
+    } else if (detecting()) {
+        setOut(1, 1);
+    }
+    flush();
+}
+
+void MachineCycle::OutTimerSysFunc4Output()
+{
+    m_sysFunc4.stop();
+    if (mode() == 3 && m_rememberedStepOut >= 0) {
+        setOut(m_rememberedStepOut, 1);
+        flush();
+    }
+    m_rememberedStepOut = -1;
+}
+
+void MachineCycle::outputs12Off()
+{
+    setOut(1, 0);
+    setOut(2, 0);
+    flush();
+}
+
+void MachineCycle::addPulse(int no, int value, int ms)
+{
+    const qint64 due = clockMs() + ms;
+    m_pulses.append(stru_outputInfo{no, value, due});
+    qint64 first = due;
+    for (const stru_outputInfo& o : m_pulses)
+        first = std::min(first, o.dueMs);
+    m_pulseList.start(int(std::max<qint64>(0, first - clockMs())));
+}
+
+void MachineCycle::pulseListDue()
+{
+    const qint64 now = clockMs();
+    bool any = false;
+    for (int i = 0; i < m_pulses.size();) {
+        if (m_pulses[i].dueMs <= now) {
+            setOut(m_pulses[i].no, m_pulses[i].value);
+            m_pulses.removeAt(i);
+            any = true;
+        } else {
+            ++i;
+        }
+    }
+    if (any)
+        flush();
+    if (!m_pulses.isEmpty()) {
+        qint64 first = m_pulses.first().dueMs;
+        for (const stru_outputInfo& o : m_pulses)
+            first = std::min(first, o.dueMs);
+        m_pulseList.start(int(std::max<qint64>(0, first - now)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// counters and statistics
+
+void MachineCycle::AddStatistics()
+{
+    QList<bool> ok;
+    for (const CameraViewState* v : m_cams)
+        ok << v->isOK;
+    m_hooks->sendRecord(gpWin->curDetect, clockNow().time().hour(), ok, gpWin->curDetect == gDNum - 1);
+}
+
+// ---------------------------------------------------------------------------
+// cameras
+
+void MachineCycle::LostCamera()
+{
+    LOG(INFO) << "lsotCamera";
+    if (gpWin->runState != 3) {
+        setOut(0, 1);
+        flush();
+    }
+    if (P().camDisconnect)
+        m_hooks->showLostCameraBox(true);
+    else
+        m_hooks->notice(39);
+    m_hooks->repaint();
+}
+
+void MachineCycle::CameraSetSpeed()
+{
+    for (size_t c = 0; c < m_cams.size(); ++c)
+        m_hooks->setSpeed(int(c));
+}
+
+void MachineCycle::CameraRestart()
+{
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        CameraViewState* v = m_cams[c];
+        // The view's own loss handling may be reconnecting right now: two
+        // reconnects on one device would fight.
+        if (!v->isConnected && v->camera && !m_hooks->reconnecting(int(c)))
+            v->isConnected = v->camera->reconnect();
+    }
+}
+
+bool MachineCycle::SlotReTrain()
+{
+    const WizardPara& p = P();
+    MainState& w = *gpWin;
+    if (m_hooks->windowsShown())
+        return false;
+    if (w.CheckPassword() == 0)
+        return false;
+    if (!askOperator(137))
+        return false;
+    if (m_hooks->windowsShown() || w.detectState == 2)
+        return false;
+    w.detectState = 0;
+    if (w.runState == 3) {
+        StartDetect();
+        LEDOnOff(4, 1);
+        if (p.stopDetectCutOff)
+            setOut(3, 0);
+        flush();
+    }
+    m_hooks->deleteAllTemplates();
+    const int alone = p.camSampleSeparately ? m_hooks->cameraShownAlone() : -1;
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        if (alone >= 0 && int(c) != alone)
+            continue;
+        CameraViewState* v = m_cams[c];
+        v->isOK = true;
+        for (int d = 0; d < gDNum && d < 8; ++d) {
+            if (p.detectEnabled[d])
+                v->resamplePending[d] = true;
+            PixelBuffer& mask = v->ignoreMasks[d];
+            if (!mask.isNull())
+                std::memset(mask.data(), 0, mask.size());
+            m_hooks->saveIgnorePoint(int(c), d);
+            std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
+        }
+    }
+    const QString who = alone >= 0 ? messageText(586).arg(alone + 1) : messageText(585);
+    w.InsertRecord(who + messageText(139), QStringLiteral("operate"));
+    m_trigSource = 1;
+    m_hooks->resetCameraOrder();
+    m_hooks->repaint();
+    return true;
+}

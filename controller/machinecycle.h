@@ -1,0 +1,196 @@
+#pragma once
+#include "controller/cycletimer.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+#include <vector>
+
+class CameraViewState;
+class CycleHooks;
+
+// One pending output change of the pulse list: the output and the level it
+// takes when the pulse ends (values, no pointers).
+struct stru_outputInfo {
+    int no = 0;
+    int value = 0;
+    qint64 dueMs = 0; // on the cycle's clock
+};
+
+// The machine cycle of the main window, without a screen: the cycle poll
+// (Run), trigger debounce, delays, inspections, the decision (CheckNG) with
+// its outputs, alarms, pulses, LEDs and counting, start and stop of
+// detection, and the camera supervision. The main window forwards its slots
+// here; tests drive it directly with a real board link and camera frames.
+//
+// Everything runs on the GUI thread. Time comes from Clock::instance().
+// Reads and writes gpWin (curDetect, runState, detectState, curMould,
+// productAlarm), gpWPara, gpControlIO and the counters.
+class MachineCycle : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MachineCycle(CycleHooks* hooks, QObject* parent = nullptr);
+    ~MachineCycle() override;
+
+    void setCameras(const std::vector<CameraViewState*>& cams) { m_cams = cams; }
+    const std::vector<CameraViewState*>& cameras() const { return m_cams; }
+    void setHooks(CycleHooks* hooks) { m_hooks = hooks; }
+
+    // Arms the first poll (5 ms).
+    void startPolling(int firstMs = 5);
+
+    // --- the cycle ---
+    void Run();
+    int CheckInput(int n);
+    void TimerCheckInput(int n);
+    void TimerUp(int d);
+    void RunAlgorithm(int camera, int d);
+    void ReCheck();
+    void SlotManualTrig(int d);
+    void SlotMuliManualTrig();
+    void reDetect();          // the re-detect timer's reaction
+    // The inspection part of the alarm panel's re-detect: NG cameras of the
+    // current detection inspect again and the decision runs uncounted.
+    void reInspectAlarm();
+    // The board reported changed outputs: poll again in 1 ms.
+    void outputsChanged() { m_poll.start(1); }
+
+    // --- decision, outputs, alarms ---
+    void CheckNG(bool isClearNG = false);
+    void BackTrain();
+    void SlotClearNGAlarm();
+    void StartDetect();
+    void StopDetect();
+    void SetStopDetect();
+    // The start/stop button; false when the operator declined.
+    bool SlotStartStop();
+    void ResetRun();
+    void mulitOutputInit();
+    void TimerShow();
+    void OutTimerOutNG();
+    void OutTimerNotAllowClose();
+    void OutTimerNotAllowThimble();
+    void OutTimerSysFunc4Output();
+    void outputs12Off();
+    void pulseListDue();
+
+    // --- counters ---
+    void AddStatistics();
+
+    // --- cameras ---
+    bool CameraCheck() const;
+    void LostCamera();
+    void CameraSetSpeed();
+    void CameraRestart();
+    // Template re-sampling; false when refused or declined.
+    bool SlotReTrain();
+
+    // --- state, readable by the views, the status strip and tests ---
+    int countdownState() const { return m_countdown; }
+    int triggerSource() const { return m_trigSource; }
+    qint64 cycleTime() const { return m_cycleTime; }     // 0.1 s
+    qint64 lastTriggerTime() const { return m_lastTrigTime; }
+    int input2Count() const { return m_input2Count; }
+    int resultCode(int camera, int d) const { return m_code[camera][d]; }
+    int pendingMask(int d) const { return m_pending[d]; }
+    float remainingDelay(int d) const { return m_remain[d]; }
+    bool reCheckActive() const { return m_reCheckActive; }
+    int reChecksLeft(int d) const { return m_reCheckLeft[d]; }
+    bool delayRunning(int d) const { return m_delay[d]->isActive(); }
+    bool cycleNG() const { return m_cycleNG; }
+    int sequenceStep() const { return m_step; }
+    int heldDetection() const { return m_heldDetect; }
+    bool cameraStateOK() const { return m_cameraState; }
+    int pulseListSize() const { return m_pulses.size(); }
+    int shownDetection() const { return m_shownDetect; }
+    int pollInterval() const { return m_poll.interval(); }
+    bool pollActive() const { return m_poll.isActive(); }
+    int nestedRuns() const { return m_nestedRuns; }
+
+    bool gisReTrain = false;  // an NG was accepted as good
+    bool gisReShape = false;  // template auto-update pending
+    int ngGroup[4] = {};      // NG output groups seen in this decision
+    int manualRequest = 8;    // gDNum when none
+    int pseudoTrigger = -1;
+    int sequenceTrigger = -1;
+    bool autoReDetect = false;
+    bool forceMouldStart = false;
+
+private:
+    int mode() const;
+    int lastDetection() const;
+    int pairDetection(int d) const; // bit 0 in modes 1 and 2
+    bool pulseMode() const;
+    bool detecting() const;
+    void setOut(int no, int level);
+    void flush();
+    void updateCycleTime();
+    void startCycle(int input);
+    bool startDelays(int input, int onlyStep);
+    bool inputStartsCycle(int n) const;
+    bool inputStartsMould(int n) const;
+    void endPoll(int nextMs = 100);
+    void enterAlarm(int d);
+    void leaveAlarm(int d);
+    void countDecision(int d, bool ng);
+    void images(int d);
+    void addPulse(int no, int value, int ms);
+    void clearResultBytes(int d = -1);
+    int nextStepWithGroup(int from) const;
+    void heldDetectionRuns();
+
+    CycleHooks* m_hooks;
+    std::vector<CameraViewState*> m_cams;
+
+    CycleTimer m_poll;
+    std::unique_ptr<CycleTimer> m_debounce[8];
+    std::unique_ptr<CycleTimer> m_delay[8];
+    CycleTimer m_reCheck;
+    CycleTimer m_reDetect;
+    CycleTimer m_okShow;
+    CycleTimer m_outNG;
+    CycleTimer m_notAllowClose;
+    CycleTimer m_notAllowThimble;
+    CycleTimer m_sysFunc4;
+    CycleTimer m_out12Off;
+    CycleTimer m_pulseList;
+    CycleTimer m_clearNG;
+
+    bool m_trig[8] = {};
+    float m_remain[8] = {};
+    int m_countdown = 0;
+    int m_pending[8] = {};
+    int m_code[8][8] = {};     // result code per camera and detection
+    int m_resultByte[8][8] = {};
+    int m_detOK[8] = {};
+    bool m_camFlagA[8] = {};   // cleared by each camera's inspection
+    bool m_camFlagB[8] = {};   // kept through re-checks
+    bool m_camCycleNG[8] = {};
+    bool m_counted[8] = {};
+    int m_reCheckLeft[8] = {};
+    int m_reCheckDelay = 0;
+    bool m_reCheckActive = false;
+    int m_step = 0;
+    int m_trigSource = 0;
+    qint64 m_cycleTime = 0;
+    qint64 m_lastTrigTime = 0;
+    int m_input2Count = 0;
+    bool m_cameraState = true;
+    bool m_cycleNG = false;
+    int m_shownDetect = 0;
+    int m_prevStartedDelay = 0;
+    unsigned m_newImageMask = 0;
+    int m_rememberedStepOut = -1;
+    QList<stru_outputInfo> m_pulses;
+    quint64 m_frames[8] = {};
+    // A countdown that ran out while a camera was lost: its detection and
+    // the frame counts at recovery (it runs on frames taken after).
+    int m_heldDetect = -1;
+    quint64 m_framesAtRecovery[8] = {};
+    bool m_recovered = false;
+    bool m_inRun = false;
+    int m_nestedRuns = 0;
+};

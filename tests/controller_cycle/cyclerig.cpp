@@ -1,0 +1,301 @@
+#include "cyclerig.h"
+#include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/lcdonoff.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
+#include "platform/platformpath.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutex>
+#include <QPluginLoader>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+CameraInterface* cameraFactory()
+{
+    static CameraInterface* factory = nullptr;
+    if (!factory) {
+        QPluginLoader loader(TestEnv::buildDir() + "/Plugins/Cameras/libsimcamera.so");
+        factory = qobject_cast<CameraInterface*>(loader.instance());
+        if (!factory)
+            qWarning("simcamera: %s", qPrintable(loader.errorString()));
+    }
+    return factory;
+}
+
+bool waitFor(const std::function<bool()>& pred, int ms = 2000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QThread::usleep(200);
+    }
+    return true;
+}
+
+} // namespace
+
+CycleRig::CycleRig(int cameras)
+{
+    env = std::make_unique<TestEnv>(false);
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+    if (!pMutexSaveFail)
+        pMutexSaveFail = new QMutex;
+    if (gaLanStr[4 * 151 + 1].isEmpty())
+        MessageTable::load();
+    gLan = 1;
+    Clock::install(&clock);
+    OperatorPrompt::install(&prompt);
+    state = new RecordingState;
+    state->runState = 3;
+    gpWin = state;
+    gpWPara = new WizardPara;
+    for (int& v : gpWPara->outInitState)
+        v = 0;
+    gpWPara->systemMode = 0;
+    gpWPara->semiAuto = 1; // the mould detection on its own input 2
+    gpWPara->enableProdDetect = 0;
+    gpWPara->deriveByMode(&state->curMould);
+    gPicNumNG = gPicNumOK = 10;
+    gFromTrain = 0;
+    gisCOM = 1;
+    gDataIn = gDataOut = 0;
+    gfLED = -1;
+    resetLedMask();
+    numCamera = cameras;
+    for (auto& c : gAllNum) c = 0;
+    for (auto& c : gFailNum) c = 0;
+    for (auto& c : gAllCycleNum) c = 0;
+    for (auto& c : gFailCycleNum) c = 0;
+    gSyncNGNum = gSyncNGCycleNum = 0;
+    for (auto& a : gisSaveFail)
+        for (auto& b : a)
+            b[0] = b[1] = false;
+
+    sim = std::make_unique<BoardSim>();
+    std::string err;
+    if (!sim->open(&err) || !sim->linkAt(platform::path("/dev/ttyS1").toStdString(), &err)) {
+        qWarning("%s", err.c_str());
+        return;
+    }
+    sim->start();
+    gpControlIO = new ControlPort();
+    if (!gpCom)
+        return;
+    gpControlIO->InitIOThread();
+    // The main window's reaction to a changed output word: poll in 1 ms.
+    QObject::connect(gpControlIO, &ControlPort::sigIOChange, [this] {
+        if (cycle)
+            cycle->outputsChanged();
+    });
+    MouldingMachine::Timing timing;
+    timing.closedMs = 2000;
+    timing.openMs = 1500;
+    machine = std::make_unique<MouldingMachine>(*sim, timing);
+    machine->setReporter([this](const std::string& s) { machineLog << QString::fromStdString(s); });
+
+    CameraInterface* f = cameraFactory();
+    if (!f)
+        return;
+    const auto infos = f->enumerate();
+    for (int c = 0; c < cameras && c < infos.size(); ++c) {
+        CameraInterface* cam = f->create(infos[c]);
+        if (!cam || !cam->open())
+            return;
+        cam->setTrigger(true);
+        cam->start();
+        auto v = std::make_unique<CameraViewState>();
+        v->cameraIndex = c;
+        v->camera = cam;
+        cam->size(&v->imageWidth, &v->imageHeight);
+        v->pixelCount = v->frameBytes = v->imageWidth * v->imageHeight;
+        v->frameBuffer.allocate(size_t(v->frameBytes));
+        v->displayBuffer.allocate(size_t(v->frameBytes));
+        cams.push_back(cam);
+        views.push_back(std::move(v));
+    }
+    cycle = std::make_unique<MachineCycle>(this);
+    state->cycle = cycle.get();
+    std::vector<CameraViewState*> raw;
+    for (auto& v : views)
+        raw.push_back(v.get());
+    cycle->setCameras(raw);
+    machine->tick(clock.monotonicMs());
+    // The empty mould as every detection's template.
+    shoot();
+    for (size_t c = 0; c < views.size(); ++c) {
+        if (!grab(int(c)))
+            return;
+        const uchar* f = views[c]->displayBuffer.data();
+        for (auto& t : m_templates) {
+            t.resize(views.size());
+            t[c].assign(f, f + views[c]->frameBytes);
+        }
+    }
+    m_seenInputs = sim->inputs();
+    m_ok = cams.size() == size_t(cameras);
+}
+
+CycleRig::~CycleRig()
+{
+    cycle.reset();
+    for (CameraInterface* c : cams) {
+        c->close();
+        delete c;
+    }
+    delete gpControlIO;
+    gpControlIO = nullptr;
+    ComClose();
+    sim.reset();
+    delete gpWPara;
+    gpWPara = nullptr;
+    delete state;
+    gpWin = nullptr;
+    OperatorPrompt::install(nullptr);
+    Clock::install(nullptr);
+    env.reset();
+}
+
+bool CycleRig::grab(int camera)
+{
+    CameraViewState& v = *views[size_t(camera)];
+    if (!cams[size_t(camera)]->grab(v.frameBuffer.data()))
+        return false;
+    std::memcpy(v.displayBuffer.data(), v.frameBuffer.data(), v.frameBuffer.size());
+    return true;
+}
+
+// The test's judgement: a ROI cell is NG when more than 1 % of its pixels
+// differ by more than 40 grey levels from the template frame (the first
+// frame after start or after a re-sampling).
+void CycleRig::inspect(int camera, int d)
+{
+    CameraViewState& v = *views[size_t(camera)];
+    auto& tmpl = m_templates[d];
+    if (tmpl.size() < views.size())
+        tmpl.resize(views.size());
+    auto& t = tmpl[size_t(camera)];
+    const uchar* f = v.displayBuffer.data();
+    if (t.empty() || v.resamplePending[d]) {
+        t.assign(f, f + v.frameBytes);
+        v.resamplePending[d] = false;
+    }
+    const int w = v.imageWidth, h = v.imageHeight;
+    int diff[kGrid * kGrid] = {};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (std::abs(int(f[y * w + x]) - int(t[size_t(y * w + x)])) > 40)
+                ++diff[(y * kGrid / h) * kGrid + x * kGrid / w];
+    v.isOK = true;
+    const int cell = (w / kGrid) * (h / kGrid);
+    for (int r = 0; r < kGrid * kGrid; ++r) {
+        v.roiValue[d][r] = diff[r];
+        v.roiResult[d][r] = diff[r] * 100 > cell ? 0 : 1;
+        v.isOK = v.isOK && v.roiResult[d][r];
+    }
+}
+
+void CycleRig::softTrigger(int camera) { cams[size_t(camera)]->softTrigger(); }
+
+void CycleRig::shoot(std::initializer_list<int> leftBehind)
+{
+    for (int c : leftBehind)
+        cams[size_t(c)]->setValue(QString("leftBehind"), 100);
+    for (CameraInterface* c : cams)
+        c->setValue(QString("trigger"), 100);
+}
+
+void CycleRig::setInput(int n, bool level)
+{
+    sim->setInput(n, level);
+    settle();
+    wake();
+}
+
+void CycleRig::wake()
+{
+    // The I/O thread's input-change signal calls the poll at once.
+    const uint32_t in = sim->inputs();
+    if (in != m_seenInputs && cycle) {
+        m_seenInputs = in;
+        cycle->Run();
+        settle();
+    }
+}
+
+void CycleRig::settle()
+{
+    const bool ok = waitFor([this] {
+        uint32_t in, out;
+        {
+            QMutexLocker l(pMutexIO);
+            in = gDataIn;
+            out = gDataOut;
+        }
+        const bool stale = gpControlIO->ioThread() && gpControlIO->ioThread()->isStale();
+        return (in == (sim->inputs() & 0x3FF) || stale) && ((out & 0x3FF) == sim->outputs() || stale || sim->silent());
+    });
+    if (!ok)
+        qWarning("board link did not settle: in %x/%x out %x/%x", gDataIn, sim->inputs(), gDataOut, sim->outputs());
+}
+
+void CycleRig::run(int ms)
+{
+    for (int t = 0; t < ms; t += 10) {
+        machine->tick(clock.monotonicMs());
+        const bool open = sim->inputs() & 1u;
+        if (open && !m_prevOpen && autoShoot) {
+            std::vector<int> lb;
+            lb.swap(leftBehindNext);
+            for (int c : lb)
+                cams[size_t(c)]->setValue(QString("leftBehind"), 100);
+            shoot();
+        }
+        m_prevOpen = open;
+        settle();
+        wake();
+        clock.advance(10);
+        settle();
+    }
+}
+
+void CycleRig::loseCamera(int c)
+{
+    cams[size_t(c)]->setValue(QString("lose"), 100);
+    waitFor([&] {
+        QVariant out;
+        cams[size_t(c)]->query(QVariant(), out, 101);
+        return out.toJsonObject().value("lost").toBool();
+    });
+    // What the camera view does on its plug-in's lost signal.
+    views[size_t(c)]->isConnected = false;
+    cycle->LostCamera();
+}
+
+void CycleRig::recoverCamera(int c)
+{
+    for (int i = 0; i < 10 && !cams[size_t(c)]->reconnect(); ++i) {
+    }
+    views[size_t(c)]->isConnected = true;
+}
+
+int CycleRig::runUntil(const std::function<bool()>& pred, int maxMs)
+{
+    int t = 0;
+    while (!pred() && t < maxMs) {
+        run(10);
+        t += 10;
+    }
+    return t;
+}

@@ -1,0 +1,113 @@
+#pragma once
+// The machine cycle on real parts: the board simulator with its moulding
+// machine on a pseudo-terminal, the station's board link, cameras of the
+// simulated-camera plug-in in trigger mode, and a judgement of the test's own
+// (frame against the first frame, per ROI cell) behind the cycle's hooks.
+// Time is a TestClock; the board runs in real time, so every step of the
+// test clock waits until the board and the station agree again.
+#include "boardsim.h"
+#include "mouldingmachine.h"
+#include "controller/cyclehooks.h"
+#include "controller/machinecycle.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/operatorprompt.h"
+#include "inspection/cameraviewstate.h"
+#include "testsupport/testenv.h"
+
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class CameraInterface;
+
+// Records and answers the operator's boxes.
+struct RecordingPrompt : OperatorPrompt {
+    QList<int> asked;
+    bool answer = true;
+    std::function<void(int)> onPrompt;
+    bool prompt(Kind, int msg, const QString&) override
+    {
+        asked << msg;
+        if (onPrompt)
+            onPrompt(msg);
+        return answer;
+    }
+};
+
+// A main window without screens that keeps its records.
+struct RecordingState : MainState {
+    QStringList records;
+    bool InsertRecord(const QString& text, const QString& type) override
+    {
+        records << type + ": " + text;
+        return true;
+    }
+};
+
+class CycleRig : public CycleHooks
+{
+public:
+    static constexpr int kGrid = 4; // ROIs: a 4 x 4 grid of cells
+
+    explicit CycleRig(int cameras = 2);
+    ~CycleRig() override;
+    bool ok() const { return m_ok; }
+
+    // --- hooks ---
+    bool grab(int camera) override;
+    void inspect(int camera, int d) override;
+    void saveFailImage(int camera, int d, int slot) override { saved << QString("%1/%2/%3").arg(camera).arg(d).arg(slot); }
+    void softTrigger(int camera) override;
+    void editorReCheck() override { ++editorReChecks; cycle->reInspectAlarm(); }
+    void editorNotCheckCur() override { ++notChecks; }
+    void notice(int msg) override { notices << msg; OperatorPrompt::installed()->prompt(OperatorPrompt::Message, msg, {}); }
+    void startPeriodRecord() override { ++periodStarts; }
+    void finishPeriodRecord() override { ++periodEnds; }
+    void sendRecord(int d, int hour, const QList<bool>& ok, bool last) override
+    {
+        statistics << QString("%1 %2 %3%4 %5").arg(d).arg(hour).arg(ok.value(0)).arg(ok.value(1)).arg(last);
+    }
+    void showProductAlarmBox(bool show) override { productBox = show; }
+    void showLostCameraBox(bool show) override { lostBox = show; }
+
+    // --- the test's side ---
+    // Cameras take a frame now; with leftBehind, those listed show a part
+    // left in a cavity.
+    void shoot(std::initializer_list<int> leftBehind = {});
+    // Advances the test clock in 10 ms steps, ticking the machine and
+    // waiting for the board link after each change.
+    void run(int ms);
+    // Waits until the station's input word and the board's outputs match.
+    void settle();
+    void setInput(int n, bool level);
+    // Runs the poll when the board's inputs changed (the station's wake-up).
+    void wake();
+    // Runs until pred holds (at most maxMs); the time it took.
+    int runUntil(const std::function<bool()>& pred, int maxMs);
+    uint32_t wire() const { return sim->outputs(); }
+    void loseCamera(int c);
+    void recoverCamera(int c);
+
+    std::unique_ptr<TestEnv> env;
+    TestClock clock;
+    RecordingPrompt prompt;
+    RecordingState* state = nullptr;
+    std::unique_ptr<BoardSim> sim;
+    std::unique_ptr<MouldingMachine> machine;
+    std::unique_ptr<MachineCycle> cycle;
+    std::vector<std::unique_ptr<CameraViewState>> views;
+    std::vector<CameraInterface*> cams;
+    bool autoShoot = true;              // frames when the mould opens
+    std::vector<int> leftBehindNext;    // cameras whose next opening shows a part
+    QStringList saved, statistics, machineLog;
+    QList<int> notices;
+    int periodStarts = 0, periodEnds = 0, editorReChecks = 0, notChecks = 0;
+    bool productBox = false, lostBox = false;
+
+private:
+    std::vector<std::vector<uchar>> m_templates[8];
+    bool m_ok = false;
+    bool m_prevOpen = false;
+    uint32_t m_seenInputs = 0;
+};

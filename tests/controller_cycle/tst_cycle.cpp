@@ -1,0 +1,636 @@
+// The machine cycle end to end: board simulator and moulding machine on a
+// pseudo-terminal, simulated cameras, the cycle's decision, outputs, alarms,
+// counters and camera supervision, on a test clock.
+#include "cyclerig.h"
+#include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/lcdonoff.h"
+#include "controller/productioncounters.h"
+#include "frame/globals.h"
+#include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <csignal>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+int counterSum(const int (&a)[8])
+{
+    int s = 0;
+    for (int v : a)
+        s += v;
+    return s;
+}
+
+} // namespace
+
+class TstCycle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void okAndNgCyclesOnTheMachine();
+    void timedRules();
+    void limitsModesAndPulses();
+    void lostCameraHoldsTheCycle();
+    void resamplingAndNesting();
+    void boardSilenceAndLateClamp();
+    void countFile();
+    void countFileSurvivesKills();
+};
+
+void TstCycle::initTestCase()
+{
+    // Small frames keep the test's own judgement cheap.
+    static QTemporaryFile cfg;
+    QVERIFY(cfg.open());
+    cfg.write(R"({"count": 2, "width": 320, "height": 256})");
+    cfg.flush();
+    qputenv("STATION_SIMCAMERA_CONFIG", cfg.fileName().toLocal8Bit());
+}
+
+// An OK cycle, then a cycle with a part left behind on both cameras, the
+// re-detect after the part is gone, and an NG accepted as good.
+void TstCycle::okAndNgCyclesOnTheMachine()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    gpWPara->trigInDelay[1] = 3;
+    gpWPara->useStatistics = 1;
+    gpWPara->reCheckTimes = 0;
+    rig.cycle->StartDetect();
+    rig.cycle->startPolling();
+    rig.settle();
+    QCOMPARE(rig.wire() & 0xFu, 0u);
+
+    // First opening: the frames become the templates; OK.
+    rig.run(2000 + 760);          // mould open at 2000, ejector back at 2750
+    QCOMPARE(rig.wire() & 1u, 1u); // the clamp preset of the mould detection
+    QCOMPARE(rig.cycle->countdownState(), 1);
+    rig.run(400);                  // inspection 300 ms after input 2
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(rig.wire() & 1u, 0u);
+    QCOMPARE(ledMask() & 0xC0, 0x40);
+    QCOMPARE(gAllNum[0], 1);
+    QCOMPARE(gAllCycleNum[1], 1);
+    QCOMPARE(gFailNum[0] + gSyncNGNum, 0);
+    QCOMPARE(rig.periodStarts, 1);
+    QCOMPARE(rig.periodEnds, 1);
+    QCOMPARE(rig.statistics, QStringList{"1 9 11 1"});
+    QVERIFY(gisSaveFail[0][1][1] && gisSaveFail[1][1][1] && !gisSaveFail[0][1][0]);
+    QSettings ini(ProductionCounters::filePath(), QSettings::IniFormat);
+    QCOMPARE(ini.value("list_allcyclenum").toStringList().mid(0, 3), (QStringList{"1", "1", "0"}));
+    rig.run(2000);
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(ledMask() & 0xC0, 0xC0);
+    QCOMPARE(rig.machine->cycles(), 1);
+    QCOMPARE(rig.machine->heldMs(), 0);
+
+    // Second opening: a part left behind on both cameras.
+    rig.leftBehindNext = {0, 1};
+    rig.runUntil([&] { return rig.machine->phase() == MouldingMachine::Phase::Held; }, 8000);
+    QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
+    QCOMPARE(rig.wire() & 0x5u, 0x5u);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(gpWin->runState, 3);
+    QCOMPARE(rig.state->records.last(), QString("run: Camera 1 Camera 2Alarm"));
+    QCOMPARE(ledMask() & 0xC0, 0x80);
+    QCOMPARE(gFailNum[0], 1);
+    QCOMPARE(gFailNum[1], 1);
+    QCOMPARE(gAllNum[1], 2);
+    QCOMPARE(gSyncNGNum, 1);
+    QCOMPARE(gFailCycleNum[0], 1);
+    QCOMPARE(gSyncNGCycleNum, 1);
+    QCOMPARE(gAllCycleNum[0], 2);
+    QVERIFY(gisSaveFail[0][1][0] && gisSaveFail[1][1][0]);
+    QCOMPARE(rig.views[0]->recentNgCount[1], 1);
+    QVERIFY(!rig.views[0]->recentNgTimes[1][0].isEmpty());
+    int ngRois = 0;
+    for (int r = 0; r < CycleRig::kGrid * CycleRig::kGrid; ++r)
+        ngRois += rig.views[0]->roiResult[1][r] == 0;
+    QVERIFY(ngRois >= 1 && ngRois <= 4); // the cavity with the part, not the frame
+
+    // The operator removes the part and closes the safety door: re-detect.
+    rig.run(500);
+    QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
+    rig.shoot();
+    rig.run(100);
+    rig.setInput(1, true);
+    rig.run(200);
+    QCOMPARE(rig.editorReChecks, 1);
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(gpWin->runState, 1);
+    QCOMPARE(rig.wire() & 0x5u, 0u);
+    rig.run(50);
+    QCOMPARE(rig.machine->cycles(), 2);
+    QCOMPARE(gAllNum[0], 2); // the re-detect counts nothing
+    QCOMPARE(gSyncNGCycleNum, 1);
+    rig.setInput(1, false);
+
+    // Third opening NG on camera 2 only, accepted as good: nothing counted.
+    rig.leftBehindNext = {1};
+    rig.runUntil([] { return gpWin->detectState == 2; }, 8000);
+    QCOMPARE(rig.state->records.last(), QString("run: Camera 2Alarm"));
+    const int all = gAllNum[0];
+    rig.cycle->BackTrain();
+    QCOMPARE(gAllNum[0], all);
+    QCOMPARE(gpWin->detectState, 0);
+    QVERIFY(rig.cycle->gisReTrain);
+    rig.run(100);
+    QCOMPARE(rig.wire() & 0x5u, 0u);
+    QCOMPARE(rig.machine->lateClamps(), 0);
+}
+
+// Debounce, input-2 ignore count, shared input with delays 10 and 5, delay 0,
+// pre-cut, re-checks before the alarm.
+void TstCycle::timedRules()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.machine->setEnabled(false);
+    rig.autoShoot = false;
+    rig.cycle->StartDetect();
+    rig.cycle->startPolling();
+
+    // Shared input 0, product detection on: 1.0 s and 1.5 s after the trigger.
+    gpWPara->semiAuto = 0;
+    gpWPara->enableProdDetect = 1;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    gpWPara->trigInDelay[0] = 10;
+    gpWPara->trigInDelay[1] = 5;
+    gpWPara->shakeEraseTime = 3;
+    // A blip shorter than the debounce starts nothing.
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.setInput(0, false);
+    rig.run(400);
+    QCOMPARE(rig.periodStarts, 0);
+    rig.setInput(0, true);
+    rig.run(290);
+    QCOMPARE(rig.periodStarts, 0);
+    rig.shoot();
+    rig.runUntil([&] { return rig.periodStarts == 1; }, 110); // the next poll
+    QCOMPARE(rig.periodStarts, 1);
+    QVERIFY(rig.cycle->delayRunning(0) && rig.cycle->delayRunning(1));
+    QCOMPARE(rig.runUntil([] { return gAllNum[0] == 1; }, 2000), 1000); // the product at 1.0 s
+    QCOMPARE(gAllCycleNum[0], 0);
+    QCOMPARE(rig.runUntil([] { return gAllCycleNum[0] == 1; }, 2000), 500); // the mould at 1.5 s
+    rig.setInput(0, false);
+    rig.run(2100);
+
+    // Own input 2 with three ignored rises; delay 0 and pre-cut 5 on 2.0 s.
+    gpWPara->semiAuto = 1;
+    gpWPara->enableProdDetect = 0;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    gpWPara->shakeEraseTime = 0;
+    gpWPara->shieldPin = 2;
+    gpWPara->trigInDelay[1] = 0;
+    rig.setInput(0, true);
+    rig.run(100);
+    for (int i = 0; i < 2; ++i) {
+        rig.setInput(2, true);
+        rig.run(100);
+        rig.setInput(2, false);
+        rig.run(100);
+    }
+    QCOMPARE(gAllCycleNum[0], 1);
+    rig.setInput(2, true);
+    rig.run(10); // delay 0: inspected in the poll that sees the rise
+    QCOMPARE(gAllCycleNum[0], 2);
+    QCOMPARE(rig.cycle->input2Count(), 0); // an OK mould resets the count
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.run(2100);
+
+    gpWPara->shieldPin = 0;
+    gpWPara->trigInDelay[1] = 20;
+    gpWPara->preCut = 5;
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.shoot();
+    rig.setInput(2, true);
+    rig.run(10);
+    QCOMPARE(rig.wire() & 1u, 0u); // pre-cut: no clamp preset
+    rig.run(1500);
+    QCOMPARE(rig.wire() & 1u, 0u);
+    rig.run(100); // 1.6 s after the trigger
+    QCOMPARE(rig.wire() & 1u, 1u);
+    QCOMPARE(gAllCycleNum[0], 2);
+    rig.run(400);
+    QCOMPARE(gAllCycleNum[0], 3);
+    QCOMPARE(rig.wire() & 1u, 0u);
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.run(2100);
+
+    // Two re-checks 300 ms apart before the alarm; a part that stays.
+    gpWPara->preCut = 0;
+    gpWPara->trigInDelay[1] = 0;
+    gpWPara->reCheckTimes = 2;
+    gpWPara->reCheckDelay = 3;
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.shoot({0});
+    rig.run(100);
+    rig.setInput(2, true);
+    rig.run(10);
+    QVERIFY(rig.cycle->reCheckActive());
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(rig.wire() & 0x4u, 0u); // no alarm while re-checks are left
+    rig.run(700);
+    QCOMPARE(rig.cycle->reChecksLeft(1), 0);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.wire() & 0x5u, 0x5u);
+    QCOMPARE(gAllCycleNum[0], 4); // the mould is counted once, by its last re-check
+    QCOMPARE(gFailCycleNum[0], 1);
+}
+
+// Production limit (box, trigger held, F1 and F9), pulse-mode NG, NG output
+// groups, manual trigger refusals in modes 1 and 2, mode 3 steps.
+void TstCycle::limitsModesAndPulses()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.machine->setEnabled(false);
+    rig.autoShoot = false;
+    rig.cycle->StartDetect();
+    rig.cycle->startPolling();
+    gpWPara->trigInDelay[1] = 0;
+
+    // Limit 2 reached by the second OK mould; a lowered limit still holds.
+    gpWPara->okMoldNum = 5;
+    gpWin->productCount = 6;
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.setInput(2, true);
+    rig.run(100);
+    QCOMPARE(gpWin->productAlarm, 1);
+    QCOMPARE(rig.wire() & 0x5u, 0x5u);
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.run(200);
+    rig.setInput(0, true);
+    rig.run(300);
+    QCOMPARE(rig.periodStarts, 1); // the trigger is held
+    QVERIFY(rig.productBox);
+    QCOMPARE(rig.cycle->pollInterval(), 100); // the poll lives on
+    QVERIFY(rig.cycle->pollActive());
+    gpWin->productAlarm = 0;
+    gpWin->productCount = 0;
+    gpWPara->okMoldNum = 0;
+    rig.setInput(0, false);
+    rig.run(100);
+
+    // Pulse mode NG: 0 on, 1 off, 2 on, no alarm, then the clamp pulse ends.
+    gpWPara->okNgPulses = 1;
+    gpWPara->clampPulse = 5;
+    rig.shoot({1});
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.setInput(2, true);
+    rig.run(20);
+    QCOMPARE(rig.wire() & 0x7u, 0x5u);
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(ledMask() & 0xC0, 0x80);
+    QVERIFY(gisSaveFail[1][1][0]);
+    rig.run(500);
+    QCOMPARE(rig.wire() & 0x7u, 0u);
+    gpWPara->okNgPulses = 0;
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.run(2100);
+
+    // Product detection driving NG groups: the ROI's group output pulses.
+    gpWPara->enableProdDetect = 1;
+    gpWPara->ejectorPulseProdNG = 1; // outputs 4 to 7 not inverted then
+    gpWPara->deriveByMode(&gpWin->curMould);
+    gpWPara->ejectorPulse = 4;
+    gpWPara->trigInDelay[0] = 0;
+    std::unique_ptr<CammerSingleton> store(new CammerSingleton(0, rig.views[1].get()));
+    store->roiCount[0] = CycleRig::kGrid * CycleRig::kGrid;
+    for (int r = 0; r < CycleRig::kGrid * CycleRig::kGrid; ++r)
+        store->outN[r] = 2;
+    rig.views[1]->liveStore = store.get();
+    rig.shoot({1});
+    rig.run(100);
+    rig.setInput(0, true);
+    rig.run(20);
+    QCOMPARE(rig.wire() & 0x40u, 0x40u); // output 6 = group 2
+    QCOMPARE(gpWin->detectState, 0);
+    rig.run(400);
+    QCOMPARE(rig.wire() & 0xF0u, 0u);
+    rig.views[1]->liveStore = nullptr;
+    gpWPara->ejectorPulseProdNG = 0;
+    rig.setInput(0, false);
+    rig.run(2100);
+
+    // Modes 1 and 2: a side that is not active is refused.
+    gpWPara->systemMode = 2;
+    gpWPara->moldSelect = 2;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    rig.setInput(3, true);
+    rig.run(20);
+    rig.prompt.asked.clear();
+    rig.cycle->SlotManualTrig(1);
+    QCOMPARE(rig.prompt.asked, QList<int>{731});
+    gpWPara->enableProdDetect = 0;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    rig.cycle->SlotManualTrig(0);
+    QCOMPARE(rig.prompt.asked.last(), 728);
+    rig.setInput(3, false);
+
+    // Mode 3, five steps on input 0, step-wise: each rise runs the next step.
+    gpWPara->systemMode = 3;
+    gpWPara->multiDetectNum = 5;
+    for (int s = 0; s < 5; ++s) {
+        gpWPara->multiOutDetect[s] = s < 3 ? 0 : 1;
+        gpWPara->trigInDelay[s] = 0;
+    }
+    gpWPara->multiTrigIn[0] = gpWPara->multiTrigIn[1] = 0;
+    gpWPara->multiCutMode[0] = 1;
+    gpWPara->multiCutMode[1] = 4;
+    gpWPara->sequentialDetect = 1;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    QCOMPARE(gDNum, 5);
+    rig.cycle->StopDetect();
+    rig.cycle->StartDetect();
+    // Cut mode 4 of group 1 sets the outputs of steps 3 and 4 at start.
+    QCOMPARE(gpControlIO->IOState(1, OutputNo[3] - 1), 1);
+    QCOMPARE(gpControlIO->IOState(1, OutputNo[7] - 1), 1);
+    const int before = gAllCycleNum[0];
+    for (int s = 0; s < 5; ++s) {
+        rig.shoot();
+        rig.setInput(0, true);
+        rig.run(50);
+        QCOMPARE(gpWin->curDetect, s);
+        rig.setInput(0, false);
+        rig.run(50);
+    }
+    QCOMPARE(gAllCycleNum[0], before + 1);
+    QCOMPARE(gpControlIO->IOState(1, OutputNo[7] - 1), 0); // the last step's output dropped on OK
+    gDNum = 2;
+}
+
+// A camera lost during the delay: clamp at once, message 39, a poll a
+// second, no decision on the old frame; on recovery message 656, the info
+// record, and the held detection runs on a new frame.
+void TstCycle::lostCameraHoldsTheCycle()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.machine->setEnabled(false);
+    rig.autoShoot = false;
+    rig.cycle->StartDetect();
+    rig.cycle->startPolling();
+    gpWPara->trigInDelay[1] = 5;
+    gpWPara->preCut = 1; // no clamp preset: the loss alone must set it
+    rig.shoot();
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.setInput(2, true);
+    rig.run(100);
+    QCOMPARE(rig.wire() & 1u, 0u);
+    rig.loseCamera(1);
+    rig.settle();
+    QCOMPARE(rig.wire() & 1u, 1u);
+    QVERIFY(rig.prompt.asked.contains(39));
+    rig.run(2000);
+    QCOMPARE(rig.cycle->pollInterval(), 1000);
+    QCOMPARE(rig.cycle->heldDetection(), 1);
+    QCOMPARE(gAllCycleNum[0], 0); // nothing judged on the frame from before
+    QVERIFY(rig.notices.count(39) >= 2);
+
+    // The camera returns; a part is now in its view: the new frame decides.
+    rig.cams[1]->setValue(QString("leftBehind"), 100);
+    rig.recoverCamera(1);
+    rig.run(1000);
+    QVERIFY(rig.notices.contains(656));
+    QVERIFY(rig.state->records.contains("info: " + messageText(656)));
+    QCOMPARE(rig.cycle->heldDetection(), -1);
+    QCOMPARE(gAllCycleNum[0], 1);
+    QCOMPARE(gFailCycleNum[1], 1);
+    QCOMPARE(gpWin->detectState, 2);
+
+    // Stopped: LostCamera leaves the clamp alone, the poll sets it.
+    rig.cycle->StopDetect();
+    gpWin->detectState = 0;
+    rig.run(100);
+    QCOMPARE(rig.wire() & 1u, 0u);
+    rig.views[0]->isConnected = false;
+    rig.cycle->LostCamera();
+    rig.settle();
+    QCOMPARE(rig.wire() & 1u, 0u);
+    rig.run(1000);
+    QCOMPARE(rig.wire() & 1u, 1u);
+    rig.views[0]->isConnected = true;
+
+    // No camera at all passes the check.
+    rig.cycle->setCameras({});
+    QVERIFY(rig.cycle->CameraCheck());
+}
+
+// Re-sampling: login, question both ways, masks cleared, records, the next
+// frame becomes the template, later decisions not counted; a poll arriving
+// inside a box's nested loop re-arms at 1 ms instead of running.
+void TstCycle::resamplingAndNesting()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.machine->setEnabled(false);
+    rig.autoShoot = false;
+    gpWPara->trigInDelay[1] = 0;
+    gpWPara->isPswUsed = 1;
+    gpWin->loginLevel = 0;
+    QVERIFY(!rig.cycle->SlotReTrain()); // nobody logged in
+    gpWin->loginLevel = 1;
+    rig.prompt.answer = false;
+    QVERIFY(!rig.cycle->SlotReTrain());
+    QCOMPARE(rig.prompt.asked.last(), 137);
+    QCOMPARE(gpWin->runState, 3);
+    rig.prompt.answer = true;
+    rig.views[0]->ignoreMasks[1].allocate(16);
+    rig.views[0]->ignoreMasks[1].data()[3] = 255;
+    QVERIFY(rig.cycle->SlotReTrain());
+    QCOMPARE(gpWin->runState, 1);
+    QCOMPARE(rig.views[0]->ignoreMasks[1].data()[3], uchar(0));
+    QVERIFY(rig.views[1]->resamplePending[1]);
+    QCOMPARE(rig.state->records.last(), "operate: " + messageText(585) + messageText(139));
+    QCOMPARE(rig.cycle->triggerSource(), 1);
+
+    // A part in the first frame after re-sampling is the new normal: OK,
+    // not counted.
+    rig.cycle->startPolling();
+    rig.shoot({0});
+    rig.setInput(0, true);
+    rig.run(100);
+    rig.setInput(2, true);
+    rig.run(20);
+    QCOMPARE(gpWin->detectState, 1);
+    QVERIFY(!rig.views[0]->resamplePending[1]);
+    QCOMPARE(gAllNum[0], 0);
+    QCOMPARE(rig.periodEnds, 0);
+
+    // Nested poll: a notice whose box runs an event loop that delivers a poll.
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.run(2100);
+    rig.notices.clear();
+    rig.prompt.onPrompt = [&](int) { rig.cycle->Run(); };
+    rig.views[1]->isConnected = false;
+    rig.cycle->Run();
+    QCOMPARE(rig.cycle->nestedRuns(), 1);
+    QCOMPARE(rig.cycle->pollInterval(), 1000); // the outer poll's own re-arm
+    rig.prompt.onPrompt = nullptr;
+    rig.views[1]->isConnected = true;
+}
+
+// The board falls silent across a decision: the clamp reaches the wire
+// within a pass of its return, nothing is counted twice, no trigger is
+// invented; garbage on the line starts nothing. A decision after the mould
+// began to close is reported as a late clamp, counted once, and holds the
+// next opening.
+void TstCycle::boardSilenceAndLateClamp()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    gpWPara->trigInDelay[1] = 3;
+    rig.cycle->StartDetect();
+    rig.cycle->startPolling();
+    rig.run(3000); // template cycle (OK)
+    rig.run(1000);
+    QCOMPARE(rig.machine->cycles(), 1);
+    const int cyclesBefore = gAllCycleNum[0];
+
+    // Silent from just before the mould opens until after the decision.
+    rig.leftBehindNext = {0};
+    rig.runUntil([&] { return (rig.sim->inputs() & 4u) != 0; }, 8000);
+    rig.sim->setSilent(true);
+    rig.sim->injectFault(BoardSim::Fault::Garbage, 3);
+    QThread::msleep(30); // an answer already on the line is taken first
+    rig.run(500);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.wire() & 4u, 0u); // not on the wire yet
+    const auto t0 = BoardSim::Clock::now();
+    rig.sim->setSilent(false);
+    QVERIFY(rig.sim->waitForOutputs(0x5u, 0x5u, 1000));
+    const double ms = std::chrono::duration<double, std::milli>(BoardSim::Clock::now() - t0).count();
+    QVERIFY2(ms < 50, qPrintable(QString::number(ms)));
+    rig.run(400);
+    QCOMPARE(gAllCycleNum[0], cyclesBefore + 1);
+    QCOMPARE(rig.periodStarts, 2);
+    QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
+
+    // Clear, then a decision that comes after the mould closed.
+    rig.shoot();
+    rig.setInput(1, true);
+    rig.run(100);
+    rig.setInput(1, false);
+    rig.run(100);
+    QCOMPARE(gpWin->detectState, 0);
+    // No clamp preset (pre-cut) and a decision 1.2 s after input 2: the
+    // mould closes 0.75 s after it.
+    gpWPara->trigInDelay[1] = 12;
+    gpWPara->preCut = 1;
+    rig.leftBehindNext = {1};
+    rig.runUntil([&] { return rig.machine->lateClamps() > 0; }, 8000);
+    QCOMPARE(rig.machine->lateClamps(), 1);
+    QVERIFY(rig.machineLog.join("\n").contains("late clamp"));
+    QCOMPARE(gpWin->detectState, 2);
+    const int counted = gAllCycleNum[0];
+    QCOMPARE(counted, cyclesBefore + 2);
+    rig.runUntil([&] { return rig.machine->phase() == MouldingMachine::Phase::Held; }, 8000);
+    QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
+    QCOMPARE(gAllCycleNum[0], counted); // the held opening counts nothing
+}
+
+// count.ini: short lists, values out of range, damaged text, sync.
+void TstCycle::countFile()
+{
+    TestEnv env(false);
+    QDir().mkpath("ruv_net/workspace");
+    QFile f(ProductionCounters::filePath());
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[General]\nlist_allnum=5, 6, 7\nlist_failnum=100000001, 100000000, -1, x\n"
+            "gSyncNGNum=12\ngSyncNGcycleNum=oops\n");
+    f.close();
+    gAllNum[5] = 99;
+    ProductionCounters::CountRead();
+    QCOMPARE(gAllNum[0], 5);
+    QCOMPARE(gAllNum[2], 7);
+    QCOMPARE(gAllNum[5], 0);
+    QCOMPARE(gFailNum[0], 0);
+    QCOMPARE(gFailNum[1], 100000000);
+    QCOMPARE(gFailNum[2], 0);
+    QCOMPARE(gFailNum[3], 0);
+    QCOMPARE(gSyncNGNum, 12);
+    QCOMPARE(gSyncNGCycleNum, 0);
+    gAllCycleNum[7] = 42;
+    ProductionCounters::CountWrite();
+    QFile back(ProductionCounters::filePath());
+    QVERIFY(back.open(QIODevice::ReadOnly));
+    const QByteArray text = back.readAll();
+    QVERIFY(text.indexOf("list_allnum") < text.indexOf("list_failnum"));
+    QVERIFY(text.contains("42"));
+    ProductionCounters::clearAll();
+    ProductionCounters::CountRead();
+    QCOMPARE(counterSum(gAllNum) + counterSum(gAllCycleNum), 0);
+}
+
+// A writer killed at random moments: the file always reads back the last or
+// the previous counts, never zeros.
+void TstCycle::countFileSurvivesKills()
+{
+    if (qEnvironmentVariableIsSet("CYCLE_COUNT_WRITER")) {
+        for (int n = 1;; ++n) {
+            for (int c = 0; c < 8; ++c)
+                gAllNum[c] = gAllCycleNum[c] = n;
+            gSyncNGNum = n;
+            ProductionCounters::CountWrite();
+            printf("%d\n", n);
+            fflush(stdout);
+        }
+    }
+    TestEnv env(false);
+    std::mt19937 rnd(7);
+    for (int round = 0; round < 12; ++round) {
+        QProcess child;
+        QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
+        pe.insert("CYCLE_COUNT_WRITER", "1");
+        child.setProcessEnvironment(pe);
+        child.setWorkingDirectory(env.workDir());
+        child.start(QCoreApplication::applicationFilePath(), {"countFileSurvivesKills"});
+        QVERIFY(child.waitForStarted());
+        QByteArray out;
+        while (!out.contains("\n1\n") && child.waitForReadyRead(20000))
+            out += child.readAllStandardOutput();
+        QVERIFY(out.contains("\n1\n"));
+        QThread::msleep(rnd() % 40);
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished();
+        out += child.readAllStandardOutput();
+        int last = 0;
+        for (const QByteArray& l : out.split('\n')) {
+            bool ok = false;
+            const int n = l.toInt(&ok);
+            if (ok)
+                last = n;
+        }
+        QVERIFY(last > 0);
+        ProductionCounters::CountRead();
+        QVERIFY2(gAllNum[7] == last || gAllNum[7] == last + 1,
+                 qPrintable(QString("%1 after %2").arg(gAllNum[7]).arg(last)));
+        QCOMPARE(gAllCycleNum[3], gAllNum[7]);
+        QCOMPARE(gSyncNGNum, gAllNum[7]);
+    }
+}
+
+QTEST_GUILESS_MAIN(TstCycle)
+#include "tst_cycle.moc"
