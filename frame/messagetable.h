@@ -15,7 +15,7 @@ class MessageTable
 public:
     // Messages 0 .. kMessageCount - 1 are numbered; every other element of
     // gaLanStr stays empty.
-    static constexpr int kMessageCount = 760;
+    static constexpr int kMessageCount = 800;
     static constexpr int kLanguages = 4;
     static constexpr const char* kResourcePath = ":/messages/messages.txt";
 
