@@ -285,8 +285,18 @@ void StatisticsWidget::slotUpdateRecord(bool)
 void StatisticsWidget::checkUpdate()
 {
     // A hidden page refreshes when it is shown; counting stays cheap.
-    if (m_days && isVisible() && m_days->currentRow() == 0)
-        refreshCurrent();
+    if (!m_days || !isVisible() || m_days->currentRow() != 0)
+        return;
+    // The shown day is a copy of today taken when it was chosen: bring in
+    // the new result (the live sums are kept current by the count; sharing
+    // the groups costs nothing until the next count).
+    ResStatisticsParam* model = ResStatisticsParam::getInstance();
+    const QStringList groups = model->getGroups();
+    model->showCount.date = model->liveCount.date;
+    model->showCount.groups = model->liveCount.groups;
+    if (model->getGroups() != groups)
+        updateGroupsList(true);
+    refreshCurrent();
 }
 
 void StatisticsWidget::refreshCurrent()

@@ -45,6 +45,8 @@ inline QString addDrive(const TestEnv& env, bool mount)
 {
     const QString drive = env.simRoot() + "/drives/sdb1";
     QDir().mkpath(drive);
+    if (!QFileInfo::exists(env.simRoot() + "/proc/mounts"))
+        env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n");
     env.writeSimFile("/cmd/blkid.out", "/dev/sda2: UUID=\"a\" TYPE=\"ext4\"\n/dev/sdb1: UUID=\"B-1\" TYPE=\"vfat\"\n");
     if (mount)
         CommandRunner::bash("mount /dev/sdb1 /mnt");
