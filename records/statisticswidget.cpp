@@ -8,6 +8,7 @@
 #include "records/exportresultworker.h"
 #include "records/resstatisticsdatabase.h"
 #include "records/resstatisticsparam.h"
+#include "widgets/boxpaint.h"
 #include "widgets/ccomp_diawait.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
@@ -31,6 +32,7 @@ StatisticsWidget* StatisticsWidget::instance = nullptr;
 namespace {
 const char* const kFontFamily = "wqy-microhei";
 const int kExportFailedMsg = 795;
+
 } // namespace
 
 StatisticsWidget* StatisticsWidget::getInstance()
@@ -78,6 +80,38 @@ StatisticsWidget::~StatisticsWidget()
         instance = nullptr;
 }
 
+// The house message box draws one centred block without wrapping: break a
+// long message into lines that fit the box (words, or single characters of
+// scripts written without spaces).
+QString StatisticsWidget::boxText(int msg)
+{
+    const QFontMetrics fm(boxpaint::houseFont(40));
+    const int width = boxpaint::boxGeometry().width() - 40;
+    QStringList lines;
+    for (const QString& para : messageText(msg).split(QLatin1Char('\n'))) {
+        QStringList units;
+        QString word;
+        for (QChar ch : para) {
+            word += ch;
+            if (ch.isSpace() || ch.unicode() >= 0x2E80) {
+                units << word;
+                word.clear();
+            }
+        }
+        if (!word.isEmpty())
+            units << word;
+        QString line;
+        for (const QString& u : units) {
+            if (!line.isEmpty() && fm.horizontalAdvance((line + u).trimmed()) > width) {
+                lines << line.trimmed();
+                line.clear();
+            }
+            line += u;
+        }
+        lines << line.trimmed();
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 void StatisticsWidget::createWidget(QStringList names)
 {
     if (m_cameraTabs)
@@ -130,7 +164,9 @@ void StatisticsWidget::createWidget(QStringList names)
         c->setItemHeight(itemH);
         return c;
     };
-    m_groups = makeList(std::max(CameraStatisticsWidget::scaled(300), 120), rowH);
+    // The top row of the 1920-pixel layout is wider than the page; the
+    // group list and the buttons give up a little so it fits a 1024 panel.
+    m_groups = makeList(std::max(CameraStatisticsWidget::scaled(240), 120), rowH);
     connect(m_groups, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         ResStatisticsParam::getInstance()->curGroupName = text;
         refreshCurrent();
@@ -172,7 +208,7 @@ void StatisticsWidget::createWidget(QStringList names)
         auto* b = new ColorButton(messageText(msg), this, 3);
         QFont bf;
         bf.setPixelSize(ColorButton::fontSizeFor(3));
-        b->setFixedSize(std::max(CameraStatisticsWidget::scaled(300), QFontMetrics(bf).horizontalAdvance(b->text()) + 24),
+        b->setFixedSize(std::max(CameraStatisticsWidget::scaled(260), QFontMetrics(bf).horizontalAdvance(b->text()) + 24),
                         rowH);
         b->fitCaption();
         return b;
@@ -325,7 +361,7 @@ void StatisticsWidget::SlotConfirm()
 void StatisticsWidget::SlotExportData()
 {
     if (!m_exportIdle) {
-        tellOperator(654);
+        tellOperator(654, boxText(654));
         return;
     }
     // The drive search waits on outside commands for seconds: off the GUI
@@ -347,7 +383,7 @@ void StatisticsWidget::SlotExportData()
         return;
     auto* note = new WarnBox(this);
     note->setAttribute(Qt::WA_DeleteOnClose);
-    note->setText(messageText(732));
+    note->setText(boxText(732));
     note->show();
     m_exportIdle = false;
     m_exportFailed = false;
@@ -359,5 +395,6 @@ void StatisticsWidget::exportFinished()
     m_exportIdle = true;
     ResStatisticsParam::getInstance()->setTimer(true);
     emit sigExportDataFinish();
-    tellOperator(m_exportFailed ? kExportFailedMsg : 147);
+    const int msg = m_exportFailed ? kExportFailedMsg : 147;
+    tellOperator(msg, boxText(msg));
 }

@@ -41,6 +41,9 @@ public:
     void updateGroupsList(bool block);
     void checkUpdate();
 
+    // Message msg broken into lines that fit the house message box.
+    static QString boxText(int msg);
+
     bool exportIdle() const { return m_exportIdle; }
     ExportResultWorker* exportWorker() const { return m_worker; }
     QTabWidget* cameraTabs() const { return m_cameraTabs; }
