@@ -54,7 +54,7 @@ DateSeletDialog::DateSeletDialog(QWidget* parent)
         auto* e = new QDateEdit(today, this);
         e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
         QFont f(QStringLiteral("wenquanyi"));
-        f.setPixelSize(std::max(16, CameraStatisticsWidget::scaled(30)));
+        f.setPixelSize(std::max(20, CameraStatisticsWidget::scaled(30)));
         e->setFont(f);
         const int arrow = rowH;
         e->setFixedSize(std::max(CameraStatisticsWidget::scaled(330), QFontMetrics(f).horizontalAdvance(QStringLiteral("0000-00-00")) + 2 * arrow + 20), rowH);
