@@ -45,6 +45,9 @@ StatisticsWidget* StatisticsWidget::getInstance()
 StatisticsWidget::StatisticsWidget(QWidget* parent)
     : QWidget(parent)
 {
+    // Made with new by the main window or on first use: either way the one page.
+    if (!instance)
+        instance = this;
     setFixedSize(gShowW, gShowH);
     setStyleSheet(QStringLiteral("StatisticsWidget{background-color: #FFFFFF;background: #FFFFFF;}QListWidget "
                                  "{font-size:%1px;}QListWidget::item { height: %2px; }")
