@@ -385,7 +385,7 @@ void StatisticsWidget::SlotExportData()
     if (dialog.exec() != QDialog::Accepted)
         return;
     auto* note = new WarnBox(this);
-    note->setAttribute(Qt::WA_DeleteOnClose);
+    connect(note, &QDialog::finished, note, &QObject::deleteLater);
     note->setText(boxText(732));
     note->show();
     m_exportIdle = false;
