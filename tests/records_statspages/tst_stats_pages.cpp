@@ -204,14 +204,31 @@ private slots:
         // A result refreshes the shown panel on today, not on an archive.
         model->addRecord(0, 0, {true, true}, true);
         QCOMPARE(all->value(0)->text(), QString("4"));
-        QFile junk("ResStatistics/2024-05-02.db");
+        // Damaged archives (newest first in the list) show zeros and stay as they are.
+        QFile junk("ResStatistics/2024-05-04.db");
         QVERIFY(junk.open(QIODevice::WriteOnly) && junk.write("this is no database") > 0);
         junk.close();
+        QFile("ResStatistics/2024-05-03.db").open(QIODevice::WriteOnly); // empty
+        QVERIFY(putStatsFile("ResStatistics/2024-05-02.db", {}, {{"statisticsjson", {"[1, 2]", ""}}}));
+        QJsonObject shortDoc = dayDoc("2024-05-01", "default", 0);
+        QJsonObject g = shortDoc["groups"].toArray()[0].toObject();
+        QJsonArray datas = g["datas"].toArray();
+        QJsonObject cam = datas[2].toObject();
+        cam["data"] = QJsonArray{detectDoc(-1, {}, {})}; // all cameras: the cycle record only, no slots
+        datas[2] = cam;
+        g["datas"] = datas;
+        shortDoc["groups"] = QJsonArray{g};
+        QVERIFY(putStatsFile("ResStatistics/2024-05-01.db", shortDoc));
         page->updateList();
         QListWidget* days = page->dayList();
-        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(1)).center());
-        flushWorker(model);
-        QCOMPARE(all->value(0)->text(), QString("0"));
+        QCOMPARE(days->count(), 5);
+        for (int row = 1; row < 5; ++row) {
+            QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(row)).center());
+            flushWorker(model);
+            QCOMPARE(all->value(0)->text(), QString("0"));
+            QCOMPARE(all->value(2)->text(), QString("--"));
+        }
+        QCOMPARE(fileBytes("ResStatistics/2024-05-04.db"), QByteArray("this is no database"));
         model->addRecord(0, 0, {true, true}, true);
         QCOMPARE(all->value(0)->text(), QString("0"));
     }
