@@ -34,7 +34,6 @@ const QStringList& machinePrograms()
         "ifconfig", "route", "ip", "iwconfig", "nmcli", "netplan", "tsc", "./tsc",
         "python3", "notify-send", "killall", "pkill", "kill", "systemctl",
         "./ruv_net/pynet_monitor/pynet_monitor",
-        "./ruv_net/export_result_statistics/export_result_statistics",
         "hls_avmn", "insmod", "rmmod", "modprobe", "mkfs", "mkfs.vfat", "fsck"};
     return list;
 }

@@ -24,3 +24,19 @@ list(APPEND STATION_GUI_SOURCES
   records/saveimagesettingdailog.cpp
   records/saveimagesettingdailog.h
 )
+list(APPEND STATION_CORE_SOURCES
+  records/exportresultworker.cpp
+  records/exportresultworker.h
+)
+list(APPEND STATION_GUI_SOURCES
+  records/camerastatisticswidget.cpp
+  records/camerastatisticswidget.h
+  records/camereatabwidget.cpp
+  records/camereatabwidget.h
+  records/dateseletdialog.cpp
+  records/dateseletdialog.h
+  records/histogram.cpp
+  records/histogram.h
+  records/statisticswidget.cpp
+  records/statisticswidget.h
+)
