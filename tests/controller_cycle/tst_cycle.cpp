@@ -15,12 +15,16 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<int> gWatchNow{0};
+int watchNow() { return gWatchNow.load(); }
 
 int counterSum(const int (&a)[8])
 {
@@ -251,6 +255,25 @@ void TstCycle::timedRules()
     QCOMPARE(rig.wire() & 0x5u, 0x5u);
     QCOMPARE(gAllCycleNum[0], 4); // the mould is counted once, by its last re-check
     QCOMPARE(gFailCycleNum[0], 1);
+
+    // Camera-image trigger: a cycle starts once every camera delivered a
+    // new frame.
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.cycle->StartDetect();
+    gpWPara->reCheckTimes = 0;
+    gpWPara->extTrigger = 1;
+    gpWPara->semiAuto = 0;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    rig.run(200);
+    const int starts = rig.periodStarts;
+    rig.cams[0]->setValue(QString("trigger"), 100);
+    rig.run(200);
+    QCOMPARE(rig.periodStarts, starts);
+    rig.cams[1]->setValue(QString("trigger"), 100);
+    rig.run(200);
+    QCOMPARE(rig.periodStarts, starts + 1);
+    QCOMPARE(gAllCycleNum[0], 5);
 }
 
 // Production limit (box, trigger held, F1 and F9), pulse-mode NG, NG output
@@ -402,9 +425,15 @@ void TstCycle::lostCameraHoldsTheCycle()
     rig.settle();
     QCOMPARE(rig.wire() & 1u, 1u);
     QVERIFY(rig.prompt.asked.contains(39));
+    // The watchdog's own clock: a loss of 11 s stops the board polling.
+    gWatchNow = IOThread::now();
+    IOThread::setClock(&watchNow);
+    gpControlIO->updateThreadProtectTiming();
     rig.run(2000);
     QCOMPARE(rig.cycle->pollInterval(), 1000);
     QCOMPARE(rig.cycle->heldDetection(), 1);
+    gWatchNow += 12;
+    QTRY_VERIFY(gpControlIO->ioThread()->isStale());
     QCOMPARE(gAllCycleNum[0], 0); // nothing judged on the frame from before
     QVERIFY(rig.notices.count(39) >= 2);
 
@@ -413,6 +442,8 @@ void TstCycle::lostCameraHoldsTheCycle()
     rig.recoverCamera(1);
     rig.run(1000);
     QVERIFY(rig.notices.contains(656));
+    QTRY_VERIFY(!gpControlIO->ioThread()->isStale());
+    IOThread::setClock(nullptr);
     QVERIFY(rig.state->records.contains("info: " + messageText(656)));
     QCOMPARE(rig.cycle->heldDetection(), -1);
     QCOMPARE(gAllCycleNum[0], 1);
