@@ -276,7 +276,7 @@ void TstCycle::timedRules()
     QCOMPARE(gAllCycleNum[0], 5);
 }
 
-// Production limit (box, trigger held, F1 and F9), pulse-mode NG, NG output
+// Production limit (box, trigger held, the poll alive, a lowered limit), pulse-mode NG, NG output
 // groups, manual trigger refusals in modes 1 and 2, mode 3 steps.
 void TstCycle::limitsModesAndPulses()
 {
@@ -354,6 +354,16 @@ void TstCycle::limitsModesAndPulses()
     gpWPara->ejectorPulseProdNG = 0;
     rig.setInput(0, false);
     rig.run(2100);
+
+    // A manual trigger inspects at the next poll and counts nothing.
+    const int counted = gAllNum[0];
+    QCOMPARE(gpWin->detectState, 0);
+    rig.cycle->SlotManualTrig(1);
+    rig.run(110);
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(gpWin->curDetect, 1);
+    QCOMPARE(gAllNum[0], counted);
+    QCOMPARE(rig.cycle->triggerSource(), 0);
 
     // Modes 1 and 2: a side that is not active is refused.
     gpWPara->systemMode = 2;
