@@ -505,6 +505,16 @@ void TstCycle::resamplingAndNesting()
     QVERIFY(rig.views[1]->resamplePending[1]);
     QCOMPARE(rig.state->records.last(), "operate: " + messageText(585) + messageText(139));
     QCOMPARE(rig.cycle->triggerSource(), 1);
+    QCOMPARE(rig.orderResets, 1);
+    // One camera shown alone: only that camera re-samples.
+    gpWPara->camSampleSeparately = 1;
+    rig.shownAlone = 1;
+    rig.views[0]->resamplePending[1] = false;
+    QVERIFY(rig.cycle->SlotReTrain());
+    QVERIFY(!rig.views[0]->resamplePending[1]);
+    QCOMPARE(rig.state->records.last(), "operate: " + messageText(586).arg(2) + messageText(139));
+    gpWPara->camSampleSeparately = 0;
+    rig.views[0]->resamplePending[1] = true;
 
     // A part in the first frame after re-sampling is the new normal: OK,
     // not counted.
