@@ -317,7 +317,9 @@ void MachineCycle::Run()
     }
 
     // 10. manual request
-    if (manualRequest != gDNum) {
+    // "None" is gDNum; anything outside 0..gDNum-1 counts as none, so a
+    // change of the detection count cannot invent a request.
+    if (manualRequest >= 0 && manualRequest < gDNum) {
         const int d = manualRequest;
         manualRequest = gDNum;
         const bool enabled = (d >= 0 && d < 8 && p.detectEnabled[d])

@@ -70,6 +70,8 @@ public:
     }
     void showProductAlarmBox(bool show) override { productBox = show; }
     void showLostCameraBox(bool show) override { lostBox = show; }
+    int cameraShownAlone() override { return shownAlone; }
+    void resetCameraOrder() override { ++orderResets; }
 
     // --- the test's side ---
     // Cameras take a frame now; with leftBehind, those listed show a part
@@ -104,6 +106,7 @@ public:
     QList<int> notices;
     int periodStarts = 0, periodEnds = 0, editorReChecks = 0, notChecks = 0;
     bool productBox = false, lostBox = false;
+    int shownAlone = -1, orderResets = 0;
 
 private:
     std::vector<std::vector<uchar>> m_templates[8];

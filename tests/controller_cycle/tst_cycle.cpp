@@ -15,12 +15,16 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+std::atomic<int> gWatchNow{0};
+int watchNow() { return gWatchNow.load(); }
 
 int counterSum(const int (&a)[8])
 {
@@ -251,9 +255,28 @@ void TstCycle::timedRules()
     QCOMPARE(rig.wire() & 0x5u, 0x5u);
     QCOMPARE(gAllCycleNum[0], 4); // the mould is counted once, by its last re-check
     QCOMPARE(gFailCycleNum[0], 1);
+
+    // Camera-image trigger: a cycle starts once every camera delivered a
+    // new frame.
+    rig.setInput(2, false);
+    rig.setInput(0, false);
+    rig.cycle->StartDetect();
+    gpWPara->reCheckTimes = 0;
+    gpWPara->extTrigger = 1;
+    gpWPara->semiAuto = 0;
+    gpWPara->deriveByMode(&gpWin->curMould);
+    rig.run(200);
+    const int starts = rig.periodStarts;
+    rig.cams[0]->setValue(QString("trigger"), 100);
+    rig.run(200);
+    QCOMPARE(rig.periodStarts, starts);
+    rig.cams[1]->setValue(QString("trigger"), 100);
+    rig.run(200);
+    QCOMPARE(rig.periodStarts, starts + 1);
+    QCOMPARE(gAllCycleNum[0], 5);
 }
 
-// Production limit (box, trigger held, F1 and F9), pulse-mode NG, NG output
+// Production limit (box, trigger held, the poll alive, a lowered limit), pulse-mode NG, NG output
 // groups, manual trigger refusals in modes 1 and 2, mode 3 steps.
 void TstCycle::limitsModesAndPulses()
 {
@@ -332,6 +355,16 @@ void TstCycle::limitsModesAndPulses()
     rig.setInput(0, false);
     rig.run(2100);
 
+    // A manual trigger inspects at the next poll and counts nothing.
+    const int counted = gAllNum[0];
+    QCOMPARE(gpWin->detectState, 0);
+    rig.cycle->SlotManualTrig(1);
+    rig.run(110);
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(gpWin->curDetect, 1);
+    QCOMPARE(gAllNum[0], counted);
+    QCOMPARE(rig.cycle->triggerSource(), 0);
+
     // Modes 1 and 2: a side that is not active is refused.
     gpWPara->systemMode = 2;
     gpWPara->moldSelect = 2;
@@ -402,9 +435,15 @@ void TstCycle::lostCameraHoldsTheCycle()
     rig.settle();
     QCOMPARE(rig.wire() & 1u, 1u);
     QVERIFY(rig.prompt.asked.contains(39));
+    // The watchdog's own clock: a loss of 11 s stops the board polling.
+    gWatchNow = IOThread::now();
+    IOThread::setClock(&watchNow);
+    gpControlIO->updateThreadProtectTiming();
     rig.run(2000);
     QCOMPARE(rig.cycle->pollInterval(), 1000);
     QCOMPARE(rig.cycle->heldDetection(), 1);
+    gWatchNow += 12;
+    QTRY_VERIFY(gpControlIO->ioThread()->isStale());
     QCOMPARE(gAllCycleNum[0], 0); // nothing judged on the frame from before
     QVERIFY(rig.notices.count(39) >= 2);
 
@@ -413,6 +452,8 @@ void TstCycle::lostCameraHoldsTheCycle()
     rig.recoverCamera(1);
     rig.run(1000);
     QVERIFY(rig.notices.contains(656));
+    QTRY_VERIFY(!gpControlIO->ioThread()->isStale());
+    IOThread::setClock(nullptr);
     QVERIFY(rig.state->records.contains("info: " + messageText(656)));
     QCOMPARE(rig.cycle->heldDetection(), -1);
     QCOMPARE(gAllCycleNum[0], 1);
@@ -464,6 +505,16 @@ void TstCycle::resamplingAndNesting()
     QVERIFY(rig.views[1]->resamplePending[1]);
     QCOMPARE(rig.state->records.last(), "operate: " + messageText(585) + messageText(139));
     QCOMPARE(rig.cycle->triggerSource(), 1);
+    QCOMPARE(rig.orderResets, 1);
+    // One camera shown alone: only that camera re-samples.
+    gpWPara->camSampleSeparately = 1;
+    rig.shownAlone = 1;
+    rig.views[0]->resamplePending[1] = false;
+    QVERIFY(rig.cycle->SlotReTrain());
+    QVERIFY(!rig.views[0]->resamplePending[1]);
+    QCOMPARE(rig.state->records.last(), "operate: " + messageText(586).arg(2) + messageText(139));
+    gpWPara->camSampleSeparately = 0;
+    rig.views[0]->resamplePending[1] = true;
 
     // A part in the first frame after re-sampling is the new normal: OK,
     // not counted.
