@@ -15,6 +15,9 @@ private slots:
     void fileWorkRunsWithPlatformPathsMoved();
     void fixtureAnswersQueries();
     void mountAndUmountOfSimulatedDrive();
+    void machineCommandsNeverRunInsideOtherLines();
+    void simRootStaysOneQuotedWord();
+    void bashMergesErrorsAndKeepsItsTimeLimit();
 };
 
 void TstPlatform::pathsResolveBelowSimRoot()
@@ -90,5 +93,67 @@ void TstPlatform::mountAndUmountOfSimulatedDrive()
     QVERIFY(QFileInfo::exists(env.simRoot() + "/drives/sdb1/photo.jpg"));
 }
 
-QTEST_MAIN(TstPlatform)
+void TstPlatform::machineCommandsNeverRunInsideOtherLines()
+{
+    TestEnv env;
+    // Stand-ins first on PATH: each leaves a mark beside itself if it runs.
+    const QString bin = env.workDir() + "/bin";
+    for (const char* prog : {"reboot", "date", "hwclock", "mount"}) {
+        QVERIFY(env.writeWorkFile(QString("bin/") + prog, "#!/bin/sh\ntouch \"$0.ran\"\n"));
+        QFile::setPermissions(bin + "/" + prog, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toLocal8Bit() + ":" + oldPath);
+    const QStringList compound = {"sync; reboot", "true && date -s 2020-01-01", "(reboot)", "echo $(reboot)",
+                                  "echo `hwclock -w`", "sh -c 'reboot'", "bash -c \"true; reboot\"",
+                                  "eval reboot", "true | env LANG=C reboot", "find . -maxdepth 0 -exec reboot \\;",
+                                  "true\nmount /dev/sdb1 /mnt"};
+    for (const QString& line : compound) {
+        QCOMPARE(CommandRunner::system(line), 126);
+        QCOMPARE(CommandRunner::bash(line).exitCode, 126);
+    }
+    // A single command behind a wrapper is that command: logged, not run.
+    for (const char* line : {"env reboot", "nohup reboot &", "LANG=C timeout 5 /sbin/reboot", "\\reboot"})
+        QCOMPARE(CommandRunner::system(line), 0);
+    // Lines without such a command still run.
+    QCOMPARE(CommandRunner::bash("true && echo $(echo ok)").output, QByteArray("ok\n"));
+    qputenv("PATH", oldPath);
+    const QStringList ran = QDir(bin).entryList({"*.ran"});
+    QVERIFY2(ran.isEmpty(), qPrintable(ran.join(' ')));
+    QCOMPARE(CommandRunner::programOf("LANG=C nice -n 5 /sbin/hwclock -w"), QString("hwclock"));
+}
+
+void TstPlatform::simRootStaysOneQuotedWord()
+{
+    // TestEnv's folders hold a space, both quotes and "$(touch ...)"; its
+    // destructor fails the test if that ever ran.
+    TestEnv env;
+    QVERIFY(env.simRoot().contains(' ') && env.simRoot().contains("$("));
+    QVERIFY(QDir().mkpath(env.simRoot() + "/sys/class/backlight/intel_backlight"));
+    QCOMPARE(CommandRunner::system("echo 1 > /sys/class/backlight/intel_backlight/bl_power"), 0);
+    QFile bl(env.simRoot() + "/sys/class/backlight/intel_backlight/bl_power");
+    QVERIFY(bl.open(QIODevice::ReadOnly));
+    QCOMPARE(bl.readAll(), QByteArray("1\n"));
+    QVERIFY(env.writeSimFile("/mnt/a b.txt", "spaced"));
+    QCOMPARE(CommandRunner::bash("cat \"/mnt/a b.txt\"").output, QByteArray("spaced"));
+    QCOMPARE(CommandRunner::bash("cat '/mnt/a b.txt'").output, QByteArray("spaced"));
+    QCOMPARE(CommandRunner::bash("cat /mnt/a\\ b.txt;echo").output, QByteArray("spaced\n"));
+    QCOMPARE(CommandRunner::bash("echo /dev/null").output, QByteArray("/dev/null\n"));
+    // Nothing landed beside the sim root.
+    QDir parent(QFileInfo(env.simRoot()).absolutePath());
+    QVERIFY(parent.entryList({"sys*", "mnt*"}).isEmpty());
+}
+
+void TstPlatform::bashMergesErrorsAndKeepsItsTimeLimit()
+{
+    TestEnv env;
+    QCOMPARE(CommandRunner::bash("echo out; echo err >&2").output, QByteArray("out\nerr\n"));
+    QElapsedTimer t;
+    t.start();
+    const auto r = CommandRunner::bash("sleep 20", 300);
+    QCOMPARE(r.exitCode, -1);
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(TstPlatform)
 #include "tst_platform.moc"

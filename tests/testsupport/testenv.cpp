@@ -3,6 +3,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 QString TestEnv::buildDir()
 {
@@ -38,7 +39,19 @@ bool copyTree(const QString& from, const QString& to)
     return ok;
 }
 
+namespace {
+// Folder names as a user's checkout might have them, and as an attacker
+// would pick them: a path pasted into a shell line unquoted splits at the
+// space, and runs the "$(...)" - which leaves a file named kShellMark.
+const char* const kShellMark = "shell-ran-path";
+QString hostileTemplate(const char* what)
+{
+    return QDir::tempPath() + QStringLiteral("/station %1 'q\" $(touch %2)-XXXXXX").arg(what, kShellMark);
+}
+} // namespace
+
 TestEnv::TestEnv(bool copyFactoryTemplate)
+    : m_work(hostileTemplate("work")), m_sim(hostileTemplate("sim"))
 {
     m_oldCwd = QDir::currentPath();
     m_hadSim = qEnvironmentVariableIsSet("STATION_SIMROOT");
@@ -51,6 +64,9 @@ TestEnv::TestEnv(bool copyFactoryTemplate)
 
 TestEnv::~TestEnv()
 {
+    for (const QString& dir : {m_work.path(), m_sim.path(), QDir::currentPath(), QDir::tempPath()})
+        if (QFile::exists(dir + "/" + kShellMark))
+            QTest::qFail("a path was pasted into a shell line unquoted", __FILE__, __LINE__);
     QDir::setCurrent(m_oldCwd);
     if (m_hadSim)
         qputenv("STATION_SIMROOT", m_oldSim);
