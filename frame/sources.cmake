@@ -3,6 +3,8 @@
 list(APPEND STATION_CORE_SOURCES
   frame/clock.cpp
   frame/clock.h
+  frame/databasefile.cpp
+  frame/databasefile.h
   frame/dbconfighelpers.cpp
   frame/dbconfighelpers.h
   frame/deviceid.cpp

@@ -68,13 +68,9 @@ void printSummary()
         std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
                     qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
     }
-    // The camera views come with the main window; until then report what the
-    // plug-ins find, in the stored camera order.
+    // The main window found the cameras in the stored order; the camera
+    // views come later. Without a real camera the simulated ones stand in.
     CameraManager* cams = CameraManager::getInstance();
-    cams->loadPlugins();
-    cams->loadCameraSN();
-    cams->findCameras();
-    cams->sortCamera();
     if (cams->cameras.isEmpty())
         cams->findSumulateCameras();
     std::printf("  cameras found by the plug-ins: %d%s\n", int(cams->cameras.size()),
@@ -143,8 +139,12 @@ void writeVersionToJson()
         } else if (!data.isEmpty()) {
             // The network settings in a damaged file are not ours to throw away:
             // keep them beside it for the service engineer.
-            qWarning() << "ruv_net/config.json does not parse:" << err.errorString()
-                       << "- kept as config.json.damaged";
+            if (err.error != QJsonParseError::NoError)
+                qWarning().noquote() << "ruv_net/config.json does not parse at offset" << err.offset << ":"
+                                     << err.errorString() << "- kept as config.json.damaged";
+            else
+                qWarning().noquote() << "ruv_net/config.json holds a JSON" << (doc.isArray() ? "array" : "value")
+                                     << "where an object is expected - kept as config.json.damaged";
             QFile::remove(path + ".damaged");
             QFile::copy(path, path + ".damaged");
         }

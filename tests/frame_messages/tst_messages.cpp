@@ -12,6 +12,17 @@ QString at(int m, int l)
     return gaLanStr[4 * m + l];
 }
 
+// The rows of the shipped table (every row must load).
+int shippedRows()
+{
+    QFile f(QString::fromLatin1(MessageTable::kResourcePath));
+    int n = 0;
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : f.readAll().split('\n'))
+            n += (!line.trimmed().isEmpty() && !line.startsWith('#')) ? 1 : 0;
+    return n;
+}
+
 // Numbers the station never shows; they hold no text in any language.
 QList<int> unusedNumbers()
 {
@@ -72,7 +83,7 @@ private:
 void TestMessages::init()
 {
     m_savedLan = gLan;
-    QCOMPARE(MessageTable::load(), MessageTable::kMessageCount);
+    QCOMPARE(MessageTable::load(), shippedRows());
 }
 
 void TestMessages::cleanup()
@@ -93,10 +104,10 @@ void TestMessages::loadReadsEveryNumberWithoutComplaint()
     const int n = MessageTable::load();
     qInstallMessageHandler(old);
     QCOMPARE(warnings, QStringList());
-    QCOMPARE(n, 760);
+    QCOMPARE(n, shippedRows());
 
     int withText = 0;
-    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+    for (int m = 0; m < 760; ++m) {
         bool any = false;
         for (int l = 0; l < 4; ++l)
             any = any || !at(m, l).isEmpty();
@@ -179,7 +190,7 @@ void TestMessages::emptyMessages()
     for (int m : unusedNumbers())
         for (int l = 0; l < 4; ++l)
             QVERIFY2(at(m, l).isEmpty(), qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
-    for (int m = 760; m < 2048; ++m)
+    for (int m = MessageTable::kMessageCount; m < 2048; ++m)
         for (int l = 0; l < 4; ++l)
             QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
     for (int m : kEnglishEmpty) {
@@ -208,7 +219,7 @@ void TestMessages::everyEnglishTextIsTranslated()
         if (!latinOnly && m < 758)
             QVERIFY2(at(m, 0) != at(m, 1), qPrintable(QString::number(m)));
     }
-    QCOMPARE(english, 730);
+    QVERIFY(english >= 730); // the first table's 730, and every later message
 }
 
 void TestMessages::placeholdersAgreeAcrossLanguages()
@@ -263,10 +274,10 @@ void TestMessages::placeholderTextsFillWithArg()
 
 void TestMessages::reloadClearsStaleTexts()
 {
-    gaLanStr[4 * 1000 + 2] = QStringLiteral("stale");
+    gaLanStr[4 * 1000 + 2] = QStringLiteral("stale"); // an unused number
     gaLanStr[4 * 578 + 0] = QStringLiteral("stale");
     gaLanStr[4 * 121 + 1] = QStringLiteral("stale");
-    QCOMPARE(MessageTable::load(), 760);
+    QCOMPARE(MessageTable::load(), shippedRows());
     QCOMPARE(at(1000, 2), QString());
     QCOMPARE(at(578, 0), QString());
     QCOMPARE(at(121, 1), QStringLiteral("Confirm"));
@@ -281,7 +292,7 @@ void TestMessages::textIsBoundsChecked()
     QCOMPARE(MessageTable::text(-1), QString());
     QCOMPARE(MessageTable::text(2048), QString());
     QCOMPARE(MessageTable::text(1 << 30), QString());
-    QCOMPARE(MessageTable::text(760), QString());
+    QCOMPARE(MessageTable::text(MessageTable::kMessageCount), QString());
     gLan = 4;
     QCOMPARE(MessageTable::text(121), QString());
     gLan = -1;
@@ -331,7 +342,7 @@ void TestMessages::parseRejectsBadLines_data()
     QTest::newRow("trailing junk") << QByteArray("20x\ta\tb\tc\td");
     QTest::newRow("hex number") << QByteArray("0x14\ta\tb\tc\td");
     QTest::newRow("negative") << QByteArray("-1\ta\tb\tc\td");
-    QTest::newRow("past the numbered range") << QByteArray("760\ta\tb\tc\td");
+    QTest::newRow("past the numbered range") << QByteArray("1024\ta\tb\tc\td");
     QTest::newRow("past the table") << QByteArray("2048\ta\tb\tc\td");
     QTest::newRow("overflowing") << QByteArray("99999999999999999999\ta\tb\tc\td");
     QTest::newRow("unknown escape") << QByteArray("20\ta\\qb\tb\tc\td");
@@ -390,7 +401,7 @@ void TestMessages::parseSurvivesGarbage()
     const int n = MessageTable::parse(junk);
     qInstallMessageHandler(old);
     QVERIFY(n >= -1);
-    for (int m = 760; m < 2048; ++m)
+    for (int m = MessageTable::kMessageCount; m < 2048; ++m)
         for (int l = 0; l < 4; ++l)
             QVERIFY(at(m, l).isEmpty());
 }

@@ -233,7 +233,6 @@ private slots:
     void cleanup();
 
     void factoryTemplateLoadsIntoMainWindow();
-    void missingParamDbIsRestoredFromDefaultGroup();
     void everyFieldHasItsTablePosition();
     void roundTripThroughMainWindow();
     void emptyTableGetsNewerRowsAndDefaults();
@@ -257,7 +256,6 @@ private slots:
     void configJsonAndLcdSupport();
     void addColumnOnRealFile();
     void jsonListAndDevelopReport();
-    void damagedParamDbIsNeitherFatalNorOverwritten();
     void workDirFromNothing();
     void paramgenRefusesBadArguments();
 
@@ -329,32 +327,6 @@ void TstParams::factoryTemplateLoadsIntoMainWindow()
     // Nothing was inserted: the template is complete.
     ParamFile f;
     QCOMPARE(f.keys().size(), 27);
-}
-
-void TstParams::missingParamDbIsRestoredFromDefaultGroup()
-{
-    QVERIFY(QFile::remove("PARAM.db"));
-    {
-        ParamFile def("paraGroup/default/PARAM.db");
-        QVERIFY(def.set("exposeTime", "77 78 79 80"));
-    }
-    QString shown;
-    answerModal([&shown](QWidget* box) {
-        if (auto* warn = dynamic_cast<WarnBox*>(box))
-            shown = warn->text();
-        const auto buttons = box->findChildren<QAbstractButton*>();
-        if (!buttons.isEmpty())
-            QTest::mouseClick(buttons.first(), Qt::LeftButton);
-    });
-    window();
-    const QStringList cmds = CommandRunner::loggedCommands();
-    const int cp = cmds.indexOf("cp -f ./paraGroup/default/PARAM.db ./");
-    QVERIFY2(cp >= 0, qPrintable(cmds.join(" | ")));
-    QVERIFY(cmds.indexOf("sync") > cp);
-    QVERIFY(cmds.indexOf("reboot") > cmds.indexOf("sync"));
-    QVERIFY(QFile::exists("PARAM.db"));
-    QCOMPARE(gpWPara->exposeTime[2], 79);
-    QCOMPARE(shown, msg(160, 1));
 }
 
 void TstParams::everyFieldHasItsTablePosition()
@@ -1227,33 +1199,6 @@ void TstParams::jsonListAndDevelopReport()
     QVERIFY(!checkDevelop(" Received 12"));
     QVERIFY(!checkDevelop("Received x"));
     QVERIFY(checkDevelop("nothing here\n\n"));
-}
-
-void TstParams::damagedParamDbIsNeitherFatalNorOverwritten()
-{
-    // A PARAM.db that is no SQLite file (a torn copy, a disk fault): the
-    // station starts on the fall-back values and never writes over the file,
-    // so the service engineer can still look at it or restore a group.
-    QByteArray garbage;
-    for (int i = 0; i < 200; ++i)
-        garbage += "not a database, line " + QByteArray::number(i) + '\n';
-    QVERIFY(m_env->writeWorkFile("PARAM.db", garbage));
-    window();
-    QVERIFY(gpWPara);
-    QCOMPARE(gpWPara->tempNum, 10);
-    QCOMPARE(gpWPara->filterSize, 3);
-    QCOMPARE(gpWPara->useDefect, 1);
-    QCOMPARE(gpWPara->days, 31);
-    QCOMPARE(gDNum, 2);
-    QCOMPARE(gaName[0], msg(301, 0));
-
-    gpWPara->exposeTime[0] = 500;
-    gpWPara->SaveDatatoFile();
-    QVERIFY(!gpWPara->writeRows(gpWin->paraQuery)); // the failure is reported, not hidden
-    m_win.reset();
-    QFile f("PARAM.db");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), garbage);
 }
 
 void TstParams::workDirFromNothing()

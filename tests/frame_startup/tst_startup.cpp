@@ -1,13 +1,25 @@
+#include "controller/redowizard.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/startup.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
+#include "widgets/warnbox.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QAbstractButton>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
+
+#include <memory>
 
 class TstStartup : public QObject
 {
@@ -18,6 +30,8 @@ private slots:
     void versionJsonWrittenAnewWhenMissing();
     void damagedVersionJsonIsKeptAside();
     void stationStartsInFactoryWorkDir();
+    void badDatabaseFileAtStart_data();
+    void badDatabaseFileAtStart();
 };
 
 void TstStartup::panelWaitsShowEveryStep()
@@ -112,6 +126,115 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY(cfg.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(cfg.readAll()).object().value("version").toString(), QString("18.22.1.83"));
     QVERIFY(CommandRunner::loggedCommands().contains("notify-send \"监视器已开启\""));
+}
+
+void TstStartup::badDatabaseFileAtStart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("damage");
+    for (const char* file : {"PARAM.db", "SN.db"})
+        for (const char* damage : {"missing", "random bytes", "wrong schema", "truncated", "locked"})
+            if (QString(file) == "PARAM.db" || QString(damage) != "missing") // no SN.db: no order yet
+                QTest::newRow(qPrintable(QString("%1 %2").arg(file, damage))) << QString(file) << QString(damage);
+}
+
+void TstStartup::badDatabaseFileAtStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, damage);
+    TestEnv env;
+    TestClock clock; // the waits for a locked file pass at once
+    Clock::install(&clock);
+    QVERIFY(MessageTable::load() > 0);
+    gLan = 1;
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QByteArray good = f.readAll();
+    QByteArray bad = good;
+    if (damage == "random bytes") {
+        quint32 x = 7;
+        for (char& c : bad)
+            c = char((x = x * 1103515245u + 12345u) >> 24);
+    } else if (damage == "truncated") {
+        QVERIFY(good.size() > 4096);
+        bad = good.left(good.size() / 2);
+    } else if (damage == "wrong schema") {
+        f.close();
+        QVERIFY(QFile::remove(file));
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("create table sysparam(id integer, blob data)"));
+        db.close();
+    }
+    if (damage == "missing") {
+        f.close();
+        QVERIFY(QFile::remove(file));
+    } else if (damage == "random bytes" || damage == "truncated") {
+        QVERIFY(f.resize(0) && f.write(bad) == bad.size());
+    }
+    f.close();
+    QFile orig(file);
+    const QByteArray before = orig.open(QIODevice::ReadOnly) ? orig.readAll() : QByteArray();
+    orig.close();
+    std::unique_ptr<QSqlDatabase> locker;
+    if (damage == "locked") {
+        locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
+        locker->setDatabaseName(file);
+        QVERIFY(locker->open());
+        QSqlQuery q(*locker);
+        QVERIFY(q.exec("begin exclusive") && q.exec("update sysparam set value=value where 0"));
+    }
+
+    QStringList shown;
+    bool hidden = false;
+    const std::function<void(QWidget*)> answer = [&](QWidget* box) {
+        hidden = hidden || !box->isVisible() || !box->window()->isVisible();
+        if (auto* warn = dynamic_cast<WarnBox*>(box))
+            shown << warn->text();
+        for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
+            if (b->isVisible())
+                return QTest::mouseClick(b, Qt::LeftButton);
+    };
+    answerModal(answer);
+    auto win = std::make_unique<ReDoWizard>();
+    QVERIFY(!hidden);
+
+    const QStringList cmds = CommandRunner::loggedCommands();
+    if (damage == "locked") {
+        // Waited, told, and left alone: the file may be good.
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith(file + " ") && shown[0].endsWith(gaLanStr[4 * 761 + gLan].mid(3)),
+                 qPrintable(shown[0]));
+        QVERIFY(!QFile::exists(file + ".damaged"));
+        QVERIFY(!cmds.contains("reboot"));
+        win.reset();
+        QSqlQuery(*locker).exec("rollback");
+        locker->close();
+        locker.reset();
+        QSqlDatabase::removeDatabase("locker");
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0] == gaLanStr[4 * 160] || shown[0] == gaLanStr[4 * 160 + 1], qPrintable(shown[0]));
+        QCOMPARE(cmds.mid(cmds.indexOf("sync")), QStringList({"sync", "reboot"}));
+        // The user's file is kept aside; the factory copy took its place whole.
+        QFile aside(file + ".damaged");
+        QCOMPARE(aside.open(QIODevice::ReadOnly), damage != "missing");
+        QCOMPARE(aside.readAll(), before);
+        QFile now(file), factory("paraGroup/default/" + file);
+        QVERIFY(now.open(QIODevice::ReadOnly) && factory.open(QIODevice::ReadOnly));
+        QCOMPARE(now.readAll(), factory.readAll());
+        if (file == "PARAM.db")
+            QCOMPARE(gpWPara->tempNum, 10);
+        QCOMPARE(CameraManager::getInstance()->snDb.isOpen(), true);
+    }
+    win.reset();
+    QSqlDatabase::removeDatabase("schema");
+    Clock::install(nullptr);
+    gLan = 0;
 }
 
 QTEST_MAIN(TstStartup)

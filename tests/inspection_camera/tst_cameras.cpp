@@ -463,15 +463,18 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
         db.close();
     }
     QSqlDatabase::removeDatabase("tstCols");
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db cannot be opened"));
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db still unusable"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db is damaged: no such column: value"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db: factory copy not restored"));
     answerWith(121);
     CameraManager m3;
     m3.loadCameraSN();
     QVERIFY(m3.snList.isEmpty());
-    QCOMPARE(CommandRunner::loggedCommands(), QStringList({"cp -f ./paraGroup/default/SN.db ./", "sync", "reboot"}));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("SN.db is not open"));
+    QCOMPARE(CommandRunner::loggedCommands(), QStringList({"sync", "reboot"}));
+    // The damaged file is kept aside; a fresh one takes the next order.
+    QVERIFY(QFile::exists("SN.db.damaged"));
+    m3.snList = {"CAMERA-A1"};
     m3.saveCameraSN();
+    QCOMPARE(readSnRows().first(), QString("CAMERA-A1"));
 }
 
 void TstCameras::damagedSnDbIsReplacedByTheDefault()
@@ -484,7 +487,7 @@ void TstCameras::damagedSnDbIsReplacedByTheDefault()
     QVERIFY(QFile::rename("SN.db", "paraGroup/default/SN.db"));
     QVERIFY(env.writeWorkFile("SN.db", QByteArray(8192, '\xee')));
 
-    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db cannot be opened"));
+    QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db is damaged: file is not a database"));
     QString shown;
     const QString ok = MessageTable::text(121);
     answerModal([&shown, ok](QWidget* w) {
@@ -496,7 +499,8 @@ void TstCameras::damagedSnDbIsReplacedByTheDefault()
     m.loadCameraSN();
     QCOMPARE(shown, MessageTable::text(160));
     const QStringList cmds = CommandRunner::loggedCommands();
-    QCOMPARE(cmds, QStringList({"cp -f ./paraGroup/default/SN.db ./", "sync", "reboot"}));
+    QCOMPARE(cmds, QStringList({"sync", "reboot"}));
+    QCOMPARE(QFileInfo("SN.db.damaged").size(), 8192);
     // Where the reboot is only simulated, the restored default is in use.
     QCOMPARE(m.snList, QVector<QString>({"DEFAULT-01"}));
 }
