@@ -11,6 +11,7 @@
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 #include "widgets/warnbox.h"
 
@@ -22,11 +23,13 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -238,6 +241,8 @@ private slots:
     void emptyTableGetsNewerRowsAndDefaults();
     void savingRecreatesDeletedRows();
     void failedSaveLeavesTheOldSetWhole();
+    void saveUnderAHeldLockWritesNothing();
+    void unusableFileSaysWhatIsWrong();
     void outOfRangeValuesAreReset_data();
     void outOfRangeValuesAreReset();
     void badRowsReadAsZeroForTheRest();
@@ -522,6 +527,75 @@ void TstParams::failedSaveLeavesTheOldSetWhole()
     QCOMPARE(back.trigInDelay[0], 17);
     QCOMPARE(back.rotateAngle, 90);
     QCOMPARE(back.days, 45);
+}
+
+void TstParams::saveUnderAHeldLockWritesNothing()
+{
+    window();
+    // The station's connection gives up on a lock after 100 ms here.
+    gpWin->paraQuery = QSqlQuery();
+    gpWin->paraDb.close();
+    gpWin->paraDb.setConnectOptions("QSQLITE_BUSY_TIMEOUT=100");
+    QVERIFY(gpWin->paraDb.open());
+    gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
+    QMap<QString, QString> before;
+    {
+        ParamFile f;
+        for (const QString& key : WizardPara::storedKeys())
+            before[key] = f.get(key).toString();
+    }
+    // Another program holds the write lock past the busy time-out, then lets
+    // go while rows would still be written one by one.
+    QSemaphore locked;
+    std::thread holder([&locked] {
+        {
+            ParamFile f;
+            QVERIFY(f.exec("begin immediate"));
+            locked.release();
+            QThread::msleep(400);
+            QVERIFY(f.exec("commit"));
+        }
+    });
+    locked.acquire();
+    for (int& v : gpWPara->exposeTime)
+        v = 77;
+    gpWPara->days = 45;
+    const bool saved = gpWPara->SaveDatatoFile();
+    holder.join();
+    QVERIFY(!saved);
+    QCOMPARE(gpWPara->days, 45); // the edit is kept for a later try
+    ParamFile f;
+    for (const QString& key : WizardPara::storedKeys())
+        QCOMPARE(f.get(key).toString(), before.value(key));
+}
+
+void TstParams::unusableFileSaysWhatIsWrong()
+{
+    // One line naming the file and the driver's reason, never a row-by-row
+    // "Parameter count mismatch".
+    QVERIFY(m_env->writeWorkFile("bytes.db", QByteArray(4096, '\x5a')));
+    {
+        ParamFile f("schema.db");
+        QVERIFY(f.exec("create table sysparam(id integer)"));
+    }
+    for (const char* file : {"bytes.db", "schema.db"}) {
+        LogCapture log;
+        {
+            ParamFile f(file);
+            QSqlQuery q(f.db());
+            WizardPara p;
+            QVERIFY(!p.readRows(q));
+            QVERIFY(!p.writeRows(q));
+        }
+        QCOMPARE(log.matching({"Parameter count mismatch"}), QStringList());
+        QCOMPARE(log.matching({file}).size(), 2);
+    }
+    QVERIFY(m_env->writeWorkFile("config.json", "[1, 2]"));
+    LogCapture log;
+    WizardPara p;
+    p.loadConfigFromJson();
+    QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+    QCOMPARE(log.matching({"no error"}), QStringList());
 }
 
 void TstParams::outOfRangeValuesAreReset_data()

@@ -7,6 +7,7 @@
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 #include "widgets/warnbox.h"
 
@@ -96,6 +97,12 @@ void TstStartup::damagedVersionJsonIsKeptAside()
     QFile f("ruv_net/config.json");
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(f.readAll()).object().value("version").toString(), QString("18.22.1.83"));
+    // Valid JSON of the wrong kind says so.
+    QVERIFY(env.writeWorkFile("ruv_net/config.json", "[1, 2]"));
+    LogCapture log;
+    writeVersionToJson();
+    QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+    QCOMPARE(log.matching({"no error"}), QStringList());
 }
 
 void TstStartup::stationStartsInFactoryWorkDir()
