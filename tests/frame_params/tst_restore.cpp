@@ -1,0 +1,123 @@
+// Putting a factory file in place must survive a kill at any moment: the
+// target is always the old file or the whole copy, never a short one.
+#include "frame/databasefile.h"
+#include "testsupport/testenv.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// A valid (name, value) file of about `bytes` bytes; `tag` makes it unique.
+bool makeDb(const QString& file, const QString& tag, int bytes)
+{
+    const QString name = "make-" + file;
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(file);
+        ok = db.open();
+        QSqlQuery q(db);
+        ok = ok && q.exec("create table sysparam(name text, value text)") && q.exec("create table pad(b blob)");
+        ok = ok && q.exec(QString("insert into sysparam values('tag', '%1')").arg(tag));
+        q.prepare("insert into pad values(?)");
+        q.addBindValue(QByteArray(bytes, tag.at(0).toLatin1()));
+        ok = ok && q.exec();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+QByteArray digest(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1)
+                                       : QByteArray("missing");
+}
+
+} // namespace
+
+class TstRestore : public QObject
+{
+    Q_OBJECT
+private slots:
+    void killedRestoreLeavesOldOrWholeCopy();
+    void unusableCopyIsNotPutInPlace();
+};
+
+void TstRestore::killedRestoreLeavesOldOrWholeCopy()
+{
+    TestEnv env(false);
+    QVERIFY(makeDb("PARAM.old", "old", 6 << 20) && makeDb("PARAM.factory", "factory", 6 << 20));
+    QVERIFY(makeDb("SN.old", "old", 64 << 10) && makeDb("SN.factory", "factory", 64 << 10));
+    const QSet<QByteArray> param = {digest("PARAM.old"), digest("PARAM.factory")};
+    const QSet<QByteArray> sn = {digest("SN.old"), digest("SN.factory")};
+    QVERIFY(QFile::copy("PARAM.old", "PARAM.db") && QFile::copy("SN.old", "SN.db"));
+
+    int kills = 0, midCopy = 0;
+    QElapsedTimer t;
+    t.start();
+    while (kills < 200 && t.elapsed() < 240000) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--restore-loop"});
+        QVERIFY(child.waitForStarted());
+        QThread::usleep(QRandomGenerator::global()->bounded(2000, 40000));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        QVERIFY(child.waitForFinished(10000));
+        ++kills;
+        midCopy += (QFile::exists("PARAM.db.restoring") || QFile::exists("SN.db.restoring")) ? 1 : 0;
+        QVERIFY2(param.contains(digest("PARAM.db")), qPrintable(QString("PARAM.db short after kill %1").arg(kills)));
+        QVERIFY2(sn.contains(digest("SN.db")), qPrintable(QString("SN.db short after kill %1").arg(kills)));
+    }
+    QCOMPARE(kills, 200);
+    QVERIFY2(midCopy > 20, qPrintable(QString::number(midCopy))); // the kills did land inside copies
+    // A restore after all that finishes normally.
+    QVERIFY(DatabaseFile::replaceWith("PARAM.factory", "PARAM.db", "sysparam"));
+    QCOMPARE(digest("PARAM.db"), digest("PARAM.factory"));
+}
+
+void TstRestore::unusableCopyIsNotPutInPlace()
+{
+    TestEnv env(false);
+    QVERIFY(makeDb("PARAM.db", "old", 1000));
+    QVERIFY(env.writeWorkFile("bad.db", QByteArray(8192, '\x11')));
+    const QByteArray before = digest("PARAM.db");
+    QString why;
+    QVERIFY(!DatabaseFile::replaceWith("bad.db", "PARAM.db", "sysparam", &why));
+    QVERIFY2(why.contains("not usable"), qPrintable(why));
+    QVERIFY(!DatabaseFile::replaceWith("absent.db", "PARAM.db", "sysparam"));
+    QCOMPARE(digest("PARAM.db"), before);
+    QVERIFY(!QFile::exists("PARAM.db.restoring"));
+    QCOMPARE(DatabaseFile::check("bad.db", "sysparam"), DatabaseFile::Damaged);
+    QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam"), DatabaseFile::Usable);
+    QCOMPARE(DatabaseFile::check("PARAM.db", "other"), DatabaseFile::Empty);
+    QVERIFY(DatabaseFile::keepAside("PARAM.db"));
+    QCOMPARE(digest("PARAM.db.damaged"), before);
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 2 && QByteArray(argv[1]) == "--restore-loop") {
+        // The child: restores back and forth until it is killed.
+        for (;;) {
+            DatabaseFile::replaceWith("PARAM.factory", "PARAM.db", "sysparam");
+            DatabaseFile::replaceWith("SN.factory", "SN.db", "sysparam");
+            DatabaseFile::replaceWith("PARAM.old", "PARAM.db", "sysparam");
+            DatabaseFile::replaceWith("SN.old", "SN.db", "sysparam");
+        }
+    }
+    TstRestore tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_restore.moc"
