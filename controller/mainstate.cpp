@@ -34,3 +34,9 @@ bool MainState::InsertRecord(const QString& text, const QString& type)
     LOG(INFO) << "record (" << type.toStdString() << "): " << text.toStdString();
     return false;
 }
+
+void MainState::Run()
+{
+    ++unhandledRuns;
+    LOG(ERROR) << "input change: the main window has no Run(), nobody reads the board's inputs";
+}

@@ -1,3 +1,5 @@
+#include "controller/controlport.h"
+#include "controller/iothread.h"
 #include "controller/redowizard.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
@@ -33,6 +35,7 @@ private slots:
     void stationStartsInFactoryWorkDir();
     void badDatabaseFileAtStart_data();
     void badDatabaseFileAtStart();
+    void inputChangeReachesTheWindowsRun();
 };
 
 void TstStartup::panelWaitsShowEveryStep()
@@ -242,6 +245,22 @@ void TstStartup::badDatabaseFileAtStart()
     QSqlDatabase::removeDatabase("schema");
     Clock::install(nullptr);
     gLan = 0;
+}
+
+void TstStartup::inputChangeReachesTheWindowsRun()
+{
+    TestEnv env;
+    ReDoWizard win;
+    gpControlIO->InitIOThread(); // no board device here: the thread idles
+    unsigned char on[8];
+    BoardFrameParser::makeStatus(on, 0x001, 0);
+    gpControlIO->ioThread()->receive(on, 8, 0);
+    QTRY_VERIFY(!gpControlIO->ioThread()->wakePending());
+    // The machine cycle's Run() comes with the cycle; until then every input
+    // change is an error the window counts. Once Run() is there this check
+    // passes unexpectedly: drop the expected failure with it.
+    QEXPECT_FAIL("", "the main window has no Run() in this build", Continue);
+    QCOMPARE(win.unhandledRuns, 0);
 }
 
 QTEST_MAIN(TstStartup)
