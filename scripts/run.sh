@@ -25,7 +25,7 @@ chmod 700 "$XDG_RUNTIME_DIR"
 board_pid=""
 if [ -x build/boardsim ]; then
   # The station opens the port its parameters name: the board goes there too.
-  port=$(build/paramgen --board-port run)
+  port=$(build/tools/paramgen/paramgen --board-port run)
   build/boardsim --port "$port" > run/boardsim.log 2>&1 &
   board_pid=$!
   echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log"
