@@ -1,6 +1,10 @@
 // Putting a factory file in place must survive a kill at any moment: the
 // target is always the old file or the whole copy, never a short one.
+#include "frame/clock.h"
 #include "frame/databasefile.h"
+#include "inspection/cameramanager.h"
+#include "platform/commandrunner.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QCoreApplication>
@@ -12,6 +16,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
+#include <memory>
+#include <utility>
 
 namespace {
 
@@ -51,6 +58,7 @@ class TstRestore : public QObject
 private slots:
     void killedRestoreLeavesOldOrWholeCopy();
     void unusableCopyIsNotPutInPlace();
+    void shortLockOnSnDbIsWaitedOut();
 };
 
 void TstRestore::killedRestoreLeavesOldOrWholeCopy()
@@ -101,6 +109,52 @@ void TstRestore::unusableCopyIsNotPutInPlace()
     QCOMPARE(DatabaseFile::check("PARAM.db", "other"), DatabaseFile::Empty);
     QVERIFY(DatabaseFile::keepAside("PARAM.db"));
     QCOMPARE(digest("PARAM.db.damaged"), before);
+}
+
+void TstRestore::shortLockOnSnDbIsWaitedOut()
+{
+    TestEnv env;
+    RecordingPrompt operatorAnswers;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "order");
+        db.setDatabaseName("SN.db");
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("update sysparam set value='CAMERA-0001' where name='serialNB0'"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("order");
+    // Another program holds SN.db and lets go while the station waits.
+    auto locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
+    locker->setDatabaseName("SN.db");
+    QVERIFY(locker->open());
+    QVERIFY(QSqlQuery(*locker).exec("begin exclusive"));
+    QVERIFY(QSqlQuery(*locker).exec("update sysparam set value=value where 0"));
+    struct ReleasingClock : TestClock {
+        std::function<void()> onSleep;
+        void sleepMs(int ms) override
+        {
+            if (onSleep)
+                std::exchange(onSleep, nullptr)();
+            TestClock::sleepMs(ms);
+        }
+    } clock;
+    clock.onSleep = [&] {
+        QSqlQuery(*locker).exec("rollback");
+        locker->close();
+    };
+    Clock::install(&clock);
+    {
+        CameraManager m;
+        m.loadCameraSN();
+        QCOMPARE(m.snList, QVector<QString>({"CAMERA-0001"}));
+    }
+    Clock::install(nullptr);
+    locker.reset();
+    QSqlDatabase::removeDatabase("locker");
+    QVERIFY(!clock.onSleep); // it did wait
+    QVERIFY(!QFile::exists("SN.db.damaged"));
+    QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+    QCOMPARE(operatorAnswers.numbers(), QList<int>());
 }
 
 int main(int argc, char** argv)
