@@ -1,6 +1,7 @@
 #include "frame/startup.h"
 
 #include "controller/redowizard.h"
+#include "frame/clock.h"
 #include "frame/deviceid.h"
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
@@ -41,9 +42,9 @@ constexpr const char* kVersionJson = "ruv_net/config.json";
 
 } // namespace
 
-void waitForHardware(const std::function<void(int, const QString&)>& show,
-                     const std::function<void()>& sleepOneSecond)
+void waitForHardware(const std::function<void(int, const QString&)>& show)
 {
+    const auto sleepOneSecond = [] { Clock::instance()->sleepMs(1000); };
     CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &");
     for (int step = 6; step <= 10; ++step) {
         sleepOneSecond();
@@ -89,7 +90,7 @@ void printSummary()
 
 void StopWTD()
 {
-    QThread::sleep(1);
+    Clock::instance()->sleepMs(1000);
 }
 
 void Exit(int status)
@@ -186,8 +187,7 @@ int stationMain(int argc, char** argv)
     // Desktop runs (the variable set to the development Qt path) skip the
     // fixed waits for the network cards and the cameras.
     if (!isOpen_Env())
-        waitForHardware([splash](int step, const QString& text) { splash->flushstep(step, text); },
-                        [] { QThread::sleep(1); });
+        waitForHardware([splash](int step, const QString& text) { splash->flushstep(step, text); });
     splash->flushstep(50, QStringLiteral("相机等待完毕..."));
 
     qInfo().noquote() << "*********************** application" << kSoftwareVersion

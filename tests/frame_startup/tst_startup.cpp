@@ -41,12 +41,16 @@ private slots:
 void TstStartup::panelWaitsShowEveryStep()
 {
     TestEnv env;
+    TestClock clock;
+    Clock::install(&clock);
     QList<int> steps;
     QStringList texts;
-    int sleeps = 0;
-    waitForHardware([&](int s, const QString& t) { steps << s; texts << t; }, [&] { ++sleeps; });
+    QList<qint64> at;
+    waitForHardware([&](int s, const QString& t) { steps << s; texts << t; at << clock.monotonicMs(); });
+    Clock::install(nullptr);
     QCOMPARE(steps, QList<int>({6, 7, 8, 9, 10, 15, 18, 21, 23, 26, 29, 31, 34, 37, 39, 42}));
-    QCOMPARE(sleeps, 15);
+    QCOMPARE(at.last() - at.first(), 14000); // one second before each step but the camera banner
+    QCOMPARE(at.at(5), at.at(4));
     QCOMPARE(texts.first(), QString("配置网卡中..."));
     QCOMPARE(texts.last(), QString("等待相机开启..."));
     // The network-card script is started in the background, never waited for.

@@ -1,4 +1,5 @@
 #include "widgets_boxes/widgettest.h"
+#include "frame/clock.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "frame/globals.h"
@@ -51,7 +52,7 @@ void resetShared()
     gpNumCharPad = nullptr;
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
-    PasswordBox::setClock(nullptr);
+    Clock::install(nullptr);
 }
 
 void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)
