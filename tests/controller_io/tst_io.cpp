@@ -108,24 +108,15 @@ private:
 
 void TstIo::initTestCase()
 {
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
-    Clock::install(&m_clock);
 }
 
 void TstIo::init()
 {
     m_env = std::make_unique<TestEnv>(false);
     QVERIFY(m_env->isValid());
+    Clock::install(&m_clock);
     gpWPara = new WizardPara();
     setAllOff(gpWPara);
-    gisCOM = 1;
-    gDataIn = 0;
-    gDataInRisen = 0;
-    gDataOut = 0;
-    std::fill(std::begin(gFTemp), std::end(gFTemp), 0u);
-    gfLED = -1;
-    resetLedMask();
 }
 
 void TstIo::cleanup()
@@ -133,11 +124,6 @@ void TstIo::cleanup()
     m_port.reset();
     ComClose();
     m_sim.reset();
-    if (gfLED > 0)
-        ::close(gfLED);
-    gfLED = -1;
-    delete gpWPara;
-    gpWPara = nullptr;
     m_env.reset();
 }
 

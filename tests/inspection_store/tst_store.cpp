@@ -1,3 +1,4 @@
+#include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
@@ -38,10 +39,18 @@ void openParamDb(const QString& file = "PARAM.db")
     db.close();
     db.setDatabaseName(file);
     db.open();
+    if (gpWin) { // the window's connection, as the station has it
+        gpWin->paraDb = db;
+        gpWin->paraQuery = QSqlQuery(db);
+    }
 }
 
 void closeParamDb()
 {
+    if (gpWin) {
+        gpWin->paraQuery = QSqlQuery();
+        gpWin->paraDb = QSqlDatabase();
+    }
     {
         QSqlDatabase db = QSqlDatabase::database("dbIn", false);
         db.close();
@@ -244,8 +253,6 @@ void TstStore::cleanup()
 {
     closeParamDb();
     m_env.reset();
-    delete gpWPara;
-    gpWPara = nullptr;
 }
 
 void TstStore::storesCostWhatTheyHold()
