@@ -684,5 +684,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstTools)
+QTEST_GUILESS_MAIN(TstTools)
 #include "tst_tools.moc"
