@@ -3,17 +3,14 @@
 #include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
-#include "testsupport/modalanswer.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
-#include "widgets/choosebox.h"
-#include "widgets/warnbox.h"
 
-#include <QAbstractButton>
 #include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -159,12 +156,6 @@ QJsonObject state(CameraInterface* cam)
     return out.toJsonObject();
 }
 
-void answerWith(int messageNumber)
-{
-    const QString text = MessageTable::text(messageNumber);
-    answerModal([text](QWidget* w) { QVERIFY(clickButtonWithText(w, text)); });
-}
-
 } // namespace
 
 class TstCameras : public QObject
@@ -205,15 +196,10 @@ void TstCameras::initTestCase()
 {
     QVERIFY2(QFile::exists(builtPlugin()), qPrintable("plug-in not built: " + builtPlugin()));
     QVERIFY(MessageTable::load() > 0);
-    gShowW = 1280;
-    gShowH = 800;
-    if (!gpWarnBox)
-        gpWarnBox = new WarnBox(nullptr);
 }
 
 void TstCameras::cleanup()
 {
-    delete CameraManager::_instance;
 }
 
 namespace {
@@ -465,7 +451,7 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
     QSqlDatabase::removeDatabase("tstCols");
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db is damaged: no such column: value"));
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db: factory copy not restored"));
-    answerWith(121);
+    RecordingPrompt operatorAnswers;
     CameraManager m3;
     m3.loadCameraSN();
     QVERIFY(m3.snList.isEmpty());
@@ -488,16 +474,11 @@ void TstCameras::damagedSnDbIsReplacedByTheDefault()
     QVERIFY(env.writeWorkFile("SN.db", QByteArray(8192, '\xee')));
 
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db is damaged: file is not a database"));
-    QString shown;
-    const QString ok = MessageTable::text(121);
-    answerModal([&shown, ok](QWidget* w) {
-        if (auto* box = dynamic_cast<WarnBox*>(w))
-            shown = box->text();
-        QVERIFY(clickButtonWithText(w, ok));
-    });
+    RecordingPrompt operatorAnswers;
     CameraManager m;
     m.loadCameraSN();
-    QCOMPARE(shown, MessageTable::text(160));
+    QCOMPARE(operatorAnswers.numbers(), QList<int>({160}));
+    QCOMPARE(operatorAnswers.asked().first().text, MessageTable::text(160));
     const QStringList cmds = CommandRunner::loggedCommands();
     QCOMPARE(cmds, QStringList({"sync", "reboot"}));
     QCOMPARE(QFileInfo("SN.db.damaged").size(), 8192);
@@ -550,15 +531,11 @@ void TstCameras::changedCountIsReported()
     CameraManager m;
     startUp(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-C3"}));
-    QString asked;
-    const QString button = MessageTable::text(yes ? 122 : 123);
-    answerModal([&asked, button](QWidget* w) {
-        if (auto* box = dynamic_cast<ChooseBox*>(w))
-            asked = box->text();
-        QVERIFY(clickButtonWithText(w, button));
-    });
+    RecordingPrompt operatorAnswers;
+    operatorAnswers.answer(yes);
     m.checkCameraCount();
-    QCOMPARE(asked, MessageTable::text(360));
+    QCOMPARE(operatorAnswers.numbers(), QList<int>({360}));
+    QCOMPARE(operatorAnswers.asked().first().kind, OperatorPrompt::Question);
     if (yes) {
         QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-C3", "0", "0", "0", "0", "0", "0"}));
         QVERIFY(CommandRunner::loggedCommands().contains("reboot"));
@@ -571,7 +548,7 @@ void TstCameras::changedCountIsReported()
     m.checkCameraCount();
     m.snList.clear();
     m.checkCameraCount();
-    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(operatorAnswers.numbers(), QList<int>({360}));
 }
 
 void TstCameras::noCameraAsksToClearTheSerials()
@@ -582,16 +559,13 @@ void TstCameras::noCameraAsksToClearTheSerials()
     CameraManager m;
     startUp(m, dir);
     QVERIFY(m.noCamera);
-    QString asked;
-    answerModal([&asked](QWidget* w) {
-        if (auto* box = dynamic_cast<ChooseBox*>(w))
-            asked = box->text();
-        QVERIFY(clickButtonWithText(w, MessageTable::text(123))); // NO: nothing changes
-    });
+    RecordingPrompt operatorAnswers;
+    operatorAnswers.answer(false); // NO: nothing changes
     m.checkCameraCount();
-    QCOMPARE(asked, MessageTable::text(134));
+    QCOMPARE(operatorAnswers.numbers(), QList<int>({134}));
+    QCOMPARE(operatorAnswers.asked().first().text, MessageTable::text(134));
     QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"}));
-    answerWith(122);
+    operatorAnswers.answer(true);
     m.checkCameraCount();
     QCOMPARE(readSnRows(), QStringList({"SIM-00001", "SIM-00002", "0", "0", "0", "0", "0", "0"}));
     QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
@@ -955,5 +929,5 @@ void TstCameras::imageFolderIsPlayedInNameOrder()
     QCOMPARE(seen, QList<int>({40, 200, 40}));
 }
 
-QTEST_MAIN(TstCameras)
+QTEST_GUILESS_MAIN(TstCameras)
 #include "tst_cameras.moc"
