@@ -1,7 +1,7 @@
 #include "controller/redowizard.h"
 #include "controller/controlport.h"
-#include "frame/databasefile.h"
 #include "frame/globals.h"
+#include "frame/parameterstartup.h"
 #include "frame/operatorprompt.h"
 #include "inspection/cameramanager.h"
 #include "frame/wizardpara.h"
@@ -38,50 +38,8 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     delete gpWarnBox;
     gpWarnBox = new WarnBox(nullptr);
 
-    // Checked before the connection is made: opening would create an empty file.
-    QString why;
-    switch (DatabaseFile::checkWaiting(QStringLiteral("PARAM.db"), QStringLiteral("sysparam"), &why)) {
-    case DatabaseFile::Usable:
-        break;
-    case DatabaseFile::Busy:
-        // Replacing a file another program holds would throw away a good
-        // parameter set: go on with it; a save reports its own failure.
-        LOG(ERROR) << "PARAM.db stays locked by another program: " << why.toStdString();
-        tellOperator(761, messageText(761).arg(QStringLiteral("PARAM.db")));
-        break;
-    case DatabaseFile::Missing:
-    case DatabaseFile::Empty: // a set of defaults nobody chose is no parameter set
-    case DatabaseFile::Damaged:
-        restoreParamDb(why);
-        break;
-    }
-    paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
-                                            : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    paraDb.setDatabaseName("PARAM.db");
-    // A statement waits this long for another connection's lock, then fails
-    // and says so (a save then keeps the edit and reports).
-    paraDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
-    m_paraDbOpen = paraDb.open();
-    if (!m_paraDbOpen)
-        LOG(ERROR) << "PARAM.db: " << paraDb.lastError().text().toStdString();
-    paraQuery = QSqlQuery(paraDb);
-
-    // The live set, loaded, and the settings window's edit copy (filled by
-    // assignment before the window opens). A previous window's sets (tests
-    // build more than one) are released first.
-    delete gpWPara;
-    delete gpWParaBak;
-    gpWPara = new WizardPara;
-    gpWPara->LoadDatafromFile();
-    gpWPara->loadCpuInfo();
-    gpWPara->loadConfigFromJson();
-    gpWParaBak = new WizardPara;
-    gTempNum = gpWPara->tempNum;
-    gPicNumNG = gpWPara->ngRecNum;
-    gPicNumOK = gpWPara->okRecNum;
-    gisCOM = gpWPara->comPort;
-    gisGrayHue = gpWPara->grayChannel;
-    gpWPara->getCurGroupName();
+    // The parameters (PARAM.db checked, opened and loaded into gpWPara).
+    m_paraDbOpen = ParameterStartup::run(this);
 
     // The cameras, in the stored order. This comes before the shared boxes
     // are re-parented to this (not yet shown) window: a damaged SN.db is told
@@ -125,23 +83,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     gpProductAlarmWarnBox->hide();
 
     installEventFilter(this);
-}
-
-void ReDoWizard::restoreParamDb(const QString& why)
-{
-    LOG(ERROR) << "PARAM.db unusable (" << why.toStdString() << "), restoring the default parameter group";
-    // The language is not loaded yet: the notice is always English.
-    QString text = gaLanStr[4 * 160 + 1];
-    if (text.isEmpty())
-        text = QStringLiteral("System parameter file error, please \r\n restore parameter group \r\n or contact supplier");
-    tellOperator(160, text);
-    DatabaseFile::keepAside(QStringLiteral("PARAM.db"));
-    QString failed;
-    if (!DatabaseFile::replaceWith(DatabaseFile::factoryCopy(QStringLiteral("PARAM.db")), QStringLiteral("PARAM.db"),
-                                   QStringLiteral("sysparam"), &failed))
-        LOG(ERROR) << "PARAM.db: factory copy not restored: " << failed.toStdString();
-    CommandRunner::system(QStringLiteral("sync"));
-    CommandRunner::system(QStringLiteral("reboot"));
 }
 
 ReDoWizard::~ReDoWizard()

@@ -25,10 +25,6 @@ public:
     bool paraDbOpen() const { return m_paraDbOpen; }
 
 private:
-    // PARAM.db missing or damaged at start: tell the operator, keep a damaged
-    // file aside, put the default group's copy in place and reboot.
-    void restoreParamDb(const QString& why);
-
     bool m_paraDbOpen = false;
 };
 

@@ -24,6 +24,8 @@ list(APPEND STATION_CORE_SOURCES
   frame/logmanager.cpp
   frame/logmanager.h
   frame/messages.qrc
+  frame/parameterstartup.cpp
+  frame/parameterstartup.h
   frame/messagetable.cpp
   frame/messagetable.h
   frame/nettools.cpp

@@ -2,20 +2,18 @@
 // per-mode derivations, saving, the parameter group, the hardware
 // description, and the database helpers - all against real SQLite files in a
 // fresh working directory and a real main window holding the query.
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/dbconfighelpers.h"
 #include "frame/factorydefaults.h"
 #include "frame/globals.h"
 #include "frame/ionames.h"
 #include "frame/messagetable.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
-#include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
-#include "widgets/warnbox.h"
 
-#include <QAbstractButton>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -266,13 +264,18 @@ private slots:
 
 private:
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<ReDoWizard> m_win;
+    std::unique_ptr<MainState> m_win;
+    bool m_paraDbOpen = false;
 
     // A main window over the working directory's current PARAM.db.
-    ReDoWizard* window()
+    // The station's parameter start-up over the working directory's current
+    // PARAM.db, on a fresh main-window state.
+    MainState* window()
     {
         m_win.reset();
-        m_win = std::make_unique<ReDoWizard>();
+        m_win = std::make_unique<MainState>();
+        gpWin = m_win.get();
+        m_paraDbOpen = ParameterStartup::run(m_win.get());
         return m_win.get();
     }
 };
@@ -286,9 +289,6 @@ void TstParams::initTestCase()
 void TstParams::init()
 {
     gLan = 0;
-    gDNum = 4;
-    for (QString& n : gaName)
-        n.clear();
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
 }
@@ -307,8 +307,8 @@ void TstParams::factoryTemplateLoadsIntoMainWindow()
     for (int k = 0; k < 8; ++k)
         QCOMPARE(sn.get(QString("serialNB%1").arg(k)).toString(), QString("0"));
 
-    ReDoWizard* w = window();
-    QVERIFY(w->paraDbOpen());
+    window();
+    QVERIFY(m_paraDbOpen);
     QVERIFY(CommandRunner::loggedCommands().filter("cp -f").isEmpty());
     QVERIFY(gpWPara && gpWParaBak && gpWPara != gpWParaBak);
     QCOMPARE(gpWPara->exposeTime[0], 30);
@@ -369,8 +369,7 @@ void TstParams::everyFieldHasItsTablePosition()
 
 void TstParams::roundTripThroughMainWindow()
 {
-    ReDoWizard* w = window();
-    Q_UNUSED(w);
+    window();
     // Change every stored value to another value the load keeps.
     WizardPara& p = *gpWPara;
     for (int c = 0; c < 8; ++c) {
@@ -904,7 +903,7 @@ void TstParams::modeDerivations()
         ParamFile f;
         QVERIFY(f.set("numFailDetect", "1 1 0 0 0 0 0 0"));
     }
-    ReDoWizard* w = window();
+    MainState* w = window();
     QCOMPARE(w->curMould, 0);
     QCOMPARE(gDNum, 4);
     QCOMPARE(gaName[2], msg(376, 0));
@@ -1350,5 +1349,5 @@ void TstParams::paramgenRefusesBadArguments()
     QCOMPARE(gLan, 0); // the generator's language never leaks into the caller's
 }
 
-QTEST_MAIN(TstParams)
+QTEST_GUILESS_MAIN(TstParams)
 #include "tst_params.moc"
