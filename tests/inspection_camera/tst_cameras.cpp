@@ -183,10 +183,8 @@ private slots:
     void triggeredGrabGivesEachFrameOnce();
     void freeRunningProducesFramesAtItsRate();
     void colourFollowsTheRequestUnlessForced();
-    void everySettingIsRecorded();
     void openFailureIsReported();
     void lostCameraSignalsFromItsThreadAndComesBack();
-    void sceneShowsPartsLeftBehindAndJitter();
     void imageFolderIsPlayedInNameOrder();
 
     void cleanup();
@@ -728,68 +726,6 @@ void TstCameras::colourFollowsTheRequestUnlessForced()
     QVERIFY(!mono->isColor());
 }
 
-void TstCameras::everySettingIsRecorded()
-{
-    PluginFixture f;
-    const QString log = QDir::current().absoluteFilePath("calls.log");
-    QJsonObject cfg = cams("Sim", 0, {"SIMCAM-S1"}, {{"defaultsOmitSpeed", true}});
-    cfg["callLog"] = log;
-    QVERIFY(f.make(cfg));
-    CameraInterface* c = f.cam.get();
-    c->setColor(false);
-    QVERIFY(c->open());
-    const QJsonObject params{{"exposetime", 60}, {"gain", 32}, {"contrast", 5}, {"sharp", 6}, {"gammma", 7},
-                             {"saturation", 8}, {"ThreeDNoise", 9}, {"TwoDNoise", 10}, {"WDR", true},
-                             {"VMirror", false}, {"HMirror", true}, {"sysUsage", true}, {"speed", 12}};
-    c->setParams(params);
-    c->setExposure(45);
-    c->setGain(20);
-    c->setSharp(3);
-    c->setContrast(4);
-    c->setGamma(5);
-    c->setValue(0.5, 10);
-    c->setValue(2.0, 8);
-    c->setValue(1.0, 9);
-    c->stop();
-    c->setWDR(true);
-    c->start();
-    c->setHMirror(false);
-    c->setVMirror(true);
-    c->setSpeed(40);
-    c->onceWB();
-    c->setTrigger(false);
-    int* store = new int(7);
-    c->setValue(QVariant::fromValue(static_cast<void*>(store)), 0);
-    QVERIFY(state(c).value("hasLiveStore").toBool());
-    QJsonObject d{{"exposeTime", 1}, {"speed", 99}};
-    c->defaults(d, 3);
-    QVERIFY(!d.contains("speed")); // this camera has no speed default
-    QCOMPARE(d.value("exposeTime").toInt(), 30);
-    QVariant out = 5;
-    c->query(QJsonObject{{"detect", 1}, {"funcNO", 2}}, out, 0);
-    QCOMPARE(out.toInt(), 0);
-    delete store;
-
-    const QStringList expect = {
-        "setColor 0", "open",
-        "setParams " + QString::fromUtf8(QJsonDocument(params).toJson(QJsonDocument::Compact)),
-        "setExposure 45", "setGain 20", "setSharp 3", "setContrast 4", "setGamma 5",
-        "setValue 10 0.5", "setValue 8 2", "setValue 9 1", "stop", "setWDR 1", "start",
-        "setHMirror 0", "setVMirror 1", "setSpeed 40", "onceWB", "setTrigger 0",
-        "setValue 0 void*", "defaults 3", "query 0 {\"detect\":1,\"funcNO\":2}"};
-    QCOMPARE(calls(c), expect);
-    const QJsonObject s = state(c);
-    QCOMPARE(s.value("exposure").toInt(), 45);
-    QCOMPARE(s.value("vMirror").toBool(), true);
-    QCOMPARE(s.value("trigger").toBool(), false);
-    // The same calls reach the log file, one line each with the serial.
-    QFile lf(log);
-    QVERIFY(lf.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(lf.readAll()).split('\n', Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), expect.size());
-    QCOMPARE(lines[3], QString("SIMCAM-S1 setExposure 45"));
-}
-
 void TstCameras::openFailureIsReported()
 {
     PluginFixture f;
@@ -847,62 +783,6 @@ void TstCameras::lostCameraSignalsFromItsThreadAndComesBack()
     QTest::qWait(50);
     QCOMPARE(onGui, 2);
     QVERIFY(c->reconnect()); // a camera that is there answers at once
-}
-
-void TstCameras::sceneShowsPartsLeftBehindAndJitter()
-{
-    PluginFixture f;
-    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-P1"}, {{"width", 400}, {"height", 300}, {"cavitiesX", 1}, {"cavitiesY", 1}})));
-    CameraInterface* c = f.cam.get();
-    QVERIFY(c->open());
-    c->setTrigger(true);
-    c->start();
-    auto frame = [c]() {
-        cv::Mat m(300, 400, CV_8U);
-        c->softTrigger();
-        if (!c->grab(m.data))
-            return cv::Mat();
-        return m;
-    };
-    const cv::Mat empty1 = frame();
-    const cv::Mat empty2 = frame();
-    c->setValue(QString("leftBehind"), 100);
-    const cv::Mat left = frame();
-    c->setValue(QString("defect"), 100);
-    const cv::Mat defect = frame();
-    QVERIFY(!empty1.empty() && !left.empty() && !defect.empty());
-    // The cavity sits in the middle of the single cell.
-    const cv::Rect cavity(80 + 50, 60 + 40, 140, 100);
-    const double emptyMean = cv::mean(empty1(cavity))[0];
-    const double leftMean = cv::mean(left(cavity))[0];
-    QVERIFY2(leftMean > emptyMean + 40, qPrintable(QString("%1 vs %2").arg(leftMean).arg(emptyMean)));
-    // Without jitter two empty frames differ only by sensor noise.
-    cv::Mat diff;
-    cv::absdiff(empty1, empty2, diff);
-    double maxDiff;
-    cv::minMaxLoc(diff, nullptr, &maxDiff);
-    QVERIFY(maxDiff <= 8);
-    cv::absdiff(empty2, defect, diff);
-    cv::minMaxLoc(diff, nullptr, &maxDiff);
-    QVERIFY(maxDiff > 60); // a dark spot somewhere on the plate
-    // Brightness follows exposure.
-    c->setExposure(15);
-    const cv::Mat dark = frame();
-    QVERIFY(cv::mean(dark)[0] < cv::mean(empty1)[0] * 0.6);
-
-    // With jitter the scene moves from frame to frame.
-    PluginFixture g;
-    QVERIFY(g.make(cams("Sim", 0, {"SIMCAM-J1"}, {{"width", 400}, {"height", 300}, {"shift", 20}, {"angle", 3}})));
-    QVERIFY(g.cam->open());
-    g.cam->setTrigger(true);
-    g.cam->start();
-    cv::Mat a(300, 400, CV_8U), b(300, 400, CV_8U);
-    g.cam->softTrigger();
-    QVERIFY(g.cam->grab(a.data));
-    g.cam->softTrigger();
-    QVERIFY(g.cam->grab(b.data));
-    cv::absdiff(a, b, diff);
-    QVERIFY(cv::mean(diff)[0] > 5);
 }
 
 void TstCameras::imageFolderIsPlayedInNameOrder()
