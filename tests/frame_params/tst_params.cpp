@@ -297,7 +297,6 @@ void TstParams::cleanup()
 {
     m_win.reset();
     m_env.reset();
-    gLan = 0;
 }
 
 void TstParams::factoryTemplateLoadsIntoMainWindow()
@@ -364,7 +363,6 @@ void TstParams::everyFieldHasItsTablePosition()
     QCOMPARE(back.spare9v17, p.spare9v17);
     QCOMPARE(back.noise2D[7], p.noise2D[7]);
     QCOMPARE(QString(back.password), QString("op'pw\"1"));
-    gLan = 0;
 }
 
 void TstParams::roundTripThroughMainWindow()
@@ -427,7 +425,6 @@ void TstParams::roundTripThroughMainWindow()
     // Not stored: both colour-area limits come back at their fall-back.
     QCOMPARE(loaded.colorAreaMin, 1000);
     QCOMPARE(loaded.colorAreaMax, 1000);
-    gLan = 0;
 }
 
 void TstParams::emptyTableGetsNewerRowsAndDefaults()
@@ -657,7 +654,6 @@ void TstParams::outOfRangeValuesAreReset()
         QCOMPARE(p.exposeTime[2], 30);
         QCOMPARE(p.exposeTime[3], 7);
     }
-    gLan = 0;
 }
 
 void TstParams::badRowsReadAsZeroForTheRest()

@@ -73,7 +73,6 @@ void TstStartup::versionJsonKeepsOtherKeys()
     QCOMPARE(o.value("version").toString(), QString("18.22.1.83"));
     QCOMPARE(o.value("camcount").toInt(), 3);
     QCOMPARE(o.value("serverport").toInt(), 10100);
-    numCamera = 0;
 }
 
 void TstStartup::versionJsonWrittenAnewWhenMissing()
@@ -248,7 +247,6 @@ void TstStartup::badDatabaseFileAtStart()
     win.reset();
     QSqlDatabase::removeDatabase("schema");
     Clock::install(nullptr);
-    gLan = 0;
 }
 
 void TstStartup::inputChangeReachesTheWindowsRun()

@@ -205,8 +205,6 @@ private:
 void TstStore::initTestCase()
 {
     QVERIFY(MessageTable::load() > 0);
-    gShowW = 1280;
-    gShowH = 800;
 }
 
 void TstStore::init()
@@ -552,7 +550,6 @@ void TstStore::copyTargetsFollowTheMachineMode()
     s->getCopyParamDescri(0, 1, a, b);
     QCOMPARE(a, MessageTable::text(753));
     QCOMPARE(b, MessageTable::text(754));
-    gDNum = 2;
 }
 
 void TstStore::copyParamAsksFirst()
