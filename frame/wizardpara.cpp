@@ -23,6 +23,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -394,6 +395,10 @@ QVector<int> WizardPara::parseValue(const QString& value, int positions)
 // Loading
 // ---------------------------------------------------------------------------
 
+namespace {
+std::atomic<bool> g_storedSetUnread{false};
+} // namespace
+
 void WizardPara::LoadDatafromFile()
 {
     // The current parameter group; a missing sysadd.txt is created as "none".
@@ -413,9 +418,10 @@ void WizardPara::LoadDatafromFile()
     }
     updateGroupName();
 
-    if (gpWin)
-        readRows(gpWin->paraQuery);
-    else
+    // A set that could not be read (file locked at start) must not be
+    // saved later: the save would put the defaults over the operator's set.
+    g_storedSetUnread = !(gpWin && readRows(gpWin->paraQuery));
+    if (!gpWin)
         qWarning() << "parameters: no main window, the stored parameters are not read";
 
     validate();
@@ -683,6 +689,11 @@ bool WizardPara::SaveDatatoFile()
 {
     if (!gpWin) {
         qWarning() << "parameters: no main window, not saved";
+        return false;
+    }
+    if (g_storedSetUnread) {
+        qCritical() << "parameters not saved: the stored set could not be read at the last load, and saving"
+                       " would replace it with these values; load it again first";
         return false;
     }
     return writeRows(gpWin->paraQuery);

@@ -36,7 +36,8 @@ public:
     // Loading, saving, parameter group (through gpWin->paraQuery)
     // ---------------------------------------------------------------------
     void LoadDatafromFile();
-    // False when nothing was written (database busy, read-only or damaged).
+    // False when nothing was written (database busy, read-only or damaged,
+    // or the last LoadDatafromFile could not read the stored set).
     bool SaveDatatoFile();
     void SaveChkDBItem(const QString& key);
     void SaveAddFile();

@@ -221,9 +221,13 @@ void TstStartup::badDatabaseFileAtStart()
                  qPrintable(shown[0]));
         QVERIFY(!QFile::exists(file + ".damaged"));
         QVERIFY(!cmds.contains("reboot"));
-        win.reset();
         QSqlQuery(*locker).exec("rollback");
         locker->close();
+        // The set in force is the defaults: saving it would overwrite the
+        // operator's set, so it is refused even now that the file is free.
+        if (file == "PARAM.db")
+            QVERIFY(!gpWPara->SaveDatatoFile());
+        win.reset();
         locker.reset();
         QSqlDatabase::removeDatabase("locker");
         QFile after(file);
