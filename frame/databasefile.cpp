@@ -48,7 +48,9 @@ DatabaseFile::State DatabaseFile::check(const QString& fileName, const QString& 
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(fileName);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=50"));
+        // Read-write: a save cut off by a crash left a hot journal, and only
+        // a writer rolls it back; read-only, that file would look damaged.
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=50"));
         if (!db.open()) {
             reason = db.lastError().text();
             state = isBusy(db.lastError()) ? Busy : Damaged;

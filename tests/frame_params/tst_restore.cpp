@@ -59,6 +59,7 @@ private slots:
     void killedRestoreLeavesOldOrWholeCopy();
     void unusableCopyIsNotPutInPlace();
     void shortLockOnSnDbIsWaitedOut();
+    void saveCutByACrashIsNotDamage();
 };
 
 void TstRestore::killedRestoreLeavesOldOrWholeCopy()
@@ -157,6 +158,35 @@ void TstRestore::shortLockOnSnDbIsWaitedOut()
     QCOMPARE(operatorAnswers.numbers(), QList<int>());
 }
 
+void TstRestore::saveCutByACrashIsNotDamage()
+{
+    // A save killed half-way leaves a hot journal: the next start must roll
+    // it back and keep the file, not take it for a damaged one.
+    TestEnv env(false);
+    QVERIFY(makeDb("PARAM.db", "old", 1000));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
+        db.setDatabaseName("PARAM.db");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("begin"));
+        for (int i = 0; i < 3000; ++i)
+            q.exec(QString("insert into sysparam values('row%1', '%2')").arg(i).arg(QString(200, 'v')));
+        QVERIFY(q.exec("commit"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("rows");
+    const QByteArray before = digest("PARAM.db");
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--crash-in-save"});
+    QVERIFY(child.waitForFinished(20000));
+    QVERIFY(QFileInfo("PARAM.db-journal").size() > 0);
+    QString why;
+    QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam", &why), DatabaseFile::Usable);
+    QVERIFY(!QFileInfo::exists("PARAM.db-journal") || QFileInfo("PARAM.db-journal").size() == 0);
+    QCOMPARE(digest("PARAM.db"), before);
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -168,6 +198,17 @@ int main(int argc, char** argv)
             DatabaseFile::replaceWith("PARAM.old", "PARAM.db", "sysparam");
             DatabaseFile::replaceWith("SN.old", "SN.db", "sysparam");
         }
+    }
+    if (argc == 2 && QByteArray(argv[1]) == "--crash-in-save") {
+        // The child: changes every row in one transaction and dies inside it.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "crash");
+        db.setDatabaseName("PARAM.db");
+        db.open();
+        QSqlQuery q(db);
+        q.exec("pragma cache_size=1");
+        q.exec("begin");
+        q.exec("update sysparam set value = value || 'new'");
+        ::raise(SIGKILL);
     }
     TstRestore tc;
     QTEST_SET_MAIN_SOURCE_PATH
