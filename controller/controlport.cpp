@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QMutex>
+#include <QPointer>
 #include <QMutexLocker>
 #include <QtDebug>
 
@@ -85,8 +86,11 @@ void ControlPort::InitIOThread()
     if (m_thread)
         return;
     m_thread = new IOThread();
-    IOThread* thread = m_thread;
+    // A wake-up may still be queued when the thread is stopped and deleted.
+    QPointer<IOThread> thread(m_thread);
     connect(m_thread, &IOThread::sigIOChange, this, [thread] {
+        if (!thread)
+            return;
         // Taken before Run reads the word: a change during Run wakes it again.
         thread->wakeTaken();
         if (gpWin)

@@ -378,6 +378,11 @@ void TstIo::wakeUpsAreMergedAndNoEdgeIsLost()
     QCoreApplication::processEvents();
     QCOMPARE(win.runs, 2);
     QCOMPARE(emitted, 2);
+    // A wake-up still queued when the thread goes is dropped.
+    t->receive(off, 8, 0);
+    port.stopIOThread();
+    QCoreApplication::processEvents();
+    QCOMPARE(win.runs, 2);
     gpWin = nullptr;
 }
 
