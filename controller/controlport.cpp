@@ -8,11 +8,13 @@
 
 #include <QFile>
 #include <QMutex>
+#include <QPointer>
 #include <QMutexLocker>
 #include <QtDebug>
 
 Posix_QextSerialPort* gpCom = nullptr;
 uint32_t gDataIn = 0;
+uint32_t gDataInRisen = 0;
 uint32_t gDataOut = 0;
 
 QMutex* boardIoMutex()
@@ -84,12 +86,16 @@ void ControlPort::InitIOThread()
     if (m_thread)
         return;
     m_thread = new IOThread();
-    if (QObject* win = gpWin ? gpWin->windowObject() : nullptr) {
-        if (win->metaObject()->indexOfSlot("Run()") >= 0)
-            connect(m_thread, SIGNAL(sigIOChange()), win, SLOT(Run()));
-        else
-            qWarning("ControlPort: the main window has no Run() slot; input changes wake nobody");
-    }
+    // A wake-up may still be queued when the thread is stopped and deleted.
+    QPointer<IOThread> thread(m_thread);
+    connect(m_thread, &IOThread::sigIOChange, this, [thread] {
+        if (!thread)
+            return;
+        // Taken before Run reads the word: a change during Run wakes it again.
+        thread->wakeTaken();
+        if (gpWin)
+            gpWin->Run();
+    }, Qt::QueuedConnection);
     m_thread->start(QThread::InheritPriority);
 }
 
@@ -151,17 +157,27 @@ int ControlPort::IOInTrigger(int no)
 {
     if (no < 0 || no > 15)
         return 0;
+    const WizardPara* p = gpWPara;
+    const int k = p ? p->in4Use : 0;
+    uint32_t risen = 0;
     {
         QMutexLocker lock(boardIoMutex());
         in = gDataIn;
+        risen = gDataInRisen;
+        // Input 3 stands in for input k: its rise is k's rise.
+        if (k >= 1 && k <= 16)
+            risen |= ((risen >> 3) & 1u) << (k - 1);
+        gDataInRisen &= ~(1u << no);
+        if (k >= 1 && k <= 16 && no == k - 1)
+            gDataInRisen &= ~(1u << 3);
     }
-    const WizardPara* p = gpWPara;
-    const int k = p ? p->in4Use : 0;
     if (k >= 1 && k <= 16)
         in |= ((in >> 3) & 1u) << (k - 1);
 
     const bool level = (in >> no) & 1u;
-    const int result = (!prevIn[no] && level) ? 1 : 0;
+    // A rise seen by the I/O thread counts even when the input fell again
+    // before this call: the debounce counts on every edge.
+    const int result = ((!prevIn[no] && level) || ((risen >> no) & 1u)) ? 1 : 0;
 
     const int mode = p ? p->systemMode : 0;
     if ((mode == 0 || mode == 3) && prevIn[1] && !((in >> 1) & 1u)) {

@@ -11,6 +11,7 @@ class Posix_QextSerialPort;
 // gDataIn and gDataOut are guarded by pMutexIO; gFTemp is the I/O thread's.
 extern Posix_QextSerialPort* gpCom; // the open board port, null without one
 extern uint32_t gDataIn;            // last input word from a status answer
+extern uint32_t gDataInRisen;       // inputs that rose since IOInTrigger last took them
 extern uint32_t gDataOut;           // output word the GUI thread wants on the board
 constexpr int kBoardValueCount = 16;
 extern uint32_t gFTemp[kBoardValueCount]; // board values of commands 3 and 4 (the I/O thread's)
@@ -41,7 +42,8 @@ public:
     ControlPort();
     ~ControlPort() override;
 
-    // Starts the polling thread; its sigIOChange calls gpWin's Run() queued.
+    // Starts the polling thread. An input change calls gpWin->Run() on this
+    // object's thread, queued, with at most one call pending.
     void InitIOThread();
 
     void IOSetOut(int no, int level);
@@ -50,7 +52,8 @@ public:
     // kind non-zero: bit n of the wanted output word, else of the input word
     // last taken by IOInTrigger. 0 or 1.
     int IOState(int kind, int n) const;
-    // 1 when input no has risen since the last call for the same input.
+    // 1 when input no has risen since the last call for the same input,
+    // also when it fell again before this call.
     int IOInTrigger(int no);
     // Refreshes the polling thread's watchdog stamp.
     void updateThreadProtectTiming();

@@ -1,8 +1,8 @@
 #include "controller/iothread.h"
 #include "controller/controlport.h"
+#include "frame/clock.h"
 #include "platform/posix_qextserialport.h"
 
-#include <QDateTime>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QtDebug>
@@ -11,20 +11,9 @@
 // Written only here, on the I/O thread.
 uint32_t gFTemp[kBoardValueCount] = {};
 
-namespace {
-std::atomic<IOThread::Clock> gClock{nullptr};
-}
-
 int IOThread::now()
 {
-    if (Clock c = gClock.load())
-        return c();
-    return int(QDateTime::currentSecsSinceEpoch() % 1000000000LL);
-}
-
-void IOThread::setClock(Clock clock)
-{
-    gClock.store(clock);
+    return int(Clock::instance()->monotonicMs() / 1000 % 1000000000LL);
 }
 
 IOThread::IOThread(QObject* parent)
@@ -51,10 +40,11 @@ bool IOThread::receive(const unsigned char* data, int length, uint32_t wanted)
             {
                 QMutexLocker lock(boardIoMutex());
                 changed = word != gDataIn;
+                gDataInRisen |= word & ~gDataIn;
                 gDataIn = word;
             }
             // Stored before the signal, so the queued reader sees the new word.
-            if (changed)
+            if (changed && !m_wakePending.exchange(true))
                 emit sigIOChange();
             // The board echoes ten outputs; compare only what it can echo.
             if (BoardFrameParser::echoWord(f) != (wanted & 0x3FFu))

@@ -16,11 +16,9 @@ class IOThread : public QThread
 {
     Q_OBJECT
 public:
-    // Seconds since the epoch modulo 1,000,000,000; the watchdog's time.
-    using Clock = int (*)();
+    // The watchdog's time in whole seconds, from the station clock
+    // (frame/clock.h: tests install a TestClock and advance it).
     static int now();
-    // Tests replace the wall clock; null restores it.
-    static void setClock(Clock clock);
 
     static constexpr int kPassMs = 5;
     static constexpr int kStaleSeconds = 11;
@@ -37,10 +35,15 @@ public:
     bool isStale() const { return m_stale.load(); }
 
     // One receive step on bytes already read: parses them, stores input words
-    // and values, and returns true when the board's echo differs from `wanted`
-    // (the outputs must be sent again). Emits sigIOChange for each changed
-    // input word.
+    // (and the inputs that rose, in gDataInRisen) and values, and returns true
+    // when the board's echo differs from `wanted` (the outputs must be sent
+    // again). Emits sigIOChange when an input word changed and no wake-up is
+    // pending; the receiver calls wakeTaken() before it reads the word, so a
+    // board toggling its inputs every few milliseconds queues one call, not
+    // thousands, and no change goes unseen.
     bool receive(const unsigned char* data, int length, uint32_t wanted);
+    void wakeTaken() { m_wakePending.store(false); }
+    bool wakePending() const { return m_wakePending.load(); }
     // Sets the value-table index, as commands 3 and 4 do (tests).
     void resetValueIndex(int index) { m_valueIndex = index; }
 
@@ -59,4 +62,5 @@ private:
     int m_pass = 0;
     int m_valueIndex = 0;
     std::atomic<bool> m_stale{false};
+    std::atomic<bool> m_wakePending{false};
 };

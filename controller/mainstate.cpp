@@ -61,3 +61,9 @@ void MainState::startHintTimer(int ms)
         self->refresh();
     });
 }
+
+void MainState::Run()
+{
+    ++unhandledRuns;
+    LOG(ERROR) << "input change: the main window has no Run(), nobody reads the board's inputs";
+}

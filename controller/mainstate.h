@@ -41,6 +41,14 @@ public:
     // Repaints the window (after a keypad entry and the like).
     virtual void refresh() {}
 
+    // --- board link (floor) ---
+    // The machine cycle's poll, called on the GUI thread (queued) when the
+    // board's input word changed. The main window's Run() overrides it; this
+    // one only reports that nobody handles input changes and counts the calls,
+    // so a test sees the gap as an error.
+    virtual void Run();
+    int unhandledRuns = 0;
+
     // --- fields read and written on the GUI thread by the other subsystems ---
     Edit* currentEdit = nullptr; // the editor that last received focus
     int loginLevel = 0;          // 0 nobody, 1 operator, 2 factory

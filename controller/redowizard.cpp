@@ -6,6 +6,9 @@
 #include "controller/productioncounters.h"
 #include "controller/windowcyclehooks.h"
 #include "frame/globals.h"
+#include "frame/parameterstartup.h"
+#include "frame/operatorprompt.h"
+#include "inspection/cameramanager.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "widgets/choosebox.h"
@@ -35,41 +38,27 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         gShowH = s->geometry().height();
     }
 
-    // Checked before the connection is made: opening would create an empty file.
-    if (!QFile::exists(QStringLiteral("PARAM.db")))
-        restoreParamDb();
-    paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
-                                            : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    paraDb.setDatabaseName("PARAM.db");
-    m_paraDbOpen = paraDb.open();
-    if (!m_paraDbOpen)
-        LOG(ERROR) << "PARAM.db: " << paraDb.lastError().text().toStdString();
-    paraQuery = QSqlQuery(paraDb);
+    // Made before the parameter files are looked at: a damaged file is told
+    // through it, and it has no parent yet, so it shows on its own.
+    delete gpWarnBox;
+    gpWarnBox = new WarnBox(nullptr);
+
+    // The parameters (PARAM.db checked, opened and loaded into gpWPara).
+    m_paraDbOpen = ParameterStartup::run(this);
     // The journal: today's file (restored when missing), its connection.
     OperationRecords* journal = OperationRecords::instance();
     journal->checkRecordFileAtStart();
     journal->openAtStart();
 
-    // Made before the parameters load: their loaders report through it.
-    delete gpWarnBox;
-    gpWarnBox = new WarnBox(nullptr);
-
-    // The live set, loaded, and the settings window's edit copy (filled by
-    // assignment before the window opens). A previous window's sets (tests
-    // build more than one) are released first.
-    delete gpWPara;
-    delete gpWParaBak;
-    gpWPara = new WizardPara;
-    gpWPara->LoadDatafromFile();
-    gpWPara->loadCpuInfo();
-    gpWPara->loadConfigFromJson();
-    gpWParaBak = new WizardPara;
-    gTempNum = gpWPara->tempNum;
-    gPicNumNG = gpWPara->ngRecNum;
-    gPicNumOK = gpWPara->okRecNum;
-    gisCOM = gpWPara->comPort;
-    gisGrayHue = gpWPara->grayChannel;
-    gpWPara->getCurGroupName();
+    // The cameras, in the stored order. This comes before the shared boxes
+    // are re-parented to this (not yet shown) window: a damaged SN.db is told
+    // through a box that must be on screen.
+    CameraManager* cams = CameraManager::getInstance();
+    if (cams->plugins.isEmpty())
+        cams->loadPlugins();
+    cams->loadCameraSN();
+    cams->findCameras();
+    cams->sortCamera();
 
     delete gpChooseBox;
     gpChooseBox = new ChooseBox(nullptr, 750, 370);
@@ -108,23 +97,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     journal->loadDayAndCheck();
     installEventFilter(this);
     journal->startDayTimerAndRecordReady(numCamera);
-}
-
-void ReDoWizard::restoreParamDb()
-{
-    // The language is not loaded yet: the notice is always English.
-    QString text = gaLanStr[4 * 160 + 1];
-    if (text.isEmpty())
-        text = QStringLiteral("System parameter file error, please \r\n restore parameter group \r\n or contact supplier");
-    LOG(ERROR) << "PARAM.db missing, restoring the default parameter group";
-    // The shared warning box does not exist yet at this point of the
-    // construction: a box of the same kind, for this notice only.
-    WarnBox box(nullptr);
-    box.setText(text);
-    box.exec();
-    CommandRunner::system(QStringLiteral("cp -f ./paraGroup/default/PARAM.db ./"));
-    CommandRunner::system(QStringLiteral("sync"));
-    CommandRunner::system(QStringLiteral("reboot"));
 }
 
 ReDoWizard::~ReDoWizard()

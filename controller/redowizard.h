@@ -33,10 +33,6 @@ public:
     bool paraDbOpen() const { return m_paraDbOpen; }
 
 private:
-    // PARAM.db missing at start: tell the operator, put the default group's
-    // copy in place and reboot.
-    void restoreParamDb();
-
     bool m_paraDbOpen = false;
 
     // --- machine cycle ---

@@ -102,7 +102,9 @@ QString FindAU()
             ++mntLines;
     for (int i = 0; i < mntLines; ++i)
         CommandRunner::bash(QStringLiteral("umount %1").arg(QLatin1String(kMountPoint)), kCommandWaitMs);
-    CommandRunner::bash(QStringLiteral("mount %1 %2").arg(device, QLatin1String(kMountPoint)), kCommandWaitMs);
+    // The device text comes from blkid's output: one word, whatever it holds.
+    CommandRunner::bash(QStringLiteral("mount %1 %2").arg(CommandRunner::quote(device), QLatin1String(kMountPoint)),
+                        kCommandWaitMs);
 
     if (!readMounts(&mounts))
         return QString();

@@ -3,6 +3,8 @@
 list(APPEND STATION_CORE_SOURCES
   frame/clock.cpp
   frame/clock.h
+  frame/databasefile.cpp
+  frame/databasefile.h
   frame/dbconfighelpers.cpp
   frame/dbconfighelpers.h
   frame/deviceid.cpp
@@ -22,6 +24,8 @@ list(APPEND STATION_CORE_SOURCES
   frame/logmanager.cpp
   frame/logmanager.h
   frame/messages.qrc
+  frame/parameterstartup.cpp
+  frame/parameterstartup.h
   frame/messagetable.cpp
   frame/messagetable.h
   frame/nettools.cpp

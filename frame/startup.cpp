@@ -1,6 +1,7 @@
 #include "frame/startup.h"
 
 #include "controller/redowizard.h"
+#include "frame/clock.h"
 #include "frame/deviceid.h"
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
@@ -41,9 +42,9 @@ constexpr const char* kVersionJson = "ruv_net/config.json";
 
 } // namespace
 
-void waitForHardware(const std::function<void(int, const QString&)>& show,
-                     const std::function<void()>& sleepOneSecond)
+void waitForHardware(const std::function<void(int, const QString&)>& show)
 {
+    const auto sleepOneSecond = [] { Clock::instance()->sleepMs(1000); };
     CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &");
     for (int step = 6; step <= 10; ++step) {
         sleepOneSecond();
@@ -68,13 +69,9 @@ void printSummary()
         std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
                     qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
     }
-    // The camera views come with the main window; until then report what the
-    // plug-ins find, in the stored camera order.
+    // The main window found the cameras in the stored order; the camera
+    // views come later. Without a real camera the simulated ones stand in.
     CameraManager* cams = CameraManager::getInstance();
-    cams->loadPlugins();
-    cams->loadCameraSN();
-    cams->findCameras();
-    cams->sortCamera();
     if (cams->cameras.isEmpty())
         cams->findSumulateCameras();
     std::printf("  cameras found by the plug-ins: %d%s\n", int(cams->cameras.size()),
@@ -93,7 +90,7 @@ void printSummary()
 
 void StopWTD()
 {
-    QThread::sleep(1);
+    Clock::instance()->sleepMs(1000);
 }
 
 void Exit(int status)
@@ -143,8 +140,12 @@ void writeVersionToJson()
         } else if (!data.isEmpty()) {
             // The network settings in a damaged file are not ours to throw away:
             // keep them beside it for the service engineer.
-            qWarning() << "ruv_net/config.json does not parse:" << err.errorString()
-                       << "- kept as config.json.damaged";
+            if (err.error != QJsonParseError::NoError)
+                qWarning().noquote() << "ruv_net/config.json does not parse at offset" << err.offset << ":"
+                                     << err.errorString() << "- kept as config.json.damaged";
+            else
+                qWarning().noquote() << "ruv_net/config.json holds a JSON" << (doc.isArray() ? "array" : "value")
+                                     << "where an object is expected - kept as config.json.damaged";
             QFile::remove(path + ".damaged");
             QFile::copy(path, path + ".damaged");
         }
@@ -186,8 +187,7 @@ int stationMain(int argc, char** argv)
     // Desktop runs (the variable set to the development Qt path) skip the
     // fixed waits for the network cards and the cameras.
     if (!isOpen_Env())
-        waitForHardware([splash](int step, const QString& text) { splash->flushstep(step, text); },
-                        [] { QThread::sleep(1); });
+        waitForHardware([splash](int step, const QString& text) { splash->flushstep(step, text); });
     splash->flushstep(50, QStringLiteral("相机等待完毕..."));
 
     qInfo().noquote() << "*********************** application" << kSoftwareVersion

@@ -22,6 +22,6 @@ QString funcNumberToQString(int a, int b);
 int CaclTime();
 
 // The fixed start-up waits of a panel: starts the network-card script, then
-// gives the cards 5 s and the cameras 10 s, showing each second's step.
-void waitForHardware(const std::function<void(int, const QString&)>& show,
-                     const std::function<void()>& sleepOneSecond);
+// gives the cards 5 s and the cameras 10 s (on the station clock), showing
+// each second's step.
+void waitForHardware(const std::function<void(int, const QString&)>& show);

@@ -15,12 +15,15 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTextStream>
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -249,12 +252,36 @@ QString rowText(const Row& r, const WizardPara& p)
     return parts.join(QLatin1Char(' '));
 }
 
-bool ensureTable(QSqlQuery& q)
+// Why the parameter database behind q cannot be read or written, or an empty
+// text: no connection, not an SQLite file, locked, or a sysparam table
+// without its two columns.
+QString parameterDbProblem(QSqlQuery& q)
 {
-    if (q.exec(QStringLiteral("create table if not exists sysparam(name text, value text)")))
-        return true;
-    qWarning() << "sysparam table:" << q.lastError().text();
-    return false;
+    const auto fileName = [&q] {
+        for (const QString& c : QSqlDatabase::connectionNames()) {
+            const QSqlDatabase db = QSqlDatabase::database(c, false);
+            if (db.driver() == q.driver())
+                return db.databaseName();
+        }
+        return QStringLiteral("parameter database");
+    };
+    if (!q.driver() || !q.driver()->isOpen())
+        return fileName() + QStringLiteral(" is not open");
+    if (!q.exec(QStringLiteral("select count(*) from sqlite_master")) || !q.next()) {
+        const QString why = q.lastError().text();
+        q.finish();
+        return fileName() + QStringLiteral(" cannot be read: ") + why;
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("create table if not exists sysparam(name text, value text)")))
+        return fileName() + QStringLiteral(" cannot hold its table: ") + q.lastError().text();
+    if (!q.exec(QStringLiteral("select name, value from sysparam limit 1"))) {
+        const QString why = q.lastError().text();
+        q.finish();
+        return fileName() + QStringLiteral(": table sysparam has the wrong columns: ") + why;
+    }
+    q.finish();
+    return QString();
 }
 
 // Unsigned range tests: a negative value counts as too large.
@@ -372,6 +399,10 @@ QVector<int> WizardPara::parseValue(const QString& value, int positions)
 // Loading
 // ---------------------------------------------------------------------------
 
+namespace {
+std::atomic<bool> g_storedSetUnread{false};
+} // namespace
+
 void WizardPara::LoadDatafromFile()
 {
     // The current parameter group; a missing sysadd.txt is created as "none".
@@ -391,9 +422,10 @@ void WizardPara::LoadDatafromFile()
     }
     updateGroupName();
 
-    if (gpWin)
-        readRows(gpWin->paraQuery);
-    else
+    // A set that could not be read (file locked at start) must not be
+    // saved later: the save would put the defaults over the operator's set.
+    g_storedSetUnread = !(gpWin && readRows(gpWin->paraQuery));
+    if (!gpWin)
         qWarning() << "parameters: no main window, the stored parameters are not read";
 
     validate();
@@ -403,7 +435,13 @@ void WizardPara::LoadDatafromFile()
 
 bool WizardPara::readRows(QSqlQuery& q)
 {
-    ensureTable(q);
+    // One line naming the file and the driver's reason, instead of one
+    // "Parameter count mismatch" per row from statements that never prepared.
+    const QString unusable = parameterDbProblem(q);
+    if (!unusable.isEmpty()) {
+        qCritical().noquote() << "parameters:" << unusable << "- the defaults stay in force";
+        return false;
+    }
     QVector<Row> rows = rowMap(*this);
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.loadOrder < b.loadOrder; });
 
@@ -651,22 +689,37 @@ void WizardPara::loadIONames() const
 // Saving and the parameter group
 // ---------------------------------------------------------------------------
 
-void WizardPara::SaveDatatoFile()
+bool WizardPara::SaveDatatoFile()
 {
     if (!gpWin) {
         qWarning() << "parameters: no main window, not saved";
-        return;
+        return false;
     }
-    writeRows(gpWin->paraQuery);
+    if (g_storedSetUnread) {
+        qCritical() << "parameters not saved: the stored set could not be read at the last load, and saving"
+                       " would replace it with these values; load it again first";
+        return false;
+    }
+    return writeRows(gpWin->paraQuery);
 }
 
 bool WizardPara::writeRows(QSqlQuery& q) const
 {
-    ensureTable(q);
+    const QString unusable = parameterDbProblem(q);
+    if (!unusable.isEmpty()) {
+        qCritical().noquote() << "parameters not saved:" << unusable;
+        return false;
+    }
     WizardPara& self = const_cast<WizardPara&>(*this);
     // One transaction: a power loss in the middle leaves the old set, never
-    // a mix of old and new rows.
-    const bool inTransaction = q.exec(QStringLiteral("begin immediate transaction"));
+    // a mix of old and new rows. Without it (another connection holds the
+    // write lock past the busy time-out) nothing is written: the edit stays
+    // in memory and the caller hears of the failure.
+    if (!q.exec(QStringLiteral("begin immediate transaction"))) {
+        qCritical().noquote() << "parameters not saved: the parameter database is busy or read-only:"
+                              << q.lastError().text();
+        return false;
+    }
     bool ok = true;
     for (const Row& r : rowMap(self)) {
         const QString key = QLatin1String(r.key);
@@ -677,15 +730,12 @@ bool WizardPara::writeRows(QSqlQuery& q) const
         }
     }
     q.finish();
-    if (inTransaction) {
-        if (ok && q.exec(QStringLiteral("commit")))
-            return true;
-        if (ok)
-            qWarning() << "parameters: commit failed" << q.lastError().text();
-        q.exec(QStringLiteral("rollback"));
-        return false;
-    }
-    return ok;
+    if (ok && q.exec(QStringLiteral("commit")))
+        return true;
+    if (ok)
+        qCritical() << "parameters not saved: commit failed" << q.lastError().text();
+    q.exec(QStringLiteral("rollback"));
+    return false;
 }
 
 void WizardPara::SaveChkDBItem(const QString& key)
@@ -828,18 +878,19 @@ void WizardPara::loadConfigFromJson()
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(data, &error);
     if (error.error != QJsonParseError::NoError) {
-        qWarning() << "JSON parse error:" << error.errorString();
+        qWarning().noquote() << fileName << "does not parse at offset" << error.offset << ":" << error.errorString();
         return;
     }
     if (!doc.isObject()) {
-        qWarning() << "JSON is not an object.";
+        qWarning().noquote() << fileName << "holds a JSON" << (doc.isArray() ? "array" : "value")
+                             << "where an object is expected";
         return;
     }
     configJson = doc.object();
 
     const QJsonValue list = configJson.value(QStringLiteral("not_Support_LCD_CPU"));
     if (!list.isArray()) {
-        qWarning() << "JSON does not contain 'cpu_list' array.";
+        qWarning().noquote() << fileName << "has no array \"not_Support_LCD_CPU\"";
         return;
     }
     qInfo() << "CPU List:";

@@ -36,7 +36,9 @@ public:
     // Loading, saving, parameter group (through gpWin->paraQuery)
     // ---------------------------------------------------------------------
     void LoadDatafromFile();
-    void SaveDatatoFile();
+    // False when nothing was written (database busy, read-only or damaged,
+    // or the last LoadDatafromFile could not read the stored set).
+    bool SaveDatatoFile();
     void SaveChkDBItem(const QString& key);
     void SaveAddFile();
     void updateGroupName();

@@ -1,4 +1,5 @@
 #include "inspection/cameramanager.h"
+#include "frame/databasefile.h"
 #include "frame/dbconfighelpers.h"
 
 #include "controller/mainstate.h"
@@ -91,7 +92,7 @@ bool CameraManager::snDbUsable()
     return q.exec("select name, value from sysparam limit 1");
 }
 
-bool CameraManager::openSnDb()
+bool CameraManager::openSnDb(bool checkUsable)
 {
     snQuery = QSqlQuery();
     if (QSqlDatabase::contains(kSnConnection)) {
@@ -101,15 +102,23 @@ bool CameraManager::openSnDb()
         snDb = QSqlDatabase::addDatabase("QSQLITE", kSnConnection);
     }
     snDb.setDatabaseName("SN.db");
-    return snDb.open() && snDbUsable();
+    snDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    return snDb.open() && (!checkUsable || snDbUsable());
 }
 
-void CameraManager::restoreDefaultSnDb()
+void CameraManager::restoreDefaultSnDb(const QString& why)
 {
-    qCritical() << "SN.db cannot be opened:" << snDb.lastError().text();
+    // The operator's camera order is only given up for a file that is really
+    // damaged, and even then it is kept beside the factory copy.
+    qCritical().noquote() << "SN.db is damaged:" << why << "- replaced by the factory copy";
     tellOperator(160);
+    snQuery = QSqlQuery();
     snDb.close();
-    CommandRunner::system("cp -f ./paraGroup/default/SN.db ./");
+    DatabaseFile::keepAside(QStringLiteral("SN.db"));
+    QString failed;
+    if (!DatabaseFile::replaceWith(DatabaseFile::factoryCopy(QStringLiteral("SN.db")), QStringLiteral("SN.db"),
+                                   QStringLiteral("sysparam"), &failed))
+        qCritical().noquote() << "SN.db: factory copy not restored:" << failed;
     CommandRunner::system("sync");
     CommandRunner::system("reboot");
 }
@@ -117,15 +126,28 @@ void CameraManager::restoreDefaultSnDb()
 void CameraManager::loadCameraSN()
 {
     snList.clear();
-    if (!openSnDb()) {
-        restoreDefaultSnDb();
+    QString why;
+    const DatabaseFile::State state = DatabaseFile::checkWaiting(QStringLiteral("SN.db"), QStringLiteral("sysparam"), &why);
+    if (state == DatabaseFile::Busy) {
+        // Another program holds the file: the stored order cannot be read
+        // now, but it is not lost either. The cameras keep the plug-ins'
+        // order for this run.
+        qCritical().noquote() << "SN.db stays locked by another program:" << why << "- camera order not loaded";
+        tellOperator(764, messageText(764).arg(QStringLiteral("SN.db")));
+        openSnDb(false);
+        return;
+    }
+    // A missing file or one without the table holds no order yet: it gets
+    // the table below. Only a damaged file is replaced.
+    if (state == DatabaseFile::Damaged) {
+        restoreDefaultSnDb(why);
         // On a panel the reboot above ends the process; where it does not
-        // (simulated platform) go on with the default copy.
-        if (!openSnDb()) {
-            qCritical() << "SN.db still unusable after restoring the default copy";
-            snDb.close();
-            return;
-        }
+        // (simulated platform) go on with the factory copy.
+    }
+    if (!openSnDb()) {
+        qCritical().noquote() << "SN.db unusable:" << snDb.lastError().text();
+        snDb.close();
+        return;
     }
     snQuery = QSqlQuery(snDb);
     for (int k = 0; k < kMaxCameras; ++k) {

@@ -56,9 +56,9 @@ public:
     static constexpr int kMaxSerialLength = 256;
 
 private:
-    bool openSnDb();
+    bool openSnDb(bool checkUsable = true);
     bool snDbUsable();
-    void restoreDefaultSnDb();
+    void restoreDefaultSnDb(const QString& why);
 
     QString m_pluginDir;
 };

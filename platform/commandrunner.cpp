@@ -1,7 +1,9 @@
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 
+#include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutex>
@@ -10,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -38,29 +41,218 @@ const QStringList& machinePrograms()
     return list;
 }
 
-// Split a simple command line into words, honouring single and double quotes.
-QStringList splitWords(const QString& line)
+// What a shell would run for a command line: the words of every simple
+// command, including those in $(...), `...`, subshells and "sh -c" strings.
+// Only unquoted text separates commands; quotes and backslashes are removed
+// from the words as the shell removes them.
+struct ShellScan {
+    QList<QStringList> commands;
+    bool compound = false; // more than one command, or a substitution
+};
+
+void scanShell(const QString& line, ShellScan* out, int depth);
+
+// The text of a $(...) starting after "$(" at i; i ends after the ")".
+QString takeSubstitution(const QString& line, int* i)
 {
-    QStringList words;
-    QString cur;
+    int level = 1;
     QChar quote;
-    bool inWord = false;
-    for (QChar c : line) {
+    const int from = *i;
+    for (; *i < line.size(); ++*i) {
+        const QChar c = line[*i];
         if (!quote.isNull()) {
             if (c == quote) quote = QChar();
+            else if (c == '\\' && quote == '"') ++*i;
+            continue;
+        }
+        if (c == '\\') { ++*i; continue; }
+        if (c == '\'' || c == '"') { quote = c; continue; }
+        if (c == '(') ++level;
+        if (c == ')' && --level == 0) {
+            const QString inner = line.mid(from, *i - from);
+            ++*i;
+            return inner;
+        }
+    }
+    return line.mid(from);
+}
+
+void scanShell(const QString& line, ShellScan* out, int depth)
+{
+    if (depth > 8) { // deeper nesting than any station command: treat as compound
+        out->compound = true;
+        return;
+    }
+    QStringList words;
+    QString cur;
+    bool inWord = false;
+    bool redirectTarget = false;
+    QChar quote;
+    auto endWord = [&] {
+        if (inWord) {
+            if (redirectTarget) redirectTarget = false;
+            else words << cur;
+        }
+        cur.clear();
+        inWord = false;
+    };
+    auto endCommand = [&] {
+        endWord();
+        if (!words.isEmpty()) {
+            if (!out->commands.isEmpty()) out->compound = true;
+            out->commands << words;
+        }
+        words.clear();
+    };
+    auto substitute = [&](const QString& inner) {
+        out->compound = true;
+        scanShell(inner, out, depth + 1);
+        inWord = true; // the substitution's output becomes (part of) a word
+        cur += QStringLiteral("$(...)");
+    };
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quote == '\'') {
+            if (c == '\'') quote = QChar();
+            else cur += c;
+            continue;
+        }
+        if (c == '\\' && i + 1 < line.size()) {
+            if (line[i + 1] != '\n')
+                cur += line[i + 1];
+            ++i;
+            inWord = true;
+            continue;
+        }
+        if (c == '$' && i + 1 < line.size() && line[i + 1] == '(') {
+            i += 2;
+            substitute(takeSubstitution(line, &i));
+            --i;
+            continue;
+        }
+        if (c == '`') {
+            const int close = line.indexOf('`', i + 1);
+            const int end = close < 0 ? line.size() : close;
+            substitute(line.mid(i + 1, end - i - 1));
+            i = end;
+            continue;
+        }
+        if (quote == '"') {
+            if (c == '"') quote = QChar();
             else cur += c;
             continue;
         }
         if (c == '\'' || c == '"') { quote = c; inWord = true; continue; }
-        if (c.isSpace()) {
-            if (inWord) { words << cur; cur.clear(); inWord = false; }
+        if (c.isSpace() && c != '\n') { endWord(); continue; }
+        if (c == ';' || c == '&' || c == '|' || c == '(' || c == ')' || c == '\n') {
+            endCommand();
+            if (c == '(' || c == ')') out->compound = true;
+            continue;
+        }
+        if (c == '>' || c == '<') {
+            // "2>&1", ">>": the target is a file, not a word of the command.
+            const bool digitsOnly = inWord && !cur.isEmpty()
+                && std::all_of(cur.begin(), cur.end(), [](QChar d) { return d.isDigit(); });
+            if (digitsOnly) { cur.clear(); inWord = false; } else endWord();
+            while (i + 1 < line.size() && (line[i + 1] == '>' || line[i + 1] == '&' || line[i + 1] == '<'))
+                ++i;
+            redirectTarget = true;
             continue;
         }
         cur += c;
         inWord = true;
     }
-    if (inWord) words << cur;
-    return words;
+    endCommand();
+}
+
+ShellScan scanShell(const QString& line)
+{
+    ShellScan s;
+    scanShell(line, &s, 0);
+    return s;
+}
+
+bool isAssignment(const QString& w)
+{
+    const int eq = w.indexOf('=');
+    if (eq <= 0)
+        return false;
+    for (int i = 0; i < eq; ++i)
+        if (!(w[i].isLetterOrNumber() || w[i] == '_'))
+            return false;
+    return !w[0].isDigit();
+}
+
+// The programs one simple command runs: its command word after assignments
+// and wrappers (env, nohup, sudo, timeout...), and what "sh -c", "eval" and
+// "find -exec" run. Strings given to a shell are scanned in turn.
+void programsOf(const QStringList& words, QStringList* programs, bool* compound, int depth)
+{
+    static const QStringList plainWrappers = {"exec", "command", "builtin", "nohup", "sudo", "doas",
+                                              "setsid", "time", "busybox", "chrt", "ionice", "nice",
+                                              "stdbuf", "xargs", "env", "timeout", "chroot", "watch", "flock"};
+    int i = 0;
+    while (i < words.size()) {
+        const QString w = words[i];
+        const QString base = QFileInfo(w).fileName();
+        if (isAssignment(w) || w.startsWith('-')) { ++i; continue; }
+        if (plainWrappers.contains(base)) {
+            // Options of the wrapper, with the argument of those that take one
+            // (nice -n 5, sudo -u root, timeout -s KILL...).
+            static const QStringList withArgument = {"-n", "-u", "-g", "-c", "-p", "-s", "-k", "-C", "-D", "-t"};
+            ++i;
+            while (i < words.size() && words[i].startsWith('-'))
+                i += withArgument.contains(words[i]) ? 2 : 1;
+            // timeout DURATION, chroot DIR, flock FILE.
+            if (base == "timeout" || base == "chroot" || base == "flock")
+                ++i;
+            continue;
+        }
+        programs->append(base);
+        if ((base == "sh" || base == "bash" || base == "dash" || base == "ash" || base == "zsh" || base == "ksh")) {
+            const int c = words.indexOf(QStringLiteral("-c"), i + 1);
+            if (c > 0 && c + 1 < words.size()) {
+                *compound = true;
+                ShellScan inner;
+                scanShell(words[c + 1], &inner, depth + 1);
+                for (const QStringList& cmd : inner.commands)
+                    programsOf(cmd, programs, compound, depth + 1);
+            }
+        } else if (base == "eval" || base == "source" || base == ".") {
+            *compound = true;
+            ShellScan inner;
+            scanShell(words.mid(i + 1).join(' '), &inner, depth + 1);
+            for (const QStringList& cmd : inner.commands)
+                programsOf(cmd, programs, compound, depth + 1);
+        }
+        for (int k = i + 1; k + 1 < words.size(); ++k) {
+            if (words[k] == "-exec" || words[k] == "-execdir" || words[k] == "-ok") {
+                *compound = true;
+                programsOf(words.mid(k + 1), programs, compound, depth + 1);
+                break;
+            }
+        }
+        return;
+    }
+}
+
+// Every program the line would run, in order.
+QStringList programsOfLine(const QString& line, bool* compound)
+{
+    const ShellScan s = scanShell(line);
+    *compound = s.compound;
+    QStringList programs;
+    for (const QStringList& cmd : s.commands)
+        programsOf(cmd, &programs, compound, 0);
+    return programs;
+}
+
+// Single-quotes text for the shell: 'it'\''s'.
+QString singleQuoted(const QString& text)
+{
+    QString q = text;
+    q.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + q + QLatin1Char('\'');
 }
 
 } // namespace
@@ -84,32 +276,74 @@ QStringList CommandRunner::loggedCommands()
 
 QString CommandRunner::programOf(const QString& commandLine)
 {
-    const QStringList words = splitWords(commandLine.trimmed());
-    for (const QString& w : words) {
-        // Skip leading environment assignments such as "LANG=C".
-        if (w.contains('=') && !w.startsWith('/') && !w.startsWith('.'))
-            continue;
-        return w;
-    }
-    return QString();
+    bool compound = false;
+    const QStringList programs = programsOfLine(commandLine, &compound);
+    return programs.isEmpty() ? QString() : programs.first();
+}
+
+QString CommandRunner::quote(const QString& text)
+{
+    return singleQuoted(text);
 }
 
 QString CommandRunner::remapPaths(const QString& commandLine)
 {
+    // The sim root may hold spaces, quotes or "$(...)": it goes into the line
+    // quoted for the quoting state at that point, so the shell takes it as
+    // part of one word and expands nothing in it.
     static const QRegularExpression re(
-        QStringLiteral("(^|[\\s'\"=])(/(?:mnt|media|proc|sys|dev|run|etc|root|opt|boot)(?:/[^\\s'\"]*)?)"));
+        QStringLiteral("^/(?:mnt|media|proc|sys|dev|run|etc|root|opt|boot)(?=$|[/\\s'\";|&()<>`$])"));
+    static const QString stop = QStringLiteral("'\";|&()<>`$");
     const QString root = platform::simRoot();
     QString out;
-    int last = 0;
-    auto it = re.globalMatch(commandLine);
-    while (it.hasNext()) {
-        const auto m = it.next();
-        const QString p = m.captured(2);
-        out += commandLine.mid(last, m.capturedStart(2) - last);
-        out += (p == "/dev/null" || p.startsWith(root + '/')) ? p : platform::path(p);
-        last = m.capturedEnd(2);
+    QChar quote;
+    bool atWordStart = true;
+    for (int i = 0; i < commandLine.size(); ++i) {
+        const QChar c = commandLine[i];
+        if (c == '\\' && quote != '\'' && i + 1 < commandLine.size()) {
+            out += c;
+            out += commandLine[++i];
+            atWordStart = false;
+            continue;
+        }
+        if (c == '/' && atWordStart) {
+            const QString rest = commandLine.mid(i);
+            if (re.match(rest).hasMatch()) {
+                int end = i;
+                while (end < commandLine.size() && !commandLine[end].isSpace() && !stop.contains(commandLine[end]))
+                    ++end;
+                const QString p = commandLine.mid(i, end - i);
+                if (p != QLatin1String("/dev/null")) {
+                    QString r = root;
+                    if (quote == '\'') {
+                        r.replace(QLatin1Char('\''), QLatin1String("'\\''"));
+                    } else if (quote == '"') {
+                        for (const char* ch : {"\\", "\"", "$", "`"})
+                            r.replace(QLatin1String(ch), QLatin1String("\\") + QLatin1String(ch));
+                    } else {
+                        r = singleQuoted(r);
+                    }
+                    out += r;
+                }
+                out += p;
+                i = end - 1;
+                atWordStart = false;
+                continue;
+            }
+        }
+        out += c;
+        if (!quote.isNull()) {
+            if (c == quote) quote = QChar();
+            atWordStart = false;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            quote = c;
+            atWordStart = true;
+            continue;
+        }
+        atWordStart = c.isSpace() || c == '=' || stop.contains(c);
     }
-    out += commandLine.mid(last);
     return out;
 }
 
@@ -198,31 +432,48 @@ bool CommandRunner::simulate(const QString& commandLine, Result* result)
         return false;
     appendLog(commandLine);
     QString line = commandLine.trimmed();
-    if (line.endsWith('&'))
+    if (line.endsWith('&') && !line.endsWith(QLatin1String("&&")))
         line.chop(1);
-    const QString prog = programOf(line);
-    const QString base = QFileInfo(prog).fileName();
+    bool compound = false;
+    const QStringList programs = programsOfLine(line, &compound);
+    const auto changesMachine = [](const QString& prog) {
+        return machinePrograms().contains(prog) || prog == QLatin1String("mount") || prog == QLatin1String("umount");
+    };
+    if (compound) {
+        // Whatever else the line does, a machine-changing command in it must
+        // not run here, and half a line is not what the caller asked for.
+        for (const QString& prog : programs) {
+            if (changesMachine(prog)) {
+                qWarning().noquote() << "simulated platform: refused, the line runs" << prog << ":" << commandLine;
+                result->exitCode = 126;
+                return true;
+            }
+        }
+        return false;
+    }
+    const QString base = programs.isEmpty() ? QString() : programs.first();
     const QString fixture = platform::simRoot() + "/cmd/" + base;
-    if (QFileInfo::exists(fixture + ".out")) {
+    if (!base.isEmpty() && QFileInfo::exists(fixture + ".out")) {
         QFile f(fixture + ".out");
-        f.open(QIODevice::ReadOnly);
-        result->output = f.readAll();
+        if (f.open(QIODevice::ReadOnly))
+            result->output = f.readAll();
         result->exitCode = 0;
         QFile rc(fixture + ".rc");
         if (rc.open(QIODevice::ReadOnly))
             result->exitCode = QString::fromUtf8(rc.readAll()).trimmed().toInt();
         return true;
     }
-    const QStringList words = splitWords(line);
+    const ShellScan scan = scanShell(line);
+    const QStringList words = scan.commands.isEmpty() ? QStringList() : scan.commands.first();
     if (base == "mount") {
-        result->exitCode = simMount(words);
+        result->exitCode = simMount(words.mid(words.indexOf(QRegularExpression("(.*/)?mount"))));
         return true;
     }
     if (base == "umount") {
-        result->exitCode = simUmount(words);
+        result->exitCode = simUmount(words.mid(words.indexOf(QRegularExpression("(.*/)?umount"))));
         return true;
     }
-    if (machinePrograms().contains(prog) || machinePrograms().contains(base)) {
+    if (changesMachine(base)) {
         result->exitCode = 0;
         return true;
     }
@@ -247,15 +498,22 @@ CommandRunner::Result CommandRunner::bash(const QString& commandLine, int timeou
     if (simulate(commandLine, &r))
         return r;
     const QString line = platform::isSimulated() ? remapPaths(commandLine) : commandLine;
+    QElapsedTimer clock;
+    clock.start();
+    const auto left = [&] { return int(qMax<qint64>(0, timeoutMs - clock.elapsed())); };
     QProcess p;
+    // What the caller reads is what a terminal would show: errors included.
+    p.setProcessChannelMode(QProcess::MergedChannels);
     p.start("bash", {"-c", line});
-    if (!p.waitForStarted(timeoutMs)) {
+    if (!p.waitForStarted(left())) {
+        p.kill();
+        p.waitForFinished(100);
         r.exitCode = -1;
         return r;
     }
-    if (!p.waitForFinished(timeoutMs)) {
+    if (!p.waitForFinished(left())) {
         p.kill();
-        p.waitForFinished(1000);
+        p.waitForFinished(100);
         r.exitCode = -1;
         r.output = p.readAllStandardOutput();
         return r;

@@ -11,20 +11,23 @@
 // the drive code runs for real. A program whose output the station reads can
 // be answered from the fixture <simroot>/cmd/<program>.out (exit code from
 // <program>.rc, default 0). File work (cp, mv, rm, tar, sync...) runs for real
-// with platform paths (/mnt, /proc, /dev...) moved below the sim root.
+// with platform paths (/mnt, /proc, /dev...) moved below the sim root, quoted.
+// A compound line (";", "&&", "|", "$(...)", "sh -c"...) that would run a
+// machine-changing program anywhere in it is refused as a whole (exit 126).
 class CommandRunner
 {
 public:
     struct Result {
         int exitCode = -1;      // -1: could not start or timed out
-        QByteArray output;      // standard output
+        QByteArray output;      // standard output and standard error, merged
     };
 
     // Blocking, like system(3): returns the exit status, 0 for success.
     // A command line ending in '&' is started in the background.
     static int system(const QString& commandLine);
 
-    // "bash -c commandLine", waiting at most timeoutMs for it to finish.
+    // "bash -c commandLine", waiting at most timeoutMs in all; past it the
+    // command is killed and the exit code is -1.
     static Result bash(const QString& commandLine, int timeoutMs = 30000);
 
     // The command log of the simulated platform; empty on a panel.
@@ -34,6 +37,9 @@ public:
 
     // The program word of a command line ("mount" for "mount /dev/sdb1 /mnt").
     static QString programOf(const QString& commandLine);
+
+    // Text quoted as one shell word, whatever it holds.
+    static QString quote(const QString& text);
 
 private:
     static bool simulate(const QString& commandLine, Result* result);

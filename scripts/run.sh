@@ -24,9 +24,11 @@ chmod 700 "$XDG_RUNTIME_DIR"
 
 board_pid=""
 if [ -x build/boardsim ]; then
-  build/boardsim > run/boardsim.log 2>&1 &
+  # The station opens the port its parameters name: the board goes there too.
+  port=$(build/tools/paramgen/paramgen --board-port run)
+  build/boardsim --port "$port" > run/boardsim.log 2>&1 &
   board_pid=$!
-  echo "Board simulator running (automatic machine mode), log: run/boardsim.log"
+  echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log"
 fi
 cleanup() { [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true; }
 trap cleanup EXIT

@@ -12,21 +12,16 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 
-namespace {
-Edit* s_currentWithoutWindow = nullptr;
-} // namespace
-
+// The main window's state keeps the field; without one there is none.
 Edit* Edit::current()
 {
-    return gpWin ? gpWin->currentEdit : s_currentWithoutWindow;
+    return gpWin ? gpWin->currentEdit : nullptr;
 }
 
 void Edit::setCurrent(Edit* e)
 {
     if (gpWin)
         gpWin->currentEdit = e;
-    else
-        s_currentWithoutWindow = e;
 }
 
 Edit::Edit(int keypadFlags, QWidget* parent, int type)
@@ -43,8 +38,6 @@ Edit::~Edit()
     // The pads must never type into a field that is gone.
     if (current() == this)
         setCurrent(nullptr);
-    if (s_currentWithoutWindow == this)
-        s_currentWithoutWindow = nullptr;
 }
 
 int Edit::value() const

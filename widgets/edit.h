@@ -41,7 +41,7 @@ public:
     PadPlace padPlace(const QWidget* pad) const;
 
     // The field the pads type into: the main window's currentEdit. Without a
-    // main window (tools, tests) a process-wide slot stands in.
+    // main state (gpWin) there is none; tests make a MainState.
     static Edit* current();
     static void setCurrent(Edit* e);
 

@@ -1,25 +1,12 @@
 #include "widgets/lostcamerawarnbox.h"
 #include "controller/mainstate.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/startup.h"
 #include "platform/commandrunner.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 
-#include <QThread>
-
-namespace {
-void sleepMs(int ms)
-{
-    QThread::msleep(static_cast<unsigned long>(ms));
-}
-LostCameraWarnBox::Sleeper s_sleep = sleepMs;
-} // namespace
-
-void LostCameraWarnBox::setSleeper(Sleeper s)
-{
-    s_sleep = s ? s : sleepMs;
-}
 
 LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
@@ -37,7 +24,8 @@ void LostCameraWarnBox::accept()
         gpWin->InsertRecord(QString::fromUtf8("因丢失相机手动关闭电源"), QStringLiteral("operate"));
         gpWin->FLushAll();
     }
-    s_sleep(1000);
+    // The pause between closing the databases and the power-off.
+    Clock::instance()->sleepMs(1000);
     CommandRunner::system(QStringLiteral("init 0"));
     QDialog::accept();
 }

@@ -9,11 +9,6 @@ class LostCameraWarnBox : public WarnBox
 public:
     explicit LostCameraWarnBox(QWidget* parent);
 
-    // The pause between closing the databases and the power-off (1 s);
-    // tests replace it.
-    using Sleeper = void (*)(int ms);
-    static void setSleeper(Sleeper s);
-
 public slots:
     void accept() override;
 };

@@ -1,5 +1,6 @@
 #include "widgets/passwordbox.h"
 #include "controller/mainstate.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "widgets/boxpaint.h"
@@ -15,31 +16,22 @@ namespace {
 // part of the hourly changing factory password.
 const char* const kFactoryCode = "7394";
 
-PasswordBox::Clock s_clock = nullptr;
-int s_levelWithoutWindow = 0;
 } // namespace
-
-void PasswordBox::setClock(Clock c)
-{
-    s_clock = c;
-}
 
 QDateTime PasswordBox::now()
 {
-    return s_clock ? s_clock() : QDateTime::currentDateTime();
+    return Clock::instance()->now();
 }
 
 int PasswordBox::loginLevel()
 {
-    return gpWin ? gpWin->loginLevel : s_levelWithoutWindow;
+    return gpWin ? gpWin->loginLevel : 0;
 }
 
 void PasswordBox::setLoginLevel(int level)
 {
     if (gpWin)
         gpWin->loginLevel = level;
-    else
-        s_levelWithoutWindow = level;
 }
 
 QString PasswordBox::factoryPassword(bool pswUsed, const QDateTime& now)

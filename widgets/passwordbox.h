@@ -27,13 +27,11 @@ public:
     // month, day and hour (MMddHH).
     static QString factoryPassword(bool pswUsed, const QDateTime& now);
 
-    // Local time as the login reads it; tests can set their own clock.
-    using Clock = QDateTime (*)();
-    static void setClock(Clock c);
+    // Local time as the login reads it: the station clock (frame/clock.h).
     static QDateTime now();
 
-    // The login level of the main window (0 nobody, 1 operator, 2 factory).
-    // Without a main window a process-wide value stands in.
+    // The login level of the main window (0 nobody, 1 operator, 2 factory);
+    // 0 and unchangeable without one.
     static int loginLevel();
     static void setLoginLevel(int level);
 

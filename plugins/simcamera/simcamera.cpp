@@ -104,7 +104,11 @@ SimCamera::SimCamera()
     if (source.isEmpty())
         m_config["color"] = false; // the built-in cameras are mono
     m_typeName = m_config.value("typeName").toString("SimCamera");
-    m_kind = m_config.value("kind").toInt(0);
+    // Unless configured otherwise the simulated cameras stand in for real
+    // ones (kind 1): the station starts unattended, keeps their order and
+    // never asks about a missing real camera. Kind 0 makes them the
+    // station's own fall-back cameras.
+    m_kind = m_config.value("kind").toInt(1);
     m_callLog = m_config.value("callLog").toString(qEnvironmentVariable("STATION_SIMCAMERA_LOG"));
     m_clock.start();
     qInfo() << "simcamera:" << m_typeName << "kind" << m_kind << "configured from"

@@ -20,7 +20,8 @@
 // library, the file named by STATION_SIMCAMERA_CONFIG, "simcamera.json"
 // beside the library, else two mono cameras of 1280 x 1024 ("SIMCAM-0001",
 // "SIMCAM-0002"). Top-level keys:
-// "typeName" (default "SimCamera"), "kind" (default 0), "count", "callLog"
+// "typeName" (default "SimCamera"), "kind" (default 1, a real camera's
+// stand-in; 0 for the fall-back simulated kind), "count", "callLog"
 // (a file every camera appends its calls to), and defaults for the cameras;
 // "cameras": one object per camera with "sn", "width", "height", "color"
 // (true/false forces it; absent follows setColor), "fps", "openFails",

@@ -7,6 +7,8 @@
 #include "controller/controlport.h"
 #include "controller/iothread.h"
 #include "controller/lcdonoff.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -16,9 +18,12 @@
 #include "testsupport/testenv.h"
 
 #include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QMutex>
 #include <QtTest>
 #include <algorithm>
+#include <limits>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -28,8 +33,6 @@
 
 namespace {
 
-std::atomic<int> gTestNow{500000000};
-int testNow() { return gTestNow.load(); }
 
 // Warnings of the I/O thread, captured from any thread.
 std::mutex gLogMutex;
@@ -78,6 +81,7 @@ private slots:
     void outputReachesBoardQuickly();
     void resendUntilEchoMatches();
     void inputChangeSignalledOnce();
+    void wakeUpsAreMergedAndNoEdgeIsLost();
     void receiveRules();
     void faultsLeaveLinkWorking_data();
     void faultsLeaveLinkWorking();
@@ -99,28 +103,20 @@ private:
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
     std::unique_ptr<ControlPort> m_port;
+    TestClock m_clock;
 };
 
 void TstIo::initTestCase()
 {
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
-    IOThread::setClock(&testNow);
 }
 
 void TstIo::init()
 {
     m_env = std::make_unique<TestEnv>(false);
     QVERIFY(m_env->isValid());
+    Clock::install(&m_clock);
     gpWPara = new WizardPara();
     setAllOff(gpWPara);
-    gisCOM = 1;
-    gDataIn = 0;
-    gDataOut = 0;
-    std::fill(std::begin(gFTemp), std::end(gFTemp), 0u);
-    gTestNow = 500000000;
-    gfLED = -1;
-    resetLedMask();
 }
 
 void TstIo::cleanup()
@@ -128,11 +124,6 @@ void TstIo::cleanup()
     m_port.reset();
     ComClose();
     m_sim.reset();
-    if (gfLED > 0)
-        ::close(gfLED);
-    gfLED = -1;
-    delete gpWPara;
-    gpWPara = nullptr;
     m_env.reset();
 }
 
@@ -203,6 +194,12 @@ void TstIo::commandFramesOnTheWire()
     QCOMPARE(m_sim->frameCount(), size_t(7));
     QVERIFY(m_sim->badFrameCount() >= 1);
 
+    // A huge fault count typed twice stays huge.
+    BoardSim spare;
+    spare.injectFault(BoardSim::Fault::Garbage, std::numeric_limits<int>::max());
+    spare.injectFault(BoardSim::Fault::Garbage, std::numeric_limits<int>::max());
+    QCOMPARE(spare.pendingFaults(), std::numeric_limits<int>::max());
+
     // A long-running simulator keeps only the newest frames; counts go on.
     m_sim->trimLog(2);
     QCOMPARE(m_sim->frameCount(), size_t(2));
@@ -250,8 +247,9 @@ void TstIo::pollCadenceAndValueReads()
     // the delivery of each frame).
     QVERIFY2(round >= 1045 && round <= 2500, qPrintable(QString::number(round)));
 
-    // The value answers are in the table (read on the I/O thread; the next
-    // write is a whole round away).
+    // The value answers are in the table; the I/O thread writes it, so it
+    // is stopped before the table is read here.
+    m_port->stopIOThread();
     for (int i = 0; i < 16; ++i)
         QCOMPARE(gFTemp[i], 0x1000u * uint32_t(i + 1) + 7u);
     QCOMPARE(m_sim->badFrameCount(), uint64_t(0));
@@ -351,12 +349,61 @@ void TstIo::inputChangeSignalledOnce()
 // The receive step on bytes as they come off the line: one signal per
 // changed word, the value's byte order pinned by literal bytes. Damaged
 // frames, resends and the table's bounds are covered by the fuzz test.
+// A board toggling an input every few milliseconds queues one wake-up, not
+// one per change; the rise is still seen after the input fell again.
+void TstIo::wakeUpsAreMergedAndNoEdgeIsLost()
+{
+    struct Window : MainState {
+        int runs = 0;
+        void Run() override { ++runs; }
+    } win;
+    gpWin = &win;
+    ControlPort port; // no device: the thread idles, receive runs here
+    port.InitIOThread();
+    IOThread* t = port.ioThread();
+    int emitted = 0;
+    connect(t, &IOThread::sigIOChange, this, [&] { ++emitted; }, Qt::DirectConnection);
+    unsigned char on[8], off[8];
+    BoardFrameParser::makeStatus(on, 0x001, 0);
+    BoardFrameParser::makeStatus(off, 0x000, 0);
+    for (int i = 0; i < 20000; ++i)
+        t->receive(i % 2 ? off : on, 8, 0);
+    QCOMPARE(emitted, 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(win.runs, 1);
+    QCOMPARE(port.IOInTrigger(0), 1); // low now, but it rose
+    QCOMPARE(port.IOInTrigger(0), 0);
+    // Once taken, the next change wakes again.
+    t->receive(on, 8, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(win.runs, 2);
+    QCOMPARE(emitted, 2);
+    // A wake-up still queued when the thread goes is dropped.
+    t->receive(off, 8, 0);
+    port.stopIOThread();
+    QCoreApplication::processEvents();
+    QCOMPARE(win.runs, 2);
+    gpWin = nullptr;
+}
+
 void TstIo::receiveRules()
 {
     IOThread t; // not started: receive() runs on this thread
     int signals_ = 0;
-    connect(&t, &IOThread::sigIOChange, this, [&] { ++signals_; }, Qt::DirectConnection);
+    connect(&t, &IOThread::sigIOChange, this, [&] { ++signals_; t.wakeTaken(); }, Qt::DirectConnection);
     unsigned char a[8], b[8];
+    // The status answer's layout, byte for byte: inputs low byte, inputs
+    // high byte, echo low byte, echo high byte.
+    const QByteArray status = QByteArray::fromHex("5F020400F10056F5");
+    const auto* sf = reinterpret_cast<const unsigned char*>(status.constData());
+    QCOMPARE(BoardFrameParser::inputWord(sf), 0x004u);
+    QCOMPARE(BoardFrameParser::echoWord(sf), 0x0F1u);
+    BoardFrameParser::makeStatus(a, 0x004, 0x0F1);
+    QCOMPARE(QByteArray(reinterpret_cast<char*>(a), 8).toHex(), status.toHex());
+    QVERIFY(t.receive(sf, 8, 0x0F0)); // the echo differs: resend
+    QCOMPARE(dataIn(), 4u);
+    QCOMPARE(signals_, 1);
+    signals_ = 0;
     BoardFrameParser::makeStatus(a, 0x005, 0x001);
     // Split over two reads: handled once complete.
     QVERIFY(!t.receive(a, 5, 0x001));
@@ -512,14 +559,14 @@ void TstIo::watchdogStopsAndResumes()
     }
     QVERIFY(startLink());
     QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > 5, 500);
-    gTestNow += 10; // ten seconds: still polling
+    m_clock.advance(10000); // ten seconds: still polling
     QTest::qWait(50);
     QVERIFY(!m_port->ioThread()->isStale());
     size_t n = m_sim->frameCount();
     QTest::qWait(50);
     QVERIFY(m_sim->frameCount() > n + 3);
 
-    gTestNow += 1; // eleven seconds without a stamp
+    m_clock.advance(1000); // eleven seconds without a stamp
     QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->isStale(), 500);
     QTest::qWait(20);
     n = m_sim->frameCount();
@@ -809,14 +856,48 @@ void TstIo::boardsimProgram()
 {
     const QString exe = TestEnv::buildDir() + "/boardsim";
     QVERIFY2(QFileInfo::exists(exe), qPrintable(exe));
+    // The port comes from a working directory's parameters, as run.sh takes
+    // it, and the station side loads the same set.
+    TestEnv work;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "port");
+        db.setDatabaseName("PARAM.db");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("select value from sysparam where name='system7'") && q.next());
+        QStringList v = q.value(0).toString().split(' ');
+        v[0] = "4";
+        q.finish();
+        QVERIFY(q.exec(QString("update sysparam set value='%1' where name='system7'").arg(v.join(' '))));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("port");
+    QProcess paramgen;
+    paramgen.start(QStringLiteral(PARAMGEN_EXE), {"--board-port", work.workDir()});
+    QVERIFY(paramgen.waitForFinished(10000));
+    const QString port = QString::fromLatin1(paramgen.readAllStandardOutput()).trimmed();
+    QCOMPARE(port, QString("4"));
+    {
+        MainState state;
+        state.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+        state.paraDb.setDatabaseName("PARAM.db");
+        QVERIFY(state.paraDb.open());
+        state.paraQuery = QSqlQuery(state.paraDb);
+        gpWin = &state;
+        WizardPara loaded;
+        loaded.LoadDatafromFile();
+        gisCOM = loaded.comPort;
+        state.paraQuery = QSqlQuery();
+        state.paraDb.close();
+    }
+    QSqlDatabase::removeDatabase("dbIn");
     QProcess sim;
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
-    pe.insert("STATION_SIMROOT", m_env->simRoot());
+    pe.insert("STATION_SIMROOT", work.simRoot());
     sim.setProcessEnvironment(pe);
-    sim.start(exe, {"--cycles", "2", "--closed-ms", "150", "--open-ms", "150", "--port", "4"});
+    sim.start(exe, {"--cycles", "2", "--closed-ms", "150", "--open-ms", "150", "--port", port});
     QVERIFY(sim.waitForStarted(3000));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(platform::path("/dev/ttyS4")).isSymLink(), 3000);
-    gisCOM = 4;
     m_port = std::make_unique<ControlPort>();
     QVERIFY(gpCom);
     m_port->InitIOThread();
@@ -845,5 +926,5 @@ void TstIo::boardsimProgram()
     QVERIFY(!QFileInfo(platform::path("/dev/ttyS4")).isSymLink()); // link removed at exit
 }
 
-QTEST_MAIN(TstIo)
+QTEST_GUILESS_MAIN(TstIo)
 #include "tst_io.moc"

@@ -291,10 +291,8 @@ private slots:
         gpWin = &closing;
         TestClock clock;
         Clock::install(&clock);
-        LostCameraWarnBox::setSleeper([](int) {});
         LostCameraWarnBox box(nullptr);
         box.accept();
-        LostCameraWarnBox::setSleeper(nullptr);
         Clock::install(nullptr);
         QCOMPARE(closing.rowsAtClose, 1);
         QVERIFY(CommandRunner::loggedCommands().contains("init 0"));

@@ -2,19 +2,18 @@
 // per-mode derivations, saving, the parameter group, the hardware
 // description, and the database helpers - all against real SQLite files in a
 // fresh working directory and a real main window holding the query.
-#include "controller/redowizard.h"
+#include "controller/mainstate.h"
 #include "frame/dbconfighelpers.h"
 #include "frame/factorydefaults.h"
 #include "frame/globals.h"
 #include "frame/ionames.h"
 #include "frame/messagetable.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
-#include "testsupport/modalanswer.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
-#include "widgets/warnbox.h"
 
-#include <QAbstractButton>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -22,11 +21,13 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -234,12 +235,13 @@ private slots:
     void cleanup();
 
     void factoryTemplateLoadsIntoMainWindow();
-    void missingParamDbIsRestoredFromDefaultGroup();
     void everyFieldHasItsTablePosition();
     void roundTripThroughMainWindow();
     void emptyTableGetsNewerRowsAndDefaults();
     void savingRecreatesDeletedRows();
     void failedSaveLeavesTheOldSetWhole();
+    void saveUnderAHeldLockWritesNothing();
+    void unusableFileSaysWhatIsWrong();
     void outOfRangeValuesAreReset_data();
     void outOfRangeValuesAreReset();
     void badRowsReadAsZeroForTheRest();
@@ -258,19 +260,23 @@ private slots:
     void configJsonAndLcdSupport();
     void addColumnOnRealFile();
     void jsonListAndDevelopReport();
-    void damagedParamDbIsNeitherFatalNorOverwritten();
     void workDirFromNothing();
     void paramgenRefusesBadArguments();
 
 private:
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<ReDoWizard> m_win;
+    std::unique_ptr<MainState> m_win;
+    bool m_paraDbOpen = false;
 
     // A main window over the working directory's current PARAM.db.
-    ReDoWizard* window()
+    // The station's parameter start-up over the working directory's current
+    // PARAM.db, on a fresh main-window state.
+    MainState* window()
     {
         m_win.reset();
-        m_win = std::make_unique<ReDoWizard>();
+        m_win = std::make_unique<MainState>();
+        gpWin = m_win.get();
+        m_paraDbOpen = ParameterStartup::run(m_win.get());
         return m_win.get();
     }
 };
@@ -284,9 +290,6 @@ void TstParams::initTestCase()
 void TstParams::init()
 {
     gLan = 0;
-    gDNum = 4;
-    for (QString& n : gaName)
-        n.clear();
     m_env = std::make_unique<TestEnv>();
     QVERIFY(m_env->isValid());
 }
@@ -295,7 +298,6 @@ void TstParams::cleanup()
 {
     m_win.reset();
     m_env.reset();
-    gLan = 0;
 }
 
 void TstParams::factoryTemplateLoadsIntoMainWindow()
@@ -305,8 +307,8 @@ void TstParams::factoryTemplateLoadsIntoMainWindow()
     for (int k = 0; k < 8; ++k)
         QCOMPARE(sn.get(QString("serialNB%1").arg(k)).toString(), QString("0"));
 
-    ReDoWizard* w = window();
-    QVERIFY(w->paraDbOpen());
+    window();
+    QVERIFY(m_paraDbOpen);
     QVERIFY(CommandRunner::loggedCommands().filter("cp -f").isEmpty());
     QVERIFY(gpWPara && gpWParaBak && gpWPara != gpWParaBak);
     QCOMPARE(gpWPara->exposeTime[0], 30);
@@ -330,32 +332,6 @@ void TstParams::factoryTemplateLoadsIntoMainWindow()
     // Nothing was inserted: the template is complete.
     ParamFile f;
     QCOMPARE(f.keys().size(), 28);
-}
-
-void TstParams::missingParamDbIsRestoredFromDefaultGroup()
-{
-    QVERIFY(QFile::remove("PARAM.db"));
-    {
-        ParamFile def("paraGroup/default/PARAM.db");
-        QVERIFY(def.set("exposeTime", "77 78 79 80"));
-    }
-    QString shown;
-    answerModal([&shown](QWidget* box) {
-        if (auto* warn = dynamic_cast<WarnBox*>(box))
-            shown = warn->text();
-        const auto buttons = box->findChildren<QAbstractButton*>();
-        if (!buttons.isEmpty())
-            QTest::mouseClick(buttons.first(), Qt::LeftButton);
-    });
-    window();
-    const QStringList cmds = CommandRunner::loggedCommands();
-    const int cp = cmds.indexOf("cp -f ./paraGroup/default/PARAM.db ./");
-    QVERIFY2(cp >= 0, qPrintable(cmds.join(" | ")));
-    QVERIFY(cmds.indexOf("sync") > cp);
-    QVERIFY(cmds.indexOf("reboot") > cmds.indexOf("sync"));
-    QVERIFY(QFile::exists("PARAM.db"));
-    QCOMPARE(gpWPara->exposeTime[2], 79);
-    QCOMPARE(shown, msg(160, 1));
 }
 
 void TstParams::everyFieldHasItsTablePosition()
@@ -388,13 +364,11 @@ void TstParams::everyFieldHasItsTablePosition()
     QCOMPARE(back.spare9v17, p.spare9v17);
     QCOMPARE(back.noise2D[7], p.noise2D[7]);
     QCOMPARE(QString(back.password), QString("op'pw\"1"));
-    gLan = 0;
 }
 
 void TstParams::roundTripThroughMainWindow()
 {
-    ReDoWizard* w = window();
-    Q_UNUSED(w);
+    window();
     // Change every stored value to another value the load keeps.
     WizardPara& p = *gpWPara;
     for (int c = 0; c < 8; ++c) {
@@ -555,6 +529,75 @@ void TstParams::failedSaveLeavesTheOldSetWhole()
     QCOMPARE(back.days, 45);
 }
 
+void TstParams::saveUnderAHeldLockWritesNothing()
+{
+    window();
+    // The station's connection gives up on a lock after 100 ms here.
+    gpWin->paraQuery = QSqlQuery();
+    gpWin->paraDb.close();
+    gpWin->paraDb.setConnectOptions("QSQLITE_BUSY_TIMEOUT=100");
+    QVERIFY(gpWin->paraDb.open());
+    gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
+    QMap<QString, QString> before;
+    {
+        ParamFile f;
+        for (const QString& key : WizardPara::storedKeys())
+            before[key] = f.get(key).toString();
+    }
+    // Another program holds the write lock past the busy time-out, then lets
+    // go while rows would still be written one by one.
+    QSemaphore locked;
+    std::thread holder([&locked] {
+        {
+            ParamFile f;
+            QVERIFY(f.exec("begin immediate"));
+            locked.release();
+            QThread::msleep(400);
+            QVERIFY(f.exec("commit"));
+        }
+    });
+    locked.acquire();
+    for (int& v : gpWPara->exposeTime)
+        v = 77;
+    gpWPara->days = 45;
+    const bool saved = gpWPara->SaveDatatoFile();
+    holder.join();
+    QVERIFY(!saved);
+    QCOMPARE(gpWPara->days, 45); // the edit is kept for a later try
+    ParamFile f;
+    for (const QString& key : WizardPara::storedKeys())
+        QCOMPARE(f.get(key).toString(), before.value(key));
+}
+
+void TstParams::unusableFileSaysWhatIsWrong()
+{
+    // One line naming the file and the driver's reason, never a row-by-row
+    // "Parameter count mismatch".
+    QVERIFY(m_env->writeWorkFile("bytes.db", QByteArray(4096, '\x5a')));
+    {
+        ParamFile f("schema.db");
+        QVERIFY(f.exec("create table sysparam(id integer)"));
+    }
+    for (const char* file : {"bytes.db", "schema.db"}) {
+        LogCapture log;
+        {
+            ParamFile f(file);
+            QSqlQuery q(f.db());
+            WizardPara p;
+            QVERIFY(!p.readRows(q));
+            QVERIFY(!p.writeRows(q));
+        }
+        QCOMPARE(log.matching({"Parameter count mismatch"}), QStringList());
+        QCOMPARE(log.matching({file}).size(), 2);
+    }
+    QVERIFY(m_env->writeWorkFile("config.json", "[1, 2]"));
+    LogCapture log;
+    WizardPara p;
+    p.loadConfigFromJson();
+    QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+    QCOMPARE(log.matching({"no error"}), QStringList());
+}
+
 void TstParams::outOfRangeValuesAreReset_data()
 {
     QTest::addColumn<QString>("key");
@@ -615,7 +658,6 @@ void TstParams::outOfRangeValuesAreReset()
         QCOMPARE(p.exposeTime[2], 30);
         QCOMPARE(p.exposeTime[3], 7);
     }
-    gLan = 0;
 }
 
 void TstParams::badRowsReadAsZeroForTheRest()
@@ -861,7 +903,7 @@ void TstParams::modeDerivations()
         ParamFile f;
         QVERIFY(f.set("numFailDetect", "1 1 0 0 0 0 0 0"));
     }
-    ReDoWizard* w = window();
+    MainState* w = window();
     QCOMPARE(w->curMould, 0);
     QCOMPARE(gDNum, 4);
     QCOMPARE(gaName[2], msg(376, 0));
@@ -1232,33 +1274,6 @@ void TstParams::jsonListAndDevelopReport()
     QVERIFY(checkDevelop("nothing here\n\n"));
 }
 
-void TstParams::damagedParamDbIsNeitherFatalNorOverwritten()
-{
-    // A PARAM.db that is no SQLite file (a torn copy, a disk fault): the
-    // station starts on the fall-back values and never writes over the file,
-    // so the service engineer can still look at it or restore a group.
-    QByteArray garbage;
-    for (int i = 0; i < 200; ++i)
-        garbage += "not a database, line " + QByteArray::number(i) + '\n';
-    QVERIFY(m_env->writeWorkFile("PARAM.db", garbage));
-    window();
-    QVERIFY(gpWPara);
-    QCOMPARE(gpWPara->tempNum, 10);
-    QCOMPARE(gpWPara->filterSize, 3);
-    QCOMPARE(gpWPara->useDefect, 1);
-    QCOMPARE(gpWPara->days, 31);
-    QCOMPARE(gDNum, 2);
-    QCOMPARE(gaName[0], msg(301, 0));
-
-    gpWPara->exposeTime[0] = 500;
-    gpWPara->SaveDatatoFile();
-    QVERIFY(!gpWPara->writeRows(gpWin->paraQuery)); // the failure is reported, not hidden
-    m_win.reset();
-    QFile f("PARAM.db");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), garbage);
-}
-
 void TstParams::workDirFromNothing()
 {
     // The build's workdir step, run by hand into an empty folder: factory
@@ -1334,5 +1349,5 @@ void TstParams::paramgenRefusesBadArguments()
     QCOMPARE(gLan, 0); // the generator's language never leaks into the caller's
 }
 
-QTEST_MAIN(TstParams)
+QTEST_GUILESS_MAIN(TstParams)
 #include "tst_params.moc"

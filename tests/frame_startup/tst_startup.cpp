@@ -1,87 +1,99 @@
+#include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/redowizard.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/startup.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
+#include "widgets/warnbox.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QAbstractButton>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
+
+#include <memory>
 
 class TstStartup : public QObject
 {
     Q_OBJECT
 private slots:
     void panelWaitsShowEveryStep();
-    void versionJsonKeepsOtherKeys();
-    void versionJsonWrittenAnewWhenMissing();
-    void damagedVersionJsonIsKeptAside();
+    void versionJson();
     void stationStartsInFactoryWorkDir();
+    void badDatabaseFileAtStart_data();
+    void badDatabaseFileAtStart();
+    void inputChangeReachesTheWindowsRun();
 };
 
 void TstStartup::panelWaitsShowEveryStep()
 {
     TestEnv env;
+    TestClock clock;
+    Clock::install(&clock);
     QList<int> steps;
     QStringList texts;
-    int sleeps = 0;
-    waitForHardware([&](int s, const QString& t) { steps << s; texts << t; }, [&] { ++sleeps; });
+    QList<qint64> at;
+    waitForHardware([&](int s, const QString& t) { steps << s; texts << t; at << clock.monotonicMs(); });
+    Clock::install(nullptr);
     QCOMPARE(steps, QList<int>({6, 7, 8, 9, 10, 15, 18, 21, 23, 26, 29, 31, 34, 37, 39, 42}));
-    QCOMPARE(sleeps, 15);
+    QCOMPARE(at.last() - at.first(), 14000); // one second before each step but the camera banner
+    QCOMPARE(at.at(5), at.at(4));
     QCOMPARE(texts.first(), QString("配置网卡中..."));
     QCOMPARE(texts.last(), QString("等待相机开启..."));
     // The network-card script is started in the background, never waited for.
     QCOMPARE(CommandRunner::loggedCommands(), QStringList({"python3 ./ruv_net/zivod20_upnetcard.py &"}));
 }
 
-void TstStartup::versionJsonKeepsOtherKeys()
+// config.json keeps every other key; a damaged one is kept aside; a
+// missing one is written anew, but only into an existing folder.
+void TstStartup::versionJson()
 {
     TestEnv env;
     QVERIFY(env.writeWorkFile("ruv_net/config.json",
                               R"({"devicename": "press 7", "version": "1.0", "serverport": 10100})"));
     numCamera = 3;
     writeVersionToJson();
-    QFile f("ruv_net/config.json");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray data = f.readAll();
-    QVERIFY(data.contains("\n    \"")); // indented
-    const QJsonObject o = QJsonDocument::fromJson(data).object();
+    const auto read = [] {
+        QFile f("ruv_net/config.json");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QVERIFY(read().contains("\n    \"")); // indented
+    QJsonObject o = QJsonDocument::fromJson(read()).object();
     QCOMPARE(o.value("devicename").toString(), QString("press 7"));
     QCOMPARE(o.value("version").toString(), QString("18.22.1.83"));
     QCOMPARE(o.value("camcount").toInt(), 3);
     QCOMPARE(o.value("serverport").toInt(), 10100);
-    numCamera = 0;
-}
 
-void TstStartup::versionJsonWrittenAnewWhenMissing()
-{
-    TestEnv env(false);
-    QVERIFY(QDir().mkpath("ruv_net"));
-    writeVersionToJson();
-    QFile f("ruv_net/config.json");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
-    QCOMPARE(o.keys(), QStringList({"camcount", "version"}));
-    QCOMPARE(o.value("camcount").toInt(), 0);
-    // Without its folder nothing is written and nothing breaks.
-    TestEnv bare(false);
-    writeVersionToJson();
-    QVERIFY(!QFile::exists("ruv_net/config.json"));
-}
-
-void TstStartup::damagedVersionJsonIsKeptAside()
-{
-    TestEnv env;
     const QByteArray damaged = R"({"devicename": "press 7", "serveraddr": "10.0.0.5")"; // cut off
     QVERIFY(env.writeWorkFile("ruv_net/config.json", damaged));
     writeVersionToJson();
     QFile kept("ruv_net/config.json.damaged");
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), damaged);
-    QFile f("ruv_net/config.json");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(QJsonDocument::fromJson(f.readAll()).object().value("version").toString(), QString("18.22.1.83"));
+    QCOMPARE(QJsonDocument::fromJson(read()).object().keys(), QStringList({"camcount", "version"}));
+    // Valid JSON of the wrong kind says so.
+    QVERIFY(env.writeWorkFile("ruv_net/config.json", "[1, 2]"));
+    {
+        LogCapture log;
+        writeVersionToJson();
+        QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+        QCOMPARE(log.matching({"no error"}), QStringList());
+    }
+    // Without its folder nothing is written and nothing breaks.
+    QVERIFY(QDir("ruv_net").removeRecursively());
+    writeVersionToJson();
+    QVERIFY(!QFile::exists("ruv_net/config.json"));
 }
 
 void TstStartup::stationStartsInFactoryWorkDir()
@@ -112,6 +124,132 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY(cfg.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(cfg.readAll()).object().value("version").toString(), QString("18.22.1.83"));
     QVERIFY(CommandRunner::loggedCommands().contains("notify-send \"监视器已开启\""));
+}
+
+void TstStartup::badDatabaseFileAtStart_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("damage");
+    for (const char* file : {"PARAM.db", "SN.db"})
+        for (const char* damage : {"missing", "random bytes", "wrong schema", "truncated", "locked"})
+            if (QString(file) == "PARAM.db" || QString(damage) != "missing") // no SN.db: no order yet
+                QTest::newRow(qPrintable(QString("%1 %2").arg(file, damage))) << QString(file) << QString(damage);
+}
+
+void TstStartup::badDatabaseFileAtStart()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, damage);
+    TestEnv env;
+    TestClock clock; // the waits for a locked file pass at once
+    Clock::install(&clock);
+    QVERIFY(MessageTable::load() > 0);
+    gLan = 1;
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    const QByteArray good = f.readAll();
+    QByteArray bad = good;
+    if (damage == "random bytes") {
+        quint32 x = 7;
+        for (char& c : bad)
+            c = char((x = x * 1103515245u + 12345u) >> 24);
+    } else if (damage == "truncated") {
+        QVERIFY(good.size() > 4096);
+        bad = good.left(good.size() / 2);
+    } else if (damage == "wrong schema") {
+        f.close();
+        QVERIFY(QFile::remove(file));
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema");
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("create table sysparam(id integer, blob data)"));
+        db.close();
+    }
+    if (damage == "missing") {
+        f.close();
+        QVERIFY(QFile::remove(file));
+    } else if (damage == "random bytes" || damage == "truncated") {
+        QVERIFY(f.resize(0) && f.write(bad) == bad.size());
+    }
+    f.close();
+    QFile orig(file);
+    const QByteArray before = orig.open(QIODevice::ReadOnly) ? orig.readAll() : QByteArray();
+    orig.close();
+    std::unique_ptr<QSqlDatabase> locker;
+    if (damage == "locked") {
+        locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
+        locker->setDatabaseName(file);
+        QVERIFY(locker->open());
+        QSqlQuery q(*locker);
+        QVERIFY(q.exec("begin exclusive") && q.exec("update sysparam set value=value where 0"));
+    }
+
+    QStringList shown;
+    bool hidden = false;
+    const std::function<void(QWidget*)> answer = [&](QWidget* box) {
+        hidden = hidden || !box->isVisible() || !box->window()->isVisible();
+        if (auto* warn = dynamic_cast<WarnBox*>(box))
+            shown << warn->text();
+        for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
+            if (b->isVisible())
+                return QTest::mouseClick(b, Qt::LeftButton);
+    };
+    answerModal(answer);
+    auto win = std::make_unique<ReDoWizard>();
+    QVERIFY(!hidden);
+
+    const QStringList cmds = CommandRunner::loggedCommands();
+    if (damage == "locked") {
+        // Waited, told, and left alone: the file may be good.
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0].startsWith(file + " ") && shown[0].endsWith(gaLanStr[4 * 764 + gLan].mid(3)),
+                 qPrintable(shown[0]));
+        QVERIFY(!QFile::exists(file + ".damaged"));
+        QVERIFY(!cmds.contains("reboot"));
+        QSqlQuery(*locker).exec("rollback");
+        locker->close();
+        // The set in force is the defaults: saving it would overwrite the
+        // operator's set, so it is refused even now that the file is free.
+        if (file == "PARAM.db")
+            QVERIFY(!gpWPara->SaveDatatoFile());
+        win.reset();
+        locker.reset();
+        QSqlDatabase::removeDatabase("locker");
+        QFile after(file);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        QCOMPARE(after.readAll(), before);
+    } else {
+        QCOMPARE(shown.size(), 1);
+        QVERIFY2(shown[0] == gaLanStr[4 * 160] || shown[0] == gaLanStr[4 * 160 + 1], qPrintable(shown[0]));
+        QCOMPARE(cmds.mid(cmds.indexOf("sync")), QStringList({"sync", "reboot"}));
+        // The user's file is kept aside; the factory copy took its place whole.
+        QFile aside(file + ".damaged");
+        QCOMPARE(aside.open(QIODevice::ReadOnly), damage != "missing");
+        QCOMPARE(aside.readAll(), before);
+        QFile now(file), factory("paraGroup/default/" + file);
+        QVERIFY(now.open(QIODevice::ReadOnly) && factory.open(QIODevice::ReadOnly));
+        QCOMPARE(now.readAll(), factory.readAll());
+        if (file == "PARAM.db")
+            QCOMPARE(gpWPara->tempNum, 10);
+        QCOMPARE(CameraManager::getInstance()->snDb.isOpen(), true);
+    }
+    win.reset();
+    QSqlDatabase::removeDatabase("schema");
+    Clock::install(nullptr);
+}
+
+void TstStartup::inputChangeReachesTheWindowsRun()
+{
+    TestEnv env;
+    ReDoWizard win;
+    gpControlIO->InitIOThread(); // no board device here: the thread idles
+    unsigned char on[8];
+    BoardFrameParser::makeStatus(on, 0x001, 0);
+    gpControlIO->ioThread()->receive(on, 8, 0);
+    QTRY_VERIFY(!gpControlIO->ioThread()->wakePending());
+    // Every input change reaches the window's Run(); none is counted as
+    // unhandled.
+    QCOMPARE(win.unhandledRuns, 0);
 }
 
 QTEST_MAIN(TstStartup)

@@ -539,7 +539,7 @@ private slots:
         env.writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n");
         QDir().mkpath(env.simRoot() + "/drives/sdb1");
         QCOMPARE(FindAU(), QString("/mnt"));
-        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdb1 /mnt"}));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount '/dev/sdb1' /mnt"}));
         QFile m(env.simRoot() + "/proc/mounts");
         QVERIFY(m.open(QIODevice::ReadOnly));
         QVERIFY(m.readAll().contains("/dev/sdb1 /mnt "));
@@ -591,7 +591,7 @@ private slots:
         QDir().mkpath(env.simRoot() + "/drives/sdb1");
         QDir().mkpath(env.simRoot() + "/drives/sdc1");
         QCOMPARE(FindAU(), QString("/mnt"));
-        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdc1 /mnt"}));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount '/dev/sdc1' /mnt"}));
     }
 
     void findDriveUnmountsOncePerMntLine()
@@ -606,7 +606,7 @@ private slots:
         QVERIFY(QFile::link(env.simRoot() + "/drives/sdd1", env.simRoot() + "/mnt"));
         QCOMPARE(FindAU(), QString("/mnt"));
         QCOMPARE(CommandRunner::loggedCommands(),
-                 QStringList({"blkid", "umount /mnt", "umount /mnt", "mount /dev/sdb1 /mnt"}));
+                 QStringList({"blkid", "umount /mnt", "umount /mnt", "mount '/dev/sdb1' /mnt"}));
     }
 
     void findDriveReportsFailedMount()
@@ -617,10 +617,16 @@ private slots:
         // a mount at /mnt.
         env.writeSimFile("/proc/mounts", "/dev/sdb1 /mnt1 vfat rw 0 0\n");
         QCOMPARE(FindAU(), QString());
-        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "umount /mnt", "mount /dev/sdb1 /mnt"}));
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "umount /mnt", "mount '/dev/sdb1' /mnt"}));
         QVERIFY(!findAUIsMountedAtMnt("/dev/sdb1 /mnt1 vfat rw 0 0\n", "/dev/sdb1"));
         QVERIFY(!findAUIsMountedAtMnt("/dev/sdb11 /mnt vfat rw 0 0\n", "/dev/sdb1"));
         QVERIFY(findAUIsMountedAtMnt("x\n/dev/sdb1 /mnt vfat rw 0 0\n", "/dev/sdb1"));
+        // The device text is blkid's: it reaches mount as one quoted word.
+        TestEnv hostile(false);
+        hostile.writeSimFile("/cmd/blkid.out", "/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1 /x;touch y: TYPE=\"vfat\"\n");
+        hostile.writeSimFile("/proc/mounts", "");
+        QCOMPARE(FindAU(), QString());
+        QCOMPARE(CommandRunner::loggedCommands().last(), QString("mount '/dev/sdb1 /x;touch y' /mnt"));
     }
 
     void findDriveKeepsExistingMount()
@@ -660,7 +666,7 @@ private slots:
             env.writeSimFile("/proc/mounts", QByteArray("\0\0garbage /mnt", 14));
             QDir().mkpath(env.simRoot() + "/drives/sdb1");
             QCOMPARE(FindAU(), QString());
-            QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount /dev/sdb1 /mnt"}));
+            QCOMPARE(CommandRunner::loggedCommands(), QStringList({"blkid", "mount '/dev/sdb1' /mnt"}));
         }
     }
 
@@ -678,5 +684,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TstTools)
+QTEST_GUILESS_MAIN(TstTools)
 #include "tst_tools.moc"

@@ -11,10 +11,12 @@ class TstPlatform : public QObject
     Q_OBJECT
 private slots:
     void pathsResolveBelowSimRoot();
-    void machineCommandsAreOnlyLogged();
     void fileWorkRunsWithPlatformPathsMoved();
     void fixtureAnswersQueries();
     void mountAndUmountOfSimulatedDrive();
+    void machineCommandsNeverRunInsideOtherLines();
+    void simRootStaysOneQuotedWord();
+    void bashMergesErrorsAndKeepsItsTimeLimit();
 };
 
 void TstPlatform::pathsResolveBelowSimRoot()
@@ -27,18 +29,6 @@ void TstPlatform::pathsResolveBelowSimRoot()
     QCOMPARE(platform::path("/dev/ttyS1"), QString("/dev/ttyS1"));
     QVERIFY(!platform::isSimulated());
     QVERIFY(CommandRunner::logPath().isEmpty());
-}
-
-void TstPlatform::machineCommandsAreOnlyLogged()
-{
-    TestEnv env;
-    QCOMPARE(CommandRunner::system("reboot"), 0);
-    QCOMPARE(CommandRunner::system("date -s \"2026-01-01 10:00:00\""), 0);
-    QCOMPARE(CommandRunner::bash("hwclock -w").exitCode, 0);
-    QCOMPARE(CommandRunner::system("python3 ./ruv_net/zivod20_upnetcard.py &"), 0);
-    QCOMPARE(CommandRunner::loggedCommands(),
-             QStringList({"reboot", "date -s \"2026-01-01 10:00:00\"", "hwclock -w",
-                          "python3 ./ruv_net/zivod20_upnetcard.py &"}));
 }
 
 void TstPlatform::fileWorkRunsWithPlatformPathsMoved()
@@ -90,5 +80,72 @@ void TstPlatform::mountAndUmountOfSimulatedDrive()
     QVERIFY(QFileInfo::exists(env.simRoot() + "/drives/sdb1/photo.jpg"));
 }
 
-QTEST_MAIN(TstPlatform)
+void TstPlatform::machineCommandsNeverRunInsideOtherLines()
+{
+    TestEnv env;
+    // Stand-ins first on PATH: each leaves a mark beside itself if it runs.
+    const QString bin = env.workDir() + "/bin";
+    for (const char* prog : {"reboot", "date", "hwclock", "mount"}) {
+        QVERIFY(env.writeWorkFile(QString("bin/") + prog, "#!/bin/sh\ntouch \"$0.ran\"\n"));
+        QFile::setPermissions(bin + "/" + prog, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.toLocal8Bit() + ":" + oldPath);
+    const QStringList compound = {"sync; reboot", "true && date -s 2020-01-01", "(reboot)", "echo $(reboot)",
+                                  "echo `hwclock -w`", "sh -c 'reboot'", "bash -c \"true; reboot\"",
+                                  "eval reboot", "true | env LANG=C reboot", "find . -maxdepth 0 -exec reboot \\;",
+                                  "true\nmount /dev/sdb1 /mnt"};
+    for (const QString& line : compound) {
+        QCOMPARE(CommandRunner::system(line), 126);
+        QCOMPARE(CommandRunner::bash(line).exitCode, 126);
+    }
+    // A single command, also behind a wrapper, is that command: logged, not run.
+    const QStringList single = {"reboot", "date -s \"2026-01-01 10:00:00\"", "env reboot", "nohup reboot &",
+                                "LANG=C timeout 5 /sbin/reboot", "\\reboot"};
+    for (const QString& line : single)
+        QCOMPARE(CommandRunner::system(line), 0);
+    QCOMPARE(CommandRunner::bash("hwclock -w").exitCode, 0);
+    const QStringList logged = CommandRunner::loggedCommands();
+    QCOMPARE(logged.mid(logged.size() - single.size() - 1), single + QStringList({"hwclock -w"}));
+    // Lines without such a command still run.
+    QCOMPARE(CommandRunner::bash("true && echo $(echo ok)").output, QByteArray("ok\n"));
+    qputenv("PATH", oldPath);
+    const QStringList ran = QDir(bin).entryList({"*.ran"});
+    QVERIFY2(ran.isEmpty(), qPrintable(ran.join(' ')));
+    QCOMPARE(CommandRunner::programOf("LANG=C nice -n 5 /sbin/hwclock -w"), QString("hwclock"));
+}
+
+void TstPlatform::simRootStaysOneQuotedWord()
+{
+    // TestEnv's folders hold a space, both quotes and "$(touch ...)"; its
+    // destructor fails the test if that ever ran.
+    TestEnv env;
+    QVERIFY(env.simRoot().contains(' ') && env.simRoot().contains("$("));
+    QVERIFY(QDir().mkpath(env.simRoot() + "/sys/class/backlight/intel_backlight"));
+    QCOMPARE(CommandRunner::system("echo 1 > /sys/class/backlight/intel_backlight/bl_power"), 0);
+    QFile bl(env.simRoot() + "/sys/class/backlight/intel_backlight/bl_power");
+    QVERIFY(bl.open(QIODevice::ReadOnly));
+    QCOMPARE(bl.readAll(), QByteArray("1\n"));
+    QVERIFY(env.writeSimFile("/mnt/a b.txt", "spaced"));
+    QCOMPARE(CommandRunner::bash("cat \"/mnt/a b.txt\"").output, QByteArray("spaced"));
+    QCOMPARE(CommandRunner::bash("cat '/mnt/a b.txt'").output, QByteArray("spaced"));
+    QCOMPARE(CommandRunner::bash("cat /mnt/a\\ b.txt;echo").output, QByteArray("spaced\n"));
+    QCOMPARE(CommandRunner::bash("echo /dev/null").output, QByteArray("/dev/null\n"));
+    // Nothing landed beside the sim root.
+    QDir parent(QFileInfo(env.simRoot()).absolutePath());
+    QVERIFY(parent.entryList({"sys*", "mnt*"}).isEmpty());
+}
+
+void TstPlatform::bashMergesErrorsAndKeepsItsTimeLimit()
+{
+    TestEnv env;
+    QCOMPARE(CommandRunner::bash("echo out; echo err >&2").output, QByteArray("out\nerr\n"));
+    QElapsedTimer t;
+    t.start();
+    const auto r = CommandRunner::bash("sleep 20", 300);
+    QCOMPARE(r.exitCode, -1);
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+}
+
+QTEST_GUILESS_MAIN(TstPlatform)
 #include "tst_platform.moc"

@@ -1,8 +1,22 @@
 #include "testsupport/testenv.h"
 
+#include "controller/controlport.h"
+#include "controller/lcdonoff.h"
+#include "controller/mainstate.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+
 #include <QDirIterator>
+#include <QMutex>
+#include <QMutexLocker>
+#include <algorithm>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 
 QString TestEnv::buildDir()
 {
@@ -38,8 +52,79 @@ bool copyTree(const QString& from, const QString& to)
     return ok;
 }
 
-TestEnv::TestEnv(bool copyFactoryTemplate)
+namespace {
+// Folder names as a user's checkout might have them, and as an attacker
+// would pick them: a path pasted into a shell line unquoted splits at the
+// space, and runs the "$(...)" - which leaves a file named kShellMark.
+const char* const kShellMark = "shell-ran-path";
+QString hostileTemplate(const char* what)
 {
+    return QDir::tempPath() + QStringLiteral("/station %1 'q\" $(touch %2)-XXXXXX").arg(what, kShellMark);
+}
+} // namespace
+
+namespace {
+int gDepth = 0;
+} // namespace
+
+void TestEnv::resetProcessState(MainState* state)
+{
+    // Freed in the reverse order of a start-up...
+    delete gpControlIO; // stops its polling thread first
+    gpControlIO = nullptr;
+    ComClose();
+    delete CameraManager::_instance;
+    delete gpWParaBak;
+    gpWParaBak = nullptr;
+    delete gpWPara;
+    gpWPara = nullptr;
+    if (gfLED > 0)
+        ::close(gfLED);
+    gfLED = -1;
+    resetLedMask();
+    Clock::install(nullptr);
+    // ...every value back to what a fresh process has...
+    numCamera = 0;
+    gDNum = 4;
+    gShowW = 1280;
+    gShowH = 800;
+    gTempNum = 1;
+    gPicNumNG = gPicNumOK = 0;
+    gisCOM = 1;
+    gisGrayHue = 1;
+    gSource = -1;
+    gFromTrain = gDrawHint = gHelpC = 0;
+    gTempTime.clear();
+    gDeviceID.clear();
+    for (QString& n : gaName)
+        n.clear();
+    {
+        QMutexLocker lock(boardIoMutex());
+        gDataIn = gDataOut = gDataInRisen = 0;
+    }
+    std::fill(std::begin(gFTemp), std::end(gFTemp), 0u);
+    for (int* a : {gAllNum, gFailNum, gAllCycleNum, gFailCycleNum})
+        std::fill(a, a + 8, 0);
+    gSyncNGNum = gSyncNGCycleNum = 0;
+    std::fill(&gFailIndex[0][0], &gFailIndex[0][0] + 64, 0);
+    std::fill(&gisSaveFail[0][0][0], &gisSaveFail[0][0][0] + 128, false);
+    // ...then made again as main makes them.
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+    if (!pMutexSaveFail)
+        pMutexSaveFail = new QMutex;
+    MessageTable::load();
+    gpWin = state;
+}
+
+TestEnv::TestEnv(bool copyFactoryTemplate)
+    : m_work(hostileTemplate("work")), m_sim(hostileTemplate("sim"))
+{
+    m_outer = gDepth++ == 0;
+    if (m_outer) {
+        m_state = new MainState;
+        resetProcessState(m_state);
+    }
     m_oldCwd = QDir::currentPath();
     m_hadSim = qEnvironmentVariableIsSet("STATION_SIMROOT");
     m_oldSim = qgetenv("STATION_SIMROOT");
@@ -51,6 +136,14 @@ TestEnv::TestEnv(bool copyFactoryTemplate)
 
 TestEnv::~TestEnv()
 {
+    for (const QString& dir : {m_work.path(), m_sim.path(), QDir::currentPath(), QDir::tempPath()})
+        if (QFile::exists(dir + "/" + kShellMark))
+            QTest::qFail("a path was pasted into a shell line unquoted", __FILE__, __LINE__);
+    if (m_outer) {
+        resetProcessState(nullptr);
+        delete m_state;
+    }
+    --gDepth;
     QDir::setCurrent(m_oldCwd);
     if (m_hadSim)
         qputenv("STATION_SIMROOT", m_oldSim);

@@ -3,11 +3,16 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A fresh working directory and a fresh simulated platform for one test.
-// The working directory is filled from the factory template the build writes
-// to <build>/workdir (when it exists), the process changes into it, and
-// STATION_SIMROOT points at an empty sim root. Everything is undone when the
-// object goes away.
+class MainState;
+
+// A fresh working directory, a fresh simulated platform and fresh process
+// state for one test. The working directory is filled from the factory
+// template the build writes to <build>/workdir (when it exists), the process
+// changes into it, and STATION_SIMROOT points at an empty sim root. The
+// process-wide state is freed and made again in the order a start-up makes
+// it (see resetProcessState): the test starts like a fresh station, without
+// a window but with a plain MainState in gpWin. Everything is undone when the
+// object goes away. A TestEnv made while another lives only changes folders.
 class TestEnv
 {
 public:
@@ -26,10 +31,18 @@ public:
     static QString buildDir();
     static QString sourceDir();
 
+    // Frees the board link, the camera manager, both parameter sets and the
+    // window state, clears every global to its start value, loads the
+    // message table and makes a plain MainState for gpWin (when `state`).
+    // The language (gLan) stays as the test chose it.
+    static void resetProcessState(MainState* state);
+
 private:
     QTemporaryDir m_work;
     QTemporaryDir m_sim;
     QString m_oldCwd;
+    MainState* m_state = nullptr;
+    bool m_outer = false;
     QByteArray m_oldSim;
     bool m_hadSim = false;
 };

@@ -4,6 +4,7 @@
 // driven as a person would, modal boxes answered from a timer.
 #include "controller/controlport.h"
 #include "controller/redowizard.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -1003,14 +1004,6 @@ void TstWidgetsBoxes::productAlarmClearsOutputsAndCount()
     delete win;
 }
 
-namespace {
-int g_slept = 0;
-void fakeSleep(int ms)
-{
-    g_slept += ms;
-}
-} // namespace
-
 void TstWidgetsBoxes::lostCameraClosesDatabasesAndPowersOff()
 {
     QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
@@ -1021,13 +1014,15 @@ void TstWidgetsBoxes::lostCameraClosesDatabasesAndPowersOff()
     QCOMPARE(gpLostCameraWarnBox->text(), gaLanStr[4 * 657 + gLan]);
     QVERIFY(!gaLanStr[4 * 209 + gLan].isEmpty());
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), gaLanStr[4 * 209 + gLan]);
-    LostCameraWarnBox::setSleeper(fakeSleep);
-    g_slept = 0;
+    TestClock clock;
+    Clock::install(&clock);
     const QString shutDown = gaLanStr[4 * 209 + gLan];
     answerModal([shutDown](QWidget* w) { QVERIFY(clickButtonWithText(w, shutDown)); });
+    const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
-    LostCameraWarnBox::setSleeper(nullptr);
-    QCOMPARE(g_slept, 1000);
+    Clock::install(nullptr);
+    // The watchdog stop, the databases' settling time, then the pause.
+    QCOMPARE(clock.monotonicMs() - t0, 2500);
     const QStringList cmds = CommandRunner::loggedCommands();
     QVERIFY2(cmds.contains(QStringLiteral("init 0")), qPrintable(cmds.join('|')));
     // The databases were closed before the power-off.

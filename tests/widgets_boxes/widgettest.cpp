@@ -1,4 +1,5 @@
 #include "widgets_boxes/widgettest.h"
+#include "frame/clock.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "frame/globals.h"
@@ -40,7 +41,6 @@ void resetShared()
     remakePads(false);
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
-    PasswordBox::setClock(nullptr);
     // What the toolkit tests set up or borrow from the station's globals.
     delete gpWPara;
     gpWPara = nullptr;
@@ -68,6 +68,9 @@ void remakePads(bool create)
         NumberInput::createShared();
         NumCharInput::createShared();
     }
+    Edit::setCurrent(nullptr);
+    PasswordBox::setLoginLevel(0);
+    Clock::install(nullptr);
 }
 
 void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, int timeoutMs)

@@ -17,6 +17,7 @@
 #include "widgets/passwordbox.h"
 #include "widgets/productalarmwarnbox.h"
 #include "widgets/warnbox.h"
+#include "frame/clock.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QFile>
@@ -83,6 +84,7 @@ private slots:
 private:
     TestEnv* m_env = nullptr;
     ReDoWizard* m_win = nullptr;
+    TestClock m_clock;
 };
 
 void TstWidgetsLogin::initTestCase()
@@ -105,7 +107,8 @@ void TstWidgetsLogin::init()
     gpWPara->alarmPassword = QStringLiteral("9362");
     gpWPara->nocheckPassword = QStringLiteral("5555");
     m_win->loginLevel = 0;
-    PasswordBox::setClock(fixedNow);
+    m_clock.setNow(fixedNow());
+    Clock::install(&m_clock);
 }
 
 void TstWidgetsLogin::cleanup()

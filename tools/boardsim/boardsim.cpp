@@ -1,5 +1,8 @@
 #include "boardsim.h"
 
+#include <algorithm>
+#include <limits>
+
 #include <QDir>
 #include <cerrno>
 #include <cstring>
@@ -146,17 +149,21 @@ void BoardSim::setAnswerDelayMs(int ms)
 
 void BoardSim::injectFault(Fault fault, int count)
 {
+    if (count <= 0)
+        return;
     std::lock_guard<std::mutex> l(m_mutex);
-    m_faults[int(fault)] += count;
+    // Typed twice, a huge count must stay huge, not wrap to a negative one.
+    int& n = m_faults[int(fault)];
+    n = n > std::numeric_limits<int>::max() - count ? std::numeric_limits<int>::max() : n + count;
 }
 
 int BoardSim::pendingFaults() const
 {
     std::lock_guard<std::mutex> l(m_mutex);
-    int n = 0;
+    int64_t n = m_held.empty() ? 0 : 1;
     for (int f : m_faults)
         n += f;
-    return n + (m_held.empty() ? 0 : 1);
+    return int(std::min<int64_t>(n, std::numeric_limits<int>::max()));
 }
 
 void BoardSim::flood(int n)

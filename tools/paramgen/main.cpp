@@ -2,13 +2,24 @@
 //   paramgen <folder> [--lan N]
 // creates <folder>/PARAM.db and <folder>/SN.db from the parameter defaults,
 // and the empty journal template <folder>/RECORDNULL.db.
+//   paramgen --statistics-template <file>
+// writes the empty statistics database.
+//   paramgen --board-port <folder>
+// prints the I/O board's serial port number that the station in <folder>
+// will open (its PARAM.db, loaded and checked as the station loads it), so
+// the board simulator can be started on the same port.
+#include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/factorydefaults.h"
+#include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "records/resstatisticsdatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
 
 #include <cstdio>
@@ -21,6 +32,24 @@ int main(int argc, char** argv)
     // that replaces ResStatistics.db at first start and after every archive.
     if (args.size() == 2 && args.first() == QLatin1String("--statistics-template"))
         return ResStatisticsDatabase::writeTemplate(args.at(1)) ? 0 : 1;
+    if (args.size() == 2 && args.first() == QStringLiteral("--board-port")) {
+        if (!QDir::setCurrent(args.at(1)) || !QFileInfo::exists(QStringLiteral("PARAM.db"))) {
+            std::fprintf(stderr, "paramgen: no PARAM.db in %s\n", qPrintable(args.at(1)));
+            return 1;
+        }
+        MainState state;
+        state.paraDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
+        state.paraDb.setDatabaseName(QStringLiteral("PARAM.db"));
+        if (!state.paraDb.open())
+            return 1;
+        state.paraQuery = QSqlQuery(state.paraDb);
+        gpWin = &state;
+        WizardPara para;
+        para.LoadDatafromFile();
+        std::printf("%d\n", para.comPort);
+        gpWin = nullptr;
+        return 0;
+    }
     int lan = 0;
     const int lanAt = args.indexOf(QStringLiteral("--lan"));
     if (lanAt >= 0) {
