@@ -5,6 +5,32 @@
 #include "controller/machinecycle.h"
 #include "controller/productioncounters.h"
 #include "controller/windowcyclehooks.h"
+#include "controller/customionamewidget.h"
+#include "controller/exportcatalogue.h"
+#include "controller/indexbutton.h"
+#include "controller/iostatuswidget.h"
+#include "controller/iowidget.h"
+#include "controller/lcdonoff.h"
+#include "controller/stationexit.h"
+#include "frame/startup.h"
+#include "inspection/cammerrecong.h"
+#include "inspection/cammerwidget.h"
+#include "inspection/viewimages.h"
+#include "netservices/zev_netmn.h"
+#include "records/copy2movedisk.h"
+#include "records/diskmanager.h"
+#include "records/resstatisticsparam.h"
+#include "records/savefialimagethread.h"
+#include "records/statisticswidget.h"
+#include "settings/dataexport.h"
+#include "settings/hardwareconfigurationwidget.h"
+#include "settings/helpwidget.h"
+#include "settings/recordspage.h"
+#include "settings/widgetchangecamera.h"
+#include "settings/wizardparawidget.h"
+#include "widgets/colorbutton.h"
+#include "widgets/floatslider.h"
+#include "widgets/splashframe.h"
 #include "frame/globals.h"
 #include "frame/parameterstartup.h"
 #include "frame/operatorprompt.h"
@@ -20,6 +46,12 @@
 #include "widgets/warnbox.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QIcon>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTimer>
 #include <QEvent>
 #include <QFile>
 #include <QScreen>
@@ -28,31 +60,66 @@
 
 #include <glog/logging.h>
 
+namespace {
+void splash(int step, const QString& text)
+{
+    if (g_splashframe)
+        g_splashframe->flushstep(step, text);
+}
+
+QLabel* cornerLabel(QWidget* parent, int bottomOffset, const QString& colour)
+{
+    auto* l = new QLabel(parent);
+    l->setGeometry(gShowW - 240, gShowH - bottomOffset, 240, 30);
+    l->setAlignment(Qt::AlignCenter);
+    l->setStyleSheet(QStringLiteral("QLabel{outline:0px;border:none;font-size:25px;color:%1;}").arg(colour));
+    return l;
+}
+} // namespace
+
 ReDoWizard::ReDoWizard(QWidget* parent)
     : QWidget(parent)
 {
-    currentEdit = nullptr;
+    // 1-4. The window, the screen and the back-light.
+    splash(71, QStringLiteral("加载界面中..."));
     gpWin = this;
-    if (QScreen* s = QGuiApplication::primaryScreen()) {
-        gShowW = s->geometry().width();
-        gShowH = s->geometry().height();
+    LCDOnOff(1);
+    setWindowFlags(Qt::CustomizeWindowHint);
+    if (QScreen* sc = QGuiApplication::primaryScreen()) {
+        gShowW = sc->geometry().width();
+        gShowH = sc->geometry().height();
     }
+    setFixedSize(gShowW, gShowH);
 
-    // Made before the parameter files are looked at: a damaged file is told
-    // through it, and it has no parent yet, so it shows on its own.
+    // 5. The network services' workspace (the counters live there too).
+    QDir().mkpath(QDir::currentPath() + QStringLiteral("/ruv_net/workspace/"));
+
+    // 8. Timers of the window itself; the cycle's own run on the station clock.
+    logoutTimer = new QTimer(this);
+    connect(logoutTimer, &QTimer::timeout, this, &ReDoWizard::TimerLogout);
+    screenOffTimer = new QTimer(this);
+    connect(screenOffTimer, &QTimer::timeout, this, &ReDoWizard::TimerLCD);
+    splash(75, QStringLiteral("加载数据..."));
+
+    // 10. Made before the parameter files are looked at: a damaged file is
+    // told through it, and it has no parent yet, so it shows on its own.
     delete gpWarnBox;
     gpWarnBox = new WarnBox(nullptr);
 
-    // The parameters (PARAM.db checked, opened and loaded into gpWPara).
+    // 11-17. The parameters (PARAM.db checked, opened and loaded into
+    // gpWPara), then the journal (RECORD.db checked and opened).
     m_paraDbOpen = ParameterStartup::run(this);
-    // The journal: today's file (restored when missing), its connection.
     OperationRecords* journal = OperationRecords::instance();
     journal->checkRecordFileAtStart();
     journal->openAtStart();
+    if (gpWPara->systemMode == 3)
+        curDetect = 0;
+    else
+        curDetect = (gpWPara->enableProdDetect != 1 ? 1 : 0) + ((gpWPara->systemMode == 1 || gpWPara->systemMode == 2) && gpWPara->moldSelect == 1 ? 2 : 0);
 
-    // The cameras, in the stored order. This comes before the shared boxes
-    // are re-parented to this (not yet shown) window: a damaged SN.db is told
-    // through a box that must be on screen.
+    // 18. The cameras, in the stored order. This comes before the shared
+    // boxes are re-parented to this (not yet shown) window: a damaged SN.db is
+    // told through a box that must be on screen.
     CameraManager* cams = CameraManager::getInstance();
     if (cams->plugins.isEmpty())
         cams->loadPlugins();
@@ -60,20 +127,88 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     cams->findCameras();
     cams->sortCamera();
 
+    // 19-21. Shared question box and keypads.
     delete gpChooseBox;
     gpChooseBox = new ChooseBox(nullptr, 750, 370);
-    // The pads replace themselves when destroyed (see createShared); a pad
-    // left from an earlier window is reused.
     if (!gpNumPad)
         NumberInput::createShared();
     if (!gpNumCharPad)
         NumCharInput::createShared();
-    delete gpPasswordBox;
-    gpPasswordBox = new PasswordBox(nullptr);
-    // The board link needs the loaded parameters (port number, inversions).
+
+    // 22. The board link, the clamp on until the first decision.
     delete gpControlIO;
     gpControlIO = new ControlPort();
-    // The shared boxes and pads are drawn over the main window as its children.
+    gpControlIO->IOSetOut(0, 1);
+    gpControlIO->IOFlashOut();
+    splash(80, messageText(649));
+
+    // 25-27. Camera views; the manager may ask about a changed count.
+    buildCameraViews();
+    cams->checkCameraCount();
+    curCamera = numCamera == 1 ? 0 : numCamera;
+    splash(85, messageText(650));
+    // The Modbus slave is not part of this build (port 502 is never bound).
+    splash(90, messageText(650));
+
+    // 29. Controls and pages of the main screen.
+    buildPages();
+
+    // 30. Result folders, result-image slots and their writer.
+    makeResultFolders();
+    for (int c = 0; c < numCamera; ++c)
+        if (views[c])
+            ViewImages::AllocFailImageSlots(c, views[c]->pixelCount);
+    if (!gpSaveFialImageThread) {
+        gpSaveFialImageThread = new SaveFialImageThread;
+        gpSaveFialImageThread->setCameraSize([](int c) {
+            ReDoWizard* w = gpWizard();
+            return (w && c >= 0 && c < 8 && w->views[c]) ? QSize(w->views[c]->imageWidth, w->views[c]->imageHeight)
+                                                        : QSize();
+        });
+        gpSaveFialImageThread->setPictureSink([](int c, int d, bool ok, const QString& path) {
+            Q_UNUSED(c);
+            Q_UNUSED(d);
+            Q_UNUSED(ok);
+            ZEV_NETMN::instance()->attach_PeriodPicture(path);
+        });
+        gpSaveFialImageThread->start(QThread::InheritPriority);
+    }
+
+    // 31-32. The journal's archive folder and day.
+    journal->makeArchiveDir();
+    journal->loadDayAndCheck();
+
+    // 33. Statistics: the model, its page and their connections.
+    ResStatisticsParam* stats = ResStatisticsParam::getInstance();
+    stats->init(gpWPara->getCurGroupName(), gDNum);
+    stats->setTimer(gpWPara->useStatistics != 0);
+    QStringList names{messageText(584)};
+    const int first = gpWPara->systemMode == 0 ? 263 : gpWPara->systemMode == 3 ? 477 : 372;
+    for (int d = 0; d < gDNum; ++d)
+        names << messageText(first + d);
+    StatisticsWidget* page = StatisticsWidget::getInstance();
+    page->createWidget(names);
+    page->connectModel(stats);
+    connect(this, &ReDoWizard::sendRecord, stats, &ResStatisticsParam::addRecord);
+
+    // 34-38. The cycle: detection on, the optional output, the first poll,
+    // the counters; the day check and the ready record.
+    wireCycle();
+    StartDetect();
+    if (gpWPara->stopDetectCutOff)
+        gpControlIO->IOSetOut(3, 0);
+    gpControlIO->IOFlashOut();
+    installEventFilter(this);
+    gpWarnBox->hide();
+    initMachineCycle();
+    journal->startDayTimerAndRecordReady(numCamera);
+    fpsTimer = new QTimer(this);
+    connect(fpsTimer, &QTimer::timeout, this, &ReDoWizard::SlotFPS);
+    fpsTimer->start(1000);
+    if (gpWPara->scrOffTime > 0)
+        screenOffTimer->start(gpWPara->scrOffTime * 1000);
+
+    // 39. The shared boxes join the window; drives and export label.
     gpWarnBox->setParent(this);
     gpChooseBox->setParent(this);
     gpNumPad->setParent(this);
@@ -90,17 +225,242 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     delete gpProductAlarmWarnBox;
     gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
     gpProductAlarmWarnBox->hide();
+    wireNeighbours();
 
-    // The journal's archive folder and day, then its 60 s day check and
-    // the start-up entry.
-    journal->makeArchiveDir();
-    journal->loadDayAndCheck();
-    installEventFilter(this);
-    journal->startDayTimerAndRecordReady(numCamera);
+    // 40. The export catalogue.
+    exportCatalogue = new ExportCatalogue;
+}
+
+void ReDoWizard::buildCameraViews()
+{
+    CameraManager* cams = CameraManager::getInstance();
+    const auto build = [this](const QVector<_cameraInfo>& list, QVector<_cameraInfo>* kept) {
+        for (int k = 0; k < list.size() && k < 8; ++k) {
+            auto* v = new CammerWidget(this, numCamera, list[k]);
+            if (v->isOpen) {
+                views[numCamera] = v;
+                cameraViews[numCamera] = v;
+                if (kept)
+                    kept->append(list[k]);
+                ++numCamera;
+            } else {
+                delete v; // the next camera takes its number
+            }
+        }
+    };
+    numCamera = 0;
+    QVector<_cameraInfo> kept;
+    build(cams->cameras, &kept);
+    if (numCamera > 0) {
+        cams->cameras = kept;
+        return;
+    }
+    // No camera opened: the plug-ins' simulated cameras stand in.
+    cams->findSumulateCameras();
+    build(cams->cameras, nullptr);
+}
+
+void ReDoWizard::buildPages()
+{
+    helpButton = new ColorButton(QString(), this, 3);
+    helpButton->setGeometry(5, 300, 70, 70);
+    helpButton->setIcon(QIcon(QStringLiteral("./images/help.png")));
+    helpButton->setIconSize(QSize(70, 70));
+    connect(helpButton, &QPushButton::clicked, this, &ReDoWizard::SlotHelp);
+    versionLabel = cornerLabel(this, 50, QStringLiteral("#00FF00"));
+    versionLabel->setText(QStringLiteral("Ver:") + QString::fromLatin1(kSoftwareVersion));
+    modeLabel = cornerLabel(this, 85, QStringLiteral("#00FF00"));
+    const int modeMsg[] = {384, 385, 386, 472};
+    modeLabel->setText(messageText(722) + messageText(modeMsg[qBound(0, gpWPara->systemMode, 3)]));
+    exportLabel = cornerLabel(this, 120, QStringLiteral("#ff9900"));
+
+    statusStrip = new IOStatusWidget(this);
+    IOStatusWidget::setDrivePathSource([] { return Copy2MoveDisk::getInstance()->prepath(); });
+    sideBar = new IndexButton(this);
+    connect(sideBar->multiScreen, &QPushButton::clicked, this, &ReDoWizard::SlotReturn);
+    connect(sideBar->startStop, &QPushButton::clicked, this, &ReDoWizard::SlotStartStop);
+    connect(sideBar->systemPara, &QPushButton::clicked, this, &ReDoWizard::SlotSystemPara);
+    connect(sideBar->resample, &QPushButton::clicked, this, &ReDoWizard::SlotReTrain);
+    connect(sideBar->regionSettings, &QPushButton::clicked, this, &ReDoWizard::SlotAdjustArea);
+    connect(sideBar->statistics, &QPushButton::clicked, this, &ReDoWizard::SlotShowStatistics);
+    connect(sideBar->mouldSnap, &QPushButton::clicked, this, &ReDoWizard::SlotManualTrig1);
+    connect(sideBar->productSnap, &QPushButton::clicked, this, &ReDoWizard::SlotManualTrig0);
+    connect(sideBar->snap, &QPushButton::clicked, this, &ReDoWizard::SlotMuliManualTrig);
+
+    settingsWindow = new WizardParaWidget(this);
+    ioPage = new IOWidget(settingsWindow);
+    ioPage->hide();
+    recordsPage = new RecordsPage(settingsWindow);
+    recordsPage->hide();
+    dataExport = new DataExport(settingsWindow, this);
+    settingsWindow->showIOPage = [this] {
+        ioPage->initIOWidget();
+        ioPage->setGeometry(settingsWindow->rect());
+        ioPage->show();
+        ioPage->raise();
+    };
+    settingsWindow->showRecords = [this] {
+        recordsPage->setGeometry(settingsWindow->rect());
+        recordsPage->reload();
+        recordsPage->show();
+        recordsPage->raise();
+    };
+    settingsWindow->exportData = [this] { dataExport->SlotExportData(); };
+    settingsWindow->endStation = [this](int kind) { endStation(kind); };
+    settingsWindow->applyCameras = [this] {
+        for (CammerWidget* v : views)
+            if (v) {
+                v->initSetting();
+                v->SetSpeed();
+            }
+    };
+    settingsWindow->retrain = [this] {
+        for (CammerWidget* v : views)
+            if (v && v->recong)
+                for (int d = 0; d < gDNum && d < 8; ++d) {
+                    v->recong->CreateShape(d);
+                    v->recong->CreateHomoShape(d);
+                    v->recong->VarTrain(d);
+                }
+    };
+    connect(ioPage, &IOWidget::reCheckCaptionChanged, settingsWindow, &WizardParaWidget::ResetReCheck1Text);
+    connect(ioPage, &IOWidget::pageLayoutRequested, settingsWindow, &WizardParaWidget::DoChangePage);
+    connect(dataExport, &DataExport::sigExportDataStart, settingsWindow, &WizardParaWidget::sigExportDataStart);
+    connect(dataExport, &DataExport::sigExportDataFinish, settingsWindow, &WizardParaWidget::sigExportDataFinish);
+
+    helpPage = new HelpWidget(this);
+    cameraNumbering = new WidgetChangeCamera(this);
+    customNames = new CustomIONameWidget(this, ioPage);
+    settingsWindow->showCustomNames = [this] {
+        customNames->init();
+        customNames->show();
+        customNames->raise();
+    };
+    zoomSlider = new FloatSlider(this);
+    zoomSlider->setGeometry((gShowW - 1000) / 2, gShowH - 125, 1000, 35);
+    zoomSlider->setFactor(100.0f);
+    zoomSlider->setRange(100, 500);
+    connect(zoomSlider, &FloatSlider::updateValue, this, [this](float v) { MScale(v); });
+    customNames->init();
+    customNames->hide();
+    hardwarePage = new HardwareConfigurationWidget(this);
+    hardwarePage->hide();
+    delete gpPasswordBox;
+    gpPasswordBox = new PasswordBox(nullptr);
+    helpPage->hide();
+    settingsWindow->hide();
+    cameraNumbering->hide();
+    ChangeCammer();
+    statusStrip->raise();
+    sideBar->raise();
+}
+
+void ReDoWizard::makeResultFolders()
+{
+    for (int c = 1; c <= numCamera; ++c)
+        for (int d = 1; d <= 8; ++d) {
+            QDir().mkpath(QStringLiteral("./alarmimage//camera%1//detect%2//NG").arg(c).arg(d));
+            QDir().mkpath(QStringLiteral("./alarmimage//camera%1//detect%2//OK").arg(c).arg(d));
+            QDir().mkpath(QStringLiteral("./cammer%1%2").arg(c).arg(d));
+            QDir().mkpath(QStringLiteral("./originalimage//cammer%1%2").arg(c).arg(d));
+        }
+}
+
+void ReDoWizard::wireCycle()
+{
+    std::vector<CameraViewState*> list;
+    for (int c = 0; c < numCamera; ++c)
+        list.push_back(views[c]);
+    const auto view = [this](int c) { return (c >= 0 && c < 8) ? views[c] : nullptr; };
+    CycleCameraCalls calls;
+    calls.grab = [view](int c) { CammerWidget* v = view(c); return v && v->UpdateImage(); };
+    calls.inspect = [this, view](int c, int d) {
+        CammerWidget* v = view(c);
+        if (!v || !v->recong)
+            return;
+        curDetect = d;
+        v->recong->HomoTransShape(d);
+        v->recong->ShapeMatch();
+        v->recong->Run(d);
+        v->update();
+    };
+    calls.saveFailImage = [view](int c, int d, int slot) {
+        if (CammerWidget* v = view(c))
+            v->SaveFailImage(d, slot);
+    };
+    calls.updateFailImage = [view](int c, int d, int slot) {
+        if (CammerWidget* v = view(c))
+            v->UpdateFailImage(d, slot);
+    };
+    calls.saveReTrainImage = [view](int c, int d) {
+        if (CammerWidget* v = view(c))
+            v->SaveReTrainImage(d);
+    };
+    calls.retrain = [view](int c, int d) {
+        CammerWidget* v = view(c);
+        if (!v || !v->recong)
+            return;
+        v->recong->CreateShape(d);
+        v->recong->CreateHomoShape(d);
+        v->recong->VarTrain(d);
+    };
+    calls.softTrigger = [view](int c) {
+        if (CammerWidget* v = view(c))
+            v->ManualUpdateImage();
+    };
+    calls.startBlink = [view](int c) {
+        if (CammerWidget* v = view(c); v && v->alarmTimer)
+            v->alarmTimer->start(1000);
+    };
+    calls.setSpeed = [view](int c) {
+        if (CammerWidget* v = view(c))
+            v->SetSpeed();
+    };
+    setCycleCameras(list, calls);
+}
+
+void ReDoWizard::wireNeighbours()
+{
+    // Drives: the list to the image writer, its state to the journal.
+    Copy2MoveDisk* writer = Copy2MoveDisk::getInstance();
+    connect(DiskManager::getInstance(), &DiskManager::diskInfoChange, this,
+            [](QVector<UPanInfo> drives) { Copy2MoveDisk::getInstance()->diskInfoChange(drives); });
+    connect(writer, &Copy2MoveDisk::diskStateChange, this, [](bool inUse) {
+        if (inUse) {
+            gpWin->InsertRecord(messageText(724), QStringLiteral("info"));
+            return;
+        }
+        if (gpWPara && gpWPara->lostUpanAlarm && gpWarnBox) {
+            gpWarnBox->setText(messageText(725));
+            gpWarnBox->show();
+        }
+        gpWin->InsertRecord(messageText(726), QStringLiteral("info"));
+    });
+    // The export label follows both exports.
+    connect(settingsWindow, &WizardParaWidget::sigExportDataStart, this,
+            [this] { exportLabel->setText(messageText(727)); });
+    connect(settingsWindow, &WizardParaWidget::sigExportDataFinish, this, [this] { exportLabel->clear(); });
+    StatisticsWidget* page = StatisticsWidget::getInstance();
+    connect(page, &StatisticsWidget::sigExportDataFinish, this, [this] { exportLabel->clear(); });
+    connect(page, &StatisticsWidget::sigExportProgress, this, [this](int total, int done) {
+        // No day file in the range: nothing to count, no percentage.
+        if (total <= 0) {
+            exportLabel->clear();
+            return;
+        }
+        exportLabel->setText(messageText(723).arg(done * 100 / total));
+    });
 }
 
 ReDoWizard::~ReDoWizard()
 {
+    if (gpSaveFialImageThread) {
+        gpSaveFialImageThread->requestStop();
+        gpSaveFialImageThread->wait();
+        delete gpSaveFialImageThread;
+        gpSaveFialImageThread = nullptr;
+    }
+    delete exportCatalogue;
     delete gpControlIO; // stops its polling thread first
     gpControlIO = nullptr;
 }
@@ -139,6 +499,274 @@ bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
         hideUnlessOwn(gpNumCharPad);
     }
     return QWidget::eventFilter(watched, e);
+}
+
+// --- main window slots -------------------------------------------------------
+
+bool ReDoWizard::pageShown() const
+{
+    return (settingsWindow && settingsWindow->isVisible()) || (helpPage && helpPage->isVisible())
+           || (cameraNumbering && cameraNumbering->isVisible()) || (customNames && customNames->isVisible())
+           || (roiEditorShown && roiEditorShown());
+}
+
+bool ReDoWizard::settingsWindowVisible() const { return settingsWindow && settingsWindow->isVisible(); }
+
+void ReDoWizard::startHintTimer(int ms)
+{
+    if (!hintTimer) {
+        hintTimer = new QTimer(this);
+        hintTimer->setSingleShot(true);
+        connect(hintTimer, &QTimer::timeout, this, &ReDoWizard::SlotDrawHint);
+    }
+    hintTimer->start(ms);
+}
+
+void ReDoWizard::SlotDrawHint()
+{
+    if (hintTimer)
+        hintTimer->stop();
+    gDrawHint = 0;
+    update();
+    for (CammerWidget* v : views)
+        if (v)
+            v->update();
+}
+
+void ReDoWizard::TimerLogout()
+{
+    logoutTimer->stop();
+    loginLevel = 0;
+    if (statusStrip)
+        statusStrip->update();
+}
+
+void ReDoWizard::TimerLCD()
+{
+    screenOffTimer->stop();
+    LCDOnOff(0);
+}
+
+void ReDoWizard::SlotFPS()
+{
+    // The heartbeat LED blinks while detecting and stays lit when stopped.
+    static bool lit = true;
+    lit = runState != 3 ? !lit : true;
+    LEDOnOff(5, lit ? 1 : 0);
+    if (statusStrip)
+        statusStrip->update();
+}
+
+void ReDoWizard::SlotSystemPara()
+{
+    if (pageShown() || detectState == 2)
+        return;
+    if (loginLevel == 2)
+        loginLevel = gpWPara->isPswUsed ? 1 : 0;
+    if (!CheckPassword())
+        return;
+    *gpWParaBak = *gpWPara;
+    sideBar->SlotShowHideTimeout();
+    settingsWindow->ParaGroupUpdateList();
+    settingsWindow->show();
+    settingsWindow->raise();
+    showhideMscale(false);
+}
+
+void ReDoWizard::SlotAdjustArea()
+{
+    if (pageShown() || detectState == 2 || !CheckPassword())
+        return;
+    detectState = 3;
+    sideBar->ShowHide(0);
+    statusStrip->hide();
+    if (openRoiEditor)
+        openRoiEditor(0);
+}
+
+void ReDoWizard::SlotShowAlarmImgae()
+{
+    if (pageShown() || detectState == 2)
+        return;
+    detectState = 3;
+    sideBar->ShowHide(0);
+    statusStrip->hide();
+    if (openRoiEditor)
+        openRoiEditor(4);
+}
+
+void ReDoWizard::CheckArea(bool)
+{
+    if (settingsWindow->isVisible())
+        settingsWindow->hide();
+    if (!CheckPassword()) {
+        runState = 1;
+        return;
+    }
+    detectState = 3;
+    sideBar->ShowHide(0);
+    gFromTrain = 1;
+    if (openRoiEditor)
+        openRoiEditor(0);
+}
+
+void ReDoWizard::CheckArea() { CheckArea(false); }
+
+void ReDoWizard::SlotReturn()
+{
+    if (pageShown() || detectState == 2)
+        return;
+    if (numCamera > 1) {
+        curCamera = numCamera;
+        ChangeCammer();
+    } else {
+        MScale(1.0f);
+    }
+}
+
+void ReDoWizard::SlotHelp()
+{
+    if (pageShown())
+        return;
+    gHelpC = 6;
+    helpPage->show();
+    helpPage->raise();
+}
+
+void ReDoWizard::SlotShowStatistics()
+{
+    if (pageShown())
+        return;
+    StatisticsWidget* page = StatisticsWidget::getInstance();
+    page->setGeometry(0, 0, gShowW, gShowH);
+    page->showFullScreen();
+    page->raise();
+}
+
+void ReDoWizard::ChangeCammer()
+{
+    zoomOffset = QPointF();
+    zoomFactor = 1.0;
+    const int w = gShowW, h = gShowH;
+    const auto place = [](CammerWidget* v, int x, int y, int cw, int ch) {
+        v->setGeometry(x, y, cw, ch);
+        v->setWinSW();
+        v->setWinSH();
+        v->setShowSW();
+        v->setShowSH();
+        v->show();
+    };
+    if (numCamera == 1 && views[0]) {
+        place(views[0], 0, 0, w, h);
+    } else if (curCamera >= numCamera) {
+        const int cols = numCamera <= 2 ? numCamera : numCamera <= 4 ? 2 : numCamera <= 6 ? 3 : 4;
+        const int rows = numCamera <= 2 ? 1 : 2;
+        for (int c = 0; c < numCamera; ++c)
+            if (views[c])
+                place(views[c], (c % cols) * (w / cols), (c / cols) * (h / rows), w / cols, h / rows);
+    } else {
+        for (int c = 0; c < numCamera; ++c)
+            if (views[c]) {
+                if (c == curCamera)
+                    place(views[c], 0, 0, w, h);
+                else
+                    views[c]->hide();
+            }
+    }
+    showhideMscale();
+    MScaleSetToMin();
+    if (statusStrip)
+        statusStrip->raise();
+    if (sideBar)
+        sideBar->raise();
+}
+
+void ReDoWizard::MScale(float z)
+{
+    if (z <= 1.0f) {
+        zoomOffset = QPointF();
+        zoomFactor = 1.0;
+    } else {
+        const double old = zoomFactor > 0 ? zoomFactor : 1.0;
+        zoomOffset.setX(m_anchorX - (m_anchorX - zoomOffset.x()) / old * z);
+        zoomOffset.setY(m_anchorY - (m_anchorY - zoomOffset.y()) / old * z);
+        zoomFactor = z;
+    }
+    for (CammerWidget* v : views)
+        if (v)
+            v->update();
+}
+
+void ReDoWizard::MScaleSetToMin()
+{
+    if (zoomSlider)
+        zoomSlider->setToMinValue();
+}
+
+void ReDoWizard::updateMScale(int x, int y)
+{
+    if (zoomFactor > 1.0) {
+        zoomOffset += QPointF(x - m_lastX, y - m_lastY);
+        for (CammerWidget* v : views)
+            if (v)
+                v->update();
+        if (zoomSlider)
+            zoomSlider->startTimer();
+    }
+    m_lastX = x;
+    m_lastY = y;
+    m_anchorX = x;
+    m_anchorY = y;
+}
+
+void ReDoWizard::showhideMscale()
+{
+    const bool single = numCamera == 1 || (curCamera < numCamera);
+    showhideMscale(gpWPara && gpWPara->imageZoom && single);
+}
+
+void ReDoWizard::showhideMscale(bool show)
+{
+    if (zoomSlider)
+        zoomSlider->setVisible(show);
+}
+
+void ReDoWizard::showhideHelp(bool show)
+{
+    if (helpButton)
+        helpButton->setVisible(show);
+}
+
+void ReDoWizard::showhideVersion(bool show)
+{
+    if (versionLabel)
+        versionLabel->setVisible(show);
+    if (modeLabel)
+        modeLabel->setVisible(show);
+}
+
+void ReDoWizard::mouseReleaseEvent(QMouseEvent* e)
+{
+    setFocus();
+    QWidget::mouseReleaseEvent(e);
+}
+
+void ReDoWizard::endStation(int kind)
+{
+    StationExit::Hooks hooks{[] { ProductionCounters::CountWrite(); }, [] { StopWTD(); }};
+    if (gpSaveFialImageThread) {
+        gpSaveFialImageThread->requestStop();
+        gpSaveFialImageThread->wait();
+    }
+    if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
+        QCoreApplication::exit(0);
+}
+
+void ReDoWizard::closeEvent(QCloseEvent* e)
+{
+    // Closing the window on a desktop ends the run like the exit action.
+    endStation(StationExit::Exit);
+    QWidget::closeEvent(e);
 }
 
 // --- machine cycle -----------------------------------------------------------

@@ -9,8 +9,23 @@
 #include <vector>
 
 class CameraViewState;
+class CammerWidget;
+class ColorButton;
+class CustomIONameWidget;
+class DataExport;
+class ExportCatalogue;
+class FloatSlider;
+class HardwareConfigurationWidget;
+class HelpWidget;
+class IOStatusWidget;
+class IOWidget;
+class IndexButton;
 class MachineCycle;
+class QLabel;
+class RecordsPage;
+class WidgetChangeCamera;
 class WindowCycleHooks;
+class WizardParaWidget;
 
 // The main window and inspection controller. One instance, reached through
 // gpWin from the start of its constructor; gpWizard() gives the window
@@ -32,8 +47,76 @@ public:
     // False when PARAM.db could not be opened at construction.
     bool paraDbOpen() const { return m_paraDbOpen; }
 
+    // --- main screen ---
+    // The camera views in use, by camera number (null past numCamera).
+    CammerWidget* views[8] = {};
+    IOStatusWidget* statusStrip = nullptr;
+    IndexButton* sideBar = nullptr;
+    WizardParaWidget* settingsWindow = nullptr;
+    HelpWidget* helpPage = nullptr;
+    WidgetChangeCamera* cameraNumbering = nullptr;
+    IOWidget* ioPage = nullptr;
+    CustomIONameWidget* customNames = nullptr;
+    HardwareConfigurationWidget* hardwarePage = nullptr;
+    RecordsPage* recordsPage = nullptr;
+    DataExport* dataExport = nullptr;
+    FloatSlider* zoomSlider = nullptr;
+    ColorButton* helpButton = nullptr;
+    QLabel* versionLabel = nullptr;
+    QLabel* modeLabel = nullptr;
+    QLabel* exportLabel = nullptr;
+    ExportCatalogue* exportCatalogue = nullptr;
+    QTimer* fpsTimer = nullptr;
+    QTimer* hintTimer = nullptr;
+    // Opens the ROI editor on an image source (0 live, 4 alarm images); the
+    // editor installs it.
+    std::function<void(int source)> openRoiEditor;
+    std::function<bool()> roiEditorShown;
+
+    // True while a full-screen page (settings, editor, help, renumbering,
+    // names) covers the views: the main window's slots then do nothing.
+    bool pageShown() const;
+    void ChangeCammer();
+    void MScale(float z);
+    void MScaleSetToMin();
+    void updateMScale(int x, int y);
+    void showhideMscale();
+    void showhideMscale(bool show);
+    void showhideHelp(bool show);
+    void showhideVersion(bool show);
+    void startHintTimer(int ms) override;
+    bool settingsWindowVisible() const override;
+    // The ordered end of the run (exit action, closed window, SIGTERM).
+    void endStation(int kind);
+
+public slots:
+    void SlotReturn();
+    void SlotSystemPara();
+    void SlotAdjustArea();
+    void SlotShowAlarmImgae();
+    void CheckArea(bool fromSettings);
+    void CheckArea();
+    void SlotHelp();
+    void SlotShowStatistics();
+    void TimerLogout();
+    void TimerLCD();
+    void SlotFPS();
+    void SlotDrawHint();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
 private:
+    void buildCameraViews();
+    void buildPages();
+    void makeResultFolders();
+    void wireCycle();
+    void wireNeighbours();
+
     bool m_paraDbOpen = false;
+    int m_anchorX = 0, m_anchorY = 0;
+    int m_lastX = 0, m_lastY = 0;
 
     // --- machine cycle ---
     // The cycle itself lives in MachineCycle (core); these are the window's

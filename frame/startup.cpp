@@ -1,6 +1,15 @@
 #include "frame/startup.h"
 
+#include "controller/controlport.h"
+#include "controller/mapplication.h"
 #include "controller/redowizard.h"
+#include "controller/stationexit.h"
+#include "frame/signalwatch.h"
+#include "netservices/zev_netmn.h"
+#include "records/copy2movedisk.h"
+#include "records/countgroup.h"
+#include "records/diskmanager.h"
+#include "records/upaninfo.h"
 #include "frame/clock.h"
 #include "frame/deviceid.h"
 #include "inspection/cameramanager.h"
@@ -69,20 +78,15 @@ void printSummary()
         std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
                     qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
     }
-    // The main window found the cameras in the stored order; the camera
-    // views come later. Without a real camera the simulated ones stand in.
+    // The cameras the main window opened, in view order.
     CameraManager* cams = CameraManager::getInstance();
-    if (cams->cameras.isEmpty())
-        cams->findSumulateCameras();
-    std::printf("  cameras found by the plug-ins: %d%s\n", int(cams->cameras.size()),
-                cams->noCamera ? " (simulated)" : "");
+    std::printf("  cameras in use: %d%s\n", numCamera, cams->noCamera ? " (simulated)" : "");
     for (int i = 0; i < cams->cameras.size(); ++i)
         std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
                     qPrintable(cams->cameras[i].serial()));
     std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
-    std::printf("The main window and the inspection cycle are not part of this build: "
-                "start-up ends here.\n");
+    std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);
 }
 
@@ -163,6 +167,9 @@ void writeVersionToJson()
 
 int stationMain(int argc, char** argv)
 {
+    qRegisterMetaType<UPanInfo>("UPanInfo");
+    qRegisterMetaType<QVector<UPanInfo>>("QVector<UPanInfo>");
+    qRegisterMetaType<CountGroup>("CountGroup");
     qRegisterMetaType<QPair<QString, QString>>("QPair<QString, QString>");
 
     // The I/O privilege is only for the panel's own ports.
@@ -170,7 +177,7 @@ int stationMain(int argc, char** argv)
         (void)iopl(3);
     gfLED = LedDevice::open();
 
-    QApplication app(argc, argv);
+    MApplication* app = MApplication::_instance ? MApplication::_instance : new MApplication(argc, argv);
     QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
     BoxPrompt::installShared();
@@ -202,17 +209,28 @@ int stationMain(int argc, char** argv)
     SharedPixmaps::load(QStringLiteral("./images/"));
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
 
-    gpWin = new ReDoWizard(nullptr);
+    auto* win = new ReDoWizard(nullptr);
     splash->flushstep(90, gaLanStr[4 * 651 + gLan]);
 
     gDeviceID = getlocal_deviceid();
     writeVersionToJson();
+    ZEV_NETMN::instance()->initStart();
+    Copy2MoveDisk* writer = Copy2MoveDisk::getInstance();
+    writer->setDays(gpWPara->days);
+    if (gpWPara->useDiskSaveImage)
+        writer->start();
+    DiskManager::getInstance()->start();
+    gpControlIO->InitIOThread();
+    win->showFullScreen();
 
     splash->flushstep(100, gaLanStr[4 * 652 + gLan]);
+    splash->finish(win);
     splash->deleteLater();
     g_splashframe = nullptr;
     CommandRunner::system(QStringLiteral("notify-send \"监视器已开启\""));
 
+    // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
+    SignalWatch::install([win](int) { win->endStation(StationExit::Exit); });
     printSummary();
-    return 0;
+    return app->exec();
 }

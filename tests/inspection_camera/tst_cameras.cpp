@@ -257,8 +257,11 @@ void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
     const QString dir = makePluginDir({{"libsimcamera", QJsonObject()}}); // built-in defaults
     QVERIFY(!dir.isEmpty());
     // The folder under the application directory is the default.
+    const QByteArray envDir = qgetenv("STATION_CAMERA_PLUGIN_DIR");
+    qunsetenv("STATION_CAMERA_PLUGIN_DIR");
     CameraManager m;
     QCOMPARE(m.pluginDir(), QCoreApplication::applicationDirPath() + "/Plugins/Cameras");
+    qputenv("STATION_CAMERA_PLUGIN_DIR", envDir);
     m.setPluginDir(dir);
     QTest::ignoreMessage(QtInfoMsg, "Cameras plugins libsimcamera.so load sucess.");
     m.loadPlugins();
