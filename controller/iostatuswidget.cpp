@@ -1,5 +1,6 @@
 #include "controller/iostatuswidget.h"
 #include "controller/controlport.h"
+#include "controller/machinecycle.h"
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
@@ -31,6 +32,14 @@ QFont stripFont(int px)
 int detectionsInForce(const WizardPara& p)
 {
     return p.systemMode == 3 ? p.multiDetectNum : 4;
+}
+
+// The last cycle time in 0.1 s: the cycle's own once it runs.
+double lastCycleSeconds()
+{
+    if (!gpWin)
+        return 0.0;
+    return (gpWin->cycle ? double(gpWin->cycle->cycleTime()) : double(gpWin->cycleTime)) / 10.0;
 }
 
 bool outputGroupsOn(const WizardPara& p) { return p.ejectorPulseProdNG != 0; }
@@ -170,7 +179,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     const QString groupText =
         (!group.isEmpty() && group != QLatin1String("default")) ? messageText(557) + group : QString();
     const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
-                                                   QString::number((gpWin ? gpWin->cycleTime : 0) / 10.0, 'f', 1)
+                                                   QString::number(lastCycleSeconds(), 'f', 1)
                                                        .rightJustified(4, QLatin1Char(' ')));
     const QString drive = g_drivePath ? g_drivePath() : QString();
     const QPixmap disk(QStringLiteral("./images/disk.png"));
@@ -224,7 +233,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     } else {
         // Too narrow for one readable line: time above, cycle below.
         const QString time = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-        const QString cycle = messageText(110).arg(QString(), QString::number((gpWin ? gpWin->cycleTime : 0) / 10.0, 'f', 1)
+        const QString cycle = messageText(110).arg(QString(), QString::number(lastCycleSeconds(), 'f', 1)
                                                                   .rightJustified(4, QLatin1Char(' ')))
                                   .trimmed();
         end = drawFitted(p, lineX, y2 - 12, time, 24, clockW);
