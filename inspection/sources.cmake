@@ -20,7 +20,11 @@ list(APPEND STATION_CORE_SOURCES
   inspection/repolygon.cpp
   inspection/repolygon.h
   inspection/roipanellogic.cpp
+  inspection/roicommit.cpp
+  inspection/roicommit.h
   inspection/roipanellogic.h
+  inspection/roitouchedit.cpp
+  inspection/roitouchedit.h
   inspection/shapedraw.h
   inspection/viewimages.cpp
   inspection/viewimages.h

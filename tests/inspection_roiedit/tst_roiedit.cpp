@@ -1,0 +1,480 @@
+// Touch editing on a real camera view over the simulated plug-in, and the
+// commit of edit copies into PARAM.db with its records in RECORD.db.
+#include "controller/mainstate.h"
+#include "controller/operationrecords.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/cammerwidget.h"
+#include "inspection/roicommit.h"
+#include "testsupport/testenv.h"
+#include "viewtesthelpers.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QMutex>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Answers every question with `yes` and remembers the message numbers.
+class Prompts : public OperatorPrompt
+{
+public:
+    bool prompt(Kind, int msg, const QString&) override
+    {
+        asked << msg;
+        return yes;
+    }
+    QList<int> asked;
+    bool yes = true;
+};
+
+// Retraining and positioning rebuilds, counted instead of run.
+class CountingCommit : public RoiCommit
+{
+public:
+    QStringList calls;
+
+protected:
+    void retrain(CameraViewState& v, int d) override { calls << QString("train %1/%2").arg(v.cameraIndex).arg(d); }
+    void rebuildPositioning(CameraViewState& v, int d) override
+    {
+        calls << QString("position %1/%2").arg(v.cameraIndex).arg(d);
+    }
+};
+
+// A camera view's data without a screen, with both stores.
+struct Cam : CameraViewState
+{
+    explicit Cam(int c)
+    {
+        cameraIndex = c;
+        liveStore = new CammerSingleton(c, this);
+        editStore = new CammerSingleton(c, this);
+    }
+    ~Cam() override
+    {
+        delete liveStore;
+        delete editStore;
+    }
+};
+
+void putRect(CammerSingleton* s, int d, int r, QRect rect, int type = 0, int a = 25, int b = 100, int c = 3)
+{
+    const int i = d * 100 + r;
+    s->rects[i] = ClustomRect();
+    s->rects[i].rect = rect;
+    s->rects[i].setImageRect();
+    s->shapeKind[i] = 1;
+    s->funcType[i] = type;
+    s->paramA[i] = a;
+    s->paramB[i] = b;
+    s->paramC[i] = c;
+    s->roiCount[d] = std::max(s->roiCount[d], r + 1);
+}
+
+QStringList setRecords()
+{
+    QStringList out;
+    QSqlQuery q(QSqlDatabase::database("dbRecord", false));
+    q.exec("select remarks from RECORD where recordtype = 'set' order by rowid");
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+} // namespace
+
+class TstRoiEdit : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void drawRectanglesAtTwoZooms();
+    void polygonsAndFreeHand();
+    void moveCopyDeleteAndLimit();
+    void commitWritesRecordsAndStore();
+
+private:
+    CammerWidget* makeView();
+    QPoint w(QPoint roi) const; // ROI coordinates to widget pixels
+    void drag(QPoint from, QPoint to, int steps = 1);
+    void tap(QPoint roi);
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<TestClock> m_clock;
+    Prompts m_prompts;
+    MainState* m_state = nullptr;
+    QWidget* m_host = nullptr;
+    CammerWidget* m_view = nullptr;
+};
+
+void TstRoiEdit::initTestCase()
+{
+    QVERIFY(MessageTable::load() > 0);
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+}
+
+void TstRoiEdit::init()
+{
+    m_env = std::make_unique<TestEnv>();
+    QVERIFY(m_env->isValid());
+    m_clock = std::make_unique<TestClock>();
+    Clock::install(m_clock.get());
+    OperatorPrompt::install(&m_prompts);
+    m_prompts.asked.clear();
+    m_prompts.yes = true;
+    gLan = 1;
+    gShowW = 1280;
+    gShowH = 800;
+    gDNum = 2;
+    gTempNum = 3;
+    numCamera = 2;
+    gSource = 0;
+    gpWPara = new WizardPara;
+    gpWPara->detectEnabled[0] = gpWPara->detectEnabled[1] = 1;
+    m_state = new MainState;
+    gpWin = m_state;
+    m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
+                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    m_state->paraDb.setDatabaseName("PARAM.db");
+    QVERIFY(m_state->paraDb.open());
+    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+    m_state->curDetect = m_state->editDetect = 0;
+    OperationRecords::instance()->runStartup(2);
+}
+
+void TstRoiEdit::cleanup()
+{
+    delete m_host;
+    m_host = nullptr;
+    m_view = nullptr;
+    CameraManager* m = CameraManager::_instance;
+    CameraManager::_instance = nullptr;
+    delete m;
+    OperationRecords::instance()->close();
+    m_state->paraQuery = QSqlQuery();
+    m_state->paraDb.close();
+    delete m_state;
+    gpWin = nullptr;
+    delete gpWPara;
+    gpWPara = nullptr;
+    OperatorPrompt::install(nullptr);
+    Clock::install(nullptr);
+    m_clock.reset();
+    m_env.reset();
+}
+
+CammerWidget* TstRoiEdit::makeView()
+{
+    const QJsonObject cams{{"typeName", "SimEdit"}, {"kind", 1}, {"fps", 5},
+                           {"cameras", QJsonArray{QJsonObject{{"sn", "EDIT-MONO-0001"}, {"color", false}}}}};
+    if (makeSimPluginDir({{"edit", cams}}).isEmpty())
+        return nullptr;
+    CameraManager* m = new CameraManager;
+    CameraManager::_instance = m;
+    m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
+    m->loadPlugins();
+    m->findCameras();
+    if (m->cameras.isEmpty())
+        return nullptr;
+    m_host = new QWidget;
+    m_host->resize(gShowW, gShowH);
+    m_view = new CammerWidget(m_host, 0, m->cameras.first());
+    m_view->setGeometry(0, 0, gShowW, gShowH);
+    m_view->show();
+    m_host->show();
+    m_view->editStore->assignFrom(*m_view->liveStore);
+    return m_view;
+}
+
+QPoint TstRoiEdit::w(QPoint roi) const
+{
+    const double z = m_state->zoomFactor;
+    return QPoint(int(roi.x() * z + m_state->zoomOffset.x()), int(roi.y() * z + m_state->zoomOffset.y()));
+}
+
+void TstRoiEdit::drag(QPoint from, QPoint to, int steps)
+{
+    m_clock->advance(1000); // never half of a double click
+    QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w(from));
+    for (int k = 1; k <= steps; ++k) {
+        const QPoint at = from + (to - from) * k / steps;
+        QMouseEvent mv(QEvent::MouseMove, w(at), m_view->mapToGlobal(w(at)), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+        QApplication::sendEvent(m_view, &mv);
+    }
+    QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(to));
+}
+
+void TstRoiEdit::tap(QPoint roi)
+{
+    QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
+    QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
+}
+
+void TstRoiEdit::drawRectanglesAtTwoZooms()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    QTouchDevice* touch = QTest::createTouchDevice();
+    for (int pass = 0; pass < 2; ++pass) {
+        m_state->zoomFactor = pass ? 2.0 : 1.0;
+        m_state->zoomOffset = pass ? QPointF(-100, -50) : QPointF();
+        s->roiCount[0] = 0;
+        gpWPara->rectToIrregular = 0;
+        m_state->drawTool = 1;
+        drag({100, 100}, {109, 200});
+        QCOMPARE(s->roiCount[0], 0);
+        QCOMPARE(m_state->drawTool, 0); // a dropped shape ends the drawing too
+        m_state->drawTool = 1;
+        drag({200, 200}, {100, 100});
+        QCOMPARE(s->roiCount[0], 0);
+
+        // A real touch sequence: the press, a move and the release arrive
+        // as synthesized mouse events.
+        m_state->drawTool = 1;
+        m_clock->advance(1000);
+        QTest::touchEvent(m_host, touch).press(0, w({100, 100}), m_view);
+        QTest::touchEvent(m_host, touch).move(0, w({111, 200}), m_view);
+        QTest::touchEvent(m_host, touch).release(0, w({111, 200}), m_view);
+        QCOMPARE(s->roiCount[0], 1);
+        QCOMPARE(s->shapeKind[0], 1);
+        QCOMPARE(s->rects[0].rect, QRect(QPoint(100, 100), QPoint(111, 200)));
+        QCOMPARE(m_view->curRoi, 0);
+        QVERIFY(s->rects[0].IsSelected());
+        QVERIFY(!m_view->editMasks[0][0].empty());
+
+        // Stored as four corners, clockwise from the top left.
+        gpWPara->rectToIrregular = 1;
+        m_state->drawTool = 1;
+        drag({300, 300}, {400, 350});
+        QCOMPARE(s->roiCount[0], 2);
+        QCOMPARE(s->shapeKind[100 * 0 + 1], 2);
+        const RePolygon& p = s->polygons[1];
+        QCOMPARE(p.count, 4);
+        QCOMPARE(p.points[0], QPoint(300, 300));
+        QCOMPARE(p.points[1], QPoint(400, 300));
+        QCOMPARE(p.points[2], QPoint(400, 350));
+        QCOMPARE(p.points[3], QPoint(300, 350));
+        // The second ROI inherits the first one's function and parameters.
+        QCOMPARE(s->funcType[1], s->funcType[0]);
+        QCOMPARE(s->paramB[1], s->paramB[0]);
+    }
+}
+
+void TstRoiEdit::polygonsAndFreeHand()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    gpWPara->continuationArea = 1;
+    m_state->drawTool = 2;
+    m_state->freeHand = false;
+    for (QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(200, 300)}) {
+        m_clock->advance(1000);
+        tap(p);
+    }
+    QCOMPARE(m_view->drawPointCount, 3);
+    // Double click: the first touch's point goes, the second adds none.
+    m_clock->advance(1000);
+    tap({600, 600});
+    m_clock->advance(300);
+    tap({605, 598});
+    QCOMPARE(s->roiCount[0], 1);
+    QCOMPARE(s->shapeKind[0], 2);
+    QCOMPARE(s->polygons[0].count, 3);
+    QCOMPARE(s->polygons[0].points[2], QPoint(200, 300));
+    QCOMPARE(m_view->drawPointCount, 0);
+    QCOMPARE(m_view->curRoi, 0);
+    QVERIFY(s->polygons[0].IsSelected());
+    QCOMPARE(m_state->drawTool, 2); // continuation keeps polygon mode armed
+
+    // Free-hand: points come from moves; five are too few, six make an area.
+    m_state->freeHand = true;
+    drag({700, 100}, {750, 150}, 5);
+    QCOMPARE(s->roiCount[0], 1);
+    m_state->drawTool = 2;
+    drag({700, 100}, {760, 160}, 6);
+    QCOMPARE(s->roiCount[0], 2);
+    QVERIFY(s->polygons[1].getHand());
+    QCOMPARE(s->polygons[1].count, 6);
+}
+
+void TstRoiEdit::moveCopyDeleteAndLimit()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    for (int r = 0; r < 5; ++r)
+        putRect(s, 0, r, QRect(QPoint(100 + 200 * r, 100), QPoint(180 + 200 * r, 200)), 0, 25, 100 + r);
+    for (int r = 0; r < 5; ++r)
+        m_view->refreshShape(r);
+    m_state->drawTool = 0;
+
+    // Selected by a press, then 2 screen pixels (2 image pixels across,
+    // roiScaleX 1) move nothing, 3 do.
+    QCOMPARE(m_view->roiScaleX, 1.0f);
+    drag({140, 150}, {142, 150});
+    QCOMPARE(m_view->curRoi, 0);
+    QCOMPARE(s->rects[0].rect.left(), 100);
+    drag({140, 150}, {143, 150});
+    QCOMPARE(s->rects[0].rect.left(), 103);
+    QCOMPARE(s->rects[0].imageRect.left(), 103);
+
+    // A press outside deselects and remembers ROI 0; copy then takes it and
+    // centres the copy on the touch after a YES to message 38.
+    tap({1000, 600});
+    QCOMPARE(m_view->curRoi, -1);
+    m_state->copyArea = true;
+    m_clock->advance(1000);
+    tap({640, 500});
+    QVERIFY(m_prompts.asked.contains(38));
+    QCOMPARE(s->roiCount[0], 6);
+    QCOMPARE(s->rects[5].rect.center(), QPoint(640, 500));
+    QCOMPARE(s->paramB[5], 100);
+    QVERIFY(!m_state->copyArea);
+
+    // Deleting ROI 2 clears ignored points under it only, and shifts.
+    m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 540] = 255; // under ROI 2
+    m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740] = 255; // under ROI 3
+    m_view->DeleteROI(2);
+    QCOMPARE(s->roiCount[0], 5);
+    QCOMPARE(s->paramB[2], 103);
+    QCOMPARE(s->rects[2].rect.left(), 700);
+    QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 540]), 0);
+    QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740]), 255);
+    QVERIFY(QFile::exists("cammer11/ignorepoint.bmp"));
+
+    // The 101st ROI: refused from drawing, SavePolygon and copy.
+    for (int r = 5; r < 100; ++r)
+        putRect(s, 0, r, QRect(10, 10, 20, 20));
+    m_prompts.asked.clear();
+    m_state->drawTool = 1;
+    drag({300, 300}, {400, 400});
+    m_state->drawTool = 2;
+    m_state->freeHand = false;
+    gpWPara->continuationArea = 0;
+    for (QPoint p : {QPoint(500, 500), QPoint(600, 500), QPoint(550, 600)}) {
+        m_clock->advance(1000);
+        tap(p);
+    }
+    m_view->SavePolygon();
+    m_view->setCurRoi(0);
+    m_state->copyArea = true;
+    m_clock->advance(1000);
+    tap({800, 400});
+    QCOMPARE(s->roiCount[0], 100);
+    QCOMPARE(m_prompts.asked, (QList<int>{36, 36, 38, 36}));
+}
+
+void TstRoiEdit::commitWritesRecordsAndStore()
+{
+    Cam a(0), b(1);
+    // Camera 1: four ROIs, the third a spot detection.
+    putRect(a.liveStore, 0, 0, QRect(100, 100, 50, 50));
+    putRect(a.liveStore, 0, 1, QRect(300, 100, 50, 50), 0, 25, 100, 3);
+    putRect(a.liveStore, 0, 2, QRect(500, 100, 50, 50), 1, 80, 500, (30 << 8) | 10);
+    putRect(a.liveStore, 0, 3, QRect(700, 100, 50, 50), 0, 25, 200, 3);
+    putRect(b.liveStore, 1, 0, QRect(100, 100, 50, 50));
+    QVERIFY(a.liveStore->SaveDatatoFile());
+    QVERIFY(b.liveStore->SaveDatatoFile());
+    a.editStore->assignFrom(*a.liveStore);
+    b.editStore->assignFrom(*b.liveStore);
+    CountingCommit commit;
+    commit.setViews({&a, &b});
+
+    // Taps and handle probes leave editing state only: nothing to ask.
+    int code;
+    a.editStore->rects[1].SetSelected(true);
+    a.editStore->rects[1].PtInCtrl(QPoint(300, 100), &code);
+    a.editStore->rects[1].moveX = 4;
+    QCOMPARE(commit.SlotSaveData(), 0);
+    QVERIFY(m_prompts.asked.isEmpty());
+
+    // Camera 1: ROI 1 (index 0) only changes its type; ROI 3 (spot) its
+    // upper grey limit, bits 0-7; then ROI 1 is deleted, shifting the rest.
+    // Camera 2: a positioning ROI is added.
+    a.editStore->funcType[0] = 7;
+    a.editStore->paramC[2] = (30 << 8) | 40;
+    putRect(b.editStore, 1, 1, QRect(400, 400, 60, 60), 3, 5, 6, 7);
+    QByteArray before;
+    {
+        QFile f("PARAM.db");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        before = f.readAll();
+    }
+    m_prompts.yes = false;
+    commit.retrainPending[1] = true; // a template changed earlier
+    QCOMPARE(commit.SlotSaveData(), 0);
+    QCOMPARE(m_prompts.asked, QList<int>{72});
+    QCOMPARE(commit.calls, (QStringList{"train 1/0", "train 1/1"}));
+    {
+        QFile f("PARAM.db");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll() == before);
+    }
+    QCOMPARE(a.editStore->paramC[2], (30 << 8) | 40); // edits kept
+    QVERIFY(setRecords().isEmpty());
+
+    // Now with the shift: index 1 takes the spot ROI, 2 the last, 3 goes.
+    for (int k = 1; k < 3; ++k) {
+        const int i = k, j = k + 1;
+        a.editStore->rects[i] = a.editStore->rects[j];
+        a.editStore->funcType[i] = a.editStore->funcType[j];
+        a.editStore->paramA[i] = a.editStore->paramA[j];
+        a.editStore->paramB[i] = a.editStore->paramB[j];
+        a.editStore->paramC[i] = a.editStore->paramC[j];
+    }
+    a.editStore->roiCount[0] = 3;
+    m_prompts.yes = true;
+    m_prompts.asked.clear();
+    commit.calls.clear();
+    QCOMPARE(commit.SlotSaveData(), 2);
+    const QString h1 = messageText(73).arg(1).arg(messageText(263));
+    const QString h2 = messageText(73).arg(2).arg(messageText(264));
+    const QStringList recs = setRecords();
+    QCOMPARE(recs.size(), 4);
+    // Index 0 changed its type only: no record. Index 1 now holds the spot ROI.
+    QVERIFY2(recs[0].startsWith(h1 + "Changed the rectangular  area 2, " + messageText(82) + messageText(25) +
+                                messageText(83)),
+             qPrintable(recs[0]));
+    QVERIFY(recs[0].contains(messageText(85).arg(0).arg(30)));
+    QVERIFY(recs[0].contains(messageText(86).arg(3).arg(40)));
+    QVERIFY(recs[0].endsWith(messageText(98)));
+    QVERIFY(recs[1].startsWith(h1 + "Changed the rectangular  area 3"));
+    QCOMPARE(recs[2], h1 + messageText(81).arg(messageText(74)).arg(4).arg(messageText(25)));
+    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(5).arg(6).arg(7)));
+    QVERIFY(!RoiCommit::storesDiffer(*a.liveStore, *a.editStore));
+    QCOMPARE(commit.calls, (QStringList{"position 1/0", "position 1/1", "train 0/0", "train 0/1", "train 1/0",
+                                        "train 1/1"}));
+
+    // What was saved is what a fresh store loads.
+    Cam again(0);
+    again.liveStore->loadFromTable(1.0f, 1.0f, nullptr);
+    QCOMPARE(again.liveStore->roiCount[0], 3);
+    QCOMPARE(again.liveStore->paramC[1], (30 << 8) | 40);
+    QCOMPARE(again.liveStore->funcType[0], 7);
+
+    // The spot ROI's grey change alone reports 86, not 85.
+    a.editStore->paramC[1] = (30 << 8) | 41;
+    bool pos = false;
+    const QStringList one = RoiCommit::changeRecords(0, 0, *a.liveStore, *a.editStore, &pos);
+    QCOMPARE(one.size(), 1);
+    QVERIFY(one[0].contains(messageText(86).arg(40).arg(41)));
+    QVERIFY(!one[0].contains("minimum gradation"));
+    QVERIFY(!one[0].contains(messageText(98)));
+}
+
+QTEST_MAIN(TstRoiEdit)
+#include "tst_roiedit.moc"
