@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVector>
 
+class CameraViewState;
 class Edit;
 class QObject;
 class QTimer;
@@ -123,6 +124,7 @@ public:
     virtual void ResetRun() {}
     virtual void RunAlgorithm(int, int) {}
     QObject* roiEditor = nullptr; // the editor panel (DrawROIWidget), for the views
+    CameraViewState* cameraViews[8] = {}; // the views in use, by camera
     bool copyArea = false;        // the next touch copies the selected ROI
     int pageNumber = 0;           // page of the main window (2: settings)
 };

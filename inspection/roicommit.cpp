@@ -200,6 +200,16 @@ void RoiCommit::rebuildPositioning(CameraViewState& v, int d)
     }
 }
 
+void RoiCommit::copyStore(CammerSingleton& to, const CammerSingleton& from)
+{
+    // Page by page (assignFrom), so pages equal on both sides stay unbacked;
+    // never a plain block copy, which would make all of the store resident.
+    const int sel[6] = {to.selRoi, to.selType, to.selA, to.selB, to.selC, to.pad1};
+    to.assignFrom(from);
+    to.selRoi = sel[0], to.selType = sel[1], to.selA = sel[2];
+    to.selB = sel[3], to.selC = sel[4], to.pad1 = sel[5];
+}
+
 int RoiCommit::SlotSaveData()
 {
     const int cams = std::min<int>(numCamera, m_views.size());
@@ -221,16 +231,9 @@ int RoiCommit::SlotSaveData()
                 for (const QString& text : changeRecords(c, d, *v.liveStore, *v.editStore, &positioning))
                     if (gpWin)
                         gpWin->InsertRecord(text, "set");
-            // The live store keeps its own selection snapshot; the rest is
-            // the edit copy, copied page by page so untouched pages stay
-            // unbacked.
-            CammerSingleton& live = *v.liveStore;
-            const int sel[6] = {live.selRoi, live.selType, live.selA, live.selB, live.selC, live.pad1};
-            live.assignFrom(*v.editStore);
-            live.selRoi = sel[0], live.selType = sel[1], live.selA = sel[2];
-            live.selB = sel[3], live.selC = sel[4], live.pad1 = sel[5];
+            copyStore(*v.liveStore, *v.editStore);
             RoiTouchEdit::restoreMasks(v);
-            live.SaveDatatoFile();
+            v.liveStore->SaveDatatoFile();
             retrainPending[c] = true;
             ++saved;
             if (positioning)

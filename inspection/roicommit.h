@@ -33,6 +33,9 @@ public:
     static QStringList changeRecords(int c, int d, const CammerSingleton& live, const CammerSingleton& edit,
                                      bool* positioning);
     static QString detectionName(int d);
+    // to takes from's ROIs; to keeps its own selection snapshot (the block's
+    // tail), so copy and comparison cover the same bytes.
+    static void copyStore(CammerSingleton& to, const CammerSingleton& from);
 
     bool retrainPending[8] = {};
 

@@ -34,4 +34,6 @@ list(APPEND STATION_GUI_SOURCES
   inspection/cammerwidget.h
   inspection/cammerwidget_camera.cpp
   inspection/cammerwidget_paint.cpp
+  inspection/drawroiwidget.cpp
+  inspection/drawroiwidget.h
 )

@@ -10,6 +10,9 @@
 #include "inspection/cameramanager.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
+#include "inspection/drawroiwidget.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
 #include "inspection/roicommit.h"
 #include "testsupport/testenv.h"
 #include "viewtesthelpers.h"
@@ -105,6 +108,7 @@ private slots:
     void polygonsAndFreeHand();
     void moveCopyDeleteAndLimit();
     void commitWritesRecordsAndStore();
+    void panelPagesButtonsAndReturn();
 
 private:
     CammerWidget* makeView();
@@ -474,6 +478,95 @@ void TstRoiEdit::commitWritesRecordsAndStore()
     QVERIFY(one[0].contains(messageText(86).arg(40).arg(41)));
     QVERIFY(!one[0].contains("minimum gradation"));
     QVERIFY(!one[0].contains(messageText(98)));
+}
+
+void TstRoiEdit::panelPagesButtonsAndReturn()
+{
+    numCamera = 1;
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    {
+        DrawROIWidget one(m_host);
+        QCOMPARE(one.cameraCombo->count(), 1); // no "All Camera" with one camera
+    }
+    numCamera = 2;
+    gpWPara->enableProdDetect = 0;
+    gpWPara->systemMode = 1;
+    gDNum = 4;
+    auto* panel = new DrawROIWidget(m_host);
+    QCOMPARE(panel->cameraCombo->count(), 3);
+    QCOMPARE(m_state->roiEditor, panel);
+
+    // Live store into the edit copy; product detection off opens on the mould.
+    putRect(m_view->liveStore, 1, 0, QRect(100, 100, 50, 50));
+    m_state->lastDetect = 0;
+    panel->Reset(false);
+    QCOMPARE(gSource, 0);
+    QCOMPARE(m_state->editDetect, 1);
+    QVERIFY(!RoiCommit::storesDiffer(*m_view->liveStore, *m_view->editStore));
+    auto vis = [panel](QWidget* w) { return w->isVisibleTo(panel); };
+    QVERIFY(vis(panel->rectButton) && vis(panel->deleteAllButton) && vis(panel->returnButton));
+    QVERIFY(vis(panel->cameraCombo) && !vis(panel->reCheckButton) && !vis(panel->autoChangeButton));
+    QVERIFY(!vis(panel->opButton) && !vis(panel->helpButton) && !vis(panel->ignoreButton));
+
+    // "All Camera" with the template source takes the last camera.
+    panel->cameraCombo->setCurrentIndex(2);
+    QCOMPARE(m_state->curCamera, 1);
+    panel->cameraCombo->setCurrentIndex(0);
+    QCOMPARE(m_state->curCamera, 0);
+
+    // The product detection is refused while it is off.
+    panel->detectCombo->setCurrentIndex(2);
+    QCOMPARE(m_prompts.asked, QList<int>{118});
+    QCOMPARE(panel->detectCombo->currentIndex(), 1);
+    QCOMPARE(m_state->editDetect, 1);
+
+    // Continuation: the armed tool is the one checked and enabled button;
+    // pressing it again disarms.
+    gpWPara->continuationArea = 1;
+    panel->rectButton->click();
+    QCOMPARE(m_state->drawTool, 1);
+    QVERIFY(panel->rectButton->isChecked() && panel->rectButton->isEnabled());
+    QVERIFY(!panel->circleButton->isEnabled() && !panel->copyButton->isEnabled());
+    QCOMPARE(panel->rectButton->text(), messageText(716));
+    panel->rectButton->click();
+    QCOMPARE(m_state->drawTool, 0);
+    QVERIFY(panel->circleButton->isEnabled() && !panel->rectButton->isChecked());
+    // Copy toggle without continuation: copy armed disables the drawing buttons.
+    gpWPara->continuationArea = 0;
+    gpWPara->continuousCopy = 1;
+    panel->copyButton->click();
+    QVERIFY(m_state->copyArea && panel->copyButton->isChecked() && panel->copyButton->isEnabled());
+    QVERIFY(!panel->rectButton->isEnabled() && !panel->handButton->isEnabled());
+    panel->copyButton->click();
+    QVERIFY(!m_state->copyArea);
+    QVERIFY(panel->rectButton->isEnabled());
+
+    // Delete all: ROIs of the detection and its ignore mask, on disk at once.
+    m_view->ignoreMasks[1].data()[10] = 255;
+    panel->deleteAllButton->click();
+    QCOMPARE(m_view->editStore->roiCount[1], 0);
+    QCOMPARE(int(m_view->ignoreMasks[1].data()[10]), 0);
+    QVERIFY(QFile::exists("cammer12/ignorepoint.bmp"));
+
+    // During an alarm, return commits and stays on the live image.
+    m_prompts.asked.clear();
+    m_prompts.yes = false;
+    m_state->detectState = 2;
+    panel->returnButton->click();
+    QCOMPARE(m_prompts.asked, QList<int>{72});
+    QCOMPARE(gSource, 1);
+    QVERIFY(panel->isVisible() && vis(panel->reCheckButton) && vis(panel->addTempButton));
+    QVERIFY(!vis(panel->returnButton));
+    // Outside an alarm it closes.
+    m_state->detectState = 0;
+    panel->setSource(0);
+    panel->returnButton->click();
+    QCOMPARE(gSource, -1);
+    QVERIFY(!panel->isVisible());
+    QCOMPARE(m_view->liveStore->roiCount[1], 1); // declined: the live store kept its ROI
+    delete panel;
+    QCOMPARE(m_state->roiEditor, nullptr);
 }
 
 QTEST_MAIN(TstRoiEdit)

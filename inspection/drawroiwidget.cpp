@@ -1,0 +1,694 @@
+#include "inspection/drawroiwidget.h"
+#include "controller/controlport.h"
+#include "controller/mainstate.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/cammerwidget.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kButtonH = 76;
+
+bool continuationOn()
+{
+    return gpWPara && gpWPara->continuationArea;
+}
+
+bool copyToggleOn()
+{
+    return gpWPara && gpWPara->continuousCopy;
+}
+
+} // namespace
+
+DrawROIWidget::DrawROIWidget(QWidget* parent)
+    : QWidget(parent)
+{
+    setFixedSize(kWidth, gShowH);
+    auto* lay = new QVBoxLayout(this);
+    lay->setSpacing(1);
+    lay->setContentsMargins(0, 0, 0, 30);
+
+    auto button = [this, lay](int msg, void (DrawROIWidget::*slot)()) {
+        auto* b = new ColorButton(messageText(msg), this, 4);
+        b->setFixedSize(kWidth, kButtonH);
+        b->fitCaption();
+        if (slot)
+            connect(b, &QPushButton::clicked, this, slot);
+        lay->addWidget(b);
+        return b;
+    };
+    auto combo = [this, lay](void (DrawROIWidget::*slot)(int)) {
+        auto* c = new ComboBox(this);
+        c->setFixedSize(kWidth, kButtonH);
+        c->setItemHeight(kButtonH);
+        QFont f("wqy-microhei");
+        f.setPixelSize(gLan == 3 ? 21 : 33);
+        c->setFont(f);
+        if (slot)
+            connect(c, QOverload<int>::of(&QComboBox::currentIndexChanged), this, slot);
+        lay->addWidget(c);
+        return c;
+    };
+
+    showHide = new QPushButton(this);
+    showHide->setCheckable(true);
+    showHide->setFixedSize(kWidth, kButtonH);
+    showHide->setStyleSheet("QPushButton{border-image:none;background:#322f2f;border-radius:8px;"
+                            "image:url(./images/ShowHide.png);}"
+                            "QPushButton:checked{image:url(./images/ShowHideChecked.png);}");
+    connect(showHide, &QPushButton::clicked, this, &DrawROIWidget::SlotShowHide);
+    lay->addWidget(showHide);
+
+    // The selectors fill without running their slots.
+    sourceCombo = combo(&DrawROIWidget::SlotChangeSource);
+    {
+        const QSignalBlocker block(sourceCombo);
+        for (auto [msg, data] : {std::pair<int, int>{223, 0}, {224, 1}, {60, 2}, {207, 3}, {208, 4}})
+            sourceCombo->addItem(messageText(msg), data);
+        sourceCombo->setCurrentIndex(-1);
+    }
+    cameraCombo = combo(&DrawROIWidget::SlotChangeCamera);
+    {
+        const QSignalBlocker block(cameraCombo);
+        for (int c = 0; c < numCamera; ++c)
+            cameraCombo->addItem(messageText(43).arg(c + 1), c);
+        if (numCamera > 1)
+            cameraCombo->addItem(messageText(44), numCamera);
+    }
+    detectCombo = combo(&DrawROIWidget::SlotChangeDetect);
+    {
+        const QSignalBlocker block(detectCombo);
+        const int mode = gpWPara ? gpWPara->systemMode : 0;
+        if (mode == 0) {
+            detectCombo->addItem(messageText(46).arg(messageText(263)), 0);
+            detectCombo->addItem(messageText(46).arg(messageText(264)), 1);
+        } else if (mode == 1 || mode == 2) {
+            for (int d = 0; d < 4; ++d)
+                detectCombo->addItem(messageText(372 + d), d);
+        }
+    }
+    if ((gpWPara ? gpWPara->systemMode : 0) == 3)
+        ChangeDetectNum(gDNum);
+    rangeCombo = combo(nullptr);
+    returnButton = button(42, &DrawROIWidget::SlotReturn);
+    opButton = button(52, &DrawROIWidget::SlotChangeOp);
+    noCheckButton = button(47, nullptr);
+    addTempButton = button(48, nullptr);
+    autoChangeButton = button(212, nullptr);
+    helpButton = button(111, nullptr);
+    rectButton = button(49, &DrawROIWidget::SlotDrawRect);
+    circleButton = button(51, &DrawROIWidget::SlotDrawCircle);
+    polygonButton = button(53, &DrawROIWidget::SlotDrawPloygn);
+    handButton = button(104, &DrawROIWidget::SlotDrawHand);
+    copyButton = button(9, &DrawROIWidget::SlotCopyArea);
+    deleteButton = button(55, &DrawROIWidget::SlotDeleteROI);
+    deleteAllButton = button(57, &DrawROIWidget::SlotDeleteAllROI);
+
+    auto* steps = new QHBoxLayout;
+    steps->setSpacing(4);
+    steps->setContentsMargins(0, 0, 0, 0);
+    prevButton = new ColorButton(messageText(59), this, 4);
+    nextButton = new ColorButton(messageText(62), this, 4);
+    for (ColorButton* b : {prevButton, nextButton}) {
+        b->setFixedSize(118, kButtonH);
+        b->fitCaption();
+        steps->addWidget(b);
+    }
+    connect(prevButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempLast);
+    connect(nextButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempNext);
+    lay->addLayout(steps);
+    deleteTempButton = button(63, nullptr);
+    showIgnoreButton = button(64, nullptr);
+    ignoreButton = button(54, nullptr);
+    deleteIgnoreButton = button(56, nullptr);
+    lay->addStretch();
+    reCheckButton = new QPushButton(messageText(61), this);
+    reCheckButton->setFixedSize(kWidth, kButtonH);
+    const int px = ColorButton::fontSizeFor(4);
+    reCheckButton->setStyleSheet(
+        QString("QPushButton{outline:0px;border:none;color:white;font-size:%1px;background: qlineargradient(x1:0, "
+                "y1:0, x2:0, y2:1, stop:0 #ff0000, stop:1 #ff0000);border-radius: 8px;}QPushButton:pressed{color:"
+                "#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}")
+            .arg(px));
+    lay->addWidget(reCheckButton);
+
+    if (gpWin)
+        gpWin->roiEditor = this;
+    hide();
+}
+
+DrawROIWidget::~DrawROIWidget()
+{
+    if (gpWin && gpWin->roiEditor == this)
+        gpWin->roiEditor = nullptr;
+}
+
+CammerWidget* DrawROIWidget::view(int c) const
+{
+    if (!gpWin || c < 0 || c >= std::min(numCamera, 8))
+        return nullptr;
+    return dynamic_cast<CammerWidget*>(gpWin->cameraViews[c]);
+}
+
+CammerWidget* DrawROIWidget::shownView() const
+{
+    return gpWin ? view(gpWin->curCamera) : nullptr;
+}
+
+bool DrawROIWidget::editing() const
+{
+    return shownView() && gSource == 0;
+}
+
+void DrawROIWidget::placePanel()
+{
+    move(shownAtLeft ? 0 : gShowW - width() - 10, 0);
+    update();
+}
+
+// ------------------------------------------------------------ pages
+
+void DrawROIWidget::SlotChangePage()
+{
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (w != showHide && !w->inherits("QListView"))
+            w->hide();
+    const bool cams = numCamera > 1;
+    const bool alarm = gpWin && gpWin->detectState == 2;
+    QList<QWidget*> on;
+    switch (gSource) {
+    case 0:
+        on << sourceCombo << detectCombo << returnButton << rectButton << circleButton << polygonButton
+           << handButton << copyButton << deleteButton << deleteAllButton << prevButton << nextButton
+           << deleteTempButton;
+        if (cams)
+            on << cameraCombo;
+        if (alarm)
+            on << autoChangeButton;
+        if (continuationOn() && gpWin)
+            gpWin->drawTool = 0;
+        break;
+    case 1:
+        on << sourceCombo;
+        if (cams)
+            on << cameraCombo;
+        if (alarm)
+            on << addTempButton << noCheckButton << autoChangeButton << reCheckButton;
+        else
+            on << returnButton;
+        break;
+    case 2:
+    case 3:
+    case 4:
+        if (gSource != 2)
+            on << rangeCombo;
+        on << sourceCombo << detectCombo << returnButton << prevButton << nextButton;
+        if (cams)
+            on << cameraCombo;
+        if (gSource == 2)
+            on << addTempButton;
+        break;
+    default:
+        break;
+    }
+    for (QWidget* w : on)
+        w->show();
+    placePanel();
+}
+
+void DrawROIWidget::SlotShowHide()
+{
+    shownAtLeft = !shownAtLeft;
+    placePanel();
+}
+
+void DrawROIWidget::SlotChangeOp()
+{
+    pageFlag = pageFlag ? 0 : 1;
+    SlotChangePage();
+}
+
+void DrawROIWidget::showEvent(QShowEvent* e)
+{
+    SlotChangePage();
+    QWidget::showEvent(e);
+}
+
+// ------------------------------------------------------------ opening
+
+void DrawROIWidget::Reset(bool op)
+{
+    if (!gpWin)
+        return;
+    resetPending = true;
+    shownAtLeft = false;
+    pageFlag = 0;
+    gDrawHint = 0;
+    for (int c = 0; c < std::min(numCamera, 8); ++c) {
+        CameraViewState* v = gpWin->cameraViews[c];
+        if (!v || !v->liveStore || !v->editStore)
+            continue;
+        RoiCommit::copyStore(*v->editStore, *v->liveStore);
+        RoiTouchEdit::backMasks(*v);
+    }
+    // The editor opens on a detection that is in use in this machine mode.
+    int d = gpWin->lastDetect;
+    const bool prodOn = gpWPara && gpWPara->enableProdDetect;
+    const int mode = gpWPara ? gpWPara->systemMode : 0;
+    if (gpWin->detectState != 2) {
+        if ((mode == 1 || mode == 2) && !prodOn && d % 2 == 0)
+            d += 1;
+        else if ((mode == 0 || mode == 3) && d == 0 && !prodOn)
+            d = 1;
+        if (d < 0 || d >= gDNum)
+            d = 0;
+    }
+    gpWin->editDetect = gpWin->curDetect = d;
+    {
+        const QSignalBlocker block(detectCombo);
+        detectCombo->setCurrentIndex(d);
+    }
+    const int want = gpWin->detectState == 2 ? 1 : 0;
+    if (sourceCombo->currentIndex() == want)
+        SlotChangeSource(want);
+    else
+        sourceCombo->setCurrentIndex(want);
+    if (op)
+        SlotChangeOp();
+    showHide->setChecked(false);
+    show();
+    raise();
+}
+
+void DrawROIWidget::setSource(int s)
+{
+    sourceCombo->setCurrentIndex(s);
+}
+
+void DrawROIWidget::ChangeDetectNum(int n)
+{
+    const QSignalBlocker block(detectCombo);
+    detectCombo->clear();
+    for (int k = 0; k < std::clamp(n, 0, 8); ++k)
+        detectCombo->addItem(messageText(46).arg(messageText(477 + k)), 0);
+}
+
+void DrawROIWidget::showTemplate(CammerWidget* v)
+{
+    const int d = gpWin ? std::clamp(gpWin->editDetect, 0, 7) : 0;
+    const auto& held = v->templateImages[d];
+    if (v->curTemplate < 0 || v->curTemplate >= int(held.size()))
+        return;
+    const PixelBuffer& t = held[size_t(v->curTemplate)];
+    if (!t.isNull() && t.size() == v->displayBuffer.size())
+        std::memcpy(v->displayBuffer.data(), t.data(), t.size());
+}
+
+void DrawROIWidget::SlotChangeSource(int s)
+{
+    if (!gpWin)
+        return;
+    shownAtLeft = false;
+    gSource = s;
+    gpWin->copyArea = false;
+    if (gpWin->detectState == 2) {
+        if (s == 0 && gpWin->CheckPassword() <= 0)
+            return;
+        if (gpWin->detectState == 2 && s != 1 && gpControlIO) {
+            // Leaving the live image during an alarm silences the alarm output.
+            gpControlIO->IOSetOut(2, 0);
+            gpControlIO->IOFlashOut();
+        }
+    }
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c)) {
+            v->curTemplate = 0;
+            v->DeselectROI();
+            v->ShowHideROIPara();
+        }
+    const int limit = s == 1 ? numCamera : numCamera - 1;
+    if (gpWin->curCamera < 0 || gpWin->curCamera > limit) {
+        gpWin->curCamera = 0;
+        gpWin->ChangeCammer();
+    }
+    gpWin->editCamera = gpWin->curCamera;
+    {
+        const QSignalBlocker block(cameraCombo);
+        cameraCombo->setCurrentIndex(gpWin->curCamera);
+    }
+    gpWin->showStatusStrip(s != 0);
+    showHide->setChecked(false);
+    prevButton->setText(messageText(59));
+    nextButton->setText(messageText(62));
+    helpButton->hide();
+    gpWin->MScaleSetToMin();
+    if (s == 0) {
+        for (int c = 0; c < std::min(numCamera, 8); ++c)
+            if (CammerWidget* v = view(c))
+                showTemplate(v);
+    } else if (s == 1 && gpWin->detectState == 2) {
+        for (int c = 0; c < std::min(numCamera, 8); ++c)
+            if (CammerWidget* v = view(c))
+                v->overlayMode = 0;
+        showIgnoreButton->setText(messageText(64));
+    }
+    SlotChangePage();
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c))
+            v->update();
+}
+
+void DrawROIWidget::SlotChangeCamera(int c)
+{
+    if (!gpWin)
+        return;
+    if (c >= numCamera)
+        c = gSource == 1 ? numCamera : numCamera - 1;
+    gpWin->curCamera = std::max(0, c);
+    gpWin->ChangeCammer();
+    SlotChangeSource(gSource);
+}
+
+void DrawROIWidget::followCamera(int c)
+{
+    const QSignalBlocker block(cameraCombo);
+    cameraCombo->setCurrentIndex(c);
+}
+
+void DrawROIWidget::SlotChangeDetect(int d)
+{
+    if (!gpWin || !shownView() || gSource < 0 || gSource == 1 || d < 0 || d >= gDNum)
+        return;
+    gpWin->copyArea = false;
+    const int mode = gpWPara ? gpWPara->systemMode : 0;
+    const bool prod = (mode == 1 || mode == 2) ? d % 2 == 0 : d == 0;
+    if (prod && mode != 3 && !(gpWPara && gpWPara->enableProdDetect)) {
+        tellOperator(118);
+        const QSignalBlocker block(detectCombo);
+        detectCombo->setCurrentIndex(1);
+        d = 1;
+    }
+    shownView()->DeselectROI();
+    gpWin->drawTool = 0;
+    shownView()->updateSyncROIText(d);
+    gpWin->editDetect = gpWin->curDetect = d;
+    SlotChangeSource(gSource);
+}
+
+// ------------------------------------------------------------ closing
+
+void DrawROIWidget::SlotSaveData()
+{
+    QVector<CameraViewState*> views;
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        views << (gpWin ? gpWin->cameraViews[c] : nullptr);
+    m_commit.setViews(views);
+    m_commit.SlotSaveData();
+}
+
+void DrawROIWidget::SlotReturn()
+{
+    if (!gpWin)
+        return;
+    gpWin->drawTool = 0;
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c)) {
+            v->curTemplate = 0;
+            v->DeselectROI();
+            v->ShowHideROIPara();
+            v->HotCameraUpdateROI();
+        }
+    gpWin->showStatusStrip(true);
+    gpWin->MScaleSetToMin();
+    SlotSaveData();
+    if (gpWin->detectState == 2) {
+        setSource(1);
+        return;
+    }
+    shownAtLeft = false;
+    gpWin->copyArea = false;
+    gSource = -1;
+    Restart();
+    if (gFromTrain)
+        gFromTrain = 0;
+}
+
+void DrawROIWidget::Restart()
+{
+    if (!gpWin)
+        return;
+    gpWin->detectState = 0;
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c))
+            v->DeselectROI();
+    gpWin->editorClosed();
+    hide();
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c))
+            v->update();
+}
+
+// ------------------------------------------------------------ drawing
+
+void DrawROIWidget::resetDrawCaptions()
+{
+    rectButton->setText(messageText(49));
+    circleButton->setText(messageText(51));
+    polygonButton->setText(messageText(53));
+    handButton->setText(messageText(104));
+}
+
+void DrawROIWidget::arm(int mode)
+{
+    gpWin->copyArea = false;
+    shownView()->DeselectROI();
+    shownView()->ShowHideROIPara();
+    gpWin->drawTool = mode;
+}
+
+void DrawROIWidget::SlotDrawRect()
+{
+    drawRectOrRing(false);
+}
+
+void DrawROIWidget::drawRectOrRing(bool ring)
+{
+    if (!editing())
+        return;
+    const int mode = ring ? 4 : 1;
+    ColorButton* b = ring ? circleButton : rectButton;
+    if (!continuationOn()) {
+        arm(mode);
+        polygonButton->setText(messageText(53));
+    } else if (gpWin->drawTool == mode) {
+        gpWin->drawTool = 0;
+        b->setText(messageText(ring ? 51 : 49));
+    } else {
+        arm(mode);
+        resetDrawCaptions();
+        b->setText(messageText(ring ? 748 : 716));
+    }
+    gpWin->freeHand = false;
+    setCheckable();
+}
+
+void DrawROIWidget::SlotDrawCircle()
+{
+    drawRectOrRing(true);
+}
+
+void DrawROIWidget::SlotDrawPloygn()
+{
+    if (!editing())
+        return;
+    CammerWidget* v = shownView();
+    gpWin->copyArea = false;
+    if (continuationOn()) {
+        if (gpWin->drawTool != 2 || gpWin->freeHand) {
+            gpWin->freeHand = false;
+            v->drawPointCount = 0;
+            arm(2);
+            resetDrawCaptions();
+            polygonButton->setText(messageText(33));
+            setCheckable();
+            return;
+        }
+        const bool pending = v->drawPointCount > 0;
+        v->SavePolygon();
+        resetDrawCaptions();
+        if (pending) {
+            v->drawPointCount = 0;
+            v->polygonEditing = false;
+            v->ShowHideROIPara();
+            gpWin->drawTool = 2;
+            polygonButton->setText(messageText(33));
+        } else {
+            gpWin->drawTool = 0;
+        }
+    } else {
+        gpWin->freeHand = false;
+        if (gpWin->drawTool != 2) {
+            arm(2);
+            polygonButton->setText(messageText(33));
+            setCheckable();
+            return;
+        }
+        v->SavePolygon();
+        if (gpWin->drawTool == 0)
+            polygonButton->setText(messageText(53));
+    }
+    v->update();
+    setCheckable();
+}
+
+void DrawROIWidget::SlotDrawHand()
+{
+    if (!editing())
+        return;
+    CammerWidget* v = shownView();
+    if (continuationOn()) {
+        if (gpWin->drawTool == 2 && gpWin->freeHand) {
+            gpWin->freeHand = false;
+            gpWin->drawTool = 0;
+            handButton->setText(messageText(104));
+        } else {
+            arm(2);
+            gpWin->freeHand = true;
+            v->drawPointCount = 0;
+            resetDrawCaptions();
+            handButton->setText(messageText(717));
+        }
+    } else {
+        arm(2);
+        gpWin->freeHand = true;
+        polygonButton->setText(messageText(53));
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::SlotCopyArea()
+{
+    if (!editing())
+        return;
+    if (!copyToggleOn()) {
+        gpWin->copyArea = true;
+        gpWin->drawTool = 0;
+        resetDrawCaptions();
+    } else if (gpWin->copyArea) {
+        gpWin->copyArea = false;
+        copyButton->setText(messageText(9));
+    } else {
+        gpWin->copyArea = true;
+        gpWin->drawTool = 0;
+        resetDrawCaptions();
+        copyButton->setText(messageText(715));
+    }
+    setCheckable();
+}
+
+void DrawROIWidget::setCheckable()
+{
+    const bool cont = continuationOn(), copyT = copyToggleOn();
+    ColorButton* draw[4] = {rectButton, circleButton, polygonButton, handButton};
+    for (ColorButton* b : draw) {
+        b->setCheckable(cont);
+        b->setChecked(false);
+    }
+    copyButton->setCheckable(copyT);
+    copyButton->setChecked(false);
+    QList<QPushButton*> six{rectButton, circleButton, polygonButton, handButton, copyButton, opButton};
+    for (QPushButton* b : six)
+        b->setEnabled(!cont && !copyT);
+    if (!cont && !copyT)
+        return;
+    const int tool = gpWin ? gpWin->drawTool : 0;
+    if (tool == 0 || !cont) {
+        if (gpWin && gpWin->copyArea && copyT) {
+            copyButton->setChecked(true);
+            copyButton->setEnabled(true);
+        } else {
+            for (QPushButton* b : six)
+                b->setEnabled(true);
+        }
+        return;
+    }
+    ColorButton* armed = tool == 1 ? rectButton : tool == 4 ? circleButton : gpWin->freeHand ? handButton : polygonButton;
+    armed->setChecked(true);
+    armed->setEnabled(true);
+}
+
+void DrawROIWidget::startDrawPloygn()
+{
+    polygonButton->setText(messageText(670));
+}
+
+void DrawROIWidget::SlotDeleteROI()
+{
+    if (!editing())
+        return;
+    CammerWidget* v = shownView();
+    gpWin->copyArea = false;
+    if (v->curRoi < 0) {
+        tellOperator(65);
+    } else if (askOperator(66) && editing()) {
+        v->DeleteROI(v->curRoi);
+        v->setCurRoi(-1);
+        v->ShowHideROIPara();
+    }
+    v->update();
+}
+
+void DrawROIWidget::SlotDeleteAllROI()
+{
+    if (!editing())
+        return;
+    CammerWidget* v = shownView();
+    gpWin->copyArea = false;
+    if (askOperator(67) && editing()) {
+        const int d = v->editDetection();
+        v->editStore->roiCount[d] = 0;
+        v->setCurRoi(-1);
+        v->ShowHideROIPara();
+        // The ignore mask goes at once, before any commit.
+        PixelBuffer& ign = v->ignoreMasks[d];
+        if (!ign.isNull())
+            std::memset(ign.data(), 0, ign.size());
+        v->SaveIgnorePoint(d);
+    }
+    v->update();
+}
+
+// ------------------------------------------------------------ templates
+
+void DrawROIWidget::SlotTempLast()
+{
+    CammerWidget* v = shownView();
+    if (!v || gSource != 0)
+        return;
+    const int n = std::max(1, std::min(gTempNum, int(v->templateImages[std::clamp(gpWin->editDetect, 0, 7)].size())));
+    v->curTemplate = (v->curTemplate + n - 1) % n;
+    showTemplate(v);
+    v->update();
+}
+
+void DrawROIWidget::SlotTempNext()
+{
+    CammerWidget* v = shownView();
+    if (!v || gSource != 0)
+        return;
+    const int n = std::max(1, std::min(gTempNum, int(v->templateImages[std::clamp(gpWin->editDetect, 0, 7)].size())));
+    v->curTemplate = (v->curTemplate + 1) % n;
+    showTemplate(v);
+    v->update();
+}

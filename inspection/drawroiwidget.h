@@ -1,0 +1,98 @@
+#pragma once
+#include "inspection/roicommit.h"
+
+#include <QWidget>
+
+class CammerWidget;
+class ColorButton;
+class ComboBox;
+class QPushButton;
+
+// The ROI editor's side panel: chooses the image source, camera and
+// detection, arms the drawing tools of the camera views, deletes ROIs and
+// commits the edit copies (RoiCommit). Made once by the main window, hidden
+// until Reset opens it.
+class DrawROIWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 240;
+
+    explicit DrawROIWidget(QWidget* parent);
+    ~DrawROIWidget() override;
+
+    void Reset(bool op);
+    void Restart();
+    void setSource(int s);
+    void ChangeDetectNum(int n);
+    void setCheckable();
+    RoiCommit& commit() { return m_commit; }
+
+    // Widgets, in layout order.
+    QPushButton* showHide = nullptr;
+    ComboBox* sourceCombo = nullptr;
+    ComboBox* cameraCombo = nullptr;
+    ComboBox* detectCombo = nullptr;
+    ComboBox* rangeCombo = nullptr;
+    ColorButton* returnButton = nullptr;
+    ColorButton* opButton = nullptr;
+    ColorButton* noCheckButton = nullptr;
+    ColorButton* addTempButton = nullptr;
+    ColorButton* autoChangeButton = nullptr;
+    ColorButton* helpButton = nullptr;
+    ColorButton* rectButton = nullptr;
+    ColorButton* circleButton = nullptr;
+    ColorButton* polygonButton = nullptr;
+    ColorButton* handButton = nullptr;
+    ColorButton* copyButton = nullptr;
+    ColorButton* deleteButton = nullptr;
+    ColorButton* deleteAllButton = nullptr;
+    ColorButton* prevButton = nullptr;
+    ColorButton* nextButton = nullptr;
+    ColorButton* deleteTempButton = nullptr;
+    ColorButton* showIgnoreButton = nullptr;
+    ColorButton* ignoreButton = nullptr;
+    ColorButton* deleteIgnoreButton = nullptr;
+    QPushButton* reCheckButton = nullptr;
+
+    bool shownAtLeft = false;
+    bool resetPending = false;
+    int pageFlag = 0;
+
+public slots:
+    void SlotShowHide();
+    void SlotReturn();
+    void SlotChangeSource(int s);
+    void SlotChangeCamera(int c);
+    void SlotChangeDetect(int d);
+    void SlotChangeOp();
+    void SlotCopyArea();
+    void SlotDrawHand();
+    void SlotDrawRect();
+    void SlotDrawCircle();
+    void SlotDrawPloygn();
+    void SlotDeleteROI();
+    void SlotDeleteAllROI();
+    void SlotTempLast();
+    void SlotTempNext();
+    void SlotChangePage();
+    void SlotSaveData();
+    void startDrawPloygn();
+    // A touch on the all-cameras grid chose camera c.
+    void followCamera(int c);
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    CammerWidget* view(int c) const;
+    CammerWidget* shownView() const;
+    bool editing() const; // a shown camera in range and the template source
+    void arm(int mode);
+    void drawRectOrRing(bool ring);
+    void resetDrawCaptions();
+    void placePanel();
+    void showTemplate(CammerWidget* v);
+
+    RoiCommit m_commit;
+};
