@@ -222,8 +222,17 @@ void DrawROIWidget::SlotChangePage()
     default:
         break;
     }
-    for (QWidget* w : on)
+    // Rows share the panel's height: 76 pixels each while they fit, less on
+    // a short screen (the template page has 15 rows).
+    int rows = 1 + on.size() - (on.contains(nextButton) ? 1 : 0);
+    const int h = std::clamp((height() - 30 - rows) / std::max(1, rows), 40, kButtonH);
+    showHide->setFixedHeight(h);
+    for (QWidget* w : on) {
+        w->setFixedHeight(h);
+        if (auto* c = qobject_cast<ComboBox*>(w))
+            c->setItemHeight(h);
         w->show();
+    }
     placePanel();
 }
 

@@ -109,6 +109,7 @@ private slots:
     void moveCopyDeleteAndLimit();
     void commitWritesRecordsAndStore();
     void panelPagesButtonsAndReturn();
+    void renderEditorScreens();
 
 private:
     CammerWidget* makeView();
@@ -567,6 +568,81 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
     QCOMPARE(m_view->liveStore->roiCount[1], 1); // declined: the live store kept its ROI
     delete panel;
     QCOMPARE(m_state->roiEditor, nullptr);
+}
+
+void TstRoiEdit::renderEditorScreens()
+{
+    const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
+    if (dir.isEmpty())
+        QSKIP("screenshots only when STATION_RENDER_DIR is set");
+    QDir().mkpath(dir);
+    numCamera = 2;
+    for (QSize screen : {QSize(1024, 768), QSize(1280, 800)}) {
+        for (int lan : {1, 0}) {
+            gShowW = screen.width();
+            gShowH = screen.height();
+            gLan = lan;
+            delete m_host;
+            m_host = nullptr;
+            delete CameraManager::_instance;
+            CameraManager::_instance = nullptr;
+            QVERIFY(makeView());
+            m_state->cameraViews[0] = m_view;
+            for (int c = 0; c < 8; ++c) {
+                gpWPara->exposeTime[c] = 30;
+                gpWPara->adjustPlus[c] = 32;
+            }
+            m_view->CameraChangeTrig(true);
+            m_view->camera->setValue(QString("trigger"), 100);
+            gSource = 1;
+            QVERIFY(m_view->UpdateImage());
+            CammerSingleton* live = m_view->liveStore;
+            putRect(live, 1, 0, QRect(QPoint(120, 150), QPoint(380, 360)), 0, 45, 100, 3);
+            putRect(live, 1, 1, QRect(QPoint(450, 200), QPoint(650, 420)), 1, 80, 500, 7690);
+            putRect(live, 1, 2, QRect(QPoint(200, 450), QPoint(420, 600)), 2, 0, 0, 30);
+            for (int r = 0; r < 3; ++r)
+                live->rects[100 + r].setShowA(m_view->roiScaleX, m_view->roiScaleY);
+            auto* panel = new DrawROIWidget(m_host);
+            const QString tag = QString("%1x%2-%3").arg(gShowW).arg(gShowH).arg(lan == 1 ? "en" : "zh");
+            auto save = [&](const QString& name) {
+                QVERIFY(m_host->grab().save(QString("%1/roiedit-%2-%3.png").arg(dir, name, tag)));
+            };
+            m_state->detectState = 3;
+            m_state->lastDetect = 1;
+            panel->Reset(false);
+            for (int r = 0; r < 3; ++r)
+                m_view->refreshShape(100 + r);
+            m_view->setCurRoi(1);
+            m_view->editStore->rects[101].SetSelected(true);
+            save("template");
+            m_view->DeselectROI();
+            panel->polygonButton->click();
+            m_view->editState = 1;
+            m_view->polygonEditing = true;
+            const QPoint pts[4] = {{480, 120}, {640, 100}, {700, 300}, {540, 340}};
+            for (QPoint p : pts)
+                m_view->drawPoints[m_view->drawPointCount++] = p;
+            panel->startDrawPloygn();
+            save("polygon");
+            m_view->drawPointCount = 0;
+            m_state->drawTool = 0;
+            panel->setSource(2);
+            save("recent-ng");
+            panel->setSource(4);
+            save("ng-records");
+            m_state->detectState = 2;
+            m_state->ngAlarmActive = true;
+            m_view->isOK = false;
+            m_view->roiResult[1][1] = 0;
+            m_state->lastDetect = 1;
+            panel->Reset(false);
+            save("alarm-live");
+            m_state->ngAlarmActive = false;
+            m_state->detectState = 0;
+            m_view->isOK = true;
+            m_state->cameraViews[0] = nullptr;
+        }
+    }
 }
 
 QTEST_MAIN(TstRoiEdit)
