@@ -126,5 +126,10 @@ public:
     QObject* roiEditor = nullptr; // the editor panel (DrawROIWidget), for the views
     CameraViewState* cameraViews[8] = {}; // the views in use, by camera
     bool copyArea = false;        // the next touch copies the selected ROI
+    bool reCheckRequest = false;  // the next decision (CheckNG) is a re-check
+    bool lastFailed = false;      // the last decision found a camera NG
+    bool safetyDoorOpen = false;  // input 1: the safety door is open
+    int pendingCameras[8] = {};   // per detection, bit c: camera c has still to inspect it
+    bool alarmTaught[8][8] = {};  // [camera][detection]: a re-check leaves it alone
     int pageNumber = 0;           // page of the main window (2: settings)
 };

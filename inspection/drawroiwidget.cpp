@@ -4,10 +4,12 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/cammerrecong.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
+#include "widgets/nocheckpasswordbox.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -103,7 +105,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     rangeCombo = combo(nullptr);
     returnButton = button(42, &DrawROIWidget::SlotReturn);
     opButton = button(52, &DrawROIWidget::SlotChangeOp);
-    noCheckButton = button(47, nullptr);
+    noCheckButton = button(47, &DrawROIWidget::SlotNoCheckCur);
     addTempButton = button(48, nullptr);
     autoChangeButton = button(212, nullptr);
     helpButton = button(111, nullptr);
@@ -129,9 +131,9 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     connect(nextButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempNext);
     lay->addLayout(steps);
     deleteTempButton = button(63, nullptr);
-    showIgnoreButton = button(64, nullptr);
-    ignoreButton = button(54, nullptr);
-    deleteIgnoreButton = button(56, nullptr);
+    showIgnoreButton = button(64, &DrawROIWidget::SlotShowHideAlarmPoint);
+    ignoreButton = button(54, &DrawROIWidget::SlotIgnoreAlarmPoint);
+    deleteIgnoreButton = button(56, &DrawROIWidget::SlotDeleteIgnorePoint);
     lay->addStretch();
     reCheckButton = new QPushButton(messageText(61), this);
     reCheckButton->setFixedSize(kWidth, kButtonH);
@@ -141,6 +143,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
                 "y1:0, x2:0, y2:1, stop:0 #ff0000, stop:1 #ff0000);border-radius: 8px;}QPushButton:pressed{color:"
                 "#ffffff;background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ed9d11, stop:1 #ff9900);}")
             .arg(px));
+    connect(reCheckButton, &QPushButton::clicked, this, &DrawROIWidget::SlotReCheck);
     lay->addWidget(reCheckButton);
 
     if (gpWin)
@@ -700,4 +703,225 @@ void DrawROIWidget::SlotTempNext()
     v->curTemplate = (v->curTemplate + 1) % n;
     showTemplate(v);
     v->update();
+}
+
+// ------------------------------------------------------------ NG alarm
+
+int ignoreAlarmPoints(CameraViewState& v, int d, int limit)
+{
+    if (!v.liveStore || d < 0 || d >= 8)
+        return 0;
+    PixelBuffer& ign = v.ignoreMasks[d];
+    const size_t need = size_t(v.imageWidth) * size_t(v.imageHeight);
+    if (ign.size() < need || v.defectMask.size() < need)
+        return 0;
+    int set = 0;
+    for (int r = 0; r < std::min(v.liveStore->roiCount[d], 100); ++r) {
+        if (v.roiResult[d][r])
+            continue;
+        if (v.roiValue[d][r] > limit) {
+            tellOperator(115, messageText(115).arg(limit));
+            continue;
+        }
+        const int n = std::clamp(v.spotRects[d][r][0][0], 0, CameraViewState::kSpots - 1);
+        for (int k = 1; k <= n; ++k) {
+            const cv::Vec4i& b = v.spotRects[d][r][k];
+            // The engine keeps x2 and y2 one past the spot; clipped to the frame.
+            const int x1 = std::max(0, b[0]), y1 = std::max(0, b[1]);
+            const int x2 = std::min(v.imageWidth, b[2]), y2 = std::min(v.imageHeight, b[3]);
+            for (int y = y1; y < y2; ++y)
+                for (int x = x1; x < x2; ++x) {
+                    const size_t at = size_t(y) * size_t(v.imageWidth) + size_t(x);
+                    if (v.defectMask.data()[at] && ign.data()[at] != 255) {
+                        ign.data()[at] = 255;
+                        ++set;
+                    }
+                }
+        }
+    }
+    return set;
+}
+
+void DrawROIWidget::clearResults(CameraViewState* v, int d)
+{
+    for (int r = 0; r < 100; ++r) {
+        v->roiResult[d][r] = 1;
+        v->roiValue[d][r] = 0;
+    }
+}
+
+void DrawROIWidget::toNextFailedCamera(int from)
+{
+    int to = from;
+    for (int k = 0; k < numCamera; ++k) {
+        const int c = (from + k) % numCamera;
+        if (view(c) && !view(c)->isOK) {
+            to = c;
+            break;
+        }
+    }
+    gpWin->curCamera = to;
+    gpWin->ChangeCammer();
+    const QSignalBlocker block(cameraCombo);
+    cameraCombo->setCurrentIndex(to);
+}
+
+void DrawROIWidget::SlotReCheck()
+{
+    if (!gpWin)
+        return;
+    const int d = std::clamp(gpWin->lastDetect, 0, 7);
+    const int c0 = gpWin->curCamera;
+    SlotSaveData();
+    gpWin->delaySeconds[d] = 0;
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c); v && !v->isOK)
+            clearResults(v, d);
+    const int mode = gpWPara ? gpWPara->systemMode : 0;
+    const int p = (mode == 1 || mode == 2) ? (d & 1) : d;
+    const int q = mode == 3 ? gDNum - 1 : 1;
+    gpWin->pendingCameras[p] = 0;
+    if (gpControlIO && gpWPara) {
+        if (p == q && !gpWPara->cutClampOnMoldDetect && !gpWPara->moldNGClampPulse)
+            gpControlIO->IOSetOut(0, 1);
+        else if (p == 0 && !gpWPara->noEjectorCtrlProd && !gpWPara->ejectorPulseProdNG &&
+                 !gpWPara->cutEjectorOnProdDetect)
+            gpControlIO->IOSetOut(1, 1);
+        gpControlIO->IOFlashOut();
+    }
+    const bool inUse = gpWPara && gpWPara->detectEnabled[d];
+    for (int c = 0; c < std::min(numCamera, 8); ++c) {
+        CammerWidget* v = view(c);
+        if (!v || v->isOK || !inUse)
+            continue;
+        gpWin->pendingCameras[p] |= 1 << c;
+        if (gpWin->alarmClearState[c][d] == 3)
+            gpWin->alarmClearState[c][d] = 7;
+    }
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c); v && inUse && !v->isOK && !gpWin->alarmTaught[c][d])
+            gpWin->RunAlgorithm(c, d);
+    gpWin->reCheckRequest = true;
+    gpWin->CheckNG(true);
+    if (c0 >= numCamera || c0 < 0) {
+        if (gpWin->detectState != 2)
+            gSource = -1;
+    } else if (gpWin->detectState == 2 && gSource == 1) {
+        toNextFailedCamera(c0);
+    } else if (gpWin->detectState != 2) {
+        gSource = -1;
+    }
+}
+
+void DrawROIWidget::notCheckcur()
+{
+    if (!gpWin)
+        return;
+    const int d = std::clamp(gpWin->lastDetect, 0, 7);
+    SlotSaveData();
+    gSource = -1;
+    gpWin->ResetRun();
+    for (int c = 0; c < 8; ++c)
+        if (gpWin->alarmClearState[c][d] == 3)
+            gpWin->alarmClearState[c][d] = 4;
+    gpWin->reCheckRequest = true;
+    gpWin->CheckNG(true);
+    gpWin->InsertRecord(messageText(103), "run");
+}
+
+void DrawROIWidget::SlotNoCheckCur()
+{
+    if (!gpWin)
+        return;
+    const int d = std::clamp(gpWin->lastDetect, 0, 7);
+    if (gpWPara && gpWPara->nocheckPswUsed) {
+        NocheckPasswordBox box(parentWidget());
+        if (box.exec() != QDialog::Accepted)
+            return;
+    }
+    if (!gpWin->safetyDoorOpen && gpWPara && gpWPara->doorLiftAlarm) {
+        tellOperator(195);
+        return;
+    }
+    const int c = gpWin->curCamera;
+    if (c >= numCamera) {
+        if (!askOperator(102))
+            return;
+        SlotSaveData();
+        gSource = -1;
+        gpWin->ResetRun();
+        for (int k = 0; k < 8; ++k)
+            if (gpWin->alarmClearState[k][d] == 3)
+                gpWin->alarmClearState[k][d] = 4;
+        gpWin->reCheckRequest = true;
+        gpWin->CheckNG(true);
+        gpWin->InsertRecord(messageText(103), "operate");
+        return;
+    }
+    CammerWidget* v = view(c);
+    if (!v)
+        return;
+    if (v->isOK && gpWin->lastFailed) {
+        tellOperator(107);
+        return;
+    }
+    if (!askOperator(105, messageText(105).arg(c + 1)))
+        return;
+    clearResults(v, d);
+    v->isOK = true;
+    gpWin->alarmTaught[c][d] = true;
+    if (gpWin->alarmClearState[c][d] == 3)
+        gpWin->alarmClearState[c][d] = 4;
+    gpWin->InsertRecord(messageText(106).arg(c + 1), "operate");
+    SlotReCheck();
+}
+
+void DrawROIWidget::SlotShowHideAlarmPoint()
+{
+    CammerWidget* v = shownView();
+    if (!v || v->isOK) {
+        tellOperator(107);
+        return;
+    }
+    v->overlayMode = v->overlayMode == 2 ? 0 : 2;
+    showIgnoreButton->setText(messageText(v->overlayMode == 2 ? 112 : 64));
+    v->update();
+}
+
+void DrawROIWidget::SlotIgnoreAlarmPoint()
+{
+    CammerWidget* v = shownView();
+    if (!v || v->isOK) {
+        tellOperator(107);
+        return;
+    }
+    if (gpWin->CheckPassword() <= 0 || !askOperator(113))
+        return;
+    const int d = std::clamp(gpWin->lastDetect, 0, 7);
+    gpWin->InsertRecord(messageText(114).arg(v->cameraIndex + 1), "operate");
+    ignoreAlarmPoints(*v, d);
+    v->update();
+    v->SaveIgnorePoint(d);
+    if (v->recong)
+        v->recong->VarTrain(d);
+}
+
+void DrawROIWidget::SlotDeleteIgnorePoint()
+{
+    CammerWidget* v = shownView();
+    if (!v || v->isOK) {
+        tellOperator(107);
+        return;
+    }
+    if (!askOperator(116))
+        return;
+    const int d = std::clamp(gpWin->lastDetect, 0, 7);
+    gpWin->InsertRecord(messageText(117).arg(v->cameraIndex + 1), "operate");
+    PixelBuffer& ign = v->ignoreMasks[d];
+    if (!ign.isNull())
+        std::memset(ign.data(), 0, ign.size());
+    v->update();
+    v->SaveIgnorePoint(d);
+    if (v->recong)
+        v->recong->VarTrain(d);
 }

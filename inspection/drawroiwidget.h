@@ -12,6 +12,13 @@ class QPushButton;
 // detection, arms the drawing tools of the camera views, deletes ROIs and
 // commits the edit copies (RoiCommit). Made once by the main window, hidden
 // until Reset opens it.
+// Adds the alarm points of the NG ROIs of detection d to its ignore mask:
+// every non-zero pixel of the alarm image (defectMask) inside an alarm
+// rectangle of a ROI
+// whose measured value is at most `limit`, clipped to the frame. A ROI above
+// the limit is left out with message 115. Returns the number of pixels set.
+int ignoreAlarmPoints(CameraViewState& v, int d, int limit = 2000);
+
 class DrawROIWidget : public QWidget
 {
     Q_OBJECT
@@ -78,6 +85,13 @@ public slots:
     void SlotChangePage();
     void SlotSaveData();
     void startDrawPloygn();
+    // NG alarm.
+    void SlotReCheck();
+    void SlotNoCheckCur();
+    void notCheckcur();
+    void SlotShowHideAlarmPoint();
+    void SlotIgnoreAlarmPoint();
+    void SlotDeleteIgnorePoint();
     // A touch on the all-cameras grid chose camera c.
     void followCamera(int c);
 
@@ -93,6 +107,9 @@ private:
     void resetDrawCaptions();
     void placePanel();
     void showTemplate(CammerWidget* v);
+    // The shown camera moves (wrapping) to the first camera still NG.
+    void toNextFailedCamera(int from);
+    void clearResults(CameraViewState* v, int d);
 
     RoiCommit m_commit;
 };

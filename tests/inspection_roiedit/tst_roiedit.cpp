@@ -54,6 +54,16 @@ protected:
     }
 };
 
+// The window's cycle, counted.
+class Window : public MainState
+{
+public:
+    void CheckNG(bool) override { calls << QString("CheckNG %1").arg(reCheckRequest); }
+    void ResetRun() override { calls << "ResetRun"; }
+    void RunAlgorithm(int c, int d) override { calls << QString("Run %1/%2").arg(c).arg(d); }
+    QStringList calls;
+};
+
 // A camera view's data without a screen, with both stores.
 struct Cam : CameraViewState
 {
@@ -109,6 +119,7 @@ private slots:
     void moveCopyDeleteAndLimit();
     void commitWritesRecordsAndStore();
     void panelPagesButtonsAndReturn();
+    void alarmIgnoreAndStopDetecting();
     void renderEditorScreens();
 
 private:
@@ -120,7 +131,7 @@ private:
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<TestClock> m_clock;
     Prompts m_prompts;
-    MainState* m_state = nullptr;
+    Window* m_state = nullptr;
     QWidget* m_host = nullptr;
     CammerWidget* m_view = nullptr;
 };
@@ -150,7 +161,7 @@ void TstRoiEdit::init()
     gSource = 0;
     gpWPara = new WizardPara;
     gpWPara->detectEnabled[0] = gpWPara->detectEnabled[1] = 1;
-    m_state = new MainState;
+    m_state = new Window;
     gpWin = m_state;
     m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
                                                      : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
@@ -568,6 +579,73 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
     QCOMPARE(m_view->liveStore->roiCount[1], 1); // declined: the live store kept its ROI
     delete panel;
     QCOMPARE(m_state->roiEditor, nullptr);
+}
+
+void TstRoiEdit::alarmIgnoreAndStopDetecting()
+{
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    auto* panel = new DrawROIWidget(m_host);
+    const int w = m_view->imageWidth, h = m_view->imageHeight;
+    CammerSingleton* s = m_view->liveStore;
+    putRect(s, 1, 0, QRect(0, 0, 100, 100));
+    putRect(s, 1, 1, QRect(200, 0, 100, 100));
+    putRect(s, 1, 2, QRect(1100, 700, 170, 90));
+    m_view->editStore->assignFrom(*s);
+    // Alarm pixels everywhere; the spots decide what is taken.
+    std::memset(m_view->defectMask.data(), 1, m_view->defectMask.size());
+    auto spot = [&](int r, int value, cv::Vec4i box) {
+        m_view->roiResult[1][r] = 0;
+        m_view->roiValue[1][r] = value;
+        m_view->spotRects[1][r][0][0] = 1;
+        m_view->spotRects[1][r][1] = box;
+    };
+    spot(0, 2000, {10, 10, 20, 15});      // 10 x 5 taken
+    spot(1, 2001, {210, 10, 220, 15});    // refused
+    spot(2, 5, {w - 4, h - 2, w + 6, h + 9}); // at the frame's corner: 4 x 2 inside
+    m_view->roiResult[1][3] = 1;
+    const uchar* ign = m_view->ignoreMasks[1].data();
+    QCOMPARE(ignoreAlarmPoints(*m_view, 1), 50 + 8);
+    QCOMPARE(m_prompts.asked, QList<int>{115});
+    QCOMPARE(int(ign[size_t(10) * size_t(w) + 10]), 255);
+    QCOMPARE(int(ign[size_t(14) * size_t(w) + 19]), 255);
+    QCOMPARE(int(ign[size_t(15) * size_t(w) + 19]), 0);
+    QCOMPARE(int(ign[size_t(10) * size_t(w) + 210]), 0);
+    QCOMPARE(int(ign[size_t(h - 1) * size_t(w) + size_t(w - 1)]), 255);
+
+    // "Don't Detect" for all cameras during an alarm: result code 4, the
+    // decision runs as a re-check, an operate record.
+    numCamera = 1;
+    m_state->detectState = 2;
+    m_state->lastDetect = 1;
+    m_state->curCamera = 1; // all cameras
+    m_state->alarmClearState[0][1] = 3;
+    m_prompts.asked.clear();
+    gSource = 1;
+    panel->noCheckButton->click();
+    QCOMPARE(m_prompts.asked, (QList<int>{102}));
+    QCOMPARE(m_state->alarmClearState[0][1], 4);
+    QCOMPARE(m_state->calls, (QStringList{"ResetRun", "CheckNG 1"}));
+    QCOMPARE(gSource, -1);
+    QSqlQuery q(QSqlDatabase::database("dbRecord", false));
+    QVERIFY(q.exec("select remarks, recordtype from RECORD where recordtype = 'operate'") && q.next());
+    QCOMPARE(q.value(0).toString(), messageText(103));
+
+    // One camera, re-detected: its results cleared, code 4, a re-check
+    // with the camera no longer NG inspects nothing again.
+    m_state->calls.clear();
+    m_state->curCamera = 0;
+    m_state->alarmClearState[0][1] = 3;
+    m_view->isOK = false;
+    m_view->roiResult[1][0] = 0;
+    m_prompts.asked.clear();
+    m_prompts.yes = true;
+    panel->noCheckButton->click();
+    QCOMPARE(m_prompts.asked, (QList<int>{105}));
+    QVERIFY(m_view->isOK && m_view->roiResult[1][0] == 1 && m_state->alarmTaught[0][1]);
+    QCOMPARE(m_state->alarmClearState[0][1], 4);
+    QCOMPARE(m_state->calls, QStringList{"CheckNG 1"});
+    delete panel;
 }
 
 void TstRoiEdit::renderEditorScreens()
