@@ -7,11 +7,15 @@
 #include "inspection/cammerrecong.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
+#include "inspection/templatestore.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
+#include "widgets/alarmpasswordbox.h"
 #include "widgets/nocheckpasswordbox.h"
 
+#include <QDir>
 #include <QHBoxLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -102,12 +106,12 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     }
     if ((gpWPara ? gpWPara->systemMode : 0) == 3)
         ChangeDetectNum(gDNum);
-    rangeCombo = combo(nullptr);
+    rangeCombo = combo(&DrawROIWidget::SlotChangeRange);
     returnButton = button(42, &DrawROIWidget::SlotReturn);
     opButton = button(52, &DrawROIWidget::SlotChangeOp);
     noCheckButton = button(47, &DrawROIWidget::SlotNoCheckCur);
-    addTempButton = button(48, nullptr);
-    autoChangeButton = button(212, nullptr);
+    addTempButton = button(48, &DrawROIWidget::SlotAddTemp);
+    autoChangeButton = button(212, &DrawROIWidget::SlotAutoChange);
     helpButton = button(111, nullptr);
     rectButton = button(49, &DrawROIWidget::SlotDrawRect);
     circleButton = button(51, &DrawROIWidget::SlotDrawCircle);
@@ -130,7 +134,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     connect(prevButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempLast);
     connect(nextButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempNext);
     lay->addLayout(steps);
-    deleteTempButton = button(63, nullptr);
+    deleteTempButton = button(63, &DrawROIWidget::SlotTempDeleteCur);
     showIgnoreButton = button(64, &DrawROIWidget::SlotShowHideAlarmPoint);
     ignoreButton = button(54, &DrawROIWidget::SlotIgnoreAlarmPoint);
     deleteIgnoreButton = button(56, &DrawROIWidget::SlotDeleteIgnorePoint);
@@ -366,9 +370,30 @@ void DrawROIWidget::SlotChangeSource(int s)
     helpButton->hide();
     gpWin->MScaleSetToMin();
     if (s == 0) {
-        for (int c = 0; c < std::min(numCamera, 8); ++c)
-            if (CammerWidget* v = view(c))
-                showTemplate(v);
+        resetDrawCaptions();
+        prevButton->setText(messageText(559));
+        nextButton->setText(messageText(560));
+        gpWin->drawTool = 0;
+        setCheckable();
+        if (resetPending) {
+            resetPending = false;
+            for (int c = 0; c < std::min(numCamera, 8); ++c)
+                if (CameraViewState* v = gpWin->cameraViews[c]; v && v->liveStore && v->editStore) {
+                    RoiCommit::copyStore(*v->editStore, *v->liveStore);
+                    RoiTouchEdit::backMasks(*v);
+                }
+        }
+        if (CammerWidget* v = shownView())
+            showTemplate(v);
+    } else if (s == 3 || s == 4) {
+        listRecords();
+    } else if (s == 2) {
+        if (CammerWidget* v = shownView()) {
+            const int d = std::clamp(gpWin->editDetect, 0, 7);
+            v->recentNgIndex[d] = 0;
+            if (!v->recentNgImages[d].empty() && v->recentNgImages[d][0].size() == v->displayBuffer.size())
+                std::memcpy(v->displayBuffer.data(), v->recentNgImages[d][0].data(), v->displayBuffer.size());
+        }
     } else if (s == 1 && gpWin->detectState == 2) {
         for (int c = 0; c < std::min(numCamera, 8); ++c)
             if (CammerWidget* v = view(c))
@@ -685,24 +710,234 @@ void DrawROIWidget::SlotDeleteAllROI()
 
 void DrawROIWidget::SlotTempLast()
 {
-    CammerWidget* v = shownView();
-    if (!v || gSource != 0)
-        return;
-    const int n = std::max(1, std::min(gTempNum, int(v->templateImages[std::clamp(gpWin->editDetect, 0, 7)].size())));
-    v->curTemplate = (v->curTemplate + n - 1) % n;
-    showTemplate(v);
-    v->update();
+    stepTemplate(-1);
 }
 
 void DrawROIWidget::SlotTempNext()
 {
+    stepTemplate(1);
+}
+
+void DrawROIWidget::stepTemplate(int dir)
+{
     CammerWidget* v = shownView();
-    if (!v || gSource != 0)
+    const int d = gpWin ? gpWin->editDetect : -1;
+    if (!v || d < 0 || d >= gDNum || v->curTemplate < 0 || v->curTemplate >= gTempNum)
         return;
-    const int n = std::max(1, std::min(gTempNum, int(v->templateImages[std::clamp(gpWin->editDetect, 0, 7)].size())));
-    v->curTemplate = (v->curTemplate + 1) % n;
-    showTemplate(v);
+    if (gSource == 0) {
+        // Slot 0 is always present, so the search ends.
+        int k = v->curTemplate;
+        for (int n = 0; n < gTempNum; ++n) {
+            k = (k + dir + gTempNum) % gTempNum;
+            if (k == 0 || (k < int(v->templateValid[d].size()) && v->templateValid[d][size_t(k)]))
+                break;
+        }
+        v->curTemplate = k;
+        showTemplate(v);
+    } else if (gSource == 2) {
+        const int n = std::min(v->recentNgCount[d], CameraViewState::kRecentNg);
+        int& i = v->recentNgIndex[d];
+        i = n == 0 ? 0 : dir < 0 ? (i == 0 ? n - 1 : i - 1) : (i >= n - 1 ? 0 : i + 1);
+        if (i < int(v->recentNgImages[d].size()) && v->recentNgImages[d][size_t(i)].size() == v->displayBuffer.size())
+            std::memcpy(v->displayBuffer.data(), v->recentNgImages[d][size_t(i)].data(), v->displayBuffer.size());
+    } else if ((gSource == 3 || gSource == 4) && !recordFiles.isEmpty()) {
+        const int page = std::max(0, rangeCombo->currentIndex());
+        recordIndex = dir < 0 ? TemplateStore::stepBack(recordIndex, page, recordFiles.size())
+                              : TemplateStore::stepForward(recordIndex, page, recordFiles.size());
+        LoadPic();
+    }
     v->update();
+}
+
+// ------------------------------------------------------------ templates
+
+bool DrawROIWidget::addTemplate(int c, int d)
+{
+    CammerWidget* v = view(c);
+    if (!v || (gSource != 2 && v->isOK))
+        return false;
+    const unsigned char* frame = v->frameBuffer.data();
+    if (gSource == 2) {
+        const int i = v->recentNgIndex[d];
+        if (i >= 0 && i < int(v->recentNgImages[d].size()))
+            frame = v->recentNgImages[d][size_t(i)].data();
+    }
+    if (TemplateStore::AddTemp(*v, d, frame) < 0)
+        return false;
+    if (gSource != 1) {
+        m_commit.retrainPending[c] = true;
+        return true;
+    }
+    if (v->recong)
+        v->recong->VarTrain(d);
+    gpWin->alarmTaught[c][d] = true;
+    if (gpWin->alarmClearState[c][d] == 3)
+        gpWin->alarmClearState[c][d] = 5;
+    gpWin->InsertRecord(messageText(109).arg(c + 1), "operate");
+    return true;
+}
+
+void DrawROIWidget::SlotAddTemp()
+{
+    if (!gpWin)
+        return;
+    const int c0 = gpWin->curCamera;
+    const bool alarmLive = gpWin->detectState == 2 && gSource == 1;
+    if (alarmLive && !(gpWPara && gpWPara->addAllCamTemp)) {
+        if (c0 >= numCamera || (view(c0) && view(c0)->isOK)) {
+            tellOperator(107);
+            return;
+        }
+        if (!gpWin->safetyDoorOpen && gpWPara && gpWPara->doorLiftAlarm) {
+            tellOperator(195);
+            return;
+        }
+    }
+    if (gTempNum < 2) {
+        tellOperator(258);
+        return;
+    }
+    if (gpWPara && gpWPara->addTempPswUsed) {
+        AlarmPasswordBox box(parentWidget());
+        if (box.exec() != QDialog::Accepted)
+            return;
+    }
+    const int d = std::clamp(alarmLive ? gpWin->lastDetect : gpWin->editDetect, 0, 7);
+    if (!askOperator(108))
+        return;
+    if (c0 < 0 || c0 > numCamera)
+        return;
+    if (gpWin->detectState == 2 && gSource != 1 && gSource != 2)
+        return;
+    if (gpWin->detectState == 3 && gSource != 2)
+        return;
+    QList<int> cams;
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (c0 == numCamera || c == c0)
+            cams << c;
+    for (int c : cams)
+        addTemplate(c, d);
+    if (gSource == 2)
+        return;
+    for (int c : cams)
+        if (CammerWidget* v = view(c)) {
+            clearResults(v, d);
+            v->isOK = true;
+        }
+    SlotSaveData();
+    gpWin->reCheckRequest = true;
+    gpWin->CheckNG(true);
+    if (c0 < numCamera) {
+        if (gpWin->detectState != 2)
+            gSource = -1;
+        else if (gSource == 1)
+            toNextFailedCamera(c0);
+    } else if (gpWin->detectState != 2) {
+        gSource = -1;
+    }
+}
+
+void DrawROIWidget::SlotTempDeleteCur()
+{
+    CammerWidget* v = shownView();
+    if (!v || !gpWin)
+        return;
+    if (v->curTemplate == 0) {
+        tellOperator(68);
+        return;
+    }
+    if (!askOperator(69))
+        return;
+    const int d = std::clamp(gpWin->editDetect, 0, 7), k = v->curTemplate;
+    if (!TemplateStore::deleteOne(*v, d, k))
+        return;
+    m_commit.retrainPending[v->cameraIndex] = true;
+    SlotTempNext();
+    gpWin->InsertRecord(messageText(70).arg(v->cameraIndex + 1).arg(k + 1), "operate");
+}
+
+void DrawROIWidget::SlotTempDeleteAll()
+{
+    if (!gpWin)
+        return;
+    const bool onlyShown = gpWPara && gpWPara->camSampleSeparately && gpWin->curCamera < numCamera;
+    for (int c = 0; c < std::min(numCamera, 8); ++c) {
+        CameraViewState* v = gpWin->cameraViews[c];
+        if (!v || (onlyShown && c != gpWin->curCamera))
+            continue;
+        for (int d = 0; d < std::clamp(gDNum, 0, 8); ++d)
+            TemplateStore::deleteAll(*v, d);
+        m_commit.retrainPending[c] = true;
+    }
+    gpWin->InsertRecord(messageText(71), "run");
+}
+
+void DrawROIWidget::SlotAutoChange()
+{
+    if (!gpWin || gpWin->detectState != 2 || (gSource != 0 && gSource != 1) || !shownView())
+        return;
+    if (gpWPara && gpWPara->nocheckPswUsed && gpWin->CheckPassword() <= 0)
+        return;
+    if (gSource == 1) {
+        setSource(0);
+        return;
+    }
+    setSource(1);
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c); v && !v->isOK) {
+            v->overlayMode = 0;
+            if (v->alarmTimer)
+                v->alarmTimer->start(1000);
+        }
+}
+
+// ------------------------------------------------------------ result images
+
+void DrawROIWidget::listRecords()
+{
+    const int c = std::max(0, std::min(cameraCombo->currentIndex(), numCamera - 1));
+    const int d = std::max(0, std::min(detectCombo->currentIndex(), gDNum - 1));
+    recordFolder = TemplateStore::resultFolder(c, d, gSource == 3);
+    recordFiles = TemplateStore::resultFiles(recordFolder);
+    recordIndex = 0;
+    LoadPic();
+    {
+        const QSignalBlocker block(rangeCombo);
+        rangeCombo->clear();
+        rangeCombo->addItems(TemplateStore::rangeItems(recordFiles.size()));
+        rangeCombo->setCurrentIndex(0);
+    }
+    if (CammerWidget* v = shownView())
+        v->update();
+}
+
+void DrawROIWidget::SlotChangeRange(int r)
+{
+    if (!shownView() || gpWin->editDetect < 0 || gpWin->editDetect >= gDNum)
+        return;
+    recordIndex = 100 * std::max(0, r);
+    LoadPic();
+}
+
+void DrawROIWidget::LoadPic()
+{
+    if (!gpWin)
+        return;
+    gpWin->recordCamera = std::max(0, std::min(cameraCombo->currentIndex(), numCamera - 1));
+    gpWin->recordCount = recordFiles.size();
+    if (recordFiles.isEmpty()) {
+        recordIndex = 0;
+        gpWin->recordFile.clear();
+        gpWin->recordImage = QImage();
+    } else {
+        recordIndex = std::clamp(recordIndex, 0, recordFiles.size() - 1);
+        const QString name = recordFiles[recordIndex];
+        gpWin->recordFile = name.left(name.size() - 4);
+        gpWin->recordImage = QImage(QDir(recordFolder).absoluteFilePath(name));
+    }
+    gpWin->recordIndex = recordIndex;
+    if (CammerWidget* v = shownView())
+        v->update();
 }
 
 // ------------------------------------------------------------ NG alarm

@@ -62,6 +62,11 @@ public:
     ColorButton* deleteIgnoreButton = nullptr;
     QPushButton* reCheckButton = nullptr;
 
+    // Saved result images of sources 3 and 4.
+    QStringList recordFiles;
+    QString recordFolder;
+    int recordIndex = 0;
+
     bool shownAtLeft = false;
     bool resetPending = false;
     int pageFlag = 0;
@@ -82,6 +87,12 @@ public slots:
     void SlotDeleteAllROI();
     void SlotTempLast();
     void SlotTempNext();
+    void SlotTempDeleteCur();
+    void SlotTempDeleteAll();
+    void SlotAddTemp();
+    void SlotAutoChange();
+    void SlotChangeRange(int r);
+    void LoadPic();
     void SlotChangePage();
     void SlotSaveData();
     void startDrawPloygn();
@@ -107,6 +118,9 @@ private:
     void resetDrawCaptions();
     void placePanel();
     void showTemplate(CammerWidget* v);
+    void listRecords();
+    void stepTemplate(int dir);
+    bool addTemplate(int c, int d);
     // The shown camera moves (wrapping) to the first camera still NG.
     void toNextFailedCamera(int from);
     void clearResults(CameraViewState* v, int d);

@@ -26,6 +26,8 @@ list(APPEND STATION_CORE_SOURCES
   inspection/roitouchedit.cpp
   inspection/roitouchedit.h
   inspection/shapedraw.h
+  inspection/templatestore.cpp
+  inspection/templatestore.h
   inspection/viewimages.cpp
   inspection/viewimages.h
 )

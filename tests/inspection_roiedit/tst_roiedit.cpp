@@ -14,6 +14,7 @@
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "inspection/roicommit.h"
+#include "inspection/templatestore.h"
 #include "testsupport/testenv.h"
 #include "viewtesthelpers.h"
 
@@ -120,6 +121,7 @@ private slots:
     void commitWritesRecordsAndStore();
     void panelPagesButtonsAndReturn();
     void alarmIgnoreAndStopDetecting();
+    void templatesAddDeleteAndPages();
     void renderEditorScreens();
 
 private:
@@ -645,6 +647,72 @@ void TstRoiEdit::alarmIgnoreAndStopDetecting()
     QVERIFY(m_view->isOK && m_view->roiResult[1][0] == 1 && m_state->alarmTaught[0][1]);
     QCOMPARE(m_state->alarmClearState[0][1], 4);
     QCOMPARE(m_state->calls, QStringList{"CheckNG 1"});
+    delete panel;
+}
+
+void TstRoiEdit::templatesAddDeleteAndPages()
+{
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    auto* panel = new DrawROIWidget(m_host);
+    const int d = 1;
+    m_state->editDetect = d;
+    QCOMPARE(int(m_view->templateValid[d].size()), gTempNum);
+    // Full slots, files of different ages; template0 the oldest.
+    for (int k = 0; k < 3; ++k) {
+        QVERIFY(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()) >= 0 || k == 0);
+        m_view->templateValid[d][size_t(k)] = 1;
+    }
+    m_view->templateCount[d] = 3;
+    QDir().mkpath("cammer12");
+    for (int k = 0; k < 3; ++k) {
+        QFile f(QString("cammer12/template%1.bmp").arg(k));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(k == 2 ? -300 : -600 + 10 * k),
+                              QFileDevice::FileModificationTime));
+    }
+    // template0 (oldest) is kept; template1, the next oldest, is replaced.
+    QCOMPARE(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()), 1);
+    QVERIFY(QFileInfo("cammer12/template1.bmp").size() > 1000);
+    QCOMPARE(QFileInfo("cammer12/template0.bmp").size(), 1);
+    QCOMPARE(m_view->templateCount[d], 3);
+    // With only the base template on disk the last slot is taken.
+    QFile::remove("cammer12/template1.bmp");
+    QFile::remove("cammer12/template2.bmp");
+    QCOMPARE(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()), 2);
+
+    // Refusals: the base template, an OK camera in an alarm, the door, one slot.
+    gSource = 0;
+    m_state->curCamera = 0;
+    m_view->curTemplate = 0;
+    panel->deleteTempButton->click();
+    m_state->detectState = 2;
+    gSource = 1;
+    m_view->isOK = true;
+    panel->addTempButton->click();
+    m_view->isOK = false;
+    gpWPara->doorLiftAlarm = 1;
+    panel->addTempButton->click();
+    gpWPara->doorLiftAlarm = 0;
+    gTempNum = 1;
+    panel->addTempButton->click();
+    gTempNum = 3;
+    QCOMPARE(m_prompts.asked, (QList<int>{68, 107, 195, 258}));
+
+    // Delete all: the base template stays, count 1.
+    panel->SlotTempDeleteAll();
+    QCOMPARE(m_view->templateCount[d], 1);
+    QVERIFY(QFile::exists("cammer12/template0.bmp") && !QFile::exists("cammer12/template2.bmp"));
+    QVERIFY(panel->commit().retrainPending[0]);
+
+    // Result pages.
+    QCOMPARE(TemplateStore::rangeItems(250), (QStringList{"1~100", "101~200", "201~300"}));
+    QCOMPARE(TemplateStore::rangeItems(200).size(), 3);
+    QCOMPARE(TemplateStore::stepBack(100, 1, 250), 199);
+    QCOMPARE(TemplateStore::stepForward(199, 1, 250), 100);
+    QCOMPARE(TemplateStore::stepBack(200, 2, 250), 249);
     delete panel;
 }
 
