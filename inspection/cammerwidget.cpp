@@ -838,7 +838,7 @@ void CammerWidget::SlotAdd1() { SlotSize(1); }
 void CammerWidget::SlotSub1() { SlotSize(2); }
 void CammerWidget::SlotSub10() { SlotSize(3); }
 void CammerWidget::SlotSize(int k) { RoiTouchEdit::SlotSize(k); }
-void CammerWidget::SlotGenROI() {}
+void CammerWidget::SlotGenROI() { GenROI(); }
 void CammerWidget::SlotMove(int dx, int dy) { RoiTouchEdit::SlotMove(dx, dy); }
 void CammerWidget::SlotMoveT() { SlotMove(0, -1); }
 void CammerWidget::SlotMoveB() { SlotMove(0, 1); }

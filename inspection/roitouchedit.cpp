@@ -3,14 +3,19 @@
 #include "frame/clock.h"
 #include "frame/geometrytools.h"
 #include "frame/globals.h"
+#include "frame/imagetools.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameraviewstate.h"
+#include "inspection/cammerrecong.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/roipanellogic.h"
 #include "inspection/viewimages.h"
 
+#include <glog/logging.h>
+
 #include <algorithm>
+#include <vector>
 #include <cstdlib>
 #include <cstring>
 
@@ -823,4 +828,136 @@ void RoiTouchEdit::restoreMasks(CameraViewState& v)
     for (int d = 0; d < std::min(gDNum, CammerSingleton::kDetections); ++d)
         for (int r = 0; r < kR; ++r)
             v.liveMasks[d][r] = v.editMasks[d][r];
+}
+
+// ------------------------------------------------------------ generation
+
+namespace {
+
+// One channel of a frame buffer: mono as it is, colour through grey or hue.
+cv::Mat oneChannel(const CameraViewState& v, const unsigned char* data, PixelBuffer& scratch)
+{
+    if (!v.isColor)
+        return cv::Mat(v.imageHeight, v.imageWidth, CV_8UC1, const_cast<unsigned char*>(data));
+    if (scratch.size() != size_t(v.pixelCount))
+        scratch.allocate(size_t(v.pixelCount));
+    int* src = reinterpret_cast<int*>(const_cast<unsigned char*>(data));
+    if (gisGrayHue)
+        RGBA2Gray(scratch.data(), src, v.imageWidth, v.imageHeight);
+    else
+        RGBA2Hue(scratch.data(), src, v.imageWidth, v.imageHeight);
+    return cv::Mat(v.imageHeight, v.imageWidth, CV_8UC1, scratch.data());
+}
+
+} // namespace
+
+int RoiTouchEdit::GenROI()
+{
+    CammerSingleton* s = store();
+    const int d = editDetection();
+    CameraViewState& v = m_view;
+    if (!s || v.imageWidth <= 0 || v.templateImages[d].empty() || v.templateImages[d][0].isNull())
+        return 0;
+    const cv::Rect frame(0, 0, v.imageWidth, v.imageHeight);
+
+    std::vector<std::unique_ptr<stru_RoiInfo>> patterns;
+    std::vector<int> kinds;
+    for (int r = 0; r < std::min(kR, s->roiCount[d]) && patterns.size() < 2; ++r) {
+        const int i = d * kR + r;
+        if (s->funcType[i] == 3)
+            continue;
+        auto p = std::make_unique<stru_RoiInfo>();
+        QRect box = s->shapeKind[i] == 2 ? s->polygons[i].imageBoundRect
+                    : s->shapeKind[i] == 4 ? s->circles[i].imageRect
+                                           : s->rects[i].imageRect;
+        box = box.normalized();
+        p->header[0] = box.x(), p->header[1] = box.y(), p->header[2] = box.width(), p->header[3] = box.height();
+        p->mask = v.editMasks[d][r].clone();
+        p->rect = s->rects[i];
+        p->circle = s->circles[i];
+        p->polygon = s->polygons[i];
+        patterns.push_back(std::move(p));
+        kinds.push_back(s->shapeKind[i]);
+    }
+    if (patterns.empty())
+        return 0;
+
+    PixelBuffer modelScratch, searchScratch;
+    const cv::Mat templ = oneChannel(v, v.templateImages[d][0].data(), modelScratch);
+    const int shown = std::clamp(v.curTemplate, 0, int(v.templateImages[d].size()) - 1);
+    const PixelBuffer& shownBuf = v.templateImages[d][size_t(shown)].isNull() ? v.templateImages[d][0]
+                                                                              : v.templateImages[d][size_t(shown)];
+    const cv::Mat search = v.isColor ? oneChannel(v, v.frameBuffer.data(), searchScratch)
+                                     : oneChannel(v, shownBuf.data(), searchScratch);
+    const int o = gpWPara ? gpWPara->offsetValue : 0;
+    const int zoom = gpWPara ? gpWPara->zoomLayers : 0;
+    const int contrast = (o >= 8001 && o <= 8254) ? o - 8000 : o <= 8000 ? 255 : 30;
+    const int layers = (o <= 8000 && zoom == 0) ? 10 : zoom;
+
+    int made = 0;
+    for (size_t k = 0; k < patterns.size(); ++k) {
+        const stru_RoiInfo& p = *patterns[k];
+        const cv::Rect box(p.header[0], p.header[1], p.header[2], p.header[3]);
+        const cv::Rect inside = box & frame;
+        if (inside.area() <= 0)
+            continue;
+        const int cx = box.x + box.width / 2, cy = box.y + box.height / 2;
+        LOG(INFO) << "Template positioning center x:" << cx << " y:" << cy;
+        // The mask covers the ROI's box; keep the part inside the frame.
+        cv::Mat mask;
+        if (p.mask.cols == box.width && p.mask.rows == box.height)
+            mask = p.mask(cv::Rect(inside.x - box.x, inside.y - box.y, inside.width, inside.height)).clone();
+        FindShape finder;
+        finder.CreateShape(templ(inside).clone(), 60.0, 0, gpWPara ? gpWPara->rotateAngle : 0, cx, cy, false, contrast,
+                           mask, gpWPara ? gpWPara->matchAccuracy : 0, layers);
+        if (!finder.IsValid())
+            continue;
+        cv::Rect area = frame;
+        if (patterns.size() == 2)
+            area = cv::Rect(int(k) * (v.imageWidth / 2), 0, v.imageWidth / 2, v.imageHeight);
+        cv::Mat part = search(area).clone();
+        int xs[100], ys[100];
+        double found = 0, angles[100];
+        if (!finder.Find(part, 100, xs, ys, &found, angles) || found <= 0)
+            continue;
+        LOG(INFO) << "Number of matching targets " << found;
+        if (k == 0) {
+            s->roiCount[d] = 0;
+            setCurRoi(-1);
+            ShowHideROIPara();
+        }
+        for (int m = 0; m < int(found) && m < 100; ++m) {
+            const int n = s->roiCount[d];
+            if (n >= kMaxRois)
+                break;
+            LOG(INFO) << "roi index: " << m << " x:" << xs[m] << " y:" << ys[m] << " a:" << angles[m];
+            // Frame pixels to ROI coordinates.
+            const int dx = qRound((area.x - xs[m]) * v.roiScaleX);
+            const int dy = qRound((area.y - ys[m]) * v.roiScaleY);
+            const int i = d * kR + n;
+            switch (kinds[k]) {
+            case 2:
+                s->polygons[i] = p.polygon;
+                for (int q = 0; q < std::clamp(p.polygon.count, 0, RePolygon::kMaxPoints); ++q)
+                    s->polygons[i].points[q] = clampToScreen(p.polygon.points[q] + QPoint(dx, dy));
+                break;
+            case 4:
+                s->circles[i] = p.circle;
+                shiftRectKeep(s->circles[i].rect, dx, dy);
+                s->circles[i].UpdateAll();
+                break;
+            default:
+                s->rects[i] = p.rect;
+                shiftRectKeep(s->rects[i].rect, dx, dy);
+                break;
+            }
+            s->shapeKind[i] = kinds[k];
+            setSelectedMark(i, false);
+            refreshShape(i);
+            s->roiCount[d] = n + 1;
+            ++made;
+        }
+    }
+    m_view.refreshView();
+    return made;
 }

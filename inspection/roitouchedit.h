@@ -56,6 +56,10 @@ public:
     void SlotMove(int dx, int dy);
     void SlotCopyArea(QPoint q);
     void DeleteROI(int r);
+    // Generates ROIs from up to two pattern ROIs (the first two that are not
+    // positioning ROIs): each pattern is searched in the template shown and
+    // copied onto every match. Returns the number of ROIs made.
+    int GenROI();
     void BackMask() { backMasks(m_view); }
     void RestorMask() { restoreMasks(m_view); }
     // Edit masks from the live masks and back; the arrays then share pixels

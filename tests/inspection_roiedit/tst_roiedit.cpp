@@ -122,6 +122,7 @@ private slots:
     void panelPagesButtonsAndReturn();
     void alarmIgnoreAndStopDetecting();
     void templatesAddDeleteAndPages();
+    void generateRoisOnMatches();
     void renderEditorScreens();
 
 private:
@@ -714,6 +715,44 @@ void TstRoiEdit::templatesAddDeleteAndPages()
     QCOMPARE(TemplateStore::stepForward(199, 1, 250), 100);
     QCOMPARE(TemplateStore::stepBack(200, 2, 250), 249);
     delete panel;
+}
+
+void TstRoiEdit::generateRoisOnMatches()
+{
+    // A 640 x 480 frame on the 1280 x 800 screen: scales 2 and 5/3.
+    Cam v(0);
+    v.imageWidth = 640;
+    v.imageHeight = 480;
+    v.pixelCount = v.frameBytes = 640 * 480;
+    v.roiScaleX = 2.0f;
+    v.roiScaleY = 800.0f / 480.0f;
+    cv::Mat img(480, 640, CV_8UC1);
+    cv::RNG rng(7);
+    rng.fill(img, cv::RNG::UNIFORM, 110, 140);
+    cv::Mat patch(48, 48, CV_8UC1);
+    rng.fill(patch, cv::RNG::UNIFORM, 0, 255);
+    const QPoint at[3] = {{60, 80}, {300, 100}, {420, 300}};
+    for (QPoint p : at)
+        patch.copyTo(img(cv::Rect(p.x(), p.y(), 48, 48)));
+    v.templateImages[1].resize(3);
+    v.templateImages[1][0].allocate(size_t(v.frameBytes));
+    std::memcpy(v.templateImages[1][0].data(), img.data, size_t(v.frameBytes));
+    m_state->editDetect = 1;
+    RoiTouchEdit edit(v);
+    putRect(v.editStore, 1, 0, QRect(QPoint(120, 134), QPoint(214, 211)));
+    putRect(v.editStore, 1, 1, QRect(QPoint(700, 600), QPoint(800, 700)), 3); // positioning: not a pattern
+    edit.refreshShape(100);
+    const QPoint offset = v.editStore->rects[100].imageRect.topLeft() - at[0];
+    QCOMPARE(edit.GenROI(), 3);
+    QCOMPARE(v.editStore->roiCount[1], 3);
+    for (QPoint p : at) {
+        bool hit = false;
+        for (int r = 0; r < 3; ++r) {
+            const QPoint d = v.editStore->rects[100 + r].imageRect.topLeft() - (p + offset);
+            hit |= std::abs(d.x()) <= 1 && std::abs(d.y()) <= 1 && v.editStore->shapeKind[100 + r] == 1;
+        }
+        QVERIFY2(hit, qPrintable(QString("no ROI on the match at %1,%2").arg(p.x()).arg(p.y())));
+    }
 }
 
 void TstRoiEdit::renderEditorScreens()
