@@ -20,6 +20,8 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QMutex>
 #include <QSqlQuery>
 #include <QtTest>
@@ -105,6 +107,72 @@ QStringList setRecords()
     return out;
 }
 
+// Two teachings a committing child switches between.
+void teachA(CammerSingleton* s)
+{
+    s->roiCount[0] = 30;
+    for (int r = 0; r < 30; ++r)
+        putRect(s, 0, r, QRect(10 + 40 * r, 20, 30, 30), 0, 25, 100 + r, 3);
+}
+
+void teachB(CammerSingleton* s)
+{
+    s->roiCount[0] = 20;
+    for (int r = 0; r < 20; ++r) {
+        QPoint pts[5] = {{20 + 50 * r, 300}, {60 + 50 * r, 300}, {60 + 50 * r, 380}, {40 + 50 * r, 400}, {20 + 50 * r, 380}};
+        s->polygons[r] = RePolygon(5, pts);
+        s->polygons[r].setImageRect();
+        s->shapeKind[r] = 2;
+        s->funcType[r] = 1;
+        s->paramA[r] = 80;
+        s->paramB[r] = 500 + r;
+        s->paramC[r] = 7690;
+    }
+}
+
+QStringList rowsOf(const CammerSingleton& s)
+{
+    QStringList rows{s.detectRowText(0)};
+    for (int r = 0; r < s.roiCount[0]; ++r)
+        rows << s.roiRowText(0, r);
+    return rows;
+}
+
+// The child of the kill test: commits A and B alternately on two cameras
+// until it is killed, printing the number of each finished commit.
+int commitChild(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QDir::setCurrent(argv[2]);
+    MessageTable::load();
+    static Prompts yes;
+    OperatorPrompt::install(&yes);
+    gDNum = 2;
+    numCamera = 2;
+    gpWPara = new WizardPara;
+    MainState st;
+    gpWin = &st;
+    st.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    st.paraDb.setDatabaseName("PARAM.db");
+    if (!st.paraDb.open())
+        return 2;
+    st.paraQuery = QSqlQuery(st.paraDb);
+    OperationRecords::instance()->runStartup(2);
+    Cam a(0), b(1);
+    RoiCommit commit;
+    commit.setViews({&a, &b});
+    for (int n = 0;; ++n) {
+        for (Cam* c : {&a, &b}) {
+            c->editStore->roiCount[0] = 0;
+            (n % 2 ? teachB : teachA)(c->editStore);
+        }
+        if (commit.SlotSaveData() != 2)
+            return 3;
+        std::printf("%d\n", n);
+        std::fflush(stdout);
+    }
+}
+
 } // namespace
 
 class TstRoiEdit : public QObject
@@ -123,6 +191,7 @@ private slots:
     void alarmIgnoreAndStopDetecting();
     void templatesAddDeleteAndPages();
     void generateRoisOnMatches();
+    void commitSurvivesKills();
     void renderEditorScreens();
 
 private:
@@ -755,6 +824,49 @@ void TstRoiEdit::generateRoisOnMatches()
     }
 }
 
+void TstRoiEdit::commitSurvivesKills()
+{
+    QStringList refA, refB;
+    {
+        Cam ra(0), rb(0);
+        teachA(ra.liveStore);
+        teachB(rb.liveStore);
+        refA = rowsOf(*ra.liveStore);
+        refB = rowsOf(*rb.liveStore);
+    }
+    m_state->paraDb.close();
+    int kills = 0;
+    for (int round = 0; round < 12; ++round) {
+        QProcess p;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QCoreApplication::applicationFilePath(), {"--commit-child", QDir::currentPath()});
+        QVERIFY(p.waitForStarted());
+        // Killed after a varying number of commits, somewhere inside the next.
+        const int after = 1 + int(QRandomGenerator::global()->bounded(4));
+        int seen = 0;
+        while (seen < after && p.state() == QProcess::Running) {
+            p.waitForReadyRead(2000);
+            seen += p.readAll().count('\n');
+        }
+        p.kill();
+        p.waitForFinished();
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        ++kills;
+        QVERIFY(m_state->paraDb.open());
+        m_state->paraQuery = QSqlQuery(m_state->paraDb);
+        for (int c = 0; c < 2; ++c) {
+            Cam load(c);
+            load.liveStore->loadFromTable(1.0f, 1.0f, nullptr);
+            const QStringList rows = rowsOf(*load.liveStore);
+            QVERIFY2(rows == refA || rows == refB, qPrintable(QString("camera %1 after kill %2: %3 rows")
+                                                                  .arg(c).arg(kills).arg(rows.size())));
+        }
+        m_state->paraQuery = QSqlQuery();
+        m_state->paraDb.close();
+    }
+    QVERIFY(m_state->paraDb.open());
+}
+
 void TstRoiEdit::renderEditorScreens()
 {
     const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
@@ -830,5 +942,12 @@ void TstRoiEdit::renderEditorScreens()
     }
 }
 
-QTEST_MAIN(TstRoiEdit)
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--commit-child") == 0)
+        return commitChild(argc, argv);
+    QApplication app(argc, argv);
+    TstRoiEdit t;
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_roiedit.moc"
