@@ -40,8 +40,8 @@ int isqrt(int v)
 
 CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     : QWidget(parent)
-    , RoiTouchEdit(static_cast<CameraViewState&>(*this))
 {
+    attachView(*this);
     // 1. Scales, masks and flags; the view starts hidden.
     cameraIndex = index;
     cameraTypeName = info.typeName;

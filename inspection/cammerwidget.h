@@ -23,7 +23,9 @@ class Slider;
 // shows the frame with the regions and the verdict, and carries the panel
 // on which the selected region of the current detection is tuned. One per
 // camera, built by the main window and kept for the whole run.
-class CammerWidget : public QWidget, public CameraViewState, public RoiTouchEdit
+// RoiTouchEdit comes before the large CameraViewState so that its subobject
+// sits near the start of the object.
+class CammerWidget : public QWidget, public RoiTouchEdit, public CameraViewState
 {
     Q_OBJECT
 public:

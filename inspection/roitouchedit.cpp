@@ -47,7 +47,12 @@ Qt::CursorShape handleCursor(int h)
 
 RoiTouchEdit::RoiTouchEdit(CameraViewState& view)
     : drawPoints(new QPoint[kMaxDrawPoints])
-    , m_view(view)
+    , m_view(&view)
+{
+}
+
+RoiTouchEdit::RoiTouchEdit()
+    : drawPoints(new QPoint[kMaxDrawPoints])
 {
 }
 
@@ -55,7 +60,7 @@ RoiTouchEdit::~RoiTouchEdit() = default;
 
 CammerSingleton* RoiTouchEdit::store() const
 {
-    return m_view.editStore;
+    return m_view->editStore;
 }
 
 int RoiTouchEdit::editDetection() const
@@ -71,7 +76,7 @@ bool RoiTouchEdit::continuation() const
 bool RoiTouchEdit::selectedValid() const
 {
     const CammerSingleton* s = store();
-    return s && m_view.curRoi >= 0 && m_view.curRoi < std::min(kR, s->roiCount[editDetection()]);
+    return s && m_view->curRoi >= 0 && m_view->curRoi < std::min(kR, s->roiCount[editDetection()]);
 }
 
 QPoint RoiTouchEdit::toRoi(QPoint w)
@@ -93,9 +98,9 @@ void RoiTouchEdit::setSelectedMark(int i, bool on)
 
 void RoiTouchEdit::setCurRoi(int r)
 {
-    if (r == m_view.curRoi)
+    if (r == m_view->curRoi)
         return;
-    m_view.curRoi = r;
+    m_view->curRoi = r;
     if (store())
         store()->setSelectRoi(r);
 }
@@ -110,17 +115,17 @@ void RoiTouchEdit::DeselectROI()
         drawPointCount = 0;
     }
     if (selectedValid())
-        setSelectedMark(editDetection() * kR + m_view.curRoi, false);
-    if (m_view.curRoi >= 0)
-        m_view.lastRoi = m_view.curRoi;
+        setSelectedMark(editDetection() * kR + m_view->curRoi, false);
+    if (m_view->curRoi >= 0)
+        m_view->lastRoi = m_view->curRoi;
     setCurRoi(-1);
 }
 
 void RoiTouchEdit::refreshShape(int i)
 {
     CammerSingleton* s = store();
-    const float sx = m_view.roiScaleX, sy = m_view.roiScaleY;
-    cv::Mat& mask = m_view.editMasks[i / kR][i % kR];
+    const float sx = m_view->roiScaleX, sy = m_view->roiScaleY;
+    cv::Mat& mask = m_view->editMasks[i / kR][i % kR];
     switch (s->shapeKind[i]) {
     case 2: {
         RePolygon& p = s->polygons[i];
@@ -156,7 +161,7 @@ bool RoiTouchEdit::PtInRegion(QPoint p)
     if (!selectedValid())
         return false;
     CammerSingleton* s = store();
-    const int i = editDetection() * kR + m_view.curRoi;
+    const int i = editDetection() * kR + m_view->curRoi;
     int code = -1;
     switch (s->shapeKind[i]) {
     case 2: return s->polygons[i].Contains(p) || s->polygons[i].PtInCtrl(p, &code);
@@ -186,7 +191,7 @@ bool RoiTouchEdit::PtInRect(QPoint p)
         return false;
     const int d = editDetection();
     const int n = std::min(kR, s->roiCount[d]);
-    const int start = (m_view.curRoi >= 0 && m_view.curRoi < n) ? m_view.curRoi : 0;
+    const int start = (m_view->curRoi >= 0 && m_view->curRoi < n) ? m_view->curRoi : 0;
     for (int k = 0; k < n; ++k) {
         const int r = (start + k) % n;
         if (roiHit(s, d * kR + r, p)) {
@@ -271,7 +276,7 @@ void RoiTouchEdit::finishNewRoi(int n)
         s->funcType[i] = type;
         RoiPanelLogic::GetFuncInitParam(type, s->paramA[i], s->paramB[i], s->paramC[i]);
     }
-    m_view.roiValue[d][n] = 0;
+    m_view->roiValue[d][n] = 0;
     if (d == 0)
         s->outN[n] = 0;
     s->roiCount[d] = n + 1;
@@ -321,7 +326,7 @@ void RoiTouchEdit::touchPress(QPoint p)
             }
         };
         if (GetSelectedRect()) {
-            const int i = d * kR + m_view.curRoi;
+            const int i = d * kR + m_view->curRoi;
             if (PtInRegion(q)) {
                 handleIndex = -1;
                 if (s->shapeKind[i] == 2)
@@ -338,14 +343,14 @@ void RoiTouchEdit::touchPress(QPoint p)
                 }
                 grab(i);
             } else {
-                m_view.lastRoi = m_view.curRoi;
+                m_view->lastRoi = m_view->curRoi;
                 setSelectedMark(i, false);
                 setCurRoi(-1);
                 setTouchCursor(Qt::CrossCursor);
                 dragPoint = pressPoint = q;
             }
         } else if (PtInRect(q)) {
-            const int i = d * kR + m_view.curRoi;
+            const int i = d * kR + m_view->curRoi;
             setTouchCursor(Qt::SizeAllCursor);
             setSelectedMark(i, true);
             objectIndex = 0;
@@ -353,7 +358,7 @@ void RoiTouchEdit::touchPress(QPoint p)
             handleIndex = -1;
             grab(i);
         }
-        m_view.refreshView();
+        m_view->refreshView();
         return;
     }
 
@@ -424,9 +429,9 @@ void RoiTouchEdit::touchMove(QPoint p, bool leftHeld)
     const QPoint q = toRoi(p);
     const int d = editDetection();
     const bool sel = GetSelectedRect();
-    const int i = d * kR + std::max(0, m_view.curRoi);
-    const bool inDeadZone = std::abs(q.x() - pressPoint.x()) / m_view.roiScaleX < 3 &&
-                            std::abs(q.y() - pressPoint.y()) / m_view.roiScaleY < 3;
+    const int i = d * kR + std::max(0, m_view->curRoi);
+    const bool inDeadZone = std::abs(q.x() - pressPoint.x()) / m_view->roiScaleX < 3 &&
+                            std::abs(q.y() - pressPoint.y()) / m_view->roiScaleY < 3;
 
     if (!shapeBackup && !polygonEditing) {
         int code = -1;
@@ -452,19 +457,19 @@ void RoiTouchEdit::touchMove(QPoint p, bool leftHeld)
             if (!inDeadZone) {
                 dragPoint = q;
                 if (shiftPolygon(i, q.x() - pressPoint.x(), q.y() - pressPoint.y())) {
-                    s->polygons[i].setShowA(m_view.roiScaleX, m_view.roiScaleY);
+                    s->polygons[i].setShowA(m_view->roiScaleX, m_view->roiScaleY);
                     s->polygons[i].setImageRect();
                 }
                 pressPoint = q;
             }
         } else if (editState == 3 && isPressed && sel) {
             dragPoint = q;
-            s->polygons[i].Resize(handleIndex, pressPoint, q, m_view.roiScaleX, m_view.roiScaleY);
+            s->polygons[i].Resize(handleIndex, pressPoint, q, m_view->roiScaleX, m_view->roiScaleY);
             pressPoint = q;
         } else if (editState == 1 && gpWin->freeHand && drawPointCount < kMaxDrawPoints - 1) {
             drawPoints[drawPointCount++] = q;
         }
-        m_view.refreshView();
+        m_view->refreshView();
         return;
     }
 
@@ -508,7 +513,7 @@ void RoiTouchEdit::touchMove(QPoint p, bool leftHeld)
     default:
         return;
     }
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 void RoiTouchEdit::touchRelease()
@@ -554,7 +559,7 @@ void RoiTouchEdit::touchRelease()
     } else if (editState == 2 || editState == 3) {
         shapeBackup = false;
         if (selectedValid())
-            refreshShape(d * kR + m_view.curRoi);
+            refreshShape(d * kR + m_view->curRoi);
         polygonEditing = false;
         editState = 0;
     } else if (gpWin->drawTool == 2 && gpWin->freeHand) {
@@ -569,7 +574,7 @@ void RoiTouchEdit::touchRelease()
     }
     ShowHideROIPara();
     isPressed = false;
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 bool RoiTouchEdit::checkDoubleClick(QPoint p)
@@ -633,7 +638,7 @@ void RoiTouchEdit::SavePolygon()
         gpWin->drawTool = 0;
     drawPointCount = 0;
     ShowHideROIPara();
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 void RoiTouchEdit::SlotSize(int k)
@@ -641,7 +646,7 @@ void RoiTouchEdit::SlotSize(int k)
     if (!selectedValid() || k < 0 || k > 3)
         return;
     CammerSingleton* s = store();
-    const int i = editDetection() * kR + m_view.curRoi;
+    const int i = editDetection() * kR + m_view->curRoi;
     static const QPoint step[4] = {{0, -1}, {-1, 0}, {0, 1}, {1, 0}};
     switch (s->shapeKind[i]) {
     case 2: {
@@ -679,7 +684,7 @@ void RoiTouchEdit::SlotSize(int k)
     }
     }
     refreshShape(i);
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 void RoiTouchEdit::SlotMove(int dx, int dy)
@@ -688,7 +693,7 @@ void RoiTouchEdit::SlotMove(int dx, int dy)
     if (!s)
         return;
     const int d = editDetection();
-    int from = m_view.curRoi, to = m_view.curRoi + 1;
+    int from = m_view->curRoi, to = m_view->curRoi + 1;
     if (moveMode == 2) {
         from = 0;
         to = std::min(kR, s->roiCount[d]);
@@ -709,7 +714,7 @@ void RoiTouchEdit::SlotMove(int dx, int dy)
         refreshShape(i);
     }
     ShowHideROIPara();
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 void RoiTouchEdit::SlotCopyArea(QPoint q)
@@ -724,8 +729,8 @@ void RoiTouchEdit::SlotCopyArea(QPoint q)
         return;
     const int n = s->roiCount[d];
     if (!selectedValid())
-        setCurRoi(m_view.lastRoi >= 0 && m_view.lastRoi < n ? m_view.lastRoi : n - 1);
-    const int src = d * kR + m_view.curRoi;
+        setCurRoi(m_view->lastRoi >= 0 && m_view->lastRoi < n ? m_view->lastRoi : n - 1);
+    const int src = d * kR + m_view->curRoi;
     const int i = d * kR + n;
     switch (s->shapeKind[src]) {
     case 2: {
@@ -762,19 +767,19 @@ void RoiTouchEdit::SlotCopyArea(QPoint q)
     s->paramB[i] = s->paramB[src];
     s->paramC[i] = s->paramC[src];
     if (d == 0)
-        s->outN[n] = s->outN[m_view.curRoi];
-    m_view.roiValue[d][n] = 0;
+        s->outN[n] = s->outN[m_view->curRoi];
+    m_view->roiValue[d][n] = 0;
     refreshShape(i);
     setSelectedMark(i, true);
     s->roiCount[d] = n + 1;
     setCurRoi(n);
     ShowHideROIPara();
-    m_view.refreshView();
+    m_view->refreshView();
 }
 
 void RoiTouchEdit::saveIgnoreMask(int d)
 {
-    ViewImages(m_view).SaveIgnorePoint(d);
+    ViewImages(*m_view).SaveIgnorePoint(d);
 }
 
 void RoiTouchEdit::DeleteROI(int r)
@@ -789,11 +794,11 @@ void RoiTouchEdit::DeleteROI(int r)
     QRect box = s->shapeKind[i] == 2 ? s->polygons[i].imageBoundRect
                 : s->shapeKind[i] == 4 ? s->circles[i].imageRect
                                        : s->rects[i].imageRect;
-    box = box.normalized() & QRect(0, 0, m_view.imageWidth, m_view.imageHeight);
-    PixelBuffer& ign = m_view.ignoreMasks[d];
-    if (!box.isEmpty() && ign.size() >= size_t(m_view.imageWidth) * size_t(m_view.imageHeight)) {
+    box = box.normalized() & QRect(0, 0, m_view->imageWidth, m_view->imageHeight);
+    PixelBuffer& ign = m_view->ignoreMasks[d];
+    if (!box.isEmpty() && ign.size() >= size_t(m_view->imageWidth) * size_t(m_view->imageHeight)) {
         for (int y = box.top(); y <= box.bottom(); ++y)
-            std::memset(ign.data() + size_t(y) * size_t(m_view.imageWidth) + size_t(box.left()), 0,
+            std::memset(ign.data() + size_t(y) * size_t(m_view->imageWidth) + size_t(box.left()), 0,
                         size_t(box.width()));
         saveIgnoreMask(d);
     }
@@ -804,7 +809,7 @@ void RoiTouchEdit::DeleteROI(int r)
         case 4: s->circles[a] = s->circles[b]; break;
         default: s->rects[a] = s->rects[b]; break;
         }
-        m_view.editMasks[d][k - 1] = m_view.editMasks[d][k];
+        m_view->editMasks[d][k - 1] = m_view->editMasks[d][k];
         s->shapeKind[a] = s->shapeKind[b];
         s->paramC[a] = s->paramC[b];
         s->paramA[a] = s->paramA[b];
@@ -855,7 +860,7 @@ int RoiTouchEdit::GenROI()
 {
     CammerSingleton* s = store();
     const int d = editDetection();
-    CameraViewState& v = m_view;
+    CameraViewState& v = *m_view;
     if (!s || v.imageWidth <= 0 || v.templateImages[d].empty() || v.templateImages[d][0].isNull())
         return 0;
     const cv::Rect frame(0, 0, v.imageWidth, v.imageHeight);
@@ -958,6 +963,6 @@ int RoiTouchEdit::GenROI()
             ++made;
         }
     }
-    m_view.refreshView();
+    m_view->refreshView();
     return made;
 }

@@ -60,8 +60,8 @@ public:
     // positioning ROIs): each pattern is searched in the template shown and
     // copied onto every match. Returns the number of ROIs made.
     int GenROI();
-    void BackMask() { backMasks(m_view); }
-    void RestorMask() { restoreMasks(m_view); }
+    void BackMask() { backMasks(*m_view); }
+    void RestorMask() { restoreMasks(*m_view); }
     // Edit masks from the live masks and back; the arrays then share pixels
     // (masks are only ever replaced, never written in place).
     static void backMasks(CameraViewState& v);
@@ -92,6 +92,10 @@ public:
     int moveMode = 0;      // 2: the move buttons move every ROI of the detection
 
 protected:
+    // For a view that is also the state: it attaches itself once built.
+    RoiTouchEdit();
+    void attachView(CameraViewState& view) { m_view = &view; }
+
     // What needs a screen; the defaults do nothing.
     virtual void setTouchCursor(Qt::CursorShape) {}
     virtual void ShowHideROIPara() {}
@@ -102,7 +106,7 @@ protected:
     virtual void endDrawingByDoubleClick(int tool, bool hand);
     virtual void saveIgnoreMask(int d);
 
-    CameraViewState& m_view;
+    CameraViewState* m_view = nullptr;
 
 private:
     CammerSingleton* store() const;

@@ -369,6 +369,16 @@ void TstRoiEdit::polygonsAndFreeHand()
     CammerSingleton* s = m_view->editStore;
     gpWPara->continuationArea = 1;
     m_state->drawTool = 2;
+    // In the all-cameras grid a touch only picks the camera; away from the
+    // template source it draws nothing.
+    m_state->curCamera = numCamera;
+    tap({100, 100});
+    QCOMPARE(m_state->curCamera, 0);
+    gSource = 1;
+    m_clock->advance(1000);
+    tap({100, 100});
+    gSource = 0;
+    QCOMPARE(m_view->drawPointCount, 0);
     m_state->freeHand = false;
     for (QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(200, 300)}) {
         m_clock->advance(1000);
