@@ -35,6 +35,19 @@ bool copyToggleOn()
     return gpWPara && gpWPara->continuousCopy;
 }
 
+// A caption from the message table, shrunk until it fits the button.
+void caption(QPushButton* b, int msg)
+{
+    QString text = messageText(msg);
+    if (auto* c = dynamic_cast<ColorButton*>(b)) {
+        // Two-line captions are set on one line so the fitting sees them whole.
+        c->setText(text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified());
+        c->fitCaption();
+    } else {
+        b->setText(text);
+    }
+}
+
 } // namespace
 
 DrawROIWidget::DrawROIWidget(QWidget* parent)
@@ -365,14 +378,14 @@ void DrawROIWidget::SlotChangeSource(int s)
     }
     gpWin->showStatusStrip(s != 0);
     showHide->setChecked(false);
-    prevButton->setText(messageText(59));
-    nextButton->setText(messageText(62));
+    caption(prevButton, 59);
+    caption(nextButton, 62);
     helpButton->hide();
     gpWin->MScaleSetToMin();
     if (s == 0) {
         resetDrawCaptions();
-        prevButton->setText(messageText(559));
-        nextButton->setText(messageText(560));
+        caption(prevButton, 559);
+        caption(nextButton, 560);
         gpWin->drawTool = 0;
         setCheckable();
         if (resetPending) {
@@ -398,7 +411,7 @@ void DrawROIWidget::SlotChangeSource(int s)
         for (int c = 0; c < std::min(numCamera, 8); ++c)
             if (CammerWidget* v = view(c))
                 v->overlayMode = 0;
-        showIgnoreButton->setText(messageText(64));
+        caption(showIgnoreButton, 64);
     }
     SlotChangePage();
     for (int c = 0; c < std::min(numCamera, 8); ++c)
@@ -500,10 +513,10 @@ void DrawROIWidget::Restart()
 
 void DrawROIWidget::resetDrawCaptions()
 {
-    rectButton->setText(messageText(49));
-    circleButton->setText(messageText(51));
-    polygonButton->setText(messageText(53));
-    handButton->setText(messageText(104));
+    caption(rectButton, 49);
+    caption(circleButton, 51);
+    caption(polygonButton, 53);
+    caption(handButton, 104);
 }
 
 void DrawROIWidget::arm(int mode)
@@ -527,14 +540,14 @@ void DrawROIWidget::drawRectOrRing(bool ring)
     ColorButton* b = ring ? circleButton : rectButton;
     if (!continuationOn()) {
         arm(mode);
-        polygonButton->setText(messageText(53));
+        caption(polygonButton, 53);
     } else if (gpWin->drawTool == mode) {
         gpWin->drawTool = 0;
-        b->setText(messageText(ring ? 51 : 49));
+        caption(b, ring ? 51 : 49);
     } else {
         arm(mode);
         resetDrawCaptions();
-        b->setText(messageText(ring ? 748 : 716));
+        caption(b, ring ? 748 : 716);
     }
     gpWin->freeHand = false;
     setCheckable();
@@ -557,7 +570,7 @@ void DrawROIWidget::SlotDrawPloygn()
             v->drawPointCount = 0;
             arm(2);
             resetDrawCaptions();
-            polygonButton->setText(messageText(33));
+            caption(polygonButton, 33);
             setCheckable();
             return;
         }
@@ -569,7 +582,7 @@ void DrawROIWidget::SlotDrawPloygn()
             v->polygonEditing = false;
             v->ShowHideROIPara();
             gpWin->drawTool = 2;
-            polygonButton->setText(messageText(33));
+            caption(polygonButton, 33);
         } else {
             gpWin->drawTool = 0;
         }
@@ -577,13 +590,13 @@ void DrawROIWidget::SlotDrawPloygn()
         gpWin->freeHand = false;
         if (gpWin->drawTool != 2) {
             arm(2);
-            polygonButton->setText(messageText(33));
+            caption(polygonButton, 33);
             setCheckable();
             return;
         }
         v->SavePolygon();
         if (gpWin->drawTool == 0)
-            polygonButton->setText(messageText(53));
+            caption(polygonButton, 53);
     }
     v->update();
     setCheckable();
@@ -598,18 +611,18 @@ void DrawROIWidget::SlotDrawHand()
         if (gpWin->drawTool == 2 && gpWin->freeHand) {
             gpWin->freeHand = false;
             gpWin->drawTool = 0;
-            handButton->setText(messageText(104));
+            caption(handButton, 104);
         } else {
             arm(2);
             gpWin->freeHand = true;
             v->drawPointCount = 0;
             resetDrawCaptions();
-            handButton->setText(messageText(717));
+            caption(handButton, 717);
         }
     } else {
         arm(2);
         gpWin->freeHand = true;
-        polygonButton->setText(messageText(53));
+        caption(polygonButton, 53);
     }
     setCheckable();
 }
@@ -624,12 +637,12 @@ void DrawROIWidget::SlotCopyArea()
         resetDrawCaptions();
     } else if (gpWin->copyArea) {
         gpWin->copyArea = false;
-        copyButton->setText(messageText(9));
+        caption(copyButton, 9);
     } else {
         gpWin->copyArea = true;
         gpWin->drawTool = 0;
         resetDrawCaptions();
-        copyButton->setText(messageText(715));
+        caption(copyButton, 715);
     }
     setCheckable();
 }
@@ -667,7 +680,7 @@ void DrawROIWidget::setCheckable()
 
 void DrawROIWidget::startDrawPloygn()
 {
-    polygonButton->setText(messageText(670));
+    caption(polygonButton, 670);
 }
 
 void DrawROIWidget::SlotDeleteROI()
@@ -1119,7 +1132,7 @@ void DrawROIWidget::SlotShowHideAlarmPoint()
         return;
     }
     v->overlayMode = v->overlayMode == 2 ? 0 : 2;
-    showIgnoreButton->setText(messageText(v->overlayMode == 2 ? 112 : 64));
+    caption(showIgnoreButton, v->overlayMode == 2 ? 112 : 64);
     v->update();
 }
 

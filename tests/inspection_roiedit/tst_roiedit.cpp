@@ -15,6 +15,7 @@
 #include "widgets/combobox.h"
 #include "inspection/roicommit.h"
 #include "inspection/templatestore.h"
+#include "inspection/viewimages.h"
 #include "testsupport/testenv.h"
 #include "viewtesthelpers.h"
 
@@ -903,6 +904,10 @@ void TstRoiEdit::renderEditorScreens()
             m_view->camera->setValue(QString("trigger"), 100);
             gSource = 1;
             QVERIFY(m_view->UpdateImage());
+            PixelBuffer& base = m_view->templateImages[1][0];
+            if (base.size() != m_view->frameBuffer.size())
+                base.allocate(m_view->frameBuffer.size());
+            std::memcpy(base.data(), m_view->frameBuffer.data(), base.size());
             CammerSingleton* live = m_view->liveStore;
             putRect(live, 1, 0, QRect(QPoint(120, 150), QPoint(380, 360)), 0, 45, 100, 3);
             putRect(live, 1, 1, QRect(QPoint(450, 200), QPoint(650, 420)), 1, 80, 500, 7690);
@@ -933,6 +938,22 @@ void TstRoiEdit::renderEditorScreens()
             save("polygon");
             m_view->drawPointCount = 0;
             m_state->drawTool = 0;
+            // A recent NG frame and two saved NG images to browse.
+            m_view->recentNgImages[1].resize(CameraViewState::kRecentNg);
+            m_view->recentNgImages[1][0].allocate(m_view->displayBuffer.size());
+            std::memcpy(m_view->recentNgImages[1][0].data(), m_view->frameBuffer.data(), m_view->displayBuffer.size());
+            m_view->recentNgCount[1] = 1;
+            m_view->recentNgTimes[1][0] = "2026-01-05 09:00:00";
+            QVector<unsigned int> grey(256);
+            for (int g = 0; g < 256; ++g)
+                grey[g] = qRgb(g, g, g);
+            m_state->grayTable = &grey;
+            const QString ngDir = TemplateStore::resultFolder(0, 1, false);
+            QDir().mkpath(ngDir);
+            for (const char* name : {"2026-01-05_08.59.00.jpg", "2026-01-05_09.00.00.jpg"})
+                QVERIFY(ViewImages::wrapFrame(m_view->frameBuffer.data(), m_view->imageWidth, m_view->imageHeight, false)
+                            .save(ngDir + "/" + name));
+            m_state->grayTable = nullptr;
             panel->setSource(2);
             save("recent-ng");
             panel->setSource(4);
