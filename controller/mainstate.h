@@ -122,4 +122,31 @@ public:
     MachineCycle* cycle = nullptr;
     // Safety door open: the level of input 1 as the last cycle poll read it.
     bool gisSafeDoorOpen = false;
+    // --- ROI editor ---
+    // Actions of the window the editor and the touch editing call; the
+    // defaults suit a window-less state (tests, tools).
+    // Shows the camera curCamera (numCamera: all cameras).
+    virtual void ChangeCammer() {}
+    // Zooms the main view out to its minimum: no zoom, no pan.
+    virtual void MScaleSetToMin() { zoomFactor = 1.0; zoomOffset = QPointF(); }
+    // Pans the zoomed view after a drag to (x, y) widget pixels.
+    virtual void updateMScale(int, int) {}
+    // A touch on a camera view: the side bar restarts its timer.
+    virtual void sideBarTouched() {}
+    // Hides or shows the status strip (hidden while editing the template).
+    virtual void showStatusStrip(bool) {}
+    // Shows the main panel and the help button again after editing.
+    virtual void editorClosed() {}
+    // The cycle: decide after a re-check or a cleared alarm; stop; inspect
+    // one camera's detection again.
+    virtual void CheckNG(bool) {}
+    virtual void ResetRun() {}
+    virtual void RunAlgorithm(int, int) {}
+    QObject* roiEditor = nullptr; // the editor panel (DrawROIWidget), for the views
+    bool copyArea = false;        // the next touch copies the selected ROI
+    bool reCheckRequest = false;  // the next decision (CheckNG) is a re-check
+    bool lastFailed = false;      // the last decision found a camera NG
+    int pendingCameras[8] = {};   // per detection, bit c: camera c has still to inspect it
+    bool alarmTaught[8][8] = {};  // [camera][detection]: a re-check leaves it alone
+    int pageNumber = 0;           // page of the main window (2: settings)
 };

@@ -15,6 +15,7 @@
 #include "frame/startup.h"
 #include "inspection/cammerrecong.h"
 #include "inspection/cammerwidget.h"
+#include "inspection/drawroiwidget.h"
 #include "inspection/viewimages.h"
 #include "netservices/zev_netmn.h"
 #include "records/copy2movedisk.h"
@@ -287,6 +288,8 @@ void ReDoWizard::buildPages()
     connect(sideBar->productSnap, &QPushButton::clicked, this, &ReDoWizard::SlotManualTrig0);
     connect(sideBar->snap, &QPushButton::clicked, this, &ReDoWizard::SlotMuliManualTrig);
 
+    roiPanel = new DrawROIWidget(this);
+    roiPanel->hide();
     settingsWindow = new WizardParaWidget(this);
     ioPage = new IOWidget(settingsWindow);
     ioPage->hide();
@@ -507,7 +510,7 @@ bool ReDoWizard::pageShown() const
 {
     return (settingsWindow && settingsWindow->isVisible()) || (helpPage && helpPage->isVisible())
            || (cameraNumbering && cameraNumbering->isVisible()) || (customNames && customNames->isVisible())
-           || (roiEditorShown && roiEditorShown());
+           || (roiPanel && roiPanel->isVisible());
 }
 
 bool ReDoWizard::settingsWindowVisible() const { return settingsWindow && settingsWindow->isVisible(); }
@@ -580,8 +583,7 @@ void ReDoWizard::SlotAdjustArea()
     detectState = 3;
     sideBar->ShowHide(0);
     statusStrip->hide();
-    if (openRoiEditor)
-        openRoiEditor(0);
+    openRoiEditor(0);
 }
 
 void ReDoWizard::SlotShowAlarmImgae()
@@ -591,8 +593,7 @@ void ReDoWizard::SlotShowAlarmImgae()
     detectState = 3;
     sideBar->ShowHide(0);
     statusStrip->hide();
-    if (openRoiEditor)
-        openRoiEditor(4);
+    openRoiEditor(4);
 }
 
 void ReDoWizard::CheckArea(bool)
@@ -606,8 +607,37 @@ void ReDoWizard::CheckArea(bool)
     detectState = 3;
     sideBar->ShowHide(0);
     gFromTrain = 1;
-    if (openRoiEditor)
-        openRoiEditor(0);
+    openRoiEditor(0);
+}
+
+void ReDoWizard::openRoiEditor(int source)
+{
+    roiPanel->Reset(false);
+    if (source != 0)
+        roiPanel->setSource(source);
+    roiPanel->show();
+    roiPanel->raise();
+}
+
+void ReDoWizard::sideBarTouched()
+{
+    if (sideBar)
+        sideBar->checkShowHide();
+}
+
+void ReDoWizard::showStatusStrip(bool show)
+{
+    if (statusStrip)
+        statusStrip->setVisible(show);
+}
+
+void ReDoWizard::editorClosed()
+{
+    if (statusStrip)
+        statusStrip->show();
+    showhideHelp(true);
+    showhideVersion(true);
+    ChangeCammer();
 }
 
 void ReDoWizard::CheckArea() { CheckArea(false); }

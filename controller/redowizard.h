@@ -12,6 +12,7 @@ class CameraViewState;
 class CammerWidget;
 class ColorButton;
 class CustomIONameWidget;
+class DrawROIWidget;
 class DataExport;
 class ExportCatalogue;
 class FloatSlider;
@@ -52,6 +53,7 @@ public:
     CammerWidget* views[8] = {};
     IOStatusWidget* statusStrip = nullptr;
     IndexButton* sideBar = nullptr;
+    DrawROIWidget* roiPanel = nullptr;
     WizardParaWidget* settingsWindow = nullptr;
     HelpWidget* helpPage = nullptr;
     WidgetChangeCamera* cameraNumbering = nullptr;
@@ -68,18 +70,20 @@ public:
     ExportCatalogue* exportCatalogue = nullptr;
     QTimer* fpsTimer = nullptr;
     QTimer* hintTimer = nullptr;
-    // Opens the ROI editor on an image source (0 live, 4 alarm images); the
-    // editor installs it.
-    std::function<void(int source)> openRoiEditor;
-    std::function<bool()> roiEditorShown;
+    // Opens the ROI editor on an image source (0 live, 4 alarm images).
+    void openRoiEditor(int source);
+    // The editor's calls into the window.
+    void sideBarTouched() override;
+    void showStatusStrip(bool show) override;
+    void editorClosed() override;
 
     // True while a full-screen page (settings, editor, help, renumbering,
     // names) covers the views: the main window's slots then do nothing.
     bool pageShown() const;
-    void ChangeCammer();
+    void ChangeCammer() override;
     void MScale(float z);
-    void MScaleSetToMin();
-    void updateMScale(int x, int y);
+    void MScaleSetToMin() override;
+    void updateMScale(int x, int y) override;
     void showhideMscale();
     void showhideMscale(bool show);
     void showhideHelp(bool show);

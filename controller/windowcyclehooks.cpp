@@ -1,5 +1,11 @@
 #include "controller/windowcyclehooks.h"
+#include "controller/indexbutton.h"
 #include "frame/globals.h"
+#include "inspection/cammerwidget.h"
+#include "inspection/drawroiwidget.h"
+#include "netservices/zev_netmn.h"
+#include "settings/wizardparawidget.h"
+#include "widgets/colorbutton.h"
 #include "frame/operatorprompt.h"
 #include "widgets/lostcamerawarnbox.h"
 #include "widgets/productalarmwarnbox.h"
@@ -39,3 +45,63 @@ void WindowCycleHooks::sendRecord(int d, int hour, const QList<bool>& ok, bool l
 {
     emit m_w->sendRecord(d, hour, ok, last);
 }
+
+void WindowCycleHooks::editorNotCheckCur()
+{
+    if (m_w->roiPanel)
+        m_w->roiPanel->notCheckcur();
+}
+
+void WindowCycleHooks::editorReCheck()
+{
+    if (m_w->roiPanel && m_w->roiPanel->reCheckButton)
+        m_w->roiPanel->reCheckButton->click();
+}
+
+void WindowCycleHooks::editorOpenAlarm()
+{
+    m_w->curCamera = numCamera;
+    m_w->ChangeCammer();
+    if (m_w->settingsWindow)
+        m_w->settingsWindow->hide();
+    if (m_w->roiPanel) {
+        m_w->roiPanel->Reset(false);
+        m_w->roiPanel->show();
+        m_w->roiPanel->raise();
+    }
+}
+
+void WindowCycleHooks::editorRestart()
+{
+    if (m_w->roiPanel)
+        m_w->roiPanel->Restart();
+}
+
+void WindowCycleHooks::editorSaveData()
+{
+    if (m_w->roiPanel)
+        m_w->roiPanel->SlotSaveData();
+}
+
+void WindowCycleHooks::deleteAllTemplates()
+{
+    if (m_w->roiPanel)
+        m_w->roiPanel->SlotTempDeleteAll();
+}
+
+void WindowCycleHooks::saveIgnorePoint(int camera, int d)
+{
+    if (camera >= 0 && camera < 8 && m_w->views[camera])
+        m_w->views[camera]->SaveIgnorePoint(d);
+}
+
+int WindowCycleHooks::chosenTrigger() { return m_w->sideBar ? m_w->sideBar->CurChooseTrig() : -1; }
+
+void WindowCycleHooks::startStopCaption(int msg)
+{
+    if (m_w->sideBar)
+        m_w->sideBar->startStop->setText(messageText(msg));
+}
+
+void WindowCycleHooks::startPeriodRecord() { ZEV_NETMN::instance()->start_PeriodRecord(); }
+void WindowCycleHooks::finishPeriodRecord() { ZEV_NETMN::instance()->finish_PeriodRecord(); }

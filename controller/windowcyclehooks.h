@@ -50,6 +50,23 @@ public:
         if (calls.setSpeed)
             calls.setSpeed(c);
     }
+    // The ROI editor's alarm panel and template actions.
+    void editorNotCheckCur() override;
+    void editorReCheck() override;
+    void editorOpenAlarm() override;
+    void editorRestart() override;
+    void editorSaveData() override;
+    void deleteAllTemplates() override;
+    void saveIgnorePoint(int camera, int d) override;
+    bool windowsShown() override { return m_w->pageShown(); }
+    bool settingsShown() override { return m_w->settingsWindowVisible(); }
+    int chosenTrigger() override;
+    int cameraShownAlone() override { return m_w->curCamera < numCamera ? m_w->curCamera : -1; }
+    void startStopCaption(int msg) override;
+    // The network services keep the cycle record in memory.
+    void startPeriodRecord() override;
+    void finishPeriodRecord() override;
+
     // The poll's notices are not modal: the poll goes on behind them.
     void notice(int msg) override;
     void showLostCameraBox(bool show) override;

@@ -40,8 +40,8 @@ int isqrt(int v)
 
 CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     : QWidget(parent)
-    , drawPoints(new QPoint[kMaxDrawPoints])
 {
+    attachView(*this);
     // 1. Scales, masks and flags; the view starts hidden.
     cameraIndex = index;
     cameraTypeName = info.typeName;
@@ -299,35 +299,6 @@ void CammerWidget::runLiveTest()
 int CammerWidget::GetFuncInitParam(int type, int& a, int& b, int& c)
 {
     return RoiPanelLogic::GetFuncInitParam(type, a, b, c);
-}
-
-void CammerWidget::setCurRoi(int r)
-{
-    if (r == curRoi)
-        return;
-    curRoi = r;
-    if (editStore)
-        editStore->setSelectRoi(r);
-}
-
-void CammerWidget::DeselectROI()
-{
-    editState = 0;
-    polygonEditing = false;
-    if (!(gpWPara && gpWPara->continuationArea)) {
-        if (gpWin)
-            gpWin->drawTool = 0;
-        drawPointCount = 0;
-    }
-    if (curRoiValid()) {
-        const int i = detect() * kRois + curRoi;
-        editStore->rects[i].SetSelected(false);
-        editStore->circles[i].SetSelected(false);
-        editStore->polygons[i].SetSelected(false);
-    }
-    if (curRoi >= 0)
-        lastRoi = curRoi;
-    setCurRoi(-1);
 }
 
 void CammerWidget::ShowHideROIPara()
@@ -768,30 +739,87 @@ void CammerWidget::resizeEvent(QResizeEvent* e)
     QWidget::resizeEvent(e);
 }
 
-// ------------------------------------------------- touch (editing comes later)
+// ------------------------------------------------------------- touch
+// The editing itself is RoiTouchEdit's; the view adds the grid, the image
+// source and the readout.
 
 void CammerWidget::mousePressEvent(QMouseEvent* e)
 {
     const QPoint p(qRound(e->localPos().x()), qRound(e->localPos().y()));
     emit clicked(p);
-    const double zoom = (gpWin && gpWin->zoomFactor > 0) ? gpWin->zoomFactor : 1.0;
-    const QPointF off = gpWin ? gpWin->zoomOffset : QPointF();
-    touchPoint = QPoint(int((p.x() - off.x()) / zoom), int((p.y() - off.y()) / zoom));
-}
-
-void CammerWidget::mouseReleaseEvent(QMouseEvent* e)
-{
-    QWidget::mouseReleaseEvent(e);
+    if (!gpWin) {
+        QWidget::mousePressEvent(e);
+        return;
+    }
+    if (cameraIndex == gpWin->curCamera)
+        MUpdateXYV(p.x(), p.y());
+    gpWin->sideBarTouched();
+    if (cameraIndex >= numCamera)
+        return;
+    if (gpWin->curCamera >= numCamera) {
+        gpWin->curCamera = cameraIndex;
+        gpWin->ChangeCammer();
+        if (gpWin->pageNumber == 2 && gSource == 1 && gpWin->roiEditor)
+            QMetaObject::invokeMethod(gpWin->roiEditor, "followCamera", Q_ARG(int, cameraIndex));
+        return;
+    }
+    if (gSource != 0) {
+        setCursor(Qt::ArrowCursor);
+        return;
+    }
+    touchPress(p);
+    QWidget::mousePressEvent(e);
 }
 
 void CammerWidget::mouseMoveEvent(QMouseEvent* e)
 {
+    const QPoint p(qRound(e->localPos().x()), qRound(e->localPos().y()));
+    if (gpWin && cameraIndex == gpWin->curCamera)
+        MUpdateXYV(p.x(), p.y());
+    if (gpWin && cameraIndex < numCamera) {
+        const bool left = e->buttons() & Qt::LeftButton;
+        if (gSource != 0) {
+            if (left)
+                gpWin->updateMScale(p.x(), p.y());
+        } else {
+            touchMove(p, left);
+        }
+    }
     QWidget::mouseMoveEvent(e);
+}
+
+void CammerWidget::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (gpWin && cameraIndex < numCamera && gSource == 0)
+        touchRelease();
+    QWidget::mouseReleaseEvent(e);
 }
 
 void CammerWidget::mouseDoubleClickEvent(QMouseEvent* e)
 {
     QWidget::mouseDoubleClickEvent(e);
+}
+
+void CammerWidget::panTo(QPoint p)
+{
+    if (gpWin)
+        gpWin->updateMScale(p.x(), p.y());
+}
+
+void CammerWidget::polygonStarted()
+{
+    if (gpWin && gpWin->roiEditor)
+        QMetaObject::invokeMethod(gpWin->roiEditor, "startDrawPloygn");
+}
+
+void CammerWidget::endDrawingByDoubleClick(int tool, bool hand)
+{
+    if (!gpWin || !gpWin->roiEditor) {
+        RoiTouchEdit::endDrawingByDoubleClick(tool, hand);
+        return;
+    }
+    const char* slot = tool == 1 ? "SlotDrawRect" : tool == 4 ? "SlotDrawCircle" : hand ? "SlotDrawHand" : "SlotDrawPloygn";
+    QMetaObject::invokeMethod(gpWin->roiEditor, slot);
 }
 
 // Result images and retraining are the engine's work on the view state.
@@ -803,17 +831,17 @@ bool CammerWidget::SaveIgnorePoint(int d) { return ViewImages(*this).SaveIgnoreP
 
 // Region editing by touch comes with the editor; the slots exist so the panel
 // and the editor can connect to them.
-void CammerWidget::SavePolygon() {}
-void CammerWidget::SlotCopyArea(QPoint) {}
-void CammerWidget::SlotAdd10() {}
-void CammerWidget::SlotAdd1() {}
-void CammerWidget::SlotSub1() {}
-void CammerWidget::SlotSub10() {}
-void CammerWidget::SlotSize(int) {}
-void CammerWidget::SlotGenROI() {}
-void CammerWidget::SlotMove(int, int) {}
-void CammerWidget::SlotMoveT() {}
-void CammerWidget::SlotMoveB() {}
-void CammerWidget::SlotMoveL() {}
-void CammerWidget::SlotMoveR() {}
-void CammerWidget::SlotCheckDoubleClicked(QPoint) {}
+void CammerWidget::SavePolygon() { RoiTouchEdit::SavePolygon(); }
+void CammerWidget::SlotCopyArea(QPoint p) { RoiTouchEdit::SlotCopyArea(p); }
+void CammerWidget::SlotAdd10() { SlotSize(0); }
+void CammerWidget::SlotAdd1() { SlotSize(1); }
+void CammerWidget::SlotSub1() { SlotSize(2); }
+void CammerWidget::SlotSub10() { SlotSize(3); }
+void CammerWidget::SlotSize(int k) { RoiTouchEdit::SlotSize(k); }
+void CammerWidget::SlotGenROI() { GenROI(); }
+void CammerWidget::SlotMove(int dx, int dy) { RoiTouchEdit::SlotMove(dx, dy); }
+void CammerWidget::SlotMoveT() { SlotMove(0, -1); }
+void CammerWidget::SlotMoveB() { SlotMove(0, 1); }
+void CammerWidget::SlotMoveL() { SlotMove(-1, 0); }
+void CammerWidget::SlotMoveR() { SlotMove(1, 0); }
+void CammerWidget::SlotCheckDoubleClicked(QPoint p) { checkDoubleClick(p); }

@@ -3,6 +3,7 @@
 #include "inspection/cameraviewstate.h"
 #include "inspection/circle.h"
 #include "inspection/clustomrect.h"
+#include "inspection/roitouchedit.h"
 
 #include <QPoint>
 #include <QRect>
@@ -22,7 +23,9 @@ class Slider;
 // shows the frame with the regions and the verdict, and carries the panel
 // on which the selected region of the current detection is tuned. One per
 // camera, built by the main window and kept for the whole run.
-class CammerWidget : public QWidget, public CameraViewState
+// RoiTouchEdit comes before the large CameraViewState so that its subobject
+// sits near the start of the object.
+class CammerWidget : public QWidget, public RoiTouchEdit, public CameraViewState
 {
     Q_OBJECT
 public:
@@ -58,11 +61,9 @@ public:
     static CameraInterface* CreateCamera(_cameraInfo info);
 
     // Panel.
-    void setCurRoi(int r);
     static int GetFuncInitParam(int type, int& a, int& b, int& c);
-    void ShowHideROIPara();
+    void ShowHideROIPara() override;
     void updateSyncROIText(int d);
-    void DeselectROI();
     void setWinSW();
     void setWinSH();
     void setShowSW();
@@ -81,24 +82,7 @@ public:
     QTimer* alarmTimer = nullptr;
     QTimer* fpsTimer = nullptr;
 
-    int handleIndex = -1;
-    int editState = 0;
-    bool shapeBackup = false;
-    ClustomRect workRect;
-    Circle workCircle;
-    QPoint pressPoint;
-    QPoint dragPoint;
-    std::unique_ptr<QPoint[]> drawPoints; // 8096 points of the polygon being drawn
-    int drawPointCount = 0;
-    bool polygonEditing = false;
-    bool isPressed = false;
-    QPoint touchPoint;
-    bool polygonClosed = false;
-
     bool paramToggle = false;
-    QPoint labelPos;
-    int objectIndex = 0;
-    int moveMode = 0;
 
     Slider* sliderC = nullptr;
     Slider* sliderA = nullptr;
@@ -116,8 +100,6 @@ public:
     ColorButton* moveToggle = nullptr;
     ColorButton* moveButtons[4] = {};
     ColorButton* moveAllButton = nullptr;
-
-    static constexpr int kMaxDrawPoints = 8096;
 
     void refreshView() override { update(); }
 
@@ -163,6 +145,13 @@ public slots:
     void SlotCheckDoubleClicked(QPoint point);
 
 protected:
+    // Touch editing's screen side.
+    void setTouchCursor(Qt::CursorShape c) override { setCursor(c); }
+    void panTo(QPoint p) override;
+    void polygonStarted() override;
+    void endDrawingByDoubleClick(int tool, bool hand) override;
+    void saveIgnoreMask(int d) override { SaveIgnorePoint(d); }
+
     void paintEvent(QPaintEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;

@@ -20,8 +20,14 @@ list(APPEND STATION_CORE_SOURCES
   inspection/repolygon.cpp
   inspection/repolygon.h
   inspection/roipanellogic.cpp
+  inspection/roicommit.cpp
+  inspection/roicommit.h
   inspection/roipanellogic.h
+  inspection/roitouchedit.cpp
+  inspection/roitouchedit.h
   inspection/shapedraw.h
+  inspection/templatestore.cpp
+  inspection/templatestore.h
   inspection/viewimages.cpp
   inspection/viewimages.h
 )
@@ -30,4 +36,6 @@ list(APPEND STATION_GUI_SOURCES
   inspection/cammerwidget.h
   inspection/cammerwidget_camera.cpp
   inspection/cammerwidget_paint.cpp
+  inspection/drawroiwidget.cpp
+  inspection/drawroiwidget.h
 )

@@ -1,0 +1,984 @@
+// Touch editing on a real camera view over the simulated plug-in, and the
+// commit of edit copies into PARAM.db with its records in RECORD.db.
+#include "controller/mainstate.h"
+#include "controller/operationrecords.h"
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/messagetable.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/cammerwidget.h"
+#include "inspection/drawroiwidget.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
+#include "inspection/roicommit.h"
+#include "inspection/templatestore.h"
+#include "inspection/viewimages.h"
+#include "testsupport/testenv.h"
+#include "viewtesthelpers.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QMutex>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Answers every question with `yes` and remembers the message numbers.
+class Prompts : public OperatorPrompt
+{
+public:
+    bool prompt(Kind, int msg, const QString&) override
+    {
+        asked << msg;
+        return yes;
+    }
+    QList<int> asked;
+    bool yes = true;
+};
+
+// Retraining and positioning rebuilds, counted instead of run.
+class CountingCommit : public RoiCommit
+{
+public:
+    QStringList calls;
+
+protected:
+    void retrain(CameraViewState& v, int d) override { calls << QString("train %1/%2").arg(v.cameraIndex).arg(d); }
+    void rebuildPositioning(CameraViewState& v, int d) override
+    {
+        calls << QString("position %1/%2").arg(v.cameraIndex).arg(d);
+    }
+};
+
+// The window's cycle, counted.
+class Window : public MainState
+{
+public:
+    void CheckNG(bool) override { calls << QString("CheckNG %1").arg(reCheckRequest); }
+    void ResetRun() override { calls << "ResetRun"; }
+    void RunAlgorithm(int c, int d) override { calls << QString("Run %1/%2").arg(c).arg(d); }
+    QStringList calls;
+};
+
+// A camera view's data without a screen, with both stores.
+struct Cam : CameraViewState
+{
+    explicit Cam(int c)
+    {
+        cameraIndex = c;
+        liveStore = new CammerSingleton(c, this);
+        editStore = new CammerSingleton(c, this);
+    }
+    ~Cam() override
+    {
+        delete liveStore;
+        delete editStore;
+    }
+};
+
+void putRect(CammerSingleton* s, int d, int r, QRect rect, int type = 0, int a = 25, int b = 100, int c = 3)
+{
+    const int i = d * 100 + r;
+    s->rects[i] = ClustomRect();
+    s->rects[i].rect = rect;
+    s->rects[i].setImageRect();
+    s->shapeKind[i] = 1;
+    s->funcType[i] = type;
+    s->paramA[i] = a;
+    s->paramB[i] = b;
+    s->paramC[i] = c;
+    s->roiCount[d] = std::max(s->roiCount[d], r + 1);
+}
+
+QStringList setRecords()
+{
+    QStringList out;
+    QSqlQuery q(QSqlDatabase::database("dbRecord", false));
+    q.exec("select remarks from RECORD where recordtype = 'set' order by rowid");
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+// Two teachings a committing child switches between.
+void teachA(CammerSingleton* s)
+{
+    s->roiCount[0] = 30;
+    for (int r = 0; r < 30; ++r)
+        putRect(s, 0, r, QRect(10 + 40 * r, 20, 30, 30), 0, 25, 100 + r, 3);
+}
+
+void teachB(CammerSingleton* s)
+{
+    s->roiCount[0] = 20;
+    for (int r = 0; r < 20; ++r) {
+        QPoint pts[5] = {{20 + 50 * r, 300}, {60 + 50 * r, 300}, {60 + 50 * r, 380}, {40 + 50 * r, 400}, {20 + 50 * r, 380}};
+        s->polygons[r] = RePolygon(5, pts);
+        s->polygons[r].setImageRect();
+        s->shapeKind[r] = 2;
+        s->funcType[r] = 1;
+        s->paramA[r] = 80;
+        s->paramB[r] = 500 + r;
+        s->paramC[r] = 7690;
+    }
+}
+
+QStringList rowsOf(const CammerSingleton& s)
+{
+    QStringList rows{s.detectRowText(0)};
+    for (int r = 0; r < s.roiCount[0]; ++r)
+        rows << s.roiRowText(0, r);
+    return rows;
+}
+
+// The child of the kill test: commits A and B alternately on two cameras
+// until it is killed, printing the number of each finished commit.
+int commitChild(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QDir::setCurrent(argv[2]);
+    MessageTable::load();
+    static Prompts yes;
+    OperatorPrompt::install(&yes);
+    gDNum = 2;
+    numCamera = 2;
+    gpWPara = new WizardPara;
+    MainState st;
+    gpWin = &st;
+    st.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    st.paraDb.setDatabaseName("PARAM.db");
+    if (!st.paraDb.open())
+        return 2;
+    st.paraQuery = QSqlQuery(st.paraDb);
+    OperationRecords::instance()->runStartup(2);
+    Cam a(0), b(1);
+    RoiCommit commit;
+    commit.setViews({&a, &b});
+    for (int n = 0;; ++n) {
+        for (Cam* c : {&a, &b}) {
+            c->editStore->roiCount[0] = 0;
+            (n % 2 ? teachB : teachA)(c->editStore);
+        }
+        if (commit.SlotSaveData() != 2)
+            return 3;
+        std::printf("%d\n", n);
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
+
+class TstRoiEdit : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void drawRectanglesAtTwoZooms();
+    void polygonsAndFreeHand();
+    void moveCopyDeleteAndLimit();
+    void commitWritesRecordsAndStore();
+    void panelPagesButtonsAndReturn();
+    void alarmIgnoreAndStopDetecting();
+    void templatesAddDeleteAndPages();
+    void generateRoisOnMatches();
+    void commitSurvivesKills();
+    void renderEditorScreens();
+
+private:
+    CammerWidget* makeView();
+    QPoint w(QPoint roi) const; // ROI coordinates to widget pixels
+    void drag(QPoint from, QPoint to, int steps = 1);
+    void tap(QPoint roi);
+
+    std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<TestClock> m_clock;
+    Prompts m_prompts;
+    Window* m_state = nullptr;
+    QWidget* m_host = nullptr;
+    CammerWidget* m_view = nullptr;
+};
+
+void TstRoiEdit::initTestCase()
+{
+    QVERIFY(MessageTable::load() > 0);
+    if (!pMutexIO)
+        pMutexIO = new QMutex;
+}
+
+void TstRoiEdit::init()
+{
+    m_env = std::make_unique<TestEnv>();
+    QVERIFY(m_env->isValid());
+    m_clock = std::make_unique<TestClock>();
+    Clock::install(m_clock.get());
+    OperatorPrompt::install(&m_prompts);
+    m_prompts.asked.clear();
+    m_prompts.yes = true;
+    gLan = 1;
+    gShowW = 1280;
+    gShowH = 800;
+    gDNum = 2;
+    gTempNum = 3;
+    numCamera = 2;
+    gSource = 0;
+    gpWPara = new WizardPara;
+    gpWPara->detectEnabled[0] = gpWPara->detectEnabled[1] = 1;
+    m_state = new Window;
+    gpWin = m_state;
+    m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
+                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    m_state->paraDb.setDatabaseName("PARAM.db");
+    QVERIFY(m_state->paraDb.open());
+    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+    m_state->curDetect = m_state->editDetect = 0;
+    OperationRecords::instance()->runStartup(2);
+}
+
+void TstRoiEdit::cleanup()
+{
+    delete m_host;
+    m_host = nullptr;
+    m_view = nullptr;
+    CameraManager* m = CameraManager::_instance;
+    CameraManager::_instance = nullptr;
+    delete m;
+    OperationRecords::instance()->close();
+    m_state->paraQuery = QSqlQuery();
+    m_state->paraDb.close();
+    delete m_state;
+    gpWin = nullptr;
+    delete gpWPara;
+    gpWPara = nullptr;
+    OperatorPrompt::install(nullptr);
+    Clock::install(nullptr);
+    m_clock.reset();
+    m_env.reset();
+}
+
+CammerWidget* TstRoiEdit::makeView()
+{
+    const QJsonObject cams{{"typeName", "SimEdit"}, {"kind", 1}, {"fps", 5},
+                           {"cameras", QJsonArray{QJsonObject{{"sn", "EDIT-MONO-0001"}, {"color", false}}}}};
+    if (makeSimPluginDir({{"edit", cams}}).isEmpty())
+        return nullptr;
+    CameraManager* m = new CameraManager;
+    CameraManager::_instance = m;
+    m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
+    m->loadPlugins();
+    m->findCameras();
+    if (m->cameras.isEmpty())
+        return nullptr;
+    m_host = new QWidget;
+    m_host->resize(gShowW, gShowH);
+    m_view = new CammerWidget(m_host, 0, m->cameras.first());
+    m_view->setGeometry(0, 0, gShowW, gShowH);
+    m_view->show();
+    m_host->show();
+    m_view->editStore->assignFrom(*m_view->liveStore);
+    return m_view;
+}
+
+QPoint TstRoiEdit::w(QPoint roi) const
+{
+    const double z = m_state->zoomFactor;
+    return QPoint(int(roi.x() * z + m_state->zoomOffset.x()), int(roi.y() * z + m_state->zoomOffset.y()));
+}
+
+void TstRoiEdit::drag(QPoint from, QPoint to, int steps)
+{
+    m_clock->advance(1000); // never half of a double click
+    QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w(from));
+    for (int k = 1; k <= steps; ++k) {
+        const QPoint at = from + (to - from) * k / steps;
+        QMouseEvent mv(QEvent::MouseMove, w(at), m_view->mapToGlobal(w(at)), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+        QApplication::sendEvent(m_view, &mv);
+    }
+    QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(to));
+}
+
+void TstRoiEdit::tap(QPoint roi)
+{
+    QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
+    QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
+}
+
+void TstRoiEdit::drawRectanglesAtTwoZooms()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    QTouchDevice* touch = QTest::createTouchDevice();
+    for (int pass = 0; pass < 2; ++pass) {
+        m_state->zoomFactor = pass ? 2.0 : 1.0;
+        m_state->zoomOffset = pass ? QPointF(-100, -50) : QPointF();
+        s->roiCount[0] = 0;
+        gpWPara->rectToIrregular = 0;
+        m_state->drawTool = 1;
+        drag({100, 100}, {109, 200});
+        QCOMPARE(s->roiCount[0], 0);
+        QCOMPARE(m_state->drawTool, 0); // a dropped shape ends the drawing too
+        m_state->drawTool = 1;
+        drag({200, 200}, {100, 100});
+        QCOMPARE(s->roiCount[0], 0);
+
+        // A real touch sequence: the press, a move and the release arrive
+        // as synthesized mouse events.
+        m_state->drawTool = 1;
+        m_clock->advance(1000);
+        QTest::touchEvent(m_host, touch).press(0, w({100, 100}), m_view);
+        QTest::touchEvent(m_host, touch).move(0, w({111, 200}), m_view);
+        QTest::touchEvent(m_host, touch).release(0, w({111, 200}), m_view);
+        QCOMPARE(s->roiCount[0], 1);
+        QCOMPARE(s->shapeKind[0], 1);
+        QCOMPARE(s->rects[0].rect, QRect(QPoint(100, 100), QPoint(111, 200)));
+        QCOMPARE(m_view->curRoi, 0);
+        QVERIFY(s->rects[0].IsSelected());
+        QVERIFY(!m_view->editMasks[0][0].empty());
+
+        // Stored as four corners, clockwise from the top left.
+        gpWPara->rectToIrregular = 1;
+        m_state->drawTool = 1;
+        drag({300, 300}, {400, 350});
+        QCOMPARE(s->roiCount[0], 2);
+        QCOMPARE(s->shapeKind[100 * 0 + 1], 2);
+        const RePolygon& p = s->polygons[1];
+        QCOMPARE(p.count, 4);
+        QCOMPARE(p.points[0], QPoint(300, 300));
+        QCOMPARE(p.points[1], QPoint(400, 300));
+        QCOMPARE(p.points[2], QPoint(400, 350));
+        QCOMPARE(p.points[3], QPoint(300, 350));
+        // The second ROI inherits the first one's function and parameters.
+        QCOMPARE(s->funcType[1], s->funcType[0]);
+        QCOMPARE(s->paramB[1], s->paramB[0]);
+    }
+}
+
+void TstRoiEdit::polygonsAndFreeHand()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    gpWPara->continuationArea = 1;
+    m_state->drawTool = 2;
+    // In the all-cameras grid a touch only picks the camera; away from the
+    // template source it draws nothing.
+    m_state->curCamera = numCamera;
+    tap({100, 100});
+    QCOMPARE(m_state->curCamera, 0);
+    gSource = 1;
+    m_clock->advance(1000);
+    tap({100, 100});
+    gSource = 0;
+    QCOMPARE(m_view->drawPointCount, 0);
+    m_state->freeHand = false;
+    for (QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(200, 300)}) {
+        m_clock->advance(1000);
+        tap(p);
+    }
+    QCOMPARE(m_view->drawPointCount, 3);
+    // Double click: the first touch's point goes, the second adds none.
+    m_clock->advance(1000);
+    tap({600, 600});
+    m_clock->advance(300);
+    tap({605, 598});
+    QCOMPARE(s->roiCount[0], 1);
+    QCOMPARE(s->shapeKind[0], 2);
+    QCOMPARE(s->polygons[0].count, 3);
+    QCOMPARE(s->polygons[0].points[2], QPoint(200, 300));
+    QCOMPARE(m_view->drawPointCount, 0);
+    QCOMPARE(m_view->curRoi, 0);
+    QVERIFY(s->polygons[0].IsSelected());
+    QCOMPARE(m_state->drawTool, 2); // continuation keeps polygon mode armed
+
+    // Free-hand: points come from moves; five are too few, six make an area.
+    m_state->freeHand = true;
+    drag({700, 100}, {750, 150}, 5);
+    QCOMPARE(s->roiCount[0], 1);
+    m_state->drawTool = 2;
+    drag({700, 100}, {760, 160}, 6);
+    QCOMPARE(s->roiCount[0], 2);
+    QVERIFY(s->polygons[1].getHand());
+    QCOMPARE(s->polygons[1].count, 6);
+}
+
+void TstRoiEdit::moveCopyDeleteAndLimit()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    for (int r = 0; r < 5; ++r)
+        putRect(s, 0, r, QRect(QPoint(100 + 200 * r, 100), QPoint(180 + 200 * r, 200)), 0, 25, 100 + r);
+    for (int r = 0; r < 5; ++r)
+        m_view->refreshShape(r);
+    m_state->drawTool = 0;
+
+    // Selected by a press, then 2 screen pixels (2 image pixels across,
+    // roiScaleX 1) move nothing, 3 do.
+    QCOMPARE(m_view->roiScaleX, 1.0f);
+    drag({140, 150}, {142, 150});
+    QCOMPARE(m_view->curRoi, 0);
+    QCOMPARE(s->rects[0].rect.left(), 100);
+    drag({140, 150}, {143, 150});
+    QCOMPARE(s->rects[0].rect.left(), 103);
+    QCOMPARE(s->rects[0].imageRect.left(), 103);
+
+    // A press outside deselects and remembers ROI 0; copy then takes it and
+    // centres the copy on the touch after a YES to message 38.
+    tap({1000, 600});
+    QCOMPARE(m_view->curRoi, -1);
+    m_state->copyArea = true;
+    m_clock->advance(1000);
+    tap({640, 500});
+    QVERIFY(m_prompts.asked.contains(38));
+    QCOMPARE(s->roiCount[0], 6);
+    QCOMPARE(s->rects[5].rect.center(), QPoint(640, 500));
+    QCOMPARE(s->paramB[5], 100);
+    QVERIFY(!m_state->copyArea);
+
+    // Deleting ROI 2 clears ignored points under it only, and shifts.
+    m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 540] = 255; // under ROI 2
+    m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740] = 255; // under ROI 3
+    m_view->DeleteROI(2);
+    QCOMPARE(s->roiCount[0], 5);
+    QCOMPARE(s->paramB[2], 103);
+    QCOMPARE(s->rects[2].rect.left(), 700);
+    QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 540]), 0);
+    QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740]), 255);
+    QVERIFY(QFile::exists("cammer11/ignorepoint.bmp"));
+
+    // The 101st ROI: refused from drawing, SavePolygon and copy.
+    for (int r = 5; r < 100; ++r)
+        putRect(s, 0, r, QRect(10, 10, 20, 20));
+    m_prompts.asked.clear();
+    m_state->drawTool = 1;
+    drag({300, 300}, {400, 400});
+    m_state->drawTool = 2;
+    m_state->freeHand = false;
+    gpWPara->continuationArea = 0;
+    for (QPoint p : {QPoint(500, 500), QPoint(600, 500), QPoint(550, 600)}) {
+        m_clock->advance(1000);
+        tap(p);
+    }
+    m_view->SavePolygon();
+    m_view->setCurRoi(0);
+    m_state->copyArea = true;
+    m_clock->advance(1000);
+    tap({800, 400});
+    QCOMPARE(s->roiCount[0], 100);
+    QCOMPARE(m_prompts.asked, (QList<int>{36, 36, 38, 36}));
+}
+
+void TstRoiEdit::commitWritesRecordsAndStore()
+{
+    Cam a(0), b(1);
+    // Camera 1: four ROIs, the third a spot detection.
+    putRect(a.liveStore, 0, 0, QRect(100, 100, 50, 50));
+    putRect(a.liveStore, 0, 1, QRect(300, 100, 50, 50), 0, 25, 100, 3);
+    putRect(a.liveStore, 0, 2, QRect(500, 100, 50, 50), 1, 80, 500, (30 << 8) | 10);
+    putRect(a.liveStore, 0, 3, QRect(700, 100, 50, 50), 0, 25, 200, 3);
+    putRect(b.liveStore, 1, 0, QRect(100, 100, 50, 50));
+    QVERIFY(a.liveStore->SaveDatatoFile());
+    QVERIFY(b.liveStore->SaveDatatoFile());
+    a.editStore->assignFrom(*a.liveStore);
+    b.editStore->assignFrom(*b.liveStore);
+    CountingCommit commit;
+    commit.setViews({&a, &b});
+
+    // Taps and handle probes leave editing state only: nothing to ask.
+    int code;
+    a.editStore->rects[1].SetSelected(true);
+    a.editStore->rects[1].PtInCtrl(QPoint(300, 100), &code);
+    a.editStore->rects[1].moveX = 4;
+    QCOMPARE(commit.SlotSaveData(), 0);
+    QVERIFY(m_prompts.asked.isEmpty());
+
+    // Camera 1: ROI 1 (index 0) only changes its type; ROI 3 (spot) its
+    // upper grey limit, bits 0-7; then ROI 1 is deleted, shifting the rest.
+    // Camera 2: a positioning ROI is added.
+    a.editStore->funcType[0] = 7;
+    a.editStore->paramC[2] = (30 << 8) | 40;
+    putRect(b.editStore, 1, 1, QRect(400, 400, 60, 60), 3, 5, 6, 7);
+    QByteArray before;
+    {
+        QFile f("PARAM.db");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        before = f.readAll();
+    }
+    m_prompts.yes = false;
+    commit.retrainPending[1] = true; // a template changed earlier
+    QCOMPARE(commit.SlotSaveData(), 0);
+    QCOMPARE(m_prompts.asked, QList<int>{72});
+    QCOMPARE(commit.calls, (QStringList{"train 1/0", "train 1/1"}));
+    {
+        QFile f("PARAM.db");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll() == before);
+    }
+    QCOMPARE(a.editStore->paramC[2], (30 << 8) | 40); // edits kept
+    QVERIFY(setRecords().isEmpty());
+
+    // Now with the shift: index 1 takes the spot ROI, 2 the last, 3 goes.
+    for (int k = 1; k < 3; ++k) {
+        const int i = k, j = k + 1;
+        a.editStore->rects[i] = a.editStore->rects[j];
+        a.editStore->funcType[i] = a.editStore->funcType[j];
+        a.editStore->paramA[i] = a.editStore->paramA[j];
+        a.editStore->paramB[i] = a.editStore->paramB[j];
+        a.editStore->paramC[i] = a.editStore->paramC[j];
+    }
+    a.editStore->roiCount[0] = 3;
+    m_prompts.yes = true;
+    m_prompts.asked.clear();
+    commit.calls.clear();
+    QCOMPARE(commit.SlotSaveData(), 2);
+    const QString h1 = messageText(73).arg(1).arg(messageText(263));
+    const QString h2 = messageText(73).arg(2).arg(messageText(264));
+    const QStringList recs = setRecords();
+    QCOMPARE(recs.size(), 4);
+    // Index 0 changed its type only: no record. Index 1 now holds the spot ROI.
+    QVERIFY2(recs[0].startsWith(h1 + "Changed the rectangular  area 2, " + messageText(82) + messageText(25) +
+                                messageText(83)),
+             qPrintable(recs[0]));
+    QVERIFY(recs[0].contains(messageText(85).arg(0).arg(30)));
+    QVERIFY(recs[0].contains(messageText(86).arg(3).arg(40)));
+    QVERIFY(recs[0].endsWith(messageText(98)));
+    QVERIFY(recs[1].startsWith(h1 + "Changed the rectangular  area 3"));
+    QCOMPARE(recs[2], h1 + messageText(81).arg(messageText(74)).arg(4).arg(messageText(25)));
+    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(5).arg(6).arg(7)));
+    QVERIFY(!RoiCommit::storesDiffer(*a.liveStore, *a.editStore));
+    QCOMPARE(commit.calls, (QStringList{"position 1/0", "position 1/1", "train 0/0", "train 0/1", "train 1/0",
+                                        "train 1/1"}));
+
+    // What was saved is what a fresh store loads.
+    Cam again(0);
+    again.liveStore->loadFromTable(1.0f, 1.0f, nullptr);
+    QCOMPARE(again.liveStore->roiCount[0], 3);
+    QCOMPARE(again.liveStore->paramC[1], (30 << 8) | 40);
+    QCOMPARE(again.liveStore->funcType[0], 7);
+
+    // The spot ROI's grey change alone reports 86, not 85.
+    a.editStore->paramC[1] = (30 << 8) | 41;
+    bool pos = false;
+    const QStringList one = RoiCommit::changeRecords(0, 0, *a.liveStore, *a.editStore, &pos);
+    QCOMPARE(one.size(), 1);
+    QVERIFY(one[0].contains(messageText(86).arg(40).arg(41)));
+    QVERIFY(!one[0].contains("minimum gradation"));
+    QVERIFY(!one[0].contains(messageText(98)));
+}
+
+void TstRoiEdit::panelPagesButtonsAndReturn()
+{
+    numCamera = 1;
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    {
+        DrawROIWidget one(m_host);
+        QCOMPARE(one.cameraCombo->count(), 1); // no "All Camera" with one camera
+    }
+    numCamera = 2;
+    gpWPara->enableProdDetect = 0;
+    gpWPara->systemMode = 1;
+    gDNum = 4;
+    auto* panel = new DrawROIWidget(m_host);
+    QCOMPARE(panel->cameraCombo->count(), 3);
+    QCOMPARE(m_state->roiEditor, panel);
+
+    // Live store into the edit copy; product detection off opens on the mould.
+    putRect(m_view->liveStore, 1, 0, QRect(100, 100, 50, 50));
+    m_state->lastDetect = 0;
+    panel->Reset(false);
+    QCOMPARE(gSource, 0);
+    QCOMPARE(m_state->editDetect, 1);
+    QVERIFY(!RoiCommit::storesDiffer(*m_view->liveStore, *m_view->editStore));
+    auto vis = [panel](QWidget* w) { return w->isVisibleTo(panel); };
+    QVERIFY(vis(panel->rectButton) && vis(panel->deleteAllButton) && vis(panel->returnButton));
+    QVERIFY(vis(panel->cameraCombo) && !vis(panel->reCheckButton) && !vis(panel->autoChangeButton));
+    QVERIFY(!vis(panel->opButton) && !vis(panel->helpButton) && !vis(panel->ignoreButton));
+
+    // "All Camera" with the template source takes the last camera.
+    panel->cameraCombo->setCurrentIndex(2);
+    QCOMPARE(m_state->curCamera, 1);
+    panel->cameraCombo->setCurrentIndex(0);
+    QCOMPARE(m_state->curCamera, 0);
+
+    // The product detection is refused while it is off.
+    panel->detectCombo->setCurrentIndex(2);
+    QCOMPARE(m_prompts.asked, QList<int>{118});
+    QCOMPARE(panel->detectCombo->currentIndex(), 1);
+    QCOMPARE(m_state->editDetect, 1);
+
+    // Continuation: the armed tool is the one checked and enabled button;
+    // pressing it again disarms.
+    gpWPara->continuationArea = 1;
+    panel->rectButton->click();
+    QCOMPARE(m_state->drawTool, 1);
+    QVERIFY(panel->rectButton->isChecked() && panel->rectButton->isEnabled());
+    QVERIFY(!panel->circleButton->isEnabled() && !panel->copyButton->isEnabled());
+    QCOMPARE(panel->rectButton->text(), messageText(716));
+    panel->rectButton->click();
+    QCOMPARE(m_state->drawTool, 0);
+    QVERIFY(panel->circleButton->isEnabled() && !panel->rectButton->isChecked());
+    // Copy toggle without continuation: copy armed disables the drawing buttons.
+    gpWPara->continuationArea = 0;
+    gpWPara->continuousCopy = 1;
+    panel->copyButton->click();
+    QVERIFY(m_state->copyArea && panel->copyButton->isChecked() && panel->copyButton->isEnabled());
+    QVERIFY(!panel->rectButton->isEnabled() && !panel->handButton->isEnabled());
+    panel->copyButton->click();
+    QVERIFY(!m_state->copyArea);
+    QVERIFY(panel->rectButton->isEnabled());
+
+    // Delete all: ROIs of the detection and its ignore mask, on disk at once.
+    m_view->ignoreMasks[1].data()[10] = 255;
+    panel->deleteAllButton->click();
+    QCOMPARE(m_view->editStore->roiCount[1], 0);
+    QCOMPARE(int(m_view->ignoreMasks[1].data()[10]), 0);
+    QVERIFY(QFile::exists("cammer12/ignorepoint.bmp"));
+
+    // During an alarm, return commits and stays on the live image.
+    m_prompts.asked.clear();
+    m_prompts.yes = false;
+    m_state->detectState = 2;
+    panel->returnButton->click();
+    QCOMPARE(m_prompts.asked, QList<int>{72});
+    QCOMPARE(gSource, 1);
+    QVERIFY(panel->isVisible() && vis(panel->reCheckButton) && vis(panel->addTempButton));
+    QVERIFY(!vis(panel->returnButton));
+    // Outside an alarm it closes.
+    m_state->detectState = 0;
+    panel->setSource(0);
+    panel->returnButton->click();
+    QCOMPARE(gSource, -1);
+    QVERIFY(!panel->isVisible());
+    QCOMPARE(m_view->liveStore->roiCount[1], 1); // declined: the live store kept its ROI
+    delete panel;
+    QCOMPARE(m_state->roiEditor, nullptr);
+}
+
+void TstRoiEdit::alarmIgnoreAndStopDetecting()
+{
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    auto* panel = new DrawROIWidget(m_host);
+    const int w = m_view->imageWidth, h = m_view->imageHeight;
+    CammerSingleton* s = m_view->liveStore;
+    putRect(s, 1, 0, QRect(0, 0, 100, 100));
+    putRect(s, 1, 1, QRect(200, 0, 100, 100));
+    putRect(s, 1, 2, QRect(1100, 700, 170, 90));
+    m_view->editStore->assignFrom(*s);
+    // Alarm pixels everywhere; the spots decide what is taken.
+    std::memset(m_view->defectMask.data(), 1, m_view->defectMask.size());
+    auto spot = [&](int r, int value, cv::Vec4i box) {
+        m_view->roiResult[1][r] = 0;
+        m_view->roiValue[1][r] = value;
+        m_view->spotRects[1][r][0][0] = 1;
+        m_view->spotRects[1][r][1] = box;
+    };
+    spot(0, 2000, {10, 10, 20, 15});      // 10 x 5 taken
+    spot(1, 2001, {210, 10, 220, 15});    // refused
+    spot(2, 5, {w - 4, h - 2, w + 6, h + 9}); // at the frame's corner: 4 x 2 inside
+    m_view->roiResult[1][3] = 1;
+    const uchar* ign = m_view->ignoreMasks[1].data();
+    QCOMPARE(ignoreAlarmPoints(*m_view, 1), 50 + 8);
+    QCOMPARE(m_prompts.asked, QList<int>{115});
+    QCOMPARE(int(ign[size_t(10) * size_t(w) + 10]), 255);
+    QCOMPARE(int(ign[size_t(14) * size_t(w) + 19]), 255);
+    QCOMPARE(int(ign[size_t(15) * size_t(w) + 19]), 0);
+    QCOMPARE(int(ign[size_t(10) * size_t(w) + 210]), 0);
+    QCOMPARE(int(ign[size_t(h - 1) * size_t(w) + size_t(w - 1)]), 255);
+
+    // "Don't Detect" for all cameras during an alarm: result code 4, the
+    // decision runs as a re-check, an operate record.
+    numCamera = 1;
+    m_state->detectState = 2;
+    m_state->lastDetect = 1;
+    m_state->curCamera = 1; // all cameras
+    m_state->alarmClearState[0][1] = 3;
+    m_prompts.asked.clear();
+    gSource = 1;
+    panel->noCheckButton->click();
+    QCOMPARE(m_prompts.asked, (QList<int>{102}));
+    QCOMPARE(m_state->alarmClearState[0][1], 4);
+    QCOMPARE(m_state->calls, (QStringList{"ResetRun", "CheckNG 1"}));
+    QCOMPARE(gSource, -1);
+    QSqlQuery q(QSqlDatabase::database("dbRecord", false));
+    QVERIFY(q.exec("select remarks, recordtype from RECORD where recordtype = 'operate'") && q.next());
+    QCOMPARE(q.value(0).toString(), messageText(103));
+
+    // One camera, re-detected: its results cleared, code 4, a re-check
+    // with the camera no longer NG inspects nothing again.
+    m_state->calls.clear();
+    m_state->curCamera = 0;
+    m_state->alarmClearState[0][1] = 3;
+    m_view->isOK = false;
+    m_view->roiResult[1][0] = 0;
+    m_prompts.asked.clear();
+    m_prompts.yes = true;
+    panel->noCheckButton->click();
+    QCOMPARE(m_prompts.asked, (QList<int>{105}));
+    QVERIFY(m_view->isOK && m_view->roiResult[1][0] == 1 && m_state->alarmTaught[0][1]);
+    QCOMPARE(m_state->alarmClearState[0][1], 4);
+    QCOMPARE(m_state->calls, QStringList{"CheckNG 1"});
+    delete panel;
+}
+
+void TstRoiEdit::templatesAddDeleteAndPages()
+{
+    QVERIFY(makeView());
+    m_state->cameraViews[0] = m_view;
+    auto* panel = new DrawROIWidget(m_host);
+    const int d = 1;
+    m_state->editDetect = d;
+    QCOMPARE(int(m_view->templateValid[d].size()), gTempNum);
+    // Full slots, files of different ages; template0 the oldest.
+    for (int k = 0; k < 3; ++k) {
+        QVERIFY(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()) >= 0 || k == 0);
+        m_view->templateValid[d][size_t(k)] = 1;
+    }
+    m_view->templateCount[d] = 3;
+    QDir().mkpath("cammer12");
+    for (int k = 0; k < 3; ++k) {
+        QFile f(QString("cammer12/template%1.bmp").arg(k));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+        f.close();
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(k == 2 ? -300 : -600 + 10 * k),
+                              QFileDevice::FileModificationTime));
+    }
+    // template0 (oldest) is kept; template1, the next oldest, is replaced.
+    QCOMPARE(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()), 1);
+    QVERIFY(QFileInfo("cammer12/template1.bmp").size() > 1000);
+    QCOMPARE(QFileInfo("cammer12/template0.bmp").size(), 1);
+    QCOMPARE(m_view->templateCount[d], 3);
+    // With only the base template on disk the last slot is taken.
+    QFile::remove("cammer12/template1.bmp");
+    QFile::remove("cammer12/template2.bmp");
+    QCOMPARE(TemplateStore::AddTemp(*m_view, d, m_view->frameBuffer.data()), 2);
+
+    // Refusals: the base template, an OK camera in an alarm, the door, one slot.
+    gSource = 0;
+    m_state->curCamera = 0;
+    m_view->curTemplate = 0;
+    panel->deleteTempButton->click();
+    m_state->detectState = 2;
+    gSource = 1;
+    m_view->isOK = true;
+    panel->addTempButton->click();
+    m_view->isOK = false;
+    gpWPara->doorLiftAlarm = 1;
+    panel->addTempButton->click();
+    gpWPara->doorLiftAlarm = 0;
+    gTempNum = 1;
+    panel->addTempButton->click();
+    gTempNum = 3;
+    QCOMPARE(m_prompts.asked, (QList<int>{68, 107, 195, 258}));
+
+    // Delete all: the base template stays, count 1.
+    panel->SlotTempDeleteAll();
+    QCOMPARE(m_view->templateCount[d], 1);
+    QVERIFY(QFile::exists("cammer12/template0.bmp") && !QFile::exists("cammer12/template2.bmp"));
+    QVERIFY(panel->commit().retrainPending[0]);
+
+    // Result pages.
+    QCOMPARE(TemplateStore::rangeItems(250), (QStringList{"1~100", "101~200", "201~300"}));
+    QCOMPARE(TemplateStore::rangeItems(200).size(), 3);
+    QCOMPARE(TemplateStore::stepBack(100, 1, 250), 199);
+    QCOMPARE(TemplateStore::stepForward(199, 1, 250), 100);
+    QCOMPARE(TemplateStore::stepBack(200, 2, 250), 249);
+    delete panel;
+}
+
+void TstRoiEdit::generateRoisOnMatches()
+{
+    // A 640 x 480 frame on the 1280 x 800 screen: scales 2 and 5/3.
+    Cam v(0);
+    v.imageWidth = 640;
+    v.imageHeight = 480;
+    v.pixelCount = v.frameBytes = 640 * 480;
+    v.roiScaleX = 2.0f;
+    v.roiScaleY = 800.0f / 480.0f;
+    cv::Mat img(480, 640, CV_8UC1);
+    cv::RNG rng(7);
+    rng.fill(img, cv::RNG::UNIFORM, 110, 140);
+    cv::Mat patch(48, 48, CV_8UC1);
+    rng.fill(patch, cv::RNG::UNIFORM, 0, 255);
+    const QPoint at[3] = {{60, 80}, {300, 100}, {420, 300}};
+    for (QPoint p : at)
+        patch.copyTo(img(cv::Rect(p.x(), p.y(), 48, 48)));
+    v.templateImages[1].resize(3);
+    v.templateImages[1][0].allocate(size_t(v.frameBytes));
+    std::memcpy(v.templateImages[1][0].data(), img.data, size_t(v.frameBytes));
+    m_state->editDetect = 1;
+    RoiTouchEdit edit(v);
+    putRect(v.editStore, 1, 0, QRect(QPoint(120, 134), QPoint(214, 211)));
+    putRect(v.editStore, 1, 1, QRect(QPoint(700, 600), QPoint(800, 700)), 3); // positioning: not a pattern
+    edit.refreshShape(100);
+    const QPoint offset = v.editStore->rects[100].imageRect.topLeft() - at[0];
+    QCOMPARE(edit.GenROI(), 3);
+    QCOMPARE(v.editStore->roiCount[1], 3);
+    for (QPoint p : at) {
+        bool hit = false;
+        for (int r = 0; r < 3; ++r) {
+            const QPoint d = v.editStore->rects[100 + r].imageRect.topLeft() - (p + offset);
+            hit |= std::abs(d.x()) <= 1 && std::abs(d.y()) <= 1 && v.editStore->shapeKind[100 + r] == 1;
+        }
+        QVERIFY2(hit, qPrintable(QString("no ROI on the match at %1,%2").arg(p.x()).arg(p.y())));
+    }
+}
+
+void TstRoiEdit::commitSurvivesKills()
+{
+    QStringList refA, refB;
+    {
+        Cam ra(0), rb(0);
+        teachA(ra.liveStore);
+        teachB(rb.liveStore);
+        refA = rowsOf(*ra.liveStore);
+        refB = rowsOf(*rb.liveStore);
+    }
+    m_state->paraDb.close();
+    int kills = 0;
+    for (int round = 0; round < 12; ++round) {
+        QProcess p;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QCoreApplication::applicationFilePath(), {"--commit-child", QDir::currentPath()});
+        QVERIFY(p.waitForStarted());
+        // Killed after a varying number of commits, somewhere inside the next.
+        const int after = 1 + int(QRandomGenerator::global()->bounded(4));
+        int seen = 0;
+        while (seen < after && p.state() == QProcess::Running) {
+            p.waitForReadyRead(2000);
+            seen += p.readAll().count('\n');
+        }
+        p.kill();
+        p.waitForFinished();
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        ++kills;
+        QVERIFY(m_state->paraDb.open());
+        m_state->paraQuery = QSqlQuery(m_state->paraDb);
+        for (int c = 0; c < 2; ++c) {
+            Cam load(c);
+            load.liveStore->loadFromTable(1.0f, 1.0f, nullptr);
+            const QStringList rows = rowsOf(*load.liveStore);
+            QVERIFY2(rows == refA || rows == refB, qPrintable(QString("camera %1 after kill %2: %3 rows")
+                                                                  .arg(c).arg(kills).arg(rows.size())));
+        }
+        m_state->paraQuery = QSqlQuery();
+        m_state->paraDb.close();
+    }
+    QVERIFY(m_state->paraDb.open());
+}
+
+void TstRoiEdit::renderEditorScreens()
+{
+    const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
+    if (dir.isEmpty())
+        QSKIP("screenshots only when STATION_RENDER_DIR is set");
+    QDir().mkpath(dir);
+    numCamera = 2;
+    for (QSize screen : {QSize(1024, 768), QSize(1280, 800)}) {
+        for (int lan : {1, 0}) {
+            gShowW = screen.width();
+            gShowH = screen.height();
+            gLan = lan;
+            delete m_host;
+            m_host = nullptr;
+            delete CameraManager::_instance;
+            CameraManager::_instance = nullptr;
+            QVERIFY(makeView());
+            m_state->cameraViews[0] = m_view;
+            for (int c = 0; c < 8; ++c) {
+                gpWPara->exposeTime[c] = 30;
+                gpWPara->adjustPlus[c] = 32;
+            }
+            m_view->CameraChangeTrig(true);
+            m_view->camera->setValue(QString("trigger"), 100);
+            gSource = 1;
+            QVERIFY(m_view->UpdateImage());
+            PixelBuffer& base = m_view->templateImages[1][0];
+            if (base.size() != m_view->frameBuffer.size())
+                base.allocate(m_view->frameBuffer.size());
+            std::memcpy(base.data(), m_view->frameBuffer.data(), base.size());
+            CammerSingleton* live = m_view->liveStore;
+            putRect(live, 1, 0, QRect(QPoint(120, 150), QPoint(380, 360)), 0, 45, 100, 3);
+            putRect(live, 1, 1, QRect(QPoint(450, 200), QPoint(650, 420)), 1, 80, 500, 7690);
+            putRect(live, 1, 2, QRect(QPoint(200, 450), QPoint(420, 600)), 2, 0, 0, 30);
+            for (int r = 0; r < 3; ++r)
+                live->rects[100 + r].setShowA(m_view->roiScaleX, m_view->roiScaleY);
+            auto* panel = new DrawROIWidget(m_host);
+            const QString tag = QString("%1x%2-%3").arg(gShowW).arg(gShowH).arg(lan == 1 ? "en" : "zh");
+            auto save = [&](const QString& name) {
+                QVERIFY(m_host->grab().save(QString("%1/roiedit-%2-%3.png").arg(dir, name, tag)));
+            };
+            m_state->detectState = 3;
+            m_state->lastDetect = 1;
+            panel->Reset(false);
+            for (int r = 0; r < 3; ++r)
+                m_view->refreshShape(100 + r);
+            m_view->setCurRoi(1);
+            m_view->editStore->rects[101].SetSelected(true);
+            save("template");
+            m_view->DeselectROI();
+            panel->polygonButton->click();
+            m_view->editState = 1;
+            m_view->polygonEditing = true;
+            const QPoint pts[4] = {{480, 120}, {640, 100}, {700, 300}, {540, 340}};
+            for (QPoint p : pts)
+                m_view->drawPoints[m_view->drawPointCount++] = p;
+            panel->startDrawPloygn();
+            save("polygon");
+            m_view->drawPointCount = 0;
+            m_state->drawTool = 0;
+            // A recent NG frame and two saved NG images to browse.
+            m_view->recentNgImages[1].resize(CameraViewState::kRecentNg);
+            m_view->recentNgImages[1][0].allocate(m_view->displayBuffer.size());
+            std::memcpy(m_view->recentNgImages[1][0].data(), m_view->frameBuffer.data(), m_view->displayBuffer.size());
+            m_view->recentNgCount[1] = 1;
+            m_view->recentNgTimes[1][0] = "2026-01-05 09:00:00";
+            QVector<unsigned int> grey(256);
+            for (int g = 0; g < 256; ++g)
+                grey[g] = qRgb(g, g, g);
+            m_state->grayTable = &grey;
+            const QString ngDir = TemplateStore::resultFolder(0, 1, false);
+            QDir().mkpath(ngDir);
+            for (const char* name : {"2026-01-05_08.59.00.jpg", "2026-01-05_09.00.00.jpg"})
+                QVERIFY(ViewImages::wrapFrame(m_view->frameBuffer.data(), m_view->imageWidth, m_view->imageHeight, false)
+                            .save(ngDir + "/" + name));
+            m_state->grayTable = nullptr;
+            panel->setSource(2);
+            save("recent-ng");
+            panel->setSource(4);
+            save("ng-records");
+            m_state->detectState = 2;
+            m_state->ngAlarmActive = true;
+            m_view->isOK = false;
+            m_view->roiResult[1][1] = 0;
+            m_state->lastDetect = 1;
+            panel->Reset(false);
+            save("alarm-live");
+            m_state->ngAlarmActive = false;
+            m_state->detectState = 0;
+            m_view->isOK = true;
+            m_state->cameraViews[0] = nullptr;
+        }
+    }
+}
+
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--commit-child") == 0)
+        return commitChild(argc, argv);
+    QApplication app(argc, argv);
+    TstRoiEdit t;
+    return QTest::qExec(&t, argc, argv);
+}
+#include "tst_roiedit.moc"
