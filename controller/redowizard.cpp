@@ -310,6 +310,9 @@ void ReDoWizard::buildPages()
     };
     settingsWindow->exportData = [this] { dataExport->SlotExportData(); };
     settingsWindow->endStation = [this](int kind) { endStation(kind); };
+    settingsWindow->imageSettingsCommitted = [](int useBefore) {
+        Copy2MoveDisk::getInstance()->applyCommittedSettings(gpWPara->days, useBefore, gpWPara->useDiskSaveImage);
+    };
     settingsWindow->applyCameras = [this] {
         for (CammerWidget* v : views)
             if (v) {

@@ -3,6 +3,7 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "records/saveimagesettingdailog.h"
 #include "settings/parametercommit.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
@@ -50,6 +51,7 @@ WizardParaWidget::WizardParaWidget(QWidget* parent)
     exportButton = button(messageText(326), 3, 0, 1);
     shutDownButton = button(messageText(209), 4, 1, 1);
     exitButton = button(messageText(210), 4, 2, 1);
+    imageButton = button(messageText(714), 3, 3, 0);
 
     okButton = new ColorButton(messageText(121), this, 3);
     cancelButton = new ColorButton(messageText(124), this, 4);
@@ -74,6 +76,10 @@ WizardParaWidget::WizardParaWidget(QWidget* parent)
     connect(exportButton, &QPushButton::clicked, this, &WizardParaWidget::SlotExportData);
     connect(shutDownButton, &QPushButton::clicked, this, &WizardParaWidget::SlotShutDown);
     connect(exitButton, &QPushButton::clicked, this, &WizardParaWidget::SlotExit);
+    connect(imageButton, &QPushButton::clicked, this, [this] {
+        if (gpWParaBak)
+            SaveImageSettingDailog::editSettings(this, gpWParaBak);
+    });
 
     ParaGroupUpdateList();
     hide();
@@ -118,7 +124,9 @@ void WizardParaWidget::SlotParaGroupChange(int index)
 void WizardParaWidget::accept()
 {
     hidePads();
-    ParameterCommit::accept({applyCameras, retrain});
+    const int useBefore = gpWPara ? gpWPara->useDiskSaveImage : 0;
+    if (ParameterCommit::accept({applyCameras, retrain}) == 1 && imageSettingsCommitted)
+        imageSettingsCommitted(useBefore);
     hide();
 }
 

@@ -39,6 +39,7 @@ public:
     ColorButton* namesButton = nullptr;
     ColorButton* recordsButton = nullptr;
     ColorButton* exportButton = nullptr;
+    ColorButton* imageButton = nullptr;
     ColorButton* shutDownButton = nullptr;
     ColorButton* exitButton = nullptr;
     QLabel* notInBuild = nullptr;
@@ -52,6 +53,9 @@ public:
     std::function<void()> showRecords;
     std::function<void()> exportData;
     std::function<void(int kind)> endStation; // StationExit kinds
+    // After a commit: the USB image writer takes the days and is started or
+    // stopped when "use disk" changed (its value before the commit given).
+    std::function<void(int useBefore)> imageSettingsCommitted;
 
 signals:
     void sigExportDataStart();
