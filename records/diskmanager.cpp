@@ -135,15 +135,27 @@ bool readMountTable(QVector<QPair<QString, QString>>* entries)
     return true;
 }
 
+namespace {
+
+// The device whose mount is in force at path: a later mount on the same
+// point hides the earlier ones.
+QString deviceInForceAt(const QVector<QPair<QString, QString>>& table, const QString& path)
+{
+    QString device;
+    for (const auto& e : table)
+        if (e.second == path)
+            device = e.first;
+    return device;
+}
+
+} // namespace
+
 bool isMountedAt(const QString& device, const QString& path)
 {
     QVector<QPair<QString, QString>> table;
     if (device.isEmpty() || path.isEmpty() || !readMountTable(&table))
         return false;
-    for (const auto& e : table)
-        if (e.first == device && e.second == path)
-            return true;
-    return false;
+    return deviceInForceAt(table, path) == device;
 }
 
 QStringList DiskManager::mountPoints()
@@ -279,14 +291,24 @@ bool DiskManager::pollOnce()
     // Known drives, last to first so removals keep the positions still to
     // visit. This task is the list's only writer, so a copy stays true.
     const QVector<UPanInfo> known = drivesCopy();
+    QVector<QPair<QString, QString>> table;
+    const bool haveTable = readMountTable(&table);
     for (int i = known.size() - 1; i >= 0; --i) {
         UPanInfo d = known.at(i);
         QString dev;
         if (found.contains(d.uuid)) {
             found.remove(d.uuid);
             get_device(d.uuid, dev, ByUuid);
-            if (dev == d.device)
+            if (dev == d.device) {
+                // Unmounted or covered by someone else (the statistics export
+                // takes "/mnt" for its own stick): mount it again below, so
+                // its images neither stop nor land on the other stick.
+                if (haveTable && !d.mountPath.isEmpty() && deviceInForceAt(table, d.mountPath) != d.device) {
+                    d.mountPath.clear();
+                    updateUPanInfo(d);
+                }
                 continue;
+            }
             if (!dev.isEmpty()) {
                 d.device = dev;
                 d.mountPath.clear();
@@ -368,8 +390,10 @@ QStringList DiskManager::getMountPath() const
 QString DiskManager::get_efficientMountPath() const
 {
     const QStringList held = getMountPaths();
+    QVector<QPair<QString, QString>> table;
+    readMountTable(&table);
     for (const QString& p : mountPoints())
-        if (!held.contains(p))
+        if (!held.contains(p) && deviceInForceAt(table, p).isEmpty()) // not taken by someone else either
             return p;
     return QString();
 }

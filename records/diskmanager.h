@@ -22,7 +22,7 @@ void get_device(const QString& name, QString& device, DiskInfoType type);
 // The mounts table as (device, mount point) pairs, octal escapes decoded.
 // Returns false when it cannot be read.
 bool readMountTable(QVector<QPair<QString, QString>>* entries);
-// True when the mounts table holds exactly `device` mounted at `path`.
+// True when `device` is the mount in force at `path` (the last one there).
 bool isMountedAt(const QString& device, const QString& path);
 
 // Finds removable drives through the udev data files of major 8, mounts each
@@ -48,7 +48,8 @@ public:
 
     QStringList getMountPath() const;
     QStringList getMountPaths() const { return getMountPath(); }
-    // The mount point for the next drive; empty when all five are taken.
+    // The mount point for the next drive: one no listed drive holds and the
+    // mounts table shows free; empty when there is none.
     QString get_efficientMountPath() const;
     UPanInfo get_mountDisk(const QString& uuid) const;
     void updateUPanInfo(const UPanInfo& info);

@@ -1,7 +1,11 @@
 // The statistics export with the real converter, a simulated drive and real
 // day files; faults with scripted converters.
+#include "frame/findau.h"
+#include "records/copy2movedisk.h"
+#include "records/diskmanager.h"
 #include "records/exportresultworker.h"
 #include "records_statspages/statspagestestutil.h"
+#include "records_usb/simdrive.h"
 
 #include <QSignalSpy>
 #include <QThread>
@@ -194,6 +198,66 @@ private slots:
         // The converted folder stays for the next export.
         if (fault >= 2)
             QVERIFY(QFileInfo::exists("ResStatistics/2024-05-03/t.csv"));
+    }
+
+    // The image writer's stick came first and holds "/mnt"; the export takes
+    // "/mnt" for the other stick. The writer must never spill onto the
+    // export's stick, and must copy to its own again without a replug.
+    void twoDrivesKeepTheImageWriterOffTheExportDrive()
+    {
+        QVERIFY(env->writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
+        const SimDrive own = SimDrive::stick(env->simRoot(), 33, "sdc1", "CCCC");
+        const SimDrive other = SimDrive::stick(env->simRoot(), 17, "sdb1", "BBBB");
+        DiskManager m;
+        Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+        connect(&m, &DiskManager::diskInfoChange, c2m, &Copy2MoveDisk::diskInfoChange, Qt::DirectConnection);
+        QVERIFY(own.plug() && m.pollOnce());
+        QVERIFY(other.plug() && m.pollOnce());
+        QCOMPARE(c2m->prepath(), QString("/mnt"));
+        QCOMPARE(c2m->deviceId(), QString("CCCC"));
+        c2m->start(false);
+        QImage img(32, 24, QImage::Format_RGB32);
+        img.fill(Qt::red);
+        int copied = 0, tried = 0;
+        auto copyOne = [&] {
+            c2m->add_map_actqueue("./alarmimage/camera0/detect0/NG", QString::number(tried++), img);
+            copied += c2m->writeOnce();
+        };
+        copyOne();
+        QCOMPARE(copied, 1);
+
+        QVERIFY(env->writeSimFile("/cmd/blkid.out", "/dev/sda2: UUID=\"a\" TYPE=\"ext4\"\n"
+                                                    "/dev/sdb1: UUID=\"BBBB\" TYPE=\"vfat\"\n"
+                                                    "/dev/sdc1: UUID=\"CCCC\" TYPE=\"vfat\"\n"));
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QVERIFY(isMountedAt("/dev/sdb1", "/mnt"));
+        QVERIFY(putStatsFile("ResStatistics.db", dayDoc("2024-05-03", "default", 1)));
+        ExportResultWorker w;
+        // The drive poll and the image writer go on while the export copies.
+        w.setCopyObserver([&](const QString&) {
+            for (int i = 0; i < 3; ++i) {
+                m.pollOnce();
+                copyOne();
+            }
+        });
+        QCOMPARE(exportRange(w, "2024-05-03", "2024-05-03"), QString());
+        m.pollOnce();
+        const int before = copied;
+        copyOne();
+        QCOMPARE(copied, before + 1);
+        QCOMPARE(c2m->deviceId(), QString("CCCC"));
+
+        // Each stick holds only its own: the export's folder, the writer's images.
+        QCOMPARE(QDir(other.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{stamp});
+        QVERIFY(QFileInfo::exists(onDrive("2024-05-03/default.csv")));
+        QCOMPARE(QDir(own.medium()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"monitor_CCCC"});
+        QCOMPARE(QDir(own.medium() + "/monitor_CCCC/20240503/camera0/detect0/NG").entryList(QDir::Files).size(),
+                 copied);
+        c2m->stop();
+        c2m->diskInfoChange({});
+        c2m->writeOnce();
     }
 };
 

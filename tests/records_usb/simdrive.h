@@ -24,6 +24,16 @@ struct SimDrive
     // Pulls it: udev file and link go; the medium goes too unless kept.
     void pull(bool keepMedium = false) const;
 
+    static SimDrive stick(const QString& simRoot, int minor, const QString& dev, const QString& uuid)
+    {
+        SimDrive s;
+        s.simRoot = simRoot;
+        s.minor = minor;
+        s.dev = dev;
+        s.uuid = uuid;
+        return s;
+    }
+
     // The whole-disk entry of a partitioned stick: a udev file with no UUID.
     static bool plugWholeDisk(const QString& simRoot, int minor);
 };

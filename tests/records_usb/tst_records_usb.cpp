@@ -129,12 +129,7 @@ private slots:
 private:
     SimDrive stick(int minor, const QString& dev, const QString& uuid) const
     {
-        SimDrive s;
-        s.simRoot = env->simRoot();
-        s.minor = minor;
-        s.dev = dev;
-        s.uuid = uuid;
-        return s;
+        return SimDrive::stick(env->simRoot(), minor, dev, uuid);
     }
     // Plugs the stick, lets the manager mount it and the writer take it; the
     // test drives the writer's passes.
