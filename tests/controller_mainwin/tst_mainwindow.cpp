@@ -17,6 +17,8 @@
 #include "widgets_boxes/widgettest.h"
 
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QTest>
@@ -42,6 +44,28 @@ void answerLogin(const QString& digits, int* seen = nullptr, int timeoutMs = 500
                     },
                     timeoutMs);
 }
+// The camera plug-in reads its configuration once per process: each camera
+// count gets a process of its own running one case of this program.
+bool inChild()
+{
+    return qEnvironmentVariableIsSet("MAINWINDOW_CHILD");
+}
+
+void runInChild(const QString& caseAndTag, const QStringList& extraEnv = {})
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MAINWINDOW_CHILD", "1");
+    for (const QString& kv : extraEnv)
+        env.insert(kv.section('=', 0, 0), kv.section('=', 1));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {caseAndTag});
+    QVERIFY(child.waitForFinished(120000));
+    const QByteArray out = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, out.right(3000).constData());
+    QVERIFY2(out.contains("Totals: 3 passed, 0 failed"), out.right(3000).constData());
+}
 } // namespace
 
 class TstMainWindow : public QObject
@@ -53,15 +77,17 @@ private slots:
     void loginGatesTheOpeningSlots();
     void cameraGrids_data();
     void cameraGrids();
+    void renderMainWindow_data();
+    void renderMainWindow();
 
 private:
-    void build(int cameras);
+    void build(int cameras, int lan = 1);
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<QTemporaryFile> m_cfg;
     ReDoWizard* m_win = nullptr;
 };
 
-void TstMainWindow::build(int cameras)
+void TstMainWindow::build(int cameras, int lan)
 {
     m_cfg = std::make_unique<QTemporaryFile>();
     QVERIFY(m_cfg->open());
@@ -69,7 +95,25 @@ void TstMainWindow::build(int cameras)
     m_cfg->flush();
     qputenv("STATION_SIMCAMERA_CONFIG", m_cfg->fileName().toLocal8Bit());
     m_env = std::make_unique<TestEnv>();
+    if (lan != 0) { // the station takes its language from the stored set (13th value of system2)
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "lan");
+            db.setDatabaseName("PARAM.db");
+            QVERIFY(db.open());
+            QSqlQuery q("select value from sysparam where name = 'system2'", db);
+            QVERIFY(q.next());
+            QStringList v = q.value(0).toString().split(' ');
+            QVERIFY(v.size() > 12);
+            v[12] = QString::number(lan);
+            QSqlQuery u(db);
+            u.prepare("update sysparam set value = ? where name = 'system2'");
+            u.addBindValue(v.join(' '));
+            QVERIFY(u.exec());
+        }
+        QSqlDatabase::removeDatabase("lan");
+    }
     widgettest::resetShared();
+    gLan = lan;
     m_win = new ReDoWizard(nullptr);
     m_win->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_win));
@@ -189,18 +233,8 @@ void TstMainWindow::cameraGrids()
     QFETCH(int, rows);
     // The camera plug-in reads its configuration once per process: each
     // camera count gets a process of its own running this very case.
-    if (!qEnvironmentVariableIsSet("MAINWINDOW_GRID_CHILD")) {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("MAINWINDOW_GRID_CHILD", "1");
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("cameraGrids:") + QTest::currentDataTag()});
-        QVERIFY(child.waitForFinished(120000));
-        const QByteArray out = child.readAll();
-        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, out.right(3000).constData());
-        QVERIFY2(out.contains("Totals: 3 passed, 0 failed"), out.right(3000).constData());
+    if (!inChild()) {
+        runInChild(QStringLiteral("cameraGrids:") + QTest::currentDataTag());
         return;
     }
     build(cameras);
@@ -227,6 +261,45 @@ void TstMainWindow::cameraGrids()
     QCOMPARE(w.curCamera, views);
     QVERIFY(w.views[0]->isVisible());
     QCOMPARE(w.views[views - 1]->geometry(), QRect(((views - 1) % cols) * cw, ((views - 1) / cols) * ch, cw, ch));
+}
+
+void TstMainWindow::renderMainWindow_data()
+{
+    QTest::addColumn<int>("cameras");
+    QTest::addColumn<int>("lan");
+    for (int cameras : {2, 8})
+        for (int lan : {1, 0})
+            QTest::addRow("%dcams_%s", cameras, lan ? "en" : "zh") << cameras << lan;
+}
+
+// The whole window as the operator sees it on a 1280x800 panel, drawn by a
+// real X server (the offscreen screen has a fixed size).
+void TstMainWindow::renderMainWindow()
+{
+    QFETCH(int, cameras);
+    QFETCH(int, lan);
+    if (!inChild()) {
+        QProcess xvfb;
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted(5000))
+            QSKIP("no Xvfb on this machine");
+        QVERIFY(xvfb.waitForReadyRead(10000));
+        const QString display = QString::fromLatin1(xvfb.readAllStandardOutput()).trimmed();
+        runInChild(QStringLiteral("renderMainWindow:") + QTest::currentDataTag(),
+                   {"QT_QPA_PLATFORM=xcb", "QT_QPA_PLATFORM_PLUGIN_PATH=", "DISPLAY=:" + display});
+        xvfb.terminate();
+        xvfb.waitForFinished(5000);
+        return;
+    }
+    QVERIFY(widgettest::initToolkit(lan));
+    build(cameras, lan);
+    QCOMPARE(gLan, lan);
+    QCOMPARE(QSize(gShowW, gShowH), QSize(1280, 800));
+    QCOMPARE(numCamera, cameras);
+    QTest::qWait(300); // a few live frames
+    const QString dir = TestEnv::buildDir() + "/render";
+    QDir().mkpath(dir);
+    QVERIFY(m_win->grab().save(QStringLiteral("%1/mainwindow_%2.png").arg(dir, QTest::currentDataTag())));
 }
 
 QTEST_MAIN(TstMainWindow)
