@@ -14,6 +14,7 @@
 #include "widgets/edit.h"
 #include "widgets/numberinput.h"
 #include "widgets/passwordbox.h"
+#include "widgets/sharedpixmaps.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QProcess>
@@ -293,6 +294,8 @@ void TstMainWindow::renderMainWindow()
     }
     QVERIFY(widgettest::initToolkit(lan));
     build(cameras, lan);
+    SharedPixmaps::load(QStringLiteral("./images/")); // lamps and pictures, as the start-up loads them
+    m_win->update();
     QCOMPARE(gLan, lan);
     QCOMPARE(QSize(gShowW, gShowH), QSize(1280, 800));
     QCOMPARE(numCamera, cameras);
