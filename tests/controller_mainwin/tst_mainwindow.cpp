@@ -299,6 +299,10 @@ void TstMainWindow::renderMainWindow()
     QCOMPARE(gLan, lan);
     QCOMPARE(QSize(gShowW, gShowH), QSize(1280, 800));
     QCOMPARE(numCamera, cameras);
+    // Nothing the operator reads is cut off at the screen's edges.
+    for (QWidget* c : m_win->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (c->isVisible())
+            QVERIFY2(m_win->rect().contains(c->geometry()), qPrintable(c->metaObject()->className()));
     QTest::qWait(300); // a few live frames
     const QString dir = TestEnv::buildDir() + "/render";
     QDir().mkpath(dir);
