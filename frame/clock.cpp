@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QThread>
 #include <QTimer>
+#include <QWaitCondition>
 
 #include <atomic>
 #include <vector>
@@ -65,22 +66,41 @@ struct TestClock::Pending
 struct TestClock::Data
 {
     mutable QMutex mutex;
+    QWaitCondition moved; // time moved on, or the clock is going away
     QDateTime wall;
     qint64 mono = 0;
     quint64 seq = 0;
     std::vector<Pending> pending;
+    QThread* owner = nullptr;
+    int sleepers = 0;
+    bool closing = false;
 };
 
 TestClock::TestClock(const QDateTime& start)
     : d(new Data)
 {
     d->wall = start;
+    d->owner = QThread::currentThread();
 }
 
 TestClock::~TestClock()
 {
     if (Clock::instance() == this)
         Clock::install(nullptr);
+    // Threads still asleep on this clock wake up and leave before it goes.
+    {
+        QMutexLocker l(&d->mutex);
+        d->closing = true;
+        d->moved.wakeAll();
+    }
+    for (;;) {
+        {
+            QMutexLocker l(&d->mutex);
+            if (d->sleepers == 0)
+                break;
+        }
+        QThread::msleep(1);
+    }
     delete d;
 }
 
@@ -98,8 +118,25 @@ qint64 TestClock::monotonicMs() const
 
 void TestClock::sleepMs(int ms)
 {
-    if (ms > 0)
+    if (ms <= 0)
+        return;
+    // The test's own thread moves time by sleeping; any other thread (a
+    // writer's or poller's loop) sleeps without moving it, so background
+    // loops neither spin nor run the test's time away.
+    if (QThread::currentThread() == d->owner) {
         advance(ms);
+        return;
+    }
+    QElapsedTimer real;
+    real.start();
+    QMutexLocker l(&d->mutex);
+    const qint64 until = d->mono + ms;
+    ++d->sleepers;
+    // At most the same span of real time: a test that waits for such a
+    // thread to finish never deadlocks on a clock it does not move.
+    while (d->mono < until && !d->closing && real.elapsed() < ms)
+        d->moved.wait(&d->mutex, static_cast<unsigned long>(qMax<qint64>(1, qMin<qint64>(20, ms - real.elapsed()))));
+    --d->sleepers;
 }
 
 void TestClock::singleShot(int ms, QObject* ctx, std::function<void()> fn)
@@ -127,12 +164,14 @@ void TestClock::advance(qint64 ms)
             if (best == d->pending.end()) {
                 d->wall = d->wall.addMSecs(target - d->mono);
                 d->mono = target;
+                d->moved.wakeAll();
                 return;
             }
             next = std::move(*best);
             d->pending.erase(best);
             d->wall = d->wall.addMSecs(next.due - d->mono);
             d->mono = next.due;
+            d->moved.wakeAll();
         }
         // A callback may arm the next one; it runs without the lock held.
         if (!next.hadCtx || next.ctx)

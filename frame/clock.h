@@ -29,8 +29,10 @@ public:
     static void install(Clock* c);
 };
 
-// A clock that moves only when told. sleepMs advances it at once, and
-// singleShot callbacks fire from advance() in the order they fall due.
+// A clock that moves only when told. On the thread that made it, sleepMs
+// advances it at once; other threads sleep without moving it (until the test
+// has advanced it that far, or as long in real time). singleShot callbacks
+// fire from advance() in the order they fall due.
 class TestClock : public Clock
 {
 public:
