@@ -384,7 +384,9 @@ void ReDoWizard::wireCycle()
         CammerWidget* v = view(c);
         if (!v || !v->recong)
             return;
-        curDetect = d;
+        // The editor's alarm operations (re-detect, don't detect, ignore)
+        // act on the detection last inspected.
+        curDetect = lastDetect = d;
         v->recong->HomoTransShape(d);
         v->recong->ShapeMatch();
         v->recong->Run(d);
