@@ -1,6 +1,7 @@
 #include "widgets/splashframe.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDialog>
 #include <QLabel>
 #include <QPixmap>
@@ -75,6 +76,8 @@ void SplashFrame::flushstep(int step, const QString& text)
             label->repaint();
         }
     }
+    // Logged so a start that stalls can be placed from the log alone.
+    qInfo().noquote() << "splash step" << step;
     const int v = qMax(qBound(0, step, 100), m_step);
     m_step = v;
     m_bar->setValue(v);

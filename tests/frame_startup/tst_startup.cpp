@@ -19,6 +19,7 @@
 #include <QAbstractButton>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -143,12 +144,23 @@ void TstStartup::stationStartsInFactoryWorkDir()
     // Start-up logged its banner through glog and recorded the version.
     QDir logDir("ruv_net/workspace/log");
     bool banner = false;
+    // The first splash step comes before the log files are set up, so it is
+    // on the console; the rest are in the log.
+    QString steps = QString::fromUtf8(p.readAllStandardError());
     for (const QString& name : logDir.entryList({"LOG_*"}, QDir::Files)) {
         QFile f(logDir.filePath(name));
-        if (f.open(QIODevice::ReadOnly) && f.readAll().contains("application 18.22.1.83"))
-            banner = true;
+        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        banner = banner || text.contains("application 18.22.1.83");
+        steps += QString::fromUtf8(text);
     }
     QVERIFY(banner);
+    // A desktop start skips the hardware waits (6 to 42); 90 comes from the
+    // window's last step and again once it is built.
+    QList<int> shown;
+    QRegularExpressionMatchIterator it = QRegularExpression("splash step (\\d+)").globalMatch(steps);
+    while (it.hasNext())
+        shown << it.next().captured(1).toInt();
+    QCOMPARE(shown, QList<int>({0, 50, 60, 71, 75, 80, 85, 90, 90, 100}));
     QFile cfg("ruv_net/config.json");
     QVERIFY(cfg.open(QIODevice::ReadOnly));
     QCOMPARE(QJsonDocument::fromJson(cfg.readAll()).object().value("camcount").toInt(), 2);
