@@ -157,6 +157,62 @@ void errorIcon(QPainter& p, int w, int h)
     p.drawLine(QPointF(w - m, m), QPointF(m, h - m));
 }
 
+// The help button: a question mark on a blue disc (drawn as strokes: the
+// tool runs without an application object, so without fonts).
+void helpIcon(QPainter& p, int w, int h)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 3));
+    p.setBrush(QColor(0x2a, 0x6f, 0xc9));
+    p.drawEllipse(QRectF(2, 2, w - 4, h - 4));
+    QPainterPath q;
+    const QRectF arc(w * 0.34, h * 0.2, w * 0.32, h * 0.3);
+    q.arcMoveTo(arc, 160);
+    q.arcTo(arc, 160, -250);
+    q.lineTo(w * 0.5, h * 0.62);
+    p.setPen(QPen(Qt::white, w * 0.09, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(q);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(w * 0.5, h * 0.77), w * 0.06, w * 0.06);
+}
+
+// The status strip's drive icon: a USB stick.
+void diskIcon(QPainter& p, int w, int h)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0xe0, 0xe0, 0xe0), 2));
+    p.setBrush(QColor(0x3a, 0x8d, 0xde));
+    p.drawRoundedRect(QRectF(w * 0.22, h * 0.30, w * 0.56, h * 0.64), 4, 4);
+    p.setBrush(QColor(0xc8, 0xc8, 0xc8));
+    p.drawRect(QRectF(w * 0.32, h * 0.06, w * 0.36, h * 0.24));
+    p.setBrush(QColor(0x40, 0x40, 0x40));
+    p.drawRect(QRectF(w * 0.38, h * 0.12, w * 0.08, h * 0.08));
+    p.drawRect(QRectF(w * 0.54, h * 0.12, w * 0.08, h * 0.08));
+}
+
+// The ROI editor's toggle that shows or hides the panel: an eye, struck
+// through when checked.
+void eyeIcon(QPainter& p, int w, int h, bool struck)
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF r(w * 0.12, h * 0.3, w * 0.76, h * 0.4);
+    QPainterPath eye;
+    eye.moveTo(r.left(), r.center().y());
+    eye.quadTo(r.center().x(), r.top() - r.height() * 0.6, r.right(), r.center().y());
+    eye.quadTo(r.center().x(), r.bottom() + r.height() * 0.6, r.left(), r.center().y());
+    p.setPen(QPen(Qt::white, 3));
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(eye);
+    p.setBrush(Qt::white);
+    p.drawEllipse(r.center(), h * 0.1, h * 0.1);
+    if (struck) {
+        p.setPen(QPen(QColor(0xd6, 0x30, 0x30), 4, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(w * 0.2, h * 0.8), QPointF(w * 0.8, h * 0.2));
+    }
+}
+
 void chevron(QPainter& p, int w, int h, bool pointLeft)
 {
     p.setRenderHint(QPainter::Antialiasing);
@@ -276,6 +332,10 @@ int main(int argc, char** argv)
         {"left.png", 60, 60, [](QPainter& p, int w, int h) { arrow(p, w, h, false); }},
         {"right.png", 60, 60, [](QPainter& p, int w, int h) { arrow(p, w, h, true); }},
         {"logo2.png", 240, 96, logo},
+        {"help.png", 70, 70, helpIcon},
+        {"disk.png", 50, 50, diskIcon},
+        {"ShowHide.png", 48, 48, [](QPainter& p, int w, int h) { eyeIcon(p, w, h, false); }},
+        {"ShowHideChecked.png", 48, 48, [](QPainter& p, int w, int h) { eyeIcon(p, w, h, true); }},
     };
     int failed = 0;
     for (const Picture& pic : pictures) {
