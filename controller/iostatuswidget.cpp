@@ -34,12 +34,10 @@ int detectionsInForce(const WizardPara& p)
     return p.systemMode == 3 ? p.multiDetectNum : 4;
 }
 
-// The last cycle time in 0.1 s: the cycle's own once it runs.
-double lastCycleSeconds()
+// The last cycle time in 0.1 s, as the cycle measured it.
+qint64 lastCycleTenths()
 {
-    if (!gpWin)
-        return 0.0;
-    return (gpWin->cycle ? double(gpWin->cycle->cycleTime()) : double(gpWin->cycleTime)) / 10.0;
+    return gpWin && gpWin->cycle ? gpWin->cycle->cycleTime() : 0;
 }
 
 bool outputGroupsOn(const WizardPara& p) { return p.ejectorPulseProdNG != 0; }
@@ -57,6 +55,11 @@ int drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW)
     return x + QFontMetrics(f).horizontalAdvance(text);
 }
 } // namespace
+
+QString IOStatusWidget::cycleSecondsText(qint64 tenths)
+{
+    return QString::number(tenths / 10.0, 'f', 1).rightJustified(4, QLatin1Char(' '));
+}
 
 void IOStatusWidget::setDrivePathSource(std::function<QString()> f) { g_drivePath = std::move(f); }
 
@@ -179,8 +182,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     const QString groupText =
         (!group.isEmpty() && group != QLatin1String("default")) ? messageText(557) + group : QString();
     const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
-                                                   QString::number(lastCycleSeconds(), 'f', 1)
-                                                       .rightJustified(4, QLatin1Char(' ')));
+                                                   cycleSecondsText(lastCycleTenths()));
     const QString drive = g_drivePath ? g_drivePath() : QString();
     const QPixmap disk(QStringLiteral("./images/disk.png"));
 
@@ -233,8 +235,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     } else {
         // Too narrow for one readable line: time above, cycle below.
         const QString time = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
-        const QString cycle = messageText(110).arg(QString(), QString::number(lastCycleSeconds(), 'f', 1)
-                                                                  .rightJustified(4, QLatin1Char(' ')))
+        const QString cycle = messageText(110).arg(QString(), cycleSecondsText(lastCycleTenths()))
                                   .trimmed();
         end = drawFitted(p, lineX, y2 - 12, time, 24, clockW);
         end = qMax(end, drawFitted(p, lineX, y2 + 18, cycle, 24, clockW));

@@ -29,6 +29,9 @@ public:
     // Where the USB image writer's drive in use is mounted ("" when none);
     // installed by the main window.
     static void setDrivePathSource(std::function<QString()> f);
+    // A cycle time in 0.1 s as the strip writes it: one decimal, at least
+    // four characters ("8.5" is " 8.5").
+    static QString cycleSecondsText(qint64 tenths);
 
     static constexpr int kHeight = 180;
 

@@ -115,7 +115,6 @@ public:
     // --- main window ---
     CameraViewState* cameraViews[8] = {}; // the camera views in use, by camera number
     QTimer* logoutTimer = nullptr; // its timeout logs the operator out
-    int cycleTime = 0;             // last cycle time in 0.1 s, shown on the strip
     // --- machine cycle ---
     // The cycle (poll, decision, outputs, counters) the window forwards to;
     // the editor and the network services reach it here.

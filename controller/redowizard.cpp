@@ -460,14 +460,22 @@ void ReDoWizard::wireNeighbours()
     });
 }
 
-ReDoWizard::~ReDoWizard()
+namespace {
+// Lets the result-image writer finish its pass and stop.
+void stopImageWriter()
 {
     if (gpSaveFialImageThread) {
         gpSaveFialImageThread->requestStop();
         gpSaveFialImageThread->wait();
-        delete gpSaveFialImageThread;
-        gpSaveFialImageThread = nullptr;
     }
+}
+} // namespace
+
+ReDoWizard::~ReDoWizard()
+{
+    stopImageWriter();
+    delete gpSaveFialImageThread;
+    gpSaveFialImageThread = nullptr;
     delete exportCatalogue;
     delete gpControlIO; // stops its polling thread first
     gpControlIO = nullptr;
@@ -789,10 +797,7 @@ void ReDoWizard::mouseReleaseEvent(QMouseEvent* e)
 void ReDoWizard::endStation(int kind)
 {
     StationExit::Hooks hooks{[] { ProductionCounters::CountWrite(); }, [] { StopWTD(); }};
-    if (gpSaveFialImageThread) {
-        gpSaveFialImageThread->requestStop();
-        gpSaveFialImageThread->wait();
-    }
+    stopImageWriter();
     if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
         QCoreApplication::exit(0);
 }
