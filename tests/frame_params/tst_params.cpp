@@ -1,7 +1,5 @@
-// The parameter store: its table layout, loading with validation and the
-// per-mode derivations, saving, the parameter group, the hardware
-// description, and the database helpers - all against real SQLite files in a
-// fresh working directory and a real main window holding the query.
+// The parameter store against real SQLite files in a fresh working directory
+// and a real main-window state holding the query.
 #include "controller/mainstate.h"
 #include "frame/dbconfighelpers.h"
 #include "frame/factorydefaults.h"
@@ -41,17 +39,13 @@ public:
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(file);
-        m_ok = db.open();
+        db.open();
     }
     ~ParamFile()
     {
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_name, false);
-            db.close();
-        }
+        db().close();
         QSqlDatabase::removeDatabase(m_name);
     }
-    bool ok() const { return m_ok; }
     QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
 
     bool exec(const QString& sql, const QVariantList& values = {})
@@ -81,6 +75,14 @@ public:
             return q.value(0);
         return QVariant();
     }
+    // Every stored row, by key.
+    QMap<QString, QString> rows()
+    {
+        QMap<QString, QString> out;
+        for (const QString& key : WizardPara::storedKeys())
+            out[key] = get(key).toString();
+        return out;
+    }
     QStringList keys()
     {
         QStringList out;
@@ -94,7 +96,6 @@ public:
 private:
     static int s_count;
     QString m_name;
-    bool m_ok = false;
 };
 int ParamFile::s_count = 0;
 
@@ -221,6 +222,8 @@ QMap<QString, QString> expectedRows(const WizardPara& p)
     return r;
 }
 
+QVector<int> firstOf(const int* a, int n) { return QVector<int>(a, a + n); }
+
 const char* const kCpuI7 = "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n"
                            "\nprocessor\t: 1\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n";
 
@@ -230,38 +233,877 @@ class TstParams : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY(MessageTable::load() > 0);
+        QVERIFY2(QFile::exists(TestEnv::buildDir() + "/workdir/PARAM.db"), "factory template missing (build target workdir)");
+    }
 
-    void factoryTemplateLoadsIntoMainWindow();
-    void everyFieldHasItsTablePosition();
-    void roundTripThroughMainWindow();
-    void emptyTableGetsNewerRowsAndDefaults();
-    void savingRecreatesDeletedRows();
-    void failedSaveLeavesTheOldSetWhole();
-    void saveUnderAHeldLockWritesNothing();
-    void unusableFileSaysWhatIsWrong();
-    void outOfRangeValuesAreReset_data();
-    void outOfRangeValuesAreReset();
-    void badRowsReadAsZeroForTheRest();
-    void spareValueTakesTheLastOfItsRows();
-    void passwordsWithQuotesAndSqlSurvive();
-    void passwordLengthLimit();
-    void modeDerivations();
-    void multiDetectionRowsOutOfRangeMeanNone();
-    void ioNamesFromNameFileAndDefaults();
-    void assignmentCommitsAndReverts();
-    void groupNameFollowsDirectoriesAndSysadd();
-    void groupNameReadableWhileReplaced();
-    void cpuDescriptionFromCpuinfo_data();
-    void cpuDescriptionFromCpuinfo();
-    void cpuinfoMissingOrOdd();
-    void configJsonAndLcdSupport();
-    void addColumnOnRealFile();
-    void jsonListAndDevelopReport();
-    void workDirFromNothing();
-    void paramgenRefusesBadArguments();
+    void init()
+    {
+        gLan = 0;
+        m_env = std::make_unique<TestEnv>();
+        QVERIFY(m_env->isValid());
+    }
+
+    void cleanup()
+    {
+        m_win.reset();
+        m_env.reset();
+    }
+
+    void factoryTemplateLoadsIntoMainWindow()
+    {
+        // Every camera position starts free.
+        ParamFile sn("SN.db");
+        for (int k = 0; k < 8; ++k)
+            QCOMPARE(sn.get(QString("serialNB%1").arg(k)).toString(), QString("0"));
+
+        window();
+        QVERIFY(m_paraDbOpen);
+        QVERIFY(CommandRunner::loggedCommands().filter("cp -f").isEmpty());
+        QVERIFY(gpWPara && gpWParaBak && gpWPara != gpWParaBak);
+        // Nothing was inserted (the template is complete) and every row loaded.
+        ParamFile f;
+        QCOMPARE(f.keys().size(), 28);
+        for (const QString& key : WizardPara::storedKeys())
+            if (key != "system7") // the standard mode derives the output presets
+                QCOMPARE(gpWPara->rowValue(key), f.get(key).toString());
+        QCOMPARE(gDNum, 2);
+        QCOMPARE(gTempNum, gpWPara->tempNum);
+        QCOMPARE(gPicNumNG, gpWPara->ngRecNum);
+        QCOMPARE(gPicNumOK, gpWPara->okRecNum);
+        QCOMPARE(gisCOM, gpWPara->comPort);
+        QCOMPARE(gisGrayHue, gpWPara->grayChannel);
+        QCOMPARE(gpWPara->getCurGroupName(), QString("default"));
+        QCOMPARE(gpWPara->groupIndex, -1);
+        QCOMPARE(gaName[0], msg(301, 0));
+        // The edit copy is not loaded.
+        QCOMPARE(gpWParaBak->exposeTime[0], 0);
+    }
+
+    void everyFieldHasItsTablePosition()
+    {
+        // Save: each field lands at its position.
+        WizardPara p;
+        fillDistinct(p);
+        const int lan = gLan;
+        const QMap<QString, QString> expected = expectedRows(p);
+        QCOMPARE(expected.size(), 28);
+        QVERIFY(FactoryDefaults::writeParamDb("layout.db", p, lan));
+        gLan = 0;
+        ParamFile f("layout.db");
+        QCOMPARE(f.keys().size(), 28);
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(f.get(it.key()).toString(), it.value());
+
+        // Load: each position lands in its field (no validation on this path).
+        WizardPara back;
+        QSqlQuery q(f.db());
+        QVERIFY(back.readRows(q));
+        q = QSqlQuery();
+        QCOMPARE(gLan, lan);
+        back.systemModeSet = back.systemMode; // position 1 is loaded into the mode in force
+        QCOMPARE(back.systemMode, p.systemModeSet);
+        for (const QString& key : WizardPara::storedKeys())
+            QCOMPARE(back.rowValue(key), expected.value(key));
+        QCOMPARE(back.noise2D[7], p.noise2D[7]);
+        QCOMPARE(QString(back.password), QString("op'pw\"1"));
+    }
+
+    void roundTripThroughMainWindow()
+    {
+        window();
+        // Every stored value distinct, the few with a range moved into it.
+        WizardPara& p = *gpWPara;
+        fillDistinct(p);
+        p.systemModeSet = 3; // derivation leaves the output presets alone in mode 3
+        p.multiDetectNum = 5;
+        p.rotateAngle = 180;
+        p.comPort = p.amplify = 4;
+        p.camSpeed = 50;
+        p.tempNum = 12;
+        p.minSpot = p.filterSize = 7;
+        p.matchAccuracy = 10;
+        p.zoomLayers = 0;
+        p.colorAreaMin = 12;
+        p.colorAreaMax = 3456;
+        gLan = 2;
+        p.SaveDatatoFile();
+
+        const QMap<QString, QString> saved = ParamFile().rows();
+        QCOMPARE(saved.value("system2").split(' ').at(12), QString("2"));
+        QCOMPARE(saved.value("system1").split(' ').at(3), QString("-1"));
+
+        gLan = 0;
+        WizardPara loaded;
+        loaded.LoadDatafromFile();
+        QCOMPARE(gLan, 2);
+        for (const QString& key : WizardPara::storedKeys()) {
+            QCOMPARE(loaded.rowValue(key), saved.value(key));
+            // Every changed value came back as it was set, not only as it was written.
+            QCOMPARE(loaded.rowValue(key), p.rowValue(key));
+        }
+        QCOMPARE(loaded.systemModeSet, 3);
+        QCOMPARE(gDNum, 5);
+        QCOMPARE(loaded.colorAreaMax, 3456);
+        gLan = 0;
+    }
+
+    void emptyTableGetsNewerRowsAndDefaults()
+    {
+        QVERIFY(ParamFile().exec("delete from sysparam"));
+        window();
+        const WizardPara& p = *gpWPara;
+        // The inserted rows are not parsed this run (matchAccuracy, NgShowSwitch).
+        QCOMPARE(QVector<int>({p.filterSize, p.alarmArea, p.tempNum, p.offsetValue, p.minSpot, p.colorAreaMin,
+                               p.motionCorrect, p.multiDetectNum, p.days, p.useDefect, p.matchAccuracy, p.NgShowSwitch}),
+                 QVector<int>({3, 100, 10, 8000, 3, 1000, 0, 2, 31, 1, 5, 0}));
+
+        ParamFile f;
+        QCOMPARE(f.keys().size(), 13);
+        QCOMPARE(f.get("colorArea").toString(), QString("1000 1000"));
+        QCOMPARE(f.get("system7").toString(), QString("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+        QCOMPARE(f.get("system12").toString(), QString("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
+        QCOMPARE(f.get("isColors").toString(), QString("0 0 0 0 0 0 0 0"));
+        QCOMPARE(f.get("alarmPassword").toString(), QString("9362"));
+        QCOMPARE(f.get("nocheckPassword").toString(), QString("9362"));
+        QCOMPARE(f.get("NgShowSwitch").toString(), QString("1"));
+        QVERIFY(f.get("system3").isNull());
+
+        // The next start reads the inserted rows.
+        WizardPara again;
+        again.LoadDatafromFile();
+        QCOMPARE(QVector<int>({again.NgShowSwitch, again.outInitState[2], again.matchAccuracy}), QVector<int>({1, 1, 0}));
+    }
+
+    void savingRecreatesDeletedRows()
+    {
+        window();
+        QVERIFY(ParamFile().remove("system3") && ParamFile().remove("password"));
+        gpWPara->amplify = 3;
+        qstrcpy(gpWPara->password, "abc");
+        gpWPara->SaveDatatoFile();
+        ParamFile f;
+        QCOMPARE(f.keys().size(), 28);
+        QCOMPARE(f.get("system3").toString().split(' ').at(2), QString("3"));
+        QCOMPARE(f.get("password").toString(), QString("abc"));
+        QCOMPARE(f.keys().count("system1"), 1); // a kept row is updated in place, never duplicated
+
+        // SaveChkDBItem: an existing key is left alone, a new one gets "0".
+        gpWPara->SaveChkDBItem("system1");
+        gpWPara->SaveChkDBItem("extraKey");
+        QCOMPARE(f.get("extraKey").toString(), QString("0"));
+        QCOMPARE(f.get("system1").toString(), gpWPara->rowValue("system1"));
+    }
+
+    void failedSaveLeavesTheOldSetWhole()
+    {
+        window();
+        const QMap<QString, QString> before = ParamFile().rows();
+        // One row refuses to change, half-way through the save.
+        QVERIFY(ParamFile().exec("create trigger refuse before update on sysparam when new.name='system5' "
+                                 "begin select raise(abort, 'refused'); end"));
+        gpWPara->trigInDelay[0] = 17; // a row written before the refused one
+        gpWPara->rotateAngle = 90;    // the refused row
+        gpWPara->days = 45;           // a row written after it
+        QVERIFY(!gpWPara->writeRows(gpWin->paraQuery));
+        QCOMPARE(ParamFile().rows(), before);
+        QVERIFY(ParamFile().exec("drop trigger refuse"));
+        // Nothing was left half-done: the next save goes through whole.
+        QVERIFY(gpWPara->writeRows(gpWin->paraQuery));
+        WizardPara back;
+        back.LoadDatafromFile();
+        QCOMPARE(QVector<int>({back.trigInDelay[0], back.rotateAngle, back.days}), QVector<int>({17, 90, 45}));
+    }
+
+    void saveUnderAHeldLockWritesNothing()
+    {
+        window();
+        // The station's connection gives up on a lock after 100 ms here.
+        gpWin->paraQuery = QSqlQuery();
+        gpWin->paraDb.close();
+        gpWin->paraDb.setConnectOptions("QSQLITE_BUSY_TIMEOUT=100");
+        QVERIFY(gpWin->paraDb.open());
+        gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
+        const QMap<QString, QString> before = ParamFile().rows();
+        // Another program holds the write lock past the busy time-out, then lets
+        // go while rows would still be written one by one.
+        QSemaphore locked;
+        std::thread holder([&locked] {
+            ParamFile f;
+            QVERIFY(f.exec("begin immediate"));
+            locked.release();
+            QThread::msleep(400);
+            QVERIFY(f.exec("commit"));
+        });
+        locked.acquire();
+        for (int& v : gpWPara->exposeTime)
+            v = 77;
+        gpWPara->days = 45;
+        const bool saved = gpWPara->SaveDatatoFile();
+        holder.join();
+        QVERIFY(!saved);
+        QCOMPARE(gpWPara->days, 45); // the edit is kept for a later try
+        QCOMPARE(ParamFile().rows(), before);
+    }
+
+    void unusableFileSaysWhatIsWrong()
+    {
+        // One line naming the file and the driver's reason, never a row-by-row
+        // "Parameter count mismatch".
+        QVERIFY(m_env->writeWorkFile("bytes.db", QByteArray(4096, '\x5a')));
+        {
+            ParamFile f("schema.db");
+            QVERIFY(f.exec("create table sysparam(id integer)"));
+        }
+        for (const char* file : {"bytes.db", "schema.db"}) {
+            LogCapture log;
+            {
+                ParamFile f(file);
+                QSqlQuery q(f.db());
+                WizardPara p;
+                QVERIFY(!p.readRows(q));
+                QVERIFY(!p.writeRows(q));
+            }
+            QCOMPARE(log.matching({"Parameter count mismatch"}), QStringList());
+            QCOMPARE(log.matching({file}).size(), 2);
+        }
+        QVERIFY(m_env->writeWorkFile("config.json", "[1, 2]"));
+        LogCapture log;
+        WizardPara p;
+        p.loadConfigFromJson();
+        QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+        QCOMPARE(log.matching({"no error"}), QStringList());
+    }
+
+    void outOfRangeValuesAreReset_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("expected");
+
+        QTest::newRow("exposure negative") << "exposeTime" << "-5 10000 10001 7" << "exposeTime" << 30;
+        QTest::newRow("exposure max kept") << "exposeTime" << "10000 0 0 0" << "exposeTime" << 10000;
+        QTest::newRow("days negative") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 -5 0 0 0" << "days" << 31;
+        QTest::newRow("days kept") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 0 0 0" << "days" << 1;
+        QTest::newRow("screen off 0 stays") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "scrOffTime" << 0;
+        QTest::newRow("screen off 29") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 29 0 0" << "scrOffTime" << 600;
+        QTest::newRow("screen off 30") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 30 0 0" << "scrOffTime" << 30;
+        QTest::newRow("language 9") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 9 0 8000 0 0 0" << "gLan" << 0;
+        QTest::newRow("language -1") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 -1 0 8000 0 0 0" << "gLan" << 0;
+        QTest::newRow("language 3") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 3 0 8000 0 0 0" << "gLan" << 3;
+        QTest::newRow("template count -1") << "system2" << "0 -1 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "tempNum" << 10;
+        QTest::newRow("mode 7") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemMode" << 0;
+        QTest::newRow("mode 7 chosen") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemModeSet" << 0;
+        QTest::newRow("mode 7 detections") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "gDNum" << 2;
+        QTest::newRow("motion correct 1") << "system1" << "0 0 0 1 0 0 0 0 0" << "motionCorrect" << -1;
+        QTest::newRow("motion correct 0") << "system1" << "0 0 0 0 0 0 0 0 0" << "motionCorrect" << 0;
+        QTest::newRow("multi count 9") << "system8" << "9 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "multiDetectNum" << 2;
+        QTest::newRow("spare negative") << "system9" << "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 -3" << "spareValue" << 0;
+        QTest::newRow("gain negative") << "adjustPlus" << "-1 0 0 0" << "adjustPlus" << 32;
+        QTest::newRow("gamma huge") << "numAllDetect" << "10001 0 0 0 0 0 0 0" << "gamma" << 70;
+        QTest::newRow("offset 0") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "offsetValue" << 8000;
+        QTest::newRow("camera speed 101") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 101 0" << "camSpeed" << 12;
+        QTest::newRow("i-time negative") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 -60" << "iTime" << 60;
+        QTest::newRow("angle 181") << "system5" << "0 0 0 0 0 0 0 0 0 181 0 0 0" << "rotateAngle" << 0;
+        QTest::newRow("port 101") << "system7" << "101 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0" << "comPort" << 0;
+    }
+
+    void outOfRangeValuesAreReset()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(QString, field);
+        QFETCH(int, expected);
+        QVERIFY(ParamFile().set(key, value));
+        window();
+        const WizardPara& p = *gpWPara;
+        const QMap<QString, int> fields = {
+            {"exposeTime", p.exposeTime[0]}, {"days", p.days}, {"scrOffTime", p.scrOffTime}, {"gLan", gLan},
+            {"tempNum", p.tempNum}, {"systemMode", p.systemMode}, {"systemModeSet", p.systemModeSet},
+            {"gDNum", gDNum}, {"motionCorrect", p.motionCorrect}, {"multiDetectNum", p.multiDetectNum},
+            {"spareValue", p.spareValue}, {"adjustPlus", p.adjustPlus[0]}, {"gamma", p.gamma[0]},
+            {"offsetValue", p.offsetValue}, {"camSpeed", p.camSpeed}, {"iTime", p.iTime},
+            {"rotateAngle", p.rotateAngle}, {"comPort", p.comPort}};
+        QVERIFY(fields.contains(field));
+        QCOMPARE(fields.value(field), expected);
+        if (key == "exposeTime" && expected == 30) {
+            QCOMPARE(p.exposeTime[1], 10000);
+            QCOMPARE(p.exposeTime[2], 30);
+            QCOMPARE(p.exposeTime[3], 7);
+        }
+    }
+
+    void badRowsReadAsZeroForTheRest()
+    {
+        const QVector<int> one500 = {5, 0, 0}, one00 = {1, 0, 0};
+        for (const auto& [text, values] : {std::pair<QString, QVector<int>>("5 x 7", one500), {"5", one500}, {"", {0, 0}},
+                                           {"1 2 3 4 5", {1, 2, 3}}, {"  -4\t 6 \n 8 ", {-4, 6, 8}},
+                                           {"1 99999999999 3", one00}, {"1 2.5 3", one00}})
+            QCOMPARE(WizardPara::parseValue(text, values.size()), values);
+
+        {
+            ParamFile f;
+            QVERIFY(f.set("trigInDelay", "1 2 3 4 5 6 7 8 9 10"));
+            QVERIFY(f.set("system4", "1 abc 500"));
+            QVERIFY(f.set("exposeTime", "55"));
+            QVERIFY(f.set("contrast", ""));
+            QVERIFY(f.exec("update sysparam set value=NULL where name='sharp'"));
+            QVERIFY(f.set("system10", "1 2 3"));
+        }
+        window();
+        const WizardPara& p = *gpWPara;
+        // filterSize unreadable and alarmArea after it: 0, then reset to defaults.
+        QCOMPARE(QVector<int>({p.trigInDelay[7], p.tempAutoUpdate, p.filterSize, p.alarmArea, p.exposeTime[0],
+                               p.exposeTime[1], p.contrast[0], p.sharp[0], p.customInName[2], p.days, p.resampleNoCut}),
+                 QVector<int>({8, 1, 3, 100, 55, 0, 0, 0, 3, 31, 0}));
+
+        // A garbled row is written back whole on the next save.
+        gpWPara->SaveDatatoFile();
+        ParamFile f;
+        QCOMPARE(f.get("system4").toString(), QString("1 3 100"));
+        QCOMPARE(f.get("trigInDelay").toString(), QString("1 2 3 4 5 6 7 8"));
+    }
+
+    void spareValueTakesTheLastOfItsRows()
+    {
+        // Kept at six positions; read from three rows in load order, the last
+        // one read wins, and system14's copies are dropped.
+        {
+            ParamFile f;
+            QVERIFY(f.set("numFailDetect", "0 0 11 0 0 0 0 0"));
+            QVERIFY(f.set("system1", "0 0 22 0 0 0 0 0 0"));
+            QVERIFY(f.set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 33"));
+            QVERIFY(f.set("system14", "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 44 44 44"));
+        }
+        window();
+        QCOMPARE(gpWPara->spareValue, 33);
+        QVERIFY(ParamFile().set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0"));
+        window();
+        QCOMPARE(gpWPara->spareValue, 0); // the missing last position reads 0
+        QVERIFY(ParamFile().remove("system9"));
+        window();
+        QCOMPARE(gpWPara->spareValue, 22); // system9 inserted, not parsed this run
+        gpWPara->SaveDatatoFile();
+        ParamFile f;
+        QCOMPARE(f.get("numFailDetect").toString().split(' ').value(2), QString("22"));
+        QCOMPARE(f.get("system14").toString().split(' ').mid(17), QStringList({"22", "22", "22"}));
+    }
+
+    void passwords()
+    {
+        window();
+        const char* nasty = "a'b\"c'); drop table sysparam; --";
+        qstrcpy(gpWPara->password, nasty);
+        gpWPara->alarmPassword = QStringLiteral("x' or '1'='1");
+        gpWPara->nocheckPassword = QStringLiteral("'; delete from sysparam; select '");
+        gpWPara->SaveDatatoFile();
+        QCOMPARE(ParamFile().keys().size(), 28);
+        WizardPara back;
+        back.LoadDatafromFile();
+        QCOMPARE(QString(back.password), QString(nasty));
+        QCOMPARE(back.alarmPassword, QStringLiteral("x' or '1'='1"));
+        QCOMPARE(back.nocheckPassword, QStringLiteral("'; delete from sysparam; select '"));
+
+        // The row added for a missing password keeps quotes too.
+        QVERIFY(ParamFile().remove("alarmPassword"));
+        WizardPara fresh;
+        fresh.alarmPassword = QStringLiteral("it's");
+        fresh.LoadDatafromFile();
+        QCOMPARE(ParamFile().get("alarmPassword").toString(), QStringLiteral("it's"));
+        QCOMPARE(ParamFile().keys().size(), 28);
+
+        // Longer than 99 bytes or not Latin-1: the old password stays. Latin-1
+        // letters are kept byte for byte.
+        WizardPara p;
+        qstrcpy(p.password, "old");
+        const QString b99(99, 'b');
+        for (const auto& [stored, kept] : {std::pair<QString, QString>(QString(100, 'a'), "old"), {b99, b99},
+                                           {QStringLiteral("密码"), b99}, {QStringLiteral("pässwörd"), "pässwörd"}}) {
+            QVERIFY(ParamFile().set("password", stored));
+            p.LoadDatafromFile();
+            QCOMPARE(QString::fromLatin1(p.password), kept);
+        }
+        QCOMPARE(p.rowValue("password"), QStringLiteral("pässwörd"));
+    }
+
+    void modeDerivations()
+    {
+        // Standard.
+        WizardPara p;
+        int mould = 7;
+        p.semiAuto = p.enableProdDetect = p.prodInspectOption = 1;
+        p.deriveByMode(&mould);
+        QCOMPARE(gDNum, 2);
+        QCOMPARE(p.statusOutNum, 4);
+        QCOMPARE(firstOf(p.trigInput, 2), QVector<int>({0, 2}));
+        QCOMPARE(firstOf(p.detectEnabled, 2), QVector<int>({1, 1}));
+        QCOMPARE(firstOf(p.outInitState + 4, 4), QVector<int>({0, 1, 1, 1})); // 4 left alone with the inspection option
+        p.semiAuto = p.enableProdDetect = p.prodInspectOption = 0;
+        p.ejectorPulseProdNG = 1;
+        p.outInitState[4] = 1;
+        p.deriveByMode(&mould);
+        QCOMPARE(p.trigInput[1], 0);
+        QCOMPARE(p.detectEnabled[0], 0);
+        QCOMPARE(firstOf(p.outInitState + 4, 4), QVector<int>({0, 0, 0, 0}));
+        QCOMPARE(mould, 7);
+
+        // Two-colour: left, right, all moulds (the mould in force stays), and a
+        // choice out of range reads as the left one.
+        WizardPara t;
+        t.systemMode = 1;
+        t.enableProdDetect = 1;
+        t.trigInput[2] = 42;
+        struct Choice { int select, mould; QVector<int> enabled; int trig0, trig1; };
+        for (const Choice& c : {Choice{0, 1, {1, 1, 0, 0}, 0, 2}, Choice{1, 0, {0, 0, 1, 1}, 3, 3},
+                                Choice{2, 5, {1, 1, 1, 1}, 255, 42}, Choice{9, 1, {1, 1, 0, 0}, 0, 2},
+                                Choice{-1, 1, {1, 1, 0, 0}, 0, 2}}) {
+            t.moldSelect = c.select;
+            mould = 5;
+            t.deriveByMode(&mould);
+            QCOMPARE(gDNum, 4);
+            QCOMPARE(mould, c.mould);
+            QCOMPARE(t.moldSelect, std::clamp(c.select, 0, 2) == c.select ? c.select : 0);
+            QCOMPARE(firstOf(t.detectEnabled, 4), c.enabled);
+            QCOMPARE(t.trigInput[0], c.trig0);
+            QCOMPARE(t.trigInput[c.select == 2 ? 2 : 1], c.trig1); // input 2 is not set in this mode
+        }
+
+        // Turntable.
+        WizardPara r;
+        r.systemMode = 2;
+        r.moldSelect = 1;
+        r.semiAuto = 1;
+        r.deriveByMode(&mould);
+        QCOMPARE(firstOf(r.trigInput, 2), QVector<int>({3, 2}));
+        r.semiAuto = 0;
+        r.moldSelect = 3;
+        r.deriveByMode(&mould);
+        QCOMPARE(firstOf(r.trigInput, 2), QVector<int>({255, 255}));
+
+        // Multi-detection: the worked example, then rows and trigger choices
+        // that do not exist, which mean no detection.
+        WizardPara m;
+        m.systemMode = 3;
+        m.multiDetectNum = 3;
+        m.multiOutDetect[0] = 1;
+        m.multiOutDetect[1] = -1;
+        m.multiTrigIn[1] = 4;
+        m.deriveByMode(&mould);
+        QCOMPARE(gDNum, 3);
+        QCOMPARE(m.statusOutNum, 3);
+        QCOMPARE(firstOf(m.detectEnabled, 8), QVector<int>({1, 0, 1, 0, 0, 0, 0, 0}));
+        QCOMPARE(firstOf(m.trigInput, 8), QVector<int>({TriginNo[4] - 1, -1, TriginNo[0] - 1, -1, -1, -1, -1, -1}));
+        WizardPara o;
+        o.systemMode = 3;
+        o.multiDetectNum = 4;
+        const int rows[4] = {8, -2, 1, 2};
+        std::copy(rows, rows + 4, o.multiOutDetect);
+        o.multiTrigIn[1] = 12;
+        o.multiTrigIn[2] = 7;
+        o.deriveByMode(nullptr);
+        QCOMPARE(firstOf(o.detectEnabled, 4), QVector<int>({0, 0, 0, 1}));
+        QCOMPARE(firstOf(o.trigInput, 4), QVector<int>({-1, -1, -1, TriginNo[7] - 1}));
+
+        // Through a real load: mode 1, right mould sets the main window's flag.
+        QVERIFY(ParamFile().set("numFailDetect", "1 1 0 0 0 0 0 0"));
+        MainState* w = window();
+        QCOMPARE(w->curMould, 0);
+        QCOMPARE(gDNum, 4);
+        QCOMPARE(gaName[2], msg(376, 0));
+    }
+
+    void ioNamesFromNameFileAndDefaults()
+    {
+        QVERIFY(m_env->writeWorkFile("name.txt", QByteArray("开模\nSafety door\nBack\n")));
+        window();
+        QCOMPARE(QStringList(gaName, gaName + 8), QStringList({"开模", "Safety door", "Back", "", "", "", "", ""}));
+        QVERIFY(QFile::remove("name.txt"));
+
+        // Standard mode, English, output 4 named for the mould-cavity option.
+        WizardPara p;
+        gLan = 1;
+        p.systemMode = 0;
+        p.moldInspectOption = 1;
+        p.loadIONames();
+        QCOMPARE(gaName[0], QString("Open"));
+        QCOMPARE(gaName[1], msg(302, 1));
+        QCOMPARE(gaName[7], QString(" O 4"));
+        QCOMPARE(gaName[12], msg(304, 1));
+
+        // Turntable.
+        p.systemMode = 2;
+        p.loadIONames();
+        QCOMPARE(gaName[0], msg(379, 1));
+        QCOMPARE(gaName[4], msg(378, 1));
+
+        // Multi-detection: names from the lists, out-of-range choices as "RSV".
+        p.systemMode = 3;
+        for (int k = 0; k < 8; ++k) {
+            p.customInName[k] = k;
+            p.customOutName[k] = 13 - k;
+        }
+        p.customInName[3] = 16;
+        p.customOutName[7] = -1;
+        gLan = 0;
+        p.loadIONames();
+        const QMap<int, QString> names = {{0, gInName[0][0]},   {1, msg(302, 0)},     {2, gInName[1][0]},
+                                          {4, msg(304, 0)},     {8, gInName[7][0]},   {9, gOutName[13][0]},
+                                          {10, gOutName[12][0]}, {11, msg(307, 0)},   {12, gOutName[11][0]},
+                                          {17, msg(304, 0)}};
+        for (auto it = names.begin(); it != names.end(); ++it)
+            QCOMPARE(gaName[it.key()], it.value());
+        QCOMPARE(gaName[0], QString("开模到位"));
+        QCOMPARE(gOutName[13][3], QString("Mac mov"));
+        QCOMPARE(gInName[15][2], QString("中子C退"));
+        QCOMPARE(gCustomInputName[1][1], QString("Input 3"));
+        QCOMPARE(gCustomOutputName[2][3], QString("出力 4"));
+        QVERIFY(gCustomOutputName[0][2].isEmpty());
+    }
+
+    void assignmentCommitsAndReverts()
+    {
+        window();
+        WizardPara& live = *gpWPara;
+        WizardPara& edit = *gpWParaBak;
+        qstrcpy(live.password, "pw1");
+        live.alarmPassword = "a1";
+        live.spare9v17 = 17;
+        live.curGroupName = "g";
+        edit = live;
+        QVERIFY(edit == live);
+        QCOMPARE(QString(edit.password), QString("pw1"));
+        QCOMPARE(edit.getCurGroupName(), QString("g"));
+        QCOMPARE(edit.cpuModelName, live.cpuModelName);
+
+        edit.exposeTime[6] = 4321;
+        QVERIFY(edit != live);
+        edit = live; // revert
+        QVERIFY(edit == live);
+        edit.colorAreaMin = 5;
+        QVERIFY(edit != live);
+        edit.colorAreaMin = live.colorAreaMin;
+        qstrcpy(edit.password, "pw2");
+        QVERIFY(edit != live);
+        live = edit; // commit
+        QCOMPARE(QString(live.password), QString("pw2"));
+        QVERIFY(live == edit);
+
+        WizardPara copy(live);
+        QVERIFY(copy == live);
+    }
+
+    void groupNameFollowsDirectoriesAndSysadd()
+    {
+        // No paraGroup folder and no sysadd.txt.
+        QDir("paraGroup").removeRecursively();
+        QFile::remove("sysadd.txt");
+        WizardPara p;
+        p.groupIndex = 0;
+        p.updateGroupName();
+        QVERIFY(QDir("paraGroup").exists());
+        QCOMPARE(p.getCurGroupName(), QString("default"));
+
+        for (const char* d : {"B", "a", "C"})
+            QVERIFY(QDir().mkpath(QString("paraGroup/") + d));
+        QFile("paraGroup/file.txt").open(QIODevice::WriteOnly);
+        const QStringList expected = {"B", "C", "a", "default", "default"};
+        const int indexes[] = {0, 1, 2, 3, -1};
+        for (int i = 0; i < 5; ++i) {
+            p.groupIndex = indexes[i];
+            p.updateGroupName();
+            QCOMPARE(p.getCurGroupName(), expected[i]);
+        }
+
+        // sysadd.txt missing at load: created with -1.
+        window();
+        QFile f("sysadd.txt");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll().trimmed(), QByteArray("-1"));
+        f.close();
+        QCOMPARE(gpWPara->groupIndex, -1);
+
+        // SaveAddFile writes the index and renames the group at once.
+        gpWPara->groupIndex = 2;
+        gpWPara->SaveAddFile();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("2\n"));
+        f.close();
+        QCOMPARE(gpWPara->getCurGroupName(), QString("a"));
+        WizardPara next;
+        next.LoadDatafromFile();
+        QCOMPARE(next.groupIndex, 2);
+        QCOMPARE(next.getCurGroupName(), QString("a"));
+
+        // Garbage in sysadd.txt reads as group 0.
+        QVERIFY(m_env->writeWorkFile("sysadd.txt", "xyz"));
+        next.LoadDatafromFile();
+        QCOMPARE(next.groupIndex, 0);
+        QCOMPARE(next.getCurGroupName(), QString("B"));
+
+        // A sysadd.txt that cannot be written leaves file and name alone.
+        QVERIFY(QFile::remove("sysadd.txt"));
+        QVERIFY(QDir().mkdir("sysadd.txt"));
+        next.groupIndex = 1;
+        next.SaveAddFile();
+        QCOMPARE(next.getCurGroupName(), QString("B"));
+        QVERIFY(QFileInfo("sysadd.txt").isDir());
+    }
+
+    void groupNameReadableWhileReplaced()
+    {
+        WizardPara a;
+        WizardPara b;
+        a.curGroupName = QString("group-a-").repeated(20);
+        b.curGroupName = QString("group-b-").repeated(20);
+        WizardPara target;
+        std::atomic<bool> stop{false};
+        std::atomic<int> bad{0};
+        QThread* reader = QThread::create([&]() {
+            while (!stop) {
+                const QString n = target.getCurGroupName();
+                if (n != a.curGroupName && n != b.curGroupName && n != "default")
+                    ++bad;
+            }
+        });
+        reader->start();
+        for (int i = 0; i < 20000; ++i)
+            target = (i & 1) ? a : b;
+        stop = true;
+        reader->wait();
+        delete reader;
+        QCOMPARE(bad.load(), 0);
+    }
+
+    void cpuDescriptionFromCpuinfo_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("series");
+        QTest::addColumn<QString>("generation");
+        QTest::addColumn<int>("number");
+
+        QTest::newRow("core i7") << "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz" << "Core" << "i7" << "10700" << 10;
+        QTest::newRow("n100") << "Intel(R) N100" << "Core" << "N" << "N100" << 99;
+        QTest::newRow("celeron j") << "Intel(R) Celeron(R) J4125 @ 2.00GHz" << "Celeron" << "Celeron J4125" << "" << 11;
+        QTest::newRow("pentium n") << "Intel(R) Pentium(R) N4200 @ 1.10GHz" << "Pentium" << "Pentium N4200" << "" << 11;
+        QTest::newRow("ryzen") << "AMD Ryzen 5 5600U with Radeon Graphics" << "Ryzen" << "Ryzen 5" << "" << 5;
+        QTest::newRow("core i5 u") << "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz" << "Core" << "i5" << "8250" << 8;
+        QTest::newRow("xeon") << "Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz" << "" << "" << "" << 42;
+    }
+
+    void cpuDescriptionFromCpuinfo()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, line);
+        QFETCH(QString, series);
+        QFETCH(QString, generation);
+        QFETCH(int, number);
+        QByteArray text;
+        for (int core = 0; core < 4; ++core)
+            text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
+                    "model name\t: " + model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
+        QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
+        WizardPara p;
+        p.cpuGenerationNum = 42;
+        p.loadCpuInfo();
+        QCOMPARE(p.cpuVendor, QString("GenuineIntel"));
+        QCOMPARE(p.cpuModelName, model);
+        QCOMPARE(p.cpuProductLine, line);
+        QCOMPARE(p.cpuSeries, series);
+        QCOMPARE(p.cpuGeneration, generation);
+        QCOMPARE(p.cpuGenerationNum, number);
+    }
+
+    void cpuinfoMissingOrOdd()
+    {
+        WizardPara p;
+        p.cpuGenerationNum = 3;
+        p.loadCpuInfo(); // no file under the sim root
+        QVERIFY(p.cpuModelName.isEmpty());
+        QVERIFY(p.cpuVendor.isEmpty());
+        QCOMPARE(p.cpuGenerationNum, 3);
+
+        // Text after a NUL byte is not read; blanks around the value are trimmed.
+        QByteArray text = QByteArray(kCpuI7) + QByteArray("\0model name : Intel(R) N100\n", 28);
+        QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
+        p.loadCpuInfo();
+        QCOMPARE(p.cpuModelName, QString("Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"));
+        QCOMPARE(p.cpuGenerationNum, 10);
+    }
+
+    void configJsonAndLcdSupport()
+    {
+        const QByteArray model = "Intel(R) Celeron(R) J4125 CPU @ 2.00GHz";
+        QVERIFY(m_env->writeSimFile("/proc/cpuinfo", "vendor_id : GenuineIntel\nmodel name : " + model + "\n"));
+        const auto load = [this](WizardPara& p, const QByteArray& json) {
+            if (!json.isNull())
+                m_env->writeWorkFile("config.json", json);
+            p.loadConfigFromJson();
+            return p.isSupportLCD();
+        };
+        // The factory file: an empty list.
+        WizardPara p;
+        p.loadCpuInfo();
+        QVERIFY(load(p, {}));
+        QVERIFY(p.configJson.contains("not_Support_LCD_CPU"));
+        // Listed: no LCD switching through the LED device; a trailing blank is no match.
+        QVERIFY(!load(p, "{\"not_Support_LCD_CPU\": [\"Intel(R) N100\", \"" + model + "\"], \"x\": 1}"));
+        QCOMPARE(p.configJson.value("x").toInt(), 1);
+        QVERIFY(load(p, "{\"not_Support_LCD_CPU\": [\"" + model + " \"]}"));
+        // A garbled file leaves the object as it was.
+        QVERIFY(load(p, "{\"not_Support_LCD_CPU\": [\"" + model + "\""));
+        QCOMPARE(p.configJson.value("not_Support_LCD_CPU").toArray().size(), 1);
+
+        // Top level not an object, key not an array, file missing.
+        WizardPara q;
+        q.loadCpuInfo();
+        QVERIFY(load(q, "[]"));
+        QVERIFY(q.configJson.isEmpty());
+        QVERIFY(load(q, "{\"not_Support_LCD_CPU\": \"" + model + "\"}"));
+        QVERIFY(!q.configJson.isEmpty());
+        QVERIFY(QFile::remove("config.json"));
+        WizardPara r;
+        QVERIFY(load(r, {}));
+        QVERIFY(r.configJson.isEmpty());
+
+        // A config.json that cannot be read at all: reported, and the object
+        // loaded before stays as it was.
+        QVERIFY(!load(p, "{\"not_Support_LCD_CPU\": [\"" + model + "\"]}"));
+        QVERIFY(QFile::remove("config.json"));
+        QVERIFY(QDir().mkdir("config.json"));
+        QTest::ignoreMessage(QtWarningMsg, "Failed to open file: \"config.json\"");
+        QVERIFY(!load(p, {}));
+        QVERIFY(QFileInfo("config.json").isDir());
+    }
+
+    void addColumnOnRealFile()
+    {
+        const QString file = m_env->workDir() + "/RECORD.test.db";
+        for (int pass = 0; pass < 2; ++pass) {
+            const QString name = QString("tst-record%1").arg(pass);
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
+                db.setDatabaseName(file);
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                if (pass == 0) {
+                    QVERIFY(q.exec("create table RECORD(time text, user text, text text)"));
+                    QVERIFY(q.exec("insert into RECORD values('t', 'u', 'x')"));
+                    QVERIFY(!columnExists(db, "RECORD", "recordtype"));
+                    QVERIFY(addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+                    QVERIFY(!columnExists(db, "RECORD", "RecordType"));
+                    QVERIFY(!addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+                    QVERIFY(!addColumnIfNotExists(db, "NOSUCH", "recordtype", "TEXT"));
+                    QVERIFY(!addColumnIfNotExists(db, "RECORD", "x", "TEXT; drop table RECORD"));
+                }
+                // The column is in the file, the old row kept (the second pass reopens it).
+                QVERIFY(columnExists(db, "RECORD", "recordtype"));
+                QVERIFY(q.exec("select text, recordtype, (select count(*) from RECORD) from RECORD") && q.next());
+                QCOMPARE(q.value(0).toString(), QString("x"));
+                QVERIFY(q.value(1).isNull());
+                QCOMPARE(q.value(2).toInt(), 1);
+                q = QSqlQuery();
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+
+    void jsonListAndDevelopReport()
+    {
+        QJsonArray a;
+        a.append(5);
+        a.append("b");
+        a.append(QJsonValue());
+        a.append("c");
+        QCOMPARE(jsonArray2StringList(a), QStringList({"b", "c"}));
+        QCOMPARE(jsonArray2StringList(QJsonArray()), QStringList());
+
+        QVERIFY(checkDevelop(""));
+        QVERIFY(!checkDevelop("Sent 5\nReceived 0\n"));
+        QVERIFY(checkDevelop("Sent 5\nReceived 12\n"));
+        QVERIFY(!checkDevelop(" Received 12"));
+        QVERIFY(!checkDevelop("Received x"));
+        QVERIFY(checkDevelop("nothing here\n\n"));
+    }
+
+    void workDirFromNothing()
+    {
+        // The build's workdir step, run by hand into an empty folder: factory
+        // databases from the generator, images and the static files.
+        const QString fresh = m_env->workDir() + "/fresh";
+        QVERIFY(!QFileInfo::exists(fresh));
+        QProcess make;
+        make.setProcessChannelMode(QProcess::MergedChannels);
+        make.start(QStringLiteral(CMAKE_EXE),
+                   {"-DPARAMGEN=" + QStringLiteral(PARAMGEN_EXE), "-DWORKDIR=" + fresh,
+                    "-DIMAGES=" + TestEnv::sourceDir() + "/resources/images",
+                    "-DSTATIC=" + TestEnv::sourceDir() + "/resources/workdir", "-P",
+                    TestEnv::sourceDir() + "/tools/paramgen/makeworkdir.cmake"});
+        QVERIFY(make.waitForFinished(30000));
+        QVERIFY2(make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0, make.readAll().constData());
+        for (const char* file : {"PARAM.db", "SN.db", "paraGroup/default/PARAM.db", "paraGroup/default/SN.db",
+                                 "images/background.png", "images/OUT0.png", "config.json", "sysadd.txt"})
+            QVERIFY2(QFileInfo(fresh + '/' + file).isFile(), file);
+        QVERIFY(QFileInfo(fresh + "/ruv_net/workspace/log").isDir());
+
+        // The working copy starts as the default group, byte for byte.
+        auto digest = [](const QString& path) {
+            QFile f(path);
+            return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1)
+                                               : QByteArray();
+        };
+        QVERIFY(!digest(fresh + "/PARAM.db").isEmpty());
+        QCOMPARE(digest(fresh + "/PARAM.db"), digest(fresh + "/paraGroup/default/PARAM.db"));
+        QCOMPARE(digest(fresh + "/SN.db"), digest(fresh + "/paraGroup/default/SN.db"));
+
+        QVERIFY(QDir::setCurrent(fresh));
+        WizardPara factory;
+        FactoryDefaults::apply(factory);
+        {
+            ParamFile f;
+            QCOMPARE(f.keys().size(), 28);
+            for (const QString& key : WizardPara::storedKeys())
+                QCOMPARE(f.get(key).toString(), factory.rowValue(key));
+            QSqlQuery q(f.db());
+            QVERIFY(q.exec("select count(*) from sqlite_master where type='table' and name like 'cammer%'") && q.next());
+            QCOMPARE(q.value(0).toInt(), 8);
+        }
+        ParamFile sn("SN.db");
+        QCOMPARE(sn.keys().size(), 8);
+    }
+
+    void paramgenRefusesBadArguments()
+    {
+        auto run = [](const QStringList& args) {
+            QProcess p;
+            p.start(QStringLiteral(PARAMGEN_EXE), args);
+            if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
+                return -1;
+            return p.exitCode();
+        };
+        QCOMPARE(run({}), 2);
+        QCOMPARE(run({"a", "b"}), 2);
+        QCOMPARE(run({"out", "--lan", "4"}), 2);
+        QCOMPARE(run({"out", "--lan"}), 2);
+        QVERIFY(!QFileInfo::exists("out"));
+
+        // A folder that cannot be made: a file stands in the way.
+        QVERIFY(m_env->writeWorkFile("blocker", "x"));
+        QCOMPARE(run({"blocker/sub"}), 1);
+
+        // The stored language is the one asked for; the rest are the defaults.
+        QCOMPARE(run({"jp", "--lan", "3"}), 0);
+        ParamFile f("jp/PARAM.db");
+        QCOMPARE(f.get("system2").toString().split(' ').value(12), QString("3"));
+        WizardPara factory;
+        FactoryDefaults::apply(factory);
+        QCOMPARE(f.get("system7").toString(), factory.rowValue("system7"));
+        QCOMPARE(gLan, 0); // the generator's language never leaks into the caller's
+    }
 
 private:
     std::unique_ptr<TestEnv> m_env;
@@ -280,1074 +1122,6 @@ private:
         return m_win.get();
     }
 };
-
-void TstParams::initTestCase()
-{
-    QVERIFY(MessageTable::load() > 0);
-    QVERIFY2(QFile::exists(TestEnv::buildDir() + "/workdir/PARAM.db"), "factory template missing (build target workdir)");
-}
-
-void TstParams::init()
-{
-    gLan = 0;
-    m_env = std::make_unique<TestEnv>();
-    QVERIFY(m_env->isValid());
-}
-
-void TstParams::cleanup()
-{
-    m_win.reset();
-    m_env.reset();
-}
-
-void TstParams::factoryTemplateLoadsIntoMainWindow()
-{
-    // Every camera position starts free.
-    ParamFile sn("SN.db");
-    for (int k = 0; k < 8; ++k)
-        QCOMPARE(sn.get(QString("serialNB%1").arg(k)).toString(), QString("0"));
-
-    window();
-    QVERIFY(m_paraDbOpen);
-    QVERIFY(CommandRunner::loggedCommands().filter("cp -f").isEmpty());
-    QVERIFY(gpWPara && gpWParaBak && gpWPara != gpWParaBak);
-    QCOMPARE(gpWPara->exposeTime[0], 30);
-    QCOMPARE(gpWPara->contrast[7], 50);
-    QCOMPARE(gpWPara->tempNum, 10);
-    QCOMPARE(gpWPara->useDefect, 1);
-    QCOMPARE(gpWPara->days, 31);
-    QCOMPARE(gpWPara->NgShowSwitch, 1);
-    QCOMPARE(gpWPara->systemMode, 0);
-    QCOMPARE(gDNum, 2);
-    QCOMPARE(gTempNum, 10);
-    QCOMPARE(gPicNumNG, gpWPara->ngRecNum);
-    QCOMPARE(gPicNumOK, gpWPara->okRecNum);
-    QCOMPARE(gisCOM, gpWPara->comPort);
-    QCOMPARE(gisGrayHue, gpWPara->grayChannel);
-    QCOMPARE(gpWPara->getCurGroupName(), QString("default"));
-    QCOMPARE(gpWPara->groupIndex, -1);
-    QCOMPARE(gaName[0], msg(301, 0));
-    // The edit copy is not loaded.
-    QCOMPARE(gpWParaBak->exposeTime[0], 0);
-    // Nothing was inserted: the template is complete.
-    ParamFile f;
-    QCOMPARE(f.keys().size(), 28);
-}
-
-void TstParams::everyFieldHasItsTablePosition()
-{
-    // Save: each field lands at its position.
-    WizardPara p;
-    fillDistinct(p);
-    const int lan = gLan;
-    const QMap<QString, QString> expected = expectedRows(p);
-    QCOMPARE(expected.size(), 28);
-    QVERIFY(FactoryDefaults::writeParamDb("layout.db", p, lan));
-    gLan = 0;
-    ParamFile f("layout.db");
-    QCOMPARE(f.keys().size(), 28);
-    for (auto it = expected.begin(); it != expected.end(); ++it)
-        QCOMPARE(f.get(it.key()).toString(), it.value());
-
-    // Load: each position lands in its field (no validation on this path).
-    WizardPara back;
-    QSqlQuery q(f.db());
-    QVERIFY(back.readRows(q));
-    q = QSqlQuery();
-    QCOMPARE(gLan, lan);
-    back.systemModeSet = back.systemMode; // position 1 is loaded into the mode in force
-    QCOMPARE(back.systemMode, p.systemModeSet);
-    for (const QString& key : WizardPara::storedKeys())
-        QCOMPARE(back.rowValue(key), expected.value(key));
-    QCOMPARE(back.tempIsNG[1], p.tempIsNG[1]);
-    QCOMPARE(back.spare11b[7], p.spare11b[7]);
-    QCOMPARE(back.spare9v17, p.spare9v17);
-    QCOMPARE(back.noise2D[7], p.noise2D[7]);
-    QCOMPARE(QString(back.password), QString("op'pw\"1"));
-}
-
-void TstParams::roundTripThroughMainWindow()
-{
-    window();
-    // Change every stored value to another value the load keeps.
-    WizardPara& p = *gpWPara;
-    for (int c = 0; c < 8; ++c) {
-        p.exposeTime[c] = 100 + c; p.adjustPlus[c] = 200 + c; p.sharp[c] = 300 + c; p.contrast[c] = 400 + c;
-        p.gamma[c] = 500 + c; p.saturation[c] = 600 + c; p.noise3D[c] = 700 + c; p.noise2D[c] = c & 1;
-        p.trigInDelay[c] = 10 + c; p.isColors[c] = (c + 1) & 1; p.hMirror[c] = c & 1; p.vMirror[c] = (c >> 1) & 1;
-        p.multiTrigIn[c] = 7 - c; p.multiCutMode[c] = c; p.multiOutDetect[c] = c % 3 - 1;
-        p.customInName[c] = 15 - c; p.customOutName[c] = 13 - c; p.spare11a[c] = 900 + c; p.spare11b[c] = -c;
-    }
-    for (int i = 0; i < 9; ++i)
-        p.outInitState[i] = i & 1;
-    p.systemModeSet = 3; // derivation leaves the output presets alone in mode 3
-    p.colorAreaMin = 12; p.colorAreaMax = 3456;
-    p.multiDetectNum = 5; p.moldSelect = 2; p.spareValue = 4242; p.autoShading = 1; p.useColorSpots = 1;
-    p.semiAuto = 1; p.enableProdDetect = 1; p.motionCorrect = -1; p.stopClampOnStop = 1; p.preCut = 33;
-    p.reCheckTimes = 44; p.okRecNum = 555; p.rectToIrregular = 1; p.tempNum = 12; p.minSpot = 7; p.ngRecNum = 666;
-    p.ejectorPulse = 15; p.clampPulse = 16; p.camDisconnect = 1; p.out4Use = 2; p.offsetValue = 8100;
-    p.scrOffTime = 120; p.camSpeed = 50; p.iTime = 99999; p.in4Use = 3; p.amplify = 4; p.autoLogout = 300;
-    p.spare3v10 = -77; p.spare6v11 = 61; p.spare7v11 = 71; p.spare7v12 = 72; p.spare9v17 = 917; p.spare9v19 = 919;
-    p.filterSize = 9; p.alarmArea = 999; p.rotateAngle = 180; p.shakeEraseTime = 5; p.comPort = 4;
-    p.matchAccuracy = 10; p.zoomLayers = 0; p.out4Pulse = 8; p.days = 60; p.okMoldNum = 12345;
-    p.reCheckDelay = 3; p.reInspectDelay = 25; p.shieldPin = 2; p.NgShowSwitch = 0; p.isPswUsed = 1;
-    p.sequentialDetect = 1; p.tempIsNG[0] = 1; p.tempIsNG[1] = 1; p.moldInspectOption = 1;
-    qstrcpy(p.password, "s3cret");
-    p.alarmPassword = "1111";
-    p.nocheckPassword = "2222";
-    gLan = 2;
-    p.SaveDatatoFile();
-
-    QMap<QString, QString> saved;
-    {
-        ParamFile f;
-        for (const QString& key : WizardPara::storedKeys())
-            saved[key] = f.get(key).toString();
-    }
-    QCOMPARE(saved.value("system2").split(' ').at(12), QString("2"));
-    QCOMPARE(saved.value("system1").split(' ').at(3), QString("-1"));
-
-    gLan = 0;
-    WizardPara loaded;
-    loaded.LoadDatafromFile();
-    QCOMPARE(gLan, 2);
-    for (const QString& key : WizardPara::storedKeys()) {
-        QCOMPARE(loaded.rowValue(key), saved.value(key));
-        // Every changed value came back as it was set, not only as it was written.
-        QCOMPARE(loaded.rowValue(key), p.rowValue(key));
-    }
-    QVERIFY(loaded.rowValue("system3") != WizardPara().rowValue("system3"));
-    QCOMPARE(loaded.systemMode, 3);
-    QCOMPARE(loaded.systemModeSet, 3);
-    QCOMPARE(gDNum, 5);
-    QCOMPARE(loaded.spare3v10, -77);
-    QCOMPARE(loaded.spare11b[5], -5);
-    QCOMPARE(loaded.spareValue, 4242);
-    QCOMPARE(QString(loaded.password), QString("s3cret"));
-    // The colour-area limits survive a restart.
-    QCOMPARE(loaded.colorAreaMin, 12);
-    QCOMPARE(loaded.colorAreaMax, 3456);
-    gLan = 0;
-}
-
-void TstParams::emptyTableGetsNewerRowsAndDefaults()
-{
-    {
-        ParamFile f;
-        QVERIFY(f.exec("delete from sysparam"));
-    }
-    window();
-    const WizardPara& p = *gpWPara;
-    QCOMPARE(p.filterSize, 3);
-    QCOMPARE(p.alarmArea, 100);
-    QCOMPARE(p.tempNum, 10);
-    QCOMPARE(p.offsetValue, 8000);
-    QCOMPARE(p.minSpot, 3);
-    QCOMPARE(p.colorAreaMin, 1000);
-    QCOMPARE(p.motionCorrect, 0);
-    QCOMPARE(p.multiDetectNum, 2);
-    QCOMPARE(p.days, 31);
-    QCOMPARE(p.useDefect, 1);
-    QCOMPARE(p.matchAccuracy, 5); // the inserted rows are not parsed this run
-    QCOMPARE(p.NgShowSwitch, 0);
-
-    ParamFile f;
-    QCOMPARE(f.keys().size(), 13);
-    QCOMPARE(f.get("colorArea").toString(), QString("1000 1000"));
-    QCOMPARE(f.get("system7").toString(), QString("0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"));
-    QCOMPARE(f.get("system12").toString(), QString("0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0"));
-    QCOMPARE(f.get("isColors").toString(), QString("0 0 0 0 0 0 0 0"));
-    QCOMPARE(f.get("alarmPassword").toString(), QString("9362"));
-    QCOMPARE(f.get("nocheckPassword").toString(), QString("9362"));
-    QCOMPARE(f.get("NgShowSwitch").toString(), QString("1"));
-    QVERIFY(f.get("system3").isNull());
-
-    // The next start reads the inserted rows.
-    WizardPara again;
-    again.LoadDatafromFile();
-    QCOMPARE(again.NgShowSwitch, 1);
-    QCOMPARE(again.outInitState[2], 1);
-    QCOMPARE(again.matchAccuracy, 0);
-}
-
-void TstParams::savingRecreatesDeletedRows()
-{
-    window();
-    {
-        ParamFile f;
-        QVERIFY(f.remove("system3"));
-        QVERIFY(f.remove("password"));
-    }
-    gpWPara->amplify = 3;
-    qstrcpy(gpWPara->password, "abc");
-    gpWPara->SaveDatatoFile();
-    ParamFile f;
-    QCOMPARE(f.keys().size(), 28);
-    QCOMPARE(f.get("system3").toString().split(' ').at(2), QString("3"));
-    QCOMPARE(f.get("password").toString(), QString("abc"));
-    // A kept row is updated in place, never duplicated.
-    QSqlQuery q(f.db());
-    QVERIFY(q.exec("select count(*) from sysparam where name='system1'") && q.next());
-    QCOMPARE(q.value(0).toInt(), 1);
-    q.finish();
-
-    // SaveChkDBItem: an existing key is left alone, a new one gets "0".
-    gpWPara->SaveChkDBItem("system1");
-    gpWPara->SaveChkDBItem("extraKey");
-    QCOMPARE(f.get("extraKey").toString(), QString("0"));
-    QCOMPARE(f.get("system1").toString(), gpWPara->rowValue("system1"));
-}
-
-void TstParams::failedSaveLeavesTheOldSetWhole()
-{
-    window();
-    QMap<QString, QString> before;
-    {
-        ParamFile f;
-        for (const QString& key : WizardPara::storedKeys())
-            before[key] = f.get(key).toString();
-        // One row refuses to change, half-way through the save.
-        QVERIFY(f.exec("create trigger refuse before update on sysparam when new.name='system5' "
-                       "begin select raise(abort, 'refused'); end"));
-    }
-    gpWPara->trigInDelay[0] = 17; // a row written before the refused one
-    gpWPara->rotateAngle = 90;    // the refused row
-    gpWPara->days = 45;           // a row written after it
-    QVERIFY(!gpWPara->writeRows(gpWin->paraQuery));
-    {
-        ParamFile f;
-        for (const QString& key : WizardPara::storedKeys())
-            QCOMPARE(f.get(key).toString(), before.value(key));
-        QVERIFY(f.exec("drop trigger refuse"));
-    }
-    // Nothing was left half-done: the next save goes through whole.
-    QVERIFY(gpWPara->writeRows(gpWin->paraQuery));
-    WizardPara back;
-    back.LoadDatafromFile();
-    QCOMPARE(back.trigInDelay[0], 17);
-    QCOMPARE(back.rotateAngle, 90);
-    QCOMPARE(back.days, 45);
-}
-
-void TstParams::saveUnderAHeldLockWritesNothing()
-{
-    window();
-    // The station's connection gives up on a lock after 100 ms here.
-    gpWin->paraQuery = QSqlQuery();
-    gpWin->paraDb.close();
-    gpWin->paraDb.setConnectOptions("QSQLITE_BUSY_TIMEOUT=100");
-    QVERIFY(gpWin->paraDb.open());
-    gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
-    QMap<QString, QString> before;
-    {
-        ParamFile f;
-        for (const QString& key : WizardPara::storedKeys())
-            before[key] = f.get(key).toString();
-    }
-    // Another program holds the write lock past the busy time-out, then lets
-    // go while rows would still be written one by one.
-    QSemaphore locked;
-    std::thread holder([&locked] {
-        {
-            ParamFile f;
-            QVERIFY(f.exec("begin immediate"));
-            locked.release();
-            QThread::msleep(400);
-            QVERIFY(f.exec("commit"));
-        }
-    });
-    locked.acquire();
-    for (int& v : gpWPara->exposeTime)
-        v = 77;
-    gpWPara->days = 45;
-    const bool saved = gpWPara->SaveDatatoFile();
-    holder.join();
-    QVERIFY(!saved);
-    QCOMPARE(gpWPara->days, 45); // the edit is kept for a later try
-    ParamFile f;
-    for (const QString& key : WizardPara::storedKeys())
-        QCOMPARE(f.get(key).toString(), before.value(key));
-}
-
-void TstParams::unusableFileSaysWhatIsWrong()
-{
-    // One line naming the file and the driver's reason, never a row-by-row
-    // "Parameter count mismatch".
-    QVERIFY(m_env->writeWorkFile("bytes.db", QByteArray(4096, '\x5a')));
-    {
-        ParamFile f("schema.db");
-        QVERIFY(f.exec("create table sysparam(id integer)"));
-    }
-    for (const char* file : {"bytes.db", "schema.db"}) {
-        LogCapture log;
-        {
-            ParamFile f(file);
-            QSqlQuery q(f.db());
-            WizardPara p;
-            QVERIFY(!p.readRows(q));
-            QVERIFY(!p.writeRows(q));
-        }
-        QCOMPARE(log.matching({"Parameter count mismatch"}), QStringList());
-        QCOMPARE(log.matching({file}).size(), 2);
-    }
-    QVERIFY(m_env->writeWorkFile("config.json", "[1, 2]"));
-    LogCapture log;
-    WizardPara p;
-    p.loadConfigFromJson();
-    QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
-    QCOMPARE(log.matching({"no error"}), QStringList());
-}
-
-void TstParams::outOfRangeValuesAreReset_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("exposure negative") << "exposeTime" << "-5 10000 10001 7" << "exposeTime" << 30;
-    QTest::newRow("exposure max kept") << "exposeTime" << "10000 0 0 0" << "exposeTime" << 10000;
-    QTest::newRow("days negative") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 -5 0 0 0" << "days" << 31;
-    QTest::newRow("days kept") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 0 0 0" << "days" << 1;
-    QTest::newRow("screen off 0 stays") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "scrOffTime" << 0;
-    QTest::newRow("screen off 29") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 29 0 0" << "scrOffTime" << 600;
-    QTest::newRow("screen off 30") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 30 0 0" << "scrOffTime" << 30;
-    QTest::newRow("language 9") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 9 0 8000 0 0 0" << "gLan" << 0;
-    QTest::newRow("language -1") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 -1 0 8000 0 0 0" << "gLan" << 0;
-    QTest::newRow("language 3") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 3 0 8000 0 0 0" << "gLan" << 3;
-    QTest::newRow("template count -1") << "system2" << "0 -1 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "tempNum" << 10;
-    QTest::newRow("mode 7") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemMode" << 0;
-    QTest::newRow("mode 7 chosen") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "systemModeSet" << 0;
-    QTest::newRow("mode 7 detections") << "numFailDetect" << "7 0 0 0 0 0 0 0" << "gDNum" << 2;
-    QTest::newRow("motion correct 1") << "system1" << "0 0 0 1 0 0 0 0 0" << "motionCorrect" << -1;
-    QTest::newRow("motion correct 0") << "system1" << "0 0 0 0 0 0 0 0 0" << "motionCorrect" << 0;
-    QTest::newRow("multi count 9") << "system8" << "9 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "multiDetectNum" << 2;
-    QTest::newRow("spare negative") << "system9" << "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 -3" << "spareValue" << 0;
-    QTest::newRow("gain negative") << "adjustPlus" << "-1 0 0 0" << "adjustPlus" << 32;
-    QTest::newRow("gamma huge") << "numAllDetect" << "10001 0 0 0 0 0 0 0" << "gamma" << 70;
-    QTest::newRow("offset 0") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0" << "offsetValue" << 8000;
-    QTest::newRow("camera speed 101") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 101 0" << "camSpeed" << 12;
-    QTest::newRow("i-time negative") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 -60" << "iTime" << 60;
-    QTest::newRow("angle 181") << "system5" << "0 0 0 0 0 0 0 0 0 181 0 0 0" << "rotateAngle" << 0;
-    QTest::newRow("port 101") << "system7" << "101 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0" << "comPort" << 0;
-}
-
-void TstParams::outOfRangeValuesAreReset()
-{
-    QFETCH(QString, key);
-    QFETCH(QString, value);
-    QFETCH(QString, field);
-    QFETCH(int, expected);
-    {
-        ParamFile f;
-        QVERIFY(f.set(key, value));
-    }
-    window();
-    const WizardPara& p = *gpWPara;
-    const QMap<QString, int> fields = {
-        {"exposeTime", p.exposeTime[0]}, {"days", p.days}, {"scrOffTime", p.scrOffTime}, {"gLan", gLan},
-        {"tempNum", p.tempNum}, {"systemMode", p.systemMode}, {"systemModeSet", p.systemModeSet},
-        {"gDNum", gDNum}, {"motionCorrect", p.motionCorrect}, {"multiDetectNum", p.multiDetectNum},
-        {"spareValue", p.spareValue}, {"adjustPlus", p.adjustPlus[0]}, {"gamma", p.gamma[0]},
-        {"offsetValue", p.offsetValue}, {"camSpeed", p.camSpeed}, {"iTime", p.iTime},
-        {"rotateAngle", p.rotateAngle}, {"comPort", p.comPort}};
-    QVERIFY(fields.contains(field));
-    QCOMPARE(fields.value(field), expected);
-    if (key == "exposeTime" && expected == 30) {
-        QCOMPARE(p.exposeTime[1], 10000);
-        QCOMPARE(p.exposeTime[2], 30);
-        QCOMPARE(p.exposeTime[3], 7);
-    }
-}
-
-void TstParams::badRowsReadAsZeroForTheRest()
-{
-    QCOMPARE(WizardPara::parseValue("5 x 7", 3), QVector<int>({5, 0, 0}));
-    QCOMPARE(WizardPara::parseValue("5", 3), QVector<int>({5, 0, 0}));
-    QCOMPARE(WizardPara::parseValue("", 2), QVector<int>({0, 0}));
-    QCOMPARE(WizardPara::parseValue("1 2 3 4 5", 3), QVector<int>({1, 2, 3}));
-    QCOMPARE(WizardPara::parseValue("  -4\t 6 \n 8 ", 3), QVector<int>({-4, 6, 8}));
-    QCOMPARE(WizardPara::parseValue("1 99999999999 3", 3), QVector<int>({1, 0, 0}));
-    QCOMPARE(WizardPara::parseValue("1 2.5 3", 3), QVector<int>({1, 0, 0}));
-
-    {
-        ParamFile f;
-        QVERIFY(f.set("trigInDelay", "1 2 3 4 5 6 7 8 9 10"));
-        QVERIFY(f.set("system4", "1 abc 500"));
-        QVERIFY(f.set("exposeTime", "55"));
-        QVERIFY(f.set("contrast", ""));
-        QVERIFY(f.exec("update sysparam set value=NULL where name='sharp'"));
-        QVERIFY(f.set("system10", "1 2 3"));
-    }
-    window();
-    const WizardPara& p = *gpWPara;
-    QCOMPARE(p.trigInDelay[7], 8);
-    QCOMPARE(p.tempAutoUpdate, 1);
-    QCOMPARE(p.filterSize, 3);   // unreadable: 0, then reset
-    QCOMPARE(p.alarmArea, 100);  // after the unreadable one: 0, then reset
-    QCOMPARE(p.exposeTime[0], 55);
-    QCOMPARE(p.exposeTime[1], 0);
-    QCOMPARE(p.contrast[0], 0);
-    QCOMPARE(p.sharp[0], 0);
-    QCOMPARE(p.customInName[2], 3);
-    QCOMPARE(p.days, 31);
-    QCOMPARE(p.resampleNoCut, 0);
-
-    // A garbled row is written back whole on the next save.
-    gpWPara->SaveDatatoFile();
-    ParamFile f;
-    QCOMPARE(f.get("system4").toString(), QString("1 3 100"));
-    QCOMPARE(f.get("trigInDelay").toString(), QString("1 2 3 4 5 6 7 8"));
-}
-
-void TstParams::spareValueTakesTheLastOfItsRows()
-{
-    // Kept at six positions; read from three rows in load order, the last
-    // one read wins, and system14's copies are dropped.
-    {
-        ParamFile f;
-        QVERIFY(f.set("numFailDetect", "0 0 11 0 0 0 0 0"));
-        QVERIFY(f.set("system1", "0 0 22 0 0 0 0 0 0"));
-        QVERIFY(f.set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0 33"));
-        QVERIFY(f.set("system14", "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 44 44 44"));
-    }
-    window();
-    QCOMPARE(gpWPara->spareValue, 33);
-    {
-        ParamFile f;
-        QVERIFY(f.set("system9", "0 0 0 0 0 0 0 0 5 5 0 0 0 0 0 0 0 0 0"));
-    }
-    window();
-    QCOMPARE(gpWPara->spareValue, 0); // the missing last position reads 0
-    {
-        ParamFile f;
-        QVERIFY(f.remove("system9"));
-    }
-    window();
-    QCOMPARE(gpWPara->spareValue, 22); // system9 inserted, not parsed this run
-    gpWPara->SaveDatatoFile();
-    ParamFile f;
-    QCOMPARE(f.get("numFailDetect").toString().split(' ').value(2), QString("22"));
-    QCOMPARE(f.get("system14").toString().split(' ').mid(17), QStringList({"22", "22", "22"}));
-}
-
-void TstParams::passwordsWithQuotesAndSqlSurvive()
-{
-    window();
-    const char* nasty = "a'b\"c'); drop table sysparam; --";
-    qstrcpy(gpWPara->password, nasty);
-    gpWPara->alarmPassword = QStringLiteral("x' or '1'='1");
-    gpWPara->nocheckPassword = QStringLiteral("'; delete from sysparam; select '");
-    gpWPara->SaveDatatoFile();
-    {
-        ParamFile f;
-        QCOMPARE(f.keys().size(), 28);
-        QCOMPARE(f.get("password").toString(), QString(nasty));
-    }
-    WizardPara back;
-    back.LoadDatafromFile();
-    QCOMPARE(QString(back.password), QString(nasty));
-    QCOMPARE(back.alarmPassword, QStringLiteral("x' or '1'='1"));
-    QCOMPARE(back.nocheckPassword, QStringLiteral("'; delete from sysparam; select '"));
-
-    // The row added for a missing password keeps quotes too.
-    {
-        ParamFile f;
-        QVERIFY(f.remove("alarmPassword"));
-    }
-    WizardPara fresh;
-    fresh.alarmPassword = QStringLiteral("it's");
-    fresh.LoadDatafromFile();
-    ParamFile f;
-    QCOMPARE(f.get("alarmPassword").toString(), QStringLiteral("it's"));
-    QCOMPARE(f.keys().size(), 28);
-}
-
-void TstParams::passwordLengthLimit()
-{
-    window();
-    {
-        ParamFile f;
-        QVERIFY(f.set("password", QString(100, 'a')));
-    }
-    WizardPara p;
-    qstrcpy(p.password, "old");
-    p.LoadDatafromFile();
-    QCOMPARE(QString(p.password), QString("old"));
-    {
-        ParamFile f;
-        QVERIFY(f.set("password", QString(99, 'b')));
-    }
-    p.LoadDatafromFile();
-    QCOMPARE(QString(p.password), QString(99, 'b'));
-    {
-        ParamFile f;
-        QVERIFY(f.set("password", QStringLiteral("密码")));
-    }
-    p.LoadDatafromFile();
-    QCOMPARE(QString(p.password), QString(99, 'b'));
-    // Latin-1 letters are kept byte for byte.
-    {
-        ParamFile f;
-        QVERIFY(f.set("password", QStringLiteral("pässwörd")));
-    }
-    p.LoadDatafromFile();
-    QCOMPARE(QString::fromLatin1(p.password), QStringLiteral("pässwörd"));
-    QCOMPARE(p.rowValue("password"), QStringLiteral("pässwörd"));
-}
-
-void TstParams::modeDerivations()
-{
-    // Standard.
-    WizardPara p;
-    int mould = 7;
-    p.systemMode = 0;
-    p.semiAuto = 1;
-    p.enableProdDetect = 1;
-    p.ejectorPulseProdNG = 0;
-    p.prodInspectOption = 1;
-    p.outInitState[4] = 0;
-    p.deriveByMode(&mould);
-    QCOMPARE(gDNum, 2);
-    QCOMPARE(p.statusOutNum, 4);
-    QCOMPARE(p.trigInput[0], 0);
-    QCOMPARE(p.trigInput[1], 2);
-    QCOMPARE(p.detectEnabled[0], 1);
-    QCOMPARE(p.detectEnabled[1], 1);
-    QCOMPARE(p.outInitState[5] + p.outInitState[6] + p.outInitState[7], 3);
-    QCOMPARE(p.outInitState[4], 0); // left alone with the inspection option
-    p.semiAuto = 0;
-    p.enableProdDetect = 0;
-    p.ejectorPulseProdNG = 1;
-    p.prodInspectOption = 0;
-    p.outInitState[4] = 1;
-    p.deriveByMode(&mould);
-    QCOMPARE(p.trigInput[1], 0);
-    QCOMPARE(p.detectEnabled[0], 0);
-    QCOMPARE(p.outInitState[4] + p.outInitState[5] + p.outInitState[6] + p.outInitState[7], 0);
-    QCOMPARE(mould, 7);
-
-    // Two-colour, left / right / all moulds.
-    WizardPara t;
-    t.systemMode = 1;
-    t.enableProdDetect = 1;
-    t.trigInput[2] = 42;
-    t.moldSelect = 0;
-    t.deriveByMode(&mould);
-    QCOMPARE(gDNum, 4);
-    QCOMPARE(mould, 1);
-    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
-             QVector<int>({1, 1, 0, 0}));
-    QCOMPARE(t.trigInput[0], 0);
-    QCOMPARE(t.trigInput[1], 2);
-    t.moldSelect = 1;
-    t.deriveByMode(&mould);
-    QCOMPARE(mould, 0);
-    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
-             QVector<int>({0, 0, 1, 1}));
-    QCOMPARE(t.trigInput[0], 3);
-    QCOMPARE(t.trigInput[1], 3);
-    t.moldSelect = 2;
-    mould = 5;
-    t.deriveByMode(&mould);
-    QCOMPARE(mould, 5);
-    QCOMPARE(QVector<int>({t.detectEnabled[0], t.detectEnabled[1], t.detectEnabled[2], t.detectEnabled[3]}),
-             QVector<int>({1, 1, 1, 1}));
-    QCOMPARE(t.trigInput[0], 255);
-    QCOMPARE(t.trigInput[2], 42); // not set in this mode
-    t.moldSelect = 9;
-    t.deriveByMode(&mould);
-    QCOMPARE(t.moldSelect, 0);
-    t.moldSelect = -1;
-    t.deriveByMode(&mould);
-    QCOMPARE(t.moldSelect, 0);
-
-    // Turntable.
-    WizardPara r;
-    r.systemMode = 2;
-    r.moldSelect = 1;
-    r.semiAuto = 1;
-    r.deriveByMode(&mould);
-    QCOMPARE(r.trigInput[0], 3);
-    QCOMPARE(r.trigInput[1], 2);
-    r.semiAuto = 0;
-    r.moldSelect = 3;
-    r.deriveByMode(&mould);
-    QCOMPARE(r.trigInput[0], 255);
-    QCOMPARE(r.trigInput[1], 255);
-
-    // Multi-detection: the worked example.
-    WizardPara m;
-    m.systemMode = 3;
-    m.multiDetectNum = 3;
-    const int rows[8] = {1, -1, 0, 0, 0, 0, 0, 0};
-    std::copy(std::begin(rows), std::end(rows), m.multiOutDetect);
-    m.multiTrigIn[0] = 0;
-    m.multiTrigIn[1] = 4;
-    m.deriveByMode(&mould);
-    QCOMPARE(gDNum, 3);
-    QCOMPARE(m.statusOutNum, 3);
-    QCOMPARE(m.detectEnabled[0], 1);
-    QCOMPARE(m.trigInput[0], TriginNo[4] - 1);
-    QCOMPARE(m.detectEnabled[1], 0);
-    QCOMPARE(m.trigInput[1], -1);
-    QCOMPARE(m.detectEnabled[2], 1);
-    QCOMPARE(m.trigInput[2], TriginNo[0] - 1);
-    for (int d = 3; d < 8; ++d) {
-        QCOMPARE(m.detectEnabled[d], 0);
-        QCOMPARE(m.trigInput[d], -1);
-    }
-
-    // Through a real load: mode 1, right mould sets the main window's flag.
-    {
-        ParamFile f;
-        QVERIFY(f.set("numFailDetect", "1 1 0 0 0 0 0 0"));
-    }
-    MainState* w = window();
-    QCOMPARE(w->curMould, 0);
-    QCOMPARE(gDNum, 4);
-    QCOMPARE(gaName[2], msg(376, 0));
-}
-
-void TstParams::multiDetectionRowsOutOfRangeMeanNone()
-{
-    WizardPara m;
-    m.systemMode = 3;
-    m.multiDetectNum = 4;
-    m.multiOutDetect[0] = 8;      // no such row
-    m.multiOutDetect[1] = -2;     // no such row
-    m.multiOutDetect[2] = 1;
-    m.multiTrigIn[1] = 12;        // no such trigger choice
-    m.multiOutDetect[3] = 2;
-    m.multiTrigIn[2] = 7;
-    m.deriveByMode(nullptr);
-    for (int d = 0; d < 3; ++d) {
-        QCOMPARE(m.detectEnabled[d], 0);
-        QCOMPARE(m.trigInput[d], -1);
-    }
-    QCOMPARE(m.detectEnabled[3], 1);
-    QCOMPARE(m.trigInput[3], TriginNo[7] - 1);
-}
-
-void TstParams::ioNamesFromNameFileAndDefaults()
-{
-    QVERIFY(m_env->writeWorkFile("name.txt", QByteArray("开模\nSafety door\nBack\n")));
-    window();
-    QCOMPARE(gaName[0], QString("开模"));
-    QCOMPARE(gaName[1], QString("Safety door"));
-    QCOMPARE(gaName[2], QString("Back"));
-    for (int i = 3; i < 8; ++i)
-        QVERIFY(gaName[i].isEmpty());
-    QVERIFY(QFile::remove("name.txt"));
-
-    // Standard mode, English, output 4 named for the mould-cavity option.
-    WizardPara p;
-    gLan = 1;
-    p.systemMode = 0;
-    p.moldInspectOption = 1;
-    p.loadIONames();
-    QCOMPARE(gaName[0], QString("Open"));
-    QCOMPARE(gaName[1], msg(302, 1));
-    QCOMPARE(gaName[7], QString(" O 4"));
-    QCOMPARE(gaName[12], msg(304, 1));
-
-    // Turntable.
-    p.systemMode = 2;
-    p.loadIONames();
-    QCOMPARE(gaName[0], msg(379, 1));
-    QCOMPARE(gaName[4], msg(378, 1));
-
-    // Multi-detection: names from the lists, out-of-range choices as "RSV".
-    p.systemMode = 3;
-    for (int k = 0; k < 8; ++k) {
-        p.customInName[k] = k;
-        p.customOutName[k] = 13 - k;
-    }
-    p.customInName[3] = 16;
-    p.customOutName[7] = -1;
-    gLan = 0;
-    p.loadIONames();
-    QCOMPARE(gaName[0], gInName[0][0]);
-    QCOMPARE(gaName[0], QString("开模到位"));
-    QCOMPARE(gaName[1], msg(302, 0));
-    QCOMPARE(gaName[2], gInName[1][0]);
-    QCOMPARE(gaName[4], msg(304, 0));
-    QCOMPARE(gaName[8], gInName[7][0]);
-    QCOMPARE(gaName[9], gOutName[13][0]);
-    QCOMPARE(gaName[10], gOutName[12][0]);
-    QCOMPARE(gaName[11], msg(307, 0));
-    QCOMPARE(gaName[12], gOutName[11][0]);
-    QCOMPARE(gaName[17], msg(304, 0));
-    QCOMPARE(gOutName[13][1], QString("Mac mov"));
-    QCOMPARE(gOutName[13][3], QString("Mac mov"));
-    QCOMPARE(gInName[15][2], QString("中子C退"));
-    QCOMPARE(gCustomInputName[1][1], QString("Input 3"));
-    QCOMPARE(gCustomOutputName[2][3], QString("出力 4"));
-    QVERIFY(gCustomOutputName[0][2].isEmpty());
-}
-
-void TstParams::assignmentCommitsAndReverts()
-{
-    window();
-    WizardPara& live = *gpWPara;
-    WizardPara& edit = *gpWParaBak;
-    qstrcpy(live.password, "pw1");
-    live.alarmPassword = "a1";
-    live.spare9v17 = 17;
-    live.curGroupName = "g";
-    edit = live;
-    QVERIFY(edit == live);
-    QCOMPARE(QString(edit.password), QString("pw1"));
-    QCOMPARE(edit.getCurGroupName(), QString("g"));
-    QCOMPARE(edit.cpuModelName, live.cpuModelName);
-
-    edit.exposeTime[6] = 4321;
-    QVERIFY(edit != live);
-    edit = live; // revert
-    QVERIFY(edit == live);
-    edit.colorAreaMin = 5;
-    QVERIFY(edit != live);
-    edit.colorAreaMin = live.colorAreaMin;
-    qstrcpy(edit.password, "pw2");
-    QVERIFY(edit != live);
-    live = edit; // commit
-    QCOMPARE(QString(live.password), QString("pw2"));
-    QVERIFY(live == edit);
-
-    WizardPara copy(live);
-    QVERIFY(copy == live);
-}
-
-void TstParams::groupNameFollowsDirectoriesAndSysadd()
-{
-    // No paraGroup folder and no sysadd.txt.
-    QDir("paraGroup").removeRecursively();
-    QFile::remove("sysadd.txt");
-    WizardPara p;
-    p.groupIndex = 0;
-    p.updateGroupName();
-    QVERIFY(QDir("paraGroup").exists());
-    QCOMPARE(p.getCurGroupName(), QString("default"));
-
-    for (const char* d : {"B", "a", "C"})
-        QVERIFY(QDir().mkpath(QString("paraGroup/") + d));
-    QFile("paraGroup/file.txt").open(QIODevice::WriteOnly);
-    const QStringList expected = {"B", "C", "a", "default", "default"};
-    const int indexes[] = {0, 1, 2, 3, -1};
-    for (int i = 0; i < 5; ++i) {
-        p.groupIndex = indexes[i];
-        p.updateGroupName();
-        QCOMPARE(p.getCurGroupName(), expected[i]);
-    }
-
-    // sysadd.txt missing at load: created with -1.
-    window();
-    QFile f("sysadd.txt");
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll().trimmed(), QByteArray("-1"));
-    f.close();
-    QCOMPARE(gpWPara->groupIndex, -1);
-
-    // SaveAddFile writes the index and renames the group at once.
-    gpWPara->groupIndex = 2;
-    gpWPara->SaveAddFile();
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("2\n"));
-    f.close();
-    QCOMPARE(gpWPara->getCurGroupName(), QString("a"));
-    WizardPara next;
-    next.LoadDatafromFile();
-    QCOMPARE(next.groupIndex, 2);
-    QCOMPARE(next.getCurGroupName(), QString("a"));
-
-    // Garbage in sysadd.txt reads as group 0.
-    QVERIFY(m_env->writeWorkFile("sysadd.txt", "xyz"));
-    next.LoadDatafromFile();
-    QCOMPARE(next.groupIndex, 0);
-    QCOMPARE(next.getCurGroupName(), QString("B"));
-
-    // A sysadd.txt that cannot be written leaves file and name alone.
-    QVERIFY(QFile::remove("sysadd.txt"));
-    QVERIFY(QDir().mkdir("sysadd.txt"));
-    next.groupIndex = 1;
-    next.SaveAddFile();
-    QCOMPARE(next.getCurGroupName(), QString("B"));
-    QVERIFY(QFileInfo("sysadd.txt").isDir());
-}
-
-void TstParams::groupNameReadableWhileReplaced()
-{
-    WizardPara a;
-    WizardPara b;
-    a.curGroupName = QString("group-a-").repeated(20);
-    b.curGroupName = QString("group-b-").repeated(20);
-    WizardPara target;
-    std::atomic<bool> stop{false};
-    std::atomic<int> bad{0};
-    QThread* reader = QThread::create([&]() {
-        while (!stop) {
-            const QString n = target.getCurGroupName();
-            if (n != a.curGroupName && n != b.curGroupName && n != "default")
-                ++bad;
-        }
-    });
-    reader->start();
-    for (int i = 0; i < 20000; ++i)
-        target = (i & 1) ? a : b;
-    stop = true;
-    reader->wait();
-    delete reader;
-    QCOMPARE(bad.load(), 0);
-}
-
-void TstParams::cpuDescriptionFromCpuinfo_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("series");
-    QTest::addColumn<QString>("generation");
-    QTest::addColumn<int>("number");
-
-    QTest::newRow("core i7") << "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz" << "Core" << "i7" << "10700" << 10;
-    QTest::newRow("n100") << "Intel(R) N100" << "Core" << "N" << "N100" << 99;
-    QTest::newRow("celeron j") << "Intel(R) Celeron(R) J4125 @ 2.00GHz" << "Celeron" << "Celeron J4125" << "" << 11;
-    QTest::newRow("pentium n") << "Intel(R) Pentium(R) N4200 @ 1.10GHz" << "Pentium" << "Pentium N4200" << "" << 11;
-    QTest::newRow("ryzen") << "AMD Ryzen 5 5600U with Radeon Graphics" << "Ryzen" << "Ryzen 5" << "" << 5;
-    QTest::newRow("core i5 u") << "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz" << "Core" << "i5" << "8250" << 8;
-    QTest::newRow("xeon") << "Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz" << "" << "" << "" << 42;
-}
-
-void TstParams::cpuDescriptionFromCpuinfo()
-{
-    QFETCH(QString, model);
-    QFETCH(QString, line);
-    QFETCH(QString, series);
-    QFETCH(QString, generation);
-    QFETCH(int, number);
-    QByteArray text;
-    for (int core = 0; core < 4; ++core)
-        text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
-                "model name\t: " + model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
-    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
-    WizardPara p;
-    p.cpuGenerationNum = 42;
-    p.loadCpuInfo();
-    QCOMPARE(p.cpuVendor, QString("GenuineIntel"));
-    QCOMPARE(p.cpuModelName, model);
-    QCOMPARE(p.cpuProductLine, line);
-    QCOMPARE(p.cpuSeries, series);
-    QCOMPARE(p.cpuGeneration, generation);
-    QCOMPARE(p.cpuGenerationNum, number);
-}
-
-void TstParams::cpuinfoMissingOrOdd()
-{
-    WizardPara p;
-    p.cpuGenerationNum = 3;
-    p.loadCpuInfo(); // no file under the sim root
-    QVERIFY(p.cpuModelName.isEmpty());
-    QVERIFY(p.cpuVendor.isEmpty());
-    QCOMPARE(p.cpuGenerationNum, 3);
-
-    // Text after a NUL byte is not read; blanks around the value are trimmed.
-    QByteArray text = QByteArray(kCpuI7) + QByteArray("\0model name : Intel(R) N100\n", 28);
-    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
-    p.loadCpuInfo();
-    QCOMPARE(p.cpuModelName, QString("Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"));
-    QCOMPARE(p.cpuGenerationNum, 10);
-}
-
-void TstParams::configJsonAndLcdSupport()
-{
-    const QString model = "Intel(R) Celeron(R) J4125 CPU @ 2.00GHz";
-    QVERIFY(m_env->writeSimFile("/proc/cpuinfo", "vendor_id : GenuineIntel\nmodel name : " + model.toUtf8() + "\n"));
-
-    // The factory file: an empty list.
-    WizardPara p;
-    p.loadCpuInfo();
-    p.loadConfigFromJson();
-    QVERIFY(p.configJson.contains("not_Support_LCD_CPU"));
-    QVERIFY(p.isSupportLCD());
-
-    // Listed: no LCD switching through the LED device.
-    QVERIFY(m_env->writeWorkFile("config.json",
-                                 "{\"not_Support_LCD_CPU\": [\"Intel(R) N100\", \"" + model.toUtf8() + "\"], \"x\": 1}"));
-    p.loadConfigFromJson();
-    QVERIFY(!p.isSupportLCD());
-    QCOMPARE(p.configJson.value("x").toInt(), 1);
-
-    // Trailing blank in the entry: no match.
-    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + " \"]}"));
-    p.loadConfigFromJson();
-    QVERIFY(p.isSupportLCD());
-
-    // A garbled file leaves the object as it was.
-    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + "\""));
-    p.loadConfigFromJson();
-    QVERIFY(p.isSupportLCD());
-    QCOMPARE(p.configJson.value("not_Support_LCD_CPU").toArray().size(), 1);
-
-    // Top level not an object, key not an array, file missing.
-    WizardPara q;
-    q.loadCpuInfo();
-    QVERIFY(m_env->writeWorkFile("config.json", "[]"));
-    q.loadConfigFromJson();
-    QVERIFY(q.configJson.isEmpty());
-    QVERIFY(q.isSupportLCD());
-    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": \"" + model.toUtf8() + "\"}"));
-    q.loadConfigFromJson();
-    QVERIFY(!q.configJson.isEmpty());
-    QVERIFY(q.isSupportLCD());
-    QVERIFY(QFile::remove("config.json"));
-    WizardPara r;
-    r.loadConfigFromJson();
-    QVERIFY(r.configJson.isEmpty());
-    QVERIFY(r.isSupportLCD());
-
-    // A config.json that cannot be read at all: reported, and the object
-    // loaded before stays as it was.
-    QVERIFY(m_env->writeWorkFile("config.json", "{\"not_Support_LCD_CPU\": [\"" + model.toUtf8() + "\"]}"));
-    p.loadConfigFromJson();
-    QVERIFY(!p.isSupportLCD());
-    QVERIFY(QFile::remove("config.json"));
-    QVERIFY(QDir().mkdir("config.json"));
-    QTest::ignoreMessage(QtWarningMsg, "Failed to open file: \"config.json\"");
-    p.loadConfigFromJson();
-    QVERIFY(!p.isSupportLCD());
-    QVERIFY(QFileInfo("config.json").isDir());
-}
-
-void TstParams::addColumnOnRealFile()
-{
-    const QString file = m_env->workDir() + "/RECORD.test.db";
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst-record");
-        db.setDatabaseName(file);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec("create table RECORD(time text, user text, text text)"));
-        QVERIFY(q.exec("insert into RECORD values('t', 'u', 'x')"));
-        QVERIFY(!columnExists(db, "RECORD", "recordtype"));
-        QVERIFY(addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
-        QVERIFY(columnExists(db, "RECORD", "recordtype"));
-        QVERIFY(!columnExists(db, "RECORD", "RecordType"));
-        QVERIFY(!addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
-        QVERIFY(!addColumnIfNotExists(db, "NOSUCH", "recordtype", "TEXT"));
-        QVERIFY(!addColumnIfNotExists(db, "RECORD", "x", "TEXT; drop table RECORD"));
-        QVERIFY(q.exec("select count(*) from RECORD") && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
-        q = QSqlQuery();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("tst-record");
-    // The column is in the file, the old row kept.
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst-record2");
-        db.setDatabaseName(file);
-        QVERIFY(db.open());
-        QVERIFY(columnExists(db, "RECORD", "recordtype"));
-        QSqlQuery q(db);
-        QVERIFY(q.exec("select text, recordtype from RECORD") && q.next());
-        QCOMPARE(q.value(0).toString(), QString("x"));
-        QVERIFY(q.value(1).isNull());
-        q = QSqlQuery();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("tst-record2");
-}
-
-void TstParams::jsonListAndDevelopReport()
-{
-    QJsonArray a;
-    a.append(5);
-    a.append("b");
-    a.append(QJsonValue());
-    a.append("c");
-    QCOMPARE(jsonArray2StringList(a), QStringList({"b", "c"}));
-    QCOMPARE(jsonArray2StringList(QJsonArray()), QStringList());
-
-    QVERIFY(checkDevelop(""));
-    QVERIFY(!checkDevelop("Sent 5\nReceived 0\n"));
-    QVERIFY(checkDevelop("Sent 5\nReceived 12\n"));
-    QVERIFY(!checkDevelop(" Received 12"));
-    QVERIFY(!checkDevelop("Received x"));
-    QVERIFY(checkDevelop("nothing here\n\n"));
-}
-
-void TstParams::workDirFromNothing()
-{
-    // The build's workdir step, run by hand into an empty folder: factory
-    // databases from the generator, images and the static files.
-    const QString fresh = m_env->workDir() + "/fresh";
-    QVERIFY(!QFileInfo::exists(fresh));
-    QProcess make;
-    make.setProcessChannelMode(QProcess::MergedChannels);
-    make.start(QStringLiteral(CMAKE_EXE),
-               {"-DPARAMGEN=" + QStringLiteral(PARAMGEN_EXE), "-DWORKDIR=" + fresh,
-                "-DIMAGES=" + TestEnv::sourceDir() + "/resources/images",
-                "-DSTATIC=" + TestEnv::sourceDir() + "/resources/workdir", "-P",
-                TestEnv::sourceDir() + "/tools/paramgen/makeworkdir.cmake"});
-    QVERIFY(make.waitForFinished(30000));
-    QVERIFY2(make.exitStatus() == QProcess::NormalExit && make.exitCode() == 0, make.readAll().constData());
-    for (const char* file : {"PARAM.db", "SN.db", "paraGroup/default/PARAM.db", "paraGroup/default/SN.db",
-                             "images/background.png", "images/OUT0.png", "config.json", "sysadd.txt"})
-        QVERIFY2(QFileInfo(fresh + '/' + file).isFile(), file);
-    QVERIFY(QFileInfo(fresh + "/ruv_net/workspace/log").isDir());
-
-    // The working copy starts as the default group, byte for byte.
-    auto digest = [](const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1)
-                                           : QByteArray();
-    };
-    QVERIFY(!digest(fresh + "/PARAM.db").isEmpty());
-    QCOMPARE(digest(fresh + "/PARAM.db"), digest(fresh + "/paraGroup/default/PARAM.db"));
-    QCOMPARE(digest(fresh + "/SN.db"), digest(fresh + "/paraGroup/default/SN.db"));
-
-    QVERIFY(QDir::setCurrent(fresh));
-    WizardPara factory;
-    FactoryDefaults::apply(factory);
-    {
-        ParamFile f;
-        QCOMPARE(f.keys().size(), 28);
-        for (const QString& key : WizardPara::storedKeys())
-            QCOMPARE(f.get(key).toString(), factory.rowValue(key));
-        QSqlQuery q(f.db());
-        QVERIFY(q.exec("select count(*) from sqlite_master where type='table' and name like 'cammer%'") && q.next());
-        QCOMPARE(q.value(0).toInt(), 8);
-    }
-    ParamFile sn("SN.db");
-    QCOMPARE(sn.keys().size(), 8);
-}
-
-void TstParams::paramgenRefusesBadArguments()
-{
-    auto run = [](const QStringList& args) {
-        QProcess p;
-        p.start(QStringLiteral(PARAMGEN_EXE), args);
-        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return p.exitCode();
-    };
-    QCOMPARE(run({}), 2);
-    QCOMPARE(run({"a", "b"}), 2);
-    QCOMPARE(run({"out", "--lan", "4"}), 2);
-    QCOMPARE(run({"out", "--lan"}), 2);
-    QVERIFY(!QFileInfo::exists("out"));
-
-    // A folder that cannot be made: a file stands in the way.
-    QVERIFY(m_env->writeWorkFile("blocker", "x"));
-    QCOMPARE(run({"blocker/sub"}), 1);
-
-    // The stored language is the one asked for; the rest are the defaults.
-    QCOMPARE(run({"jp", "--lan", "3"}), 0);
-    ParamFile f("jp/PARAM.db");
-    QCOMPARE(f.get("system2").toString().split(' ').value(12), QString("3"));
-    WizardPara factory;
-    FactoryDefaults::apply(factory);
-    QCOMPARE(f.get("system7").toString(), factory.rowValue("system7"));
-    QCOMPARE(gLan, 0); // the generator's language never leaks into the caller's
-}
 
 QTEST_GUILESS_MAIN(TstParams)
 #include "tst_params.moc"

@@ -11,13 +11,12 @@
 #include <QCryptographicHash>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <cstdio>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
-#include <cstdio>
 
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <utility>
@@ -58,148 +57,136 @@ class TstRestore : public QObject
 {
     Q_OBJECT
 private slots:
-    void killedRestoreLeavesOldOrWholeCopy();
-    void unusableCopyIsNotPutInPlace();
-    void shortLockOnSnDbIsWaitedOut();
-    void saveCutByACrashIsNotDamage();
-};
-
-void TstRestore::killedRestoreLeavesOldOrWholeCopy()
-{
-    TestEnv env(false);
-    QVERIFY(makeDb("PARAM.old", "old", 6 << 20) && makeDb("PARAM.factory", "factory", 6 << 20));
-    QVERIFY(makeDb("SN.old", "old", 64 << 10) && makeDb("SN.factory", "factory", 64 << 10));
-    const QSet<QByteArray> param = {digest("PARAM.old"), digest("PARAM.factory")};
-    const QSet<QByteArray> sn = {digest("SN.old"), digest("SN.factory")};
-    QVERIFY(QFile::copy("PARAM.old", "PARAM.db") && QFile::copy("SN.old", "SN.db"));
-
-    // The kill moments are spread over one round of the child's four
-    // restores as this machine runs them, measured here first, so a loaded
-    // machine still has its kills land inside the copies.
-    QElapsedTimer round;
-    round.start();
-    for (const char* from : {"PARAM.factory", "PARAM.old"})
-        QVERIFY(DatabaseFile::replaceWith(from, "PARAM.db", "sysparam"));
-    for (const char* from : {"SN.factory", "SN.old"})
-        QVERIFY(DatabaseFile::replaceWith(from, "SN.db", "sysparam"));
-    const int roundUs = int(qMax<qint64>(2000, round.nsecsElapsed() / 1000));
-
-    int kills = 0, midCopy = 0;
-    QElapsedTimer t;
-    t.start();
-    while (kills < 200 && t.elapsed() < 240000) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--restore-loop"});
-        QVERIFY(child.waitForStarted());
-        QVERIFY(child.waitForReadyRead(10000)); // "ready": about to restore
-        QThread::usleep(QRandomGenerator::global()->bounded(0, 2 * roundUs));
-        ::kill(pid_t(child.processId()), SIGKILL);
-        QVERIFY(child.waitForFinished(10000));
-        ++kills;
-        midCopy += (QFile::exists("PARAM.db.restoring") || QFile::exists("SN.db.restoring")) ? 1 : 0;
-        QVERIFY2(param.contains(digest("PARAM.db")), qPrintable(QString("PARAM.db short after kill %1").arg(kills)));
-        QVERIFY2(sn.contains(digest("SN.db")), qPrintable(QString("SN.db short after kill %1").arg(kills)));
-    }
-    QCOMPARE(kills, 200);
-    QVERIFY2(midCopy > 20, qPrintable(QString::number(midCopy))); // the kills did land inside copies
-    // A restore after all that finishes normally.
-    QVERIFY(DatabaseFile::replaceWith("PARAM.factory", "PARAM.db", "sysparam"));
-    QCOMPARE(digest("PARAM.db"), digest("PARAM.factory"));
-}
-
-void TstRestore::unusableCopyIsNotPutInPlace()
-{
-    TestEnv env(false);
-    QVERIFY(makeDb("PARAM.db", "old", 1000));
-    QVERIFY(env.writeWorkFile("bad.db", QByteArray(8192, '\x11')));
-    const QByteArray before = digest("PARAM.db");
-    QString why;
-    QVERIFY(!DatabaseFile::replaceWith("bad.db", "PARAM.db", "sysparam", &why));
-    QVERIFY2(why.contains("not usable"), qPrintable(why));
-    QVERIFY(!DatabaseFile::replaceWith("absent.db", "PARAM.db", "sysparam"));
-    QCOMPARE(digest("PARAM.db"), before);
-    QVERIFY(!QFile::exists("PARAM.db.restoring"));
-    QCOMPARE(DatabaseFile::check("bad.db", "sysparam"), DatabaseFile::Damaged);
-    QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam"), DatabaseFile::Usable);
-    QCOMPARE(DatabaseFile::check("PARAM.db", "other"), DatabaseFile::Empty);
-    QVERIFY(DatabaseFile::keepAside("PARAM.db"));
-    QCOMPARE(digest("PARAM.db.damaged"), before);
-}
-
-void TstRestore::shortLockOnSnDbIsWaitedOut()
-{
-    TestEnv env;
-    RecordingPrompt operatorAnswers;
+    void killedRestoreLeavesOldOrWholeCopy()
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "order");
-        db.setDatabaseName("SN.db");
-        QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec("update sysparam set value='CAMERA-0001' where name='serialNB0'"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("order");
-    // Another program holds SN.db and lets go while the station waits.
-    auto locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
-    locker->setDatabaseName("SN.db");
-    QVERIFY(locker->open());
-    QVERIFY(QSqlQuery(*locker).exec("begin exclusive"));
-    QVERIFY(QSqlQuery(*locker).exec("update sysparam set value=value where 0"));
-    struct ReleasingClock : TestClock {
-        std::function<void()> onSleep;
-        void sleepMs(int ms) override
-        {
-            if (onSleep)
-                std::exchange(onSleep, nullptr)();
-            TestClock::sleepMs(ms);
+        TestEnv env(false);
+        QVERIFY(makeDb("PARAM.old", "old", 6 << 20) && makeDb("PARAM.factory", "factory", 6 << 20));
+        QVERIFY(makeDb("SN.old", "old", 64 << 10) && makeDb("SN.factory", "factory", 64 << 10));
+        const QSet<QByteArray> param = {digest("PARAM.old"), digest("PARAM.factory")};
+        const QSet<QByteArray> sn = {digest("SN.old"), digest("SN.factory")};
+        QVERIFY(QFile::copy("PARAM.old", "PARAM.db") && QFile::copy("SN.old", "SN.db"));
+
+        // The kill moments are spread over one round of the child's four
+        // restores as this machine runs them, measured here first, so a loaded
+        // machine still has its kills land inside the copies.
+        QElapsedTimer round;
+        round.start();
+        for (const char* from : {"PARAM.factory", "PARAM.old"})
+            QVERIFY(DatabaseFile::replaceWith(from, "PARAM.db", "sysparam"));
+        for (const char* from : {"SN.factory", "SN.old"})
+            QVERIFY(DatabaseFile::replaceWith(from, "SN.db", "sysparam"));
+        const int roundUs = int(qMax<qint64>(2000, round.nsecsElapsed() / 1000));
+
+        int kills = 0, midCopy = 0;
+        QElapsedTimer t;
+        t.start();
+        while (kills < 200 && t.elapsed() < 240000) {
+            QProcess child;
+            child.start(QCoreApplication::applicationFilePath(), {"--restore-loop"});
+            QVERIFY(child.waitForStarted());
+            QVERIFY(child.waitForReadyRead(10000)); // "ready": about to restore
+            QThread::usleep(QRandomGenerator::global()->bounded(0, 2 * roundUs));
+            ::kill(pid_t(child.processId()), SIGKILL);
+            QVERIFY(child.waitForFinished(10000));
+            ++kills;
+            midCopy += (QFile::exists("PARAM.db.restoring") || QFile::exists("SN.db.restoring")) ? 1 : 0;
+            QVERIFY2(param.contains(digest("PARAM.db")), qPrintable(QString("PARAM.db short after kill %1").arg(kills)));
+            QVERIFY2(sn.contains(digest("SN.db")), qPrintable(QString("SN.db short after kill %1").arg(kills)));
         }
-    } clock;
-    clock.onSleep = [&] {
-        QSqlQuery(*locker).exec("rollback");
-        locker->close();
-    };
-    Clock::install(&clock);
-    {
-        CameraManager m;
-        m.loadCameraSN();
-        QCOMPARE(m.snList, QVector<QString>({"CAMERA-0001"}));
+        QCOMPARE(kills, 200);
+        QVERIFY2(midCopy > 20, qPrintable(QString::number(midCopy))); // the kills did land inside copies
+        // A restore after all that finishes normally.
+        QVERIFY(DatabaseFile::replaceWith("PARAM.factory", "PARAM.db", "sysparam"));
+        QCOMPARE(digest("PARAM.db"), digest("PARAM.factory"));
     }
-    Clock::install(nullptr);
-    locker.reset();
-    QSqlDatabase::removeDatabase("locker");
-    QVERIFY(!clock.onSleep); // it did wait
-    QVERIFY(!QFile::exists("SN.db.damaged"));
-    QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
-    QCOMPARE(operatorAnswers.numbers(), QList<int>());
-}
 
-void TstRestore::saveCutByACrashIsNotDamage()
-{
-    // A save killed half-way leaves a hot journal: the next start must roll
-    // it back and keep the file, not take it for a damaged one.
-    TestEnv env(false);
-    QVERIFY(makeDb("PARAM.db", "old", 1000));
+    void unusableCopyIsNotPutInPlace()
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
-        db.setDatabaseName("PARAM.db");
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec("begin"));
-        for (int i = 0; i < 3000; ++i)
-            q.exec(QString("insert into sysparam values('row%1', '%2')").arg(i).arg(QString(200, 'v')));
-        QVERIFY(q.exec("commit"));
-        db.close();
+        TestEnv env(false);
+        QVERIFY(makeDb("PARAM.db", "old", 1000));
+        QVERIFY(env.writeWorkFile("bad.db", QByteArray(8192, '\x11')));
+        const QByteArray before = digest("PARAM.db");
+        QString why;
+        QVERIFY(!DatabaseFile::replaceWith("bad.db", "PARAM.db", "sysparam", &why));
+        QVERIFY2(why.contains("not usable"), qPrintable(why));
+        QVERIFY(!DatabaseFile::replaceWith("absent.db", "PARAM.db", "sysparam"));
+        QCOMPARE(digest("PARAM.db"), before);
+        QVERIFY(!QFile::exists("PARAM.db.restoring"));
+        QCOMPARE(DatabaseFile::check("bad.db", "sysparam"), DatabaseFile::Damaged);
+        QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam"), DatabaseFile::Usable);
+        QCOMPARE(DatabaseFile::check("PARAM.db", "other"), DatabaseFile::Empty);
+        QVERIFY(DatabaseFile::keepAside("PARAM.db"));
+        QCOMPARE(digest("PARAM.db.damaged"), before);
     }
-    QSqlDatabase::removeDatabase("rows");
-    const QByteArray before = digest("PARAM.db");
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), {"--crash-in-save"});
-    QVERIFY(child.waitForFinished(20000));
-    QVERIFY(QFileInfo("PARAM.db-journal").size() > 0);
-    QString why;
-    QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam", &why), DatabaseFile::Usable);
-    QVERIFY(!QFileInfo::exists("PARAM.db-journal") || QFileInfo("PARAM.db-journal").size() == 0);
-    QCOMPARE(digest("PARAM.db"), before);
-}
+
+    void shortLockOnSnDbIsWaitedOut()
+    {
+        TestEnv env;
+        RecordingPrompt operatorAnswers;
+        // Another program holds SN.db and lets go while the station waits.
+        auto locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
+        locker->setDatabaseName("SN.db");
+        QVERIFY(locker->open());
+        QVERIFY(QSqlQuery(*locker).exec("update sysparam set value='CAMERA-0001' where name='serialNB0'"));
+        QVERIFY(QSqlQuery(*locker).exec("begin exclusive"));
+        QVERIFY(QSqlQuery(*locker).exec("update sysparam set value=value where 0"));
+        struct ReleasingClock : TestClock {
+            std::function<void()> onSleep;
+            void sleepMs(int ms) override
+            {
+                if (onSleep)
+                    std::exchange(onSleep, nullptr)();
+                TestClock::sleepMs(ms);
+            }
+        } clock;
+        clock.onSleep = [&] {
+            QSqlQuery(*locker).exec("rollback");
+            locker->close();
+        };
+        Clock::install(&clock);
+        {
+            CameraManager m;
+            m.loadCameraSN();
+            QCOMPARE(m.snList, QVector<QString>({"CAMERA-0001"}));
+        }
+        Clock::install(nullptr);
+        locker.reset();
+        QSqlDatabase::removeDatabase("locker");
+        QVERIFY(!clock.onSleep); // it did wait
+        QVERIFY(!QFile::exists("SN.db.damaged"));
+        QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+        QCOMPARE(operatorAnswers.numbers(), QList<int>());
+    }
+
+    void saveCutByACrashIsNotDamage()
+    {
+        // A save killed half-way leaves a hot journal: the next start must roll
+        // it back and keep the file, not take it for a damaged one.
+        TestEnv env(false);
+        QVERIFY(makeDb("PARAM.db", "old", 1000));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
+            db.setDatabaseName("PARAM.db");
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("begin"));
+            for (int i = 0; i < 3000; ++i)
+                q.exec(QString("insert into sysparam values('row%1', '%2')").arg(i).arg(QString(200, 'v')));
+            QVERIFY(q.exec("commit"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("rows");
+        const QByteArray before = digest("PARAM.db");
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--crash-in-save"});
+        QVERIFY(child.waitForFinished(20000));
+        QVERIFY(QFileInfo("PARAM.db-journal").size() > 0);
+        QString why;
+        QCOMPARE(DatabaseFile::check("PARAM.db", "sysparam", &why), DatabaseFile::Usable);
+        QVERIFY(!QFileInfo::exists("PARAM.db-journal") || QFileInfo("PARAM.db-journal").size() == 0);
+        QCOMPARE(digest("PARAM.db"), before);
+    }
+};
 
 int main(int argc, char** argv)
 {
