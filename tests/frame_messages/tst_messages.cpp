@@ -42,267 +42,217 @@ class TestMessages : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    void init()
+    {
+        m_savedLan = gLan;
+        QCOMPARE(MessageTable::load(), shippedRows());
+    }
 
-    void loadReadsEveryNumberWithoutComplaint();
-    void everyEnglishTextIsTranslated();
-    void placeholdersAgreeAcrossLanguages();
-    void lineBreakConventions();
-    void placeholderTextsFillWithArg();
-    void reloadClearsStaleTexts();
-    void textIsBoundsChecked();
+    void cleanup()
+    {
+        gLan = m_savedLan;
+    }
 
-    void parseUnescapes();
-    void parseSkipsCommentsBlankLinesAndCrlf();
-    void parseRejectsBadLines_data();
-    void parseRejectsBadLines();
-    void parseKeepsFirstOfDuplicates();
-    void parseSurvivesGarbage();
+    void loadReadsEveryNumberWithoutComplaint()
+    {
+        // A warning here would mean a line of the shipped data was dropped.
+        static QStringList warnings;
+        warnings.clear();
+        QtMessageHandler old = qInstallMessageHandler(
+            [](QtMsgType t, const QMessageLogContext&, const QString& msg) {
+                if (t != QtDebugMsg && t != QtInfoMsg)
+                    warnings << msg;
+            });
+        const int n = MessageTable::load();
+        qInstallMessageHandler(old);
+        QCOMPARE(warnings, QStringList());
+        QCOMPARE(n, shippedRows());
+
+        int withText = 0;
+        for (int m = 0; m < 760; ++m) {
+            bool any = false;
+            for (int l = 0; l < 4; ++l)
+                any = any || !at(m, l).isEmpty();
+            withText += any ? 1 : 0;
+        }
+        QCOMPARE(withText, 736);
+    }
+
+    void shippedTextsAgreeAcrossLanguages()
+    {
+        int english = 0;
+        for (int m = 0; m < MessageTable::kMessageCount; ++m) {
+            const QString what = QString::number(m);
+            const QString en = at(m, 1);
+            // Every English text is translated, and not by copying the English
+            // over (a few labels such as "IP", "1#" or "%1" are the same in every
+            // language).
+            if (!en.isEmpty()) {
+                ++english;
+                QVERIFY2(!at(m, 0).isEmpty() && !at(m, 2).isEmpty(), qPrintable(what));
+                QVERIFY2(kJapaneseEmpty.contains(m) || !at(m, 3).isEmpty(), qPrintable(what));
+                if (en.contains(QRegularExpression(QStringLiteral("[a-zA-Z]{3}"))) && m < 758)
+                    QVERIFY2(at(m, 0) != en, qPrintable(what));
+            }
+            // The same placeholders in every language that has the text.
+            QSet<QString> ref;
+            bool first = true;
+            for (int l = 0; l < 4; ++l) {
+                if (at(m, l).isEmpty())
+                    continue;
+                const QSet<QString> p = placeholders(at(m, l));
+                if (first)
+                    ref = p;
+                first = false;
+                QVERIFY2(p == ref, qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
+            }
+            // Line breaks: CR only in English and only before LF; multi-line
+            // English texts go into boxes, and so do their translations.
+            for (int l : {0, 2, 3})
+                QVERIFY2(!at(m, l).contains(QLatin1Char('\r')), qPrintable(what));
+            for (int i = 0; i < en.size(); ++i)
+                if (en.at(i) == QLatin1Char('\r'))
+                    QVERIFY2(i + 1 < en.size() && en.at(i + 1) == QLatin1Char('\n'), qPrintable(what));
+            if (en.contains(QLatin1Char('\n')) && m != 320) {
+                QVERIFY2(at(m, 0).contains(QLatin1Char('\n')), qPrintable(what));
+                QVERIFY2(at(m, 3).isEmpty() || at(m, 3).contains(QLatin1Char('\n')), qPrintable(what));
+            }
+        }
+        QVERIFY(english >= 730); // the first table's 730, and every later message
+    }
+
+    void placeholderTextsFillWithArg()
+    {
+        // QString::arg needs "%1", not "1%" or "% 1"; these texts are filled that way.
+        for (int l = 0; l < 4; ++l) {
+            const QString restored = at(286, l).arg(QStringLiteral("GROUP7"));
+            QVERIFY2(restored.contains(QLatin1String("GROUP7")), qPrintable(restored));
+            const QString tip = at(731, l).arg(at(729, l), at(730, l));
+            QVERIFY2(tip.contains(at(729, l)) && tip.contains(at(730, l)), qPrintable(tip));
+            QVERIFY(!tip.contains(QLatin1String("%1")) && !tip.contains(QLatin1String("%2")));
+            const QString pct = at(723, l).arg(25);
+            QVERIFY2(pct.contains(QLatin1String("25 %")), qPrintable(pct));
+        }
+    }
+
+    void reloadAndLookUp()
+    {
+        gaLanStr[4 * 1000 + 2] = QStringLiteral("stale"); // an unused number
+        gaLanStr[4 * 578 + 0] = QStringLiteral("stale");
+        gaLanStr[4 * 121 + 1] = QStringLiteral("stale");
+        QCOMPARE(MessageTable::load(), shippedRows());
+        QCOMPARE(at(1000, 2), QString());
+        QCOMPARE(at(578, 0), QString());
+
+        // Look-ups in the language in force, bounds-checked on number and language.
+        gLan = 1;
+        QCOMPARE(MessageTable::text(121), QStringLiteral("Confirm"));
+        gLan = 3;
+        QCOMPARE(MessageTable::text(121), QString::fromUtf8("確定"));
+        for (int m : {-1, 2048, 1 << 30, int(MessageTable::kMessageCount)})
+            QCOMPARE(MessageTable::text(m), QString());
+        gLan = 4;
+        QCOMPARE(MessageTable::text(121), QString());
+        gLan = -1;
+        QCOMPARE(MessageTable::text(0), QString());
+    }
+
+    void parseUnescapesAndSkips()
+    {
+        const QByteArray data = "# heading\r\n"
+                                "\r\n"
+                                "5\ta\\nb\tx\\r\\ny\tt\\\\u\tp\\tq\n"
+                                "6\t\t\t\t\n"
+                                "7\tz\te\tt\tj\r\n"
+                                "   \n"
+                                "#8\tz\te\tt\tj\n"
+                                "9\t\xe7\xa1\xae\xe5\xae\x9a\tOK\tok\tok";
+        QCOMPARE(MessageTable::parse(data), 4);
+        QCOMPARE(at(5, 0), QStringLiteral("a\nb"));
+        QCOMPARE(at(5, 1), QStringLiteral("x\r\ny"));
+        QCOMPARE(at(5, 2), QStringLiteral("t\\u"));
+        QCOMPARE(at(5, 3), QStringLiteral("p\tq"));
+        for (int l = 0; l < 4; ++l)
+            QCOMPARE(at(6, l), QString());
+        QCOMPARE(at(7, 3), QStringLiteral("j"));
+        QCOMPARE(at(8, 0), QString());
+        QCOMPARE(at(9, 0), QString::fromUtf8("确定"));
+        QCOMPARE(at(9, 3), QStringLiteral("ok"));
+        // parse replaces the whole table.
+        QCOMPARE(at(121, 1), QString());
+    }
+
+    void parseRejectsBadLines_data()
+    {
+        QTest::addColumn<QByteArray>("badLine");
+        QTest::newRow("too few fields") << QByteArray("20\ta\tb\tc");
+        QTest::newRow("number only") << QByteArray("20");
+        QTest::newRow("too many fields") << QByteArray("20\ta\tb\tc\td\te");
+        QTest::newRow("not a number") << QByteArray("abc\ta\tb\tc\td");
+        QTest::newRow("empty number") << QByteArray("\ta\tb\tc\td");
+        QTest::newRow("signed number") << QByteArray("+20\ta\tb\tc\td");
+        QTest::newRow("blank before number") << QByteArray(" 20\ta\tb\tc\td");
+        QTest::newRow("trailing junk") << QByteArray("20x\ta\tb\tc\td");
+        QTest::newRow("hex number") << QByteArray("0x14\ta\tb\tc\td");
+        QTest::newRow("negative") << QByteArray("-1\ta\tb\tc\td");
+        QTest::newRow("past the numbered range") << QByteArray("1024\ta\tb\tc\td");
+        QTest::newRow("past the table") << QByteArray("2048\ta\tb\tc\td");
+        QTest::newRow("overflowing") << QByteArray("99999999999999999999\ta\tb\tc\td");
+        QTest::newRow("unknown escape") << QByteArray("20\ta\\qb\tb\tc\td");
+        QTest::newRow("dangling backslash") << QByteArray("20\ta\tb\tc\td\\");
+        QTest::newRow("invalid utf-8") << QByteArray("20\ta\xff\xfe\tb\tc\td");
+        QTest::newRow("truncated utf-8") << QByteArray("20\ta\tb\tc\td\xe7\xa1");
+        // A second line for a number: the first one is kept.
+        QTest::newRow("duplicate number") << QByteArray("10\tsecond\tsecond\tsecond\tsecond");
+    }
+
+    void parseRejectsBadLines()
+    {
+        QFETCH(QByteArray, badLine);
+        const QByteArray data = "10\tzh10\ten10\ttw10\tja10\n"
+                                "# comment\n"
+                              + badLine
+                              + "\n"
+                                "11\tzh11\ten11\ttw11\tja11\n";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("line 3\\b")));
+        QCOMPARE(MessageTable::parse(data), -1);
+        // The good lines are kept at their own numbers; the bad one leaves no trace.
+        QCOMPARE(at(10, 0), QStringLiteral("zh10"));
+        QCOMPARE(at(10, 3), QStringLiteral("ja10"));
+        QCOMPARE(at(11, 1), QStringLiteral("en11"));
+        QCOMPARE(at(11, 3), QStringLiteral("ja11"));
+        for (int m = 0; m < 2048; ++m) {
+            if (m == 10 || m == 11)
+                continue;
+            for (int l = 0; l < 4; ++l)
+                QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
+        }
+    }
+
+    void parseSurvivesGarbage()
+    {
+        QCOMPARE(MessageTable::parse(QByteArray()), 0);
+        QCOMPARE(at(121, 1), QString());
+
+        QByteArray junk;
+        quint32 x = 12345;
+        for (int i = 0; i < 20000; ++i) {
+            x = x * 1103515245u + 12345u;
+            junk.append(char(x >> 24));
+        }
+        // Whatever the bytes say, nothing outside the numbered range may be written.
+        QtMessageHandler old = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        const int n = MessageTable::parse(junk);
+        qInstallMessageHandler(old);
+        QVERIFY(n >= -1);
+        for (int m = MessageTable::kMessageCount; m < 2048; ++m)
+            for (int l = 0; l < 4; ++l)
+                QVERIFY(at(m, l).isEmpty());
+    }
 
 private:
     int m_savedLan = 0;
 };
-
-void TestMessages::init()
-{
-    m_savedLan = gLan;
-    QCOMPARE(MessageTable::load(), shippedRows());
-}
-
-void TestMessages::cleanup()
-{
-    gLan = m_savedLan;
-}
-
-void TestMessages::loadReadsEveryNumberWithoutComplaint()
-{
-    // A warning here would mean a line of the shipped data was dropped.
-    static QStringList warnings;
-    warnings.clear();
-    QtMessageHandler old = qInstallMessageHandler(
-        [](QtMsgType t, const QMessageLogContext&, const QString& msg) {
-            if (t != QtDebugMsg && t != QtInfoMsg)
-                warnings << msg;
-        });
-    const int n = MessageTable::load();
-    qInstallMessageHandler(old);
-    QCOMPARE(warnings, QStringList());
-    QCOMPARE(n, shippedRows());
-
-    int withText = 0;
-    for (int m = 0; m < 760; ++m) {
-        bool any = false;
-        for (int l = 0; l < 4; ++l)
-            any = any || !at(m, l).isEmpty();
-        withText += any ? 1 : 0;
-    }
-    QCOMPARE(withText, 736);
-}
-
-void TestMessages::everyEnglishTextIsTranslated()
-{
-    int english = 0;
-    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
-        if (at(m, 1).isEmpty())
-            continue;
-        ++english;
-        QVERIFY2(!at(m, 0).isEmpty(), qPrintable(QString::number(m)));
-        QVERIFY2(!at(m, 2).isEmpty(), qPrintable(QString::number(m)));
-        if (!kJapaneseEmpty.contains(m))
-            QVERIFY2(!at(m, 3).isEmpty(), qPrintable(QString::number(m)));
-        // A translation is not the English text copied over (a few labels
-        // such as "IP", "1#" or "%1" are the same in every language).
-        const bool latinOnly = !at(m, 1).contains(QRegularExpression(QStringLiteral("[a-zA-Z]{3}")));
-        if (!latinOnly && m < 758)
-            QVERIFY2(at(m, 0) != at(m, 1), qPrintable(QString::number(m)));
-    }
-    QVERIFY(english >= 730); // the first table's 730, and every later message
-}
-
-void TestMessages::placeholdersAgreeAcrossLanguages()
-{
-    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
-        QSet<QString> ref;
-        bool first = true;
-        for (int l = 0; l < 4; ++l) {
-            if (at(m, l).isEmpty())
-                continue;
-            const QSet<QString> p = placeholders(at(m, l));
-            if (first)
-                ref = p;
-            first = false;
-            QVERIFY2(p == ref, qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
-        }
-    }
-}
-
-void TestMessages::lineBreakConventions()
-{
-    for (int m = 0; m < MessageTable::kMessageCount; ++m) {
-        for (int l : {0, 2, 3})
-            QVERIFY2(!at(m, l).contains(QLatin1Char('\r')), qPrintable(QString::number(m)));
-        const QString en = at(m, 1);
-        for (int i = 0; i < en.size(); ++i)
-            if (en.at(i) == QLatin1Char('\r'))
-                QVERIFY2(i + 1 < en.size() && en.at(i + 1) == QLatin1Char('\n'),
-                         qPrintable(QString::number(m)));
-        // Multi-line English texts go into boxes; so do their translations.
-        if (en.contains(QLatin1Char('\n')) && m != 320) {
-            QVERIFY2(at(m, 0).contains(QLatin1Char('\n')), qPrintable(QString::number(m)));
-            QVERIFY2(at(m, 3).isEmpty() || at(m, 3).contains(QLatin1Char('\n')),
-                     qPrintable(QString::number(m)));
-        }
-    }
-}
-
-void TestMessages::placeholderTextsFillWithArg()
-{
-    // QString::arg needs "%1", not "1%" or "% 1"; these texts are filled that way.
-    for (int l = 0; l < 4; ++l) {
-        const QString restored = at(286, l).arg(QStringLiteral("GROUP7"));
-        QVERIFY2(restored.contains(QLatin1String("GROUP7")), qPrintable(restored));
-        const QString tip = at(731, l).arg(at(729, l), at(730, l));
-        QVERIFY2(tip.contains(at(729, l)) && tip.contains(at(730, l)), qPrintable(tip));
-        QVERIFY(!tip.contains(QLatin1String("%1")) && !tip.contains(QLatin1String("%2")));
-        const QString pct = at(723, l).arg(25);
-        QVERIFY2(pct.contains(QLatin1String("25 %")), qPrintable(pct));
-    }
-}
-
-void TestMessages::reloadClearsStaleTexts()
-{
-    gaLanStr[4 * 1000 + 2] = QStringLiteral("stale"); // an unused number
-    gaLanStr[4 * 578 + 0] = QStringLiteral("stale");
-    gaLanStr[4 * 121 + 1] = QStringLiteral("stale");
-    QCOMPARE(MessageTable::load(), shippedRows());
-    QCOMPARE(at(1000, 2), QString());
-    QCOMPARE(at(578, 0), QString());
-    QCOMPARE(at(121, 1), QStringLiteral("Confirm"));
-}
-
-void TestMessages::textIsBoundsChecked()
-{
-    gLan = 1;
-    QCOMPARE(MessageTable::text(121), QStringLiteral("Confirm"));
-    gLan = 3;
-    QCOMPARE(MessageTable::text(121), QString::fromUtf8("確定"));
-    QCOMPARE(MessageTable::text(-1), QString());
-    QCOMPARE(MessageTable::text(2048), QString());
-    QCOMPARE(MessageTable::text(1 << 30), QString());
-    QCOMPARE(MessageTable::text(MessageTable::kMessageCount), QString());
-    gLan = 4;
-    QCOMPARE(MessageTable::text(121), QString());
-    gLan = -1;
-    QCOMPARE(MessageTable::text(0), QString());
-}
-
-void TestMessages::parseUnescapes()
-{
-    const QByteArray data = "5\ta\\nb\tx\\r\\ny\tt\\\\u\tp\\tq\n"
-                            "6\t\t\t\t\n";
-    QCOMPARE(MessageTable::parse(data), 2);
-    QCOMPARE(at(5, 0), QStringLiteral("a\nb"));
-    QCOMPARE(at(5, 1), QStringLiteral("x\r\ny"));
-    QCOMPARE(at(5, 2), QStringLiteral("t\\u"));
-    QCOMPARE(at(5, 3), QStringLiteral("p\tq"));
-    for (int l = 0; l < 4; ++l)
-        QCOMPARE(at(6, l), QString());
-    // parse replaces the whole table.
-    QCOMPARE(at(121, 1), QString());
-}
-
-void TestMessages::parseSkipsCommentsBlankLinesAndCrlf()
-{
-    const QByteArray data = "# heading\r\n"
-                            "\r\n"
-                            "7\tz\te\tt\tj\r\n"
-                            "   \n"
-                            "#8\tz\te\tt\tj\n"
-                            "9\t\xe7\xa1\xae\xe5\xae\x9a\tOK\tok\tok";
-    QCOMPARE(MessageTable::parse(data), 2);
-    QCOMPARE(at(7, 3), QStringLiteral("j"));
-    QCOMPARE(at(8, 0), QString());
-    QCOMPARE(at(9, 0), QString::fromUtf8("确定"));
-    QCOMPARE(at(9, 3), QStringLiteral("ok"));
-}
-
-void TestMessages::parseRejectsBadLines_data()
-{
-    QTest::addColumn<QByteArray>("badLine");
-    QTest::newRow("too few fields") << QByteArray("20\ta\tb\tc");
-    QTest::newRow("number only") << QByteArray("20");
-    QTest::newRow("too many fields") << QByteArray("20\ta\tb\tc\td\te");
-    QTest::newRow("not a number") << QByteArray("abc\ta\tb\tc\td");
-    QTest::newRow("empty number") << QByteArray("\ta\tb\tc\td");
-    QTest::newRow("signed number") << QByteArray("+20\ta\tb\tc\td");
-    QTest::newRow("blank before number") << QByteArray(" 20\ta\tb\tc\td");
-    QTest::newRow("trailing junk") << QByteArray("20x\ta\tb\tc\td");
-    QTest::newRow("hex number") << QByteArray("0x14\ta\tb\tc\td");
-    QTest::newRow("negative") << QByteArray("-1\ta\tb\tc\td");
-    QTest::newRow("past the numbered range") << QByteArray("1024\ta\tb\tc\td");
-    QTest::newRow("past the table") << QByteArray("2048\ta\tb\tc\td");
-    QTest::newRow("overflowing") << QByteArray("99999999999999999999\ta\tb\tc\td");
-    QTest::newRow("unknown escape") << QByteArray("20\ta\\qb\tb\tc\td");
-    QTest::newRow("dangling backslash") << QByteArray("20\ta\tb\tc\td\\");
-    QTest::newRow("invalid utf-8") << QByteArray("20\ta\xff\xfe\tb\tc\td");
-    QTest::newRow("truncated utf-8") << QByteArray("20\ta\tb\tc\td\xe7\xa1");
-}
-
-void TestMessages::parseRejectsBadLines()
-{
-    QFETCH(QByteArray, badLine);
-    const QByteArray data = "10\tzh10\ten10\ttw10\tja10\n"
-                            "# comment\n"
-                          + badLine
-                          + "\n"
-                            "11\tzh11\ten11\ttw11\tja11\n";
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("line 3\\b")));
-    QCOMPARE(MessageTable::parse(data), -1);
-    // The good lines are kept at their own numbers; the bad one leaves no trace.
-    QCOMPARE(at(10, 0), QStringLiteral("zh10"));
-    QCOMPARE(at(10, 3), QStringLiteral("ja10"));
-    QCOMPARE(at(11, 1), QStringLiteral("en11"));
-    QCOMPARE(at(11, 3), QStringLiteral("ja11"));
-    for (int m = 0; m < 2048; ++m) {
-        if (m == 10 || m == 11)
-            continue;
-        for (int l = 0; l < 4; ++l)
-            QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
-    }
-}
-
-void TestMessages::parseKeepsFirstOfDuplicates()
-{
-    const QByteArray data = "30\tfirst\tfirst\tfirst\tfirst\n"
-                            "30\tsecond\tsecond\tsecond\tsecond\n"
-                            "31\ta\tb\tc\td\n";
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("line 2\\b.*30")));
-    QCOMPARE(MessageTable::parse(data), -1);
-    QCOMPARE(at(30, 2), QStringLiteral("first"));
-    QCOMPARE(at(31, 3), QStringLiteral("d"));
-}
-
-void TestMessages::parseSurvivesGarbage()
-{
-    QCOMPARE(MessageTable::parse(QByteArray()), 0);
-    QCOMPARE(at(121, 1), QString());
-
-    QByteArray junk;
-    quint32 x = 12345;
-    for (int i = 0; i < 20000; ++i) {
-        x = x * 1103515245u + 12345u;
-        junk.append(char(x >> 24));
-    }
-    // Whatever the bytes say, nothing outside the numbered range may be written.
-    QtMessageHandler old = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    const int n = MessageTable::parse(junk);
-    qInstallMessageHandler(old);
-    QVERIFY(n >= -1);
-    for (int m = MessageTable::kMessageCount; m < 2048; ++m)
-        for (int l = 0; l < 4; ++l)
-            QVERIFY(at(m, l).isEmpty());
-}
 
 QTEST_GUILESS_MAIN(TestMessages)
 #include "tst_messages.moc"
