@@ -148,29 +148,23 @@ private slots:
     {
         ClustomRect r;
         r.rect.setCoords(100, 100, 200, 200);
-        r.Resize(0, QPoint(0, 0), QPoint(5, -7));
-        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(200, 200)));
-        QCOMPARE(r.moveX, 5);
-        QCOMPARE(r.moveY, -7);
-        r.Resize(3, QPoint(10, 10), QPoint(13, 50));
-        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(203, 200)));
-        QCOMPARE(r.moveX, 3);
-        QCOMPARE(r.moveY, -7); // untouched by an x-only handle
-        r.Resize(5, QPoint(0, 0), QPoint(9, 4));
-        QCOMPARE(r.rect, QRect(QPoint(105, 93), QPoint(203, 204)));
-        QCOMPARE(r.moveY, 4);
-        r.Resize(6, QPoint(0, 0), QPoint(-5, 1));
-        QCOMPARE(r.rect, QRect(QPoint(100, 93), QPoint(203, 205)));
-        r.Resize(2, QPoint(0, 0), QPoint(1, 1));
-        QCOMPARE(r.rect, QRect(QPoint(100, 94), QPoint(204, 205)));
-        r.Resize(4, QPoint(0, 0), QPoint(1, 1));
-        r.Resize(1, QPoint(0, 0), QPoint(1, 1));
-        r.Resize(7, QPoint(0, 0), QPoint(1, 1));
-        QCOMPARE(r.rect, QRect(QPoint(101, 95), QPoint(205, 206)));
-        const QRect before = r.rect;
-        r.Resize(8, QPoint(0, 0), QPoint(30, 30));
-        r.Resize(-1, QPoint(0, 0), QPoint(30, 30));
-        QCOMPARE(r.rect, before);
+        // Each handle moves its own sides; codes out of range move nothing.
+        // moveY stays as it was under the x-only handle 3.
+        struct Step { int code; QPoint from, to; QRect rect; int moveX, moveY; };
+        for (const Step& st : {Step{0, {0, 0}, {5, -7}, {QPoint(105, 93), QPoint(200, 200)}, 5, -7},
+                               Step{3, {10, 10}, {13, 50}, {QPoint(105, 93), QPoint(203, 200)}, 3, -7},
+                               Step{5, {0, 0}, {9, 4}, {QPoint(105, 93), QPoint(203, 204)}, 3, 4},
+                               Step{6, {0, 0}, {-5, 1}, {QPoint(100, 93), QPoint(203, 205)}, -5, 1},
+                               Step{2, {0, 0}, {1, 1}, {QPoint(100, 94), QPoint(204, 205)}, 1, 1},
+                               Step{4, {0, 0}, {1, 1}, {QPoint(100, 94), QPoint(205, 206)}, 1, 1},
+                               Step{1, {0, 0}, {1, 1}, {QPoint(100, 95), QPoint(205, 206)}, 1, 1},
+                               Step{7, {0, 0}, {1, 1}, {QPoint(101, 95), QPoint(205, 206)}, 1, 1},
+                               Step{8, {0, 0}, {30, 30}, {QPoint(101, 95), QPoint(205, 206)}, 1, 1},
+                               Step{-1, {0, 0}, {30, 30}, {QPoint(101, 95), QPoint(205, 206)}, 1, 1}}) {
+            r.Resize(st.code, st.from, st.to);
+            QCOMPARE(r.rect, st.rect);
+            QCOMPARE(QPoint(r.moveX, r.moveY), QPoint(st.moveX, st.moveY));
+        }
 
         // Ties go to even: 5 / 2 = 2.5 -> 2, 7 / 2 = 3.5 -> 4; width 5 / 2 -> 2.
         ClustomRect t;
@@ -179,9 +173,7 @@ private slots:
         t.setImageRect();
         QCOMPARE(t.imageRect, QRect(QPoint(2, 4), QPoint(3, 7))); // w 2, h round(3.5)=4
         const cv::Mat m = t.UpdateMask();
-        QCOMPARE(m.rows, 4);
-        QCOMPARE(m.cols, 2);
-        QCOMPARE(m.type(), CV_8UC1);
+        QVERIFY(m.size() == cv::Size(2, 4) && m.type() == CV_8UC1);
         QCOMPARE(cv::countNonZero(m == 255), 8);
         // Screen 1920 over a 2448 frame.
         ClustomRect f;
@@ -207,26 +199,18 @@ private slots:
         c.UpdateRect();
         QCOMPARE(c.innerRadius, 0);
         // Top border.
-        c.cx = 500;
-        c.cy = 10;
-        c.radius = 50;
-        c.UpdateRect();
+        c = ring(500, 10, 50);
         QCOMPARE(c.radius, 10);
         QCOMPARE(c.rect.top(), 0);
         // A centre left of the view never gives a turned-over box.
-        c.cx = -4;
-        c.cy = 100;
-        c.radius = 20;
-        c.UpdateRect();
+        c = ring(-4, 100, 20);
         QCOMPARE(c.radius, 0);
         QVERIFY(c.rect.isEmpty());
 
         Circle a;
         a.rect.setCoords(100, 200, 180, 260); // w 81, h 61 -> r 30
         a.UpdateAll();
-        QCOMPARE(a.radius, 30);
-        QCOMPARE(a.cx, 130);
-        QCOMPARE(a.cy, 230);
+        QCOMPARE(QVector<int>({a.radius, a.cx, a.cy}), QVector<int>({30, 130, 230}));
         QCOMPARE(a.rect, QRect(QPoint(100, 200), QPoint(159, 259)));
 
         // Resize: distance to the pointer, truncated; centre gives 0.
@@ -267,24 +251,16 @@ private slots:
         c.setShowA(2.0f, 0.5f);
         c.setImageRect();
         // outer (50 + 200) / 2 = 125, inner (10 + 40) / 2 = 25, centre (200, 600).
-        QCOMPARE(c.imageRadius, 125);
-        QCOMPARE(c.imageInnerRadius, 25);
-        QCOMPARE(c.imageCx, 200);
-        QCOMPARE(c.imageCy, 600);
+        QCOMPARE(QVector<int>({c.imageRadius, c.imageInnerRadius, c.imageCx, c.imageCy}),
+                 QVector<int>({125, 25, 200, 600}));
         QCOMPARE(c.imageRect, QRect(QPoint(75, 475), QPoint(324, 724)));
         // Ties to even at scale 4: radius 6 gives 1.5 -> 2, radius 10 gives 2.5 -> 2.
-        Circle t;
-        t.cx = 400;
-        t.cy = 400;
-        t.setShowA(4.0f, 4.0f);
-        t.radius = 6;
-        t.UpdateRect();
-        t.setImageRect();
-        QCOMPARE(t.imageRadius, 2);
-        t.radius = 10;
-        t.UpdateRect();
-        t.setImageRect();
-        QCOMPARE(t.imageRadius, 2);
+        for (int radius : {6, 10}) {
+            Circle t = ring(400, 400, radius);
+            t.setShowA(4.0f, 4.0f);
+            t.setImageRect();
+            QCOMPARE(t.imageRadius, 2);
+        }
         // Image clamp against the frame's left border.
         Circle l = ring(90, 300, 90);
         l.setShowA(3.0f, 1.0f); // cx' 30, outer (30 + 90) / 2 = 60 -> 30
@@ -358,16 +334,14 @@ private slots:
         QCOMPARE(wide.points[1], QPoint(310, 105));
         QCOMPARE(wide.imagePoints[1], QPoint(620, 210));
         QCOMPARE(wide.moveX, 10);
-        wide.Resize(0, QPoint(0, 0), QPoint(-98, 0), 1.0f, 1.0f); // to x = 2
-        QCOMPARE(wide.points[0], QPoint(100, 100));
-        QCOMPARE(wide.moveX, -98);
-        QCOMPARE(wide.moveY, 0);
-        wide.Resize(0, QPoint(0, 0), QPoint(-97, 0), 1.0f, 1.0f); // to x = 3
-        QCOMPARE(wide.points[0], QPoint(3, 100));
-        wide.Resize(2, QPoint(0, 0), QPoint(0, 1080 - 2 - 300), 1.0f, 1.0f);
-        QCOMPARE(wide.points[2], QPoint(100, 300));
-        wide.Resize(2, QPoint(0, 0), QPoint(0, 1080 - 3 - 300), 1.0f, 1.0f);
-        QCOMPARE(wide.points[2], QPoint(100, 1077));
+        // A vertex stays 3 pixels inside the screen: a drag past that is refused whole.
+        struct Drag { int node; QPoint by, at; };
+        for (const Drag& d : {Drag{0, {-98, 0}, {100, 100}}, Drag{0, {-97, 0}, {3, 100}},
+                              Drag{2, {0, 1080 - 2 - 300}, {100, 300}}, Drag{2, {0, 1080 - 3 - 300}, {100, 1077}}}) {
+            wide.Resize(d.node, QPoint(0, 0), d.by, 1.0f, 1.0f);
+            QCOMPARE(wide.points[d.node], d.at);
+            QCOMPARE(QPoint(wide.moveX, wide.moveY), d.by);
+        }
         // Bounding rectangles are not recomputed by Resize.
         QCOMPARE(wide.imageBoundRect, QRect(QPoint(100, 100), QPoint(299, 299)));
         // Vertex index out of range: nothing moves.
@@ -381,9 +355,7 @@ private slots:
         RePolygon h(3, half);
         h.setShowA(2.0f, 2.0f);
         h.setImageRect();
-        QCOMPARE(h.imagePoints[0], QPoint(2, 4));
-        QCOMPARE(h.imagePoints[1], QPoint(4, 6));
-        QCOMPARE(h.imagePoints[2], QPoint(2, 6));
+        QCOMPARE(QVector<QPoint>(h.imagePoints, h.imagePoints + 3), QVector<QPoint>({{2, 4}, {4, 6}, {2, 6}}));
     }
 
     void polygonDegenerate()
@@ -400,8 +372,7 @@ private slots:
         RePolygon p2(2, two);
         p2.setImageRect();
         const cv::Mat m2 = p2.UpdateMask();
-        QCOMPARE(m2.rows, 20);
-        QCOMPARE(m2.cols, 30);
+        QVERIFY(m2.size() == cv::Size(30, 20));
         QCOMPARE(cv::countNonZero(m2), 0);
 
         RePolygon empty;
@@ -414,8 +385,7 @@ private slots:
         RePolygon neg(-3, pts);
         QCOMPARE(neg.count, 0);
         std::vector<QPoint> many(9000, QPoint(7, 7));
-        RePolygon big(9000, many.data());
-        QCOMPARE(big.count, RePolygon::kMaxPoints);
+        QCOMPARE(RePolygon(9000, many.data()).count, RePolygon::kMaxPoints);
         RePolygon damaged(3, pts);
         damaged.count = 1 << 30;
         damaged.setImageRect();
@@ -424,9 +394,7 @@ private slots:
         damaged.SetSelected(true);
         damaged.PtInCtrl(QPoint(1000, 1000), &code);
         QCOMPARE(code, -1);
-        // Null point list.
-        RePolygon nul(5, nullptr);
-        QCOMPARE(nul.count, 0);
+        QCOMPARE(RePolygon(5, nullptr).count, 0);
     }
 
     void polygonMaskMatchesReference()
@@ -556,58 +524,49 @@ private slots:
 
     void drawing()
     {
+        struct Px { int x, y; Qt::GlobalColor c; };
+        const auto expect = [](const QImage& img, std::initializer_list<Px> pixels) {
+            for (const Px& p : pixels)
+                QVERIFY2(pixelAt(img, p.x, p.y) == rgbOf(p.c), qPrintable(QString("%1,%2").arg(p.x).arg(p.y)));
+        };
         QImage img(400, 400, QImage::Format_RGB32);
         img.fill(Qt::black);
-        {
-            QPainter p(&img);
-            QPen pen(Qt::green);
-            pen.setWidth(1);
-            p.setPen(pen);
-            ClustomRect r;
-            r.rect.setCoords(50, 50, 150, 150);
-            r.Draw(p);
-            QCOMPARE(p.pen().width(), 1); // painter restored
-            QCOMPARE(pixelAt(img, 100, 50), rgbOf(Qt::green));
-            QCOMPARE(pixelAt(img, 100, 52), rgbOf(Qt::black)); // width 3: 49..51
-            QCOMPARE(pixelAt(img, 100, 51), rgbOf(Qt::green));
+        QPainter p(&img);
+        p.setPen(QPen(Qt::green, 1));
+        ClustomRect r;
+        r.rect.setCoords(50, 50, 150, 150);
+        r.Draw(p);
+        // Selected, with the bottom-right corner hot.
+        ClustomRect sel;
+        sel.SetSelected(true);
+        sel.rect.setCoords(200, 200, 350, 350);
+        int code = 0;
+        sel.PtInCtrl(QPoint(350, 350), &code);
+        QCOMPARE(code, 4);
+        sel.Draw(p);
+        ring(100, 300, 60, 20).Draw(p);
+        QCOMPARE(p.pen().width(), 1); // painter restored
+        // Outline 3 wide (49..51); handles: the hot one yellow, the others magenta; both ring radii.
+        expect(img, {{100, 50, Qt::green}, {100, 51, Qt::green}, {100, 52, Qt::black}, {340, 359, Qt::yellow},
+                     {209, 195, Qt::magenta}, {275, 200, Qt::magenta}, {100, 280, Qt::yellow},
+                     {100, 300, Qt::black}, {40, 300, Qt::green}});
 
-            r.SetSelected(true);
-            r.rect.setCoords(200, 200, 350, 350);
-            int code = 0;
-            r.PtInCtrl(QPoint(350, 350), &code); // bottom-right corner hot
-            QCOMPARE(code, 4);
-            r.Draw(p);
-            QCOMPARE(pixelAt(img, 340, 350 + 9), rgbOf(Qt::yellow));
-            QCOMPARE(pixelAt(img, 200 + 9, 195), rgbOf(Qt::magenta));
-            QCOMPARE(pixelAt(img, 275, 200), rgbOf(Qt::magenta));
-
-            Circle c = ring(100, 300, 60, 20);
-            c.Draw(p);
-            QCOMPARE(pixelAt(img, 100, 300 - 20), rgbOf(Qt::yellow));
-            QCOMPARE(pixelAt(img, 100, 300), rgbOf(Qt::black));
-            QCOMPARE(pixelAt(img, 40, 300), rgbOf(Qt::green));
-        }
         QImage img2(200, 200, QImage::Format_RGB32);
         img2.fill(Qt::black);
-        {
-            QPainter p(&img2);
-            p.setPen(QPen(Qt::cyan));
-            QPoint tri[3] = {{40, 40}, {160, 40}, {40, 160}};
-            RePolygon poly(3, tri);
-            poly.SetSelected(true);
-            poly.setNode(2);
-            poly.Draw(p);
-            QCOMPARE(pixelAt(img2, 40 + 9, 160), rgbOf(Qt::yellow));
-            QCOMPARE(pixelAt(img2, 160 - 10, 45), rgbOf(Qt::magenta));
-            QCOMPARE(pixelAt(img2, 100, 40), rgbOf(Qt::magenta));
-            QCOMPARE(pixelAt(img2, 60, 60), rgbOf(Qt::black)); // not filled
-            img2.fill(Qt::black);
-            poly.SetHand(true);
-            poly.SetSelected(false);
-            poly.Draw(p);
-            QCOMPARE(pixelAt(img2, 100, 40), rgbOf(Qt::cyan));
-            QCOMPARE(pixelAt(img2, 40 + 9, 160 + 9), rgbOf(Qt::black));
-        }
+        QPainter p2(&img2);
+        p2.setPen(QPen(Qt::cyan));
+        QPoint tri[3] = {{40, 40}, {160, 40}, {40, 160}};
+        RePolygon poly(3, tri);
+        poly.SetSelected(true);
+        poly.setNode(2);
+        poly.Draw(p2);
+        // Vertex 2 hot; the outline is not filled.
+        expect(img2, {{49, 160, Qt::yellow}, {150, 45, Qt::magenta}, {100, 40, Qt::magenta}, {60, 60, Qt::black}});
+        img2.fill(Qt::black);
+        poly.SetHand(true);
+        poly.SetSelected(false);
+        poly.Draw(p2);
+        expect(img2, {{100, 40, Qt::cyan}, {49, 169, Qt::black}});
     }
 };
 
