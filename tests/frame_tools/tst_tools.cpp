@@ -313,23 +313,22 @@ private slots:
         }
         CheckInRange(static_cast<int*>(nullptr), 0);
 
-        QRect r(QPoint(-10, 5), QPoint(20, 30));
-        CheckInRange(&r, true);
-        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(33, 30)));
-        r = QRect(QPoint(-10, 5), QPoint(20, 30));
-        CheckInRange(&r, false);
-        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(20, 30)));
-        r.setCoords(20, 30, -10, 5); // turned over: normalised first
-        CheckInRange(&r, 2448, 2048, false);
-        QCOMPARE(r, QRect(QPoint(3, 5), QPoint(20, 30)));
-        r.setCoords(1900, 1070, 1950, 1100);
-        CheckInRange(&r, true);
-        QCOMPARE(r, QRect(QPoint(1867, 1047), QPoint(1917, 1077)));
-        // Wider than the screen: one pass only, the right edge wins.
-        r.setCoords(0, 10, 2000, 20);
-        CheckInRange(&r, true);
-        QCOMPARE(r.right(), 1917);
-        QCOMPARE(r.left(), 1917 - 2000);
+        // Rectangles: moved whole or cut; a turned-over one is normalised
+        // first; one wider than the screen gets one pass, the right edge wins.
+        struct Box { QRect in; bool whole, imageSize; QRect out; };
+        const auto coords = [](int l, int t, int r, int b) { QRect q; q.setCoords(l, t, r, b); return q; };
+        for (const Box& b : {Box{coords(-10, 5, 20, 30), true, false, coords(3, 5, 33, 30)},
+                             Box{coords(-10, 5, 20, 30), false, false, coords(3, 5, 20, 30)},
+                             Box{coords(20, 30, -10, 5), false, true, coords(3, 5, 20, 30)},
+                             Box{coords(1900, 1070, 1950, 1100), true, false, coords(1867, 1047, 1917, 1077)},
+                             Box{coords(0, 10, 2000, 20), true, false, coords(1917 - 2000, 10, 1917, 20)}}) {
+            QRect r = b.in;
+            if (b.imageSize)
+                CheckInRange(&r, 2448, 2048, b.whole);
+            else
+                CheckInRange(&r, b.whole);
+            QCOMPARE(r, b.out);
+        }
     }
 
     // ---- time and text ---------------------------------------------------
