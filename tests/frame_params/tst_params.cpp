@@ -483,7 +483,6 @@ private slots:
         QTest::addColumn<int>("expected");
 
         QTest::newRow("exposure negative") << "exposeTime" << "-5 10000 10001 7" << "exposeTime" << 30;
-        QTest::newRow("exposure max kept") << "exposeTime" << "10000 0 0 0" << "exposeTime" << 10000;
         QTest::newRow("days negative") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 -5 0 0 0" << "days" << 31;
         QTest::newRow("days kept") << "system10" << "0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 0 0 0" << "days" << 1;
         QTest::newRow("screen off 0 stays") << "system2" << "0 10 3 0 0 0 0 0 0 0 0 0 0 0 8000 0 0 0" << "scrOffTime" << 0;
@@ -527,11 +526,8 @@ private slots:
             {"rotateAngle", p.rotateAngle}, {"comPort", p.comPort}};
         QVERIFY(fields.contains(field));
         QCOMPARE(fields.value(field), expected);
-        if (key == "exposeTime" && expected == 30) {
-            QCOMPARE(p.exposeTime[1], 10000);
-            QCOMPARE(p.exposeTime[2], 30);
-            QCOMPARE(p.exposeTime[3], 7);
-        }
+        if (key == "exposeTime") // the limit itself is kept
+            QCOMPARE(firstOf(p.exposeTime, 4), QVector<int>({30, 10000, 30, 7}));
     }
 
     void badRowsReadAsZeroForTheRest()
@@ -872,41 +868,29 @@ private slots:
         QCOMPARE(bad.load(), 0);
     }
 
-    void cpuDescriptionFromCpuinfo_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("series");
-        QTest::addColumn<QString>("generation");
-        QTest::addColumn<int>("number");
-
-        QTest::newRow("core i7") << "Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz" << "Core" << "i7" << "10700" << 10;
-        QTest::newRow("n100") << "Intel(R) N100" << "Core" << "N" << "N100" << 99;
-        QTest::newRow("celeron j") << "Intel(R) Celeron(R) J4125 @ 2.00GHz" << "Celeron" << "Celeron J4125" << "" << 11;
-        QTest::newRow("pentium n") << "Intel(R) Pentium(R) N4200 @ 1.10GHz" << "Pentium" << "Pentium N4200" << "" << 11;
-        QTest::newRow("ryzen") << "AMD Ryzen 5 5600U with Radeon Graphics" << "Ryzen" << "Ryzen 5" << "" << 5;
-        QTest::newRow("core i5 u") << "Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz" << "Core" << "i5" << "8250" << 8;
-        QTest::newRow("xeon") << "Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz" << "" << "" << "" << 42;
-    }
-
     void cpuDescriptionFromCpuinfo()
     {
-        QFETCH(QString, model);
-        QFETCH(QString, line);
-        QFETCH(QString, series);
-        QFETCH(QString, generation);
-        QFETCH(int, number);
-        QByteArray text;
-        for (int core = 0; core < 4; ++core)
-            text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
-                    "model name\t: " + model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
-        QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
-        WizardPara p;
-        p.cpuGenerationNum = 42;
-        p.loadCpuInfo();
-        QCOMPARE(QStringList({p.cpuVendor, p.cpuModelName, p.cpuProductLine, p.cpuSeries, p.cpuGeneration}),
-                 QStringList({"GenuineIntel", model, line, series, generation}));
-        QCOMPARE(p.cpuGenerationNum, number);
+        struct Cpu { QString model, line, series, generation; int number; };
+        const Cpu cpus[] = {{"Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz", "Core", "i7", "10700", 10},
+                            {"Intel(R) N100", "Core", "N", "N100", 99},
+                            {"Intel(R) Celeron(R) J4125 @ 2.00GHz", "Celeron", "Celeron J4125", "", 11},
+                            {"Intel(R) Pentium(R) N4200 @ 1.10GHz", "Pentium", "Pentium N4200", "", 11},
+                            {"AMD Ryzen 5 5600U with Radeon Graphics", "Ryzen", "Ryzen 5", "", 5},
+                            {"Intel(R) Core(TM) i5-8250U CPU @ 1.60GHz", "Core", "i5", "8250", 8},
+                            {"Intel(R) Xeon(R) CPU E5-2620 v4 @ 2.10GHz", "", "", "", 42}}; // unknown: kept
+        for (const Cpu& c : cpus) {
+            QByteArray text;
+            for (int core = 0; core < 4; ++core)
+                text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
+                        "model name\t: " + c.model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
+            QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
+            WizardPara p;
+            p.cpuGenerationNum = 42;
+            p.loadCpuInfo();
+            QCOMPARE(QStringList({p.cpuVendor, p.cpuModelName, p.cpuProductLine, p.cpuSeries, p.cpuGeneration}),
+                     QStringList({"GenuineIntel", c.model, c.line, c.series, c.generation}));
+            QCOMPARE(p.cpuGenerationNum, c.number);
+        }
     }
 
     void cpuinfoMissingOrOdd()

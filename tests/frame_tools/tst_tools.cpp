@@ -488,81 +488,58 @@ private slots:
     }
 
     // ---- USB drive finder -------------------------------------------------
-    // Each row: blkid's listing, /proc/mounts (null: no file), the drives
-    // present, what FindAU answers and the commands it gave, in order.
-    void findDrive_data()
-    {
-        QTest::addColumn<QByteArray>("blkid");
-        QTest::addColumn<QByteArray>("mounts");
-        QTest::addColumn<QStringList>("drives");
-        QTest::addColumn<QString>("result");
-        QTest::addColumn<QStringList>("commands");
-        const QByteArray root = "/dev/sda1 / ext4 rw 0 0\n";
-        const QStringList sdb1 = {"sdb1"};
-        const QString mnt = "/mnt";
-        const QStringList mountSdb1 = {"blkid", "mount '/dev/sdb1' /mnt"};
-        QTest::newRow("removable partition mounted") << QByteArray(kBlkidUsb) << root << sdb1 << mnt << mountSdb1;
-        QTest::newRow("system disk must come first")
-            << QByteArray("/dev/sdb1: UUID=\"ABCD-1234\" TYPE=\"vfat\"\n/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n")
-            << QByteArray("/dev/sdx1 /mnt vfat rw 0 0\n") << sdb1 << QString() << QStringList{"blkid"};
-        QTest::newRow("system disk partitions ignored")
-            << QByteArray("/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n/dev/sda3: UUID=\"77\" TYPE=\"ntfs\"\n"
-                          "/dev/sdc1: TYPE=\"swap\"\n")
-            << QByteArray("") << QStringList() << QString() << QStringList{"blkid"};
-        QTest::newRow("first of two drives")
-            << QByteArray("/dev/sda1: TYPE=\"ext4\"\n/dev/sdc1: TYPE=\"ntfs\"\n/dev/sdb1: TYPE=\"vfat\"\n")
-            << QByteArray("") << QStringList{"sdb1", "sdc1"} << mnt << QStringList{"blkid", "mount '/dev/sdc1' /mnt"};
-        // sdd1 really is mounted at /mnt: one umount per /mnt line.
-        QTest::newRow("umount once per mnt line")
-            << QByteArray(kBlkidUsb) << root + "/dev/sdc1 /mnt0 vfat rw 0 0\n/dev/sdd1 /mnt vfat rw 0 0\n"
-            << QStringList{"sdb1", "sdd1", "sdd1@mnt"} << mnt
-            << QStringList{"blkid", "umount /mnt", "umount /mnt", "mount '/dev/sdb1' /mnt"};
-        // No drive folder: the mount fails; "/mnt1" is no mount at /mnt.
-        QTest::newRow("failed mount reported") << QByteArray(kBlkidUsb) << QByteArray("/dev/sdb1 /mnt1 vfat rw 0 0\n")
-                                               << QStringList() << QString()
-                                               << QStringList{"blkid", "umount /mnt", "mount '/dev/sdb1' /mnt"};
-        // blkid's device text reaches mount as one quoted word.
-        QTest::newRow("hostile device name")
-            << QByteArray("/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1 /x;touch y: TYPE=\"vfat\"\n") << QByteArray("")
-            << QStringList() << QString() << QStringList{"blkid", "mount '/dev/sdb1 /x;touch y' /mnt"};
-        QTest::newRow("existing mount kept") << QByteArray(kBlkidUsb)
-                                             << root + "/dev/sdb1 /mnt vfat rw,relatime 0 0\n" << QStringList()
-                                             << mnt << QStringList{"blkid"};
-        QTest::newRow("empty listing") << QByteArray("") << QByteArray() << QStringList() << QString()
-                                       << QStringList{"blkid"};
-        QTest::newRow("NUL in listing") << QByteArray("\0/dev/sda1: TYPE=\"ext4\"\n", 24) << QByteArray()
-                                        << QStringList() << QString() << QStringList{"blkid"};
-        QTest::newRow("no mounts file") << QByteArray(kBlkidUsb) << QByteArray() << sdb1 << QString()
-                                        << QStringList{"blkid"};
-        // Text ends at the first NUL, and the new mount line lands after it
-        // too, so no success is claimed.
-        QTest::newRow("NUL in mounts") << QByteArray(kBlkidUsb) << QByteArray("\0\0garbage /mnt", 14) << sdb1
-                                       << QString() << mountSdb1;
-    }
-
     void findDrive()
     {
-        QFETCH(QByteArray, blkid);
-        QFETCH(QByteArray, mounts);
-        QFETCH(QStringList, drives);
-        QFETCH(QString, result);
-        QFETCH(QStringList, commands);
-        TestEnv env(false);
-        env.writeSimFile("/cmd/blkid.out", blkid);
-        if (!mounts.isNull())
-            env.writeSimFile("/proc/mounts", mounts);
-        for (const QString& d : drives) {
-            if (d.endsWith("@mnt"))
-                QVERIFY(QFile::link(env.simRoot() + "/drives/" + d.chopped(4), env.simRoot() + "/mnt"));
-            else
-                QVERIFY(QDir().mkpath(env.simRoot() + "/drives/" + d));
-        }
-        QCOMPARE(FindAU(), result);
-        QCOMPARE(CommandRunner::loggedCommands(), commands);
-        if (commands.last() == "mount '/dev/sdb1' /mnt" && !result.isEmpty()) {
-            QFile m(env.simRoot() + "/proc/mounts");
-            QVERIFY(m.open(QIODevice::ReadOnly));
-            QVERIFY(m.readAll().contains("/dev/sdb1 /mnt "));
+        // Each case: blkid's listing, /proc/mounts (null: no file), the drives
+        // present ("x@mnt": x is what /mnt shows), what FindAU answers and the
+        // commands it gave, in order.
+        struct Case { const char* name; QByteArray blkid, mounts; QStringList drives; QString result; QStringList commands; };
+        const QByteArray usb = kBlkidUsb, root = "/dev/sda1 / ext4 rw 0 0\n";
+        const QStringList sdb1 = {"sdb1"}, blkidOnly = {"blkid"}, mountSdb1 = {"blkid", "mount '/dev/sdb1' /mnt"};
+        const QString mnt = "/mnt";
+        const Case cases[] = {
+            {"removable partition mounted", usb, root, sdb1, mnt, mountSdb1},
+            {"system disk must come first",
+             "/dev/sdb1: UUID=\"ABCD-1234\" TYPE=\"vfat\"\n/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n",
+             "/dev/sdx1 /mnt vfat rw 0 0\n", sdb1, {}, blkidOnly},
+            {"system disk partitions ignored",
+             "/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n/dev/sda3: UUID=\"77\" TYPE=\"ntfs\"\n/dev/sdc1: TYPE=\"swap\"\n", "",
+             {}, {}, blkidOnly},
+            {"first of two drives", "/dev/sda1: TYPE=\"ext4\"\n/dev/sdc1: TYPE=\"ntfs\"\n/dev/sdb1: TYPE=\"vfat\"\n", "",
+             {"sdb1", "sdc1"}, mnt, {"blkid", "mount '/dev/sdc1' /mnt"}},
+            {"umount once per mnt line", usb, root + "/dev/sdc1 /mnt0 vfat rw 0 0\n/dev/sdd1 /mnt vfat rw 0 0\n",
+             {"sdb1", "sdd1", "sdd1@mnt"}, mnt, {"blkid", "umount /mnt", "umount /mnt", "mount '/dev/sdb1' /mnt"}},
+            // No drive folder: the mount fails; "/mnt1" is no mount at /mnt.
+            {"failed mount reported", usb, "/dev/sdb1 /mnt1 vfat rw 0 0\n", {}, {},
+             {"blkid", "umount /mnt", "mount '/dev/sdb1' /mnt"}},
+            // blkid's device text reaches mount as one quoted word.
+            {"hostile device name", "/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1 /x;touch y: TYPE=\"vfat\"\n", "", {}, {},
+             {"blkid", "mount '/dev/sdb1 /x;touch y' /mnt"}},
+            {"existing mount kept", usb, root + "/dev/sdb1 /mnt vfat rw,relatime 0 0\n", {}, mnt, blkidOnly},
+            {"empty listing", "", {}, {}, {}, blkidOnly},
+            {"NUL in listing", QByteArray("\0/dev/sda1: TYPE=\"ext4\"\n", 24), {}, {}, {}, blkidOnly},
+            {"no mounts file", usb, {}, sdb1, {}, blkidOnly},
+            // Text ends at the first NUL, and the new mount line lands after it
+            // too, so no success is claimed.
+            {"NUL in mounts", usb, QByteArray("\0\0garbage /mnt", 14), sdb1, {}, mountSdb1}};
+        for (const Case& c : cases) {
+            TestEnv env(false);
+            env.writeSimFile("/cmd/blkid.out", c.blkid);
+            if (!c.mounts.isNull())
+                env.writeSimFile("/proc/mounts", c.mounts);
+            for (const QString& d : c.drives) {
+                if (d.endsWith("@mnt"))
+                    QVERIFY(QFile::link(env.simRoot() + "/drives/" + d.chopped(4), env.simRoot() + "/mnt"));
+                else
+                    QVERIFY(QDir().mkpath(env.simRoot() + "/drives/" + d));
+            }
+            QVERIFY2(FindAU() == c.result, c.name);
+            QVERIFY2(CommandRunner::loggedCommands() == c.commands, c.name);
+            if (c.commands.last() == "mount '/dev/sdb1' /mnt" && !c.result.isEmpty()) {
+                QFile m(env.simRoot() + "/proc/mounts");
+                QVERIFY(m.open(QIODevice::ReadOnly));
+                QVERIFY(m.readAll().contains("/dev/sdb1 /mnt "));
+            }
         }
     }
 
