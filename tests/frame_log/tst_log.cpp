@@ -175,12 +175,10 @@ private slots:
         QDir::setCurrent("ruv_net/workspace/log");
         for (int i = 1; i <= 20; ++i)
             touchFile(QString("%1_LOG_202401%2_080000.txt").arg(i).arg(i, 2, 10, QChar('0')));
-        touchFile("LOG_20240121-080000.55.log");
-        touchFile("ERROR_20240121-080000.55.log");
-        touchFile("WARNING_20240121-080000.55.log");
-        QFile::link("LOG_20240121-080000.55.log", "station.INFO");
-        QFile::link("ERROR_20240121-080000.55.log", "station.ERROR");
-        QFile::link("WARNING_20240121-080000.55.log", "station.WARNING");
+        for (const auto& [file, link] : {std::pair<QString, QString>("LOG", "INFO"), {"ERROR", "ERROR"}, {"WARNING", "WARNING"}}) {
+            touchFile(file + "_20240121-080000.55.log");
+            QFile::link(file + "_20240121-080000.55.log", "station." + link);
+        }
         QFile::link("gone.log", "station.FATAL"); // dangling: left to the name pass
         touchFile("notes.txt");
         touchFile("README");
@@ -231,11 +229,9 @@ private slots:
         QCOMPARE(numbers.size(), 19);
         QVERIFY(numbers.contains(1) && numbers.contains(19));
         // The order of the old numbers is kept; the last run comes last.
-        QVERIFY(dir.exists("1_LOG_20230101_000009.txt"));
-        QVERIFY(dir.exists("18_LOG_20230101_000026.txt"));
-        QVERIFY(dir.exists("19_LOG_20231231_235959.txt"));
-        QVERIFY(!dir.exists("-1_LOG_20230101_000000.txt"));
-        QVERIFY(!dir.exists("LOG_garbage.1.log"));
+        for (const char* kept : {"1_LOG_20230101_000009.txt", "18_LOG_20230101_000026.txt", "19_LOG_20231231_235959.txt"})
+            QVERIFY2(dir.exists(kept), kept);
+        QVERIFY(!dir.exists("-1_LOG_20230101_000000.txt") && !dir.exists("LOG_garbage.1.log"));
     }
 
     void consoleCapturesCutToFifty()

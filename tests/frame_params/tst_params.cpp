@@ -222,6 +222,12 @@ QMap<QString, QString> expectedRows(const WizardPara& p)
     return r;
 }
 
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
 QVector<int> firstOf(const int* a, int n) { return QVector<int>(a, a + n); }
 
 const char* const kCpuI7 = "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n"
@@ -810,18 +816,13 @@ private slots:
 
         // sysadd.txt missing at load: created with -1.
         window();
-        QFile f("sysadd.txt");
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll().trimmed(), QByteArray("-1"));
-        f.close();
+        QCOMPARE(fileBytes("sysadd.txt").trimmed(), QByteArray("-1"));
         QCOMPARE(gpWPara->groupIndex, -1);
 
         // SaveAddFile writes the index and renames the group at once.
         gpWPara->groupIndex = 2;
         gpWPara->SaveAddFile();
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("2\n"));
-        f.close();
+        QCOMPARE(fileBytes("sysadd.txt"), QByteArray("2\n"));
         QCOMPARE(gpWPara->getCurGroupName(), QString("a"));
         WizardPara next;
         next.LoadDatafromFile();
@@ -1026,11 +1027,8 @@ private slots:
         QVERIFY(QFileInfo(fresh + "/ruv_net/workspace/log").isDir());
 
         // The working copy starts as the default group, byte for byte.
-        for (const QString db : {"/PARAM.db", "/SN.db"}) {
-            QFile work(fresh + db), group(fresh + "/paraGroup/default" + db);
-            QVERIFY(work.open(QIODevice::ReadOnly) && group.open(QIODevice::ReadOnly));
-            QCOMPARE(work.readAll(), group.readAll());
-        }
+        for (const QString db : {"/PARAM.db", "/SN.db"})
+            QCOMPARE(fileBytes(fresh + db), fileBytes(fresh + "/paraGroup/default" + db));
 
         QVERIFY(QDir::setCurrent(fresh));
         WizardPara factory;
