@@ -638,8 +638,8 @@ private slots:
         QCOMPARE(cv::countNonZero(d4 != diff), 0);
         // An image type the matchers do not read is never a pass.
         cv::Mat deep;
-        f3(corner).convertTo(deep, CV_16U);
-        QVERIFY(!gm.Match(deep, diff));
+        f3.convertTo(deep, CV_16U);
+        QVERIFY(!gm.Match(deep(corner), diff));
         QCOMPARE(cv::countNonZero(diff), corner.area());
 
         const cv::Rect cav = s.cavities()[1];
@@ -649,11 +649,9 @@ private slots:
         cv::cvtColor(f0(cav), bgrTemplate, cv::COLOR_GRAY2BGR);
         QVERIFY(sf.AddTemp(bgrTemplate, 1, 50, 80));
         QVERIFY(sf.Train(0, 0, 0, 0));
-        cv::Mat colourRoi = bgra(cav).clone(), out;
-        QVERIFY(sf.Match(colourRoi, out) >= 80.f);
-        cv::Mat deepRoi;
-        f3(cav).convertTo(deepRoi, CV_16U);
-        QCOMPARE(sf.Match(deepRoi, out), 0.f);
+        cv::Mat out;
+        QVERIFY(score(sf, bgra(cav).clone(), out) >= 80.f);
+        QCOMPARE(score(sf, deep(cav).clone(), out), 0.f);
 
         // Positioning box at the frame's left edge, search clipped by the frame, colour search image.
         const cv::Rect box(0, 120, 200, 200);
@@ -668,9 +666,7 @@ private slots:
         QCOMPARE(cv::Point(f.x - sr.x, f.y - sr.y), cv::Point(-6, 4));
         // Clipped below the model's size: not found rather than a guess.
         QVERIFY(!findOne(fs, shifted(cv::Rect(0, 100, 199, 240))).ok);
-        cv::Mat deepSearch;
-        f3.convertTo(deepSearch, CV_16U);
-        QVERIFY(!findOne(fs, deepSearch).ok);
+        QVERIFY(!findOne(fs, deep).ok);
     }
 
     void hugeAngleRangeStaysAffordable()
