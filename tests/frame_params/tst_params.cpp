@@ -457,10 +457,7 @@ private slots:
         // One line naming the file and the driver's reason, never a row-by-row
         // "Parameter count mismatch".
         QVERIFY(m_env->writeWorkFile("bytes.db", QByteArray(4096, '\x5a')));
-        {
-            ParamFile f("schema.db");
-            QVERIFY(f.exec("create table sysparam(id integer)"));
-        }
+        QVERIFY(ParamFile("schema.db").exec("create table sysparam(id integer)"));
         for (const char* file : {"bytes.db", "schema.db"}) {
             LogCapture log;
             {
