@@ -971,20 +971,12 @@ private slots:
 
     void jsonListAndDevelopReport()
     {
-        QJsonArray a;
-        a.append(5);
-        a.append("b");
-        a.append(QJsonValue());
-        a.append("c");
-        QCOMPARE(jsonArray2StringList(a), QStringList({"b", "c"}));
+        QCOMPARE(jsonArray2StringList(QJsonArray({5, "b", QJsonValue(), "c"})), QStringList({"b", "c"}));
         QCOMPARE(jsonArray2StringList(QJsonArray()), QStringList());
-
-        QVERIFY(checkDevelop(""));
-        QVERIFY(!checkDevelop("Sent 5\nReceived 0\n"));
-        QVERIFY(checkDevelop("Sent 5\nReceived 12\n"));
-        QVERIFY(!checkDevelop(" Received 12"));
-        QVERIFY(!checkDevelop("Received x"));
-        QVERIFY(checkDevelop("nothing here\n\n"));
+        for (const char* ok : {"", "Sent 5\nReceived 12\n", "nothing here\n\n"})
+            QVERIFY2(checkDevelop(ok), ok);
+        for (const char* lost : {"Sent 5\nReceived 0\n", " Received 12", "Received x"})
+            QVERIFY2(!checkDevelop(lost), lost);
     }
 
     void workDirFromNothing()
@@ -1036,10 +1028,8 @@ private slots:
                 return -1;
             return p.exitCode();
         };
-        QCOMPARE(run({}), 2);
-        QCOMPARE(run({"a", "b"}), 2);
-        QCOMPARE(run({"out", "--lan", "4"}), 2);
-        QCOMPARE(run({"out", "--lan"}), 2);
+        for (const QStringList& bad : {QStringList(), {"a", "b"}, {"out", "--lan", "4"}, {"out", "--lan"}})
+            QCOMPARE(run(bad), 2);
         QVERIFY(!QFileInfo::exists("out"));
 
         // A folder that cannot be made: a file stands in the way.
