@@ -41,11 +41,9 @@ private slots:
     void octetTypedKeyByKey();
     void editBoxTypedDigitsClampAtOnce();
     void editBoxDivisorAndSteps();
-    void editBoxKeepZeroAndLayout();
-    void editBoxPadKeepsValueUntilKey();
+    void editBoxKeepZeroAndSampleMode();
     void unitLabelFollowsText();
     void addressRoundTrip();
-    void addressDotKeyJumpsToNextOctet();
     void checkBoxValue();
     void sliderJumpsToTouch();
     void autoFocusBoxReports();
@@ -138,8 +136,6 @@ void TstWidgetsEditors::swappedAndMissingRange()
     e.clear();
     e.setText("500");
     QCOMPARE(e.text(), QStringLiteral("300"));
-    QCOMPARE(e.minimum(), 1);
-    QCOMPARE(e.maximum(), 300);
     e.setText("0");
     QCOMPARE(e.text(), QStringLiteral("1"));
 }
@@ -207,6 +203,16 @@ void TstWidgetsEditors::editBoxTypedDigitsClampAtOnce()
     auto* box = new EditBox(10, 100, m_host, QStringLiteral("Delay"), QString(), 0, 1);
     box->move(50, 50);
     box->show();
+    // Opening the pad empties the field but keeps the value; leaving the
+    // field shows it again.
+    box->setValue(32);
+    widgettest::touch(box->field());
+    QCOMPARE(box->field()->text(), QString());
+    QCOMPARE(box->value(), 32);
+    box->field()->clearFocus();
+    QCOMPARE(box->field()->text(), QStringLiteral("32"));
+    QVERIFY(!gpNumPad->isVisible());
+
     QSignalSpy changed(box, &EditBox::valueChanged);
     widgettest::touch(box->field());
     QVERIFY(gpNumPad->isVisible());
@@ -265,7 +271,7 @@ void TstWidgetsEditors::editBoxDivisorAndSteps()
     QCOMPARE(other.field()->text(), QString());
 }
 
-void TstWidgetsEditors::editBoxKeepZeroAndLayout()
+void TstWidgetsEditors::editBoxKeepZeroAndSampleMode()
 {
     EditBox box(1, 10, m_host, QStringLiteral("Count"), QString(), 0, 1);
     box.setValue(0);
@@ -277,35 +283,12 @@ void TstWidgetsEditors::editBoxKeepZeroAndLayout()
     QCOMPARE(box.value(), 1);
 
     box.show();
-    QVERIFY(box.addOneButton()->x() > box.field()->x());
-    QVERIFY(box.subOneButton()->x() < box.field()->x());
-    QVERIFY(box.subFiveButton()->x() < box.subOneButton()->x());
-    box.setText(QStringLiteral("New"));
-    QCOMPARE(box.captionLabel()->text(), QStringLiteral("New"));
-    box.setLabelColor(Qt::red);
-    QCOMPARE(box.captionLabel()->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(Qt::red));
-
     box.setSampleMode();
     QVERIFY(box.addFiveButton()->isHidden());
     QVERIFY(!box.addOneButton()->isHidden());
     box.setSampleShow();
     QVERIFY(box.addOneButton()->isHidden());
     QVERIFY(box.subOneButton()->isHidden());
-}
-
-void TstWidgetsEditors::editBoxPadKeepsValueUntilKey()
-{
-    auto* box = new EditBox(0, 500, m_host, QStringLiteral("X"), QString(), 0, 1);
-    box->show();
-    box->setValue(321);
-    widgettest::touch(box->field());
-    QCOMPARE(box->field()->text(), QString());
-    QCOMPARE(box->value(), 321);
-    // Leaving the field shows the unchanged value again.
-    box->field()->clearFocus();
-    QCOMPARE(box->field()->text(), QStringLiteral("321"));
-    QVERIFY(!gpNumPad->isVisible());
-    delete box;
 }
 
 void TstWidgetsEditors::unitLabelFollowsText()
@@ -348,22 +331,18 @@ void TstWidgetsEditors::addressRoundTrip()
     QCOMPARE(ip.getAddress(), QStringLiteral("255.0.0.0"));
     ip.octet(1)->setText(QStringLiteral("12."));
     QCOMPARE(ip.getAddress(), QStringLiteral("255.12.0.0"));
-}
 
-void TstWidgetsEditors::addressDotKeyJumpsToNextOctet()
-{
-    auto* ip = new EditIP(QStringLiteral("Gateway"), 0, m_host);
-    ip->move(10, 10);
-    ip->show();
-    ip->octet(0)->setFocus();
-    QVERIFY(QTest::qWaitFor([ip]() { return ip->octet(0)->hasFocus(); }, 2000));
-    QTest::keyClicks(ip->octet(0), QStringLiteral("12"));
-    QTest::keyClick(ip->octet(0), Qt::Key_Period);
-    QCOMPARE(ip->octet(0)->text(), QStringLiteral("12."));
-    QCOMPARE(ip->octet(1)->text(), QStringLiteral("0"));
-    QVERIFY(ip->octet(1)->hasFocus());
-    QCOMPARE(ip->getAddress(), QStringLiteral("12.0.0.0"));
-    delete ip;
+    // Typed: the dot key moves on to the next octet.
+    ip.setAddress(QStringLiteral("0.0.0.0"));
+    ip.move(10, 10);
+    ip.show();
+    ip.octet(0)->setFocus();
+    QVERIFY(QTest::qWaitFor([&ip]() { return ip.octet(0)->hasFocus(); }, 2000));
+    ip.octet(0)->clear();
+    QTest::keyClicks(ip.octet(0), QStringLiteral("12"));
+    QTest::keyClick(ip.octet(0), Qt::Key_Period);
+    QVERIFY(ip.octet(1)->hasFocus());
+    QCOMPARE(ip.getAddress(), QStringLiteral("12.0.0.0"));
 }
 
 void TstWidgetsEditors::checkBoxValue()
@@ -419,12 +398,6 @@ void TstWidgetsEditors::autoFocusBoxReports()
     QCOMPARE(spy.at(0).at(0).toInt(), -1);
     QCOMPARE(spy.at(0).at(1).toInt(), 300);
     QCOMPARE(spy.at(1).at(0).toInt(), 1);
-    b->setBtnText(2, QStringLiteral("S"), QStringLiteral("A"));
-    QCOMPARE(b->addButton()->text(), QStringLiteral("A"));
-    QCOMPARE(b->subButton()->text(), gaLanStr[4 * 718 + gLan]);
-    b->setBtnText(1, QStringLiteral("S"), QStringLiteral("B"));
-    QCOMPARE(b->subButton()->text(), QStringLiteral("S"));
-    QCOMPARE(b->addButton()->text(), QStringLiteral("A"));
     delete b;
 }
 
@@ -614,12 +587,6 @@ void TstWidgetsEditors::openedPadIsChildOfHost()
 
 void TstWidgetsEditors::passwordDigitsShuffled()
 {
-    const QVector<int> r = NumberInput::genRandomNumber();
-    QCOMPARE(r.size(), 10);
-    QCOMPARE(QSet<int>(r.begin(), r.end()).size(), 10);
-    for (int d : r)
-        QVERIFY(d >= 0 && d <= 9);
-
     Edit* pw = new Edit(5, m_host, 1);
     pw->setEchoMode(QLineEdit::Password);
     pw->setGeometry(100, 100, 350, 50);
@@ -768,13 +735,6 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
             QVERIFY2(captionFits(b), qPrintable(b->text()));
         delete e;
     }
-    gLan = 1;
-    // A short caption keeps the house size; a long one is made smaller.
-    QCOMPARE(gpNumCharPad->key(NumCharInput::EraseKey)->text(), QStringLiteral("BS"));
-    QCOMPARE(gpNumCharPad->key(NumCharInput::EraseKey)->fontPixelSize(), 22);
-    gpNumCharPad->SlotChgChar_Punc();
-    QCOMPARE(gpNumCharPad->key(NumCharInput::PageKey)->text(), QStringLiteral("character"));
-    QVERIFY(gpNumCharPad->key(NumCharInput::PageKey)->fontPixelSize() < 22);
 }
 
 void TstWidgetsEditors::returnKeyOpensAndCloses()
