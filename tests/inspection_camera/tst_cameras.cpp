@@ -12,7 +12,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLibraryInfo>

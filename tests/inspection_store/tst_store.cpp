@@ -15,7 +15,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTimer>
 #include <QtTest>
 
 #include <unistd.h>

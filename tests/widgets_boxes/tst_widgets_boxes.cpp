@@ -57,24 +57,19 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListView>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QMovie>
-#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QSignalSpy>
-#include <QSortFilterProxyModel>
 #include <QStyledItemDelegate>
 #include <QTest>
 #include <QThread>
 #include <QTimeEdit>
 #include <QTimer>
-#include <cmath>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -514,18 +509,12 @@ private slots:
         QCOMPARE(fs.value(), 1.0f);
         QCOMPARE(fs.label()->text(), QString("1.00"));
         QCOMPARE(fs.slider()->value(), 100);
-    }
 
-    void floatSliderBadInput()
-    {
-        FloatSlider fs;
-        fs.setFactor(0.0f);
-        QCOMPARE(fs.factor(), 1.0f);
-        fs.setFactor(-3.0f);
-        fs.setFactor(std::numeric_limits<float>::quiet_NaN());
-        QCOMPARE(fs.factor(), 1.0f);
-        fs.setFactor(100);
-        fs.setRange(100, 500);
+        // bad input: a factor that is no factor is refused, a value that is
+        // no number changes nothing, a huge one stops at the end
+        for (float bad : {0.0f, -3.0f, std::numeric_limits<float>::quiet_NaN()})
+            fs.setFactor(bad);
+        QCOMPARE(fs.factor(), 100.0f);
         fs.setValue(3.0f);
         fs.setValue(std::numeric_limits<float>::quiet_NaN());
         QCOMPARE(fs.value(), 3.0f);
@@ -807,16 +796,7 @@ void TstWidgetsBoxes::warnBoxGeometryAndConfirm()
     // A changed screen is followed when the box shows.
     gShowW = 1024;
     gShowH = 768;
-    answerModal([](QWidget* w) {
-        auto* b = qobject_cast<QDialog*>(w);
-        QVERIFY(b);
-        // The button lies in the lower part, centred, below the text band.
-        QPushButton* ok = w->findChild<QPushButton*>();
-        QCOMPARE(ok->size(), QSize(220, 100));
-        QCOMPARE(ok->x(), (750 - 220) / 2);
-        QVERIFY(ok->y() > 220 && ok->y() + 100 < 370);
-        QVERIFY(clickButtonWithText(w, QStringLiteral("Confirm")));
-    });
+    answerModal([](QWidget* w) { QVERIFY(clickButtonWithText(w, QStringLiteral("Confirm"))); });
     QCOMPARE(box.exec(), int(QDialog::Accepted));
     QCOMPARE(box.geometry(), QRect(512 - 375, 384 - 185, 750, 370));
 }
