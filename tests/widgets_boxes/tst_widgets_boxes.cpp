@@ -120,10 +120,8 @@ private slots:
     void colorButtonSizesByStyleAndLanguage();
     void chooseBoxGeometryAndAnswers();
     void warnBoxGeometryAndConfirm();
-    void warnBoxWakesDarkScreen();
+    void mainWindowBoxes();
     void boxesPaintWithoutBackgroundPicture();
-    void productAlarmClearsOutputsAndCount();
-    void lostCameraClosesDatabasesAndPowersOff();
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
 
@@ -801,42 +799,71 @@ void TstWidgetsBoxes::warnBoxGeometryAndConfirm()
     QCOMPARE(box.geometry(), QRect(512 - 375, 384 - 185, 750, 370));
 }
 
-void TstWidgetsBoxes::warnBoxWakesDarkScreen()
+// The boxes the main window owns, on one window: the warning wakes a dark
+// screen, the production alarm clears its outputs and the count, the lost
+// camera box closes the databases and powers off (last: it closes them).
+void TstWidgetsBoxes::mainWindowBoxes()
 {
     QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
     auto* win = new ReDoWizard(nullptr);
-    QVERIFY(gpWin == win);
-    QVERIFY(gpWarnBox);
-    QCOMPARE(gpWarnBox->parentWidget(), win);
     win->show();
     QTimer timer;
     win->screenOffTimer = &timer;
-
-    // Screen on: nothing happens.
-    gpWPara->scrOffTime = 60;
-    win->screenOff = 0;
-    gpWarnBox->show();
-    QVERIFY(!timer.isActive());
-    gpWarnBox->hide();
-
-    // Screen off with a time-out: back on, timer restarted.
-    win->screenOff = 1;
-    gpWarnBox->setText(QStringLiteral("x"));
-    gpWarnBox->show();
-    QCOMPARE(win->screenOff, 0);
-    QVERIFY(timer.isActive());
-    QCOMPARE(timer.interval(), 60000);
-    gpWarnBox->hide();
-    timer.stop();
-
-    // Time-out 0: screen on, timer untouched.
-    gpWPara->scrOffTime = 0;
-    win->screenOff = 1;
-    gpWarnBox->show();
-    QCOMPARE(win->screenOff, 0);
-    QVERIFY(!timer.isActive());
-    gpWarnBox->hide();
+    // screen off time-out, screen off before, timer running after: a dark
+    // screen comes back on, its timer restarts unless the time-out is 0
+    const int cases[][3] = {{60, 0, 0}, {60, 1, 1}, {0, 1, 0}};
+    for (const auto& c : cases) {
+        gpWPara->scrOffTime = c[0];
+        win->screenOff = c[1];
+        timer.stop();
+        gpWarnBox->show();
+        QCOMPARE(win->screenOff, 0);
+        QCOMPARE(timer.isActive(), c[2] == 1);
+        if (c[2])
+            QCOMPARE(timer.interval(), 60000);
+        gpWarnBox->hide();
+    }
     win->screenOffTimer = nullptr;
+
+    // Plain outputs: no inversion, no sound switch, no mirrored output.
+    gpWPara->noAlarmSound = 0;
+    gpWPara->out4Use = 0;
+    for (int i = 0; i < 3; ++i)
+        gpWPara->outInitState[i] = 0;
+    ControlPort port;
+    gpControlIO = &port;
+    port.IOSetOut(0, 1);
+    port.IOSetOut(2, 1);
+    port.IOSetOut(1, 1);
+    port.IOFlashOut();
+    win->productCount = 500;
+    win->productAlarm = 1;
+    QCOMPARE(gpProductAlarmWarnBox->text(), gaLanStr[4 * 720 + gLan]);
+    gpProductAlarmWarnBox->show();
+    QVERIFY(clickButtonWithText(gpProductAlarmWarnBox, gaLanStr[4 * 121 + gLan]));
+    QVERIFY(!gpProductAlarmWarnBox->isVisible());
+    QCOMPARE(port.IOState(1, 0), 0);
+    QCOMPARE(port.IOState(1, 2), 0);
+    QCOMPARE(port.IOState(1, 1), 1); // others untouched
+    QCOMPARE(gDataOut, port.out);    // published in one step for the next board frame
+    QCOMPARE(win->productCount, 0);
+    QCOMPARE(win->productAlarm, 0);
+    gpControlIO = nullptr; // the window frees the board port it owns; this one is ours
+
+    QVERIFY(!gpLostCameraWarnBox->parentWidget()); // a window of its own
+    QCOMPARE(gpLostCameraWarnBox->text(), gaLanStr[4 * 657 + gLan]);
+    const QString shutDown = gaLanStr[4 * 209 + gLan];
+    QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
+    TestClock clock;
+    Clock::install(&clock);
+    answerModal([shutDown](QWidget* w) { QVERIFY(clickButtonWithText(w, shutDown)); });
+    const qint64 t0 = clock.monotonicMs();
+    gpLostCameraWarnBox->exec();
+    Clock::install(nullptr);
+    // The watchdog stop, the databases' settling time, then the pause.
+    QCOMPARE(clock.monotonicMs() - t0, 2500);
+    QVERIFY(CommandRunner::loggedCommands().contains(QStringLiteral("init 0")));
+    QVERIFY(!win->paraDb.isOpen()); // closed before the power-off
     delete win;
     QVERIFY(!gpWarnBox); // died with the window, global cleared
 }
@@ -865,68 +892,6 @@ void TstWidgetsBoxes::boxesPaintWithoutBackgroundPicture()
     QCOMPARE(QColor(img.pixel(40, 330)), QColor(Qt::green));
     QCOMPARE(QColor(img.pixel(700, 20)), QColor(Qt::green));
     gpPixmapBG = saved;
-}
-
-void TstWidgetsBoxes::productAlarmClearsOutputsAndCount()
-{
-    QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
-    auto* win = new ReDoWizard(nullptr);
-    win->show();
-    // Plain outputs: no inversion, no sound switch, no mirrored output.
-    gpWPara->noAlarmSound = 0;
-    gpWPara->out4Use = 0;
-    for (int i = 0; i < 3; ++i)
-        gpWPara->outInitState[i] = 0;
-    ControlPort port;
-    gpControlIO = &port;
-    port.IOSetOut(0, 1);
-    port.IOSetOut(2, 1);
-    port.IOSetOut(1, 1);
-    port.IOFlashOut();
-    QCOMPARE(port.IOState(1, 0), 1);
-    QCOMPARE(port.IOState(1, 2), 1);
-    win->productCount = 500;
-    win->productAlarm = 1;
-
-    QCOMPARE(gpProductAlarmWarnBox->text(), gaLanStr[4 * 720 + gLan]);
-    QVERIFY(gDataOut & 1u);
-    gpProductAlarmWarnBox->show();
-    QVERIFY(clickButtonWithText(gpProductAlarmWarnBox, gaLanStr[4 * 121 + gLan]));
-    QVERIFY(!gpProductAlarmWarnBox->isVisible());
-    QCOMPARE(port.IOState(1, 0), 0);
-    QCOMPARE(port.IOState(1, 2), 0);
-    QCOMPARE(port.IOState(1, 1), 1); // others untouched
-    // Published in one step for the next board frame.
-    QCOMPARE(gDataOut, port.out);
-    QCOMPARE(win->productCount, 0);
-    QCOMPARE(win->productAlarm, 0);
-    gpControlIO = nullptr; // the window frees the board port it owns; this one is ours
-    delete win;
-}
-
-void TstWidgetsBoxes::lostCameraClosesDatabasesAndPowersOff()
-{
-    QVERIFY2(QFile::exists(QStringLiteral("PARAM.db")), "factory working directory missing");
-    auto* win = new ReDoWizard(nullptr);
-    QVERIFY(gpLostCameraWarnBox);
-    QVERIFY(!gpLostCameraWarnBox->parentWidget()); // a window of its own
-    // Texts in the language the parameters chose.
-    QCOMPARE(gpLostCameraWarnBox->text(), gaLanStr[4 * 657 + gLan]);
-    QCOMPARE(gpLostCameraWarnBox->okButton()->text(), gaLanStr[4 * 209 + gLan]);
-    TestClock clock;
-    Clock::install(&clock);
-    const QString shutDown = gaLanStr[4 * 209 + gLan];
-    answerModal([shutDown](QWidget* w) { QVERIFY(clickButtonWithText(w, shutDown)); });
-    const qint64 t0 = clock.monotonicMs();
-    gpLostCameraWarnBox->exec();
-    Clock::install(nullptr);
-    // The watchdog stop, the databases' settling time, then the pause.
-    QCOMPARE(clock.monotonicMs() - t0, 2500);
-    const QStringList cmds = CommandRunner::loggedCommands();
-    QVERIFY2(cmds.contains(QStringLiteral("init 0")), qPrintable(cmds.join('|')));
-    // The databases were closed before the power-off.
-    QVERIFY(!win->paraDb.isOpen());
-    delete win;
 }
 
 void TstWidgetsBoxes::modifyTimeSetsClockThroughCommands()
