@@ -64,8 +64,9 @@ QJsonObject cams(const QString& type, int kind, const QStringList& serials, QJso
     return QJsonObject{{"typeName", type}, {"kind", kind}, {"width", 64}, {"height", 48}, {"cameras", a}};
 }
 
-// SN.db as the factory copy has it; a null entry leaves the row out.
-void writeSnDb(const QStringList& rows, bool withTable = true)
+// SN.db as the factory copy has it, or with another table; a null entry
+// leaves the row out.
+void writeSnDb(const QStringList& rows, const QString& table = "sysparam(name text, value text)")
 {
     QFile::remove("SN.db"); // the factory copy may be there
     {
@@ -73,18 +74,14 @@ void writeSnDb(const QStringList& rows, bool withTable = true)
         db.setDatabaseName("SN.db");
         QVERIFY(db.open());
         QSqlQuery q(db);
-        if (withTable) {
-            QVERIFY(q.exec("create table sysparam(name text, value text)"));
-            for (int i = 0; i < rows.size(); ++i) {
-                if (rows[i].isNull())
-                    continue;
-                q.prepare("insert into sysparam values(?, ?)");
-                q.addBindValue(QString("serialNB%1").arg(i));
-                q.addBindValue(rows[i]);
-                QVERIFY(q.exec());
-            }
-        } else {
-            QVERIFY(q.exec("create table other(x int)"));
+        QVERIFY(q.exec("create table " + table));
+        for (int i = 0; i < rows.size(); ++i) {
+            if (rows[i].isNull())
+                continue;
+            q.prepare("insert into sysparam values(?, ?)");
+            q.addBindValue(QString("serialNB%1").arg(i));
+            q.addBindValue(rows[i]);
+            QVERIFY(q.exec());
         }
         db.close();
     }
@@ -398,7 +395,7 @@ void TstCameras::serialsOfWrongLengthAreIgnored()
 void TstCameras::snDbWithoutTableKeepsTheOrder()
 {
     TestEnv env;
-    writeSnDb({}, false); // a file with no sysparam table
+    writeSnDb({}, "other(x int)"); // a file with no sysparam table
     const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-A1"})}});
     {
         CameraManager m;
@@ -418,17 +415,8 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
 
     // A table without its value column is a damaged file: the default copy
     // replaces it (here: there is none, so nothing is stored, nothing crashes).
-    QFile::remove("SN.db");
     QFile::remove("paraGroup/default/SN.db");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tstCols");
-        db.setDatabaseName("SN.db");
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec("create table sysparam(name text)"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("tstCols");
+    writeSnDb({}, "sysparam(name text)");
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db is damaged: no such column: value"));
     QTest::ignoreMessage(QtCriticalMsg, QRegularExpression("SN.db: factory copy not restored"));
     RecordingPrompt operatorAnswers;
