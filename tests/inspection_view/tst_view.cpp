@@ -21,7 +21,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
-#include <QPainter>
 #include <QtTest>
 
 #include <glog/logging.h>
@@ -86,6 +85,16 @@ QRgb px(const QImage& img, int x, int y)
 QRgb rgb(int r, int g, int b)
 {
     return qRgb(r, g, b) & 0xFFFFFF;
+}
+
+// Rectangle ROI r of detection 0 in store s of view v, placed on the screen.
+void putRect(CammerWidget* v, CammerSingleton* s, int r, const QRect& rect, int type = 0)
+{
+    s->shapeKind[r] = 1;
+    s->funcType[r] = type;
+    s->rects[r].rect = rect;
+    s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
+    s->rects[r].setImageRect();
 }
 
 } // namespace
@@ -500,7 +509,6 @@ void TstView::templatesValidOnlyWhenTheyFit()
     QCOMPARE(int(t0[(480 / 4) * 642 + 642 / 4 - 1]), 0);
     // Unused slots stay as they came: zero.
     QCOMPARE(int(v->templateImages[0][2].data()[1000]), 0);
-    QCOMPARE(v->recentNgImages[1].size(), size_t(10));
 }
 
 void TstView::panelTypesAndPackedHalves()
@@ -515,12 +523,8 @@ void TstView::panelTypesAndPackedHalves()
     CammerWidget* v = view("VIEW-MONO-0001", 0);
     CammerSingleton* s = v->editStore;
     s->roiCount[0] = 2;
-    for (int r = 0; r < 2; ++r) {
-        s->shapeKind[r] = 1;
-        s->rects[r].rect = QRect(QPoint(100 + 300 * r, 300), QPoint(300 + 300 * r, 500));
-        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
-        s->rects[r].setImageRect();
-    }
+    for (int r = 0; r < 2; ++r)
+        putRect(v, s, r, QRect(QPoint(100 + 300 * r, 300), QPoint(300 + 300 * r, 500)));
     gSource = 0;
     gpWPara->useDefect = 1;
     gpWPara->useSpot = 1;
@@ -649,11 +653,7 @@ void TstView::panelFitsSmallScreens()
             gpWPara->useSpot = 1;
             gpWPara->ejectorPulseProdNG = 1;
             v->editStore->roiCount[0] = 1;
-            v->editStore->shapeKind[0] = 1;
-            v->editStore->funcType[0] = 1;
-            v->editStore->rects[0].rect = QRect(QPoint(50, 500), QPoint(250, 700));
-            v->editStore->rects[0].setShowA(v->roiScaleX, v->roiScaleY);
-            v->editStore->rects[0].setImageRect();
+            putRect(v, v->editStore, 0, QRect(QPoint(50, 500), QPoint(250, 700)), 1);
             gSource = 0;
             v->setCurRoi(0);
             v->moveToggle->setChecked(true);
@@ -684,10 +684,7 @@ void TstView::paintOverlaysStayInsideBoxes()
     s->roiCount[0] = 2;
     const QRect rois[2] = {QRect(QPoint(100, 100), QPoint(299, 299)), QRect(QPoint(1100, 600), QPoint(1500, 1200))};
     for (int r = 0; r < 2; ++r) {
-        s->shapeKind[r] = 1;
-        s->rects[r].rect = rois[r]; // the second reaches past the frame
-        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
-        s->rects[r].setImageRect();
+        putRect(v, s, r, rois[r]); // the second reaches past the frame
         v->roiResult[0][r] = 0;
     }
     v->isOK = false;
@@ -719,13 +716,8 @@ void TstView::paintColoursCaptionsAndCountdown()
     v->resize(gShowW, gShowH);
     CammerSingleton* s = v->liveStore;
     s->roiCount[0] = 2;
-    for (int r = 0; r < 2; ++r) {
-        s->shapeKind[r] = 1;
-        s->funcType[r] = r == 0 ? 2 : 0;
-        s->rects[r].rect = QRect(QPoint(100 + 500 * r, 300), QPoint(400 + 500 * r, 600));
-        s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
-        s->rects[r].setImageRect();
-    }
+    for (int r = 0; r < 2; ++r)
+        putRect(v, s, r, QRect(QPoint(100 + 500 * r, 300), QPoint(400 + 500 * r, 600)), r == 0 ? 2 : 0);
     auto colours = [&](const QImage& img, int x1, int x2, int y) {
         QSet<QRgb> c;
         for (int x = x1; x <= x2; ++x)
@@ -785,6 +777,8 @@ void TstView::readoutOutsideTheImage()
 
 void TstView::renderScreens()
 {
+    // The live view, its parameter panels and the eight-camera grid; the
+    // alarm, recent-NG and record screens come from the editor's test.
     const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
     if (dir.isEmpty())
         QSKIP("screenshots only when STATION_RENDER_DIR is set");
@@ -799,17 +793,19 @@ void TstView::renderScreens()
             auto save = [&](QWidget* w, const QString& name) {
                 QVERIFY(w->grab().save(QString("%1/%2-%3.png").arg(dir, name, tag)));
             };
-            for (int c = 0; c < 8; ++c) {
-                gpWPara->exposeTime[c] = 30;
-                gpWPara->adjustPlus[c] = 32;
-            }
-            CammerWidget* v = view("VIEW-MONO-0001", 0);
+            auto live = [&](const QString& sn, int i) -> CammerWidget* {
+                gpWPara->exposeTime[i] = 30;
+                gpWPara->adjustPlus[i] = 32;
+                CammerWidget* g = view(sn, i);
+                g->CameraChangeTrig(true);
+                g->camera->setValue(QString("trigger"), 100);
+                return g->UpdateImage() ? g : nullptr;
+            };
+            gSource = 1;
+            CammerWidget* v = live("VIEW-MONO-0001", 0);
+            QVERIFY(v);
             v->setGeometry(0, 0, gShowW, gShowH);
             v->show();
-            v->CameraChangeTrig(true);
-            v->camera->setValue(QString("trigger"), 100);
-            gSource = 1;
-            QVERIFY(v->UpdateImage());
             CammerSingleton* s = v->liveStore;
             const QRect boxes[4] = {QRect(QPoint(150, 200), QPoint(450, 420)), QRect(QPoint(550, 250), QPoint(800, 480)),
                                     QRect(QPoint(300, 480), QPoint(520, 640)), QRect(QPoint(700, 520), QPoint(950, 650))};
@@ -817,30 +813,17 @@ void TstView::renderScreens()
             const int params[4][3] = {{45, 100, 3}, {80, 500, 7690}, {0, 0, 30}, {(120 << 16) | 10, (200 << 16) | 20, (90 << 16) | 5}};
             s->roiCount[0] = 4;
             for (int r = 0; r < 4; ++r) {
-                s->shapeKind[r] = 1;
-                s->funcType[r] = types[r];
+                putRect(v, s, r, boxes[r], types[r]);
                 s->paramA[r] = params[r][0];
                 s->paramB[r] = params[r][1];
                 s->paramC[r] = params[r][2];
-                s->rects[r].rect = boxes[r];
-                s->rects[r].setShowA(v->roiScaleX, v->roiScaleY);
-                s->rects[r].setImageRect();
                 v->roiResult[0][r] = 1;
                 v->roiValue[0][r] = 10 * r + 3;
             }
-            m_state->detectState = 1;
+            m_state->detectState = m_state->runState = 1;
             m_state->progressState = 2;
-            m_state->runState = 1;
             v->isOK = true;
             save(v, "live-ok");
-            v->isOK = false;
-            v->roiResult[0][1] = 0;
-            const QRect fb = s->rects[1].imageRect;
-            for (int y = fb.top() + 20; y < fb.top() + 60; ++y)
-                std::memset(v->defectMask.data() + y * v->imageWidth + fb.left() + 30, 1, 50);
-            m_state->detectState = 2;
-            m_state->ngAlarmActive = true;
-            save(v, "live-ng");
 
             gSource = 0;
             m_state->detectState = 3;
@@ -854,21 +837,6 @@ void TstView::renderScreens()
                 v->moveToggle->setChecked(r == 3);
                 save(v, QString("edit-type%1").arg(types[r]));
             }
-            v->DeselectROI();
-            v->ShowHideROIPara();
-
-            gSource = 2;
-            v->ShowHideROIPara();
-            v->recentNgCount[0] = 12;
-            v->recentNgIndex[0] = 3;
-            v->recentNgTimes[0][3] = "2026-12-06 10:21:07";
-            save(v, "recent-ng");
-            gSource = 4;
-            m_state->recordImage = v->displayImage.copy();
-            m_state->recordFile = "20261206_102107_cam1_NG.jpg";
-            m_state->recordCount = 5;
-            m_state->recordIndex = 1;
-            save(v, "record");
 
             std::unique_ptr<CammerSingleton> rois(new CammerSingleton(0, nullptr));
             rois->assignFrom(*s);
@@ -876,19 +844,15 @@ void TstView::renderScreens()
             m_views.clear();
             gSource = -1;
             m_state->detectState = 1;
-            QList<CammerWidget*> grid;
             for (int i = 0; i < 8; ++i) {
-                CammerWidget* g = view(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0')), i);
-                QVERIFY(g->isOpen);
-                g->CameraChangeTrig(true);
-                g->camera->setValue(QString("trigger"), 100);
-                QVERIFY(g->UpdateImage());
+                CammerWidget* g = live(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0')), i);
+                QVERIFY(g);
                 g->liveStore->assignFrom(*rois);
                 g->liveStore->roiCount[0] = 2;
                 g->isOK = i != 5;
-                grid << g;
+                g->setGeometry((i % 4) * gShowW / 4, (i / 4) * gShowH / 2, gShowW / 4, gShowH / 2);
+                g->show();
             }
-            layoutGrid(grid, gShowW, gShowH);
             save(m_host, "grid8");
             qDeleteAll(m_views);
             m_views.clear();
