@@ -43,48 +43,47 @@ struct Prompts : OperatorPrompt {
     }
 };
 
-// Rows of a journal file, read through a connection of its own (opened for
-// writing, as the station reopens it, so a killed writer's journal is rolled back).
-QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
-{
-    QList<QStringList> rows;
-    bool good = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reader");
-        db.setDatabaseName(file);
-        if (QFile::exists(file) && db.open()) {
-            QSqlQuery q(db);
-            if (q.exec("PRAGMA integrity_check") && q.next() && q.value(0).toString() == "ok") {
-                QSqlQuery r(db);
-                good = r.exec("SELECT * FROM RECORD ORDER BY rowid");
-                while (r.next()) {
-                    QStringList row;
-                    for (int i = 0; i < r.record().count(); ++i)
-                        row << r.value(i).toString();
-                    rows << row;
-                }
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("reader");
-    if (ok)
-        *ok = good;
-    return rows;
-}
-
-// Runs one statement on a file through a connection of its own.
-bool sql(const QString& file, const QString& statement)
+// Runs fn on a file through a connection of its own (opened for writing, as
+// the station reopens it, so a killed writer's journal is rolled back).
+bool withDb(const QString& file, const std::function<bool(QSqlDatabase&)>& fn)
 {
     bool ok = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "seed");
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test");
         db.setDatabaseName(file);
-        ok = db.open() && QSqlQuery(db).exec(statement);
+        ok = QFile::exists(file) && db.open() && fn(db);
         db.close();
     }
-    QSqlDatabase::removeDatabase("seed");
+    QSqlDatabase::removeDatabase("test");
     return ok;
+}
+
+bool sql(const QString& file, const QString& statement)
+{
+    QFile(file).open(QIODevice::Append); // made when missing
+    return withDb(file, [&](QSqlDatabase& db) { return QSqlQuery(db).exec(statement); });
+}
+
+// Rows of a journal file; ok false when it is damaged or has no table.
+QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
+{
+    QList<QStringList> rows;
+    const bool good = withDb(file, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.exec("PRAGMA integrity_check") || !q.next() || q.value(0).toString() != "ok"
+            || !q.exec("SELECT * FROM RECORD ORDER BY rowid"))
+            return false;
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i).toString();
+            rows << row;
+        }
+        return true;
+    });
+    if (ok)
+        *ok = good;
+    return rows;
 }
 
 // Remembers each viewer copy and how many rows RECORD.db held when it came.
