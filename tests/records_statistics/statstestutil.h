@@ -1,10 +1,9 @@
 #pragma once
 // Shared pieces of the statistics tests: a working directory with the
 // factory template, a test clock, the counts of cameras and detections, a
-// model with its worker, and a recorder of operator messages.
+// model with its worker.
 #include "frame/clock.h"
 #include "frame/globals.h"
-#include "frame/operatorprompt.h"
 #include "records/resstatisticsdatabase.h"
 #include "records/resstatisticsparam.h"
 #include "testsupport/testenv.h"
@@ -16,16 +15,6 @@
 #include <QStringList>
 
 #include <memory>
-
-struct PromptRecorder : OperatorPrompt
-{
-    QList<int> asked;
-    bool prompt(Kind, int msg, const QString&) override
-    {
-        asked << msg;
-        return true;
-    }
-};
 
 inline QDateTime at(int y, int m, int d, int h, int min = 0, int s = 0)
 {

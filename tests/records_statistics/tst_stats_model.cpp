@@ -42,22 +42,13 @@ private slots:
         writeStatsConfig(at(2026, 1, 5, 8));
         ResStatisticsParam m;
         m.init("default", 2);
+        // Every record of every cycle is recounted by the range query's test;
+        // here the inputs it never gives. A flag beyond the cameras is not
+        // counted; bad detections are refused, never indexed.
         clock->setNow(at(2026, 1, 5, 11, 30)); // slot 3
-        m.addRecord(0, 11, {true, false}, false);
-        m.addRecord(1, 11, {true, true, false}, true); // the third flag has no camera
-        const CountGroup& g = m.liveCount.groups.first();
-        // Per camera and detection, per detection, per camera and per cycle.
-        QCOMPARE(QList<int>({g.datas[0].data[0].OK[3], g.datas[1].data[0].NG[3], g.total.data[0].NG[3],
-                             g.datas[0].data[1].OK[3], g.datas[1].data[1].OK[3], g.total.data[1].OK[3],
-                             g.datas[0].total.OK[3], g.datas[1].total.NG[3], g.total.total.NG[3],
-                             g.total.total.OK[3], g.total.total.whole.ng}),
-                 QList<int>({1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 1}));
-        // The next cycle starts clean.
         m.addRecord(0, 11, {true, true}, false);
-        m.addRecord(1, 11, {true, true}, true);
+        m.addRecord(1, 11, {true, true, false}, true);
         QCOMPARE(m.liveCount.groups.first().total.total.OK[3], 1);
-
-        // Bad detections are refused, never indexed.
         m.addRecord(-1, 0, {true}, true);
         m.addRecord(9, 0, {true}, true);
         QCOMPARE(m.liveCount.groups.first().total.total.whole.ok, 1);
