@@ -7,9 +7,9 @@
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
-#include "frame/operatorprompt.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/commandrunner.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -20,7 +20,6 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
@@ -33,15 +32,6 @@
 #include <cstdio>
 
 namespace {
-
-struct Prompts : OperatorPrompt {
-    QList<QPair<int, QString>> asked;
-    bool prompt(Kind, int msg, const QString& text) override
-    {
-        asked << qMakePair(msg, text);
-        return true;
-    }
-};
 
 // Runs fn on a file through a connection of its own (opened for writing, as
 // the station reopens it, so a killed writer's journal is rolled back).
@@ -142,7 +132,7 @@ class TestRecords : public QObject
     Q_OBJECT
     TestEnv* env = nullptr;
     TestClock* clock = nullptr;
-    Prompts prompts;
+    RecordingPrompt prompts;
     Viewer viewer;
     MainState* state = nullptr;
     OperationRecords* j = OperationRecords::instance();
@@ -156,7 +146,7 @@ private slots:
         clock = new TestClock(QDateTime(QDate(2026, 3, 9), QTime(10, 20, 30)));
         Clock::install(clock);
         OperatorPrompt::install(&prompts);
-        prompts.asked.clear();
+        prompts.clear();
         viewer.sent.clear();
         viewer.rowsAtSend.clear();
         j->setViewerLink(&viewer);
@@ -184,7 +174,7 @@ private slots:
         // The factory file has no kind column yet: added, older rows keep an empty kind.
         QVERIFY(sql("RECORD.db", "INSERT INTO RECORD VALUES ('01.02.03', 'Advanced', 'old')"));
         j->runStartup(3);
-        QCOMPARE(prompts.asked.size(), 0);
+        QCOMPARE(prompts.asked().size(), 0);
         state->loginLevel = 2;
         const QString tricky = QString::fromUtf8("it's \"x\"; DROP TABLE RECORD;--\r\n中文 ") + QString(10000, 'z');
         QVERIFY(state->InsertRecord(tricky, "set"));
@@ -308,8 +298,8 @@ private slots:
         QVERIFY(OperationRecords::writeTemplate("RECORDNULL.db"));
         gLan = 0;
         QVERIFY(!j->checkRecordFileAtStart());
-        QCOMPARE(prompts.asked.value(0).first, 135);
-        QCOMPARE(prompts.asked.value(0).second, QString("Database failed to open, please restart!"));
+        QCOMPARE(prompts.numbers(), QList<int>({135}));
+        QCOMPARE(prompts.asked().value(0).text, QString("Database failed to open, please restart!"));
         QCOMPARE(CommandRunner::loggedCommands(),
                  QStringList({"cp -f RECORDNULL.db RECORD.db", "sync", "reboot"}));
         QVERIFY(QFile::exists("RECORD.db"));

@@ -246,10 +246,8 @@ void TstView::openSizesBuffersAndSettings()
         QCOMPARE(v->frameBuffer.size(), size_t(1280 * 1024));
         QCOMPARE(v->displayBuffer.size(), size_t(1280 * 1024));
         QCOMPARE(v->imageBits.size(), size_t(1280 * 1024 * 4));
-        QVERIFY(v->grayBuffer.isNull());
         QCOMPARE(v->roiScaleX, 1.0f);
         QCOMPARE(v->roiScaleY, 800.0f / 1024.0f);
-        QVERIFY(v->sliderA && v->isHidden());
     }
     QVERIFY(c->isOpen && c->isColor);
     QCOMPARE(c->frameBytes, 640 * 480 * 4);
@@ -316,7 +314,6 @@ void TstView::failedOrSizelessCameraGivesNoView()
     LogCapture log;
     CammerWidget* f = view("VIEW-FAIL-0001", 0);
     QVERIFY(log.has("camera open fail camera NO 0 camera SN VIEW-FAIL-0001"));
-    QVERIFY(f->camera);
     QVERIFY(!f->isOpen);
     QVERIFY(f->displayBuffer.isNull() && f->frameBuffer.isNull());
     QVERIFY(!f->sliderA && !f->liveStore);
@@ -324,7 +321,6 @@ void TstView::failedOrSizelessCameraGivesNoView()
     QVERIFY(!f->UpdateImage()); // a caller that polls anyway reads nothing
 
     CammerWidget* z = view(ZeroSizeCamera::kName, 1);
-    QVERIFY(z->camera);
     QVERIFY(!z->isOpen);
     QCOMPARE(z->frameBytes, 0);
     QVERIFY(z->displayBuffer.isNull());

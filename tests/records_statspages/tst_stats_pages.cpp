@@ -6,6 +6,7 @@
 #include "records/exportresultworker.h"
 #include "records/histogram.h"
 #include "records/statisticswidget.h"
+#include "frame/operatorprompt.h"
 #include "records_statspages/statspagestestutil.h"
 #include "testsupport/modalanswer.h"
 #include "widgets/choosebox.h"
