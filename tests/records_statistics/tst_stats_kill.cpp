@@ -91,19 +91,22 @@ private slots:
         std::mt19937 rng(20260302);
         QMap<QString, QByteArray> seenArchives;
         int withDocument = 0, fresh = 0, settingsAhead = 0, twoNames = 0;
+        auto startChild = [&](QProcess& child) {
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.insert(kChildVar, "1");
+            child.setProcessEnvironment(e);
+            child.setWorkingDirectory(env.workDir());
+            child.setStandardErrorFile(QProcess::nullDevice());
+            child.setStandardOutputFile(QProcess::nullDevice());
+            child.start(QCoreApplication::applicationFilePath(), QStringList());
+            return child.waitForStarted();
+        };
         {
             // The first start makes the live file and the settings; a kill
             // before that finds nothing to keep, so the kills begin once the
             // station has saved once, however slow this machine starts.
             QProcess first;
-            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-            e.insert(kChildVar, "1");
-            first.setProcessEnvironment(e);
-            first.setWorkingDirectory(env.workDir());
-            first.setStandardErrorFile(QProcess::nullDevice());
-            first.setStandardOutputFile(QProcess::nullDevice());
-            first.start(QCoreApplication::applicationFilePath(), QStringList());
-            QVERIFY(first.waitForStarted());
+            QVERIFY(startChild(first));
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo("journal.txt").size() > 0, 60000);
             first.kill();
             QVERIFY(first.waitForFinished());
@@ -112,14 +115,7 @@ private slots:
         // then killed more often rather than the test failing.
         for (int k = 0; k < kills || (seenArchives.size() < kills / 20 && k < 5 * kills); ++k) {
             QProcess child;
-            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-            e.insert(kChildVar, "1");
-            child.setProcessEnvironment(e);
-            child.setWorkingDirectory(env.workDir());
-            child.setStandardErrorFile(QProcess::nullDevice());
-            child.setStandardOutputFile(QProcess::nullDevice());
-            child.start(QCoreApplication::applicationFilePath(), QStringList());
-            QVERIFY(child.waitForStarted());
+            QVERIFY(startChild(child));
             // Real milliseconds: the point is to hit the child anywhere.
             QThread::msleep(std::uniform_int_distribution<int>(15, 160)(rng));
             child.kill();
