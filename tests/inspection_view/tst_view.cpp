@@ -163,20 +163,19 @@ void TstView::init()
 
     // Plug-in copies: three working cameras, one that never opens, one of
     // an odd width.
-    const QJsonObject cams{{"typeName", "SimA"}, {"kind", 1}, {"fps", 5},
-                           {"cameras", QJsonArray{QJsonObject{{"sn", "VIEW-MONO-0001"}, {"color", false}},
-                                                  QJsonObject{{"sn", "VIEW-MONO-0002"}, {"color", false}},
-                                                  QJsonObject{{"sn", "VIEW-COLOR-0003"}, {"color", true},
-                                                              {"width", 640}, {"height", 480}},
-                                                  QJsonObject{{"sn", "VIEW-ODD-000004"}, {"color", false},
-                                                              {"width", 642}, {"height", 480}}}}};
+    auto cam = [](const QString& sn, bool colour = false, int w = 1280, int h = 1024) {
+        return QJsonObject{{"sn", sn}, {"color", colour}, {"width", w}, {"height", h}};
+    };
     QJsonArray grid;
     for (int i = 0; i < 8; ++i)
-        grid.append(QJsonObject{{"sn", QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0'))}, {"color", false}});
-    const QJsonObject gridCams{{"typeName", "SimGrid"}, {"kind", 1}, {"fps", 2}, {"cameras", grid}};
-    const QJsonObject fail{{"typeName", "SimFail"}, {"kind", 1},
-                           {"cameras", QJsonArray{QJsonObject{{"sn", "VIEW-FAIL-0001"}, {"openFails", true}}}}};
-    QVERIFY(!makeSimPluginDir({{"cams", cams}, {"fail", fail}, {"grid", gridCams}}).isEmpty());
+        grid.append(cam(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0'))));
+    const QJsonArray cams{cam("VIEW-MONO-0001"), cam("VIEW-MONO-0002"), cam("VIEW-COLOR-0003", true, 640, 480),
+                          cam("VIEW-ODD-000004", false, 642, 480)};
+    const QJsonArray fail{QJsonObject{{"sn", "VIEW-FAIL-0001"}, {"openFails", true}}};
+    QVERIFY(!makeSimPluginDir({{"cams", {{"typeName", "SimA"}, {"kind", 1}, {"fps", 5}, {"cameras", cams}}},
+                               {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}},
+                               {"grid", {{"typeName", "SimGrid"}, {"kind", 1}, {"fps", 2}, {"cameras", grid}}}})
+                 .isEmpty());
     CameraManager* m = new CameraManager;
     CameraManager::_instance = m;
     m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
