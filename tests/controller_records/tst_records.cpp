@@ -7,6 +7,7 @@
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
+#include "inspection_view/glogcapture.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/commandrunner.h"
 #include "testsupport/recordingprompt.h"
@@ -24,8 +25,6 @@
 #include <QSqlRecord>
 #include <QThread>
 #include <QtTest>
-
-#include <glog/logging.h>
 
 #include <algorithm>
 #include <csignal>
@@ -325,22 +324,17 @@ private slots:
         // Root writes through file modes; an immutable file stops it too.
         if (QProcess::execute("chattr", {"+i", "RECORD.db"}) != 0)
             QSKIP("immutable files are not available here");
-        struct Sink : google::LogSink {
-            QStringList lines;
-            void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&,
-                      const char* m, size_t n) override
-            {
-                lines << QString::fromUtf8(m, int(n));
-            }
-        } sink;
-        google::AddLogSink(&sink);
         const QString text = QString::fromUtf8("不能丢 it's\r\n") + QString(3000, 'q');
-        const bool stored = state->InsertRecord(text, "set");
-        google::RemoveLogSink(&sink);
+        bool stored = true, logged = false;
+        {
+            GlogCapture log;
+            stored = state->InsertRecord(text, "set");
+            logged = log.has(text);
+        }
         j->close();
         QProcess::execute("chattr", {"-i", "RECORD.db"});
         QVERIFY(!stored);
-        QVERIFY(std::any_of(sink.lines.begin(), sink.lines.end(), [&](const QString& l) { return l.contains(text); }));
+        QVERIFY(logged);
         QCOMPARE(viewer.sent.last()["remarks"].toString(), text);
     }
 

@@ -13,6 +13,7 @@
 #include "inspection/roipanellogic.h"
 #include "platform/platformpath.h"
 #include "testsupport/testenv.h"
+#include "glogcapture.h"
 #include "viewtesthelpers.h"
 #include "widgets/colorbutton.h"
 #include "widgets/slider.h"
@@ -23,10 +24,8 @@
 #include <QMutex>
 #include <QtTest>
 
-#include <glog/logging.h>
 #include <opencv2/imgcodecs.hpp>
 
-#include <mutex>
 
 namespace {
 
@@ -39,30 +38,6 @@ public:
         return true;
     }
     QStringList records;
-};
-
-// The station's log lines while it is installed.
-class LogCapture : public google::LogSink
-{
-public:
-    LogCapture() { google::AddLogSink(this); }
-    ~LogCapture() override { google::RemoveLogSink(this); }
-    using google::LogSink::send;
-    void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&, const char* message,
-              size_t len) override
-    {
-        std::lock_guard<std::mutex> l(m_mx);
-        m_lines << QString::fromUtf8(message, int(len));
-    }
-    bool has(const QString& part) const
-    {
-        std::lock_guard<std::mutex> l(m_mx);
-        return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& s) { return s.contains(part); });
-    }
-
-private:
-    mutable std::mutex m_mx;
-    QStringList m_lines;
 };
 
 QStringList calls(CameraInterface* cam)
@@ -310,7 +285,7 @@ void TstView::settingsFollowTheSourceRuleAndOrder()
 
 void TstView::failedOrSizelessCameraGivesNoView()
 {
-    LogCapture log;
+    GlogCapture log;
     CammerWidget* f = view("VIEW-FAIL-0001", 0);
     QVERIFY(log.has("camera open fail camera NO 0 camera SN VIEW-FAIL-0001"));
     QVERIFY(!f->isOpen);
@@ -480,7 +455,7 @@ void TstView::templatesValidOnlyWhenTheyFit()
     junk.write("BM this is not an image");
     junk.close();
 
-    LogCapture log;
+    GlogCapture log;
     CammerWidget* v = view("VIEW-ODD-000004", 3);
     QVERIFY(v->isOpen);
     QVERIFY(log.has("cammer41/template2.bmp: 321x240, the camera gives 642x480"));
