@@ -8,6 +8,7 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "platform/commandrunner.h"
+#include "records_statspages/boxanswer.h"
 #include "frame/ionames.h"
 #include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
@@ -46,20 +47,6 @@ QString enabled(IOWidget& p, int r)
 void click(CheckBox* b)
 {
     QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, b->height() / 2));
-}
-
-// Answers the next modal box: notes its text and presses OK / YES.
-void answerNext(QString* text, bool yes = true)
-{
-    answerModal([text, yes](QWidget* w) {
-        if (auto* wb = dynamic_cast<WarnBox*>(w)) {
-            *text = wb->text();
-            wb->okButton()->click();
-        } else if (auto* cb = dynamic_cast<ChooseBox*>(w)) {
-            *text = cb->text();
-            (yes ? cb->yesButton() : cb->noButton())->click();
-        }
-    });
 }
 
 } // namespace
@@ -143,10 +130,10 @@ private slots:
         const WizardPara live = *gpWPara;
         const WizardPara before = *gpWParaBak;
         click(p->row(0)->box(0));
-        QString said;
-        answerNext(&said);
+        QStringList said;
+        answerBox(true, &said);
         QTest::mouseClick(p->confirmButton(), Qt::LeftButton);
-        QCOMPARE(said, messageText(512));
+        QCOMPARE(said, QStringList{messageText(512)});
         QVERIFY(*gpWParaBak == before);
         QVERIFY(p->isVisible());
 
@@ -267,10 +254,10 @@ private slots:
         rp.dayChooser()->setCurrentIndex(1);
         QCOMPARE(rp.table()->rowCount(), 0);
 
-        QString asked;
-        answerNext(&asked, true);
+        QStringList asked;
+        answerBox(true, &asked);
         QTest::mouseClick(rp.clearButton(), Qt::LeftButton);
-        QCOMPARE(asked, messageText(297));
+        QCOMPARE(asked, QStringList{messageText(297)});
         QCOMPARE(rp.table()->rowCount(), 1);
         QCOMPARE(rp.table()->item(0, 2)->text(), messageText(298));
     }
@@ -310,7 +297,7 @@ private slots:
         DataExport ex(host.get());
         QSignalSpy start(&ex, &DataExport::sigExportDataStart);
         QSignalSpy finish(&ex, &DataExport::sigExportDataFinish);
-        QString done;
+        QStringList done;
         answerModal([&](QWidget* w) {
             if (auto* dlg = qobject_cast<ExportDataSelectDlg*>(w)) {
                 click(dlg->itemBoxes()[4]);
@@ -320,9 +307,9 @@ private slots:
         });
         ex.SlotExportData();
         QCOMPARE(start.count(), 1);
-        answerNext(&done);
+        answerBox(true, &done);
         QTRY_COMPARE(finish.count(), 1);
-        QTRY_COMPARE(done, messageText(147));
+        QTRY_COMPARE(done, QStringList{messageText(147)});
         QDir drive(env->simRoot() + "/drives/sdb1");
         const QString out = drive.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0);
         QVERIFY(QFile::exists(drive.filePath(out + "/RECORD/2026-03-01.db")));

@@ -7,6 +7,7 @@
 #include "records/histogram.h"
 #include "records/statisticswidget.h"
 #include "frame/operatorprompt.h"
+#include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"
 #include "testsupport/modalanswer.h"
 #include "widgets/choosebox.h"
@@ -24,20 +25,6 @@
 #include <QtTest>
 
 namespace {
-// Answers the next house box (YES or OK when yes) and notes its text.
-void answerBox(bool yes, QStringList* seen)
-{
-    answerModal([yes, seen](QWidget* w) {
-        if (auto* c = dynamic_cast<ChooseBox*>(w)) {
-            *seen << c->text();
-            QTest::mouseClick(yes ? c->yesButton() : c->noButton(), Qt::LeftButton);
-        } else if (auto* b = dynamic_cast<WarnBox*>(w)) {
-            *seen << b->text();
-            QTest::mouseClick(b->okButton(), Qt::LeftButton);
-        }
-    });
-}
-
 QColor pixel(const QImage& img, QPoint p) { return img.pixelColor(p); }
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
 } // namespace
