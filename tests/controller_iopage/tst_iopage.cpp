@@ -112,9 +112,7 @@ private slots:
         // Unchecking re-enables only what no other checked box rules out.
         click(p->row(0)->box(1));
         QCOMPARE(p->group(1), -1);
-        QCOMPARE(enabled(*p, 1), QString("111"));
-        QCOMPARE(enabled(*p, 2), QString("000"));
-        QCOMPARE(enabled(*p, 0), QString("110"));
+        QCOMPARE(enabled(*p, 0) + enabled(*p, 1) + enabled(*p, 2), QString("110111000"));
         // A disabled box cannot be checked by a touch.
         click(p->row(2)->box(0));
         QVERIFY(!p->row(2)->getCheckComboStatus(0));
@@ -179,13 +177,12 @@ private slots:
         gpWPara->multiTrigIn[3] = 6;
         auto p = page();
         p->row(1)->triggerChooser()->setCurrentIndex(4);
-        QCOMPARE(p->row(1)->choice(), 4);
-        QCOMPARE(p->row(2)->triggerChooser()->count(), 4);
+        // Row 2 was below the new choice: raised to it, and offers nothing lower.
+        QCOMPARE(QList<int>({p->row(1)->choice(), p->row(2)->choice(), p->row(2)->triggerChooser()->count(),
+                             p->row(3)->choice(), p->row(7)->triggerChooser()->count()}),
+                 QList<int>({4, 4, 4, 6, 2}));
         QCOMPARE(p->row(2)->triggerChooser()->itemText(0), p->inputText(4));
-        QCOMPARE(p->row(2)->choice(), 4);
-        QCOMPARE(p->row(3)->choice(), 6);
         QCOMPARE(p->row(3)->triggerChooser()->currentText(), p->inputText(6));
-        QCOMPARE(p->row(7)->triggerChooser()->count(), 2);
     }
 
     void namesFollowTheDialog()
@@ -209,9 +206,9 @@ private slots:
         QTest::mouseClick(names.confirmButton(), Qt::LeftButton);
         QCOMPARE(back.count(), 1);
         QVERIFY(!names.isVisible());
-        QCOMPARE(gpWParaBak->customInName[2], 7);
-        QCOMPARE(gpWParaBak->customOutName[0], 9);
-        QCOMPARE(gpWPara->customInName[2], 2);
+        // The edit copy takes the names; the live set keeps its own.
+        QCOMPARE(QList<int>({gpWParaBak->customInName[2], gpWParaBak->customOutName[0], gpWPara->customInName[2]}),
+                 QList<int>({7, 9, 2}));
         QCOMPARE(p->row(0)->triggerChooser()->itemText(2), QString("Res but"));
         for (int r = 0; r < 4; ++r)
             QCOMPARE(p->row(r)->box(3)->text(), QString("Rot"));
@@ -231,9 +228,8 @@ private slots:
         gpWPara->customInName[0] = 20;
         gpWPara->customOutName[1] = 20;
         auto p = page();
-        QCOMPARE(p->group(3), -1);
-        QCOMPARE(p->row(0)->choice(), 0);
-        QCOMPARE(p->row(0)->cutChooser()->currentIndex(), 0);
+        QCOMPARE(QList<int>({p->group(3), p->row(0)->choice(), p->row(0)->cutChooser()->currentIndex()}),
+                 QList<int>({-1, 0, 0}));
         QCOMPARE(p->inputText(0), QString("Mol op"));
         QCOMPARE(p->row(0)->box(0)->text(), QString("Al clam"));
     }

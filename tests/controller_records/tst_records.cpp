@@ -181,12 +181,10 @@ private slots:
         state->loginLevel = 1;
         QVERIFY(gpWin->InsertRecord("one argument"));
         gLan = 1;
-        const QList<QStringList> rows = rowsOf("RECORD.db");
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows[0], QStringList({"01.02.03", "Advanced", "old", ""}));
-        QCOMPARE(rows[1], QStringList({"10.20.30", "Unlogged", "The system is ready, there is 3 cameras", "info"}));
-        QCOMPARE(rows[2], QStringList({"10.20.30", "Advanced", tricky, "set"}));
-        QCOMPARE(rows[3], QStringList({"10.20.30", QString::fromUtf8("初级"), "one argument", ""}));
+        QCOMPARE(rowsOf("RECORD.db"), (QList<QStringList>{{"01.02.03", "Advanced", "old", ""},
+                                                          {"10.20.30", "Unlogged", "The system is ready, there is 3 cameras", "info"},
+                                                          {"10.20.30", "Advanced", tricky, "set"},
+                                                          {"10.20.30", QString::fromUtf8("初级"), "one argument", ""}}));
 
         // Exactly four keys, the row's texts, sent while the row was not yet there.
         QCOMPARE(viewer.sent.size(), 3);
