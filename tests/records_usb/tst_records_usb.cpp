@@ -385,12 +385,10 @@ void TstRecordsUsb::dayFolderNames()
     c2m->setDays(2);
     const QString root = driveFile(u, "monitor_U");
     const QString off = env->simRoot() + "/offdrive";
-    QVERIFY(env->writeSimFile("/offdrive/sentinel", "x"));
-    QVERIFY(env->writeSimFile("/sentinel", "x"));
-    QVERIFY(env->writeWorkFile("sentinel", "x"));
-    QVERIFY(QDir().mkpath(root + "/20261203"));
-    QVERIFY(QDir().mkpath(root + "/20261204"));
-    QVERIFY(QFile(root + "/20261204/keep").open(QIODevice::WriteOnly));
+    const QStringList kept{off + "/sentinel", env->simRoot() + "/sentinel", env->workDir() + "/sentinel",
+                           root + "/20261203/keep", root + "/20261204/keep"};
+    for (const QString& f : kept)
+        QVERIFY(QDir().mkpath(QFileInfo(f).path()) && QFile(f).open(QIODevice::WriteOnly));
     if (name == "0link")
         QVERIFY(QFile::link(off, root + "/" + name));
     else
@@ -400,10 +398,8 @@ void TstRecordsUsb::dayFolderNames()
     QVERIFY(c2m->writeOnce());
     QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden, QDir::Name),
              (QStringList{"20261203", "20261204", "20261205"}));
-    QVERIFY(QFileInfo::exists(root + "/20261204/keep"));
-    QVERIFY(QFileInfo::exists(off + "/sentinel"));
-    QVERIFY(QFileInfo::exists(env->simRoot() + "/sentinel"));
-    QVERIFY(QFileInfo::exists(env->workDir() + "/sentinel"));
+    for (const QString& f : kept)
+        QVERIFY2(QFileInfo::exists(f), qPrintable(f));
     QCOMPARE(filesBelow(env->simRoot(), "pwned") + filesBelow(env->workDir(), "pwned"), QStringList());
 }
 
