@@ -98,7 +98,6 @@ private slots:
         for (QWidget* w : {static_cast<QWidget*>(page.confirmButton()), static_cast<QWidget*>(page.resetButton()),
                            static_cast<QWidget*>(page.row(4)->box(4))})
             QVERIFY2(onScreen.contains(QRect(w->mapTo(&window, QPoint(0, 0)), w->size())), qPrintable(w->objectName()));
-        QVERIFY(!page.row(3)->box(0)->isEnabled());
         save(&page, "iopage");
         // With eight steps the last row's cut chooser still lies on the screen.
         page.countChooser()->setCurrentIndex(6);

@@ -78,16 +78,12 @@ private slots:
 
     void catalogueChoices()
     {
+        // Each category alone: the copy test below.
         ExportCatalogue c;
-        QCOMPARE(c.getPathContext(),
-                 QStringList({"测试图", "模板图", "OK警报图", "NG警报图", "操作记录", "日志"}));
         QCOMPARE(c.getExportPathByContext({}), QStringList());
         QCOMPARE(c.getExportPathByContext({"日志", "全部文件", "测试图"}), QStringList({"./*"}));
         QCOMPARE(c.getExportPathByContext({"NG警报图", "nothing", "测试图"}),
                  QStringList({"./alarmimage_NG", "./originalimage"}));
-        QCOMPARE(ExportCatalogue::splitPattern("./ruv_net/workspace/log"),
-                 qMakePair(QString("./ruv_net/workspace/log"), QString()));
-        QCOMPARE(ExportCatalogue::splitPattern("./cammer_template"), qMakePair(QString("./cammer"), QString("template")));
     }
 
     void eachCategoryCopiesExactlyItsFiles_data()
@@ -147,8 +143,7 @@ private slots:
         });
         QCOMPARE(r, DataExportJob::DriveGone);
         QCOMPARE(DataExportJob::messageFor(r), 762);
-        QCOMPARE(job.copiedCount(), 2);
-        QCOMPARE(filesUnder(env->simRoot() + "/drives/sdb1").size(), 2);
+        QCOMPARE(QList<int>({job.copiedCount(), int(filesUnder(env->simRoot() + "/drives/sdb1").size())}), QList<int>({2, 2}));
         // The bare mount point is left as it was: nothing written below it.
         QVERIFY(!QFileInfo(env->simRoot() + "/mnt").isSymLink());
         QCOMPARE(filesUnder(env->simRoot() + "/mnt"), QStringList());

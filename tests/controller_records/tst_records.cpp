@@ -7,9 +7,10 @@
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
-#include "frame/operatorprompt.h"
+#include "inspection_view/glogcapture.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/commandrunner.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -20,13 +21,10 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
 #include <QtTest>
-
-#include <glog/logging.h>
 
 #include <algorithm>
 #include <csignal>
@@ -34,57 +32,47 @@
 
 namespace {
 
-struct Prompts : OperatorPrompt {
-    QList<QPair<int, QString>> asked;
-    bool prompt(Kind, int msg, const QString& text) override
-    {
-        asked << qMakePair(msg, text);
-        return true;
-    }
-};
-
-// Rows of a journal file, read through a connection of its own (opened for
-// writing, as the station reopens it, so a killed writer's journal is rolled back).
-QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
-{
-    QList<QStringList> rows;
-    bool good = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "reader");
-        db.setDatabaseName(file);
-        if (QFile::exists(file) && db.open()) {
-            QSqlQuery q(db);
-            if (q.exec("PRAGMA integrity_check") && q.next() && q.value(0).toString() == "ok") {
-                QSqlQuery r(db);
-                good = r.exec("SELECT * FROM RECORD ORDER BY rowid");
-                while (r.next()) {
-                    QStringList row;
-                    for (int i = 0; i < r.record().count(); ++i)
-                        row << r.value(i).toString();
-                    rows << row;
-                }
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("reader");
-    if (ok)
-        *ok = good;
-    return rows;
-}
-
-// Runs one statement on a file through a connection of its own.
-bool sql(const QString& file, const QString& statement)
+// Runs fn on a file through a connection of its own (opened for writing, as
+// the station reopens it, so a killed writer's journal is rolled back).
+bool withDb(const QString& file, const std::function<bool(QSqlDatabase&)>& fn)
 {
     bool ok = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "seed");
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test");
         db.setDatabaseName(file);
-        ok = db.open() && QSqlQuery(db).exec(statement);
+        ok = QFile::exists(file) && db.open() && fn(db);
         db.close();
     }
-    QSqlDatabase::removeDatabase("seed");
+    QSqlDatabase::removeDatabase("test");
     return ok;
+}
+
+bool sql(const QString& file, const QString& statement)
+{
+    QFile(file).open(QIODevice::Append); // made when missing
+    return withDb(file, [&](QSqlDatabase& db) { return QSqlQuery(db).exec(statement); });
+}
+
+// Rows of a journal file; ok false when it is damaged or has no table.
+QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
+{
+    QList<QStringList> rows;
+    const bool good = withDb(file, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        if (!q.exec("PRAGMA integrity_check") || !q.next() || q.value(0).toString() != "ok"
+            || !q.exec("SELECT * FROM RECORD ORDER BY rowid"))
+            return false;
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row << q.value(i).toString();
+            rows << row;
+        }
+        return true;
+    });
+    if (ok)
+        *ok = good;
+    return rows;
 }
 
 // Remembers each viewer copy and how many rows RECORD.db held when it came.
@@ -143,7 +131,7 @@ class TestRecords : public QObject
     Q_OBJECT
     TestEnv* env = nullptr;
     TestClock* clock = nullptr;
-    Prompts prompts;
+    RecordingPrompt prompts;
     Viewer viewer;
     MainState* state = nullptr;
     OperationRecords* j = OperationRecords::instance();
@@ -157,7 +145,7 @@ private slots:
         clock = new TestClock(QDateTime(QDate(2026, 3, 9), QTime(10, 20, 30)));
         Clock::install(clock);
         OperatorPrompt::install(&prompts);
-        prompts.asked.clear();
+        prompts.clear();
         viewer.sent.clear();
         viewer.rowsAtSend.clear();
         j->setViewerLink(&viewer);
@@ -185,7 +173,7 @@ private slots:
         // The factory file has no kind column yet: added, older rows keep an empty kind.
         QVERIFY(sql("RECORD.db", "INSERT INTO RECORD VALUES ('01.02.03', 'Advanced', 'old')"));
         j->runStartup(3);
-        QCOMPARE(prompts.asked.size(), 0);
+        QCOMPARE(prompts.asked().size(), 0);
         state->loginLevel = 2;
         const QString tricky = QString::fromUtf8("it's \"x\"; DROP TABLE RECORD;--\r\n中文 ") + QString(10000, 'z');
         QVERIFY(state->InsertRecord(tricky, "set"));
@@ -193,12 +181,10 @@ private slots:
         state->loginLevel = 1;
         QVERIFY(gpWin->InsertRecord("one argument"));
         gLan = 1;
-        const QList<QStringList> rows = rowsOf("RECORD.db");
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows[0], QStringList({"01.02.03", "Advanced", "old", ""}));
-        QCOMPARE(rows[1], QStringList({"10.20.30", "Unlogged", "The system is ready, there is 3 cameras", "info"}));
-        QCOMPARE(rows[2], QStringList({"10.20.30", "Advanced", tricky, "set"}));
-        QCOMPARE(rows[3], QStringList({"10.20.30", QString::fromUtf8("初级"), "one argument", ""}));
+        QCOMPARE(rowsOf("RECORD.db"), (QList<QStringList>{{"01.02.03", "Advanced", "old", ""},
+                                                          {"10.20.30", "Unlogged", "The system is ready, there is 3 cameras", "info"},
+                                                          {"10.20.30", "Advanced", tricky, "set"},
+                                                          {"10.20.30", QString::fromUtf8("初级"), "one argument", ""}}));
 
         // Exactly four keys, the row's texts, sent while the row was not yet there.
         QCOMPARE(viewer.sent.size(), 3);
@@ -309,8 +295,8 @@ private slots:
         QVERIFY(OperationRecords::writeTemplate("RECORDNULL.db"));
         gLan = 0;
         QVERIFY(!j->checkRecordFileAtStart());
-        QCOMPARE(prompts.asked.value(0).first, 135);
-        QCOMPARE(prompts.asked.value(0).second, QString("Database failed to open, please restart!"));
+        QCOMPARE(prompts.numbers(), QList<int>({135}));
+        QCOMPARE(prompts.asked().value(0).text, QString("Database failed to open, please restart!"));
         QCOMPARE(CommandRunner::loggedCommands(),
                  QStringList({"cp -f RECORDNULL.db RECORD.db", "sync", "reboot"}));
         QVERIFY(QFile::exists("RECORD.db"));
@@ -336,22 +322,17 @@ private slots:
         // Root writes through file modes; an immutable file stops it too.
         if (QProcess::execute("chattr", {"+i", "RECORD.db"}) != 0)
             QSKIP("immutable files are not available here");
-        struct Sink : google::LogSink {
-            QStringList lines;
-            void send(google::LogSeverity, const char*, const char*, int, const google::LogMessageTime&,
-                      const char* m, size_t n) override
-            {
-                lines << QString::fromUtf8(m, int(n));
-            }
-        } sink;
-        google::AddLogSink(&sink);
         const QString text = QString::fromUtf8("不能丢 it's\r\n") + QString(3000, 'q');
-        const bool stored = state->InsertRecord(text, "set");
-        google::RemoveLogSink(&sink);
+        bool stored = true, logged = false;
+        {
+            GlogCapture log;
+            stored = state->InsertRecord(text, "set");
+            logged = log.has(text);
+        }
         j->close();
         QProcess::execute("chattr", {"-i", "RECORD.db"});
         QVERIFY(!stored);
-        QVERIFY(std::any_of(sink.lines.begin(), sink.lines.end(), [&](const QString& l) { return l.contains(text); }));
+        QVERIFY(logged);
         QCOMPARE(viewer.sent.last()["remarks"].toString(), text);
     }
 

@@ -95,16 +95,14 @@ void TstSurf::smallMisregistrationCostsNoScore()
         QVERIFY2(score >= 90 && score >= atZero - 5, qPrintable(scores));
     }
     qInfo("shift 0..3 px scores:%s (%d keypoint, %d correlation templates)", qPrintable(scores), sf.FeatureTemplates(), sf.CorrelationTemplates());
-    // A part left in the cavity (or a different place of the mould) is not the trained image.
+    // A part left in the cavity is not the trained image (another place of
+    // the mould: the vision test).
     if (cavity >= 0) {
         cv::Mat left = frame(quint64(cavity), true)(box).clone(); // frame 0 leaves a part in cavity 0
         const float l = sf.Match(left, out);
         QVERIFY2(l < 80, qPrintable(QString::number(l)));
         QVERIFY(cv::countNonZero(out) > 0);
     }
-    cv::Mat other = frame(30)(box + cv::Point(0, 420)).clone();
-    const float o = sf.Match(other, out);
-    QVERIFY2(o < 80, qPrintable(QString::number(o)));
 }
 
 void TstSurf::partFurtherOffIsFoundByItsFeatures()

@@ -1,5 +1,4 @@
-#include "viewtesthelpers.h"
-#include "inspection/cammerwidget.h"
+#include "simplugindir.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -22,23 +21,4 @@ QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs)
         cfg.write(QJsonDocument(l.second).toJson());
     }
     return dir;
-}
-
-void layoutGrid(const QList<CammerWidget*>& views, int width, int height)
-{
-    const int n = views.size();
-    int cols = 1, rows = 1;
-    if (n == 2)
-        cols = 2;
-    else if (n >= 3 && n <= 4)
-        cols = rows = 2;
-    else if (n >= 5 && n <= 6)
-        cols = 3, rows = 2;
-    else if (n >= 7)
-        cols = 4, rows = 2;
-    const int w = width / cols, h = height / rows;
-    for (int i = 0; i < n; ++i) {
-        views[i]->setGeometry((i % cols) * w, (i / cols) * h, w, h);
-        views[i]->show();
-    }
 }

@@ -1,21 +1,6 @@
 #pragma once
 #include "inspection/camerainterface.h"
-
-#include <QJsonObject>
-#include <QList>
-#include <QPair>
-#include <QString>
-
-class CammerWidget;
-class QWidget;
-
-// Copies of the simulated camera plug-in in ./plugs, each configured by the
-// JSON file beside it. Returns the folder, empty on failure.
-QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs);
-
-// Lays views out as the main window does for all cameras shown: 2 side by
-// side, 3-4 in 2 x 2, 5-6 in 3 x 2, 7-8 in 4 x 2, top row first.
-void layoutGrid(const QList<CammerWidget*>& views, int width, int height);
+#include "simplugindir.h"
 
 // A camera plug-in whose camera opens but reports no frame size.
 class ZeroSizeCamera : public CameraInterface

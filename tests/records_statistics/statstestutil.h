@@ -1,10 +1,9 @@
 #pragma once
 // Shared pieces of the statistics tests: a working directory with the
 // factory template, a test clock, the counts of cameras and detections, a
-// model with its worker, and a recorder of operator messages.
+// model with its worker.
 #include "frame/clock.h"
 #include "frame/globals.h"
-#include "frame/operatorprompt.h"
 #include "records/resstatisticsdatabase.h"
 #include "records/resstatisticsparam.h"
 #include "testsupport/testenv.h"
@@ -15,17 +14,8 @@
 #include <QSqlQuery>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
-
-struct PromptRecorder : OperatorPrompt
-{
-    QList<int> asked;
-    bool prompt(Kind, int msg, const QString&) override
-    {
-        asked << msg;
-        return true;
-    }
-};
 
 inline QDateTime at(int y, int m, int d, int h, int min = 0, int s = 0)
 {
@@ -53,22 +43,33 @@ inline void flushWorker(ResStatisticsParam* m)
     QCoreApplication::processEvents();
 }
 
+// Runs fn on a statistics file through a connection of its own.
+inline bool withStatsDb(const QString& path, const std::function<bool(QSqlQuery&)>& fn)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "testfile");
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            ok = fn(q);
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("testfile");
+    return ok;
+}
+
 // The document row(s) of a statistics file.
 inline QStringList docRows(const QString& path)
 {
     QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "testread");
-        db.setDatabaseName(path);
-        if (db.open()) {
-            QSqlQuery q(db);
-            q.exec("select value1 from resstatistics where name='statisticsjson'");
-            while (q.next())
-                rows << q.value(0).toString();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("testread");
+    withStatsDb(path, [&](QSqlQuery& q) {
+        q.exec("select value1 from resstatistics where name='statisticsjson'");
+        while (q.next())
+            rows << q.value(0).toString();
+        return true;
+    });
     return rows;
 }
 
@@ -101,18 +102,12 @@ inline int docSum(const QJsonObject& doc, const QString& group, int camera, int 
 inline bool putStatsFile(const QString& path, const QJsonObject& doc,
                          const QList<QPair<QString, QPair<QString, QString>>>& legacy = {})
 {
-    if (!ResStatisticsDatabase::writeTemplate(path))
-        return false;
-    bool ok = true;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "testwrite");
-        db.setDatabaseName(path);
-        ok = db.open();
-        QSqlQuery q(db);
+    return ResStatisticsDatabase::writeTemplate(path) && withStatsDb(path, [&](QSqlQuery& q) {
+        bool ok = true;
         if (!doc.isEmpty()) {
             q.prepare("insert into resstatistics values('statisticsjson', ?, '')");
             q.addBindValue(QString::fromUtf8(QJsonDocument(doc).toJson()));
-            ok = ok && q.exec();
+            ok = q.exec();
         }
         for (const auto& row : legacy) {
             q.prepare("insert into resstatistics values(?, ?, ?)");
@@ -121,8 +116,6 @@ inline bool putStatsFile(const QString& path, const QJsonObject& doc,
             q.addBindValue(row.second.second);
             ok = ok && q.exec();
         }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("testwrite");
-    return ok;
+        return ok;
+    });
 }

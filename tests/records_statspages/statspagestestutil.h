@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 // One detection record with counts ok[i], ng[i] at slot i.
 inline QJsonObject detectDoc(int id, const QList<int>& ok, const QList<int>& ng)
@@ -53,39 +54,18 @@ inline QString addDrive(const TestEnv& env, bool mount)
     return drive;
 }
 
-// Parses a CSV text (quoted fields, CRLF rows) into rows of fields.
+// Parses a CSV text (quoted fields without line breaks, CRLF rows) into rows of fields.
 inline QList<QStringList> parseCsv(QString text)
 {
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
+    static const QRegularExpression field(R"re((?:^|,)(?:"((?:[^"]|"")*)"|([^,]*)))re");
     QList<QStringList> rows;
-    QStringList row;
-    QString field;
-    bool quoted = false;
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (quoted) {
-            if (ch == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (ch == '"') {
-                quoted = false;
-            } else {
-                field += ch;
-            }
-        } else if (ch == '"') {
-            quoted = true;
-        } else if (ch == ',') {
-            row << field;
-            field.clear();
-        } else if (ch == '\n') {
-            row << field;
-            rows << row;
-            row.clear();
-            field.clear();
-        } else if (ch != '\r') {
-            field += ch;
+    for (const QString& line : text.remove(QChar(0xFEFF)).remove('\r').split('\n', Qt::SkipEmptyParts)) {
+        QStringList row;
+        for (auto it = field.globalMatch(line); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            row << (m.capturedStart(1) >= 0 ? m.captured(1).replace("\"\"", "\"") : m.captured(2));
         }
+        rows << row;
     }
     return rows;
 }

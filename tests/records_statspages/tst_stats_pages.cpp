@@ -6,6 +6,8 @@
 #include "records/exportresultworker.h"
 #include "records/histogram.h"
 #include "records/statisticswidget.h"
+#include "frame/operatorprompt.h"
+#include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"
 #include "testsupport/modalanswer.h"
 #include "widgets/choosebox.h"
@@ -18,26 +20,11 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QListWidget>
-#include <QPainter>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
 
 namespace {
-// Answers the next house box (YES or OK when yes) and notes its text.
-void answerBox(bool yes, QStringList* seen)
-{
-    answerModal([yes, seen](QWidget* w) {
-        if (auto* c = dynamic_cast<ChooseBox*>(w)) {
-            *seen << c->text();
-            QTest::mouseClick(yes ? c->yesButton() : c->noButton(), Qt::LeftButton);
-        } else if (auto* b = dynamic_cast<WarnBox*>(w)) {
-            *seen << b->text();
-            QTest::mouseClick(b->okButton(), Qt::LeftButton);
-        }
-    });
-}
-
 QColor pixel(const QImage& img, QPoint p) { return img.pixelColor(p); }
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
 } // namespace
@@ -78,6 +65,20 @@ class TestStatsPages : public QObject
         flushWorker(model);
         QCoreApplication::processEvents();
     }
+    // Clicks a row of the list of days and lets the worker load it.
+    void pickDay(int row)
+    {
+        QListWidget* days = page->dayList();
+        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(row)).center());
+        flushWorker(model);
+    }
+    QStringList listedDays() const
+    {
+        QStringList l;
+        for (int i = 0; i < page->dayList()->count(); ++i)
+            l << page->dayList()->item(i)->text();
+        return l;
+    }
     // Three cycles of detection 0 in the day shift: camera 2 NG once.
     void countSomeCycles()
     {
@@ -115,11 +116,9 @@ private slots:
     void tabsDaysAndGroups()
     {
         QCOMPARE(page->cameraTabs()->count(), 3);
-        QCOMPARE(page->cameraTabs()->tabText(0), QString("All Camera"));
         QCOMPARE(page->cameraTabs()->tabText(2), QString("Camera 2"));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(page->cameraTab(i)->count(), 3);
-            QCOMPARE(page->cameraTab(i)->tabText(0), QString("All detect"));
             QCOMPARE(page->cameraTab(i)->camera(), (i + 8) % 9);
             QCOMPARE(page->cameraTab(i)->panel(2)->detect(), 1);
         }
@@ -130,21 +129,15 @@ private slots:
         for (const char* day : {"2024-05-01.db", "2024-05-03.db"})
             QVERIFY(putStatsFile(QString("ResStatistics/") + day, dayDoc(QString(day).left(10), "other", 1)));
         showPage();
-        QListWidget* days = page->dayList();
-        QCOMPARE(days->count(), 3);
-        QCOMPARE(days->item(0)->text(), QString("2024-05-03"));
-        QCOMPARE(days->item(1)->text(), QString("2024-05-03"));
-        QCOMPARE(days->item(2)->text(), QString("2024-05-01"));
-        QCOMPARE(days->currentRow(), 0);
+        QCOMPARE(listedDays(), QStringList({"2024-05-03", "2024-05-03", "2024-05-01"}));
+        QCOMPARE(page->dayList()->currentRow(), 0);
         QCOMPARE(page->groupList()->currentText(), QString("default"));
 
         // An archive without the current group: no selection, zeros.
-        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(2)).center());
-        flushWorker(model);
+        pickDay(2);
         QCOMPARE(page->groupList()->currentText(), QString("other"));
         model->setParamGroup("absent");
-        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(0)).center());
-        flushWorker(model);
+        pickDay(0);
         QCOMPARE(page->groupList()->currentIndex(), -1);
         QCOMPARE(panel(0, 0)->value(0)->text(), QString("0"));
 
@@ -153,8 +146,7 @@ private slots:
         clock->setNow(at(2024, 5, 4, 8, 0, 30));
         model->checkDate();
         flushWorker(model);
-        QCOMPARE(days->item(0)->text(), QString("2024-05-04"));
-        QCOMPARE(days->item(1)->text(), QString("2024-05-03"));
+        QCOMPARE(listedDays().mid(0, 2), QStringList({"2024-05-04", "2024-05-03"}));
     }
 
     void valuesRatesAndBars()
@@ -220,11 +212,9 @@ private slots:
         shortDoc["groups"] = QJsonArray{g};
         QVERIFY(putStatsFile("ResStatistics/2024-05-01.db", shortDoc));
         page->updateList();
-        QListWidget* days = page->dayList();
-        QCOMPARE(days->count(), 5);
+        QCOMPARE(page->dayList()->count(), 5);
         for (int row = 1; row < 5; ++row) {
-            QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(row)).center());
-            flushWorker(model);
+            pickDay(row);
             QCOMPARE(all->value(0)->text(), QString("0"));
             QCOMPARE(all->value(2)->text(), QString("--"));
         }
@@ -381,12 +371,9 @@ private slots:
                 QVERIFY(page->grab().save(out + "/statspage_all_" + tag + ".png"));
                 panel(1, 1);
                 QVERIFY(page->grab().save(out + "/statspage_camera1_" + tag + ".png"));
-                QListWidget* days = page->dayList();
-                QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(2)).center());
-                flushWorker(model);
+                pickDay(2);
                 QVERIFY(page->grab().save(out + "/statspage_archived_" + tag + ".png"));
-                QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(1)).center());
-                flushWorker(model);
+                pickDay(1);
                 page->groupList()->setCurrentIndex(-1);
                 QVERIFY(page->grab().save(out + "/statspage_nogroup_" + tag + ".png"));
                 page->hide();
