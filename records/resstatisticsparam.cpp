@@ -55,14 +55,21 @@ void ResStatisticsParam::init(QString group, int detectCount)
 
     m_thread = new QThread;
     dbWorker = new ResStatisticsDatabase(this, nullptr);
+    // A kill between the archive and the new start time leaves a fresh live
+    // file and a settings file that still names the archived day: move on to
+    // the current day before anything is loaded, since loading a fresh file
+    // writes a document of the day the settings name into it.
+    if (ResStatisticsDatabase::isFreshFile(ResStatisticsDatabase::liveFile())
+        && ResStatisticsDatabase::archiveExists(getCurDBDate())) {
+        createNewTime();
+        saveConfig();
+    }
     QJsonObject doc;
     dbWorker->loadCountFromJson(ResStatisticsDatabase::liveFile(), doc);
 
     // A kill between the new start time and the archive leaves the old day in
     // the live file: archive it under its own date instead of merging it into
-    // the new day. A kill between the archive and the new start time leaves a
-    // fresh live file and a settings file that still names the archived day:
-    // move on to the current day instead of archiving an empty one.
+    // the new day.
     const QString docDate = doc.value(QStringLiteral("date")).toString();
     if (!docDate.isEmpty() && docDate != getCurDBDate()) {
         if (docDate < getCurDBDate()) {
@@ -79,11 +86,6 @@ void ResStatisticsParam::init(QString group, int detectCount)
                                                  .toSecsSinceEpoch());
             saveConfig();
         }
-    } else if (docDate.isEmpty() && ResStatisticsDatabase::isFreshFile(ResStatisticsDatabase::liveFile())
-               && ResStatisticsDatabase::archiveExists(getCurDBDate())) {
-        createNewTime();
-        saveConfig();
-        doc = QJsonObject();
     }
 
     dbWorker->moveToThread(m_thread);
