@@ -223,6 +223,21 @@ void CycleRig::setInput(int n, bool level)
     wake();
 }
 
+void CycleRig::set(std::initializer_list<int> inputs, bool level, int ms)
+{
+    for (int n : inputs)
+        setInput(n, level);
+    run(ms);
+}
+
+void CycleRig::byHand()
+{
+    machine->setEnabled(false);
+    autoShoot = false;
+    cycle->StartDetect();
+    cycle->startPolling();
+}
+
 void CycleRig::wake()
 {
     // The I/O thread's input-change signal calls the poll at once.

@@ -24,11 +24,13 @@ class CameraInterface;
 // Records and answers the operator's boxes.
 struct RecordingPrompt : OperatorPrompt {
     QList<int> asked;
+    QStringList texts;
     bool answer = true;
     std::function<void(int)> onPrompt;
-    bool prompt(Kind, int msg, const QString&) override
+    bool prompt(Kind, int msg, const QString& text) override
     {
         asked << msg;
+        texts << text;
         if (onPrompt)
             onPrompt(msg);
         return answer;
@@ -83,6 +85,10 @@ public:
     // Waits until the station's input word and the board's outputs match.
     void settle();
     void setInput(int n, bool level);
+    // Sets the inputs to level, then runs the clock ms.
+    void set(std::initializer_list<int> inputs, bool level, int ms = 0);
+    // Detecting, polled, with the machine still and frames only on shoot().
+    void byHand();
     // Runs the poll when the board's inputs changed (the station's wake-up).
     void wake();
     // Runs until pred holds (at most maxMs); the time it took.

@@ -42,6 +42,9 @@ private slots:
     void okAndNgCyclesOnTheMachine();
     void timedRules();
     void limitsModesAndPulses();
+    void sidesOfModes1And2();
+    void mode3CutModes_data();
+    void mode3CutModes();
     void lostCameraHoldsTheCycle();
     void resamplingAndNesting();
     void boardSilenceAndLateClamp();
@@ -363,50 +366,152 @@ void TstCycle::limitsModesAndPulses()
     QCOMPARE(gAllNum[0], counted);
     QCOMPARE(rig.cycle->triggerSource(), 0);
 
-    // Modes 1 and 2: a side that is not active is refused.
-    gpWPara->systemMode = 2;
+}
+
+// Modes 1 and 2: input 0 opens, inputs 2 and 3 pick the side, each side's
+// mould detection drives the clamp on the wire; an NG on the right side;
+// manual triggers of the inactive side refused; the selector while stopped.
+void TstCycle::sidesOfModes1And2()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.byHand();
+    gpWPara->systemMode = 1;
     gpWPara->moldSelect = 2;
+    gpWPara->trigInDelay[1] = gpWPara->trigInDelay[3] = 3;
     gpWPara->deriveByMode(&gpWin->curMould);
-    rig.setInput(3, true);
-    rig.run(20);
+    QCOMPARE(gDNum, 4);
+    struct Side {
+        int mode, open, input, mould, detect;
+    };
+    // Mode 1: input 2 left, input 3 right; mode 2 (turntable): input 0 opens
+    // the left, input 3 the right, input 2 triggers the mould detection.
+    for (const Side s : {Side{1, 0, 2, 1, 1}, Side{1, 0, 3, 0, 3}, Side{2, 0, 2, 1, 1}, Side{2, 3, 2, 0, 3}}) {
+        gpWPara->systemMode = s.mode;
+        gpWPara->deriveByMode(&gpWin->curMould);
+        rig.shoot();
+        rig.set({s.open}, true, 100);
+        QCOMPARE(rig.wire() & 1u, 0u);
+        rig.set({s.input}, true, 20);
+        QCOMPARE(gpWin->curMould, s.mould);
+        QCOMPARE(rig.wire() & 1u, 1u); // the clamp preset of the side's mould detection
+        rig.run(300);
+        QCOMPARE(gpWin->curDetect, s.detect);
+        QCOMPARE(gpWin->detectState, 1);
+        QCOMPARE(rig.wire() & 5u, 0u);
+        rig.set({s.open, s.input}, false, 2100);
+    }
+    QCOMPARE(gAllCycleNum[1], 4);
+    QCOMPARE(rig.periodEnds, 4);
+
+    rig.shoot({1});
+    rig.set({3}, true, 100);
+    rig.set({2}, true, 400);
+    QCOMPARE(gpWin->curDetect, 3);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.wire() & 5u, 5u);
+    QCOMPARE(rig.state->records.last(), QString("run: Camera 2Alarm"));
+    QCOMPARE(gFailCycleNum[1], 1);
+    QCOMPARE(gFailCycleNum[0], 0);
+
     rig.prompt.asked.clear();
-    rig.cycle->SlotManualTrig(1);
+    rig.cycle->SlotManualTrig(1); // the right side is active
     QCOMPARE(rig.prompt.asked, QList<int>{731});
+    QCOMPARE(rig.prompt.texts.last(), messageText(731).arg(messageText(730), messageText(729)));
     gpWPara->enableProdDetect = 0;
     gpWPara->deriveByMode(&gpWin->curMould);
     rig.cycle->SlotManualTrig(0);
     QCOMPARE(rig.prompt.asked.last(), 728);
-    rig.setInput(3, false);
 
-    // Mode 3, five steps on input 0, step-wise: each rise runs the next step.
-    gpWPara->systemMode = 3;
-    gpWPara->multiDetectNum = 5;
-    for (int s = 0; s < 5; ++s) {
-        gpWPara->multiOutDetect[s] = s < 3 ? 0 : 1;
-        gpWPara->trigInDelay[s] = 0;
-    }
-    gpWPara->multiTrigIn[0] = gpWPara->multiTrigIn[1] = 0;
-    gpWPara->multiCutMode[0] = 1;
-    gpWPara->multiCutMode[1] = 4;
-    gpWPara->sequentialDetect = 1;
+    // Stopped in mode 1: inputs 2 and 3 only move the selector.
+    rig.cycle->BackTrain();
+    rig.cycle->StopDetect();
+    rig.set({2, 3}, false, 100);
+    gpWPara->systemMode = 1;
     gpWPara->deriveByMode(&gpWin->curMould);
-    QCOMPARE(gDNum, 5);
+    const int starts = rig.periodStarts;
+    rig.set({2}, true, 100);
+    QCOMPARE(gpWin->curMould, 1);
+    rig.set({3}, true, 100);
+    QCOMPARE(gpWin->curMould, 0);
+    QCOMPARE(rig.periodStarts, starts);
+    gDNum = 2;
+}
+
+// Mode 3 with five steps in two step groups, each cut mode: the outputs at
+// the start, after the first step, and once the cycle and its pulses are
+// over; first step-wise (one rise per step), then one rise for all steps.
+void TstCycle::mode3CutModes_data()
+{
+    QTest::addColumn<int>("cut");
+    QTest::addColumn<int>("atStart");
+    QTest::addColumn<int>("afterFirst");
+    QTest::addColumn<int>("atEnd");
+    // Steps 0..4 drive outputs 1, 3, 4, 5 and, the last step, 0.
+    QTest::newRow("0: every later step") << 0 << 0x00 << 0x39 << 0x00;
+    QTest::newRow("1: own group") << 1 << 0x00 << 0x08 << 0x00;
+    QTest::newRow("2: none") << 2 << 0x00 << 0x00 << 0x00;
+    QTest::newRow("3: own group, held") << 3 << 0x3B << 0x39 << 0x3B;
+    QTest::newRow("4: every later step, held") << 4 << 0x3B << 0x39 << 0x3B;
+    QTest::newRow("5: on at NG") << 5 << 0x00 << 0x06 << -1;
+}
+
+void TstCycle::mode3CutModes()
+{
+    QFETCH(int, cut);
+    QFETCH(int, atStart);
+    QFETCH(int, afterFirst);
+    QFETCH(int, atEnd);
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.machine->setEnabled(false);
+    rig.autoShoot = false;
+    WizardPara& p = *gpWPara;
+    p.systemMode = 3;
+    p.multiDetectNum = 5;
+    for (int s = 0; s < 5; ++s) {
+        p.multiOutDetect[s] = s < 2 ? 0 : 1;
+        p.trigInDelay[s] = 0;
+    }
+    p.multiTrigIn[0] = p.multiTrigIn[1] = 0;
+    p.multiCutMode[0] = p.multiCutMode[1] = cut;
+    p.clampPulse = 2;
+    p.sequentialDetect = 1;
+    p.deriveByMode(&gpWin->curMould);
+    for (int& v : p.outInitState) // no inverted outputs: the wire shows the levels
+        v = 0;
     rig.cycle->StopDetect();
     rig.cycle->StartDetect();
-    // Cut mode 4 of group 1 sets the outputs of steps 3 and 4 at start.
-    QCOMPARE(gpControlIO->IOState(1, OutputNo[3] - 1), 1);
-    QCOMPARE(gpControlIO->IOState(1, OutputNo[7] - 1), 1);
-    const int before = gAllCycleNum[0];
+    rig.cycle->startPolling();
+    rig.settle();
+    QCOMPARE(int(rig.wire()), atStart);
     for (int s = 0; s < 5; ++s) {
-        rig.shoot();
-        rig.setInput(0, true);
-        rig.run(50);
+        rig.shoot(s == 0 && atEnd < 0 ? std::initializer_list<int>{0} : std::initializer_list<int>{});
+        rig.set({0}, true, 20);
         QCOMPARE(gpWin->curDetect, s);
-        rig.setInput(0, false);
-        rig.run(50);
+        if (s == 0) {
+            QCOMPARE(int(rig.wire()), afterFirst);
+            if (atEnd < 0) {
+                QCOMPARE(gpWin->detectState, 2);
+                return;
+            }
+        }
+        rig.set({0}, false, 80);
     }
-    QCOMPARE(gAllCycleNum[0], before + 1);
-    QCOMPARE(gpControlIO->IOState(1, OutputNo[7] - 1), 0); // the last step's output dropped on OK
+    rig.run(300);
+    QCOMPARE(int(rig.wire()), atEnd);
+    QCOMPARE(gAllCycleNum[0], 1);
+    QCOMPARE(rig.periodStarts, 1);
+
+    // Without step-wise triggering one rise runs the five steps in turn.
+    p.sequentialDetect = 0;
+    rig.shoot();
+    rig.set({0}, true, 600);
+    QCOMPARE(gpWin->curDetect, 4);
+    QCOMPARE(gAllCycleNum[0], 2);
+    QCOMPARE(gAllNum[0], 10);
+    QCOMPARE(rig.periodStarts, 2);
+    QCOMPARE(int(rig.wire()), atEnd);
     gDNum = 2;
 }
 
