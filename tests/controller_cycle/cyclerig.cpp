@@ -1,16 +1,12 @@
 #include "cyclerig.h"
 #include "controller/controlport.h"
 #include "controller/iothread.h"
-#include "controller/lcdonoff.h"
 #include "frame/globals.h"
-#include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
 #include "platform/platformpath.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QPluginLoader>
@@ -47,13 +43,9 @@ bool waitFor(const std::function<bool()>& pred, int ms = 2000)
 
 CycleRig::CycleRig(int cameras)
 {
+    // A fresh process: counters, flags, board words, LEDs and the message
+    // table as after a start.
     env = std::make_unique<TestEnv>(false);
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
-    if (!pMutexSaveFail)
-        pMutexSaveFail = new QMutex;
-    if (gaLanStr[4 * 151 + 1].isEmpty())
-        MessageTable::load();
     gLan = 1;
     Clock::install(&clock);
     OperatorPrompt::install(&prompt);
@@ -68,20 +60,7 @@ CycleRig::CycleRig(int cameras)
     gpWPara->enableProdDetect = 0;
     gpWPara->deriveByMode(&state->curMould);
     gPicNumNG = gPicNumOK = 10;
-    gFromTrain = 0;
-    gisCOM = 1;
-    gDataIn = gDataOut = 0;
-    gfLED = -1;
-    resetLedMask();
     numCamera = cameras;
-    for (auto& c : gAllNum) c = 0;
-    for (auto& c : gFailNum) c = 0;
-    for (auto& c : gAllCycleNum) c = 0;
-    for (auto& c : gFailCycleNum) c = 0;
-    gSyncNGNum = gSyncNGCycleNum = 0;
-    for (auto& a : gisSaveFail)
-        for (auto& b : a)
-            b[0] = b[1] = false;
 
     sim = std::make_unique<BoardSim>();
     std::string err;
@@ -158,13 +137,9 @@ CycleRig::~CycleRig()
     gpControlIO = nullptr;
     ComClose();
     sim.reset();
-    delete gpWPara;
-    gpWPara = nullptr;
-    delete state;
-    gpWin = nullptr;
     OperatorPrompt::install(nullptr);
-    Clock::install(nullptr);
-    env.reset();
+    env.reset(); // the parameters, the clock, the globals
+    delete state;
 }
 
 bool CycleRig::grab(int camera)

@@ -59,10 +59,8 @@ public:
     // --- hooks ---
     bool grab(int camera) override;
     void inspect(int camera, int d) override;
-    void saveFailImage(int camera, int d, int slot) override { saved << QString("%1/%2/%3").arg(camera).arg(d).arg(slot); }
     void softTrigger(int camera) override;
     void editorReCheck() override { ++editorReChecks; cycle->reInspectAlarm(); }
-    void editorNotCheckCur() override { ++notChecks; }
     void notice(int msg) override { notices << msg; OperatorPrompt::installed()->prompt(OperatorPrompt::Message, msg, {}); }
     void startPeriodRecord() override { ++periodStarts; }
     void finishPeriodRecord() override { ++periodEnds; }
@@ -71,7 +69,6 @@ public:
         statistics << QString("%1 %2 %3%4 %5").arg(d).arg(hour).arg(ok.value(0)).arg(ok.value(1)).arg(last);
     }
     void showProductAlarmBox(bool show) override { productBox = show; }
-    void showLostCameraBox(bool show) override { lostBox = show; }
     int cameraShownAlone() override { return shownAlone; }
     void resetCameraOrder() override { ++orderResets; }
 
@@ -108,10 +105,10 @@ public:
     std::vector<CameraInterface*> cams;
     bool autoShoot = true;              // frames when the mould opens
     std::vector<int> leftBehindNext;    // cameras whose next opening shows a part
-    QStringList saved, statistics, machineLog;
+    QStringList statistics, machineLog;
     QList<int> notices;
-    int periodStarts = 0, periodEnds = 0, editorReChecks = 0, notChecks = 0;
-    bool productBox = false, lostBox = false;
+    int periodStarts = 0, periodEnds = 0, editorReChecks = 0;
+    bool productBox = false;
     int shownAlone = -1, orderResets = 0;
 
 private:
