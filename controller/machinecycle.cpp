@@ -1415,7 +1415,10 @@ void MachineCycle::AddStatistics()
     QList<bool> ok;
     for (const CameraViewState* v : m_cams)
         ok << v->isOK;
-    m_hooks->sendRecord(gpWin->curDetect, clockNow().time().hour(), ok, gpWin->curDetect == gDNum - 1);
+    // "Last" closes the cycle in the statistics: the cycle's last detection,
+    // which for the left mould of modes 1 and 2 (detection 1) is not gDNum - 1.
+    const int cur = gpWin->curDetect;
+    m_hooks->sendRecord(cur, clockNow().time().hour(), ok, pairDetection(cur) == lastDetection());
 }
 
 // ---------------------------------------------------------------------------

@@ -70,6 +70,9 @@ public:
     }
     void showProductAlarmBox(bool show) override { productBox = show; }
     int cameraShownAlone() override { return shownAlone; }
+    void showLostCameraBox(bool show) override { lostBox = show; }
+    void deleteAllTemplates() override { ++templateWipes; }
+    void saveIgnorePoint(int, int) override { ++ignoreSaves; }
     void resetCameraOrder() override { ++orderResets; }
 
     // --- the test's side ---
@@ -108,7 +111,8 @@ public:
     QStringList statistics, machineLog;
     QList<int> notices;
     int periodStarts = 0, periodEnds = 0, editorReChecks = 0;
-    bool productBox = false;
+    bool productBox = false, lostBox = false;
+    int templateWipes = 0, ignoreSaves = 0;
     int shownAlone = -1, orderResets = 0;
 
 private:

@@ -319,6 +319,7 @@ void TstCycle::sidesOfModes1And2()
     rig.byHand();
     gpWPara->moldSelect = 2;
     gpWPara->trigInDelay[1] = gpWPara->trigInDelay[3] = 3;
+    gpWPara->useStatistics = 1;
     struct Side {
         int mode, open, input, mould, detect;
     };
@@ -335,6 +336,7 @@ void TstCycle::sidesOfModes1And2()
         QCOMPARE(rig.wire() & 1u, 1u); // the clamp preset of the side's mould detection
         rig.run(300);
         QCOMPARE(gpWin->curDetect, s.detect);
+        QCOMPARE(rig.statistics.last(), QString("%1 9 11 1").arg(s.detect)); // each side ends its cycle
         QCOMPARE(gpWin->detectState, 1);
         QCOMPARE(rig.wire() & 5u, 0u);
         rig.set({s.open, s.input}, false, 2100);
@@ -501,7 +503,9 @@ void TstCycle::lostCameraHoldsTheCycle()
     QCOMPARE(gFailCycleNum[1], 1);
     QCOMPARE(gpWin->detectState, 2);
 
-    // Stopped: LostCamera leaves the clamp alone, the poll sets it.
+    // Stopped: LostCamera leaves the clamp alone, the poll sets it; the
+    // lost-camera box when chosen, hidden on recovery.
+    gpWPara->camDisconnect = 1;
     rig.cycle->StopDetect();
     gpWin->detectState = 0;
     rig.run(100);
@@ -512,7 +516,10 @@ void TstCycle::lostCameraHoldsTheCycle()
     QCOMPARE(rig.wire() & 1u, 0u);
     rig.run(1000);
     QCOMPARE(rig.wire() & 1u, 1u);
+    QVERIFY(rig.lostBox);
     rig.views[0]->isConnected = true;
+    rig.run(1000);
+    QVERIFY(!rig.lostBox);
 
     // No camera at all passes the check.
     rig.cycle->setCameras({});
@@ -547,6 +554,8 @@ void TstCycle::resamplingAndNesting()
     QCOMPARE(rig.state->records.last(), "operate: " + messageText(585) + messageText(139));
     QCOMPARE(rig.cycle->triggerSource(), 1);
     QCOMPARE(rig.orderResets, 1);
+    QCOMPARE(rig.templateWipes, 1);
+    QCOMPARE(rig.ignoreSaves, 2 * 2); // both cameras, both detections
     // One camera shown alone: only that camera re-samples.
     gpWPara->camSampleSeparately = 1;
     rig.shownAlone = 1;
@@ -560,10 +569,13 @@ void TstCycle::resamplingAndNesting()
     // A part in the first frame after re-sampling is the new normal: OK,
     // not counted.
     rig.cycle->startPolling();
+    gpWPara->okMoldNum = 5;
+    gpWin->productCount = 3;
     rig.shoot({0});
     rig.set({0}, true, 100);
     rig.set({2}, true, 20);
     QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(gpWin->productCount, 0); // the production count starts again
     QVERIFY(!rig.views[0]->resamplePending[1]);
     QCOMPARE(gAllNum[0], 0);
     QCOMPARE(rig.periodEnds, 0);
