@@ -78,10 +78,7 @@ CycleRig::CycleRig(int cameras)
         if (cycle)
             cycle->outputsChanged();
     });
-    MouldingMachine::Timing timing;
-    timing.closedMs = 2000;
-    timing.openMs = 1500;
-    machine = std::make_unique<MouldingMachine>(*sim, timing);
+    machine = std::make_unique<MouldingMachine>(*sim, MouldingMachine::Timing()); // closed 2 s, open 1.5 s
     machine->setReporter([this](const std::string& s) { machineLog << QString::fromStdString(s); });
 
     CameraInterface* f = cameraFactory();
@@ -133,12 +130,9 @@ CycleRig::~CycleRig()
         c->close();
         delete c;
     }
-    delete gpControlIO;
-    gpControlIO = nullptr;
-    ComClose();
-    sim.reset();
     OperatorPrompt::install(nullptr);
-    env.reset(); // the parameters, the clock, the globals
+    env.reset(); // the board link first, the parameters, the clock, the globals
+    sim.reset();
     delete state;
 }
 
