@@ -107,9 +107,8 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     QVERIFY(gisSaveFail[0][1][0] && gisSaveFail[1][1][0]);
     QCOMPARE(rig.views[0]->recentNgCount[1], 1);
     QVERIFY(!rig.views[0]->recentNgTimes[1][0].isEmpty());
-    int ngRois = 0;
-    for (int r = 0; r < CycleRig::kGrid * CycleRig::kGrid; ++r)
-        ngRois += rig.views[0]->roiResult[1][r] == 0;
+    const auto* rois = rig.views[0]->roiResult[1];
+    const auto ngRois = std::count(rois, rois + CycleRig::kGrid * CycleRig::kGrid, 0);
     QVERIFY(ngRois >= 1 && ngRois <= 4); // the cavity with the part, not the frame
 
     // The operator removes the part and closes the safety door: re-detect.
