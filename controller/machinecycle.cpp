@@ -542,6 +542,10 @@ void MachineCycle::startDelays(int input, int onlyStep, int fromStep)
             continue;
         if (!p.detectEnabled[d] || m_delay[d]->isActive())
             continue;
+        // Carrying a sequence on: a step already decided in this cycle (its
+        // delay ended before an earlier step's) does not run twice.
+        if (fromStep > 0 && !m_cams.empty() && !m_pending[d])
+            continue;
         // The trigger inputs are derived for the pair positions only; the
         // right mould's detections take those of their left partners (theirs
         // are never set and would never match).

@@ -436,13 +436,16 @@ void TstCycle::mode3CutModes()
     QCOMPARE(gAllCycleNum[0], 1);
     QCOMPARE(rig.periodStarts, 1);
 
-    // Without step-wise triggering one rise runs the five steps in turn.
+    // Without step-wise triggering one rise runs the five steps in turn, each
+    // once, the last two on delays that end out of order.
     p.sequentialDetect = 0;
+    p.trigInDelay[3] = 3;
+    p.trigInDelay[4] = 1;
     rig.shoot();
-    rig.set({0}, true, 600);
-    QCOMPARE(gpWin->curDetect, 4);
-    QCOMPARE(gAllCycleNum[0], 2);
+    rig.set({0}, true, 900);
+    QCOMPARE(gpWin->curDetect, 3);
     QCOMPARE(gAllNum[0], 10);
+    QCOMPARE(gAllCycleNum[0], 2);
     QCOMPARE(rig.periodStarts, 2);
     QCOMPARE(int(rig.wire()), atEnd);
     gDNum = 2;
