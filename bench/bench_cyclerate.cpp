@@ -84,7 +84,9 @@ CameraInterface* cameraFactory()
         written = true;
         qputenv("STATION_SIMCAMERA_CONFIG", dir.filePath("cams.json").toLocal8Bit());
     }
-    QPluginLoader loader(TestEnv::buildDir() + "/Plugins/Cameras/libsimcamera.so");
+    // The plug-in lies in the build folder, one up from this program.
+    const QString build = TestEnv::buildDir().isEmpty() ? QCoreApplication::applicationDirPath() + "/.." : TestEnv::buildDir();
+    QPluginLoader loader(build + "/Plugins/Cameras/libsimcamera.so");
     return qobject_cast<CameraInterface*>(loader.instance());
 }
 
