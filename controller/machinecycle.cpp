@@ -1169,6 +1169,10 @@ void MachineCycle::StartDetect()
         setOut(1, 1);
     mulitOutputInit();
     flush();
+    // Mode 3 starts as after the last step, so the first rise enters the
+    // first step's group with its outputs (a stop does the same).
+    if (mode() == 3)
+        m_step = gDNum - 1;
     gpWin->detectState = 0;
     m_reCheckActive = false;
     std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
