@@ -301,8 +301,8 @@ void TstCycle::limitsModesAndPulses()
 
 // Modes 1 and 2: input 0 opens, inputs 2 and 3 pick the side, each side's
 // mould detection drives the clamp on the wire; an NG on the right side;
-// manual triggers of the inactive side refused; the NG accepted as good; the
-// selector while stopped.
+// manual triggers of the inactive side refused; the re-detect after the
+// table turned; the NG accepted as good; the selector while stopped.
 void TstCycle::sidesOfModes1And2()
 {
     CycleRig rig;
@@ -353,6 +353,15 @@ void TstCycle::sidesOfModes1And2()
     rig.cycle->SlotManualTrig(0); // the product detection is off
     QCOMPARE(rig.prompt.asked.last(), 728);
 
+    // The table turned (input 0 alone): closing the safety door re-detects
+    // on the left side; the part is still there.
+    rig.set({3}, false);
+    rig.set({0}, true, 100);
+    rig.set({1}, true, 100);
+    QCOMPARE(gpWin->curMould, 1);
+    QCOMPARE(gpWin->curDetect, 1);
+    QCOMPARE(gpWin->detectState, 2);
+
     // The NG accepted as good: nothing counted, the mould released.
     rig.cycle->BackTrain();
     QCOMPARE(counters(1), (QList<int>{5, 1, 5, 1, 1, 1}));
@@ -363,7 +372,7 @@ void TstCycle::sidesOfModes1And2()
 
     // Stopped in mode 1: inputs 2 and 3 only move the selector.
     rig.cycle->StopDetect();
-    rig.set({2, 3}, false, 100);
+    rig.set({0, 1, 2}, false, 100);
     gpWPara->systemMode = 1;
     gpWPara->deriveByMode(&gpWin->curMould);
     const int starts = rig.periodStarts;
