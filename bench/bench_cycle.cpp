@@ -6,9 +6,7 @@
 //  - trigger edge to output at delay 0, in three parts: input edge at the
 //    board to the input word on the GUI side, the inspection, the decision to
 //    the wire;
-//  - eight cameras on two cores: one decision's inspection with a typical
-//    ROI set (threshold, opening, contours per box) against a plain OpenCV
-//    threshold over the same boxes; the implied cycles per minute.
+//  (eight cameras on two cores: bench_cyclerate).
 // Counters are medians and worst cases in milliseconds.
 #include "boardsim.h"
 #include "controller/controlport.h"
@@ -30,7 +28,6 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
-#include <sched.h>
 #include <vector>
 
 namespace {
@@ -59,7 +56,6 @@ double worst(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_el
 struct Judge {
     cv::Mat frame;
     std::vector<cv::Rect> boxes;
-    bool plain = false;
     Judge()
     {
         frame = cv::Mat(1024, 1280, CV_8UC1, cv::Scalar(90));
@@ -76,13 +72,11 @@ struct Judge {
         for (size_t i = 0; i < boxes.size(); ++i) {
             cv::threshold(frame(boxes[i]), bin, 200, 255, cv::THRESH_BINARY);
             bool boxOk = true;
-            if (!plain) {
-                cv::morphologyEx(bin, opened, cv::MORPH_OPEN, k);
-                std::vector<std::vector<cv::Point>> contours;
-                cv::findContours(opened, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
-                for (const auto& c : contours)
-                    boxOk = boxOk && cv::contourArea(c) < 50;
-            }
+            cv::morphologyEx(bin, opened, cv::MORPH_OPEN, k);
+            std::vector<std::vector<cv::Point>> contours;
+            cv::findContours(opened, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+            for (const auto& c : contours)
+                boxOk = boxOk && cv::contourArea(c) < 50;
             if (results)
                 (*results)[i] = boxOk;
             ok = ok && boxOk;
@@ -265,36 +259,5 @@ void BM_TriggerToOutputDelay0(benchmark::State& st)
 }
 BENCHMARK(BM_TriggerToOutputDelay0)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_EightCamerasTwoCores(benchmark::State& st)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(0, &set);
-    CPU_SET(1, &set);
-    sched_setaffinity(0, sizeof(set), &set);
-    Judge typical;
-    Judge plain;
-    plain.plain = true;
-    std::vector<double> tTypical, tPlain;
-    for (auto _ : st) {
-        for (int i = 0; i < 30; ++i) {
-            auto t0 = SteadyClock::now();
-            for (int c = 0; c < 8; ++c)
-                typical.run();
-            tTypical.push_back(Ms(SteadyClock::now() - t0).count());
-            t0 = SteadyClock::now();
-            for (int c = 0; c < 8; ++c)
-                plain.run();
-            tPlain.push_back(Ms(SteadyClock::now() - t0).count());
-        }
-    }
-    st.counters["typical_median_ms"] = median(tTypical);
-    st.counters["plain_threshold_median_ms"] = median(tPlain);
-    st.counters["ratio"] = median(tTypical) / std::max(1e-9, median(tPlain));
-    // A cycle needs the poll (100 ms), the decision and the board pass; the
-    // machine's own open time comes on top.
-    st.counters["decision_within_poll"] = worst(tTypical) < 100 ? 1 : 0;
-}
-BENCHMARK(BM_EightCamerasTwoCores)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

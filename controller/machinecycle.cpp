@@ -52,7 +52,6 @@ MachineCycle::MachineCycle(CycleHooks* hooks, QObject* parent)
         m_debounce[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerCheckInput(i); });
         m_delay[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerUp(i); }, true);
     }
-    manualRequest = gDNum;
 }
 
 MachineCycle::~MachineCycle() = default;
@@ -317,11 +316,11 @@ void MachineCycle::Run()
     }
 
     // 10. manual request
-    // "None" is gDNum; anything outside 0..gDNum-1 counts as none, so a
-    // change of the detection count cannot invent a request.
+    // "None" is -1, not the detection count: a count that grows later (a
+    // change of machine mode) would turn the old count into a request.
     if (manualRequest >= 0 && manualRequest < gDNum) {
         const int d = manualRequest;
-        manualRequest = gDNum;
+        manualRequest = -1;
         const bool enabled = (d >= 0 && d < 8 && p.detectEnabled[d])
             || ((m == 1 || m == 2) && d + 2 < 8 && p.detectEnabled[d + 2]);
         if (enabled) {
@@ -365,8 +364,18 @@ void MachineCycle::Run()
         const bool fromFlag = m_trig[n];
         if (!fromFlag && n != pseudoTrigger && n != sequenceTrigger)
             continue;
+        const bool viaSequence = !fromFlag && n != pseudoTrigger;
         m_trig[n] = false;
         pseudoTrigger = -1;
+
+        // Without step-wise triggering one rise runs every step on its input:
+        // the sequence trigger left by a step's decision runs the steps after
+        // it within the same cycle. Taking it for a new cycle would restart
+        // at the first step forever.
+        if (m == 3 && !p.sequentialDetect && viaSequence) {
+            startDelays(n, -1, w.curDetect + 1);
+            break;
+        }
 
         if (m == 3 && p.sequentialDetect) {
             int step = -1;
@@ -521,7 +530,7 @@ void MachineCycle::startCycle(int input)
         gpWin->curMould = input == 0 ? 1 : 0;
 }
 
-bool MachineCycle::startDelays(int input, int onlyStep)
+void MachineCycle::startDelays(int input, int onlyStep, int fromStep)
 {
     const WizardPara& p = P();
     const int m = mode();
@@ -529,11 +538,18 @@ bool MachineCycle::startDelays(int input, int onlyStep)
     const int count = pairs ? 2 : gDNum;
     for (int i = 0; i < count && i < 8; ++i) {
         const int d = (pairs && gpWin->curMould == 0) ? i + 2 : i;
-        if (onlyStep >= 0 && d != onlyStep)
+        if ((onlyStep >= 0 && d != onlyStep) || d < fromStep)
             continue;
         if (!p.detectEnabled[d] || m_delay[d]->isActive())
             continue;
-        const int ti = p.trigInput[d];
+        // Carrying a sequence on: a step already decided in this cycle (its
+        // delay ended before an earlier step's) does not run twice.
+        if (fromStep > 0 && !m_cams.empty() && !m_pending[d])
+            continue;
+        // The trigger inputs are derived for the pair positions only; the
+        // right mould's detections take those of their left partners (theirs
+        // are never set and would never match).
+        const int ti = p.trigInput[pairs ? i : d];
         const bool either = ti == 255 && ((m == 1 && (input == 2 || input == 3)) || (m == 2 && (input == 0 || input == 3)));
         const bool forced = m == 0 && d == 1 && forceMouldStart;
         if (ti != input && !either && !forced && onlyStep < 0)
@@ -551,13 +567,14 @@ bool MachineCycle::startDelays(int input, int onlyStep)
         } else {
             m_remain[d] = 0;
             TimerUp(d);
+            // The poll ends here; the sequence trigger the decision left
+            // carries the cycle on to the next step.
             if (!detecting() || m == 3)
-                break;
+                return;
         }
     }
     sequenceTrigger = -1;
     m_hooks->repaint();
-    return false;
 }
 
 void MachineCycle::TimerUp(int d)
@@ -812,7 +829,9 @@ void MachineCycle::CheckNG(bool isClearNG)
         if (!ng) {
             setOut(out, 0);
             if ((cut == 3 || cut == 4) && p.clampPulse) {
-                m_rememberedStepOut = out;
+                // Steps closer together than the pulse each keep their
+                // output: one remembered output would lose the earlier one.
+                m_rememberedStepOuts |= 1u << out;
                 m_sysFunc4.start(p.clampPulse * 100);
             }
         } else {
@@ -826,7 +845,10 @@ void MachineCycle::CheckNG(bool isClearNG)
                 next = s;
                 break;
             }
-        if (next >= 0 && p.trigInput[next] == p.trigInput[d]) {
+        // Step-wise, every step waits for its own trigger.
+        if (p.sequentialDetect) {
+            sequenceTrigger = -1;
+        } else if (next >= 0 && p.trigInput[next] == p.trigInput[d]) {
             sequenceTrigger = p.trigInput[d];
         } else {
             sequenceTrigger = pseudoTrigger;
@@ -1147,6 +1169,10 @@ void MachineCycle::StartDetect()
         setOut(1, 1);
     mulitOutputInit();
     flush();
+    // Mode 3 starts as after the last step, so the first rise enters the
+    // first step's group with its outputs (a stop does the same).
+    if (mode() == 3)
+        m_step = gDNum - 1;
     gpWin->detectState = 0;
     m_reCheckActive = false;
     std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
@@ -1340,11 +1366,13 @@ void MachineCycle::OutTimerNotAllowThimble()
 void MachineCycle::OutTimerSysFunc4Output()
 {
     m_sysFunc4.stop();
-    if (mode() == 3 && m_rememberedStepOut >= 0) {
-        setOut(m_rememberedStepOut, 1);
+    if (mode() == 3 && m_rememberedStepOuts) {
+        for (int o = 0; o < 16; ++o)
+            if (m_rememberedStepOuts & (1u << o))
+                setOut(o, 1);
         flush();
     }
-    m_rememberedStepOut = -1;
+    m_rememberedStepOuts = 0;
 }
 
 void MachineCycle::outputs12Off()
@@ -1395,7 +1423,10 @@ void MachineCycle::AddStatistics()
     QList<bool> ok;
     for (const CameraViewState* v : m_cams)
         ok << v->isOK;
-    m_hooks->sendRecord(gpWin->curDetect, clockNow().time().hour(), ok, gpWin->curDetect == gDNum - 1);
+    // "Last" closes the cycle in the statistics: the cycle's last detection,
+    // which for the left mould of modes 1 and 2 (detection 1) is not gDNum - 1.
+    const int cur = gpWin->curDetect;
+    m_hooks->sendRecord(cur, clockNow().time().hour(), ok, pairDetection(cur) == lastDetection());
 }
 
 // ---------------------------------------------------------------------------

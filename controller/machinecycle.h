@@ -113,7 +113,7 @@ public:
     bool gisReTrain = false;  // an NG was accepted as good
     bool gisReShape = false;  // template auto-update pending
     int ngGroup[4] = {};      // NG output groups seen in this decision
-    int manualRequest = 8;    // gDNum when none
+    int manualRequest = -1;   // detection asked for by hand, -1 none
     int pseudoTrigger = -1;
     int sequenceTrigger = -1;
     bool autoReDetect = false;
@@ -129,7 +129,7 @@ private:
     void flush();
     void updateCycleTime();
     void startCycle(int input);
-    bool startDelays(int input, int onlyStep);
+    void startDelays(int input, int onlyStep, int fromStep = 0);
     bool inputStartsCycle(int n) const;
     bool inputStartsMould(int n) const;
     void endPoll(int nextMs = 100);
@@ -183,7 +183,7 @@ private:
     int m_shownDetect = 0;
     int m_prevStartedDelay = 0;
     unsigned m_newImageMask = 0;
-    int m_rememberedStepOut = -1;
+    unsigned m_rememberedStepOuts = 0; // step outputs due back on (bit per output)
     QList<stru_outputInfo> m_pulses;
     quint64 m_frames[8] = {};
     // A countdown that ran out while a camera was lost: its detection and

@@ -1,16 +1,12 @@
 #include "cyclerig.h"
 #include "controller/controlport.h"
 #include "controller/iothread.h"
-#include "controller/lcdonoff.h"
 #include "frame/globals.h"
-#include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
 #include "platform/platformpath.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutex>
 #include <QPluginLoader>
@@ -47,13 +43,9 @@ bool waitFor(const std::function<bool()>& pred, int ms = 2000)
 
 CycleRig::CycleRig(int cameras)
 {
+    // A fresh process: counters, flags, board words, LEDs and the message
+    // table as after a start.
     env = std::make_unique<TestEnv>(false);
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
-    if (!pMutexSaveFail)
-        pMutexSaveFail = new QMutex;
-    if (gaLanStr[4 * 151 + 1].isEmpty())
-        MessageTable::load();
     gLan = 1;
     Clock::install(&clock);
     OperatorPrompt::install(&prompt);
@@ -68,20 +60,7 @@ CycleRig::CycleRig(int cameras)
     gpWPara->enableProdDetect = 0;
     gpWPara->deriveByMode(&state->curMould);
     gPicNumNG = gPicNumOK = 10;
-    gFromTrain = 0;
-    gisCOM = 1;
-    gDataIn = gDataOut = 0;
-    gfLED = -1;
-    resetLedMask();
     numCamera = cameras;
-    for (auto& c : gAllNum) c = 0;
-    for (auto& c : gFailNum) c = 0;
-    for (auto& c : gAllCycleNum) c = 0;
-    for (auto& c : gFailCycleNum) c = 0;
-    gSyncNGNum = gSyncNGCycleNum = 0;
-    for (auto& a : gisSaveFail)
-        for (auto& b : a)
-            b[0] = b[1] = false;
 
     sim = std::make_unique<BoardSim>();
     std::string err;
@@ -99,10 +78,7 @@ CycleRig::CycleRig(int cameras)
         if (cycle)
             cycle->outputsChanged();
     });
-    MouldingMachine::Timing timing;
-    timing.closedMs = 2000;
-    timing.openMs = 1500;
-    machine = std::make_unique<MouldingMachine>(*sim, timing);
+    machine = std::make_unique<MouldingMachine>(*sim, MouldingMachine::Timing()); // closed 2 s, open 1.5 s
     machine->setReporter([this](const std::string& s) { machineLog << QString::fromStdString(s); });
 
     CameraInterface* f = cameraFactory();
@@ -154,17 +130,10 @@ CycleRig::~CycleRig()
         c->close();
         delete c;
     }
-    delete gpControlIO;
-    gpControlIO = nullptr;
-    ComClose();
-    sim.reset();
-    delete gpWPara;
-    gpWPara = nullptr;
-    delete state;
-    gpWin = nullptr;
     OperatorPrompt::install(nullptr);
-    Clock::install(nullptr);
-    env.reset();
+    env.reset(); // the board link first, the parameters, the clock, the globals
+    sim.reset();
+    delete state;
 }
 
 bool CycleRig::grab(int camera)
@@ -221,6 +190,21 @@ void CycleRig::setInput(int n, bool level)
     sim->setInput(n, level);
     settle();
     wake();
+}
+
+void CycleRig::set(std::initializer_list<int> inputs, bool level, int ms)
+{
+    for (int n : inputs)
+        setInput(n, level);
+    run(ms);
+}
+
+void CycleRig::byHand()
+{
+    machine->setEnabled(false);
+    autoShoot = false;
+    cycle->StartDetect();
+    cycle->startPolling();
 }
 
 void CycleRig::wake()

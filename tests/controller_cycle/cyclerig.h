@@ -24,11 +24,13 @@ class CameraInterface;
 // Records and answers the operator's boxes.
 struct RecordingPrompt : OperatorPrompt {
     QList<int> asked;
+    QStringList texts;
     bool answer = true;
     std::function<void(int)> onPrompt;
-    bool prompt(Kind, int msg, const QString&) override
+    bool prompt(Kind, int msg, const QString& text) override
     {
         asked << msg;
+        texts << text;
         if (onPrompt)
             onPrompt(msg);
         return answer;
@@ -57,10 +59,8 @@ public:
     // --- hooks ---
     bool grab(int camera) override;
     void inspect(int camera, int d) override;
-    void saveFailImage(int camera, int d, int slot) override { saved << QString("%1/%2/%3").arg(camera).arg(d).arg(slot); }
     void softTrigger(int camera) override;
     void editorReCheck() override { ++editorReChecks; cycle->reInspectAlarm(); }
-    void editorNotCheckCur() override { ++notChecks; }
     void notice(int msg) override { notices << msg; OperatorPrompt::installed()->prompt(OperatorPrompt::Message, msg, {}); }
     void startPeriodRecord() override { ++periodStarts; }
     void finishPeriodRecord() override { ++periodEnds; }
@@ -69,8 +69,10 @@ public:
         statistics << QString("%1 %2 %3%4 %5").arg(d).arg(hour).arg(ok.value(0)).arg(ok.value(1)).arg(last);
     }
     void showProductAlarmBox(bool show) override { productBox = show; }
-    void showLostCameraBox(bool show) override { lostBox = show; }
     int cameraShownAlone() override { return shownAlone; }
+    void showLostCameraBox(bool show) override { lostBox = show; }
+    void deleteAllTemplates() override { ++templateWipes; }
+    void saveIgnorePoint(int, int) override { ++ignoreSaves; }
     void resetCameraOrder() override { ++orderResets; }
 
     // --- the test's side ---
@@ -83,6 +85,10 @@ public:
     // Waits until the station's input word and the board's outputs match.
     void settle();
     void setInput(int n, bool level);
+    // Sets the inputs to level, then runs the clock ms.
+    void set(std::initializer_list<int> inputs, bool level, int ms = 0);
+    // Detecting, polled, with the machine still and frames only on shoot().
+    void byHand();
     // Runs the poll when the board's inputs changed (the station's wake-up).
     void wake();
     // Runs until pred holds (at most maxMs); the time it took.
@@ -102,10 +108,11 @@ public:
     std::vector<CameraInterface*> cams;
     bool autoShoot = true;              // frames when the mould opens
     std::vector<int> leftBehindNext;    // cameras whose next opening shows a part
-    QStringList saved, statistics, machineLog;
+    QStringList statistics, machineLog;
     QList<int> notices;
-    int periodStarts = 0, periodEnds = 0, editorReChecks = 0, notChecks = 0;
+    int periodStarts = 0, periodEnds = 0, editorReChecks = 0;
     bool productBox = false, lostBox = false;
+    int templateWipes = 0, ignoreSaves = 0;
     int shownAlone = -1, orderResets = 0;
 
 private:
