@@ -7,6 +7,8 @@
 #include "frame/startup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
+#include "records/countgroup.h"
+#include "records/upaninfo.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
@@ -44,10 +46,27 @@ QStringList sysparamRows(const QString& file)
 }
 } // namespace
 
+// Takes what a worker thread sends, on the GUI thread, by the signatures
+// the old-style connections use.
+class Receiver : public QObject
+{
+    Q_OBJECT
+public:
+    QVector<UPanInfo> drives;
+    CountGroup group;
+    QPair<QString, QString> names;
+    QList<QThread*> threads;
+public slots:
+    void takeDrives(QVector<UPanInfo> d) { drives = d; threads << QThread::currentThread(); }
+    void takeGroup(CountGroup g) { group = g; threads << QThread::currentThread(); }
+    void takeNames(QPair<QString, QString> n) { names = n; threads << QThread::currentThread(); }
+};
+
 class TstStartup : public QObject
 {
     Q_OBJECT
 private slots:
+    void metaTypesCrossThreads();
     void panelWaitsShowEveryStep();
     void versionJson();
     void stationStartsInFactoryWorkDir();
@@ -55,6 +74,37 @@ private slots:
     void badDatabaseFileAtStart();
     void inputChangeReachesTheWindowsRun();
 };
+
+void TstStartup::metaTypesCrossThreads()
+{
+    registerMetaTypes();
+    Receiver r;
+    UPanInfo drive;
+    drive.uuid = "0A1B-2C3D";
+    drive.mountPath = "/mnt0";
+    CountGroup group;
+    group.groupName = "cups";
+    group.datas.append(CountCamera());
+    const QPair<QString, QString> names("camera1", "cup");
+    QList<bool> sent;
+    QThread* worker = QThread::create([&] {
+        sent << QMetaObject::invokeMethod(&r, "takeDrives", Qt::QueuedConnection,
+                                          Q_ARG(QVector<UPanInfo>, QVector<UPanInfo>{drive}))
+             << QMetaObject::invokeMethod(&r, "takeGroup", Qt::QueuedConnection, Q_ARG(CountGroup, group))
+             << QMetaObject::invokeMethod(&r, "takeNames", Qt::QueuedConnection,
+                                          QGenericArgument("QPair<QString,QString>", &names));
+    });
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    delete worker;
+    QCOMPARE(sent, (QList<bool>{true, true, true}));
+    QTRY_COMPARE(r.threads.size(), 3);
+    QCOMPARE(r.threads, (QList<QThread*>{thread(), thread(), thread()}));
+    QCOMPARE(r.drives, QVector<UPanInfo>{drive});
+    QCOMPARE(r.group.groupName, QString("cups"));
+    QCOMPARE(r.group.datas.size(), 1);
+    QCOMPARE(r.names, names);
+}
 
 void TstStartup::panelWaitsShowEveryStep()
 {
@@ -120,11 +170,26 @@ void TstStartup::stationStartsInFactoryWorkDir()
 {
     TestEnv env;
     QVERIFY2(QFile::exists("PARAM.db"), "factory template missing");
+    // A quick moulding machine on the port the parameters name, and a call
+    // log of the simulated cameras.
+    QProcess port;
+    port.start(TestEnv::buildDir() + "/tools/paramgen/paramgen", {"--board-port", env.workDir()});
+    QVERIFY(port.waitForFinished(10000));
+    QProcess board;
+    board.start(TestEnv::buildDir() + "/boardsim",
+                {"--port", QString::fromLatin1(port.readAllStandardOutput()).trimmed(), "--closed-ms", "200",
+                 "--open-ms", "200"});
+    QVERIFY(board.waitForReadyRead(10000));
+    const QString calls = env.simRoot() + "/camera-calls.log";
     QProcess p;
+    QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
+    pe.insert("STATION_SIMCAMERA_LOG", calls);
+    p.setProcessEnvironment(pe);
     p.setWorkingDirectory(env.workDir());
     p.start(QStringLiteral(STATION_EXE), QStringList());
     QVERIFY(p.waitForStarted());
-    // It runs until stopped: SIGTERM once it says it is running.
+    // It runs until stopped: SIGTERM once it says it is running and the
+    // machine has made two cycles with it.
     QString out;
     QElapsedTimer t;
     t.start();
@@ -137,10 +202,26 @@ void TstStartup::stationStartsInFactoryWorkDir()
     // The simulated camera plug-in beside the program offers its two cameras.
     QVERIFY2(out.contains("cameras in use: 2"), qPrintable(out));
     QVERIFY(out.contains("SIMCAM-0001"));
+    QString cycles;
+    const QRegularExpression talked("done.*frames [1-9]");
+    while (cycles.count(talked) < 2 && t.elapsed() < 60000 && board.waitForReadyRead(2000))
+        cycles += QString::fromUtf8(board.readAll());
+    QVERIFY2(cycles.count(talked) >= 2, qPrintable(cycles));
     p.terminate();
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
+    board.terminate();
+    board.waitForFinished(5000);
+    // Every camera stopped, then closed, and nothing asked of it afterwards.
+    QFile callFile(calls);
+    QVERIFY(callFile.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromUtf8(callFile.readAll()).split('\n', Qt::SkipEmptyParts);
+    for (const QString sn : {"SIMCAM-0001", "SIMCAM-0002"}) {
+        const QStringList own = log.filter(QRegularExpression("^" + sn + " "));
+        QVERIFY2(own.size() >= 2 && own.mid(own.size() - 2) == QStringList({sn + " stop", sn + " close"}),
+                 qPrintable(own.join(" | ")));
+    }
     // Start-up logged its banner through glog and recorded the version.
     QDir logDir("ruv_net/workspace/log");
     bool banner = false;
