@@ -156,6 +156,7 @@ void TstMainWin::holdOnSimulatedCamerasCalibrates()
             shown = box;
     QVERIFY(shown);
     QCOMPARE(shown->text(), messageText(370));
+    QVERIFY(shown->grab().save(TestEnv::buildDir() + "/render/message370.png"));
     QTest::mouseRelease(&b, Qt::LeftButton);
     QVERIFY(!app->calibrationArmed());
     const QStringList log = CommandRunner::loggedCommands();
@@ -288,7 +289,6 @@ void TstMainWin::renderStripAndSideBar()
     for (int d = 0; d < 8; ++d)
         gpWPara->trigInput[d] = mode == 3 ? d + 1 : -1;
     gpWPara->loadIONames();
-    m_state->loginLevel = mode == 3 ? 1 : 0;
     IOStatusWidget::setDrivePathSource([] { return QStringLiteral("/mnt"); });
 
     QWidget top;
@@ -298,11 +298,14 @@ void TstMainWin::renderStripAndSideBar()
     IndexButton bar(&top);
     top.show();
     bar.show();
-    const QImage img = top.grab().toImage();
     const QString dir = TestEnv::buildDir() + "/render";
     QDir().mkpath(dir);
-    QVERIFY(img.save(QStringLiteral("%1/mainscreen_%2x%3_%4_mode%5.png")
-                         .arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh").arg(mode)));
+    for (int level : {0, 1}) {
+        m_state->loginLevel = level;
+        QVERIFY(top.grab().save(QStringLiteral("%1/mainscreen_%2x%3_%4_mode%5_%6.png")
+                                    .arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh").arg(mode)
+                                    .arg(level ? "in" : "out")));
+    }
     // Nothing the operator reads may sit under the side bar or off screen.
     for (const auto& l : IOStatusWidget::lamps())
         QVERIFY2(l.lamp.right() < w - 240 && l.label.right() < w - 240, qPrintable(l.text));
