@@ -39,8 +39,6 @@ private slots:
     void renderStripAndSideBar_data();
     void renderStripAndSideBar();
     void settingsWindowCancelKeepsLiveSet();
-    void renderSettingsWindow_data() { renderStripAndSideBar_data(); }
-    void renderSettingsWindow();
 
 private:
     void press(QWidget* w) { QTest::mousePress(w, Qt::LeftButton); }
@@ -310,6 +308,15 @@ void TstMainWin::renderStripAndSideBar()
     for (const auto& l : IOStatusWidget::lamps())
         QVERIFY2(l.lamp.right() < w - 240 && l.label.right() < w - 240, qPrintable(l.text));
     IOStatusWidget::setDrivePathSource(nullptr);
+    if (mode != 0)
+        return;
+    // The settings window over the same screen.
+    WizardParaWidget page(&top);
+    page.show();
+    QVERIFY(top.grab().save(QStringLiteral("%1/settings_%2x%3_%4.png").arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh")));
+    for (QWidget* c : page.findChildren<QWidget*>())
+        if (c->isVisible())
+            QVERIFY2(QRect(0, 0, w, h).contains(c->geometry()), qPrintable(c->objectName()));
 }
 
 void TstMainWin::settingsWindowCancelKeepsLiveSet()
@@ -333,30 +340,6 @@ void TstMainWin::settingsWindowCancelKeepsLiveSet()
     QVERIFY(!exited);
     delete gpWParaBak;
     gpWParaBak = nullptr;
-}
-
-void TstMainWin::renderSettingsWindow()
-{
-    QFETCH(int, w);
-    QFETCH(int, h);
-    QFETCH(int, lan);
-    QFETCH(int, mode);
-    if (mode != 0)
-        QSKIP("one picture per size and language");
-    QVERIFY(widgettest::initToolkit(lan));
-    SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
-    gShowW = w;
-    gShowH = h;
-    QWidget top;
-    top.resize(w, h);
-    WizardParaWidget page(&top);
-    top.show();
-    page.show();
-    const QString dir = TestEnv::buildDir() + "/render";
-    QVERIFY(top.grab().save(QStringLiteral("%1/settings_%2x%3_%4.png").arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh")));
-    for (QWidget* c : page.findChildren<QWidget*>())
-        if (c->isVisible())
-            QVERIFY2(QRect(0, 0, w, h).contains(c->geometry()), qPrintable(c->objectName()));
 }
 
 int main(int argc, char** argv)
