@@ -1,35 +1,37 @@
-// The real main window on simulated cameras: who may open what, and how the
-// camera views share the screen for every camera count.
+// The real main window on simulated cameras: who may open what, how it
+// starts for each machine mode, how the camera views share the screen for
+// every camera count, and its small reactions (zoom, export label, drives,
+// heartbeat).
 #include "controller/indexbutton.h"
 #include "controller/iostatuswidget.h"
-#include "controller/redowizard.h"
 #include "controller/machinecycle.h"
 #include "controller/operationrecords.h"
+#include "controller/redowizard.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
-#include "platform/leddevice.h"
-#include "records/copy2movedisk.h"
-#include "records/statisticswidget.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "platform/leddevice.h"
+#include "records/copy2movedisk.h"
+#include "records/statisticswidget.h"
 #include "settings/wizardparawidget.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
+#include "widgets/floatslider.h"
 #include "widgets/numberinput.h"
 #include "widgets/passwordbox.h"
-#include "widgets/floatslider.h"
 #include "widgets/sharedpixmaps.h"
 #include "widgets/warnbox.h"
 #include "widgets_boxes/widgettest.h"
 
 #include <QJsonArray>
-#include <QLabel>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
