@@ -17,6 +17,7 @@
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
 #include "inspection/viewimages.h"
+#include "netservices/modbusserver.h"
 #include "netservices/zev_netmn.h"
 #include "records/copy2movedisk.h"
 #include "records/diskmanager.h"
@@ -148,7 +149,7 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     cams->checkCameraCount();
     curCamera = numCamera == 1 ? 0 : numCamera;
     splash(85, messageText(650));
-    // The Modbus slave is not part of this build (port 502 is never bound).
+    modbus = std::make_shared<ModbusServer>();
     splash(90, messageText(650));
 
     // 29. Controls and pages of the main screen.
@@ -195,6 +196,10 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     // 34-38. The cycle: detection on, the optional output, the first poll,
     // the counters; the day check and the ready record.
     wireCycle();
+    // In multi-detection mode the sequence starts as if the last step had
+    // just ended, so the first cycle presets its outputs like every other.
+    if (gpWPara->systemMode == 3)
+        m_cycle->setSequenceStep(gDNum - 1);
     StartDetect();
     if (gpWPara->stopDetectCutOff)
         gpControlIO->IOSetOut(3, 0);
@@ -565,9 +570,9 @@ void ReDoWizard::TimerLCD()
 
 void ReDoWizard::SlotFPS()
 {
-    // The heartbeat LED blinks while detecting and stays lit when stopped.
-    static bool lit = true;
-    lit = runState != 3 ? !lit : true;
+    // The heartbeat LED blinks while detecting and stays lit when stopped;
+    // the bit itself says which half of the blink comes next.
+    const bool lit = runState == 3 || !(ledMask() & (1 << 5));
     LEDOnOff(5, lit ? 1 : 0);
     if (statusStrip)
         statusStrip->update();

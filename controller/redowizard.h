@@ -22,6 +22,7 @@ class IOStatusWidget;
 class IOWidget;
 class IndexButton;
 class MachineCycle;
+class ModbusServer;
 class QLabel;
 class RecordsPage;
 class WidgetChangeCamera;
@@ -70,6 +71,8 @@ public:
     ExportCatalogue* exportCatalogue = nullptr;
     QTimer* fpsTimer = nullptr;
     QTimer* hintTimer = nullptr;
+    // Kept alive for the whole run, as the network side expects.
+    std::shared_ptr<ModbusServer> modbus;
     // Opens the ROI editor on an image source (0 live, 4 alarm images).
     void openRoiEditor(int source);
     // The editor's calls into the window.

@@ -46,6 +46,9 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
         hooks.stopWatchdog();
     if (gpWin)
         gpWin->FLushAll();
+    // The files just closed must be on the disk before the power goes.
+    if (kind != Exit)
+        CommandRunner::system(QStringLiteral("sync"));
     if (kind == PowerOff)
         CommandRunner::system(QStringLiteral("init 0"));
     else if (kind == Reboot)

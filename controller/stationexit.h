@@ -5,7 +5,8 @@
 // window and SIGINT/SIGTERM on a desktop, power-off and reboot. Nothing may
 // be lost on the way out: the record is written first, then the parameters,
 // then every camera is stopped and closed, the board polling ends, the
-// counters are written, and the databases close last.
+// counters are written, and the databases close last; power-off and reboot
+// then sync the disk before their command.
 class StationExit
 {
 public:

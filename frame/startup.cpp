@@ -165,12 +165,17 @@ void writeVersionToJson()
     out.commit();
 }
 
-int stationMain(int argc, char** argv)
+void registerMetaTypes()
 {
     qRegisterMetaType<UPanInfo>("UPanInfo");
     qRegisterMetaType<QVector<UPanInfo>>("QVector<UPanInfo>");
     qRegisterMetaType<CountGroup>("CountGroup");
     qRegisterMetaType<QPair<QString, QString>>("QPair<QString, QString>");
+}
+
+int stationMain(int argc, char** argv)
+{
+    registerMetaTypes();
 
     // The I/O privilege is only for the panel's own ports.
     if (!platform::isSimulated())

@@ -6,6 +6,11 @@
 // table, shared images, main window, background services, event loop.
 int stationMain(int argc, char** argv);
 
+// Registers the types that travel in queued signals between threads
+// (drive lists, statistics groups, name pairs) under the names the
+// connections use.
+void registerMetaTypes();
+
 // Blocks the caller for 1 s before the databases close on a power-off path.
 void StopWTD();
 // StopWTD, then ends the process with the status.

@@ -141,6 +141,11 @@ void SimCamera::record(const QString& call)
         std::lock_guard<std::mutex> lk(m_mx);
         m_calls << call;
     }
+    appendToCallLog(call);
+}
+
+void SimCamera::appendToCallLog(const QString& call)
+{
     if (!m_callLog.isEmpty()) {
         std::lock_guard<std::mutex> lk(g_logMx);
         QFile f(m_callLog);
@@ -163,6 +168,7 @@ bool SimCamera::open()
         const QJsonValue c = m_config.value("color");
         m_color = c.isBool() ? c.toBool() : m_askColor;
         m_open = true;
+        m_everOpened = true;
         m_lost = false;
     }
     startWorker();
@@ -495,7 +501,13 @@ QString SimCamera::name()
 
 bool SimCamera::grab(uchar* buffer)
 {
-    std::lock_guard<std::mutex> lk(m_mx);
+    std::unique_lock<std::mutex> lk(m_mx);
+    if (!m_open && m_everOpened) {
+        // Grabbing a closed camera is the caller's fault: the call log shows it.
+        lk.unlock();
+        appendToCallLog("grab on a closed camera");
+        return false;
+    }
     if (!buffer || !m_open || m_lost || m_frame.empty() || m_seq == m_grabbed)
         return false;
     const size_t bytes = size_t(m_width) * size_t(m_height) * (m_color ? 4 : 1);

@@ -22,7 +22,8 @@
 // "SIMCAM-0002"). Top-level keys:
 // "typeName" (default "SimCamera"), "kind" (default 1, a real camera's
 // stand-in; 0 for the fall-back simulated kind), "count", "callLog"
-// (a file every camera appends its calls to), and defaults for the cameras;
+// (a file every camera appends its calls to, also a grab on a closed
+// camera; STATION_SIMCAMERA_LOG when absent), and defaults for the cameras;
 // "cameras": one object per camera with "sn", "width", "height", "color"
 // (true/false forces it; absent follows setColor), "fps", "openFails",
 // "reconnectsToRecover", "loseAfterFrames", "defaultsOmitSpeed" and the
@@ -83,6 +84,7 @@ private:
     static QJsonArray cameraList(const QJsonObject& cfg);
 
     void record(const QString& call);
+    void appendToCallLog(const QString& call);
     void startWorker();
     void stopWorker();
     void workerLoop();
@@ -113,6 +115,7 @@ private:
     std::thread m_worker;
     bool m_quit = false;
     bool m_open = false;
+    bool m_everOpened = false; // a grab before the first open is no fault
     bool m_running = false;
     bool m_trigger = false;
     bool m_lost = false;

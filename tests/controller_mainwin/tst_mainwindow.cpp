@@ -1,22 +1,37 @@
-// The real main window on simulated cameras: who may open what, and how the
-// camera views share the screen for every camera count.
+// The real main window on simulated cameras: who may open what, how it
+// starts for each machine mode, how the camera views share the screen for
+// every camera count, and its small reactions (zoom, export label, drives,
+// heartbeat).
 #include "controller/indexbutton.h"
 #include "controller/iostatuswidget.h"
+#include "controller/machinecycle.h"
+#include "controller/operationrecords.h"
 #include "controller/redowizard.h"
 #include "frame/globals.h"
+#include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "platform/leddevice.h"
+#include "records/copy2movedisk.h"
+#include "records/statisticswidget.h"
 #include "settings/wizardparawidget.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
+#include "widgets/floatslider.h"
 #include "widgets/numberinput.h"
 #include "widgets/passwordbox.h"
 #include "widgets/sharedpixmaps.h"
+#include "widgets/warnbox.h"
 #include "widgets_boxes/widgettest.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -65,7 +80,7 @@ void runInChild(const QString& caseAndTag, const QStringList& extraEnv = {})
     QVERIFY(child.waitForFinished(120000));
     const QByteArray out = child.readAll();
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, out.right(3000).constData());
-    QVERIFY2(out.contains("Totals: 3 passed, 0 failed"), out.right(3000).constData());
+    QVERIFY2(out.contains(", 0 failed") && out.contains("Totals: 3 passed"), out.right(3000).constData());
 }
 } // namespace
 
@@ -76,43 +91,59 @@ private slots:
     void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
     void cleanup();
     void loginGatesTheOpeningSlots();
+    void startDetectionByMode_data();
+    void startDetectionByMode();
+    void zoomExportLabelDrivesAndHeartbeat();
     void cameraGrids_data();
     void cameraGrids();
     void renderMainWindow_data();
     void renderMainWindow();
 
 private:
-    void build(int cameras, int lan = 1);
+    struct Stored {
+        QString key;
+        int index;
+        int value;
+    };
+    void build(int cameras, int lan = 1, const QList<Stored>& stored = {}, int failing = -1);
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<QTemporaryFile> m_cfg;
     ReDoWizard* m_win = nullptr;
 };
 
-void TstMainWindow::build(int cameras, int lan)
+void TstMainWindow::build(int cameras, int lan, const QList<Stored>& stored, int failing)
 {
     m_cfg = std::make_unique<QTemporaryFile>();
     QVERIFY(m_cfg->open());
-    m_cfg->write(QStringLiteral(R"({"count": %1, "width": 320, "height": 256})").arg(cameras).toUtf8());
+    QJsonArray list;
+    for (int c = 0; c < cameras; ++c)
+        list.append(QJsonObject{{"openFails", c == failing}});
+    m_cfg->write(QJsonDocument(QJsonObject{{"cameras", list}, {"width", 320}, {"height", 256}}).toJson());
     m_cfg->flush();
     qputenv("STATION_SIMCAMERA_CONFIG", m_cfg->fileName().toLocal8Bit());
     m_env = std::make_unique<TestEnv>();
-    if (lan != 0) { // the station takes its language from the stored set (13th value of system2)
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "lan");
-            db.setDatabaseName("PARAM.db");
-            QVERIFY(db.open());
-            QSqlQuery q("select value from sysparam where name = 'system2'", db);
-            QVERIFY(q.next());
-            QStringList v = q.value(0).toString().split(' ');
-            QVERIFY(v.size() > 12);
-            v[12] = QString::number(lan);
+    {
+        // The station takes its language (13th value of system2) and its
+        // modes from the stored set.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "stored");
+        db.setDatabaseName("PARAM.db");
+        QVERIFY(db.open());
+        for (const Stored& v : QList<Stored>{{"system2", 12, lan}} + stored) {
+            QSqlQuery q(db);
+            q.prepare("select value from sysparam where name = ?");
+            q.addBindValue(v.key);
+            QVERIFY(q.exec() && q.next());
+            QStringList values = q.value(0).toString().split(' ');
+            QVERIFY(values.size() > v.index);
+            values[v.index] = QString::number(v.value);
             QSqlQuery u(db);
-            u.prepare("update sysparam set value = ? where name = 'system2'");
-            u.addBindValue(v.join(' '));
+            u.prepare("update sysparam set value = ? where name = ?");
+            u.addBindValue(values.join(' '));
+            u.addBindValue(v.key);
             QVERIFY(u.exec());
         }
-        QSqlDatabase::removeDatabase("lan");
     }
+    QSqlDatabase::removeDatabase("stored");
     widgettest::resetShared();
     gLan = lan;
     m_win = new ReDoWizard(nullptr);
@@ -211,24 +242,128 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     QVERIFY(*gpWParaBak == *gpWPara);
 }
 
+void TstMainWindow::startDetectionByMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("prod");      // product detection on
+    QTest::addColumn<int>("right");     // left/right choice of modes 1 and 2
+    QTest::addColumn<int>("screenOff"); // seconds, 0 = never
+    QTest::addColumn<int>("detect");
+    QTest::newRow("standard, product on") << 0 << 1 << 0 << 0 << 0;
+    QTest::newRow("standard, product off") << 0 << 0 << 0 << 45 << 1;
+    QTest::newRow("two-colour, right, product off") << 1 << 0 << 1 << 0 << 3;
+    QTest::newRow("turntable, right, product on") << 2 << 1 << 1 << 0 << 2;
+    QTest::newRow("multi-detection, 5 steps") << 3 << 1 << 0 << 0 << 0;
+}
+
+void TstMainWindow::startDetectionByMode()
+{
+    QFETCH(int, mode);
+    QFETCH(int, prod);
+    QFETCH(int, right);
+    QFETCH(int, screenOff);
+    QFETCH(int, detect);
+    build(2, 1,
+          {{"numFailDetect", 0, mode}, {"numFailDetect", 1, right}, {"system1", 1, prod},
+           {"system2", 15, screenOff}, {"system8", 0, 5}});
+    QCOMPARE(m_win->curDetect, detect);
+    // The multi-detection sequence starts as if its last step had just ended.
+    if (mode == 3)
+        QCOMPARE(m_win->machineCycle()->sequenceStep(), 4);
+    QCOMPARE(m_win->screenOffTimer->isActive(), screenOff > 0);
+    if (screenOff > 0)
+        QCOMPARE(m_win->screenOffTimer->interval(), screenOff * 1000);
+}
+
+void TstMainWindow::zoomExportLabelDrivesAndHeartbeat()
+{
+    build(2);
+    ReDoWizard& w = *m_win;
+    QVERIFY(w.modbus);
+    // Zoom on one camera shown alone: the image pixel under the finger stays
+    // under it whatever the slider says.
+    w.curCamera = 0;
+    w.ChangeCammer();
+    CammerWidget* v = w.views[0];
+    const auto pixelAt = [&](int x, int y) {
+        v->MUpdateXYV(x, y);
+        return QPoint(w.readoutX, w.readoutY);
+    };
+    const QPoint under = pixelAt(400, 300);
+    w.updateMScale(400, 300);
+    w.zoomSlider->setValue(2.0f);
+    QCOMPARE(w.zoomFactor, 2.0);
+    QCOMPARE(pixelAt(400, 300), under);
+    w.MScale(3.5f);
+    QCOMPARE(pixelAt(400, 300), under);
+    // A drag while zoomed takes the picture along.
+    w.updateMScale(440, 260);
+    QCOMPARE(pixelAt(440, 260), under);
+    w.SlotReturn();
+    QCOMPARE(w.zoomFactor, 1.0);
+
+    // The export label follows both exports; the percentage is truncated
+    // and may pass 100.
+    StatisticsWidget* stats = StatisticsWidget::getInstance();
+    emit w.settingsWindow->sigExportDataStart();
+    QCOMPARE(w.exportLabel->text(), messageText(727));
+    emit stats->sigExportProgress(4, 1);
+    QCOMPARE(w.exportLabel->text(), messageText(723).arg(25));
+    emit stats->sigExportProgress(3, 4);
+    QCOMPARE(w.exportLabel->text(), messageText(723).arg(133));
+    emit stats->sigExportDataFinish();
+    QVERIFY(w.exportLabel->text().isEmpty());
+
+    // The image drive lost: always a record, a warning only when asked for.
+    const auto lastRecord = [] {
+        QSqlQuery q(OperationRecords::instance()->database());
+        q.exec("select remarks, recordtype from RECORD order by rowid desc limit 1");
+        return q.next() ? q.value(0).toString() + "|" + q.value(1).toString() : QString();
+    };
+    for (int alarm : {0, 1}) {
+        gpWPara->lostUpanAlarm = alarm;
+        emit Copy2MoveDisk::getInstance()->diskStateChange(false);
+        QCOMPARE(lastRecord(), messageText(726) + "|info");
+        QCOMPARE(gpWarnBox->isVisible(), alarm == 1);
+    }
+    QCOMPARE(gpWarnBox->text(), messageText(725));
+    gpWarnBox->hide();
+
+    // The heartbeat LED blinks while detecting and stays lit when stopped.
+    QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
+    gfLED = LedDevice::open();
+    QVERIFY(gfLED > 0);
+    QList<bool> beats;
+    for (int run : {1, 1, 1, 3, 3}) {
+        w.runState = run;
+        w.SlotFPS();
+        beats << bool(LedDevice::loggedRequests().last() & 0x20);
+    }
+    QCOMPARE(beats.mid(0, 3), (QList<bool>{beats[0], !beats[0], beats[0]}));
+    QCOMPARE(beats.mid(3), (QList<bool>{true, true}));
+}
+
 void TstMainWindow::cameraGrids_data()
 {
     QTest::addColumn<int>("cameras");
+    QTest::addColumn<int>("failing"); // the camera that does not open
     QTest::addColumn<int>("views");
     QTest::addColumn<int>("cols");
     QTest::addColumn<int>("rows");
-    QTest::newRow("1") << 1 << 1 << 1 << 1;
-    QTest::newRow("2") << 2 << 2 << 2 << 1;
-    QTest::newRow("3") << 3 << 3 << 2 << 2;
-    QTest::newRow("5") << 5 << 5 << 3 << 2;
-    QTest::newRow("7") << 7 << 7 << 4 << 2;
-    QTest::newRow("8") << 8 << 8 << 4 << 2;
-    QTest::newRow("9") << 9 << 8 << 4 << 2;
+    QTest::newRow("1") << 1 << -1 << 1 << 1 << 1;
+    QTest::newRow("2") << 2 << -1 << 2 << 2 << 1;
+    QTest::newRow("3") << 3 << -1 << 3 << 2 << 2;
+    QTest::newRow("3, the middle one fails") << 3 << 1 << 2 << 2 << 1;
+    QTest::newRow("5") << 5 << -1 << 5 << 3 << 2;
+    QTest::newRow("7") << 7 << -1 << 7 << 4 << 2;
+    QTest::newRow("8") << 8 << -1 << 8 << 4 << 2;
+    QTest::newRow("9") << 9 << -1 << 8 << 4 << 2;
 }
 
 void TstMainWindow::cameraGrids()
 {
     QFETCH(int, cameras);
+    QFETCH(int, failing);
     QFETCH(int, views);
     QFETCH(int, cols);
     QFETCH(int, rows);
@@ -238,10 +373,23 @@ void TstMainWindow::cameraGrids()
         runInChild(QStringLiteral("cameraGrids:") + QTest::currentDataTag());
         return;
     }
-    build(cameras);
+    build(cameras, 1, {}, failing);
     ReDoWizard& w = *m_win;
     QCOMPARE(numCamera, views);
     QCOMPARE(w.curCamera, views == 1 ? 0 : views);
+    // Views numbered without gaps; the manager keeps the opened cameras in
+    // view order.
+    QStringList expected;
+    for (int c = 0; c < cameras && expected.size() < 8; ++c)
+        if (c != failing)
+            expected << QString("SIMCAM-%1").arg(c + 1, 4, 10, QChar('0'));
+    QStringList inUse, shown;
+    for (const _cameraInfo& info : CameraManager::getInstance()->cameras)
+        inUse << info.serial();
+    for (int c = 0; c < views; ++c)
+        shown << QString::fromLatin1(w.views[c]->serialNumber);
+    QCOMPARE(inUse, expected);
+    QCOMPARE(shown, expected);
     const int W = gShowW, H = gShowH;
     const int cw = W / cols, ch = H / rows;
     for (int c = 0; c < 8; ++c) {
@@ -267,21 +415,24 @@ void TstMainWindow::cameraGrids()
 void TstMainWindow::renderMainWindow_data()
 {
     QTest::addColumn<int>("cameras");
-    QTest::addColumn<int>("lan");
-    for (int cameras : {2, 8})
-        for (int lan : {1, 0})
-            QTest::addRow("%dcams_%s", cameras, lan ? "en" : "zh") << cameras << lan;
+    QTest::addColumn<QSize>("screen");
+    for (QSize screen : {QSize(1024, 768), QSize(1280, 800)})
+        for (int cameras : {2, 8})
+            QTest::addRow("%dx%d_%dcams", screen.width(), screen.height(), cameras) << cameras << screen;
 }
 
-// The whole window as the operator sees it on a 1280x800 panel, drawn by a
-// real X server (the offscreen screen has a fixed size).
+// The whole window as the operator sees it on the panel's two screens, in
+// English and Chinese, with the side bar shown and hidden, drawn by a real X
+// server (the offscreen screen has a fixed size).
 void TstMainWindow::renderMainWindow()
 {
     QFETCH(int, cameras);
-    QFETCH(int, lan);
+    QFETCH(QSize, screen);
     if (!inChild()) {
         QProcess xvfb;
-        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0",
+                                            QString("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                                            "-nolisten", "tcp"});
         if (!xvfb.waitForStarted(5000))
             QSKIP("no Xvfb on this machine");
         QVERIFY(xvfb.waitForReadyRead(10000));
@@ -292,21 +443,43 @@ void TstMainWindow::renderMainWindow()
         xvfb.waitForFinished(5000);
         return;
     }
-    QVERIFY(widgettest::initToolkit(lan));
-    build(cameras, lan);
-    SharedPixmaps::load(QStringLiteral("./images/")); // lamps and pictures, as the start-up loads them
-    m_win->update();
-    QCOMPARE(gLan, lan);
-    QCOMPARE(QSize(gShowW, gShowH), QSize(1280, 800));
-    QCOMPARE(numCamera, cameras);
-    // Nothing the operator reads is cut off at the screen's edges.
-    for (QWidget* c : m_win->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-        if (c->isVisible())
-            QVERIFY2(m_win->rect().contains(c->geometry()), qPrintable(c->metaObject()->className()));
-    QTest::qWait(300); // a few live frames
     const QString dir = TestEnv::buildDir() + "/render";
     QDir().mkpath(dir);
-    QVERIFY(m_win->grab().save(QStringLiteral("%1/mainwindow_%2.png").arg(dir, QTest::currentDataTag())));
+    for (int lan : {1, 0}) {
+        QVERIFY(widgettest::initToolkit(lan));
+        build(cameras, lan);
+        SharedPixmaps::load(QStringLiteral("./images/")); // lamps and pictures, as the start-up loads them
+        m_win->update();
+        QCOMPARE(QSize(gShowW, gShowH), screen);
+        QTest::qWait(300); // a few live frames
+        for (bool bar : {true, false}) {
+            if (bar) // as a touch on a camera view shows it
+                m_win->sideBar->checkShowHide();
+            else
+                QTest::mouseClick(m_win->sideBar->logo, Qt::LeftButton);
+            QCOMPARE(m_win->sideBar->isVisible(), bar);
+            // Nothing the operator reads is cut off at the screen's edges,
+            // and the side bar's buttons leave the corner labels free.
+            QList<QRect> buttons;
+            for (QWidget* b : m_win->sideBar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (b->isVisible())
+                    buttons << QRect(b->mapTo(m_win, QPoint()), b->size());
+            for (QWidget* c : m_win->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (c->isVisible()) {
+                    QVERIFY2(m_win->rect().contains(c->geometry()), qPrintable(c->metaObject()->className()));
+                    if (auto* label = qobject_cast<QLabel*>(c))
+                        for (const QRect& b : buttons)
+                            QVERIFY2(!label->geometry().intersects(b), qPrintable(label->text()));
+                }
+            QVERIFY(m_win->grab().save(QStringLiteral("%1/mainwindow_%2x%3_%4cams_%5_%6.png")
+                                           .arg(dir)
+                                           .arg(screen.width())
+                                           .arg(screen.height())
+                                           .arg(cameras)
+                                           .arg(lan ? "en" : "zh", bar ? "bar" : "nobar")));
+        }
+        cleanup();
+    }
 }
 
 QTEST_MAIN(TstMainWindow)

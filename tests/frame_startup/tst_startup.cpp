@@ -7,6 +7,8 @@
 #include "frame/startup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
+#include "records/countgroup.h"
+#include "records/upaninfo.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
@@ -22,32 +24,50 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-QStringList sysparamRows(const QString& file)
+// The rows a query gives, each row's columns joined by "=".
+QStringList rows(const QString& file, const QString& sql)
 {
-    QStringList rows;
+    QStringList out;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
         db.setDatabaseName(file);
-        if (db.open()) {
-            QSqlQuery q("select name, value from sysparam order by name", db);
+        QSqlQuery q(db);
+        if (db.open() && q.exec(sql))
             while (q.next())
-                rows << q.value(0).toString() + "=" + q.value(1).toString();
-        }
+                out << (q.record().count() > 1 ? q.value(0).toString() + "=" + q.value(1).toString()
+                                               : q.value(0).toString());
     }
     QSqlDatabase::removeDatabase("rows");
-    return rows;
+    return out;
 }
 } // namespace
+
+// Takes what a worker thread sends, by the signatures old-style
+// connections use.
+class Receiver : public QObject
+{
+    Q_OBJECT
+public:
+    QVector<UPanInfo> drives;
+    CountGroup group;
+    QPair<QString, QString> names;
+public slots:
+    void takeDrives(QVector<UPanInfo> d) { drives = d; }
+    void takeGroup(CountGroup g) { group = g; }
+    void takeNames(QPair<QString, QString> n) { names = n; }
+};
 
 class TstStartup : public QObject
 {
     Q_OBJECT
 private slots:
+    void metaTypesCrossThreads();
     void panelWaitsShowEveryStep();
     void versionJson();
     void stationStartsInFactoryWorkDir();
@@ -55,6 +75,31 @@ private slots:
     void badDatabaseFileAtStart();
     void inputChangeReachesTheWindowsRun();
 };
+
+void TstStartup::metaTypesCrossThreads()
+{
+    registerMetaTypes();
+    Receiver r;
+    UPanInfo drive;
+    drive.uuid = "0A1B-2C3D";
+    CountGroup group;
+    group.groupName = "cups";
+    const QPair<QString, QString> names("camera1", "cup");
+    QList<bool> sent;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        sent << QMetaObject::invokeMethod(&r, "takeDrives", Qt::QueuedConnection,
+                                          Q_ARG(QVector<UPanInfo>, QVector<UPanInfo>{drive}))
+             << QMetaObject::invokeMethod(&r, "takeGroup", Qt::QueuedConnection, Q_ARG(CountGroup, group))
+             << QMetaObject::invokeMethod(&r, "takeNames", Qt::QueuedConnection,
+                                          QGenericArgument("QPair<QString,QString>", &names));
+    }));
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    QCOMPARE(sent, (QList<bool>{true, true, true}));
+    QTRY_COMPARE(r.names, names);
+    QCOMPARE(r.drives, QVector<UPanInfo>{drive});
+    QCOMPARE(r.group.groupName, group.groupName);
+}
 
 void TstStartup::panelWaitsShowEveryStep()
 {
@@ -68,7 +113,6 @@ void TstStartup::panelWaitsShowEveryStep()
     Clock::install(nullptr);
     QCOMPARE(steps, QList<int>({6, 7, 8, 9, 10, 15, 18, 21, 23, 26, 29, 31, 34, 37, 39, 42}));
     QCOMPARE(at.last() - at.first(), 14000); // one second before each step but the camera banner
-    QCOMPARE(at.at(5), at.at(4));
     QCOMPARE(texts.first(), QString("配置网卡中..."));
     QCOMPARE(texts.last(), QString("等待相机开启..."));
     // The network-card script is started in the background, never waited for.
@@ -86,14 +130,9 @@ void TstStartup::versionJson()
     writeVersionToJson();
     const auto read = [] {
         QFile f("ruv_net/config.json");
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        return QJsonDocument::fromJson(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray()).object();
     };
-    QVERIFY(read().contains("\n    \"")); // indented
-    QJsonObject o = QJsonDocument::fromJson(read()).object();
-    QCOMPARE(o.value("devicename").toString(), QString("press 7"));
-    QCOMPARE(o.value("version").toString(), QString("18.22.1.83"));
-    QCOMPARE(o.value("camcount").toInt(), 3);
-    QCOMPARE(o.value("serverport").toInt(), 10100);
+    QCOMPARE(read(), (QJsonObject{{"devicename", "press 7"}, {"version", "18.22.1.83"}, {"camcount", 3}, {"serverport", 10100}}));
 
     const QByteArray damaged = R"({"devicename": "press 7", "serveraddr": "10.0.0.5")"; // cut off
     QVERIFY(env.writeWorkFile("ruv_net/config.json", damaged));
@@ -101,14 +140,13 @@ void TstStartup::versionJson()
     QFile kept("ruv_net/config.json.damaged");
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), damaged);
-    QCOMPARE(QJsonDocument::fromJson(read()).object().keys(), QStringList({"camcount", "version"}));
+    QCOMPARE(read().keys(), QStringList({"camcount", "version"}));
     // Valid JSON of the wrong kind says so.
     QVERIFY(env.writeWorkFile("ruv_net/config.json", "[1, 2]"));
     {
         LogCapture log;
         writeVersionToJson();
         QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
-        QCOMPARE(log.matching({"no error"}), QStringList());
     }
     // Without its folder nothing is written and nothing breaks.
     QVERIFY(QDir("ruv_net").removeRecursively());
@@ -120,11 +158,26 @@ void TstStartup::stationStartsInFactoryWorkDir()
 {
     TestEnv env;
     QVERIFY2(QFile::exists("PARAM.db"), "factory template missing");
+    // A quick moulding machine on the port the parameters name, and a call
+    // log of the simulated cameras.
+    QProcess port;
+    port.start(TestEnv::buildDir() + "/tools/paramgen/paramgen", {"--board-port", env.workDir()});
+    QVERIFY(port.waitForFinished(10000));
+    QProcess board;
+    board.start(TestEnv::buildDir() + "/boardsim",
+                {"--port", QString::fromLatin1(port.readAllStandardOutput()).trimmed(), "--closed-ms", "200",
+                 "--open-ms", "200"});
+    QVERIFY(board.waitForReadyRead(10000));
+    const QString calls = env.simRoot() + "/camera-calls.log";
     QProcess p;
+    QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
+    pe.insert("STATION_SIMCAMERA_LOG", calls);
+    p.setProcessEnvironment(pe);
     p.setWorkingDirectory(env.workDir());
     p.start(QStringLiteral(STATION_EXE), QStringList());
     QVERIFY(p.waitForStarted());
-    // It runs until stopped: SIGTERM once it says it is running.
+    // It runs until stopped: SIGTERM once it says it is running and the
+    // machine has made two cycles with it.
     QString out;
     QElapsedTimer t;
     t.start();
@@ -136,11 +189,26 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY2(out.contains("parameter group: default"), qPrintable(out));
     // The simulated camera plug-in beside the program offers its two cameras.
     QVERIFY2(out.contains("cameras in use: 2"), qPrintable(out));
-    QVERIFY(out.contains("SIMCAM-0001"));
+    QString cycles;
+    const QRegularExpression talked("done.*frames [1-9]");
+    while (cycles.count(talked) < 2 && t.elapsed() < 60000 && board.waitForReadyRead(2000))
+        cycles += QString::fromUtf8(board.readAll());
+    QVERIFY2(cycles.count(talked) >= 2, qPrintable(cycles));
     p.terminate();
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
+    board.terminate();
+    board.waitForFinished(5000);
+    // Every camera stopped, then closed, and nothing asked of it afterwards.
+    QFile callFile(calls);
+    QVERIFY(callFile.open(QIODevice::ReadOnly));
+    const QStringList log = QString::fromUtf8(callFile.readAll()).split('\n', Qt::SkipEmptyParts);
+    for (const QString sn : {"SIMCAM-0001", "SIMCAM-0002"}) {
+        const QStringList own = log.filter(QRegularExpression("^" + sn + " "));
+        QVERIFY2(own.size() >= 2 && own.mid(own.size() - 2) == QStringList({sn + " stop", sn + " close"}),
+                 qPrintable(own.join(" | ")));
+    }
     // Start-up logged its banner through glog and recorded the version.
     QDir logDir("ruv_net/workspace/log");
     bool banner = false;
@@ -166,29 +234,23 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QCOMPARE(QJsonDocument::fromJson(cfg.readAll()).object().value("camcount").toInt(), 2);
     QVERIFY(CommandRunner::loggedCommands().contains("notify-send \"监视器已开启\""));
     // The ordered end: the exit record after the ready record, the counters written.
-    QStringList texts;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journal");
-        db.setDatabaseName("RECORD.db");
-        QVERIFY(db.open());
-        QSqlQuery q("select remarks from RECORD", db);
-        while (q.next())
-            texts << q.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase("journal");
+    const QStringList texts = rows("RECORD.db", "select remarks from RECORD");
     QVERIFY2(texts.size() >= 2, qPrintable(texts.join(" | ")));
     QVERIFY2(texts.last().contains(QString::fromUtf8("手动退出监视系统")), qPrintable(texts.join(" | ")));
     QVERIFY(QFile::exists("ruv_net/workspace/count.ini"));
 }
 
+// Damaged files of every kind are the parameter store's tests; here the
+// start itself: what the operator is told and what is run.
 void TstStartup::badDatabaseFileAtStart_data()
 {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("damage");
-    for (const char* file : {"PARAM.db", "SN.db"})
-        for (const char* damage : {"missing", "random bytes", "wrong schema", "truncated", "locked"})
-            if (QString(file) == "PARAM.db" || QString(damage) != "missing") // no SN.db: no order yet
-                QTest::newRow(qPrintable(QString("%1 %2").arg(file, damage))) << QString(file) << QString(damage);
+    QTest::newRow("PARAM.db missing") << "PARAM.db" << "missing";
+    QTest::newRow("PARAM.db random bytes") << "PARAM.db" << "random bytes";
+    QTest::newRow("PARAM.db locked") << "PARAM.db" << "locked";
+    QTest::newRow("SN.db random bytes") << "SN.db" << "random bytes";
+    QTest::newRow("SN.db locked") << "SN.db" << "locked";
 }
 
 void TstStartup::badDatabaseFileAtStart()
@@ -199,37 +261,20 @@ void TstStartup::badDatabaseFileAtStart()
     TestClock clock; // the waits for a locked file pass at once
     Clock::install(&clock);
     QVERIFY(MessageTable::load() > 0);
-    gLan = 1;
+    gLan = 0;
     QFile f(file);
     QVERIFY(f.open(QIODevice::ReadWrite));
-    const QByteArray good = f.readAll();
-    QByteArray bad = good;
-    if (damage == "random bytes") {
-        quint32 x = 7;
-        for (char& c : bad)
-            c = char((x = x * 1103515245u + 12345u) >> 24);
-    } else if (damage == "truncated") {
-        QVERIFY(good.size() > 4096);
-        bad = good.left(good.size() / 2);
-    } else if (damage == "wrong schema") {
-        f.close();
-        QVERIFY(QFile::remove(file));
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "schema");
-        db.setDatabaseName(file);
-        QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec("create table sysparam(id integer, blob data)"));
-        db.close();
-    }
+    QByteArray before = f.readAll();
     if (damage == "missing") {
-        f.close();
-        QVERIFY(QFile::remove(file));
-    } else if (damage == "random bytes" || damage == "truncated") {
-        QVERIFY(f.resize(0) && f.write(bad) == bad.size());
+        QVERIFY(f.remove());
+        before.clear();
+    } else if (damage == "random bytes") {
+        quint32 x = 7;
+        for (char& c : before)
+            c = char((x = x * 1103515245u + 12345u) >> 24);
+        QVERIFY(f.resize(0) && f.write(before) == before.size());
     }
     f.close();
-    QFile orig(file);
-    const QByteArray before = orig.open(QIODevice::ReadOnly) ? orig.readAll() : QByteArray();
-    orig.close();
     std::unique_ptr<QSqlDatabase> locker;
     if (damage == "locked") {
         locker = std::make_unique<QSqlDatabase>(QSqlDatabase::addDatabase("QSQLITE", "locker"));
@@ -241,22 +286,21 @@ void TstStartup::badDatabaseFileAtStart()
 
     QStringList shown;
     bool hidden = false;
-    const std::function<void(QWidget*)> answer = [&](QWidget* box) {
+    answerModal([&](QWidget* box) {
         hidden = hidden || !box->isVisible() || !box->window()->isVisible();
         if (auto* warn = dynamic_cast<WarnBox*>(box))
             shown << warn->text();
         for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
             if (b->isVisible())
                 return QTest::mouseClick(b, Qt::LeftButton);
-    };
-    answerModal(answer);
+    });
     auto win = std::make_unique<ReDoWizard>();
     QVERIFY(!hidden);
+    QCOMPARE(shown.size(), 1);
 
     const QStringList cmds = CommandRunner::loggedCommands();
     if (damage == "locked") {
         // Waited, told, and left alone: the file may be good.
-        QCOMPARE(shown.size(), 1);
         QVERIFY2(shown[0].startsWith(file + " ") && shown[0].endsWith(gaLanStr[4 * 764 + gLan].mid(3)),
                  qPrintable(shown[0]));
         QVERIFY(!QFile::exists(file + ".damaged"));
@@ -274,8 +318,8 @@ void TstStartup::badDatabaseFileAtStart()
         QVERIFY(after.open(QIODevice::ReadOnly));
         QCOMPARE(after.readAll(), before);
     } else {
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0] == gaLanStr[4 * 160] || shown[0] == gaLanStr[4 * 160 + 1], qPrintable(shown[0]));
+        // PARAM.db's box is in English: the language it stores is not known.
+        QVERIFY2(shown[0] == gaLanStr[4 * 160 + (file == "PARAM.db" ? 1 : gLan)], qPrintable(shown[0]));
         // The restore ends with "sync" and "reboot" (later parts of the start
         // may sync again).
         const int sync = cmds.indexOf("sync");
@@ -286,13 +330,11 @@ void TstStartup::badDatabaseFileAtStart()
         QCOMPARE(aside.readAll(), before);
         // (The running station may add rows of its own, e.g. a camera's
         // detection rows: the factory's parameter rows must all be there.)
-        QCOMPARE(sysparamRows(file), sysparamRows("paraGroup/default/" + file));
-        if (file == "PARAM.db")
-            QCOMPARE(gpWPara->tempNum, 10);
+        const QString all = "select name, value from sysparam order by name";
+        QCOMPARE(rows(file, all), rows("paraGroup/default/" + file, all));
         QCOMPARE(CameraManager::getInstance()->snDb.isOpen(), true);
     }
     win.reset();
-    QSqlDatabase::removeDatabase("schema");
     Clock::install(nullptr);
 }
 

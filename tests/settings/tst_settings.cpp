@@ -6,10 +6,12 @@
 #include "frame/operatorprompt.h"
 #include "frame/signalwatch.h"
 #include "frame/wizardpara.h"
+#include "netservices/modbusserver.h"
 #include "platform/commandrunner.h"
 #include "settings/parametercommit.h"
 #include "testsupport/testenv.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
@@ -26,7 +28,7 @@ struct Journal : MainState {
     }
     void FLushAll() override
     {
-        entries << QStringLiteral("flush");
+        entries << QStringLiteral("flush after %1 commands").arg(CommandRunner::loggedCommands().size());
         MainState::FLushAll();
     }
 };
@@ -49,8 +51,9 @@ private slots:
     void init();
     void cleanup();
     void commitAsksRecordsAndSaves();
-    void declinedCommitRevertsTheCopy();
+    void endRunsOnceInOrder_data();
     void endRunsOnceInOrder();
+    void modbusServerListensNowhere();
     void terminationSignalArrivesOnTheEventLoop();
 
 private:
@@ -105,49 +108,85 @@ void TstSettings::commitAsksRecordsAndSaves()
     QCOMPARE(ParameterCommit::accept({}), 0);
     QVERIFY(m_answer.asked.isEmpty());
 
+    // NO throws the copy away.
     const int before = gpWPara->tempNum;
     gpWParaBak->tempNum = before + 2;
     gpWParaBak->isPswUsed = !gpWPara->isPswUsed;
+    m_answer.yes = false;
+    QCOMPARE(ParameterCommit::accept({}), -1);
+    QCOMPARE(gpWParaBak->tempNum, before);
+    QVERIFY(m_state->entries.isEmpty());
+
+    gpWParaBak->tempNum = before + 2;
+    gpWParaBak->isPswUsed = !gpWPara->isPswUsed;
+    m_answer.yes = true;
     QStringList order;
-    const int r = ParameterCommit::accept({[&] { order << "cameras"; }, [&] { order << "retrain"; }});
-    QCOMPARE(r, 1);
-    QCOMPARE(m_answer.asked, QList<int>{234});
+    QCOMPARE(ParameterCommit::accept({[&] { order << "cameras"; }, [&] { order << "retrain"; }}), 1);
+    QCOMPARE(m_answer.asked, (QList<int>{234, 234}));
     QCOMPARE(order, (QStringList{"cameras", "retrain"}));
     QCOMPARE(gpWPara->tempNum, before + 2);
     QCOMPARE(storedTempNum(), before + 2);
     // One "set" entry per changed row, old and new value in it.
     QCOMPARE(m_state->entries.size(), 2);
-    QVERIFY(m_state->entries.filter(QRegularExpression("^set:system2: .* -> ")).size() == 1);
-    QVERIFY(m_state->entries.filter("set:isPswUsed").size() == 1);
+    QCOMPARE(m_state->entries.filter(QRegularExpression("^set:system2: .* -> ")).size(), 1);
+    QCOMPARE(m_state->entries.filter("set:isPswUsed").size(), 1);
 }
 
-void TstSettings::declinedCommitRevertsTheCopy()
+void TstSettings::endRunsOnceInOrder_data()
 {
-    const int before = gpWPara->tempNum;
-    gpWParaBak->tempNum = before + 3;
-    m_answer.yes = false;
-    QCOMPARE(ParameterCommit::accept({}), -1);
-    QCOMPARE(gpWParaBak->tempNum, before);
-    QCOMPARE(storedTempNum(), before);
-    QVERIFY(m_state->entries.isEmpty());
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("power off") << int(StationExit::PowerOff) << "init 0";
+    QTest::newRow("reboot") << int(StationExit::Reboot) << "reboot";
 }
 
 void TstSettings::endRunsOnceInOrder()
 {
+    QFETCH(int, kind);
+    QFETCH(QString, command);
     gpWPara->tempNum += 1; // an unsaved change must reach the file
     const int expected = gpWPara->tempNum;
     QStringList order;
     StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; }};
-    QVERIFY(StationExit::run(StationExit::PowerOff, hooks));
-    QVERIFY(!StationExit::run(StationExit::PowerOff, hooks)); // once only
+    QVERIFY(StationExit::run(StationExit::Kind(kind), hooks));
+    QVERIFY(!StationExit::run(StationExit::Kind(kind), hooks)); // once only
     QCOMPARE(order, (QStringList{"counters", "watchdog"}));
-    QCOMPARE(m_state->entries.first(), "operate:" + messageText(292).trimmed());
-    QCOMPARE(m_state->entries.last(), QStringLiteral("flush"));
+    QCOMPARE(m_state->entries.first(), "operate:" + messageText(kind == StationExit::PowerOff ? 292 : 293).trimmed());
+    // The databases close before anything reaches the shell; the disk is
+    // synced before the command.
+    QCOMPARE(m_state->entries.last(), QStringLiteral("flush after 0 commands"));
     QVERIFY(!m_state->paraDb.isOpen());
-    QCOMPARE(CommandRunner::loggedCommands().filter("init 0").size(), 1);
+    QCOMPARE(CommandRunner::loggedCommands(), (QStringList{"sync", command}));
     QSqlDatabase::database("dbIn").open();
     m_state->paraQuery = QSqlQuery(m_state->paraDb);
     QCOMPARE(storedTempNum(), expected);
+}
+
+// The Modbus slave of this build opens no socket, on port 502 or any other.
+void TstSettings::modbusServerListensNowhere()
+{
+    const auto sockets = [] {
+        int n = 0;
+        for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System))
+            n += fd.symLinkTarget().contains("socket:");
+        return n;
+    };
+    const auto listening502 = [] {
+        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+            QFile f(table);
+            if (f.open(QIODevice::ReadOnly))
+                for (const QByteArray& line : f.readAll().split('\n')) {
+                    const QList<QByteArray> col = line.simplified().split(' '); // local address, ..., state
+                    if (col.value(1).endsWith(":01F6") && col.value(3) == "0A")
+                        return true;
+                }
+        }
+        return false;
+    };
+    const int before = sockets();
+    auto server = std::make_shared<ModbusServer>();
+    QCOMPARE(sockets(), before);
+    QVERIFY(!listening502());
 }
 
 void TstSettings::terminationSignalArrivesOnTheEventLoop()
