@@ -102,7 +102,6 @@ public:
     bool delayRunning(int d) const { return m_delay[d]->isActive(); }
     bool cycleNG() const { return m_cycleNG; }
     int sequenceStep() const { return m_step; }
-    void setSequenceStep(int step) { m_step = step; }
     int heldDetection() const { return m_heldDetect; }
     bool cameraStateOK() const { return m_cameraState; }
     int pulseListSize() const { return m_pulses.size(); }

@@ -196,10 +196,6 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     // 34-38. The cycle: detection on, the optional output, the first poll,
     // the counters; the day check and the ready record.
     wireCycle();
-    // In multi-detection mode the sequence starts as if the last step had
-    // just ended, so the first cycle presets its outputs like every other.
-    if (gpWPara->systemMode == 3)
-        m_cycle->setSequenceStep(gDNum - 1);
     StartDetect();
     if (gpWPara->stopDetectCutOff)
         gpControlIO->IOSetOut(3, 0);
