@@ -440,8 +440,20 @@ void DrawROIWidget::SlotChangeDetect(int d)
 {
     if (!gpWin || !shownView() || gSource < 0 || gSource == 1 || d < 0 || d >= gDNum)
         return;
-    gpWin->copyArea = false;
     const int mode = gpWPara ? gpWPara->systemMode : 0;
+    // Only the two-colour and turntable modes have a left and a right mould;
+    // the numbered detections of mode 3 and the two of mode 0 are all in use
+    // whatever the left/right setting still holds from another mode.
+    const int side = gpWPara ? gpWPara->moldSelect : 0;
+    if ((mode == 1 || mode == 2) && ((side == 1 && d < 2) || (side == 0 && (d == 2 || d == 3)))) {
+        {
+            const QSignalBlocker block(detectCombo);
+            detectCombo->setCurrentIndex(gpWin->editDetect);
+        }
+        tellOperator(752);
+        return;
+    }
+    gpWin->copyArea = false;
     const bool prod = (mode == 1 || mode == 2) ? d % 2 == 0 : d == 0;
     if (prod && mode != 3 && !(gpWPara && gpWPara->enableProdDetect)) {
         tellOperator(118);

@@ -610,11 +610,24 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
     panel->cameraCombo->setCurrentIndex(0);
     QCOMPARE(m_state->curCamera, 0);
 
-    // The product detection is refused while it is off.
-    panel->detectCombo->setCurrentIndex(2);
-    QCOMPARE(m_prompts.asked, QList<int>{118});
-    QCOMPARE(panel->detectCombo->currentIndex(), 1);
-    QCOMPARE(m_state->editDetect, 1);
+    // A product detection is refused while it is off; in modes 1 and 2 so
+    // is the mould not chosen (left 0, right 1); mode 3 has no sides.
+    struct Pick {
+        int mode, side, index;
+        QList<int> told;
+        int now;
+    };
+    for (const Pick& p : {Pick{1, 2, 2, {118}, 1}, Pick{1, 0, 3, {752}, 1}, Pick{1, 1, 0, {752}, 1},
+                          Pick{3, 0, 2, {}, 2}, Pick{3, 1, 1, {}, 1}}) {
+        gpWPara->systemMode = p.mode;
+        gpWPara->moldSelect = p.side;
+        m_prompts.asked.clear();
+        panel->detectCombo->setCurrentIndex(p.index);
+        QCOMPARE(m_prompts.asked, p.told);
+        QCOMPARE(panel->detectCombo->currentIndex(), p.now);
+        QCOMPARE(m_state->editDetect, p.now);
+    }
+    gpWPara->systemMode = 1;
 
     // Continuation: the armed tool is the one checked and enabled button;
     // pressing it again disarms.
