@@ -70,15 +70,6 @@ void put(CammerSingleton& s, float sx, float sy, int d, int r, int type, QRect i
         QRect(qRound(img.x() * sx), qRound(img.y() * sy), qRound(img.width() * sx), qRound(img.height() * sy));
 }
 
-int setIn(const PixelBuffer& mask, QRect r)
-{
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x)
-            n += mask.data()[y * 640 + x] == 255;
-    return n;
-}
-
 } // namespace
 
 void TstSystemChain::partLeftBehindClearedFromTheEditor()
@@ -237,12 +228,15 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     QVERIFY(win->roiPanel->ignoreButton->isVisible());
     QTest::mouseClick(win->roiPanel->ignoreButton, Qt::LeftButton);
     QCOMPARE(boxes, (QStringList{messageText(113), messageText(115).arg(2000)}));
-    const PixelBuffer& ignored = view->ignoreMasks[d];
-    QCOMPARE(setIn(ignored, kOnPart2000), 2000);
-    QCOMPARE(setIn(ignored, kOnPart2001), 0);
-    QCOMPARE(setIn(ignored, kToEdge), edgeValue);
-    QCOMPARE(setIn(ignored, QRect(0, 0, 640, 480)), 2000 + edgeValue);
-    QVERIFY(setIn(ignored, QRect(kToEdge.right(), kToEdge.top(), 1, kToEdge.height())) > 0);
+    const cv::Mat ignored(480, 640, CV_8UC1, view->ignoreMasks[d].data());
+    auto setIn = [&](QRect r) {
+        return cv::countNonZero(ignored(cv::Rect(r.x(), r.y(), r.width(), r.height())) == 255);
+    };
+    QCOMPARE(setIn(kOnPart2000), 2000);
+    QCOMPARE(setIn(kOnPart2001), 0);
+    QCOMPARE(setIn(kToEdge), edgeValue);
+    QCOMPARE(setIn(QRect(0, 0, 640, 480)), 2000 + edgeValue);
+    QVERIFY(setIn(QRect(kToEdge.right(), kToEdge.top(), 1, kToEdge.height())) > 0);
     QVERIFY(QFileInfo::exists("cammer12/ignorepoint.bmp"));
 
     // The part is removed; re-detect from the editor on a new frame.
