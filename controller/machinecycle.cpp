@@ -65,6 +65,10 @@ int MachineCycle::mode() const { return P().systemMode; }
 int MachineCycle::lastDetection() const { return mode() == 3 ? gDNum - 1 : 1; }
 int MachineCycle::pairDetection(int d) const { return (mode() == 1 || mode() == 2) ? (d & 1) : d; }
 bool MachineCycle::pulseMode() const { return P().okNgPulses != 0; }
+int (&MachineCycle::codes())[8][8] { return gpWin->alarmClearState; }
+
+int MachineCycle::resultCode(int camera, int d) const { return codes()[camera][d]; }
+
 bool MachineCycle::detecting() const { return gpWin->runState != 3; }
 
 void MachineCycle::setOut(int no, int level)
@@ -291,10 +295,10 @@ void MachineCycle::Run()
         pseudoTrigger = -1;
         for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
             m_resultByte[c][1] = 0;
-            m_code[c][1] = 1;
+            codes()[c][1] = 1;
             if (m == 1 || m == 2) {
                 m_resultByte[c][3] = 0;
-                m_code[c][3] = 1;
+                codes()[c][3] = 1;
             }
         }
         if (p.reInspectDelay)
@@ -330,7 +334,7 @@ void MachineCycle::Run()
                 std::memset(ngGroup, 0, sizeof(ngGroup));
             m_reCheckLeft[0] = m_reCheckLeft[1] = 0;
             for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
-                m_code[c][d] = 1;
+                codes()[c][d] = 1;
             if (m == 3) {
                 m_step = d;
                 setOut(stepOutput(d), 1);
@@ -502,7 +506,7 @@ void MachineCycle::startCycle(int input)
                 continue;
             m_pending[m == 3 ? d : (d & 1)] |= 1 << c;
             m_resultByte[c][d] = 0;
-            m_code[c][d] = 1;
+            codes()[c][d] = 1;
             m_detOK[d] = 1;
         }
         m_camFlagA[c] = m_camFlagB[c] = true;
@@ -667,7 +671,7 @@ void MachineCycle::RunAlgorithm(int camera, int d)
                     ngGroup[g] = 1;
             }
         }
-        if (m_code[camera][d] == 1 && m_reCheckLeft[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
+        if (codes()[camera][d] == 1 && m_reCheckLeft[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
             auto& ring = v->recentNgImages[d];
             if (ring.size() < size_t(CameraViewState::kRecentNg))
                 ring.resize(CameraViewState::kRecentNg);
@@ -747,8 +751,8 @@ void MachineCycle::reInspectAlarm()
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
         if (!m_cams[c]->isOK && p.detectEnabled[d]) {
             m_pending[pi] |= 1 << c;
-            if (m_code[c][d] == 3)
-                m_code[c][d] = 7;
+            if (codes()[c][d] == 3)
+                codes()[c][d] = 7;
             again.push_back(int(c));
         }
     }
@@ -1062,7 +1066,7 @@ void MachineCycle::images(int d)
     const bool ngNoAlarm = pulseMode() || (pi == 0 && p.ejectorPulseProdNG) || (pi == 1 && p.moldNGClampPulse);
     bool flags[8][2] = {};
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
-        int& code = m_code[c][d];
+        int& code = codes()[c][d];
         const bool ok = m_cams[c]->isOK;
         const int ci = int(c);
         switch (code) {
@@ -1109,7 +1113,7 @@ void MachineCycle::images(int d)
     QMutexLocker lock(pMutexSaveFail);
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
         for (int k = 0; k < gDNum && k < 8; ++k) {
-            int& code = m_code[c][k];
+            int& code = codes()[c][k];
             if (code == 2 || code == 10)
                 gisSaveFail[c][k][1] = true;
             if (code == 9 || code == 10)
@@ -1150,8 +1154,8 @@ void MachineCycle::SlotClearNGAlarm()
     ResetRun();
     const int cur = gpWin->curDetect;
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
-        if (m_code[c][cur] == 3)
-            m_code[c][cur] = 4;
+        if (codes()[c][cur] == 3)
+            codes()[c][cur] = 4;
     CheckNG(false);
     gpWin->InsertRecord(messageText(103), QStringLiteral("run"));
 }

@@ -94,7 +94,7 @@ public:
     qint64 cycleTime() const { return m_cycleTime; }     // 0.1 s
     qint64 lastTriggerTime() const { return m_lastTrigTime; }
     int input2Count() const { return m_input2Count; }
-    int resultCode(int camera, int d) const { return m_code[camera][d]; }
+    int resultCode(int camera, int d) const;
     int pendingMask(int d) const { return m_pending[d]; }
     float remainingDelay(int d) const { return m_remain[d]; }
     bool reCheckActive() const { return m_reCheckActive; }
@@ -163,7 +163,10 @@ private:
     float m_remain[8] = {};
     int m_countdown = 0;
     int m_pending[8] = {};
-    int m_code[8][8] = {};     // result code per camera and detection
+    // The result code per camera and detection is the window's table
+    // (MainState::alarmClearState): the editor's alarm actions and the result
+    // images move the same codes the decision reads.
+    static int (&codes())[8][8];
     int m_resultByte[8][8] = {};
     int m_detOK[8] = {};
     bool m_camFlagA[8] = {};   // cleared by each camera's inspection

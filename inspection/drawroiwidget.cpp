@@ -223,8 +223,11 @@ void DrawROIWidget::SlotChangePage()
         on << sourceCombo;
         if (cams)
             on << cameraCombo;
+        // The ignore-point buttons belong here: ignoring the alarm points is
+        // one of the ways out of an alarm, and no other page offers them.
         if (alarm)
-            on << addTempButton << noCheckButton << autoChangeButton << reCheckButton;
+            on << addTempButton << noCheckButton << autoChangeButton << showIgnoreButton << ignoreButton
+               << deleteIgnoreButton << reCheckButton;
         else
             on << returnButton;
         break;
@@ -366,7 +369,10 @@ void DrawROIWidget::SlotChangeSource(int s)
             v->DeselectROI();
             v->ShowHideROIPara();
         }
-    const int limit = s == 1 ? numCamera : numCamera - 1;
+    // "All cameras" exists on the live image only, and only with two or more
+    // cameras: a single camera is shown as itself, so the alarm operations
+    // on the shown camera reach it.
+    const int limit = s == 1 && numCamera > 1 ? numCamera : numCamera - 1;
     if (gpWin->curCamera < 0 || gpWin->curCamera > limit) {
         gpWin->curCamera = 0;
         gpWin->ChangeCammer();
@@ -424,7 +430,7 @@ void DrawROIWidget::SlotChangeCamera(int c)
     if (!gpWin)
         return;
     if (c >= numCamera)
-        c = gSource == 1 ? numCamera : numCamera - 1;
+        c = gSource == 1 && numCamera > 1 ? numCamera : numCamera - 1;
     gpWin->curCamera = std::max(0, c);
     gpWin->ChangeCammer();
     SlotChangeSource(gSource);
@@ -440,8 +446,20 @@ void DrawROIWidget::SlotChangeDetect(int d)
 {
     if (!gpWin || !shownView() || gSource < 0 || gSource == 1 || d < 0 || d >= gDNum)
         return;
-    gpWin->copyArea = false;
     const int mode = gpWPara ? gpWPara->systemMode : 0;
+    // Only the two-colour and turntable modes have a left and a right mould;
+    // the numbered detections of mode 3 and the two of mode 0 are all in use
+    // whatever the left/right setting still holds from another mode.
+    const int side = gpWPara ? gpWPara->moldSelect : 0;
+    if ((mode == 1 || mode == 2) && ((side == 1 && d < 2) || (side == 0 && (d == 2 || d == 3)))) {
+        {
+            const QSignalBlocker block(detectCombo);
+            detectCombo->setCurrentIndex(gpWin->editDetect);
+        }
+        tellOperator(752);
+        return;
+    }
+    gpWin->copyArea = false;
     const bool prod = (mode == 1 || mode == 2) ? d % 2 == 0 : d == 0;
     if (prod && mode != 3 && !(gpWPara && gpWPara->enableProdDetect)) {
         tellOperator(118);

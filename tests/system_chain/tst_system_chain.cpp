@@ -1,10 +1,11 @@
 // The whole station on real parts: the main window over the simulated-camera
-// plug-in, its engine judging a region taught into PARAM.db, the board
+// plug-in, its engine judging regions taught into PARAM.db, the board
 // simulator's moulding machine on a pseudo-terminal, and the ROI editor the
-// NG opens. Real time throughout (the window's timers run on it); every wait
-// is bounded.
+// NG opens, answered through the house boxes. Real time throughout (the
+// window's timers run on it); every wait is bounded.
 #include "boardsim.h"
 #include "mouldingmachine.h"
+#include "simscene.h"
 #include "controller/controlport.h"
 #include "controller/machinecycle.h"
 #include "controller/mainstate.h"
@@ -17,9 +18,15 @@
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "inspection/templatestore.h"
 #include "platform/platformpath.h"
+#include "widgets/boxprompt.h"
+#include "widgets/choosebox.h"
+#include "widgets/colorbutton.h"
+#include "widgets/warnbox.h"
 #include "testsupport/testenv.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,15 +37,42 @@
 #include <QSqlQuery>
 #include <QTimer>
 #include <QtTest>
+#include <opencv2/imgcodecs.hpp>
 
 class TstSystemChain : public QObject
 {
     Q_OBJECT
 private slots:
-    void okThenPartLeftBehindThenReDetect();
+    void partLeftBehindClearedFromTheEditor();
 };
 
-void TstSystemChain::okThenPartLeftBehindThenReDetect()
+namespace {
+
+// Part of the moulded cap's flat body (grey 200) in the 640 x 480 frame.
+const QRect kOnPart2000(220, 140, 40, 50);
+const QRect kOnPart2001(380, 140, 29, 69);
+// From the cap's edge across the cavity rim to the frame's right edge, as
+// far as a ROI reaches (views keep ROIs two pixels inside the screen).
+const QRect kToEdge(430, 270, 208, 9);
+// A guide pin: texture for a grey-template ROI.
+const QRect kPin(10, 420, 50, 50);
+
+void put(CammerSingleton& s, float sx, float sy, int d, int r, int type, QRect img, int a, int b, int c)
+{
+    const int i = d * 100 + r;
+    s.roiCount[d] = std::max(s.roiCount[d], r + 1);
+    s.funcType[i] = type;
+    s.shapeKind[i] = 1;
+    s.paramA[i] = a;
+    s.paramB[i] = b;
+    s.paramC[i] = c;
+    s.rects[i].rect =
+        QRect(qRound(img.x() * sx), qRound(img.y() * sy), qRound(img.width() * sx), qRound(img.height() * sy));
+}
+
+} // namespace
+
+void TstSystemChain::partLeftBehindClearedFromTheEditor()
 {
     TestEnv env;
     QVERIFY(env.isValid());
@@ -55,31 +89,30 @@ void TstSystemChain::okThenPartLeftBehindThenReDetect()
     QVERIFY2(sim.linkAt(platform::path("/dev/ttyS0").toStdString(), &err), err.c_str());
     sim.start();
 
-    // Teach into PARAM.db: bright pixels (a part) on the cavity floor of the
-    // mould detection; none may be there. Stored in screen units.
-    const int d = 1, i = d * 100;
-    const QRect roi(240, 160, 30, 30); // frame pixels, on a part's body
+    // Teach the mould detection into PARAM.db: bright pixels (a part) on the
+    // cavity floor are NG; the pin ROI compares with the empty mould's
+    // template. Stored in screen units.
+    const int d = 1;
     {
+        SimScene scene;
+        scene.configure(cam, 640, 480);
+        QVERIFY(QDir().mkpath("cammer12"));
+        QVERIFY(cv::imwrite("cammer12/template0.bmp", scene.frame(0)));
         auto owner = std::make_unique<CameraViewState>(); // both too big for the stack
         // The view's scale: the window fills the screen.
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        owner->roiScaleX = float(screen.width()) / 640;
-        owner->roiScaleY = float(screen.height()) / 480;
+        const float sx = float(screen.width()) / 640, sy = float(screen.height()) / 480;
         auto store = std::make_unique<CammerSingleton>(0, owner.get());
-        CammerSingleton& s = *store;
-        s.roiCount[d] = 1;
-        s.funcType[i] = 1;
-        s.shapeKind[i] = 1;
-        s.paramA[i] = 0;
-        s.paramB[i] = 50;
-        s.paramC[i] = 170 | (255 << 8); // grey 170..255
-        s.rects[i].rect = QRect(qRound(roi.x() * owner->roiScaleX), qRound(roi.y() * owner->roiScaleY),
-                                qRound(roi.width() * owner->roiScaleX), qRound(roi.height() * owner->roiScaleY));
+        const int part = 170 | (255 << 8), plate = 120 | (255 << 8);
+        put(*store, sx, sy, d, 0, 1, kOnPart2000, 0, 50, part);
+        put(*store, sx, sy, d, 1, 1, kOnPart2001, 0, 50, part);
+        put(*store, sx, sy, d, 2, 1, kToEdge, 0, 1250, plate);
+        put(*store, sx, sy, d, 3, 0, kPin, 25, 100, 3);
         gpWin->paraDb = QSqlDatabase::addDatabase("QSQLITE", "teach");
         gpWin->paraDb.setDatabaseName("PARAM.db");
         QVERIFY(gpWin->paraDb.open());
         gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
-        QVERIFY(s.SaveDatatoFile());
+        QVERIFY(store->SaveDatatoFile());
         gpWin->paraQuery = QSqlQuery();
         gpWin->paraDb.close();
         gpWin->paraDb = QSqlDatabase();
@@ -91,18 +124,47 @@ void TstSystemChain::okThenPartLeftBehindThenReDetect()
     QCOMPARE(numCamera, 1);
     CammerWidget* view = win->views[0];
     QVERIFY(view && view->recong && view->camera && gpControlIO);
-    QCOMPARE(view->liveStore->roiCount[d], 1);
-    QVERIFY2((view->liveStore->rects[i].imageRect & roi).width() >= 28, "the ROI loaded elsewhere");
+    QCOMPARE(view->liveStore->roiCount[d], 4);
+    const QRect taught[3] = {kOnPart2000, kOnPart2001, kToEdge};
+    for (int r = 0; r < 3; ++r)
+        QCOMPARE(view->liveStore->rects[100 * d + r].imageRect, taught[r]);
 
     gpWPara->systemMode = 0;
     gpWPara->semiAuto = 1;
     gpWPara->enableProdDetect = 0;
     gpWPara->reCheckTimes = 0;
     gpWPara->trigInDelay[1] = 3;
+    gpWPara->isPswUsed = gpWPara->addTempPswUsed = gpWPara->nocheckPswUsed = 0;
+    gpWPara->doorLiftAlarm = gpWPara->noAlarmSound = gpWPara->outInitState[0] = gpWPara->outInitState[2] = 0;
+    gTempNum = std::max(gTempNum, 3);
+    gPicNumNG = 10; // NG images kept: an alarm's result code is "NG shown"
     gpWPara->deriveByMode(&win->curMould);
     view->camera->setTrigger(true); // frames only when the test shoots
     gpControlIO->InitIOThread();
     win->cycle->StartDetect();
+
+    // The operator: every house box answered YES (or OK), its text noted.
+    BoxPrompt::installShared();
+    QStringList boxes;
+    QTimer operatorHand;
+    connect(&operatorHand, &QTimer::timeout, [&] {
+        // The window's shared boxes sit inside it: found among all widgets.
+        for (QWidget* w : QApplication::allWidgets()) {
+            if (!w->isVisible())
+                continue;
+            if (auto* c = dynamic_cast<ChooseBox*>(w)) {
+                boxes << c->text();
+                QTest::mouseClick(c->yesButton(), Qt::LeftButton);
+                return;
+            }
+            if (auto* b = dynamic_cast<WarnBox*>(w)) {
+                boxes << b->text();
+                QTest::mouseClick(b->okButton(), Qt::LeftButton);
+                return;
+            }
+        }
+    });
+    operatorHand.start(20);
 
     MouldingMachine::Timing timing;
     timing.closedMs = 500;
@@ -124,34 +186,85 @@ void TstSystemChain::okThenPartLeftBehindThenReDetect()
         wasOpen = open;
     });
     tick.start(5);
+    const uchar* onPart = view->displayBuffer.data() + kOnPart2000.center().y() * 640 + kOnPart2000.center().x();
+    const uchar* results = view->roiResult[d];
+    const QString ngImages = TemplateStore::resultFolder(0, d, false);
+    // A part stays behind: the clamp (output 0) and the alarm (output 2) hold,
+    // the editor opens on the live image, the result code is "NG shown".
+    auto partLeftBehind = [&] {
+        leaveNext = true;
+        QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(machine.phase(), MouldingMachine::Phase::Held, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.outputs() & 5u, 5u, 2000);
+        QVERIFY(win->roiPanel && win->roiPanel->isVisible());
+        QCOMPARE(gSource, 1);
+        QCOMPARE(win->alarmClearState[0][d], 3);
+    };
+    auto alarmReleased = [&] {
+        QTRY_COMPARE_WITH_TIMEOUT(sim.outputs() & 5u, 0u, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(machine.phase() != MouldingMachine::Phase::Held, 3000);
+    };
 
     // An OK cycle lets the mould close.
     QTRY_VERIFY_WITH_TIMEOUT(sim.outputs() & 1u, 3000); // the clamp preset when the mould opened
     QTRY_VERIFY_WITH_TIMEOUT(!(sim.outputs() & 1u), 3000);
     QCOMPARE(gAllCycleNum[0], 1); // camera 1's cycle count
     QCOMPARE(gpWin->detectState, 1);
-    QCOMPARE(view->roiResult[d][0], 1);
+    QCOMPARE(QVector<int>(results, results + 4), (QVector<int>{1, 1, 1, 1}));
+    QCOMPARE(view->recong->grayMatchers[d][3].TemplateCount(), 1);
 
-    // A part stays behind: the clamp holds, the editor opens.
-    leaveNext = true;
-    QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 2, 5000);
-    QCOMPARE(view->roiResult[d][0], 0);
-    QTRY_COMPARE_WITH_TIMEOUT(machine.phase(), MouldingMachine::Phase::Held, 3000);
-    QVERIFY(sim.outputs() & 1u);
-    QVERIFY(win->roiPanel && win->roiPanel->isVisible());
+    partLeftBehind();
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(QVector<int>(results, results + 3), (QVector<int>{0, 0, 0}));
+    QCOMPARE(view->roiValue[d][0], 2000);
+    QCOMPARE(view->roiValue[d][1], 2001);
     QTest::qWait(300);
     QVERIFY(sim.outputs() & 1u); // still held
 
+    // Ignore the alarm points: 2000 are taken, 2001 refused; the spot that
+    // runs to the frame's right edge is taken up to the last column only.
+    const int edgeValue = view->roiValue[d][2];
+    QVERIFY(win->roiPanel->ignoreButton->isVisible());
+    QTest::mouseClick(win->roiPanel->ignoreButton, Qt::LeftButton);
+    QCOMPARE(boxes, (QStringList{messageText(113), messageText(115).arg(2000)}));
+    const cv::Mat ignored(480, 640, CV_8UC1, view->ignoreMasks[d].data());
+    auto setIn = [&](QRect r) {
+        return cv::countNonZero(ignored(cv::Rect(r.x(), r.y(), r.width(), r.height())) == 255);
+    };
+    QCOMPARE(setIn(kOnPart2000), 2000);
+    QCOMPARE(setIn(kOnPart2001), 0);
+    QCOMPARE(setIn(kToEdge), edgeValue);
+    QCOMPARE(setIn(QRect(0, 0, 640, 480)), 2000 + edgeValue);
+    QVERIFY(setIn(QRect(kToEdge.right(), kToEdge.top(), 1, kToEdge.height())) > 0);
+    QVERIFY(QFileInfo::exists("cammer12/ignorepoint.bmp"));
+
     // The part is removed; re-detect from the editor on a new frame.
     view->camera->setValue(QString("trigger"), 100);
-    QVERIFY(win->roiPanel->reCheckButton && win->roiPanel->reCheckButton->isVisible());
-    const uchar* shown = view->displayBuffer.data() + roi.center().y() * 640 + roi.center().x();
-    QTRY_VERIFY_WITH_TIMEOUT(*shown < 170, 2000); // the poll took the clean frame
+    QTRY_VERIFY_WITH_TIMEOUT(*onPart < 170, 2000); // the poll took the clean frame
     QTest::mouseClick(win->roiPanel->reCheckButton, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!(sim.outputs() & 1u), 3000);
-    QCOMPARE(view->roiResult[d][0], 1);
-    QTRY_VERIFY_WITH_TIMEOUT(machine.phase() != MouldingMachine::Phase::Held, 3000);
+    alarmReleased();
+    QCOMPARE(QVector<int>(results, results + 4), (QVector<int>{1, 1, 1, 1}));
+
+    // Another part: the ignored points no longer count, the rest does.
+    partLeftBehind();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 2, 3000); // one per alarm
+    QCOMPARE(QVector<int>(results, results + 3), (QVector<int>{1, 0, 1}));
+    // Taken as a template from the live image: code 3 to 5, retrained at
+    // once (the pin ROI learns it), and the alarm is released.
+    boxes.clear();
+    QTest::mouseClick(win->roiPanel->addTempButton, Qt::LeftButton);
+    QCOMPARE(boxes, QStringList{messageText(108)});
+    // Cleared by a template: its NG image is labelled so and saved again.
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 3, 3000);
+    QCOMPARE(view->templateCount[d], 2);
+    QVERIFY(QFileInfo::exists("cammer12/template1.bmp"));
+    QCOMPARE(view->recong->grayMatchers[d][3].TemplateCount(), 2);
+    alarmReleased();
     tick.stop();
+    operatorHand.stop();
     win.reset();
     sim.stop();
 }
