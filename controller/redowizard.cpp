@@ -279,6 +279,7 @@ void ReDoWizard::buildPages()
     statusStrip = new IOStatusWidget(this);
     IOStatusWidget::setDrivePathSource([] { return Copy2MoveDisk::getInstance()->prepath(); });
     sideBar = new IndexButton(this);
+    sideBar->installEventFilter(this);
     connect(sideBar->multiScreen, &QPushButton::clicked, this, &ReDoWizard::SlotReturn);
     connect(sideBar->startStop, &QPushButton::clicked, this, &ReDoWizard::SlotStartStop);
     connect(sideBar->systemPara, &QPushButton::clicked, this, &ReDoWizard::SlotSystemPara);
@@ -515,7 +516,32 @@ bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
         hideUnlessOwn(gpNumPad);
         hideUnlessOwn(gpNumCharPad);
     }
+    if (sideBar && watched == sideBar) {
+        switch (e->type()) {
+        case QEvent::ShowToParent:
+        case QEvent::HideToParent:
+        case QEvent::Move:
+        case QEvent::Resize:
+            updateCoveredViews();
+            break;
+        default:
+            break;
+        }
+    }
     return QWidget::eventFilter(watched, e);
+}
+
+void ReDoWizard::updateCoveredViews()
+{
+    const QRect bar = sideBar && !sideBar->isHidden() ? sideBar->geometry() : QRect();
+    for (CammerWidget* v : views) {
+        if (!v)
+            continue;
+        // Only the counters line (the top 100 px) matters.
+        const QRect head(v->geometry().topLeft(), QSize(v->width(), std::min(v->height(), 100)));
+        const bool covered = !v->isHidden() && bar.isValid() && bar.intersects(head);
+        v->setCoveredRight(covered ? head.right() - bar.left() + 1 : 0);
+    }
 }
 
 // --- main window slots -------------------------------------------------------
@@ -723,6 +749,7 @@ void ReDoWizard::ChangeCammer()
         statusStrip->raise();
     if (sideBar)
         sideBar->raise();
+    updateCoveredViews();
 }
 
 void ReDoWizard::MScale(float z)

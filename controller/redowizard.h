@@ -45,6 +45,8 @@ public:
     void refresh() override { update(); }
 
     bool eventFilter(QObject* watched, QEvent* e) override;
+    // Tells the views which part of their top right the side bar covers.
+    void updateCoveredViews();
 
     // False when PARAM.db could not be opened at construction.
     bool paraDbOpen() const { return m_paraDbOpen; }

@@ -104,6 +104,15 @@ CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     connect(this, &CammerWidget::clicked, this, &CammerWidget::SlotCheckDoubleClicked);
 }
 
+void CammerWidget::setCoveredRight(int px)
+{
+    px = std::max(0, px);
+    if (px != m_coveredRight) {
+        m_coveredRight = px;
+        update();
+    }
+}
+
 CammerWidget::~CammerWidget()
 {
     // In the station a view lives until the process ends; tests build and

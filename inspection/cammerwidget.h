@@ -33,6 +33,11 @@ public:
     CammerWidget(QWidget* parent, int cameraIndex, _cameraInfo info);
     ~CammerWidget() override;
 
+    // Width in widget pixels that a window overlay (the side bar) covers at
+    // the view's top right; the counters line keeps clear of it.
+    void setCoveredRight(int px);
+    int coveredRight() const { return m_coveredRight; }
+
     // Camera control.
     bool CameraOpen();
     void initSetting();
@@ -183,4 +188,5 @@ private:
     void overlayBox(const QRect& box, const uchar* mask, quint32 colour);
 
     bool m_reconnecting = false;
+    int m_coveredRight = 0;
 };

@@ -497,7 +497,18 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         }
         p.drawText(5, 80, gTempTime);
     } else {
-        drawFitted(p, 750, 40, msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps), logicalW);
+        // Under an overlay the counters move left of it, and down a line when
+        // they would run into the status text.
+        const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
+        if (m_coveredRight <= 0) {
+            drawFitted(p, 750, 40, counters, logicalW);
+        } else {
+            const double visibleW = winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
+            const QFontMetrics fm(p.font());
+            const int statusEnd = 5 + fm.horizontalAdvance(msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
+            const bool fits = visibleW - fm.horizontalAdvance(counters) - 5 >= statusEnd + 10;
+            drawFitted(p, 750, fits ? 40 : 80, counters, visibleW);
+        }
     }
     p.restore();
 
