@@ -507,6 +507,11 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
             const QFontMetrics fm(p.font());
             const int statusEnd = 5 + fm.horizontalAdvance(msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
             const bool fits = visibleW - fm.horizontalAdvance(counters) - 5 >= statusEnd + 10;
+            // In a narrow grid cell even a line of its own is too short: the
+            // counters shrink rather than run under the bar.
+            const int room = int(visibleW) - 10;
+            if (room > 0 && fm.horizontalAdvance(counters) > room)
+                p.setFont(viewFont(std::max(10, 35 * room / fm.horizontalAdvance(counters))));
             drawFitted(p, 750, fits ? 40 : 80, counters, visibleW);
         }
     }
