@@ -408,13 +408,14 @@ void TstRecordsUsb::pulledDrive_data()
     QTest::addColumn<QString>("how");
     QTest::newRow("pulled as udev reports it") << "udev";
     QTest::newRow("medium gone under its mount") << "medium";
+    QTest::newRow("mount point taken by FindAU") << "findau";
 }
 
 void TstRecordsUsb::pulledDrive()
 {
     QFETCH(QString, how);
     DiskManager m;
-    SimDrive a = stick(17, "sdb1", "AAAA");
+    SimDrive a = stick(17, "sdb1", "AAAA"), other = stick(33, "sdc1", "BBBB");
     QVERIFY(a.plug());
     QVERIFY(m.pollOnce());
     Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
@@ -440,19 +441,25 @@ void TstRecordsUsb::pulledDrive()
         QCOMPARE(state.count(), 1);
         QCOMPARE(state.last().at(0).toBool(), false);
         QCOMPARE(countLines("umount /dev/sdb1"), 1);
-    } else {
+    } else if (how == "medium") {
         QVERIFY(QDir(a.medium()).removeRecursively());
+    } else {
+        QVERIFY(QDir().mkpath(other.medium()));
+        QVERIFY(env->writeSimFile("/cmd/blkid.out", "/dev/sda2: UUID=\"S\" TYPE=\"ext4\"\n"
+                                                    "/dev/sdc1: UUID=\"BBBB\" TYPE=\"vfat\"\n"));
+        QCOMPARE(FindAU(), QString("/mnt"));
+        QVERIFY(isMountedAt("/dev/sdc1", "/mnt"));
     }
     saveSome(3);
     for (int i = 0; i < 8; ++i)
         QVERIFY(!c2m->writeOnce());
 
-    // Nothing on the system disk's /mnt; every image is in ./alarmimage; what
-    // reached the drive is whole. (Another stick taking /mnt under the
-    // writer: the statistics export's two-drive test.)
+    // Nothing on the system disk's /mnt, nothing on the other drive; every
+    // image is in ./alarmimage; what reached the drive is whole.
     const QFileInfo mnt(env->simRoot() + "/mnt");
     if (!mnt.isSymLink())
         QCOMPARE(QDir(mnt.filePath()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    QCOMPARE(filesBelow(other.medium()), QStringList());
     QCOMPARE(filesBelow(env->workDir() + "/alarmimage", "*.jpg").size(), 6); // 2 folders, limit 3
     QCOMPARE(shots.size(), 7);
     for (const QString& f : filesBelow(a.medium()))
