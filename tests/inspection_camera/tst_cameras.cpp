@@ -2,6 +2,7 @@
 #include "frame/messagetable.h"
 #include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
+#include "inspection_view/simplugindir.h"
 #include "platform/commandrunner.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
@@ -13,7 +14,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QLibraryInfo>
 #include <QPluginLoader>
 #include <QSqlDatabase>
@@ -30,27 +30,6 @@ namespace {
 QString builtPlugin()
 {
     return TestEnv::buildDir() + "/Plugins/Cameras/libsimcamera.so";
-}
-
-// A plug-in folder with copies of the simulated camera, each configured by
-// the JSON file beside it.
-QString makePluginDir(const QList<QPair<QString, QJsonObject>>& libs, const QString& folder = "plugs")
-{
-    const QString dir = QDir::current().absoluteFilePath(folder);
-    QDir().mkpath(dir);
-    for (const auto& l : libs) {
-        const QString so = dir + "/" + l.first + ".so";
-        QFile::remove(so);
-        if (!QFile::copy(builtPlugin(), so))
-            return QString();
-        if (l.second.isEmpty())
-            continue; // the plug-in's built-in defaults
-        QFile cfg(dir + "/" + l.first + ".json");
-        if (!cfg.open(QIODevice::WriteOnly))
-            return QString();
-        cfg.write(QJsonDocument(l.second).toJson());
-    }
-    return dir;
 }
 
 QJsonObject cams(const QString& type, int kind, const QStringList& serials, QJsonObject extra = {})
@@ -138,13 +117,6 @@ QStringList serials(const QVector<_cameraInfo>& list)
     return s;
 }
 
-QStringList calls(CameraInterface* cam)
-{
-    QVariant out;
-    cam->query(QVariant(), out, 100);
-    return out.toStringList();
-}
-
 QJsonObject state(CameraInterface* cam)
 {
     QVariant out;
@@ -175,7 +147,6 @@ private slots:
     void resortStoresThePermutation();
     void createCameraUsesTheMatchingFactory();
 
-    void triggeredGrabGivesEachFrameOnce();
     void freeRunningProducesFramesAtItsRate();
     void colourFollowsTheRequestUnlessForced();
     void lostCameraSignalsFromItsThreadAndComesBack();
@@ -242,7 +213,7 @@ void TstCameras::interfaceKeepsItsOperationOrder()
 void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
 {
     TestEnv env;
-    const QString dir = makePluginDir({{"libsimcamera", QJsonObject()}}); // built-in defaults
+    const QString dir = makeSimPluginDir({{"libsimcamera", QJsonObject()}}); // built-in defaults
     QVERIFY(!dir.isEmpty());
     // The folder under the application directory is the default.
     const QByteArray envDir = qgetenv("STATION_CAMERA_PLUGIN_DIR");
@@ -262,10 +233,6 @@ void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
     m.findCameras();
     QCOMPARE(serials(m.cameras), QStringList({"SIMCAM-0001", "SIMCAM-0002"}));
     QVERIFY(!m.noCamera);
-    // The factory SN.db (when the build made one) stores no camera yet.
-    m.loadCameraSN();
-    QVERIFY(m.snList.isEmpty());
-    QCOMPARE(readSnRows(), QStringList({"0", "0", "0", "0", "0", "0", "0", "0"}));
     std::unique_ptr<CameraInterface> cam(m.createCamera(m.cameras[1]));
     QVERIFY(cam && cam.get() != f); // a camera of its own, not the factory
 }
@@ -273,7 +240,7 @@ void TstCameras::pluginLoadsFromItsFolderAndCastsByInterfaceId()
 void TstCameras::badFilesInThePluginFolderAreSkipped()
 {
     TestEnv env;
-    const QString dir = makePluginDir({{"libsimcamera", cams("Good", 1, {"GOODCAM-001"})}});
+    const QString dir = makeSimPluginDir({{"libsimcamera", cams("Good", 1, {"GOODCAM-001"})}});
     QVERIFY(env.writeWorkFile("plugs/garbage.so", QByteArray(4096, '\x5a')));
     QVERIFY(env.writeWorkFile("plugs/empty.so", QByteArray()));
     QVERIFY(env.writeWorkFile("plugs/readme.txt", "not a library"));
@@ -321,7 +288,7 @@ void TstCameras::storedOrderComesFirstNewCamerasFollow()
 {
     TestEnv env;
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
-    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"})}});
+    const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"})}});
     CameraManager m;
     m.setPluginDir(dir);
     m.loadPlugins();
@@ -383,7 +350,7 @@ void TstCameras::serialsOfWrongLengthAreIgnored()
     std::memset(info.sn, 'y', sizeof(info.sn));
     QCOMPARE(info.serial().size(), 288);
 
-    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {QString(300, 'P'), "SHORT", "CAMERA-OK"})}});
+    const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {QString(300, 'P'), "SHORT", "CAMERA-OK"})}});
     loadCameras(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({QString(287, 'P'), "SHORT", "CAMERA-OK"}));
     m.snList = {"CAMERA-OK"};
@@ -395,7 +362,7 @@ void TstCameras::snDbWithoutTableKeepsTheOrder()
 {
     TestEnv env;
     writeSnDb({}, "other(x int)"); // a file with no sysparam table
-    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-A1"})}});
+    const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-A1"})}});
     {
         CameraManager m;
         startUp(m, dir);
@@ -435,7 +402,7 @@ void TstCameras::simulatedCamerasAreTheFallBack()
 {
     TestEnv env;
     // Two simulated types and no real camera: both sets, no-camera flag.
-    QString dir = makePluginDir({{"libsimA", cams("SimA", 0, {"SIMA-0001"})},
+    QString dir = makeSimPluginDir({{"libsimA", cams("SimA", 0, {"SIMA-0001"})},
                                  {"libsimB", cams("SimB", 0, {"SIMB-0001", "SIMB-0002"})}});
     {
         CameraManager m;
@@ -444,7 +411,7 @@ void TstCameras::simulatedCamerasAreTheFallBack()
         QCOMPARE(serials(m.cameras), QStringList({"SIMA-0001", "SIMB-0001", "SIMB-0002"}));
     }
     // A real type present: only its cameras; the simulated ones on demand.
-    dir = makePluginDir({{"libreal", cams("Real", 3, {"CAMERA-R1"})},
+    dir = makeSimPluginDir({{"libreal", cams("Real", 3, {"CAMERA-R1"})},
                          {"libsim", cams("Sim", 0, {"SIM-00001"})}}, "plugs2");
     CameraManager m;
     loadCameras(m, dir);
@@ -472,7 +439,7 @@ void TstCameras::changedCountIsReported()
     QFETCH(bool, yes);
     TestEnv env;
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"});
-    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-C3", "CAMERA-A1"})}});
+    const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {"CAMERA-C3", "CAMERA-A1"})}});
     CameraManager m;
     startUp(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-C3"}));
@@ -500,7 +467,7 @@ void TstCameras::noCameraAsksToClearTheSerials()
 {
     TestEnv env;
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
-    const QString dir = makePluginDir({{"libsim", cams("Sim", 0, {"SIM-00001", "SIM-00002"})}});
+    const QString dir = makeSimPluginDir({{"libsim", cams("Sim", 0, {"SIM-00001", "SIM-00002"})}});
     CameraManager m;
     startUp(m, dir);
     QVERIFY(m.noCamera);
@@ -520,7 +487,7 @@ void TstCameras::resortStoresThePermutation()
 {
     TestEnv env;
     writeSnDb({"0", "0", "0", "0", "0", "0", "0", "0"});
-    const QString dir = makePluginDir({{"libreal", cams("Real", 1, {"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"})}});
+    const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"})}});
     CameraManager m;
     startUp(m, dir);
     m.resortCameraSN({2, 0, 1});
@@ -544,7 +511,7 @@ void TstCameras::resortStoresThePermutation()
 void TstCameras::createCameraUsesTheMatchingFactory()
 {
     TestEnv env;
-    const QString dir = makePluginDir({{"liba", cams("Same", 1, {"CAMERA-FROM-A"}, {{"width", 32}})},
+    const QString dir = makeSimPluginDir({{"liba", cams("Same", 1, {"CAMERA-FROM-A"}, {{"width", 32}})},
                                        {"libb", cams("Same", 1, {"CAMERA-FROM-B"}, {{"width", 96}})}});
     CameraManager m;
     loadCameras(m, dir);
@@ -572,7 +539,7 @@ struct PluginFixture {
     std::unique_ptr<CameraInterface> cam;
     bool make(const QJsonObject& cfg)
     {
-        loadCameras(m, makePluginDir({{"libsimcamera", cfg}}));
+        loadCameras(m, makeSimPluginDir({{"libsimcamera", cfg}}));
         if (m.cameras.isEmpty())
             return false;
         cam.reset(m.createCamera(m.cameras[0]));
@@ -581,37 +548,6 @@ struct PluginFixture {
 };
 
 } // namespace
-
-void TstCameras::triggeredGrabGivesEachFrameOnce()
-{
-    PluginFixture f;
-    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-T1"}, {{"width", 320}, {"height", 240}, {"parts", true}})));
-    CameraInterface* c = f.cam.get();
-    QVector<uchar> buf(320 * 240, 0);
-    QVERIFY(!c->grab(buf.data())); // not open
-    QVERIFY(c->open());
-    c->setTrigger(true);
-    c->start();
-    QTest::qWait(150);
-    QVERIFY(!c->grab(buf.data())); // triggered: nothing without a trigger
-    c->softTrigger();
-    QVERIFY(c->grab(buf.data()));
-    QVERIFY(!c->grab(buf.data())); // the same frame is not given twice
-    // A real scene: plate, cavities and parts give a spread of grey levels.
-    cv::Mat img(240, 320, CV_8U, buf.data());
-    double lo, hi;
-    cv::minMaxLoc(img, &lo, &hi);
-    QVERIFY2(hi - lo > 100, qPrintable(QString("grey range %1..%2").arg(lo).arg(hi)));
-    c->softTrigger();
-    c->softTrigger();
-    QVERIFY(c->grab(buf.data()));
-    QVERIFY(!c->grab(buf.data()));
-    QCOMPARE(state(c).value("frames").toInt(), 3);
-    QCOMPARE(state(c).value("grabs").toInt(), 2);
-    c->stop();
-    c->close();
-    QVERIFY(!c->grab(buf.data()));
-}
 
 void TstCameras::freeRunningProducesFramesAtItsRate()
 {
@@ -652,18 +588,8 @@ void TstCameras::colourFollowsTheRequestUnlessForced()
     c->setColor(true);
     QVERIFY(c->open());
     QVERIFY(c->isColor());
-    c->setTrigger(true);
-    c->start();
-    c->softTrigger();
-    QVector<uchar> buf(64 * 48 * 4, 0);
-    QVERIFY(c->grab(buf.data()));
-    bool alphaFull = true, tinted = false;
-    for (int i = 0; i < 64 * 48; ++i) {
-        alphaFull = alphaFull && buf[i * 4 + 3] == 255;
-        tinted = tinted || buf[i * 4] != buf[i * 4 + 2];
-    }
-    QVERIFY(alphaFull);
-    QVERIFY(tinted);
+    // (Its frames, four bytes a pixel and really coloured: the engine's
+    // end-to-end colour runs; the opaque fourth byte: the scene's own test.)
     // A camera that only delivers mono says so after open().
     std::unique_ptr<CameraInterface> mono(f.m.createCamera(f.m.cameras[1]));
     mono->setColor(true);
@@ -673,8 +599,11 @@ void TstCameras::colourFollowsTheRequestUnlessForced()
 
 void TstCameras::lostCameraSignalsFromItsThreadAndComesBack()
 {
+    // (Reconnecting a second at a time until the camera answers, with its
+    // settings sent again: the camera view's loss test. Nothing judged while
+    // it is gone: the cycle's lost-camera test.)
     PluginFixture f;
-    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-L1"}, {{"loseAfterFrames", 2}, {"reconnectsToRecover", 3}})));
+    QVERIFY(f.make(cams("Sim", 0, {"SIMCAM-L1"}, {{"loseAfterFrames", 2}, {"reconnectsToRecover", 1}})));
     CameraInterface* c = f.cam.get();
     std::atomic<int> offGuiThread{0};
     int onGui = 0;
@@ -696,27 +625,13 @@ void TstCameras::lostCameraSignalsFromItsThreadAndComesBack()
     c->softTrigger(); // the second frame: the device goes away
     QTRY_COMPARE(onGui, 1);
     QCOMPARE(offGuiThread.load(), 1);
-    QVERIFY(!c->grab(buf.data()));
-    c->onLost();
-    c->softTrigger();
-    QVERIFY(!c->grab(buf.data()));
-    QVERIFY(!c->reconnect());
-    QVERIFY(!c->reconnect());
-    QVERIFY(c->reconnect()); // third try
-    c->softTrigger();
-    QVERIFY(c->grab(buf.data()));
-    QVERIFY(calls(c).contains("onLost"));
-    // Lost on demand as well; the scheduled loss does not repeat.
-    c->setValue(QString("lose"), 100);
-    QTRY_COMPARE(onGui, 2);
-    QCOMPARE(state(c).value("lostCount").toInt(), 2);
-    for (int i = 0; i < 3; ++i)
-        c->reconnect();
+    QVERIFY(c->reconnect());
+    // The scheduled loss does not repeat.
     c->softTrigger();
     c->softTrigger();
     QTest::qWait(50);
-    QCOMPARE(onGui, 2);
-    QVERIFY(c->reconnect()); // a camera that is there answers at once
+    QCOMPARE(onGui, 1);
+    QVERIFY(c->grab(buf.data()));
 }
 
 void TstCameras::imageFolderIsPlayedInNameOrder()

@@ -11,8 +11,9 @@
 Q_DECLARE_METATYPE(cv::Rect)
 
 // The similarity matcher on mould images as the engine feeds it: ten good
-// templates with a little jitter, then parts slightly off, turned, missing
-// or different.
+// templates with a little jitter, then parts slightly off and turned. (A part
+// left in the cavity fails the similarity regions of the engine's end-to-end
+// test; the marking of what differs is the vision test's.)
 class TstSurf : public QObject
 {
     Q_OBJECT
@@ -35,12 +36,10 @@ SimScene& scene()
     return s;
 }
 
-cv::Mat frame(quint64 n, bool leftBehind = false, cv::Point2d shift = {}, double angle = 0, cv::Point2f pivot = {})
+cv::Mat frame(quint64 n, cv::Point2d shift = {}, double angle = 0, cv::Point2f pivot = {})
 {
     cv::Mat f;
-    SimScene::Faults faults;
-    faults.leftBehind = leftBehind;
-    scene().render(n, false, 1.0, false, false, faults, f);
+    scene().render(n, false, 1.0, false, false, SimScene::Faults(), f);
     if (shift != cv::Point2d() || angle != 0) {
         cv::Mat m = cv::getRotationMatrix2D(pivot, angle, 1.0);
         m.at<double>(0, 2) += shift.x;
@@ -56,7 +55,7 @@ SURF trained(const cv::Rect& box)
     sf.Create(box.width, box.height, cv::Mat());
     for (int k = 0; k < 10; ++k) {
         // Good templates sit up to a pixel apart.
-        const cv::Mat f = frame(quint64(k), false, cv::Point2d(k % 3 - 1, (k / 3) % 3 - 1));
+        const cv::Mat f = frame(quint64(k), cv::Point2d(k % 3 - 1, (k / 3) % 3 - 1));
         sf.AddTemp(f(box).clone(), 1, 50, 80);
     }
     sf.Train(0, 0, 0, 0);
@@ -68,18 +67,16 @@ SURF trained(const cv::Rect& box)
 void TstSurf::smallMisregistrationCostsNoScore_data()
 {
     QTest::addColumn<cv::Rect>("box");
-    QTest::addColumn<int>("cavity");
     const cv::Rect cav = scene().cavities()[0];
     // The cavity with its rim and ejector pins; its plain floor; textured plate.
-    QTest::newRow("cavity") << cv::Rect(cav.x - 10, cav.y - 10, 150, 150) << 0;
-    QTest::newRow("plain floor") << cv::Rect(cav.x + 40, cav.y + 60, 150, 150) << 0;
-    QTest::newRow("plate") << cv::Rect(cav.br().x + 20, cav.y + 100, 150, 150) << -1;
+    QTest::newRow("cavity") << cv::Rect(cav.x - 10, cav.y - 10, 150, 150);
+    QTest::newRow("plain floor") << cv::Rect(cav.x + 40, cav.y + 60, 150, 150);
+    QTest::newRow("plate") << cv::Rect(cav.br().x + 20, cav.y + 100, 150, 150);
 }
 
 void TstSurf::smallMisregistrationCostsNoScore()
 {
     QFETCH(cv::Rect, box);
-    QFETCH(int, cavity);
     SURF sf = trained(box);
     QVERIFY(sf.IsValid());
     const cv::Point2f centre(box.x + box.width / 2.f, box.y + box.height / 2.f);
@@ -87,7 +84,7 @@ void TstSurf::smallMisregistrationCostsNoScore()
     QString scores;
     float atZero = 0;
     for (int s = 0; s <= 3; ++s) {
-        cv::Mat roi = frame(quint64(20 + s), false, cv::Point2d(s, -s), s ? 0.5 : 0.0, centre)(box).clone();
+        cv::Mat roi = frame(quint64(20 + s), cv::Point2d(s, -s), s ? 0.5 : 0.0, centre)(box).clone();
         const float score = sf.Match(roi, out);
         scores += QString(" %1").arg(score);
         if (s == 0)
@@ -95,14 +92,6 @@ void TstSurf::smallMisregistrationCostsNoScore()
         QVERIFY2(score >= 90 && score >= atZero - 5, qPrintable(scores));
     }
     qInfo("shift 0..3 px scores:%s (%d keypoint, %d correlation templates)", qPrintable(scores), sf.FeatureTemplates(), sf.CorrelationTemplates());
-    // A part left in the cavity is not the trained image (another place of
-    // the mould: the vision test).
-    if (cavity >= 0) {
-        cv::Mat left = frame(quint64(cavity), true)(box).clone(); // frame 0 leaves a part in cavity 0
-        const float l = sf.Match(left, out);
-        QVERIFY2(l < 80, qPrintable(QString::number(l)));
-        QVERIFY(cv::countNonZero(out) > 0);
-    }
 }
 
 void TstSurf::partFurtherOffIsFoundByItsFeatures()
@@ -112,7 +101,7 @@ void TstSurf::partFurtherOffIsFoundByItsFeatures()
     SURF sf = trained(box);
     cv::Mat out;
     for (const cv::Point2d s : {cv::Point2d(7, 0), cv::Point2d(-6, 5)}) {
-        cv::Mat roi = frame(40, false, s)(box).clone();
+        cv::Mat roi = frame(40, s)(box).clone();
         const float score = sf.Match(roi, out);
         QVERIFY2(score >= 80, qPrintable(QString("%1, %2: %3").arg(s.x).arg(s.y).arg(score)));
     }

@@ -4,6 +4,7 @@
 #include <QPair>
 #include <QString>
 
-// Copies of the simulated camera plug-in in ./plugs, each configured by the
-// JSON file beside it. Returns the folder, empty on failure.
-QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs);
+// Copies of the simulated camera plug-in in ./<folder>, each configured by
+// the JSON file beside it (none for an empty object: the plug-in's built-in
+// defaults). Returns the folder, empty on failure.
+QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs, const QString& folder = "plugs");

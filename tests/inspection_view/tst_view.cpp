@@ -11,6 +11,7 @@
 #include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/roipanellogic.h"
+#include "inspection_engine/enginerig.h"
 #include "platform/platformpath.h"
 #include "testsupport/testenv.h"
 #include "glogcapture.h"
@@ -28,17 +29,6 @@
 
 
 namespace {
-
-class RecordingState : public MainState
-{
-public:
-    bool InsertRecord(const QString& text, const QString& type) override
-    {
-        records << type + ": " + text;
-        return true;
-    }
-    QStringList records;
-};
 
 QStringList calls(CameraInterface* cam)
 {
@@ -141,15 +131,11 @@ void TstView::init()
     auto cam = [](const QString& sn, bool colour = false, int w = 1280, int h = 1024) {
         return QJsonObject{{"sn", sn}, {"color", colour}, {"width", w}, {"height", h}};
     };
-    QJsonArray grid;
-    for (int i = 0; i < 8; ++i)
-        grid.append(cam(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0'))));
     const QJsonArray cams{cam("VIEW-MONO-0001"), cam("VIEW-MONO-0002"), cam("VIEW-COLOR-0003", true, 640, 480),
                           cam("VIEW-ODD-000004", false, 642, 480)};
     const QJsonArray fail{QJsonObject{{"sn", "VIEW-FAIL-0001"}, {"openFails", true}}};
     QVERIFY(!makeSimPluginDir({{"cams", {{"typeName", "SimA"}, {"kind", 1}, {"fps", 5}, {"cameras", cams}}},
-                               {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}},
-                               {"grid", {{"typeName", "SimGrid"}, {"kind", 1}, {"fps", 2}, {"cameras", grid}}}})
+                               {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}}})
                  .isEmpty());
     CameraManager* m = new CameraManager;
     CameraManager::_instance = m;
@@ -340,7 +326,7 @@ void TstView::lossRecordsOnceAndReconnects()
     QCOMPARE(QList<int>({countStarting(got, "reconnect"), int(got.filter("reconnect 1").size()),
                          countStarting(got, "setParams"), countStarting(got, "onLost"), advances}),
              QList<int>({3, 1, 1, 1, 3}));
-    QCOMPARE(m_state->records, QStringList{"info: Camera 2 lost for the 1 time!"});
+    QCOMPARE(m_state->records, QStringList{"Camera 2 lost for the 1 time! | info"});
     QVERIFY(sim.waitForOutputs(1u, gpControlIO->out & 1u, 2000));
     QCOMPARE(gpControlIO->IOState(1, 0), 1);
     gpControlIO->stopIOThread();
@@ -366,7 +352,7 @@ void TstView::lossRecordsOnceAndReconnects()
     driver.stop();
     const QStringList got2 = calls(v->camera).mid(from2);
     QCOMPARE(QList<int>({countStarting(got2, "reconnect"), countStarting(got2, "setParams")}), QList<int>({3, 1}));
-    QCOMPARE(m_state->records.mid(1), QStringList{"info: Camera 2 lost for the 2 time!"});
+    QCOMPARE(m_state->records.mid(1), QStringList{"Camera 2 lost for the 2 time! | info"});
 }
 
 void TstView::updateImageRefreshRules()
@@ -563,8 +549,11 @@ void TstView::panelSyncCopyAndPlacement()
     s->paramA[0] = 15;
     v->SlotSyncParam();
     v->SlotSyncParam();
+    QCOMPARE(s->paramA[0], 15);
     QCOMPARE(s->paramA[1], 15);
     QCOMPARE(s->paramA[2], 10);
+    s->setSelectRoi(3); // outside the count: the selection stays
+    QCOMPARE(s->selRoi, 0);
 
     // Whole detections in the live store, mode 2: 1 -> 3, 0 -> 2.
     CammerSingleton* l = v->liveStore;
@@ -737,8 +726,9 @@ void TstView::readoutOutsideTheImage()
 
 void TstView::renderScreens()
 {
-    // The live view, its parameter panels and the eight-camera grid; the
-    // alarm, recent-NG and record screens come from the editor's test.
+    // The live view and its parameter panels; the alarm, recent-NG and record
+    // screens come from the editor's test, the camera grid from the main
+    // window's.
     const QString dir = qEnvironmentVariable("STATION_RENDER_DIR");
     if (dir.isEmpty())
         QSKIP("screenshots only when STATION_RENDER_DIR is set");
@@ -798,22 +788,6 @@ void TstView::renderScreens()
                 save(v, QString("edit-type%1").arg(types[r]));
             }
 
-            std::unique_ptr<CammerSingleton> rois(new CammerSingleton(0, nullptr));
-            rois->assignFrom(*s);
-            qDeleteAll(m_views);
-            m_views.clear();
-            gSource = -1;
-            m_state->detectState = 1;
-            for (int i = 0; i < 8; ++i) {
-                CammerWidget* g = live(QString("VIEW-GRID-%1").arg(i, 4, 10, QChar('0')), i);
-                QVERIFY(g);
-                g->liveStore->assignFrom(*rois);
-                g->liveStore->roiCount[0] = 2;
-                g->isOK = i != 5;
-                g->setGeometry((i % 4) * gShowW / 4, (i / 4) * gShowH / 2, gShowW / 4, gShowH / 2);
-                g->show();
-            }
-            save(m_host, "grid8");
             qDeleteAll(m_views);
             m_views.clear();
         }

@@ -5,9 +5,9 @@
 #include <QFile>
 #include <QJsonDocument>
 
-QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs)
+QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs, const QString& folder)
 {
-    const QString dir = QDir::current().absoluteFilePath("plugs");
+    const QString dir = QDir::current().absoluteFilePath(folder);
     QDir().mkpath(dir);
     const QString built = TestEnv::buildDir() + "/Plugins/Cameras/libsimcamera.so";
     for (const auto& l : libs) {
@@ -15,6 +15,8 @@ QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs)
         QFile::remove(so);
         if (!QFile::copy(built, so))
             return QString();
+        if (l.second.isEmpty())
+            continue;
         QFile cfg(dir + "/" + l.first + ".json");
         if (!cfg.open(QIODevice::WriteOnly))
             return QString();

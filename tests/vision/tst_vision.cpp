@@ -112,6 +112,8 @@ private slots:
                                     cv::Point2d(0.5, 0.5)})
             QCOMPARE(defects(gm, shot(s, 3, d)(kBox)), 0);
 
+        // (A part missing from its cavity: the engine's end-to-end test fails
+        // the regions over a cavity whose content changed, frame after frame.)
         // A 5x5 spot of dirt on the plain steel: found where it is, and only there.
         cv::Mat img = s.frame(3);
         QVERIFY(stdDev(img(kPlain)) < 6); // really plain
@@ -125,10 +127,6 @@ private slots:
         const cv::Rect found = cv::boundingRect(diff);
         QVERIFY((found & (spot - kBox.tl())).area() > 0);
         QVERIFY(found.width <= 7 && found.height <= 7);
-
-        // A short shot: the part is missing from its cavity.
-        const int missing = defects(gm, shot(s, 3, {0, 0}, 0, {1})(kBox));
-        QVERIFY2(missing > 1000, qPrintable(QString::number(missing)));
 
         // A faint stain passes at the default tolerance; a higher sensitivity or
         // a difference factor finds it.
