@@ -313,7 +313,7 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     QVERIFY(makeView());
     CammerSingleton* s = m_view->editStore;
     for (int r = 0; r < 5; ++r)
-        putRect(s, 0, r, QRect(QPoint(100 + 200 * r, 100), QPoint(180 + 200 * r, 200)), 0, 25, 100 + r);
+        putRect(s, 0, r, QRect(QPoint(100 + 200 * r, 100), QPoint(180 + 200 * r, 200)), 0, 25, 101 + r);
     for (int r = 0; r < 5; ++r)
         m_view->refreshShape(r);
     m_state->drawTool = 0;
@@ -338,7 +338,7 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     QVERIFY(m_prompts->numbers().contains(38));
     QCOMPARE(s->roiCount[0], 6);
     QCOMPARE(s->rects[5].rect.center(), QPoint(640, 500));
-    QCOMPARE(s->paramB[5], 100);
+    QCOMPARE(s->paramB[5], 101);
     QVERIFY(!m_state->copyArea);
 
     // Deleting ROI 2 clears ignored points under it only, and shifts.
@@ -346,7 +346,7 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740] = 255; // under ROI 3
     m_view->DeleteROI(2);
     QCOMPARE(s->roiCount[0], 5);
-    QCOMPARE(s->paramB[2], 103);
+    QCOMPARE(s->paramB[2], 104);
     QCOMPARE(s->rects[2].rect.left(), 700);
     QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 540]), 0);
     QCOMPARE(int(m_view->ignoreMasks[0].data()[size_t(130) * size_t(m_view->imageWidth) + 740]), 255);
