@@ -124,10 +124,6 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     QCOMPARE(numCamera, 1);
     CammerWidget* view = win->views[0];
     QVERIFY(view && view->recong && view->camera && gpControlIO);
-    QCOMPARE(view->liveStore->roiCount[d], 4);
-    const QRect taught[3] = {kOnPart2000, kOnPart2001, kToEdge};
-    for (int r = 0; r < 3; ++r)
-        QCOMPARE(view->liveStore->rects[100 * d + r].imageRect, taught[r]);
 
     gpWPara->systemMode = 0;
     gpWPara->semiAuto = 1;
@@ -208,8 +204,6 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     // An OK cycle lets the mould close.
     QTRY_VERIFY_WITH_TIMEOUT(sim.outputs() & 1u, 3000); // the clamp preset when the mould opened
     QTRY_VERIFY_WITH_TIMEOUT(!(sim.outputs() & 1u), 3000);
-    QCOMPARE(gAllCycleNum[0], 1); // camera 1's cycle count
-    QCOMPARE(gpWin->detectState, 1);
     QCOMPARE(QVector<int>(results, results + 4), (QVector<int>{1, 1, 1, 1}));
     QCOMPARE(view->recong->grayMatchers[d][3].TemplateCount(), 1);
 
@@ -217,10 +211,6 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(QVector<int>(results, results + 3), (QVector<int>{0, 0, 0}));
-    QCOMPARE(view->roiValue[d][0], 2000);
-    QCOMPARE(view->roiValue[d][1], 2001);
-    QTest::qWait(300);
-    QVERIFY(sim.outputs() & 1u); // still held
 
     // Ignore the alarm points: 2000 are taken, 2001 refused; the spot that
     // runs to the frame's right edge is taken up to the last column only.
@@ -242,6 +232,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     // The part is removed; re-detect from the editor on a new frame.
     view->camera->setValue(QString("trigger"), 100);
     QTRY_VERIFY_WITH_TIMEOUT(*onPart < 170, 2000); // the poll took the clean frame
+    QCOMPARE(sim.outputs() & 5u, 5u); // held until the re-detect
     QTest::mouseClick(win->roiPanel->reCheckButton, Qt::LeftButton);
     alarmReleased();
     QCOMPARE(QVector<int>(results, results + 4), (QVector<int>{1, 1, 1, 1}));
