@@ -4,6 +4,7 @@
 #include "controller/operationrecords.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "inspection/cammersingleton.h"
@@ -19,6 +20,8 @@
 
 #include <QFile>
 #include <QJsonArray>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -80,6 +83,57 @@ void putRect(CammerSingleton* s, int d, int r, QRect rect, int type = 0, int a =
     s->roiCount[d] = std::max(s->roiCount[d], r + 1);
 }
 
+// Two teachings of different size a committing child switches between: a
+// store half of one and half of the other shows in its row list.
+void teach(CammerSingleton* s, bool b)
+{
+    s->roiCount[0] = 0;
+    for (int r = 0; r < (b ? 20 : 30); ++r)
+        putRect(s, 0, r, b ? QRect(20 + 50 * r, 300, 40, 80) : QRect(10 + 40 * r, 20, 30, 30), b ? 1 : 0, b ? 80 : 25,
+                (b ? 500 : 100) + r, b ? 7690 : 3);
+}
+
+QStringList rowsOf(const CammerSingleton& s)
+{
+    QStringList rows{s.detectRowText(0)};
+    for (int r = 0; r < s.roiCount[0]; ++r)
+        rows << s.roiRowText(0, r);
+    return rows;
+}
+
+// The child of the kill test: commits the two teachings alternately on two
+// cameras until it is killed, printing the number of each finished commit.
+int commitChild(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QDir::setCurrent(argv[2]);
+    MessageTable::load();
+    RecordingPrompt prompts;
+    gDNum = 2;
+    numCamera = 2;
+    gpWPara = new WizardPara;
+    MainState st;
+    gpWin = &st;
+    st.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    st.paraDb.setDatabaseName("PARAM.db");
+    if (!st.paraDb.open())
+        return 2;
+    st.paraQuery = QSqlQuery(st.paraDb);
+    OperationRecords::instance()->runStartup(2);
+    Cam a(0), b(1);
+    RoiCommit commit;
+    commit.setViews({&a, &b});
+    for (int n = 0;; ++n) {
+        for (Cam* c : {&a, &b})
+            teach(c->editStore, n % 2);
+        prompts.answer(true);
+        if (commit.SlotSaveData() != 2)
+            return 3;
+        std::printf("%d\n", n);
+        std::fflush(stdout);
+    }
+}
+
 QStringList setRecords()
 {
     QStringList out;
@@ -103,6 +157,7 @@ private slots:
     void polygonsAndFreeHand();
     void moveCopyDeleteAndLimit();
     void commitWritesRecordsAndStore();
+    void commitSurvivesKills();
     void panelPagesButtonsAndReturn();
     void alarmIgnoreAndStopDetecting();
     void templatesAddDeleteAndPages();
@@ -716,6 +771,44 @@ void TstRoiEdit::generateRoisOnMatches()
     }
 }
 
+void TstRoiEdit::commitSurvivesKills()
+{
+    QStringList ref[2];
+    for (int b = 0; b < 2; ++b) {
+        Cam r(0);
+        teach(r.liveStore, b);
+        ref[b] = rowsOf(*r.liveStore);
+    }
+    m_state->paraDb.close();
+    for (int kill = 1; kill <= 12; ++kill) {
+        QProcess p;
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QCoreApplication::applicationFilePath(), {"--commit-child", QDir::currentPath()});
+        QVERIFY(p.waitForStarted());
+        // Killed after a varying number of commits, somewhere inside the next.
+        const int after = 1 + int(QRandomGenerator::global()->bounded(4));
+        for (int seen = 0; seen < after && p.state() == QProcess::Running;) {
+            p.waitForReadyRead(2000);
+            seen += p.readAll().count('\n');
+        }
+        p.kill();
+        p.waitForFinished();
+        QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        QVERIFY(m_state->paraDb.open());
+        m_state->paraQuery = QSqlQuery(m_state->paraDb);
+        for (int c = 0; c < 2; ++c) {
+            Cam load(c);
+            load.liveStore->loadFromTable(1.0f, 1.0f, nullptr);
+            const QStringList rows = rowsOf(*load.liveStore);
+            QVERIFY2(rows == ref[0] || rows == ref[1],
+                     qPrintable(QString("camera %1 after kill %2: %3 rows").arg(c).arg(kill).arg(rows.size())));
+        }
+        m_state->paraQuery = QSqlQuery();
+        m_state->paraDb.close();
+    }
+    QVERIFY(m_state->paraDb.open());
+}
+
 void TstRoiEdit::renderEditorScreens()
 {
     // Each page at both screen sizes, in English and Simplified Chinese:
@@ -800,5 +893,12 @@ void TstRoiEdit::renderEditorScreens()
     }
 }
 
-QTEST_MAIN(TstRoiEdit)
+int main(int argc, char** argv)
+{
+    if (argc >= 3 && qstrcmp(argv[1], "--commit-child") == 0)
+        return commitChild(argc, argv);
+    QApplication app(argc, argv);
+    TstRoiEdit t;
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_roiedit.moc"
