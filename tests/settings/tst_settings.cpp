@@ -43,6 +43,7 @@ private slots:
     void init();
     void cleanup();
     void commitAsksRecordsAndSaves();
+    void endRunsOnceInOrder_data();
     void endRunsOnceInOrder();
     void modbusServerListensNowhere();
     void terminationSignalArrivesOnTheEventLoop();
@@ -117,22 +118,31 @@ void TstSettings::commitAsksRecordsAndSaves()
     QCOMPARE(m_state->entries.filter("set:isPswUsed").size(), 1);
 }
 
-// A reboot; the power-off's own record and command are the I/O page's test.
+void TstSettings::endRunsOnceInOrder_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("power off") << int(StationExit::PowerOff) << "init 0";
+    QTest::newRow("reboot") << int(StationExit::Reboot) << "reboot";
+}
+
 void TstSettings::endRunsOnceInOrder()
 {
+    QFETCH(int, kind);
+    QFETCH(QString, command);
     gpWPara->tempNum += 1; // an unsaved change must reach the file
     const int expected = gpWPara->tempNum;
     QStringList order;
     StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; }};
-    QVERIFY(StationExit::run(StationExit::Reboot, hooks));
-    QVERIFY(!StationExit::run(StationExit::PowerOff, hooks)); // once only
+    QVERIFY(StationExit::run(StationExit::Kind(kind), hooks));
+    QVERIFY(!StationExit::run(StationExit::Kind(kind), hooks)); // once only
     QCOMPARE(order, (QStringList{"counters", "watchdog"}));
-    QCOMPARE(m_state->entries.first(), "operate:" + messageText(293).trimmed());
+    QCOMPARE(m_state->entries.first(), "operate:" + messageText(kind == StationExit::PowerOff ? 292 : 293).trimmed());
     // The databases close before anything reaches the shell; the disk is
     // synced before the command.
     QCOMPARE(m_state->entries.last(), QStringLiteral("flush after 0 commands"));
     QVERIFY(!m_state->paraDb.isOpen());
-    QCOMPARE(CommandRunner::loggedCommands(), (QStringList{"sync", "reboot"}));
+    QCOMPARE(CommandRunner::loggedCommands(), (QStringList{"sync", command}));
     QSqlDatabase::database("dbIn").open();
     m_state->paraQuery = QSqlQuery(m_state->paraDb);
     QCOMPARE(storedTempNum(), expected);
