@@ -148,7 +148,8 @@ void TstSettings::endRunsOnceInOrder()
     QCOMPARE(storedTempNum(), expected);
 }
 
-// The Modbus slave of this build opens no socket, on port 502 or any other.
+// The Modbus slave of this build opens no socket, on port 502 or any other
+// (a listening socket is a descriptor of this process).
 void TstSettings::modbusServerListensNowhere()
 {
     const auto sockets = [] {
@@ -157,22 +158,9 @@ void TstSettings::modbusServerListensNowhere()
             n += fd.symLinkTarget().contains("socket:");
         return n;
     };
-    const auto listening502 = [] {
-        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-            QFile f(table);
-            if (f.open(QIODevice::ReadOnly))
-                for (const QByteArray& line : f.readAll().split('\n')) {
-                    const QList<QByteArray> col = line.simplified().split(' '); // local address, ..., state
-                    if (col.value(1).endsWith(":01F6") && col.value(3) == "0A")
-                        return true;
-                }
-        }
-        return false;
-    };
     const int before = sockets();
     auto server = std::make_shared<ModbusServer>();
-    QCOMPARE(sockets(), before);
-    QVERIFY(!listening502());
+    QCOMPARE(sockets(), before); // a listening socket would be one more
 }
 
 void TstSettings::terminationSignalArrivesOnTheEventLoop()
