@@ -79,7 +79,6 @@ CycleRig::CycleRig(int cameras)
             cycle->outputsChanged();
     });
     machine = std::make_unique<MouldingMachine>(*sim, MouldingMachine::Timing()); // closed 2 s, open 1.5 s
-    machine->setReporter([this](const std::string& s) { machineLog << QString::fromStdString(s); });
 
     CameraInterface* f = cameraFactory();
     if (!f)

@@ -13,6 +13,7 @@
 #include "frame/clock.h"
 #include "frame/operatorprompt.h"
 #include "inspection/cameraviewstate.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QStringList>
@@ -21,19 +22,15 @@
 
 class CameraInterface;
 
-// Records and answers the operator's boxes.
-struct RecordingPrompt : OperatorPrompt {
-    QList<int> asked;
-    QStringList texts;
-    bool answer = true;
+// The operator; a box may run an event loop that delivers more (onPrompt).
+struct NestingPrompt : RecordingPrompt {
     std::function<void(int)> onPrompt;
-    bool prompt(Kind, int msg, const QString& text) override
+    bool prompt(Kind kind, int msg, const QString& text) override
     {
-        asked << msg;
-        texts << text;
+        const bool yes = RecordingPrompt::prompt(kind, msg, text);
         if (onPrompt)
             onPrompt(msg);
-        return answer;
+        return yes;
     }
 };
 
@@ -99,7 +96,7 @@ public:
 
     std::unique_ptr<TestEnv> env;
     TestClock clock;
-    RecordingPrompt prompt;
+    NestingPrompt prompt;
     RecordingState* state = nullptr;
     std::unique_ptr<BoardSim> sim;
     std::unique_ptr<MouldingMachine> machine;
@@ -108,7 +105,7 @@ public:
     std::vector<CameraInterface*> cams;
     bool autoShoot = true;              // frames when the mould opens
     std::vector<int> leftBehindNext;    // cameras whose next opening shows a part
-    QStringList statistics, machineLog;
+    QStringList statistics;
     QList<int> notices;
     int periodStarts = 0, periodEnds = 0, editorReChecks = 0;
     bool productBox = false, lostBox = false;

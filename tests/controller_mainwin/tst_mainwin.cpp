@@ -15,7 +15,6 @@
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
-#include "widgets/sharedpixmaps.h"
 #include "widgets/warnbox.h"
 #include "widgets_boxes/widgettest.h"
 
@@ -35,8 +34,6 @@ private slots:
     void stripLampsFollowModeAndSettings();
     void stripTapLogsOutAndFormatsCycleTime();
     void sideBarVisibilityAndChooser();
-    void renderStripAndSideBar_data();
-    void renderStripAndSideBar();
     void settingsWindowCancelKeepsLiveSet();
 
 private:
@@ -50,31 +47,22 @@ void TstMainWin::init()
 {
     QVERIFY(widgettest::initToolkit(1));
     m_env = new TestEnv;
-    QDir::setCurrent(m_env->workDir());
     // The application object outlives each test: every test's clock starts
     // later than the last one's presses.
     static int hour = 0;
     m_clock = new TestClock(QDateTime(QDate(2026, 3, 2), QTime(++hour, 0)));
     Clock::install(m_clock);
-    delete gpWPara;
     gpWPara = new WizardPara;
-    m_state = new MainState;
-    gpWin = m_state;
+    m_state = gpWin;
     m_state->logoutTimer = new QTimer;
     m_state->screenOffTimer = new QTimer;
     new CameraManager;
-    gShowW = 1280;
-    gShowH = 800;
 }
 
 void TstMainWin::cleanup()
 {
     delete m_state->logoutTimer;
     delete m_state->screenOffTimer;
-    delete m_state;
-    delete CameraManager::_instance;
-    delete gpWPara;
-    gpWPara = nullptr;
     delete m_clock;
     delete m_env;
 }
@@ -150,6 +138,7 @@ void TstMainWin::holdOnSimulatedCamerasCalibrates()
             shown = box;
     QVERIFY(shown);
     QCOMPARE(shown->text(), messageText(370));
+    QVERIFY(QDir().mkpath(TestEnv::buildDir() + "/render"));
     QVERIFY(shown->grab().save(TestEnv::buildDir() + "/render/message370.png"));
     QTest::mouseRelease(&b, Qt::LeftButton);
     QVERIFY(!app->calibrationArmed());
@@ -252,69 +241,6 @@ void TstMainWin::sideBarVisibilityAndChooser()
     QVERIFY(!bar.statistics->isHidden());
 }
 
-void TstMainWin::renderStripAndSideBar_data()
-{
-    QTest::addColumn<int>("w");
-    QTest::addColumn<int>("h");
-    QTest::addColumn<int>("lan");
-    QTest::addColumn<int>("mode");
-    for (int lan : {1, 0})
-        for (QSize s : {QSize(1024, 768), QSize(1280, 800)})
-            for (int mode : {0, 3})
-                QTest::addRow("%dx%d_%s_mode%d", s.width(), s.height(), lan ? "en" : "zh", mode)
-                    << s.width() << s.height() << lan << mode;
-}
-
-void TstMainWin::renderStripAndSideBar()
-{
-    QFETCH(int, w);
-    QFETCH(int, h);
-    QFETCH(int, lan);
-    QFETCH(int, mode);
-    QVERIFY(widgettest::initToolkit(lan));
-    SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
-    gShowW = w;
-    gShowH = h;
-    gpWPara->systemMode = mode;
-    gpWPara->isPswUsed = 1;
-    gpWPara->showManualSnap = 1;
-    gpWPara->useStatistics = 1;
-    gpWPara->multiDetectNum = 8;
-    for (int d = 0; d < 8; ++d)
-        gpWPara->trigInput[d] = mode == 3 ? d + 1 : -1;
-    gpWPara->loadIONames();
-    IOStatusWidget::setDrivePathSource([] { return QStringLiteral("/mnt"); });
-
-    QWidget top;
-    top.setStyleSheet(QStringLiteral("background: #203040;"));
-    top.resize(w, h);
-    IOStatusWidget strip(&top);
-    IndexButton bar(&top);
-    top.show();
-    bar.show();
-    const QString dir = TestEnv::buildDir() + "/render";
-    QDir().mkpath(dir);
-    for (int level : {0, 1}) {
-        m_state->loginLevel = level;
-        QVERIFY(top.grab().save(QStringLiteral("%1/mainscreen_%2x%3_%4_mode%5_%6.png")
-                                    .arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh").arg(mode)
-                                    .arg(level ? "in" : "out")));
-    }
-    // Nothing the operator reads may sit under the side bar or off screen.
-    for (const auto& l : IOStatusWidget::lamps())
-        QVERIFY2(l.lamp.right() < w - 240 && l.label.right() < w - 240, qPrintable(l.text));
-    IOStatusWidget::setDrivePathSource(nullptr);
-    if (mode != 0)
-        return;
-    // The settings window over the same screen.
-    WizardParaWidget page(&top);
-    page.show();
-    QVERIFY(top.grab().save(QStringLiteral("%1/settings_%2x%3_%4.png").arg(dir).arg(w).arg(h).arg(lan ? "en" : "zh")));
-    for (QWidget* c : page.findChildren<QWidget*>())
-        if (c->isVisible())
-            QVERIFY2(QRect(0, 0, w, h).contains(c->geometry()), qPrintable(c->objectName()));
-}
-
 void TstMainWin::settingsWindowCancelKeepsLiveSet()
 {
     gpWParaBak = new WizardPara(*gpWPara);
@@ -334,8 +260,6 @@ void TstMainWin::settingsWindowCancelKeepsLiveSet()
                     [](QWidget* box) { clickButtonWithText(box, messageText(123)); });
     w.SlotExit();
     QVERIFY(!exited);
-    delete gpWParaBak;
-    gpWParaBak = nullptr;
 }
 
 int main(int argc, char** argv)

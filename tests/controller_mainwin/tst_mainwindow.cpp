@@ -478,6 +478,18 @@ void TstMainWindow::renderMainWindow()
                                            .arg(cameras)
                                            .arg(lan ? "en" : "zh", bar ? "bar" : "nobar")));
         }
+        // The settings window over the same screen, every control on it.
+        if (cameras == 2) {
+            m_win->settingsWindow->show();
+            for (QWidget* c : m_win->settingsWindow->findChildren<QWidget*>())
+                if (c->isVisible())
+                    QVERIFY2(QRect(QPoint(), screen).contains(c->geometry()), qPrintable(c->objectName()));
+            QVERIFY(m_win->grab().save(QStringLiteral("%1/settings_%2x%3_%4.png")
+                                           .arg(dir)
+                                           .arg(screen.width())
+                                           .arg(screen.height())
+                                           .arg(lan ? "en" : "zh")));
+        }
         cleanup();
     }
 }

@@ -7,8 +7,6 @@
 #include "frame/startup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
-#include "records/countgroup.h"
-#include "records/upaninfo.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
@@ -48,21 +46,6 @@ QStringList rows(const QString& file, const QString& sql)
 }
 } // namespace
 
-// Takes what a worker thread sends, by the signatures old-style
-// connections use.
-class Receiver : public QObject
-{
-    Q_OBJECT
-public:
-    QVector<UPanInfo> drives;
-    CountGroup group;
-    QPair<QString, QString> names;
-public slots:
-    void takeDrives(QVector<UPanInfo> d) { drives = d; }
-    void takeGroup(CountGroup g) { group = g; }
-    void takeNames(QPair<QString, QString> n) { names = n; }
-};
-
 class TstStartup : public QObject
 {
     Q_OBJECT
@@ -76,29 +59,13 @@ private slots:
     void inputChangeReachesTheWindowsRun();
 };
 
+// A queued argument crosses threads only when its type is known under the
+// name the signal or the old-style connection spells it with.
 void TstStartup::metaTypesCrossThreads()
 {
     registerMetaTypes();
-    Receiver r;
-    UPanInfo drive;
-    drive.uuid = "0A1B-2C3D";
-    CountGroup group;
-    group.groupName = "cups";
-    const QPair<QString, QString> names("camera1", "cup");
-    QList<bool> sent;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-        sent << QMetaObject::invokeMethod(&r, "takeDrives", Qt::QueuedConnection,
-                                          Q_ARG(QVector<UPanInfo>, QVector<UPanInfo>{drive}))
-             << QMetaObject::invokeMethod(&r, "takeGroup", Qt::QueuedConnection, Q_ARG(CountGroup, group))
-             << QMetaObject::invokeMethod(&r, "takeNames", Qt::QueuedConnection,
-                                          QGenericArgument("QPair<QString,QString>", &names));
-    }));
-    worker->start();
-    QVERIFY(worker->wait(5000));
-    QCOMPARE(sent, (QList<bool>{true, true, true}));
-    QTRY_COMPARE(r.names, names);
-    QCOMPARE(r.drives, QVector<UPanInfo>{drive});
-    QCOMPARE(r.group.groupName, group.groupName);
+    for (const char* name : {"UPanInfo", "QVector<UPanInfo>", "CountGroup", "QPair<QString,QString>"})
+        QVERIFY2(QMetaType::type(QMetaObject::normalizedType(name)) != QMetaType::UnknownType, name);
 }
 
 void TstStartup::panelWaitsShowEveryStep()

@@ -9,6 +9,7 @@
 #include "netservices/modbusserver.h"
 #include "platform/commandrunner.h"
 #include "settings/parametercommit.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -33,15 +34,6 @@ struct Journal : MainState {
     }
 };
 
-struct Answer : OperatorPrompt {
-    bool yes = true;
-    QList<int> asked;
-    bool prompt(Kind, int msg, const QString&) override
-    {
-        asked << msg;
-        return yes;
-    }
-};
 } // namespace
 
 class TstSettings : public QObject
@@ -60,7 +52,7 @@ private:
     int storedTempNum();
     TestEnv* m_env = nullptr;
     Journal* m_state = nullptr;
-    Answer m_answer;
+    RecordingPrompt m_answer;
     TestClock m_clock;
 };
 
@@ -69,8 +61,7 @@ void TstSettings::init()
     m_env = new TestEnv;
     Clock::install(&m_clock);
     OperatorPrompt::install(&m_answer);
-    m_answer.asked.clear();
-    m_answer.yes = true;
+    m_answer.clear();
     m_state = new Journal;
     gpWin = m_state;
     m_state->paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
@@ -85,13 +76,9 @@ void TstSettings::init()
 
 void TstSettings::cleanup()
 {
-    delete gpWPara;
-    delete gpWParaBak;
-    gpWPara = gpWParaBak = nullptr;
     delete m_state;
     QSqlDatabase::removeDatabase("dbIn");
     OperatorPrompt::install(nullptr);
-    Clock::install(nullptr);
     delete m_env;
 }
 
@@ -106,23 +93,22 @@ void TstSettings::commitAsksRecordsAndSaves()
 {
     // Nothing changed: no question, nothing written.
     QCOMPARE(ParameterCommit::accept({}), 0);
-    QVERIFY(m_answer.asked.isEmpty());
+    QVERIFY(m_answer.asked().isEmpty());
 
     // NO throws the copy away.
     const int before = gpWPara->tempNum;
     gpWParaBak->tempNum = before + 2;
     gpWParaBak->isPswUsed = !gpWPara->isPswUsed;
-    m_answer.yes = false;
-    QCOMPARE(ParameterCommit::accept({}), -1);
+    QCOMPARE(ParameterCommit::accept({}), -1); // no answer queued: NO
     QCOMPARE(gpWParaBak->tempNum, before);
     QVERIFY(m_state->entries.isEmpty());
 
     gpWParaBak->tempNum = before + 2;
     gpWParaBak->isPswUsed = !gpWPara->isPswUsed;
-    m_answer.yes = true;
+    m_answer.answer(true);
     QStringList order;
     QCOMPARE(ParameterCommit::accept({[&] { order << "cameras"; }, [&] { order << "retrain"; }}), 1);
-    QCOMPARE(m_answer.asked, (QList<int>{234, 234}));
+    QCOMPARE(m_answer.numbers(), (QList<int>{234, 234}));
     QCOMPARE(order, (QStringList{"cameras", "retrain"}));
     QCOMPARE(gpWPara->tempNum, before + 2);
     QCOMPARE(storedTempNum(), before + 2);
@@ -162,7 +148,8 @@ void TstSettings::endRunsOnceInOrder()
     QCOMPARE(storedTempNum(), expected);
 }
 
-// The Modbus slave of this build opens no socket, on port 502 or any other.
+// The Modbus slave of this build opens no socket, on port 502 or any other
+// (a listening socket is a descriptor of this process).
 void TstSettings::modbusServerListensNowhere()
 {
     const auto sockets = [] {
@@ -171,22 +158,9 @@ void TstSettings::modbusServerListensNowhere()
             n += fd.symLinkTarget().contains("socket:");
         return n;
     };
-    const auto listening502 = [] {
-        for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-            QFile f(table);
-            if (f.open(QIODevice::ReadOnly))
-                for (const QByteArray& line : f.readAll().split('\n')) {
-                    const QList<QByteArray> col = line.simplified().split(' '); // local address, ..., state
-                    if (col.value(1).endsWith(":01F6") && col.value(3) == "0A")
-                        return true;
-                }
-        }
-        return false;
-    };
     const int before = sockets();
     auto server = std::make_shared<ModbusServer>();
-    QCOMPARE(sockets(), before);
-    QVERIFY(!listening502());
+    QCOMPARE(sockets(), before); // a listening socket would be one more
 }
 
 void TstSettings::terminationSignalArrivesOnTheEventLoop()
