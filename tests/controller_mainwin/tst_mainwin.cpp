@@ -15,6 +15,7 @@
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
+#include "widgets/sharedpixmaps.h"
 #include "widgets/warnbox.h"
 #include "widgets_boxes/widgettest.h"
 
@@ -34,6 +35,7 @@ private slots:
     void stripLampsFollowModeAndSettings();
     void stripTapLogsOutAndFormatsCycleTime();
     void sideBarVisibilityAndChooser();
+    void renderStrip();
     void settingsWindowCancelKeepsLiveSet();
 
 private:
@@ -239,6 +241,46 @@ void TstMainWin::sideBarVisibilityAndChooser()
     QVERIFY(!bar.snap->isHidden() && !bar.chooser->isHidden());
     QVERIFY(bar.mouldSnap->isHidden());
     QVERIFY(!bar.statistics->isHidden());
+}
+
+// The strip and side bar in modes 0 and 3, logged out and in, at both screen
+// sizes and languages (pictures for looking at); no lamp under the side bar.
+void TstMainWin::renderStrip()
+{
+    const QString dir = TestEnv::buildDir() + "/render";
+    QVERIFY(QDir().mkpath(dir));
+    gpWPara->isPswUsed = gpWPara->showManualSnap = gpWPara->useStatistics = 1;
+    gpWPara->multiDetectNum = 8;
+    IOStatusWidget::setDrivePathSource([] { return QStringLiteral("/mnt"); });
+    for (int lan : {1, 0})
+        for (QSize size : {QSize(1024, 768), QSize(1280, 800)})
+            for (int mode : {0, 3}) {
+                QVERIFY(widgettest::initToolkit(lan));
+                SharedPixmaps::load(TestEnv::sourceDir() + "/resources/images/");
+                gShowW = size.width();
+                gShowH = size.height();
+                gpWPara->systemMode = mode;
+                for (int d = 0; d < 8; ++d)
+                    gpWPara->trigInput[d] = mode == 3 ? d + 1 : -1;
+                gpWPara->loadIONames();
+                QWidget top;
+                top.setStyleSheet(QStringLiteral("background: #203040;"));
+                top.resize(size);
+                IOStatusWidget strip(&top);
+                IndexButton bar(&top);
+                top.show();
+                bar.show();
+                for (int level : {0, 1}) {
+                    m_state->loginLevel = level;
+                    QVERIFY(top.grab().save(QStringLiteral("%1/mainscreen_%2x%3_%4_mode%5_%6.png")
+                                                .arg(dir).arg(size.width()).arg(size.height())
+                                                .arg(lan ? "en" : "zh").arg(mode).arg(level ? "in" : "out")));
+                }
+                for (const auto& l : IOStatusWidget::lamps())
+                    QVERIFY2(l.lamp.right() < size.width() - 240 && l.label.right() < size.width() - 240,
+                             qPrintable(l.text));
+            }
+    IOStatusWidget::setDrivePathSource(nullptr);
 }
 
 void TstMainWin::settingsWindowCancelKeepsLiveSet()
