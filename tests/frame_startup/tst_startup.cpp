@@ -5,6 +5,8 @@
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "frame/startup.h"
+#include "records/countgroup.h"
+#include "records/upaninfo.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
@@ -46,6 +48,20 @@ QStringList rows(const QString& file, const QString& sql)
 }
 } // namespace
 
+class Receiver : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList got; // what arrived, on the receiver's thread only
+public slots:
+    void takeDrives(QVector<UPanInfo> d) { take(d.value(0).uuid); }
+    void takeGroup(CountGroup g) { take(g.groupName); }
+    void takeNames(QPair<QString, QString> n) { take(n.first + "/" + n.second); }
+
+private:
+    void take(const QString& v) { got << (QThread::currentThread() == thread() ? v : "wrong thread"); }
+};
+
 class TstStartup : public QObject
 {
     Q_OBJECT
@@ -59,13 +75,28 @@ private slots:
     void inputChangeReachesTheWindowsRun();
 };
 
-// A queued argument crosses threads only when its type is known under the
-// name the signal or the old-style connection spells it with.
+// The types the station queues between threads arrive intact on the
+// receiver's thread by the names their connections spell.
 void TstStartup::metaTypesCrossThreads()
 {
     registerMetaTypes();
-    for (const char* name : {"UPanInfo", "QVector<UPanInfo>", "CountGroup", "QPair<QString,QString>"})
-        QVERIFY2(QMetaType::type(QMetaObject::normalizedType(name)) != QMetaType::UnknownType, name);
+    Receiver r;
+    UPanInfo drive;
+    drive.uuid = "0A1B-2C3D";
+    CountGroup group;
+    group.groupName = "cups";
+    const QPair<QString, QString> names("camera1", "cup");
+    QThread* worker = QThread::create([&] {
+        QMetaObject::invokeMethod(&r, "takeDrives", Qt::QueuedConnection, Q_ARG(QVector<UPanInfo>, {drive}));
+        QMetaObject::invokeMethod(&r, "takeGroup", Qt::QueuedConnection, Q_ARG(CountGroup, group));
+        QMetaObject::invokeMethod(&r, "takeNames", Qt::QueuedConnection,
+                                  QGenericArgument("QPair<QString,QString>", &names));
+    });
+    worker->start();
+    QVERIFY(worker->wait(5000));
+    delete worker;
+    QTRY_COMPARE(r.got.size(), 3);
+    QCOMPARE(r.got, (QStringList{"0A1B-2C3D", "cups", "camera1/cup"}));
 }
 
 void TstStartup::panelWaitsShowEveryStep()
