@@ -737,6 +737,11 @@ private slots:
         for (auto it = names.begin(); it != names.end(); ++it)
             QCOMPARE(gaName[it.key()], it.value());
         QCOMPARE(gaName[0], QString("开模到位"));
+        QCOMPARE(gOutName[13][3], QString("Mac mov"));
+        QCOMPARE(gInName[15][2], QString("中子C退"));
+        QCOMPARE(gCustomInputName[1][1], QString("Input 3"));
+        QCOMPARE(gCustomOutputName[2][3], QString("出力 4"));
+        QVERIFY(gCustomOutputName[0][2].isEmpty());
     }
 
     void assignmentCommitsAndReverts()

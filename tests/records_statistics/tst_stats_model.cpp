@@ -75,10 +75,12 @@ private slots:
         m.liveCount.groups = {g};
         m.curGroupName = "default";
         m.slotUpdateRecord(0, QString());
-        // The sums, series and labels of the usual shifts and of another
-        // group are the page's values, bars and axes in its test; here a
-        // camera that is not there and a short night.
-        QCOMPARE(m.getCount(Whole, true, 5, 0), 0);
+        // Slots 0-11, 12-23, all, and a camera that is not there; the series
+        // and labels of the usual shifts and another group's zeros are the
+        // page's bars, axes and values in its test.
+        QCOMPARE(QList<int>({m.getCount(Morning, true, 8, 8), m.getCount(Night, true, 8, 8), m.getCount(Whole, true, 8, 8),
+                             m.getCount(Whole, true, 5, 0)}),
+                 QList<int>({78, 222, 300, 0}));
         QVERIFY(m.getRes(Whole, true, 5, 0).isEmpty());
         m.nightStart = 6;
         QCOMPARE(m.getRes(Night, true, 8, 8), QList<int>({23, 24}));
