@@ -359,12 +359,9 @@ void TstIo::receiveRules()
 
 void TstIo::faultsLeaveLinkWorking_data()
 {
+    // Split, merged, noisy and damaged answers are the receive fuzz test's
+    // (random pieces of good, damaged and noise bytes through the same step).
     QTest::addColumn<int>("fault");
-    QTest::newRow("split") << int(BoardSim::Fault::Split);
-    QTest::newRow("merged") << int(BoardSim::Fault::Merge);
-    QTest::newRow("garbage") << int(BoardSim::Fault::Garbage);
-    QTest::newRow("bad check byte") << int(BoardSim::Fault::BadCheck);
-    QTest::newRow("bad end byte") << int(BoardSim::Fault::BadEnd);
     QTest::newRow("missing echo") << int(BoardSim::Fault::StaleEcho);
     QTest::newRow("dropped answers") << int(BoardSim::Fault::Drop);
     QTest::newRow("truncated answers") << int(BoardSim::Fault::Truncate);
@@ -597,13 +594,7 @@ void TstIo::inTriggerRules()
 
 void TstIo::ledMask()
 {
-    // Without the device the mask still changes and nothing is sent.
-    LEDOnOff(6, 1);
-    LEDOnOff(7, 0);
-    QCOMPARE(::ledMask(), 0x7F);
-    QVERIFY(LedDevice::loggedRequests().isEmpty());
-
-    resetLedMask();
+    // (Without the device the mask alone changes: the cycle's lamp checks.)
     QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
     gfLED = LedDevice::open();
     QVERIFY(gfLED > 0);
