@@ -118,7 +118,7 @@ private slots:
     // The station's boxes (defined below the class).
 
     void colorButtonSizesByStyleAndLanguage();
-    void chooseBoxGeometryAndAnswers();
+    void chooseBoxGeometry();
     void warnBoxGeometryAndConfirm();
     void mainWindowBoxes();
     void boxesPaintWithoutBackgroundPicture();
@@ -761,17 +761,12 @@ void TstWidgetsBoxes::colorButtonSizesByStyleAndLanguage()
     }
 }
 
-void TstWidgetsBoxes::chooseBoxGeometryAndAnswers()
+// (Its YES and NO are the statistics page's return question, answered both ways.)
+void TstWidgetsBoxes::chooseBoxGeometry()
 {
     ChooseBox box(nullptr, 750, 370);
     QCOMPARE(box.geometry(), QRect(1280 / 2 - 375, 800 / 2 - 185, 750, 370));
     QVERIFY(!box.isVisible());
-
-    box.setText(QStringLiteral("Delete?"));
-    answerModal([](QWidget* w) { QVERIFY(clickButtonWithText(w, QStringLiteral("YES"))); });
-    QCOMPARE(box.exec(), 1);
-    answerModal([](QWidget* w) { QVERIFY(clickButtonWithText(w, QStringLiteral("NO"))); });
-    QCOMPARE(box.exec(), 0);
 }
 
 void TstWidgetsBoxes::warnBoxGeometryAndConfirm()
