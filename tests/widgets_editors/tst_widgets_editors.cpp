@@ -336,12 +336,7 @@ void TstWidgetsEditors::checkBoxValue()
     c.setValue(7);
     QVERIFY(c.value());
     c.setValue(0);
-    QVERIFY(!c.value());
-    c.show();
-    QVERIFY(!c.wasPressed());
-    QTest::mouseClick(&c, Qt::LeftButton);
-    QVERIFY(c.wasPressed());
-    QVERIFY(c.value());
+    QVERIFY(!c.value()); // a touch turning it on is the I/O page's sequence box
 }
 
 void TstWidgetsEditors::sliderJumpsToTouch()
