@@ -14,6 +14,7 @@
 #include "platform/leddevice.h"
 #include "platform/platformpath.h"
 #include "platform/posix_qextserialport.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 
 #include <QSqlDatabase>
@@ -30,20 +31,6 @@
 #include <vector>
 
 namespace {
-
-// Warnings of the I/O thread, captured from any thread.
-std::mutex gLogMutex;
-QStringList gLog;
-QtMessageHandler gPrevHandler = nullptr;
-void captureHandler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg)
-{
-    {
-        std::lock_guard<std::mutex> l(gLogMutex);
-        gLog << msg;
-    }
-    if (type != QtWarningMsg && gPrevHandler)
-        gPrevHandler(type, ctx, msg);
-}
 
 using Ms = std::chrono::duration<double, std::milli>;
 
@@ -70,8 +57,7 @@ private slots:
     void receiveRules();
     void faultsLeaveLinkWorking_data();
     void faultsLeaveLinkWorking();
-    void boardStopsAnswering();
-    void watchdogStopsAndResumes();
+    void watchdogStopsTheLink();
     void noPortNoTalk();
     void setOutRules();
     void inTriggerRules();
@@ -337,9 +323,9 @@ void TstIo::wakeUpsAreMergedAndNoEdgeIsLost()
     gpWin = nullptr;
 }
 
-// The receive step on literal bytes: the answers' byte order, the resend on
-// a wrong echo, no signal before a frame is complete. Damaged frames, noise
-// and the table's bounds are the fuzz test's.
+// The receive step on literal bytes: the answers' byte order and the resend
+// on a wrong echo. Split and damaged frames, noise and the table's bounds are
+// the fuzz test's.
 void TstIo::receiveRules()
 {
     IOThread t; // not started: receive() runs on this thread
@@ -363,14 +349,6 @@ void TstIo::receiveRules()
     const QByteArray high = QByteArray::fromHex("5F020003000064F5");
     t.receive(reinterpret_cast<const unsigned char*>(high.constData()), 8, 0);
     QCOMPARE(dataIn(), 0x300u);
-    signals_ = 0;
-    BoardFrameParser::makeStatus(a, 0x005, 0x001);
-    // Split over two reads: handled once complete.
-    QVERIFY(!t.receive(a, 5, 0x001));
-    QCOMPARE(signals_, 0);
-    QVERIFY(!t.receive(a + 5, 3, 0x001));
-    QCOMPARE(signals_, 1);
-    QCOMPARE(dataIn(), 5u);
     // Little-endian value; other types are ignored.
     t.resetValueIndex(0);
     const QByteArray v = QByteArray::fromHex("5F037856341276F5") + QByteArray::fromHex("5F090102030470F5");
@@ -381,12 +359,9 @@ void TstIo::receiveRules()
 
 void TstIo::faultsLeaveLinkWorking_data()
 {
+    // Split, merged, noisy and damaged answers are the receive fuzz test's
+    // (random pieces of good, damaged and noise bytes through the same step).
     QTest::addColumn<int>("fault");
-    QTest::newRow("split") << int(BoardSim::Fault::Split);
-    QTest::newRow("merged") << int(BoardSim::Fault::Merge);
-    QTest::newRow("garbage") << int(BoardSim::Fault::Garbage);
-    QTest::newRow("bad check byte") << int(BoardSim::Fault::BadCheck);
-    QTest::newRow("bad end byte") << int(BoardSim::Fault::BadEnd);
     QTest::newRow("missing echo") << int(BoardSim::Fault::StaleEcho);
     QTest::newRow("dropped answers") << int(BoardSim::Fault::Drop);
     QTest::newRow("truncated answers") << int(BoardSim::Fault::Truncate);
@@ -449,60 +424,11 @@ void TstIo::faultsLeaveLinkWorking()
     QCOMPARE(dataIn(), w2);
 }
 
-// The board stops answering in the middle of an answer and stays quiet: the
-// station keeps polling at its pace, takes no input word and sends no output
-// (outputs only follow an answer); when the board answers again, the pending
-// output goes out at once and the board's inputs come in.
-void TstIo::boardStopsAnswering()
+// With no stamp for 11 s the thread stops talking to the board (the stamp
+// that resumes it is the cycle's lost-camera case).
+void TstIo::watchdogStopsTheLink()
 {
-    QVERIFY(startLink());
-    const uint32_t w1 = 0x0C3;
-    m_sim->setInputs(w1);
-    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w1, 500);
-    int signals_ = 0;
-    connect(m_port->ioThread(), &IOThread::sigIOChange, this, [&] { ++signals_; }, Qt::QueuedConnection);
-
-    m_sim->injectFault(BoardSim::Fault::Truncate);
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->pendingFaults() == 0, 500);
-    m_sim->setSilent(true);
-    QTest::qWait(20);
-    const size_t from = m_sim->frameCount();
-    const auto t0 = BoardSim::Clock::now();
-    m_sim->setInputs(0x03C);
-    m_port->IOSetOut(1, 1);
-    m_port->IOFlashOut();
-    QTest::qWait(300);
-    const auto quiet = framesSince(from);
-    const double spanMs = Ms(BoardSim::Clock::now() - t0).count();
-    QVERIFY2(double(quiet.size()) >= spanMs / 15.0, qPrintable(QString::number(quiet.size())));
-    for (const auto& f : quiet)
-        QVERIFY(f.command != 1);
-    QCOMPARE(m_sim->outputs(), 0u);
-    QCOMPARE(dataIn(), w1);
-    QCOMPARE(signals_, 0);
-
-    const size_t back = m_sim->frameCount();
-    const auto t1 = BoardSim::Clock::now();
-    m_sim->setSilent(false);
-    const long i = m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 1 && f.data == 0x002; },
-                                       500, back);
-    QVERIFY(i >= 0);
-    qInfo("output on the wire %.1f ms after the board answered again",
-          Ms(m_sim->frames()[size_t(i)].t - t1).count());
-    QVERIFY(Ms(m_sim->frames()[size_t(i)].t - t1).count() < 50.0);
-    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 0x03Cu, 500);
-    QTRY_COMPARE_WITH_TIMEOUT(signals_, 1, 500);
-}
-
-// With no stamp for 11 s the thread stops talking to the board; the next
-// stamp resumes it.
-void TstIo::watchdogStopsAndResumes()
-{
-    gPrevHandler = qInstallMessageHandler(captureHandler);
-    {
-        std::lock_guard<std::mutex> l(gLogMutex);
-        gLog.clear();
-    }
+    LogCapture log;
     QVERIFY(startLink());
     QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > 5, 500);
     m_clock.advance(10000); // ten seconds: still polling
@@ -523,18 +449,7 @@ void TstIo::watchdogStopsAndResumes()
     QCOMPARE(m_sim->frameCount(), n); // nothing sent
     QCOMPARE(dataIn(), 0u);           // nothing read
     QCOMPARE(m_sim->outputs(), 0u);
-    {
-        std::lock_guard<std::mutex> l(gLogMutex);
-        QVERIFY(gLog.contains("controlport_thread - main_thread > 10s will timeout exit"));
-    }
-
-    const auto t0 = BoardSim::Clock::now();
-    m_port->updateThreadProtectTiming();
-    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x001, 500));
-    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), 2u, 500);
-    qInfo("polling resumed %.1f ms after the stamp", Ms(BoardSim::Clock::now() - t0).count());
-    QVERIFY(!m_port->ioThread()->isStale());
-    qInstallMessageHandler(gPrevHandler);
+    QVERIFY(log.lines().contains("controlport_thread - main_thread > 10s will timeout exit"));
 }
 
 // No device file: no port, nothing sent or read, no edge ever.
@@ -548,9 +463,6 @@ void TstIo::noPortNoTalk()
     QCOMPARE(dataIn(), 0u);
     for (int i = 0; i < 8; ++i)
         QCOMPARE(m_port->IOInTrigger(i), 0);
-    m_port->IOSetOut(0, 1);
-    m_port->IOFlashOut();
-    QCOMPARE(gDataOut, 1u);
     // A device that exists but is no port at all is also no port.
     m_port.reset();
     QVERIFY(m_env->writeSimFile("/dev/ttyS3", QByteArray()));
@@ -629,15 +541,8 @@ void TstIo::inTriggerRules()
         QMutexLocker l(pMutexIO);
         gDataIn = w;
     };
-    // A rise is reported once per input.
-    setIn(0x001);
-    QCOMPARE(port.IOInTrigger(0), 1);
-    QCOMPARE(port.IOInTrigger(0), 0);
-    setIn(0x000);
-    QCOMPARE(port.IOInTrigger(0), 0);
-    setIn(0x001);
-    QCOMPARE(port.IOInTrigger(0), 1);
-
+    // (A rise reported once per input, and again after the input fell, is
+    // every opening of the cycle's machine starting one period.)
     // Input-3 mirror: input 3 also counts as input 0.
     gpWPara->in4Use = 1;
     setIn(0x000);
@@ -679,13 +584,7 @@ void TstIo::inTriggerRules()
 
 void TstIo::ledMask()
 {
-    // Without the device the mask still changes and nothing is sent.
-    LEDOnOff(6, 1);
-    LEDOnOff(7, 0);
-    QCOMPARE(::ledMask(), 0x7F);
-    QVERIFY(LedDevice::loggedRequests().isEmpty());
-
-    resetLedMask();
+    // (Without the device the mask alone changes: the cycle's lamp checks.)
     QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
     gfLED = LedDevice::open();
     QVERIFY(gfLED > 0);

@@ -50,27 +50,6 @@ private slots:
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
     }
 
-    void mountAndUmountOfSimulatedDrive()
-    {
-        TestEnv env;
-        QVERIFY(env.writeSimFile("/drives/sdb1/photo.jpg", "jpeg"));
-        QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n"));
-        QVERIFY(QDir().mkpath(env.simRoot() + "/mnt"));
-        QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
-        QVERIFY(QFileInfo::exists(env.simRoot() + "/mnt/photo.jpg"));
-        QFile m(env.simRoot() + "/proc/mounts");
-        QVERIFY(m.open(QIODevice::ReadOnly));
-        QVERIFY(m.readAll().contains("/dev/sdb1 /mnt vfat"));
-        m.close();
-        // A device that does not exist fails like mount does.
-        QCOMPARE(CommandRunner::system("mount /dev/sdc1 /mnt2"), 32);
-        QCOMPARE(CommandRunner::system("umount /mnt"), 0);
-        QVERIFY(!QFileInfo::exists(env.simRoot() + "/mnt/photo.jpg"));
-        QVERIFY(QFileInfo(env.simRoot() + "/mnt").isDir());
-        QCOMPARE(CommandRunner::system("umount /mnt"), 32);
-        QVERIFY(QFileInfo::exists(env.simRoot() + "/drives/sdb1/photo.jpg"));
-    }
-
     void machineCommandsNeverRunInsideOtherLines()
     {
         TestEnv env;

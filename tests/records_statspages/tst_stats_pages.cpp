@@ -381,21 +381,6 @@ private slots:
                 d.show();
                 QVERIFY(d.width() <= size.width());
                 QVERIFY(d.grab().save(out + "/statsdates_" + tag + ".png"));
-                for (int m : {654, 320, 732, 147, 795}) {
-                    QWidget* box;
-                    if (m == 320) {
-                        auto* c = new ChooseBox(nullptr, size.width(), size.height());
-                        c->setText(messageText(m));
-                        box = c;
-                    } else {
-                        auto* b = new WarnBox(nullptr);
-                        b->setText(StatisticsWidget::boxText(m));
-                        box = b;
-                    }
-                    box->show();
-                    QVERIFY(box->grab().save(out + QString("/statsmsg%1_").arg(m) + tag + ".png"));
-                    delete box;
-                }
             }
     }
 };

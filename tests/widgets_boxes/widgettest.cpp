@@ -41,14 +41,11 @@ void resetShared()
     remakePads(false);
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
-    // What the toolkit tests set up or borrow from the station's globals.
-    delete gpWPara;
-    gpWPara = nullptr;
+    // What the toolkit tests borrow from the station's globals (the
+    // parameters and the screen size are TestEnv's).
     gpControlIO = nullptr;
     gpNetDialog = nullptr;
     gLan = 1;
-    gShowW = 1280;
-    gShowH = 800;
 }
 
 void remakePads(bool create)

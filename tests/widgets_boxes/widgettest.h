@@ -13,11 +13,11 @@ namespace widgettest {
 // Returns false when the message table could not be loaded.
 bool initToolkit(int lan = 1);
 
-// Deletes the shared boxes and pads, the parameters, and puts the globals
-// the toolkit tests touch (language, screen size, borrowed board port and
-// network dialog, current field, login level) back to the start-up state, so
-// every test starts alike and none undoes another by hand. (To be replaced
-// by TestEnv's ordered reset of process state once it has one.)
+// Deletes the shared boxes and pads and puts the globals the toolkit tests
+// touch (language, borrowed board port and network dialog, current field,
+// login level) back to the start-up state, so every test starts alike and
+// none undoes another by hand. The parameters and the screen size are reset
+// by TestEnv.
 void resetShared();
 
 // Deletes the shared pads and, with `create`, makes new ones (in the

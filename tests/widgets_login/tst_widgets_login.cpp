@@ -133,31 +133,8 @@ void TstWidgetsLogin::sharedDialogsWiredIntoMainWindow()
         QCOMPARE(w->parentWidget(), static_cast<QWidget*>(m_win));
         QVERIFY(!w->isVisible());
     }
-    QVERIFY(gpLostCameraWarnBox && !gpLostCameraWarnBox->parentWidget());
     QCOMPARE(gpProductAlarmWarnBox->parentWidget(), static_cast<QWidget*>(m_win));
     QVERIFY(!gpProductAlarmWarnBox->isVisible());
-
-    // The shared question box answers inside the main window.
-    gpChooseBox->setText(QStringLiteral("Save?"));
-    widgettest::answerWhenVisible(gpChooseBox,
-                                  [](QWidget*) { QTest::mouseClick(gpChooseBox->yesButton(), Qt::LeftButton); });
-    QCOMPARE(gpChooseBox->exec(), 1);
-    widgettest::answerWhenVisible(gpChooseBox,
-                                  [](QWidget*) { QTest::mouseClick(gpChooseBox->noButton(), Qt::LeftButton); });
-    QCOMPARE(gpChooseBox->exec(), 0);
-
-    // A second main window (tests) replaces the shared boxes cleanly.
-    delete m_win;
-    m_win = nullptr;
-    QVERIFY(!gpWarnBox);
-    QVERIFY(!gpChooseBox);
-    QVERIFY(!gpPasswordBox);
-    QVERIFY(!gpProductAlarmWarnBox);
-    QVERIFY(gpNumPad); // replaced itself, without a parent
-    QVERIFY(!gpNumPad->parentWidget());
-    m_win = new ReDoWizard(nullptr);
-    QVERIFY(gpWarnBox && gpPasswordBox);
-    QCOMPARE(gpNumPad->parentWidget(), static_cast<QWidget*>(m_win));
 }
 
 void TstWidgetsLogin::passwordOffLetsEveryoneInButFactoryNeedsItsCode()
