@@ -11,7 +11,6 @@
 #include <QMutex>
 #include <QPluginLoader>
 #include <QThread>
-#include <QtTest>
 
 namespace {
 
@@ -176,7 +175,7 @@ void CycleRig::inspect(int camera, int d)
 
 void CycleRig::softTrigger(int camera) { cams[size_t(camera)]->softTrigger(); }
 
-void CycleRig::shoot(std::initializer_list<int> leftBehind)
+void CycleRig::shoot(const std::vector<int>& leftBehind)
 {
     for (int c : leftBehind)
         cams[size_t(c)]->setValue(QString("leftBehind"), 100);
@@ -239,11 +238,8 @@ void CycleRig::run(int ms)
         machine->tick(clock.monotonicMs());
         const bool open = sim->inputs() & 1u;
         if (open && !m_prevOpen && autoShoot) {
-            std::vector<int> lb;
-            lb.swap(leftBehindNext);
-            for (int c : lb)
-                cams[size_t(c)]->setValue(QString("leftBehind"), 100);
-            shoot();
+            shoot(leftBehindNext);
+            leftBehindNext.clear();
         }
         m_prevOpen = open;
         settle();

@@ -75,7 +75,7 @@ public:
     // --- the test's side ---
     // Cameras take a frame now; with leftBehind, those listed show a part
     // left in a cavity.
-    void shoot(std::initializer_list<int> leftBehind = {});
+    void shoot(const std::vector<int>& leftBehind = {});
     // Advances the test clock in 10 ms steps, ticking the machine and
     // waiting for the board link after each change.
     void run(int ms);

@@ -19,7 +19,6 @@
 #include <limits>
 #include <numeric>
 #include <random>
-#include <unistd.h>
 
 namespace {
 
@@ -451,7 +450,7 @@ void TstCycle::mode3CutModes()
     rig.settle();
     QCOMPARE(int(rig.wire()), atStart);
     for (int s = 0; s < 5; ++s) {
-        rig.shoot(s == 0 && atEnd < 0 ? std::initializer_list<int>{0} : std::initializer_list<int>{});
+        rig.shoot(s == 0 && atEnd < 0 ? std::vector<int>{0} : std::vector<int>{});
         rig.set({0}, true, 20);
         QCOMPARE(gpWin->curDetect, s);
         if (s == 0) {

@@ -9,7 +9,6 @@
 #include "frame/globals.h"
 #include "platform/commandrunner.h"
 #include "records_statspages/boxanswer.h"
-#include "frame/ionames.h"
 #include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"

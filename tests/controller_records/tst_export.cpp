@@ -4,8 +4,8 @@
 #include "controller/dataexportjob.h"
 #include "controller/exportcatalogue.h"
 #include "frame/clock.h"
-#include "frame/operatorprompt.h"
 #include "platform/commandrunner.h"
+#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -17,16 +17,14 @@ namespace {
 
 const char* const kBlkid = "/dev/sda1: UUID=\"0f1e\" TYPE=\"ext4\"\n/dev/sdb1: UUID=\"AB-12\" TYPE=\"vfat\"\n";
 
-struct Answers : OperatorPrompt {
-    QList<int> asked;
-    QList<bool> replies;
+// The operator, who may plug a drive in while a question is up.
+struct Answers : RecordingPrompt {
     std::function<void()> onAsk;
-    bool prompt(Kind, int msg, const QString&) override
+    bool prompt(Kind kind, int msg, const QString& text) override
     {
-        asked << msg;
         if (onAsk)
             onAsk();
-        return replies.isEmpty() ? false : replies.takeFirst();
+        return RecordingPrompt::prompt(kind, msg, text);
     }
 };
 
@@ -62,7 +60,8 @@ private slots:
         env = new TestEnv(false);
         env->writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n");
         Clock::install(&clock);
-        answers = Answers();
+        answers.clear();
+        answers.onAsk = nullptr;
         OperatorPrompt::install(&answers);
         for (const char* f : {"originalimage/cammer11/a.bmp", "cammer11/t1.bmp", "cammer28/t2.bmp", "cammerx/no.bmp",
                               "alarmimage/camera1/detect1/OK/ok.jpg", "alarmimage/camera1/detect2/NG/ng.jpg",
@@ -118,16 +117,16 @@ private slots:
 
     void noDriveAsksAgain()
     {
-        answers.replies = {true, true, false};
+        answers.answer(true);
+        answers.answer(true);
         QCOMPARE(DataExportJob::findDrive(), QString());
-        QCOMPARE(answers.asked, QList<int>({320, 320, 320}));
+        QCOMPARE(answers.numbers(), QList<int>({320, 320, 320}));
         // Plugged in while the question is up: found on the retry.
-        answers = Answers();
-        answers.replies = {true};
+        answers.clear();
+        answers.answer(true);
         answers.onAsk = [this] { plugDrive(); };
-        OperatorPrompt::install(&answers);
         QCOMPARE(DataExportJob::findDrive(), QString("/mnt"));
-        QCOMPARE(answers.asked, QList<int>({320}));
+        QCOMPARE(answers.numbers(), QList<int>({320}));
     }
 
     void pulledOrFullDriveStopsTheJob()

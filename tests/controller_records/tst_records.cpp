@@ -10,6 +10,7 @@
 #include "inspection_view/glogcapture.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/commandrunner.h"
+#include "records_statspages/statspagestestutil.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
@@ -26,39 +27,23 @@
 #include <QThread>
 #include <QtTest>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
 namespace {
 
-// Runs fn on a file through a connection of its own (opened for writing, as
-// the station reopens it, so a killed writer's journal is rolled back).
-bool withDb(const QString& file, const std::function<bool(QSqlDatabase&)>& fn)
-{
-    bool ok = false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "test");
-        db.setDatabaseName(file);
-        ok = QFile::exists(file) && db.open() && fn(db);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("test");
-    return ok;
-}
-
 bool sql(const QString& file, const QString& statement)
 {
     QFile(file).open(QIODevice::Append); // made when missing
-    return withDb(file, [&](QSqlDatabase& db) { return QSqlQuery(db).exec(statement); });
+    return withStatsDb(file, [&](QSqlQuery& q) { return q.exec(statement); });
 }
 
 // Rows of a journal file; ok false when it is damaged or has no table.
 QList<QStringList> rowsOf(const QString& file, bool* ok = nullptr)
 {
     QList<QStringList> rows;
-    const bool good = withDb(file, [&](QSqlDatabase& db) {
-        QSqlQuery q(db);
+    // Never opened when missing: opening would make an empty file.
+    const bool good = QFile::exists(file) && withStatsDb(file, [&](QSqlQuery& q) {
         if (!q.exec("PRAGMA integrity_check") || !q.next() || q.value(0).toString() != "ok"
             || !q.exec("SELECT * FROM RECORD ORDER BY rowid"))
             return false;
@@ -86,12 +71,6 @@ struct Viewer : ViewWatch2ZEL {
         ViewWatch2ZEL::sndRecordOperate(r);
     }
 };
-
-QString readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-}
 
 // The kill test's writer: starts the journal as the station does, then writes
 // numbered entries, printing each number once InsertRecord returned, and
@@ -215,7 +194,7 @@ private slots:
         j->loadDayAndCheck();
         QCOMPARE(rowsOf("RECORD/2026-03-07.db").size(), 0);
         QCOMPARE(rowsOf("RECORD/2026-03-07_1.db").value(0).value(2), QString("from the 7th"));
-        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+        QCOMPARE(fileBytes("time.txt"), QByteArray("2026-03-09"));
         j->startDayTimerAndRecordReady(2);
         QCOMPARE(rowsOf("RECORD.db").size(), 1);
 
@@ -227,7 +206,7 @@ private slots:
         clock->advance(30000);
         QCOMPARE(rowsOf("RECORD/2026-03-09.db").size(), 2);
         QCOMPARE(rowsOf("RECORD.db").size(), 0);
-        QCOMPARE(readAll("time.txt"), QString("2026-03-10"));
+        QCOMPARE(fileBytes("time.txt"), QByteArray("2026-03-10"));
         QVERIFY(state->InsertRecord("new day", "info"));
         QCOMPARE(rowsOf("RECORD.db").size(), 1);
         // Clearing empties today's file only.
@@ -246,7 +225,7 @@ private slots:
         clock->setNow(clock->now().addDays(1));
         QVERIFY(!j->SlotCheckDate());
         QCOMPARE(rowsOf("RECORD.db").size(), 2);
-        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+        QCOMPARE(fileBytes("time.txt"), QByteArray("2026-03-09"));
         QVERIFY(state->InsertRecord("still stored", "info"));
         QCOMPARE(rowsOf("RECORD.db").size(), 3);
     }
@@ -267,7 +246,7 @@ private slots:
         QCOMPARE(QDir("RECORD").entryList(QDir::Files), QStringList());
         QCOMPARE(rowsOf("RECORD.db").size(), 1);
         QVERIFY(!QFile::exists(QDir(env->workDir()).filePath("../x.db")));
-        QCOMPARE(readAll("time.txt"), QString("2026-03-09"));
+        QCOMPARE(fileBytes("time.txt"), QByteArray("2026-03-09"));
     }
 
     void badFilesAreReplacedAndKept()
@@ -276,7 +255,7 @@ private slots:
         QFile::remove("RECORD.db");
         env->writeWorkFile("RECORD.db", QByteArray(4096, 'j'));
         j->runStartup(1);
-        QCOMPARE(readAll("RECORD.db.damaged"), QString(4096, 'j'));
+        QCOMPARE(fileBytes("RECORD.db.damaged"), QByteArray(4096, 'j'));
         QCOMPARE(rowsOf("RECORD.db").size(), 1);
         j->close();
 

@@ -6,6 +6,7 @@
 #include "frame/messagetable.h"
 #include "frame/startup.h"
 #include "records/countgroup.h"
+#include "records_statistics/statstestutil.h"
 #include "records/upaninfo.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
@@ -34,16 +35,12 @@ namespace {
 QStringList rows(const QString& file, const QString& sql)
 {
     QStringList out;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
-        db.setDatabaseName(file);
-        QSqlQuery q(db);
-        if (db.open() && q.exec(sql))
-            while (q.next())
-                out << (q.record().count() > 1 ? q.value(0).toString() + "=" + q.value(1).toString()
-                                               : q.value(0).toString());
-    }
-    QSqlDatabase::removeDatabase("rows");
+    withStatsDb(file, [&](QSqlQuery& q) {
+        for (bool ok = q.exec(sql); ok && q.next();)
+            out << (q.record().count() > 1 ? q.value(0).toString() + "=" + q.value(1).toString()
+                                           : q.value(0).toString());
+        return true;
+    });
     return out;
 }
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QJsonArray>
 #include <QProcess>
 #include <QSaveFile>
 #include <QThread>

@@ -10,7 +10,6 @@
 #include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"
 #include "testsupport/modalanswer.h"
-#include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/warnbox.h"
@@ -25,7 +24,6 @@
 #include <QtTest>
 
 namespace {
-QColor pixel(const QImage& img, QPoint p) { return img.pixelColor(p); }
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
 } // namespace
 
@@ -177,14 +175,14 @@ private slots:
         const int W = h->width(), H = h->height();
         const float step = float((W - 40) / 13);
         const int left = int(20 + 3 * step - step * 0.5f);
-        QVERIFY(greenish(pixel(img, {left + 2, 41})));
-        QVERIFY(!greenish(pixel(img, {left + 2, 38})));
-        QVERIFY(greenish(pixel(img, {left + 2, H - 22})));
+        QVERIFY(greenish(img.pixelColor(left + 2, 41)));
+        QVERIFY(!greenish(img.pixelColor(left + 2, 38)));
+        QVERIFY(greenish(img.pixelColor(left + 2, H - 22)));
         bool textAboveAxis = false;
         const int zeroLeft = int(20 + step - step * 0.5f);
         for (int y = H - 40; y < H - 20; ++y)
             for (int x = zeroLeft; x < zeroLeft + int(step * 0.5f); ++x)
-                textAboveAxis |= pixel(img, {x, y}).value() < 100;
+                textAboveAxis |= img.pixelColor(x, y).value() < 100;
         QVERIFY(textAboveAxis);
 
         // Equal hours draw no bars.

@@ -13,7 +13,6 @@
 #include "testsupport/testenv.h"
 
 #include <QDir>
-#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
 #include <csignal>
