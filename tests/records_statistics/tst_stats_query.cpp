@@ -109,8 +109,7 @@ private slots:
     void badInputIsAnsweredAtOnce()
     {
         const QStringList keys{"detect_all", "detect_ng", "detect_all_detail", "detect_ng_detail", "every_detect"};
-        const QList<QPair<QString, QString>> cases{{"", ""},
-                                                   {"garbage", "2024-01-05 10:00:00"},
+        const QList<QPair<QString, QString>> cases{{"garbage", "2024-01-05 10:00:00"},
                                                    {"2024-01-05 10:00:00", "2024-13-45 99:00:00"},
                                                    {"2024-01-09 10:00:00", "2024-01-05 10:00:00"},
                                                    {"1970-01-01 00:00:00", "2100-01-01 00:00:00"}};

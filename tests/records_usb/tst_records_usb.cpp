@@ -604,11 +604,6 @@ void TstRecordsUsb::resultWriter()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("slot of camera 1 detection 1 slot 0 holds 100 bytes"));
     QCOMPARE(w.passOnce(), 0);
     QVERIFY(!gisSaveFail[0][0][0] && gisSaveFail[0][2][0] && gisSaveFail[1][0][0]);
-
-    // As a thread: runs until asked to stop.
-    w.start();
-    w.requestStop();
-    QVERIFY(w.wait(10000));
 }
 
 void TstRecordsUsb::slowDriveAndPool()
