@@ -627,13 +627,11 @@ void TstCycle::countFile()
     QCOMPARE((QList<int>{gAllNum[0], gAllNum[2], gAllNum[5], gFailNum[0], gFailNum[1], gFailNum[2], gFailNum[3]}),
              (QList<int>{5, 7, 0, 0, 100000000, 0, 0}));
     QCOMPARE(counters(0).mid(4), (QList<int>{12, 0}));
-    gAllCycleNum[7] = 42;
     ProductionCounters::CountWrite();
     QFile back(ProductionCounters::filePath());
     QVERIFY(back.open(QIODevice::ReadOnly));
     const QByteArray text = back.readAll();
     QVERIFY(text.indexOf("list_allnum") < text.indexOf("list_failnum"));
-    QVERIFY(text.contains("42"));
     ProductionCounters::clearAll();
     ProductionCounters::CountRead();
     QCOMPARE(std::accumulate(gAllNum, gAllNum + 8, 0) + std::accumulate(gAllCycleNum, gAllCycleNum + 8, 0), 0);
