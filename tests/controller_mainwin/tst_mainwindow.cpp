@@ -458,6 +458,11 @@ void TstMainWindow::renderMainWindow()
             else
                 QTest::mouseClick(m_win->sideBar->logo, Qt::LeftButton);
             QCOMPARE(m_win->sideBar->isVisible(), bar);
+            // The views under the bar keep their counters clear of it.
+            int covered = 0;
+            for (CammerWidget* v : m_win->views)
+                covered += v && v->coveredRight() > 0;
+            QCOMPARE(covered, bar ? (cameras == 2 ? 1 : 2) : 0);
             // Nothing the operator reads is cut off at the screen's edges,
             // and the side bar's buttons leave the corner labels free.
             QList<QRect> buttons;
