@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSet>
 #include <QtTest>
 
 #include <cmath>

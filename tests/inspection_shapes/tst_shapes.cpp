@@ -429,26 +429,10 @@ private slots:
             ++checked;
         }
         QVERIFY(checked > 300);
-
-        // A star of many vertices with a scale between view and image.
-        std::vector<QPoint> star;
-        for (int i = 0; i < 1000; ++i) {
-            const double a = 2 * M_PI * i / 1000.0;
-            const double r = (i % 2) ? 300 : 180;
-            star.emplace_back(int(400 + r * std::cos(a)), int(400 + r * std::sin(a)));
-        }
-        RePolygon s(int(star.size()), star.data());
-        s.setShowA(1920.0f / 2448.0f, 1080.0f / 2048.0f);
-        s.setImageRect();
-        std::vector<cv::Point> img;
-        for (int i = 0; i < s.count; ++i)
-            img.emplace_back(s.imagePoints[i].x(), s.imagePoints[i].y());
-        QVERIFY(sameMat(s.UpdateMask(), referenceMask(img, s.imageBoundRect)));
     }
 
     void polygonMaskStaleAndHuge()
     {
-        // (Many crossing edges per row are covered by the full-frame walk below.)
         // Vertices dragged after the box was computed: edges that begin
         // above and left of the mask and end below and right of it.
         const std::vector<cv::Point> pts = {{50, 50}, {150, 60}, {120, 140}, {60, 120}};
@@ -516,10 +500,6 @@ private slots:
             const bool in = cv::pointPolygonTest(pts, cv::Point2f(float(c), float(r)), false) > 0;
             QCOMPARE(mask.at<uchar>(r, c) == 255, in);
         }
-        // Vertices are on the outline.
-        for (int i = 2; i < 50; ++i)
-            if (pts[i].x < mask.cols && pts[i].y < mask.rows)
-                QCOMPARE(mask.at<uchar>(pts[i].y, pts[i].x), uchar(0));
     }
 
     void drawing()
