@@ -32,20 +32,13 @@ int pixel(uchar b0, uchar b1, uchar b2, uchar b3 = 0)
     return v;
 }
 
-uchar grey(uchar b0, uchar b1, uchar b2)
+// One pixel through a whole-buffer converter.
+uchar convertOne(void (*convert)(uchar*, int*, int, int), uchar b0, uchar b1, uchar b2)
 {
     int p = pixel(b0, b1, b2, 0x7f);
-    uchar g = 0xAA;
-    RGBA2Gray(&g, &p, 1, 1);
-    return g;
-}
-
-uchar hue(uchar b0, uchar b1, uchar b2)
-{
-    int p = pixel(b0, b1, b2, 0x7f);
-    uchar h = 0xAA;
-    RGBA2Hue(&h, &p, 1, 1);
-    return h;
+    uchar out = 0xAA;
+    convert(&out, &p, 1, 1);
+    return out;
 }
 
 cv::Mat pattern(int rows, int cols)
@@ -87,7 +80,7 @@ private slots:
             for (int i = 0; i < 256; ++i)
                 QCOMPARE(gaRGB2Gray[256 * k + i], int(float(i) * w[k] * 1024.0f));
         // Byte 0 carries the red weight.
-        QCOMPARE(grey(10, 20, 30), uchar((gaRGB2Gray[10] + gaRGB2Gray[256 + 20] + gaRGB2Gray[512 + 30]) / 1024));
+        QCOMPARE(convertOne(RGBA2Gray, 10, 20, 30), uchar((gaRGB2Gray[10] + gaRGB2Gray[256 + 20] + gaRGB2Gray[512 + 30]) / 1024));
         // A buffer: every pixel, rows back to back.
         std::vector<int> src = {pixel(255, 255, 255), pixel(255, 0, 0), pixel(0, 0, 0),
                                 pixel(0, 255, 0), pixel(0, 0, 255), pixel(128, 128, 128)};
@@ -114,7 +107,7 @@ private slots:
                                {0, 0, 255, 170},   {255, 0, 255, 212}, {255, 0, 1, 254}, {0, 0, 0, 0},
                                {90, 90, 90, 0}};
         for (const auto& h : hues)
-            QCOMPARE(int(hue(uchar(h[0]), uchar(h[1]), uchar(h[2]))), h[3]);
+            QCOMPARE(int(convertOne(RGBA2Hue, uchar(h[0]), uchar(h[1]), uchar(h[2]))), h[3]);
         // Ties go to byte 0 before byte 1.
         QCOMPARE(RGB2HueByte(200, 200, 100), uchar(42));
         for (int r = 0; r < 256; r += 15)

@@ -294,10 +294,7 @@ private slots:
 
     void polygonBoundsContainsResize()
     {
-        QPoint pts[4] = {{100, 100}, {159, 100}, {159, 300}, {100, 300}};
-        RePolygon narrow(4, pts);
-        narrow.setShowA(1.0f, 1.0f);
-        narrow.setImageRect();
+        const RePolygon narrow = *polygonOf({{100, 100}, {159, 100}, {159, 300}, {100, 300}});
         QCOMPARE(narrow.imageBoundRect, QRect(QPoint(100, 100), QPoint(158, 299)));
         QCOMPARE(narrow.boundRect, QRect(QPoint(80, 80), QPoint(158, 299)));
         // x2 - x1 = 78: answered by the rectangle, so a point left of the outline is in.
@@ -310,10 +307,7 @@ private slots:
         QVERIFY(!contains(w2, 85, 200));
         QVERIFY(contains(w2, 130, 200));
 
-        QPoint tri[3] = {{100, 100}, {300, 100}, {100, 300}};
-        RePolygon wide(3, tri);
-        wide.setShowA(1.0f, 1.0f);
-        wide.setImageRect();
+        RePolygon wide = *polygonOf({{100, 100}, {300, 100}, {100, 300}});
         QVERIFY(contains(wide, 150, 150));
         // Outside the rectangle, inside it but outside the triangle, on the outline.
         for (const QPoint& out : {QPoint(85, 200), QPoint(250, 250), QPoint(200, 200), QPoint(100, 150)})
