@@ -42,7 +42,6 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.output.contains("1234-ABCD"));
         QCOMPARE(CommandRunner::bash("ping -c 1 192.0.2.1").exitCode, 1);
-        QCOMPARE(CommandRunner::programOf("LANG=C blkid -o list"), QString("blkid"));
         // The time limit holds.
         QElapsedTimer t;
         t.start();
