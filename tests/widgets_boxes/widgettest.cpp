@@ -1,10 +1,8 @@
 #include "widgets_boxes/widgettest.h"
 #include "frame/clock.h"
 #include "testsupport/modalanswer.h"
-#include "testsupport/testenv.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
-#include "frame/wizardpara.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
@@ -13,10 +11,8 @@
 #include "widgets/passwordbox.h"
 #include "widgets/warnbox.h"
 
-#include <QApplication>
 #include <QFont>
 #include <QTest>
-#include <QTimer>
 
 namespace widgettest {
 

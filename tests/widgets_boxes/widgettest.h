@@ -14,10 +14,7 @@ namespace widgettest {
 bool initToolkit(int lan = 1);
 
 // Deletes the shared boxes and pads and puts the globals the toolkit tests
-// touch (language, borrowed board port and network dialog, current field,
-// login level) back to the start-up state, so every test starts alike and
-// none undoes another by hand. The parameters and the screen size are reset
-// by TestEnv.
+// touch back to the start-up state (parameters and screen size are TestEnv's).
 void resetShared();
 
 // Deletes the shared pads and, with `create`, makes new ones (in the
