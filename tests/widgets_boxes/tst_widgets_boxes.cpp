@@ -602,7 +602,6 @@ private slots:
         const auto& boxes = dlg.itemBoxes();
         auto touch = [](QCheckBox* b) { QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(10, b->height() / 2)); };
         QCOMPARE(boxes.size(), 5);
-        QCOMPARE(dlg.getResult(), QStringList());
         QSignalSpy finished(&dlg, &QDialog::finished);
         // Nothing ticked: a warning, and the selection stays open.
         QString warned;
