@@ -5,8 +5,6 @@
 #include <QWidget>
 #include <functional>
 
-class ColorButton;
-
 namespace widgettest {
 
 // Font substitution and message table, as the station does at start-up.
@@ -28,10 +26,6 @@ void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, 
 
 // A left-button press and release on the widget's centre, as a touch.
 void touch(QWidget* w, QPoint pos = QPoint(-1, -1));
-
-// The key of the shared numeric pad that now carries `digit` (the password
-// field shuffles them), or null.
-ColorButton* padKey(QChar digit);
 
 // Clicks the pad's keys for each digit in turn.
 void typeOnPad(const QString& digits);
