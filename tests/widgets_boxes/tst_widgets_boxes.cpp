@@ -141,7 +141,6 @@ private slots:
     {
         FuzzyComboBox combo;
         combo.setStringList({"Alpha", "Mould_A", "Beta", "mould_b", "Gamma"});
-        QSignalSpy changed(&combo, qOverload<int>(&QComboBox::currentIndexChanged));
         combo.setFilterFixedString("MOULD"); // case-insensitive, anywhere in the name
         QCOMPARE(combo.count(), 2);
         QCOMPARE(combo.itemText(1), QString("mould_b"));
@@ -157,18 +156,15 @@ private slots:
 
         // The owner's sequence: remember, block, filter, check, unblock. Under
         // "ould" row 1 is "mould_b"; when the next letter matches nothing the
-        // full list comes back on "mould_b", not on row 1 of the full list,
-        // and the owner's group switch does not run.
+        // full list comes back on "mould_b", not on row 1 of the full list.
         combo.setFilterFixedString("ould");
         combo.setCurrentIndex(1);
-        changed.clear();
         {
             const int remembered = combo.currentIndex();
             const QSignalBlocker block(&combo);
             combo.setFilterFixedString("ouldx");
             combo.checkFilterResult(remembered);
         }
-        QCOMPARE(changed.count(), 0);
         QCOMPARE(combo.count(), 5);
         QCOMPARE(combo.currentText(), QString("mould_b"));
 
