@@ -1,10 +1,8 @@
 #include "widgets_boxes/widgettest.h"
 #include "frame/clock.h"
 #include "testsupport/modalanswer.h"
-#include "testsupport/testenv.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
-#include "frame/wizardpara.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
@@ -13,10 +11,8 @@
 #include "widgets/passwordbox.h"
 #include "widgets/warnbox.h"
 
-#include <QApplication>
 #include <QFont>
 #include <QTest>
-#include <QTimer>
 
 namespace widgettest {
 
@@ -41,8 +37,6 @@ void resetShared()
     remakePads(false);
     Edit::setCurrent(nullptr);
     PasswordBox::setLoginLevel(0);
-    // What the toolkit tests borrow from the station's globals (the
-    // parameters and the screen size are TestEnv's).
     gpControlIO = nullptr;
     gpNetDialog = nullptr;
     gLan = 1;
@@ -85,7 +79,8 @@ void touch(QWidget* w, QPoint pos)
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, pos);
 }
 
-ColorButton* padKey(QChar digit)
+// Password fields shuffle the digits: find the key that now carries one.
+static ColorButton* padKey(QChar digit)
 {
     for (int i = 0; gpNumPad && i < 10; ++i)
         if (gpNumPad->digitKey(i)->text() == QString(digit))

@@ -5,8 +5,6 @@
 #include <QWidget>
 #include <functional>
 
-class ColorButton;
-
 namespace widgettest {
 
 // Font substitution and message table, as the station does at start-up.
@@ -14,10 +12,7 @@ namespace widgettest {
 bool initToolkit(int lan = 1);
 
 // Deletes the shared boxes and pads and puts the globals the toolkit tests
-// touch (language, borrowed board port and network dialog, current field,
-// login level) back to the start-up state, so every test starts alike and
-// none undoes another by hand. The parameters and the screen size are reset
-// by TestEnv.
+// touch back to the start-up state (parameters and screen size are TestEnv's).
 void resetShared();
 
 // Deletes the shared pads and, with `create`, makes new ones (in the
@@ -31,10 +26,6 @@ void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, 
 
 // A left-button press and release on the widget's centre, as a touch.
 void touch(QWidget* w, QPoint pos = QPoint(-1, -1));
-
-// The key of the shared numeric pad that now carries `digit` (the password
-// field shuffles them), or null.
-ColorButton* padKey(QChar digit);
 
 // Clicks the pad's keys for each digit in turn.
 void typeOnPad(const QString& digits);

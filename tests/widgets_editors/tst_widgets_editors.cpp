@@ -19,7 +19,6 @@
 #include "widgets/numcharinput.h"
 #include "widgets_boxes/widgettest.h"
 
-#include <QDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QSet>
@@ -77,8 +76,7 @@ void TstWidgetsEditors::init()
 {
     m_env = new TestEnv(false);
     widgettest::resetShared();
-    NumberInput::createShared();
-    NumCharInput::createShared();
+    widgettest::remakePads();
     m_host = new QWidget;
     m_host->setGeometry(0, 0, 1280, 800);
     m_host->show();
@@ -104,13 +102,10 @@ void TstWidgetsEditors::rangeClampOnEveryChange_data()
     QTest::newRow("leading zeros") << 0 << 255 << "007" << "7";
     QTest::newRow("inside") << 0 << 255 << "128" << "128";
     QTest::newRow("dot kept") << 0 << 255 << "12." << "12.";
-    QTest::newRow("letters kept") << 0 << 255 << "abc" << "abc";
-    QTest::newRow("empty") << 0 << 255 << "" << "";
     QTest::newRow("too long for int") << 0 << 255 << "99999999999" << "255";
     QTest::newRow("too long negative") << 0 << 255 << "-99999999999" << "0";
     QTest::newRow("no range") << -1 << -1 << "123456" << "123456";
     QTest::newRow("no minimum") << -1 << 10 << "500" << "500";
-    QTest::newRow("swapped, above") << 300 << 1 << "500" << "300";
     QTest::newRow("swapped, below") << 300 << 1 << "0" << "1";
 }
 
@@ -139,8 +134,6 @@ void TstWidgetsEditors::valueReadsAndWrites()
     QCOMPARE(e.valueToDouble(), 2.5);
     e.setValue(1234567.0);
     QCOMPARE(e.text(), QStringLiteral("1.23457e+06"));
-    e.setValue(-17);
-    QCOMPARE(e.text(), QStringLiteral("-17"));
     e.init();
     QVERIFY(e.text().isEmpty());
 }
@@ -228,7 +221,6 @@ void TstWidgetsEditors::editBoxDivisorAndSteps()
     QCOMPARE(tenths.field()->text(), QStringLiteral("2.6"));
     QTest::mouseClick(tenths.subFiveButton(), Qt::LeftButton);
     QCOMPARE(tenths.value(), 21);
-    QCOMPARE(tenths.getType(), 2);
 
     EditBox plain(0, 7, m_host, QStringLiteral("N"), QString(), 0, 1);
     QCOMPARE(plain.subFiveButton()->text(), QStringLiteral("- 5"));
@@ -344,7 +336,6 @@ void TstWidgetsEditors::sliderJumpsToTouch()
     C_Slider s(m_host);
     s.setRange(0, 100);
     s.resize(500, 30);
-    QCOMPARE(s.orientation(), Qt::Horizontal);
     QCOMPARE(s.valueAt(250), 50);
     QCOMPARE(s.valueAt(9.4), 0);    // first fiftieth snaps to the start
     QCOMPARE(s.valueAt(10), 2);
@@ -416,7 +407,6 @@ void TstWidgetsEditors::pictureLabelClicks()
     QPixmap pm(8, 8);
     pm.fill(Qt::blue);
     Label l(m_host, pm);
-    QVERIFY(l.hasScaledContents());
     l.show();
     QSignalSpy spy(&l, &Label::clicked);
     QTest::mouseClick(&l, Qt::RightButton);
