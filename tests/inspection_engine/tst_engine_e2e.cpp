@@ -229,8 +229,6 @@ void TstEngineE2e::monoCameraJudgesEveryCycleRight()
     EngineRig rig(1280, 1024);
     rig.para.motionCorrect = 0;
     rig.para.rotateAngle = 2;
-    rig.para.offsetValue = 20;
-    rig.para.showAllParam = 1;
     const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 3}, {"shift", 3.0}, {"angle", 0.5}};
     Camera cam;
     QVERIFY(cam.open(cfg, false));
@@ -247,7 +245,6 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
     for (int hue = 1; hue >= 0; --hue) {
         EngineRig rig(1280, 1024, true);
         gisGrayHue = hue;
-        rig.para.showAllParam = 1;
         // A colour camera is not positioned: the mould holds still.
         const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 4}};
         Camera cam;
@@ -270,7 +267,6 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
         if (QTest::currentTestFailed())
             return;
     }
-    gisGrayHue = 1;
 }
 
 QTEST_GUILESS_MAIN(TstEngineE2e)
