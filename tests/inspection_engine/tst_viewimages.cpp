@@ -88,7 +88,6 @@ void TstViewImages::resultImageSlotsIndexAndLabels()
         gLan = lan;
         EngineRig rig(640, 480);
         rig.view.cameraIndex = 2;
-        rig.view.roiScaleX = rig.view.roiScaleY = 1.f;
         QVERIFY(ViewImages::AllocFailImageSlots(2, rig.view.pixelCount));
         cv::Mat f(480, 640, CV_8UC1, cv::Scalar(120));
         f(cv::Rect(300, 200, 12, 12)).setTo(10);
