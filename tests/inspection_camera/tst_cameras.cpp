@@ -269,7 +269,6 @@ void TstCameras::badFilesInThePluginFolderAreSkipped()
     QCOMPARE(m.plugins.size(), 1);
     QCOMPARE(m.plugins[0]->name(), QString("Good"));
     QCOMPARE(serials(m.cameras), QStringList({"GOODCAM-001"}));
-    QVERIFY(!m.noCamera);
 }
 
 void TstCameras::noPluginFolderMeansNoCameras()
@@ -297,9 +296,6 @@ void TstCameras::storedOrderComesFirstNewCamerasFollow()
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"}));
     m.sortCamera();
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"}));
-    // The plug-in's own data travels with the record.
-    QCOMPARE(m.cameras[2].typeName, QString("Real"));
-    QCOMPARE(m.cameras[2].params.value("sn").toString(), QString("CAMERA-C3"));
     // A stored serial without a camera matches nothing.
     m.snList = {"CAMERA-Z9", "CAMERA-C3"};
     m.sortCamera();
