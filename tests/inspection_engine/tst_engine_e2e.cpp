@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 // The engine on frames from the real simulated camera plug-in: taught from
