@@ -156,7 +156,6 @@ void TstEngine::colourSpotsReadRedFromByteTwo()
                              rig.view.roiResult[0][blue]}),
                  QList<int>({64, 1, 0, 0}));
     }
-    gisGrayHue = 1;
 }
 
 void TstEngine::trainingSlotsSearchRectanglesAndPreview()

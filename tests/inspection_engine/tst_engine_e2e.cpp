@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QtTest>
 
-#include <cstring>
 #include <memory>
 
 // The engine on frames from the real simulated camera plug-in: taught from
@@ -229,8 +228,6 @@ void TstEngineE2e::monoCameraJudgesEveryCycleRight()
     EngineRig rig(1280, 1024);
     rig.para.motionCorrect = 0;
     rig.para.rotateAngle = 2;
-    rig.para.offsetValue = 20;
-    rig.para.showAllParam = 1;
     const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 3}, {"shift", 3.0}, {"angle", 0.5}};
     Camera cam;
     QVERIFY(cam.open(cfg, false));
@@ -247,7 +244,6 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
     for (int hue = 1; hue >= 0; --hue) {
         EngineRig rig(1280, 1024, true);
         gisGrayHue = hue;
-        rig.para.showAllParam = 1;
         // A colour camera is not positioned: the mould holds still.
         const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 4}};
         Camera cam;
@@ -270,7 +266,6 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
         if (QTest::currentTestFailed())
             return;
     }
-    gisGrayHue = 1;
 }
 
 QTEST_GUILESS_MAIN(TstEngineE2e)

@@ -6,8 +6,6 @@
 #include <QJsonObject>
 #include <QtTest>
 
-#include <cmath>
-
 Q_DECLARE_METATYPE(cv::Rect)
 
 // The similarity matcher on mould images as the engine feeds it: ten good

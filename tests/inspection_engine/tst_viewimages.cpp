@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
-#include <unistd.h>
 
 class TstViewImages : public QObject
 {
@@ -89,7 +88,6 @@ void TstViewImages::resultImageSlotsIndexAndLabels()
         gLan = lan;
         EngineRig rig(640, 480);
         rig.view.cameraIndex = 2;
-        rig.view.roiScaleX = rig.view.roiScaleY = 1.f;
         QVERIFY(ViewImages::AllocFailImageSlots(2, rig.view.pixelCount));
         cv::Mat f(480, 640, CV_8UC1, cv::Scalar(120));
         f(cv::Rect(300, 200, 12, 12)).setTo(10);
@@ -280,14 +278,6 @@ void TstViewImages::fullDiskKeepsOldFile()
     const int rc = QProcess::execute(QCoreApplication::applicationFilePath(), {"--save-limited", "640", "480"});
     QCOMPARE(rc, 0); // the save returned false
     QVERIFY(bytes() == before);
-    if (geteuid() == 0)
-        return; // permissions do not hold for root
-    // A folder that cannot be written: false as well, nothing else changes.
-    QDir().mkpath("cammer12");
-    QFile::setPermissions("cammer12", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    rig.view.ignoreMasks[1].allocate(size_t(rig.view.pixelCount));
-    QVERIFY(!images.SaveIgnorePoint(1));
-    QFile::setPermissions("cammer12", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 int main(int argc, char** argv)
