@@ -29,18 +29,7 @@ bool ParameterStartup::run(MainState* state)
         restoreParamDb(why);
         break;
     }
-    state->paraQuery = QSqlQuery();
-    state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
-                                                   : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    state->paraDb.close();
-    state->paraDb.setDatabaseName("PARAM.db");
-    // A statement waits this long for another connection's lock, then fails
-    // and says so (a save then keeps the edit and reports).
-    state->paraDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
-    const bool open = state->paraDb.open();
-    if (!open)
-        LOG(ERROR) << "PARAM.db: " << state->paraDb.lastError().text().toStdString();
-    state->paraQuery = QSqlQuery(state->paraDb);
+    const bool open = openParamDb(state);
 
     // The live set, loaded, and the settings window's edit copy (filled by
     // assignment before the window opens). Earlier sets (tests build more
@@ -76,4 +65,21 @@ void ParameterStartup::restoreParamDb(const QString& why)
         LOG(ERROR) << "PARAM.db: factory copy not restored: " << failed.toStdString();
     CommandRunner::system(QStringLiteral("sync"));
     CommandRunner::system(QStringLiteral("reboot"));
+}
+
+bool ParameterStartup::openParamDb(MainState* state)
+{
+    state->paraQuery = QSqlQuery();
+    state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
+                                                   : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
+    state->paraDb.close();
+    state->paraDb.setDatabaseName("PARAM.db");
+    // A statement waits this long for another connection's lock, then fails
+    // and says so (a save then keeps the edit and reports).
+    state->paraDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    const bool open = state->paraDb.open();
+    if (!open)
+        LOG(ERROR) << "PARAM.db: " << state->paraDb.lastError().text().toStdString();
+    state->paraQuery = QSqlQuery(state->paraDb);
+    return open;
 }

@@ -14,6 +14,9 @@ class ParameterStartup
 public:
     // False when PARAM.db could not be opened.
     static bool run(MainState* state);
+    // The "dbIn" connection on ./PARAM.db, (re)opened on the state with its
+    // query; false (and logged) when the file does not open.
+    static bool openParamDb(MainState* state);
 
 private:
     static void restoreParamDb(const QString& why);

@@ -9,6 +9,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "platform/leddevice.h"
@@ -676,10 +677,7 @@ void TstIo::boardsimProgram()
     QCOMPARE(port, QString("4"));
     {
         MainState state;
-        state.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-        state.paraDb.setDatabaseName("PARAM.db");
-        QVERIFY(state.paraDb.open());
-        state.paraQuery = QSqlQuery(state.paraDb);
+        QVERIFY(ParameterStartup::openParamDb(&state));
         gpWin = &state;
         WizardPara loaded;
         loaded.LoadDatafromFile();

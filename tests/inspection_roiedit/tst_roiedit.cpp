@@ -5,6 +5,7 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "inspection/cammersingleton.h"
@@ -114,11 +115,8 @@ int commitChild(int argc, char** argv)
     gpWPara = new WizardPara;
     MainState st;
     gpWin = &st;
-    st.paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    st.paraDb.setDatabaseName("PARAM.db");
-    if (!st.paraDb.open())
+    if (!ParameterStartup::openParamDb(&st))
         return 2;
-    st.paraQuery = QSqlQuery(st.paraDb);
     OperationRecords::instance()->runStartup(2);
     Cam a(0), b(1);
     RoiCommit commit;
@@ -194,11 +192,7 @@ void TstRoiEdit::init()
     gpWPara->detectEnabled[0] = gpWPara->detectEnabled[1] = 1;
     m_state = new Window;
     gpWin = m_state;
-    m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
-                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    m_state->paraDb.setDatabaseName("PARAM.db");
-    QVERIFY(m_state->paraDb.open());
-    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+    QVERIFY(ParameterStartup::openParamDb(m_state));
     OperationRecords::instance()->runStartup(2);
 }
 

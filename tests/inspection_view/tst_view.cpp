@@ -7,6 +7,7 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
@@ -120,11 +121,7 @@ void TstView::init()
     gpWPara->filterSize = 3;
     m_state = new RecordingState;
     gpWin = m_state;
-    m_state->paraDb = QSqlDatabase::contains("dbIn") ? QSqlDatabase::database("dbIn", false)
-                                                     : QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    m_state->paraDb.setDatabaseName("PARAM.db");
-    QVERIFY(m_state->paraDb.open());
-    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+    QVERIFY(ParameterStartup::openParamDb(m_state));
 
     // Plug-in copies: three working cameras, one that never opens, one of
     // an odd width.

@@ -4,6 +4,7 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
+#include "frame/parameterstartup.h"
 #include "frame/signalwatch.h"
 #include "frame/wizardpara.h"
 #include "netservices/modbusserver.h"
@@ -63,10 +64,7 @@ void TstSettings::init()
     m_answer.clear();
     m_state = new Journal;
     gpWin = m_state;
-    m_state->paraDb = QSqlDatabase::addDatabase("QSQLITE", "dbIn");
-    m_state->paraDb.setDatabaseName("PARAM.db");
-    QVERIFY(m_state->paraDb.open());
-    m_state->paraQuery = QSqlQuery(m_state->paraDb);
+    QVERIFY(ParameterStartup::openParamDb(m_state));
     gpWPara = new WizardPara;
     gpWPara->LoadDatafromFile();
     gpWParaBak = new WizardPara(*gpWPara);
