@@ -633,25 +633,22 @@ private slots:
 
         // Multi-detection: the worked example, then rows and trigger choices
         // that do not exist, which mean no detection.
-        WizardPara m;
-        m.systemMode = 3;
-        m.multiDetectNum = 3;
-        m.multiOutDetect[0] = 1;
-        m.multiOutDetect[1] = -1;
-        m.multiTrigIn[1] = 4;
-        m.deriveByMode(&mould);
+        const auto multi = [](int count, std::initializer_list<int> rows, std::initializer_list<int> triggers,
+                              int* mouldFlag) {
+            WizardPara w;
+            w.systemMode = 3;
+            w.multiDetectNum = count;
+            std::copy(rows.begin(), rows.end(), w.multiOutDetect);
+            std::copy(triggers.begin(), triggers.end(), w.multiTrigIn);
+            w.deriveByMode(mouldFlag);
+            return w;
+        };
+        const WizardPara m = multi(3, {1, -1}, {0, 4}, &mould);
         QCOMPARE(gDNum, 3);
         QCOMPARE(m.statusOutNum, 3);
         QCOMPARE(firstOf(m.detectEnabled, 8), QVector<int>({1, 0, 1, 0, 0, 0, 0, 0}));
         QCOMPARE(firstOf(m.trigInput, 8), QVector<int>({TriginNo[4] - 1, -1, TriginNo[0] - 1, -1, -1, -1, -1, -1}));
-        WizardPara o;
-        o.systemMode = 3;
-        o.multiDetectNum = 4;
-        const int rows[4] = {8, -2, 1, 2};
-        std::copy(rows, rows + 4, o.multiOutDetect);
-        o.multiTrigIn[1] = 12;
-        o.multiTrigIn[2] = 7;
-        o.deriveByMode(nullptr);
+        const WizardPara o = multi(4, {8, -2, 1, 2}, {0, 12, 7}, nullptr);
         QCOMPARE(firstOf(o.detectEnabled, 4), QVector<int>({0, 0, 0, 1}));
         QCOMPARE(firstOf(o.trigInput, 4), QVector<int>({-1, -1, -1, TriginNo[7] - 1}));
 
@@ -897,24 +894,18 @@ private slots:
     {
         // That the column lands in the file and older rows keep it empty is
         // the journal's first start on the factory file; here the refusals.
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tst-record");
-            db.setDatabaseName(m_env->workDir() + "/RECORD.test.db");
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec("create table RECORD(time text, user text, text text)"));
-            QVERIFY(!columnExists(db, "RECORD", "recordtype"));
-            QVERIFY(addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
-            QVERIFY(columnExists(db, "RECORD", "recordtype"));
-            QVERIFY(!columnExists(db, "RECORD", "RecordType"));
-            QVERIFY(!addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
-            QVERIFY(!addColumnIfNotExists(db, "NOSUCH", "recordtype", "TEXT"));
-            QVERIFY(!addColumnIfNotExists(db, "RECORD", "x", "TEXT; drop table RECORD"));
-            QVERIFY(q.exec("select text, recordtype from RECORD"));
-            q = QSqlQuery();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("tst-record");
+        ParamFile f("RECORD.test.db");
+        QSqlDatabase db = f.db();
+        QSqlQuery q(db);
+        QVERIFY(q.exec("create table RECORD(time text, user text, text text)"));
+        QVERIFY(!columnExists(db, "RECORD", "recordtype"));
+        QVERIFY(addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+        QVERIFY(columnExists(db, "RECORD", "recordtype"));
+        QVERIFY(!columnExists(db, "RECORD", "RecordType"));
+        QVERIFY(!addColumnIfNotExists(db, "RECORD", "recordtype", "TEXT"));
+        QVERIFY(!addColumnIfNotExists(db, "NOSUCH", "recordtype", "TEXT"));
+        QVERIFY(!addColumnIfNotExists(db, "RECORD", "x", "TEXT; drop table RECORD"));
+        QVERIFY(q.exec("select text, recordtype from RECORD"));
     }
 
     void jsonListAndDevelopReport()

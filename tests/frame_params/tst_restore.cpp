@@ -23,8 +23,9 @@
 
 namespace {
 
-// A valid (name, value) file of about `bytes` bytes; `tag` makes it unique.
-bool makeDb(const QString& file, const QString& tag, int bytes)
+// A valid (name, value) file of about `bytes` bytes, with `rows` more rows of
+// 200 bytes each; `tag` makes it unique.
+bool makeDb(const QString& file, const QString& tag, int bytes, int rows = 0)
 {
     const QString name = "make-" + file;
     bool ok = false;
@@ -33,11 +34,15 @@ bool makeDb(const QString& file, const QString& tag, int bytes)
         db.setDatabaseName(file);
         ok = db.open();
         QSqlQuery q(db);
-        ok = ok && q.exec("create table sysparam(name text, value text)") && q.exec("create table pad(b blob)");
+        ok = ok && q.exec("begin") && q.exec("create table sysparam(name text, value text)");
+        ok = ok && q.exec("create table pad(b blob)");
         ok = ok && q.exec(QString("insert into sysparam values('tag', '%1')").arg(tag));
         q.prepare("insert into pad values(?)");
         q.addBindValue(QByteArray(bytes, tag.at(0).toLatin1()));
         ok = ok && q.exec();
+        for (int i = 0; ok && i < rows; ++i)
+            ok = q.exec(QString("insert into sysparam values('row%1', '%2')").arg(i).arg(QString(200, 'v')));
+        ok = ok && q.exec("commit");
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
@@ -159,19 +164,7 @@ private slots:
         // A save killed half-way leaves a hot journal: the next start must roll
         // it back and keep the file, not take it for a damaged one.
         TestEnv env(false);
-        QVERIFY(makeDb("PARAM.db", "old", 1000));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "rows");
-            db.setDatabaseName("PARAM.db");
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec("begin"));
-            for (int i = 0; i < 3000; ++i)
-                q.exec(QString("insert into sysparam values('row%1', '%2')").arg(i).arg(QString(200, 'v')));
-            QVERIFY(q.exec("commit"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("rows");
+        QVERIFY(makeDb("PARAM.db", "old", 1000, 3000));
         const QByteArray before = digest("PARAM.db");
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {"--crash-in-save"});
