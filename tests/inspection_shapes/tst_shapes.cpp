@@ -52,14 +52,14 @@ bool sameMat(const cv::Mat& a, const cv::Mat& b)
     return a.empty() || cv::countNonZero(a != b) == 0;
 }
 
-// A polygon whose view vertices are its image vertices (scale 1).
-std::unique_ptr<RePolygon> polygonOf(const std::vector<cv::Point>& pts)
+// A polygon whose image vertices are its view vertices over `scale`.
+std::unique_ptr<RePolygon> polygonOf(const std::vector<cv::Point>& pts, float scale = 1.0f)
 {
     std::vector<QPoint> q;
     for (const auto& p : pts)
         q.emplace_back(p.x, p.y);
     auto poly = std::make_unique<RePolygon>(int(q.size()), q.data());
-    poly->setShowA(1.0f, 1.0f);
+    poly->setShowA(scale, scale);
     poly->setImageRect();
     return poly;
 }
@@ -71,6 +71,20 @@ bool contains(const RePolygon& poly, int x, int y)
 {
     QPoint p(x, y);
     return poly.Contains(p);
+}
+
+struct Hit { QPoint p; int code; }; // code -1: no handle
+
+// Each point hits the handle it names, or none, and the shape keeps that code.
+template <typename Shape>
+void checkHits(Shape& shape, std::initializer_list<Hit> hits)
+{
+    for (const Hit& h : hits) {
+        int code = 99;
+        const bool hit = shape.PtInCtrl(h.p, &code);
+        QVERIFY2(hit == (h.code >= 0) && code == h.code && shape.ctrlCode == h.code,
+                 qPrintable(QString("%1,%2: %3").arg(h.p.x()).arg(h.p.y()).arg(code)));
+    }
 }
 
 // A ring as the owners set one up: centre and radii, then UpdateRect.
@@ -110,22 +124,13 @@ private slots:
 
     void rectHitTests()
     {
-        struct Hit { QPoint p; int code; }; // code -1: no handle
-        const auto check = [](ClustomRect& r, std::initializer_list<Hit> hits) {
-            for (const Hit& h : hits) {
-                int code = 99;
-                const bool hit = r.PtInCtrl(h.p, &code);
-                QVERIFY2(hit == (h.code >= 0) && code == h.code && r.ctrlCode == h.code,
-                         qPrintable(QString("%1,%2: %3").arg(h.p.x()).arg(h.p.y()).arg(code)));
-            }
-        };
         ClustomRect r;
         r.rect.setCoords(100, 100, 107, 300); // width 8: edge tolerance 3
-        check(r, {{{100, 100}, -1}}); // not selected: no handles
+        checkHits(r, {{{100, 100}, -1}}); // not selected: no handles
         r.SetSelected(true);
         // Corners before edges; bottom-left before bottom-right; the left
         // edge's tolerance clamped up to 3 (8 / 4 = 2).
-        check(r, {{{100, 100}, 0}, {{107 + 19, 100 - 19}, 2}, {{104, 300}, 6}, {{120, 300}, 4},
+        checkHits(r, {{{100, 100}, 0}, {{107 + 19, 100 - 19}, 2}, {{104, 300}, 6}, {{120, 300}, 4},
                   {{98, 200}, 7}, {{97, 200}, -1}});
 
         ClustomRect w;
@@ -134,7 +139,7 @@ private slots:
         // Exactly 20 pixels off a corner in x is no corner hit: the left edge
         // (tested before the top edge) answers instead. Edge hits need the
         // point within the edge's span.
-        check(w, {{{149, 300}, 7}, {{150, 300}, -1}, {{300, 451}, 5}, {{300, 140}, 1}, {{460, 300}, 3},
+        checkHits(w, {{{149, 300}, 7}, {{150, 300}, -1}, {{300, 451}, 5}, {{300, 140}, 1}, {{460, 300}, 3},
                   {{120, 100}, 7}, {{119, 100}, 0}, {{120, 549}, -1}, {{120, 548}, 5}});
 
         // Contains: grown by 20, border included.
@@ -227,20 +232,13 @@ private slots:
     void ringHitTests()
     {
         Circle c = ring(300, 300, 100);
-        int code = 42;
-        QVERIFY(!c.PtInCtrl(QPoint(300, 400), &code));
-        QCOMPARE(code, -1);
+        checkHits(c, {{{300, 400}, -1}});
         c.SetSelected(true);
         // Compass points, diagonals mirrored against the rectangle (0 is lower
         // left), and the band's edges: r + 20 and r - 20 included, beyond not.
-        struct Hit { QPoint p; int code; };
-        for (const Hit& h : {Hit{{300, 400}, 5}, Hit{{310, 200}, 1}, Hit{{200, 310}, 7}, Hit{{400, 290}, 3},
-                             Hit{{230, 370}, 0}, Hit{{230, 230}, 6}, Hit{{370, 370}, 2}, Hit{{370, 230}, 4},
-                             Hit{{300, 420}, 5}, Hit{{300, 421}, -1}, Hit{{300, 380}, 5}, Hit{{300, 379}, -1}}) {
-            QCOMPARE(c.PtInCtrl(h.p, &code), h.code >= 0);
-            QCOMPARE(code, h.code);
-        }
-        QCOMPARE(c.ctrlCode, -1);
+        checkHits(c, {{{300, 400}, 5}, {{310, 200}, 1}, {{200, 310}, 7}, {{400, 290}, 3}, {{230, 370}, 0},
+                      {{230, 230}, 6}, {{370, 370}, 2}, {{370, 230}, 4}, {{300, 420}, 5}, {{300, 421}, -1},
+                      {{300, 380}, 5}, {{300, 379}, -1}});
         QVERIFY(c.Contains(QPoint(180, 180)));
         QVERIFY(!c.Contains(QPoint(179, 300)));
     }
@@ -301,11 +299,9 @@ private slots:
         QVERIFY(contains(narrow, 85, 200));
         QVERIFY(!contains(narrow, 159, 200));
         // One pixel wider and the outline answers.
-        QPoint wider[4] = {{100, 100}, {160, 100}, {160, 300}, {100, 300}};
-        RePolygon w2(4, wider);
-        w2.setImageRect();
-        QVERIFY(!contains(w2, 85, 200));
-        QVERIFY(contains(w2, 130, 200));
+        const RePolygon wider = *polygonOf({{100, 100}, {160, 100}, {160, 300}, {100, 300}});
+        QVERIFY(!contains(wider, 85, 200));
+        QVERIFY(contains(wider, 130, 200));
 
         RePolygon wide = *polygonOf({{100, 100}, {300, 100}, {100, 300}});
         QVERIFY(contains(wide, 150, 150));
@@ -344,27 +340,18 @@ private slots:
         QCOMPARE(std::memcmp(wide.points, copy.points, sizeof(wide.points)), 0);
 
         // Rounding of image vertices: ties to even.
-        QPoint half[3] = {{5, 7}, {9, 11}, {3, 13}};
-        RePolygon h(3, half);
-        h.setShowA(2.0f, 2.0f);
-        h.setImageRect();
-        QCOMPARE(QVector<QPoint>(h.imagePoints, h.imagePoints + 3), QVector<QPoint>({{2, 4}, {4, 6}, {2, 6}}));
+        const auto h = polygonOf({{5, 7}, {9, 11}, {3, 13}}, 2.0f);
+        QCOMPARE(QVector<QPoint>(h->imagePoints, h->imagePoints + 3), QVector<QPoint>({{2, 4}, {4, 6}, {2, 6}}));
     }
 
     void polygonDegenerate()
     {
-        QPoint one[1] = {{40, 50}};
-        RePolygon p1(1, one);
-        p1.setShowA(2.0f, 2.0f);
-        p1.setImageRect();
-        QCOMPARE(p1.imageBoundRect, QRect(QPoint(20, 25), QPoint(19, 24)));
-        QCOMPARE(p1.boundRect, QRect(QPoint(20, 30), QPoint(39, 49)));
-        QVERIFY(p1.UpdateMask().empty());
+        const auto p1 = polygonOf({{40, 50}}, 2.0f);
+        QCOMPARE(p1->imageBoundRect, QRect(QPoint(20, 25), QPoint(19, 24)));
+        QCOMPARE(p1->boundRect, QRect(QPoint(20, 30), QPoint(39, 49)));
+        QVERIFY(p1->UpdateMask().empty());
 
-        QPoint two[2] = {{10, 10}, {40, 30}};
-        RePolygon p2(2, two);
-        p2.setImageRect();
-        const cv::Mat m2 = p2.UpdateMask();
+        const cv::Mat m2 = polygonOf({{10, 10}, {40, 30}})->UpdateMask();
         QVERIFY(m2.size() == cv::Size(30, 20));
         QCOMPARE(cv::countNonZero(m2), 0);
 
@@ -482,11 +469,7 @@ private slots:
         std::uniform_int_distribution<int> row(0, mask.rows - 1), col(0, mask.cols - 1);
         for (int k = 0; k < 4; ++k) {
             const int r = row(rng);
-            for (int c = 0; c < mask.cols; ++c) {
-                const bool in = cv::pointPolygonTest(pts, cv::Point2f(float(c), float(r)), false) > 0;
-                if ((mask.at<uchar>(r, c) == 255) != in)
-                    QFAIL(qPrintable(QString("pixel %1,%2").arg(c).arg(r)));
-            }
+            QVERIFY2(sameMat(mask.row(r), referenceMask(pts, QRect(0, r, mask.cols, 1))), qPrintable(QString::number(r)));
         }
         for (int k = 0; k < 3000; ++k) {
             const int r = row(rng), c = col(rng);
@@ -513,8 +496,7 @@ private slots:
         ClustomRect sel;
         sel.SetSelected(true);
         sel.rect.setCoords(200, 200, 350, 350);
-        int code = 0;
-        sel.PtInCtrl(QPoint(350, 350), &code);
+        checkHits(sel, {{{350, 350}, 4}});
         sel.Draw(p);
         ring(100, 300, 60, 20).Draw(p);
         QCOMPARE(p.pen().width(), 1); // painter restored
