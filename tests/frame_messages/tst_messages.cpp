@@ -12,6 +12,12 @@ QString at(int m, int l)
     return gaLanStr[4 * m + l];
 }
 
+// A message in all four languages.
+QStringList row(int m)
+{
+    return {at(m, 0), at(m, 1), at(m, 2), at(m, 3)};
+}
+
 // The rows of the shipped table (every row must load).
 int shippedRows()
 {
@@ -70,17 +76,11 @@ private slots:
                     QVERIFY2(at(m, 0) != en, qPrintable(what));
             }
             // The same placeholders in every language that has the text.
-            QSet<QString> ref;
-            bool first = true;
-            for (int l = 0; l < 4; ++l) {
-                if (at(m, l).isEmpty())
-                    continue;
-                const QSet<QString> p = placeholders(at(m, l));
-                if (first)
-                    ref = p;
-                first = false;
-                QVERIFY2(p == ref, qPrintable(QStringLiteral("message %1 language %2").arg(m).arg(l)));
-            }
+            QList<QSet<QString>> used;
+            for (const QString& text : row(m))
+                if (!text.isEmpty())
+                    used << placeholders(text);
+            QVERIFY2(used.count(used.value(0)) == used.size(), qPrintable(what));
             // Line breaks: CR only in English and only before LF; multi-line
             // English texts go into boxes, and so do their translations.
             for (int l : {0, 2, 3})
@@ -142,16 +142,11 @@ private slots:
                                 "#8\tz\te\tt\tj\n"
                                 "9\t\xe7\xa1\xae\xe5\xae\x9a\tOK\tok\tok";
         QCOMPARE(MessageTable::parse(data), 4);
-        QCOMPARE(at(5, 0), QStringLiteral("a\nb"));
-        QCOMPARE(at(5, 1), QStringLiteral("x\r\ny"));
-        QCOMPARE(at(5, 2), QStringLiteral("t\\u"));
-        QCOMPARE(at(5, 3), QStringLiteral("p\tq"));
-        for (int l = 0; l < 4; ++l)
-            QCOMPARE(at(6, l), QString());
-        QCOMPARE(at(7, 3), QStringLiteral("j"));
+        QCOMPARE(row(5), QStringList({"a\nb", "x\r\ny", "t\\u", "p\tq"}));
+        QCOMPARE(row(6), QStringList({"", "", "", ""}));
+        QCOMPARE(row(7), QStringList({"z", "e", "t", "j"}));
         QCOMPARE(at(8, 0), QString());
-        QCOMPARE(at(9, 0), QString::fromUtf8("确定"));
-        QCOMPARE(at(9, 3), QStringLiteral("ok"));
+        QCOMPARE(row(9), QStringList({QString::fromUtf8("确定"), "OK", "ok", "ok"}));
         // parse replaces the whole table.
         QCOMPARE(at(121, 1), QString());
     }
@@ -176,12 +171,8 @@ private slots:
         data += "11\tzh11\ten11\ttw11\tja11\n";
         QCOMPARE(MessageTable::parse(data), -1);
         QCOMPARE(QStringList({at(10, 0), at(10, 3), at(11, 1), at(11, 3)}), QStringList({"zh10", "ja10", "en11", "ja11"}));
-        for (int m = 0; m < 2048; ++m) {
-            if (m == 10 || m == 11)
-                continue;
-            for (int l = 0; l < 4; ++l)
-                QVERIFY2(at(m, l).isEmpty(), qPrintable(QString::number(m)));
-        }
+        for (int m = 0; m < 2048; ++m)
+            QVERIFY2(m == 10 || m == 11 || row(m).join(QString()).isEmpty(), qPrintable(QString::number(m)));
     }
 
     void parseSurvivesGarbage()
@@ -201,8 +192,7 @@ private slots:
         qInstallMessageHandler(old);
         QVERIFY(n >= -1);
         for (int m = MessageTable::kMessageCount; m < 2048; ++m)
-            for (int l = 0; l < 4; ++l)
-                QVERIFY(at(m, l).isEmpty());
+            QVERIFY(row(m).join(QString()).isEmpty());
     }
 
 private:

@@ -96,9 +96,7 @@ private slots:
         std::vector<uchar> g = {0, 7, 255};
         std::vector<int> rgba(3, -1);
         Gray2RGBA(g.data(), rgba.data(), 3, 1);
-        QCOMPARE(rgba[0], 0);
-        QCOMPARE(rgba[1], pixel(7, 7, 7, 0));
-        QCOMPARE(rgba[2], pixel(255, 255, 255, 0));
+        QCOMPARE(rgba, (std::vector<int>{0, pixel(7, 7, 7, 0), pixel(255, 255, 255, 0)}));
     }
 
     void hueConversion()
@@ -372,9 +370,8 @@ private slots:
         QCOMPARE(string2ethaddr("aa:BB:0c:d:ee:ff", out), 0);
         QCOMPARE(ethaddr2string(out), std::string("aa:bb:0c:0d:ee:ff"));
         uchar keep[6] = {1, 2, 3, 4, 5, 6};
-        string2ethaddr("aa:bb:cc:dd:ee", keep);
-        string2ethaddr("aa:bb:cc:dd:ee:zz", keep);
-        string2ethaddr("aa:bb:cc:dd:ee:100", keep);
+        for (const char* bad : {"aa:bb:cc:dd:ee", "aa:bb:cc:dd:ee:zz", "aa:bb:cc:dd:ee:100"})
+            string2ethaddr(bad, keep);
         QCOMPARE(ethaddr2string(keep), std::string("01:02:03:04:05:06"));
 
         QString ip = "192.168.1.7";
