@@ -101,20 +101,13 @@ int ParamFile::s_count = 0;
 
 QString msg(int m, int lan) { return gaLanStr[4 * m + lan]; }
 
-QString join(std::initializer_list<int> values)
+QVector<int> firstOf(const int* a, int n) { return QVector<int>(a, a + n); }
+
+QString join(const QVector<int>& values)
 {
     QStringList s;
     for (int v : values)
         s << QString::number(v);
-    return s.join(' ');
-}
-
-template <int N>
-QString joinArray(const int (&a)[N], int from, int count)
-{
-    QStringList s;
-    for (int i = from; i < from + count; ++i)
-        s << QString::number(a[i]);
     return s.join(' ');
 }
 
@@ -166,14 +159,14 @@ void fillDistinct(WizardPara& p)
 QMap<QString, QString> expectedRows(const WizardPara& p)
 {
     QMap<QString, QString> r;
-    r["trigInDelay"] = joinArray(p.trigInDelay, 0, 8);
-    r["exposeTime"] = joinArray(p.exposeTime, 0, 4);
-    r["sharp"] = joinArray(p.sharp, 0, 4);
-    r["contrast"] = joinArray(p.contrast, 0, 4);
-    r["adjustPlus"] = joinArray(p.adjustPlus, 0, 4);
+    r["trigInDelay"] = join(firstOf(p.trigInDelay, 8));
+    r["exposeTime"] = join(firstOf(p.exposeTime, 4));
+    r["sharp"] = join(firstOf(p.sharp, 4));
+    r["contrast"] = join(firstOf(p.contrast, 4));
+    r["adjustPlus"] = join(firstOf(p.adjustPlus, 4));
     r["numFailDetect"] = join({p.systemModeSet, p.moldSelect, p.spareValue, p.autoShading, p.useColorSpots,
                                p.useBlackArea, p.useWhiteArea, p.useSimilarity});
-    r["numAllDetect"] = joinArray(p.gamma, 0, 8);
+    r["numAllDetect"] = join(firstOf(p.gamma, 8));
     r["isPswUsed"] = QString::number(p.isPswUsed);
     r["password"] = QString::fromLatin1(p.password);
     r["system1"] = join({p.semiAuto, p.enableProdDetect, p.spareValue, p.motionCorrect, p.stopClampOnStop, p.preCut,
@@ -196,28 +189,28 @@ QMap<QString, QString> expectedRows(const WizardPara& p)
                          p.spare7v11, p.spare7v12, p.realTimeROI, p.camSampleSeparately, p.outInitState[4],
                          p.outInitState[5], p.outInitState[6], p.outInitState[7], p.outInitState[8],
                          p.useWhiteNumber});
-    r["system8"] = QString::number(p.multiDetectNum) + ' ' + joinArray(p.multiTrigIn, 0, 8) + ' '
-        + joinArray(p.multiCutMode, 0, 8) + ' ' + join({p.cutEjectorFixedTime, p.useLog, p.matchBrightness});
-    r["system9"] = joinArray(p.multiOutDetect, 0, 8) + ' '
+    r["system8"] = QString::number(p.multiDetectNum) + ' ' + join(firstOf(p.multiTrigIn, 8)) + ' '
+        + join(firstOf(p.multiCutMode, 8)) + ' ' + join({p.cutEjectorFixedTime, p.useLog, p.matchBrightness});
+    r["system9"] = join(firstOf(p.multiOutDetect, 8)) + ' '
         + join({p.matchAccuracy, p.zoomLayers, p.outOnMoldCavity, p.out4Pulse, p.continuationArea,
                 p.noDetectModeSignal, p.prodDetectOption, p.continuousCopy, p.spare9v17, p.inputResetRecheck,
                 p.spare9v19, p.spareValue});
-    r["system10"] = joinArray(p.customInName, 0, 8) + ' ' + joinArray(p.customOutName, 0, 8) + ' '
+    r["system10"] = join(firstOf(p.customInName, 8)) + ' ' + join(firstOf(p.customOutName, 8)) + ' '
         + join({p.days, p.lostUpanAlarm, p.useDiskSaveImage, p.resampleNoCut});
-    r["system11"] = joinArray(p.spare11a, 0, 8) + ' ' + joinArray(p.spare11b, 0, 8) + ' '
+    r["system11"] = join(firstOf(p.spare11a, 8)) + ' ' + join(firstOf(p.spare11b, 8)) + ' '
         + join({p.sequentialDetect, p.tempIsNG[0], p.tempIsNG[1], p.noEjectorPin});
-    r["system12"] = QString::number(p.angleCorrect) + ' ' + joinArray(p.hMirror, 0, 8) + ' '
-        + joinArray(p.vMirror, 0, 8) + ' ' + join({p.noRefreshAfterAlarm, p.addAllCamTemp, p.separateDetectSignal});
-    r["system13"] = joinArray(p.saturation, 0, 8) + ' ' + joinArray(p.noise3D, 0, 8) + ' '
+    r["system12"] = QString::number(p.angleCorrect) + ' ' + join(firstOf(p.hMirror, 8)) + ' '
+        + join(firstOf(p.vMirror, 8)) + ' ' + join({p.noRefreshAfterAlarm, p.addAllCamTemp, p.separateDetectSignal});
+    r["system13"] = join(firstOf(p.saturation, 8)) + ' ' + join(firstOf(p.noise3D, 8)) + ' '
         + join({p.useBlackNumber, p.prodNGOption, p.reInspectDelay, p.shieldPin});
     r["system14"] = join({p.moldNGClampPulse, p.reCheckDelay, p.okMoldNum, p.imageZoom, p.noAlarmSound,
-                          p.polygonStartPoint}) + ' ' + joinArray(p.noise2D, 0, 8) + ' '
+                          p.polygonStartPoint}) + ' ' + join(firstOf(p.noise2D, 8)) + ' '
         + join({p.stopDetectCutOff, p.prodInspectOption, p.moldInspectOption, p.spareValue, p.spareValue,
                 p.spareValue});
     r["alarmPassword"] = p.alarmPassword;
     r["nocheckPassword"] = p.nocheckPassword;
     r["NgShowSwitch"] = QString::number(p.NgShowSwitch);
-    r["isColors"] = joinArray(p.isColors, 0, 8);
+    r["isColors"] = join(firstOf(p.isColors, 8));
     r["colorArea"] = QString("%1 %2").arg(p.colorAreaMin).arg(p.colorAreaMax);
     return r;
 }
@@ -227,11 +220,6 @@ QByteArray fileBytes(const QString& path)
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
-
-QVector<int> firstOf(const int* a, int n) { return QVector<int>(a, a + n); }
-
-const char* const kCpuI7 = "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n"
-                           "\nprocessor\t: 1\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz\n";
 
 } // namespace
 
@@ -287,7 +275,6 @@ private slots:
         fillDistinct(p);
         const int lan = gLan;
         const QMap<QString, QString> expected = expectedRows(p);
-        QCOMPARE(expected.size(), 28);
         QVERIFY(FactoryDefaults::writeParamDb("layout.db", p, lan));
         gLan = 0;
         ParamFile f("layout.db");
@@ -765,14 +752,12 @@ private slots:
         QCOMPARE(gpWPara->getCurGroupName(), QString("a"));
         WizardPara next;
         next.LoadDatafromFile();
-        QCOMPARE(next.groupIndex, 2);
-        QCOMPARE(next.getCurGroupName(), QString("a"));
+        QCOMPARE(qMakePair(next.groupIndex, next.getCurGroupName()), qMakePair(2, QString("a")));
 
         // Garbage in sysadd.txt reads as group 0.
         QVERIFY(m_env->writeWorkFile("sysadd.txt", "xyz"));
         next.LoadDatafromFile();
-        QCOMPARE(next.groupIndex, 0);
-        QCOMPARE(next.getCurGroupName(), QString("B"));
+        QCOMPARE(qMakePair(next.groupIndex, next.getCurGroupName()), qMakePair(0, QString("B")));
 
         // A sysadd.txt that cannot be written leaves file and name alone.
         QVERIFY(QFile::remove("sysadd.txt"));
@@ -823,6 +808,8 @@ private slots:
             for (int core = 0; core < 4; ++core)
                 text += "processor\t: " + QByteArray::number(core) + "\nvendor_id\t: GenuineIntel\ncpu family\t: 6\n"
                         "model name\t: " + c.model.toUtf8() + "\nflags\t\t: fpu vme\n\n";
+            // Text after a NUL byte is never read.
+            text += QByteArray("\0\nmodel name : Intel(R) N100\n", 29);
             QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
             WizardPara p;
             p.cpuGenerationNum = 42;
@@ -833,20 +820,13 @@ private slots:
         }
     }
 
-    void cpuinfoMissingOrOdd()
+    void cpuinfoMissing()
     {
         WizardPara p;
         p.cpuGenerationNum = 3;
         p.loadCpuInfo(); // no file under the sim root
         QVERIFY(p.cpuModelName.isEmpty() && p.cpuVendor.isEmpty());
         QCOMPARE(p.cpuGenerationNum, 3);
-
-        // Text after a NUL byte is not read; blanks around the value are trimmed.
-        QByteArray text = QByteArray(kCpuI7) + QByteArray("\0model name : Intel(R) N100\n", 28);
-        QVERIFY(m_env->writeSimFile("/proc/cpuinfo", text));
-        p.loadCpuInfo();
-        QCOMPARE(p.cpuModelName, QString("Intel(R) Core(TM) i7-10700 CPU @ 2.90GHz"));
-        QCOMPARE(p.cpuGenerationNum, 10);
     }
 
     void configJsonAndLcdSupport()

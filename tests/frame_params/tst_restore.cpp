@@ -76,10 +76,9 @@ private slots:
         // machine still has its kills land inside the copies.
         QElapsedTimer round;
         round.start();
-        for (const char* from : {"PARAM.factory", "PARAM.old"})
-            QVERIFY(DatabaseFile::replaceWith(from, "PARAM.db", "sysparam"));
-        for (const char* from : {"SN.factory", "SN.old"})
-            QVERIFY(DatabaseFile::replaceWith(from, "SN.db", "sysparam"));
+        for (const QString base : {"PARAM", "SN"})
+            for (const char* from : {".factory", ".old"})
+                QVERIFY(DatabaseFile::replaceWith(base + from, base + ".db", "sysparam"));
         const int roundUs = int(qMax<qint64>(2000, round.nsecsElapsed() / 1000));
 
         int kills = 0, midCopy = 0;

@@ -15,7 +15,6 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include <cmath>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
