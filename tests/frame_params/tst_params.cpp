@@ -654,39 +654,30 @@ private slots:
         QCOMPARE(QStringList(gaName, gaName + 8), QStringList({"开模", "Safety door", "Back", "", "", "", "", ""}));
         QVERIFY(QFile::remove("name.txt"));
 
-        // Standard mode, English, output 4 named for the mould-cavity option.
         WizardPara p;
-        gLan = 1;
-        p.systemMode = 0;
         p.moldInspectOption = 1;
-        p.loadIONames();
-        QCOMPARE(gaName[0], QString("Open"));
-        QCOMPARE(gaName[1], msg(302, 1));
-        QCOMPARE(gaName[7], QString(" O 4"));
-        QCOMPARE(gaName[12], msg(304, 1));
-
+        const auto namesAre = [&p](int mode, int lan, const QMap<int, QString>& names) {
+            p.systemMode = mode;
+            gLan = lan;
+            p.loadIONames();
+            for (auto it = names.begin(); it != names.end(); ++it)
+                QCOMPARE(gaName[it.key()], it.value());
+        };
+        // Standard mode, English, output 4 named for the mould-cavity option.
+        namesAre(0, 1, {{0, "Open"}, {1, msg(302, 1)}, {7, " O 4"}, {12, msg(304, 1)}});
         // Turntable.
-        p.systemMode = 2;
-        p.loadIONames();
-        QCOMPARE(gaName[0], msg(379, 1));
-        QCOMPARE(gaName[4], msg(378, 1));
+        namesAre(2, 1, {{0, msg(379, 1)}, {4, msg(378, 1)}});
 
         // Multi-detection: names from the lists, out-of-range choices as "RSV".
-        p.systemMode = 3;
         for (int k = 0; k < 8; ++k) {
             p.customInName[k] = k;
             p.customOutName[k] = 13 - k;
         }
         p.customInName[3] = 16;
         p.customOutName[7] = -1;
-        gLan = 0;
-        p.loadIONames();
-        const QMap<int, QString> names = {{0, gInName[0][0]},   {1, msg(302, 0)},     {2, gInName[1][0]},
-                                          {4, msg(304, 0)},     {8, gInName[7][0]},   {9, gOutName[13][0]},
-                                          {10, gOutName[12][0]}, {11, msg(307, 0)},   {12, gOutName[11][0]},
-                                          {17, msg(304, 0)}};
-        for (auto it = names.begin(); it != names.end(); ++it)
-            QCOMPARE(gaName[it.key()], it.value());
+        namesAre(3, 0, {{0, gInName[0][0]}, {1, msg(302, 0)}, {2, gInName[1][0]}, {4, msg(304, 0)}, {8, gInName[7][0]},
+                        {9, gOutName[13][0]}, {10, gOutName[12][0]}, {11, msg(307, 0)}, {12, gOutName[11][0]},
+                        {17, msg(304, 0)}});
         QCOMPARE(gaName[0], QString("开模到位"));
     }
 
