@@ -263,7 +263,6 @@ private slots:
     {
         QVERIFY(PointAround(QPoint(10, 10), QPoint(12, 12), 0)); // tol 0 -> 3
         QVERIFY(!PointAround(QPoint(10, 10), QPoint(13, 10), 0));
-        QVERIFY(!PointAround(QPoint(10, 10), QPoint(13, 10), 3)); // 3 apart with tol 3
         QVERIFY(PointAround(QPoint(0, 0), QPoint(49, -49), 100)); // tol 100 -> 50
         QVERIFY(!PointAround(QPoint(0, 0), QPoint(50, 0), 100));
         QVERIFY(LineAround(5, 7, 1));
