@@ -401,16 +401,13 @@ void TstIo::faultsLeaveLinkWorking()
     }
     QTest::qWait(30);
 
-    // Inputs still travel.
     const uint32_t w2 = 0x15A;
     m_sim->setInputs(w2);
     QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w2, 500);
-    // Outputs still travel.
     m_port->IOSetOut(0, 1);
     m_port->IOSetOut(2, 1);
     m_port->IOFlashOut();
     QVERIFY(m_sim->waitForOutputs(0x3FF, 0x005, 500));
-    // Only words the board really sent were taken.
     std::lock_guard<std::mutex> l(seenMutex);
     QVERIFY(!seen.empty());
     for (uint32_t w : seen)

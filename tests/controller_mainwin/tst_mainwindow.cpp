@@ -362,8 +362,6 @@ void TstMainWindow::cameraGrids()
     QFETCH(int, views);
     QFETCH(int, cols);
     QFETCH(int, rows);
-    // The camera plug-in reads its configuration once per process: each
-    // camera count gets a process of its own running this very case.
     if (!inChild()) {
         runInChild(QStringLiteral("cameraGrids:") + QTest::currentDataTag());
         return;
