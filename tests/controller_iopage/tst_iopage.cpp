@@ -268,7 +268,6 @@ private slots:
         Clock::install(&clock);
         LostCameraWarnBox box(nullptr);
         box.accept();
-        Clock::install(nullptr);
         QCOMPARE(closing.rowsAtClose, 1);
         QVERIFY(CommandRunner::loggedCommands().contains("init 0"));
         gpWin = plain;

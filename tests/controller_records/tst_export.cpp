@@ -72,7 +72,6 @@ private slots:
     void cleanup()
     {
         OperatorPrompt::install(nullptr);
-        Clock::install(nullptr);
         delete env;
     }
 

@@ -137,7 +137,6 @@ private slots:
         j->close();
         j->setViewerLink(nullptr);
         OperatorPrompt::install(nullptr);
-        Clock::install(nullptr);
         delete clock;
         delete env;
     }
