@@ -127,7 +127,7 @@ void TstIo::commandFramesOnTheWire()
         int command;
         int data;
         QByteArray hex;
-    } sent[] = {{2, 0, "5f02000061f5"},      {3, 0, "5f03000062f5"},      {4, 0, "5f04000063f5"},
+    } sent[] = {{2, 0, "5f02000061f5"}, {3, 0, "5f03000062f5"}, {4, 0, "5f04000063f5"},
                 {1, 0x0109, "5f0109016af5"}, {1, 0x00F5, "5f01f50055f5"},
                 {0x101, 0x12345, "5f014523c8f5"}}; // only the low bytes travel
     for (const auto& s : sent)
@@ -572,7 +572,8 @@ void TstIo::frontLedsAndScreen()
     LEDOnOff(4, 0);
     LEDOnOff(7, 3); // only the low bit counts
     LEDOnOff(8, 0); // no such LED
-    QCOMPARE(LedDevice::loggedRequests(), (QList<unsigned long>{0x5A0180FF, 0x5A01807F, 0x5A01806F, 0x5A0180EF}));
+    QCOMPARE(LedDevice::loggedRequests(),
+             (QList<unsigned long>{0x5A0180FF, 0x5A01807F, 0x5A01806F, 0x5A0180EF}));
 
     // The processor as the station reads it, and the list of those that
     // cannot switch the screen through the LED device.

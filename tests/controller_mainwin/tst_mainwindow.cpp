@@ -473,7 +473,8 @@ void TstMainWindow::renderMainWindow()
                         for (const QRect& b : buttons)
                             QVERIFY2(!label->geometry().intersects(b), qPrintable(label->text()));
                 }
-            save("mainwindow", QString("%1cams_%2_%3").arg(cameras).arg(lan ? "en" : "zh", bar ? "bar" : "nobar"));
+            save("mainwindow",
+                 QString("%1cams_%2_%3").arg(cameras).arg(lan ? "en" : "zh", bar ? "bar" : "nobar"));
         }
         // The settings window over the same screen, every control on it.
         if (cameras == 2) {
