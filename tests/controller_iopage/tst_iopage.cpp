@@ -10,7 +10,6 @@
 #include "platform/commandrunner.h"
 #include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"
-#include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "settings/dataexport.h"
@@ -64,7 +63,6 @@ class TestIOPage : public QObject
     }
 
 private slots:
-    void initTestCase() { MessageTable::load(); }
     void init()
     {
         env.reset(new TestEnv); // a plain main window state, a 1280 x 800 screen

@@ -117,7 +117,6 @@ class TestRecords : public QObject
     OperationRecords* j = OperationRecords::instance();
 
 private slots:
-    void initTestCase() { MessageTable::load(); }
     void init()
     {
         j->close();
