@@ -403,7 +403,6 @@ void TstCycle::sidesOfModes1And2()
     rig.set({3}, true, 100);
     QCOMPARE(gpWin->curMould, 0);
     QCOMPARE(rig.periodStarts, starts);
-    gDNum = 2;
 }
 
 // Mode 3 with five steps in two step groups, each cut mode: the outputs at
@@ -479,7 +478,6 @@ void TstCycle::mode3CutModes()
     QCOMPARE(gAllCycleNum[0], 2);
     QCOMPARE(rig.periodStarts, 2);
     QCOMPARE(int(rig.wire()), atEnd);
-    gDNum = 2;
 }
 
 // A camera lost during the delay: clamp at once, message 39, a poll a

@@ -15,6 +15,7 @@
 #include "platform/leddevice.h"
 #include "platform/platformpath.h"
 #include "platform/posix_qextserialport.h"
+#include "records_statspages/statspagestestutil.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 
@@ -61,14 +62,12 @@ private slots:
     void noPortNoTalk();
     void setOutRules();
     void inTriggerRules();
-    void ledMask();
-    void screenSwitch();
+    void frontLedsAndScreen();
     void boardsimProgram();
 
 private:
     // Board simulator linked at <simroot>/dev/ttyS1 and a ControlPort on it.
     bool startLink(bool withThread = true);
-    std::vector<BoardSim::Frame> framesSince(size_t from) const;
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
@@ -109,14 +108,6 @@ bool TstIo::startLink(bool withThread)
     return true;
 }
 
-std::vector<BoardSim::Frame> TstIo::framesSince(size_t from) const
-{
-    auto all = m_sim->frames();
-    if (from >= all.size())
-        return {};
-    return std::vector<BoardSim::Frame>(all.begin() + long(from), all.end());
-}
-
 // The exact bytes of each command, written through the port.
 void TstIo::commandFramesOnTheWire()
 {
@@ -132,20 +123,19 @@ void TstIo::commandFramesOnTheWire()
     QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), tcflag_t(0));
     QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
     QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
-    ComSend(2, 0);
-    ComSend(3, 0);
-    ComSend(4, 0);
-    ComSend(1, 0x0109);
-    ComSend(1, 0x00F5);
-    ComSend(0x101, 0x12345); // only the low bytes travel
+    const struct {
+        int command;
+        int data;
+        QByteArray hex;
+    } sent[] = {{2, 0, "5f02000061f5"}, {3, 0, "5f03000062f5"}, {4, 0, "5f04000063f5"},
+                {1, 0x0109, "5f0109016af5"}, {1, 0x00F5, "5f01f50055f5"},
+                {0x101, 0x12345, "5f014523c8f5"}}; // only the low bytes travel
+    for (const auto& s : sent)
+        ComSend(s.command, s.data);
     QTRY_COMPARE(m_sim->frameCount(), size_t(6));
     const auto f = m_sim->frames();
-    const QByteArray expect[] = {
-        QByteArray::fromHex("5F02000061F5"), QByteArray::fromHex("5F03000062F5"),
-        QByteArray::fromHex("5F04000063F5"), QByteArray::fromHex("5F0109016AF5"),
-        QByteArray::fromHex("5F01F50055F5"), QByteArray::fromHex("5F014523C8F5")};
-    for (int i = 0; i < 6; ++i)
-        QCOMPARE(QByteArray(reinterpret_cast<const char*>(f[size_t(i)].bytes), 6).toHex(), expect[i].toHex());
+    for (size_t i = 0; i < 6; ++i)
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(f[i].bytes), 6).toHex(), sent[i].hex);
     QCOMPARE(int(calcLRC(nullptr, 0)), 0);
 
     // The board checks what it receives: noise is counted, not answered, and
@@ -265,9 +255,9 @@ void TstIo::resendUntilEchoMatches()
     QVERIFY(m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 1; }, 1000) >= 0);
     const size_t from = m_sim->frameCount();
     QTest::qWait(150);
-    auto f = framesSince(from);
+    const auto f = m_sim->frames();
     int ones = 0;
-    for (size_t i = 0; i + 1 < f.size(); ++i) {
+    for (size_t i = from; i + 1 < f.size(); ++i) {
         if (f[i].command == 1) {
             ++ones;
             QCOMPARE(f[i].data, 1u);
@@ -280,8 +270,9 @@ void TstIo::resendUntilEchoMatches()
     QTest::qWait(50);
     const size_t quiet = m_sim->frameCount();
     QTest::qWait(150);
-    for (const auto& x : framesSince(quiet))
-        QVERIFY(x.command != 1);
+    const auto later = m_sim->frames();
+    for (size_t i = quiet; i < later.size(); ++i)
+        QVERIFY(later[i].command != 1);
 }
 
 // A board toggling an input every few milliseconds queues one wake-up, not
@@ -329,26 +320,26 @@ void TstIo::receiveRules()
     IOThread t; // not started: receive() runs on this thread
     int signals_ = 0;
     connect(&t, &IOThread::sigIOChange, this, [&] { ++signals_; t.wakeTaken(); }, Qt::DirectConnection);
-    unsigned char a[8];
+    const auto feed = [&](const char* hex, uint32_t echo) {
+        const QByteArray bytes = QByteArray::fromHex(hex);
+        return t.receive(reinterpret_cast<const unsigned char*>(bytes.constData()), bytes.size(), echo);
+    };
     // The status answer's layout, byte for byte: inputs low byte, inputs
     // high byte, echo low byte, echo high byte.
-    const QByteArray status = QByteArray::fromHex("5F020400F10056F5");
-    const auto* sf = reinterpret_cast<const unsigned char*>(status.constData());
+    unsigned char a[8];
     BoardFrameParser::makeStatus(a, 0x004, 0x0F1);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(a), 8).toHex(), status.toHex());
-    QVERIFY(t.receive(sf, 8, 0x0F0)); // the echo differs: resend
+    QCOMPARE(QByteArray(reinterpret_cast<char*>(a), 8).toHex(), QByteArray("5f020400f10056f5"));
+    QVERIFY(feed("5F020400F10056F5", 0x0F0)); // the echo differs: resend
     QCOMPARE(dataIn(), 4u);
     QCOMPARE(signals_, 1);
-    QVERIFY(!t.receive(sf, 8, 0x0F1)); // the same word again: no signal, no resend
+    QVERIFY(!feed("5F020400F10056F5", 0x0F1)); // the same word again: no signal, no resend
     QCOMPARE(signals_, 1);
     // Inputs 8 and 9 travel in the second byte.
-    const QByteArray high = QByteArray::fromHex("5F020003000064F5");
-    t.receive(reinterpret_cast<const unsigned char*>(high.constData()), 8, 0);
+    feed("5F020003000064F5", 0);
     QCOMPARE(dataIn(), 0x300u);
     // Little-endian value (other types are the fuzz test's).
     t.resetValueIndex(0);
-    const QByteArray v = QByteArray::fromHex("5F037856341276F5");
-    t.receive(reinterpret_cast<const unsigned char*>(v.constData()), v.size(), 0);
+    feed("5F037856341276F5", 0);
     QCOMPARE(gFTemp[0], 0x12345678u);
 }
 
@@ -402,16 +393,13 @@ void TstIo::faultsLeaveLinkWorking()
     }
     QTest::qWait(30);
 
-    // Inputs still travel.
     const uint32_t w2 = 0x15A;
     m_sim->setInputs(w2);
     QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w2, 500);
-    // Outputs still travel.
     m_port->IOSetOut(0, 1);
     m_port->IOSetOut(2, 1);
     m_port->IOFlashOut();
     QVERIFY(m_sim->waitForOutputs(0x3FF, 0x005, 500));
-    // Only words the board really sent were taken.
     std::lock_guard<std::mutex> l(seenMutex);
     QVERIFY(!seen.empty());
     for (uint32_t w : seen)
@@ -474,6 +462,10 @@ void TstIo::setOutRules()
     ControlPort port; // no device: the rules alone
     int changes = 0;
     connect(&port, &ControlPort::sigIOChange, this, [&] { ++changes; });
+    const auto setOut = [&](int no, int level) {
+        port.IOSetOut(no, level);
+        return port.out;
+    };
     QCOMPARE(port.out, 0u);
 
     // Inversion: "off" of an inverted output is a set bit.
@@ -486,33 +478,25 @@ void TstIo::setOutRules()
     QCOMPARE(gDataOut, 0x110u);
     port.IOFlashOut(); // unchanged: no signal
     QCOMPARE(changes, 1);
-    port.IOSetOut(4, 1);
-    QCOMPARE(port.out, 0x100u);
+    QCOMPARE(setOut(4, 1), 0x100u);
     QCOMPARE(port.IOState(1, 4), 0);
     QCOMPARE(port.IOState(1, 8), 1);
 
     // Alarm lock: output 2 can go off but not on.
     gpWPara->noAlarmSound = 1;
     port.out = 0x004;
-    port.IOSetOut(2, 1);
-    QCOMPARE(port.out, 0x004u);
-    port.IOSetOut(2, 0);
-    QCOMPARE(port.out, 0x000u);
-    port.IOSetOut(2, 1);
-    QCOMPARE(port.out, 0x000u);
+    QCOMPARE(setOut(2, 1), 0x004u);
+    QCOMPARE(setOut(2, 0), 0x000u);
+    QCOMPARE(setOut(2, 1), 0x000u);
     gpWPara->noAlarmSound = 0;
-    port.IOSetOut(2, 1);
-    QCOMPARE(port.out, 0x004u);
+    QCOMPARE(setOut(2, 1), 0x004u);
 
     // Output k-1 also drives output 3.
     gpWPara->out4Use = 2; // output 1
     port.out = 0;
-    port.IOSetOut(1, 1);
-    QCOMPARE(port.out, 0x00Au);
-    port.IOSetOut(1, 0);
-    QCOMPARE(port.out, 0x000u);
-    port.IOSetOut(0, 1);
-    QCOMPARE(port.out, 0x001u);
+    QCOMPARE(setOut(1, 1), 0x00Au);
+    QCOMPARE(setOut(1, 0), 0x000u);
+    QCOMPARE(setOut(0, 1), 0x001u);
 
     // A set and a clear with no flush between never reach the word the
     // thread sends.
@@ -524,8 +508,7 @@ void TstIo::setOutRules()
     port.IOFlashOut();
     QCOMPARE(changes, before);
     QCOMPARE(gDataOut, 0x110u);
-    port.IOSetOut(99, 1); // no such output
-    QCOMPARE(port.out, 0x110u);
+    QCOMPARE(setOut(99, 1), 0x110u); // no such output
 }
 
 void TstIo::inTriggerRules()
@@ -576,7 +559,9 @@ void TstIo::inTriggerRules()
     QCOMPARE(gDataOut & 4u, 4u);
 }
 
-void TstIo::ledMask()
+// The LED device: the front LEDs' mask, and the screen switched through it
+// or, on processors listed as lacking that, through the kernel back-light.
+void TstIo::frontLedsAndScreen()
 {
     // (Without the device the mask alone changes: the cycle's lamp checks.)
     QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
@@ -584,33 +569,16 @@ void TstIo::ledMask()
     QVERIFY(gfLED > 0);
     LEDOnOff(6, 1);
     LEDOnOff(7, 0);
-    auto req = LedDevice::loggedRequests();
-    QCOMPARE(req.size(), 2);
-    QCOMPARE(req.last(), 0x5A01807FUL);
     LEDOnOff(4, 0);
     LEDOnOff(7, 3); // only the low bit counts
-    req = LedDevice::loggedRequests();
-    QCOMPARE(req.at(2), 0x5A01806FUL);
-    QCOMPARE(req.at(3), 0x5A0180EFUL);
     LEDOnOff(8, 0); // no such LED
-    QCOMPARE(LedDevice::loggedRequests().size(), 4);
-}
-
-void TstIo::screenSwitch()
-{
-    QVERIFY(m_env->writeSimFile("/dev/led", QByteArray()));
-    QVERIFY(m_env->writeSimFile("/sys/class/backlight/intel_backlight/bl_power", "0\n"));
-    gfLED = LedDevice::open();
-    QVERIFY(gfLED > 0);
-    const QString blPower = platform::path("/sys/class/backlight/intel_backlight/bl_power");
-    auto readBl = [&] {
-        QFile f(blPower);
-        f.open(QIODevice::ReadOnly);
-        return f.readAll().trimmed();
-    };
+    QCOMPARE(LedDevice::loggedRequests(),
+             (QList<unsigned long>{0x5A0180FF, 0x5A01807F, 0x5A01806F, 0x5A0180EF}));
 
     // The processor as the station reads it, and the list of those that
     // cannot switch the screen through the LED device.
+    const QString blPower = platform::path("/sys/class/backlight/intel_backlight/bl_power");
+    QVERIFY(m_env->writeSimFile("/sys/class/backlight/intel_backlight/bl_power", "0\n"));
     const QByteArray model = "Intel(R) Celeron(R) J1900 @ 1.99GHz";
     QVERIFY(m_env->writeSimFile("/proc/cpuinfo",
                                 "processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: " + model + "\n\n"));
@@ -620,10 +588,7 @@ void TstIo::screenSwitch()
     QVERIFY(gpWPara->isSupportLCD());
     LCDOnOff(0);
     LCDOnOff(1);
-    auto req = LedDevice::loggedRequests();
-    QCOMPARE(req.size(), 2);
-    QCOMPARE(req[0], 0x5A018A00UL);
-    QCOMPARE(req[1], 0x5A018B00UL);
+    QCOMPARE(LedDevice::loggedRequests().mid(4), (QList<unsigned long>{0x5A018A00, 0x5A018B00}));
 
     // One listed as lacking it: the kernel back-light.
     QVERIFY(m_env->writeWorkFile("config.json",
@@ -631,20 +596,20 @@ void TstIo::screenSwitch()
     gpWPara->loadConfigFromJson();
     QVERIFY(!gpWPara->isSupportLCD());
     LCDOnOff(0);
-    QCOMPARE(readBl(), QByteArray("1"));
+    QCOMPARE(fileBytes(blPower).trimmed(), QByteArray("1"));
     LCDOnOff(1);
-    QCOMPARE(readBl(), QByteArray("0"));
+    QCOMPARE(fileBytes(blPower).trimmed(), QByteArray("0"));
     const QStringList cmds = CommandRunner::loggedCommands();
     QCOMPARE(cmds, QStringList({"echo 1 > /sys/class/backlight/intel_backlight/bl_power",
                                 "echo 0 > /sys/class/backlight/intel_backlight/bl_power"}));
-    QCOMPARE(LedDevice::loggedRequests().size(), 2); // nothing more to the LED device
+    QCOMPARE(LedDevice::loggedRequests().size(), 6); // nothing more to the LED device
 
     // Before the parameter set exists: the back-light file.
     delete gpWPara;
     gpWPara = nullptr;
     LCDOnOff(0);
-    QCOMPARE(readBl(), QByteArray("1"));
-    QCOMPARE(LedDevice::loggedRequests().size(), 2);
+    QCOMPARE(fileBytes(blPower).trimmed(), QByteArray("1"));
+    QCOMPARE(LedDevice::loggedRequests().size(), 6);
 }
 
 // The boardsim program on its own, with the station's link on the other end:
@@ -655,37 +620,26 @@ void TstIo::boardsimProgram()
     const QString exe = TestEnv::buildDir() + "/boardsim";
     QVERIFY2(QFileInfo::exists(exe), qPrintable(exe));
     // The port comes from a working directory's parameters, as run.sh takes
-    // it, and the station side loads the same set.
+    // it: the station saves its set, the tool reads the same file.
     TestEnv work;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "port");
-        db.setDatabaseName("PARAM.db");
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec("select value from sysparam where name='system7'") && q.next());
-        QStringList v = q.value(0).toString().split(' ');
-        v[0] = "4";
-        q.finish();
-        QVERIFY(q.exec(QString("update sysparam set value='%1' where name='system7'").arg(v.join(' '))));
-        db.close();
+        MainState state;
+        QVERIFY(ParameterStartup::openParamDb(&state));
+        gpWin = &state;
+        WizardPara stored;
+        stored.LoadDatafromFile();
+        stored.comPort = 4;
+        QVERIFY(stored.SaveDatatoFile());
+        gisCOM = stored.comPort;
+        state.paraQuery = QSqlQuery();
+        state.paraDb.close();
     }
-    QSqlDatabase::removeDatabase("port");
+    QSqlDatabase::removeDatabase("dbIn");
     QProcess paramgen;
     paramgen.start(QStringLiteral(PARAMGEN_EXE), {"--board-port", work.workDir()});
     QVERIFY(paramgen.waitForFinished(10000));
     const QString port = QString::fromLatin1(paramgen.readAllStandardOutput()).trimmed();
     QCOMPARE(port, QString("4"));
-    {
-        MainState state;
-        QVERIFY(ParameterStartup::openParamDb(&state));
-        gpWin = &state;
-        WizardPara loaded;
-        loaded.LoadDatafromFile();
-        gisCOM = loaded.comPort;
-        state.paraQuery = QSqlQuery();
-        state.paraDb.close();
-    }
-    QSqlDatabase::removeDatabase("dbIn");
     QProcess sim;
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert("STATION_SIMROOT", work.simRoot());

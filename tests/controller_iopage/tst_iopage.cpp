@@ -9,7 +9,7 @@
 #include "frame/globals.h"
 #include "platform/commandrunner.h"
 #include "records_statspages/boxanswer.h"
-#include "frame/messagetable.h"
+#include "records_statspages/statspagestestutil.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "settings/dataexport.h"
@@ -17,7 +17,6 @@
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"
-#include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/exportdataselectdlg.h"
@@ -55,7 +54,6 @@ class TestIOPage : public QObject
     Q_OBJECT
     std::unique_ptr<TestEnv> env;
     std::unique_ptr<QWidget> host;
-    std::unique_ptr<MainState> state;
 
     std::unique_ptr<IOWidget> page()
     {
@@ -65,18 +63,13 @@ class TestIOPage : public QObject
     }
 
 private slots:
-    void initTestCase() { MessageTable::load(); }
     void init()
     {
-        env.reset(new TestEnv);
+        env.reset(new TestEnv); // a plain main window state, a 1280 x 800 screen
         gLan = 1;
-        gShowW = 1280;
-        gShowH = 800;
         host.reset(new QWidget);
         host->resize(1280, 800);
         host->show();
-        delete gpWPara;
-        delete gpWParaBak;
         gpWPara = new WizardPara;
         gpWPara->systemMode = gpWPara->systemModeSet = 3;
         gpWPara->multiDetectNum = 3;
@@ -86,13 +79,10 @@ private slots:
             gpWPara->customOutName[k] = k;
         }
         gpWParaBak = new WizardPara(*gpWPara);
-        state.reset(new MainState);
-        gpWin = state.get();
     }
     void cleanup()
     {
         OperationRecords::instance()->close();
-        state.reset();
         host.reset();
         env.reset();
     }
@@ -238,8 +228,8 @@ private slots:
         OperationRecords* j = OperationRecords::instance();
         j->runStartup(2);
         QVERIFY(OperationRecords::writeTemplate("RECORD/2026-01-02.db"));
-        state->InsertRecord("first", "info");
-        state->InsertRecord("second", "set");
+        gpWin->InsertRecord("first", "info");
+        gpWin->InsertRecord("second", "set");
         RecordsPage rp;
         rp.show();
         QCOMPARE(rp.dayChooser()->count(), 2);
@@ -270,23 +260,21 @@ private slots:
                 MainState::FLushAll();
             }
         } closing;
+        MainState* const plain = gpWin;
         gpWin = &closing;
         TestClock clock;
         Clock::install(&clock);
         LostCameraWarnBox box(nullptr);
         box.accept();
-        Clock::install(nullptr);
         QCOMPARE(closing.rowsAtClose, 1);
         QVERIFY(CommandRunner::loggedCommands().contains("init 0"));
-        gpWin = state.get();
+        gpWin = plain;
     }
 
     void exportFromTheSettingsWindow()
     {
         // (No drive: the question and the retry are the export job's test.)
-        env->writeSimFile("/proc/mounts", "/dev/sda1 / ext4 rw 0 0\n");
-        env->writeSimFile("/cmd/blkid.out", "/dev/sda1: TYPE=\"ext4\"\n/dev/sdb1: TYPE=\"vfat\"\n");
-        QDir().mkpath(env->simRoot() + "/drives/sdb1");
+        addDrive(*env, false);
         env->writeWorkFile("RECORD/2026-03-01.db", "journal");
         env->writeWorkFile("ruv_net/workspace/log/a.log", "log");
         DataExport ex(host.get());

@@ -65,13 +65,11 @@ private slots:
     void render()
     {
         QFETCH(int, lan);
-        TestEnv env;
+        TestEnv env; // with a plain main window state
         gLan = lan;
         const QSize screen = QGuiApplication::primaryScreen()->size();
         gShowW = screen.width();
         gShowH = screen.height();
-        delete gpWPara;
-        delete gpWParaBak;
         gpWPara = new WizardPara;
         gpWPara->systemMode = gpWPara->systemModeSet = 3;
         gpWPara->multiDetectNum = 5;
@@ -83,8 +81,6 @@ private slots:
             gpWPara->multiTrigIn[k] = k < 3 ? k : 2;
         }
         gpWParaBak = new WizardPara(*gpWPara);
-        MainState state;
-        gpWin = &state;
 
         QWidget window;
         window.setGeometry(0, 0, gShowW, gShowH);
@@ -94,15 +90,16 @@ private slots:
         page.show();
         // Everything on screen and reachable.
         const QRect onScreen(0, 0, gShowW, gShowH);
+        const auto reachable = [&](QWidget* w) {
+            return onScreen.contains(QRect(w->mapTo(&window, QPoint(0, 0)), w->size()));
+        };
         QVERIFY(onScreen.contains(page.geometry()));
-        for (QWidget* w : {static_cast<QWidget*>(page.confirmButton()), static_cast<QWidget*>(page.resetButton()),
-                           static_cast<QWidget*>(page.row(4)->box(4))})
-            QVERIFY2(onScreen.contains(QRect(w->mapTo(&window, QPoint(0, 0)), w->size())), qPrintable(w->objectName()));
+        for (QWidget* w : QList<QWidget*>{page.confirmButton(), page.resetButton(), page.row(4)->box(4)})
+            QVERIFY2(reachable(w), qPrintable(w->objectName()));
         save(&page, "iopage");
         // With eight steps the last row's cut chooser still lies on the screen.
         page.countChooser()->setCurrentIndex(6);
-        QWidget* last = page.row(7)->cutChooser();
-        QVERIFY(onScreen.contains(QRect(last->mapTo(&window, QPoint(0, 0)), last->size())));
+        QVERIFY(reachable(page.row(7)->cutChooser()));
         page.hide(); // the settings window hides itself for the dialog
 
         CustomIONameWidget names(&window, &page);
@@ -115,14 +112,13 @@ private slots:
 
         OperationRecords* j = OperationRecords::instance();
         j->runStartup(2);
-        state.loginLevel = 2;
-        state.InsertRecord(QString::fromUtf8("参数设置: 延时 1 -> 2"), "set");
-        state.InsertRecord("Start Detection", "operate");
+        gpWin->loginLevel = 2;
+        gpWin->InsertRecord(QString::fromUtf8("参数设置: 延时 1 -> 2"), "set");
+        gpWin->InsertRecord("Start Detection", "operate");
         RecordsPage records(&window);
         records.setGeometry(40, 40, gShowW - 80, gShowH - 80);
         save(&records, "records");
         j->close();
-        gpWin = nullptr;
     }
 };
 

@@ -130,17 +130,12 @@ void TstMainWindow::build(int cameras, int lan, const QList<Stored>& stored, int
         QVERIFY(db.open());
         for (const Stored& v : QList<Stored>{{"system2", 12, lan}} + stored) {
             QSqlQuery q(db);
-            q.prepare("select value from sysparam where name = ?");
-            q.addBindValue(v.key);
-            QVERIFY(q.exec() && q.next());
+            QVERIFY(q.exec(QString("select value from sysparam where name = '%1'").arg(v.key)) && q.next());
             QStringList values = q.value(0).toString().split(' ');
             QVERIFY(values.size() > v.index);
             values[v.index] = QString::number(v.value);
-            QSqlQuery u(db);
-            u.prepare("update sysparam set value = ? where name = ?");
-            u.addBindValue(values.join(' '));
-            u.addBindValue(v.key);
-            QVERIFY(u.exec());
+            QVERIFY(q.exec(QString("update sysparam set value = '%1' where name = '%2'")
+                               .arg(values.join(' '), v.key)));
         }
     }
     QSqlDatabase::removeDatabase("stored");
@@ -367,8 +362,6 @@ void TstMainWindow::cameraGrids()
     QFETCH(int, views);
     QFETCH(int, cols);
     QFETCH(int, rows);
-    // The camera plug-in reads its configuration once per process: each
-    // camera count gets a process of its own running this very case.
     if (!inChild()) {
         runInChild(QStringLiteral("cameraGrids:") + QTest::currentDataTag());
         return;
@@ -445,6 +438,10 @@ void TstMainWindow::renderMainWindow()
     }
     const QString dir = TestEnv::buildDir() + "/render";
     QDir().mkpath(dir);
+    const auto save = [&](const QString& what, const QString& how) {
+        QVERIFY(m_win->grab().save(QStringLiteral("%1/%2_%3x%4_%5.png")
+                                       .arg(dir, what).arg(screen.width()).arg(screen.height()).arg(how)));
+    };
     for (int lan : {1, 0}) {
         QVERIFY(widgettest::initToolkit(lan));
         build(cameras, lan);
@@ -476,12 +473,8 @@ void TstMainWindow::renderMainWindow()
                         for (const QRect& b : buttons)
                             QVERIFY2(!label->geometry().intersects(b), qPrintable(label->text()));
                 }
-            QVERIFY(m_win->grab().save(QStringLiteral("%1/mainwindow_%2x%3_%4cams_%5_%6.png")
-                                           .arg(dir)
-                                           .arg(screen.width())
-                                           .arg(screen.height())
-                                           .arg(cameras)
-                                           .arg(lan ? "en" : "zh", bar ? "bar" : "nobar")));
+            save("mainwindow",
+                 QString("%1cams_%2_%3").arg(cameras).arg(lan ? "en" : "zh", bar ? "bar" : "nobar"));
         }
         // The settings window over the same screen, every control on it.
         if (cameras == 2) {
@@ -489,11 +482,7 @@ void TstMainWindow::renderMainWindow()
             for (QWidget* c : m_win->settingsWindow->findChildren<QWidget*>())
                 if (c->isVisible())
                     QVERIFY2(QRect(QPoint(), screen).contains(c->geometry()), qPrintable(c->objectName()));
-            QVERIFY(m_win->grab().save(QStringLiteral("%1/settings_%2x%3_%4.png")
-                                           .arg(dir)
-                                           .arg(screen.width())
-                                           .arg(screen.height())
-                                           .arg(lan ? "en" : "zh")));
+            save("settings", lan ? "en" : "zh");
         }
         cleanup();
     }

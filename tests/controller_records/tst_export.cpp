@@ -5,6 +5,7 @@
 #include "controller/exportcatalogue.h"
 #include "frame/clock.h"
 #include "platform/commandrunner.h"
+#include "records_statspages/statspagestestutil.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
@@ -71,7 +72,6 @@ private slots:
     void cleanup()
     {
         OperatorPrompt::install(nullptr);
-        Clock::install(nullptr);
         delete env;
     }
 
@@ -107,11 +107,8 @@ private slots:
         QCOMPARE(job.run(), DataExportJob::Done);
         const QString out = env->simRoot() + "/drives/sdb1/" + dest;
         QCOMPARE(filesUnder(out), files);
-        for (const QString& f : files) {
-            QFile a(f), b(out + "/" + f);
-            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-            QCOMPARE(b.readAll(), a.readAll());
-        }
+        for (const QString& f : files)
+            QCOMPARE(fileBytes(out + "/" + f), fileBytes(f));
         QVERIFY(CommandRunner::loggedCommands().contains("sync"));
     }
 

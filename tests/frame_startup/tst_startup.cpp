@@ -6,7 +6,7 @@
 #include "frame/messagetable.h"
 #include "frame/startup.h"
 #include "records/countgroup.h"
-#include "records_statistics/statstestutil.h"
+#include "records_statspages/statspagestestutil.h"
 #include "records/upaninfo.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
@@ -105,7 +105,6 @@ void TstStartup::panelWaitsShowEveryStep()
     QStringList texts;
     QList<qint64> at;
     waitForHardware([&](int s, const QString& t) { steps << s; texts << t; at << clock.monotonicMs(); });
-    Clock::install(nullptr);
     QCOMPARE(steps, QList<int>({6, 7, 8, 9, 10, 15, 18, 21, 23, 26, 29, 31, 34, 37, 39, 42}));
     QCOMPARE(at.last() - at.first(), 14000); // one second before each step but the camera banner
     QCOMPARE(texts.first(), QString("配置网卡中..."));
@@ -123,18 +122,13 @@ void TstStartup::versionJson()
                               R"({"devicename": "press 7", "version": "1.0", "serverport": 10100})"));
     numCamera = 3;
     writeVersionToJson();
-    const auto read = [] {
-        QFile f("ruv_net/config.json");
-        return QJsonDocument::fromJson(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray()).object();
-    };
+    const auto read = [] { return QJsonDocument::fromJson(fileBytes("ruv_net/config.json")).object(); };
     QCOMPARE(read(), (QJsonObject{{"devicename", "press 7"}, {"version", "18.22.1.83"}, {"camcount", 3}, {"serverport", 10100}}));
 
     const QByteArray damaged = R"({"devicename": "press 7", "serveraddr": "10.0.0.5")"; // cut off
     QVERIFY(env.writeWorkFile("ruv_net/config.json", damaged));
     writeVersionToJson();
-    QFile kept("ruv_net/config.json.damaged");
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), damaged);
+    QCOMPARE(fileBytes("ruv_net/config.json.damaged"), damaged);
     QCOMPARE(read().keys(), QStringList({"camcount", "version"}));
     // Valid JSON of the wrong kind says so.
     QVERIFY(env.writeWorkFile("ruv_net/config.json", "[1, 2]"));
@@ -196,9 +190,7 @@ void TstStartup::stationStartsInFactoryWorkDir()
     board.terminate();
     board.waitForFinished(5000);
     // Every camera stopped, then closed, and nothing asked of it afterwards.
-    QFile callFile(calls);
-    QVERIFY(callFile.open(QIODevice::ReadOnly));
-    const QStringList log = QString::fromUtf8(callFile.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList log = QString::fromUtf8(fileBytes(calls)).split('\n', Qt::SkipEmptyParts);
     for (const QString sn : {"SIMCAM-0001", "SIMCAM-0002"}) {
         const QStringList own = log.filter(QRegularExpression("^" + sn + " "));
         QVERIFY2(own.size() >= 2 && own.mid(own.size() - 2) == QStringList({sn + " stop", sn + " close"}),
@@ -211,8 +203,7 @@ void TstStartup::stationStartsInFactoryWorkDir()
     // on the console; the rest are in the log.
     QString steps = QString::fromUtf8(p.readAllStandardError());
     for (const QString& name : logDir.entryList({"LOG_*"}, QDir::Files)) {
-        QFile f(logDir.filePath(name));
-        const QByteArray text = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        const QByteArray text = fileBytes(logDir.filePath(name));
         banner = banner || text.contains("application 18.22.1.83");
         steps += QString::fromUtf8(text);
     }
@@ -224,9 +215,7 @@ void TstStartup::stationStartsInFactoryWorkDir()
     while (it.hasNext())
         shown << it.next().captured(1).toInt();
     QCOMPARE(shown, QList<int>({0, 50, 60, 71, 75, 80, 85, 90, 90, 100}));
-    QFile cfg("ruv_net/config.json");
-    QVERIFY(cfg.open(QIODevice::ReadOnly));
-    QCOMPARE(QJsonDocument::fromJson(cfg.readAll()).object().value("camcount").toInt(), 2);
+    QCOMPARE(QJsonDocument::fromJson(fileBytes("ruv_net/config.json")).object().value("camcount").toInt(), 2);
     QVERIFY(CommandRunner::loggedCommands().contains("notify-send \"监视器已开启\""));
     // The ordered end: the exit record after the ready record, the counters written.
     const QStringList texts = rows("RECORD.db", "select remarks from RECORD");
@@ -309,9 +298,7 @@ void TstStartup::badDatabaseFileAtStart()
         win.reset();
         locker.reset();
         QSqlDatabase::removeDatabase("locker");
-        QFile after(file);
-        QVERIFY(after.open(QIODevice::ReadOnly));
-        QCOMPARE(after.readAll(), before);
+        QCOMPARE(fileBytes(file), before);
     } else {
         // PARAM.db's box is in English: the language it stores is not known.
         QVERIFY2(shown[0] == gaLanStr[4 * 160 + (file == "PARAM.db" ? 1 : gLan)], qPrintable(shown[0]));
@@ -330,7 +317,6 @@ void TstStartup::badDatabaseFileAtStart()
         QCOMPARE(CameraManager::getInstance()->snDb.isOpen(), true);
     }
     win.reset();
-    Clock::install(nullptr);
 }
 
 void TstStartup::inputChangeReachesTheWindowsRun()

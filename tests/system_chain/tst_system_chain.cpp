@@ -11,6 +11,7 @@
 #include "controller/mainstate.h"
 #include "controller/redowizard.h"
 #include "frame/globals.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
 #include "inspection/cameraviewstate.h"
@@ -33,7 +34,6 @@
 #include <QJsonObject>
 #include <QPushButton>
 #include <QScreen>
-#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTimer>
 #include <QtTest>
@@ -108,16 +108,11 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
         put(*store, sx, sy, d, 1, 1, kOnPart2001, 0, 50, part);
         put(*store, sx, sy, d, 2, 1, kToEdge, 0, 1250, plate);
         put(*store, sx, sy, d, 3, 0, kPin, 25, 100, 3);
-        gpWin->paraDb = QSqlDatabase::addDatabase("QSQLITE", "teach");
-        gpWin->paraDb.setDatabaseName("PARAM.db");
-        QVERIFY(gpWin->paraDb.open());
-        gpWin->paraQuery = QSqlQuery(gpWin->paraDb);
+        QVERIFY(ParameterStartup::openParamDb(gpWin));
         QVERIFY(store->SaveDatatoFile());
         gpWin->paraQuery = QSqlQuery();
         gpWin->paraDb.close();
-        gpWin->paraDb = QSqlDatabase();
     }
-    QSqlDatabase::removeDatabase("teach");
 
     auto win = std::make_unique<ReDoWizard>();
     win->show();
