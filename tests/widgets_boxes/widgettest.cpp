@@ -79,6 +79,14 @@ void touch(QWidget* w, QPoint pos)
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, pos);
 }
 
+Edit* shownEdit(QWidget* parent, int keypadFlags, const QRect& geometry)
+{
+    auto* e = new Edit(keypadFlags, parent, 1);
+    e->setGeometry(geometry);
+    e->show();
+    return e;
+}
+
 // Password fields shuffle the digits: find the key that now carries one.
 static ColorButton* padKey(QChar digit)
 {

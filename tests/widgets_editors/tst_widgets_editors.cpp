@@ -140,19 +140,17 @@ void TstWidgetsEditors::valueReadsAndWrites()
 
 void TstWidgetsEditors::octetTypedKeyByKey()
 {
-    Edit e(5, m_host, 1);
-    e.setRange(0, 255);
-    e.setGeometry(100, 100, 80, 50);
-    e.show();
-    e.setText("77");
-    widgettest::touch(&e);
-    QCOMPARE(Edit::current(), &e);
+    Edit* e = widgettest::shownEdit(m_host, 5, QRect(100, 100, 80, 50));
+    e->setRange(0, 255);
+    e->setText("77");
+    widgettest::touch(e);
+    QCOMPARE(Edit::current(), e);
     QVERIFY(gpNumPad->isVisible());
-    QCOMPARE(e.text(), QString()); // opening the pad empties a numeric field
+    QCOMPARE(e->text(), QString()); // opening the pad empties a numeric field
     QStringList seen;
     for (QChar c : QStringLiteral("300")) {
         widgettest::typeOnPad(QString(c));
-        seen << e.text();
+        seen << e->text();
     }
     QCOMPARE(seen, QStringList({"3", "30", "255"}));
 
@@ -160,22 +158,22 @@ void TstWidgetsEditors::octetTypedKeyByKey()
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
-    QCOMPARE(e.text(), QString());
+    QCOMPARE(e->text(), QString());
     QVERIFY(gpNumPad->isFresh());
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton); // nothing to delete
-    QCOMPARE(e.text(), QString());
+    QCOMPARE(e->text(), QString());
     widgettest::typeOnPad("9");
-    QCOMPARE(e.text(), QStringLiteral("9"));
+    QCOMPARE(e->text(), QStringLiteral("9"));
 
     // OK ends the entry: pad hidden, field no longer current.
     QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
     QVERIFY(!gpNumPad->isVisible());
-    QVERIFY(!e.hasFocus());
+    QVERIFY(!e->hasFocus());
     QCOMPARE(Edit::current(), nullptr);
     // Keys without a current field do nothing.
     gpNumPad->setContent(3);
     gpNumPad->eraseAll();
-    QCOMPARE(e.text(), QStringLiteral("9"));
+    QCOMPARE(e->text(), QStringLiteral("9"));
 }
 
 void TstWidgetsEditors::editBoxTypedDigitsClampAtOnce()
@@ -529,10 +527,8 @@ void TstWidgetsEditors::placementInNetworkDialog()
 
 void TstWidgetsEditors::passwordDigitsShuffled()
 {
-    Edit* pw = new Edit(5, m_host, 1);
+    Edit* pw = widgettest::shownEdit(m_host, 5, QRect(100, 100, 350, 50));
     pw->setEchoMode(QLineEdit::Password);
-    pw->setGeometry(100, 100, 350, 50);
-    pw->show();
     pw->setText(QStringLiteral("old"));
     QSet<QString> orders;
     for (int round = 0; round < 5; ++round) {
@@ -556,9 +552,7 @@ void TstWidgetsEditors::passwordDigitsShuffled()
     QVERIFY2(orders.size() >= 2, "the digit order never changed");
 
     // A plain field afterwards shows the digits in order again.
-    Edit* plain = new Edit(5, m_host, 1);
-    plain->setGeometry(600, 100, 100, 50);
-    plain->show();
+    Edit* plain = widgettest::shownEdit(m_host, 5, QRect(600, 100, 100, 50));
     widgettest::touch(plain);
     QString order;
     for (int i = 0; i < 10; ++i)
@@ -581,9 +575,7 @@ static QString row2()
 
 void TstWidgetsEditors::letterKeyboard()
 {
-    Edit* e = new Edit(6, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 6);
     widgettest::touch(e);
     QVERIFY(gpNumCharPad->isVisible());
     QVERIFY(!gpNumPad->isVisible());
@@ -650,9 +642,7 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
     for (int lan : {1, 0, 2, 3}) {
         gLan = lan;
         widgettest::remakePads();
-        Edit* e = new Edit(6, m_host, 1);
-        e->setGeometry(50, 50, 300, 50);
-        e->show();
+        Edit* e = widgettest::shownEdit(m_host, 6);
         widgettest::touch(e);
         QVERIFY(gpNumCharPad->isVisible());
         for (int page = 0; page < 3; ++page) {
@@ -673,9 +663,7 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
 
 void TstWidgetsEditors::returnKeyOpensAndCloses()
 {
-    Edit* e = new Edit(5, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 5);
     e->setFocus();
     QVERIFY(QTest::qWaitFor([e]() { return e->hasFocus(); }, 2000));
     QCOMPARE(Edit::current(), e);
@@ -693,9 +681,7 @@ void TstWidgetsEditors::missingPadMadeOnNextEvent()
     NumberInput* old = gpNumPad;
     old->setParent(m_host);
     gpNumPad = nullptr;
-    Edit* e = new Edit(5, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 5);
     QVERIFY(gpNumPad); // any event of the field made a new one
     QVERIFY(gpNumPad != old);
     NumberInput* made = gpNumPad;
