@@ -22,6 +22,30 @@ inline QDateTime at(int y, int m, int d, int h, int min = 0, int s = 0)
     return QDateTime(QDate(y, m, d), QTime(h, min, s));
 }
 
+// Each test function starts in a working directory with the factory template,
+// on a test clock, with two cameras and two detections.
+class StatsTestCase : public QObject
+{
+protected:
+    std::unique_ptr<TestEnv> env;
+    std::unique_ptr<TestClock> clock;
+
+    void startEnv(const QDateTime& now)
+    {
+        env.reset(new TestEnv);
+        clock.reset(new TestClock(now));
+        Clock::install(clock.get());
+        numCamera = 2;
+        gDNum = 2;
+    }
+    void stopEnv()
+    {
+        Clock::install(nullptr);
+        clock.reset();
+        env.reset();
+    }
+};
+
 inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, int ns = 20, int ne = 8)
 {
     QJsonObject o{{"time", QString::number(start.toSecsSinceEpoch())},

@@ -12,11 +12,9 @@
 
 #include <unistd.h>
 
-class TstStatsFiles : public QObject
+class TstStatsFiles : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
     RecordingPrompt prompts;
 
     std::unique_ptr<ResStatisticsParam> start(const QString& group = "default")
@@ -30,21 +28,15 @@ class TstStatsFiles : public QObject
 private slots:
     void init()
     {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
+        startEnv(at(2026, 1, 5, 9));
         OperatorPrompt::install(&prompts);
         prompts.clear();
-        numCamera = 2;
-        gDNum = 2;
         writeStatsConfig(at(2026, 1, 5, 8));
     }
     void cleanup()
     {
         OperatorPrompt::install(nullptr);
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
+        stopEnv();
     }
 
     void firstStartSavesAndArchive()

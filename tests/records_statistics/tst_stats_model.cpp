@@ -15,27 +15,13 @@ signals:
     void sendRecord(int, int, QList<bool>, bool);
 };
 
-class TstStatsModel : public QObject
+class TstStatsModel : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
 
 private slots:
-    void init()
-    {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
-        numCamera = 2;
-        gDNum = 2;
-    }
-    void cleanup()
-    {
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
-    }
+    void init() { startEnv(at(2026, 1, 5, 9)); }
+    void cleanup() { stopEnv(); }
 
     void countsEveryResultInItsPlace()
     {

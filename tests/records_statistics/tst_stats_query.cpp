@@ -47,28 +47,21 @@ QList<int> seriesOf(const QJsonObject& out, int c, int d, bool ng)
 }
 } // namespace
 
-class TstStatsQuery : public QObject
+class TstStatsQuery : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
 
 private slots:
     void init()
     {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
+        startEnv(at(2026, 1, 5, 9));
         numCamera = 1;
-        gDNum = 2;
     }
     void cleanup()
     {
         delete CameraManager::_instance;
         CameraManager::_instance = nullptr;
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
+        stopEnv();
     }
 
     void fixedCases()
