@@ -44,6 +44,13 @@ protected:
         clock.reset();
         env.reset();
     }
+    // A model on the live file, started as the station starts it.
+    static std::unique_ptr<ResStatisticsParam> startModel(const QString& group = "default")
+    {
+        std::unique_ptr<ResStatisticsParam> m(new ResStatisticsParam);
+        m->init(group, gDNum);
+        return m;
+    }
 };
 
 inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, int ns = 20, int ne = 8)
@@ -65,6 +72,14 @@ inline void flushWorker(ResStatisticsParam* m)
     if (m && m->dbWorker)
         QMetaObject::invokeMethod(m->dbWorker, [] {}, Qt::BlockingQueuedConnection);
     QCoreApplication::processEvents();
+}
+
+// The minute check (a save, or the day's rotation), waited for until the
+// worker has stored what it sent.
+inline void checkDateAndWait(ResStatisticsParam* m)
+{
+    m->checkDate();
+    flushWorker(m);
 }
 
 // Runs fn on a statistics file through a connection of its own.

@@ -122,12 +122,10 @@ private slots:
     {
         numCamera = 2;
         writeStatsConfig(at(2026, 1, 5, 8));
-        ResStatisticsParam m;
-        m.init("default", 2);
-        m.addRecord(0, 0, {true, true}, false);
-        m.addRecord(1, 0, {true, true}, true);
-        m.checkDate();
-        flushWorker(&m);
+        auto m = startModel();
+        m->addRecord(0, 0, {true, true}, false);
+        m->addRecord(1, 0, {true, true}, true);
+        checkDateAndWait(m.get());
         std::atomic<bool> stop{false};
         std::atomic<int> zeros{0}, runs{0};
         QFuture<void> reader = QtConcurrent::run([&] {
@@ -143,13 +141,13 @@ private slots:
             }
         });
         for (int i = 0; i < 300; ++i) {
-            m.addRecord(0, 0, {true, false}, false);
-            m.addRecord(1, 0, {true, true}, true);
-            m.checkDate();
+            m->addRecord(0, 0, {true, false}, false);
+            m->addRecord(1, 0, {true, true}, true);
+            m->checkDate();
             if (i % 20 == 0)
-                flushWorker(&m);
+                flushWorker(m.get());
         }
-        flushWorker(&m);
+        flushWorker(m.get());
         stop = true;
         reader.waitForFinished();
         QVERIFY(runs > 0);
@@ -176,15 +174,13 @@ private:
             v.first += all;
             v.second += ng;
         };
-        auto model = std::make_unique<ResStatisticsParam>();
-        model->init("default", gDNum);
+        auto model = startModel();
         auto restart = [&](const QDateTime& when, int cameras, int detects) {
             model.reset(); // an orderly stop stores the day
             clock->setNow(when);
             numCamera = cameras;
             gDNum = detects;
-            model = std::make_unique<ResStatisticsParam>();
-            model->init("default", gDNum);
+            model = startModel();
         };
         // Stops: days 4-5 off (a legacy file for day 5), day 12 off with
         // more cameras after, day 17 off with fewer detections after, and an
@@ -246,8 +242,7 @@ private:
                 }
             QVERIFY(putStatsFile("ResStatistics/" + d0.addDays(5).toString("yyyy-MM-dd") + ".db", {}, rows));
         }
-        model->checkDate();
-        flushWorker(model.get());
+        checkDateAndWait(model.get());
 
         // Elements are numbered only when no day file is there.
         const QJsonObject first = query(text(QDateTime(d0, QTime(H, 0))), text(QDateTime(d0, QTime(H + 3, 0))));

@@ -134,8 +134,7 @@ private slots:
         // A newly archived day is listed once the worker has moved it.
         model->setParamGroup("default");
         clock->setNow(at(2024, 5, 4, 8, 0, 30));
-        model->checkDate();
-        flushWorker(model);
+        checkDateAndWait(model);
         QCOMPARE(listedDays().mid(0, 2), QStringList({"2024-05-04", "2024-05-03"}));
     }
 

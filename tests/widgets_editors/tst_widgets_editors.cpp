@@ -426,6 +426,14 @@ void TstWidgetsEditors::padsNeverTakeTheFocus()
     }
 }
 
+// Where the pad opens for a field: the widget that hosts it, and where in it.
+using Place = QPair<const void*, QPoint>; // the host prints as its address
+static Place placeOf(const Edit& e, const QWidget* pad = gpNumPad)
+{
+    const Edit::PadPlace p = e.padPlace(pad);
+    return {p.host, p.pos};
+}
+
 void TstWidgetsEditors::placementInParent_data()
 {
     QTest::addColumn<QRect>("field");
@@ -455,9 +463,7 @@ void TstWidgetsEditors::placementInParent()
     h.resize(host);
     Edit e(5, &h, 1);
     e.setGeometry(field);
-    const Edit::PadPlace place = e.padPlace(gpNumPad);
-    QCOMPARE(place.host, &h);
-    QCOMPARE(place.pos, pad);
+    QCOMPARE(placeOf(e), Place(&h, pad));
 }
 
 void TstWidgetsEditors::placementInGrandAndGreatGrandParent()
@@ -470,25 +476,18 @@ void TstWidgetsEditors::placementInGrandAndGreatGrandParent()
     inner.setGeometry(20, 30, 600, 200);
     Edit e8(9, &inner, 1);
     e8.setGeometry(10, 40, 150, 50);
-    Edit::PadPlace p = e8.padPlace(gpNumPad);
-    QCOMPARE(p.host, &mid);
-    QCOMPARE(p.pos, QPoint(30, 30 + 40 + 55));
+    QCOMPARE(placeOf(e8), Place(&mid, QPoint(30, 30 + 40 + 55)));
     Edit e16(0x10 | 1, &inner, 1);
     e16.setGeometry(10, 40, 150, 50);
-    p = e16.padPlace(gpNumPad);
-    QCOMPARE(p.host, &host);
-    QCOMPARE(p.pos, QPoint(230, 300 + 30 + 40 + 55));
+    QCOMPARE(placeOf(e16), Place(&host, QPoint(230, 300 + 30 + 40 + 55)));
     // Letters keyboard: bit 0x2 with the grandparent.
     Edit ek(0x2 | 0x8, &inner, 1);
     ek.setGeometry(500, 0, 100, 50);
-    p = ek.padPlace(gpNumCharPad);
-    QCOMPARE(p.host, &mid);
-    QCOMPARE(p.pos, QPoint(900 - 785, 55 + 30));
+    QCOMPARE(placeOf(ek, gpNumCharPad), Place(&mid, QPoint(900 - 785, 55 + 30)));
     // Missing ancestors: the parent hosts instead of crashing.
     QWidget orphan;
     Edit e2(0x10, &orphan, 1);
-    p = e2.padPlace(gpNumPad);
-    QCOMPARE(p.host, &orphan);
+    QCOMPARE(placeOf(e2).first, &orphan);
 }
 
 void TstWidgetsEditors::placementInNetworkDialog()
@@ -502,27 +501,21 @@ void TstWidgetsEditors::placementInNetworkDialog()
     Edit e(33, &row, 1);
     e.setGeometry(300, 15, 80, 50);
     gpNetDialog = &dlg;
-    Edit::PadPlace p = e.padPlace(gpNumPad);
-    QCOMPARE(p.host, static_cast<QWidget*>(&dlg));
-    QCOMPARE(p.pos, QPoint(410, 50 + 20 + 15 + 55));
+    QCOMPARE(placeOf(e), Place(&dlg, QPoint(410, 50 + 20 + 15 + 55)));
     // Near the bottom: above the field's top, 5 px gap, x untouched even at the edge.
     row.move(10, 600);
     e.move(800, 15);
-    p = e.padPlace(gpNumPad);
-    QCOMPARE(p.pos, QPoint(910, 50 + 600 + 15 - 230 - 5));
+    QCOMPARE(placeOf(e), Place(&dlg, QPoint(910, 50 + 600 + 15 - 230 - 5)));
     // A field outside the network dialog (the dialog exists): its own window
     // hosts, the pad never lands in a window the field is not in.
     QWidget other;
     other.resize(800, 600);
     Edit outside(33, &other, 1);
     outside.setGeometry(40, 60, 80, 50);
-    p = outside.padPlace(gpNumPad);
-    QCOMPARE(p.host, &other);
-    QCOMPARE(p.pos, QPoint(40, 115));
+    QCOMPARE(placeOf(outside), Place(&other, QPoint(40, 115)));
     // No network dialog: the field's window hosts, nothing crashes.
     gpNetDialog = nullptr;
-    p = e.padPlace(gpNumPad);
-    QCOMPARE(p.host, static_cast<QWidget*>(&dlg));
+    QCOMPARE(placeOf(e).first, &dlg);
 }
 
 void TstWidgetsEditors::passwordDigitsShuffled()
