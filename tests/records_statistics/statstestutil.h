@@ -65,6 +65,18 @@ inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, in
     f.write(QJsonDocument(o).toJson());
 }
 
+// A day document of the "default" group, zero but for what `fill` sets.
+inline QJsonObject dayJson(const QString& date, const std::function<void(CountGroup&)>& fill)
+{
+    CountGroupList l;
+    l.date = date;
+    CountGroup g;
+    ResStatisticsParam::initStuCountGroup(g, "default");
+    fill(g);
+    l.groups = {g};
+    return ResStatisticsParam::StuCountToJson(l);
+}
+
 // Waits until the worker has run everything queued so far, then delivers
 // its answers to the model.
 inline void flushWorker(ResStatisticsParam* m)

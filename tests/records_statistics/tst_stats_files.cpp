@@ -181,13 +181,8 @@ private slots:
     {
         // The new start time was written, the archive not made: the old day
         // is archived under its own date, not merged into the new one.
-        CountGroupList old;
-        old.date = "2026-01-04";
-        CountGroup g;
-        ResStatisticsParam::initStuCountGroup(g, "default");
-        g.total.total.OK[3] = 9;
-        old.groups = {g};
-        QVERIFY(putStatsFile("ResStatistics.db", ResStatisticsParam::StuCountToJson(old)));
+        const QJsonObject old = dayJson("2026-01-04", [](CountGroup& g) { g.total.total.OK[3] = 9; });
+        QVERIFY(putStatsFile("ResStatistics.db", old));
         {
             auto m = startModel();
             QCOMPARE(m->liveCount.groups.size(), 0);
@@ -210,7 +205,7 @@ private slots:
             QCOMPARE(archives(), QStringList({"2026-01-04.db"}));
         }
         // Killed between the link and the unlink: one file under two names.
-        QVERIFY(putStatsFile("ResStatistics.db", ResStatisticsParam::StuCountToJson(old)));
+        QVERIFY(putStatsFile("ResStatistics.db", old));
         QFile::remove("ResStatistics/2026-01-04.db");
         QCOMPARE(::link("ResStatistics.db", "ResStatistics/2026-01-04.db"), 0);
         writeStatsConfig(at(2026, 1, 5, 8));

@@ -74,15 +74,11 @@ private slots:
 
     void documentRoundTripAndShapes()
     {
-        CountGroupList l;
-        l.date = "2026-01-05";
-        CountGroup g;
-        ResStatisticsParam::initStuCountGroup(g, "default");
-        g.datas[1].data[1].NG[5] = 7;
-        g.datas[0].total.OK[2] = 3;
-        g.total.total.OK[0] = 4;
-        l.groups = {g};
-        QJsonObject doc = ResStatisticsParam::StuCountToJson(l);
+        QJsonObject doc = dayJson("2026-01-05", [](CountGroup& g) {
+            g.datas[1].data[1].NG[5] = 7;
+            g.datas[0].total.OK[2] = 3;
+            g.total.total.OK[0] = 4;
+        });
         // Totals first and no shift keys: still read into their place.
         QJsonObject group = doc["groups"].toArray()[0].toObject();
         QJsonArray datas = group["datas"].toArray();

@@ -78,22 +78,13 @@ private slots:
                  QJsonArray({QJsonArray{0, 0, 0}}));
 
         // Records beyond the declared detections are skipped, not indexed.
-        {
-            CountGroupList l;
-            l.date = "2024-01-07";
-            CountGroup g;
-            gDNum = 3;
-            ResStatisticsParam::initStuCountGroup(g, "default");
-            g.total.data[2].OK[0] = 9;
-            l.groups = {g};
-            QJsonObject doc = ResStatisticsParam::StuCountToJson(l);
-            QJsonArray groups = doc["groups"].toArray();
-            QJsonObject g0 = groups[0].toObject();
-            g0["detectCount"] = 1;
-            doc["groups"] = QJsonArray{g0};
-            QVERIFY(QDir().mkpath("ResStatistics") && putStatsFile("ResStatistics/2024-01-07.db", doc));
-            gDNum = 2;
-        }
+        gDNum = 3;
+        QJsonObject doc = dayJson("2024-01-07", [](CountGroup& g) { g.total.data[2].OK[0] = 9; });
+        gDNum = 2;
+        QJsonObject g0 = doc["groups"].toArray()[0].toObject();
+        g0["detectCount"] = 1;
+        doc["groups"] = QJsonArray{g0};
+        QVERIFY(QDir().mkpath("ResStatistics") && putStatsFile("ResStatistics/2024-01-07.db", doc));
         const QJsonObject lowered = query("2024-01-07 08:00:00", "2024-01-07 08:30:00");
         for (const QJsonValue& e : lowered["every_detect"].toArray())
             QCOMPARE(ints(e.toObject()["detect_index_all"]).value(0), 0);
