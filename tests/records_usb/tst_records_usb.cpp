@@ -95,10 +95,7 @@ QStringList mountCommands()
 void setMTime(const QString& path, const QDateTime& t)
 {
     QFile f(path);
-    if (!f.exists())
-        f.open(QIODevice::WriteOnly);
-    else
-        f.open(QIODevice::ReadWrite);
+    f.open(QIODevice::ReadWrite); // made when missing
     f.setFileTime(t, QFileDevice::FileModificationTime);
 }
 
@@ -158,8 +155,6 @@ private:
 
 void TstRecordsUsb::initTestCase()
 {
-    if (!pMutexSaveFail)
-        pMutexSaveFail = new QMutex;
     c2m = Copy2MoveDisk::getInstance();
 }
 
@@ -173,8 +168,6 @@ void TstRecordsUsb::init()
     numCamera = 1;
     gDNum = 2;
     gPicNumNG = gPicNumOK = 3;
-    std::fill(&gisSaveFail[0][0][0], &gisSaveFail[0][0][0] + 128, false);
-    std::fill(&gFailIndex[0][0], &gFailIndex[0][0] + 64, 0);
 }
 
 void TstRecordsUsb::cleanup()

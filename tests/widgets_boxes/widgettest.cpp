@@ -35,8 +35,6 @@ void resetShared()
     delete gpLostCameraWarnBox;
     delete gpProductAlarmWarnBox;
     remakePads(false);
-    Edit::setCurrent(nullptr);
-    PasswordBox::setLoginLevel(0);
     gpControlIO = nullptr;
     gpNetDialog = nullptr;
     gLan = 1;
