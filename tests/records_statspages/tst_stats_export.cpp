@@ -198,8 +198,8 @@ private slots:
     void twoDrivesKeepTheImageWriterOffTheExportDrive()
     {
         QVERIFY(env->writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
-        const SimDrive own = SimDrive::stick(env->simRoot(), 33, "sdc1", "CCCC");
-        const SimDrive other = SimDrive::stick(env->simRoot(), 17, "sdb1", "BBBB");
+        const SimDrive own{env->simRoot(), 33, "sdc1", "CCCC"};
+        const SimDrive other{env->simRoot(), 17, "sdb1", "BBBB"};
         DiskManager m;
         Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
         connect(&m, &DiskManager::diskInfoChange, c2m, &Copy2MoveDisk::diskInfoChange, Qt::DirectConnection);

@@ -126,7 +126,7 @@ private slots:
 private:
     SimDrive stick(int minor, const QString& dev, const QString& uuid) const
     {
-        return SimDrive::stick(env->simRoot(), minor, dev, uuid);
+        return {env->simRoot(), minor, dev, uuid};
     }
     // Plugs the stick u, lets the manager mount it and the writer take it;
     // the test drives the writer's passes.

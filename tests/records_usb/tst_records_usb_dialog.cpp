@@ -62,9 +62,10 @@ void TstRecordsUsbDialog::jsonRoundTrip()
     QCOMPARE(roundTrip({}), (QJsonObject{{"days", -1}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 0}}));
     const QJsonObject in{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 0}};
     QCOMPARE(roundTrip(in), in);
-    // Absent keys leave their control; any non-zero value checks a box.
-    QCOMPARE(roundTrip({{"lostUpanAlarm", 7}}),
-             (QJsonObject{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 1}}));
+    // Absent keys leave their control; any non-zero value checks a box, zero
+    // clears a checked one.
+    QCOMPARE(roundTrip({{"lostUpanAlarm", 7}, {"useDiskSaveImage", 0}}),
+             (QJsonObject{{"days", 31}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 1}}));
 }
 
 void TstRecordsUsbDialog::settingsWindowRound()

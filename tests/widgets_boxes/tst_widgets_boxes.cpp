@@ -458,9 +458,12 @@ private slots:
 
     // ---- float slider ----
 
-    void floatSliderValueAndReset()
+    void floatSliderValueResetAndButton()
     {
         FloatSlider fs;
+        fs.resize(400, 40);
+        fs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fs));
         fs.setFactor(100);
         fs.setRange(100, 500);
         QSignalSpy updates(&fs, &FloatSlider::updateValue);
@@ -499,14 +502,8 @@ private slots:
         QCOMPARE(fs.slider()->value(), 500);
         fs.setValue(-1e30f);
         QCOMPARE(fs.slider()->value(), 100);
-    }
 
-    void floatSliderButtonHidesSlider()
-    {
-        FloatSlider fs;
-        fs.resize(400, 40);
-        fs.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fs));
+        // The button hides and shows the slider, its icon telling which.
         QVERIFY(!fs.button()->icon().isNull());
         const qint64 hideKey = fs.button()->icon().cacheKey();
         QVERIFY(fs.slider()->isVisible());

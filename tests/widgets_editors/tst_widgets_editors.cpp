@@ -1,10 +1,9 @@
-// Value editors (range clamping, value boxes, address editors, check boxes,
-// sliders) and the shared keypads they open (placement, shuffled password
-// digits, letter pages, replacement), driven through real key presses.
+// Value editors (range clamping, value boxes, address editors, sliders) and
+// the shared keypads they open (placement, shuffled password digits, letter
+// pages, replacement), driven through real key presses.
 #include "frame/globals.h"
 #include "testsupport/testenv.h"
 #include "widgets/c_slider.h"
-#include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
 #include "widgets/editautofocusbox.h"
@@ -42,7 +41,6 @@ private slots:
     void editBoxKeepZeroAndSampleMode();
     void unitLabelFollowsText();
     void addressRoundTrip();
-    void checkBoxValue();
     void sliderJumpsToTouch();
     void autoFocusBoxReports();
     void tempBoxBounds();
@@ -317,16 +315,6 @@ void TstWidgetsEditors::addressRoundTrip()
     QTest::keyClick(ip.octet(0), Qt::Key_Period);
     QVERIFY(ip.octet(1)->hasFocus());
     QCOMPARE(ip.getAddress(), QStringLiteral("12.0.0.0"));
-}
-
-void TstWidgetsEditors::checkBoxValue()
-{
-    CheckBox c(m_host, QStringLiteral("Save NG images"));
-    QVERIFY(!c.value());
-    c.setValue(7);
-    QVERIFY(c.value());
-    c.setValue(0);
-    QVERIFY(!c.value()); // a touch turning it on is the I/O page's sequence box
 }
 
 void TstWidgetsEditors::sliderJumpsToTouch()
