@@ -117,7 +117,6 @@ private slots:
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
 
-
     // ---- combo boxes ----
 
     void comboBoxTouchReportsAndOpens()
@@ -789,9 +788,8 @@ void TstWidgetsBoxes::mainWindowBoxes()
         gpWPara->outInitState[i] = 0;
     ControlPort port;
     gpControlIO = &port;
-    port.IOSetOut(0, 1);
-    port.IOSetOut(2, 1);
-    port.IOSetOut(1, 1);
+    for (int bit : {0, 2, 1})
+        port.IOSetOut(bit, 1);
     port.IOFlashOut();
     win->productCount = 500;
     win->productAlarm = 1;

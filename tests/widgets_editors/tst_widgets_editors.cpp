@@ -380,8 +380,7 @@ void TstWidgetsEditors::tempBoxBounds()
     QCOMPARE(t->maxField()->text(), QStringLiteral("500"));
     int lo = 0, hi = 0;
     t->valueRange(lo, hi);
-    QCOMPARE(lo, 100);
-    QCOMPARE(hi, 500);
+    QCOMPARE(qMakePair(lo, hi), qMakePair(100, 500));
     EditTempBox tenths(0, 1000, 0, 0, m_host, QStringLiteral("T"), QString(), 2, 10);
     tenths.setValue(255);
     QCOMPARE(tenths.valueLabel()->text(), QStringLiteral("25.5"));
