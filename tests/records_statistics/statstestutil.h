@@ -22,6 +22,37 @@ inline QDateTime at(int y, int m, int d, int h, int min = 0, int s = 0)
     return QDateTime(QDate(y, m, d), QTime(h, min, s));
 }
 
+// Each test function starts in a working directory with the factory template,
+// on a test clock, with two cameras and two detections.
+class StatsTestCase : public QObject
+{
+protected:
+    std::unique_ptr<TestEnv> env;
+    std::unique_ptr<TestClock> clock;
+
+    void startEnv(const QDateTime& now)
+    {
+        env.reset(new TestEnv);
+        clock.reset(new TestClock(now));
+        Clock::install(clock.get());
+        numCamera = 2;
+        gDNum = 2;
+    }
+    void stopEnv()
+    {
+        Clock::install(nullptr);
+        clock.reset();
+        env.reset();
+    }
+    // A model on the live file, started as the station starts it.
+    static std::unique_ptr<ResStatisticsParam> startModel(const QString& group = "default")
+    {
+        std::unique_ptr<ResStatisticsParam> m(new ResStatisticsParam);
+        m->init(group, gDNum);
+        return m;
+    }
+};
+
 inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, int ns = 20, int ne = 8)
 {
     QJsonObject o{{"time", QString::number(start.toSecsSinceEpoch())},
@@ -34,6 +65,18 @@ inline void writeStatsConfig(const QDateTime& start, int ms = 8, int me = 20, in
     f.write(QJsonDocument(o).toJson());
 }
 
+// A day document of the "default" group, zero but for what `fill` sets.
+inline QJsonObject dayJson(const QString& date, const std::function<void(CountGroup&)>& fill)
+{
+    CountGroupList l;
+    l.date = date;
+    CountGroup g;
+    ResStatisticsParam::initStuCountGroup(g, "default");
+    fill(g);
+    l.groups = {g};
+    return ResStatisticsParam::StuCountToJson(l);
+}
+
 // Waits until the worker has run everything queued so far, then delivers
 // its answers to the model.
 inline void flushWorker(ResStatisticsParam* m)
@@ -41,6 +84,14 @@ inline void flushWorker(ResStatisticsParam* m)
     if (m && m->dbWorker)
         QMetaObject::invokeMethod(m->dbWorker, [] {}, Qt::BlockingQueuedConnection);
     QCoreApplication::processEvents();
+}
+
+// The minute check (a save, or the day's rotation), waited for until the
+// worker has stored what it sent.
+inline void checkDateAndWait(ResStatisticsParam* m)
+{
+    m->checkDate();
+    flushWorker(m);
 }
 
 // Runs fn on a statistics file through a connection of its own.

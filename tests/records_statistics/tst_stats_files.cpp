@@ -12,39 +12,25 @@
 
 #include <unistd.h>
 
-class TstStatsFiles : public QObject
+class TstStatsFiles : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
     RecordingPrompt prompts;
 
-    std::unique_ptr<ResStatisticsParam> start(const QString& group = "default")
-    {
-        std::unique_ptr<ResStatisticsParam> m(new ResStatisticsParam);
-        m->init(group, 2);
-        return m;
-    }
     QStringList archives() { return QDir("ResStatistics").entryList({"*.db"}, QDir::Files, QDir::Name); }
 
 private slots:
     void init()
     {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
+        startEnv(at(2026, 1, 5, 9));
         OperatorPrompt::install(&prompts);
         prompts.clear();
-        numCamera = 2;
-        gDNum = 2;
         writeStatsConfig(at(2026, 1, 5, 8));
     }
     void cleanup()
     {
         OperatorPrompt::install(nullptr);
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
+        stopEnv();
     }
 
     void firstStartSavesAndArchive()
@@ -52,22 +38,20 @@ private slots:
         QVERIFY(QFile::exists(ResStatisticsDatabase::templateFile()));
         QFile::resize(ResStatisticsDatabase::templateFile(), 0); // a template without the table
         QTest::ignoreMessage(QtInfoMsg, "statistics table created successfully.");
-        auto m = start();
+        auto m = startModel();
         QVERIFY(QFile::exists("ResStatistics.db"));
         QVERIFY(CommandRunner::loggedCommands().contains("sync"));
 
         m->addRecord(0, 0, {true, false}, true);
         m->checkDate();
         m->addRecord(0, 0, {true, true}, true);
-        m->checkDate();
-        flushWorker(m.get());
+        checkDateAndWait(m.get());
         QCOMPARE(docRows("ResStatistics.db").size(), 1);
         QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
 
         // (The page lists the new archive: the statistics page's test.)
         clock->setNow(at(2026, 1, 6, 8, 0, 30));
-        m->checkDate();
-        flushWorker(m.get());
+        checkDateAndWait(m.get());
         QCOMPARE(archives(), QStringList({"2026-01-05.db"}));
         const QJsonObject archived = docOf("ResStatistics/2026-01-05.db");
         QCOMPARE(archived["date"].toString(), QString("2026-01-05"));
@@ -92,11 +76,10 @@ private slots:
 
         QDir().mkpath("ResStatistics");
         QVERIFY(putStatsFile("ResStatistics/2026-01-05.db", QJsonObject{{"date", "2026-01-05"}, {"groups", QJsonArray()}}));
-        auto m = start();
+        auto m = startModel();
         m->addRecord(0, 0, {false, true}, true);
         clock->setNow(at(2026, 1, 6, 8, 1));
-        m->checkDate();
-        flushWorker(m.get());
+        checkDateAndWait(m.get());
         QCOMPARE(archives(), QStringList({"2026-01-05.1.db", "2026-01-05.db"}));
         QCOMPARE(docOf("ResStatistics/2026-01-05.db")["groups"].toArray().size(), 0);
         QCOMPARE(docSum(docOf("ResStatistics/2026-01-05.1.db"), "default", -1, -1, "NG"), 1);
@@ -111,13 +94,11 @@ private slots:
         clock->setNow(at(2026, 1, 7, 8, 1));
         m->checkDate();
         m->addRecord(0, 0, {true, true}, true);
-        m->checkDate();
-        flushWorker(m.get());
+        checkDateAndWait(m.get());
         QCOMPARE(docOf("ResStatistics.db")["date"].toString(), QString("2026-01-06"));
         QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "NG"), 1);
         QVERIFY(QFile::remove("ResStatistics"));
-        m->checkDate();
-        flushWorker(m.get());
+        checkDateAndWait(m.get());
         QCOMPARE(docSum(docOf("ResStatistics/2026-01-06.db"), "default", -1, -1, "NG"), 1);
         QCOMPARE(docOf("ResStatistics.db")["date"].toString(), QString("2026-01-07"));
         QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
@@ -131,7 +112,7 @@ private slots:
             many += QString::number(i) + " ";
         QVERIFY(putStatsFile("ResStatistics/2024-05-01.db", QJsonObject(),
                              {{"C0_D0", {"1 2 3", "0 1"}}, {"C8_D8", {many, ""}}, {"C1_D8", {"5", "6"}}}));
-        auto m = start();
+        auto m = startModel();
         QSignalSpy done(m.get(), &ResStatisticsParam::sigLoadFinish);
         m->slotUpdateRecord(1, "ResStatistics/2024-05-01.db");
         flushWorker(m.get());
@@ -144,8 +125,6 @@ private slots:
                  QList<int>({1, 2, 3, 0, 1, 6}));
         QCOMPARE(g.total.total.OK.mid(22), QList<int>({23, 24})); // 30 slots given, 24 kept
         QCOMPARE(docRows("ResStatistics/2024-05-01.db").size(), 1);
-        QCOMPARE(removeSuffix("./ResStatistics/2024-05-01.db"), QString("2024-05-01"));
-        QCOMPARE(removeSuffix("./ResStatistics.db"), QString("ResStatistics"));
 
         // A file that does not open: an empty "default" day, and row 0 is
         // today without asking the worker.
@@ -162,7 +141,7 @@ private slots:
 
         // A legacy live file takes the current group and day.
         QVERIFY(putStatsFile("ResStatistics.db", QJsonObject(), {{"C8_D8", {"0 4", "0 0 2"}}}));
-        auto live = start("mould-7");
+        auto live = startModel("mould-7");
         QCOMPARE(live->liveCount.date, QString("2026-01-05"));
         QCOMPARE(live->liveCount.groups.first().groupName, QString("mould-7"));
         QCOMPARE(live->liveCount.groups.first().total.total.OK[1], 4);
@@ -184,13 +163,12 @@ private slots:
             } else {
                 QVERIFY(QDir().mkdir("ResStatistics.db"));
             }
-            auto m = start();
+            auto m = startModel();
             QCOMPARE(prompts.numbers(), QList<int>({544}));
             QCOMPARE(QDir().entryList({"ResStatistics.db.bad-*"}, QDir::AllEntries).size(), 1);
             QVERIFY(QFileInfo("ResStatistics.db").isFile());
             m->addRecord(0, 0, {true, true}, true);
-            m->checkDate();
-            flushWorker(m.get());
+            checkDateAndWait(m.get());
             QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
             m->shutdown();
         }
@@ -201,15 +179,10 @@ private slots:
     {
         // The new start time was written, the archive not made: the old day
         // is archived under its own date, not merged into the new one.
-        CountGroupList old;
-        old.date = "2026-01-04";
-        CountGroup g;
-        ResStatisticsParam::initStuCountGroup(g, "default");
-        g.total.total.OK[3] = 9;
-        old.groups = {g};
-        QVERIFY(putStatsFile("ResStatistics.db", ResStatisticsParam::StuCountToJson(old)));
+        const QJsonObject old = dayJson("2026-01-04", [](CountGroup& g) { g.total.total.OK[3] = 9; });
+        QVERIFY(putStatsFile("ResStatistics.db", old));
         {
-            auto m = start();
+            auto m = startModel();
             QCOMPARE(m->liveCount.groups.size(), 0);
             QCOMPARE(docSum(docOf("ResStatistics/2026-01-04.db"), "default", -1, -1, "OK"), 9);
             QVERIFY(ResStatisticsDatabase::isFreshFile("ResStatistics.db"));
@@ -223,20 +196,19 @@ private slots:
                 QVERIFY(QFile::remove("ResStatistics.db") && ResStatisticsDatabase::writeTemplate("ResStatistics.db"));
             writeStatsConfig(at(2026, 1, 4, 8));
             {
-                auto m = start();
+                auto m = startModel();
                 QCOMPARE(m->getCurDBDate(), QString("2026-01-05"));
-                m->checkDate();
-                flushWorker(m.get());
+                checkDateAndWait(m.get());
             }
             QCOMPARE(archives(), QStringList({"2026-01-04.db"}));
         }
         // Killed between the link and the unlink: one file under two names.
-        QVERIFY(putStatsFile("ResStatistics.db", ResStatisticsParam::StuCountToJson(old)));
+        QVERIFY(putStatsFile("ResStatistics.db", old));
         QFile::remove("ResStatistics/2026-01-04.db");
         QCOMPARE(::link("ResStatistics.db", "ResStatistics/2026-01-04.db"), 0);
         writeStatsConfig(at(2026, 1, 5, 8));
         {
-            auto m = start();
+            auto m = startModel();
             QCOMPARE(m->liveCount.groups.size(), 0);
         }
         QCOMPARE(archives(), QStringList({"2026-01-04.db"}));

@@ -185,11 +185,9 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsSet(kChildVar)) {
-        QCoreApplication app(argc, argv);
-        return runChild();
-    }
     QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kChildVar))
+        return runChild();
     TstStatsKill t;
     return QTest::qExec(&t, argc, argv);
 }

@@ -15,43 +15,28 @@ signals:
     void sendRecord(int, int, QList<bool>, bool);
 };
 
-class TstStatsModel : public QObject
+class TstStatsModel : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
 
 private slots:
-    void init()
-    {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
-        numCamera = 2;
-        gDNum = 2;
-    }
-    void cleanup()
-    {
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
-    }
+    void init() { startEnv(at(2026, 1, 5, 9)); }
+    void cleanup() { stopEnv(); }
 
     void countsEveryResultInItsPlace()
     {
         writeStatsConfig(at(2026, 1, 5, 8));
-        ResStatisticsParam m;
-        m.init("default", 2);
+        auto m = startModel();
         // Every record of every cycle is recounted by the range query's test;
         // here the inputs it never gives. A flag beyond the cameras is not
         // counted; bad detections are refused, never indexed.
         clock->setNow(at(2026, 1, 5, 11, 30)); // slot 3
-        m.addRecord(0, 11, {true, true}, false);
-        m.addRecord(1, 11, {true, true, false}, true);
-        QCOMPARE(m.liveCount.groups.first().total.total.OK[3], 1);
-        m.addRecord(-1, 0, {true}, true);
-        m.addRecord(9, 0, {true}, true);
-        QCOMPARE(m.liveCount.groups.first().total.total.whole.ok, 1);
+        m->addRecord(0, 11, {true, true}, false);
+        m->addRecord(1, 11, {true, true, false}, true);
+        QCOMPARE(m->liveCount.groups.first().total.total.OK[3], 1);
+        m->addRecord(-1, 0, {true}, true);
+        m->addRecord(9, 0, {true}, true);
+        QCOMPARE(m->liveCount.groups.first().total.total.whole.ok, 1);
 
         // Without the day check running: 30 h after the start is slot 23, a
         // start in the future is slot 0.
@@ -89,15 +74,11 @@ private slots:
 
     void documentRoundTripAndShapes()
     {
-        CountGroupList l;
-        l.date = "2026-01-05";
-        CountGroup g;
-        ResStatisticsParam::initStuCountGroup(g, "default");
-        g.datas[1].data[1].NG[5] = 7;
-        g.datas[0].total.OK[2] = 3;
-        g.total.total.OK[0] = 4;
-        l.groups = {g};
-        QJsonObject doc = ResStatisticsParam::StuCountToJson(l);
+        QJsonObject doc = dayJson("2026-01-05", [](CountGroup& g) {
+            g.datas[1].data[1].NG[5] = 7;
+            g.datas[0].total.OK[2] = 3;
+            g.total.total.OK[0] = 4;
+        });
         // Totals first and no shift keys: still read into their place.
         QJsonObject group = doc["groups"].toArray()[0].toObject();
         QJsonArray datas = group["datas"].toArray();
@@ -129,81 +110,78 @@ private slots:
                                                                                           {"OK", QJsonArray{1, 2}}}}}}}}}}}};
         QVERIFY(putStatsFile("ResStatistics.db", shortDoc));
         {
-            ResStatisticsParam m;
-            m.init("default", 2);
-            const CountGroup& s = m.liveCount.groups.first();
+            auto m = startModel();
+            const CountGroup& s = m->liveCount.groups.first();
             QCOMPARE(s.datas.size(), 2);
             QCOMPARE(s.total.data[0].OK.size(), 24);
             QCOMPARE(s.total.data[0].OK[1], 2);
-            m.addRecord(1, 0, {false, false}, true);
-            QCOMPARE(m.liveCount.groups.first().total.total.NG[1], 1);
-            m.checkCameraDetectCount(4);
-            QCOMPARE(m.liveCount.groups.first().datas[1].data.size(), 4);
-            m.checkCameraDetectCount(2);
-            QCOMPARE(m.liveCount.groups.first().total.data.size(), 4);
+            m->addRecord(1, 0, {false, false}, true);
+            QCOMPARE(m->liveCount.groups.first().total.total.NG[1], 1);
+            m->checkCameraDetectCount(4);
+            QCOMPARE(m->liveCount.groups.first().datas[1].data.size(), 4);
+            m->checkCameraDetectCount(2);
+            QCOMPARE(m->liveCount.groups.first().total.data.size(), 4);
         }
         // A document without groups shows the current group.
         QVERIFY(putStatsFile("ResStatistics.db", QJsonObject{{"date", "2026-01-05"}, {"groups", QJsonArray()}}));
-        ResStatisticsParam m;
-        m.init("moulds-A", 2);
-        QCOMPARE(m.curGroupName, QString("moulds-A"));
-        m.addRecord(0, 0, {true, true}, true);
-        QCOMPARE(m.liveCount.groups.first().groupName, QString("moulds-A"));
+        auto m = startModel("moulds-A");
+        QCOMPARE(m->curGroupName, QString("moulds-A"));
+        m->addRecord(0, 0, {true, true}, true);
+        QCOMPARE(m->liveCount.groups.first().groupName, QString("moulds-A"));
     }
 
     void dayRotation()
     {
         writeStatsConfig(at(2026, 1, 4, 8));
         clock->setNow(at(2026, 1, 5, 7, 59));
-        ResStatisticsParam m;
-        m.init("default", 2);
-        QSignalSpy spy(&m, &ResStatisticsParam::sigSaveRecord);
-        m.addRecord(0, 0, {true, true}, true);
-        m.checkDate();
+        auto m = startModel();
+        QSignalSpy spy(m.get(), &ResStatisticsParam::sigSaveRecord);
+        m->addRecord(0, 0, {true, true}, true);
+        m->checkDate();
         QCOMPARE(spy.last().at(2).toBool(), false);
         clock->setNow(at(2026, 1, 5, 8, 0, 30));
-        m.checkDate();
+        m->checkDate();
         QCOMPARE(spy.last().at(0).toString() + spy.last().at(2).toString(), QString("2026-01-04true"));
         QCOMPARE(docSum(spy.last().at(1).toJsonObject(), "default", -1, -1, "OK"), 1);
-        QCOMPARE(m.startTime, quint32(at(2026, 1, 5, 8).toSecsSinceEpoch()));
-        QCOMPARE(m.liveCount.date, QString("2026-01-05"));
-        QCOMPARE(m.liveCount.groups.size(), 1);
-        QCOMPARE(m.liveCount.groups.first().total.total.OK[0], 0);
+        QCOMPARE(m->startTime, quint32(at(2026, 1, 5, 8).toSecsSinceEpoch()));
+        QCOMPARE(m->liveCount.date, QString("2026-01-05"));
+        QCOMPARE(m->liveCount.groups.size(), 1);
+        QCOMPARE(m->liveCount.groups.first().total.total.OK[0], 0);
         ResStatisticsParam reread;
         reread.laodConfig();
-        QCOMPARE(reread.startTime, m.startTime);
+        QCOMPARE(reread.startTime, m->startTime);
         // A result just after the next day's start is not counted into the
         // old day's last slot.
         clock->setNow(at(2026, 1, 6, 8, 0, 10));
-        m.addRecord(0, 0, {true, true}, true);
+        m->addRecord(0, 0, {true, true}, true);
         QCOMPARE(spy.last().at(2).toBool(), true);
-        QCOMPARE(m.liveCount.date, QString("2026-01-06"));
-        QCOMPARE(m.liveCount.groups.first().total.total.OK[0], 1);
+        QCOMPARE(m->liveCount.date, QString("2026-01-06"));
+        QCOMPARE(m->liveCount.groups.first().total.total.OK[0], 1);
 
         // Three days off: one rotation, to the current day.
         clock->setNow(at(2026, 1, 9, 9));
         spy.clear();
-        m.checkDate();
-        m.checkDate();
+        m->checkDate();
+        m->checkDate();
         QCOMPARE(spy.size(), 2);
         QCOMPARE(spy[0].at(0).toString() + spy[0].at(2).toString() + spy[1].at(2).toString(),
                  QString("2026-01-06truefalse"));
-        QCOMPARE(m.getCurDBDate(), QString("2026-01-09"));
+        QCOMPARE(m->getCurDBDate(), QString("2026-01-09"));
 
         // Clock set back: an hour, and across the day start, keep the day;
         // three days start the day the clock now shows.
         clock->setNow(at(2026, 1, 9, 8, 20));
-        m.checkDate();
+        m->checkDate();
         clock->setNow(at(2026, 1, 9, 7, 40));
-        m.checkDate();
-        m.addRecord(0, 0, {false, false}, true);
-        QCOMPARE(m.liveCount.groups.first().total.total.NG[0], 1);
+        m->checkDate();
+        m->addRecord(0, 0, {false, false}, true);
+        QCOMPARE(m->liveCount.groups.first().total.total.NG[0], 1);
         QCOMPARE(spy.last().at(2).toBool(), false);
         clock->setNow(at(2026, 1, 6, 10));
-        m.checkDate();
+        m->checkDate();
         QCOMPARE(spy.last().at(0).toString() + spy.last().at(2).toString(), QString("2026-01-09true"));
-        QCOMPARE(m.getCurDBDate(), QString("2026-01-06"));
-        m.checkDate();
+        QCOMPARE(m->getCurDBDate(), QString("2026-01-06"));
+        m->checkDate();
         QCOMPARE(spy.last().at(2).toBool(), false);
     }
 
@@ -242,34 +220,33 @@ private slots:
     void mainWindowEntryPoints()
     {
         writeStatsConfig(at(2026, 1, 5, 8));
-        ResStatisticsParam m;
-        m.init("default", 2);
+        auto m = startModel();
         ResultSource window;
-        QVERIFY(connect(&window, SIGNAL(sendRecord(int, int, QList<bool>, bool)), &m,
+        QVERIFY(connect(&window, SIGNAL(sendRecord(int, int, QList<bool>, bool)), m.get(),
                         SLOT(addRecord(int, int, QList<bool>, bool))));
         emit window.sendRecord(0, 9, {true, true}, false);
         emit window.sendRecord(1, 9, {false, true}, true);
-        QCOMPARE(m.liveCount.groups.first().total.total.NG[1], 1);
+        QCOMPARE(m->liveCount.groups.first().total.total.NG[1], 1);
 
         // The minute check runs on the station clock, once per minute while on.
-        QSignalSpy spy(&m, &ResStatisticsParam::sigSaveRecord);
-        m.setTimer(true);
-        m.setTimer(true);
+        QSignalSpy spy(m.get(), &ResStatisticsParam::sigSaveRecord);
+        m->setTimer(true);
+        m->setTimer(true);
         for (int s : {60, 59, 1}) {
             clock->advance(s * 1000);
             QCOMPARE(spy.size(), s == 1 ? 2 : 1);
         }
-        m.setTimer(false);
+        m->setTimer(false);
         clock->advance(5 * 60 * 1000);
         QCOMPARE(spy.size(), 2);
-        m.setTimer(true);
+        m->setTimer(true);
         clock->advance(24 * 3600 * 1000);
         QCOMPARE(spy.size(), 2 + 24 * 60);
         int moves = 0;
         for (const auto& s : spy)
             moves += s.at(2).toBool() ? 1 : 0;
         QCOMPARE(moves, 1);
-        m.shutdown();
+        m->shutdown();
     }
 
     void yearAcrossDaylightSaving()

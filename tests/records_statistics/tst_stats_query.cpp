@@ -47,28 +47,21 @@ QList<int> seriesOf(const QJsonObject& out, int c, int d, bool ng)
 }
 } // namespace
 
-class TstStatsQuery : public QObject
+class TstStatsQuery : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
 
 private slots:
     void init()
     {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2026, 1, 5, 9)));
-        Clock::install(clock.get());
+        startEnv(at(2026, 1, 5, 9));
         numCamera = 1;
-        gDNum = 2;
     }
     void cleanup()
     {
         delete CameraManager::_instance;
         CameraManager::_instance = nullptr;
-        Clock::install(nullptr);
-        clock.reset();
-        env.reset();
+        stopEnv();
     }
 
     void fixedCases()
@@ -85,22 +78,13 @@ private slots:
                  QJsonArray({QJsonArray{0, 0, 0}}));
 
         // Records beyond the declared detections are skipped, not indexed.
-        {
-            CountGroupList l;
-            l.date = "2024-01-07";
-            CountGroup g;
-            gDNum = 3;
-            ResStatisticsParam::initStuCountGroup(g, "default");
-            g.total.data[2].OK[0] = 9;
-            l.groups = {g};
-            QJsonObject doc = ResStatisticsParam::StuCountToJson(l);
-            QJsonArray groups = doc["groups"].toArray();
-            QJsonObject g0 = groups[0].toObject();
-            g0["detectCount"] = 1;
-            doc["groups"] = QJsonArray{g0};
-            QVERIFY(QDir().mkpath("ResStatistics") && putStatsFile("ResStatistics/2024-01-07.db", doc));
-            gDNum = 2;
-        }
+        gDNum = 3;
+        QJsonObject doc = dayJson("2024-01-07", [](CountGroup& g) { g.total.data[2].OK[0] = 9; });
+        gDNum = 2;
+        QJsonObject g0 = doc["groups"].toArray()[0].toObject();
+        g0["detectCount"] = 1;
+        doc["groups"] = QJsonArray{g0};
+        QVERIFY(QDir().mkpath("ResStatistics") && putStatsFile("ResStatistics/2024-01-07.db", doc));
         const QJsonObject lowered = query("2024-01-07 08:00:00", "2024-01-07 08:30:00");
         for (const QJsonValue& e : lowered["every_detect"].toArray())
             QCOMPARE(ints(e.toObject()["detect_index_all"]).value(0), 0);
@@ -129,12 +113,10 @@ private slots:
     {
         numCamera = 2;
         writeStatsConfig(at(2026, 1, 5, 8));
-        ResStatisticsParam m;
-        m.init("default", 2);
-        m.addRecord(0, 0, {true, true}, false);
-        m.addRecord(1, 0, {true, true}, true);
-        m.checkDate();
-        flushWorker(&m);
+        auto m = startModel();
+        m->addRecord(0, 0, {true, true}, false);
+        m->addRecord(1, 0, {true, true}, true);
+        checkDateAndWait(m.get());
         std::atomic<bool> stop{false};
         std::atomic<int> zeros{0}, runs{0};
         QFuture<void> reader = QtConcurrent::run([&] {
@@ -150,13 +132,13 @@ private slots:
             }
         });
         for (int i = 0; i < 300; ++i) {
-            m.addRecord(0, 0, {true, false}, false);
-            m.addRecord(1, 0, {true, true}, true);
-            m.checkDate();
+            m->addRecord(0, 0, {true, false}, false);
+            m->addRecord(1, 0, {true, true}, true);
+            m->checkDate();
             if (i % 20 == 0)
-                flushWorker(&m);
+                flushWorker(m.get());
         }
-        flushWorker(&m);
+        flushWorker(m.get());
         stop = true;
         reader.waitForFinished();
         QVERIFY(runs > 0);
@@ -183,15 +165,13 @@ private:
             v.first += all;
             v.second += ng;
         };
-        auto model = std::make_unique<ResStatisticsParam>();
-        model->init("default", gDNum);
+        auto model = startModel();
         auto restart = [&](const QDateTime& when, int cameras, int detects) {
             model.reset(); // an orderly stop stores the day
             clock->setNow(when);
             numCamera = cameras;
             gDNum = detects;
-            model = std::make_unique<ResStatisticsParam>();
-            model->init("default", gDNum);
+            model = startModel();
         };
         // Stops: days 4-5 off (a legacy file for day 5), day 12 off with
         // more cameras after, day 17 off with fewer detections after, and an
@@ -253,8 +233,7 @@ private:
                 }
             QVERIFY(putStatsFile("ResStatistics/" + d0.addDays(5).toString("yyyy-MM-dd") + ".db", {}, rows));
         }
-        model->checkDate();
-        flushWorker(model.get());
+        checkDateAndWait(model.get());
 
         // Elements are numbered only when no day file is there.
         const QJsonObject first = query(text(QDateTime(d0, QTime(H, 0))), text(QDateTime(d0, QTime(H + 3, 0))));

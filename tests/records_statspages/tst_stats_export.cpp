@@ -11,11 +11,9 @@
 #include <QThread>
 #include <QtTest>
 
-class TestStatsExport : public QObject
+class TestStatsExport : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
     const QString stamp = "2024-05-03_10.20.30";
 
     QString plainMnt() const { return env->simRoot() + "/mnt"; }
@@ -48,16 +46,10 @@ class TestStatsExport : public QObject
 private slots:
     void init()
     {
-        env.reset(new TestEnv);
-        clock.reset(new TestClock(at(2024, 5, 3, 10, 20, 30)));
-        Clock::install(clock.get());
+        startEnv(at(2024, 5, 3, 10, 20, 30));
         QDir().mkpath("ResStatistics");
     }
-    void cleanup()
-    {
-        Clock::install(nullptr);
-        env.reset();
-    }
+    void cleanup() { stopEnv(); }
 
     void choosesDayFilesByCalendarDate()
     {
@@ -206,8 +198,8 @@ private slots:
     void twoDrivesKeepTheImageWriterOffTheExportDrive()
     {
         QVERIFY(env->writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
-        const SimDrive own = SimDrive::stick(env->simRoot(), 33, "sdc1", "CCCC");
-        const SimDrive other = SimDrive::stick(env->simRoot(), 17, "sdb1", "BBBB");
+        const SimDrive own{env->simRoot(), 33, "sdc1", "CCCC"};
+        const SimDrive other{env->simRoot(), 17, "sdb1", "BBBB"};
         DiskManager m;
         Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
         connect(&m, &DiskManager::diskInfoChange, c2m, &Copy2MoveDisk::diskInfoChange, Qt::DirectConnection);

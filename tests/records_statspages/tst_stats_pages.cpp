@@ -27,11 +27,9 @@ namespace {
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
 } // namespace
 
-class TestStatsPages : public QObject
+class TestStatsPages : public StatsTestCase
 {
     Q_OBJECT
-    std::unique_ptr<TestEnv> env;
-    std::unique_ptr<TestClock> clock;
     ResStatisticsParam* model = nullptr;
     StatisticsWidget* page = nullptr;
 
@@ -89,13 +87,8 @@ private slots:
     void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
     void init()
     {
-        env.reset(new TestEnv);
-        widgettest::resetShared();
-        gLan = 1;
-        numCamera = 2;
-        gDNum = 2;
-        clock.reset(new TestClock(at(2024, 5, 3, 10, 20)));
-        Clock::install(clock.get());
+        widgettest::resetShared(); // before the clock: it takes the clock down
+        startEnv(at(2024, 5, 3, 10, 20));
         writeStatsConfig(at(2024, 5, 3, 8));
         QDir().mkpath("ResStatistics");
         model = ResStatisticsParam::getInstance();
@@ -107,8 +100,7 @@ private slots:
         delete page;
         page = nullptr;
         ResStatisticsParam::destroyInstance();
-        Clock::install(nullptr);
-        env.reset();
+        stopEnv();
     }
 
     void tabsDaysAndGroups()
@@ -142,8 +134,7 @@ private slots:
         // A newly archived day is listed once the worker has moved it.
         model->setParamGroup("default");
         clock->setNow(at(2024, 5, 4, 8, 0, 30));
-        model->checkDate();
-        flushWorker(model);
+        checkDateAndWait(model);
         QCOMPARE(listedDays().mid(0, 2), QStringList({"2024-05-04", "2024-05-03"}));
     }
 

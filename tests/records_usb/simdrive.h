@@ -7,6 +7,12 @@
 // <simroot>/drives/<dev> that mount binds.
 struct SimDrive
 {
+    SimDrive() = default;
+    SimDrive(const QString& root, int minor, const QString& dev, const QString& uuid)
+        : simRoot(root), minor(minor), dev(dev), uuid(uuid)
+    {
+    }
+
     QString simRoot;
     int minor = 17;
     QString dev = QStringLiteral("sdb1");
@@ -23,16 +29,6 @@ struct SimDrive
     bool plug(bool withMedium = true) const;
     // Pulls it: udev file and link go; the medium goes too unless kept.
     void pull(bool keepMedium = false) const;
-
-    static SimDrive stick(const QString& simRoot, int minor, const QString& dev, const QString& uuid)
-    {
-        SimDrive s;
-        s.simRoot = simRoot;
-        s.minor = minor;
-        s.dev = dev;
-        s.uuid = uuid;
-        return s;
-    }
 
     // The whole-disk entry of a partitioned stick: a udev file with no UUID.
     static bool plugWholeDisk(const QString& simRoot, int minor);

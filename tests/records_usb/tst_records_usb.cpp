@@ -95,10 +95,7 @@ QStringList mountCommands()
 void setMTime(const QString& path, const QDateTime& t)
 {
     QFile f(path);
-    if (!f.exists())
-        f.open(QIODevice::WriteOnly);
-    else
-        f.open(QIODevice::ReadWrite);
+    f.open(QIODevice::ReadWrite); // made when missing
     f.setFileTime(t, QFileDevice::FileModificationTime);
 }
 
@@ -129,19 +126,18 @@ private slots:
 private:
     SimDrive stick(int minor, const QString& dev, const QString& uuid) const
     {
-        return SimDrive::stick(env->simRoot(), minor, dev, uuid);
+        return {env->simRoot(), minor, dev, uuid};
     }
     // Plugs the stick u, lets the manager mount it and the writer take it;
     // the test drives the writer's passes.
-    Copy2MoveDisk* useDrive(DiskManager& m)
+    bool useDrive(DiskManager& m)
     {
         u = stick(17, "sdb1", "U");
         if (!u.plug() || !m.pollOnce())
-            return nullptr;
-        Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+            return false;
         c2m->diskInfoChange(m.drivesCopy());
         c2m->start(false);
-        return c2m;
+        return true;
     }
     QString driveFile(const SimDrive& s, const QString& rel) const { return s.medium() + "/" + rel; }
     void startWriter(SaveFialImageThread& w)
@@ -152,14 +148,14 @@ private:
 
     TestEnv* env = nullptr;
     TestClock* clock = nullptr;
+    Copy2MoveDisk* c2m = nullptr;
     QList<Shot> shots;
     SimDrive u;
 };
 
 void TstRecordsUsb::initTestCase()
 {
-    if (!pMutexSaveFail)
-        pMutexSaveFail = new QMutex;
+    c2m = Copy2MoveDisk::getInstance();
 }
 
 void TstRecordsUsb::init()
@@ -172,13 +168,10 @@ void TstRecordsUsb::init()
     numCamera = 1;
     gDNum = 2;
     gPicNumNG = gPicNumOK = 3;
-    std::fill(&gisSaveFail[0][0][0], &gisSaveFail[0][0][0] + 128, false);
-    std::fill(&gFailIndex[0][0], &gFailIndex[0][0] + 64, 0);
 }
 
 void TstRecordsUsb::cleanup()
 {
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
     c2m->stop();
     c2m->setFileWriter(nullptr);
     c2m->setDays(31);
@@ -280,8 +273,7 @@ void TstRecordsUsb::startUpAndSixthDrive()
 void TstRecordsUsb::usbLayoutQueueAndChoice()
 {
     DiskManager m;
-    Copy2MoveDisk* c2m = useDrive(m);
-    QVERIFY(c2m);
+    QVERIFY(useDrive(m));
     const QString src = env->workDir() + "/alarmimage/camera2/detect1/NG";
     c2m->add_map_actqueue(src, "2026-12-05_15.50.39", frame(64, 48, kBlue));
     QVERIFY(c2m->writeOnce());
@@ -330,8 +322,7 @@ void TstRecordsUsb::usbLayoutQueueAndChoice()
 void TstRecordsUsb::dayFolders()
 {
     DiskManager m;
-    Copy2MoveDisk* c2m = useDrive(m);
-    QVERIFY(c2m);
+    QVERIFY(useDrive(m));
     const QString root = driveFile(u, "monitor_U");
     for (QDate day(2026, 11, 4); day < QDate(2026, 12, 5); day = day.addDays(1))
         QVERIFY(QDir().mkpath(root + "/" + day.toString("yyyyMMdd") + "/camera1/detect1/NG"));
@@ -374,8 +365,7 @@ void TstRecordsUsb::dayFolderNames()
 {
     QFETCH(QString, name);
     DiskManager m;
-    Copy2MoveDisk* c2m = useDrive(m);
-    QVERIFY(c2m);
+    QVERIFY(useDrive(m));
     c2m->setDays(2);
     const QString root = driveFile(u, "monitor_U");
     const QString off = env->simRoot() + "/offdrive";
@@ -409,14 +399,10 @@ void TstRecordsUsb::pulledDrive()
 {
     QFETCH(QString, how);
     DiskManager m;
-    SimDrive a = stick(17, "sdb1", "AAAA"), other = stick(33, "sdc1", "BBBB");
-    QVERIFY(a.plug());
-    QVERIFY(m.pollOnce());
-    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+    const SimDrive other = stick(33, "sdc1", "BBBB");
+    QVERIFY(useDrive(m));
     QSignalSpy state(c2m, &Copy2MoveDisk::diskStateChange);
     connect(&m, &DiskManager::diskInfoChange, c2m, &Copy2MoveDisk::diskInfoChange, Qt::DirectConnection);
-    c2m->diskInfoChange(m.drivesCopy());
-    c2m->start(false);
     SaveFialImageThread w;
     startWriter(w);
     auto saveSome = [&](int n) {
@@ -430,13 +416,13 @@ void TstRecordsUsb::pulledDrive()
     QCOMPARE(c2m->queuedCount(), 3);
 
     if (how == "udev") {
-        a.pull();
+        u.pull();
         QVERIFY(m.pollOnce());
         QCOMPARE(state.count(), 1);
         QCOMPARE(state.last().at(0).toBool(), false);
         QCOMPARE(countLines("umount /dev/sdb1"), 1);
     } else if (how == "medium") {
-        QVERIFY(QDir(a.medium()).removeRecursively());
+        QVERIFY(QDir(u.medium()).removeRecursively());
     } else {
         QVERIFY(QDir().mkpath(other.medium()));
         QVERIFY(env->writeSimFile("/cmd/blkid.out", "/dev/sda2: UUID=\"S\" TYPE=\"ext4\"\n"
@@ -456,21 +442,21 @@ void TstRecordsUsb::pulledDrive()
     QCOMPARE(filesBelow(other.medium()), QStringList());
     QCOMPARE(filesBelow(env->workDir() + "/alarmimage", "*.jpg").size(), 6); // 2 folders, limit 3
     QCOMPARE(shots.size(), 7);
-    for (const QString& f : filesBelow(a.medium()))
+    for (const QString& f : filesBelow(u.medium()))
         QVERIFY2(f.endsWith(".jpg") && !cv::imread(f.toStdString()).empty(), qPrintable(f));
 
     // Plugged in again: written to.
     if (how != "udev") {
-        a.pull();
+        u.pull();
         QVERIFY(m.pollOnce());
     }
-    QVERIFY(a.plug());
+    QVERIFY(u.plug());
     QVERIFY(m.pollOnce());
-    QCOMPARE(c2m->deviceId(), QString("AAAA"));
+    QCOMPARE(c2m->deviceId(), QString("U"));
     QCOMPARE(state.last().at(0).toBool(), true);
     saveSome(1);
     QVERIFY(c2m->writeOnce());
-    QCOMPARE(filesBelow(a.medium(), "*.jpg").size(), 1);
+    QCOMPARE(filesBelow(u.medium(), "*.jpg").size(), 1);
 }
 
 void TstRecordsUsb::diskFull()
@@ -506,8 +492,7 @@ void TstRecordsUsb::diskFull()
 
     // A full drive gives up its oldest day that is not today's.
     DiskManager m;
-    Copy2MoveDisk* c2m = useDrive(m);
-    QVERIFY(c2m);
+    QVERIFY(useDrive(m));
     const QString root = driveFile(u, "monitor_U");
     for (const char* d : {"20261201", "20261202", "20261205"})
         QVERIFY(QDir().mkpath(root + "/" + d + "/camera1/detect1/NG"));
@@ -608,8 +593,7 @@ void TstRecordsUsb::resultWriter()
 void TstRecordsUsb::slowDriveAndPool()
 {
     DiskManager m;
-    Copy2MoveDisk* c2m = useDrive(m);
-    QVERIFY(c2m);
+    QVERIFY(useDrive(m));
     c2m->stop();
     QSemaphore entered, release;
     c2m->setFileWriter([&](const QString& path, const QByteArray& bytes, int* err) {

@@ -53,18 +53,19 @@ void TstRecordsUsbDialog::cleanup()
 void TstRecordsUsbDialog::jsonRoundTrip()
 {
     SaveImageSettingDailog dlg;
-    QJsonObject out;
-    dlg.init(QJsonObject());
-    dlg.save(out);
-    QCOMPARE(out, (QJsonObject{{"days", -1}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 0}}));
+    auto roundTrip = [&dlg](const QJsonObject& in) {
+        QJsonObject out;
+        dlg.init(in);
+        dlg.save(out);
+        return out;
+    };
+    QCOMPARE(roundTrip({}), (QJsonObject{{"days", -1}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 0}}));
     const QJsonObject in{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 0}};
-    dlg.init(in);
-    dlg.save(out);
-    QCOMPARE(out, in);
-    // Absent keys leave their control; any non-zero value checks a box.
-    dlg.init(QJsonObject{{"lostUpanAlarm", 7}});
-    dlg.save(out);
-    QCOMPARE(out, (QJsonObject{{"days", 31}, {"useDiskSaveImage", 1}, {"lostUpanAlarm", 1}}));
+    QCOMPARE(roundTrip(in), in);
+    // Absent keys leave their control; any non-zero value checks a box, zero
+    // clears a checked one.
+    QCOMPARE(roundTrip({{"lostUpanAlarm", 7}, {"useDiskSaveImage", 0}}),
+             (QJsonObject{{"days", 31}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 1}}));
 }
 
 void TstRecordsUsbDialog::settingsWindowRound()

@@ -117,7 +117,6 @@ private slots:
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
 
-
     // ---- combo boxes ----
 
     void comboBoxTouchReportsAndOpens()
@@ -330,12 +329,14 @@ private slots:
 
     // ---- slider ----
 
-    void sliderValueRulesAndFill()
+    void sliderValueRulesFillAndDrag()
     {
         QWidget host;
         host.resize(1200, 400);
         Slider s(0, 100, 5, 0, &host, "Gain");
         s.setGeometry(50, 100, 1000, 60);
+        Slider d(0, 10, 1, 0, &host, "Speed");
+        d.setGeometry(0, 200, 1000, 60);
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         QVERIFY(s.fillLength() > 500);
@@ -378,42 +379,34 @@ private slots:
             t.SetText(c.first);
             QVERIFY2(t.value() == c.second, c.first);
         }
-    }
 
-    void sliderDrag()
-    {
-        QWidget host;
-        host.resize(1200, 400);
-        Slider s(0, 10, 1, 0, &host, "Speed");
-        s.setGeometry(0, 0, 1000, 60);
-        host.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&host));
-        const int hx = s.handleRect().x(); // 333
-        QSignalSpy changed(&s, &QAbstractSlider::valueChanged);
+        // Dragging: only from the handle, in whole units, clamped at the end.
+        const int hx = d.handleRect().x(); // 333
+        QSignalSpy changed(&d, &QAbstractSlider::valueChanged);
 
-        sendMouse(&s, QEvent::MouseButtonPress, QPoint(hx - 25, 30));
-        QVERIFY(!s.dragging());
-        sendMouse(&s, QEvent::MouseMove, QPoint(hx + 200, 30));
-        QCOMPARE(s.value(), 0);
-        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(hx + 200, 30), Qt::NoButton);
+        sendMouse(&d, QEvent::MouseButtonPress, QPoint(hx - 25, 30));
+        QVERIFY(!d.dragging());
+        sendMouse(&d, QEvent::MouseMove, QPoint(hx + 200, 30));
+        QCOMPARE(d.value(), 0);
+        sendMouse(&d, QEvent::MouseButtonRelease, QPoint(hx + 200, 30), Qt::NoButton);
 
-        sendMouse(&s, QEvent::MouseButtonPress, QPoint(hx - 15, 30));
-        QVERIFY(s.dragging());
+        sendMouse(&d, QEvent::MouseButtonPress, QPoint(hx - 15, 30));
+        QVERIFY(d.dragging());
         // one unit is worth 56.2 pixels: five moves of 10 pixels change nothing...
         for (int i = 1; i <= 5; ++i)
-            sendMouse(&s, QEvent::MouseMove, QPoint(hx - 15 + 10 * i, 30));
-        QCOMPARE(s.value(), 0);
+            sendMouse(&d, QEvent::MouseMove, QPoint(hx - 15 + 10 * i, 30));
+        QCOMPARE(d.value(), 0);
         QCOMPARE(changed.count(), 0);
         // ...but they add up: the sixth reaches 60 pixels from the anchor
-        sendMouse(&s, QEvent::MouseMove, QPoint(hx - 15 + 60, 30));
-        QCOMPARE(s.value(), 1);
+        sendMouse(&d, QEvent::MouseMove, QPoint(hx - 15 + 60, 30));
+        QCOMPARE(d.value(), 1);
         // a long pull is clamped at the maximum
-        sendMouse(&s, QEvent::MouseMove, QPoint(hx + 2000, 30));
-        QCOMPARE(s.value(), 10);
-        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(hx + 2000, 30), Qt::NoButton);
-        QVERIFY(!s.dragging());
-        sendMouse(&s, QEvent::MouseMove, QPoint(0, 30)); // no drag after release
-        QCOMPARE(s.value(), 10);
+        sendMouse(&d, QEvent::MouseMove, QPoint(hx + 2000, 30));
+        QCOMPARE(d.value(), 10);
+        sendMouse(&d, QEvent::MouseButtonRelease, QPoint(hx + 2000, 30), Qt::NoButton);
+        QVERIFY(!d.dragging());
+        sendMouse(&d, QEvent::MouseMove, QPoint(0, 30)); // no drag after release
+        QCOMPARE(d.value(), 10);
     }
 
     void sliderKeypadEntry()
@@ -426,12 +419,10 @@ private slots:
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
 
-        sendMouse(&s, QEvent::MouseButtonPress, QPoint(215, 30));
-        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(215, 30), Qt::NoButton);
+        widgettest::touch(&s, QPoint(215, 30));
         QVERIFY(!gpNumPad->isVisible());
 
-        sendMouse(&s, QEvent::MouseButtonPress, QPoint(214, 30));
-        sendMouse(&s, QEvent::MouseButtonRelease, QPoint(214, 30), Qt::NoButton);
+        widgettest::touch(&s, QPoint(214, 30));
         QVERIFY(gpNumPad->isVisible());
         QCOMPARE(gpNumPad->parentWidget(), &host);
         QCOMPARE(gpNumPad->pos(), QPoint(50, 165)); // 65 pixels below the slider
@@ -466,9 +457,12 @@ private slots:
 
     // ---- float slider ----
 
-    void floatSliderValueAndReset()
+    void floatSliderValueResetAndButton()
     {
         FloatSlider fs;
+        fs.resize(400, 40);
+        fs.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&fs));
         fs.setFactor(100);
         fs.setRange(100, 500);
         QSignalSpy updates(&fs, &FloatSlider::updateValue);
@@ -507,14 +501,8 @@ private slots:
         QCOMPARE(fs.slider()->value(), 500);
         fs.setValue(-1e30f);
         QCOMPARE(fs.slider()->value(), 100);
-    }
 
-    void floatSliderButtonHidesSlider()
-    {
-        FloatSlider fs;
-        fs.resize(400, 40);
-        fs.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&fs));
+        // The button hides and shows the slider, its icon telling which.
         QVERIFY(!fs.button()->icon().isNull());
         const qint64 hideKey = fs.button()->icon().cacheKey();
         QVERIFY(fs.slider()->isVisible());
@@ -800,9 +788,8 @@ void TstWidgetsBoxes::mainWindowBoxes()
         gpWPara->outInitState[i] = 0;
     ControlPort port;
     gpControlIO = &port;
-    port.IOSetOut(0, 1);
-    port.IOSetOut(2, 1);
-    port.IOSetOut(1, 1);
+    for (int bit : {0, 2, 1})
+        port.IOSetOut(bit, 1);
     port.IOFlashOut();
     win->productCount = 500;
     win->productAlarm = 1;

@@ -35,8 +35,6 @@ void resetShared()
     delete gpLostCameraWarnBox;
     delete gpProductAlarmWarnBox;
     remakePads(false);
-    Edit::setCurrent(nullptr);
-    PasswordBox::setLoginLevel(0);
     gpControlIO = nullptr;
     gpNetDialog = nullptr;
     gLan = 1;
@@ -77,6 +75,14 @@ void touch(QWidget* w, QPoint pos)
         pos = w->rect().center();
     QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, pos);
     QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, pos);
+}
+
+Edit* shownEdit(QWidget* parent, int keypadFlags, const QRect& geometry)
+{
+    auto* e = new Edit(keypadFlags, parent, 1);
+    e->setGeometry(geometry);
+    e->show();
+    return e;
 }
 
 // Password fields shuffle the digits: find the key that now carries one.

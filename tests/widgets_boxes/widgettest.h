@@ -2,8 +2,11 @@
 // Shared set-up of the widget toolkit tests: the house font, the message
 // table, the screen size the boxes centre on, and clean shared instances.
 #include <QPointer>
+#include <QRect>
 #include <QWidget>
 #include <functional>
+
+class Edit;
 
 namespace widgettest {
 
@@ -26,6 +29,9 @@ void answerWhenVisible(QWidget* w, const std::function<void(QWidget*)>& answer, 
 
 // A left-button press and release on the widget's centre, as a touch.
 void touch(QWidget* w, QPoint pos = QPoint(-1, -1));
+
+// A new Edit with the given keypad flags, placed and shown on `parent`.
+Edit* shownEdit(QWidget* parent, int keypadFlags, const QRect& geometry = QRect(50, 50, 300, 50));
 
 // Clicks the pad's keys for each digit in turn.
 void typeOnPad(const QString& digits);

@@ -1,10 +1,9 @@
-// Value editors (range clamping, value boxes, address editors, check boxes,
-// sliders) and the shared keypads they open (placement, shuffled password
-// digits, letter pages, replacement), driven through real key presses.
+// Value editors (range clamping, value boxes, address editors, sliders) and
+// the shared keypads they open (placement, shuffled password digits, letter
+// pages, replacement), driven through real key presses.
 #include "frame/globals.h"
 #include "testsupport/testenv.h"
 #include "widgets/c_slider.h"
-#include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
 #include "widgets/editautofocusbox.h"
@@ -42,7 +41,6 @@ private slots:
     void editBoxKeepZeroAndSampleMode();
     void unitLabelFollowsText();
     void addressRoundTrip();
-    void checkBoxValue();
     void sliderJumpsToTouch();
     void autoFocusBoxReports();
     void tempBoxBounds();
@@ -140,19 +138,17 @@ void TstWidgetsEditors::valueReadsAndWrites()
 
 void TstWidgetsEditors::octetTypedKeyByKey()
 {
-    Edit e(5, m_host, 1);
-    e.setRange(0, 255);
-    e.setGeometry(100, 100, 80, 50);
-    e.show();
-    e.setText("77");
-    widgettest::touch(&e);
-    QCOMPARE(Edit::current(), &e);
+    Edit* e = widgettest::shownEdit(m_host, 5, QRect(100, 100, 80, 50));
+    e->setRange(0, 255);
+    e->setText("77");
+    widgettest::touch(e);
+    QCOMPARE(Edit::current(), e);
     QVERIFY(gpNumPad->isVisible());
-    QCOMPARE(e.text(), QString()); // opening the pad empties a numeric field
+    QCOMPARE(e->text(), QString()); // opening the pad empties a numeric field
     QStringList seen;
     for (QChar c : QStringLiteral("300")) {
         widgettest::typeOnPad(QString(c));
-        seen << e.text();
+        seen << e->text();
     }
     QCOMPARE(seen, QStringList({"3", "30", "255"}));
 
@@ -160,22 +156,22 @@ void TstWidgetsEditors::octetTypedKeyByKey()
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton);
-    QCOMPARE(e.text(), QString());
+    QCOMPARE(e->text(), QString());
     QVERIFY(gpNumPad->isFresh());
     QTest::mouseClick(gpNumPad->delKey(), Qt::LeftButton); // nothing to delete
-    QCOMPARE(e.text(), QString());
+    QCOMPARE(e->text(), QString());
     widgettest::typeOnPad("9");
-    QCOMPARE(e.text(), QStringLiteral("9"));
+    QCOMPARE(e->text(), QStringLiteral("9"));
 
     // OK ends the entry: pad hidden, field no longer current.
     QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
     QVERIFY(!gpNumPad->isVisible());
-    QVERIFY(!e.hasFocus());
+    QVERIFY(!e->hasFocus());
     QCOMPARE(Edit::current(), nullptr);
     // Keys without a current field do nothing.
     gpNumPad->setContent(3);
     gpNumPad->eraseAll();
-    QCOMPARE(e.text(), QStringLiteral("9"));
+    QCOMPARE(e->text(), QStringLiteral("9"));
 }
 
 void TstWidgetsEditors::editBoxTypedDigitsClampAtOnce()
@@ -321,16 +317,6 @@ void TstWidgetsEditors::addressRoundTrip()
     QCOMPARE(ip.getAddress(), QStringLiteral("12.0.0.0"));
 }
 
-void TstWidgetsEditors::checkBoxValue()
-{
-    CheckBox c(m_host, QStringLiteral("Save NG images"));
-    QVERIFY(!c.value());
-    c.setValue(7);
-    QVERIFY(c.value());
-    c.setValue(0);
-    QVERIFY(!c.value()); // a touch turning it on is the I/O page's sequence box
-}
-
 void TstWidgetsEditors::sliderJumpsToTouch()
 {
     C_Slider s(m_host);
@@ -394,8 +380,7 @@ void TstWidgetsEditors::tempBoxBounds()
     QCOMPARE(t->maxField()->text(), QStringLiteral("500"));
     int lo = 0, hi = 0;
     t->valueRange(lo, hi);
-    QCOMPARE(lo, 100);
-    QCOMPARE(hi, 500);
+    QCOMPARE(qMakePair(lo, hi), qMakePair(100, 500));
     EditTempBox tenths(0, 1000, 0, 0, m_host, QStringLiteral("T"), QString(), 2, 10);
     tenths.setValue(255);
     QCOMPARE(tenths.valueLabel()->text(), QStringLiteral("25.5"));
@@ -428,6 +413,14 @@ void TstWidgetsEditors::padsNeverTakeTheFocus()
     }
 }
 
+// Where the pad opens for a field: the widget that hosts it, and where in it.
+using Place = QPair<const void*, QPoint>; // the host prints as its address
+static Place placeOf(const Edit& e, const QWidget* pad = gpNumPad)
+{
+    const Edit::PadPlace p = e.padPlace(pad);
+    return {p.host, p.pos};
+}
+
 void TstWidgetsEditors::placementInParent_data()
 {
     QTest::addColumn<QRect>("field");
@@ -457,9 +450,7 @@ void TstWidgetsEditors::placementInParent()
     h.resize(host);
     Edit e(5, &h, 1);
     e.setGeometry(field);
-    const Edit::PadPlace place = e.padPlace(gpNumPad);
-    QCOMPARE(place.host, &h);
-    QCOMPARE(place.pos, pad);
+    QCOMPARE(placeOf(e), Place(&h, pad));
 }
 
 void TstWidgetsEditors::placementInGrandAndGreatGrandParent()
@@ -472,25 +463,18 @@ void TstWidgetsEditors::placementInGrandAndGreatGrandParent()
     inner.setGeometry(20, 30, 600, 200);
     Edit e8(9, &inner, 1);
     e8.setGeometry(10, 40, 150, 50);
-    Edit::PadPlace p = e8.padPlace(gpNumPad);
-    QCOMPARE(p.host, &mid);
-    QCOMPARE(p.pos, QPoint(30, 30 + 40 + 55));
+    QCOMPARE(placeOf(e8), Place(&mid, QPoint(30, 30 + 40 + 55)));
     Edit e16(0x10 | 1, &inner, 1);
     e16.setGeometry(10, 40, 150, 50);
-    p = e16.padPlace(gpNumPad);
-    QCOMPARE(p.host, &host);
-    QCOMPARE(p.pos, QPoint(230, 300 + 30 + 40 + 55));
+    QCOMPARE(placeOf(e16), Place(&host, QPoint(230, 300 + 30 + 40 + 55)));
     // Letters keyboard: bit 0x2 with the grandparent.
     Edit ek(0x2 | 0x8, &inner, 1);
     ek.setGeometry(500, 0, 100, 50);
-    p = ek.padPlace(gpNumCharPad);
-    QCOMPARE(p.host, &mid);
-    QCOMPARE(p.pos, QPoint(900 - 785, 55 + 30));
+    QCOMPARE(placeOf(ek, gpNumCharPad), Place(&mid, QPoint(900 - 785, 55 + 30)));
     // Missing ancestors: the parent hosts instead of crashing.
     QWidget orphan;
     Edit e2(0x10, &orphan, 1);
-    p = e2.padPlace(gpNumPad);
-    QCOMPARE(p.host, &orphan);
+    QCOMPARE(placeOf(e2).first, &orphan);
 }
 
 void TstWidgetsEditors::placementInNetworkDialog()
@@ -504,35 +488,27 @@ void TstWidgetsEditors::placementInNetworkDialog()
     Edit e(33, &row, 1);
     e.setGeometry(300, 15, 80, 50);
     gpNetDialog = &dlg;
-    Edit::PadPlace p = e.padPlace(gpNumPad);
-    QCOMPARE(p.host, static_cast<QWidget*>(&dlg));
-    QCOMPARE(p.pos, QPoint(410, 50 + 20 + 15 + 55));
+    QCOMPARE(placeOf(e), Place(&dlg, QPoint(410, 50 + 20 + 15 + 55)));
     // Near the bottom: above the field's top, 5 px gap, x untouched even at the edge.
     row.move(10, 600);
     e.move(800, 15);
-    p = e.padPlace(gpNumPad);
-    QCOMPARE(p.pos, QPoint(910, 50 + 600 + 15 - 230 - 5));
+    QCOMPARE(placeOf(e), Place(&dlg, QPoint(910, 50 + 600 + 15 - 230 - 5)));
     // A field outside the network dialog (the dialog exists): its own window
     // hosts, the pad never lands in a window the field is not in.
     QWidget other;
     other.resize(800, 600);
     Edit outside(33, &other, 1);
     outside.setGeometry(40, 60, 80, 50);
-    p = outside.padPlace(gpNumPad);
-    QCOMPARE(p.host, &other);
-    QCOMPARE(p.pos, QPoint(40, 115));
+    QCOMPARE(placeOf(outside), Place(&other, QPoint(40, 115)));
     // No network dialog: the field's window hosts, nothing crashes.
     gpNetDialog = nullptr;
-    p = e.padPlace(gpNumPad);
-    QCOMPARE(p.host, static_cast<QWidget*>(&dlg));
+    QCOMPARE(placeOf(e).first, &dlg);
 }
 
 void TstWidgetsEditors::passwordDigitsShuffled()
 {
-    Edit* pw = new Edit(5, m_host, 1);
+    Edit* pw = widgettest::shownEdit(m_host, 5, QRect(100, 100, 350, 50));
     pw->setEchoMode(QLineEdit::Password);
-    pw->setGeometry(100, 100, 350, 50);
-    pw->show();
     pw->setText(QStringLiteral("old"));
     QSet<QString> orders;
     for (int round = 0; round < 5; ++round) {
@@ -556,9 +532,7 @@ void TstWidgetsEditors::passwordDigitsShuffled()
     QVERIFY2(orders.size() >= 2, "the digit order never changed");
 
     // A plain field afterwards shows the digits in order again.
-    Edit* plain = new Edit(5, m_host, 1);
-    plain->setGeometry(600, 100, 100, 50);
-    plain->show();
+    Edit* plain = widgettest::shownEdit(m_host, 5, QRect(600, 100, 100, 50));
     widgettest::touch(plain);
     QString order;
     for (int i = 0; i < 10; ++i)
@@ -581,9 +555,7 @@ static QString row2()
 
 void TstWidgetsEditors::letterKeyboard()
 {
-    Edit* e = new Edit(6, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 6);
     widgettest::touch(e);
     QVERIFY(gpNumCharPad->isVisible());
     QVERIFY(!gpNumPad->isVisible());
@@ -650,9 +622,7 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
     for (int lan : {1, 0, 2, 3}) {
         gLan = lan;
         widgettest::remakePads();
-        Edit* e = new Edit(6, m_host, 1);
-        e->setGeometry(50, 50, 300, 50);
-        e->show();
+        Edit* e = widgettest::shownEdit(m_host, 6);
         widgettest::touch(e);
         QVERIFY(gpNumCharPad->isVisible());
         for (int page = 0; page < 3; ++page) {
@@ -673,9 +643,7 @@ void TstWidgetsEditors::functionKeyCaptionsFit()
 
 void TstWidgetsEditors::returnKeyOpensAndCloses()
 {
-    Edit* e = new Edit(5, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 5);
     e->setFocus();
     QVERIFY(QTest::qWaitFor([e]() { return e->hasFocus(); }, 2000));
     QCOMPARE(Edit::current(), e);
@@ -693,9 +661,7 @@ void TstWidgetsEditors::missingPadMadeOnNextEvent()
     NumberInput* old = gpNumPad;
     old->setParent(m_host);
     gpNumPad = nullptr;
-    Edit* e = new Edit(5, m_host, 1);
-    e->setGeometry(50, 50, 300, 50);
-    e->show();
+    Edit* e = widgettest::shownEdit(m_host, 5);
     QVERIFY(gpNumPad); // any event of the field made a new one
     QVERIFY(gpNumPad != old);
     NumberInput* made = gpNumPad;

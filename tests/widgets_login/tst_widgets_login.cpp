@@ -22,13 +22,9 @@
 #include <QPointer>
 #include <QTest>
 #include <cstring>
+#include <memory>
 
 namespace {
-QDateTime fixedNow()
-{
-    return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
-}
-
 // What the box looked like when an entry did not close it.
 struct Outcome {
     bool stayedOpen = false;
@@ -36,10 +32,12 @@ struct Outcome {
     int levelWhileOpen = -1;
 };
 
-// Types `digits` on the shared pad into the box's field, then submits with
-// the pad's OK. A box that stays open is noted and cancelled.
-void enterOnPad(PasswordBox* box, const QString& digits, Outcome* out)
+// Types `digits` on the shared pad into the login box's field once it shows,
+// then submits with the pad's OK. A box that stays open is noted and cancelled.
+std::shared_ptr<Outcome> enterOnPad(const QString& digits)
 {
+    auto out = std::make_shared<Outcome>();
+    PasswordBox* box = gpPasswordBox;
     widgettest::answerWhenVisible(box, [box, digits, out](QWidget*) {
         widgettest::touch(box->field());
         QVERIFY(gpNumPad->isVisible());
@@ -48,11 +46,11 @@ void enterOnPad(PasswordBox* box, const QString& digits, Outcome* out)
         QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
         if (box->isVisible()) {
             out->stayedOpen = true;
-            out->placeholder = box->field()->placeholderText();
             out->levelWhileOpen = PasswordBox::loginLevel();
             QTest::mouseClick(box->cancelButton(), Qt::LeftButton);
         }
     });
+    return out;
 }
 } // namespace
 
@@ -104,7 +102,7 @@ void TstWidgetsLogin::init()
     gpWPara->alarmPassword = QStringLiteral("9362");
     gpWPara->nocheckPassword = QStringLiteral("5555");
     m_win->loginLevel = 0;
-    m_clock.setNow(fixedNow());
+    m_clock.setNow(QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7))); // factory code of the hour: 7394030405
     Clock::install(&m_clock);
 }
 
@@ -150,10 +148,9 @@ void TstWidgetsLogin::passwordOffLetsEveryoneInButFactoryNeedsItsCode()
 
     // The factory code alone gives level 2 then (the main window's login
     // case); the hourly form is not the factory password while it is off.
-    Outcome o2;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o2);
+    const auto o = enterOnPad(QStringLiteral("7394030405"));
     QVERIFY(!m_win->CheckRoot());
-    QVERIFY(o2.stayedOpen);
+    QVERIFY(o->stayedOpen);
     QCOMPARE(m_win->loginLevel, 0);
 }
 
@@ -162,56 +159,49 @@ void TstWidgetsLogin::passwordOnHourlyFactoryCode()
     QCOMPARE(PasswordBox::factoryPassword(true, QDateTime(QDate(2026, 12, 31), QTime(23, 59))),
              QStringLiteral("7394123123"));
 
-    Outcome o;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o);
+    enterOnPad(QStringLiteral("7394030405"));
     QVERIFY(m_win->CheckRoot());
     QCOMPARE(m_win->loginLevel, 2);
     QVERIFY(m_win->CheckRoot());         // already factory: no box
     QCOMPARE(m_win->CheckPassword(), 2); // logged in: no box
 
     // The code alone gives no factory login.
-    Outcome o2;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o2);
+    const auto o2 = enterOnPad(QStringLiteral("7394"));
     m_win->loginLevel = 0;
     QVERIFY(!m_win->CheckRoot());
-    QVERIFY(o2.stayedOpen);
+    QVERIFY(o2->stayedOpen);
 
     // Last hour's code no longer works.
-    Outcome o3;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394030404"), &o3);
+    const auto o3 = enterOnPad(QStringLiteral("7394030404"));
     QVERIFY(!m_win->CheckRoot());
-    QVERIFY(o3.stayedOpen);
+    QVERIFY(o3->stayedOpen);
 
     // The code equal to the operator password logs the operator in.
     std::strcpy(gpWPara->password, "7394");
-    Outcome o4;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394"), &o4);
+    enterOnPad(QStringLiteral("7394"));
     QCOMPARE(m_win->CheckPassword(), 1);
     // ...and an operator password equal to the factory one gives level 2.
     std::strcpy(gpWPara->password, "7394030405");
     m_win->loginLevel = 0;
-    Outcome o5;
-    enterOnPad(gpPasswordBox, QStringLiteral("7394030405"), &o5);
+    enterOnPad(QStringLiteral("7394030405"));
     QCOMPARE(m_win->CheckPassword(), 2);
 }
 
 void TstWidgetsLogin::operatorLoginAndWrongEntryLogsOut()
 {
-    Outcome o;
-    enterOnPad(gpPasswordBox, QStringLiteral("1234"), &o);
+    const auto o = enterOnPad(QStringLiteral("1234"));
     QCOMPARE(m_win->CheckPassword(), 1);
-    QVERIFY(!o.stayedOpen);
+    QVERIFY(!o->stayedOpen);
     QCOMPARE(m_win->loginLevel, 1);
     // The box hid: no current field, pad hidden.
     QCOMPARE(m_win->currentEdit, nullptr);
     QVERIFY(!gpNumPad->isVisible());
 
     // Operator asks for root and gets it wrong: logged out while the box stays.
-    Outcome o2;
-    enterOnPad(gpPasswordBox, QStringLiteral("9999"), &o2);
+    const auto o2 = enterOnPad(QStringLiteral("9999"));
     QVERIFY(!m_win->CheckRoot());
-    QVERIFY(o2.stayedOpen);
-    QCOMPARE(o2.levelWhileOpen, 0);
+    QVERIFY(o2->stayedOpen);
+    QCOMPARE(o2->levelWhileOpen, 0);
     QCOMPARE(m_win->loginLevel, 0);
 
     // Cancel keeps the level the operator had.
@@ -225,10 +215,9 @@ void TstWidgetsLogin::operatorLoginAndWrongEntryLogsOut()
     // An empty operator password matches an empty entry.
     m_win->loginLevel = 0;
     gpWPara->password[0] = '\0';
-    Outcome o3;
-    enterOnPad(gpPasswordBox, QString(), &o3);
+    const auto o3 = enterOnPad(QString());
     QCOMPARE(m_win->CheckPassword(), 1);
-    QVERIFY(!o3.stayedOpen);
+    QVERIFY(!o3->stayedOpen);
 }
 
 void TstWidgetsLogin::wrongEntryHintShownOnce()
@@ -381,8 +370,7 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
     }
     // The login still submits with the same pad.
     QCOMPARE(gpNumPad, pad.data());
-    Outcome o;
-    enterOnPad(gpPasswordBox, QStringLiteral("1234"), &o);
+    enterOnPad(QStringLiteral("1234"));
     QCOMPARE(m_win->CheckPassword(), 1);
 }
 
@@ -412,9 +400,7 @@ void TstWidgetsLogin::passwordDialogKeepsOwnLevel()
 
 void TstWidgetsLogin::pressElsewhereHidesPad()
 {
-    auto* field = new Edit(5, m_win, 1);
-    field->setGeometry(100, 100, 200, 50);
-    field->show();
+    Edit* field = widgettest::shownEdit(m_win, 5, QRect(100, 100, 200, 50));
     widgettest::touch(field);
     QVERIFY(gpNumPad->isVisible());
     // A press on one of the pad's own keys keeps it.

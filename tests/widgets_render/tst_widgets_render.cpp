@@ -67,23 +67,18 @@ class TstWidgetsRender : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase_data();
     void initTestCase();
     void init();
     void cleanup();
 
-    void renderBoxes_data() { languages(); }
     void renderBoxes();
-    void renderKeypadsAndLogin_data() { languages(); }
     void renderKeypadsAndLogin();
-    void renderEditors_data() { languages(); }
     void renderEditors();
-    void renderSplashAndSliders_data() { languages(); }
     void renderSplashAndSliders();
-    void renderDialogs_data() { languages(); }
     void renderDialogs();
 
 private:
-    static void languages();
     void save(const QImage& img, const QString& name);
     void save(QWidget* w, const QString& name) { save(w->grab().toImage(), name); }
     void showAndSave(QWidget* w, const QString& name);
@@ -93,7 +88,8 @@ private:
     std::unique_ptr<TestEnv> m_env; // working directory with ./images for the style sheets
 };
 
-void TstWidgetsRender::languages()
+// Every picture in English and in Simplified Chinese.
+void TstWidgetsRender::initTestCase_data()
 {
     QTest::addColumn<int>("lan");
     QTest::newRow("en") << 1;
@@ -115,7 +111,7 @@ void TstWidgetsRender::initTestCase()
 
 void TstWidgetsRender::init()
 {
-    QFETCH(int, lan);
+    QFETCH_GLOBAL(int, lan);
     m_env.reset(new TestEnv);
     if (!QFileInfo::exists("images/background.png"))
         QVERIFY(copyTree(TestEnv::sourceDir() + "/resources/images", m_env->workDir() + "/images"));
@@ -194,25 +190,17 @@ void TstWidgetsRender::renderKeypadsAndLogin()
         host.show();
         host.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&host));
-        auto* e = new Edit(5, &host, 1);
-        e->setGeometry(20, 20, 200, 50);
-        e->show();
-        widgettest::touch(e);
+        widgettest::touch(widgettest::shownEdit(&host, 5, QRect(20, 20, 200, 50)));
         QVERIFY(gpNumPad->isVisible());
         save(gpNumPad, "numberinput");
 
-        auto* pw = new Edit(5, &host, 1);
+        Edit* pw = widgettest::shownEdit(&host, 5, QRect(300, 20, 200, 50));
         pw->setEchoMode(QLineEdit::Password);
-        pw->setGeometry(300, 20, 200, 50);
-        pw->show();
         widgettest::touch(pw);
         save(gpNumPad, "numberinput_password");
         gpNumPad->hide();
 
-        auto* t = new Edit(6, &host, 1);
-        t->setGeometry(20, 400, 200, 50);
-        t->show();
-        widgettest::touch(t);
+        widgettest::touch(widgettest::shownEdit(&host, 6, QRect(20, 400, 200, 50)));
         QVERIFY(gpNumCharPad->isVisible());
         save(gpNumCharPad, "numcharinput");
         QTest::mouseClick(gpNumCharPad->key(NumCharInput::CaseKey), Qt::LeftButton);
