@@ -99,13 +99,11 @@ void loadCameras(CameraManager& m, const QString& dir)
     m.findCameras();
 }
 
-// The main window's start-up steps, in its order, over the plug-ins of dir.
+// The main window's start-up steps over the plug-ins of dir.
 void startUp(CameraManager& m, const QString& dir)
 {
-    m.setPluginDir(dir);
-    m.loadPlugins();
     m.loadCameraSN();
-    m.findCameras();
+    loadCameras(m, dir);
     m.sortCamera();
 }
 
@@ -289,10 +287,8 @@ void TstCameras::storedOrderComesFirstNewCamerasFollow()
     writeSnDb({"CAMERA-A1", "CAMERA-B2", "0", "0", "0", "0", "0", "0"});
     const QString dir = makeSimPluginDir({{"libreal", cams("Real", 1, {"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"})}});
     CameraManager m;
-    m.setPluginDir(dir);
-    m.loadPlugins();
     m.loadCameraSN();
-    m.findCameras();
+    loadCameras(m, dir);
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-B2", "CAMERA-C3", "CAMERA-A1"}));
     m.sortCamera();
     QCOMPARE(serials(m.cameras), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3"}));
@@ -396,10 +392,9 @@ void TstCameras::simulatedCamerasAreTheFallBack()
     m.findSumulateCameras();
     QVERIFY(m.noCamera);
     QCOMPARE(serials(m.cameras), QStringList({"SIM-00001"}));
-    CameraInterface* cam = m.createCamera(m.cameras[0]);
+    std::unique_ptr<CameraInterface> cam(m.createCamera(m.cameras[0]));
     QVERIFY(cam);
     QCOMPARE(cam->kind(), 0);
-    delete cam;
 }
 
 void TstCameras::changedCountIsReported_data()
@@ -422,13 +417,9 @@ void TstCameras::changedCountIsReported()
     operatorAnswers.answer(yes);
     m.checkCameraCount();
     QCOMPARE(operatorAnswers.numbers(), QList<int>({360}));
-    if (yes) {
-        QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-C3", "0", "0", "0", "0", "0", "0"}));
-        QVERIFY(CommandRunner::loggedCommands().contains("reboot"));
-    } else {
-        QCOMPARE(readSnRows(), QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"}));
-        QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
-    }
+    QCOMPARE(readSnRows(), yes ? QStringList({"CAMERA-A1", "CAMERA-C3", "0", "0", "0", "0", "0", "0"})
+                               : QStringList({"CAMERA-A1", "CAMERA-B2", "CAMERA-C3", "0", "0", "0", "0", "0"}));
+    QCOMPARE(CommandRunner::loggedCommands().contains("reboot"), yes);
     // Same count, or a first start with nothing stored: no question at all.
     m.snList = {"CAMERA-A1", "CAMERA-C3"};
     m.checkCameraCount();
@@ -490,13 +481,11 @@ void TstCameras::createCameraUsesTheMatchingFactory()
     loadCameras(m, dir);
     QCOMPARE(m.cameras.size(), 2);
     // Both factories accept the record; the last one's camera is used.
-    CameraInterface* cam = m.createCamera(m.cameras[0]);
-    QVERIFY(cam);
-    QVERIFY(cam->open());
+    std::unique_ptr<CameraInterface> cam(m.createCamera(m.cameras[0]));
+    QVERIFY(cam && cam->open());
     int w = 0, h = 0;
     cam->size(&w, &h);
     QCOMPARE(w, 32); // the record carries its own configuration
-    delete cam;
     _cameraInfo unknown = m.cameras[0];
     unknown.typeName = "Nobody";
     QVERIFY(m.createCamera(unknown) == nullptr);

@@ -207,7 +207,6 @@ void TstViewImages::damagedFilesAreKeptAsideAndGiveNothing()
 {
     EngineRig rig(64, 48);
     ViewImages images(rig.view);
-    QDir().mkpath("cammer11");
     QDir().mkpath("cammer12");
     auto check = [&](const QString& why) {
         images.LoadIgnorePoint();
@@ -217,10 +216,7 @@ void TstViewImages::damagedFilesAreKeptAsideAndGiveNothing()
         QVERIFY2(!QFile::exists("cammer11/ignorepoint.bmp"), qPrintable(why));
         QFile::remove("cammer11/ignorepoint.bmp.damaged");
     };
-    QFile garbage("cammer11/ignorepoint.bmp");
-    QVERIFY(garbage.open(QIODevice::WriteOnly));
-    garbage.write("BM this is not a picture");
-    garbage.close();
+    QVERIFY(rig.env.writeWorkFile("cammer11/ignorepoint.bmp", "BM this is not a picture"));
     check("garbage");
     QImage other(65, 48, QImage::Format_Indexed8);
     other.setColorCount(256);
