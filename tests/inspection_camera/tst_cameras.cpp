@@ -91,14 +91,6 @@ QStringList readSnRows()
     return out;
 }
 
-// The plug-ins of dir and the cameras they offer.
-void loadCameras(CameraManager& m, const QString& dir)
-{
-    m.setPluginDir(dir);
-    m.loadPlugins();
-    m.findCameras();
-}
-
 // The main window's start-up steps over the plug-ins of dir.
 void startUp(CameraManager& m, const QString& dir)
 {

@@ -40,9 +40,7 @@ struct Camera
         const QString dir = makeSimPluginDir({{"libsimcamera", {{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}}}});
         if (dir.isEmpty())
             return false;
-        manager.setPluginDir(dir);
-        manager.loadPlugins();
-        manager.findCameras();
+        loadCameras(manager, dir);
         if (manager.cameras.isEmpty())
             return false;
         cam.reset(manager.createCamera(manager.cameras[0]));
