@@ -205,10 +205,9 @@ void TstRoiEdit::cleanup()
     OperationRecords::instance()->close();
     m_state->paraQuery = QSqlQuery();
     m_state->paraDb.close();
-    delete m_state;
-    gpWin = nullptr;
     m_prompts.reset();
     m_env.reset();
+    delete m_state;
     m_clock.reset();
 }
 

@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -100,8 +99,6 @@ private:
 void TstView::initTestCase()
 {
     QVERIFY(MessageTable::load() > 0);
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
 }
 
 void TstView::init()
@@ -147,23 +144,12 @@ void TstView::cleanup()
     m_views.clear();
     delete m_host;
     m_host = nullptr;
-    CameraManager* m = CameraManager::_instance;
-    CameraManager::_instance = nullptr;
-    if (m) {
-        delete m->plugins.takeLast();
-        delete m;
-    }
-    delete gpControlIO;
-    gpControlIO = nullptr;
-    ComClose();
+    if (CameraManager::_instance)
+        delete CameraManager::_instance->plugins.takeLast(); // the zero-size plug-in is the test's own
     m_state->paraQuery = QSqlQuery();
     m_state->paraDb.close();
+    m_env.reset(); // frees the board link, the camera manager, both parameter sets and the clock
     delete m_state;
-    delete gpWPara;
-    delete gpWParaBak;
-    gpWPara = gpWParaBak = nullptr;
-    Clock::install(nullptr);
-    m_env.reset();
 }
 
 // The view of the camera with serial sn; an unknown serial names the plug-in type too.
@@ -598,7 +584,6 @@ void TstView::panelFitsSmallScreens()
             }
         }
     }
-    gLan = 1;
 }
 
 void TstView::paintOverlaysStayInsideBoxes()
@@ -632,7 +617,6 @@ void TstView::paintOverlaysStayInsideBoxes()
     numCamera = 0;
     img = v->grab().toImage();
     QVERIFY(px(img, 200, 200) != rgb(255, 0, 0) && px(img, 50, 50) != rgb(100, 100, 100));
-    numCamera = 8;
 }
 
 void TstView::paintColoursCaptionsAndCountdown()
@@ -768,7 +752,6 @@ void TstView::renderScreens()
             m_views.clear();
         }
     }
-    gLan = 1;
 }
 
 QTEST_MAIN(TstView)
