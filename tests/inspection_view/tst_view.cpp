@@ -380,8 +380,7 @@ void TstView::storeRowsLoadAtBothLayouts()
         QCOMPARE(ir.left(), qRound(200 / sx));
         QCOMPARE(ir.bottom(), qRound(399 / sy));
         const cv::Mat& m = v->liveMasks[0][0];
-        QCOMPARE(m.cols, ir.width());
-        QCOMPARE(m.rows, ir.height());
+        QCOMPARE(QSize(m.cols, m.rows), ir.size());
         QCOMPARE(int(m.at<uchar>(m.rows / 2, m.cols / 2)), 255);
     }
 }
@@ -504,18 +503,14 @@ void TstView::panelSyncCopyAndPlacement()
     CammerSingleton* s = v->editStore;
     s->roiCount[0] = 3;
     for (int r = 0; r < 3; ++r) {
-        s->shapeKind[r] = 1;
-        s->funcType[r] = r == 2 ? 1 : 0;
+        putRect(v, s, r, QRect(QPoint(100, 300), QPoint(300, 500)), r == 2 ? 1 : 0);
         s->paramA[r] = 10;
-        s->rects[r].rect = QRect(QPoint(100, 300), QPoint(300, 500));
     }
     v->setCurRoi(0);
     s->paramA[0] = 15;
     v->SlotSyncParam();
     v->SlotSyncParam();
-    QCOMPARE(s->paramA[0], 15);
-    QCOMPARE(s->paramA[1], 15);
-    QCOMPARE(s->paramA[2], 10);
+    QCOMPARE(QVector<int>({s->paramA[0], s->paramA[1], s->paramA[2]}), QVector<int>({15, 15, 10}));
     s->setSelectRoi(3); // outside the count: the selection stays
     QCOMPARE(s->selRoi, 0);
 
