@@ -211,16 +211,19 @@ void TstRoiEdit::cleanup()
     m_clock.reset();
 }
 
+// The view of a fresh camera manager, in place of any made before.
 CammerWidget* TstRoiEdit::makeView()
 {
+    delete m_host;
+    m_host = new QWidget;
+    m_host->resize(gShowW, gShowH);
+    delete CameraManager::_instance;
     const QJsonObject cams{{"typeName", "SimEdit"}, {"kind", 1}, {"fps", 5},
                            {"cameras", QJsonArray{QJsonObject{{"sn", "EDIT-MONO-0001"}, {"color", false}}}}};
     CameraManager* m = CameraManager::getInstance();
     loadCameras(*m, makeSimPluginDir({{"edit", cams}}));
     if (m->cameras.isEmpty())
         return nullptr;
-    m_host = new QWidget;
-    m_host->resize(gShowW, gShowH);
     m_view = new CammerWidget(m_host, 0, m->cameras.first());
     m_view->setGeometry(0, 0, gShowW, gShowH);
     m_view->show();
@@ -792,9 +795,6 @@ void TstRoiEdit::renderEditorScreens()
             gShowW = screen.width();
             gShowH = screen.height();
             gLan = lan;
-            delete m_host;
-            m_host = nullptr;
-            delete CameraManager::_instance;
             QVERIFY(makeView());
             m_state->cameraViews[0] = m_view;
             std::fill_n(gpWPara->exposeTime, 8, 30);

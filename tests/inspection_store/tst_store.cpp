@@ -46,10 +46,7 @@ void closeParamDb()
         gpWin->paraQuery = QSqlQuery();
         gpWin->paraDb = QSqlDatabase();
     }
-    {
-        QSqlDatabase db = QSqlDatabase::database("dbIn", false);
-        db.close();
-    }
+    QSqlDatabase::database("dbIn", false).close();
     QSqlDatabase::removeDatabase("dbIn");
 }
 
