@@ -37,10 +37,7 @@ struct Camera
         QJsonObject c = cfg;
         c["sn"] = "E2E-1";
         c["color"] = colour;
-        const QString dir = makeSimPluginDir({{"libsimcamera", {{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}}}});
-        if (dir.isEmpty())
-            return false;
-        loadCameras(manager, dir);
+        loadCameras(manager, makeSimPluginDir({{"libsimcamera", {{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}}}}));
         if (manager.cameras.isEmpty())
             return false;
         cam.reset(manager.createCamera(manager.cameras[0]));

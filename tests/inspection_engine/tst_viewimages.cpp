@@ -279,7 +279,6 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && (!std::strcmp(argv[1], "--save-loop") || !std::strcmp(argv[1], "--save-limited"))) {
         QCoreApplication app(argc, argv);
-        gpWin = nullptr;
         return saveChild(!std::strcmp(argv[1], "--save-loop"), atoi(argv[2]), atoi(argv[3]));
     }
     QGuiApplication app(argc, argv);

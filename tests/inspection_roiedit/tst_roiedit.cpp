@@ -211,7 +211,7 @@ void TstRoiEdit::cleanup()
     m_clock.reset();
 }
 
-// The view of a fresh camera manager, in place of any made before.
+// The view of a fresh camera manager as the window's camera 1, in place of any made before.
 CammerWidget* TstRoiEdit::makeView()
 {
     delete m_host;
@@ -229,6 +229,7 @@ CammerWidget* TstRoiEdit::makeView()
     m_view->show();
     m_host->show();
     m_view->editStore->assignFrom(*m_view->liveStore);
+    m_state->cameraViews[0] = m_view;
     return m_view;
 }
 
@@ -495,7 +496,6 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
 {
     numCamera = 1;
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     {
         DrawROIWidget one(m_host);
         QCOMPARE(one.cameraCombo->count(), 1); // no "All Camera" with one camera
@@ -595,7 +595,6 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
 void TstRoiEdit::alarmIgnoreAndStopDetecting()
 {
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     auto* panel = new DrawROIWidget(m_host);
     // Alarm points everywhere; a spot reported past the frame's corner is
     // taken inside the frame only (the 2000-point limit is the chain's).
@@ -647,7 +646,6 @@ void TstRoiEdit::alarmIgnoreAndStopDetecting()
 void TstRoiEdit::templatesAddDeleteAndPages()
 {
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     auto* panel = new DrawROIWidget(m_host);
     const int d = 1;
     m_state->editDetect = d;
@@ -796,7 +794,6 @@ void TstRoiEdit::renderEditorScreens()
             gShowH = screen.height();
             gLan = lan;
             QVERIFY(makeView());
-            m_state->cameraViews[0] = m_view;
             std::fill_n(gpWPara->exposeTime, 8, 30);
             std::fill_n(gpWPara->adjustPlus, 8, 32);
             m_view->CameraChangeTrig(true);

@@ -11,5 +11,6 @@ class CameraManager;
 // defaults). Returns the folder, empty on failure.
 QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs, const QString& folder = "plugs");
 
-// The plug-ins of dir and the cameras they offer.
+// The plug-ins of dir and the cameras they offer; none for an empty dir (a
+// failed makeSimPluginDir), never those of the station's default folder.
 void loadCameras(CameraManager& m, const QString& dir);

@@ -28,6 +28,8 @@ QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs, const Q
 
 void loadCameras(CameraManager& m, const QString& dir)
 {
+    if (dir.isEmpty())
+        return;
     m.setPluginDir(dir);
     m.loadPlugins();
     m.findCameras();
