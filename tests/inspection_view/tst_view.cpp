@@ -697,17 +697,13 @@ void TstView::renderScreens()
             auto save = [&](QWidget* w, const QString& name) {
                 QVERIFY(w->grab().save(QString("%1/%2-%3.png").arg(dir, name, tag)));
             };
-            auto live = [&](const QString& sn, int i) -> CammerWidget* {
-                gpWPara->exposeTime[i] = 30;
-                gpWPara->adjustPlus[i] = 32;
-                CammerWidget* g = view(sn, i);
-                g->CameraChangeTrig(true);
-                g->camera->setValue(QString("trigger"), 100);
-                return g->UpdateImage() ? g : nullptr;
-            };
             gSource = 1;
-            CammerWidget* v = live("VIEW-MONO-0001", 0);
-            QVERIFY(v);
+            gpWPara->exposeTime[0] = 30;
+            gpWPara->adjustPlus[0] = 32;
+            CammerWidget* v = view("VIEW-MONO-0001", 0);
+            v->CameraChangeTrig(true);
+            v->camera->setValue(QString("trigger"), 100);
+            QVERIFY(v->UpdateImage());
             v->setGeometry(0, 0, gShowW, gShowH);
             v->show();
             CammerSingleton* s = v->liveStore;
