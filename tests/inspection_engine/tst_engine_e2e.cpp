@@ -37,7 +37,8 @@ struct Camera
         QJsonObject c = cfg;
         c["sn"] = "E2E-1";
         c["color"] = colour;
-        loadCameras(manager, makeSimPluginDir({{"libsimcamera", {{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}}}}));
+        const QJsonObject plugin{{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}};
+        loadCameras(manager, makeSimPluginDir({{"libsimcamera", plugin}}));
         if (manager.cameras.isEmpty())
             return false;
         cam.reset(manager.createCamera(manager.cameras[0]));

@@ -399,7 +399,8 @@ void TstStore::damagedRowsGetDefinedResults()
         QCOMPARE(operatorAnswers.numbers(), QList<int>({0})); // only the damaged detection row
     }
     QCOMPARE(s->roiCount[0], 9);
-    QCOMPARE(QVector<int>({s->detectData[0][0], s->detectData[0][1], s->detectData[0][2]}), QVector<int>({1, 0, 3}));
+    QCOMPARE(QVector<int>({s->detectData[0][0], s->detectData[0][1], s->detectData[0][2]}),
+             QVector<int>({1, 0, 3}));
     QCOMPARE(s->rects[0].rect, QRect(QPoint(3, 3), QPoint(1277, 797)));
     QCOMPARE(s->paramA[0], 2);
     auto isDefault = [&](int i) {

@@ -132,8 +132,8 @@ void TstView::init()
     CameraManager::_instance = m;
     loadCameras(*m, makeSimPluginDir({{"cams", {{"typeName", "SimA"}, {"kind", 1}, {"fps", 5}, {"cameras", cams}}},
                                       {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}}}));
-    QCOMPARE(m->cameras.size(), 5);
     m->plugins.append(new ZeroSizeCamera); // a plug-in that reports no frame size
+    QCOMPARE(m->cameras.size(), 5);
     m_host = new QWidget;
     m_host->resize(gShowW, gShowH);
 }
@@ -605,7 +605,8 @@ void TstView::paintOverlaysStayInsideBoxes()
     // Result OK for the first: only the failed one shows red.
     v->roiResult[0][0] = 1;
     img = v->grab().toImage();
-    QCOMPARE(QList<QRgb>({px(img, 200, 200), px(img, 1200, 700)}), QList<QRgb>({rgb(100, 100, 100), rgb(255, 0, 0)}));
+    QCOMPARE(QList<QRgb>({px(img, 200, 200), px(img, 1200, 700)}),
+             QList<QRgb>({rgb(100, 100, 100), rgb(255, 0, 0)}));
 
     // Nothing painted for a view beyond the cameras in use.
     numCamera = 0;
