@@ -30,10 +30,8 @@ EngineRig::EngineRig(int width, int height, bool colour)
     view.isColor = colour;
     view.pixelCount = width * height;
     view.frameBytes = view.pixelCount * (colour ? 4 : 1);
-    view.frameBuffer.allocate(size_t(view.frameBytes));
-    view.alignedFrame.allocate(size_t(view.frameBytes));
-    view.workFrame.allocate(size_t(view.frameBytes));
-    view.displayBuffer.allocate(size_t(view.frameBytes));
+    for (PixelBuffer* b : {&view.frameBuffer, &view.alignedFrame, &view.workFrame, &view.displayBuffer})
+        b->allocate(size_t(view.frameBytes));
     view.grayBuffer.allocate(size_t(view.pixelCount));
     view.defectMask.allocate(size_t(view.pixelCount));
     for (int d = 0; d < 8; ++d) {
@@ -112,9 +110,8 @@ int EngineRig::addRing(int d, int type, cv::Point c, int radius, int inner, int 
 void EngineRig::setFrame(const cv::Mat& frame)
 {
     CV_Assert(frame.isContinuous() && size_t(frame.total() * frame.elemSize()) == size_t(view.frameBytes));
-    std::memcpy(view.frameBuffer.data(), frame.data, size_t(view.frameBytes));
-    std::memcpy(view.alignedFrame.data(), frame.data, size_t(view.frameBytes));
-    std::memcpy(view.workFrame.data(), frame.data, size_t(view.frameBytes));
+    for (PixelBuffer* b : {&view.frameBuffer, &view.alignedFrame, &view.workFrame})
+        std::memcpy(b->data(), frame.data, size_t(view.frameBytes));
 }
 
 void EngineRig::setTemplate(int d, int k, const cv::Mat& image)

@@ -52,8 +52,8 @@ struct EngineRig
     // Adds a rectangle ROI of detection d; returns its number.
     int addRect(int d, int type, cv::Rect box, int A = 0, int B = 0, int C = 0);
     // Adds a ring ROI (outer and inner radius, frame pixels) of detection d.
-    void addRois(int d, const std::vector<Roi>& rois);
     int addRing(int d, int type, cv::Point centre, int radius, int inner, int A = 0, int B = 0, int C = 0);
+    void addRois(int d, const std::vector<Roi>& rois);
     // The frame as the camera delivered it, copied through alignment and positioning.
     void setFrame(const cv::Mat& frame);
     void setTemplate(int d, int k, const cv::Mat& image);

@@ -37,12 +37,8 @@ struct Camera
         QJsonObject c = cfg;
         c["sn"] = "E2E-1";
         c["color"] = colour;
-        const QString dir = makeSimPluginDir({{"libsimcamera", {{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}}}});
-        if (dir.isEmpty())
-            return false;
-        manager.setPluginDir(dir);
-        manager.loadPlugins();
-        manager.findCameras();
+        const QJsonObject plugin{{"typeName", "Sim"}, {"kind", 0}, {"cameras", QJsonArray{c}}};
+        loadCameras(manager, makeSimPluginDir({{"libsimcamera", plugin}}));
         if (manager.cameras.isEmpty())
             return false;
         cam.reset(manager.createCamera(manager.cameras[0]));
@@ -100,10 +96,8 @@ bool defectExpectation(const cv::Mat& pixels, const std::vector<Roi>& rois, std:
         for (size_t r = 0; r < rois.size(); ++r) {
             if (rois[r].type == 3)
                 continue;
-            const cv::Rect grown(rois[r].box.x - play, rois[r].box.y - play, rois[r].box.width + 2 * play,
-                                 rois[r].box.height + 2 * play);
-            const cv::Rect shrunk(rois[r].box.x + play, rois[r].box.y + play, rois[r].box.width - 2 * play,
-                                  rois[r].box.height - 2 * play);
+            const cv::Rect grown = rois[r].box - cv::Point(play, play) + cv::Size(2 * play, 2 * play);
+            const cv::Rect shrunk = rois[r].box + cv::Point(play, play) - cv::Size(2 * play, 2 * play);
             if ((br & grown).area() == 0)
                 continue;
             if ((br & shrunk) != br || rois[r].type == 6)
@@ -123,7 +117,7 @@ struct Tally
     QStringList notes;
 };
 
-void runCycles(EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, const int want[3], Tally& t, bool colour)
+void runCycles(EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, const int (&want)[3], Tally& t, bool colour)
 {
     CammerRecong& e = rig.engine();
     for (int frames = 0; frames < 60 * (want[0] + want[1] + want[2]); ++frames) {
@@ -208,9 +202,14 @@ void teach(EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, bool posit
             QVERIFY2(rig.view.roiTrainStatus[0][r] == TrainStatus::Trained, qPrintable(QString("ROI %1").arg(r)));
 }
 
-// Runs the cycles and wants every frame of each kind judged right.
-void judge(const char* what, EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, const int want[3], bool colour)
+// Teaches the detection, runs the cycles and wants every frame of each kind
+// judged right. A colour camera is not positioned: the mould holds still.
+void teachAndJudge(const char* what, EngineRig& rig, Camera& cam, const std::vector<Roi>& rois, const int (&want)[3],
+                   bool colour)
 {
+    teach(rig, cam, rois, !colour);
+    if (QTest::currentTestFailed())
+        return;
     Tally t;
     runCycles(rig, cam, rois, want, t, colour);
     qInfo("%s: %d clean, %d left behind, %d defect frames; false OK %d, false NG %d, NG ROI missed %d", what,
@@ -231,12 +230,7 @@ void TstEngineE2e::monoCameraJudgesEveryCycleRight()
     const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 3}, {"shift", 3.0}, {"angle", 0.5}};
     Camera cam;
     QVERIFY(cam.open(cfg, false));
-    const std::vector<Roi> rois = typicalDetection(cam.scene.cavities(), false);
-    teach(rig, cam, rois, true);
-    if (QTest::currentTestFailed())
-        return;
-    const int want[3] = {50, 50, 50};
-    judge("mono", rig, cam, rois, want, false);
+    teachAndJudge("mono", rig, cam, typicalDetection(cam.scene.cavities(), false), {50, 50, 50}, false);
 }
 
 void TstEngineE2e::colourCameraJudgesEveryCycleRight()
@@ -244,7 +238,6 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
     for (int hue = 1; hue >= 0; --hue) {
         EngineRig rig(1280, 1024, true);
         gisGrayHue = hue;
-        // A colour camera is not positioned: the mould holds still.
         const QJsonObject cfg{{"width", 1280}, {"height", 1024}, {"seed", 4}};
         Camera cam;
         QVERIFY(cam.open(cfg, true));
@@ -254,15 +247,11 @@ void TstEngineE2e::colourCameraJudgesEveryCycleRight()
             rois.erase(std::remove_if(rois.begin(), rois.end(), [](const Roi& r) { return r.type == 1 || r.type == 8; }),
                        rois.end());
         }
-        teach(rig, cam, rois, false);
-        if (QTest::currentTestFailed())
-            return;
         // The colour-spot ROI counts its whole box as plate colour.
         rig.para.colorAreaMin = 40 * 40;
         rig.para.colorAreaMax = 40 * 40;
         // Hue does not see a grey spot on grey steel; it sees the coloured part.
-        const int want[3] = {20, 20, hue ? 20 : 0};
-        judge(hue ? "colour, grey" : "colour, hue", rig, cam, rois, want, true);
+        teachAndJudge(hue ? "colour, grey" : "colour, hue", rig, cam, rois, {20, 20, hue ? 20 : 0}, true);
         if (QTest::currentTestFailed())
             return;
     }

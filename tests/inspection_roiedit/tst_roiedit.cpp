@@ -7,6 +7,7 @@
 #include "frame/messagetable.h"
 #include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
@@ -15,9 +16,9 @@
 #include "widgets/combobox.h"
 #include "inspection/roicommit.h"
 #include "inspection/templatestore.h"
+#include "inspection_view/simplugindir.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
-#include "viewtesthelpers.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -166,7 +167,7 @@ private:
     CammerWidget* makeView();
     QPoint w(QPoint roi) const; // ROI coordinates to widget pixels
     void drag(QPoint from, QPoint to, int steps = 1);
-    void tap(QPoint roi);
+    void tap(QPoint roi, int afterMs = 1000);
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<TestClock> m_clock;
@@ -204,32 +205,31 @@ void TstRoiEdit::cleanup()
     OperationRecords::instance()->close();
     m_state->paraQuery = QSqlQuery();
     m_state->paraDb.close();
-    delete m_state;
-    gpWin = nullptr;
     m_prompts.reset();
     m_env.reset();
+    delete m_state;
     m_clock.reset();
 }
 
+// The view of a fresh camera manager as the window's camera 1, in place of any made before.
 CammerWidget* TstRoiEdit::makeView()
 {
-    const QJsonObject cams{{"typeName", "SimEdit"}, {"kind", 1}, {"fps", 5},
-                           {"cameras", QJsonArray{QJsonObject{{"sn", "EDIT-MONO-0001"}, {"color", false}}}}};
-    if (makeSimPluginDir({{"edit", cams}}).isEmpty())
-        return nullptr;
-    CameraManager* m = CameraManager::getInstance();
-    m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
-    m->loadPlugins();
-    m->findCameras();
-    if (m->cameras.isEmpty())
-        return nullptr;
+    delete m_host;
     m_host = new QWidget;
     m_host->resize(gShowW, gShowH);
+    delete CameraManager::_instance;
+    const QJsonObject cams{{"typeName", "SimEdit"}, {"kind", 1}, {"fps", 5},
+                           {"cameras", QJsonArray{QJsonObject{{"sn", "EDIT-MONO-0001"}, {"color", false}}}}};
+    CameraManager* m = CameraManager::getInstance();
+    loadCameras(*m, makeSimPluginDir({{"edit", cams}}));
+    if (m->cameras.isEmpty())
+        return nullptr;
     m_view = new CammerWidget(m_host, 0, m->cameras.first());
     m_view->setGeometry(0, 0, gShowW, gShowH);
     m_view->show();
     m_host->show();
     m_view->editStore->assignFrom(*m_view->liveStore);
+    m_state->cameraViews[0] = m_view;
     return m_view;
 }
 
@@ -252,8 +252,10 @@ void TstRoiEdit::drag(QPoint from, QPoint to, int steps)
     QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(to));
 }
 
-void TstRoiEdit::tap(QPoint roi)
+// A tap afterMs after the last touch (by default never half of a double click).
+void TstRoiEdit::tap(QPoint roi, int afterMs)
 {
+    m_clock->advance(afterMs);
     QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
     QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w(roi));
 }
@@ -300,10 +302,8 @@ void TstRoiEdit::drawRectanglesAtTwoZooms()
         QCOMPARE(s->shapeKind[100 * 0 + 1], 2);
         const RePolygon& p = s->polygons[1];
         QCOMPARE(p.count, 4);
-        QCOMPARE(p.points[0], QPoint(300, 300));
-        QCOMPARE(p.points[1], QPoint(400, 300));
-        QCOMPARE(p.points[2], QPoint(400, 350));
-        QCOMPARE(p.points[3], QPoint(300, 350));
+        QCOMPARE(QVector<QPoint>(p.points, p.points + 4),
+                 QVector<QPoint>({{300, 300}, {400, 300}, {400, 350}, {300, 350}}));
         // The second ROI inherits the first one's function and parameters.
         QCOMPARE(s->funcType[1], 1);
         QCOMPARE(s->paramB[1], 777);
@@ -322,21 +322,16 @@ void TstRoiEdit::polygonsAndFreeHand()
     tap({100, 100});
     QCOMPARE(m_state->curCamera, 0);
     gSource = 1;
-    m_clock->advance(1000);
     tap({100, 100});
     gSource = 0;
     QCOMPARE(m_view->drawPointCount, 0);
     m_state->freeHand = false;
-    for (QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(200, 300)}) {
-        m_clock->advance(1000);
+    for (QPoint p : {QPoint(100, 100), QPoint(300, 100), QPoint(200, 300)})
         tap(p);
-    }
     QCOMPARE(m_view->drawPointCount, 3);
     // Double click: the first touch's point goes, the second adds none.
-    m_clock->advance(1000);
     tap({600, 600});
-    m_clock->advance(300);
-    tap({605, 598});
+    tap({605, 598}, 300);
     QCOMPARE(s->roiCount[0], 1);
     QCOMPARE(s->shapeKind[0], 2);
     QCOMPARE(s->polygons[0].count, 3);
@@ -380,7 +375,6 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     tap({1000, 600});
     QCOMPARE(m_view->curRoi, -1);
     m_state->copyArea = true;
-    m_clock->advance(1000);
     m_prompts->answer(true);
     tap({640, 500});
     QVERIFY(m_prompts->numbers().contains(38));
@@ -410,14 +404,11 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     m_state->drawTool = 2;
     m_state->freeHand = false;
     gpWPara->continuationArea = 0;
-    for (QPoint p : {QPoint(500, 500), QPoint(600, 500), QPoint(550, 600)}) {
-        m_clock->advance(1000);
+    for (QPoint p : {QPoint(500, 500), QPoint(600, 500), QPoint(550, 600)})
         tap(p);
-    }
     m_view->SavePolygon();
     m_view->setCurRoi(0);
     m_state->copyArea = true;
-    m_clock->advance(1000);
     tap({800, 400});
     QCOMPARE(s->roiCount[0], 100);
     QCOMPARE(m_prompts->numbers(), (QList<int>{36, 36, 38, 36}));
@@ -505,7 +496,6 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
 {
     numCamera = 1;
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     {
         DrawROIWidget one(m_host);
         QCOMPARE(one.cameraCombo->count(), 1); // no "All Camera" with one camera
@@ -605,7 +595,6 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
 void TstRoiEdit::alarmIgnoreAndStopDetecting()
 {
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     auto* panel = new DrawROIWidget(m_host);
     // Alarm points everywhere; a spot reported past the frame's corner is
     // taken inside the frame only (the 2000-point limit is the chain's).
@@ -652,13 +641,11 @@ void TstRoiEdit::alarmIgnoreAndStopDetecting()
     QVERIFY(m_view->isOK && m_view->roiResult[1][0] == 1 && m_state->alarmTaught[0][1]);
     QCOMPARE(m_state->alarmClearState[0][1], 4);
     QCOMPARE(m_state->calls, QStringList{"CheckNG 1"});
-    delete panel;
 }
 
 void TstRoiEdit::templatesAddDeleteAndPages()
 {
     QVERIFY(makeView());
-    m_state->cameraViews[0] = m_view;
     auto* panel = new DrawROIWidget(m_host);
     const int d = 1;
     m_state->editDetect = d;
@@ -668,11 +655,9 @@ void TstRoiEdit::templatesAddDeleteAndPages()
         m_view->templateValid[d][size_t(k)] = 1;
     }
     m_view->templateCount[d] = 3;
-    QDir().mkpath("cammer12");
     for (int k = 0; k < 3; ++k) {
         QFile f(QString("cammer12/template%1.bmp").arg(k));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
-        f.close();
+        QVERIFY(m_env->writeWorkFile(f.fileName(), "x"));
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(k == 2 ? -300 : -600 + 10 * k),
                               QFileDevice::FileModificationTime));
@@ -717,7 +702,6 @@ void TstRoiEdit::templatesAddDeleteAndPages()
     QCOMPARE(TemplateStore::stepBack(100, 1, 250), 199);
     QCOMPARE(TemplateStore::stepForward(199, 1, 250), 100);
     QCOMPARE(TemplateStore::stepBack(200, 2, 250), 249);
-    delete panel;
 }
 
 void TstRoiEdit::generateRoisOnMatches()
@@ -809,11 +793,7 @@ void TstRoiEdit::renderEditorScreens()
             gShowW = screen.width();
             gShowH = screen.height();
             gLan = lan;
-            delete m_host;
-            m_host = nullptr;
-            delete CameraManager::_instance;
             QVERIFY(makeView());
-            m_state->cameraViews[0] = m_view;
             std::fill_n(gpWPara->exposeTime, 8, 30);
             std::fill_n(gpWPara->adjustPlus, 8, 32);
             m_view->CameraChangeTrig(true);

@@ -46,10 +46,7 @@ void closeParamDb()
         gpWin->paraQuery = QSqlQuery();
         gpWin->paraDb = QSqlDatabase();
     }
-    {
-        QSqlDatabase db = QSqlDatabase::database("dbIn", false);
-        db.close();
-    }
+    QSqlDatabase::database("dbIn", false).close();
     QSqlDatabase::removeDatabase("dbIn");
 }
 
@@ -362,9 +359,7 @@ void TstStore::tooManyRoisIsReportedAndLosesNothingElse()
         s->loadFromTable(1, 1, nullptr);
         QCOMPARE(operatorAnswers.numbers(), QList<int>({0, 0}));
     }
-    QCOMPARE(s->roiCount[0], 2);
-    QCOMPARE(s->roiCount[1], 0);
-    QCOMPARE(s->roiCount[2], 0);
+    QCOMPARE(QVector<int>({s->roiCount[0], s->roiCount[1], s->roiCount[2]}), QVector<int>({2, 0, 0}));
     QCOMPARE(s->detectData[0][7], 8);
     // The next save empties detection 1 and keeps detection 0 as it was.
     QVERIFY(s->SaveDatatoFile());
@@ -395,21 +390,17 @@ void TstStore::damagedRowsGetDefinedResults()
     putRow("cammer2", "detect3", "1");
     putRow("cammer2", "ROI3-0", "7 7 7 7 4 3 0 400 300");              // ring without its radii
     auto s = newStore(2);
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("detect0.*not a number"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-1.*damaged"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-2.*damaged"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI0-4.*damaged"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("detect1.*damaged"));
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ROI3-0.*damaged"));
+    for (const char* warned : {"detect0.*not a number", "ROI0-1.*damaged", "ROI0-2.*damaged", "ROI0-4.*damaged",
+                               "detect1.*damaged", "ROI3-0.*damaged"})
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warned));
     {
         RecordingPrompt operatorAnswers;
         s->loadFromTable(1, 1, nullptr);
         QCOMPARE(operatorAnswers.numbers(), QList<int>({0})); // only the damaged detection row
     }
     QCOMPARE(s->roiCount[0], 9);
-    QCOMPARE(s->detectData[0][0], 1);
-    QCOMPARE(s->detectData[0][1], 0);
-    QCOMPARE(s->detectData[0][2], 3);
+    QCOMPARE(QVector<int>({s->detectData[0][0], s->detectData[0][1], s->detectData[0][2]}),
+             QVector<int>({1, 0, 3}));
     QCOMPARE(s->rects[0].rect, QRect(QPoint(3, 3), QPoint(1277, 797)));
     QCOMPARE(s->paramA[0], 2);
     auto isDefault = [&](int i) {
@@ -423,8 +414,9 @@ void TstStore::damagedRowsGetDefinedResults()
     QCOMPARE(s->roiCount[1], 0);
     // Nothing else was lost: saving writes the good rows back unchanged.
     QVERIFY(s->SaveDatatoFile());
-    QCOMPARE(readRows("cammer2").value("ROI0-7"), QString("1 2 3 4 1 0 0 10 10 20 20"));
-    QCOMPARE(readRows("cammer2").value("ROI0-5"), QString("4 5 6 7 1 0 0 10 10 20 20"));
+    const Rows saved = readRows("cammer2");
+    QCOMPARE(saved.value("ROI0-7"), QString("1 2 3 4 1 0 0 10 10 20 20"));
+    QCOMPARE(saved.value("ROI0-5"), QString("4 5 6 7 1 0 0 10 10 20 20"));
 }
 
 void TstStore::tableWithoutValueColumnChangesNothing()
@@ -461,19 +453,17 @@ void TstStore::copyTargetsFollowTheMachineMode()
         gpWPara->moldSelect = c[1];
         QVERIFY2(to(c[2]) == c[3], qPrintable(QString("mode %1 mould %2 from %3").arg(c[0]).arg(c[1]).arg(c[2])));
     }
-    QString a, b;
-    gpWPara->systemMode = 3;
-    s->getCopyParamDescri(2, 3, a, b);
-    QCOMPARE(a, MessageTable::text(755).arg(2));
-    QCOMPARE(b, MessageTable::text(755).arg(3));
-    gpWPara->systemMode = 1;
-    s->getCopyParamDescri(1, 3, a, b);
-    QCOMPARE(a, MessageTable::text(373));
-    QCOMPARE(b, MessageTable::text(375));
-    gpWPara->systemMode = 0;
-    s->getCopyParamDescri(0, 1, a, b);
-    QCOMPARE(a, MessageTable::text(753));
-    QCOMPARE(b, MessageTable::text(754));
+    // mode, from, to and the names the question gives them
+    const std::tuple<int, int, int, QString, QString> names[] = {
+        {3, 2, 3, MessageTable::text(755).arg(2), MessageTable::text(755).arg(3)},
+        {1, 1, 3, MessageTable::text(373), MessageTable::text(375)},
+        {0, 0, 1, MessageTable::text(753), MessageTable::text(754)}};
+    for (const auto& [mode, from, to, fromName, toName] : names) {
+        gpWPara->systemMode = mode;
+        QString a, b;
+        s->getCopyParamDescri(from, to, a, b);
+        QCOMPARE(QStringList({a, b}), QStringList({fromName, toName}));
+    }
 }
 
 void TstStore::copyParamAsksFirst()
@@ -495,13 +485,11 @@ void TstStore::copyParamAsksFirst()
     QCOMPARE(operatorAnswers.asked().size(), 1);
     QCOMPARE(operatorAnswers.asked().first().text,
              QString("确定要同步%1参数到%2吗？").arg(MessageTable::text(753), MessageTable::text(754)));
-    QCOMPARE(s->roiCount[1], 4);
-    QCOMPARE(s->paramA[100], 0);
+    QCOMPARE(QVector<int>({s->roiCount[1], s->paramA[100]}), QVector<int>({4, 0}));
     operatorAnswers.answer(true);
     s->copyParam(0);
     QCOMPARE(operatorAnswers.asked().size(), 2);
-    QCOMPARE(s->roiCount[1], 2);
-    QCOMPARE(s->paramA[100], 2);
+    QCOMPARE(QVector<int>({s->roiCount[1], s->paramA[100]}), QVector<int>({2, 2}));
     QCOMPARE(s->funcType[101], 8);
     QCOMPARE(s->shapeKind[100], 4);
     QCOMPARE(s->circles[100].radius, 100);
@@ -594,11 +582,9 @@ static int saveChild(const QString& dir)
 
 int main(int argc, char** argv)
 {
-    if (argc >= 3 && qstrcmp(argv[1], "--save-child") == 0) {
-        QCoreApplication app(argc, argv);
-        return saveChild(QString::fromLocal8Bit(argv[2]));
-    }
     QCoreApplication app(argc, argv);
+    if (argc >= 3 && qstrcmp(argv[1], "--save-child") == 0)
+        return saveChild(QString::fromLocal8Bit(argv[2]));
     TstStore t;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&t, argc, argv);

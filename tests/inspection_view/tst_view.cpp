@@ -23,7 +23,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMutex>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -100,8 +99,6 @@ private:
 void TstView::initTestCase()
 {
     QVERIFY(MessageTable::load() > 0);
-    if (!pMutexIO)
-        pMutexIO = new QMutex;
 }
 
 void TstView::init()
@@ -131,15 +128,12 @@ void TstView::init()
     const QJsonArray cams{cam("VIEW-MONO-0001"), cam("VIEW-MONO-0002"), cam("VIEW-COLOR-0003", true, 640, 480),
                           cam("VIEW-ODD-000004", false, 642, 480)};
     const QJsonArray fail{QJsonObject{{"sn", "VIEW-FAIL-0001"}, {"openFails", true}}};
-    QVERIFY(!makeSimPluginDir({{"cams", {{"typeName", "SimA"}, {"kind", 1}, {"fps", 5}, {"cameras", cams}}},
-                               {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}}})
-                 .isEmpty());
     CameraManager* m = new CameraManager;
     CameraManager::_instance = m;
-    m->setPluginDir(QDir::current().absoluteFilePath("plugs"));
-    m->loadPlugins();
-    m->findCameras();
+    loadCameras(*m, makeSimPluginDir({{"cams", {{"typeName", "SimA"}, {"kind", 1}, {"fps", 5}, {"cameras", cams}}},
+                                      {"fail", {{"typeName", "SimFail"}, {"kind", 1}, {"cameras", fail}}}}));
     m->plugins.append(new ZeroSizeCamera); // a plug-in that reports no frame size
+    QCOMPARE(m->cameras.size(), 5);
     m_host = new QWidget;
     m_host->resize(gShowW, gShowH);
 }
@@ -150,40 +144,25 @@ void TstView::cleanup()
     m_views.clear();
     delete m_host;
     m_host = nullptr;
-    CameraManager* m = CameraManager::_instance;
-    CameraManager::_instance = nullptr;
-    if (m) {
-        delete m->plugins.takeLast();
-        delete m;
-    }
-    delete gpControlIO;
-    gpControlIO = nullptr;
-    ComClose();
+    if (CameraManager::_instance)
+        delete CameraManager::_instance->plugins.takeLast(); // the zero-size plug-in is the test's own
     m_state->paraQuery = QSqlQuery();
     m_state->paraDb.close();
+    m_env.reset(); // frees the board link, the camera manager, both parameter sets and the clock
     delete m_state;
-    delete gpWPara;
-    delete gpWParaBak;
-    gpWPara = gpWParaBak = nullptr;
-    Clock::install(nullptr);
-    m_env.reset();
 }
 
+// The view of the camera with serial sn; an unknown serial names the plug-in type too.
 CammerWidget* TstView::view(const QString& sn, int index)
 {
-    for (const _cameraInfo& info : CameraManager::getInstance()->cameras) {
-        if (info.serial() == sn) {
-            auto* v = new CammerWidget(m_host, index, info);
-            m_views << v;
-            return v;
-        }
-    }
     _cameraInfo info;
     info.typeName = sn;
     info.setSerial(sn);
-    auto* v = new CammerWidget(m_host, index, info);
-    m_views << v;
-    return v;
+    for (const _cameraInfo& found : CameraManager::getInstance()->cameras)
+        if (found.serial() == sn)
+            info = found;
+    m_views << new CammerWidget(m_host, index, info);
+    return m_views.last();
 }
 
 void TstView::openSizesBuffersAndSettings()
@@ -352,34 +331,30 @@ void TstView::updateImageRefreshRules()
 {
     CammerWidget* v = view("VIEW-MONO-0001", 0);
     v->CameraChangeTrig(true);
+    auto filled = [](const PixelBuffer& b) { return std::any_of(b.data(), b.data() + 4096, [](uchar x) { return x; }); };
+    // One triggered frame: whether the poll took it, and whether the screen shows anything.
     auto shot = [&] {
         v->ManualUpdateImage();
         v->camera->setValue(QString("trigger"), 100);
+        const bool took = v->UpdateImage();
+        return qMakePair(took, filled(v->displayBuffer));
     };
-    auto filled = [&] { return std::any_of(v->displayBuffer.data(), v->displayBuffer.data() + 4096, [](uchar b) { return b; }); };
+    const auto grabbedNotShown = qMakePair(true, false);
     gpWPara->noRefreshAfterAlarm = 1;
     m_state->detectState = 2;
-    shot();
-    QVERIFY(v->UpdateImage());
-    QVERIFY(!filled()); // the fault stays on screen, the grab went on
-    QVERIFY(v->frameBuffer.data()[0] || std::any_of(v->frameBuffer.data(), v->frameBuffer.data() + 4096, [](uchar b) { return b; }));
+    QCOMPARE(shot(), grabbedNotShown); // the fault stays on screen, the grab went on
+    QVERIFY(filled(v->frameBuffer));
 
     m_state->detectState = 0;
     gpWPara->extTrigger = 1;
-    shot();
-    QVERIFY(v->UpdateImage());
-    QVERIFY(!filled());
+    QCOMPARE(shot(), grabbedNotShown);
     QVERIFY(!v->UpdateImage()); // no new frame, and still nothing shown
 
     gpWPara->extTrigger = 0;
     gSource = 0; // the editor shows its own image
-    shot();
-    QVERIFY(v->UpdateImage());
-    QVERIFY(!filled());
+    QCOMPARE(shot(), grabbedNotShown);
     gSource = 1;
-    shot();
-    QVERIFY(v->UpdateImage());
-    QVERIFY(filled());
+    QCOMPARE(shot(), qMakePair(true, true));
     QCOMPARE(std::memcmp(v->displayBuffer.data(), v->frameBuffer.data(), size_t(v->frameBytes)), 0);
 }
 
@@ -405,8 +380,7 @@ void TstView::storeRowsLoadAtBothLayouts()
         QCOMPARE(ir.left(), qRound(200 / sx));
         QCOMPARE(ir.bottom(), qRound(399 / sy));
         const cv::Mat& m = v->liveMasks[0][0];
-        QCOMPARE(m.cols, ir.width());
-        QCOMPARE(m.rows, ir.height());
+        QCOMPARE(QSize(m.cols, m.rows), ir.size());
         QCOMPARE(int(m.at<uchar>(m.rows / 2, m.cols / 2)), 255);
     }
 }
@@ -416,7 +390,7 @@ void TstView::templatesValidOnlyWhenTheyFit()
     // Camera 4 (index 3) is 642 x 480 mono: rows of images are padded, the
     // frame's are not.
     QDir().mkpath("cammer41");
-    QDir().mkpath("cammer42");
+    QVERIFY(m_env->writeWorkFile("cammer42/template1.bmp", "BM this is not an image"));
     cv::Mat good(480, 642, CV_8UC1);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 642; ++x)
@@ -424,10 +398,6 @@ void TstView::templatesValidOnlyWhenTheyFit()
     QVERIFY(cv::imwrite("cammer41/template1.bmp", good));
     QVERIFY(cv::imwrite("cammer41/template2.bmp", cv::Mat(240, 321, CV_8UC1, cv::Scalar(9)))); // size
     QVERIFY(cv::imwrite("cammer42/template0.bmp", cv::Mat(480, 642, CV_8UC3, cv::Scalar(1, 2, 3)))); // depth
-    QFile junk("cammer42/template1.bmp");
-    QVERIFY(junk.open(QIODevice::WriteOnly));
-    junk.write("BM this is not an image");
-    junk.close();
 
     GlogCapture log;
     CammerWidget* v = view("VIEW-ODD-000004", 3);
@@ -533,18 +503,14 @@ void TstView::panelSyncCopyAndPlacement()
     CammerSingleton* s = v->editStore;
     s->roiCount[0] = 3;
     for (int r = 0; r < 3; ++r) {
-        s->shapeKind[r] = 1;
-        s->funcType[r] = r == 2 ? 1 : 0;
+        putRect(v, s, r, QRect(QPoint(100, 300), QPoint(300, 500)), r == 2 ? 1 : 0);
         s->paramA[r] = 10;
-        s->rects[r].rect = QRect(QPoint(100, 300), QPoint(300, 500));
     }
     v->setCurRoi(0);
     s->paramA[0] = 15;
     v->SlotSyncParam();
     v->SlotSyncParam();
-    QCOMPARE(s->paramA[0], 15);
-    QCOMPARE(s->paramA[1], 15);
-    QCOMPARE(s->paramA[2], 10);
+    QCOMPARE(QVector<int>({s->paramA[0], s->paramA[1], s->paramA[2]}), QVector<int>({15, 15, 10}));
     s->setSelectRoi(3); // outside the count: the selection stays
     QCOMPARE(s->selRoi, 0);
 
@@ -613,7 +579,6 @@ void TstView::panelFitsSmallScreens()
             }
         }
     }
-    gLan = 1;
 }
 
 void TstView::paintOverlaysStayInsideBoxes()
@@ -640,14 +605,13 @@ void TstView::paintOverlaysStayInsideBoxes()
     // Result OK for the first: only the failed one shows red.
     v->roiResult[0][0] = 1;
     img = v->grab().toImage();
-    QCOMPARE(px(img, 200, 200), rgb(100, 100, 100));
-    QCOMPARE(px(img, 1200, 700), rgb(255, 0, 0));
+    QCOMPARE(QList<QRgb>({px(img, 200, 200), px(img, 1200, 700)}),
+             QList<QRgb>({rgb(100, 100, 100), rgb(255, 0, 0)}));
 
     // Nothing painted for a view beyond the cameras in use.
     numCamera = 0;
     img = v->grab().toImage();
     QVERIFY(px(img, 200, 200) != rgb(255, 0, 0) && px(img, 50, 50) != rgb(100, 100, 100));
-    numCamera = 8;
 }
 
 void TstView::paintColoursCaptionsAndCountdown()
@@ -658,22 +622,22 @@ void TstView::paintColoursCaptionsAndCountdown()
     s->roiCount[0] = 2;
     for (int r = 0; r < 2; ++r)
         putRect(v, s, r, QRect(QPoint(100 + 500 * r, 300), QPoint(400 + 500 * r, 600)), r == 0 ? 2 : 0);
-    auto colours = [&](const QImage& img, int x1, int x2, int y) {
+    // The colours along the top edge of the two boxes as painted now.
+    auto colours = [&](int x1, int x2) {
+        const QImage img = v->grab().toImage();
         QSet<QRgb> c;
         for (int x = x1; x <= x2; ++x)
-            c << px(img, x, y);
+            c << px(img, x, 300);
         return c;
     };
     m_state->detectState = 0;
-    QImage img = v->grab().toImage();
-    QVERIFY(colours(img, 200, 300, 300).contains(rgb(255, 255, 0)));
-    QVERIFY(colours(img, 700, 800, 300).contains(QColor(Qt::darkBlue).rgb() & 0xFFFFFF));
+    QVERIFY(colours(200, 300).contains(rgb(255, 255, 0)));
+    QVERIFY(colours(700, 800).contains(QColor(Qt::darkBlue).rgb() & 0xFFFFFF));
     m_state->detectState = 1;
     v->roiResult[0][1] = 0;
     v->isOK = false;
-    img = v->grab().toImage();
-    QVERIFY(colours(img, 200, 300, 300).contains(rgb(255, 255, 0)));
-    QVERIFY(colours(img, 700, 800, 300).contains(rgb(255, 0, 0)));
+    QVERIFY(colours(200, 300).contains(rgb(255, 255, 0)));
+    QVERIFY(colours(700, 800).contains(rgb(255, 0, 0)));
 
     // Captions: long form up to 36 regions, short from 37.
     v->roiValue[0][1] = 42;
@@ -734,17 +698,13 @@ void TstView::renderScreens()
             auto save = [&](QWidget* w, const QString& name) {
                 QVERIFY(w->grab().save(QString("%1/%2-%3.png").arg(dir, name, tag)));
             };
-            auto live = [&](const QString& sn, int i) -> CammerWidget* {
-                gpWPara->exposeTime[i] = 30;
-                gpWPara->adjustPlus[i] = 32;
-                CammerWidget* g = view(sn, i);
-                g->CameraChangeTrig(true);
-                g->camera->setValue(QString("trigger"), 100);
-                return g->UpdateImage() ? g : nullptr;
-            };
             gSource = 1;
-            CammerWidget* v = live("VIEW-MONO-0001", 0);
-            QVERIFY(v);
+            gpWPara->exposeTime[0] = 30;
+            gpWPara->adjustPlus[0] = 32;
+            CammerWidget* v = view("VIEW-MONO-0001", 0);
+            v->CameraChangeTrig(true);
+            v->camera->setValue(QString("trigger"), 100);
+            QVERIFY(v->UpdateImage());
             v->setGeometry(0, 0, gShowW, gShowH);
             v->show();
             CammerSingleton* s = v->liveStore;
@@ -783,7 +743,6 @@ void TstView::renderScreens()
             m_views.clear();
         }
     }
-    gLan = 1;
 }
 
 QTEST_MAIN(TstView)

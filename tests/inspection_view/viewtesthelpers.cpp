@@ -1,4 +1,5 @@
 #include "simplugindir.h"
+#include "inspection/cameramanager.h"
 #include "testsupport/testenv.h"
 
 #include <QDir>
@@ -23,4 +24,13 @@ QString makeSimPluginDir(const QList<QPair<QString, QJsonObject>>& libs, const Q
         cfg.write(QJsonDocument(l.second).toJson());
     }
     return dir;
+}
+
+void loadCameras(CameraManager& m, const QString& dir)
+{
+    if (dir.isEmpty())
+        return;
+    m.setPluginDir(dir);
+    m.loadPlugins();
+    m.findCameras();
 }
