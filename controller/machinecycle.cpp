@@ -67,8 +67,6 @@ int MachineCycle::pairDetection(int d) const { return (mode() == 1 || mode() == 
 bool MachineCycle::pulseMode() const { return P().okNgPulses != 0; }
 int (&MachineCycle::codes())[8][8] { return gpWin->alarmClearState; }
 
-int MachineCycle::resultCode(int camera, int d) const { return codes()[camera][d]; }
-
 bool MachineCycle::detecting() const { return gpWin->runState != 3; }
 
 void MachineCycle::setOut(int no, int level)
@@ -91,14 +89,6 @@ void MachineCycle::updateCycleTime()
     if (m_lastTrigTime > 0)
         m_cycleTime = t - m_lastTrigTime;
     m_lastTrigTime = t;
-}
-
-void MachineCycle::clearResultBytes(int d)
-{
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
-        for (int k = 0; k < 8; ++k)
-            if (d < 0 || k == d)
-                m_resultByte[c][k] = 0;
 }
 
 void MachineCycle::endPoll(int nextMs)
@@ -249,7 +239,6 @@ void MachineCycle::Run()
                 m_hooks->editorNotCheckCur();
                 pseudoTrigger = 2;
             } else {
-                clearResultBytes();
                 if (m == 2) {
                     if (l0 && !l3)
                         w.curMould = 1;
@@ -262,10 +251,8 @@ void MachineCycle::Run()
                     m_hooks->editorReCheck();
             }
         } else if (m == 0 && p.inputResetRecheck) {
-            if ((f0 && cur == 0) || (f2 && cur == 1)) {
-                clearResultBytes(cur);
+            if ((f0 && cur == 0) || (f2 && cur == 1))
                 m_hooks->editorReCheck();
-            }
         }
         if (f2 && cur == 0)
             pseudoTrigger = 2;
@@ -294,12 +281,9 @@ void MachineCycle::Run()
         m_trig[1] = false;
         pseudoTrigger = -1;
         for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
-            m_resultByte[c][1] = 0;
             codes()[c][1] = 1;
-            if (m == 1 || m == 2) {
-                m_resultByte[c][3] = 0;
+            if (m == 1 || m == 2)
                 codes()[c][3] = 1;
-            }
         }
         if (p.reInspectDelay)
             m_reDetect.start(p.reInspectDelay * 100);
@@ -420,7 +404,6 @@ void MachineCycle::Run()
             if (p.detectEnabled[md])
                 for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
                     m_pending[1] |= 1 << c;
-            clearResultBytes();
             if (!pulseMode() && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
                                   || (p.resampleNoCut && m_trigSource == 1)))
                 setOut(0, 1);
@@ -505,11 +488,8 @@ void MachineCycle::startCycle(int input)
             if (!p.detectEnabled[d])
                 continue;
             m_pending[m == 3 ? d : (d & 1)] |= 1 << c;
-            m_resultByte[c][d] = 0;
             codes()[c][d] = 1;
-            m_detOK[d] = 1;
         }
-        m_camFlagA[c] = m_camFlagB[c] = true;
     }
     if (!pulseMode() && m != 3) {
         // With the mould detection alone on its input the clamp preset
@@ -638,7 +618,6 @@ void MachineCycle::RunAlgorithm(int camera, int d)
     const int pi = pairDetection(d);
     gpWin->curDetect = d;
     m_pending[pi] &= ~(1 << camera);
-    m_camFlagA[camera] = false;
 
     CameraViewState* v = m_cams[size_t(camera)];
     m_hooks->inspect(camera, d);
@@ -782,7 +761,6 @@ void MachineCycle::SlotManualTrig(int d)
         }
     }
     manualRequest = d;
-    clearResultBytes();
     for (size_t c = 0; c < m_cams.size(); ++c)
         m_hooks->softTrigger(int(c));
 }
@@ -813,7 +791,6 @@ void MachineCycle::CheckNG(bool isClearNG)
             ng = true;
         }
     }
-    m_cycleNG = ng;
     if (d == 1 && p.shieldPin && !ng)
         m_input2Count = 0;
 
@@ -1215,7 +1192,6 @@ void MachineCycle::StopDetect()
     if (p.noEjectorPin == 1)
         setOut(1, 1);
     flush();
-    clearResultBytes();
     std::memset(m_trig, 0, sizeof(m_trig));
     for (auto& t : m_debounce)
         t->stop();

@@ -36,8 +36,6 @@ public:
     ~MachineCycle() override;
 
     void setCameras(const std::vector<CameraViewState*>& cams) { m_cams = cams; }
-    const std::vector<CameraViewState*>& cameras() const { return m_cams; }
-    void setHooks(CycleHooks* hooks) { m_hooks = hooks; }
 
     // Arms the first poll (5 ms).
     void startPolling(int firstMs = 5);
@@ -94,18 +92,11 @@ public:
     qint64 cycleTime() const { return m_cycleTime; }     // 0.1 s
     qint64 lastTriggerTime() const { return m_lastTrigTime; }
     int input2Count() const { return m_input2Count; }
-    int resultCode(int camera, int d) const;
-    int pendingMask(int d) const { return m_pending[d]; }
-    float remainingDelay(int d) const { return m_remain[d]; }
     bool reCheckActive() const { return m_reCheckActive; }
     int reChecksLeft(int d) const { return m_reCheckLeft[d]; }
     bool delayRunning(int d) const { return m_delay[d]->isActive(); }
-    bool cycleNG() const { return m_cycleNG; }
     int sequenceStep() const { return m_step; }
     int heldDetection() const { return m_heldDetect; }
-    bool cameraStateOK() const { return m_cameraState; }
-    int pulseListSize() const { return m_pulses.size(); }
-    int shownDetection() const { return m_shownDetect; }
     int pollInterval() const { return m_poll.interval(); }
     bool pollActive() const { return m_poll.isActive(); }
     int nestedRuns() const { return m_nestedRuns; }
@@ -138,7 +129,6 @@ private:
     void countDecision(int d, bool ng);
     void images(int d);
     void addPulse(int no, int value, int ms);
-    void clearResultBytes(int d = -1);
     int nextStepWithGroup(int from) const;
     void heldDetectionRuns();
 
@@ -167,10 +157,6 @@ private:
     // (MainState::alarmClearState): the editor's alarm actions and the result
     // images move the same codes the decision reads.
     static int (&codes())[8][8];
-    int m_resultByte[8][8] = {};
-    int m_detOK[8] = {};
-    bool m_camFlagA[8] = {};   // cleared by each camera's inspection
-    bool m_camFlagB[8] = {};   // kept through re-checks
     bool m_camCycleNG[8] = {};
     bool m_counted[8] = {};
     int m_reCheckLeft[8] = {};
@@ -182,7 +168,6 @@ private:
     qint64 m_lastTrigTime = 0;
     int m_input2Count = 0;
     bool m_cameraState = true;
-    bool m_cycleNG = false;
     int m_shownDetect = 0;
     int m_prevStartedDelay = 0;
     unsigned m_newImageMask = 0;
@@ -193,7 +178,6 @@ private:
     // the frame counts at recovery (it runs on frames taken after).
     int m_heldDetect = -1;
     quint64 m_framesAtRecovery[8] = {};
-    bool m_recovered = false;
     bool m_inRun = false;
     int m_nestedRuns = 0;
 };
