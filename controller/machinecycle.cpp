@@ -66,6 +66,9 @@ int MachineCycle::lastDetection() const { return mode() == 3 ? gDNum - 1 : 1; }
 int MachineCycle::pairDetection(int d) const { return (mode() == 1 || mode() == 2) ? (d & 1) : d; }
 bool MachineCycle::pulseMode() const { return P().okNgPulses != 0; }
 int (&MachineCycle::codes())[8][8] { return gpWin->alarmClearState; }
+float (&MachineCycle::remain())[8] { return gpWin->delaySeconds; }
+int (&MachineCycle::pending())[8] { return gpWin->pendingCameras; }
+int (&MachineCycle::reCheckLeft())[8] { return gpWin->reCheckCount; }
 
 bool MachineCycle::detecting() const { return gpWin->runState != 3; }
 
@@ -263,10 +266,10 @@ void MachineCycle::Run()
     }
 
     // 7. re-check
-    if (m_reCheckActive) {
+    if (gpWin->reCheckFlag) {
         const int d = pairDetection(w.curDetect);
-        if (m_reCheckLeft[d] > 0 && !m_reCheck.isActive()) {
-            --m_reCheckLeft[d];
+        if (reCheckLeft()[d] > 0 && !m_reCheck.isActive()) {
+            --reCheckLeft()[d];
             if (m_reCheckDelay == 0)
                 ReCheck();
             else
@@ -316,7 +319,7 @@ void MachineCycle::Run()
             updateCycleTime();
             if (d == 0)
                 std::memset(ngGroup, 0, sizeof(ngGroup));
-            m_reCheckLeft[0] = m_reCheckLeft[1] = 0;
+            reCheckLeft()[0] = reCheckLeft()[1] = 0;
             for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
                 codes()[c][d] = 1;
             if (m == 3) {
@@ -367,7 +370,7 @@ void MachineCycle::Run()
 
         if (m == 3 && p.sequentialDetect) {
             int step = -1;
-            if (n == 0 && !m_pending[gDNum - 1]) {
+            if (n == 0 && !pending()[gDNum - 1]) {
                 startCycle(n);
                 step = nextStepWithGroup(0);
             } else {
@@ -400,10 +403,10 @@ void MachineCycle::Run()
         }
         if (inputStartsMould(n)) {
             const int md = ((m == 1 || m == 2) && w.curMould == 0) ? 3 : 1;
-            m_pending[1] = 0;
+            pending()[1] = 0;
             if (p.detectEnabled[md])
                 for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
-                    m_pending[1] |= 1 << c;
+                    pending()[1] |= 1 << c;
             if (!pulseMode() && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
                                   || (p.resampleNoCut && m_trigSource == 1)))
                 setOut(0, 1);
@@ -411,7 +414,7 @@ void MachineCycle::Run()
             startDelays(n, -1);
             break;
         }
-        if (!fromFlag && (m_pending[1] || forceMouldStart)) {
+        if (!fromFlag && (pending()[1] || forceMouldStart)) {
             startDelays(n, -1);
             break;
         }
@@ -436,7 +439,7 @@ bool MachineCycle::inputStartsCycle(int n) const
     const WizardPara& p = P();
     switch (mode()) {
     case 0:
-        return (n == 0 && (!m_pending[1] || p.separateDetectSignal == 1)) || (n == 2 && p.separateDetectSignal == 1);
+        return (n == 0 && (!pending()[1] || p.separateDetectSignal == 1)) || (n == 2 && p.separateDetectSignal == 1);
     case 1:
         return n == 0;
     case 2:
@@ -477,17 +480,17 @@ void MachineCycle::startCycle(int input)
     std::memset(m_camCycleNG, 0, sizeof(m_camCycleNG));
     std::memset(m_counted, 0, sizeof(m_counted));
     updateCycleTime();
-    std::memset(m_pending, 0, sizeof(m_pending));
+    std::memset(pending(), 0, sizeof(pending()));
     std::memset(ngGroup, 0, sizeof(ngGroup));
     m_reCheckDelay = p.reCheckDelay;
-    std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
+    std::memset(reCheckLeft(), 0, sizeof(reCheckLeft()));
     if (m != 3)
-        m_reCheckLeft[1] = (pulseMode() || p.moldNGClampPulse) ? 0 : p.reCheckTimes;
+        reCheckLeft()[1] = (pulseMode() || p.moldNGClampPulse) ? 0 : p.reCheckTimes;
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
         for (int d = 0; d < gDNum && d < 8; ++d) {
             if (!p.detectEnabled[d])
                 continue;
-            m_pending[m == 3 ? d : (d & 1)] |= 1 << c;
+            pending()[m == 3 ? d : (d & 1)] |= 1 << c;
             codes()[c][d] = 1;
         }
     }
@@ -500,7 +503,7 @@ void MachineCycle::startCycle(int input)
         if (out0Here && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
                           || (p.resampleNoCut && m_trigSource == 1)))
             setOut(0, 1);
-        if (m_pending[0] && out1Here) {
+        if (pending()[0] && out1Here) {
             if (p.ejectorPulseProdNG || p.cutEjectorOnProdDetect) {
                 for (int o : {1, 4, 5, 6, 7})
                     setOut(o, 0);
@@ -528,7 +531,7 @@ void MachineCycle::startDelays(int input, int onlyStep, int fromStep)
             continue;
         // Carrying a sequence on: a step already decided in this cycle (its
         // delay ended before an earlier step's) does not run twice.
-        if (fromStep > 0 && !m_cams.empty() && !m_pending[d])
+        if (fromStep > 0 && !m_cams.empty() && !pending()[d])
             continue;
         // The trigger inputs are derived for the pair positions only; the
         // right mould's detections take those of their left partners (theirs
@@ -545,11 +548,12 @@ void MachineCycle::startDelays(int input, int onlyStep, int fromStep)
             delay += m_prevStartedDelay;
         m_prevStartedDelay = p.trigInDelay[d];
         if (delay > 0) {
-            m_remain[d] = delay / 10.0f;
+            remain()[d] = delay / 10.0f;
             m_delay[d]->start(100);
-            m_countdown = 1;
+            gpWin->delayActive[d] = true;
+            gpWin->progressState = 1;
         } else {
-            m_remain[d] = 0;
+            remain()[d] = 0;
             TimerUp(d);
             // The poll ends here; the sequence trigger the decision left
             // carries the cycle on to the next step.
@@ -565,16 +569,17 @@ void MachineCycle::TimerUp(int d)
 {
     const WizardPara& p = P();
     const int last = lastDetection();
-    if (d == last && p.preCut >= 1 && p.preCut <= 99 && !pulseMode() && p.preCut + 0.01 >= 10.0 * m_remain[d]) {
+    if (d == last && p.preCut >= 1 && p.preCut <= 99 && !pulseMode() && p.preCut + 0.01 >= 10.0 * remain()[d]) {
         setOut(0, 1);
         flush();
     }
-    if (m_remain[d] > 0.11f) {
-        m_remain[d] -= 0.1f;
+    if (remain()[d] > 0.11f) {
+        remain()[d] -= 0.1f;
         m_hooks->repaint();
         return;
     }
     m_delay[d]->stop();
+    gpWin->delayActive[d] = false;
     if (!CameraCheck()) {
         // No camera is judged on a frame it did not deliver: hold the mould
         // and inspect once every camera is back with a new frame.
@@ -589,8 +594,8 @@ void MachineCycle::TimerUp(int d)
     for (const CameraViewState* v : m_cams)
         allOK = allOK && v->isOK;
     CheckNG(false);
-    m_countdown = 2;
-    if (gpWin->detectState != 2 && d == last && allOK && !m_reCheckActive && p.tempAutoUpdate) {
+    gpWin->progressState = 2;
+    if (gpWin->detectState != 2 && d == last && allOK && !gpWin->reCheckFlag && p.tempAutoUpdate) {
         gisReShape = true;
         for (size_t c = 0; c < m_cams.size(); ++c)
             m_hooks->saveReTrainImage(int(c), 1);
@@ -601,7 +606,7 @@ void MachineCycle::heldDetectionRuns()
 {
     const int d = m_heldDetect;
     m_heldDetect = -1;
-    m_remain[d] = 0;
+    remain()[d] = 0;
     TimerUp(d);
 }
 
@@ -617,14 +622,14 @@ void MachineCycle::RunAlgorithm(int camera, int d)
     }
     const int pi = pairDetection(d);
     gpWin->curDetect = d;
-    m_pending[pi] &= ~(1 << camera);
+    pending()[pi] &= ~(1 << camera);
 
     CameraViewState* v = m_cams[size_t(camera)];
     m_hooks->inspect(camera, d);
 
     if (!v->isOK) {
         if (!pulseMode()) {
-            const bool left = m_reCheckLeft[pi] > 0;
+            const bool left = reCheckLeft()[pi] > 0;
             if (m == 3) {
                 if (!(pi == 0 && p.ejectorPulseProdNG))
                     setOut(2, 1);
@@ -650,7 +655,7 @@ void MachineCycle::RunAlgorithm(int camera, int d)
                     ngGroup[g] = 1;
             }
         }
-        if (codes()[camera][d] == 1 && m_reCheckLeft[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
+        if (codes()[camera][d] == 1 && reCheckLeft()[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
             auto& ring = v->recentNgImages[d];
             if (ring.size() < size_t(CameraViewState::kRecentNg))
                 ring.resize(CameraViewState::kRecentNg);
@@ -674,8 +679,8 @@ void MachineCycle::ReCheck()
     const WizardPara& p = P();
     const int d = pairDetection(gpWin->curDetect);
     const int last = lastDetection();
-    m_pending[d] = 0;
-    if (d == last && (!p.preCut || m_reCheckLeft[d] == 0))
+    pending()[d] = 0;
+    if (d == last && (!p.preCut || reCheckLeft()[d] == 0))
         setOut(0, 1);
     else if (d == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG)
         setOut(1, 1);
@@ -684,7 +689,7 @@ void MachineCycle::ReCheck()
         const int cur = gpWin->curDetect;
         if (p.detectEnabled[cur])
             for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
-                m_pending[d] |= 1 << c;
+                pending()[d] |= 1 << c;
         for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
             RunAlgorithm(int(c), cur);
     }
@@ -713,14 +718,14 @@ void MachineCycle::reInspectAlarm()
     const WizardPara& p = P();
     const int d = gpWin->curDetect;
     const int pi = pairDetection(d);
-    m_remain[d] = 0;
+    remain()[d] = 0;
     for (CameraViewState* v : m_cams) {
         if (!v->isOK) {
             std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
             std::fill(std::begin(v->roiValue[d]), std::end(v->roiValue[d]), 0);
         }
     }
-    m_pending[pi] = 0;
+    pending()[pi] = 0;
     if (pi == lastDetection() && !p.cutClampOnMoldDetect && !p.moldNGClampPulse)
         setOut(0, 1);
     else if (pi == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG && !p.cutEjectorOnProdDetect)
@@ -729,7 +734,7 @@ void MachineCycle::reInspectAlarm()
     std::vector<int> again;
     for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
         if (!m_cams[c]->isOK && p.detectEnabled[d]) {
-            m_pending[pi] |= 1 << c;
+            pending()[pi] |= 1 << c;
             if (codes()[c][d] == 3)
                 codes()[c][d] = 7;
             again.push_back(int(c));
@@ -847,7 +852,7 @@ void MachineCycle::CheckNG(bool isClearNG)
         } else if (d == 1 && !gisReTrain && !p.moldNGClampPulse) {
             setOut(0, 0);
         }
-        m_reCheckActive = false;
+        gpWin->reCheckFlag = false;
         flush();
     } else if (d == 0) {
         if (p.prodDetectOption)
@@ -870,7 +875,7 @@ void MachineCycle::CheckNG(bool isClearNG)
         }
     } else {
         if (p.moldNGClampPulse) {
-            if (m_reCheckLeft[d] == 0) {
+            if (reCheckLeft()[d] == 0) {
                 setOut(0, 1);
                 setOut(2, 1);
                 flush();
@@ -904,7 +909,7 @@ void MachineCycle::CheckNG(bool isClearNG)
         leaveAlarm(d);
 
     // An NG that goes on to re-checks is counted by the re-check that ends it.
-    if (!isClearNG && m_trigSource == 0 && !(ng && m_reCheckActive))
+    if (!isClearNG && m_trigSource == 0 && !(ng && gpWin->reCheckFlag))
         countDecision(d, ng);
 
     if (!pulseMode() && m != 3 && !ng) {
@@ -940,8 +945,8 @@ void MachineCycle::enterAlarm(int d)
 {
     const WizardPara& p = P();
     MainState& w = *gpWin;
-    if (m_reCheckLeft[d] > 0 && mode() != 3) {
-        m_reCheckActive = true;
+    if (reCheckLeft()[d] > 0 && mode() != 3) {
+        gpWin->reCheckFlag = true;
         return;
     }
     m_hooks->alarmStartTiming(w.curDetect);
@@ -957,7 +962,7 @@ void MachineCycle::enterAlarm(int d)
     SetStopDetect();
     w.detectState = 2;
     m_hooks->editorOpenAlarm();
-    m_reCheckActive = false;
+    gpWin->reCheckFlag = false;
     LEDOnOff(6, 0);
     LEDOnOff(7, 1);
     if (p.outOnMoldCavity && d == 1) {
@@ -1048,7 +1053,7 @@ void MachineCycle::images(int d)
         const int ci = int(c);
         switch (code) {
         case 1:
-            if (!ok && gPicNumNG > 0 && m_reCheckLeft[pi] == 0) {
+            if (!ok && gPicNumNG > 0 && reCheckLeft()[pi] == 0) {
                 code = ngNoAlarm ? 9 : 3;
                 m_hooks->saveFailImage(ci, d, 0);
                 // The NG image of an alarm is saved now; the code stays 3
@@ -1058,7 +1063,7 @@ void MachineCycle::images(int d)
             } else if (ok && gPicNumOK > 0) {
                 code = 2;
                 m_hooks->saveFailImage(ci, d, 1);
-            } else if (ok || m_reCheckLeft[pi] == 0) {
+            } else if (ok || reCheckLeft()[pi] == 0) {
                 code = 0;
             }
             break;
@@ -1155,8 +1160,8 @@ void MachineCycle::StartDetect()
     if (mode() == 3)
         m_step = gDNum - 1;
     gpWin->detectState = 0;
-    m_reCheckActive = false;
-    std::memset(m_reCheckLeft, 0, sizeof(m_reCheckLeft));
+    gpWin->reCheckFlag = false;
+    std::memset(reCheckLeft(), 0, sizeof(reCheckLeft()));
     ResetRun();
     gpWin->runState = 1;
     m_input2Count = 0;
@@ -1196,7 +1201,7 @@ void MachineCycle::StopDetect()
     for (auto& t : m_debounce)
         t->stop();
     if (mode() == 3) {
-        std::memset(m_pending, 0, sizeof(m_pending));
+        std::memset(pending(), 0, sizeof(pending()));
         gpWin->curDetect = m_step = gDNum - 1;
     }
     SetStopDetect();
@@ -1209,11 +1214,12 @@ void MachineCycle::SetStopDetect()
     const int cur = gpWin->curDetect;
     const int pi = m == 0 ? (cur != 0 ? 1 : 0) : pairDetection(cur);
     if (pi >= 0 && pi < 8)
-        m_pending[pi] = 0;
+        pending()[pi] = 0;
     for (int d = 0; d < 8; ++d) {
         if (m_delay[d]->isActive()) {
             m_delay[d]->stop();
-            m_remain[d] = 0;
+            gpWin->delayActive[d] = false;
+            remain()[d] = 0;
         }
     }
     gpWin->runState = 3;
@@ -1255,7 +1261,7 @@ void MachineCycle::ResetRun()
             std::fill(std::begin(v->roiValue[d]), std::end(v->roiValue[d]), 0);
         }
     }
-    std::fill(std::begin(m_remain), std::end(m_remain), 0.0f);
+    std::fill(std::begin(remain()), std::end(remain()), 0.0f);
 }
 
 void MachineCycle::TimerShow()
@@ -1266,7 +1272,7 @@ void MachineCycle::TimerShow()
     if (w.detectState != 2) {
         LEDOnOff(6, 1);
         LEDOnOff(7, 1);
-        if (!m_reCheckActive && m_shownDetect == w.curDetect && gDNum > 0) {
+        if (!gpWin->reCheckFlag && m_shownDetect == w.curDetect && gDNum > 0) {
             int n = (w.curDetect + 1) % gDNum;
             if (mode() == 3) {
                 for (int i = 0; i < gDNum && !p.detectEnabled[n]; ++i)
@@ -1283,7 +1289,7 @@ void MachineCycle::TimerShow()
             }
             w.curDetect = n;
         }
-        m_countdown = 3;
+        gpWin->progressState = 3;
         if (w.detectState == 1) {
             w.detectState = 0;
             m_hooks->repaint();

@@ -87,14 +87,10 @@ public:
     bool SlotReTrain();
 
     // --- state, readable by the views, the status strip and tests ---
-    int countdownState() const { return m_countdown; }
     int triggerSource() const { return m_trigSource; }
     qint64 cycleTime() const { return m_cycleTime; }     // 0.1 s
     qint64 lastTriggerTime() const { return m_lastTrigTime; }
     int input2Count() const { return m_input2Count; }
-    bool reCheckActive() const { return m_reCheckActive; }
-    int reChecksLeft(int d) const { return m_reCheckLeft[d]; }
-    bool delayRunning(int d) const { return m_delay[d]->isActive(); }
     int sequenceStep() const { return m_step; }
     int heldDetection() const { return m_heldDetect; }
     int pollInterval() const { return m_poll.interval(); }
@@ -150,18 +146,19 @@ private:
     CycleTimer m_clearNG;
 
     bool m_trig[8] = {};
-    float m_remain[8] = {};
-    int m_countdown = 0;
-    int m_pending[8] = {};
     // The result code per camera and detection is the window's table
     // (MainState::alarmClearState): the editor's alarm actions and the result
-    // images move the same codes the decision reads.
+    // images move the same codes the decision reads. So are the remaining
+    // delays and pending cameras the editor's re-detect resets, and the
+    // progress, re-check flag, re-checks left and running delays the views
+    // paint.
     static int (&codes())[8][8];
+    static float (&remain())[8];
+    static int (&pending())[8];
+    static int (&reCheckLeft())[8];
     bool m_camCycleNG[8] = {};
     bool m_counted[8] = {};
-    int m_reCheckLeft[8] = {};
     int m_reCheckDelay = 0;
-    bool m_reCheckActive = false;
     int m_step = 0;
     int m_trigSource = 0;
     qint64 m_cycleTime = 0;

@@ -77,7 +77,7 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     // First opening: the frames become the templates; OK.
     rig.run(2000 + 760);          // mould open at 2000, ejector back at 2750
     QCOMPARE(rig.wire() & 1u, 1u); // the clamp preset of the mould detection
-    QCOMPARE(rig.cycle->countdownState(), 1);
+    QCOMPARE(gpWin->progressState, 1);
     rig.run(400);                  // inspection 300 ms after input 2
     QCOMPARE(gpWin->detectState, 1);
     QCOMPARE(rig.wire() & 1u, 0u);
@@ -173,7 +173,7 @@ void TstCycle::timedRules()
     rig.shoot();
     rig.runUntil([&] { return rig.periodStarts == 1; }, 110); // the next poll
     QCOMPARE(rig.periodStarts, 1);
-    QVERIFY(rig.cycle->delayRunning(0) && rig.cycle->delayRunning(1));
+    QVERIFY(gpWin->delayActive[0] && gpWin->delayActive[1]);
     QCOMPARE(rig.runUntil([] { return gAllNum[0] == 1; }, 2000), 1000); // the product at 1.0 s
     QCOMPARE(gAllCycleNum[0], 0);
     QCOMPARE(rig.runUntil([] { return gAllCycleNum[0] == 1; }, 2000), 500); // the mould at 1.5 s
@@ -218,11 +218,11 @@ void TstCycle::timedRules()
     rig.shoot({0});
     rig.run(100);
     rig.set({2}, true, 10);
-    QVERIFY(rig.cycle->reCheckActive());
+    QVERIFY(gpWin->reCheckFlag);
     QCOMPARE(gpWin->detectState, 0);
     QCOMPARE(rig.wire() & 0x4u, 0u); // no alarm while re-checks are left
     rig.run(700);
-    QCOMPARE(rig.cycle->reChecksLeft(1), 0);
+    QCOMPARE(gpWin->reCheckCount[1], 0);
     QCOMPARE(gpWin->detectState, 2);
     QCOMPARE(rig.wire() & 0x5u, 0x5u);
     QCOMPARE(gAllCycleNum[0], 4); // the mould is counted once, by its last re-check
