@@ -908,10 +908,6 @@ void MachineCycle::CheckNG(bool isClearNG)
     if (wasAlarm && !ng)
         leaveAlarm(d);
 
-    // An NG that goes on to re-checks is counted by the re-check that ends it.
-    if (!isClearNG && m_trigSource == 0 && !(ng && gpWin->reCheckFlag))
-        countDecision(d, ng);
-
     if (!pulseMode() && m != 3 && !ng) {
         if (d == 1 && p.cutClampFixedTime && p.clampPulse > 0)
             m_notAllowClose.start(p.clampPulse * 100);
@@ -934,6 +930,11 @@ void MachineCycle::CheckNG(bool isClearNG)
         }
     }
 
+    // Counting writes the count file: after every output of the decision.
+    // An NG that goes on to re-checks is counted by the re-check that ends it.
+    if (!isClearNG && m_trigSource == 0 && !(ng && gpWin->reCheckFlag))
+        countDecision(d, ng);
+
     images(w.curDetect);
 
     if (m_trigSource == 2)
@@ -949,11 +950,17 @@ void MachineCycle::enterAlarm(int d)
         gpWin->reCheckFlag = true;
         return;
     }
-    m_hooks->alarmStartTiming(w.curDetect);
+    // Outputs before the screen, the shell and the records.
     if (autoReDetect && mode() != 3) {
         setOut(0, 1);
         flush();
     }
+    if (p.outOnMoldCavity && d == 1) {
+        setOut(3, 1);
+        flush();
+        m_clearNG.start(p.out4Pulse * 100);
+    }
+    m_hooks->alarmStartTiming(w.curDetect);
     if (w.screenOff) {
         LCDOnOff(1);
         if (p.scrOffTime > 0 && w.screenOffTimer)
@@ -965,11 +972,6 @@ void MachineCycle::enterAlarm(int d)
     gpWin->reCheckFlag = false;
     LEDOnOff(6, 0);
     LEDOnOff(7, 1);
-    if (p.outOnMoldCavity && d == 1) {
-        setOut(3, 1);
-        flush();
-        m_clearNG.start(p.out4Pulse * 100);
-    }
     QString text;
     for (size_t c = 0; c < m_cams.size(); ++c)
         if (!m_cams[c]->isOK)
@@ -982,8 +984,6 @@ void MachineCycle::leaveAlarm(int d)
 {
     const WizardPara& p = P();
     MainState& w = *gpWin;
-    m_hooks->markAlarmCleared();
-    m_hooks->editorRestart();
     if (mode() == 3) {
         setOut(2, 0);
     } else if (d == 0) {
@@ -993,14 +993,16 @@ void MachineCycle::leaveAlarm(int d)
         setOut(0, 0);
         setOut(2, 0);
     }
-    flush();
-    w.detectState = 0;
-    ResetRun();
-    w.runState = 1;
     if (p.prodInspectOption && d == 0 && p.ejectorPulse == 0)
         setOut(4, 0);
     if (p.moldInspectOption && d == 1 && p.clampPulse == 0)
         setOut(3, 0);
+    flush();
+    m_hooks->markAlarmCleared();
+    m_hooks->editorRestart();
+    w.detectState = 0;
+    ResetRun();
+    w.runState = 1;
     if (mode() == 0 && d == 0 && !p.semiAuto) {
         pseudoTrigger = 1;
         forceMouldStart = true;
