@@ -32,8 +32,6 @@ public:
     // or a template update).
     virtual void retrain(int camera, int d) { (void)camera, (void)d; }
     virtual void setSpeed(int camera) { (void)camera; }
-    // True while the view's own lost-camera handling is reconnecting.
-    virtual bool reconnecting(int camera) { (void)camera; return false; }
     // Writes the (cleared) ignore mask of detection d to its file.
     virtual void saveIgnorePoint(int camera, int d) { (void)camera, (void)d; }
 

@@ -1442,13 +1442,11 @@ void MachineCycle::CameraSetSpeed()
 
 void MachineCycle::CameraRestart()
 {
-    for (size_t c = 0; c < m_cams.size(); ++c) {
-        CameraViewState* v = m_cams[c];
-        // The view's own loss handling may be reconnecting right now: two
-        // reconnects on one device would fight.
-        if (!v->isConnected && v->camera && !m_hooks->reconnecting(int(c)))
+    // The view's own loss handling retries on the same thread and skips a
+    // camera this brought back.
+    for (CameraViewState* v : m_cams)
+        if (!v->isConnected && v->camera)
             v->isConnected = v->camera->reconnect();
-    }
 }
 
 bool MachineCycle::SlotReTrain()
