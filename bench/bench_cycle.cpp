@@ -8,8 +8,7 @@
 //    the wire;
 //  (eight cameras on two cores: bench_cyclerate).
 // Counters are medians and worst cases in milliseconds.
-#include "boardsim.h"
-#include "controller/controlport.h"
+#include "cyclebench.h"
 #include "controller/cyclehooks.h"
 #include "controller/iothread.h"
 #include "controller/machinecycle.h"
@@ -18,7 +17,6 @@
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameraviewstate.h"
-#include "platform/platformpath.h"
 
 #include <QMutex>
 #include <QTemporaryDir>
@@ -35,11 +33,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 void waitInputs(uint32_t mask, uint32_t value)
 {
     for (;;) {
@@ -131,15 +124,8 @@ struct Rig {
         gpWPara->semiAuto = 1;
         gpWPara->deriveByMode(&state.curMould);
         gPicNumNG = gPicNumOK = 0;
-        gisCOM = 1;
-        if (!sim.open() || !sim.linkAt(platform::path("/dev/ttyS1").toStdString()))
+        if (!linkBoard(sim, port))
             return false;
-        sim.start();
-        port = std::make_unique<ControlPort>();
-        gpControlIO = port.get();
-        if (!gpCom)
-            return false;
-        port->InitIOThread();
         // The moment a changed output word is published (IOFlashOut).
         QObject::connect(port.get(), &ControlPort::sigIOChange, [this] { lastFlush = SteadyClock::now(); });
         for (int c = 0; c < cameras; ++c) {

@@ -9,15 +9,13 @@
 //    began to close; the last clean rate is reported, with the time the
 //    station held the machine at each rate.
 // Counters are medians in milliseconds and cycles per minute.
-#include "boardsim.h"
+#include "cyclebench.h"
 #include "mouldingmachine.h"
-#include "controller/controlport.h"
 #include "controller/cyclehooks.h"
 #include "controller/machinecycle.h"
 #include "controller/mainstate.h"
 #include "inspection/camerainterface.h"
 #include "inspection_engine/enginerig.h"
-#include "platform/platformpath.h"
 #include "plugins/simcamera/simscene.h"
 
 #include <QCoreApplication>
@@ -41,12 +39,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using Ms = std::chrono::duration<double, std::milli>;
 constexpr int kCameras = 8;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 int64_t steadyMs()
 {
@@ -202,15 +194,8 @@ struct Station : CycleHooks {
         qputenv("STATION_SIMROOT", root.path().toLocal8Bit());
         if (!pMutexIO)
             pMutexIO = new QMutex;
-        gisCOM = 1;
-        if (!sim.open() || !sim.linkAt(platform::path("/dev/ttyS1").toStdString()))
+        if (!linkBoard(sim, port))
             return false;
-        sim.start();
-        port = std::make_unique<ControlPort>();
-        gpControlIO = port.get();
-        if (!gpCom)
-            return false;
-        port->InitIOThread();
         cycle = std::make_unique<MachineCycle>(this);
         std::vector<CameraViewState*> views;
         for (auto& r : rigs)

@@ -1,0 +1,33 @@
+#pragma once
+// What the machine-cycle benchmarks share: the median of a sample and the
+// station's board link to the in-process board simulator.
+#include "boardsim.h"
+#include "controller/controlport.h"
+#include "frame/globals.h"
+#include "platform/platformpath.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+inline double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// The simulator on a pseudo-terminal where the station looks for the board,
+// the station's port on it and its polling thread; false when any is missing.
+inline bool linkBoard(BoardSim& sim, std::unique_ptr<ControlPort>& port)
+{
+    gisCOM = 1;
+    if (!sim.open() || !sim.linkAt(platform::path("/dev/ttyS1").toStdString()))
+        return false;
+    sim.start();
+    port = std::make_unique<ControlPort>();
+    gpControlIO = port.get();
+    if (!gpCom)
+        return false;
+    port->InitIOThread();
+    return true;
+}
