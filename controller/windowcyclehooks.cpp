@@ -7,8 +7,6 @@
 #include "settings/wizardparawidget.h"
 #include "widgets/colorbutton.h"
 #include "frame/operatorprompt.h"
-#include "widgets/lostcamerawarnbox.h"
-#include "widgets/productalarmwarnbox.h"
 #include "widgets/warnbox.h"
 
 void WindowCycleHooks::notice(int msg)
