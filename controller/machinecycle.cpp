@@ -177,7 +177,7 @@ void MachineCycle::Run()
         w.gisSafeDoorOpen = gpControlIO->IOState(0, 1) != 0;
 
     // 3. frames
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         if (m_hooks->grab(int(c))) {
             ++m_frames[c];
             if (p.extTrigger && w.detectState != 2)
@@ -205,7 +205,7 @@ void MachineCycle::Run()
             m_hooks->showLostCameraBox(false);
         m_hooks->notice(656);
         w.InsertRecord(messageText(656), QStringLiteral("info"));
-        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        for (size_t c = 0; c < m_cams.size(); ++c)
             m_framesAtRecovery[c] = m_frames[c];
         if (m_heldDetect >= 0)
             for (size_t c = 0; c < m_cams.size(); ++c)
@@ -215,7 +215,7 @@ void MachineCycle::Run()
     // after the recovery, never on the one from before.
     if (m_heldDetect >= 0) {
         bool fresh = true;
-        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        for (size_t c = 0; c < m_cams.size(); ++c)
             fresh = fresh && m_frames[c] > m_framesAtRecovery[c];
         if (fresh)
             heldDetectionRuns();
@@ -283,7 +283,7 @@ void MachineCycle::Run()
     if (p.doorTrigDetect && detecting() && (m_trig[1] || pseudoTrigger == 1)) {
         m_trig[1] = false;
         pseudoTrigger = -1;
-        for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        for (size_t c = 0; c < m_cams.size(); ++c) {
             codes()[c][1] = 1;
             if (m == 1 || m == 2)
                 codes()[c][3] = 1;
@@ -320,7 +320,7 @@ void MachineCycle::Run()
             if (d == 0)
                 std::memset(ngGroup, 0, sizeof(ngGroup));
             reCheckLeft()[0] = reCheckLeft()[1] = 0;
-            for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+            for (size_t c = 0; c < m_cams.size(); ++c)
                 codes()[c][d] = 1;
             if (m == 3) {
                 m_step = d;
@@ -405,7 +405,7 @@ void MachineCycle::Run()
             const int md = ((m == 1 || m == 2) && w.curMould == 0) ? 3 : 1;
             pending()[1] = 0;
             if (p.detectEnabled[md])
-                for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+                for (size_t c = 0; c < m_cams.size(); ++c)
                     pending()[1] |= 1 << c;
             if (!pulseMode() && !(p.preCut || p.cutClampOnMoldDetect || p.moldNGClampPulse
                                   || (p.resampleNoCut && m_trigSource == 1)))
@@ -486,7 +486,7 @@ void MachineCycle::startCycle(int input)
     std::memset(reCheckLeft(), 0, sizeof(reCheckLeft()));
     if (m != 3)
         reCheckLeft()[1] = (pulseMode() || p.moldNGClampPulse) ? 0 : p.reCheckTimes;
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         for (int d = 0; d < gDNum && d < 8; ++d) {
             if (!p.detectEnabled[d])
                 continue;
@@ -588,7 +588,7 @@ void MachineCycle::TimerUp(int d)
         flush();
         return;
     }
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+    for (size_t c = 0; c < m_cams.size(); ++c)
         RunAlgorithm(int(c), d);
     bool allOK = true;
     for (const CameraViewState* v : m_cams)
@@ -688,9 +688,9 @@ void MachineCycle::ReCheck()
     if (!m_cams.empty()) {
         const int cur = gpWin->curDetect;
         if (p.detectEnabled[cur])
-            for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+            for (size_t c = 0; c < m_cams.size(); ++c)
                 pending()[d] |= 1 << c;
-        for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+        for (size_t c = 0; c < m_cams.size(); ++c)
             RunAlgorithm(int(c), cur);
     }
     CheckNG(false);
@@ -732,7 +732,7 @@ void MachineCycle::reInspectAlarm()
         setOut(1, 1);
     flush();
     std::vector<int> again;
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         if (!m_cams[c]->isOK && p.detectEnabled[d]) {
             pending()[pi] |= 1 << c;
             if (codes()[c][d] == 3)
@@ -1018,7 +1018,7 @@ void MachineCycle::countDecision(int d, bool ng)
     if (P().useStatistics)
         AddStatistics();
     m_counted[d] = true;
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         if (!m_cams[c]->isOK) {
             m_camCycleNG[c] = true;
             ProductionCounters::add(gFailNum[c]);
@@ -1029,7 +1029,7 @@ void MachineCycle::countDecision(int d, bool ng)
         ProductionCounters::add(gSyncNGNum);
     if (d == lastDetection()) {
         bool any = false;
-        for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+        for (size_t c = 0; c < m_cams.size(); ++c) {
             if (m_camCycleNG[c]) {
                 ProductionCounters::add(gFailCycleNum[c]);
                 any = true;
@@ -1049,7 +1049,7 @@ void MachineCycle::images(int d)
     const int pi = pairDetection(d);
     const bool ngNoAlarm = pulseMode() || (pi == 0 && p.ejectorPulseProdNG) || (pi == 1 && p.moldNGClampPulse);
     bool flags[8][2] = {};
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         int& code = codes()[c][d];
         const bool ok = m_cams[c]->isOK;
         const int ci = int(c);
@@ -1095,7 +1095,7 @@ void MachineCycle::images(int d)
     // Result images are handed to the writer in every mode; otherwise a
     // station in the ordinary mode would never save one.
     QMutexLocker lock(pMutexSaveFail);
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c) {
+    for (size_t c = 0; c < m_cams.size(); ++c) {
         for (int k = 0; k < gDNum && k < 8; ++k) {
             int& code = codes()[c][k];
             if (code == 2 || code == 10)
@@ -1137,7 +1137,7 @@ void MachineCycle::SlotClearNGAlarm()
     gSource = -1;
     ResetRun();
     const int cur = gpWin->curDetect;
-    for (size_t c = 0; c < m_cams.size() && c < 8; ++c)
+    for (size_t c = 0; c < m_cams.size(); ++c)
         if (codes()[c][cur] == 3)
             codes()[c][cur] = 4;
     CheckNG(false);

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -35,7 +36,11 @@ public:
     explicit MachineCycle(CycleHooks* hooks, QObject* parent = nullptr);
     ~MachineCycle() override;
 
-    void setCameras(const std::vector<CameraViewState*>& cams) { m_cams = cams; }
+    // At most eight: the tables the cycle shares with the window are eight wide.
+    void setCameras(const std::vector<CameraViewState*>& cams)
+    {
+        m_cams.assign(cams.begin(), cams.begin() + std::min<std::ptrdiff_t>(cams.size(), 8));
+    }
 
     // Arms the first poll (5 ms).
     void startPolling(int firstMs = 5);
