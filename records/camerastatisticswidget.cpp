@@ -39,6 +39,14 @@ CameraStatisticsWidget::CameraStatisticsWidget(int camera, int detect, QWidget* 
         captionW = std::max(captionW, fm.horizontalAdvance(messageText(m)) + 8);
     const int valueW = std::max(scaled(120), fm.horizontalAdvance(QStringLiteral("1000000")) + 8);
     const int rowH = std::max(scaled(35), fm.height() + 4);
+    const int titleH = std::max(scaled(50), fm.height() + 6);
+    auto label = [&](const QString& text, int w, int h, Qt::Alignment align) {
+        auto* l = new QLabel(text, this);
+        l->setFont(font);
+        l->setFixedSize(w, h);
+        l->setAlignment(align | Qt::AlignVCenter);
+        return l;
+    };
 
     auto* blocks = new QVBoxLayout;
     blocks->setSpacing(1);
@@ -46,25 +54,14 @@ CameraStatisticsWidget::CameraStatisticsWidget(int camera, int detect, QWidget* 
     for (int b = 0; b < 3; ++b) {
         auto* block = new QVBoxLayout;
         block->setSpacing(3);
-        auto* title = new QLabel(messageText(titles[b]), this);
-        title->setFont(font);
-        title->setFixedSize(captionW + valueW, std::max(scaled(50), fm.height() + 6));
-        block->addWidget(title);
+        block->addWidget(label(messageText(titles[b]), captionW + valueW, titleH, Qt::AlignLeft));
         const int captions[3] = {547, 542, 588};
         for (int k = 0; k < 3; ++k) {
             auto* row = new QHBoxLayout;
             row->setSpacing(0);
-            auto* caption = new QLabel(messageText(captions[k]), this);
-            caption->setFont(font);
-            caption->setFixedSize(captionW, rowH);
-            caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            auto* value = new QLabel(QStringLiteral("0"), this);
-            value->setFont(font);
-            value->setFixedSize(valueW, rowH);
-            value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            row->addWidget(label(messageText(captions[k]), captionW, rowH, Qt::AlignRight));
+            QLabel* value = m_values[b * 3 + k] = label(QStringLiteral("0"), valueW, rowH, Qt::AlignRight);
             value->setStyleSheet(QStringLiteral("color:green;"));
-            m_values[b * 3 + k] = value;
-            row->addWidget(caption);
             row->addWidget(value);
             row->addStretch();
             block->addLayout(row);

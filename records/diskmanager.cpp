@@ -150,12 +150,15 @@ QString deviceInForceAt(const QVector<QPair<QString, QString>>& table, const QSt
 
 } // namespace
 
-bool isMountedAt(const QString& device, const QString& path)
+QString deviceMountedAt(const QString& path)
 {
     QVector<QPair<QString, QString>> table;
-    if (device.isEmpty() || path.isEmpty() || !readMountTable(&table))
-        return false;
-    return deviceInForceAt(table, path) == device;
+    return readMountTable(&table) ? deviceInForceAt(table, path) : QString();
+}
+
+bool isMountedAt(const QString& device, const QString& path)
+{
+    return !device.isEmpty() && !path.isEmpty() && deviceMountedAt(path) == device;
 }
 
 QStringList DiskManager::mountPoints()

@@ -22,7 +22,9 @@ void get_device(const QString& name, QString& device, DiskInfoType type);
 // The mounts table as (device, mount point) pairs, octal escapes decoded.
 // Returns false when it cannot be read.
 bool readMountTable(QVector<QPair<QString, QString>>* entries);
-// True when `device` is the mount in force at `path` (the last one there).
+// The device whose mount is in force at `path` (the last one there), or empty.
+QString deviceMountedAt(const QString& path);
+// True when `device` is the mount in force at `path`.
 bool isMountedAt(const QString& device, const QString& path);
 
 // Finds removable drives through the udev data files of major 8, mounts each

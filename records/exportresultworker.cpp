@@ -2,6 +2,7 @@
 #include "frame/clock.h"
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
+#include "records/diskmanager.h"
 #include "records/resstatisticsdatabase.h"
 
 #include <QDateTime>
@@ -142,22 +143,6 @@ QStringList ExportResultWorker::selectFiles(const QDate& start, const QDate& end
     if (start <= today && today <= end)
         files << QStringLiteral("./") + ResStatisticsDatabase::liveFile();
     return files;
-}
-
-QString ExportResultWorker::deviceMountedAt(const QString& dir)
-{
-    QFile f(platform::path(QStringLiteral("/proc/mounts")));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    QString device;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        const QList<QByteArray> fields = line.split(' ');
-        // The last mount on a point is the one in force.
-        if (fields.size() >= 2 && QString::fromLocal8Bit(fields[1]) == dir)
-            device = QString::fromLocal8Bit(fields[0]);
-    }
-    return device;
 }
 
 int ExportResultWorker::exportToHistogram(const QString& program, const QStringList& args, qint64 timeoutMs)

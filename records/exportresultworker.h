@@ -28,8 +28,6 @@ public:
     // database when today lies in the range.
     static QStringList selectFiles(const QDate& start, const QDate& end, const QDate& today);
     static QString converterProgram();
-    // The device mounted at dir according to the mounts table, or empty.
-    static QString deviceMountedAt(const QString& dir);
 
     // A converter still running after this long is stopped and the export
     // fails: two minutes plus one second per day file.

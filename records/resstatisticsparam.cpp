@@ -58,9 +58,11 @@ void ResStatisticsParam::init(QString group, int detectCount)
     // A kill between the archive and the new start time leaves a fresh live
     // file and a settings file that still names the archived day: move on to
     // the current day before anything is loaded, since loading a fresh file
-    // writes a document of the day the settings name into it.
-    if (ResStatisticsDatabase::isFreshFile(ResStatisticsDatabase::liveFile())
-        && ResStatisticsDatabase::archiveExists(getCurDBDate())) {
+    // writes a document of the day the settings name into it. The archive
+    // is looked for first: an ordinary start has none, and needs no second
+    // opening of the live file.
+    if (ResStatisticsDatabase::archiveExists(getCurDBDate())
+        && ResStatisticsDatabase::isFreshFile(ResStatisticsDatabase::liveFile())) {
         createNewTime();
         saveConfig();
     }

@@ -150,9 +150,7 @@ void StatisticsWidget::createWidget(QStringList names)
                                         .arg(tabHeight)
                                         .arg(tabFont));
         m_cameraTabs->addTab(m_cameras[i], i == 0 ? messageText(585) : messageText(586).arg(i));
-        connect(m_cameras[i], &QTabWidget::currentChanged, m_cameras[i], &CamereaTabWidget::updateData);
     }
-    connect(m_cameraTabs, &QTabWidget::currentChanged, this, &StatisticsWidget::refreshCurrent);
 
     m_days = new QListWidget(this);
     m_days->setFixedSize(dayW, tabH);
