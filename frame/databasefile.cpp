@@ -1,5 +1,6 @@
 #include "frame/databasefile.h"
 #include "frame/clock.h"
+#include "platform/commandrunner.h"
 
 #include <QAtomicInt>
 #include <QDebug>
@@ -142,7 +143,12 @@ bool DatabaseFile::replaceWith(const QString& source, const QString& target, con
     return ok;
 }
 
-QString DatabaseFile::factoryCopy(const QString& fileName)
+void DatabaseFile::restoreFactoryCopy(const QString& fileName, const QString& table)
 {
-    return QStringLiteral("./paraGroup/default/") + fileName;
+    keepAside(fileName);
+    QString failed;
+    if (!replaceWith(QStringLiteral("./paraGroup/default/") + fileName, fileName, table, &failed))
+        qCritical().noquote() << fileName + QStringLiteral(": factory copy not restored:") << failed;
+    CommandRunner::system(QStringLiteral("sync"));
+    CommandRunner::system(QStringLiteral("reboot"));
 }

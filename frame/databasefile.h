@@ -33,6 +33,8 @@ public:
     static bool replaceWith(const QString& source, const QString& target, const QString& table,
                             QString* why = nullptr);
 
-    // The factory copy of fileName: "./paraGroup/default/<fileName>".
-    static QString factoryCopy(const QString& fileName);
+    // keepAside, then replaceWith the factory copy
+    // ("./paraGroup/default/<fileName>"; a failure is logged), then the disk
+    // synced and the panel rebooted so that the station starts on it.
+    static void restoreFactoryCopy(const QString& fileName, const QString& table);
 };

@@ -4,7 +4,6 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
-#include "platform/commandrunner.h"
 
 #include <QSqlError>
 
@@ -58,13 +57,7 @@ void ParameterStartup::restoreParamDb(const QString& why)
     if (text.isEmpty())
         text = QStringLiteral("System parameter file error, please \r\n restore parameter group \r\n or contact supplier");
     tellOperator(160, text);
-    DatabaseFile::keepAside(QStringLiteral("PARAM.db"));
-    QString failed;
-    if (!DatabaseFile::replaceWith(DatabaseFile::factoryCopy(QStringLiteral("PARAM.db")), QStringLiteral("PARAM.db"),
-                                   QStringLiteral("sysparam"), &failed))
-        LOG(ERROR) << "PARAM.db: factory copy not restored: " << failed.toStdString();
-    CommandRunner::system(QStringLiteral("sync"));
-    CommandRunner::system(QStringLiteral("reboot"));
+    DatabaseFile::restoreFactoryCopy(QStringLiteral("PARAM.db"), QStringLiteral("sysparam"));
 }
 
 bool ParameterStartup::openParamDb(MainState* state)

@@ -114,13 +114,7 @@ void CameraManager::restoreDefaultSnDb(const QString& why)
     tellOperator(160);
     snQuery = QSqlQuery();
     snDb.close();
-    DatabaseFile::keepAside(QStringLiteral("SN.db"));
-    QString failed;
-    if (!DatabaseFile::replaceWith(DatabaseFile::factoryCopy(QStringLiteral("SN.db")), QStringLiteral("SN.db"),
-                                   QStringLiteral("sysparam"), &failed))
-        qCritical().noquote() << "SN.db: factory copy not restored:" << failed;
-    CommandRunner::system("sync");
-    CommandRunner::system("reboot");
+    DatabaseFile::restoreFactoryCopy(QStringLiteral("SN.db"), QStringLiteral("sysparam"));
 }
 
 void CameraManager::loadCameraSN()

@@ -477,7 +477,8 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     const QColor statusPen = QColor(Qt::GlobalColor(colour));
     p.setPen(statusPen);
     p.setFont(viewFont(35));
-    p.drawText(5, 40, msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
+    const QString statusLine = msg(313).arg(cameraIndex + 1).arg(detectionName(d), status);
+    p.drawText(5, 40, statusLine);
     const QString countdown = countdownText();
     if (!countdown.isEmpty()) {
         p.setFont(viewFont(45));
@@ -505,13 +506,14 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         } else {
             const double visibleW = winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
             const QFontMetrics fm(p.font());
-            const int statusEnd = 5 + fm.horizontalAdvance(msg(313).arg(cameraIndex + 1).arg(detectionName(d), status));
-            const bool fits = visibleW - fm.horizontalAdvance(counters) - 5 >= statusEnd + 10;
+            const int statusEnd = 5 + fm.horizontalAdvance(statusLine);
+            const int countersW = fm.horizontalAdvance(counters);
+            const bool fits = visibleW - countersW - 5 >= statusEnd + 10;
             // In a narrow grid cell even a line of its own is too short: the
             // counters shrink rather than run under the bar.
             const int room = int(visibleW) - 10;
-            if (room > 0 && fm.horizontalAdvance(counters) > room)
-                p.setFont(viewFont(std::max(10, 35 * room / fm.horizontalAdvance(counters))));
+            if (room > 0 && countersW > room)
+                p.setFont(viewFont(std::max(10, 35 * room / countersW)));
             drawFitted(p, 750, fits ? 40 : 80, counters, visibleW);
         }
     }

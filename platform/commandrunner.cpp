@@ -236,10 +236,9 @@ void programsOf(const QStringList& words, QStringList* programs, bool* compound,
     }
 }
 
-// Every program the line would run, in order.
-QStringList programsOfLine(const QString& line, bool* compound)
+// Every program a scanned line would run, in order.
+QStringList programsOfLine(const ShellScan& s, bool* compound)
 {
-    const ShellScan s = scanShell(line);
     *compound = s.compound;
     QStringList programs;
     for (const QStringList& cmd : s.commands)
@@ -277,7 +276,7 @@ QStringList CommandRunner::loggedCommands()
 QString CommandRunner::programOf(const QString& commandLine)
 {
     bool compound = false;
-    const QStringList programs = programsOfLine(commandLine, &compound);
+    const QStringList programs = programsOfLine(scanShell(commandLine), &compound);
     return programs.isEmpty() ? QString() : programs.first();
 }
 
@@ -434,8 +433,9 @@ bool CommandRunner::simulate(const QString& commandLine, Result* result)
     QString line = commandLine.trimmed();
     if (line.endsWith('&') && !line.endsWith(QLatin1String("&&")))
         line.chop(1);
+    const ShellScan scan = scanShell(line);
     bool compound = false;
-    const QStringList programs = programsOfLine(line, &compound);
+    const QStringList programs = programsOfLine(scan, &compound);
     const auto changesMachine = [](const QString& prog) {
         return machinePrograms().contains(prog) || prog == QLatin1String("mount") || prog == QLatin1String("umount");
     };
@@ -463,7 +463,6 @@ bool CommandRunner::simulate(const QString& commandLine, Result* result)
             result->exitCode = QString::fromUtf8(rc.readAll()).trimmed().toInt();
         return true;
     }
-    const ShellScan scan = scanShell(line);
     const QStringList words = scan.commands.isEmpty() ? QStringList() : scan.commands.first();
     if (base == "mount") {
         result->exitCode = simMount(words.mid(words.indexOf(QRegularExpression("(.*/)?mount"))));

@@ -12,14 +12,13 @@
 #include "controller/operationrecords.h"
 #include "frame/factorydefaults.h"
 #include "frame/globals.h"
+#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "records/resstatisticsdatabase.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QStringList>
 
 #include <cstdio>
@@ -38,11 +37,8 @@ int main(int argc, char** argv)
             return 1;
         }
         MainState state;
-        state.paraDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dbIn"));
-        state.paraDb.setDatabaseName(QStringLiteral("PARAM.db"));
-        if (!state.paraDb.open())
+        if (!ParameterStartup::openParamDb(&state))
             return 1;
-        state.paraQuery = QSqlQuery(state.paraDb);
         gpWin = &state;
         WizardPara para;
         para.LoadDatafromFile();
