@@ -7,7 +7,7 @@
 #include "inspection/cameramanager.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
-#include "inspection_view/glogcapture.h"
+#include "testsupport/glogcapture.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/commandrunner.h"
 #include "records_statspages/statspagestestutil.h"

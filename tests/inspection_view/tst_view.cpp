@@ -15,7 +15,7 @@
 #include "inspection_engine/enginerig.h"
 #include "platform/platformpath.h"
 #include "testsupport/testenv.h"
-#include "glogcapture.h"
+#include "testsupport/glogcapture.h"
 #include "viewtesthelpers.h"
 #include "widgets/colorbutton.h"
 #include "widgets/slider.h"

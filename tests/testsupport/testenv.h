@@ -31,9 +31,9 @@ public:
     static QString buildDir();
     static QString sourceDir();
 
-    // Frees the board link, the camera manager, both parameter sets and the
-    // window state, clears every global to its start value, loads the
-    // message table and makes a plain MainState for gpWin (when `state`).
+    // Frees the board link, the camera manager and both parameter sets,
+    // clears every global to its start value, loads the message table and
+    // points gpWin at `state` (the plain MainState a TestEnv owns, or null).
     // The language (gLan) stays as the test chose it.
     static void resetProcessState(MainState* state);
 
