@@ -178,7 +178,8 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
                                                    cycleSecondsText(lastCycleTenths()));
     const QString drive = g_drivePath ? g_drivePath() : QString();
-    const QPixmap disk(QStringLiteral("./images/disk.png"));
+    // Painted every second: the icon is read only while a drive is in use.
+    const QPixmap disk = drive.isEmpty() ? QPixmap() : QPixmap(QStringLiteral("./images/disk.png"));
 
     if (gShowW >= kWideScreen) {
         int base = lastLabelX;
