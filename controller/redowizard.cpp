@@ -16,6 +16,7 @@
 #include "inspection/cammerrecong.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "inspection/roicommit.h"
 #include "inspection/viewimages.h"
 #include "netservices/modbusserver.h"
 #include "netservices/zev_netmn.h"
@@ -185,9 +186,8 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     stats->init(gpWPara->getCurGroupName(), gDNum);
     stats->setTimer(gpWPara->useStatistics != 0);
     QStringList names{messageText(584)};
-    const int first = gpWPara->systemMode == 0 ? 263 : gpWPara->systemMode == 3 ? 477 : 372;
     for (int d = 0; d < gDNum; ++d)
-        names << messageText(first + d);
+        names << RoiCommit::detectionName(d);
     StatisticsWidget* page = StatisticsWidget::getInstance();
     page->createWidget(names);
     page->connectModel(stats);
