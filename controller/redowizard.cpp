@@ -759,8 +759,8 @@ void ReDoWizard::MScale(float z)
         zoomFactor = 1.0;
     } else {
         const double old = zoomFactor > 0 ? zoomFactor : 1.0;
-        zoomOffset.setX(m_anchorX - (m_anchorX - zoomOffset.x()) / old * z);
-        zoomOffset.setY(m_anchorY - (m_anchorY - zoomOffset.y()) / old * z);
+        // The image point under the last pointer position stays under it.
+        zoomOffset = m_pointer - (m_pointer - zoomOffset) / old * z;
         zoomFactor = z;
     }
     for (CammerWidget* v : views)
@@ -777,17 +777,14 @@ void ReDoWizard::MScaleSetToMin()
 void ReDoWizard::updateMScale(int x, int y)
 {
     if (zoomFactor > 1.0) {
-        zoomOffset += QPointF(x - m_lastX, y - m_lastY);
+        zoomOffset += QPointF(x, y) - m_pointer;
         for (CammerWidget* v : views)
             if (v)
                 v->update();
         if (zoomSlider)
             zoomSlider->startTimer();
     }
-    m_lastX = x;
-    m_lastY = y;
-    m_anchorX = x;
-    m_anchorY = y;
+    m_pointer = QPointF(x, y);
 }
 
 void ReDoWizard::showhideMscale()

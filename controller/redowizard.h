@@ -124,8 +124,7 @@ private:
     void wireNeighbours();
 
     bool m_paraDbOpen = false;
-    int m_anchorX = 0, m_anchorY = 0;
-    int m_lastX = 0, m_lastY = 0;
+    QPointF m_pointer; // the last pointer position: the pan's start and the zoom's centre
 
     // --- machine cycle ---
     // The cycle itself lives in MachineCycle (core); these are the window's
