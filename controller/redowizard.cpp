@@ -555,20 +555,9 @@ bool ReDoWizard::pageShown() const
 
 bool ReDoWizard::settingsWindowVisible() const { return settingsWindow && settingsWindow->isVisible(); }
 
-void ReDoWizard::startHintTimer(int ms)
-{
-    if (!hintTimer) {
-        hintTimer = new QTimer(this);
-        hintTimer->setSingleShot(true);
-        connect(hintTimer, &QTimer::timeout, this, &ReDoWizard::SlotDrawHint);
-    }
-    hintTimer->start(ms);
-}
-
 void ReDoWizard::SlotDrawHint()
 {
-    if (hintTimer)
-        hintTimer->stop();
+    ++hintGeneration; // a pending hint timeout has nothing left to do
     gDrawHint = 0;
     update();
     for (CammerWidget* v : views)

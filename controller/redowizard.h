@@ -72,7 +72,6 @@ public:
     QLabel* exportLabel = nullptr;
     ExportCatalogue* exportCatalogue = nullptr;
     QTimer* fpsTimer = nullptr;
-    QTimer* hintTimer = nullptr;
     // Kept alive for the whole run, as the network side expects.
     std::shared_ptr<ModbusServer> modbus;
     // Opens the ROI editor on an image source (0 live, 4 alarm images).
@@ -93,7 +92,6 @@ public:
     void showhideMscale(bool show);
     void showhideHelp(bool show);
     void showhideVersion(bool show);
-    void startHintTimer(int ms) override;
     bool settingsWindowVisible() const override;
     // The ordered end of the run (exit action, closed window, SIGTERM).
     void endStation(int kind);
