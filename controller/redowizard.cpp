@@ -344,6 +344,12 @@ void ReDoWizard::buildPages()
         customNames->show();
         customNames->raise();
     };
+    // Confirming the names goes back to the settings window, which opened the
+    // dialog by hiding itself: the names wait there in the edit copy.
+    connect(customNames, &CustomIONameWidget::settingsWindowRequested, settingsWindow, [this] {
+        settingsWindow->show();
+        settingsWindow->raise();
+    });
     zoomSlider = new FloatSlider(this);
     zoomSlider->setGeometry((gShowW - 1000) / 2, gShowH - 125, 1000, 35);
     zoomSlider->setFactor(100.0f);
