@@ -70,6 +70,16 @@ void splash(int step, const QString& text)
         g_splashframe->flushstep(step, text);
 }
 
+// Positioning, alignment and masks of detection d, from the view's templates.
+void retrainEngine(CammerWidget* v, int d)
+{
+    if (!v || !v->recong)
+        return;
+    v->recong->CreateShape(d);
+    v->recong->CreateHomoShape(d);
+    v->recong->VarTrain(d);
+}
+
 QLabel* cornerLabel(QWidget* parent, int bottomOffset, const QString& colour)
 {
     auto* l = new QLabel(parent);
@@ -324,12 +334,8 @@ void ReDoWizard::buildPages()
     };
     settingsWindow->retrain = [this] {
         for (CammerWidget* v : views)
-            if (v && v->recong)
-                for (int d = 0; d < gDNum && d < 8; ++d) {
-                    v->recong->CreateShape(d);
-                    v->recong->CreateHomoShape(d);
-                    v->recong->VarTrain(d);
-                }
+            for (int d = 0; d < gDNum && d < 8; ++d)
+                retrainEngine(v, d);
     };
     connect(ioPage, &IOWidget::reCheckCaptionChanged, settingsWindow, &WizardParaWidget::ResetReCheck1Text);
     connect(ioPage, &IOWidget::pageLayoutRequested, settingsWindow, &WizardParaWidget::DoChangePage);
@@ -412,14 +418,7 @@ void ReDoWizard::wireCycle()
         if (CammerWidget* v = view(c))
             v->SaveReTrainImage(d);
     };
-    calls.retrain = [view](int c, int d) {
-        CammerWidget* v = view(c);
-        if (!v || !v->recong)
-            return;
-        v->recong->CreateShape(d);
-        v->recong->CreateHomoShape(d);
-        v->recong->VarTrain(d);
-    };
+    calls.retrain = [view](int c, int d) { retrainEngine(view(c), d); };
     calls.softTrigger = [view](int c) {
         if (CammerWidget* v = view(c))
             v->ManualUpdateImage();
