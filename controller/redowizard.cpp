@@ -178,12 +178,8 @@ ReDoWizard::ReDoWizard(QWidget* parent)
             return (w && c >= 0 && c < 8 && w->views[c]) ? QSize(w->views[c]->imageWidth, w->views[c]->imageHeight)
                                                         : QSize();
         });
-        gpSaveFialImageThread->setPictureSink([](int c, int d, bool ok, const QString& path) {
-            Q_UNUSED(c);
-            Q_UNUSED(d);
-            Q_UNUSED(ok);
-            ZEV_NETMN::instance()->attach_PeriodPicture(path);
-        });
+        gpSaveFialImageThread->setPictureSink(
+            [](int, int, bool, const QString& path) { ZEV_NETMN::instance()->attach_PeriodPicture(path); });
         gpSaveFialImageThread->start(QThread::InheritPriority);
     }
 
