@@ -1,7 +1,6 @@
 #include "controller/redowizard.h"
 #include "controller/controlport.h"
 #include "controller/operationrecords.h"
-#include "controller/cyclehooks.h"
 #include "controller/machinecycle.h"
 #include "controller/productioncounters.h"
 #include "controller/windowcyclehooks.h"
@@ -39,7 +38,6 @@
 #include "frame/operatorprompt.h"
 #include "inspection/cameramanager.h"
 #include "frame/wizardpara.h"
-#include "platform/commandrunner.h"
 #include "widgets/choosebox.h"
 #include "widgets/lostcamerawarnbox.h"
 #include "widgets/numberinput.h"
@@ -56,12 +54,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QEvent>
-#include <QFile>
 #include <QScreen>
-#include <QSqlError>
 #include <QThread>
-
-#include <glog/logging.h>
 
 namespace {
 void splash(int step, const QString& text)
