@@ -159,20 +159,18 @@ int ControlPort::IOInTrigger(int no)
         return 0;
     const WizardPara* p = gpWPara;
     const int k = p ? p->in4Use : 0;
+    const bool stands = k >= 1 && k <= 16;
+    // Input 3 stands in for input k: its level and its rise are k's.
+    const auto withStandIn = [k, stands](uint32_t w) { return stands ? w | (((w >> 3) & 1u) << (k - 1)) : w; };
     uint32_t risen = 0;
     {
         QMutexLocker lock(boardIoMutex());
-        in = gDataIn;
-        risen = gDataInRisen;
-        // Input 3 stands in for input k: its rise is k's rise.
-        if (k >= 1 && k <= 16)
-            risen |= ((risen >> 3) & 1u) << (k - 1);
+        in = withStandIn(gDataIn);
+        risen = withStandIn(gDataInRisen);
         gDataInRisen &= ~(1u << no);
-        if (k >= 1 && k <= 16 && no == k - 1)
+        if (stands && no == k - 1)
             gDataInRisen &= ~(1u << 3);
     }
-    if (k >= 1 && k <= 16)
-        in |= ((in >> 3) & 1u) << (k - 1);
 
     const bool level = (in >> no) & 1u;
     // A rise seen by the I/O thread counts even when the input fell again

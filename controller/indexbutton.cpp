@@ -2,6 +2,8 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/roicommit.h"
+#include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 
@@ -60,9 +62,7 @@ IndexButton::IndexButton(QWidget* parent)
     snap->fitCaption();
     chooser = new ComboBox(this);
     chooser->setFixedSize(125, kRowH);
-    QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(33);
-    chooser->setFont(f);
+    chooser->setFont(boxpaint::houseFont(33));
     chooser->setItemHeight(66);
     last->addWidget(snap);
     last->addWidget(chooser);
@@ -122,13 +122,9 @@ void IndexButton::ResetComboChooseManualTrig()
 {
     chooser->clear();
     const int m = gpWPara ? gpWPara->systemMode : 0;
-    if (m == 1 || m == 2) {
-        for (int d = 0; d < gDNum; ++d)
-            chooser->addItem(messageText(372 + d));
-    } else if (m == 3) {
-        for (int d = 0; d < gpWPara->multiDetectNum && d < 8; ++d)
-            chooser->addItem(messageText(477 + d));
-    }
+    const int n = (m == 1 || m == 2) ? gDNum : m == 3 ? qMin(gpWPara->multiDetectNum, 8) : 0;
+    for (int d = 0; d < n; ++d)
+        chooser->addItem(RoiCommit::detectionName(d));
 }
 
 int IndexButton::CurChooseTrig() const { return chooser->currentIndex(); }

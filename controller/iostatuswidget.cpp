@@ -6,6 +6,7 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "widgets/boxpaint.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -22,12 +23,7 @@ constexpr int kStep = 75;
 constexpr int kWideScreen = 1920;
 constexpr int kSideBar = 240;
 
-QFont stripFont(int px)
-{
-    QFont f(QStringLiteral("wqy-microhei"));
-    f.setPixelSize(px);
-    return f;
-}
+using boxpaint::houseFont;
 
 int detectionsInForce(const WizardPara& p)
 {
@@ -47,9 +43,7 @@ bool productAlarmOutOn(const WizardPara& p) { return p.prodInspectOption != 0; }
 // in maxW; returns the right end.
 int drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW)
 {
-    QFont f = stripFont(px);
-    while (px > 12 && QFontMetrics(f).horizontalAdvance(text) > maxW)
-        f.setPixelSize(--px);
+    const QFont f = houseFont(boxpaint::fittedPixelSize(houseFont(px), text, maxW, px));
     p.setFont(f);
     p.drawText(x, y, text);
     return x + QFontMetrics(f).horizontalAdvance(text);
@@ -171,7 +165,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
         if (l.output)
             lastLabelX = l.label.x();
     }
-    p.setFont(stripFont(16));
+    p.setFont(houseFont(16));
     p.setPen(QColor(0, 255, 255));
     for (const Lamp& l : all)
         p.drawText(l.label, Qt::AlignCenter, l.text);
@@ -184,25 +178,26 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
                                                    cycleSecondsText(lastCycleTenths()));
     const QString drive = g_drivePath ? g_drivePath() : QString();
-    const QPixmap disk(QStringLiteral("./images/disk.png"));
+    // Painted every second: the icon is read only while a drive is in use.
+    const QPixmap disk = drive.isEmpty() ? QPixmap() : QPixmap(QStringLiteral("./images/disk.png"));
 
     if (gShowW >= kWideScreen) {
         int base = lastLabelX;
         if (para.isPswUsed) {
-            p.setFont(stripFont(35));
+            p.setFont(houseFont(35));
             p.setPen(loginColour);
             const int outLabelTop = all.isEmpty() ? kHeight - 23 : all.last().label.top();
             p.drawText(lastLabelX + 150, outLabelTop, login);
             base = lastLabelX + 150 + 20 * gLan;
         }
         if (!groupText.isEmpty()) {
-            p.setFont(stripFont(35));
+            p.setFont(houseFont(35));
             p.setPen(QColor("#ff9900"));
             p.drawText(base + 150, 155, groupText);
         }
         if (!drive.isEmpty())
             p.drawPixmap(QRect(1080, 120, 50, 50), disk);
-        p.setFont(stripFont(35));
+        p.setFont(houseFont(35));
         p.setPen(Qt::green);
         p.drawText(1150, 155, clockText);
         return;
@@ -230,7 +225,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     if (!drive.isEmpty())
         clockW -= 60;
     int end;
-    if (QFontMetrics(stripFont(20)).horizontalAdvance(clockText) <= clockW) {
+    if (QFontMetrics(houseFont(20)).horizontalAdvance(clockText) <= clockW) {
         end = drawFitted(p, lineX, y2, clockText, 30, clockW);
     } else {
         // Too narrow for one readable line: time above, cycle below.

@@ -87,8 +87,6 @@ bool MApplication::onPress(QObject* receiver, QEvent* event)
             gpWin->logoutTimer->start(gpWPara->autoLogout * 1000);
         if (gpWin->screenOffTimer && gpWPara->scrOffTime > 0)
             gpWin->screenOffTimer->start(gpWPara->scrOffTime * 1000);
-    } else if (gpWPara) {
-        return QApplication::notify(receiver, event);
     }
 
     if (gpWin && gpWin->screenOff) {

@@ -1,7 +1,6 @@
 #include "controller/redowizard.h"
 #include "controller/controlport.h"
 #include "controller/operationrecords.h"
-#include "controller/cyclehooks.h"
 #include "controller/machinecycle.h"
 #include "controller/productioncounters.h"
 #include "controller/windowcyclehooks.h"
@@ -16,6 +15,7 @@
 #include "inspection/cammerrecong.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "inspection/roicommit.h"
 #include "inspection/viewimages.h"
 #include "netservices/modbusserver.h"
 #include "netservices/zev_netmn.h"
@@ -38,7 +38,6 @@
 #include "frame/operatorprompt.h"
 #include "inspection/cameramanager.h"
 #include "frame/wizardpara.h"
-#include "platform/commandrunner.h"
 #include "widgets/choosebox.h"
 #include "widgets/lostcamerawarnbox.h"
 #include "widgets/numberinput.h"
@@ -55,18 +54,24 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <QEvent>
-#include <QFile>
 #include <QScreen>
-#include <QSqlError>
 #include <QThread>
-
-#include <glog/logging.h>
 
 namespace {
 void splash(int step, const QString& text)
 {
     if (g_splashframe)
         g_splashframe->flushstep(step, text);
+}
+
+// Positioning, alignment and masks of detection d, from the view's templates.
+void retrainEngine(CammerWidget* v, int d)
+{
+    if (!v || !v->recong)
+        return;
+    v->recong->CreateShape(d);
+    v->recong->CreateHomoShape(d);
+    v->recong->VarTrain(d);
 }
 
 QLabel* cornerLabel(QWidget* parent, int bottomOffset, const QString& colour)
@@ -167,12 +172,8 @@ ReDoWizard::ReDoWizard(QWidget* parent)
             return (w && c >= 0 && c < 8 && w->views[c]) ? QSize(w->views[c]->imageWidth, w->views[c]->imageHeight)
                                                         : QSize();
         });
-        gpSaveFialImageThread->setPictureSink([](int c, int d, bool ok, const QString& path) {
-            Q_UNUSED(c);
-            Q_UNUSED(d);
-            Q_UNUSED(ok);
-            ZEV_NETMN::instance()->attach_PeriodPicture(path);
-        });
+        gpSaveFialImageThread->setPictureSink(
+            [](int, int, bool, const QString& path) { ZEV_NETMN::instance()->attach_PeriodPicture(path); });
         gpSaveFialImageThread->start(QThread::InheritPriority);
     }
 
@@ -185,9 +186,8 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     stats->init(gpWPara->getCurGroupName(), gDNum);
     stats->setTimer(gpWPara->useStatistics != 0);
     QStringList names{messageText(584)};
-    const int first = gpWPara->systemMode == 0 ? 263 : gpWPara->systemMode == 3 ? 477 : 372;
     for (int d = 0; d < gDNum; ++d)
-        names << messageText(first + d);
+        names << RoiCommit::detectionName(d);
     StatisticsWidget* page = StatisticsWidget::getInstance();
     page->createWidget(names);
     page->connectModel(stats);
@@ -324,12 +324,8 @@ void ReDoWizard::buildPages()
     };
     settingsWindow->retrain = [this] {
         for (CammerWidget* v : views)
-            if (v && v->recong)
-                for (int d = 0; d < gDNum && d < 8; ++d) {
-                    v->recong->CreateShape(d);
-                    v->recong->CreateHomoShape(d);
-                    v->recong->VarTrain(d);
-                }
+            for (int d = 0; d < gDNum && d < 8; ++d)
+                retrainEngine(v, d);
     };
     connect(ioPage, &IOWidget::reCheckCaptionChanged, settingsWindow, &WizardParaWidget::ResetReCheck1Text);
     connect(ioPage, &IOWidget::pageLayoutRequested, settingsWindow, &WizardParaWidget::DoChangePage);
@@ -344,6 +340,12 @@ void ReDoWizard::buildPages()
         customNames->show();
         customNames->raise();
     };
+    // Confirming the names goes back to the settings window, which opened the
+    // dialog by hiding itself: the names wait there in the edit copy.
+    connect(customNames, &CustomIONameWidget::settingsWindowRequested, settingsWindow, [this] {
+        settingsWindow->show();
+        settingsWindow->raise();
+    });
     zoomSlider = new FloatSlider(this);
     zoomSlider->setGeometry((gShowW - 1000) / 2, gShowH - 125, 1000, 35);
     zoomSlider->setFactor(100.0f);
@@ -406,14 +408,7 @@ void ReDoWizard::wireCycle()
         if (CammerWidget* v = view(c))
             v->SaveReTrainImage(d);
     };
-    calls.retrain = [view](int c, int d) {
-        CammerWidget* v = view(c);
-        if (!v || !v->recong)
-            return;
-        v->recong->CreateShape(d);
-        v->recong->CreateHomoShape(d);
-        v->recong->VarTrain(d);
-    };
+    calls.retrain = [view](int c, int d) { retrainEngine(view(c), d); };
     calls.softTrigger = [view](int c) {
         if (CammerWidget* v = view(c))
             v->ManualUpdateImage();
@@ -555,20 +550,9 @@ bool ReDoWizard::pageShown() const
 
 bool ReDoWizard::settingsWindowVisible() const { return settingsWindow && settingsWindow->isVisible(); }
 
-void ReDoWizard::startHintTimer(int ms)
-{
-    if (!hintTimer) {
-        hintTimer = new QTimer(this);
-        hintTimer->setSingleShot(true);
-        connect(hintTimer, &QTimer::timeout, this, &ReDoWizard::SlotDrawHint);
-    }
-    hintTimer->start(ms);
-}
-
 void ReDoWizard::SlotDrawHint()
 {
-    if (hintTimer)
-        hintTimer->stop();
+    ++hintGeneration; // a pending hint timeout has nothing left to do
     gDrawHint = 0;
     update();
     for (CammerWidget* v : views)
@@ -759,8 +743,8 @@ void ReDoWizard::MScale(float z)
         zoomFactor = 1.0;
     } else {
         const double old = zoomFactor > 0 ? zoomFactor : 1.0;
-        zoomOffset.setX(m_anchorX - (m_anchorX - zoomOffset.x()) / old * z);
-        zoomOffset.setY(m_anchorY - (m_anchorY - zoomOffset.y()) / old * z);
+        // The image point under the last pointer position stays under it.
+        zoomOffset = m_pointer - (m_pointer - zoomOffset) / old * z;
         zoomFactor = z;
     }
     for (CammerWidget* v : views)
@@ -777,17 +761,14 @@ void ReDoWizard::MScaleSetToMin()
 void ReDoWizard::updateMScale(int x, int y)
 {
     if (zoomFactor > 1.0) {
-        zoomOffset += QPointF(x - m_lastX, y - m_lastY);
+        zoomOffset += QPointF(x, y) - m_pointer;
         for (CammerWidget* v : views)
             if (v)
                 v->update();
         if (zoomSlider)
             zoomSlider->startTimer();
     }
-    m_lastX = x;
-    m_lastY = y;
-    m_anchorX = x;
-    m_anchorY = y;
+    m_pointer = QPointF(x, y);
 }
 
 void ReDoWizard::showhideMscale()

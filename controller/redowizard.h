@@ -72,7 +72,6 @@ public:
     QLabel* exportLabel = nullptr;
     ExportCatalogue* exportCatalogue = nullptr;
     QTimer* fpsTimer = nullptr;
-    QTimer* hintTimer = nullptr;
     // Kept alive for the whole run, as the network side expects.
     std::shared_ptr<ModbusServer> modbus;
     // Opens the ROI editor on an image source (0 live, 4 alarm images).
@@ -93,7 +92,6 @@ public:
     void showhideMscale(bool show);
     void showhideHelp(bool show);
     void showhideVersion(bool show);
-    void startHintTimer(int ms) override;
     bool settingsWindowVisible() const override;
     // The ordered end of the run (exit action, closed window, SIGTERM).
     void endStation(int kind);
@@ -124,8 +122,7 @@ private:
     void wireNeighbours();
 
     bool m_paraDbOpen = false;
-    int m_anchorX = 0, m_anchorY = 0;
-    int m_lastX = 0, m_lastY = 0;
+    QPointF m_pointer; // the last pointer position: the pan's start and the zoom's centre
 
     // --- machine cycle ---
     // The cycle itself lives in MachineCycle (core); these are the window's

@@ -140,7 +140,12 @@ void WizardParaWidget::reject()
 void WizardParaWidget::DoChangePage()
 {
     hidePads();
-    const QList<QWidget*> page = findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    // Only what was shown comes back: the I/O and records pages are children
+    // too, and the I/O page has just closed itself when it asks for this.
+    QList<QWidget*> page;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!w->isHidden())
+            page << w;
     for (QWidget* w : page)
         w->hide();
     for (QWidget* w : page)

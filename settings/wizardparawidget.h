@@ -25,7 +25,7 @@ public:
     // Reads the pages into the edit copy and commits it (message 234).
     void accept();
     void reject();
-    // Hides every page's controls, then shows the current page's again.
+    // Hides the shown controls and shows them again (closed pages stay closed).
     void DoChangePage();
     void ResetReCheck1Text(const QString& text);
     QString reCheck1Text() const { return m_reCheck1Text; }

@@ -78,8 +78,7 @@ void TstMainWin::pressesRestartTimersButNotTwiceWithin10ms()
     int clicks = 0;
     connect(&b, &QPushButton::pressed, [&] { ++clicks; });
     press(&b);
-    QVERIFY(m_state->logoutTimer->isActive());
-    QCOMPARE(m_state->logoutTimer->interval(), 30000);
+    QCOMPARE(m_state->logoutTimer->isActive() ? m_state->logoutTimer->interval() : 0, 30000);
     QVERIFY(!m_state->screenOffTimer->isActive());
     QTest::mouseRelease(&b, Qt::LeftButton);
 
@@ -144,10 +143,8 @@ void TstMainWin::holdOnSimulatedCamerasCalibrates()
     QVERIFY(shown->grab().save(TestEnv::buildDir() + "/render/message370.png"));
     QTest::mouseRelease(&b, Qt::LeftButton);
     QVERIFY(!app->calibrationArmed());
-    const QStringList log = CommandRunner::loggedCommands();
-    const int tsc = log.indexOf(QStringLiteral("./tsc"));
-    QVERIFY(tsc >= 0);
-    QCOMPARE(log.indexOf(QStringLiteral("reboot"), tsc), tsc + 1);
+    const QStringList log = CommandRunner::loggedCommands(); // the calibration, then the reboot
+    QCOMPARE(log.mid(log.indexOf(QStringLiteral("./tsc")), 2), (QStringList{"./tsc", "reboot"}));
     shown->close();
 }
 
@@ -163,8 +160,8 @@ void TstMainWin::stripLampsFollowModeAndSettings()
     gpWPara->systemMode = 1;
     QCOMPARE(xs(false), (QList<int>{7, 82, 157, 232}));
     QCOMPARE(xs(true), (QList<int>{322, 397, 472, 547}));
-    QCOMPARE(IOStatusWidget::lamps().first().lamp.y(), 95);
-    QCOMPARE(IOStatusWidget::lamps().first().label.y(), 157);
+    const auto first = IOStatusWidget::lamps().first();
+    QCOMPARE(QPoint(first.lamp.y(), first.label.y()), QPoint(95, 157));
 
     gpWPara->systemMode = 0;
     gpWPara->prodInspectOption = 1;
@@ -186,8 +183,7 @@ void TstMainWin::stripLampsFollowModeAndSettings()
     // steps show outputs 0 to 5.
     QCOMPARE(xs(true), (QList<int>{7, 82, 157, 232, 307, 382}));
     const auto last = IOStatusWidget::lamps().last();
-    QCOMPARE(last.lamp.y(), 95);
-    QCOMPARE(last.label.y(), 154);
+    QCOMPARE(QPoint(last.lamp.y(), last.label.y()), QPoint(95, 154));
     QCOMPARE(last.text, gaName[9 + 5]);
 }
 
@@ -217,8 +213,7 @@ void TstMainWin::sideBarVisibilityAndChooser()
     bar.show();
     QVERIFY(bar.isVisible());
     QVERIFY(!bar.mouldSnap->isHidden());
-    QVERIFY(bar.productSnap->isHidden());
-    QVERIFY(bar.snap->isHidden() && bar.chooser->isHidden());
+    QVERIFY(bar.productSnap->isHidden() && bar.snap->isHidden() && bar.chooser->isHidden());
     QCOMPARE(bar.CurChooseTrig(), -1);
     QVERIFY(bar.statistics->isHidden());
 
@@ -227,8 +222,7 @@ void TstMainWin::sideBarVisibilityAndChooser()
     bar.checkShowHide(); // a touched view shows it again
     QVERIFY(bar.isVisible());
     bar.ShowHide(0);
-    QVERIFY(!bar.isVisible());
-    QVERIFY(!bar.startStop->isHidden()); // kept marked for the next show
+    QVERIFY(!bar.isVisible() && !bar.startStop->isHidden()); // its buttons kept marked for the next show
 
     gpWPara->systemMode = 3;
     gpWPara->multiDetectNum = 5;
@@ -291,6 +285,10 @@ void TstMainWin::settingsWindowCancelKeepsLiveSet()
     WizardParaWidget w(&top);
     QVERIFY(w.isHidden());
     w.show();
+    auto* page = new QWidget(&w); // a closed sub-page (I/O, records) stays closed on a re-layout
+    page->hide();
+    w.DoChangePage();
+    QVERIFY(page->isHidden() && !w.cancelButton->isHidden());
     gpWParaBak->tempNum = gpWPara->tempNum + 1;
     QTest::mouseClick(w.cancelButton, Qt::LeftButton);
     QVERIFY(w.isHidden());

@@ -2,6 +2,7 @@
 // starts for each machine mode, how the camera views share the screen for
 // every camera count, and its small reactions (zoom, export label, drives,
 // heartbeat).
+#include "controller/customionamewidget.h"
 #include "controller/indexbutton.h"
 #include "controller/iostatuswidget.h"
 #include "controller/machinecycle.h"
@@ -235,6 +236,9 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     QCOMPARE(w.loginLevel, 0);
     QVERIFY(w.settingsWindow->isVisible());
     QVERIFY(*gpWParaBak == *gpWPara);
+    w.settingsWindow->SlotShowCustomIONameWidget(); // the names dialog's Confirm returns to it
+    QTest::mouseClick(w.customNames->confirmButton(), Qt::LeftButton);
+    QVERIFY(w.settingsWindow->isVisible() && !w.customNames->isVisible());
 }
 
 void TstMainWindow::startDetectionByMode_data()
@@ -265,9 +269,7 @@ void TstMainWindow::startDetectionByMode()
     // The multi-detection sequence starts as if its last step had just ended.
     if (mode == 3)
         QCOMPARE(m_win->machineCycle()->sequenceStep(), 4);
-    QCOMPARE(m_win->screenOffTimer->isActive(), screenOff > 0);
-    if (screenOff > 0)
-        QCOMPARE(m_win->screenOffTimer->interval(), screenOff * 1000);
+    QCOMPARE(m_win->screenOffTimer->isActive() ? m_win->screenOffTimer->interval() : 0, screenOff * 1000);
 }
 
 void TstMainWindow::zoomExportLabelDrivesAndHeartbeat()
