@@ -529,6 +529,11 @@ void TstIo::inTriggerRules()
     QCOMPARE(port.IOInTrigger(3), 1);
     QCOMPARE(port.IOInTrigger(0), 1);
     QCOMPARE(port.IOState(0, 0), 1);
+    // A rise of input 3 the I/O thread saw, fallen again by now, is input 0's too.
+    setIn(0x000);
+    port.IOInTrigger(0);
+    gDataInRisen = 0x008;
+    QCOMPARE(port.IOInTrigger(0), 1);
     gpWPara->in4Use = 0;
 
     // The safety door drops: the alarm goes off in modes 0 and 3 only.
