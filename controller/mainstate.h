@@ -86,7 +86,7 @@ public:
     int editCamera = 0;          // camera chosen in the ROI editor
     int progressState = 0;       // 1 detecting, 2 detected, 3 waiting
     int reCheckFlag = 0;         // re-inspection running
-    int reCheckCount[8] = {};    // re-inspections done per detection
+    int reCheckCount[8] = {};    // re-checks left per detection (the cycle counts them down)
     bool ngAlarmActive = false;  // NG alarm timer running: the red overlay shows
     bool delayActive[8] = {};    // per detection, its delay timer runs
     float delaySeconds[8] = {};  // remaining delay seconds
