@@ -621,10 +621,18 @@ void MachineCycle::RunAlgorithm(int camera, int d)
             d += 2;
     }
     const int pi = pairDetection(d);
-    gpWin->curDetect = d;
+    // The decision and the alarm panel act on the detection inspected.
+    gpWin->curDetect = gpWin->lastDetect = d;
     pending()[pi] &= ~(1 << camera);
 
     CameraViewState* v = m_cams[size_t(camera)];
+    // A re-sampling is taken up by the next inspection: its frame becomes
+    // the first template and is learnt before it is judged.
+    if (v->resamplePending[d]) {
+        m_hooks->saveReTrainImage(camera, d);
+        m_hooks->retrain(camera, d);
+        v->resamplePending[d] = false;
+    }
     m_hooks->inspect(camera, d);
 
     if (!v->isOK) {
@@ -713,10 +721,12 @@ void MachineCycle::reDetect()
     autoReDetect = false;
 }
 
-void MachineCycle::reInspectAlarm()
+void MachineCycle::reDetectAlarm()
 {
     const WizardPara& p = P();
-    const int d = gpWin->curDetect;
+    MainState& w = *gpWin;
+    // The alarm's detection: the one last inspected, whatever the editor shows.
+    const int d = std::clamp(w.lastDetect, 0, 7);
     const int pi = pairDetection(d);
     remain()[d] = 0;
     for (CameraViewState* v : m_cams) {
@@ -731,17 +741,19 @@ void MachineCycle::reInspectAlarm()
     else if (pi == 0 && !p.noEjectorCtrlProd && !p.ejectorPulseProdNG && !p.cutEjectorOnProdDetect)
         setOut(1, 1);
     flush();
-    std::vector<int> again;
+    const bool inUse = p.detectEnabled[d];
     for (size_t c = 0; c < m_cams.size(); ++c) {
-        if (!m_cams[c]->isOK && p.detectEnabled[d]) {
-            pending()[pi] |= 1 << c;
-            if (codes()[c][d] == 3)
-                codes()[c][d] = 7;
-            again.push_back(int(c));
-        }
+        if (m_cams[c]->isOK || !inUse)
+            continue;
+        pending()[pi] |= 1 << c;
+        if (codes()[c][d] == 3)
+            codes()[c][d] = 7;
     }
-    for (int c : again)
-        RunAlgorithm(c, d);
+    // A camera taught in this alarm keeps the operator's verdict.
+    for (size_t c = 0; c < m_cams.size(); ++c)
+        if (inUse && !m_cams[c]->isOK && !w.alarmTaught[c][d])
+            RunAlgorithm(int(c), d);
+    w.reCheckRequest = true;
     CheckNG(true);
 }
 
@@ -796,6 +808,8 @@ void MachineCycle::CheckNG(bool isClearNG)
             ng = true;
         }
     }
+    // The alarm panel refuses to skip a camera that is OK while another is NG.
+    w.lastFailed = ng;
     if (d == 1 && p.shieldPin && !ng)
         m_input2Count = 0;
 
@@ -998,6 +1012,9 @@ void MachineCycle::leaveAlarm(int d)
     if (p.moldInspectOption && d == 1 && p.clampPulse == 0)
         setOut(3, 0);
     flush();
+    // A camera taught ("Add As Temp", "Don't Detect") is left alone by the
+    // re-detects of its own alarm only: the next alarm inspects it again.
+    std::memset(w.alarmTaught, 0, sizeof(w.alarmTaught));
     m_hooks->markAlarmCleared();
     m_hooks->editorRestart();
     w.detectState = 0;
@@ -1163,6 +1180,7 @@ void MachineCycle::StartDetect()
         m_step = gDNum - 1;
     gpWin->detectState = 0;
     gpWin->reCheckFlag = false;
+    std::memset(gpWin->alarmTaught, 0, sizeof(gpWin->alarmTaught));
     std::memset(reCheckLeft(), 0, sizeof(reCheckLeft()));
     ResetRun();
     gpWin->runState = 1;

@@ -55,9 +55,10 @@ public:
     void SlotManualTrig(int d);
     void SlotMuliManualTrig();
     void reDetect();          // the re-detect timer's reaction
-    // The inspection part of the alarm panel's re-detect: NG cameras of the
-    // current detection inspect again and the decision runs uncounted.
-    void reInspectAlarm();
+    // The alarm panel's re-detect ("Re-detected", the inputs that clear an
+    // alarm): the NG cameras of the alarm's detection not taught in this
+    // alarm inspect again and the decision runs uncounted.
+    void reDetectAlarm();
     // The board reported changed outputs: poll again in 1 ms.
     void outputsChanged() { m_poll.start(1); }
 

@@ -384,13 +384,10 @@ void ReDoWizard::wireCycle()
     const auto view = [this](int c) { return (c >= 0 && c < 8) ? views[c] : nullptr; };
     CycleCameraCalls calls;
     calls.grab = [view](int c) { CammerWidget* v = view(c); return v && v->UpdateImage(); };
-    calls.inspect = [this, view](int c, int d) {
+    calls.inspect = [view](int c, int d) {
         CammerWidget* v = view(c);
         if (!v || !v->recong)
             return;
-        // The editor's alarm operations (re-detect, don't detect, ignore)
-        // act on the detection last inspected.
-        curDetect = lastDetect = d;
         v->recong->HomoTransShape(d);
         v->recong->ShapeMatch();
         v->recong->Run(d);

@@ -1,6 +1,7 @@
 #include "controller/windowcyclehooks.h"
 #include "controller/indexbutton.h"
 #include "frame/globals.h"
+#include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
 #include "netservices/zev_netmn.h"
@@ -103,3 +104,10 @@ void WindowCycleHooks::startStopCaption(int msg)
 
 void WindowCycleHooks::startPeriodRecord() { ZEV_NETMN::instance()->start_PeriodRecord(); }
 void WindowCycleHooks::finishPeriodRecord() { ZEV_NETMN::instance()->finish_PeriodRecord(); }
+
+void WindowCycleHooks::resetCameraOrder()
+{
+    CameraManager* m = CameraManager::getInstance();
+    m->resetCameraSN();
+    m->saveCameraSN();
+}

@@ -66,6 +66,8 @@ public:
     // The network services keep the cycle record in memory.
     void startPeriodRecord() override;
     void finishPeriodRecord() override;
+    // The camera order as found now becomes the stored one (SN.db).
+    void resetCameraOrder() override;
 
     // The poll's notices are not modal: the poll goes on behind them.
     void notice(int msg) override;

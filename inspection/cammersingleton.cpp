@@ -38,9 +38,10 @@ QSqlDatabase paramDb()
     return gpWin ? gpWin->paraDb : QSqlDatabase::database("dbIn", false);
 }
 
-int currentDetect()
+// The selection and its synchronisation belong to the editor's detection.
+int editingDetect()
 {
-    const int c = gpWin ? gpWin->curDetect : 0;
+    const int c = gpWin ? gpWin->editDetect : 0;
     return (c >= 0 && c < CammerSingleton::kDetections) ? c : 0;
 }
 
@@ -481,7 +482,7 @@ bool CammerSingleton::SaveDatatoFile()
 
 void CammerSingleton::setSelectRoi(int r)
 {
-    const int c = currentDetect();
+    const int c = editingDetect();
     if (r < 0 || r >= roiCount[c] || r >= kRois)
         return;
     const int i = c * kRois + r;
@@ -494,7 +495,7 @@ void CammerSingleton::setSelectRoi(int r)
 
 void CammerSingleton::syncParam(int r)
 {
-    const int c = currentDetect();
+    const int c = editingDetect();
     if (r < 0 || r >= roiCount[c] || r >= kRois)
         return;
     const int i = c * kRois + r;

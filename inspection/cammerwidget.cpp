@@ -273,9 +273,10 @@ void CammerWidget::loadTemplate(int d, int t)
         ++templateCount[d];
 }
 
+// The editor's detection: the inspections move the current one meanwhile.
 int CammerWidget::detect() const
 {
-    const int d = gpWin ? gpWin->curDetect : 0;
+    const int d = gpWin ? gpWin->editDetect : 0;
     return std::clamp(d, 0, kDetections - 1);
 }
 
@@ -299,7 +300,7 @@ void CammerWidget::runLiveTest()
 {
     if (!recong || !gpWin || curRoi < 0)
         return;
-    recong->RunTest(gpWin->curDetect, curRoi);
+    recong->RunTest(detect(), curRoi);
     update();
 }
 

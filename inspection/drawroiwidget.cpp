@@ -1,4 +1,5 @@
 #include "inspection/drawroiwidget.h"
+#include "controller/machinecycle.h"
 #include "controller/controlport.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
@@ -306,7 +307,7 @@ void DrawROIWidget::Reset(bool op)
         if (d < 0 || d >= gDNum)
             d = 0;
     }
-    gpWin->editDetect = gpWin->curDetect = d;
+    gpWin->editDetect = d;
     {
         const QSignalBlocker block(detectCombo);
         detectCombo->setCurrentIndex(d);
@@ -470,7 +471,7 @@ void DrawROIWidget::SlotChangeDetect(int d)
     shownView()->DeselectROI();
     gpWin->drawTool = 0;
     shownView()->updateSyncROIText(d);
-    gpWin->editDetect = gpWin->curDetect = d;
+    gpWin->editDetect = d;
     SlotChangeSource(gSource);
 }
 
@@ -1034,41 +1035,11 @@ void DrawROIWidget::toNextFailedCamera(int from)
 
 void DrawROIWidget::SlotReCheck()
 {
-    if (!gpWin)
+    if (!gpWin || !gpWin->cycle)
         return;
-    const int d = std::clamp(gpWin->lastDetect, 0, 7);
     const int c0 = gpWin->curCamera;
     SlotSaveData();
-    gpWin->delaySeconds[d] = 0;
-    for (int c = 0; c < std::min(numCamera, 8); ++c)
-        if (CammerWidget* v = view(c); v && !v->isOK)
-            clearResults(v, d);
-    const int mode = gpWPara ? gpWPara->systemMode : 0;
-    const int p = (mode == 1 || mode == 2) ? (d & 1) : d;
-    const int q = mode == 3 ? gDNum - 1 : 1;
-    gpWin->pendingCameras[p] = 0;
-    if (gpControlIO && gpWPara) {
-        if (p == q && !gpWPara->cutClampOnMoldDetect && !gpWPara->moldNGClampPulse)
-            gpControlIO->IOSetOut(0, 1);
-        else if (p == 0 && !gpWPara->noEjectorCtrlProd && !gpWPara->ejectorPulseProdNG &&
-                 !gpWPara->cutEjectorOnProdDetect)
-            gpControlIO->IOSetOut(1, 1);
-        gpControlIO->IOFlashOut();
-    }
-    const bool inUse = gpWPara && gpWPara->detectEnabled[d];
-    for (int c = 0; c < std::min(numCamera, 8); ++c) {
-        CammerWidget* v = view(c);
-        if (!v || v->isOK || !inUse)
-            continue;
-        gpWin->pendingCameras[p] |= 1 << c;
-        if (gpWin->alarmClearState[c][d] == 3)
-            gpWin->alarmClearState[c][d] = 7;
-    }
-    for (int c = 0; c < std::min(numCamera, 8); ++c)
-        if (CammerWidget* v = view(c); v && inUse && !v->isOK && !gpWin->alarmTaught[c][d])
-            gpWin->RunAlgorithm(c, d);
-    gpWin->reCheckRequest = true;
-    gpWin->CheckNG(true);
+    gpWin->cycle->reDetectAlarm();
     if (c0 >= numCamera || c0 < 0) {
         if (gpWin->detectState != 2)
             gSource = -1;

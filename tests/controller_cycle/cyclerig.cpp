@@ -145,7 +145,7 @@ bool CycleRig::grab(int camera)
 
 // The test's judgement: a ROI cell is NG when more than 1 % of its pixels
 // differ by more than 40 grey levels from the template frame (the first
-// frame after start or after a re-sampling).
+// frame after start).
 void CycleRig::inspect(int camera, int d)
 {
     CameraViewState& v = *views[size_t(camera)];
@@ -154,10 +154,8 @@ void CycleRig::inspect(int camera, int d)
         tmpl.resize(views.size());
     auto& t = tmpl[size_t(camera)];
     const uchar* f = v.displayBuffer.data();
-    if (t.empty() || v.resamplePending[d]) {
+    if (t.empty())
         t.assign(f, f + v.frameBytes);
-        v.resamplePending[d] = false;
-    }
     const int w = v.imageWidth, h = v.imageHeight;
     int diff[kGrid * kGrid] = {};
     for (int y = 0; y < h; ++y)

@@ -57,7 +57,7 @@ public:
     bool grab(int camera) override;
     void inspect(int camera, int d) override;
     void softTrigger(int camera) override;
-    void editorReCheck() override { ++editorReChecks; cycle->reInspectAlarm(); }
+    void editorReCheck() override { ++editorReChecks; cycle->reDetectAlarm(); }
     void notice(int msg) override { notices << msg; OperatorPrompt::installed()->prompt(OperatorPrompt::Message, msg, {}); }
     void startPeriodRecord() override { ++periodStarts; }
     void finishPeriodRecord() override { ++periodEnds; }

@@ -544,8 +544,8 @@ void TstCycle::lostCameraHoldsTheCycle()
     QVERIFY(rig.cycle->CameraCheck());
 }
 
-// Re-sampling: login, question both ways, masks cleared, records, the next
-// frame becomes the template, later decisions not counted; a poll arriving
+// Re-sampling: login, question both ways, masks cleared, records, taken up
+// by the next inspection, later decisions not counted; a poll arriving
 // inside a box's nested loop re-arms at 1 ms instead of running.
 void TstCycle::resamplingAndNesting()
 {
@@ -584,12 +584,12 @@ void TstCycle::resamplingAndNesting()
     gpWPara->camSampleSeparately = 0;
     rig.views[0]->resamplePending[1] = true;
 
-    // A part in the first frame after re-sampling is the new normal: OK,
+    // The first decision after re-sampling takes the re-sampling up and is
     // not counted.
     rig.cycle->startPolling();
     gpWPara->okMoldNum = 5;
     gpWin->productCount = 3;
-    rig.shoot({0});
+    rig.shoot();
     rig.set({0}, true, 100);
     rig.set({2}, true, 20);
     QCOMPARE(gpWin->detectState, 1);

@@ -12,6 +12,7 @@ class TstEngine : public QObject
     Q_OBJECT
 private slots:
     void typesJudgeTheirRangesAndErrors();
+    void templateIsNgByPairInTwoMouldModes();
     void colourSpotsReadRedFromByteTwo();
     void trainingSlotsSearchRectanglesAndPreview();
     void positioningRestoresMovedAndTurnedPart();
@@ -136,6 +137,32 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     rig.engine().Run(3);
     QVERIFY(rig.view.isOK);
     QCOMPARE(ZEV_NETMN::instance()->roiCount(), 0);
+}
+
+// Modes 1 and 2: the right mould's detections 2 and 3 take the
+// template-is-NG setting of their left partners 0 and 1.
+void TstEngine::templateIsNgByPairInTwoMouldModes()
+{
+    EngineRig rig(400, 300);
+    gDNum = 4;
+    for (int d : {2, 3})
+        rig.addRect(d, 0, {300, 10, 40, 40}, 45, 10, 1); // untrained: measures 0, OK unless inverted
+    rig.setFrame(cv::Mat(300, 400, CV_8UC1, cv::Scalar(100)));
+    ZEV_NETMN::instance()->start_PeriodRecord();
+    for (int mode : {1, 2}) {
+        rig.para.systemMode = mode;
+        for (int ngPair : {0, 1}) {
+            rig.para.tempIsNG[ngPair] = 1;
+            rig.para.tempIsNG[1 - ngPair] = 0;
+            QList<int> results;
+            for (int d : {2, 3}) {
+                rig.engine().VarTrain(d);
+                rig.engine().Run(d);
+                results << rig.view.roiResult[d][0];
+            }
+            QCOMPARE(results, ngPair == 0 ? (QList<int>{0, 1}) : (QList<int>{1, 0}));
+        }
+    }
 }
 
 void TstEngine::colourSpotsReadRedFromByteTwo()
