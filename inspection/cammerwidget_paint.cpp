@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include "widgets/colorbutton.h"
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
 #ifdef __SSE2__
@@ -111,9 +112,14 @@ QString CammerWidget::roiCaption(const CammerSingleton* store, int d, int r, boo
         else
             limit = QString::number(b);
     }
-    if (store->roiCount[d] > 36)
-        return QString("%1: %2").arg(r + 1).arg(value);
-    return QString("%1: %2 / %3 ").arg(r + 1).arg(limit, value);
+    QString caption = store->roiCount[d] > 36 ? QString("%1: %2").arg(r + 1).arg(value)
+                                               : QString("%1: %2 / %3 ").arg(r + 1).arg(limit, value);
+    // A matcher the engine could not train judges nothing useful: the
+    // operator sees it where the region is set.
+    const TrainStatus st = roiTrainStatus[d][r];
+    if (editView && (t == 0 || t == 6) && st != TrainStatus::Trained && st != TrainStatus::Empty)
+        caption += msg(799);
+    return caption;
 }
 
 QString CammerWidget::statusText(int d, int* color) const
@@ -313,7 +319,10 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     // 1.-4. The frame and its overlays, only inside the region boxes.
     prepareFrame();
     const bool maskOk = defectMask.size() >= pixels;
-    if (maskOk && !isOK && ((gpWin && gpWin->ngAlarmActive) || (ds == 2 && live1 && overlayMode == 0)))
+    // The NG decision starts the view's blink timer: the defects show red
+    // while it runs.
+    const bool alarmRuns = (alarmTimer && alarmTimer->isActive()) || (gpWin && gpWin->ngAlarmActive);
+    if (maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0)))
         overlayBoxes(store, d, defectMask.data(), kRed, true);
     if ((editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels)
         overlayBoxes(store, d, ignoreMasks[d].data(), kCyan, false);

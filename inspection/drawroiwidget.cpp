@@ -1,7 +1,10 @@
 #include "inspection/drawroiwidget.h"
 #include "controller/machinecycle.h"
 #include "controller/controlport.h"
+#include "controller/machinecycle.h"
 #include "controller/mainstate.h"
+#include "controller/operationrecords.h"
+#include "controller/redowizard.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
@@ -9,13 +12,18 @@
 #include "inspection/cammersingleton.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/templatestore.h"
+#include "netservices/viewwatch2zel.h"
+#include "settings/helpwidget.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/alarmpasswordbox.h"
 #include "widgets/nocheckpasswordbox.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
 
 #include <QDir>
 #include <QHBoxLayout>
+#include <QJsonArray>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -34,6 +42,13 @@ bool continuationOn()
 bool copyToggleOn()
 {
     return gpWPara && gpWPara->continuousCopy;
+}
+
+// The main window the panel belongs to; null for a panel without one (and
+// while the window is being taken down).
+ReDoWizard* mainWindowOf(const QWidget* panel)
+{
+    return qobject_cast<ReDoWizard*>(panel->parentWidget());
 }
 
 // A caption from the message table, shrunk until it fits the button.
@@ -126,7 +141,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     noCheckButton = button(47, &DrawROIWidget::SlotNoCheckCur);
     addTempButton = button(48, &DrawROIWidget::SlotAddTemp);
     autoChangeButton = button(212, &DrawROIWidget::SlotAutoChange);
-    helpButton = button(111, nullptr);
+    helpButton = button(111, &DrawROIWidget::SlotHelp);
     rectButton = button(49, &DrawROIWidget::SlotDrawRect);
     circleButton = button(51, &DrawROIWidget::SlotDrawCircle);
     polygonButton = button(53, &DrawROIWidget::SlotDrawPloygn);
@@ -275,7 +290,31 @@ void DrawROIWidget::SlotChangeOp()
 void DrawROIWidget::showEvent(QShowEvent* e)
 {
     SlotChangePage();
+    // The version text would sit under the panel; touches on the views no
+    // longer bring the side bar back while the editor is the page shown.
+    if (gpWin)
+        gpWin->pageNumber = 2;
+    if (ReDoWizard* w = mainWindowOf(this))
+        w->showhideVersion(false);
     QWidget::showEvent(e);
+}
+
+void DrawROIWidget::hideEvent(QHideEvent* e)
+{
+    if (gpWin && gpWin->pageNumber == 2)
+        gpWin->pageNumber = 0;
+    if (ReDoWizard* w = mainWindowOf(this))
+        w->showhideVersion(true);
+    QWidget::hideEvent(e);
+}
+
+void DrawROIWidget::SlotHelp()
+{
+    gHelpC = 6;
+    if (ReDoWizard* w = mainWindowOf(this); w && w->helpPage) {
+        w->helpPage->show();
+        w->helpPage->raise();
+    }
 }
 
 // ------------------------------------------------------------ opening
@@ -300,10 +339,18 @@ void DrawROIWidget::Reset(bool op)
     const bool prodOn = gpWPara && gpWPara->enableProdDetect;
     const int mode = gpWPara ? gpWPara->systemMode : 0;
     if (gpWin->detectState != 2) {
-        if ((mode == 1 || mode == 2) && !prodOn && d % 2 == 0)
-            d += 1;
-        else if ((mode == 0 || mode == 3) && d == 0 && !prodOn)
+        if (mode == 1 || mode == 2) {
+            // Only the chosen mould's pair of detections is in use.
+            const int side = gpWPara ? gpWPara->moldSelect : 0;
+            if (side == 0 && (d == 2 || d == 3))
+                d -= 2;
+            else if (side == 1 && d >= 0 && d < 2)
+                d += 2;
+            if (!prodOn && d % 2 == 0)
+                d += 1;
+        } else if ((mode == 0 || mode == 3) && d == 0 && !prodOn) {
             d = 1;
+        }
         if (d < 0 || d >= gDNum)
             d = 0;
     }
@@ -346,6 +393,12 @@ void DrawROIWidget::showTemplate(CammerWidget* v)
     const PixelBuffer& t = held[size_t(v->curTemplate)];
     if (!t.isNull() && t.size() == v->displayBuffer.size())
         std::memcpy(v->displayBuffer.data(), t.data(), t.size());
+    GetTempTIme(v->cameraIndex, d, v->curTemplate);
+}
+
+void DrawROIWidget::GetTempTIme(int c, int d, int n)
+{
+    gTempTime = TemplateStore::templateTime(c, d, n);
 }
 
 void DrawROIWidget::SlotChangeSource(int s)
@@ -353,11 +406,17 @@ void DrawROIWidget::SlotChangeSource(int s)
     if (!gpWin)
         return;
     shownAtLeft = false;
+    const int before = gSource;
     gSource = s;
     gpWin->copyArea = false;
     if (gpWin->detectState == 2) {
-        if (s == 0 && gpWin->CheckPassword() <= 0)
+        if (s == 0 && gpWin->CheckPassword() <= 0) {
+            // Refused: the views and the selector stay on the source shown.
+            gSource = before;
+            const QSignalBlocker block(sourceCombo);
+            sourceCombo->setCurrentIndex(sourceCombo->findData(before));
             return;
+        }
         if (gpWin->detectState == 2 && s != 1 && gpControlIO) {
             // Leaving the live image during an alarm silences the alarm output.
             gpControlIO->IOSetOut(2, 0);
@@ -415,9 +474,18 @@ void DrawROIWidget::SlotChangeSource(int s)
                 std::memcpy(v->displayBuffer.data(), v->recentNgImages[d][0].data(), v->displayBuffer.size());
         }
     } else if (s == 1 && gpWin->detectState == 2) {
+        // Where the alarm froze the display, the judged frame comes back in
+        // place of the template or recent NG image looked at meanwhile.
+        const WizardPara* wp = gpWPara;
+        const int cur = gpWin->lastDetect;
+        const bool frozen = wp && wp->noRefreshAfterAlarm && !wp->okNgPulses &&
+                            ((cur == 0 && !wp->ejectorPulseProdNG) || (cur == 1 && !wp->moldNGClampPulse));
         for (int c = 0; c < std::min(numCamera, 8); ++c)
-            if (CammerWidget* v = view(c))
+            if (CammerWidget* v = view(c)) {
                 v->overlayMode = 0;
+                if (frozen && v->workFrame.size() == v->displayBuffer.size() && !v->workFrame.isNull())
+                    std::memcpy(v->displayBuffer.data(), v->workFrame.data(), v->displayBuffer.size());
+            }
         caption(showIgnoreButton, 64);
     }
     SlotChangePage();
@@ -464,9 +532,11 @@ void DrawROIWidget::SlotChangeDetect(int d)
     const bool prod = (mode == 1 || mode == 2) ? d % 2 == 0 : d == 0;
     if (prod && mode != 3 && !(gpWPara && gpWPara->enableProdDetect)) {
         tellOperator(118);
+        // The mould detection; with only the right mould in use, the right
+        // one (the left mould is refused just above).
+        d = (mode == 1 || mode == 2) && side == 1 ? 3 : 1;
         const QSignalBlocker block(detectCombo);
-        detectCombo->setCurrentIndex(1);
-        d = 1;
+        detectCombo->setCurrentIndex(d);
     }
     shownView()->DeselectROI();
     gpWin->drawTool = 0;
@@ -490,6 +560,10 @@ void DrawROIWidget::SlotReturn()
 {
     if (!gpWin)
         return;
+    if (gpNumPad)
+        gpNumPad->HideUpdate();
+    if (gpNumCharPad)
+        gpNumCharPad->HideUpdate();
     gpWin->drawTool = 0;
     for (int c = 0; c < std::min(numCamera, 8); ++c)
         if (CammerWidget* v = view(c)) {
@@ -508,9 +582,18 @@ void DrawROIWidget::SlotReturn()
     shownAtLeft = false;
     gpWin->copyArea = false;
     gSource = -1;
+    // The template-only buttons (generate, sync) go with the template page.
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c))
+            v->ShowHideROIPara();
     Restart();
-    if (gFromTrain)
+    if (gFromTrain) {
         gFromTrain = 0;
+        if (ReDoWizard* w = mainWindowOf(this))
+            w->BackTrain();
+        else if (gpWin->cycle)
+            gpWin->cycle->BackTrain();
+    }
 }
 
 void DrawROIWidget::Restart()
@@ -893,14 +976,20 @@ void DrawROIWidget::SlotTempDeleteAll()
     if (!gpWin)
         return;
     const bool onlyShown = gpWPara && gpWPara->camSampleSeparately && gpWin->curCamera < numCamera;
+    QJsonArray cams, detects;
     for (int c = 0; c < std::min(numCamera, 8); ++c) {
         CameraViewState* v = gpWin->cameraViews[c];
         if (!v || (onlyShown && c != gpWin->curCamera))
             continue;
-        for (int d = 0; d < std::clamp(gDNum, 0, 8); ++d)
+        for (int d = 0; d < std::clamp(gDNum, 0, 8); ++d) {
             TemplateStore::deleteAll(*v, d);
+            cams.append(c);
+            detects.append(d);
+        }
         m_commit.retrainPending[c] = true;
     }
+    // The remote viewer follows the template lists.
+    OperationRecords::instance()->viewerLink()->syncTempList(QJsonObject{{"camera", cams}, {"detect", detects}});
     gpWin->InsertRecord(messageText(71), "run");
 }
 

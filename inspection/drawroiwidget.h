@@ -96,6 +96,9 @@ public slots:
     void SlotChangePage();
     void SlotSaveData();
     void startDrawPloygn();
+    void SlotHelp();
+    // gTempTime: the time of template n of camera c, detection d.
+    void GetTempTIme(int c, int d, int n);
     // NG alarm.
     void SlotReCheck();
     void SlotNoCheckCur();
@@ -108,6 +111,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
 private:
     CammerWidget* view(int c) const;

@@ -292,6 +292,25 @@ void RoiTouchEdit::dropDrawMode()
 
 // ------------------------------------------------------------ pointer
 
+void RoiTouchEdit::readTouchColour(QPoint p)
+{
+    const CameraViewState& v = *m_view;
+    if (!gpWin || !v.isColor || v.imageWidth <= 0 || v.imageHeight <= 0)
+        return;
+    // Widget pixels to image pixels under the zoom, as the pixel readout.
+    const double zoom = gpWin->zoomFactor > 0 ? gpWin->zoomFactor : 1.0;
+    const double sx = double(gShowW) * zoom, sy = double(gShowH) * zoom;
+    if (sx <= 0 || sy <= 0)
+        return;
+    const int x = int((p.x() - gpWin->zoomOffset.x()) * v.imageWidth / sx);
+    const int y = int((p.y() - gpWin->zoomOffset.y()) * v.imageHeight / sy);
+    const size_t at = (size_t(y) * size_t(v.imageWidth) + size_t(x)) * 4;
+    if (x < 0 || y < 0 || x >= v.imageWidth || y >= v.imageHeight || at + 4 > v.displayBuffer.size())
+        return;
+    const unsigned char* px = v.displayBuffer.data() + at; // B, G, R, x
+    gpWin->touchColor = (unsigned(px[2]) << 16) | (unsigned(px[1]) << 8) | unsigned(px[0]);
+}
+
 void RoiTouchEdit::touchPress(QPoint p)
 {
     CammerSingleton* s = store();
@@ -301,6 +320,7 @@ void RoiTouchEdit::touchPress(QPoint p)
     isPressed = true;
     const QPoint q = toRoi(p);
     const int d = editDetection();
+    readTouchColour(p);
 
     if (gpWin->copyArea) {
         if (!(gpWPara && gpWPara->continuousCopy))
@@ -480,7 +500,12 @@ void RoiTouchEdit::touchMove(QPoint p, bool leftHeld)
         const QPoint c = editState == 5 ? q : clampToScreen(q);
         editState = 1;
         if (ring) {
-            workCircle.rect.setBottomRight(c);
+            // The dragged box stays in dragPoint; the preview is the ring the
+            // release will store, the circle inscribed in that box.
+            dragPoint = c;
+            workCircle = Circle();
+            workCircle.rect = QRect(pressPoint, c).normalized();
+            workCircle.UpdateAll();
         } else {
             workRect.rect.setBottomRight(c);
         }
@@ -524,7 +549,7 @@ void RoiTouchEdit::touchRelease()
     const int d = editDetection();
     if (shapeBackup && editState == 1) {
         const bool ring = gpWin->drawTool == 4;
-        const QRect w = ring ? workCircle.rect : workRect.rect;
+        const QRect w = ring ? QRect(pressPoint, dragPoint) : workRect.rect;
         const bool accepted = w.right() - w.left() > 9 && w.bottom() - w.top() > 9;
         if (accepted && roomForRoi()) {
             const int n = s->roiCount[d];
@@ -861,7 +886,9 @@ int RoiTouchEdit::GenROI()
     CammerSingleton* s = store();
     const int d = editDetection();
     CameraViewState& v = *m_view;
-    if (!s || v.imageWidth <= 0 || v.templateImages[d].empty() || v.templateImages[d][0].isNull())
+    // Generating belongs to the template page: elsewhere it would change the
+    // edit copy behind the operator's back.
+    if (!s || gSource != 0 || v.imageWidth <= 0 || v.templateImages[d].empty() || v.templateImages[d][0].isNull())
         return 0;
     const cv::Rect frame(0, 0, v.imageWidth, v.imageHeight);
 

@@ -118,6 +118,8 @@ private:
     bool roomForRoi();
     void finishNewRoi(int n);
     void dropDrawMode();
+    // The colour under a touch (widget pixels) of a colour camera's shown image.
+    void readTouchColour(QPoint p);
     bool shiftPolygon(int i, int dx, int dy);
     void shiftRectKeep(QRect& r, int dx, int dy);
 

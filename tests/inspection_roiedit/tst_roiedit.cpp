@@ -17,6 +17,8 @@
 #include "inspection/roicommit.h"
 #include "inspection/templatestore.h"
 #include "inspection_view/simplugindir.h"
+#include "netservices/viewwatch2zel.h"
+#include "testsupport/glogcapture.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
@@ -155,6 +157,7 @@ private slots:
     void drawRectanglesAtTwoZooms();
     void polygonsAndFreeHand();
     void moveCopyDeleteAndLimit();
+    void ringsHandlesMoveAllAndRoiSwitch();
     void commitWritesRecordsAndStore();
     void commitSurvivesKills();
     void panelPagesButtonsAndReturn();
@@ -414,6 +417,79 @@ void TstRoiEdit::moveCopyDeleteAndLimit()
     QCOMPARE(m_prompts->numbers(), (QList<int>{36, 36, 38, 36}));
 }
 
+// The parameter panel's buttons on shapes drawn by touch.
+void TstRoiEdit::ringsHandlesMoveAllAndRoiSwitch()
+{
+    QVERIFY(makeView());
+    CammerSingleton* s = m_view->editStore;
+    auto* panel = new DrawROIWidget(m_host);
+    auto sendMove = [this](QPoint roi) {
+        QMouseEvent mv(QEvent::MouseMove, w(roi), m_view->mapToGlobal(w(roi)), Qt::NoButton, Qt::LeftButton,
+                       Qt::NoModifier);
+        QApplication::sendEvent(m_view, &mv);
+    };
+    // A ring previews while dragged as the ring the release stores.
+    panel->circleButton->click();
+    m_clock->advance(1000);
+    QTest::mousePress(m_view, Qt::LeftButton, Qt::NoModifier, w({400, 300}));
+    sendMove({600, 400});
+    const QRect preview = m_view->workCircle.rect;
+    QTest::mouseRelease(m_view, Qt::LeftButton, Qt::NoModifier, w({600, 400}));
+    QCOMPARE(s->roiCount[0], 1);
+    QCOMPARE(s->shapeKind[0], 4);
+    QCOMPARE(s->circles[0].rect, preview);
+    QCOMPARE(preview, QRect(400, 300, 100, 100));
+
+    // Its size buttons: outer radius, inner radius, then the centre.
+    Circle& ring = s->circles[0];
+    const int r0 = ring.radius, in0 = ring.innerRadius, cx0 = ring.cx;
+    QVERIFY(m_view->sizeButtons[0]->isVisible());
+    QCOMPARE(m_view->sizeButtons[0]->text(), QString("+10"));
+    m_view->sizeButtons[0]->click();
+    m_view->objectButton->click();
+    m_view->sizeButtons[1]->click();
+    m_view->objectButton->click();
+    QCOMPARE(m_view->sizeButtons[3]->text(), QString("X +1"));
+    m_view->sizeButtons[3]->click();
+    QCOMPARE(QList<int>({ring.radius, ring.innerRadius, ring.cx}), QList<int>({r0 + 10, in0 + 1, cx0 + 1}));
+
+    // A rectangle resized by its bottom-right handle.
+    panel->rectButton->click();
+    drag({100, 100}, {300, 300});
+    QCOMPARE(m_view->curRoi, 1);
+    drag({300, 300}, {360, 380}, 3);
+    QCOMPARE(s->rects[100 * 0 + 1].rect, QRect(QPoint(100, 100), QPoint(360, 380)));
+
+    // Fine tuning, all regions: the move buttons move every region of the detection.
+    m_view->moveToggle->click();
+    QVERIFY(m_view->moveAllButton->isVisible() && m_view->moveButtons[3]->isVisible());
+    m_view->moveAllButton->click();
+    m_view->moveAllButton->click();
+    QCOMPARE(m_view->moveAllButton->text(), messageText(34));
+    const int ringX = ring.cx;
+    m_view->moveButtons[3]->click();
+    m_view->moveButtons[1]->click();
+    QCOMPARE(QList<int>({ring.cx, ring.cy, s->rects[1].rect.left(), s->rects[1].rect.top()}),
+             QList<int>({ringX + 1, 350 + 1, 101, 101}));
+    m_view->moveAllButton->click();
+
+    // Stacked regions: a touch takes the first, the ROI switch the next
+    // one under the same touch, wrapping.
+    panel->rectButton->click();
+    drag({150, 150}, {250, 250});
+    tap({900, 700});
+    QCOMPARE(m_view->curRoi, -1);
+    tap({200, 200});
+    QCOMPARE(m_view->curRoi, 1);
+    QVector<int> seen;
+    for (int k = 0; k < 2; ++k) {
+        m_view->roiSwitchButton->click();
+        seen << m_view->curRoi;
+    }
+    QCOMPARE(seen, (QVector<int>{2, 1}));
+    QVERIFY(s->rects[1].IsSelected() && !s->rects[2].IsSelected());
+}
+
 void TstRoiEdit::commitWritesRecordsAndStore()
 {
     Cam a(0), b(1);
@@ -533,8 +609,9 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
         QList<int> told;
         int now;
     };
+    // The right mould's product detection, refused, goes to the right mould.
     for (const Pick& p : {Pick{1, 2, 2, {118}, 1}, Pick{1, 0, 3, {752}, 1}, Pick{1, 1, 0, {752}, 1},
-                          Pick{3, 0, 2, {}, 2}, Pick{3, 1, 1, {}, 1}}) {
+                          Pick{1, 1, 2, {118}, 3}, Pick{3, 0, 2, {}, 2}, Pick{3, 1, 1, {}, 1}}) {
         gpWPara->systemMode = p.mode;
         gpWPara->moldSelect = p.side;
         m_prompts->clear();
@@ -544,6 +621,17 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
         QCOMPARE(m_state->editDetect, p.now);
     }
     gpWPara->systemMode = 1;
+    // Opening follows the chosen mould: the left one maps the right
+    // detections onto its own, the right one the left detections.
+    for (auto [side, last, opened] : {std::tuple{0, 3, 1}, {0, 2, 1}, {1, 0, 3}, {1, 1, 3}}) {
+        gpWPara->moldSelect = side;
+        m_state->lastDetect = last;
+        panel->Reset(false);
+        QCOMPARE(m_state->editDetect, opened);
+        QCOMPARE(panel->detectCombo->currentIndex(), opened);
+    }
+    gpWPara->moldSelect = 0;
+    panel->detectCombo->setCurrentIndex(1);
 
     // Continuation: the armed tool is the one checked and enabled button;
     // pressing it again disarms.
@@ -690,11 +778,25 @@ void TstRoiEdit::templatesAddDeleteAndPages()
     gTempNum = 3;
     QCOMPARE(m_prompts->numbers(), (QList<int>{68, 107, 195, 258}));
 
-    // Delete all: the base template stays, count 1.
-    panel->SlotTempDeleteAll();
+    // Delete all: the base template stays, count 1; the viewer link hears of it.
+    {
+        GlogCapture log;
+        ViewWatch2ZEL link;
+        OperationRecords::instance()->setViewerLink(&link);
+        panel->SlotTempDeleteAll();
+        OperationRecords::instance()->setViewerLink(nullptr);
+        QVERIFY(log.has("/inline/bymain/synctemplist"));
+    }
     QCOMPARE(m_view->templateCount[d], 1);
     QVERIFY(QFile::exists("cammer12/template0.bmp") && !QFile::exists("cammer12/template2.bmp"));
     QVERIFY(panel->commit().retrainPending[0]);
+    // The template page shows the time of the template shown.
+    m_state->detectState = 0;
+    gSource = 0;
+    gTempTime.clear();
+    panel->prevButton->click();
+    QCOMPARE(m_view->curTemplate, 0);
+    QCOMPARE(gTempTime, QFileInfo("cammer12/template0.bmp").lastModified().toString("yyyy-MM-dd hh.mm.ss"));
 
     // Result pages.
     QCOMPARE(TemplateStore::rangeItems(250), (QStringList{"1~100", "101~200", "201~300"}));

@@ -596,8 +596,11 @@ void TstView::paintOverlaysStayInsideBoxes()
     }
     v->isOK = false;
     m_state->detectState = 2; // neither regions nor verdict: only the overlay
-    m_state->ngAlarmActive = true;
+    // Red while the NG decision's blink runs, and not once it has stopped.
     QImage img = v->grab().toImage();
+    QCOMPARE(px(img, 200, 200), rgb(100, 100, 100));
+    v->alarmTimer->start(1000);
+    img = v->grab().toImage();
     // Red inside both boxes, the one past the frame too; grey outside.
     QCOMPARE(QList<QRgb>({px(img, 200, 200), px(img, 1200, 700), px(img, 50, 50), px(img, 400, 200), px(img, 1000, 700)}),
              QList<QRgb>({rgb(255, 0, 0), rgb(255, 0, 0), rgb(100, 100, 100), rgb(100, 100, 100), rgb(100, 100, 100)}));
@@ -607,6 +610,23 @@ void TstView::paintOverlaysStayInsideBoxes()
     img = v->grab().toImage();
     QCOMPARE(QList<QRgb>({px(img, 200, 200), px(img, 1200, 700)}),
              QList<QRgb>({rgb(100, 100, 100), rgb(255, 0, 0)}));
+
+    // The NG blink on the alarm's live image: frame with its red defects,
+    // then the base template, on each tick of the blink while NG.
+    gpWPara->NgShowSwitch = 1;
+    gSource = 1;
+    const uchar tpl = v->templateImages[0][0].data()[size_t(700 * 1024 / 800 * 1280 + 1200)]; // under (1200, 700)
+    QList<QRgb> blink;
+    for (int k = 0; k < 3; ++k) {
+        blink << px(v->grab().toImage(), 1200, 700);
+        v->TimerShowAlarm();
+    }
+    QCOMPARE(blink, (QList<QRgb>{rgb(255, 0, 0), rgb(tpl, tpl, tpl), rgb(255, 0, 0)}));
+    v->isOK = true;
+    v->TimerShowAlarm();
+    QVERIFY(!v->alarmTimer->isActive());
+    QCOMPARE(v->overlayMode, 0);
+    gSource = -1;
 
     // Nothing painted for a view beyond the cameras in use.
     numCamera = 0;
@@ -648,6 +668,12 @@ void TstView::paintColoursCaptionsAndCountdown()
     s->roiCount[0] = 37;
     QCOMPARE(v->roiCaption(s, 0, 1, false), QString("2: 42"));
     s->roiCount[0] = 2;
+    // A defect region the engine could not train says so where it is set.
+    v->roiTrainStatus[0][1] = TrainStatus::Untextured;
+    QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 ") + MessageTable::text(799));
+    QCOMPARE(v->roiCaption(s, 0, 1, false), QString("2: 100 / 42 "));
+    v->roiTrainStatus[0][1] = TrainStatus::Trained;
+    QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 "));
 
     // The countdown: the first running delay decides, shown above 0.02 s.
     m_state->delayActive[0] = true;
@@ -677,6 +703,13 @@ void TstView::readoutOutsideTheImage()
         v->MUpdateXYV(p.x(), p.y());
         QCOMPARE(m_state->readoutValue, 7u);
     }
+    // A touch on the template page gives the colour readout its colour.
+    v->setGeometry(0, 0, gShowW, gShowH);
+    v->editStore->assignFrom(*v->liveStore);
+    m_state->curCamera = m_state->editCamera = 2;
+    gSource = 0;
+    QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(40, 17));
+    QCOMPARE(m_state->touchColor, 0x123456u);
 }
 
 void TstView::renderScreens()
