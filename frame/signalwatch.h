@@ -7,7 +7,12 @@
 class SignalWatch
 {
 public:
-    // Calls onSignal(signo) once per signal received. Call from the GUI
-    // thread after the application object exists.
+    // From now on SIGINT and SIGTERM are only noted, never fatal. Call it
+    // first thing, and again after a library has put its own handler in
+    // place (the logging library's crash handler takes SIGTERM).
+    static bool catchSignals();
+    // Calls onSignal(signo) once per signal received, those noted before
+    // included. Call from the GUI thread after the application object
+    // exists; a second call replaces the callback.
     static bool install(std::function<void(int)> onSignal);
 };

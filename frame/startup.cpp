@@ -9,6 +9,9 @@
 #include "records/copy2movedisk.h"
 #include "records/countgroup.h"
 #include "records/diskmanager.h"
+#include "records/resstatisticsparam.h"
+#include "records/savefialimagethread.h"
+#include "records/statisticswidget.h"
 #include "records/upaninfo.h"
 #include "frame/clock.h"
 #include "frame/deviceid.h"
@@ -88,6 +91,27 @@ void printSummary()
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);
+}
+
+// Every thread the run started ends before the process does: one still
+// polling while the process tears down its globals crashes it, leaving a
+// false crash trace and marking the next start's log as an error log. The
+// cameras are stopped and closed by the ordered end itself.
+void joinStationThreads()
+{
+    if (gpSaveFialImageThread) {
+        gpSaveFialImageThread->requestStop();
+        gpSaveFialImageThread->wait();
+    }
+    Copy2MoveDisk::getInstance()->stop();
+    if (DiskManager::_instance)
+        DiskManager::_instance->stop();
+    if (gpControlIO)
+        gpControlIO->stopIOThread();
+    // Stores the day's counts once more and ends the database thread.
+    ResStatisticsParam::destroyInstance();
+    // Ends the export worker's thread (an export in progress runs to its end).
+    delete StatisticsWidget::instance;
 }
 
 } // namespace
@@ -175,6 +199,9 @@ void registerMetaTypes()
 
 int stationMain(int argc, char** argv)
 {
+    // A SIGTERM during the start-up is noted and answered once the window
+    // stands, by the same ordered end as later.
+    SignalWatch::catchSignals();
     registerMetaTypes();
 
     // The I/O privilege is only for the panel's own ports.
@@ -186,6 +213,15 @@ int stationMain(int argc, char** argv)
     QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
     BoxPrompt::installShared();
+    ReDoWizard* win = nullptr;
+    bool running = false, endRequested = false;
+    // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
+    SignalWatch::install([&win, &running, &endRequested](int) {
+        if (running && win)
+            win->endStation(StationExit::Exit);
+        else
+            endRequested = true;
+    });
 
     auto* splash = new SplashFrame;
     g_splashframe = splash;
@@ -195,6 +231,7 @@ int stationMain(int argc, char** argv)
 
     if (!LogManager::__instance)
         new LogManager;
+    SignalWatch::catchSignals(); // the logging library's crash handler took SIGTERM
 
     // Desktop runs (the variable set to the development Qt path) skip the
     // fixed waits for the network cards and the cameras.
@@ -214,7 +251,7 @@ int stationMain(int argc, char** argv)
     SharedPixmaps::load(QStringLiteral("./images/"));
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
 
-    auto* win = new ReDoWizard(nullptr);
+    win = new ReDoWizard(nullptr);
     splash->flushstep(90, gaLanStr[4 * 651 + gLan]);
 
     gDeviceID = getlocal_deviceid();
@@ -234,8 +271,17 @@ int stationMain(int argc, char** argv)
     g_splashframe = nullptr;
     CommandRunner::system(QStringLiteral("notify-send \"监视器已开启\""));
 
-    // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
-    SignalWatch::install([win](int) { win->endStation(StationExit::Exit); });
+    // A signal noted during the start-up ends the run now; one still on its
+    // way is taken by the event loop.
+    QCoreApplication::processEvents();
+    if (endRequested) {
+        win->endStation(StationExit::Exit);
+        joinStationThreads();
+        return 0;
+    }
+    running = true;
     printSummary();
-    return app->exec();
+    const int status = app->exec();
+    joinStationThreads();
+    return status;
 }

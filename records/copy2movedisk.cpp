@@ -18,7 +18,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +47,235 @@ std::atomic<qint64> gWarnFolder{LLONG_MIN};
 bool isNoSpace(int err)
 {
     return err == ENOSPC || err == EFBIG || err == EDQUOT;
+}
+
+// A descriptor closed when it goes out of scope.
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(Fd&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
+    Fd& operator=(Fd&& o) noexcept
+    {
+        std::swap(m_fd, o.m_fd);
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    bool ok() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+const int kMaxDepth = 32; // far deeper than monitor_<uuid>/<day>/cameraN/detectN/KIND
+
+// The folder `name` inside dirFd, never through a link: a link, a file or a
+// device standing under that name is refused (ELOOP or ENOTDIR).
+int openSubdir(int dirFd, const QByteArray& name)
+{
+    return ::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+bool plainName(const QByteArray& n)
+{
+    return !n.isEmpty() && n != "." && n != ".." && !n.contains('/');
+}
+
+// Walks the folders `parts` below dirFd one component at a time, making the
+// missing ones when create is set; *made tells whether one was made. Every
+// step is relative to the folder just opened, so nothing on the drive can
+// lead the walk anywhere else.
+Fd openChain(int dirFd, const QStringList& parts, bool create, bool* made, int* err)
+{
+    Fd cur(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!cur.ok()) {
+        *err = errno;
+        return Fd();
+    }
+    for (const QString& p : parts) {
+        const QByteArray name = QFile::encodeName(p);
+        if (!plainName(name)) {
+            *err = EINVAL;
+            return Fd();
+        }
+        int next = openSubdir(cur.get(), name);
+        if (next < 0 && errno == ENOENT && create) {
+            if (::mkdirat(cur.get(), name.constData(), 0755) == 0) {
+                if (made)
+                    *made = true;
+            } else if (errno != EEXIST) {
+                *err = errno;
+                return Fd();
+            }
+            next = openSubdir(cur.get(), name);
+        }
+        if (next < 0) {
+            *err = errno;
+            return Fd();
+        }
+        cur = Fd(next);
+    }
+    return cur;
+}
+
+// The names in a folder, "." and ".." left out.
+QList<QByteArray> namesIn(int dirFd)
+{
+    QList<QByteArray> out;
+    const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return out;
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return out;
+    }
+    ::rewinddir(d);
+    while (const dirent* e = ::readdir(d)) {
+        const QByteArray n(e->d_name);
+        if (n != "." && n != "..")
+            out << n;
+    }
+    ::closedir(d);
+    return out;
+}
+
+bool isDirAt(int dirFd, const QByteArray& name, bool* isLink = nullptr)
+{
+    struct stat st {};
+    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (isLink)
+        *isLink = S_ISLNK(st.st_mode);
+    return S_ISDIR(st.st_mode);
+}
+
+// Removes the entry `name` of dirFd and, for a real folder, all it holds.
+// A link is removed as a link: what it points to is never touched.
+bool removeTreeAt(int dirFd, const QByteArray& name, int depth)
+{
+    if (!isDirAt(dirFd, name))
+        return ::unlinkat(dirFd, name.constData(), 0) == 0 || errno == ENOENT;
+    if (depth > kMaxDepth)
+        return false;
+    const Fd sub(openSubdir(dirFd, name));
+    if (!sub.ok())
+        return false;
+    bool ok = true;
+    for (const QByteArray& n : namesIn(sub.get()))
+        ok = removeTreeAt(sub.get(), n, depth + 1) && ok;
+    return ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) == 0 && ok;
+}
+
+// Removes the oldest day folder of the drive's folder rootFd (name order)
+// when more than keep are there, or with force whenever there is one to
+// remove; never one named in protect. True when one went.
+bool pruneDaysAt(int rootFd, int keep, const QStringList& protect, bool force)
+{
+    QList<QByteArray> days;
+    for (const QByteArray& n : namesIn(rootFd)) {
+        bool link = false;
+        if (isDirAt(rootFd, n, &link) || link)
+            days << n;
+    }
+    std::sort(days.begin(), days.end());
+    if (!force && days.size() <= std::max(1, keep))
+        return false;
+    for (const QByteArray& n : days) {
+        if (protect.contains(QFile::decodeName(n)))
+            continue;
+        // In process, never through a shell: the names come from the drive.
+        const bool ok = removeTreeAt(rootFd, n, 0);
+        if (!ok)
+            qWarning() << "Copy2MoveDisk: could not remove day folder" << QFile::decodeName(n);
+        return ok;
+    }
+    return false;
+}
+
+// Removes the hidden temporary files ".<name>.jpg.tmp" a killed write left
+// anywhere below dirFd; links are neither followed nor kept.
+int removeLeftoversAt(int dirFd, int depth)
+{
+    int removed = 0;
+    for (const QByteArray& n : namesIn(dirFd)) {
+        bool link = false;
+        if (isDirAt(dirFd, n, &link)) {
+            if (depth < kMaxDepth) {
+                const Fd sub(openSubdir(dirFd, n));
+                if (sub.ok())
+                    removed += removeLeftoversAt(sub.get(), depth + 1);
+            }
+        } else if (n.startsWith('.') && n.endsWith(".jpg.tmp") && ::unlinkat(dirFd, n.constData(), 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+// Writes bytes to `name` in dirFd under the temporary name ".<name>.tmp" and
+// renames it into place; replace false refuses an existing name (EEXIST).
+bool writeAt(int dirFd, const QByteArray& name, const QByteArray& bytes, bool replace, int* errOut)
+{
+    const QByteArray tmp = "." + name + ".tmp";
+    // A leftover of a killed write, or whatever else stands there, goes first;
+    // O_EXCL with O_NOFOLLOW then never writes through a link.
+    ::unlinkat(dirFd, tmp.constData(), 0);
+    int err = 0;
+    const int fd = ::openat(dirFd, tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        err = errno;
+    } else {
+        const char* p = bytes.constData();
+        qint64 left = bytes.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, size_t(left));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                err = errno;
+                break;
+            }
+            p += n;
+            left -= n;
+        }
+        // The data reaches the medium before the name does: after a power
+        // cut or a pulled stick a final name never stands for a short file.
+        if (!err && ::fdatasync(fd) != 0)
+            err = errno;
+        if (::close(fd) != 0 && !err)
+            err = errno;
+    }
+    if (!err) {
+        // The rename replaces a link of that name, never its target.
+        if (replace) {
+            if (::renameat(dirFd, tmp.constData(), dirFd, name.constData()) != 0)
+                err = errno;
+        } else if (::renameat2(dirFd, tmp.constData(), dirFd, name.constData(), RENAME_NOREPLACE) != 0) {
+            err = errno;
+            if (err == EINVAL) { // a file system without the flag
+                struct stat st {};
+                if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                    err = EEXIST;
+                else
+                    err = ::renameat(dirFd, tmp.constData(), dirFd, name.constData()) == 0 ? 0 : errno;
+            }
+        }
+    }
+    if (err) {
+        ::unlinkat(dirFd, tmp.constData(), 0);
+        if (errOut)
+            *errOut = err;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -73,6 +305,7 @@ void Copy2MoveDisk::start(bool runTask)
     if (_future)
         return;
     stopped = false;
+    m_sweptDrive.clear();
     if (!runTask)
         return;
     _future = QThread::create([this] {
@@ -194,6 +427,7 @@ bool Copy2MoveDisk::writeOnce()
 {
     const Drive drv = drive();
     if (drv.prepath.isEmpty()) {
+        m_sweptDrive.clear(); // a drive plugged in again is looked over again
         QMutexLocker lock(&queueMutex);
         actqueue.clear();
         return false;
@@ -225,19 +459,44 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
         return false;
     }
     const QString mountDir = platform::path(drv.prepath);
-    const QString path = mountDir + QLatin1Char('/') + key;
-    const QString dir = QFileInfo(path).absolutePath();
-    const QString dayRoot = mountDir + QStringLiteral("/monitor_") + drv.uuid;
+    // The mount point is the one place trusted as it stands; below it every
+    // folder is opened by itself without following links, so no name or link
+    // on the drive can lead a write, a new folder or a prune off the drive.
+    const Fd mount(::open(QFile::encodeName(mountDir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!mount.ok())
+        return false;
+    const QStringList parts = key.split(QLatin1Char('/'));
+    const QStringList folders = parts.mid(0, parts.size() - 1);
     const QString today = clockNow().toString(QStringLiteral("yyyyMMdd"));
-    const QString keyDay = key.section(QLatin1Char('/'), 1, 1);
-    const QStringList protect{today, keyDay};
-    if (!QFileInfo(dir).isDir()) {
-        if (!QDir().mkpath(dir)) {
-            if (warnNow(gWarnFolder))
-                qWarning() << "Copy2MoveDisk: cannot make" << dir;
-            return false;
-        }
-        pruneDays(dayRoot, std::max(1, int(days)), protect, false);
+    const QStringList protect{today, parts.value(1)};
+    if (m_sweptDrive != drv.uuid + QLatin1Char('@') + drv.prepath) {
+        // A write killed on this drive earlier left its temporary file.
+        int err = 0;
+        const Fd own = openChain(mount.get(), {folders.first()}, false, nullptr, &err);
+        const int removed = own.ok() ? removeLeftoversAt(own.get(), 0) : 0;
+        if (removed)
+            qInfo() << "Copy2MoveDisk: removed" << removed << "unfinished image file(s) from" << drv.prepath;
+        m_sweptDrive = drv.uuid + QLatin1Char('@') + drv.prepath;
+    }
+    bool made = false;
+    int err = 0;
+    const Fd dir = openChain(mount.get(), folders, true, &made, &err);
+    if (!dir.ok()) {
+        if (warnNow(gWarnFolder))
+            qWarning().noquote() << "Copy2MoveDisk: cannot make" << mountDir + QLatin1Char('/') + folders.join('/')
+                                 << ":" << strerror(err)
+                                 << (err == ELOOP || err == ENOTDIR
+                                         ? "(a link or a file stands in its way; nothing is written through it)"
+                                         : "");
+        return false;
+    }
+    auto pruneRoot = [&](int keep, bool force) {
+        int e = 0;
+        const Fd root = openChain(mount.get(), {folders.first()}, false, nullptr, &e);
+        return root.ok() && pruneDaysAt(root.get(), keep, protect, force);
+    };
+    if (made) {
+        pruneRoot(std::max(1, int(days)), false);
         // A prune on a slow stick takes a while; it may be gone by now.
         if (!isMountedAt(drv.device, drv.prepath))
             return false;
@@ -245,86 +504,31 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
     const QByteArray bytes = item.jpeg.isEmpty() ? encodeJpeg(item.image) : item.jpeg;
     if (bytes.isEmpty())
         return false;
-    int err = 0;
+    const QString path = mountDir + QLatin1Char('/') + key;
     auto write = [&] {
         err = 0;
-        return m_writer ? m_writer(path, bytes, &err) : writeFileAtomic(path, bytes, true, &err);
+        return m_writer ? m_writer(path, bytes, &err)
+                        : writeAt(dir.get(), QFile::encodeName(parts.last()), bytes, true, &err);
     };
     bool ok = write();
     // A full drive gives up its oldest day (never today's) for the new image.
-    if (!ok && isNoSpace(err) && pruneDays(dayRoot, 1, protect, true))
+    if (!ok && isNoSpace(err) && pruneRoot(1, true))
         ok = write();
     if (!ok && warnNow(gWarnWrite))
         qWarning() << "Copy2MoveDisk: cannot write" << path << ":" << strerror(err);
     return ok;
 }
 
-bool Copy2MoveDisk::pruneDays(const QString& root, int keep, const QStringList& protect, bool force)
-{
-    QDir dir(root);
-    QFileInfoList entries =
-        dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::NoSort);
-    std::sort(entries.begin(), entries.end(),
-              [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
-    if (!force && entries.size() <= std::max(1, keep))
-        return false;
-    for (const QFileInfo& e : entries) {
-        if (protect.contains(e.fileName()))
-            continue;
-        // In process, never through a shell: the names come from the drive.
-        const bool ok = e.isSymLink() ? QFile::remove(e.filePath()) : QDir(e.filePath()).removeRecursively();
-        if (!ok)
-            qWarning() << "Copy2MoveDisk: could not remove day folder" << e.filePath();
-        return ok;
-    }
-    return false;
-}
-
 bool Copy2MoveDisk::writeFileAtomic(const QString& path, const QByteArray& bytes, bool replace, int* errnoOut)
 {
     const QFileInfo fi(path);
-    const QString tmp = fi.absolutePath() + QStringLiteral("/.") + fi.fileName() + QStringLiteral(".tmp");
-    const QByteArray tmpName = QFile::encodeName(tmp);
-    int err = 0;
-    const int fd = ::open(tmpName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        err = errno;
-    } else {
-        const char* p = bytes.constData();
-        qint64 left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, p, size_t(left));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                err = errno;
-                break;
-            }
-            p += n;
-            left -= n;
-        }
-        // The data reaches the medium before the name does: after a power
-        // cut or a pulled stick a final name never stands for a short file.
-        if (!err && ::fdatasync(fd) != 0)
-            err = errno;
-        if (::close(fd) != 0 && !err)
-            err = errno;
-    }
-    if (!err) {
-        if (replace) {
-            if (::rename(tmpName.constData(), QFile::encodeName(path).constData()) != 0)
-                err = errno;
-        } else if (!QFile::rename(tmp, path)) { // refuses an existing name
-            err = EEXIST;
-        }
-    }
-    if (err) {
-        ::unlink(tmpName.constData());
+    const Fd dir(::open(QFile::encodeName(fi.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.ok()) {
         if (errnoOut)
-            *errnoOut = err;
+            *errnoOut = errno;
         return false;
     }
-    return true;
+    return writeAt(dir.get(), QFile::encodeName(fi.fileName()), bytes, replace, errnoOut);
 }
 
 QByteArray Copy2MoveDisk::encodeJpeg(const QImage& image)

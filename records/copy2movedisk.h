@@ -66,11 +66,6 @@ public:
     using FileWriter = std::function<bool(const QString& path, const QByteArray& bytes, int* err)>;
     void setFileWriter(FileWriter w) { m_writer = std::move(w); }
 
-    // Removes the oldest day folder below root (name order) when more than
-    // keep are there, or with force whenever there is one to remove; never
-    // one named in protect. A link is removed as a link. True when one went.
-    static bool pruneDays(const QString& root, int keep, const QStringList& protect, bool force);
-
 public slots:
     void diskInfoChange(QVector<UPanInfo> infos);
 
@@ -98,4 +93,5 @@ private:
     Drive m_drive;
     std::atomic<int> days{31};
     FileWriter m_writer;
+    QString m_sweptDrive; // uuid@mount of the drive last cleared of unfinished files (writer task only)
 };

@@ -1,5 +1,6 @@
 #include "controller/controlport.h"
 #include "controller/iothread.h"
+#include "controller/mapplication.h"
 #include "controller/redowizard.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
@@ -29,6 +30,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
 
 namespace {
 // The rows a query gives, each row's columns joined by "=".
@@ -70,6 +73,8 @@ private slots:
     void badDatabaseFileAtStart_data();
     void badDatabaseFileAtStart();
     void inputChangeReachesTheWindowsRun();
+    void sigtermEndsInOrderEveryTime();
+    void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
 // The types the station queues between threads arrive intact on the
@@ -333,5 +338,110 @@ void TstStartup::inputChangeReachesTheWindowsRun()
     QCOMPARE(win.unhandledRuns, 0);
 }
 
-QTEST_MAIN(TstStartup)
+// SIGTERM at any moment, from the first instant of the start-up to the
+// running station with a drive in: an orderly end with status 0 every time,
+// no crash report and no stack from the logging library.
+void TstStartup::sigtermEndsInOrderEveryTime()
+{
+    TestEnv env;
+    // A panel's udev folder with one stick in it, the stick's medium beside.
+    QVERIFY(env.writeSimFile("/run/udev/data/b8:17", "S:disk/by-uuid/AB12-CD34\nE:ID_BUS=usb\nE:ID_FS_TYPE=vfat\n"));
+    QVERIFY(QDir().mkpath(env.simRoot() + "/dev/disk/by-uuid") && QDir().mkpath(env.simRoot() + "/drives/sdb1"));
+    QVERIFY(QFile::link("../../sdb1", env.simRoot() + "/dev/disk/by-uuid/AB12-CD34"));
+    QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
+    // Signalled these many ms after its first word (the first splash step,
+    // the moment the program is in charge); -1: once it says it is running.
+    const QList<int> delays{0, 20, 60, 150, 400, 800, -1, -1, -1};
+    QStringList bad;
+    for (int delay : delays) {
+        QProcess p;
+        p.setWorkingDirectory(env.workDir());
+        p.start(QStringLiteral(STATION_EXE), QStringList());
+        QVERIFY(p.waitForStarted());
+        QElapsedTimer t;
+        t.start();
+        QString out;
+        while (p.bytesAvailable() == 0 && p.state() == QProcess::Running && t.elapsed() < 60000) {
+            p.setReadChannel(QProcess::StandardError);
+            p.waitForReadyRead(5);
+        }
+        p.setReadChannel(QProcess::StandardOutput);
+        t.restart();
+        if (delay >= 0) {
+            while (t.elapsed() < delay && p.state() == QProcess::Running)
+                p.waitForReadyRead(5);
+        } else {
+            while (!out.contains("station running") && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+                p.waitForReadyRead(1000);
+                out += QString::fromUtf8(p.readAllStandardOutput());
+            }
+        }
+        ::kill(pid_t(p.processId()), SIGTERM);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            bad << QString("%1 ms: still running a minute after SIGTERM").arg(delay);
+            continue;
+        }
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || err.contains("*** SIG"))
+            bad << QString("%1 ms: status %2 code %3 %4").arg(delay).arg(int(p.exitStatus())).arg(p.exitCode())
+                       .arg(err.mid(err.indexOf("*** SIG"), 200));
+    }
+    QVERIFY2(bad.isEmpty(), qPrintable(bad.join("\n")));
+}
+
+namespace {
+// The threads of this process by id, each with its name.
+QMap<QString, QString> threads()
+{
+    QMap<QString, QString> out;
+    for (const QString& id : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm("/proc/self/task/" + id + "/comm");
+        if (comm.open(QIODevice::ReadOnly))
+            out.insert(id, QString::fromUtf8(comm.readAll()).trimmed());
+    }
+    return out;
+}
+} // namespace
+
+// The whole start-up in this process, ended by SIGTERM: when it returns,
+// every thread it started (drive watcher, USB writer, image writer, board
+// poll, statistics workers, cameras) has ended.
+void TstStartup::orderedEndJoinsEveryThread()
+{
+    TestEnv env;
+    QVERIFY(env.writeSimFile("/run/udev/data/b8:17", "S:disk/by-uuid/AB12-CD34\nE:ID_BUS=usb\nE:ID_FS_TYPE=vfat\n"));
+    QVERIFY(QDir().mkpath(env.simRoot() + "/dev/disk/by-uuid") && QDir().mkpath(env.simRoot() + "/drives/sdb1"));
+    QVERIFY(QFile::link("../../sdb1", env.simRoot() + "/dev/disk/by-uuid/AB12-CD34"));
+    QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
+    const QMap<QString, QString> before = threads();
+    QStringList during;
+    QTimer::singleShot(3000, [&] {
+        during = threads().values();
+        ::raise(SIGTERM);
+    });
+    char name[] = "station";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    QCOMPARE(stationMain(argc, argv), 0);
+    QVERIFY2(during.contains("DiskManager") && during.contains("IOThread"), qPrintable(during.join(", ")));
+    QStringList left;
+    const QMap<QString, QString> after = threads();
+    // Unnamed helpers of libraries (OpenCV's pool) carry the program's name;
+    // Qt's pool threads end by themselves.
+    const QString own = threads().value(QString::number(::getpid()));
+    for (auto it = after.cbegin(); it != after.cend(); ++it)
+        if (!before.contains(it.key()) && it.value() != "Thread (pooled)" && it.value() != own)
+            left << it.value();
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(", ")));
+}
+
+int main(int argc, char** argv)
+{
+    // The station's own application object: the whole start-up runs here too.
+    MApplication app(argc, argv);
+    TstStartup t;
+    return QTest::qExec(&t, argc, argv);
+}
 #include "tst_startup.moc"

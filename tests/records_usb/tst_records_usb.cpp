@@ -117,6 +117,8 @@ private slots:
     void dayFolders();
     void dayFolderNames_data();
     void dayFolderNames();
+    void linksOnTheDrive_data();
+    void linksOnTheDrive();
     void pulledDrive_data();
     void pulledDrive();
     void diskFull();
@@ -385,6 +387,59 @@ void TstRecordsUsb::dayFolderNames()
     for (const QString& f : kept)
         QVERIFY2(QFileInfo::exists(f), qPrintable(f));
     QCOMPARE(filesBelow(env->simRoot(), "pwned") + filesBelow(env->workDir(), "pwned"), QStringList());
+}
+
+void TstRecordsUsb::linksOnTheDrive_data()
+{
+    QTest::addColumn<QString>("link"); // below the drive's root, pointing off the drive
+    QTest::newRow("drive folder") << "monitor_U";
+    QTest::newRow("day folder") << "monitor_U/20261205";
+    QTest::newRow("camera folder") << "monitor_U/20261205/camera1";
+    QTest::newRow("kind folder") << "monitor_U/20261205/camera1/detect1/NG";
+    QTest::newRow("temporary file") << "monitor_U/20261205/camera1/detect1/NG/.img.jpg.tmp";
+    QTest::newRow("image file") << "monitor_U/20261205/camera1/detect1/NG/img.jpg";
+}
+
+// A link on the drive never takes a write, a folder or a prune off the drive.
+void TstRecordsUsb::linksOnTheDrive()
+{
+    QFETCH(QString, link);
+    DiskManager m;
+    QVERIFY(useDrive(m));
+    c2m->setDays(1);
+    const QString off = env->simRoot() + "/offdrive";
+    // The link's target holds old "day folders" and a file of its own.
+    for (const char* d : {"20200101/x", "20200102/x", "20200103/x"})
+        QVERIFY(QDir().mkpath(off + "/" + d));
+    QFile own(off + "/own.jpg");
+    QVERIFY(own.open(QIODevice::WriteOnly) && own.write("mine") == 4);
+    own.close();
+    const QString at = driveFile(u, link);
+    QVERIFY(QDir().mkpath(QFileInfo(at).path()));
+    QVERIFY(QFile::link(link.endsWith(".tmp") || link.endsWith(".jpg") ? off + "/own.jpg" : off, at));
+    auto offState = [&] {
+        QStringList out;
+        QDirIterator it(off, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next() + ":" + QString::number(it.fileInfo().size());
+        out.sort();
+        return out;
+    };
+    const QStringList before = offState();
+
+    const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
+    for (int i = 0; i < 3; ++i) {
+        clock->setNow(QDateTime(QDate(2026, 12, 5 + i), QTime(10, 0)));
+        c2m->add_map_actqueue(src, "img", frame(16, 16, kRed));
+        c2m->writeOnce();
+        // A link standing for the image itself is replaced by the image, on the drive.
+        if (i == 0 && link.endsWith("img.jpg"))
+            QVERIFY(colourIs(at, kRed) && !QFileInfo(at).isSymLink());
+    }
+    QCOMPARE(offState(), before);
+    QFile back(off + "/own.jpg");
+    QVERIFY(back.open(QIODevice::ReadOnly) && back.readAll() == "mine");
 }
 
 void TstRecordsUsb::pulledDrive_data()
