@@ -1,6 +1,7 @@
 // Latency of the board link over a pseudo-terminal with the in-process board
 // simulator: from IOFlashOut on the GUI side to the command-1 frame at the
-// board, and from an input change at the board to the I/O thread's signal.
+// board, and from an input change at the board to the I/O thread's signal
+// (received on that thread, the wake-up taken as the station takes it).
 // Counters report the median and the worst case over all changes.
 #include "boardsim.h"
 #include "controller/controlport.h"
@@ -10,6 +11,7 @@
 #include "platform/platformpath.h"
 
 #include <QMutex>
+#include <QMutexLocker>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -118,12 +120,23 @@ void BM_InputToSignal(benchmark::State& state)
     std::condition_variable cv;
     uint32_t lastWord = 0;
     BoardSim::Clock::time_point lastT;
-    QObject::connect(link.port->ioThread(), &IOThread::sigIOChange, [&] {
+    // Received on the I/O thread itself, as the station's receiver does it
+    // (less the queue to the GUI thread): the wake-up is taken before the word
+    // is read, or the thread signals no further change.
+    IOThread* io = link.port->ioThread();
+    QObject::connect(io, &IOThread::sigIOChange, io, [&] {
+        const auto t = BoardSim::Clock::now();
+        io->wakeTaken();
+        uint32_t now;
+        {
+            QMutexLocker lock(boardIoMutex());
+            now = gDataIn;
+        }
         std::lock_guard<std::mutex> l(m);
-        lastWord = gDataIn;
-        lastT = BoardSim::Clock::now();
+        lastWord = now;
+        lastT = t;
         cv.notify_all();
-    });
+    }, Qt::DirectConnection);
     std::mt19937 rng(2);
     std::vector<double> lat;
     uint32_t word = 0;

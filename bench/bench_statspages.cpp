@@ -28,6 +28,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cstdio>
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -40,6 +42,24 @@ struct Env
     StatisticsWidget* page;
 };
 
+QApplication* app = nullptr;
+Env* torn = nullptr;
+
+// The widgets, the model and the application object use statics of Qt's
+// own (the SQL connection registry, the window system's thread storage)
+// when they go: they go before main returns, in this order.
+void teardown()
+{
+    if (!torn)
+        return;
+    delete torn->page;
+    ResStatisticsParam::destroyInstance();
+    Clock::install(nullptr);
+    delete torn->clock;
+    delete torn->env;
+    delete app;
+}
+
 Env& env()
 {
     static Env e = [] {
@@ -47,14 +67,20 @@ Env& env()
         static int argc = 1;
         static char name[] = "bench_statspages";
         static char* argv[] = {name, nullptr};
-        static QApplication app(argc, argv);
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        app = new QApplication(argc, argv);
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg || type == QtCriticalMsg) // a failing export says why
+                fprintf(stderr, "%s\n", qPrintable(text));
+        });
         MessageTable::load();
         gLan = 1;
         numCamera = 8;
         gDNum = 8;
         gShowW = 1280;
         gShowH = 800;
+        // The working directory is the factory's, with the export's converter.
+        if (qEnvironmentVariableIsEmpty("STATION_BUILD_DIR"))
+            qputenv("STATION_BUILD_DIR", (QCoreApplication::applicationDirPath() + "/..").toLocal8Bit());
         Env r;
         r.env = new TestEnv;
         r.clock = new TestClock(QDateTime(QDate(2025, 1, 6), QTime(9, 0)));
@@ -69,6 +95,7 @@ Env& env()
         r.page->connectModel(r.model);
         return r;
     }();
+    torn = &e;
     return e;
 }
 
@@ -254,3 +281,13 @@ void BM_ExportYear(benchmark::State& state)
 BENCHMARK(BM_ExportYear)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    teardown();
+    return 0;
+}

@@ -38,6 +38,15 @@ constexpr double kRansacPixels = 3.0;
 constexpr double kContrast = 0.01;
 // Share of the other good templates in which a keypoint must keep its structure to be scored.
 constexpr double kStableShare = 0.5;
+// The good templates' grey range, widened by this, is what a good part may
+// show at a pixel (noise, gain left after its correction, resampling).
+constexpr int kGreyPlay = 15;
+// Differing areas below this share of the box are noise, not a part's feature.
+constexpr double kNoiseShare = 0.0025;
+// Share of the box differing (above the noise share) at which the comparison
+// scores 50: a missing or added feature of 2 % of the box scores well below
+// 80, a quarter of the box covered still scores something.
+constexpr double kHalfScoreShare = 0.06;
 // The box image may be a view into the frame; the templates are copies. Both
 // are filtered as if nothing lay outside the box.
 constexpr int kIsolated = cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED;
@@ -149,6 +158,13 @@ cv::Point2f apply(const cv::Mat& m, cv::Point2f p)
     return cv::Point2f(float(r0[0] * p.x + r0[1] * p.y + r0[2]), float(r1[0] * p.x + r1[1] * p.y + r1[2]));
 }
 
+// Score 0..100 of the share of the box that differs from every good template.
+double differenceScore(double share)
+{
+    const double over = std::max(0.0, share - kNoiseShare);
+    return 100.0 / (1.0 + std::sqrt(over / kHalfScoreShare));
+}
+
 struct Template
 {
     cv::Mat image;
@@ -176,6 +192,86 @@ struct SURF::Impl
     cv::Mat descriptors;
     cv::Mat refInner; // the reference, smoothed, less kNccMargin on every side
     bool upright = false;
+    // The grey range of the good templates per pixel of refInner's place, each
+    // template moved onto the reference and the range widened by a pixel of
+    // play; and the mask's part of that place.
+    cv::Mat low, high, middle, innerMask;
+
+    // Exposure and gain scale the grey levels: the factor that brings the
+    // image (on the reference's place) to the templates' middle, as the
+    // median over the pixels, so that a part of the box that differs does not
+    // move it.
+    double gain(const cv::Mat& inner) const
+    {
+        constexpr int kBins = 300;
+        constexpr double kFrom = 0.5, kStep = 0.005;
+        int hist[kBins] = {};
+        int counted = 0;
+        for (int y = 0; y < inner.rows; ++y) {
+            const uchar* a = inner.ptr<uchar>(y);
+            const uchar* m = middle.ptr<uchar>(y);
+            const uchar* k = innerMask.ptr<uchar>(y);
+            for (int x = 0; x < inner.cols; ++x)
+                if (k[x] && a[x] >= 16 && m[x] >= 16) {
+                    const int bin = int((double(m[x]) / a[x] - kFrom) / kStep);
+                    ++hist[std::clamp(bin, 0, kBins - 1)];
+                    ++counted;
+                }
+        }
+        if (counted < 100)
+            return 1.0;
+        int seen = 0, bin = 0;
+        while (bin < kBins - 1 && (seen += hist[bin]) < counted / 2)
+            ++bin;
+        return kFrom + (bin + 0.5) * kStep;
+    }
+
+    // Where the keypoints of template t lie in the image (shift: where the
+    // reference sits): the move of the image onto the reference, good to a
+    // fraction of a pixel and a slight turn; a plain shift when too few agree.
+    cv::Mat placement(const Template& t, const cv::Mat& smooth, cv::Point shift) const
+    {
+        std::vector<cv::Point2f> from, to;
+        for (size_t i = 0; i < keypoints.size(); ++i) {
+            const cv::Point p(cvRound(keypoints[i].pt.x) + shift.x, cvRound(keypoints[i].pt.y) + shift.y);
+            cv::Point at;
+            if (bestNear(t.patches[i], smooth, p, &at) >= kSamePatch) {
+                from.emplace_back(float(at.x), float(at.y));
+                to.emplace_back(float(cvRound(keypoints[i].pt.x)), float(cvRound(keypoints[i].pt.y)));
+            }
+        }
+        cv::Mat m;
+        if (from.size() >= size_t(kMinKeypoints)) {
+            m = cv::estimateAffinePartial2D(from, to, cv::noArray(), cv::RANSAC, 1.5);
+            // A slight move only: anything else is a wrong fit of a few points.
+            if (!m.empty() && (std::abs(m.at<double>(0, 0) - 1) > 0.02 || std::abs(m.at<double>(1, 0)) > 0.02 ||
+                               std::abs(m.at<double>(0, 2) + shift.x) > 4 || std::abs(m.at<double>(1, 2) + shift.y) > 4))
+                m.release();
+        }
+        if (m.empty())
+            m = (cv::Mat_<double>(2, 3) << 1, 0, -shift.x, 0, 1, -shift.y);
+        return m;
+    }
+
+    // Share of the box's inner place that no good template explains, the image
+    // moved onto the reference by toRef; marks it in defects (inner size).
+    double differingShare(const cv::Mat& smooth, const cv::Mat& toRef, cv::Mat& defects) const
+    {
+        const int W = box.width, H = box.height;
+        cv::Mat onRef;
+        cv::warpAffine(smooth, onRef, toRef, cv::Size(W, H), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        cv::Mat inner = onRef(cv::Rect(kNccMargin, kNccMargin, low.cols, low.rows));
+        cv::Mat level;
+        inner.convertTo(level, CV_16S, gain(inner));
+        cv::Mat below, above;
+        cv::subtract(low, level, below, cv::noArray(), CV_16S);
+        cv::subtract(level, high, above, cv::noArray(), CV_16S);
+        defects = (below > kGreyPlay) | (above > kGreyPlay);
+        defects &= innerMask;
+        cv::morphologyEx(defects, defects, cv::MORPH_OPEN, cv::Mat::ones(3, 3, CV_8U));
+        const int inspected = std::max(1, cv::countNonZero(innerMask));
+        return double(cv::countNonZero(defects)) / inspected;
+    }
 
     // Share (0..100) of the keypoints of template t found in the smoothed image
     // when the reference sits at shift; marks the missing ones.
@@ -254,6 +350,10 @@ bool SURF::Train(int, int, int, int)
     d->keypoints.clear();
     d->descriptors.release();
     d->refInner.release();
+    d->low.release();
+    d->high.release();
+    d->middle.release();
+    d->innerMask.release();
     if (!d->box.readyToTrain("SURF", d->added.size()))
         return false;
     const int W = d->box.width, H = d->box.height;
@@ -304,8 +404,12 @@ bool SURF::Train(int, int, int, int)
         // pixel or two apart) and whether its structure is there at all.
         std::vector<std::vector<cv::Point>> where(textured.size(), std::vector<cv::Point>(n));
         std::vector<int> otherHits(n, 0);
+        std::vector<cv::Point> shifts;
         for (size_t k = 0; k < textured.size(); ++k) {
-            const cv::Point s = k == 0 ? cv::Point(0, 0) : estimateShift(d->refInner, smooth[k], true);
+            cv::Point s = k == 0 ? cv::Point(0, 0) : estimateShift(d->refInner, smooth[k], true);
+            s.x = std::clamp(s.x, -kNccMargin, kNccMargin);
+            s.y = std::clamp(s.y, -kNccMargin, kNccMargin);
+            shifts.push_back(s);
             for (size_t i = 0; i < n; ++i) {
                 const cv::Point p(cvRound(d->keypoints[i].pt.x) + s.x, cvRound(d->keypoints[i].pt.y) + s.y);
                 const double c = bestNear(refPatches[i], smooth[k], p, &where[k][i]);
@@ -351,6 +455,23 @@ bool SURF::Train(int, int, int, int)
             }
             d->keypoints = std::move(kps);
             d->descriptors = desc;
+            // What a good part may look like at every pixel: the range of the
+            // good templates, each on the reference's place.
+            const cv::Rect inner(kNccMargin, kNccMargin, W - 2 * kNccMargin, H - 2 * kNccMargin);
+            for (size_t k = 0; k < textured.size(); ++k) {
+                const cv::Mat on = smooth[k](inner + shifts[k]);
+                if (k == 0) {
+                    d->low = on.clone();
+                    d->high = on.clone();
+                } else {
+                    cv::min(d->low, on, d->low);
+                    cv::max(d->high, on, d->high);
+                }
+            }
+            cv::addWeighted(d->low, 0.5, d->high, 0.5, 0, d->middle);
+            cv::erode(d->low, d->low, cv::Mat::ones(3, 3, CV_8U));
+            cv::dilate(d->high, d->high, cv::Mat::ones(3, 3, CV_8U));
+            d->innerMask = d->box.mask(inner).clone();
             for (size_t k = 0; k < textured.size(); ++k) {
                 Template t = *textured[k];
                 for (size_t i : stable)
@@ -438,6 +559,8 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
     } else {
         const cv::Mat smooth = smoothed(g);
         std::vector<int> missing;
+        cv::Mat bestImage, bestTransform;
+        cv::Point bestShift;
         // Scores every template with the reference at shift in image (which is
         // the box image moved back by transform, or the box image itself).
         auto scoreAll = [&](const cv::Mat& image, cv::Point shift, const cv::Mat& transform) {
@@ -447,6 +570,9 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 if (s > best) {
                     best = s;
                     bestIndex = i;
+                    bestImage = image;
+                    bestShift = shift;
+                    bestTransform = transform;
                     bestMissing.clear();
                     for (int k : missing)
                         bestMissing.push_back(
@@ -532,6 +658,25 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
                 scoreAll(back, estimateShift(d->refInner, back), transform);
             }
         }
+        // Keypoints lie where the structure is strong; a small feature missing
+        // or added elsewhere costs them nothing. So the whole box is compared
+        // with what the good templates show there as well, and the score is
+        // the lower of the two.
+        if (!bestImage.empty()) {
+            const cv::Mat toRef = d->placement(d->trained[size_t(bestIndex)], bestImage, bestShift);
+            cv::Mat defects;
+            best = std::min(best, differenceScore(d->differingShare(bestImage, toRef, defects)));
+            // What differs is what the operator is shown; the keypoints not
+            // found only when nothing differs over an area.
+            if (best < d->trained[size_t(bestIndex)].minScore && cv::countNonZero(defects) > 0) {
+                bestMissing.clear();
+                bestDiff = cv::Mat::zeros(d->box.height, d->box.width, CV_8UC1);
+                defects.copyTo(bestDiff(cv::Rect(kNccMargin, kNccMargin, defects.cols, defects.rows)));
+                cv::warpAffine(bestDiff, bestDiff, toRef, bestDiff.size(), cv::INTER_NEAREST | cv::WARP_INVERSE_MAP);
+                if (!bestTransform.empty())
+                    cv::warpAffine(bestDiff, bestDiff, bestTransform, bestDiff.size(), cv::INTER_NEAREST);
+            }
+        }
     }
 
     best = std::clamp(best, 0.0, 100.0);
@@ -540,6 +685,8 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
         if (bt.correlation) {
             bestDiff.copyTo(out);
         } else {
+            if (!bestDiff.empty())
+                bestDiff.copyTo(out);
             for (const cv::Point2f& p : bestMissing)
                 cv::rectangle(out, cv::Point(cvRound(p.x) - 2, cvRound(p.y) - 2),
                               cv::Point(cvRound(p.x) + 2, cvRound(p.y) + 2), cv::Scalar(255), cv::FILLED);

@@ -12,8 +12,12 @@
 // on the 0..100 scale of the ROI's minimum score. Textured templates are
 // compared by scale-invariant keypoints (SIFT of OpenCV's main modules: the
 // descriptor this station's matcher was named after is not in Debian's
-// OpenCV) with a ratio test and a RANSAC similarity check; the score is the
-// share of the template's keypoints found again in a consistent place.
+// OpenCV) with a ratio test and a RANSAC similarity check. The score is the
+// lower of two: the share of the template's keypoints found again in a
+// consistent place, and how little of the box, moved onto the templates and
+// brought to their brightness, lies outside the grey range the good templates
+// show there (keypoints bunch on strong structure; a small feature missing or
+// added elsewhere would cost them nothing).
 // Templates with texture but too few keypoints are compared by masked
 // normalised correlation within +-4 pixels. A template without texture is
 // not accepted at all: it would match any empty surface.
@@ -43,8 +47,9 @@ public:
 
     // Score 0..100 of the box image against the best template; 0 when the
     // matcher is not valid or the image does not fit. out: box-sized 8-bit;
-    // when the score is below the minimum, the places where the template's
-    // structure was not found are marked 255.
+    // when the score is below the minimum, the places that differ from the
+    // good templates (or, when no area differs, where the template's
+    // structure was not found) are marked 255.
     float Match(cv::Mat& roiImage, cv::Mat& out);
 
     int Width() const;

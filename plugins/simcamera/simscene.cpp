@@ -42,6 +42,7 @@ SimScene::Options SimScene::optionsFrom(const QJsonObject& cfg)
     o.defectEvery = cfg.value("defectEvery").toInt(0);
     o.shift = cfg.value("shift").toDouble(0);
     o.angle = cfg.value("angle").toDouble(0);
+    o.partStyle = cfg.value("partStyle").toInt(0);
     o.folder = cfg.value("folder").toString();
     return o;
 }
@@ -60,6 +61,7 @@ void SimScene::configure(const Options& options, int width, int height)
     m_opt.defectEvery = std::max(0, m_opt.defectEvery);
     m_opt.shift = std::max(0.0, m_opt.shift);
     m_opt.angle = std::max(0.0, m_opt.angle);
+    m_opt.partStyle = std::clamp(m_opt.partStyle, 0, 2);
     m_w = std::max(16, width);
     m_h = std::max(16, height);
     m_files.clear();
@@ -181,24 +183,118 @@ cv::Rect SimScene::partRect(int cavity) const
     return cv::Rect(cav.x + cav.width / 8, cav.y + cav.height / 8, cav.width * 3 / 4, cav.height * 3 / 4);
 }
 
-void SimScene::drawPart(cv::Mat& img, int cavity, bool color) const
+std::vector<SimScene::Circle> SimScene::pins(int cavity) const
 {
-    // A moulded cap: a rounded body with a hole, lighter than the plate.
+    const cv::Rect b = partRect(cavity);
+    const double share[4] = {0.025, 0.032, 0.04, 0.05};
+    const cv::Point2d at[4] = {{0.2, 0.3}, {0.8, 0.3}, {0.2, 0.7}, {0.8, 0.7}};
+    std::vector<Circle> out;
+    for (int i = 0; i < 4; ++i)
+        out.push_back({cv::Point2d(b.x + at[i].x * b.width, b.y + at[i].y * b.height),
+                       std::sqrt(share[i] * b.area() / CV_PI)});
+    return out;
+}
+
+SimScene::Circle SimScene::flawCircle(const Flaw& flaw) const
+{
+    const cv::Rect b = partRect(flaw.cavity);
+    const double place = std::clamp(flaw.place, 0.0, 1.0);
+    switch (flaw.kind) {
+    case Flaw::MissingPin:
+        return pins(flaw.cavity)[size_t(std::clamp(flaw.pin, 0, 3))];
+    case Flaw::AddedHole: {
+        // In the free band above or below the centre hole, between the pins.
+        const double along = place < 0.5 ? 2 * place : 2 * place - 1;
+        const double band = (b.height / 2.0 - std::min(b.width, b.height) / 7.0) / 2.0;
+        return {cv::Point2d(b.x + b.width * (0.42 + 0.16 * along), place < 0.5 ? b.y + band : b.br().y - band),
+                std::sqrt(std::max(0.0, flaw.area) / CV_PI)};
+    }
+    case Flaw::Chip: {
+        // A bite centred on the straight part of the outline: half a disc lies in the part.
+        const int rad = std::max(2, std::min(b.width, b.height) / 6);
+        const double sw = b.width - 2.0 * rad, sh = b.height - 2.0 * rad;
+        double t = place * 2 * (sw + sh);
+        cv::Point2d c;
+        if (t < sw)
+            c = {b.x + rad + t, double(b.y)};
+        else if ((t -= sw) < sh)
+            c = {double(b.br().x), b.y + rad + t};
+        else if ((t -= sh) < sw)
+            c = {b.br().x - rad - t, double(b.br().y)};
+        else
+            c = {double(b.x), b.br().y - rad - (t - sw)};
+        return {c, std::sqrt(2 * std::max(0.0, flaw.area) / CV_PI)};
+    }
+    case Flaw::None:
+        break;
+    }
+    return {cv::Point2d(), 0};
+}
+
+cv::Rect SimScene::flawRect(const Flaw& flaw) const
+{
+    if (flaw.kind == Flaw::None || flaw.cavity < 0 || flaw.cavity >= int(m_cavities.size()))
+        return cv::Rect();
+    const Circle f = flawCircle(flaw);
+    const cv::Rect r(cvFloor(f.c.x - f.r), cvFloor(f.c.y - f.r), cvCeil(2 * f.r) + 1, cvCeil(2 * f.r) + 1);
+    return flaw.kind == Flaw::Chip ? r & partRect(flaw.cavity) : r;
+}
+
+void SimScene::drawPart(cv::Mat& img, int cavity, bool color, int style, const Flaw* flaw) const
+{
     const cv::Rect body = partRect(cavity);
-    const int rad = std::max(2, std::min(body.width, body.height) / 6);
     const cv::Scalar c = color ? cv::Scalar(40, 140, 230) : cv::Scalar(200);
-    cv::rectangle(img, cv::Rect(body.x + rad, body.y, body.width - 2 * rad, body.height), c, cv::FILLED);
-    cv::rectangle(img, cv::Rect(body.x, body.y + rad, body.width, body.height - 2 * rad), c, cv::FILLED);
-    for (const cv::Point& p : {cv::Point(body.x + rad, body.y + rad), cv::Point(body.br().x - rad, body.y + rad),
-                               cv::Point(body.x + rad, body.br().y - rad), cv::Point(body.br().x - rad, body.br().y - rad)})
-        cv::circle(img, p, rad, c, cv::FILLED, cv::LINE_AA);
     const cv::Point centre(body.x + body.width / 2, body.y + body.height / 2);
-    cv::circle(img, centre, std::min(body.width, body.height) / 5, grey(color, 60), cv::FILLED, cv::LINE_AA);
-    if (m_opt.engraved) {
-        // The cavity number moulded into the cap's rim, as real moulds mark their parts.
-        const double fs = std::max(0.3, body.height / 90.0);
-        cv::putText(img, std::to_string(cavity + 1), cv::Point(body.x + rad / 2 + 1, body.br().y - rad / 2 - 1),
-                    cv::FONT_HERSHEY_SIMPLEX, fs, grey(color, 70), std::max(1, int(fs * 2)), cv::LINE_AA);
+    const int side = std::min(body.width, body.height);
+    const bool flawed = flaw && flaw->kind != Flaw::None && flaw->cavity == cavity;
+    const cv::Rect frameRect(0, 0, img.cols, img.rows);
+    const cv::Rect around = cv::Rect(body.x - side, body.y - side, body.width + 2 * side, body.height + 2 * side) & frameRect;
+    const cv::Mat under = flawed && flaw->kind == Flaw::Chip ? img(around).clone() : cv::Mat();
+    if (style == 2) {
+        // Another article: a round lid with a slot and two holes.
+        const int r = side / 2 - 1;
+        cv::circle(img, centre, r, c, cv::FILLED, cv::LINE_AA);
+        cv::rectangle(img, cv::Rect(centre.x - r / 2, centre.y - r / 9, r, 2 * (r / 9)), grey(color, 60), cv::FILLED);
+        for (int s : {-1, 1})
+            cv::circle(img, centre + cv::Point(0, s * r / 2), r / 6, grey(color, 60), cv::FILLED, cv::LINE_AA);
+    } else {
+        // A moulded cap: a rounded body with a hole, lighter than the plate.
+        const int rad = std::max(2, side / 6);
+        cv::rectangle(img, cv::Rect(body.x + rad, body.y, body.width - 2 * rad, body.height), c, cv::FILLED);
+        cv::rectangle(img, cv::Rect(body.x, body.y + rad, body.width, body.height - 2 * rad), c, cv::FILLED);
+        for (const cv::Point& p : {cv::Point(body.x + rad, body.y + rad), cv::Point(body.br().x - rad, body.y + rad),
+                                   cv::Point(body.x + rad, body.br().y - rad), cv::Point(body.br().x - rad, body.br().y - rad)})
+            cv::circle(img, p, rad, c, cv::FILLED, cv::LINE_AA);
+        cv::circle(img, centre, style == 1 ? side / 7 : side / 5, grey(color, 60), cv::FILLED, cv::LINE_AA);
+        if (style == 1)
+            for (int i = 0; i < 4; ++i) {
+                if (flawed && flaw->kind == Flaw::MissingPin && flaw->pin == i)
+                    continue; // a short shot: the pin did not fill
+                const Circle p = pins(cavity)[size_t(i)];
+                // A boss with its shadowed rim, sizes in eighths of a pixel.
+                cv::circle(img, cv::Point(cvRound(p.c.x * 8), cvRound(p.c.y * 8)), cvRound(p.r * 8), grey(color, 150),
+                           cv::FILLED, cv::LINE_AA, 3);
+                cv::circle(img, cv::Point(cvRound(p.c.x * 8), cvRound(p.c.y * 8)), cvRound((p.r - 2) * 8), grey(color, 240),
+                           cv::FILLED, cv::LINE_AA, 3);
+            }
+        if (m_opt.engraved) {
+            // The cavity number moulded into the cap's rim, as real moulds mark their parts.
+            const double fs = std::max(0.3, body.height / 90.0);
+            cv::putText(img, std::to_string(cavity + 1), cv::Point(body.x + rad / 2 + 1, body.br().y - rad / 2 - 1),
+                        cv::FONT_HERSHEY_SIMPLEX, fs, grey(color, 70), std::max(1, int(fs * 2)), cv::LINE_AA);
+        }
+    }
+    if (!flawed || flaw->kind == Flaw::MissingPin)
+        return;
+    const Circle f = flawCircle(*flaw);
+    const cv::Point fc(cvRound(f.c.x * 8), cvRound(f.c.y * 8));
+    if (flaw->kind == Flaw::AddedHole) {
+        cv::circle(img, fc, cvRound(f.r * 8), grey(color, 60), cv::FILLED, cv::LINE_AA, 3);
+    } else {
+        // The bite shows what lies under the part.
+        cv::Mat bite(around.size(), CV_8UC1, cv::Scalar(0));
+        cv::circle(bite, fc - 8 * around.tl(), cvRound(f.r * 8), cv::Scalar(255), cv::FILLED, cv::LINE_8, 3);
+        under.copyTo(img(around), bite);
     }
 }
 
@@ -278,14 +374,15 @@ cv::Mat SimScene::frame(quint64 n, const Shot& shot)
         if (base.empty())
             buildBase(color);
         img = base.clone();
+        const int style = shot.partStyle >= 0 ? shot.partStyle : m_opt.partStyle;
         if (m_opt.parts)
             for (int i = 0; i < int(m_cavities.size()); ++i)
                 if (std::find(shot.missing.begin(), shot.missing.end(), i) == shot.missing.end())
-                    drawPart(img, i, color);
+                    drawPart(img, i, color, style, &shot.flaw);
         const quint64 lbe = quint64(m_opt.leftBehindEvery);
         const bool leftBehind = shot.leftBehind || (lbe > 0 && n % lbe == lbe - 1);
         if (leftBehind && !m_opt.parts)
-            drawPart(img, leftBehindCavity(n, shot), color);
+            drawPart(img, leftBehindCavity(n, shot), color, style, nullptr);
         const quint64 de = quint64(m_opt.defectEvery);
         if (shot.defect || (de > 0 && n % de == de - 1))
             for (const cv::Rect& r : defectSpots(n))
@@ -298,6 +395,11 @@ cv::Mat SimScene::frame(quint64 n, const Shot& shot)
             cv::Mat s;
             img.convertTo(s, CV_16S);
             cv::add(s, noise, s, cv::noArray(), CV_16S);
+            if (shot.noise > 0) {
+                cv::Mat g(s.size(), CV_16S);
+                cv::RNG(quint64(m_opt.seed) * 0x9E3779B97F4A7C15ull + n).fill(g, cv::RNG::NORMAL, 0, shot.noise);
+                s += g;
+            }
             s.convertTo(img, CV_8U);
         }
     }

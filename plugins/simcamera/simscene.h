@@ -50,7 +50,23 @@ public:
         // (positioning and feature matchers need that; the plain plate
         // repeats from cavity to cavity).
         bool engraved = false;
+        // The moulded article: 0 a cap with a round hole; 1 the same cap with
+        // a smaller hole and four pins of 2.5, 3.2, 4 and 5 % of its outline's
+        // area (small features an inspection has to see); 2 another article,
+        // a round lid with a slot and two holes.
+        int partStyle = 0;
         QString folder;          // play this folder's images instead
+    };
+
+    // One small flaw of one part (parts in, part style 1 for a missing pin).
+    struct Flaw {
+        enum Kind { None, MissingPin, AddedHole, Chip };
+        Kind kind = None;
+        int cavity = 0;
+        int pin = 0;        // MissingPin: which pin, 0..3 (sizes in that order)
+        double area = 0;    // AddedHole, Chip: pixels of the hole or of the bite out of the outline
+        double place = 0.5; // 0..1: where on the part (hole: along the free band above and below
+                            // the centre hole; chip: along the outline, corners excluded)
     };
 
     // A move of the whole view: rotated by `angle` degrees (counter-clockwise
@@ -73,6 +89,9 @@ public:
         std::vector<int> missing;  // with parts: cavities whose part is missing
         bool defect = false;       // dark spots at defectSpots(n)
         std::optional<Pose> pose;  // this frame's move; unset: the configured jitter
+        int partStyle = -1;        // every part of another style (-1: the configured one)
+        Flaw flaw;
+        double noise = 0;          // mono: further Gaussian sensor noise of this sigma, new for every frame number
     };
 
     // The simulated camera's one-shot faults.
@@ -84,7 +103,8 @@ public:
     void configure(const Options& options, int width, int height);
     // The plug-in's JSON keys (all optional): "seed", "cavitiesX",
     // "cavitiesY", "parts" (bool), "leftBehindEvery" (n), "defectEvery" (n),
-    // "shift" (max pixels), "angle" (max degrees), "folder" (image folder).
+    // "shift" (max pixels), "angle" (max degrees), "partStyle" (0..2), "folder"
+    // (image folder).
     void configure(const QJsonObject& cfg, int width, int height);
     static Options optionsFrom(const QJsonObject& cfg);
 
@@ -103,6 +123,8 @@ public:
     bool playsFolder() const { return !m_files.isEmpty(); }
     const std::vector<cv::Rect>& cavities() const { return m_cavities; }
     cv::Rect partRect(int cavity) const;           // the part's outline in that cavity
+    // Bounding box of a flaw's pixels (empty for none).
+    cv::Rect flawRect(const Flaw& flaw) const;
     std::vector<cv::Rect> defectSpots(quint64 n) const; // boxes of frame n's spots
     int leftBehindCavity(quint64 n, const Shot& shot) const;
     // Frame n's move when the shot sets none.
@@ -113,7 +135,13 @@ public:
 private:
     void buildBase(bool color);
     void engrave(cv::Mat& plate) const;
-    void drawPart(cv::Mat& img, int cavity, bool color) const;
+    void drawPart(cv::Mat& img, int cavity, bool color, int style, const Flaw* flaw) const;
+    struct Circle {
+        cv::Point2d c;
+        double r;
+    };
+    std::vector<Circle> pins(int cavity) const;
+    Circle flawCircle(const Flaw& flaw) const;
     bool loadFolderFrame(quint64 n, bool color, cv::Mat& out) const;
     cv::Mat poseMatrix(const Pose& pose) const;
 

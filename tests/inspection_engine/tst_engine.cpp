@@ -76,6 +76,10 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     // A ring reaching past the bottom-right corner: judged on its part inside.
     f(cv::Rect(340, 240, 60, 60)).setTo(230);
     const int ring = rig.addRing(d, 5, {390, 290}, 30, 10, 200, 0, 100000);
+    // Dark spots counted with C = 5, an opening of 2C + 1: a spot 2C wide goes, one 2C + 1 wide stays.
+    f(cv::Rect(110, 160, 10, 10)).setTo(10);
+    f(cv::Rect(140, 160, 11, 11)).setTo(10);
+    const int darkSpots = rig.addRect(d, 8, {100, 150, 80, 40}, 50, 1 | (1 << 16), 5);
     const int ignore = rig.addRect(d, 2, {0, 200, 10, 10});
     rig.para.tempIsNG[d] = 1;
     rig.setFrame(f);
@@ -86,7 +90,8 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     const CameraViewState& v = rig.view;
     auto judged = [&](int r) { return qMakePair(v.roiValue[d][r], int(v.roiResult[d][r])); }; // value, result
     QCOMPARE(judged(spot), qMakePair(200, 1));
-    QCOMPARE(judged(dark).first, 400);
+    QCOMPARE(judged(dark), qMakePair(400, 1)); // the upper limit itself passes
+    QCOMPARE(judged(darkSpots), qMakePair(1, 1));
     QCOMPARE(judged(bright0), qMakePair(0, 1));
     QCOMPARE(judged(bright1).second, 0);
     QCOMPARE(v.spotRects[d][many][0][0], 99);

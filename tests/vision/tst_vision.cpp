@@ -1,4 +1,5 @@
 #include "frame/imagetools.h"
+#include "plugins/simcamera/partcases.h"
 #include "plugins/simcamera/simscene.h"
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -280,6 +282,45 @@ private slots:
             QVERIFY(p.Train(0, 0, 0, 0));
             const float f = score(p, s.frame(3)(box).clone(), out);
             QVERIFY2(f >= 80.f && f <= 100.f, qPrintable(QString::number(f)));
+        }
+    }
+
+    void surfSeesOneSmallFeatureOfAPart()
+    {
+        // A similarity ROI around one part at the matcher's default settings:
+        // a good part a little off, turned, brighter or darker and noisy passes
+        // with room; the same part with one pin, hole or chip of 2-5 % of the
+        // box, or another article, fails; and what differs is marked there.
+        PartCases cases;
+        std::vector<SURF> matchers(size_t(cases.cavities()));
+        for (int c = 0; c < cases.cavities(); ++c) {
+            const cv::Rect box = cases.box(c);
+            SURF& sf = matchers[size_t(c)];
+            QVERIFY(sf.Create(box.width, box.height, cv::Mat()));
+            for (const cv::Mat& t : cases.templates(c))
+                QVERIFY(sf.AddTemp(t, 1, 50, 80));
+            QVERIFY(sf.Train(0, 0, 0, 0));
+            QCOMPARE(sf.FeatureTemplates(), 10);
+        }
+        for (int k = 0; k < PartCases::KindCount; ++k) {
+            std::vector<float> scores;
+            for (int i = 0; i < 32; ++i) {
+                const PartCases::Case cs = cases.make(PartCases::Kind(k), i);
+                cv::Mat roi = cs.roi(), out;
+                const float v = matchers[size_t(cs.cavity)].Match(roi, out);
+                scores.push_back(v);
+                const QString what = QString("%1 %2: %3").arg(PartCases::name(cs.kind)).arg(i).arg(v);
+                QVERIFY2(k == PartCases::Good ? v >= 90 : v < 80, qPrintable(what));
+                if (cs.flaw.empty())
+                    continue;
+                // The part moved by up to 3 px and turned by up to 1.3 px at the box's edge.
+                const cv::Rect near = cv::Rect(cs.flaw.tl() - cs.box.tl() - cv::Point(6, 6), cs.flaw.size() + cv::Size(12, 12));
+                const int marked = cv::countNonZero(out), there = cv::countNonZero(out(near & cv::Rect(cv::Point(), out.size())));
+                QVERIFY2(there > 0 && there >= 0.9 * marked, qPrintable(QString("%1, %2 of %3 marked there").arg(what).arg(there).arg(marked)));
+            }
+            std::sort(scores.begin(), scores.end());
+            qInfo("%-11s min %5.1f  median %5.1f  max %5.1f", PartCases::name(PartCases::Kind(k)), double(scores.front()),
+                  double(scores[scores.size() / 2]), double(scores.back()));
         }
     }
 
