@@ -122,4 +122,5 @@ private:
     bool m_ok = false;
     bool m_prevOpen = false;
     uint32_t m_seenInputs = 0;
+    bool m_unsettled = false;
 };
