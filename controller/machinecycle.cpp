@@ -189,12 +189,9 @@ void MachineCycle::Run()
     if (!CameraCheck()) {
         setOut(0, 1);
         flush();
-        if (m_cameraState || !p.camDisconnect) {
-            if (p.camDisconnect)
-                m_hooks->showLostCameraBox(true);
-            else
-                m_hooks->notice(39);
-        }
+        // The poll always warns with 39; the lost-camera box is the view's
+        // report (LostCamera).
+        m_hooks->notice(39);
         m_poll.start(1000);
         m_cameraState = false;
         return; // no stamp: a loss of 11 s also stops the board polling
@@ -236,12 +233,18 @@ void MachineCycle::Run()
         const int l0 = gpControlIO ? gpControlIO->IOState(0, 0) : 0;
         const int l3 = gpControlIO ? gpControlIO->IOState(0, 3) : 0;
         const int cur = w.curDetect;
+        auto clearResults = [this](int from, int to) {
+            for (CameraViewState* v : m_cams)
+                for (int d = from; d <= to; ++d)
+                    std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
+        };
         if (f1) {
             m_trig[1] = false;
             if (p.prodNGOption && cur == 0) {
                 m_hooks->editorNotCheckCur();
                 pseudoTrigger = 2;
             } else {
+                clearResults(0, CameraViewState::kDetections - 1);
                 if (m == 2) {
                     if (l0 && !l3)
                         w.curMould = 1;
@@ -254,8 +257,10 @@ void MachineCycle::Run()
                     m_hooks->editorReCheck();
             }
         } else if (m == 0 && p.inputResetRecheck) {
-            if ((f0 && cur == 0) || (f2 && cur == 1))
+            if ((f0 && cur == 0) || (f2 && cur == 1)) {
+                clearResults(cur, cur);
                 m_hooks->editorReCheck();
+            }
         }
         if (f2 && cur == 0)
             pseudoTrigger = 2;
@@ -713,6 +718,7 @@ void MachineCycle::reDetect()
     }
     autoReDetect = true;
     if (mode() == 3) {
+        m_step = gDNum - 1; // the sequence goes on after the re-run step
         setOut(OutputNo[7] - 1, 1);
         TimerUp(gDNum - 1);
     } else {

@@ -5,6 +5,8 @@
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
 #include "netservices/zev_netmn.h"
+#include "settings/helpwidget.h"
+#include "settings/widgetchangecamera.h"
 #include "settings/wizardparawidget.h"
 #include "widgets/colorbutton.h"
 #include "frame/operatorprompt.h"
@@ -61,8 +63,10 @@ void WindowCycleHooks::editorOpenAlarm()
 {
     m_w->curCamera = numCamera;
     m_w->ChangeCammer();
-    if (m_w->settingsWindow)
-        m_w->settingsWindow->hide();
+    for (QWidget* page : {static_cast<QWidget*>(m_w->settingsWindow), static_cast<QWidget*>(m_w->helpPage),
+                          static_cast<QWidget*>(m_w->cameraNumbering)})
+        if (page)
+            page->hide();
     if (m_w->roiPanel) {
         m_w->roiPanel->Reset(false);
         m_w->roiPanel->show();

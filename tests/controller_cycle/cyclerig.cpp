@@ -11,6 +11,7 @@
 #include <QMutex>
 #include <QPluginLoader>
 #include <QThread>
+#include <QtTest>
 
 namespace {
 
@@ -216,6 +217,10 @@ void CycleRig::wake()
 
 void CycleRig::settle()
 {
+    // Once the link failed to settle the test has failed: later steps do not
+    // wait again, so it ends in seconds instead of at the test time-out.
+    if (m_unsettled)
+        return;
     const bool ok = waitFor([this] {
         uint32_t in, out;
         {
@@ -226,8 +231,12 @@ void CycleRig::settle()
         const bool stale = gpControlIO->ioThread() && gpControlIO->ioThread()->isStale();
         return (in == (sim->inputs() & 0x3FF) || stale) && ((out & 0x3FF) == sim->outputs() || stale || sim->silent());
     });
-    if (!ok)
-        qWarning("board link did not settle: in %x/%x out %x/%x", gDataIn, sim->inputs(), gDataOut, sim->outputs());
+    if (!ok) {
+        m_unsettled = true;
+        QTest::qFail(qPrintable(QString::asprintf("board link did not settle: in %x/%x out %x/%x", gDataIn,
+                                                  sim->inputs(), gDataOut, sim->outputs())),
+                     __FILE__, __LINE__);
+    }
 }
 
 void CycleRig::run(int ms)

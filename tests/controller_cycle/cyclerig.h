@@ -58,6 +58,9 @@ public:
     void inspect(int camera, int d) override;
     void softTrigger(int camera) override;
     void editorReCheck() override { ++editorReChecks; cycle->reDetectAlarm(); }
+    void editorNotCheckCur() override { ++notChecks; }
+    void saveReTrainImage(int, int) override { ++reTrainSaves; }
+    void retrain(int, int d) override { retrained << d; }
     void notice(int msg) override { notices << msg; OperatorPrompt::installed()->prompt(OperatorPrompt::Message, msg, {}); }
     void startPeriodRecord() override { ++periodStarts; }
     void finishPeriodRecord() override { ++periodEnds; }
@@ -111,10 +114,13 @@ public:
     bool productBox = false, lostBox = false;
     int templateWipes = 0, ignoreSaves = 0;
     int shownAlone = -1, orderResets = 0;
+    int notChecks = 0, reTrainSaves = 0;
+    QList<int> retrained; // detections rebuilt
 
 private:
     std::vector<std::vector<uchar>> m_templates[8];
     bool m_ok = false;
     bool m_prevOpen = false;
     uint32_t m_seenInputs = 0;
+    bool m_unsettled = false;
 };

@@ -42,6 +42,7 @@ private slots:
     void mode3CutModes_data();
     void mode3CutModes();
     void lostCameraHoldsTheCycle();
+    void alarmInputsAndReRuns();
     void resamplingAndNesting();
     void countFile();
     void countFileSurvivesKills();
@@ -256,16 +257,22 @@ void TstCycle::limitsModesAndPulses()
     rig.byHand();
     gpWPara->trigInDelay[1] = 0;
 
-    // Limit 2 reached by the second OK mould; a lowered limit still holds.
-    gpWPara->okMoldNum = 5;
-    gpWin->productCount = 6;
-    rig.set({0}, true, 100);
-    rig.set({2}, true, 100);
-    QCOMPARE(gpWin->productAlarm, 1);
-    QCOMPARE(rig.wire() & 0x5u, 0x5u);
-    rig.set({2, 0}, false, 200);
+    // Limit 2 reached by the second OK mould exactly; a lowered limit still
+    // holds.
+    gpWPara->okMoldNum = 2;
+    for (int k = 1; k <= 3; ++k) {
+        if (k == 3) {
+            gpWin->productAlarm = 0;
+            gpWPara->okMoldNum = 1;
+        }
+        rig.set({0}, true, 100);
+        rig.set({2}, true, 100);
+        QCOMPARE(gpWin->productAlarm, k == 1 ? 0 : 1);
+        QCOMPARE(rig.wire() & 0x5u, k == 1 ? 0u : 0x5u);
+        rig.set({2, 0}, false, 200);
+    }
     rig.set({0}, true, 300);
-    QCOMPARE(rig.periodStarts, 1); // the trigger is held
+    QCOMPARE(rig.periodStarts, 3); // the trigger is held
     QVERIFY(rig.productBox);
     QCOMPARE(rig.cycle->pollInterval(), 100); // the poll lives on
     QVERIFY(rig.cycle->pollActive());
@@ -478,6 +485,21 @@ void TstCycle::mode3CutModes()
     QCOMPARE(gAllCycleNum[0], 2);
     QCOMPARE(rig.periodStarts, 2);
     QCOMPARE(int(rig.wire()), atEnd);
+
+    // Step-wise again: the safety door's re-run of the last step ends the
+    // sequence, so the next rise starts a new cycle at the first step.
+    p.sequentialDetect = 1;
+    p.doorTrigDetect = 1;
+    rig.set({0}, false, 100);
+    rig.shoot();
+    rig.set({0}, true, 20);
+    QCOMPARE(rig.cycle->sequenceStep(), 0);
+    rig.set({1}, true, 20);
+    QCOMPARE(rig.cycle->sequenceStep(), 4);
+    rig.set({0, 1}, false, 100);
+    rig.set({0}, true, 20);
+    QCOMPARE(rig.cycle->sequenceStep(), 0);
+    QCOMPARE(rig.periodStarts, 4);
 }
 
 // A camera lost during the delay: clamp at once, message 39, a poll a
@@ -532,9 +554,11 @@ void TstCycle::lostCameraHoldsTheCycle()
     rig.cycle->LostCamera();
     rig.settle();
     QCOMPARE(rig.wire() & 1u, 0u);
+    rig.notices.clear();
     rig.run(1000);
     QCOMPARE(rig.wire() & 1u, 1u);
     QVERIFY(rig.lostBox);
+    QVERIFY(rig.notices.contains(39)); // the poll warns with 39 whichever box is chosen
     rig.views[0]->isConnected = true;
     rig.run(1000);
     QVERIFY(!rig.lostBox);
@@ -542,6 +566,139 @@ void TstCycle::lostCameraHoldsTheCycle()
     // No camera at all passes the check.
     rig.cycle->setCameras({});
     QVERIFY(rig.cycle->CameraCheck());
+}
+
+// The NG alarm left by the machine's inputs (safety door with the re-detect
+// delay, input 2, input 3), the automatic clearing; the immediate mould
+// re-run; stop and start by hand; the OK display's end after a template
+// auto-update.
+void TstCycle::alarmInputsAndReRuns()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    rig.byHand();
+    WizardPara& p = *gpWPara;
+    p.trigInDelay[1] = 0;
+    auto alarm = [&] {
+        rig.set({0, 1, 2, 3}, false, 100);
+        rig.shoot({0});
+        rig.set({0}, true, 100);
+        rig.set({2}, true, 20);
+        return gpWin->detectState == 2 && (rig.wire() & 5u) == 5u;
+    };
+    auto released = [&] { return gpWin->detectState == 0 && (rig.wire() & 5u) == 0; };
+
+    // The safety door re-detects after the delay, on the clean frame.
+    QVERIFY(alarm());
+    p.reInspectDelay = 5;
+    rig.shoot();
+    rig.set({1}, true, 400);
+    QCOMPARE(rig.editorReChecks, 0);
+    const uchar* results = rig.views[0]->roiResult[1];
+    QCOMPARE(int(*std::min_element(results, results + 16)), 1); // the door cleared the NG marks
+    rig.run(200);
+    QCOMPARE(rig.editorReChecks, 1);
+    QVERIFY(released());
+    // Input 2 again re-detects at once; input 3 skips this mould.
+    p.reInspectDelay = 0;
+    p.inputResetRecheck = 1;
+    p.noDetectModeSignal = 1;
+    QVERIFY(alarm());
+    rig.set({3}, true, 20);
+    QCOMPARE(rig.notChecks, 1);
+    rig.shoot();
+    rig.set({2}, false, 100);
+    rig.set({2}, true, 20);
+    QCOMPARE(rig.editorReChecks, 2);
+    QVERIFY(released());
+    // Automatic clearing: output 3 on, the alarm cleared 300 ms later.
+    p.outOnMoldCavity = 1;
+    p.out4Pulse = 3;
+    QVERIFY(alarm());
+    QCOMPARE(rig.wire() & 8u, 8u);
+    rig.run(200);
+    QCOMPARE(gpWin->detectState, 2);
+    rig.run(200);
+    QVERIFY(released());
+    QCOMPARE(rig.state->records.last(), "run: " + messageText(103));
+    p.outOnMoldCavity = 0;
+
+    // The safety door while detecting re-runs the mould detection at once.
+    p.doorTrigDetect = 1;
+    rig.set({0, 1, 2, 3}, false, 2100);
+    rig.shoot({1});
+    rig.set({1}, true, 20);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.wire() & 5u, 5u);
+    p.doorTrigDetect = 0;
+    rig.shoot();
+    rig.set({1}, false, 100);
+    rig.set({1}, true, 20);
+    QVERIFY(released());
+
+    // Stop (asked, declined then accepted) and start by hand; output 3
+    // marks the stop.
+    p.stopDetectCutOff = 1;
+    rig.prompt.answer(false);
+    QVERIFY(!rig.cycle->SlotStartStop());
+    QCOMPARE(gpWin->runState, 1);
+    rig.prompt.answer(true);
+    QVERIFY(rig.cycle->SlotStartStop());
+    rig.settle();
+    QCOMPARE(gpWin->runState, 3);
+    QCOMPARE(rig.wire() & 8u, 8u);
+    QCOMPARE(rig.state->records.last(), "operate: " + messageText(141));
+    QVERIFY(rig.cycle->SlotStartStop());
+    rig.settle();
+    QCOMPARE(gpWin->runState, 1);
+    QCOMPARE(rig.wire() & 8u, 0u);
+    QCOMPARE(rig.state->records.last(), "operate: " + messageText(142));
+
+    // Template auto-update: the OK mould's frames are kept; the end of the
+    // OK display rebuilds detection 1 and shows the next detection.
+    p.tempAutoUpdate = 1;
+    p.enableProdDetect = 1;
+    rig.retrained.clear();
+    rig.set({0, 1, 2, 3}, false, 2100);
+    rig.shoot();
+    rig.set({0}, true, 100);
+    rig.set({2}, true, 20);
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(rig.reTrainSaves, 2);
+    rig.run(1900);
+    QVERIFY(rig.retrained.isEmpty());
+    rig.run(200);
+    QCOMPARE(rig.retrained, (QList<int>{1, 1}));
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(gpWin->curDetect, 0);
+    QCOMPARE(ledMask() & 0xC0, 0xC0);
+
+    // Mode 0, both detections on input 0: a product NG cleared by the
+    // re-detect lets the mould detection follow without a trigger. An OK
+    // product with the ejector pulse option pulses output 1.
+    p.tempAutoUpdate = 0;
+    p.semiAuto = 0;
+    p.deriveByMode(&gpWin->curMould);
+    p.trigInDelay[0] = 0;
+    p.trigInDelay[1] = 2;
+    rig.set({0, 1, 2, 3}, false, 2100);
+    rig.shoot({0});
+    rig.set({0}, true, 20);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(gpWin->curDetect, 0);
+    const int cycles = gAllCycleNum[0];
+    rig.shoot();
+    rig.set({1}, true, 100);
+    QCOMPARE(gAllCycleNum[0], cycles);
+    rig.run(200);
+    QCOMPARE(gAllCycleNum[0], cycles + 1);
+    p.prodDetectOption = 1;
+    p.ejectorPulse = 3;
+    rig.set({0, 1}, false, 2100);
+    rig.set({0}, true, 20);
+    QCOMPARE(rig.wire() & 2u, 2u);
+    rig.run(300);
+    QCOMPARE(rig.wire() & 2u, 0u);
 }
 
 // Re-sampling: login, question both ways, masks cleared, records, taken up
@@ -625,7 +782,11 @@ void TstCycle::countFile()
     QCOMPARE((QList<int>{gAllNum[0], gAllNum[2], gAllNum[5], gFailNum[0], gFailNum[1], gFailNum[2], gFailNum[3]}),
              (QList<int>{5, 7, 0, 0, 100000000, 0, 0}));
     QCOMPARE(counters(0).mid(4), (QList<int>{12, 0}));
+    gSyncNGCycleNum = 34;
     ProductionCounters::CountWrite();
+    gSyncNGNum = gSyncNGCycleNum = 0;
+    ProductionCounters::CountRead();
+    QCOMPARE(counters(0).mid(4), (QList<int>{12, 34}));
     QFile back(ProductionCounters::filePath());
     QVERIFY(back.open(QIODevice::ReadOnly));
     const QByteArray text = back.readAll();

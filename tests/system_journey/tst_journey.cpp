@@ -20,6 +20,7 @@
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
 #include "platform/platformpath.h"
+#include "settings/helpwidget.h"
 #include "widgets/boxprompt.h"
 #include "widgets/choosebox.h"
 #include "widgets/combobox.h"
@@ -333,8 +334,12 @@ void TstJourney::alarmActionsEndTheirAlarm()
     QVERIFY(s.start());
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 6000);
 
-    // First alarm on camera 1: not detected, released.
+    // First alarm on camera 1 while the help page is open: the alarm
+    // covers it; not detected, released.
+    QTest::mouseClick(s.win->helpButton, Qt::LeftButton);
+    QVERIFY(s.win->helpPage->isVisible());
     QVERIFY(s.partLeftBehind({0}));
+    QVERIFY(!s.win->helpPage->isVisible());
     choose(s.editor()->cameraCombo, 1); // camera 2 is OK: refused
     s.boxes.clear();
     QTest::mouseClick(s.editor()->noCheckButton, Qt::LeftButton);
