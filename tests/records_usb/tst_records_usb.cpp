@@ -11,6 +11,7 @@
 #include "simdrive.h"
 #include "testsupport/testenv.h"
 
+#include <QBuffer>
 #include <QDirIterator>
 #include <QMutex>
 #include <QSemaphore>
@@ -431,7 +432,7 @@ void TstRecordsUsb::linksOnTheDrive()
     const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
     for (int i = 0; i < 3; ++i) {
         clock->setNow(QDateTime(QDate(2026, 12, 5 + i), QTime(10, 0)));
-        c2m->add_map_actqueue(src, "img", frame(16, 16, kRed));
+        c2m->add_map_actqueue(src, "img", frame(64, 48, kRed));
         c2m->writeOnce();
         // A link standing for the image itself is replaced by the image, on the drive.
         if (i == 0 && link.endsWith("img.jpg"))
@@ -579,6 +580,12 @@ void TstRecordsUsb::resultWriter()
     QCOMPARE(jpgsIn(ok), QStringList{"2026-12-05_15.50.39.jpg"});
     QVERIFY(colourIs(ok + "/2026-12-05_15.50.39.jpg", kGreen));
     QCOMPARE(shots.last().ok, true);
+    // JPEG at the encoder's default quality, byte for byte as QImage::save writes it.
+    QBuffer ref;
+    QVERIFY(ref.open(QIODevice::WriteOnly) && frame(64, 48, kGreen).save(&ref, "JPG"));
+    QFile saved(ok + "/2026-12-05_15.50.39.jpg");
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), ref.data());
 
     // Limit 3, five files (two of one time): the new one and the two newest
     // stay, equal times by name; the ROI number prefixes the name and is spent.
