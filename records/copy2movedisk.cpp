@@ -517,6 +517,12 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
     return ok;
 }
 
+int Copy2MoveDisk::removeUnfinished(const QString& root)
+{
+    const Fd dir(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.ok() ? removeLeftoversAt(dir.get(), 0) : 0;
+}
+
 bool Copy2MoveDisk::writeFileAtomic(const QString& path, const QByteArray& bytes, bool replace, int* errnoOut)
 {
     const QFileInfo fi(path);
