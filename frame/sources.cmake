@@ -28,6 +28,8 @@ list(APPEND STATION_CORE_SOURCES
   frame/parameterstartup.h
   frame/messagetable.cpp
   frame/messagetable.h
+  frame/safefile.cpp
+  frame/safefile.h
   frame/nettools.cpp
   frame/nettools.h
   frame/operatorprompt.cpp
