@@ -10,8 +10,7 @@
 
 bool imageSizeAllowed(const QSize& size)
 {
-    return size.width() > 0 && size.height() > 0 && size.width() <= kMaxImageSide && size.height() <= kMaxImageSide
-        && qint64(size.width()) * size.height() <= kMaxImagePixels;
+    return frameSizeAllowed(size.width(), size.height());
 }
 
 bool openRegularFile(QFile& file, const QString& path, QString* why)

@@ -1,4 +1,6 @@
 #pragma once
+#include "frame/imagebound.h"
+
 #include <QFile>
 #include <QImage>
 #include <QSize>
@@ -9,11 +11,6 @@
 // blocks the reader for good, a huge image takes gigabytes. These helpers
 // read only regular files and only images within a stated bound.
 
-// The largest image the station decodes or accepts as a camera frame: at
-// most 16384 pixels a side and 32 million pixels (128 MB as 32-bit pixels);
-// the largest camera in use has 5 million.
-constexpr int kMaxImageSide = 16384;
-constexpr qint64 kMaxImagePixels = 32LL * 1024 * 1024;
 bool imageSizeAllowed(const QSize& size);
 
 // Opens path for reading when it is a regular file (a link to one counts).

@@ -19,6 +19,7 @@ list(APPEND STATION_CORE_SOURCES
   frame/globals.h
   frame/imagetools.cpp
   frame/imagetools.h
+  frame/imagebound.h
   frame/ionames.cpp
   frame/ionames.h
   frame/logmanager.cpp
