@@ -19,6 +19,7 @@ list(APPEND STATION_CORE_SOURCES
   frame/globals.h
   frame/imagetools.cpp
   frame/imagetools.h
+  frame/imagebound.h
   frame/ionames.cpp
   frame/ionames.h
   frame/logmanager.cpp
@@ -28,6 +29,8 @@ list(APPEND STATION_CORE_SOURCES
   frame/parameterstartup.h
   frame/messagetable.cpp
   frame/messagetable.h
+  frame/safefile.cpp
+  frame/safefile.h
   frame/nettools.cpp
   frame/nettools.h
   frame/operatorprompt.cpp

@@ -1,4 +1,5 @@
 #include "inspection/viewimages.h"
+#include "frame/safefile.h"
 #include <glog/logging.h>
 
 #include "controller/mainstate.h"
@@ -14,6 +15,8 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QImageReader>
+#include <QMutex>
+#include <QSet>
 #include <QImageWriter>
 #include <QMutexLocker>
 #include <QPainter>
@@ -241,6 +244,19 @@ void ViewImages::keepAside(const QString& path, const QString& why)
         LOG(WARNING) << path.toStdString() << ": " << why.toStdString() << "; could not be kept aside";
 }
 
+void ViewImages::leaveUnused(const QString& path, const QString& why)
+{
+    // Said once per file and reason: the views load their files again at
+    // every camera change and retraining.
+    static QMutex mutex;
+    static QSet<QString> said;
+    QMutexLocker lock(&mutex);
+    if (!said.contains(path + why)) {
+        said.insert(path + why);
+        LOG(WARNING) << path.toStdString() << ": " << why.toStdString();
+    }
+}
+
 bool ViewImages::saveImageFile(const QImage& image, const QString& path)
 {
     if (image.isNull()) {
@@ -307,20 +323,23 @@ bool ViewImages::LoadTemplateImage(int d, int k)
     const QString path = templatePath(d, k);
     if (!QFile::exists(path))
         return false;
-    QImageReader reader(path);
-    QImage img = reader.read();
-    const QImage::Format want = v.isColor ? QImage::Format_RGB32 : QImage::Format_Grayscale8;
     QString why;
-    if (img.isNull())
-        why = "unreadable: " + reader.errorString();
-    else if (img.width() != v.imageWidth || img.height() != v.imageHeight)
+    bool unreadable = false;
+    QImage img = readImageFile(path, &why, &unreadable);
+    const QImage::Format want = v.isColor ? QImage::Format_RGB32 : QImage::Format_Grayscale8;
+    if (img.isNull()) {
+        // why says what kept it from being read
+    } else if (img.width() != v.imageWidth || img.height() != v.imageHeight)
         why = QString("%1x%2, the camera gives %3x%4").arg(img.width()).arg(img.height()).arg(v.imageWidth).arg(v.imageHeight);
     else if (!v.isColor && img.format() != QImage::Format_Indexed8 && img.format() != QImage::Format_Grayscale8)
         why = "not an 8-bit image";
     else if (v.isColor && img.depth() < 24)
         why = "not a colour image";
     if (!why.isEmpty()) {
-        keepAside(path, why);
+        if (unreadable)
+            keepAside(path, why);
+        else
+            leaveUnused(path, why + "; the slot stays empty, the file is left as it is");
         return false;
     }
     img = img.convertToFormat(want);
@@ -346,18 +365,24 @@ void ViewImages::LoadIgnorePoint()
         const QString path = ignorePath(d);
         if (!QFile::exists(path))
             continue;
-        QImageReader reader(path);
-        const QImage img = reader.read();
         QString why;
-        if (img.isNull())
-            why = "unreadable: " + reader.errorString();
-        else if (img.width() != v.imageWidth || img.height() != v.imageHeight)
+        bool unreadable = false;
+        const QImage img = readImageFile(path, &why, &unreadable);
+        if (img.isNull()) {
+            // why says what kept it from being read
+        } else if (img.width() != v.imageWidth || img.height() != v.imageHeight)
             why = QString("%1x%2, the camera gives %3x%4").arg(img.width()).arg(img.height()).arg(v.imageWidth).arg(v.imageHeight);
         else if (img.format() != QImage::Format_Indexed8 && img.format() != QImage::Format_Grayscale8)
             why = "not an 8-bit mask";
         if (!why.isEmpty()) {
-            // Nothing ignored rather than a guess; the file stays for inspection.
-            keepAside(path, why + ", nothing is ignored");
+            // Nothing ignored rather than a guess. Only a file that cannot be
+            // read is moved aside: a readable mask of another size or depth
+            // belongs to another camera (a swapped cable, a renumbering) and
+            // is needed again when the order is put back.
+            if (unreadable)
+                keepAside(path, why + ", nothing is ignored");
+            else
+                leaveUnused(path, why + ", nothing is ignored; the file is left as it is");
             continue;
         }
         // An indexed mask holds the byte itself as its index (grey table).

@@ -47,6 +47,8 @@ public:
     static bool saveImageFile(const QImage& image, const QString& path);
     // Renames path to path + ".damaged" (replacing an older one).
     static void keepAside(const QString& path, const QString& why);
+    // A readable file that does not fit: left where it is, logged once.
+    static void leaveUnused(const QString& path, const QString& why);
 
     // Allocates the result-image slots of camera c with pixelCount x 4 bytes
     // each, for every detection; called by the main window for each view.

@@ -4,6 +4,7 @@
 #include "records/diskmanager.h"
 #include "platform/platformpath.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
@@ -11,9 +12,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QThread>
-
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -519,6 +517,12 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
     return ok;
 }
 
+int Copy2MoveDisk::removeUnfinished(const QString& root)
+{
+    const Fd dir(::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.ok() ? removeLeftoversAt(dir.get(), 0) : 0;
+}
+
 bool Copy2MoveDisk::writeFileAtomic(const QString& path, const QByteArray& bytes, bool replace, int* errnoOut)
 {
     const QFileInfo fi(path);
@@ -535,18 +539,14 @@ QByteArray Copy2MoveDisk::encodeJpeg(const QImage& image)
 {
     if (image.isNull())
         return QByteArray();
-    const QImage src = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
-        ? image
-        : image.convertToFormat(QImage::Format_RGB32);
-    // RGB32 lies in memory as B, G, R, A on the little-endian panel.
-    const cv::Mat bgra(src.height(), src.width(), CV_8UC4, const_cast<uchar*>(src.constBits()),
-                       size_t(src.bytesPerLine()));
-    cv::Mat bgr;
-    cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
-    std::vector<uchar> buf;
-    if (!cv::imencode(".jpg", bgr, buf))
+    // What QImage::save writes for a ".jpg" name: the encoder's default
+    // quality. A higher one fills the disk and the drive several times sooner
+    // for no visible gain in a result picture.
+    QByteArray out;
+    QBuffer buffer(&out);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "JPG"))
         return QByteArray();
-    return QByteArray(reinterpret_cast<const char*>(buf.data()), int(buf.size()));
+    return out;
 }
 
 void Copy2MoveDisk::applyCommittedSettings(int newDays, int useBefore, int useAfter)

@@ -58,7 +58,11 @@ public:
     // errnoOut gets the error of a failed write. replace: an existing file
     // of that name is replaced, else the rename fails.
     static bool writeFileAtomic(const QString& path, const QByteArray& bytes, bool replace, int* errnoOut = nullptr);
-    // JPEG at the encoder's default quality; empty on failure.
+    // Removes the hidden ".<name>.jpg.tmp" files that writes killed midway
+    // left anywhere below root (links neither followed nor kept); returns
+    // how many went.
+    static int removeUnfinished(const QString& root);
+    // JPEG at the encoder's default quality, as QImage::save writes it; empty on failure.
     static QByteArray encodeJpeg(const QImage& image);
 
     // Test seam standing in for a slow or failing drive: called in place of

@@ -54,6 +54,9 @@ SaveFialImageThread::~SaveFialImageThread()
 
 void SaveFialImageThread::run()
 {
+    // A save killed midway (power cut, SIGKILL) left its temporary file.
+    if (const int n = Copy2MoveDisk::removeUnfinished(m_base))
+        qInfo() << "SaveFialImageThread: removed" << n << "unfinished image file(s) below" << m_base;
     while (!m_stop)
         passOnce();
 }

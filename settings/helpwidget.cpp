@@ -1,12 +1,18 @@
 #include "settings/helpwidget.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
+#include "frame/safefile.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 
 #include <QFile>
 #include <QLabel>
 #include <QPixmap>
+#include <QDebug>
+
+namespace {
+const qint64 kMaxTextBytes = 1 << 20; // far more than a page shows
+} // namespace
 
 HelpWidget::HelpWidget(QWidget* parent)
     : QWidget(parent)
@@ -31,16 +37,24 @@ HelpWidget::~HelpWidget() = default;
 bool HelpWidget::loadPage()
 {
     const QString base = QStringLiteral("./help/help%1").arg(gHelpC);
-    QPixmap pic(base + ".png");
+    // Only regular files within the image bound: a FIFO would hold the
+    // window for good, a huge picture would take gigabytes.
+    QString why;
+    const QImage pic = readImageFile(base + ".png", &why);
     if (!pic.isNull()) {
-        m_page->setPixmap(pic.scaled(m_page->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        m_page->setPixmap(
+            QPixmap::fromImage(pic).scaled(m_page->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
         return true;
     }
-    QFile txt(base + ".txt");
-    if (txt.open(QIODevice::ReadOnly)) {
-        m_page->setText(QString::fromUtf8(txt.readAll()));
+    if (why != QLatin1String("missing"))
+        qWarning().noquote() << "help page" << base + ".png:" << why;
+    QFile txt;
+    if (openRegularFile(txt, base + ".txt", &why)) {
+        m_page->setText(QString::fromUtf8(txt.read(kMaxTextBytes)));
         return true;
     }
+    if (why != QLatin1String("missing"))
+        qWarning().noquote() << "help page" << base + ".txt:" << why;
     m_page->setText(QStringLiteral("%1 %2").arg(messageText(792)).arg(gHelpC));
     return false;
 }

@@ -1,4 +1,5 @@
 #include "simcamera.h"
+#include "frame/imagebound.h"
 
 #include <QDebug>
 #include <QFile>
@@ -119,8 +120,16 @@ SimCamera::SimCamera(const QJsonObject& cfg, const QString& typeName, int kind, 
     : m_config(cfg), m_typeName(typeName), m_kind(kind), m_callLog(callLog)
 {
     m_sn = cfg.value("sn").toString();
-    m_width = std::clamp(cfg.value("width").toInt(1280), 16, 16384);
-    m_height = std::clamp(cfg.value("height").toInt(1024), 16, 16384);
+    m_width = std::max(16, cfg.value("width").toInt(1280));
+    m_height = std::max(16, cfg.value("height").toInt(1024));
+    if (!frameSizeAllowed(m_width, m_height)) {
+        // Every buffer of the station is this size several times over.
+        qWarning().noquote() << "simcamera:" << m_sn << QString("%1x%2").arg(m_width).arg(m_height)
+                             << "is beyond the frame bound of" << kMaxImageSide << "a side and"
+                             << kMaxImagePixels / (1024 * 1024) << "million pixels; 1280x1024 used";
+        m_width = 1280;
+        m_height = 1024;
+    }
     m_fps = std::clamp(cfg.value("fps").toInt(10), 1, 200);
     m_openFails = cfg.value("openFails").toBool(false);
     m_reconnectsToRecover = std::max(1, cfg.value("reconnectsToRecover").toInt(3));

@@ -4,6 +4,7 @@
 #include "inspection/cameramanager.h"
 #include "inspection_view/simplugindir.h"
 #include "platform/commandrunner.h"
+#include "testsupport/logcapture.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
@@ -136,6 +137,7 @@ private slots:
     void noCameraAsksToClearTheSerials();
     void resortStoresThePermutation();
     void createCameraUsesTheMatchingFactory();
+    void frameSizeBeyondTheBoundIsRefused();
 
     void freeRunningProducesFramesAtItsRate();
     void colourFollowsTheRequestUnlessForced();
@@ -479,6 +481,26 @@ void TstCameras::createCameraUsesTheMatchingFactory()
     _cameraInfo unknown = m.cameras[0];
     unknown.typeName = "Nobody";
     QVERIFY(m.createCamera(unknown) == nullptr);
+}
+
+// A configured frame of 100000 x 100000 would take gigabytes per buffer:
+// refused with a log line, the camera gives its usual size.
+void TstCameras::frameSizeBeyondTheBoundIsRefused()
+{
+    TestEnv env;
+    const QString dir = makeSimPluginDir(
+        {{"libhuge", cams("Huge", 1, {"CAMERA-HUGE", "CAMERA-WIDE"}, {{"width", 100000}, {"height", 100000}})}});
+    CameraManager m;
+    loadCameras(m, dir);
+    QCOMPARE(m.cameras.size(), 2);
+    LogCapture log;
+    std::unique_ptr<CameraInterface> cam(m.createCamera(m.cameras[0]));
+    QVERIFY(cam && cam->open());
+    int w = 0, h = 0;
+    cam->size(&w, &h);
+    QCOMPARE(QSize(w, h), QSize(1280, 1024));
+    QCOMPARE(log.matching({"CAMERA-HUGE", "100000x100000", "beyond the frame bound"}).size(), 1);
+    cam->close();
 }
 
 // ---- the simulated camera itself --------------------------------------------

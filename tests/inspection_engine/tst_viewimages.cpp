@@ -1,6 +1,7 @@
 #include "inspection/viewimages.h"
 #include "inspection_engine/enginerig.h"
 #include "frame/messagetable.h"
+#include "testsupport/glogcapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 class TstViewImages : public QObject
 {
@@ -207,25 +209,42 @@ void TstViewImages::damagedFilesAreKeptAsideAndGiveNothing()
     EngineRig rig(64, 48);
     ViewImages images(rig.view);
     QDir().mkpath("cammer12");
-    auto check = [&](const QString& why) {
-        images.LoadIgnorePoint();
-        QVERIFY2(rig.view.ignoreMasks[0].size() == size_t(64 * 48), qPrintable(why));
-        QVERIFY2(cv::countNonZero(rig.mat(rig.view.ignoreMasks[0].data())) == 0, qPrintable(why));
-        QVERIFY2(QFile::exists("cammer11/ignorepoint.bmp.damaged"), qPrintable(why));
-        QVERIFY2(!QFile::exists("cammer11/ignorepoint.bmp"), qPrintable(why));
+    GlogCapture log;
+    // Nothing ignored either way; only a file that cannot be read is moved
+    // aside. A readable one of another size or depth (a camera swapped or
+    // renumbered) stays where it is for the camera it belongs to, said once.
+    auto check = [&](const QString& why, bool aside) {
+        for (int load = 0; load < 2; ++load) {
+            images.LoadIgnorePoint();
+            QVERIFY2(rig.view.ignoreMasks[0].size() == size_t(64 * 48), qPrintable(why));
+            QVERIFY2(cv::countNonZero(rig.mat(rig.view.ignoreMasks[0].data())) == 0, qPrintable(why));
+        }
+        QVERIFY2(QFile::exists("cammer11/ignorepoint.bmp.damaged") == aside, qPrintable(why));
+        QVERIFY2(QFileInfo::exists("cammer11/ignorepoint.bmp") == !aside, qPrintable(why));
+        QVERIFY2(log.count("cammer11/ignorepoint.bmp") == 1, qPrintable(why));
         QFile::remove("cammer11/ignorepoint.bmp.damaged");
+        QFile::remove("cammer11/ignorepoint.bmp");
+        log.clear();
     };
     QVERIFY(rig.env.writeWorkFile("cammer11/ignorepoint.bmp", "BM this is not a picture"));
-    check("garbage");
+    check("garbage", true);
     QImage other(65, 48, QImage::Format_Indexed8);
     other.setColorCount(256);
     other.fill(7);
     QVERIFY(other.save("cammer11/ignorepoint.bmp"));
-    check("another size");
+    check("another size", false);
     QImage deep(64, 48, QImage::Format_RGB32);
     deep.fill(Qt::white);
     QVERIFY(deep.save("cammer11/ignorepoint.bmp"));
-    check("32-bit");
+    check("32-bit", false);
+    // A FIFO neither blocks the load nor is moved.
+    QVERIFY(::mkfifo("cammer11/ignorepoint.bmp", 0644) == 0);
+    check("fifo", false);
+    // A template of another size: its slot stays empty, the file stays.
+    QVERIFY(other.save("cammer12/template1.bmp"));
+    QVERIFY(!images.LoadTemplateImage(1, 1) && !images.LoadTemplateImage(1, 1));
+    QVERIFY(QFileInfo::exists("cammer12/template1.bmp") && !QFileInfo::exists("cammer12/template1.bmp.damaged"));
+    QCOMPARE(log.count("cammer12/template1.bmp: 65x48, the camera gives 64x48"), 1);
     // (Damaged templates: the camera view's test, which loads them at start.)
     // Detection 2's missing file is simply nothing ignored.
     QVERIFY(!QFile::exists("cammer12/ignorepoint.bmp.damaged"));

@@ -11,6 +11,7 @@
 #include "simdrive.h"
 #include "testsupport/testenv.h"
 
+#include <QBuffer>
 #include <QDirIterator>
 #include <QMutex>
 #include <QSemaphore>
@@ -119,6 +120,7 @@ private slots:
     void dayFolderNames();
     void linksOnTheDrive_data();
     void linksOnTheDrive();
+    void unfinishedFilesOfAKilledWrite();
     void pulledDrive_data();
     void pulledDrive();
     void diskFull();
@@ -431,7 +433,7 @@ void TstRecordsUsb::linksOnTheDrive()
     const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
     for (int i = 0; i < 3; ++i) {
         clock->setNow(QDateTime(QDate(2026, 12, 5 + i), QTime(10, 0)));
-        c2m->add_map_actqueue(src, "img", frame(16, 16, kRed));
+        c2m->add_map_actqueue(src, "img", frame(64, 48, kRed));
         c2m->writeOnce();
         // A link standing for the image itself is replaced by the image, on the drive.
         if (i == 0 && link.endsWith("img.jpg"))
@@ -440,6 +442,36 @@ void TstRecordsUsb::linksOnTheDrive()
     QCOMPARE(offState(), before);
     QFile back(off + "/own.jpg");
     QVERIFY(back.open(QIODevice::ReadOnly) && back.readAll() == "mine");
+}
+
+// A write killed on the drive leaves its hidden temporary file: the writer
+// removes such files when it takes the drive, and nothing else.
+void TstRecordsUsb::unfinishedFilesOfAKilledWrite()
+{
+    u = stick(17, "sdb1", "U");
+    const QString ng = u.medium() + "/monitor_U/20261201/camera1/detect1/NG";
+    const QString off = env->simRoot() + "/offdrive.jpg";
+    QVERIFY(QDir().mkpath(ng));
+    for (const QString& f : {ng + "/.a.jpg.tmp", ng + "/b.jpg", ng + "/c.jpg.tmp", off}) {
+        QFile file(f);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("half") == 4);
+    }
+    QVERIFY(QFile::link(off, ng + "/.d.jpg.tmp"));
+    DiskManager m;
+    QVERIFY(useDrive(m));
+    c2m->add_map_actqueue(env->workDir() + "/alarmimage/camera1/detect1/NG", "new", frame(64, 48, kRed));
+    QVERIFY(c2m->writeOnce());
+    QCOMPARE(QDir(ng).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name),
+             (QStringList{"b.jpg", "c.jpg.tmp"}));
+    QVERIFY(QFileInfo(off).size() == 4);
+    QCOMPARE(filesBelow(u.medium(), "*.tmp"), QStringList{ng + "/c.jpg.tmp"});
+    // The same for the result folders, when the result-image writer starts.
+    SaveFialImageThread w;
+    startWriter(w);
+    const QString local = w.resultFolder(0, 0, 1) + "/.e.jpg.tmp";
+    QVERIFY(QDir().mkpath(QFileInfo(local).path()) && QFile(local).open(QIODevice::WriteOnly));
+    w.start();
+    QTRY_VERIFY(!QFileInfo::exists(local));
 }
 
 void TstRecordsUsb::pulledDrive_data()
@@ -579,6 +611,12 @@ void TstRecordsUsb::resultWriter()
     QCOMPARE(jpgsIn(ok), QStringList{"2026-12-05_15.50.39.jpg"});
     QVERIFY(colourIs(ok + "/2026-12-05_15.50.39.jpg", kGreen));
     QCOMPARE(shots.last().ok, true);
+    // JPEG at the encoder's default quality, byte for byte as QImage::save writes it.
+    QBuffer ref;
+    QVERIFY(ref.open(QIODevice::WriteOnly) && frame(64, 48, kGreen).save(&ref, "JPG"));
+    QFile saved(ok + "/2026-12-05_15.50.39.jpg");
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), ref.data());
 
     // Limit 3, five files (two of one time): the new one and the two newest
     // stay, equal times by name; the ROI number prefixes the name and is spent.

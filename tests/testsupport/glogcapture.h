@@ -25,6 +25,16 @@ public:
         std::lock_guard<std::mutex> l(m_mx);
         return std::any_of(m_lines.begin(), m_lines.end(), [&](const QString& s) { return s.contains(part); });
     }
+    void clear()
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        m_lines.clear();
+    }
+    int count(const QString& part) const
+    {
+        std::lock_guard<std::mutex> l(m_mx);
+        return int(std::count_if(m_lines.begin(), m_lines.end(), [&](const QString& s) { return s.contains(part); }));
+    }
 
 private:
     mutable std::mutex m_mx;
