@@ -118,7 +118,7 @@ QString CammerWidget::roiCaption(const CammerSingleton* store, int d, int r, boo
     // operator sees it where the region is set.
     const TrainStatus st = roiTrainStatus[d][r];
     if (editView && (t == 0 || t == 6) && st != TrainStatus::Trained && st != TrainStatus::Empty)
-        caption += msg(799);
+        caption += msg(782);
     return caption;
 }
 

@@ -670,7 +670,7 @@ void TstView::paintColoursCaptionsAndCountdown()
     s->roiCount[0] = 2;
     // A defect region the engine could not train says so where it is set.
     v->roiTrainStatus[0][1] = TrainStatus::Untextured;
-    QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 ") + MessageTable::text(799));
+    QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 ") + MessageTable::text(782));
     QCOMPARE(v->roiCaption(s, 0, 1, false), QString("2: 100 / 42 "));
     v->roiTrainStatus[0][1] = TrainStatus::Trained;
     QCOMPARE(v->roiCaption(s, 0, 1, true), QString("2: 7, 100, 3 / 42 "));
