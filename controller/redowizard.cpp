@@ -298,8 +298,9 @@ void ReDoWizard::buildPages()
     recordsPage = new RecordsPage(settingsWindow);
     recordsPage->hide();
     dataExport = new DataExport(settingsWindow, this);
+    // The page and the names dialog load the live set once, at construction:
+    // what the operator confirmed there stays until the settings commit.
     settingsWindow->showIOPage = [this] {
-        ioPage->initIOWidget();
         ioPage->setGeometry(settingsWindow->rect());
         ioPage->show();
         ioPage->raise();
@@ -336,7 +337,6 @@ void ReDoWizard::buildPages()
     cameraNumbering = new WidgetChangeCamera(this);
     customNames = new CustomIONameWidget(this, ioPage);
     settingsWindow->showCustomNames = [this] {
-        customNames->init();
         customNames->show();
         customNames->raise();
     };

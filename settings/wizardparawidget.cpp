@@ -1,4 +1,5 @@
 #include "settings/wizardparawidget.h"
+#include "controller/mainstate.h"
 #include "controller/stationexit.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -125,7 +126,10 @@ void WizardParaWidget::accept()
 {
     hidePads();
     const int useBefore = gpWPara ? gpWPara->useDiskSaveImage : 0;
-    if (ParameterCommit::accept({applyCameras, retrain}) == 1 && imageSettingsCommitted)
+    const int result = ParameterCommit::accept({applyCameras, retrain});
+    if (result == -2)
+        return; // not stored: the edits stay on the pages for another try
+    if (result == 1 && imageSettingsCommitted)
         imageSettingsCommitted(useBefore);
     hide();
 }
@@ -156,12 +160,16 @@ void WizardParaWidget::ResetReCheck1Text(const QString& text) { m_reCheck1Text =
 
 void WizardParaWidget::SlotShowIOWidget()
 {
+    if (!gpWin || !gpWin->CheckRoot())
+        return;
     if (showIOPage)
         showIOPage();
 }
 
 void WizardParaWidget::SlotShowCustomIONameWidget()
 {
+    if (!gpWin || !gpWin->CheckRoot())
+        return;
     hide();
     if (showCustomNames)
         showCustomNames();
