@@ -319,6 +319,7 @@ void ReDoWizard::buildPages()
     settingsWindow->applyCameras = [this] {
         for (CammerWidget* v : views)
             if (v) {
+                v->CameraChangeTrig(gpWPara->extTrigger != 0);
                 v->initSetting();
                 v->SetSpeed();
             }
@@ -805,7 +806,14 @@ void ReDoWizard::mouseReleaseEvent(QMouseEvent* e)
 
 void ReDoWizard::endStation(int kind)
 {
-    StationExit::Hooks hooks{[] { ProductionCounters::CountWrite(); }, [] { StopWTD(); }};
+    // The statistics store the minute not stored yet on every orderly end,
+    // not only when the application quits.
+    StationExit::Hooks hooks{[] {
+                                 ProductionCounters::CountWrite();
+                                 ResStatisticsParam::getInstance()->shutdown();
+                             },
+                             [] { StopWTD(); },
+                             settingsWindow ? settingsWindow->afterClose : std::function<void()>()};
     stopImageWriter();
     if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
         QCoreApplication::exit(0);

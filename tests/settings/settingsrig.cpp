@@ -16,6 +16,7 @@
 #include "widgets_boxes/widgettest.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,13 +75,16 @@ void OperatorHand::answer()
     }
 }
 
-SettingsRig::SettingsRig(int cameras, int lan)
+SettingsRig::SettingsRig(int lan)
 {
     m_env = std::make_unique<TestEnv>();
-    m_log = m_env->workDir() + QStringLiteral("/camera-calls.log");
+    // The plug-in reads its configuration once per process: one call log
+    // for the process, read from where this rig began.
+    m_log = QDir::temp().filePath(QStringLiteral("settings-camera-calls-%1.log").arg(QCoreApplication::applicationPid()));
+    m_logStart = cameraCalls().size();
     QVERIFY(m_cfg.open());
     QJsonArray list;
-    for (int c = 0; c < cameras; ++c)
+    for (int c = 0; c < 2; ++c)
         list.append(QJsonObject{{"sn", QStringLiteral("SETCAM-%1").arg(c)}});
     m_cfg.write(QJsonDocument(QJsonObject{{"cameras", list}, {"width", 320}, {"height", 256}, {"callLog", m_log}})
                     .toJson());
@@ -88,10 +92,14 @@ SettingsRig::SettingsRig(int cameras, int lan)
     qputenv("STATION_SIMCAMERA_CONFIG", m_cfg.fileName().toLocal8Bit());
     widgettest::resetShared();
     StationExit::resetForTest();
+    // The station takes its language from the stored set.
+    QVERIFY(setStored(QStringLiteral("PARAM.db"), QStringLiteral("system2"), 13, lan));
     gLan = lan;
     win = new ReDoWizard(nullptr);
     win->show();
-    QVERIFY(QTest::qWaitForWindowExposed(win));
+    win->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(win));
+    m_logStart = cameraCalls().size();
 }
 
 SettingsRig::~SettingsRig()
@@ -104,7 +112,9 @@ SettingsRig::~SettingsRig()
 
 void SettingsRig::click(QWidget* w)
 {
-    QVERIFY2(w && w->isVisible(), w ? qPrintable(w->objectName()) : "no widget");
+    QVERIFY2(w && w->isVisible(), w ? qPrintable(QString("%1 %2 hidden").arg(w->metaObject()->className(),
+                                                                             w->property("text").toString()))
+                                    : "no widget");
     QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(w->width() / 2, w->height() / 2));
 }
 
@@ -211,5 +221,5 @@ QStringList SettingsRig::cameraCalls() const
     QFile f(m_log);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(m_logStart);
 }

@@ -32,8 +32,9 @@ private:
 class SettingsRig
 {
 public:
-    // cameras simulated cameras of 320 x 256; their calls go to callLog().
-    explicit SettingsRig(int cameras = 1, int lan = 1);
+    // Two simulated cameras of 320 x 256 ("SETCAM-0", "SETCAM-1"); lan is the
+    // stored language.
+    explicit SettingsRig(int lan = 1);
     ~SettingsRig();
     ReDoWizard* win = nullptr;
     OperatorHand hand;
@@ -51,12 +52,12 @@ public:
     static bool setStored(const QString& file, const QString& key, int pos, int value);
     // The journal's remarks, oldest first.
     static QStringList journal();
-    // The simulated cameras' calls so far.
+    // The simulated cameras' calls since the window was built.
     QStringList cameraCalls() const;
-    QString callLog() const { return m_log; }
 
 private:
     std::unique_ptr<TestEnv> m_env;
     QTemporaryFile m_cfg;
     QString m_log;
+    int m_logStart = 0;
 };
