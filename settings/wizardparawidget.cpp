@@ -99,6 +99,7 @@ void WizardParaWidget::buildCommonPage()
     groupCombo = new FuzzyComboBox(this);
     groupCombo->setGeometry(30, 180, 250, 60);
     groupCombo->setItemHeight(60);
+    groupCombo->setFont(boxpaint::houseFont(24));
     connect(groupCombo, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &WizardParaWidget::SlotParaGroupChange);
     addToPage(CommonPage, groupCombo);
@@ -125,6 +126,7 @@ void WizardParaWidget::buildCommonPage()
     reCheckBox = new EditBox(1, 10, this, messageText(222), QString(), 0, 1);
     reCheckBox->setUse0(true);
     reCheckBox->setSampleMode();
+    reCheckBox->captionLabel()->setFixedWidth(200);
     reCheckBox->move(30, 335);
     reCheckBox->adjustSize();
     addToPage(CommonPage, reCheckBox);
@@ -132,6 +134,7 @@ void WizardParaWidget::buildCommonPage()
         delayBox[d] = new EditBox(0, 100, this, QStringLiteral("%1 %2").arg(messageText(219)).arg(d + 1),
                                   QStringLiteral("s"), 2, 10);
         delayBox[d]->setSampleMode();
+        delayBox[d]->captionLabel()->setFixedWidth(200);
         delayBox[d]->move(30, 395 + d * 60);
         delayBox[d]->adjustSize();
         addToPage(CommonPage, delayBox[d]);
@@ -142,7 +145,7 @@ void WizardParaWidget::buildCommonPage()
     const int rowY = 525;
     recordsButton = pageButton(CommonPage, messageText(206), 3, QRect(30, rowY, 200, 65));
     exportButton = pageButton(CommonPage, messageText(326), 3, QRect(250, rowY, 200, 65));
-    imageButton = pageButton(CommonPage, messageText(714), 3, QRect(470, rowY, 200, 65));
+    imageButton = pageButton(CommonPage, messageText(714), 3, QRect(470, rowY, 320, 65));
     connect(recordsButton, &QPushButton::clicked, this, [this] {
         if (showRecords)
             showRecords();

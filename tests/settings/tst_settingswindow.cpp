@@ -41,13 +41,11 @@ class TstSettingsWindow : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
-    void advancedPagesAskTheFactoryLogin();
-    void ioEditsStayUntilConfirmed();
+    void ioPagesLoginAndEditsThatStay();
     void failedSaveIsToldAndChangesNothing();
     void chosenGroupReplacesTheSetAndRestarts();
     void groupsBackUpSearchAndDelete();
     void reCheckCaptionAndCommitFollowUps();
-    void shutDownStoresTheStatistics();
     void cameraPageTunesTheCamera();
     void restartPaths_data();
     void restartPaths();
@@ -55,45 +53,24 @@ private slots:
     void advancedDialogsAndNumbering();
 };
 
-void TstSettingsWindow::advancedPagesAskTheFactoryLogin()
-{
-    SettingsRig rig;
-    WizardParaWidget* s = rig.win->settingsWindow;
-    gpWPara->isPswUsed = 0; // the settings window itself needs no login
-    std::strcpy(gpWPara->password, "2468");
-    rig.openSettings();
-    QVERIFY(s->isVisible());
-    rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
-
-    // Cancelled, or only the operator's password: the pages stay shut.
-    rig.hand.say({"cancel"});
-    rig.click(s->ioButton);
-    rig.hand.say({"login:2468"});
-    rig.click(s->namesButton);
-    QCOMPARE(rig.hand.seen, (QStringList{"login", "login"}));
-    QVERIFY(!rig.win->ioPage->isVisible());
-    QVERIFY(!rig.win->customNames->isVisible());
-    QVERIFY(s->isVisible());
-
-    rig.hand.say({"login:7394"});
-    rig.click(s->ioButton);
-    QVERIFY(rig.win->ioPage->isVisible());
-    QCOMPARE(rig.win->loginLevel, 2);
-}
-
-// Steps and names confirmed on the I/O page and in the names dialog stay in
-// them when they are opened again, and the commit stores them.
-void TstSettingsWindow::ioEditsStayUntilConfirmed()
+// The I/O page and the names ask for the factory login; what is confirmed
+// in them stays there when they are opened again, and the commit stores it.
+void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
 {
     SettingsRig rig;
     WizardParaWidget* s = rig.win->settingsWindow;
     IOWidget* io = rig.win->ioPage;
-    rig.win->loginLevel = 1;
-    gpWPara->isPswUsed = 0;
+    gpWPara->isPswUsed = 0; // the settings window itself needs no login
+    std::strcpy(gpWPara->password, "2468");
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
-    rig.hand.say({"login:7394"});
+    // Cancelled, or only the operator's password: the pages stay shut.
+    rig.hand.say({"cancel", "login:2468", "login:7394"});
     rig.click(s->ioButton);
+    rig.click(s->namesButton);
+    QVERIFY(!io->isVisible() && !rig.win->customNames->isVisible() && s->isVisible());
+    rig.click(s->ioButton);
+    QCOMPARE(rig.hand.seen, (QStringList{"login", "login", "login"}));
     QVERIFY(io->isVisible());
     io->countChooser()->setCurrentIndex(3); // five steps
     rig.click(io->row(0)->box(4));
@@ -229,21 +206,6 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     QCOMPARE(gDNum, 5);
 }
 
-// The shut-down keeps the results of the minute the statistics have not
-// stored yet.
-void TstSettingsWindow::shutDownStoresTheStatistics()
-{
-    SettingsRig rig;
-    const QString group = gpWPara->getCurGroupName();
-    emit rig.win->sendRecord(0, 0, {false}, true);
-    rig.openSettings();
-    rig.hand.say({"yes"});
-    rig.press(messageText(209));
-    QCOMPARE(rig.hand.seen, QStringList{messageText(291)});
-    QCOMPARE(CommandRunner::loggedCommands().last(), QString("init 0"));
-    QCOMPARE(docSum(docOf("ResStatistics.db"), group, -1, -1, "NG"), 1);
-}
-
 // A backed-up group becomes the current one; the search narrows the chooser
 // without switching; deleting another group keeps the current one current.
 void TstSettingsWindow::groupsBackUpSearchAndDelete()
@@ -369,11 +331,12 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     QCOMPARE(gpWPara->exposeTime[1], exposure);
 }
 
-// Language, clock and factory reset: the record, the set saved, the
-// statistics stored, the databases closed, then the command.
+// Shut-down, language, clock and factory reset: the set saved, the
+// statistics' last minute stored, the databases closed, then the command.
 void TstSettingsWindow::restartPaths_data()
 {
     QTest::addColumn<QString>("path");
+    QTest::newRow("shut-down") << "power";
     QTest::newRow("language") << "language";
     QTest::newRow("clock") << "clock";
     QTest::newRow("factory reset") << "factory";
@@ -391,7 +354,11 @@ void TstSettingsWindow::restartPaths()
     QStringList asked;
     QString record;
     const int lan = gLan == 0 ? 1 : 0;
-    if (path == "language") {
+    if (path == "power") {
+        rig.hand.say({"yes"});
+        rig.click(s->shutDownButton);
+        asked << messageText(291);
+    } else if (path == "language") {
         s->languageChooser->setCurrentIndex(lan);
         asked << messageText(318);
         record = messageText(319);
@@ -409,7 +376,7 @@ void TstSettingsWindow::restartPaths()
     }
     QCOMPARE(rig.hand.seen, asked);
     const QStringList commands = CommandRunner::loggedCommands();
-    QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", "reboot"}));
+    QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", path == "power" ? "init 0" : "reboot"}));
     QVERIFY(!gpWin->paraDb.isOpen());
     QCOMPARE(docSum(docOf("ResStatistics.db"), group, -1, -1, "NG"), 1);
     if (path == "language") {
@@ -419,7 +386,7 @@ void TstSettingsWindow::restartPaths()
         QCOMPARE(commands.filter(QRegularExpression("^date -s \"\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\"$")).size(), 1);
         QVERIFY(commands.indexOf(QRegularExpression("^hwclock")) < commands.indexOf("sync"));
         QVERIFY(SettingsRig::journal().contains(messageText(401)));
-    } else {
+    } else if (path == "factory") {
         QCOMPARE(SettingsRig::stored("system8", 1), 6);
     }
 }
