@@ -139,9 +139,24 @@ void WizardParaWidget::buildCommonPage()
         delayBox[d]->adjustSize();
         addToPage(CommonPage, delayBox[d]);
     }
+    // Into the edit copy at once: the names dialog hides this window, and a
+    // showing loads the pages from the copy again.
+    connect(reCheckBox, &EditBox::valueChanged, this, [this](int v) {
+        if (!m_loading && gpWParaBak)
+            gpWParaBak->reCheckTimes = v;
+    });
+    for (int d = 0; d < 2; ++d)
+        connect(delayBox[d], &EditBox::valueChanged, this, [this, d](int v) {
+            if (!m_loading && gpWParaBak)
+                gpWParaBak->trigInDelay[d] = v;
+        });
     statisticsBox = new CheckBox(this, messageText(554));
     statisticsBox->setGeometry(qMin(700, width() - 310), 335, 300, 50);
     addToPage(CommonPage, statisticsBox);
+    connect(statisticsBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_loading && gpWParaBak)
+            gpWParaBak->useStatistics = on ? 1 : 0;
+    });
     const int rowY = 525;
     recordsButton = pageButton(CommonPage, messageText(206), 3, QRect(30, rowY, 200, 65));
     exportButton = pageButton(CommonPage, messageText(326), 3, QRect(250, rowY, 200, 65));
@@ -195,6 +210,10 @@ void WizardParaWidget::buildPasswordPage()
         pwdAgain[k]->setGeometry(480, y, 200, 60);
         pwdButton[k] = pageButton(PasswordPage, messageText(171), 3, QRect(700, y, 180, 60));
     }
+    connect(pswUsedBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_loading && gpWParaBak)
+            gpWParaBak->isPswUsed = on ? 1 : 0;
+    });
     connect(pwdButton[0], &QPushButton::clicked, this, &WizardParaWidget::ChangePwd);
     connect(pwdButton[1], &QPushButton::clicked, this, &WizardParaWidget::ChangeNotCheckPwd);
     connect(pwdButton[2], &QPushButton::clicked, this, &WizardParaWidget::ChangeAlarmPwd);
@@ -301,13 +320,6 @@ void WizardParaWidget::accept()
 {
     hidePads();
     WizardPara* p = gpWParaBak;
-    if (p) {
-        p->reCheckTimes = reCheckBox->value();
-        for (int d = 0; d < 2; ++d)
-            p->trigInDelay[d] = delayBox[d]->value();
-        p->isPswUsed = pswUsedBox->isChecked() ? 1 : 0;
-        p->useStatistics = statisticsBox->isChecked() ? 1 : 0;
-    }
     // Another group chosen: its stored set replaces this one at a restart.
     if (gpWPara && p && p->groupIndex != gpWPara->groupIndex) {
         if (askOperator(285)) {

@@ -78,6 +78,11 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     QVERIFY(!io->isVisible());
     QCOMPARE(gpWParaBak->multiDetectNum, 5);
 
+    // A value edited on another page survives the names dialog's round trip.
+    rig.click(s->tabs[WizardParaWidget::CommonPage]);
+    const int reCheck = s->reCheckBox->value() == 10 ? 9 : s->reCheckBox->value() + 1;
+    rig.click(reCheck > s->reCheckBox->value() ? s->reCheckBox->addOneButton() : s->reCheckBox->subOneButton());
+    rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
     rig.click(s->namesButton);
     CustomIONameWidget* names = rig.win->customNames;
     QVERIFY(names->isVisible());
@@ -101,6 +106,7 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     QCOMPARE(rig.stored("system8", 1), 5);
     QCOMPARE(rig.stored("system9", 5), 0);
     QCOMPARE(rig.stored("system10", 3), 7);
+    QCOMPARE(gpWPara->reCheckTimes, reCheck);
 }
 
 // PARAM.db held by another program: the operator hears of it, the live set
