@@ -85,7 +85,7 @@ SettingsRig::SettingsRig(int lan)
     QVERIFY(m_cfg.open());
     QJsonArray list;
     for (int c = 0; c < 2; ++c)
-        list.append(QJsonObject{{"sn", QStringLiteral("SETCAM-%1").arg(c)}});
+        list.append(QJsonObject{{"sn", QStringLiteral("SETCAM-%1").arg(c)}, {"color", c == 1}});
     m_cfg.write(QJsonDocument(QJsonObject{{"cameras", list}, {"width", 320}, {"height", 256}, {"callLog", m_log}})
                     .toJson());
     m_cfg.flush();

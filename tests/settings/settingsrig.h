@@ -32,8 +32,8 @@ private:
 class SettingsRig
 {
 public:
-    // Two simulated cameras of 320 x 256 ("SETCAM-0", "SETCAM-1"); lan is the
-    // stored language.
+    // Two simulated cameras of 320 x 256 ("SETCAM-0" mono, "SETCAM-1" colour);
+    // lan is the stored language.
     explicit SettingsRig(int lan = 1);
     ~SettingsRig();
     ReDoWizard* win = nullptr;

@@ -273,7 +273,10 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     const WizardPara live = *gpWPara;
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::CameraPage]);
+    QVERIFY(!s->whiteBalanceButton->isEnabled()); // a mono camera has none
     s->cameraChooser->setCurrentIndex(1);
+    rig.click(s->whiteBalanceButton);
+    QVERIFY(rig.cameraCalls().contains("SETCAM-1 onceWB"));
     // The editors' ranges are the camera's.
     QCOMPARE(QList<int>({s->exposureBox->minimum(), s->exposureBox->maximum(), s->sharpBox->maximum()}),
              QList<int>({1, 10000, 100}));
