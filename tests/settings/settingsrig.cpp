@@ -143,9 +143,14 @@ void SettingsRig::typeLetters(const QString& text)
     QVERIFY(gpNumCharPad && gpNumCharPad->isVisible());
     for (QChar c : text) {
         ColorButton* key = nullptr;
-        for (int i = 0; i < NumCharInput::PageKey && !key; ++i)
-            if (gpNumCharPad->key(i)->text() == QString(c))
-                key = gpNumCharPad->key(i);
+        // Letters, digits, or the other page's punctuation.
+        for (int round = 0; round < 2 && !key; ++round) {
+            for (int i = 0; i < NumCharInput::PageKey && !key; ++i)
+                if (gpNumCharPad->key(i)->text() == QString(c))
+                    key = gpNumCharPad->key(i);
+            if (!key)
+                QTest::mouseClick(gpNumCharPad->key(NumCharInput::PageKey), Qt::LeftButton);
+        }
         QVERIFY2(key, qPrintable(QString("no key ") + c));
         QTest::mouseClick(key, Qt::LeftButton);
     }

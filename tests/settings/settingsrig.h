@@ -44,7 +44,7 @@ public:
     // Clicks the settings window's button with this text, on whichever page
     // it is (the page's tab touched first).
     void press(const QString& text);
-    // Types on the letters keyboard (lower-case letters and digits).
+    // Types on the letters keyboard (lower-case letters, digits, punctuation).
     static void typeLetters(const QString& text);
     // The stored text of a parameter row, and value pos (1-based) of it.
     static QString storedRow(const QString& key);

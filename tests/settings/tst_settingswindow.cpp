@@ -232,7 +232,9 @@ void TstSettingsWindow::groupsBackUpSearchAndDelete()
     backUp("mould2");
     backUp("mould3");
     backUp("default");
-    QCOMPARE(rig.hand.seen, (QStringList{messageText(283), messageText(283), messageText(653)}));
+    backUp("../x"); // a name that would leave ./paraGroup
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(283), messageText(283), messageText(653), messageText(784)}));
+    QVERIFY(!QFile::exists("x") && !QDir("paraGroup/../x").exists());
     QVERIFY(QFile::exists("paraGroup/mould2/PARAM.db") && QFile::exists("paraGroup/mould3/SN.db"));
     QCOMPARE(gpWPara->getCurGroupName(), QString("mould3"));
     QCOMPARE(sysadd(), 2);
