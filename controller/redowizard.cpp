@@ -298,8 +298,9 @@ void ReDoWizard::buildPages()
     recordsPage = new RecordsPage(settingsWindow);
     recordsPage->hide();
     dataExport = new DataExport(settingsWindow, this);
+    // The page and the names dialog load the live set once, at construction:
+    // what the operator confirmed there stays until the settings commit.
     settingsWindow->showIOPage = [this] {
-        ioPage->initIOWidget();
         ioPage->setGeometry(settingsWindow->rect());
         ioPage->show();
         ioPage->raise();
@@ -318,6 +319,7 @@ void ReDoWizard::buildPages()
     settingsWindow->applyCameras = [this] {
         for (CammerWidget* v : views)
             if (v) {
+                v->CameraChangeTrig(gpWPara->extTrigger != 0);
                 v->initSetting();
                 v->SetSpeed();
             }
@@ -336,7 +338,6 @@ void ReDoWizard::buildPages()
     cameraNumbering = new WidgetChangeCamera(this);
     customNames = new CustomIONameWidget(this, ioPage);
     settingsWindow->showCustomNames = [this] {
-        customNames->init();
         customNames->show();
         customNames->raise();
     };
@@ -802,7 +803,14 @@ void ReDoWizard::mouseReleaseEvent(QMouseEvent* e)
 
 void ReDoWizard::endStation(int kind)
 {
-    StationExit::Hooks hooks{[] { ProductionCounters::CountWrite(); }, [] { StopWTD(); }};
+    // The statistics store the minute not stored yet on every orderly end,
+    // not only when the application quits.
+    StationExit::Hooks hooks{[] {
+                                 ProductionCounters::CountWrite();
+                                 ResStatisticsParam::getInstance()->shutdown();
+                             },
+                             [] { StopWTD(); },
+                             settingsWindow ? settingsWindow->afterClose : std::function<void()>()};
     stopImageWriter();
     if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
         QCoreApplication::exit(0);

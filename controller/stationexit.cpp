@@ -46,6 +46,8 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
         hooks.stopWatchdog();
     if (gpWin)
         gpWin->FLushAll();
+    if (hooks.afterClose)
+        hooks.afterClose();
     // The files just closed must be on the disk before the power goes.
     if (kind != Exit)
         CommandRunner::system(QStringLiteral("sync"));

@@ -15,6 +15,7 @@ public:
     struct Hooks {
         std::function<void()> writeCounters; // the production counters
         std::function<void()> stopWatchdog;  // lets the board's watchdog lapse
+        std::function<void()> afterClose;    // with the databases closed, before the command
     };
 
     // Runs every step once (a second call while one runs does nothing) and

@@ -29,12 +29,18 @@ int ParameterCommit::accept(const Hooks& hooks)
         *gpWParaBak = *gpWPara;
         return -1;
     }
+    // Stored first: a set that never reached PARAM.db must not become live
+    // (it would vanish at the next start) nor be claimed by the journal.
+    // The edit copy keeps the change for another try.
+    if (!gpWParaBak->SaveDatatoFile()) {
+        tellOperator(796);
+        return -2;
+    }
     const QStringList changes = describeChanges(*gpWPara, *gpWParaBak);
     if (gpWin)
         for (const QString& c : changes)
             gpWin->InsertRecord(c, QStringLiteral("set"));
     *gpWPara = *gpWParaBak;
-    gpWPara->SaveDatatoFile();
     // The detection count follows the machine mode's tables at once.
     gpWPara->deriveByMode(gpWin ? &gpWin->curMould : nullptr);
     if (hooks.applyCameras)

@@ -19,6 +19,7 @@ public:
     // The stored rows that differ, as "key: old -> new".
     static QStringList describeChanges(const WizardPara& from, const WizardPara& to);
 
-    // 1 committed, 0 nothing to commit, -1 declined (copy reverted).
+    // 1 committed, 0 nothing to commit, -1 declined (copy reverted), -2 the
+    // save failed (operator told, live set and file unchanged, copy kept).
     static int accept(const Hooks& hooks);
 };

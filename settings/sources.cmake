@@ -17,4 +17,6 @@ list(APPEND STATION_GUI_SOURCES
   settings/widgetchangecamera.h
   settings/wizardparawidget.cpp
   settings/wizardparawidget.h
+  settings/wizardparawidget_camera.cpp
+  settings/wizardparawidget_system.cpp
 )

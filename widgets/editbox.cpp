@@ -126,6 +126,8 @@ void EditBox::setSampleShow()
 
 void EditBox::setSampleMode()
 {
+    // Compact: no frame around the row either, so rows can stack 50 pixels apart.
+    m_row->setContentsMargins(0, 0, 0, 0);
     m_caption->setFixedWidth(120);
     m_sub1->setFixedWidth(90);
     m_add1->setFixedWidth(90);

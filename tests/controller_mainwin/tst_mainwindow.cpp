@@ -236,6 +236,7 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     QCOMPARE(w.loginLevel, 0);
     QVERIFY(w.settingsWindow->isVisible());
     QVERIFY(*gpWParaBak == *gpWPara);
+    answerLogin(QStringLiteral("7394"), &boxes); // the names dialog wants the factory login
     w.settingsWindow->SlotShowCustomIONameWidget(); // the names dialog's Confirm returns to it
     QTest::mouseClick(w.customNames->confirmButton(), Qt::LeftButton);
     QVERIFY(w.settingsWindow->isVisible() && !w.customNames->isVisible());

@@ -130,10 +130,15 @@ void TstSettings::endRunsOnceInOrder()
     gpWPara->tempNum += 1; // an unsaved change must reach the file
     const int expected = gpWPara->tempNum;
     QStringList order;
-    StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; }};
+    // What runs once the databases are closed sees them closed and no command run yet.
+    StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; }, [&] {
+                                 order << QStringLiteral("closed %1 %2")
+                                              .arg(m_state->paraDb.isOpen())
+                                              .arg(CommandRunner::loggedCommands().size());
+                             }};
     QVERIFY(StationExit::run(StationExit::Kind(kind), hooks));
     QVERIFY(!StationExit::run(StationExit::Kind(kind), hooks)); // once only
-    QCOMPARE(order, (QStringList{"counters", "watchdog"}));
+    QCOMPARE(order, (QStringList{"counters", "watchdog", "closed 0 0"}));
     QCOMPARE(m_state->entries.first(), "operate:" + messageText(kind == StationExit::PowerOff ? 292 : 293).trimmed());
     // The databases close before anything reaches the shell; the disk is
     // synced before the command.

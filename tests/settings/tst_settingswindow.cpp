@@ -1,0 +1,485 @@
+// The settings window of the real main window, driven through its buttons,
+// pads and boxes; verdicts read in PARAM.db, RECORD.db, sysadd.txt,
+// commands.log and the simulated cameras' calls.
+#include "controller/customionamewidget.h"
+#include "controller/iocheckcombo.h"
+#include "controller/iowidget.h"
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "platform/commandrunner.h"
+#include "records_statistics/statstestutil.h"
+#include "widgets/editbox.h"
+#include "widgets/fuzzycombobox.h"
+#include "controller/indexbutton.h"
+#include "settings/settingsrig.h"
+#include "settings/hardwareconfigurationwidget.h"
+#include "settings/widgetchangecamera.h"
+#include "widgets/modifytimewidget.h"
+#include "widgets/networksettingdialog.h"
+#include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
+#include "widgets/edit.h"
+#include "settings/wizardparawidget.h"
+#include "records/resstatisticsparam.h"
+#include "widgets/checkbox.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
+#include "widgets_boxes/widgettest.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+#include <cstring>
+
+class TstSettingsWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
+    void ioPagesLoginAndEditsThatStay();
+    void failedSaveIsToldAndChangesNothing();
+    void chosenGroupReplacesTheSetAndRestarts();
+    void groupsBackUpSearchAndDelete();
+    void reCheckCaptionAndCommitFollowUps();
+    void cameraPageTunesTheCamera();
+    void restartPaths_data();
+    void restartPaths();
+    void passwordsChangeWithoutClearText();
+    void advancedDialogsAndNumbering();
+};
+
+// The I/O page and the names ask for the factory login; what is confirmed
+// in them stays there when they are opened again, and the commit stores it.
+void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    IOWidget* io = rig.win->ioPage;
+    gpWPara->isPswUsed = 0; // the settings window itself needs no login
+    std::strcpy(gpWPara->password, "2468");
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
+    // Cancelled, or only the operator's password: the pages stay shut.
+    rig.hand.say({"cancel", "login:2468", "login:7394"});
+    rig.click(s->ioButton);
+    rig.click(s->namesButton);
+    QVERIFY(!io->isVisible() && !rig.win->customNames->isVisible() && s->isVisible());
+    rig.click(s->ioButton);
+    QCOMPARE(rig.hand.seen, (QStringList{"login", "login", "login"}));
+    QVERIFY(io->isVisible());
+    io->countChooser()->setCurrentIndex(3); // five steps
+    rig.click(io->row(0)->box(4));
+    rig.click(io->confirmButton());
+    QVERIFY(!io->isVisible());
+    QCOMPARE(gpWParaBak->multiDetectNum, 5);
+
+    // A value edited on another page survives the names dialog's round trip.
+    rig.click(s->tabs[WizardParaWidget::CommonPage]);
+    const int reCheck = s->reCheckBox->value() == 10 ? 9 : s->reCheckBox->value() + 1;
+    rig.click(reCheck > s->reCheckBox->value() ? s->reCheckBox->addOneButton() : s->reCheckBox->subOneButton());
+    rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
+    rig.click(s->namesButton);
+    CustomIONameWidget* names = rig.win->customNames;
+    QVERIFY(names->isVisible());
+    names->inputChooser(2)->setCurrentIndex(7); // "Res but"
+    rig.click(names->confirmButton());
+    QVERIFY(s->isVisible());
+
+    rig.click(s->ioButton);
+    QCOMPARE(io->stepCount(), 5);
+    QCOMPARE(io->row(0)->triggerChooser()->itemText(2), names->inputChooser(2)->itemText(7));
+    rig.click(io->confirmButton());
+    rig.click(s->namesButton);
+    QCOMPARE(names->inputChooser(2)->currentIndex(), 7);
+    rig.click(names->confirmButton());
+    QCOMPARE(gpWParaBak->multiDetectNum, 5);
+    QCOMPARE(gpWParaBak->customInName[2], 7);
+
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(rig.hand.seen.filter(messageText(234)).size(), 1);
+    QCOMPARE(rig.stored("system8", 1), 5);
+    QCOMPARE(rig.stored("system9", 5), 0);
+    QCOMPARE(rig.stored("system10", 3), 7);
+    QCOMPARE(gpWPara->reCheckTimes, reCheck);
+}
+
+// PARAM.db held by another program: the operator hears of it, the live set
+// keeps its values like the file, and no record claims a change; confirmed
+// again once the file is free, the change is stored.
+void TstSettingsWindow::failedSaveIsToldAndChangesNothing()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    IOWidget* io = rig.win->ioPage;
+    gpWPara->isPswUsed = 0;
+    const int before = gpWPara->multiDetectNum;
+    const int storedBefore = rig.stored("system8", 1);
+    const int journalBefore = SettingsRig::journal().size();
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
+    rig.hand.say({"login:7394"});
+    rig.click(s->ioButton);
+    io->countChooser()->setCurrentIndex(before == 4 ? 1 : 2);
+    const int wanted = io->stepCount();
+    rig.click(io->row(0)->box(wanted - 1));
+    rig.click(io->confirmButton());
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        db.setDatabaseName("PARAM.db");
+        QVERIFY(db.open());
+        QSqlQuery lock(db);
+        QVERIFY(lock.exec("begin exclusive") && lock.exec("update sysparam set value=value where 0"));
+        rig.hand.say({"yes", "ok"});
+        rig.click(s->okButton);
+        QVERIFY(lock.exec("rollback"));
+    }
+    QSqlDatabase::removeDatabase("locker");
+    QCOMPARE(rig.hand.seen, (QStringList{"login", messageText(234), messageText(796)}));
+    QCOMPARE(gpWPara->multiDetectNum, before);
+    QCOMPARE(rig.stored("system8", 1), storedBefore);
+    QCOMPARE(SettingsRig::journal().size(), journalBefore);
+    QVERIFY(s->isVisible()); // the edits wait for another try
+    QCOMPARE(gpWParaBak->multiDetectNum, wanted);
+
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(gpWPara->multiDetectNum, wanted);
+    QCOMPARE(rig.stored("system8", 1), wanted);
+    QCOMPARE(SettingsRig::journal().filter("system8").size(), 1);
+}
+
+// Choosing another group and confirming restarts the station on that
+// group's stored set.
+void TstSettingsWindow::chosenGroupReplacesTheSetAndRestarts()
+{
+    SettingsRig rig;
+    QVERIFY(QDir().mkpath("paraGroup/mouldb"));
+    QVERIFY(QFile::copy("PARAM.db", "paraGroup/mouldb/PARAM.db"));
+    QVERIFY(SettingsRig::setStored("paraGroup/mouldb/PARAM.db", "system8", 1, 7));
+    const int index = QDir("paraGroup").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).indexOf("mouldb");
+    rig.openSettings();
+    WizardParaWidget* s = rig.win->settingsWindow;
+    s->groupCombo->setCurrentIndex(s->groupCombo->findText("mouldb"));
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(285)});
+    QFile sysadd("sysadd.txt");
+    QVERIFY(sysadd.open(QIODevice::ReadOnly));
+    QCOMPARE(sysadd.readAll().trimmed().toInt(), index);
+    QCOMPARE(gpWPara->getCurGroupName(), QString("mouldb"));
+    QCOMPARE(CommandRunner::loggedCommands().mid(CommandRunner::loggedCommands().size() - 2),
+             (QStringList{"sync", "reboot"}));
+    QCOMPARE(SettingsRig::stored("system8", 1), 7);
+}
+
+// In the multiple-detection mode the common page's re-check editor is
+// named after the last step the I/O page confirmed.
+void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
+{
+    SettingsRig rig;
+    gpWPara->systemMode = gpWPara->systemModeSet = 3;
+    rig.openSettings();
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.hand.say({"login:7394"});
+    rig.press(messageText(499));
+    IOWidget* io = rig.win->ioPage;
+    io->countChooser()->setCurrentIndex(3);
+    rig.click(io->row(0)->box(4));
+    rig.click(io->confirmButton());
+    QStringList captions;
+    for (EditBox* b : s->findChildren<EditBox*>())
+        captions << b->captionLabel()->text();
+    QVERIFY2(captions.contains(messageText(511).arg(messageText(481))), qPrintable(captions.join('|')));
+
+    // The commit: statistics switched by the new setting, counting the new
+    // detections.
+    ResStatisticsParam* stats = ResStatisticsParam::getInstance();
+    const bool counting = gpWPara->useStatistics != 0;
+    QCOMPARE(stats->dayTimer->isActive(), counting);
+    rig.click(s->tabs[WizardParaWidget::CommonPage]);
+    rig.click(s->statisticsBox);
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(stats->dayTimer->isActive(), !counting);
+    QCOMPARE(stats->detectNum, gDNum);
+    QCOMPARE(gDNum, 5);
+}
+
+// A backed-up group becomes the current one; the search narrows the chooser
+// without switching; deleting another group keeps the current one current.
+void TstSettingsWindow::groupsBackUpSearchAndDelete()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    const auto backUp = [&](const QString& name) {
+        rig.click(s->groupName);
+        SettingsRig::typeLetters(name);
+        rig.hand.say({"yes"});
+        rig.click(s->backupButton);
+    };
+    const auto sysadd = [] {
+        QFile f("sysadd.txt");
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().toInt() : -9;
+    };
+    backUp("mould2");
+    backUp("mould3");
+    backUp("default");
+    backUp("../x"); // a name that would leave ./paraGroup
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(283), messageText(283), messageText(653), messageText(784)}));
+    QVERIFY(!QFile::exists("x") && !QDir("paraGroup/../x").exists());
+    QVERIFY(QFile::exists("paraGroup/mould2/PARAM.db") && QFile::exists("paraGroup/mould3/SN.db"));
+    QCOMPARE(gpWPara->getCurGroupName(), QString("mould3"));
+    QCOMPARE(sysadd(), 2);
+    QCOMPARE(s->groupCombo->stringList(), (QStringList{"default", "mould2", "mould3"}));
+    QCOMPARE(s->groupCombo->currentText(), QString("mould3"));
+
+    // Searching narrows the list and never switches the group.
+    rig.click(s->groupSearch);
+    SettingsRig::typeLetters("d2");
+    QCOMPARE(s->groupCombo->count(), 1);
+    QCOMPARE(gpWParaBak->groupIndex, 2);
+    rig.click(s->groupSearch);
+    SettingsRig::typeLetters("x"); // "d2x" matches nothing: the whole list again
+    QCOMPARE(s->groupCombo->count(), 3);
+    QCOMPARE(gpWParaBak->groupIndex, 2);
+
+    s->groupCombo->setCurrentIndex(1);
+    rig.hand.say({"yes"});
+    rig.click(s->deleteButton);
+    QVERIFY(!QDir("paraGroup/mould2").exists());
+    QCOMPARE(sysadd(), 1);
+    QCOMPARE(gpWPara->getCurGroupName(), QString("mould3"));
+    QCOMPARE(SettingsRig::journal().filter("mould").size(), 3);
+    // Nothing else changed: OK asks nothing and restarts nothing.
+    rig.hand.seen.clear();
+    rig.click(s->okButton);
+    QVERIFY(rig.hand.seen.isEmpty());
+    QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+}
+
+// Each camera setting reaches the tuned camera while it is tuned; OK stores
+// them and sets trigger and speed on every camera, Cancel puts the live
+// values back on the camera.
+void TstSettingsWindow::cameraPageTunesTheCamera()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    const WizardPara live = *gpWPara;
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::CameraPage]);
+    QVERIFY(!s->whiteBalanceButton->isEnabled()); // a mono camera has none
+    s->cameraChooser->setCurrentIndex(1);
+    rig.click(s->whiteBalanceButton);
+    QVERIFY(rig.cameraCalls().contains("SETCAM-1 onceWB"));
+    // The editors' ranges are the camera's.
+    QCOMPARE(QList<int>({s->exposureBox->minimum(), s->exposureBox->maximum(), s->sharpBox->maximum()}),
+             QList<int>({1, 10000, 100}));
+    const int calls = rig.cameraCalls().size();
+    const struct {
+        EditBox* box;
+        const int* value;
+        QString call;
+    } editors[] = {{s->exposureBox, live.exposeTime, "setExposure %1"}, {s->gainBox, live.adjustPlus, "setGain %1"},
+                   {s->sharpBox, live.sharp, "setSharp %1"},           {s->contrastBox, live.contrast, "setContrast %1"},
+                   {s->gammaBox, live.gamma, "setGamma %1"},           {s->saturationBox, live.saturation, "setValue 10 %1"},
+                   {s->noise3DBox, live.noise3D, "setValue 8 %1"},     {s->noise2DBox, live.noise2D, "setValue 9 %1"}};
+    QStringList expected;
+    for (const auto& e : editors) {
+        rig.click(e.value[1] > 0 ? e.box->subOneButton() : e.box->addOneButton());
+        expected << "SETCAM-1 " + e.call.arg(e.value[1] + (e.value[1] > 0 ? -1 : 1));
+    }
+    rig.click(s->wdrBox);
+    rig.click(s->hMirrorBox);
+    rig.click(s->vMirrorBox);
+    expected << QString("SETCAM-1 setWDR %1").arg(live.autoShading ? 0 : 1)
+             << QString("SETCAM-1 setHMirror %1").arg(live.hMirror[1] ? 0 : 1)
+             << QString("SETCAM-1 setVMirror %1").arg(live.vMirror[1] ? 0 : 1);
+    const QStringList tuned = rig.cameraCalls().mid(calls);
+    for (const QString& e : expected)
+        QVERIFY2(tuned.contains(e), qPrintable(e + " not in " + tuned.join('|')));
+    QVERIFY(tuned.filter("SETCAM-0").filter(QRegularExpression("set(Exposure|Gain|Sharp)")).isEmpty());
+    QCOMPARE(gpWPara->exposeTime[1], live.exposeTime[1]); // the live set waits for OK
+
+    // The defaults come from the camera.
+    rig.hand.say({"yes"});
+    rig.click(s->defaultsButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(527)});
+    QVERIFY(rig.cameraCalls().contains("SETCAM-1 defaults 1"));
+    QCOMPARE(s->exposureBox->value(), gpWParaBak->exposeTime[1]);
+
+    rig.click(s->exposureBox->addOneButton());
+    rig.click(s->triggerBox);
+    rig.click(s->speedBox->addOneButton());
+    const int exposure = s->exposureBox->value();
+    const int speed = s->speedBox->value();
+    const int beforeOk = rig.cameraCalls().size();
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(rig.stored("exposeTime", 2), exposure);
+    const QStringList committed = rig.cameraCalls().mid(beforeOk);
+    for (const QString& c : {QString("SETCAM-0 setTrigger %1"), QString("SETCAM-1 setTrigger %1")})
+        QVERIFY2(committed.contains(c.arg(live.extTrigger ? 0 : 1)), qPrintable(committed.join('|')));
+    QVERIFY(committed.contains(QString("SETCAM-1 setSpeed %1").arg(speed)));
+
+    // Cancel: the camera gets the live exposure back.
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::CameraPage]);
+    s->cameraChooser->setCurrentIndex(1);
+    rig.click(s->exposureBox->addOneButton());
+    QVERIFY(rig.cameraCalls().contains(QString("SETCAM-1 setExposure %1").arg(exposure + 1)));
+    const int beforeCancel = rig.cameraCalls().size();
+    rig.click(s->cancelButton);
+    QCOMPARE(rig.cameraCalls().mid(beforeCancel).filter("SETCAM-1 setParams").filter(
+                 QString("\"exposetime\":%1,").arg(exposure)).size(), 1);
+    QCOMPARE(gpWPara->exposeTime[1], exposure);
+}
+
+// Shut-down, language, clock and factory reset: the set saved, the
+// statistics' last minute stored, the databases closed, then the command.
+void TstSettingsWindow::restartPaths_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("shut-down") << "power";
+    QTest::newRow("language") << "language";
+    QTest::newRow("clock") << "clock";
+    QTest::newRow("factory reset") << "factory";
+}
+
+void TstSettingsWindow::restartPaths()
+{
+    QFETCH(QString, path);
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    const QString group = gpWPara->getCurGroupName();
+    emit rig.win->sendRecord(0, 0, {false}, true);
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::SystemPage]);
+    QStringList asked;
+    QString record;
+    const int lan = gLan == 0 ? 1 : 0;
+    if (path == "power") {
+        rig.hand.say({"yes"});
+        rig.click(s->shutDownButton);
+        asked << messageText(291);
+    } else if (path == "language") {
+        s->languageChooser->setCurrentIndex(lan);
+        asked << messageText(318);
+        record = messageText(319);
+        rig.hand.say({"yes"});
+        rig.click(s->languageButton);
+    } else if (path == "clock") {
+        rig.hand.say({"yes", "yes"});
+        rig.click(s->timeButton);
+        asked << s->timeDialog->text() << messageText(402);
+    } else {
+        SettingsRig::setStored("paraGroup/default/PARAM.db", "system8", 1, 6);
+        rig.hand.say({"login:7394", "yes"});
+        rig.click(s->factoryButton);
+        asked << "login" << messageText(527);
+    }
+    QCOMPARE(rig.hand.seen, asked);
+    const QStringList commands = CommandRunner::loggedCommands();
+    QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", path == "power" ? "init 0" : "reboot"}));
+    QVERIFY(!gpWin->paraDb.isOpen());
+    QCOMPARE(docSum(docOf("ResStatistics.db"), group, -1, -1, "NG"), 1);
+    if (path == "language") {
+        QCOMPARE(SettingsRig::stored("system2", 13), lan);
+        QVERIFY(SettingsRig::journal().contains(record));
+    } else if (path == "clock") {
+        QCOMPARE(commands.filter(QRegularExpression("^date -s \"\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\"$")).size(), 1);
+        QVERIFY(commands.indexOf(QRegularExpression("^hwclock")) < commands.indexOf("sync"));
+        QVERIFY(SettingsRig::journal().contains(messageText(401)));
+    } else if (path == "factory") {
+        QCOMPARE(SettingsRig::stored("system8", 1), 6);
+    }
+}
+
+// Password pages: the pads close before the page changes; a changed
+// password is stored and never written into the journal in clear.
+void TstSettingsWindow::passwordsChangeWithoutClearText()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    const QString oldPwd = QString::fromLatin1(gpWPara->password);
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::PasswordPage]);
+    const auto enter = [&](int k, const QString& a, const QString& b) {
+        rig.click(s->pwdNew[k]);
+        widgettest::typeOnPad(a);
+        rig.click(s->pwdAgain[k]);
+        widgettest::typeOnPad(b);
+        rig.click(s->pwdButton[k]);
+    };
+    enter(0, "1357", "1357");
+    enter(1, "2468", "2468");
+    enter(2, "11", "12");
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(279), messageText(279), messageText(280)}));
+    rig.click(s->pwdNew[2]);
+    QVERIFY(gpNumPad->isVisible());
+    rig.click(s->tabs[WizardParaWidget::CommonPage]);
+    QVERIFY(!gpNumPad->isVisible());
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(SettingsRig::storedRow("password"), QString("1357"));
+    QCOMPARE(SettingsRig::storedRow("nocheckPassword"), QString("2468"));
+    const QString journal = SettingsRig::journal().join('\n');
+    QVERIFY(journal.contains("nocheckPassword"));
+    for (const QString& secret : {QString("1357"), QString("2468"), oldPwd, QString("9362")})
+        QVERIFY2(secret.isEmpty() || !journal.contains(secret), qPrintable(secret));
+}
+
+// The advanced dialogs open from the window after the factory login; the
+// numbering refuses a number taken twice and stores the new order.
+void TstSettingsWindow::advancedDialogsAndNumbering()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    rig.hand.say({"login:7394"});
+    rig.press(messageText(789));
+    QVERIFY(rig.win->hardwarePage->isVisible());
+    rig.click(rig.win->hardwarePage->findChild<ColorButton*>());
+    rig.press(messageText(328));
+    NetworkSettingDialog* net = gpNetDialog;
+    QVERIFY(net && net->isVisible());
+    net->hide();
+    rig.press(messageText(328));
+    QCOMPARE(gpNetDialog, net);
+    net->hide();
+
+    rig.press(messageText(788));
+    WidgetChangeCamera* numbering = rig.win->cameraNumbering;
+    QVERIFY(numbering->isVisible());
+    QCOMPARE(numbering->choosers.size(), 2);
+    numbering->choosers[0]->setCurrentIndex(1);
+    rig.click(numbering->okButton);
+    QCOMPARE(rig.hand.seen, (QStringList{"login", messageText(793)}));
+    QVERIFY(numbering->isVisible());
+    numbering->choosers[1]->setCurrentIndex(0);
+    rig.click(numbering->okButton);
+    QVERIFY(!numbering->isVisible());
+    QStringList sn;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "sn");
+        db.setDatabaseName("SN.db");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (int k = 0; k < 3; ++k)
+            if (q.exec(QString("select value from sysparam where name='serialNB%1'").arg(k)) && q.next())
+                sn << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase("sn");
+    QCOMPARE(sn, (QStringList{"SETCAM-1", "SETCAM-0", "0"}));
+    Q_UNUSED(s);
+}
+
+QTEST_MAIN(TstSettingsWindow)
+#include "tst_settingswindow.moc"
