@@ -2,6 +2,7 @@
 #include "controller/iothread.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
+#include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "platform/platformpath.h"
 #include "platform/posix_qextserialport.h"
@@ -96,6 +97,10 @@ void ControlPort::InitIOThread()
         if (gpWin)
             gpWin->Run();
     }, Qt::QueuedConnection);
+    connect(m_thread, &IOThread::sigCyclesLost, this, [](int input, int cycles, int burstMs) {
+        if (gpWin)
+            gpWin->InsertRecord(messageText(781).arg(burstMs).arg(cycles).arg(input), QStringLiteral("info"));
+    }, Qt::QueuedConnection);
     m_thread->start(QThread::InheritPriority);
 }
 
@@ -170,6 +175,14 @@ int ControlPort::IOInTrigger(int no)
         gDataInRisen &= ~(1u << no);
         if (stands && no == k - 1)
             gDataInRisen &= ~(1u << 3);
+        // The levels of the board's first answer are the starting point: a
+        // mould standing open at start is no new opening. Only rises the I/O
+        // thread saw after that answer count.
+        if (!m_baselined && m_thread && m_thread->hasWord()) {
+            m_baselined = true;
+            for (int i = 0; i < 16; ++i)
+                prevIn[i] = ((in & ~risen) >> i) & 1u;
+        }
     }
 
     const bool level = (in >> no) & 1u;

@@ -74,4 +74,5 @@ signals:
 private:
     IOThread* m_thread = nullptr;
     uint32_t m_lastFlushed = 0;
+    bool m_baselined = false; // prevIn holds the board's first answer
 };

@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 #include <QtDebug>
 #include <algorithm>
+#include <iterator>
 
 // Written only here, on the I/O thread.
 uint32_t gFTemp[kBoardValueCount] = {};
@@ -20,6 +21,48 @@ IOThread::IOThread(QObject* parent)
     : QThread(parent)
 {
     stamp.store(now(), std::memory_order_relaxed);
+    std::fill(std::begin(m_rise), std::end(m_rise), -1);
+    std::fill(std::begin(m_period), std::end(m_period), -1);
+    std::fill(std::begin(m_high), std::end(m_high), -1);
+}
+
+void IOThread::statusAnswer(uint32_t word, uint32_t previous)
+{
+    const qint64 t = clockMs();
+    if (m_missed >= kBurstPolls && m_lastAnswerMs >= 0) {
+        const qint64 from = m_lastAnswerMs;
+        qWarning("I/O board: %d polls without a valid answer, %lld ms", m_missed, t - from);
+        // Openings the machine's rhythm before the burst puts inside it: ones
+        // that would have ended after the last answer and before this one
+        // opened and closed while the station heard nothing.
+        for (int i = 0; i < 16; ++i) {
+            const qint64 p = m_period[i];
+            if (p <= 0 || m_high[i] < 0 || m_rise[i] < 0)
+                continue;
+            int lost = 0;
+            for (qint64 end = m_rise[i] + p + m_high[i]; end <= t && lost < 1000; end += p)
+                if (end > from)
+                    ++lost;
+            if (lost > 0) {
+                qWarning("I/O board: about %d rise(s) of input %d lost in the burst", lost, i);
+                emit sigCyclesLost(i, lost, int(t - from));
+            }
+        }
+    }
+    m_missed = 0;
+    m_lastAnswerMs = t;
+    if (!m_haveWord.load(std::memory_order_relaxed))
+        return;
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t bit = 1u << i;
+        if ((word & bit) && !(previous & bit)) {
+            if (m_rise[i] >= 0)
+                m_period[i] = t - m_rise[i];
+            m_rise[i] = t;
+        } else if (!(word & bit) && (previous & bit) && m_rise[i] >= 0) {
+            m_high[i] = t - m_rise[i];
+        }
+    }
 }
 
 IOThread::~IOThread()
@@ -37,11 +80,22 @@ bool IOThread::receive(const unsigned char* data, int length, uint32_t wanted)
         case 2: {
             const uint32_t word = BoardFrameParser::inputWord(f);
             bool changed = false;
+            uint32_t previous;
+            {
+                QMutexLocker lock(boardIoMutex());
+                previous = gDataIn;
+            }
+            statusAnswer(word, previous); // gDataIn is written on this thread only
             {
                 QMutexLocker lock(boardIoMutex());
                 changed = word != gDataIn;
-                gDataInRisen |= word & ~gDataIn;
+                // The first word of a run is where the machine stands, not
+                // a change: a mould already open at start was counted
+                // before the restart.
+                if (m_haveWord.load(std::memory_order_relaxed))
+                    gDataInRisen |= word & ~gDataIn;
                 gDataIn = word;
+                m_haveWord.store(true, std::memory_order_relaxed);
             }
             // Stored before the signal, so the queued reader sees the new word.
             if (changed && !m_wakePending.exchange(true))
@@ -97,6 +151,8 @@ void IOThread::run()
             continue;
         }
 
+        // Every pass polls once; a valid status answer sets this back.
+        ++m_missed;
         const qint64 avail = gpCom->bytesAvailable();
         if (avail > 0) {
             const qint64 got = gpCom->read(reinterpret_cast<char*>(m_readBuf),

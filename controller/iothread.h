@@ -35,7 +35,8 @@ public:
     bool isStale() const { return m_stale.load(); }
 
     // One receive step on bytes already read: parses them, stores input words
-    // (and the inputs that rose, in gDataInRisen) and values, and returns true
+    // (and the inputs that rose since the previous word, in gDataInRisen; the
+    // run's first word is the baseline) and values, and returns true
     // when the board's echo differs from `wanted` (the outputs must be sent
     // again). Emits sigIOChange when an input word changed and no wake-up is
     // pending; the receiver calls wakeTaken() before it reads the word, so a
@@ -43,19 +44,31 @@ public:
     // thousands, and no change goes unseen.
     bool receive(const unsigned char* data, int length, uint32_t wanted);
     void wakeTaken() { m_wakePending.store(false); }
+    // True once a status answer was stored; read under boardIoMutex() with
+    // gDataIn, so the first word and the flag are seen together.
+    bool hasWord() const { return m_haveWord.load(std::memory_order_relaxed); }
     bool wakePending() const { return m_wakePending.load(); }
     // Sets the value-table index, as commands 3 and 4 do (tests).
     void resetValueIndex(int index) { m_valueIndex = index; }
 
+    // A run of polls this long without a valid status answer is a burst
+    // of bad answers: logged once when it ends, with its length.
+    static constexpr int kBurstPolls = 20;
+
 signals:
     // The board's input word changed.
     void sigIOChange();
+    // A burst of bad answers hid about `cycles` openings of `input` (from
+    // its rhythm before the burst) that the cycle never saw.
+    void sigCyclesLost(int input, int cycles, int burstMs);
 
 protected:
     void run() override;
 
 private:
     void sleepStale();
+    // Burst bookkeeping on a valid status word (before it is stored).
+    void statusAnswer(uint32_t word, uint32_t previous);
 
     BoardFrameParser m_parser{BoardFrameParser::kAnswerLength};
     unsigned char m_readBuf[BoardFrameParser::kBufferSize];
@@ -63,4 +76,13 @@ private:
     int m_valueIndex = 0;
     std::atomic<bool> m_stale{false};
     std::atomic<bool> m_wakePending{false};
+    std::atomic<bool> m_haveWord{false};
+    // The I/O thread's own: polls since the last valid status answer, its
+    // time, and per input the last rise, the time between rises and how
+    // long it stayed high (station clock, ms; -1 unknown).
+    int m_missed = 0;
+    qint64 m_lastAnswerMs = -1;
+    qint64 m_rise[16];
+    qint64 m_period[16];
+    qint64 m_high[16];
 };

@@ -1,6 +1,7 @@
 #include "controller/operationrecords.h"
 #include "controller/mainstate.h"
 #include "frame/clock.h"
+#include "frame/databasefile.h"
 #include "frame/dbconfighelpers.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -22,6 +23,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char* const OperationRecords::kConnection = "dbRecord";
@@ -54,6 +56,38 @@ QString uniquePath(const QString& base, const QString& suffix)
     for (int i = 1; QFileInfo::exists(p); ++i)
         p = QStringLiteral("%1_%2%3").arg(base).arg(i).arg(suffix);
     return p;
+}
+
+// The columns every journal file and its template must have (the kind
+// column is added where it is missing).
+const QString kColumns = QStringLiteral("recordtime, recordpassword, remarks");
+
+bool sameFile(const QString& a, const QString& b)
+{
+    struct stat sa, sb;
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Rows of table RECORD in path; -1 when it cannot be read.
+int rowCount(const QString& path)
+{
+    const QString name = QStringLiteral("recordcount_%1").arg(quintptr(QThread::currentThreadId()));
+    int n = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT count(*) FROM RECORD")) && q.next())
+                n = q.value(0).toInt();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return n;
 }
 
 std::string row(const QString& time, const QString& level, const QString& text, const QString& type)
@@ -217,11 +251,20 @@ QString OperationRecords::freshFile()
     // Made beside the journal and renamed over it, so RECORD.db is always whole.
     const QString tmp = QStringLiteral("%1.new").arg(QString::fromLatin1(kDbFile));
     QFile::remove(tmp);
+    // A damaged template would give a journal that takes no entry: it is
+    // only copied when it holds the table, else the table is made as the
+    // factory tool makes it.
+    static bool told = false;
+    QString why;
     bool made = false;
-    if (QFile::exists(QString::fromLatin1(kTemplate)))
+    if (DatabaseFile::check(QString::fromLatin1(kTemplate), QStringLiteral("RECORD"), &why, kColumns)
+        == DatabaseFile::Usable)
         made = QFile::copy(QString::fromLatin1(kTemplate), tmp);
     if (!made) {
-        LOG(WARNING) << "journal: " << kTemplate << " missing or unreadable, the table is made anew";
+        if (!told)
+            LOG(WARNING) << "journal: " << kTemplate << " missing or unusable (" << why.toStdString()
+                         << "), the table is made anew";
+        told = true;
         made = createTable(tmp, true);
     }
     if (!made) {
@@ -263,14 +306,29 @@ bool OperationRecords::SlotCheckDate()
             return false; // the day's file stays in use; the next check tries again
         QDir().mkpath(QString::fromLatin1(kArchiveDir));
         const QString day = isDay(m_day) ? m_day : QStringLiteral("unknown-day");
-        const QString target =
-            uniquePath(QDir(QString::fromLatin1(kArchiveDir)).absoluteFilePath(day), QStringLiteral(".db"));
+        const QString base = QDir(QString::fromLatin1(kArchiveDir)).absoluteFilePath(day);
+        const QString dbFile = QString::fromLatin1(kDbFile);
+        // A rotation cut off by a kill is finished, not repeated: after the
+        // link the day's file already has its archive name; after the
+        // replacement RECORD.db is the empty successor of an archived day.
+        QString target;
+        bool archived = false;
+        QString p = base + QStringLiteral(".db");
+        for (int i = 1; QFileInfo::exists(p) && !archived; ++i) {
+            archived = sameFile(p, dbFile);
+            target = p;
+            p = QStringLiteral("%1_%2.db").arg(base).arg(i);
+        }
+        if (!archived && !target.isEmpty() && rowCount(dbFile) == 0)
+            archived = true;
+        if (!archived)
+            target = uniquePath(base, QStringLiteral(".db"));
         // The archive name is added first (a hard link; a move where the file
         // system has none), then the fresh file replaces the old name: at no
         // moment is RECORD.db missing, and an existing archive is never hit.
-        const QByteArray from = QFile::encodeName(QString::fromLatin1(kDbFile));
-        if (::link(from.constData(), QFile::encodeName(target).constData()) != 0
-            && !QFile::rename(QString::fromLatin1(kDbFile), target)) {
+        const QByteArray from = QFile::encodeName(dbFile);
+        if (!archived && ::link(from.constData(), QFile::encodeName(target).constData()) != 0
+            && !QFile::rename(dbFile, target)) {
             // Today's rows stay where they are; the next check tries again.
             LOG(ERROR) << "journal: " << kDbFile << " not moved to " << target.toStdString()
                        << ", the day's entries stay in it";
@@ -303,34 +361,20 @@ bool OperationRecords::checkRecordFileAtStart()
     return false;
 }
 
-bool OperationRecords::usable(QSqlDatabase& db, QString* why)
-{
-    QSqlQuery q(db);
-    // Reading the table also rolls back a journal a killed writer left.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM RECORD"))) {
-        *why = q.lastError().text();
-        return false;
-    }
-    q.finish();
-    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next() || q.value(0).toString() != "ok") {
-        *why = QStringLiteral("integrity check failed");
-        return false;
-    }
-    return true;
-}
-
 bool OperationRecords::openAtStart()
 {
     close();
     if (!QFile::exists(QString::fromLatin1(kDbFile)))
         replaceFromTemplate();
-    QSqlDatabase db = database();
     QString why;
-    bool ok = db.open() && usable(db, &why);
-    if (!ok) {
-        if (why.isEmpty())
-            why = db.lastError().text();
-        db.close();
+    const DatabaseFile::State state = DatabaseFile::checkWaiting(QString::fromLatin1(kDbFile), QStringLiteral("RECORD"),
+                                                                 &why, 5, 1000, kColumns);
+    if (state == DatabaseFile::Busy) {
+        // Another program holds the journal: its rows are not lost, and are
+        // not replaced either. Entries go to the log until it lets go.
+        LOG(ERROR) << "journal: " << kDbFile << " stays locked by another program: " << why.toStdString();
+        tellOperator(764, messageText(764).arg(QString::fromLatin1(kDbFile)));
+    } else if (state != DatabaseFile::Usable) {
         const QString kept = uniquePath(QStringLiteral("%1.damaged").arg(QString::fromLatin1(kDbFile)), QString());
         LOG(ERROR) << "journal: " << kDbFile << " is not a usable journal (" << why.toStdString() << "), kept as "
                    << kept.toStdString() << " and replaced";
@@ -338,8 +382,6 @@ bool OperationRecords::openAtStart()
             LOG(ERROR) << "journal: damaged " << kDbFile << " could not be moved aside";
         else
             replaceFromTemplate();
-    } else {
-        db.close();
     }
     if (!QFileInfo(QString::fromLatin1(kDbFile)).isWritable())
         LOG(ERROR) << "journal: " << kDbFile << " is read-only, entries will go to the log";

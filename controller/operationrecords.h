@@ -47,7 +47,8 @@ public:
     // copied over, "sync", "reboot". False when the file was missing.
     bool checkRecordFileAtStart();
     // Opens the connection and gives the table its kind column. A file that
-    // is not a usable journal is kept as RECORD.db.damaged and replaced.
+    // is not a usable journal is kept as RECORD.db.damaged and replaced; one
+    // another program holds locked is waited for, reported and kept.
     bool openAtStart();
     // The ./RECORD folder.
     void makeArchiveDir();
@@ -81,7 +82,6 @@ private:
     explicit OperationRecords(QObject* parent = nullptr);
     Q_INVOKABLE bool insertHere(const QString& time, const QString& text, const QString& type);
     bool ensureOpen();
-    bool usable(QSqlDatabase& db, QString* why);
     QString freshFile();
     bool putInPlace(const QString& fresh);
     bool replaceFromTemplate();

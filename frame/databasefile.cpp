@@ -35,7 +35,8 @@ bool syncFile(const QString& path, bool directory)
 
 } // namespace
 
-DatabaseFile::State DatabaseFile::check(const QString& fileName, const QString& table, QString* why)
+DatabaseFile::State DatabaseFile::check(const QString& fileName, const QString& table, QString* why,
+                                        const QString& columns)
 {
     if (!QFileInfo(fileName).isFile()) {
         if (why)
@@ -73,7 +74,7 @@ DatabaseFile::State DatabaseFile::check(const QString& fileName, const QString& 
             } else if (q.value(0).toInt() == 0) {
                 reason = QStringLiteral("no table %1").arg(table);
                 state = Empty;
-            } else if (!q.exec(QStringLiteral("select name, value from %1 limit 1").arg(table))) {
+            } else if (!q.exec(QStringLiteral("select %1 from %2 limit 1").arg(columns, table))) {
                 fail(q.lastError());
             }
             q.finish();
@@ -87,13 +88,13 @@ DatabaseFile::State DatabaseFile::check(const QString& fileName, const QString& 
 }
 
 DatabaseFile::State DatabaseFile::checkWaiting(const QString& fileName, const QString& table, QString* why,
-                                               int attempts, int waitMs)
+                                               int attempts, int waitMs, const QString& columns)
 {
-    State s = check(fileName, table, why);
+    State s = check(fileName, table, why, columns);
     for (int i = 1; i < attempts && s == Busy; ++i) {
         qWarning().noquote() << fileName << "is busy, waiting:" << (why ? *why : QString());
         Clock::instance()->sleepMs(waitMs);
-        s = check(fileName, table, why);
+        s = check(fileName, table, why, columns);
     }
     return s;
 }

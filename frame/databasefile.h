@@ -1,7 +1,8 @@
 #pragma once
 #include <QString>
 
-// The station's own SQLite files (PARAM.db, SN.db) as files: whether one is
+// The station's own SQLite files (PARAM.db, SN.db, and the journal's and the
+// statistics' day files and their templates) as files: whether one is
 // usable, busy or damaged, keeping a damaged one aside, and putting the
 // factory copy in its place so that a crash or power cut at any moment leaves
 // either the old file or the whole copy, never a short one.
@@ -11,16 +12,18 @@ public:
     // Empty: an SQLite file without the table (a zero-length file too).
     enum State { Usable, Busy, Damaged, Missing, Empty };
 
-    // Opens fileName on a private connection and reads table (name, value
-    // rows). Busy when another connection holds a lock past a short wait;
-    // Damaged when it is no SQLite file or the table lacks its columns. why
-    // gets the driver's own text.
-    static State check(const QString& fileName, const QString& table, QString* why = nullptr);
+    // Opens fileName on a private connection and reads columns of table
+    // (name, value rows by default). Busy when another connection holds a
+    // lock past a short wait; Damaged when it is no SQLite file or the table
+    // lacks its columns. why gets the driver's own text.
+    static State check(const QString& fileName, const QString& table, QString* why = nullptr,
+                       const QString& columns = QStringLiteral("name, value"));
 
     // check, retried through the clock while the file is busy (attempts
     // times, waitMs apart).
     static State checkWaiting(const QString& fileName, const QString& table, QString* why = nullptr,
-                              int attempts = 5, int waitMs = 1000);
+                              int attempts = 5, int waitMs = 1000,
+                              const QString& columns = QStringLiteral("name, value"));
 
     // Renames fileName to fileName + ".damaged" (replacing an older one), so
     // the service engineer can still look at it. True when it was moved or

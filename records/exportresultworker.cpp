@@ -148,7 +148,10 @@ QStringList ExportResultWorker::selectFiles(const QDate& start, const QDate& end
 int ExportResultWorker::exportToHistogram(const QString& program, const QStringList& args, qint64 timeoutMs)
 {
     qInfo() << "start export to histogram";
+    unreadFiles.clear();
     return runProcess(program, args, timeoutMs, [this](const QByteArray& line) {
+        if (line.startsWith("Unreadable "))
+            unreadFiles << QString::fromLocal8Bit(line.mid(11)).trimmed();
         if (line.startsWith("Done")) {
             ++done;
             emit exportProgress(total, done);
@@ -164,15 +167,23 @@ bool ExportResultWorker::moveToDrive(const QString& device, const QString& stamp
         return false;
     }
     const QString dest = mnt + QLatin1Char('/') + stamp;
-    if (!QFileInfo(dest).isDir() && !QDir(mnt).mkdir(stamp)) {
+    const bool made = !QFileInfo(dest).isDir();
+    if (made && !QDir(mnt).mkdir(stamp)) {
         *reason = QStringLiteral("cannot create %1 on the drive").arg(stamp);
         return false;
     }
+    // A drive that is still there but took the copy only in part (full,
+    // failing) gets back the folder this export made.
+    auto takeBack = [&] {
+        if (made && deviceMountedAt(QLatin1String(kMountPoint)) == device)
+            QDir(dest).removeRecursively();
+        return false;
+    };
     const QString src = ResStatisticsDatabase::archiveDir();
     const QStringList folders = QDir(src).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
     if (folders.isEmpty() && total > 0) {
         *reason = QStringLiteral("the converter left no day folder");
-        return false;
+        return takeBack();
     }
     // A drive pulled while we copy leaves its mount point a plain folder of
     // the system disk: check before each folder, and after the sync take
@@ -189,7 +200,7 @@ bool ExportResultWorker::moveToDrive(const QString& device, const QString& stamp
         if (driveGone())
             return false;
         if (!copyTree(src + QLatin1Char('/') + folder, dest + QLatin1Char('/') + folder, reason))
-            return false;
+            return takeBack();
         if (m_copyObserver)
             m_copyObserver(folder);
     }
@@ -200,12 +211,19 @@ bool ExportResultWorker::moveToDrive(const QString& device, const QString& stamp
     for (const QString& folder : folders) {
         if (!sameTree(src + QLatin1Char('/') + folder, dest + QLatin1Char('/') + folder)) {
             *reason = QStringLiteral("%1 did not arrive whole on the drive").arg(folder);
-            return false;
+            return takeBack();
         }
     }
     for (const QString& folder : folders)
         QDir(src + QLatin1Char('/') + folder).removeRecursively();
     return true;
+}
+
+void ExportResultWorker::removeConverted()
+{
+    const QString src = ResStatisticsDatabase::archiveDir();
+    for (const QString& folder : QDir(src).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        QDir(src + QLatin1Char('/') + folder).removeRecursively();
 }
 
 void ExportResultWorker::work(QPair<QString, QString> dates)
@@ -220,21 +238,35 @@ void ExportResultWorker::work(QPair<QString, QString> dates)
     done = 0;
     emit exportProgress(total, done);
 
+    // Folders a killed export left would be taken for this export's days.
+    removeConverted();
     QString reason;
     bool ok = false;
+    QStringList unread;
     const QString device = deviceMountedAt(QLatin1String(kMountPoint));
     if (device.isEmpty()) {
         reason = QStringLiteral("no drive is mounted at /mnt");
     } else {
         const int rc = exportToHistogram(converterProgram(), {files.join(QLatin1Char(','))}, converterBoundMs(total));
-        if (rc != 0)
+        for (const QString& path : unreadFiles)
+            unread << (QFileInfo(path).fileName() == ResStatisticsDatabase::liveFile()
+                           ? now.date().toString(QLatin1String(kDateFormat))
+                           : QFileInfo(path).completeBaseName());
+        // Exit code 1 with the days named: the others were converted.
+        if (rc != 0 && !(rc == 1 && !unread.isEmpty()))
             reason = QStringLiteral("the converter failed (%1)").arg(rc);
+        else if (unread.size() == total)
+            ok = true; // nothing readable: nothing to take to the drive
         else
             ok = moveToDrive(device, stamp, &reason);
     }
+    removeConverted();
     if (!ok) {
-        qWarning() << "statistics export failed:" << reason << "; the converted days stay in ./ResStatistics";
+        qWarning() << "statistics export failed:" << reason;
         emit failed(reason);
+    } else if (!unread.isEmpty()) {
+        qWarning() << "statistics export: days not readable, not exported:" << unread;
+        emit unreadable(unread);
     }
     emit finish();
 }

@@ -15,8 +15,10 @@
 //
 // The move is a copy, a sync, a check that every file arrived on the drive
 // that was mounted when the export began, and only then the removal of the
-// sources: a drive pulled or full half way leaves everything in
-// ./ResStatistics for the next export. Day databases are only read.
+// sources. Day databases are only read. Days the converter cannot read are
+// named (unreadable) and the others exported. Whatever the outcome, no
+// converted folder stays in ./ResStatistics to ride along with the next
+// export, and a failed export takes back the stamp folder it made.
 class ExportResultWorker : public QObject
 {
     Q_OBJECT
@@ -33,7 +35,8 @@ public:
     // fails: two minutes plus one second per day file.
     static qint64 converterBoundMs(int files) { return 120000 + 1000LL * files; }
 
-    // Runs program, counting complete output lines that begin with "Done";
+    // Runs program, counting complete output lines that begin with "Done"
+    // and collecting the paths of "Unreadable <path>" lines in unreadFiles;
     // stops it after timeoutMs of the station clock (-1: no bound).
     // Returns the exit code, or -1 when it could not start, crashed or was
     // stopped.
@@ -45,11 +48,15 @@ public:
 
     int total = 0;
     int done = 0;
+    QStringList unreadFiles;
 
 signals:
     void exportProgress(int total, int done);
     // The export did not reach the drive whole; emitted before finish().
     void failed(QString reason);
+    // Days (yyyy-MM-dd, or the file name) the converter could not read; the
+    // other days were exported. Emitted before finish().
+    void unreadable(QStringList days);
     void finish();
 
 public slots:
@@ -57,6 +64,7 @@ public slots:
 
 private:
     bool moveToDrive(const QString& device, const QString& stamp, QString* reason);
+    static void removeConverted();
 
     std::function<void(const QString&)> m_copyObserver;
 };

@@ -1,5 +1,6 @@
 #include "records/resstatisticsdatabase.h"
 
+#include "frame/databasefile.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "platform/commandrunner.h"
@@ -16,6 +17,7 @@
 #include <QRegularExpression>
 #include <QVariant>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -42,13 +44,30 @@ bool sameFile(const QString& a, const QString& b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Copies from to a temporary name beside to, syncs it and renames it over
-// to, so to is either absent or complete.
+// The template is copied only when it is a sound database with the table;
+// otherwise the empty file is made as the factory tool makes it. A damaged
+// template copied in would fail every save and every start.
+bool makeEmptyDay(const QString& to)
+{
+    static std::atomic<bool> told{false};
+    QString why;
+    if (DatabaseFile::check(ResStatisticsDatabase::templateFile(), ResStatisticsDatabase::table(), &why,
+                            QStringLiteral("name, value1, value2"))
+        == DatabaseFile::Usable)
+        return QFile::copy(ResStatisticsDatabase::templateFile(), to);
+    if (!told.exchange(true))
+        qWarning().noquote() << "statistics:" << ResStatisticsDatabase::templateFile() << "missing or unusable (" + why
+                + "), the empty day file is made anew";
+    return ResStatisticsDatabase::writeTemplate(to);
+}
+
+// Copies the template to a temporary name beside to, syncs it and renames
+// it over to, so to is either absent or complete.
 bool copyInPlace(const QString& from, const QString& to)
 {
     const QString tmp = to + QStringLiteral(".tmp");
     QFile::remove(tmp);
-    bool ok = QFileInfo(from).isFile() ? QFile::copy(from, tmp) : ResStatisticsDatabase::writeTemplate(tmp);
+    bool ok = makeEmptyDay(tmp);
     if (ok) {
         QFile(tmp).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
                                   | QFileDevice::WriteGroup | QFileDevice::ReadOther);
@@ -122,6 +141,23 @@ bool ResStatisticsDatabase::isFreshFile(const QString& path)
     return q.exec(QStringLiteral("select count(*) from resstatistics")) && q.next() && q.value(0).toInt() == 0;
 }
 
+bool ResStatisticsDatabase::isDayName(const QString& s)
+{
+    const QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+    return d.isValid() && d.toString(QStringLiteral("yyyy-MM-dd")) == s;
+}
+
+bool ResStatisticsDatabase::isPlausibleDay(const QString& s)
+{
+    if (!isDayName(s))
+        return false;
+    const QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+    const QDate today = StatisticsTime::now().date();
+    return d <= today.addDays(1) && d >= today.addYears(-10);
+}
+
+bool ResStatisticsDatabase::replaceLive() { return setDamagedAside() && installTemplate(); }
+
 bool ResStatisticsDatabase::archiveExists(const QString& date)
 {
     return QFileInfo::exists(QDir(archiveDir()).filePath(date + QStringLiteral(".db")));
@@ -136,18 +172,29 @@ ResStatisticsDatabase::ResStatisticsDatabase(ResStatisticsParam* param, QObject*
         installTemplate();
         CommandRunner::system(QStringLiteral("sync"));
     }
-    bool opened;
-    {
-        StatisticsConnection c(QStringLiteral("dbResStatistics"), liveFile());
-        opened = c.open(true);
-        if (opened)
-            ensureTable(c.db());
-    }
-    if (opened)
+    QString why;
+    DatabaseFile::State state =
+        DatabaseFile::checkWaiting(liveFile(), table(), &why, 5, 1000, QStringLiteral("name, value1, value2"));
+    if (state == DatabaseFile::Missing && QFileInfo::exists(liveFile()))
+        state = DatabaseFile::Damaged; // a folder or the like under the file's name
+    if (state == DatabaseFile::Busy) {
+        // Another program holds the day's file: its counts are not lost, so
+        // it is neither set aside nor replaced. Saves wait for it.
+        qCritical().noquote() << "statistics:" << liveFile() << "stays locked by another program:" << why;
+        tellOperator(764, messageText(764).arg(liveFile()));
+        liveBusyAtStart = true;
         return;
+    }
+    if (state == DatabaseFile::Usable || state == DatabaseFile::Empty) {
+        StatisticsConnection c(QStringLiteral("dbResStatistics"), liveFile());
+        if (c.open())
+            ensureTable(c.db());
+        return;
+    }
     // A damaged live file would fail every save and every start. It is kept
     // aside for the supplier and the day starts again from the template, so
     // the restart that follows the message finds a sound file.
+    qWarning().noquote() << "statistics:" << liveFile() << "is damaged:" << why;
     tellOperator(544);
     if (setDamagedAside() && installTemplate()) {
         StatisticsConnection c(QStringLiteral("dbResStatistics"), liveFile());
@@ -224,6 +271,19 @@ void ResStatisticsDatabase::slotSaveRecord(QString curDate, QJsonObject json, bo
         const QString text = readDocText(c.db());
         if (!text.isEmpty())
             held = QJsonDocument::fromJson(text.toUtf8()).object().value(QStringLiteral("date")).toString();
+        if (!held.isEmpty() && !isPlausibleDay(held)) {
+            // Not a day of this station: never an archive name.
+            qWarning().noquote() << "statistics: the live file holds a document dated" << held.left(40)
+                                 << "; it is kept aside";
+            c.setPath(QString());
+            if (!replaceLive())
+                return;
+            held.clear();
+            c.setPath(liveFile());
+            if (!c.open())
+                return;
+            ensureTable(c.db());
+        }
         if (!held.isEmpty() && !docDate.isEmpty() && held != docDate) {
             c.setPath(liveFile());
             if (!archiveLive(held)) {
@@ -243,6 +303,10 @@ void ResStatisticsDatabase::slotSaveRecord(QString curDate, QJsonObject json, bo
 
 bool ResStatisticsDatabase::archiveLive(const QString& date)
 {
+    if (!isDayName(date)) {
+        qWarning().noquote() << "statistics: no archive under the name" << date.left(40);
+        return false;
+    }
     const QString live = QFileInfo(liveFile()).absoluteFilePath();
     if (!QFileInfo(live).isFile())
         return false;
@@ -259,7 +323,7 @@ bool ResStatisticsDatabase::archiveLive(const QString& date)
     // the template while the day is not archived.
     const QString fresh = live + QStringLiteral(".new");
     QFile::remove(fresh);
-    if (!(QFileInfo(templateFile()).isFile() ? QFile::copy(templateFile(), fresh) : writeTemplate(fresh))) {
+    if (!makeEmptyDay(fresh)) {
         qWarning() << "statistics: no fresh file for the next day; the day stays in" << live;
         QFile::remove(fresh);
         return false;
@@ -357,6 +421,8 @@ QJsonObject ResStatisticsDatabase::loadCountFromJson(QSqlQuery query, QString pa
         }
         list.groups = {group};
         const QJsonObject doc = ResStatisticsParam::StuCountToJson(list);
+        if (!m_writeBack)
+            return doc;
         saveCountFromJson(doc, query);
         bool row = false;
         if (query.exec(QLatin1String(kSelectDoc)) && query.next()) {

@@ -21,10 +21,12 @@ class ResStatisticsDatabase : public QObject
     Q_OBJECT
 public:
     explicit ResStatisticsDatabase(ResStatisticsParam* param, QObject* parent = nullptr);
-    // A reader only (legacy conversion in memory): no start-up check.
+    // A reader only (legacy conversion in memory, never written back): no
+    // start-up check.
     struct ReaderOnly {};
     explicit ResStatisticsDatabase(ReaderOnly)
         : m_param(nullptr)
+        , m_writeBack(false)
     {
     }
 
@@ -42,8 +44,16 @@ public:
     // move failed.
     bool archiveLive(const QString& date);
 
-    // The range query for the HTTP API; safe from any thread.
-    static void loadCount(QString startText, QString finishText, QJsonObject& out, QString group);
+    // The range query for the HTTP API; safe from any thread. False, with
+    // the series empty and the reason in problems, when the range is
+    // refused (no time, reversed, or longer than kMaxQueryDays); a day file
+    // whose document has no valid "date" is left out and named in problems.
+    static bool loadCount(QString startText, QString finishText, QJsonObject& out, QString group,
+                          QStringList* problems = nullptr);
+
+    // True when another program held the live file locked through the
+    // start-up check (it was reported, and kept).
+    bool liveBusyAtStart = false;
 
     static QString liveFile() { return QStringLiteral("ResStatistics.db"); }
     static QString templateFile() { return QStringLiteral("ResStatisticsNULL.db"); }
@@ -55,7 +65,16 @@ public:
     // True when path has no rows at all (a fresh copy of the template).
     static bool isFreshFile(const QString& path);
     static bool archiveExists(const QString& date);
-    // The longest range the query walks, in days; longer ranges return empty.
+    // A day name that may become part of a file name: a real date written
+    // as "yyyy-MM-dd", nothing else.
+    static bool isDayName(const QString& s);
+    // isDayName, and not further from the clock than a day ahead or ten
+    // years back: anything else is not a statistical day of this station.
+    static bool isPlausibleDay(const QString& s);
+    // Keeps the live file aside (ResStatistics.db.bad-<time>) and starts an
+    // empty one. False when the file could not be moved.
+    bool replaceLive();
+    // The longest range the query walks, in days; longer ranges are refused.
     static constexpr int kMaxQueryDays = 400;
 
 signals:
@@ -73,6 +92,7 @@ private:
     bool setDamagedAside();
 
     ResStatisticsParam* m_param;
+    bool m_writeBack = true; // a legacy file read is converted in place
 };
 
 QString removeSuffix(const QString& path);

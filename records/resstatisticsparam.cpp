@@ -1,5 +1,6 @@
 #include "records/resstatisticsparam.h"
 
+#include "frame/databasefile.h"
 #include "frame/globals.h"
 #include "records/resstatisticsdatabase.h"
 #include "frame/clock.h"
@@ -67,12 +68,26 @@ void ResStatisticsParam::init(QString group, int detectCount)
         saveConfig();
     }
     QJsonObject doc;
-    dbWorker->loadCountFromJson(ResStatisticsDatabase::liveFile(), doc);
+    m_unreadLive = dbWorker->liveBusyAtStart;
+    if (!m_unreadLive)
+        dbWorker->loadCountFromJson(ResStatisticsDatabase::liveFile(), doc);
 
     // A kill between the new start time and the archive leaves the old day in
     // the live file: archive it under its own date instead of merging it into
     // the new day.
-    const QString docDate = doc.value(QStringLiteral("date")).toString();
+    QString docDate = doc.value(QStringLiteral("date")).toString();
+    if (!docDate.isEmpty() && !ResStatisticsDatabase::isPlausibleDay(docDate)) {
+        // A date that is no day of this station must not name a file nor
+        // become today: the document is kept aside and the day starts from
+        // the clock.
+        qWarning().noquote() << "statistics: the live file holds a document dated" << docDate.left(40)
+                             << "; it is kept aside and the day starts from the clock";
+        dbWorker->replaceLive();
+        createNewTime();
+        saveConfig();
+        doc = QJsonObject();
+        docDate.clear();
+    }
     if (!docDate.isEmpty() && docDate != getCurDBDate()) {
         if (docDate < getCurDBDate()) {
             if (!dbWorker->archiveLive(docDate))
@@ -165,7 +180,7 @@ void ResStatisticsParam::shutdown()
         dayTimer->stop();
     if (!dbWorker)
         return;
-    if (m_thread && m_thread->isRunning()) {
+    if (m_thread && m_thread->isRunning() && takeUnreadLive()) {
         calcCount(liveCount);
         const QString date = getCurDBDate();
         const QJsonObject doc = StuCountToJson(liveCount);
@@ -265,7 +280,8 @@ void ResStatisticsParam::addRecord(int detect, int hour, QList<bool> cameraOK, b
     const qint64 nowSecs = StatisticsTime::now().toSecsSinceEpoch();
     // A result after the day's end belongs to the next day, not to the last
     // slot of this one: rotate first instead of waiting for the minute check.
-    if (m_initialised && nowSecs >= nextDayStart())
+    // While the check is stopped (an export) the day does not rotate.
+    if (m_initialised && m_timerOn && nowSecs >= nextDayStart())
         checkDate();
     CountGroup* g = liveGroup(true);
     const qint64 elapsed = nowSecs - static_cast<qint64>(startTime);
@@ -766,8 +782,58 @@ void ResStatisticsParam::startNewDay(const QDateTime& dayStart)
     calcCount(liveCount);
 }
 
+bool ResStatisticsParam::takeUnreadLive()
+{
+    if (!m_unreadLive)
+        return true;
+    const QString live = ResStatisticsDatabase::liveFile();
+    if (DatabaseFile::check(live, ResStatisticsDatabase::table(), nullptr, QStringLiteral("name, value1, value2"))
+        == DatabaseFile::Busy) {
+        qWarning().noquote() << "statistics:" << live << "is still locked; the day is saved once it is free";
+        return false;
+    }
+    QJsonObject doc;
+    ResStatisticsDatabase(ResStatisticsDatabase::ReaderOnly{}).loadCountFromJson(live, doc);
+    m_unreadLive = false;
+    CountGroupList held;
+    StuCountFromJson(held, doc);
+    // Another day in the file is archived by the worker before this one is
+    // stored; only the same day's counts belong to liveCount.
+    if (held.date != liveCount.date)
+        return true;
+    const auto add = [](CountDetect& to, const CountDetect& from) {
+        for (int i = 0; i < kStatSlots && i < to.OK.size() && i < from.OK.size(); ++i)
+            to.OK[i] += from.OK[i];
+        for (int i = 0; i < kStatSlots && i < to.NG.size() && i < from.NG.size(); ++i)
+            to.NG[i] += from.NG[i];
+    };
+    const auto addCamera = [&add](CountCamera& to, const CountCamera& from) {
+        add(to.total, from.total);
+        for (int d = 0; d < to.data.size() && d < from.data.size(); ++d)
+            add(to.data[d], from.data[d]);
+    };
+    for (CountGroup g : held.groups) {
+        shapeGroup(g);
+        CountGroup* mine = nullptr;
+        for (CountGroup& m : liveCount.groups)
+            if (m.groupName == g.groupName)
+                mine = &m;
+        if (!mine) {
+            liveCount.groups.append(g);
+            continue;
+        }
+        addCamera(mine->total, g.total);
+        for (int c = 0; c < mine->datas.size() && c < g.datas.size(); ++c)
+            addCamera(mine->datas[c], g.datas[c]);
+    }
+    calcCount(liveCount);
+    return true;
+}
+
 void ResStatisticsParam::checkDate()
 {
+    if (!takeUnreadLive())
+        return;
     const QDateTime now = StatisticsTime::now();
     const qint64 nowSecs = now.toSecsSinceEpoch();
     calcCount(liveCount);

@@ -115,6 +115,11 @@ private:
     static void shapeDetect(CountDetect& d);
     void shapeGroup(CountGroup& g);
     void startNewDay(const QDateTime& dayStart);
+    // The live file was locked at start, so the day's stored counts are not
+    // in liveCount yet: read and add them before the first save, which would
+    // otherwise overwrite them. False while the file is still locked.
+    bool takeUnreadLive();
+    bool m_unreadLive = false;
 
     QThread* m_thread = nullptr;
     qint64 nextDayStart();

@@ -9,6 +9,7 @@
 #include "records/statisticsconnection.h"
 #include "records/statisticstime.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -290,8 +291,14 @@ QJsonObject creatorEveryDetectIndex(QJsonObject element)
     return elementToJson(e);
 }
 
-void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJsonObject& out, QString group)
+bool ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJsonObject& out, QString group,
+                                      QStringList* problems)
 {
+    auto report = [problems](const QString& text) {
+        qWarning().noquote() << "statistics query:" << text;
+        if (problems)
+            *problems << text;
+    };
     if (group.isEmpty())
         group = gpWPara ? gpWPara->getCurGroupName() : QStringLiteral("default");
     const QString fmt = QStringLiteral("yyyy-MM-dd hh:mm:ss");
@@ -309,10 +316,20 @@ void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJs
     };
     // Text that is no time, and ranges beyond what the station keeps, answer
     // at once with empty series instead of walking unbounded.
-    if (!parsedStart.isValid() || !parsedFinish.isValid()
-        || parsedStart.daysTo(parsedFinish) > kMaxQueryDays) {
+    if (!parsedStart.isValid() || !parsedFinish.isValid()) {
+        report(QStringLiteral("no time in \"%1\" to \"%2\"").arg(startText.left(40), finishText.left(40)));
         finish();
-        return;
+        return false;
+    }
+    if (parsedStart > parsedFinish) {
+        report(QStringLiteral("the range %1 to %2 ends before it starts").arg(startText, finishText));
+        finish();
+        return false;
+    }
+    if (parsedStart.daysTo(parsedFinish) > kMaxQueryDays) {
+        report(QStringLiteral("the range %1 to %2 is longer than %3 days").arg(startText, finishText).arg(kMaxQueryDays));
+        finish();
+        return false;
     }
     const QDateTime start = StatisticsTime::at(parsedStart.date(), parsedStart.time());
     const QDateTime end = StatisticsTime::at(parsedFinish.date(), parsedFinish.time());
@@ -355,6 +372,13 @@ void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJs
                                          : QJsonDocument::fromJson(text.toUtf8()).object();
         conn.setPath(path);
         const QDate docDay = QDate::fromString(doc.value(QStringLiteral("date")).toString(), dayFmt);
+        if (!docDay.isValid()) {
+            // Its hours cannot be placed: the day counts as missing, and the
+            // caller learns why.
+            report(QStringLiteral("%1 holds a document without a valid date; its counts are left out").arg(path));
+            missingFill(s, StatisticsTime::at(date, missingHour), start, end, missingCameras, missingDetects);
+            continue;
+        }
         bool found = false;
         for (const QJsonValue& gv : doc.value(QStringLiteral("groups")).toArray()) {
             const QJsonObject g = gv.toObject();
@@ -368,8 +392,7 @@ void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJs
                 : 8;
             missingHour = hour;
             int first = 0, last = 24;
-            if (!docDay.isValid()
-                || !dayFill(s, StatisticsTime::at(docDay, hour), start, end, cc, dc, first, last))
+            if (!dayFill(s, StatisticsTime::at(docDay, hour), start, end, cc, dc, first, last))
                 continue;
             for (const QJsonValue& cv : g.value(QStringLiteral("datas")).toArray()) {
                 const QJsonObject co = cv.toObject();
@@ -413,4 +436,5 @@ void ResStatisticsDatabase::loadCount(QString startText, QString finishText, QJs
             missingFill(s, StatisticsTime::at(date, missingHour), start, end, missingCameras, missingDetects);
     }
     finish();
+    return true;
 }

@@ -51,6 +51,11 @@ bool StatisticsConnection::open(bool verify)
     return true;
 }
 
+void StatisticsConnection::setReadOnly()
+{
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_READONLY").arg(kBusyTimeoutMs));
+}
+
 void StatisticsConnection::setPath(const QString& path)
 {
     if (m_db.isOpen())

@@ -18,6 +18,9 @@ public:
     // Opens the file; with verify, also proves that it is a sound SQLite
     // database (a file that is not one opens fine and fails on first use).
     bool open(bool verify = false);
+    // Opens files read-only from now on: a reader that must never change a
+    // day file (the export) cannot, even by mistake.
+    void setReadOnly();
     // Points the connection at another file (closing the current one); one
     // connection serves a whole walk over many day files.
     void setPath(const QString& path);

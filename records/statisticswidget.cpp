@@ -32,6 +32,7 @@ StatisticsWidget* StatisticsWidget::instance = nullptr;
 namespace {
 const char* const kFontFamily = "wqy-microhei";
 const int kExportFailedMsg = 795;
+const int kExportPartlyMsg = 780; // exported, except the days named
 
 } // namespace
 
@@ -68,6 +69,8 @@ StatisticsWidget::StatisticsWidget(QWidget* parent)
     connect(m_worker, &ExportResultWorker::exportProgress, this, &StatisticsWidget::sigExportProgress,
             Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::failed, this, [this] { m_exportFailed = true; }, Qt::QueuedConnection);
+    connect(m_worker, &ExportResultWorker::unreadable, this, [this](const QStringList& days) { m_unreadDays = days; },
+            Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::finish, this, &StatisticsWidget::exportFinished, Qt::QueuedConnection);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
     m_thread->start();
@@ -388,6 +391,7 @@ void StatisticsWidget::SlotExportData()
     note->show();
     m_exportIdle = false;
     m_exportFailed = false;
+    m_unreadDays.clear();
     emit sigExportData(dialog.getDays());
 }
 
@@ -396,6 +400,10 @@ void StatisticsWidget::exportFinished()
     m_exportIdle = true;
     ResStatisticsParam::getInstance()->setTimer(true);
     emit sigExportDataFinish();
+    if (!m_exportFailed && !m_unreadDays.isEmpty()) {
+        tellOperator(kExportPartlyMsg, boxText(kExportPartlyMsg).arg(m_unreadDays.join(QStringLiteral(", "))));
+        return;
+    }
     const int msg = m_exportFailed ? kExportFailedMsg : 147;
     tellOperator(msg, boxText(msg));
 }

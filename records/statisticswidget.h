@@ -79,6 +79,7 @@ private:
     ExportResultWorker* m_worker = nullptr;
     bool m_exportIdle = true;
     bool m_exportFailed = false;
+    QStringList m_unreadDays; // days the last export could not read
     QThread* m_thread = nullptr;
     QTabWidget* m_cameraTabs = nullptr;
     CamereaTabWidget* m_cameras[9] = {};

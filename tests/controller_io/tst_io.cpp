@@ -9,6 +9,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/operatorprompt.h"
 #include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -62,6 +63,8 @@ private slots:
     void noPortNoTalk();
     void setOutRules();
     void inTriggerRules();
+    void restartWithTheMouldOpenCountsNoOpening();
+    void badAnswerBurstIsLoggedAndLostCycleRecorded();
     void frontLedsAndScreen();
     void boardsimProgram();
 
@@ -562,6 +565,74 @@ void TstIo::inTriggerRules()
     port.IOInTrigger(1);
     QCOMPARE(port.IOState(1, 2), 1);
     QCOMPARE(gDataOut & 4u, 4u);
+}
+
+// Three restarts while the machine holds the mould open: the board's first
+// answer is where the machine stands, not an opening. The next real one counts.
+void TstIo::restartWithTheMouldOpenCountsNoOpening()
+{
+    QVERIFY(startLink(false));
+    m_sim->setInput(0, true);
+    for (int start = 0; start < 3; ++start) {
+        m_port.reset();
+        ComClose();
+        gDataIn = gDataInRisen = 0; // a fresh process
+        m_port = std::make_unique<ControlPort>();
+        QVERIFY(gpCom);
+        QCOMPARE(m_port->IOInTrigger(0), 0); // nothing heard yet
+        m_port->InitIOThread();
+        QTRY_COMPARE_WITH_TIMEOUT(dataIn() & 1u, 1u, 2000);
+        QCOMPARE(m_port->IOInTrigger(0), 0);
+    }
+    m_sim->setInput(0, false);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn() & 1u, 0u, 2000);
+    m_sim->setInput(0, true);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn() & 1u, 1u, 2000);
+    QCOMPARE(m_port->IOInTrigger(0), 1);
+}
+
+// A machine opening every 2 s for 1 s (station clock); a burst of bad
+// answers hides one whole opening: one log line with the burst's length, and
+// an operation record of the lost cycle.
+void TstIo::badAnswerBurstIsLoggedAndLostCycleRecorded()
+{
+    struct Window : MainState {
+        QStringList records;
+        bool InsertRecord(const QString& text, const QString& type) override
+        {
+            records << type + ": " + text;
+            return true;
+        }
+    } win;
+    gpWin = &win;
+    QVERIFY(startLink());
+    const auto step = [&](bool open, int ms) {
+        m_sim->setInput(0, open);
+        QTRY_COMPARE_WITH_TIMEOUT(dataIn() & 1u, open ? 1u : 0u, 2000);
+        m_clock.advance(ms);
+        m_port->updateThreadProtectTiming();
+    };
+    for (int i = 0; i < 3; ++i) {
+        step(true, 1000);
+        step(false, 1000);
+    }
+    QCOMPARE(win.records, QStringList());
+    m_port->IOInTrigger(0); // the openings seen so far are taken
+    LogCapture log;
+    m_sim->injectFault(BoardSim::Fault::BadCheck, 80);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->pendingFaults() < 75, 2000);
+    for (bool open : {true, false}) {
+        m_sim->setInput(0, open);
+        m_clock.advance(open ? 1500 : 1000);
+        m_port->updateThreadProtectTiming();
+    }
+    QVERIFY(m_sim->pendingFaults() > 0); // all of it inside the burst
+    QTRY_COMPARE_WITH_TIMEOUT(win.records.size(), 1, 3000);
+    QCOMPARE(win.records[0], "info: " + messageText(781).arg(2500).arg(1).arg(0));
+    QCOMPARE(log.matching({"polls without a valid answer", "2500 ms"}).size(), 1);
+    QCOMPARE(m_port->IOInTrigger(0), 0); // nothing rose that the station saw
+    m_port.reset();
+    gpWin = nullptr;
 }
 
 // The LED device: the front LEDs' mask, and the screen switched through it

@@ -37,7 +37,6 @@ private slots:
     {
         QVERIFY(QFile::exists(ResStatisticsDatabase::templateFile()));
         QFile::resize(ResStatisticsDatabase::templateFile(), 0); // a template without the table
-        QTest::ignoreMessage(QtInfoMsg, "statistics table created successfully.");
         auto m = startModel();
         QVERIFY(QFile::exists("ResStatistics.db"));
         QVERIFY(CommandRunner::loggedCommands().contains("sync"));
@@ -173,6 +172,93 @@ private slots:
             m->shutdown();
         }
         QVERIFY(CommandRunner::loggedCommands().contains("reboot"));
+    }
+
+    void badTemplateNeverLoopsTheStart()
+    {
+        // Damaged template, no live file: the empty day is made as the
+        // factory tool makes it, start after start, and at the rotation.
+        env->writeWorkFile("ResStatisticsNULL.db", QByteArray(3000, 't'));
+        QFile::remove("ResStatistics.db");
+        for (int start = 1; start <= 2; ++start) {
+            auto m = startModel();
+            m->addRecord(0, 0, {true, true}, true);
+            checkDateAndWait(m.get());
+            QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), start);
+        }
+        QCOMPARE(prompts.numbers(), QList<int>());
+        auto m = startModel();
+        clock->setNow(at(2026, 1, 6, 8, 1));
+        checkDateAndWait(m.get());
+        QCOMPARE(docSum(docOf("ResStatistics/2026-01-05.db"), "default", -1, -1, "OK"), 2);
+        m->addRecord(0, 0, {false, true}, true);
+        checkDateAndWait(m.get());
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "NG"), 1);
+        m->shutdown();
+        // A damaged live file beside it: said once, then quiet.
+        env->writeWorkFile("ResStatistics.db", QByteArray(3000, 'x'));
+        startModel();
+        startModel();
+        QCOMPARE(prompts.numbers(), QList<int>({544}));
+        QVERIFY(!CommandRunner::loggedCommands().contains("cp"));
+    }
+
+    void lockedLiveFileIsKept()
+    {
+        auto m = startModel();
+        m->addRecord(0, 0, {true, true}, true);
+        m->shutdown();
+        // Another program holds the file through the whole start.
+        QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+        locker.setDatabaseName("ResStatistics.db");
+        QVERIFY(locker.open() && QSqlQuery(locker).exec("begin exclusive"));
+        QVERIFY(QSqlQuery(locker).exec("insert into resstatistics values ('other', '', '')"));
+        {
+            auto again = startModel();
+            QCOMPARE(prompts.numbers(), QList<int>({764}));
+            QVERIFY(QDir().entryList({"ResStatistics.db.bad-*"}, QDir::AllEntries).isEmpty());
+            QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+            QVERIFY(QSqlQuery(locker).exec("rollback"));
+        }
+        locker.close();
+        locker = QSqlDatabase();
+        QSqlDatabase::removeDatabase("locker");
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
+    }
+
+    void foreignDayInTheLiveFile_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::newRow("path") << "../esc_stat"; // the archive folder's parent
+        QTest::newRow("far future") << "2099-12-31";
+        QTest::newRow("no such day") << "2026-02-30";
+    }
+    void foreignDayInTheLiveFile()
+    {
+        QFETCH(QString, date);
+        QVERIFY(putStatsFile("ResStatistics.db", dayJson(date, [](CountGroup& g) { g.total.total.OK[0] = 5; })));
+        {
+            auto m = startModel();
+            QCOMPARE(m->getCurDBDate(), QString("2026-01-05"));
+            m->addRecord(0, 0, {true, true}, true);
+            checkDateAndWait(m.get());
+        }
+        QCOMPARE(docOf("ResStatistics.db")["date"].toString(), QString("2026-01-05"));
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
+        const QStringList aside = QDir().entryList({"ResStatistics.db.bad-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(docOf(aside[0])["date"].toString(), date);
+        QCOMPARE(archives(), QStringList());
+        QVERIFY(!QFileInfo::exists("esc_stat.db"));
+
+        // Planted while the station runs: set aside at the next save too.
+        auto m = startModel();
+        QVERIFY(putStatsFile("ResStatistics.db", dayJson(date, [](CountGroup&) {})));
+        m->addRecord(0, 0, {true, true}, true);
+        checkDateAndWait(m.get());
+        QCOMPARE(docOf("ResStatistics.db")["date"].toString(), QString("2026-01-05"));
+        QCOMPARE(archives(), QStringList());
+        QVERIFY(!QFileInfo::exists("esc_stat.db"));
     }
 
     void restartAfterKillInTheRotation()

@@ -135,6 +135,7 @@ private slots:
         writeStatsConfig(at(2026, 1, 4, 8));
         clock->setNow(at(2026, 1, 5, 7, 59));
         auto m = startModel();
+        m->setTimer(true);
         QSignalSpy spy(m.get(), &ResStatisticsParam::sigSaveRecord);
         m->addRecord(0, 0, {true, true}, true);
         m->checkDate();
@@ -183,6 +184,38 @@ private slots:
         QCOMPARE(m->getCurDBDate(), QString("2026-01-06"));
         m->checkDate();
         QCOMPARE(spy.last().at(2).toBool(), false);
+    }
+
+    // The first second of a day counts in that day; while the day check is
+    // stopped (an export) the day does not rotate behind its back.
+    void dayBoundaryAndStoppedCheck()
+    {
+        writeStatsConfig(at(2026, 1, 4, 8));
+        clock->setNow(at(2026, 1, 5, 7, 59, 59));
+        auto m = startModel();
+        m->setTimer(true);
+        m->addRecord(0, 0, {true, true}, true);
+        clock->setNow(at(2026, 1, 5, 8));
+        m->addRecord(0, 0, {false, true}, true);
+        flushWorker(m.get());
+        const QJsonObject old = docOf("ResStatistics/2026-01-04.db");
+        QCOMPARE(docSum(old, "default", -1, -1, "OK") + docSum(old, "default", -1, -1, "NG"), 1);
+        QCOMPARE(m->liveCount.date, QString("2026-01-05"));
+        QCOMPARE(m->liveCount.groups.first().total.total.NG[0], 1);
+
+        m->setTimer(false);
+        clock->setNow(at(2026, 1, 6, 8, 0, 5));
+        m->addRecord(0, 0, {true, true}, true);
+        flushWorker(m.get());
+        QCOMPARE(m->liveCount.date, QString("2026-01-05"));
+        QCOMPARE(m->liveCount.groups.first().total.total.OK[23], 1);
+        QVERIFY(!QFile::exists("ResStatistics/2026-01-05.db"));
+        m->setTimer(true);
+        clock->advance(60000);
+        flushWorker(m.get());
+        QCOMPARE(m->liveCount.date, QString("2026-01-06"));
+        QCOMPARE(docSum(docOf("ResStatistics/2026-01-05.db"), "default", -1, -1, "OK"), 1);
+        m->shutdown();
     }
 
     void settingsFile()

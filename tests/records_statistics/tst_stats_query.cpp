@@ -109,6 +109,28 @@ private slots:
         }
     }
 
+    void longRangesAndUndatedDaysAreReported()
+    {
+        QStringList problems;
+        QJsonObject out;
+        QVERIFY(!ResStatisticsDatabase::loadCount("2024-01-01 00:00:00", "2025-02-05 00:00:00", out, "default", &problems));
+        QVERIFY2(problems.join(' ').contains("longer than 400 days"), qPrintable(problems.join(' ')));
+        QVERIFY(out["detect_all"].toArray().isEmpty());
+        problems.clear();
+        QVERIFY(ResStatisticsDatabase::loadCount("2024-01-01 08:00:00", "2025-02-04 07:59:59", out, "default", &problems));
+        QCOMPARE(out["detect_all"].toArray().size(), 400 * 24);
+        QCOMPARE(problems, QStringList());
+
+        // A document without a valid date: its day reads as missing, and says so.
+        QVERIFY(QDir().mkpath("ResStatistics"));
+        QVERIFY(putStatsFile("ResStatistics/2024-01-07.db", dayJson("", [](CountGroup& g) { g.total.total.OK[0] = 9; })));
+        out = QJsonObject();
+        QVERIFY(ResStatisticsDatabase::loadCount("2024-01-07 08:00:00", "2024-01-07 09:59:59", out, "default", &problems));
+        QCOMPARE(ints(out["detect_all"]), QList<int>({0, 0}));
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems[0].contains("2024-01-07.db"));
+    }
+
     void queryWhileTheWorkerSaves()
     {
         numCamera = 2;
@@ -165,13 +187,20 @@ private:
             v.first += all;
             v.second += ng;
         };
-        auto model = startModel();
+        // The day check on, on a long interval: this test runs its own.
+        auto started = [] {
+            auto m = startModel();
+            m->dayTimer->setInterval(86400000);
+            m->setTimer(true);
+            return m;
+        };
+        auto model = started();
         auto restart = [&](const QDateTime& when, int cameras, int detects) {
             model.reset(); // an orderly stop stores the day
             clock->setNow(when);
             numCamera = cameras;
             gDNum = detects;
-            model = startModel();
+            model = started();
         };
         // Stops: days 4-5 off (a legacy file for day 5), day 12 off with
         // more cameras after, day 17 off with fewer detections after, and an

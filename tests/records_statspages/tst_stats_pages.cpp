@@ -316,7 +316,7 @@ private slots:
                  QStringList({"2024-04-30", "2024-05-03"}));
 
         // The drive pulled while the converter runs: the failure message,
-        // not 147, and the converted day stays for the next export.
+        // not 147, and nothing converted stays to ride along with the next.
         fakeConverter("mkdir -p ResStatistics/d\nsed -i '/ \\/mnt /d' \"$STATION_SIMROOT/proc/mounts\"\necho Done\n");
         answerModal([](QWidget* w) {
             if (auto* d = qobject_cast<DateSeletDialog*>(w))
@@ -327,7 +327,22 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
         QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(795));
         QVERIFY(page->exportIdle());
-        QVERIFY(QFileInfo::exists("ResStatistics/d"));
+        QVERIFY(!QFileInfo::exists("ResStatistics/d"));
+
+        // A day that cannot be read: the others go, the box names it.
+        QFile::remove(real);
+        QVERIFY(QFile::rename("converter.real", real));
+        QVERIFY(env->writeWorkFile("ResStatistics/2024-05-01.db", QByteArray(3000, 'x')));
+        answerModal([](QWidget* w) {
+            if (auto* d = qobject_cast<DateSeletDialog*>(w)) {
+                QTest::mouseClick(d->rangeButtons()->button(2), Qt::LeftButton);
+                clickButtonWithText(d, messageText(121));
+            }
+        });
+        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        answerBox(true, &seen);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 20000);
+        QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(780).arg("2024-05-01"));
     }
 
     void renders()

@@ -21,6 +21,7 @@
 #include "inspection/drawroiwidget.h"
 #include "inspection/templatestore.h"
 #include "platform/platformpath.h"
+#include "records/resstatisticsparam.h"
 #include "widgets/boxprompt.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
@@ -110,6 +111,13 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
         put(*store, sx, sy, d, 3, 0, kPin, 25, 100, 3);
         QVERIFY(ParameterStartup::openParamDb(gpWin));
         QVERIFY(store->SaveDatatoFile());
+        // Statistics on (the 10th value of system6), as an operator stored it.
+        QSqlQuery q(gpWin->paraDb);
+        QVERIFY(q.exec("select value from sysparam where name = 'system6'") && q.next());
+        QStringList values = q.value(0).toString().split(' ');
+        values[9] = "1";
+        QVERIFY(q.exec(QString("update sysparam set value = '%1' where name = 'system6'").arg(values.join(' '))));
+        q = QSqlQuery();
         gpWin->paraQuery = QSqlQuery();
         gpWin->paraDb.close();
     }
@@ -117,6 +125,9 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     auto win = std::make_unique<ReDoWizard>();
     win->show();
     QCOMPARE(numCamera, 1);
+    // The stored switch starts the statistics' minute check.
+    ResStatisticsParam* stats = ResStatisticsParam::getInstance();
+    QVERIFY(stats->dayTimer && stats->dayTimer->isActive());
     CammerWidget* view = win->views[0];
     QVERIFY(view && view->recong && view->camera && gpControlIO);
 
@@ -250,7 +261,35 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     alarmReleased();
     tick.stop();
     operatorHand.stop();
+    // Every decision of the window reached the statistics: the OK cycle and
+    // the two alarms at least, stored in the day's file at the orderly end.
+    const CountDetect cycles = stats->liveCount.groups.value(0).total.total;
+    QVERIFY2(cycles.whole.ok >= 1 && cycles.whole.ng >= 2,
+             qPrintable(QString("%1 OK, %2 NG").arg(cycles.whole.ok).arg(cycles.whole.ng)));
+    const int ok = cycles.whole.ok, ng = cycles.whole.ng;
     win.reset();
+    ResStatisticsParam::destroyInstance();
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "chainstats");
+    db.setDatabaseName("ResStatistics.db");
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("select value1 from resstatistics where name = 'statisticsjson'") && q.next());
+    const QJsonObject doc = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).object();
+    q = QSqlQuery();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("chainstats");
+    int stored[2] = {0, 0};
+    for (const QJsonValue& c : doc["groups"].toArray()[0].toObject()["datas"].toArray())
+        if (c.toObject()["cameraID"].toInt() == -1)
+            for (const QJsonValue& dv : c.toObject()["data"].toArray())
+                if (dv.toObject()["detectID"].toInt() == -1)
+                    for (int k = 0; k < 24; ++k) {
+                        stored[0] += dv.toObject()["OK"].toArray()[k].toInt();
+                        stored[1] += dv.toObject()["NG"].toArray()[k].toInt();
+                    }
+    QCOMPARE(stored[0], ok);
+    QCOMPARE(stored[1], ng);
     sim.stop();
 }
 

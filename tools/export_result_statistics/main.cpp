@@ -2,8 +2,10 @@
 //
 // For every day database of the one comma-separated argument, writes the
 // folder ./ResStatistics/<day>/ with one CSV table per parameter group and
-// prints a line "Done <path>" when that input is finished. Exit code 0 when
-// every input was converted, 1 when any could not be read, 2 on bad usage.
+// prints a line "Done <path>" when that input is finished, preceded by
+// "Unreadable <path>" when it could not be converted (its folder is then
+// not left half written). Exit code 0 when every input was converted, 1 when
+// any could not be read, 2 on bad usage. Day databases are only read.
 #include "frame/globals.h"
 #include "records/countgroup.h"
 #include "records/resstatisticsdatabase.h"
@@ -141,6 +143,7 @@ bool convert(const QString& path, QString* error)
     QJsonObject doc;
     {
         StatisticsConnection conn(QStringLiteral("exportConverter"), path);
+        conn.setReadOnly();
         if (!conn.open(true)) {
             *error = QStringLiteral("not a readable statistics database");
             return false;
@@ -164,6 +167,7 @@ bool convert(const QString& path, QString* error)
     for (const CountGroup& g : list.groups)
         if (!writeGroup(folder + QLatin1Char('/') + fileNameFor(g.groupName, taken), list.date, g)) {
             *error = QStringLiteral("cannot write into %1").arg(folder);
+            QDir(folder).removeRecursively();
             return false;
         }
     return true;
@@ -186,6 +190,7 @@ int main(int argc, char** argv)
         if (!convert(input, &error)) {
             ++failures;
             std::fprintf(stderr, "%s: %s\n", qPrintable(input), qPrintable(error));
+            std::printf("Unreadable %s\n", input.toLocal8Bit().constData());
         }
         std::printf("Done %s\n", input.toLocal8Bit().constData());
         std::fflush(stdout);
