@@ -71,6 +71,7 @@ list(APPEND STATION_GUI_SOURCES
   widgets/modifytimewidget.h
   widgets/mulcheckbox.cpp
   widgets/mulcheckbox.h
+  widgets/networksettingdialog.cpp
   widgets/networksettingdialog.h
   widgets/nocheckpasswordbox.cpp
   widgets/nocheckpasswordbox.h
