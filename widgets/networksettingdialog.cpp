@@ -50,8 +50,11 @@ QLabel* caption(const QString& text, QWidget* parent)
 QHBoxLayout* row(QWidget* a, QWidget* b)
 {
     auto* r = new QHBoxLayout;
+    if (auto* e = qobject_cast<EditIP*>(a))
+        e->setFixedWidth(620); // caption and four octets, not the whole row
     r->addWidget(a);
-    r->addWidget(b);
+    if (b)
+        r->addWidget(b);
     r->addStretch();
     return r;
 }
@@ -86,12 +89,11 @@ Network_CardItem_SetDia::Network_CardItem_SetDia(const NetCards::Card& card, QWi
     lay->setContentsMargins(20, 10, 20, 10);
     lay->addWidget(connectBox);
     lay->addLayout(row(caption(messageText(610), b), mode));
-    lay->addWidget(ip);
-    lay->addWidget(mask);
-    lay->addWidget(gateway);
+    for (EditIP* e : {ip, mask, gateway})
+        lay->addLayout(row(e, nullptr));
     lay->addLayout(row(caption(messageText(612), b), dns));
     lay->addStretch();
-    setDefaultWgt(b);
+    setDefaultWgt(this);
     connect(mode, qOverload<int>(&QComboBox::currentIndexChanged), this, [this] { showMode(); });
     showMode();
     fitScreen(this, 900, 640);
@@ -200,6 +202,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     auto* inner = new QWidget;
     m_cards = new QVBoxLayout(inner);
     m_cards->setContentsMargins(0, 0, 0, 0);
+    m_cards->addStretch();
     cardList->setWidget(inner);
 
     bigData = new CheckBox(b, messageText(598));
@@ -215,9 +218,9 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     lay->addWidget(new QLabel(messageText(424), b));
     lay->addLayout(row(caption(messageText(600), b), deviceName));
     lay->addWidget(bigData);
-    lay->addWidget(server);
+    lay->addLayout(row(server, nullptr));
     lay->addLayout(row(caption(messageText(601), b), port));
-    setDefaultWgt(b);
+    setDefaultWgt(this);
 
     // The ping output, above everything, until its close button.
     pingOutput = new TextShowWidget(this);
@@ -233,7 +236,7 @@ void NetworkSettingDialog::reload()
     m_items.clear();
     for (const NetCards::Card& c : NetCards::cards()) {
         auto* item = new Network_CardItem(c, manager, cardList->widget());
-        m_cards->addWidget(item);
+        m_cards->insertWidget(m_cards->count() - 1, item);
         m_items << item;
     }
     const QJsonObject cfg = NetCards::readConfig();
