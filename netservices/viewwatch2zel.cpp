@@ -37,6 +37,13 @@ void ViewWatch2ZEL::setBridge(const QUrl& base)
         LOG(INFO) << "viewer bridge: no address, the link is off";
     else
         LOG(INFO) << "viewer bridge: " << m_base.toString().toStdString();
+    lock.unlock();
+    // A request still waiting on the old bridge must not hold up the new one.
+    if (QThread::currentThread() == thread() && m_reply) {
+        QNetworkReply* old = m_reply;
+        m_reply = nullptr;
+        old->abort();
+    }
 }
 
 QUrl ViewWatch2ZEL::bridge() const
@@ -160,26 +167,48 @@ bool ViewWatch2ZEL::post(const QString& urlPath, const QJsonObject& body)
 
 void ViewWatch2ZEL::postHere(const QString& urlPath, const QByteArray& body)
 {
-    QUrl url;
-    int session = 0;
     const qint64 now = Clock::instance()->monotonicMs();
+    int session = 0;
     {
         QMutexLocker lock(&m_mutex);
         if (m_base.isEmpty())
             return;
-        url = m_base;
         session = m_session;
         m_waiting.append(now);
     }
-    url.setPath(urlPath);
+    m_queue.append(Pending{urlPath, body, now, session});
+    sendNext();
+}
+
+// One request at a time: the bridge sees them in the order they were made
+// (an alarm's finish never before its start).
+void ViewWatch2ZEL::sendNext()
+{
+    QUrl url;
+    int session = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        url = m_base;
+        session = m_session;
+    }
+    while (!m_queue.isEmpty() && m_queue.first().session != session)
+        m_queue.removeFirst();
+    if (m_reply || m_queue.isEmpty() || url.isEmpty())
+        return;
+    const Pending p = m_queue.takeFirst();
+    url.setPath(p.path);
     if (!m_net)
         m_net = new QNetworkAccessManager(this);
     QNetworkRequest req(url);
     req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    QNetworkReply* reply = m_net->post(req, body);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, now, session, urlPath] {
+    m_reply = m_net->post(req, p.body);
+    QNetworkReply* reply = m_reply;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, p] {
         reply->deleteLater();
-        answered(session, now, reply->error() == QNetworkReply::NoError, urlPath, reply->errorString());
+        if (m_reply == reply)
+            m_reply = nullptr;
+        answered(p.session, p.queuedMs, reply->error() == QNetworkReply::NoError, p.path, reply->errorString());
+        sendNext();
     });
 }
 
@@ -196,4 +225,6 @@ void ViewWatch2ZEL::answered(int session, qint64 sentMs, bool ok, const QString&
         LOG(WARNING) << "viewer bridge: " << urlPath.toStdString() << " failed (" << error.toStdString()
                      << "), the link is off";
     m_dead = true;
+    m_waiting.clear();
+    ++m_session; // what is still queued is dropped
 }

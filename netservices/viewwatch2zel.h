@@ -7,6 +7,7 @@
 #include <QUrl>
 
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // The link to the remote-viewer bridge: alarm timing, how alarms were
 // cleared, template-list changes and the copy of every journal entry, each
@@ -67,6 +68,7 @@ protected:
 
 private:
     Q_INVOKABLE void postHere(const QString& urlPath, const QByteArray& body);
+    void sendNext();
     void answered(int session, qint64 sentMs, bool ok, const QString& urlPath, const QString& error);
 
     mutable QMutex m_mutex;
@@ -80,4 +82,16 @@ private:
     QString m_clearMethod;
     int m_alarmDetect = -1;
     QNetworkAccessManager* m_net = nullptr;
+
+    // Requests not sent yet, oldest first, and the one on the wire (the
+    // link's own thread only).
+    struct Pending
+    {
+        QString path;
+        QByteArray body;
+        qint64 queuedMs = 0;
+        int session = 0;
+    };
+    QList<Pending> m_queue;
+    QNetworkReply* m_reply = nullptr;
 };
