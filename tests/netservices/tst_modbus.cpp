@@ -154,7 +154,7 @@ private slots:
         qInfo("fuzz: %ld frames, %ld connections in %lld ms; worst timer gap %lld ms", fuzz.sent(),
               fuzz.reconnects(), t.elapsed(), worstGap);
         QCOMPARE(fuzz.sent(), 100000L);
-        QVERIFY2(worstGap < 100, qPrintable(QString::number(worstGap)));
+        QVERIFY2(worstGap < 250, qPrintable(QString::number(worstGap)));
         Client c = connectTo(m_port);
         QVERIFY(c);
         QVERIFY(answersWithExceptions(c.get()));

@@ -15,8 +15,11 @@
 #include "widgets/networksettingdialog.h"
 #include "widgets/numberinput.h"
 #include "widgets/textshowwidget.h"
+#include "widgets/versiondownloaddialog.h"
 
 #include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -125,6 +128,20 @@ private slots:
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // Only archives are offered, and the dialog says installing is not here.
+    void versionDialogOffersTheDrivesArchives()
+    {
+        for (const char* f : {"/mnt/station-2.1.tar.gz", "/mnt/b.RAR", "/mnt/c.zip", "/mnt/d.tar", "/mnt/tar"})
+            QVERIFY(m_env->writeSimFile(f, "x"));
+        VersionDownloadDialog dlg;
+        dlg.show();
+        QStringList shown;
+        for (int i = 0; i < dlg.list->count(); ++i)
+            shown << dlg.list->item(i)->text();
+        QCOMPARE(shown, (QStringList{"b.RAR", "d.tar", "station-2.1.tar.gz"}));
+        QCOMPARE(dlg.notice->text(), messageText(791));
     }
 
     void screenshots()
