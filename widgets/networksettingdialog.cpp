@@ -34,6 +34,8 @@ void fitScreen(QDialog* d, int w, int h)
     d->resize(std::min(w, screen.width()), std::min(h, screen.height()));
 }
 
+constexpr int kCaption = 270;
+
 // Empty octets read as 0: "0.0.0.0" is no address.
 bool usable(const QString& address)
 {
@@ -43,15 +45,20 @@ bool usable(const QString& address)
 QLabel* caption(const QString& text, QWidget* parent)
 {
     auto* l = new QLabel(text, parent);
-    l->setFixedWidth(160);
+    l->setFixedWidth(kCaption);
     return l;
 }
 
 QHBoxLayout* row(QWidget* a, QWidget* b)
 {
     auto* r = new QHBoxLayout;
-    if (auto* e = qobject_cast<EditIP*>(a))
-        e->setFixedWidth(620); // caption and four octets, not the whole row
+    if (auto* e = qobject_cast<EditIP*>(a)) {
+        // Caption and four octets, not the whole row; the caption as wide as
+        // the other rows' so longer languages fit.
+        if (auto* l = e->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+            l->setFixedWidth(kCaption);
+        e->setFixedWidth(kCaption + 460);
+    }
     r->addWidget(a);
     if (b)
         r->addWidget(b);
