@@ -17,6 +17,8 @@
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameraviewstate.h"
+#include "netservices/modbusfuzz.h"
+#include "netservices/modbusserver.h"
 
 #include <QMutex>
 #include <QTemporaryDir>
@@ -161,12 +163,25 @@ struct Rig {
     }
 };
 
-void BM_DecisionToWire(benchmark::State& st)
+// fuzz: the station's Modbus slave is served and fed malformed frames by
+// eight clients throughout.
+void decisionToWire(benchmark::State& st, bool fuzz)
 {
     Rig rig;
     if (!rig.up(2)) {
         st.SkipWithError("board link did not come up");
         return;
+    }
+    std::unique_ptr<ModbusServer> modbus;
+    std::unique_ptr<ModbusFuzz> fuzzer;
+    if (fuzz) {
+        qputenv("STATION_MODBUS_PORT", "15502");
+        modbus = std::make_unique<ModbusServer>();
+        if (!modbus->isListening()) {
+            st.SkipWithError("Modbus port 15502 taken");
+            return;
+        }
+        fuzzer = std::make_unique<ModbusFuzz>(modbus->port(), 8, 1L << 40);
     }
     std::vector<double> decision, bare;
     for (auto _ : st) {
@@ -197,8 +212,18 @@ void BM_DecisionToWire(benchmark::State& st)
     st.counters["bare_median_ms"] = median(bare);
     st.counters["bare_worst_ms"] = worst(bare);
     st.counters["ratio_median"] = median(decision) / std::max(1e-9, median(bare));
+    if (fuzzer) {
+        fuzzer->stop();
+        fuzzer->wait();
+        st.counters["fuzz_frames"] = double(fuzzer->sent());
+    }
 }
+
+void BM_DecisionToWire(benchmark::State& st) { decisionToWire(st, false); }
 BENCHMARK(BM_DecisionToWire)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_DecisionToWireUnderModbusFuzz(benchmark::State& st) { decisionToWire(st, true); }
+BENCHMARK(BM_DecisionToWireUnderModbusFuzz)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_TriggerToOutputDelay0(benchmark::State& st)
 {

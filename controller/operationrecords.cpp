@@ -6,6 +6,7 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "netservices/viewwatch2zel.h"
+#include "netservices/zev_netmn.h"
 #include "platform/commandrunner.h"
 
 #include <QCoreApplication>
@@ -138,11 +139,7 @@ OperationRecords* OperationRecords::instance()
 
 ViewWatch2ZEL* OperationRecords::viewerLink()
 {
-    if (m_link)
-        return m_link;
-    if (!m_ownLink)
-        m_ownLink = new ViewWatch2ZEL(this);
-    return m_ownLink;
+    return m_link ? m_link : ZEV_NETMN::getInstance()->viewWatch();
 }
 
 QString OperationRecords::levelName(int loginLevel)

@@ -92,6 +92,5 @@ private:
     bool m_prepared = false;
     QString m_day;
     ViewWatch2ZEL* m_link = nullptr;
-    ViewWatch2ZEL* m_ownLink = nullptr;
     class Clock* m_timerClock = nullptr; // the clock the 60 s check runs on
 };

@@ -173,7 +173,7 @@ ReDoWizard::ReDoWizard(QWidget* parent)
                                                         : QSize();
         });
         gpSaveFialImageThread->setPictureSink(
-            [](int, int, bool, const QString& path) { ZEV_NETMN::instance()->attach_PeriodPicture(path); });
+            [](int c, int d, bool ok, const QString& path) { ZEV_NETMN::getInstance()->add_PeriodRecord_Picture(c, d, ok, path); });
         gpSaveFialImageThread->start(QThread::InheritPriority);
     }
 

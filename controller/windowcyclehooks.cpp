@@ -4,6 +4,7 @@
 #include "inspection/cameramanager.h"
 #include "inspection/cammerwidget.h"
 #include "inspection/drawroiwidget.h"
+#include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
 #include "settings/helpwidget.h"
 #include "settings/widgetchangecamera.h"
@@ -106,8 +107,16 @@ void WindowCycleHooks::startStopCaption(int msg)
         m_w->sideBar->startStop->setText(messageText(msg));
 }
 
-void WindowCycleHooks::startPeriodRecord() { ZEV_NETMN::instance()->start_PeriodRecord(); }
-void WindowCycleHooks::finishPeriodRecord() { ZEV_NETMN::instance()->finish_PeriodRecord(); }
+void WindowCycleHooks::startPeriodRecord() { ZEV_NETMN::getInstance()->start_PeriodRecord(); }
+void WindowCycleHooks::finishPeriodRecord() { ZEV_NETMN::getInstance()->finish_PeriodRecord(); }
+void WindowCycleHooks::alarmStartTiming(int d) { ZEV_NETMN::getInstance()->viewWatch()->sndAlarmStartTiming(d); }
+void WindowCycleHooks::alarmFinishTiming() { ZEV_NETMN::getInstance()->viewWatch()->sndAlarmFinishTiming(); }
+void WindowCycleHooks::markAlarmCleared() { ZEV_NETMN::getInstance()->viewWatch()->markAlarmCleared(); }
+void WindowCycleHooks::addClearMethod(int camera, int method)
+{
+    ZEV_NETMN::getInstance()->viewWatch()->addClearMethod(camera, method);
+}
+void WindowCycleHooks::clearLastDetections() { ZEV_NETMN::getInstance()->clearLastDetections(); }
 
 void WindowCycleHooks::resetCameraOrder()
 {

@@ -63,9 +63,14 @@ public:
     int chosenTrigger() override;
     int cameraShownAlone() override { return m_w->curCamera < numCamera ? m_w->curCamera : -1; }
     void startStopCaption(int msg) override;
-    // The network services keep the cycle record in memory.
+    // The network services: the cycle record and the viewer link's alarm.
     void startPeriodRecord() override;
     void finishPeriodRecord() override;
+    void alarmStartTiming(int d) override;
+    void alarmFinishTiming() override;
+    void markAlarmCleared() override;
+    void addClearMethod(int camera, int method) override;
+    void clearLastDetections() override;
     // The camera order as found now becomes the stored one (SN.db).
     void resetCameraOrder() override;
 

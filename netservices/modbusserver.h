@@ -1,19 +1,41 @@
 #pragma once
+#include <QThreadPool>
 #include <QtGlobal>
 
-// The Modbus TCP slave (holding registers 0 to 4 on port 502). The slave is
-// not part of this station build: making one opens no socket at all, so a
-// desktop run never needs root for the privileged port and never shows the
-// machine on the network; the first one made says so in the log.
+#include <atomic>
+
+// The Modbus TCP slave. No register map belongs to this station, so every
+// read or write of a coil or register is answered with the exception "illegal
+// data address", and any other function with "illegal function". It serves
+// from its own one-thread pool and never stalls the station: a client that
+// sends garbage, stops in the middle of a frame or never reads its answers is
+// dropped, and a port that is already taken is logged and left alone.
+//
+// Port 502; STATION_MODBUS_PORT moves it. Under STATION_SIMROOT the slave
+// listens on the loopback address only, so a desktop run is not shown on the
+// network.
 class ModbusServer
 {
 public:
     ModbusServer();
+    // Stops serving and closes every connection.
     ~ModbusServer();
 
     ModbusServer(const ModbusServer&) = delete;
     ModbusServer& operator=(const ModbusServer&) = delete;
 
-    // The port a full build would serve.
     static constexpr quint16 kPort = 502;
+    // At most this many clients at once; a further one is closed at once.
+    static constexpr int kMaxClients = 32;
+
+    quint16 port() const { return m_port; }
+    bool isListening() const { return m_listen >= 0; }
+
+private:
+    void serve();
+
+    quint16 m_port = kPort;
+    int m_listen = -1;
+    std::atomic<bool> m_stop{false};
+    QThreadPool m_pool;
 };

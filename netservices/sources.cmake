@@ -3,6 +3,8 @@
 list(APPEND STATION_CORE_SOURCES
   netservices/modbusserver.cpp
   netservices/modbusserver.h
+  netservices/netcards.cpp
+  netservices/netcards.h
   netservices/param_roi.h
   netservices/viewwatch2zel.cpp
   netservices/viewwatch2zel.h

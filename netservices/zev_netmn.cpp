@@ -3,23 +3,76 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
+#include "netservices/viewwatch2zel.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QMutexLocker>
-#include <QtGlobal>
+#include <QUrl>
 
-ZEV_NETMN* ZEV_NETMN::instance()
+#include <glog/logging.h>
+
+std::atomic<ZEV_NETMN*> ZEV_NETMN::__instance{nullptr};
+
+namespace {
+// The viewer bridge's address on the simulated platform and in tests: the
+// bridge client that would learn it on a panel is not part of this station.
+constexpr const char* kBridgeEnv = "STATION_VIEWER_URL";
+} // namespace
+
+ZEV_NETMN::ZEV_NETMN()
+    : m_view(new ViewWatch2ZEL)
 {
-    static ZEV_NETMN* const one = new ZEV_NETMN; // lives as long as the process
+}
+
+ZEV_NETMN* ZEV_NETMN::getInstance()
+{
+    // The GUI thread and the result-image writer may both come first.
+    ZEV_NETMN* one = __instance.load(std::memory_order_acquire);
+    if (one)
+        return one;
+    static QMutex making;
+    QMutexLocker lock(&making);
+    one = __instance.load(std::memory_order_relaxed);
+    if (!one) {
+        one = new ZEV_NETMN; // lives as long as the process
+        __instance.store(one, std::memory_order_release);
+    }
     return one;
 }
 
 void ZEV_NETMN::initStart()
 {
+    QJsonObject cfg;
+    QFile f(QStringLiteral("./ruv_net/config.json"));
+    if (f.open(QIODevice::ReadOnly)) {
+        const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+        if (doc.isObject())
+            cfg = doc.object();
+        else
+            LOG(WARNING) << "network services: ruv_net/config.json is not a JSON object, read as empty";
+    } else {
+        LOG(WARNING) << "network services: ruv_net/config.json not readable";
+    }
+    {
+        QMutexLocker lock(&m_mutex);
+        m_config = cfg;
+    }
+    LOG(INFO) << "network services: device \"" << cfg.value("devicename").toString().toStdString() << "\", version "
+              << cfg.value("version").toString().toStdString();
+    m_view->setBridge(QUrl(qEnvironmentVariable(kBridgeEnv)));
+}
+
+QJsonObject ZEV_NETMN::config() const
+{
     QMutexLocker lock(&m_mutex);
-    if (m_toldNoNetwork)
-        return;
-    m_toldNoNetwork = true;
-    qInfo("network services: not part of this build; judged ROIs and cycle records are kept in memory only");
+    return m_config;
+}
+
+QString ZEV_NETMN::deviceName() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_config.value("devicename").toString();
 }
 
 QString ZEV_NETMN::roiKey(int camera, int detect, int roi)
@@ -68,26 +121,76 @@ void ZEV_NETMN::start_PeriodRecord()
     m_current.open = true;
 }
 
-void ZEV_NETMN::attach_PeriodPicture(const QString& path)
+void ZEV_NETMN::add_PeriodRecord_Picture(int camera, int detection, bool ok, const QString& path)
 {
-    QMutexLocker lock(&m_mutex);
-    m_current.pictures.append(path);
+    const Picture pic{camera, detection, ok, path};
+    {
+        QMutexLocker lock(&m_mutex);
+        // The writer saves after the decision, so the last detection's
+        // pictures come after the cycle closed: they still belong to it, not
+        // to the next one.
+        m_current.pictures.append(pic);
+        if (!m_current.open && !m_current.finish.isNull()) {
+            m_last.pictures.append(pic);
+            QMutexLocker list(&m_listMutex);
+            if (!m_lastRecords.isEmpty())
+                m_lastRecords.last().pictures.append(pic);
+        }
+    }
+    QMutexLocker map(&m_mapMutex);
+    m_lastPictures.insert(QStringLiteral("%1;%2").arg(camera).arg(detection), pic);
 }
 
 void ZEV_NETMN::finish_PeriodRecord()
 {
     const QString group = gpWPara ? gpWPara->getCurGroupName() : QString();
     const QDateTime now = Clock::instance()->now();
+    PeriodRecord done;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_current.finish = now;
+        m_current.projectName = group;
+        m_current.rois = m_rois;
+        m_current.open = false;
+        m_last = m_current;
+        done = m_last;
+    }
+    QMutexLocker list(&m_listMutex);
+    m_lastRecords.append(done);
+    while (m_lastRecords.size() > kLastRecords)
+        m_lastRecords.removeFirst();
+}
+
+ZEV_NETMN::PeriodRecord ZEV_NETMN::currentRecord() const
+{
     QMutexLocker lock(&m_mutex);
-    m_current.finish = now;
-    m_current.projectName = group;
-    m_current.rois = m_rois;
-    m_current.open = false;
-    m_last = m_current;
+    return m_current;
 }
 
 ZEV_NETMN::PeriodRecord ZEV_NETMN::lastRecord() const
 {
     QMutexLocker lock(&m_mutex);
     return m_last;
+}
+
+QList<ZEV_NETMN::PeriodRecord> ZEV_NETMN::lastDetections() const
+{
+    QMutexLocker list(&m_listMutex);
+    return m_lastRecords;
+}
+
+QMap<QString, ZEV_NETMN::Picture> ZEV_NETMN::lastPictures() const
+{
+    QMutexLocker map(&m_mapMutex);
+    return m_lastPictures;
+}
+
+void ZEV_NETMN::clearLastDetections()
+{
+    {
+        QMutexLocker list(&m_listMutex);
+        m_lastRecords.clear();
+    }
+    QMutexLocker map(&m_mapMutex);
+    m_lastPictures.clear();
 }

@@ -17,6 +17,8 @@ mkdir -p run/sim/dev run/sim/proc run/sim/mnt run/sim/sys/class/backlight/intel_
 # The LED device of the simulated panel: its requests are logged to run/sim/dev/led.log.
 touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
+# The Modbus slave on an unprivileged port of the loopback address.
+export STATION_MODBUS_PORT="${STATION_MODBUS_PORT:-1502}"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"

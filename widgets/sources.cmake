@@ -71,7 +71,10 @@ list(APPEND STATION_GUI_SOURCES
   widgets/modifytimewidget.h
   widgets/mulcheckbox.cpp
   widgets/mulcheckbox.h
+  widgets/networksettingdialog.cpp
   widgets/networksettingdialog.h
+  widgets/versiondownloaddialog.cpp
+  widgets/versiondownloaddialog.h
   widgets/nocheckpasswordbox.cpp
   widgets/nocheckpasswordbox.h
   widgets/numberinput.cpp

@@ -368,26 +368,6 @@ private slots:
         QCOMPARE(viewer.sent.last()["remarks"].toString(), text);
     }
 
-    void viewerLinkKeepsTheAlarmWhileOff()
-    {
-        ViewWatch2ZEL link;
-        link.sndAlarmStartTiming(2);
-        const QString first = link.alarmUuid();
-        link.addClearMethod(0, 3); // not a clear method
-        QCOMPARE(link.clearState(), 0);
-        link.addClearMethod(0, 5);
-        link.addClearMethod(1, 8);
-        QCOMPARE(link.clearState(), 2);
-        QCOMPARE(link.clearMethod(), QString("0:5;1:8"));
-        // The link is off: nothing is sent, so the clear stays pending.
-        QVERIFY(link.isAllowSnd_2_VW() < 0);
-        link.sndAlarmFinishTiming();
-        QCOMPARE(link.clearState(), 2);
-        link.sndAlarmStartTiming(3);
-        QVERIFY(!first.isEmpty() && link.alarmUuid() != first);
-        QCOMPARE(link.clearState(), 0);
-    }
-
     void entriesFromAnotherThreadLandOnce()
     {
         j->runStartup(1);

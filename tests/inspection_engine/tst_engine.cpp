@@ -116,11 +116,12 @@ void TstEngine::typesJudgeTheirRangesAndErrors()
     QCOMPARE(published(0, d, dark).value, 400);
     QCOMPARE(ZEV_NETMN::instance()->roiCount(), rig.store->roiCount[d] - 2);
     // The cycle record keeps what the cycle judged, the pictures and the group.
-    ZEV_NETMN::instance()->attach_PeriodPicture("ng.jpg");
+    ZEV_NETMN::instance()->add_PeriodRecord_Picture(0, d, false, "ng.jpg");
     ZEV_NETMN::instance()->finish_PeriodRecord();
     const ZEV_NETMN::PeriodRecord rec = ZEV_NETMN::instance()->lastRecord();
     QCOMPARE(rec.rois.size(), rig.store->roiCount[d] - 2);
-    QCOMPARE(rec.pictures, QStringList{"ng.jpg"});
+    QCOMPARE(rec.pictures.size(), 1);
+    QCOMPARE(rec.pictures[0].path, QString("ng.jpg"));
     QCOMPARE(rec.projectName, rig.para.getCurGroupName());
 
     // An ignore point inside an ROI removes that pixel from the count; an

@@ -7,7 +7,6 @@
 #include "frame/parameterstartup.h"
 #include "frame/signalwatch.h"
 #include "frame/wizardpara.h"
-#include "netservices/modbusserver.h"
 #include "platform/commandrunner.h"
 #include "settings/parametercommit.h"
 #include "testsupport/recordingprompt.h"
@@ -45,7 +44,6 @@ private slots:
     void commitAsksRecordsAndSaves();
     void endRunsOnceInOrder_data();
     void endRunsOnceInOrder();
-    void modbusServerListensNowhere();
     void terminationSignalArrivesOnTheEventLoop();
 
 private:
@@ -148,21 +146,6 @@ void TstSettings::endRunsOnceInOrder()
     QSqlDatabase::database("dbIn").open();
     m_state->paraQuery = QSqlQuery(m_state->paraDb);
     QCOMPARE(storedTempNum(), expected);
-}
-
-// The Modbus slave of this build opens no socket, on port 502 or any other
-// (a listening socket is a descriptor of this process).
-void TstSettings::modbusServerListensNowhere()
-{
-    const auto sockets = [] {
-        int n = 0;
-        for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System))
-            n += fd.symLinkTarget().contains("socket:");
-        return n;
-    };
-    const int before = sockets();
-    auto server = std::make_shared<ModbusServer>();
-    QCOMPARE(sockets(), before); // a listening socket would be one more
 }
 
 void TstSettings::terminationSignalArrivesOnTheEventLoop()

@@ -479,7 +479,7 @@ void TstWidgetsEditors::placementInGrandAndGreatGrandParent()
 
 void TstWidgetsEditors::placementInNetworkDialog()
 {
-    NetworkSettingDialog dlg(QStringLiteral("Network"));
+    NetworkSettingDialog dlg;
     dlg.resize(1280, 800);
     QWidget page(&dlg);
     page.setGeometry(100, 50, 900, 700);

@@ -1,0 +1,168 @@
+// The Modbus TCP slave against libmodbus clients and a fuzzer: exception
+// answers for every coil and register, a taken port, slow, surplus and
+// malformed clients, and the GUI thread's timers running on meanwhile.
+#include "netservices/modbusfuzz.h"
+#include "netservices/modbusserver.h"
+#include "testsupport/glogcapture.h"
+
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+
+#include <modbus/modbus.h>
+
+#include <memory>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+using Client = std::unique_ptr<modbus_t, void (*)(modbus_t*)>;
+
+Client connectTo(quint16 port)
+{
+    Client c(modbus_new_tcp("127.0.0.1", port), [](modbus_t* m) {
+        modbus_close(m);
+        modbus_free(m);
+    });
+    modbus_set_response_timeout(c.get(), 2, 0);
+    if (modbus_connect(c.get()) < 0)
+        c.reset();
+    return c;
+}
+
+// Every coil and register access gets "illegal data address", anything
+// else "illegal function"; errno carries the exception.
+bool answersWithExceptions(modbus_t* c)
+{
+    uint16_t regs[4];
+    uint8_t bits[8];
+    uint8_t id[64];
+    const struct {
+        int rc, err;
+    } got[] = {
+        {modbus_read_registers(c, 0, 2, regs), errno},
+        {modbus_read_input_registers(c, 100, 1, regs), errno},
+        {modbus_read_bits(c, 0, 8, bits), errno},
+        {modbus_read_input_bits(c, 7, 1, bits), errno},
+        {modbus_write_register(c, 4, 1), errno},
+        {modbus_write_bit(c, 0, 1), errno},
+        {modbus_write_registers(c, 0, 2, regs), errno},
+        {modbus_report_slave_id(c, sizeof id, id), errno},
+    };
+    for (size_t i = 0; i < std::size(got); ++i) {
+        const int want = i + 1 < std::size(got) ? EMBXILADD : EMBXILFUN;
+        if (got[i].rc != -1 || got[i].err != want) {
+            qWarning("request %zu: rc %d, %s", i, got[i].rc, modbus_strerror(got[i].err));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+class TstModbus : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_port = freePort();
+        qputenv("STATION_MODBUS_PORT", QByteArray::number(m_port));
+        qputenv("STATION_SIMROOT", "/nonexistent-sim"); // loopback only
+    }
+    void cleanup()
+    {
+        qunsetenv("STATION_MODBUS_PORT");
+        qunsetenv("STATION_SIMROOT");
+    }
+
+    void everyAccessGetsAnException()
+    {
+        ModbusServer server;
+        QVERIFY(server.isListening());
+        QCOMPARE(server.port(), m_port);
+        Client a = connectTo(m_port), b = connectTo(m_port);
+        QVERIFY(a && b);
+        QVERIFY(answersWithExceptions(a.get()));
+        QVERIFY(answersWithExceptions(b.get()));
+    }
+
+    void aTakenPortIsLoggedAndLeftAlone()
+    {
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::Any, m_port));
+        GlogCapture log;
+        ModbusServer server;
+        QVERIFY(!server.isListening());
+        QVERIFY(log.has(QString("port %1 not opened").arg(m_port)));
+    }
+
+    // A client that stops half-way through a frame, one that never reads,
+    // and more clients than the slave keeps: the next client is served.
+    void slowAndSurplusClientsDoNotBlockOthers()
+    {
+        ModbusServer server;
+        Client half = connectTo(m_port);
+        QVERIFY(half);
+        const uint8_t part[] = {0, 1, 0, 0, 0, 6};
+        QCOMPARE(::send(modbus_get_socket(half.get()), part, sizeof part, MSG_NOSIGNAL), ssize_t(sizeof part));
+        std::vector<Client> crowd;
+        for (int i = 0; i < ModbusServer::kMaxClients + 8; ++i)
+            crowd.push_back(connectTo(m_port));
+        QTest::qWait(300); // the half frame's client is dropped by now
+        crowd.clear();
+        QElapsedTimer t;
+        t.start();
+        Client c = connectTo(m_port);
+        QVERIFY(c);
+        QVERIFY(answersWithExceptions(c.get()));
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // 10^5 malformed frames from eight clients, bounded in time: the slave
+    // stays up and right, and a 5 ms timer on this (GUI) thread keeps its
+    // pace.
+    void survivesAFuzzerWithoutStallingTheStation()
+    {
+        ModbusServer server;
+        QElapsedTimer t;
+        t.start();
+        qint64 last = 0, worstGap = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, [&] {
+            worstGap = std::max(worstGap, t.elapsed() - last);
+            last = t.elapsed();
+        });
+        tick.start(5);
+        ModbusFuzz fuzz(m_port, 8, 100000);
+        std::atomic<bool> done{false};
+        std::thread waiter([&] {
+            fuzz.wait();
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 120000);
+        waiter.join();
+        tick.stop();
+        qInfo("fuzz: %ld frames, %ld connections in %lld ms; worst timer gap %lld ms", fuzz.sent(),
+              fuzz.reconnects(), t.elapsed(), worstGap);
+        QCOMPARE(fuzz.sent(), 100000L);
+        QVERIFY2(worstGap < 250, qPrintable(QString::number(worstGap)));
+        Client c = connectTo(m_port);
+        QVERIFY(c);
+        QVERIFY(answersWithExceptions(c.get()));
+    }
+
+private:
+    quint16 m_port = 0;
+};
+
+QTEST_GUILESS_MAIN(TstModbus)
+#include "tst_modbus.moc"

@@ -1,0 +1,176 @@
+// The network settings dialogs, driven as a person would: the cards the
+// simulated platform shows, a card changed through its dialog (the script
+// logged, not run, the settings in ruv_net/config.json, the restart notice),
+// the connection test's ping output, and screenshots at both panel sizes in
+// English and Simplified Chinese (to STATION_SCREENSHOT_DIR when set).
+#include "frame/globals.h"
+#include "netservices/netcards.h"
+#include "platform/commandrunner.h"
+#include "testsupport/modalanswer.h"
+#include "testsupport/recordingprompt.h"
+#include "testsupport/testenv.h"
+#include "widgets/checkbox.h"
+#include "widgets/edit.h"
+#include "widgets/editip.h"
+#include "widgets/networksettingdialog.h"
+#include "widgets/numberinput.h"
+#include "widgets/textshowwidget.h"
+#include "widgets/versiondownloaddialog.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QJsonDocument>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QtTest>
+
+namespace {
+void typeAddress(EditIP* e, const QStringList& octets)
+{
+    for (int i = 0; i < 4; ++i) {
+        e->octet(i)->selectAll();
+        QTest::keyClicks(e->octet(i), octets[i]);
+    }
+}
+} // namespace
+
+class TstNetDialogs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_env = std::make_unique<TestEnv>();
+        for (const char* n : {"lo", "eth0", "enp2s0"}) {
+            m_env->writeSimFile(QString("/sys/class/net/%1/address").arg(n), "00:1b:21:aa:bb:0" + QByteArray(n).right(1));
+            m_env->writeSimFile(QString("/sys/class/net/%1/operstate").arg(n), "up\n");
+        }
+        gpNetDialog = new NetworkSettingDialog;
+    }
+    void cleanup()
+    {
+        delete gpNetDialog;
+        gpNetDialog = nullptr;
+        m_env.reset();
+    }
+
+    void aCardChangedThroughItsDialogIsStoredAndApplied()
+    {
+        RecordingPrompt prompt;
+        NetworkSettingDialog* dlg = gpNetDialog;
+        dlg->show();
+        QCOMPARE(dlg->cardItems().size(), 2);
+        QCOMPARE(dlg->cardItems()[0]->card().name, QString("enp2s0"));
+        Network_CardItem* eth0 = dlg->cardItems()[1];
+        QCOMPARE(eth0->card().mac, QString("00:1b:21:aa:bb:00"));
+
+        NumberInput* pad = nullptr;
+        answerModal([&pad](QWidget* w) {
+            auto* d = qobject_cast<Network_CardItem_SetDia*>(w);
+            QVERIFY(d);
+            QVERIFY(!d->ip->isEnabled()); // automatic: nothing to type
+            d->mode->setCurrentIndex(1);
+            typeAddress(d->ip, {"192", "168", "3", "20"});
+            typeAddress(d->mask, {"255", "255", "255", "0"});
+            typeAddress(d->gateway, {"192", "168", "3", "1"});
+            QTest::mouseClick(d->connectBox, Qt::LeftButton, {}, QPoint(10, d->connectBox->height() / 2));
+            pad = gpNumPad;
+            QTest::mouseClick(d->okButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(eth0->setButton(), Qt::LeftButton);
+        QVERIFY(!QTest::currentTestFailed());
+        // The pad the address fields used is closed and forgotten.
+        QVERIFY(pad && !pad->isVisible() && gpNumPad != pad);
+
+        const NetCards::Card c = eth0->card();
+        QVERIFY(!c.dhcp && c.connect && c.enabled);
+        QCOMPARE(c.ip, QString("192.168.3.20"));
+        const QJsonObject kept = NetCards::readConfig()["netcards"].toObject()["eth0"].toObject();
+        QCOMPARE(kept["ip"].toString(), QString("192.168.3.20"));
+        QCOMPARE(kept["mask"].toString(), QString("255.255.255.0"));
+        QCOMPARE(kept["gateway"].toString(), QString("192.168.3.1"));
+        QCOMPARE(kept["dhcp"].toBool(true), false);
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList{NetCards::scriptCommand()});
+        QCOMPARE(prompt.numbers(), QList<int>{418});
+
+        // Opened and confirmed unchanged: nothing is applied again.
+        answerModal([](QWidget* w) { QTest::mouseClick(static_cast<CComp_DialogFrame*>(w)->okButton(), Qt::LeftButton); });
+        QTest::mouseClick(eth0->setButton(), Qt::LeftButton);
+        QCOMPARE(CommandRunner::loggedCommands().size(), 1);
+        QCOMPARE(prompt.numbers().size(), 1);
+    }
+
+    void settingsAndConnectionTest()
+    {
+        RecordingPrompt prompt;
+        m_env->writeSimFile("/cmd/ping.out", "64 bytes from 10.1.2.3: icmp_seq=1 ttl=64 time=0.1 ms\n");
+        NetworkSettingDialog* dlg = gpNetDialog;
+        dlg->show();
+        QVERIFY(!dlg->pingOutput->isVisible());
+        QTest::mouseClick(dlg->testButton, Qt::LeftButton);
+        QVERIFY(dlg->pingOutput->isVisible());
+        QCOMPARE(dlg->pingOutput->textView()->toPlainText(), messageText(419)); // no address yet
+        typeAddress(dlg->server, {"10", "1", "2", "3"});
+        QTest::mouseClick(dlg->testButton, Qt::LeftButton);
+        const QString shown = dlg->pingOutput->textView()->toPlainText();
+        QVERIFY2(shown.startsWith(messageText(420)) && shown.contains("ttl=64"), qPrintable(shown));
+        QVERIFY(CommandRunner::loggedCommands().last().startsWith("ping -c 3 -W 1 "));
+        emit dlg->pingOutput->sigHideWidget();
+        QVERIFY(!dlg->pingOutput->isVisible());
+
+        QTest::keyClicks(dlg->port, "8080");
+        QTest::keyClicks(dlg->deviceName, "Press7");
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        QVERIFY(!dlg->isVisible());
+        const QJsonObject cfg = NetCards::readConfig();
+        QCOMPARE(cfg["serveraddress"].toString(), QString("10.1.2.3"));
+        QCOMPARE(cfg["serverport"].toInt(), 8080);
+        QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
+        QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // Only archives are offered, and the dialog says installing is not here.
+    void versionDialogOffersTheDrivesArchives()
+    {
+        for (const char* f : {"/mnt/station-2.1.tar.gz", "/mnt/b.RAR", "/mnt/c.zip", "/mnt/d.tar", "/mnt/tar"})
+            QVERIFY(m_env->writeSimFile(f, "x"));
+        VersionDownloadDialog dlg;
+        dlg.show();
+        QStringList shown;
+        for (int i = 0; i < dlg.list->count(); ++i)
+            shown << dlg.list->item(i)->text();
+        QCOMPARE(shown, (QStringList{"b.RAR", "d.tar", "station-2.1.tar.gz"}));
+        QCOMPARE(dlg.notice->text(), messageText(791));
+    }
+
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("STATION_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("STATION_SCREENSHOT_DIR not set");
+        QDir().mkpath(dir);
+        const int lang = gLan;
+        for (int l : {0, 1}) {
+            gLan = l;
+            for (QSize s : {QSize(1024, 768), QSize(1280, 800)}) {
+                NetworkSettingDialog dlg;
+                dlg.resize(s);
+                dlg.show();
+                QVERIFY(dlg.grab().save(QString("%1/netsettings_%2_%3x%4.png").arg(dir).arg(l).arg(s.width()).arg(s.height())));
+                Network_CardItem_SetDia card(dlg.cardItems()[1]->card(), &dlg);
+                card.mode->setCurrentIndex(1);
+                card.resize(std::min(900, s.width()), std::min(640, s.height()));
+                card.show();
+                QVERIFY(card.grab().save(QString("%1/netcard_%2_%3x%4.png").arg(dir).arg(l).arg(s.width()).arg(s.height())));
+            }
+        }
+        gLan = lang;
+    }
+
+private:
+    std::unique_ptr<TestEnv> m_env;
+};
+
+QTEST_MAIN(TstNetDialogs)
+#include "tst_netdialogs.moc"

@@ -1,0 +1,209 @@
+// The network services manager and the viewer link against a local HTTP
+// listener: what is posted, byte for byte, when the link allows it, and that
+// nothing leaves the process when it does not.
+#include "frame/clock.h"
+#include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "frame/wizardpara.h"
+#include "netservices/httpsink.h"
+#include "netservices/viewwatch2zel.h"
+#include "netservices/zev_netmn.h"
+#include "testsupport/testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+// Lets queued work and sockets run for ms of real time (the negative checks).
+void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+} // namespace
+
+class TstNetServices : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { gLan = 1; }
+
+    void alarmTimingIsPostedInOrderWithItsUuid()
+    {
+        TestEnv env;
+        HttpSink sink;
+        ViewWatch2ZEL link;
+        link.setBridge(sink.url());
+        QCOMPARE(link.isAllowSnd_2_VW(), 0);
+
+        link.sndAlarmStartTiming(1);
+        const QString uuid = link.alarmUuid();
+        link.addClearMethod(0, 3); // not a clear method
+        link.addClearMethod(0, 5);
+        link.addClearMethod(1, 7);
+        // Not marked cleared yet: the finish waits.
+        link.sndAlarmFinishTiming();
+        link.markAlarmCleared();
+        link.sndAlarmFinishTiming();
+        QCOMPARE(link.clearState(), 0);
+        link.sndAlarmFinishTiming(); // once only
+        link.sndRecordOperate(QJsonObject{{"remarks", "x"}, {"recordtype", "run"}});
+        link.syncTempList(QJsonObject{{"camera", QJsonArray{1}}, {"detect", QJsonArray{2}}});
+
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 4, 5000);
+        QCOMPARE(sink.paths(), (QStringList{"/inline/bymain/alarm_starttiming", "/inline/bymain/alarm_finishtiming",
+                                            "/inline/bymain/recordoperate", "/inline/bymain/synctemplist"}));
+        QCOMPARE(sink.requests[0].second, QByteArray("{\"detect\":1,\"uuid\":\"") + uuid.toLatin1() + "\"}");
+        QCOMPARE(sink.requests[1].second, QByteArray("{\"clear_method\":\"Camera 1 Add As Temp;Camera 2 Re-detected\","
+                                                     "\"uuid\":\"") + uuid.toLatin1() + "\"}");
+        QCOMPARE(sink.requests[2].second, QByteArray("{\"recordtype\":\"run\",\"remarks\":\"x\"}"));
+        QCOMPARE(sink.requests[3].second, QByteArray("{\"camera\":[1],\"detect\":[2]}"));
+
+        // A new alarm: a new uuid, the clear method starts empty.
+        link.sndAlarmStartTiming(0);
+        QVERIFY(link.alarmUuid() != uuid && link.clearMethod().isEmpty());
+        // A copy sent from another thread goes out from the link's own.
+        QThread* t = QThread::create([&link] { link.sndRecordOperate(QJsonObject{{"remarks", "worker"}}); });
+        t->start();
+        QVERIFY(t->wait(5000));
+        delete t;
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 6, 5000);
+        QCOMPARE(sink.requests[5].second, QByteArray("{\"remarks\":\"worker\"}"));
+    }
+
+    void nothingLeavesWhileTheLinkIsOff()
+    {
+        TestEnv env;
+        HttpSink sink;
+        ViewWatch2ZEL link;
+        QCOMPARE(link.isAllowSnd_2_VW(), -1);
+        link.sndAlarmStartTiming(1);
+        link.addClearMethod(0, 4);
+        link.markAlarmCleared();
+        link.sndAlarmFinishTiming();
+        link.sndRecordOperate(QJsonObject{{"remarks", "x"}});
+        link.syncTempList(QJsonObject{});
+        // Not sent, so the cleared alarm stays pending for a later link.
+        QCOMPARE(link.clearState(), 2);
+        QCOMPARE(link.clearMethod(), QString("Camera 1 Don't Detect"));
+        settle(300);
+        QVERIFY(sink.requests.isEmpty());
+    }
+
+    // A bridge that stops answering ends the session: after 8000 ms without
+    // an answer (test clock) or after a refused request nothing more is sent.
+    void aSilentOrRefusingBridgeTurnsTheLinkOff()
+    {
+        TestEnv env;
+        TestClock clock;
+        Clock::install(&clock);
+        HttpSink sink;
+        sink.answer = false;
+        ViewWatch2ZEL link;
+        link.setBridge(sink.url());
+        link.sndRecordOperate(QJsonObject{{"n", 1}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
+        clock.advance(ViewWatch2ZEL::kAnswerWithinMs);
+        QCOMPARE(link.isAllowSnd_2_VW(), 0);
+        clock.advance(1);
+        QCOMPARE(link.isAllowSnd_2_VW(), -2);
+        link.sndRecordOperate(QJsonObject{{"n", 2}});
+        settle(300);
+        QCOMPARE(sink.requests.size(), 1);
+
+        QTcpServer closed; // a port nobody listens on any more
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        link.setBridge(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        QCOMPARE(link.isAllowSnd_2_VW(), 0);
+        link.sndRecordOperate(QJsonObject{{"n", 3}});
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), -2, 5000);
+        Clock::install(nullptr);
+    }
+
+    // initStart reads the file writeVersionToJson wrote and takes the
+    // bridge's address from the environment; the cycle record keeps its
+    // pictures, also those the writer saves after the cycle closed, and the
+    // cached last detections go when the detection stops.
+    void managerKeepsConfigRecordsAndLastDetections()
+    {
+        TestEnv env;
+        QVERIFY(env.writeWorkFile("ruv_net/config.json", R"({"devicename": "Press 7", "version": "V1"})"));
+        HttpSink sink;
+        qputenv("STATION_VIEWER_URL", sink.url().toString().toLatin1());
+        ZEV_NETMN* net = ZEV_NETMN::getInstance();
+        net->initStart();
+        qunsetenv("STATION_VIEWER_URL");
+        QCOMPARE(net->deviceName(), QString("Press 7"));
+        QCOMPARE(net->viewWatch()->isAllowSnd_2_VW(), 0);
+        net->viewWatch()->sndRecordOperate(QJsonObject{{"a", 1}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
+
+        net->clearLastDetections();
+        WizardPara para;
+        para.curGroupName = "mould B";
+        gpWPara = &para;
+        for (int cycle = 0; cycle < ZEV_NETMN::kLastRecords + 2; ++cycle) {
+            net->start_PeriodRecord();
+            QCOMPARE(net->roiCount(), 0);
+            param_roi r;
+            r.camera = 1, r.detect = 0, r.roi = cycle, r.value = 40 + cycle, r.ok = 1;
+            net->setRoi(r);
+            net->add_PeriodRecord_Picture(1, 0, false, QString("/a/%1-0.jpg").arg(cycle));
+            net->finish_PeriodRecord();
+            net->add_PeriodRecord_Picture(1, 1, true, QString("/a/%1-1.jpg").arg(cycle));
+        }
+        const ZEV_NETMN::PeriodRecord rec = net->lastRecord();
+        QCOMPARE(rec.projectName, QString("mould B"));
+        QCOMPARE(rec.rois.keys(), QStringList{"1;0;17"});
+        QCOMPARE(rec.rois.first().value, 57);
+        QCOMPARE(rec.pictures.size(), 2);
+        QCOMPARE(rec.pictures[1].path, QString("/a/17-1.jpg"));
+        QVERIFY(rec.pictures[1].ok && rec.pictures[1].detection == 1 && rec.pictures[1].camera == 1);
+        const auto last = net->lastDetections();
+        QCOMPARE(last.size(), ZEV_NETMN::kLastRecords);
+        QCOMPARE(last.last().pictures.size(), 2);
+        QCOMPARE(net->lastPictures().keys(), (QStringList{"1;0", "1;1"}));
+        net->clearLastDetections();
+        QVERIFY(net->lastDetections().isEmpty() && net->lastPictures().isEmpty());
+        net->viewWatch()->setBridge(QUrl());
+        gpWPara = nullptr;
+    }
+
+    // The image writer's thread and the GUI thread may reach the manager
+    // first at the same time; pictures and cycles from both stay whole.
+    void picturesFromTheWriterThreadAreKept()
+    {
+        TestEnv env;
+        ZEV_NETMN* net = ZEV_NETMN::getInstance();
+        net->start_PeriodRecord();
+        std::atomic<bool> go{false};
+        QList<QThread*> writers;
+        for (int w = 0; w < 4; ++w)
+            writers << QThread::create([&go, w] {
+                while (!go)
+                    QThread::yieldCurrentThread();
+                for (int i = 0; i < 500; ++i)
+                    ZEV_NETMN::getInstance()->add_PeriodRecord_Picture(w, i % 8, true, "p.jpg");
+            });
+        for (QThread* t : writers)
+            t->start();
+        go = true;
+        for (QThread* t : writers) {
+            QVERIFY(t->wait(10000));
+            delete t;
+        }
+        QCOMPARE(net->currentRecord().pictures.size(), 2000);
+        QCOMPARE(net->lastPictures().size(), 32);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstNetServices)
+#include "tst_netservices.moc"
