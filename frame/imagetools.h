@@ -18,6 +18,13 @@ void RGBA2Gray(uchar* dst, int* src, int width, int height);
 void RGBA2Hue(uchar* dst, int* src, int width, int height);
 uchar RGB2HueByte(uchar r, uchar g, uchar b);
 void Gray2RGBA(uchar* src, int* dst, int width, int height);
+// The same conversions for a run of n 32-bit pixels, and for the part `box`
+// (clipped to the frame) of a frame of width x height, each pixel at its own
+// place in dst: grey (luma table) when grey is true, else hue. The results
+// are RGBA2Gray's and RGBA2Hue's to the bit.
+void RGBA2GrayRow(uchar* dst, const uchar* src, size_t n);
+void RGBA2HueRow(uchar* dst, const uchar* src, size_t n);
+void RGBA2GrayHueRect(uchar* dst, const int* src, int width, int height, const cv::Rect& box, bool grey);
 
 // Moves the content right by dx and down by dy; uncovered pixels become 0.
 // dst gets src's size and type when it does not have them.
