@@ -232,7 +232,8 @@ bool CammerWidget::UpdateImage()
     if (!camera || frameBuffer.size() < size_t(frameBytes) || frameBytes <= 0)
         return false;
     const bool ok = camera->grab(frameBuffer.data());
-    if ((gSource != -1 && gSource != 1) || (gpWPara && gpWPara->extTrigger))
+    // Without a new frame the screen has nothing new to show.
+    if (!ok || (gSource != -1 && gSource != 1) || (gpWPara && gpWPara->extTrigger))
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
@@ -240,6 +241,11 @@ bool CammerWidget::UpdateImage()
         std::memcpy(displayBuffer.data(), frameBuffer.data(), size_t(frameBytes));
     update();
     return ok;
+}
+
+bool CammerWidget::showsInspectedFrame() const
+{
+    return isVisible() && (gSource == -1 || gSource == 1);
 }
 
 void CammerWidget::ManualUpdateImage()
