@@ -1,6 +1,8 @@
 #include "frame/imagetools.h"
 
 #include <QDebug>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QFile>
 #include <QTextStream>
 
@@ -299,6 +301,25 @@ void RGBA2GrayHueRect(uchar* dst, const int* src, int width, int height, const c
         else
             RGBA2HueRow(dst + at, s, size_t(b.width));
     }
+}
+
+void ForRowBands(int rows, size_t rowPixels, const std::function<void(int, int)>& work)
+{
+    // Below about a megapixel the hand-over costs more than it saves.
+    constexpr size_t kBandPixels = size_t(1) << 20;
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    const size_t pixels = size_t(std::max(rows, 0)) * rowPixels;
+    const int bands = int(std::min<size_t>(size_t(std::clamp(threads, 1, 4)), pixels / kBandPixels));
+    if (rows <= 0)
+        return;
+    if (bands < 2 || QThreadPool::globalInstance()->activeThreadCount() > 0) {
+        work(0, rows);
+        return;
+    }
+    std::vector<std::pair<int, int>> spans;
+    for (int b = 0; b < bands; ++b)
+        spans.emplace_back(rows * b / bands, rows * (b + 1) / bands);
+    QtConcurrent::blockingMap(spans, [&work](const std::pair<int, int>& s) { work(s.first, s.second); });
 }
 
 void RGB2Gray(uchar* dst, int* src, int width, int height)

@@ -2,6 +2,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
@@ -237,8 +238,13 @@ bool CammerWidget::UpdateImage()
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
-    if (displayBuffer.size() >= size_t(frameBytes))
-        std::memcpy(displayBuffer.data(), frameBuffer.data(), size_t(frameBytes));
+    if (displayBuffer.size() >= size_t(frameBytes)) {
+        const size_t row = size_t(frameBytes / imageHeight);
+        ForRowBands(imageHeight, size_t(imageWidth), [this, row](int first, int last) {
+            std::memcpy(displayBuffer.data() + row * size_t(first), frameBuffer.data() + row * size_t(first),
+                        row * size_t(last - first));
+        });
+    }
     update();
     return ok;
 }
