@@ -721,6 +721,9 @@ void CammerRecong::RunTest(int d, int r)
     cv::Mat boxMask;
     if (grey.empty() || editMask.empty() || detectMasks[d].empty() || !roiBox(store, d, r, editMask, &box, &boxMask))
         return;
+    // The last inspection converted only the boxes it measured.
+    if (v.isColor)
+        greyCovers(box);
     const int A = store->paramA[i], B = store->paramB[i], C = store->paramC[i];
     cv::Mat roiMask, thresh;
     cv::bitwise_and(detectMasks[d](box), boxMask, roiMask);

@@ -352,6 +352,17 @@ void TstEngine::camerasJudgedSideBySideAsOneByOne()
     QCOMPARE(sideBySide.records, oneByOne.records);
     QCOMPARE(sideBySide.published, oneByOne.published);
 
+    // The editor's live test of a ROI the last inspection did not measure
+    // sees the frame there, as the next inspection will.
+    EngineRig& r = *rigs[1];
+    const int fresh = r.addRect(0, 1, {100, 5, 50, 30}, 0, 1500, 40 | (200 << 8));
+    r.engine().VarTrain(0);
+    r.engine().RunTest(0, fresh);
+    const int tested = r.view.roiValue[0][fresh];
+    r.engine().Run(0);
+    QVERIFY(tested > 0);
+    QCOMPARE(tested, r.view.roiValue[0][fresh]);
+
     // Another call in between drops what was prepared: judged again.
     CammerRecong::InspectAll(views, 0);
     rigs[0]->view.roiValue[0][0] = -1;
