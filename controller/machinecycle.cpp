@@ -10,6 +10,7 @@
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
 #include "inspection/cameraviewstate.h"
+#include "inspection/cammerrecong.h"
 
 #include <QMutexLocker>
 #include <QTimer>
@@ -593,6 +594,8 @@ void MachineCycle::TimerUp(int d)
         flush();
         return;
     }
+    // The cameras judge side by side; RunAlgorithm takes each result in camera order.
+    CammerRecong::InspectAll(m_cams, inspectedDetection(d));
     for (size_t c = 0; c < m_cams.size(); ++c)
         RunAlgorithm(int(c), d);
     bool allOK = true;
@@ -615,16 +618,22 @@ void MachineCycle::heldDetectionRuns()
     TimerUp(d);
 }
 
-void MachineCycle::RunAlgorithm(int camera, int d)
+int MachineCycle::inspectedDetection(int d) const
 {
-    const WizardPara& p = P();
-    const int m = mode();
-    if ((m == 1 || m == 2) && m_trigSource != 2) {
+    if ((mode() == 1 || mode() == 2) && m_trigSource != 2) {
         if (d > 1)
             d -= 2;
         if (gpWin->curMould == 0)
             d += 2;
     }
+    return d;
+}
+
+void MachineCycle::RunAlgorithm(int camera, int d)
+{
+    const WizardPara& p = P();
+    const int m = mode();
+    d = inspectedDetection(d);
     const int pi = pairDetection(d);
     // The decision and the alarm panel act on the detection inspected.
     gpWin->curDetect = gpWin->lastDetect = d;
@@ -668,7 +677,7 @@ void MachineCycle::RunAlgorithm(int camera, int d)
                     ngGroup[g] = 1;
             }
         }
-        if (codes()[camera][d] == 1 && reCheckLeft()[pi] == 0 && v->frameBytes > 0 && !v->displayBuffer.isNull()) {
+        if (codes()[camera][d] == 1 && reCheckLeft()[pi] == 0 && v->frameBytes > 0 && !v->workFrame.isNull()) {
             auto& ring = v->recentNgImages[d];
             if (ring.size() < size_t(CameraViewState::kRecentNg))
                 ring.resize(CameraViewState::kRecentNg);
@@ -676,7 +685,7 @@ void MachineCycle::RunAlgorithm(int camera, int d)
             PixelBuffer& b = ring[size_t(slot)];
             if (b.size() != size_t(v->frameBytes))
                 b.allocate(size_t(v->frameBytes));
-            std::memcpy(b.data(), v->displayBuffer.data(), std::min(b.size(), v->displayBuffer.size()));
+            std::memcpy(b.data(), v->workFrame.data(), std::min(b.size(), v->workFrame.size()));
             v->recentNgTimes[d][slot] = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
             v->recentNgIndex[d] = slot;
             ++v->recentNgCount[d];

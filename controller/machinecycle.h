@@ -116,6 +116,7 @@ private:
     int mode() const;
     int lastDetection() const;
     int pairDetection(int d) const; // bit 0 in modes 1 and 2
+    int inspectedDetection(int d) const; // the detection RunAlgorithm inspects for d
     bool pulseMode() const;
     bool detecting() const;
     void setOut(int no, int level);

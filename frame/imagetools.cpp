@@ -1,6 +1,8 @@
 #include "frame/imagetools.h"
 
 #include <QDebug>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QFile>
 #include <QTextStream>
 
@@ -8,6 +10,11 @@
 #include <cmath>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
+#include <vector>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 const int gaRGB2Gray[768] = {
     0, 306, 612, 918, 1224, 1530, 1837, 2143,
@@ -135,14 +142,191 @@ inline uchar clampByte(double v)
 
 } // namespace
 
+namespace {
+
+// The luma table's three columns as multiply and shift: entry i of column k
+// is (i * kLumaMul[k]) >> kLumaShift[k] for every byte i (the tests hold the
+// two against each other), so a pixel needs no table look-up.
+constexpr unsigned kLumaMul[3] = {1254097u, 4924113u, 1912603u};
+constexpr unsigned kLumaShift[3] = {12u, 13u, 14u};
+
+inline uchar lumaOf(const uchar* s)
+{
+    return uchar((((s[0] * kLumaMul[0]) >> kLumaShift[0]) + ((s[1] * kLumaMul[1]) >> kLumaShift[1]) +
+                  ((s[2] * kLumaMul[2]) >> kLumaShift[2])) >> 10);
+}
+
+// The hue of every colour, computed once by RGB2HueByte's own arithmetic and
+// looked up by (d, m): d = max - min, m = the pixel's place on the hue circle
+// in units of 1/d (0..6d). Row d starts at 3d^2 - 2d. Four spare bytes let a
+// vector gather read 32 bits at the last entry.
+const uchar* hueTable()
+{
+    static const std::vector<uchar> table = [] {
+        std::vector<uchar> t;
+        t.reserve(196100);
+        t.push_back(0);
+        for (int d = 1; d < 256; ++d) {
+            // The same float steps as RGB2HueByte for the max channel that m implies.
+            for (int m = 0; m <= 6 * d; ++m) {
+                uchar r, g, b;
+                if (m <= d) {
+                    r = uchar(d), g = uchar(m), b = 0; // red max, g >= b
+                } else if (m <= 3 * d) {
+                    g = uchar(d), r = uchar(m <= 2 * d ? 2 * d - m : 0), b = uchar(m <= 2 * d ? 0 : m - 2 * d);
+                } else if (m < 5 * d) {
+                    b = uchar(d), g = uchar(m <= 4 * d ? 4 * d - m : 0), r = uchar(m <= 4 * d ? 0 : m - 4 * d);
+                } else {
+                    r = uchar(d), g = 0, b = uchar(6 * d - m); // red max, g < b (m = 5d: b = d)
+                }
+                t.push_back(RGB2HueByte(r, g, b));
+            }
+        }
+        t.resize(t.size() + 4, 0);
+        return t;
+    }();
+    return table.data();
+}
+
+inline int hueIndex(int r, int g, int b)
+{
+    const int mx = std::max(r, std::max(g, b)), mn = std::min(r, std::min(g, b));
+    const int d = mx - mn;
+    const int m = r == mx ? g - b + (g < b ? 6 * d : 0) : (g == mx ? b - r + 2 * d : r - g + 4 * d);
+    return 3 * d * d - 2 * d + m;
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define STATION_HAVE_AVX2_PATH 1
+
+__attribute__((target("avx2"))) inline __m256i channels(__m256i v, int k)
+{
+    return _mm256_and_si256(_mm256_srli_epi32(v, 8 * k), _mm256_set1_epi32(255));
+}
+
+// Eight pixels to eight 32-bit hue values.
+__attribute__((target("avx2"))) inline __m256i hue8(const uchar* p, const uchar* table)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i r = channels(v, 0), g = channels(v, 1), b = channels(v, 2);
+    const __m256i mx = _mm256_max_epi32(r, _mm256_max_epi32(g, b));
+    const __m256i d = _mm256_sub_epi32(mx, _mm256_min_epi32(r, _mm256_min_epi32(g, b)));
+    const __m256i d2 = _mm256_add_epi32(d, d), d4 = _mm256_add_epi32(d2, d2), d6 = _mm256_add_epi32(d4, d2);
+    const __m256i mr = _mm256_add_epi32(_mm256_sub_epi32(g, b), _mm256_and_si256(_mm256_cmpgt_epi32(b, g), d6));
+    const __m256i mg = _mm256_add_epi32(_mm256_sub_epi32(b, r), d2);
+    const __m256i mb = _mm256_add_epi32(_mm256_sub_epi32(r, g), d4);
+    const __m256i m = _mm256_blendv_epi8(_mm256_blendv_epi8(mb, mg, _mm256_cmpeq_epi32(g, mx)), mr,
+                                         _mm256_cmpeq_epi32(r, mx));
+    const __m256i row = _mm256_sub_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(d, d), _mm256_set1_epi32(3)), d2);
+    const __m256i at = _mm256_add_epi32(row, m);
+    return _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), at, 1),
+                            _mm256_set1_epi32(255));
+}
+
+__attribute__((target("avx2"))) inline __m256i luma8(const uchar* p)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < 3; ++k)
+        sum = _mm256_add_epi32(sum, _mm256_srli_epi32(_mm256_mullo_epi32(channels(v, k), _mm256_set1_epi32(int(kLumaMul[k]))),
+                                                      int(kLumaShift[k])));
+    return _mm256_srli_epi32(sum, 10);
+}
+
+// 32 results of 32-bit lanes packed in order into 32 bytes.
+__attribute__((target("avx2"))) inline void store32(uchar* dst, __m256i a, __m256i b, __m256i c, __m256i d)
+{
+    const __m256i x = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)));
+}
+
+__attribute__((target("avx2"))) size_t hueRowAvx2(uchar* dst, const uchar* src, size_t n, const uchar* table)
+{
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32, src += 128)
+        store32(dst + i, hue8(src, table), hue8(src + 32, table), hue8(src + 64, table), hue8(src + 96, table));
+    return i;
+}
+
+__attribute__((target("avx2"))) size_t lumaRowAvx2(uchar* dst, const uchar* src, size_t n)
+{
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32, src += 128)
+        store32(dst + i, luma8(src), luma8(src + 32), luma8(src + 64), luma8(src + 96));
+    return i;
+}
+
+bool haveAvx2()
+{
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+#endif
+
+} // namespace
+
+void RGBA2GrayRow(uchar* dst, const uchar* src, size_t n)
+{
+    size_t i = 0;
+#ifdef STATION_HAVE_AVX2_PATH
+    if (haveAvx2())
+        i = lumaRowAvx2(dst, src, n);
+#endif
+    for (src += 4 * i; i < n; ++i, src += 4)
+        dst[i] = lumaOf(src);
+}
+
+void RGBA2HueRow(uchar* dst, const uchar* src, size_t n)
+{
+    const uchar* table = hueTable();
+    size_t i = 0;
+#ifdef STATION_HAVE_AVX2_PATH
+    if (haveAvx2())
+        i = hueRowAvx2(dst, src, n, table);
+#endif
+    for (src += 4 * i; i < n; ++i, src += 4)
+        dst[i] = table[hueIndex(src[0], src[1], src[2])];
+}
+
+void RGBA2GrayHueRect(uchar* dst, const int* src, int width, int height, const cv::Rect& box, bool grey)
+{
+    if (!validBuffers(dst, src, width, height, "RGBA2GrayHueRect"))
+        return;
+    const cv::Rect b = box & cv::Rect(0, 0, width, height);
+    for (int y = b.y; y < b.y + b.height; ++y) {
+        const size_t at = size_t(y) * size_t(width) + size_t(b.x);
+        const uchar* s = reinterpret_cast<const uchar*>(src + at);
+        if (grey)
+            RGBA2GrayRow(dst + at, s, size_t(b.width));
+        else
+            RGBA2HueRow(dst + at, s, size_t(b.width));
+    }
+}
+
+void ForRowBands(int rows, size_t rowPixels, const std::function<void(int, int)>& work)
+{
+    // Below about a megapixel the hand-over costs more than it saves.
+    constexpr size_t kBandPixels = size_t(1) << 20;
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    const size_t pixels = size_t(std::max(rows, 0)) * rowPixels;
+    const int bands = int(std::min<size_t>(size_t(std::clamp(threads, 1, 4)), pixels / kBandPixels));
+    if (rows <= 0)
+        return;
+    if (bands < 2 || QThreadPool::globalInstance()->activeThreadCount() > 0) {
+        work(0, rows);
+        return;
+    }
+    std::vector<std::pair<int, int>> spans;
+    for (int b = 0; b < bands; ++b)
+        spans.emplace_back(rows * b / bands, rows * (b + 1) / bands);
+    QtConcurrent::blockingMap(spans, [&work](const std::pair<int, int>& s) { work(s.first, s.second); });
+}
+
 void RGB2Gray(uchar* dst, int* src, int width, int height)
 {
     if (!validBuffers(dst, src, width, height, "RGB2Gray"))
         return;
-    const uchar* s = reinterpret_cast<const uchar*>(src);
-    const size_t n = pixelCount(width, height);
-    for (size_t i = 0; i < n; ++i, s += 4)
-        dst[i] = static_cast<uchar>((gaRGB2Gray[s[0]] + gaRGB2Gray[256 + s[1]] + gaRGB2Gray[512 + s[2]]) / 1024);
+    RGBA2GrayRow(dst, reinterpret_cast<const uchar*>(src), pixelCount(width, height));
 }
 
 void RGBA2Gray(uchar* dst, int* src, int width, int height)
@@ -175,10 +359,7 @@ void RGBA2Hue(uchar* dst, int* src, int width, int height)
 {
     if (!validBuffers(dst, src, width, height, "RGBA2Hue"))
         return;
-    const uchar* s = reinterpret_cast<const uchar*>(src);
-    const size_t n = pixelCount(width, height);
-    for (size_t i = 0; i < n; ++i, s += 4)
-        dst[i] = RGB2HueByte(s[0], s[1], s[2]);
+    RGBA2HueRow(dst, reinterpret_cast<const uchar*>(src), pixelCount(width, height));
 }
 
 void Gray2RGBA(uchar* src, int* dst, int width, int height)

@@ -2,6 +2,8 @@
 #include <QtGlobal>
 #include <opencv2/core.hpp>
 
+#include <functional>
+
 // Pixel-format conversions and image moves on raw frame buffers.
 // Grey buffers are width x height bytes; 32-bit buffers are width x height
 // pixels of 4 bytes, rows back to back. Bytes 0, 1, 2 of a 32-bit pixel are
@@ -18,6 +20,20 @@ void RGBA2Gray(uchar* dst, int* src, int width, int height);
 void RGBA2Hue(uchar* dst, int* src, int width, int height);
 uchar RGB2HueByte(uchar r, uchar g, uchar b);
 void Gray2RGBA(uchar* src, int* dst, int width, int height);
+// The same conversions for a run of n 32-bit pixels, and for the part `box`
+// (clipped to the frame) of a frame of width x height, each pixel at its own
+// place in dst: grey (luma table) when grey is true, else hue. The results
+// are RGBA2Gray's and RGBA2Hue's to the bit.
+void RGBA2GrayRow(uchar* dst, const uchar* src, size_t n);
+void RGBA2HueRow(uchar* dst, const uchar* src, size_t n);
+void RGBA2GrayHueRect(uchar* dst, const int* src, int width, int height, const cv::Rect& box, bool grey);
+
+// Runs work(first, last) over bands of rows 0..rows-1 that together cover
+// them once: side by side on the thread pool when there are many pixels
+// (rows x rowPixels) and pool threads to spare, else in one call here.
+// Returns when every band is done. For per-pixel work whose bands are
+// independent (copies, conversions).
+void ForRowBands(int rows, size_t rowPixels, const std::function<void(int first, int last)>& work);
 
 // Moves the content right by dx and down by dy; uncovered pixels become 0.
 // dst gets src's size and type when it does not have them.

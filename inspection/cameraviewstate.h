@@ -35,6 +35,9 @@ public:
     RoiMaskRow* storeEditMasks() override { return editMasks; }
     // Asks the screen to show the engine's latest preview; nothing without one.
     virtual void refreshView() {}
+    // Whether a frame just inspected goes to the screen: the live image of a
+    // view that is shown. Nothing without a screen.
+    virtual bool showsInspectedFrame() const { return false; }
 
     CammerSingleton* liveStore = nullptr;  // used by inspection
     CammerSingleton* editStore = nullptr;  // changed by the editor and the panel

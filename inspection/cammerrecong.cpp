@@ -11,6 +11,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <QElapsedTimer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -134,10 +136,99 @@ void CammerRecong::reportError(int d, int code)
 {
     view->isOK = false;
     const QString text = QString("REG RUN ERROR = %1, %2, %3").arg(view->cameraIndex).arg(d).arg(code);
+    if (m_onWorker)
+        m_waitingRecords << text;
+    else
+        insertRecord(text);
+}
+
+void CammerRecong::insertRecord(const QString& text)
+{
     if (gpWin)
         gpWin->InsertRecord(text, "info");
     else
         qWarning("%s", qPrintable(text));
+}
+
+void CammerRecong::publish(const param_roi& roi)
+{
+    if (m_onWorker)
+        m_waitingRois.push_back(roi);
+    else
+        ZEV_NETMN::instance()->setRoi(roi);
+}
+
+bool CammerRecong::takePrepared(int d)
+{
+    const bool taken = m_prepared == d;
+    m_prepared = -1;
+    if (!taken) {
+        m_waitingRecords.clear();
+        m_waitingRois.clear();
+    }
+    return taken;
+}
+
+void CammerRecong::InspectAll(const std::vector<CameraViewState*>& views, int d)
+{
+    if (d < 0 || d >= kDetections || QThreadPool::globalInstance()->maxThreadCount() < 2)
+        return;
+    std::vector<CammerRecong*> engines;
+    for (CameraViewState* v : views)
+        if (v && v->recong && v->recong->view == v)
+            engines.push_back(v->recong);
+    if (engines.size() < 2)
+        return;
+    for (CammerRecong* e : engines) {
+        e->takePrepared(-1);
+        // Widgets answer on the GUI thread only.
+        e->m_showFrame = e->view->showsInspectedFrame();
+        e->m_onWorker = true;
+    }
+    QtConcurrent::blockingMap(engines, [d](CammerRecong* e) {
+        e->HomoTransShape(d);
+        e->shapeMatch(d);
+        e->judge(d);
+    });
+    for (CammerRecong* e : engines) {
+        e->m_onWorker = false;
+        e->m_prepared = d;
+    }
+}
+
+void CammerRecong::greyCovers(const cv::Rect& box)
+{
+    CameraViewState& v = *view;
+    if (m_greyWhole || v.grayBuffer.size() < size_t(v.pixelCount) || v.workFrame.size() < size_t(v.frameBytes))
+        return;
+    for (const cv::Rect& b : m_greyBoxes)
+        if ((b & box) == box)
+            return;
+    RGBA2GrayHueRect(v.grayBuffer.data(), reinterpret_cast<const int*>(v.workFrame.data()), v.imageWidth, v.imageHeight,
+                     box, gisGrayHue != 0);
+    m_greyBoxes.push_back(box);
+}
+
+void CammerRecong::colourToGrey(int d, bool whole)
+{
+    CameraViewState& v = *view;
+    m_greyBoxes.clear();
+    m_greyWhole = false;
+    if (whole) {
+        if (gisGrayHue)
+            RGBA2Gray(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
+        else
+            RGBA2Hue(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
+        m_greyWhole = true;
+        return;
+    }
+    // Only where a ROI is measured; the rest of the frame is never read.
+    const int n = std::clamp(roiStore->roiCount[d], 0, int(kRois));
+    for (int r = 0; r < n; ++r) {
+        cv::Rect box;
+        if (!isSkipped(roiStore->funcType[d * kRois + r]) && roiBox(roiStore, d, r, v.liveMasks[d][r], &box, nullptr))
+            greyCovers(box);
+    }
 }
 
 bool CammerRecong::rangeThreshold(int type, int A, int B, int C, const cv::Mat& grey, const cv::Mat& colour,
@@ -190,6 +281,22 @@ void CammerRecong::Run(int d)
 {
     if (!view || !roiStore || d < 0 || d >= kDetections)
         return;
+    if (takePrepared(d)) {
+        // Judged on a worker: what waited for this thread, in its order.
+        for (const QString& text : qAsConst(m_waitingRecords))
+            insertRecord(text);
+        for (const param_roi& roi : m_waitingRois)
+            publish(roi);
+        m_waitingRecords.clear();
+        m_waitingRois.clear();
+        return;
+    }
+    m_showFrame = view->showsInspectedFrame();
+    judge(d);
+}
+
+void CammerRecong::judge(int d)
+{
     CameraViewState& v = *view;
     const WizardPara* p = gpWPara;
     v.isOK = true;
@@ -197,14 +304,13 @@ void CammerRecong::Run(int d)
     for (int r = 0; r < n0; ++r)
         v.roiResult[d][r] = 1;
 
+    // Brightness matching needs a target, which only training gives.
+    const bool matchBrightness = p && p->matchBrightness && templateNorms[d] > 0;
     cv::Mat grey, colour;
     if (v.isColor) {
         colour = frameMat(v.workFrame.data(), true);
         if (!colour.empty() && v.grayBuffer.size() >= size_t(v.pixelCount)) {
-            if (gisGrayHue)
-                RGBA2Gray(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
-            else
-                RGBA2Hue(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
+            colourToGrey(d, matchBrightness);
             grey = frameMat(v.grayBuffer.data(), false);
         }
     } else {
@@ -215,8 +321,7 @@ void CammerRecong::Run(int d)
         v.isOK = false;
         return;
     }
-    // Brightness matching needs a target, which only training gives.
-    if (p && p->matchBrightness && templateNorms[d] > 0) {
+    if (matchBrightness) {
         cv::normalize(grey, m_normalised, templateNorms[d], 0, cv::NORM_L2);
         grey = m_normalised;
     }
@@ -226,7 +331,6 @@ void CammerRecong::Run(int d)
 
     const bool showAll = p && p->showAllParam;
     const int minSpot = std::max(1, p ? p->minSpot : 1);
-    ZEV_NETMN* net = ZEV_NETMN::instance();
     std::vector<std::vector<cv::Point>> contours;
 
     for (int r = 0; r < std::clamp(roiStore->roiCount[d], 0, int(kRois)); ++r) {
@@ -353,8 +457,11 @@ void CammerRecong::Run(int d)
         pub.value = value;
         // A passing ROI carries the camera's result so far (what the network side expects).
         pub.ok = ok ? int(v.isOK) : 0;
-        net->setRoi(pub);
+        publish(pub);
     }
+    // The frame just judged is the one the live view shows next.
+    if (m_showFrame && v.displayBuffer.size() >= size_t(v.frameBytes) && v.frameBytes > 0)
+        std::memcpy(v.displayBuffer.data(), v.workFrame.data(), size_t(v.frameBytes));
 }
 
 cv::Mat CammerRecong::templateGrey(int d, int k, cv::Mat& scratch) const
@@ -524,19 +631,31 @@ void CammerRecong::ShapeMatch()
 {
     if (!view)
         return;
-    CameraViewState& v = *view;
     const int d = std::clamp(gpWin ? gpWin->curDetect : 0, 0, kDetections - 1);
+    if (m_prepared == d)
+        return; // positioned on a worker already
+    shapeMatch(d);
+}
+
+void CammerRecong::shapeMatch(int d)
+{
+    CameraViewState& v = *view;
     const size_t bytes = size_t(std::max(0, v.frameBytes));
+    const PixelBuffer& from = m_alignedIsGrab ? v.frameBuffer : v.alignedFrame;
+    const unsigned char* alignedSrc = from.data();
+    const size_t alignedSize = from.size();
     auto copyThrough = [&] {
-        if (v.alignedFrame.size() >= bytes && v.workFrame.size() >= bytes && bytes)
-            std::memcpy(v.workFrame.data(), v.alignedFrame.data(), bytes);
+        if (alignedSrc && alignedSize >= bytes && v.workFrame.size() >= bytes && bytes)
+            std::memcpy(v.workFrame.data(), alignedSrc, bytes);
     };
     if (!gpWPara || gpWPara->motionCorrect == -1 || !shapeFinders[d].IsValid() || v.isColor ||
         searchRects[d].area() <= 0) {
         copyThrough();
         return;
     }
-    const cv::Mat aligned = frameMat(v.alignedFrame.data(), false);
+    if (!alignedSrc || alignedSize < bytes)
+        return;
+    const cv::Mat aligned = frameMat(const_cast<unsigned char*>(alignedSrc), false);
     cv::Mat work = frameMat(v.workFrame.data(), false);
     if (aligned.empty() || work.empty())
         return;
@@ -602,6 +721,9 @@ void CammerRecong::RunTest(int d, int r)
     cv::Mat boxMask;
     if (grey.empty() || editMask.empty() || detectMasks[d].empty() || !roiBox(store, d, r, editMask, &box, &boxMask))
         return;
+    // The last inspection converted only the boxes it measured.
+    if (v.isColor)
+        greyCovers(box);
     const int A = store->paramA[i], B = store->paramB[i], C = store->paramC[i];
     cv::Mat roiMask, thresh;
     cv::bitwise_and(detectMasks[d](box), boxMask, roiMask);
@@ -665,17 +787,24 @@ bool CammerRecong::HomoTransShape(int d)
 {
     if (!view || d < 0 || d >= kDetections)
         return true;
+    if (!m_onWorker && m_prepared == d)
+        return true; // aligned on a worker already
+    if (!m_onWorker)
+        takePrepared(-1);
     CameraViewState& v = *view;
     const size_t bytes = size_t(std::max(0, v.frameBytes));
-    if (!bytes || v.frameBuffer.size() < bytes || v.alignedFrame.size() < bytes)
+    if (!bytes || v.frameBuffer.size() < bytes)
         return true;
-    if (!gpWPara || gpWPara->angleCorrect == 0 || v.isColor) {
-        std::memcpy(v.alignedFrame.data(), v.frameBuffer.data(), bytes);
+    // Unaligned, the grabbed frame goes on as it is: positioning reads it.
+    m_alignedIsGrab = true;
+    if (!gpWPara || gpWPara->angleCorrect == 0 || v.isColor || v.alignedFrame.size() < bytes)
         return true;
-    }
     const cv::Mat src = frameMat(v.frameBuffer.data(), false);
     cv::Mat dst = frameMat(v.alignedFrame.data(), false);
-    if (!homoTrans[d].transImageHomo(src.clone(), dst, 0.4f))
-        std::memcpy(v.alignedFrame.data(), v.frameBuffer.data(), bytes);
+    if (homoTrans[d].transImageHomo(src, dst, 0.4f)) {
+        if (dst.data != v.alignedFrame.data()) // the warp made its own image
+            dst.copyTo(frameMat(v.alignedFrame.data(), false));
+        m_alignedIsGrab = false;
+    }
     return true;
 }

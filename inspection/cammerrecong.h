@@ -8,7 +8,10 @@
 #include "vision/graymatch.h"
 #include "vision/surf.h"
 
+#include <QStringList>
 #include <opencv2/core.hpp>
+
+#include <vector>
 
 class CammerSingleton;
 class CameraViewState;
@@ -52,6 +55,14 @@ public:
     void CreateHomoShape(int detect);
     bool HomoTransShape(int detect);
 
+    // Aligns, positions and judges detection d of every listed camera at once,
+    // one camera per worker thread. What only the GUI thread may do (records,
+    // the network's ROI results) waits; each camera's next HomoTransShape(d),
+    // ShapeMatch() and Run(d), as the cycle calls them in camera order, then
+    // do no work again and Run(d) hands on what waited. Any other call drops
+    // the prepared result. Cameras without an engine are left alone.
+    static void InspectAll(const std::vector<CameraViewState*>& views, int d);
+
     // The frame box of ROI r of detection d in store s, clipped to the frame,
     // and the matching part of its box-sized mask (empty when mask is empty or
     // does not overlap). False when nothing of the box lies in the frame.
@@ -81,6 +92,29 @@ private:
     cv::Mat templateGrey(int d, int k, cv::Mat& scratch) const;
     cv::Mat frameMat(unsigned char* data, bool colour) const;
     void reportError(int d, int code);
+    void insertRecord(const QString& text);
+    void publish(const param_roi& roi);
+    void shapeMatch(int d);
+    void judge(int d);
+    // The grey or hue image of a colour camera where detection d measures:
+    // the ROI boxes, or the whole frame when brightness matching needs it.
+    void colourToGrey(int d, bool whole);
+    // Makes sure box of the grey image holds the work frame's conversion.
+    void greyCovers(const cv::Rect& box);
+    // The prepared inspection of d is taken (true) or dropped.
+    bool takePrepared(int d);
 
     cv::Mat m_normalised; // brightness-matched grey frame, reused
+    // The frame positioning reads: the grabbed frame itself, or the aligned
+    // one when alignment moved it (no copy of a frame nothing changed).
+    bool m_alignedIsGrab = false;
+    // Boxes of grayBuffer that hold the last work frame's conversion.
+    std::vector<cv::Rect> m_greyBoxes;
+    bool m_greyWhole = false;
+    // A prepared inspection (InspectAll) and what waits for the GUI thread.
+    int m_prepared = -1;
+    bool m_onWorker = false;
+    bool m_showFrame = false;
+    QStringList m_waitingRecords;
+    std::vector<param_roi> m_waitingRois;
 };

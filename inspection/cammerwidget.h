@@ -107,6 +107,7 @@ public:
     ColorButton* moveAllButton = nullptr;
 
     void refreshView() override { update(); }
+    bool showsInspectedFrame() const override;
 
     // Ignore masks of every detection in use, from and to their files.
     void LoadIgnorePoint();

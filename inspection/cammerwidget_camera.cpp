@@ -2,6 +2,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
@@ -232,14 +233,25 @@ bool CammerWidget::UpdateImage()
     if (!camera || frameBuffer.size() < size_t(frameBytes) || frameBytes <= 0)
         return false;
     const bool ok = camera->grab(frameBuffer.data());
-    if ((gSource != -1 && gSource != 1) || (gpWPara && gpWPara->extTrigger))
+    // Without a new frame the screen has nothing new to show.
+    if (!ok || (gSource != -1 && gSource != 1) || (gpWPara && gpWPara->extTrigger))
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
-    if (displayBuffer.size() >= size_t(frameBytes))
-        std::memcpy(displayBuffer.data(), frameBuffer.data(), size_t(frameBytes));
+    if (displayBuffer.size() >= size_t(frameBytes)) {
+        const size_t row = size_t(frameBytes / imageHeight);
+        ForRowBands(imageHeight, size_t(imageWidth), [this, row](int first, int last) {
+            std::memcpy(displayBuffer.data() + row * size_t(first), frameBuffer.data() + row * size_t(first),
+                        row * size_t(last - first));
+        });
+    }
     update();
     return ok;
+}
+
+bool CammerWidget::showsInspectedFrame() const
+{
+    return isVisible() && (gSource == -1 || gSource == 1);
 }
 
 void CammerWidget::ManualUpdateImage()

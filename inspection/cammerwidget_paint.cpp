@@ -1,6 +1,7 @@
 // Painting of the camera view: record, recent-NG, live and edit views.
 #include "controller/mainstate.h"
 #include "frame/globals.h"
+#include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/cammerwidget.h"
@@ -205,17 +206,13 @@ void CammerWidget::paintRecordView(QPainter& p)
     }
 }
 
-void CammerWidget::prepareFrame()
+namespace {
+
+// Pixels [i, n) of a frame into opaque RGB32 display pixels.
+void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, size_t n)
 {
-    if (imageBits.size() < size_t(pixelCount) * 4 || displayBuffer.size() < size_t(frameBytes))
-        return;
-    // The display image is opaque RGB32: the fourth byte must be 0xFF, or
-    // composition treats the pixel as transparent. Frames carry 0 there.
-    quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
-    const size_t n = size_t(pixelCount);
-    size_t i = 0;
-    if (isColor) {
-        const quint32* src = reinterpret_cast<const quint32*>(displayBuffer.data());
+    if (colour) {
+        const quint32* src = reinterpret_cast<const quint32*>(frame);
 #ifdef __SSE2__
         const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
         for (; i + 4 <= n; i += 4) {
@@ -226,7 +223,7 @@ void CammerWidget::prepareFrame()
         for (; i < n; ++i)
             dst[i] = src[i] | 0xFF000000u;
     } else {
-        const uchar* src = displayBuffer.data();
+        const uchar* src = frame;
 #ifdef __SSE2__
         // Sixteen grey bytes become sixteen opaque pixels per step.
         const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
@@ -244,6 +241,21 @@ void CammerWidget::prepareFrame()
         for (; i < n; ++i)
             dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
     }
+}
+
+} // namespace
+
+void CammerWidget::prepareFrame()
+{
+    if (imageBits.size() < size_t(pixelCount) * 4 || displayBuffer.size() < size_t(frameBytes) || imageHeight <= 0)
+        return;
+    // The display image is opaque RGB32: the fourth byte must be 0xFF, or
+    // composition treats the pixel as transparent. Frames carry 0 there.
+    quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
+    const size_t w = size_t(imageWidth);
+    ForRowBands(imageHeight, w, [&](int first, int last) {
+        toDisplayPixels(dst, displayBuffer.data(), isColor, size_t(first) * w, size_t(last) * w);
+    });
 }
 
 void CammerWidget::drawFrame(QPainter& p, bool zoom)

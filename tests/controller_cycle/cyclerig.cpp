@@ -97,6 +97,7 @@ CycleRig::CycleRig(int cameras)
         v->pixelCount = v->frameBytes = v->imageWidth * v->imageHeight;
         v->frameBuffer.allocate(size_t(v->frameBytes));
         v->displayBuffer.allocate(size_t(v->frameBytes));
+        v->workFrame.allocate(size_t(v->frameBytes));
         cams.push_back(cam);
         views.push_back(std::move(v));
     }
@@ -154,7 +155,9 @@ void CycleRig::inspect(int camera, int d)
     if (tmpl.size() < views.size())
         tmpl.resize(views.size());
     auto& t = tmpl[size_t(camera)];
-    const uchar* f = v.displayBuffer.data();
+    // As the engine: the grabbed frame, passed through, is the one judged.
+    std::memcpy(v.workFrame.data(), v.frameBuffer.data(), v.frameBuffer.size());
+    const uchar* f = v.workFrame.data();
     if (t.empty())
         t.assign(f, f + v.frameBytes);
     const int w = v.imageWidth, h = v.imageHeight;

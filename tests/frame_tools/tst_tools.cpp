@@ -98,6 +98,37 @@ private slots:
         QCOMPARE(rgba, (std::vector<int>{0, pixel(7, 7, 7, 0), pixel(255, 255, 255, 0)}));
     }
 
+    // The frame conversions give, for every colour, what the one-pixel rules
+    // give, in whole frames, odd runs and boxes; outside a box nothing moves.
+    void everyColourConvertsAsOnePixelDoes()
+    {
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < 256; ++i)
+                QCOMPARE(int(convertOne(RGBA2Gray, uchar(k == 0 ? i : 0), uchar(k == 1 ? i : 0), uchar(k == 2 ? i : 0))),
+                         gaRGB2Gray[256 * k + i] / 1024);
+        const int n = 1 << 24;
+        std::vector<int> all(size_t(n) + 7);
+        for (int i = 0; i < int(all.size()); ++i)
+            all[size_t(i)] = int(unsigned(i % n) | 0xA5000000u); // byte 3 is not read
+        std::vector<uchar> hue(all.size()), grey(all.size());
+        RGBA2Hue(hue.data(), all.data(), int(all.size()), 1);
+        RGBA2Gray(grey.data(), all.data(), int(all.size()), 1);
+        int wrong = 0;
+        for (size_t i = 0; i < all.size(); ++i) {
+            const uchar r = uchar(all[i]), g = uchar(all[i] >> 8), b = uchar(all[i] >> 16);
+            wrong += hue[i] != RGB2HueByte(r, g, b);
+            wrong += grey[i] != (gaRGB2Gray[r] + gaRGB2Gray[256 + g] + gaRGB2Gray[512 + b]) / 1024;
+        }
+        QCOMPARE(wrong, 0);
+        // A box of a 37 x 5 frame, partly outside it.
+        std::vector<uchar> box(37 * 5, 7), whole(37 * 5);
+        RGBA2GrayHueRect(box.data(), all.data() + 999, 37, 5, cv::Rect(3, 1, 40, 2), false);
+        RGBA2Hue(whole.data(), all.data() + 999, 37, 5);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 37; ++x)
+                QCOMPARE(box[size_t(y * 37 + x)], (y >= 1 && y <= 2 && x >= 3) ? whole[size_t(y * 37 + x)] : uchar(7));
+    }
+
     void hueConversion()
     {
         const int hues[][4] = {{255, 0, 0, 0},     {255, 255, 0, 42},   {0, 255, 0, 85}, {0, 255, 255, 127},

@@ -17,6 +17,7 @@ private slots:
     void trainingSlotsSearchRectanglesAndPreview();
     void positioningRestoresMovedAndTurnedPart();
     void alignmentUndoesWarpAndPassesFeatureless();
+    void camerasJudgedSideBySideAsOneByOne();
 };
 
 namespace {
@@ -300,11 +301,13 @@ void TstEngine::alignmentUndoesWarpAndPassesFeatureless()
     const double after = cv::norm(aligned(inner), scene(inner), cv::NORM_L1) / inner.area();
     QVERIFY2(after < 3.0 && after < before / 4, qPrintable(QString("%1 -> %2").arg(before).arg(after)));
 
+    // A frame without features goes on to positioning as it came.
     const cv::Mat flat(480, 640, CV_8UC1, cv::Scalar(90));
     rig.setFrame(flat);
-    std::memset(rig.view.alignedFrame.data(), 0, size_t(rig.view.frameBytes));
+    std::memset(rig.view.workFrame.data(), 0, size_t(rig.view.frameBytes));
     rig.engine().HomoTransShape(0);
-    QCOMPARE(cv::norm(rig.mat(rig.view.alignedFrame.data()), flat, cv::NORM_INF), 0.0);
+    rig.engine().ShapeMatch();
+    QCOMPARE(cv::norm(rig.work(), flat, cv::NORM_INF), 0.0);
 
     // A 1280 x 1024 template works at about half a megapixel.
     EngineRig big(1280, 1024);
@@ -312,6 +315,93 @@ void TstEngine::alignmentUndoesWarpAndPassesFeatureless()
     big.setTemplate(0, 0, texturedScene(1280, 1024, 5));
     big.engine().CreateHomoShape(0);
     QVERIFY(std::abs(big.engine().homoTrans[0].scale() - 0.61763f) < 1e-4f);
+}
+
+// Three colour cameras judged at once on workers and then taken in camera
+// order give the results, records and network results of judging them one
+// by one; nothing reaches the records before a camera's turn.
+void TstEngine::camerasJudgedSideBySideAsOneByOne()
+{
+    // Last first: the first rig's environment is the outer one, which resets
+    // the process state the others still use.
+    struct Rigs : std::vector<std::unique_ptr<EngineRig>> {
+        ~Rigs()
+        {
+            while (!empty())
+                pop_back();
+        }
+    } rigs;
+    for (int c = 0; c < 3; ++c) {
+        rigs.push_back(std::make_unique<EngineRig>(160, 120, true));
+        EngineRig& r = *rigs.back();
+        r.view.cameraIndex = c;
+        cv::Mat f(120, 160, CV_8UC4);
+        cv::RNG(c + 1).fill(f, cv::RNG::UNIFORM, 0, 256);
+        r.setFrame(f);
+        r.addRect(0, 1, {10, 10, 60, 50}, 0, 1500, 40 | (200 << 8));
+        r.addRect(0, 4, {80, 20, 70, 90}, 60, 0, 100000);
+        r.view.liveMasks[0][r.addRect(0, 1, {5, 70, 20, 20})].release(); // error -1: a record
+        r.addRect(0, 5, {30, 60, 100, 50}, 128, 10, 2000);
+        r.engine().VarTrain(0);
+    }
+    gisGrayHue = 0;
+    RecordingState& records = rigs.back()->win;
+    struct Seen {
+        QList<int> values;
+        QStringList records;
+        QList<int> published;
+    };
+    auto oneCamera = [&](EngineRig& r, Seen& seen) {
+        r.engine().HomoTransShape(0);
+        r.engine().ShapeMatch();
+        r.engine().Run(0);
+        seen.records << records.records;
+        seen.values << int(r.view.isOK);
+        for (int k = 0; k < 4; ++k) {
+            const param_roi p = published(r.view.cameraIndex, 0, k);
+            seen.values << r.view.roiValue[0][k] << r.view.roiResult[0][k];
+            seen.published << p.value << p.ok << p.lower;
+        }
+    };
+    Seen oneByOne, sideBySide;
+    for (auto& r : rigs)
+        oneCamera(*r, oneByOne);
+    QCOMPARE(records.records.size(), 3);
+
+    records.records.clear();
+    std::vector<CameraViewState*> views;
+    for (auto& r : rigs) {
+        r->view.recong = &r->engine();
+        r->view.isOK = false;
+        ZEV_NETMN::instance()->setRoi(param_roi{r->view.cameraIndex, 0, 0, 1, -7, 0, 0, 0, 0});
+        views.push_back(&r->view);
+    }
+    CammerRecong::InspectAll(views, 0);
+    QVERIFY(records.records.isEmpty());
+    QCOMPARE(published(0, 0, 0).value, -7);
+    for (auto& r : rigs)
+        oneCamera(*r, sideBySide);
+    QCOMPARE(sideBySide.values, oneByOne.values);
+    QCOMPARE(sideBySide.records, oneByOne.records);
+    QCOMPARE(sideBySide.published, oneByOne.published);
+
+    // The editor's live test of a ROI the last inspection did not measure
+    // sees the frame there, as the next inspection will.
+    EngineRig& r = *rigs[1];
+    const int fresh = r.addRect(0, 1, {100, 5, 50, 30}, 0, 1500, 40 | (200 << 8));
+    r.engine().VarTrain(0);
+    r.engine().RunTest(0, fresh);
+    const int tested = r.view.roiValue[0][fresh];
+    r.engine().Run(0);
+    QVERIFY(tested > 0);
+    QCOMPARE(tested, r.view.roiValue[0][fresh]);
+
+    // Another call in between drops what was prepared: judged again.
+    CammerRecong::InspectAll(views, 0);
+    rigs[0]->view.roiValue[0][0] = -1;
+    rigs[0]->engine().HomoTransShape(1);
+    rigs[0]->engine().Run(0);
+    QCOMPARE(rigs[0]->view.roiValue[0][0], oneByOne.values[1]);
 }
 
 QTEST_GUILESS_MAIN(TstEngine)

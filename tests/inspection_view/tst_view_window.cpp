@@ -1,0 +1,118 @@
+// The camera view inside the real main window: the simulated camera plug-in,
+// the board simulator on a pseudo-terminal, the engine and the cycle as the
+// station runs them, real time with bounded waits.
+#include "boardsim.h"
+#include "simscene.h"
+#include "controller/controlport.h"
+#include "controller/machinecycle.h"
+#include "controller/redowizard.h"
+#include "frame/globals.h"
+#include "frame/parameterstartup.h"
+#include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/cammerwidget.h"
+#include "platform/platformpath.h"
+#include "testsupport/testenv.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QScreen>
+#include <QSqlQuery>
+#include <QtTest>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cstring>
+
+class TstViewWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cameraImageTriggerShowsAndKeepsTheInspectedFrame();
+};
+
+void TstViewWindow::cameraImageTriggerShowsAndKeepsTheInspectedFrame()
+{
+    TestEnv env;
+    QVERIFY(env.isValid());
+    const QJsonObject cam{{"sn", "FRAMES-1"}, {"width", 640}, {"height", 480}, {"cavitiesX", 1}, {"cavitiesY", 1}};
+    QVERIFY(env.writeWorkFile("simcamera.json",
+                              QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", QJsonArray{cam}}}).toJson()));
+    qputenv("STATION_SIMCAMERA_CONFIG", QDir::current().absoluteFilePath("simcamera.json").toLocal8Bit());
+    BoardSim sim;
+    QVERIFY(sim.open() && sim.linkAt(platform::path("/dev/ttyS0").toStdString()));
+    sim.start();
+
+    // The mould detection: a part left on the cavity floor (grey 200) is NG.
+    const int d = 1;
+    {
+        SimScene scene;
+        scene.configure(cam, 640, 480);
+        QVERIFY(QDir().mkpath("cammer12"));
+        QVERIFY(cv::imwrite("cammer12/template0.bmp", scene.frame(0)));
+        auto owner = std::make_unique<CameraViewState>();
+        auto store = std::make_unique<CammerSingleton>(0, owner.get());
+        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+        const float sx = float(screen.width()) / 640, sy = float(screen.height()) / 480;
+        const int i = d * 100;
+        store->roiCount[d] = 1;
+        store->funcType[i] = 1;
+        store->shapeKind[i] = 1;
+        store->paramA[i] = 0;
+        store->paramB[i] = 50;
+        store->paramC[i] = 170 | (255 << 8);
+        store->rects[i].rect = QRect(qRound(220 * sx), qRound(140 * sy), qRound(40 * sx), qRound(50 * sy));
+        QVERIFY(ParameterStartup::openParamDb(gpWin));
+        QVERIFY(store->SaveDatatoFile());
+        gpWin->paraQuery = QSqlQuery();
+        gpWin->paraDb.close();
+    }
+
+    auto win = std::make_unique<ReDoWizard>();
+    win->show();
+    QCOMPARE(numCamera, 1);
+    CammerWidget* view = win->views[0];
+    QVERIFY(view && view->recong && view->camera && gpControlIO);
+    WizardPara& p = *gpWPara;
+    p.systemMode = 0;
+    p.semiAuto = 0;
+    p.enableProdDetect = 0;
+    p.reCheckTimes = 0;
+    p.trigInDelay[1] = 0;
+    p.extTrigger = 1; // a cycle starts when the camera delivered a triggered frame
+    p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = p.doorLiftAlarm = p.noAlarmSound = 0;
+    gPicNumNG = 10;
+    p.deriveByMode(&win->curMould);
+    view->camera->setTrigger(true);
+    gpControlIO->InitIOThread();
+    win->cycle->StartDetect();
+    QVERIFY(view->isVisible());
+    const size_t bytes = size_t(view->frameBytes);
+    auto black = [&](const uchar* b) { return std::all_of(b, b + bytes, [](uchar x) { return x == 0; }); };
+
+    view->camera->setValue(QString("trigger"), 100);
+    QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 1, 5000);
+    QVERIFY(!black(view->workFrame.data()));
+    // The live view shows the inspected frame, on screen as in its buffer.
+    QVERIFY2(std::memcmp(view->displayBuffer.data(), view->workFrame.data(), bytes) == 0, "the view shows no frame");
+    const QImage shown = view->grab().toImage();
+    const QPoint plate(view->width() * 3 / 4, view->height() * 3 / 4);
+    const int x = plate.x() * view->imageWidth / view->width(), y = plate.y() * view->imageHeight / view->height();
+    QVERIFY(qGray(shown.pixel(plate)) > 40);
+    QVERIFY(std::abs(qGray(shown.pixel(plate)) - view->workFrame.data()[y * view->imageWidth + x]) < 40);
+    // With the view not shown (another camera shown alone) a part is left
+    // behind: the recent NG image is the frame that was inspected.
+    view->hide();
+    const QByteArray shownBefore(reinterpret_cast<const char*>(view->displayBuffer.data()), int(bytes));
+    view->camera->setValue(QString("leftBehind"), 100);
+    view->camera->setValue(QString("trigger"), 100);
+    QTRY_COMPARE_WITH_TIMEOUT(win->detectState, 2, 5000);
+    QCOMPARE(view->roiResult[d][0], uchar(0));
+    QVERIFY(std::memcmp(shownBefore.constData(), view->workFrame.data(), bytes) != 0);
+    QCOMPARE(view->recentNgCount[d], 1);
+    QVERIFY2(std::memcmp(view->recentNgImages[d][0].data(), view->workFrame.data(), bytes) == 0,
+             "the recent NG image is not the inspected frame");
+}
+
+QTEST_MAIN(TstViewWindow)
+#include "tst_view_window.moc"
