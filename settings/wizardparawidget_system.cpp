@@ -238,7 +238,7 @@ void WizardParaWidget::SlotToNetwork()
     padsAway();
     // Made on first use and kept: it hosts the address fields' pad.
     if (!gpNetDialog)
-        gpNetDialog = new NetworkSettingDialog(messageText(328), parentWidget());
+        gpNetDialog = new NetworkSettingDialog(parentWidget());
     gpNetDialog->show();
     gpNetDialog->raise();
 }
