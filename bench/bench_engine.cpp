@@ -189,6 +189,10 @@ void BM_EightCameras(benchmark::State& st)
             ViewImages(r->view).SaveFailImage(0, r->view.isOK ? 1 : 0);
         }
     }
+    // Last made, first gone: each rig points the shared parameters at its
+    // own, and the first rig's test environment frees whatever they point at.
+    while (!rigs.empty())
+        rigs.pop_back();
 }
 
 // ---- the similarity matcher on a 150 x 150 box (matching) and 300 x 300 (training)

@@ -4,11 +4,13 @@
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
 #include "vision/surf.h"
+#include "plugins/simcamera/partcases.h"
 #include "plugins/simcamera/simscene.h"
 
 #include <benchmark/benchmark.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -141,6 +143,87 @@ void BM_PlainMatchTemplateRoi(benchmark::State& st)
     for (auto _ : st) {
         cv::matchTemplate(img, tmpl, res, cv::TM_CCOEFF_NORMED);
         benchmark::DoNotOptimize(res.data);
+    }
+}
+
+// ---- SURF on one part: the similarity ROI around a part, ten templates -----
+// Argument: the case kind (PartCases::Kind). Each iteration matches the next
+// of 32 cases of that kind; the counters give the kind's score distribution.
+
+struct PartStudy
+{
+    PartCases cases;
+    std::vector<SURF> matchers;
+    std::vector<std::vector<cv::Mat>> templates;
+};
+
+PartStudy& partStudy()
+{
+    static PartStudy p = [] {
+        PartStudy s;
+        for (int c = 0; c < s.cases.cavities(); ++c) {
+            const cv::Rect box = s.cases.box(c);
+            s.templates.push_back(s.cases.templates(c));
+            SURF sf;
+            sf.Create(box.width, box.height, cv::Mat());
+            for (const cv::Mat& t : s.templates.back())
+                sf.AddTemp(t, 1, 50, 80);
+            sf.Train(0, 0, 0, 0);
+            s.matchers.push_back(std::move(sf));
+        }
+        return s;
+    }();
+    return p;
+}
+
+void BM_SurfPartMatch(benchmark::State& st)
+{
+    PartStudy& p = partStudy();
+    std::vector<PartCases::Case> cases;
+    std::vector<float> scores;
+    cv::Mat out;
+    for (int i = 0; i < 32; ++i) {
+        cases.push_back(p.cases.make(PartCases::Kind(st.range(0)), i));
+        cv::Mat roi = cases.back().roi();
+        scores.push_back(p.matchers[size_t(cases.back().cavity)].Match(roi, out));
+    }
+    size_t i = 0;
+    for (auto _ : st) {
+        const PartCases::Case& c = cases[i++ % cases.size()];
+        cv::Mat roi = c.frame(c.box).clone(); // the engine's copy
+        benchmark::DoNotOptimize(p.matchers[size_t(c.cavity)].Match(roi, out));
+    }
+    std::sort(scores.begin(), scores.end());
+    st.SetLabel(PartCases::name(PartCases::Kind(st.range(0))));
+    st.counters["min"] = scores.front();
+    st.counters["median"] = scores[scores.size() / 2];
+    st.counters["max"] = scores.back();
+}
+
+// The yardstick: one TM_CCOEFF_NORMED of the box's template over the box grown by 4 px.
+void BM_SurfPartMatch_Yardstick(benchmark::State& st)
+{
+    PartStudy& p = partStudy();
+    const PartCases::Case c = p.cases.make(PartCases::Good, 0);
+    const cv::Rect grown(c.box.x - 4, c.box.y - 4, c.box.width + 8, c.box.height + 8);
+    const cv::Mat tmpl = p.templates[size_t(c.cavity)][0];
+    cv::Mat res;
+    for (auto _ : st) {
+        cv::matchTemplate(c.frame(grown), tmpl, res, cv::TM_CCOEFF_NORMED);
+        benchmark::DoNotOptimize(res.data);
+    }
+}
+
+void BM_SurfPartTrain(benchmark::State& st)
+{
+    PartStudy& p = partStudy();
+    const cv::Rect box = p.cases.box(0);
+    for (auto _ : st) {
+        SURF sf;
+        sf.Create(box.width, box.height, cv::Mat());
+        for (const cv::Mat& t : p.templates[0])
+            sf.AddTemp(t, 1, 50, 80);
+        benchmark::DoNotOptimize(sf.Train(0, 0, 0, 0));
     }
 }
 
@@ -292,6 +375,9 @@ BENCHMARK(BM_GrayMatchMatch)->Apply(roiArgs);
 BENCHMARK(BM_SurfTrain)->Apply(roiArgs);
 BENCHMARK(BM_SurfMatch)->Apply(roiArgs);
 BENCHMARK(BM_PlainMatchTemplateRoi)->Apply(roiArgs);
+BENCHMARK(BM_SurfPartMatch)->DenseRange(0, PartCases::KindCount - 1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SurfPartMatch_Yardstick)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SurfPartTrain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindShapeCreate)->Apply(createArgs);
 BENCHMARK(BM_FindShapeFind)->Apply(findArgs);
 BENCHMARK(BM_PlainMatchTemplate)->Apply(plainArgs);

@@ -519,24 +519,26 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         }
         p.drawText(5, 80, gTempTime);
     } else {
-        // Under an overlay the counters move left of it, and down a line when
-        // they would run into the status text.
+        // The counters end a character short of the visible right edge: in a
+        // grid of views the next view's status line starts right there, and
+        // at a quarter scale 5 units are one screen pixel. Under an overlay
+        // the visible edge is the overlay's. When they would run into the
+        // status text they move down a line; in a view too narrow even for a
+        // line of their own they shrink rather than run past the edge.
         const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
-        if (m_coveredRight <= 0) {
-            drawFitted(p, 750, 40, counters, logicalW);
-        } else {
-            const double visibleW = winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
-            const QFontMetrics fm(p.font());
-            const int statusEnd = 5 + fm.horizontalAdvance(statusLine);
-            const int countersW = fm.horizontalAdvance(counters);
-            const bool fits = visibleW - countersW - 5 >= statusEnd + 10;
-            // In a narrow grid cell even a line of its own is too short: the
-            // counters shrink rather than run under the bar.
-            const int room = int(visibleW) - 10;
-            if (room > 0 && countersW > room)
-                p.setFont(viewFont(std::max(10, 35 * room / countersW)));
-            drawFitted(p, 750, fits ? 40 : 80, counters, visibleW);
+        const double visibleW =
+            m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
+        const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
+        const QFontMetrics fm(p.font());
+        const int statusEnd = 5 + fm.horizontalAdvance(statusLine);
+        int countersW = fm.horizontalAdvance(counters);
+        const int room = int(visibleW) - 2 * gap;
+        if (room > 0 && countersW > room) {
+            p.setFont(viewFont(std::max(10, 35 * room / countersW)));
+            countersW = QFontMetrics(p.font()).horizontalAdvance(counters);
         }
+        const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
+        p.drawText(x, x >= statusEnd + gap ? 40 : 80, counters);
     }
     p.restore();
 

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs the packages, builds, prepares run/ from the factory defaults when it
-# is missing, starts the board simulator and then the station inside run/.
+# Installs the packages, builds what the station needs (tests and benchmarks
+# are scripts/test.sh's), prepares run/ from the factory defaults when it is
+# missing, starts the board simulator and then the station inside run/.
 # Never reboots, mounts or sets the clock of this machine: every platform path
 # and command goes to the simulated platform in run/sim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 bash scripts/deps.sh
-bash scripts/build.sh
+bash scripts/build.sh --station
 
 if [ ! -d run ]; then
   echo "Preparing a fresh working directory in run/ (factory settings)"

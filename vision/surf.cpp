@@ -30,6 +30,10 @@ constexpr int kPatch = 5;
 constexpr int kBorder = kPatch + kNccMargin + 2;
 // Correlation at which a patch shows the same structure (smoothed images).
 constexpr double kSamePatch = 0.7;
+// Correlation of the box with the reference at the found place above which
+// the part is in place (a missing feature of a few per cent barely moves it;
+// a part turned or moved further, or another part, brings it well below).
+constexpr double kInPlace = 0.9;
 // Lowe's ratio between best and second-best descriptor distance.
 constexpr float kRatio = 0.8f;
 constexpr double kRansacPixels = 3.0;
@@ -126,7 +130,7 @@ double bestNear(const cv::Mat& zm, const cv::Mat& smooth, cv::Point p, cv::Point
 // Where the reference sits in the image, within +-kNccMargin pixels, and how
 // well it matches there. coarse: at half resolution, good to a pixel (the
 // keypoint search's pixel of play takes the rest) for a quarter of the cost.
-cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, bool coarse = false)
+cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, bool coarse = false, double* peak = nullptr)
 {
     if (refInner.empty() || smooth.cols < refInner.cols || smooth.rows < refInner.rows)
         return cv::Point(0, 0);
@@ -145,7 +149,7 @@ cv::Point estimateShift(const cv::Mat& refInner, const cv::Mat& smooth, bool coa
     }
     cv::matchTemplate(smooth, refInner, map, cv::TM_CCOEFF_NORMED);
     cv::Point loc;
-    cv::minMaxLoc(map, nullptr, nullptr, nullptr, &loc);
+    cv::minMaxLoc(map, nullptr, peak, nullptr, &loc);
     return loc - cv::Point(kNccMargin, kNccMargin);
 }
 
@@ -581,8 +585,13 @@ float SURF::Match(cv::Mat& roiImage, cv::Mat& out)
             }
         };
         // One placement for all templates: they show the same part.
-        scoreAll(smooth, estimateShift(d->refInner, smooth), cv::Mat());
-        if (best < d->trained[size_t(bestIndex)].minScore) {
+        double peak = 0;
+        const cv::Point inPlace = estimateShift(d->refInner, smooth, false, &peak);
+        scoreAll(smooth, inPlace, cv::Mat());
+        // A part that sits where it should and still misses keypoints differs
+        // itself: describing the whole box again would find nothing better.
+        const bool atEdge = std::max(std::abs(inPlace.x), std::abs(inPlace.y)) >= kNccMargin;
+        if (best < d->trained[size_t(bestIndex)].minScore && (atEdge || peak < kInPlace)) {
             // Not in place: find where the part went by its descriptors and compare there.
             std::vector<cv::KeyPoint> roiKps;
             cv::Mat roiDesc;

@@ -83,6 +83,7 @@ private slots:
     void panelSyncCopyAndPlacement();
     void panelFitsSmallScreens();
     void paintOverlaysStayInsideBoxes();
+    void headerFitsAGridCell();
     void paintColoursCaptionsAndCountdown();
     void readoutOutsideTheImage();
     void renderScreens();
@@ -632,6 +633,33 @@ void TstView::paintOverlaysStayInsideBoxes()
     numCamera = 0;
     img = v->grab().toImage();
     QVERIFY(px(img, 200, 200) != rgb(255, 0, 0) && px(img, 50, 50) != rgb(100, 100, 100));
+}
+
+void TstView::headerFitsAGridCell()
+{
+    // Eight views at 1024 x 768, a quarter of the screen wide each: the
+    // counters end short of the right edge, where the next view's status
+    // line starts.
+    gShowW = 1024;
+    gShowH = 768;
+    gLan = 0;
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->resize(256, 384);
+    v->setWinSW();
+    v->setWinSH();
+    std::memset(v->displayBuffer.data(), 100, v->displayBuffer.size());
+    v->fps = 10;
+    m_state->detectState = 2;
+    const QImage img = v->grab().toImage();
+    auto green = [&](const QRect& r) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                n += qGreen(img.pixel(x, y)) > 150 && qRed(img.pixel(x, y)) < 100;
+        return n;
+    };
+    QVERIFY(green(QRect(128, 0, 110, 24)) > 0);
+    QCOMPARE(green(QRect(251, 0, 5, 24)), 0);
 }
 
 void TstView::paintColoursCaptionsAndCountdown()
