@@ -436,9 +436,9 @@ bool Copy2MoveDisk::writeOnce()
         const Fd mount(::open(QFile::encodeName(platform::path(drv.prepath)).constData(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         int err = 0;
-        const Fd own = mount.ok() ? openChain(mount.get(), {QStringLiteral("monitor_") + drv.uuid}, false, nullptr, &err)
-                                  : Fd();
-        const int removed = own.ok() ? removeLeftoversAt(own.get(), 0) : 0;
+        const QStringList own{QStringLiteral("monitor_") + drv.uuid};
+        const Fd folder = mount.ok() ? openChain(mount.get(), own, false, nullptr, &err) : Fd();
+        const int removed = folder.ok() ? removeLeftoversAt(folder.get(), 0) : 0;
         if (removed)
             qInfo() << "Copy2MoveDisk: removed" << removed << "unfinished image file(s) from" << drv.prepath;
         m_sweptDrive = drv.uuid + QLatin1Char('@') + drv.prepath;

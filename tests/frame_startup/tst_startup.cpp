@@ -453,10 +453,19 @@ void TstStartup::orderedEndJoinsEveryThread()
     QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
     const QMap<QString, QString> before = threads();
     QStringList during;
-    QTimer::singleShot(3000, [&] {
+    // SIGTERM once the drive watcher and the board poll run (at most a minute).
+    QElapsedTimer since;
+    since.start();
+    QTimer poll;
+    poll.setInterval(100);
+    connect(&poll, &QTimer::timeout, [&] {
         during = threads().values();
-        ::raise(SIGTERM);
+        if ((during.contains("DiskManager") && during.contains("IOThread")) || since.elapsed() > 60000) {
+            poll.stop();
+            ::raise(SIGTERM);
+        }
     });
+    poll.start();
     char name[] = "station";
     char* argv[] = {name, nullptr};
     int argc = 1;

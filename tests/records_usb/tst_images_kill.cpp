@@ -77,8 +77,12 @@ private slots:
         QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
         const SimDrive stick(env.simRoot(), 17, "sdb1", "KILL-1");
         QVERIFY(stick.plug());
-        const int kills = qEnvironmentVariableIntValue("IMAGES_KILLS") > 0 ? qEnvironmentVariableIntValue("IMAGES_KILLS") : 30;
+        const int asked = qEnvironmentVariableIntValue("IMAGES_KILLS");
+        const int kills = asked > 0 ? asked : 30;
         std::mt19937 rng(20261207);
+        auto imagesBelow = [&](const QString& pattern) {
+            return filesBelow(env.workDir() + "/alarmimage", pattern) + filesBelow(stick.medium(), pattern);
+        };
         int corrupt = 0, leftOver = 0, leftByKills = 0;
         QMap<QString, ino_t> unfinished; // temporary files a kill left (a later write may reuse a name)
         auto inode = [](const QString& f) {
@@ -103,13 +107,13 @@ private slots:
         for (int k = 0; k < kills; ++k) {
             QVERIFY(runAndKill(std::uniform_int_distribution<int>(300, 900)(rng)));
             // The temporary files a kill left, each by name and inode.
-            for (const QString& f : filesBelow(env.workDir() + "/alarmimage", "*.tmp") + filesBelow(stick.medium(), "*.tmp"))
+            for (const QString& f : imagesBelow("*.tmp"))
                 if (!unfinished.contains(f) || unfinished.value(f) != inode(f)) {
                     unfinished.insert(f, inode(f));
                     ++leftByKills;
                 }
             // Every image under its final name is whole.
-            for (const QString& f : filesBelow(env.workDir() + "/alarmimage", "*.jpg") + filesBelow(stick.medium(), "*.jpg"))
+            for (const QString& f : imagesBelow("*.jpg"))
                 if (cv::imread(f.toStdString()).empty()) {
                     ++corrupt;
                     qWarning() << "corrupt after kill" << k << f;
