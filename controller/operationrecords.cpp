@@ -1,4 +1,5 @@
 #include "controller/operationrecords.h"
+#include "frame/safefile.h"
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/databasefile.h"
@@ -395,9 +396,10 @@ void OperationRecords::makeArchiveDir()
 
 void OperationRecords::loadDayAndCheck()
 {
-    QFile f(QString::fromLatin1(kDayFile));
+    QFile f;
     QString day;
-    if (f.open(QIODevice::ReadOnly)) {
+    // Only a regular file: a FIFO here would hold the start-up for good.
+    if (openRegularFile(f, QString::fromLatin1(kDayFile))) {
         day = QString::fromLatin1(f.read(64)).simplified().section(QLatin1Char(' '), 0, 0);
         f.close();
         if (!isDay(day)) {

@@ -430,6 +430,19 @@ bool Copy2MoveDisk::writeOnce()
         actqueue.clear();
         return false;
     }
+    if (m_sweptDrive != drv.uuid + QLatin1Char('@') + drv.prepath && isMountedAt(drv.device, drv.prepath)) {
+        // Writes killed on this drive earlier left their temporary files:
+        // removed as soon as the writer has the drive, image or not.
+        const Fd mount(::open(QFile::encodeName(platform::path(drv.prepath)).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        int err = 0;
+        const QStringList own{QStringLiteral("monitor_") + drv.uuid};
+        const Fd folder = mount.ok() ? openChain(mount.get(), own, false, nullptr, &err) : Fd();
+        const int removed = folder.ok() ? removeLeftoversAt(folder.get(), 0) : 0;
+        if (removed)
+            qInfo() << "Copy2MoveDisk: removed" << removed << "unfinished image file(s) from" << drv.prepath;
+        m_sweptDrive = drv.uuid + QLatin1Char('@') + drv.prepath;
+    }
     QString key;
     Item item;
     {
@@ -467,15 +480,6 @@ bool Copy2MoveDisk::writeToDrive(const Drive& drv, const QString& key, const Ite
     const QStringList folders = parts.mid(0, parts.size() - 1);
     const QString today = clockNow().toString(QStringLiteral("yyyyMMdd"));
     const QStringList protect{today, parts.value(1)};
-    if (m_sweptDrive != drv.uuid + QLatin1Char('@') + drv.prepath) {
-        // A write killed on this drive earlier left its temporary file.
-        int err = 0;
-        const Fd own = openChain(mount.get(), {folders.first()}, false, nullptr, &err);
-        const int removed = own.ok() ? removeLeftoversAt(own.get(), 0) : 0;
-        if (removed)
-            qInfo() << "Copy2MoveDisk: removed" << removed << "unfinished image file(s) from" << drv.prepath;
-        m_sweptDrive = drv.uuid + QLatin1Char('@') + drv.prepath;
-    }
     bool made = false;
     int err = 0;
     const Fd dir = openChain(mount.get(), folders, true, &made, &err);

@@ -392,7 +392,7 @@ QStringList DiskManager::getMountPath() const
 
 QString DiskManager::get_efficientMountPath() const
 {
-    const QStringList held = getMountPaths();
+    const QStringList held = getMountPath();
     QVector<QPair<QString, QString>> table;
     readMountTable(&table);
     for (const QString& p : mountPoints())

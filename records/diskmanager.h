@@ -48,8 +48,8 @@ public:
     // One pass of the poll; true when the list changed (and was published).
     bool pollOnce();
 
+    // The mount paths of the mounted drives, in list order.
     QStringList getMountPath() const;
-    QStringList getMountPaths() const { return getMountPath(); }
     // The mount point for the next drive: one no listed drive holds and the
     // mounts table shows free; empty when there is none.
     QString get_efficientMountPath() const;

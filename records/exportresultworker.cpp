@@ -270,9 +270,3 @@ void ExportResultWorker::work(QPair<QString, QString> dates)
     }
     emit finish();
 }
-
-int runAndPrintOutput(const QString& program, const QStringList& args, int timeoutMs)
-{
-    qDebug() << args;
-    return runProcess(program, args, timeoutMs, nullptr);
-}

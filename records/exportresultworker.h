@@ -68,8 +68,3 @@ private:
 
     std::function<void(const QString&)> m_copyObserver;
 };
-
-// Runs program with args, logging its output as it arrives, and waits for
-// it (at most timeoutMs of the station clock; -1 waits without bound).
-// Returns the exit code, -1 when it could not start, crashed or was stopped.
-int runAndPrintOutput(const QString& program, const QStringList& args, int timeoutMs);

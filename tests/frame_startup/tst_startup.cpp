@@ -1,6 +1,7 @@
 #include "controller/controlport.h"
 #include "controller/iothread.h"
 #include "controller/mapplication.h"
+#include "controller/operationrecords.h"
 #include "controller/redowizard.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
@@ -32,6 +33,11 @@
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QSemaphore>
 
 namespace {
 // The rows a query gives, each row's columns joined by "=".
@@ -73,6 +79,7 @@ private slots:
     void badDatabaseFileAtStart_data();
     void badDatabaseFileAtStart();
     void inputChangeReachesTheWindowsRun();
+    void fifoDayFileDoesNotHoldTheStart();
     void sigtermEndsInOrderEveryTime();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
@@ -338,6 +345,35 @@ void TstStartup::inputChangeReachesTheWindowsRun()
     QCOMPARE(win.unhandledRuns, 0);
 }
 
+// A FIFO in place of the journal's day file: the start goes on at once, with
+// today's day written as a regular file in its place. (A reader that waits is
+// let go after 3 s by a writer that comes and goes.)
+void TstStartup::fifoDayFileDoesNotHoldTheStart()
+{
+    TestEnv env;
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
+    Clock::install(&clock);
+    QVERIFY(::mkfifo("time.txt", 0644) == 0);
+    QSemaphore done;
+    QThread* release = QThread::create([&] {
+        for (int i = 0; !done.tryAcquire(1, i ? 100 : 3000) && i < 50; ++i)
+            if (const int fd = ::open("time.txt", O_WRONLY | O_NONBLOCK); fd >= 0)
+                ::close(fd);
+    });
+    release->start();
+    QElapsedTimer t;
+    t.start();
+    OperationRecords::instance()->loadDayAndCheck();
+    const qint64 took = t.elapsed();
+    done.release();
+    release->wait();
+    delete release;
+    Clock::install(nullptr);
+    QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+    QVERIFY(QFileInfo("time.txt").isFile());
+    QCOMPARE(fileBytes("time.txt"), QByteArray("2026-12-07"));
+}
+
 // SIGTERM at any moment, from the first instant of the start-up to the
 // running station with a drive in: an orderly end with status 0 every time,
 // no crash report and no stack from the logging library.
@@ -417,10 +453,19 @@ void TstStartup::orderedEndJoinsEveryThread()
     QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
     const QMap<QString, QString> before = threads();
     QStringList during;
-    QTimer::singleShot(3000, [&] {
+    // SIGTERM once the drive watcher and the board poll run (at most a minute).
+    QElapsedTimer since;
+    since.start();
+    QTimer poll;
+    poll.setInterval(100);
+    connect(&poll, &QTimer::timeout, [&] {
         during = threads().values();
-        ::raise(SIGTERM);
+        if ((during.contains("DiskManager") && during.contains("IOThread")) || since.elapsed() > 60000) {
+            poll.stop();
+            ::raise(SIGTERM);
+        }
     });
+    poll.start();
     char name[] = "station";
     char* argv[] = {name, nullptr};
     int argc = 1;

@@ -1,7 +1,12 @@
 // The USB image settings dialog: its JSON round trip, the settings window's
 // use of it answered as a person would, the commit reaching the USB image
 // writer, and pictures at the panel sizes in <build>/render/.
+#include "controller/indexbutton.h"
+#include "controller/redowizard.h"
 #include "frame/globals.h"
+#include "frame/operatorprompt.h"
+#include "records/diskmanager.h"
+#include "settings/wizardparawidget.h"
 #include "frame/wizardpara.h"
 #include "records/copy2movedisk.h"
 #include "records/saveimagesettingdailog.h"
@@ -9,6 +14,7 @@
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"
+#include "widgets/choosebox.h"
 #include "widgets/edit.h"
 #include "widgets_boxes/widgettest.h"
 
@@ -26,6 +32,7 @@ private slots:
     void jsonRoundTrip();
     void settingsWindowRound();
     void commitReachesWriter();
+    void windowWiresTheWriter();
     void render_data();
     void render();
 
@@ -106,6 +113,45 @@ void TstRecordsUsbDialog::commitReachesWriter()
     c2m->applyCommittedSettings(31, 1, 0);
     QVERIFY(c2m->isStopped());
     QCOMPARE(c2m->getDays(), 31);
+}
+
+// Through the real window: the drive manager's list reaches the writer, and
+// switching the drive copy on or off in the settings window starts or stops
+// it, with the days the operator typed.
+void TstRecordsUsbDialog::windowWiresTheWriter()
+{
+    TestEnv env;
+    ReDoWizard win;
+    win.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&win));
+    gpWPara->isPswUsed = 0;
+    Copy2MoveDisk* c2m = Copy2MoveDisk::getInstance();
+    c2m->stop();
+    const UPanInfo stick{"WIRE-1", {}, {}, "/dev/sdb1", {}, "usb", "/mnt"};
+    emit DiskManager::getInstance()->diskInfoChange({stick});
+    QTRY_COMPARE(c2m->deviceId(), QString("WIRE-1"));
+    for (const bool use : {true, false}) {
+        QTest::mouseClick(win.sideBar->systemPara, Qt::LeftButton);
+        QVERIFY(win.settingsWindow->isVisible());
+        answerModal([use](QWidget* w) {
+            auto* dlg = qobject_cast<SaveImageSettingDailog*>(w);
+            QVERIFY(dlg);
+            dlg->daysEdit()->setText(use ? "9" : "31");
+            dlg->useBox()->setChecked(use);
+            QTest::mousePress(dlg->confirmButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(win.settingsWindow->imageButton, Qt::LeftButton);
+        // "Save the changes?": yes.
+        answerWhenFound([] { return gpChooseBox && gpChooseBox->isVisible() ? gpChooseBox : nullptr; },
+                        [](QWidget* box) { QVERIFY(clickButtonWithText(box, messageText(122))); });
+        QTest::mouseClick(win.settingsWindow->okButton, Qt::LeftButton);
+        QVERIFY(!win.settingsWindow->isVisible());
+        QCOMPARE(gpWPara->useDiskSaveImage, int(use));
+        QCOMPARE(c2m->isStopped(), !use);
+        QCOMPARE(c2m->getDays(), use ? 9 : 31);
+    }
+    emit DiskManager::getInstance()->diskInfoChange({});
+    QTRY_COMPARE(c2m->deviceId(), QString());
 }
 
 void TstRecordsUsbDialog::render_data()
