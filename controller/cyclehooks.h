@@ -2,6 +2,13 @@
 #include <QList>
 #include <QString>
 
+class CammerRecong;
+
+// One camera's inspection of detection d on its engine: alignment,
+// positioning, then the judgement of every ROI. The station's inspect hook
+// and every test that stands in for a view run exactly this.
+void inspectOnEngine(CammerRecong& engine, int d);
+
 // What the machine cycle asks of the camera views, their engines, the ROI
 // editor, the screens and the network services. The main window installs an
 // implementation that calls the real objects; tests install their own. Every

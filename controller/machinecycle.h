@@ -26,6 +26,11 @@ struct stru_outputInfo {
 // detection, and the camera supervision. The main window forwards its slots
 // here; tests drive it directly with a real board link and camera frames.
 //
+// The definitions are split by concern: machinecycle.cpp the inspection
+// cycle (poll, triggers, delays, inspections, re-detects),
+// machinecycle_decision.cpp the decision with its outputs, alarms, pulses and
+// counting, machinecycle_supervision.cpp the cameras and re-sampling.
+//
 // Everything runs on the GUI thread. Time comes from Clock::instance().
 // Reads and writes gpWin (curDetect, runState, detectState, curMould,
 // productAlarm), gpWPara, gpControlIO and the counters.

@@ -7,6 +7,7 @@
 #include "controller/customionamewidget.h"
 #include "controller/exportcatalogue.h"
 #include "controller/indexbutton.h"
+#include "controller/cyclehooks.h"
 #include "controller/iostatuswidget.h"
 #include "controller/iowidget.h"
 #include "controller/lcdonoff.h"
@@ -389,9 +390,7 @@ void ReDoWizard::wireCycle()
         CammerWidget* v = view(c);
         if (!v || !v->recong)
             return;
-        v->recong->HomoTransShape(d);
-        v->recong->ShapeMatch();
-        v->recong->Run(d);
+        inspectOnEngine(*v->recong, d);
         v->update();
     };
     calls.saveFailImage = [view](int c, int d, int slot) {

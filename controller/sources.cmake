@@ -17,6 +17,9 @@ list(APPEND STATION_CORE_SOURCES
   controller/lcdonoff.h
   controller/machinecycle.cpp
   controller/machinecycle.h
+  controller/machinecycle_decision.cpp
+  controller/machinecycle_p.h
+  controller/machinecycle_supervision.cpp
   controller/mainstate.cpp
   controller/mainstate.h
   controller/operationrecords.cpp

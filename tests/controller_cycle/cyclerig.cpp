@@ -4,6 +4,9 @@
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
+#include "inspection/cammerrecong.h"
+#include "inspection/cammersingleton.h"
+#include "simscene.h"
 #include "platform/platformpath.h"
 
 #include <QElapsedTimer>
@@ -95,11 +98,38 @@ CycleRig::CycleRig(int cameras)
         v->camera = cam;
         cam->size(&v->imageWidth, &v->imageHeight);
         v->pixelCount = v->frameBytes = v->imageWidth * v->imageHeight;
-        v->frameBuffer.allocate(size_t(v->frameBytes));
-        v->displayBuffer.allocate(size_t(v->frameBytes));
-        v->workFrame.allocate(size_t(v->frameBytes));
+        for (PixelBuffer* b : {&v->frameBuffer, &v->alignedFrame, &v->workFrame, &v->displayBuffer})
+            b->allocate(size_t(v->frameBytes));
+        v->grayBuffer.allocate(size_t(v->pixelCount));
+        v->defectMask.allocate(size_t(v->pixelCount));
+        // Every detection: one ROI on the flat body a part left in each
+        // cavity shows (grey 200 against a floor below 120).
+        SimScene scene;
+        scene.configure(QJsonObject(), v->imageWidth, v->imageHeight);
+        auto store = std::make_unique<CammerSingleton>(c, v.get());
+        for (int d = 0; d < 4; ++d) {
+            for (int r = 0; r < kCavities; ++r) {
+                const cv::Rect part = scene.partRect(r);
+                const QRect box(part.x + part.width / 10, part.y + part.height / 4, part.width / 5, part.height / 2);
+                const int i = d * 100 + r;
+                store->funcType[i] = 1;
+                store->shapeKind[i] = 1;
+                store->paramA[i] = 0;
+                store->paramB[i] = 50;
+                store->paramC[i] = 185 | (215 << 8);
+                store->rects[i].imageRect = store->rects[i].rect = box;
+                v->liveMasks[d][r] = cv::Mat(box.height(), box.width(), CV_8UC1, cv::Scalar(255));
+            }
+            store->roiCount[d] = kCavities;
+        }
+        v->liveStore = v->editStore = store.get();
+        auto engine = std::make_unique<CammerRecong>(store.get(), v.get());
+        for (int d = 0; d < 4; ++d)
+            engine->VarTrain(d);
         cams.push_back(cam);
         views.push_back(std::move(v));
+        stores.push_back(std::move(store));
+        engines.push_back(std::move(engine));
     }
     cycle = std::make_unique<MachineCycle>(this);
     state->cycle = cycle.get();
@@ -108,17 +138,6 @@ CycleRig::CycleRig(int cameras)
         raw.push_back(v.get());
     cycle->setCameras(raw);
     machine->tick(clock.monotonicMs());
-    // The empty mould as every detection's template.
-    shoot();
-    for (size_t c = 0; c < views.size(); ++c) {
-        if (!grab(int(c)))
-            return;
-        const uchar* f = views[c]->displayBuffer.data();
-        for (auto& t : m_templates) {
-            t.resize(views.size());
-            t[c].assign(f, f + views[c]->frameBytes);
-        }
-    }
     m_seenInputs = sim->inputs();
     m_ok = cams.size() == size_t(cameras);
 }
@@ -126,6 +145,8 @@ CycleRig::CycleRig(int cameras)
 CycleRig::~CycleRig()
 {
     cycle.reset();
+    engines.clear();
+    stores.clear();
     for (CameraInterface* c : cams) {
         c->close();
         delete c;
@@ -145,35 +166,7 @@ bool CycleRig::grab(int camera)
     return true;
 }
 
-// The test's judgement: a ROI cell is NG when more than 1 % of its pixels
-// differ by more than 40 grey levels from the template frame (the first
-// frame after start).
-void CycleRig::inspect(int camera, int d)
-{
-    CameraViewState& v = *views[size_t(camera)];
-    auto& tmpl = m_templates[d];
-    if (tmpl.size() < views.size())
-        tmpl.resize(views.size());
-    auto& t = tmpl[size_t(camera)];
-    // As the engine: the grabbed frame, passed through, is the one judged.
-    std::memcpy(v.workFrame.data(), v.frameBuffer.data(), v.frameBuffer.size());
-    const uchar* f = v.workFrame.data();
-    if (t.empty())
-        t.assign(f, f + v.frameBytes);
-    const int w = v.imageWidth, h = v.imageHeight;
-    int diff[kGrid * kGrid] = {};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            if (std::abs(int(f[y * w + x]) - int(t[size_t(y * w + x)])) > 40)
-                ++diff[(y * kGrid / h) * kGrid + x * kGrid / w];
-    v.isOK = true;
-    const int cell = (w / kGrid) * (h / kGrid);
-    for (int r = 0; r < kGrid * kGrid; ++r) {
-        v.roiValue[d][r] = diff[r];
-        v.roiResult[d][r] = diff[r] * 100 > cell ? 0 : 1;
-        v.isOK = v.isOK && v.roiResult[d][r];
-    }
-}
+void CycleRig::inspect(int camera, int d) { inspectOnEngine(*engines[size_t(camera)], d); }
 
 void CycleRig::softTrigger(int camera) { cams[size_t(camera)]->softTrigger(); }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The machine cycle on real parts: the board simulator with its moulding
 // machine on a pseudo-terminal, the station's board link, cameras of the
-// simulated-camera plug-in in trigger mode, and a judgement of the test's own
-// (frame against the first frame, per ROI cell) behind the cycle's hooks.
+// simulated-camera plug-in in trigger mode, and the station's engine judging
+// one ROI per cavity (a part left there is NG) behind the cycle's hooks.
 // Time is a TestClock; the board runs in real time, so every step of the
 // test clock waits until the board and the station agree again.
 #include "boardsim.h"
@@ -21,6 +21,8 @@
 #include <vector>
 
 class CameraInterface;
+class CammerRecong;
+class CammerSingleton;
 
 // The operator; a box may run an event loop that delivers more (onPrompt).
 struct NestingPrompt : RecordingPrompt {
@@ -47,7 +49,7 @@ struct RecordingState : MainState {
 class CycleRig : public CycleHooks
 {
 public:
-    static constexpr int kGrid = 4; // ROIs: a 4 x 4 grid of cells
+    static constexpr int kCavities = 4; // ROIs 0..3 of every detection: the scene's 2 x 2 cavities
 
     explicit CycleRig(int cameras = 2);
     ~CycleRig() override;
@@ -105,6 +107,8 @@ public:
     std::unique_ptr<MouldingMachine> machine;
     std::unique_ptr<MachineCycle> cycle;
     std::vector<std::unique_ptr<CameraViewState>> views;
+    std::vector<std::unique_ptr<CammerSingleton>> stores; // the live ROIs of each view
+    std::vector<std::unique_ptr<CammerRecong>> engines;
     std::vector<CameraInterface*> cams;
     bool autoShoot = true;              // frames when the mould opens
     std::vector<int> leftBehindNext;    // cameras whose next opening shows a part
@@ -118,7 +122,6 @@ public:
     QList<int> retrained; // detections rebuilt
 
 private:
-    std::vector<std::vector<uchar>> m_templates[8];
     bool m_ok = false;
     bool m_prevOpen = false;
     uint32_t m_seenInputs = 0;

@@ -75,7 +75,7 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     rig.settle();
     QCOMPARE(rig.wire() & 0xFu, 0u);
 
-    // First opening: the frames become the templates; OK.
+    // First opening: OK.
     rig.run(2000 + 760);          // mould open at 2000, ejector back at 2750
     QCOMPARE(rig.wire() & 1u, 1u); // the clamp preset of the mould detection
     QCOMPARE(gpWin->progressState, 1);
@@ -302,11 +302,8 @@ void TstCycle::limitsModesAndPulses()
     gpWPara->deriveByMode(&gpWin->curMould);
     gpWPara->ejectorPulse = 4;
     gpWPara->trigInDelay[0] = 0;
-    std::unique_ptr<CammerSingleton> store(new CammerSingleton(0, rig.views[1].get()));
-    store->roiCount[0] = CycleRig::kGrid * CycleRig::kGrid;
-    for (int r = 0; r < CycleRig::kGrid * CycleRig::kGrid; ++r)
-        store->outN[r] = 2;
-    rig.views[1]->liveStore = store.get();
+    for (int r = 0; r < CycleRig::kCavities; ++r)
+        rig.stores[1]->outN[r] = 2;
     rig.shoot({1});
     rig.run(100);
     rig.set({0}, true, 20);
@@ -314,7 +311,7 @@ void TstCycle::limitsModesAndPulses()
     QCOMPARE(gpWin->detectState, 0);
     rig.run(400);
     QCOMPARE(rig.wire() & 0xF0u, 0u);
-    rig.views[1]->liveStore = nullptr;
+    std::fill(rig.stores[1]->outN, rig.stores[1]->outN + CycleRig::kCavities, 0);
     gpWPara->ejectorPulseProdNG = 0;
     rig.set({0}, false, 2100);
 
@@ -595,7 +592,7 @@ void TstCycle::alarmInputsAndReRuns()
     rig.set({1}, true, 400);
     QCOMPARE(rig.editorReChecks, 0);
     const uchar* results = rig.views[0]->roiResult[1];
-    QCOMPARE(int(*std::min_element(results, results + 16)), 1); // the door cleared the NG marks
+    QCOMPARE(int(*std::min_element(results, results + CycleRig::kCavities)), 1); // the door cleared the NG marks
     rig.run(200);
     QCOMPARE(rig.editorReChecks, 1);
     QVERIFY(released());

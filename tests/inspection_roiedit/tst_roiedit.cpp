@@ -715,8 +715,8 @@ void TstRoiEdit::alarmIgnoreAndStopDetecting()
     QVERIFY(q.exec("select remarks, recordtype from RECORD where recordtype = 'operate'") && q.next());
     QCOMPARE(q.value(0).toString(), messageText(103));
 
-    // One camera, re-detected: its results cleared, code 4, a re-check
-    // with the camera no longer NG inspects nothing again.
+    // One camera: its results cleared, code 4, taught. The re-detect that
+    // follows is the cycle's (none here; the station journeys drive it).
     m_state->calls.clear();
     m_state->curCamera = 0;
     m_state->alarmClearState[0][1] = 3;
@@ -728,7 +728,6 @@ void TstRoiEdit::alarmIgnoreAndStopDetecting()
     QCOMPARE(m_prompts->numbers(), (QList<int>{105}));
     QVERIFY(m_view->isOK && m_view->roiResult[1][0] == 1 && m_state->alarmTaught[0][1]);
     QCOMPARE(m_state->alarmClearState[0][1], 4);
-    QCOMPARE(m_state->calls, QStringList{"CheckNG 1"});
 }
 
 void TstRoiEdit::templatesAddDeleteAndPages()
