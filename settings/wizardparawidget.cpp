@@ -233,12 +233,14 @@ void WizardParaWidget::buildSystemPage()
     addToPage(SystemPage, languageChooser);
     languageButton = pageButton(SystemPage, messageText(319), 3, QRect(310, kTop + 112, 260, 75));
     factoryButton = pageButton(SystemPage, messageText(551), 4, QRect(30, kTop + 215, 260, 75));
+    updateButton = pageButton(SystemPage, messageText(325), 3, QRect(310, kTop + 215, 260, 75));
     shutDownButton = pageButton(SystemPage, messageText(209), 4, QRect(30, kTop + 310, 260, 75));
     exitButton = pageButton(SystemPage, messageText(210), 4, QRect(310, kTop + 310, 260, 75));
     connect(networkButton, &QPushButton::clicked, this, &WizardParaWidget::SlotToNetwork);
     connect(timeButton, &QPushButton::clicked, this, &WizardParaWidget::SlotModifyTime);
     connect(languageButton, &QPushButton::clicked, this, &WizardParaWidget::SlotChangeLan);
     connect(factoryButton, &QPushButton::clicked, this, &WizardParaWidget::SlotFactoryReset);
+    connect(updateButton, &QPushButton::clicked, this, &WizardParaWidget::SlotSoftwareUpdate);
     connect(shutDownButton, &QPushButton::clicked, this, &WizardParaWidget::SlotShutDown);
     connect(exitButton, &QPushButton::clicked, this, &WizardParaWidget::SlotExit);
 }

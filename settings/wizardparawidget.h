@@ -96,6 +96,7 @@ public:
     ColorButton* languageButton = nullptr;
     ColorButton* timeButton = nullptr;
     ColorButton* factoryButton = nullptr;
+    ColorButton* updateButton = nullptr;
     ColorButton* shutDownButton = nullptr;
     ColorButton* exitButton = nullptr;
     ModifyTimeWidget* timeDialog = nullptr;
@@ -132,6 +133,8 @@ public slots:
     void SlotChangeLan();
     void SlotModifyTime();
     void SlotToNetwork();
+    // Lists the versions on the drive; the station installs none of them.
+    void SlotSoftwareUpdate();
     void SlotFactoryReset();
     void SlotParaGroupChange(int index);
     void SlotParaGroupBackup();

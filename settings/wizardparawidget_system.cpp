@@ -18,6 +18,7 @@
 #include "widgets/networksettingdialog.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
+#include "widgets/versiondownloaddialog.h"
 
 #include <QDir>
 #include <QFile>
@@ -241,6 +242,15 @@ void WizardParaWidget::SlotToNetwork()
         gpNetDialog = new NetworkSettingDialog(parentWidget());
     gpNetDialog->show();
     gpNetDialog->raise();
+}
+
+void WizardParaWidget::SlotSoftwareUpdate()
+{
+    padsAway();
+    // Nothing is installed, so nothing is saved, stopped or restarted here:
+    // the dialog shows what the drive holds and says that it installs none.
+    VersionDownloadDialog dlg(parentWidget());
+    dlg.exec();
 }
 
 // --- ways out -----------------------------------------------------------------

@@ -18,6 +18,9 @@
 #include "settings/widgetchangecamera.h"
 #include "widgets/modifytimewidget.h"
 #include "widgets/networksettingdialog.h"
+#include "widgets/versiondownloaddialog.h"
+#include "platform/platformpath.h"
+#include "testsupport/modalanswer.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 #include "widgets/edit.h"
@@ -29,6 +32,7 @@
 #include "widgets_boxes/widgettest.h"
 
 #include <QDir>
+#include <QListWidget>
 #include <QFile>
 #include <QLabel>
 #include <QSqlDatabase>
@@ -454,6 +458,28 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     rig.press(messageText(328));
     QCOMPARE(gpNetDialog, net);
     net->hide();
+
+    // The update lists the archives on the drive and installs none: no
+    // restart, nothing run.
+    QDir().mkpath(platform::path("/mnt"));
+    for (const char* f : {"v2.tar", "v3.gz", "notes.txt"})
+        QVERIFY(QFile(platform::path("/mnt/") + f).open(QIODevice::WriteOnly));
+    const int commandsBefore = CommandRunner::loggedCommands().size();
+    QStringList listed;
+    QString notice;
+    answerModal([&](QWidget* w) {
+        auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
+        if (!dlg)
+            return;
+        for (int i = 0; i < dlg->list->count(); ++i)
+            listed << dlg->list->item(i)->text();
+        notice = dlg->notice->text();
+        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+    });
+    rig.press(messageText(325));
+    QCOMPARE(listed, (QStringList{"v2.tar", "v3.gz"}));
+    QCOMPARE(notice, messageText(791));
+    QCOMPARE(CommandRunner::loggedCommands().size(), commandsBefore);
 
     rig.press(messageText(788));
     WidgetChangeCamera* numbering = rig.win->cameraNumbering;
