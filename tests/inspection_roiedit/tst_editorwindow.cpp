@@ -135,6 +135,7 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
     QCOMPARE(m_prompts->numbers(), QList<int>{72});
     QVERIFY(!panel.isVisible());
     QCOMPARE(gSource, -1);
+    QCOMPARE(v->liveStore->roiCount[1], 0);
     QVERIFY(!gpNumPad->isVisible());
     QVERIFY(!v->genButton->isVisible() && !v->syncRoiButton->isVisible());
     QVERIFY(w.versionLabel->isVisible());

@@ -143,10 +143,9 @@ private slots:
                   {{120, 100}, 7}, {{119, 100}, 0}, {{120, 549}, -1}, {{120, 548}, 5}});
 
         // Contains: grown by 20, border included.
-        QVERIFY(w.Contains(QPoint(80, 80)));
-        QVERIFY(w.Contains(QPoint(519, 519)));
-        QVERIFY(!w.Contains(QPoint(79, 300)));
-        QVERIFY(!w.Contains(QPoint(300, 520)));
+        for (auto [at, in] : {std::pair{QPoint(80, 80), true}, {QPoint(519, 519), true}, {QPoint(79, 300), false},
+                              {QPoint(300, 520), false}})
+            QVERIFY2(w.Contains(at) == in, qPrintable(QString("%1,%2").arg(at.x()).arg(at.y())));
     }
 
     void rectResizeAndImage()
