@@ -1,4 +1,4 @@
-#include "frame/startup.h"
+#include "frame/ui/startup.h"
 
 int main(int argc, char** argv)
 {

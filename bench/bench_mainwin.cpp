@@ -7,9 +7,9 @@
 //
 // Runs offscreen; the lamp pictures come from the build tree's working
 // directory template.
-#include "controller/iostatuswidget.h"
+#include "controller/ui/iostatuswidget.h"
 #include "controller/mainstate.h"
-#include "controller/mapplication.h"
+#include "controller/ui/mapplication.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"

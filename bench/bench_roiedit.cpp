@@ -12,7 +12,7 @@
 #include "inspection/camerainterface.h"
 #include "inspection/cameraviewstate.h"
 #include "inspection/cammersingleton.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 #include "inspection/roicommit.h"
 #include "inspection/roitouchedit.h"
 

@@ -19,7 +19,7 @@
 #include "simscene.h"
 #include "controller/controlport.h"
 #include "controller/machinecycle.h"
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/imagetools.h"
 #include "frame/parameterstartup.h"
@@ -27,7 +27,7 @@
 #include "inspection/camerainterface.h"
 #include "inspection/cammerrecong.h"
 #include "inspection/cammersingleton.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 #include "inspection_engine/enginerig.h"
 #include "testsupport/testenv.h"
 

@@ -12,7 +12,7 @@
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "inspection/camerainterface.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 
 #include <QApplication>
 #include <QDir>

@@ -30,20 +30,20 @@ list(APPEND STATION_CORE_SOURCES
   controller/stationexit.h
 )
 list(APPEND STATION_GUI_SOURCES
-  controller/customionamewidget.cpp
-  controller/customionamewidget.h
-  controller/indexbutton.cpp
-  controller/indexbutton.h
-  controller/iocheckcombo.cpp
-  controller/iocheckcombo.h
-  controller/iostatuswidget.cpp
-  controller/iostatuswidget.h
-  controller/iowidget.cpp
-  controller/iowidget.h
-  controller/mapplication.cpp
-  controller/mapplication.h
-  controller/redowizard.cpp
-  controller/redowizard.h
-  controller/windowcyclehooks.cpp
-  controller/windowcyclehooks.h
+  controller/ui/customionamewidget.cpp
+  controller/ui/customionamewidget.h
+  controller/ui/indexbutton.cpp
+  controller/ui/indexbutton.h
+  controller/ui/iocheckcombo.cpp
+  controller/ui/iocheckcombo.h
+  controller/ui/iostatuswidget.cpp
+  controller/ui/iostatuswidget.h
+  controller/ui/iowidget.cpp
+  controller/ui/iowidget.h
+  controller/ui/mapplication.cpp
+  controller/ui/mapplication.h
+  controller/ui/redowizard.cpp
+  controller/ui/redowizard.h
+  controller/ui/windowcyclehooks.cpp
+  controller/ui/windowcyclehooks.h
 )

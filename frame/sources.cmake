@@ -45,6 +45,6 @@ list(APPEND STATION_CORE_SOURCES
   frame/wizardpara.h
 )
 list(APPEND STATION_GUI_SOURCES
-  frame/startup.cpp
-  frame/startup.h
+  frame/ui/startup.cpp
+  frame/ui/startup.h
 )

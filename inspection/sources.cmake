@@ -32,10 +32,10 @@ list(APPEND STATION_CORE_SOURCES
   inspection/viewimages.h
 )
 list(APPEND STATION_GUI_SOURCES
-  inspection/cammerwidget.cpp
-  inspection/cammerwidget.h
-  inspection/cammerwidget_camera.cpp
-  inspection/cammerwidget_paint.cpp
-  inspection/drawroiwidget.cpp
-  inspection/drawroiwidget.h
+  inspection/ui/cammerwidget.cpp
+  inspection/ui/cammerwidget.h
+  inspection/ui/cammerwidget_camera.cpp
+  inspection/ui/cammerwidget_paint.cpp
+  inspection/ui/drawroiwidget.cpp
+  inspection/ui/drawroiwidget.h
 )

@@ -21,22 +21,22 @@ list(APPEND STATION_CORE_SOURCES
   records/upaninfo.h
 )
 list(APPEND STATION_GUI_SOURCES
-  records/saveimagesettingdailog.cpp
-  records/saveimagesettingdailog.h
+  records/ui/saveimagesettingdailog.cpp
+  records/ui/saveimagesettingdailog.h
 )
 list(APPEND STATION_CORE_SOURCES
   records/exportresultworker.cpp
   records/exportresultworker.h
 )
 list(APPEND STATION_GUI_SOURCES
-  records/camerastatisticswidget.cpp
-  records/camerastatisticswidget.h
-  records/camereatabwidget.cpp
-  records/camereatabwidget.h
-  records/dateseletdialog.cpp
-  records/dateseletdialog.h
-  records/histogram.cpp
-  records/histogram.h
-  records/statisticswidget.cpp
-  records/statisticswidget.h
+  records/ui/camerastatisticswidget.cpp
+  records/ui/camerastatisticswidget.h
+  records/ui/camereatabwidget.cpp
+  records/ui/camereatabwidget.h
+  records/ui/dateseletdialog.cpp
+  records/ui/dateseletdialog.h
+  records/ui/histogram.cpp
+  records/ui/histogram.h
+  records/ui/statisticswidget.cpp
+  records/ui/statisticswidget.h
 )

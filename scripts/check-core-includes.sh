@@ -16,7 +16,7 @@ for f in $core; do
     hit=""
     case "$inc" in
       QtWidgets/*|QtWidgets) hit=1 ;;
-      widgets/*) hit=1 ;;
+      widgets/*|*/ui/*) hit=1 ;;
     esac
     for g in $gui; do [ "$inc" = "$g" ] && hit=1; done
     for q in $qtw; do [ "$inc" = "$q" ] && hit=1; done

@@ -5,18 +5,18 @@ list(APPEND STATION_CORE_SOURCES
   settings/parametercommit.h
 )
 list(APPEND STATION_GUI_SOURCES
-  settings/dataexport.cpp
-  settings/dataexport.h
-  settings/hardwareconfigurationwidget.cpp
-  settings/hardwareconfigurationwidget.h
-  settings/helpwidget.cpp
-  settings/helpwidget.h
-  settings/recordspage.cpp
-  settings/recordspage.h
-  settings/widgetchangecamera.cpp
-  settings/widgetchangecamera.h
-  settings/wizardparawidget.cpp
-  settings/wizardparawidget.h
-  settings/wizardparawidget_camera.cpp
-  settings/wizardparawidget_system.cpp
+  settings/ui/dataexport.cpp
+  settings/ui/dataexport.h
+  settings/ui/hardwareconfigurationwidget.cpp
+  settings/ui/hardwareconfigurationwidget.h
+  settings/ui/helpwidget.cpp
+  settings/ui/helpwidget.h
+  settings/ui/recordspage.cpp
+  settings/ui/recordspage.h
+  settings/ui/widgetchangecamera.cpp
+  settings/ui/widgetchangecamera.h
+  settings/ui/wizardparawidget.cpp
+  settings/ui/wizardparawidget.h
+  settings/ui/wizardparawidget_camera.cpp
+  settings/ui/wizardparawidget_system.cpp
 )

@@ -2,7 +2,7 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
-#include "frame/startup.h"
+#include "frame/ui/startup.h"
 #include "platform/commandrunner.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"

@@ -1,6 +1,6 @@
 #include "widgets/networksettingdialog.h"
 
-#include "controller/mapplication.h"
+#include "controller/ui/mapplication.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "widgets/c_type_com.h"

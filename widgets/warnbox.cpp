@@ -1,6 +1,6 @@
 #include "widgets/warnbox.h"
 #include "controller/lcdonoff.h"
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "widgets/boxpaint.h"

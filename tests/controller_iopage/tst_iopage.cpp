@@ -1,8 +1,8 @@
 // The multiple-detection I/O page, the custom I/O names dialog, the records
 // page and the data export, driven as the operator drives them.
-#include "controller/customionamewidget.h"
-#include "controller/iocheckcombo.h"
-#include "controller/iowidget.h"
+#include "controller/ui/customionamewidget.h"
+#include "controller/ui/iocheckcombo.h"
+#include "controller/ui/iowidget.h"
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/clock.h"
@@ -12,8 +12,8 @@
 #include "records_statspages/statspagestestutil.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
-#include "settings/dataexport.h"
-#include "settings/recordspage.h"
+#include "settings/ui/dataexport.h"
+#include "settings/ui/recordspage.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"

@@ -2,14 +2,14 @@
 // the records page in English and Simplified Chinese on a real X server at
 // the screen size it runs on, into <build>/render/, and checks that every
 // control of the page lies on the screen.
-#include "controller/customionamewidget.h"
-#include "controller/iocheckcombo.h"
-#include "controller/iowidget.h"
+#include "controller/ui/customionamewidget.h"
+#include "controller/ui/iocheckcombo.h"
+#include "controller/ui/iowidget.h"
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
-#include "settings/recordspage.h"
+#include "settings/ui/recordspage.h"
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"

@@ -1,10 +1,10 @@
 // The main screen's own parts: the application object's touch rules, the
 // status strip and the side bar, on the panel's two screen sizes.
-#include "controller/indexbutton.h"
-#include "controller/iostatuswidget.h"
+#include "controller/ui/indexbutton.h"
+#include "controller/ui/iostatuswidget.h"
 #include "controller/mainstate.h"
-#include "controller/mapplication.h"
-#include "settings/wizardparawidget.h"
+#include "controller/ui/mapplication.h"
+#include "settings/ui/wizardparawidget.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"

@@ -10,7 +10,7 @@
 #include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 #include "inspection/roipanellogic.h"
 #include "inspection_engine/enginerig.h"
 #include "platform/platformpath.h"

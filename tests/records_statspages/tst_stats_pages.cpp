@@ -1,11 +1,11 @@
 // The statistics page with the real model, real day files and the real
 // converter, clicked as an operator would; renders at both panel sizes.
-#include "records/camereatabwidget.h"
-#include "records/camerastatisticswidget.h"
-#include "records/dateseletdialog.h"
+#include "records/ui/camereatabwidget.h"
+#include "records/ui/camerastatisticswidget.h"
+#include "records/ui/dateseletdialog.h"
 #include "records/exportresultworker.h"
-#include "records/histogram.h"
-#include "records/statisticswidget.h"
+#include "records/ui/histogram.h"
+#include "records/ui/statisticswidget.h"
 #include "frame/operatorprompt.h"
 #include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"

@@ -1,15 +1,15 @@
 // The USB image settings dialog: its JSON round trip, the settings window's
 // use of it answered as a person would, the commit reaching the USB image
 // writer, and pictures at the panel sizes in <build>/render/.
-#include "controller/indexbutton.h"
-#include "controller/redowizard.h"
+#include "controller/ui/indexbutton.h"
+#include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "records/diskmanager.h"
-#include "settings/wizardparawidget.h"
+#include "settings/ui/wizardparawidget.h"
 #include "frame/wizardpara.h"
 #include "records/copy2movedisk.h"
-#include "records/saveimagesettingdailog.h"
+#include "records/ui/saveimagesettingdailog.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"

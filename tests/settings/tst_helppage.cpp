@@ -3,7 +3,7 @@
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
-#include "settings/helpwidget.h"
+#include "settings/ui/helpwidget.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 

@@ -3,11 +3,11 @@
 // control lies on the screen, apart from the others, and is what a touch on
 // its middle reaches (nothing of the main window drawn over it). Pictures go
 // to STATION_RENDER_DIR when it names a folder.
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "settings/settingsrig.h"
-#include "settings/wizardparawidget.h"
+#include "settings/ui/wizardparawidget.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
 #include "widgets_boxes/widgettest.h"

@@ -3,7 +3,7 @@
 // wait, sliders, splash, export selection, address editor, shared pictures),
 // driven as a person would, modal boxes answered from a timer.
 #include "controller/controlport.h"
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"

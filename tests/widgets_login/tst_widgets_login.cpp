@@ -1,7 +1,7 @@
 // Login and password boxes on the real main window: levels, the hourly
 // factory password, wrong entries, the gates, and the shared numeric pad
 // (shuffled digits, destroyed while in use).
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "testsupport/testenv.h"

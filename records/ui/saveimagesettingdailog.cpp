@@ -1,4 +1,4 @@
-#include "records/saveimagesettingdailog.h"
+#include "records/ui/saveimagesettingdailog.h"
 
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"

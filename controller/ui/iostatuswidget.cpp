@@ -1,4 +1,4 @@
-#include "controller/iostatuswidget.h"
+#include "controller/ui/iostatuswidget.h"
 #include "controller/controlport.h"
 #include "controller/machinecycle.h"
 #include "controller/mainstate.h"

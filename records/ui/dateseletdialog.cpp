@@ -1,7 +1,7 @@
-#include "records/dateseletdialog.h"
+#include "records/ui/dateseletdialog.h"
 #include "frame/clock.h"
 #include "frame/operatorprompt.h"
-#include "records/camerastatisticswidget.h"
+#include "records/ui/camerastatisticswidget.h"
 
 #include <QButtonGroup>
 #include <QDateEdit>

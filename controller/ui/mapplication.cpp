@@ -1,4 +1,4 @@
-#include "controller/mapplication.h"
+#include "controller/ui/mapplication.h"
 #include "controller/lcdonoff.h"
 #include "controller/mainstate.h"
 #include "frame/clock.h"

@@ -1,5 +1,5 @@
-#include "controller/customionamewidget.h"
-#include "controller/iowidget.h"
+#include "controller/ui/customionamewidget.h"
+#include "controller/ui/iowidget.h"
 #include "frame/globals.h"
 #include "frame/ionames.h"
 #include "frame/wizardpara.h"

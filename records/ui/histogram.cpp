@@ -1,4 +1,4 @@
-#include "records/histogram.h"
+#include "records/ui/histogram.h"
 #include "frame/operatorprompt.h"
 
 #include <QPainter>

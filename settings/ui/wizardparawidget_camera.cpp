@@ -1,13 +1,13 @@
 // The camera page: one camera's picture settings, tuned in the edit copy and
 // sent to the camera at once (the camera reads the copy while the window is
 // visible); OK keeps them, Cancel puts the live values back.
-#include "settings/wizardparawidget.h"
+#include "settings/ui/wizardparawidget.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 #include "widgets/boxpaint.h"
 #include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"

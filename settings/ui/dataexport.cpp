@@ -1,4 +1,4 @@
-#include "settings/dataexport.h"
+#include "settings/ui/dataexport.h"
 #include "frame/operatorprompt.h"
 #include "widgets/exportdataselectdlg.h"
 

@@ -1,5 +1,5 @@
-#include "records/camereatabwidget.h"
-#include "records/camerastatisticswidget.h"
+#include "records/ui/camereatabwidget.h"
+#include "records/ui/camerastatisticswidget.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-#include "controller/iowidget.h"
-#include "controller/iocheckcombo.h"
+#include "controller/ui/iowidget.h"
+#include "controller/ui/iocheckcombo.h"
 #include "frame/globals.h"
 #include "frame/ionames.h"
 #include "frame/operatorprompt.h"

@@ -1,4 +1,4 @@
-#include "controller/indexbutton.h"
+#include "controller/ui/indexbutton.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"

@@ -1,4 +1,4 @@
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 #include "inspection/cammerrecong.h"
 #include "inspection/viewimages.h"
 #include "controller/mainstate.h"

@@ -1,4 +1,4 @@
-#include "settings/recordspage.h"
+#include "settings/ui/recordspage.h"
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/dbconfighelpers.h"

@@ -1,7 +1,7 @@
-#include "records/camerastatisticswidget.h"
+#include "records/ui/camerastatisticswidget.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
-#include "records/histogram.h"
+#include "records/ui/histogram.h"
 #include "records/resstatisticsparam.h"
 
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "settings/helpwidget.h"
+#include "settings/ui/helpwidget.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/safefile.h"

@@ -6,7 +6,7 @@
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 
 #include <QEventLoop>
 #include <QJsonObject>

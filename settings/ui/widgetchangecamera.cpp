@@ -1,4 +1,4 @@
-#include "settings/widgetchangecamera.h"
+#include "settings/ui/widgetchangecamera.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "inspection/cameramanager.h"

@@ -4,7 +4,7 @@
 #include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
-#include "inspection/cammerwidget.h"
+#include "inspection/ui/cammerwidget.h"
 
 #include <QFontMetrics>
 #include "widgets/colorbutton.h"

@@ -1,5 +1,5 @@
-#include "controller/iocheckcombo.h"
-#include "controller/iowidget.h"
+#include "controller/ui/iocheckcombo.h"
+#include "controller/ui/iowidget.h"
 #include "frame/globals.h"
 #include "widgets/boxpaint.h"
 #include "widgets/checkbox.h"

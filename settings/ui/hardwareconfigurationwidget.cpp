@@ -1,4 +1,4 @@
-#include "settings/hardwareconfigurationwidget.h"
+#include "settings/ui/hardwareconfigurationwidget.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"

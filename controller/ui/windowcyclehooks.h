@@ -1,6 +1,6 @@
 #pragma once
 #include "controller/cyclehooks.h"
-#include "controller/redowizard.h"
+#include "controller/ui/redowizard.h"
 
 // The cycle's calls into the views (as wired by setCycleCameras), the shared
 // boxes and the window's signal.
