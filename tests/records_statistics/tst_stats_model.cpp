@@ -7,14 +7,6 @@
 #include <QTimeZone>
 #include <QtTest>
 
-// Stands for the main window's signal in the connection it makes.
-class ResultSource : public QObject
-{
-    Q_OBJECT
-signals:
-    void sendRecord(int, int, QList<bool>, bool);
-};
-
 class TstStatsModel : public StatsTestCase
 {
     Q_OBJECT
@@ -250,18 +242,11 @@ private slots:
         QCOMPARE(m.getCurDBDate(), QString("2026-01-06"));
     }
 
-    void mainWindowEntryPoints()
+    // The minute check runs on the station clock, once per minute while on.
+    void minuteCheckCadence()
     {
         writeStatsConfig(at(2026, 1, 5, 8));
         auto m = startModel();
-        ResultSource window;
-        QVERIFY(connect(&window, SIGNAL(sendRecord(int, int, QList<bool>, bool)), m.get(),
-                        SLOT(addRecord(int, int, QList<bool>, bool))));
-        emit window.sendRecord(0, 9, {true, true}, false);
-        emit window.sendRecord(1, 9, {false, true}, true);
-        QCOMPARE(m->liveCount.groups.first().total.total.NG[1], 1);
-
-        // The minute check runs on the station clock, once per minute while on.
         QSignalSpy spy(m.get(), &ResStatisticsParam::sigSaveRecord);
         m->setTimer(true);
         m->setTimer(true);
