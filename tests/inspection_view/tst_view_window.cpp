@@ -1,26 +1,16 @@
 // The camera view inside the real main window: the simulated camera plug-in,
 // the board simulator on a pseudo-terminal, the engine and the cycle as the
 // station runs them, real time with bounded waits.
-#include "boardsim.h"
-#include "simscene.h"
 #include "controller/controlport.h"
 #include "controller/machinecycle.h"
 #include "controller/ui/redowizard.h"
 #include "frame/globals.h"
-#include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
-#include "inspection/cammersingleton.h"
 #include "inspection/ui/cammerwidget.h"
-#include "platform/platformpath.h"
-#include "testsupport/testenv.h"
+#include "testsupport/stationrig.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QScreen>
-#include <QSqlQuery>
 #include <QtTest>
-#include <opencv2/imgcodecs.hpp>
 
 #include <cstring>
 
@@ -35,38 +25,15 @@ void TstViewWindow::cameraImageTriggerShowsAndKeepsTheInspectedFrame()
 {
     TestEnv env;
     QVERIFY(env.isValid());
-    const QJsonObject cam{{"sn", "FRAMES-1"}, {"width", 640}, {"height", 480}, {"cavitiesX", 1}, {"cavitiesY", 1}};
-    QVERIFY(env.writeWorkFile("simcamera.json",
-                              QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", QJsonArray{cam}}}).toJson()));
-    qputenv("STATION_SIMCAMERA_CONFIG", QDir::current().absoluteFilePath("simcamera.json").toLocal8Bit());
+    const QJsonObject cam = stationrig::oneCamera(env, "FRAMES-1");
+    QVERIFY(!cam.isEmpty());
     BoardSim sim;
-    QVERIFY(sim.open() && sim.linkAt(platform::path("/dev/ttyS0").toStdString()));
-    sim.start();
+    std::string err;
+    QVERIFY2(stationrig::startBoard(sim, &err), err.c_str());
 
     // The mould detection: a part left on the cavity floor (grey 200) is NG.
-    const int d = 1;
-    {
-        SimScene scene;
-        scene.configure(cam, 640, 480);
-        QVERIFY(QDir().mkpath("cammer12"));
-        QVERIFY(cv::imwrite("cammer12/template0.bmp", scene.frame(0)));
-        auto owner = std::make_unique<CameraViewState>();
-        auto store = std::make_unique<CammerSingleton>(0, owner.get());
-        const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        const float sx = float(screen.width()) / 640, sy = float(screen.height()) / 480;
-        const int i = d * 100;
-        store->roiCount[d] = 1;
-        store->funcType[i] = 1;
-        store->shapeKind[i] = 1;
-        store->paramA[i] = 0;
-        store->paramB[i] = 50;
-        store->paramC[i] = 170 | (255 << 8);
-        store->rects[i].rect = QRect(qRound(220 * sx), qRound(140 * sy), qRound(40 * sx), qRound(50 * sy));
-        QVERIFY(ParameterStartup::openParamDb(gpWin));
-        QVERIFY(store->SaveDatatoFile());
-        gpWin->paraQuery = QSqlQuery();
-        gpWin->paraDb.close();
-    }
+    const int d = stationrig::kDisplay;
+    QVERIFY(stationrig::teachMould(cam, {{1, QRect(220, 140, 40, 50), 0, 50, 170 | (255 << 8)}}));
 
     auto win = std::make_unique<ReDoWizard>();
     win->show();

@@ -2,11 +2,11 @@
 // rotates every few hundred saves on a fast test clock; the parent kills it
 // at random moments and checks the files after every kill.
 #include "statstestutil.h"
+#include "testsupport/selfchild.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSaveFile>
 #include <QThread>
 #include <QtTest>
@@ -91,16 +91,7 @@ private slots:
         std::mt19937 rng(20260302);
         QMap<QString, QByteArray> seenArchives;
         int withDocument = 0, fresh = 0, settingsAhead = 0, twoNames = 0;
-        auto startChild = [&](QProcess& child) {
-            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-            e.insert(kChildVar, "1");
-            child.setProcessEnvironment(e);
-            child.setWorkingDirectory(env.workDir());
-            child.setStandardErrorFile(QProcess::nullDevice());
-            child.setStandardOutputFile(QProcess::nullDevice());
-            child.start(QCoreApplication::applicationFilePath(), QStringList());
-            return child.waitForStarted();
-        };
+        auto startChild = [&](QProcess& child) { return startSelfAsChild(child, kChildVar, env.workDir()); };
         {
             // The first start makes the live file and the settings; a kill
             // before that finds nothing to keep, so the kills begin once the

@@ -7,11 +7,11 @@
 #include "records/diskmanager.h"
 #include "records/savefialimagethread.h"
 #include "simdrive.h"
+#include "testsupport/selfchild.h"
 #include "testsupport/testenv.h"
 
 #include <QDirIterator>
 #include <QMutex>
-#include <QProcess>
 #include <QThread>
 #include <QtTest>
 
@@ -91,14 +91,7 @@ private slots:
         };
         auto runAndKill = [&](int ms) {
             QProcess child;
-            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-            e.insert(kChildVar, "1");
-            child.setProcessEnvironment(e);
-            child.setWorkingDirectory(env.workDir());
-            child.setStandardErrorFile(QProcess::nullDevice());
-            child.setStandardOutputFile(QProcess::nullDevice());
-            child.start(QCoreApplication::applicationFilePath(), QStringList());
-            if (!child.waitForStarted())
+            if (!startSelfAsChild(child, kChildVar, env.workDir()))
                 return false;
             QThread::msleep(ms);
             child.kill();

@@ -1,0 +1,200 @@
+// The whole station's rig for tests that run the real main window: one
+// 640 x 480 mono camera of the simulated plug-in, the board simulator on the
+// factory set's board port, and the mould detection taught into PARAM.db the
+// way the ROI editor stores it (screen units). Header-only: its users link
+// boardsimcore and simscene themselves.
+#pragma once
+
+#include "boardsim.h"
+#include "mouldingmachine.h"
+#include "simscene.h"
+#include "controller/controlport.h"
+#include "controller/machinecycle.h"
+#include "controller/ui/redowizard.h"
+#include "frame/globals.h"
+#include "frame/parameterstartup.h"
+#include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
+#include "inspection/cameraviewstate.h"
+#include "inspection/cammersingleton.h"
+#include "inspection/ui/cammerwidget.h"
+#include "platform/platformpath.h"
+#include "widgets/boxprompt.h"
+#include "widgets/choosebox.h"
+#include "widgets/colorbutton.h"
+#include "widgets/warnbox.h"
+#include "testsupport/testenv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QtTest>
+#include <opencv2/imgcodecs.hpp>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace stationrig {
+
+// The rig's one camera shows in the view's first display slot.
+constexpr int kDisplay = 1;
+
+// One mono camera, one cavity, no parts unless one is left behind; the
+// plug-in is pointed at it. Empty on failure.
+inline QJsonObject oneCamera(TestEnv& env, const QString& sn)
+{
+    const QJsonObject cam{{"sn", sn}, {"width", 640}, {"height", 480}, {"cavitiesX", 1}, {"cavitiesY", 1}};
+    if (!env.writeWorkFile("simcamera.json",
+                           QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", QJsonArray{cam}}}).toJson()))
+        return {};
+    qputenv("STATION_SIMCAMERA_CONFIG", QDir::current().absoluteFilePath("simcamera.json").toLocal8Bit());
+    return cam;
+}
+
+// The board simulator's machine on the pseudo-terminal the station opens
+// (the factory set's board port is 0).
+inline bool startBoard(BoardSim& sim, std::string* err)
+{
+    if (!sim.open(err) || !sim.linkAt(platform::path("/dev/ttyS0").toStdString(), err))
+        return false;
+    sim.start();
+    return true;
+}
+
+// A rectangle ROI in frame pixels with its detection and parameters.
+struct Roi
+{
+    int type;
+    QRect img;
+    int a, b, c;
+};
+
+// Teaches the ROIs for the rig's camera (the window fills the screen, so
+// frame pixels scale to the screen), with the empty mould's frame as the
+// template; `more` may change PARAM.db further before it closes.
+inline bool teachMould(const QJsonObject& cam, const std::vector<Roi>& rois,
+                       const std::function<bool(QSqlDatabase&)>& more = {})
+{
+    SimScene scene;
+    scene.configure(cam, 640, 480);
+    if (!QDir().mkpath("cammer12") || !cv::imwrite("cammer12/template0.bmp", scene.frame(0)))
+        return false;
+    auto owner = std::make_unique<CameraViewState>(); // both too big for the stack
+    auto store = std::make_unique<CammerSingleton>(0, owner.get());
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const float sx = float(screen.width()) / 640, sy = float(screen.height()) / 480;
+    const int d = kDisplay;
+    for (int r = 0; r < int(rois.size()); ++r) {
+        const Roi& roi = rois[size_t(r)];
+        const int i = d * 100 + r;
+        store->funcType[i] = roi.type;
+        store->shapeKind[i] = 1;
+        store->paramA[i] = roi.a;
+        store->paramB[i] = roi.b;
+        store->paramC[i] = roi.c;
+        store->rects[i].rect = QRect(qRound(roi.img.x() * sx), qRound(roi.img.y() * sy),
+                                     qRound(roi.img.width() * sx), qRound(roi.img.height() * sy));
+    }
+    store->roiCount[d] = int(rois.size());
+    bool ok = ParameterStartup::openParamDb(gpWin) && store->SaveDatatoFile() && (!more || more(gpWin->paraDb));
+    gpWin->paraQuery = QSqlQuery();
+    gpWin->paraDb.close();
+    return ok;
+}
+
+// The window's semi-automatic run on the moulding machine: no passwords, no
+// alarm sound, NG images kept (an alarm's result code is "NG shown"), frames
+// only when the camera is told to shoot. The operator answers every house
+// box with YES (or OK), its text noted in `boxTexts` if given; the machine
+// cycles in real time and the camera shoots each time the mould opens, with
+// a part left behind when `leaveNext` asks for one.
+class MouldRun
+{
+public:
+    MouldRun(BoardSim& sim, ReDoWizard& win, CammerWidget& view, QStringList* boxTexts = nullptr)
+        : machine(sim, timing())
+    {
+        WizardPara& p = *gpWPara;
+        p.systemMode = 0;
+        p.semiAuto = 1;
+        p.enableProdDetect = 0;
+        p.reCheckTimes = 0;
+        p.trigInDelay[1] = 3;
+        p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
+        p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+        gTempNum = std::max(gTempNum, 3);
+        gPicNumNG = 10;
+        p.deriveByMode(&win.curMould);
+        view.camera->setTrigger(true);
+        gpControlIO->InitIOThread();
+        win.cycle->StartDetect();
+
+        BoxPrompt::installShared();
+        QObject::connect(&m_hand, &QTimer::timeout, [boxTexts] {
+            // The window's shared boxes sit inside it: found among all widgets.
+            for (QWidget* w : QApplication::allWidgets()) {
+                if (!w->isVisible())
+                    continue;
+                QWidget* button = nullptr;
+                QString text;
+                if (auto* c = dynamic_cast<ChooseBox*>(w))
+                    button = c->yesButton(), text = c->text();
+                else if (auto* b = dynamic_cast<WarnBox*>(w))
+                    button = b->okButton(), text = b->text();
+                if (!button)
+                    continue;
+                if (boxTexts)
+                    *boxTexts << text;
+                return QTest::mouseClick(button, Qt::LeftButton);
+            }
+        });
+        m_hand.start(20);
+
+        m_clock.start();
+        QObject::connect(&m_tick, &QTimer::timeout, [this, &sim, &view] {
+            machine.tick(m_clock.elapsed());
+            const bool open = sim.inputs() & 1u;
+            if (open && !m_wasOpen) {
+                if (leaveNext)
+                    view.camera->setValue(QString("leftBehind"), 100);
+                leaveNext = false;
+                view.camera->setValue(QString("trigger"), 100);
+            }
+            m_wasOpen = open;
+        });
+        m_tick.start(5);
+    }
+
+    void stop()
+    {
+        m_tick.stop();
+        m_hand.stop();
+    }
+
+    MouldingMachine machine;
+    bool leaveNext = false;
+
+private:
+    static MouldingMachine::Timing timing()
+    {
+        MouldingMachine::Timing t;
+        t.closedMs = 500;
+        t.openMs = 1500;
+        return t;
+    }
+
+    QTimer m_hand, m_tick;
+    QElapsedTimer m_clock;
+    bool m_wasOpen = false;
+};
+
+} // namespace stationrig
