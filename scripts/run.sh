@@ -33,7 +33,11 @@ if [ -x build/boardsim ]; then
   board_pid=$!
   echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log"
 fi
-cleanup() { [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true; }
+xvfb_pid=""
+cleanup() {
+  [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
 trap cleanup EXIT
 
 cd run
@@ -41,10 +45,30 @@ if [ -n "${DISPLAY:-}" ]; then
   "$top/build/station" "$@"
 else
   shot="$top/run/screenshot.png"
-  echo "No DISPLAY: running under xvfb-run at 1280x800."
+  echo "No DISPLAY: running on a virtual X server (Xvfb) at 1280x800."
   echo "While the station runs, a screenshot is taken every 5 s to $shot"
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-    "$0/build/station" "${@:2}" & app=$!
-    while kill -0 $app 2>/dev/null; do sleep 5; import -window root "$1" 2>/dev/null || true; done
-    wait $app' "$top" "$shot" "$@"
+  # The X server runs in a session of its own: a Ctrl-C reaches the station,
+  # which ends in order while its display still stands; the server goes last.
+  coproc XVFB { exec setsid Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp 2>/dev/null; }
+  xvfb_pid=$XVFB_PID
+  display=""
+  read -r -t 20 -u "${XVFB[0]}" display || true
+  if [ -z "$display" ]; then
+    echo "The virtual X server did not start." >&2
+    exit 1
+  fi
+  export DISPLAY=":$display"
+  "$top/build/station" "$@" &
+  app=$!
+  trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM
+  ticks=0
+  while kill -0 "$app" 2>/dev/null; do
+    sleep 1 &
+    wait $! || true
+    ticks=$((ticks + 1))
+    if [ $((ticks % 5)) -eq 0 ]; then import -window root "$shot" 2>/dev/null || true; fi
+  done
+  rc=0
+  wait "$app" || rc=$?
+  exit "$rc"
 fi
