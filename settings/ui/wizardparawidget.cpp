@@ -126,7 +126,7 @@ void WizardParaWidget::buildCommonPage()
     reCheckBox = new EditBox(1, 10, this, messageText(222), QString(), 0, 1);
     reCheckBox->setUse0(true);
     reCheckBox->setSampleMode();
-    reCheckBox->captionLabel()->setFixedWidth(200);
+    widenCaption(reCheckBox);
     reCheckBox->move(30, 335);
     reCheckBox->adjustSize();
     addToPage(CommonPage, reCheckBox);
@@ -134,7 +134,7 @@ void WizardParaWidget::buildCommonPage()
         delayBox[d] = new EditBox(0, 100, this, QStringLiteral("%1 %2").arg(messageText(219)).arg(d + 1),
                                   QStringLiteral("s"), 2, 10);
         delayBox[d]->setSampleMode();
-        delayBox[d]->captionLabel()->setFixedWidth(200);
+        widenCaption(delayBox[d]);
         delayBox[d]->move(30, 395 + d * 60);
         delayBox[d]->adjustSize();
         addToPage(CommonPage, delayBox[d]);
@@ -316,6 +316,16 @@ void WizardParaWidget::ResetReCheck1Text(const QString& text)
 {
     m_reCheck1Text = text;
     reCheckBox->setText(text);
+    widenCaption(reCheckBox);
+}
+
+void WizardParaWidget::widenCaption(EditBox* box)
+{
+    QLabel* caption = box->captionLabel();
+    caption->setFixedWidth(200);
+    QFont f = caption->font();
+    f.setPixelSize(boxpaint::fittedPixelSize(boxpaint::houseFont(27), caption->text(), caption->width(), 27));
+    caption->setFont(f);
 }
 
 void WizardParaWidget::accept()

@@ -158,6 +158,9 @@ private:
     void buildSystemPage();
     ColorButton* pageButton(int page, const QString& caption, int style, const QRect& r);
     void addToPage(int page, QWidget* w);
+    // Gives an editor's caption the page's wider place; a name still too long
+    // shrinks rather than being cut.
+    static void widenCaption(EditBox* box);
     // The camera page: the view being tuned, its values into the editors,
     // and one setter after an editor changed.
     CammerWidget* tunedView() const;

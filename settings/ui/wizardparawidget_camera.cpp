@@ -58,12 +58,7 @@ void WizardParaWidget::buildCameraPage()
     for (const auto& e : editors) {
         auto* b = new EditBox(0, e.max, this, messageText(e.msg), QString(), 0, 1);
         b->setSampleMode();
-        // The page has room for whole names; a longer one shrinks rather than being cut.
-        QLabel* caption = b->captionLabel();
-        caption->setFixedWidth(200);
-        QFont f = caption->font();
-        f.setPixelSize(boxpaint::fittedPixelSize(f, caption->text(), caption->width(), f.pixelSize()));
-        caption->setFont(f);
+        widenCaption(b);
         b->move(30, kTop + 58 + row * 56);
         b->adjustSize();
         addToPage(CameraPage, b);
