@@ -37,12 +37,14 @@ void IOThread::statusAnswer(uint32_t word, uint32_t previous)
         // opened and closed while the station heard nothing.
         for (int i = 0; i < 16; ++i) {
             const qint64 p = m_period[i];
-            if (p <= 0 || m_high[i] < 0 || m_rise[i] < 0)
+            // A rhythm that had already stopped when the answers stopped (the
+            // machine standing) says nothing about the gap.
+            if (p <= 0 || m_high[i] < 0 || m_rise[i] < 0 || from - m_rise[i] > 2 * p)
                 continue;
-            int lost = 0;
-            for (qint64 end = m_rise[i] + p + m_high[i]; end <= t && lost < 1000; end += p)
-                if (end > from)
-                    ++lost;
+            qint64 end = m_rise[i] + p + m_high[i];
+            if (end <= from)
+                end += ((from - end) / p + 1) * p;
+            const int lost = end > t ? 0 : int(std::min<qint64>((t - end) / p + 1, 1000));
             if (lost > 0) {
                 qWarning("I/O board: about %d rise(s) of input %d lost in the burst", lost, i);
                 emit sigCyclesLost(i, lost, int(t - from));

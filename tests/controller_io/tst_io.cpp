@@ -631,6 +631,21 @@ void TstIo::badAnswerBurstIsLoggedAndLostCycleRecorded()
     QCOMPARE(win.records[0], "info: " + messageText(781).arg(2500).arg(1).arg(0));
     QCOMPARE(log.matching({"polls without a valid answer", "2500 ms"}).size(), 1);
     QCOMPARE(m_port->IOInTrigger(0), 0); // nothing rose that the station saw
+
+    // The machine stands for a minute before the next burst: no opening is
+    // claimed lost, though the burst is logged.
+    QTRY_COMPARE_WITH_TIMEOUT(m_sim->pendingFaults(), 0, 2000);
+    m_clock.advance(60000);
+    m_port->updateThreadProtectTiming();
+    QTest::qWait(100);
+    m_sim->injectFault(BoardSim::Fault::BadCheck, 80);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->pendingFaults() < 75, 2000);
+    m_clock.advance(2500);
+    m_port->updateThreadProtectTiming();
+    QVERIFY(m_sim->pendingFaults() > 0);
+    QTRY_COMPARE_WITH_TIMEOUT(log.matching({"polls without a valid answer"}).size(), 2, 3000);
+    QTest::qWait(100);
+    QCOMPARE(win.records.size(), 1);
     m_port.reset();
     gpWin = nullptr;
 }
