@@ -167,16 +167,14 @@ bool ViewWatch2ZEL::post(const QString& urlPath, const QJsonObject& body)
 
 void ViewWatch2ZEL::postHere(const QString& urlPath, const QByteArray& body)
 {
-    const qint64 now = Clock::instance()->monotonicMs();
     int session = 0;
     {
         QMutexLocker lock(&m_mutex);
         if (m_base.isEmpty())
             return;
         session = m_session;
-        m_waiting.append(now);
     }
-    m_queue.append(Pending{urlPath, body, now, session});
+    m_queue.append(Pending{urlPath, body, 0, session});
     sendNext();
 }
 
@@ -195,19 +193,28 @@ void ViewWatch2ZEL::sendNext()
         m_queue.removeFirst();
     if (m_reply || m_queue.isEmpty() || url.isEmpty())
         return;
-    const Pending p = m_queue.takeFirst();
+    Pending p = m_queue.takeFirst();
+    // The answer is due from the moment it is sent: a request waiting its
+    // turn behind others is not one the bridge left unanswered.
+    p.sentMs = Clock::instance()->monotonicMs();
+    {
+        QMutexLocker lock(&m_mutex);
+        m_waiting.append(p.sentMs);
+    }
     url.setPath(p.path);
     if (!m_net)
         m_net = new QNetworkAccessManager(this);
     QNetworkRequest req(url);
     req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    // A bridge that never answers must not hold the queue for ever.
+    req.setTransferTimeout(int(kAnswerWithinMs));
     m_reply = m_net->post(req, p.body);
     QNetworkReply* reply = m_reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply, p] {
         reply->deleteLater();
         if (m_reply == reply)
             m_reply = nullptr;
-        answered(p.session, p.queuedMs, reply->error() == QNetworkReply::NoError, p.path, reply->errorString());
+        answered(p.session, p.sentMs, reply->error() == QNetworkReply::NoError, p.path, reply->errorString());
         sendNext();
     });
 }

@@ -89,7 +89,7 @@ private:
     {
         QString path;
         QByteArray body;
-        qint64 queuedMs = 0;
+        qint64 sentMs = 0; // when it went on the wire: the answer is due from then
         int session = 0;
     };
     QList<Pending> m_queue;
