@@ -145,18 +145,17 @@ void ZEV_NETMN::finish_PeriodRecord()
 {
     const QString group = gpWPara ? gpWPara->getCurGroupName() : QString();
     const QDateTime now = Clock::instance()->now();
-    PeriodRecord done;
-    {
-        QMutexLocker lock(&m_mutex);
-        m_current.finish = now;
-        m_current.projectName = group;
-        m_current.rois = m_rois;
-        m_current.open = false;
-        m_last = m_current;
-        done = m_last;
-    }
+    QMutexLocker lock(&m_mutex);
+    m_current.finish = now;
+    m_current.projectName = group;
+    m_current.rois = m_rois;
+    m_current.open = false;
+    m_last = m_current;
+    // Still under the record's lock (in the writer's order): a picture the
+    // writer hands over now must find this record last in the list, not the
+    // one before it.
     QMutexLocker list(&m_listMutex);
-    m_lastRecords.append(done);
+    m_lastRecords.append(m_last);
     while (m_lastRecords.size() > kLastRecords)
         m_lastRecords.removeFirst();
 }
