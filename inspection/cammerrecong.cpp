@@ -485,6 +485,8 @@ void CammerRecong::VarTrain(int d)
 {
     if (!view || !roiStore || d < 0 || d >= kDetections)
         return;
+    // What a worker judged before this training is stale: judge it again.
+    takePrepared(-1);
     CameraViewState& v = *view;
     for (int r = 0; r < kRois; ++r) {
         if (grayMatchers[d][r].IsValid())
@@ -567,6 +569,8 @@ void CammerRecong::CreateShape(int d)
 {
     if (!view || !roiStore || d < 0 || d >= kDetections || !gpWPara)
         return;
+    // What a worker judged before this training is stale: judge it again.
+    takePrepared(-1);
     CameraViewState& v = *view;
     const WizardPara& p = *gpWPara;
     if (p.motionCorrect == -1 || v.isColor)
@@ -753,6 +757,7 @@ void CammerRecong::CreateHomoShape(int d)
 {
     if (!view || !roiStore || d < 0 || d >= kDetections || !gpWPara)
         return;
+    takePrepared(-1); // as in VarTrain
     CameraViewState& v = *view;
     if (gpWPara->angleCorrect == 0 || v.isColor)
         return;
