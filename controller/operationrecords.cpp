@@ -64,14 +64,6 @@ QString uniquePath(const QString& base, const QString& suffix)
 // column is added where it is missing).
 const QString kColumns = QStringLiteral("recordtime, recordpassword, remarks");
 
-bool sameFile(const QString& a, const QString& b)
-{
-    struct stat sa, sb;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Rows of table RECORD in path; -1 when it cannot be read.
 int rowCount(const QString& path)
 {

@@ -1,4 +1,5 @@
 #include "records/resstatisticsdatabase.h"
+#include "frame/safefile.h"
 
 #include "frame/databasefile.h"
 #include "frame/globals.h"
@@ -34,14 +35,6 @@ void syncPath(const QString& path)
         ::fsync(fd);
         ::close(fd);
     }
-}
-
-bool sameFile(const QString& a, const QString& b)
-{
-    struct stat sa, sb;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 // The template is copied only when it is a sound database with the table;
