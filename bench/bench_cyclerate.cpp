@@ -333,14 +333,7 @@ RateResult runRate(Station& s, int periodMs, int cycles)
         }
         done = true;
     });
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done)
-            loop.quit();
-    });
-    check.start(10);
-    loop.exec();
+    runEventsUntil(done);
     machine.join();
     stop = true;
     cameras.join();
@@ -352,8 +345,9 @@ RateResult runRate(Station& s, int periodMs, int cycles)
     r.late = m.lateClamps();
     r.heldMs = m.heldMs();
     // The last board answers and wake-ups before the next rate.
-    QTimer::singleShot(200, &loop, &QEventLoop::quit);
-    loop.exec();
+    QEventLoop settle;
+    QTimer::singleShot(200, &settle, &QEventLoop::quit);
+    settle.exec();
     return r;
 }
 

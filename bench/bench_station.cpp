@@ -275,14 +275,7 @@ RateFigures runMachine(Station& s, int periodMs, int cycles)
         }
         done = true;
     });
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done)
-            loop.quit();
-    });
-    check.start(10);
-    loop.exec();
+    runEventsUntil(done);
     machine.join();
     for (std::thread& t : shooters)
         t.join();

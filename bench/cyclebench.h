@@ -6,7 +6,11 @@
 #include "frame/globals.h"
 #include "platform/platformpath.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -14,6 +18,20 @@ inline double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Runs the GUI's event loop (the station's cycle lives there) until a
+// worker thread sets `done`.
+inline void runEventsUntil(const std::atomic<bool>& done)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done)
+            loop.quit();
+    });
+    check.start(10);
+    loop.exec();
 }
 
 // The simulator on a pseudo-terminal where the station looks for the board,
