@@ -5,6 +5,7 @@
 // touches on the view, boxes answered from a timer). The verdict is read on
 // the wire and in the files. Real time; every wait is bounded.
 #include "boardsim.h"
+#include "testsupport/finger.h"
 #include "mouldingmachine.h"
 #include "simscene.h"
 #include "controller/controlport.h"
@@ -94,20 +95,9 @@ struct Station {
         // The operator answers every house box, noting its text.
         BoxPrompt::installShared();
         QObject::connect(&hand, &QTimer::timeout, [this] {
-            for (QWidget* w : QApplication::allWidgets()) {
-                if (!w->isVisible())
-                    continue;
-                if (auto* c = dynamic_cast<ChooseBox*>(w)) {
-                    boxes << c->text();
-                    QTest::mouseClick(answerYes ? c->yesButton() : c->noButton(), Qt::LeftButton);
-                    return;
-                }
-                if (auto* b = dynamic_cast<WarnBox*>(w)) {
-                    boxes << b->text();
-                    QTest::mouseClick(b->okButton(), Qt::LeftButton);
-                    return;
-                }
-            }
+            const QString text = finger::answerShownBox(answerYes);
+            if (!text.isNull())
+                boxes << text;
         });
         hand.start(20);
         MouldingMachine::Timing timing;
