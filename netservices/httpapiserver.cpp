@@ -150,6 +150,9 @@ bool HttpApiServer::start()
     s.set_read_timeout(0, kReadTimeoutMs * 1000);
     s.set_write_timeout(kWriteTimeoutMs / 1000, (kWriteTimeoutMs % 1000) * 1000);
     s.set_keep_alive_timeout(kKeepAliveSeconds);
+    // An answer's header and body go out as separate writes: without this the
+    // body waits for the client's delayed acknowledgement of the header.
+    s.set_tcp_nodelay(true);
     // A known path asked with another method: 405, before any handler.
     s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         for (size_t i = 0; i < std::size(kRoutes); ++i) {
