@@ -8,7 +8,7 @@
 #include "frame/globals.h"
 #include "netservices/httpapiserver.h"
 #include "records/resstatisticsdatabase.h"
-#include "records/resstatisticsparam.h"
+#include "statsdays.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,21 +50,7 @@ Env& env()
         ResStatisticsDatabase::writeTemplate(ResStatisticsDatabase::templateFile());
         auto* clock = new TestClock(QDateTime(kFirst, QTime(8, 30)));
         Clock::install(clock);
-        {
-            ResStatisticsParam m;
-            m.init("default", 8);
-            for (int day = 0; day < kDays; ++day) {
-                for (int h = 0; h < 24; ++h) {
-                    for (int cycle = 0; cycle < 4; ++cycle)
-                        for (int d = 0; d < 8; ++d)
-                            m.addRecord(d, 0, {true, true, (cycle + d) % 5 != 0, true, true, true, h % 7 != 0, true},
-                                        d == 7);
-                    clock->advance(3600 * 1000);
-                }
-                m.checkDate();
-            }
-            m.shutdown();
-        }
+        writeStatisticsDays(clock, kDays, {"default"});
         Env out;
         out.from = kFirst.addDays(5).toString("yyyy-MM-dd") + " 08:00:00";
         out.to = kFirst.addDays(36).toString("yyyy-MM-dd") + " 07:59:59";

@@ -163,15 +163,7 @@ bool TstHttpApi::startStation(bool runCycles)
     m_sim = std::make_unique<BoardSim>();
     std::string err;
     if (cam.isEmpty() || !stationrig::startBoard(*m_sim, &err)
-        || !stationrig::teachMould(cam, {{0, kPin, 25, 100, 3}}, [](QSqlDatabase& db) {
-               // Statistics on (the 10th value of system6), as an operator sets it.
-               QSqlQuery q(db);
-               if (!q.exec("select value from sysparam where name = 'system6'") || !q.next())
-                   return false;
-               QStringList values = q.value(0).toString().split(' ');
-               values[9] = "1";
-               return q.exec(QString("update sysparam set value = '%1' where name = 'system6'").arg(values.join(' ')));
-           }))
+        || !stationrig::teachMould(cam, {{0, kPin, 25, 100, 3}}, stationrig::statisticsOn))
         return false;
     // The device: its name in the network settings, its identity from the
     // CPU serial, as the start-up takes them.
