@@ -385,6 +385,22 @@ void TstHttpApi::slowAndManyClients()
     for (auto& f : slow)
         QVERIFY(!wait(f));
     QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 0);
+
+    // The run ends while a clear waits for the screen thread, which is busy
+    // ending it: the server stops at once, the clear is withdrawn, not done.
+    ProductionCounters::store(gAllCycleNum[0], 5);
+    auto pending = std::async(std::launch::async, [port] {
+        httplib::Client c("127.0.0.1", port);
+        auto r = c.Post("/v18/http/clear_count", "{}", "application/json");
+        return r ? r->status : -1;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    t.restart();
+    m_api->stop();
+    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(pending.get(), 503);
+    QCoreApplication::processEvents();
+    QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 5);
 }
 
 QTEST_MAIN(TstHttpApi)
