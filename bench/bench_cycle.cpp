@@ -18,14 +18,19 @@
 #include "frame/wizardpara.h"
 #include "inspection/cameraviewstate.h"
 #include "netservices/modbusfuzz.h"
+#include "netservices/httpapiserver.h"
 #include "netservices/modbusserver.h"
 
+#include <QDateTime>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <httplib.h>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -163,10 +168,53 @@ struct Rig {
     }
 };
 
-// fuzz: the station's Modbus slave is served and fed malformed frames by
-// eight clients throughout.
-void decisionToWire(benchmark::State& st, bool fuzz)
+// Eight clients asking the station's HTTP API for a month of production
+// counts and for the day's journal, back to back, until stopped.
+class HttpLoad
 {
+public:
+    explicit HttpLoad(quint16 port)
+    {
+        for (int c = 0; c < 8; ++c)
+            m_threads.emplace_back([this, port, c] {
+                httplib::Client cli("127.0.0.1", port);
+                cli.set_keep_alive(true);
+                cli.set_tcp_nodelay(true);
+                const QDateTime now = QDateTime::currentDateTime();
+                const std::string month =
+                    "{\"starttime\": \"" + now.addDays(-31).toString("yyyy-MM-dd hh:mm:ss").toStdString()
+                    + "\", \"finishtime\": \"" + now.toString("yyyy-MM-dd hh:mm:ss").toStdString() + "\"}";
+                const std::string day = "{\"date\": \"" + now.toString("yyyy-MM-dd").toStdString() + "\"}";
+                for (int i = 0; !m_stop; ++i) {
+                    auto r = (i + c) % 2 ? cli.Post("/v18/http/get_production_count_bytime", month, "application/json")
+                                         : cli.Post("/v18/http/get_operation_record", day, "application/json");
+                    if (r && r->status == 200)
+                        ++m_answered;
+                }
+            });
+    }
+    ~HttpLoad()
+    {
+        m_stop = true;
+        for (auto& t : m_threads)
+            t.join();
+    }
+    long answered() const { return m_answered; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_answered{0};
+    std::vector<std::thread> m_threads;
+};
+
+enum class Load { None, ModbusFuzz, HttpClients };
+
+// ModbusFuzz: the station's Modbus slave is served and fed malformed frames
+// by eight clients throughout. HttpClients: the HTTP API is served and asked
+// by eight clients throughout.
+void decisionToWire(benchmark::State& st, Load load)
+{
+    const bool fuzz = load == Load::ModbusFuzz;
     Rig rig;
     if (!rig.up(2)) {
         st.SkipWithError("board link did not come up");
@@ -182,6 +230,17 @@ void decisionToWire(benchmark::State& st, bool fuzz)
             return;
         }
         fuzzer = std::make_unique<ModbusFuzz>(modbus->port(), 8, 1L << 40);
+    }
+    std::unique_ptr<HttpApiServer> api;
+    std::unique_ptr<HttpLoad> clients;
+    if (load == Load::HttpClients) {
+        qputenv("STATION_HTTP_PORT", "0");
+        api = std::make_unique<HttpApiServer>();
+        if (!api->start()) {
+            st.SkipWithError("HTTP API did not start");
+            return;
+        }
+        clients = std::make_unique<HttpLoad>(api->port());
     }
     std::vector<double> decision, bare;
     for (auto _ : st) {
@@ -217,13 +276,22 @@ void decisionToWire(benchmark::State& st, bool fuzz)
         fuzzer->wait();
         st.counters["fuzz_frames"] = double(fuzzer->sent());
     }
+    if (clients) {
+        const long answered = clients->answered();
+        clients.reset();
+        api.reset();
+        st.counters["http_answers"] = double(answered);
+    }
 }
 
-void BM_DecisionToWire(benchmark::State& st) { decisionToWire(st, false); }
+void BM_DecisionToWire(benchmark::State& st) { decisionToWire(st, Load::None); }
 BENCHMARK(BM_DecisionToWire)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-void BM_DecisionToWireUnderModbusFuzz(benchmark::State& st) { decisionToWire(st, true); }
+void BM_DecisionToWireUnderModbusFuzz(benchmark::State& st) { decisionToWire(st, Load::ModbusFuzz); }
 BENCHMARK(BM_DecisionToWireUnderModbusFuzz)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_DecisionToWireUnderHttpClients(benchmark::State& st) { decisionToWire(st, Load::HttpClients); }
+BENCHMARK(BM_DecisionToWireUnderHttpClients)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void BM_TriggerToOutputDelay0(benchmark::State& st)
 {

@@ -7,6 +7,7 @@
 #include "frame/globals.h"
 #include "records/resstatisticsdatabase.h"
 #include "records/resstatisticsparam.h"
+#include "statsdays.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -50,24 +51,7 @@ struct Year
     TestClock* clock = benchEnv();
     QDate first = kFirst;
 
-    Year()
-    {
-        ResStatisticsParam m;
-        m.init("default", 8);
-        const char* groups[] = {"default", "mould-B", "mould-C"};
-        for (int day = 0; day < 366; ++day) {
-            for (int h = 0; h < 24; ++h) {
-                m.setParamGroup(QLatin1String(groups[h % 3]));
-                for (int cycle = 0; cycle < 4; ++cycle)
-                    for (int d = 0; d < 8; ++d)
-                        m.addRecord(d, 0, {true, true, (cycle + d) % 5 != 0, true, true, true, h % 7 != 0, true},
-                                    d == 7);
-                clock->advance(3600 * 1000);
-            }
-            m.checkDate();
-        }
-        m.shutdown();
-    }
+    Year() { writeStatisticsDays(clock, 366, {"default", "mould-B", "mould-C"}); }
     QString day(int n) const { return first.addDays(n).toString("yyyy-MM-dd"); }
 };
 

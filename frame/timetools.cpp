@@ -1,5 +1,7 @@
 #include "frame/timetools.h"
 
+#include "platform/commandrunner.h"
+
 #include <QDateTime>
 #include <chrono>
 
@@ -22,4 +24,12 @@ quint64 gettimeofday_us()
 {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
     return static_cast<quint64>(std::chrono::duration_cast<std::chrono::microseconds>(now).count());
+}
+
+bool setSystemDateTime(const QDateTime& when)
+{
+    const QString text = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const bool date = CommandRunner::bash(QStringLiteral("date -s \"%1\"").arg(text), 3000).exitCode == 0;
+    const bool hw = CommandRunner::bash(QStringLiteral("hwclock --systohc"), 3000).exitCode == 0;
+    return date && hw;
 }

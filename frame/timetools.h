@@ -1,6 +1,8 @@
 #pragma once
 #include <QtGlobal>
 
+class QDateTime;
+
 // Time stamps for task records and the network side.
 
 // Milliseconds since the epoch.
@@ -11,3 +13,7 @@ int curtime_qint64_2_int();
 int curtime_from_ms(qint64 ms);
 // Microseconds since the epoch (wall clock).
 quint64 gettimeofday_us();
+
+// Sets the system clock ("date -s") and the hardware clock from it
+// ("hwclock --systohc") through the command runner. False when either fails.
+bool setSystemDateTime(const QDateTime& when);

@@ -1,6 +1,8 @@
 # netservices/: which library each file belongs to. stationcore never links Qt Widgets;
 # a file that needs a widget goes to stationgui.
 list(APPEND STATION_CORE_SOURCES
+  netservices/httpapiserver.cpp
+  netservices/httpapiserver.h
   netservices/modbusserver.cpp
   netservices/modbusserver.h
   netservices/netcards.cpp

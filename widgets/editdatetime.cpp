@@ -1,5 +1,5 @@
 #include "widgets/editdatetime.h"
-#include "platform/commandrunner.h"
+#include "frame/timetools.h"
 #include "widgets/boxpaint.h"
 
 #include <QDateEdit>
@@ -56,8 +56,6 @@ void EditDateTime::ShowDateTime()
 
 void EditDateTime::setSysDateTime()
 {
-    const QString text = QDateTime(m_date->date(), m_time->time()).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    // Neither outcome is examined: the caller restarts the panel next.
-    CommandRunner::bash(QStringLiteral("date -s \"%1\"").arg(text), 3000);
-    CommandRunner::bash(QStringLiteral("hwclock --systohc"), 3000);
+    // The outcome is not examined: the caller restarts the panel next.
+    setSystemDateTime(QDateTime(m_date->date(), m_time->time()));
 }

@@ -5,6 +5,7 @@
 #include "controller/ui/redowizard.h"
 #include "controller/stationexit.h"
 #include "frame/signalwatch.h"
+#include "netservices/httpapiserver.h"
 #include "netservices/zev_netmn.h"
 #include "records/copy2movedisk.h"
 #include "records/countgroup.h"
@@ -47,10 +48,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
 constexpr const char* kVersionJson = "ruv_net/config.json";
+
+// The HTTP API, from the network services' start to the end of the run.
+std::unique_ptr<HttpApiServer> g_httpApi;
 
 } // namespace
 
@@ -88,6 +93,8 @@ void printSummary()
         std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
                     qPrintable(cams->cameras[i].serial()));
     std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
+    if (g_httpApi && g_httpApi->isListening())
+        std::printf("  HTTP API: http://%s:%u/v18/http/\n", qPrintable(g_httpApi->address()), g_httpApi->port());
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);
@@ -99,6 +106,8 @@ void printSummary()
 // cameras are stopped and closed by the ordered end itself.
 void joinStationThreads()
 {
+    // First: its requests reach into what the others own.
+    g_httpApi.reset();
     if (gpSaveFialImageThread) {
         gpSaveFialImageThread->requestStop();
         gpSaveFialImageThread->wait();
@@ -257,6 +266,8 @@ int stationMain(int argc, char** argv)
     gDeviceID = getlocal_deviceid();
     writeVersionToJson();
     ZEV_NETMN::instance()->initStart();
+    g_httpApi = std::make_unique<HttpApiServer>();
+    g_httpApi->start();
     Copy2MoveDisk* writer = Copy2MoveDisk::getInstance();
     writer->setDays(gpWPara->days);
     if (gpWPara->useDiskSaveImage)

@@ -54,14 +54,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     QVERIFY(stationrig::teachMould(
         cam,
         {{1, kOnPart2000, 0, 50, part}, {1, kOnPart2001, 0, 50, part}, {1, kToEdge, 0, 1250, plate}, {0, kPin, 25, 100, 3}},
-        [](QSqlDatabase& db) {
-            QSqlQuery q(db);
-            if (!q.exec("select value from sysparam where name = 'system6'") || !q.next())
-                return false;
-            QStringList values = q.value(0).toString().split(' ');
-            values[9] = "1";
-            return q.exec(QString("update sysparam set value = '%1' where name = 'system6'").arg(values.join(' ')));
-        }));
+        stationrig::statisticsOn));
 
     auto win = std::make_unique<ReDoWizard>();
     win->show();

@@ -111,6 +111,18 @@ inline bool teachMould(const QJsonObject& cam, const std::vector<Roi>& rois,
     return ok;
 }
 
+// Switches the statistics on (the 10th value of system6), as an operator
+// does; for teachMould's `more`.
+inline bool statisticsOn(QSqlDatabase& db)
+{
+    QSqlQuery q(db);
+    if (!q.exec("select value from sysparam where name = 'system6'") || !q.next())
+        return false;
+    QStringList values = q.value(0).toString().split(' ');
+    values[9] = "1";
+    return q.exec(QString("update sysparam set value = '%1' where name = 'system6'").arg(values.join(' ')));
+}
+
 // The window's semi-automatic run on the moulding machine: no passwords, no
 // alarm sound, NG images kept (an alarm's result code is "NG shown"), frames
 // only when the camera is told to shoot. The operator answers every house
