@@ -54,8 +54,15 @@ void EditDateTime::ShowDateTime()
     m_time->setTime(now.time());
 }
 
+bool EditDateTime::timeExists() const
+{
+    return QDateTime(m_date->date(), m_time->time()).isValid();
+}
+
 void EditDateTime::setSysDateTime()
 {
+    if (!timeExists())
+        return;
     const QString text = QDateTime(m_date->date(), m_time->time()).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     // Neither outcome is examined: the caller restarts the panel next.
     CommandRunner::bash(QStringLiteral("date -s \"%1\"").arg(text), 3000);
