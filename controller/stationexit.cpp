@@ -22,10 +22,13 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
 {
     if (g_ending.exchange(true))
         return false;
-    static const int kRecordMsg[] = {295, 292, 293};
+    // What happens, not the question that was asked before it.
+    static const int kRecordMsg[] = {295, 292, 800};
     LOG(INFO) << "station ending (" << (kind == Exit ? "exit" : kind == PowerOff ? "power off" : "reboot") << ")";
     if (gpWin)
         gpWin->InsertRecord(messageText(kRecordMsg[kind]).trimmed(), QStringLiteral("operate"));
+    if (hooks.beforeSave)
+        hooks.beforeSave();
     if (gpWPara)
         gpWPara->SaveDatatoFile();
     if (gpWin) {

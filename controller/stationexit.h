@@ -16,6 +16,9 @@ public:
         std::function<void()> writeCounters; // the production counters
         std::function<void()> stopWatchdog;  // lets the board's watchdog lapse
         std::function<void()> afterClose;    // with the databases closed, before the command
+        // The change the end is for (a new language), made once the record
+        // is written in the language in force and before the set is saved.
+        std::function<void()> beforeSave;
     };
 
     // Runs every step once (a second call while one runs does nothing) and

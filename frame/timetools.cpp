@@ -28,6 +28,9 @@ quint64 gettimeofday_us()
 
 bool setSystemDateTime(const QDateTime& when)
 {
+    // A time local time skips has no text: "date -s" would get an empty one.
+    if (!when.isValid())
+        return false;
     const QString text = when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     const bool date = CommandRunner::bash(QStringLiteral("date -s \"%1\"").arg(text), 3000).exitCode == 0;
     const bool hw = CommandRunner::bash(QStringLiteral("hwclock --systohc"), 3000).exitCode == 0;

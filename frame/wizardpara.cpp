@@ -411,10 +411,12 @@ void WizardPara::LoadDatafromFile()
         QFile f(QStringLiteral("sysadd.txt"));
         if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
             QTextStream in(&f);
-            int index = 0;
+            int index = -1;
             in >> index;
+            // A damaged file names no group: the settings in force cannot be
+            // told to belong to one.
             if (in.status() != QTextStream::Ok)
-                index = 0;
+                index = -1;
             groupIndex = index;
         } else {
             writeGroupIndex(groupIndex);

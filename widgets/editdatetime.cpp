@@ -54,8 +54,15 @@ void EditDateTime::ShowDateTime()
     m_time->setTime(now.time());
 }
 
+bool EditDateTime::timeExists() const
+{
+    return QDateTime(m_date->date(), m_time->time()).isValid();
+}
+
 void EditDateTime::setSysDateTime()
 {
+    if (!timeExists())
+        return;
     // The outcome is not examined: the caller restarts the panel next.
     setSystemDateTime(QDateTime(m_date->date(), m_time->time()));
 }

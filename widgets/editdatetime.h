@@ -13,7 +13,11 @@ public:
 
     // Fills both editors with the current local date and time.
     void ShowDateTime();
-    // Sets the system clock and the hardware clock from the editors.
+    // Whether the editors' date and time exist in local time (not in the hour
+    // a daylight-saving change skips).
+    bool timeExists() const;
+    // Sets the system clock and the hardware clock from the editors; a time
+    // that does not exist sets nothing.
     void setSysDateTime();
 
     QDateEdit* dateEdit() const { return m_date; }

@@ -809,7 +809,8 @@ void ReDoWizard::endStation(int kind)
                                  ResStatisticsParam::getInstance()->shutdown();
                              },
                              [] { StopWTD(); },
-                             settingsWindow ? settingsWindow->afterClose : std::function<void()>()};
+                             settingsWindow ? settingsWindow->afterClose : std::function<void()>(),
+                             settingsWindow ? settingsWindow->beforeSave : std::function<void()>()};
     stopImageWriter();
     if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
         QCoreApplication::exit(0);

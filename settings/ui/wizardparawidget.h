@@ -111,9 +111,11 @@ public:
     std::function<void()> showRecords;
     std::function<void()> exportData;
     // The ordered end of the run (StationExit kinds). afterClose, when set,
-    // runs once the databases are closed, before the system command.
+    // runs once the databases are closed, before the system command;
+    // beforeSave once the end's record is written, before the set is saved.
     std::function<void(int kind)> endStation;
     std::function<void()> afterClose;
+    std::function<void()> beforeSave;
     // After a commit: the USB image writer takes the days and is started or
     // stopped when "use disk" changed (its value before the commit given).
     std::function<void(int useBefore)> imageSettingsCommitted;

@@ -22,10 +22,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <glog/logging.h>
 
 namespace {
 const QString kDefaultGroup = QStringLiteral("default");
-// The files a parameter group holds.
+// The files a parameter group holds besides its per-camera directories.
 const char* const kGroupFiles[] = {"PARAM.db", "SN.db"};
 
 QStringList groupNames()
@@ -33,17 +35,100 @@ QStringList groupNames()
     return QDir(QStringLiteral("./paraGroup")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-// Written beside the target and renamed over it: the target is never half
-// copied.
-bool copyOver(const QString& from, const QString& to)
+// The per-camera directories ("cammer<camera><detection>") hold the templates
+// and ignore points that the ROIs in PARAM.db were taught against: a group's
+// ROIs judged against another mould's templates would give wrong verdicts.
+QStringList cameraDirs(const QString& in)
 {
-    const QString part = to + QStringLiteral(".part");
-    QFile::remove(part);
-    if (!QFile::copy(from, part))
-        return false;
-    QFile::remove(to);
-    return QFile::rename(part, to);
+    static const QRegularExpression kName(QStringLiteral("^cammer[1-8][1-8]$"));
+    QStringList out;
+    for (const QString& d : QDir(in).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+        if (kName.match(d).hasMatch())
+            out << d;
+    return out;
 }
+
+bool copyFolder(const QString& from, const QString& to)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    const QDir src(from);
+    for (const QFileInfo& f : src.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString target = to + QLatin1Char('/') + f.fileName();
+        if (f.isDir() ? !copyFolder(f.filePath(), target) : !QFile::copy(f.filePath(), target))
+            return false;
+    }
+    return true;
+}
+
+// A set of settings (the two databases and the per-camera directories) copied
+// from one place to another. Everything is first copied beside its place
+// ("<name>.part"); only when every copy succeeded does it replace what is
+// there, so a failed copy leaves both places as they were.
+class SettingsCopy
+{
+public:
+    SettingsCopy(const QString& from, const QString& to)
+        : m_from(from)
+        , m_to(to)
+    {
+        for (const char* f : kGroupFiles)
+            if (QFile::exists(from + QLatin1Char('/') + QLatin1String(f)))
+                m_files << QString::fromLatin1(f);
+        m_dirs = cameraDirs(from);
+    }
+
+    bool stage()
+    {
+        bool ok = QDir().mkpath(m_to);
+        for (const QString& f : m_files) {
+            const QString part = staged(f);
+            QFile::remove(part);
+            ok = ok && QFile::copy(m_from + QLatin1Char('/') + f, part);
+        }
+        for (const QString& d : m_dirs) {
+            QDir(staged(d)).removeRecursively();
+            ok = ok && copyFolder(m_from + QLatin1Char('/') + d, staged(d));
+        }
+        if (!ok)
+            discard();
+        return ok;
+    }
+
+    // Per-camera directories the source lacks go: their templates belong to
+    // other ROIs.
+    bool commit() const
+    {
+        bool ok = true;
+        for (const QString& d : cameraDirs(m_to))
+            if (!m_dirs.contains(d))
+                ok = QDir(place(d)).removeRecursively() && ok;
+        for (const QString& f : m_files) {
+            QFile::remove(place(f));
+            ok = QFile::rename(staged(f), place(f)) && ok;
+        }
+        for (const QString& d : m_dirs) {
+            QDir(place(d)).removeRecursively();
+            ok = QDir().rename(staged(d), place(d)) && ok;
+        }
+        return ok;
+    }
+
+    void discard() const
+    {
+        for (const QString& f : m_files)
+            QFile::remove(staged(f));
+        for (const QString& d : m_dirs)
+            QDir(staged(d)).removeRecursively();
+    }
+
+private:
+    QString place(const QString& name) const { return m_to + QLatin1Char('/') + name; }
+    QString staged(const QString& name) const { return place(name) + QStringLiteral(".part"); }
+
+    QString m_from, m_to;
+    QStringList m_files, m_dirs;
+};
 
 // The current group's position and name again after the list changed.
 void followGroup(const QString& name)
@@ -133,14 +218,10 @@ void WizardParaWidget::SlotParaGroupBackup()
         tellOperator(796);
         return;
     }
-    const QString dir = QStringLiteral("./paraGroup/") + name;
-    QDir().mkpath(dir);
-    for (const char* f : kGroupFiles) {
-        const QString file = QString::fromLatin1(f);
-        if (QFile::exists(file) && !copyOver(file, dir + QLatin1Char('/') + file)) {
-            tellOperator(796);
-            return;
-        }
+    SettingsCopy copy(QStringLiteral("."), QStringLiteral("./paraGroup/") + name);
+    if (!copy.stage() || !copy.commit()) {
+        tellOperator(796);
+        return;
     }
     followGroup(name);
     if (gpWin)
@@ -166,10 +247,21 @@ void WizardParaWidget::SlotParaGroupDelete()
         tellOperator(653);
         return;
     }
+    // The live settings are labelled with their group: it stays while they
+    // are in force, or they would carry a name that no longer exists.
+    const QString current = gpWPara ? gpWPara->getCurGroupName() : QString();
+    if (name == current) {
+        tellOperator(802);
+        return;
+    }
     if (!askOperator(287))
         return;
-    const QString current = gpWPara ? gpWPara->getCurGroupName() : QString();
-    QDir(QStringLiteral("./paraGroup/") + name).removeRecursively();
+    // A group that is a link goes as a link: what it points to is not ours.
+    const QString path = QStringLiteral("./paraGroup/") + name;
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+    else
+        QDir(path).removeRecursively();
     followGroup(current);
     if (gpWin)
         gpWin->InsertRecord(QStringLiteral("%1: %2").arg(messageText(184), name), QStringLiteral("operate"));
@@ -184,21 +276,23 @@ void WizardParaWidget::restoreGroup(int index)
         tellOperator(160);
         return;
     }
+    // Copied beside the working files now, so that a failed copy is told
+    // while nothing is changed yet; they replace the working ones once the
+    // databases are closed, and the restart loads them.
+    SettingsCopy copy(dir, QStringLiteral("."));
+    if (!copy.stage()) {
+        tellOperator(801);
+        return;
+    }
     hide();
     gpWPara->groupIndex = index;
     gpWPara->SaveAddFile();
     if (gpWin)
         gpWin->InsertRecord(messageText(286).arg(name), QStringLiteral("operate"));
-    // The group's files replace the working ones once the databases are
-    // closed; the restart loads them.
-    const auto replace = [dir] {
-        for (const char* f : kGroupFiles) {
-            const QString file = QString::fromLatin1(f);
-            if (QFile::exists(dir + QLatin1Char('/') + file))
-                copyOver(dir + QLatin1Char('/') + file, file);
-        }
+    afterClose = [copy] {
+        if (!copy.commit())
+            LOG(ERROR) << "parameter group not fully restored: a copied file could not replace the working one";
     };
-    afterClose = replace;
     if (endStation)
         endStation(StationExit::Reboot);
 }
@@ -278,8 +372,9 @@ void WizardParaWidget::SlotChangeLan()
         return;
     if (gpWin)
         gpWin->InsertRecord(messageText(319), QStringLiteral("operate"));
-    // The saved set carries the language; the restart shows it.
-    gLan = lan;
+    // The saved set carries the language; the restart shows it. Until then
+    // the station and its records stay in the language in force.
+    beforeSave = [lan] { gLan = lan; };
     if (endStation)
         endStation(StationExit::Reboot);
 }
@@ -288,7 +383,13 @@ void WizardParaWidget::SlotModifyTime()
 {
     padsAway();
     timeDialog->editor()->ShowDateTime();
-    if (timeDialog->exec() != 1 || !askOperator(402))
+    if (timeDialog->exec() != 1)
+        return;
+    if (!timeDialog->editor()->timeExists()) {
+        tellOperator(803);
+        return;
+    }
+    if (!askOperator(402))
         return;
     timeDialog->editor()->setSysDateTime();
     // What was edited here is kept over the restart.

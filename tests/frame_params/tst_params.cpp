@@ -741,17 +741,19 @@ private slots:
         next.LoadDatafromFile();
         QCOMPARE(qMakePair(next.groupIndex, next.getCurGroupName()), qMakePair(2, QString("a")));
 
-        // Garbage in sysadd.txt reads as group 0.
-        QVERIFY(m_env->writeWorkFile("sysadd.txt", "xyz"));
-        next.LoadDatafromFile();
-        QCOMPARE(qMakePair(next.groupIndex, next.getCurGroupName()), qMakePair(0, QString("B")));
+        // Garbage or nothing in sysadd.txt names no group, not the first one.
+        for (const char* damaged : {"xyz", ""}) {
+            QVERIFY(m_env->writeWorkFile("sysadd.txt", damaged));
+            next.LoadDatafromFile();
+            QCOMPARE(qMakePair(next.groupIndex, next.getCurGroupName()), qMakePair(-1, QString("default")));
+        }
 
         // A sysadd.txt that cannot be written leaves file and name alone.
         QVERIFY(QFile::remove("sysadd.txt"));
         QVERIFY(QDir().mkdir("sysadd.txt"));
         next.groupIndex = 1;
         next.SaveAddFile();
-        QCOMPARE(next.getCurGroupName(), QString("B"));
+        QCOMPARE(next.getCurGroupName(), QString("default"));
         QVERIFY(QFileInfo("sysadd.txt").isDir());
     }
 

@@ -4,6 +4,7 @@
 #include "controller/stationexit.h"
 #include "settings/ui/wizardparawidget.h"
 #include "frame/globals.h"
+#include "testsupport/finger.h"
 #include "testsupport/testenv.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
@@ -149,12 +150,12 @@ void SettingsRig::typeLetters(const QString& text)
                 if (gpNumCharPad->key(i)->text() == QString(c))
                     key = gpNumCharPad->key(i);
             if (!key)
-                QTest::mouseClick(gpNumCharPad->key(NumCharInput::PageKey), Qt::LeftButton);
+                QVERIFY(finger::tap(gpNumCharPad->key(NumCharInput::PageKey)));
         }
         QVERIFY2(key, qPrintable(QString("no key ") + c));
-        QTest::mouseClick(key, Qt::LeftButton);
+        QVERIFY(finger::tap(key));
     }
-    QTest::mouseClick(gpNumCharPad->key(NumCharInput::OkKey), Qt::LeftButton);
+    QVERIFY(finger::tap(gpNumCharPad->key(NumCharInput::OkKey)));
 }
 
 void SettingsRig::openSettings()

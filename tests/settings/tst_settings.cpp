@@ -123,19 +123,24 @@ void TstSettings::endRunsOnceInOrder()
 {
     QFETCH(int, kind);
     QFETCH(QString, command);
-    gpWPara->tempNum += 1; // an unsaved change must reach the file
-    const int expected = gpWPara->tempNum;
+    const int expected = gpWPara->tempNum + 1;
     QStringList order;
-    // What runs once the databases are closed sees them closed and no command run yet.
-    StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; }, [&] {
+    // What runs once the databases are closed sees them closed and no command
+    // run yet; the change the end is for is saved with the set.
+    StationExit::Hooks hooks{[&] { order << "counters"; }, [&] { order << "watchdog"; },
+                             [&] {
                                  order << QStringLiteral("closed %1 %2")
                                               .arg(m_state->paraDb.isOpen())
                                               .arg(CommandRunner::loggedCommands().size());
+                             },
+                             [&] {
+                                 order << "change";
+                                 gpWPara->tempNum += 1;
                              }};
     QVERIFY(StationExit::run(StationExit::Kind(kind), hooks));
     QVERIFY(!StationExit::run(StationExit::Kind(kind), hooks)); // once only
-    QCOMPARE(order, (QStringList{"counters", "watchdog", "closed 0 0"}));
-    QCOMPARE(m_state->entries.first(), "operate:" + messageText(kind == StationExit::PowerOff ? 292 : 293).trimmed());
+    QCOMPARE(order, (QStringList{"change", "counters", "watchdog", "closed 0 0"}));
+    QCOMPARE(m_state->entries.first(), "operate:" + messageText(kind == StationExit::PowerOff ? 292 : 800).trimmed());
     // The databases close before anything reaches the shell; the disk is
     // synced before the command.
     QCOMPARE(m_state->entries.last(), QStringLiteral("flush after 0 commands"));
