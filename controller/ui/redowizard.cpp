@@ -728,6 +728,10 @@ void ReDoWizard::ChangeCammer()
     MScaleSetToMin();
     if (statusStrip)
         statusStrip->raise();
+    // An open editor keeps its panel over the strip (the strip shows with
+    // the live and the recorded images).
+    if (roiPanel && roiPanel->isVisible())
+        roiPanel->raise();
     if (sideBar)
         sideBar->raise();
     updateCoveredViews();
