@@ -336,7 +336,7 @@ void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
     gpControlIO->IOFlashOut();
     panel.Reset(false);
     QCOMPARE(gSource, 1);
-    panel.cameraCombo->setCurrentIndex(1);
+    finger::choose(panel.cameraCombo, 1);
     QCOMPARE(w.curCamera, 1);
     // The alarm page of the live image shows the strip: under the panel.
     QVERIFY(w.statusStrip->isVisible());
@@ -346,7 +346,7 @@ void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
     // The template needs a login: refused, everything stays on the live image.
     answerWhenFound([] { return gpPasswordBox && gpPasswordBox->isVisible() ? gpPasswordBox : nullptr; },
                     [](QWidget*) { finger::tap(gpPasswordBox->cancelButton()); });
-    panel.sourceCombo->setCurrentIndex(0);
+    finger::choose(panel.sourceCombo, 0);
     QCOMPARE(gSource, 1);
     QCOMPARE(panel.sourceCombo->currentIndex(), 1);
     QVERIFY(panel.reCheckButton->isVisible());
@@ -354,7 +354,7 @@ void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
 
     // Logged in: the template; the alarm output is silenced.
     w.loginLevel = 1;
-    panel.sourceCombo->setCurrentIndex(0);
+    finger::choose(panel.sourceCombo, 0);
     QCOMPARE(gSource, 0);
     QCOMPARE(gpControlIO->IOState(1, 2), 0);
     QVERIFY(std::memcmp(v->displayBuffer.data(), v->templateImages[1][0].data(), v->displayBuffer.size()) == 0);

@@ -602,9 +602,9 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
     QVERIFY(!vis(panel->opButton) && !vis(panel->helpButton) && !vis(panel->ignoreButton));
 
     // "All Camera" with the template source takes the last camera.
-    panel->cameraCombo->setCurrentIndex(2);
+    finger::choose(panel->cameraCombo, 2);
     QCOMPARE(m_state->curCamera, 1);
-    panel->cameraCombo->setCurrentIndex(0);
+    finger::choose(panel->cameraCombo, 0);
     QCOMPARE(m_state->curCamera, 0);
 
     // A product detection is refused while it is off; in modes 1 and 2 so
@@ -620,7 +620,7 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
         gpWPara->systemMode = p.mode;
         gpWPara->moldSelect = p.side;
         m_prompts->clear();
-        panel->detectCombo->setCurrentIndex(p.index);
+        finger::choose(panel->detectCombo, p.index);
         QCOMPARE(m_prompts->numbers(), p.told);
         QCOMPARE(panel->detectCombo->currentIndex(), p.now);
         QCOMPARE(m_state->editDetect, p.now);
@@ -636,7 +636,7 @@ void TstRoiEdit::panelPagesButtonsAndReturn()
         QCOMPARE(panel->detectCombo->currentIndex(), opened);
     }
     gpWPara->moldSelect = 0;
-    panel->detectCombo->setCurrentIndex(1);
+    finger::choose(panel->detectCombo, 1);
 
     // Continuation: the armed tool is the one checked and enabled button;
     // pressing it again disarms.

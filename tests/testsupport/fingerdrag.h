@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class QComboBox;
+
 // A finger that stays on the screen: down at a global point on whatever
 // widget is on top there (QApplication::widgetAt), moved, lifted. The widget
 // it went down on keeps every event until it is lifted, as a touch panel's
@@ -34,5 +36,10 @@ private:
 // Down at `from`, `steps` even moves to `to`, lifted there. Returns the
 // widget the finger went down on.
 QWidget* drag(const QPoint& from, const QPoint& to, int steps = 1);
+
+// Chooses item `index` of a selector as a person does: a tap opens its list,
+// a tap on the item where the list shows it picks it. False (and a test
+// failure) when the list did not open or close.
+bool choose(QComboBox* box, int index);
 
 } // namespace finger
