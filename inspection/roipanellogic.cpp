@@ -229,25 +229,29 @@ QVector<QRect> RoiPanelLogic::bottomRow(int showH)
 
 QVector<QRect> RoiPanelLogic::fitRow(const QVector<QRect>& row, int width)
 {
+    constexpr int kMargin = 4;
+    return fitRow(row, kMargin, width - 1 - kMargin);
+}
+
+QVector<QRect> RoiPanelLogic::fitRow(const QVector<QRect>& row, int from, int limit)
+{
     if (row.isEmpty())
         return row;
-    constexpr int kMargin = 4;
     const int left = row.first().left();
     const int right = row.last().right();
-    const int limit = width - 1 - kMargin;
-    if (right <= limit)
+    if (left >= from && right <= limit)
         return row;
     QVector<QRect> out = row;
-    const int shift = right - limit;
-    if (left - shift >= kMargin) {
+    const int shift = left < from ? from - left : limit - right;
+    if (left + shift >= from && right + shift <= limit) {
         for (QRect& q : out)
-            q.translate(-shift, 0);
+            q.translate(shift, 0);
         return out;
     }
-    // Spread over the screen: every edge keeps its relative place.
+    // Spread over the range: every edge keeps its relative place.
     const double span = right - left + 1;
-    const double avail = limit - kMargin + 1;
-    auto map = [&](int x) { return kMargin + int((x - left) * avail / span); };
+    const double avail = limit - from + 1;
+    auto map = [&](int x) { return from + int((x - left) * avail / span); };
     for (int i = 0; i < out.size(); ++i) {
         const int x1 = map(row[i].left());
         const int x2 = map(row[i].right() + 1) - 1;

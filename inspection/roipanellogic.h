@@ -84,4 +84,7 @@ public:
     // left when that suffices; else spread evenly over the width, keeping
     // order and gaps in proportion. Nothing leaves the screen or overlaps.
     static QVector<QRect> fitRow(const QVector<QRect>& row, int width);
+    // The same within the x range left..right (inclusive): moved right or
+    // left into it when that suffices, else spread over it.
+    static QVector<QRect> fitRow(const QVector<QRect>& row, int left, int right);
 };

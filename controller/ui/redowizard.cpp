@@ -728,6 +728,10 @@ void ReDoWizard::ChangeCammer()
     MScaleSetToMin();
     if (statusStrip)
         statusStrip->raise();
+    // An open editor keeps its panel over the strip (the strip shows with
+    // the live and the recorded images).
+    if (roiPanel && roiPanel->isVisible())
+        roiPanel->raise();
     if (sideBar)
         sideBar->raise();
     updateCoveredViews();
@@ -831,9 +835,14 @@ MachineCycle* ReDoWizard::machineCycle()
         m_cycleHooks = std::make_unique<WindowCycleHooks>(this);
         m_cycle = std::make_unique<MachineCycle>(m_cycleHooks.get());
         cycle = m_cycle.get();
-        // A changed output word wakes the poll in 1 ms.
+        // A changed output word wakes the poll in 1 ms, and its lamps light
+        // now.
         if (gpControlIO)
-            connect(gpControlIO, &ControlPort::sigIOChange, this, [this] { m_cycle->outputsChanged(); });
+            connect(gpControlIO, &ControlPort::sigIOChange, this, [this] {
+                m_cycle->outputsChanged();
+                if (statusStrip)
+                    statusStrip->update();
+            });
     }
     return m_cycle.get();
 }
@@ -855,7 +864,15 @@ int ReDoWizard::CheckInput(int n) { return machineCycle()->CheckInput(n); }
 void ReDoWizard::TimerUp(int d) { machineCycle()->TimerUp(d); }
 void ReDoWizard::RunAlgorithm(int camera, int d) { machineCycle()->RunAlgorithm(camera, d); }
 bool ReDoWizard::CameraCheck() { return machineCycle()->CameraCheck(); }
-void ReDoWizard::Run() { machineCycle()->Run(); }
+void ReDoWizard::Run()
+{
+    machineCycle()->Run();
+    // The board reported a change of its inputs: the strip's lamps follow at
+    // once, not with the next frame or the once-a-second heartbeat (a poll
+    // that ends early, stopped or in an alarm, repaints nothing).
+    if (statusStrip)
+        statusStrip->update();
+}
 void ReDoWizard::TimerCheckInput0() { machineCycle()->TimerCheckInput(0); }
 void ReDoWizard::TimerCheckInput1() { machineCycle()->TimerCheckInput(1); }
 void ReDoWizard::TimerCheckInput2() { machineCycle()->TimerCheckInput(2); }

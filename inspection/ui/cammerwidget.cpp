@@ -210,12 +210,7 @@ void CammerWidget::buildControls()
     moveAllButton = new ColorButton(QString(), this, 4);
     connect(moveAllButton, &QPushButton::clicked, this, &CammerWidget::SlotMoveAll);
 
-    // The bottom row, kept on the screen (it is wider than small screens).
-    const QVector<QRect> row = RoiPanelLogic::fitRow(RoiPanelLogic::bottomRow(gShowH), gShowW);
-    QWidget* bottom[9] = {genButton, syncRoiButton, syncParamButton, moveToggle, moveButtons[0],
-                          moveButtons[1], moveButtons[2], moveButtons[3], moveAllButton};
-    for (int i = 0; i < 9; ++i)
-        bottom[i]->setGeometry(row[i]);
+    placeBottomRow();
     fitCaptions();
 
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
@@ -318,6 +313,7 @@ void CammerWidget::ShowHideROIPara()
     testShown = false;
     syncRoiButton->setVisible(gSource == 0);
     genButton->setVisible(gSource == 0);
+    placeBottomRow();
 
     QWidget* panel[] = {sliderA, sliderB, sliderC, funcLabel, funcButton, paramSwitchButton, objectButton,
                         sizeButtons[0], sizeButtons[1], sizeButtons[2], sizeButtons[3], roiSwitchButton,
@@ -415,6 +411,44 @@ void CammerWidget::fitCaptions()
         b->fitCaption();
 }
 
+std::pair<int, int> CammerWidget::controlSpan() const
+{
+    constexpr int kMargin = 4, kGap = 5;
+    int left = kMargin, right = gShowW - 1 - kMargin;
+    // While the editor is open its panel stands at one side of the screen,
+    // over the view; a control of the view under it could not be touched.
+    auto* panel = gpWin && gSource >= 0 ? qobject_cast<QWidget*>(gpWin->roiEditor) : nullptr;
+    if (panel && panel->parentWidget() == parentWidget()) {
+        const QRect at = panel->geometry().translated(-pos());
+        if (at.center().x() > gShowW / 2)
+            right = std::min(right, at.left() - kGap);
+        else
+            left = std::max(left, at.right() + 1 + kGap);
+    }
+    return {left, right};
+}
+
+void CammerWidget::placeBottomRow()
+{
+    // Wider than small screens: kept on the screen and off the editor panel.
+    const auto [left, right] = controlSpan();
+    const QVector<QRect> row = RoiPanelLogic::fitRow(RoiPanelLogic::bottomRow(gShowH), left, right);
+    QWidget* bottom[9] = {genButton, syncRoiButton, syncParamButton, moveToggle, moveButtons[0],
+                          moveButtons[1], moveButtons[2], moveButtons[3], moveAllButton};
+    for (int i = 0; i < 9; ++i)
+        bottom[i]->setGeometry(row[i]);
+}
+
+void CammerWidget::placeControls()
+{
+    if (!sliderA)
+        return;
+    placeBottomRow();
+    if (curRoiValid() && moveMode == 0)
+        placePanel(editStore->funcType[detect() * kRois + curRoi]);
+    fitCaptions();
+}
+
 void CammerWidget::placePanel(int t)
 {
     const int i = detect() * kRois + curRoi;
@@ -444,7 +478,14 @@ void CammerWidget::placePanel(int t)
     const int height = std::max(vis.rows(), 1) * 50 + 45;
     y = std::clamp(y, 0, std::max(0, gShowH - 86 - height));
 
-    const int sliderRight = std::min(gShowW / 2 + 424, gShowW - 5);
+    // The button row keeps to the part of the screen the editor panel
+    // leaves; the sliders above it move with it and end where it ends.
+    const auto [left, right] = controlSpan();
+    const QVector<QRect> designed = RoiPanelLogic::buttonRow(0, gLan == 3);
+    const QVector<QRect> row = RoiPanelLogic::fitRow(designed, left, right);
+    const int shift = row.first().left() - designed.first().left();
+    const int sliderLeft = row.first().left();
+    const int sliderRight = std::min(std::min(gShowW / 2 + 424, gShowW - 5) + shift, right);
     int rowY = y;
     int last = y - 50;
     Slider* sliders[3] = {sliderA, sliderB, sliderC};
@@ -453,15 +494,14 @@ void CammerWidget::placePanel(int t)
         if (!shown[k])
             continue;
         rowY = last + 50;
-        sliders[k]->setGeometry(QRect(QPoint(400, rowY), QPoint(sliderRight, rowY + 44)));
+        sliders[k]->setGeometry(QRect(QPoint(sliderLeft, rowY), QPoint(sliderRight, rowY + 44)));
         last = rowY;
     }
     const int buttonY = (vis.rows() ? last + 50 : y);
-    const QVector<QRect> row = RoiPanelLogic::fitRow(RoiPanelLogic::buttonRow(buttonY, gLan == 3), gShowW);
     QWidget* controls[10] = {funcLabel, funcButton, paramSwitchButton, outCombo, roiSwitchButton, objectButton,
                              sizeButtons[0], sizeButtons[1], sizeButtons[2], sizeButtons[3]};
     for (int k = 0; k < 10; ++k)
-        controls[k]->setGeometry(row[k]);
+        controls[k]->setGeometry(row[k].translated(0, buttonY));
 }
 
 void CammerWidget::SlotChangeFunc()

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <utility>
 
 class QLabel;
 class QTimer;
@@ -68,6 +69,9 @@ public:
     // Panel.
     static int GetFuncInitParam(int type, int& a, int& b, int& c);
     void ShowHideROIPara() override;
+    // Places the parameter controls and the bottom row again, clear of the
+    // editor panel (after the panel moved).
+    void placeControls();
     void updateSyncROIText(int d);
     void setWinSW();
     void setWinSH();
@@ -175,6 +179,9 @@ private:
     bool curRoiValid() const;
     QRect frameBox(const CammerSingleton* store, int i) const;
     void placePanel(int t);
+    void placeBottomRow();
+    // The x range (inclusive) of the view the controls may take.
+    std::pair<int, int> controlSpan() const;
     void fitCaptions();
 
     // Painting.

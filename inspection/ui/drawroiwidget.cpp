@@ -210,6 +210,10 @@ bool DrawROIWidget::editing() const
 void DrawROIWidget::placePanel()
 {
     move(shownAtLeft ? 0 : gShowW - width() - 10, 0);
+    // The views' controls make room for the panel on its side.
+    for (int c = 0; c < std::min(numCamera, 8); ++c)
+        if (CammerWidget* v = view(c))
+            v->placeControls();
     update();
 }
 
@@ -394,6 +398,7 @@ void DrawROIWidget::showTemplate(CammerWidget* v)
     if (!t.isNull() && t.size() == v->displayBuffer.size())
         std::memcpy(v->displayBuffer.data(), t.data(), t.size());
     GetTempTIme(v->cameraIndex, d, v->curTemplate);
+    v->updateSyncROIText(d);
 }
 
 void DrawROIWidget::GetTempTIme(int c, int d, int n)
@@ -572,9 +577,11 @@ void DrawROIWidget::SlotReturn()
             v->ShowHideROIPara();
             v->HotCameraUpdateROI();
         }
-    gpWin->showStatusStrip(true);
     gpWin->MScaleSetToMin();
+    // The strip comes back once the save question is answered: shown with
+    // it, it would lie over the page the question is about.
     SlotSaveData();
+    gpWin->showStatusStrip(true);
     if (gpWin->detectState == 2) {
         setSource(1);
         return;

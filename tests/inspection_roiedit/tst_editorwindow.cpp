@@ -1,35 +1,133 @@
-// The ROI editor inside the real main window over the simulated cameras:
-// what the operator meets on opening the region settings and on "End Set",
-// and the editor's side of an NG alarm (sources, password, outputs, frames).
+// The ROI editor inside the real main window over the simulated cameras and
+// the board simulator on a pseudo-terminal, on a 1280 x 800 X screen: what
+// the operator meets on opening the region settings and on "End Set", what a
+// finger reaches on the editor's screen, the editor's side of an NG alarm
+// (sources, password, outputs, frames), the side bar's resample, and the
+// status strip following the board. Every press is a finger's.
+#include "boardsim.h"
 #include "controller/controlport.h"
+#include "controller/iothread.h"
+#include "controller/operationrecords.h"
 #include "controller/ui/indexbutton.h"
+#include "controller/ui/iostatuswidget.h"
 #include "controller/machinecycle.h"
 #include "controller/ui/redowizard.h"
 #include "frame/globals.h"
+#include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/camerainterface.h"
 #include "inspection/cammersingleton.h"
 #include "inspection/ui/cammerwidget.h"
 #include "inspection/ui/drawroiwidget.h"
 #include "inspection/roicommit.h"
+#include "netservices/viewwatch2zel.h"
+#include "platform/platformpath.h"
 #include "settings/ui/helpwidget.h"
+#include "testsupport/finger.h"
+#include "testsupport/fingerdrag.h"
+#include "testsupport/glogcapture.h"
 #include "testsupport/modalanswer.h"
-#include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
+#include "widgets/choosebox.h"
+#include "widgets/warnbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/numberinput.h"
 #include "widgets/passwordbox.h"
+#include "widgets/sharedpixmaps.h"
 #include "widgets/slider.h"
 #include "widgets_boxes/widgettest.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QScreen>
 #include <QTemporaryFile>
 #include <QtTest>
 
 #include <cstring>
 #include <memory>
+
+namespace {
+
+// What a person can press on the editor's screen: every visible button and
+// selector of the panel and of the shown view (the sliders' steps included).
+QList<QWidget*> pressable(ReDoWizard& w, CammerWidget* v)
+{
+    QList<QWidget*> out;
+    for (QWidget* root : {static_cast<QWidget*>(w.roiPanel), static_cast<QWidget*>(v)})
+        for (QWidget* c : root->findChildren<QWidget*>())
+            if (c->isVisible() && (qobject_cast<QAbstractButton*>(c) || qobject_cast<QComboBox*>(c)))
+                out << c;
+    return out;
+}
+
+// Those of `ws` still shown that a finger would not reach at their centre or
+// a quarter of their width either side of it, each with what it would touch
+// instead; `only`, when given, names the one culprit looked for.
+QStringList unreachable(const QList<QWidget*>& ws, QWidget* only = nullptr)
+{
+    QStringList out;
+    for (QWidget* w : ws) {
+        if (!w->isVisible())
+            continue;
+        const QPoint c = w->rect().center();
+        for (int dx : {0, -w->width() / 4, w->width() / 4}) {
+            const QPoint at = w->mapToGlobal(c + QPoint(dx, 0));
+            QWidget* on = QApplication::widgetAt(at);
+            if (on == w || w->isAncestorOf(on) || (only && on != only && !only->isAncestorOf(on)))
+                continue;
+            out << QString("%1 at (%2,%3) under %4")
+                       .arg(finger::describe(w))
+                       .arg(at.x())
+                       .arg(at.y())
+                       .arg(finger::describe(on));
+            break;
+        }
+    }
+    return out;
+}
+
+// The captions of the view's bottom row as shown (its visible buttons in the
+// lowest 86 px) when two of them are the same, else nothing.
+QString sameCaptions(CammerWidget* v)
+{
+    QStringList shown;
+    for (QAbstractButton* b : v->findChildren<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly))
+        if (b->isVisible() && b->geometry().top() >= v->height() - 86)
+            shown << b->text();
+    QStringList once = shown;
+    return once.removeDuplicates() ? shown.join(" | ") : QString();
+}
+
+// Answers the next house box with YES or NO by touching it where it shows,
+// its text into `seen`; `whileUp` runs while the box is up. The window keeps
+// its shared boxes among its own widgets, so they are looked for there.
+void answerNextBox(bool yes, QString* seen, const std::function<void()>& whileUp = {})
+{
+    auto* poll = new QTimer;
+    auto* since = new QElapsedTimer;
+    since->start();
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        bool up = false;
+        for (QWidget* w : QApplication::allWidgets())
+            up |= w->isVisible() && (dynamic_cast<ChooseBox*>(w) || dynamic_cast<WarnBox*>(w));
+        if (!up && since->elapsed() < 5000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete since;
+        if (!up)
+            return QTest::qFail("no box showed to be answered", __FILE__, __LINE__);
+        if (whileUp)
+            whileUp();
+        *seen = finger::answerShownBox(yes);
+    });
+    poll->start(20);
+}
+
+} // namespace
 
 class TstEditorWindow : public QObject
 {
@@ -39,12 +137,18 @@ private slots:
     void init();
     void cleanup();
     void regionSettingsOpenAndEndSet();
+    void everyEditorButtonUnderTheFinger();
     void alarmSourcesPasswordOutputAndFrame();
+    void resampleKeepsOnlyTheBaseTemplates();
+    void statusStripFollowsTheBoard();
 
 private:
+    // Region settings from the side bar, as the operator opens them.
+    void openEditor();
+
     std::unique_ptr<QTemporaryFile> m_cfg;
     std::unique_ptr<TestEnv> m_env;
-    std::unique_ptr<RecordingPrompt> m_prompts;
+    std::unique_ptr<BoardSim> m_board;
     ReDoWizard* m_win = nullptr;
 };
 
@@ -73,24 +177,42 @@ void TstEditorWindow::init()
     QVERIFY(f.open(QIODevice::ReadWrite));
     QVERIFY(f.setFileTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)), QFileDevice::FileModificationTime));
     f.close();
+    // The board on the factory set's port, before the window opens it.
+    m_board = std::make_unique<BoardSim>();
+    std::string err;
+    QVERIFY2(m_board->open(&err) && m_board->linkAt(platform::path("/dev/ttyS0").toStdString(), &err), err.c_str());
+    m_board->start();
     widgettest::resetShared();
     gLan = 1;
+    SharedPixmaps::load("./images/"); // as the start-up does: the strip's lamps among them
     m_win = new ReDoWizard(nullptr);
     m_win->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_win));
     QCOMPARE(numCamera, 2);
     gpWPara->isPswUsed = 0;
     gpWPara->enableProdDetect = 0; // the factory set: the editor opens on the mould
-    m_prompts = std::make_unique<RecordingPrompt>();
 }
 
 void TstEditorWindow::cleanup()
 {
-    m_prompts.reset();
     delete m_win;
     m_win = nullptr;
+    if (m_board)
+        m_board->stop();
+    m_board.reset();
     widgettest::resetShared();
     m_env.reset();
+}
+
+void TstEditorWindow::openEditor()
+{
+    ReDoWizard& w = *m_win;
+    // A touch on the screen brings the side bar when it is away.
+    if (!w.sideBar->isVisible())
+        finger::tap(w.views[0]);
+    QVERIFY(w.sideBar->isVisible());
+    finger::tap(w.sideBar->regionSettings);
+    QVERIFY(w.roiPanel->isVisible());
 }
 
 void TstEditorWindow::regionSettingsOpenAndEndSet()
@@ -99,8 +221,7 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
     DrawROIWidget& panel = *w.roiPanel;
     CammerWidget* v = w.views[0];
     QVERIFY(w.versionLabel->isVisible());
-    w.sideBar->regionSettings->click();
-    QVERIFY(panel.isVisible());
+    openEditor();
     QCOMPARE(gSource, 0);
     QCOMPARE(w.editDetect, 1);
     // The template page shows the template's time; the version text and the
@@ -109,30 +230,23 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
     QVERIFY(!w.versionLabel->isVisible());
     QCOMPARE(w.pageNumber, 2);
     QVERIFY(v->genButton->isVisible() && v->syncRoiButton->isVisible());
-    panel.helpButton->click();
-    QCOMPARE(gHelpC, 6);
-    QVERIFY(w.helpPage->isVisible());
-    w.helpPage->hide();
 
     // A rectangle drawn by touch; its slider's value box opens the keypad.
-    panel.rectButton->click();
+    finger::tap(panel.rectButton);
     QCOMPARE(w.drawTool, 1);
     QCOMPARE(v->size(), QSize(gShowW, gShowH));
-    QTest::mousePress(v, Qt::LeftButton, {}, QPoint(60, 60));
-    QMouseEvent move(QEvent::MouseMove, QPoint(200, 160), v->mapToGlobal(QPoint(200, 160)), Qt::NoButton,
-                     Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(v, &move);
-    QTest::mouseRelease(v, Qt::LeftButton, {}, QPoint(200, 160));
+    QCOMPARE(finger::drag(v->mapToGlobal(QPoint(160, 160)), v->mapToGlobal(QPoint(300, 260))), v);
     QCOMPARE(v->editStore->roiCount[1], 1);
     QVERIFY(v->sliderA->isVisible());
-    QTest::mouseClick(v->sliderA, Qt::LeftButton, {}, QPoint(Slider::kBoxX + 10, v->sliderA->height() / 2));
+    finger::tap(v->sliderA, QPoint(Slider::kBoxX + 10, v->sliderA->height() / 2));
     QVERIFY(gpNumPad && gpNumPad->isVisible());
 
     // "End Set" without saving: keypad, generate and sync buttons go with the
     // page, and the main screen is back.
-    m_prompts->answer(false);
-    panel.returnButton->click();
-    QCOMPARE(m_prompts->numbers(), QList<int>{72});
+    QString asked;
+    answerNextBox(false, &asked);
+    finger::tap(panel.returnButton);
+    QCOMPARE(asked, messageText(72));
     QVERIFY(!panel.isVisible());
     QCOMPARE(gSource, -1);
     QCOMPARE(v->liveStore->roiCount[1], 0);
@@ -148,11 +262,59 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
     gpControlIO->IOFlashOut();
     w.CheckArea();
     QVERIFY(panel.isVisible() && gFromTrain);
-    panel.returnButton->click();
+    finger::tap(panel.returnButton);
     QVERIFY(!gFromTrain);
     QCOMPARE(w.runState, 1);
     QVERIFY(v->isOK && w.machineCycle()->gisReTrain);
     QCOMPARE(gpControlIO->IOState(1, 0), 0);
+}
+
+// At the panel's 1280 x 800 every control of the editor's screen is on top
+// where it shows, with a region selected and its fine tuning open, and
+// while a question is up; the bottom row names what each button does.
+void TstEditorWindow::everyEditorButtonUnderTheFinger()
+{
+    ReDoWizard& w = *m_win;
+    DrawROIWidget& panel = *w.roiPanel;
+    openEditor();
+    CammerWidget* v = w.views[w.curCamera];
+    QVERIFY(v->isVisible() && v->size() == QSize(gShowW, gShowH));
+    QStringList out = unreachable(pressable(w, v));
+    QVERIFY2(out.isEmpty(), qPrintable(out.join("; ")));
+    QVERIFY2(sameCaptions(v).isEmpty(), qPrintable(sameCaptions(v)));
+
+    // A region drawn by touch on each side of the screen, selected: its
+    // sliders and fine-tune row show. The panel moves to the left and back.
+    finger::tap(panel.rectButton);
+    finger::drag(v->mapToGlobal(QPoint(500, 150)), v->mapToGlobal(QPoint(700, 300)));
+    QCOMPARE(v->curRoi, 0);
+    for (int side = 0; side < 3; ++side) {
+        QVERIFY(v->sliderA->isVisible() && v->sizeButtons[3]->isVisible());
+        out = unreachable(pressable(w, v));
+        QVERIFY2(out.isEmpty(), qPrintable(QString("panel %1: %2").arg(side == 1 ? "left" : "right", out.join("; "))));
+        if (side == 0) {
+            finger::tap(v->moveToggle);
+            QVERIFY(v->moveAllButton->isVisible());
+            out = unreachable(pressable(w, v));
+            QVERIFY2(out.isEmpty(), qPrintable("fine tuning: " + out.join("; ")));
+            finger::tap(v->moveToggle);
+        }
+        QVERIFY2(sameCaptions(v).isEmpty(), qPrintable(sameCaptions(v)));
+        if (side < 2)
+            finger::tap(panel.showHide);
+    }
+
+    // While a question is up the strip stays off the editor: deleting the
+    // region (NO), then "End Set" (NO).
+    for (QWidget* b : {static_cast<QWidget*>(panel.deleteButton), static_cast<QWidget*>(panel.returnButton)}) {
+        const QList<QWidget*> shown = pressable(w, v);
+        QStringList covered;
+        QString asked;
+        answerNextBox(false, &asked, [&] { covered = unreachable(shown, w.statusStrip); });
+        finger::tap(b);
+        QVERIFY(!asked.isEmpty());
+        QVERIFY2(covered.isEmpty(), qPrintable(asked + ": " + covered.join("; ")));
+    }
 }
 
 void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
@@ -174,13 +336,17 @@ void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
     gpControlIO->IOFlashOut();
     panel.Reset(false);
     QCOMPARE(gSource, 1);
-    panel.cameraCombo->setCurrentIndex(1);
+    finger::choose(panel.cameraCombo, 1);
     QCOMPARE(w.curCamera, 1);
+    // The alarm page of the live image shows the strip: under the panel.
+    QVERIFY(w.statusStrip->isVisible());
+    const QStringList out = unreachable(pressable(w, v));
+    QVERIFY2(out.isEmpty(), qPrintable(out.join("; ")));
 
     // The template needs a login: refused, everything stays on the live image.
     answerWhenFound([] { return gpPasswordBox && gpPasswordBox->isVisible() ? gpPasswordBox : nullptr; },
-                    [](QWidget*) { QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton); });
-    panel.sourceCombo->setCurrentIndex(0);
+                    [](QWidget*) { finger::tap(gpPasswordBox->cancelButton()); });
+    finger::choose(panel.sourceCombo, 0);
     QCOMPARE(gSource, 1);
     QCOMPARE(panel.sourceCombo->currentIndex(), 1);
     QVERIFY(panel.reCheckButton->isVisible());
@@ -188,15 +354,90 @@ void TstEditorWindow::alarmSourcesPasswordOutputAndFrame()
 
     // Logged in: the template; the alarm output is silenced.
     w.loginLevel = 1;
-    panel.sourceCombo->setCurrentIndex(0);
+    finger::choose(panel.sourceCombo, 0);
     QCOMPARE(gSource, 0);
     QCOMPARE(gpControlIO->IOState(1, 2), 0);
     QVERIFY(std::memcmp(v->displayBuffer.data(), v->templateImages[1][0].data(), v->displayBuffer.size()) == 0);
     // Back on the live image the judged frame is shown again (the display
     // stays frozen during the alarm).
-    panel.autoChangeButton->click();
+    finger::tap(panel.autoChangeButton);
     QCOMPARE(gSource, 1);
     QVERIFY(std::memcmp(v->displayBuffer.data(), v->workFrame.data(), v->displayBuffer.size()) == 0);
+}
+
+// The side bar's resample deletes every template but the base one of every
+// camera and detection, marks the cameras for retraining and tells the
+// viewer link.
+void TstEditorWindow::resampleKeepsOnlyTheBaseTemplates()
+{
+    ReDoWizard& w = *m_win;
+    CammerWidget* v = w.views[0];
+    QVERIFY(gTempNum >= 3);
+    QImage t(320, 256, QImage::Format_Grayscale8);
+    t.fill(120);
+    for (int k = 1; k < 3; ++k) {
+        QVERIFY(t.save(QString("cammer12/template%1.bmp").arg(k)));
+        v->templateValid[1][size_t(k)] = 1;
+    }
+    v->templateCount[1] = 3;
+    GlogCapture log;
+    ViewWatch2ZEL link;
+    OperationRecords::instance()->setViewerLink(&link);
+    if (!w.sideBar->isVisible())
+        finger::tap(v);
+    QString asked;
+    answerNextBox(true, &asked);
+    finger::tap(w.sideBar->resample);
+    OperationRecords::instance()->setViewerLink(nullptr);
+    QCOMPARE(asked, messageText(137));
+    QVERIFY(log.has("/inline/bymain/synctemplist"));
+    QCOMPARE(v->templateCount[1], 1);
+    QVERIFY(QFile::exists("cammer12/template0.bmp") && !QFile::exists("cammer12/template1.bmp") &&
+            !QFile::exists("cammer12/template2.bmp"));
+    QVERIFY(w.roiPanel->commit().retrainPending[0] && w.roiPanel->commit().retrainPending[1]);
+}
+
+// An input the board reports shows on the strip's lamp at once, also with
+// the detection stopped and no frame arriving (nothing else repaints the
+// bottom of the screen then).
+void TstEditorWindow::statusStripFollowsTheBoard()
+{
+    ReDoWizard& w = *m_win;
+    for (int c = 0; c < numCamera; ++c)
+        w.views[c]->camera->setTrigger(true); // frames only when told to shoot
+    if (!w.sideBar->isVisible())
+        finger::tap(w.views[0]);
+    QString asked;
+    answerNextBox(true, &asked);
+    finger::tap(w.sideBar->startStop);
+    QCOMPARE(asked, messageText(140));
+    QCOMPARE(w.runState, 3);
+    IOStatusWidget* strip = w.statusStrip;
+    QVERIFY(strip->isVisible());
+    QRect lamp;
+    for (const IOStatusWidget::Lamp& l : IOStatusWidget::lamps())
+        if (!l.output && l.n == 3)
+            lamp = l.lamp;
+    QVERIFY(lamp.isValid());
+    const QRect at(strip->mapTo(&w, lamp.topLeft()), lamp.size());
+    auto shown = [&] {
+        return QGuiApplication::primaryScreen()->grabWindow(w.winId(), at.x(), at.y(), at.width(), at.height()).toImage();
+    };
+    gpControlIO->InitIOThread();
+    QTRY_VERIFY_WITH_TIMEOUT(gpControlIO->ioThread()->hasWord(), 2000);
+    QTest::qWait(200);
+    for (bool on : {true, false, true}) {
+        const QImage before = shown();
+        m_board->setInput(3, on);
+        QElapsedTimer t;
+        t.start();
+        while (shown() == before && t.elapsed() < 150)
+            QTest::qWait(5);
+        QVERIFY2(shown() != before, qPrintable(QString("input 3 %1: the lamp unchanged after %2 ms")
+                                                   .arg(on ? "on" : "off")
+                                                   .arg(t.elapsed())));
+        QCOMPARE(gpControlIO->IOState(0, 3), int(on));
+    }
 }
 
 QTEST_MAIN(TstEditorWindow)
