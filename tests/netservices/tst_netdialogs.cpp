@@ -185,7 +185,7 @@ private slots:
         QCOMPARE(prompt.numbers(), QList<int>{418});
     }
 
-    // Only archives are offered, and the dialog says installing is not here.
+    // Only archives are offered.
     void versionDialogOffersTheDrivesArchives()
     {
         for (const char* f : {"/mnt/station-2.1.tar.gz", "/mnt/b.RAR", "/mnt/c.zip", "/mnt/d.tar", "/mnt/tar"})
@@ -196,7 +196,7 @@ private slots:
         for (int i = 0; i < dlg.list->count(); ++i)
             shown << dlg.list->item(i)->text();
         QCOMPARE(shown, (QStringList{"b.RAR", "d.tar", "station-2.1.tar.gz"}));
-        QCOMPARE(dlg.notice->text(), messageText(791));
+        QCOMPARE(dlg.notice->text(), messageText(862));
     }
 
     void screenshots()
