@@ -19,16 +19,24 @@
 #include <atomic>
 
 namespace {
-qint64 residentKb()
+// A link on the test clock to a local bridge.
+struct ClockedLink
 {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return 0;
-}
+    TestEnv env;
+    TestClock clock;
+    HttpSink sink;
+    ViewWatch2ZEL link;
+    ClockedLink()
+    {
+        Clock::install(&clock);
+        link.setBridge(sink.url());
+    }
+    ~ClockedLink()
+    {
+        link.setBridge(QUrl());
+        Clock::install(nullptr);
+    }
+};
 
 // Lets queued work and sockets run for ms of real time (the negative checks).
 void settle(int ms)
@@ -114,12 +122,10 @@ private slots:
     // hold it back while one is cleared; a bridge that refuses never opens it.
     void theLinkFollowsTheBridgesAnswers()
     {
-        TestEnv env;
-        TestClock clock;
-        Clock::install(&clock);
-        HttpSink sink;
-        ViewWatch2ZEL link;
-        link.setBridge(sink.url());
+        ClockedLink c;
+        TestClock& clock = c.clock;
+        HttpSink& sink = c.sink;
+        ViewWatch2ZEL& link = c.link;
         QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
         link.sndRecordOperate(QJsonObject{{"n", 1}});
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
@@ -172,8 +178,6 @@ private slots:
         clock.advance(ViewWatch2ZEL::kHeartbeatMs);
         settle(300);
         QCOMPARE(link.isAllowSnd_2_VW(), -2);
-        link.setBridge(QUrl());
-        Clock::install(nullptr);
     }
 
     // A bridge slower than the station: the waiting copies are bounded, the
@@ -181,13 +185,10 @@ private slots:
     // a redirect is not a delivery.
     void answersAndQueueAreBounded()
     {
-        TestEnv env;
         GlogCapture log;
-        TestClock clock;
-        Clock::install(&clock);
-        HttpSink sink;
-        ViewWatch2ZEL link;
-        link.setBridge(sink.url());
+        ClockedLink c;
+        HttpSink& sink = c.sink;
+        ViewWatch2ZEL& link = c.link;
         QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
 
         sink.answer = false;
@@ -204,8 +205,8 @@ private slots:
 
         const qint64 big = 192ll << 20;
         sink.bodyBytes = big;
-        const qint64 before = residentKb();
-        qint64 peak = before;
+        const long before = residentKb();
+        long peak = before;
         link.sndRecordOperate(QJsonObject{{"big", 1}});
         link.sndRecordOperate(QJsonObject{{"after", 1}});
         QElapsedTimer t;
@@ -223,8 +224,6 @@ private slots:
         link.sndRecordOperate(QJsonObject{{"moved", 1}});
         QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), -2, 5000);
         QVERIFY(log.has("not delivered (HTTP 301)"));
-        link.setBridge(QUrl());
-        Clock::install(nullptr);
     }
 
     // initStart reads the file writeVersionToJson wrote and takes the
