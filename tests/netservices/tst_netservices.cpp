@@ -136,6 +136,7 @@ private slots:
         clock.advance(3001);
         QCOMPARE(link.isAllowSnd_2_VW(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(sink.heartbeats >= 3, 5000);
+        settle(200); // and their answers read
 
         sink.answer = false;
         link.sndRecordOperate(QJsonObject{{"n", 3}});
