@@ -3,6 +3,7 @@
 // commit with the PARAM.db write), a drag of one ROI among 36 on a real view
 // (mouse event plus repaint) against a plain drawImage of the frame, and the
 // resident size of eight cameras' stores through opening, edits and commit.
+#include "testsupport/testenv.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -32,17 +33,6 @@
 #include <vector>
 
 namespace {
-
-long residentKb()
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
 
 class Yes : public OperatorPrompt
 {

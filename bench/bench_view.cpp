@@ -6,6 +6,7 @@
 // views with 10 template slots per detection.
 //
 // Runs over the simulated camera plug-in of the build tree (offscreen).
+#include "testsupport/testenv.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -38,17 +39,6 @@ namespace {
 
 constexpr int kScreenW = 1280;
 constexpr int kScreenH = 800;
-
-long residentKb()
-{
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
 
 struct Station
 {

@@ -14,7 +14,7 @@ class MessageTable
 {
 public:
     // Messages 0 .. kMessageCount - 1 may be numbered (the first table filled
-    // 0 .. 759; later messages take numbers from 761 on, up to 799 today); every other element
+    // 0 .. 759; later messages take numbers from 761 on, up to 862 today); every other element
     // of gaLanStr stays empty.
     static constexpr int kMessageCount = 1024;
     static constexpr int kLanguages = 4;

@@ -1,10 +1,14 @@
 #pragma once
+#include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QUrl>
+
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -13,12 +17,20 @@ class QNetworkReply;
 // cleared, template-list changes and the copy of every journal entry, each
 // posted as a JSON body to a path below the bridge's address.
 //
-// Sending is allowed only while the link is enabled (the bridge's address is
-// known) and its session is alive: the last request was answered, and none
-// has waited longer than 8000 ms for its answer. The bridge's heartbeat, which
-// would bring a dead session back and carry the two send flags, is not part of
-// this station, so a link whose bridge stopped answering stays off until the
-// station starts again (or the address is set again).
+// While the link has an address it posts "{}" to the heartbeat path every
+// 3 s. The session is alive from the first heartbeat answered with a 2xx
+// status and stays alive while every request is answered within 8000 ms; a
+// request refused, failed or answered with anything but 2xx (a redirect
+// included) ends it, and so does a request left unanswered longer. The
+// heartbeats go on regardless, so a bridge that comes back is used again
+// from its next answered heartbeat. The heartbeat's answer may name the two
+// send flags ("sendenable", "viewerconnect", JSON true/false, 1/0 or
+// "true"/"false"); a flag it does not name counts as set. Sending needs the
+// address, a live session and both flags of the last answer set.
+//
+// Answers are read up to kMaxAnswerBytes; the rest of a body is read and
+// dropped. At most kMaxQueued requests wait their turn: a slow bridge makes
+// the oldest go (counted and logged).
 //
 // The object lives on the GUI thread; a send from another thread is handed
 // over to it. Requests never wait for their answers.
@@ -27,17 +39,24 @@ class ViewWatch2ZEL : public QObject
     Q_OBJECT
 public:
     static constexpr qint64 kAnswerWithinMs = 8000;
+    static constexpr int kHeartbeatMs = 3000;
+    static constexpr int kMaxQueued = 64;
+    static constexpr int kMaxAnswerBytes = 4096;
+    static const char* const kHeartbeatPath;
+    static const char* const kSendFlags[2];
 
     explicit ViewWatch2ZEL(QObject* parent = nullptr);
     ~ViewWatch2ZEL() override;
 
     // The bridge's address ("http://host:port"); an empty or invalid one turns
-    // the link off. A new address opens a new session.
+    // the link off. A new address opens a new session, which lives from its
+    // first answered heartbeat.
     void setBridge(const QUrl& base);
     QUrl bridge() const;
 
-    // Not negative when sending to the bridge is allowed: 0 allowed, -1 no
-    // bridge address, -2 the bridge stopped answering.
+    // Not negative when sending to the bridge is allowed: 0 allowed, -1 the
+    // link is off, -2 no live session (no heartbeat answered yet, or the
+    // bridge failed or stopped answering), -3 a send flag is cleared.
     int isAllowSnd_2_VW() const;
 
     // A new alarm of detection d: a new uuid, the clear state and method
@@ -68,14 +87,24 @@ protected:
 
 private:
     Q_INVOKABLE void postHere(const QString& urlPath, const QByteArray& body);
+    void restartHere();
+    void beat(int generation);
+    void sendHeartbeat();
     void sendNext();
-    void answered(int session, qint64 sentMs, bool ok, const QString& urlPath, const QString& error);
+    QNetworkReply* send(const QString& urlPath, const QByteArray& body, const std::shared_ptr<QByteArray>& answer);
+    // Whether a request has waited longer than kAnswerWithinMs (lock held).
+    bool overdueLocked() const;
+    // The session is over: what is queued or on the wire is dropped.
+    void endSession(const QString& why);
+    void abortAll();
+    void reportDropped();
 
     mutable QMutex m_mutex;
     QUrl m_base;
-    bool m_dead = false;
+    bool m_alive = false;
+    bool m_flagsSet = true;
     int m_session = 0;
-    QList<qint64> m_waiting; // monotonic send times of the unanswered requests
+    QHash<QNetworkReply*, qint64> m_waiting; // monotonic send times of the unanswered requests
     bool m_toldOff = false;
     QString m_uuid;
     int m_clearState = 0;
@@ -83,15 +112,17 @@ private:
     int m_alarmDetect = -1;
     QNetworkAccessManager* m_net = nullptr;
 
-    // Requests not sent yet, oldest first, and the one on the wire (the
-    // link's own thread only).
+    // The link's own thread only: requests not sent yet (oldest first), the
+    // one on the wire, the heartbeats on the wire.
     struct Pending
     {
         QString path;
         QByteArray body;
-        qint64 sentMs = 0; // when it went on the wire: the answer is due from then
         int session = 0;
     };
     QList<Pending> m_queue;
     QNetworkReply* m_reply = nullptr;
+    QList<QNetworkReply*> m_beats;
+    int m_beatGeneration = 0;
+    int m_dropped = 0;
 };

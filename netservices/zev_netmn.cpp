@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonValue>
 #include <QMutexLocker>
 #include <QUrl>
 
@@ -15,9 +16,11 @@
 std::atomic<ZEV_NETMN*> ZEV_NETMN::__instance{nullptr};
 
 namespace {
-// The viewer bridge's address on the simulated platform and in tests: the
-// bridge client that would learn it on a panel is not part of this station.
+// The bridge program runs beside the station; tests point the link at their
+// own listener.
 constexpr const char* kBridgeEnv = "STATION_VIEWER_URL";
+constexpr const char* kBridgeAddress = "http://127.0.0.1:10431";
+constexpr const char* kLinkSwitch = "device_worknetfunc";
 } // namespace
 
 ZEV_NETMN::ZEV_NETMN()
@@ -60,7 +63,23 @@ void ZEV_NETMN::initStart()
     }
     LOG(INFO) << "network services: device \"" << cfg.value("devicename").toString().toStdString() << "\", version "
               << cfg.value("version").toString().toStdString();
-    m_view->setBridge(QUrl(qEnvironmentVariable(kBridgeEnv)));
+    startViewerLink(cfg);
+}
+
+bool ZEV_NETMN::viewerLinkOn(const QJsonObject& cfg)
+{
+    // Written as true/false by the network settings; a 1/0 from elsewhere
+    // means the same.
+    const QJsonValue v = cfg.value(QLatin1String(kLinkSwitch));
+    return v.isBool() ? v.toBool() : v.isDouble() ? v.toDouble() != 0 : v.toString().trimmed() == QLatin1String("1");
+}
+
+QString ZEV_NETMN::viewerLinkKey() { return QString::fromLatin1(kLinkSwitch); }
+
+void ZEV_NETMN::startViewerLink(const QJsonObject& cfg)
+{
+    const QString address = qEnvironmentVariable(kBridgeEnv, QString::fromLatin1(kBridgeAddress));
+    m_view->setBridge(viewerLinkOn(cfg) ? QUrl(address) : QUrl());
 }
 
 QJsonObject ZEV_NETMN::config() const

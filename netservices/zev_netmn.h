@@ -51,9 +51,15 @@ public:
     static ZEV_NETMN* instance() { return getInstance(); }
 
     // Reads "ruv_net/config.json" (written by writeVersionToJson just before)
-    // and points the viewer link at its bridge. Safe to call again: the file
-    // is read afresh.
+    // and starts the viewer link when the network settings switched it on.
+    // Safe to call again: the file is read afresh.
     void initStart();
+    // The viewer link's switch in the settings ("device_worknetfunc"), and
+    // the link started (at 127.0.0.1:10431, or at STATION_VIEWER_URL when
+    // set) or stopped by it.
+    static QString viewerLinkKey();
+    static bool viewerLinkOn(const QJsonObject& cfg);
+    void startViewerLink(const QJsonObject& cfg);
     // What initStart read; empty before.
     QJsonObject config() const;
     QString deviceName() const;

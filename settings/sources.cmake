@@ -3,6 +3,8 @@
 list(APPEND STATION_CORE_SOURCES
   settings/parametercommit.cpp
   settings/parametercommit.h
+  settings/softwarepackage.cpp
+  settings/softwarepackage.h
 )
 list(APPEND STATION_GUI_SOURCES
   settings/ui/dataexport.cpp

@@ -3,6 +3,7 @@
 #include "controller/ui/mapplication.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
+#include "netservices/zev_netmn.h"
 #include "widgets/c_type_com.h"
 #include "widgets/ccomp_diawait.h"
 #include "widgets/checkbox.h"
@@ -177,6 +178,14 @@ void Network_CardItem::slotChgCardInfo()
     if (m_manager->applyCard(changed)) {
         m_card = changed;
         showCard();
+        // One card connects the station: the list shows the others released.
+        if (changed.connect)
+            if (auto* dlg = qobject_cast<NetworkSettingDialog*>(window()))
+                for (Network_CardItem* other : dlg->cardItems())
+                    if (other != this && other->m_card.connect) {
+                        other->m_card.connect = false;
+                        other->showCard();
+                    }
     }
 }
 
@@ -213,6 +222,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     cardList->setWidget(inner);
 
     bigData = new CheckBox(b, messageText(598));
+    viewerLink = new CheckBox(b, messageText(327));
     server = new EditIP(messageText(602), 0, b);
     port = new Edit(6, b, 0);
     port->setFixedSize(200, 50);
@@ -225,6 +235,7 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     lay->addWidget(new QLabel(messageText(424), b));
     lay->addLayout(row(caption(messageText(600), b), deviceName));
     lay->addWidget(bigData);
+    lay->addWidget(viewerLink);
     lay->addLayout(row(server, nullptr));
     lay->addLayout(row(caption(messageText(601), b), port));
     setDefaultWgt(this);
@@ -249,6 +260,7 @@ void NetworkSettingDialog::reload()
     const QJsonObject cfg = NetCards::readConfig();
     deviceName->setText(cfg.value("devicename").toString());
     bigData->setChecked(cfg.value("bigdata").toBool());
+    viewerLink->setChecked(ZEV_NETMN::viewerLinkOn(cfg));
     server->setAddress(cfg.value("serveraddress").toString());
     const int p = cfg.value("serverport").toInt();
     port->setText(p > 0 ? QString::number(p) : QString());
@@ -268,8 +280,16 @@ void NetworkSettingDialog::acceptSettings()
     bool changed = false;
     for (auto it = values.begin(); it != values.end(); ++it)
         changed |= before.value(it.key()) != it.value();
-    if (changed && NetCards::mergeConfig(values))
-        tellOperator(418);
+    // The viewer link follows its switch at once; the rest needs a restart.
+    const bool linkChanged = ZEV_NETMN::viewerLinkOn(before) != viewerLink->isChecked();
+    if (linkChanged)
+        values.insert(ZEV_NETMN::viewerLinkKey(), viewerLink->isChecked());
+    if ((changed || linkChanged) && NetCards::mergeConfig(values)) {
+        if (linkChanged)
+            ZEV_NETMN::getInstance()->startViewerLink(NetCards::readConfig());
+        if (changed)
+            tellOperator(418);
+    }
     if (gpNumPad)
         gpNumPad->HideUpdate();
     acceptDialog();

@@ -82,6 +82,7 @@ public:
 
     QList<Network_CardItem*> cardItems() const { return m_items; }
     CheckBox* bigData = nullptr;   // 598
+    CheckBox* viewerLink = nullptr; // 327: the link to the viewer bridge
     EditIP* server = nullptr;      // 602
     Edit* port = nullptr;          // 601
     Edit* deviceName = nullptr;    // 600

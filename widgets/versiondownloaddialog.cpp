@@ -28,7 +28,7 @@ VersionDownloadDialog::VersionDownloadDialog(QWidget* parent)
     setWindowFlags(windowFlags() | Qt::Dialog);
     list = new QListWidget(body());
     list->addItems(archives());
-    notice = new QLabel(messageText(791), body());
+    notice = new QLabel(messageText(862), body());
     notice->setWordWrap(true);
     auto* lay = new QVBoxLayout(body());
     lay->setContentsMargins(20, 10, 20, 10);
@@ -37,4 +37,12 @@ VersionDownloadDialog::VersionDownloadDialog(QWidget* parent)
     setDefaultWgt(this);
     setMinimumSize(0, 0);
     resize(800, 600);
+}
+
+QString VersionDownloadDialog::chosenArchive() const
+{
+    const QListWidgetItem* item = list->currentItem();
+    if (!item || !item->isSelected())
+        return QString();
+    return platform::path(QStringLiteral("/mnt")) + QLatin1Char('/') + item->text();
 }

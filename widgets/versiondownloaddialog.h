@@ -7,9 +7,9 @@ class QLabel;
 class QListWidget;
 
 // The software version download dialog: the archives ("gz", "tar", "rar",
-// the list `package`) on the USB drive at "/mnt". How a version is installed
-// from them is not part of this station, and the dialog says so instead of
-// offering an install.
+// the list `package`) on the USB drive at "/mnt", one of which the operator
+// chooses and confirms with OK. Versions are taken from the drive only: the
+// station knows no update server.
 class VersionDownloadDialog : public CComp_DialogFrame
 {
     Q_OBJECT
@@ -18,6 +18,8 @@ public:
 
     // The archives on the drive, by name.
     static QStringList archives();
+    // The full path of the archive chosen in the list; empty for none.
+    QString chosenArchive() const;
 
     QListWidget* list = nullptr;
     QLabel* notice = nullptr;

@@ -8,7 +8,9 @@
 #include "frame/wizardpara.h"
 #include "settings/ui/hardwareconfigurationwidget.h"
 #include "settings/parametercommit.h"
+#include "settings/softwarepackage.h"
 #include "settings/ui/widgetchangecamera.h"
+#include "widgets/ccomp_diawait.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/edit.h"
@@ -24,6 +26,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <glog/logging.h>
+#include <QFileInfo>
 
 namespace {
 const QString kDefaultGroup = QStringLiteral("default");
@@ -341,10 +344,26 @@ void WizardParaWidget::SlotToNetwork()
 void WizardParaWidget::SlotSoftwareUpdate()
 {
     padsAway();
-    // Nothing is installed, so nothing is saved, stopped or restarted here:
-    // the dialog shows what the drive holds and says that it installs none.
     VersionDownloadDialog dlg(parentWidget());
-    dlg.exec();
+    if (dlg.exec() != QDialog::Accepted)
+        return;
+    const QString archive = dlg.chosenArchive();
+    if (archive.isEmpty() || !askOperator(323))
+        return;
+    bool copied = false;
+    {
+        CComp_DiaWait wait([&copied, archive] { copied = SoftwarePackage::install(archive); });
+        wait.exec();
+    }
+    // Nothing to install: the station keeps running as it is.
+    if (!copied) {
+        tellOperator(860);
+        return;
+    }
+    if (gpWin)
+        gpWin->InsertRecord(messageText(861).arg(QFileInfo(archive).fileName()), QStringLiteral("operate"));
+    if (endStation)
+        endStation(StationExit::Reboot);
 }
 
 // --- ways out -----------------------------------------------------------------

@@ -4,7 +4,10 @@
 // the connection test's ping output, and screenshots at both panel sizes in
 // English and Simplified Chinese (to STATION_SCREENSHOT_DIR when set).
 #include "frame/globals.h"
+#include "netservices/httpsink.h"
 #include "netservices/netcards.h"
+#include "netservices/viewwatch2zel.h"
+#include "netservices/zev_netmn.h"
 #include "platform/commandrunner.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/recordingprompt.h"
@@ -99,6 +102,57 @@ private slots:
         QTest::mouseClick(eth0->setButton(), Qt::LeftButton);
         QCOMPARE(CommandRunner::loggedCommands().size(), 1);
         QCOMPARE(prompt.numbers().size(), 1);
+
+        // The other card chosen to connect: the first one no longer does.
+        answerModal([](QWidget* w) {
+            auto* d = qobject_cast<Network_CardItem_SetDia*>(w);
+            QVERIFY(d && !d->connectBox->isChecked());
+            QTest::mouseClick(d->connectBox, Qt::LeftButton, {}, QPoint(10, d->connectBox->height() / 2));
+            QTest::mouseClick(d->okButton(), Qt::LeftButton);
+        });
+        QTest::mouseClick(dlg->cardItems()[0]->setButton(), Qt::LeftButton);
+        const QJsonObject cards = NetCards::readConfig()["netcards"].toObject();
+        QVERIFY(cards["enp2s0"].toObject()["connect"].toBool());
+        QVERIFY(!cards["eth0"].toObject()["connect"].toBool(true));
+        QVERIFY(!eth0->card().connect);
+    }
+
+    // The viewer link is switched on and off in the dialog: off, nothing
+    // leaves for the bridge, not even a heartbeat.
+    void theViewerLinkFollowsItsSwitch()
+    {
+        RecordingPrompt prompt;
+        HttpSink sink;
+        qputenv("STATION_VIEWER_URL", sink.url().toString().toLatin1());
+        ZEV_NETMN* net = ZEV_NETMN::getInstance();
+        net->initStart();
+        ViewWatch2ZEL* link = net->viewWatch();
+        NetworkSettingDialog* dlg = gpNetDialog;
+        dlg->show();
+        const auto flip = [dlg] {
+            QTest::mouseClick(dlg->viewerLink, Qt::LeftButton, {}, QPoint(10, dlg->viewerLink->height() / 2));
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        };
+        QVERIFY(!dlg->viewerLink->isChecked());
+        QCOMPARE(link->isAllowSnd_2_VW(), -1);
+        flip();
+        QCOMPARE(NetCards::readConfig()["device_worknetfunc"], QJsonValue(true));
+        QTRY_COMPARE_WITH_TIMEOUT(link->isAllowSnd_2_VW(), 0, 5000);
+        link->sndRecordOperate(QJsonObject{{"n", 1}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
+
+        dlg->reload();
+        dlg->show();
+        QVERIFY(dlg->viewerLink->isChecked());
+        flip();
+        QCOMPARE(NetCards::readConfig()["device_worknetfunc"], QJsonValue(false));
+        QCOMPARE(link->isAllowSnd_2_VW(), -1);
+        const int beats = sink.heartbeats;
+        link->sndRecordOperate(QJsonObject{{"n", 2}});
+        QTest::qWait(300);
+        QCOMPARE(sink.requests.size(), 1);
+        QCOMPARE(sink.heartbeats, beats);
+        qunsetenv("STATION_VIEWER_URL");
     }
 
     void settingsAndConnectionTest()
@@ -111,11 +165,12 @@ private slots:
         QTest::mouseClick(dlg->testButton, Qt::LeftButton);
         QVERIFY(dlg->pingOutput->isVisible());
         QCOMPARE(dlg->pingOutput->textView()->toPlainText(), messageText(419)); // no address yet
-        typeAddress(dlg->server, {"10", "1", "2", "3"});
+        typeAddress(dlg->server, {"10", "255", "2", "3"}); // 255 is an octet like any other
         QTest::mouseClick(dlg->testButton, Qt::LeftButton);
         const QString shown = dlg->pingOutput->textView()->toPlainText();
         QVERIFY2(shown.startsWith(messageText(420)) && shown.contains("ttl=64"), qPrintable(shown));
         QVERIFY(CommandRunner::loggedCommands().last().startsWith("ping -c 3 -W 1 "));
+        QVERIFY(CommandRunner::loggedCommands().last().contains("10.255.2.3"));
         emit dlg->pingOutput->sigHideWidget();
         QVERIFY(!dlg->pingOutput->isVisible());
 
@@ -124,13 +179,13 @@ private slots:
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
         QVERIFY(!dlg->isVisible());
         const QJsonObject cfg = NetCards::readConfig();
-        QCOMPARE(cfg["serveraddress"].toString(), QString("10.1.2.3"));
+        QCOMPARE(cfg["serveraddress"].toString(), QString("10.255.2.3"));
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
     }
 
-    // Only archives are offered, and the dialog says installing is not here.
+    // Only archives are offered.
     void versionDialogOffersTheDrivesArchives()
     {
         for (const char* f : {"/mnt/station-2.1.tar.gz", "/mnt/b.RAR", "/mnt/c.zip", "/mnt/d.tar", "/mnt/tar"})
@@ -141,7 +196,7 @@ private slots:
         for (int i = 0; i < dlg.list->count(); ++i)
             shown << dlg.list->item(i)->text();
         QCOMPARE(shown, (QStringList{"b.RAR", "d.tar", "station-2.1.tar.gz"}));
-        QCOMPARE(dlg.notice->text(), messageText(791));
+        QCOMPARE(dlg.notice->text(), messageText(862));
     }
 
     void screenshots()

@@ -8,6 +8,7 @@
 #include "netservices/httpsink.h"
 #include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
+#include "testsupport/glogcapture.h"
 #include "testsupport/testenv.h"
 
 #include <QJsonArray>
@@ -18,6 +19,25 @@
 #include <atomic>
 
 namespace {
+// A link on the test clock to a local bridge.
+struct ClockedLink
+{
+    TestEnv env;
+    TestClock clock;
+    HttpSink sink;
+    ViewWatch2ZEL link;
+    ClockedLink()
+    {
+        Clock::install(&clock);
+        link.setBridge(sink.url());
+    }
+    ~ClockedLink()
+    {
+        link.setBridge(QUrl());
+        Clock::install(nullptr);
+    }
+};
+
 // Lets queued work and sockets run for ms of real time (the negative checks).
 void settle(int ms)
 {
@@ -40,7 +60,7 @@ private slots:
         HttpSink sink;
         ViewWatch2ZEL link;
         link.setBridge(sink.url());
-        QCOMPARE(link.isAllowSnd_2_VW(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000); // its first heartbeat answered
 
         link.sndAlarmStartTiming(1);
         const QString uuid = link.alarmUuid();
@@ -96,36 +116,115 @@ private slots:
         QVERIFY(sink.requests.isEmpty());
     }
 
-    // A bridge that stops answering ends the session: after 8000 ms without
-    // an answer (test clock) or after a refused request nothing more is sent.
-    void aSilentOrRefusingBridgeTurnsTheLinkOff()
+    // The session lives while the bridge answers: an answered request no
+    // longer counts as waiting; 8000 ms of silence turn the link off, the
+    // next answered heartbeat turns it on again; the heartbeat's send flags
+    // hold it back while one is cleared; a bridge that refuses never opens it.
+    void theLinkFollowsTheBridgesAnswers()
     {
-        TestEnv env;
-        TestClock clock;
-        Clock::install(&clock);
-        HttpSink sink;
-        sink.answer = false;
-        ViewWatch2ZEL link;
-        link.setBridge(sink.url());
+        ClockedLink c;
+        TestClock& clock = c.clock;
+        HttpSink& sink = c.sink;
+        ViewWatch2ZEL& link = c.link;
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
         link.sndRecordOperate(QJsonObject{{"n", 1}});
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
+        clock.advance(5000);
+        link.sndRecordOperate(QJsonObject{{"n", 2}});
+        // One at a time: the second on the wire means the first was answered.
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 2, 5000);
+        clock.advance(3001);
+        QCOMPARE(link.isAllowSnd_2_VW(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(sink.heartbeats >= 3, 5000);
+        settle(200); // and their answers read
+
+        sink.answer = false;
+        link.sndRecordOperate(QJsonObject{{"n", 3}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 3, 5000);
         clock.advance(ViewWatch2ZEL::kAnswerWithinMs);
         QCOMPARE(link.isAllowSnd_2_VW(), 0);
         clock.advance(1);
         QCOMPARE(link.isAllowSnd_2_VW(), -2);
-        link.sndRecordOperate(QJsonObject{{"n", 2}});
+        link.sndRecordOperate(QJsonObject{{"n", 4}});
+        clock.advance(2 * ViewWatch2ZEL::kHeartbeatMs); // heartbeats go on, unanswered
         settle(300);
-        QCOMPARE(sink.requests.size(), 1);
+        QCOMPARE(sink.requests.size(), 3);
+        QCOMPARE(link.isAllowSnd_2_VW(), -2);
+
+        sink.answer = true;
+        const int beats = sink.heartbeats;
+        clock.advance(ViewWatch2ZEL::kHeartbeatMs);
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
+        QCOMPARE(sink.heartbeats, beats + 1);
+        link.sndRecordOperate(QJsonObject{{"n", 5}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 4, 5000);
+        QCOMPARE(sink.requests.last().second, QByteArray("{\"n\":5}"));
+
+        sink.heartbeatBody = R"({"sendenable": true, "viewerconnect": 0})";
+        clock.advance(ViewWatch2ZEL::kHeartbeatMs);
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), -3, 5000);
+        link.sndRecordOperate(QJsonObject{{"n", 6}});
+        sink.heartbeatBody = R"({"sendenable": "true", "other": false})";
+        clock.advance(ViewWatch2ZEL::kHeartbeatMs);
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
+        link.sndRecordOperate(QJsonObject{{"n", 7}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 5, 5000);
+        QCOMPARE(sink.requests.last().second, QByteArray("{\"n\":7}"));
 
         QTcpServer closed; // a port nobody listens on any more
         QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
         const quint16 port = closed.serverPort();
         closed.close();
         link.setBridge(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)));
+        clock.advance(ViewWatch2ZEL::kHeartbeatMs);
+        settle(300);
+        QCOMPARE(link.isAllowSnd_2_VW(), -2);
+    }
+
+    // A bridge slower than the station: the waiting copies are bounded, the
+    // oldest go and are counted. A long answer is read and dropped, not kept;
+    // a redirect is not a delivery.
+    void answersAndQueueAreBounded()
+    {
+        GlogCapture log;
+        ClockedLink c;
+        HttpSink& sink = c.sink;
+        ViewWatch2ZEL& link = c.link;
+        QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), 0, 5000);
+
+        sink.answer = false;
+        const int extra = 16, total = 1 + ViewWatch2ZEL::kMaxQueued + extra;
+        for (int n = 0; n < total; ++n)
+            link.sndRecordOperate(QJsonObject{{"n", n}});
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
+        sink.answer = true;
+        sink.answerHeld();
+        QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1 + ViewWatch2ZEL::kMaxQueued, 10000);
+        QCOMPARE(sink.requests[1].second, "{\"n\":" + QByteArray::number(extra + 1) + "}");
+        QCOMPARE(sink.requests.last().second, "{\"n\":" + QByteArray::number(total - 1) + "}");
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QString("%1 requests dropped").arg(extra)), 1, 5000);
+
+        const qint64 big = 192ll << 20;
+        sink.bodyBytes = big;
+        const long before = residentKb();
+        long peak = before;
+        link.sndRecordOperate(QJsonObject{{"big", 1}});
+        link.sndRecordOperate(QJsonObject{{"after", 1}});
+        QElapsedTimer t;
+        t.start();
+        while (sink.requests.size() < 3 + ViewWatch2ZEL::kMaxQueued && t.elapsed() < 60000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            peak = qMax(peak, residentKb());
+        }
+        QCOMPARE(sink.requests.last().second, QByteArray("{\"after\":1}"));
+        QVERIFY2(peak - before < 48 * 1024, qPrintable(QString("grew by %1 kB").arg(peak - before)));
         QCOMPARE(link.isAllowSnd_2_VW(), 0);
-        link.sndRecordOperate(QJsonObject{{"n", 3}});
+
+        sink.bodyBytes = 0;
+        sink.head = "HTTP/1.1 301 Moved Permanently\r\nLocation: http://127.0.0.1:9/elsewhere\r\n";
+        link.sndRecordOperate(QJsonObject{{"moved", 1}});
         QTRY_COMPARE_WITH_TIMEOUT(link.isAllowSnd_2_VW(), -2, 5000);
-        Clock::install(nullptr);
+        QVERIFY(log.has("not delivered (HTTP 301)"));
     }
 
     // initStart reads the file writeVersionToJson wrote and takes the
@@ -140,9 +239,12 @@ private slots:
         qputenv("STATION_VIEWER_URL", sink.url().toString().toLatin1());
         ZEV_NETMN* net = ZEV_NETMN::getInstance();
         net->initStart();
-        qunsetenv("STATION_VIEWER_URL");
         QCOMPARE(net->deviceName(), QString("Press 7"));
-        QCOMPARE(net->viewWatch()->isAllowSnd_2_VW(), 0);
+        QCOMPARE(net->viewWatch()->isAllowSnd_2_VW(), -1); // not switched on
+        QVERIFY(env.writeWorkFile("ruv_net/config.json", R"({"devicename": "Press 7", "device_worknetfunc": 1})"));
+        net->initStart();
+        qunsetenv("STATION_VIEWER_URL");
+        QTRY_COMPARE_WITH_TIMEOUT(net->viewWatch()->isAllowSnd_2_VW(), 0, 5000);
         net->viewWatch()->sndRecordOperate(QJsonObject{{"a", 1}});
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
 

@@ -12,6 +12,7 @@
 #include "inspection/ui/drawroiwidget.h"
 #include "netservices/httpsink.h"
 #include "netservices/modbusserver.h"
+#include "netservices/netcards.h"
 #include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
 #include "testsupport/stationrig.h"
@@ -53,6 +54,7 @@ void TstNetServicesChain::alarmReachesTheBridgeOnlyWhileTheLinkIsUp()
 
     HttpSink bridge;
     qputenv("STATION_VIEWER_URL", bridge.url().toString().toLatin1());
+    QVERIFY(NetCards::mergeConfig(QJsonObject{{ZEV_NETMN::viewerLinkKey(), true}}));
     auto win = std::make_unique<ReDoWizard>();
     // As the start-up does after the window.
     writeVersionToJson();

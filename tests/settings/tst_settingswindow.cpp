@@ -55,6 +55,7 @@ private slots:
     void restartPaths();
     void passwordsChangeWithoutClearText();
     void advancedDialogsAndNumbering();
+    void softwareUpdateFromTheDrive();
 };
 
 // The I/O page and the names ask for the factory login; what is confirmed
@@ -459,8 +460,8 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     QCOMPARE(gpNetDialog, net);
     net->hide();
 
-    // The update lists the archives on the drive and installs none: no
-    // restart, nothing run.
+    // The update lists the archives on the drive; OK with none chosen
+    // installs nothing: no restart, nothing run.
     QDir().mkpath(platform::path("/mnt"));
     for (const char* f : {"v2.tar", "v3.gz", "notes.txt"})
         QVERIFY(QFile(platform::path("/mnt/") + f).open(QIODevice::WriteOnly));
@@ -478,7 +479,7 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     });
     rig.press(messageText(325));
     QCOMPARE(listed, (QStringList{"v2.tar", "v3.gz"}));
-    QCOMPARE(notice, messageText(791));
+    QCOMPARE(notice, messageText(862));
     QCOMPARE(CommandRunner::loggedCommands().size(), commandsBefore);
 
     rig.press(messageText(788));
@@ -505,6 +506,73 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     QSqlDatabase::removeDatabase("sn");
     QCOMPARE(sn, (QStringList{"SETCAM-1", "SETCAM-0", "0"}));
     Q_UNUSED(s);
+}
+
+namespace {
+// A touch at a point of w, delivered to whatever is on top there.
+void finger(QWidget* w, QPoint at)
+{
+    const QPoint global = w->mapToGlobal(at);
+    QWidget* top = QApplication::widgetAt(global);
+    QVERIFY2(top, "nothing under the finger");
+    QTest::mouseClick(top, Qt::LeftButton, {}, top->mapFromGlobal(global));
+}
+} // namespace
+
+// An archive chosen on the drive becomes the package, byte for byte, and the
+// station ends in order and restarts; a copy that fails says so, leaves no
+// package and restarts nothing.
+void TstSettingsWindow::softwareUpdateFromTheDrive()
+{
+    SettingsRig rig;
+    rig.openSettings();
+    const QString medium = platform::simRoot() + "/drives/sdb1";
+    QByteArray archive(3 << 20, Qt::Uninitialized);
+    for (int i = 0; i < archive.size(); ++i)
+        archive[i] = char((i * 7919) >> 5);
+    const auto plug = [&] {
+        QVERIFY(QDir().mkpath(medium));
+        QFile f(medium + "/station-2.2.tar.gz");
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(archive) == archive.size());
+        // A file that reads longer than it says, as a failing stick does.
+        QVERIFY(QFile::link("/proc/self/status", medium + "/flaky.tar"));
+    };
+    plug();
+    QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
+    const QString packageDir = platform::path("/root/bin-AOI");
+    const auto choose = [&](const QString& name, bool pull) {
+        answerModal([&, name, pull](QWidget* w) {
+            auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
+            QVERIFY(dlg);
+            const auto found = dlg->list->findItems(name, Qt::MatchExactly);
+            QVERIFY(!found.isEmpty());
+            finger(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center());
+            if (pull)
+                QDir(medium).removeRecursively();
+            finger(dlg->okButton(), dlg->okButton()->rect().center());
+        });
+        rig.hand.say({"yes"});
+        rig.press(messageText(325));
+    };
+
+    choose("station-2.2.tar.gz", true);
+    plug();
+    choose("flaky.tar", false);
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(323), messageText(860), messageText(323), messageText(860)}));
+    QCOMPARE(QDir(packageDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
+    QVERIFY(gpWin->paraDb.isOpen());
+
+    choose("station-2.2.tar.gz", false);
+    QFile package(packageDir + "/newupdategz");
+    QVERIFY(package.open(QIODevice::ReadOnly));
+    QVERIFY(package.readAll() == archive);
+    QCOMPARE(QDir(packageDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"newupdategz"});
+    const QStringList commands = CommandRunner::loggedCommands();
+    QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", "reboot"}));
+    QVERIFY(!gpWin->paraDb.isOpen());
+    QVERIFY(SettingsRig::journal().contains(messageText(861).arg("station-2.2.tar.gz")));
 }
 
 QTEST_MAIN(TstSettingsWindow)

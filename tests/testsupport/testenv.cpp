@@ -170,3 +170,14 @@ bool TestEnv::writeWorkFile(const QString& relPath, const QByteArray& content) c
     return writeFile(m_work.path() + "/" + relPath, content);
 }
 
+
+long residentKb()
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}

@@ -49,3 +49,6 @@ private:
 
 // Copies a folder tree (used for the factory template).
 bool copyTree(const QString& from, const QString& to);
+
+// The process's resident memory now, in kB (0 when unknown).
+long residentKb();
