@@ -296,6 +296,9 @@ private slots:
         QVERIFY(!model->dayTimer->isActive());
         QTRY_VERIFY(page->findChildren<WarnBox*>().size() == 1 && page->findChildren<WarnBox*>()[0]->isVisible());
         QCOMPARE(page->findChildren<WarnBox*>()[0]->text().simplified(), messageText(732));
+        // The converter reads the day's file as it stands: the cycles counted
+        // since the last minute's save are in it.
+        const QJsonObject converted = docOf("ResStatistics.db");
 
         // Pressed again while it runs.
         answerBox(true, &seen);
@@ -305,6 +308,8 @@ private slots:
         answerBox(true, &seen);
         QFile("go").open(QIODevice::WriteOnly);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(docSum(converted, "default", -1, -1, "OK"), 2);
+        QCOMPARE(docSum(converted, "default", -1, -1, "NG"), 1);
         QTRY_COMPARE(seen.last(), messageText(147));
         QVERIFY(page->exportIdle());
         QVERIFY(model->dayTimer->isActive());
