@@ -13,6 +13,7 @@
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
@@ -81,6 +82,7 @@ private slots:
     void inputChangeReachesTheWindowsRun();
     void fifoDayFileDoesNotHoldTheStart();
     void sigtermEndsInOrderEveryTime();
+    void sigtermEndsAStartWaitingOnABox();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -148,6 +150,21 @@ void TstStartup::versionJson()
         LogCapture log;
         writeVersionToJson();
         QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+    }
+    // A link laid at its name: neither it nor the file it points to is
+    // written. A FIFO there holds nothing up.
+    QVERIFY(env.writeWorkFile("elsewhere.json", R"({"keep": 1})"));
+    QVERIFY(QFile::remove("ruv_net/config.json") && QFile::link("../elsewhere.json", "ruv_net/config.json"));
+    writeVersionToJson();
+    QCOMPARE(fileBytes("elsewhere.json"), QByteArray(R"({"keep": 1})"));
+    QVERIFY(QFileInfo("ruv_net/config.json").isSymLink());
+    QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+    {
+        FifoRelease release({"ruv_net/config.json"});
+        QElapsedTimer t;
+        t.start();
+        writeVersionToJson();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
     // Without its folder nothing is written and nothing breaks.
     QVERIFY(QDir("ruv_net").removeRecursively());
@@ -354,20 +371,14 @@ void TstStartup::fifoDayFileDoesNotHoldTheStart()
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
     Clock::install(&clock);
     QVERIFY(::mkfifo("time.txt", 0644) == 0);
-    QSemaphore done;
-    QThread* release = QThread::create([&] {
-        for (int i = 0; !done.tryAcquire(1, i ? 100 : 3000) && i < 50; ++i)
-            if (const int fd = ::open("time.txt", O_WRONLY | O_NONBLOCK); fd >= 0)
-                ::close(fd);
-    });
-    release->start();
-    QElapsedTimer t;
-    t.start();
-    OperationRecords::instance()->loadDayAndCheck();
-    const qint64 took = t.elapsed();
-    done.release();
-    release->wait();
-    delete release;
+    qint64 took = 0;
+    {
+        FifoRelease release({"time.txt"});
+        QElapsedTimer t;
+        t.start();
+        OperationRecords::instance()->loadDayAndCheck();
+        took = t.elapsed();
+    }
     Clock::install(nullptr);
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QVERIFY(QFileInfo("time.txt").isFile());
@@ -425,6 +436,46 @@ void TstStartup::sigtermEndsInOrderEveryTime()
                        .arg(err.mid(err.indexOf("*** SIG"), 200));
     }
     QVERIFY2(bad.isEmpty(), qPrintable(bad.join("\n")));
+}
+
+// The day's statistics file held by another program: the start-up shows its
+// box and waits. SIGTERM then still ends the run in order.
+void TstStartup::sigtermEndsAStartWaitingOnABox()
+{
+    TestEnv env;
+    QVERIFY(putStatsFile("ResStatistics.db", {}));
+    QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+    locker.setDatabaseName("ResStatistics.db");
+    QVERIFY(locker.open() && QSqlQuery(locker).exec("begin exclusive"));
+    QVERIFY(QSqlQuery(locker).exec("insert into resstatistics values ('other', '', '')"));
+    QProcess p;
+    p.setWorkingDirectory(env.workDir());
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(STATION_EXE), QStringList());
+    QVERIFY(p.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    QString out;
+    while (!out.contains("stays locked") && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        out += QString::fromUtf8(p.readAll());
+    }
+    QTest::qWait(500); // the box is up
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(30000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    QVERIFY(QSqlQuery(locker).exec("rollback"));
+    locker.close();
+    locker = QSqlDatabase();
+    QSqlDatabase::removeDatabase("locker");
+    QVERIFY2(out.contains("stays locked"), qPrintable(out.right(2000)));
+    QVERIFY2(ended, "still running 30 s after SIGTERM");
+    out += QString::fromUtf8(p.readAll());
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && !out.contains("*** SIG"),
+             qPrintable(out.right(2000)));
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include "frame/globals.h"
 #include "netservices/netcards.h"
 #include "platform/commandrunner.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
@@ -25,7 +26,15 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
 void typeAddress(EditIP* e, const QStringList& octets)
 {
     for (int i = 0; i < 4; ++i) {
@@ -128,6 +137,46 @@ private slots:
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // What others may lay at the settings file's name: one that does not
+    // parse is kept aside before the save replaces it; a link is neither
+    // written through nor cut; a FIFO there or at a card's address file
+    // holds nothing up. (A reader that waits is let go after 3 s.)
+    void settingsFileLaidByOthers()
+    {
+        RecordingPrompt prompt;
+        const QByteArray damaged = R"({"devicename": "Press 7", "bigdata": 1)";
+        QVERIFY(m_env->writeWorkFile("ruv_net/config.json", damaged));
+        const auto saveDeviceName = [](const QString& name) {
+            delete gpNetDialog;
+            gpNetDialog = new NetworkSettingDialog;
+            gpNetDialog->show();
+            gpNetDialog->deviceName->clear();
+            QTest::keyClicks(gpNetDialog->deviceName, name);
+            QTest::mouseClick(gpNetDialog->okButton(), Qt::LeftButton);
+        };
+        saveDeviceName("Press8");
+        QCOMPARE(bytesOf("ruv_net/config.json.damaged"), damaged);
+        QCOMPARE(NetCards::readConfig()["devicename"].toString(), QString("Press8"));
+
+        QVERIFY(m_env->writeWorkFile("elsewhere.json", R"({"keep": 1})"));
+        QVERIFY(QFile::remove("ruv_net/config.json") && QFile::link("../elsewhere.json", "ruv_net/config.json"));
+        saveDeviceName("Press9");
+        QCOMPARE(bytesOf("elsewhere.json"), QByteArray(R"({"keep": 1})"));
+        QVERIFY(QFileInfo("ruv_net/config.json").isSymLink());
+
+        const QString address = m_env->simRoot() + "/sys/class/net/eth0/address";
+        QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+        QVERIFY(QFile::remove(address) && ::mkfifo(QFile::encodeName(address), 0644) == 0);
+        {
+            FifoRelease release({"ruv_net/config.json", address});
+            QElapsedTimer t;
+            t.start();
+            saveDeviceName("Press10");
+            QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        }
+        QCOMPARE(gpNetDialog->cardItems()[1]->card().mac, QString());
     }
 
     // Only archives are offered, and the dialog says installing is not here.
