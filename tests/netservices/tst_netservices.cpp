@@ -33,6 +33,13 @@ class TstNetServices : public QObject
     Q_OBJECT
 private slots:
     void init() { gLan = 1; }
+    // Whatever a failed check left behind: the manager outlives every test.
+    void cleanup()
+    {
+        Clock::install(nullptr);
+        qunsetenv("STATION_VIEWER_URL");
+        ZEV_NETMN::getInstance()->viewWatch()->setBridge(QUrl());
+    }
 
     void alarmTimingIsPostedInOrderWithItsUuid()
     {
@@ -147,9 +154,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
 
         net->clearLastDetections();
-        WizardPara para;
-        para.curGroupName = "mould B";
-        gpWPara = &para;
+        // The environment's parameter set (freed with it, even after a failed check).
+        gpWPara = new WizardPara;
+        gpWPara->curGroupName = "mould B";
         for (int cycle = 0; cycle < ZEV_NETMN::kLastRecords + 2; ++cycle) {
             net->start_PeriodRecord();
             QCOMPARE(net->roiCount(), 0);
@@ -173,8 +180,6 @@ private slots:
         QCOMPARE(net->lastPictures().keys(), (QStringList{"1;0", "1;1"}));
         net->clearLastDetections();
         QVERIFY(net->lastDetections().isEmpty() && net->lastPictures().isEmpty());
-        net->viewWatch()->setBridge(QUrl());
-        gpWPara = nullptr;
     }
 
     // The image writer's thread and the GUI thread may reach the manager
