@@ -7,6 +7,7 @@
 #include "netservices/netcards.h"
 #include "platform/commandrunner.h"
 #include "testsupport/fiforelease.h"
+#include "testsupport/glogcapture.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
@@ -137,6 +138,33 @@ private slots:
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // A card's name is whatever the system calls it: applied through its
+    // dialog, it is logged on one line, a line feed in it spelled out.
+    void aCardNameStaysOnOneLogLine()
+    {
+        RecordingPrompt prompt;
+        QVERIFY(m_env->writeSimFile("/sys/class/net/eth\nE1207 forged/address", "00:1b:21:aa:bb:09"));
+        delete gpNetDialog;
+        gpNetDialog = new NetworkSettingDialog;
+        gpNetDialog->show();
+        Network_CardItem* item = nullptr;
+        for (Network_CardItem* i : gpNetDialog->cardItems())
+            if (i->card().name.contains("forged"))
+                item = i;
+        QVERIFY(item);
+        answerModal([](QWidget* w) {
+            auto* d = qobject_cast<Network_CardItem_SetDia*>(w);
+            QVERIFY(d);
+            QTest::mouseClick(d->connectBox, Qt::LeftButton, {}, QPoint(10, d->connectBox->height() / 2));
+            QTest::mouseClick(d->okButton(), Qt::LeftButton);
+        });
+        GlogCapture log;
+        QTest::mouseClick(item->setButton(), Qt::LeftButton);
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList{NetCards::scriptCommand()});
+        QVERIFY(log.has("network card eth\\x0aE1207 forged: on"));
+        QVERIFY(!log.has("\n"));
     }
 
     // What others may lay at the settings file's name: one that does not
