@@ -120,6 +120,15 @@ QJsonObject NetCards::readConfig()
 
 bool NetCards::mergeConfig(const QJsonObject& values, bool makeFolder)
 {
+    // Refused before anything is read: what a link leads to is neither
+    // written nor copied aside as the station's damaged file.
+    const QFileInfo at(configPath());
+    if (at.isSymLink() || (at.exists() && !at.isFile())) {
+        LOG(ERROR) << "network settings not stored in " << configPath().toStdString() << ": "
+                   << (at.isSymLink() ? "a link stands there; neither it nor what it points to is written"
+                                      : "not a regular file; left as it is");
+        return false;
+    }
     QJsonObject all = loadConfig(true);
     for (auto it = values.begin(); it != values.end(); ++it)
         all.insert(it.key(), it.value());

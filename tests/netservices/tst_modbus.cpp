@@ -130,7 +130,7 @@ private slots:
         std::vector<Client> crowd;
         for (int i = 0; i < ModbusServer::kMaxClients + 8; ++i)
             crowd.push_back(connectTo(m_port));
-        QTest::qWait(300); // the half frame's client is dropped by now
+        QTest::qWait(300); // the crowd has pushed out the quietest clients
         crowd.clear();
         QElapsedTimer t;
         t.start();

@@ -193,6 +193,10 @@ private slots:
         saveDeviceName("Press9");
         QCOMPARE(bytesOf("elsewhere.json"), QByteArray(R"({"keep": 1})"));
         QVERIFY(QFileInfo("ruv_net/config.json").isSymLink());
+        // Nor is what a link points to copied aside as a damaged file.
+        QVERIFY(m_env->writeWorkFile("elsewhere.json", "not for the station's files"));
+        saveDeviceName("Press10");
+        QCOMPARE(bytesOf("ruv_net/config.json.damaged"), damaged);
 
         const QString address = m_env->simRoot() + "/sys/class/net/eth0/address";
         QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);
@@ -201,7 +205,7 @@ private slots:
             FifoRelease release({"ruv_net/config.json", address});
             QElapsedTimer t;
             t.start();
-            saveDeviceName("Press10");
+            saveDeviceName("Press11");
             QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
         }
         QCOMPARE(gpNetDialog->cardItems()[1]->card().mac, QString());
