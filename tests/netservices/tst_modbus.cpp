@@ -170,6 +170,7 @@ private slots:
             QVERIFY(answersWithExceptions(c.get()));
         }
         const qint64 waited = t.elapsed();
+        qInfo("another client served in %lld ms beside the trickling one", waited);
         clock.advance(ModbusServer::kFrameDeadlineMs + 1);
         const bool slowDropped = closedBySlave(slow, 2000);
         stop = true;
