@@ -8,6 +8,7 @@
 #include "netservices/httpsink.h"
 #include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/testenv.h"
 
 #include <QJsonArray>
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <atomic>
+
+#include <sys/stat.h>
 
 namespace {
 // Lets queued work and sockets run for ms of real time (the negative checks).
@@ -180,6 +183,19 @@ private slots:
         QCOMPARE(net->lastPictures().keys(), (QStringList{"1;0", "1;1"}));
         net->clearLastDetections();
         QVERIFY(net->lastDetections().isEmpty() && net->lastPictures().isEmpty());
+    }
+
+    // A FIFO laid at the settings file's name: read as no settings, at once.
+    void aFifoForTheSettingsHoldsNothingUp()
+    {
+        TestEnv env;
+        QVERIFY(QDir().mkpath("ruv_net") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+        FifoRelease release({"ruv_net/config.json"});
+        QElapsedTimer t;
+        t.start();
+        ZEV_NETMN::getInstance()->initStart();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(ZEV_NETMN::getInstance()->deviceName(), QString());
     }
 
     // The image writer's thread and the GUI thread may reach the manager
