@@ -83,6 +83,7 @@ private slots:
     void fifoDayFileDoesNotHoldTheStart();
     void sigtermEndsInOrderEveryTime();
     void sigtermEndsAStartWaitingOnABox();
+    void fifoNetworkSettingsDoNotHoldTheStart();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -438,6 +439,44 @@ void TstStartup::sigtermEndsInOrderEveryTime()
     QVERIFY2(bad.isEmpty(), qPrintable(bad.join("\n")));
 }
 
+namespace {
+// Runs the station in dir until its output holds `said` (a minute at most),
+// waits settleMs and sends SIGTERM. Empty when the station then ended in
+// order (status 0, no crash report) within 30 s; otherwise what went wrong.
+QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(STATION_EXE), QStringList());
+    if (!p.waitForStarted())
+        return "not started";
+    QElapsedTimer t;
+    t.start();
+    QString out;
+    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        out += QString::fromUtf8(p.readAll());
+    }
+    QTest::qWait(settleMs);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(30000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    out += QString::fromUtf8(p.readAll());
+    if (!out.contains(said))
+        return QString("never said \"%1\" in a minute%2: %3")
+            .arg(said, ended ? "" : ", and still running 30 s after SIGTERM", out.right(1500));
+    if (!ended)
+        return "still running 30 s after SIGTERM";
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || out.contains("*** SIG"))
+        return QString("status %1 code %2: %3").arg(int(p.exitStatus())).arg(p.exitCode()).arg(out.right(1500));
+    return QString();
+}
+} // namespace
+
 // The day's statistics file held by another program: the start-up shows its
 // box and waits. SIGTERM then still ends the run in order.
 void TstStartup::sigtermEndsAStartWaitingOnABox()
@@ -448,34 +487,24 @@ void TstStartup::sigtermEndsAStartWaitingOnABox()
     locker.setDatabaseName("ResStatistics.db");
     QVERIFY(locker.open() && QSqlQuery(locker).exec("begin exclusive"));
     QVERIFY(QSqlQuery(locker).exec("insert into resstatistics values ('other', '', '')"));
-    QProcess p;
-    p.setWorkingDirectory(env.workDir());
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(STATION_EXE), QStringList());
-    QVERIFY(p.waitForStarted());
-    QElapsedTimer t;
-    t.start();
-    QString out;
-    while (!out.contains("stays locked") && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(200);
-        out += QString::fromUtf8(p.readAll());
-    }
-    QTest::qWait(500); // the box is up
-    ::kill(pid_t(p.processId()), SIGTERM);
-    const bool ended = p.waitForFinished(30000);
-    if (!ended) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
+    const QString bad = signalStationOnceItSays(env.workDir(), "stays locked", 500); // the box is up by then
     QVERIFY(QSqlQuery(locker).exec("rollback"));
     locker.close();
     locker = QSqlDatabase();
     QSqlDatabase::removeDatabase("locker");
-    QVERIFY2(out.contains("stays locked"), qPrintable(out.right(2000)));
-    QVERIFY2(ended, "still running 30 s after SIGTERM");
-    out += QString::fromUtf8(p.readAll());
-    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0 && !out.contains("*** SIG"),
-             qPrintable(out.right(2000)));
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+}
+
+// A FIFO at the network settings' name: the station starts all the same and
+// ends in order; the FIFO stays as it was.
+void TstStartup::fifoNetworkSettingsDoNotHoldTheStart()
+{
+    TestEnv env;
+    QVERIFY(::mkfifo("ruv_net/config.json", 0644) == 0);
+    const QString bad = signalStationOnceItSays(env.workDir(), "station running", 0);
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    struct stat st {};
+    QVERIFY(::lstat("ruv_net/config.json", &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 namespace {
