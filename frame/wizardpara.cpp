@@ -1,4 +1,5 @@
 #include "frame/wizardpara.h"
+#include "frame/safefile.h"
 
 #include "controller/mainstate.h"
 #include "frame/dbconfighelpers.h"
@@ -790,8 +791,10 @@ QString WizardPara::getCurGroupName() const
 
 void WizardPara::loadCpuInfo()
 {
-    QFile f(platform::path(QStringLiteral("/proc/cpuinfo")));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    // Regular files only, opened without waiting: a FIFO laid at either
+    // name must not hold the start-up.
+    QFile f;
+    if (!openRegularFile(f, platform::path(QStringLiteral("/proc/cpuinfo")))) {
         qWarning() << "Failed to open /proc/cpuinfo";
         return;
     }
@@ -869,8 +872,8 @@ void WizardPara::loadCpuInfo()
 void WizardPara::loadConfigFromJson()
 {
     const QString fileName = QStringLiteral("config.json");
-    QFile f(fileName);
-    if (!f.open(QIODevice::ReadOnly)) {
+    QFile f;
+    if (!openRegularFile(f, fileName)) {
         qWarning() << "Failed to open file:" << fileName;
         return;
     }

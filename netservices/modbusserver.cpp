@@ -1,5 +1,7 @@
 #include "netservices/modbusserver.h"
 
+#include "frame/clock.h"
+
 #include <modbus/modbus.h>
 
 #include <glog/logging.h>
@@ -11,15 +13,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-constexpr int kPollMs = 100;        // how soon a stop is seen
-constexpr int kByteTimeoutMs = 200; // a frame's bytes may not pause longer
-constexpr int kSendTimeoutMs = 200; // a client that does not read is dropped
+constexpr int kPollMs = 100;         // how soon a stop is seen
+constexpr int kHeaderLength = 7;     // MBAP: transaction, protocol, length, unit
+constexpr int kMaxMbapLength = 254;  // unit id and a PDU of at most 253 bytes
 
 bool registerFunction(int fn)
 {
@@ -38,6 +41,30 @@ bool registerFunction(int fn)
     default:
         return false;
     }
+}
+
+// One connection and the part of a frame it has sent so far. Sockets are
+// non-blocking and frames are gathered here, so no client's pace ever holds
+// the loop that serves the others.
+struct Client
+{
+    int fd = -1;
+    std::vector<uint8_t> buf;
+    qint64 frameStart = -1; // when the first byte of the frame in buf came
+    qint64 lastActive = 0;  // the last byte received
+};
+
+// The length of the whole frame at the front of buf, 0 when its header is
+// not complete yet, -1 when the header is not Modbus TCP.
+int frameLength(const std::vector<uint8_t>& buf)
+{
+    if (buf.size() < 6)
+        return 0;
+    const int protocol = (buf[2] << 8) | buf[3];
+    const int length = (buf[4] << 8) | buf[5];
+    if (protocol != 0 || length < 2 || length > kMaxMbapLength)
+        return -1;
+    return 6 + length;
 }
 
 } // namespace
@@ -81,65 +108,95 @@ void ModbusServer::serve()
     modbus_t* ctx = modbus_new_tcp(nullptr, m_port);
     if (!ctx)
         return;
-    modbus_set_byte_timeout(ctx, 0, kByteTimeoutMs * 1000);
-    std::vector<int> clients;
+    std::vector<Client> clients;
     std::vector<pollfd> fds;
-    uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
     auto drop = [&](size_t i) {
-        ::close(clients[i]);
+        ::close(clients[i].fd);
         clients.erase(clients.begin() + long(i));
+    };
+    // Answers every whole frame in c.buf; false when the client must go.
+    auto answer = [&](Client& c) {
+        for (;;) {
+            const int len = frameLength(c.buf);
+            if (len < 0)
+                return false;
+            if (len == 0 || int(c.buf.size()) < len)
+                return true;
+            const int fn = c.buf[kHeaderLength];
+            const unsigned code = registerFunction(fn) ? MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS
+                                                       : MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
+            modbus_set_socket(ctx, c.fd);
+            // The answer is short and the socket does not wait: a client
+            // that leaves its answers unread fills its buffer and is dropped.
+            if (fn >= 0x80 || modbus_reply_exception(ctx, c.buf.data(), code) < 0)
+                return false;
+            c.buf.erase(c.buf.begin(), c.buf.begin() + len);
+            c.frameStart = c.buf.empty() ? -1 : clockMs();
+        }
     };
     while (!m_stop) {
         fds.assign(1, pollfd{m_listen, POLLIN, 0});
-        for (int c : clients)
-            fds.push_back(pollfd{c, POLLIN, 0});
+        for (const Client& c : clients)
+            fds.push_back(pollfd{c.fd, POLLIN, 0});
         const int n = ::poll(fds.data(), fds.size(), kPollMs);
         if (n < 0 && errno != EINTR) {
             LOG(ERROR) << "Modbus TCP slave: " << std::strerror(errno) << ", stopped";
             break;
         }
-        if (n <= 0)
-            continue;
+        const qint64 now = clockMs();
         // Clients first, from the last, so that a drop keeps the indices.
         for (size_t i = clients.size(); i-- > 0;) {
-            const short ev = fds[i + 1].revents;
-            if (!ev)
-                continue;
-            if (!(ev & POLLIN)) {
+            Client& c = clients[i];
+            const short ev = n > 0 ? fds[i + 1].revents : 0;
+            if (ev && !(ev & POLLIN)) {
                 drop(i);
                 continue;
             }
-            modbus_set_socket(ctx, clients[i]);
-            const int len = modbus_receive(ctx, query);
-            if (len < 0) { // closed, garbage or a frame that stopped half-way
-                drop(i);
-                continue;
+            if (ev) {
+                uint8_t in[MODBUS_TCP_MAX_ADU_LENGTH];
+                const ssize_t got = ::recv(c.fd, in, sizeof in, 0);
+                if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+                    drop(i);
+                    continue;
+                }
+                if (got > 0) {
+                    if (c.buf.empty())
+                        c.frameStart = now;
+                    c.buf.insert(c.buf.end(), in, in + got);
+                    c.lastActive = now;
+                    if (!answer(c)) {
+                        drop(i);
+                        continue;
+                    }
+                }
             }
-            if (len == 0)
-                continue;
-            const int fn = query[modbus_get_header_length(ctx)];
-            const unsigned code = registerFunction(fn) ? MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS
-                                                       : MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
-            if (fn >= 0x80 || modbus_reply_exception(ctx, query, code) < 0)
+            // A frame is due whole within its deadline, however its bytes
+            // trickle in; a connection that says nothing is let go.
+            if ((c.frameStart >= 0 && now - c.frameStart > kFrameDeadlineMs) || now - c.lastActive > kIdleMs)
                 drop(i);
         }
-        if (fds[0].revents & POLLIN) {
-            const int s = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        if (n > 0 && (fds[0].revents & POLLIN)) {
+            const int s = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
             if (s >= 0) {
+                // A full table makes room by letting the quietest client go,
+                // so idle or half-open connections never lock a new one out.
                 if (int(clients.size()) >= kMaxClients) {
-                    ::close(s);
-                } else {
-                    const timeval tv{0, kSendTimeoutMs * 1000};
-                    ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-                    const int one = 1;
-                    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                    clients.push_back(s);
+                    const auto quiet = std::min_element(clients.begin(), clients.end(), [](const Client& a, const Client& b) {
+                        return a.lastActive < b.lastActive;
+                    });
+                    drop(size_t(quiet - clients.begin()));
                 }
+                const int one = 1;
+                ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                Client c;
+                c.fd = s;
+                c.lastActive = now;
+                clients.push_back(std::move(c));
             }
         }
     }
-    for (int c : clients)
-        ::close(c);
+    for (const Client& c : clients)
+        ::close(c.fd);
     modbus_set_socket(ctx, -1);
     modbus_free(ctx);
 }

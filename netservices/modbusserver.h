@@ -7,9 +7,10 @@
 // The Modbus TCP slave. No register map belongs to this station, so every
 // read or write of a coil or register is answered with the exception "illegal
 // data address", and any other function with "illegal function". It serves
-// from its own one-thread pool and never stalls the station: a client that
-// sends garbage, stops in the middle of a frame or never reads its answers is
-// dropped, and a port that is already taken is logged and left alone.
+// from its own one-thread pool and never stalls the station or one client for
+// another: a client that sends garbage, does not complete a frame within its
+// deadline, says nothing for a while or never reads its answers is dropped,
+// and a port that is already taken is logged and left alone.
 //
 // Port 502; STATION_MODBUS_PORT moves it. Under STATION_SIMROOT the slave
 // listens on the loopback address only, so a desktop run is not shown on the
@@ -25,8 +26,13 @@ public:
     ModbusServer& operator=(const ModbusServer&) = delete;
 
     static constexpr quint16 kPort = 502;
-    // At most this many clients at once; a further one is closed at once.
+    // At most this many clients at once; a further one takes the place of
+    // the one that has been quiet longest.
     static constexpr int kMaxClients = 32;
+    // A frame is due whole this long after its first byte.
+    static constexpr int kFrameDeadlineMs = 1000;
+    // A client silent this long is dropped (station clock).
+    static constexpr int kIdleMs = 60000;
 
     quint16 port() const { return m_port; }
     bool isListening() const { return m_listen >= 0; }

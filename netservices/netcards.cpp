@@ -1,13 +1,15 @@
 #include "netservices/netcards.h"
 
+#include "frame/safefile.h"
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QJsonDocument>
-#include <QSaveFile>
 
 #include <glog/logging.h>
 
@@ -44,10 +46,56 @@ QStringList NetCards::names()
 }
 
 namespace {
+// A card's attribute file: only a regular file is read, so a FIFO or a
+// device laid there cannot hold the dialog or the start-up.
 QString readLine(const QString& path)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readLine()).trimmed() : QString();
+    QByteArray bytes;
+    if (!readRegularFile(path, &bytes, nullptr, 4096))
+        return QString();
+    return QString::fromLatin1(bytes.split('\n').value(0)).trimmed();
+}
+
+// Names from outside (a card's folder) on one log line, control characters
+// spelled out.
+std::string forLog(const QString& text)
+{
+    QString out;
+    for (const QChar c : text)
+        out += c.unicode() < 0x20 || c.unicode() == 0x7f ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                                                         : QString(c);
+    return out.toStdString();
+}
+
+// The settings file as an object, empty when it is missing or unusable. A
+// file that is there but holds no object is copied to config.json.damaged
+// when keepDamaged is set (before a write replaces it), so the settings in
+// it stay for the service engineer.
+QJsonObject loadConfig(bool keepDamaged)
+{
+    const QString path = NetCards::configPath();
+    QByteArray data;
+    QString why;
+    if (!readRegularFile(path, &data, &why)) {
+        if (why != QLatin1String("missing"))
+            qWarning().noquote() << "ruv_net/config.json not read:" << why;
+        return {};
+    }
+    QJsonParseError err{};
+    const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
+    if (err.error == QJsonParseError::NoError && doc.isObject())
+        return doc.object();
+    if (data.isEmpty() || !keepDamaged)
+        return {};
+    if (err.error != QJsonParseError::NoError)
+        qWarning().noquote() << "ruv_net/config.json does not parse at offset" << err.offset << ":" << err.errorString()
+                             << "- kept as config.json.damaged";
+    else
+        qWarning().noquote() << "ruv_net/config.json holds a JSON" << (doc.isArray() ? "array" : "value")
+                             << "where an object is expected - kept as config.json.damaged";
+    if (!replaceRegularFile(path + QStringLiteral(".damaged"), data, &why))
+        qWarning().noquote() << "ruv_net/config.json.damaged not written:" << why;
+    return {};
 }
 } // namespace
 
@@ -67,22 +115,32 @@ QList<NetCards::Card> NetCards::cards()
 
 QJsonObject NetCards::readConfig()
 {
-    QFile f(configPath());
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(f.readAll()).object();
+    return loadConfig(false);
 }
 
-bool NetCards::mergeConfig(const QJsonObject& values)
+bool NetCards::mergeConfig(const QJsonObject& values, bool makeFolder)
 {
-    QJsonObject all = readConfig();
+    // Refused before anything is read: what a link leads to is neither
+    // written nor copied aside as the station's damaged file.
+    const QFileInfo at(configPath());
+    if (at.isSymLink() || (at.exists() && !at.isFile())) {
+        LOG(ERROR) << "network settings not stored in " << configPath().toStdString() << ": "
+                   << (at.isSymLink() ? "a link stands there; neither it nor what it points to is written"
+                                      : "not a regular file; left as it is");
+        return false;
+    }
+    QJsonObject all = loadConfig(true);
     for (auto it = values.begin(); it != values.end(); ++it)
         all.insert(it.key(), it.value());
-    QDir().mkpath(QStringLiteral("./ruv_net"));
+    if (makeFolder)
+        QDir().mkpath(QStringLiteral("./ruv_net"));
+    else if (!QFileInfo(QStringLiteral("./ruv_net")).isDir())
+        return false;
     // Beside the old file and renamed over it: a power cut keeps one whole.
-    QSaveFile out(configPath());
-    if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(all).toJson()) < 0 || !out.commit()) {
-        LOG(ERROR) << "network settings not stored in " << configPath().toStdString();
+    // A link laid at its name is left alone, and so is what it points to.
+    QString why;
+    if (!replaceRegularFile(configPath(), QJsonDocument(all).toJson(), &why)) {
+        LOG(ERROR) << "network settings not stored in " << configPath().toStdString() << ": " << why.toStdString();
         return false;
     }
     return true;
@@ -106,7 +164,7 @@ bool NetCards::apply(const Card& c)
 {
     if (!save(c))
         return false;
-    LOG(INFO) << "network card " << c.name.toStdString() << ": " << (c.enabled ? "on" : "off") << ", "
+    LOG(INFO) << "network card " << forLog(c.name) << ": " << (c.enabled ? "on" : "off") << ", "
               << (c.dhcp ? "automatic" : ("static " + c.ip + "/" + c.mask).toStdString());
     return CommandRunner::system(scriptCommand()) == 0;
 }

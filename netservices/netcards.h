@@ -41,9 +41,14 @@ public:
     static bool apply(const Card& c);
 
     // The station's own settings (keys "devicename", "serveraddress",
-    // "serverport", "bigdata") read and merged into the file.
+    // "serverport", "bigdata") read and merged into the file. Only a
+    // regular file is read, never waiting on whatever else stands there; a
+    // file that holds no JSON object is kept as config.json.damaged before
+    // the merge replaces it. The merge is refused (false, logged) when a
+    // link or anything but a regular file stands at the file's name.
+    // makeFolder false: nothing is written without the ruv_net folder.
     static QJsonObject readConfig();
-    static bool mergeConfig(const QJsonObject& values);
+    static bool mergeConfig(const QJsonObject& values, bool makeFolder = true);
 
     // "ping -c 3 -W 1 <host>" and its output.
     static QString ping(const QString& host);

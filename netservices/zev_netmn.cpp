@@ -2,10 +2,10 @@
 
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/safefile.h"
 #include "frame/wizardpara.h"
 #include "netservices/viewwatch2zel.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QMutexLocker>
@@ -47,15 +47,18 @@ ZEV_NETMN* ZEV_NETMN::getInstance()
 void ZEV_NETMN::initStart()
 {
     QJsonObject cfg;
-    QFile f(QStringLiteral("./ruv_net/config.json"));
-    if (f.open(QIODevice::ReadOnly)) {
-        const QJsonDocument doc = QJsonDocument::fromJson(f.readAll());
+    // Only a regular file, opened without waiting: a FIFO there must not
+    // hold the start-up.
+    QByteArray data;
+    QString why;
+    if (readRegularFile(QStringLiteral("./ruv_net/config.json"), &data, &why)) {
+        const QJsonDocument doc = QJsonDocument::fromJson(data);
         if (doc.isObject())
             cfg = doc.object();
         else
             LOG(WARNING) << "network services: ruv_net/config.json is not a JSON object, read as empty";
     } else {
-        LOG(WARNING) << "network services: ruv_net/config.json not readable";
+        LOG(WARNING) << "network services: ruv_net/config.json not readable (" << why.toStdString() << ")";
     }
     {
         QMutexLocker lock(&m_mutex);

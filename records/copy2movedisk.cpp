@@ -1,6 +1,7 @@
 #include "records/copy2movedisk.h"
 
 #include "frame/clock.h"
+#include "frame/safefile.h"
 #include "records/diskmanager.h"
 #include "platform/platformpath.h"
 
@@ -21,6 +22,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using namespace atdir;
 
 namespace {
 
@@ -45,131 +48,6 @@ std::atomic<qint64> gWarnFolder{LLONG_MIN};
 bool isNoSpace(int err)
 {
     return err == ENOSPC || err == EFBIG || err == EDQUOT;
-}
-
-// A descriptor closed when it goes out of scope.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(Fd&& o) noexcept : m_fd(o.m_fd) { o.m_fd = -1; }
-    Fd& operator=(Fd&& o) noexcept
-    {
-        std::swap(m_fd, o.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    bool ok() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
-const int kMaxDepth = 32; // far deeper than monitor_<uuid>/<day>/cameraN/detectN/KIND
-
-// The folder `name` inside dirFd, never through a link: a link, a file or a
-// device standing under that name is refused (ELOOP or ENOTDIR).
-int openSubdir(int dirFd, const QByteArray& name)
-{
-    return ::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-bool plainName(const QByteArray& n)
-{
-    return !n.isEmpty() && n != "." && n != ".." && !n.contains('/');
-}
-
-// Walks the folders `parts` below dirFd one component at a time, making the
-// missing ones when create is set; *made tells whether one was made. Every
-// step is relative to the folder just opened, so nothing on the drive can
-// lead the walk anywhere else.
-Fd openChain(int dirFd, const QStringList& parts, bool create, bool* made, int* err)
-{
-    Fd cur(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
-    if (!cur.ok()) {
-        *err = errno;
-        return Fd();
-    }
-    for (const QString& p : parts) {
-        const QByteArray name = QFile::encodeName(p);
-        if (!plainName(name)) {
-            *err = EINVAL;
-            return Fd();
-        }
-        int next = openSubdir(cur.get(), name);
-        if (next < 0 && errno == ENOENT && create) {
-            if (::mkdirat(cur.get(), name.constData(), 0755) == 0) {
-                if (made)
-                    *made = true;
-            } else if (errno != EEXIST) {
-                *err = errno;
-                return Fd();
-            }
-            next = openSubdir(cur.get(), name);
-        }
-        if (next < 0) {
-            *err = errno;
-            return Fd();
-        }
-        cur = Fd(next);
-    }
-    return cur;
-}
-
-// The names in a folder, "." and ".." left out.
-QList<QByteArray> namesIn(int dirFd)
-{
-    QList<QByteArray> out;
-    const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0)
-        return out;
-    DIR* d = ::fdopendir(fd);
-    if (!d) {
-        ::close(fd);
-        return out;
-    }
-    ::rewinddir(d);
-    while (const dirent* e = ::readdir(d)) {
-        const QByteArray n(e->d_name);
-        if (n != "." && n != "..")
-            out << n;
-    }
-    ::closedir(d);
-    return out;
-}
-
-bool isDirAt(int dirFd, const QByteArray& name, bool* isLink = nullptr)
-{
-    struct stat st {};
-    if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return false;
-    if (isLink)
-        *isLink = S_ISLNK(st.st_mode);
-    return S_ISDIR(st.st_mode);
-}
-
-// Removes the entry `name` of dirFd and, for a real folder, all it holds.
-// A link is removed as a link: what it points to is never touched.
-bool removeTreeAt(int dirFd, const QByteArray& name, int depth)
-{
-    if (!isDirAt(dirFd, name))
-        return ::unlinkat(dirFd, name.constData(), 0) == 0 || errno == ENOENT;
-    if (depth > kMaxDepth)
-        return false;
-    const Fd sub(openSubdir(dirFd, name));
-    if (!sub.ok())
-        return false;
-    bool ok = true;
-    for (const QByteArray& n : namesIn(sub.get()))
-        ok = removeTreeAt(sub.get(), n, depth + 1) && ok;
-    return ::unlinkat(dirFd, name.constData(), AT_REMOVEDIR) == 0 && ok;
 }
 
 // Removes the oldest day folder of the drive's folder rootFd (name order)
@@ -216,64 +94,6 @@ int removeLeftoversAt(int dirFd, int depth)
         }
     }
     return removed;
-}
-
-// Writes bytes to `name` in dirFd under the temporary name ".<name>.tmp" and
-// renames it into place; replace false refuses an existing name (EEXIST).
-bool writeAt(int dirFd, const QByteArray& name, const QByteArray& bytes, bool replace, int* errOut)
-{
-    const QByteArray tmp = "." + name + ".tmp";
-    // A leftover of a killed write, or whatever else stands there, goes first;
-    // O_EXCL with O_NOFOLLOW then never writes through a link.
-    ::unlinkat(dirFd, tmp.constData(), 0);
-    int err = 0;
-    const int fd = ::openat(dirFd, tmp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        err = errno;
-    } else {
-        const char* p = bytes.constData();
-        qint64 left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd, p, size_t(left));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                err = errno;
-                break;
-            }
-            p += n;
-            left -= n;
-        }
-        // The data reaches the medium before the name does: after a power
-        // cut or a pulled stick a final name never stands for a short file.
-        if (!err && ::fdatasync(fd) != 0)
-            err = errno;
-        if (::close(fd) != 0 && !err)
-            err = errno;
-    }
-    if (!err) {
-        // The rename replaces a link of that name, never its target.
-        if (replace) {
-            if (::renameat(dirFd, tmp.constData(), dirFd, name.constData()) != 0)
-                err = errno;
-        } else if (::renameat2(dirFd, tmp.constData(), dirFd, name.constData(), RENAME_NOREPLACE) != 0) {
-            err = errno;
-            if (err == EINVAL) { // a file system without the flag
-                struct stat st {};
-                if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-                    err = EEXIST;
-                else
-                    err = ::renameat(dirFd, tmp.constData(), dirFd, name.constData()) == 0 ? 0 : errno;
-            }
-        }
-    }
-    if (err) {
-        ::unlinkat(dirFd, tmp.constData(), 0);
-        if (errOut)
-            *errOut = err;
-        return false;
-    }
-    return true;
 }
 
 } // namespace

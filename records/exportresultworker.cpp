@@ -1,5 +1,6 @@
 #include "records/exportresultworker.h"
 #include "frame/clock.h"
+#include "frame/safefile.h"
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 #include "records/diskmanager.h"
@@ -11,6 +12,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+using namespace atdir;
 
 namespace {
 
@@ -65,56 +72,6 @@ int runProcess(const QString& program, const QStringList& args, qint64 timeoutMs
     return p.exitCode();
 }
 
-bool copyTree(const QString& from, const QString& to, QString* reason)
-{
-    if (!QDir().mkpath(to)) {
-        *reason = QStringLiteral("cannot create %1").arg(to);
-        return false;
-    }
-    const QFileInfoList entries =
-        QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks, QDir::Name);
-    for (const QFileInfo& e : entries) {
-        const QString target = to + QLatin1Char('/') + e.fileName();
-        if (e.isDir()) {
-            if (!copyTree(e.filePath(), target, reason))
-                return false;
-            continue;
-        }
-        QFile::remove(target);
-        QFile in(e.filePath());
-        QFile out(target);
-        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
-            *reason = QStringLiteral("cannot copy %1").arg(e.filePath());
-            return false;
-        }
-        const QByteArray bytes = in.readAll();
-        if (out.write(bytes) != bytes.size() || !out.flush()) {
-            *reason = QStringLiteral("cannot write %1 (%2)").arg(target, out.errorString());
-            return false;
-        }
-    }
-    return true;
-}
-
-// True when every file below from is at to with the same bytes.
-bool sameTree(const QString& from, const QString& to)
-{
-    const QFileInfoList entries =
-        QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo& e : entries) {
-        const QString target = to + QLatin1Char('/') + e.fileName();
-        if (e.isDir()) {
-            if (!sameTree(e.filePath(), target))
-                return false;
-            continue;
-        }
-        QFile a(e.filePath()), b(target);
-        if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll())
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 ExportResultWorker::ExportResultWorker(QObject* parent)
@@ -166,41 +123,58 @@ bool ExportResultWorker::moveToDrive(const QString& device, const QString& stamp
         *reason = QStringLiteral("the drive %1 is no longer mounted at /mnt").arg(device);
         return false;
     }
-    const QString dest = mnt + QLatin1Char('/') + stamp;
-    const bool made = !QFileInfo(dest).isDir();
-    if (made && !QDir(mnt).mkdir(stamp)) {
-        *reason = QStringLiteral("cannot create %1 on the drive").arg(stamp);
+    // The mount point is trusted as it stands; the stamp folder is made new
+    // inside it and everything below is reached from that folder's own
+    // descriptor, so no link or name on the drive can lead the copy off it.
+    const Fd drive = openDir(mnt);
+    const QByteArray stampName = QFile::encodeName(stamp);
+    if (!drive.ok() || ::mkdirat(drive.get(), stampName.constData(), 0755) != 0) {
+        *reason = QStringLiteral("cannot create %1 on the drive: %2")
+                      .arg(stamp, errno == EEXIST ? QStringLiteral("a file, folder or link of that name is there")
+                                                  : QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
+    const Fd dest(openSubdir(drive.get(), stampName));
     // A drive that is still there but took the copy only in part (full,
-    // failing) gets back the folder this export made.
+    // failing) gets back the folder this export made. A pulled one keeps
+    // what reached it: the descriptors stay on its file system.
     auto takeBack = [&] {
-        if (made && deviceMountedAt(QLatin1String(kMountPoint)) == device)
-            QDir(dest).removeRecursively();
+        if (deviceMountedAt(QLatin1String(kMountPoint)) == device)
+            removeTreeAt(drive.get(), stampName);
         return false;
     };
+    if (!dest.ok()) {
+        *reason = QStringLiteral("cannot open %1 on the drive").arg(stamp);
+        return takeBack();
+    }
     const QString src = ResStatisticsDatabase::archiveDir();
+    const Fd srcDir = openDir(src);
     const QStringList folders = QDir(src).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
     if (folders.isEmpty() && total > 0) {
         *reason = QStringLiteral("the converter left no day folder");
         return takeBack();
     }
-    // A drive pulled while we copy leaves its mount point a plain folder of
-    // the system disk: check before each folder, and after the sync take
-    // back whatever landed there.
     auto driveGone = [&] {
         if (deviceMountedAt(QLatin1String(kMountPoint)) == device)
             return false;
         *reason = QStringLiteral("the drive %1 went away during the copy").arg(device);
-        if (QFileInfo(dest).exists() && !QFileInfo(mnt).isSymLink() && deviceMountedAt(QLatin1String(kMountPoint)).isEmpty())
-            QDir(dest).removeRecursively();
         return true;
     };
     for (const QString& folder : folders) {
         if (driveGone())
             return false;
-        if (!copyTree(src + QLatin1Char('/') + folder, dest + QLatin1Char('/') + folder, reason))
+        const QByteArray name = QFile::encodeName(folder);
+        const Fd from(srcDir.ok() ? openSubdir(srcDir.get(), name) : -1);
+        QString failed;
+        if (!from.ok() || ::mkdirat(dest.get(), name.constData(), 0755) != 0) {
+            *reason = QStringLiteral("cannot create %1 on the drive").arg(folder);
             return takeBack();
+        }
+        const Fd to(openSubdir(dest.get(), name));
+        if (!to.ok() || !copyTreeAt(from.get(), to.get(), &failed)) {
+            *reason = QStringLiteral("cannot write %1/%2 on the drive").arg(folder, failed);
+            return takeBack();
+        }
         if (m_copyObserver)
             m_copyObserver(folder);
     }
@@ -209,7 +183,9 @@ bool ExportResultWorker::moveToDrive(const QString& device, const QString& stamp
     if (driveGone())
         return false;
     for (const QString& folder : folders) {
-        if (!sameTree(src + QLatin1Char('/') + folder, dest + QLatin1Char('/') + folder)) {
+        const QByteArray name = QFile::encodeName(folder);
+        const Fd from(openSubdir(srcDir.get(), name)), to(openSubdir(dest.get(), name));
+        if (!from.ok() || !to.ok() || !sameTreeAt(from.get(), to.get())) {
             *reason = QStringLiteral("%1 did not arrive whole on the drive").arg(folder);
             return takeBack();
         }

@@ -173,6 +173,18 @@ void ResStatisticsParam::armDayCheck()
     });
 }
 
+void ResStatisticsParam::storeDay()
+{
+    if (!dbWorker || !m_thread || !m_thread->isRunning() || !takeUnreadLive())
+        return;
+    calcCount(liveCount);
+    const QString date = getCurDBDate();
+    const QJsonObject doc = StuCountToJson(liveCount);
+    ResStatisticsDatabase* w = dbWorker;
+    // Queued behind any archive still pending, so the order holds.
+    QMetaObject::invokeMethod(w, [w, date, doc] { w->slotSaveRecord(date, doc, false); }, Qt::BlockingQueuedConnection);
+}
+
 void ResStatisticsParam::shutdown()
 {
     m_timerOn = false;
@@ -180,14 +192,10 @@ void ResStatisticsParam::shutdown()
         dayTimer->stop();
     if (!dbWorker)
         return;
-    if (m_thread && m_thread->isRunning() && takeUnreadLive()) {
-        calcCount(liveCount);
-        const QString date = getCurDBDate();
-        const QJsonObject doc = StuCountToJson(liveCount);
-        ResStatisticsDatabase* w = dbWorker;
-        // Queued behind any archive still pending, so the order holds.
-        QMetaObject::invokeMethod(w, [w, date, doc] { w->slotSaveRecord(date, doc, false); },
-                                  Qt::BlockingQueuedConnection);
+    storeDay();
+    // Ended also when the day could not be stored (a file another program
+    // still holds): a thread deleted while it runs takes the process down.
+    if (m_thread && m_thread->isRunning()) {
         m_thread->quit();
         m_thread->wait();
     }

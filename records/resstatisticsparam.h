@@ -33,6 +33,9 @@ public:
     void setTimer(bool on);
     // Orderly shut-down: stores the current document and stops the worker.
     void shutdown();
+    // Stores the day's counts now and returns once they are in the file
+    // (nothing while another program holds the file).
+    void storeDay();
 
     // Sums and queries of the shown day.
     void calcCount(CountDetect& d);

@@ -6,6 +6,7 @@
 #include "controller/stationexit.h"
 #include "frame/signalwatch.h"
 #include "netservices/httpapiserver.h"
+#include "netservices/netcards.h"
 #include "netservices/zev_netmn.h"
 #include "records/copy2movedisk.h"
 #include "records/countgroup.h"
@@ -20,6 +21,7 @@
 #include "frame/globals.h"
 #include "frame/logmanager.h"
 #include "frame/messagetable.h"
+#include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "platform/leddevice.h"
@@ -30,6 +32,7 @@
 #include "widgets/splashframe.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,9 +42,9 @@
 #include <QMetaType>
 #include <QMutex>
 #include <QPair>
-#include <QSaveFile>
 #include <QTextCodec>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/io.h>
 #include <sys/time.h>
@@ -51,8 +54,6 @@
 #include <memory>
 
 namespace {
-
-constexpr const char* kVersionJson = "ruv_net/config.json";
 
 // The HTTP API, from the network services' start to the end of the run.
 std::unique_ptr<HttpApiServer> g_httpApi;
@@ -164,38 +165,11 @@ int CaclTime()
 
 void writeVersionToJson()
 {
-    const QString path = QStringLiteral("./") + kVersionJson;
-    QJsonObject obj;
-    QFile in(path);
-    if (in.open(QIODevice::ReadOnly)) {
-        const QByteArray data = in.readAll();
-        in.close();
-        QJsonParseError err{};
-        const QJsonDocument doc = QJsonDocument::fromJson(data, &err);
-        if (err.error == QJsonParseError::NoError && doc.isObject()) {
-            obj = doc.object();
-        } else if (!data.isEmpty()) {
-            // The network settings in a damaged file are not ours to throw away:
-            // keep them beside it for the service engineer.
-            if (err.error != QJsonParseError::NoError)
-                qWarning().noquote() << "ruv_net/config.json does not parse at offset" << err.offset << ":"
-                                     << err.errorString() << "- kept as config.json.damaged";
-            else
-                qWarning().noquote() << "ruv_net/config.json holds a JSON" << (doc.isArray() ? "array" : "value")
-                                     << "where an object is expected - kept as config.json.damaged";
-            QFile::remove(path + ".damaged");
-            QFile::copy(path, path + ".damaged");
-        }
-    }
-    obj.insert("version", QString::fromLatin1(kSoftwareVersion));
-    obj.insert("camcount", numCamera);
-    // Written beside the old file and renamed over it: a power cut never
-    // leaves a half-written settings file.
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write(QJsonDocument(obj).toJson());
-    out.commit();
+    // The network settings' own merge: the other keys stay, a damaged file
+    // is kept aside, and a link or a FIFO at the name is neither written
+    // through nor waited on. Without the ruv_net folder nothing is written.
+    NetCards::mergeConfig(QJsonObject{{"version", QString::fromLatin1(kSoftwareVersion)}, {"camcount", numCamera}},
+                          false);
 }
 
 void registerMetaTypes()
@@ -225,11 +199,30 @@ int stationMain(int argc, char** argv)
     ReDoWizard* win = nullptr;
     bool running = false, endRequested = false;
     // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
-    SignalWatch::install([&win, &running, &endRequested](int) {
-        if (running && win)
+    // During the start-up nobody is left to answer its boxes: the one waiting
+    // and every later one are answered as if no screen were there (a message
+    // taken as read, a question as NO), so the start-up runs through to the
+    // ordered end.
+    const auto answerOpenBoxes = [] {
+        for (int i = 0; i < 16; ++i) {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!box)
+                break;
+            box->reject();
+        }
+    };
+    QTimer answerBoxes;
+    answerBoxes.setInterval(50);
+    QObject::connect(&answerBoxes, &QTimer::timeout, answerOpenBoxes);
+    SignalWatch::install([&win, &running, &endRequested, &answerBoxes, answerOpenBoxes](int) {
+        if (running && win) {
             win->endStation(StationExit::Exit);
-        else
+        } else if (!endRequested) {
             endRequested = true;
+            OperatorPrompt::install(nullptr);
+            answerBoxes.start();
+            answerOpenBoxes();
+        }
     });
 
     auto* splash = new SplashFrame;
@@ -285,6 +278,7 @@ int stationMain(int argc, char** argv)
     // A signal noted during the start-up ends the run now; one still on its
     // way is taken by the event loop.
     QCoreApplication::processEvents();
+    answerBoxes.stop();
     if (endRequested) {
         win->endStation(StationExit::Exit);
         joinStationThreads();

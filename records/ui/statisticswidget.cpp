@@ -63,8 +63,13 @@ StatisticsWidget::StatisticsWidget(QWidget* parent)
     m_thread = new QThread;
     m_worker = new ExportResultWorker;
     m_worker->moveToThread(m_thread);
-    connect(this, &StatisticsWidget::sigExportData, this,
-            [] { ResStatisticsParam::getInstance()->setTimer(false); });
+    // The converter reads the day's file as it stands: the counts since the
+    // last minute's save go into it first.
+    connect(this, &StatisticsWidget::sigExportData, this, [] {
+        ResStatisticsParam* model = ResStatisticsParam::getInstance();
+        model->setTimer(false);
+        model->storeDay();
+    });
     connect(this, &StatisticsWidget::sigExportData, m_worker, &ExportResultWorker::work, Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::exportProgress, this, &StatisticsWidget::sigExportProgress,
             Qt::QueuedConnection);

@@ -9,6 +9,7 @@
 #include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 
@@ -21,6 +22,8 @@
 #include <QSemaphore>
 #include <QThread>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
@@ -854,6 +857,20 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "Failed to open file: \"config.json\"");
         QVERIFY(!load(p, {}));
         QVERIFY(QFileInfo("config.json").isDir());
+
+        // A FIFO at either name holds the start-up up no more than a folder.
+        const QString cpuinfo = m_env->simRoot() + "/proc/cpuinfo";
+        QVERIFY(QDir().rmdir("config.json") && ::mkfifo("config.json", 0644) == 0);
+        QVERIFY(QFile::remove(cpuinfo) && ::mkfifo(QFile::encodeName(cpuinfo).constData(), 0644) == 0);
+        FifoRelease release({"config.json", cpuinfo});
+        QElapsedTimer t;
+        t.start();
+        QTest::ignoreMessage(QtWarningMsg, "Failed to open /proc/cpuinfo");
+        QTest::ignoreMessage(QtWarningMsg, "Failed to open file: \"config.json\"");
+        WizardPara s;
+        s.loadCpuInfo();
+        QVERIFY(load(s, {}));
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
 
     void addColumnOnRealFile()

@@ -13,6 +13,7 @@
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
 #include "platform/commandrunner.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
@@ -81,6 +82,8 @@ private slots:
     void inputChangeReachesTheWindowsRun();
     void fifoDayFileDoesNotHoldTheStart();
     void sigtermEndsInOrderEveryTime();
+    void sigtermEndsAStartWaitingOnABox();
+    void fifoNetworkSettingsDoNotHoldTheStart();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -148,6 +151,21 @@ void TstStartup::versionJson()
         LogCapture log;
         writeVersionToJson();
         QCOMPARE(log.matching({"config.json", "array"}).size(), 1);
+    }
+    // A link laid at its name: neither it nor the file it points to is
+    // written. A FIFO there holds nothing up.
+    QVERIFY(env.writeWorkFile("elsewhere.json", R"({"keep": 1})"));
+    QVERIFY(QFile::remove("ruv_net/config.json") && QFile::link("../elsewhere.json", "ruv_net/config.json"));
+    writeVersionToJson();
+    QCOMPARE(fileBytes("elsewhere.json"), QByteArray(R"({"keep": 1})"));
+    QVERIFY(QFileInfo("ruv_net/config.json").isSymLink());
+    QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+    {
+        FifoRelease release({"ruv_net/config.json"});
+        QElapsedTimer t;
+        t.start();
+        writeVersionToJson();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
     // Without its folder nothing is written and nothing breaks.
     QVERIFY(QDir("ruv_net").removeRecursively());
@@ -354,20 +372,14 @@ void TstStartup::fifoDayFileDoesNotHoldTheStart()
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 0)));
     Clock::install(&clock);
     QVERIFY(::mkfifo("time.txt", 0644) == 0);
-    QSemaphore done;
-    QThread* release = QThread::create([&] {
-        for (int i = 0; !done.tryAcquire(1, i ? 100 : 3000) && i < 50; ++i)
-            if (const int fd = ::open("time.txt", O_WRONLY | O_NONBLOCK); fd >= 0)
-                ::close(fd);
-    });
-    release->start();
-    QElapsedTimer t;
-    t.start();
-    OperationRecords::instance()->loadDayAndCheck();
-    const qint64 took = t.elapsed();
-    done.release();
-    release->wait();
-    delete release;
+    qint64 took = 0;
+    {
+        FifoRelease release({"time.txt"});
+        QElapsedTimer t;
+        t.start();
+        OperationRecords::instance()->loadDayAndCheck();
+        took = t.elapsed();
+    }
     Clock::install(nullptr);
     QVERIFY2(took < 2000, qPrintable(QString::number(took)));
     QVERIFY(QFileInfo("time.txt").isFile());
@@ -425,6 +437,74 @@ void TstStartup::sigtermEndsInOrderEveryTime()
                        .arg(err.mid(err.indexOf("*** SIG"), 200));
     }
     QVERIFY2(bad.isEmpty(), qPrintable(bad.join("\n")));
+}
+
+namespace {
+// Runs the station in dir until its output holds `said` (a minute at most),
+// waits settleMs and sends SIGTERM. Empty when the station then ended in
+// order (status 0, no crash report) within 30 s; otherwise what went wrong.
+QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(STATION_EXE), QStringList());
+    if (!p.waitForStarted())
+        return "not started";
+    QElapsedTimer t;
+    t.start();
+    QString out;
+    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        out += QString::fromUtf8(p.readAll());
+    }
+    QTest::qWait(settleMs);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    const bool ended = p.waitForFinished(30000);
+    if (!ended) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    out += QString::fromUtf8(p.readAll());
+    if (!out.contains(said))
+        return QString("never said \"%1\" in a minute%2: %3")
+            .arg(said, ended ? "" : ", and still running 30 s after SIGTERM", out.right(1500));
+    if (!ended)
+        return "still running 30 s after SIGTERM";
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0 || out.contains("*** SIG"))
+        return QString("status %1 code %2: %3").arg(int(p.exitStatus())).arg(p.exitCode()).arg(out.right(1500));
+    return QString();
+}
+} // namespace
+
+// The day's statistics file held by another program: the start-up shows its
+// box and waits. SIGTERM then still ends the run in order.
+void TstStartup::sigtermEndsAStartWaitingOnABox()
+{
+    TestEnv env;
+    QVERIFY(putStatsFile("ResStatistics.db", {}));
+    QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
+    locker.setDatabaseName("ResStatistics.db");
+    QVERIFY(locker.open() && QSqlQuery(locker).exec("begin exclusive"));
+    QVERIFY(QSqlQuery(locker).exec("insert into resstatistics values ('other', '', '')"));
+    const QString bad = signalStationOnceItSays(env.workDir(), "stays locked", 500); // the box is up by then
+    QVERIFY(QSqlQuery(locker).exec("rollback"));
+    locker.close();
+    locker = QSqlDatabase();
+    QSqlDatabase::removeDatabase("locker");
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+}
+
+// A FIFO at the network settings' name: the station starts all the same and
+// ends in order; the FIFO stays as it was.
+void TstStartup::fifoNetworkSettingsDoNotHoldTheStart()
+{
+    TestEnv env;
+    QVERIFY(::mkfifo("ruv_net/config.json", 0644) == 0);
+    const QString bad = signalStationOnceItSays(env.workDir(), "station running", 0);
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    struct stat st {};
+    QVERIFY(::lstat("ruv_net/config.json", &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
 namespace {

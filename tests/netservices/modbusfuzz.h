@@ -36,11 +36,7 @@ public:
             if (t.joinable())
                 t.join();
     }
-    long sent() const { return m_sent; }
-    long reconnects() const { return m_reconnects; }
-    void stop() { m_stop = true; }
-
-private:
+    // A plain TCP connection to the slave on the loopback address, or -1.
     static int dial(uint16_t port)
     {
         const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -54,6 +50,11 @@ private:
             ::close(s);
         return -1;
     }
+    long sent() const { return m_sent; }
+    long reconnects() const { return m_reconnects; }
+    void stop() { m_stop = true; }
+
+private:
     static std::vector<uint8_t> frame(std::mt19937& rng)
     {
         std::vector<uint8_t> f;

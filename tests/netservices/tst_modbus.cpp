@@ -4,6 +4,7 @@
 #include "netservices/modbusfuzz.h"
 #include "netservices/modbusserver.h"
 #include "testsupport/glogcapture.h"
+#include "frame/clock.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -66,6 +67,18 @@ bool answersWithExceptions(modbus_t* c)
     return true;
 }
 
+// True when the slave has closed s within ms milliseconds (bytes it had
+// not read yet turn the close into a reset).
+bool closedBySlave(int s, int ms)
+{
+    pollfd p{s, POLLIN, 0};
+    char b;
+    if (::poll(&p, 1, ms) <= 0)
+        return false;
+    const ssize_t n = ::recv(s, &b, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
 } // namespace
 
 class TstModbus : public QObject
@@ -117,7 +130,7 @@ private slots:
         std::vector<Client> crowd;
         for (int i = 0; i < ModbusServer::kMaxClients + 8; ++i)
             crowd.push_back(connectTo(m_port));
-        QTest::qWait(300); // the half frame's client is dropped by now
+        QTest::qWait(300); // the crowd has pushed out the quietest clients
         crowd.clear();
         QElapsedTimer t;
         t.start();
@@ -125,6 +138,61 @@ private slots:
         QVERIFY(c);
         QVERIFY(answersWithExceptions(c.get()));
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // A client that sends its frame a byte every 150 ms neither holds up
+    // another client nor outlives the frame deadline; the idle and half-open
+    // connections filling the table neither lock out a new client nor
+    // stay for ever.
+    void oneClientsPaceNeverSetsAnothers()
+    {
+        TestClock clock;
+        Clock::install(&clock);
+        const std::shared_ptr<void> realClockAfter(nullptr, [](void*) { Clock::install(nullptr); });
+        ModbusServer server;
+        const int slow = ModbusFuzz::dial(m_port);
+        QVERIFY(slow >= 0);
+        std::atomic<bool> stop{false};
+        std::thread trickle([&] {
+            const uint8_t frame[] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+            for (uint8_t b : frame) {
+                if (stop || ::send(slow, &b, 1, MSG_NOSIGNAL) != 1)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        QElapsedTimer t;
+        t.start();
+        {
+            Client c = connectTo(m_port);
+            QVERIFY(c);
+            QVERIFY(answersWithExceptions(c.get()));
+        }
+        const qint64 waited = t.elapsed();
+        qInfo("another client served in %lld ms beside the trickling one", waited);
+        clock.advance(ModbusServer::kFrameDeadlineMs + 1);
+        const bool slowDropped = closedBySlave(slow, 2000);
+        stop = true;
+        trickle.join();
+        ::close(slow);
+        QVERIFY2(waited < 500, qPrintable(QString("served after %1 ms").arg(waited)));
+        QVERIFY(slowDropped);
+
+        std::vector<int> idle;
+        for (int i = 0; i < ModbusServer::kMaxClients; ++i)
+            idle.push_back(ModbusFuzz::dial(m_port));
+        QTest::qWait(200);
+        Client c = connectTo(m_port);
+        QVERIFY(c);
+        QVERIFY(answersWithExceptions(c.get()));
+        clock.advance(ModbusServer::kIdleMs + 1);
+        int dropped = 0;
+        for (int s : idle) {
+            dropped += closedBySlave(s, 1000);
+            ::close(s);
+        }
+        QVERIFY2(dropped >= ModbusServer::kMaxClients - 1, qPrintable(QString::number(dropped)));
     }
 
     // 10^5 malformed frames from eight clients, bounded in time: the slave

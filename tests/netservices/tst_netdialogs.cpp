@@ -9,6 +9,8 @@
 #include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
 #include "platform/commandrunner.h"
+#include "testsupport/fiforelease.h"
+#include "testsupport/glogcapture.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
@@ -28,7 +30,15 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(missing)");
+}
+
 void typeAddress(EditIP* e, const QStringList& octets)
 {
     for (int i = 0; i < 4; ++i) {
@@ -183,6 +193,77 @@ private slots:
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // A card's name is whatever the system calls it: applied through its
+    // dialog, it is logged on one line, a line feed in it spelled out.
+    void aCardNameStaysOnOneLogLine()
+    {
+        RecordingPrompt prompt;
+        QVERIFY(m_env->writeSimFile("/sys/class/net/eth\nE1207 forged/address", "00:1b:21:aa:bb:09"));
+        delete gpNetDialog;
+        gpNetDialog = new NetworkSettingDialog;
+        gpNetDialog->show();
+        Network_CardItem* item = nullptr;
+        for (Network_CardItem* i : gpNetDialog->cardItems())
+            if (i->card().name.contains("forged"))
+                item = i;
+        QVERIFY(item);
+        answerModal([](QWidget* w) {
+            auto* d = qobject_cast<Network_CardItem_SetDia*>(w);
+            QVERIFY(d);
+            QTest::mouseClick(d->connectBox, Qt::LeftButton, {}, QPoint(10, d->connectBox->height() / 2));
+            QTest::mouseClick(d->okButton(), Qt::LeftButton);
+        });
+        GlogCapture log;
+        QTest::mouseClick(item->setButton(), Qt::LeftButton);
+        QCOMPARE(CommandRunner::loggedCommands(), QStringList{NetCards::scriptCommand()});
+        QVERIFY(log.has("network card eth\\x0aE1207 forged: on"));
+        QVERIFY(!log.has("\n"));
+    }
+
+    // What others may lay at the settings file's name: one that does not
+    // parse is kept aside before the save replaces it; a link is neither
+    // written through nor cut; a FIFO there or at a card's address file
+    // holds nothing up. (A reader that waits is let go after 3 s.)
+    void settingsFileLaidByOthers()
+    {
+        RecordingPrompt prompt;
+        const QByteArray damaged = R"({"devicename": "Press 7", "bigdata": 1)";
+        QVERIFY(m_env->writeWorkFile("ruv_net/config.json", damaged));
+        const auto saveDeviceName = [](const QString& name) {
+            delete gpNetDialog;
+            gpNetDialog = new NetworkSettingDialog;
+            gpNetDialog->show();
+            gpNetDialog->deviceName->clear();
+            QTest::keyClicks(gpNetDialog->deviceName, name);
+            QTest::mouseClick(gpNetDialog->okButton(), Qt::LeftButton);
+        };
+        saveDeviceName("Press8");
+        QCOMPARE(bytesOf("ruv_net/config.json.damaged"), damaged);
+        QCOMPARE(NetCards::readConfig()["devicename"].toString(), QString("Press8"));
+
+        QVERIFY(m_env->writeWorkFile("elsewhere.json", R"({"keep": 1})"));
+        QVERIFY(QFile::remove("ruv_net/config.json") && QFile::link("../elsewhere.json", "ruv_net/config.json"));
+        saveDeviceName("Press9");
+        QCOMPARE(bytesOf("elsewhere.json"), QByteArray(R"({"keep": 1})"));
+        QVERIFY(QFileInfo("ruv_net/config.json").isSymLink());
+        // Nor is what a link points to copied aside as a damaged file.
+        QVERIFY(m_env->writeWorkFile("elsewhere.json", "not for the station's files"));
+        saveDeviceName("Press10");
+        QCOMPARE(bytesOf("ruv_net/config.json.damaged"), damaged);
+
+        const QString address = m_env->simRoot() + "/sys/class/net/eth0/address";
+        QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+        QVERIFY(QFile::remove(address) && ::mkfifo(QFile::encodeName(address), 0644) == 0);
+        {
+            FifoRelease release({"ruv_net/config.json", address});
+            QElapsedTimer t;
+            t.start();
+            saveDeviceName("Press11");
+            QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        }
+        QCOMPARE(gpNetDialog->cardItems()[1]->card().mac, QString());
     }
 
     // Only archives are offered.

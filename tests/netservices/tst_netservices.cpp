@@ -9,6 +9,7 @@
 #include "netservices/viewwatch2zel.h"
 #include "netservices/zev_netmn.h"
 #include "testsupport/glogcapture.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/testenv.h"
 
 #include <QJsonArray>
@@ -17,6 +18,8 @@
 #include <QtTest>
 
 #include <atomic>
+
+#include <sys/stat.h>
 
 namespace {
 // A link on the test clock to a local bridge.
@@ -53,6 +56,13 @@ class TstNetServices : public QObject
     Q_OBJECT
 private slots:
     void init() { gLan = 1; }
+    // Whatever a failed check left behind: the manager outlives every test.
+    void cleanup()
+    {
+        Clock::install(nullptr);
+        qunsetenv("STATION_VIEWER_URL");
+        ZEV_NETMN::getInstance()->viewWatch()->setBridge(QUrl());
+    }
 
     void alarmTimingIsPostedInOrderWithItsUuid()
     {
@@ -249,9 +259,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 1, 5000);
 
         net->clearLastDetections();
-        WizardPara para;
-        para.curGroupName = "mould B";
-        gpWPara = &para;
+        // The environment's parameter set (freed with it, even after a failed check).
+        gpWPara = new WizardPara;
+        gpWPara->curGroupName = "mould B";
         for (int cycle = 0; cycle < ZEV_NETMN::kLastRecords + 2; ++cycle) {
             net->start_PeriodRecord();
             QCOMPARE(net->roiCount(), 0);
@@ -275,8 +285,19 @@ private slots:
         QCOMPARE(net->lastPictures().keys(), (QStringList{"1;0", "1;1"}));
         net->clearLastDetections();
         QVERIFY(net->lastDetections().isEmpty() && net->lastPictures().isEmpty());
-        net->viewWatch()->setBridge(QUrl());
-        gpWPara = nullptr;
+    }
+
+    // A FIFO laid at the settings file's name: read as no settings, at once.
+    void aFifoForTheSettingsHoldsNothingUp()
+    {
+        TestEnv env;
+        QVERIFY(QDir().mkpath("ruv_net") && ::mkfifo("ruv_net/config.json", 0644) == 0);
+        FifoRelease release({"ruv_net/config.json"});
+        QElapsedTimer t;
+        t.start();
+        ZEV_NETMN::getInstance()->initStart();
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(ZEV_NETMN::getInstance()->deviceName(), QString());
     }
 
     // The image writer's thread and the GUI thread may reach the manager

@@ -207,6 +207,8 @@ private slots:
     {
         auto m = startModel();
         m->addRecord(0, 0, {true, true}, true);
+        m->addRecord(0, 0, {false, true}, true);
+        m->addRecord(0, 0, {false, false}, true);
         m->shutdown();
         // Another program holds the file through the whole start.
         QSqlDatabase locker = QSqlDatabase::addDatabase("QSQLITE", "locker");
@@ -216,6 +218,9 @@ private slots:
         {
             auto again = startModel();
             QCOMPARE(prompts.numbers(), QList<int>({764}));
+            // Counted while the file is held: added to what it holds, column
+            // by column, once it is free.
+            again->addRecord(0, 0, {false, true}, true);
             QVERIFY(QDir().entryList({"ResStatistics.db.bad-*"}, QDir::AllEntries).isEmpty());
             QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
             QVERIFY(QSqlQuery(locker).exec("rollback"));
@@ -224,6 +229,9 @@ private slots:
         locker = QSqlDatabase();
         QSqlDatabase::removeDatabase("locker");
         QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "OK"), 1);
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", -1, -1, "NG"), 3);
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", 0, 0, "NG"), 3);
+        QCOMPARE(docSum(docOf("ResStatistics.db"), "default", 1, 0, "OK"), 3);
     }
 
     void foreignDayInTheLiveFile_data()

@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("no drive") << good << 1 << "no drive";
         QTest::newRow("drive pulled in the move") << good << 2 << "went away";
         QTest::newRow("drive refuses writes") << good << 3 << "cannot create";
+        QTest::newRow("a link where the stamp folder must go") << good << 4 << "cannot create";
     }
     void faultsKeepTheDataAndReportFailure()
     {
@@ -174,6 +175,9 @@ private slots:
             fakeConverter(converter);
         if (fault == 3) // a file where the stamp folder must go
             QVERIFY(env->writeSimFile("/drives/sdb1/" + stamp, "x"));
+        const QString outside = env->simRoot() + "/outside";
+        if (fault == 4) // a link laid on the drive to lead the copy elsewhere
+            QVERIFY(QDir().mkpath(outside) && QFile::link(outside, env->simRoot() + "/drives/sdb1/" + stamp));
         ExportResultWorker w;
         w.setCopyObserver([fault](const QString&) {
             if (fault == 2)
@@ -190,8 +194,11 @@ private slots:
         // Nothing converted stays behind to ride along with the next export,
         // and no half stamp folder on a drive that is still there.
         QCOMPARE(QDir("ResStatistics").entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
-        if (fault != 2 && fault != 3) // (a pulled drive keeps what reached it)
+        if (fault < 2) // (a pulled drive keeps what reached it)
             QVERIFY(!QFileInfo::exists(onDrive("")));
+        QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        if (fault == 4)
+            QVERIFY(QFileInfo(env->simRoot() + "/drives/sdb1/" + stamp).isSymLink());
     }
 
     // One day file that cannot be read: the others are exported, that day is

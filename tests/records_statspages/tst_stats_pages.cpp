@@ -296,6 +296,9 @@ private slots:
         QVERIFY(!model->dayTimer->isActive());
         QTRY_VERIFY(page->findChildren<WarnBox*>().size() == 1 && page->findChildren<WarnBox*>()[0]->isVisible());
         QCOMPARE(page->findChildren<WarnBox*>()[0]->text().simplified(), messageText(732));
+        // The converter reads the day's file as it stands: the cycles counted
+        // since the last minute's save are in it.
+        const QJsonObject converted = docOf("ResStatistics.db");
 
         // Pressed again while it runs.
         answerBox(true, &seen);
@@ -305,6 +308,8 @@ private slots:
         answerBox(true, &seen);
         QFile("go").open(QIODevice::WriteOnly);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QCOMPARE(docSum(converted, "default", -1, -1, "OK"), 2);
+        QCOMPARE(docSum(converted, "default", -1, -1, "NG"), 1);
         QTRY_COMPARE(seen.last(), messageText(147));
         QVERIFY(page->exportIdle());
         QVERIFY(model->dayTimer->isActive());
@@ -329,7 +334,9 @@ private slots:
         QVERIFY(page->exportIdle());
         QVERIFY(!QFileInfo::exists("ResStatistics/d"));
 
-        // A day that cannot be read: the others go, the box names it.
+        // A day that cannot be read: the others go, the box names it. (A
+        // minute on: the first export's stamp folder is never written into.)
+        clock->setNow(at(2024, 5, 3, 10, 21));
         QFile::remove(real);
         QVERIFY(QFile::rename("converter.real", real));
         QVERIFY(env->writeWorkFile("ResStatistics/2024-05-01.db", QByteArray(3000, 'x')));

@@ -328,16 +328,23 @@ void TstRecordsUsb::dayFolders()
     DiskManager m;
     QVERIFY(useDrive(m));
     const QString root = driveFile(u, "monitor_U");
-    for (QDate day(2026, 11, 4); day < QDate(2026, 12, 5); day = day.addDays(1))
+    for (QDate day(2026, 11, 5); day < QDate(2026, 12, 5); day = day.addDays(1))
         QVERIFY(QDir().mkpath(root + "/" + day.toString("yyyyMMdd") + "/camera1/detect1/NG"));
     const QString src = env->workDir() + "/alarmimage/camera1/detect1/NG";
+    const auto days = [&root] { return QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name); };
 
-    // days 31, 31 folders, a new day: the oldest goes.
+    // days 31, 30 old folders and a new day: all 31 stay.
     c2m->add_map_actqueue(src, "a", frame(16, 16, kRed));
     QVERIFY(c2m->writeOnce());
-    const QStringList days = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    QCOMPARE(days.size(), 31);
-    QCOMPARE(days.first() + days.last(), QString("2026110520261205"));
+    QCOMPARE(days().size(), 31);
+    QCOMPARE(days().first() + days().last(), QString("2026110520261205"));
+
+    // One more old folder, and a new folder made: the oldest goes.
+    QVERIFY(QDir().mkpath(root + "/20261104/camera1/detect1/NG"));
+    c2m->add_map_actqueue(env->workDir() + "/alarmimage/camera1/detect3/NG", "a", frame(16, 16, kRed));
+    QVERIFY(c2m->writeOnce());
+    QCOMPARE(days().size(), 31);
+    QCOMPARE(days().first() + days().last(), QString("2026110520261205"));
 
     // days 0 counts as 1; today's folder stays, one old folder per new one.
     c2m->setDays(0);
