@@ -28,6 +28,21 @@ QList<int> counters(int c)
     return {gAllNum[c], gFailNum[c], gAllCycleNum[c], gFailCycleNum[c], gSyncNGNum, gSyncNGCycleNum};
 }
 
+// Mode 3 step-wise: `steps` steps on input 0, the first `inFirst` in step
+// group 0, the others in group 1, both groups with the cut mode `cut`.
+void sequentialSteps(WizardPara& p, int steps, int inFirst, int cut)
+{
+    p.systemMode = 3;
+    p.multiDetectNum = steps;
+    for (int s = 0; s < steps; ++s) {
+        p.multiOutDetect[s] = s < inFirst ? 0 : 1;
+        p.trigInDelay[s] = 0;
+    }
+    p.multiTrigIn[0] = p.multiTrigIn[1] = 0;
+    p.multiCutMode[0] = p.multiCutMode[1] = cut;
+    p.sequentialDetect = 1;
+}
+
 } // namespace
 
 class TstCycle : public QObject
@@ -439,16 +454,8 @@ void TstCycle::mode3CutModes()
     CycleRig rig;
     QVERIFY(rig.ok());
     WizardPara& p = *gpWPara;
-    p.systemMode = 3;
-    p.multiDetectNum = 5;
-    for (int s = 0; s < 5; ++s) {
-        p.multiOutDetect[s] = s < 2 ? 0 : 1;
-        p.trigInDelay[s] = 0;
-    }
-    p.multiTrigIn[0] = p.multiTrigIn[1] = 0;
-    p.multiCutMode[0] = p.multiCutMode[1] = cut;
+    sequentialSteps(p, 5, 2, cut);
     p.clampPulse = 2;
-    p.sequentialDetect = 1;
     p.deriveByMode(&gpWin->curMould);
     for (int& v : p.outInitState) // no inverted outputs: the wire shows the levels
         v = 0;
@@ -717,15 +724,7 @@ void TstCycle::reDetectJudgesTheAlarmsDetection()
     CycleRig rig;
     QVERIFY(rig.ok());
     WizardPara& p = *gpWPara;
-    p.systemMode = 3;
-    p.multiDetectNum = 3;
-    for (int s = 0; s < 3; ++s) {
-        p.multiOutDetect[s] = 0;
-        p.trigInDelay[s] = 0;
-    }
-    p.multiTrigIn[0] = 0;
-    p.multiCutMode[0] = 2;
-    p.sequentialDetect = 1;
+    sequentialSteps(p, 3, 3, 2);
     p.deriveByMode(&gpWin->curMould);
     rig.byHand();
     rig.shoot({0});

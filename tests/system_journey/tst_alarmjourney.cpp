@@ -21,9 +21,9 @@
 #include "inspection/cammersingleton.h"
 #include "inspection/ui/cammerwidget.h"
 #include "inspection/ui/drawroiwidget.h"
-#include "platform/platformpath.h"
 #include "settings/ui/wizardparawidget.h"
 #include "testsupport/finger.h"
+#include "testsupport/stationrig.h"
 #include "testsupport/testenv.h"
 #include "widgets/boxprompt.h"
 #include "widgets/checkbox.h"
@@ -78,10 +78,7 @@ struct Station {
         if (!env.isValid())
             return false;
         std::string err;
-        if (!sim.open(&err) || !sim.linkAt(platform::path("/dev/ttyS0").toStdString(), &err))
-            return false;
-        sim.start();
-        if (!teach(mode))
+        if (!stationrig::startBoard(sim, &err) || !teach(mode))
             return false;
         win = std::make_unique<ReDoWizard>();
         win->show();
@@ -168,8 +165,7 @@ struct Station {
                 p.reCheckTimes = 0;
                 p.trigInDelay[0] = 1;
                 p.trigInDelay[1] = 3;
-                p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
-                p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+                stationrig::unattended(p);
                 p.multiDetectNum = 2;
                 p.multiOutDetect[0] = p.multiOutDetect[1] = 0;
                 p.multiTrigIn[0] = 0;
@@ -205,17 +201,6 @@ struct Station {
     {
         const QPoint c = v->editStore->rects[100 + r].rect.center();
         return QPoint(c.x() * v->width() / gShowW, c.y() * v->height() / gShowH);
-    }
-    static bool waitFor(const std::function<bool()>& pred, int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (!pred()) {
-            if (t.elapsed() > ms)
-                return false;
-            QTest::qWait(10);
-        }
-        return true;
     }
 };
 
@@ -316,8 +301,8 @@ void TstAlarmJourney::reDetectedAlarmKeepsItsImagesTogether()
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 8000);
     const QString ng = "alarmimage/camera1/detect2/NG", ok = "alarmimage/camera1/detect2/OK";
     s.leaveNext = true;
-    QVERIFY(Station::waitFor([&] { return gpWin->detectState == 2 && (s.sim.outputs() & 5u) == 5u; }, 8000));
-    QVERIFY(Station::waitFor([&] { return s.machine->phase() == MouldingMachine::Phase::Held; }, 3000));
+    QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && (s.sim.outputs() & 5u) == 5u, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.machine->phase() == MouldingMachine::Phase::Held, 3000);
     s.tick.stop(); // the machine stays held: no later cycle adds images
     const int okBefore = jpgs(ok), ngBefore = jpgs(ng);
     const int judged = gAllNum[0];
@@ -337,14 +322,14 @@ void TstAlarmJourney::reDetectedAlarmKeepsItsImagesTogether()
     QVERIFY(finger::tap(s.editor()->showHide));
     for (int c = 0; c < numCamera; ++c)
         s.win->views[c]->camera->setValue(QString("trigger"), 100);
-    QVERIFY(Station::waitFor([&] {
-        return s.win->views[0]->displayBuffer.data()[kOnPart.center().y() * 640 + kOnPart.center().x()] < 170;
-    }, 2000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        s.win->views[0]->displayBuffer.data()[kOnPart.center().y() * 640 + kOnPart.center().x()] < 170, 2000);
     s.sim.setInput(1, true); // the safety door closes: the panel's re-detect
-    QVERIFY(Station::waitFor([&] { return gpWin->detectState != 2 && (s.sim.outputs() & 5u) == 0; }, 3000));
-    QVERIFY2(Station::waitFor([&] { return jpgs(ng) == ngBefore + 2; }, 4000),
-             qPrintable(QString("NG folder %1 -> %2, OK folder %3 -> %4")
-                            .arg(ngBefore).arg(jpgs(ng)).arg(okBefore).arg(jpgs(ok))));
+    QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState != 2 && (s.sim.outputs() & 5u) == 0, 3000);
+    QTRY_VERIFY2_WITH_TIMEOUT(jpgs(ng) == ngBefore + 2,
+                              qPrintable(QString("NG folder %1 -> %2, OK folder %3 -> %4")
+                                             .arg(ngBefore).arg(jpgs(ng)).arg(okBefore).arg(jpgs(ok))),
+                              4000);
     QCOMPARE(jpgs(ok), okBefore);
     QTest::qWait(500);
     QCOMPARE(gpWin->lastDetect, 1); // the snapshot did not wait for the alarm's end
