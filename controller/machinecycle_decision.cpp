@@ -305,16 +305,22 @@ void MachineCycle::images(int d)
         switch (code) {
         case 1:
             if (!ok && gPicNumNG > 0 && reCheckLeft()[pi] == 0) {
+                // The NG image of an alarm waits in its slot until the alarm
+                // is cleared and labelled with how (below): a re-detection's
+                // OK image then goes with it into the NG folder.
                 code = ngNoAlarm ? 9 : 3;
                 m_hooks->saveFailImage(ci, d, 0);
-                // The NG image of an alarm is saved now; the code stays 3
-                // for the alarm panel.
-                if (code == 3)
-                    flags[c][0] = true;
             } else if (ok && gPicNumOK > 0) {
                 code = 2;
                 m_hooks->saveFailImage(ci, d, 1);
             } else if (ok || reCheckLeft()[pi] == 0) {
+                code = 0;
+            }
+            break;
+        case 3:
+            // Accepted as good: the held NG image is saved as it is.
+            if (ok) {
+                flags[c][0] = true;
                 code = 0;
             }
             break;
@@ -323,12 +329,14 @@ void MachineCycle::images(int d)
         case 6:
             m_hooks->addClearMethod(ci, code);
             m_hooks->updateFailImage(ci, d, 0);
+            flags[c][0] = true;
             break;
         case 7:
             if (!ok) {
                 code = 3;
             } else {
                 m_hooks->updateFailImage(ci, d, 0);
+                flags[c][0] = true;
                 if (gPicNumOK > 0) {
                     m_hooks->saveFailImage(ci, d, 1);
                     flags[c][1] = true;

@@ -696,14 +696,16 @@ void CammerRecong::RunTest(int d, int r)
     CammerSingleton* store = v.editStore ? v.editStore : roiStore;
     if (!store)
         return;
+    // The preview measures the template the editor shows, never the live
+    // frame: a colour template gets its own grey image (only the box is
+    // converted, below).
     cv::Mat grey, colour;
     const int t = v.curTemplate;
     PixelBuffer* tb = (t >= 0 && size_t(t) < v.templateImages[d].size()) ? &v.templateImages[d][size_t(t)] : nullptr;
     const bool haveTemplate = tb && tb->size() >= size_t(v.frameBytes) && v.frameBytes > 0;
-    if (v.isColor) {
-        grey = frameMat(v.grayBuffer.data(), false);
-        if (haveTemplate)
-            colour = frameMat(tb->data(), true);
+    if (haveTemplate && v.isColor) {
+        colour = frameMat(tb->data(), true);
+        grey.create(v.imageHeight, v.imageWidth, CV_8UC1);
     } else if (haveTemplate) {
         grey = frameMat(tb->data(), false);
     }
@@ -725,9 +727,9 @@ void CammerRecong::RunTest(int d, int r)
     cv::Mat boxMask;
     if (grey.empty() || editMask.empty() || detectMasks[d].empty() || !roiBox(store, d, r, editMask, &box, &boxMask))
         return;
-    // The last inspection converted only the boxes it measured.
     if (v.isColor)
-        greyCovers(box);
+        RGBA2GrayHueRect(grey.data, reinterpret_cast<const int*>(tb->data()), v.imageWidth, v.imageHeight, box,
+                         gisGrayHue != 0);
     const int A = store->paramA[i], B = store->paramB[i], C = store->paramC[i];
     cv::Mat roiMask, thresh;
     cv::bitwise_and(detectMasks[d](box), boxMask, roiMask);

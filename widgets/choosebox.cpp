@@ -43,6 +43,14 @@ QRect ChooseBox::textRect() const
     return QRect(0, 0, m_w, m_h / 2 - 50);
 }
 
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    // A child of the main window asked from a page shown over it (the
+    // settings window's confirmation) must not open under that page.
+    raise();
+}
+
 void ChooseBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

@@ -159,6 +159,9 @@ void PasswordBox::showEvent(QShowEvent* e)
     m_field->clear();
     m_field->setPlaceholderText(boxpaint::msg(125));
     QDialog::showEvent(e);
+    // A child of the main window would open under a page shown over it
+    // (the settings window asking for the factory login).
+    raise();
 }
 
 void PasswordBox::hideEvent(QHideEvent* e)

@@ -73,4 +73,5 @@ void WarnBox::showEvent(QShowEvent* e)
             gpWin->screenOffTimer->start(offSec * 1000);
     }
     QDialog::showEvent(e);
+    raise(); // over any page of the main window it was asked from
 }

@@ -5,6 +5,7 @@
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
+#include "inspection/ui/drawroiwidget.h"
 #include "records/resstatisticsparam.h"
 #include "records/ui/saveimagesettingdailog.h"
 #include "settings/parametercommit.h"
@@ -344,6 +345,7 @@ void WizardParaWidget::accept()
     }
     const int useBefore = gpWPara ? gpWPara->useDiskSaveImage : 0;
     const int statsBefore = gpWPara ? gpWPara->useStatistics : 0;
+    const int detectionsBefore = gDNum;
     const int result = ParameterCommit::accept({applyCameras, retrain});
     if (result == -2)
         return; // not stored: the edits stay on the pages for another try
@@ -354,8 +356,17 @@ void WizardParaWidget::accept()
         stats->checkCameraDetectCount(gDNum);
         if (gpWPara->useStatistics != statsBefore)
             stats->setTimer(gpWPara->useStatistics != 0);
-        if (auto* win = qobject_cast<ReDoWizard*>(parentWidget()); win && win->sideBar)
+        auto* win = qobject_cast<ReDoWizard*>(parentWidget());
+        if (win && win->sideBar)
             win->sideBar->ShowHide(0);
+        // New detections have no regions yet: the editor offers them at
+        // once, and its "End Set" trains what was set.
+        if (win && gDNum != detectionsBefore) {
+            if (gpWPara->systemMode == 3 && win->roiPanel)
+                win->roiPanel->ChangeDetectNum(gDNum);
+            win->CheckArea(true);
+            return;
+        }
     }
     hide();
 }

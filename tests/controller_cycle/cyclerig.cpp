@@ -166,7 +166,11 @@ bool CycleRig::grab(int camera)
     return true;
 }
 
-void CycleRig::inspect(int camera, int d) { inspectOnEngine(*engines[size_t(camera)], d); }
+void CycleRig::inspect(int camera, int d)
+{
+    inspected << QPoint(camera, d);
+    inspectOnEngine(*engines[size_t(camera)], d);
+}
 
 void CycleRig::softTrigger(int camera) { cams[size_t(camera)]->softTrigger(); }
 

@@ -16,6 +16,7 @@
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
+#include <QPoint>
 #include <QStringList>
 #include <memory>
 #include <vector>
@@ -120,6 +121,7 @@ public:
     int shownAlone = -1, orderResets = 0;
     int notChecks = 0, reTrainSaves = 0;
     QList<int> retrained; // detections rebuilt
+    QList<QPoint> inspected; // (camera, detection) of every inspection, in order
 
 private:
     bool m_ok = false;

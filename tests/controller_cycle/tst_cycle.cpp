@@ -28,6 +28,21 @@ QList<int> counters(int c)
     return {gAllNum[c], gFailNum[c], gAllCycleNum[c], gFailCycleNum[c], gSyncNGNum, gSyncNGCycleNum};
 }
 
+// Mode 3 step-wise: `steps` steps on input 0, the first `inFirst` in step
+// group 0, the others in group 1, both groups with the cut mode `cut`.
+void sequentialSteps(WizardPara& p, int steps, int inFirst, int cut)
+{
+    p.systemMode = 3;
+    p.multiDetectNum = steps;
+    for (int s = 0; s < steps; ++s) {
+        p.multiOutDetect[s] = s < inFirst ? 0 : 1;
+        p.trigInDelay[s] = 0;
+    }
+    p.multiTrigIn[0] = p.multiTrigIn[1] = 0;
+    p.multiCutMode[0] = p.multiCutMode[1] = cut;
+    p.sequentialDetect = 1;
+}
+
 } // namespace
 
 class TstCycle : public QObject
@@ -43,6 +58,7 @@ private slots:
     void mode3CutModes();
     void lostCameraHoldsTheCycle();
     void alarmInputsAndReRuns();
+    void reDetectJudgesTheAlarmsDetection();
     void resamplingAndNesting();
     void countFile();
     void countFileSurvivesKills();
@@ -115,7 +131,8 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     QCOMPARE(ledMask() & 0xC0, 0x80);
     QCOMPARE(counters(0), (QList<int>{2, 1, 2, 1, 1, 1}));
     QCOMPARE(counters(1), counters(0));
-    QVERIFY(gisSaveFail[0][1][0] && gisSaveFail[1][1][0]);
+    // The NG images wait for the alarm's end, to go with its OK images.
+    QVERIFY(!gisSaveFail[0][1][0] && !gisSaveFail[1][1][0]);
     QCOMPARE(rig.views[0]->recentNgCount[1], 1);
     QVERIFY(!rig.views[0]->recentNgTimes[1][0].isEmpty());
 
@@ -129,6 +146,7 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     QCOMPARE(gpWin->detectState, 0);
     QCOMPARE(gpWin->runState, 1);
     QCOMPARE(rig.wire() & 0x5u, 0u);
+    QVERIFY(gisSaveFail[0][1][0] && gisSaveFail[0][1][1] && gisSaveFail[1][1][0] && gisSaveFail[1][1][1]);
     rig.run(50);
     QCOMPARE(rig.machine->cycles(), 2);
     QCOMPARE(gAllNum[0], 2); // the re-detect counts nothing
@@ -436,16 +454,8 @@ void TstCycle::mode3CutModes()
     CycleRig rig;
     QVERIFY(rig.ok());
     WizardPara& p = *gpWPara;
-    p.systemMode = 3;
-    p.multiDetectNum = 5;
-    for (int s = 0; s < 5; ++s) {
-        p.multiOutDetect[s] = s < 2 ? 0 : 1;
-        p.trigInDelay[s] = 0;
-    }
-    p.multiTrigIn[0] = p.multiTrigIn[1] = 0;
-    p.multiCutMode[0] = p.multiCutMode[1] = cut;
+    sequentialSteps(p, 5, 2, cut);
     p.clampPulse = 2;
-    p.sequentialDetect = 1;
     p.deriveByMode(&gpWin->curMould);
     for (int& v : p.outInitState) // no inverted outputs: the wire shows the levels
         v = 0;
@@ -608,9 +618,13 @@ void TstCycle::alarmInputsAndReRuns()
     rig.set({2}, true, 20);
     QCOMPARE(rig.editorReChecks, 2);
     QVERIFY(released());
-    // Automatic clearing: output 3 on, the alarm cleared 300 ms later.
+    // Automatic clearing: output 3 on, the alarm cleared 300 ms later; the
+    // mould is counted and sent to the statistics once.
     p.outOnMoldCavity = 1;
     p.out4Pulse = 3;
+    p.useStatistics = 1;
+    const QList<int> before = counters(0);
+    const int sent = rig.statistics.size();
     QVERIFY(alarm());
     QCOMPARE(rig.wire() & 8u, 8u);
     rig.run(200);
@@ -618,7 +632,11 @@ void TstCycle::alarmInputsAndReRuns()
     rig.run(200);
     QVERIFY(released());
     QCOMPARE(rig.state->records.last(), "run: " + messageText(103));
+    QCOMPARE(counters(0), (QList<int>{before[0] + 1, before[1] + 1, before[2] + 1, before[3] + 1, before[4] + 1,
+                                      before[5] + 1}));
+    QCOMPARE(rig.statistics.size(), sent + 1);
     p.outOnMoldCavity = 0;
+    p.useStatistics = 0;
 
     // The safety door while detecting re-runs the mould detection at once.
     p.doorTrigDetect = 1;
@@ -696,6 +714,51 @@ void TstCycle::alarmInputsAndReRuns()
     QCOMPARE(rig.wire() & 2u, 2u);
     rig.run(300);
     QCOMPARE(rig.wire() & 2u, 0u);
+}
+
+// The re-detect inspects the detection the alarm is about, even when the
+// cycle's current detection moved on (a stop in mode 3), and leaves a
+// camera taught during the alarm alone while another is judged again.
+void TstCycle::reDetectJudgesTheAlarmsDetection()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    WizardPara& p = *gpWPara;
+    sequentialSteps(p, 3, 3, 2);
+    p.deriveByMode(&gpWin->curMould);
+    rig.byHand();
+    rig.shoot({0});
+    rig.set({0}, true, 20);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(gpWin->lastDetect, 0);
+    rig.cycle->StopDetect();
+    QCOMPARE(gpWin->curDetect, 2);
+    rig.shoot();
+    rig.run(100);
+    rig.inspected.clear();
+    rig.cycle->reDetectAlarm();
+    QCOMPARE(rig.inspected, (QList<QPoint>{QPoint(0, 0)}));
+    QCOMPARE(gpWin->detectState, 0);
+    QVERIFY(gisSaveFail[0][0][0] && gisSaveFail[0][0][1]); // the alarm's images, labelled and saved together
+
+    // Mode 0: both cameras NG on the mould; camera 1 taught by the operator
+    // keeps its verdict, camera 2 is judged again.
+    p.systemMode = 0;
+    p.trigInDelay[1] = 0;
+    p.deriveByMode(&gpWin->curMould);
+    rig.cycle->StartDetect();
+    rig.set({0, 1, 2, 3}, false, 100);
+    rig.shoot({0, 1});
+    rig.set({0}, true, 100);
+    rig.set({2}, true, 20);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(gpWin->lastDetect, 1);
+    gpWin->alarmTaught[0][1] = true;
+    rig.shoot();
+    rig.run(100);
+    rig.inspected.clear();
+    rig.cycle->reDetectAlarm();
+    QCOMPARE(rig.inspected, (QList<QPoint>{QPoint(1, 1)}));
 }
 
 // Re-sampling: login, question both ways, masks cleared, records, taken up

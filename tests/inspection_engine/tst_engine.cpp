@@ -18,6 +18,7 @@ private slots:
     void positioningRestoresMovedAndTurnedPart();
     void alignmentUndoesWarpAndPassesFeatureless();
     void camerasJudgedSideBySideAsOneByOne();
+    void colourGreyFollowsTheFrameAndThePreviewTheTemplate();
 };
 
 namespace {
@@ -385,11 +386,13 @@ void TstEngine::camerasJudgedSideBySideAsOneByOne()
     QCOMPARE(sideBySide.records, oneByOne.records);
     QCOMPARE(sideBySide.published, oneByOne.published);
 
-    // The editor's live test of a ROI the last inspection did not measure
-    // sees the frame there, as the next inspection will.
+    // The editor's live test of a ROI the last inspection did not measure,
+    // on a template that is the frame, sees what the next inspection will.
     EngineRig& r = *rigs[1];
     const int fresh = r.addRect(0, 1, {100, 5, 50, 30}, 0, 1500, 40 | (200 << 8));
     r.engine().VarTrain(0);
+    r.setTemplate(0, 0, r.mat(r.view.workFrame.data()));
+    r.view.curTemplate = 0;
     r.engine().RunTest(0, fresh);
     const int tested = r.view.roiValue[0][fresh];
     r.engine().Run(0);
@@ -402,6 +405,35 @@ void TstEngine::camerasJudgedSideBySideAsOneByOne()
     rigs[0]->engine().HomoTransShape(1);
     rigs[0]->engine().Run(0);
     QCOMPARE(rigs[0]->view.roiValue[0][0], oneByOne.values[1]);
+}
+
+// A colour frame is turned grey where its ROIs are measured, the last of
+// them included; the editor's preview measures the template it shows, not
+// the frame judged last.
+void TstEngine::colourGreyFollowsTheFrameAndThePreviewTheTemplate()
+{
+    EngineRig rig(160, 120, true);
+    const int band = 200 | (255 << 8);
+    const cv::Mat dark(120, 160, CV_8UC4, cv::Scalar(20, 20, 20, 255));
+    const int first = rig.addRect(0, 1, {5, 5, 30, 30}, 0, 5000, band);
+    rig.addRect(0, 1, {50, 5, 30, 30}, 0, 5000, band);
+    const int last = rig.addRect(0, 1, {100, 60, 40, 40}, 0, 5000, band);
+    rig.setFrame(dark);
+    rig.engine().VarTrain(0);
+    rig.engine().Run(0);
+    QCOMPARE(rig.view.roiValue[0][last], 0);
+    cv::Mat lit = dark.clone();
+    lit(cv::Rect(110, 70, 20, 20)).setTo(cv::Scalar(250, 250, 250, 255));
+    rig.setFrame(lit);
+    rig.engine().Run(0);
+    QCOMPARE(rig.view.roiValue[0][last], 400);
+
+    rig.setFrame(dark);
+    rig.engine().Run(0);
+    rig.setTemplate(0, 0, cv::Mat(120, 160, CV_8UC4, cv::Scalar(255, 255, 255, 255)));
+    rig.view.curTemplate = 0;
+    rig.engine().RunTest(0, first);
+    QCOMPARE(rig.view.roiValue[0][first], 900);
 }
 
 QTEST_GUILESS_MAIN(TstEngine)

@@ -125,15 +125,18 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     partLeftBehind();
     if (QTest::currentTestFailed())
         return;
-    QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 2, 3000); // one per alarm
+    // An alarm's NG image is saved when the alarm ends, labelled with how:
+    // the first alarm's is there, this one's waits.
+    QTest::qWait(1000);
+    QCOMPARE(QDir(ngImages).entryList(QDir::Files).size(), 1);
     QCOMPARE(QVector<int>(results, results + 3), (QVector<int>{1, 0, 1}));
     // Taken as a template from the live image: code 3 to 5, retrained at
     // once (the pin ROI learns it), and the alarm is released.
     boxes.clear();
     QTest::mouseClick(win->roiPanel->addTempButton, Qt::LeftButton);
     QCOMPARE(boxes, QStringList{messageText(108)});
-    // Cleared by a template: its NG image is labelled so and saved again.
-    QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 3, 3000);
+    // Cleared by a template: its NG image is labelled so and saved.
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 2, 3000);
     QCOMPARE(view->templateCount[d], 2);
     QVERIFY(QFileInfo::exists("cammer12/template1.bmp"));
     QCOMPARE(view->recong->grayMatchers[d][3].TemplateCount(), 2);

@@ -123,6 +123,14 @@ inline bool statisticsOn(QSqlDatabase& db)
     return q.exec(QString("update sysparam set value = '%1' where name = 'system6'").arg(values.join(' ')));
 }
 
+// No passwords, no door to open before an alarm is lifted, no alarm sound,
+// and the clamp and alarm outputs not inverted: the wire shows the levels.
+inline void unattended(WizardPara& p)
+{
+    p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
+    p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+}
+
 // The window's semi-automatic run on the moulding machine: no passwords, no
 // alarm sound, NG images kept (an alarm's result code is "NG shown"), frames
 // only when the camera is told to shoot. The operator answers every house
@@ -141,8 +149,7 @@ public:
         p.enableProdDetect = 0;
         p.reCheckTimes = 0;
         p.trigInDelay[1] = 3;
-        p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
-        p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+        unattended(p);
         gTempNum = std::max(gTempNum, 3);
         gPicNumNG = 10;
         p.deriveByMode(&win.curMould);
