@@ -28,6 +28,8 @@
 #include <glog/logging.h>
 #include <QFileInfo>
 
+#include <climits>
+
 namespace {
 const QString kDefaultGroup = QStringLiteral("default");
 // The files a parameter group holds besides its per-camera directories.
@@ -211,6 +213,13 @@ void WizardParaWidget::SlotParaGroupBackup()
     // A group is a folder of ./paraGroup: a name that would leave it is refused.
     if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')) || name.startsWith(QLatin1Char('.'))) {
         tellOperator(784);
+        return;
+    }
+    // The name is a folder name, staged beside itself with ".part": longer
+    // than the file system takes, every copy would fail and be told as a busy
+    // file.
+    if (QFile::encodeName(name).size() + 5 > NAME_MAX) {
+        tellOperator(804);
         return;
     }
     const bool exists = groupNames().contains(name);

@@ -217,6 +217,7 @@ private slots:
     void restartRecordSaysWhatHappensInTheLanguageInForce();
     void clockRefusesATimeThatDoesNotExist();
     void secondTriggerDelayIsStoredInItsOwnPlace();
+    void aGroupNameTooLongForAFolderIsToldSo();
 };
 
 // A group is the ROIs together with the templates and ignore points they
@@ -368,3 +369,17 @@ void TstParaGroups::secondTriggerDelayIsStoredInItsOwnPlace()
 
 QTEST_MAIN(TstParaGroups)
 #include "tst_paragroups.moc"
+
+// A name longer than a folder name may be is told as such before anything
+// is asked or copied (it used to end in the "file busy" message).
+void TstParaGroups::aGroupNameTooLongForAFolderIsToldSo()
+{
+    Panel p([] {});
+    p.openSettings();
+    QVERIFY(finger::tap(p.s->groupName));
+    SettingsRig::typeLetters(QString(251, QLatin1Char('m')));
+    p.hand.script << "yes";
+    QVERIFY(finger::tap(p.s->backupButton));
+    QCOMPARE(p.hand.seen, QStringList{messageText(804)});
+    QCOMPARE(QDir("paraGroup").entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"default"});
+}
