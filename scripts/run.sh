@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+echo "== Checking the Debian packages"
 bash scripts/deps.sh
 bash scripts/build.sh --station
 
@@ -40,8 +41,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
+first_use() {
+  cat <<HINT
+First use (the screen is in Simplified Chinese; README.md, "First use", gives each caption in both languages):
+  touch a camera view to open the side bar; 设置 (Settings) -> 系统 (System) page -> language -> 语言 (Language) switches
+  the language (the station restarts). Before judging: resample the templates, turn on image keeping
+  (保存图像设置, Image storage settings) and statistics (统计, Statistics) in the settings.
+HINT
+}
+
 cd run
+echo "== Starting the station in run/ (journal run/RECORD.db, logs run/ruv_net/workspace/log/)"
 if [ -n "${DISPLAY:-}" ]; then
+  first_use
   "$top/build/station" "$@"
 else
   shot="$top/run/screenshot.png"
@@ -58,6 +70,12 @@ else
     exit 1
   fi
   export DISPLAY=":$display"
+  cat <<LOOK
+The station runs on X display :$display (the first free one; it can change from one start to the next).
+  look:  $shot (every 5 s), or  DISPLAY=:$display import -window root shot.png
+  touch: DISPLAY=:$display xdotool mousemove X Y click 1   (screen 1280x800, X Y in pixels from the top left)
+LOOK
+  first_use
   "$top/build/station" "$@" &
   app=$!
   trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM
