@@ -88,7 +88,8 @@ void printSummary()
     for (int i = 0; i < cams->cameras.size(); ++i)
         std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
                     qPrintable(cams->cameras[i].serial()));
-    std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
+    std::printf("  device identity: %s\n",
+                qPrintable(gDeviceID.isEmpty() ? QString("(none: no processor serial, no system disk found)") : gDeviceID));
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);
@@ -257,6 +258,10 @@ int stationMain(int argc, char** argv)
 
     qInfo().noquote() << "*********************** application" << kSoftwareVersion
                       << "***********************";
+    // Said once here, so that what a development machine lacks is not taken
+    // for a fault further down the log.
+    if (platform::isSimulated())
+        qInfo().noquote() << platform::simulationNote();
 
     pMutexIO = new QMutex;
     pMutexSaveFail = new QMutex;
