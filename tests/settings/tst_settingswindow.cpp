@@ -21,6 +21,7 @@
 #include "widgets/versiondownloaddialog.h"
 #include "platform/platformpath.h"
 #include "testsupport/modalanswer.h"
+#include "widgets/editparam.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 #include "widgets/edit.h"
@@ -209,11 +210,18 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     QCOMPARE(stats->dayTimer->isActive(), counting);
     rig.click(s->tabs[WizardParaWidget::CommonPage]);
     rig.click(s->statisticsBox);
+    // Result images kept: NG by the pad, OK by the step button.
+    rig.click(s->ngRecBox->field());
+    widgettest::typeOnPad("250");
+    rig.click(gpNumPad->okKey());
+    rig.click(s->okRecBox->addOneButton());
     rig.hand.say({"yes"});
     rig.click(s->okButton);
     QCOMPARE(stats->dayTimer->isActive(), !counting);
     QCOMPARE(stats->detectNum, gDNum);
     QCOMPARE(gDNum, 5);
+    QCOMPARE(QList<int>({gPicNumNG, gPicNumOK, rig.stored("system2", 4), rig.stored("system1", 8)}),
+             QList<int>({250, 1, 250, 1}));
 }
 
 // A backed-up group becomes the current one; the search narrows the chooser
