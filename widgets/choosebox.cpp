@@ -43,6 +43,14 @@ QRect ChooseBox::textRect() const
     return QRect(0, 0, m_w, m_h / 2 - 50);
 }
 
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    // Shared by the pages inside the main window: above whichever of them
+    // was raised last, or the question waits unseen behind it.
+    raise();
+    QDialog::showEvent(e);
+}
+
 void ChooseBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

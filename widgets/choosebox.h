@@ -22,6 +22,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
     ColorButton* m_yes;
     ColorButton* m_no;

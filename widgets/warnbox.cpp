@@ -72,5 +72,7 @@ void WarnBox::showEvent(QShowEvent* e)
         if (offSec > 0 && gpWin->screenOffTimer)
             gpWin->screenOffTimer->start(offSec * 1000);
     }
+    // Shown inside the main window: above the page raised last.
+    raise();
     QDialog::showEvent(e);
 }

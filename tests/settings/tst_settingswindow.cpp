@@ -32,6 +32,7 @@
 #include "widgets/combobox.h"
 #include "widgets_boxes/widgettest.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QListWidget>
 #include <QFile>
@@ -215,8 +216,18 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     widgettest::typeOnPad("250");
     rig.click(gpNumPad->okKey());
     rig.click(s->okRecBox->addOneButton());
+    // The question shows above the settings window, where a finger finds it.
+    QWidget* under = nullptr;
+    ColorButton* yes = nullptr;
+    rig.hand.look = [&](QWidget* box) {
+        yes = static_cast<ChooseBox*>(box)->yesButton();
+        under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+    };
     rig.hand.say({"yes"});
     rig.click(s->okButton);
+    rig.hand.look = nullptr;
+    QVERIFY(yes);
+    QCOMPARE(under, static_cast<QWidget*>(yes));
     QCOMPARE(stats->dayTimer->isActive(), !counting);
     QCOMPARE(stats->detectNum, gDNum);
     QCOMPARE(gDNum, 5);
