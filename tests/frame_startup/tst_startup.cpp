@@ -3,6 +3,7 @@
 #include "controller/ui/mapplication.h"
 #include "controller/operationrecords.h"
 #include "controller/ui/redowizard.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -474,7 +475,8 @@ void TstStartup::orderedEndJoinsEveryThread()
     QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
     const QMap<QString, QString> before = threads();
     QStringList during;
-    // SIGTERM once the drive watcher and the board poll run (at most a minute).
+    // SIGTERM once the drive watcher and the board poll run (at most a minute),
+    // after an end by reboot.
     QElapsedTimer since;
     since.start();
     QTimer poll;
@@ -483,6 +485,9 @@ void TstStartup::orderedEndJoinsEveryThread()
         during = threads().values();
         if ((during.contains("DiskManager") && during.contains("IOThread")) || since.elapsed() > 60000) {
             poll.stop();
+            // The language change's end first: on the simulated platform its
+            // reboot is only logged, and a Ctrl-C must still end the run.
+            static_cast<ReDoWizard*>(gpWin)->endStation(StationExit::Reboot);
             ::raise(SIGTERM);
         }
     });
