@@ -43,10 +43,11 @@ trap cleanup EXIT
 
 first_use() {
   cat <<HINT
-First use (the screen is in Simplified Chinese; README.md, "First use", gives each caption in both languages):
-  touch a camera view to open the side bar; 设置 (Settings) -> 系统 (System) page -> language -> 语言 (Language) switches
-  the language (the station restarts). Before judging: resample the templates, turn on image keeping
-  (保存图像设置, Image storage settings) and statistics (统计, Statistics) in the settings.
+The screen is in Simplified Chinese; README.md ("Language", "First use") gives every caption in English too.
+First use: touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics), set
+  不良记录 (NG-Rec) above 0 to keep NG images, 确定 (Confirm), 是 (YES); then 重新采样 (Resample), 是 (YES);
+  then 区域设置 (Area Settings) to draw the regions. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
+  切换语言后重启 (Switch language then restart); here the reboot is only logged: Ctrl-C and run this again.
 HINT
 }
 
