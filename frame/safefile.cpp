@@ -44,10 +44,8 @@ bool openRegularFile(QFile& file, const QString& path, QString* why)
     return true;
 }
 
-QImage readImageFile(const QString& path, QString* why, bool* unreadable)
+QImage readImageFile(const QString& path, QString* why)
 {
-    if (unreadable)
-        *unreadable = false;
     QFile file;
     if (!openRegularFile(file, path, why))
         return QImage();
@@ -66,8 +64,6 @@ QImage readImageFile(const QString& path, QString* why, bool* unreadable)
     if (img.isNull()) {
         if (why)
             *why = QStringLiteral("unreadable: ") + reader.errorString();
-        if (unreadable)
-            *unreadable = true;
     }
     return img;
 }

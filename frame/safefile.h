@@ -22,9 +22,8 @@ bool imageSizeAllowed(const QSize& size);
 bool openRegularFile(QFile& file, const QString& path, QString* why = nullptr);
 
 // Reads an image from a regular file within the bound. *why gets the reason
-// of a null result; *unreadable is set only when the file itself cannot be
-// decoded (not for a missing file, a FIFO or an image beyond the bound).
-QImage readImageFile(const QString& path, QString* why = nullptr, bool* unreadable = nullptr);
+// of a null result.
+QImage readImageFile(const QString& path, QString* why = nullptr);
 
 // True when both names reach one file (links and hard links alike).
 bool sameFile(const QString& a, const QString& b);

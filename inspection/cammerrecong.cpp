@@ -6,11 +6,13 @@
 #include "frame/wizardpara.h"
 #include "inspection/cameraviewstate.h"
 #include "inspection/cammersingleton.h"
+#include "inspection/viewimages.h"
 #include "netservices/zev_netmn.h"
 
 #include <opencv2/imgproc.hpp>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtGlobal>
@@ -317,7 +319,7 @@ void CammerRecong::judge(int d)
         grey = frameMat(v.workFrame.data(), false);
     }
     if (grey.empty()) {
-        qWarning("engine: camera %d has no frame to inspect", v.cameraIndex);
+        qWarning("engine: camera %d has no frame to inspect", v.cameraIndex + 1);
         v.isOK = false;
         return;
     }
@@ -526,7 +528,7 @@ void CammerRecong::VarTrain(int d)
         if (v.liveMasks[d][r].empty() || !roiBox(roiStore, d, r, v.liveMasks[d][r], &box, &boxMask)) {
             v.roiTrainStatus[d][r] = TrainStatus::BadInput;
             qWarning("engine: camera %d detection %d ROI %d not trained: its box or mask lies outside the frame",
-                     v.cameraIndex, d, r);
+                     v.cameraIndex + 1, d + 1, r + 1);
             continue;
         }
         cv::Mat trainMask;
@@ -560,8 +562,8 @@ void CammerRecong::VarTrain(int d)
         }
         v.roiTrainStatus[d][r] = st;
         if (st != TrainStatus::Trained)
-            qWarning("engine: camera %d detection %d ROI %d (type %d) not trained: %s", v.cameraIndex, d, r, type,
-                     trainStatusText(st));
+            qWarning("engine: camera %d detection %d ROI %d (type %d) not trained: %s", v.cameraIndex + 1, d + 1,
+                     r + 1, type, trainStatusText(st));
     }
 }
 
@@ -608,8 +610,7 @@ void CammerRecong::CreateShape(int d)
     if (t0.empty()) {
         shapeFinders[d].Clear();
         v.shapeTrainStatus[d] = TrainStatus::NoTemplate;
-        qWarning("engine: camera %d detection %d positioning (ROI %d) not trained: %s", v.cameraIndex, d, area,
-                 trainStatusText(v.shapeTrainStatus[d]));
+        positioningNotTrained(d, area);
         return;
     }
     int pp, q;
@@ -627,8 +628,24 @@ void CammerRecong::CreateShape(int d)
                                 mask.clone(), p.matchAccuracy, q);
     v.shapeTrainStatus[d] = shapeFinders[d].Status();
     if (!shapeFinders[d].IsValid())
-        qWarning("engine: camera %d detection %d positioning (ROI %d) not trained: %s", v.cameraIndex, d, area,
-                 trainStatusText(v.shapeTrainStatus[d]));
+        positioningNotTrained(d, area);
+}
+
+void CammerRecong::positioningNotTrained(int d, int area)
+{
+    CameraViewState& v = *view;
+    // Until a template is sampled, slot 0 holds the plain stand-in, which
+    // nothing can be positioned on: the usual state of a new set-up.
+    if (!QFile::exists(ViewImages(v).templatePath(d, 0))) {
+        qInfo("engine: camera %d detection %d: positioning waits for a sampled template", v.cameraIndex + 1, d + 1);
+        return;
+    }
+    // The operator's remedy is a template with something to hold on to.
+    const QString where = area >= 0 ? QStringLiteral("positioning ROI %1").arg(area + 1)
+                                    : QStringLiteral("positioning area (the centre half; no positioning ROI drawn)");
+    qWarning("engine: camera %d detection %d %s not trained: %s; resample the templates or draw a positioning ROI "
+             "over a textured part",
+             v.cameraIndex + 1, d + 1, qPrintable(where), trainStatusText(v.shapeTrainStatus[d]));
 }
 
 void CammerRecong::ShapeMatch()
@@ -782,11 +799,11 @@ void CammerRecong::CreateHomoShape(int d)
         mask(cv::Rect(W / 4, H / 4, (3 * W) / 4, (3 * H) / 4) & cv::Rect(0, 0, W, H)).setTo(255);
     if (t0.empty()) {
         homoTrans[d] = ImgHomoTrans();
-        qWarning("engine: camera %d detection %d alignment not trained: no template image", v.cameraIndex, d);
+        qWarning("engine: camera %d detection %d alignment not trained: no template image", v.cameraIndex + 1, d + 1);
         return;
     }
     if (!homoTrans[d].setTemplate(t0, mask, 300))
-        qWarning("engine: camera %d detection %d alignment template has only %d features", v.cameraIndex, d,
+        qWarning("engine: camera %d detection %d alignment template has only %d features", v.cameraIndex + 1, d + 1,
                  homoTrans[d].templateKeypoints());
 }
 

@@ -92,6 +92,8 @@ private:
     cv::Mat templateGrey(int d, int k, cv::Mat& scratch) const;
     cv::Mat frameMat(unsigned char* data, bool colour) const;
     void reportError(int d, int code);
+    // Says which positioning area of detection d was left untrained and why.
+    void positioningNotTrained(int d, int area);
     void insertRecord(const QString& text);
     void publish(const param_roi& roi);
     void shapeMatch(int d);

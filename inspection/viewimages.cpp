@@ -234,16 +234,6 @@ QImage ViewImages::wrapFrame(const unsigned char* data, int width, int height, b
     return img;
 }
 
-void ViewImages::keepAside(const QString& path, const QString& why)
-{
-    const QString aside = path + ".damaged";
-    QFile::remove(aside);
-    if (QFile::rename(path, aside))
-        LOG(WARNING) << path.toStdString() << ": " << why.toStdString() << "; kept aside as " << aside.toStdString();
-    else
-        LOG(WARNING) << path.toStdString() << ": " << why.toStdString() << "; could not be kept aside";
-}
-
 void ViewImages::leaveUnused(const QString& path, const QString& why)
 {
     // Said once per file and reason: the views load their files again at
@@ -324,8 +314,7 @@ bool ViewImages::LoadTemplateImage(int d, int k)
     if (!QFile::exists(path))
         return false;
     QString why;
-    bool unreadable = false;
-    QImage img = readImageFile(path, &why, &unreadable);
+    QImage img = readImageFile(path, &why);
     const QImage::Format want = v.isColor ? QImage::Format_RGB32 : QImage::Format_Grayscale8;
     if (img.isNull()) {
         // why says what kept it from being read
@@ -336,10 +325,7 @@ bool ViewImages::LoadTemplateImage(int d, int k)
     else if (v.isColor && img.depth() < 24)
         why = "not a colour image";
     if (!why.isEmpty()) {
-        if (unreadable)
-            keepAside(path, why);
-        else
-            leaveUnused(path, why + "; the slot stays empty, the file is left as it is");
+        leaveUnused(path, why + "; the slot stays empty, the file is left as it is");
         return false;
     }
     img = img.convertToFormat(want);
@@ -366,8 +352,7 @@ void ViewImages::LoadIgnorePoint()
         if (!QFile::exists(path))
             continue;
         QString why;
-        bool unreadable = false;
-        const QImage img = readImageFile(path, &why, &unreadable);
+        const QImage img = readImageFile(path, &why);
         if (img.isNull()) {
             // why says what kept it from being read
         } else if (img.width() != v.imageWidth || img.height() != v.imageHeight)
@@ -375,14 +360,11 @@ void ViewImages::LoadIgnorePoint()
         else if (img.format() != QImage::Format_Indexed8 && img.format() != QImage::Format_Grayscale8)
             why = "not an 8-bit mask";
         if (!why.isEmpty()) {
-            // Nothing ignored rather than a guess. Only a file that cannot be
-            // read is moved aside: a readable mask of another size or depth
-            // belongs to another camera (a swapped cable, a renumbering) and
-            // is needed again when the order is put back.
-            if (unreadable)
-                keepAside(path, why + ", nothing is ignored");
-            else
-                leaveUnused(path, why + ", nothing is ignored; the file is left as it is");
+            // Nothing ignored rather than a guess. The file stays: a mask of
+            // another size or depth belongs to another camera (a swapped
+            // cable, a renumbering), and one that cannot be read is the
+            // operator's to look at; saving the mask again replaces it.
+            leaveUnused(path, why + ", nothing is ignored; the file is left as it is");
             continue;
         }
         // An indexed mask holds the byte itself as its index (grey table).

@@ -12,8 +12,8 @@ class CameraViewState;
 //
 // Files are written beside their final name and renamed over it, so an
 // interrupted or failed save leaves the old file whole; a failure is logged
-// with the file and the reason and returned. A file that cannot be read is
-// kept aside as "<name>.damaged" before anything overwrites it.
+// with the file and the reason and returned. A file that cannot be used
+// (unreadable, another size or depth) is left where it is, said once.
 class ViewImages
 {
 public:
@@ -45,9 +45,7 @@ public:
     static QImage wrapFrame(const unsigned char* data, int width, int height, bool colour);
     // Writes image into path through a file beside it; false (old file kept) on failure.
     static bool saveImageFile(const QImage& image, const QString& path);
-    // Renames path to path + ".damaged" (replacing an older one).
-    static void keepAside(const QString& path, const QString& why);
-    // A readable file that does not fit: left where it is, logged once.
+    // A file that cannot be used: left where it is, logged once.
     static void leaveUnused(const QString& path, const QString& why);
 
     // Allocates the result-image slots of camera c with pixelCount x 4 bytes

@@ -10,6 +10,11 @@ namespace platform {
 QString simRoot();
 bool isSimulated();
 
+// One line for the log at start-up on the simulated platform: what stands in
+// for the panel and which of its files the simulation root does not provide.
+// Empty on a real panel.
+QString simulationNote();
+
 // Maps an absolute platform path to the file the station must touch.
 // Relative paths (the working directory) are returned unchanged.
 QString path(const QString& absolutePath);

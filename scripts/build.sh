@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Configures and builds into build/. With --station first, only what running
-# the station needs: the station, the camera plug-in, the board simulator, the
-# tools and the factory working directory (no tests, no benchmarks). Without
-# it, every target. Further arguments go to cmake.
+# Configures and builds into build/, always with warnings as errors, so that
+# scripts/run.sh and scripts/test.sh share one build: neither rebuilds what
+# the other built. With --station first, only what running the station needs:
+# the station, the camera plug-in, the board simulator, the tools and the
+# factory working directory (no tests, no benchmarks). Without it, every
+# target. Further arguments go to cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 targets=()
+what="everything (station, tests, benchmarks)"
 if [ "${1:-}" = "--station" ]; then
   shift
   targets=(--target station simcamera boardsim paramgen mkimages export_result_statistics workdir workdir_converter)
+  what="the station and its tools"
 fi
-cmake -S . -B build -G Ninja "$@" >/dev/null
+echo "== Building $what into build/ (only what changed since the last build)"
+cmake -S . -B build -G Ninja -DSTATION_WERROR=ON "$@" >/dev/null
 cmake --build build -j "$(nproc)" "${targets[@]}"

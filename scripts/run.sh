@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+echo "== Checking the Debian packages"
 bash scripts/deps.sh
 bash scripts/build.sh --station
 
@@ -42,8 +43,20 @@ cleanup() {
 }
 trap cleanup EXIT
 
+first_use() {
+  cat <<HINT
+The screen is in Simplified Chinese; README.md ("Language", "First use") gives every caption in English too.
+First use: touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics), set
+  不良记录 (NG-Rec) above 0 to keep NG images, 确定 (Confirm), 是 (YES); then 重新采样 (Resample), 是 (YES);
+  then 区域设置 (Area Settings) to draw the regions. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
+  切换语言后重启 (Switch language then restart); here the reboot is only logged: Ctrl-C and run this again.
+HINT
+}
+
 cd run
+echo "== Starting the station in run/ (journal run/RECORD.db, logs run/ruv_net/workspace/log/)"
 if [ -n "${DISPLAY:-}" ]; then
+  first_use
   "$top/build/station" "$@"
 else
   shot="$top/run/screenshot.png"
@@ -60,6 +73,12 @@ else
     exit 1
   fi
   export DISPLAY=":$display"
+  cat <<LOOK
+The station runs on X display :$display (the first free one; it can change from one start to the next).
+  look:  $shot (every 5 s), or  DISPLAY=:$display import -window root shot.png
+  touch: DISPLAY=:$display xdotool mousemove X Y click 1   (screen 1280x800, X Y in pixels from the top left)
+LOOK
+  first_use
   "$top/build/station" "$@" &
   app=$!
   trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM

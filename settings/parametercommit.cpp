@@ -43,6 +43,9 @@ int ParameterCommit::accept(const Hooks& hooks)
     *gpWPara = *gpWParaBak;
     // The detection count follows the machine mode's tables at once.
     gpWPara->deriveByMode(gpWin ? &gpWin->curMould : nullptr);
+    // Result images are kept by the new counts from the next cycle on.
+    gPicNumNG = gpWPara->ngRecNum;
+    gPicNumOK = gpWPara->okRecNum;
     if (hooks.applyCameras)
         hooks.applyCameras();
     if (hooks.retrain)

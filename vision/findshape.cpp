@@ -311,27 +311,27 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
     const cv::Mat grey = toGrey(model).clone();
     if (grey.empty()) {
         d->status = TrainStatus::BadInput;
-        qWarning("FindShape: empty or unsupported model image, positioning model not built");
+        qInfo("FindShape: empty or unsupported model image, positioning model not built");
         return false;
     }
     if (!mask.empty() && (mask.size() != grey.size() || mask.type() != CV_8UC1)) {
         d->status = TrainStatus::BadInput;
-        qWarning("FindShape: mask %dx%d does not fit the model %dx%d, positioning model not built", mask.cols,
-                 mask.rows, grey.cols, grey.rows);
+        qInfo("FindShape: mask %dx%d does not fit the model %dx%d, positioning model not built", mask.cols,
+              mask.rows, grey.cols, grey.rows);
         return false;
     }
     const cv::Mat m = mask.empty() ? cv::Mat(grey.size(), CV_8UC1, cv::Scalar(255)) : cv::Mat(mask > 0);
     if (cv::countNonZero(m) < 16) {
         d->status = TrainStatus::BadInput;
-        qWarning("FindShape: the model mask covers almost nothing, positioning model not built");
+        qInfo("FindShape: the model mask covers almost nothing, positioning model not built");
         return false;
     }
     const double texture = NccTemplate::textureLevel(grey, m);
     if (texture < NccTemplate::kMinTexture) {
         d->status = TrainStatus::Untextured;
-        qWarning("FindShape: model without texture (grey deviation %.2f), it would match anywhere; "
-                 "positioning model not built",
-                 texture);
+        qInfo("FindShape: model without texture (grey deviation %.2f), it would match anywhere; "
+              "positioning model not built",
+              texture);
         return false;
     }
     if (contrast >= 1 && contrast <= 254) {
@@ -342,8 +342,8 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
         cv::minMaxLoc(grad, nullptr, &strongest, nullptr, nullptr, inner);
         if (strongest < contrast) {
             d->status = TrainStatus::LowContrast;
-            qWarning("FindShape: strongest model edge %.0f is below the contrast %d, positioning model not built",
-                     strongest, contrast);
+            qInfo("FindShape: strongest model edge %.0f is below the contrast %d, positioning model not built",
+                  strongest, contrast);
             return false;
         }
     }
@@ -400,7 +400,7 @@ bool FindShape::CreateShape(const cv::Mat& model, double minScore, int modelKind
     if (!d->rotated(0, 0).usable()) {
         Clear();
         d->status = TrainStatus::Untextured;
-        qWarning("FindShape: model without texture, positioning model not built");
+        qInfo("FindShape: model without texture, positioning model not built");
         return false;
     }
     d->status = TrainStatus::Trained;

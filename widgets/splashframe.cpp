@@ -1,4 +1,5 @@
 #include "widgets/splashframe.h"
+#include "frame/logmanager.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -76,8 +77,10 @@ void SplashFrame::flushstep(int step, const QString& text)
             label->repaint();
         }
     }
-    // Logged so a start that stalls can be placed from the log alone.
-    qInfo().noquote() << "splash step" << step;
+    // Logged so a start that stalls can be placed from the log alone; the
+    // first step comes before the log is set up and is only shown.
+    if (LogManager::__instance)
+        qInfo().noquote() << "splash step" << step;
     const int v = qMax(qBound(0, step, 100), m_step);
     m_step = v;
     m_bar->setValue(v);

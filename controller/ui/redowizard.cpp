@@ -816,7 +816,11 @@ void ReDoWizard::endStation(int kind)
                              settingsWindow ? settingsWindow->afterClose : std::function<void()>(),
                              settingsWindow ? settingsWindow->beforeSave : std::function<void()>()};
     stopImageWriter();
-    if (StationExit::run(StationExit::Kind(kind), hooks) && kind == StationExit::Exit)
+    const bool ran = StationExit::run(StationExit::Kind(kind), hooks);
+    // An exit asked for after another end (a reboot or power-off that the
+    // simulated platform only logs) still ends the process: the ordered end
+    // is done already, and the window left has nothing running behind it.
+    if (kind == StationExit::Exit && (ran || StationExit::ending()))
         QCoreApplication::exit(0);
 }
 

@@ -1,6 +1,7 @@
 #include "frame/ui/startup.h"
 
 #include "controller/controlport.h"
+#include "controller/operationrecords.h"
 #include "controller/ui/mapplication.h"
 #include "controller/ui/redowizard.h"
 #include "controller/stationexit.h"
@@ -93,11 +94,24 @@ void printSummary()
     for (int i = 0; i < cams->cameras.size(); ++i)
         std::printf("    camera %d: %s %s\n", i + 1, qPrintable(cams->cameras[i].typeName),
                     qPrintable(cams->cameras[i].serial()));
-    std::printf("  device identity: %s\n", qPrintable(gDeviceID.isEmpty() ? QString("(none)") : gDeviceID));
+    std::printf("  device identity: %s\n",
+                qPrintable(gDeviceID.isEmpty() ? QString("(none: no processor serial, no system disk found)") : gDeviceID));
     if (g_httpApi && g_httpApi->isListening())
         std::printf("  HTTP API: http://%s:%u/v18/http/\n", qPrintable(g_httpApi->address()), g_httpApi->port());
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
+    std::fflush(stdout);
+}
+
+// Said on the console once the run is over, so whoever stopped it knows
+// where to look at what it did.
+void printEnd()
+{
+    const QDir here = QDir::current();
+    std::printf("station ended; operation records: %s (one archived file a day in %s/), logs: %s\n",
+                qPrintable(here.absoluteFilePath(QString::fromLatin1(OperationRecords::kDbFile))),
+                qPrintable(here.absoluteFilePath(QString::fromLatin1(OperationRecords::kArchiveDir))),
+                qPrintable(QDir::cleanPath(here.absoluteFilePath(LogManager::logDir()))));
     std::fflush(stdout);
 }
 
@@ -185,6 +199,9 @@ int stationMain(int argc, char** argv)
     // A SIGTERM during the start-up is noted and answered once the window
     // stands, by the same ordered end as later.
     SignalWatch::catchSignals();
+    // On the console, not in the log, which does not exist yet.
+    std::printf("station %s starting in %s\n", kSoftwareVersion, qPrintable(QDir::currentPath()));
+    std::fflush(stdout);
     registerMetaTypes();
 
     // The I/O privilege is only for the panel's own ports.
@@ -243,6 +260,10 @@ int stationMain(int argc, char** argv)
 
     qInfo().noquote() << "*********************** application" << kSoftwareVersion
                       << "***********************";
+    // Said once here, so that what a development machine lacks is not taken
+    // for a fault further down the log.
+    if (platform::isSimulated())
+        qInfo().noquote() << platform::simulationNote();
 
     pMutexIO = new QMutex;
     pMutexSaveFail = new QMutex;
@@ -282,11 +303,13 @@ int stationMain(int argc, char** argv)
     if (endRequested) {
         win->endStation(StationExit::Exit);
         joinStationThreads();
+        printEnd();
         return 0;
     }
     running = true;
     printSummary();
     const int status = app->exec();
     joinStationThreads();
+    printEnd();
     return status;
 }

@@ -239,7 +239,11 @@ void CammerWidget::prepareDetections()
             else
                 loadTemplate(d, t);
         }
-        if (missing)
+        // A factory set-up has none: nothing is wrong until resampling.
+        if (missing == slotCount && slotCount > 0)
+            LOG(INFO) << "camera " << cameraIndex + 1 << " detection " << d + 1
+                      << ": no template sampled yet (resampling takes them)";
+        else if (missing)
             LOG(INFO) << "camera " << cameraIndex + 1 << " detection " << d + 1 << ": " << missing << " of " << slotCount
                       << " template files missing";
         // Slot 0 always holds a template: a bright centre half when none was taught.

@@ -151,6 +151,27 @@ void WizardParaWidget::buildCommonPage()
             if (!m_loading && gpWParaBak)
                 gpWParaBak->trigInDelay[d] = v;
         });
+    // Result images are only kept when these allow it; each folder keeps
+    // that many of the newest.
+    const struct {
+        EditBox** box;
+        int msg;
+        int WizardPara::*value;
+    } kept[] = {{&ngRecBox, 186, &WizardPara::ngRecNum}, {&okRecBox, 187, &WizardPara::okRecNum}};
+    for (int k = 0; k < 2; ++k) {
+        EditBox* b = new EditBox(0, 20000, this, messageText(kept[k].msg), QString(), 0, 1);
+        b->setSampleMode();
+        widenCaption(b);
+        b->move(30, 605 + k * 60);
+        b->adjustSize();
+        addToPage(CommonPage, b);
+        const auto value = kept[k].value;
+        connect(b, &EditBox::valueChanged, this, [this, value](int v) {
+            if (!m_loading && gpWParaBak)
+                gpWParaBak->*value = v;
+        });
+        *kept[k].box = b;
+    }
     statisticsBox = new CheckBox(this, messageText(554));
     statisticsBox->setGeometry(qMin(700, width() - 310), 335, 300, 50);
     addToPage(CommonPage, statisticsBox);
@@ -283,6 +304,8 @@ void WizardParaWidget::loadPages()
         delayBox[d]->setValue(p->trigInDelay[d]);
     pswUsedBox->setChecked(p->isPswUsed != 0);
     statisticsBox->setChecked(p->useStatistics != 0);
+    ngRecBox->setValue(p->ngRecNum);
+    okRecBox->setValue(p->okRecNum);
     languageChooser->setCurrentIndex(qBound(0, gLan, 3));
     for (int k = 0; k < 3; ++k) {
         pwdNew[k]->clear();

@@ -60,6 +60,9 @@ public:
     EditBox* reCheckBox = nullptr;
     EditBox* delayBox[2] = {}; // trigger delays of detections 1 and 2, in 0.1 s
     CheckBox* statisticsBox = nullptr;
+    // NG and OK result images kept per folder (0: none kept).
+    EditBox* ngRecBox = nullptr;
+    EditBox* okRecBox = nullptr;
     ColorButton* recordsButton = nullptr;
     ColorButton* exportButton = nullptr;
     ColorButton* imageButton = nullptr;

@@ -2,6 +2,7 @@
 #include "settings/ui/wizardparawidget.h"
 #include "controller/mainstate.h"
 #include "controller/ui/redowizard.h"
+#include "controller/ui/mapplication.h"
 #include "controller/stationexit.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -343,6 +344,9 @@ void WizardParaWidget::SlotHardware()
 void WizardParaWidget::SlotToNetwork()
 {
     padsAway();
+    // The press that opened the page must not arm the touch calibration.
+    if (MApplication::_instance)
+        MApplication::_instance->manualStopTscTimeup();
     // Made on first use and kept: it hosts the address fields' pad.
     if (!gpNetDialog)
         gpNetDialog = new NetworkSettingDialog(parentWidget());

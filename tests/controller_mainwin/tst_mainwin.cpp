@@ -146,6 +146,20 @@ void TstMainWin::holdOnSimulatedCamerasCalibrates()
     const QStringList log = CommandRunner::loggedCommands(); // the calibration, then the reboot
     QCOMPARE(log.mid(log.indexOf(QStringLiteral("./tsc")), 2), (QStringList{"./tsc", "reboot"}));
     shown->close();
+
+    // The settings window's network page ends a hold in progress itself.
+    gpWParaBak = new WizardPara(*gpWPara);
+    QWidget top;
+    WizardParaWidget settings(&top);
+    m_clock->advance(100);
+    press(&b);
+    QVERIFY(app->holdRunning());
+    settings.SlotToNetwork();
+    QVERIFY(!app->holdRunning());
+    QTest::mouseRelease(&b, Qt::LeftButton);
+    m_clock->advance(6000);
+    QVERIFY(!app->calibrationArmed());
+    gpNetDialog = nullptr; // went with its parent
 }
 
 void TstMainWin::stripLampsFollowModeAndSettings()

@@ -63,6 +63,8 @@ void OperatorHand::answer()
             continue;
         if (auto* c = dynamic_cast<ChooseBox*>(w)) {
             seen << c->text();
+            if (look)
+                look(c);
             QTest::mouseClick(next() == QLatin1String("yes") ? c->yesButton() : c->noButton(), Qt::LeftButton);
             return;
         }

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class ReDoWizard;
@@ -19,6 +20,8 @@ class OperatorHand : public QObject
 public:
     OperatorHand();
     void say(const QStringList& answers) { script += answers; }
+    // Called with each question box before it is answered.
+    std::function<void(QWidget* box)> look;
     QStringList seen;
     QStringList script;
 

@@ -21,6 +21,7 @@
 #include "widgets/versiondownloaddialog.h"
 #include "platform/platformpath.h"
 #include "testsupport/modalanswer.h"
+#include "widgets/editparam.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 #include "widgets/edit.h"
@@ -31,6 +32,7 @@
 #include "widgets/combobox.h"
 #include "widgets_boxes/widgettest.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QListWidget>
 #include <QFile>
@@ -210,11 +212,28 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     QCOMPARE(stats->dayTimer->isActive(), counting);
     rig.click(s->tabs[WizardParaWidget::CommonPage]);
     rig.click(s->statisticsBox);
+    // Result images kept: NG by the pad, OK by the step button.
+    rig.click(s->ngRecBox->field());
+    widgettest::typeOnPad("250");
+    rig.click(gpNumPad->okKey());
+    rig.click(s->okRecBox->addOneButton());
+    // The question shows above the settings window, where a finger finds it.
+    QWidget* under = nullptr;
+    ColorButton* yes = nullptr;
+    rig.hand.look = [&](QWidget* box) {
+        yes = static_cast<ChooseBox*>(box)->yesButton();
+        under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+    };
     rig.hand.say({"yes"});
     rig.click(s->okButton);
+    rig.hand.look = nullptr;
+    QVERIFY(yes);
+    QCOMPARE(under, static_cast<QWidget*>(yes));
     QCOMPARE(stats->dayTimer->isActive(), !counting);
     QCOMPARE(stats->detectNum, gDNum);
     QCOMPARE(gDNum, 5);
+    QCOMPARE(QList<int>({gPicNumNG, gPicNumOK, rig.stored("system2", 4), rig.stored("system1", 8)}),
+             QList<int>({250, 1, 250, 1}));
 }
 
 // A backed-up group becomes the current one; the search narrows the chooser

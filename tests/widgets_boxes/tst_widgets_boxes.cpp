@@ -20,6 +20,7 @@
 #include "widgets/ccomp_simpmsgbox.h"
 #include "widgets/checkbox.h"
 #include "widgets/choosebox.h"
+#include "settings/ui/wizardparawidget.h"
 #include "widgets/choosecalinumwidget.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
@@ -780,6 +781,21 @@ void TstWidgetsBoxes::mainWindowBoxes()
         gpWarnBox->hide();
     }
     win->screenOffTimer = nullptr;
+
+    // Over an open settings window the boxes show on top, where a finger finds them.
+    win->settingsWindow->show();
+    win->settingsWindow->raise();
+    const auto onTop = [](QWidget* button) {
+        return QApplication::widgetAt(button->mapToGlobal(button->rect().center())) == button;
+    };
+    gpWarnBox->show();
+    QVERIFY(onTop(gpWarnBox->okButton()));
+    gpWarnBox->hide();
+    win->settingsWindow->raise();
+    gpChooseBox->show();
+    QVERIFY(onTop(gpChooseBox->yesButton()));
+    gpChooseBox->hide();
+    win->settingsWindow->hide();
 
     // Plain outputs: no inversion, no sound switch, no mirrored output.
     gpWPara->noAlarmSound = 0;
