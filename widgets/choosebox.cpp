@@ -53,3 +53,15 @@ void ChooseBox::paintEvent(QPaintEvent*)
     p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
     boxpaint::drawFrame(p, width(), height());
 }
+
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    m_asker.boxShown(this);
+    QDialog::showEvent(e);
+}
+
+void ChooseBox::hideEvent(QHideEvent* e)
+{
+    m_asker.boxHidden();
+    QDialog::hideEvent(e);
+}

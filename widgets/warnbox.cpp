@@ -72,5 +72,12 @@ void WarnBox::showEvent(QShowEvent* e)
         if (offSec > 0 && gpWin->screenOffTimer)
             gpWin->screenOffTimer->start(offSec * 1000);
     }
+    m_asker.boxShown(this);
     QDialog::showEvent(e);
+}
+
+void WarnBox::hideEvent(QHideEvent* e)
+{
+    m_asker.boxHidden();
+    QDialog::hideEvent(e);
 }

@@ -4,7 +4,9 @@
 #include "controller/stationexit.h"
 #include "settings/ui/wizardparawidget.h"
 #include "frame/globals.h"
+#include "testsupport/finger.h"
 #include "testsupport/testenv.h"
+#include "inspection/ui/cammerwidget.h"
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/edit.h"
@@ -49,12 +51,12 @@ void OperatorHand::answer()
         seen << QStringLiteral("login");
         const QString a = next();
         if (a.startsWith(QLatin1String("login:"))) {
-            widgettest::touch(gpPasswordBox->field());
-            widgettest::typeOnPad(a.mid(6));
-            QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+            finger::tap(gpPasswordBox->field());
+            finger::typeDigits(a.mid(6));
+            finger::tap(gpNumPad->okKey());
         }
         if (gpPasswordBox->isVisible())
-            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+            finger::tap(gpPasswordBox->cancelButton());
         return;
     }
     for (QWidget* w : QApplication::topLevelWidgets() + QApplication::allWidgets()) {
@@ -62,14 +64,14 @@ void OperatorHand::answer()
             continue;
         if (auto* c = dynamic_cast<ChooseBox*>(w)) {
             seen << c->text();
-            QTest::mouseClick(next() == QLatin1String("yes") ? c->yesButton() : c->noButton(), Qt::LeftButton);
+            finger::tap(next() == QLatin1String("yes") ? c->yesButton() : c->noButton());
             return;
         }
         if (auto* b = dynamic_cast<WarnBox*>(w); b && b->isModal()) {
             seen << b->text();
             if (!script.isEmpty() && script.first() == QLatin1String("ok"))
                 script.removeFirst();
-            QTest::mouseClick(b->okButton(), Qt::LeftButton);
+            finger::tap(b->okButton());
             return;
         }
     }
@@ -112,10 +114,7 @@ SettingsRig::~SettingsRig()
 
 void SettingsRig::click(QWidget* w)
 {
-    QVERIFY2(w && w->isVisible(), w ? qPrintable(QString("%1 %2 hidden").arg(w->metaObject()->className(),
-                                                                             w->property("text").toString()))
-                                    : "no widget");
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(w->width() / 2, w->height() / 2));
+    finger::tap(w);
 }
 
 void SettingsRig::press(const QString& text)
@@ -149,17 +148,22 @@ void SettingsRig::typeLetters(const QString& text)
                 if (gpNumCharPad->key(i)->text() == QString(c))
                     key = gpNumCharPad->key(i);
             if (!key)
-                QTest::mouseClick(gpNumCharPad->key(NumCharInput::PageKey), Qt::LeftButton);
+                finger::tap(gpNumCharPad->key(NumCharInput::PageKey));
         }
         QVERIFY2(key, qPrintable(QString("no key ") + c));
-        QTest::mouseClick(key, Qt::LeftButton);
+        finger::tap(key);
     }
-    QTest::mouseClick(gpNumCharPad->key(NumCharInput::OkKey), Qt::LeftButton);
+    finger::tap(gpNumCharPad->key(NumCharInput::OkKey));
 }
 
 void SettingsRig::openSettings()
 {
-    win->sideBarTouched(); // a touch on a view brings the side bar
+    // A touch on a view brings the side bar.
+    for (CammerWidget* v : win->views)
+        if (v && v->isVisible()) {
+            finger::tap(v);
+            break;
+        }
     click(win->sideBar->systemPara);
 }
 

@@ -20,7 +20,7 @@
 #include "widgets/networksettingdialog.h"
 #include "widgets/versiondownloaddialog.h"
 #include "platform/platformpath.h"
-#include "testsupport/modalanswer.h"
+#include "testsupport/finger.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 #include "widgets/edit.h"
@@ -76,7 +76,7 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     rig.click(s->ioButton);
     QCOMPARE(rig.hand.seen, (QStringList{"login", "login", "login"}));
     QVERIFY(io->isVisible());
-    io->countChooser()->setCurrentIndex(3); // five steps
+    QVERIFY(finger::choose(io->countChooser(), 3)); // five steps
     rig.click(io->row(0)->box(4));
     rig.click(io->confirmButton());
     QVERIFY(!io->isVisible());
@@ -90,7 +90,7 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     rig.click(s->namesButton);
     CustomIONameWidget* names = rig.win->customNames;
     QVERIFY(names->isVisible());
-    names->inputChooser(2)->setCurrentIndex(7); // "Res but"
+    QVERIFY(finger::choose(names->inputChooser(2), 7)); // "Res but"
     rig.click(names->confirmButton());
     QVERIFY(s->isVisible());
 
@@ -129,7 +129,7 @@ void TstSettingsWindow::failedSaveIsToldAndChangesNothing()
     rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
     rig.hand.say({"login:7394"});
     rig.click(s->ioButton);
-    io->countChooser()->setCurrentIndex(before == 4 ? 1 : 2);
+    QVERIFY(finger::choose(io->countChooser(), before == 4 ? 1 : 2));
     const int wanted = io->stepCount();
     rig.click(io->row(0)->box(wanted - 1));
     rig.click(io->confirmButton());
@@ -170,7 +170,7 @@ void TstSettingsWindow::chosenGroupReplacesTheSetAndRestarts()
     const int index = QDir("paraGroup").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).indexOf("mouldb");
     rig.openSettings();
     WizardParaWidget* s = rig.win->settingsWindow;
-    s->groupCombo->setCurrentIndex(s->groupCombo->findText("mouldb"));
+    QVERIFY(finger::choose(s->groupCombo, s->groupCombo->findText("mouldb")));
     rig.hand.say({"yes"});
     rig.click(s->okButton);
     QCOMPARE(rig.hand.seen, QStringList{messageText(285)});
@@ -194,7 +194,7 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     rig.hand.say({"login:7394"});
     rig.press(messageText(499));
     IOWidget* io = rig.win->ioPage;
-    io->countChooser()->setCurrentIndex(3);
+    QVERIFY(finger::choose(io->countChooser(), 3));
     rig.click(io->row(0)->box(4));
     rig.click(io->confirmButton());
     QStringList captions;
@@ -255,7 +255,7 @@ void TstSettingsWindow::groupsBackUpSearchAndDelete()
     QCOMPARE(s->groupCombo->count(), 3);
     QCOMPARE(gpWParaBak->groupIndex, 2);
 
-    s->groupCombo->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->groupCombo, 1));
     rig.hand.say({"yes"});
     rig.click(s->deleteButton);
     QVERIFY(!QDir("paraGroup/mould2").exists());
@@ -280,7 +280,7 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::CameraPage]);
     QVERIFY(!s->whiteBalanceButton->isEnabled()); // a mono camera has none
-    s->cameraChooser->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->cameraChooser, 1));
     rig.click(s->whiteBalanceButton);
     QVERIFY(rig.cameraCalls().contains("SETCAM-1 onceWB"));
     // The editors' ranges are the camera's.
@@ -336,7 +336,7 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     // Cancel: the camera gets the live exposure back.
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::CameraPage]);
-    s->cameraChooser->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->cameraChooser, 1));
     rig.click(s->exposureBox->addOneButton());
     QVERIFY(rig.cameraCalls().contains(QString("SETCAM-1 setExposure %1").arg(exposure + 1)));
     const int beforeCancel = rig.cameraCalls().size();
@@ -374,7 +374,7 @@ void TstSettingsWindow::restartPaths()
         rig.click(s->shutDownButton);
         asked << messageText(291);
     } else if (path == "language") {
-        s->languageChooser->setCurrentIndex(lan);
+        QVERIFY(finger::choose(s->languageChooser, lan));
         asked << messageText(318);
         record = messageText(319);
         rig.hand.say({"yes"});
@@ -417,9 +417,9 @@ void TstSettingsWindow::passwordsChangeWithoutClearText()
     rig.click(s->tabs[WizardParaWidget::PasswordPage]);
     const auto enter = [&](int k, const QString& a, const QString& b) {
         rig.click(s->pwdNew[k]);
-        widgettest::typeOnPad(a);
+        finger::typeDigits(a);
         rig.click(s->pwdAgain[k]);
-        widgettest::typeOnPad(b);
+        finger::typeDigits(b);
         rig.click(s->pwdButton[k]);
     };
     enter(0, "1357", "1357");
@@ -467,14 +467,14 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     const int commandsBefore = CommandRunner::loggedCommands().size();
     QStringList listed;
     QString notice;
-    answerModal([&](QWidget* w) {
+    finger::answerBox([&](QWidget* w) -> QAbstractButton* {
         auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
         if (!dlg)
-            return;
+            return nullptr;
         for (int i = 0; i < dlg->list->count(); ++i)
             listed << dlg->list->item(i)->text();
         notice = dlg->notice->text();
-        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        return dlg->okButton();
     });
     rig.press(messageText(325));
     QCOMPARE(listed, (QStringList{"v2.tar", "v3.gz"}));
@@ -485,11 +485,11 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     WidgetChangeCamera* numbering = rig.win->cameraNumbering;
     QVERIFY(numbering->isVisible());
     QCOMPARE(numbering->choosers.size(), 2);
-    numbering->choosers[0]->setCurrentIndex(1);
+    QVERIFY(finger::choose(numbering->choosers[0], 1));
     rig.click(numbering->okButton);
     QCOMPARE(rig.hand.seen, (QStringList{"login", messageText(793)}));
     QVERIFY(numbering->isVisible());
-    numbering->choosers[1]->setCurrentIndex(0);
+    QVERIFY(finger::choose(numbering->choosers[1], 0));
     rig.click(numbering->okButton);
     QVERIFY(!numbering->isVisible());
     QStringList sn;
