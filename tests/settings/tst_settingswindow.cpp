@@ -55,6 +55,7 @@ private slots:
     void restartPaths();
     void passwordsChangeWithoutClearText();
     void advancedDialogsAndNumbering();
+    void exitAsksOverTheWindow();
 };
 
 // The I/O page and the names ask for the factory login; what is confirmed
@@ -505,6 +506,24 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     QSqlDatabase::removeDatabase("sn");
     QCOMPARE(sn, (QStringList{"SETCAM-1", "SETCAM-0", "0"}));
     Q_UNUSED(s);
+}
+
+// Exit on the maintenance page asks over the settings window at the first
+// touch: NO leaves everything running, YES ends the station in order.
+void TstSettingsWindow::exitAsksOverTheWindow()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::SystemPage]);
+    rig.hand.say({"no"});
+    rig.click(s->exitButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(294)});
+    QVERIFY(s->isVisible() && gpWin->paraDb.isOpen());
+    rig.hand.say({"yes"});
+    rig.click(s->exitButton);
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(294), messageText(294)}));
+    QVERIFY(!gpWin->paraDb.isOpen());
 }
 
 QTEST_MAIN(TstSettingsWindow)
