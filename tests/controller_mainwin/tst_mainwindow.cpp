@@ -407,12 +407,12 @@ void TstMainWindow::cameraGrids()
     }
     if (views == 1)
         return;
-    // One camera of several shown alone fills the screen; Return shows all.
-    w.curCamera = 1;
-    w.ChangeCammer();
+    // A touch on one camera of several shows it alone, filling the screen;
+    // the side bar's multi-screen shows all again.
+    QVERIFY(finger::tap(w.views[1], QPoint(5, 5)));
     QCOMPARE(w.views[1]->geometry(), QRect(0, 0, W, H));
     QVERIFY(w.views[1]->isVisible() && !w.views[0]->isVisible());
-    w.SlotReturn();
+    QVERIFY(finger::tap(w.sideBar->multiScreen));
     QCOMPARE(w.curCamera, views);
     QVERIFY(w.views[0]->isVisible());
     QCOMPARE(w.views[views - 1]->geometry(), QRect(((views - 1) % cols) * cw, ((views - 1) / cols) * ch, cw, ch));
