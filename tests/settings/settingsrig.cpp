@@ -55,8 +55,8 @@ void OperatorHand::answer()
             finger::typeDigits(a.mid(6));
             finger::tap(gpNumPad->okKey());
         }
-        if (gpPasswordBox->isVisible())
-            finger::tap(gpPasswordBox->cancelButton());
+        if (gpPasswordBox->isVisible() && !finger::tap(gpPasswordBox->cancelButton()))
+            gpPasswordBox->reject(); // out of reach: the test failed; let it end
         return;
     }
     for (QWidget* w : QApplication::topLevelWidgets() + QApplication::allWidgets()) {
@@ -64,14 +64,16 @@ void OperatorHand::answer()
             continue;
         if (auto* c = dynamic_cast<ChooseBox*>(w)) {
             seen << c->text();
-            finger::tap(next() == QLatin1String("yes") ? c->yesButton() : c->noButton());
+            if (!finger::tap(next() == QLatin1String("yes") ? c->yesButton() : c->noButton()))
+                c->reject(); // out of reach: the test failed; let it end
             return;
         }
         if (auto* b = dynamic_cast<WarnBox*>(w); b && b->isModal()) {
             seen << b->text();
             if (!script.isEmpty() && script.first() == QLatin1String("ok"))
                 script.removeFirst();
-            finger::tap(b->okButton());
+            if (!finger::tap(b->okButton()))
+                b->reject(); // out of reach: the test failed; let it end
             return;
         }
     }
