@@ -5,6 +5,7 @@
 // is read in the files and on the wire.
 #include "controller/ui/indexbutton.h"
 #include "inspection/ui/drawroiwidget.h"
+#include "settings/ui/helpwidget.h"
 #include "settings/ui/wizardparawidget.h"
 #include "widgets/checkbox.h"
 #include "testsupport/stationrig.h"
@@ -102,9 +103,11 @@ private:
                 problems << problem;
             return false;
         }
-        m_proc.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"),
-                                                 QString::number(g.x()), QString::number(g.y()),
-                                                 QStringLiteral("click"), QStringLiteral("1")});
+        // The server takes the motion and the button in order; no --sync,
+        // which waits for ever when the pointer is already there.
+        m_proc.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(g.x()),
+                                                 QString::number(g.y()), QStringLiteral("click"),
+                                                 QStringLiteral("1")});
         return m_proc.waitForStarted(3000);
     }
 
@@ -215,6 +218,11 @@ void TstXJourney::sideBarComesBackAfterTheEditor()
 {
     XStation s;
     QVERIFY(s.start());
+    // The help shows over the main screen and closes from its own button.
+    QVERIFY(s.finger.tap(s.win->helpButton));
+    QTRY_VERIFY_WITH_TIMEOUT(s.win->helpPage->isVisible(), 3000);
+    QVERIFY(s.finger.tap(s.win->helpPage->findChild<ColorButton*>()));
+    QTRY_VERIFY_WITH_TIMEOUT(!s.win->helpPage->isVisible(), 3000);
     QVERIFY(s.finger.tap(s.view()));
     QTRY_VERIFY_WITH_TIMEOUT(s.win->sideBar->isVisible(), 3000);
     QVERIFY(s.finger.tap(s.win->sideBar->regionSettings));
