@@ -8,12 +8,16 @@
 #include "settings/ui/helpwidget.h"
 #include "settings/ui/wizardparawidget.h"
 #include "widgets/checkbox.h"
+#include "widgets/edit.h"
+#include "widgets/numberinput.h"
+#include "widgets/passwordbox.h"
 #include "testsupport/stationrig.h"
 
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
+#include <cstring>
 
 namespace {
 
@@ -44,6 +48,8 @@ public:
     {
         if (m_proc.state() != QProcess::NotRunning || m_answered)
             return QString();
+        if (gpPasswordBox && gpPasswordBox->isVisible() && !login.isEmpty())
+            return typeLogin();
         for (QWidget* w : QApplication::topLevelWidgets() + QApplication::allWidgets()) {
             if (!w->isVisible())
                 continue;
@@ -88,7 +94,28 @@ public:
         return r.center();
     }
 
+    // Typed into the next login box, one touch per call: the field, the
+    // digits on the pad that opens in it, the pad's OK.
+    QString login;
+
 private:
+    QString typeLogin()
+    {
+        const int typed = gpPasswordBox->field()->text().size();
+        if (!gpNumPad->isVisible() || !gpPasswordBox->isAncestorOf(gpNumPad)) {
+            startTap(gpPasswordBox->field(), QPoint(-1, -1));
+        } else if (typed < login.size()) {
+            for (int i = 0; i < 10; ++i)
+                if (gpNumPad->digitKey(i)->text() == login.mid(typed, 1))
+                    startTap(gpNumPad->digitKey(i), QPoint(-1, -1));
+        } else {
+            startTap(gpNumPad->okKey(), QPoint(-1, -1));
+            login.clear();
+            return QStringLiteral("login");
+        }
+        return QString();
+    }
+
     bool startTap(QWidget* w, QPoint local)
     {
         if (!w || !w->isVisible()) {
@@ -193,8 +220,15 @@ void TstXJourney::settingSavedFromTheSettingsWindow()
     WizardParaWidget* w = s.win->settingsWindow;
     QVERIFY(s.finger.tap(s.view()));
     QTRY_VERIFY_WITH_TIMEOUT(s.win->sideBar->isVisible(), 3000);
+    // The operator's login, typed on the pad that opens in the login box.
+    gpWPara->isPswUsed = 1;
+    std::strcpy(gpWPara->password, "2468");
+    s.finger.login = QStringLiteral("2468");
     QVERIFY(s.finger.tap(s.win->sideBar->systemPara));
-    QTRY_VERIFY_WITH_TIMEOUT(w->isVisible(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(w->isVisible(), 5000);
+    QCOMPARE(s.boxes, QStringList{"login"});
+    QCOMPARE(s.win->loginLevel, 1);
+    s.boxes.clear();
     QVERIFY(s.finger.tap(w->tabs[WizardParaWidget::CommonPage]));
     QTRY_VERIFY_WITH_TIMEOUT(w->statisticsBox->isVisible(), 3000);
     const QString before = storedRow(QStringLiteral("system6"));
