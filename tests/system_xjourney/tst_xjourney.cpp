@@ -10,6 +10,7 @@
 #include "widgets/checkbox.h"
 #include "widgets/edit.h"
 #include "widgets/numberinput.h"
+#include "widgets/numcharinput.h"
 #include "widgets/passwordbox.h"
 #include "testsupport/stationrig.h"
 
@@ -50,6 +51,7 @@ public:
             return QString();
         if (gpPasswordBox && gpPasswordBox->isVisible() && !login.isEmpty())
             return typeLogin();
+
         for (QWidget* w : QApplication::topLevelWidgets() + QApplication::allWidgets()) {
             if (!w->isVisible())
                 continue;
@@ -61,6 +63,13 @@ public:
                 button = b->okButton(), text = b->text();
             if (!button)
                 continue;
+            // A touch elsewhere while the box waits, before it is answered.
+            if (touchFirst) {
+                QWidget* t = touchFirst;
+                touchFirst = nullptr;
+                startTap(t, QPoint(-1, -1));
+                return QString();
+            }
             if (!startTap(button, QPoint(-1, -1))) {
                 // A box nobody can reach would hold the journey for good:
                 // after a while it is closed unanswered, and the journey
@@ -97,6 +106,8 @@ public:
     // Typed into the next login box, one touch per call: the field, the
     // digits on the pad that opens in it, the pad's OK.
     QString login;
+    // Touched once the next box shows, before it is answered.
+    QPointer<QWidget> touchFirst;
 
 private:
     QString typeLogin()
@@ -231,11 +242,17 @@ void TstXJourney::settingSavedFromTheSettingsWindow()
     s.boxes.clear();
     QVERIFY(s.finger.tap(w->tabs[WizardParaWidget::CommonPage]));
     QTRY_VERIFY_WITH_TIMEOUT(w->statisticsBox->isVisible(), 3000);
+    // After the login box, the first touch on a field opens its keyboard.
+    QVERIFY(s.finger.tap(w->groupName));
+    QTRY_VERIFY_WITH_TIMEOUT(gpNumCharPad->isVisible(), 3000);
     const QString before = storedRow(QStringLiteral("system6"));
     const int records = journalSize();
     const bool counting = w->statisticsBox->isChecked();
     QVERIFY(s.finger.tap(w->statisticsBox));
     QTRY_COMPARE_WITH_TIMEOUT(w->statisticsBox->isChecked(), !counting, 3000);
+    // A second touch, on Cancel beside the question, is for the question
+    // (it waits for its answer), not for the window under it.
+    s.finger.touchFirst = w->cancelButton;
     QVERIFY(s.finger.tap(w->okButton));
     QTRY_VERIFY_WITH_TIMEOUT(!w->isVisible(), 8000);
     QVERIFY2(s.finger.problems.isEmpty(), qPrintable(s.finger.problems.join('\n')));
