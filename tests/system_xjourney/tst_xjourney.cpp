@@ -5,6 +5,7 @@
 // is read in the files and on the wire.
 #include "controller/ui/indexbutton.h"
 #include "inspection/ui/drawroiwidget.h"
+#include "records/ui/statisticswidget.h"
 #include "settings/ui/helpwidget.h"
 #include "settings/ui/wizardparawidget.h"
 #include "widgets/checkbox.h"
@@ -164,6 +165,7 @@ struct XStation {
     XFinger finger;
     QTimer hand;
     QStringList boxes;
+    bool answerYes = true;
 
     bool start()
     {
@@ -181,7 +183,7 @@ struct XStation {
             return false;
         BoxPrompt::installShared();
         QObject::connect(&hand, &QTimer::timeout, [this] {
-            const QString text = finger.answerShownBox(true);
+            const QString text = finger.answerShownBox(answerYes);
             if (!text.isNull())
                 boxes << text;
         });
@@ -220,6 +222,7 @@ private slots:
     void settingSavedFromTheSettingsWindow();
     void sideBarComesBackAfterTheEditor();
     void alarmClearedOnTheScreen();
+    void boxOverTheStatisticsPage();
 };
 
 // A change in the settings window, 确定, YES on the question that shows over
@@ -315,6 +318,29 @@ void TstXJourney::alarmClearedOnTheScreen()
     QCOMPARE(gpWin->detectState, 0);
     run.stop();
     QVERIFY2(s.finger.problems.isEmpty(), qPrintable(s.finger.problems.join('\n')));
+}
+
+// The statistics page is a window of its own, raised each time it opens: the
+// export's question still shows over it, also the second time.
+void TstXJourney::boxOverTheStatisticsPage()
+{
+    XStation s;
+    QVERIFY(s.start());
+    gpWPara->useStatistics = 1;
+    s.answerYes = false; // no drive: the question asks again until NO
+    StatisticsWidget* page = StatisticsWidget::getInstance();
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(s.finger.tap(s.view()));
+        QTRY_VERIFY_WITH_TIMEOUT(s.win->sideBar->statistics->isVisible(), 3000);
+        QVERIFY(s.finger.tap(s.win->sideBar->statistics));
+        QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), 3000);
+        QVERIFY(s.finger.tap(page->exportButton()));
+        QTRY_VERIFY_WITH_TIMEOUT(s.boxes.size() == round + 1 || !s.finger.problems.isEmpty(), 8000);
+        QVERIFY2(s.finger.problems.isEmpty(), qPrintable(s.finger.problems.join('\n')));
+        QVERIFY(s.finger.tap(page->returnButton()));
+        QTRY_VERIFY_WITH_TIMEOUT(!page->isVisible(), 3000);
+    }
+    QCOMPARE(s.boxes, (QStringList{messageText(320), messageText(320)}));
 }
 
 QTEST_MAIN(TstXJourney)
