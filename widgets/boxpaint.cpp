@@ -1,6 +1,7 @@
 #include "widgets/boxpaint.h"
 #include "frame/globals.h"
 
+#include <QApplication>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -90,6 +91,23 @@ QString msg(int m)
     if (m < 0 || gLan < 0 || gLan > 3 || i >= kLanStrCount)
         return QString();
     return gaLanStr[i];
+}
+
+void AskingWindow::boxShown(QWidget* box)
+{
+    box->raise();
+    QWidget* active = QApplication::activeWindow();
+    if (active && active != box->window())
+        m_asker = active;
+    else if (QWidget* parent = box->parentWidget())
+        m_asker = parent->window();
+}
+
+void AskingWindow::boxHidden()
+{
+    if (m_asker && m_asker->isVisible())
+        m_asker->activateWindow();
+    m_asker = nullptr;
 }
 
 } // namespace boxpaint

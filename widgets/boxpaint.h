@@ -1,5 +1,6 @@
 #pragma once
 #include <QFont>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 
@@ -41,5 +42,19 @@ QLabel* addUnitLabel(QLineEdit* field, const QString& unit);
 
 // Text of message m in the current language; empty when m is out of the table.
 QString msg(int m);
+
+// A shared box is a window of its own over the window that asked for it.
+// Shown, it goes on top of that window, also of one raised after the box was
+// made; closed, it hands that window back the activation it took, so its
+// fields take the next touch as they did before the box.
+class AskingWindow
+{
+public:
+    void boxShown(QWidget* box);
+    void boxHidden();
+
+private:
+    QPointer<QWidget> m_asker;
+};
 
 } // namespace boxpaint

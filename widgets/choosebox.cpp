@@ -43,14 +43,6 @@ QRect ChooseBox::textRect() const
     return QRect(0, 0, m_w, m_h / 2 - 50);
 }
 
-void ChooseBox::showEvent(QShowEvent* e)
-{
-    QDialog::showEvent(e);
-    // A child of the main window asked from a page shown over it (the
-    // settings window's confirmation) must not open under that page.
-    raise();
-}
-
 void ChooseBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -60,4 +52,17 @@ void ChooseBox::paintEvent(QPaintEvent*)
     // The question sits on the lower edge of the upper half, above the buttons.
     p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
     boxpaint::drawFrame(p, width(), height());
+}
+
+void ChooseBox::showEvent(QShowEvent* e)
+{
+    m_asker.boxShown(this);
+    QDialog::showEvent(e);
+    raise(); // over any page of the main window it was asked from
+}
+
+void ChooseBox::hideEvent(QHideEvent* e)
+{
+    m_asker.boxHidden();
+    QDialog::hideEvent(e);
 }

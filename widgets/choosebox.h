@@ -1,4 +1,6 @@
 #pragma once
+#include "widgets/boxpaint.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -23,10 +25,12 @@ public:
 protected:
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
     ColorButton* m_yes;
     ColorButton* m_no;
     QString m_text;
+    boxpaint::AskingWindow m_asker;
     int m_w;
     int m_h;
 };

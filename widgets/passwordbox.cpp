@@ -158,6 +158,7 @@ void PasswordBox::showEvent(QShowEvent* e)
     setGeometry(boxpaint::boxGeometry());
     m_field->clear();
     m_field->setPlaceholderText(boxpaint::msg(125));
+    m_asker.boxShown(this);
     QDialog::showEvent(e);
     // A child of the main window would open under a page shown over it
     // (the settings window asking for the factory login).
@@ -175,6 +176,7 @@ void PasswordBox::hideEvent(QHideEvent* e)
     // The gates live on the stack: the shared pad must not go down with a
     // box, whichever way it closes.
     releasePad();
+    m_asker.boxHidden();
     QDialog::hideEvent(e);
 }
 

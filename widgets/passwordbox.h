@@ -1,5 +1,7 @@
 #pragma once
 #include <QDateTime>
+#include "widgets/boxpaint.h"
+
 #include <QDialog>
 
 class ColorButton;
@@ -64,4 +66,5 @@ protected:
     ColorButton* m_cancel;
     Edit* m_field;
     int m_wrong = 0;
+    boxpaint::AskingWindow m_asker;
 };

@@ -1,4 +1,6 @@
 #pragma once
+#include "widgets/boxpaint.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -23,7 +25,9 @@ public:
 protected:
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
 
     ColorButton* m_ok;
     QString m_text;
+    boxpaint::AskingWindow m_asker;
 };

@@ -212,11 +212,15 @@ ReDoWizard::ReDoWizard(QWidget* parent)
         screenOffTimer->start(gpWPara->scrOffTime * 1000);
 
     // 39. The shared boxes join the window; drives and export label.
-    gpWarnBox->setParent(this);
-    gpChooseBox->setParent(this);
+    // The boxes stay windows of their own, owned by this one: a box that
+    // became a child would show under whatever page was raised since (the
+    // full-screen settings window) and would block nothing while it waits.
+    // The keypads are children: each opens inside the page of its field.
+    for (QDialog* box : {static_cast<QDialog*>(gpWarnBox), static_cast<QDialog*>(gpChooseBox),
+                         static_cast<QDialog*>(gpPasswordBox)})
+        box->setParent(this, box->windowFlags() | Qt::Dialog);
     gpNumPad->setParent(this);
     gpNumCharPad->setParent(this);
-    gpPasswordBox->setParent(this);
     gpChooseBox->setWindowFlags(gpChooseBox->windowFlags() | Qt::CustomizeWindowHint | Qt::WindowStaysOnTopHint);
     gpWarnBox->hide();
     gpChooseBox->hide();
@@ -642,8 +646,17 @@ void ReDoWizard::openRoiEditor(int source)
 
 void ReDoWizard::sideBarTouched()
 {
-    if (sideBar)
+    if (!sideBar)
+        return;
+    // A bar hidden by a page (the editor, the settings) keeps its shown flag:
+    // only showing it again brings it back.
+    if (sideBar->isVisible()) {
         sideBar->checkShowHide();
+    } else {
+        sideBar->show();
+        if (gpNumPad)
+            gpNumPad->HideUpdate();
+    }
 }
 
 void ReDoWizard::showStatusStrip(bool show)

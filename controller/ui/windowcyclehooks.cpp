@@ -68,6 +68,10 @@ void WindowCycleHooks::editorOpenAlarm()
                           static_cast<QWidget*>(m_w->cameraNumbering)})
         if (page)
             page->hide();
+    // The bar's buttons would sit over the alarm's panel; as every other way
+    // into the editor, this one hides it until a touch after the editor.
+    if (m_w->sideBar)
+        m_w->sideBar->ShowHide(0);
     if (m_w->roiPanel) {
         m_w->roiPanel->Reset(false);
         m_w->roiPanel->show();

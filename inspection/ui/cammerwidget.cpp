@@ -807,7 +807,10 @@ void CammerWidget::mousePressEvent(QMouseEvent* e)
     }
     if (cameraIndex == gpWin->curCamera)
         MUpdateXYV(p.x(), p.y());
-    gpWin->sideBarTouched();
+    // Over the editor (page 2) the bar would cover its panel and, during an
+    // alarm, the alarm's own buttons.
+    if (gpWin->pageNumber <= 1)
+        gpWin->sideBarTouched();
     if (cameraIndex >= numCamera)
         return;
     if (gpWin->curCamera >= numCamera) {

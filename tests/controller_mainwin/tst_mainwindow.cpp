@@ -18,6 +18,7 @@
 #include "records/copy2movedisk.h"
 #include "records/ui/statisticswidget.h"
 #include "settings/ui/wizardparawidget.h"
+#include "testsupport/finger.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
@@ -52,12 +53,12 @@ void answerLogin(const QString& digits, int* seen = nullptr, int timeoutMs = 500
                         if (seen)
                             ++*seen;
                         if (!digits.isEmpty()) {
-                            widgettest::touch(gpPasswordBox->field());
-                            widgettest::typeOnPad(digits);
-                            QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+                            finger::tap(gpPasswordBox->field());
+                            finger::typeDigits(digits);
+                            finger::tap(gpNumPad->okKey());
                         }
                         if (gpPasswordBox->isVisible())
-                            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+                            finger::tap(gpPasswordBox->cancelButton());
                     },
                     timeoutMs);
 }
@@ -66,6 +67,12 @@ void answerLogin(const QString& digits, int* seen = nullptr, int timeoutMs = 500
 bool inChild()
 {
     return qEnvironmentVariableIsSet("MAINWINDOW_CHILD");
+}
+// A touch on a camera view brings the side bar; then its button.
+void sideBarButton(ReDoWizard& w, QWidget* button)
+{
+    QVERIFY(finger::tap(w.views[0]));
+    QVERIFY(finger::tap(button));
 }
 
 void runInChild(const QString& caseAndTag, const QStringList& extraEnv = {})
@@ -169,7 +176,7 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     // of the live set.
     w.loginLevel = 2;
     gpWParaBak->tempNum = gpWPara->tempNum + 3;
-    w.SlotSystemPara();
+    sideBarButton(w, w.sideBar->systemPara);
     QCOMPARE(w.loginLevel, 1);
     QVERIFY(w.settingsWindow->isVisible());
     QVERIFY(*gpWParaBak == *gpWPara);
@@ -178,7 +185,8 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     w.SlotShowAlarmImgae();
     QVERIFY(!editorOpen());
     QCOMPARE(w.detectState, 0);
-    w.settingsWindow->hide();
+    QVERIFY(finger::tap(w.settingsWindow->cancelButton));
+    QVERIFY(!w.settingsWindow->isVisible());
 
     // The logout timer ends the login.
     w.logoutTimer->start(30000);
@@ -190,7 +198,7 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     // settings window's way in also stops detecting.
     int boxes = 0;
     answerLogin(QString(), &boxes);
-    w.SlotAdjustArea();
+    sideBarButton(w, w.sideBar->regionSettings);
     QCOMPARE(boxes, 1);
     QVERIFY(!editorOpen());
     QCOMPARE(w.detectState, 0);
@@ -217,7 +225,7 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     // The operator's password opens the editor.
     w.detectState = 0;
     answerLogin(QStringLiteral("2468"), &boxes);
-    w.SlotAdjustArea();
+    sideBarButton(w, w.sideBar->regionSettings);
     QCOMPARE(w.loginLevel, 1);
     QVERIFY(editorOpen());
     QCOMPARE(w.detectState, 3);
@@ -232,13 +240,15 @@ void TstMainWindow::loginGatesTheOpeningSlots()
     answerLogin(QStringLiteral("7394"), &boxes);
     QVERIFY(w.CheckRoot());
     QCOMPARE(w.loginLevel, 2);
-    w.SlotSystemPara();
+    sideBarButton(w, w.sideBar->systemPara);
     QCOMPARE(w.loginLevel, 0);
     QVERIFY(w.settingsWindow->isVisible());
     QVERIFY(*gpWParaBak == *gpWPara);
     answerLogin(QStringLiteral("7394"), &boxes); // the names dialog wants the factory login
-    w.settingsWindow->SlotShowCustomIONameWidget(); // the names dialog's Confirm returns to it
-    QTest::mouseClick(w.customNames->confirmButton(), Qt::LeftButton);
+    QVERIFY(finger::tap(w.settingsWindow->tabs[WizardParaWidget::AdvancedPage]));
+    QVERIFY(finger::tap(w.settingsWindow->namesButton)); // the names dialog's Confirm returns to it
+    QVERIFY(w.customNames->isVisible());
+    QVERIFY(finger::tap(w.customNames->confirmButton()));
     QVERIFY(w.settingsWindow->isVisible() && !w.customNames->isVisible());
 }
 
@@ -397,12 +407,12 @@ void TstMainWindow::cameraGrids()
     }
     if (views == 1)
         return;
-    // One camera of several shown alone fills the screen; Return shows all.
-    w.curCamera = 1;
-    w.ChangeCammer();
+    // A touch on one camera of several shows it alone, filling the screen;
+    // the side bar's multi-screen shows all again.
+    QVERIFY(finger::tap(w.views[1], QPoint(5, 5)));
     QCOMPARE(w.views[1]->geometry(), QRect(0, 0, W, H));
     QVERIFY(w.views[1]->isVisible() && !w.views[0]->isVisible());
-    w.SlotReturn();
+    QVERIFY(finger::tap(w.sideBar->multiScreen));
     QCOMPARE(w.curCamera, views);
     QVERIFY(w.views[0]->isVisible());
     QCOMPARE(w.views[views - 1]->geometry(), QRect(((views - 1) % cols) * cw, ((views - 1) / cols) * ch, cw, ch));
@@ -453,10 +463,11 @@ void TstMainWindow::renderMainWindow()
         QCOMPARE(QSize(gShowW, gShowH), screen);
         QTest::qWait(300); // a few live frames
         for (bool bar : {true, false}) {
-            if (bar) // as a touch on a camera view shows it
-                m_win->sideBar->checkShowHide();
-            else
-                QTest::mouseClick(m_win->sideBar->logo, Qt::LeftButton);
+            if (bar) { // a touch on a camera view shows it (and that camera alone)
+                QVERIFY(finger::tap(m_win->views[0], QPoint(5, 5)));
+                QVERIFY(finger::tap(m_win->sideBar->multiScreen)); // all cameras again
+            } else
+                QVERIFY(finger::tap(m_win->sideBar->logo));
             QCOMPARE(m_win->sideBar->isVisible(), bar);
             // The views under the bar keep their counters clear of it.
             int covered = 0;

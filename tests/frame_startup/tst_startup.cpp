@@ -16,6 +16,7 @@
 #include "platform/commandrunner.h"
 #include "testsupport/fiforelease.h"
 #include "testsupport/modalanswer.h"
+#include "testsupport/finger.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
 #include "widgets/warnbox.h"
@@ -323,13 +324,14 @@ void TstStartup::badDatabaseFileAtStart()
 
     QStringList shown;
     bool hidden = false;
-    answerModal([&](QWidget* box) {
+    finger::answerBox([&](QWidget* box) -> QAbstractButton* {
         hidden = hidden || !box->isVisible() || !box->window()->isVisible();
         if (auto* warn = dynamic_cast<WarnBox*>(box))
             shown << warn->text();
         for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
             if (b->isVisible())
-                return QTest::mouseClick(b, Qt::LeftButton);
+                return b;
+        return nullptr;
     });
     auto win = std::make_unique<ReDoWizard>();
     QVERIFY(!hidden);

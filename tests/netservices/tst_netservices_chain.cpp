@@ -74,7 +74,7 @@ void TstNetServicesChain::alarmReachesTheBridgeOnlyWhileTheLinkIsUp()
         QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 2, 8000);
         QTRY_COMPARE_WITH_TIMEOUT(sim.outputs() & 5u, 5u, 3000);
         QVERIFY(win->roiPanel && win->roiPanel->isVisible());
-        QTest::mouseClick(win->roiPanel->addTempButton, Qt::LeftButton);
+        QVERIFY(finger::tap(win->roiPanel->addTempButton));
         QTRY_COMPARE_WITH_TIMEOUT(sim.outputs() & 5u, 0u, 3000);
     };
     auto alarmPosts = [&] {

@@ -9,7 +9,8 @@
 #include "frame/operatorprompt.h"
 #include "records_statspages/boxanswer.h"
 #include "records_statspages/statspagestestutil.h"
-#include "testsupport/modalanswer.h"
+#include "testsupport/finger.h"
+#include <QTabBar>
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets/warnbox.h"
@@ -25,6 +26,18 @@
 
 namespace {
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
+// The export's dates: the last week, then OK.
+QAbstractButton* lastWeekThenOk(QWidget* w)
+{
+    auto* d = qobject_cast<DateSeletDialog*>(w);
+    if (!d)
+        return nullptr;
+    finger::tap(d->rangeButtons()->button(2));
+    for (QAbstractButton* b : d->findChildren<QAbstractButton*>())
+        if (b->isVisible() && b->text() == messageText(121))
+            return b;
+    return nullptr;
+}
 } // namespace
 
 class TestStatsPages : public StatsTestCase
@@ -51,8 +64,12 @@ class TestStatsPages : public StatsTestCase
     }
     CameraStatisticsWidget* panel(int cameraTab, int detectTab)
     {
-        page->cameraTabs()->setCurrentIndex(cameraTab);
-        page->cameraTab(cameraTab)->setCurrentIndex(detectTab);
+        for (QTabWidget* tabs : {static_cast<QTabWidget*>(page->cameraTabs()),
+                                 static_cast<QTabWidget*>(page->cameraTab(cameraTab))}) {
+            const int i = tabs == page->cameraTabs() ? cameraTab : detectTab;
+            if (tabs->currentIndex() != i)
+                finger::tap(tabs->tabBar(), tabs->tabBar()->tabRect(i).center());
+        }
         return page->cameraTab(cameraTab)->panel(detectTab);
     }
     void showPage()
@@ -65,7 +82,7 @@ class TestStatsPages : public StatsTestCase
     void pickDay(int row)
     {
         QListWidget* days = page->dayList();
-        QTest::mouseClick(days->viewport(), Qt::LeftButton, {}, days->visualItemRect(days->item(row)).center());
+        finger::tap(days->viewport(), days->visualItemRect(days->item(row)).center());
         flushWorker(model);
     }
     QStringList listedDays() const
@@ -216,24 +233,24 @@ private slots:
     {
         showPage();
         QStringList seen;
-        QTest::mouseClick(page->returnButton(), Qt::LeftButton);
+        finger::tap(page->returnButton());
         QVERIFY(!page->isVisible());
         QCOMPARE(seen, QStringList());
 
         showPage();
-        page->hourList(0)->setCurrentIndex(7);
-        page->hourList(3)->setCurrentIndex(7);
+        QVERIFY(finger::choose(page->hourList(0), 7));
+        QVERIFY(finger::choose(page->hourList(3), 7));
         answerBox(false, &seen);
-        QTest::mouseClick(page->returnButton(), Qt::LeftButton);
+        finger::tap(page->returnButton());
         QCOMPARE(seen.size(), 1);
         QCOMPARE(model->morningsStart, 8);
         showPage();
         QCOMPARE(page->hourList(0)->currentIndex(), 8);
 
-        page->hourList(0)->setCurrentIndex(7);
-        page->hourList(3)->setCurrentIndex(7);
+        QVERIFY(finger::choose(page->hourList(0), 7));
+        QVERIFY(finger::choose(page->hourList(3), 7));
         answerBox(true, &seen);
-        QTest::mouseClick(page->returnButton(), Qt::LeftButton);
+        finger::tap(page->returnButton());
         QCOMPARE(seen.size(), 2);
         QCOMPARE(seen[1], messageText(234));
         // Survives a restart of the model.
@@ -248,19 +265,21 @@ private slots:
     {
         clock->setNow(at(2024, 3, 31, 9));
         DateSeletDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
         QCOMPARE(d.rangeId(), 1);
         QCOMPARE(d.getDays(), qMakePair(QString("2024-03-31"), QString("2024-03-31")));
         const QList<QPair<int, QString>> starts = {{2, "2024-03-25"}, {3, "2024-03-01"}, {4, "2023-10-01"}, {5, "2023-04-01"}};
         for (const auto& s : starts) {
-            QTest::mouseClick(d.rangeButtons()->button(s.first), Qt::LeftButton);
+            finger::tap(d.rangeButtons()->button(s.first));
             QCOMPARE(d.getDays(), qMakePair(s.second, QString("2024-03-31")));
         }
-        QTest::mouseClick(d.rangeButtons()->button(2), Qt::LeftButton);
+        finger::tap(d.rangeButtons()->button(2));
         d.startEdit()->setDate(QDate(2024, 3, 20));
         QCOMPARE(d.rangeId(), 0);
         QVERIFY(d.rangeButtons()->button(0)->isChecked());
         QCOMPARE(d.getDays().first, QString("2024-03-20"));
-        QTest::mouseClick(d.rangeButtons()->button(2), Qt::LeftButton);
+        finger::tap(d.rangeButtons()->button(2));
         QCOMPARE(d.getDays().first, QString("2024-03-25"));
     }
 
@@ -271,7 +290,7 @@ private slots:
         // No drive: the question repeats until NO; nothing starts.
         answerBox(true, &seen);
         QTimer::singleShot(1500, [&seen] { answerBox(false, &seen); });
-        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        finger::tap(page->exportButton());
         QCOMPARE(seen, QStringList({messageText(320), messageText(320)}));
         QVERIFY(page->exportIdle());
 
@@ -285,13 +304,8 @@ private slots:
         fakeConverter("while [ ! -e go ]; do sleep 0.02; done\nexec ./converter.real \"$@\"\n");
         QSignalSpy progress(page, &StatisticsWidget::sigExportProgress);
         QSignalSpy finished(page, &StatisticsWidget::sigExportDataFinish);
-        answerModal([](QWidget* w) {
-            if (auto* d = qobject_cast<DateSeletDialog*>(w)) {
-                QTest::mouseClick(d->rangeButtons()->button(2), Qt::LeftButton);
-                clickButtonWithText(d, messageText(121));
-            }
-        });
-        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        finger::answerBox(lastWeekThenOk);
+        finger::tap(page->exportButton());
         QVERIFY(!page->exportIdle());
         QVERIFY(!model->dayTimer->isActive());
         QTRY_VERIFY(page->findChildren<WarnBox*>().size() == 1 && page->findChildren<WarnBox*>()[0]->isVisible());
@@ -302,7 +316,7 @@ private slots:
 
         // Pressed again while it runs.
         answerBox(true, &seen);
-        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        finger::tap(page->exportButton());
         QCOMPARE(seen.last(), messageText(654));
 
         answerBox(true, &seen);
@@ -323,11 +337,8 @@ private slots:
         // The drive pulled while the converter runs: the failure message,
         // not 147, and nothing converted stays to ride along with the next.
         fakeConverter("mkdir -p ResStatistics/d\nsed -i '/ \\/mnt /d' \"$STATION_SIMROOT/proc/mounts\"\necho Done\n");
-        answerModal([](QWidget* w) {
-            if (auto* d = qobject_cast<DateSeletDialog*>(w))
-                clickButtonWithText(d, messageText(121));
-        });
-        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        finger::answerBox(messageText(121));
+        finger::tap(page->exportButton());
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
         QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(795));
@@ -340,13 +351,8 @@ private slots:
         QFile::remove(real);
         QVERIFY(QFile::rename("converter.real", real));
         QVERIFY(env->writeWorkFile("ResStatistics/2024-05-01.db", QByteArray(3000, 'x')));
-        answerModal([](QWidget* w) {
-            if (auto* d = qobject_cast<DateSeletDialog*>(w)) {
-                QTest::mouseClick(d->rangeButtons()->button(2), Qt::LeftButton);
-                clickButtonWithText(d, messageText(121));
-            }
-        });
-        QTest::mouseClick(page->exportButton(), Qt::LeftButton);
+        finger::answerBox(lastWeekThenOk);
+        finger::tap(page->exportButton());
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 20000);
         QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(780).arg("2024-05-01"));

@@ -10,7 +10,10 @@
 #include "frame/wizardpara.h"
 #include "records/copy2movedisk.h"
 #include "records/ui/saveimagesettingdailog.h"
-#include "testsupport/modalanswer.h"
+#include "testsupport/finger.h"
+#include "widgets/numberinput.h"
+#include "inspection/ui/cammerwidget.h"
+#include <QAbstractButton>
 #include "testsupport/testenv.h"
 #include "widgets/checkbox.h"
 #include "widgets/colorbutton.h"
@@ -75,6 +78,26 @@ void TstRecordsUsbDialog::jsonRoundTrip()
              (QJsonObject{{"days", 31}, {"useDiskSaveImage", 0}, {"lostUpanAlarm", 1}}));
 }
 
+namespace {
+// The operator fills the dialog: the days typed on the pad (a touch on the
+// field empties it), the boxes touched into the wanted state. Returns the
+// button to touch last.
+QAbstractButton* fill(QWidget* w, const QString& days, bool use, bool lost, bool confirm)
+{
+    auto* dlg = qobject_cast<SaveImageSettingDailog*>(w);
+    if (!dlg)
+        return nullptr;
+    finger::tap(dlg->daysEdit());
+    finger::typeDigits(days);
+    finger::tap(gpNumPad->okKey());
+    if (dlg->useBox()->isChecked() != use)
+        finger::tap(dlg->useBox());
+    if (dlg->lostBox()->isChecked() != lost)
+        finger::tap(dlg->lostBox());
+    return confirm ? dlg->confirmButton() : dlg->cancelButton();
+}
+} // namespace
+
 void TstRecordsUsbDialog::settingsWindowRound()
 {
     WizardPara para;
@@ -82,14 +105,7 @@ void TstRecordsUsbDialog::settingsWindowRound()
     para.useDiskSaveImage = 1;
     // Each round: what the operator types, then the button pressed.
     auto round = [&](const QString& days, bool use, bool confirm) {
-        answerModal([=](QWidget* w) {
-            auto* dlg = qobject_cast<SaveImageSettingDailog*>(w);
-            QVERIFY(dlg);
-            dlg->daysEdit()->setText(days);
-            dlg->useBox()->setChecked(use);
-            dlg->lostBox()->setChecked(true);
-            QTest::mousePress(confirm ? dlg->confirmButton() : dlg->cancelButton(), Qt::LeftButton);
-        });
+        finger::answerBox([=](QWidget* w) { return fill(w, days, use, true, confirm); });
         return SaveImageSettingDailog::editSettings(nullptr, &para);
     };
     QVERIFY(!round("5", false, false)); // Cancel: the edit copy stays
@@ -131,20 +147,17 @@ void TstRecordsUsbDialog::windowWiresTheWriter()
     emit DiskManager::getInstance()->diskInfoChange({stick});
     QTRY_COMPARE(c2m->deviceId(), QString("WIRE-1"));
     for (const bool use : {true, false}) {
-        QTest::mouseClick(win.sideBar->systemPara, Qt::LeftButton);
+        QVERIFY(finger::tap(win.views[0])); // the side bar shows
+        QVERIFY(finger::tap(win.sideBar->systemPara));
         QVERIFY(win.settingsWindow->isVisible());
-        answerModal([use](QWidget* w) {
+        finger::answerBox([use](QWidget* w) {
             auto* dlg = qobject_cast<SaveImageSettingDailog*>(w);
-            QVERIFY(dlg);
-            dlg->daysEdit()->setText(use ? "9" : "31");
-            dlg->useBox()->setChecked(use);
-            QTest::mousePress(dlg->confirmButton(), Qt::LeftButton);
+            return fill(w, use ? "9" : "31", use, dlg && dlg->lostBox()->isChecked(), true);
         });
-        QTest::mouseClick(win.settingsWindow->imageButton, Qt::LeftButton);
+        QVERIFY(finger::tap(win.settingsWindow->imageButton));
         // "Save the changes?": yes.
-        answerWhenFound([] { return gpChooseBox && gpChooseBox->isVisible() ? gpChooseBox : nullptr; },
-                        [](QWidget* box) { QVERIFY(clickButtonWithText(box, messageText(122))); });
-        QTest::mouseClick(win.settingsWindow->okButton, Qt::LeftButton);
+        finger::answerBox(messageText(122));
+        QVERIFY(finger::tap(win.settingsWindow->okButton));
         QVERIFY(!win.settingsWindow->isVisible());
         QCOMPARE(gpWPara->useDiskSaveImage, int(use));
         QCOMPARE(c2m->isStopped(), !use);

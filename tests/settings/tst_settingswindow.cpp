@@ -22,6 +22,7 @@
 #include "platform/platformpath.h"
 #include "testsupport/modalanswer.h"
 #include "widgets/editparam.h"
+#include "testsupport/finger.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
 #include "widgets/edit.h"
@@ -58,6 +59,7 @@ private slots:
     void passwordsChangeWithoutClearText();
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
+    void exitAsksOverTheWindow();
 };
 
 // The I/O page and the names ask for the factory login; what is confirmed
@@ -79,7 +81,7 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     rig.click(s->ioButton);
     QCOMPARE(rig.hand.seen, (QStringList{"login", "login", "login"}));
     QVERIFY(io->isVisible());
-    io->countChooser()->setCurrentIndex(3); // five steps
+    QVERIFY(finger::choose(io->countChooser(), 3)); // five steps
     rig.click(io->row(0)->box(4));
     rig.click(io->confirmButton());
     QVERIFY(!io->isVisible());
@@ -93,7 +95,7 @@ void TstSettingsWindow::ioPagesLoginAndEditsThatStay()
     rig.click(s->namesButton);
     CustomIONameWidget* names = rig.win->customNames;
     QVERIFY(names->isVisible());
-    names->inputChooser(2)->setCurrentIndex(7); // "Res but"
+    QVERIFY(finger::choose(names->inputChooser(2), 7)); // "Res but"
     rig.click(names->confirmButton());
     QVERIFY(s->isVisible());
 
@@ -132,7 +134,7 @@ void TstSettingsWindow::failedSaveIsToldAndChangesNothing()
     rig.click(s->tabs[WizardParaWidget::AdvancedPage]);
     rig.hand.say({"login:7394"});
     rig.click(s->ioButton);
-    io->countChooser()->setCurrentIndex(before == 4 ? 1 : 2);
+    QVERIFY(finger::choose(io->countChooser(), before == 4 ? 1 : 2));
     const int wanted = io->stepCount();
     rig.click(io->row(0)->box(wanted - 1));
     rig.click(io->confirmButton());
@@ -173,7 +175,7 @@ void TstSettingsWindow::chosenGroupReplacesTheSetAndRestarts()
     const int index = QDir("paraGroup").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).indexOf("mouldb");
     rig.openSettings();
     WizardParaWidget* s = rig.win->settingsWindow;
-    s->groupCombo->setCurrentIndex(s->groupCombo->findText("mouldb"));
+    QVERIFY(finger::choose(s->groupCombo, s->groupCombo->findText("mouldb")));
     rig.hand.say({"yes"});
     rig.click(s->okButton);
     QCOMPARE(rig.hand.seen, QStringList{messageText(285)});
@@ -197,7 +199,7 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     rig.hand.say({"login:7394"});
     rig.press(messageText(499));
     IOWidget* io = rig.win->ioPage;
-    io->countChooser()->setCurrentIndex(3);
+    QVERIFY(finger::choose(io->countChooser(), 3));
     rig.click(io->row(0)->box(4));
     rig.click(io->confirmButton());
     QStringList captions;
@@ -275,7 +277,7 @@ void TstSettingsWindow::groupsBackUpSearchAndDelete()
     QCOMPARE(s->groupCombo->count(), 3);
     QCOMPARE(gpWParaBak->groupIndex, 2);
 
-    s->groupCombo->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->groupCombo, 1));
     rig.hand.say({"yes"});
     rig.click(s->deleteButton);
     QVERIFY(!QDir("paraGroup/mould2").exists());
@@ -300,7 +302,7 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::CameraPage]);
     QVERIFY(!s->whiteBalanceButton->isEnabled()); // a mono camera has none
-    s->cameraChooser->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->cameraChooser, 1));
     rig.click(s->whiteBalanceButton);
     QVERIFY(rig.cameraCalls().contains("SETCAM-1 onceWB"));
     // The editors' ranges are the camera's.
@@ -356,7 +358,7 @@ void TstSettingsWindow::cameraPageTunesTheCamera()
     // Cancel: the camera gets the live exposure back.
     rig.openSettings();
     rig.click(s->tabs[WizardParaWidget::CameraPage]);
-    s->cameraChooser->setCurrentIndex(1);
+    QVERIFY(finger::choose(s->cameraChooser, 1));
     rig.click(s->exposureBox->addOneButton());
     QVERIFY(rig.cameraCalls().contains(QString("SETCAM-1 setExposure %1").arg(exposure + 1)));
     const int beforeCancel = rig.cameraCalls().size();
@@ -394,7 +396,7 @@ void TstSettingsWindow::restartPaths()
         rig.click(s->shutDownButton);
         asked << messageText(291);
     } else if (path == "language") {
-        s->languageChooser->setCurrentIndex(lan);
+        QVERIFY(finger::choose(s->languageChooser, lan));
         asked << messageText(318);
         record = messageText(319);
         rig.hand.say({"yes"});
@@ -437,9 +439,9 @@ void TstSettingsWindow::passwordsChangeWithoutClearText()
     rig.click(s->tabs[WizardParaWidget::PasswordPage]);
     const auto enter = [&](int k, const QString& a, const QString& b) {
         rig.click(s->pwdNew[k]);
-        widgettest::typeOnPad(a);
+        finger::typeDigits(a);
         rig.click(s->pwdAgain[k]);
-        widgettest::typeOnPad(b);
+        finger::typeDigits(b);
         rig.click(s->pwdButton[k]);
     };
     enter(0, "1357", "1357");
@@ -487,14 +489,14 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     const int commandsBefore = CommandRunner::loggedCommands().size();
     QStringList listed;
     QString notice;
-    answerModal([&](QWidget* w) {
+    finger::answerBox([&](QWidget* w) -> QAbstractButton* {
         auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
         if (!dlg)
-            return;
+            return nullptr;
         for (int i = 0; i < dlg->list->count(); ++i)
             listed << dlg->list->item(i)->text();
         notice = dlg->notice->text();
-        QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        return dlg->okButton();
     });
     rig.press(messageText(325));
     QCOMPARE(listed, (QStringList{"v2.tar", "v3.gz"}));
@@ -505,11 +507,11 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     WidgetChangeCamera* numbering = rig.win->cameraNumbering;
     QVERIFY(numbering->isVisible());
     QCOMPARE(numbering->choosers.size(), 2);
-    numbering->choosers[0]->setCurrentIndex(1);
+    QVERIFY(finger::choose(numbering->choosers[0], 1));
     rig.click(numbering->okButton);
     QCOMPARE(rig.hand.seen, (QStringList{"login", messageText(793)}));
     QVERIFY(numbering->isVisible());
-    numbering->choosers[1]->setCurrentIndex(0);
+    QVERIFY(finger::choose(numbering->choosers[1], 0));
     rig.click(numbering->okButton);
     QVERIFY(!numbering->isVisible());
     QStringList sn;
@@ -526,17 +528,6 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
     QCOMPARE(sn, (QStringList{"SETCAM-1", "SETCAM-0", "0"}));
     Q_UNUSED(s);
 }
-
-namespace {
-// A touch at a point of w, delivered to whatever is on top there.
-void finger(QWidget* w, QPoint at)
-{
-    const QPoint global = w->mapToGlobal(at);
-    QWidget* top = QApplication::widgetAt(global);
-    QVERIFY2(top, "nothing under the finger");
-    QTest::mouseClick(top, Qt::LeftButton, {}, top->mapFromGlobal(global));
-}
-} // namespace
 
 // An archive chosen on the drive becomes the package, byte for byte, and the
 // station ends in order and restarts; a copy that fails says so, leaves no
@@ -565,10 +556,10 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
             QVERIFY(dlg);
             const auto found = dlg->list->findItems(name, Qt::MatchExactly);
             QVERIFY(!found.isEmpty());
-            finger(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center());
+            QVERIFY(finger::tap(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center()));
             if (pull)
                 QDir(medium).removeRecursively();
-            finger(dlg->okButton(), dlg->okButton()->rect().center());
+            QVERIFY(finger::tap(dlg->okButton()));
         });
         rig.hand.say({"yes"});
         rig.press(messageText(325));
@@ -592,6 +583,24 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
     QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", "reboot"}));
     QVERIFY(!gpWin->paraDb.isOpen());
     QVERIFY(SettingsRig::journal().contains(messageText(861).arg("station-2.2.tar.gz")));
+}
+
+// Exit on the maintenance page asks over the settings window at the first
+// touch: NO leaves everything running, YES ends the station in order.
+void TstSettingsWindow::exitAsksOverTheWindow()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    rig.click(s->tabs[WizardParaWidget::SystemPage]);
+    rig.hand.say({"no"});
+    rig.click(s->exitButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(294)});
+    QVERIFY(s->isVisible() && gpWin->paraDb.isOpen());
+    rig.hand.say({"yes"});
+    rig.click(s->exitButton);
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(294), messageText(294)}));
+    QVERIFY(!gpWin->paraDb.isOpen());
 }
 
 QTEST_MAIN(TstSettingsWindow)

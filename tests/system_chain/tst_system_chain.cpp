@@ -101,7 +101,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     // runs to the frame's right edge is taken up to the last column only.
     const int edgeValue = view->roiValue[d][2];
     QVERIFY(win->roiPanel->ignoreButton->isVisible());
-    QTest::mouseClick(win->roiPanel->ignoreButton, Qt::LeftButton);
+    QVERIFY(finger::tap(win->roiPanel->ignoreButton));
     QCOMPARE(boxes, (QStringList{messageText(113), messageText(115).arg(2000)}));
     const cv::Mat ignored(480, 640, CV_8UC1, view->ignoreMasks[d].data());
     auto setIn = [&](QRect r) {
@@ -117,7 +117,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     view->camera->setValue(QString("trigger"), 100);
     QTRY_VERIFY_WITH_TIMEOUT(*onPart < 170, 2000); // the poll took the clean frame
     QCOMPARE(sim.outputs() & 5u, 5u); // held until the re-detect
-    QTest::mouseClick(win->roiPanel->reCheckButton, Qt::LeftButton);
+    QVERIFY(finger::tap(win->roiPanel->reCheckButton));
     alarmReleased();
     QCOMPARE(QVector<int>(results, results + 4), (QVector<int>{1, 1, 1, 1}));
 
@@ -133,7 +133,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
     // Taken as a template from the live image: code 3 to 5, retrained at
     // once (the pin ROI learns it), and the alarm is released.
     boxes.clear();
-    QTest::mouseClick(win->roiPanel->addTempButton, Qt::LeftButton);
+    QVERIFY(finger::tap(win->roiPanel->addTempButton));
     QCOMPARE(boxes, QStringList{messageText(108)});
     // Cleared by a template: its NG image is labelled so and saved.
     QTRY_COMPARE_WITH_TIMEOUT(QDir(ngImages).entryList(QDir::Files).size(), 2, 3000);

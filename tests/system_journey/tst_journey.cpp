@@ -45,7 +45,9 @@ namespace {
 
 // Regions of the 640 x 480 scene (see the simulated camera's mould scene).
 const QRect kOnPart(220, 140, 40, 50); // the cap's flat body: bright when a part stays
-const QRect kPin(10, 420, 50, 50);     // a guide pin, never covered by a part
+// A guide pin, never covered by a part; the top one, as the editor's row of
+// buttons along the view's lower edge covers the lower ones.
+const QRect kPin(10, 10, 50, 50);
 const int kPartC = 170 | (255 << 8);   // the grey band a part shows in
 
 // Two cameras of one cavity each; the plug-in reads its configuration once
@@ -236,8 +238,6 @@ struct Station {
     }
 };
 
-void choose(ComboBox* box, int index) { box->setCurrentIndex(index); }
-
 } // namespace
 
 class TstJourney : public QObject
@@ -272,26 +272,31 @@ void TstJourney::editorAndCycleKeepTheirDetections()
     CammerWidget* view = s.win->views[0];
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 6000); // an OK cycle ran
 
-    // Region settings from the side bar, the product detection, ROI 0.
-    QTest::mouseClick(s.win->sideBar->regionSettings, Qt::LeftButton);
+    // Region settings from the side bar (a touch on the view brings it),
+    // the product detection, ROI 0.
+    QVERIFY(finger::tap(view));
+    QVERIFY(finger::tap(s.win->sideBar->regionSettings));
     QVERIFY(s.editor()->isVisible());
-    choose(s.editor()->detectCombo, 0);
+    QVERIFY(finger::choose(s.editor()->detectCombo, 0));
     QCOMPARE(gpWin->editDetect, 0);
     const QPoint c = view->editStore->rects[0].rect.center();
     const QPoint at(c.x() * view->width() / gShowW, c.y() * view->height() / gShowH);
-    QTest::mouseClick(view, Qt::LeftButton, {}, at);
+    QVERIFY(finger::tap(view, at));
     QCOMPARE(view->curRoi, 0);
+    QVERIFY(!s.win->sideBar->isVisible()); // the editor's page keeps the bar away
     const int c0 = view->editStore->paramC[0], c1 = view->editStore->paramC[100];
     // The machine goes on: a mould inspection runs.
     const int cycles = s.machine->cycles();
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() > cycles && gpWin->lastDetect == 1, 6000);
     QVERIFY(view->sliderC->isVisible());
-    QTest::mouseClick(view->sliderC->addButton(), Qt::LeftButton);
+    QVERIFY(finger::tap(view->sliderC->addButton()));
     QCOMPARE(view->editStore->paramC[100], c1); // the mould detection is left alone
     QVERIFY(view->editStore->paramC[0] != c0);
     const int edited = view->editStore->paramC[0];
-    QTest::mouseClick(s.editor()->returnButton, Qt::LeftButton); // End Set: commit
+    QVERIFY(finger::tap(s.editor()->returnButton)); // End Set: commit
     QTRY_VERIFY_WITH_TIMEOUT(!s.editor()->isVisible(), 3000);
+    QVERIFY(finger::tap(view)); // the bar comes back after the editor
+    QVERIFY(s.win->sideBar->isVisible() && s.win->sideBar->regionSettings->isVisible());
     // PARAM.db: the product ROI holds the edit, the mould ROI its taught value.
     auto storedC = [](const QString& roi) {
         QSqlQuery q(gpWin->paraDb);
@@ -306,11 +311,13 @@ void TstJourney::editorAndCycleKeepTheirDetections()
     // A mould alarm; the operator looks at the product template, returns to
     // the live image and does not detect this mould: released.
     QVERIFY(s.partLeftBehind({0}));
-    choose(s.editor()->sourceCombo, 0);
-    choose(s.editor()->detectCombo, 0);
-    choose(s.editor()->sourceCombo, 1);
+    QVERIFY(finger::choose(s.editor()->sourceCombo, 0));
+    QVERIFY(finger::choose(s.editor()->detectCombo, 0));
+    QVERIFY(finger::choose(s.editor()->sourceCombo, 1));
+    QVERIFY(finger::tap(view, QPoint(10, 10)));
+    QVERIFY(!s.win->sideBar->isVisible()); // nothing over the alarm's panel
     QVERIFY(s.editor()->noCheckButton->isVisible());
-    QTest::mouseClick(s.editor()->noCheckButton, Qt::LeftButton);
+    QVERIFY(finger::tap(s.editor()->noCheckButton));
     QVERIFY2(s.released(), qPrintable(QString("wire %1").arg(s.sim.outputs(), 0, 16)));
     QCOMPARE(gpWin->detectState, 0);
 }
@@ -326,26 +333,26 @@ void TstJourney::alarmActionsEndTheirAlarm()
 
     // First alarm on camera 1 while the help page is open: the alarm
     // covers it; not detected, released.
-    QTest::mouseClick(s.win->helpButton, Qt::LeftButton);
+    QVERIFY(finger::tap(s.win->helpButton));
     QVERIFY(s.win->helpPage->isVisible());
     QVERIFY(s.partLeftBehind({0}));
     QVERIFY(!s.win->helpPage->isVisible());
-    choose(s.editor()->cameraCombo, 1); // camera 2 is OK: refused
+    QVERIFY(finger::choose(s.editor()->cameraCombo, 1)); // camera 2 is OK: refused
     s.boxes.clear();
-    QTest::mouseClick(s.editor()->noCheckButton, Qt::LeftButton);
+    QVERIFY(finger::tap(s.editor()->noCheckButton));
     QTRY_COMPARE_WITH_TIMEOUT(s.boxes, QStringList{messageText(107)}, 2000);
     QCOMPARE(s.sim.outputs() & 5u, 5u);
     QVERIFY(!Station::journal("operate").contains(messageText(106).arg(2)));
     QVERIFY(!gpWin->alarmTaught[1][1]);
-    choose(s.editor()->cameraCombo, 0);
-    QTest::mouseClick(s.editor()->noCheckButton, Qt::LeftButton);
+    QVERIFY(finger::choose(s.editor()->cameraCombo, 0));
+    QVERIFY(finger::tap(s.editor()->noCheckButton));
     QVERIFY(s.released());
     QVERIFY(Station::journal("operate").contains(messageText(106).arg(1)));
 
     // Second alarm on camera 1: the part is removed, re-detected: released.
     QVERIFY(s.partLeftBehind({0}));
     QVERIFY(s.cleanFrames());
-    QTest::mouseClick(s.editor()->reCheckButton, Qt::LeftButton);
+    QVERIFY(finger::tap(s.editor()->reCheckButton));
     QVERIFY2(s.released(), qPrintable(QString("wire %1").arg(s.sim.outputs(), 0, 16)));
 }
 
@@ -358,7 +365,8 @@ void TstJourney::resamplingFromTheSideBar()
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 6000);
     const QFileInfo tpl("cammer12/template0.bmp");
     const QDateTime taught = tpl.lastModified();
-    QTest::mouseClick(s.win->sideBar->resample, Qt::LeftButton);
+    QVERIFY(finger::tap(s.win->views[0]));
+    QVERIFY(finger::tap(s.win->sideBar->resample));
     QTRY_VERIFY_WITH_TIMEOUT(s.boxes.contains(messageText(137)), 2000);
     QVERIFY(s.win->views[0]->resamplePending[1]);
     const int cycles = s.machine->cycles();

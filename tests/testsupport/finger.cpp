@@ -1,6 +1,9 @@
 #include "testsupport/finger.h"
+#include "testsupport/installboxes.h"
 #include "widgets/choosebox.h"
+#include "frame/globals.h"
 #include "widgets/colorbutton.h"
+#include "widgets/numberinput.h"
 #include "widgets/warnbox.h"
 
 #include <QAbstractButton>
@@ -10,6 +13,13 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QAbstractItemView>
 
 namespace finger {
 
@@ -27,6 +37,24 @@ QString describe(const QWidget* w)
     return s;
 }
 
+namespace {
+
+// Notes whether a press reached any widget: a touch on a window that a modal
+// box blocks is swallowed by Qt, as on the panel.
+class PressSeen : public QObject
+{
+public:
+    bool seen = false;
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        if (e->type() == QEvent::MouseButtonPress && o->isWidgetType())
+            seen = true;
+        return false;
+    }
+};
+
+} // namespace
+
 QWidget* touchAt(const QPoint& global)
 {
     QWidget* hit = QApplication::widgetAt(global);
@@ -35,14 +63,52 @@ QWidget* touchAt(const QPoint& global)
                      __FILE__, __LINE__);
         return nullptr;
     }
-    const QPoint local = hit->mapFromGlobal(global);
-    // A press that opens a modal box runs its exec() inside mousePress: the
-    // release then goes to whatever is on top by the time the box closed, as
-    // on a panel. QPointer keeps a widget that the press deleted out of it.
-    QPointer<QWidget> guard(hit);
-    QTest::mousePress(hit, Qt::LeftButton, {}, local);
+    // An open list takes every touch (one outside it only closes it).
+    if (QWidget* popup = QApplication::activePopupWidget(); popup && popup != hit->window()) {
+        QTest::qFail(qPrintable(QStringLiteral("finger at (%1,%2) meant for %3 would close the open list %4")
+                                    .arg(global.x())
+                                    .arg(global.y())
+                                    .arg(describe(hit), describe(popup))),
+                     __FILE__, __LINE__);
+        return nullptr;
+    }
+    // The touch enters through the window system, at the window on top
+    // there: Qt routes it to the child under the point, drops it when a
+    // modal box blocks that window, and hands the release to the widget the
+    // press went to.
+    QWindow* window = hit->window()->windowHandle();
+    if (!window) {
+        QTest::qFail(qPrintable(QStringLiteral("finger: %1 has no window").arg(describe(hit))), __FILE__, __LINE__);
+        return nullptr;
+    }
+    QPoint local = window->mapFromGlobal(global);
+    if (local.isNull())
+        local = QPoint(1, 1); // QTest reads a null point as the window's centre
+    // A press asks to activate the window it lands in, as Qt's X client does
+    // on a button press; the touch does not wait for it (on X the focus
+    // comes after the press): a field takes the focus only in an active one.
+    if (QGuiApplication::focusWindow() != window && window->type() != Qt::Popup && window->type() != Qt::ToolTip
+        && !(window->flags() & Qt::WindowDoesNotAcceptFocus))
+        window->requestActivate();
+    const QString hitName = describe(hit);
+    QPointer<QWindow> guard(window);
+    PressSeen spy;
+    qApp->installEventFilter(&spy);
+    // A press that opens a modal box runs its exec() inside the press or
+    // the release: the rest of the touch waits for the box, as on a panel.
+    QTest::mousePress(window, Qt::LeftButton, {}, local);
+    qApp->removeEventFilter(&spy);
     if (guard)
         QTest::mouseRelease(guard, Qt::LeftButton, {}, local);
+    if (!spy.seen) {
+        QWidget* modal = QApplication::activeModalWidget();
+        QTest::qFail(qPrintable(QStringLiteral("finger at (%1,%2) on %3 was swallowed (modal: %4)")
+                                    .arg(global.x())
+                                    .arg(global.y())
+                                    .arg(hitName, describe(modal))),
+                     __FILE__, __LINE__);
+        return nullptr;
+    }
     return hit;
 }
 
@@ -53,10 +119,18 @@ bool tap(QWidget* target, const QPoint& local)
                      __LINE__);
         return false;
     }
-    const QPoint at = local.x() < 0 ? target->rect().center() : local;
+    QPoint at = local.x() < 0 ? target->rect().center() : local;
+    // A check box takes touches on its box (and caption), not on the rest
+    // of its width: a person touches the box.
+    if (auto* check = qobject_cast<QCheckBox*>(target); check && local.x() < 0) {
+        QStyleOptionButton opt;
+        opt.initFrom(check);
+        at = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &opt, check).center();
+    }
     const QPoint global = target->mapToGlobal(at);
     QWidget* on = QApplication::widgetAt(global);
-    if (on != target && !target->isAncestorOf(on)) {
+    // A button inside the target takes the touch itself.
+    if (on != target && (!target->isAncestorOf(on) || qobject_cast<QAbstractButton*>(on))) {
         QTest::qFail(qPrintable(QStringLiteral("finger meant for %1 at (%2,%3) would touch %4")
                                     .arg(describe(target))
                                     .arg(global.x())
@@ -69,6 +143,16 @@ bool tap(QWidget* target, const QPoint& local)
 }
 
 namespace {
+
+// A box the finger cannot reach would hold the test in its exec() for good:
+// the test has failed already (the touch said where it landed), so the box
+// is closed unanswered to let it end.
+void tapOrClose(QAbstractButton* b, QWidget* box)
+{
+    if (!tap(b))
+        if (auto* d = qobject_cast<QDialog*>(box))
+            d->reject();
+}
 
 QWidget* shownModal()
 {
@@ -122,7 +206,7 @@ void answerBox(const std::function<QAbstractButton*(QWidget* box)>& pick, int ti
                          __FILE__, __LINE__);
             return;
         }
-        tap(b);
+        tapOrClose(b, box);
     });
     timer->start();
 }
@@ -168,8 +252,60 @@ QString answerShownBox(bool yes)
     if (!b)
         return QString();
     const QString text = boxText(box);
-    tap(b);
+    tapOrClose(b, box);
     return text;
+}
+
+bool choose(QComboBox* box, int index)
+{
+    if (!tap(box))
+        return false;
+    QAbstractItemView* list = box->view();
+    QElapsedTimer t;
+    t.start();
+    while (!list->isVisible() && t.elapsed() < 2000)
+        QTest::qWait(10);
+    if (!list->isVisible()) {
+        QTest::qFail(qPrintable(QStringLiteral("finger: %1 opened no list").arg(describe(box))), __FILE__, __LINE__);
+        return false;
+    }
+    // At a person's pace: a release within a double-click time of the list
+    // opening is taken as the end of the opening touch, not as a choice.
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    const QModelIndex item = box->model()->index(index, box->modelColumn(), box->rootModelIndex());
+    list->scrollTo(item);
+    if (!tap(list->viewport(), list->visualRect(item).center()))
+        return false;
+    t.restart();
+    while (QApplication::activePopupWidget() && t.elapsed() < 2000)
+        QTest::qWait(10);
+    if (box->currentIndex() != index) {
+        QTest::qFail(qPrintable(QStringLiteral("finger: %1 shows entry %2, not %3")
+                                    .arg(describe(box))
+                                    .arg(box->currentIndex())
+                                    .arg(index)),
+                     __FILE__, __LINE__);
+        return false;
+    }
+    return true;
+}
+
+bool typeDigits(const QString& digits)
+{
+    for (QChar c : digits) {
+        QAbstractButton* key = nullptr;
+        // Password entries shuffle the digits: read the key that carries one.
+        for (int i = 0; gpNumPad && i < 10 && !key; ++i)
+            if (gpNumPad->digitKey(i)->text() == QString(c))
+                key = gpNumPad->digitKey(i);
+        if (!key) {
+            QTest::qFail(qPrintable(QStringLiteral("finger: no key %1 on the pad").arg(c)), __FILE__, __LINE__);
+            return false;
+        }
+        if (!tap(key))
+            return false;
+    }
+    return true;
 }
 
 } // namespace finger

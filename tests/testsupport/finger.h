@@ -4,6 +4,7 @@
 #include <functional>
 
 class QAbstractButton;
+class QComboBox;
 class QWidget;
 
 // The one way journeys touch the screen: a press and release at a screen
@@ -46,5 +47,12 @@ void answerNo(int timeoutMs = 5000, QString* seen = nullptr);
 // text, or a null string when none shows. For hands that answer every box of a
 // running journey from a timer.
 QString answerShownBox(bool yes);
+
+// Opens the drop-down list with a touch and touches its entry `index`:
+// true when the box then shows it.
+bool choose(QComboBox* box, int index);
+
+// Types the digits on the shared number pad, touching each key where it shows.
+bool typeDigits(const QString& digits);
 
 } // namespace finger

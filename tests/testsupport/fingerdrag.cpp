@@ -58,28 +58,4 @@ QWidget* drag(const QPoint& from, const QPoint& to, int steps)
     return on;
 }
 
-bool choose(QComboBox* box, int index)
-{
-    if (!tap(box))
-        return false;
-    QAbstractItemView* list = box->view();
-    if (!QTest::qWaitFor([list] { return list->isVisible(); }, 2000)) {
-        QTest::qFail(qPrintable(QStringLiteral("finger: the list of %1 did not open").arg(describe(box))), __FILE__,
-                     __LINE__);
-        return false;
-    }
-    // The list takes no lift in its first moments: that one is the opening
-    // touch's.
-    QTest::qWait(QApplication::doubleClickInterval() + 50);
-    const QRect item = list->visualRect(box->model()->index(index, box->modelColumn(), box->rootModelIndex()));
-    if (!tap(list->viewport(), item.center()))
-        return false;
-    if (!QTest::qWaitFor([list] { return !list->isVisible(); }, 2000)) {
-        QTest::qFail(qPrintable(QStringLiteral("finger: the list of %1 stayed open").arg(describe(box))), __FILE__,
-                     __LINE__);
-        return false;
-    }
-    return true;
-}
-
 } // namespace finger

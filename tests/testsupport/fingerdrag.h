@@ -1,4 +1,5 @@
 #pragma once
+#include "testsupport/finger.h"
 #include <QPoint>
 #include <QPointer>
 #include <QWidget>
@@ -37,9 +38,5 @@ private:
 // widget the finger went down on.
 QWidget* drag(const QPoint& from, const QPoint& to, int steps = 1);
 
-// Chooses item `index` of a selector as a person does: a tap opens its list,
-// a tap on the item where the list shows it picks it. False (and a test
-// failure) when the list did not open or close.
-bool choose(QComboBox* box, int index);
 
 } // namespace finger

@@ -1,5 +1,5 @@
 #include "testsupport/modalanswer.h"
-#include "widgets/boxprompt.h"
+#include "testsupport/installboxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -7,15 +7,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-
-namespace {
-void installBoxes()
-{
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
-        BoxPrompt::installShared();
-}
-} // namespace
-Q_COREAPP_STARTUP_FUNCTION(installBoxes)
 
 void answerWhenFound(const std::function<QWidget*()>& find, const std::function<void(QWidget*)>& answer,
                      int timeoutMs)

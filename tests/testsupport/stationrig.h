@@ -23,6 +23,7 @@
 #include "widgets/choosebox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/warnbox.h"
+#include "testsupport/finger.h"
 #include "testsupport/testenv.h"
 
 #include <QApplication>
@@ -158,23 +159,10 @@ public:
         win.cycle->StartDetect();
 
         BoxPrompt::installShared();
-        QObject::connect(&m_hand, &QTimer::timeout, [boxTexts] {
-            // The window's shared boxes sit inside it: found among all widgets.
-            for (QWidget* w : QApplication::allWidgets()) {
-                if (!w->isVisible())
-                    continue;
-                QWidget* button = nullptr;
-                QString text;
-                if (auto* c = dynamic_cast<ChooseBox*>(w))
-                    button = c->yesButton(), text = c->text();
-                else if (auto* b = dynamic_cast<WarnBox*>(w))
-                    button = b->okButton(), text = b->text();
-                if (!button)
-                    continue;
-                if (boxTexts)
-                    *boxTexts << text;
-                return QTest::mouseClick(button, Qt::LeftButton);
-            }
+        QObject::connect(&m_hand, &QTimer::timeout, [this, boxTexts] {
+            const QString text = answer(true);
+            if (!text.isNull() && boxTexts)
+                *boxTexts << text;
         });
         m_hand.start(20);
 
@@ -201,6 +189,9 @@ public:
 
     MouldingMachine machine;
     bool leaveNext = false;
+    // The hand at the panel: touches YES (or OK) of a box that shows and
+    // returns its text, a null string when none shows.
+    std::function<QString(bool yes)> answer = finger::answerShownBox;
 
 private:
     static MouldingMachine::Timing timing()

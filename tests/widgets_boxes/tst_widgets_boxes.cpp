@@ -8,6 +8,7 @@
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
+#include "testsupport/finger.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/boxpaint.h"
@@ -811,7 +812,8 @@ void TstWidgetsBoxes::mainWindowBoxes()
     win->productAlarm = 1;
     QCOMPARE(gpProductAlarmWarnBox->text(), gaLanStr[4 * 720 + gLan]);
     gpProductAlarmWarnBox->show();
-    QVERIFY(clickButtonWithText(gpProductAlarmWarnBox, gaLanStr[4 * 121 + gLan]));
+    QCOMPARE(gpProductAlarmWarnBox->okButton()->text(), gaLanStr[4 * 121 + gLan]);
+    QVERIFY(finger::tap(gpProductAlarmWarnBox->okButton()));
     QVERIFY(!gpProductAlarmWarnBox->isVisible());
     QCOMPARE(port.IOState(1, 0), 0);
     QCOMPARE(port.IOState(1, 2), 0);
@@ -827,7 +829,7 @@ void TstWidgetsBoxes::mainWindowBoxes()
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
     TestClock clock;
     Clock::install(&clock);
-    answerModal([shutDown](QWidget* w) { QVERIFY(clickButtonWithText(w, shutDown)); });
+    finger::answerBox(shutDown);
     const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
     Clock::install(nullptr);

@@ -4,6 +4,7 @@
 #include "controller/ui/redowizard.h"
 #include "frame/globals.h"
 #include "frame/wizardpara.h"
+#include "testsupport/finger.h"
 #include "testsupport/testenv.h"
 #include "widgets/alarmpasswordbox.h"
 #include "widgets/choosebox.h"
@@ -39,15 +40,15 @@ std::shared_ptr<Outcome> enterOnPad(const QString& digits)
     auto out = std::make_shared<Outcome>();
     PasswordBox* box = gpPasswordBox;
     widgettest::answerWhenVisible(box, [box, digits, out](QWidget*) {
-        widgettest::touch(box->field());
+        finger::tap(box->field());
         QVERIFY(gpNumPad->isVisible());
         QVERIFY(box->isAncestorOf(gpNumPad));
-        widgettest::typeOnPad(digits);
-        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+        finger::typeDigits(digits);
+        finger::tap(gpNumPad->okKey());
         if (box->isVisible()) {
             out->stayedOpen = true;
             out->levelWhileOpen = PasswordBox::loginLevel();
-            QTest::mouseClick(box->cancelButton(), Qt::LeftButton);
+            finger::tap(box->cancelButton());
         }
     });
     return out;
@@ -139,7 +140,7 @@ void TstWidgetsLogin::passwordOffLetsEveryoneInButFactoryNeedsItsCode()
     bool shown = false;
     widgettest::answerWhenVisible(gpPasswordBox, [&shown](QWidget* w) {
         shown = true;
-        QTest::mouseClick(static_cast<PasswordBox*>(w)->cancelButton(), Qt::LeftButton);
+        finger::tap(static_cast<PasswordBox*>(w)->cancelButton());
     }, 300);
     QCOMPARE(m_win->CheckPassword(), 1);
     QTest::qWait(350); // let the answerer give up before the next box opens
@@ -207,7 +208,7 @@ void TstWidgetsLogin::operatorLoginAndWrongEntryLogsOut()
     // Cancel keeps the level the operator had.
     m_win->loginLevel = 1;
     widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
-        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+        finger::tap(gpPasswordBox->cancelButton());
     });
     QVERIFY(!m_win->CheckRoot());
     QCOMPARE(m_win->loginLevel, 1);
@@ -268,9 +269,9 @@ void TstWidgetsLogin::badEntries()
     widgettest::answerWhenVisible(gpPasswordBox, [entry, &stayed](QWidget*) {
         // A physical keyboard on the field, then Confirm.
         gpPasswordBox->field()->setText(entry);
-        QTest::mouseClick(gpPasswordBox->okButton(), Qt::LeftButton);
+        finger::tap(gpPasswordBox->okButton());
         stayed = gpPasswordBox->isVisible();
-        QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+        finger::tap(gpPasswordBox->cancelButton());
     });
     QVERIFY(!m_win->CheckRoot());
     QVERIFY(stayed);
@@ -279,10 +280,10 @@ void TstWidgetsLogin::badEntries()
 void TstWidgetsLogin::touchBesideFieldSubmits()
 {
     widgettest::answerWhenVisible(gpPasswordBox, [](QWidget*) {
-        widgettest::touch(gpPasswordBox->field());
-        widgettest::typeOnPad(QStringLiteral("1234"));
+        finger::tap(gpPasswordBox->field());
+        finger::typeDigits(QStringLiteral("1234"));
         // A touch on the box background beside the field.
-        widgettest::touch(gpPasswordBox, QPoint(20, 20));
+        finger::tap(gpPasswordBox, QPoint(20, 20));
     });
     QCOMPARE(m_win->CheckPassword(), 1);
 }
@@ -291,20 +292,20 @@ void TstWidgetsLogin::padDestroyedWhileInUse()
 {
     bool replaced = false;
     widgettest::answerWhenVisible(gpPasswordBox, [&replaced](QWidget*) {
-        widgettest::touch(gpPasswordBox->field());
+        finger::tap(gpPasswordBox->field());
         NumberInput* first = gpNumPad;
-        widgettest::typeOnPad(QStringLiteral("1"));
+        finger::typeDigits(QStringLiteral("1"));
         delete first;
         replaced = gpNumPad && gpNumPad != first;
         if (!replaced)
             return;
         // Touch the field again: the new pad opens and its OK still submits.
-        widgettest::touch(gpPasswordBox->field());
+        finger::tap(gpPasswordBox->field());
         QVERIFY(gpNumPad->isVisible());
-        widgettest::typeOnPad(QStringLiteral("1234"));
-        QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+        finger::typeDigits(QStringLiteral("1234"));
+        finger::tap(gpNumPad->okKey());
         if (gpPasswordBox->isVisible())
-            QTest::mouseClick(gpPasswordBox->cancelButton(), Qt::LeftButton);
+            finger::tap(gpPasswordBox->cancelButton());
     });
     QCOMPARE(m_win->CheckPassword(), 1);
     QVERIFY(replaced);
@@ -321,17 +322,17 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
         AlarmPasswordBox gate(m_win);
         Outcome o;
         widgettest::answerWhenVisible(&gate, [&gate, &o](QWidget*) {
-            widgettest::touch(gate.field());
-            widgettest::typeOnPad(QStringLiteral("1234")); // the operator password is not it
+            finger::tap(gate.field());
+            finger::typeDigits(QStringLiteral("1234")); // the operator password is not it
             // The pad's OK only ends the entry on a gate; Confirm judges it.
-            QTest::mouseClick(gpNumPad->okKey(), Qt::LeftButton);
+            finger::tap(gpNumPad->okKey());
             QVERIFY(gate.isVisible());
             QCOMPARE(gate.field()->text(), QStringLiteral("1234"));
-            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            finger::tap(gate.okButton());
             o.stayedOpen = gate.isVisible();
             o.placeholder = gate.field()->placeholderText();
             QCOMPARE(gate.field()->text(), QString());
-            QTest::mouseClick(gate.cancelButton(), Qt::LeftButton);
+            finger::tap(gate.cancelButton());
         });
         QCOMPARE(gate.exec(), int(QDialog::Rejected));
         QVERIFY(pad && gpNumPad == pad && !gate.isAncestorOf(pad)); // cancelled with the pad in it
@@ -341,10 +342,10 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
 
         // Correct entry: accepted, the pad handed back before the box closes.
         widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
-            widgettest::touch(gate.field());
+            finger::tap(gate.field());
             QVERIFY(gate.isAncestorOf(gpNumPad));
-            widgettest::typeOnPad(QStringLiteral("9362"));
-            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            finger::typeDigits(QStringLiteral("9362"));
+            finger::tap(gate.okButton());
         });
         QCOMPARE(gate.exec(), int(QDialog::Accepted));
         QCOMPARE(gate.result(), 1);
@@ -355,15 +356,15 @@ void TstWidgetsLogin::gatesAcceptOnlyTheirPassword()
         NocheckPasswordBox gate(m_win);
         widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
             gate.field()->setText(QStringLiteral("5555"));
-            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            finger::tap(gate.okButton());
         });
         QCOMPARE(gate.exec(), int(QDialog::Accepted));
         QCOMPARE(gate.result(), 1);
         widgettest::answerWhenVisible(&gate, [&gate](QWidget*) {
             gate.field()->setText(QStringLiteral("9362"));
-            QTest::mouseClick(gate.okButton(), Qt::LeftButton);
+            finger::tap(gate.okButton());
             QVERIFY(gate.isVisible());
-            QTest::mouseClick(gate.cancelButton(), Qt::LeftButton);
+            finger::tap(gate.cancelButton());
         });
         QCOMPARE(gate.exec(), int(QDialog::Rejected));
         QCOMPARE(gate.result(), 0);
@@ -380,11 +381,11 @@ void TstWidgetsLogin::passwordDialogKeepsOwnLevel()
     PasswordDialog dlg(m_win);
     widgettest::answerWhenVisible(&dlg, [&dlg](QWidget*) {
         dlg.field()->setText(QStringLiteral("7394"));
-        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+        finger::tap(dlg.okButton());
         QVERIFY(dlg.isVisible());
         QCOMPARE(dlg.level(), 0);
         dlg.field()->setText(QStringLiteral("7394030405"));
-        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+        finger::tap(dlg.okButton());
     });
     QCOMPARE(dlg.exec(), int(QDialog::Accepted));
     QCOMPARE(dlg.level(), 2);
@@ -392,7 +393,7 @@ void TstWidgetsLogin::passwordDialogKeepsOwnLevel()
     widgettest::answerWhenVisible(&dlg, [&dlg](QWidget*) {
         QCOMPARE(dlg.level(), 0); // reset at every show
         dlg.field()->setText(QStringLiteral("1234"));
-        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+        finger::tap(dlg.okButton());
     });
     QCOMPARE(dlg.exec(), int(QDialog::Accepted));
     QCOMPARE(dlg.level(), 1);
@@ -401,10 +402,10 @@ void TstWidgetsLogin::passwordDialogKeepsOwnLevel()
 void TstWidgetsLogin::pressElsewhereHidesPad()
 {
     Edit* field = widgettest::shownEdit(m_win, 5, QRect(100, 100, 200, 50));
-    widgettest::touch(field);
+    finger::tap(field);
     QVERIFY(gpNumPad->isVisible());
     // A press on one of the pad's own keys keeps it.
-    QTest::mouseClick(gpNumPad->digitKey(4), Qt::LeftButton);
+    finger::tap(gpNumPad->digitKey(4));
     QVERIFY(gpNumPad->isVisible());
     QCOMPARE(field->text(), QStringLiteral("5"));
     // A press on the main window's own face hides it.
