@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QtTest>
 
 class TstNetServicesChain : public QObject
@@ -42,7 +43,12 @@ void TstNetServicesChain::alarmReachesTheBridgeOnlyWhileTheLinkIsUp()
     QVERIFY(env.isValid());
     const QJsonObject cam = stationrig::oneCamera(env, "NET-1");
     QVERIFY(!cam.isEmpty());
-    qputenv("STATION_MODBUS_PORT", "15020");
+    {
+        // A free port: other tests' stations may hold a fixed one.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        qputenv("STATION_MODBUS_PORT", QByteArray::number(probe.serverPort()));
+    }
 
     BoardSim sim;
     std::string err;
