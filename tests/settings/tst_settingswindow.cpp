@@ -20,7 +20,6 @@
 #include "widgets/networksettingdialog.h"
 #include "widgets/versiondownloaddialog.h"
 #include "platform/platformpath.h"
-#include "testsupport/modalanswer.h"
 #include "widgets/editparam.h"
 #include "testsupport/finger.h"
 #include "widgets/numberinput.h"
@@ -551,15 +550,17 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
     QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
     const QString packageDir = platform::path("/root/bin-AOI");
     const auto choose = [&](const QString& name, bool pull) {
-        answerModal([&, name, pull](QWidget* w) {
+        // The dialog's list entry is touched, then its OK where it shows.
+        finger::answerBox([&, name, pull](QWidget* w) -> QAbstractButton* {
             auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
-            QVERIFY(dlg);
+            if (!dlg)
+                return nullptr;
             const auto found = dlg->list->findItems(name, Qt::MatchExactly);
-            QVERIFY(!found.isEmpty());
-            QVERIFY(finger::tap(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center()));
+            if (found.isEmpty() || !finger::tap(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center()))
+                return nullptr;
             if (pull)
                 QDir(medium).removeRecursively();
-            QVERIFY(finger::tap(dlg->okButton()));
+            return dlg->okButton();
         });
         rig.hand.say({"yes"});
         rig.press(messageText(325));
