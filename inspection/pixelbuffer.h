@@ -108,15 +108,21 @@ public:
         m_switched = false;
         m_before = 0;
     }
-    // Holds the pixels of src (same size) in its own memory from now on.
-    void assign(const PixelBuffer& src)
+    // Holds the pixels of src (same size) in its own memory from now on;
+    // copy(to, from, bytes) does the copying when it is needed.
+    template <class Copy>
+    void assign(const PixelBuffer& src, Copy&& copy)
     {
         if (!src.m_store || size() != src.size() || m_store == src.m_store)
             return;
         if (m_holds == src.version())
             return;
-        std::memcpy(data(), src.data(), src.size());
+        copy(data(), src.data(), src.size());
         m_holds = src.version();
+    }
+    void assign(const PixelBuffer& src)
+    {
+        assign(src, [](unsigned char* to, const unsigned char* from, std::size_t n) { std::memcpy(to, from, n); });
     }
     // Changes whenever the pixels may have changed, whichever buffer holds them.
     std::uint64_t version() const { return m_store ? m_store->version : 0; }

@@ -243,7 +243,12 @@ bool CammerWidget::UpdateImage()
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
-    displayBuffer.assign(frameBuffer);
+    displayBuffer.assign(frameBuffer, [this](unsigned char* to, const unsigned char* from, size_t) {
+        const size_t row = size_t(frameBytes / imageHeight);
+        ForRowBands(imageHeight, size_t(imageWidth), [=](int first, int last) {
+            std::memcpy(to + row * size_t(first), from + row * size_t(first), row * size_t(last - first));
+        });
+    });
     update();
     return ok;
 }
