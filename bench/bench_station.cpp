@@ -12,7 +12,11 @@
 //  - an idle station with two mono 1280 x 1024 cameras running free at
 //    10 frames a second: CPU of the process and of the GUI thread, in per
 //    cent of one core (the simulated cameras render on their own threads);
-//  - alignment on (angleCorrect) per 1280 x 1024 camera.
+//  - alignment on (angleCorrect) per 1280 x 1024 camera;
+//  - a sweep of machine paces (30 to 600 openings a minute) with two mono
+//    1280 x 1024 and eight colour 2448 x 2048 cameras: openings decided and
+//    the trigger-to-decision median and 95th percentile at each pace, and
+//    the side-by-side inspection of all cameras (InspectAll) of one frame.
 // Run it with `taskset -c 0,1` for the two-core figures.
 #include "cyclebench.h"
 #include "mouldingmachine.h"
@@ -45,6 +49,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -213,13 +218,42 @@ struct Station {
         win->cycle->StartDetect();
         return true;
     }
+
+    // Every camera's first frame, judged: a good frame must pass, or the
+    // first cycle holds the machine for good.
+    std::vector<CameraViewState*> firstFrames()
+    {
+        std::vector<CameraViewState*> views;
+        for (int c = 0; c < numCamera; ++c) {
+            CammerWidget* v = win->views[c];
+            v->camera->softTrigger();
+            v->UpdateImage();
+            v->recong->HomoTransShape(1);
+            v->recong->ShapeMatch();
+            v->recong->Run(1);
+            for (int r = 0; r < v->liveStore->roiCount[1]; ++r)
+                if (!v->roiResult[1][r])
+                    fprintf(stderr, "camera %d ROI %d (type %d) NG on a good frame: %d\n", c, r,
+                            v->liveStore->funcType[100 + r], v->roiValue[1][r]);
+            views.push_back(v);
+        }
+        return views;
+    }
 };
 
 struct RateFigures {
     int machineCycles = 0, decided = 0, late = 0, samples = 0;
     int64_t heldMs = 0;
-    double toDecisionMedian = 0, toDecisionMax = 0;
+    double toDecisionMedian = 0, toDecisionP95 = 0, toDecisionMax = 0;
 };
+
+double percentile95(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(0.95 * double(v.size())))];
+}
 
 // The machine runs `cycles` cycles of periodMs on its own thread. The cameras
 // are shot as the mould opens (input 0), as their hardware trigger would;
@@ -287,6 +321,7 @@ RateFigures runMachine(Station& s, int periodMs, int cycles)
     r.heldMs = m.heldMs();
     r.samples = int(toDecision.size());
     r.toDecisionMedian = median(toDecision);
+    r.toDecisionP95 = percentile95(toDecision);
     r.toDecisionMax = toDecision.empty() ? 0 : *std::max_element(toDecision.begin(), toDecision.end());
     return r;
 }
@@ -300,19 +335,7 @@ void BM_EightColourCamerasAt600PerMinute(benchmark::State& st)
         return;
     }
     spin(500);
-    // A good frame must pass, or the first cycle holds the machine for good.
-    for (int c = 0; c < numCamera; ++c) {
-        CammerWidget* v = s.win->views[c];
-        v->camera->softTrigger();
-        v->UpdateImage();
-        v->recong->HomoTransShape(1);
-        v->recong->ShapeMatch();
-        v->recong->Run(1);
-        for (int r = 0; r < v->liveStore->roiCount[1]; ++r)
-            if (!v->roiResult[1][r])
-                fprintf(stderr, "camera %d ROI %d (type %d) NG on a good frame: %d\n", c, r,
-                        v->liveStore->funcType[100 + r], v->roiValue[1][r]);
-    }
+    s.firstFrames();
     RateFigures r;
     std::vector<double> inspect, paint, grab;
     for (auto _ : st) {
@@ -422,5 +445,52 @@ void BM_IdleTwoMonoCamerasAndAlignment(benchmark::State& st)
     st.counters["align_1280x1024_median_ms"] = median(align);
 }
 BENCHMARK(BM_IdleTwoMonoCamerasAndAlignment)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Arguments: cameras, colour (1) or mono (0).
+void BM_PaceSweep(benchmark::State& st)
+{
+    appOnce();
+    const int n = int(st.range(0));
+    const bool colour = st.range(1) != 0;
+    const int w = colour ? 2448 : 1280, h = colour ? 2048 : 1024;
+    Station s;
+    if (!s.up(n, w, h, colour, true, 0, 0)) {
+        st.SkipWithError("station did not come up");
+        return;
+    }
+    spin(500);
+    const std::vector<CameraViewState*> views = s.firstFrames();
+    std::vector<double> inspectAll;
+    for (auto _ : st) {
+        for (const int perMinute : {30, 60, 120, 300, 600}) {
+            const int period = 60000 / perMinute;
+            const int cycles = std::clamp(12000 / period, 8, 60);
+            const RateFigures r = runMachine(s, period, cycles);
+            fprintf(stderr, "%d %s cameras, %3d/min: machine %d, decided %d, late %d, trigger to decision median %.0f ms, "
+                            "p95 %.0f ms, max %.0f ms\n",
+                    n, colour ? "colour" : "mono", perMinute, r.machineCycles, r.decided, r.late, r.toDecisionMedian,
+                    r.toDecisionP95, r.toDecisionMax);
+            const QString at = QString::number(perMinute);
+            st.counters[("decided_" + at).toStdString()] = r.decided;
+            st.counters[("missed_" + at).toStdString()] = std::max(0, r.machineCycles - r.decided) + r.late;
+            st.counters[("median_ms_" + at).toStdString()] = r.toDecisionMedian;
+            st.counters[("p95_ms_" + at).toStdString()] = r.toDecisionP95;
+        }
+        // Every camera's inspection of its last frame side by side, then
+        // taken up in camera order as the cycle does.
+        for (int i = 0; i < 10; ++i) {
+            const auto t0 = SteadyClock::now();
+            CammerRecong::InspectAll(views, 1);
+            for (CameraViewState* v : views) {
+                v->recong->HomoTransShape(1);
+                v->recong->ShapeMatch();
+                v->recong->Run(1);
+            }
+            inspectAll.push_back(Ms(SteadyClock::now() - t0).count());
+        }
+    }
+    st.counters["inspect_all_median_ms"] = median(inspectAll);
+}
+BENCHMARK(BM_PaceSweep)->Args({2, 0})->Args({8, 1})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

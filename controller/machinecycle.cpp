@@ -19,6 +19,7 @@
 #include <glog/logging.h>
 
 #include <cstring>
+#include <utility>
 
 using namespace cyclerules;
 
@@ -665,7 +666,7 @@ void MachineCycle::RunAlgorithm(int camera, int d)
             PixelBuffer& b = ring[size_t(slot)];
             if (b.size() != size_t(v->frameBytes))
                 b.allocate(size_t(v->frameBytes));
-            std::memcpy(b.data(), v->workFrame.data(), std::min(b.size(), v->workFrame.size()));
+            std::memcpy(b.data(), std::as_const(v->workFrame).data(), std::min(b.size(), v->workFrame.size()));
             v->recentNgTimes[d][slot] = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
             v->recentNgIndex[d] = slot;
             ++v->recentNgCount[d];

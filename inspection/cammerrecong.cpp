@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -84,8 +85,10 @@ CammerRecong::CammerRecong(CammerSingleton* liveStore, CameraViewState* v) : roi
 
 CammerRecong::~CammerRecong() = default;
 
-cv::Mat CammerRecong::frameMat(unsigned char* data, bool colour) const
+cv::Mat CammerRecong::frameMat(const unsigned char* pixels, bool colour) const
 {
+    // Read-only frames are wrapped the same way; nothing writes through them.
+    unsigned char* data = const_cast<unsigned char*>(pixels);
     if (!view || !data || view->imageWidth <= 0 || view->imageHeight <= 0)
         return cv::Mat();
     return cv::Mat(view->imageHeight, view->imageWidth, colour ? CV_8UC4 : CV_8UC1, data);
@@ -206,8 +209,8 @@ void CammerRecong::greyCovers(const cv::Rect& box)
     for (const cv::Rect& b : m_greyBoxes)
         if ((b & box) == box)
             return;
-    RGBA2GrayHueRect(v.grayBuffer.data(), reinterpret_cast<const int*>(v.workFrame.data()), v.imageWidth, v.imageHeight,
-                     box, gisGrayHue != 0);
+    const int* frame = reinterpret_cast<const int*>(std::as_const(v.workFrame).data());
+    RGBA2GrayHueRect(v.grayBuffer.data(), frame, v.imageWidth, v.imageHeight, box, gisGrayHue != 0);
     m_greyBoxes.push_back(box);
 }
 
@@ -217,10 +220,11 @@ void CammerRecong::colourToGrey(int d, bool whole)
     m_greyBoxes.clear();
     m_greyWhole = false;
     if (whole) {
+        int* frame = const_cast<int*>(reinterpret_cast<const int*>(std::as_const(v.workFrame).data()));
         if (gisGrayHue)
-            RGBA2Gray(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
+            RGBA2Gray(v.grayBuffer.data(), frame, v.imageWidth, v.imageHeight);
         else
-            RGBA2Hue(v.grayBuffer.data(), reinterpret_cast<int*>(v.workFrame.data()), v.imageWidth, v.imageHeight);
+            RGBA2Hue(v.grayBuffer.data(), frame, v.imageWidth, v.imageHeight);
         m_greyWhole = true;
         return;
     }
@@ -310,13 +314,13 @@ void CammerRecong::judge(int d)
     const bool matchBrightness = p && p->matchBrightness && templateNorms[d] > 0;
     cv::Mat grey, colour;
     if (v.isColor) {
-        colour = frameMat(v.workFrame.data(), true);
+        colour = frameMat(std::as_const(v.workFrame).data(), true);
         if (!colour.empty() && v.grayBuffer.size() >= size_t(v.pixelCount)) {
             colourToGrey(d, matchBrightness);
             grey = frameMat(v.grayBuffer.data(), false);
         }
     } else {
-        grey = frameMat(v.workFrame.data(), false);
+        grey = frameMat(std::as_const(v.workFrame).data(), false);
     }
     if (grey.empty()) {
         qWarning("engine: camera %d has no frame to inspect", v.cameraIndex + 1);
@@ -327,9 +331,7 @@ void CammerRecong::judge(int d)
         cv::normalize(grey, m_normalised, templateNorms[d], 0, cv::NORM_L2);
         grey = m_normalised;
     }
-    cv::Mat defect = frameMat(v.defectMask.data(), false);
-    if (!defect.empty())
-        defect.setTo(0);
+    cv::Mat defect = clearDefects();
 
     const bool showAll = p && p->showAllParam;
     const int minSpot = std::max(1, p ? p->minSpot : 1);
@@ -392,10 +394,7 @@ void CammerRecong::judge(int d)
         openImage(thresh, opened, k);
         int value = 0, contourCount = 0, kept = 0;
         if (cv::countNonZero(opened) > 0) {
-            if (!defect.empty()) {
-                cv::Mat db = defect(box);
-                cv::bitwise_or(db, opened, db);
-            }
+            markDefects(defect, box, opened);
             contours.clear();
             cv::findContours(opened, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
             contourCount = int(contours.size());
@@ -461,9 +460,42 @@ void CammerRecong::judge(int d)
         pub.ok = ok ? int(v.isOK) : 0;
         publish(pub);
     }
-    // The frame just judged is the one the live view shows next.
-    if (m_showFrame && v.displayBuffer.size() >= size_t(v.frameBytes) && v.frameBytes > 0)
-        std::memcpy(v.displayBuffer.data(), v.workFrame.data(), size_t(v.frameBytes));
+    // The frame just judged is the one the live view shows next (already
+    // there when the view showed it as it was grabbed).
+    if (m_showFrame && v.frameBytes > 0)
+        v.displayBuffer.assign(v.workFrame);
+}
+
+cv::Mat CammerRecong::clearDefects()
+{
+    PixelBuffer& mask = view->defectMask;
+    if (mask.size() < size_t(view->pixelCount) || view->pixelCount <= 0)
+        return cv::Mat();
+    // Only where this engine marked defects, unless someone else may have
+    // written the mask since.
+    const bool whole = m_defectsWhole || mask.writeCount() != m_defectWrites;
+    cv::Mat defect = frameMat(mask.data(), false);
+    if (whole)
+        defect.setTo(0);
+    else
+        for (const cv::Rect& b : m_defectBoxes)
+            defect(b).setTo(0);
+    m_defectBoxes.clear();
+    m_defectsWhole = false;
+    m_defectWrites = mask.writeCount();
+    return defect;
+}
+
+void CammerRecong::markDefects(cv::Mat& defect, const cv::Rect& box, const cv::Mat& opened)
+{
+    if (defect.empty())
+        return;
+    cv::Mat db = defect(box);
+    cv::bitwise_or(db, opened, db);
+    for (const cv::Rect& b : m_defectBoxes)
+        if ((b & box) == box)
+            return;
+    m_defectBoxes.push_back(box);
 }
 
 cv::Mat CammerRecong::templateGrey(int d, int k, cv::Mat& scratch) const
@@ -665,8 +697,13 @@ void CammerRecong::shapeMatch(int d)
     const PixelBuffer& from = m_alignedIsGrab ? v.frameBuffer : v.alignedFrame;
     const unsigned char* alignedSrc = from.data();
     const size_t alignedSize = from.size();
+    // Nothing moves the frame: the work frame holds its pixels, uncopied.
     auto copyThrough = [&] {
-        if (alignedSrc && alignedSize >= bytes && v.workFrame.size() >= bytes && bytes)
+        if (!alignedSrc || alignedSize < bytes || v.workFrame.size() < bytes || !bytes)
+            return;
+        if (v.workFrame.size() == alignedSize)
+            v.workFrame.share(from);
+        else
             std::memcpy(v.workFrame.data(), alignedSrc, bytes);
     };
     if (!gpWPara || gpWPara->motionCorrect == -1 || !shapeFinders[d].IsValid() || v.isColor ||
@@ -676,8 +713,9 @@ void CammerRecong::shapeMatch(int d)
     }
     if (!alignedSrc || alignedSize < bytes)
         return;
-    const cv::Mat aligned = frameMat(const_cast<unsigned char*>(alignedSrc), false);
-    cv::Mat work = frameMat(v.workFrame.data(), false);
+    const cv::Mat aligned = frameMat(alignedSrc, false);
+    // Moving or turning writes every pixel of the work frame.
+    cv::Mat work = frameMat(v.workFrame.overwrite(), false);
     if (aligned.empty() || work.empty())
         return;
     cv::Mat search = aligned(searchRects[d]);
@@ -726,9 +764,7 @@ void CammerRecong::RunTest(int d, int r)
     } else if (haveTemplate) {
         grey = frameMat(tb->data(), false);
     }
-    cv::Mat defect = frameMat(v.defectMask.data(), false);
-    if (!defect.empty())
-        defect.setTo(0);
+    cv::Mat defect = clearDefects();
     v.roiValue[d][r] = 0;
     v.spotRects[d][r][0][0] = 0;
     if (r >= store->roiCount[d])
@@ -760,10 +796,7 @@ void CammerRecong::RunTest(int d, int r)
     }
     cv::Mat opened;
     openImage(thresh, opened, k);
-    if (!defect.empty()) {
-        cv::Mat db = defect(box);
-        cv::bitwise_or(db, opened, db);
-    }
+    markDefects(defect, box, opened);
     std::vector<std::vector<cv::Point>> contours;
     if (cv::countNonZero(opened) > 0)
         cv::findContours(opened, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
@@ -823,10 +856,12 @@ bool CammerRecong::HomoTransShape(int d)
     m_alignedIsGrab = true;
     if (!gpWPara || gpWPara->angleCorrect == 0 || v.isColor || v.alignedFrame.size() < bytes)
         return true;
-    const cv::Mat src = frameMat(v.frameBuffer.data(), false);
-    cv::Mat dst = frameMat(v.alignedFrame.data(), false);
+    const cv::Mat src = frameMat(std::as_const(v.frameBuffer).data(), false);
+    // The warp writes every pixel of the aligned frame, or none (and the
+    // aligned frame is then not read).
+    cv::Mat dst = frameMat(v.alignedFrame.overwrite(), false);
     if (homoTrans[d].transImageHomo(src, dst, 0.4f)) {
-        if (dst.data != v.alignedFrame.data()) // the warp made its own image
+        if (dst.data != std::as_const(v.alignedFrame).data()) // the warp made its own image
             dst.copyTo(frameMat(v.alignedFrame.data(), false));
         m_alignedIsGrab = false;
     }

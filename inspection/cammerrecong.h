@@ -90,13 +90,16 @@ private:
     bool rangeThreshold(int type, int A, int B, int C, const cv::Mat& grey, const cv::Mat& colour,
                         const cv::Mat& roiMask, cv::Mat& thresh) const;
     cv::Mat templateGrey(int d, int k, cv::Mat& scratch) const;
-    cv::Mat frameMat(unsigned char* data, bool colour) const;
+    cv::Mat frameMat(const unsigned char* pixels, bool colour) const;
     void reportError(int d, int code);
     // Says which positioning area of detection d was left untrained and why.
     void positioningNotTrained(int d, int area);
     void insertRecord(const QString& text);
     void publish(const param_roi& roi);
     void shapeMatch(int d);
+    // The defect mask cleared for a new inspection, and a box of it marked.
+    cv::Mat clearDefects();
+    void markDefects(cv::Mat& defect, const cv::Rect& box, const cv::Mat& opened);
     void judge(int d);
     // The grey or hue image of a colour camera where detection d measures:
     // the ROI boxes, or the whole frame when brightness matching needs it.
@@ -107,6 +110,10 @@ private:
     bool takePrepared(int d);
 
     cv::Mat m_normalised; // brightness-matched grey frame, reused
+    // Boxes of the defect mask this engine marked since it last cleared it.
+    std::vector<cv::Rect> m_defectBoxes;
+    bool m_defectsWhole = true;
+    unsigned m_defectWrites = 0;
     // The frame positioning reads: the grabbed frame itself, or the aligned
     // one when alignment moved it (no copy of a frame nothing changed).
     bool m_alignedIsGrab = false;

@@ -18,6 +18,7 @@
 #include <vector>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -307,7 +308,7 @@ void RoiTouchEdit::readTouchColour(QPoint p)
     const size_t at = (size_t(y) * size_t(v.imageWidth) + size_t(x)) * 4;
     if (x < 0 || y < 0 || x >= v.imageWidth || y >= v.imageHeight || at + 4 > v.displayBuffer.size())
         return;
-    const unsigned char* px = v.displayBuffer.data() + at; // B, G, R, x
+    const unsigned char* px = std::as_const(v.displayBuffer).data() + at; // B, G, R, x
     gpWin->touchColor = (unsigned(px[2]) << 16) | (unsigned(px[1]) << 8) | unsigned(px[0]);
 }
 
@@ -919,7 +920,7 @@ int RoiTouchEdit::GenROI()
     const int shown = std::clamp(v.curTemplate, 0, int(v.templateImages[d].size()) - 1);
     const PixelBuffer& shownBuf = v.templateImages[d][size_t(shown)].isNull() ? v.templateImages[d][0]
                                                                               : v.templateImages[d][size_t(shown)];
-    const cv::Mat search = v.isColor ? oneChannel(v, v.frameBuffer.data(), searchScratch)
+    const cv::Mat search = v.isColor ? oneChannel(v, std::as_const(v.frameBuffer).data(), searchScratch)
                                      : oneChannel(v, shownBuf.data(), searchScratch);
     const int o = gpWPara ? gpWPara->offsetValue : 0;
     const int zoom = gpWPara ? gpWPara->zoomLayers : 0;

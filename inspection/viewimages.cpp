@@ -25,6 +25,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -102,9 +103,9 @@ void ViewImages::SaveFailImage(int d, int ok)
     if (v.workFrame.size() < size_t(v.frameBytes))
         return;
     if (v.isColor)
-        std::memcpy(v.imageBits.data(), v.workFrame.data(), bytes);
+        std::memcpy(v.imageBits.data(), std::as_const(v.workFrame).data(), bytes);
     else
-        Gray2RGBA(v.workFrame.data(), reinterpret_cast<int*>(v.imageBits.data()), v.imageWidth, v.imageHeight);
+        Gray2RGBA(const_cast<uchar*>(std::as_const(v.workFrame).data()), reinterpret_cast<int*>(v.imageBits.data()), v.imageWidth, v.imageHeight);
     QImage img(v.imageBits.data(), v.imageWidth, v.imageHeight, v.imageWidth * 4, QImage::Format_RGB32);
     {
         QPainter painter(&img);
@@ -286,9 +287,14 @@ bool ViewImages::SaveReTrainImage(int d)
         return false;
     if (v.workFrame.size() < bytes && !v.workFrame.allocate(bytes))
         return false;
-    std::memcpy(v.workFrame.data(), v.frameBuffer.data(), bytes);
-    if (v.displayBuffer.size() >= bytes)
-        std::memcpy(v.displayBuffer.data(), v.workFrame.data(), bytes);
+    if (v.workFrame.size() == v.frameBuffer.size())
+        v.workFrame.share(v.frameBuffer);
+    else
+        std::memcpy(v.workFrame.data(), std::as_const(v.frameBuffer).data(), bytes);
+    if (v.displayBuffer.size() == v.workFrame.size())
+        v.displayBuffer.assign(v.workFrame);
+    else if (v.displayBuffer.size() >= bytes)
+        std::memcpy(v.displayBuffer.data(), std::as_const(v.workFrame).data(), bytes);
     if (v.templateImages[d].empty())
         v.templateImages[d].resize(size_t(std::max(1, gTempNum)));
     if (v.templateValid[d].size() < v.templateImages[d].size())
@@ -296,7 +302,7 @@ bool ViewImages::SaveReTrainImage(int d)
     PixelBuffer& t0 = v.templateImages[d][0];
     if (t0.size() < bytes && !t0.allocate(bytes))
         return false;
-    std::memcpy(t0.data(), v.workFrame.data(), bytes);
+    std::memcpy(t0.data(), std::as_const(v.workFrame).data(), bytes);
     v.templateValid[d][0] = 1;
     return saveImageFile(wrapFrame(t0.data(), v.imageWidth, v.imageHeight, v.isColor), templatePath(d, 0));
 }

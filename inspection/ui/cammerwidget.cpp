@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -741,11 +742,11 @@ void CammerWidget::MUpdateXYV(int x, int y)
     if (isColor) {
         if ((at + 1) * 4 <= displayBuffer.size()) {
             quint32 v;
-            std::memcpy(&v, displayBuffer.data() + at * 4, 4);
+            std::memcpy(&v, std::as_const(displayBuffer).data() + at * 4, 4);
             gpWin->readoutValue = v;
         }
     } else if (at < displayBuffer.size()) {
-        gpWin->readoutValue = displayBuffer.data()[at];
+        gpWin->readoutValue = std::as_const(displayBuffer).data()[at];
     }
 }
 

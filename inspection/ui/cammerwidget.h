@@ -190,6 +190,7 @@ private:
     void paintLiveView(QPainter& p, bool editView);
     void prepareFrame();
     void drawFrame(QPainter& p, bool zoom);
+    void drawShownFrame(QPainter& p);
     void applyZoom(QPainter& p) const;
     void paintDrawing(QPainter& p);
     void overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly);
@@ -197,4 +198,14 @@ private:
 
     bool m_reconnecting = false;
     int m_coveredRight = 0;
+    // The frame shown without overlays, scaled to the view once per frame:
+    // which pixels of displayBuffer it holds, at which size.
+    struct ShownKey {
+        const uchar* pixels = nullptr;
+        quint64 version = 0;
+        QSize size;
+        bool operator==(const ShownKey& o) const { return pixels == o.pixels && version == o.version && size == o.size; }
+    };
+    QImage m_shown;
+    ShownKey m_shownKey;
 };

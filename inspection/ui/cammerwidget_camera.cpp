@@ -232,19 +232,23 @@ bool CammerWidget::UpdateImage()
 {
     if (!camera || frameBuffer.size() < size_t(frameBytes) || frameBytes <= 0)
         return false;
-    const bool ok = camera->grab(frameBuffer.data());
+    // The frame last judged or shown may hold the grab buffer's pixels: the
+    // new frame goes into pixels of its own, and the old ones stay where
+    // they are when no frame came.
+    const bool ok = camera->grab(frameBuffer.overwrite());
+    if (!ok)
+        frameBuffer.keepPrevious();
     // Without a new frame the screen has nothing new to show.
     if (!ok || (gSource != -1 && gSource != 1) || (gpWPara && gpWPara->extTrigger))
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
-    if (displayBuffer.size() >= size_t(frameBytes)) {
+    displayBuffer.assign(frameBuffer, [this](unsigned char* to, const unsigned char* from, size_t) {
         const size_t row = size_t(frameBytes / imageHeight);
-        ForRowBands(imageHeight, size_t(imageWidth), [this, row](int first, int last) {
-            std::memcpy(displayBuffer.data() + row * size_t(first), frameBuffer.data() + row * size_t(first),
-                        row * size_t(last - first));
+        ForRowBands(imageHeight, size_t(imageWidth), [=](int first, int last) {
+            std::memcpy(to + row * size_t(first), from + row * size_t(first), row * size_t(last - first));
         });
-    }
+    });
     update();
     return ok;
 }

@@ -17,6 +17,7 @@
 #endif
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -254,7 +255,7 @@ void CammerWidget::prepareFrame()
     quint32* dst = reinterpret_cast<quint32*>(imageBits.data());
     const size_t w = size_t(imageWidth);
     ForRowBands(imageHeight, w, [&](int first, int last) {
-        toDisplayPixels(dst, displayBuffer.data(), isColor, size_t(first) * w, size_t(last) * w);
+        toDisplayPixels(dst, std::as_const(displayBuffer).data(), isColor, size_t(first) * w, size_t(last) * w);
     });
 }
 
@@ -266,6 +267,23 @@ void CammerWidget::drawFrame(QPainter& p, bool zoom)
     p.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
     p.drawImage(rect(), displayImage);
     p.restore();
+}
+
+void CammerWidget::drawShownFrame(QPainter& p)
+{
+    // Painting the same frame again (a poll, a status text) draws what the
+    // last paint scaled; only a new frame is converted and scaled.
+    const ShownKey key{std::as_const(displayBuffer).data(), displayBuffer.version(), size()};
+    if (m_shown.isNull() || !(key == m_shownKey)) {
+        prepareFrame();
+        if (m_shown.size() != size())
+            m_shown = QImage(size(), QImage::Format_RGB32);
+        QPainter scaled(&m_shown);
+        scaled.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
+        scaled.drawImage(m_shown.rect(), displayImage);
+        m_shownKey = key;
+    }
+    p.drawImage(0, 0, m_shown);
 }
 
 void CammerWidget::paintRecentNgView(QPainter& p)
@@ -329,21 +347,29 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     const size_t pixels = size_t(pixelCount);
 
     // 1.-4. The frame and its overlays, only inside the region boxes.
-    prepareFrame();
     const bool maskOk = defectMask.size() >= pixels;
     // The NG decision starts the view's blink timer: the defects show red
     // while it runs.
     const bool alarmRuns = (alarmTimer && alarmTimer->isActive()) || (gpWin && gpWin->ngAlarmActive);
-    if (maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0)))
-        overlayBoxes(store, d, defectMask.data(), kRed, true);
-    if ((editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels)
-        overlayBoxes(store, d, ignoreMasks[d].data(), kCyan, false);
-    if (testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore)
-        overlayBox(frameBox(editStore, detect() * kRois + curRoi), defectMask.data(), kCyan);
-
-    // 5. The image, or the template in the NG blink.
+    const bool red = maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0));
+    const bool cyan = (editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels;
+    const bool test = testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore;
     const bool blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
                        !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
+    const bool zoomed = zoomHere && (gpWin->zoomFactor != 1.0 || !gpWin->zoomOffset.isNull());
+    if (!red && !cyan && !test && !blink && !zoomed) {
+        drawShownFrame(p);
+    } else {
+        prepareFrame();
+        if (red)
+            overlayBoxes(store, d, std::as_const(defectMask).data(), kRed, true);
+        if (cyan)
+            overlayBoxes(store, d, std::as_const(ignoreMasks[d]).data(), kCyan, false);
+        if (test)
+            overlayBox(frameBox(editStore, detect() * kRois + curRoi), std::as_const(defectMask).data(), kCyan);
+    }
+
+    // 5. The image (drawn above when plain), or the template in the NG blink.
     if (blink) {
         QImage tpl = isColor ? QImage(templateImages[d][0].data(), imageWidth, imageHeight, imageWidth * 4,
                                       QImage::Format_RGB32)
@@ -363,7 +389,7 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         p.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
         p.drawImage(rect(), tpl);
         p.restore();
-    } else {
+    } else if (red || cyan || test || zoomed) {
         drawFrame(p, zoomHere);
     }
 

@@ -19,6 +19,7 @@ private slots:
     void alignmentUndoesWarpAndPassesFeatureless();
     void camerasJudgedSideBySideAsOneByOne();
     void colourGreyFollowsTheFrameAndThePreviewTheTemplate();
+    void frameJudgedWhereItWasGrabbed();
 };
 
 namespace {
@@ -434,6 +435,46 @@ void TstEngine::colourGreyFollowsTheFrameAndThePreviewTheTemplate()
     rig.view.curTemplate = 0;
     rig.engine().RunTest(0, first);
     QCOMPARE(rig.view.roiValue[0][first], 900);
+}
+
+void TstEngine::frameJudgedWhereItWasGrabbed()
+{
+    EngineRig r(160, 120);
+    cv::Mat f(120, 160, CV_8UC1, cv::Scalar(0));
+    cv::rectangle(f, cv::Rect(20, 20, 10, 10), cv::Scalar(255), cv::FILLED);
+    cv::rectangle(f, cv::Rect(100, 60, 10, 10), cv::Scalar(255), cv::FILLED);
+    r.setFrame(f);
+    r.addRect(0, 5, {10, 10, 40, 40}, 128, 0, 100000);
+    r.engine().VarTrain(0);
+    auto inspect = [&] {
+        r.engine().HomoTransShape(0);
+        r.engine().ShapeMatch();
+        r.engine().Run(0);
+    };
+    auto defects = [&](cv::Rect box) {
+        const cv::Mat m = r.mat(const_cast<uchar*>(std::as_const(r.view.defectMask).data()));
+        return cv::countNonZero(m(box));
+    };
+    inspect();
+    const int spot = r.view.roiValue[0][0];
+    QVERIFY(spot > 50);
+    // Nothing moved the frame: it is judged in the grab buffer itself.
+    QCOMPARE(std::as_const(r.view.workFrame).data(), std::as_const(r.view.frameBuffer).data());
+
+    // The next grab leaves the judged frame to the result images.
+    std::memset(r.view.frameBuffer.overwrite(), 9, size_t(r.view.frameBytes));
+    QCOMPARE(cv::countNonZero(r.mat(const_cast<uchar*>(std::as_const(r.view.workFrame).data())) != f), 0);
+    QCOMPARE(cv::countNonZero(r.mat(const_cast<uchar*>(std::as_const(r.view.frameBuffer).data())) != 9), 0);
+
+    // Defects of a box no longer measured, or written by anyone else, are
+    // gone after the next inspection, as with a whole clear.
+    r.setFrame(f);
+    r.store->rects[0].imageRect = QRect(90, 50, 40, 40);
+    inspect();
+    QCOMPARE(QList<int>({defects({10, 10, 40, 40}), defects({90, 50, 40, 40})}), QList<int>({0, spot}));
+    std::memset(r.view.defectMask.data(), 1, r.view.defectMask.size());
+    inspect();
+    QCOMPARE(defects({0, 0, 160, 120}), spot);
 }
 
 QTEST_GUILESS_MAIN(TstEngine)

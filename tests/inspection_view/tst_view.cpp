@@ -356,7 +356,40 @@ void TstView::updateImageRefreshRules()
     QCOMPARE(shot(), grabbedNotShown);
     gSource = 1;
     QCOMPARE(shot(), qMakePair(true, true));
+    // The frame shown as it was grabbed is not copied to the screen again
+    // when it is judged; a triggered frame after it leaves the screen as it was.
+    m_host->show();
+    v->show();
+    QVERIFY(v->showsInspectedFrame());
+    const unsigned writes = v->displayBuffer.writeCount();
+    v->recong->HomoTransShape(1);
+    v->recong->ShapeMatch();
+    v->recong->Run(1);
+    QCOMPARE(v->displayBuffer.writeCount(), writes);
+    const uchar* was = std::as_const(v->displayBuffer).data();
+    const std::vector<uchar> shown(was, was + v->frameBytes);
+    QVERIFY(std::equal(shown.begin(), shown.end(), std::as_const(v->workFrame).data()));
+    gpWPara->extTrigger = 1;
+    QVERIFY(shot().first);
+    QVERIFY(std::equal(shown.begin(), shown.end(), std::as_const(v->displayBuffer).data()));
+    QVERIFY(std::equal(shown.begin(), shown.end(), std::as_const(v->workFrame).data()));
+    QVERIFY(!std::equal(shown.begin(), shown.end(), std::as_const(v->frameBuffer).data()));
+    gpWPara->extTrigger = 0;
+    QCOMPARE(shot(), qMakePair(true, true));
     QCOMPARE(std::memcmp(v->displayBuffer.data(), v->frameBuffer.data(), size_t(v->frameBytes)), 0);
+
+    // Painting the frame again converts nothing; a new frame is converted.
+    v->resize(640, 400);
+    auto bitsKept = [&] {
+        const QImage first = v->grab().toImage();
+        std::memset(v->imageBits.data(), 7, v->imageBits.size());
+        const QImage again = v->grab().toImage();
+        return qMakePair(v->imageBits.data()[0] == 7, again == first);
+    };
+    QCOMPARE(bitsKept(), qMakePair(true, true));
+    QCOMPARE(shot(), qMakePair(true, true));
+    v->grab();
+    QVERIFY(v->imageBits.data()[0] != 7);
 }
 
 void TstView::storeRowsLoadAtBothLayouts()
