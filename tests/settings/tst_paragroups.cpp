@@ -63,17 +63,13 @@ int groupIndex(const QString& name)
     return QDir("paraGroup").entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name).indexOf(name);
 }
 
-// The house box that shows, if any. The shared boxes still open under the
-// full-screen settings window; until they open on top, it is raised here
-// so that the finger can reach it.
+// Whether a house box shows (the finger then answers it where it shows).
 bool boxShows()
 {
     const QWidgetList all = QApplication::allWidgets();
     for (QWidget* w : all)
-        if (w->isVisible() && (dynamic_cast<ChooseBox*>(w) || dynamic_cast<WarnBox*>(w))) {
-            w->raise();
+        if (w->isVisible() && (dynamic_cast<ChooseBox*>(w) || dynamic_cast<WarnBox*>(w)))
             return true;
-        }
     return false;
 }
 
