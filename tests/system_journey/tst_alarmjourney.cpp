@@ -66,11 +66,11 @@ struct Station {
     TestEnv env;
     BoardSim sim;
     std::unique_ptr<ReDoWizard> win;
-    std::unique_ptr<MouldingMachine> machine;
-    QElapsedTimer elapsed;
-    QTimer tick, hand;
     QStringList boxes;
     bool leaveNext = false;
+    std::unique_ptr<stationrig::BoxHand> hand;
+    std::unique_ptr<stationrig::MachineTick> tick;
+    MouldingMachine* machine = nullptr;
 
     // Mode 0 (product on input 0, mould on input 2) or mode 3 with two steps.
     bool start(int mode)
@@ -89,13 +89,7 @@ struct Station {
             win->views[c]->camera->setTrigger(true);
         gpControlIO->InitIOThread();
         win->cycle->StartDetect();
-        BoxPrompt::installShared();
-        QObject::connect(&hand, &QTimer::timeout, [this] {
-            const QString text = finger::answerShownBox(true);
-            if (!text.isNull())
-                boxes << text;
-        });
-        hand.start(20);
+        hand = std::make_unique<stationrig::BoxHand>(&boxes);
         return true;
     }
 
@@ -105,21 +99,12 @@ struct Station {
         MouldingMachine::Timing timing;
         timing.closedMs = 400;
         timing.openMs = 1200;
-        machine = std::make_unique<MouldingMachine>(sim, timing);
-        elapsed.start();
-        QObject::connect(&tick, &QTimer::timeout, [this, wasOpen = false]() mutable {
-            machine->tick(elapsed.elapsed());
-            const bool open = sim.inputs() & 1u;
-            if (open && !wasOpen) {
-                if (leaveNext)
-                    win->views[0]->camera->setValue(QString("leftBehind"), 100);
-                leaveNext = false;
-                for (int c = 0; c < numCamera; ++c)
-                    win->views[c]->camera->setValue(QString("trigger"), 100);
-            }
-            wasOpen = open;
+        tick = std::make_unique<stationrig::MachineTick>(sim, *win, timing, [this] {
+            if (leaveNext)
+                win->views[0]->camera->setValue(QString("leftBehind"), 100);
+            leaveNext = false;
         });
-        tick.start(5);
+        machine = &tick->machine;
     }
 
     // Detection 1 of camera 1: the part in the cavity (ROI 0) and the plate
@@ -182,8 +167,8 @@ struct Station {
 
     ~Station()
     {
-        tick.stop();
-        hand.stop();
+        tick.reset();
+        hand.reset();
         win.reset();
         sim.stop();
     }
@@ -303,7 +288,7 @@ void TstAlarmJourney::reDetectedAlarmKeepsItsImagesTogether()
     s.leaveNext = true;
     QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && (s.sim.outputs() & 5u) == 5u, 8000);
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->phase() == MouldingMachine::Phase::Held, 3000);
-    s.tick.stop(); // the machine stays held: no later cycle adds images
+    s.tick->stop(); // the machine stays held: no later cycle adds images
     const int okBefore = jpgs(ok), ngBefore = jpgs(ng);
     const int judged = gAllNum[0];
 

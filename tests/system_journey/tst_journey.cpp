@@ -6,6 +6,7 @@
 // the wire and in the files. Real time; every wait is bounded.
 #include "boardsim.h"
 #include "testsupport/finger.h"
+#include "testsupport/stationrig.h"
 #include "mouldingmachine.h"
 #include "simscene.h"
 #include "controller/controlport.h"
@@ -66,11 +67,10 @@ struct Station {
     TestEnv env;
     BoardSim sim;
     std::unique_ptr<ReDoWizard> win;
-    std::unique_ptr<MouldingMachine> machine;
-    QElapsedTimer elapsed;
-    QTimer tick, hand;
     QStringList boxes; // texts of the boxes the operator answered
-    bool answerYes = true;
+    std::unique_ptr<stationrig::BoxHand> hand;
+    std::unique_ptr<stationrig::MachineTick> tick;
+    MouldingMachine* machine = nullptr;
     std::vector<int> leaveNext; // cameras whose next opening shows a part
 
     bool start()
@@ -95,32 +95,16 @@ struct Station {
         win->cycle->StartDetect();
 
         // The operator answers every house box, noting its text.
-        BoxPrompt::installShared();
-        QObject::connect(&hand, &QTimer::timeout, [this] {
-            const QString text = finger::answerShownBox(answerYes);
-            if (!text.isNull())
-                boxes << text;
-        });
-        hand.start(20);
+        hand = std::make_unique<stationrig::BoxHand>(&boxes);
         MouldingMachine::Timing timing;
         timing.closedMs = 400;
         timing.openMs = 1200;
-        machine = std::make_unique<MouldingMachine>(sim, timing);
-        elapsed.start();
-        bool wasOpen = false;
-        QObject::connect(&tick, &QTimer::timeout, [this, wasOpen]() mutable {
-            machine->tick(elapsed.elapsed());
-            const bool open = sim.inputs() & 1u;
-            if (open && !wasOpen) {
-                for (int c : leaveNext)
-                    win->views[c]->camera->setValue(QString("leftBehind"), 100);
-                leaveNext.clear();
-                for (int c = 0; c < numCamera; ++c)
-                    win->views[c]->camera->setValue(QString("trigger"), 100);
-            }
-            wasOpen = open;
+        tick = std::make_unique<stationrig::MachineTick>(sim, *win, timing, [this] {
+            for (int c : leaveNext)
+                win->views[c]->camera->setValue(QString("leftBehind"), 100);
+            leaveNext.clear();
         });
-        tick.start(5);
+        machine = &tick->machine;
         return true;
     }
 
@@ -164,8 +148,7 @@ struct Station {
                 p.reCheckTimes = 0;
                 p.trigInDelay[0] = 1;
                 p.trigInDelay[1] = 3;
-                p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
-                p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+                stationrig::unattended(p);
                 int mould = 1;
                 p.deriveByMode(&mould);
                 if (!p.SaveDatatoFile())
@@ -179,8 +162,8 @@ struct Station {
 
     ~Station()
     {
-        tick.stop();
-        hand.stop();
+        tick.reset();
+        hand.reset();
         win.reset();
         sim.stop();
     }

@@ -132,6 +132,65 @@ inline void unattended(WizardPara& p)
     p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
 }
 
+// The hand at the panel: every 20 ms it touches YES (or OK) of a house box
+// that shows, or NO when `yes` is false, and notes the box's text in
+// `texts` when given. `answer` may be replaced by another finger's.
+class BoxHand
+{
+public:
+    explicit BoxHand(QStringList* texts = nullptr)
+    {
+        BoxPrompt::installShared();
+        QObject::connect(&m_timer, &QTimer::timeout, [this, texts] {
+            const QString text = answer(yes);
+            if (!text.isNull() && texts)
+                *texts << text;
+        });
+        m_timer.start(20);
+    }
+    void stop() { m_timer.stop(); }
+
+    bool yes = true;
+    std::function<QString(bool yes)> answer = finger::answerShownBox;
+
+private:
+    QTimer m_timer;
+};
+
+// The moulding machine in real time on the board simulator, ticked every
+// 5 ms: each time the mould opens, `atOpening` runs first (a part left
+// behind), then every camera of the window shoots.
+class MachineTick
+{
+public:
+    MachineTick(BoardSim& sim, ReDoWizard& win, const MouldingMachine::Timing& timing,
+                std::function<void()> atOpening = {})
+        : machine(sim, timing)
+    {
+        m_clock.start();
+        QObject::connect(&m_tick, &QTimer::timeout, [this, &sim, &win, atOpening] {
+            machine.tick(m_clock.elapsed());
+            const bool open = sim.inputs() & 1u;
+            if (open && !m_wasOpen) {
+                if (atOpening)
+                    atOpening();
+                for (int c = 0; c < numCamera; ++c)
+                    win.views[c]->camera->setValue(QString("trigger"), 100);
+            }
+            m_wasOpen = open;
+        });
+        m_tick.start(5);
+    }
+    void stop() { m_tick.stop(); }
+
+    MouldingMachine machine;
+
+private:
+    QTimer m_tick;
+    QElapsedTimer m_clock;
+    bool m_wasOpen = false;
+};
+
 // The window's semi-automatic run on the moulding machine: no passwords, no
 // alarm sound, NG images kept (an alarm's result code is "NG shown"), frames
 // only when the camera is told to shoot. The operator answers every house
@@ -142,7 +201,14 @@ class MouldRun
 {
 public:
     MouldRun(BoardSim& sim, ReDoWizard& win, CammerWidget& view, QStringList* boxTexts = nullptr)
-        : machine(sim, timing())
+        : m_hand(boxTexts)
+        , m_tick(sim, win, timing(), [this, &view] {
+            if (leaveNext)
+                view.camera->setValue(QString("leftBehind"), 100);
+            leaveNext = false;
+        })
+        , machine(m_tick.machine)
+        , answer(m_hand.answer)
     {
         WizardPara& p = *gpWPara;
         p.systemMode = 0;
@@ -157,28 +223,6 @@ public:
         view.camera->setTrigger(true);
         gpControlIO->InitIOThread();
         win.cycle->StartDetect();
-
-        BoxPrompt::installShared();
-        QObject::connect(&m_hand, &QTimer::timeout, [this, boxTexts] {
-            const QString text = answer(true);
-            if (!text.isNull() && boxTexts)
-                *boxTexts << text;
-        });
-        m_hand.start(20);
-
-        m_clock.start();
-        QObject::connect(&m_tick, &QTimer::timeout, [this, &sim, &view] {
-            machine.tick(m_clock.elapsed());
-            const bool open = sim.inputs() & 1u;
-            if (open && !m_wasOpen) {
-                if (leaveNext)
-                    view.camera->setValue(QString("leftBehind"), 100);
-                leaveNext = false;
-                view.camera->setValue(QString("trigger"), 100);
-            }
-            m_wasOpen = open;
-        });
-        m_tick.start(5);
     }
 
     void stop()
@@ -186,12 +230,6 @@ public:
         m_tick.stop();
         m_hand.stop();
     }
-
-    MouldingMachine machine;
-    bool leaveNext = false;
-    // The hand at the panel: touches YES (or OK) of a box that shows and
-    // returns its text, a null string when none shows.
-    std::function<QString(bool yes)> answer = finger::answerShownBox;
 
 private:
     static MouldingMachine::Timing timing()
@@ -202,9 +240,15 @@ private:
         return t;
     }
 
-    QTimer m_hand, m_tick;
-    QElapsedTimer m_clock;
-    bool m_wasOpen = false;
+    BoxHand m_hand;
+    MachineTick m_tick;
+
+public:
+    MouldingMachine& machine;
+    bool leaveNext = false;
+    // The hand at the panel: touches YES (or OK) of a box that shows and
+    // returns its text, a null string when none shows.
+    std::function<QString(bool yes)>& answer;
 };
 
 } // namespace stationrig
