@@ -18,10 +18,12 @@
 #include <QMutex>
 #include <QSaveFile>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QThread>
 
 #include <glog/logging.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -177,6 +179,39 @@ bool OperationRecords::ensureOpen()
     if (!m_prepared)
         LOG(ERROR) << "journal: " << kDbFile << " takes no entries: " << m_insert.lastError().text().toStdString();
     return m_prepared;
+}
+
+bool OperationRecords::readRows(const QString& path, QVector<Row>* rows)
+{
+    rows->clear();
+    if (!QFile::exists(path))
+        return true;
+    static std::atomic<int> serial{0};
+    const QString name = QStringLiteral("recordread_%1").arg(serial++);
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            // SELECT *: a file from before the kind column has none.
+            ok = q.exec(QStringLiteral("SELECT * FROM RECORD ORDER BY rowid"));
+            if (ok) {
+                const QSqlRecord cols = q.record();
+                const int time = cols.indexOf("recordtime"), level = cols.indexOf("recordpassword"),
+                          text = cols.indexOf("remarks"), type = cols.indexOf("recordtype");
+                auto col = [&q](int i) { return i < 0 ? QString() : q.value(i).toString(); };
+                while (q.next())
+                    rows->append(Row{col(time), col(level), col(text), col(type)});
+            } else {
+                LOG(WARNING) << "journal: " << path.toStdString() << ": " << q.lastError().text().toStdString();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
 }
 
 bool OperationRecords::InsertRecord(const QString& text, const QString& type)

@@ -3,6 +3,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+#include <QVector>
 
 class ViewWatch2ZEL;
 
@@ -29,6 +30,16 @@ public:
     static const char* const kTemplate;   // "RECORDNULL.db"
     static const char* const kArchiveDir; // "RECORD"
     static const char* const kDayFile;    // "time.txt"
+
+    // One stored entry.
+    struct Row {
+        QString time, level, text, type;
+    };
+    // The entries of a journal file (today's or an archived day's), oldest
+    // first, read on a read-only connection of the caller's own, so any
+    // thread may ask. False when the file exists but cannot be read; a
+    // missing file has no entries.
+    static bool readRows(const QString& path, QVector<Row>* rows);
 
     // Appends one entry. True when the row is stored (or, from another
     // thread, handed over to be stored); an entry that cannot be stored is

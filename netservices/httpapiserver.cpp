@@ -16,9 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QThread>
 
 #include <httplib.h>
@@ -430,34 +427,16 @@ void HttpApiServer::httpapi__get_operation_record(const httplib::Request& req, h
     const QString file = day == current ? QString::fromLatin1(OperationRecords::kDbFile)
                                         : QDir(QString::fromLatin1(OperationRecords::kArchiveDir))
                                               .filePath(day + QStringLiteral(".db"));
-    QJsonArray rows;
-    if (QFile::exists(file)) {
-        static std::atomic<int> serial{0};
-        const QString name = QStringLiteral("httpRecord%1").arg(serial++);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(file);
-            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
-            QSqlQuery q(db);
-            if (!db.open() || !q.exec(QStringLiteral("SELECT * FROM RECORD ORDER BY rowid"))) {
-                fail(res, 500, QStringLiteral("the journal of %1 could not be read").arg(day));
-            } else {
-                const QSqlRecord cols = q.record();
-                const int time = cols.indexOf("recordtime"), level = cols.indexOf("recordpassword"),
-                          text = cols.indexOf("remarks"), type = cols.indexOf("recordtype");
-                auto col = [&q](int i) { return i < 0 ? QString() : q.value(i).toString(); };
-                while (q.next())
-                    rows.append(QJsonObject{{"recordtime", col(time)},
-                                            {"recordpassword", col(level)},
-                                            {"remarks", col(text)},
-                                            {"recordtype", col(type)}});
-            }
-            q = QSqlQuery();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        if (res.status == 500)
-            return;
+    QVector<OperationRecords::Row> stored;
+    if (!OperationRecords::readRows(file, &stored)) {
+        fail(res, 500, QStringLiteral("the journal of %1 could not be read").arg(day));
+        return;
     }
+    QJsonArray rows;
+    for (const OperationRecords::Row& r : stored)
+        rows.append(QJsonObject{{"recordtime", r.time},
+                                {"recordpassword", r.level},
+                                {"remarks", r.text},
+                                {"recordtype", r.type}});
     answer(res, 200, QJsonObject{{"date", day}, {"records", rows}});
 }

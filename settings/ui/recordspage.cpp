@@ -1,23 +1,20 @@
 #include "settings/ui/recordspage.h"
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
-#include "frame/dbconfighelpers.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 
+#include <QDate>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPainter>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <glog/logging.h>
 
 RecordsPage::RecordsPage(QWidget* parent)
     : QWidget(parent)
@@ -94,28 +91,16 @@ void RecordsPage::showDay(int i)
     m_table->setRowCount(0);
     if (i < 0 || i >= m_files.size())
         return;
-    const QString name = QStringLiteral("recordview");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(m_files[i]);
-        if (QFile::exists(m_files[i]) && db.open()) {
-            addColumnIfNotExists(db, QStringLiteral("RECORD"), QStringLiteral("recordtype"), QStringLiteral("TEXT"));
-            QSqlQuery q(db);
-            if (q.exec(QStringLiteral("SELECT recordtime, recordpassword, remarks FROM RECORD ORDER BY rowid DESC"))) {
-                while (q.next()) {
-                    const int r = m_table->rowCount();
-                    m_table->insertRow(r);
-                    for (int c = 0; c < 3; ++c)
-                        m_table->setItem(r, c, new QTableWidgetItem(q.value(c).toString()));
-                }
-            } else {
-                LOG(WARNING) << "records page: " << m_files[i].toStdString() << ": "
-                             << q.lastError().text().toStdString();
-            }
-        }
-        db.close();
+    QVector<OperationRecords::Row> rows;
+    OperationRecords::readRows(m_files[i], &rows);
+    // Newest first.
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row) {
+        const int r = m_table->rowCount();
+        m_table->insertRow(r);
+        const QString cells[3] = {row->time, row->level, row->text};
+        for (int c = 0; c < 3; ++c)
+            m_table->setItem(r, c, new QTableWidgetItem(cells[c]));
     }
-    QSqlDatabase::removeDatabase(name);
     m_table->resizeRowsToContents();
 }
 
