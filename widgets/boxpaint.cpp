@@ -95,7 +95,7 @@ QString msg(int m)
 
 void AskingWindow::boxShown(QWidget* box)
 {
-    box->raise();
+    box->raise(); // over any page of the main window it was asked from
     QWidget* active = QApplication::activeWindow();
     if (active && active != box->window())
         m_asker = active;

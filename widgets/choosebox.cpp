@@ -56,9 +56,8 @@ void ChooseBox::paintEvent(QPaintEvent*)
 
 void ChooseBox::showEvent(QShowEvent* e)
 {
-    m_asker.boxShown(this);
     QDialog::showEvent(e);
-    raise(); // over any page of the main window it was asked from
+    m_asker.boxShown(this);
 }
 
 void ChooseBox::hideEvent(QHideEvent* e)

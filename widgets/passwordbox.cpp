@@ -158,11 +158,8 @@ void PasswordBox::showEvent(QShowEvent* e)
     setGeometry(boxpaint::boxGeometry());
     m_field->clear();
     m_field->setPlaceholderText(boxpaint::msg(125));
-    m_asker.boxShown(this);
     QDialog::showEvent(e);
-    // A child of the main window would open under a page shown over it
-    // (the settings window asking for the factory login).
-    raise();
+    m_asker.boxShown(this);
 }
 
 void PasswordBox::hideEvent(QHideEvent* e)

@@ -72,9 +72,8 @@ void WarnBox::showEvent(QShowEvent* e)
         if (offSec > 0 && gpWin->screenOffTimer)
             gpWin->screenOffTimer->start(offSec * 1000);
     }
-    m_asker.boxShown(this);
     QDialog::showEvent(e);
-    raise(); // over any page of the main window it was asked from
+    m_asker.boxShown(this);
 }
 
 void WarnBox::hideEvent(QHideEvent* e)
