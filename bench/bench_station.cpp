@@ -14,9 +14,12 @@
 //    cent of one core (the simulated cameras render on their own threads);
 //  - alignment on (angleCorrect) per 1280 x 1024 camera;
 //  - a sweep of machine paces (30 to 600 openings a minute) with two mono
-//    1280 x 1024 and eight colour 2448 x 2048 cameras: openings decided and
-//    the trigger-to-decision median and 95th percentile at each pace, and
-//    the side-by-side inspection of all cameras (InspectAll) of one frame.
+//    1280 x 1024 and eight colour 2448 x 2048 cameras on the machine's
+//    trigger: openings decided, the trigger-to-decision median and 95th
+//    percentile, CPU and resident memory at each pace; CPU and resident
+//    memory of the same station idle (cameras running free, no machine);
+//    and the side-by-side inspection of all cameras (InspectAll) of one
+//    frame.
 // Run it with `taskset -c 0,1` for the two-core figures.
 #include "cyclebench.h"
 #include "mouldingmachine.h"
@@ -73,6 +76,17 @@ double threadCpuMs()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+double residentMb()
+{
+    QFile f("/proc/self/status");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
 }
 
 double processCpuMs()
@@ -211,12 +225,25 @@ struct Station {
             CammerWidget* v = win->views[c];
             if (!v || !v->camera || !v->recong)
                 return false;
-            v->camera->setTrigger(triggered);
             v->recong->VarTrain(1);
         }
+        setTriggered(triggered);
         gpControlIO->InitIOThread();
         win->cycle->StartDetect();
         return true;
+    }
+
+    // The cameras on the machine's trigger, as the station sets them with
+    // the camera-trigger setting, or running free.
+    void setTriggered(bool on)
+    {
+        gpWPara->extTrigger = on ? 1 : 0;
+        for (int c = 0; c < numCamera; ++c) {
+            CammerWidget* v = win->views[c];
+            v->camera->setTrigger(on);
+            if (!on)
+                v->CameraStart();
+        }
     }
 
     // Every camera's first frame, judged: a good frame must pass, or the
@@ -244,6 +271,7 @@ struct Station {
 struct RateFigures {
     int machineCycles = 0, decided = 0, late = 0, samples = 0;
     int64_t heldMs = 0;
+    double cpuPct = 0, rssMb = 0; // of the process while the machine ran
     double toDecisionMedian = 0, toDecisionP95 = 0, toDecisionMax = 0;
 };
 
@@ -285,6 +313,8 @@ RateFigures runMachine(Station& s, int periodMs, int cycles)
                 std::this_thread::sleep_for(std::chrono::microseconds(250));
             }
         });
+    const double cpu0 = processCpuMs();
+    const auto wall0 = SteadyClock::now();
     std::thread machine([&] {
         const int64_t t0 = steadyMs();
         int64_t rise = -1;
@@ -313,8 +343,11 @@ RateFigures runMachine(Station& s, int periodMs, int cycles)
     machine.join();
     for (std::thread& t : shooters)
         t.join();
+    const double cpuPct = 100.0 * (processCpuMs() - cpu0) / std::max(1.0, Ms(SteadyClock::now() - wall0).count());
     spin(300); // the last decision reaches the counters
     RateFigures r;
+    r.cpuPct = cpuPct;
+    r.rssMb = residentMb();
     r.machineCycles = m.cycles();
     r.decided = gAllCycleNum[0] - decided0;
     r.late = m.lateClamps();
@@ -414,8 +447,6 @@ void BM_IdleTwoMonoCamerasAndAlignment(benchmark::State& st)
         st.SkipWithError("station did not come up");
         return;
     }
-    for (int c = 0; c < 2; ++c)
-        s.win->views[c]->CameraStart();
     spin(1000);
     double gui = 0, all = 0, seconds = 5;
     std::vector<double> align;
@@ -454,10 +485,22 @@ void BM_PaceSweep(benchmark::State& st)
     const bool colour = st.range(1) != 0;
     const int w = colour ? 2448 : 1280, h = colour ? 2048 : 1024;
     Station s;
-    if (!s.up(n, w, h, colour, true, 0, 0)) {
+    if (!s.up(n, w, h, colour, false, 0, 0)) {
         st.SkipWithError("station did not come up");
         return;
     }
+    // Idle: the cameras running free at 10 frames a second, no machine.
+    spin(1000);
+    const double cpu0 = processCpuMs();
+    const auto wall0 = SteadyClock::now();
+    spin(4000);
+    const double idleCpu = 100.0 * (processCpuMs() - cpu0) / Ms(SteadyClock::now() - wall0).count();
+    const double idleRss = residentMb();
+    fprintf(stderr, "%d %s cameras idle: CPU %.1f %% of a core, RSS %.0f MB\n", n, colour ? "colour" : "mono", idleCpu,
+            idleRss);
+    st.counters["idle_cpu_pct"] = idleCpu;
+    st.counters["idle_rss_mb"] = idleRss;
+    s.setTriggered(true);
     spin(500);
     const std::vector<CameraViewState*> views = s.firstFrames();
     std::vector<double> inspectAll;
@@ -467,14 +510,16 @@ void BM_PaceSweep(benchmark::State& st)
             const int cycles = std::clamp(12000 / period, 8, 60);
             const RateFigures r = runMachine(s, period, cycles);
             fprintf(stderr, "%d %s cameras, %3d/min: machine %d, decided %d, late %d, trigger to decision median %.0f ms, "
-                            "p95 %.0f ms, max %.0f ms\n",
+                            "p95 %.0f ms, max %.0f ms; CPU %.0f %% of a core, RSS %.0f MB\n",
                     n, colour ? "colour" : "mono", perMinute, r.machineCycles, r.decided, r.late, r.toDecisionMedian,
-                    r.toDecisionP95, r.toDecisionMax);
+                    r.toDecisionP95, r.toDecisionMax, r.cpuPct, r.rssMb);
             const QString at = QString::number(perMinute);
             st.counters[("decided_" + at).toStdString()] = r.decided;
             st.counters[("missed_" + at).toStdString()] = std::max(0, r.machineCycles - r.decided) + r.late;
             st.counters[("median_ms_" + at).toStdString()] = r.toDecisionMedian;
             st.counters[("p95_ms_" + at).toStdString()] = r.toDecisionP95;
+            st.counters[("cpu_pct_" + at).toStdString()] = r.cpuPct;
+            st.counters[("rss_mb_" + at).toStdString()] = r.rssMb;
         }
         // Every camera's inspection of its last frame side by side, then
         // taken up in camera order as the cycle does.

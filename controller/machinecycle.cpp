@@ -13,6 +13,8 @@
 #include "inspection/cameraviewstate.h"
 #include "inspection/cammerrecong.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMutexLocker>
 #include <QTimer>
 
@@ -23,10 +25,17 @@
 
 using namespace cyclerules;
 
+namespace {
+// Between polls the cameras are asked this often for a triggered frame (a
+// grab without one costs a lock and nothing else).
+constexpr int kFrameWatchMs = 2;
+} // namespace
+
 MachineCycle::MachineCycle(CycleHooks* hooks, QObject* parent)
     : QObject(parent)
     , m_hooks(hooks)
     , m_poll(this, [this] { Run(); })
+    , m_frameWatch(this, [this] { watchFrames(); }, true)
     , m_reCheck(this, [this] { ReCheck(); })
     , m_reDetect(this, [this] { reDetect(); })
     , m_okShow(this, [this] { TimerShow(); })
@@ -42,6 +51,8 @@ MachineCycle::MachineCycle(CycleHooks* hooks, QObject* parent)
         m_debounce[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerCheckInput(i); });
         m_delay[i] = std::make_unique<CycleTimer>(this, [this, i] { TimerUp(i); }, true);
     }
+    if (QCoreApplication* app = QCoreApplication::instance())
+        app->installEventFilter(this);
 }
 
 MachineCycle::~MachineCycle() = default;
@@ -91,6 +102,91 @@ void MachineCycle::endPoll(int nextMs)
     m_poll.start(nextMs);
     if (gpControlIO)
         gpControlIO->updateThreadProtectTiming();
+    if (judgesOnArrival()) {
+        if (!m_frameWatch.isActive())
+            m_frameWatch.start(kFrameWatchMs);
+    } else {
+        m_frameWatch.stop();
+    }
+}
+
+bool MachineCycle::judgesOnArrival() const
+{
+    const MainState& w = *gpWin;
+    return P().extTrigger && detecting() && w.detectState != 2 && !w.reCheckFlag && !w.productAlarm
+        && m_heldDetect < 0 && !m_cams.empty() && CameraCheck();
+}
+
+int MachineCycle::arrivalDetection() const
+{
+    const WizardPara& p = P();
+    const int m = mode();
+    const bool pairs = m == 1 || m == 2;
+    const int count = pairs ? 2 : gDNum;
+    int first = -1;
+    for (int i = 0; i < count && i < 8; ++i) {
+        const int d = (pairs && gpWin->curMould == 0) ? i + 2 : i;
+        if (!p.detectEnabled[d])
+            continue;
+        const int inspected = inspectedDetection(d);
+        if (first < 0)
+            first = inspected;
+        if (pending()[pairDetection(inspected)])
+            return inspected;
+    }
+    return first;
+}
+
+bool MachineCycle::takeFrames()
+{
+    const WizardPara& p = P();
+    std::vector<CameraViewState*> arrived;
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        if (m_hooks->grab(int(c))) {
+            ++m_frames[c];
+            if (p.extTrigger && gpWin->detectState != 2)
+                m_newImageMask |= 1u << c;
+            arrived.push_back(m_cams[c]);
+        }
+    }
+    if (!arrived.empty() && judgesOnArrival()) {
+        const int d = arrivalDetection();
+        if (d >= 0)
+            CammerRecong::InspectAll(arrived, d);
+    }
+    return !arrived.empty();
+}
+
+void MachineCycle::watchFrames()
+{
+    // Inside a poll (a box's nested loop) the poll takes the frames.
+    if (m_inRun)
+        return;
+    if (!judgesOnArrival()) {
+        m_frameWatch.stop();
+        return;
+    }
+    // The poll counts what came: all cameras new may start a cycle.
+    if (takeFrames())
+        m_poll.start(1);
+}
+
+bool MachineCycle::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::TouchBegin:
+    case QEvent::TouchEnd:
+    case QEvent::KeyPress:
+        for (CameraViewState* v : m_cams)
+            if (v && v->recong)
+                v->recong->DropPrepared();
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------------------
@@ -159,13 +255,7 @@ void MachineCycle::Run()
         w.gisSafeDoorOpen = gpControlIO->IOState(0, 1) != 0;
 
     // 3. frames
-    for (size_t c = 0; c < m_cams.size(); ++c) {
-        if (m_hooks->grab(int(c))) {
-            ++m_frames[c];
-            if (p.extTrigger && w.detectState != 2)
-                m_newImageMask |= 1u << c;
-        }
-    }
+    takeFrames();
 
     // 4. cameras
     if (!CameraCheck()) {

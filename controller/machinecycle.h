@@ -140,10 +140,32 @@ private:
     int nextStepWithGroup(int from) const;
     void heldDetectionRuns();
 
+    // Takes every camera's new frame, if any; with the cameras on the
+    // machine's trigger the new frames are judged at once. True when a
+    // frame came.
+    bool takeFrames();
+    // Cameras on the machine's trigger, detecting, no alarm, re-check or
+    // held detection: a frame that arrives belongs to the coming decision.
+    bool judgesOnArrival() const;
+    // The detection the coming decision on newly arrived frames inspects:
+    // the first enabled one still pending in the cycle, else the first
+    // enabled one; -1 when none.
+    int arrivalDetection() const;
+    void watchFrames();
+
+protected:
+    // An operator's touch or key may change what a frame is judged
+    // against: a frame judged ahead is judged again at the decision.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     CycleHooks* m_hooks;
     std::vector<CameraViewState*> m_cams;
 
     CycleTimer m_poll;
+    // Looks for triggered frames between polls, so that each is judged
+    // as it arrives rather than at the next input edge.
+    CycleTimer m_frameWatch;
     std::unique_ptr<CycleTimer> m_debounce[8];
     std::unique_ptr<CycleTimer> m_delay[8];
     CycleTimer m_reCheck;

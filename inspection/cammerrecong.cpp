@@ -163,9 +163,14 @@ void CammerRecong::publish(const param_roi& roi)
         ZEV_NETMN::instance()->setRoi(roi);
 }
 
+bool CammerRecong::preparedFor(int d) const
+{
+    return m_prepared >= 0 && m_prepared == d && view && m_preparedFrame == view->frameBuffer.version();
+}
+
 bool CammerRecong::takePrepared(int d)
 {
-    const bool taken = m_prepared == d;
+    const bool taken = preparedFor(d);
     m_prepared = -1;
     if (!taken) {
         m_waitingRecords.clear();
@@ -176,13 +181,13 @@ bool CammerRecong::takePrepared(int d)
 
 void CammerRecong::InspectAll(const std::vector<CameraViewState*>& views, int d)
 {
-    if (d < 0 || d >= kDetections || QThreadPool::globalInstance()->maxThreadCount() < 2)
+    if (d < 0 || d >= kDetections)
         return;
     std::vector<CammerRecong*> engines;
     for (CameraViewState* v : views)
-        if (v && v->recong && v->recong->view == v)
+        if (v && v->recong && v->recong->view == v && !v->recong->preparedFor(d))
             engines.push_back(v->recong);
-    if (engines.size() < 2)
+    if (engines.empty())
         return;
     for (CammerRecong* e : engines) {
         e->takePrepared(-1);
@@ -190,14 +195,19 @@ void CammerRecong::InspectAll(const std::vector<CameraViewState*>& views, int d)
         e->m_showFrame = e->view->showsInspectedFrame();
         e->m_onWorker = true;
     }
-    QtConcurrent::blockingMap(engines, [d](CammerRecong* e) {
+    const auto inspect = [d](CammerRecong* e) {
         e->HomoTransShape(d);
         e->shapeMatch(d);
         e->judge(d);
-    });
+    };
+    if (engines.size() == 1 || QThreadPool::globalInstance()->maxThreadCount() < 2)
+        std::for_each(engines.begin(), engines.end(), inspect);
+    else
+        QtConcurrent::blockingMap(engines, inspect);
     for (CammerRecong* e : engines) {
         e->m_onWorker = false;
         e->m_prepared = d;
+        e->m_preparedFrame = e->view->frameBuffer.version();
     }
 }
 
@@ -685,8 +695,8 @@ void CammerRecong::ShapeMatch()
     if (!view)
         return;
     const int d = std::clamp(gpWin ? gpWin->curDetect : 0, 0, kDetections - 1);
-    if (m_prepared == d)
-        return; // positioned on a worker already
+    if (preparedFor(d))
+        return; // positioned ahead already
     shapeMatch(d);
 }
 
@@ -844,8 +854,8 @@ bool CammerRecong::HomoTransShape(int d)
 {
     if (!view || d < 0 || d >= kDetections)
         return true;
-    if (!m_onWorker && m_prepared == d)
-        return true; // aligned on a worker already
+    if (!m_onWorker && preparedFor(d))
+        return true; // aligned ahead already
     if (!m_onWorker)
         takePrepared(-1);
     CameraViewState& v = *view;

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <vector>
 
 class CammerSingleton;
@@ -61,7 +62,13 @@ public:
     // ShapeMatch() and Run(d), as the cycle calls them in camera order, then
     // do no work again and Run(d) hands on what waited. Any other call drops
     // the prepared result. Cameras without an engine are left alone.
+    //
+    // A camera whose frame was already judged for d this way (and not
+    // grabbed anew since) is left as it is: the cycle judges each frame as
+    // it arrives and the decision only takes the verdicts up.
     static void InspectAll(const std::vector<CameraViewState*>& views, int d);
+    // Drops what was judged ahead: the next inspection judges again.
+    void DropPrepared() { takePrepared(-1); }
 
     // The frame box of ROI r of detection d in store s, clipped to the frame,
     // and the matching part of its box-sized mask (empty when mask is empty or
@@ -108,6 +115,8 @@ private:
     void greyCovers(const cv::Rect& box);
     // The prepared inspection of d is taken (true) or dropped.
     bool takePrepared(int d);
+    // A prepared inspection of d on the frame the view holds now.
+    bool preparedFor(int d) const;
 
     cv::Mat m_normalised; // brightness-matched grey frame, reused
     // Boxes of the defect mask this engine marked since it last cleared it.
@@ -122,6 +131,7 @@ private:
     bool m_greyWhole = false;
     // A prepared inspection (InspectAll) and what waits for the GUI thread.
     int m_prepared = -1;
+    std::uint64_t m_preparedFrame = 0; // the grab buffer's version it judged
     bool m_onWorker = false;
     bool m_showFrame = false;
     QStringList m_waitingRecords;

@@ -126,6 +126,7 @@ CycleRig::CycleRig(int cameras)
         auto engine = std::make_unique<CammerRecong>(store.get(), v.get());
         for (int d = 0; d < 4; ++d)
             engine->VarTrain(d);
+        v->recong = engine.get(); // as each view holds its camera's engine
         cams.push_back(cam);
         views.push_back(std::move(v));
         stores.push_back(std::move(store));
@@ -160,8 +161,11 @@ CycleRig::~CycleRig()
 bool CycleRig::grab(int camera)
 {
     CameraViewState& v = *views[size_t(camera)];
-    if (!cams[size_t(camera)]->grab(v.frameBuffer.data()))
+    // As the view grabs: a poll without a new frame leaves the frame as it was.
+    if (!cams[size_t(camera)]->grab(v.frameBuffer.overwrite())) {
+        v.frameBuffer.keepPrevious();
         return false;
+    }
     std::memcpy(v.displayBuffer.data(), v.frameBuffer.data(), v.frameBuffer.size());
     return true;
 }

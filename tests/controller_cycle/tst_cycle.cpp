@@ -51,6 +51,7 @@ class TstCycle : public QObject
 private slots:
     void initTestCase();
     void okAndNgCyclesOnTheMachine();
+    void triggeredFramesAreJudgedAsTheyArrive();
     void timedRules();
     void limitsModesAndPulses();
     void sidesOfModes1And2();
@@ -166,6 +167,63 @@ void TstCycle::okAndNgCyclesOnTheMachine()
     rig.runUntil([&] { return rig.machine->phase() == MouldingMachine::Phase::Held; }, 8000);
     QCOMPARE(rig.machine->phase(), MouldingMachine::Phase::Held);
     QCOMPARE(gAllCycleNum[0], 3); // the held opening counts nothing
+}
+
+// Cameras on the machine's trigger: each frame is judged when it arrives,
+// the decision at the ejector input only takes the verdicts up, and an
+// operator's key or touch in between has the decision judge again.
+void TstCycle::triggeredFramesAreJudgedAsTheyArrive()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    gpWPara->extTrigger = 1;
+    gpWPara->trigInDelay[1] = 3;
+    gpWPara->reCheckTimes = 0;
+    rig.byHand();
+    // The cameras render on their own threads: wait in real time.
+    const auto until = [&](const std::function<bool()>& pred) {
+        QElapsedTimer t;
+        t.start();
+        while (!pred() && t.elapsed() < 5000) {
+            rig.run(10);
+            QThread::msleep(1);
+        }
+        return pred();
+    };
+
+    // A part left behind before camera 2: NG the moment its frame is in,
+    // nothing on the wire or in the alarm state until the decision.
+    rig.set({0}, true, 20);
+    rig.shoot({1});
+    QVERIFY(until([&] { return !rig.views[1]->isOK; }));
+    QVERIFY(rig.views[0]->isOK);
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(rig.wire() & 4u, 0u);
+    rig.set({2}, true, 400);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.inspected.mid(rig.inspected.size() - 2), (QList<QPoint>{{0, 1}, {1, 1}}));
+    QCOMPARE(rig.state->records.last(), QString("run: Camera 2Alarm"));
+    QCOMPARE(rig.wire() & 5u, 5u);
+    rig.set({0, 2}, false, 100);
+    rig.shoot();
+    rig.set({1}, true, 200);
+    rig.set({1}, false, 100);
+    QCOMPARE(gpWin->detectState, 0);
+
+    // Judged NG ahead; then a key press, and the limit the operator set
+    // lets the part pass: the decision judges the frame again.
+    rig.set({0}, true, 20);
+    rig.shoot({0});
+    QVERIFY(until([&] { return !rig.views[0]->isOK; }));
+    QObject target;
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QCoreApplication::sendEvent(&target, &key);
+    for (int r = 0; r < rig.stores[0]->roiCount[1]; ++r)
+        rig.stores[0]->paramB[100 + r] = 1 << 30;
+    rig.set({2}, true, 400);
+    QCOMPARE(gpWin->detectState, 1);
+    QVERIFY(rig.views[0]->isOK);
+    QCOMPARE(rig.wire() & 5u, 0u);
 }
 
 // Debounce, input-2 ignore count, shared input with delays 10 and 5, delay 0,
