@@ -5,7 +5,7 @@
 //  - eight colour 2448 x 2048 cameras at 600 cycles a minute: openings the
 //    station missed (machine cycles without a decision, clamps too late),
 //    the time it held the mould, and the trigger-to-decision time on the wire
-//    (ejector input rising to the clamp preset dropping at the OK decision);
+//    (ejector input rising to the cycle's decision, read as it is counted);
 //  - one camera's inspection (alignment, positioning, judging) of such a frame;
 //  - the hue and grey conversion of one 2448 x 2048 colour frame against a
 //    plain OpenCV pass (BGRA to grey) over the same frame;
@@ -54,6 +54,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -286,7 +288,8 @@ double percentile95(std::vector<double> v)
 // The machine runs `cycles` cycles of periodMs on its own thread. The cameras
 // are shot as the mould opens (input 0), as their hardware trigger would;
 // the detection starts when the ejector is back (input 2, half-way through
-// the open time) and its clamp preset (output 0) drops at the OK decision.
+// the open time); the time to the decision runs from that input's rise to
+// the cycle's count.
 RateFigures runMachine(Station& s, int periodMs, int cycles)
 {
     MouldingMachine::Timing t;
@@ -301,49 +304,69 @@ RateFigures runMachine(Station& s, int periodMs, int cycles)
     std::atomic<bool> done{false};
     // Each camera's trigger line: the frames are taken side by side.
     std::vector<std::thread> shooters;
-    std::atomic<int> shots{0};
+    std::mutex shotMx;
+    std::condition_variable shot;
+    int shots = 0;
     for (CameraInterface* cam : cams)
         shooters.emplace_back([&, cam] {
             int seen = 0;
+            std::unique_lock<std::mutex> lk(shotMx);
             while (!done) {
+                shot.wait_for(lk, std::chrono::milliseconds(50), [&] { return shots > seen || done; });
                 if (shots > seen) {
                     seen = shots;
+                    lk.unlock();
                     cam->softTrigger();
+                    lk.lock();
                 }
-                std::this_thread::sleep_for(std::chrono::microseconds(250));
             }
         });
     const double cpu0 = processCpuMs();
     const auto wall0 = SteadyClock::now();
+    // The machine's own polling is not the station's: its CPU is taken off.
+    double machineCpu = 0;
     std::thread machine([&] {
+        const double own0 = threadCpuMs();
         const int64_t t0 = steadyMs();
-        int64_t rise = -1;
-        bool open = false, ejector = false, clamp = false;
+        int64_t rise = -1, riseNs = 0;
+        int lastCounted = __atomic_load_n(&gAllCycleNum[0], __ATOMIC_RELAXED);
+        bool open = false, ejector = false;
         while (!m.done() && steadyMs() - t0 < int64_t(cycles) * periodMs * 4 + 10000) {
             const int64_t now = steadyMs();
             m.tick(now);
             const unsigned in = s.sim.inputs();
-            if ((in & 1u) && !open)
+            if ((in & 1u) && !open) {
+                std::lock_guard<std::mutex> lk(shotMx);
                 ++shots;
+                shot.notify_all();
+            }
             open = in & 1u;
-            if ((in & 4u) && !ejector)
+            if ((in & 4u) && !ejector) {
                 rise = now;
+                riseNs = SteadyClock::now().time_since_epoch().count();
+            }
             ejector = in & 4u;
-            const bool c = s.sim.outputs() & 1u;
-            if (clamp && !c && rise >= 0) {
-                toDecision.push_back(double(now - rise));
+            // The decision: the cycle counted. A decision made before the
+            // ejector input shows on the wire as no clamp preset at all.
+            const int counted = __atomic_load_n(&gAllCycleNum[0], __ATOMIC_RELAXED);
+            if (counted != lastCounted && rise >= 0) {
+                toDecision.push_back(double(SteadyClock::now().time_since_epoch().count() - riseNs) / 1e6);
                 rise = -1;
             }
-            clamp = c;
+            lastCounted = counted;
             std::this_thread::sleep_for(std::chrono::microseconds(250));
         }
+        machineCpu = threadCpuMs() - own0;
         done = true;
+        std::lock_guard<std::mutex> lk(shotMx);
+        shot.notify_all();
     });
     runEventsUntil(done);
     machine.join();
     for (std::thread& t : shooters)
         t.join();
-    const double cpuPct = 100.0 * (processCpuMs() - cpu0) / std::max(1.0, Ms(SteadyClock::now() - wall0).count());
+    const double cpuPct =
+        100.0 * (processCpuMs() - cpu0 - machineCpu) / std::max(1.0, Ms(SteadyClock::now() - wall0).count());
     spin(300); // the last decision reaches the counters
     RateFigures r;
     r.cpuPct = cpuPct;
