@@ -76,31 +76,47 @@ std::vector<cv::DMatch> ImgHomoTrans::matchTemplate(float matchConf) const
         }
     };
     const int n = frame.rows, m = tmpl.rows;
-    std::vector<Two> cols(size_t(m), Two{inf, inf, -1});
-    std::vector<int> taken(size_t(n), -1); // the template keypoint a frame keypoint is paired with one way
-    // Rows in blocks: a feature-rich frame never holds the whole table.
-    const int block = 256;
-    cv::Mat dist;
-    for (int r0 = 0; r0 < n; r0 += block) {
-        const int r1 = std::min(n, r0 + block);
-        cv::batchDistance(frame.rowRange(r0, r1), tmpl, dist, CV_32F, cv::noArray(), cv::NORM_L2);
-        for (int i = r0; i < r1; ++i) {
-            const float* row = dist.ptr<float>(i - r0);
-            Two best{inf, inf, -1};
-            for (int j = 0; j < m; ++j) {
-                best.offer(row[j], j);
-                cols[size_t(j)].offer(row[j], i);
-            }
-            if (m >= 2 && best.d0 < ratio * best.d1) {
-                out.emplace_back(i, best.i0, best.d0);
-                taken[size_t(i)] = best.i0;
+    // Rows in blocks, side by side: a feature-rich frame never holds the
+    // whole table, and each block keeps the two nearest rows of every column
+    // for the way back, merged in row order below.
+    const int block = 256, blocks = (n + block - 1) / block;
+    std::vector<int> nearest(size_t(n), -1); // the template keypoint a frame keypoint is paired with one way
+    std::vector<float> nearestDist(size_t(n), 0.f);
+    std::vector<std::vector<Two>> blockCols(static_cast<size_t>(blocks));
+    cv::parallel_for_(cv::Range(0, blocks), [&](const cv::Range& range) {
+        cv::Mat dist;
+        for (int b = range.start; b < range.end; ++b) {
+            const int r0 = b * block, r1 = std::min(n, r0 + block);
+            std::vector<Two>& cols = blockCols[size_t(b)];
+            cols.assign(size_t(m), Two{inf, inf, -1});
+            cv::batchDistance(frame.rowRange(r0, r1), tmpl, dist, CV_32F, cv::noArray(), cv::NORM_L2);
+            for (int i = r0; i < r1; ++i) {
+                const float* row = dist.ptr<float>(i - r0);
+                Two best{inf, inf, -1};
+                for (int j = 0; j < m; ++j) {
+                    best.offer(row[j], j);
+                    cols[size_t(j)].offer(row[j], i);
+                }
+                if (m >= 2 && best.d0 < ratio * best.d1) {
+                    nearest[size_t(i)] = best.i0;
+                    nearestDist[size_t(i)] = best.d0;
+                }
             }
         }
-    }
+    });
+    for (int i = 0; i < n; ++i)
+        if (nearest[size_t(i)] >= 0)
+            out.emplace_back(i, nearest[size_t(i)], nearestDist[size_t(i)]);
+    std::vector<Two> cols(size_t(m), Two{inf, inf, -1});
+    for (const std::vector<Two>& bc : blockCols)
+        for (int j = 0; j < m; ++j) {
+            cols[size_t(j)].offer(bc[size_t(j)].d0, bc[size_t(j)].i0);
+            cols[size_t(j)].offer(bc[size_t(j)].d1, -1);
+        }
     if (n >= 2)
         for (int j = 0; j < m; ++j) {
             const Two& c = cols[size_t(j)];
-            if (c.d0 < ratio * c.d1 && taken[size_t(c.i0)] != j)
+            if (c.d0 < ratio * c.d1 && nearest[size_t(c.i0)] != j)
                 out.emplace_back(c.i0, j, c.d0);
         }
     return out;
