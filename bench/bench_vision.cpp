@@ -378,9 +378,11 @@ void createArgs(benchmark::internal::Benchmark* b)
 // station's default region (the lower right three quarters): the whole step
 // and each of its parts, medians of 20. Yardsticks: the stitching module's
 // best-of-two-nearest matcher over the same features and a plain
-// cv::phaseCorrelate of the frame.
+// cv::phaseCorrelate of the frame. Argument: OpenCV's threads (0: its default).
 void BM_AlignmentSteps(benchmark::State& st)
 {
+    const int threadsBefore = cv::getNumThreads();
+    cv::setNumThreads(st.range(0) > 0 ? int(st.range(0)) : -1);
     using Clock = std::chrono::steady_clock;
     auto ms = [](Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); };
     auto median = [](std::vector<double> v) {
@@ -451,11 +453,12 @@ void BM_AlignmentSteps(benchmark::State& st)
     st.counters["template_keypoints"] = double(h.templateKeypoints());
     st.counters["pairs"] = double(m.size());
     st.counters["opencv_threads"] = cv::getNumThreads();
+    cv::setNumThreads(threadsBefore);
 }
 
 } // namespace
 
-BENCHMARK(BM_AlignmentSteps)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AlignmentSteps)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrayMatchTrain)->Apply(roiArgs);
 BENCHMARK(BM_GrayMatchMatch)->Apply(roiArgs);
 BENCHMARK(BM_SurfTrain)->Apply(roiArgs);
