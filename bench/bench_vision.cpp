@@ -1,6 +1,7 @@
 // Training and matching cost of the vision layer (GrayMatch, SURF, FindShape)
 // on mono frames of the shared mould scene, with a plain cv::matchTemplate over the same
-// area as the yardstick. Run: build-*/bench/bench_vision (RelWithDebInfo).
+// area as the yardstick; and the steps of one frame's alignment onto its template. Run: build-*/bench/bench_vision (RelWithDebInfo).
+#include "inspection/imghomotrans.h"
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
 #include "vision/surf.h"
@@ -8,9 +9,11 @@
 #include "plugins/simcamera/simscene.h"
 
 #include <benchmark/benchmark.h>
+#include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 
 namespace {
@@ -368,8 +371,174 @@ void createArgs(benchmark::internal::Benchmark* b)
         ->ReportAggregatesOnly(true);
 }
 
+// ---- Alignment -----------------------------------------------------------
+
+// One 1280 x 1024 frame of the station benchmark's mould (seed 3), moved by
+// (3, -2) and turned by 1 degree, aligned onto the unmoved frame with the
+// station's default region (the lower right three quarters): the whole step
+// and each of its parts, medians of 20. Yardsticks: the stitching module's
+// best-of-two-nearest matcher over the same features and a plain
+// cv::phaseCorrelate of the frame. Argument: OpenCV's threads (0: its default).
+void BM_AlignmentSteps(benchmark::State& st)
+{
+    const int threadsBefore = cv::getNumThreads();
+    cv::setNumThreads(st.range(0) > 0 ? int(st.range(0)) : -1);
+    using Clock = std::chrono::steady_clock;
+    auto ms = [](Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); };
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0.0 : v[v.size() / 2];
+    };
+    SimScene scene;
+    SimScene::Options o;
+    o.seed = 3;
+    scene.configure(o, 1280, 1024);
+    SimScene::Shot still, moved;
+    still.pose = SimScene::Pose{};
+    moved.pose = SimScene::Pose{{3, -2}, 1.0};
+    const cv::Mat tmpl = scene.frame(0, still), frame = scene.frame(1, moved);
+    cv::Mat mask(tmpl.size(), CV_8UC1, cv::Scalar(0));
+    mask(cv::Rect(tmpl.cols / 4, tmpl.rows / 4, 3 * tmpl.cols / 4, 3 * tmpl.rows / 4) & cv::Rect(0, 0, tmpl.cols, tmpl.rows)).setTo(255);
+    ImgHomoTrans h;
+    h.setTemplate(tmpl, mask, 300);
+    cv::Mat dst, a, b;
+    frame.convertTo(a, CV_32F);
+    tmpl.convertTo(b, CV_32F);
+    std::vector<double> whole, features, pairs, homography, warp, stitching, phase;
+    std::vector<cv::DMatch> m;
+    cv::Mat H;
+    for (auto _ : st) {
+        for (int i = 0; i < 20; ++i) {
+            auto t0 = Clock::now();
+            h.transImageHomo(frame, dst, 0.4f);
+            whole.push_back(ms(t0));
+            t0 = Clock::now();
+            h.findFeature(frame, h.features[0], 0);
+            features.push_back(ms(t0));
+            t0 = Clock::now();
+            m = h.matchTemplate(0.4f);
+            pairs.push_back(ms(t0));
+            std::vector<cv::Point2f> from, to;
+            for (const cv::DMatch& d : m) {
+                from.push_back(h.features[0].keypoints[size_t(d.queryIdx)].pt / h.scale());
+                to.push_back(h.features[1].keypoints[size_t(d.trainIdx)].pt / h.scale());
+            }
+            t0 = Clock::now();
+            H = from.size() > 3 ? cv::findHomography(from, to, cv::RANSAC, 3.0, cv::noArray(), 2000, 0.995) : cv::Mat();
+            homography.push_back(ms(t0));
+            t0 = Clock::now();
+            if (!H.empty())
+                cv::warpPerspective(frame, dst, H, frame.size(), cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
+            warp.push_back(ms(t0));
+            t0 = Clock::now();
+            {
+                std::vector<cv::detail::MatchesInfo> pairwise;
+                cv::detail::BestOf2NearestMatcher matcher(false, 0.4f, 6, 6);
+                matcher(h.features, pairwise);
+            }
+            stitching.push_back(ms(t0));
+            t0 = Clock::now();
+            benchmark::DoNotOptimize(cv::phaseCorrelate(a, b));
+            phase.push_back(ms(t0));
+        }
+    }
+    st.counters["align_ms"] = median(whole);
+    st.counters["frame_features_ms"] = median(features);
+    st.counters["pairs_ms"] = median(pairs);
+    st.counters["homography_ms"] = median(homography);
+    st.counters["warp_ms"] = median(warp);
+    st.counters["stitching_matcher_ms"] = median(stitching);
+    st.counters["phase_correlate_ms"] = median(phase);
+    st.counters["frame_keypoints"] = double(h.features[0].keypoints.size());
+    st.counters["template_keypoints"] = double(h.templateKeypoints());
+    st.counters["pairs"] = double(m.size());
+    st.counters["opencv_threads"] = cv::getNumThreads();
+    cv::setNumThreads(threadsBefore);
+}
+
+// How far the alignment's transform is from the one the stitching module's
+// matcher gives over the same features, on the station benchmark's mould
+// (seed 3) and on the engraved one, each moved by a few pixels and turned by
+// up to 2 degrees: the largest distance between the two transforms' images of
+// the frame's corners and of a 64-pixel grid, against the closest and the
+// farthest of six stitching runs, and how far those runs are from each other
+// (its kd-trees are randomised).
+void BM_AlignmentAgreement(benchmark::State& st)
+{
+    auto transform = [](const ImgHomoTrans& h, const std::vector<cv::DMatch>& pairs) {
+        std::vector<cv::Point2f> from, to;
+        for (const cv::DMatch& d : pairs) {
+            from.push_back(h.features[0].keypoints[size_t(d.queryIdx)].pt / h.scale());
+            to.push_back(h.features[1].keypoints[size_t(d.trainIdx)].pt / h.scale());
+        }
+        return from.size() > 3 ? cv::findHomography(from, to, cv::RANSAC, 3.0, cv::noArray(), 2000, 0.995) : cv::Mat();
+    };
+    auto apart = [](const cv::Mat& a, const cv::Mat& b, cv::Size size) {
+        if (a.empty() || b.empty())
+            return a.empty() == b.empty() ? 0.0 : 1e9;
+        std::vector<cv::Point2f> grid, pa, pb;
+        for (int y = 0; y <= size.height; y += 64)
+            for (int x = 0; x <= size.width; x += 64)
+                grid.emplace_back(float(std::min(x, size.width - 1)), float(std::min(y, size.height - 1)));
+        cv::perspectiveTransform(grid, pa, a);
+        cv::perspectiveTransform(grid, pb, b);
+        double most = 0;
+        for (size_t i = 0; i < grid.size(); ++i)
+            most = std::max(most, double(cv::norm(pa[i] - pb[i])));
+        return most;
+    };
+    const cv::Size size(1280, 1024);
+    const SimScene::Pose poses[] = {{{0, 0}, 0},    {{3, -2}, 0},   {{-5, 4}, 0.5}, {{2, 6}, 1},
+                                    {{-4, -3}, -1.5}, {{6, 2}, 2}, {{1, 1}, -2},  {{-2, 5}, 0.3}};
+    double closest = 0, farthest = 0, spread = 0;
+    for (auto _ : st) {
+        for (bool engraved : {false, true}) {
+            SimScene scene;
+            SimScene::Options o;
+            o.seed = 3;
+            o.engraved = engraved;
+            scene.configure(o, size.width, size.height);
+            SimScene::Shot shot;
+            shot.pose = SimScene::Pose{};
+            const cv::Mat tmpl = scene.frame(0, shot);
+            cv::Mat mask(size, CV_8UC1, cv::Scalar(0)), dst;
+            mask(cv::Rect(size.width / 4, size.height / 4, 3 * size.width / 4, 3 * size.height / 4) & cv::Rect(cv::Point(), size)).setTo(255);
+            ImgHomoTrans h;
+            h.setTemplate(tmpl, mask, 300);
+            quint64 n = 1;
+            for (const SimScene::Pose& pose : poses) {
+                shot.pose = pose;
+                h.findFeature(scene.frame(n++, shot), h.features[0], 0);
+                const cv::Mat ours = transform(h, h.matchTemplate(0.4f));
+                double lo = 1e18, hi = 0;
+                cv::Mat first;
+                for (int run = 0; run < 6; ++run) {
+                    std::vector<cv::detail::MatchesInfo> pairwise;
+                    cv::detail::BestOf2NearestMatcher matcher(false, 0.4f, 6, 6);
+                    matcher(h.features, pairwise);
+                    const cv::Mat theirs = transform(h, pairwise[1].matches);
+                    const double d = apart(ours, theirs, size);
+                    lo = std::min(lo, d);
+                    hi = std::max(hi, d);
+                    if (run == 0)
+                        first = theirs;
+                    else
+                        spread = std::max(spread, apart(first, theirs, size));
+                }
+                closest = std::max(closest, lo);
+                farthest = std::max(farthest, hi);
+            }
+        }
+    }
+    st.counters["px_to_closest_stitching_run_max"] = closest;
+    st.counters["px_to_farthest_stitching_run_max"] = farthest;
+    st.counters["px_stitching_runs_apart_max"] = spread;
+}
+
 } // namespace
 
+BENCHMARK(BM_AlignmentAgreement)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AlignmentSteps)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GrayMatchTrain)->Apply(roiArgs);
 BENCHMARK(BM_GrayMatchMatch)->Apply(roiArgs);
 BENCHMARK(BM_SurfTrain)->Apply(roiArgs);

@@ -1,5 +1,6 @@
 #include "inspection_engine/enginerig.h"
 #include "netservices/zev_netmn.h"
+#include "plugins/simcamera/simscene.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -17,6 +18,7 @@ private slots:
     void trainingSlotsSearchRectanglesAndPreview();
     void positioningRestoresMovedAndTurnedPart();
     void alignmentUndoesWarpAndPassesFeatureless();
+    void alignedMovedMouldJudgedAsUnmoved();
     void camerasJudgedSideBySideAsOneByOne();
     void colourGreyFollowsTheFrameAndThePreviewTheTemplate();
     void frameJudgedWhereItWasGrabbed();
@@ -317,6 +319,79 @@ void TstEngine::alignmentUndoesWarpAndPassesFeatureless()
     big.setTemplate(0, 0, texturedScene(1280, 1024, 5));
     big.engine().CreateHomoShape(0);
     QVERIFY(std::abs(big.engine().homoTrans[0].scale() - 0.61763f) < 1e-4f);
+}
+
+// The mould moved by a few pixels and turned by up to 2 degrees, aligned
+// onto the template, is judged as the unmoved mould is in every ROI the
+// moved camera still sees whole, and each such box shows the template's
+// pixels within a pixel (the corners, outside the alignment region, are the
+// least sure); unaligned, the same frames are judged otherwise.
+void TstEngine::alignedMovedMouldJudgedAsUnmoved()
+{
+    SimScene scene;
+    SimScene::Options o;
+    o.seed = 3;
+    o.engraved = true;
+    scene.configure(o, 1280, 1024);
+    auto frame = [&](quint64 n, SimScene::Pose pose) {
+        SimScene::Shot shot;
+        shot.pose = pose;
+        return scene.frame(n, shot);
+    };
+    EngineRig rig(1280, 1024);
+    rig.para.angleCorrect = 1;
+    const std::vector<Roi> rois = typicalDetection(scene.cavities(), false);
+    rig.addRois(0, rois);
+    const cv::Mat tmpl = frame(0, {});
+    rig.setTemplate(0, 0, tmpl);
+    CammerRecong& e = rig.engine();
+    e.CreateHomoShape(0);
+    for (int k = 1; k < gTempNum; ++k)
+        rig.setTemplate(0, k, frame(quint64(k), {}));
+    e.VarTrain(0);
+    auto judge = [&](const cv::Mat& f) {
+        rig.setFrame(f);
+        e.HomoTransShape(0);
+        e.ShapeMatch();
+        e.Run(0);
+        std::vector<int> verdicts;
+        for (size_t r = 0; r < rois.size(); ++r)
+            verdicts.push_back(rig.view.roiResult[0][r]);
+        return verdicts;
+    };
+    const std::vector<int> unmoved = judge(frame(5, {}));
+    int unalignedDiffers = 0;
+    for (const SimScene::Pose& pose : {SimScene::Pose{{3, -2}, 1.0}, SimScene::Pose{{-5, 4}, -2.0}, SimScene::Pose{{6, 2}, 2.0}}) {
+        const QString what = QString("moved %1, %2 turned %3").arg(pose.shift.x).arg(pose.shift.y).arg(pose.angle);
+        const cv::Mat moved = frame(5, pose);
+        const std::vector<int> aligned = judge(moved);
+        const cv::Mat alignedFrame = rig.mat(rig.view.alignedFrame.data());
+        int seen = 0;
+        for (size_t r = 0; r < rois.size(); ++r) {
+            const cv::Rect& box = rois[r].box;
+            bool whole = true;
+            for (const cv::Point2d c : {cv::Point2d(box.tl()), cv::Point2d(box.br()), cv::Point2d(box.x, box.br().y),
+                                        cv::Point2d(box.br().x, box.y)}) {
+                const cv::Point2d m = scene.movePoint(c, pose);
+                whole = whole && m.x >= 0 && m.y >= 0 && m.x < 1280 && m.y < 1024;
+            }
+            if (!whole)
+                continue; // partly out of the camera's sight: the warp fills the rest with black
+            ++seen;
+            QVERIFY2(aligned[r] == unmoved[r], qPrintable(QString("%1: ROI %2 judged %3").arg(what).arg(r).arg(aligned[r])));
+            cv::Mat a, b;
+            tmpl(box).convertTo(a, CV_32F);
+            alignedFrame(box).convertTo(b, CV_32F);
+            const cv::Point2d off = cv::phaseCorrelate(a, b);
+            QVERIFY2(std::hypot(off.x, off.y) <= 1.0,
+                     qPrintable(QString("%1: ROI %2 off by %3, %4").arg(what).arg(r).arg(off.x).arg(off.y)));
+        }
+        QVERIFY2(seen >= int(rois.size()) - 2, qPrintable(what));
+        rig.para.angleCorrect = 0;
+        unalignedDiffers += judge(moved) != unmoved;
+        rig.para.angleCorrect = 1;
+    }
+    QCOMPARE(unalignedDiffers, 3);
 }
 
 // Three colour cameras judged at once on workers and then taken in camera
