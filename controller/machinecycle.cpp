@@ -428,7 +428,8 @@ void MachineCycle::Run()
         return;
     }
 
-    for (int n = 0; n < 8; ++n) {
+    int n = 0;
+    for (; n < 8; ++n) {
         const bool fromFlag = m_trig[n];
         if (!fromFlag && n != pseudoTrigger && n != sequenceTrigger)
             continue;
@@ -498,7 +499,17 @@ void MachineCycle::Run()
     }
 
     // 11. end
-    endPoll();
+    // The loop ends at the first input that ran its detections. An edge it
+    // did not reach is kept for a poll 1 ms on: two edges in one poll (the
+    // ejector close behind the opening, or beside the camera-image trigger)
+    // would otherwise lose the later one, and with it the opening's decision.
+    bool carried[8] = {};
+    bool carry = false;
+    for (int k = n + 1; k < 8; ++k)
+        carry = (carried[k] = m_trig[k]) || carry;
+    endPoll(carry ? 1 : 100);
+    for (int k = 0; k < 8; ++k)
+        m_trig[k] = m_trig[k] || carried[k];
 }
 
 int MachineCycle::nextStepWithGroup(int from) const

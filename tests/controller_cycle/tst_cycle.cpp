@@ -52,6 +52,7 @@ private slots:
     void initTestCase();
     void okAndNgCyclesOnTheMachine();
     void triggeredFramesAreJudgedAsTheyArrive();
+    void edgesSeenInOnePollAreAllTaken();
     void timedRules();
     void limitsModesAndPulses();
     void sidesOfModes1And2();
@@ -224,6 +225,29 @@ void TstCycle::triggeredFramesAreJudgedAsTheyArrive()
     QCOMPARE(gpWin->detectState, 1);
     QVERIFY(rig.views[0]->isOK);
     QCOMPARE(rig.wire() & 5u, 0u);
+}
+
+// The opening and the ejector input read in the same poll (a fast machine,
+// a slow board answer): the cycle starts and the mould is still judged.
+void TstCycle::edgesSeenInOnePollAreAllTaken()
+{
+    CycleRig rig;
+    QVERIFY(rig.ok());
+    gpWPara->trigInDelay[1] = 0;
+    gpWPara->reCheckTimes = 0;
+    rig.byHand();
+    rig.run(50);
+    const int decided = gAllCycleNum[0];
+    rig.shoot();
+    rig.sim->setInput(0, true);
+    rig.sim->setInput(2, true);
+    rig.settle();
+    rig.wake();
+    rig.run(50);
+    QCOMPARE(rig.periodStarts, 1);
+    QCOMPARE(gAllCycleNum[0], decided + 1);
+    QCOMPARE(gpWin->detectState, 1);
+    QCOMPARE(rig.wire() & 1u, 0u);
 }
 
 // Debounce, input-2 ignore count, shared input with delays 10 and 5, delay 0,
