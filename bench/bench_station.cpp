@@ -525,6 +525,14 @@ void BM_PaceSweep(benchmark::State& st)
     st.counters["idle_rss_mb"] = idleRss;
     s.setTriggered(true);
     spin(500);
+    // Idle on the machine's trigger: detecting, no opening, no frame.
+    const double cpu1 = processCpuMs();
+    const auto wall1 = SteadyClock::now();
+    spin(3000);
+    const double waitCpu = 100.0 * (processCpuMs() - cpu1) / Ms(SteadyClock::now() - wall1).count();
+    fprintf(stderr, "%d %s cameras on the trigger, no opening: CPU %.1f %% of a core\n", n, colour ? "colour" : "mono",
+            waitCpu);
+    st.counters["waiting_on_trigger_cpu_pct"] = waitCpu;
     const std::vector<CameraViewState*> views = s.firstFrames();
     std::vector<double> inspectAll;
     for (auto _ : st) {

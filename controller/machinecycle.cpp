@@ -29,6 +29,10 @@ namespace {
 // Between polls the cameras are asked this often for a triggered frame (a
 // grab without one costs a lock and nothing else).
 constexpr int kFrameWatchMs = 2;
+// Triggered frames follow the machine's movement: the close watch runs for
+// this long after the board's word last changed; the poll still takes a
+// frame that comes later.
+constexpr qint64 kFrameWatchAfterEdgeMs = 1000;
 } // namespace
 
 MachineCycle::MachineCycle(CycleHooks* hooks, QObject* parent)
@@ -102,12 +106,18 @@ void MachineCycle::endPoll(int nextMs)
     m_poll.start(nextMs);
     if (gpControlIO)
         gpControlIO->updateThreadProtectTiming();
-    if (judgesOnArrival()) {
+    if (judgesOnArrival() && Clock::instance()->monotonicMs() < m_watchUntilMs) {
         if (!m_frameWatch.isActive())
             m_frameWatch.start(kFrameWatchMs);
     } else {
         m_frameWatch.stop();
     }
+}
+
+void MachineCycle::outputsChanged()
+{
+    m_watchUntilMs = Clock::instance()->monotonicMs() + kFrameWatchAfterEdgeMs;
+    m_poll.start(1);
 }
 
 bool MachineCycle::judgesOnArrival() const
@@ -162,7 +172,7 @@ void MachineCycle::watchFrames()
     // Inside a poll (a box's nested loop) the poll takes the frames.
     if (m_inRun)
         return;
-    if (!judgesOnArrival()) {
+    if (!judgesOnArrival() || Clock::instance()->monotonicMs() >= m_watchUntilMs) {
         m_frameWatch.stop();
         return;
     }

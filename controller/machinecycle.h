@@ -64,8 +64,9 @@ public:
     // alarm): the NG cameras of the alarm's detection not taught in this
     // alarm inspect again and the decision runs uncounted.
     void reDetectAlarm();
-    // The board reported changed outputs: poll again in 1 ms.
-    void outputsChanged() { m_poll.start(1); }
+    // The board reported a changed word: poll again in 1 ms, and look for
+    // triggered frames closely for a while (the machine is moving).
+    void outputsChanged();
 
     // --- decision, outputs, alarms ---
     void CheckNG(bool isClearNG = false);
@@ -166,6 +167,7 @@ private:
     // Looks for triggered frames between polls, so that each is judged
     // as it arrives rather than at the next input edge.
     CycleTimer m_frameWatch;
+    qint64 m_watchUntilMs = 0; // on the cycle's clock
     std::unique_ptr<CycleTimer> m_debounce[8];
     std::unique_ptr<CycleTimer> m_delay[8];
     CycleTimer m_reCheck;
