@@ -300,7 +300,9 @@ void halve(const cv::Mat& src, cv::Mat& dst, bool inX, bool inY)
 // Where each of `to` view pixels samples a line of `from` frame pixels:
 // the two neighbours and the second one's weight in 1/256, centres aligned.
 struct Taps {
-    std::vector<int> first, second, weight;
+    std::vector<int> first, second;
+    std::vector<short> weight;
+    int beforeLast = 0; // view pixels up to the first one on the last frame pixel
     Taps(int from, int to) : first(size_t(to)), second(size_t(to)), weight(size_t(to))
     {
         const double r = double(from) / to;
@@ -309,10 +311,45 @@ struct Taps {
             const int i = int(at);
             first[size_t(o)] = i;
             second[size_t(o)] = std::min(i + 1, from - 1);
-            weight[size_t(o)] = int((at - i) * 256 + 0.5);
+            weight[size_t(o)] = short((at - i) * 256 + 0.5);
+            beforeLast += i + 1 < from;
         }
     }
 };
+
+#ifdef __SSE2__
+inline int twoBytes(const uchar* p)
+{
+    quint16 v;
+    std::memcpy(&v, p, 2);
+    return int(v);
+}
+
+template <int... K>
+__m128i neighbourPairs(const uchar* row, const int* first, std::integer_sequence<int, K...>)
+{
+    __m128i v = _mm_setzero_si128();
+    ((v = _mm_insert_epi16(v, twoBytes(row + first[K]), K)), ...);
+    return v;
+}
+
+// Eight grey view pixels from their two frame neighbours each, as opaque
+// RGB32; every first neighbour has a second one right after it.
+void eightGrey(const uchar* row, const int* first, const short* weight, quint32* out)
+{
+    const __m128i pairs = neighbourPairs(row, first, std::make_integer_sequence<int, 8>());
+    const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight));
+    const __m128i wa = _mm_sub_epi16(_mm_set1_epi16(256), wb);
+    const __m128i low = _mm_set1_epi16(0xFF);
+    __m128i v = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(pairs, low), wa), _mm_mullo_epi16(_mm_srli_epi16(pairs, 8), wb));
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(128)), 8);
+    const __m128i grey = _mm_packus_epi16(v, v);
+    const __m128i twice = _mm_unpacklo_epi8(grey, grey);
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_unpacklo_epi16(twice, twice), alpha));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_or_si128(_mm_unpackhi_epi16(twice, twice), alpha));
+}
+#endif
 
 // Row a * (256 - wb) + row b * wb, rounded, over n bytes.
 void blendRows(const uchar* a, const uchar* b, int wb, uchar* out, int n)
@@ -416,7 +453,13 @@ bool CammerWidget::makeViewSized(QImage& out)
             toDisplayPixels(o, row, isColor, 0, size_t(ow));
             continue;
         }
-        for (int x = 0; x < ow; ++x) {
+        int x = 0;
+#ifdef __SSE2__
+        if (ch == 1)
+            for (; x + 8 <= xs.beforeLast; x += 8)
+                eightGrey(row, &xs.first[size_t(x)], &xs.weight[size_t(x)], o + x);
+#endif
+        for (; x < ow; ++x) {
             const size_t xi = size_t(x);
             const int wb = xs.weight[xi], wa = 256 - wb;
             const uchar* p = row + xs.first[xi] * ch;
