@@ -3,6 +3,7 @@
 #include "frame/globals.h"
 #include "frame/imagetools.h"
 #include "frame/messagetable.h"
+#include "frame/pixelpairs.h"
 #include "frame/wizardpara.h"
 #include "inspection/ui/cammerwidget.h"
 
@@ -318,26 +319,11 @@ struct Taps {
 };
 
 #ifdef __SSE2__
-inline int twoBytes(const uchar* p)
-{
-    quint16 v;
-    std::memcpy(&v, p, 2);
-    return int(v);
-}
-
-template <int... K>
-__m128i neighbourPairs(const uchar* row, const int* first, std::integer_sequence<int, K...>)
-{
-    __m128i v = _mm_setzero_si128();
-    ((v = _mm_insert_epi16(v, twoBytes(row + first[K]), K)), ...);
-    return v;
-}
-
 // Eight grey view pixels from their two frame neighbours each, as opaque
 // RGB32; every first neighbour has a second one right after it.
 void eightGrey(const uchar* row, const int* first, const short* weight, quint32* out)
 {
-    const __m128i pairs = neighbourPairs(row, first, std::make_integer_sequence<int, 8>());
+    const __m128i pairs = pixelpairs::eight(row, first);
     const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight));
     const __m128i wa = _mm_sub_epi16(_mm_set1_epi16(256), wb);
     const __m128i low = _mm_set1_epi16(0xFF);

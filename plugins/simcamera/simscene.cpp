@@ -1,4 +1,5 @@
 #include "simscene.h"
+#include "frame/pixelpairs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,11 +10,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <utility>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -35,19 +31,6 @@ cv::Scalar grey(bool color, double v, double b = 1.0, double g = 1.0, double r =
 }
 
 #ifdef __SSE2__
-inline int pairAt(const uchar* p)
-{
-    quint16 v;
-    std::memcpy(&v, p, 2);
-    return int(v);
-}
-
-template <int... K>
-void insertPairs(__m128i& up, __m128i& dn, const uchar* s, size_t step, const int* off, std::integer_sequence<int, K...>)
-{
-    ((up = _mm_insert_epi16(up, pairAt(s + off[K]), K), dn = _mm_insert_epi16(dn, pairAt(s + off[K] + step), K)), ...);
-}
-
 // Eight pixels of SimScene::warpWithNoise whose four neighbours all lie inside
 // the frame (step below 65536); false, with nothing written, otherwise.
 bool warpEight(const uchar* s, size_t step, int w, int h, int X0, int Y0, const int* ad, const int* bd,
@@ -95,10 +78,7 @@ bool warpEight(const uchar* s, size_t step, int w, int h, int X0, int Y0, const 
         alignas(16) int off[8];
         _mm_store_si128(reinterpret_cast<__m128i*>(off), offa);
         _mm_store_si128(reinterpret_cast<__m128i*>(off + 4), offb);
-        // Each pixel's two neighbours of a row in one 16-bit load, put
-        // straight into the register (through memory the load would stall).
-        __m128i up = _mm_setzero_si128(), dn = _mm_setzero_si128();
-        insertPairs(up, dn, s, step, off, std::make_integer_sequence<int, 8>());
+        const __m128i up = pixelpairs::eight(s, off), dn = pixelpairs::eight(s + step, off);
         const __m128i byte = _mm_set1_epi16(0xFF);
         p00 = _mm_and_si128(up, byte);
         p01 = _mm_srli_epi16(up, 8);
