@@ -20,6 +20,7 @@ list(APPEND STATION_CORE_SOURCES
   frame/imagetools.cpp
   frame/imagetools.h
   frame/imagebound.h
+  frame/pixelpairs.h
   frame/ionames.cpp
   frame/ionames.h
   frame/logmanager.cpp

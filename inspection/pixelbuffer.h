@@ -17,8 +17,8 @@
 // from the shared ones, so a writer never changes what another buffer holds;
 // reading goes through the const data(). overwrite() gives pixels of its own
 // without the copy, for a caller that replaces every byte. assign() copies
-// another buffer's pixels into this buffer's own (its memory stays where it
-// is), and does nothing when it holds them already.
+// another buffer's pixels into this buffer's own, and does nothing when it
+// holds them already.
 class PixelBuffer
 {
 public:
@@ -117,7 +117,12 @@ public:
             return;
         if (m_holds == src.version())
             return;
-        copy(data(), src.data(), src.size());
+        // Every byte is replaced: pixels shared with another buffer are left
+        // to it without being copied first.
+        unsigned char* to = overwrite();
+        if (!to)
+            return;
+        copy(to, src.data(), src.size());
         m_holds = src.version();
     }
     void assign(const PixelBuffer& src)

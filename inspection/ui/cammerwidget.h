@@ -12,6 +12,7 @@
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 class QLabel;
 class QTimer;
@@ -191,6 +192,8 @@ private:
     void prepareFrame();
     void drawFrame(QPainter& p, bool zoom);
     void drawShownFrame(QPainter& p);
+    // The frame in displayBuffer scaled and converted into out (its size).
+    bool makeViewSized(QImage& out);
     void applyZoom(QPainter& p) const;
     void paintDrawing(QPainter& p);
     void overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly);
@@ -198,8 +201,8 @@ private:
 
     bool m_reconnecting = false;
     int m_coveredRight = 0;
-    // The frame shown without overlays, scaled to the view once per frame:
-    // which pixels of displayBuffer it holds, at which size.
+    // The frame shown without overlays, made at the view's size once per
+    // frame: which pixels of displayBuffer it holds, at which size.
     struct ShownKey {
         const uchar* pixels = nullptr;
         quint64 version = 0;
@@ -208,4 +211,7 @@ private:
     };
     QImage m_shown;
     ShownKey m_shownKey;
+    // Scratch of makeViewSized, kept: the same sizes every frame.
+    std::vector<cv::Mat> m_shrinkSteps;
+    std::vector<uchar> m_blendRow;
 };

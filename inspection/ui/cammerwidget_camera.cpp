@@ -2,7 +2,6 @@
 #include "controller/mainstate.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
-#include "frame/imagetools.h"
 #include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "inspection/camerainterface.h"
@@ -14,8 +13,6 @@
 #include <QPointer>
 
 #include <glog/logging.h>
-
-#include <cstring>
 
 Q_DECLARE_METATYPE(CammerSingleton*)
 
@@ -243,12 +240,10 @@ bool CammerWidget::UpdateImage()
         return ok;
     if (gpWPara && gpWPara->noRefreshAfterAlarm && gpWin && gpWin->detectState == 2)
         return ok; // the fault stays on screen
-    displayBuffer.assign(frameBuffer, [this](unsigned char* to, const unsigned char* from, size_t) {
-        const size_t row = size_t(frameBytes / imageHeight);
-        ForRowBands(imageHeight, size_t(imageWidth), [=](int first, int last) {
-            std::memcpy(to + row * size_t(first), from + row * size_t(first), row * size_t(last - first));
-        });
-    });
+    // The screen holds the grabbed pixels themselves; the next grab writes
+    // pixels of its own (overwrite() above), so what is shown stays.
+    if (displayBuffer.size() == frameBuffer.size())
+        displayBuffer.share(frameBuffer);
     update();
     return ok;
 }

@@ -3,6 +3,7 @@
 #include "frame/globals.h"
 #include "frame/imagetools.h"
 #include "frame/messagetable.h"
+#include "frame/pixelpairs.h"
 #include "frame/wizardpara.h"
 #include "inspection/ui/cammerwidget.h"
 
@@ -11,6 +12,8 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <opencv2/core.hpp>
+
 #include <algorithm>
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -18,6 +21,7 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -244,6 +248,118 @@ void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, si
     }
 }
 
+// Block means (rounded) of 2 x 1, 1 x 2 or 2 x 2 pixels of a frame of one or
+// four channels, whole blocks only.
+void halve(const cv::Mat& src, cv::Mat& dst, bool inX, bool inY)
+{
+    const int ch = src.channels();
+    const int w = inX ? src.cols / 2 : src.cols, h = inY ? src.rows / 2 : src.rows;
+    dst.create(h, w, src.type());
+    const int n = w * ch;
+    for (int y = 0; y < h; ++y) {
+        const uchar* a = src.ptr<uchar>(inY ? 2 * y : y);
+        const uchar* b = inY ? src.ptr<uchar>(2 * y + 1) : a; // the row twice: a mean of two
+        uchar* o = dst.ptr<uchar>(y);
+        int i = 0;
+        if (!inX) {
+            for (; i < n; ++i)
+                o[i] = uchar((a[i] + b[i] + 1) >> 1);
+            continue;
+        }
+#ifdef __SSE2__
+        const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+        auto in16 = [](const uchar* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        if (ch == 1) {
+            const __m128i low = _mm_set1_epi16(0xFF);
+            for (; i + 8 <= n; i += 8) {
+                const __m128i p = in16(a + 2 * i), q = in16(b + 2 * i);
+                __m128i s = _mm_add_epi16(_mm_and_si128(p, low), _mm_srli_epi16(p, 8));
+                s = _mm_add_epi16(s, _mm_add_epi16(_mm_and_si128(q, low), _mm_srli_epi16(q, 8)));
+                s = _mm_srli_epi16(_mm_add_epi16(s, two), 2);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
+            }
+        } else if (ch == 4) {
+            // Four pixels in, two out: each pair's channels side by side.
+            auto pairs = [&](const uchar* p) {
+                const __m128i v = in16(p);
+                const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+                return _mm_unpacklo_epi64(_mm_add_epi16(lo, _mm_srli_si128(lo, 8)), _mm_add_epi16(hi, _mm_srli_si128(hi, 8)));
+            };
+            for (; i + 8 <= n; i += 8) {
+                const __m128i s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pairs(a + 2 * i), pairs(b + 2 * i)), two), 2);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
+            }
+        }
+#endif
+        for (; i < n; ++i) {
+            const int x = i / ch, j = 2 * x * ch + (i - x * ch);
+            o[i] = uchar((a[j] + a[j + ch] + b[j] + b[j + ch] + 2) >> 2);
+        }
+    }
+}
+
+// Where each of `to` view pixels samples a line of `from` frame pixels:
+// the two neighbours and the second one's weight in 1/256, centres aligned.
+struct Taps {
+    std::vector<int> first, second;
+    std::vector<short> weight;
+    int beforeLast = 0; // view pixels up to the first one on the last frame pixel
+    Taps(int from, int to) : first(size_t(to)), second(size_t(to)), weight(size_t(to))
+    {
+        const double r = double(from) / to;
+        for (int o = 0; o < to; ++o) {
+            const double at = std::clamp((o + 0.5) * r - 0.5, 0.0, double(from - 1));
+            const int i = int(at);
+            first[size_t(o)] = i;
+            second[size_t(o)] = std::min(i + 1, from - 1);
+            weight[size_t(o)] = short((at - i) * 256 + 0.5);
+            beforeLast += i + 1 < from;
+        }
+    }
+};
+
+#ifdef __SSE2__
+// Eight grey view pixels from their two frame neighbours each, as opaque
+// RGB32; every first neighbour has a second one right after it.
+void eightGrey(const uchar* row, const int* first, const short* weight, quint32* out)
+{
+    const __m128i pairs = pixelpairs::eight(row, first);
+    const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight));
+    const __m128i wa = _mm_sub_epi16(_mm_set1_epi16(256), wb);
+    const __m128i low = _mm_set1_epi16(0xFF);
+    __m128i v = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(pairs, low), wa), _mm_mullo_epi16(_mm_srli_epi16(pairs, 8), wb));
+    v = _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(128)), 8);
+    const __m128i grey = _mm_packus_epi16(v, v);
+    const __m128i twice = _mm_unpacklo_epi8(grey, grey);
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_unpacklo_epi16(twice, twice), alpha));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_or_si128(_mm_unpackhi_epi16(twice, twice), alpha));
+}
+#endif
+
+// Row a * (256 - wb) + row b * wb, rounded, over n bytes.
+void blendRows(const uchar* a, const uchar* b, int wb, uchar* out, int n)
+{
+    const int wa = 256 - wb;
+    int i = 0;
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128(), ma = _mm_set1_epi16(short(wa)), mb = _mm_set1_epi16(short(wb));
+    const __m128i half = _mm_set1_epi16(128);
+    auto mix = [&](__m128i p, __m128i q) {
+        return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(p, ma), _mm_mullo_epi16(q, mb)), half), 8);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i lo = mix(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(q, zero));
+        const __m128i hi = mix(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(q, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = uchar((a[i] * wa + b[i] * wb + 128) >> 8);
+}
+
 } // namespace
 
 void CammerWidget::prepareFrame()
@@ -271,19 +387,80 @@ void CammerWidget::drawFrame(QPainter& p, bool zoom)
 
 void CammerWidget::drawShownFrame(QPainter& p)
 {
-    // Painting the same frame again (a poll, a status text) draws what the
-    // last paint scaled; only a new frame is converted and scaled.
+    // Painting the same frame again (a poll, a status text) blits what the
+    // last paint made; only a new frame is scaled and converted, straight
+    // from the frame to the view's size.
     const ShownKey key{std::as_const(displayBuffer).data(), displayBuffer.version(), size()};
     if (m_shown.isNull() || !(key == m_shownKey)) {
-        prepareFrame();
         if (m_shown.size() != size())
             m_shown = QImage(size(), QImage::Format_RGB32);
-        QPainter scaled(&m_shown);
-        scaled.setRenderHint(QPainter::SmoothPixmapTransform, imageWidth != gShowW || imageHeight != gShowH);
-        scaled.drawImage(m_shown.rect(), displayImage);
+        if (!makeViewSized(m_shown))
+            return;
         m_shownKey = key;
     }
     p.drawImage(0, 0, m_shown);
+}
+
+bool CammerWidget::makeViewSized(QImage& out)
+{
+    if (displayBuffer.size() < size_t(frameBytes) || imageWidth <= 0 || imageHeight <= 0 || out.isNull())
+        return false;
+    const int ch = isColor ? 4 : 1;
+    cv::Mat src(imageHeight, imageWidth, CV_8UC(ch), const_cast<uchar*>(std::as_const(displayBuffer).data()));
+    const int ow = out.width(), oh = out.height();
+    // Block means by halves while the frame is at least twice the view, then
+    // bilinear over what is left (less than two, or an enlargement): every
+    // frame pixel counts, so fine texture does not alias. On this thread in
+    // one pass per step: the library's resize would wake its whole thread
+    // pool for this small job, which costs more than the job. A dropped last
+    // odd row or column is under half a view pixel.
+    size_t step = 0;
+    while (src.cols >= 2 * ow || src.rows >= 2 * oh) {
+        const bool inX = src.cols >= 2 * ow, inY = src.rows >= 2 * oh;
+        if (m_shrinkSteps.size() <= step)
+            m_shrinkSteps.emplace_back();
+        halve(src, m_shrinkSteps[step], inX, inY);
+        src = m_shrinkSteps[step++];
+    }
+    const Taps xs(src.cols, ow), ys(src.rows, oh);
+    const bool sameWidth = src.cols == ow;
+    const int n = src.cols * ch;
+    m_blendRow.resize(size_t(n));
+    for (int y = 0; y < oh; ++y) {
+        const size_t yi = size_t(y);
+        const uchar* row = src.ptr<uchar>(ys.first[yi]);
+        if (ys.weight[yi] > 0) {
+            blendRows(row, src.ptr<uchar>(ys.second[yi]), ys.weight[yi], m_blendRow.data(), n);
+            row = m_blendRow.data();
+        }
+        // Opaque RGB32: the frames carry 0 in the fourth byte.
+        quint32* o = reinterpret_cast<quint32*>(out.scanLine(y));
+        if (sameWidth) {
+            toDisplayPixels(o, row, isColor, 0, size_t(ow));
+            continue;
+        }
+        int x = 0;
+#ifdef __SSE2__
+        if (ch == 1)
+            for (; x + 8 <= xs.beforeLast; x += 8)
+                eightGrey(row, &xs.first[size_t(x)], &xs.weight[size_t(x)], o + x);
+#endif
+        for (; x < ow; ++x) {
+            const size_t xi = size_t(x);
+            const int wb = xs.weight[xi], wa = 256 - wb;
+            const uchar* p = row + xs.first[xi] * ch;
+            const uchar* q = row + xs.second[xi] * ch;
+            if (ch == 1) {
+                o[x] = 0xFF000000u | quint32((p[0] * wa + q[0] * wb + 128) >> 8) * 0x010101u;
+            } else {
+                quint32 v = 0xFF000000u;
+                for (int c = 0; c < 3; ++c)
+                    v |= quint32((p[c] * wa + q[c] * wb + 128) >> 8) << (8 * c);
+                o[x] = v;
+            }
+        }
+    }
+    return true;
 }
 
 void CammerWidget::paintRecentNgView(QPainter& p)

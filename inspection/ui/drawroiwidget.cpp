@@ -878,7 +878,7 @@ bool DrawROIWidget::addTemplate(int c, int d)
     CammerWidget* v = view(c);
     if (!v || (gSource != 2 && v->isOK))
         return false;
-    const unsigned char* frame = v->frameBuffer.data();
+    const unsigned char* frame = std::as_const(v->frameBuffer).data();
     if (gSource == 2) {
         const int i = v->recentNgIndex[d];
         if (i >= 0 && i < int(v->recentNgImages[d].size()))

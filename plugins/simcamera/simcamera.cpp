@@ -11,12 +11,27 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <cmath>
 #include <cstring>
 
 namespace {
 
 std::mutex g_logMx; // several cameras may append to one call log
+
+// The frames the plug-in's cameras rendered last. Frames are a pure function
+// of the scene and the shot, so cameras configured alike (the same scene at
+// the same size) show the same frame n: the first to need it renders it, the
+// others wait for it and take it. Frames are never written once published.
+struct Rendered {
+    QByteArray key;
+    cv::Mat frame;
+    bool ready = false;
+};
+std::mutex g_renderedMx;
+std::condition_variable g_renderedCv;
+std::deque<std::shared_ptr<Rendered>> g_rendered; // newest last
+constexpr size_t kRenderedKept = 2;
 
 QString libraryPath()
 {
@@ -136,6 +151,12 @@ SimCamera::SimCamera(const QJsonObject& cfg, const QString& typeName, int kind, 
     m_loseAfterFrames = std::max(0, cfg.value("loseAfterFrames").toInt(0));
     m_omitSpeedDefault = cfg.value("defaultsOmitSpeed").toBool(false);
     m_scene.configure(cfg, m_width, m_height);
+    // Keys that only concern the device, not what it sees, are left out.
+    QJsonObject scene = cfg;
+    for (const char* own : {"sn", "fps", "openFails", "reconnectsToRecover", "loseAfterFrames", "defaultsOmitSpeed"})
+        scene.remove(own);
+    m_sceneKey = QJsonDocument(scene).toJson(QJsonDocument::Compact) + QByteArray::number(m_width) + 'x' +
+                 QByteArray::number(m_height);
     m_clock.start();
 }
 
@@ -313,8 +334,41 @@ void SimCamera::produceFrame()
         faults = m_oneShot;
         m_oneShot = SimScene::Faults();
     }
+    QByteArray key = m_sceneKey;
+    key += ' ' + QByteArray::number(n) + ' ' + QByteArray::number(bright, 'g', 17) + ' ' +
+           QByteArray::number(int(color) | int(hm) << 1 | int(vm) << 2 | int(faults.leftBehind) << 3 |
+                              int(faults.defect) << 4);
     cv::Mat frame;
-    m_scene.render(n, color, bright, hm, vm, faults, frame);
+    std::shared_ptr<Rendered> mine;
+    {
+        std::unique_lock<std::mutex> lk(g_renderedMx);
+        const auto it = std::find_if(g_rendered.begin(), g_rendered.end(),
+                                     [&key](const std::shared_ptr<Rendered>& r) { return r->key == key; });
+        if (it != g_rendered.end()) {
+            const std::shared_ptr<Rendered> theirs = *it;
+            g_renderedCv.wait(lk, [&theirs] { return theirs->ready; });
+            frame = theirs->frame;
+        } else {
+            mine = std::make_shared<Rendered>();
+            mine->key = key;
+            g_rendered.push_back(mine);
+            if (g_rendered.size() > kRenderedKept)
+                g_rendered.pop_front();
+        }
+    }
+    if (frame.empty()) {
+        try {
+            m_scene.render(n, color, bright, hm, vm, faults, frame);
+        } catch (...) {
+            frame.release();
+        }
+        if (mine) {
+            std::lock_guard<std::mutex> lk(g_renderedMx);
+            mine->frame = frame;
+            mine->ready = true;
+            g_renderedCv.notify_all();
+        }
+    }
     std::lock_guard<std::mutex> lk(m_mx);
     if (!m_open || m_lost)
         return;

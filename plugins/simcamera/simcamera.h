@@ -2,6 +2,7 @@
 #include "inspection/camerainterface.h"
 #include "simscene.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QStringList>
@@ -108,6 +109,7 @@ private:
     int m_loseAfterFrames = 0;
     bool m_omitSpeedDefault = false;
     SimScene m_scene;
+    QByteArray m_sceneKey; // everything of the configuration that makes the pixels
 
     std::mutex m_renderMx; // one frame rendered at a time (the scene caches)
     mutable std::mutex m_mx;

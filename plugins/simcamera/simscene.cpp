@@ -1,4 +1,5 @@
 #include "simscene.h"
+#include "frame/pixelpairs.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -29,7 +30,156 @@ cv::Scalar grey(bool color, double v, double b = 1.0, double g = 1.0, double r =
     return color ? cv::Scalar(v * b, v * g, v * r) : cv::Scalar(v);
 }
 
+#ifdef __SSE2__
+// Eight pixels of SimScene::warpWithNoise whose four neighbours all lie inside
+// the frame (step below 65536); false, with nothing written, otherwise.
+bool warpEight(const uchar* s, size_t step, int w, int h, int X0, int Y0, const int* ad, const int* bd,
+               const schar* noise, uchar* d)
+{
+    const __m128i x0 = _mm_set1_epi32(X0), y0 = _mm_set1_epi32(Y0);
+    auto load = [](const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    const __m128i Xa = _mm_srai_epi32(_mm_add_epi32(x0, load(ad)), 5);
+    const __m128i Xb = _mm_srai_epi32(_mm_add_epi32(x0, load(ad + 4)), 5);
+    const __m128i Ya = _mm_srai_epi32(_mm_add_epi32(y0, load(bd)), 5);
+    const __m128i Yb = _mm_srai_epi32(_mm_add_epi32(y0, load(bd + 4)), 5);
+    const __m128i sxa = _mm_srai_epi32(Xa, 5), sxb = _mm_srai_epi32(Xb, 5);
+    const __m128i sya = _mm_srai_epi32(Ya, 5), syb = _mm_srai_epi32(Yb, 5);
+    const __m128i zero = _mm_setzero_si128(), lastX = _mm_set1_epi32(w - 2), lastY = _mm_set1_epi32(h - 2);
+    __m128i out = _mm_or_si128(_mm_cmplt_epi32(sxa, zero), _mm_cmpgt_epi32(sxa, lastX));
+    out = _mm_or_si128(out, _mm_or_si128(_mm_cmplt_epi32(sxb, zero), _mm_cmpgt_epi32(sxb, lastX)));
+    out = _mm_or_si128(out, _mm_or_si128(_mm_cmplt_epi32(sya, zero), _mm_cmpgt_epi32(sya, lastY)));
+    out = _mm_or_si128(out, _mm_or_si128(_mm_cmplt_epi32(syb, zero), _mm_cmpgt_epi32(syb, lastY)));
+    if (_mm_movemask_epi8(out))
+        return false;
+    const __m128i m31 = _mm_set1_epi32(31);
+    const __m128i fx = _mm_packs_epi32(_mm_and_si128(Xa, m31), _mm_and_si128(Xb, m31));
+    const __m128i fy = _mm_packs_epi32(_mm_and_si128(Ya, m31), _mm_and_si128(Yb, m31));
+    // Offsets sy * step + sx in 32 bits from 16-bit products.
+    const __m128i sy = _mm_packs_epi32(sya, syb), st = _mm_set1_epi16(short(step));
+    const __m128i lo = _mm_mullo_epi16(sy, st), hi = _mm_mulhi_epu16(sy, st);
+    const __m128i offa = _mm_add_epi32(_mm_unpacklo_epi16(lo, hi), sxa);
+    const __m128i offb = _mm_add_epi32(_mm_unpackhi_epi16(lo, hi), sxb);
+    const int first = _mm_cvtsi128_si32(offa);
+    __m128i p00, p01, p10, p11;
+    const __m128i runA = _mm_add_epi32(_mm_set1_epi32(first), _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i runB = _mm_add_epi32(_mm_set1_epi32(first), _mm_setr_epi32(4, 5, 6, 7));
+    if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi32(offa, runA), _mm_cmpeq_epi32(offb, runB))) == 0xFFFF) {
+        // Eight neighbouring source pixels of one row (a small turn keeps
+        // most of a row so): four loads.
+        auto eight = [](const uchar* p) {
+            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+        };
+        const uchar* p = s + first;
+        p00 = eight(p);
+        p01 = eight(p + 1);
+        p10 = eight(p + step);
+        p11 = eight(p + step + 1);
+    } else {
+        alignas(16) int off[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(off), offa);
+        _mm_store_si128(reinterpret_cast<__m128i*>(off + 4), offb);
+        const __m128i up = pixelpairs::eight(s, off), dn = pixelpairs::eight(s + step, off);
+        const __m128i byte = _mm_set1_epi16(0xFF);
+        p00 = _mm_and_si128(up, byte);
+        p01 = _mm_srli_epi16(up, 8);
+        p10 = _mm_and_si128(dn, byte);
+        p11 = _mm_srli_epi16(dn, 8);
+    }
+    const __m128i k32 = _mm_set1_epi16(32);
+    const __m128i gx = _mm_sub_epi16(k32, fx), gy = _mm_sub_epi16(k32, fy);
+    const __m128i top = _mm_add_epi16(_mm_mullo_epi16(p00, gx), _mm_mullo_epi16(p01, fx));
+    const __m128i bottom = _mm_add_epi16(_mm_mullo_epi16(p10, gx), _mm_mullo_epi16(p11, fx));
+    const __m128i half = _mm_set1_epi32(512);
+    const __m128i va = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(top, bottom), _mm_unpacklo_epi16(gy, fy)), half), 10);
+    const __m128i vb = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(top, bottom), _mm_unpackhi_epi16(gy, fy)), half), 10);
+    __m128i n = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(noise));
+    n = _mm_srai_epi16(_mm_unpacklo_epi8(n, n), 8);
+    const __m128i v = _mm_add_epi16(_mm_packs_epi32(va, vb), n);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(d), _mm_packus_epi16(v, v));
+    return true;
+}
+#endif
+
 } // namespace
+
+// Source positions in 1/32 pixel from the inverted matrix in 1/1024 units,
+// bilinear weights in 1/32768 with rounding, as the library does. On the
+// camera's own thread and without a temporary frame, which costs a
+// free-running camera far less than the library's threaded warp followed by
+// the noise passes.
+void SimScene::warpWithNoise(const cv::Mat& src, const cv::Mat& m, const cv::Mat& noise, cv::Mat& dst)
+{
+    const int w = src.cols, h = src.rows;
+    double M[6];
+    for (int i = 0; i < 6; ++i)
+        M[i] = m.at<double>(i / 3, i % 3);
+    double D = M[0] * M[4] - M[1] * M[3];
+    D = D != 0 ? 1. / D : 0;
+    const double a11 = M[4] * D, a22 = M[0] * D;
+    M[0] = a11;
+    M[1] *= -D;
+    M[3] *= -D;
+    M[4] = a22;
+    const double b1 = -M[0] * M[2] - M[1] * M[5];
+    const double b2 = -M[3] * M[2] - M[4] * M[5];
+    M[2] = b1;
+    M[5] = b2;
+    constexpr int kAbBits = 10, kAbScale = 1 << kAbBits, kInterBits = 5, kTab = 1 << kInterBits;
+    constexpr int kRound = kAbScale / kTab / 2;
+    std::vector<int> adelta(static_cast<size_t>(w)), bdelta(static_cast<size_t>(w));
+    for (int x = 0; x < w; ++x) {
+        adelta[size_t(x)] = cv::saturate_cast<int>(M[0] * x * kAbScale);
+        bdelta[size_t(x)] = cv::saturate_cast<int>(M[3] * x * kAbScale);
+    }
+    if (dst.data == src.data)
+        dst.release(); // written while src is read: pixels of its own
+    dst.create(h, w, CV_8UC1);
+    const size_t step = src.step;
+    const uchar* s = src.data;
+    for (int y = 0; y < h; ++y) {
+        const int X0 = cv::saturate_cast<int>((M[1] * y + M[2]) * kAbScale) + kRound;
+        const int Y0 = cv::saturate_cast<int>((M[4] * y + M[5]) * kAbScale) + kRound;
+        const schar* n = noise.ptr<schar>(y);
+        uchar* d = dst.ptr<uchar>(y);
+        for (int x = 0; x < w;) {
+#ifdef __SSE2__
+            if (step < 65536 && x + 8 <= w &&
+                warpEight(s, step, w, h, X0, Y0, &adelta[size_t(x)], &bdelta[size_t(x)], n + x, d + x)) {
+                x += 8;
+                continue;
+            }
+#endif
+            // At the border (and without SSE2) one pixel at a time, eight at most.
+            for (const int end = std::min(w, x + 8); x < end; ++x) {
+                const int X = (X0 + adelta[size_t(x)]) >> (kAbBits - kInterBits);
+                const int Y = (Y0 + bdelta[size_t(x)]) >> (kAbBits - kInterBits);
+                const int sx = X >> kInterBits, sy = Y >> kInterBits;
+                const int fx = X & (kTab - 1), fy = Y & (kTab - 1);
+                int v00, v01, v10, v11;
+                if (unsigned(sx) < unsigned(w - 1) && unsigned(sy) < unsigned(h - 1)) {
+                    const uchar* p = s + size_t(sy) * step + size_t(sx);
+                    v00 = p[0];
+                    v01 = p[1];
+                    v10 = p[step];
+                    v11 = p[step + 1];
+                } else {
+                    const int x0 = cv::borderInterpolate(sx, w, cv::BORDER_REFLECT);
+                    const int x1 = cv::borderInterpolate(sx + 1, w, cv::BORDER_REFLECT);
+                    const int y0 = cv::borderInterpolate(sy, h, cv::BORDER_REFLECT);
+                    const int y1 = cv::borderInterpolate(sy + 1, h, cv::BORDER_REFLECT);
+                    v00 = s[size_t(y0) * step + size_t(x0)];
+                    v01 = s[size_t(y0) * step + size_t(x1)];
+                    v10 = s[size_t(y1) * step + size_t(x0)];
+                    v11 = s[size_t(y1) * step + size_t(x1)];
+                }
+                // Weights (32 - f) * (32 - g) * 32 and so on: the sum is 32768.
+                const int top = v00 * (kTab - fx) + v01 * fx, bottom = v10 * (kTab - fx) + v11 * fx;
+                const int v = ((top * (kTab - fy) + bottom * fy) * kTab + (1 << 14)) >> 15;
+                d[x] = cv::saturate_cast<uchar>(v + n[x]);
+            }
+        }
+    }
+}
 
 SimScene::Options SimScene::optionsFrom(const QJsonObject& cfg)
 {
@@ -373,25 +523,46 @@ cv::Mat SimScene::frame(quint64 n, const Shot& shot)
         cv::Mat& base = m_base[color ? 1 : 0];
         if (base.empty())
             buildBase(color);
-        img = base.clone();
         const int style = shot.partStyle >= 0 ? shot.partStyle : m_opt.partStyle;
+        const quint64 lbe = quint64(m_opt.leftBehindEvery);
+        const bool leftBehind = shot.leftBehind || (lbe > 0 && n % lbe == lbe - 1);
+        const quint64 de = quint64(m_opt.defectEvery);
+        const bool defect = shot.defect || (de > 0 && n % de == de - 1);
+        const Pose pose = shot.pose ? *shot.pose : jitter(n);
+        const bool moved = pose.shift != cv::Point2d(0, 0) || pose.angle != 0;
+        // A mono frame without further noise is made in one pass that only
+        // reads the plate: no copy of it unless something is drawn on it.
+        const bool onePass = !color && shot.noise <= 0;
+        img = onePass && !m_opt.parts && !leftBehind && !defect ? base : base.clone();
         if (m_opt.parts)
             for (int i = 0; i < int(m_cavities.size()); ++i)
                 if (std::find(shot.missing.begin(), shot.missing.end(), i) == shot.missing.end())
                     drawPart(img, i, color, style, &shot.flaw);
-        const quint64 lbe = quint64(m_opt.leftBehindEvery);
-        const bool leftBehind = shot.leftBehind || (lbe > 0 && n % lbe == lbe - 1);
         if (leftBehind && !m_opt.parts)
             drawPart(img, leftBehindCavity(n, shot), color, style, nullptr);
-        const quint64 de = quint64(m_opt.defectEvery);
-        if (shot.defect || (de > 0 && n % de == de - 1))
+        if (defect)
             for (const cv::Rect& r : defectSpots(n))
                 cv::circle(img, cv::Point(r.x + r.width / 2, r.y + r.height / 2), r.width / 2, grey(color, 20), cv::FILLED, cv::LINE_AA);
-        const Pose pose = shot.pose ? *shot.pose : jitter(n);
-        if (pose.shift != cv::Point2d(0, 0) || pose.angle != 0)
-            cv::warpAffine(img, img, poseMatrix(pose), img.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
         const cv::Mat& noise = m_noise[n % 4];
-        if (!color) {
+        if (onePass) {
+            cv::Mat out;
+            if (moved) {
+                warpWithNoise(img, poseMatrix(pose), noise, out);
+            } else {
+                out.create(img.size(), CV_8UC1);
+                for (int y = 0; y < img.rows; ++y) {
+                    const uchar* a = img.ptr<uchar>(y);
+                    const schar* b = noise.ptr<schar>(y);
+                    uchar* o = out.ptr<uchar>(y);
+                    for (int x = 0; x < img.cols; ++x)
+                        o[x] = cv::saturate_cast<uchar>(a[x] + b[x]);
+                }
+            }
+            img = out;
+        } else if (moved) {
+            cv::warpAffine(img, img, poseMatrix(pose), img.size(), cv::INTER_LINEAR, cv::BORDER_REFLECT);
+        }
+        if (!color && !onePass) {
             cv::Mat s;
             img.convertTo(s, CV_16S);
             cv::add(s, noise, s, cv::noArray(), CV_16S);

@@ -132,6 +132,11 @@ public:
     // Where a point of the unmoved scene lands in a frame moved by `pose`.
     cv::Point2d movePoint(cv::Point2d p, const Pose& pose) const;
 
+    // cv::warpAffine(src, ., m, src.size(), INTER_LINEAR, BORDER_REFLECT) of a
+    // one-channel 8-bit image, to the bit, with `noise` (signed 8-bit, src's
+    // size) added and saturated in the same pass: how mono frames are moved.
+    static void warpWithNoise(const cv::Mat& src, const cv::Mat& m, const cv::Mat& noise, cv::Mat& dst);
+
 private:
     void buildBase(bool color);
     void engrave(cv::Mat& plate) const;

@@ -67,7 +67,8 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
 
     QStringList boxes;
     stationrig::MouldRun run(sim, *win, *view, &boxes);
-    const uchar* onPart = view->displayBuffer.data() + kOnPart2000.center().y() * 640 + kOnPart2000.center().x();
+    // What the view shows on the part (the shown frame's pixels move with each frame).
+    auto onPart = [&] { return std::as_const(view->displayBuffer).data()[kOnPart2000.center().y() * 640 + kOnPart2000.center().x()]; };
     const uchar* results = view->roiResult[d];
     const QString ngImages = TemplateStore::resultFolder(0, d, false);
     // A part stays behind: the clamp (output 0) and the alarm (output 2) hold,
@@ -115,7 +116,7 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
 
     // The part is removed; re-detect from the editor on a new frame.
     view->camera->setValue(QString("trigger"), 100);
-    QTRY_VERIFY_WITH_TIMEOUT(*onPart < 170, 2000); // the poll took the clean frame
+    QTRY_VERIFY_WITH_TIMEOUT(onPart() < 170, 2000); // the poll took the clean frame
     QCOMPARE(sim.outputs() & 5u, 5u); // held until the re-detect
     QVERIFY(finger::tap(win->roiPanel->reCheckButton));
     alarmReleased();
