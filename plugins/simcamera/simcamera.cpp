@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QThread>
 
+#include <pthread.h>
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -262,7 +264,11 @@ void SimCamera::startWorker()
     if (m_worker.joinable())
         return;
     m_quit = false;
-    m_worker = std::thread([this] { workerLoop(); });
+    m_worker = std::thread([this] {
+        // Named, so that a profile tells the camera's rendering from the station.
+        pthread_setname_np(pthread_self(), "simcamera");
+        workerLoop();
+    });
 }
 
 void SimCamera::stopWorker()

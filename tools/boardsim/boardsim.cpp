@@ -1,3 +1,4 @@
+#include <pthread.h>
 #include "boardsim.h"
 
 #include <algorithm>
@@ -69,7 +70,11 @@ void BoardSim::start()
     if (::pipe(m_wake) != 0)
         return;
     m_running = true;
-    m_thread = std::thread([this] { loop(); });
+    m_thread = std::thread([this] {
+        // Named, so that a profile tells the simulated board from the station.
+        pthread_setname_np(pthread_self(), "boardsim");
+        loop();
+    });
 }
 
 void BoardSim::stop()
