@@ -2,6 +2,8 @@
 #include <QList>
 #include <QString>
 
+#include <vector>
+
 class CammerRecong;
 
 // One camera's inspection of detection d on its engine: alignment,
@@ -39,6 +41,9 @@ public:
     // or a template update).
     virtual void retrain(int camera, int d) { (void)camera, (void)d; }
     virtual void setSpeed(int camera) { (void)camera; }
+    // The views of these cameras make their picture of the frames just
+    // judged, side by side, before the screen is painted.
+    virtual void showJudgedFrames(const std::vector<int>& cameras) { (void)cameras; }
     // Writes the (cleared) ignore mask of detection d to its file.
     virtual void saveIgnorePoint(int camera, int d) { (void)camera, (void)d; }
 

@@ -161,8 +161,14 @@ bool MachineCycle::takeFrames()
     }
     if (!arrived.empty() && judgesOnArrival()) {
         const int d = arrivalDetection();
-        if (d >= 0)
+        if (d >= 0) {
             CammerRecong::InspectAll(arrived, d);
+            std::vector<int> cameras;
+            for (size_t c = 0; c < m_cams.size(); ++c)
+                if (std::find(arrived.begin(), arrived.end(), m_cams[c]) != arrived.end())
+                    cameras.push_back(int(c));
+            m_hooks->showJudgedFrames(cameras);
+        }
     }
     return !arrived.empty();
 }

@@ -471,9 +471,15 @@ void CammerRecong::judge(int d)
         publish(pub);
     }
     // The frame just judged is the one the live view shows next (already
-    // there when the view showed it as it was grabbed).
-    if (m_showFrame && v.frameBytes > 0)
-        v.displayBuffer.assign(v.workFrame);
+    // there when the view showed it as it was grabbed). The view holds the
+    // judged pixels themselves: a later write to the work frame gets pixels
+    // of its own, so what is shown stays.
+    if (m_showFrame && v.frameBytes > 0) {
+        if (v.displayBuffer.size() == v.workFrame.size())
+            v.displayBuffer.share(v.workFrame);
+        else
+            v.displayBuffer.assign(v.workFrame);
+    }
 }
 
 cv::Mat CammerRecong::clearDefects()

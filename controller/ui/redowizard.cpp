@@ -54,6 +54,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QEvent>
 #include <QScreen>
 #include <QThread>
@@ -421,6 +422,17 @@ void ReDoWizard::wireCycle()
     calls.setSpeed = [view](int c) {
         if (CammerWidget* v = view(c))
             v->SetSpeed();
+    };
+    calls.showFrames = [view](const std::vector<int>& cameras) {
+        // Scaling a large frame to its view costs milliseconds: the views
+        // make theirs at once, each on a worker, rather than one after the
+        // other when the screen is painted.
+        std::vector<CammerWidget*> shown;
+        for (int c : cameras)
+            if (CammerWidget* v = view(c); v && v->isVisible())
+                shown.push_back(v);
+        if (shown.size() > 1)
+            QtConcurrent::blockingMap(shown, [](CammerWidget* v) { v->prepareShownFrame(); });
     };
     setCycleCameras(list, calls);
 }

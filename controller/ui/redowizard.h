@@ -144,6 +144,7 @@ public:
         std::function<void(int camera)> softTrigger;
         std::function<void(int camera)> startBlink;
         std::function<void(int camera)> setSpeed;
+        std::function<void(const std::vector<int>& cameras)> showFrames;
     };
     void setCycleCameras(const std::vector<CameraViewState*>& views, const CycleCameraCalls& calls);
 

@@ -30,6 +30,11 @@ public:
         if (calls.saveReTrainImage)
             calls.saveReTrainImage(c, d);
     }
+    void showJudgedFrames(const std::vector<int>& cameras) override
+    {
+        if (calls.showFrames)
+            calls.showFrames(cameras);
+    }
     void retrain(int c, int d) override
     {
         if (calls.retrain)

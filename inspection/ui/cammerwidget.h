@@ -61,6 +61,10 @@ public:
     void CameraStop();
     void CameraClose();
     bool UpdateImage();
+    // Makes the view-sized picture of the frame it shows, unless it holds
+    // it already; the paint then only blits it. May run on a worker while
+    // the GUI thread waits.
+    bool prepareShownFrame();
     void ManualUpdateImage();
     void CameraChangeTrig(bool on);
     void HotCameraUpdateROI();

@@ -390,15 +390,21 @@ void CammerWidget::drawShownFrame(QPainter& p)
     // Painting the same frame again (a poll, a status text) blits what the
     // last paint made; only a new frame is scaled and converted, straight
     // from the frame to the view's size.
+    if (prepareShownFrame())
+        p.drawImage(0, 0, m_shown);
+}
+
+bool CammerWidget::prepareShownFrame()
+{
     const ShownKey key{std::as_const(displayBuffer).data(), displayBuffer.version(), size()};
     if (m_shown.isNull() || !(key == m_shownKey)) {
         if (m_shown.size() != size())
             m_shown = QImage(size(), QImage::Format_RGB32);
         if (!makeViewSized(m_shown))
-            return;
+            return false;
         m_shownKey = key;
     }
-    p.drawImage(0, 0, m_shown);
+    return true;
 }
 
 bool CammerWidget::makeViewSized(QImage& out)
