@@ -151,22 +151,20 @@ bool MachineCycle::takeFrames()
 {
     const WizardPara& p = P();
     std::vector<CameraViewState*> arrived;
+    std::vector<int> cameras;
     for (size_t c = 0; c < m_cams.size(); ++c) {
         if (m_hooks->grab(int(c))) {
             ++m_frames[c];
             if (p.extTrigger && gpWin->detectState != 2)
                 m_newImageMask |= 1u << c;
             arrived.push_back(m_cams[c]);
+            cameras.push_back(int(c));
         }
     }
     if (!arrived.empty() && judgesOnArrival()) {
         const int d = arrivalDetection();
         if (d >= 0) {
             CammerRecong::InspectAll(arrived, d);
-            std::vector<int> cameras;
-            for (size_t c = 0; c < m_cams.size(); ++c)
-                if (std::find(arrived.begin(), arrived.end(), m_cams[c]) != arrived.end())
-                    cameras.push_back(int(c));
             m_hooks->showJudgedFrames(cameras);
         }
     }
