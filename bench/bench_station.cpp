@@ -84,13 +84,7 @@ double threadCpuMs()
 
 double residentMb()
 {
-    QFile f("/proc/self/status");
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return double(residentKb()) / 1024.0;
 }
 
 // CPU of the threads that stand in for the hardware (the simulated cameras'
