@@ -138,27 +138,16 @@ struct Station {
             put(c == 0 ? 1 : 0, kPlate, 1000000, kWhiteC);
             if (!ParameterStartup::openParamDb(gpWin) || !store->SaveDatatoFile())
                 return false;
-            if (c == 0) {
-                WizardPara p;
-                p.LoadDatafromFile();
-                p.systemMode = p.systemModeSet = mode;
-                p.semiAuto = 1;
-                p.enableProdDetect = 1;
-                p.showManualSnap = 1;
-                p.grayChannel = 1; // colour frames judged in grey
-                p.reInspectDelay = 0;
-                p.reCheckTimes = 0;
-                p.trigInDelay[0] = 1;
-                p.trigInDelay[1] = 3;
-                stationrig::unattended(p);
-                p.multiDetectNum = 2;
-                p.multiOutDetect[0] = p.multiOutDetect[1] = 0;
-                p.multiTrigIn[0] = 0;
-                int mould = 1;
-                p.deriveByMode(&mould);
-                if (!p.SaveDatatoFile())
-                    return false;
-            }
+            if (c == 0 && !stationrig::storeJourneyMachine(mode, [mode](WizardPara& p) {
+                    p.systemModeSet = mode;
+                    p.showManualSnap = 1;
+                    p.grayChannel = 1; // colour frames judged in grey
+                    p.reInspectDelay = 0;
+                    p.multiDetectNum = 2;
+                    p.multiOutDetect[0] = p.multiOutDetect[1] = 0;
+                    p.multiTrigIn[0] = 0;
+                }))
+                return false;
             gpWin->paraQuery = QSqlQuery();
             gpWin->paraDb.close();
         }
@@ -224,12 +213,7 @@ private slots:
         QJsonArray list;
         for (int c = 0; c < kCameras; ++c)
             list << cameraConfig(c);
-        const QString path = m_config.filePath("simcamera.json");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", list}}).toJson());
-        f.close();
-        qputenv("STATION_SIMCAMERA_CONFIG", path.toLocal8Bit());
+        QVERIFY(stationrig::useCameras(m_config, list));
     }
     void templatePageTunesTheEditorsDetectionOnItsTemplate();
     void reDetectedAlarmKeepsItsImagesTogether();

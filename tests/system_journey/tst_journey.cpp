@@ -139,21 +139,8 @@ struct Station {
             put(0, 0, 1, kPin, 0, 2500, 254 | (255 << 8));
             if (!ParameterStartup::openParamDb(gpWin) || !store->SaveDatatoFile())
                 return false;
-            if (c == 0) {
-                WizardPara p;
-                p.LoadDatafromFile();
-                p.systemMode = 0;
-                p.semiAuto = 1; // product on input 0, mould on input 2
-                p.enableProdDetect = 1;
-                p.reCheckTimes = 0;
-                p.trigInDelay[0] = 1;
-                p.trigInDelay[1] = 3;
-                stationrig::unattended(p);
-                int mould = 1;
-                p.deriveByMode(&mould);
-                if (!p.SaveDatatoFile())
-                    return false;
-            }
+            if (c == 0 && !stationrig::storeJourneyMachine(0, [](WizardPara&) {}))
+                return false;
             gpWin->paraQuery = QSqlQuery();
             gpWin->paraDb.close();
         }
@@ -233,12 +220,7 @@ private slots:
         QJsonArray list;
         for (int c = 0; c < kCameras; ++c)
             list << cameraConfig(c);
-        const QString path = m_config.filePath("simcamera.json");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", list}}).toJson());
-        f.close();
-        qputenv("STATION_SIMCAMERA_CONFIG", path.toLocal8Bit());
+        QVERIFY(stationrig::useCameras(m_config, list));
     }
     void editorAndCycleKeepTheirDetections();
     void alarmActionsEndTheirAlarm();

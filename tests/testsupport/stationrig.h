@@ -29,12 +29,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScreen>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <opencv2/imgcodecs.hpp>
@@ -130,6 +132,42 @@ inline void unattended(WizardPara& p)
 {
     p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = 0;
     p.doorLiftAlarm = p.noAlarmSound = p.outInitState[0] = p.outInitState[2] = 0;
+}
+
+// The simulated cameras the station will open: their configurations,
+// written into `dir` and named to the plug-in.
+inline bool useCameras(const QTemporaryDir& dir, const QJsonArray& cameras)
+{
+    const QString path = dir.filePath("simcamera.json");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QJsonDocument(QJsonObject{{"kind", 1}, {"cameras", cameras}}).toJson());
+    f.close();
+    qputenv("STATION_SIMCAMERA_CONFIG", path.toLocal8Bit());
+    return true;
+}
+
+// The journeys' machine, stored in PARAM.db: mode `mode`, the product
+// detection on input 0 (0.1 s) and the mould detection on input 2 (0.3 s),
+// no re-checks, unattended; `more` sets what one journey adds before the
+// modes derive the rest.
+template <class More>
+bool storeJourneyMachine(int mode, More&& more)
+{
+    WizardPara p;
+    p.LoadDatafromFile();
+    p.systemMode = mode;
+    p.semiAuto = 1;
+    p.enableProdDetect = 1;
+    p.reCheckTimes = 0;
+    p.trigInDelay[0] = 1;
+    p.trigInDelay[1] = 3;
+    unattended(p);
+    more(p);
+    int mould = 1;
+    p.deriveByMode(&mould);
+    return p.SaveDatatoFile();
 }
 
 // The hand at the panel: every 20 ms it touches YES (or OK) of a house box
