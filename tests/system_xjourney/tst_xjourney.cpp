@@ -223,6 +223,7 @@ private slots:
     void sideBarComesBackAfterTheEditor();
     void alarmClearedOnTheScreen();
     void boxOverTheStatisticsPage();
+    void decisionTakesTheRegionsSavedAfterTheFrame();
 };
 
 // A change in the settings window, 确定, YES on the question that shows over
@@ -341,6 +342,56 @@ void TstXJourney::boxOverTheStatisticsPage()
         QTRY_VERIFY_WITH_TIMEOUT(!page->isVisible(), 3000);
     }
     QCOMPARE(s.boxes, (QStringList{messageText(320), messageText(320)}));
+}
+
+// The cameras on the machine's trigger: a part left behind makes the camera
+// NG as soon as its frame is in, with nothing on the wire yet. Before the
+// ejector, the operator deletes the detection's regions in the editor and
+// saves, touching the buttons and the questions: the decision then takes the
+// regions saved (OK, no alarm on the wire), not the verdict judged before.
+void TstXJourney::decisionTakesTheRegionsSavedAfterTheFrame()
+{
+    XStation s;
+    QVERIFY(s.start());
+    WizardPara& p = *gpWPara;
+    p.systemMode = 0;
+    p.semiAuto = 1;
+    p.enableProdDetect = 0;
+    p.reCheckTimes = 0;
+    p.trigInDelay[1] = 3;
+    p.extTrigger = 1;
+    stationrig::unattended(p);
+    p.deriveByMode(&s.win->curMould);
+    s.view()->camera->setTrigger(true);
+    gpControlIO->InitIOThread();
+    s.win->cycle->StartDetect();
+    QTest::qWait(300);
+
+    s.sim.setInput(0, true); // the mould opens
+    QTest::qWait(300);
+    s.view()->camera->setValue(QString("leftBehind"), 100);
+    s.view()->camera->setValue(QString("trigger"), 100);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.view()->isOK, 3000);
+    QCOMPARE(gpWin->detectState, 0);
+    QCOMPARE(s.sim.outputs() & 4u, 0u);
+
+    QVERIFY(s.finger.tap(s.view()));
+    QTRY_VERIFY_WITH_TIMEOUT(s.win->sideBar->isVisible(), 3000);
+    QVERIFY(s.finger.tap(s.win->sideBar->regionSettings));
+    DrawROIWidget* editor = s.win->roiPanel;
+    QTRY_VERIFY_WITH_TIMEOUT(editor->isVisible(), 3000);
+    QVERIFY(s.finger.tap(editor->deleteAllButton));
+    QTRY_COMPARE_WITH_TIMEOUT(s.view()->editStore->roiCount[stationrig::kDisplay], 0, 3000);
+    QVERIFY(s.finger.tap(editor->returnButton)); // 结束设置: the save's question
+    QTRY_VERIFY_WITH_TIMEOUT(!editor->isVisible(), 5000);
+    QCOMPARE(s.view()->liveStore->roiCount[stationrig::kDisplay], 0);
+
+    s.sim.setInput(2, true); // the ejector
+    QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 1, 3000);
+    QTest::qWait(200);
+    QCOMPARE(s.sim.outputs() & 4u, 0u);
+    QCOMPARE(s.boxes, (QStringList{messageText(67), messageText(72)}));
+    QVERIFY2(s.finger.problems.isEmpty(), qPrintable(s.finger.problems.join('\n')));
 }
 
 QTEST_MAIN(TstXJourney)
