@@ -353,18 +353,8 @@ void TstXJourney::decisionTakesTheRegionsSavedAfterTheFrame()
 {
     XStation s;
     QVERIFY(s.start());
-    WizardPara& p = *gpWPara;
-    p.systemMode = 0;
-    p.semiAuto = 1;
-    p.enableProdDetect = 0;
-    p.reCheckTimes = 0;
-    p.trigInDelay[1] = 3;
-    p.extTrigger = 1;
-    stationrig::unattended(p);
-    p.deriveByMode(&s.win->curMould);
-    s.view()->camera->setTrigger(true);
-    gpControlIO->InitIOThread();
-    s.win->cycle->StartDetect();
+    gpWPara->extTrigger = 1; // frames judged as they arrive
+    stationrig::detectSemiAuto(*s.win, *s.view());
     QTest::qWait(300);
 
     s.sim.setInput(0, true); // the mould opens

@@ -229,6 +229,26 @@ private:
     bool m_wasOpen = false;
 };
 
+// The window detecting in semi-automatic mode: no passwords, no alarm sound,
+// NG images kept, no re-checks, the mould detection 300 ms after the ejector,
+// frames only when the camera is told to shoot.
+inline void detectSemiAuto(ReDoWizard& win, CammerWidget& view)
+{
+    WizardPara& p = *gpWPara;
+    p.systemMode = 0;
+    p.semiAuto = 1;
+    p.enableProdDetect = 0;
+    p.reCheckTimes = 0;
+    p.trigInDelay[1] = 3;
+    unattended(p);
+    gTempNum = std::max(gTempNum, 3);
+    gPicNumNG = 10;
+    p.deriveByMode(&win.curMould);
+    view.camera->setTrigger(true);
+    gpControlIO->InitIOThread();
+    win.cycle->StartDetect();
+}
+
 // The window's semi-automatic run on the moulding machine: no passwords, no
 // alarm sound, NG images kept (an alarm's result code is "NG shown"), frames
 // only when the camera is told to shoot. The operator answers every house
@@ -248,19 +268,7 @@ public:
         , machine(m_tick.machine)
         , answer(m_hand.answer)
     {
-        WizardPara& p = *gpWPara;
-        p.systemMode = 0;
-        p.semiAuto = 1;
-        p.enableProdDetect = 0;
-        p.reCheckTimes = 0;
-        p.trigInDelay[1] = 3;
-        unattended(p);
-        gTempNum = std::max(gTempNum, 3);
-        gPicNumNG = 10;
-        p.deriveByMode(&win.curMould);
-        view.camera->setTrigger(true);
-        gpControlIO->InitIOThread();
-        win.cycle->StartDetect();
+        detectSemiAuto(win, view);
     }
 
     void stop()
