@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <map>
 
 namespace {
@@ -378,7 +379,9 @@ void createArgs(benchmark::internal::Benchmark* b)
 // station's default region (the lower right three quarters): the whole step
 // and each of its parts, medians of 20. Yardsticks: the stitching module's
 // best-of-two-nearest matcher over the same features and a plain
-// cv::phaseCorrelate of the frame. Argument: OpenCV's threads (0: its default).
+// cv::phaseCorrelate of the frame, and one blurred layer of the detector's
+// first octave (it takes as long with one thread as with all: the detector's
+// pyramid is built on one). Argument: OpenCV's threads (0: its default).
 void BM_AlignmentSteps(benchmark::State& st)
 {
     const int threadsBefore = cv::getNumThreads();
@@ -404,7 +407,19 @@ void BM_AlignmentSteps(benchmark::State& st)
     cv::Mat dst, a, b;
     frame.convertTo(a, CV_32F);
     tmpl.convertTo(b, CV_32F);
-    std::vector<double> whole, features, pairs, homography, warp, stitching, phase;
+    std::vector<double> whole, features, pairs, homography, warp, stitching, phase, layer;
+    // One layer of the detector's first octave: the work-size frame doubled,
+    // as float, blurred at the octave's largest step (1.6 * 2^(4/3) over
+    // 1.6 * 2^1, about 3.09). The detector blurs six such layers one after
+    // another before anything runs side by side.
+    cv::Mat doubled, blurred;
+    {
+        cv::Mat small;
+        cv::resize(frame, small, cv::Size(), h.scale(), h.scale(), cv::INTER_LINEAR_EXACT);
+        cv::resize(small, doubled, cv::Size(), 2, 2, cv::INTER_LINEAR);
+        doubled.convertTo(doubled, CV_32F);
+    }
+    const double layerSigma = std::sqrt(std::pow(1.6 * std::pow(2.0, 4.0 / 3), 2) - std::pow(1.6 * 2.0, 2));
     std::vector<cv::DMatch> m;
     cv::Mat H;
     for (auto _ : st) {
@@ -440,6 +455,9 @@ void BM_AlignmentSteps(benchmark::State& st)
             t0 = Clock::now();
             benchmark::DoNotOptimize(cv::phaseCorrelate(a, b));
             phase.push_back(ms(t0));
+            t0 = Clock::now();
+            cv::GaussianBlur(doubled, blurred, cv::Size(), layerSigma, layerSigma);
+            layer.push_back(ms(t0));
         }
     }
     st.counters["align_ms"] = median(whole);
@@ -449,6 +467,7 @@ void BM_AlignmentSteps(benchmark::State& st)
     st.counters["warp_ms"] = median(warp);
     st.counters["stitching_matcher_ms"] = median(stitching);
     st.counters["phase_correlate_ms"] = median(phase);
+    st.counters["first_octave_layer_blur_ms"] = median(layer);
     st.counters["frame_keypoints"] = double(h.features[0].keypoints.size());
     st.counters["template_keypoints"] = double(h.templateKeypoints());
     st.counters["pairs"] = double(m.size());
