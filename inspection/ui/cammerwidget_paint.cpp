@@ -9,6 +9,7 @@
 
 #include <QFontMetrics>
 #include "widgets/colorbutton.h"
+#include <QBackingStore>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QRegion>
@@ -325,8 +326,8 @@ void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, si
     }
 }
 
-// n grey bytes as opaque grey pixels into the screen's image. The image is
-// written, never read back here: the aligned part bypasses the cache (no
+// n grey bytes as opaque grey pixels into the screen's image, which this
+// process writes and never reads: the aligned part bypasses the cache (no
 // read of the old pixels first, no eviction of the frame still being made).
 void greyToScreen(quint32* dst, const uchar* src, int n)
 {
@@ -562,15 +563,25 @@ bool CammerWidget::putGreyOnDevice(QPainter& p) const
     const QRegion painted = engine->systemClip();
     if (!painted.isEmpty())
         area &= painted;
+    // The window's image on the screen is only read by the display: it is
+    // written past the cache. An image rendered into (a grab) is read next.
+    QBackingStore* store = window()->backingStore();
+    const bool screen = store && store->paintDevice() == device;
     p.beginNativePainting();
     uchar* bits = to->bits(); // not shared (above): no copy
     const qsizetype stride = to->bytesPerLine();
     for (const QRect& r : area)
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            greyToScreen(reinterpret_cast<quint32*>(bits + y * stride) + r.left(),
-                         m_shown.constScanLine(y - at.y()) + (r.left() - at.x()), r.width());
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            quint32* dst = reinterpret_cast<quint32*>(bits + y * stride) + r.left();
+            const uchar* src = m_shown.constScanLine(y - at.y()) + (r.left() - at.x());
+            if (screen)
+                greyToScreen(dst, src, r.width());
+            else
+                toDisplayPixels(dst, src, false, 0, size_t(r.width()));
+        }
 #ifdef __SSE2__
-    _mm_sfence();
+    if (screen)
+        _mm_sfence();
 #endif
     p.endNativePainting();
     return true;
