@@ -291,6 +291,35 @@ void CammerWidget::paintRecordView(QPainter& p)
 
 namespace {
 
+// Grey bytes [i, n) into opaque RGB32 pixels; Stream: past the cache (dst + i
+// 16-byte aligned).
+template <bool Stream>
+void greyPixels(quint32* dst, const uchar* src, size_t i, size_t n)
+{
+#ifdef __SSE2__
+    // Sixteen grey bytes become sixteen opaque pixels per step.
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+    auto put = [](__m128i* d, __m128i v) {
+        if constexpr (Stream)
+            _mm_stream_si128(d, v);
+        else
+            _mm_storeu_si128(d, v);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i lo = _mm_unpacklo_epi8(g, g);
+        const __m128i hi = _mm_unpackhi_epi8(g, g);
+        __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+        put(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
+        put(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
+        put(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
+        put(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
+    }
+#endif
+    for (; i < n; ++i)
+        dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+}
+
 // Pixels [i, n) of a frame into opaque RGB32 display pixels.
 void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, size_t n)
 {
@@ -306,23 +335,7 @@ void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, si
         for (; i < n; ++i)
             dst[i] = src[i] | 0xFF000000u;
     } else {
-        const uchar* src = frame;
-#ifdef __SSE2__
-        // Sixteen grey bytes become sixteen opaque pixels per step.
-        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
-        for (; i + 16 <= n; i += 16) {
-            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-            const __m128i lo = _mm_unpacklo_epi8(g, g);
-            const __m128i hi = _mm_unpackhi_epi8(g, g);
-            __m128i* d = reinterpret_cast<__m128i*>(dst + i);
-            _mm_storeu_si128(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
-            _mm_storeu_si128(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
-            _mm_storeu_si128(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
-            _mm_storeu_si128(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
-        }
-#endif
-        for (; i < n; ++i)
-            dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+        greyPixels<false>(dst, frame, i, n);
     }
 }
 
@@ -331,24 +344,13 @@ void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, si
 // read of the old pixels first, no eviction of the frame still being made).
 void greyToScreen(quint32* dst, const uchar* src, int n)
 {
-    int i = 0;
+    size_t i = 0;
 #ifdef __SSE2__
-    for (; i < n && (reinterpret_cast<quintptr>(dst + i) & 15); ++i)
-        dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
-    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
-    for (; i + 16 <= n; i += 16) {
-        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        const __m128i lo = _mm_unpacklo_epi8(g, g);
-        const __m128i hi = _mm_unpackhi_epi8(g, g);
-        __m128i* d = reinterpret_cast<__m128i*>(dst + i);
-        _mm_stream_si128(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
-        _mm_stream_si128(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
-        _mm_stream_si128(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
-        _mm_stream_si128(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
-    }
+    while (i < size_t(n) && (reinterpret_cast<quintptr>(dst + i) & 15))
+        ++i;
+    greyPixels<false>(dst, src, 0, i);
 #endif
-    for (; i < n; ++i)
-        dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+    greyPixels<true>(dst, src, i, size_t(n));
 }
 
 // Block means (rounded) of 2 x 1, 1 x 2 or 2 x 2 pixels of one or four
