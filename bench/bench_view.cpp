@@ -206,6 +206,46 @@ BENCHMARK(BM_PlainOneMono)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PaintEightColour)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PlainEightColour)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// The idle screen: two grey 1280 x 1024 cameras side by side on 1280 x 800,
+// no region, the OK verdict, status line and counters over the frame, the
+// window painted as the screen is. Per iteration a new frame for each view
+// (its grab counted), or the frames shown already painted again.
+void liveViews(benchmark::State& state, bool fresh)
+{
+    setUpState();
+    MainState* w = gpWin;
+    const int ds = w->detectState;
+    const bool alarm = w->ngAlarmActive;
+    w->detectState = 1;
+    w->ngAlarmActive = false;
+    Station st(2, false);
+    for (CammerWidget* v : st.views) {
+        v->liveStore->roiCount[0] = 0;
+        v->isOK = true;
+    }
+    QImage target(kScreenW, kScreenH, QImage::Format_RGB32);
+    st.host->render(&target);
+    for (auto _ : state) {
+        if (fresh) {
+            state.PauseTiming();
+            for (CammerWidget* v : st.views)
+                v->camera->setValue(QString("trigger"), 100);
+            state.ResumeTiming();
+            for (CammerWidget* v : st.views)
+                v->UpdateImage();
+        }
+        st.host->render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    w->detectState = ds;
+    w->ngAlarmActive = alarm;
+}
+
+void BM_LiveTwoMonoNewFrame(benchmark::State& s) { liveViews(s, true); }
+void BM_LiveTwoMonoSameFrame(benchmark::State& s) { liveViews(s, false); }
+BENCHMARK(BM_LiveTwoMonoNewFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LiveTwoMonoSameFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 // Plug-in frame to the end of the paint that shows it. A camera thread
 // delivers frames every 100 ms at a phase that drifts against the 100 ms
 // poll; each poll grabs and repaints at once, as the cycle poll does.

@@ -51,6 +51,11 @@ CammerWidget::CammerWidget(QWidget* parent, int index, _cameraInfo info)
     camera = nullptr;
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    // The live frame covers the view: the window does not fill its
+    // background under it first (a fill as large as the frame, at every
+    // frame). Paints that leave part of the view open lay that background
+    // themselves (paintUnderlay).
+    setAttribute(Qt::WA_OpaquePaintEvent);
     hide();
 
     // 2. The camera.

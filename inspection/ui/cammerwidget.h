@@ -5,9 +5,11 @@
 #include "inspection/clustomrect.h"
 #include "inspection/roitouchedit.h"
 
+#include <QFont>
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QTextLayout>
 #include <QWidget>
 
 #include <memory>
@@ -195,10 +197,23 @@ private:
     void paintLiveView(QPainter& p, bool editView);
     void prepareFrame();
     void drawFrame(QPainter& p, bool zoom);
-    void drawShownFrame(QPainter& p);
-    // The frame in displayBuffer scaled and converted into out (its size).
+    // False when there is no frame to show (nothing drawn).
+    bool drawShownFrame(QPainter& p);
+    // The grey view-sized picture straight into the painter's image; false
+    // (nothing done) when the painter must draw it itself.
+    bool putGreyOnDevice(QPainter& p) const;
+    // Lays what the window shows where the view's paint leaves it open; the
+    // view is opaque, so the window lays nothing under it itself.
+    void paintUnderlay(QPainter& p) const;
+    // The frame in displayBuffer scaled into out (its size; grey bytes for a
+    // grey frame, opaque RGB32 for a colour one).
     bool makeViewSized(QImage& out);
     void applyZoom(QPainter& p) const;
+    // A line of text with its baseline at (x, y) in the painter's font, as
+    // QPainter::drawText draws it, and its advance (QFontMetrics); shaped
+    // once and kept while it is drawn again.
+    void drawLine(QPainter& p, int x, int y, const QString& text);
+    int lineAdvance(QPainter& p, const QString& text);
     void paintDrawing(QPainter& p);
     void overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly);
     void overlayBox(const QRect& box, const uchar* mask, quint32 colour);
@@ -215,7 +230,19 @@ private:
     };
     QImage m_shown;
     ShownKey m_shownKey;
+    // The lines of text painted lately, shaped: the status lines repeat
+    // every frame and shaping them again cost more than drawing them.
+    struct ShapedLine {
+        QString text;
+        QFont font;
+        int dpi = 0;
+        int advance = 0;
+        std::unique_ptr<QTextLayout> layout;
+    };
+    ShapedLine& shapedLine(QPainter& p, const QString& text);
+    std::vector<ShapedLine> m_lines; // the last used at the back
     // Scratch of makeViewSized, kept: the same sizes every frame.
     std::vector<cv::Mat> m_shrinkSteps;
+    std::vector<uchar> m_halvedRows[2];
     std::vector<uchar> m_blendRow;
 };

@@ -9,7 +9,10 @@
 
 #include <QFontMetrics>
 #include "widgets/colorbutton.h"
+#include <QBackingStore>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QRegion>
 #include <QTimer>
 
 #include <opencv2/core.hpp>
@@ -169,12 +172,87 @@ void CammerWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setFont(viewFont(35));
-    if (gSource == 3 || gSource == 4)
+    if (gSource == 3 || gSource == 4) {
+        paintUnderlay(p);
         paintRecordView(p);
-    else if (gSource == 2)
+    } else if (gSource == 2) {
+        paintUnderlay(p);
         paintRecentNgView(p);
-    else if (cameraIndex < numCamera && imageWidth > 0)
+    } else if (cameraIndex < numCamera && imageWidth > 0) {
         paintLiveView(p, gSource == 0);
+    } else {
+        paintUnderlay(p);
+    }
+}
+
+void CammerWidget::paintUnderlay(QPainter& p) const
+{
+    // What the window would have laid under the view: nothing but a
+    // background lies there (the views are their window's first children).
+    QBrush under;
+    for (const QWidget* w = this; w; w = w->parentWidget()) {
+        if (w->autoFillBackground()) {
+            under = w->palette().brush(w->backgroundRole());
+            break;
+        }
+        if (w->isWindow()) {
+            under = w->palette().brush(QPalette::Window);
+            break;
+        }
+    }
+    p.save();
+    p.resetTransform();
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.fillRect(rect(), under);
+    p.restore();
+}
+
+CammerWidget::ShapedLine& CammerWidget::shapedLine(QPainter& p, const QString& text)
+{
+    const QFont& font = p.font();
+    const int dpi = p.device() ? p.device()->logicalDpiY() : 0;
+    for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
+        if (it->text == text && it->dpi == dpi && it->font == font) {
+            std::rotate(it, it + 1, m_lines.end());
+            return m_lines.back();
+        }
+    }
+    // A few lines show at a time; the counters and the countdown change.
+    constexpr size_t kKept = 8;
+    if (m_lines.size() >= kKept)
+        m_lines.erase(m_lines.begin());
+    ShapedLine l;
+    l.text = text;
+    l.font = font;
+    l.dpi = dpi;
+    l.advance = QFontMetrics(font).horizontalAdvance(text);
+    l.layout = std::make_unique<QTextLayout>(text, font);
+    QTextOption o;
+    o.setTextDirection(p.layoutDirection());
+    l.layout->setTextOption(o);
+    l.layout->setCacheEnabled(true); // keeps the shaping after the layout
+    l.layout->beginLayout();
+    l.layout->createLine();
+    l.layout->endLayout();
+    m_lines.push_back(std::move(l));
+    return m_lines.back();
+}
+
+void CammerWidget::drawLine(QPainter& p, int x, int y, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    const ShapedLine& l = shapedLine(p, text);
+    const QTextLine line = l.layout->lineAt(0);
+    if (!line.isValid())
+        return;
+    // The layout draws from the line's top: the baseline lands on y.
+    l.layout->draw(&p, QPointF(x, y - line.ascent()));
+}
+
+int CammerWidget::lineAdvance(QPainter& p, const QString& text)
+{
+    return shapedLine(p, text).advance;
 }
 
 void CammerWidget::applyZoom(QPainter& p) const
@@ -213,6 +291,35 @@ void CammerWidget::paintRecordView(QPainter& p)
 
 namespace {
 
+// Grey bytes [i, n) into opaque RGB32 pixels; Stream: past the cache (dst + i
+// 16-byte aligned).
+template <bool Stream>
+void greyPixels(quint32* dst, const uchar* src, size_t i, size_t n)
+{
+#ifdef __SSE2__
+    // Sixteen grey bytes become sixteen opaque pixels per step.
+    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
+    auto put = [](__m128i* d, __m128i v) {
+        if constexpr (Stream)
+            _mm_stream_si128(d, v);
+        else
+            _mm_storeu_si128(d, v);
+    };
+    for (; i + 16 <= n; i += 16) {
+        const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i lo = _mm_unpacklo_epi8(g, g);
+        const __m128i hi = _mm_unpackhi_epi8(g, g);
+        __m128i* d = reinterpret_cast<__m128i*>(dst + i);
+        put(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
+        put(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
+        put(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
+        put(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
+    }
+#endif
+    for (; i < n; ++i)
+        dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+}
+
 // Pixels [i, n) of a frame into opaque RGB32 display pixels.
 void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, size_t n)
 {
@@ -228,75 +335,111 @@ void toDisplayPixels(quint32* dst, const uchar* frame, bool colour, size_t i, si
         for (; i < n; ++i)
             dst[i] = src[i] | 0xFF000000u;
     } else {
-        const uchar* src = frame;
-#ifdef __SSE2__
-        // Sixteen grey bytes become sixteen opaque pixels per step.
-        const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
-        for (; i + 16 <= n; i += 16) {
-            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-            const __m128i lo = _mm_unpacklo_epi8(g, g);
-            const __m128i hi = _mm_unpackhi_epi8(g, g);
-            __m128i* d = reinterpret_cast<__m128i*>(dst + i);
-            _mm_storeu_si128(d + 0, _mm_or_si128(_mm_unpacklo_epi16(lo, lo), alpha));
-            _mm_storeu_si128(d + 1, _mm_or_si128(_mm_unpackhi_epi16(lo, lo), alpha));
-            _mm_storeu_si128(d + 2, _mm_or_si128(_mm_unpacklo_epi16(hi, hi), alpha));
-            _mm_storeu_si128(d + 3, _mm_or_si128(_mm_unpackhi_epi16(hi, hi), alpha));
-        }
-#endif
-        for (; i < n; ++i)
-            dst[i] = 0xFF000000u | quint32(src[i]) * 0x010101u;
+        greyPixels<false>(dst, frame, i, n);
     }
 }
 
-// Block means (rounded) of 2 x 1, 1 x 2 or 2 x 2 pixels of a frame of one or
-// four channels, whole blocks only.
-void halve(const cv::Mat& src, cv::Mat& dst, bool inX, bool inY)
+// n grey bytes as opaque grey pixels into the screen's image, which this
+// process writes and never reads: the aligned part bypasses the cache (no
+// read of the old pixels first, no eviction of the frame still being made).
+void greyToScreen(quint32* dst, const uchar* src, int n)
 {
-    const int ch = src.channels();
-    const int w = inX ? src.cols / 2 : src.cols, h = inY ? src.rows / 2 : src.rows;
-    dst.create(h, w, src.type());
-    const int n = w * ch;
-    for (int y = 0; y < h; ++y) {
-        const uchar* a = src.ptr<uchar>(inY ? 2 * y : y);
-        const uchar* b = inY ? src.ptr<uchar>(2 * y + 1) : a; // the row twice: a mean of two
-        uchar* o = dst.ptr<uchar>(y);
-        int i = 0;
-        if (!inX) {
-            for (; i < n; ++i)
-                o[i] = uchar((a[i] + b[i] + 1) >> 1);
-            continue;
-        }
+    size_t i = 0;
 #ifdef __SSE2__
-        const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
-        auto in16 = [](const uchar* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-        if (ch == 1) {
-            const __m128i low = _mm_set1_epi16(0xFF);
-            for (; i + 8 <= n; i += 8) {
-                const __m128i p = in16(a + 2 * i), q = in16(b + 2 * i);
-                __m128i s = _mm_add_epi16(_mm_and_si128(p, low), _mm_srli_epi16(p, 8));
-                s = _mm_add_epi16(s, _mm_add_epi16(_mm_and_si128(q, low), _mm_srli_epi16(q, 8)));
-                s = _mm_srli_epi16(_mm_add_epi16(s, two), 2);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
-            }
-        } else if (ch == 4) {
-            // Four pixels in, two out: each pair's channels side by side.
-            auto pairs = [&](const uchar* p) {
-                const __m128i v = in16(p);
-                const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
-                return _mm_unpacklo_epi64(_mm_add_epi16(lo, _mm_srli_si128(lo, 8)), _mm_add_epi16(hi, _mm_srli_si128(hi, 8)));
-            };
-            for (; i + 8 <= n; i += 8) {
-                const __m128i s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pairs(a + 2 * i), pairs(b + 2 * i)), two), 2);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
-            }
-        }
+    while (i < size_t(n) && (reinterpret_cast<quintptr>(dst + i) & 15))
+        ++i;
+    greyPixels<false>(dst, src, 0, i);
 #endif
-        for (; i < n; ++i) {
-            const int x = i / ch, j = 2 * x * ch + (i - x * ch);
-            o[i] = uchar((a[j] + a[j + ch] + b[j] + b[j + ch] + 2) >> 2);
+    greyPixels<true>(dst, src, i, size_t(n));
+}
+
+// Block means (rounded) of 2 x 1, 1 x 2 or 2 x 2 pixels of one or four
+// channels: rows a and b (the same row for 2 x 1) into n bytes of o.
+void halveRow(const uchar* a, const uchar* b, uchar* o, int n, int ch, bool inX)
+{
+    int i = 0;
+    if (!inX) {
+        for (; i < n; ++i)
+            o[i] = uchar((a[i] + b[i] + 1) >> 1);
+        return;
+    }
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi16(2);
+    auto in16 = [](const uchar* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+    if (ch == 1) {
+        const __m128i low = _mm_set1_epi16(0xFF);
+        for (; i + 8 <= n; i += 8) {
+            const __m128i p = in16(a + 2 * i), q = in16(b + 2 * i);
+            __m128i s = _mm_add_epi16(_mm_and_si128(p, low), _mm_srli_epi16(p, 8));
+            s = _mm_add_epi16(s, _mm_add_epi16(_mm_and_si128(q, low), _mm_srli_epi16(q, 8)));
+            s = _mm_srli_epi16(_mm_add_epi16(s, two), 2);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
+        }
+    } else if (ch == 4) {
+        // Four pixels in, two out: each pair's channels side by side.
+        auto pairs = [&](const uchar* p) {
+            const __m128i v = in16(p);
+            const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+            return _mm_unpacklo_epi64(_mm_add_epi16(lo, _mm_srli_si128(lo, 8)), _mm_add_epi16(hi, _mm_srli_si128(hi, 8)));
+        };
+        for (; i + 8 <= n; i += 8) {
+            const __m128i s = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(pairs(a + 2 * i), pairs(b + 2 * i)), two), 2);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o + i), _mm_packus_epi16(s, s));
         }
     }
+#endif
+    for (; i < n; ++i) {
+        const int x = i / ch, j = 2 * x * ch + (i - x * ch);
+        o[i] = uchar((a[j] + a[j + ch] + b[j] + b[j + ch] + 2) >> 2);
+    }
 }
+
+// A halving of a whole frame (whole blocks only).
+void halve(const cv::Mat& src, cv::Mat& dst, bool inX, bool inY)
+{
+    const int w = inX ? src.cols / 2 : src.cols, h = inY ? src.rows / 2 : src.rows;
+    dst.create(h, w, src.type());
+    for (int y = 0; y < h; ++y) {
+        const uchar* a = src.ptr<uchar>(inY ? 2 * y : y);
+        halveRow(a, inY ? src.ptr<uchar>(2 * y + 1) : a, dst.ptr<uchar>(y), w * src.channels(), src.channels(), inX);
+    }
+}
+
+// The rows of a frame's last halving, each made when the bilinear pass first
+// asks for it and kept while the next view row may need it again: the halved
+// frame is never written whole.
+class HalvedRows
+{
+public:
+    HalvedRows(const cv::Mat& src, bool inX, bool inY, std::vector<uchar> (&store)[2])
+        : m_src(src), m_inX(inX), m_inY(inY), m_buf(store)
+    {
+        m_n = (inX ? src.cols / 2 : src.cols) * src.channels();
+        m_buf[0].resize(size_t(m_n));
+        m_buf[1].resize(size_t(m_n));
+    }
+    int cols() const { return m_inX ? m_src.cols / 2 : m_src.cols; }
+    int rows() const { return m_inY ? m_src.rows / 2 : m_src.rows; }
+    // Row r, leaving the row `keep` in place.
+    const uchar* row(int r, int keep)
+    {
+        for (int k = 0; k < 2; ++k)
+            if (m_at[k] == r)
+                return m_buf[k].data();
+        const int k = m_at[0] == keep ? 1 : 0;
+        const uchar* a = m_src.ptr<uchar>(m_inY ? 2 * r : r);
+        halveRow(a, m_inY ? m_src.ptr<uchar>(2 * r + 1) : a, m_buf[k].data(), m_n, m_src.channels(), m_inX);
+        m_at[k] = r;
+        return m_buf[k].data();
+    }
+
+private:
+    const cv::Mat& m_src;
+    bool m_inX, m_inY;
+    int m_n = 0;
+    std::vector<uchar> (&m_buf)[2];
+    int m_at[2] = {-1, -1};
+};
 
 // Where each of `to` view pixels samples a line of `from` frame pixels:
 // the two neighbours and the second one's weight in 1/256, centres aligned.
@@ -319,9 +462,9 @@ struct Taps {
 };
 
 #ifdef __SSE2__
-// Eight grey view pixels from their two frame neighbours each, as opaque
-// RGB32; every first neighbour has a second one right after it.
-void eightGrey(const uchar* row, const int* first, const short* weight, quint32* out)
+// Eight grey view pixels from their two frame neighbours each; every first
+// neighbour has a second one right after it.
+void eightGrey(const uchar* row, const int* first, const short* weight, uchar* out)
 {
     const __m128i pairs = pixelpairs::eight(row, first);
     const __m128i wb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight));
@@ -329,11 +472,7 @@ void eightGrey(const uchar* row, const int* first, const short* weight, quint32*
     const __m128i low = _mm_set1_epi16(0xFF);
     __m128i v = _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(pairs, low), wa), _mm_mullo_epi16(_mm_srli_epi16(pairs, 8), wb));
     v = _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(128)), 8);
-    const __m128i grey = _mm_packus_epi16(v, v);
-    const __m128i twice = _mm_unpacklo_epi8(grey, grey);
-    const __m128i alpha = _mm_set1_epi32(int(0xFF000000u));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_or_si128(_mm_unpacklo_epi16(twice, twice), alpha));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_or_si128(_mm_unpackhi_epi16(twice, twice), alpha));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
 }
 #endif
 
@@ -385,21 +524,81 @@ void CammerWidget::drawFrame(QPainter& p, bool zoom)
     p.restore();
 }
 
-void CammerWidget::drawShownFrame(QPainter& p)
+bool CammerWidget::drawShownFrame(QPainter& p)
 {
     // Painting the same frame again (a poll, a status text) blits what the
     // last paint made; only a new frame is scaled and converted, straight
     // from the frame to the view's size.
-    if (prepareShownFrame())
+    if (!prepareShownFrame())
+        return false;
+    if (isColor || !putGreyOnDevice(p))
         p.drawImage(0, 0, m_shown);
+    return true;
+}
+
+bool CammerWidget::putGreyOnDevice(QPainter& p) const
+{
+    // The painter would take the grey bytes into RGB32 through a buffer of
+    // its own and copy that: on an image of 32-bit pixels the bytes are
+    // written as opaque grey pixels straight where the painter would put
+    // them, inside the area being painted. Anything else goes through the
+    // painter.
+    QPaintEngine* engine = p.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || m_shown.format() != QImage::Format_Grayscale8)
+        return false;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return false;
+    QImage* to = static_cast<QImage*>(device);
+    const QImage::Format f = to->format();
+    if ((f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 && f != QImage::Format_ARGB32_Premultiplied) ||
+        !to->isDetached() || to->devicePixelRatioF() != 1.0)
+        return false;
+    const QTransform t = p.deviceTransform();
+    if (t.type() > QTransform::TxTranslate || p.hasClipping() || p.opacity() < 1.0 ||
+        p.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    const QPoint at(qRound(t.dx()), qRound(t.dy()));
+    if (QPointF(at) != QPointF(t.dx(), t.dy()))
+        return false;
+    QRegion area = QRegion(QRect(at, m_shown.size())) & to->rect();
+    const QRegion painted = engine->systemClip();
+    if (!painted.isEmpty())
+        area &= painted;
+    // The window's image on the screen is only read by the display: it is
+    // written past the cache. An image rendered into (a grab) is read next.
+    QBackingStore* store = window()->backingStore();
+    const bool screen = store && store->paintDevice() == device;
+    p.beginNativePainting();
+    uchar* bits = to->bits(); // not shared (above): no copy
+    const qsizetype stride = to->bytesPerLine();
+    for (const QRect& r : area)
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            quint32* dst = reinterpret_cast<quint32*>(bits + y * stride) + r.left();
+            const uchar* src = m_shown.constScanLine(y - at.y()) + (r.left() - at.x());
+            if (screen)
+                greyToScreen(dst, src, r.width());
+            else
+                toDisplayPixels(dst, src, false, 0, size_t(r.width()));
+        }
+#ifdef __SSE2__
+    if (screen)
+        _mm_sfence();
+#endif
+    p.endNativePainting();
+    return true;
 }
 
 bool CammerWidget::prepareShownFrame()
 {
     const ShownKey key{std::as_const(displayBuffer).data(), displayBuffer.version(), size()};
-    if (m_shown.isNull() || !(key == m_shownKey)) {
-        if (m_shown.size() != size())
-            m_shown = QImage(size(), QImage::Format_RGB32);
+    // A grey frame is shown as grey bytes: the painter puts them on the
+    // screen as opaque grey pixels as fast as it copies RGB32, and there are
+    // a quarter as many bytes to make.
+    const QImage::Format format = isColor ? QImage::Format_RGB32 : QImage::Format_Grayscale8;
+    if (m_shown.isNull() || !(key == m_shownKey) || m_shown.format() != format) {
+        if (m_shown.size() != size() || m_shown.format() != format)
+            m_shown = QImage(size(), format);
         if (!makeViewSized(m_shown))
             return false;
         m_shownKey = key;
@@ -419,51 +618,72 @@ bool CammerWidget::makeViewSized(QImage& out)
     // frame pixel counts, so fine texture does not alias. On this thread in
     // one pass per step: the library's resize would wake its whole thread
     // pool for this small job, which costs more than the job. A dropped last
-    // odd row or column is under half a view pixel.
-    size_t step = 0;
-    while (src.cols >= 2 * ow || src.rows >= 2 * oh) {
-        const bool inX = src.cols >= 2 * ow, inY = src.rows >= 2 * oh;
+    // odd row or column is under half a view pixel. The last halving is made
+    // row by row inside the bilinear pass.
+    std::vector<std::pair<bool, bool>> halvings;
+    for (int w = src.cols, h = src.rows; w >= 2 * ow || h >= 2 * oh;) {
+        halvings.emplace_back(w >= 2 * ow, h >= 2 * oh);
+        w = halvings.back().first ? w / 2 : w;
+        h = halvings.back().second ? h / 2 : h;
+    }
+    for (size_t step = 0; step + 1 < halvings.size(); ++step) {
         if (m_shrinkSteps.size() <= step)
             m_shrinkSteps.emplace_back();
-        halve(src, m_shrinkSteps[step], inX, inY);
-        src = m_shrinkSteps[step++];
+        halve(src, m_shrinkSteps[step], halvings[step].first, halvings[step].second);
+        src = m_shrinkSteps[step];
     }
-    const Taps xs(src.cols, ow), ys(src.rows, oh);
-    const bool sameWidth = src.cols == ow;
-    const int n = src.cols * ch;
+    const bool last = !halvings.empty();
+    HalvedRows rows(src, last && halvings.back().first, last && halvings.back().second, m_halvedRows);
+    const auto frameRow = [&](int r, int keep) { return last ? rows.row(r, keep) : src.ptr<uchar>(r); };
+    const int sw = last ? rows.cols() : src.cols, sh = last ? rows.rows() : src.rows;
+    const Taps xs(sw, ow), ys(sh, oh);
+    const bool sameWidth = sw == ow;
+    const int n = sw * ch;
     m_blendRow.resize(size_t(n));
     for (int y = 0; y < oh; ++y) {
         const size_t yi = size_t(y);
-        const uchar* row = src.ptr<uchar>(ys.first[yi]);
+        const uchar* row = frameRow(ys.first[yi], -1);
+        if (sameWidth && ch == 1) {
+            uchar* o = out.scanLine(y);
+            if (ys.weight[yi] > 0)
+                blendRows(row, frameRow(ys.second[yi], ys.first[yi]), ys.weight[yi], o, n);
+            else
+                std::memcpy(o, row, size_t(n));
+            continue;
+        }
         if (ys.weight[yi] > 0) {
-            blendRows(row, src.ptr<uchar>(ys.second[yi]), ys.weight[yi], m_blendRow.data(), n);
+            blendRows(row, frameRow(ys.second[yi], ys.first[yi]), ys.weight[yi], m_blendRow.data(), n);
             row = m_blendRow.data();
+        }
+        if (ch == 1) {
+            uchar* o = out.scanLine(y);
+            int x = 0;
+#ifdef __SSE2__
+            for (; x + 8 <= xs.beforeLast; x += 8)
+                eightGrey(row, &xs.first[size_t(x)], &xs.weight[size_t(x)], o + x);
+#endif
+            for (; x < ow; ++x) {
+                const size_t xi = size_t(x);
+                const int wb = xs.weight[xi];
+                o[x] = uchar((row[xs.first[xi]] * (256 - wb) + row[xs.second[xi]] * wb + 128) >> 8);
+            }
+            continue;
         }
         // Opaque RGB32: the frames carry 0 in the fourth byte.
         quint32* o = reinterpret_cast<quint32*>(out.scanLine(y));
         if (sameWidth) {
-            toDisplayPixels(o, row, isColor, 0, size_t(ow));
+            toDisplayPixels(o, row, true, 0, size_t(ow));
             continue;
         }
-        int x = 0;
-#ifdef __SSE2__
-        if (ch == 1)
-            for (; x + 8 <= xs.beforeLast; x += 8)
-                eightGrey(row, &xs.first[size_t(x)], &xs.weight[size_t(x)], o + x);
-#endif
-        for (; x < ow; ++x) {
+        for (int x = 0; x < ow; ++x) {
             const size_t xi = size_t(x);
             const int wb = xs.weight[xi], wa = 256 - wb;
             const uchar* p = row + xs.first[xi] * ch;
             const uchar* q = row + xs.second[xi] * ch;
-            if (ch == 1) {
-                o[x] = 0xFF000000u | quint32((p[0] * wa + q[0] * wb + 128) >> 8) * 0x010101u;
-            } else {
-                quint32 v = 0xFF000000u;
-                for (int c = 0; c < 3; ++c)
-                    v |= quint32((p[c] * wa + q[c] * wb + 128) >> 8) << (8 * c);
-                o[x] = v;
-            }
+            quint32 v = 0xFF000000u;
+            for (int c = 0; c < 3; ++c)
+                v |= quint32((p[c] * wa + q[c] * wb + 128) >> 8) << (8 * c);
+            o[x] = v;
         }
     }
     return true;
@@ -520,8 +740,10 @@ void CammerWidget::overlayBoxes(const CammerSingleton* store, int d, const uchar
 void CammerWidget::paintLiveView(QPainter& p, bool editView)
 {
     const CammerSingleton* store = editView ? editStore : liveStore;
-    if (!store || imageBits.isNull())
+    if (!store || imageBits.isNull()) {
+        paintUnderlay(p);
         return;
+    }
     const int d = std::clamp(gpWin ? (editView ? gpWin->editDetect : gpWin->lastDetect) : 0, 0, kDetections - 1);
     const int ds = gpWin ? gpWin->detectState : 0;
     const bool live1 = gSource == 1;
@@ -541,8 +763,12 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
                        !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
     const bool zoomed = zoomHere && (gpWin->zoomFactor != 1.0 || !gpWin->zoomOffset.isNull());
     if (!red && !cyan && !test && !blink && !zoomed) {
-        drawShownFrame(p);
+        if (!drawShownFrame(p))
+            paintUnderlay(p);
     } else {
+        // A zoomed frame may leave the view's edges open.
+        if (zoomed)
+            paintUnderlay(p);
         prepareFrame();
         if (red)
             overlayBoxes(store, d, std::as_const(defectMask).data(), kRed, true);
@@ -582,7 +808,7 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         p.setFont(viewFont(100));
         p.scale(winScaleX, winScaleY);
         p.setPen(isOK ? Qt::green : Qt::red);
-        p.drawText(5, 200, isOK ? "OK" : "NG");
+        drawLine(p, 5, 200, isOK ? QStringLiteral("OK") : QStringLiteral("NG"));
         p.restore();
     }
 
@@ -708,11 +934,11 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     p.setPen(statusPen);
     p.setFont(viewFont(35));
     const QString statusLine = msg(313).arg(cameraIndex + 1).arg(detectionName(d), status);
-    p.drawText(5, 40, statusLine);
+    drawLine(p, 5, 40, statusLine);
     const QString countdown = countdownText();
     if (!countdown.isEmpty()) {
         p.setFont(viewFont(45));
-        p.drawText(5, 90, countdown);
+        drawLine(p, 5, 90, countdown);
     }
     p.setFont(viewFont(35));
     p.setPen(Qt::green);
@@ -738,16 +964,15 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         const double visibleW =
             m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
         const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
-        const QFontMetrics fm(p.font());
-        const int statusEnd = 5 + fm.horizontalAdvance(statusLine);
-        int countersW = fm.horizontalAdvance(counters);
+        const int statusEnd = 5 + lineAdvance(p, statusLine);
+        int countersW = lineAdvance(p, counters);
         const int room = int(visibleW) - 2 * gap;
         if (room > 0 && countersW > room) {
             p.setFont(viewFont(std::max(10, 35 * room / countersW)));
-            countersW = QFontMetrics(p.font()).horizontalAdvance(counters);
+            countersW = lineAdvance(p, counters);
         }
         const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
-        p.drawText(x, x >= statusEnd + gap ? 40 : 80, counters);
+        drawLine(p, x, x >= statusEnd + gap ? 40 : 80, counters);
     }
     p.restore();
 

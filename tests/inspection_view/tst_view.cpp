@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScreen>
 #include <QtTest>
 
 #include <opencv2/imgcodecs.hpp>
@@ -86,6 +87,7 @@ private slots:
     void headerFitsAGridCell();
     void paintColoursCaptionsAndCountdown();
     void readoutOutsideTheImage();
+    void openPartsShowTheWindow();
     void renderScreens();
 
 private:
@@ -795,6 +797,50 @@ void TstView::readoutOutsideTheImage()
     gSource = 0;
     QTest::mouseClick(v, Qt::LeftButton, {}, QPoint(40, 17));
     QCOMPARE(m_state->touchColor, 0x123456u);
+}
+
+void TstView::openPartsShowTheWindow()
+{
+    // The window lays no background under a view: where a view's paint
+    // leaves the view open (a record page without records, a frame zoomed
+    // out) the window's background shows all the same, and a live frame
+    // covers the whole view.
+    QPalette pal = m_host->palette();
+    pal.setColor(QPalette::Window, QColor(0x20, 0x40, 0x60));
+    m_host->setPalette(pal);
+    const QRgb under = rgb(0x20, 0x40, 0x60);
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->setGeometry(100, 50, 640, 400);
+    v->show();
+    v->CameraChangeTrig(true);
+    v->camera->setValue(QString("trigger"), 100);
+    gSource = 1;
+    QVERIFY(v->UpdateImage());
+    m_host->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_host));
+    // Probes inside the view, off its texts, on the screen (the window's
+    // backing store): the first one in its top-left quarter, the others
+    // outside it.
+    auto probes = [&] {
+        v->repaint();
+        const QImage img = m_host->screen()->grabWindow(m_host->winId()).toImage();
+        QList<QRgb> got;
+        for (QPoint p : {QPoint(300, 180), QPoint(1, 399), QPoint(400, 250), QPoint(639, 399), QPoint(639, 100)})
+            got << px(img, 100 + p.x(), 50 + p.y());
+        return got;
+    };
+    const QList<QRgb> live = probes();
+    QVERIFY2(!live.contains(under), "the live frame covers the view");
+    gSource = 3; // the record page, no record yet
+    QCOMPARE(probes(), QList<QRgb>({under, under, under, under, under}));
+    gSource = 1;
+    m_state->editCamera = 0;
+    m_state->zoomFactor = 0.5; // the frame in the view's top-left quarter
+    const QList<QRgb> zoomed = probes();
+    QVERIFY(zoomed.first() != under);
+    QCOMPARE(zoomed.mid(1), QList<QRgb>({under, under, under, under}));
+    m_state->zoomFactor = 1.0;
+    QCOMPARE(probes(), live);
 }
 
 void TstView::renderScreens()
