@@ -73,6 +73,8 @@ list(APPEND STATION_GUI_SOURCES
   widgets/mulcheckbox.h
   widgets/networksettingdialog.cpp
   widgets/networksettingdialog.h
+  widgets/shapedtext.cpp
+  widgets/shapedtext.h
   widgets/versiondownloaddialog.cpp
   widgets/versiondownloaddialog.h
   widgets/nocheckpasswordbox.cpp

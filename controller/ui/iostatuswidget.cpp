@@ -39,20 +39,30 @@ qint64 lastCycleTenths()
 bool outputGroupsOn(const WizardPara& p) { return p.ejectorPulseProdNG != 0; }
 bool productAlarmOutOn(const WizardPara& p) { return p.prodInspectOption != 0; }
 
-// Draws text with its baseline at (x, y), shrinking the font until it fits
-// in maxW; returns the right end.
-int drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW)
-{
-    const QFont f = houseFont(boxpaint::fittedPixelSize(houseFont(px), text, maxW, px));
-    p.setFont(f);
-    p.drawText(x, y, text);
-    return x + QFontMetrics(f).horizontalAdvance(text);
-}
 } // namespace
 
 QString IOStatusWidget::cycleSecondsText(qint64 tenths)
 {
     return QString::number(tenths / 10.0, 'f', 1).rightJustified(4, QLatin1Char(' '));
+}
+
+int IOStatusWidget::drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW)
+{
+    // The size that fits is kept with the text: finding it measures, and
+    // measuring shapes the text again.
+    int size = -1;
+    for (auto it = m_fits.begin(); it != m_fits.end() && size < 0; ++it)
+        if (it->text == text && it->px == px && it->maxW == maxW)
+            size = it->size;
+    if (size < 0) {
+        size = boxpaint::fittedPixelSize(houseFont(px), text, maxW, px);
+        if (m_fits.size() >= 8)
+            m_fits.erase(m_fits.begin());
+        m_fits.push_back({text, px, maxW, size});
+    }
+    p.setFont(houseFont(size));
+    m_text.draw(p, x, y, text);
+    return x + m_text.advance(p, text);
 }
 
 void IOStatusWidget::setDrivePathSource(std::function<QString()> f) { g_drivePath = std::move(f); }
@@ -168,7 +178,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     p.setFont(houseFont(16));
     p.setPen(QColor(0, 255, 255));
     for (const Lamp& l : all)
-        p.drawText(l.label, Qt::AlignCenter, l.text);
+        m_text.draw(p, l.label, Qt::AlignCenter, l.text);
 
     const QString login = para.isPswUsed ? messageText(gpWin && gpWin->loginLevel ? 308 : 156) : QString();
     const QColor loginColour = gpWin && gpWin->loginLevel ? Qt::green : Qt::red;
@@ -187,19 +197,19 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
             p.setFont(houseFont(35));
             p.setPen(loginColour);
             const int outLabelTop = all.isEmpty() ? kHeight - 23 : all.last().label.top();
-            p.drawText(lastLabelX + 150, outLabelTop, login);
+            m_text.draw(p, lastLabelX + 150, outLabelTop, login);
             base = lastLabelX + 150 + 20 * gLan;
         }
         if (!groupText.isEmpty()) {
             p.setFont(houseFont(35));
             p.setPen(QColor("#ff9900"));
-            p.drawText(base + 150, 155, groupText);
+            m_text.draw(p, base + 150, 155, groupText);
         }
         if (!drive.isEmpty())
             p.drawPixmap(QRect(1080, 120, 50, 50), disk);
         p.setFont(houseFont(35));
         p.setPen(Qt::green);
-        p.drawText(1150, 155, clockText);
+        m_text.draw(p, 1150, 155, clockText);
         return;
     }
 
@@ -225,7 +235,8 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     if (!drive.isEmpty())
         clockW -= 60;
     int end;
-    if (QFontMetrics(houseFont(20)).horizontalAdvance(clockText) <= clockW) {
+    p.setFont(houseFont(20));
+    if (m_text.advance(p, clockText) <= clockW) {
         end = drawFitted(p, lineX, y2, clockText, 30, clockW);
     } else {
         // Too narrow for one readable line: time above, cycle below.

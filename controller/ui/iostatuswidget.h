@@ -4,12 +4,18 @@
 #include <QVector>
 #include <QWidget>
 #include <functional>
+#include <vector>
+
+#include "widgets/shapedtext.h"
 
 // The band across the bottom of the main screen: a lamp per machine input
 // and output with its name, the login state, the parameter group, the USB
 // drive icon and the clock with the last cycle time. It keeps no state: each
-// paint reads the parameters, the board, the main window and the drive.
+// paint reads the parameters, the board, the main window and the drive
+// (only the shaping of its texts is kept).
 // A tap on it logs the operator out.
+class QPainter;
+
 class IOStatusWidget : public QWidget
 {
 public:
@@ -38,4 +44,18 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+
+private:
+    // Draws text with its baseline at (x, y), shrinking the font from px
+    // until it fits in maxW; returns the right end.
+    int drawFitted(QPainter& p, int x, int y, const QString& text, int px, int maxW);
+
+    // Repainted with every frame of the views under it: the lamp names and
+    // the texts are shaped once (the clock changes each second).
+    ShapedText m_text{40};
+    struct Fit {
+        QString text;
+        int px, maxW, size;
+    };
+    std::vector<Fit> m_fits;
 };

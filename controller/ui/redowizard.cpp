@@ -33,6 +33,7 @@
 #include "settings/ui/wizardparawidget.h"
 #include "widgets/colorbutton.h"
 #include "widgets/floatslider.h"
+#include "widgets/shapedtext.h"
 #include "widgets/splashframe.h"
 #include "frame/globals.h"
 #include "frame/parameterstartup.h"
@@ -78,7 +79,7 @@ void retrainEngine(CammerWidget* v, int d)
 
 QLabel* cornerLabel(QWidget* parent, int bottomOffset, const QString& colour)
 {
-    auto* l = new QLabel(parent);
+    auto* l = new ShapedLabel(parent); // over the live views: repainted with every frame
     l->setGeometry(gShowW - 240, gShowH - bottomOffset, 240, 30);
     l->setAlignment(Qt::AlignCenter);
     l->setStyleSheet(QStringLiteral("QLabel{outline:0px;border:none;font-size:25px;color:%1;}").arg(colour));

@@ -4,12 +4,11 @@
 #include "inspection/circle.h"
 #include "inspection/clustomrect.h"
 #include "inspection/roitouchedit.h"
+#include "widgets/shapedtext.h"
 
-#include <QFont>
 #include <QPoint>
 #include <QRect>
 #include <QString>
-#include <QTextLayout>
 #include <QWidget>
 
 #include <memory>
@@ -209,11 +208,6 @@ private:
     // grey frame, opaque RGB32 for a colour one).
     bool makeViewSized(QImage& out);
     void applyZoom(QPainter& p) const;
-    // A line of text with its baseline at (x, y) in the painter's font, as
-    // QPainter::drawText draws it, and its advance (QFontMetrics); shaped
-    // once and kept while it is drawn again.
-    void drawLine(QPainter& p, int x, int y, const QString& text);
-    int lineAdvance(QPainter& p, const QString& text);
     void paintDrawing(QPainter& p);
     void overlayBoxes(const CammerSingleton* store, int d, const uchar* mask, quint32 colour, bool ngOnly);
     void overlayBox(const QRect& box, const uchar* mask, quint32 colour);
@@ -230,17 +224,9 @@ private:
     };
     QImage m_shown;
     ShownKey m_shownKey;
-    // The lines of text painted lately, shaped: the status lines repeat
-    // every frame and shaping them again cost more than drawing them.
-    struct ShapedLine {
-        QString text;
-        QFont font;
-        int dpi = 0;
-        int advance = 0;
-        std::unique_ptr<QTextLayout> layout;
-    };
-    ShapedLine& shapedLine(QPainter& p, const QString& text);
-    std::vector<ShapedLine> m_lines; // the last used at the back
+    // The status lines repeat every frame: shaped once (a few show at a
+    // time; the counters and the countdown change).
+    ShapedText m_text{8};
     // Scratch of makeViewSized, kept: the same sizes every frame.
     std::vector<cv::Mat> m_shrinkSteps;
     std::vector<uchar> m_halvedRows[2];

@@ -207,54 +207,6 @@ void CammerWidget::paintUnderlay(QPainter& p) const
     p.restore();
 }
 
-CammerWidget::ShapedLine& CammerWidget::shapedLine(QPainter& p, const QString& text)
-{
-    const QFont& font = p.font();
-    const int dpi = p.device() ? p.device()->logicalDpiY() : 0;
-    for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
-        if (it->text == text && it->dpi == dpi && it->font == font) {
-            std::rotate(it, it + 1, m_lines.end());
-            return m_lines.back();
-        }
-    }
-    // A few lines show at a time; the counters and the countdown change.
-    constexpr size_t kKept = 8;
-    if (m_lines.size() >= kKept)
-        m_lines.erase(m_lines.begin());
-    ShapedLine l;
-    l.text = text;
-    l.font = font;
-    l.dpi = dpi;
-    l.advance = QFontMetrics(font).horizontalAdvance(text);
-    l.layout = std::make_unique<QTextLayout>(text, font);
-    QTextOption o;
-    o.setTextDirection(p.layoutDirection());
-    l.layout->setTextOption(o);
-    l.layout->setCacheEnabled(true); // keeps the shaping after the layout
-    l.layout->beginLayout();
-    l.layout->createLine();
-    l.layout->endLayout();
-    m_lines.push_back(std::move(l));
-    return m_lines.back();
-}
-
-void CammerWidget::drawLine(QPainter& p, int x, int y, const QString& text)
-{
-    if (text.isEmpty())
-        return;
-    const ShapedLine& l = shapedLine(p, text);
-    const QTextLine line = l.layout->lineAt(0);
-    if (!line.isValid())
-        return;
-    // The layout draws from the line's top: the baseline lands on y.
-    l.layout->draw(&p, QPointF(x, y - line.ascent()));
-}
-
-int CammerWidget::lineAdvance(QPainter& p, const QString& text)
-{
-    return shapedLine(p, text).advance;
-}
-
 void CammerWidget::applyZoom(QPainter& p) const
 {
     if (!gpWin)
@@ -808,7 +760,7 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         p.setFont(viewFont(100));
         p.scale(winScaleX, winScaleY);
         p.setPen(isOK ? Qt::green : Qt::red);
-        drawLine(p, 5, 200, isOK ? QStringLiteral("OK") : QStringLiteral("NG"));
+        m_text.draw(p, 5, 200, isOK ? QStringLiteral("OK") : QStringLiteral("NG"));
         p.restore();
     }
 
@@ -934,11 +886,11 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     p.setPen(statusPen);
     p.setFont(viewFont(35));
     const QString statusLine = msg(313).arg(cameraIndex + 1).arg(detectionName(d), status);
-    drawLine(p, 5, 40, statusLine);
+    m_text.draw(p, 5, 40, statusLine);
     const QString countdown = countdownText();
     if (!countdown.isEmpty()) {
         p.setFont(viewFont(45));
-        drawLine(p, 5, 90, countdown);
+        m_text.draw(p, 5, 90, countdown);
     }
     p.setFont(viewFont(35));
     p.setPen(Qt::green);
@@ -964,15 +916,15 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         const double visibleW =
             m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
         const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
-        const int statusEnd = 5 + lineAdvance(p, statusLine);
-        int countersW = lineAdvance(p, counters);
+        const int statusEnd = 5 + m_text.advance(p, statusLine);
+        int countersW = m_text.advance(p, counters);
         const int room = int(visibleW) - 2 * gap;
         if (room > 0 && countersW > room) {
             p.setFont(viewFont(std::max(10, 35 * room / countersW)));
-            countersW = lineAdvance(p, counters);
+            countersW = m_text.advance(p, counters);
         }
         const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
-        drawLine(p, x, x >= statusEnd + gap ? 40 : 80, counters);
+        m_text.draw(p, x, x >= statusEnd + gap ? 40 : 80, counters);
     }
     p.restore();
 

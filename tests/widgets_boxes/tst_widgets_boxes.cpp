@@ -27,6 +27,9 @@
 #include "widgets/combobox.h"
 #include "widgets/dirinfo.h"
 #include "widgets/edit.h"
+#include "widgets/shapedtext.h"
+
+#include <QPainter>
 #include "widgets/editdatetime.h"
 #include "widgets/envprobe.h"
 #include "widgets/exportdataselectdlg.h"
@@ -118,6 +121,7 @@ private slots:
     void boxesPaintWithoutBackgroundPicture();
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
+    void shapedTextPaintsAsThePainter();
 
     // ---- combo boxes ----
 
@@ -893,6 +897,63 @@ void TstWidgetsBoxes::chooseCaliNumOffersPointCounts()
     for (int i = 0; i < w.choice()->count(); ++i)
         items << w.choice()->itemText(i).trimmed();
     QCOMPARE(items, (QStringList{"4", "9", "25"}));
+}
+
+// Text shaped once is painted pixel for pixel as QPainter::drawText paints
+// it: at a baseline under the views' scales, aligned in a rectangle as the
+// lamp names are (also when it does not fit), drawn again from the cache,
+// and the corner label as the style-sheet QLabel it replaces.
+void TstWidgetsBoxes::shapedTextPaintsAsThePainter()
+{
+    const QStringList texts{QStringLiteral("相机1 检测1: 运行"), QStringLiteral("OK"), QStringLiteral("Ver:1.8 ejector"),
+                            QStringLiteral("一个很长很长的输入名称")};
+    const int flags[] = {Qt::AlignCenter, Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignBottom,
+                         Qt::AlignHCenter | Qt::AlignTop};
+    auto paint = [](const std::function<void(QPainter&)>& f) {
+        QImage img(420, 160, QImage::Format_ARGB32_Premultiplied);
+        img.fill(0xff204060);
+        QPainter p(&img);
+        p.setPen(QColor(0, 255, 255));
+        f(p);
+        return img;
+    };
+    ShapedText shaped(3);
+    int compared = 0;
+    for (int round = 0; round < 2; ++round) // the second round draws from the cache
+        for (const QString& t : texts)
+            for (int px : {16, 35, 100}) {
+                for (double scale : {1.0, 0.6, 0.37}) {
+                    auto setup = [&](QPainter& p) {
+                        p.setFont(boxpaint::houseFont(px));
+                        p.scale(scale, scale);
+                    };
+                    const QImage want = paint([&](QPainter& p) { setup(p); p.drawText(5, 120, t); });
+                    const QImage got = paint([&](QPainter& p) { setup(p); shaped.draw(p, 5, 120, t); });
+                    QVERIFY2(got == want, qPrintable(QStringLiteral("%1 at %2 px, scale %3").arg(t).arg(px).arg(scale)));
+                    ++compared;
+                }
+                for (int f : flags) {
+                    const QRect r(10, 30, 70, px + 10);
+                    const QImage want = paint([&](QPainter& p) { p.setFont(boxpaint::houseFont(px)); p.drawText(r, f, t); });
+                    const QImage got = paint([&](QPainter& p) { p.setFont(boxpaint::houseFont(px)); shaped.draw(p, r, f, t); });
+                    QVERIFY2(got == want, qPrintable(QStringLiteral("%1 at %2 px in a box, flags %3").arg(t).arg(px).arg(f)));
+                    ++compared;
+                }
+            }
+    QCOMPARE(compared, 2 * 4 * 3 * 7);
+
+    const QString sheet = QStringLiteral("QLabel{outline:0px;border:none;font-size:25px;color:#ff9900;}");
+    QWidget host;
+    host.resize(300, 100);
+    QLabel plain(&host);
+    ShapedLabel shapedLabel(&host);
+    for (QLabel* l : {&plain, static_cast<QLabel*>(&shapedLabel)}) {
+        l->setGeometry(10, 10, 240, 30);
+        l->setAlignment(Qt::AlignCenter);
+        l->setStyleSheet(sheet);
+        l->setText(QStringLiteral("检测模式: 模具"));
+    }
+    QCOMPARE(shapedLabel.grab().toImage(), plain.grab().toImage());
 }
 
 QTEST_MAIN(TstWidgetsBoxes)
