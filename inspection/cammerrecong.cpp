@@ -474,12 +474,8 @@ void CammerRecong::judge(int d)
     // there when the view showed it as it was grabbed). The view holds the
     // judged pixels themselves: a later write to the work frame gets pixels
     // of its own, so what is shown stays.
-    if (m_showFrame && v.frameBytes > 0) {
-        if (v.displayBuffer.size() == v.workFrame.size())
-            v.displayBuffer.share(v.workFrame);
-        else
-            v.displayBuffer.assign(v.workFrame);
-    }
+    if (m_showFrame && v.frameBytes > 0 && v.displayBuffer.size() == v.workFrame.size())
+        v.displayBuffer.share(v.workFrame);
 }
 
 cv::Mat CammerRecong::clearDefects()

@@ -8,14 +8,14 @@
 
 #include "widgets/shapedtext.h"
 
+class QPainter;
+
 // The band across the bottom of the main screen: a lamp per machine input
 // and output with its name, the login state, the parameter group, the USB
 // drive icon and the clock with the last cycle time. It keeps no state: each
 // paint reads the parameters, the board, the main window and the drive
 // (only the shaping of its texts is kept).
 // A tap on it logs the operator out.
-class QPainter;
-
 class IOStatusWidget : public QWidget
 {
 public:
