@@ -67,6 +67,11 @@ int saveChild(bool loop, int w, int h)
         setrlimit(RLIMIT_FSIZE, &lim);
     }
     const QString here = QDir::currentPath();
+    // The parent kills this process mid-save, so nothing it makes in the
+    // temporary folder is ever removed: make the rig's folders inside the
+    // parent's working folder, which the parent removes.
+    QDir().mkpath(here + "/child-tmp");
+    qputenv("TMPDIR", QFile::encodeName(here + "/child-tmp"));
     EngineRig rig(w, h);
     QDir::setCurrent(here);
     ViewImages images(rig.view);

@@ -87,6 +87,10 @@ SettingsRig::SettingsRig(int lan)
     // The plug-in reads its configuration once per process: one call log
     // for the process, read from where this rig began.
     m_log = QDir::temp().filePath(QStringLiteral("settings-camera-calls-%1.log").arg(QCoreApplication::applicationPid()));
+    static const struct RemoveAtExit {
+        QString path;
+        ~RemoveAtExit() { QFile::remove(path); }
+    } logFile{m_log};
     m_logStart = cameraCalls().size();
     QVERIFY(m_cfg.open());
     QJsonArray list;
