@@ -1,14 +1,29 @@
 #include "inspection/imghomotrans.h"
 
+#include "inspection/parallelblur.h"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include <glog/logging.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-ImgHomoTrans::ImgHomoTrans() : features(2) {}
+ImgHomoTrans::ImgHomoTrans() : features(2)
+{
+    // Most of a frame's alignment is SIFT's pyramid of blurs; said once
+    // when this program blurs it on one thread.
+    static const bool blurSideBySide = [] {
+        const bool active = parallelBlurActive();
+        if (!active)
+            LOG(WARNING) << "Alignment: image blurs run on one thread";
+        return active;
+    }();
+    (void)blurSideBySide;
+}
 
 bool ImgHomoTrans::setTemplate(const cv::Mat& image, const cv::Mat& newMask, int minFeatures)
 {

@@ -16,6 +16,8 @@ list(APPEND STATION_CORE_SOURCES
   inspection/clustomrect.h
   inspection/imghomotrans.cpp
   inspection/imghomotrans.h
+  inspection/parallelblur.cpp
+  inspection/parallelblur.h
   inspection/pixelbuffer.h
   inspection/repolygon.cpp
   inspection/repolygon.h

@@ -1,4 +1,6 @@
 #include "inspection_engine/enginerig.h"
+#include "inspection/imghomotrans.h"
+#include "inspection/parallelblur.h"
 #include "netservices/zev_netmn.h"
 #include "plugins/simcamera/simscene.h"
 
@@ -7,6 +9,8 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
+#include <dlfcn.h>
 
 class TstEngine : public QObject
 {
@@ -19,6 +23,7 @@ private slots:
     void positioningRestoresMovedAndTurnedPart();
     void alignmentUndoesWarpAndPassesFeatureless();
     void alignedMovedMouldJudgedAsUnmoved();
+    void blurSideBySideIsTheLibrarysBlur();
     void camerasJudgedSideBySideAsOneByOne();
     void colourGreyFollowsTheFrameAndThePreviewTheTemplate();
     void frameJudgedWhereItWasGrabbed();
@@ -392,6 +397,97 @@ void TstEngine::alignedMovedMouldJudgedAsUnmoved()
         rig.para.angleCorrect = 1;
     }
     QCOMPARE(unalignedDiffers, 3);
+}
+
+// Every blur in the station, the alignment's SIFT pyramid included, goes
+// through the strip-wise blur: it must give the library's own blur of the
+// whole image, bit for bit, in every case a caller may hand it, and the
+// alignment's features must be those of a one-thread run.
+void TstEngine::blurSideBySideIsTheLibrarysBlur()
+{
+    QVERIFY(parallelBlurActive());
+    using BlurFn = void (*)(const cv::_InputArray&, const cv::_OutputArray&, cv::Size, double, double, int);
+    const auto library = reinterpret_cast<BlurFn>(
+        dlsym(RTLD_NEXT, "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi"));
+    QVERIFY(library && reinterpret_cast<void*>(library) != dlsym(RTLD_DEFAULT, "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi"));
+    const int threadsBefore = cv::getNumThreads();
+    cv::setNumThreads(8); // strips even where CI has few cores
+    auto same = [](const cv::Mat& a, const cv::Mat& b) {
+        if (a.size() != b.size() || a.type() != b.type())
+            return false;
+        for (int y = 0; y < a.rows; ++y)
+            if (std::memcmp(a.ptr(y), b.ptr(y), a.cols * a.elemSize()) != 0)
+                return false;
+        return true;
+    };
+    cv::RNG rng(7);
+    struct Case {
+        cv::Size size;
+        int type;
+        cv::Size ksize;
+        double sx, sy;
+        int border;
+    };
+    const std::vector<Case> cases{
+        {{1580, 1264}, CV_32FC1, {}, 3.09, 3.09, cv::BORDER_DEFAULT},
+        {{790, 632}, CV_32FC1, {}, 1.226, 1.226, cv::BORDER_DEFAULT},
+        {{397, 301}, CV_32FC3, {7, 5}, 0, 0, cv::BORDER_REPLICATE},
+        {{1280, 1024}, CV_8UC1, {5, 5}, 1.5, 1.5, cv::BORDER_REFLECT},
+        {{1280, 1024}, CV_8UC1, {}, 2.0, 0.7, cv::BORDER_CONSTANT},
+        {{640, 481}, CV_8UC3, {3, 3}, 0, 0, cv::BORDER_DEFAULT},
+        {{700, 500}, CV_16UC1, {25, 1}, 4.0, 0, cv::BORDER_REFLECT_101},
+    };
+    for (const Case& c : cases) {
+        const QString what = QString("%1x%2 type %3 border %4").arg(c.size.width).arg(c.size.height).arg(c.type).arg(c.border);
+        cv::Mat img(c.size, c.type);
+        rng.fill(img, cv::RNG::UNIFORM, 0, 255);
+        cv::GaussianBlur(img, img, cv::Size(9, 9), 0); // some structure under the noise
+        cv::Mat want, got;
+        library(img, want, c.ksize, c.sx, c.sy, c.border);
+        cv::GaussianBlur(img, got, c.ksize, c.sx, c.sy, c.border);
+        QVERIFY2(same(got, want), qPrintable(what));
+        // A region of a larger image reads its neighbours beyond its edges.
+        const cv::Rect inner(13, 17, c.size.width - 40, c.size.height - 50);
+        library(img(inner), want, c.ksize, c.sx, c.sy, c.border);
+        cv::GaussianBlur(img(inner), got, c.ksize, c.sx, c.sy, c.border);
+        QVERIFY2(same(got, want), qPrintable("region of " + what));
+        library(img(inner), want, c.ksize, c.sx, c.sy, c.border | cv::BORDER_ISOLATED);
+        cv::GaussianBlur(img(inner), got, c.ksize, c.sx, c.sy, c.border | cv::BORDER_ISOLATED);
+        QVERIFY2(same(got, want), qPrintable("isolated region of " + what));
+        // In place.
+        library(img, want, c.ksize, c.sx, c.sy, c.border);
+        cv::Mat in = img.clone();
+        cv::GaussianBlur(in, in, c.ksize, c.sx, c.sy, c.border);
+        QVERIFY2(same(in, want), qPrintable("in place " + what));
+    }
+    // What the library refuses is refused, as an exception, not a crash.
+    const cv::Mat big(1024, 1280, CV_32FC1, cv::Scalar(1));
+    cv::Mat out;
+    QVERIFY_EXCEPTION_THROWN(cv::GaussianBlur(big, out, cv::Size(4, 4), 0), cv::Exception);
+
+    // The alignment's features of one frame, on eight threads and on one.
+    SimScene scene;
+    SimScene::Options o;
+    o.seed = 3;
+    scene.configure(o, 1280, 1024);
+    SimScene::Shot shot;
+    shot.pose = SimScene::Pose{{3, -2}, 1.0};
+    const cv::Mat frame = scene.frame(1, shot);
+    ImgHomoTrans h;
+    h.setTemplate(scene.frame(0, {}), cv::Mat(), 0);
+    cv::detail::ImageFeatures many, one;
+    h.findFeature(frame, many, 0);
+    cv::setNumThreads(1);
+    h.findFeature(frame, one, 0);
+    cv::setNumThreads(threadsBefore);
+    QVERIFY(many.keypoints.size() > 50);
+    QCOMPARE(many.keypoints.size(), one.keypoints.size());
+    for (size_t i = 0; i < one.keypoints.size(); ++i) {
+        const cv::KeyPoint &a = many.keypoints[i], &b = one.keypoints[i];
+        QVERIFY2(a.pt == b.pt && a.size == b.size && a.angle == b.angle && a.response == b.response && a.octave == b.octave,
+                 qPrintable(QString("keypoint %1").arg(i)));
+    }
+    QVERIFY(same(many.descriptors.getMat(cv::ACCESS_READ), one.descriptors.getMat(cv::ACCESS_READ)));
 }
 
 // Three colour cameras judged at once on workers and then taken in camera

@@ -1,0 +1,11 @@
+#pragma once
+
+// The station's Gaussian blur takes the library's place for every caller in
+// the process, the library's own SIFT included: a float image of many rows is
+// blurred in row strips side by side, each strip by the library's blur, so
+// every pixel is the one the library computes on the whole image.
+//
+// True when calls to the library's blur reach the station's. Without it
+// (a program linked without the library's symbol taken over) the alignment
+// still runs, on one thread.
+bool parallelBlurActive();
