@@ -958,6 +958,11 @@ void TstCycle::countFileSurvivesKills()
     for (int round = 0; round < 12; ++round) {
         QProcess child;
         child.setWorkingDirectory(env.workDir());
+        // Killed, a child removes nothing it made: its temporary files go
+        // where this test's folder is removed.
+        QProcessEnvironment childEnv = QProcessEnvironment::systemEnvironment();
+        childEnv.insert("TMPDIR", env.workDir());
+        child.setProcessEnvironment(childEnv);
         child.start(QCoreApplication::applicationFilePath(), {"countFileSurvivesKills"});
         QVERIFY(child.waitForStarted());
         QByteArray out;
