@@ -407,9 +407,9 @@ void TstEngine::blurSideBySideIsTheLibrarysBlur()
 {
     QVERIFY(parallelBlurActive());
     using BlurFn = void (*)(const cv::_InputArray&, const cv::_OutputArray&, cv::Size, double, double, int);
-    const auto library = reinterpret_cast<BlurFn>(
-        dlsym(RTLD_NEXT, "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi"));
-    QVERIFY(library && reinterpret_cast<void*>(library) != dlsym(RTLD_DEFAULT, "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi"));
+    const char* const blurName = "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi";
+    const auto library = reinterpret_cast<BlurFn>(dlsym(RTLD_NEXT, blurName));
+    QVERIFY(library && reinterpret_cast<void*>(library) != dlsym(RTLD_DEFAULT, blurName));
     const int threadsBefore = cv::getNumThreads();
     cv::setNumThreads(8); // strips even where CI has few cores
     auto same = [](const cv::Mat& a, const cv::Mat& b) {

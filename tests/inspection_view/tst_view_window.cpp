@@ -49,10 +49,7 @@ void TstViewWindow::cameraImageTriggerShowsAndKeepsTheInspectedFrame()
     p.extTrigger = 1; // a cycle starts when the camera delivered a triggered frame
     p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = p.doorLiftAlarm = p.noAlarmSound = 0;
     gPicNumNG = 10;
-    p.deriveByMode(&win->curMould);
-    view->camera->setTrigger(true);
-    gpControlIO->InitIOThread();
-    win->cycle->StartDetect();
+    stationrig::startDetecting(*win, *view);
     QVERIFY(view->isVisible());
     const size_t bytes = size_t(view->frameBytes);
     auto black = [&](const uchar* b) { return std::all_of(b, b + bytes, [](uchar x) { return x == 0; }); };

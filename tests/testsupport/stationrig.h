@@ -229,6 +229,17 @@ private:
     bool m_wasOpen = false;
 };
 
+// The window starts detecting with the parameters as they are set now:
+// the modes derive the rest, the camera shoots only when told, the board
+// is polled.
+inline void startDetecting(ReDoWizard& win, CammerWidget& view)
+{
+    gpWPara->deriveByMode(&win.curMould);
+    view.camera->setTrigger(true);
+    gpControlIO->InitIOThread();
+    win.cycle->StartDetect();
+}
+
 // The window detecting in semi-automatic mode: no passwords, no alarm sound,
 // NG images kept, no re-checks, the mould detection 300 ms after the ejector,
 // frames only when the camera is told to shoot.
@@ -243,10 +254,7 @@ inline void detectSemiAuto(ReDoWizard& win, CammerWidget& view)
     unattended(p);
     gTempNum = std::max(gTempNum, 3);
     gPicNumNG = 10;
-    p.deriveByMode(&win.curMould);
-    view.camera->setTrigger(true);
-    gpControlIO->InitIOThread();
-    win.cycle->StartDetect();
+    startDetecting(win, view);
 }
 
 // The window's semi-automatic run on the moulding machine: no passwords, no
