@@ -376,9 +376,22 @@ void createArgs(benchmark::internal::Benchmark* b)
 
 // ---- Alignment -----------------------------------------------------------
 
+using Clock = std::chrono::steady_clock;
+
+double ms(Clock::time_point t0)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
 // A 1280x1024 template and the same scene moved by (3, -2) px and turned
-// by 1 degree, with the alignment's default mask (the middle three
-// quarters).
+// by 1 degree, with the alignment's default mask (the rectangle from a
+// quarter in, three quarters wide and high: the lower right three quarters).
 struct AlignScene {
     cv::Mat tmpl, frame, mask;
     AlignScene()
@@ -410,12 +423,6 @@ void BM_AlignmentSteps(benchmark::State& st)
 {
     const int threadsBefore = cv::getNumThreads();
     cv::setNumThreads(st.range(0) > 0 ? int(st.range(0)) : -1);
-    using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); };
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     const AlignScene scene;
     const cv::Mat &tmpl = scene.tmpl, &frame = scene.frame;
     ImgHomoTrans h;
@@ -510,12 +517,6 @@ void BM_AlignmentSteps(benchmark::State& st)
 // yardstick: a plain cv::phaseCorrelate of the same frame, paced the same.
 void BM_AlignmentPaced(benchmark::State& st)
 {
-    using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); };
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     const auto pause = std::chrono::milliseconds(st.range(0));
     const AlignScene scene;
     ImgHomoTrans h;
@@ -566,8 +567,6 @@ void wholeFrameFeatures(const cv::Mat& image, const cv::Mat& fullMask, float sca
 // how far each puts the default region from where the scene's move took it.
 void BM_AlignmentAgreement(benchmark::State& st)
 {
-    using Clock = std::chrono::steady_clock;
-    auto ms = [](Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); };
     auto transform = [](const cv::detail::ImageFeatures& frame, const cv::detail::ImageFeatures& tmpl,
                         const std::vector<cv::DMatch>& pairs, float scale) {
         std::vector<cv::Point2f> from, to;
@@ -665,10 +664,6 @@ void BM_AlignmentAgreement(benchmark::State& st)
             }
         }
     }
-    auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v.empty() ? 0.0 : v[v.size() / 2];
-    };
     st.counters["px_to_closest_whole_frame_run_max"] = closest;
     st.counters["px_to_farthest_whole_frame_run_max"] = farthest;
     st.counters["px_whole_frame_runs_apart_max"] = spread;
