@@ -47,7 +47,7 @@ void TstViewWindow::cameraImageTriggerShowsAndKeepsTheInspectedFrame()
     p.reCheckTimes = 0;
     p.trigInDelay[1] = 0;
     p.extTrigger = 1; // a cycle starts when the camera delivered a triggered frame
-    p.isPswUsed = p.addTempPswUsed = p.nocheckPswUsed = p.doorLiftAlarm = p.noAlarmSound = 0;
+    stationrig::unattended(p);
     gPicNumNG = 10;
     stationrig::startDetecting(*win, *view);
     QVERIFY(view->isVisible());
