@@ -564,7 +564,9 @@ void wholeFrameFeatures(const cv::Mat& image, const cv::Mat& fullMask, float sca
 // and of a 64-pixel grid, against the closest and the farthest of six
 // whole-frame runs, and how far those runs are from each other (the
 // stitching matcher's kd-trees are randomised). Also the time of each, and
-// how far each puts the default region from where the scene's move took it.
+// how far each puts the default region from where the scene's move took it
+// (largest and mean). The alignment looks for features around the region
+// only, the whole-frame method over the whole frame.
 void BM_AlignmentAgreement(benchmark::State& st)
 {
     auto transform = [](const cv::detail::ImageFeatures& frame, const cv::detail::ImageFeatures& tmpl,
@@ -593,12 +595,14 @@ void BM_AlignmentAgreement(benchmark::State& st)
     const cv::Size size(1280, 1024);
     const SimScene::Pose poses[] = {{{0, 0}, 0},    {{3, -2}, 0},   {{-5, 4}, 0.5}, {{2, 6}, 1},
                                     {{-4, -3}, -1.5}, {{6, 2}, 2}, {{1, 1}, -2},  {{-2, 5}, 0.3}};
-    double closest = 0, farthest = 0, spread = 0;
+    double closest[2] = {0, 0}, farthest[2] = {0, 0}, spread[2] = {0, 0};
     std::vector<double> oursMs, wholeMs;
     // How far a transform puts the default region's points (a 64-pixel grid
     // over the lower right three quarters) from where the scene's move took
     // them: the error against the truth, per scene.
     double oursOff[2] = {0, 0}, wholeOff[2] = {0, 0};
+    double oursOffSum[2] = {0, 0}, wholeOffSum[2] = {0, 0};
+    int oursOffN[2] = {0, 0}, wholeOffN[2] = {0, 0};
     auto offTruth = [&](const SimScene& scene, const SimScene::Pose& pose, const cv::Mat& H) {
         if (H.empty())
             return 1e9;
@@ -639,7 +643,10 @@ void BM_AlignmentAgreement(benchmark::State& st)
                 h.findFeature(frame, h.features[0], 0);
                 const cv::Mat ours = transform(h.features[0], h.features[1], h.matchTemplate(0.4f), h.scale());
                 oursMs.push_back(ms(t0));
-                oursOff[engraved] = std::max(oursOff[engraved], offTruth(scene, pose, ours));
+                const double oursFromTruth = offTruth(scene, pose, ours);
+                oursOff[engraved] = std::max(oursOff[engraved], oursFromTruth);
+                oursOffSum[engraved] += oursFromTruth;
+                ++oursOffN[engraved];
                 double lo = 1e18, hi = 0;
                 cv::Mat first;
                 for (int run = 0; run < 6; ++run) {
@@ -650,27 +657,37 @@ void BM_AlignmentAgreement(benchmark::State& st)
                     matcher(whole, pairwise);
                     const cv::Mat theirs = transform(whole[0], whole[1], pairwise[1].matches, h.scale());
                     wholeMs.push_back(ms(t0));
-                    wholeOff[engraved] = std::max(wholeOff[engraved], offTruth(scene, pose, theirs));
+                    const double theirsFromTruth = offTruth(scene, pose, theirs);
+                    wholeOff[engraved] = std::max(wholeOff[engraved], theirsFromTruth);
+                    wholeOffSum[engraved] += theirsFromTruth;
+                    ++wholeOffN[engraved];
                     const double d = apart(ours, theirs, size);
                     lo = std::min(lo, d);
                     hi = std::max(hi, d);
                     if (run == 0)
                         first = theirs;
                     else
-                        spread = std::max(spread, apart(first, theirs, size));
+                        spread[engraved] = std::max(spread[engraved], apart(first, theirs, size));
                 }
-                closest = std::max(closest, lo);
-                farthest = std::max(farthest, hi);
+                closest[engraved] = std::max(closest[engraved], lo);
+                farthest[engraved] = std::max(farthest[engraved], hi);
             }
         }
     }
-    st.counters["px_to_closest_whole_frame_run_max"] = closest;
-    st.counters["px_to_farthest_whole_frame_run_max"] = farthest;
-    st.counters["px_whole_frame_runs_apart_max"] = spread;
+    st.counters["px_to_closest_whole_frame_run_max_plain"] = closest[0];
+    st.counters["px_to_closest_whole_frame_run_max_engraved"] = closest[1];
+    st.counters["px_to_farthest_whole_frame_run_max_plain"] = farthest[0];
+    st.counters["px_to_farthest_whole_frame_run_max_engraved"] = farthest[1];
+    st.counters["px_whole_frame_runs_apart_max_plain"] = spread[0];
+    st.counters["px_whole_frame_runs_apart_max_engraved"] = spread[1];
     st.counters["ours_px_from_truth_max_plain"] = oursOff[0];
     st.counters["ours_px_from_truth_max_engraved"] = oursOff[1];
     st.counters["whole_frame_px_from_truth_max_plain"] = wholeOff[0];
     st.counters["whole_frame_px_from_truth_max_engraved"] = wholeOff[1];
+    st.counters["ours_px_from_truth_mean_plain"] = oursOffSum[0] / std::max(1, oursOffN[0]);
+    st.counters["ours_px_from_truth_mean_engraved"] = oursOffSum[1] / std::max(1, oursOffN[1]);
+    st.counters["whole_frame_px_from_truth_mean_plain"] = wholeOffSum[0] / std::max(1, wholeOffN[0]);
+    st.counters["whole_frame_px_from_truth_mean_engraved"] = wholeOffSum[1] / std::max(1, wholeOffN[1]);
     st.counters["ours_ms_median"] = median(oursMs);
     st.counters["whole_frame_ms_median"] = median(wholeMs);
 }

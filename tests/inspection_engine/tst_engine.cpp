@@ -309,6 +309,11 @@ void TstEngine::alignmentUndoesWarpAndPassesFeatureless()
     const double before = cv::norm(warped(inner), scene(inner), cv::NORM_L1) / inner.area();
     const double after = cv::norm(aligned(inner), scene(inner), cv::NORM_L1) / inner.area();
     QVERIFY2(after < 3.0 && after < before / 4, qPrintable(QString("%1 -> %2").arg(before).arg(after)));
+    // Its features come from the default region only, in the frame's own pixels.
+    const std::vector<cv::KeyPoint>& found = rig.engine().homoTrans[0].features[0].keypoints;
+    QVERIFY(found.size() > 20);
+    for (const cv::KeyPoint& k : found)
+        QVERIFY2(k.pt.x >= 159.5f && k.pt.y >= 119.5f, qPrintable(QString("%1, %2").arg(k.pt.x).arg(k.pt.y)));
 
     // A frame without features goes on to positioning as it came.
     const cv::Mat flat(480, 640, CV_8UC1, cv::Scalar(90));
