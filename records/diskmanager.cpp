@@ -294,8 +294,10 @@ bool DiskManager::pollOnce()
     // Known drives, last to first so removals keep the positions still to
     // visit. This task is the list's only writer, so a copy stays true.
     const QVector<UPanInfo> known = drivesCopy();
+    // Read only for known drives: with none, a pass reads the drive list
+    // and nothing else.
     QVector<QPair<QString, QString>> table;
-    const bool haveTable = readMountTable(&table);
+    const bool haveTable = !known.isEmpty() && readMountTable(&table);
     for (int i = known.size() - 1; i >= 0; --i) {
         UPanInfo d = known.at(i);
         QString dev;

@@ -194,6 +194,14 @@ private:
     void paintRecordView(QPainter& p);
     void paintRecentNgView(QPainter& p);
     void paintLiveView(QPainter& p, bool editView);
+    // What the live view lays over the frame of detection d: with none of
+    // it, the frame is the view-sized picture as it is.
+    struct LiveOverlays {
+        int d = 0;
+        bool red = false, cyan = false, test = false, blink = false, zoomed = false;
+        bool any() const { return red || cyan || test || blink || zoomed; }
+    };
+    LiveOverlays liveOverlays(bool editView) const;
     void prepareFrame();
     void drawFrame(QPainter& p, bool zoom);
     // False when there is no frame to show (nothing drawn).

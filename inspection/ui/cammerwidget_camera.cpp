@@ -244,6 +244,10 @@ bool CammerWidget::UpdateImage()
     // pixels of its own (overwrite() above), so what is shown stays.
     if (displayBuffer.size() == frameBuffer.size())
         displayBuffer.share(frameBuffer);
+    // The view-sized picture is made while the grab's pixels are still in
+    // the cache, when the paint that follows will show it as it is.
+    if (isVisible() && liveStore && !imageBits.isNull() && !liveOverlays(false).any())
+        prepareShownFrame();
     update();
     return ok;
 }

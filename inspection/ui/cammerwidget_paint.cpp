@@ -689,6 +689,32 @@ void CammerWidget::overlayBoxes(const CammerSingleton* store, int d, const uchar
             overlayBox(frameBox(store, d * kRois + r), mask, colour);
 }
 
+CammerWidget::LiveOverlays CammerWidget::liveOverlays(bool editView) const
+{
+    LiveOverlays o;
+    const CammerSingleton* store = editView ? editStore : liveStore;
+    o.d = std::clamp(gpWin ? (editView ? gpWin->editDetect : gpWin->lastDetect) : 0, 0, kDetections - 1);
+    if (!store)
+        return o;
+    const int d = o.d;
+    const int ds = gpWin ? gpWin->detectState : 0;
+    const bool live1 = gSource == 1;
+    const bool zoomHere = gpWin && cameraIndex == gpWin->editCamera;
+    const WizardPara* wp = gpWPara;
+    const size_t pixels = size_t(pixelCount);
+    const bool maskOk = defectMask.size() >= pixels;
+    // The NG decision starts the view's blink timer: the defects show red
+    // while it runs.
+    const bool alarmRuns = (alarmTimer && alarmTimer->isActive()) || (gpWin && gpWin->ngAlarmActive);
+    o.red = maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0));
+    o.cyan = (editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels;
+    o.test = testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore;
+    o.blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
+              !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
+    o.zoomed = zoomHere && (gpWin->zoomFactor != 1.0 || !gpWin->zoomOffset.isNull());
+    return o;
+}
+
 void CammerWidget::paintLiveView(QPainter& p, bool editView)
 {
     const CammerSingleton* store = editView ? editStore : liveStore;
@@ -696,25 +722,16 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         paintUnderlay(p);
         return;
     }
-    const int d = std::clamp(gpWin ? (editView ? gpWin->editDetect : gpWin->lastDetect) : 0, 0, kDetections - 1);
+    const LiveOverlays over = liveOverlays(editView);
+    const int d = over.d;
     const int ds = gpWin ? gpWin->detectState : 0;
     const bool live1 = gSource == 1;
     const bool zoomHere = gpWin && cameraIndex == gpWin->editCamera;
     const WizardPara* wp = gpWPara;
-    const size_t pixels = size_t(pixelCount);
+    const bool red = over.red, cyan = over.cyan, test = over.test, blink = over.blink, zoomed = over.zoomed;
 
     // 1.-4. The frame and its overlays, only inside the region boxes.
-    const bool maskOk = defectMask.size() >= pixels;
-    // The NG decision starts the view's blink timer: the defects show red
-    // while it runs.
-    const bool alarmRuns = (alarmTimer && alarmTimer->isActive()) || (gpWin && gpWin->ngAlarmActive);
-    const bool red = maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0));
-    const bool cyan = (editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels;
-    const bool test = testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore;
-    const bool blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
-                       !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
-    const bool zoomed = zoomHere && (gpWin->zoomFactor != 1.0 || !gpWin->zoomOffset.isNull());
-    if (!red && !cyan && !test && !blink && !zoomed) {
+    if (!over.any()) {
         if (!drawShownFrame(p))
             paintUnderlay(p);
     } else {
