@@ -12,18 +12,6 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-// Work-size pixels of real image kept around the mask's box for the
-// detector: the blurs of its first octaves, where most keypoints and the
-// finest positions come from, then see the pixels they see on the whole
-// image. Measured on the station benchmark's moulds, a wider margin brings
-// the transform no nearer the true move, and the detector's time grows with
-// the box.
-constexpr int kFeatureMargin = 32;
-
-} // namespace
-
 ImgHomoTrans::ImgHomoTrans() : features(2)
 {
     // Most of a frame's alignment is SIFT's pyramid of blurs; said once
@@ -41,7 +29,6 @@ bool ImgHomoTrans::setTemplate(const cv::Mat& image, const cv::Mat& newMask, int
 {
     features.assign(2, cv::detail::ImageFeatures());
     templateDescriptors.release();
-    featureBox = cv::Rect();
     const double area = double(image.rows) * double(image.cols);
     if (area <= 0)
         return false;
@@ -51,13 +38,6 @@ bool ImgHomoTrans::setTemplate(const cv::Mat& image, const cv::Mat& newMask, int
         if (newMask.type() != CV_8UC1 || newMask.size() != image.size())
             return false;
         cv::resize(newMask, mask, cv::Size(), workScale, workScale, cv::INTER_LINEAR_EXACT);
-        // Features count only inside the mask: the detector looks only
-        // around it, which on the default region is well under the frame.
-        const cv::Rect box = cv::boundingRect(mask);
-        if (!box.empty())
-            featureBox = cv::Rect(box.x - kFeatureMargin, box.y - kFeatureMargin, box.width + 2 * kFeatureMargin,
-                                  box.height + 2 * kFeatureMargin) &
-                         cv::Rect(0, 0, mask.cols, mask.rows);
     }
     findFeature(image, features[1], 1);
     features[1].descriptors.copyTo(templateDescriptors);
@@ -76,19 +56,10 @@ void ImgHomoTrans::findFeature(const cv::Mat& image, cv::detail::ImageFeatures& 
         cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY);
     cv::Mat small;
     cv::resize(grey, small, cv::Size(), workScale, workScale, cv::INTER_LINEAR_EXACT);
-    if (!mask.empty() && mask.type() == CV_8UC1 && mask.size() == small.size()) {
-        if (!featureBox.empty() && featureBox.size() != small.size()) {
-            cv::detail::computeImageFeatures(sift, small(featureBox), out, mask(featureBox));
-            const cv::Point2f at(featureBox.tl());
-            for (cv::KeyPoint& k : out.keypoints)
-                k.pt += at;
-            out.img_size = small.size();
-        } else {
-            cv::detail::computeImageFeatures(sift, small, out, mask);
-        }
-    } else {
+    if (!mask.empty() && mask.type() == CV_8UC1 && mask.size() == small.size())
+        cv::detail::computeImageFeatures(sift, small, out, mask);
+    else
         cv::detail::computeImageFeatures(sift, small, out);
-    }
     out.img_idx = index;
 }
 

@@ -5,9 +5,8 @@
 #include <vector>
 
 // Aligns a frame onto a detection's template image: SIFT features at about
-// half a megapixel, looked for around the mask's region only, best-of-two-
-// nearest matching (both ways, as the stitching module's matcher pairs two
-// images) and a RANSAC homography.
+// half a megapixel, best-of-two-nearest matching (both ways, as the stitching
+// module's matcher pairs two images) and a RANSAC homography.
 class ImgHomoTrans
 {
 public:
@@ -38,8 +37,4 @@ public:
     // The template's descriptors as rows, kept from setTemplate on so that a
     // frame's matching reads them as they are.
     cv::Mat templateDescriptors;
-    // Where the detector looks, at work size: the mask's box with a margin
-    // (keypoints are still given in the whole work-size image). Empty: the
-    // whole image.
-    cv::Rect featureBox;
 };
