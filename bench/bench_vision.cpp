@@ -2,6 +2,7 @@
 // on mono frames of the shared mould scene, with a plain cv::matchTemplate over the same
 // area as the yardstick; and the steps of one frame's alignment onto its template. Run: build-*/bench/bench_vision (RelWithDebInfo).
 #include "inspection/imghomotrans.h"
+#include "inspection/parallelblur.h"
 #include "vision/findshape.h"
 #include "vision/graymatch.h"
 #include "vision/surf.h"
@@ -15,7 +16,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <dlfcn.h>
 #include <map>
 #include <thread>
 
@@ -443,9 +443,7 @@ void BM_AlignmentSteps(benchmark::State& st)
         cv::resize(small, doubled, cv::Size(), 2, 2, cv::INTER_LINEAR);
         doubled.convertTo(doubled, CV_32F);
     }
-    using BlurFn = void (*)(const cv::_InputArray&, const cv::_OutputArray&, cv::Size, double, double, int);
-    const auto libraryBlur = reinterpret_cast<BlurFn>(
-        dlsym(RTLD_NEXT, "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi"));
+    const LibraryBlurFn libraryBlur = libraryGaussianBlur();
     if (!libraryBlur) {
         st.SkipWithError("the library's blur is not found");
         return;
@@ -565,9 +563,7 @@ void wholeFrameFeatures(const cv::Mat& image, const cv::Mat& fullMask, float sca
 // whole-frame runs, and how far those runs are from each other (the
 // stitching matcher's kd-trees are randomised). Also the time of each, and
 // how far each puts the default region from where the scene's move took it
-// (largest, mean, and the share of alignments more than 2 px off). The
-// alignment looks for features around the region only, the whole-frame
-// method over the whole frame.
+// (largest, mean, and the share of alignments more than 2 px off).
 void BM_AlignmentAgreement(benchmark::State& st)
 {
     auto transform = [](const cv::detail::ImageFeatures& frame, const cv::detail::ImageFeatures& tmpl,

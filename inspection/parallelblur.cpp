@@ -21,23 +21,25 @@
 
 namespace {
 
-using BlurFn = void (*)(const cv::_InputArray&, const cv::_OutputArray&, cv::Size, double, double, int);
-
 // cv::GaussianBlur(InputArray, OutputArray, Size, double, double, int)
 const char* const kLibraryBlur = "_ZN2cv12GaussianBlurERKNS_11_InputArrayERKNS_12_OutputArrayENS_5Size_IiEEddi";
 
-BlurFn libraryBlur()
+} // namespace
+
+LibraryBlurFn libraryGaussianBlur()
 {
-    static const BlurFn fn = [] {
+    static const LibraryBlurFn fn = [] {
         void* f = dlsym(RTLD_NEXT, kLibraryBlur);
         if (!f) {
             if (void* lib = dlopen("libopencv_imgproc.so.406", RTLD_NOW | RTLD_NOLOAD))
                 f = dlsym(lib, kLibraryBlur);
         }
-        return reinterpret_cast<BlurFn>(f);
+        return reinterpret_cast<LibraryBlurFn>(f);
     }();
     return fn;
 }
+
+namespace {
 
 // Strips of about 40 rows or more, up to four per thread: the threads that
 // finish first take the rest. Measured on 8 threads, float, sigma 3.09:
@@ -63,7 +65,7 @@ void blurInStrips(const cv::Mat& src, cv::Mat& dst, cv::Size ksize, double sx, d
             const int y0 = int(long(src.rows) * i / strips), y1 = int(long(src.rows) * (i + 1) / strips);
             cv::Mat part = dst.rowRange(y0, y1);
             try {
-                libraryBlur()(src.rowRange(y0, y1), part, ksize, sx, sy, border);
+                libraryGaussianBlur()(src.rowRange(y0, y1), part, ksize, sx, sy, border);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(failureLock);
                 if (!failure)
@@ -81,7 +83,7 @@ namespace cv {
 
 void GaussianBlur(InputArray _src, OutputArray _dst, Size ksize, double sigmaX, double sigmaY, int borderType)
 {
-    const BlurFn library = libraryBlur();
+    const LibraryBlurFn library = libraryGaussianBlur();
     if (!library)
         CV_Error(Error::StsNotImplemented, "the library's Gaussian blur is not loaded");
     // Only plain float images whose borders come from their own pixels: an
@@ -119,5 +121,5 @@ bool parallelBlurActive()
 {
     using Own = void (*)(cv::InputArray, cv::OutputArray, cv::Size, double, double, int);
     const Own own = &cv::GaussianBlur;
-    return dlsym(RTLD_DEFAULT, kLibraryBlur) == reinterpret_cast<void*>(own) && libraryBlur() != nullptr;
+    return dlsym(RTLD_DEFAULT, kLibraryBlur) == reinterpret_cast<void*>(own) && libraryGaussianBlur() != nullptr;
 }
