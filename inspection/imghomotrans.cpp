@@ -1,6 +1,7 @@
 #include "inspection/imghomotrans.h"
 
 #include "inspection/parallelblur.h"
+#include "inspection/parallelpool.h"
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
@@ -14,15 +15,18 @@
 
 ImgHomoTrans::ImgHomoTrans() : features(2)
 {
-    // Most of a frame's alignment is SIFT's pyramid of blurs; said once
-    // when this program blurs it on one thread.
-    static const bool blurSideBySide = [] {
-        const bool active = parallelBlurActive();
-        if (!active)
+    // Most of a frame's alignment is SIFT's pyramid of blurs, in many short
+    // parallel loops; said once when this program blurs it on one thread or
+    // runs the loops on the library's own pool.
+    static const bool sideBySide = [] {
+        const bool blur = parallelBlurActive(), pool = parallelPoolActive();
+        if (!blur)
             LOG(WARNING) << "Alignment: image blurs run on one thread";
-        return active;
+        if (!pool)
+            LOG(WARNING) << "Alignment: parallel loops do not run on the station's workers";
+        return blur && pool;
     }();
-    (void)blurSideBySide;
+    (void)sideBySide;
 }
 
 bool ImgHomoTrans::setTemplate(const cv::Mat& image, const cv::Mat& newMask, int minFeatures)
@@ -141,6 +145,9 @@ bool ImgHomoTrans::transImageHomo(cv::Mat src, cv::Mat& dst, float matchConf)
 {
     if (src.empty() || features.size() != 2 || features[1].keypoints.empty())
         return false;
+    // From here to the warp the workers are wanted every few microseconds:
+    // woken now, while the frame is made grey and small, and kept awake.
+    const ParallelHotSection hot;
     findFeature(src, features[0], 0);
     if (features[0].keypoints.empty())
         return false;

@@ -17,7 +17,9 @@ list(APPEND STATION_CORE_SOURCES
   inspection/imghomotrans.cpp
   inspection/imghomotrans.h
   inspection/parallelblur.cpp
+  inspection/parallelpool.cpp
   inspection/parallelblur.h
+  inspection/parallelpool.h
   inspection/pixelbuffer.h
   inspection/repolygon.cpp
   inspection/repolygon.h

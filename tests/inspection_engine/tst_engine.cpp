@@ -1,6 +1,7 @@
 #include "inspection_engine/enginerig.h"
 #include "inspection/imghomotrans.h"
 #include "inspection/parallelblur.h"
+#include "inspection/parallelpool.h"
 #include "netservices/zev_netmn.h"
 #include "plugins/simcamera/simscene.h"
 
@@ -8,8 +9,16 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <thread>
+#include <vector>
 
 class TstEngine : public QObject
 {
@@ -23,6 +32,7 @@ private slots:
     void alignmentUndoesWarpAndPassesFeatureless();
     void alignedMovedMouldJudgedAsUnmoved();
     void blurSideBySideIsTheLibrarysBlur();
+    void loopsRunOnTheStationsWorkers();
     void camerasJudgedSideBySideAsOneByOne();
     void colourGreyFollowsTheFrameAndThePreviewTheTemplate();
     void frameJudgedWhereItWasGrabbed();
@@ -491,6 +501,82 @@ void TstEngine::blurSideBySideIsTheLibrarysBlur()
                  qPrintable(QString("keypoint %1").arg(i)));
     }
     QVERIFY(same(many.descriptors.getMat(cv::ACCESS_READ), one.descriptors.getMat(cv::ACCESS_READ)));
+}
+
+// The library's loops run on the station's workers: every task once, from
+// several cameras' threads at a time, inside and outside a hot section; a
+// task's exception reaches the loop's caller and the workers go on; one
+// thread means the caller alone.
+void TstEngine::loopsRunOnTheStationsWorkers()
+{
+    const int threadsBefore = cv::getNumThreads();
+    cv::setNumThreads(8); // workers even where CI has few cores
+    QVERIFY(parallelPoolActive());
+    constexpr int kTasks = 97;
+    auto loop = [](std::vector<std::atomic<int>>& runs, std::set<std::thread::id>* ids, std::mutex* idsLock) {
+        cv::parallel_for_(cv::Range(0, kTasks), [&](const cv::Range& r) {
+            for (int i = r.start; i < r.end; ++i)
+                runs[size_t(i)].fetch_add(1);
+            if (ids) {
+                std::lock_guard<std::mutex> lock(*idsLock);
+                ids->insert(std::this_thread::get_id());
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }, kTasks);
+    };
+    auto once = [](const std::vector<std::atomic<int>>& runs, int times) {
+        return std::all_of(runs.begin(), runs.end(), [&](const std::atomic<int>& n) { return n.load() == times; });
+    };
+    {
+        std::vector<std::atomic<int>> runs(kTasks);
+        std::set<std::thread::id> ids;
+        std::mutex idsLock;
+        loop(runs, &ids, &idsLock);
+        QVERIFY(once(runs, 1));
+        QVERIFY2(ids.size() > 1, "one thread ran every task");
+    }
+    {
+        // Four cameras' threads, 50 loops each, half of them in hot sections.
+        std::vector<std::vector<std::atomic<int>>> runs;
+        for (int c = 0; c < 4; ++c)
+            runs.emplace_back(kTasks);
+        std::vector<std::thread> cameras;
+        for (int c = 0; c < 4; ++c)
+            cameras.emplace_back([&, c] {
+                for (int k = 0; k < 50; ++k) {
+                    std::optional<ParallelHotSection> hot;
+                    if (k % 2)
+                        hot.emplace();
+                    loop(runs[size_t(c)], nullptr, nullptr);
+                }
+            });
+        for (std::thread& t : cameras)
+            t.join();
+        for (int c = 0; c < 4; ++c)
+            QVERIFY2(once(runs[size_t(c)], 50), qPrintable(QString("camera %1").arg(c)));
+    }
+    std::atomic<int> ran{0};
+    QVERIFY_EXCEPTION_THROWN(cv::parallel_for_(cv::Range(0, 64), [&](const cv::Range& r) {
+        ran.fetch_add(r.size());
+        if (r.start <= 40 && 40 < r.end)
+            CV_Error(cv::Error::StsBadArg, "task 40");
+    }, 64), cv::Exception);
+    QCOMPARE(ran.load(), 64); // the other tasks still ran: the caller waited for them
+    {
+        std::vector<std::atomic<int>> runs(kTasks);
+        loop(runs, nullptr, nullptr);
+        QVERIFY(once(runs, 1));
+    }
+    {
+        cv::setNumThreads(1);
+        std::vector<std::atomic<int>> runs(kTasks);
+        std::set<std::thread::id> ids;
+        std::mutex idsLock;
+        loop(runs, &ids, &idsLock);
+        QVERIFY(once(runs, 1));
+        QCOMPARE(ids, std::set<std::thread::id>{std::this_thread::get_id()});
+    }
+    cv::setNumThreads(threadsBefore);
 }
 
 // Three colour cameras judged at once on workers and then taken in camera
