@@ -68,7 +68,9 @@ public:
         job.tasks = tasks;
         job.body = body;
         job.data = data;
-        job.joinLimit = threads_.load();
+        // The other threads in hot sections keep their cores busy: the loop
+        // takes only the cores left, and runs on its caller when none are.
+        job.joinLimit = std::max(1, threads_.load() - std::max(0, hot_.load() - 1));
         current_.store(&job);
         epoch_.fetch_add(1);
         // One sleeper is woken, and each worker that finds tasks left wakes
@@ -154,6 +156,17 @@ private:
         }
     }
 
+    // Each thread in a hot section keeps a core busy itself, and the library
+    // runs only one loop side by side at a time (the others' loops run on
+    // their own threads): so only as many workers watch as there are cores
+    // left. Eight cameras aligning at once on 8 cores leave none, and the
+    // workers sleep as outside a hot section.
+    bool watchesHot(int index) const
+    {
+        const int hot = hot_.load();
+        return hot > 0 && index + hot <= threads_.load();
+    }
+
     void wakeAll() { futex(&epoch_, FUTEX_WAKE, INT_MAX); }
     void wakeOne() { futex(&epoch_, FUTEX_WAKE, 1); }
 
@@ -184,14 +197,14 @@ private:
                     continue;
                 if (n % kPausesPerYield == 0)
                     sched_yield();
-                if (hot_.load() > 0) {
+                if (watchesHot(index)) {
                     since = Clock::now();
                     continue;
                 }
                 if (Clock::now() - since < kWatch)
                     continue;
                 sleepers_.fetch_add(1);
-                if (epoch_.load() == seen && hot_.load() == 0)
+                if (epoch_.load() == seen && !watchesHot(index))
                     futex(&epoch_, FUTEX_WAIT, seen);
                 sleepers_.fetch_sub(1);
                 since = Clock::now();

@@ -9,7 +9,8 @@
 // default pool lets its workers fall asleep between them, and on a machine
 // that has been waiting for the next opening, waking them again costs more
 // than the loops themselves. Here, while a hot section is open (an
-// alignment), idle workers do not sleep at all. Outside one, a worker that
+// alignment), idle workers do not sleep at all, as long as there are cores
+// left beside the threads in hot sections. Outside one, a worker that
 // finishes a loop watches for the next one for a short while before it
 // sleeps, and a new loop wakes one sleeper, which wakes the next while tasks
 // are left.
@@ -20,7 +21,9 @@ bool parallelPoolActive();
 
 // While one is alive anywhere in the process, idle workers watch for the next
 // loop instead of sleeping, and opening it wakes the sleeping ones: for work
-// that is many short loops in a row and must finish soon. Costs the idle
+// that is many short loops in a row and must finish soon. Each thread in a
+// hot section counts as a busy core: only as many workers watch, and a loop
+// takes only as many workers, as there are cores left. Costs the watching
 // workers' cores for as long as it is open; open it around such work only.
 class ParallelHotSection
 {
