@@ -56,10 +56,13 @@ public:
     void parallel_for(int tasks, FN_parallel_for_body_cb_t body, void* data) override
     {
         loops_.fetch_add(1);
+        // The other threads in hot sections keep their cores busy: a loop
+        // takes only the cores left, and runs on its caller when none are.
+        const int joinLimit = threads_.load() - std::max(0, hot_.load() - 1);
         bool idle = false;
         // The library already runs a loop started inside another loop on the
         // caller; this covers any other way two loops could meet.
-        if (tasks <= 1 || threads_.load() <= 1 || !busy_.compare_exchange_strong(idle, true)) {
+        if (tasks <= 1 || joinLimit <= 1 || !busy_.compare_exchange_strong(idle, true)) {
             body(0, tasks, data);
             return;
         }
@@ -68,14 +71,12 @@ public:
         job.tasks = tasks;
         job.body = body;
         job.data = data;
-        // The other threads in hot sections keep their cores busy: the loop
-        // takes only the cores left, and runs on its caller when none are.
-        job.joinLimit = std::max(1, threads_.load() - std::max(0, hot_.load() - 1));
+        job.joinLimit = joinLimit;
         current_.store(&job);
         epoch_.fetch_add(1);
         // One sleeper is woken, and each worker that finds tasks left wakes
         // the next: a short loop is done before most would be up, and costs
-        // them nothing. In a hot section nobody sleeps.
+        // them nothing. In a hot section the workers that may join are up.
         if (sleepers_.load() > 0)
             wakeOne();
         runTasks(job);
