@@ -34,6 +34,7 @@ qint64 realMonotonic()
 Clock::~Clock() = default;
 
 QDateTime Clock::now() const { return QDateTime::currentDateTime(); }
+qint64 Clock::epochMs() const { return QDateTime::currentMSecsSinceEpoch(); }
 qint64 Clock::monotonicMs() const { return realMonotonic(); }
 void Clock::sleepMs(int ms)
 {
@@ -109,6 +110,8 @@ QDateTime TestClock::now() const
     QMutexLocker l(&d->mutex);
     return d->wall;
 }
+
+qint64 TestClock::epochMs() const { return now().toMSecsSinceEpoch(); }
 
 qint64 TestClock::monotonicMs() const
 {

@@ -15,6 +15,9 @@ public:
 
     // Wall-clock time (local zone unless the clock says otherwise).
     virtual QDateTime now() const;
+    // The same instant in milliseconds since the epoch: without the local
+    // zone's conversion, cheap enough to ask on every repaint.
+    virtual qint64 epochMs() const;
     // Milliseconds on a monotonic scale; only differences mean anything.
     virtual qint64 monotonicMs() const;
     // Blocks the calling thread for ms milliseconds of this clock's time.
@@ -40,6 +43,7 @@ public:
     ~TestClock() override;
 
     QDateTime now() const override;
+    qint64 epochMs() const override;
     qint64 monotonicMs() const override;
     void sleepMs(int ms) override;
     void singleShot(int ms, QObject* ctx, std::function<void()> fn) override;

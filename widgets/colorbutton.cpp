@@ -23,7 +23,9 @@ ColorButton::ColorButton(const QString& caption, QWidget* parent, int style)
     // The sheet sets the size; the family is the house one, as in the boxes.
     setFont(boxpaint::houseFont(m_basePx));
     applySheet(m_basePx);
-    setAttribute(Qt::WA_StyledBackground);
+    // No styled background of the widget's own: the button's panel already
+    // draws the sheet's face (to the same pixels), and the help button over
+    // the live views is repainted with every frame.
 }
 
 void ColorButton::applySheet(int px)

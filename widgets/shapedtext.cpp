@@ -1,6 +1,8 @@
 #include "widgets/shapedtext.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QRect>
 #include <QStyle>
@@ -8,6 +10,23 @@
 #include <QTextLine>
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// An opaque background of every level in every channel, different for each
+// k, for checking a kept line against the painter.
+void fillPattern(QImage& img, int k)
+{
+    for (int y = 0; y < img.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(img.scanLine(y));
+        unsigned r = y * 101 + k * 85, g = y * 17 + k * 170 + 11, b = y * 71 + k * 43 + 201;
+        for (int x = 0; x < img.width(); ++x, r += 37, g += 59, b += 13)
+            row[x] = qRgb(int(r & 255), int(g & 255), int(b & 255));
+    }
+}
+
+} // namespace
 
 ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
 {
@@ -17,6 +36,7 @@ ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
     for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
         if (it->text == text && it->dpi == dpi && it->direction == direction && it->font == font) {
             std::rotate(it, it + 1, m_lines.end());
+            dropOldImage();
             return m_lines.back();
         }
     }
@@ -41,19 +61,142 @@ ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
         tl.setLineWidth(0x01000000);
     l.layout->endLayout();
     m_lines.push_back(std::move(l));
+    dropOldImage();
     return m_lines.back();
+}
+
+void ShapedText::dropOldImage()
+{
+    // Images are kept for the lines drawn last (a view's or a strip's lines
+    // of one paint); older lines, such as the clock's past seconds, keep
+    // only their shaping.
+    if (m_lines.size() > kImages)
+        m_lines[m_lines.size() - kImages - 1].kept = Line::Kept();
+}
+
+bool ShapedText::drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip)
+{
+    // A line drawn again and again is drawn once into a transparent image
+    // and that image laid on: an opaque solid pen leaves the colour times the
+    // coverage on a transparent pixel, and laying that over a pixel adds the
+    // pixel times what the coverage leaves, as drawing in place does. That
+    // holds for opaque or premultiplied 32-bit pixels under a scale and a
+    // move, at full opacity, without a clip of the painter's own (a line's
+    // clip to its rectangle is drawn into the image), and where no two
+    // letters' edges share a pixel; the image is checked against the painter
+    // when it is made, and a line that does not give the painter's pixels is
+    // drawn in place.
+    QPaintEngine* engine = p.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster)
+        return false;
+    const QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image)
+        return false;
+    const QImage::Format f = static_cast<const QImage*>(device)->format();
+    if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    const QPen& pen = p.pen();
+    if (p.hasClipping() || p.opacity() < 1.0 || p.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        pen.style() == Qt::NoPen || pen.brush().style() != Qt::SolidPattern || pen.color().alpha() != 255)
+        return false;
+    const QTransform t = p.deviceTransform();
+    if (t.type() > QTransform::TxScale)
+        return false;
+
+    // Letters placed left of or above the device's first pixel are drawn
+    // from other cached shapes than the same letters inside the image.
+    const QPointF at = t.map(origin);
+    if (at.x() < 0 || at.y() < 0)
+        return false;
+    const QPoint pixel(int(std::floor(at.x())), int(std::floor(at.y())));
+    const QPointF within = at - QPointF(pixel);
+    const QTransform scale(t.m11(), 0, 0, t.m22(), 0, 0);
+    const QRgb colour = pen.color().rgba();
+    const int hints = int(p.renderHints());
+    // A clip to a rectangle on whole device pixels is drawn into the image
+    // with the line: letters it cuts are not drawn as the uncut ones.
+    QRect clipped;
+    if (clip) {
+        const QRectF c = t.mapRect(QRectF(*clip));
+        if (c.isEmpty() || c.toAlignedRect() != c)
+            return false;
+        clipped = c.toAlignedRect().translated(-pixel);
+    }
+    Line::Kept& k = l.kept;
+    if (!k.made || k.scale != scale || k.within != within || k.pen != colour || k.hints != hints ||
+        k.format != f || k.clip != clipped) {
+        // A line that changes each second (the clock) is not drawn often
+        // enough to repay making and checking its image.
+        if (++k.inPlace < kDrawsBeforeKept)
+            return false;
+        // The letters' own boxes, with a margin for hinting and the
+        // antialiased edge.
+        QRectF box;
+        for (const QGlyphRun& run : l.layout->glyphRuns())
+            box |= run.boundingRect();
+        const QRect onDevice = t.mapRect(box.translated(origin)).toAlignedRect().adjusted(-3, -3, 3, 3);
+        if (onDevice.isEmpty() || onDevice.width() > 4096 || onDevice.height() > 4096)
+            return false;
+        const QTransform there = t * QTransform::fromTranslate(-onDevice.left(), -onDevice.top());
+        auto drawLine = [&](QImage& on) {
+            QPainter q(&on);
+            q.setRenderHints(q.renderHints(), false);
+            q.setRenderHints(p.renderHints(), true);
+            q.setPen(pen);
+            q.setFont(p.font());
+            q.setTransform(there);
+            if (clip)
+                q.setClipRect(*clip);
+            l.layout->draw(&q, origin);
+        };
+        k.image = QImage(onDevice.size(), QImage::Format_ARGB32_Premultiplied);
+        k.image.fill(Qt::transparent);
+        drawLine(k.image);
+        k.same = true;
+        QImage inPlace(onDevice.size(), f);
+        for (int bg = 0; bg < 3 && k.same; ++bg) {
+            fillPattern(inPlace, bg);
+            QImage laidOn = inPlace.copy();
+            drawLine(inPlace);
+            QPainter(&laidOn).drawImage(0, 0, k.image);
+            k.same = inPlace == laidOn;
+        }
+        k.made = true;
+        k.inPlace = 0;
+        k.scale = scale;
+        k.within = within;
+        k.pen = colour;
+        k.hints = hints;
+        k.format = f;
+        k.clip = clipped;
+        k.offset = onDevice.topLeft() - pixel;
+    }
+    if (!k.same)
+        return false;
+    // Laid on at whole device pixels, the same place within a pixel as it
+    // was drawn at.
+    p.save();
+    p.setWorldTransform(QTransform());
+    const QTransform d = p.deviceTransform();
+    const bool whole = d.type() <= QTransform::TxTranslate && d.dx() == std::floor(d.dx()) && d.dy() == std::floor(d.dy());
+    if (whole && !k.image.isNull())
+        p.drawImage(QPointF(pixel + k.offset) - QPointF(d.dx(), d.dy()), k.image);
+    p.restore();
+    return whole;
 }
 
 void ShapedText::draw(QPainter& p, int x, int y, const QString& text)
 {
     if (text.isEmpty())
         return;
-    const Line& l = line(p, text);
+    Line& l = line(p, text);
     const QTextLine tl = l.layout->lineAt(0);
     if (!tl.isValid())
         return;
     // The layout draws from the line's top: the baseline lands on y.
-    l.layout->draw(&p, QPointF(x, y - tl.ascent()));
+    const QPointF origin(x, y - tl.ascent());
+    if (!drawKept(p, l, origin))
+        l.layout->draw(&p, origin);
 }
 
 void ShapedText::draw(QPainter& p, const QRect& r, int flags, const QString& text)
@@ -67,7 +210,7 @@ void ShapedText::draw(QPainter& p, const QRect& r, int flags, const QString& tex
         p.drawText(r, flags, text);
         return;
     }
-    const Line& l = line(p, text);
+    Line& l = line(p, text);
     const QTextLine tl = l.layout->lineAt(0);
     if (!tl.isValid())
         return;
@@ -84,11 +227,14 @@ void ShapedText::draw(QPainter& p, const QRect& r, int flags, const QString& tex
         xoff = (r.width() - width) / 2;
     const bool clip = !(flags & Qt::TextDontClip) &&
                       (xoff < 0 || yoff < 0 || width > r.width() || height > r.height());
+    const QPointF origin(r.x() + xoff, r.y() + yoff);
+    if (drawKept(p, l, origin, clip ? &r : nullptr))
+        return;
     if (clip) {
         p.save();
         p.setClipRect(r, Qt::IntersectClip);
     }
-    l.layout->draw(&p, QPointF(r.x() + xoff, r.y() + yoff));
+    l.layout->draw(&p, origin);
     if (clip)
         p.restore();
 }

@@ -1,8 +1,10 @@
 #pragma once
 #include <QFont>
+#include <QImage>
 #include <QLabel>
 #include <QString>
 #include <QTextLayout>
+#include <QTransform>
 
 #include <memory>
 #include <vector>
@@ -13,8 +15,9 @@ class QRect;
 // Lines of text painted again and again (status lines, lamp captions, corner
 // labels over the live views) shaped once and kept while they are drawn
 // again: QPainter::drawText shapes its text on every call, and over views
-// repainted with every frame that cost more than the drawing itself. The
-// pixels are QPainter::drawText's.
+// repainted with every frame that cost more than the drawing itself. Where
+// it gives the same pixels, a kept line is also drawn once into an image
+// that is laid on again. The pixels are QPainter::drawText's.
 class ShapedText
 {
 public:
@@ -28,6 +31,9 @@ public:
     // QFontMetrics(p.font()).horizontalAdvance(text).
     int advance(QPainter& p, const QString& text);
 
+    // A line is drawn in place this many times before its image is made.
+    static constexpr int kDrawsBeforeKept = 16;
+
 private:
     struct Line {
         QString text;
@@ -36,8 +42,28 @@ private:
         Qt::LayoutDirection direction = Qt::LeftToRight;
         int advance = 0;
         std::unique_ptr<QTextLayout> layout;
+        // The line drawn into a transparent image (see drawKept), for the
+        // scale, place within a device pixel, pen, hints, device format and
+        // clip it was drawn for; `same` when laying it on gave the painter's
+        // pixels.
+        struct Kept {
+            QImage image;
+            QTransform scale;
+            QPointF within;
+            QRgb pen = 0;
+            int hints = -1;
+            QImage::Format format = QImage::Format_Invalid;
+            QRect clip; // device pixels, from the origin's; none when null
+            QPoint offset; // from the origin's device pixel to the image's
+            int inPlace = 0; // draws in place since the line's image was last made
+            bool made = false;
+            bool same = false;
+        } kept;
     };
     Line& line(QPainter& p, const QString& text);
+    void dropOldImage();
+    static constexpr size_t kImages = 12;
+    bool drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip = nullptr);
 
     size_t m_kept;
     std::vector<Line> m_lines; // the last used at the back

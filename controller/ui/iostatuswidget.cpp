@@ -65,6 +65,18 @@ int IOStatusWidget::drawFitted(QPainter& p, int x, int y, const QString& text, i
     return x + m_text.advance(p, text);
 }
 
+QString IOStatusWidget::timeText()
+{
+    // The local time of a repaint costs a look at the zone's rules each
+    // time; the strip is repainted with every frame of the views under it.
+    const qint64 second = Clock::instance()->epochMs() / 1000;
+    if (second != m_shownSecond || m_timeText.isEmpty()) {
+        m_timeText = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        m_shownSecond = second;
+    }
+    return m_timeText;
+}
+
 void IOStatusWidget::setDrivePathSource(std::function<QString()> f) { g_drivePath = std::move(f); }
 
 IOStatusWidget::IOStatusWidget(QWidget* parent)
@@ -185,7 +197,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
     const QString group = para.getCurGroupName();
     const QString groupText =
         (!group.isEmpty() && group != QLatin1String("default")) ? messageText(557) + group : QString();
-    const QString clockText = messageText(110).arg(clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss")),
+    const QString clockText = messageText(110).arg(timeText(),
                                                    cycleSecondsText(lastCycleTenths()));
     const QString drive = g_drivePath ? g_drivePath() : QString();
     // Painted every second: the icon is read only while a drive is in use.
@@ -240,7 +252,7 @@ void IOStatusWidget::paintEvent(QPaintEvent*)
         end = drawFitted(p, lineX, y2, clockText, 30, clockW);
     } else {
         // Too narrow for one readable line: time above, cycle below.
-        const QString time = clockNow().toString(QStringLiteral("yyyy-MM-dd hh.mm.ss"));
+        const QString time = timeText();
         const QString cycle = messageText(110).arg(QString(), cycleSecondsText(lastCycleTenths()))
                                   .trimmed();
         end = drawFitted(p, lineX, y2 - 12, time, 24, clockW);

@@ -58,4 +58,8 @@ private:
         int px, maxW, size;
     };
     std::vector<Fit> m_fits;
+    // The date and time shown, made again only when the second changes.
+    QString timeText();
+    qint64 m_shownSecond = -1;
+    QString m_timeText;
 };
