@@ -18,6 +18,7 @@
 #include "testsupport/glogcapture.h"
 #include "viewtesthelpers.h"
 #include "widgets/colorbutton.h"
+#include "widgets/shapedtext.h"
 #include "widgets/slider.h"
 
 #include <QDir>
@@ -85,6 +86,7 @@ private slots:
     void panelFitsSmallScreens();
     void paintOverlaysStayInsideBoxes();
     void headerFitsAGridCell();
+    void repaintedTextsLookTheSame();
     void paintColoursCaptionsAndCountdown();
     void readoutOutsideTheImage();
     void openPartsShowTheWindow();
@@ -719,6 +721,26 @@ void TstView::headerFitsAGridCell()
     };
     QVERIFY(green(QRect(128, 0, 110, 24)) > 0);
     QCOMPARE(green(QRect(251, 0, 5, 24)), 0);
+}
+
+// A live view repainted again and again on the 1280 x 800 screen (status
+// line, counters and the big verdict under its uneven scale) looks the same
+// once its lines are laid on from their images as when they were drawn in
+// place.
+void TstView::repaintedTextsLookTheSame()
+{
+    CammerWidget* v = view("VIEW-MONO-0001", 0);
+    v->resize(gShowW / 2, gShowH);
+    v->setWinSW();
+    v->setWinSH();
+    std::memset(v->displayBuffer.data(), 100, v->displayBuffer.size());
+    v->fps = 10;
+    m_state->detectState = 1;
+    v->isOK = true;
+    const QImage inPlace = v->grab().toImage();
+    for (int n = 0; n < ShapedText::kDrawsBeforeKept; ++n)
+        v->grab();
+    QCOMPARE(v->grab().toImage(), inPlace);
 }
 
 void TstView::paintColoursCaptionsAndCountdown()
