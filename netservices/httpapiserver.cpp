@@ -23,6 +23,7 @@
 #include <glog/logging.h>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,6 +151,15 @@ bool HttpApiServer::start()
     // An answer's header and body go out as separate writes: without this the
     // body waits for the client's delayed acknowledgement of the header.
     s.set_tcp_nodelay(true);
+    // The library's own options share the port (SO_REUSEPORT): a second
+    // station on this port would bind too and take half of the requests.
+    // Reusing the address only lets a restart bind past old connections.
+    int listener = -1;
+    s.set_socket_options([&listener](int fd) {
+        const int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listener = fd;
+    });
     // A known path asked with another method: 405, before any handler.
     s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
         for (size_t i = 0; i < std::size(kRoutes); ++i) {
@@ -207,6 +217,12 @@ bool HttpApiServer::start()
         m_server.reset();
         return false;
     }
+    // The library listens with a queue of 5 connections. Clients that connect
+    // at once beyond it lose their handshake and send their request late,
+    // after a retransmission; by then the worker that took the connection
+    // may have stopped waiting for it and closed it unanswered.
+    if (listener >= 0 && ::listen(listener, SOMAXCONN) != 0)
+        LOG(WARNING) << "HTTP API: the queue of waiting connections stays short (" << std::strerror(errno) << ")";
     m_port = quint16(bound);
     m_listening = true;
     m_thread = std::thread([this] { m_server->listen_after_bind(); });

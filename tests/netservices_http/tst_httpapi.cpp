@@ -332,6 +332,9 @@ void TstHttpApi::slowAndManyClients()
 {
     QVERIFY(startStation(false));
     const quint16 port = m_api->port();
+    // A second station on the same port does not start beside the first.
+    qputenv("STATION_HTTP_PORT", QByteArray::number(port));
+    QVERIFY(!HttpApiServer().start());
     ProductionCounters::store(gAllCycleNum[0], 7);
     const std::string line = "POST /v18/http/clear_count HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}";
     // True when the server closed the connection before the whole request
