@@ -67,11 +67,15 @@ ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
 
 void ShapedText::dropOldImage()
 {
-    // Images are kept for the lines drawn last (a view's or a strip's lines
-    // of one paint); older lines, such as the clock's past seconds, keep
-    // only their shaping.
-    if (m_lines.size() > kImages)
-        m_lines[m_lines.size() - kImages - 1].kept = Line::Kept();
+    // Images are kept for the lines of the last paints; lines no longer
+    // drawn, such as the counters before the last cycle, keep only their
+    // shaping.
+    Line& drawn = m_lines.back();
+    drawn.drawn = ++m_draws;
+    for (Line& l : m_lines) {
+        if (m_draws - l.drawn > kImageDraws && !l.kept.image.isNull())
+            l.kept = Line::Kept();
+    }
 }
 
 bool ShapedText::drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip)
@@ -153,14 +157,17 @@ bool ShapedText::drawKept(QPainter& p, Line& l, const QPointF& origin, const QRe
         k.image.fill(Qt::transparent);
         drawLine(k.image);
         k.same = true;
-        QImage inPlace(onDevice.size(), f);
+        QImage inPlace(onDevice.size(), f), laidOn(onDevice.size(), f);
         for (int bg = 0; bg < 3 && k.same; ++bg) {
             fillPattern(inPlace, bg);
-            QImage laidOn = inPlace.copy();
+            fillPattern(laidOn, bg);
             drawLine(inPlace);
             QPainter(&laidOn).drawImage(0, 0, k.image);
             k.same = inPlace == laidOn;
         }
+        // A line drawn in place holds no image.
+        if (!k.same)
+            k.image = QImage();
         k.made = true;
         k.inPlace = 0;
         k.scale = scale;

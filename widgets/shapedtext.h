@@ -41,6 +41,7 @@ private:
         int dpi = 0;
         Qt::LayoutDirection direction = Qt::LeftToRight;
         int advance = 0;
+        quint64 drawn = 0; // the draw of this ShapedText that last drew it
         std::unique_ptr<QTextLayout> layout;
         // The line drawn into a transparent image (see drawKept), for the
         // scale, place within a device pixel, pen, hints, device format and
@@ -62,10 +63,14 @@ private:
     };
     Line& line(QPainter& p, const QString& text);
     void dropOldImage();
-    static constexpr size_t kImages = 12;
+    // Lines not drawn in this many draws drop their images: some 25 paints
+    // of a view, so a line drawn in every paint keeps its image, and so does
+    // a status that comes back with the next cycle.
+    static constexpr quint64 kImageDraws = 256;
     bool drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip = nullptr);
 
     size_t m_kept;
+    quint64 m_draws = 0;
     std::vector<Line> m_lines; // the last used at the back
 };
 
