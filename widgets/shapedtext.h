@@ -63,9 +63,9 @@ private:
     };
     Line& line(QPainter& p, const QString& text);
     void dropOldImage();
-    // Lines not drawn in this many draws drop their images: some 25 paints
-    // of a view, so a line drawn in every paint keeps its image, and so does
-    // a status that comes back with the next cycle.
+    // Lines not drawn in this many draws drop their images. A paint draws
+    // far fewer lines, so a line drawn in every paint keeps its image, and a
+    // status that comes back with the next cycle mostly keeps it too.
     static constexpr quint64 kImageDraws = 256;
     bool drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip = nullptr);
 
