@@ -236,7 +236,6 @@ private:
     // time; the counters and the countdown change).
     ShapedText m_text{8};
     // Scratch of makeViewSized, kept: the same sizes every frame.
-    std::vector<cv::Mat> m_shrinkSteps;
     std::vector<uchar> m_halvedRows[2];
     std::vector<uchar> m_blendRow;
 };

@@ -479,6 +479,27 @@ void blendRows(const uchar* a, const uchar* b, int wb, uchar* out, int n)
         out[i] = uchar((a[i] * wa + b[i] * wb + 128) >> 8);
 }
 
+// The frames halved whole before the last halving, one of each size, for
+// all views: they are made one view after another on the GUI thread, and
+// eight colour views of 2448 x 2048 would otherwise keep 5 MB each. A few
+// sizes are kept (cameras of different sizes, a view filling the screen);
+// the one used longest ago makes room.
+cv::Mat& shrinkStep(int rows, int cols, int type)
+{
+    static thread_local std::vector<cv::Mat> steps;
+    constexpr size_t kSizes = 6;
+    for (auto it = steps.begin(); it != steps.end(); ++it) {
+        if (it->rows == rows && it->cols == cols && it->type() == type) {
+            std::rotate(it, it + 1, steps.end());
+            return steps.back();
+        }
+    }
+    if (steps.size() >= kSizes)
+        steps.erase(steps.begin());
+    steps.emplace_back(rows, cols, type);
+    return steps.back();
+}
+
 } // namespace
 
 void CammerWidget::prepareFrame()
@@ -607,10 +628,10 @@ bool CammerWidget::makeViewSized(QImage& out)
         h = halvings.back().second ? h / 2 : h;
     }
     for (size_t step = 0; step + 1 < halvings.size(); ++step) {
-        if (m_shrinkSteps.size() <= step)
-            m_shrinkSteps.emplace_back();
-        halve(src, m_shrinkSteps[step], halvings[step].first, halvings[step].second);
-        src = m_shrinkSteps[step];
+        const bool inX = halvings[step].first, inY = halvings[step].second;
+        cv::Mat& to = shrinkStep(inY ? src.rows / 2 : src.rows, inX ? src.cols / 2 : src.cols, src.type());
+        halve(src, to, inX, inY);
+        src = to;
     }
     const bool last = !halvings.empty();
     HalvedRows rows(src, last && halvings.back().first, last && halvings.back().second, m_halvedRows);
