@@ -154,11 +154,13 @@ bool HttpApiServer::start()
     // The library's own options share the port (SO_REUSEPORT): a second
     // station on this port would bind too and take half of the requests.
     // Reusing the address only lets a restart bind past old connections.
-    int listener = -1;
-    s.set_socket_options([&listener](int fd) {
+    // The server keeps the options: the socket they last saw is shared, not
+    // a local of this function.
+    const auto listener = std::make_shared<int>(-1);
+    s.set_socket_options([listener](int fd) {
         const int yes = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listener = fd;
+        *listener = fd;
     });
     // A known path asked with another method: 405, before any handler.
     s.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
@@ -221,7 +223,7 @@ bool HttpApiServer::start()
     // at once beyond it lose their handshake and send their request late,
     // after a retransmission; by then the worker that took the connection
     // may have stopped waiting for it and closed it unanswered.
-    if (listener >= 0 && ::listen(listener, SOMAXCONN) != 0)
+    if (*listener >= 0 && ::listen(*listener, SOMAXCONN) != 0)
         LOG(WARNING) << "HTTP API: the queue of waiting connections stays short (" << std::strerror(errno) << ")";
     m_port = quint16(bound);
     m_listening = true;
