@@ -36,7 +36,7 @@ ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
     for (auto it = m_lines.begin(); it != m_lines.end(); ++it) {
         if (it->text == text && it->dpi == dpi && it->direction == direction && it->font == font) {
             std::rotate(it, it + 1, m_lines.end());
-            dropOldImage();
+            noteUse();
             return m_lines.back();
         }
     }
@@ -61,19 +61,18 @@ ShapedText::Line& ShapedText::line(QPainter& p, const QString& text)
         tl.setLineWidth(0x01000000);
     l.layout->endLayout();
     m_lines.push_back(std::move(l));
-    dropOldImage();
+    noteUse();
     return m_lines.back();
 }
 
-void ShapedText::dropOldImage()
+void ShapedText::noteUse()
 {
-    // Images are kept for the lines of the last paints; lines no longer
-    // drawn, such as the counters before the last cycle, keep only their
-    // shaping.
-    Line& drawn = m_lines.back();
-    drawn.drawn = ++m_draws;
+    // The line just used (at the back) is stamped. Images are kept for the
+    // lines of the last paints; lines no longer drawn, such as the counters
+    // before the last cycle, keep only their shaping.
+    m_lines.back().used = ++m_uses;
     for (Line& l : m_lines) {
-        if (m_draws - l.drawn > kImageDraws && !l.kept.image.isNull())
+        if (m_uses - l.used > kImageUses && !l.kept.image.isNull())
             l.kept = Line::Kept();
     }
 }

@@ -41,7 +41,7 @@ private:
         int dpi = 0;
         Qt::LayoutDirection direction = Qt::LeftToRight;
         int advance = 0;
-        quint64 drawn = 0; // the draw of this ShapedText that last drew it
+        quint64 used = 0; // the use of this ShapedText that last used it
         std::unique_ptr<QTextLayout> layout;
         // The line drawn into a transparent image (see drawKept), for the
         // scale, place within a device pixel, pen, hints, device format and
@@ -62,15 +62,15 @@ private:
         } kept;
     };
     Line& line(QPainter& p, const QString& text);
-    void dropOldImage();
-    // Lines not drawn in this many draws drop their images. A paint draws
-    // far fewer lines, so a line drawn in every paint keeps its image, and a
+    void noteUse();
+    // Lines not used in this many uses drop their images. A paint uses far
+    // fewer lines, so a line drawn in every paint keeps its image, and a
     // status that comes back with the next cycle mostly keeps it too.
-    static constexpr quint64 kImageDraws = 256;
+    static constexpr quint64 kImageUses = 256;
     bool drawKept(QPainter& p, Line& l, const QPointF& origin, const QRect* clip = nullptr);
 
     size_t m_kept;
-    quint64 m_draws = 0;
+    quint64 m_uses = 0; // lines used (drawn or measured)
     std::vector<Line> m_lines; // the last used at the back
 };
 
