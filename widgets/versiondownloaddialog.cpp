@@ -1,25 +1,15 @@
 #include "widgets/versiondownloaddialog.h"
 
-#include "frame/globals.h"
 #include "frame/operatorprompt.h"
-#include "platform/platformpath.h"
+#include "settings/softwarepackage.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QVBoxLayout>
 
 QStringList VersionDownloadDialog::archives()
 {
-    QStringList out;
-    const QFileInfoList files = QDir(platform::path("/mnt")).entryInfoList(QDir::Files, QDir::Name);
-    for (const QFileInfo& f : files)
-        for (const QString& suffix : package)
-            if (f.suffix().compare(suffix, Qt::CaseInsensitive) == 0) {
-                out << f.fileName();
-                break;
-            }
-    return out;
+    return SoftwarePackage::archivesOnDrive();
 }
 
 VersionDownloadDialog::VersionDownloadDialog(QWidget* parent)
@@ -44,5 +34,5 @@ QString VersionDownloadDialog::chosenArchive() const
     const QListWidgetItem* item = list->currentItem();
     if (!item || !item->isSelected())
         return QString();
-    return platform::path(QStringLiteral("/mnt")) + QLatin1Char('/') + item->text();
+    return SoftwarePackage::driveFolder() + QLatin1Char('/') + item->text();
 }

@@ -7,7 +7,8 @@ class QLabel;
 class QListWidget;
 
 // The software version download dialog: the archives ("gz", "tar", "rar",
-// the list `package`) on the USB drive at "/mnt", one of which the operator
+// the list `package`) on the USB drive at "/mnt" (regular files of the drive
+// itself: no links, FIFOs or devices), one of which the operator
 // chooses and confirms with OK. Versions are taken from the drive only: the
 // station knows no update server.
 class VersionDownloadDialog : public CComp_DialogFrame

@@ -363,18 +363,30 @@ void WizardParaWidget::SlotSoftwareUpdate()
     const QString archive = dlg.chosenArchive();
     if (archive.isEmpty() || !askOperator(323))
         return;
-    bool copied = false;
+    SoftwarePackage::Outcome copied;
     {
         CComp_DiaWait wait([&copied, archive] { copied = SoftwarePackage::install(archive); });
         wait.exec();
     }
     // Nothing to install: the station keeps running as it is.
-    if (!copied) {
+    const QString name = QFileInfo(archive).fileName();
+    const auto mb = [](qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); };
+    switch (copied.kind) {
+    case SoftwarePackage::Outcome::Installed:
+        break;
+    case SoftwarePackage::Outcome::NotAFileOfTheDrive:
+        tellOperator(864, messageText(864).arg(name));
+        return;
+    case SoftwarePackage::Outcome::NoRoom:
+        tellOperator(863, messageText(863).arg(name, mb(copied.size), mb(copied.free),
+                                               mb(SoftwarePackage::kFreeMargin)));
+        return;
+    case SoftwarePackage::Outcome::Failed:
         tellOperator(860);
         return;
     }
     if (gpWin)
-        gpWin->InsertRecord(messageText(861).arg(QFileInfo(archive).fileName()), QStringLiteral("operate"));
+        gpWin->InsertRecord(messageText(861).arg(name), QStringLiteral("operate"));
     if (endStation)
         endStation(StationExit::Reboot);
 }

@@ -21,6 +21,7 @@
 #include "widgets/versiondownloaddialog.h"
 #include "platform/platformpath.h"
 #include "widgets/editparam.h"
+#include "testsupport/fiforelease.h"
 #include "testsupport/finger.h"
 #include "widgets/numberinput.h"
 #include "widgets/numcharinput.h"
@@ -38,9 +39,36 @@
 #include <QFile>
 #include <QLabel>
 #include <QSqlDatabase>
+#include <QScopeGuard>
 #include <QSqlQuery>
 #include <QtTest>
+#include <atomic>
+#include <csignal>
 #include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// The panel's disk as a failing flash is: armed, it changes the first byte of
+// a file in the package's folder when the file is synced, so the copy read
+// back has the size written but not the bytes.
+static std::atomic<bool> gBadDisk{false};
+extern "C" int fsync(int fd)
+{
+    char path[256];
+    const ssize_t n = gBadDisk ? ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path) : 0;
+    char c = 0;
+    if (n > 0 && std::string(path, size_t(n)).find("/root/bin-AOI/") != std::string::npos
+        && ::pread(fd, &c, 1, 0) == 1) {
+        c = char(c ^ 1);
+        if (::pwrite(fd, &c, 1, 0) != 1)
+            return -1;
+    }
+    return int(::syscall(SYS_fsync, fd));
+}
 
 class TstSettingsWindow : public QObject
 {
@@ -58,6 +86,7 @@ private slots:
     void passwordsChangeWithoutClearText();
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
+    void softwareUpdateTakesOnlyFilesOfTheDrive();
     void exitAsksOverTheWindow();
 };
 
@@ -529,8 +558,8 @@ void TstSettingsWindow::advancedDialogsAndNumbering()
 }
 
 // An archive chosen on the drive becomes the package, byte for byte, and the
-// station ends in order and restarts; a copy that fails says so, leaves no
-// package and restarts nothing.
+// station ends in order and restarts; a copy that fails (drive pulled, copy
+// read back different) says so, leaves no package and restarts nothing.
 void TstSettingsWindow::softwareUpdateFromTheDrive()
 {
     SettingsRig rig;
@@ -543,8 +572,6 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
         QVERIFY(QDir().mkpath(medium));
         QFile f(medium + "/station-2.2.tar.gz");
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(archive) == archive.size());
-        // A file that reads longer than it says, as a failing stick does.
-        QVERIFY(QFile::link("/proc/self/status", medium + "/flaky.tar"));
     };
     plug();
     QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
@@ -568,7 +595,9 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
 
     choose("station-2.2.tar.gz", true);
     plug();
-    choose("flaky.tar", false);
+    gBadDisk = true;
+    choose("station-2.2.tar.gz", false);
+    gBadDisk = false;
     QCOMPARE(rig.hand.seen, (QStringList{messageText(323), messageText(860), messageText(323), messageText(860)}));
     QCOMPARE(QDir(packageDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     QVERIFY(!CommandRunner::loggedCommands().contains("reboot"));
@@ -584,6 +613,91 @@ void TstSettingsWindow::softwareUpdateFromTheDrive()
     QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", "reboot"}));
     QVERIFY(!gpWin->paraDb.isOpen());
     QVERIFY(SettingsRig::journal().contains(messageText(861).arg("station-2.2.tar.gz")));
+}
+
+// Only regular files of the drive itself are offered, and one that becomes a
+// link, FIFO or device after it was touched is refused at once: the station
+// runs as root and the drive is anyone's. An archive that does not fit is
+// refused with the sizes before anything is copied. None leaves a package, a
+// temporary file, a sync or a reboot.
+void TstSettingsWindow::softwareUpdateTakesOnlyFilesOfTheDrive()
+{
+    SettingsRig rig;
+    rig.openSettings();
+    const QString medium = platform::simRoot() + "/drives/sdb1", late = medium + "/late.gz";
+    const QString packageDir = platform::path("/root/bin-AOI");
+    const QString secret = CommandRunner::logPath(), fifo = platform::simRoot() + "/fifo";
+    QVERIFY(QDir().mkpath(medium) && QDir().mkpath(packageDir) && QFileInfo(secret).size() > 0);
+    QVERIFY(::mkfifo(QFile::encodeName(fifo), 0600) == 0
+            && ::mkfifo(QFile::encodeName(medium + "/pipe.tar"), 0600) == 0);
+    QVERIFY(QFile::link(secret, medium + "/shadow.gz") && QFile::link(fifo, medium + "/fifo.gz")
+            && QFile::link("/dev/zero", medium + "/zero.gz"));
+    // Sparse: larger than the free space of the package's disk, using none.
+    struct statvfs vfs {};
+    QVERIFY(::statvfs(QFile::encodeName(packageDir), &vfs) == 0);
+    const qint64 bigSize = qint64(vfs.f_bavail) * qint64(vfs.f_frsize) + (qint64(1) << 30);
+    QFile big(medium + "/big.tar");
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(bigSize));
+    big.close();
+    QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
+    // A copy that runs away (from /dev/zero) ends at 256 MiB, not at a full disk.
+    rlimit old {};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &old) == 0);
+    const rlimit cap{std::min<rlim_t>(256 << 20, old.rlim_max), old.rlim_max};
+    const auto xfsz = std::signal(SIGXFSZ, SIG_IGN);
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &cap) == 0);
+    const auto uncap = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &old); std::signal(SIGXFSZ, xfsz); });
+    const int commandsBefore = CommandRunner::loggedCommands().size();
+
+    QStringList listed;
+    bool swapped = false;
+    const auto choose = [&](const QString& name, const std::function<bool()>& swap) {
+        finger::answerBox([&, name, swap](QWidget* w) -> QAbstractButton* {
+            auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
+            if (!dlg)
+                return nullptr;
+            listed.clear();
+            for (int i = 0; i < dlg->list->count(); ++i)
+                listed << dlg->list->item(i)->text();
+            const auto found = dlg->list->findItems(name, Qt::MatchExactly);
+            if (!found.isEmpty() && finger::tap(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center())
+                && swap)
+                swapped = QFile::remove(late) && swap();
+            return dlg->okButton();
+        });
+        rig.hand.say({"yes"});
+        rig.press(messageText(325));
+    };
+    const std::function<bool()> swaps[] = {
+        [&] { return QFile::link(secret, late); },
+        [&] { return QFile::link(fifo, late); },
+        [&] { return ::mkfifo(QFile::encodeName(late), 0600) == 0; },
+        [&] { return QFile::link("/dev/zero", late); },
+    };
+    for (const auto& swap : swaps) {
+        QFile::remove(late);
+        QVERIFY(QFile(late).open(QIODevice::WriteOnly));
+        FifoRelease release({fifo, late});
+        QElapsedTimer t;
+        t.start();
+        swapped = false;
+        choose("late.gz", swap);
+        QVERIFY(swapped);
+        QVERIFY2(t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(listed, (QStringList{"big.tar", "late.gz"}));
+        QCOMPARE(rig.hand.seen.mid(rig.hand.seen.size() - 2),
+                 (QStringList{messageText(323), messageText(864).arg("late.gz")}));
+    }
+    choose("big.tar", nullptr);
+    const QString told = rig.hand.seen.last();
+    const QString mb = QString::number(double(bigSize) / (1 << 20), 'f', 1);
+    QVERIFY2(told.startsWith(messageText(863).arg("big.tar", mb).section('%', 0, 0)) && told.contains("64.0 MB"),
+             qPrintable(told));
+    QCOMPARE(rig.hand.seen.size(), 10);
+    QCOMPARE(QDir(packageDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    const QStringList commands = CommandRunner::loggedCommands().mid(commandsBefore);
+    QVERIFY2(!commands.contains("sync") && !commands.contains("reboot"), qPrintable(commands.join(';')));
+    QVERIFY(gpWin->paraDb.isOpen());
 }
 
 // Exit on the maintenance page asks over the settings window at the first
