@@ -658,7 +658,8 @@ void TstCycle::lostCameraHoldsTheCycle()
 }
 
 // The NG alarm left by the machine's inputs (safety door with the re-detect
-// delay, input 2, input 3), the automatic clearing; the immediate mould
+// delay, input 2, input 3), the automatic clearing (which still saves the
+// alarm's NG image); the immediate mould
 // re-run; stop and start by hand; the OK display's end after a template
 // auto-update.
 void TstCycle::alarmInputsAndReRuns()
@@ -707,12 +708,15 @@ void TstCycle::alarmInputsAndReRuns()
     p.useStatistics = 1;
     const QList<int> before = counters(0);
     const int sent = rig.statistics.size();
+    gisSaveFail[0][1][0] = false;
     QVERIFY(alarm());
     QCOMPARE(rig.wire() & 8u, 8u);
     rig.run(200);
     QCOMPARE(gpWin->detectState, 2);
+    QVERIFY(!gisSaveFail[0][1][0]); // held for the label of how it ended
     rig.run(200);
     QVERIFY(released());
+    QVERIFY(gisSaveFail[0][1][0]); // and then handed to the writer
     QCOMPARE(rig.state->records.last(), "run: " + messageText(103));
     QCOMPARE(counters(0), (QList<int>{before[0] + 1, before[1] + 1, before[2] + 1, before[3] + 1, before[4] + 1,
                                       before[5] + 1}));

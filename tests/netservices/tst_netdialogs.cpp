@@ -223,9 +223,10 @@ private slots:
     }
 
     // What others may lay at the settings file's name: one that does not
-    // parse is kept aside before the save replaces it; a link is neither
-    // written through nor cut; a FIFO there or at a card's address file
-    // holds nothing up. (A reader that waits is let go after 3 s.)
+    // parse is kept aside before the save replaces it; a link, at its name
+    // or at the aside copy's, is neither written through nor cut; a FIFO
+    // there or at a card's address file holds nothing up. (A reader that
+    // waits is let go after 3 s.)
     void settingsFileLaidByOthers()
     {
         RecordingPrompt prompt;
@@ -252,6 +253,15 @@ private slots:
         QVERIFY(m_env->writeWorkFile("elsewhere.json", "not for the station's files"));
         saveDeviceName("Press10");
         QCOMPARE(bytesOf("ruv_net/config.json.damaged"), damaged);
+        // A link laid where the damaged file is kept aside is left, and so is
+        // what it points to; the settings are still stored.
+        QVERIFY(QFile::remove("ruv_net/config.json") && m_env->writeWorkFile("ruv_net/config.json", damaged));
+        QVERIFY(QFile::remove("ruv_net/config.json.damaged")
+                && QFile::link("../elsewhere.json", "ruv_net/config.json.damaged"));
+        saveDeviceName("Press12");
+        QVERIFY(QFileInfo("ruv_net/config.json.damaged").isSymLink());
+        QCOMPARE(bytesOf("elsewhere.json"), QByteArray("not for the station's files"));
+        QCOMPARE(NetCards::readConfig()["devicename"].toString(), QString("Press12"));
 
         const QString address = m_env->simRoot() + "/sys/class/net/eth0/address";
         QVERIFY(QFile::remove("ruv_net/config.json") && ::mkfifo("ruv_net/config.json", 0644) == 0);

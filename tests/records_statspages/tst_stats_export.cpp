@@ -159,6 +159,7 @@ private slots:
         QTest::newRow("drive pulled in the move") << good << 2 << "went away";
         QTest::newRow("drive refuses writes") << good << 3 << "cannot create";
         QTest::newRow("a link where the stamp folder must go") << good << 4 << "cannot create";
+        QTest::newRow("drive hands back other bytes") << good << 5 << "did not arrive whole";
     }
     void faultsKeepTheDataAndReportFailure()
     {
@@ -179,9 +180,13 @@ private slots:
         if (fault == 4) // a link laid on the drive to lead the copy elsewhere
             QVERIFY(QDir().mkpath(outside) && QFile::link(outside, env->simRoot() + "/drives/sdb1/" + stamp));
         ExportResultWorker w;
-        w.setCopyObserver([fault](const QString&) {
+        w.setCopyObserver([this, fault](const QString&) {
             if (fault == 2)
                 CommandRunner::bash("umount /mnt");
+            if (fault == 5) { // a failing stick: the name is there, the bytes are not
+                QFile f(onDrive("2024-05-03/t.csv"));
+                QVERIFY(f.open(QIODevice::ReadWrite) && f.write("2") == 1);
+            }
         });
         const bool hangs = converter.contains("sleep");
         const QString got = exportRange(w, "2024-05-01", "2024-05-03", hangs ? 5000 : 0);
@@ -194,7 +199,7 @@ private slots:
         // Nothing converted stays behind to ride along with the next export,
         // and no half stamp folder on a drive that is still there.
         QCOMPARE(QDir("ResStatistics").entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
-        if (fault < 2) // (a pulled drive keeps what reached it)
+        if (fault < 2 || fault == 5) // (a pulled drive keeps what reached it)
             QVERIFY(!QFileInfo::exists(onDrive("")));
         QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
         if (fault == 4)

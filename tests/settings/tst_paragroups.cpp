@@ -208,6 +208,7 @@ class TstParaGroups : public QObject
 private slots:
     void initTestCase() { QVERIFY(widgettest::initToolkit(1)); }
     void groupKeepsAndBringsBackItsTemplates();
+    void factoryGroupTakesAwayTheOldTemplates();
     void restoreThatCannotCopyChangesNothing();
     void deletingKeepsTheLabelInForceAndWhatLinksPointTo();
     void restartRecordSaysWhatHappensInTheLanguageInForce();
@@ -247,6 +248,20 @@ void TstParaGroups::groupKeepsAndBringsBackItsTemplates()
     QVERIFY(!QFile::exists("cammer13/template0.bmp")); // no other mould's template beside the group's ROIs
     QCOMPARE(sysadd(), groupIndex("moulda"));
     QVERIFY(SettingsRig::journal().contains(messageText(286).arg("moulda")));
+}
+
+// The factory group holds no camera folders: restoring it leaves none of
+// the templates and ignore points the last product was taught with.
+void TstParaGroups::factoryGroupTakesAwayTheOldTemplates()
+{
+    Panel p([] { QVERIFY(writeImage("cammer12/template0.bmp", 40)); });
+    QVERIFY(QDir("cammer18").exists());
+    p.openSettings();
+    Panel::choose(p.s->groupCombo, "default");
+    p.hand.script << "yes";
+    QVERIFY(finger::tap(p.s->restoreButton));
+    QCOMPARE(CommandRunner::loggedCommands().last(), QString("reboot"));
+    QCOMPARE(QDir().entryList({"cammer*"}, QDir::AllEntries), QStringList());
 }
 
 // A group whose files cannot be copied is told, and nothing changes: no

@@ -122,6 +122,7 @@ private slots:
     void modifyTimeSetsClockThroughCommands();
     void chooseCaliNumOffersPointCounts();
     void shapedTextPaintsAsThePainter();
+    void shapedLineTakesTheColourItIsDrawnIn();
 
     // ---- combo boxes ----
 
@@ -969,6 +970,30 @@ void TstWidgetsBoxes::shapedTextPaintsAsThePainter()
         l->setText(QStringLiteral("检测模式: 模具"));
     }
     QCOMPARE(shapedLabel.grab().toImage(), plain.grab().toImage());
+}
+
+// A line laid on from its image shows the pen it is drawn with now: the same
+// words turned from green to red are red, not the colour the image was made in.
+void TstWidgetsBoxes::shapedLineTakesTheColourItIsDrawnIn()
+{
+    const QString line = QStringLiteral("相机1 检测1: 运行");
+    auto paint = [&](const QColor& pen, ShapedText* shaped) {
+        QImage img(420, 60, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        QPainter p(&img);
+        p.setFont(boxpaint::houseFont(35));
+        p.setPen(pen);
+        if (shaped)
+            shaped->draw(p, 5, 40, line);
+        else
+            p.drawText(5, 40, line);
+        return img;
+    };
+    ShapedText shaped;
+    for (QColor pen : {Qt::green, Qt::red, Qt::cyan})
+        for (int n = 0; n <= ShapedText::kDrawsBeforeKept; ++n)
+            QVERIFY2(paint(pen, &shaped) == paint(pen, nullptr),
+                     qPrintable(QString("%1, draw %2").arg(pen.name()).arg(n)));
 }
 
 QTEST_MAIN(TstWidgetsBoxes)
