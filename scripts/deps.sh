@@ -3,7 +3,7 @@
 set -euo pipefail
 PKGS=(cmake ninja-build g++ pkg-config libbenchmark-dev
       qtbase5-dev libqt5sql5-sqlite libopencv-dev libgoogle-glog-dev
-      libmodbus-dev libcpp-httplib-dev xvfb xauth fonts-wqy-microhei fonts-wqy-zenhei imagemagick xdotool)
+      libmodbus-dev libboost-dev libcpp-httplib-dev xvfb xauth fonts-wqy-microhei fonts-wqy-zenhei imagemagick xdotool)
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
