@@ -26,7 +26,9 @@ using namespace httpattack;
 
 namespace {
 // What an attack may make the station hold, and what it may leave behind:
-// the allocator keeps some freed pages in its thread arenas.
+// the allocator keeps some freed pages in its thread arenas (a few hundred
+// kB after one hostile connection, under 2 MB after a flood with the cycle
+// running); a server that kept one attack's buffers leaves tens of MB.
 constexpr long kRiseKb = 32 * 1024;
 constexpr long kBackKb = 6 * 1024;
 } // namespace
@@ -240,8 +242,10 @@ void TstHttpAttack::floodLeavesTheStationItsFiles()
     });
     QStringList failed;
     expectBounded("1500 idle connections", e, &failed);
+    // Beside the 128 the station may hold: the well-behaved client's socket
+    // and, while it waits, the station's end of it.
     if (opened != 1500 || e.sockets > 128 + 2 || !imageWritten || !countsWritten)
-        failed << QString("%1 connections opened, the station held %2 sockets at most; during the flood a result image "
+        failed << QString("%1 connections opened, the process held %2 more sockets at most; during the flood a result image "
                           "was%3 written, count.ini was%4")
                       .arg(opened).arg(e.sockets).arg(imageWritten ? "" : " not").arg(countsWritten ? "" : " not");
     QVERIFY2(allHeld(failed), "the checks above failed");
@@ -286,23 +290,32 @@ void TstHttpAttack::slowAndIdleClientsAreDropped()
 void TstHttpAttack::nothingChangesAfterTheEnd()
 {
     QVERIFY(startStation(false));
+    const quint16 port = m_api->port();
     ProductionCounters::store(gAllCycleNum[0], 9);
+    // A client connected before the end sends its clear the moment the end
+    // has begun.
+    std::atomic<bool> connected{false};
+    Client clear;
+    clear.head = "POST /v18/http/clear_count HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}";
+    clear.startWhen = [&connected] { return (connected = true) && StationExit::ending(); };
+    auto atEnd = std::async(std::launch::async, [&] { return runOne(port, clear, kNever); });
+    QTRY_VERIFY(connected);
+    QTest::qWait(20); // and taken by the station
     // The settings window's reboot: on the simulated platform the command is
-    // only logged, so the station, and its API, outlive the end as they do
-    // on a panel until the reboot takes it down.
+    // only logged, so the station and its API outlive the end, as they do on
+    // a panel until the reboot takes them down.
     m_win->endStation(StationExit::Reboot);
-    const QString ini = fileText(ProductionCounters::filePath());
+    QTRY_VERIFY_WITH_TIMEOUT(atEnd.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready, 5000);
+    const Outcome first = atEnd.get();
+    QCOMPARE(first.status, 503);
+    QVERIFY(!errorOf(first).isEmpty());
+    const Outcome later = ask(port, clear);
+    QVERIFY2(later.status == 503 || (later.closed && later.status < 0), qPrintable(QString::number(later.status)));
+    QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 9);
+    QVERIFY(fileText(ProductionCounters::filePath()).contains("list_allcyclenum=9, "));
     const QStringList rows = journal();
     QVERIFY(!rows.isEmpty());
     QCOMPARE(rows.last(), "operate|" + messageText(800).trimmed());
-    Client clear;
-    clear.head = "POST /v18/http/clear_count HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 2\r\n\r\n{}";
-    const Outcome o = ask(m_api->port(), clear);
-    QCOMPARE(o.status, 503);
-    QVERIFY(!errorOf(o).isEmpty());
-    QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 9);
-    QCOMPARE(fileText(ProductionCounters::filePath()), ini);
-    QCOMPARE(journal(), rows);
 }
 
 QTEST_MAIN(TstHttpAttack)

@@ -37,7 +37,7 @@ const std::string kClear = "POST /v18/http/clear_count HTTP/1.1\r\n" + kHost;
 Client client(std::string head, std::string fill = {}, size_t times = 0, std::string tail = {}, int gapMs = 0,
               int limitMs = 4000)
 {
-    return Client{std::move(head), std::move(fill), times, gapMs, std::move(tail), limitMs};
+    return Client{std::move(head), std::move(fill), times, gapMs, std::move(tail), limitMs, {}};
 }
 
 // A connected socket, or -1; the connect waits at most 1 s (a full queue of
@@ -221,7 +221,8 @@ std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients
                 k.finish(false);
             if (k.done)
                 continue;
-            fds.push_back({k.fd, short(POLLIN | (!k.sendDone && now >= k.nextAt ? POLLOUT : 0)), 0});
+            const bool due = !k.sendDone && now >= k.nextAt && (!k.c->startWhen || k.c->startWhen());
+            fds.push_back({k.fd, short(POLLIN | (due ? POLLOUT : 0)), 0});
             who.push_back(&k);
         }
         if (fds.empty())
@@ -402,12 +403,13 @@ Effect measure(unsigned short port, const std::function<void(const std::atomic<b
     const long before = watch.rssKb();
     const int sockets = watch.sockets();
     std::atomic<bool> stop{false}, done{false};
+    watch.peakKb = before;
     watch.start(before + fuseKb, &stop);
     Effect e;
     std::mutex m;
     std::thread probe([&] {
         const std::atomic<bool> never{false};
-        while (!done) {
+        do {
             const auto t0 = Clock::now();
             const Outcome o = runOne(port, wellBehaved(), never);
             const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
@@ -420,7 +422,7 @@ Effect measure(unsigned short port, const std::function<void(const std::atomic<b
             }
             while (!done && msSince(t0) < 100)
                 sleepMs(5);
-        }
+        } while (!done);
     });
     std::thread worker([&] {
         attack(stop);

@@ -27,7 +27,8 @@ struct Outcome
 
 // A client's bytes: `head`, then `fill` `times` times, then `tail`. With a
 // gap each fill and the tail go out gapMs after the piece before, otherwise
-// as fast as the station takes them. Given up after limitMs.
+// as fast as the station takes them; nothing goes out while `startWhen`,
+// when given, says false. Given up after limitMs.
 struct Client
 {
     std::string head;
@@ -36,6 +37,7 @@ struct Client
     int gapMs = 0;
     std::string tail;
     int limitMs = 4000;
+    std::function<bool()> startWhen;
 };
 
 // Runs the clients at once (connected in turn) until each has its whole
