@@ -52,6 +52,7 @@ struct Client
     std::vector<uint8_t> buf;
     qint64 frameStart = -1; // when the first byte of the frame in buf came
     qint64 lastActive = 0;  // the last byte received
+    qint64 lastFrame = -1;  // the last whole frame received, -1 none yet
 };
 
 // The length of the whole frame at the front of buf, 0 when its header is
@@ -131,7 +132,8 @@ void ModbusServer::serve()
             if (fn >= 0x80 || modbus_reply_exception(ctx, c.buf.data(), code) < 0)
                 return false;
             c.buf.erase(c.buf.begin(), c.buf.begin() + len);
-            c.frameStart = c.buf.empty() ? -1 : clockMs();
+            c.lastFrame = clockMs();
+            c.frameStart = c.buf.empty() ? -1 : c.lastFrame;
         }
     };
     while (!m_stop) {
@@ -180,9 +182,12 @@ void ModbusServer::serve()
             if (s >= 0) {
                 // A full table makes room by letting the quietest client go,
                 // so idle or half-open connections never lock a new one out.
+                // Quiet is counted in whole frames: a connection that has sent
+                // none goes first (the oldest of them), so a crowd that
+                // connects and idles pushes out its own, not a polling master.
                 if (int(clients.size()) >= kMaxClients) {
                     const auto quiet = std::min_element(clients.begin(), clients.end(), [](const Client& a, const Client& b) {
-                        return a.lastActive < b.lastActive;
+                        return a.lastFrame < b.lastFrame;
                     });
                     drop(size_t(quiet - clients.begin()));
                 }

@@ -27,9 +27,10 @@ public:
 
     static constexpr quint16 kPort = 502;
     // At most this many clients at once; a further one takes the place of
-    // the one that has been quiet longest.
+    // the one whose last whole frame is oldest (one that has sent none first).
     static constexpr int kMaxClients = 32;
-    // A frame is due whole this long after its first byte.
+    // A frame is due whole this long after its first byte, however its bytes
+    // are spaced (a pause inside it alone is no reason to drop a client).
     static constexpr int kFrameDeadlineMs = 1000;
     // A client silent this long is dropped (station clock).
     static constexpr int kIdleMs = 60000;

@@ -8,14 +8,11 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMutexLocker>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QTcpSocket>
 #include <QThread>
 #include <QUuid>
 
 #include <algorithm>
-#include <memory>
 
 #include <glog/logging.h>
 
@@ -42,29 +39,207 @@ bool sendFlagsSet(const QByteArray& answer)
             return false;
     return true;
 }
-
-// Delivered means a 2xx answer: a redirect or an error page is not.
-bool delivered(QNetworkReply* r)
-{
-    const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return r->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-}
-
-// A reply that already failed must not be aborted again.
-void stop(QNetworkReply* r)
-{
-    if (r->isRunning() && r->error() == QNetworkReply::NoError)
-        r->abort();
-}
-
-QString failure(QNetworkReply* r)
-{
-    const int status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (r->error() == QNetworkReply::NoError)
-        return QStringLiteral("HTTP %1").arg(status);
-    return status ? QStringLiteral("HTTP %1, %2").arg(status).arg(r->errorString()) : r->errorString();
-}
 } // namespace
+
+// One request to the bridge, on a connection of its own that is closed when
+// the request is over. Qt's socket buffers at most kMaxHeadBytes, a body is
+// taken only up to kMaxAnswerBytes (what follows is never read), nothing is
+// ever sent twice, and the deadline runs from the start.
+//
+// Not QNetworkAccessManager: its HTTP thread decodes a chunked body into
+// memory however little of it the reply reads (a bridge streaming one took
+// gigabytes), and it posts a request again on a new connection when the
+// bridge hangs up before answering.
+class ViewerRequest : public QObject
+{
+public:
+    ViewerRequest(const QUrl& url, const QByteArray& body, QObject* parent)
+        : QObject(parent)
+        , m_url(url)
+        , m_body(body)
+        , m_socket(new QTcpSocket(this))
+    {
+        // Qt reads ahead only this far; the rest waits in the kernel until
+        // the connection is closed.
+        m_socket->setReadBufferSize(ViewWatch2ZEL::kMaxHeadBytes);
+        connect(m_socket, &QTcpSocket::connected, this, [this] { m_socket->write(request()); });
+        connect(m_socket, &QTcpSocket::readyRead, this, [this] { read(); });
+        connect(m_socket, &QTcpSocket::disconnected, this, [this] { closed(); });
+        connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+            if (e == QAbstractSocket::RemoteHostClosedError)
+                closed();
+            else
+                finish(m_socket->errorString());
+        });
+    }
+    std::function<void(ViewerRequest*)> done;
+
+    void start()
+    {
+        Clock::instance()->singleShot(int(ViewWatch2ZEL::kAnswerWithinMs), this, [this] {
+            finish(QStringLiteral("no answer within %1 ms").arg(ViewWatch2ZEL::kAnswerWithinMs));
+        });
+        m_socket->connectToHost(m_url.host(), quint16(m_url.port(80)));
+    }
+    // Over without a word to whoever waits for it.
+    void abort()
+    {
+        done = nullptr;
+        finish(QStringLiteral("aborted"));
+    }
+    // Answered with a 2xx status (a redirect or an error page is not); an
+    // answer cut at its limit still says by its status whether the bridge
+    // took the request.
+    bool delivered() const { return m_error.isEmpty() && m_status >= 200 && m_status < 300; }
+    QString failure() const
+    {
+        if (m_error.isEmpty())
+            return QStringLiteral("HTTP %1").arg(m_status);
+        return m_status ? QStringLiteral("HTTP %1, %2").arg(m_status).arg(m_error) : m_error;
+    }
+    const QByteArray& answer() const { return m_answer; }
+
+private:
+    QByteArray request() const
+    {
+        QByteArray host = m_url.host().toLatin1();
+        if (m_url.port() >= 0)
+            host += ':' + QByteArray::number(m_url.port());
+        return "POST " + m_url.path(QUrl::FullyEncoded).toLatin1() + " HTTP/1.1\r\nHost: " + host
+               + "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(m_body.size())
+               + "\r\nConnection: close\r\n\r\n" + m_body;
+    }
+    void read()
+    {
+        for (;;) {
+            while (!m_over && (m_status ? body() : head())) {
+            }
+            const QByteArray more = m_over ? QByteArray() : m_socket->read(ViewWatch2ZEL::kMaxHeadBytes - m_in.size());
+            if (more.isEmpty())
+                return;
+            m_in += more;
+        }
+    }
+    // Takes the status line and headers; false while they are not complete.
+    bool head()
+    {
+        const int end = m_in.indexOf("\r\n\r\n");
+        if (end < 0) {
+            if (m_in.size() >= ViewWatch2ZEL::kMaxHeadBytes)
+                finish(QStringLiteral("answer head too long"));
+            return false;
+        }
+        const QList<QByteArray> lines = m_in.left(end).split('\n');
+        const QList<QByteArray> status = lines.first().simplified().split(' ');
+        const int code = status.value(1).toInt();
+        if (!status.first().startsWith("HTTP/1.") || code < 100 || code > 599) {
+            finish(QStringLiteral("not an HTTP answer"));
+            return false;
+        }
+        m_in.remove(0, end + 4);
+        if (code < 200)
+            return true; // an interim answer: the real one follows
+        m_status = code;
+        for (const QByteArray& line : lines.mid(1)) {
+            const int colon = line.indexOf(':');
+            const QByteArray name = line.left(colon).trimmed().toLower(), value = line.mid(colon + 1).trimmed();
+            if (name == "content-length")
+                m_length = value.toLongLong();
+            else if (name == "transfer-encoding" && value.toLower().contains("chunked"))
+                m_framing = ChunkSize;
+        }
+        if (m_status == 204 || m_status == 304 || m_length == 0)
+            finish(QString());
+        return true;
+    }
+    // Takes the body bytes in m_in; false when it needs more.
+    bool body()
+    {
+        if (m_framing == Plain) { // up to its Content-Length, else to the close
+            take(m_length >= 0 ? m_length - m_got : m_in.size());
+            if (!m_over && m_length >= 0 && m_got >= m_length)
+                finish(QString());
+            return false;
+        }
+        for (;;) {
+            if (m_framing == ChunkEnd) {
+                if (m_in.size() < 2)
+                    return false;
+                m_in.remove(0, 2);
+                m_framing = ChunkSize;
+            }
+            if (m_framing == ChunkSize) {
+                const int eol = m_in.indexOf("\r\n");
+                if (eol < 0) {
+                    if (m_in.size() > 64)
+                        finish(QStringLiteral("bad chunk"));
+                    return false;
+                }
+                bool ok = false;
+                m_chunkLeft = m_in.left(eol).split(';').first().trimmed().toLongLong(&ok, 16);
+                m_in.remove(0, eol + 2);
+                if (!ok || m_chunkLeft < 0)
+                    finish(QStringLiteral("bad chunk"));
+                else if (m_chunkLeft == 0)
+                    finish(QString()); // the last chunk; trailers are not waited for
+                if (m_over)
+                    return false;
+                m_framing = ChunkData;
+            }
+            const qint64 n = qMin<qint64>(m_chunkLeft, m_in.size());
+            take(n);
+            m_chunkLeft -= n;
+            if (m_over || m_chunkLeft > 0)
+                return false;
+            m_framing = ChunkEnd;
+        }
+    }
+    // Moves up to n bytes of m_in into the answer; past the limit the answer
+    // is cut and the request is over.
+    void take(qint64 n)
+    {
+        n = qMin<qint64>(n, m_in.size());
+        m_answer += m_in.left(int(qMin<qint64>(n, ViewWatch2ZEL::kMaxAnswerBytes - m_answer.size())));
+        m_in.remove(0, int(n));
+        m_got += n;
+        if (m_got > ViewWatch2ZEL::kMaxAnswerBytes)
+            finish(QString());
+    }
+    // The bridge hung up: the end of a body that runs to the close, else a
+    // request left unanswered.
+    void closed()
+    {
+        read();
+        if (m_status && m_framing == Plain && m_length < 0)
+            finish(QString());
+        else
+            finish(QStringLiteral("connection closed"));
+    }
+    void finish(const QString& error)
+    {
+        if (m_over)
+            return;
+        m_over = true;
+        m_error = error;
+        m_socket->disconnect(this);
+        m_socket->abort();
+        if (done)
+            done(this);
+    }
+
+    const QUrl m_url;
+    const QByteArray m_body;
+    QTcpSocket* m_socket;
+    QByteArray m_in, m_answer;
+    int m_status = 0;
+    // How the body comes: plain, or chunked and which part of a chunk is due.
+    enum { Plain, ChunkSize, ChunkData, ChunkEnd } m_framing = Plain;
+    qint64 m_length = -1; // the body's Content-Length, -1 when not given
+    qint64 m_chunkLeft = 0;
+    qint64 m_got = 0;     // body bytes received
+    bool m_over = false;
+    QString m_error;
+};
 
 ViewWatch2ZEL::ViewWatch2ZEL(QObject* parent)
     : QObject(parent)
@@ -264,33 +439,14 @@ void ViewWatch2ZEL::reportDropped()
     m_dropped = 0;
 }
 
-QNetworkReply* ViewWatch2ZEL::send(const QString& urlPath, const QByteArray& body, const std::shared_ptr<QByteArray>& answer)
+ViewerRequest* ViewWatch2ZEL::send(const QString& urlPath, const QByteArray& body, std::function<void(ViewerRequest*)> done)
 {
     QUrl url = bridge();
     url.setPath(urlPath);
-    if (!m_net)
-        m_net = new QNetworkAccessManager(this);
-    QNetworkRequest req(url);
-    req.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    // A bridge that never answers must not hold a connection for ever.
-    req.setTransferTimeout(int(kAnswerWithinMs));
-    req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QNetworkReply* r = m_net->post(req, body);
-    {
-        QMutexLocker lock(&m_mutex);
-        m_waiting.insert(r, Clock::instance()->monotonicMs());
-    }
-    // Only the head of an answer is kept; the reply's own buffer stays small
-    // and whatever a bridge sends beyond it is read and dropped.
-    r->setReadBufferSize(64 * 1024);
-    connect(r, &QIODevice::readyRead, this, [r, answer] {
-        const qint64 room = kMaxAnswerBytes - answer->size();
-        if (room > 0)
-            answer->append(r->read(room));
-        char sink[16384];
-        while (r->read(sink, sizeof sink) > 0) {
-        }
-    });
+    auto* r = new ViewerRequest(url, body, this);
+    r->done = std::move(done);
+    QMutexLocker lock(&m_mutex);
+    m_waiting.insert(r, Clock::instance()->monotonicMs());
     return r;
 }
 
@@ -314,61 +470,49 @@ void ViewWatch2ZEL::sendNext()
     const Pending p = m_queue.takeFirst();
     // The answer is due from the moment it is sent: a request waiting its
     // turn behind others is not one the bridge left unanswered.
-    QNetworkReply* reply = send(p.path, p.body, std::make_shared<QByteArray>());
-    m_reply = reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply, path = p.path] {
-        reply->deleteLater();
+    m_reply = send(p.path, p.body, [this, path = p.path](ViewerRequest* r) {
+        r->deleteLater();
         m_reply = nullptr;
         {
             QMutexLocker lock(&m_mutex);
-            m_waiting.remove(reply);
+            m_waiting.remove(r);
         }
-        if (!delivered(reply))
-            endSession(path + QStringLiteral(" not delivered (") + failure(reply) + QLatin1Char(')'));
+        if (!r->delivered())
+            endSession(path + QStringLiteral(" not delivered (") + r->failure() + QLatin1Char(')'));
         sendNext();
     });
+    m_reply->start();
 }
 
 void ViewWatch2ZEL::beat(int generation)
 {
     if (generation != m_beatGeneration || bridge().isEmpty())
         return;
-    bool silent = false;
-    {
-        QMutexLocker lock(&m_mutex);
-        silent = m_alive && overdueLocked();
-    }
-    if (silent)
-        endSession(QStringLiteral("no answer within %1 ms").arg(kAnswerWithinMs));
     sendHeartbeat();
     Clock::instance()->singleShot(kHeartbeatMs, this, [this, generation] { beat(generation); });
 }
 
 void ViewWatch2ZEL::sendHeartbeat()
 {
-    auto answer = std::make_shared<QByteArray>();
-    QNetworkReply* reply = send(QString::fromLatin1(kHeartbeatPath), QByteArrayLiteral("{}"), answer);
-    m_beats.append(reply);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, answer] {
+    ViewerRequest* beat = send(QString::fromLatin1(kHeartbeatPath), QByteArrayLiteral("{}"), [this](ViewerRequest* reply) {
         reply->deleteLater();
         // The heartbeats sent before this one are answered by it.
         const int at = m_beats.indexOf(reply);
-        const QList<QNetworkReply*> older = m_beats.mid(0, qMax(0, at));
+        const QList<ViewerRequest*> older = m_beats.mid(0, qMax(0, at));
         m_beats.removeOne(reply);
-        for (QNetworkReply* r : older) {
+        for (ViewerRequest* r : older) {
             m_beats.removeOne(r);
-            disconnect(r, &QNetworkReply::finished, this, nullptr);
-            stop(r);
+            r->abort();
             r->deleteLater();
             QMutexLocker lock(&m_mutex);
             m_waiting.remove(r);
         }
-        if (!delivered(reply)) {
-            endSession(QString::fromLatin1(kHeartbeatPath) + QStringLiteral(" not answered (") + failure(reply)
+        if (!reply->delivered()) {
+            endSession(QString::fromLatin1(kHeartbeatPath) + QStringLiteral(" not answered (") + reply->failure()
                        + QLatin1Char(')'));
             return;
         }
-        const bool flags = sendFlagsSet(*answer);
+        const bool flags = sendFlagsSet(reply->answer());
         QMutexLocker lock(&m_mutex);
         m_waiting.remove(reply);
         if (!m_alive)
@@ -379,6 +523,8 @@ void ViewWatch2ZEL::sendHeartbeat()
         m_flagsSet = flags;
         m_toldOff = false;
     });
+    m_beats.append(beat);
+    beat->start();
 }
 
 void ViewWatch2ZEL::endSession(const QString& why)
@@ -398,18 +544,17 @@ void ViewWatch2ZEL::endSession(const QString& why)
 
 void ViewWatch2ZEL::abortAll()
 {
-    QList<QNetworkReply*> all = m_beats;
+    QList<ViewerRequest*> all = m_beats;
     if (m_reply)
         all << m_reply;
     m_beats.clear();
     m_reply = nullptr;
-    for (QNetworkReply* r : all) {
-        // Its finished() would report on a session that is over.
-        disconnect(r, &QNetworkReply::finished, this, nullptr);
-        stop(r);
+    for (ViewerRequest* r : all) {
+        // Over without reporting on a session that is over.
+        r->abort();
         r->deleteLater();
     }
     QMutexLocker lock(&m_mutex);
-    for (QNetworkReply* r : all)
+    for (ViewerRequest* r : all)
         m_waiting.remove(r);
 }

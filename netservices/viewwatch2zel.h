@@ -8,10 +8,9 @@
 #include <QString>
 #include <QUrl>
 
-#include <memory>
+#include <functional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class ViewerRequest;
 
 // The link to the remote-viewer bridge: alarm timing, how alarms were
 // cleared, template-list changes and the copy of every journal entry, each
@@ -28,9 +27,16 @@ class QNetworkReply;
 // "true"/"false"); a flag it does not name counts as set. Sending needs the
 // address, a live session and both flags of the last answer set.
 //
-// Answers are read up to kMaxAnswerBytes; the rest of a body is read and
-// dropped. At most kMaxQueued requests wait their turn: a slow bridge makes
-// the oldest go (counted and logged).
+// Every request goes on a connection of its own, closed once its answer is
+// read, and is never sent twice: a bridge that hangs up without answering has
+// it once, and the request counts as failed. An answer is read up to
+// kMaxAnswerBytes of its body (its head up to kMaxHeadBytes); past that the
+// connection is closed and the answer counts by its status. Every request,
+// heartbeats too, is over kAnswerWithinMs after its sending however its
+// answer trickles in; one not answered by then ends the session. Turning the
+// link off or to another address closes whatever is open to the old one. At
+// most kMaxQueued requests wait their turn: a slow bridge makes the oldest go
+// (counted and logged).
 //
 // The object lives on the GUI thread; a send from another thread is handed
 // over to it. Requests never wait for their answers.
@@ -42,6 +48,7 @@ public:
     static constexpr int kHeartbeatMs = 3000;
     static constexpr int kMaxQueued = 64;
     static constexpr int kMaxAnswerBytes = 4096;
+    static constexpr int kMaxHeadBytes = 8192;
     static const char* const kHeartbeatPath;
     static const char* const kSendFlags[2];
 
@@ -91,7 +98,9 @@ private:
     void beat(int generation);
     void sendHeartbeat();
     void sendNext();
-    QNetworkReply* send(const QString& urlPath, const QByteArray& body, const std::shared_ptr<QByteArray>& answer);
+    // A request ready to start, its answer due from now; done is called once
+    // when it is over, unless it is aborted first.
+    ViewerRequest* send(const QString& urlPath, const QByteArray& body, std::function<void(ViewerRequest*)> done);
     // Whether a request has waited longer than kAnswerWithinMs (lock held).
     bool overdueLocked() const;
     // The session is over: what is queued or on the wire is dropped.
@@ -104,13 +113,12 @@ private:
     bool m_alive = false;
     bool m_flagsSet = true;
     int m_session = 0;
-    QHash<QNetworkReply*, qint64> m_waiting; // monotonic send times of the unanswered requests
+    QHash<ViewerRequest*, qint64> m_waiting; // monotonic send times of the unanswered requests
     bool m_toldOff = false;
     QString m_uuid;
     int m_clearState = 0;
     QString m_clearMethod;
     int m_alarmDetect = -1;
-    QNetworkAccessManager* m_net = nullptr;
 
     // The link's own thread only: requests not sent yet (oldest first), the
     // one on the wire, the heartbeats on the wire.
@@ -121,8 +129,8 @@ private:
         int session = 0;
     };
     QList<Pending> m_queue;
-    QNetworkReply* m_reply = nullptr;
-    QList<QNetworkReply*> m_beats;
+    ViewerRequest* m_reply = nullptr;
+    QList<ViewerRequest*> m_beats;
     int m_beatGeneration = 0;
     int m_dropped = 0;
 };

@@ -195,6 +195,66 @@ private slots:
         QVERIFY2(dropped >= ModbusServer::kMaxClients - 1, qPrintable(QString::number(dropped)));
     }
 
+    // A master polling less often than once a second keeps its one
+    // connection (libmodbus does not dial again), and 40 clients that connect
+    // and say nothing push out their own kind, not the master.
+    void aPollingMasterKeepsItsConnection()
+    {
+        TestClock clock;
+        Clock::install(&clock);
+        const std::shared_ptr<void> realClockAfter(nullptr, [](void*) { Clock::install(nullptr); });
+        ModbusServer server;
+        Client master = connectTo(m_port);
+        QVERIFY(master);
+        const auto poll = [&] {
+            uint16_t reg;
+            return modbus_read_registers(master.get(), 0, 1, &reg) == -1 && errno == EMBXILADD;
+        };
+        QVERIFY(poll());
+        for (int i = 0; i < 3; ++i) {
+            clock.advance(1200);
+            QTest::qWait(250); // the slave's loop has seen the time
+            QVERIFY2(poll(), qPrintable(QString("poll %1: %2").arg(i + 1).arg(modbus_strerror(errno))));
+        }
+        std::vector<int> idle;
+        for (int i = 0; i < 40; ++i)
+            idle.push_back(ModbusFuzz::dial(m_port));
+        QTest::qWait(300);
+        const bool kept = poll();
+        for (int s : idle)
+            ::close(s);
+        QVERIFY2(kept, modbus_strerror(errno));
+    }
+
+    // A pause inside a frame is no reason to drop a client; a frame not whole
+    // 1 s after its first byte is.
+    void aPauseInsideAFrameIsAnswered()
+    {
+        TestClock clock;
+        Clock::install(&clock);
+        const std::shared_ptr<void> realClockAfter(nullptr, [](void*) { Clock::install(nullptr); });
+        ModbusServer server;
+        const int s = ModbusFuzz::dial(m_port);
+        QVERIFY(s >= 0);
+        const std::shared_ptr<void> closeAfter(nullptr, [s](void*) { ::close(s); });
+        const uint8_t frame[] = {0, 7, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+        QCOMPARE(::send(s, frame, 5, MSG_NOSIGNAL), ssize_t(5));
+        QTest::qWait(150);
+        clock.advance(400);
+        QTest::qWait(150);
+        QCOMPARE(::send(s, frame + 5, sizeof frame - 5, MSG_NOSIGNAL), ssize_t(sizeof frame - 5));
+        pollfd p{s, POLLIN, 0};
+        uint8_t answer[16] = {};
+        QVERIFY(::poll(&p, 1, 2000) == 1);
+        QCOMPARE(::recv(s, answer, sizeof answer, 0), ssize_t(9));
+        QCOMPARE(int(answer[1]), 7);
+        QCOMPARE(int(answer[7]), 0x83);
+        QCOMPARE(::send(s, frame, 5, MSG_NOSIGNAL), ssize_t(5));
+        QTest::qWait(150);
+        clock.advance(ModbusServer::kFrameDeadlineMs + 1);
+        QVERIFY(closedBySlave(s, 2000));
+    }
+
     // 10^5 malformed frames from eight clients, bounded in time: the slave
     // stays up and right, and a 5 ms timer on this (GUI) thread keeps its
     // pace.

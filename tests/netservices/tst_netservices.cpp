@@ -151,7 +151,7 @@ private slots:
         sink.answer = false;
         link.sndRecordOperate(QJsonObject{{"n", 3}});
         QTRY_COMPARE_WITH_TIMEOUT(sink.requests.size(), 3, 5000);
-        clock.advance(ViewWatch2ZEL::kAnswerWithinMs);
+        clock.advance(ViewWatch2ZEL::kAnswerWithinMs - 1);
         QCOMPARE(link.isAllowSnd_2_VW(), 0);
         clock.advance(1);
         QCOMPARE(link.isAllowSnd_2_VW(), -2);
