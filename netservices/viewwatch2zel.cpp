@@ -12,12 +12,20 @@
 #include <QThread>
 #include <QUuid>
 
+#include <boost/asio/buffer.hpp>
+#include <boost/beast/http.hpp>
+
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include <glog/logging.h>
 
 const char* const ViewWatch2ZEL::kHeartbeatPath = "/inline/bymain/heartbeat";
 const char* const ViewWatch2ZEL::kSendFlags[2] = {"sendenable", "viewerconnect"};
+
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
 
 namespace {
 // A named flag counts as set when it says so in any of the usual spellings.
@@ -44,7 +52,8 @@ bool sendFlagsSet(const QByteArray& answer)
 // One request to the bridge, on a connection of its own that is closed when
 // the request is over. Qt's socket buffers at most kMaxHeadBytes, a body is
 // taken only up to kMaxAnswerBytes (what follows is never read), nothing is
-// ever sent twice, and the deadline runs from the start.
+// ever sent twice, and the deadline runs from the start. The answer is read
+// by the same HTTP parser the station's own server uses, bounded alike.
 //
 // Not QNetworkAccessManager: its HTTP thread decodes a chunked body into
 // memory however little of it the reply reads (a bridge streaming one took
@@ -76,6 +85,7 @@ public:
 
     void start()
     {
+        newParser();
         Clock::instance()->singleShot(int(ViewWatch2ZEL::kAnswerWithinMs), this, [this] {
             finish(QStringLiteral("no answer within %1 ms").arg(ViewWatch2ZEL::kAnswerWithinMs));
         });
@@ -111,109 +121,67 @@ private:
     }
     void read()
     {
-        for (;;) {
-            while (!m_over && (m_status ? body() : head())) {
-            }
-            const QByteArray more = m_over ? QByteArray() : m_socket->read(ViewWatch2ZEL::kMaxHeadBytes - m_in.size());
+        while (!m_over) {
+            // What the parser has not taken stays in m_in, never more than a
+            // head's worth: the parser refuses a longer head.
+            const QByteArray more = m_socket->read(ViewWatch2ZEL::kMaxHeadBytes - m_in.size());
             if (more.isEmpty())
                 return;
             m_in += more;
+            feed();
         }
     }
-    // Takes the status line and headers; false while they are not complete.
-    bool head()
+    void newParser()
     {
-        const int end = m_in.indexOf("\r\n\r\n");
-        if (end < 0) {
-            if (m_in.size() >= ViewWatch2ZEL::kMaxHeadBytes)
-                finish(QStringLiteral("answer head too long"));
-            return false;
-        }
-        const QList<QByteArray> lines = m_in.left(end).split('\n');
-        const QList<QByteArray> status = lines.first().simplified().split(' ');
-        const int code = status.value(1).toInt();
-        if (!status.first().startsWith("HTTP/1.") || code < 100 || code > 599) {
-            finish(QStringLiteral("not an HTTP answer"));
-            return false;
-        }
-        m_in.remove(0, end + 4);
-        if (code < 200)
-            return true; // an interim answer: the real one follows
-        m_status = code;
-        for (const QByteArray& line : lines.mid(1)) {
-            const int colon = line.indexOf(':');
-            const QByteArray name = line.left(colon).trimmed().toLower(), value = line.mid(colon + 1).trimmed();
-            if (name == "content-length")
-                m_length = value.toLongLong();
-            else if (name == "transfer-encoding" && value.toLower().contains("chunked"))
-                m_framing = ChunkSize;
-        }
-        if (m_status == 204 || m_status == 304 || m_length == 0)
-            finish(QString());
-        return true;
+        m_parser.emplace();
+        m_parser->eager(true);
+        m_parser->header_limit(ViewWatch2ZEL::kMaxHeadBytes);
+        m_parser->body_limit(std::uint64_t(ViewWatch2ZEL::kMaxAnswerBytes));
     }
-    // Takes the body bytes in m_in; false when it needs more.
-    bool body()
+    // Hands what came to the parser, answer after answer: interim ones (1xx)
+    // are passed over, the first final one ends the request.
+    void feed()
     {
-        if (m_framing == Plain) { // up to its Content-Length, else to the close
-            take(m_length >= 0 ? m_length - m_got : m_in.size());
-            if (!m_over && m_length >= 0 && m_got >= m_length)
+        while (!m_over && !m_in.isEmpty()) {
+            beast::error_code ec;
+            const size_t used = m_parser->put(boost::asio::buffer(m_in.constData(), size_t(m_in.size())), ec);
+            m_in.remove(0, int(used));
+            if (m_parser->is_header_done() && m_parser->get().result_int() >= 200)
+                m_status = int(m_parser->get().result_int());
+            if (ec == http::error::need_more)
+                return;
+            if (ec == http::error::body_limit && m_status) {
+                // Cut at its limit; the status still says whether the bridge
+                // took the request.
                 finish(QString());
-            return false;
-        }
-        for (;;) {
-            if (m_framing == ChunkEnd) {
-                if (m_in.size() < 2)
-                    return false;
-                m_in.remove(0, 2);
-                m_framing = ChunkSize;
+                return;
             }
-            if (m_framing == ChunkSize) {
-                const int eol = m_in.indexOf("\r\n");
-                if (eol < 0) {
-                    if (m_in.size() > 64)
-                        finish(QStringLiteral("bad chunk"));
-                    return false;
+            if (ec) {
+                finish(QStringLiteral("not an HTTP answer (%1)").arg(QString::fromStdString(ec.message())));
+                return;
+            }
+            if (m_parser->is_done()) {
+                if (m_status) {
+                    finish(QString());
+                    return;
                 }
-                bool ok = false;
-                m_chunkLeft = m_in.left(eol).split(';').first().trimmed().toLongLong(&ok, 16);
-                m_in.remove(0, eol + 2);
-                if (!ok || m_chunkLeft < 0)
-                    finish(QStringLiteral("bad chunk"));
-                else if (m_chunkLeft == 0)
-                    finish(QString()); // the last chunk; trailers are not waited for
-                if (m_over)
-                    return false;
-                m_framing = ChunkData;
+                newParser();
+            } else if (used == 0) {
+                return;
             }
-            const qint64 n = qMin<qint64>(m_chunkLeft, m_in.size());
-            take(n);
-            m_chunkLeft -= n;
-            if (m_over || m_chunkLeft > 0)
-                return false;
-            m_framing = ChunkEnd;
         }
-    }
-    // Moves up to n bytes of m_in into the answer; past the limit the answer
-    // is cut and the request is over.
-    void take(qint64 n)
-    {
-        n = qMin<qint64>(n, m_in.size());
-        m_answer += m_in.left(int(qMin<qint64>(n, ViewWatch2ZEL::kMaxAnswerBytes - m_answer.size())));
-        m_in.remove(0, int(n));
-        m_got += n;
-        if (m_got > ViewWatch2ZEL::kMaxAnswerBytes)
-            finish(QString());
     }
     // The bridge hung up: the end of a body that runs to the close, else a
     // request left unanswered.
     void closed()
     {
         read();
-        if (m_status && m_framing == Plain && m_length < 0)
-            finish(QString());
-        else
-            finish(QStringLiteral("connection closed"));
+        if (m_over)
+            return;
+        beast::error_code ec;
+        if (m_status && m_parser->is_header_done())
+            m_parser->put_eof(ec);
+        finish(m_status && !ec ? QString() : QStringLiteral("connection closed"));
     }
     void finish(const QString& error)
     {
@@ -221,6 +189,9 @@ private:
             return;
         m_over = true;
         m_error = error;
+        if (m_parser)
+            m_answer = QByteArray::fromStdString(m_parser->get().body());
+        m_parser.reset();
         m_socket->disconnect(this);
         m_socket->abort();
         if (done)
@@ -231,12 +202,8 @@ private:
     const QByteArray m_body;
     QTcpSocket* m_socket;
     QByteArray m_in, m_answer;
+    std::optional<http::response_parser<http::string_body>> m_parser;
     int m_status = 0;
-    // How the body comes: plain, or chunked and which part of a chunk is due.
-    enum { Plain, ChunkSize, ChunkData, ChunkEnd } m_framing = Plain;
-    qint64 m_length = -1; // the body's Content-Length, -1 when not given
-    qint64 m_chunkLeft = 0;
-    qint64 m_got = 0;     // body bytes received
     bool m_over = false;
     QString m_error;
 };
