@@ -15,6 +15,7 @@
 #include "controller/ui/indexbutton.h"
 #include "settings/settingsrig.h"
 #include "settings/ui/hardwareconfigurationwidget.h"
+#include "settings/ui/recordspage.h"
 #include "settings/ui/widgetchangecamera.h"
 #include "widgets/modifytimewidget.h"
 #include "widgets/networksettingdialog.h"
@@ -58,6 +59,8 @@ private slots:
     void passwordsChangeWithoutClearText();
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
+    void recordsPageReturnsToTheEdits();
+    // Last: the exit ends the application's event loops for the process.
     void exitAsksOverTheWindow();
 };
 
@@ -603,6 +606,41 @@ void TstSettingsWindow::exitAsksOverTheWindow()
     QCOMPARE(rig.hand.seen, (QStringList{messageText(294), messageText(294)}));
     QVERIFY(!gpWin->paraDb.isOpen());
 }
+
+// The records page covers the whole window; its Return goes back to the
+// pages, and what was edited there is still what OK stores.
+void TstSettingsWindow::recordsPageReturnsToTheEdits()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    const int kept = s->ngRecBox->value() + 1;
+    rig.click(s->ngRecBox->addOneButton());
+    RecordsPage* page = rig.win->recordsPage;
+    for (int way = 0; way < 2; ++way) {
+        rig.click(s->recordsButton);
+        QVERIFY(page->isVisible());
+        if (way == 1) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            break;
+        }
+        ColorButton* back = nullptr;
+        for (ColorButton* b : page->findChildren<ColorButton*>())
+            if (b->isVisible() && b->text() == messageText(58))
+                back = b;
+        QVERIFY2(back, "no Return on the records page");
+        rig.click(back);
+        QVERIFY(!page->isVisible());
+    }
+    QVERIFY(!page->isVisible() && s->isVisible());
+    QCOMPARE(s->ngRecBox->value(), kept);
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(234)});
+    QCOMPARE(SettingsRig::stored("system2", 4), kept);
+}
+
+
 
 QTEST_MAIN(TstSettingsWindow)
 #include "tst_settingswindow.moc"
