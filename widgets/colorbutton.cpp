@@ -39,6 +39,14 @@ void ColorButton::applySheet(int px)
                       .arg(px));
 }
 
+void ColorButton::setCaption(const QString& caption)
+{
+    setText(caption);
+    m_basePx = fontSizeFor(m_style);
+    setFont(boxpaint::houseFont(m_basePx));
+    applySheet(m_basePx);
+}
+
 void ColorButton::fitCaption()
 {
     // A few pixels each side so the letters do not touch the rounded edge.

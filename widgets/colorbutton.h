@@ -19,6 +19,10 @@ public:
 
     int style() const { return m_style; }
 
+    // A new caption at the text size of the style in the language in force:
+    // a button made before the language was known takes it here.
+    void setCaption(const QString& caption);
+
     // Text size in pixels for a style in the current language.
     static int fontSizeFor(int style);
 

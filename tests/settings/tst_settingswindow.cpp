@@ -6,6 +6,7 @@
 #include "controller/ui/iowidget.h"
 #include "controller/ui/redowizard.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -29,6 +30,7 @@
 #include "settings/ui/wizardparawidget.h"
 #include "records/resstatisticsparam.h"
 #include "widgets/checkbox.h"
+#include "widgets/warnbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets_boxes/widgettest.h"
@@ -60,6 +62,7 @@ private slots:
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
     void recordsPageReturnsToTheEdits();
+    void boxesSpeakTheLanguageAfterTheRestart();
     // Last: the exit ends the application's event loops for the process.
     void exitAsksOverTheWindow();
 };
@@ -225,8 +228,10 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     QWidget* under = nullptr;
     ColorButton* yes = nullptr;
     rig.hand.look = [&](QWidget* box) {
-        yes = static_cast<ChooseBox*>(box)->yesButton();
-        under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+        if (auto* c = dynamic_cast<ChooseBox*>(box)) {
+            yes = c->yesButton();
+            under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+        }
     };
     rig.hand.say({"yes"});
     rig.click(s->okButton);
@@ -640,6 +645,54 @@ void TstSettingsWindow::recordsPageReturnsToTheEdits()
     QCOMPARE(SettingsRig::stored("system2", 4), kept);
 }
 
+// The language chosen in the window is the one every box and page speaks
+// after the restart, also the shared message box that the station makes
+// before the parameters tell it the language.
+void TstSettingsWindow::boxesSpeakTheLanguageAfterTheRestart()
+{
+    SettingsRig rig(0);
+    rig.openSettings();
+    rig.click(rig.win->settingsWindow->tabs[WizardParaWidget::SystemPage]);
+    QVERIFY(finger::choose(rig.win->settingsWindow->languageChooser, 1));
+    rig.hand.say({"yes"});
+    rig.click(rig.win->settingsWindow->languageButton);
+    QCOMPARE(CommandRunner::loggedCommands().last(), QString("reboot"));
+    rig.restart();
+    rig.hand.seen.clear();
+    QCOMPARE(gLan, 1);
+    WizardParaWidget* s = rig.win->settingsWindow;
+    // No caption of a page is left in the language of the start.
+    const auto stale = [](QWidget* root) {
+        QStringList out;
+        for (QWidget* w : root->findChildren<QWidget*>()) {
+            const QString text = w->property("text").toString();
+            for (int m = 0; w->isVisible() && !text.isEmpty() && m < MessageTable::kMessageCount; ++m)
+                if (text == gaLanStr[4 * m] && text != gaLanStr[4 * m + gLan])
+                    out << text;
+        }
+        return out;
+    };
+    rig.openSettings();
+    QStringList left;
+    for (int p = 0; p < WizardParaWidget::PageCount; ++p) {
+        rig.click(s->tabs[p]);
+        left << stale(s);
+    }
+    QVERIFY2(left.isEmpty(), qPrintable(left.join('|')));
+    QStringList buttons;
+    rig.hand.look = [&](QWidget* box) {
+        if (auto* b = dynamic_cast<WarnBox*>(box))
+            buttons << b->okButton()->text() + "/" + QString::number(b->okButton()->fontPixelSize());
+    };
+    rig.click(s->tabs[WizardParaWidget::PasswordPage]);
+    rig.click(s->pwdNew[0]);
+    finger::typeDigits("1357");
+    rig.click(s->pwdAgain[0]);
+    finger::typeDigits("1357");
+    rig.click(s->pwdButton[0]);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(279)});
+    QCOMPARE(buttons, QStringList{"Confirm/22"});
+}
 
 
 QTEST_MAIN(TstSettingsWindow)
