@@ -30,6 +30,8 @@
 #include "settings/ui/wizardparawidget.h"
 #include "records/resstatisticsparam.h"
 #include "widgets/checkbox.h"
+#include "widgets/editip.h"
+#include "widgets/textshowwidget.h"
 #include "widgets/warnbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
@@ -39,6 +41,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -63,6 +66,7 @@ private slots:
     void softwareUpdateFromTheDrive();
     void recordsPageReturnsToTheEdits();
     void boxesSpeakTheLanguageAfterTheRestart();
+    void networkSettingsKeepTheServerAddress();
     // Last: the exit ends the application's event loops for the process.
     void exitAsksOverTheWindow();
 };
@@ -694,6 +698,49 @@ void TstSettingsWindow::boxesSpeakTheLanguageAfterTheRestart()
     QCOMPARE(buttons, QStringList{"Confirm/22"});
 }
 
+// The network settings keep the server address under "serveraddr"; a file
+// from before, under "serveraddress", keeps its address. Nothing is switched
+// that nothing acts on, and a save that changes nothing asks no restart.
+void TstSettingsWindow::networkSettingsKeepTheServerAddress()
+{
+    SettingsRig rig;
+    QVERIFY(QDir().mkpath("ruv_net"));
+    QFile old("ruv_net/config.json");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(R"({"devicename": "Press 7", "serveraddress": "10.0.0.9", "serverport": 9000})");
+    old.close();
+    rig.openSettings();
+    rig.press(messageText(328));
+    NetworkSettingDialog* net = gpNetDialog;
+    QVERIFY(net && net->isVisible());
+    QCOMPARE(net->server->getAddress(), QString("10.0.0.9"));
+    for (CheckBox* c : net->findChildren<CheckBox*>())
+        QVERIFY2(c->text() != messageText(598), "a big-data switch that nothing acts on");
+    rig.click(net->okButton());
+    QVERIFY(!net->isVisible());
+    QCOMPARE(rig.hand.seen, QStringList());
+
+    QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    old.write(R"({"serveraddr": "10.1.2.3", "serveraddress": "10.0.0.9"})");
+    old.close();
+    delete gpNetDialog;
+    gpNetDialog = nullptr;
+    rig.press(messageText(328));
+    net = gpNetDialog;
+    QCOMPARE(net->server->getAddress(), QString("10.1.2.3"));
+    rig.click(net->testButton);
+    QVERIFY(CommandRunner::loggedCommands().last().startsWith("ping -c 3 -W 1 "));
+    QVERIFY(CommandRunner::loggedCommands().last().contains("10.1.2.3"));
+    emit net->pingOutput->sigHideWidget();
+    rig.click(net->server->octet(3));
+    finger::typeDigits("4");
+    rig.click(gpNumPad->okKey());
+    rig.click(net->okButton());
+    QCOMPARE(rig.hand.seen, QStringList{messageText(418)});
+    QFile kept("ruv_net/config.json");
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(kept.readAll())["serveraddr"].toString(), QString("10.1.2.4"));
+}
 
 QTEST_MAIN(TstSettingsWindow)
 #include "tst_settingswindow.moc"
