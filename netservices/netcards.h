@@ -40,8 +40,8 @@ public:
     // Stores and applies (runs the network-card script); false on failure.
     static bool apply(const Card& c);
 
-    // The station's own settings (keys "devicename", "serveraddress",
-    // "serverport", "bigdata") read and merged into the file. Only a
+    // The station's own settings (keys "devicename", "serveraddr",
+    // "serverport") read and merged into the file. Only a
     // regular file is read, never waiting on whatever else stands there; a
     // file that holds no JSON object is kept as config.json.damaged before
     // the merge replaces it. The merge is refused (false, logged) when a

@@ -19,6 +19,10 @@ public:
 
     int style() const { return m_style; }
 
+    // A new caption at the text size of the style in the language in force:
+    // a button made before the language was known takes it here.
+    void setCaption(const QString& caption);
+
     // Text size in pixels for a style in the current language.
     static int fontSizeFor(int style);
 
@@ -27,6 +31,12 @@ public:
     // Callers that give a small button a caption of the message table (the
     // pads' function keys) call it after each change of caption or size.
     void fitCaption();
+    // As fitCaption, for a caption of one or more lines in a button tall
+    // enough for them: each line fits the width and all fit the height. A
+    // one-line caption of several words that would shrink below a size read
+    // at a glance goes on two lines, broken at the space nearest its middle,
+    // when it reads larger so.
+    void fitCaptionOnLines();
     int fontPixelSize() const { return m_fontPx; }
 
 private:

@@ -12,7 +12,7 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
-    m_ok->setText(boxpaint::msg(209));
+    setButtonMessage(209);
     setText(boxpaint::msg(657));
 }
 

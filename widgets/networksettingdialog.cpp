@@ -221,7 +221,6 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     m_cards->addStretch();
     cardList->setWidget(inner);
 
-    bigData = new CheckBox(b, messageText(598));
     viewerLink = new CheckBox(b, messageText(327));
     server = new EditIP(messageText(602), 0, b);
     port = new Edit(6, b, 0);
@@ -234,7 +233,6 @@ NetworkSettingDialog::NetworkSettingDialog(QWidget* parent)
     lay->addWidget(cardList, 1);
     lay->addWidget(new QLabel(messageText(424), b));
     lay->addLayout(row(caption(messageText(600), b), deviceName));
-    lay->addWidget(bigData);
     lay->addWidget(viewerLink);
     lay->addLayout(row(server, nullptr));
     lay->addLayout(row(caption(messageText(601), b), port));
@@ -259,27 +257,36 @@ void NetworkSettingDialog::reload()
     }
     const QJsonObject cfg = NetCards::readConfig();
     deviceName->setText(cfg.value("devicename").toString());
-    bigData->setChecked(cfg.value("bigdata").toBool());
     viewerLink->setChecked(ZEV_NETMN::viewerLinkOn(cfg));
-    server->setAddress(cfg.value("serveraddress").toString());
+    server->setAddress(serverAddress(cfg));
     const int p = cfg.value("serverport").toInt();
     port->setText(p > 0 ? QString::number(p) : QString());
 }
 
+QString NetworkSettingDialog::serverAddress(const QJsonObject& settings)
+{
+    const QJsonValue address = settings.value("serveraddr");
+    return (address.isUndefined() ? settings.value("serveraddress") : address).toString();
+}
+
 void NetworkSettingDialog::acceptSettings()
 {
-    QJsonObject values{{"devicename", deviceName->text().trimmed()}, {"bigdata", bigData->isChecked()}};
+    const QJsonObject before = NetCards::readConfig();
+    // What the fields say, against what is kept: a name or address never
+    // stored reads as empty, so a first save with nothing typed changes nothing.
+    QJsonObject values{{"devicename", deviceName->text().trimmed()}};
+    bool changed = values.value("devicename").toString() != before.value("devicename").toString();
     const QString address = server->getAddress();
-    if (usable(address))
-        values.insert("serveraddress", address);
+    if (usable(address)) {
+        values.insert("serveraddr", address);
+        changed |= address != serverAddress(before);
+    }
     bool ok = false;
     const int p = port->text().trimmed().toInt(&ok);
-    if (ok && p > 0 && p < 65536)
+    if (ok && p > 0 && p < 65536) {
         values.insert("serverport", p);
-    const QJsonObject before = NetCards::readConfig();
-    bool changed = false;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        changed |= before.value(it.key()) != it.value();
+        changed |= before.value("serverport") != QJsonValue(p);
+    }
     // The viewer link follows its switch at once; the rest needs a restart.
     const bool linkChanged = ZEV_NETMN::viewerLinkOn(before) != viewerLink->isChecked();
     if (linkChanged)

@@ -2,6 +2,7 @@
 #include "netservices/netcards.h"
 #include "widgets/ccomp_dialogframe.h"
 
+#include <QJsonObject>
 #include <QList>
 
 class CheckBox;
@@ -81,7 +82,6 @@ public:
     explicit NetworkSettingDialog(QWidget* parent = nullptr);
 
     QList<Network_CardItem*> cardItems() const { return m_items; }
-    CheckBox* bigData = nullptr;   // 598
     CheckBox* viewerLink = nullptr; // 327: the link to the viewer bridge
     EditIP* server = nullptr;      // 602
     Edit* port = nullptr;          // 601
@@ -93,6 +93,10 @@ public:
 
     // Reads the cards and the kept settings into the fields again.
     void reload();
+
+    // The server address kept in the settings: "serveraddr", or for files
+    // written before that key, "serveraddress".
+    static QString serverAddress(const QJsonObject& settings);
 
 public slots:
     // Stores the station's settings and closes (the OK of the title bar).

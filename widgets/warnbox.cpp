@@ -16,7 +16,7 @@ WarnBox::WarnBox(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
     setGeometry(boxpaint::boxGeometry());
 
-    m_ok = new ColorButton(boxpaint::msg(121), this, 3);
+    m_ok = new ColorButton(boxpaint::msg(m_okMsg), this, 3);
     m_ok->setFixedSize(220, 100);
     connect(m_ok, &QAbstractButton::clicked, this, &QDialog::accept);
 
@@ -38,6 +38,13 @@ WarnBox::~WarnBox()
         gpLostCameraWarnBox = nullptr;
     if (gpProductAlarmWarnBox == this)
         gpProductAlarmWarnBox = nullptr;
+}
+
+void WarnBox::setButtonMessage(int msg)
+{
+    m_okMsg = msg;
+    m_ok->setCaption(boxpaint::msg(msg));
+    m_ok->fitCaption();
 }
 
 void WarnBox::setText(const QString& text)
@@ -66,6 +73,9 @@ void WarnBox::showEvent(QShowEvent* e)
     // Follow a change of screen size, and wake a dark screen: a warning that
     // nobody can see is no warning.
     setGeometry(boxpaint::boxGeometry());
+    // The shared box is made before the parameters, and with them the
+    // language, are loaded: its button speaks the language of the moment.
+    setButtonMessage(m_okMsg);
     if (gpWin && gpWin->screenOff == 1) {
         LCDOnOff(1);
         const int offSec = gpWPara ? gpWPara->scrOffTime : 0;

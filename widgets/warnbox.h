@@ -23,11 +23,16 @@ public:
     QRect textRect() const;
 
 protected:
+    // The button's caption, by message number: taken in the language in
+    // force each time the box shows.
+    void setButtonMessage(int msg);
+
     void paintEvent(QPaintEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
 
     ColorButton* m_ok;
+    int m_okMsg = 121;
     QString m_text;
     boxpaint::AskingWindow m_asker;
 };

@@ -413,12 +413,15 @@ void CammerWidget::ShowHideROIPara()
 
 void CammerWidget::fitCaptions()
 {
-    ColorButton* buttons[] = {funcButton, paramSwitchButton, roiSwitchButton, objectButton, sizeButtons[0],
-                              sizeButtons[1], sizeButtons[2], sizeButtons[3], genButton, syncRoiButton,
-                              syncParamButton, moveToggle, moveButtons[0], moveButtons[1], moveButtons[2],
-                              moveButtons[3], moveAllButton};
-    for (ColorButton* b : buttons)
+    ColorButton* row[] = {funcButton, paramSwitchButton, roiSwitchButton, objectButton,
+                          sizeButtons[0], sizeButtons[1], sizeButtons[2], sizeButtons[3]};
+    for (ColorButton* b : row)
         b->fitCaption();
+    // The bottom row is tall enough for two lines, and narrow on small screens.
+    ColorButton* bottom[] = {genButton, syncRoiButton, syncParamButton, moveToggle, moveButtons[0],
+                             moveButtons[1], moveButtons[2], moveButtons[3], moveAllButton};
+    for (ColorButton* b : bottom)
+        b->fitCaptionOnLines();
 }
 
 std::pair<int, int> CammerWidget::controlSpan() const
@@ -457,6 +460,9 @@ void CammerWidget::placeControls()
     if (curRoiValid() && moveMode == 0)
         placePanel(editStore->funcType[detect() * kRois + curRoi]);
     fitCaptions();
+    // The texts over the picture keep beside the panel too: the whole view
+    // again, not only what the panel uncovered.
+    update();
 }
 
 void CammerWidget::placePanel(int t)
@@ -484,9 +490,10 @@ void CammerWidget::placePanel(int t)
     ext.bottom = int((box.bottom() + 1) * roiScaleY);
     int y = RoiPanelLogic::panelTop(ext, vis.rows(), gShowH);
 
-    // Never under the bottom row or above the screen.
+    // Never under the bottom row, nor over the top lines of the view.
     const int height = std::max(vis.rows(), 1) * 50 + 45;
-    y = std::clamp(y, 0, std::max(0, gShowH - 86 - height));
+    const int top = editorHeaderBottom();
+    y = std::clamp(y, top, std::max(top, gShowH - 86 - height));
 
     // The button row keeps to the part of the screen the editor panel
     // leaves; the sliders above it move with it and end where it ends.
@@ -697,7 +704,7 @@ void CammerWidget::updateSyncROIText(int d)
     QString fromText, toText;
     liveStore->getCopyParamDescri(d, to, fromText, toText);
     syncRoiButton->setText(tr("同步至\n%1").arg(toText));
-    syncRoiButton->fitCaption();
+    syncRoiButton->fitCaptionOnLines();
 }
 
 void CammerWidget::CopyPara()

@@ -6,9 +6,11 @@
 #include "inspection/roitouchedit.h"
 #include "widgets/shapedtext.h"
 
+#include <QColor>
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 #include <memory>
@@ -92,6 +94,24 @@ public:
     QString roiCaption(const CammerSingleton* store, int d, int r, bool editView) const;
     QString statusText(int d, int* color) const;
     QString countdownText() const;
+
+    // A text the edit view lays over the frame: pixel size, pen and the
+    // start of its baseline, in screen coordinates (the view fills the
+    // screen while the editor is open; a smaller view scales them).
+    struct OverlayText {
+        QString text;
+        int px = 35;
+        QColor pen;
+        QPoint at;
+    };
+    // What the edit view writes over the frame: the top lines (status and
+    // countdown, templates with the selected region's caption, template
+    // time, colour under the touch), the legend and, with no region
+    // selected, each region's caption. Each lies whole on the screen left of
+    // the editor panel, clear of the others.
+    QVector<OverlayText> editorTexts() const;
+    // Where the top lines end: the region's sliders and buttons stay below.
+    static int editorHeaderBottom();
 
     // Screen-side state.
     QTimer* alarmTimer = nullptr;
@@ -184,6 +204,16 @@ private:
     int detect() const;
     bool curRoiValid() const;
     QRect frameBox(const CammerSingleton* store, int i) const;
+    // Where a region's caption hangs (its first point, or the top-left of
+    // its rectangle), and the pen of its outline and caption.
+    QPoint roiAnchor(const CammerSingleton* store, int i) const;
+    QColor roiPen(const CammerSingleton* store, int d, int r) const;
+    // The bottom line of the edit view's legend, above the bottom row of
+    // buttons when that row had to be moved over it.
+    int legendBottom() const;
+    // Where the edit view's texts may run, in screen coordinates: between
+    // the screen's edges, and beside the editor panel.
+    std::pair<int, int> textSpan() const;
     void placePanel(int t);
     void placeBottomRow();
     // The x range (inclusive) of the view the controls may take.

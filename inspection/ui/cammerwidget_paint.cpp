@@ -8,6 +8,7 @@
 #include "inspection/ui/cammerwidget.h"
 
 #include <QFontMetrics>
+#include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 #include <QBackingStore>
 #include <QPaintEngine>
@@ -166,6 +167,173 @@ QString CammerWidget::countdownText() const
         return left > 0.02f ? QString::number(double(left), 'g', 3) : QString();
     }
     return QString();
+}
+
+QPoint CammerWidget::roiAnchor(const CammerSingleton* store, int i) const
+{
+    switch (store->shapeKind[i]) {
+    case 2:
+        return store->polygons[i].count > 0 ? store->polygons[i].points[0] : QPoint();
+    case 4:
+        return store->circles[i].rect.topLeft();
+    default:
+        return store->rects[i].rect.topLeft();
+    }
+}
+
+QColor CammerWidget::roiPen(const CammerSingleton* store, int d, int r) const
+{
+    if (store->funcType[d * kRois + r] == 2)
+        return Qt::yellow;
+    if ((gpWin ? gpWin->detectState : 0) == 0)
+        return Qt::darkBlue;
+    return (isOK || roiResult[d][r] == 1) ? Qt::green : Qt::red;
+}
+
+std::pair<int, int> CammerWidget::textSpan() const
+{
+    const float sx = winScaleX > 0 ? winScaleX : 1.0f;
+    const auto [left, right] = controlSpan();
+    return {std::max(5, int(left / sx) + 1), int((right + 1) / sx) - 5};
+}
+
+int CammerWidget::legendBottom() const
+{
+    const bool rowOver = genButton && genButton->isVisibleTo(this) && genButton->geometry().left() < 360;
+    const int h = winScaleY > 0 ? int(height() / winScaleY) : height();
+    return h - 1 - (rowOver ? 80 : 0);
+}
+
+namespace {
+constexpr int kHeaderRows = 3;
+constexpr int kTextGap = 20;
+
+// The top lines' baselines: the first at 40, each next one a line lower.
+int headerBaseline(int row)
+{
+    return 40 + row * QFontMetrics(viewFont(35)).height();
+}
+
+int advanceOf(const QString& text, int px)
+{
+    return QFontMetrics(viewFont(px)).horizontalAdvance(text);
+}
+
+QRect boxOf(const CammerWidget::OverlayText& t)
+{
+    const QFontMetrics fm(viewFont(t.px));
+    return QRect(t.at.x(), t.at.y() - fm.ascent(), fm.horizontalAdvance(t.text), fm.height());
+}
+} // namespace
+
+int CammerWidget::editorHeaderBottom()
+{
+    return headerBaseline(kHeaderRows - 1) + QFontMetrics(viewFont(35)).descent() + 4;
+}
+
+QVector<CammerWidget::OverlayText> CammerWidget::editorTexts() const
+{
+    QVector<OverlayText> out;
+    if (!editStore)
+        return out;
+    const CammerSingleton* store = editStore;
+    const int d = std::clamp(gpWin ? gpWin->editDetect : 0, 0, kDetections - 1);
+    const int count = std::clamp(store->roiCount[d], 0, int(kRois));
+    const auto [left, right] = textSpan();
+
+    // The top lines: the left-hand texts start each line, the right-hand
+    // ones keep to the place the wide screen gives them while there is room
+    // and otherwise go to the first line below with room, or shrink.
+    int used[kHeaderRows] = {left, left, left};
+    const auto atLeft = [&](int row, const QString& text, const QColor& pen) {
+        if (text.isEmpty())
+            return;
+        out.append({text, 35, pen, QPoint(used[row], headerBaseline(row))});
+        used[row] += advanceOf(text, 35) + kTextGap;
+    };
+    const auto atRight = [&](int row, int x, const QString& text, const QColor& pen) {
+        if (text.isEmpty())
+            return;
+        int px = 35;
+        int r = row;
+        while (r < kHeaderRows && advanceOf(text, px) > right - used[r])
+            ++r;
+        if (r == kHeaderRows) {
+            r = row;
+            for (int k = row; k < kHeaderRows; ++k)
+                if (used[k] < used[r])
+                    r = k;
+            px = boxpaint::fittedPixelSize(viewFont(px), text, right - used[r], px, 14);
+        }
+        const int w = advanceOf(text, px);
+        const int at = std::max(used[r], std::min(x, right - w));
+        out.append({text, px, pen, QPoint(at, headerBaseline(r))});
+        used[r] = at + w + kTextGap;
+    };
+    int colour = Qt::green;
+    const QString status = statusText(d, &colour);
+    const QColor statusPen = QColor(Qt::GlobalColor(colour));
+    atLeft(0, msg(313).arg(cameraIndex + 1).arg(detectionName(d), status), statusPen);
+    atLeft(0, countdownText(), statusPen);
+    atLeft(1, gTempTime, Qt::green);
+    const QString selected = curRoi >= 0 && curRoi < count ? roiCaption(store, d, curRoi, true) : QString();
+    atRight(0, 850, msg(315).arg(curTemplate + 1).arg(templateCount[d]).arg(selected), Qt::green);
+    if (gpWin && cameraIndex == gpWin->editCamera && gpWin->detectState != 1 && isColor) {
+        const unsigned rgb = gpWin->touchColor;
+        atRight(1, 800,
+                msg(712) + QString("%1, %2, %3").arg((rgb >> 16) & 0xFF).arg((rgb >> 8) & 0xFF).arg(rgb & 0xFF),
+                Qt::green);
+    }
+    QVector<QRect> header;
+    for (const OverlayText& t : out)
+        header << boxOf(t);
+
+    // The legend, bottom left (right of the panel when the panel is at the
+    // left): each word shrinks to its 150 pixels rather than run into its
+    // sample.
+    const WizardPara* wp = gpWPara;
+    const int hgt = legendBottom();
+    const int dx = left - 5;
+    const auto legendLine = [&](int top, int msgNo, int value, const QColor& pen) {
+        const QString word = QString("%1 :").arg(msg(msgNo));
+        const int px = boxpaint::fittedPixelSize(viewFont(30), word, 150, 30, 14);
+        const QFontMetrics fm(viewFont(px));
+        out.append({word, px, pen, QPoint(10 + dx, top + (30 - fm.height()) / 2 + fm.ascent())});
+        if (wp && !wp->showAllParam) {
+            const QFontMetrics vm(viewFont(30));
+            out.append({QString::number(value), 30, pen, QPoint(205 + dx, top + (30 - vm.height()) / 2 + vm.ascent())});
+        }
+    };
+    legendLine(hgt - 89, 22, wp ? wp->filterSize : 0, Qt::blue);
+    legendLine(hgt - 44, 24, wp ? wp->alarmArea : 0, kSalmon);
+
+    // The regions' captions hang above their regions; one that would run
+    // into the top lines or off the screen goes inside, under the region's
+    // top edge (below the top lines when the region reaches into them).
+    if (curRoi >= 0)
+        return out;
+    const QFontMetrics fm(viewFont(30));
+    for (int r = 0; r < count; ++r) {
+        const int i = d * kRois + r;
+        const QPoint anchor = roiAnchor(store, i);
+        const QString text = roiCaption(store, d, r, true);
+        const int w = fm.horizontalAdvance(text);
+        QRect box(std::max(left, std::min(anchor.x(), right - w)), anchor.y() - 29 + (25 - fm.height()) / 2, w,
+                  fm.height());
+        const auto clash = [&header](const QRect& b) {
+            for (const QRect& h : header)
+                if (h.intersects(b))
+                    return h.bottom() + 2;
+            return -1;
+        };
+        if (box.top() < 0 || clash(box) >= 0) {
+            box.moveTop(anchor.y() + 4);
+            for (int below = clash(box); below >= 0; below = clash(box))
+                box.moveTop(below);
+        }
+        out.append({text, 30, roiPen(store, d, r), QPoint(box.left(), box.top() + fm.ascent())});
+    }
+    return out;
 }
 
 void CammerWidget::paintEvent(QPaintEvent*)
@@ -832,28 +1000,17 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
 
     // 7.-10. Regions.
     const bool drawRois = ds == 0 || ds == 1 || editView || (live1 && ds == 2);
-    QString selectedCaption;
     if (drawRois) {
         p.setFont(viewFont(30));
-        // The legend sits above the bottom row of buttons where that row had
-        // to be moved over it on a narrow screen.
-        const bool rowOver = genButton && genButton->isVisibleTo(this) && genButton->geometry().left() < 360;
-        const int hgt = height() - 1 - (rowOver ? 80 : 0);
         if (editView) {
-            p.setPen(Qt::blue);
-            p.drawText(QRect(QPoint(10, hgt - 89), QPoint(159, hgt - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString("%1 :").arg(msg(22)));
-            p.fillRect(QRect(QPoint(160, hgt - 89), QPoint(189, hgt - 60)), Qt::blue);
-            if (wp && !wp->showAllParam)
-                p.drawText(QRect(QPoint(205, hgt - 89), QPoint(354, hgt - 60)), Qt::AlignLeft | Qt::AlignVCenter,
-                           QString::number(wp->filterSize));
-            p.setPen(kSalmon);
-            p.drawText(QRect(QPoint(10, hgt - 44), QPoint(159, hgt - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                       QString("%1 :").arg(msg(24)));
-            p.fillRect(QRect(QPoint(160, hgt - 44), QPoint(189, hgt - 15)), kSalmon);
-            if (wp && !wp->showAllParam)
-                p.drawText(QRect(QPoint(205, hgt - 44), QPoint(354, hgt - 15)), Qt::AlignLeft | Qt::AlignVCenter,
-                           QString::number(wp->alarmArea));
+            // The legend's samples; its words come with the edit view's texts.
+            const int hgt = legendBottom();
+            const int dx = textSpan().first - 5;
+            p.save();
+            p.scale(winScaleX, winScaleY);
+            p.fillRect(QRect(QPoint(160 + dx, hgt - 89), QPoint(189 + dx, hgt - 60)), Qt::blue);
+            p.fillRect(QRect(QPoint(160 + dx, hgt - 44), QPoint(189 + dx, hgt - 15)), kSalmon);
+            p.restore();
         }
         const int count = std::clamp(store->roiCount[d], 0, int(kRois));
         for (int r = 0; r < count; ++r) {
@@ -897,20 +1054,12 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
 
             p.save();
             p.scale(winScaleX, winScaleY);
-            QColor pen;
-            if (t == 2)
-                pen = Qt::yellow;
-            else if (ds == 0)
-                pen = Qt::darkBlue;
-            else
-                pen = (isOK || roiResult[d][r] == 1) ? Qt::green : Qt::red;
+            const QColor pen = roiPen(store, d, r);
             p.setPen(pen);
-            QPoint anchor;
             switch (store->shapeKind[i]) {
             case 2: {
                 const RePolygon& pg = store->polygons[i];
                 pg.Draw(p);
-                anchor = pg.count > 0 ? pg.points[0] : QPoint();
                 if (editView && r == curRoi && objectIndex >= 0 && objectIndex < pg.count &&
                     objectIndex < RePolygon::kMaxPoints) {
                     const QPoint v = pg.points[objectIndex];
@@ -923,21 +1072,16 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
             }
             case 4:
                 store->circles[i].Draw(p);
-                anchor = store->circles[i].rect.topLeft();
                 break;
             default:
                 store->rects[i].Draw(p);
-                anchor = store->rects[i].rect.topLeft();
                 break;
             }
-            const QString caption = roiCaption(store, d, r, editView);
-            if (editView && curRoi >= 0) {
-                if (r == curRoi)
-                    selectedCaption = caption;
-            } else {
-                p.setPen(pen);
-                p.drawText(QRect(anchor.x(), anchor.y() - (editView ? 29 : 26), 400, 25),
-                           Qt::AlignLeft | Qt::AlignVCenter, caption);
+            // The edit view writes its captions with its other texts.
+            if (!editView) {
+                const QPoint anchor = roiAnchor(store, i);
+                p.drawText(QRect(anchor.x(), anchor.y() - 26, 400, 25), Qt::AlignLeft | Qt::AlignVCenter,
+                           roiCaption(store, d, r, false));
             }
             p.restore();
         }
@@ -946,6 +1090,16 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     // 11.-14. Status line, countdown, counters, colour readout.
     p.save();
     p.scale(winScaleX, winScaleY);
+    if (editView) {
+        for (const OverlayText& t : editorTexts()) {
+            p.setFont(viewFont(t.px));
+            p.setPen(t.pen);
+            m_text.draw(p, t.at.x(), t.at.y(), t.text);
+        }
+        p.restore();
+        paintDrawing(p);
+        return;
+    }
     int colour = Qt::green;
     const QString status = statusText(d, &colour);
     const QColor statusPen = QColor(Qt::GlobalColor(colour));
@@ -962,36 +1116,25 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
     p.setPen(Qt::green);
     const int cam = std::clamp(cameraIndex, 0, 7);
     const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
-    if (editView) {
-        drawFitted(p, 850, 40, msg(315).arg(curTemplate + 1).arg(templateCount[d]).arg(selectedCaption), logicalW);
-        if (zoomHere && ds != 1 && isColor) {
-            const unsigned rgb = gpWin->touchColor;
-            drawFitted(p, 800, 80,
-                       msg(712) + QString("%1, %2, %3").arg((rgb >> 16) & 0xFF).arg((rgb >> 8) & 0xFF).arg(rgb & 0xFF),
-                       logicalW);
-        }
-        p.drawText(5, 80, gTempTime);
-    } else {
-        // The counters end a character short of the visible right edge: in a
-        // grid of views the next view's status line starts right there, and
-        // at a quarter scale 5 units are one screen pixel. Under an overlay
-        // the visible edge is the overlay's. When they would run into the
-        // status text they move down a line; in a view too narrow even for a
-        // line of their own they shrink rather than run past the edge.
-        const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
-        const double visibleW =
-            m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
-        const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
-        const int statusEnd = 5 + m_text.advance(p, statusLine);
-        int countersW = m_text.advance(p, counters);
-        const int room = int(visibleW) - 2 * gap;
-        if (room > 0 && countersW > room) {
-            p.setFont(viewFont(std::max(10, 35 * room / countersW)));
-            countersW = m_text.advance(p, counters);
-        }
-        const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
-        m_text.draw(p, x, x >= statusEnd + gap ? 40 : 80, counters);
+    // The counters end a character short of the visible right edge: in a
+    // grid of views the next view's status line starts right there, and
+    // at a quarter scale 5 units are one screen pixel. Under an overlay
+    // the visible edge is the overlay's. When they would run into the
+    // status text they move down a line; in a view too narrow even for a
+    // line of their own they shrink rather than run past the edge.
+    const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
+    const double visibleW =
+        m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
+    const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
+    const int statusEnd = 5 + m_text.advance(p, statusLine);
+    int countersW = m_text.advance(p, counters);
+    const int room = int(visibleW) - 2 * gap;
+    if (room > 0 && countersW > room) {
+        p.setFont(viewFont(std::max(10, 35 * room / countersW)));
+        countersW = m_text.advance(p, counters);
     }
+    const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
+    m_text.draw(p, x, x >= statusEnd + gap ? 40 : 80, counters);
     p.restore();
 
     // 15. The shape being drawn.

@@ -56,9 +56,8 @@ void caption(QPushButton* b, int msg)
 {
     QString text = messageText(msg);
     if (auto* c = dynamic_cast<ColorButton*>(b)) {
-        // Two-line captions are set on one line so the fitting sees them whole.
-        c->setText(text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified());
-        c->fitCaption();
+        c->setText(text);
+        c->fitCaptionOnLines();
     } else {
         b->setText(text);
     }
@@ -77,7 +76,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     auto button = [this, lay](int msg, void (DrawROIWidget::*slot)()) {
         auto* b = new ColorButton(messageText(msg), this, 4);
         b->setFixedSize(kWidth, kButtonH);
-        b->fitCaption();
+        b->fitCaptionOnLines();
         if (slot)
             connect(b, &QPushButton::clicked, this, slot);
         lay->addWidget(b);
@@ -157,7 +156,7 @@ DrawROIWidget::DrawROIWidget(QWidget* parent)
     nextButton = new ColorButton(messageText(62), this, 4);
     for (ColorButton* b : {prevButton, nextButton}) {
         b->setFixedSize(118, kButtonH);
-        b->fitCaption();
+        b->fitCaptionOnLines();
         steps->addWidget(b);
     }
     connect(prevButton, &QPushButton::clicked, this, &DrawROIWidget::SlotTempLast);
@@ -274,6 +273,9 @@ void DrawROIWidget::SlotChangePage()
         w->setFixedHeight(h);
         if (auto* c = qobject_cast<ComboBox*>(w))
             c->setItemHeight(h);
+        // The row height changed: the caption is fitted to it again.
+        if (auto* b = dynamic_cast<ColorButton*>(w))
+            b->fitCaptionOnLines();
         w->show();
     }
     placePanel();
@@ -307,8 +309,10 @@ void DrawROIWidget::hideEvent(QHideEvent* e)
 {
     if (gpWin && gpWin->pageNumber == 2)
         gpWin->pageNumber = 0;
-    if (ReDoWizard* w = mainWindowOf(this))
+    if (ReDoWizard* w = mainWindowOf(this)) {
         w->showhideVersion(true);
+        w->showhideHelp(true);
+    }
     QWidget::hideEvent(e);
 }
 
@@ -452,6 +456,10 @@ void DrawROIWidget::SlotChangeSource(int s)
     caption(prevButton, 59);
     caption(nextButton, 62);
     helpButton->hide();
+    // The main window's help stands over the left edge of the view, where
+    // the region's sliders start: it comes back when the editor closes.
+    if (ReDoWizard* w = mainWindowOf(this))
+        w->showhideHelp(false);
     gpWin->MScaleSetToMin();
     if (s == 0) {
         resetDrawCaptions();

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -29,8 +30,12 @@ RecordsPage::RecordsPage(QWidget* parent)
     m_clear = new ColorButton(boxpaint::msg(298), this, 3);
     m_clear->setFixedSize(small ? 380 : 480, 60);
     m_clear->fitCaption();
+    m_return = new ColorButton(boxpaint::msg(58), this, 3);
+    m_return->setFixedSize(small ? 160 : 200, 60);
+    m_return->fitCaption();
     top->addWidget(m_days);
     top->addStretch();
+    top->addWidget(m_return);
     top->addWidget(m_clear);
 
     m_table = new QTableWidget(0, 3, this);
@@ -51,12 +56,24 @@ RecordsPage::RecordsPage(QWidget* parent)
 
     connect(m_days, qOverload<int>(&QComboBox::currentIndexChanged), this, &RecordsPage::showDay);
     connect(m_clear, &QPushButton::clicked, this, &RecordsPage::SlotClearRecord);
+    // Back to the settings pages beneath, which kept what was edited there.
+    connect(m_return, &QPushButton::clicked, this, &QWidget::hide);
 }
 
 void RecordsPage::showEvent(QShowEvent* e)
 {
     reload();
     QWidget::showEvent(e);
+    // Escape reaches the page, whatever had the focus on the settings pages.
+    setFocus();
+}
+
+void RecordsPage::keyPressEvent(QKeyEvent* e)
+{
+    if (e->key() == Qt::Key_Escape)
+        hide();
+    else
+        QWidget::keyPressEvent(e);
 }
 
 void RecordsPage::paintEvent(QPaintEvent*)

@@ -138,7 +138,7 @@ public slots:
     void SlotChangeLan();
     void SlotModifyTime();
     void SlotToNetwork();
-    // Lists the versions on the drive; the station installs none of them.
+    // Copies a version chosen on the drive as the update package and restarts.
     void SlotSoftwareUpdate();
     void SlotFactoryReset();
     void SlotParaGroupChange(int index);

@@ -189,7 +189,7 @@ private slots:
         QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
         QVERIFY(!dlg->isVisible());
         const QJsonObject cfg = NetCards::readConfig();
-        QCOMPARE(cfg["serveraddress"].toString(), QString("10.255.2.3"));
+        QCOMPARE(cfg["serveraddr"].toString(), QString("10.255.2.3"));
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});

@@ -72,6 +72,8 @@ void OperatorHand::answer()
         }
         if (auto* b = dynamic_cast<WarnBox*>(w); b && b->isModal()) {
             seen << b->text();
+            if (look)
+                look(b);
             if (!script.isEmpty() && script.first() == QLatin1String("ok"))
                 script.removeFirst();
             if (!finger::tap(b->okButton()))
@@ -110,6 +112,19 @@ SettingsRig::SettingsRig(int lan)
     win->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(win));
     m_logStart = cameraCalls().size();
+}
+
+void SettingsRig::restart()
+{
+    delete win;
+    widgettest::resetShared();
+    StationExit::resetForTest();
+    TestEnv::resetProcessState(nullptr);
+    gLan = 0;
+    win = new ReDoWizard(nullptr);
+    win->show();
+    win->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(win));
 }
 
 SettingsRig::~SettingsRig()

@@ -20,7 +20,7 @@ class OperatorHand : public QObject
 public:
     OperatorHand();
     void say(const QStringList& answers) { script += answers; }
-    // Called with each question box before it is answered.
+    // Called with each question or message box before it is answered.
     std::function<void(QWidget* box)> look;
     QStringList seen;
     QStringList script;
@@ -41,6 +41,10 @@ public:
     ~SettingsRig();
     ReDoWizard* win = nullptr;
     OperatorHand hand;
+    // The station started again in the same working directory, as a new
+    // process starts it: nothing of the old window and a language not yet
+    // known (0) until the parameters load.
+    void restart();
     // The side bar's settings button.
     void openSettings();
     void click(QWidget* w);

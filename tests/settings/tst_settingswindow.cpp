@@ -6,6 +6,7 @@
 #include "controller/ui/iowidget.h"
 #include "controller/ui/redowizard.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
@@ -15,6 +16,7 @@
 #include "controller/ui/indexbutton.h"
 #include "settings/settingsrig.h"
 #include "settings/ui/hardwareconfigurationwidget.h"
+#include "settings/ui/recordspage.h"
 #include "settings/ui/widgetchangecamera.h"
 #include "widgets/modifytimewidget.h"
 #include "widgets/networksettingdialog.h"
@@ -29,6 +31,9 @@
 #include "settings/ui/wizardparawidget.h"
 #include "records/resstatisticsparam.h"
 #include "widgets/checkbox.h"
+#include "widgets/editip.h"
+#include "widgets/textshowwidget.h"
+#include "widgets/warnbox.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
 #include "widgets_boxes/widgettest.h"
@@ -37,6 +42,7 @@
 #include <QDir>
 #include <QListWidget>
 #include <QFile>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QScopeGuard>
@@ -87,6 +93,10 @@ private slots:
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
     void softwareUpdateTakesOnlyFilesOfTheDrive();
+    void recordsPageReturnsToTheEdits();
+    void boxesSpeakTheLanguageAfterTheRestart();
+    void networkSettingsKeepTheServerAddress();
+    // Last: the exit ends the application's event loops for the process.
     void exitAsksOverTheWindow();
 };
 
@@ -251,8 +261,10 @@ void TstSettingsWindow::reCheckCaptionAndCommitFollowUps()
     QWidget* under = nullptr;
     ColorButton* yes = nullptr;
     rig.hand.look = [&](QWidget* box) {
-        yes = static_cast<ChooseBox*>(box)->yesButton();
-        under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+        if (auto* c = dynamic_cast<ChooseBox*>(box)) {
+            yes = c->yesButton();
+            under = QApplication::widgetAt(yes->mapToGlobal(yes->rect().center()));
+        }
     };
     rig.hand.say({"yes"});
     rig.click(s->okButton);
@@ -716,6 +728,132 @@ void TstSettingsWindow::exitAsksOverTheWindow()
     rig.click(s->exitButton);
     QCOMPARE(rig.hand.seen, (QStringList{messageText(294), messageText(294)}));
     QVERIFY(!gpWin->paraDb.isOpen());
+}
+
+// The records page covers the whole window; its Return goes back to the
+// pages, and what was edited there is still what OK stores.
+void TstSettingsWindow::recordsPageReturnsToTheEdits()
+{
+    SettingsRig rig;
+    WizardParaWidget* s = rig.win->settingsWindow;
+    rig.openSettings();
+    const int kept = s->ngRecBox->value() + 1;
+    rig.click(s->ngRecBox->addOneButton());
+    RecordsPage* page = rig.win->recordsPage;
+    for (int way = 0; way < 2; ++way) {
+        rig.click(s->recordsButton);
+        QVERIFY(page->isVisible());
+        if (way == 1) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            break;
+        }
+        ColorButton* back = nullptr;
+        for (ColorButton* b : page->findChildren<ColorButton*>())
+            if (b->isVisible() && b->text() == messageText(58))
+                back = b;
+        QVERIFY2(back, "no Return on the records page");
+        rig.click(back);
+        QVERIFY(!page->isVisible());
+    }
+    QVERIFY(!page->isVisible() && s->isVisible());
+    QCOMPARE(s->ngRecBox->value(), kept);
+    rig.hand.say({"yes"});
+    rig.click(s->okButton);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(234)});
+    QCOMPARE(SettingsRig::stored("system2", 4), kept);
+}
+
+// The language chosen in the window is the one every box and page speaks
+// after the restart, also the shared message box that the station makes
+// before the parameters tell it the language.
+void TstSettingsWindow::boxesSpeakTheLanguageAfterTheRestart()
+{
+    SettingsRig rig(0);
+    rig.openSettings();
+    rig.click(rig.win->settingsWindow->tabs[WizardParaWidget::SystemPage]);
+    QVERIFY(finger::choose(rig.win->settingsWindow->languageChooser, 1));
+    rig.hand.say({"yes"});
+    rig.click(rig.win->settingsWindow->languageButton);
+    QCOMPARE(CommandRunner::loggedCommands().last(), QString("reboot"));
+    rig.restart();
+    rig.hand.seen.clear();
+    QCOMPARE(gLan, 1);
+    WizardParaWidget* s = rig.win->settingsWindow;
+    // No caption of a page is left in the language of the start.
+    const auto stale = [](QWidget* root) {
+        QStringList out;
+        for (QWidget* w : root->findChildren<QWidget*>()) {
+            const QString text = w->property("text").toString();
+            for (int m = 0; w->isVisible() && !text.isEmpty() && m < MessageTable::kMessageCount; ++m)
+                if (text == gaLanStr[4 * m] && text != gaLanStr[4 * m + gLan])
+                    out << text;
+        }
+        return out;
+    };
+    rig.openSettings();
+    QStringList left;
+    for (int p = 0; p < WizardParaWidget::PageCount; ++p) {
+        rig.click(s->tabs[p]);
+        left << stale(s);
+    }
+    QVERIFY2(left.isEmpty(), qPrintable(left.join('|')));
+    QStringList buttons;
+    rig.hand.look = [&](QWidget* box) {
+        if (auto* b = dynamic_cast<WarnBox*>(box))
+            buttons << b->okButton()->text() + "/" + QString::number(b->okButton()->fontPixelSize());
+    };
+    rig.click(s->tabs[WizardParaWidget::PasswordPage]);
+    rig.click(s->pwdNew[0]);
+    finger::typeDigits("1357");
+    rig.click(s->pwdAgain[0]);
+    finger::typeDigits("1357");
+    rig.click(s->pwdButton[0]);
+    QCOMPARE(rig.hand.seen, QStringList{messageText(279)});
+    QCOMPARE(buttons, QStringList{"Confirm/22"});
+}
+
+// The network settings keep the server address under "serveraddr"; a file
+// from before, under "serveraddress", keeps its address. Nothing is switched
+// that nothing acts on, and a save that changes nothing asks no restart.
+void TstSettingsWindow::networkSettingsKeepTheServerAddress()
+{
+    SettingsRig rig;
+    QVERIFY(QDir().mkpath("ruv_net"));
+    QFile old("ruv_net/config.json");
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write(R"({"devicename": "Press 7", "serveraddress": "10.0.0.9", "serverport": 9000})");
+    old.close();
+    rig.openSettings();
+    rig.press(messageText(328));
+    NetworkSettingDialog* net = gpNetDialog;
+    QVERIFY(net && net->isVisible());
+    QCOMPARE(net->server->getAddress(), QString("10.0.0.9"));
+    for (CheckBox* c : net->findChildren<CheckBox*>())
+        QVERIFY2(c->text() != messageText(598), "a big-data switch that nothing acts on");
+    rig.click(net->okButton());
+    QVERIFY(!net->isVisible());
+    QCOMPARE(rig.hand.seen, QStringList());
+
+    QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    old.write(R"({"serveraddr": "10.1.2.3", "serveraddress": "10.0.0.9"})");
+    old.close();
+    delete gpNetDialog;
+    gpNetDialog = nullptr;
+    rig.press(messageText(328));
+    net = gpNetDialog;
+    QCOMPARE(net->server->getAddress(), QString("10.1.2.3"));
+    rig.click(net->testButton);
+    QVERIFY(CommandRunner::loggedCommands().last().startsWith("ping -c 3 -W 1 "));
+    QVERIFY(CommandRunner::loggedCommands().last().contains("10.1.2.3"));
+    emit net->pingOutput->sigHideWidget();
+    rig.click(net->server->octet(3));
+    finger::typeDigits("4");
+    rig.click(gpNumPad->okKey());
+    rig.click(net->okButton());
+    QCOMPARE(rig.hand.seen, QStringList{messageText(418)});
+    QFile kept("ruv_net/config.json");
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(QJsonDocument::fromJson(kept.readAll())["serveraddr"].toString(), QString("10.1.2.4"));
 }
 
 QTEST_MAIN(TstSettingsWindow)
