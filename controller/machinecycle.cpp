@@ -5,6 +5,7 @@
 #include "controller/lcdonoff.h"
 #include "controller/mainstate.h"
 #include "controller/productioncounters.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -221,6 +222,9 @@ void MachineCycle::TimerCheckInput(int n)
 
 void MachineCycle::Run()
 {
+    // Cameras and board are closed by the end; the panel goes in a moment.
+    if (StationExit::ending())
+        return;
     // A modal box inside the poll runs a nested event loop; a poll arriving
     // there must not run inside the first one.
     if (m_inRun) {

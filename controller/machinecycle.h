@@ -71,6 +71,9 @@ public:
     // --- decision, outputs, alarms ---
     void CheckNG(bool isClearNG = false);
     void BackTrain();
+    // The end of the run: the NG images an alarm still holds (saved when the
+    // alarm is cleared) go to the result-image writer as they are.
+    void handOverHeldImages();
     void SlotClearNGAlarm();
     void StartDetect();
     void StopDetect();

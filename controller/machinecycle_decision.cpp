@@ -369,6 +369,21 @@ void MachineCycle::images(int d)
     }
 }
 
+void MachineCycle::handOverHeldImages()
+{
+    // 3 NG shown; 4 to 7 cleared or re-checked, not yet decided again.
+    QMutexLocker lock(pMutexSaveFail);
+    for (size_t c = 0; c < m_cams.size(); ++c) {
+        for (int d = 0; d < gDNum && d < 8; ++d) {
+            int& code = codes()[c][d];
+            if (code >= 3 && code <= 7) {
+                gisSaveFail[c][d][0] = true;
+                code = 0;
+            }
+        }
+    }
+}
+
 void MachineCycle::BackTrain()
 {
     const WizardPara& p = P();

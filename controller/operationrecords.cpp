@@ -1,6 +1,7 @@
 #include "controller/operationrecords.h"
 #include "frame/safefile.h"
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/databasefile.h"
 #include "frame/dbconfighelpers.h"
@@ -218,7 +219,7 @@ bool OperationRecords::InsertRecord(const QString& text, const QString& type)
 {
     // The entry's time is when it was written, wherever it is stored.
     const QString time = clockNow().time().toString(QStringLiteral("hh.mm.ss"));
-    if (QThread::currentThread() != thread()) {
+    if (QThread::currentThread() != thread() && !StationExit::closed()) {
         // The connection may only be used on its own thread.
         return QMetaObject::invokeMethod(this, "insertHere", Qt::QueuedConnection, Q_ARG(QString, time),
                                          Q_ARG(QString, text), Q_ARG(QString, type));
@@ -229,6 +230,12 @@ bool OperationRecords::InsertRecord(const QString& text, const QString& type)
 bool OperationRecords::insertHere(const QString& time, const QString& text, const QString& type)
 {
     const QString level = levelName(gpWin ? gpWin->loginLevel : 0);
+    // The end's row is the last: what comes later (a late request, a timer)
+    // is neither stored nor sent.
+    if (StationExit::closed()) {
+        LOG(WARNING) << "journal closed by the station's end, entry refused: " << row(time, level, text, type);
+        return false;
+    }
     // The viewer gets its copy first, whatever becomes of the row.
     viewerLink()->sndRecordOperate(QJsonObject{
         {"recordtime", time}, {"recordpassword", level}, {"remarks", text}, {"recordtype", type}});
@@ -251,6 +258,10 @@ bool OperationRecords::insertHere(const QString& time, const QString& text, cons
 
 bool OperationRecords::ClearRecord()
 {
+    if (StationExit::closed()) {
+        LOG(WARNING) << "journal closed by the station's end, not cleared";
+        return false;
+    }
     if (!ensureOpen())
         return false;
     QSqlQuery q(database());
@@ -322,7 +333,8 @@ bool OperationRecords::replaceFromTemplate()
 bool OperationRecords::SlotCheckDate()
 {
     const QString now = today();
-    if (now == m_day)
+    // After the end the day's file stays as the end left it.
+    if (now == m_day || StationExit::closed())
         return true;
     close();
     if (QFile::exists(QString::fromLatin1(kDbFile))) {

@@ -42,8 +42,9 @@ public:
     static bool readRows(const QString& path, QVector<Row>* rows);
 
     // Appends one entry. True when the row is stored (or, from another
-    // thread, handed over to be stored); an entry that cannot be stored is
-    // written whole to the log.
+    // thread, handed over to be stored); an entry that cannot be stored, or
+    // comes after the end of the run has closed the databases, is written
+    // whole to the log.
     bool InsertRecord(const QString& text, const QString& type);
     bool InsertRecord(const QString& text) { return InsertRecord(text, QString()); }
     // Empties today's database; past days are not touched.

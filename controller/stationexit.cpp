@@ -1,5 +1,6 @@
 #include "controller/stationexit.h"
 #include "controller/controlport.h"
+#include "controller/machinecycle.h"
 #include "controller/mainstate.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -7,26 +8,66 @@
 #include "inspection/camerainterface.h"
 #include "inspection/cameraviewstate.h"
 #include "platform/commandrunner.h"
+#include "platform/platformpath.h"
+#include "records/copy2movedisk.h"
+#include "records/savefialimagethread.h"
 
 #include <atomic>
+#include <cstdio>
 #include <glog/logging.h>
 
 namespace {
-std::atomic<bool> g_ending{false};
+// 0 running, 1 ending, 2 the databases closed by the end.
+std::atomic<int> g_stage{0};
+std::function<void()> g_processEnd;
+
+void endProcess(StationExit::Kind kind)
+{
+    if (!g_processEnd)
+        return;
+    if (kind != StationExit::Exit) {
+        // Nothing takes the process down as the panel's own restart would:
+        // it ends here, and whoever started it learns what became of it.
+        const bool off = kind == StationExit::PowerOff;
+        std::printf("simulated platform: \"%s\" was only logged in %s; the panel would %s now, so the station "
+                    "has ended. Start it again with: bash scripts/run.sh\n",
+                    off ? "init 0" : "reboot", qPrintable(CommandRunner::logPath()),
+                    off ? "power off" : "restart");
+        std::fflush(stdout);
+    }
+    g_processEnd();
+}
 } // namespace
 
-bool StationExit::ending() { return g_ending.load(); }
-void StationExit::resetForTest() { g_ending.store(false); }
+bool StationExit::ending() { return g_stage.load() >= 1; }
+bool StationExit::closed() { return g_stage.load() >= 2; }
+void StationExit::setProcessEnd(std::function<void()> end) { g_processEnd = std::move(end); }
+
+void StationExit::resetForTest()
+{
+    g_stage.store(0);
+    CommandRunner::setEndOnly(false);
+}
 
 bool StationExit::run(Kind kind, const Hooks& hooks)
 {
-    if (g_ending.exchange(true))
+    int before = 0;
+    if (!g_stage.compare_exchange_strong(before, 1)) {
+        // A reboot the panel takes its time over, or one the simulated
+        // platform only logged in a window without a main: an exit then
+        // still ends the process.
+        if (kind == Exit && before == 2)
+            endProcess(Exit);
         return false;
-    // What happens, not the question that was asked before it.
-    static const int kRecordMsg[] = {295, 292, 800};
+    }
     LOG(INFO) << "station ending (" << (kind == Exit ? "exit" : kind == PowerOff ? "power off" : "reboot") << ")";
-    if (gpWin)
-        gpWin->InsertRecord(messageText(kRecordMsg[kind]).trimmed(), QStringLiteral("operate"));
+    if (hooks.stopServing)
+        hooks.stopServing();
+    // What happens, not the question that was asked before it. A reboot is
+    // recorded by what it is for (language, clock, group, update), and only
+    // there.
+    if (gpWin && kind != Reboot)
+        gpWin->InsertRecord(messageText(kind == Exit ? 295 : 292).trimmed(), QStringLiteral("operate"));
     if (hooks.beforeSave)
         hooks.beforeSave();
     if (gpWPara)
@@ -43,12 +84,24 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
     // No poll may reach the board once the cameras are gone.
     if (gpControlIO)
         gpControlIO->stopIOThread();
+    // An alarm's NG image waits in its slot until the alarm is cleared; the
+    // end is its last chance. Every image taken goes to the disk and to the
+    // drive before the files close.
+    if (gpWin && gpWin->cycle)
+        gpWin->cycle->handOverHeldImages();
+    if (gpSaveFialImageThread)
+        gpSaveFialImageThread->finish();
+    Copy2MoveDisk::getInstance()->finish();
     if (hooks.writeCounters)
         hooks.writeCounters();
     if (hooks.stopWatchdog)
         hooks.stopWatchdog();
     if (gpWin)
         gpWin->FLushAll();
+    // A late request or timer must not reopen what was just closed, nor
+    // reach the machine between the end and its command.
+    g_stage.store(2);
+    CommandRunner::setEndOnly(true);
     if (hooks.afterClose)
         hooks.afterClose();
     // The files just closed must be on the disk before the power goes.
@@ -58,5 +111,7 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
         CommandRunner::system(QStringLiteral("init 0"));
     else if (kind == Reboot)
         CommandRunner::system(QStringLiteral("reboot"));
+    if (kind == Exit || platform::isSimulated())
+        endProcess(kind);
     return true;
 }

@@ -3,10 +3,13 @@
 
 // The ordered end of a run: the exit action of the settings window, a closed
 // window and SIGINT/SIGTERM on a desktop, power-off and reboot. Nothing may
-// be lost on the way out: the record is written first, then the parameters,
-// then every camera is stopped and closed, the board polling ends, the
-// counters are written, and the databases close last; power-off and reboot
-// then sync the disk before their command.
+// be lost on the way out and nothing may happen after it: the Modbus slave
+// stops answering first, the record is written, then the parameters, then
+// every camera is stopped and closed, the board polling ends, the result
+// images still held (an alarm's NG image) are saved, the counters are
+// written, and the databases close. From then on the journal takes no entry
+// and no command runs but the end's own: power-off and reboot sync the disk
+// before theirs.
 class StationExit
 {
 public:
@@ -16,17 +19,27 @@ public:
         std::function<void()> writeCounters; // the production counters
         std::function<void()> stopWatchdog;  // lets the board's watchdog lapse
         std::function<void()> afterClose;    // with the databases closed, before the command
-        // The change the end is for (a new language), made once the record
-        // is written in the language in force and before the set is saved.
+        // The change the end is for (a new language), made once the end has
+        // begun and before the set is saved.
         std::function<void()> beforeSave;
+        // Whatever answers peers (the Modbus slave): stopped first.
+        std::function<void()> stopServing;
     };
 
     // Runs every step once (a second call while one runs does nothing) and
-    // returns; PowerOff and Reboot end with their command, Exit leaves ending
-    // the process to the caller.
+    // returns. Exit then ends the process; power-off and reboot end with
+    // their command, and on the simulated platform, where that command is
+    // only logged, end the process too, saying so on the console. An exit
+    // asked for after another end has run ends the process at once.
     static bool run(Kind kind, const Hooks& hooks);
     // Whether an end has begun (a late poll must not start a cycle).
     static bool ending();
+    // Whether the end has closed the databases: the journal refuses entries.
+    static bool closed();
+    // How the process ends: the program's main installs it (its event loop
+    // returns and it joins its threads). A window built without that main
+    // (a tool's, a test's) leaves its process to whoever made it.
+    static void setProcessEnd(std::function<void()> end);
     // Tests run more than one end in one process.
     static void resetForTest();
 };

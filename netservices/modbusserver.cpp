@@ -98,10 +98,16 @@ ModbusServer::ModbusServer()
 
 ModbusServer::~ModbusServer()
 {
+    stop();
+}
+
+void ModbusServer::stop()
+{
     m_stop = true;
-    m_pool.waitForDone();
+    m_pool.waitForDone(); // the serving loop closes the clients
     if (m_listen >= 0)
         ::close(m_listen);
+    m_listen = -1;
 }
 
 void ModbusServer::serve()

@@ -21,6 +21,9 @@ public:
     ModbusServer();
     // Stops serving and closes every connection.
     ~ModbusServer();
+    // The same, at the start of the station's end: the port is closed and
+    // every client let go, so nothing answers for a station that is gone.
+    void stop();
 
     ModbusServer(const ModbusServer&) = delete;
     ModbusServer& operator=(const ModbusServer&) = delete;

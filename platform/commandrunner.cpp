@@ -13,11 +13,13 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 namespace {
 
 QMutex gLogMutex;
+std::atomic<bool> gEndOnly{false};
 
 void appendLog(const QString& line)
 {
@@ -479,8 +481,26 @@ bool CommandRunner::simulate(const QString& commandLine, Result* result)
     return false; // runs for real, with platform paths moved below the sim root
 }
 
+void CommandRunner::setEndOnly(bool on)
+{
+    gEndOnly = on;
+}
+
+bool CommandRunner::refusedAtEnd(const QString& commandLine)
+{
+    if (!gEndOnly)
+        return false;
+    static const QStringList endCommands = {QStringLiteral("sync"), QStringLiteral("reboot"), QStringLiteral("init 0")};
+    if (endCommands.contains(commandLine.trimmed()))
+        return false;
+    qWarning().noquote() << "station ended: command refused:" << commandLine;
+    return true;
+}
+
 int CommandRunner::system(const QString& commandLine)
 {
+    if (refusedAtEnd(commandLine))
+        return 126;
     Result r;
     if (simulate(commandLine, &r))
         return r.exitCode;
@@ -494,6 +514,10 @@ int CommandRunner::system(const QString& commandLine)
 CommandRunner::Result CommandRunner::bash(const QString& commandLine, int timeoutMs)
 {
     Result r;
+    if (refusedAtEnd(commandLine)) {
+        r.exitCode = 126;
+        return r;
+    }
     if (simulate(commandLine, &r))
         return r;
     const QString line = platform::isSimulated() ? remapPaths(commandLine) : commandLine;

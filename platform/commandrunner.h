@@ -41,7 +41,13 @@ public:
     // Text quoted as one shell word, whatever it holds.
     static QString quote(const QString& text);
 
+    // Once the end of a run has closed the databases, only its own commands
+    // run ("sync", "reboot", "init 0"): any other is refused with 126 and
+    // logged, and stays out of the simulated platform's command log.
+    static void setEndOnly(bool on);
+
 private:
+    static bool refusedAtEnd(const QString& commandLine);
     static bool simulate(const QString& commandLine, Result* result);
     static QString remapPaths(const QString& commandLine);
     static int simMount(const QStringList& args);

@@ -147,6 +147,16 @@ void Copy2MoveDisk::stop()
     }
 }
 
+void Copy2MoveDisk::finish()
+{
+    // Not started: nothing was queued.
+    if (stopped)
+        return;
+    stop();
+    for (int i = 0; i <= kQueueLimit && queuedCount() > 0; ++i)
+        writeOnce();
+}
+
 Copy2MoveDisk::Drive Copy2MoveDisk::drive() const
 {
     QMutexLocker lock(&driveMutex);

@@ -30,6 +30,9 @@ public:
     void start(bool runTask = true);
     // Ends the writer task and waits for it; queued images stay queued.
     void stop();
+    // The end of the run: ends the writer task, then writes what is queued
+    // (one try each) on the caller's thread.
+    void finish();
     bool isStopped() const { return stopped; }
 
     // Queues an image of the local folder srcDir (below "alarmimage") under

@@ -57,8 +57,20 @@ void SaveFialImageThread::run()
     // A save killed midway (power cut, SIGKILL) left its temporary file.
     if (const int n = Copy2MoveDisk::removeUnfinished(m_base))
         qInfo() << "SaveFialImageThread: removed" << n << "unfinished image file(s) below" << m_base;
-    while (!m_stop)
+    while (!m_stop) {
+        // Asked during a pass, the finish may come after a slot the pass
+        // has looked at already: the pass after it is the whole last one.
+        const bool last = m_finish;
         passOnce();
+        if (last)
+            break;
+    }
+}
+
+void SaveFialImageThread::finish()
+{
+    m_finish = true;
+    wait();
 }
 
 QString SaveFialImageThread::resultFolder(int c, int d, int kind) const
@@ -143,11 +155,13 @@ int SaveFialImageThread::passOnce()
                 } else {
                     retry = job;
                 }
-                clock->sleepMs(s == 0 && f0 && f1 ? kPairPauseMs : kSlotPauseMs);
+                if (!m_finish)
+                    clock->sleepMs(s == 0 && f0 && f1 ? kPairPauseMs : kSlotPauseMs);
             }
         }
     }
-    clock->sleepMs(kPassPauseMs);
+    if (!m_finish)
+        clock->sleepMs(kPassPauseMs);
     return saved;
 }
 

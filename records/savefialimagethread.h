@@ -33,6 +33,10 @@ public:
     // Returns the number of images saved.
     int passOnce();
     void requestStop() { m_stop = true; }
+    // The end of the run: one more whole pass, without its pauses, saves
+    // every image handed over by now; the thread then ends. Returns when it
+    // has.
+    void finish();
 
     // Keeps the newest `keep` entries "*.jpg" of folder (newest mtime first,
     // equal times by name), never removing `spare`.
@@ -55,6 +59,7 @@ private:
     };
     Pending m_retry[8][8][2];
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_finish{false};
     SizeSource m_size;
     PictureSink m_sink;
     QString m_base = QStringLiteral("./alarmimage");

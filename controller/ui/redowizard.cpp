@@ -840,14 +840,12 @@ void ReDoWizard::endStation(int kind)
                              },
                              [] { StopWTD(); },
                              settingsWindow ? settingsWindow->afterClose : std::function<void()>(),
-                             settingsWindow ? settingsWindow->beforeSave : std::function<void()>()};
-    stopImageWriter();
-    const bool ran = StationExit::run(StationExit::Kind(kind), hooks);
-    // An exit asked for after another end (a reboot or power-off that the
-    // simulated platform only logs) still ends the process: the ordered end
-    // is done already, and the window left has nothing running behind it.
-    if (kind == StationExit::Exit && (ran || StationExit::ending()))
-        QCoreApplication::exit(0);
+                             settingsWindow ? settingsWindow->beforeSave : std::function<void()>(),
+                             [this] {
+                                 if (modbus)
+                                     modbus->stop();
+                             }};
+    StationExit::run(StationExit::Kind(kind), hooks);
 }
 
 void ReDoWizard::closeEvent(QCloseEvent* e)

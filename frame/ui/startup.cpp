@@ -214,7 +214,13 @@ int stationMain(int argc, char** argv)
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
     BoxPrompt::installShared();
     ReDoWizard* win = nullptr;
-    bool running = false, endRequested = false;
+    bool running = false, endRequested = false, ended = false;
+    // Every end of the run leaves through the event loop, so the threads are
+    // joined below; one that ran before the loop is seen there.
+    StationExit::setProcessEnd([&ended] {
+        ended = true;
+        QCoreApplication::exit(0);
+    });
     // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
     // During the start-up nobody is left to answer its boxes: the one waiting
     // and every later one are answered as if no screen were there (a message
@@ -300,16 +306,21 @@ int stationMain(int argc, char** argv)
     // way is taken by the event loop.
     QCoreApplication::processEvents();
     answerBoxes.stop();
-    if (endRequested) {
-        win->endStation(StationExit::Exit);
+    // What the run's callbacks hold goes with it.
+    const auto leave = [] {
         joinStationThreads();
         printEnd();
+        StationExit::setProcessEnd({});
+        SignalWatch::install({});
+    };
+    if (endRequested || ended) {
+        win->endStation(StationExit::Exit);
+        leave();
         return 0;
     }
     running = true;
     printSummary();
     const int status = app->exec();
-    joinStationThreads();
-    printEnd();
+    leave();
     return status;
 }

@@ -115,7 +115,7 @@ public:
     std::function<void()> exportData;
     // The ordered end of the run (StationExit kinds). afterClose, when set,
     // runs once the databases are closed, before the system command;
-    // beforeSave once the end's record is written, before the set is saved.
+    // beforeSave once the end has begun, before the set is saved.
     std::function<void(int kind)> endStation;
     std::function<void()> afterClose;
     std::function<void()> beforeSave;

@@ -2,6 +2,7 @@
 #include "controller/iothread.h"
 #include "controller/ui/mapplication.h"
 #include "controller/operationrecords.h"
+#include "controller/ui/indexbutton.h"
 #include "controller/ui/redowizard.h"
 #include "controller/stationexit.h"
 #include "frame/clock.h"
@@ -13,12 +14,16 @@
 #include "records/upaninfo.h"
 #include "frame/wizardpara.h"
 #include "inspection/cameramanager.h"
+#include "inspection/ui/cammerwidget.h"
+#include "settings/ui/wizardparawidget.h"
 #include "platform/commandrunner.h"
 #include "testsupport/fiforelease.h"
 #include "testsupport/modalanswer.h"
 #include "testsupport/finger.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/testenv.h"
+#include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
 #include "widgets/warnbox.h"
 
 #include <QFile>
@@ -87,6 +92,7 @@ private slots:
     void sigtermEndsInOrderEveryTime();
     void sigtermEndsAStartWaitingOnABox();
     void fifoNetworkSettingsDoNotHoldTheStart();
+    void simulatedRestartEndsTheRun();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -532,6 +538,69 @@ void TstStartup::fifoNetworkSettingsDoNotHoldTheStart()
 }
 
 namespace {
+const char* const kRestartChild = "STARTUP_RESTART_CHILD";
+
+// The child: the whole station, where a finger switches the language once
+// the window shows.
+class RestartChild : public QObject
+{
+    Q_OBJECT
+private slots:
+    void languageSwitchOnThePanel()
+    {
+        QTimer poll;
+        poll.setInterval(100);
+        connect(&poll, &QTimer::timeout, [&poll] {
+            auto* win = static_cast<ReDoWizard*>(gpWin);
+            if (!win || !win->isVisible() || !win->views[0])
+                return;
+            poll.stop();
+            QVERIFY(finger::tap(win->views[0]));
+            QTRY_VERIFY(win->sideBar->systemPara->isVisible());
+            QVERIFY(finger::tap(win->sideBar->systemPara));
+            WizardParaWidget* s = win->settingsWindow;
+            QTRY_VERIFY(s->isVisible());
+            QVERIFY(finger::tap(s->tabs[WizardParaWidget::SystemPage]));
+            QVERIFY(finger::choose(s->languageChooser, 1));
+            finger::answerYes();
+            QVERIFY(finger::tap(s->languageButton));
+        });
+        poll.start();
+        char name[] = "station";
+        char* argv[] = {name, nullptr};
+        int argc = 1;
+        QCOMPARE(stationMain(argc, argv), 0);
+    }
+};
+} // namespace
+
+// On the simulated platform a restart touched on the panel is only logged:
+// the station then ends by itself and says on the console what the panel
+// would do and how to start again.
+void TstStartup::simulatedRestartEndsTheRun()
+{
+    TestEnv env;
+    QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
+    pe.insert(kRestartChild, "1");
+    QProcess child;
+    child.setProcessEnvironment(pe);
+    child.setWorkingDirectory(env.workDir());
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    const bool ended = child.waitForFinished(60000);
+    if (!ended) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
+    const QString out = QString::fromUtf8(child.readAll());
+    QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+             qPrintable("still running a minute on, or failed: " + out.right(3000)));
+    QVERIFY2(out.contains("\"reboot\" was only logged") && out.contains("the panel would restart now")
+                 && out.contains("Start it again with: bash scripts/run.sh"),
+             qPrintable(out.right(3000)));
+}
+
+namespace {
 // The threads of this process by id, each with its name.
 QMap<QString, QString> threads()
 {
@@ -567,8 +636,8 @@ void TstStartup::orderedEndJoinsEveryThread()
         during = threads().values();
         if ((during.contains("DiskManager") && during.contains("IOThread")) || since.elapsed() > 60000) {
             poll.stop();
-            // The language change's end first: on the simulated platform its
-            // reboot is only logged, and a Ctrl-C must still end the run.
+            // The language change's end first: on the simulated platform it
+            // ends the run itself, and a Ctrl-C after it changes nothing.
             static_cast<ReDoWizard*>(gpWin)->endStation(StationExit::Reboot);
             ::raise(SIGTERM);
         }
@@ -594,6 +663,10 @@ int main(int argc, char** argv)
 {
     // The station's own application object: the whole start-up runs here too.
     MApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet(kRestartChild)) {
+        RestartChild child;
+        return QTest::qExec(&child, argc, argv);
+    }
     TstStartup t;
     return QTest::qExec(&t, argc, argv);
 }

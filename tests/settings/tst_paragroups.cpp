@@ -33,6 +33,8 @@
 #include <QApplication>
 #include <QDateEdit>
 #include <QImage>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimeEdit>
 #include <QtTest>
 #include <ctime>
@@ -323,21 +325,41 @@ void TstParaGroups::deletingKeepsTheLabelInForceAndWhatLinksPointTo()
     QCOMPARE(gpWPara->getCurGroupName(), QString("mouldc"));
 }
 
-// The row a restart leaves says that the station restarts, after the row
-// that says why, both in the language the station shows when they are
-// written; the new language is stored for the next start.
+// A language switch leaves one row, in the language the station shows when
+// it is written; the new language is stored for the next start. Once its
+// reboot is issued nothing serves or writes: the Modbus port lets its client
+// go and takes no other, a late journal entry and a late command are refused.
 void TstParaGroups::restartRecordSaysWhatHappensInTheLanguageInForce()
 {
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    qputenv("STATION_MODBUS_PORT", QByteArray::number(port));
     Panel p;
+    qunsetenv("STATION_MODBUS_PORT");
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(client.waitForConnected(5000));
+    const int rows = SettingsRig::journal().size();
     p.openSettings(WizardParaWidget::SystemPage);
     Panel::choose(p.s->languageChooser, p.s->languageChooser->itemText(0));
     p.hand.script << "yes";
     QVERIFY(finger::tap(p.s->languageButton));
     QCOMPARE(p.hand.seen, QStringList{gaLanStr[4 * 318 + 1]});
-    const QStringList journal = SettingsRig::journal();
-    QCOMPARE(journal.mid(journal.size() - 2).join('|'), gaLanStr[4 * 319 + 1] + '|' + gaLanStr[4 * 800 + 1]);
     QCOMPARE(SettingsRig::stored("system2", 13), 0);
-    QCOMPARE(CommandRunner::loggedCommands().last(), QString("reboot"));
+
+    QVERIFY(client.state() == QAbstractSocket::UnconnectedState || client.waitForDisconnected(3000));
+    QTcpSocket late;
+    late.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(!late.waitForConnected(3000));
+    gpWin->InsertRecord("API: late", "API");
+    CommandRunner::system("date -s \"2030-01-01 00:00:00\"");
+    QCOMPARE(SettingsRig::journal().mid(rows), QStringList{gaLanStr[4 * 319 + 1]});
+    const QStringList commands = CommandRunner::loggedCommands();
+    QCOMPARE(commands.mid(commands.size() - 2), (QStringList{"sync", "reboot"}));
 }
 
 // A time in the hour a daylight-saving change skips cannot be set: the

@@ -4,13 +4,17 @@
 // NG opens, answered through the house boxes. Real time throughout (the
 // window's timers run on it); every wait is bounded.
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/globals.h"
 #include "inspection/cammerrecong.h"
 #include "inspection/ui/drawroiwidget.h"
 #include "inspection/templatestore.h"
+#include "records/copy2movedisk.h"
 #include "records/resstatisticsparam.h"
+#include "platform/commandrunner.h"
 #include "testsupport/stationrig.h"
 
+#include <QDirIterator>
 #include <QJsonDocument>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -21,6 +25,7 @@ class TstSystemChain : public QObject
     Q_OBJECT
 private slots:
     void partLeftBehindClearedFromTheEditor();
+    void endDuringAnAlarmKeepsItsImage();
 };
 
 namespace {
@@ -172,6 +177,48 @@ void TstSystemChain::partLeftBehindClearedFromTheEditor()
                     }
     QCOMPARE(stored[0], ok);
     QCOMPARE(stored[1], ng);
+    sim.stop();
+}
+
+// The station ends (SIGTERM takes this way) while an alarm holds its NG
+// image, which is saved only when the alarm is cleared: the end saves it, in
+// alarmimage/ and on the image drive.
+void TstSystemChain::endDuringAnAlarmKeepsItsImage()
+{
+    TestEnv env;
+    const QJsonObject cam = stationrig::oneCamera(env, "CHAIN-2");
+    BoardSim sim;
+    std::string err;
+    QVERIFY2(stationrig::startBoard(sim, &err), err.c_str());
+    QVERIFY(stationrig::teachMould(cam, {{1, kOnPart2000, 0, 50, 170 | (255 << 8)}}));
+    // A stick at /mnt takes a copy of every result image.
+    const QString stick = env.simRoot() + "/drives/sdb1";
+    QVERIFY(QDir().mkpath(stick));
+    QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
+    Copy2MoveDisk* drive = Copy2MoveDisk::getInstance();
+    drive->diskInfoChange({UPanInfo{"END-1", {}, {}, "/dev/sdb1", {}, "usb", "/mnt"}});
+    drive->start();
+
+    auto win = std::make_unique<ReDoWizard>();
+    win->show();
+    QCOMPARE(numCamera, 1);
+    stationrig::MouldRun run(sim, *win, *win->views[0]);
+    run.leaveNext = true;
+    QTRY_COMPARE_WITH_TIMEOUT(win->alarmClearState[0][stationrig::kDisplay], 3, 10000);
+    run.stop();
+    win->endStation(StationExit::Exit);
+
+    const QStringList saved =
+        QDir(TemplateStore::resultFolder(0, stationrig::kDisplay, false)).entryList({"*.jpg"}, QDir::Files);
+    QCOMPARE(saved.size(), 1);
+    QStringList copies;
+    for (QDirIterator it(stick, {"*.jpg"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        copies << it.next();
+    QCOMPARE(copies.size(), 1);
+    QVERIFY2(copies.first().endsWith("/camera1/detect2/NG/" + saved.first()), qPrintable(copies.first()));
+    win.reset();
+    drive->diskInfoChange({});
+    ResStatisticsParam::destroyInstance();
     sim.stop();
 }
 

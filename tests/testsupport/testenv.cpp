@@ -3,6 +3,7 @@
 #include "controller/controlport.h"
 #include "controller/lcdonoff.h"
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -83,6 +84,8 @@ void TestEnv::resetProcessState(MainState* state)
     gfLED = -1;
     resetLedMask();
     Clock::install(nullptr);
+    // A run that ended refuses journal entries and commands.
+    StationExit::resetForTest();
     // ...every value back to what a fresh process has...
     numCamera = 0;
     gDNum = 4;
