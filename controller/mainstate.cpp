@@ -3,6 +3,7 @@
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "controller/controlport.h"
+#include "controller/stationexit.h"
 
 #include <glog/logging.h>
 
@@ -27,6 +28,7 @@ void MainState::FLushAll()
     paraDb.close();
     recordDb.close();
     spareDb.close();
+    StationExit::markClosed();
     // Gives the file system time to settle before the power goes.
     Clock::instance()->sleepMs(500);
 }

@@ -41,6 +41,14 @@ void endProcess(StationExit::Kind kind)
 
 bool StationExit::ending() { return g_stage.load() >= 1; }
 bool StationExit::closed() { return g_stage.load() >= 2; }
+void StationExit::markClosed()
+{
+    // A late request or timer must not reopen what was just closed, nor
+    // reach the machine between the end and its command.
+    g_stage.store(2);
+    CommandRunner::setEndOnly(true);
+}
+
 void StationExit::setProcessEnd(std::function<void()> end) { g_processEnd = std::move(end); }
 
 void StationExit::resetForTest()
@@ -98,10 +106,6 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
         hooks.stopWatchdog();
     if (gpWin)
         gpWin->FLushAll();
-    // A late request or timer must not reopen what was just closed, nor
-    // reach the machine between the end and its command.
-    g_stage.store(2);
-    CommandRunner::setEndOnly(true);
     if (hooks.afterClose)
         hooks.afterClose();
     // The files just closed must be on the disk before the power goes.

@@ -36,6 +36,10 @@ public:
     static bool ending();
     // Whether the end has closed the databases: the journal refuses entries.
     static bool closed();
+    // The databases are closed for an end (any way the station goes down,
+    // also those that close them and run their command directly): from now
+    // on nothing is recorded and only the end's own commands run.
+    static void markClosed();
     // How the process ends: the program's main installs it (its event loop
     // returns and it joins its threads). A window built without that main
     // (a tool's, a test's) leaves its process to whoever made it.
