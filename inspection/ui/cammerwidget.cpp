@@ -721,7 +721,7 @@ void CammerWidget::TimerFPS()
 
 void CammerWidget::TimerShowAlarm()
 {
-    if (isOK) {
+    if (shownOK()) {
         overlayMode = 0;
         if (alarmTimer)
             alarmTimer->stop();
