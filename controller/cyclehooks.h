@@ -42,7 +42,7 @@ public:
     virtual void retrain(int camera, int d) { (void)camera, (void)d; }
     virtual void setSpeed(int camera) { (void)camera; }
     // The views of these cameras make their picture of the frames just
-    // judged, side by side, before the screen is painted.
+    // decided, side by side, before the screen is painted.
     virtual void showJudgedFrames(const std::vector<int>& cameras) { (void)cameras; }
     // Writes the (cleared) ignore mask of detection d to its file.
     virtual void saveIgnorePoint(int camera, int d) { (void)camera, (void)d; }

@@ -22,6 +22,7 @@
 #include <glog/logging.h>
 
 #include <cstring>
+#include <numeric>
 #include <utility>
 
 using namespace cyclerules;
@@ -152,22 +153,20 @@ bool MachineCycle::takeFrames()
 {
     const WizardPara& p = P();
     std::vector<CameraViewState*> arrived;
-    std::vector<int> cameras;
     for (size_t c = 0; c < m_cams.size(); ++c) {
         if (m_hooks->grab(int(c))) {
             ++m_frames[c];
             if (p.extTrigger && gpWin->detectState != 2)
                 m_newImageMask |= 1u << c;
             arrived.push_back(m_cams[c]);
-            cameras.push_back(int(c));
         }
     }
+    // The views go on showing the decided frames and verdicts until the
+    // decision takes these up.
     if (!arrived.empty() && judgesOnArrival()) {
         const int d = arrivalDetection();
-        if (d >= 0) {
+        if (d >= 0)
             CammerRecong::InspectAll(arrived, d);
-            m_hooks->showJudgedFrames(cameras);
-        }
     }
     return !arrived.empty();
 }
@@ -703,6 +702,11 @@ void MachineCycle::TimerUp(int d)
         allOK = allOK && v->isOK;
     CheckNG(false);
     gpWin->progressState = 2;
+    // The outputs are on their way: the views make their pictures of the
+    // frames just decided.
+    std::vector<int> cameras(m_cams.size());
+    std::iota(cameras.begin(), cameras.end(), 0);
+    m_hooks->showJudgedFrames(cameras);
     if (gpWin->detectState != 2 && d == last && allOK && !gpWin->reCheckFlag && p.tempAutoUpdate) {
         gisReShape = true;
         for (size_t c = 0; c < m_cams.size(); ++c)

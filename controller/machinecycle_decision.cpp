@@ -535,6 +535,7 @@ void MachineCycle::ResetRun()
             std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
             std::fill(std::begin(v->roiValue[d]), std::end(v->roiValue[d]), 0);
         }
+        v->releaseShownVerdict(); // what the views show as well
     }
     std::fill(std::begin(remain()), std::end(remain()), 0.0f);
 }

@@ -97,6 +97,7 @@ bool MachineCycle::SlotReTrain()
             m_hooks->saveIgnorePoint(int(c), d);
             std::fill(std::begin(v->roiResult[d]), std::end(v->roiResult[d]), uchar(1));
         }
+        v->releaseShownVerdict(); // what the view shows as well
     }
     const QString who = alone >= 0 ? messageText(586).arg(alone + 1) : messageText(585);
     w.InsertRecord(who + messageText(139), QStringLiteral("operate"));

@@ -7,6 +7,7 @@
 #include <QString>
 #include <opencv2/core.hpp>
 
+#include <cstring>
 #include <vector>
 
 class CameraInterface;
@@ -35,9 +36,52 @@ public:
     RoiMaskRow* storeEditMasks() override { return editMasks; }
     // Asks the screen to show the engine's latest preview; nothing without one.
     virtual void refreshView() {}
-    // Whether a frame just inspected goes to the screen: the live image of a
-    // view that is shown. Nothing without a screen.
+    // Whether a frame just inspected goes to the screen: the live image,
+    // shown or not (a hidden view is shown again at an alarm, with the frame
+    // that was judged). Nothing without a screen.
     virtual bool showsInspectedFrame() const { return false; }
+
+    // The screen shows a verdict with its decision, never before it. A frame
+    // judged as it arrives writes isOK, roiResult, roiValue and defectMask
+    // ahead of its decision: the verdict shown until then is held here. A
+    // second frame before the decision leaves the first hold as it is.
+    void holdShownVerdict()
+    {
+        if (m_verdictHeld)
+            return;
+        m_held.ok = isOK;
+        std::memcpy(m_held.roiResult, roiResult, sizeof roiResult);
+        std::memcpy(m_held.roiValue, roiValue, sizeof roiValue);
+        // Defects show only on an NG; the engine's next write to the mask
+        // gives it pixels of its own.
+        if (isOK)
+            m_held.defects.release();
+        else
+            m_held.defects.share(defectMask);
+        m_verdictHeld = true;
+    }
+    // The verdict fields are decided again: a decision took them up, or the
+    // cycle set them itself.
+    void releaseShownVerdict()
+    {
+        m_verdictHeld = false;
+        m_held.defects.release();
+    }
+    // The decision took up the verdict of the frame just judged: the screen
+    // shows both, the frame where the view shows the inspected one.
+    void showJudgedFrame()
+    {
+        releaseShownVerdict();
+        if (showsInspectedFrame() && frameBytes > 0 && displayBuffer.size() == workFrame.size())
+            displayBuffer.share(workFrame);
+    }
+    using RoiResults = uchar[kDetections][kRois];
+    using RoiValues = int[kDetections][kRois];
+    // The verdict the screen shows.
+    bool shownOK() const { return m_verdictHeld ? m_held.ok : isOK; }
+    const RoiResults& shownResults() const { return m_verdictHeld ? m_held.roiResult : roiResult; }
+    const RoiValues& shownValues() const { return m_verdictHeld ? m_held.roiValue : roiValue; }
+    const PixelBuffer& shownDefects() const { return m_verdictHeld ? m_held.defects : defectMask; }
 
     CammerSingleton* liveStore = nullptr;  // used by inspection
     CammerSingleton* editStore = nullptr;  // changed by the editor and the panel
@@ -101,4 +145,14 @@ public:
     QString recentNgTimes[kDetections][kRecentNg];
     int recentNgCount[kDetections] = {};
     int recentNgIndex[kDetections] = {};
+
+private:
+    struct HeldVerdict {
+        bool ok = true;
+        RoiResults roiResult = {};
+        RoiValues roiValue = {};
+        PixelBuffer defects;
+    };
+    HeldVerdict m_held;
+    bool m_verdictHeld = false;
 };

@@ -191,8 +191,9 @@ void CammerRecong::InspectAll(const std::vector<CameraViewState*>& views, int d)
         return;
     for (CammerRecong* e : engines) {
         e->takePrepared(-1);
-        // Widgets answer on the GUI thread only.
-        e->m_showFrame = e->view->showsInspectedFrame();
+        // The screen goes on showing the decided verdict until a decision
+        // takes this one up (Run).
+        e->view->holdShownVerdict();
         e->m_onWorker = true;
     }
     const auto inspect = [d](CammerRecong* e) {
@@ -305,10 +306,14 @@ void CammerRecong::Run(int d)
             publish(roi);
         m_waitingRecords.clear();
         m_waitingRois.clear();
-        return;
+    } else {
+        judge(d);
     }
-    m_showFrame = view->showsInspectedFrame();
-    judge(d);
+    // The decision takes the verdict up: the frame judged and its verdict
+    // go to the screen together. The view holds the judged pixels
+    // themselves: a later write to the work frame gets pixels of its own,
+    // so what is shown stays.
+    view->showJudgedFrame();
 }
 
 void CammerRecong::judge(int d)
@@ -470,12 +475,6 @@ void CammerRecong::judge(int d)
         pub.ok = ok ? int(v.isOK) : 0;
         publish(pub);
     }
-    // The frame just judged is the one the live view shows next (already
-    // there when the view showed it as it was grabbed). The view holds the
-    // judged pixels themselves: a later write to the work frame gets pixels
-    // of its own, so what is shown stays.
-    if (m_showFrame && v.frameBytes > 0 && v.displayBuffer.size() == v.workFrame.size())
-        v.displayBuffer.share(v.workFrame);
 }
 
 cv::Mat CammerRecong::clearDefects()

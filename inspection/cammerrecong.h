@@ -44,6 +44,8 @@ public:
     CammerRecong(const CammerRecong&) = delete;
     CammerRecong& operator=(const CammerRecong&) = delete;
 
+    // The decision's inspection of detection d: judges the view's frame (or
+    // takes up what InspectAll judged of it) and shows frame and verdict.
     void Run(int detect);
     static void ThresholdFUNC(cv::Mat src, cv::Mat& dst, int lo, int hi);
     void AreaGen() {}
@@ -65,7 +67,8 @@ public:
     //
     // A camera whose frame was already judged for d this way (and not
     // grabbed anew since) is left as it is: the cycle judges each frame as
-    // it arrives and the decision only takes the verdicts up.
+    // it arrives and the decision only takes the verdicts up. Until then
+    // the view shows the verdict it showed (CameraViewState::holdShownVerdict).
     static void InspectAll(const std::vector<CameraViewState*>& views, int d);
     // Drops what was judged ahead: the next inspection judges again.
     void DropPrepared() { takePrepared(-1); }
@@ -133,7 +136,6 @@ private:
     int m_prepared = -1;
     std::uint64_t m_preparedFrame = 0; // the grab buffer's version it judged
     bool m_onWorker = false;
-    bool m_showFrame = false;
     QStringList m_waitingRecords;
     std::vector<param_roi> m_waitingRois;
 };

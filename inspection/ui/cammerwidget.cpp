@@ -728,7 +728,7 @@ void CammerWidget::TimerFPS()
 
 void CammerWidget::TimerShowAlarm()
 {
-    if (isOK) {
+    if (shownOK()) {
         overlayMode = 0;
         if (alarmTimer)
             alarmTimer->stop();

@@ -254,7 +254,9 @@ bool CammerWidget::UpdateImage()
 
 bool CammerWidget::showsInspectedFrame() const
 {
-    return isVisible() && (gSource == -1 || gSource == 1);
+    // A hidden view keeps the judged frame too (it takes no copy, and no
+    // picture is made until it shows): an alarm shows it again.
+    return gSource == -1 || gSource == 1;
 }
 
 void CammerWidget::ManualUpdateImage()

@@ -87,7 +87,9 @@ QString CammerWidget::roiCaption(const CammerSingleton* store, int d, int r, boo
     const int filter = gpWPara ? gpWPara->filterSize : 0;
     const int cmin = gpWPara ? gpWPara->colorAreaMin : 0;
     const int cmax = gpWPara ? gpWPara->colorAreaMax : 0;
-    const QString value = QString::number(roiValue[d][r]);
+    // The edit view shows the editor's own measurement, the live view the
+    // decided one.
+    const QString value = QString::number(editView ? roiValue[d][r] : shownValues()[d][r]);
     QString limit;
     if (!editView) {
         if (t == 0 && !all)
@@ -187,7 +189,7 @@ QColor CammerWidget::roiPen(const CammerSingleton* store, int d, int r) const
         return Qt::yellow;
     if ((gpWin ? gpWin->detectState : 0) == 0)
         return Qt::darkBlue;
-    return (isOK || roiResult[d][r] == 1) ? Qt::green : Qt::red;
+    return (shownOK() || shownResults()[d][r] == 1) ? Qt::green : Qt::red;
 }
 
 std::pair<int, int> CammerWidget::textSpan() const
@@ -902,7 +904,7 @@ void CammerWidget::overlayBoxes(const CammerSingleton* store, int d, const uchar
 {
     const int count = std::clamp(store->roiCount[d], 0, int(kRois));
     for (int r = 0; r < count; ++r)
-        if (!ngOnly || roiResult[d][r] == 0)
+        if (!ngOnly || shownResults()[d][r] == 0)
             overlayBox(frameBox(store, d * kRois + r), mask, colour);
 }
 
@@ -923,10 +925,11 @@ CammerWidget::LiveOverlays CammerWidget::liveOverlays(bool editView) const
     // The NG decision starts the view's blink timer: the defects show red
     // while it runs.
     const bool alarmRuns = (alarmTimer && alarmTimer->isActive()) || (gpWin && gpWin->ngAlarmActive);
-    o.red = maskOk && !isOK && (alarmRuns || (ds == 2 && live1 && overlayMode == 0));
+    const bool ng = !shownOK();
+    o.red = shownDefects().size() >= pixels && ng && (alarmRuns || (ds == 2 && live1 && overlayMode == 0));
     o.cyan = (editView || (ds == 2 && live1 && overlayMode == 2)) && ignoreMasks[d].size() >= pixels;
     o.test = testShown && curRoi >= 0 && curRoi < kRois && maskOk && editStore;
-    o.blink = wp && wp->NgShowSwitch && !isOK && ds == 2 && live1 && overlayMode == 1 &&
+    o.blink = wp && wp->NgShowSwitch && ng && ds == 2 && live1 && overlayMode == 1 &&
               !templateImages[d].empty() && templateImages[d][0].size() >= size_t(frameBytes);
     o.zoomed = zoomHere && (gpWin->zoomFactor != 1.0 || !gpWin->zoomOffset.isNull());
     return o;
@@ -957,7 +960,7 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
             paintUnderlay(p);
         prepareFrame();
         if (red)
-            overlayBoxes(store, d, std::as_const(defectMask).data(), kRed, true);
+            overlayBoxes(store, d, shownDefects().data(), kRed, true);
         if (cyan)
             overlayBoxes(store, d, std::as_const(ignoreMasks[d]).data(), kCyan, false);
         if (test)
@@ -988,13 +991,14 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         drawFrame(p, zoomHere);
     }
 
-    // 6. The big verdict.
+    // 6. The big verdict, the decided one (as every verdict painted here).
+    const bool ok = shownOK();
     if (ds == 1 || (live1 && ds >= 0 && ds <= 2)) {
         p.save();
         p.setFont(viewFont(100));
         p.scale(winScaleX, winScaleY);
-        p.setPen(isOK ? Qt::green : Qt::red);
-        m_text.draw(p, 5, 200, isOK ? QStringLiteral("OK") : QStringLiteral("NG"));
+        p.setPen(ok ? Qt::green : Qt::red);
+        m_text.draw(p, 5, 200, ok ? QStringLiteral("OK") : QStringLiteral("NG"));
         p.restore();
     }
 

@@ -172,7 +172,8 @@ void TstCycle::okAndNgCyclesOnTheMachine()
 
 // Cameras on the machine's trigger: each frame is judged when it arrives,
 // the decision at the ejector input only takes the verdicts up, and an
-// operator's key or touch in between has the decision judge again.
+// operator's key or touch or a later frame in between has the decision
+// judge again.
 void TstCycle::triggeredFramesAreJudgedAsTheyArrive()
 {
     CycleRig rig;
@@ -225,6 +226,19 @@ void TstCycle::triggeredFramesAreJudgedAsTheyArrive()
     QCOMPARE(gpWin->detectState, 1);
     QVERIFY(rig.views[0]->isOK);
     QCOMPARE(rig.wire() & 5u, 0u);
+
+    // Two frames before one decision, the later one with a part: it is
+    // judged for itself, not given the earlier frame's verdict.
+    rig.set({0, 2}, false, 100);
+    rig.set({0}, true, 20);
+    for (const std::vector<int>& part : {std::vector<int>{}, std::vector<int>{1}}) {
+        const auto was = rig.views[1]->frameBuffer.version();
+        rig.shoot(part);
+        QVERIFY(until([&] { return rig.views[1]->frameBuffer.version() != was; }));
+    }
+    rig.set({2}, true, 400);
+    QCOMPARE(gpWin->detectState, 2);
+    QCOMPARE(rig.wire() & 5u, 5u);
 }
 
 // The opening and the ejector input read in the same poll (a fast machine,

@@ -735,6 +735,13 @@ void TstEngine::frameJudgedWhereItWasGrabbed()
     std::memset(r.view.defectMask.data(), 1, r.view.defectMask.size());
     inspect();
     QCOMPARE(defects({0, 0, 160, 120}), spot);
+    // A box around the first, judged after it: its own marks go too.
+    r.addRect(0, 5, {10, 10, 130, 100}, 128, 0, 100000);
+    inspect();
+    QCOMPARE(defects({10, 10, 40, 40}), spot);
+    r.setFrame(cv::Mat(120, 160, CV_8UC1, cv::Scalar(0)));
+    inspect();
+    QCOMPARE(defects({0, 0, 160, 120}), 0);
 }
 
 QTEST_GUILESS_MAIN(TstEngine)

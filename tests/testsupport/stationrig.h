@@ -81,18 +81,19 @@ struct Roi
     int a, b, c;
 };
 
-// Teaches the ROIs for the rig's camera (the window fills the screen, so
-// frame pixels scale to the screen), with the empty mould's frame as the
+// Teaches the ROIs for the rig's camera, or camera number `camera` (frame
+// pixels scale to the screen), with the empty mould's frame as the
 // template; `more` may change PARAM.db further before it closes.
 inline bool teachMould(const QJsonObject& cam, const std::vector<Roi>& rois,
-                       const std::function<bool(QSqlDatabase&)>& more = {})
+                       const std::function<bool(QSqlDatabase&)>& more = {}, int camera = 0)
 {
     SimScene scene;
     scene.configure(cam, 640, 480);
-    if (!QDir().mkpath("cammer12") || !cv::imwrite("cammer12/template0.bmp", scene.frame(0)))
+    const QString dir = QString("cammer%1%2").arg(camera + 1).arg(kDisplay + 1);
+    if (!QDir().mkpath(dir) || !cv::imwrite((dir + "/template0.bmp").toStdString(), scene.frame(0)))
         return false;
     auto owner = std::make_unique<CameraViewState>(); // both too big for the stack
-    auto store = std::make_unique<CammerSingleton>(0, owner.get());
+    auto store = std::make_unique<CammerSingleton>(camera, owner.get());
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     const float sx = float(screen.width()) / 640, sy = float(screen.height()) / 480;
     const int d = kDisplay;
