@@ -789,11 +789,11 @@ bool HttpApiServer::start()
     if (!ec)
         a.listen(asio::socket_base::max_listen_connections, ec);
     if (ec) {
-        m_whyNot = QStringLiteral("%1:%2 could not be opened (%3)")
+        m_whyNot = QStringLiteral("%1:%2: %3")
                        .arg(m_address)
                        .arg(m_port)
                        .arg(QString::fromStdString(ec.message()));
-        LOG(WARNING) << "HTTP API: " << m_whyNot.toStdString() << ", the station runs without it";
+        LOG(WARNING) << "HTTP API: not listening (" << m_whyNot.toStdString() << "), the station runs without it";
         return false;
     }
     m_port = a.local_endpoint().port();
