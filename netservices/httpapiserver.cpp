@@ -214,6 +214,8 @@ bool HttpApiServer::start()
     else if (s.bind_to_port(host, m_port))
         bound = m_port;
     if (bound <= 0) {
+        m_whyNotListening =
+            QStringLiteral("%1:%2: %3").arg(m_address).arg(m_port).arg(QString::fromLocal8Bit(std::strerror(errno)));
         LOG(WARNING) << "HTTP API: " << host << ":" << m_port << " not opened (" << std::strerror(errno)
                      << "), the station runs without it";
         m_server.reset();

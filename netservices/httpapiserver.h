@@ -57,6 +57,9 @@ public:
     void stop();
 
     bool isListening() const { return m_listening; }
+    // Why start() opened no port ("127.0.0.1:10100: Address already in
+    // use"); empty unless it failed.
+    QString whyNotListening() const { return m_whyNotListening; }
     quint16 port() const { return m_port; }
     QString address() const { return m_address; }
 
@@ -80,4 +83,5 @@ private:
     std::atomic<bool> m_listening{false};
     quint16 m_port = kPort;
     QString m_address;
+    QString m_whyNotListening;
 };

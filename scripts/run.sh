@@ -21,8 +21,6 @@ touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
 # The Modbus slave on an unprivileged port of the loopback address.
 export STATION_MODBUS_PORT="${STATION_MODBUS_PORT:-1502}"
-# The HTTP API, on the loopback address as well.
-echo "HTTP API: http://127.0.0.1:${STATION_HTTP_PORT:-10100}/v18/http/"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
