@@ -16,6 +16,9 @@ if [ ! -d run ]; then
   cp -a build/workdir run
 fi
 mkdir -p run/sim/dev run/sim/proc run/sim/mnt run/sim/sys/class/backlight/intel_backlight
+# This machine's network cards, as the network settings dialog lists them
+# (names and the files it reads, copied; the cards are not touched).
+bash scripts/simnetcards.sh run/sim
 # The LED device of the simulated panel: its requests are logged to run/sim/dev/led.log.
 touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
