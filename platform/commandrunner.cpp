@@ -261,12 +261,21 @@ QString afterLast(const QString& line, QChar c)
     return line.mid(line.lastIndexOf(c) + 1);
 }
 
-// blkid's quoting of a tag value.
+// blkid's quoting of a tag value; control characters, which would break
+// the listing's lines, are left out.
 QString blkidValue(QString v)
 {
+    v.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]")));
     v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     v.replace(QLatin1Char('"'), QLatin1String("\\\""));
     return QLatin1Char('"') + v + QLatin1Char('"');
+}
+
+// One word, as a device node is named: the listing's lines stay lines.
+bool isDeviceNode(const QString& name)
+{
+    static const QRegularExpression node(QStringLiteral("^/dev/[A-Za-z0-9_.:+/-]+$"));
+    return node.match(name).hasMatch();
 }
 
 // The device a /dev/disk/by-uuid link of the simulated panel leads to, as
@@ -281,7 +290,7 @@ QString simDeviceOfUuid(const QString& root, const QString& uuid)
         return QString();
     if (target.startsWith(root + QLatin1Char('/')))
         target = target.mid(root.size());
-    return target.startsWith(QLatin1String("/dev/")) ? target : QString();
+    return isDeviceNode(target) ? target : QString();
 }
 
 // What blkid prints on the simulated panel: one line for each partition
@@ -298,7 +307,8 @@ QByteArray simBlkid()
     QMap<QString, QString> lines; // device -> line
     const QDir udev(root + QStringLiteral("/run/udev/data"));
     // A folder filled from outside: read a bounded number of small files.
-    const QStringList files = udev.entryList({QStringLiteral("b8:*")}, QDir::Files | QDir::System, QDir::Name).mid(0, 256);
+    const QStringList files =
+        udev.entryList({QStringLiteral("b8:*")}, QDir::Files | QDir::System, QDir::Name).mid(0, 256);
     for (const QString& file : files) {
         QFile f(udev.filePath(file));
         if (!f.open(QIODevice::ReadOnly))
@@ -332,7 +342,7 @@ QByteArray simBlkid()
     if (mounts.open(QIODevice::ReadOnly)) {
         for (const QString& line : QString::fromUtf8(mounts.read(1024 * 1024)).split(QLatin1Char('\n'))) {
             const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            if (f.size() >= 3 && f[1] == QLatin1String("/") && f[0].startsWith(QLatin1String("/dev/"))) {
+            if (f.size() >= 3 && f[1] == QLatin1String("/") && isDeviceNode(f[0])) {
                 systemDevice = f[0];
                 systemType = f[2];
             }

@@ -62,9 +62,11 @@ private slots:
                                  "S:disk/by-uuid/1234-ABCD\nS:disk/by-label/MY\"KEY\nE:ID_BUS=usb\nE:ID_FS_TYPE=vfat\n"));
         QVERIFY(QDir().mkpath(env.simRoot() + "/dev/disk/by-uuid"));
         QVERIFY(QFile::link("../../sdb1", env.simRoot() + "/dev/disk/by-uuid/1234-ABCD"));
-        // The whole disk of a partitioned stick has no UUID; a pulled one no link.
+        // The whole disk of a partitioned stick has no UUID; a link that names
+        // no device node adds no line of its own.
         QVERIFY(env.writeSimFile("/run/udev/data/b8:16", "E:ID_BUS=usb\n"));
         QVERIFY(env.writeSimFile("/run/udev/data/b8:33", "S:disk/by-uuid/9-9\nE:ID_FS_TYPE=ntfs\n"));
+        QVERIFY(QFile::link("../../sdc1\n/dev/sdd1: TYPE=\"vfat\"", env.simRoot() + "/dev/disk/by-uuid/9-9"));
         QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
         const QString listed = blkid();
         QCOMPARE(listed, QString("/dev/sda2: TYPE=\"ext4\"\n"
