@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
@@ -256,6 +257,107 @@ QString singleQuoted(const QString& text)
     return QLatin1Char('\'') + q + QLatin1Char('\'');
 }
 
+// A udev attribute value ("S:disk/by-uuid/1234-ABCD" gives "1234-ABCD").
+QString afterLast(const QString& line, QChar c)
+{
+    return line.mid(line.lastIndexOf(c) + 1);
+}
+
+// blkid's quoting of a tag value; control characters, which would break
+// the listing's lines, are left out.
+QString blkidValue(QString v)
+{
+    v.remove(QRegularExpression(QStringLiteral("[\\x00-\\x1f\\x7f]")));
+    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    v.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + v + QLatin1Char('"');
+}
+
+// One word, as a device node is named: the listing's lines stay lines.
+bool isDeviceNode(const QString& name)
+{
+    static const QRegularExpression node(QStringLiteral("^/dev/[A-Za-z0-9_.:+/-]+$"));
+    return node.match(name).hasMatch();
+}
+
+// The device a /dev/disk/by-uuid link of the simulated panel leads to, as
+// the panel names it ("/dev/sdb1"); empty when there is none.
+QString simDeviceOfUuid(const QString& root, const QString& uuid)
+{
+    if (uuid.isEmpty() || uuid.contains(QLatin1Char('/')) || uuid == QLatin1String("..") || uuid == QLatin1String("."))
+        return QString();
+    const QString link = root + QStringLiteral("/dev/disk/by-uuid/") + uuid;
+    QString target = QFileInfo(link).symLinkTarget(); // absolute, resolved against the link's folder
+    if (target.isEmpty())
+        return QString();
+    if (target.startsWith(root + QLatin1Char('/')))
+        target = target.mid(root.size());
+    return isDeviceNode(target) ? target : QString();
+}
+
+// What blkid prints on the simulated panel: one line for each partition
+// whose udev data ("b8:*" in /run/udev/data) names a file-system UUID that
+// /dev/disk/by-uuid leads to a device with (a stick plugged in as the
+// README shows), and the system disk: the device mounted at "/" in the
+// simulated mounts file, or else /dev/sda1, the panel's, listed ext4 without
+// a UUID since nothing describes it. Sorted by device, as blkid follows the
+// kernel's order of partitions. A drive's folder may hold <name>.fstype, as
+// for its mount; vfat otherwise.
+QByteArray simBlkid()
+{
+    const QString root = platform::simRoot();
+    QMap<QString, QString> lines; // device -> line
+    const QDir udev(root + QStringLiteral("/run/udev/data"));
+    // A folder filled from outside: read a bounded number of small files.
+    const QStringList files =
+        udev.entryList({QStringLiteral("b8:*")}, QDir::Files | QDir::System, QDir::Name).mid(0, 256);
+    for (const QString& file : files) {
+        QFile f(udev.filePath(file));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        QString uuid, label, type;
+        for (const QString& line : QString::fromUtf8(f.read(64 * 1024)).split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("S:disk/by-uuid/")))
+                uuid = afterLast(line, QLatin1Char('/'));
+            else if (line.startsWith(QLatin1String("S:disk/by-label/")))
+                label = afterLast(line, QLatin1Char('/'));
+            else if (line.startsWith(QLatin1String("E:ID_FS_TYPE=")))
+                type = afterLast(line, QLatin1Char('='));
+        }
+        const QString device = simDeviceOfUuid(root, uuid);
+        if (device.isEmpty())
+            continue;
+        if (type.isEmpty()) {
+            QFile ft(root + QStringLiteral("/drives/") + QFileInfo(device).fileName() + QStringLiteral(".fstype"));
+            type = ft.open(QIODevice::ReadOnly) ? QString::fromUtf8(ft.read(64)).trimmed() : QStringLiteral("vfat");
+        }
+        QString out = device + QLatin1Char(':');
+        if (!label.isEmpty())
+            out += QStringLiteral(" LABEL=") + blkidValue(label);
+        out += QStringLiteral(" UUID=") + blkidValue(uuid);
+        if (!type.isEmpty())
+            out += QStringLiteral(" TYPE=") + blkidValue(type);
+        lines.insert(device, out);
+    }
+    QString systemDevice = QStringLiteral("/dev/sda1"), systemType = QStringLiteral("ext4");
+    QFile mounts(root + QStringLiteral("/proc/mounts"));
+    if (mounts.open(QIODevice::ReadOnly)) {
+        for (const QString& line : QString::fromUtf8(mounts.read(1024 * 1024)).split(QLatin1Char('\n'))) {
+            const QStringList f = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (f.size() >= 3 && f[1] == QLatin1String("/") && isDeviceNode(f[0])) {
+                systemDevice = f[0];
+                systemType = f[2];
+            }
+        }
+    }
+    if (!lines.contains(systemDevice))
+        lines.insert(systemDevice, systemDevice + QStringLiteral(": TYPE=") + blkidValue(systemType));
+    QByteArray out;
+    for (const QString& l : lines)
+        out += l.toUtf8() + '\n';
+    return out;
+}
+
 } // namespace
 
 QString CommandRunner::logPath()
@@ -466,6 +568,13 @@ bool CommandRunner::simulate(const QString& commandLine, Result* result)
         return true;
     }
     const QStringList words = scan.commands.isEmpty() ? QStringList() : scan.commands.first();
+    // The panel's block devices are the simulated ones; this machine's own
+    // disks are none of the station's business.
+    if (base == "blkid" && words.size() == 1) {
+        result->output = simBlkid();
+        result->exitCode = 0;
+        return true;
+    }
     if (base == "mount") {
         result->exitCode = simMount(words.mid(words.indexOf(QRegularExpression("(.*/)?mount"))));
         return true;

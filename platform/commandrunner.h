@@ -10,7 +10,9 @@
 // update the simulated mounts file and link the simulated drive's folder so
 // the drive code runs for real. A program whose output the station reads can
 // be answered from the fixture <simroot>/cmd/<program>.out (exit code from
-// <program>.rc, default 0). File work (cp, mv, rm, tar, sync...) runs for real
+// <program>.rc, default 0). Without one, a plain "blkid" lists the simulated
+// panel's disks: the system disk and every drive laid out in its udev data,
+// never this machine's own. File work (cp, mv, rm, tar, sync...) runs for real
 // with platform paths (/mnt, /proc, /dev...) moved below the sim root, quoted.
 // A compound line (";", "&&", "|", "$(...)", "sh -c"...) that would run a
 // machine-changing program anywhere in it is refused as a whole (exit 126).

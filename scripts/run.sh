@@ -16,13 +16,14 @@ if [ ! -d run ]; then
   cp -a build/workdir run
 fi
 mkdir -p run/sim/dev run/sim/proc run/sim/mnt run/sim/sys/class/backlight/intel_backlight
+# This machine's network cards, as the network settings dialog lists them
+# (names and the files it reads, copied; the cards are not touched).
+bash scripts/simnetcards.sh run/sim
 # The LED device of the simulated panel: its requests are logged to run/sim/dev/led.log.
 touch run/sim/dev/led
 export STATION_SIMROOT="$top/run/sim"
 # The Modbus slave on an unprivileged port of the loopback address.
 export STATION_MODBUS_PORT="${STATION_MODBUS_PORT:-1502}"
-# The HTTP API, on the loopback address as well.
-echo "HTTP API: http://127.0.0.1:${STATION_HTTP_PORT:-10100}/v18/http/"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
@@ -46,9 +47,11 @@ trap cleanup EXIT
 first_use() {
   cat <<HINT
 The screen is in Simplified Chinese; README.md ("Language", "First use") gives every caption in English too.
-First use: touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics), set
-  不良记录 (NG-Rec) above 0 to keep NG images, 确定 (Confirm), 是 (YES); then 重新采样 (Resample), 是 (YES);
-  then 区域设置 (Area Settings) to draw the regions. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
+First use (README.md "First use"): start with parts in the mould (STATION_SIMCAMERA_CONFIG, a file holding
+  { "parts": true }); touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics),
+  set 不良记录 (NG-Rec) above 0, 确定 (Confirm), 是 (YES); 重新采样 (Resample), 是 (YES); 区域设置 (Area Settings):
+  a quadrilateral over the parts. After a resample nothing is counted until the next start: for NGs, Ctrl-C and
+  start again with { "parts": true, "defectEvery": 5 }. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
   切换语言后重启 (Switch language then restart); here the reboot is only logged: Ctrl-C and run this again.
 HINT
 }

@@ -302,17 +302,33 @@ void NetworkSettingDialog::acceptSettings()
     acceptDialog();
 }
 
+namespace {
+// Why a ping that reached nothing failed, from what it printed: something
+// a person at the panel can act on, or ping's own last word.
+QString pingFailure(const QString& output)
+{
+    if (output.contains(QLatin1String("command not found")) || output.contains(QLatin1String("ping: not found")))
+        return messageText(883);
+    if (output.contains(QLatin1String("100% packet loss")) || output.contains(QLatin1String(" 0 received"))
+        || output.trimmed().isEmpty())
+        return messageText(882);
+    return output.trimmed().split(QLatin1Char('\n')).last().trimmed();
+}
+} // namespace
+
 void NetworkSettingDialog::testConnection()
 {
     const QString address = server->getAddress();
     QString out;
     if (!usable(address)) {
-        out = messageText(419);
+        out = messageText(880);
     } else {
         CComp_DiaWait wait([&out, address] { out = NetCards::ping(address); });
         wait.exec();
         const bool reached = out.contains(QStringLiteral("ttl="), Qt::CaseInsensitive);
-        out = messageText(reached ? 420 : 421) + "\n\n" + out;
+        // A failure says what was pinged and why it failed before the output.
+        const QString why = reached ? QString() : messageText(881).arg(address, pingFailure(out)) + "\n";
+        out = messageText(reached ? 420 : 421) + "\n" + why + "\n" + out;
     }
     pingOutput->textView()->setPlainText(out);
     pingOutput->setGeometry(rect().adjusted(60, 80, -60, -60));

@@ -96,8 +96,13 @@ void printSummary()
                     qPrintable(cams->cameras[i].serial()));
     std::printf("  device identity: %s\n",
                 qPrintable(gDeviceID.isEmpty() ? QString("(none: no processor serial, no system disk found)") : gDeviceID));
+    // Said either way: a client pointed at the usual port while another
+    // program holds it would otherwise be answered by that program.
     if (g_httpApi && g_httpApi->isListening())
         std::printf("  HTTP API: http://%s:%u/v18/http/\n", qPrintable(g_httpApi->address()), g_httpApi->port());
+    else if (g_httpApi)
+        std::printf("  HTTP API: not listening (%s); the station runs without it\n",
+                    qPrintable(g_httpApi->whyNotListening()));
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);

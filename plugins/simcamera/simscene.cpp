@@ -462,12 +462,21 @@ bool SimScene::loadFolderFrame(quint64 n, bool color, cv::Mat& out) const
 
 std::vector<cv::Rect> SimScene::defectSpots(quint64 n) const
 {
+    // On the parts (on the cavity floors of an emptied mould), where the
+    // inspection regions are drawn, and from an eighth to a fifth of a
+    // part's side across: above the factory setting's alarm area from parts
+    // of about 100 pixels up, so a region over the part calls them.
     std::vector<cv::Rect> spots;
-    const int count = 1 + int(unitRandom(m_opt.seed, n, 11) * 3);
+    if (m_cavities.empty())
+        return spots;
+    const int count = unitRandom(m_opt.seed, n, 11) < 0.7 ? 1 : 2;
     for (int i = 0; i < count; ++i) {
-        const cv::Point c(int(m_w * (0.1 + 0.8 * unitRandom(m_opt.seed, n, 20 + i))),
-                          int(m_h * (0.1 + 0.8 * unitRandom(m_opt.seed, n, 40 + i))));
-        const int r = 3 + int(unitRandom(m_opt.seed, n, 60 + i) * 6);
+        const int cavity = int(unitRandom(m_opt.seed, n, 80 + i) * double(m_cavities.size()));
+        const cv::Rect b = partRect(std::min(cavity, int(m_cavities.size()) - 1));
+        const int side = std::min(b.width, b.height);
+        const int r = std::max(3, side / 16 + int(unitRandom(m_opt.seed, n, 60 + i) * (side / 10 - side / 16)));
+        const cv::Point c(b.x + int(b.width * (0.15 + 0.7 * unitRandom(m_opt.seed, n, 20 + i))),
+                          b.y + int(b.height * (0.15 + 0.7 * unitRandom(m_opt.seed, n, 40 + i))));
         spots.emplace_back(c.x - r, c.y - r, 2 * r + 1, 2 * r + 1);
     }
     return spots;

@@ -11,8 +11,8 @@
 // What a camera sees of an open mould from above: a machined plate with a
 // grid of cavities, guide pins in the corners and ejector pins in each cavity,
 // optionally with the moulded parts still in their cavities, a part left
-// behind, small dark defects and a shifted or rotated view; or the images of
-// a folder, played in name order.
+// behind, dark defects on the parts and a shifted or rotated view; or the
+// images of a folder, played in name order.
 //
 // One scene for the simulated camera plug-in, the tests and the benchmarks.
 // Frames are a pure function of the options, the size, the frame number and
@@ -42,7 +42,7 @@ public:
         int cavitiesY = 2;
         bool parts = false;      // every cavity holds its part (mould not yet ejected)
         int leftBehindEvery = 0; // every n-th frame a part stays in an emptied mould
-        int defectEvery = 0;     // every n-th frame has dark spots on the plate
+        int defectEvery = 0;     // every n-th frame has dark spots on the parts
         double shift = 0;        // per-frame jitter: up to this many pixels in x and in y
         double angle = 0;        // and up to this many degrees about the centre
         // Inserts, pins, ribs and lettering all over the plate and a cavity
@@ -125,7 +125,7 @@ public:
     cv::Rect partRect(int cavity) const;           // the part's outline in that cavity
     // Bounding box of a flaw's pixels (empty for none).
     cv::Rect flawRect(const Flaw& flaw) const;
-    std::vector<cv::Rect> defectSpots(quint64 n) const; // boxes of frame n's spots
+    std::vector<cv::Rect> defectSpots(quint64 n) const; // boxes of frame n's spots, each on a part
     int leftBehindCavity(quint64 n, const Shot& shot) const;
     // Frame n's move when the shot sets none.
     Pose jitter(quint64 n) const;

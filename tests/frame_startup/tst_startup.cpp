@@ -38,6 +38,7 @@
 #include <QSqlRecord>
 #include <QtTest>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <memory>
 
@@ -85,6 +86,7 @@ private slots:
     void panelWaitsShowEveryStep();
     void versionJson();
     void stationStartsInFactoryWorkDir();
+    void apiPortTakenIsSaidOnTheConsole();
     void badDatabaseFileAtStart_data();
     void badDatabaseFileAtStart();
     void inputChangeReachesTheWindowsRun();
@@ -224,6 +226,17 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY2(out.contains("parameter group: default"), qPrintable(out));
     // The simulated camera plug-in beside the program offers its two cameras.
     QVERIFY2(out.contains("cameras in use: 2"), qPrintable(out));
+    // Its API, on the port it says (any free one here), answers as the API.
+    const QRegularExpressionMatch api = QRegularExpression("\n  HTTP API: http://127\\.0\\.0\\.1:(\\d+)/v18/http/\n").match(out);
+    QVERIFY2(api.hasMatch(), qPrintable(out));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, quint16(api.captured(1).toUInt()));
+    QVERIFY(client.waitForConnected(5000));
+    client.write("GET /v18/http/none HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (client.waitForReadyRead(5000))
+        answer += client.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 404") && answer.contains("{\"error\""), answer.constData());
     QString cycles;
     const QRegularExpression talked("done.*frames [1-9]");
     while (cycles.count(talked) < 2 && t.elapsed() < 60000 && board.waitForReadyRead(2000))
@@ -473,7 +486,7 @@ namespace {
 // Runs the station in dir until its output holds `said` (a minute at most),
 // waits settleMs and sends SIGTERM. Empty when the station then ended in
 // order (status 0, no crash report) within 30 s; otherwise what went wrong.
-QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs)
+QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs, QString* output = nullptr)
 {
     QProcess p;
     p.setWorkingDirectory(dir);
@@ -496,6 +509,8 @@ QString signalStationOnceItSays(const QString& dir, const QString& said, int set
         p.waitForFinished(5000);
     }
     out += QString::fromUtf8(p.readAll());
+    if (output)
+        *output = out;
     if (!out.contains(said))
         return QString("never said \"%1\" in a minute%2: %3")
             .arg(said, ended ? "" : ", and still running 30 s after SIGTERM", out.right(1500));
@@ -535,6 +550,22 @@ void TstStartup::fifoNetworkSettingsDoNotHoldTheStart()
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     struct stat st {};
     QVERIFY(::lstat("ruv_net/config.json", &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+// Another program on the API's port: the station says on its console that
+// its API does not listen there, and why, and runs all the same.
+void TstStartup::apiPortTakenIsSaidOnTheConsole()
+{
+    TestEnv env;
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    qputenv("STATION_HTTP_PORT", QByteArray::number(other.serverPort()));
+    QString out;
+    const QString bad = signalStationOnceItSays(env.workDir(), "station running", 0, &out);
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    const QString said = QString("\n  HTTP API: not listening (127.0.0.1:%1: Address already in use); the station runs "
+                                 "without it\n").arg(other.serverPort());
+    QVERIFY2(out.contains(said) && !out.contains("http://"), qPrintable(out));
 }
 
 namespace {

@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QtTest>
@@ -174,7 +175,7 @@ private slots:
         QVERIFY(!dlg->pingOutput->isVisible());
         QTest::mouseClick(dlg->testButton, Qt::LeftButton);
         QVERIFY(dlg->pingOutput->isVisible());
-        QCOMPARE(dlg->pingOutput->textView()->toPlainText(), messageText(419)); // no address yet
+        QCOMPARE(dlg->pingOutput->textView()->toPlainText(), messageText(880)); // no address yet
         typeAddress(dlg->server, {"10", "255", "2", "3"}); // 255 is an octet like any other
         QTest::mouseClick(dlg->testButton, Qt::LeftButton);
         const QString shown = dlg->pingOutput->textView()->toPlainText();
@@ -193,6 +194,46 @@ private slots:
         QCOMPARE(cfg["serverport"].toInt(), 8080);
         QCOMPARE(cfg["devicename"].toString(), QString("Press7"));
         QCOMPARE(prompt.numbers(), QList<int>{418});
+    }
+
+    // A ping that reaches nothing says what it pinged and why it failed.
+    void connectionTestFailureSaysWhy()
+    {
+        NetworkSettingDialog* dlg = gpNetDialog;
+        dlg->show();
+        typeAddress(dlg->server, {"10", "1", "2", "3"});
+        const struct { QByteArray out; int rc; QString why; } cases[] = {
+            {"PING 10.1.2.3 (10.1.2.3) 56(84) bytes of data.\n\n--- 10.1.2.3 ping statistics ---\n"
+             "3 packets transmitted, 0 received, 100% packet loss, time 2030ms\n", 1, messageText(882)},
+            {"bash: line 1: ping: command not found\n", 127, messageText(883)},
+            {"ping: connect: Network is unreachable\n", 2, "ping: connect: Network is unreachable"}};
+        for (const auto& c : cases) {
+            QVERIFY(m_env->writeSimFile("/cmd/ping.out", c.out) && m_env->writeSimFile("/cmd/ping.rc", QByteArray::number(c.rc)));
+            QTest::mouseClick(dlg->testButton, Qt::LeftButton);
+            const QString shown = dlg->pingOutput->textView()->toPlainText();
+            QVERIFY2(shown.startsWith(messageText(421) + "\n" + messageText(881).arg("10.1.2.3", c.why) + "\n"),
+                     qPrintable(shown));
+        }
+    }
+
+    // scripts/run.sh lays this machine's cards out below the sim root: the
+    // dialog lists each of them but the loopback, with its hardware address.
+    void machineCardsLaidOutAsRunShDoes()
+    {
+        QProcess lay;
+        lay.start("bash", {TestEnv::sourceDir() + "/scripts/simnetcards.sh", m_env->simRoot()});
+        QVERIFY(lay.waitForFinished(10000));
+        QCOMPARE(lay.exitCode(), 0);
+        delete gpNetDialog;
+        gpNetDialog = new NetworkSettingDialog;
+        QStringList want, got;
+        const QDir sys("/sys/class/net");
+        for (const QString& n : sys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
+            if (n != "lo")
+                want << n + " " + QString::fromLatin1(bytesOf(sys.filePath(n) + "/address")).trimmed();
+        for (Network_CardItem* item : gpNetDialog->cardItems())
+            got << item->card().name + " " + item->card().mac;
+        QCOMPARE(got, want);
     }
 
     // A card's name is whatever the system calls it: applied through its

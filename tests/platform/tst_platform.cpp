@@ -1,3 +1,4 @@
+#include "frame/findau.h"
 #include "platform/commandrunner.h"
 #include "platform/platformpath.h"
 #include "testsupport/testenv.h"
@@ -47,6 +48,32 @@ private slots:
         t.start();
         QCOMPARE(CommandRunner::bash("sleep 20", 300).exitCode, -1);
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // blkid lists the simulated panel's disks, never this machine's: the
+    // system disk and a stick plugged in as the README shows, which the
+    // one-off drive finder then takes.
+    void blkidListsTheSimulatedDisks()
+    {
+        TestEnv env;
+        const auto blkid = [] { return QString::fromUtf8(CommandRunner::bash("blkid").output); };
+        QCOMPARE(blkid(), QString("/dev/sda1: TYPE=\"ext4\"\n"));
+        QVERIFY(env.writeSimFile("/run/udev/data/b8:17",
+                                 "S:disk/by-uuid/1234-ABCD\nS:disk/by-label/MY\"KEY\nE:ID_BUS=usb\nE:ID_FS_TYPE=vfat\n"));
+        QVERIFY(QDir().mkpath(env.simRoot() + "/dev/disk/by-uuid"));
+        QVERIFY(QFile::link("../../sdb1", env.simRoot() + "/dev/disk/by-uuid/1234-ABCD"));
+        // The whole disk of a partitioned stick has no UUID; a link that names
+        // no device node adds no line of its own.
+        QVERIFY(env.writeSimFile("/run/udev/data/b8:16", "E:ID_BUS=usb\n"));
+        QVERIFY(env.writeSimFile("/run/udev/data/b8:33", "S:disk/by-uuid/9-9\nE:ID_FS_TYPE=ntfs\n"));
+        QVERIFY(QFile::link("../../sdc1\n/dev/sdd1: TYPE=\"vfat\"", env.simRoot() + "/dev/disk/by-uuid/9-9"));
+        QVERIFY(env.writeSimFile("/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"));
+        const QString listed = blkid();
+        QCOMPARE(listed, QString("/dev/sda2: TYPE=\"ext4\"\n"
+                                 "/dev/sdb1: LABEL=\"MY\\\"KEY\" UUID=\"1234-ABCD\" TYPE=\"vfat\"\n"));
+        QCOMPARE(findAUPickDevice(listed), QString("/dev/sdb1"));
+        QVERIFY(QFile::remove(env.simRoot() + "/run/udev/data/b8:17"));
+        QCOMPARE(blkid(), QString("/dev/sda2: TYPE=\"ext4\"\n"));
     }
 
     void machineCommandsNeverRunInsideOtherLines()

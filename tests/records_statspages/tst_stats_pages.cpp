@@ -3,6 +3,7 @@
 #include "records/ui/camereatabwidget.h"
 #include "records/ui/camerastatisticswidget.h"
 #include "records/ui/dateseletdialog.h"
+#include "records/diskmanager.h"
 #include "records/exportresultworker.h"
 #include "records/ui/histogram.h"
 #include "records/ui/statisticswidget.h"
@@ -356,6 +357,37 @@ private slots:
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 20000);
         QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(780).arg("2024-05-01"));
+    }
+
+    // A stick plugged in by hand as the README shows (udev data, the link
+    // of its UUID, its medium) while the station runs, mounted by the drive
+    // manager: the export finds it and writes to it, with no question about
+    // a missing drive.
+    void exportToAStickPluggedByHand()
+    {
+        DiskManager manager;
+        QVERIFY(env->writeSimFile("/run/udev/data/b8:17", "S:disk/by-uuid/1234-ABCD\nE:ID_BUS=usb\nE:ID_FS_TYPE=vfat\n"));
+        QVERIFY(QDir().mkpath(env->simRoot() + "/dev/disk/by-uuid") && QDir().mkpath(env->simRoot() + "/drives/sdb1"));
+        QVERIFY(QFile::link("../../sdb1", env->simRoot() + "/dev/disk/by-uuid/1234-ABCD"));
+        QVERIFY(manager.pollOnce());
+        QCOMPARE(manager.getMountPath(), QStringList{"/mnt"});
+        showPage();
+        QStringList seen;
+        QSignalSpy finished(page, &StatisticsWidget::sigExportDataFinish);
+        finger::answerBox([&seen](QWidget* w) -> QAbstractButton* {
+            if (auto* c = dynamic_cast<ChooseBox*>(w)) {
+                seen << c->text();
+                return c->noButton();
+            }
+            return lastWeekThenOk(w);
+        });
+        finger::tap(page->exportButton());
+        QCOMPARE(seen, QStringList());
+        answerBox(true, &seen);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QTRY_COMPARE(seen, QStringList{messageText(147)});
+        QCOMPARE(QDir(env->simRoot() + "/drives/sdb1").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                 QStringList{"2024-05-03_10.20.00"});
     }
 
     void renders()

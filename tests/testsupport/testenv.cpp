@@ -15,6 +15,9 @@
 #include <QMutexLocker>
 #include <algorithm>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
@@ -66,6 +69,23 @@ QString hostileTemplate(const char* what)
 
 namespace {
 int gDepth = 0;
+
+// A port of the loopback address that nothing holds now.
+int freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
+        && ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0)
+        ::close(fd);
+    return port;
+}
 } // namespace
 
 void TestEnv::resetProcessState(MainState* state)
@@ -135,6 +155,15 @@ TestEnv::TestEnv(bool copyFactoryTemplate)
         copyTree(buildDir() + "/workdir", m_work.path());
     qputenv("STATION_SIMROOT", m_sim.path().toLocal8Bit());
     QDir::setCurrent(m_work.path());
+    if (m_outer) {
+        const QByteArray ports[][2] = {{"STATION_HTTP_PORT", "0"},
+                                       {"STATION_MODBUS_PORT", QByteArray::number(freeLoopbackPort())}};
+        for (const auto& p : ports)
+            if (!qEnvironmentVariableIsSet(p[0].constData())) {
+                qputenv(p[0].constData(), p[1]);
+                m_portsSet << QString::fromLatin1(p[0]);
+            }
+    }
 }
 
 TestEnv::~TestEnv()
@@ -152,6 +181,8 @@ TestEnv::~TestEnv()
         qputenv("STATION_SIMROOT", m_oldSim);
     else
         qunsetenv("STATION_SIMROOT");
+    for (const QString& var : m_portsSet)
+        qunsetenv(var.toLatin1().constData());
 }
 
 static bool writeFile(const QString& path, const QByteArray& content)

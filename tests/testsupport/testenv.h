@@ -1,6 +1,7 @@
 #pragma once
 #include <QDir>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class MainState;
@@ -11,8 +12,12 @@ class MainState;
 // changes into it, and STATION_SIMROOT points at an empty sim root. The
 // process-wide state is freed and made again in the order a start-up makes
 // it (see resetProcessState): the test starts like a fresh station, without
-// a window but with a plain MainState in gpWin. Everything is undone when the
-// object goes away. A TestEnv made while another lives only changes folders.
+// a window but with a plain MainState in gpWin. Unless the test chose them,
+// the station's servers get ports of their own (STATION_HTTP_PORT 0, any free
+// one; STATION_MODBUS_PORT a free one), also in the stations it starts, so a
+// station running beside the tests or another test never holds them.
+// Everything is undone when the object goes away. A TestEnv made while
+// another lives only changes folders.
 class TestEnv
 {
 public:
@@ -45,6 +50,7 @@ private:
     bool m_outer = false;
     QByteArray m_oldSim;
     bool m_hadSim = false;
+    QStringList m_portsSet; // the port variables this object set
 };
 
 // Copies a folder tree (used for the factory template).
