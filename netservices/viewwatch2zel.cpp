@@ -134,7 +134,9 @@ private:
     void newParser()
     {
         m_parser.emplace();
-        m_parser->eager(true);
+        // Not eager: this parser version goes on into the body after a head
+        // whose declared length it has just refused, and would make room for
+        // all of it. Head and body are taken in separate calls instead.
         m_parser->header_limit(ViewWatch2ZEL::kMaxHeadBytes);
         m_parser->body_limit(std::uint64_t(ViewWatch2ZEL::kMaxAnswerBytes));
     }
