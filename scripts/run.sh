@@ -51,8 +51,8 @@ First use (README.md "First use"): start with parts in the mould (STATION_SIMCAM
   { "parts": true }); touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics),
   set 不良记录 (NG-Rec) above 0, 确定 (Confirm), 是 (YES); 重新采样 (Resample), 是 (YES); 区域设置 (Area Settings):
   a quadrilateral over the parts. After a resample nothing is counted until the next start: for NGs, Ctrl-C and
-  start again with { "parts": true, "defectEvery": 5 }. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
-  切换语言后重启 (Switch language then restart); here the reboot is only logged: Ctrl-C and run this again.
+  start again with { "parts": true, "defectEvery": 4 }. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
+  切换语言后重启 (Switch language then restart); here the reboot is only logged and the station ends by itself: run this again, the same way.
 HINT
 }
 
