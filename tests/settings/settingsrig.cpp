@@ -51,7 +51,16 @@ void OperatorHand::answer()
         seen << QStringLiteral("login");
         const QString a = next();
         if (a.startsWith(QLatin1String("login:"))) {
+            // A person touches the field once the box is up: on an X server
+            // under load the box's window may not be active yet, and a field
+            // in an inactive window takes no focus and opens no pad.
+            const bool active = QTest::qWaitForWindowActive(gpPasswordBox, 2000);
             finger::tap(gpPasswordBox->field());
+            const bool pad = QTest::qWaitFor([] { return gpNumPad && gpNumPad->isVisible(); }, 2000);
+            // Typed either way: a box or a pad that never came fails the
+            // typing, which says so.
+            Q_UNUSED(active)
+            Q_UNUSED(pad)
             finger::typeDigits(a.mid(6));
             finger::tap(gpNumPad->okKey());
         }
