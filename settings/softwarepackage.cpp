@@ -1,6 +1,7 @@
 #include "settings/softwarepackage.h"
 
 #include "frame/globals.h"
+#include "frame/safefile.h"
 #include "platform/platformpath.h"
 
 #include <QCryptographicHash>
@@ -56,20 +57,6 @@ bool driveDevice(dev_t* dev)
     *dev = st.st_dev;
     return true;
 }
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    const int fd;
-};
 
 // Size and SHA-256 of what a file holds now.
 bool digest(const QString& path, qint64* size, QByteArray* sha)
@@ -132,13 +119,13 @@ SoftwarePackage::Outcome SoftwarePackage::install(const QString& archive)
         return fail(Outcome::NotAFileOfTheDrive, QStringLiteral("not a regular file (mode %1)").arg(st.st_mode, 0, 8));
     // O_NONBLOCK: a FIFO put there since opens at once instead of holding the
     // wait box, and with it the whole panel, until something writes to it.
-    const Descriptor in(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (in.fd < 0) {
+    const atdir::Fd in(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!in.ok()) {
         const bool link = errno == ELOOP;
         return fail(link ? Outcome::NotAFileOfTheDrive : Outcome::Failed,
                     QStringLiteral("cannot read it: ") + systemError());
     }
-    if (::fstat(in.fd, &st) != 0)
+    if (::fstat(in.get(), &st) != 0)
         return fail(Outcome::Failed, QStringLiteral("cannot read it: ") + systemError());
     if (!S_ISREG(st.st_mode))
         return fail(Outcome::NotAFileOfTheDrive, QStringLiteral("not a regular file (mode %1)").arg(st.st_mode, 0, 8));
@@ -177,7 +164,7 @@ SoftwarePackage::Outcome SoftwarePackage::install(const QString& archive)
     for (;;) {
         // One byte past the size asked for shows a file that grows on the
         // drive without reading what it grows by.
-        const ssize_t n = ::read(in.fd, buf.data(), size_t(std::min<qint64>(buf.size(), size - copied + 1)));
+        const ssize_t n = ::read(in.get(), buf.data(), size_t(std::min<qint64>(buf.size(), size - copied + 1)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
