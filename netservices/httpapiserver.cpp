@@ -202,6 +202,13 @@ int openInside(int dirFd, const std::string& name, bool directory)
     return ::openat(dirFd, name.c_str(), flags);
 }
 
+QString headTooLarge()
+{
+    return QStringLiteral("the request head is larger than %1 bytes or %2 lines")
+        .arg(HttpApiServer::kMaxHeadBytes)
+        .arg(HttpApiServer::kMaxHeadLines);
+}
+
 QString endingText()
 {
     return QStringLiteral("the station is ending; nothing was changed");
@@ -391,9 +398,7 @@ private:
     void refuse(beast::error_code ec)
     {
         if (ec == http::error::header_limit) {
-            early(431, QStringLiteral("the request head is larger than %1 bytes or %2 lines")
-                           .arg(HttpApiServer::kMaxHeadBytes)
-                           .arg(HttpApiServer::kMaxHeadLines));
+            early(431, headTooLarge());
         } else if (ec == http::error::body_limit) {
             early(413, QStringLiteral("the body is larger than %1 bytes").arg(HttpApiServer::kMaxBody));
         } else if (m_timedOut) {
@@ -417,18 +422,21 @@ private:
         const auto& head = m_parser->get();
         const auto lines = std::distance(head.begin(), head.end());
         if (lines > HttpApiServer::kMaxHeadLines) {
-            early(431, QStringLiteral("the request head is larger than %1 bytes or %2 lines")
-                           .arg(HttpApiServer::kMaxHeadBytes)
-                           .arg(HttpApiServer::kMaxHeadLines));
+            early(431, headTooLarge());
             return false;
         }
         if (StationExit::ending()) {
             early(503, endingText());
             return false;
         }
-        const std::string path = decodedPath(head.target());
+        // What the head names is kept for the request once its body is in.
+        m_request = HttpApiRequest();
+        m_request.method = std::string(head.method_string());
+        m_request.path = decodedPath(head.target());
+        const std::string& path = m_request.path;
         const char* allow = nullptr;
-        const int route = findRoute(path, std::string(head.method_string()), nullptr, &allow);
+        m_route = findRoute(path, m_request.method, &m_request.matches, &allow);
+        const int route = m_route;
         if (route == -404) {
             early(404, QStringLiteral("no route %1").arg(QString::fromStdString(path).left(200)));
             return false;
@@ -476,19 +484,10 @@ private:
             send(failure(503, endingText()), false, false);
             return;
         }
-        HttpApiRequest req;
-        req.method = std::string(msg.method_string());
-        req.path = decodedPath(msg.target());
+        HttpApiRequest req = std::move(m_request);
         req.body = std::move(msg.body());
-        const char* allow = nullptr;
-        const int route = findRoute(req.path, req.method, &req.matches, &allow);
+        const int route = m_route;
         m_parser.reset();
-        if (route < 0) {
-            // The head was checked; only a race with a changed table lands here.
-            send(failure(404, QStringLiteral("no route %1").arg(QString::fromStdString(req.path).left(200))), false,
-                 false);
-            return;
-        }
         HttpApiServer* owner = &m_impl.owner;
         asio::io_context* ioc = &m_impl.ioc;
         auto job = [self = shared_from_this(), owner, ioc, req = std::move(req), route, keepAlive]() mutable {
@@ -609,6 +608,8 @@ private:
     asio::steady_timer m_deadline;
     bool m_timedOut = false;
     std::optional<http::request_parser<http::string_body>> m_parser;
+    HttpApiRequest m_request; // the one being read: method, path, the route's groups
+    int m_route = -1;
     std::list<std::weak_ptr<HttpSession>>::iterator m_self;
     State m_state = Reading;
     SteadyClock::time_point m_since = SteadyClock::now();
