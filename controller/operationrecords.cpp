@@ -184,6 +184,12 @@ bool OperationRecords::ensureOpen()
 
 bool OperationRecords::readRows(const QString& path, QVector<Row>* rows)
 {
+    qint64 after = 0;
+    return readRowsAfter(path, &after, -1, rows);
+}
+
+bool OperationRecords::readRowsAfter(const QString& path, qint64* after, int limit, QVector<Row>* rows)
+{
     rows->clear();
     if (!QFile::exists(path))
         return true;
@@ -196,15 +202,21 @@ bool OperationRecords::readRows(const QString& path, QVector<Row>* rows)
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
         if (db.open()) {
             QSqlQuery q(db);
+            q.setForwardOnly(true);
             // SELECT *: a file from before the kind column has none.
-            ok = q.exec(QStringLiteral("SELECT * FROM RECORD ORDER BY rowid"));
+            ok = q.prepare(QStringLiteral("SELECT rowid, * FROM RECORD WHERE rowid > ? ORDER BY rowid LIMIT ?"));
+            q.addBindValue(*after);
+            q.addBindValue(limit);
+            ok = ok && q.exec();
             if (ok) {
                 const QSqlRecord cols = q.record();
                 const int time = cols.indexOf("recordtime"), level = cols.indexOf("recordpassword"),
                           text = cols.indexOf("remarks"), type = cols.indexOf("recordtype");
                 auto col = [&q](int i) { return i < 0 ? QString() : q.value(i).toString(); };
-                while (q.next())
+                while (q.next()) {
                     rows->append(Row{col(time), col(level), col(text), col(type)});
+                    *after = q.value(0).toLongLong();
+                }
             } else {
                 LOG(WARNING) << "journal: " << path.toStdString() << ": " << q.lastError().text().toStdString();
             }

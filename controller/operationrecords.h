@@ -40,6 +40,10 @@ public:
     // thread may ask. False when the file exists but cannot be read; a
     // missing file has no entries.
     static bool readRows(const QString& path, QVector<Row>* rows);
+    // At most `limit` of them (all for -1), those stored after the entry
+    // numbered *after (0: from the first); *after becomes the number of the
+    // last one read. For a reader that takes a long day in pieces.
+    static bool readRowsAfter(const QString& path, qint64* after, int limit, QVector<Row>* rows);
 
     // Appends one entry. True when the row is stored (or, from another
     // thread, handed over to be stored); an entry that cannot be stored, or

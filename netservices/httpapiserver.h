@@ -15,19 +15,28 @@ struct HttpApiRequest
     std::string method;
     std::string path; // %-decoded, without the query
     std::string body;
-    std::vector<std::string> matches; // the route pattern's groups; [0] is the whole path
+    std::vector<std::string> matches; // the route's parts; [0] is the whole path
+    std::string peer;                 // the client's address
 };
 
-// What a route answers: a body in memory, or an open regular file sent from
-// the disk as it is read (the server closes it).
+// What a route answers: a body in memory, an open regular file sent from the
+// disk as it is read (the server closes it), or a body made in pieces.
 struct HttpApiAnswer
 {
+    enum class Piece { More, Last, Failed };
+
     int status = 200;
     std::string type;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
     int file = -1;
     quint64 fileSize = 0;
+    // A body too large to hold whole: each call, on one of the server's
+    // threads, appends about `room` bytes of it to *out. Called again only
+    // once the piece before is sent, so an answer holds one piece at a time.
+    // Failed ends the connection without the end of the body, so the client
+    // can tell it is cut.
+    std::function<Piece(std::string* out, size_t room)> stream;
 };
 
 // The station's HTTP API: JSON requests under "/v18/http/".
@@ -35,12 +44,15 @@ struct HttpApiAnswer
 // Every connection is read by one I/O thread that holds no more of it than
 // the bounds below allow, so a peer that trickles, floods or never ends its
 // request costs a connection slot and a few KiB, never a thread, the
-// station's files or its memory. A request read whole goes to the server's
-// own bounded pool of threads. The GUI thread never waits for a request;
-// what belongs to it (the production counters, the journal) is handed to it
-// as a queued call that the handler waits for, and a handler gives up
-// (answering 503, having changed nothing) when the GUI thread does not take
-// the call in time, the server is stopping or the station is ending.
+// station's files or its memory. What one peer address may hold (connection
+// slots, places in the pool, answer bytes in memory) is a share, so no one
+// peer takes what the others need (netservices/httpsession.* and
+// netservices/httpshares.*). A request read whole goes to the server's own
+// pool of threads. The GUI thread never waits for a request; what belongs to
+// it (the production counters, the journal) is handed to it as a queued call
+// that the handler waits for, and a handler gives up (answering 503, having
+// changed nothing) when the GUI thread does not take the call in time, the
+// server is stopping or the station is ending.
 //
 // Port 10100; STATION_HTTP_PORT moves it (0 takes any free port). Under
 // STATION_SIMROOT the server listens on the loopback address only.
@@ -55,30 +67,61 @@ public:
     HttpApiServer& operator=(const HttpApiServer&) = delete;
 
     static constexpr quint16 kPort = 10100;
+
+    // --- what a request may be ---
     // A request line and header lines larger than this, or more lines than
-    // kMaxHeadLines, are refused with 431 before anything more is read.
+    // kMaxHeadLines (a chunked body's trailer lines counted with them), are
+    // refused with 431 before anything more is read.
     static constexpr int kMaxHeadBytes = 8192;
     static constexpr int kMaxHeadLines = 100;
     // A body larger than this is refused with 413: a declared one before it
     // is read, a chunked one as soon as it passes the limit.
     static constexpr size_t kMaxBody = 64 * 1024;
+
+    // --- time ---
     // A request must arrive whole this long after its first byte (408).
     static constexpr int kRequestDeadlineMs = 2000;
     // A connection that sends nothing this long (a new one, or a kept-alive
     // one after its answer) is closed.
     static constexpr int kIdleMs = 1000;
-    // An answer must be taken within this long, plus kWriteMsPerMiB for
-    // every MiB of it.
-    static constexpr int kWriteTimeoutMs = 2000;
-    static constexpr int kWriteMsPerMiB = 1000;
-    // Connections held at once. Past it, the one that has waited longest for
-    // its request is closed to make room, or the new one at once when every
-    // connection is being answered.
+    // An answer is judged by its progress: while it is being sent, every
+    // window of this long must see this much of it taken, or the connection
+    // is closed and the rest dropped. A slow reader that keeps moving gets
+    // all of a large image; one that stalls is dropped.
+    static constexpr int kProgressWindowMs = 2000;
+    static constexpr int kMinProgressBytes = 32 * 1024;
+    // What the kernel may hold unsent for one connection (it doubles this
+    // for its own bookkeeping).
+    static constexpr int kSendBufferBytes = 256 * 1024;
+
+    // --- shares ---
+    // Connections held at once, and from one peer address. Past either, one
+    // connection of the peer holding the most (the newcomer's own when it is
+    // at its share) is closed to make room.
     static constexpr int kMaxConnections = 128;
-    // Requests handled at once, and read requests waiting for one of those
-    // threads; past that a request is answered 503.
+    static constexpr int kMaxPeerConnections = 32;
+    // Threads that answer requests, of which one peer may use at once.
     static constexpr int kThreads = 8;
+    static constexpr int kPeerThreads = 4;
+    // Requests read whole and waiting for a thread, in all and from one peer;
+    // past that a request is answered 503. When every place is taken, the
+    // peer waiting with the most gives up its newest for another's.
     static constexpr int kMaxWaiting = 32;
+    static constexpr int kPeerWaiting = 24;
+    // Answer bytes held in memory across every connection, and for one peer:
+    // requests wait for a thread while their peer, or everyone, holds this.
+    static constexpr size_t kAnswerMemoryBytes = 4u << 20;
+    static constexpr size_t kPeerAnswerMemoryBytes = 1u << 20;
+    // A streamed answer's piece.
+    static constexpr size_t kPieceBytes = 64 * 1024;
+    // The routes that change the station (clear, clock): one peer may ask
+    // kPeerWritesPerSecond with a burst of kPeerWriteBurst, all peers
+    // together kWritesPerSecond with a burst of kWriteBurst; past that 429.
+    static constexpr double kPeerWritesPerSecond = 1.0;
+    static constexpr int kPeerWriteBurst = 3;
+    static constexpr double kWritesPerSecond = 4.0;
+    static constexpr int kWriteBurst = 8;
+
     // How long a handler waits for the GUI thread to take its call.
     static constexpr int kGuiWaitMs = 10000;
     // The clock can be set within these years (what the panel's clock holds).
@@ -106,7 +149,13 @@ public:
     void httpapi__get_result_image(const HttpApiRequest& req, HttpApiAnswer& res);
     void httpapi__get_operation_record(const HttpApiRequest& req, HttpApiAnswer& res);
 
-    struct Impl;
+    // Which route a %-decoded path names: its index (*parts gets the path
+    // and its variable parts), -404 for no route, -405 for a route asked
+    // with another method (*allow names the one it takes).
+    static int findRoute(const std::string& path, const std::string& method, std::vector<std::string>* parts,
+                         const char** allow);
+
+    class Connections;
 
 private:
     friend class HttpSession;
@@ -116,8 +165,11 @@ private:
     bool runOnGui(const std::function<void()>& job);
     // Routes a whole request to its handler.
     void handle(const HttpApiRequest& req, int route, HttpApiAnswer& res);
+    // Whether a request that changes the station is within the pace; false
+    // with 429 answered.
+    bool paced(const HttpApiRequest& req, HttpApiAnswer& res);
 
-    std::unique_ptr<Impl> m_impl;
+    std::unique_ptr<Connections> m_net;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_listening{false};
     quint16 m_port = kPort;

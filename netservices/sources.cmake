@@ -3,6 +3,10 @@
 list(APPEND STATION_CORE_SOURCES
   netservices/httpapiserver.cpp
   netservices/httpapiserver.h
+  netservices/httpsession.cpp
+  netservices/httpsession.h
+  netservices/httpshares.cpp
+  netservices/httpshares.h
   netservices/modbusserver.cpp
   netservices/modbusserver.h
   netservices/netcards.cpp

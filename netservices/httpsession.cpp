@@ -1,0 +1,930 @@
+#include "netservices/httpsession.h"
+
+#include "controller/stationexit.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/file_posix.hpp>
+
+#include <glog/logging.h>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = boost::beast::http;
+using tcp = boost::asio::ip::tcp;
+
+namespace {
+
+QString headTooLarge()
+{
+    return QStringLiteral("the request head is larger than %1 bytes or %2 lines")
+        .arg(HttpApiServer::kMaxHeadBytes)
+        .arg(HttpApiServer::kMaxHeadLines);
+}
+
+// The comma-separated tokens of every line of one header, lower case.
+std::vector<std::string> tokens(const http::request_header<>& head, http::field name)
+{
+    std::vector<std::string> out;
+    const auto lines = head.equal_range(name);
+    for (auto it = lines.first; it != lines.second; ++it) {
+        const std::string value(it->value());
+        size_t from = 0;
+        while (from <= value.size()) {
+            size_t to = value.find(',', from);
+            if (to == std::string::npos)
+                to = value.size();
+            std::string t = value.substr(from, to - from);
+            const size_t a = t.find_first_not_of(" \t");
+            const size_t b = t.find_last_not_of(" \t");
+            t = a == std::string::npos ? std::string() : t.substr(a, b - a + 1);
+            std::transform(t.begin(), t.end(), t.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+            if (!t.empty())
+                out.push_back(t);
+            from = to + 1;
+        }
+    }
+    return out;
+}
+
+// Whether the connection stays open after the answer: "close" on any
+// Connection line ends it; HTTP/1.0 keeps it only when asked to.
+bool keepsAlive(const http::request_header<>& head)
+{
+    const auto t = tokens(head, http::field::connection);
+    if (std::find(t.begin(), t.end(), "close") != t.end())
+        return false;
+    return head.version() >= 11 || std::find(t.begin(), t.end(), "keep-alive") != t.end();
+}
+
+// A head line folded onto the next (a line that starts with a space or a
+// tab): read one way by us and another by a proxy in front, so refused.
+bool folded(const asio::const_buffer& head)
+{
+    const char* p = static_cast<const char*>(head.data());
+    for (size_t i = 1; i + 2 < head.size(); ++i)
+        if (p[i - 1] == '\n' && (p[i] == ' ' || p[i] == '\t'))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// --- the connections ------------------------------------------------------------
+
+HttpApiServer::Connections::Connections(HttpApiServer& o)
+    : owner(o)
+    , pool(PeerPool::Limits{kThreads, kPeerThreads, kMaxWaiting, kPeerWaiting, kAnswerMemoryBytes,
+                            kPeerAnswerMemoryBytes})
+    , writes(kPeerWritesPerSecond, kPeerWriteBurst, kWritesPerSecond, kWriteBurst)
+{
+}
+
+HttpApiServer::Connections::~Connections()
+{
+    stop();
+}
+
+bool HttpApiServer::Connections::listen(const std::string& host, quint16 port, std::string* why)
+{
+    beast::error_code ec;
+    const tcp::endpoint at(asio::ip::make_address(host, ec), port);
+    if (!ec)
+        m_acceptor.open(at.protocol(), ec);
+    // Reusing the address only lets a restart bind past old connections; the
+    // port is not shared, so a second station cannot take half the requests.
+    if (!ec)
+        m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec)
+        m_acceptor.bind(at, ec);
+    if (!ec)
+        m_acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        *why = ec.message();
+        return false;
+    }
+    m_port = m_acceptor.local_endpoint().port();
+    return true;
+}
+
+void HttpApiServer::Connections::run()
+{
+    pool.start();
+    accept();
+    watchForEnd();
+    m_io = std::thread([this] { ioc.run(); });
+}
+
+void HttpApiServer::Connections::stop()
+{
+    if (!m_io.joinable())
+        return;
+    asio::post(ioc, [this] { shutDown(); });
+    // The requests taken run to their end, quickly: a handler waiting for the
+    // GUI thread gives up now that the server is stopping, and its 503 goes
+    // out.
+    pool.stop();
+    asio::post(ioc, [this] { closeAll(); });
+    // With the acceptor, the connections and the timers gone, the I/O thread
+    // runs out of work and returns.
+    m_io.join();
+}
+
+void HttpApiServer::Connections::accept()
+{
+    m_acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
+        if (shuttingDown || !m_acceptor.is_open())
+            return;
+        if (ec) {
+            // Out of descriptors or a connection lost in the handshake: try
+            // again shortly rather than spin on the error.
+            LOG_EVERY_N(WARNING, 100) << "HTTP API: accepting a connection failed: " << ec.message();
+            m_acceptRetry.expires_after(std::chrono::milliseconds(50));
+            m_acceptRetry.async_wait([this](beast::error_code e) {
+                if (!e && !shuttingDown && m_acceptor.is_open())
+                    accept();
+            });
+            return;
+        }
+        admit(std::move(socket));
+        accept();
+    });
+}
+
+void HttpApiServer::Connections::admit(tcp::socket socket)
+{
+    beast::error_code ec;
+    const tcp::endpoint from = socket.remote_endpoint(ec);
+    if (ec)
+        return; // gone already
+    const std::string peer = from.address().to_string();
+    int& mine = m_perPeer[peer];
+    if (int(m_sessions.size()) >= kMaxConnections || mine >= kMaxPeerConnections) {
+        // Room is made at the expense of the peer holding the most, or of
+        // the newcomer's own peer when that is at its share; never of a
+        // newcomer for being new.
+        std::string most = peer;
+        if (mine < kMaxPeerConnections)
+            for (const auto& p : m_perPeer)
+                if (p.second > m_perPeer[most])
+                    most = p.first;
+        std::shared_ptr<HttpSession> victim;
+        for (const auto& s : m_sessions) {
+            if (s->peer() != most)
+                continue;
+            if (!victim || s->rank() < victim->rank()
+                || (s->rank() == victim->rank() && s->opened() < victim->opened()))
+                victim = s;
+        }
+        if (victim) {
+            victim->close(true);
+            if (++m_evicted % 1000 == 1)
+                LOG(WARNING) << "HTTP API: connections full, " << m_evicted << " closed so far to make room (the "
+                             << "peer holding the most gives one up)";
+        }
+    }
+    socket.set_option(tcp::no_delay(true), ec);
+    socket.set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ec);
+    auto session = std::make_shared<HttpSession>(*this, std::move(socket), peer);
+    m_sessions.push_back(session);
+    ++m_perPeer[peer];
+    session->start(std::prev(m_sessions.end()));
+}
+
+void HttpApiServer::Connections::forget(HttpSession& s)
+{
+    const auto it = m_perPeer.find(s.peer());
+    if (it != m_perPeer.end() && --it->second <= 0)
+        m_perPeer.erase(it);
+    // The list holds the last owner on this thread: the session lives on in
+    // the handlers still bound to it and goes with the last of them.
+    asio::post(ioc, [keep = *s.self()] {});
+    m_sessions.erase(s.self());
+}
+
+void HttpApiServer::Connections::watchForEnd()
+{
+    m_endWatch.expires_after(std::chrono::milliseconds(100));
+    m_endWatch.async_wait([this](beast::error_code ec) {
+        if (ec || shuttingDown)
+            return;
+        if (!StationExit::ending()) {
+            watchForEnd();
+            return;
+        }
+        // The station is ending: no new connection; those open are answered
+        // 503 from now on.
+        beast::error_code e;
+        m_acceptor.close(e);
+        m_acceptRetry.cancel();
+        LOG(INFO) << "HTTP API: the station is ending, no new connections";
+    });
+}
+
+void HttpApiServer::Connections::shutDown()
+{
+    shuttingDown = true;
+    beast::error_code ec;
+    m_acceptor.close(ec);
+    m_acceptRetry.cancel();
+    m_endWatch.cancel();
+    // Connections still waiting for a request go now; those being answered
+    // get their answer first (see closeAll()).
+    const auto all = m_sessions;
+    for (const auto& s : all)
+        if (s->waitingForRequest())
+            s->close();
+}
+
+void HttpApiServer::Connections::closeAll()
+{
+    // Answers still on their way get a moment to go out, never more.
+    m_busy.reset();
+    m_finalClose.expires_after(std::chrono::milliseconds(500));
+    m_finalClose.async_wait([this](beast::error_code) {
+        const auto all = m_sessions;
+        for (const auto& s : all)
+            s->close(true);
+    });
+}
+
+// --- one connection -------------------------------------------------------------
+
+template <class Body>
+struct HttpSession::Outgoing
+{
+    http::response<Body> msg;
+    // Made once the message is whole: a body's writer takes its size when made.
+    std::optional<http::response_serializer<Body>> sr;
+};
+
+HttpSession::HttpSession(HttpApiServer::Connections& net, tcp::socket socket, std::string peer)
+    : m_net(net)
+    , m_socket(std::move(socket))
+    , m_peer(std::move(peer))
+    , m_buffer(kBufferBytes)
+    , m_timer(net.ioc)
+{
+}
+
+void HttpSession::start(std::list<std::shared_ptr<HttpSession>>::iterator self)
+{
+    m_self = self;
+    readRequest();
+}
+
+int HttpSession::rank() const
+{
+    switch (m_state) {
+    case Idle:
+        // Only a connection that has had time to ask counts as idle: a
+        // newcomer that has not yet sent its first byte is not given up for
+        // being new.
+        return Clock::now() - m_idleSince > std::chrono::milliseconds(kIdleGraceMs) ? 0 : 2;
+    case Draining: return 1;
+    case Reading: return 2;
+    default: return 3;
+    }
+}
+
+size_t HttpSession::unsent() const
+{
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQ, &n) != 0)
+        return 0;
+    return n > 0 ? size_t(n) : 0;
+}
+
+void HttpSession::close(bool abortive)
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_state = Closed;
+    m_gone->store(true);
+    ++m_timerRound;
+    m_timer.cancel();
+    releaseHeld();
+    beast::error_code ec;
+    // What the kernel still holds for the peer would stay with it after the
+    // close, for as long as the peer cares to keep its end open: dropped.
+    if (abortive || unsent() > 0)
+        m_socket.set_option(asio::socket_base::linger(true, 0), ec);
+    else
+        m_socket.shutdown(tcp::socket::shutdown_both, ec);
+    m_socket.close(ec);
+    m_net.forget(*this);
+}
+
+void HttpSession::releaseHeld()
+{
+    if (m_held > 0)
+        m_net.pool.release(m_peer, m_held);
+    m_held = 0;
+    if (m_pendingHeld > 0)
+        m_net.pool.release(m_peer, m_pendingHeld);
+    m_pendingHeld = 0;
+}
+
+void HttpSession::arm(int ms, void (HttpSession::*then)())
+{
+    const unsigned round = ++m_timerRound;
+    m_timer.expires_after(std::chrono::milliseconds(ms));
+    m_timer.async_wait([weak = weak_from_this(), round, then](beast::error_code ec) {
+        const auto self = weak.lock();
+        if (ec || !self || self->m_closed || self->m_timerRound != round)
+            return;
+        (self.get()->*then)();
+    });
+}
+
+void HttpSession::readRequest()
+{
+    m_state = Idle;
+    m_idleSince = Clock::now();
+    m_parser.emplace();
+    m_parser->header_limit(HttpApiServer::kMaxHeadBytes);
+    m_parser->body_limit(HttpApiServer::kMaxBody);
+    m_headChecked = false;
+    m_timedOut = false;
+    m_request = HttpApiRequest();
+    m_route = -1;
+    if (m_buffer.size() > 0) {
+        // Pipelined: the next request is here already.
+        m_state = Reading;
+        arm(HttpApiServer::kRequestDeadlineMs, &HttpSession::onRequestDeadline);
+        parse();
+        return;
+    }
+    m_unsentAtWindow = unsent();
+    arm(HttpApiServer::kIdleMs, &HttpSession::onIdle);
+    readSome();
+}
+
+void HttpSession::onIdle()
+{
+    // A kept-alive peer still taking its last answer is not idle while that
+    // answer moves; one that neither sends nor takes anything is dropped.
+    const size_t left = unsent();
+    if (left > 0 && m_unsentAtWindow >= left + size_t(HttpApiServer::kMinProgressBytes)) {
+        m_unsentAtWindow = left;
+        arm(HttpApiServer::kProgressWindowMs, &HttpSession::onIdle);
+        return;
+    }
+    close();
+}
+
+void HttpSession::onRequestDeadline()
+{
+    m_timedOut = true;
+    beast::error_code ec;
+    m_socket.cancel(ec);
+}
+
+void HttpSession::readSome()
+{
+    if (m_buffer.size() >= kBufferBytes) {
+        // The parser needs more than the buffer holds: a line too long.
+        if (m_parser && m_parser->is_header_done())
+            early(400, QStringLiteral("the request has a line longer than %1 bytes").arg(HttpApiServer::kMaxHeadBytes));
+        else
+            early(431, headTooLarge());
+        return;
+    }
+    m_socket.async_read_some(m_buffer.prepare(kBufferBytes - m_buffer.size()),
+                             [self = shared_from_this()](beast::error_code ec, size_t n) { self->onRead(ec, n); });
+}
+
+void HttpSession::onRead(beast::error_code ec, size_t n)
+{
+    if (m_closed)
+        return;
+    if (ec) {
+        if (ec == asio::error::operation_aborted && m_timedOut)
+            early(408, QStringLiteral("the request did not arrive whole within %1 ms")
+                           .arg(HttpApiServer::kRequestDeadlineMs));
+        else
+            close(); // gone, or nothing came: it ends without a word
+        return;
+    }
+    m_buffer.commit(n);
+    if (m_state == Idle) {
+        // The request's deadline runs from its first byte.
+        m_state = Reading;
+        arm(HttpApiServer::kRequestDeadlineMs, &HttpSession::onRequestDeadline);
+    }
+    parse();
+}
+
+void HttpSession::parse()
+{
+    for (;;) {
+        if (m_buffer.size() == 0) {
+            readSome();
+            return;
+        }
+        beast::error_code ec;
+        const bool headBefore = m_parser->is_header_done();
+        const size_t used = m_parser->put(m_buffer.data(), ec);
+        if (!headBefore && m_parser->is_header_done() && folded(asio::buffer(m_buffer.data(), used))) {
+            m_buffer.consume(used);
+            early(400, QStringLiteral("the request has a folded header line"));
+            return;
+        }
+        m_buffer.consume(used);
+        if (ec == http::error::need_more || (!ec && used == 0)) {
+            readSome();
+            return;
+        }
+        if (ec) {
+            refuse(ec);
+            return;
+        }
+        if (m_parser->is_header_done() && !m_headChecked) {
+            m_headChecked = true;
+            if (!headAcceptable())
+                return;
+            const auto expect = m_parser->get()[http::field::expect];
+            if (!m_parser->is_done() && beast::iequals(expect, "100-continue")) {
+                continueBody();
+                return;
+            }
+        }
+        if (m_parser->is_done()) {
+            // A chunked body's trailer lines join the head's.
+            const auto& msg = m_parser->get();
+            if (std::distance(msg.begin(), msg.end()) > HttpApiServer::kMaxHeadLines) {
+                early(431, headTooLarge());
+                return;
+            }
+            dispatch();
+            return;
+        }
+    }
+}
+
+// Why a request could not be read, answered where the peer may still read
+// it.
+void HttpSession::refuse(beast::error_code ec)
+{
+    if (ec == http::error::header_limit)
+        early(431, headTooLarge());
+    else if (ec == http::error::body_limit)
+        early(413, QStringLiteral("the body is larger than %1 bytes").arg(HttpApiServer::kMaxBody));
+    else
+        early(400, QStringLiteral("the request could not be read: %1").arg(QString::fromStdString(ec.message())));
+}
+
+bool HttpSession::originAcceptable(beast::string_view origin) const
+{
+    beast::error_code ec;
+    const tcp::endpoint local = m_socket.local_endpoint(ec);
+    if (ec)
+        return false;
+    const asio::ip::address a = local.address();
+    const std::string port = ":" + std::to_string(local.port());
+    std::vector<std::string> own{a.is_v6() ? "[" + a.to_string() + "]" : a.to_string()};
+    if (a.is_loopback())
+        own.emplace_back("localhost");
+    for (const std::string& host : own)
+        if (beast::iequals(origin, "http://" + host + port))
+            return true;
+    return false;
+}
+
+// Checks what the head alone decides; false with the answer on its way.
+bool HttpSession::headAcceptable()
+{
+    const auto& head = m_parser->get();
+    if (std::distance(head.begin(), head.end()) > HttpApiServer::kMaxHeadLines) {
+        early(431, headTooLarge());
+        return false;
+    }
+    if (StationExit::ending()) {
+        early(503, httpEndingText());
+        return false;
+    }
+    const auto hosts = head.count(http::field::host);
+    if (hosts > 1 || (head.version() >= 11 && hosts != 1)) {
+        early(400, QStringLiteral("the request must have one Host line"));
+        return false;
+    }
+    // A body's length must be read one way only: by a final chunked coding,
+    // or by its length, never both, or the rest of the stream would be read
+    // as another request.
+    const auto codings = tokens(head, http::field::transfer_encoding);
+    if (head.count(http::field::transfer_encoding) > 0) {
+        if (head.version() < 11 || codings.empty() || codings.back() != "chunked"
+            || head.count(http::field::content_length) > 0) {
+            early(400, QStringLiteral("Transfer-Encoding must end with chunked, without Content-Length"));
+            return false;
+        }
+        if (codings.size() > 1) {
+            early(501, QStringLiteral("only the chunked transfer coding is understood"));
+            return false;
+        }
+    }
+    // Only a browser sends an Origin: a page on the plant network must not
+    // drive the station through its operator's browser.
+    const auto origin = head.find(http::field::origin);
+    if (origin != head.end() && !originAcceptable(origin->value())) {
+        early(403, QStringLiteral("requests from web pages of other sites are refused"));
+        return false;
+    }
+    // What the head names is kept for the request once its body is in.
+    m_request.method = std::string(head.method_string());
+    m_request.path = decodedHttpPath(head.target());
+    const char* allow = nullptr;
+    m_route = HttpApiServer::findRoute(m_request.path, m_request.method, &m_request.matches, &allow);
+    if (m_route == -404) {
+        early(404, QStringLiteral("no route %1").arg(QString::fromStdString(m_request.path).left(200)));
+        return false;
+    }
+    if (m_route == -405) {
+        HttpApiAnswer res =
+            httpFailure(405, QStringLiteral("%1 takes %2, not %3")
+                                 .arg(QString::fromStdString(m_request.path).left(200), QLatin1String(allow),
+                                      QString::fromStdString(m_request.method).left(20)));
+        res.headers.emplace_back("Allow", allow);
+        send(std::move(res), false, !m_parser->is_done());
+        return false;
+    }
+    return true;
+}
+
+void HttpSession::continueBody()
+{
+    static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+    asio::async_write(m_socket, asio::buffer(kContinue, sizeof kContinue - 1),
+                      [self = shared_from_this()](beast::error_code ec, size_t) {
+                          if (self->m_closed)
+                              return;
+                          if (ec)
+                              self->close();
+                          else
+                              self->parse();
+                      });
+}
+
+// An answer before the request was read whole: the connection ends after it.
+void HttpSession::early(int status, const QString& why)
+{
+    send(httpFailure(status, why), false, true);
+}
+
+void HttpSession::dispatch()
+{
+    m_state = Handling;
+    ++m_timerRound;
+    m_timer.cancel();
+    auto& msg = m_parser->get();
+    const bool keepAlive = keepsAlive(msg);
+    m_http10 = msg.version() < 11;
+    if (StationExit::ending()) {
+        send(httpFailure(503, httpEndingText()), false, false);
+        return;
+    }
+    const int route = m_route;
+    HttpApiRequest req = std::move(m_request);
+    req.body = std::move(msg.body());
+    req.peer = m_peer;
+    m_parser.reset();
+    HttpApiServer* owner = &m_net.owner;
+    HttpApiServer::Connections* net = &m_net;
+    const std::string peer = m_peer;
+    std::weak_ptr<HttpSession> weak = weak_from_this();
+    PeerPool::Job job;
+    job.run = [weak, owner, net, peer, req = std::move(req), route, keepAlive]() {
+        HttpApiAnswer res;
+        try {
+            owner->handle(req, route, res);
+        } catch (const std::exception& e) {
+            LOG(ERROR) << "HTTP API: " << req.method << " " << req.path << " failed: " << e.what();
+            res = httpFailure(500, QStringLiteral("the station could not answer the request"));
+        } catch (...) {
+            LOG(ERROR) << "HTTP API: " << req.method << " " << req.path << " failed";
+            res = httpFailure(500, QStringLiteral("the station could not answer the request"));
+        }
+        const size_t held = res.body.size();
+        net->pool.hold(peer, held);
+        asio::post(net->ioc, [weak, res = std::move(res), keepAlive, held, net, peer]() mutable {
+            if (const auto s = weak.lock()) {
+                s->deliver(std::move(res), keepAlive, held);
+                return;
+            }
+            net->pool.release(peer, held);
+            if (res.file >= 0)
+                ::close(res.file);
+        });
+    };
+    job.abandoned = [gone = m_gone] { return gone->load(); };
+    job.refuse = [weak, net] {
+        asio::post(net->ioc, [weak] {
+            if (const auto s = weak.lock())
+                s->deliver(httpFailure(503, QStringLiteral("the station is busy; nothing was changed, try again")),
+                           false, 0);
+        });
+    };
+    if (!m_net.pool.submit(m_peer, std::move(job))) {
+        send(httpFailure(503, QStringLiteral("the station is busy; nothing was changed, try again")), false, false);
+        return;
+    }
+    watchHangUp();
+}
+
+// While its request waits and runs, a connection is read on: a peer that
+// hangs up has given up, and its request is dropped before it runs. What it
+// sends meanwhile is kept for the next request, as far as the buffer holds.
+void HttpSession::watchHangUp()
+{
+    if (m_buffer.size() >= kBufferBytes)
+        return;
+    m_watching = true;
+    m_socket.async_read_some(m_buffer.prepare(kBufferBytes - m_buffer.size()),
+                             [self = shared_from_this()](beast::error_code ec, size_t n) {
+                                 self->m_watching = false;
+                                 if (self->m_closed)
+                                     return;
+                                 if (!ec)
+                                     self->m_buffer.commit(n);
+                                 if (ec && ec != asio::error::operation_aborted) {
+                                     self->close();
+                                     return;
+                                 }
+                                 if (self->m_pending) {
+                                     auto p = std::move(*self->m_pending);
+                                     self->m_pending.reset();
+                                     self->m_held = self->m_pendingHeld;
+                                     self->m_pendingHeld = 0;
+                                     self->send(std::move(p.first), p.second, false);
+                                 } else if (!ec) {
+                                     self->watchHangUp();
+                                 }
+                             });
+}
+
+void HttpSession::deliver(HttpApiAnswer res, bool keepAlive, size_t held)
+{
+    if (m_closed || m_state != Handling) {
+        if (held > 0)
+            m_net.pool.release(m_peer, held);
+        if (res.file >= 0)
+            ::close(res.file);
+        return;
+    }
+    keepAlive = keepAlive && !m_net.shuttingDown;
+    if (m_watching) {
+        // The watching read is called off first; its end sends the answer.
+        m_pending.emplace(std::move(res), keepAlive);
+        m_pendingHeld = held;
+        beast::error_code ec;
+        m_socket.cancel(ec);
+        return;
+    }
+    m_held = held;
+    send(std::move(res), keepAlive, false);
+}
+
+void HttpSession::send(HttpApiAnswer res, bool keepAlive, bool unread)
+{
+    m_state = Writing;
+    m_parser.reset();
+    m_keepAlive = keepAlive && !unread;
+    m_unread = unread;
+    auto head = [&](auto& msg) {
+        msg.version(11);
+        msg.result(unsigned(res.status));
+        if (!res.type.empty())
+            msg.set(http::field::content_type, res.type);
+        for (const auto& h : res.headers)
+            msg.set(h.first, h.second);
+    };
+    auto framed = [&](auto& msg) {
+        msg.keep_alive(m_keepAlive);
+        // HTTP/1.0 keeps the connection only when the answer says so.
+        if (m_keepAlive && m_http10)
+            msg.set(http::field::connection, "keep-alive");
+    };
+    if (res.stream) {
+        auto out = std::make_shared<Outgoing<http::buffer_body>>();
+        head(out->msg);
+        // Made as it is sent: chunked, or to the close for HTTP/1.0.
+        if (m_http10)
+            m_keepAlive = false;
+        else
+            out->msg.chunked(true);
+        framed(out->msg);
+        out->msg.body().data = nullptr;
+        out->msg.body().size = 0;
+        out->msg.body().more = true;
+        m_stream = std::move(res.stream);
+        write(out);
+        return;
+    }
+    if (res.file >= 0) {
+        beast::file_posix file;
+        file.native_handle(res.file);
+        auto out = std::make_shared<Outgoing<http::file_body>>();
+        beast::error_code ec;
+        out->msg.body().reset(std::move(file), ec);
+        if (ec) {
+            send(httpFailure(404, QStringLiteral("the result image could not be read")), keepAlive, unread);
+            return;
+        }
+        head(out->msg);
+        framed(out->msg);
+        out->msg.prepare_payload();
+        write(out);
+        return;
+    }
+    auto out = std::make_shared<Outgoing<http::string_body>>();
+    out->msg.body() = std::move(res.body);
+    head(out->msg);
+    framed(out->msg);
+    out->msg.prepare_payload();
+    write(out);
+}
+
+// Sends an answer piece by piece, so that its progress is seen: a window
+// without enough of it taken ends the connection.
+template <class Body>
+void HttpSession::write(std::shared_ptr<Outgoing<Body>> out)
+{
+    if (!m_writing) {
+        m_writing = true;
+        m_sentAtWindow = m_sent;
+        arm(HttpApiServer::kProgressWindowMs, &HttpSession::onProgressWindow);
+    }
+    if (!out->sr)
+        out->sr.emplace(out->msg);
+    http::async_write_some(m_socket, *out->sr, [self = shared_from_this(), out](beast::error_code ec, size_t n) {
+        self->m_sent += n;
+        if (self->m_closed)
+            return;
+        if (ec == http::error::need_buffer) {
+            if constexpr (std::is_same<Body, http::buffer_body>::value)
+                self->nextPiece(out);
+            return;
+        }
+        if (ec) {
+            self->close(true);
+            return;
+        }
+        if (out->sr->is_done()) {
+            self->m_writing = false;
+            self->answered();
+            return;
+        }
+        self->write(out);
+    });
+}
+
+void HttpSession::onProgressWindow()
+{
+    if (!m_writing)
+        return;
+    if (m_sent - m_sentAtWindow < quint64(HttpApiServer::kMinProgressBytes)) {
+        LOG_EVERY_N(WARNING, 100) << "HTTP API: an answer to " << m_peer << " stalled (under "
+                                  << HttpApiServer::kMinProgressBytes << " bytes in "
+                                  << HttpApiServer::kProgressWindowMs << " ms), dropped";
+        close(true);
+        return;
+    }
+    m_sentAtWindow = m_sent;
+    arm(HttpApiServer::kProgressWindowMs, &HttpSession::onProgressWindow);
+}
+
+// The piece sent is done with; the next is made on the pool, in the peer's
+// turn and within its share of answer bytes. The wait for it is the
+// station's, not the peer's: it does not count against its progress.
+void HttpSession::nextPiece(std::shared_ptr<Outgoing<http::buffer_body>> out)
+{
+    if (m_held > 0)
+        m_net.pool.release(m_peer, m_held);
+    m_held = 0;
+    m_piece.clear();
+    m_writing = false;
+    ++m_timerRound;
+    m_timer.cancel();
+    HttpApiServer::Connections* net = &m_net;
+    const std::string peer = m_peer;
+    PeerPool::Job job;
+    job.run = [weak = weak_from_this(), stream = m_stream, net, peer, out] {
+        std::string piece;
+        HttpApiAnswer::Piece r = HttpApiAnswer::Piece::Failed;
+        try {
+            r = stream(&piece, HttpApiServer::kPieceBytes);
+        } catch (const std::exception& e) {
+            LOG(ERROR) << "HTTP API: an answer could not be made whole: " << e.what();
+        }
+        const size_t held = piece.size();
+        net->pool.hold(peer, held);
+        asio::post(net->ioc, [weak, net, peer, out, piece = std::move(piece), r, held]() mutable {
+            const auto self = weak.lock();
+            if (!self || self->m_closed) {
+                net->pool.release(peer, held);
+                return;
+            }
+            if (r == HttpApiAnswer::Piece::Failed) {
+                net->pool.release(peer, held);
+                self->close(true);
+                return;
+            }
+            self->m_held = held;
+            self->m_piece = std::move(piece);
+            auto& body = out->msg.body();
+            body.data = self->m_piece.empty() ? nullptr : &self->m_piece[0];
+            body.size = self->m_piece.size();
+            body.more = r == HttpApiAnswer::Piece::More;
+            self->write(out);
+        });
+    };
+    job.abandoned = [gone = m_gone] { return gone->load(); };
+    m_net.pool.follow(m_peer, std::move(job));
+}
+
+void HttpSession::answered()
+{
+    releaseHeld();
+    m_stream = nullptr;
+    m_piece = std::string();
+    if (m_keepAlive && !m_net.shuttingDown) {
+        readRequest();
+        return;
+    }
+    beast::error_code ec;
+    m_socket.shutdown(tcp::socket::shutdown_send, ec);
+    if (ec) {
+        close();
+        return;
+    }
+    if (m_unread) {
+        // Where the peer may still be sending, what it sends is read and
+        // dropped for a short, bounded while: closing on unread bytes would
+        // reset the connection and the peer might lose the answer that says
+        // why.
+        m_state = Draining;
+        m_drained = 0;
+        arm(kLingerMs, &HttpSession::onLingerOver);
+        drain();
+        return;
+    }
+    flush();
+}
+
+// The answer is with the kernel: the connection is held until the peer has
+// taken it, while it keeps taking, so it never outlives its slot.
+void HttpSession::flush()
+{
+    m_state = Flushing;
+    m_unsentAtWindow = unsent();
+    if (m_unsentAtWindow == 0) {
+        close();
+        return;
+    }
+    m_sentAtWindow = 0;
+    arm(kFlushPollMs, &HttpSession::onFlushPoll);
+}
+
+void HttpSession::onFlushPoll()
+{
+    const size_t left = unsent();
+    if (left == 0) {
+        close();
+        return;
+    }
+    m_sentAtWindow += kFlushPollMs;
+    if (m_sentAtWindow >= quint64(HttpApiServer::kProgressWindowMs)) {
+        if (m_unsentAtWindow < left + size_t(HttpApiServer::kMinProgressBytes)) {
+            close(true);
+            return;
+        }
+        m_unsentAtWindow = left;
+        m_sentAtWindow = 0;
+    }
+    arm(kFlushPollMs, &HttpSession::onFlushPoll);
+}
+
+void HttpSession::onLingerOver()
+{
+    close();
+}
+
+void HttpSession::drain()
+{
+    m_socket.async_read_some(asio::buffer(m_net.discard), [self = shared_from_this()](beast::error_code ec, size_t n) {
+        if (self->m_closed)
+            return;
+        self->m_drained += n;
+        if (ec || self->m_drained > kLingerBytes)
+            self->close();
+        else
+            self->drain();
+    });
+}

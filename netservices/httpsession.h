@@ -1,0 +1,191 @@
+#pragma once
+// The HTTP API's connections: admission by shares per peer address, and one
+// session per connection that reads a request within its bounds, hands it to
+// the pool and sends the answer while it moves. Internal to the server.
+
+#include "netservices/httpapiserver.h"
+#include "netservices/httpshares.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+class HttpSession;
+
+// An error answer: {"error": why} with its status.
+HttpApiAnswer httpFailure(int status, const QString& why);
+// The path of a request target: the query dropped and %XX decoded, so that a
+// file name is judged as the file system will see it.
+std::string decodedHttpPath(boost::beast::string_view target);
+// Why a request is refused once the station has begun to end.
+QString httpEndingText();
+
+class HttpApiServer::Connections
+{
+public:
+    explicit Connections(HttpApiServer& owner);
+    ~Connections();
+    Connections(const Connections&) = delete;
+    Connections& operator=(const Connections&) = delete;
+
+    // Binds and listens; false with the system's reason in *why.
+    bool listen(const std::string& host, quint16 port, std::string* why);
+    quint16 port() const { return m_port; }
+    // Starts the pool, the accepting and the I/O thread.
+    void run();
+    // Refuses new connections, closes those waiting for a request, lets the
+    // requests taken end, gives answers on their way a moment, and joins.
+    void stop();
+
+    // --- for the sessions, on the I/O thread ---
+    HttpApiServer& owner;
+    boost::asio::io_context ioc{1};
+    PeerPool pool;
+    WriteRate writes; // any thread
+    bool shuttingDown = false;
+    // A sink for what is read only to be dropped; one thread reads into it.
+    std::array<char, 4096> discard{};
+    void forget(HttpSession& s);
+
+private:
+    void accept();
+    void admit(boost::asio::ip::tcp::socket socket);
+    void watchForEnd();
+    void shutDown();
+    void closeAll();
+
+    boost::asio::ip::tcp::acceptor m_acceptor{ioc};
+    boost::asio::steady_timer m_acceptRetry{ioc};
+    boost::asio::steady_timer m_endWatch{ioc};
+    boost::asio::steady_timer m_finalClose{ioc};
+    // Keeps the I/O thread for answers still to come from the pool while the
+    // server stops.
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> m_busy{ioc.get_executor()};
+    std::thread m_io;
+    quint16 m_port = 0;
+
+    // Every open connection, oldest first, and how many each peer holds.
+    std::list<std::shared_ptr<HttpSession>> m_sessions;
+    std::map<std::string, int> m_perPeer;
+    long m_evicted = 0;
+};
+
+class HttpSession : public std::enable_shared_from_this<HttpSession>
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    HttpSession(HttpApiServer::Connections& net, boost::asio::ip::tcp::socket socket, std::string peer);
+
+    void start(std::list<std::shared_ptr<HttpSession>>::iterator self);
+    // Closes now, gracefully when all that was sent has left, abortively
+    // (dropping what the kernel still holds) otherwise or when asked.
+    void close(bool abortive = false);
+
+    const std::string& peer() const { return m_peer; }
+    // How willingly it gives up its slot, most willing first: waiting a while
+    // for a request with no byte of it, draining after a refusal, reading a
+    // request, being answered.
+    int rank() const;
+    Clock::time_point opened() const { return m_opened; }
+    bool waitingForRequest() const { return !m_closed && (m_state == Idle || m_state == Reading); }
+    std::list<std::shared_ptr<HttpSession>>::iterator self() const { return m_self; }
+
+    // The answer of a route, back on the I/O thread; `held` bytes of it are
+    // counted against the peer's share until it is sent.
+    void deliver(HttpApiAnswer res, bool keepAlive, size_t held);
+
+private:
+    enum State { Idle, Reading, Handling, Writing, Flushing, Draining, Closed };
+    template <class Body>
+    struct Outgoing;
+
+    // Room for a whole head and a little more: what the parser has not
+    // taken yet stays here, never more.
+    static constexpr size_t kBufferBytes = HttpApiServer::kMaxHeadBytes + 4096;
+    // After an early refusal, what the peer still sends is dropped for this
+    // long and this much at most.
+    static constexpr int kLingerMs = 500;
+    static constexpr size_t kLingerBytes = 1 << 20;
+    // How often a closing connection looks whether the kernel has sent all.
+    static constexpr int kFlushPollMs = 50;
+    // How long a connection waits for its first byte before it counts as idle.
+    static constexpr int kIdleGraceMs = 100;
+
+    void readRequest();
+    void readSome();
+    void onRead(boost::beast::error_code ec, size_t n);
+    void parse();
+    void refuse(boost::beast::error_code ec);
+    bool headAcceptable();
+    bool originAcceptable(boost::beast::string_view origin) const;
+    void continueBody();
+    void dispatch();
+    void watchHangUp();
+    void early(int status, const QString& why);
+    void send(HttpApiAnswer res, bool keepAlive, bool unread);
+    template <class Body>
+    void write(std::shared_ptr<Outgoing<Body>> out);
+    void nextPiece(std::shared_ptr<Outgoing<boost::beast::http::buffer_body>> out);
+    void answered();
+    void flush();
+    void drain();
+    void arm(int ms, void (HttpSession::*then)());
+    void onRequestDeadline();
+    void onIdle();
+    void onProgressWindow();
+    void onLingerOver();
+    void onFlushPoll();
+    size_t unsent() const;
+    void releaseHeld();
+
+    HttpApiServer::Connections& m_net;
+    boost::asio::ip::tcp::socket m_socket;
+    const std::string m_peer;
+    boost::beast::flat_buffer m_buffer;
+    boost::asio::steady_timer m_timer;
+    unsigned m_timerRound = 0;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> m_parser;
+    HttpApiRequest m_request; // the one being read: method, path, the route's parts
+    int m_route = -1;
+    bool m_headChecked = false;
+    bool m_timedOut = false;
+    bool m_http10 = false;
+    std::list<std::shared_ptr<HttpSession>>::iterator m_self;
+    State m_state = Idle;
+    Clock::time_point m_opened = Clock::now();
+    Clock::time_point m_idleSince = Clock::now();
+    bool m_closed = false;
+    // Set once the connection is gone, read by the pool before it runs the
+    // request.
+    std::shared_ptr<std::atomic<bool>> m_gone = std::make_shared<std::atomic<bool>>(false);
+
+    // While the request is handled: whether a read watches for the peer
+    // hanging up, and the answer held back until that read is called off.
+    bool m_watching = false;
+    std::optional<std::pair<HttpApiAnswer, bool>> m_pending;
+    size_t m_pendingHeld = 0;
+
+    // The answer being sent.
+    bool m_keepAlive = false;
+    bool m_unread = false;
+    size_t m_held = 0; // answer bytes counted against the peer's share
+    bool m_writing = false;
+    quint64 m_sent = 0, m_sentAtWindow = 0;
+    size_t m_unsentAtWindow = 0;
+    std::function<HttpApiAnswer::Piece(std::string*, size_t)> m_stream;
+    std::string m_piece;
+    size_t m_drained = 0;
+};
