@@ -1,6 +1,7 @@
 #include "netservices/httpshares.h"
 
 #include <algorithm>
+#include <iterator>
 
 PeerPool::PeerPool(const Limits& limits)
     : m_limits(limits)
@@ -61,6 +62,9 @@ void PeerPool::follow(const std::string& peer, Job job)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        // Stopping: an answer still being made is cut, not run to its end.
+        if (m_quit)
+            return;
         m_peers[peer].pieces.push_back(std::move(job));
     }
     m_ready.notify_one();
@@ -146,7 +150,10 @@ void PeerPool::work()
                 for (auto it = m_peers.begin(); it != from && next == m_peers.end(); ++it)
                     if (runnable(it->second))
                         next = it;
-                return next != m_peers.end() || (m_quit && m_waiting == 0 && std::all_of(m_peers.begin(), m_peers.end(), [](const auto& e) { return e.second.pieces.empty(); }));
+                if (next != m_peers.end())
+                    return true;
+                // Stopping ends a thread once nothing it could run is left.
+                return m_quit;
             });
             if (next == m_peers.end())
                 return; // stopping, and what was taken is done

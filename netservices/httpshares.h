@@ -47,7 +47,7 @@ public:
     bool submit(const std::string& peer, Job job);
     // Queues the next piece of an answer already being sent: it is not a new
     // request, so it takes no place, but it waits for its turn and its
-    // peer's answer bytes like any work.
+    // peer's answer bytes like any work. Dropped once the pool stops.
     void follow(const std::string& peer, Job job);
     // Answer bytes in memory for peer, from their making to their sending.
     void hold(const std::string& peer, size_t bytes);
