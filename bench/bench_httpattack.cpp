@@ -5,13 +5,18 @@
 // In one run, first on a quiet network, then while every attack of the API's
 // attack test runs against it in turn (httpattack::everyAttack: endless
 // heads and chunked bodies, a flood of 1,500 idle connections from a child
-// process, slow and idle clients):
+// process, slow and idle clients), then while one address holds the server
+// full (httpattack::everyPeerAttack: refusals left to drain, slow readers of
+// an 8 MB image and of a day's journal of 40,000 entries, trickling heads,
+// idle connections, pipelined 400-day counts, stalled readers) and four
+// others flood the writes:
 //  - the production-count route's latency for a client asking every 100 ms
 //    from a fresh connection: median and 95th percentile;
 //  - the decision to the wire: from the cycle publishing a changed output
 //    word to the board receiving the command-1 frame that carries it
 //    (bench_cycle's measure), over every output change of the cycles;
-// and each as a ratio attack / quiet. Counters in milliseconds.
+// and each as a ratio attack / quiet and peer / quiet. Counters in
+// milliseconds.
 #include "cyclebench.h"
 #include "netservices/httpapiserver.h"
 #include "netservices/zev_netmn.h"
@@ -148,7 +153,9 @@ void BM_StationUnderAttack(benchmark::State& state)
         pump();
 
         const quint16 port = api.port();
-        const auto phase = [&](bool attacked) {
+        const httpattack::Largest largest = httpattack::largestAnswers(8u << 20, 40000);
+        enum Attack { None, Every, Peer };
+        const auto phase = [&](Attack attack) {
             wire.clear();
             const int cycles = tick.machine.cycles();
             const httpattack::Effect e = httpattack::measure(
@@ -156,8 +163,10 @@ void BM_StationUnderAttack(benchmark::State& state)
                 [&](const std::atomic<bool>&) {
                     std::atomic<bool> stop{false};
                     std::thread attacker;
-                    if (attacked)
+                    if (attack == Every)
                         attacker = std::thread([&] { httpattack::everyAttack(port, stop); });
+                    else if (attack == Peer)
+                        attacker = std::thread([&] { httpattack::everyPeerAttack(port, largest, stop); });
                     std::this_thread::sleep_for(std::chrono::milliseconds(kPhaseMs));
                     stop = true;
                     if (attacker.joinable())
@@ -177,8 +186,9 @@ void BM_StationUnderAttack(benchmark::State& state)
             return p;
         };
         for (auto _ : state) {
-            const Phase quiet = phase(false);
-            const Phase attacked = phase(true);
+            const Phase quiet = phase(None);
+            const Phase attacked = phase(Every);
+            const Phase peer = phase(Peer);
             const auto report = [&state](const char* name, const Phase& p) {
                 const std::string n(name);
                 state.counters[n + "_count_median_ms"] = p.countMedian;
@@ -192,9 +202,13 @@ void BM_StationUnderAttack(benchmark::State& state)
             };
             report("quiet", quiet);
             report("attack", attacked);
-            state.counters["ratio_count_median"] = attacked.countMedian / std::max(1e-9, quiet.countMedian);
-            state.counters["ratio_count_p95"] = attacked.countP95 / std::max(1e-9, quiet.countP95);
-            state.counters["ratio_wire_median"] = attacked.wireMedian / std::max(1e-9, quiet.wireMedian);
+            report("peer", peer);
+            for (const auto& [name, p] : {std::make_pair("", &attacked), std::make_pair("peer_", &peer)}) {
+                const std::string n(name);
+                state.counters["ratio_" + n + "count_median"] = p->countMedian / std::max(1e-9, quiet.countMedian);
+                state.counters["ratio_" + n + "count_p95"] = p->countP95 / std::max(1e-9, quiet.countP95);
+                state.counters["ratio_" + n + "wire_median"] = p->wireMedian / std::max(1e-9, quiet.wireMedian);
+            }
         }
         tick.stop();
         hand.stop();

@@ -1,10 +1,13 @@
 // The HTTP API of a running station under attack: heads and bodies without
 // end, a flood of idle connections past the process's descriptor limit, slow
-// and idle clients, and a clear after the station's end. Whatever a hostile
-// client sends, the station's memory stays bounded and is given back, a
-// well-behaved client is answered within a second, the station still writes
-// its own files, and nothing the attack asks for is done. Real time; every
-// attack and wait is bounded.
+// and idle clients, one address holding the server full, readers that stall,
+// floods of the routes that write, smuggled and browser requests, and clears
+// about the station's end. Whatever a hostile client sends, the station's
+// memory stays bounded and is given back, so are the kernel's buffers of its
+// sockets, a well-behaved client from another address is answered within a
+// second, the station still writes its own files, and nothing the attack asks
+// for is done beyond the writes' rate. Real time; every attack and wait is
+// bounded; loopback addresses only.
 #include "controller/operationrecords.h"
 #include "controller/productioncounters.h"
 #include "controller/stationexit.h"
@@ -12,6 +15,7 @@
 #include "inspection/templatestore.h"
 #include "netservices/httpapiserver.h"
 #include "netservices/zev_netmn.h"
+#include "platform/commandrunner.h"
 #include "records/resstatisticsparam.h"
 #include "testsupport/httpattacks.h"
 #include "testsupport/stationrig.h"
@@ -31,6 +35,14 @@ namespace {
 // running); a server that kept one attack's buffers leaves tens of MB.
 constexpr long kRiseKb = 32 * 1024;
 constexpr long kBackKb = 6 * 1024;
+// The writes' rate (clear_count and set_system_time): a peer 1 a second
+// after a burst of 3, all peers together 4 a second after a burst of 8.
+constexpr int kPeerBurst = 3, kPeerPerSecond = 1, kBurst = 8, kPerSecond = 4;
+// What the kernel may still hold for the station's sockets after its
+// abandoned answers: a well-behaved client's answer in flight.
+constexpr long kQueuedSlack = 64 * 1024;
+const char* const kCount = "/v18/http/get_production_count_bytime";
+const std::string kJson = "Content-Type: application/json\r\n";
 } // namespace
 
 class TstHttpAttack : public QObject
@@ -43,6 +55,10 @@ private slots:
     void floodLeavesTheStationItsFiles();
     void slowAndIdleClientsAreDropped();
     void nothingChangesAfterTheEnd();
+    void onePeerLeavesOthersTheirShare();
+    void abandonedAnswersLeaveNoKernelMemory();
+    void writesArePacedAndFramedStrictly();
+    void boundsHoldAtTheirEdges();
 
 private:
     bool startStation(bool runCycles);
@@ -91,13 +107,42 @@ QString errorOf(const Outcome& o)
     return QJsonDocument::fromJson(QByteArray::fromStdString(o.body)).object().value("error").toString();
 }
 
-// One client from a thread of its own while the station's window turns.
-Outcome ask(quint16 port, const Client& c)
+// Clients from a thread of their own while the station's window turns.
+std::vector<Outcome> ask(quint16 port, const std::vector<Client>& clients)
 {
-    auto f = std::async(std::launch::async, [&] { return runOne(port, c, kNever); });
+    auto f = std::async(std::launch::async, [&] { return run(port, clients, kNever); });
     while (f.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
         QTest::qWait(5);
     return f.get();
+}
+
+Outcome ask(quint16 port, const Client& c)
+{
+    return ask(port, std::vector<Client>{c}).front();
+}
+
+Client from(int peer, Client c)
+{
+    c.peer = peer;
+    return c;
+}
+
+int apiRows()
+{
+    return journal().filter(QRegularExpression("^API\\|")).size();
+}
+
+int clockSets()
+{
+    return CommandRunner::loggedCommands().filter(QRegularExpression("^date -s ")).size();
+}
+
+QString statuses(const Outcome& o)
+{
+    QStringList s;
+    for (int status : o.statuses)
+        s << QString::number(status);
+    return s.join(' ');
 }
 
 // What a user relies on during any attack; failures are added to `failed`.
@@ -303,19 +348,238 @@ void TstHttpAttack::nothingChangesAfterTheEnd()
     QTest::qWait(20); // and taken by the station
     // A bare reboot writes no row of its own: the journal must stay as it is.
     const QStringList before = journal();
+    // Another clear is read whole before the end, its handler waiting for
+    // the window's thread, held here until the end has begun.
+    auto read = std::async(std::launch::async, [&] { return runOne(port, sending(clear.head, 5000), kNever); });
+    QThread::msleep(300);
     // The settings window's reboot: on the simulated platform the command is
     // only logged, so the station and its API outlive the end, as they do on
     // a panel until the reboot takes them down.
     m_win->endStation(StationExit::Reboot);
-    QTRY_VERIFY_WITH_TIMEOUT(atEnd.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(atEnd.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready
+                                 && read.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready,
+                             5000);
     const Outcome first = atEnd.get();
     QCOMPARE(first.status, 503);
     QVERIFY(!errorOf(first).isEmpty());
+    QCOMPARE(read.get().status, 503);
     const Outcome later = ask(port, clear);
     QVERIFY2(later.status == 503 || (later.closed && later.status < 0), qPrintable(QString::number(later.status)));
     QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 9);
     QVERIFY(fileText(ProductionCounters::filePath()).contains("list_allcyclenum=9, "));
     QCOMPARE(journal(), before);
+}
+
+void TstHttpAttack::onePeerLeavesOthersTheirShare()
+{
+    QVERIFY(startStation(false));
+    const quint16 port = m_api->port();
+    // An image of 8 MB and a day of 40,000 journal entries: the largest
+    // answers a peer can ask for.
+    const Largest largest = largestAnswers(8u << 20, 40000);
+    QStringList failed;
+    for (const PeerAttack& a : peerAttacks(largest, 2)) {
+        const Effect e = attack([&](const std::atomic<bool>& stop) {
+            run(port, std::vector<Client>(size_t(a.connections), a.client), stop, 3000);
+        });
+        expectBounded(QString("127.0.0.2 keeping %1 connections of %2").arg(a.connections).arg(a.what), e, &failed);
+    }
+    // While that address churns connections through the server, requests
+    // whose head and body come 50 ms apart are answered, none closed for it.
+    const std::string whole = request("POST", kCount, countBody(1), kJson + "Connection: close\r\n");
+    Client split = sending(whole.substr(0, whole.find("\r\n\r\n") + 4), 1000);
+    split.tail = whole.substr(split.head.size());
+    split.gapMs = 50;
+    std::vector<Outcome> splits;
+    const Effect e = attack([&](const std::atomic<bool>& stop) {
+        std::thread churn([&] { run(port, std::vector<Client>(200, from(2, idle(1500))), stop, 3000); });
+        for (int i = 0; i < 10 && !stop; ++i, QThread::msleep(150))
+            splits.push_back(runOne(port, split, stop));
+        churn.join();
+    });
+    expectBounded("127.0.0.2 churning 200 idle connections", e, &failed);
+    for (const Outcome& o : splits)
+        if (o.status != 200)
+            failed << QString("a request in two writes 50 ms apart: answered %1, closed %2 after %3 ms")
+                          .arg(o.status).arg(o.closed).arg(o.endMs);
+    QVERIFY2(allHeld(failed), "the checks above failed");
+}
+
+void TstHttpAttack::abandonedAnswersLeaveNoKernelMemory()
+{
+    QVERIFY(startStation(false));
+    const quint16 port = m_api->port();
+    Client stalled = from(2, sending(largestAnswers(8u << 20, 0).image, 12000));
+    stalled.readRate = -1;
+    const long before = queuedBytes(port);
+    long left = -1;
+    std::vector<Outcome> readers;
+    // 40 readers of the image from one address that never read and keep
+    // their connections 12 s: more than one address may hold (some are
+    // closed to make room), the others stall. Each is dropped; 2 s after the
+    // last (or after 8 s) the kernel holds no more for the station's sockets
+    // than before, while the readers still keep theirs.
+    const Effect e = attack([&](const std::atomic<bool>& stop) {
+        std::atomic<bool> dropped{false};
+        std::thread t([&] {
+            readers = run(port, std::vector<Client>(40, stalled), stop);
+            dropped = true;
+        });
+        QElapsedTimer clock;
+        clock.start();
+        while (!dropped && clock.elapsed() < 8000)
+            QThread::msleep(20);
+        clock.restart();
+        while ((left = queuedBytes(port) - before) > kQueuedSlack && clock.elapsed() < 2000)
+            QThread::msleep(20);
+        t.join();
+    });
+    QStringList failed;
+    expectBounded("40 stalled readers of an 8 MB image", e, &failed);
+    const auto kept = std::count_if(readers.begin(), readers.end(),
+                                    [](const Outcome& o) { return !o.closed || o.endMs > 8000; });
+    if (kept > 0 || left > kQueuedSlack)
+        failed << QString("%1 of 40 stalled readers kept over 8 s; the station's sockets left %2 bytes in the kernel")
+                      .arg(kept).arg(left);
+    QVERIFY2(allHeld(failed), "the checks above failed");
+}
+
+void TstHttpAttack::writesArePacedAndFramedStrictly()
+{
+    QVERIFY(startStation(false));
+    const quint16 port = m_api->port();
+    ProductionCounters::store(gAllCycleNum[0], 42);
+    ProductionCounters::CountWrite();
+    const QString ini = fileText(ProductionCounters::filePath());
+    const QStringList rows = journal();
+    const int clocks = clockSets();
+    const std::string body = countBody(1), length = "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    const std::string count = "POST " + std::string(kCount) + " HTTP/1.1\r\n";
+    const std::string host = "Host: 127.0.0.1\r\n", evil = "Origin: http://evil.example\r\n";
+    const std::string clear = request("POST", "/v18/http/clear_count", "{}", "Content-Type: text/plain\r\n");
+    std::string trailers = "0\r\n";
+    for (int i = 0; i < 100; ++i)
+        trailers += "X-T: 1\r\n";
+    const struct
+    {
+        const char* what;
+        Client client;
+        std::vector<int> statuses; // those it must get, in order, and no more
+    } cases[] = {
+        {"Transfer-Encoding: xchunked hiding a clear",
+         sending(count + host + "Transfer-Encoding: xchunked\r\n\r\n" + clear, 1500, 2), {400}},
+        {"Transfer-Encoding: xchunked beside Content-Length",
+         sending(count + host + "Transfer-Encoding: xchunked\r\n" + length + "\r\n" + body), {400}},
+        {"a page's text/plain clear",
+         sending(request("POST", "/v18/http/clear_count", "{}", evil + "Content-Type: text/plain\r\n")), {403}},
+        {"a page's form-encoded clock set",
+         sending(request("POST", "/v18/http/set_system_time", "{\"time\": \"2030-01-01 08:00:00\"}",
+                         evil + "Content-Type: application/x-www-form-urlencoded\r\n")), {403}},
+        {"a page under a rebound name reading the journal",
+         sending(request("POST", "/v18/http/get_operation_record", "{\"date\": \"2020-01-01\"}",
+                         "Origin: http://station.example:" + std::to_string(port) + "\r\n")), {403}},
+        {"the station's own page",
+         sending(request("POST", kCount, body, "Origin: http://127.0.0.1:" + std::to_string(port) + "\r\n")), {200}},
+        {"no Host", sending(count + length + "\r\n" + body), {400}},
+        {"two Host lines", sending(count + host + host + length + "\r\n" + body), {400}},
+        {"a folded header line", sending(count + host + "X-Note: a\r\n b\r\n" + length + "\r\n" + body), {400}},
+        {"Expect: 100-Continue", sending(count + host + "Expect: 100-Continue\r\n" + length + "\r\n", 1000), {100}},
+        {"100 trailer lines",
+         sending(count + host + "Transfer-Encoding: chunked\r\n\r\n"
+                 + QByteArray::number(int(body.size()), 16).toStdString() + "\r\n" + body + "\r\n" + trailers + "\r\n"),
+         {431}},
+        {"Connection: keep-alive, then close, a clear behind",
+         sending(count + host + "Connection: keep-alive\r\nConnection: close\r\n" + length + "\r\n" + body + clear,
+                 1500, 2),
+         {200}},
+        // 400 or 404, as long as the station lives (see the small-stack run).
+        {"an 8 KiB path",
+         sending(request("GET", "/v18/http/get_result_image/camera1/detect1/OK/" + std::string(8000, 'a'))), {}},
+    };
+    QStringList failed;
+    for (const auto& c : cases) {
+        const Outcome o = ask(port, c.client);
+        const bool pathOk = c.statuses.empty() && (o.status == 400 || o.status == 404);
+        if (!pathOk && o.statuses != c.statuses)
+            failed << QString("%1: answered %2").arg(c.what, statuses(o));
+    }
+    // HTTP/1.0 asking to keep the connection: kept and said so, or closed
+    // after the answer, never left to the idle close.
+    const std::string old10 = "POST " + std::string(kCount) + " HTTP/1.0\r\nConnection: keep-alive\r\n";
+    const Outcome old = ask(port, sending(old10 + length + "\r\n" + body, 900, 2));
+    if (old.status != 200
+        || !(old.closed || QByteArray::fromStdString(old.head).toLower().contains("connection: keep-alive")))
+        failed << QString("HTTP/1.0 keep-alive: answered %1, closed %2 after %3 ms, head %4")
+                      .arg(old.status).arg(old.closed).arg(old.endMs).arg(QString::fromStdString(old.head));
+    if (ProductionCounters::load(gAllCycleNum[0]) != 42 || fileText(ProductionCounters::filePath()) != ini
+        || journal() != rows || clockSets() != clocks)
+        failed << QString("these requests changed the station: the counter %1, %2 more journal entries, %3 more "
+                          "\"date -s\"")
+                      .arg(ProductionCounters::load(gAllCycleNum[0])).arg(journal().size() - rows.size())
+                      .arg(clockSets() - clocks);
+
+    // Six clears and six clock sets pipelined from each of four addresses:
+    // past the rate each is answered 429 and changes nothing.
+    const int entries = apiRows(), sets = clockSets();
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<Outcome> flood =
+        ask(port, {writeFlood(3, 6), writeFlood(4, 6), writeFlood(5, 6), writeFlood(6, 6)});
+    const int seconds = int(clock.elapsed() / 1000) + 1;
+    int cleared = 0, set = 0;
+    for (const Outcome& o : flood) {
+        int done = 0;
+        for (size_t i = 0; i < o.statuses.size(); ++i) {
+            done += o.statuses[i] == 200;
+            (i % 2 ? set : cleared) += o.statuses[i] == 200;
+        }
+        if (done > kPeerBurst + kPeerPerSecond * seconds || o.statuses.empty()
+            || std::count(o.statuses.begin(), o.statuses.end(), 429) != int(o.statuses.size()) - done)
+            failed << QString("one address's writes in %1 s: %2").arg(seconds).arg(statuses(o));
+    }
+    if (cleared + set > kBurst + kPerSecond * seconds || apiRows() - entries != cleared + set
+        || clockSets() - sets != set)
+        failed << QString("writes in %1 s: %2 clears and %3 clock sets answered 200; %4 journal entries, %5 "
+                          "\"date -s\"")
+                      .arg(seconds).arg(cleared).arg(set).arg(apiRows() - entries).arg(clockSets() - sets);
+    QVERIFY2(allHeld(failed), "the checks above failed");
+}
+
+void TstHttpAttack::boundsHoldAtTheirEdges()
+{
+    QVERIFY(startStation(false));
+    const quint16 port = m_api->port();
+    ProductionCounters::store(gAllCycleNum[0], 42);
+    QStringList failed;
+    // 101 header lines, far under the head's 8 KiB.
+    const Outcome lines = ask(port, manyHeaderLines(98));
+    if (lines.status != 431)
+        failed << QString("a clear with 101 header lines: answered %1").arg(lines.status);
+
+    // While the window's thread is held here, every journal request waits
+    // for it: 16 from 127.0.0.2 and 8 from 127.0.0.4 fill the pool, and what
+    // one address sends past its share is refused at once. A clear from
+    // 127.0.0.3 waits behind them until its client gives up.
+    const Client journalDay = sending(largestAnswers(0, 0).journal, 5000);
+    std::vector<Client> burst(16, from(2, journalDay));
+    burst.resize(24, from(4, journalDay));
+    auto held = std::async(std::launch::async, [&] { return run(port, burst, kNever); });
+    QThread::msleep(300);
+    const Outcome gaveUp =
+        runOne(port, from(3, sending(request("POST", "/v18/http/clear_count", "{}", kJson), 500)), kNever);
+    while (held.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QTest::qWait(5);
+    const std::vector<Outcome> answers = held.get();
+    const auto refused = std::count_if(answers.begin(), answers.end(),
+                                       [](const Outcome& o) { return o.status == 503 && o.endMs < 500; });
+    // Whatever its address had waiting has run by the time it is answered again.
+    const Outcome after = ask(port, from(3, wellBehaved()));
+    if (refused == 0 || gaveUp.status != -1 || after.status != 200 || ProductionCounters::load(gAllCycleNum[0]) != 42
+        || apiRows() != 0)
+        failed << QString("a burst of 24: %1 refused at once; a clear given up: answered %2, the counter %3, %4 API "
+                          "entries")
+                      .arg(refused).arg(gaveUp.status).arg(ProductionCounters::load(gAllCycleNum[0])).arg(apiRows());
+    QVERIFY2(allHeld(failed), "the checks above failed");
 }
 
 QTEST_MAIN(TstHttpAttack)

@@ -1,5 +1,13 @@
 #include "testsupport/httpattacks.h"
 
+#include "controller/operationrecords.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QVariant>
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +21,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -33,6 +42,8 @@ void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)
 
 const std::string kHost = "Host: 127.0.0.1\r\nContent-Type: application/json\r\n";
 const std::string kClear = "POST /v18/http/clear_count HTTP/1.1\r\n" + kHost;
+const char* const kCount = "/v18/http/get_production_count_bytime";
+const std::string kJson = "Content-Type: application/json\r\n";
 
 Client client(std::string head, std::string fill = {}, size_t times = 0, std::string tail = {}, int gapMs = 0,
               int limitMs = 4000)
@@ -40,18 +51,25 @@ Client client(std::string head, std::string fill = {}, size_t times = 0, std::st
     return Client{std::move(head), std::move(fill), times, gapMs, std::move(tail), limitMs, {}};
 }
 
-// A connected socket, or -1; the connect waits at most 1 s (a full queue of
-// waiting connections does not hold the attacker up). Plain calls only: the
-// flood's child uses it.
-int connectTo(unsigned short port, bool nonBlocking)
+// A connected socket from 127.0.0.<peer>, or -1; the connect waits at most
+// 1 s (a full queue of waiting connections does not hold the attacker up).
+// The source port is left to the connect: one peer opens thousands. Plain
+// calls only: the flood's child uses it.
+int connectTo(unsigned short port, bool nonBlocking, int peer = 1, bool smallReceive = false)
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval second{1, 0};
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
+    const int one = 1, small = 16 * 1024;
+    sockaddr_in from{}, a{};
+    from.sin_family = a.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7f000000u | uint32_t(std::clamp(peer, 1, 254)));
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (s < 0 || ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &second, sizeof second) != 0
+        || (peer != 1
+            && (::setsockopt(s, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one) != 0
+                || ::bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0))
+        || (smallReceive && ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small) != 0)
         || ::connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
         if (s >= 0)
             ::close(s);
@@ -62,53 +80,113 @@ int connectTo(unsigned short port, bool nonBlocking)
     return s;
 }
 
-// True when `got` holds a whole answer (or the connection closed after its
-// head); its status and body go to `out`.
-bool parseAnswer(const std::string& got, bool closed, Outcome& out)
-{
-    const size_t end = got.find("\r\n\r\n");
-    if (end == std::string::npos)
-        return false;
-    if (got.compare(0, 5, "HTTP/") == 0 && got.find(' ') < end)
-        out.status = std::atoi(got.c_str() + got.find(' ') + 1);
-    std::string head = got.substr(0, end);
-    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    const size_t at = head.find("\r\ncontent-length:");
-    const size_t length = at == std::string::npos ? got.size() : std::strtoul(head.c_str() + at + 17, nullptr, 10);
-    out.body = got.substr(end + 4, std::min<size_t>(length, 64 * 1024));
-    return closed || (at != std::string::npos && got.size() >= end + 4 + length);
-}
-
 struct Conn
 {
     const Client* c = nullptr;
     int fd = -1;
     Clock::time_point start, nextAt;
-    size_t piece = 0, off = 0;
+    size_t piece = 0, off = 0, taken = 0;
     bool sendDone = false, done = false;
+    // The answer being read: its head, then the first 16 KiB of its body
+    // (the rest is counted, not kept: a slow reader of a large answer holds
+    // little of it in the attacker's memory).
     std::string got;
+    static constexpr size_t kKeep = 16 * 1024;
+    size_t headEnd = 0, bodyLeft = 0; // bodyLeft: SIZE_MAX up to the close
+    int status = -1;
     Outcome out;
 
+    void open(unsigned short port, const Client* client)
+    {
+        *this = Conn();
+        c = client;
+        start = nextAt = Clock::now();
+        if ((fd = connectTo(port, true, c->peer, c->readRate != 0)) < 0)
+            finish(true);
+    }
     const std::string& text() const { return piece == 0 ? c->head : piece <= c->times ? c->fill : c->tail; }
+    // The answer bytes it takes now.
+    size_t allowance() const
+    {
+        if (c->readRate <= 0)
+            return c->readRate == 0 ? SIZE_MAX : 0;
+        return size_t(std::max(0LL, msSince(start) * c->readRate / 1000 - (long long)taken));
+    }
+    // Notes the answer read so far (its status, and its head and body for
+    // the first one) and starts the next.
+    void noteAnswer()
+    {
+        if (out.statuses.empty()) {
+            out.status = status;
+            out.head = got.substr(0, headEnd);
+            out.body = got.substr(headEnd + 4);
+        }
+        out.statuses.push_back(status);
+        got.clear();
+        headEnd = 0;
+    }
     // Ends the client: closed by the station, with its whole answer, or
-    // given up (the head of an answer that came is still noted).
+    // given up (the head of an answer that came is still noted; what it
+    // leaves unsent or unread is reset, not left to linger).
     void finish(bool closed, bool answered = false)
     {
-        if (!answered)
-            parseAnswer(got, true, out);
+        if (!answered && headEnd > 0)
+            noteAnswer();
         out.closed = closed;
         out.endMs = closed || answered ? msSince(start) : -1;
+        const linger reset{1, 0};
+        if (!closed && !answered)
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         ::close(fd);
         done = true;
     }
+    // Takes answer bytes: heads are read whole, bodies by their length (an
+    // interim 1xx answer has none, one without a length lasts to the close).
+    void take(const char* p, size_t n)
+    {
+        while (n > 0 && !done) {
+            if (headEnd == 0) {
+                const size_t had = got.size();
+                got.append(p, std::min<size_t>(n, 16 * 1024));
+                const size_t end = got.find("\r\n\r\n", had < 3 ? 0 : had - 3);
+                if (end == std::string::npos) {
+                    n -= got.size() - had;
+                    p += got.size() - had;
+                    if (got.size() > 64 * 1024)
+                        finish(true); // no HTTP answer
+                    continue;
+                }
+                p += end + 4 - had;
+                n -= end + 4 - had;
+                got.resize(end + 4);
+                headEnd = end;
+                std::string head = got.substr(0, end);
+                std::transform(head.begin(), head.end(), head.begin(),
+                               [](unsigned char ch) { return char(std::tolower(ch)); });
+                status = head.compare(0, 5, "http/") == 0 && head.find(' ') < end
+                             ? std::atoi(head.c_str() + head.find(' ') + 1) : -1;
+                const size_t at = head.find("\r\ncontent-length:");
+                bodyLeft = status / 100 == 1 ? 0
+                           : at == std::string::npos ? SIZE_MAX
+                                                     : std::strtoul(head.c_str() + at + 17, nullptr, 10);
+            }
+            const size_t k = std::min(n, bodyLeft);
+            got.append(p, std::min(k, headEnd + 4 + kKeep - std::min(got.size(), headEnd + 4 + kKeep)));
+            p += k;
+            n -= k;
+            if (bodyLeft != SIZE_MAX && (bodyLeft -= k) == 0) {
+                noteAnswer();
+                if (out.statuses.size() >= size_t(c->answers))
+                    finish(false, true);
+            }
+        }
+    }
     void readSome(std::vector<char>& buf)
     {
-        const ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
+        const ssize_t n = ::recv(fd, buf.data(), std::min(buf.size(), allowance()), MSG_DONTWAIT);
         if (n > 0) {
-            if (got.size() < (1u << 20))
-                got.append(buf.data(), size_t(n));
-            if (parseAnswer(got, false, out))
-                finish(false, true);
+            taken += size_t(n);
+            take(buf.data(), size_t(n));
         } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
             finish(true);
         }
@@ -199,38 +277,38 @@ private:
 
 } // namespace
 
-std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop)
+std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop,
+                         int renewMs)
 {
+    const auto t0 = Clock::now();
     std::vector<Conn> conns(clients.size());
-    for (size_t i = 0; i < clients.size(); ++i) {
-        Conn& k = conns[i];
-        k.c = &clients[i];
-        k.start = k.nextAt = Clock::now();
-        if ((k.fd = connectTo(port, true)) < 0)
-            k.finish(true);
-    }
+    for (size_t i = 0; i < clients.size(); ++i)
+        conns[i].open(port, &clients[i]);
     std::vector<pollfd> fds;
     std::vector<Conn*> who;
     std::vector<char> buf(64 * 1024);
     for (;;) {
         fds.clear();
         who.clear();
-        const auto now = Clock::now();
+        const bool renew = !stop && msSince(t0) < renewMs;
         for (Conn& k : conns) {
             if (!k.done && (stop || msSince(k.start) >= k.c->limitMs))
                 k.finish(false);
+            if (k.done && renew)
+                k.open(port, k.c);
             if (k.done)
                 continue;
-            const bool due = !k.sendDone && now >= k.nextAt && (!k.c->startWhen || k.c->startWhen());
-            fds.push_back({k.fd, short(POLLIN | (due ? POLLOUT : 0)), 0});
+            const bool due = !k.sendDone && Clock::now() >= k.nextAt && (!k.c->startWhen || k.c->startWhen());
+            fds.push_back({k.fd, short((k.allowance() > 0 ? POLLIN : 0) | (due ? POLLOUT : 0)), 0});
             who.push_back(&k);
         }
         if (fds.empty())
             break;
         ::poll(fds.data(), fds.size(), 10);
         for (size_t j = 0; j < fds.size(); ++j) {
+            // A reader that takes nothing now learns only of a hang-up or a reset.
             if (fds[j].revents & (POLLIN | POLLHUP | POLLERR))
-                who[j]->readSome(buf);
+                who[j]->allowance() > 0 ? who[j]->readSome(buf) : who[j]->finish(true);
             if (!who[j]->done && (fds[j].revents & POLLOUT))
                 who[j]->writeSome();
         }
@@ -246,13 +324,31 @@ Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& st
     return run(port, {c}, stop).front();
 }
 
-Client wellBehaved()
+std::string request(const std::string& method, const std::string& path, const std::string& body,
+                    const std::string& headers)
+{
+    return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
+           + (method == "POST" ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : std::string()) + "\r\n"
+           + body;
+}
+
+std::string countBody(int hours)
 {
     const std::time_t now = std::time(nullptr);
-    const std::string body = "{\"starttime\": \"" + stamp(now - 3600) + "\", \"finishtime\": \"" + stamp(now) + "\"}";
-    return client("POST /v18/http/get_production_count_bytime HTTP/1.1\r\n" + kHost + "Connection: close\r\n"
-                      + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
-                  {}, 0, {}, 0, 3000);
+    return "{\"starttime\": \"" + stamp(now - std::time_t(hours) * 3600) + "\", \"finishtime\": \"" + stamp(now)
+           + "\"}";
+}
+
+Client sending(std::string bytes, int limitMs, int answers)
+{
+    Client c = client(std::move(bytes), {}, 0, {}, 0, limitMs);
+    c.answers = answers;
+    return c;
+}
+
+Client wellBehaved()
+{
+    return sending(request("POST", kCount, countBody(1), kJson + "Connection: close\r\n"));
 }
 
 Client headLines(size_t bytes)
@@ -394,6 +490,93 @@ void everyAttack(unsigned short port, const std::atomic<bool>& stop)
         for (int wave = 0; wave < 5 && !stop; ++wave)
             run(port, std::vector<Client>(100, idle(400)), stop);
     }
+}
+
+Largest largestAnswers(size_t imageBytes, int rows)
+{
+    const QString folder = QStringLiteral("alarmimage/camera1/detect1/OK");
+    QFile image(folder + "/largest.jpg");
+    if (QDir().mkpath(folder) && image.open(QIODevice::WriteOnly))
+        image.resize(qint64(imageBytes));
+    QSqlDatabase db = OperationRecords::instance()->database();
+    QSqlQuery q(db);
+    db.transaction();
+    q.prepare("INSERT INTO RECORD (recordtime, recordpassword, remarks, recordtype) VALUES (?, ?, ?, ?)");
+    const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
+    for (int i = 0; i < rows; ++i) {
+        q.addBindValue(now);
+        q.addBindValue(QStringLiteral("operator"));
+        q.addBindValue(QStringLiteral("an entry of a long day, number %1").arg(i));
+        q.addBindValue(QStringLiteral("operate"));
+        q.exec();
+    }
+    db.commit();
+    const std::string day = OperationRecords::instance()->storedDay().toStdString();
+    return {request("GET", "/v18/http/get_result_image/camera1/detect1/OK/largest.jpg"),
+            request("POST", "/v18/http/get_operation_record", "{\"date\": \"" + day + "\"}", kJson)};
+}
+
+std::vector<PeerAttack> peerAttacks(const Largest& largest, int peer)
+{
+    const auto from = [peer](Client c, int readRate) {
+        c.peer = peer;
+        c.readRate = readRate;
+        return c;
+    };
+    std::string counts;
+    for (int i = 0; i < 20; ++i)
+        counts += request("POST", kCount, countBody(400 * 24), kJson);
+    // Slow readers take 64 KiB/s: slow, but faster than an answer must move.
+    // A refused request's client reads nothing and keeps its connection
+    // open: the station drains it.
+    return {{"GET /nope, each left to drain", from(sending(request("GET", "/nope"), 600), -1), 200},
+            {"slow readers of the largest image", from(sending(largest.image, 2500), 64 * 1024), 160},
+            {"slow readers of a day's journal", from(sending(largest.journal, 2500), 64 * 1024), 64},
+            {"trickling heads", from(slowHead(300, 15), 0), 160},
+            {"idle connections", from(idle(1500), 0), 160},
+            {"pipelined 400-day counts", from(sending(counts, 3000, 20), 0), 48}};
+}
+
+Client writeFlood(int peer, int each)
+{
+    std::string writes;
+    for (int i = 0; i < each; ++i)
+        writes += request("POST", "/v18/http/clear_count", "{}", kJson)
+                  + request("POST", "/v18/http/set_system_time", "{\"time\": \"2030-01-01 08:00:00\"}", kJson);
+    Client c = sending(writes, 4000, 2 * each);
+    c.peer = peer;
+    return c;
+}
+
+void everyPeerAttack(unsigned short port, const Largest& largest, const std::atomic<bool>& stop)
+{
+    while (!stop) {
+        for (const PeerAttack& a : peerAttacks(largest, 2))
+            run(port, std::vector<Client>(size_t(a.connections), a.client), stop, 3000);
+        run(port, {writeFlood(3, 6), writeFlood(4, 6), writeFlood(5, 6), writeFlood(6, 6)}, stop);
+        Client stalled = sending(largest.image, 6000);
+        stalled.peer = 2;
+        stalled.readRate = -1;
+        run(port, std::vector<Client>(40, stalled), stop);
+    }
+}
+
+long queuedBytes(unsigned short port)
+{
+    FILE* f = std::fopen("/proc/net/tcp", "re");
+    long sum = 0;
+    char line[512];
+    while (f && std::fgets(line, sizeof line, f)) {
+        unsigned local = 0, state = 0;
+        unsigned long tx = 0, rx = 0;
+        // A listening socket's queue counts connections, not bytes.
+        if (std::sscanf(line, " %*u: %*x:%x %*x:%*x %x %lx:%lx", &local, &state, &tx, &rx) == 4 && local == port
+            && state != 0x0A)
+            sum += long(tx + rx);
+    }
+    if (f)
+        std::fclose(f);
+    return sum;
 }
 
 Effect measure(unsigned short port, const std::function<void(const std::atomic<bool>&)>& attack,

@@ -1,9 +1,11 @@
 // Hostile clients of the station's HTTP API, shared by its test and its
 // benchmark: heads and bodies without end, a flood of idle connections from
-// a child process, slow clients. Each is bounded in bytes, connections and
-// time and ends by itself; raw sockets to 127.0.0.1 only. What an attack
-// does to the station is watched from inside its process: resident memory,
-// the sockets it holds, how long a well-behaved client waits meanwhile.
+// a child process, slow clients and readers, one peer holding the server
+// full. Each is bounded in bytes, connections and time and ends by itself;
+// raw sockets to 127.0.0.1 only, from loopback addresses (127.0.0.x) only.
+// What an attack does to the station is watched from inside its process:
+// resident memory, the sockets it holds, the bytes its sockets leave in the
+// kernel, how long a well-behaved client from 127.0.0.1 waits meanwhile.
 #pragma once
 
 #include <sys/types.h>
@@ -18,8 +20,10 @@ namespace httpattack {
 // What one client met.
 struct Outcome
 {
-    int status = -1;      // the answer's status, -1 when none came
-    std::string body;     // the answer's body (its first 64 KiB)
+    int status = -1;      // the (first) answer's status, -1 when none came
+    std::vector<int> statuses; // every whole answer's status, in order (interim 1xx ones included)
+    std::string head;     // the first answer's head
+    std::string body;     // the (first) answer's body, its first 16 KiB
     long long endMs = -1; // from the connect to the whole answer or the close; -1: neither in time
     bool closed = false;  // the station closed or reset the connection
     size_t sent = 0;      // bytes the station let the client send
@@ -38,13 +42,33 @@ struct Client
     std::string tail;
     int limitMs = 4000;
     std::function<bool()> startWhen;
+    // Its source address, 127.0.0.<peer>: another peer than the
+    // well-behaved client's 127.0.0.1.
+    int peer = 1;
+    // The bytes a second it takes of the answer: 0 as fast as they come, -1
+    // none (a stalled reader). A slow or stalled reader keeps a small
+    // receive buffer, so the station holds what it has not taken.
+    int readRate = 0;
+    // Whole answers it waits for (to pipelined requests).
+    int answers = 1;
 };
 
 // Runs the clients at once (connected in turn) until each has its whole
-// answer, is closed, or reaches its limit, or `stop` is raised.
-std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop);
+// answer, is closed, or reaches its limit, or `stop` is raised. With
+// renewMs, a client that ends starts again on a fresh connection until
+// renewMs have passed: the pressure stays (its last outcome is returned).
+std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop,
+                         int renewMs = 0);
 Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& stop);
 
+// An HTTP/1.1 request with Host 127.0.0.1, `headers` (whole lines) and,
+// for a POST, `body` with its length.
+std::string request(const std::string& method, const std::string& path, const std::string& body = {},
+                    const std::string& headers = {});
+// A body asking the production counts of the last `hours`.
+std::string countBody(int hours);
+// A client sending `bytes` at once, given up after limitMs.
+Client sending(std::string bytes, int limitMs = 3000, int answers = 1);
 // The production counts of the last hour, asked whole at once.
 Client wellBehaved();
 // "GET /v18/http/x" and then `bytes` of short header lines.
@@ -88,6 +112,37 @@ private:
 // Every attack above in turn (and 500 idle connections in waves of 100),
 // again and again until `stop`.
 void everyAttack(unsigned short port, const std::atomic<bool>& stop);
+
+// The largest answers a peer can ask for, made in the working directory: a
+// result image of `imageBytes` (camera 1, detection 1, OK) and `rows` more
+// entries in today's journal. Call on the journal's (GUI) thread.
+struct Largest
+{
+    std::string image, journal; // the requests for them
+};
+Largest largestAnswers(size_t imageBytes, int rows);
+
+// One peer's ways to hold the server full, each with the connections it
+// keeps open (renewed as the station closes them).
+struct PeerAttack
+{
+    const char* what;
+    Client client;
+    int connections;
+};
+std::vector<PeerAttack> peerAttacks(const Largest& largest, int peer);
+// `each` clears and as many clock sets, pipelined from 127.0.0.<peer>.
+Client writeFlood(int peer, int each);
+// Each of peerAttacks() from 127.0.0.2 for 3 s, 48 clears and clock sets
+// pipelined from 127.0.0.3 to .6, and 40 stalled readers of the largest
+// image from 127.0.0.2, again and again until `stop`.
+void everyPeerAttack(unsigned short port, const Largest& largest, const std::atomic<bool>& stop);
+
+// The bytes the kernel holds in the queues of the TCP sockets on local port
+// `port` (/proc/net/tcp): what the station has not sent or not read, its
+// orphaned sockets' included. (The machine's TCP memory in /proc/net/sockstat
+// moves with every other process's sockets too.)
+long queuedBytes(unsigned short port);
 
 // What an attack did to the station's process.
 struct Effect
