@@ -557,12 +557,13 @@ void TstHttpAttack::boundsHoldAtTheirEdges()
         failed << QString("a clear with 101 header lines: answered %1").arg(lines.status);
 
     // While the window's thread is held here, every journal request waits
-    // for it: 16 from 127.0.0.2 and 8 from 127.0.0.4 fill the pool, and what
-    // one address sends past its share is refused at once. A clear from
-    // 127.0.0.3 waits behind them until its client gives up.
+    // for it: 127.0.0.2 sends 4 past its share of threads and places, which
+    // are refused at once, and 127.0.0.4 takes the other threads. A clear
+    // from 127.0.0.3 waits behind them until its client gives up.
     const Client journalDay = sending(largestAnswers(0, 0).journal, 5000);
-    std::vector<Client> burst(16, from(2, journalDay));
-    burst.resize(24, from(4, journalDay));
+    const int share = HttpApiServer::kPeerThreads + HttpApiServer::kPeerWaiting;
+    std::vector<Client> burst(share + 4, from(2, journalDay));
+    burst.resize(burst.size() + HttpApiServer::kThreads, from(4, journalDay));
     auto held = std::async(std::launch::async, [&] { return run(port, burst, kNever); });
     QThread::msleep(300);
     const Outcome gaveUp =
@@ -576,7 +577,7 @@ void TstHttpAttack::boundsHoldAtTheirEdges()
     const Outcome after = ask(port, from(3, wellBehaved()));
     if (refused == 0 || gaveUp.status != -1 || after.status != 200 || ProductionCounters::load(gAllCycleNum[0]) != 42
         || apiRows() != 0)
-        failed << QString("a burst of 24: %1 refused at once; a clear given up: answered %2, the counter %3, %4 API "
+        failed << QString("a burst past one address's share: %1 refused at once; a clear given up: answered %2, the counter %3, %4 API "
                           "entries")
                       .arg(refused).arg(gaveUp.status).arg(ProductionCounters::load(gAllCycleNum[0])).arg(apiRows());
     QVERIFY2(allHeld(failed), "the checks above failed");

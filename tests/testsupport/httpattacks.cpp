@@ -426,7 +426,7 @@ Flood::Flood(unsigned short port, int connections, int holdMs)
         static int held[8192];
         int n = 0;
         for (int i = 0; i < connections && n < 8192; ++i)
-            n += (held[n] = connectTo(port, false)) >= 0;
+            n += (held[n] = connectTo(port, false, 2)) >= 0;
         (void)!::write(up[1], &n, sizeof n);
         pollfd until{down[0], POLLIN, 0};
         ::poll(&until, 1, holdMs);

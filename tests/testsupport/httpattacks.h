@@ -88,7 +88,7 @@ Client slowHead(int gapMs, int lines);
 // A connection that sends nothing, kept up to holdMs.
 Client idle(int holdMs);
 
-// Idle connections from a child process: it raises its own descriptor limit
+// Idle connections from a child process, from 127.0.0.2: it raises its own descriptor limit
 // to the hard limit, opens them with plain calls, holds them until stop() or
 // holdMs, closes them and ends. The caller's limit stays as it is.
 class Flood
