@@ -7,15 +7,16 @@
 #include <glog/logging.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace {
@@ -49,6 +50,7 @@ bool registerFunction(int fn)
 struct Client
 {
     int fd = -1;
+    uint32_t peer = 0; // the peer's IPv4 address
     std::vector<uint8_t> buf;
     qint64 frameStart = -1; // when the first byte of the frame in buf came
     qint64 lastActive = 0;  // the last byte received
@@ -68,6 +70,40 @@ int frameLength(const std::vector<uint8_t>& buf)
     return 6 + length;
 }
 
+constexpr long kNewcomer = -2;
+
+// Who makes room for a newcomer from peer: the index of the connection to
+// let go, -1 when there is room, or kNewcomer when the newcomer itself goes.
+// The peer that would hold the most gives up its quietest connection, the
+// newcomer counted with its own address and a tie decided against it: a
+// newcomer takes a place from another address only when that one holds more
+// than the newcomer's then will. Quiet is counted in whole frames: one that
+// has sent none goes first (the oldest of them), then the one whose last
+// frame is oldest, so a crowd that dials and idles pushes out its own, not
+// a polling master of the same address.
+long displaced(const std::vector<Client>& clients, uint32_t peer)
+{
+    std::map<uint32_t, int> held;
+    for (const Client& c : clients)
+        ++held[c.peer];
+    const int own = held[peer];
+    if (own < ModbusServer::kMaxClientsPerPeer && int(clients.size()) < ModbusServer::kMaxClients)
+        return -1;
+    uint32_t from = peer;
+    int most = own + 1;
+    if (own < ModbusServer::kMaxClientsPerPeer)
+        for (const auto& [p, count] : held)
+            if (count > most) {
+                most = count;
+                from = p;
+            }
+    long quiet = kNewcomer;
+    for (size_t i = 0; i < clients.size(); ++i)
+        if (clients[i].peer == from && (quiet < 0 || clients[i].lastFrame < clients[size_t(quiet)].lastFrame))
+            quiet = long(i);
+    return quiet;
+}
+
 } // namespace
 
 ModbusServer::ModbusServer()
@@ -82,7 +118,7 @@ ModbusServer::ModbusServer()
         LOG(ERROR) << "Modbus TCP slave: not made (" << modbus_strerror(errno) << ")";
         return;
     }
-    m_listen = modbus_tcp_listen(ctx, 8);
+    m_listen = modbus_tcp_listen(ctx, kListenBacklog);
     if (m_listen < 0) {
         LOG(WARNING) << "Modbus TCP slave: port " << m_port << " not opened (" << modbus_strerror(errno)
                      << "), the station runs without it";
@@ -90,6 +126,8 @@ ModbusServer::ModbusServer()
         return;
     }
     modbus_free(ctx); // the listening socket stays ours
+    // The serving loop takes connections until none waits.
+    ::fcntl(m_listen, F_SETFL, ::fcntl(m_listen, F_GETFL) | O_NONBLOCK);
     LOG(INFO) << "Modbus TCP slave on port " << m_port << (sim ? " (loopback only)" : "");
     m_pool.setMaxThreadCount(1);
     m_pool.setExpiryTimeout(-1);
@@ -183,27 +221,29 @@ void ModbusServer::serve()
             if ((c.frameStart >= 0 && now - c.frameStart > kFrameDeadlineMs) || now - c.lastActive > kIdleMs)
                 drop(i);
         }
-        if (n > 0 && (fds[0].revents & POLLIN)) {
-            const int s = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-            if (s >= 0) {
-                // A full table makes room by letting the quietest client go,
-                // so idle or half-open connections never lock a new one out.
-                // Quiet is counted in whole frames: a connection that has sent
-                // none goes first (the oldest of them), so a crowd that
-                // connects and idles pushes out its own, not a polling master.
-                if (int(clients.size()) >= kMaxClients) {
-                    const auto quiet = std::min_element(clients.begin(), clients.end(), [](const Client& a, const Client& b) {
-                        return a.lastFrame < b.lastFrame;
-                    });
-                    drop(size_t(quiet - clients.begin()));
-                }
-                const int one = 1;
-                ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                Client c;
-                c.fd = s;
-                c.lastActive = now;
-                clients.push_back(std::move(c));
+        // The whole accept queue each round (up to a table's worth): a full
+        // queue drops the connections that come next, another address's too.
+        for (int k = 0; n > 0 && (fds[0].revents & POLLIN) && k < kMaxClients; ++k) {
+            sockaddr_in from{};
+            socklen_t len = sizeof from;
+            const int s = ::accept4(m_listen, reinterpret_cast<sockaddr*>(&from), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (s < 0)
+                break;
+            const uint32_t peer = from.sin_addr.s_addr;
+            const long victim = displaced(clients, peer);
+            if (victim == kNewcomer) {
+                ::close(s);
+                continue;
             }
+            if (victim >= 0)
+                drop(size_t(victim));
+            const int one = 1;
+            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            Client c;
+            c.fd = s;
+            c.peer = peer;
+            c.lastActive = now;
+            clients.push_back(std::move(c));
         }
     }
     for (const Client& c : clients)

@@ -10,7 +10,8 @@
 // from its own one-thread pool and never stalls the station or one client for
 // another: a client that sends garbage, does not complete a frame within its
 // deadline, says nothing for a while or never reads its answers is dropped,
-// and a port that is already taken is logged and left alone.
+// the places are shared per peer address so that no address's clients take
+// another's, and a port that is already taken is logged and left alone.
 //
 // Port 502; STATION_MODBUS_PORT moves it. Under STATION_SIMROOT the slave
 // listens on the loopback address only, so a desktop run is not shown on the
@@ -29,9 +30,19 @@ public:
     ModbusServer& operator=(const ModbusServer&) = delete;
 
     static constexpr quint16 kPort = 502;
-    // At most this many clients at once; a further one takes the place of
-    // the one whose last whole frame is oldest (one that has sent none first).
+    // At most this many clients at once.
     static constexpr int kMaxClients = 32;
+    // At most this many of them from one peer address. A further one from
+    // that address takes the place of that address's quietest connection
+    // (the one whose last whole frame is oldest, one that has sent none
+    // first); a further one on a full table takes the quietest place of the
+    // address that holds the most, never of an address holding no more than
+    // the newcomer's will, and is itself let go when every address holds
+    // one. So no address's crowd, however it dials, takes a master's place.
+    static constexpr int kMaxClientsPerPeer = 8;
+    // Connections the kernel holds for the slave until it takes them; it
+    // takes all that wait (at most kMaxClients) every round.
+    static constexpr int kListenBacklog = 64;
     // A frame is due whole this long after its first byte, however its bytes
     // are spaced (a pause inside it alone is no reason to drop a client).
     static constexpr int kFrameDeadlineMs = 1000;

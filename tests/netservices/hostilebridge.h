@@ -2,9 +2,11 @@
 // A viewer bridge that answers the way a broken or hostile one does, a thread
 // per connection at loopback speed: 200 with an endless chunked body,
 // Content-Length 10^12 streamed at full speed, a byte every 100 ms for ever,
-// the request read and the connection dropped unanswered, or given bytes and
-// the close. Heartbeats and the other requests are answered each their own
-// way; "Ok" is a plain 200 on a connection kept open.
+// a body to the close in small pieces slowly enough for the station to read
+// each as it comes (counting what it took before it hung up), the request
+// read and the connection dropped unanswered, or given bytes and the close.
+// Heartbeats and the other requests are answered each their own way; "Ok" is
+// a plain 200 on a connection kept open.
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -25,7 +27,8 @@
 class HostileBridge
 {
 public:
-    enum Answer { Ok, Chunked, HugeLength, Trickle, Drop, Raw };
+    enum Answer { Ok, Chunked, HugeLength, Trickle, Slow, Drop, Raw };
+    static constexpr int kSlowPiece = 256, kSlowMost = 64 * 1024;
     std::atomic<Answer> beat{Ok}, post{Ok};
     QByteArray raw; // the Raw answer, set before Raw is chosen
 
@@ -68,6 +71,7 @@ public:
     int attacking() const { return m_attacking; } // answers being streamed or trickled
     int attacksEnded() const { return m_ended; }  // the station hung up on them
     int heartbeats() const { return m_beats; }
+    int slowBodyTaken() const { return m_slowTaken; } // Slow bytes written before the station hung up
     QList<QByteArray> bodies() const
     {
         QMutexLocker lock(&m_mutex);
@@ -131,6 +135,18 @@ private:
                                 : a == HugeLength ? "HTTP/1.1 200 OK\r\nContent-Length: 1000000000000\r\n\r\n"
                                                   : "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n";
         const QByteArray piece = a == Chunked ? "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n" : QByteArray(0x10000, '\0');
+        if (a == Slow) {
+            // Pieces at a pace the station keeps up with, so what is written
+            // is what it read, not what waits in the kernel (to within a piece
+            // or two); the close comes by itself past kSlowMost.
+            bool more = put(s, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+            while (more && m_slowTaken < kSlowMost) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                more = put(s, QByteArray(kSlowPiece, 'x'));
+                m_slowTaken += more ? kSlowPiece : 0;
+            }
+            return;
+        }
         if (a != Trickle) {
             for (bool more = put(s, head); more; more = put(s, piece)) {
             }
@@ -145,7 +161,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_accept;
     std::vector<std::thread> m_conns; // the accept thread's until it is joined
-    std::atomic<int> m_open{0}, m_attacking{0}, m_ended{0}, m_beats{0};
+    std::atomic<int> m_open{0}, m_attacking{0}, m_ended{0}, m_beats{0}, m_slowTaken{0};
     mutable QMutex m_mutex;
     QList<QByteArray> m_bodies;
 };

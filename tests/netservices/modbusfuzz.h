@@ -2,8 +2,10 @@
 // Malformed Modbus TCP traffic from several clients at once: random bytes,
 // headers with wrong protocol ids and lengths, unknown and exception function
 // codes, frames cut short, frames longer than any ADU. Each client
-// reconnects when the slave drops it and reads whatever comes back.
+// reconnects when the slave drops it and reads whatever comes back. Beside
+// it, a crowd of busy well-formed masters from other loopback addresses.
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -36,12 +38,18 @@ public:
             if (t.joinable())
                 t.join();
     }
-    // A plain TCP connection to the slave on the loopback address, or -1.
-    static int dial(uint16_t port)
+    // A plain TCP connection to the slave on the loopback address, or -1;
+    // from another loopback address (127.0.0.2 and on) when `from` names one.
+    static int dial(uint16_t port, uint32_t from = INADDR_LOOPBACK)
     {
         const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(from);
+        if (from != INADDR_LOOPBACK && s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(s);
+            return -1;
+        }
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (s >= 0 && ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
@@ -124,4 +132,58 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<long> m_sent{0};
     std::atomic<long> m_reconnects{0};
+};
+
+// Well-formed, busy masters: `clients` connections from the loopback
+// address `from` (bound before connecting), each polling a register every
+// periodMs and hanging up to dial again every few polls, until destroyed.
+class ModbusCrowd
+{
+public:
+    ModbusCrowd(uint16_t port, int clients, uint32_t from, int periodMs)
+        : m_thread([=] { run(port, clients, from, periodMs); })
+    {
+    }
+    ~ModbusCrowd()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    long answered() const { return m_answered; }
+    long connections() const { return m_connections; }
+
+private:
+    static constexpr int kPollsPerConnection = 5;
+    void run(uint16_t port, int clients, uint32_t from, int periodMs)
+    {
+        std::vector<std::pair<int, int>> conns(static_cast<size_t>(clients), {-1, 0}); // socket, polls on it
+        const uint8_t read[] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+        while (!m_stop) {
+            const auto next = std::chrono::steady_clock::now() + std::chrono::milliseconds(periodMs);
+            for (auto& [s, polls] : conns) {
+                uint8_t in[512];
+                ssize_t n = 0;
+                while (s >= 0 && (n = ::recv(s, in, sizeof in, MSG_DONTWAIT)) > 0)
+                    m_answered += n / 9; // exceptions, 9 bytes each
+                if (s >= 0 && (n == 0 || (n < 0 && errno != EAGAIN) || polls >= kPollsPerConnection)) {
+                    ::close(s);
+                    s = -1;
+                }
+                if (s < 0) {
+                    s = ModbusFuzz::dial(port, from);
+                    polls = 0;
+                    ++m_connections;
+                }
+                polls += s >= 0 && ::send(s, read, sizeof read, MSG_NOSIGNAL) == ssize_t(sizeof read);
+            }
+            std::this_thread::sleep_until(next);
+        }
+        for (const auto& c : conns)
+            if (c.first >= 0)
+                ::close(c.first);
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::atomic<long> m_answered{0}, m_connections{0};
+    std::thread m_thread;
 };

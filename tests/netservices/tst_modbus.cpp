@@ -1,6 +1,7 @@
 // The Modbus TCP slave against libmodbus clients and a fuzzer: exception
 // answers for every coil and register, a taken port, slow, surplus and
-// malformed clients, and the GUI thread's timers running on meanwhile.
+// malformed clients, places shared per peer address, and the GUI thread's
+// timers running on meanwhile.
 #include "netservices/modbusfuzz.h"
 #include "netservices/modbusserver.h"
 #include "testsupport/glogcapture.h"
@@ -224,6 +225,84 @@ private slots:
         for (int s : idle)
             ::close(s);
         QVERIFY2(kept, modbus_strerror(errno));
+    }
+
+    // A master polling once a second keeps its connection and has every
+    // poll answered while 40 clients from another address poll every 100 ms
+    // and hang up and dial again.
+    void aMasterKeepsItsShareBesideACrowd()
+    {
+        ModbusServer server;
+        Client master = connectTo(m_port);
+        QVERIFY(master);
+        ModbusCrowd crowd(m_port, 40, INADDR_LOOPBACK + 1, 100);
+        QTRY_VERIFY(crowd.answered() > 0);
+        const int polls = 6;
+        int answered = 0;
+        for (int i = 0; i < polls; ++i) {
+            std::this_thread::sleep_for(std::chrono::seconds(1)); // the master's own pace
+            uint16_t reg;
+            if (modbus_read_registers(master.get(), 0, 1, &reg) == -1 && errno == EMBXILADD) {
+                ++answered;
+            } else { // as a master would: dial again
+                modbus_close(master.get());
+                modbus_connect(master.get());
+            }
+        }
+        qInfo("master: %d of %d polls answered; crowd: %ld answers on %ld connections", answered, polls,
+              crowd.answered(), crowd.connections());
+        QCOMPARE(answered, polls);
+    }
+
+    void placesAreSharedPerAddress_data()
+    {
+        QTest::addColumn<int>("each");
+        QTest::addColumn<int>("others");
+        QTest::addColumn<bool>("newcomerServed");
+        const int cap = ModbusServer::kMaxClientsPerPeer, table = ModbusServer::kMaxClients;
+        QTest::newRow("an address past its cap") << cap << cap << true;
+        QTest::newRow("a full table") << cap << table - 1 << true;
+        QTest::newRow("a full table, one place each") << 1 << table - 1 << false;
+    }
+    // A master from 127.0.0.1 polls first, so its last frame is the oldest;
+    // then `others` connections, `each` per address from 127.0.0.2 on, poll
+    // in turn; one more comes from the last address when that is at its cap,
+    // else from a new one. The one let go is the quietest of an address
+    // holding the most, or the newcomer when every address holds one.
+    void placesAreSharedPerAddress()
+    {
+        QFETCH(int, each);
+        QFETCH(int, others);
+        QFETCH(bool, newcomerServed);
+        ModbusServer server;
+        const auto answered = [](int s) {
+            const uint8_t frame[] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 1};
+            uint8_t a[16];
+            pollfd p{s, POLLIN, 0};
+            return ::send(s, frame, sizeof frame, MSG_NOSIGNAL) == ssize_t(sizeof frame) && ::poll(&p, 1, 2000) == 1
+                   && ::recv(s, a, sizeof a, 0) == 9;
+        };
+        std::vector<int> held;
+        const std::shared_ptr<void> closeAfter(nullptr, [&](void*) {
+            for (int s : held)
+                ::close(s);
+        });
+        uint32_t from = INADDR_LOOPBACK;
+        for (int i = 0; i <= others; ++i) {
+            from = i == 0 ? INADDR_LOOPBACK : INADDR_LOOPBACK + 1 + uint32_t((i - 1) / each);
+            held.push_back(ModbusFuzz::dial(m_port, from));
+            QVERIFY2(answered(held.back()), qPrintable(QString::number(i)));
+        }
+        const bool lastAtCap = (others - 1) % each + 1 == ModbusServer::kMaxClientsPerPeer;
+        held.push_back(ModbusFuzz::dial(m_port, lastAtCap ? from : from + 1));
+        QCOMPARE(answered(held.back()), newcomerServed);
+        QList<int> gone;
+        for (int i = 0; i <= others; ++i)
+            if (!answered(held[size_t(i)]))
+                gone << i;
+        QCOMPARE(gone.size(), newcomerServed ? 1 : 0);
+        if (newcomerServed)
+            QVERIFY2(gone[0] > 0 && (gone[0] - 1) % each == 0, qPrintable(QString::number(gone[0])));
     }
 
     // A pause inside a frame is no reason to drop a client; a frame not whole

@@ -63,6 +63,7 @@ private slots:
         QTest::newRow("chunked journal copy") << int(HostileBridge::Ok) << int(HostileBridge::Chunked);
         QTest::newRow("10^12 bytes to a journal copy") << int(HostileBridge::Ok) << int(HostileBridge::HugeLength);
         QTest::newRow("trickled journal copy") << int(HostileBridge::Ok) << int(HostileBridge::Trickle);
+        QTest::newRow("a slow long body to a journal copy") << int(HostileBridge::Ok) << int(HostileBridge::Slow);
         QTest::newRow("trickled heartbeats") << int(HostileBridge::Trickle) << int(HostileBridge::Ok);
         QTest::newRow("copy read and dropped") << int(HostileBridge::Ok) << int(HostileBridge::Drop);
     }
@@ -107,6 +108,12 @@ private slots:
         QCOMPARE(rig.link.isAllowSnd_2_VW(), trickle || post == HostileBridge::Drop ? -2 : 0);
         if (beat == HostileBridge::Ok)
             QCOMPARE(rig.bridge.bodies().count("{\"remarks\":\"x\"}"), 1);
+        if (post == HostileBridge::Slow) {
+            const int taken = rig.bridge.slowBodyTaken();
+            qInfo("body bytes taken before the station hung up: %d", taken);
+            // 4 KiB of body, as documented, and at most the socket's read-ahead beyond.
+            QVERIFY2(taken >= 4096 && taken <= 4096 + ViewWatch2ZEL::kMaxHeadBytes, qPrintable(QString::number(taken)));
+        }
     }
 
     void answersAreReadInEveryFraming_data()
