@@ -119,6 +119,10 @@ DataExportJob::Result DataExportJob::run(const std::function<void(int, int)>& pr
 {
     const QStringList files = sourceFiles();
     m_copied = 0;
+    if (files.isEmpty()) {
+        LOG(INFO) << "export: nothing to export in the chosen categories, nothing written to the drive";
+        return Nothing;
+    }
     for (const QString& rel : files) {
         if (!driveThere()) {
             LOG(ERROR) << "export: the drive at " << m_mount.toStdString() << " is gone after " << m_copied << " of "
@@ -156,6 +160,8 @@ int DataExportJob::messageFor(Result r)
         return 147;
     case DriveGone:
         return 762;
+    case Nothing:
+        return 890;
     case WriteFailed:
         break;
     }

@@ -11,7 +11,9 @@
 class DataExportJob
 {
 public:
-    enum Result { Done, DriveGone, WriteFailed };
+    // Nothing: the chosen categories hold no file (the operation records of
+    // the first day, say, before any day is archived); nothing is written.
+    enum Result { Done, DriveGone, WriteFailed, Nothing };
 
     // patterns: as the export catalogue gives them; mountPoint: the platform
     // path the drive is mounted at ("/mnt").

@@ -90,7 +90,11 @@ LOOK
     sleep 1 &
     wait $! || true
     ticks=$((ticks + 1))
-    if [ $((ticks % 5)) -eq 0 ]; then import -window root "$shot" 2>/dev/null || true; fi
+    # Written whole beside it, then renamed over it: whoever reads the
+    # screenshot meanwhile gets the last one, never an empty or half file.
+    if [ $((ticks % 5)) -eq 0 ]; then
+      if import -window root "png:$shot.part" 2>/dev/null; then mv -f "$shot.part" "$shot"; else rm -f "$shot.part"; fi
+    fi
   done
   rc=0
   wait "$app" || rc=$?

@@ -2,6 +2,7 @@
 #include "frame/globals.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QPainter>
 #include <QPen>
 #include <QPixmap>
+#include <QTextLayout>
+#include <QTextOption>
 
 namespace boxpaint {
 
@@ -66,6 +69,75 @@ int fittedPixelSize(const QFont& font, const QString& text, int width, int pixel
             break;
     }
     return qMax(px, minPixelSize);
+}
+
+namespace {
+
+// One paragraph (no line feed in it) broken to `width` in font f.
+void breakParagraph(const QString& para, const QFont& f, int width, QStringList* out)
+{
+    if (para.trimmed().isEmpty()) {
+        *out << QString();
+        return;
+    }
+    QTextLayout layout(para, f);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        // The spaces at a break (and those the texts put around their own
+        // breaks, " \r\n ") would push a centred line off the centre.
+        out->append(para.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+}
+
+// From the top of the first line to the bottom of the last: the house
+// font's line spacing is less than its height (a negative leading).
+int blockHeight(const BoxLines& text)
+{
+    const QFontMetrics fm(text.font);
+    return text.lines.isEmpty() ? 0 : (text.lines.size() - 1) * fm.lineSpacing() + fm.height();
+}
+
+} // namespace
+
+BoxLines fitLines(const QFont& font, const QString& text, const QSize& area, int minPixelSize)
+{
+    QString plain = text;
+    plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    plain.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QStringList paragraphs = plain.split(QLatin1Char('\n'));
+    BoxLines fitted;
+    fitted.font = font;
+    int px = font.pixelSize() > 0 ? font.pixelSize() : QFontInfo(font).pixelSize();
+    for (;; --px) {
+        fitted.font.setPixelSize(px);
+        fitted.lines.clear();
+        for (const QString& para : paragraphs)
+            breakParagraph(para, fitted.font, area.width(), &fitted.lines);
+        if (px <= minPixelSize || blockHeight(fitted) <= area.height())
+            return fitted;
+    }
+}
+
+void drawLines(QPainter& p, const QRect& area, const BoxLines& text, Qt::Alignment align)
+{
+    p.setFont(text.font);
+    const QFontMetrics fm(text.font);
+    const int height = blockHeight(text);
+    int y = area.top() + (area.height() - height) / 2;
+    if (align & Qt::AlignTop)
+        y = area.top();
+    else if (align & Qt::AlignBottom)
+        y = area.bottom() + 1 - height;
+    for (const QString& line : text.lines) {
+        p.drawText(QRect(area.left(), y, area.width(), fm.height()), Qt::AlignHCenter | Qt::AlignTop | Qt::TextDontClip,
+                   line);
+        y += fm.lineSpacing();
+    }
 }
 
 QLabel* addUnitLabel(QLineEdit* field, const QString& unit)

@@ -3,6 +3,9 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QStringList>
+
+#include <Qt>
 
 class QColor;
 class QLabel;
@@ -34,6 +37,26 @@ void setTextColour(QWidget* w, const QColor& c);
 // minimum when even that does not fit. Captions are fixed texts of four
 // languages in fixed places, and a shrunken caption reads better than a cut one.
 int fittedPixelSize(const QFont& font, const QString& text, int width, int pixelSize, int minPixelSize = 12);
+
+// A message as a box draws it: the lines it is broken into and the font
+// they are drawn in.
+struct BoxLines {
+    QFont font;
+    QStringList lines;
+};
+
+// Breaks `text` into lines no wider than `area`: at its own line breaks, then
+// between words, between the characters of scripts written without spaces
+// (as the Unicode line-breaking rules allow: no line starts with a closing
+// comma or full stop), and inside a word that alone is wider than a line. When the lines
+// are more than `area` holds at the size of `font`, a smaller size is taken,
+// down to `minPixelSize`. The message texts come in four languages and
+// carry figures and file names: no line may run out of its box.
+BoxLines fitLines(const QFont& font, const QString& text, const QSize& area, int minPixelSize = 20);
+
+// Draws the lines centred one under the other in `area`, the block placed by
+// the vertical part of `align` (top, centre or bottom). Nothing is clipped.
+void drawLines(QPainter& p, const QRect& area, const BoxLines& text, Qt::Alignment align);
 
 // A unit (e.g. "ms") shown inside the right end of a value field, in the
 // house font at 27 px, (length x 27 + 10) x 50 pixels; the field's text keeps

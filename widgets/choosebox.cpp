@@ -40,7 +40,8 @@ void ChooseBox::setText(const QString& text)
 
 QRect ChooseBox::textRect() const
 {
-    return QRect(0, 0, m_w, m_h / 2 - 50);
+    // The upper half down to 50 px above its middle, clear of the white frame.
+    return QRect(kTextMargin, kTextMargin / 2, m_w - 2 * kTextMargin, m_h / 2 - 50 - kTextMargin / 2);
 }
 
 void ChooseBox::paintEvent(QPaintEvent*)
@@ -48,9 +49,10 @@ void ChooseBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     boxpaint::drawBackground(p, QRect(0, 0, width(), height()));
     p.setPen(Qt::red);
-    p.setFont(boxpaint::houseFont(40));
     // The question sits on the lower edge of the upper half, above the buttons.
-    p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter | Qt::AlignBottom, m_text);
+    const QRect band = textRect();
+    boxpaint::drawLines(p, band, boxpaint::fitLines(boxpaint::houseFont(40), m_text, band.size()),
+                        Qt::AlignHCenter | Qt::AlignBottom);
     boxpaint::drawFrame(p, width(), height());
 }
 

@@ -20,7 +20,10 @@ public:
     ColorButton* yesButton() const { return m_yes; }
     ColorButton* noButton() const { return m_no; }
 
+    // Where the question is drawn, in box coordinates: broken into lines of
+    // this width, and at a smaller size when they are more than it holds.
     QRect textRect() const;
+    static constexpr int kTextMargin = 20;
 
 protected:
     void paintEvent(QPaintEvent* e) override;

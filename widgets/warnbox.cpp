@@ -55,7 +55,10 @@ void WarnBox::setText(const QString& text)
 
 QRect WarnBox::textRect() const
 {
-    return QRect(0, 5, width(), height() * 2 / 3);
+    // The band above the button (the layout's stretch of 20 above it and 3
+    // below), clear of the white frame and of the button.
+    const int buttonTop = (height() - m_ok->height()) * 20 / 23;
+    return QRect(kTextMargin, kTextMargin / 2, width() - 2 * kTextMargin, buttonTop - kTextMargin);
 }
 
 void WarnBox::paintEvent(QPaintEvent*)
@@ -63,8 +66,9 @@ void WarnBox::paintEvent(QPaintEvent*)
     QPainter p(this);
     boxpaint::drawBackground(p, QRect(0, 0, width(), height()));
     p.setPen(Qt::red);
-    p.setFont(boxpaint::houseFont(40));
-    p.drawText(textRect(), Qt::AlignHCenter | Qt::AlignVCenter, m_text);
+    const QRect band = textRect();
+    boxpaint::drawLines(p, band, boxpaint::fitLines(boxpaint::houseFont(40), m_text, band.size()),
+                        Qt::AlignHCenter | Qt::AlignVCenter);
     boxpaint::drawFrame(p, width(), height());
 }
 

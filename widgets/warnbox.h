@@ -19,8 +19,10 @@ public:
     QString text() const { return m_text; }
     ColorButton* okButton() const { return m_ok; }
 
-    // Where the text is drawn, in box coordinates.
+    // Where the text is drawn, in box coordinates: broken into lines of
+    // this width, and at a smaller size when they are more than it holds.
     QRect textRect() const;
+    static constexpr int kTextMargin = 20;
 
 protected:
     // The button's caption, by message number: taken in the language in

@@ -8,7 +8,6 @@
 #include "records/exportresultworker.h"
 #include "records/resstatisticsdatabase.h"
 #include "records/resstatisticsparam.h"
-#include "widgets/boxpaint.h"
 #include "widgets/ccomp_diawait.h"
 #include "widgets/colorbutton.h"
 #include "widgets/combobox.h"
@@ -91,38 +90,6 @@ StatisticsWidget::~StatisticsWidget()
         instance = nullptr;
 }
 
-// The house message box draws one centred block without wrapping: break a
-// long message into lines that fit the box (words, or single characters of
-// scripts written without spaces).
-QString StatisticsWidget::boxText(int msg)
-{
-    const QFontMetrics fm(boxpaint::houseFont(40));
-    const int width = boxpaint::boxGeometry().width() - 40;
-    QStringList lines;
-    for (const QString& para : messageText(msg).split(QLatin1Char('\n'))) {
-        QStringList units;
-        QString word;
-        for (QChar ch : para) {
-            word += ch;
-            if (ch.isSpace() || ch.unicode() >= 0x2E80) {
-                units << word;
-                word.clear();
-            }
-        }
-        if (!word.isEmpty())
-            units << word;
-        QString line;
-        for (const QString& u : units) {
-            if (!line.isEmpty() && fm.horizontalAdvance((line + u).trimmed()) > width) {
-                lines << line.trimmed();
-                line.clear();
-            }
-            line += u;
-        }
-        lines << line.trimmed();
-    }
-    return lines.join(QLatin1Char('\n'));
-}
 void StatisticsWidget::createWidget(QStringList names)
 {
     if (m_cameraTabs)
@@ -370,9 +337,12 @@ void StatisticsWidget::SlotConfirm()
 void StatisticsWidget::SlotExportData()
 {
     if (!m_exportIdle) {
-        tellOperator(654, boxText(654));
+        tellOperator(654);
         return;
     }
+    // The last export's notice still up: its result first, then this one.
+    delete m_startNote;
+    tellExportResult();
     // The drive search waits on outside commands for seconds: off the GUI
     // thread, behind the busy spinner, so the station keeps polling.
     for (;;) {
@@ -391,8 +361,11 @@ void StatisticsWidget::SlotExportData()
     if (dialog.exec() != QDialog::Accepted)
         return;
     auto* note = new WarnBox(this);
+    m_startNote = note;
     connect(note, &QDialog::finished, note, &QObject::deleteLater);
-    note->setText(boxText(732));
+    // Queued: the result box comes once the notice has gone.
+    connect(note, &QDialog::finished, this, &StatisticsWidget::tellExportResult, Qt::QueuedConnection);
+    note->setText(messageText(732));
     note->show();
     m_exportIdle = false;
     m_exportFailed = false;
@@ -405,10 +378,21 @@ void StatisticsWidget::exportFinished()
     m_exportIdle = true;
     ResStatisticsParam::getInstance()->setTimer(true);
     emit sigExportDataFinish();
-    if (!m_exportFailed && !m_unreadDays.isEmpty()) {
-        tellOperator(kExportPartlyMsg, boxText(kExportPartlyMsg).arg(m_unreadDays.join(QStringLiteral(", "))));
+    m_resultMsg = m_exportFailed ? kExportFailedMsg : m_unreadDays.isEmpty() ? 147 : kExportPartlyMsg;
+    m_resultText = messageText(m_resultMsg);
+    if (m_resultMsg == kExportPartlyMsg)
+        m_resultText = m_resultText.arg(m_unreadDays.join(QStringLiteral(", ")));
+    // The operator reads the start first and the result last: while the
+    // start notice shows, the result waits for its Confirm.
+    if (!m_startNote || !m_startNote->isVisible())
+        tellExportResult();
+}
+
+void StatisticsWidget::tellExportResult()
+{
+    if (m_resultMsg == 0)
         return;
-    }
-    const int msg = m_exportFailed ? kExportFailedMsg : 147;
-    tellOperator(msg, boxText(msg));
+    const int msg = m_resultMsg;
+    m_resultMsg = 0;
+    tellOperator(msg, m_resultText);
 }

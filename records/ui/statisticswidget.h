@@ -1,5 +1,6 @@
 #pragma once
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -13,6 +14,7 @@ class QListWidgetItem;
 class QTabWidget;
 class QThread;
 class ResStatisticsParam;
+class WarnBox;
 
 // The statistics page: the figures of any stored day and group per camera
 // and detection, the shift hours and the statistics export. One instance,
@@ -40,9 +42,6 @@ public:
     void updateList();
     void updateGroupsList(bool block);
     void checkUpdate();
-
-    // Message msg broken into lines that fit the house message box.
-    static QString boxText(int msg);
 
     bool exportIdle() const { return m_exportIdle; }
     ExportResultWorker* exportWorker() const { return m_worker; }
@@ -75,11 +74,17 @@ protected:
 private:
     void refreshCurrent();
     void exportFinished();
+    void tellExportResult();
 
     ExportResultWorker* m_worker = nullptr;
     bool m_exportIdle = true;
     bool m_exportFailed = false;
     QStringList m_unreadDays; // days the last export could not read
+    // The export's start notice while it shows, and the end of an export
+    // that came before the operator confirmed that notice.
+    QPointer<WarnBox> m_startNote;
+    int m_resultMsg = 0;
+    QString m_resultText;
     QThread* m_thread = nullptr;
     QTabWidget* m_cameraTabs = nullptr;
     CamereaTabWidget* m_cameras[9] = {};

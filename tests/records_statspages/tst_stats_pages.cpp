@@ -21,6 +21,7 @@
 #include <QDateEdit>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -92,6 +93,16 @@ class TestStatsPages : public StatsTestCase
         for (int i = 0; i < page->dayList()->count(); ++i)
             l << page->dayList()->item(i)->text();
         return l;
+    }
+    // The operator confirms the export's start notice, which stays until then.
+    void confirmStartNotice()
+    {
+        WarnBox* note = nullptr;
+        for (WarnBox* b : page->findChildren<WarnBox*>())
+            if (b->isVisible() && b->text() == messageText(732))
+                note = b;
+        QVERIFY(note);
+        QVERIFY(finger::tap(note->okButton()));
     }
     // Three cycles of detection 0 in the day shift: camera 2 NG once.
     void countSomeCycles()
@@ -325,6 +336,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
         QCOMPARE(docSum(converted, "default", -1, -1, "OK"), 2);
         QCOMPARE(docSum(converted, "default", -1, -1, "NG"), 1);
+        confirmStartNotice();
         QTRY_COMPARE(seen.last(), messageText(147));
         QVERIFY(page->exportIdle());
         QVERIFY(model->dayTimer->isActive());
@@ -342,7 +354,8 @@ private slots:
         finger::tap(page->exportButton());
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 20000);
-        QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(795));
+        confirmStartNotice();
+        QTRY_COMPARE(seen.last(), messageText(795));
         QVERIFY(page->exportIdle());
         QVERIFY(!QFileInfo::exists("ResStatistics/d"));
 
@@ -356,7 +369,32 @@ private slots:
         finger::tap(page->exportButton());
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 3, 20000);
-        QTRY_COMPARE(seen.last(), StatisticsWidget::boxText(780).arg("2024-05-01"));
+        confirmStartNotice();
+        QTRY_COMPARE(seen.last(), messageText(780).arg("2024-05-01"));
+    }
+
+    // The operator reads the start of an export first and its result last:
+    // an export that ends while the start notice shows keeps its result
+    // until the notice is confirmed; nothing covers the notice before that.
+    void exportTellsItsStartBeforeItsResult()
+    {
+        addDrive(*env, false);
+        showPage();
+        QSignalSpy finished(page, &StatisticsWidget::sigExportDataFinish);
+        QStringList results;
+        finger::answerBox(lastWeekThenOk);
+        finger::tap(page->exportButton());
+        const QPointer<WarnBox> note = page->findChild<WarnBox*>();
+        QVERIFY(note && note->isVisible() && note->text() == messageText(732));
+        finger::answerBox([&results, note](QWidget* box) -> QAbstractButton* {
+            auto* b = dynamic_cast<WarnBox*>(box);
+            results << (b ? b->text() : QString()) + (note && note->isVisible() ? " (over the start notice)" : "");
+            return b ? b->okButton() : nullptr;
+        }, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QVERIFY2(results.isEmpty(), qPrintable(results.join(", ")));
+        QVERIFY(finger::tap(note->okButton()));
+        QTRY_COMPARE(results, QStringList{messageText(147)});
     }
 
     // A stick plugged in by hand as the README shows (udev data, the link
@@ -385,6 +423,7 @@ private slots:
         QCOMPARE(seen, QStringList());
         answerBox(true, &seen);
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        confirmStartNotice();
         QTRY_COMPARE(seen, QStringList{messageText(147)});
         QCOMPARE(QDir(env->simRoot() + "/drives/sdb1").entryList(QDir::Dirs | QDir::NoDotAndDotDot),
                  QStringList{"2024-05-03_10.20.00"});

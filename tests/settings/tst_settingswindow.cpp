@@ -32,6 +32,7 @@
 #include "records/resstatisticsparam.h"
 #include "widgets/checkbox.h"
 #include "widgets/editip.h"
+#include "widgets/exportdataselectdlg.h"
 #include "widgets/textshowwidget.h"
 #include "widgets/warnbox.h"
 #include "widgets/colorbutton.h"
@@ -94,6 +95,7 @@ private slots:
     void softwareUpdateFromTheDrive();
     void softwareUpdateTakesOnlyFilesOfTheDrive();
     void recordsPageReturnsToTheEdits();
+    void exportOfNothingSaysSo();
     void boxesSpeakTheLanguageAfterTheRestart();
     void networkSettingsKeepTheServerAddress();
     // Last: the exit ends the application's event loops for the process.
@@ -761,6 +763,32 @@ void TstSettingsWindow::recordsPageReturnsToTheEdits()
     rig.click(s->okButton);
     QCOMPARE(rig.hand.seen, QStringList{messageText(234)});
     QCOMPARE(SettingsRig::stored("system2", 4), kept);
+}
+
+// The export with only the operation records ticked on the first day (only
+// past days are archived): nothing to copy, nothing written to the drive,
+// and the operator is told so, not that the export succeeded.
+void TstSettingsWindow::exportOfNothingSaysSo()
+{
+    SettingsRig rig;
+    const QString sim = platform::simRoot();
+    QVERIFY(QDir().mkpath(sim + "/drives/sdb1") && QDir().mkpath(sim + "/cmd") && QDir().mkpath(sim + "/proc"));
+    for (const auto& [path, text] : {std::pair<QString, QByteArray>{"/proc/mounts", "/dev/sda2 / ext4 rw 0 0\n"},
+                                     {"/cmd/blkid.out", "/dev/sda2: TYPE=\"ext4\"\n/dev/sdb1: UUID=\"B-1\" TYPE=\"vfat\"\n"}}) {
+        QFile f(sim + path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+    }
+    QVERIFY(!QFileInfo::exists("RECORD") || QDir("RECORD").isEmpty());
+    rig.openSettings();
+    finger::answerBox([](QWidget* w) -> QAbstractButton* {
+        auto* dlg = qobject_cast<ExportDataSelectDlg*>(w);
+        if (!dlg || !finger::tap(dlg->itemBoxes().value(4))) // 操作记录 (operation records)
+            return nullptr;
+        return dlg->exportButton();
+    });
+    rig.click(rig.win->settingsWindow->exportButton);
+    QTRY_COMPARE(rig.hand.seen, QStringList{messageText(890)});
+    QCOMPARE(QDir(sim + "/drives/sdb1").entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 // The language chosen in the window is the one every box and page speaks

@@ -6,6 +6,7 @@
 #include "controller/ui/redowizard.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
 #include "testsupport/finger.h"
@@ -27,6 +28,8 @@
 #include "widgets/combobox.h"
 #include "widgets/dirinfo.h"
 #include "widgets/edit.h"
+#include "widgets/editip.h"
+#include "widgets/networksettingdialog.h"
 #include "widgets/shapedtext.h"
 
 #include <QPainter>
@@ -74,6 +77,9 @@
 #include <QTest>
 #include <QThread>
 #include <QTimeEdit>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextLayout>
 #include <QTimer>
 #include <limits>
 #include <memory>
@@ -123,6 +129,7 @@ private slots:
     void chooseCaliNumOffersPointCounts();
     void shapedTextPaintsAsThePainter();
     void shapedLineTakesTheColourItIsDrawnIn();
+    void everyMessageFitsItsBox();
 
     // ---- combo boxes ----
 
@@ -994,6 +1001,93 @@ void TstWidgetsBoxes::shapedLineTakesTheColourItIsDrawnIn()
         for (int n = 0; n <= ShapedText::kDrawsBeforeKept; ++n)
             QVERIFY2(paint(pen, &shaped) == paint(pen, nullptr),
                      qPrintable(QString("%1, draw %2").arg(pen.name()).arg(n)));
+}
+
+// Every message of the table in the four languages, its figures filled in,
+// as the message box and the question box draw it in the house font, and the
+// connection test's words in their panel: no line is cut. A box's ink (what
+// differs from the empty box) stays inside the text area the box reports and
+// off its white frame; the panel's lines stay inside its text view and clear
+// of its close button.
+void TstWidgetsBoxes::everyMessageFitsItsBox()
+{
+    WarnBox warn(nullptr);
+    ChooseBox ask(nullptr, 750, 370);
+    const auto inkOf = [](const QImage& img, const QImage& empty) {
+        QRect ink;
+        for (int y = 0; y < img.height(); ++y) {
+            const auto* a = reinterpret_cast<const QRgb*>(img.constScanLine(y));
+            const auto* b = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
+            for (int x = 0; x < img.width(); ++x)
+                if (a[x] != b[x])
+                    ink |= QRect(x, y, 1, 1);
+        }
+        return ink;
+    };
+    const auto corners = [](const QRect& r) {
+        return QStringLiteral("%1,%2 to %3,%4").arg(r.left()).arg(r.top()).arg(r.right()).arg(r.bottom());
+    };
+    QStringList cut;
+    const auto measure = [&](auto& box, const QString& what, const QString& text) {
+        box.setText(QString());
+        const QImage empty = box.grab().toImage();
+        box.setText(text);
+        const QRect ink = inkOf(box.grab().toImage(), empty);
+        const QRect allowed = box.textRect() & box.rect().adjusted(8, 8, -8, -8);
+        if (!ink.isNull() && !allowed.contains(ink))
+            cut << what + ": ink " + corners(ink) + " outside " + corners(allowed);
+    };
+    int measured = 0;
+    for (int m = 0; m < MessageTable::kMessageCount; ++m)
+        for (int lan = 0; lan < MessageTable::kLanguages; ++lan) {
+            QString text = gaLanStr[4 * m + lan];
+            if (text.isEmpty())
+                continue;
+            for (int k = 1; k <= 9; ++k) // the widest figures in place of every argument
+                text.replace(QStringLiteral("%%1").arg(k), QStringLiteral("888888.8"));
+            const QString what = QStringLiteral("message %1 (language %2)").arg(m).arg(lan);
+            measure(warn, what + " as a message", text);
+            measure(ask, what + " as a question", text);
+            ++measured;
+        }
+    QVERIFY(measured > 2500);
+
+    // The connection test: no address, no answer, no ping program.
+    struct Ping { QByteArray out; int rc; };
+    const Ping pings[] = {{"", 0},
+                          {"PING 10.1.2.3 (10.1.2.3) 56(84) bytes of data.\n\n--- 10.1.2.3 ping statistics ---\n"
+                           "3 packets transmitted, 0 received, 100% packet loss, time 2030ms\n", 1},
+                          {"bash: line 1: ping: command not found\n", 127}};
+    for (int lan = 0; lan < MessageTable::kLanguages; ++lan) {
+        gLan = lan;
+        NetworkSettingDialog dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        TextShowWidget* panel = dlg.pingOutput;
+        for (const Ping& ping : pings) {
+            dlg.server->setAddress(ping.out.isEmpty() ? QString() : QStringLiteral("10.1.2.3"));
+            QVERIFY(env->writeSimFile("/cmd/ping.out", ping.out) && env->writeSimFile("/cmd/ping.rc", QByteArray::number(ping.rc)));
+            QVERIFY(finger::tap(dlg.testButton));
+            QTRY_VERIFY(panel->isVisible());
+            QTextBrowser* view = panel->textView();
+            const QRect viewArea(view->viewport()->mapTo(panel, QPoint(0, 0)), view->viewport()->size());
+            const QRect closeArea = panel->closeButton()->geometry();
+            for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+                for (int i = 0; i < b.layout()->lineCount(); ++i) {
+                    const QTextLine l = b.layout()->lineAt(i);
+                    const QRect line = l.naturalTextRect().translated(b.layout()->position()).toAlignedRect()
+                                           .translated(viewArea.topLeft());
+                    if (line.left() < viewArea.left() || line.right() > viewArea.right() || line.intersects(closeArea))
+                        cut << QStringLiteral("connection test (language %1): \"%2\" at ").arg(lan)
+                                       .arg(b.text().mid(l.textStart(), l.textLength())) + corners(line);
+                }
+            QVERIFY(finger::tap(panel->closeButton()));
+        }
+    }
+    gLan = 1;
+    for (const QString& c : cut)
+        qInfo().noquote() << c;
+    QVERIFY2(cut.isEmpty(), qPrintable(QStringLiteral("%1 lines cut (listed above)").arg(cut.size())));
 }
 
 QTEST_MAIN(TstWidgetsBoxes)
