@@ -1,6 +1,7 @@
 #include "netservices/httpshares.h"
 
 #include <algorithm>
+#include <malloc.h>
 #include <iterator>
 
 PeerPool::PeerPool(const Limits& limits)
@@ -168,11 +169,13 @@ void PeerPool::work()
                 --m_waiting;
             }
             ++p.running;
+            ++m_running;
             peer = next->first;
             m_last = peer;
         }
         if (!(job.abandoned && job.abandoned()) && job.run)
             job.run();
+        bool idle = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             const auto it = m_peers.find(peer);
@@ -180,8 +183,14 @@ void PeerPool::work()
                 --it->second.running;
                 forget(it);
             }
+            idle = --m_running == 0 && m_waiting == 0;
         }
         m_ready.notify_all();
+        // What a burst of large answers took from the allocator stays with
+        // these threads' arenas unless handed back: once nothing is left to
+        // do, it is.
+        if (idle)
+            ::malloc_trim(0);
     }
 }
 

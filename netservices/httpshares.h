@@ -74,6 +74,7 @@ private:
     std::map<std::string, Peer> m_peers;
     std::string m_last; // the peer served last; the turn goes on after it
     int m_waiting = 0;
+    int m_running = 0;
     size_t m_held = 0;
     bool m_quit = false;
     std::vector<std::thread> m_threads;

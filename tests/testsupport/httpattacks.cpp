@@ -299,15 +299,16 @@ std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients
             if (k.done)
                 continue;
             const bool due = !k.sendDone && Clock::now() >= k.nextAt && (!k.c->startWhen || k.c->startWhen());
-            fds.push_back({k.fd, short((k.allowance() > 0 ? POLLIN : 0) | (due ? POLLOUT : 0)), 0});
+            fds.push_back({k.fd, short((k.allowance() > 0 ? POLLIN : POLLRDHUP) | (due ? POLLOUT : 0)), 0});
             who.push_back(&k);
         }
         if (fds.empty())
             break;
         ::poll(fds.data(), fds.size(), 10);
         for (size_t j = 0; j < fds.size(); ++j) {
-            // A reader that takes nothing now learns only of a hang-up or a reset.
-            if (fds[j].revents & (POLLIN | POLLHUP | POLLERR))
+            // A reader that takes nothing now learns only of a hang-up (the
+            // station's end of the connection closed) or a reset.
+            if (fds[j].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR))
                 who[j]->allowance() > 0 ? who[j]->readSome(buf) : who[j]->finish(true);
             if (!who[j]->done && (fds[j].revents & POLLOUT))
                 who[j]->writeSome();
