@@ -139,12 +139,17 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
         }
         const int A = edit.paramA[i], B = edit.paramB[i], C = edit.paramC[i];
         if (r >= nOld) {
+            // Each value under its own name, in the texts' order: defect
+            // detection keeps its area in B and its filter size in C; spot
+            // detection its lower grey limit in C's low byte, the upper in
+            // the second; positioning its accuracy in A, least match in B and
+            // search speed in C (as the rows of a changed region name them).
             QString what;
             switch (tNew) {
-            case 0: what = m(78).arg(A).arg(B).arg(C); break;
-            case 1: what = m(77).arg((C >> 8) & 255).arg(C & 255).arg(A).arg(B); break;
+            case 0: what = m(78).arg(A).arg(C).arg(B); break;
+            case 1: what = m(77).arg(C & 255).arg((C >> 8) & 255).arg(A).arg(B); break;
             case 2: what = m(17); break;
-            case 3: what = m(79).arg(A).arg(B).arg(C); break;
+            case 3: what = m(79).arg(C).arg(A).arg(B); break;
             case 10: what = m(583); break;
             default: break;
             }

@@ -558,7 +558,7 @@ void TstRoiEdit::commitWritesRecordsAndStore()
     QVERIFY(recs[0].endsWith(messageText(98)));
     QVERIFY(recs[1].startsWith(h1 + "Changed the rectangular  area 3"));
     QCOMPARE(recs[2], h1 + messageText(81).arg(messageText(74)).arg(4).arg(messageText(25)));
-    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(5).arg(6).arg(7)));
+    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(7).arg(5).arg(6)));
     QVERIFY(!RoiCommit::storesDiffer(*a.liveStore, *a.editStore));
     QCOMPARE(commit.calls, (QStringList{"position 1/0", "position 1/1", "train 0/0", "train 0/1", "train 1/0",
                                         "train 1/1"}));
