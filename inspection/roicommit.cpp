@@ -171,8 +171,9 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
             paramChanged = a0 != A || b0 != B || c0 != C;
             break;
         case 1: {
+            // The lower grey limit is the low byte, the upper the second (as added).
             const int hi0 = (c0 >> 8) & 255, hi = (C >> 8) & 255, lo0 = c0 & 255, lo = C & 255;
-            params = m(89).arg(clause(85, hi0, hi), clause(86, lo0, lo), clause(87, a0, A), clause(88, b0, B));
+            params = m(89).arg(clause(85, lo0, lo), clause(86, hi0, hi), clause(87, a0, A), clause(88, b0, B));
             paramChanged = hi0 != hi || lo0 != lo || a0 != A || b0 != B;
             break;
         }

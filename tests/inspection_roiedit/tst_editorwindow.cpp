@@ -277,7 +277,7 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
 // set on its sliders' pads, committed with "End Set" and YES: each journal
 // row in RECORD.db gives every value under the name its slider shows (the
 // positioning type shows none: its values keep the names the rows of a
-// changed region give them).
+// changed region give them); so does the row of a value changed later.
 void TstEditorWindow::addedRegionsJournalTheValuesTheEditorShows()
 {
     ReDoWizard& w = *m_win;
@@ -330,26 +330,43 @@ void TstEditorWindow::addedRegionsJournalTheValuesTheEditorShows()
             QCOMPARE(e.slider->value(), e.value);
         }
     }
-    QString asked;
-    answerNextBox(true, &asked);
-    finger::tap(panel.returnButton);
-    QCOMPARE(asked, m(72));
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journalRead");
-        db.setDatabaseName("RECORD.db");
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        QVERIFY(q.exec("select remarks from RECORD where recordtype = 'set' order by rowid"));
-        while (q.next())
-            rows << q.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase("journalRead");
+    const auto endSet = [&] {
+        QString asked;
+        answerNextBox(true, &asked);
+        finger::tap(panel.returnButton);
+        QCOMPARE(asked, m(72));
+    };
+    const auto journal = [] {
+        QStringList rows;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journalRead");
+            db.setDatabaseName("RECORD.db");
+            db.open();
+            QSqlQuery q(db);
+            q.exec("select remarks from RECORD where recordtype = 'set' order by rowid");
+            while (q.next())
+                rows << q.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase("journalRead");
+        return rows;
+    };
+    endSet();
     const QString head = m(73).arg(1).arg(m(264));
     QStringList expected;
     for (int r = 0; r < regions.size(); ++r)
         expected << head + m(80).arg(m(74)).arg(r + 1).arg(regions[r].row);
-    QCOMPARE(rows, expected);
+    QCOMPARE(journal(), expected);
+
+    // The spot region again: its Max Gray alone changes.
+    openEditor();
+    finger::tap(v, QPoint(225, 120 + 180 + 50));
+    QCOMPARE(v->curRoi, 1);
+    finger::tap(v->paramSwitchButton);
+    QCOMPARE(c->objectName(), m(11));
+    typeIn(c, 95);
+    endSet();
+    expected << head + m(99).arg(m(74), "2", m(84), m(89).arg("", m(86).arg(90).arg(95), "", ""), "");
+    QCOMPARE(journal(), expected);
 }
 
 // At the panel's 1280 x 800 every control of the editor's screen is on top
