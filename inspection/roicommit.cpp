@@ -139,12 +139,17 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
         }
         const int A = edit.paramA[i], B = edit.paramB[i], C = edit.paramC[i];
         if (r >= nOld) {
+            // Each value under its own name, in the texts' order: defect
+            // detection keeps its area in B and its filter size in C; spot
+            // detection its lower grey limit in C's low byte, the upper in
+            // the second; positioning its accuracy in A, least match in B and
+            // search speed in C (as the rows of a changed region name them).
             QString what;
             switch (tNew) {
-            case 0: what = m(78).arg(A).arg(B).arg(C); break;
-            case 1: what = m(77).arg((C >> 8) & 255).arg(C & 255).arg(A).arg(B); break;
+            case 0: what = m(78).arg(A).arg(C).arg(B); break;
+            case 1: what = m(77).arg(C & 255).arg((C >> 8) & 255).arg(A).arg(B); break;
             case 2: what = m(17); break;
-            case 3: what = m(79).arg(A).arg(B).arg(C); break;
+            case 3: what = m(79).arg(C).arg(A).arg(B); break;
             case 10: what = m(583); break;
             default: break;
             }
@@ -166,8 +171,9 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
             paramChanged = a0 != A || b0 != B || c0 != C;
             break;
         case 1: {
+            // The lower grey limit is the low byte, the upper the second (as added).
             const int hi0 = (c0 >> 8) & 255, hi = (C >> 8) & 255, lo0 = c0 & 255, lo = C & 255;
-            params = m(89).arg(clause(85, hi0, hi), clause(86, lo0, lo), clause(87, a0, A), clause(88, b0, B));
+            params = m(89).arg(clause(85, lo0, lo), clause(86, hi0, hi), clause(87, a0, A), clause(88, b0, B));
             paramChanged = hi0 != hi || lo0 != lo || a0 != A || b0 != B;
             break;
         }

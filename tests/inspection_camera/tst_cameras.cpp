@@ -2,8 +2,10 @@
 #include "frame/messagetable.h"
 #include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
+#include "inspection_engine/enginerig.h"
 #include "inspection_view/simplugindir.h"
 #include "platform/commandrunner.h"
+#include "plugins/simcamera/simscene.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
@@ -143,6 +145,8 @@ private slots:
     void colourFollowsTheRequestUnlessForced();
     void lostCameraSignalsFromItsThreadAndComesBack();
     void imageFolderIsPlayedInNameOrder();
+    void firstUseDefectsLieOnTheParts_data();
+    void firstUseDefectsLieOnTheParts();
 };
 
 void TstCameras::initTestCase()
@@ -628,6 +632,67 @@ void TstCameras::imageFolderIsPlayedInNameOrder()
         seen << f.buf[100];
     }
     QCOMPARE(seen, QList<int>({40, 200, 40}));
+}
+
+void TstCameras::firstUseDefectsLieOnTheParts_data()
+{
+    QTest::addColumn<int>("camera");
+    QTest::newRow("camera 1") << 0;
+    QTest::newRow("camera 2") << 1;
+}
+
+// The README's first use: the cameras configured with { "parts": true,
+// "defectEvery": 4 }, the mould detection's template sampled from a frame
+// without defects, one defect region drawn over the four parts where the
+// README says (on a camera filling the 1280 x 800 screen, x 140, y 90 to
+// x 1130, y 710), the factory's filter size and alarm area. Every fourth
+// frame is NG, with its defects on the parts; the others are OK.
+void TstCameras::firstUseDefectsLieOnTheParts()
+{
+    QFETCH(int, camera);
+    EngineRig rig(1280, 1024);
+    CameraManager m;
+    loadCameras(m, makeSimPluginDir({{"libsimcamera", QJsonObject{{"parts", true}, {"defectEvery", 4}}}}));
+    QCOMPARE(m.cameras.size(), 2);
+    std::unique_ptr<CameraInterface> cam(m.createCamera(m.cameras[camera]));
+    QVERIFY(cam->open());
+    int w = 0, h = 0;
+    cam->size(&w, &h);
+    QCOMPARE(QSize(w, h), QSize(1280, 1024));
+    cam->setTrigger(true);
+    cam->start();
+    cv::Mat frame(h, w, CV_8UC1);
+    const auto shoot = [&] {
+        cam->softTrigger();
+        return cam->grab(frame.data);
+    };
+    const int d = 1;
+    rig.para.detectEnabled[d] = 1;
+    rig.para.showAllParam = 0;
+    rig.para.filterSize = 3;
+    rig.para.alarmArea = 100;
+    QVERIFY(shoot()); // frame 0
+    rig.setTemplate(d, 0, frame);
+    rig.addRect(d, 0, cv::Rect(cv::Point(140, 90 * 1024 / 800), cv::Point(1130, 710 * 1024 / 800)), 45, 100, 3);
+    CammerRecong& e = rig.engine();
+    e.VarTrain(d);
+    SimScene scene;
+    scene.configure(QJsonObject{{"parts", true}}, w, h);
+    cv::Mat parts(h, w, CV_8UC1, cv::Scalar(0));
+    for (int i = 0; i < int(scene.cavities().size()); ++i)
+        parts(scene.partRect(i)).setTo(255);
+    for (int n = 1; n <= 24; ++n) {
+        QVERIFY(shoot());
+        rig.setFrame(frame);
+        e.Run(d);
+        const cv::Mat marks(h, w, CV_8UC1, rig.view.defectMask.data());
+        const bool defect = n % 4 == 3;
+        QVERIFY2(rig.view.isOK != defect, qPrintable(QString("frame %1: %2 (%3 px)")
+                                                         .arg(n)
+                                                         .arg(rig.view.isOK ? "OK" : "NG")
+                                                         .arg(rig.view.roiValue[d][0])));
+        QVERIFY2(cv::countNonZero(marks & ~parts) == 0, qPrintable(QString("frame %1: marks off the parts").arg(n)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCameras)

@@ -173,7 +173,16 @@ void TstEditorLayout::captionsReadable()
         finger::tap(v->moveToggle);
         finger::tap(w.roiPanel->showHide);
     }
-    finger::tap(v, QPoint(v->width() / 2, v->height() / 2 + 150)); // away from the region: none selected
+    // A region 180 px from the top, whose panel would stand right above it,
+    // over the top lines: the panel keeps below them.
+    finger::tap(w.roiPanel->rectButton);
+    finger::drag(v->mapToGlobal(QPoint(430, 180)), v->mapToGlobal(QPoint(600, 300)));
+    QCOMPARE(v->curRoi, 1);
+    const int panelTop = v->sliderA->geometry().top(), linesEnd = CammerWidget::editorHeaderBottom();
+    QVERIFY2(panelTop >= linesEnd, qPrintable(QString("the panel's top at %1, the top lines' end at %2")
+                                                  .arg(panelTop).arg(linesEnd)));
+    out << faults(w, v);
+    finger::tap(v, QPoint(v->width() / 2, v->height() / 2 + 150)); // away from the regions: none selected
     QCOMPARE(v->curRoi, -1);
     out << faults(w, v);
     out.removeDuplicates();

@@ -20,6 +20,7 @@
 #include "inspection/ui/cammerwidget.h"
 #include "inspection/ui/drawroiwidget.h"
 #include "inspection/roicommit.h"
+#include "inspection/roipanellogic.h"
 #include "netservices/viewwatch2zel.h"
 #include "platform/platformpath.h"
 #include "settings/ui/helpwidget.h"
@@ -43,6 +44,8 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QScreen>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -137,6 +140,7 @@ private slots:
     void init();
     void cleanup();
     void regionSettingsOpenAndEndSet();
+    void addedRegionsJournalTheValuesTheEditorShows();
     void everyEditorButtonUnderTheFinger();
     void alarmSourcesPasswordOutputAndFrame();
     void resampleKeepsOnlyTheBaseTemplates();
@@ -267,6 +271,102 @@ void TstEditorWindow::regionSettingsOpenAndEndSet()
     QCOMPARE(w.runState, 1);
     QVERIFY(v->isOK && w.machineCycle()->gisReTrain);
     QCOMPARE(gpControlIO->IOState(1, 0), 0);
+}
+
+// Three regions drawn by touch, each of another function with its values
+// set on its sliders' pads, committed with "End Set" and YES: each journal
+// row in RECORD.db gives every value under the name its slider shows (the
+// positioning type shows none: its values keep the names the rows of a
+// changed region give them); so does the row of a value changed later.
+void TstEditorWindow::addedRegionsJournalTheValuesTheEditorShows()
+{
+    ReDoWizard& w = *m_win;
+    DrawROIWidget& panel = *w.roiPanel;
+    gpWPara->showAllParam = 1; // the defect type's area and filter size on sliders of their own
+    gpWPara->useSpot = gpWPara->useManualLocate = 1;
+    openEditor();
+    CammerWidget* v = w.views[w.curCamera];
+    const auto typeIn = [](Slider* s, int value) {
+        finger::tap(s, QPoint(Slider::kBoxX + 10, s->height() / 2));
+        QTRY_VERIFY(gpNumPad && gpNumPad->isVisible());
+        finger::typeDigits(QString::number(value));
+        finger::tap(gpNumPad->okKey());
+    };
+    // A value typed on a slider, under the caption the slider shows; no
+    // slider: the param switch, which shows the packed value's other half.
+    struct Entry {
+        Slider* slider;
+        int caption;
+        int value;
+    };
+    struct Region {
+        int type;
+        QList<Entry> entries;
+        QString row;
+    };
+    const auto m = [](int n) { return messageText(n); };
+    Slider *a = v->sliderA, *b = v->sliderB, *c = v->sliderC;
+    const QList<Region> regions{
+        {0, {{a, 23, 30}, {b, 24, 120}, {c, 22, 4}}, m(78).arg(30).arg(4).arg(120)},
+        {1, {{a, 13, 70}, {b, 14, 600}, {c, 10, 20}, {nullptr, 0, 0}, {c, 11, 90}},
+         m(77).arg(20).arg(90).arg(70).arg(600)},
+        {3, {}, m(79).arg(1).arg(10).arg(0)}, // the type's own C (speed), A (accuracy), B (least match)
+    };
+    for (int r = 0; r < regions.size(); ++r) {
+        // Left of the sliders' panel, one below the other.
+        finger::tap(panel.rectButton);
+        const QPoint from(100, 120 + 180 * r);
+        QCOMPARE(finger::drag(v->mapToGlobal(from), v->mapToGlobal(from + QPoint(250, 100))), v);
+        QCOMPARE(v->curRoi, r);
+        for (int k = 0; k < 11 && v->funcButton->text() != m(RoiPanelLogic::typeCaption(regions[r].type)); ++k)
+            finger::tap(v->funcButton);
+        for (const Entry& e : regions[r].entries) {
+            if (!e.slider) {
+                finger::tap(v->paramSwitchButton);
+                continue;
+            }
+            QCOMPARE(e.slider->objectName(), m(e.caption));
+            typeIn(e.slider, e.value);
+            QCOMPARE(e.slider->value(), e.value);
+        }
+    }
+    const auto endSet = [&] {
+        QString asked;
+        answerNextBox(true, &asked);
+        finger::tap(panel.returnButton);
+        QCOMPARE(asked, m(72));
+    };
+    const auto journal = [] {
+        QStringList rows;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journalRead");
+            db.setDatabaseName("RECORD.db");
+            db.open();
+            QSqlQuery q(db);
+            q.exec("select remarks from RECORD where recordtype = 'set' order by rowid");
+            while (q.next())
+                rows << q.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase("journalRead");
+        return rows;
+    };
+    endSet();
+    const QString head = m(73).arg(1).arg(m(264));
+    QStringList expected;
+    for (int r = 0; r < regions.size(); ++r)
+        expected << head + m(80).arg(m(74)).arg(r + 1).arg(regions[r].row);
+    QCOMPARE(journal(), expected);
+
+    // The spot region again: its Max Gray alone changes.
+    openEditor();
+    finger::tap(v, QPoint(225, 120 + 180 + 50));
+    QCOMPARE(v->curRoi, 1);
+    finger::tap(v->paramSwitchButton);
+    QCOMPARE(c->objectName(), m(11));
+    typeIn(c, 95);
+    endSet();
+    expected << head + m(99).arg(m(74), "2", m(84), m(89).arg("", m(86).arg(90).arg(95), "", ""), "");
+    QCOMPARE(journal(), expected);
 }
 
 // At the panel's 1280 x 800 every control of the editor's screen is on top

@@ -520,7 +520,7 @@ void TstRoiEdit::commitWritesRecordsAndStore()
     QVERIFY(m_prompts->numbers().isEmpty());
 
     // Camera 1: ROI 1 (index 0) only changes its type; ROI 3 (spot) its
-    // upper grey limit, bits 0-7; then ROI 1 is deleted, shifting the rest.
+    // lower grey limit, bits 0-7; then ROI 1 is deleted, shifting the rest.
     // Camera 2: a positioning ROI is added.
     a.editStore->funcType[0] = 7;
     a.editStore->paramC[2] = (30 << 8) | 40;
@@ -553,23 +553,23 @@ void TstRoiEdit::commitWritesRecordsAndStore()
     QVERIFY2(recs[0].startsWith(h1 + "Changed the rectangular  area 2, " + messageText(82) + messageText(25) +
                                 messageText(83)),
              qPrintable(recs[0]));
-    QVERIFY(recs[0].contains(messageText(85).arg(0).arg(30)));
-    QVERIFY(recs[0].contains(messageText(86).arg(3).arg(40)));
+    QVERIFY(recs[0].contains(messageText(85).arg(3).arg(40)));
+    QVERIFY(recs[0].contains(messageText(86).arg(0).arg(30)));
     QVERIFY(recs[0].endsWith(messageText(98)));
     QVERIFY(recs[1].startsWith(h1 + "Changed the rectangular  area 3"));
     QCOMPARE(recs[2], h1 + messageText(81).arg(messageText(74)).arg(4).arg(messageText(25)));
-    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(5).arg(6).arg(7)));
+    QCOMPARE(recs[3], h2 + messageText(80).arg(messageText(74)).arg(2).arg(messageText(79).arg(7).arg(5).arg(6)));
     QVERIFY(!RoiCommit::storesDiffer(*a.liveStore, *a.editStore));
     QCOMPARE(commit.calls, (QStringList{"position 1/0", "position 1/1", "train 0/0", "train 0/1", "train 1/0",
                                         "train 1/1"}));
 
-    // The spot ROI's grey change alone reports 86, not 85.
+    // The spot ROI's lower grey limit alone reports 85, not 86.
     a.editStore->paramC[1] = (30 << 8) | 41;
     bool pos = false;
     const QStringList one = RoiCommit::changeRecords(0, 0, *a.liveStore, *a.editStore, &pos);
     QCOMPARE(one.size(), 1);
-    QVERIFY(one[0].contains(messageText(86).arg(40).arg(41)));
-    QVERIFY(!one[0].contains("minimum gradation"));
+    QVERIFY(one[0].contains(messageText(85).arg(40).arg(41)));
+    QVERIFY(!one[0].contains("maximum gradation"));
     QVERIFY(!one[0].contains(messageText(98)));
 }
 
