@@ -1,6 +1,8 @@
 // Result images and USB storage on the simulated platform: real udev files,
 // links and mounts, real JPEG files read back through OpenCV, the test clock
 // for every pause.
+#include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/findau.h"
 #include "frame/globals.h"
@@ -14,6 +16,7 @@
 #include <QBuffer>
 #include <QDirIterator>
 #include <QMutex>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
@@ -126,6 +129,7 @@ private slots:
     void diskFull();
     void resultWriter();
     void slowDriveAndPool();
+    void endPutsEveryImageOnTheStick();
 
 private:
     SimDrive stick(int minor, const QString& dev, const QString& uuid) const
@@ -733,6 +737,62 @@ void TstRecordsUsb::slowDriveAndPool()
     pool->setMaxThreadCount(oldMax);
     Clock::install(clock);
     QVERIFY(jobRan);
+}
+
+// The station ends while the stick is in the middle of a slow write and the
+// result writer still holds images of both cameras and detections: when the
+// end returns, every image is on the disk and, byte for byte, on the stick.
+void TstRecordsUsb::endPutsEveryImageOnTheStick()
+{
+    DiskManager m;
+    QVERIFY(useDrive(m));
+    c2m->stop();
+    QSemaphore entered, slow;
+    // The stick's write lasts until the end has begun.
+    c2m->setFileWriter([&](const QString& path, const QByteArray& bytes, int* err) {
+        entered.release();
+        slow.acquire();
+        return Copy2MoveDisk::writeFileAtomic(path, bytes, true, err);
+    });
+    numCamera = 2;
+    SaveFialImageThread w;
+    startWriter(w);
+    gpSaveFialImageThread = &w;
+    // The end of the image writers alone: no window, no journal.
+    MainState* state = std::exchange(gpWin, nullptr);
+    const auto ended = qScopeGuard([&] {
+        slow.release(100);
+        gpSaveFialImageThread = nullptr;
+        gpWin = state;
+        StationExit::resetForTest();
+    });
+    c2m->start();
+    w.start();
+    fillSlot(0, 0, 0, frame(64, 48, kRed));
+    QVERIFY(entered.tryAcquire(1, 10000));
+    fillSlot(0, 1, 0, frame(64, 48, kRed));
+    fillSlot(0, 1, 1, frame(64, 48, kGreen));
+    fillSlot(1, 0, 1, frame(64, 48, kGreen));
+    fillSlot(1, 1, 0, frame(64, 48, kBlue));
+    StationExit::Hooks hooks;
+    hooks.stopServing = [&] { slow.release(100); };
+    QVERIFY(StationExit::run(StationExit::Exit, hooks));
+
+    const QString local = env->workDir() + "/alarmimage/", stick = driveFile(u, "monitor_U/20261205/");
+    QStringList saved, copied;
+    for (const QString& f : filesBelow(local, "*.jpg"))
+        saved << f.mid(local.size());
+    for (const QString& f : filesBelow(stick))
+        copied << f.mid(stick.size());
+    saved.sort();
+    copied.sort();
+    QCOMPARE(saved.size(), 5);
+    QCOMPARE(copied, saved);
+    for (const QString& f : saved) {
+        QFile a(local + f), b(stick + f);
+        QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+        QVERIFY2(a.readAll() == b.readAll(), qPrintable(f));
+    }
 }
 
 QTEST_GUILESS_MAIN(TstRecordsUsb)

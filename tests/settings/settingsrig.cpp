@@ -40,33 +40,44 @@ void OperatorHand::poll()
     if (m_busy)
         return;
     m_busy = true;
-    answer();
+    // The next touch of a person comes once the box has gone and the focus
+    // has settled on a window. A box shown again before that (quicker than
+    // any hand; on an X server under load) finds Qt's window layer still
+    // giving it the focus while no widget window is active: it never
+    // becomes active and its field opens no pad.
+    if (answer())
+        (void)QTest::qWaitFor(
+            [] {
+                QWidget* active = QApplication::activeWindow();
+                return (active ? active->windowHandle() : nullptr) == QGuiApplication::focusWindow()
+                    && (!active || active->isVisible());
+            },
+            5000);
     m_busy = false;
 }
 
-void OperatorHand::answer()
+bool OperatorHand::answer()
 {
     const auto next = [this] { return script.isEmpty() ? QString() : script.takeFirst(); };
     if (gpPasswordBox && gpPasswordBox->isVisible()) {
         seen << QStringLiteral("login");
         const QString a = next();
         if (a.startsWith(QLatin1String("login:"))) {
-            // A person touches the field once the box is up: on an X server
-            // under load the box's window may not be active yet, and a field
-            // in an inactive window takes no focus and opens no pad.
-            const bool active = QTest::qWaitForWindowActive(gpPasswordBox, 2000);
+            // A person touches the field once the box is up and active (a
+            // field in an inactive window takes no focus and opens no pad),
+            // and types once the pad is up. QWindow::isActive is no help: it
+            // counts the box active while the window it was asked from is.
+            (void)QTest::qWaitFor([] { return QApplication::activeWindow() == gpPasswordBox; }, 5000);
             finger::tap(gpPasswordBox->field());
-            const bool pad = QTest::qWaitFor([] { return gpNumPad && gpNumPad->isVisible(); }, 2000);
-            // Typed either way: a box or a pad that never came fails the
-            // typing, which says so.
-            Q_UNUSED(active)
-            Q_UNUSED(pad)
+            // Typed either way: a pad that never came fails the typing, which
+            // says so.
+            (void)QTest::qWaitFor([] { return gpNumPad && gpNumPad->isVisible(); }, 5000);
             finger::typeDigits(a.mid(6));
             finger::tap(gpNumPad->okKey());
         }
         if (gpPasswordBox->isVisible() && !finger::tap(gpPasswordBox->cancelButton()))
             gpPasswordBox->reject(); // out of reach: the test failed; let it end
-        return;
+        return true;
     }
     for (QWidget* w : QApplication::topLevelWidgets() + QApplication::allWidgets()) {
         if (!w->isVisible())
@@ -77,7 +88,7 @@ void OperatorHand::answer()
                 look(c);
             if (!finger::tap(next() == QLatin1String("yes") ? c->yesButton() : c->noButton()))
                 c->reject(); // out of reach: the test failed; let it end
-            return;
+            return true;
         }
         if (auto* b = dynamic_cast<WarnBox*>(w); b && b->isModal()) {
             seen << b->text();
@@ -87,9 +98,10 @@ void OperatorHand::answer()
                 script.removeFirst();
             if (!finger::tap(b->okButton()))
                 b->reject(); // out of reach: the test failed; let it end
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 SettingsRig::SettingsRig(int lan)

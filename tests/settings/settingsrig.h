@@ -27,7 +27,7 @@ public:
 
 private:
     void poll();
-    void answer();
+    bool answer(); // true when it answered a box
     QTimer m_timer;
     bool m_busy = false;
 };

@@ -15,6 +15,7 @@
 #include "widgets/fuzzycombobox.h"
 #include "controller/ui/indexbutton.h"
 #include "settings/settingsrig.h"
+#include "settings/softwarepackage.h"
 #include "settings/ui/hardwareconfigurationwidget.h"
 #include "settings/ui/recordspage.h"
 #include "settings/ui/widgetchangecamera.h"
@@ -53,6 +54,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -94,6 +96,7 @@ private slots:
     void advancedDialogsAndNumbering();
     void softwareUpdateFromTheDrive();
     void softwareUpdateTakesOnlyFilesOfTheDrive();
+    void softwareUpdateMeasuresTheDriveAndTheDisk();
     void recordsPageReturnsToTheEdits();
     void exportOfNothingSaysSo();
     void boxesSpeakTheLanguageAfterTheRestart();
@@ -712,6 +715,84 @@ void TstSettingsWindow::softwareUpdateTakesOnlyFilesOfTheDrive()
     const QStringList commands = CommandRunner::loggedCommands().mid(commandsBefore);
     QVERIFY2(!commands.contains("sync") && !commands.contains("reboot"), qPrintable(commands.join(';')));
     QVERIFY(gpWin->paraDb.isOpen());
+}
+
+// With the panel's disk and the drive as file systems of their own (mounted
+// by the test, which needs the right to): a file of another file system
+// mounted onto the drive is not offered, and one mounted there after the
+// touch is refused; an archive that leaves one byte less than the margin free
+// is refused with its sizes, one that leaves the margin is installed.
+void TstSettingsWindow::softwareUpdateMeasuresTheDriveAndTheDisk()
+{
+    SettingsRig rig;
+    rig.openSettings();
+    const QString medium = platform::simRoot() + "/drives/sdb1", root = platform::path("/root");
+    const QString packageDir = root + "/bin-AOI", secret = root + "/shadow";
+    QVERIFY(QDir().mkpath(medium) && QDir().mkpath(root));
+    QStringList mounted;
+    const auto unmount = qScopeGuard([&] {
+        while (!mounted.isEmpty())
+            ::umount2(QFile::encodeName(mounted.takeLast()).constData(), MNT_DETACH);
+    });
+    const auto mountOn = [&](const QString& what, const QString& where, const char* type, unsigned long flags) {
+        const bool ok = ::mount(QFile::encodeName(what).constData(), QFile::encodeName(where).constData(), type,
+                                flags, type ? "size=80m" : nullptr) == 0;
+        if (ok)
+            mounted << where;
+        return ok;
+    };
+    if (!mountOn("tmpfs", root, "tmpfs", 0))
+        QSKIP(qPrintable("no file system of its own for the panel's disk: mount: " + QString(strerror(errno))));
+    QFile shadow(secret);
+    QVERIFY(QDir().mkpath(packageDir) && shadow.open(QIODevice::WriteOnly) && shadow.write("root:x:0:0\n") > 0);
+    shadow.close();
+    for (const char* name : {"aside.tar", "late.gz"})
+        QVERIFY(QFile(medium + "/" + name).open(QIODevice::WriteOnly));
+    QVERIFY(mountOn(secret, medium + "/aside.tar", nullptr, MS_BIND));
+    struct statvfs vfs {};
+    QVERIFY(::statvfs(QFile::encodeName(packageDir), &vfs) == 0);
+    const qint64 free = qint64(vfs.f_bavail) * qint64(vfs.f_frsize), fits = free - SoftwarePackage::kFreeMargin;
+    for (const auto& archive : {qMakePair(QString("fits.gz"), fits), qMakePair(QString("over.gz"), fits + 1)}) {
+        QFile f(medium + "/" + archive.first);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(archive.second));
+    }
+    QCOMPARE(CommandRunner::system("mount /dev/sdb1 /mnt"), 0);
+
+    QStringList listed;
+    bool swapped = false;
+    const auto choose = [&](const QString& name, bool swap) {
+        finger::answerBox([&, name, swap](QWidget* w) -> QAbstractButton* {
+            auto* dlg = qobject_cast<VersionDownloadDialog*>(w);
+            if (!dlg)
+                return nullptr;
+            listed.clear();
+            for (int i = 0; i < dlg->list->count(); ++i)
+                listed << dlg->list->item(i)->text();
+            const auto found = dlg->list->findItems(name, Qt::MatchExactly);
+            if (!found.isEmpty() && finger::tap(dlg->list->viewport(), dlg->list->visualItemRect(found[0]).center())
+                && swap)
+                swapped = mountOn(secret, medium + "/" + name, nullptr, MS_BIND);
+            return dlg->okButton();
+        });
+        rig.hand.say({"yes"});
+        rig.press(messageText(325));
+    };
+    choose("late.gz", true);
+    QVERIFY(swapped);
+    QCOMPARE(listed, (QStringList{"fits.gz", "late.gz", "over.gz"}));
+    choose("over.gz", false);
+    const auto mb = [](qint64 bytes) { return QString::number(double(bytes) / (1 << 20), 'f', 1); };
+    QCOMPARE(rig.hand.seen, (QStringList{messageText(323), messageText(864).arg("late.gz"), messageText(323),
+                                         messageText(863).arg("over.gz", mb(fits + 1), mb(free),
+                                                                  mb(SoftwarePackage::kFreeMargin))}));
+    QCOMPARE(QDir(packageDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY(gpWin->paraDb.isOpen());
+
+    choose("fits.gz", false);
+    QCOMPARE(QFileInfo(packageDir + "/newupdategz").size(), fits);
+    QVERIFY(::statvfs(QFile::encodeName(packageDir), &vfs) == 0);
+    QCOMPARE(qint64(vfs.f_bavail) * qint64(vfs.f_frsize), SoftwarePackage::kFreeMargin);
+    QCOMPARE(CommandRunner::loggedCommands().last(), QString("reboot"));
 }
 
 // Exit on the maintenance page asks over the settings window at the first

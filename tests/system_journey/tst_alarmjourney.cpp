@@ -217,6 +217,8 @@ private slots:
     }
     void templatePageTunesTheEditorsDetectionOnItsTemplate();
     void reDetectedAlarmKeepsItsImagesTogether();
+    void endRightAfterTheAlarmIsClearedKeepsItsImages_data();
+    void endRightAfterTheAlarmIsClearedKeepsItsImages();
     void newDetectionsAreSetAndTrained();
 };
 
@@ -304,6 +306,46 @@ void TstAlarmJourney::reDetectedAlarmKeepsItsImagesTogether()
     QCOMPARE(jpgs(ok), okBefore);
     QTest::qWait(500);
     QCOMPARE(gpWin->lastDetect, 1); // nothing was waiting for the alarm's end
+}
+
+void TstAlarmJourney::endRightAfterTheAlarmIsClearedKeepsItsImages_data()
+{
+    QTest::addColumn<int>("way");
+    QTest::addColumn<int>("images"); // into the NG folder
+    QTest::newRow("Don't Detect") << 0 << 1;
+    QTest::newRow("Add As Temp") << 1 << 1;
+    QTest::newRow("re-detected, part gone") << 2 << 2;
+}
+
+// The operator clears the alarm of a part left behind and the window is
+// closed at once, before the result writer has taken the alarm's images:
+// the end saves them, however the alarm was cleared.
+void TstAlarmJourney::endRightAfterTheAlarmIsClearedKeepsItsImages()
+{
+    QFETCH(int, way);
+    QFETCH(int, images);
+    Station s;
+    QVERIFY(s.start(0));
+    s.startMachine();
+    QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 8000);
+    const QString ng = "alarmimage/camera1/detect2/NG", ok = "alarmimage/camera1/detect2/OK";
+    s.leaveNext = true;
+    QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && s.machine->phase() == MouldingMachine::Phase::Held, 8000);
+    s.tick->stop();
+    const int ngBefore = jpgs(ng), okBefore = jpgs(ok);
+    if (way == 2) {
+        for (int c = 0; c < numCamera; ++c)
+            s.win->views[c]->camera->setValue(QString("trigger"), 100);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s.win->views[0]->displayBuffer.data()[kOnPart.center().y() * 640 + kOnPart.center().x()] < 170, 2000);
+        QVERIFY(finger::tap(s.editor()->reCheckButton));
+    } else {
+        QVERIFY(finger::choose(s.editor()->cameraCombo, 0)); // the alarming camera
+        QVERIFY(finger::tap(way == 0 ? s.editor()->noCheckButton : s.editor()->addTempButton));
+    }
+    QCOMPARE(gpWin->detectState, 0);
+    s.win->close();
+    QCOMPARE(QPair(jpgs(ng), jpgs(ok)), QPair(ngBefore + images, okBefore));
 }
 
 // Mode 3: the settings window raises the detection count from 2 to 3; the

@@ -85,19 +85,33 @@ QWidget* touchAt(const QPoint& global)
     if (local.isNull())
         local = QPoint(1, 1); // QTest reads a null point as the window's centre
     // A press asks to activate the window it lands in, as Qt's X client does
-    // on a button press; the touch does not wait for it (on X the focus
-    // comes after the press): a field takes the focus only in an active one.
-    if (QGuiApplication::focusWindow() != window && window->type() != Qt::Popup && window->type() != Qt::ToolTip
-        && !(window->flags() & Qt::WindowDoesNotAcceptFocus))
+    // on a button press; on X the focus comes after the press, and a field
+    // takes the focus (and opens its pad) only in an active window.
+    const bool activate = QGuiApplication::focusWindow() != window && window->type() != Qt::Popup
+        && window->type() != Qt::ToolTip && !(window->flags() & Qt::WindowDoesNotAcceptFocus);
+    if (activate)
         window->requestActivate();
     const QString hitName = describe(hit);
     QPointer<QWindow> guard(window);
+    QPointer<QWidget> top(hit->window());
+    QWidget* const wasActive = QApplication::activeWindow();
     PressSeen spy;
     qApp->installEventFilter(&spy);
     // A press that opens a modal box runs its exec() inside the press or
     // the release: the rest of the touch waits for the box, as on a panel.
     QTest::mousePress(window, Qt::LeftButton, {}, local);
     qApp->removeEventFilter(&spy);
+    // A finger rests on the panel long enough for the focus the press asked
+    // for to come before it lifts: the touch lifts once the window is active
+    // (or another has taken the focus since). A list the press opened holds
+    // the touch itself.
+    if (activate && spy.seen && top && top->isVisible() && !QApplication::activePopupWidget())
+        (void)QTest::qWaitFor(
+            [&] {
+                QWidget* active = QApplication::activeWindow();
+                return !top || active == top || (active && active != wasActive);
+            },
+            5000);
     if (guard)
         QTest::mouseRelease(guard, Qt::LeftButton, {}, local);
     if (!spy.seen) {
