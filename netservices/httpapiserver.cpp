@@ -361,11 +361,16 @@ void HttpApiServer::httpapi__clear_count(const HttpApiRequest& req, HttpApiAnswe
         return;
     // The counters and the journal are the GUI thread's: cleared, written and
     // shown there, between two of its cycle steps.
-    bool ended = false;
-    const bool done = runOnGui([&ended] {
-        // The end may have begun while the call waited: it changes nothing then.
+    bool ended = false, gone = false;
+    const bool done = runOnGui([&ended, &gone, &req] {
+        // The end may have begun while the call waited, or the client may
+        // have given up: it changes nothing then.
         if (StationExit::ending()) {
             ended = true;
+            return;
+        }
+        if (req.gone()) {
+            gone = true;
             return;
         }
         ProductionCounters::clearAll();
@@ -378,7 +383,7 @@ void HttpApiServer::httpapi__clear_count(const HttpApiRequest& req, HttpApiAnswe
         fail(res, 503, httpEndingText());
         return;
     }
-    if (!done) {
+    if (!done || gone) {
         fail(res, 503, QStringLiteral("the station did not take the request; nothing was cleared"));
         return;
     }
@@ -405,6 +410,10 @@ void HttpApiServer::httpapi__set_system_time(const HttpApiRequest& req, HttpApiA
         return;
     if (StationExit::ending()) {
         fail(res, 503, httpEndingText());
+        return;
+    }
+    if (req.gone()) {
+        fail(res, 503, QStringLiteral("the client has gone; the clock was not set"));
         return;
     }
     if (!setSystemDateTime(when)) {

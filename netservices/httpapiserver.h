@@ -17,6 +17,10 @@ struct HttpApiRequest
     std::string body;
     std::vector<std::string> matches; // the route's parts; [0] is the whole path
     std::string peer;                 // the client's address
+    // Set once the client has hung up: a change it asked for and no longer
+    // waits for is not made.
+    std::shared_ptr<const std::atomic<bool>> hungUp;
+    bool gone() const { return hungUp && hungUp->load(); }
 };
 
 // What a route answers: a body in memory, an open regular file sent from the

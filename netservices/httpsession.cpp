@@ -594,6 +594,7 @@ void HttpSession::dispatch()
     HttpApiRequest req = std::move(m_request);
     req.body = std::move(msg.body());
     req.peer = m_peer;
+    req.hungUp = m_gone;
     m_parser.reset();
     HttpApiServer* owner = &m_net.owner;
     HttpApiServer::Connections* net = &m_net;
