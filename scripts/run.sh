@@ -5,6 +5,19 @@
 # Never reboots, mounts or sets the clock of this machine: every platform path
 # and command goes to the simulated platform in run/sim.
 set -euo pipefail
+# How this run was started, for the station's console when it ends for a
+# restart the simulated panel only logs: the station's variables set in front
+# of this script, then the script as called, with its arguments.
+start_command=""
+for name in $(compgen -e); do
+  case "$name" in
+    STATION_SIMROOT|STATION_START_COMMAND) ;;
+    STATION_*) start_command+="$name=$(printf '%q' "${!name}") " ;;
+  esac
+done
+start_command+="bash $(printf '%q' "$0")"
+[ $# -eq 0 ] || start_command+=$(printf ' %q' "$@")
+export STATION_START_COMMAND="$start_command"
 cd "$(dirname "$0")/.."
 top=$(pwd)
 echo "== Checking the Debian packages"
