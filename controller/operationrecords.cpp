@@ -407,6 +407,7 @@ bool OperationRecords::checkRecordFileAtStart()
     CommandRunner::system(QStringLiteral("cp -f %1 %2").arg(QString::fromLatin1(kTemplate), QString::fromLatin1(kDbFile)));
     CommandRunner::system(QStringLiteral("sync"));
     CommandRunner::system(QStringLiteral("reboot"));
+    StationExit::wentDown(StationExit::Reboot);
     return false;
 }
 

@@ -12,6 +12,8 @@
 #include "records/copy2movedisk.h"
 #include "records/savefialimagethread.h"
 
+#include <QRegularExpression>
+
 #include <atomic>
 #include <cstdio>
 #include <glog/logging.h>
@@ -20,6 +22,23 @@ namespace {
 // 0 running, 1 ending, 2 the databases closed by the end.
 std::atomic<int> g_stage{0};
 std::function<void()> g_processEnd;
+
+// How to start the station again as it was started: scripts/run.sh hands
+// down its own command line; a station started otherwise is told the
+// script's, with the camera configuration it ran on (without it the
+// simulated cameras show an empty mould).
+QString startCommand()
+{
+    const QString given = qEnvironmentVariable("STATION_START_COMMAND");
+    if (!given.trimmed().isEmpty())
+        return given;
+    const QString cameras = qEnvironmentVariable("STATION_SIMCAMERA_CONFIG");
+    if (cameras.isEmpty())
+        return QStringLiteral("bash scripts/run.sh");
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
+    return QStringLiteral("STATION_SIMCAMERA_CONFIG=%1 bash scripts/run.sh")
+        .arg(plain.match(cameras).hasMatch() ? cameras : CommandRunner::quote(cameras));
+}
 
 void endProcess(StationExit::Kind kind)
 {
@@ -30,9 +49,9 @@ void endProcess(StationExit::Kind kind)
         // it ends here, and whoever started it learns what became of it.
         const bool off = kind == StationExit::PowerOff;
         std::printf("simulated platform: \"%s\" was only logged in %s; the panel would %s now, so the station "
-                    "has ended. Start it again with: bash scripts/run.sh\n",
+                    "has ended. Start it again with: %s\n",
                     off ? "init 0" : "reboot", qPrintable(CommandRunner::logPath()),
-                    off ? "power off" : "restart");
+                    off ? "power off" : "restart", qPrintable(startCommand()));
         std::fflush(stdout);
     }
     g_processEnd();
@@ -47,6 +66,20 @@ void StationExit::markClosed()
     // reach the machine between the end and its command.
     g_stage.store(2);
     CommandRunner::setEndOnly(true);
+}
+
+void StationExit::wentDown(Kind kind)
+{
+    // On a panel the command takes the process with it; a window built
+    // without the program's main leaves its process to whoever made it.
+    if (kind == Exit || !platform::isSimulated() || !g_processEnd)
+        return;
+    // What is still on its way (the rest of a start-up, a late poll) finds
+    // the station ending and the machine out of reach, as after run().
+    int running = 0;
+    g_stage.compare_exchange_strong(running, 1);
+    CommandRunner::setEndOnly(true);
+    endProcess(kind);
 }
 
 void StationExit::setProcessEnd(std::function<void()> end) { g_processEnd = std::move(end); }

@@ -40,6 +40,13 @@ public:
     // also those that close them and run their command directly): from now
     // on nothing is recorded and only the end's own commands run.
     static void markClosed();
+    // A way down that takes its own steps and runs its command itself, in
+    // the order its own rules give (the reboot after a changed camera count
+    // or a touch calibration, the power-off for a lost camera, the restart
+    // after a damaged database file was replaced): on the simulated
+    // platform, where that command was only logged, the process ends now as
+    // after run(), saying so on the console. On a panel the command does it.
+    static void wentDown(Kind kind);
     // How the process ends: the program's main installs it (its event loop
     // returns and it joins its threads). A window built without that main
     // (a tool's, a test's) leaves its process to whoever made it.

@@ -1,4 +1,5 @@
 #include "frame/databasefile.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "platform/commandrunner.h"
 
@@ -152,4 +153,5 @@ void DatabaseFile::restoreFactoryCopy(const QString& fileName, const QString& ta
         qCritical().noquote() << fileName + QStringLiteral(": factory copy not restored:") << failed;
     CommandRunner::system(QStringLiteral("sync"));
     CommandRunner::system(QStringLiteral("reboot"));
+    StationExit::wentDown(StationExit::Reboot);
 }

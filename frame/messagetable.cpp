@@ -137,6 +137,12 @@ int MessageTable::load()
     return parse(f.readAll());
 }
 
+QString MessageTable::languageName(int lan)
+{
+    static const char* const names[kLanguages] = {"Simplified Chinese", "English", "Traditional Chinese", "Japanese"};
+    return lan >= 0 && lan < kLanguages ? QString::fromLatin1(names[lan]) : QString();
+}
+
 QString MessageTable::text(int m)
 {
     if (m < 0 || m >= kLanStrCount / kLanguages || gLan < 0 || gLan >= kLanguages)

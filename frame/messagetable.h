@@ -35,4 +35,8 @@ public:
     // Message m in the current language; empty for a number or language
     // outside the table. Plain gaLanStr[4 * m + gLan] stays valid too.
     static QString text(int m);
+
+    // The English name of a language (0 Simplified Chinese .. 3 Japanese),
+    // as the console says it; empty outside the four.
+    static QString languageName(int lan);
 };

@@ -3,6 +3,7 @@
 #include "frame/dbconfighelpers.h"
 
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
 #include "inspection/camerainterface.h"
@@ -290,6 +291,7 @@ void CameraManager::checkCameraCount()
             if (gpWin)
                 gpWin->FLushAll();
             CommandRunner::system("reboot");
+            StationExit::wentDown(StationExit::Reboot);
         }
     }
 }

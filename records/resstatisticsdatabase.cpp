@@ -1,4 +1,5 @@
 #include "records/resstatisticsdatabase.h"
+#include "controller/stationexit.h"
 #include "frame/safefile.h"
 
 #include "frame/databasefile.h"
@@ -195,6 +196,7 @@ ResStatisticsDatabase::ResStatisticsDatabase(ResStatisticsParam* param, QObject*
             ensureTable(c.db());
     }
     CommandRunner::system(QStringLiteral("reboot"));
+    StationExit::wentDown(StationExit::Reboot);
 }
 
 bool ResStatisticsDatabase::setDamagedAside()

@@ -5,6 +5,19 @@
 # Never reboots, mounts or sets the clock of this machine: every platform path
 # and command goes to the simulated platform in run/sim.
 set -euo pipefail
+# How this run was started, for the station's console when it ends for a
+# restart the simulated panel only logs: the station's variables set in front
+# of this script, then the script as called, with its arguments.
+start_command=""
+for name in $(compgen -e); do
+  case "$name" in
+    STATION_SIMROOT|STATION_START_COMMAND) ;;
+    STATION_*) start_command+="$name=$(printf '%q' "${!name}") " ;;
+  esac
+done
+start_command+="bash $(printf '%q' "$0")"
+[ $# -eq 0 ] || start_command+=$(printf ' %q' "$@")
+export STATION_START_COMMAND="$start_command"
 cd "$(dirname "$0")/.."
 top=$(pwd)
 echo "== Checking the Debian packages"
@@ -44,15 +57,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The language the station comes up in is the one stored in run/PARAM.db.
+language=$(build/tools/paramgen/paramgen --language run 2>/dev/null || true)
 first_use() {
+  [ -z "$language" ] || echo "The screen is in $language (the language stored in run/PARAM.db)."
   cat <<HINT
-The screen is in Simplified Chinese; README.md ("Language", "First use") gives every caption in English too.
+README.md ("Language", "First use") names every control by its Simplified Chinese caption, with the English one beside it.
 First use (README.md "First use"): start with parts in the mould (STATION_SIMCAMERA_CONFIG, a file holding
   { "parts": true }); touch a camera view for the side bar; 系统参数 (System Param): tick 使用统计 (Use statistics),
   set 不良记录 (NG-Rec) above 0, 确定 (Confirm), 是 (YES); 重新采样 (Resample), 是 (YES); 区域设置 (Area Settings):
   a quadrilateral over the parts. After a resample nothing is counted until the next start: for NGs, Ctrl-C and
   start again with { "parts": true, "defectEvery": 4 }. Language: 系统参数 -> 维护 (Maintenance) -> chooser ->
-  切换语言后重启 (Switch language then restart); here the reboot is only logged and the station ends by itself: run this again, the same way.
+  切换语言后重启 (Switch language then restart); here the reboot is only logged and the station ends by itself, saying how to start it again.
 HINT
 }
 

@@ -1,5 +1,6 @@
 #include "widgets/lostcamerawarnbox.h"
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/ui/startup.h"
@@ -27,5 +28,6 @@ void LostCameraWarnBox::accept()
     // The pause between closing the databases and the power-off.
     Clock::instance()->sleepMs(1000);
     CommandRunner::system(QStringLiteral("init 0"));
+    StationExit::wentDown(StationExit::PowerOff);
     QDialog::accept();
 }

@@ -1,6 +1,7 @@
 #include "controller/ui/mapplication.h"
 #include "controller/lcdonoff.h"
 #include "controller/mainstate.h"
+#include "controller/stationexit.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -114,6 +115,7 @@ void MApplication::onRelease()
         gpWin->FLushAll();
         CommandRunner::system(QStringLiteral("reboot"));
         m_armed = false;
+        StationExit::wentDown(StationExit::Reboot);
     }
 }
 

@@ -18,7 +18,9 @@
 #include "records/upaninfo.h"
 #include "frame/clock.h"
 #include "frame/deviceid.h"
+#include "inspection/camerainterface.h"
 #include "inspection/cameramanager.h"
+#include "inspection/cameraviewstate.h"
 #include "frame/globals.h"
 #include "frame/logmanager.h"
 #include "frame/messagetable.h"
@@ -82,11 +84,10 @@ namespace {
 
 void printSummary()
 {
-    const QString lan[4] = {"Simplified Chinese", "English", "Traditional Chinese", "Japanese"};
     std::printf("station %s started in %s\n", kSoftwareVersion, qPrintable(QDir::currentPath()));
     if (gpWPara) {
         std::printf("  parameter group: %s, language: %s, detections per camera: %d\n",
-                    qPrintable(gpWPara->getCurGroupName()), qPrintable(lan[gLan & 3]), gDNum);
+                    qPrintable(gpWPara->getCurGroupName()), qPrintable(MessageTable::languageName(gLan & 3)), gDNum);
     }
     // The cameras the main window opened, in view order.
     CameraManager* cams = CameraManager::getInstance();
@@ -123,11 +124,22 @@ void printEnd()
 // Every thread the run started ends before the process does: one still
 // polling while the process tears down its globals crashes it, leaving a
 // false crash trace and marking the next start's log as an error log. The
-// cameras are stopped and closed by the ordered end itself.
+// ordered end stops and closes the cameras itself; a way down that ran its
+// own command (a reboot asked at start-up, the lost-camera power-off) left
+// them open.
 void joinStationThreads()
 {
     // First: its requests reach into what the others own.
     g_httpApi.reset();
+    if (gpWin) {
+        for (CameraViewState* v : gpWin->cameraViews) {
+            if (!v || !v->isOpen || !v->camera)
+                continue;
+            v->camera->stop();
+            v->camera->close();
+            v->isOpen = false;
+        }
+    }
     if (gpSaveFialImageThread) {
         gpSaveFialImageThread->requestStop();
         gpSaveFialImageThread->wait();
@@ -285,7 +297,24 @@ int stationMain(int argc, char** argv)
     SharedPixmaps::load(QStringLiteral("./images/"));
     splash->flushstep(60, QStringLiteral("加载应用程序..."));
 
+    // What the run's callbacks hold goes with it.
+    const auto leave = [] {
+        joinStationThreads();
+        printEnd();
+        StationExit::setProcessEnd({});
+        SignalWatch::install({});
+    };
     win = new ReDoWizard(nullptr);
+    if (ended) {
+        // A reboot asked while the window was built (a changed camera count,
+        // a damaged database file replaced) ended the run on the simulated
+        // panel: nothing more is started.
+        g_splashframe = nullptr;
+        splash->close();
+        splash->deleteLater();
+        leave();
+        return 0;
+    }
     splash->flushstep(90, gaLanStr[4 * 651 + gLan]);
 
     gDeviceID = getlocal_deviceid();
@@ -311,13 +340,6 @@ int stationMain(int argc, char** argv)
     // way is taken by the event loop.
     QCoreApplication::processEvents();
     answerBoxes.stop();
-    // What the run's callbacks hold goes with it.
-    const auto leave = [] {
-        joinStationThreads();
-        printEnd();
-        StationExit::setProcessEnd({});
-        SignalWatch::install({});
-    };
     if (endRequested || ended) {
         win->endStation(StationExit::Exit);
         leave();

@@ -927,6 +927,11 @@ private slots:
         // factory default (the build's workdir step runs this generator into
         // an empty folder; the files it leaves are read by the start-up tests).
         QCOMPARE(run({"jp", "--lan", "3"}), 0);
+        // What scripts/run.sh says the screen comes up in.
+        QProcess told;
+        told.start(QStringLiteral(PARAMGEN_EXE), {"--language", "jp"});
+        QVERIFY(told.waitForFinished(30000));
+        QCOMPARE(told.readAllStandardOutput(), QByteArray("Japanese\n"));
         ParamFile f("jp/PARAM.db");
         QCOMPARE(f.get("system2").toString().split(' ').value(12), QString("3"));
         WizardPara factory;

@@ -8,10 +8,14 @@
 // prints the I/O board's serial port number that the station in <folder>
 // will open (its PARAM.db, loaded and checked as the station loads it), so
 // the board simulator can be started on the same port.
+//   paramgen --language <folder>
+// prints, the same way, the language the station in <folder> starts in
+// ("English"), so scripts/run.sh can say it.
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/factorydefaults.h"
 #include "frame/globals.h"
+#include "frame/messagetable.h"
 #include "frame/parameterstartup.h"
 #include "frame/wizardpara.h"
 #include "records/resstatisticsdatabase.h"
@@ -31,7 +35,7 @@ int main(int argc, char** argv)
     // that replaces ResStatistics.db at first start and after every archive.
     if (args.size() == 2 && args.first() == QLatin1String("--statistics-template"))
         return ResStatisticsDatabase::writeTemplate(args.at(1)) ? 0 : 1;
-    if (args.size() == 2 && args.first() == QStringLiteral("--board-port")) {
+    if (args.size() == 2 && (args.first() == QStringLiteral("--board-port") || args.first() == QStringLiteral("--language"))) {
         if (!QDir::setCurrent(args.at(1)) || !QFileInfo::exists(QStringLiteral("PARAM.db"))) {
             std::fprintf(stderr, "paramgen: no PARAM.db in %s\n", qPrintable(args.at(1)));
             return 1;
@@ -42,7 +46,10 @@ int main(int argc, char** argv)
         gpWin = &state;
         WizardPara para;
         para.LoadDatafromFile();
-        std::printf("%d\n", para.comPort);
+        if (args.first() == QStringLiteral("--board-port"))
+            std::printf("%d\n", para.comPort);
+        else
+            std::printf("%s\n", qPrintable(MessageTable::languageName(gLan)));
         gpWin = nullptr;
         return 0;
     }
