@@ -239,11 +239,14 @@ void TstIo::outputReachesBoardQuickly()
     // Two passes of 5 ms plus the pass and transfer time.
     QVERIFY2(median <= 12.0, qPrintable(QString::number(median)));
     QVERIFY2(worst <= 50.0, qPrintable(QString::number(worst)));
-    // With a board that echoes, each change went out once.
+    // With a board that echoes, each change went out once, and at most once
+    // more: a status answer already on its way when the word went out still
+    // shows the old echo (on a loaded machine that happens now and then). A
+    // link that kept sending would send one every pass.
     int sets = 0;
     for (const auto& f : m_sim->frames())
         sets += f.command == 1;
-    QVERIFY2(sets <= 60 + 2, qPrintable(QString::number(sets)));
+    QVERIFY2(sets <= 2 * 60, qPrintable(QString::number(sets)));
 }
 
 // A board that does not echo gets command 1 after every answer, each right
