@@ -58,6 +58,19 @@ void endProcess(StationExit::Kind kind)
 }
 } // namespace
 
+void StationExit::closeCameras()
+{
+    if (!gpWin)
+        return;
+    for (CameraViewState* v : gpWin->cameraViews) {
+        if (!v || !v->isOpen || !v->camera)
+            continue;
+        v->camera->stop();
+        v->camera->close();
+        v->isOpen = false;
+    }
+}
+
 bool StationExit::ending() { return g_stage.load() >= 1; }
 bool StationExit::closed() { return g_stage.load() >= 2; }
 void StationExit::markClosed()
@@ -113,15 +126,7 @@ bool StationExit::run(Kind kind, const Hooks& hooks)
         hooks.beforeSave();
     if (gpWPara)
         gpWPara->SaveDatatoFile();
-    if (gpWin) {
-        for (CameraViewState* v : gpWin->cameraViews) {
-            if (!v || !v->isOpen || !v->camera)
-                continue;
-            v->camera->stop();
-            v->camera->close();
-            v->isOpen = false;
-        }
-    }
+    closeCameras();
     // No poll may reach the board once the cameras are gone.
     if (gpControlIO)
         gpControlIO->stopIOThread();

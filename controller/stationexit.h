@@ -33,6 +33,9 @@ public:
     // asked for after another end has run ends the process at once.
     static bool run(Kind kind, const Hooks& hooks);
     // Whether an end has begun (a late poll must not start a cycle).
+    // Stops and closes every open camera (the end's step, and what joining
+    // the threads needs after a way down that ran its own command).
+    static void closeCameras();
     static bool ending();
     // Whether the end has closed the databases: the journal refuses entries.
     static bool closed();

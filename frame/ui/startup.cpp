@@ -131,15 +131,7 @@ void joinStationThreads()
 {
     // First: its requests reach into what the others own.
     g_httpApi.reset();
-    if (gpWin) {
-        for (CameraViewState* v : gpWin->cameraViews) {
-            if (!v || !v->isOpen || !v->camera)
-                continue;
-            v->camera->stop();
-            v->camera->close();
-            v->isOpen = false;
-        }
-    }
+    StationExit::closeCameras();
     if (gpSaveFialImageThread) {
         gpSaveFialImageThread->requestStop();
         gpSaveFialImageThread->wait();
