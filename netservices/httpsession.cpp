@@ -889,7 +889,7 @@ void HttpSession::flush()
         close();
         return;
     }
-    m_sentAtWindow = 0;
+    m_flushedMs = 0;
     arm(kFlushPollMs, &HttpSession::onFlushPoll);
 }
 
@@ -900,14 +900,14 @@ void HttpSession::onFlushPoll()
         close();
         return;
     }
-    m_sentAtWindow += kFlushPollMs;
-    if (m_sentAtWindow >= quint64(HttpApiServer::kProgressWindowMs)) {
+    m_flushedMs += kFlushPollMs;
+    if (m_flushedMs >= HttpApiServer::kProgressWindowMs) {
         if (m_unsentAtWindow < left + size_t(HttpApiServer::kMinProgressBytes)) {
             close(true);
             return;
         }
         m_unsentAtWindow = left;
-        m_sentAtWindow = 0;
+        m_flushedMs = 0;
     }
     arm(kFlushPollMs, &HttpSession::onFlushPoll);
 }

@@ -185,6 +185,7 @@ private:
     bool m_writing = false;
     quint64 m_sent = 0, m_sentAtWindow = 0;
     size_t m_unsentAtWindow = 0;
+    int m_flushedMs = 0; // how long the current window of a closing flush has run
     std::function<HttpApiAnswer::Piece(std::string*, size_t)> m_stream;
     std::string m_piece;
     size_t m_drained = 0;

@@ -93,12 +93,6 @@ void PeerPool::release(const std::string& peer, size_t bytes)
     m_ready.notify_all();
 }
 
-size_t PeerPool::heldBytes() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_held;
-}
-
 void PeerPool::stop()
 {
     {

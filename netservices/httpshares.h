@@ -55,8 +55,6 @@ public:
     // Runs what is queued without the shares' waits and joins the threads.
     void stop();
 
-    size_t heldBytes() const;
-
 private:
     struct Peer
     {
