@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -74,14 +75,16 @@ constexpr long kNewcomer = -2;
 
 // Who makes room for a newcomer from peer: the index of the connection to
 // let go, -1 when there is room, or kNewcomer when the newcomer itself goes.
-// The peer that would hold the most gives up its quietest connection, the
-// newcomer counted with its own address and a tie decided against it: a
-// newcomer takes a place from another address only when that one holds more
-// than the newcomer's then will. Quiet is counted in whole frames: one that
-// has sent none goes first (the oldest of them), then the one whose last
-// frame is oldest, so a crowd that dials and idles pushes out its own, not
-// a polling master of the same address.
-long displaced(const std::vector<Client>& clients, uint32_t peer)
+// The newcomer counts with its own address. An address at its share gives
+// up its own quietest; else the addresses that would hold the most give up
+// their quietest, when they hold more than the newcomer's will (a tie goes
+// against the newcomer); else, with nothing of its own to give, a newcomer
+// takes the place of the quietest connection silent over kYieldAfterMs.
+// Quiet is counted in whole frames: one that has sent none goes first (the
+// oldest of them), then the one whose last frame is oldest, so a crowd that
+// dials and idles pushes out its own, not a polling master of the same
+// address. Equals are taken in the order they came, never by address.
+long displaced(const std::vector<Client>& clients, uint32_t peer, qint64 now)
 {
     std::map<uint32_t, int> held;
     for (const Client& c : clients)
@@ -89,17 +92,18 @@ long displaced(const std::vector<Client>& clients, uint32_t peer)
     const int own = held[peer];
     if (own < ModbusServer::kMaxClientsPerPeer && int(clients.size()) < ModbusServer::kMaxClients)
         return -1;
-    uint32_t from = peer;
     int most = own + 1;
     if (own < ModbusServer::kMaxClientsPerPeer)
         for (const auto& [p, count] : held)
-            if (count > most) {
-                most = count;
-                from = p;
-            }
+            most = std::max(most, count);
+    const auto mayGo = [&](const Client& c) {
+        if (most > own + 1)
+            return held[c.peer] == most;
+        return own > 0 ? c.peer == peer : now - c.lastActive > ModbusServer::kYieldAfterMs;
+    };
     long quiet = kNewcomer;
     for (size_t i = 0; i < clients.size(); ++i)
-        if (clients[i].peer == from && (quiet < 0 || clients[i].lastFrame < clients[size_t(quiet)].lastFrame))
+        if (mayGo(clients[i]) && (quiet < 0 || clients[i].lastFrame < clients[size_t(quiet)].lastFrame))
             quiet = long(i);
     return quiet;
 }
@@ -230,7 +234,7 @@ void ModbusServer::serve()
             if (s < 0)
                 break;
             const uint32_t peer = from.sin_addr.s_addr;
-            const long victim = displaced(clients, peer);
+            const long victim = displaced(clients, peer, now);
             if (victim == kNewcomer) {
                 ::close(s);
                 continue;

@@ -11,7 +11,8 @@
 // another: a client that sends garbage, does not complete a frame within its
 // deadline, says nothing for a while or never reads its answers is dropped,
 // the places are shared per peer address so that no address's clients take
-// another's, and a port that is already taken is logged and left alone.
+// another's, a master that dials again finds a place beside many quiet
+// addresses, and a port that is already taken is logged and left alone.
 //
 // Port 502; STATION_MODBUS_PORT moves it. Under STATION_SIMROOT the slave
 // listens on the loopback address only, so a desktop run is not shown on the
@@ -31,15 +32,21 @@ public:
 
     static constexpr quint16 kPort = 502;
     // At most this many clients at once.
-    static constexpr int kMaxClients = 32;
+    static constexpr int kMaxClients = 64;
     // At most this many of them from one peer address. A further one from
     // that address takes the place of that address's quietest connection
     // (the one whose last whole frame is oldest, one that has sent none
     // first); a further one on a full table takes the quietest place of the
-    // address that holds the most, never of an address holding no more than
-    // the newcomer's will, and is itself let go when every address holds
-    // one. So no address's crowd, however it dials, takes a master's place.
+    // addresses that will then hold the most, never of an address holding no
+    // more than the newcomer's will. So no address's crowd, however it dials,
+    // takes a master's place.
     static constexpr int kMaxClientsPerPeer = 8;
+    // When no address would hold more than a newcomer's new address, a
+    // connection silent longer than this gives way to it (the quietest such
+    // first), and the newcomer is let go when none has been. A master
+    // polling every 10 s may miss two polls and still never be the one;
+    // holding a place costs a frame this often.
+    static constexpr int kYieldAfterMs = 30000;
     // Connections the kernel holds for the slave until it takes them; it
     // takes all that wait (at most kMaxClients) every round.
     static constexpr int kListenBacklog = 64;
