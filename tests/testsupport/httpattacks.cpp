@@ -133,6 +133,7 @@ struct Conn
         if (!answered && headEnd > 0)
             noteAnswer();
         out.closed = closed;
+        out.received = taken;
         out.endMs = closed || answered ? msSince(start) : -1;
         const linger reset{1, 0};
         if (!closed && !answered)

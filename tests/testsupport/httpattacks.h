@@ -27,6 +27,7 @@ struct Outcome
     long long endMs = -1; // from the connect to the whole answer or the close; -1: neither in time
     bool closed = false;  // the station closed or reset the connection
     size_t sent = 0;      // bytes the station let the client send
+    size_t received = 0;  // bytes of its answers it took, heads included
 };
 
 // A client's bytes: `head`, then `fill` `times` times, then `tail`. With a
