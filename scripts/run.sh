@@ -39,7 +39,13 @@ export STATION_SIMROOT="$top/run/sim"
 export STATION_MODBUS_PORT="${STATION_MODBUS_PORT:-1502}"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# Qt's runtime folder: the caller's, or one of this run's own, removed at its end.
+runtime_made=""
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  runtime_made=$(mktemp -d)
+  XDG_RUNTIME_DIR=$runtime_made
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
 
 # What the station starts on: run/PARAM.db, unless it finds that file missing
@@ -69,6 +75,7 @@ xvfb_pid=""
 cleanup() {
   [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -z "$runtime_made" ] || rm -rf "$runtime_made"
 }
 trap cleanup EXIT
 
