@@ -39,14 +39,35 @@ export STATION_SIMROOT="$top/run/sim"
 export STATION_MODBUS_PORT="${STATION_MODBUS_PORT:-1502}"
 # Tells the start-up it runs on a desktop: no network-card or camera power-up waits.
 export QT_QPA_PLATFORM_PLUGIN_PATH=/opt/Qt5.15.7/plugins/platforms
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# Qt's runtime folder: the caller's, or one of this run's own, removed at its end.
+runtime_made=""
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  runtime_made=$(mktemp -d)
+  XDG_RUNTIME_DIR=$runtime_made
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
+
+# What the station starts on: run/PARAM.db, unless it finds that file missing
+# or damaged; it then says so, puts the factory copy of paraGroup/default/ in
+# its place and restarts, so the values that count are the copy's.
+paramgen=build/tools/paramgen/paramgen
+params=run
+language_status=0
+language=$("$paramgen" --language run) || language_status=$?
+if [ "$language_status" -eq 3 ]; then
+  params=run/paraGroup/default
+  language=$("$paramgen" --language "$params") || language=""
+fi
 
 board_pid=""
 if [ -x build/boardsim ]; then
   # The station opens the port its parameters name: the board goes there too.
-  port=$(build/tools/paramgen/paramgen --board-port run)
-  build/boardsim --port "$port" > run/boardsim.log 2>&1 &
+  port=$("$paramgen" --board-port "$params")
+  # In a session of its own, as the X server below: a Ctrl-C reaches the
+  # station alone, which ends in order while the board still answers; the
+  # board goes after it.
+  setsid build/boardsim --port "$port" > run/boardsim.log 2>&1 < /dev/null &
   board_pid=$!
   echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log"
 fi
@@ -54,13 +75,20 @@ xvfb_pid=""
 cleanup() {
   [ -n "$board_pid" ] && kill "$board_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -z "$runtime_made" ] || rm -rf "$runtime_made"
 }
 trap cleanup EXIT
 
-# The language the station comes up in is the one stored in run/PARAM.db.
-language=$(build/tools/paramgen/paramgen --language run 2>/dev/null || true)
 first_use() {
-  [ -z "$language" ] || echo "The screen is in $language (the language stored in run/PARAM.db)."
+  if [ "$language_status" -eq 3 ]; then
+    cat <<DAMAGED
+run/PARAM.db cannot be used: the station says so in a box in English (touch its button), keeps a damaged
+  file as run/PARAM.db.damaged, puts the factory copy from run/paraGroup/default/ in its place and ends, as
+  the panel would restart.${language:+ Started again, the screen is in $language (the language of that copy).}
+DAMAGED
+  elif [ -n "$language" ]; then
+    echo "The screen is in $language (the language stored in run/PARAM.db)."
+  fi
   cat <<HINT
 README.md ("Language", "First use") names every control by its Simplified Chinese caption, with the English one beside it.
 First use (README.md "First use"): start with parts in the mould (STATION_SIMCAMERA_CONFIG, a file holding
@@ -72,11 +100,39 @@ First use (README.md "First use"): start with parts in the mould (STATION_SIMCAM
 HINT
 }
 
+# The station runs in the background of this script, which hands it a
+# SIGTERM or Ctrl-C (the station takes both as its exit action) and waits
+# for its end: the board simulator and the X server are stopped only then.
+app=""
+start_station() {
+  "$top/build/station" "$@" &
+  app=$!
+  trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM
+}
+# Until the station has ended, a screenshot every 5 s to the file named, if any.
+wait_station() {
+  local shot=$1 ticks=0 rc=0
+  while kill -0 "$app" 2>/dev/null; do
+    sleep 1 &
+    wait $! || true
+    ticks=$((ticks + 1))
+    # Written whole beside it, then renamed over it: whoever reads the
+    # screenshot meanwhile gets the last one, never an empty or half file.
+    if [ -n "$shot" ] && [ $((ticks % 5)) -eq 0 ]; then
+      if import -window root "png:$shot.part" 2>/dev/null; then mv -f "$shot.part" "$shot"; else rm -f "$shot.part"; fi
+    fi
+  done
+  wait "$app" || rc=$?
+  return "$rc"
+}
+
 cd run
 echo "== Starting the station in run/ (journal run/RECORD.db, logs run/ruv_net/workspace/log/)"
+rc=0
 if [ -n "${DISPLAY:-}" ]; then
   first_use
-  "$top/build/station" "$@"
+  start_station "$@"
+  wait_station "" || rc=$?
 else
   shot="$top/run/screenshot.png"
   echo "No DISPLAY: running on a virtual X server (Xvfb) at 1280x800."
@@ -98,21 +154,7 @@ The station runs on X display :$display (the first free one; it can change from 
   touch: DISPLAY=:$display xdotool mousemove X Y click 1   (screen 1280x800, X Y in pixels from the top left)
 LOOK
   first_use
-  "$top/build/station" "$@" &
-  app=$!
-  trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM
-  ticks=0
-  while kill -0 "$app" 2>/dev/null; do
-    sleep 1 &
-    wait $! || true
-    ticks=$((ticks + 1))
-    # Written whole beside it, then renamed over it: whoever reads the
-    # screenshot meanwhile gets the last one, never an empty or half file.
-    if [ $((ticks % 5)) -eq 0 ]; then
-      if import -window root "png:$shot.part" 2>/dev/null; then mv -f "$shot.part" "$shot"; else rm -f "$shot.part"; fi
-    fi
-  done
-  rc=0
-  wait "$app" || rc=$?
-  exit "$rc"
+  start_station "$@"
+  wait_station "$shot" || rc=$?
 fi
+exit "$rc"

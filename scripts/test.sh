@@ -12,8 +12,15 @@ bash scripts/build.sh
 echo "== Checking that no core program links Qt Widgets"
 bash scripts/check-core-binaries.sh build
 export QT_QPA_PLATFORM=offscreen
-export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# Qt's runtime folder: the caller's, or one of this run's own, removed at its end.
+runtime_made=""
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  runtime_made=$(mktemp -d)
+  XDG_RUNTIME_DIR=$runtime_made
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
+trap '[ -z "$runtime_made" ] || rm -rf "$runtime_made"' EXIT
 cd build
 echo "== Running the tests (ctest, $(nproc) at a time)"
 ctest --output-on-failure -j "$(nproc)" --timeout 900

@@ -11,8 +11,13 @@
 //   paramgen --language <folder>
 // prints, the same way, the language the station in <folder> starts in
 // ("English"), so scripts/run.sh can say it.
+// Both exit with 3, printing nothing, when <folder>/PARAM.db is one the
+// station does not start on (missing, empty or damaged): it replaces such a
+// file by the factory copy in paraGroup/default/ and restarts, so the values
+// that count are that copy's.
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
+#include "frame/databasefile.h"
 #include "frame/factorydefaults.h"
 #include "frame/globals.h"
 #include "frame/messagetable.h"
@@ -36,14 +41,24 @@ int main(int argc, char** argv)
     if (args.size() == 2 && args.first() == QLatin1String("--statistics-template"))
         return ResStatisticsDatabase::writeTemplate(args.at(1)) ? 0 : 1;
     if (args.size() == 2 && (args.first() == QStringLiteral("--board-port") || args.first() == QStringLiteral("--language"))) {
-        if (!QDir::setCurrent(args.at(1)) || !QFileInfo::exists(QStringLiteral("PARAM.db"))) {
-            std::fprintf(stderr, "paramgen: no PARAM.db in %s\n", qPrintable(args.at(1)));
+        if (!QDir::setCurrent(args.at(1))) {
+            std::fprintf(stderr, "paramgen: no folder %s\n", qPrintable(args.at(1)));
             return 1;
         }
-        MainState state;
-        if (!ParameterStartup::openParamDb(&state))
+        // The station's own check; a file another program holds is one the
+        // station goes on with, so it is read as it stands.
+        QString why;
+        const DatabaseFile::State state =
+            DatabaseFile::check(QStringLiteral("PARAM.db"), QStringLiteral("sysparam"), &why);
+        if (state == DatabaseFile::Missing || state == DatabaseFile::Empty || state == DatabaseFile::Damaged) {
+            std::fprintf(stderr, "paramgen: %s/PARAM.db is not usable: %s\n", qPrintable(args.at(1)),
+                         qPrintable(why));
+            return 3;
+        }
+        MainState main;
+        if (!ParameterStartup::openParamDb(&main))
             return 1;
-        gpWin = &state;
+        gpWin = &main;
         WizardPara para;
         para.LoadDatafromFile();
         if (args.first() == QStringLiteral("--board-port"))
