@@ -278,9 +278,13 @@ void MachineCycle::Run()
     if (!CameraCheck()) {
         setOut(0, 1);
         flush();
-        // The poll always warns with 39; the lost-camera box is the view's
-        // report (LostCamera).
-        m_hooks->notice(39);
+        // The poll warns with 39 every second. Where the lost-camera box is
+        // chosen, that box says it for as long as the loss lasts: the notice
+        // comes over it once, not again each time the operator has closed it.
+        if (p.camDisconnect)
+            m_hooks->showLostCameraBox(true);
+        if (!p.camDisconnect || m_cameraState)
+            m_hooks->notice(39);
         m_poll.start(1000);
         m_cameraState = false;
         return; // no stamp: a loss of 11 s also stops the board polling

@@ -514,8 +514,17 @@ bool MachineCycle::SlotStartStop()
     } else {
         if (p.stopDetectPswUsed && gpWin->CheckPassword() == 0)
             return false;
-        if (!askOperator(140) || m_hooks->windowsShown())
+        if (!m_hooks->windowsShown() && !askOperator(140))
             return false;
+        if (m_hooks->windowsShown()) {
+            // An NG alarm came while the operator answered: stopping now
+            // would release the mould it holds with the part in it. The
+            // alarm is handled on its panel; the operator is told why the
+            // stop did not happen.
+            gpWin->InsertRecord(messageText(911), QStringLiteral("operate"));
+            tellOperator(910);
+            return false;
+        }
         StopDetect();
         gpWin->InsertRecord(messageText(141), QStringLiteral("operate"));
         LEDOnOff(4, 0);

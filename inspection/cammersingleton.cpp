@@ -125,7 +125,8 @@ void CammerSingleton::operator delete(void* p, std::size_t size) noexcept
 
 CammerSingleton::CammerSingleton(int camera, RoiStoreOwner* view)
     : cameraNo(camera), pad0(0), owner(view), roiCount{}, paramA{}, paramB{}, paramC{}, funcType{},
-      shapeKind{}, outN{}, detectData{}, selRoi(0), selType(0), selA(0), selB(0), selC(0), pad1(0)
+      shapeKind{}, outN{}, detectData{}, selRoi(0), selType(0), selA(0), selB(0), selC(0), pad1(0),
+      roiFrom{}
 {
     // The shapes' constructors define every byte of their own (the block has
     // no implicit padding), writing zeros over nearly all of it.
@@ -372,6 +373,7 @@ void CammerSingleton::loadFromTable(float sx, float sy, cv::Mat (*masks)[kRois])
         local = QSqlQuery(db);
     QSqlQuery& q = gpWin ? gpWin->paraQuery : local;
     const QString table = tableName();
+    clearOrigins();
     // The table comes with PARAM.db; an older file without it gets an empty one.
     if (!q.exec(QString("create table if not exists %1(name text, value text)").arg(table)))
         qWarning() << table << ": cannot create:" << q.lastError().text();
@@ -588,6 +590,33 @@ void CammerSingleton::copyParam(int from, int to)
     if (!askOperator(-1, QCoreApplication::translate("CammerSingleton", "确定要同步%1参数到%2吗？").arg(fromText, toText)))
         return;
     copyDetection(from, to, owner ? owner->storeEditMasks() : nullptr);
+    // The detection's regions are replaced, not edited.
+    if (to >= 0 && to < kDetections && to != from)
+        for (int r = 0; r < roiCount[to]; ++r)
+            setOrigin(to, r, -1);
+}
+
+int CammerSingleton::origin(int d, int r) const
+{
+    if (d < 0 || d >= kDetections || r < 0 || r >= kRois)
+        return -1;
+    const int v = roiFrom[d * kRois + r];
+    return v == 0 ? r : v < 0 ? -1 : v - 1;
+}
+
+void CammerSingleton::setOrigin(int d, int r, int from)
+{
+    if (d < 0 || d >= kDetections || r < 0 || r >= kRois)
+        return;
+    roiFrom[d * kRois + r] = from == r ? 0 : from < 0 || from >= kRois ? -1 : from + 1;
+}
+
+void CammerSingleton::clearOrigins()
+{
+    // Written only where set, so that untouched pages stay unbacked.
+    for (int& v : roiFrom)
+        if (v)
+            v = 0;
 }
 
 void CammerSingleton::copyParam(int from)

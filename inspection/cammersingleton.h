@@ -86,6 +86,15 @@ public:
     // (50, 50)-(100, 100); outN[r] 0.
     void setDefaultRoi(int d, int r);
 
+    // Which ROI of the store this one was copied from (for the editor's
+    // copy, the live store) ROI r of detection d is: its index there, or -1
+    // for a region made since. Deleting a region moves the later ones up, so
+    // their numbers change but not what they are. A store as loaded or
+    // committed is its own origin.
+    int origin(int d, int r) const;
+    void setOrigin(int d, int r, int from);
+    void clearOrigins();
+
     // ---- the block; field order is the stored layout, do not reorder ----
     int cameraNo;
     int pad0;                 // explicit padding, always zero
@@ -107,6 +116,8 @@ public:
     int selB;
     int selC;
     int pad1;                 // explicit padding, always zero
+    // ---- editing only, never stored ----
+    int roiFrom[kAll];        // origin() as 0 (the same index), -1 (new) or index + 1
 
 private:
     // Returns the whole pages of a fresh mapping that hold only zero bytes.
@@ -119,5 +130,5 @@ static_assert(std::is_trivially_copyable<CammerSingleton>::value, "the store is 
 static_assert(sizeof(CammerSingleton) ==
                   2 * sizeof(int) + sizeof(void*) + 8 * sizeof(int) + 4 * 800 * sizeof(int) +
                       800 * (sizeof(ClustomRect) + sizeof(Circle) + sizeof(RePolygon)) + 800 * sizeof(int) +
-                      100 * sizeof(int) + 64 * sizeof(int) + 6 * sizeof(int),
+                      100 * sizeof(int) + 64 * sizeof(int) + 6 * sizeof(int) + 800 * sizeof(int),
               "the store has no implicit padding");

@@ -48,15 +48,6 @@ bool samePolygon(const RePolygon& a, const RePolygon& b)
            sameBytes(&a, &b, offsetof(RePolygon, spareRect), offsetof(RePolygon, node));
 }
 
-bool sameShape(const CammerSingleton& a, const CammerSingleton& b, int i)
-{
-    switch (b.shapeKind[i]) {
-    case 1: return sameRect(a.rects[i], b.rects[i]);
-    case 4: return sameCircle(a.circles[i], b.circles[i]);
-    default: return samePolygon(a.polygons[i], b.polygons[i]);
-    }
-}
-
 QString m(int n)
 {
     return messageText(n);
@@ -129,16 +120,30 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
     const QString head = m(73).arg(c + 1).arg(detectionName(d));
     const int nOld = std::clamp(live.roiCount[d], 0, kR);
     const int nNew = std::clamp(edit.roiCount[d], 0, kR);
-    for (int r = 0; r < std::max(nOld, nNew); ++r) {
-        const int i = d * kR + r;
-        const int tOld = live.funcType[i], tNew = edit.funcType[i];
-        if (r >= nNew) {
-            out << head + m(81).arg(shapeName(live.shapeKind[i])).arg(r + 1).arg(typeName(tOld));
-            *positioning |= positioningType(tOld);
-            continue;
+    // Each region of the edit copy is compared with the one it was (a
+    // deletion moves the later ones up), never with the one that stood at
+    // its number before; one that was none, or that another already claims,
+    // is new.
+    QVector<int> was(nNew, -1), now(nOld, -1);
+    for (int r = 0; r < nNew; ++r) {
+        const int o = edit.origin(d, r);
+        if (o >= 0 && o < nOld && now[o] < 0) {
+            was[r] = o;
+            now[o] = r;
         }
+    }
+    for (int r = 0; r < std::max(nOld, nNew); ++r) {
+        if (r < nOld && now[r] < 0) {
+            const int i = d * kR + r;
+            out << head + m(81).arg(shapeName(live.shapeKind[i])).arg(r + 1).arg(typeName(live.funcType[i]));
+            *positioning |= positioningType(live.funcType[i]);
+        }
+        if (r >= nNew)
+            continue;
+        const int i = d * kR + r;
+        const int tNew = edit.funcType[i];
         const int A = edit.paramA[i], B = edit.paramB[i], C = edit.paramC[i];
-        if (r >= nOld) {
+        if (was[r] < 0) {
             // Each value under its own name, in the texts' order: defect
             // detection keeps its area in B and its filter size in C; spot
             // detection its lower grey limit in C's low byte, the upper in
@@ -157,12 +162,21 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
             *positioning |= positioningType(tNew);
             continue;
         }
-        const bool shapeChanged = live.shapeKind[i] != edit.shapeKind[i] || !sameShape(live, edit, i);
+        const int j = d * kR + was[r]; // the region as it was
+        const int tOld = live.funcType[j];
+        bool shapeChanged = live.shapeKind[j] != edit.shapeKind[i];
+        if (!shapeChanged) {
+            switch (edit.shapeKind[i]) {
+            case 1: shapeChanged = !sameRect(live.rects[j], edit.rects[i]); break;
+            case 4: shapeChanged = !sameCircle(live.circles[j], edit.circles[i]); break;
+            default: shapeChanged = !samePolygon(live.polygons[j], edit.polygons[i]); break;
+            }
+        }
         QString func = m(84);
         if (tOld != tNew)
             func = m(82) + typeName(tOld) + m(83);
         *positioning |= positioningType(tOld) || positioningType(tNew);
-        const int a0 = live.paramA[i], b0 = live.paramB[i], c0 = live.paramC[i];
+        const int a0 = live.paramA[j], b0 = live.paramB[j], c0 = live.paramC[j];
         QString params;
         bool paramChanged = false;
         switch (tNew) {
@@ -185,9 +199,11 @@ QStringList RoiCommit::changeRecords(int c, int d, const CammerSingleton& live, 
         case 10: params = m(583); break;
         default: break;
         }
+        // Named by the number the screen shows it under now, and the one it
+        // had when it moved up.
+        const QString number = QString::number(r + 1) + (was[r] != r ? m(913).arg(was[r] + 1) : QString());
         if (shapeChanged || paramChanged)
-            out << head + m(99).arg(shapeName(edit.shapeKind[i]), QString::number(r + 1), func, params,
-                                    shapeChanged ? m(98) : QString());
+            out << head + m(99).arg(shapeName(edit.shapeKind[i]), number, func, params, shapeChanged ? m(98) : QString());
     }
     return out;
 }
@@ -214,6 +230,7 @@ void RoiCommit::copyStore(CammerSingleton& to, const CammerSingleton& from)
     to.assignFrom(from);
     to.selRoi = sel[0], to.selType = sel[1], to.selA = sel[2];
     to.selB = sel[3], to.selC = sel[4], to.pad1 = sel[5];
+    to.clearOrigins(); // each region is now the one at its number
 }
 
 int RoiCommit::SlotSaveData()
@@ -238,6 +255,7 @@ int RoiCommit::SlotSaveData()
                     if (gpWin)
                         gpWin->InsertRecord(text, "set");
             copyStore(*v.liveStore, *v.editStore);
+            v.editStore->clearOrigins();
             RoiTouchEdit::restoreMasks(v);
             v.liveStore->SaveDatatoFile();
             retrainPending[c] = true;

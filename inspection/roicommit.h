@@ -28,13 +28,15 @@ public:
     // The stores hold different ROIs. Editing state (selected mark, handle
     // code, last resize step) does not count.
     static bool storesDiffer(const CammerSingleton& live, const CammerSingleton& edit);
-    // The record texts of detection d of camera c; *positioning is set when
-    // a positioning ROI (type 3 or 10) is involved.
+    // The record texts of detection d of camera c, each region of edit
+    // compared with its origin in live; *positioning is set when a
+    // positioning ROI (type 3 or 10) is involved.
     static QStringList changeRecords(int c, int d, const CammerSingleton& live, const CammerSingleton& edit,
                                      bool* positioning);
     static QString detectionName(int d);
-    // to takes from's ROIs; to keeps its own selection snapshot (the block's
-    // tail), so copy and comparison cover the same bytes.
+    // to takes from's ROIs, each its own origin now; to keeps its own
+    // selection snapshot (the block's tail), so copy and comparison cover the
+    // same bytes.
     static void copyStore(CammerSingleton& to, const CammerSingleton& from);
 
     bool retrainPending[8] = {};

@@ -280,6 +280,7 @@ void RoiTouchEdit::finishNewRoi(int n)
     m_view->roiValue[d][n] = 0;
     if (d == 0)
         s->outN[n] = 0;
+    s->setOrigin(d, n, -1);
     s->roiCount[d] = n + 1;
     setSelectedMark(i, true);
     setCurRoi(n);
@@ -797,6 +798,7 @@ void RoiTouchEdit::SlotCopyArea(QPoint q)
     m_view->roiValue[d][n] = 0;
     refreshShape(i);
     setSelectedMark(i, true);
+    s->setOrigin(d, n, -1);
     s->roiCount[d] = n + 1;
     setCurRoi(n);
     ShowHideROIPara();
@@ -841,6 +843,7 @@ void RoiTouchEdit::DeleteROI(int r)
         s->paramA[a] = s->paramA[b];
         s->paramB[a] = s->paramB[b];
         s->funcType[a] = s->funcType[b];
+        s->setOrigin(d, k - 1, s->origin(d, k));
         if (d == 0)
             s->outN[k - 1] = s->outN[k];
     }
@@ -987,6 +990,7 @@ int RoiTouchEdit::GenROI()
             s->shapeKind[i] = kinds[k];
             setSelectedMark(i, false);
             refreshShape(i);
+            s->setOrigin(d, n, -1);
             s->roiCount[d] = n + 1;
             ++made;
         }

@@ -216,6 +216,13 @@ void ExportResultWorker::work(QPair<QString, QString> dates)
 
     // Folders a killed export left would be taken for this export's days.
     removeConverted();
+    if (files.isEmpty()) {
+        qInfo() << "statistics export: no day with statistics from" << dates.first << "to" << dates.second
+                << "; nothing written";
+        emit nothingToExport();
+        emit finish();
+        return;
+    }
     QString reason;
     bool ok = false;
     QStringList unread;

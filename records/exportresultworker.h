@@ -57,6 +57,9 @@ signals:
     // Days (yyyy-MM-dd, or the file name) the converter could not read; the
     // other days were exported. Emitted before finish().
     void unreadable(QStringList days);
+    // No day of the range has statistics: nothing was run or written.
+    // Emitted before finish().
+    void nothingToExport();
     void finish();
 
 public slots:

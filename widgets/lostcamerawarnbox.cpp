@@ -8,6 +8,9 @@
 #include "widgets/boxpaint.h"
 #include "widgets/colorbutton.h"
 
+#include <QApplication>
+#include <QEvent>
+
 
 LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     : WarnBox(parent)
@@ -15,6 +18,47 @@ LostCameraWarnBox::LostCameraWarnBox(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint);
     setButtonMessage(209);
     setText(boxpaint::msg(657));
+}
+
+void LostCameraWarnBox::showEvent(QShowEvent* e)
+{
+    WarnBox::showEvent(e);
+    holdTouch();
+    qApp->installEventFilter(this);
+}
+
+void LostCameraWarnBox::hideEvent(QHideEvent* e)
+{
+    qApp->removeEventFilter(this);
+    WarnBox::hideEvent(e);
+}
+
+bool LostCameraWarnBox::eventFilter(QObject* watched, QEvent* event)
+{
+    // A window over this box closes (a touch may just have closed it).
+    if (event->type() == QEvent::Hide && watched != this && watched->isWidgetType()) {
+        auto* w = static_cast<QWidget*>(watched);
+        if (w->isWindow() && w->frameGeometry().intersects(frameGeometry()))
+            holdTouch();
+    }
+    return false;
+}
+
+void LostCameraWarnBox::holdTouch()
+{
+    m_ok->setEnabled(false);
+    m_takesTouchAt = Clock::instance()->monotonicMs() + kSettleMs;
+    Clock::instance()->singleShot(kSettleMs, this, [this] { releaseTouch(); });
+}
+
+void LostCameraWarnBox::releaseTouch()
+{
+    // A timer may come a little early; a later hold has its own.
+    const qint64 left = m_takesTouchAt - Clock::instance()->monotonicMs();
+    if (left > 0)
+        Clock::instance()->singleShot(int(left), this, [this] { releaseTouch(); });
+    else
+        m_ok->setEnabled(true);
 }
 
 void LostCameraWarnBox::accept()

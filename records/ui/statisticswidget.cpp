@@ -32,6 +32,7 @@ namespace {
 const char* const kFontFamily = "wqy-microhei";
 const int kExportFailedMsg = 795;
 const int kExportPartlyMsg = 780; // exported, except the days named
+const int kExportEmptyMsg = 912;  // no statistics in the days chosen, nothing written
 
 } // namespace
 
@@ -74,6 +75,8 @@ StatisticsWidget::StatisticsWidget(QWidget* parent)
             Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::failed, this, [this] { m_exportFailed = true; }, Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::unreadable, this, [this](const QStringList& days) { m_unreadDays = days; },
+            Qt::QueuedConnection);
+    connect(m_worker, &ExportResultWorker::nothingToExport, this, [this] { m_exportEmpty = true; },
             Qt::QueuedConnection);
     connect(m_worker, &ExportResultWorker::finish, this, &StatisticsWidget::exportFinished, Qt::QueuedConnection);
     connect(m_thread, &QThread::finished, m_worker, &QObject::deleteLater);
@@ -368,7 +371,7 @@ void StatisticsWidget::SlotExportData()
     note->setText(messageText(732));
     note->show();
     m_exportIdle = false;
-    m_exportFailed = false;
+    m_exportFailed = m_exportEmpty = false;
     m_unreadDays.clear();
     emit sigExportData(dialog.getDays());
 }
@@ -378,7 +381,10 @@ void StatisticsWidget::exportFinished()
     m_exportIdle = true;
     ResStatisticsParam::getInstance()->setTimer(true);
     emit sigExportDataFinish();
-    m_resultMsg = m_exportFailed ? kExportFailedMsg : m_unreadDays.isEmpty() ? 147 : kExportPartlyMsg;
+    m_resultMsg = m_exportFailed             ? kExportFailedMsg
+                  : m_exportEmpty            ? kExportEmptyMsg
+                  : m_unreadDays.isEmpty()   ? 147
+                                             : kExportPartlyMsg;
     m_resultText = messageText(m_resultMsg);
     if (m_resultMsg == kExportPartlyMsg)
         m_resultText = m_resultText.arg(m_unreadDays.join(QStringLiteral(", ")));

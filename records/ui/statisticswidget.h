@@ -79,6 +79,7 @@ private:
     ExportResultWorker* m_worker = nullptr;
     bool m_exportIdle = true;
     bool m_exportFailed = false;
+    bool m_exportEmpty = false; // the range held no day of statistics
     QStringList m_unreadDays; // days the last export could not read
     // The export's start notice while it shows, and the end of an export
     // that came before the operator confirmed that notice.

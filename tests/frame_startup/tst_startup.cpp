@@ -662,12 +662,12 @@ private slots:
             if (!lost) {
                 win->cameraViews[0]->camera->setValue(QString("lose"), 100);
                 lost = true;
-            } else if (gpLostCameraWarnBox->isVisible()) {
-                // The board poll's notice of the loss (each second) comes
-                // in front: OK to it, then the shut-down.
+            } else if (gpWarnBox->isVisible()) {
+                // The board poll's notice of the loss comes in front: OK to
+                // it, then the shut-down once it takes a touch.
+                QVERIFY(finger::tap(gpWarnBox->okButton()));
+            } else if (gpLostCameraWarnBox->isVisible() && gpLostCameraWarnBox->okButton()->isEnabled()) {
                 poll.stop();
-                if (gpWarnBox->isVisible())
-                    QVERIFY(finger::tap(gpWarnBox->okButton()));
                 QVERIFY(finger::tap(gpLostCameraWarnBox->okButton()));
             }
         });

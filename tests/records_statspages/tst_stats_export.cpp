@@ -137,11 +137,13 @@ private slots:
         QCOMPARE(progress.size(), 4);
         QCOMPARE(fileBytes(onDrive("x/arg.txt")), QByteArray("1:./ResStatistics/2024-05-02.db,./ResStatistics.db\n"));
 
-        // No day in range: an empty argument, total 0.
+        // No day in range: total 0, nothing to convert, and it says so.
         fakeConverter("echo \"[$1]\" > ResStatistics/arg.txt; mkdir -p ResStatistics/y\n");
+        QSignalSpy nothing(&w, &ExportResultWorker::nothingToExport);
         QCOMPARE(exportRange(w, "2024-05-03", "2024-05-01"), QString());
         QCOMPARE(progress.last(), QList<QVariant>({0, 0}));
-        QCOMPARE(fileBytes("ResStatistics/arg.txt"), QByteArray("[]\n"));
+        QCOMPARE(nothing.size(), 1);
+        QVERIFY(!QFileInfo::exists("ResStatistics/arg.txt"));
     }
 
     void faultsKeepTheDataAndReportFailure_data()

@@ -429,6 +429,49 @@ private slots:
                  QStringList{"2024-05-03_10.20.00"});
     }
 
+    // A range without a day of statistics: the export writes nothing and
+    // says so. It ends while its start notice is up; Export DT touched
+    // again then shows that result before asking anything of the next one.
+    void exportOfNoDataSaysSoBeforeTheNextStarts()
+    {
+        const QString drive = addDrive(*env, false);
+        showPage();
+        QSignalSpy finished(page, &StatisticsWidget::sigExportDataFinish);
+        // Today as the start, an earlier day as the end: no day between.
+        finger::answerBox([](QWidget* w) -> QAbstractButton* {
+            auto* d = qobject_cast<DateSeletDialog*>(w);
+            if (!d)
+                return nullptr;
+            finger::tap(d->endEdit(), QPoint(8, d->endEdit()->height() / 2)); // its step back
+            if (d->getDays().second >= d->getDays().first)
+                QTest::qFail(qPrintable("the end stayed at " + d->getDays().second), __FILE__, __LINE__);
+            for (QAbstractButton* b : d->findChildren<QAbstractButton*>())
+                if (b->isVisible() && b->text() == messageText(121))
+                    return b;
+            return nullptr;
+        });
+        finger::tap(page->exportButton());
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+        QStringList seen;
+        QTimer hand; // the result box OK, the dates Cancel
+        connect(&hand, &QTimer::timeout, [&seen] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (auto* b = dynamic_cast<WarnBox*>(box); b && b->isVisible()) {
+                seen << b->text();
+                finger::tap(b->okButton());
+            } else if (auto* d = qobject_cast<DateSeletDialog*>(box); d && d->isVisible()) {
+                seen << "dates";
+                for (QAbstractButton* c : d->findChildren<QAbstractButton*>())
+                    if (c->isVisible() && c->text() == messageText(124))
+                        finger::tap(c);
+            }
+        });
+        hand.start(20);
+        QVERIFY(finger::tap(page->exportButton()));
+        QCOMPARE(seen.join(" | "), messageText(912) + " | dates");
+        QCOMPARE(QDir(drive).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
+
     void renders()
     {
         const QString out = TestEnv::buildDir() + "/render";

@@ -841,12 +841,21 @@ void TstWidgetsBoxes::mainWindowBoxes()
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
     TestClock clock;
     Clock::install(&clock);
-    finger::answerBox(shutDown);
+    // Shut Down takes a touch a moment after the box shows (greyed until then).
+    bool greyedAtFirst = false;
+    finger::answerBox([&](QWidget* box) -> QAbstractButton* {
+        QAbstractButton* b = static_cast<WarnBox*>(box)->okButton();
+        greyedAtFirst = !b->isEnabled();
+        clock.advance(LostCameraWarnBox::kSettleMs);
+        return b;
+    });
     const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
     Clock::install(nullptr);
-    // The watchdog stop, the databases' settling time, then the pause.
-    QCOMPARE(clock.monotonicMs() - t0, 2500);
+    QVERIFY(greyedAtFirst);
+    // The settling moment, the watchdog stop, the databases' settling time,
+    // then the pause.
+    QCOMPARE(clock.monotonicMs() - t0, 3500);
     delete win;
     QVERIFY(!gpWarnBox); // died with the window, global cleared
 }
