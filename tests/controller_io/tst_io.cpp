@@ -61,6 +61,8 @@ private slots:
     void faultsLeaveLinkWorking();
     void watchdogStopsTheLink();
     void noPortNoTalk();
+    void silentBoardIsReportedOnceAtTheBound();
+    void portThatAppearsLaterIsTakenUp();
     void setOutRules();
     void inTriggerRules();
     void restartWithTheMouldOpenCountsNoOpening();
@@ -71,6 +73,18 @@ private slots:
 private:
     // Board simulator linked at <simroot>/dev/ttyS1 and a ControlPort on it.
     bool startLink(bool withThread = true);
+    // Waits until the board has received n more frames.
+    void frames(int n);
+
+    // A main window that keeps its records.
+    struct RecordingWindow : MainState {
+        QStringList records;
+        bool InsertRecord(const QString& text, const QString& type) override
+        {
+            records << type + ": " + text;
+            return true;
+        }
+    };
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
@@ -109,6 +123,12 @@ bool TstIo::startLink(bool withThread)
     if (withThread)
         m_port->InitIOThread();
     return true;
+}
+
+void TstIo::frames(int n)
+{
+    const uint64_t from = m_sim->totalFrames();
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
 }
 
 // The exact bytes of each command, written through the port.
@@ -463,6 +483,90 @@ void TstIo::noPortNoTalk()
     }
 }
 
+// The board falls silent: 500 ms of the station clock after its last valid
+// answer (not 499) the link says so, in one log line and one record however
+// long the silence lasts; its first valid answer ends it. A dropout less than
+// a minute after the last recorded one is counted and named in the next
+// record, which comes a minute (not a millisecond more) after the last.
+void TstIo::silentBoardIsReportedOnceAtTheBound()
+{
+    RecordingWindow win;
+    gpWin = &win;
+    LogCapture log;
+    QVERIFY(startLink());
+    QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->hasWord(), 2000);
+    const auto advance = [this](int ms) { // in steps the watchdog lets pass
+        for (int step; ms > 0; ms -= step) {
+            m_clock.advance(step = std::min(ms, 5000));
+            m_port->updateThreadProtectTiming();
+        }
+    };
+    const auto dropout = [&](int ms) {
+        m_sim->setSilent(true);
+        frames(IOThread::kBurstPolls + 5);
+        advance(ms);
+        frames(10);
+    };
+    const QString silent = "info: " + messageText(900);
+    dropout(IOThread::kSilentMs - 1);
+    QCOMPARE(m_port->boardLink(), int(IOThread::Answering));
+    advance(1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    frames(200);
+    advance(10000);
+    frames(10);
+    QCOMPARE(win.records, QStringList{silent});
+    QCOMPARE(log.matching({"I/O board: no valid answer for 500 ms"}).size(), 1);
+    m_sim->setSilent(false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    QCOMPARE(win.records, (QStringList{silent, "info: " + messageText(902).arg(10500)}));
+    QCOMPARE(log.matching({"answering again after 10500 ms"}).size(), 1);
+
+    // 10.5 s after the recorded dropout: counted, not recorded, nor its end.
+    dropout(IOThread::kSilentMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    m_sim->setSilent(false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    QCOMPARE(win.records.size(), 2);
+    // Then one that begins a minute after the recorded one.
+    dropout(ControlPort::kDropoutRecordGapMs - 10500);
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    QCOMPARE(win.records.size(), 3);
+    QCOMPARE(win.records[2], silent + messageText(903).arg(1));
+    m_port.reset();
+    gpWin = nullptr;
+}
+
+// No port at the start: said at once (log, record, link); a port that
+// appears later is opened within about a second and the board's first answer
+// ends it.
+void TstIo::portThatAppearsLaterIsTakenUp()
+{
+    RecordingWindow win;
+    gpWin = &win;
+    LogCapture log;
+    m_port = std::make_unique<ControlPort>();
+    QVERIFY(!gpCom);
+    m_port->InitIOThread();
+    const QString device = platform::path("/dev/ttyS1");
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::NoPort), 2000);
+    QCOMPARE(win.records, QStringList{"info: " + messageText(901).arg(device)});
+    QCOMPARE(log.matching({"I/O board: port", device, "not open"}).size(), 1);
+
+    m_sim = std::make_unique<BoardSim>();
+    std::string err;
+    QVERIFY2(m_sim->open(&err) && m_sim->linkAt(device.toStdString(), &err), err.c_str());
+    m_sim->setInputs(0x021);
+    m_sim->start();
+    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 3000);
+    QCOMPARE(dataIn(), 0x021u);
+    QCOMPARE(win.records.size(), 2);
+    QVERIFY(win.records[1].startsWith("info: " + messageText(902).section("%1", 0, 0)));
+    QCOMPARE(log.matching({"I/O board: port", device, "opened"}).size(), 1);
+    m_port.reset();
+    gpWin = nullptr;
+}
+
 void TstIo::setOutRules()
 {
     ControlPort port; // no device: the rules alone
@@ -650,8 +754,10 @@ void TstIo::badAnswerBurstIsLoggedAndLostCycleRecorded()
         m_port->updateThreadProtectTiming();
     }
     QVERIFY(m_sim->pendingFaults() > 0); // all of it inside the burst
-    QTRY_COMPARE_WITH_TIMEOUT(win.records.size(), 1, 5000);
-    QCOMPARE(win.records[0], "info: " + messageText(781).arg(2500).arg(1).arg(0));
+    // 2.5 s without a valid answer is a dropout of the board as well.
+    QTRY_COMPARE_WITH_TIMEOUT(win.records.size(), 3, 5000);
+    QCOMPARE(win.records, QStringList({"info: " + messageText(900), "info: " + messageText(902).arg(2500),
+                                       "info: " + messageText(781).arg(2500).arg(1).arg(0)}));
     QCOMPARE(log.matching({"polls without a valid answer", "2500 ms"}).size(), 1);
     QCOMPARE(m_port->IOInTrigger(0), 0); // nothing rose that the station saw
 
@@ -668,7 +774,7 @@ void TstIo::badAnswerBurstIsLoggedAndLostCycleRecorded()
     QVERIFY(m_sim->pendingFaults() > 0);
     QTRY_COMPARE_WITH_TIMEOUT(log.matching({"polls without a valid answer"}).size(), 2, 3000);
     QTest::qWait(100);
-    QCOMPARE(win.records.size(), 1);
+    QCOMPARE(win.records.filter(messageText(781).section("%2", 1).section("%3", 0, 0)).size(), 1); // no lost cycle
     m_port.reset();
     gpWin = nullptr;
 }
