@@ -8,8 +8,10 @@
 #include "controller/iothread.h"
 #include "controller/operationrecords.h"
 #include "controller/ui/boardlinkbox.h"
+#include "controller/ui/indexbutton.h"
 #include "frame/logmanager.h"
 #include "inspection/ui/drawroiwidget.h"
+#include "settings/ui/wizardparawidget.h"
 #include "testsupport/stationrig.h"
 
 #include <QDirIterator>
@@ -88,6 +90,7 @@ private slots:
 // the operator clears the alarm meanwhile, which the board cannot hear. The
 // board answers again: the notice goes, a record and a log line say so, and
 // the board gets the word the station wants now, so the mould is released.
+// A second dropout comes while the settings window is open.
 void TstBoardLink::silentBoardIsShownAndTheClearedAlarmReachesItAfter()
 {
     TestEnv env;
@@ -136,6 +139,20 @@ void TstBoardLink::silentBoardIsShownAndTheClearedAlarmReachesItAfter()
     QCOMPARE(records(silent), 1);
     QCOMPARE(records(messageText(902)), 1);
     QCOMPARE(logLines("I/O board: answering again after"), 1);
+
+    // A dropout while the settings are open: the notice stays under their
+    // window, within reach, and is on top once it closes.
+    QVERIFY(finger::tap(win.views[0]));
+    QVERIFY(finger::tap(win.sideBar->systemPara));
+    QTRY_VERIFY_WITH_TIMEOUT(win.settingsWindow->isVisible(), 2000);
+    console.command("silent on");
+    QTRY_VERIFY_WITH_TIMEOUT(win.boardLinkBox->isVisible(), 2000);
+    QVERIFY2(win.settingsWindow->isAncestorOf(QApplication::widgetAt(win.boardLinkBox->mapToGlobal(QPoint(40, 40)))),
+             qPrintable(shownNotice(win)));
+    QVERIFY(finger::tap(win.settingsWindow->cancelButton));
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 2000);
+    console.command("silent off");
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 2000);
     run.stop();
 }
 

@@ -520,9 +520,9 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
         frames(10);
     };
     const QString silent = "info: " + messageText(900);
-    dropout(IOThread::kSilentMs - 1);
-    QCOMPARE(m_port->boardLink(), int(IOThread::Answering));
-    advance(1);
+    dropout(499);
+    QCOMPARE(m_port->ioThread()->link(), IOThread::Answering);
+    advance(1); // 500 ms
     QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
     frames(200);
     advance(10000);
@@ -535,13 +535,13 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
     QCOMPARE(log.matching({"answering again after 10500 ms"}).size(), 1);
 
     // 10.5 s after the recorded dropout: counted, not recorded, nor its end.
-    dropout(IOThread::kSilentMs);
+    dropout(500);
     QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
     m_sim->setSilent(false);
     QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
     QCOMPARE(win.records.size(), 2);
     // Then one that begins a minute after the recorded one.
-    dropout(ControlPort::kDropoutRecordGapMs - 10500);
+    dropout(49500); // begins 60 000 ms after the first
     QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
     QCOMPARE(win.records.size(), 3);
     QCOMPARE(win.records[2], silent + messageText(903).arg(1));
