@@ -62,7 +62,6 @@ private slots:
     void watchdogStopsTheLink();
     void noPortNoTalk();
     void silentBoardIsReportedOnceAtTheBound();
-    void portThatAppearsLaterIsTakenUp();
     void setOutRules();
     void inTriggerRules();
     void restartWithTheMouldOpenCountsNoOpening();
@@ -549,36 +548,6 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
     gpWin = nullptr;
 }
 
-// No port at the start: said at once (log, record, link); a port that
-// appears later is opened within about a second and the board's first answer
-// ends it.
-void TstIo::portThatAppearsLaterIsTakenUp()
-{
-    RecordingWindow win;
-    gpWin = &win;
-    LogCapture log;
-    m_port = std::make_unique<ControlPort>();
-    QVERIFY(!gpCom);
-    m_port->InitIOThread();
-    const QString device = platform::path("/dev/ttyS1");
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::NoPort), 2000);
-    QCOMPARE(win.records, QStringList{"info: " + messageText(901).arg(device)});
-    QCOMPARE(log.matching({"I/O board: port", device, "not open"}).size(), 1);
-
-    m_sim = std::make_unique<BoardSim>();
-    std::string err;
-    QVERIFY2(m_sim->open(&err) && m_sim->linkAt(device.toStdString(), &err), err.c_str());
-    m_sim->setInputs(0x021);
-    m_sim->start();
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 3000);
-    QCOMPARE(dataIn(), 0x021u);
-    QCOMPARE(win.records.size(), 2);
-    QVERIFY(win.records[1].startsWith("info: " + messageText(902).section("%1", 0, 0)));
-    QCOMPARE(log.matching({"I/O board: port", device, "opened"}).size(), 1);
-    m_port.reset();
-    gpWin = nullptr;
-}
-
 void TstIo::setOutRules()
 {
     ControlPort port; // no device: the rules alone
@@ -715,14 +684,7 @@ void TstIo::restartWithTheMouldOpenCountsNoOpening()
 // an operation record of the lost cycle.
 void TstIo::badAnswerBurstIsLoggedAndLostCycleRecorded()
 {
-    struct Window : MainState {
-        QStringList records;
-        bool InsertRecord(const QString& text, const QString& type) override
-        {
-            records << type + ": " + text;
-            return true;
-        }
-    } win;
+    RecordingWindow win;
     gpWin = &win;
     QVERIFY(startLink());
     const auto step = [&](bool open, int ms) {
