@@ -112,7 +112,7 @@ void TstBoardLink::silentBoardIsShownAndTheClearedAlarmReachesItAfter()
     QElapsedTimer quiet;
     QCOMPARE(console.command("silent on"), std::string("board silent"));
     quiet.start();
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
     qInfo("notice %lld ms after the board fell silent", quiet.elapsed());
     QCOMPARE(records(silent), 1);
     QCOMPARE(logLines("I/O board: no valid answer for"), 1);
@@ -130,7 +130,7 @@ void TstBoardLink::silentBoardIsShownAndTheClearedAlarmReachesItAfter()
 
     const size_t from = sim.frameCount();
     QCOMPARE(console.command("silent off"), std::string("board answering"));
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 3000);
     QTRY_COMPARE_WITH_TIMEOUT(sim.outputs() & 5u, 0u, 2000);
     const uint32_t word = wantedWord();
     QVERIFY(sim.waitForFrame([word](const BoardSim::Frame& f) { return f.command == 1 && f.data == word; }, 10,
@@ -150,9 +150,9 @@ void TstBoardLink::silentBoardIsShownAndTheClearedAlarmReachesItAfter()
     QVERIFY2(win.settingsWindow->isAncestorOf(QApplication::widgetAt(win.boardLinkBox->mapToGlobal(QPoint(40, 40)))),
              qPrintable(shownNotice(win)));
     QVERIFY(finger::tap(win.settingsWindow->cancelButton));
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
     console.command("silent off");
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 3000);
     run.stop();
 }
 
@@ -170,7 +170,7 @@ void TstBoardLink::portMissingAtStartIsShownUntilItAppears()
     win.show();
     stationrig::MouldRun run(sim, win, *win.views[0]);
     const QString missing = messageText(901).arg(boardDevice());
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), missing, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), missing, 3000);
     QCOMPARE(records(missing), 1);
     QCOMPARE(logLines("not open"), 1);
 
