@@ -1,6 +1,7 @@
 #include "controller/controlport.h"
 #include "controller/iothread.h"
 #include "controller/mainstate.h"
+#include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
@@ -45,20 +46,24 @@ void ComClose()
     gpCom = nullptr;
 }
 
-void ComInit()
+QString boardDevice()
 {
-    ComClose();
     const int port = (gisCOM < 0 || gisCOM > 100) ? 0 : gisCOM;
-    const QString dev = platform::path(QStringLiteral("/dev/ttyS%1").arg(port));
+    return platform::path(QStringLiteral("/dev/ttyS%1").arg(port));
+}
+
+Posix_QextSerialPort* openBoardPort(const QString& dev, bool logFailure)
+{
     if (!QFile::exists(dev))
-        return;
+        return nullptr;
     auto* com = new Posix_QextSerialPort(dev, QextSerialBase::Polling);
     if (!com->open(QIODevice::ReadWrite)) {
         // Without an open port the link behaves as with no port at all;
         // say why in the log instead of talking to a dead descriptor.
-        qWarning() << "I/O board port" << dev << "could not be opened:" << com->errorString();
+        if (logFailure)
+            qWarning() << "I/O board port" << dev << "could not be opened:" << com->errorString();
         delete com;
-        return;
+        return nullptr;
     }
     com->setBaudRate(BAUD115200);
     com->setDataBits(DATA_8);
@@ -66,7 +71,13 @@ void ComInit()
     com->setStopBits(STOP_1);
     com->setFlowControl(FLOW_OFF);
     com->setTimeout(1);
-    gpCom = com;
+    return com;
+}
+
+void ComInit()
+{
+    ComClose();
+    gpCom = openBoardPort(boardDevice(), true);
 }
 
 ControlPort::ControlPort()
@@ -101,6 +112,7 @@ void ControlPort::InitIOThread()
         if (gpWin)
             gpWin->InsertRecord(messageText(781).arg(burstMs).arg(cycles).arg(input), QStringLiteral("info"));
     }, Qt::QueuedConnection);
+    connect(m_thread, &IOThread::sigLink, this, &ControlPort::linkChanged, Qt::QueuedConnection);
     m_thread->start(QThread::InheritPriority);
 }
 
@@ -203,6 +215,36 @@ int ControlPort::IOInTrigger(int no)
     }
     prevIn[no] = level;
     return result;
+}
+
+// One record when the board drops out and one when it answers again, never
+// one per poll; a board that keeps dropping out is recorded once a minute
+// with the dropouts counted in between.
+void ControlPort::linkChanged(int link, int quietMs)
+{
+    const int was = m_link;
+    m_link = link;
+    QString text;
+    if (link == IOThread::Answering) {
+        if (m_dropoutRecorded)
+            text = messageText(902).arg(quietMs);
+        m_dropoutRecorded = false;
+    } else if (was == IOThread::Answering) {
+        const qint64 t = clockMs();
+        m_dropoutRecorded = m_dropoutRecordMs < 0 || t - m_dropoutRecordMs >= kDropoutRecordGapMs;
+        if (m_dropoutRecorded) {
+            text = link == IOThread::NoPort ? messageText(901).arg(boardDevice()) : messageText(900);
+            if (m_unrecordedDropouts > 0)
+                text += messageText(903).arg(m_unrecordedDropouts);
+            m_unrecordedDropouts = 0;
+            m_dropoutRecordMs = t;
+        } else {
+            ++m_unrecordedDropouts;
+        }
+    }
+    if (!text.isEmpty() && gpWin)
+        gpWin->InsertRecord(text, QStringLiteral("info"));
+    emit sigBoardLink(link);
 }
 
 void ControlPort::updateThreadProtectTiming()

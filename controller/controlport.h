@@ -2,6 +2,7 @@
 #include "controller/boardframeparser.h"
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 
 class IOThread;
@@ -24,8 +25,14 @@ QMutex* boardIoMutex();
 
 // Writes one 6-byte command frame to the board; nothing without a port.
 void ComSend(int command, int data);
-// Opens "/dev/ttyS<gisCOM>" at 115200 8N1, no flow control, 1 ms time-out.
-// Leaves gpCom null when the device does not exist or cannot be opened.
+// "/dev/ttyS<gisCOM>" (values outside 0..100 count as 0), on the platform.
+QString boardDevice();
+// The device opened at 115200 8N1, no flow control, 1 ms time-out; null
+// when it does not exist or cannot be opened (said in the log when
+// `logFailure`).
+Posix_QextSerialPort* openBoardPort(const QString& device, bool logFailure);
+// Opens boardDevice() into gpCom, which stays null when the device does not
+// exist or cannot be opened.
 void ComInit();
 // Closes and deletes the port (end of process, tests).
 void ComClose();
@@ -58,6 +65,15 @@ public:
     // Refreshes the polling thread's watchdog stamp.
     void updateThreadProtectTiming();
 
+    // The board's link as the polling thread last reported it (an
+    // IOThread::Link).
+    int boardLink() const { return m_link; }
+    // A dropout that starts sooner than this after the last recorded one is
+    // counted, not recorded: a board that keeps dropping out writes one
+    // record a minute, with the count, and its return only when the dropout
+    // was recorded.
+    static constexpr int kDropoutRecordGapMs = 60000;
+
     IOThread* ioThread() const { return m_thread; }
     // Stops and deletes the polling thread. Production never does this; the
     // thread runs until the process ends.
@@ -70,9 +86,17 @@ public:
 signals:
     // The published output word changed.
     void sigIOChange();
+    // The board's link changed (an IOThread::Link).
+    void sigBoardLink(int link);
 
 private:
+    void linkChanged(int link, int quietMs);
+
     IOThread* m_thread = nullptr;
     uint32_t m_lastFlushed = 0;
     bool m_baselined = false; // prevIn holds the board's first answer
+    int m_link = 0;
+    qint64 m_dropoutRecordMs = -1; // when the last recorded dropout began (station clock)
+    int m_unrecordedDropouts = 0;
+    bool m_dropoutRecorded = false;
 };

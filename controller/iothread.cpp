@@ -8,6 +8,7 @@
 #include <QtDebug>
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 // Written only here, on the I/O thread.
 uint32_t gFTemp[kBoardValueCount] = {};
@@ -19,16 +20,47 @@ int IOThread::now()
 
 IOThread::IOThread(QObject* parent)
     : QThread(parent)
+    , m_device(boardDevice())
 {
     stamp.store(now(), std::memory_order_relaxed);
+    m_heardMs = clockMs();
     std::fill(std::begin(m_rise), std::end(m_rise), -1);
     std::fill(std::begin(m_period), std::end(m_period), -1);
     std::fill(std::begin(m_high), std::end(m_high), -1);
 }
 
+void IOThread::setLink(Link link, qint64 quietMs)
+{
+    m_link.store(link, std::memory_order_relaxed);
+    emit sigLink(link, int(std::min<qint64>(quietMs, std::numeric_limits<int>::max())));
+}
+
+void IOThread::noPort()
+{
+    if (link() != NoPort) {
+        qWarning("I/O board: port %s not open: the machine's inputs are not read, the outputs do not reach it",
+                 qPrintable(m_device));
+        setLink(NoPort, 0);
+    }
+    // A port made late (an adapter plugged in after the start) is taken up.
+    if (++m_retryPasses * kPassMs < kPortRetryMs)
+        return;
+    m_retryPasses = 0;
+    gpCom = openBoardPort(m_device, false);
+    if (!gpCom)
+        return;
+    qWarning("I/O board: port %s opened", qPrintable(m_device));
+    setLink(Silent, 0); // until it answers
+}
+
 void IOThread::statusAnswer(uint32_t word, uint32_t previous)
 {
     const qint64 t = clockMs();
+    if (link() != Answering) {
+        qWarning("I/O board: answering again after %lld ms without a valid answer", t - m_heardMs);
+        setLink(Answering, t - m_heardMs);
+    }
+    m_heardMs = t;
     if (m_missed >= kBurstPolls && m_lastAnswerMs >= 0) {
         const qint64 from = m_lastAnswerMs;
         qWarning("I/O board: %d polls without a valid answer, %lld ms", m_missed, t - from);
@@ -149,6 +181,7 @@ void IOThread::run()
             wanted = gDataOut;
         }
         if (!gpCom) {
+            noPort();
             msleep(kPassMs);
             continue;
         }
@@ -161,6 +194,14 @@ void IOThread::run()
                                            std::min(avail, qint64(sizeof(m_readBuf))));
             if (got > 0 && receive(m_readBuf, int(got), wanted))
                 ComSend(1, int(wanted));
+        }
+        if (m_missed >= kBurstPolls && link() == Answering) {
+            const qint64 quiet = clockMs() - m_heardMs;
+            if (quiet >= kSilentMs) {
+                qWarning("I/O board: no valid answer for %lld ms (%d polls): the machine's inputs are not read, "
+                         "the outputs do not reach it", quiet, m_missed);
+                setLink(Silent, quiet);
+            }
         }
 
         ++m_pass;

@@ -1,6 +1,7 @@
 #pragma once
 #include "controller/boardframeparser.h"
 
+#include <QString>
 #include <QThread>
 #include <atomic>
 #include <cstdint>
@@ -12,6 +13,11 @@
 // the GUI thread has not refreshed `stamp` for 11 s; the next refresh resumes
 // polling. What the board then does with its outputs is the board's own
 // business: the station only stops talking.
+//
+// It also says when the board cannot be reached: no valid status answer for
+// kSilentMs while it kept polling, or no open port (one that appears later
+// is opened, tried once a second). Each change is logged and signalled
+// once, not per poll; the first valid status answer ends it.
 class IOThread : public QThread
 {
     Q_OBJECT
@@ -55,12 +61,23 @@ public:
     // of bad answers: logged once when it ends, with its length.
     static constexpr int kBurstPolls = 20;
 
+    // What the station hears of the board.
+    enum Link { Answering = 0, Silent = 1, NoPort = 2 };
+    // The board is silent when no valid status answer came for this long
+    // (station clock) while the thread sent at least kBurstPolls polls: a
+    // thread that was not scheduled for a while has not asked.
+    static constexpr int kSilentMs = 500;
+    static constexpr int kPortRetryMs = 1000;
+    Link link() const { return Link(m_link.load(std::memory_order_relaxed)); }
+
 signals:
     // The board's input word changed.
     void sigIOChange();
     // A burst of bad answers hid about `cycles` openings of `input` (from
     // its rhythm before the burst) that the cycle never saw.
     void sigCyclesLost(int input, int cycles, int burstMs);
+    // The link changed (a Link); on Answering, how long no valid answer came.
+    void sigLink(int link, int quietMs);
 
 protected:
     void run() override;
@@ -69,6 +86,9 @@ private:
     void sleepStale();
     // Burst bookkeeping on a valid status word (before it is stored).
     void statusAnswer(uint32_t word, uint32_t previous);
+    void setLink(Link link, qint64 quietMs);
+    // A pass without an open port.
+    void noPort();
 
     BoardFrameParser m_parser{BoardFrameParser::kAnswerLength};
     unsigned char m_readBuf[BoardFrameParser::kBufferSize];
@@ -82,6 +102,10 @@ private:
     // long it stayed high (station clock, ms; -1 unknown).
     int m_missed = 0;
     qint64 m_lastAnswerMs = -1;
+    qint64 m_heardMs = 0; // the last valid status answer, else the thread's making
+    int m_retryPasses = 0;
+    const QString m_device; // the board's port
+    std::atomic<int> m_link{Answering};
     qint64 m_rise[16];
     qint64 m_period[16];
     qint64 m_high[16];

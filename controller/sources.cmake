@@ -30,6 +30,8 @@ list(APPEND STATION_CORE_SOURCES
   controller/stationexit.h
 )
 list(APPEND STATION_GUI_SOURCES
+  controller/ui/boardlinkbox.cpp
+  controller/ui/boardlinkbox.h
   controller/ui/customionamewidget.cpp
   controller/ui/customionamewidget.h
   controller/ui/indexbutton.cpp

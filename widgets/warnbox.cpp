@@ -72,20 +72,24 @@ void WarnBox::paintEvent(QPaintEvent*)
     boxpaint::drawFrame(p, width(), height());
 }
 
-void WarnBox::showEvent(QShowEvent* e)
+void WarnBox::wakeScreen()
 {
-    // Follow a change of screen size, and wake a dark screen: a warning that
-    // nobody can see is no warning.
-    setGeometry(boxpaint::boxGeometry());
-    // The shared box is made before the parameters, and with them the
-    // language, are loaded: its button speaks the language of the moment.
-    setButtonMessage(m_okMsg);
     if (gpWin && gpWin->screenOff == 1) {
         LCDOnOff(1);
         const int offSec = gpWPara ? gpWPara->scrOffTime : 0;
         if (offSec > 0 && gpWin->screenOffTimer)
             gpWin->screenOffTimer->start(offSec * 1000);
     }
+}
+
+void WarnBox::showEvent(QShowEvent* e)
+{
+    // Follow a change of screen size, and wake a dark screen.
+    setGeometry(boxpaint::boxGeometry());
+    // The shared box is made before the parameters, and with them the
+    // language, are loaded: its button speaks the language of the moment.
+    setButtonMessage(m_okMsg);
+    wakeScreen();
     QDialog::showEvent(e);
     m_asker.boxShown(this);
 }

@@ -24,6 +24,10 @@ public:
     QRect textRect() const;
     static constexpr int kTextMargin = 20;
 
+    // Switches a dark screen on (and restarts its off timer): a warning
+    // that nobody can see is no warning.
+    static void wakeScreen();
+
 protected:
     // The button's caption, by message number: taken in the language in
     // force each time the box shows.

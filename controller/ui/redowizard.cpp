@@ -1,4 +1,5 @@
 #include "controller/ui/redowizard.h"
+#include "controller/ui/boardlinkbox.h"
 #include "controller/controlport.h"
 #include "controller/operationrecords.h"
 #include "controller/machinecycle.h"
@@ -235,6 +236,9 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     gpProductAlarmWarnBox = new ProductAlarmWarnBox(this);
     gpProductAlarmWarnBox->hide();
     wireNeighbours();
+    // Right over the camera views, under every control and page.
+    boardLinkBox = new BoardLinkBox(this, gpControlIO);
+    boardLinkBox->stackUnder(helpButton);
 
     // 40. The export catalogue.
     exportCatalogue = new ExportCatalogue;

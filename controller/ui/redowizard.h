@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+class BoardLinkBox;
 class CameraViewState;
 class CammerWidget;
 class ColorButton;
@@ -71,6 +72,8 @@ public:
     QLabel* modeLabel = nullptr;
     QLabel* exportLabel = nullptr;
     ExportCatalogue* exportCatalogue = nullptr;
+    // Over the views while the I/O board cannot be reached.
+    BoardLinkBox* boardLinkBox = nullptr;
     QTimer* fpsTimer = nullptr;
     // Kept alive for the whole run, as the network side expects.
     std::shared_ptr<ModbusServer> modbus;

@@ -27,8 +27,14 @@ LogCapture::~LogCapture()
 
 QStringList LogCapture::lines() const
 {
+    // A copy of its own: a shared one would be detached by the next line
+    // logged on another thread while this one still reads it.
     QMutexLocker lock(&gMutex);
-    return gLines;
+    QStringList copy;
+    copy.reserve(gLines.size());
+    for (const QString& l : gLines)
+        copy << QString(l.constData(), l.size());
+    return copy;
 }
 
 QStringList LogCapture::matching(const QStringList& texts) const

@@ -1,5 +1,6 @@
 // boardsim: the I/O board on a pseudo-terminal, with a moulding machine behind
 // it. Linked at <simroot>/dev/ttyS<port> so the station finds it as its port.
+#include "boardconsole.h"
 #include "boardsim.h"
 #include "mouldingmachine.h"
 
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <mutex>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -39,87 +39,8 @@ void usage()
         "usage: boardsim [--port N] [--cycles N] [--closed-ms MS] [--open-ms MS] [--manual]\n"
         "Speaks the I/O board protocol on a pseudo-terminal linked at $STATION_SIMROOT/dev/ttyS<N>\n"
         "(a temporary sim root is made and printed when STATION_SIMROOT is unset) and runs a\n"
-        "moulding machine on it. Commands on standard input:\n"
-        "  in N 0|1        set input N        inputs HEX     set all inputs\n"
-        "  auto on|off     machine on/off     silent on|off  stop/resume answering\n"
-        "  echo normal|zero|stuck HEX        delay MS        answer delay\n"
-        "  fault split|merge|garbage|badcheck|badend|staleecho|drop|truncate [N]\n"
-        "  flood N         N random bytes     status         counters\n"
-        "  quit\n");
-}
-
-std::string hex(uint32_t v)
-{
-    char b[16];
-    std::snprintf(b, sizeof(b), "0x%03X", unsigned(v));
-    return b;
-}
-
-void command(const std::string& line, BoardSim& sim, MouldingMachine& machine)
-{
-    std::istringstream is(line);
-    std::string cmd, a;
-    is >> cmd;
-    if (cmd.empty())
-        return;
-    if (cmd == "in") {
-        int n = -1, v = 0;
-        is >> n >> v;
-        sim.setInput(n, v != 0);
-        say("inputs " + hex(sim.inputs()));
-    } else if (cmd == "inputs") {
-        is >> a;
-        sim.setInputs(uint32_t(std::strtoul(a.c_str(), nullptr, 16)));
-        say("inputs " + hex(sim.inputs()));
-    } else if (cmd == "auto") {
-        is >> a;
-        machine.setEnabled(a != "off");
-        say(std::string("machine ") + (machine.enabled() ? "on" : "off"));
-    } else if (cmd == "silent") {
-        is >> a;
-        sim.setSilent(a != "off");
-        say(std::string("board ") + (sim.silent() ? "silent" : "answering"));
-    } else if (cmd == "echo") {
-        is >> a;
-        std::string w;
-        is >> w;
-        sim.setEcho(a == "zero" ? BoardSim::Echo::Zero : a == "stuck" ? BoardSim::Echo::Stuck : BoardSim::Echo::Normal,
-                    uint32_t(std::strtoul(w.c_str(), nullptr, 16)));
-        say("echo " + a);
-    } else if (cmd == "delay") {
-        int ms = 0;
-        is >> ms;
-        sim.setAnswerDelayMs(ms);
-        say("answer delay " + std::to_string(ms) + " ms");
-    } else if (cmd == "fault") {
-        int n = 1;
-        is >> a >> n;
-        static const struct { const char* name; BoardSim::Fault f; } names[] = {
-            {"split", BoardSim::Fault::Split}, {"merge", BoardSim::Fault::Merge},
-            {"garbage", BoardSim::Fault::Garbage}, {"badcheck", BoardSim::Fault::BadCheck},
-            {"badend", BoardSim::Fault::BadEnd}, {"staleecho", BoardSim::Fault::StaleEcho},
-            {"drop", BoardSim::Fault::Drop}, {"truncate", BoardSim::Fault::Truncate}};
-        for (const auto& x : names)
-            if (a == x.name) {
-                sim.injectFault(x.f, n > 0 ? n : 1);
-                say("fault " + a + " x" + std::to_string(n > 0 ? n : 1));
-                return;
-            }
-        say("unknown fault " + a);
-    } else if (cmd == "flood") {
-        int n = 0;
-        is >> n;
-        sim.flood(n);
-        say("flooded " + std::to_string(n) + " bytes");
-    } else if (cmd == "status") {
-        say("frames " + std::to_string(sim.totalFrames()) + ", bad " + std::to_string(sim.badFrameCount())
-            + ", answers " + std::to_string(sim.answersSent()) + ", inputs " + hex(sim.inputs()) + ", outputs "
-            + hex(sim.outputs()) + ", cycles " + std::to_string(machine.cycles()));
-    } else if (cmd == "quit") {
-        gStop = true;
-    } else {
-        say("unknown command: " + line);
-    }
+        "moulding machine on it. Commands on standard input:\n%s",
+        BoardConsole::help());
 }
 
 } // namespace
@@ -172,13 +93,14 @@ int main(int argc, char** argv)
         std::string bits;
         for (int n = 9; n >= 0; --n)
             bits += (c.after >> n) & 1u ? '1' : '0';
-        say("outputs " + hex(c.before) + " -> " + hex(c.after) + " (O9..O0 " + bits + ")");
+        say("outputs " + BoardConsole::hex(c.before) + " -> " + BoardConsole::hex(c.after) + " (O9..O0 " + bits + ")");
     });
     MouldingMachine machine(sim, timing, cycles);
     machine.setEnabled(!manual);
     machine.setReporter([&sim](const std::string& s) {
         say(s + ", frames " + std::to_string(sim.totalFrames()) + ", bad " + std::to_string(sim.badFrameCount()));
     });
+    BoardConsole console(sim, machine);
     sim.start();
     say("board on " + sim.slavePath() + ", linked at " + link + (manual ? ", manual" : ", automatic machine mode")
         + (cycles > 0 ? ", " + std::to_string(cycles) + " cycles" : ""));
@@ -199,7 +121,11 @@ int main(int argc, char** argv)
                 pending.append(buf, size_t(n));
                 size_t nl;
                 while ((nl = pending.find('\n')) != std::string::npos) {
-                    command(pending.substr(0, nl), sim, machine);
+                    const std::string reply = console.command(pending.substr(0, nl));
+                    if (!reply.empty())
+                        say(reply);
+                    if (console.quitRequested())
+                        gStop = true;
                     pending.erase(0, nl + 1);
                 }
             }
@@ -221,7 +147,7 @@ int main(int argc, char** argv)
     }
     sim.stop();
     say("stopped after " + std::to_string(machine.cycles()) + " cycles: frames " + std::to_string(sim.totalFrames())
-        + ", bad " + std::to_string(sim.badFrameCount()) + ", outputs " + hex(sim.outputs()));
+        + ", bad " + std::to_string(sim.badFrameCount()) + ", outputs " + BoardConsole::hex(sim.outputs()));
     ::unlink(link.c_str());
     return 0;
 }
