@@ -67,9 +67,15 @@ if [ -x build/boardsim ]; then
   # In a session of its own, as the X server below: a Ctrl-C reaches the
   # station alone, which ends in order while the board still answers; the
   # board goes after it.
-  setsid build/boardsim --port "$port" > run/boardsim.log 2>&1 < /dev/null &
+  # Its commands (build/boardsim --help) come through run/boardsim.in: this
+  # script holds the pipe open, so a command written by hand is read and the
+  # pipe's end never closes the simulator's input.
+  rm -f run/boardsim.in
+  mkfifo run/boardsim.in
+  exec 3<>run/boardsim.in
+  setsid build/boardsim --port "$port" > run/boardsim.log 2>&1 <&3 3<&- &
   board_pid=$!
-  echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log"
+  echo "Board simulator on ttyS$port (automatic machine mode), log: run/boardsim.log, commands: echo 'silent on' > run/boardsim.in"
 fi
 xvfb_pid=""
 cleanup() {
@@ -105,7 +111,7 @@ HINT
 # for its end: the board simulator and the X server are stopped only then.
 app=""
 start_station() {
-  "$top/build/station" "$@" &
+  "$top/build/station" "$@" 3<&- &
   app=$!
   trap 'kill -TERM "$app" 2>/dev/null || true' INT TERM
 }

@@ -69,6 +69,12 @@ bool writeFile(const QString& path, const QByteArray& content)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
 }
 
+QString readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 QString paramgen(const QStringList& args)
 {
     QProcess p;
@@ -180,6 +186,13 @@ private slots:
         const QStringList names = run.helpers().values();
         QVERIFY2(names.contains("station") && names.contains("boardsim") && names.contains("Xvfb") == ownDisplay,
                  qPrintable(names.join(", ")));
+
+        // The simulator's commands go through the pipe the script keeps
+        // open; two writes, so a writer's close does not end its input.
+        const QString board = env.workDir() + "/run/boardsim.";
+        for (const char* cmd : {"silent on\n", "status\n"})
+            QVERIFY(writeFile(board + "in", cmd));
+        QTRY_VERIFY2_WITH_TIMEOUT(readFile(board + "log").contains("answers "), qPrintable(readFile(board + "log")), 10000);
 
         QCOMPARE(::getsid(run.pid()), run.pid());
         ::kill(ctrlC ? -run.pid() : run.pid(), ctrlC ? SIGINT : SIGTERM);
