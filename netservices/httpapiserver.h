@@ -111,8 +111,8 @@ public:
     // Requests read whole and waiting for a thread, in all and from one peer;
     // past that a request is answered 503. When every place is taken, a
     // peer waiting with the most gives up its newest for another's when it
-    // holds two more, or one more and has had its turn (served or refused)
-    // since the other last had one (see PeerPool::submit).
+    // holds two more, or one more and has used the pool more lately (its
+    // requests' threads' time and its refusals; see PeerPool::submit).
     static constexpr int kMaxWaiting = 32;
     static constexpr int kPeerWaiting = 24;
     // Answer bytes held in memory across every connection, and for one peer:

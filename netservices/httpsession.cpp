@@ -269,6 +269,10 @@ int HttpSession::rank() const
 {
     switch (m_state) {
     case Idle:
+        // A kept-alive connection whose last answer the kernel still sends
+        // is an answer on its way.
+        if (unsent() > 0)
+            return 4;
         // Only a connection that has had time to ask counts as idle: a
         // newcomer that has not yet sent its first byte is not given up for
         // being new.
@@ -276,6 +280,10 @@ int HttpSession::rank() const
     case Draining: return 1;
     case Reading: return 2;
     case Handling: return 3;
+    case Flushing:
+        // Closing after its last answer: once the peer has all of it (what
+        // is left unsent is at most the closing FIN), it is as good as gone.
+        return unsent() <= 1 ? 1 : 4;
     // An answer on its way is the last to go.
     default: return 4;
     }

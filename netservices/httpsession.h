@@ -95,8 +95,10 @@ public:
 
     const std::string& peer() const { return m_peer; }
     // How willingly it gives up its slot, most willing first: waiting a while
-    // for a request with no byte of it, draining after a refusal, reading a
-    // request, its request waiting or running, its answer on its way.
+    // for a request with no byte of it; draining after a refusal, or closing
+    // with its answer all taken; reading a request; its request waiting or
+    // running; its answer on its way (also kept alive while the kernel
+    // still sends it).
     int rank() const;
     // When it began waiting for the request it is on (what it has been doing
     // since): the earlier, the more willingly it goes within its rank.

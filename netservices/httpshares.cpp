@@ -1,6 +1,7 @@
 #include "netservices/httpshares.h"
 
 #include <algorithm>
+#include <cmath>
 #include <malloc.h>
 #include <iterator>
 #include <vector>
@@ -28,10 +29,11 @@ bool PeerPool::submit(const std::string& peer, Job job)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_quit)
             return false;
+        const Clock::time_point now = Clock::now();
         const auto it = m_peers.try_emplace(peer).first;
         Peer& p = it->second;
         const auto refused = [&] {
-            noteTurn(peer);
+            used(peer, 0, now);
             forget(it);
             return false;
         };
@@ -39,17 +41,18 @@ bool PeerPool::submit(const std::string& peer, Job job)
             return refused();
         if (m_waiting >= m_limits.waiting) {
             // Every place is taken: who gives one up is chosen by what it
-            // holds and by when it had its turn, never by its name.
-            // Of the peers holding the most, the one served or refused last,
-            // then the one whose newest request came last.
+            // holds and what it has used, never by its name.
+            std::map<std::string, double> use;
+            for (const auto& q : m_peers)
+                if (!q.second.requests.empty())
+                    use[q.first] = useOf(q.first, now);
             const auto before = [&](std::map<std::string, Peer>::const_iterator a,
                                     std::map<std::string, Peer>::const_iterator b) {
                 const size_t na = a->second.requests.size(), nb = b->second.requests.size();
-                const unsigned long long ta = lastTurn(a->first), tb = lastTurn(b->first);
                 if (na != nb)
                     return na > nb;
-                if (ta != tb)
-                    return ta > tb;
+                if (use[a->first] != use[b->first])
+                    return use[a->first] > use[b->first];
                 return a->second.requests.back().arrived > b->second.requests.back().arrived;
             };
             auto most = m_peers.end();
@@ -58,12 +61,12 @@ bool PeerPool::submit(const std::string& peer, Job job)
                     most = q;
             const size_t mine = p.requests.size();
             if (most == m_peers.end() || most->second.requests.size() <= mine
-                || (most->second.requests.size() == mine + 1 && lastTurn(most->first) <= lastTurn(peer)))
+                || (most->second.requests.size() == mine + 1 && use[most->first] <= useOf(peer, now)))
                 return refused();
             pushed = std::move(most->second.requests.back().job);
             most->second.requests.pop_back();
             --m_waiting;
-            noteTurn(most->first);
+            used(most->first, 0, now);
         }
         p.requests.push_back(Waiting{std::move(job), ++m_arrived});
         ++m_waiting;
@@ -74,27 +77,31 @@ bool PeerPool::submit(const std::string& peer, Job job)
     return true;
 }
 
-unsigned long long PeerPool::lastTurn(const std::string& peer) const
+double PeerPool::useOf(const std::string& peer, Clock::time_point now) const
 {
-    const auto it = m_turns.find(peer);
-    return it == m_turns.end() ? 0 : it->second;
+    const auto it = m_use.find(peer);
+    if (it == m_use.end())
+        return 0;
+    const double ms = std::chrono::duration<double, std::milli>(now - it->second.at).count();
+    return it->second.ms * std::exp2(-std::max(0.0, ms) / kUseHalfLifeMs);
 }
 
-void PeerPool::noteTurn(const std::string& peer)
+void PeerPool::used(const std::string& peer, double ms, Clock::time_point now)
 {
-    m_turns[peer] = ++m_turn;
-    if (m_turns.size() <= kTurnsKept)
+    m_use[peer] = Use{useOf(peer, now) + ms + kTurnMs, now};
+    if (m_use.size() <= kUseKept)
         return;
-    // The older half goes: a peer forgotten counts as not served lately,
-    // which only gives it the benefit of the doubt.
-    std::vector<unsigned long long> turns;
-    turns.reserve(m_turns.size());
-    for (const auto& t : m_turns)
-        turns.push_back(t.second);
-    auto middle = turns.begin() + std::ptrdiff_t(turns.size() / 2);
-    std::nth_element(turns.begin(), middle, turns.end());
-    for (auto t = m_turns.begin(); t != m_turns.end();)
-        t = t->second < *middle ? m_turns.erase(t) : std::next(t);
+    // The half that used least goes: a peer forgotten counts as having used
+    // nothing, which only gives it the benefit of the doubt.
+    std::vector<double> all;
+    all.reserve(m_use.size());
+    for (const auto& u : m_use)
+        all.push_back(useOf(u.first, now));
+    auto middle = all.begin() + std::ptrdiff_t(all.size() / 2);
+    std::nth_element(all.begin(), middle, all.end());
+    const double cut = *middle;
+    for (auto u = m_use.begin(); u != m_use.end();)
+        u = useOf(u->first, now) < cut ? m_use.erase(u) : std::next(u);
 }
 
 void PeerPool::follow(const std::string& peer, Job job)
@@ -199,18 +206,20 @@ void PeerPool::work()
                 job = std::move(p.requests.front().job);
                 p.requests.pop_front();
                 --m_waiting;
-                noteTurn(next->first);
             }
             ++p.running;
             ++m_running;
             peer = next->first;
             m_last = peer;
         }
+        const Clock::time_point began = Clock::now();
         if (!(job.abandoned && job.abandoned()) && job.run)
             job.run();
         bool idle = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            const Clock::time_point now = Clock::now();
+            used(peer, std::chrono::duration<double, std::milli>(now - began).count(), now);
             const auto it = m_peers.find(peer);
             if (it != m_peers.end()) {
                 --it->second.running;

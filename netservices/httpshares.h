@@ -18,12 +18,15 @@
 // A pool of threads that serves peers in turn: one peer runs at most its
 // share of the threads, waits with at most its share of the places, and
 // none of its work starts while it holds its share of answer bytes (or all
-// peers together hold theirs). Who was served or refused last is
-// remembered, so that a peer that has just had its turn gives way to one
+// peers together hold theirs). What each peer has used of the pool lately
+// is kept (the threads' time its work took, and a little for each turn,
+// served or refused, fading by half every kUseHalfLifeMs), so that a peer
+// that has just had its turn, or costs the threads much, gives way to one
 // that has not.
 class PeerPool
 {
 public:
+    using Clock = std::chrono::steady_clock;
     struct Job
     {
         std::function<void()> run;       // on a pool thread
@@ -44,12 +47,11 @@ public:
     void start();
     // Queues a request of peer. When all places are taken, a peer holding
     // the most gives up its newest request for it (refuse() is called) if
-    // it holds two more than peer, or one more and has been served or
-    // refused since peer last was; of several such, the one served or
-    // refused last, then the one whose newest request came last. False
-    // when peer is past its share, no place is given up for it, or the pool
-    // is stopping: the caller answers 503. Either refusal counts as peer's
-    // turn.
+    // it holds two more than peer, or one more and has used the pool more
+    // lately than peer; of several such, the one that used it most lately,
+    // then the one whose newest request came last. False when peer is past
+    // its share, no place is given up for it, or the pool is stopping: the
+    // caller answers 503. A refusal, either way, is peer's turn.
     bool submit(const std::string& peer, Job job);
     // Queues the next piece of an answer already being sent: it is not a new
     // request, so it takes no place, but it waits for its turn and its
@@ -77,22 +79,32 @@ private:
     bool runnable(const Peer& p) const;
     void work();
     void forget(std::map<std::string, Peer>::iterator it);
-    // When peer was last served or refused, in the order of every turn; 0:
-    // not within the last kTurnsKept peers' turns.
-    unsigned long long lastTurn(const std::string& peer) const;
-    void noteTurn(const std::string& peer);
+    // What peer has used of the pool lately, in milliseconds of threads'
+    // time as of now; 0 for a peer not among the kUseKept remembered.
+    double useOf(const std::string& peer, Clock::time_point now) const;
+    // A turn of peer's: what its work took (0 for a refusal), and kTurnMs.
+    void used(const std::string& peer, double ms, Clock::time_point now);
 
-    // Peers whose last turn is remembered; past it, the older half is
-    // forgotten (and so counts as not served lately).
-    static constexpr size_t kTurnsKept = 4096;
+    // What a turn counts for beside its threads' time, and how fast what a
+    // peer used fades.
+    static constexpr double kTurnMs = 10;
+    static constexpr double kUseHalfLifeMs = 2000;
+    // Peers whose use is remembered; past it, the half that used least is
+    // forgotten (and so counts as having used nothing).
+    static constexpr size_t kUseKept = 4096;
 
     const Limits m_limits;
     mutable std::mutex m_mutex;
     std::condition_variable m_ready;
     std::map<std::string, Peer> m_peers;
     std::string m_last; // the peer served last; the turn goes on after it
-    std::map<std::string, unsigned long long> m_turns;
-    unsigned long long m_turn = 0, m_arrived = 0;
+    struct Use
+    {
+        double ms;
+        Clock::time_point at;
+    };
+    std::map<std::string, Use> m_use;
+    unsigned long long m_arrived = 0;
     int m_waiting = 0;
     int m_running = 0;
     size_t m_held = 0;

@@ -66,7 +66,7 @@ private slots:
     void boundsHoldAtTheirEdges();
     void aFullTableSparesAMovingAnswer();
     void writesGoFirstToWhoAskedLeastLately();
-    void placesGoFirstToWhoAskedLeastLately();
+    void placesGoFirstToWhoUsedThePoolLeast();
 
 private:
     bool startStation(bool runCycles);
@@ -629,20 +629,20 @@ void TstHttpAttack::aFullTableSparesAMovingAnswer()
 {
     QVERIFY(startStation(false));
     const quint16 port = m_api->port();
-    // 135 addresses, each holding one connection with half a head and
+    // 200 addresses, each holding one connection with half a head and
     // coming back every 0.5 s, keep the table over full: each newcomer
     // pushes out one of theirs, never the 8 MB image that 127.0.0.1 reads at
     // 1 MB/s (127.0.0.1 sorts before every other address).
     std::vector<Client> attackers;
-    for (int peer = 2; peer < 2 + 135; ++peer)
+    for (int peer = 2; peer < 2 + 200; ++peer)
         attackers.push_back(partialHead(peer, 500));
     Client download = sending(largestAnswers(8u << 20, 0).image, 15000);
     download.readRate = 1 << 20;
     const Beside b = beside(port, attackers, [&](int) { return download; }, 1, 0, [] { QTest::qWait(5); });
     const Outcome& o = b.polite.front();
-    qInfo().noquote() << "the 8 MB image beside 135 addresses:" << got(o);
+    qInfo().noquote() << "the 8 MB image beside 200 addresses:" << got(o);
     QVERIFY2(o.status == 200 && !o.closed && o.endMs >= 0,
-             qPrintable(QString("the 8 MB image read at 1 MB/s beside 135 addresses: %1, %2 bytes of it")
+             qPrintable(QString("the 8 MB image read at 1 MB/s beside 200 addresses: %1, %2 bytes of it")
                             .arg(got(o)).arg(o.status == 200 ? "not all" : "none")));
 }
 
@@ -675,7 +675,7 @@ void TstHttpAttack::writesGoFirstToWhoAskedLeastLately()
                             .arg(seen).arg(rows).arg(seconds, 0, 'f', 1).arg(withoutRetry(b.attackers))));
 }
 
-void TstHttpAttack::placesGoFirstToWhoAskedLeastLately()
+void TstHttpAttack::placesGoFirstToWhoUsedThePoolLeast()
 {
     QVERIFY(startStation(false));
     const quint16 port = m_api->port();

@@ -70,6 +70,14 @@ private:
     bool m_go = false;
 };
 
+// Lets a Ran's held jobs go when the test leaves, failed or not, before the
+// pool (declared before it) joins its threads.
+struct LetGo
+{
+    Ran& ran;
+    ~LetGo() { ran.go(); }
+};
+
 PeerPool::Limits limits(int threads)
 {
     return {threads, threads, HttpApiServer::kMaxWaiting, HttpApiServer::kPeerWaiting,
@@ -99,7 +107,7 @@ private slots:
     void aFullTableGivesUpTheMostWilling_data();
     void aFullTableGivesUpTheMostWilling();
     void placesAreSharedAtTheirEdges();
-    void tiedPlacesGoToWhoHadNoTurnLately();
+    void tiedPlacesGoToWhoUsedThePoolLeast();
     void thePoolServesPeersInTurn();
     void answerBytesHoldAPeerBack();
     void writesGoToWhoWaitedLongest();
@@ -189,15 +197,15 @@ void TstHttpShares::placesAreSharedAtTheirEdges()
     QCOMPARE(r2.refused(), QString("y15"));
 }
 
-void TstHttpShares::tiedPlacesGoToWhoHadNoTurnLately()
+void TstHttpShares::tiedPlacesGoToWhoUsedThePoolLeast()
 {
     // 32 peers wait with one request each, none served yet.
     Ran ran;
     PeerPool pool(limits(1));
     for (int i = 0; i < HttpApiServer::kMaxWaiting; ++i)
         QVERIFY(pool.submit(peer(i), ran.job(peer(i))));
-    // A newcomer finds no one who had a turn since it had one: refused, and
-    // that is its turn; it cannot push anyone out for a while.
+    // A newcomer finds no one who used more than it: refused, which counts
+    // as its turn; it cannot push anyone out for a while.
     QVERIFY(!pool.submit("new", ran.job("new")));
     QVERIFY(!pool.submit("new", ran.job("new again")));
     // One of the 32 asks for a second place: refused, its turn.
@@ -211,6 +219,30 @@ void TstHttpShares::tiedPlacesGoToWhoHadNoTurnLately()
     QVERIFY(!pool.submit(peer(5), ran.job("back")));
     QVERIFY(!pool.submit("new", ran.job("new a third time")));
     QCOMPARE(ran.refused(), QString::fromStdString(peer(5)));
+
+    // Served once each, a peer whose request held a thread 200 ms gives its
+    // place to one served after it whose request took none of that.
+    Ran served;
+    PeerPool busy(limits(1));
+    const LetGo atEnd{served};
+    busy.start();
+    PeerPool::Job heavy = served.job("heavy");
+    heavy.run = [run = heavy.run] {
+        QThread::msleep(200); // its work
+        run();
+    };
+    QVERIFY(busy.submit("heavy", std::move(heavy)));
+    QCOMPARE(served.order(1), QString("heavy"));
+    QVERIFY(busy.submit("light", served.job("light")));
+    QCOMPARE(served.order(2), QString("heavy light"));
+    QVERIFY(busy.submit("z", served.job("z", true)));
+    QCOMPARE(served.order(3), QString("heavy light z"));
+    QVERIFY(busy.submit("heavy", served.job("heavy waits")));
+    for (int i = 1; i < HttpApiServer::kMaxWaiting; ++i)
+        QVERIFY(busy.submit(peer(i), served.job(peer(i))));
+    QVERIFY(busy.submit("light", served.job("light again")));
+    QVERIFY(!busy.submit("heavy", served.job("heavy again")));
+    QCOMPARE(served.refused(), QString("heavy waits"));
 }
 
 void TstHttpShares::thePoolServesPeersInTurn()
@@ -219,6 +251,7 @@ void TstHttpShares::thePoolServesPeersInTurn()
     // goes on after the peer served last, not from the lowest.
     Ran ran;
     PeerPool pool(limits(1));
+    const LetGo atEnd{ran};
     pool.start();
     QVERIFY(pool.submit("a", ran.job("a1", true)));
     QCOMPARE(ran.order(1), QString("a1"));
