@@ -74,6 +74,12 @@ private:
     {
         return measure(m_api->port(), f, [] { QTest::qWait(5); }, backKb);
     }
+    // What a well-behaved client got while `attackers` pressed (see beside()).
+    Beside pressed(const std::vector<Client>& attackers, const std::function<Client(int)>& polite, int times,
+                   int periodMs, int settleMs = 1000)
+    {
+        return beside(m_api->port(), attackers, polite, times, periodMs, [] { QTest::qWait(5); }, settleMs);
+    }
 
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
@@ -628,7 +634,6 @@ void TstHttpAttack::boundsHoldAtTheirEdges()
 void TstHttpAttack::aFullTableSparesAMovingAnswer()
 {
     QVERIFY(startStation(false));
-    const quint16 port = m_api->port();
     // 200 addresses, each holding one connection with half a head and
     // coming back every 0.5 s, keep the table over full: each newcomer
     // pushes out one of theirs, never the 8 MB image that 127.0.0.1 reads at
@@ -638,7 +643,7 @@ void TstHttpAttack::aFullTableSparesAMovingAnswer()
         attackers.push_back(partialHead(peer, 500));
     Client download = sending(largestAnswers(8u << 20, 0).image, 15000);
     download.readRate = 1 << 20;
-    const Beside b = beside(port, attackers, [&](int) { return download; }, 1, 0, [] { QTest::qWait(5); });
+    const Beside b = pressed(attackers, [&](int) { return download; }, 1, 0);
     const Outcome& o = b.polite.front();
     qInfo().noquote() << "the 8 MB image beside 200 addresses:" << got(o);
     QVERIFY2(o.status == 200 && !o.closed && o.endMs >= 0,
@@ -649,7 +654,6 @@ void TstHttpAttack::aFullTableSparesAMovingAnswer()
 void TstHttpAttack::writesGoFirstToWhoAskedLeastLately()
 {
     QVERIFY(startStation(false));
-    const quint16 port = m_api->port();
     // Eight addresses send clears and clock sets back to back; 127.0.0.1
     // clears or sets the clock every 2 s, each time on a fresh connection.
     std::vector<Client> flood;
@@ -663,7 +667,7 @@ void TstHttpAttack::writesGoFirstToWhoAskedLeastLately()
     const int entries = apiRows();
     QElapsedTimer clock;
     clock.start();
-    const Beside b = beside(port, flood, write, 10, 2000, [] { QTest::qWait(5); });
+    const Beside b = pressed(flood, write, 10, 2000);
     const double seconds = clock.elapsed() / 1000.0;
     int served = 0;
     const QString seen = gotEach(b.polite, 200, &served);
@@ -678,14 +682,13 @@ void TstHttpAttack::writesGoFirstToWhoAskedLeastLately()
 void TstHttpAttack::placesGoFirstToWhoUsedThePoolLeast()
 {
     QVERIFY(startStation(false));
-    const quint16 port = m_api->port();
     // 100 addresses keep every thread and waiting place busy with 400-day
     // counts, each sent again at once when refused; 127.0.0.1 asks the last
     // hour's count once a second.
     std::vector<Client> counts;
     for (int peer = 2; peer < 2 + 100; ++peer)
         counts.push_back(pipelinedCounts(peer));
-    const Beside b = beside(port, counts, [](int) { return wellBehaved(); }, 10, 1000, [] { QTest::qWait(5); }, 2000);
+    const Beside b = pressed(counts, [](int) { return wellBehaved(); }, 10, 1000, 2000);
     int answered = 0;
     const QString seen = gotEach(b.polite, 200, &answered);
     qInfo().noquote() << "127.0.0.1's counts:" << seen;
