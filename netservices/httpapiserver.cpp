@@ -66,6 +66,9 @@ void answer(HttpApiAnswer& res, int status, const QJsonObject& body)
 void fail(HttpApiAnswer& res, int status, const QString& why)
 {
     answer(res, status, QJsonObject{{"error", why}});
+    // A refusal for now, not for what was asked: said when to ask again.
+    if (status == 503 || status == 429)
+        res.headers.emplace_back("Retry-After", std::to_string(HttpApiServer::kRetryAfterSeconds));
 }
 
 int hexValue(char c)
@@ -228,7 +231,6 @@ bool HttpApiServer::paced(const HttpApiRequest& req, HttpApiAnswer& res)
                         "nothing was changed")
              .arg(kPeerWritesPerSecond)
              .arg(kWritesPerSecond));
-    res.headers.emplace_back("Retry-After", "1");
     return false;
 }
 

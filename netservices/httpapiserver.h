@@ -100,16 +100,19 @@ public:
 
     // --- shares ---
     // Connections held at once, and from one peer address. Past either, one
-    // connection of the peer holding the most (the newcomer's own when it is
-    // at its share) is closed to make room.
+    // connection of the peers holding the most (the newcomer's own when it
+    // is at its share) is closed to make room: the most willing to go by
+    // what it does (see HttpSession::rank) and how long it has done it.
     static constexpr int kMaxConnections = 128;
     static constexpr int kMaxPeerConnections = 32;
     // Threads that answer requests, of which one peer may use at once.
     static constexpr int kThreads = 8;
     static constexpr int kPeerThreads = 4;
     // Requests read whole and waiting for a thread, in all and from one peer;
-    // past that a request is answered 503. When every place is taken, the
-    // peer waiting with the most gives up its newest for another's.
+    // past that a request is answered 503. When every place is taken, a
+    // peer waiting with the most gives up its newest for another's when it
+    // holds two more, or one more and has used the pool more lately (its
+    // requests' threads' time and its refusals; see PeerPool::submit).
     static constexpr int kMaxWaiting = 32;
     static constexpr int kPeerWaiting = 24;
     // Answer bytes held in memory across every connection, and for one peer:
@@ -121,10 +124,20 @@ public:
     // The routes that change the station (clear, clock): one peer may ask
     // kPeerWritesPerSecond with a burst of kPeerWriteBurst, all peers
     // together kWritesPerSecond with a burst of kWriteBurst; past that 429.
+    // The shared writes go in turn (see WriteRate): a peer that has not
+    // asked for kWriteQuietMs goes before those that keep asking, which take
+    // turns; a peer is remembered for kWriteMemoryMs after its last ask.
     static constexpr double kPeerWritesPerSecond = 1.0;
     static constexpr int kPeerWriteBurst = 3;
     static constexpr double kWritesPerSecond = 4.0;
     static constexpr int kWriteBurst = 8;
+    static constexpr int kWriteQuietMs = 1000;
+    static constexpr int kWriteMemoryMs = 10000;
+    // A peer forgotten after kWriteMemoryMs has its own burst back anyway.
+    static_assert(kWriteMemoryMs >= 1000 * kPeerWriteBurst / kPeerWritesPerSecond, "");
+    // What a 503 (busy) or a 429 (past the pace) asks the client to wait,
+    // in seconds, as Retry-After.
+    static constexpr int kRetryAfterSeconds = 1;
 
     // How long a handler waits for the GUI thread to take its call.
     static constexpr int kGuiWaitMs = 10000;

@@ -82,7 +82,8 @@ HttpApiServer::Connections::Connections(HttpApiServer& o)
     : owner(o)
     , pool(PeerPool::Limits{kThreads, kPeerThreads, kMaxWaiting, kPeerWaiting, kAnswerMemoryBytes,
                             kPeerAnswerMemoryBytes})
-    , writes(kPeerWritesPerSecond, kPeerWriteBurst, kWritesPerSecond, kWriteBurst)
+    , writes(kPeerWritesPerSecond, kPeerWriteBurst, kWritesPerSecond, kWriteBurst,
+             std::chrono::milliseconds(kWriteQuietMs), std::chrono::milliseconds(kWriteMemoryMs))
 {
 }
 
@@ -164,44 +165,29 @@ void HttpApiServer::Connections::admit(tcp::socket socket)
     if (ec)
         return; // gone already
     const std::string peer = from.address().to_string();
-    int& mine = m_perPeer[peer];
-    if (int(m_sessions.size()) >= kMaxConnections || mine >= kMaxPeerConnections) {
-        // Room is made at the expense of the peer holding the most, or of
-        // the newcomer's own peer when that is at its share; never of a
-        // newcomer for being new.
-        std::string most = peer;
-        if (mine < kMaxPeerConnections)
-            for (const auto& p : m_perPeer)
-                if (p.second > m_perPeer[most])
-                    most = p.first;
-        std::shared_ptr<HttpSession> victim;
-        for (const auto& s : m_sessions) {
-            if (s->peer() != most)
-                continue;
-            if (!victim || s->rank() < victim->rank()
-                || (s->rank() == victim->rank() && s->opened() < victim->opened()))
-                victim = s;
-        }
-        if (victim) {
-            victim->close(true);
-            if (++m_evicted % 1000 == 1)
-                LOG(WARNING) << "HTTP API: connections full, " << m_evicted << " closed so far to make room (the "
-                             << "peer holding the most gives one up)";
-        }
+    // Room is made at the expense of the peers holding the most, or of the
+    // newcomer's own peer when that is at its share; never of a newcomer for
+    // being new, and never of a peer for its name.
+    std::vector<HeldConnection> held;
+    held.reserve(m_sessions.size());
+    for (const auto& s : m_sessions)
+        held.push_back(HeldConnection{&s->peer(), s->rank(), s->since()});
+    const int victim = connectionToGiveUp(held, peer, kMaxConnections, kMaxPeerConnections);
+    if (victim >= 0) {
+        std::next(m_sessions.begin(), victim)->get()->close(true);
+        if (++m_evicted % 1000 == 1)
+            LOG(WARNING) << "HTTP API: connections full, " << m_evicted << " closed so far to make room (of the "
+                         << "peers holding the most, the connection most willing to go)";
     }
     socket.set_option(tcp::no_delay(true), ec);
     socket.set_option(asio::socket_base::send_buffer_size(kSendBufferBytes), ec);
     auto session = std::make_shared<HttpSession>(*this, std::move(socket), peer);
     m_sessions.push_back(session);
-    ++m_perPeer[peer];
     session->start(std::prev(m_sessions.end()));
 }
 
 void HttpApiServer::Connections::forget(HttpSession& s)
 {
-    const auto it = m_perPeer.find(s.peer());
-    if (it != m_perPeer.end() && --it->second <= 0)
-        m_perPeer.erase(it);
     // The list holds the last owner on this thread: the session lives on in
     // the handlers still bound to it and goes with the last of them.
     asio::post(ioc, [keep = *s.self()] {});
@@ -283,13 +269,23 @@ int HttpSession::rank() const
 {
     switch (m_state) {
     case Idle:
+        // A kept-alive connection whose last answer the kernel still sends
+        // is an answer on its way.
+        if (unsent() > 0)
+            return 4;
         // Only a connection that has had time to ask counts as idle: a
         // newcomer that has not yet sent its first byte is not given up for
         // being new.
         return Clock::now() - m_idleSince > std::chrono::milliseconds(kIdleGraceMs) ? 0 : 2;
     case Draining: return 1;
     case Reading: return 2;
-    default: return 3;
+    case Handling: return 3;
+    case Flushing:
+        // Closing after its last answer: once the peer has all of it (what
+        // is left unsent is at most the closing FIN), it is as good as gone.
+        return unsent() <= 1 ? 1 : 4;
+    // An answer on its way is the last to go.
+    default: return 4;
     }
 }
 

@@ -77,9 +77,8 @@ private:
     std::thread m_io;
     quint16 m_port = 0;
 
-    // Every open connection, oldest first, and how many each peer holds.
+    // Every open connection, oldest first.
     std::list<std::shared_ptr<HttpSession>> m_sessions;
-    std::map<std::string, int> m_perPeer;
     long m_evicted = 0;
 };
 
@@ -96,10 +95,14 @@ public:
 
     const std::string& peer() const { return m_peer; }
     // How willingly it gives up its slot, most willing first: waiting a while
-    // for a request with no byte of it, draining after a refusal, reading a
-    // request, being answered.
+    // for a request with no byte of it; draining after a refusal, or closing
+    // with its answer all taken; reading a request; its request waiting or
+    // running; its answer on its way (also kept alive while the kernel
+    // still sends it).
     int rank() const;
-    Clock::time_point opened() const { return m_opened; }
+    // When it began waiting for the request it is on (what it has been doing
+    // since): the earlier, the more willingly it goes within its rank.
+    Clock::time_point since() const { return m_idleSince; }
     bool waitingForRequest() const { return !m_closed && (m_state == Idle || m_state == Reading); }
     std::list<std::shared_ptr<HttpSession>>::iterator self() const { return m_self; }
 
@@ -165,7 +168,6 @@ private:
     bool m_http10 = false;
     std::list<std::shared_ptr<HttpSession>>::iterator m_self;
     State m_state = Idle;
-    Clock::time_point m_opened = Clock::now();
     Clock::time_point m_idleSince = Clock::now();
     bool m_closed = false;
     // Set once the connection is gone, read by the pool before it runs the

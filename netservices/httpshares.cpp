@@ -1,8 +1,10 @@
 #include "netservices/httpshares.h"
 
 #include <algorithm>
+#include <cmath>
 #include <malloc.h>
 #include <iterator>
+#include <vector>
 
 PeerPool::PeerPool(const Limits& limits)
     : m_limits(limits)
@@ -27,36 +29,79 @@ bool PeerPool::submit(const std::string& peer, Job job)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_quit)
             return false;
-        Peer& p = m_peers[peer];
-        if (int(p.requests.size()) >= m_limits.peerWaiting) {
-            if (p.requests.empty() && p.pieces.empty() && p.running == 0 && p.held == 0)
-                m_peers.erase(peer);
+        const Clock::time_point now = Clock::now();
+        const auto it = m_peers.try_emplace(peer).first;
+        Peer& p = it->second;
+        const auto refused = [&] {
+            used(peer, 0, now);
+            forget(it);
             return false;
-        }
+        };
+        if (int(p.requests.size()) >= m_limits.peerWaiting)
+            return refused();
         if (m_waiting >= m_limits.waiting) {
-            // Every place is taken: the peer holding the most gives up its
-            // newest, unless that is this peer already.
+            // Every place is taken: who gives one up is chosen by what it
+            // holds and what it has used, never by its name.
+            std::map<std::string, double> use;
+            for (const auto& q : m_peers)
+                if (!q.second.requests.empty())
+                    use[q.first] = useOf(q.first, now);
+            const auto before = [&](std::map<std::string, Peer>::const_iterator a,
+                                    std::map<std::string, Peer>::const_iterator b) {
+                const size_t na = a->second.requests.size(), nb = b->second.requests.size();
+                if (na != nb)
+                    return na > nb;
+                if (use[a->first] != use[b->first])
+                    return use[a->first] > use[b->first];
+                return a->second.requests.back().arrived > b->second.requests.back().arrived;
+            };
             auto most = m_peers.end();
-            for (auto it = m_peers.begin(); it != m_peers.end(); ++it)
-                if (most == m_peers.end() || it->second.requests.size() > most->second.requests.size())
-                    most = it;
-            if (most == m_peers.end() || most->first == peer
-                || most->second.requests.size() <= p.requests.size() + 1) {
-                if (p.requests.empty() && p.pieces.empty() && p.running == 0 && p.held == 0)
-                    m_peers.erase(peer);
-                return false;
-            }
-            pushed = std::move(most->second.requests.back());
+            for (auto q = m_peers.begin(); q != m_peers.end(); ++q)
+                if (q != it && !q->second.requests.empty() && (most == m_peers.end() || before(q, most)))
+                    most = q;
+            const size_t mine = p.requests.size();
+            if (most == m_peers.end() || most->second.requests.size() <= mine
+                || (most->second.requests.size() == mine + 1 && use[most->first] <= useOf(peer, now)))
+                return refused();
+            pushed = std::move(most->second.requests.back().job);
             most->second.requests.pop_back();
             --m_waiting;
+            used(most->first, 0, now);
         }
-        p.requests.push_back(std::move(job));
+        p.requests.push_back(Waiting{std::move(job), ++m_arrived});
         ++m_waiting;
     }
     m_ready.notify_one();
     if (pushed.refuse)
         pushed.refuse();
     return true;
+}
+
+double PeerPool::useOf(const std::string& peer, Clock::time_point now) const
+{
+    const auto it = m_use.find(peer);
+    if (it == m_use.end())
+        return 0;
+    const double ms = std::chrono::duration<double, std::milli>(now - it->second.at).count();
+    return it->second.ms * std::exp2(-std::max(0.0, ms) / kUseHalfLifeMs);
+}
+
+void PeerPool::used(const std::string& peer, double ms, Clock::time_point now)
+{
+    m_use[peer] = Use{useOf(peer, now) + ms + kTurnMs, now};
+    if (m_use.size() <= kUseKept)
+        return;
+    // The half that used least goes: a peer forgotten counts as having used
+    // nothing, which only gives it the benefit of the doubt.
+    std::vector<double> all;
+    all.reserve(m_use.size());
+    for (const auto& u : m_use)
+        all.push_back(useOf(u.first, now));
+    auto middle = all.begin() + std::ptrdiff_t(all.size() / 2);
+    std::nth_element(all.begin(), middle, all.end());
+    const double cut = *middle;
+    for (auto u = m_use.begin(); u != m_use.end();)
+        u = useOf(u->first, now) < cut ? m_use.erase(u) : std::next(u);
 }
 
 void PeerPool::follow(const std::string& peer, Job job)
@@ -158,7 +203,7 @@ void PeerPool::work()
                 job = std::move(p.pieces.front());
                 p.pieces.pop_front();
             } else {
-                job = std::move(p.requests.front());
+                job = std::move(p.requests.front().job);
                 p.requests.pop_front();
                 --m_waiting;
             }
@@ -167,11 +212,14 @@ void PeerPool::work()
             peer = next->first;
             m_last = peer;
         }
+        const Clock::time_point began = Clock::now();
         if (!(job.abandoned && job.abandoned()) && job.run)
             job.run();
         bool idle = false;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            const Clock::time_point now = Clock::now();
+            used(peer, std::chrono::duration<double, std::milli>(now - began).count(), now);
             const auto it = m_peers.find(peer);
             if (it != m_peers.end()) {
                 --it->second.running;
@@ -188,11 +236,14 @@ void PeerPool::work()
     }
 }
 
-WriteRate::WriteRate(double peerPerSecond, int peerBurst, double perSecond, int burst)
+WriteRate::WriteRate(double peerPerSecond, int peerBurst, double perSecond, int burst, Clock::duration quiet,
+                     Clock::duration memory)
     : m_peerRate(peerPerSecond)
     , m_rate(perSecond)
     , m_peerBurst(peerBurst)
     , m_burst(burst)
+    , m_quiet(quiet)
+    , m_memory(memory)
     , m_all{double(burst), Clock::now()}
 {
 }
@@ -210,19 +261,55 @@ double WriteRate::fill(Bucket& b, double rate, int burst, Clock::time_point now)
 bool WriteRate::take(const std::string& peer, Clock::time_point now)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // A peer not seen within the memory has its own bucket full again:
+    // forgetting it gives it nothing it would not have.
+    for (auto q = m_peers.begin(); q != m_peers.end();)
+        q = now - q->second.asked > m_memory ? m_peers.erase(q) : std::next(q);
     auto it = m_peers.find(peer);
     if (it == m_peers.end()) {
-        if (m_peers.size() >= kPeersKept) {
-            for (auto p = m_peers.begin(); p != m_peers.end();)
-                p = fill(p->second, m_peerRate, m_peerBurst, now) >= m_peerBurst ? m_peers.erase(p) : std::next(p);
-            if (m_peers.size() >= kPeersKept)
-                return false;
-        }
-        it = m_peers.emplace(peer, Bucket{double(m_peerBurst), now}).first;
+        if (m_peers.size() >= kPeersKept)
+            return false;
+        const Clock::time_point never = now - m_memory - Clock::duration(1);
+        it = m_peers.emplace(peer, Peer{Bucket{double(m_peerBurst), now}, never, Clock::time_point::min()}).first;
     }
-    if (fill(it->second, m_peerRate, m_peerBurst, now) < 1.0 || fill(m_all, m_rate, m_burst, now) < 1.0)
+    Peer& p = it->second;
+    const auto quiet = [&](const Peer& q) { return now - q.asked >= m_quiet; };
+    // What the shared bucket must keep for the peers ahead of this one (and,
+    // for a pressing one, for a peer not seen lately).
+    int keep = quiet(p) ? 0 : 1;
+    for (const auto& q : m_peers)
+        if (&q.second != &p)
+            keep += quiet(p) ? q.second.asked < p.asked : quiet(q.second) || q.second.served < p.served;
+    p.asked = now;
+    if (fill(p.own, m_peerRate, m_peerBurst, now) < 1.0
+        || fill(m_all, m_rate, m_burst, now) < double(std::min(m_burst, 1 + keep)))
         return false;
-    it->second.tokens -= 1.0;
+    p.own.tokens -= 1.0;
     m_all.tokens -= 1.0;
+    p.served = now;
     return true;
+}
+
+int connectionToGiveUp(const std::vector<HeldConnection>& held, const std::string& peer, int maxConnections,
+                       int maxPeer)
+{
+    std::map<std::string, int> count;
+    for (const HeldConnection& h : held)
+        ++count[*h.peer];
+    const int mine = count[peer];
+    if (mine < maxPeer && int(held.size()) < maxConnections)
+        return -1;
+    int most = 0;
+    for (const auto& c : count)
+        most = std::max(most, c.second);
+    int chosen = -1;
+    for (int i = 0; i < int(held.size()); ++i) {
+        const HeldConnection& h = held[size_t(i)];
+        if (mine >= maxPeer ? *h.peer != peer : count[*h.peer] != most)
+            continue;
+        if (chosen < 0 || h.rank < held[size_t(chosen)].rank
+            || (h.rank == held[size_t(chosen)].rank && h.since < held[size_t(chosen)].since))
+            chosen = i;
+    }
+    return chosen;
 }

@@ -64,12 +64,21 @@ private slots:
     void abandonedAnswersLeaveNoKernelMemory();
     void writesArePacedAndFramedStrictly();
     void boundsHoldAtTheirEdges();
+    void aFullTableSparesAMovingAnswer();
+    void writesGoFirstToWhoAskedLeastLately();
+    void placesGoFirstToWhoUsedThePoolLeast();
 
 private:
     bool startStation(bool runCycles);
     Effect attack(const std::function<void(const std::atomic<bool>&)>& f, long backKb = kBackKb)
     {
         return measure(m_api->port(), f, [] { QTest::qWait(5); }, backKb);
+    }
+    // What a well-behaved client got while `attackers` pressed (see beside()).
+    Beside pressed(const std::vector<Client>& attackers, const std::function<Client(int)>& polite, int times,
+                   int periodMs, int settleMs = 1000)
+    {
+        return beside(m_api->port(), attackers, polite, times, periodMs, [] { QTest::qWait(5); }, settleMs);
     }
 
     std::unique_ptr<TestEnv> m_env;
@@ -148,6 +157,34 @@ QString statuses(const Outcome& o)
     for (int status : o.statuses)
         s << QString::number(status);
     return s.join(' ');
+}
+
+// What a client got: status, time and whether the station closed on it.
+QString got(const Outcome& o)
+{
+    return QString("%1 after %2 ms%3").arg(o.status).arg(o.endMs).arg(o.closed ? ", closed" : "");
+}
+
+// Each well-behaved outcome as "status after ms", and how many were `status`.
+QString gotEach(const std::vector<Outcome>& all, int status, int* hits)
+{
+    QStringList each;
+    *hits = 0;
+    for (const Outcome& o : all) {
+        each << got(o);
+        *hits += o.status == status && !o.closed && o.endMs >= 0;
+    }
+    return each.join("; ");
+}
+
+// Answers refused as busy (503) or past the pace (429) without "Retry-After: 1".
+int withoutRetry(const std::vector<Outcome>& all)
+{
+    int n = 0;
+    for (const Outcome& o : all)
+        for (size_t i = 0; i < o.statuses.size() && i < o.retryAfter.size(); ++i)
+            n += (o.statuses[i] == 503 || o.statuses[i] == 429) && o.retryAfter[i] != 1;
+    return n;
 }
 
 // What a user relies on during any attack; failures are added to `failed`.
@@ -592,6 +629,73 @@ void TstHttpAttack::boundsHoldAtTheirEdges()
                           "entries")
                       .arg(refused).arg(gaveUp.status).arg(ProductionCounters::load(gAllCycleNum[0])).arg(apiRows());
     QVERIFY2(allHeld(failed), "the checks above failed");
+}
+
+void TstHttpAttack::aFullTableSparesAMovingAnswer()
+{
+    QVERIFY(startStation(false));
+    // 200 addresses, each holding one connection with half a head and
+    // coming back every 0.5 s, keep the table over full: each newcomer
+    // pushes out one of theirs, never the 8 MB image that 127.0.0.1 reads at
+    // 1 MB/s (127.0.0.1 sorts before every other address).
+    std::vector<Client> attackers;
+    for (int peer = 2; peer < 2 + 200; ++peer)
+        attackers.push_back(partialHead(peer, 500));
+    Client download = sending(largestAnswers(8u << 20, 0).image, 15000);
+    download.readRate = 1 << 20;
+    const Beside b = pressed(attackers, [&](int) { return download; }, 1, 0);
+    const Outcome& o = b.polite.front();
+    qInfo().noquote() << "the 8 MB image beside 200 addresses:" << got(o);
+    QVERIFY2(o.status == 200 && !o.closed && o.endMs >= 0,
+             qPrintable(QString("the 8 MB image read at 1 MB/s beside 200 addresses: %1, %2 bytes of it")
+                            .arg(got(o)).arg(o.status == 200 ? "not all" : "none")));
+}
+
+void TstHttpAttack::writesGoFirstToWhoAskedLeastLately()
+{
+    QVERIFY(startStation(false));
+    // Eight addresses send clears and clock sets back to back; 127.0.0.1
+    // clears or sets the clock every 2 s, each time on a fresh connection.
+    std::vector<Client> flood;
+    for (int peer = 3; peer < 3 + 8; ++peer)
+        flood.push_back(writeFlood(peer, 6));
+    const auto write = [](int i) {
+        return sending(i % 2 ? request("POST", "/v18/http/set_system_time", "{\"time\": \"2030-01-01 08:00:00\"}",
+                                       kJson + "Connection: close\r\n")
+                             : request("POST", "/v18/http/clear_count", "{}", kJson + "Connection: close\r\n"));
+    };
+    const int entries = apiRows();
+    QElapsedTimer clock;
+    clock.start();
+    const Beside b = pressed(flood, write, 10, 2000);
+    const double seconds = clock.elapsed() / 1000.0;
+    int served = 0;
+    const QString seen = gotEach(b.polite, 200, &served);
+    const int rows = apiRows() - entries;
+    qInfo().noquote() << "127.0.0.1's writes:" << seen << "|" << rows << "API entries in" << seconds << "s";
+    QVERIFY2(served >= 9 && rows <= kBurst + kPerSecond * seconds && withoutRetry(b.attackers) == 0,
+             qPrintable(QString("127.0.0.1 writing every 2 s beside 8 flooding addresses got: %1; %2 API entries in "
+                                "%3 s; %4 refusals without Retry-After: 1")
+                            .arg(seen).arg(rows).arg(seconds, 0, 'f', 1).arg(withoutRetry(b.attackers))));
+}
+
+void TstHttpAttack::placesGoFirstToWhoUsedThePoolLeast()
+{
+    QVERIFY(startStation(false));
+    // 100 addresses keep every thread and waiting place busy with 400-day
+    // counts, each sent again at once when refused; 127.0.0.1 asks the last
+    // hour's count once a second.
+    std::vector<Client> counts;
+    for (int peer = 2; peer < 2 + 100; ++peer)
+        counts.push_back(pipelinedCounts(peer));
+    const Beside b = pressed(counts, [](int) { return wellBehaved(); }, 10, 1000, 2000);
+    int answered = 0;
+    const QString seen = gotEach(b.polite, 200, &answered);
+    qInfo().noquote() << "127.0.0.1's counts:" << seen;
+    QVERIFY2(answered >= 9 && withoutRetry(b.attackers) == 0,
+             qPrintable(QString("127.0.0.1 asking once a second beside 100 addresses' counts got: %1; %2 refusals "
+                                "without Retry-After: 1")
+                            .arg(seen).arg(withoutRetry(b.attackers))));
 }
 
 QTEST_MAIN(TstHttpAttack)

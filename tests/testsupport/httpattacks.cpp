@@ -122,6 +122,10 @@ struct Conn
             out.body = got.substr(headEnd + 4);
         }
         out.statuses.push_back(status);
+        std::string head = got.substr(0, headEnd);
+        std::transform(head.begin(), head.end(), head.begin(), [](unsigned char ch) { return char(std::tolower(ch)); });
+        const size_t retry = head.find("\r\nretry-after:");
+        out.retryAfter.push_back(retry == std::string::npos ? -1 : std::atoi(head.c_str() + retry + 14));
         got.clear();
         headEnd = 0;
     }
@@ -295,8 +299,13 @@ std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients
         for (Conn& k : conns) {
             if (!k.done && (stop || msSince(k.start) >= k.c->limitMs))
                 k.finish(false);
-            if (k.done && renew)
+            if (k.done && renew && msSince(k.start) >= k.c->renewGapMs)
                 k.open(port, k.c);
+            if (k.done && renew) {
+                fds.push_back({-1, 0, 0}); // waits its gap
+                who.push_back(&k);
+                continue;
+            }
             if (k.done)
                 continue;
             const bool due = !k.sendDone && Clock::now() >= k.nextAt && (!k.c->startWhen || k.c->startWhen());
@@ -401,6 +410,24 @@ Client slowHead(int gapMs, int lines)
 Client idle(int holdMs)
 {
     return client({}, {}, 0, {}, 0, holdMs);
+}
+
+Client partialHead(int peer, int holdMs)
+{
+    Client c = client("POST " + std::string(kCount) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n", {}, 0, {}, 0, holdMs);
+    c.peer = peer;
+    c.renewGapMs = holdMs;
+    return c;
+}
+
+Client pipelinedCounts(int peer)
+{
+    std::string counts;
+    for (int i = 0; i < 20; ++i)
+        counts += request("POST", kCount, countBody(400 * 24), kJson);
+    Client c = sending(counts, 3000, 20);
+    c.peer = peer;
+    return c;
 }
 
 Flood::Flood(unsigned short port, int connections, int holdMs)
@@ -525,9 +552,6 @@ std::vector<PeerAttack> peerAttacks(const Largest& largest, int peer)
         c.readRate = readRate;
         return c;
     };
-    std::string counts;
-    for (int i = 0; i < 20; ++i)
-        counts += request("POST", kCount, countBody(400 * 24), kJson);
     // Slow readers take 64 KiB/s: slow, but faster than an answer must move.
     // A refused request's client reads nothing and keeps its connection
     // open: the station drains it.
@@ -536,7 +560,7 @@ std::vector<PeerAttack> peerAttacks(const Largest& largest, int peer)
             {"slow readers of a day's journal", from(sending(largest.journal, 2500), 64 * 1024), 64},
             {"trickling heads", from(slowHead(300, 15), 0), 160},
             {"idle connections", from(idle(1500), 0), 160},
-            {"pipelined 400-day counts", from(sending(counts, 3000, 20), 0), 48}};
+            {"pipelined 400-day counts", pipelinedCounts(peer), 48}};
 }
 
 Client writeFlood(int peer, int each)
@@ -561,6 +585,31 @@ void everyPeerAttack(unsigned short port, const Largest& largest, const std::ato
         stalled.readRate = -1;
         run(port, std::vector<Client>(40, stalled), stop);
     }
+}
+
+Beside beside(unsigned short port, const std::vector<Client>& attackers, const std::function<Client(int)>& polite,
+              int times, int periodMs, const std::function<void()>& pump, int settleMs)
+{
+    Beside b;
+    std::atomic<bool> stop{false}, done{false};
+    std::thread attack([&] { b.attackers = run(port, attackers, stop, 24 * 3600 * 1000); });
+    std::thread asker([&] {
+        const std::atomic<bool> never{false};
+        sleepMs(settleMs);
+        const auto t0 = Clock::now();
+        for (int i = 0; i < times; ++i) {
+            while (msSince(t0) < (long long)i * periodMs)
+                sleepMs(5);
+            b.polite.push_back(runOne(port, polite(i), never));
+        }
+        stop = true;
+        done = true;
+    });
+    while (!done)
+        pump();
+    asker.join();
+    attack.join();
+    return b;
 }
 
 long queuedBytes(unsigned short port)

@@ -22,6 +22,7 @@ struct Outcome
 {
     int status = -1;      // the (first) answer's status, -1 when none came
     std::vector<int> statuses; // every whole answer's status, in order (interim 1xx ones included)
+    std::vector<int> retryAfter; // each answer's Retry-After in seconds, -1 without one
     std::string head;     // the first answer's head
     std::string body;     // the (first) answer's body, its first 16 KiB
     long long endMs = -1; // from the connect to the whole answer or the close; -1: neither in time
@@ -52,6 +53,9 @@ struct Client
     int readRate = 0;
     // Whole answers it waits for (to pipelined requests).
     int answers = 1;
+    // Renewed (see run()): its next connection no sooner than this after
+    // the one before.
+    int renewGapMs = 0;
 };
 
 // Runs the clients at once (connected in turn) until each has its whole
@@ -61,6 +65,18 @@ struct Client
 std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop,
                          int renewMs = 0);
 Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& stop);
+// What a well-behaved client got each time while attackers pressed.
+struct Beside
+{
+    std::vector<Outcome> polite;
+    std::vector<Outcome> attackers; // the last outcome of each
+};
+// Runs `attackers` renewed on a thread of their own while `polite(i)` asks
+// `times` times, one every periodMs from a fresh connection; the attack
+// starts settleMs before the first polite request and ends after the last.
+// `pump` keeps the caller's thread (the station's window) turning.
+Beside beside(unsigned short port, const std::vector<Client>& attackers, const std::function<Client(int)>& polite,
+              int times, int periodMs, const std::function<void()>& pump, int settleMs = 1000);
 
 // An HTTP/1.1 request with Host 127.0.0.1, `headers` (whole lines) and,
 // for a POST, `body` with its length.
@@ -88,6 +104,11 @@ Client conflictingLength();
 Client slowHead(int gapMs, int lines);
 // A connection that sends nothing, kept up to holdMs.
 Client idle(int holdMs);
+// From 127.0.0.<peer>: a count's request line and Host line and no more,
+// kept up to holdMs and renewed no sooner than holdMs after.
+Client partialHead(int peer, int holdMs);
+// From 127.0.0.<peer>: 20 counts of 400 days pipelined on one connection.
+Client pipelinedCounts(int peer);
 
 // Idle connections from a child process, from 127.0.0.2: it raises its own descriptor limit
 // to the hard limit, opens them with plain calls, holds them until stop() or
