@@ -112,6 +112,9 @@ public:
     QVector<OverlayText> editorTexts() const;
     // Where the top lines end: the region's sliders and buttons stay below.
     static int editorHeaderBottom();
+    // The live view's top lines (status, countdown, counters) in the view's
+    // logical units (the screen's, scaled by winScaleX and winScaleY).
+    QVector<OverlayText> liveHeader() const;
 
     // Screen-side state.
     QTimer* alarmTimer = nullptr;
