@@ -43,6 +43,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <fstream>
 #include <memory>
 
 #include <csignal>
@@ -100,6 +101,7 @@ private slots:
     void simulatedRestartEndsTheRun();
     void everyEndOnThePanelEndsTheRun_data();
     void everyEndOnThePanelEndsTheRun();
+    void startAgainLineStartsTheSameRun();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -507,7 +509,9 @@ QString signalStationOnceItSays(const QString& dir, const QString& said, int set
         out += QString::fromUtf8(p.readAll());
     }
     QTest::qWait(settleMs);
-    ::kill(pid_t(p.processId()), SIGTERM);
+    // A station that has ended has no id: 0 would signal this process's group.
+    if (p.processId() > 0)
+        ::kill(pid_t(p.processId()), SIGTERM);
     const bool ended = p.waitForFinished(30000);
     if (!ended) {
         p.kill();
@@ -618,6 +622,9 @@ void TstStartup::simulatedRestartEndsTheRun()
     TestEnv env;
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert(kRestartChild, "1");
+    // scripts/run.sh hands its own command line down: the station names it.
+    const QString runSh = "STATION_HTTP_PORT=0 bash scripts/run.sh";
+    pe.insert("STATION_START_COMMAND", runSh);
     QProcess child;
     child.setProcessEnvironment(pe);
     child.setWorkingDirectory(env.workDir());
@@ -632,7 +639,7 @@ void TstStartup::simulatedRestartEndsTheRun()
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable("still running a minute on, or failed: " + out.right(3000)));
     QVERIFY2(out.contains("\"reboot\" was only logged") && out.contains("the panel would restart now")
-                 && out.contains("Start it again with: bash scripts/run.sh"),
+                 && out.contains("Start it again with: " + runSh + "\n"),
              qPrintable(out.right(3000)));
 }
 
@@ -741,22 +748,84 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     const QString out = QString::fromUtf8(child.readAll());
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable("still running a minute on, or failed: " + out.right(3000)));
+    // Started without scripts/run.sh: the line names this program, in its
+    // folder, with its variables.
     const QRegularExpressionMatch said =
         QRegularExpression(QString("simulated platform: \"%1\" was only logged.*Start it again with: "
-                                   "(STATION_SIMCAMERA_CONFIG=.*) bash scripts/run.sh\n").arg(command))
+                                   "(cd .* && .*STATION_SIMCAMERA_CONFIG=.*) %2\n")
+                               .arg(command, QRegularExpression::escape(QCoreApplication::applicationFilePath())))
             .match(out);
     QVERIFY2(said.hasMatch(), qPrintable(out.right(3000)));
     // The command as said gives the station the same cameras (and runs
     // nothing that the folder's name holds).
     QProcess shell;
+    shell.setWorkingDirectory(QDir::tempPath());
     shell.start("bash", {"-c", said.captured(1) + " printenv STATION_SIMCAMERA_CONFIG"});
     QVERIFY(shell.waitForFinished(10000));
     QCOMPARE(QString::fromLocal8Bit(shell.readAllStandardOutput()), config + "\n");
+    QVERIFY(!QFile::exists(QDir::temp().filePath("shell-ran-path")));
     // Nothing but the end's own commands reached the machine after it.
     const QStringList cmds = CommandRunner::loggedCommands();
     const int at = cmds.lastIndexOf(command);
     QVERIFY2(at >= 0 && cmds.mid(at + 1).filter(QRegularExpression("^(?!sync$)")).isEmpty(),
              qPrintable(cmds.join(" | ")));
+}
+
+// A station started without scripts/run.sh that ends for a restart the
+// simulated panel only logged (after its damaged PARAM.db was replaced; a
+// SIGTERM answers the notice) says how to start that run again: its
+// line, pasted in another folder into a shell without the station's
+// variables, starts the station in its folder, on its sim root and its port.
+void TstStartup::startAgainLineStartsTheSameRun()
+{
+    TestEnv env;
+    QVERIFY(env.writeWorkFile("PARAM.db", QByteArray(4096, '\x5a')));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    qputenv("STATION_HTTP_PORT", port.toLatin1());
+    // SIGTERM takes the notice of the damage as read.
+    QString out;
+    const QString bad = signalStationOnceItSays(env.workDir(), "PARAM.db unusable", 0, &out);
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    const QRegularExpressionMatch said =
+        QRegularExpression("\"reboot\" was only logged.*Start it again with: (.*)\n").match(out);
+    QVERIFY2(said.hasMatch(), qPrintable(out.right(3000)));
+
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : bare.keys())
+        if (name.startsWith("STATION_") || name.startsWith("QT_QPA_"))
+            bare.remove(name);
+    QTemporaryDir elsewhere;
+    QProcess shell;
+    shell.setProcessEnvironment(bare);
+    shell.setWorkingDirectory(elsewhere.path());
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start("bash", {"-c", said.captured(1)});
+    QVERIFY(shell.waitForStarted());
+    QString again;
+    QElapsedTimer t;
+    t.start();
+    while (!again.contains("station running") && t.elapsed() < 60000 && shell.state() == QProcess::Running) {
+        shell.waitForReadyRead(1000);
+        again += QString::fromUtf8(shell.readAll());
+    }
+    // The shell runs the station as its own process or as its child.
+    std::ifstream children(QString("/proc/%1/task/%1/children").arg(shell.processId()).toStdString());
+    pid_t child = 0;
+    children >> child;
+    if (const pid_t pid = child > 0 ? child : pid_t(shell.processId()); pid > 0)
+        ::kill(pid, SIGTERM);
+    if (!shell.waitForFinished(30000))
+        shell.kill();
+    again += QString::fromUtf8(shell.readAll());
+    QVERIFY2(again.startsWith("station 18.22.1.83 starting in " + env.workDir() + "\n")
+                 && again.contains("\n  HTTP API: http://127.0.0.1:" + port + "/v18/http/\n")
+                 && again.contains("station ended"),
+             qPrintable(said.captured(1) + "\n" + again.right(3000)));
+    QVERIFY(!QFile::exists(elsewhere.filePath("shell-ran-path")));
+    QCOMPARE(CommandRunner::loggedCommands().count(QString("notify-send \"监视器已开启\"")), 1);
 }
 
 namespace {
