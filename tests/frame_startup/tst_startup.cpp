@@ -652,10 +652,21 @@ const char* const kEndChild = "STARTUP_END_CHILD";
 class EndChild : public QObject
 {
     Q_OBJECT
+public:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        m_shown = m_shown || (e->type() == QEvent::Show && qobject_cast<ReDoWizard*>(o));
+        return false;
+    }
+
+private:
+    bool m_shown = false; // the main window
+
 private slots:
     void endOnThePanel()
     {
         const QString how = qEnvironmentVariable(kEndChild);
+        qApp->installEventFilter(this);
         QString asked;
         if (how != "lost camera")
             finger::answerYes(60000, &asked);
@@ -683,15 +694,19 @@ private slots:
         char* argv[] = {name, nullptr};
         int argc = 1;
         QCOMPARE(stationMain(argc, argv), 0);
-        if (how != "lost camera")
+        if (how != "lost camera") {
             QCOMPARE(asked, how == "camera count" ? messageText(360) : gaLanStr[4 * 160 + 1]);
+            // Ended while the window was built: it never showed.
+            QVERIFY2(!m_shown, "the main window showed after the run had ended");
+        }
     }
 };
 } // namespace
 
 // The ways down that close the databases and run their command themselves
 // end the run on the simulated panel too, with the console line that says
-// how to start it again as it was started.
+// how to start it again as it was started; every camera is closed, and one
+// while the window is built leaves the window unshown and the API unstarted.
 void TstStartup::everyEndOnThePanelEndsTheRun_data()
 {
     QTest::addColumn<QString>("how");
@@ -735,6 +750,8 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert(kEndChild, how);
     pe.insert("STATION_SIMCAMERA_CONFIG", config);
+    const QString calls = env.workDir() + "/camera-calls.log";
+    pe.insert("STATION_SIMCAMERA_LOG", calls);
     QProcess child;
     child.setProcessEnvironment(pe);
     child.setWorkingDirectory(env.workDir());
@@ -748,6 +765,22 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     const QString out = QString::fromUtf8(child.readAll());
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable("still running a minute on, or failed: " + out.right(3000)));
+    // An end while the window was built starts no API.
+    QDir logs("ruv_net/workspace/log");
+    QString log;
+    for (const QString& name : logs.entryList({"LOG_*"}, QDir::Files))
+        log += QString::fromUtf8(fileBytes(logs.filePath(name)));
+    QVERIFY2(log.contains("application 18.22.1.83") && (how == "lost camera") == log.contains("HTTP API on "),
+             qPrintable(log.right(3000)));
+    // Every camera opened is closed last (the lost one, given up, too).
+    QMap<QString, QString> last;
+    for (const QString& line : QString::fromUtf8(fileBytes(calls)).split('\n', Qt::SkipEmptyParts))
+        last[line.section(' ', 0, 0)] = line.section(' ', 1);
+    QStringList open;
+    for (auto it = last.cbegin(); it != last.cend(); ++it)
+        if (it.value() != "close")
+            open << it.key() + " " + it.value().left(40);
+    QVERIFY2(!last.isEmpty() && open.isEmpty(), qPrintable("last calls: " + open.join(" | ")));
     // Started without scripts/run.sh: the line names this program, in its
     // folder, with its variables.
     const QRegularExpressionMatch said =
