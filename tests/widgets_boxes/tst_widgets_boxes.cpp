@@ -81,6 +81,7 @@
 #include <QTextBrowser>
 #include <QTextLayout>
 #include <QTimer>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -1015,23 +1016,34 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
     WarnBox warn(nullptr);
     ChooseBox ask(nullptr, 750, 370);
     const auto inkOf = [](const QImage& img, const QImage& empty) {
-        QRect ink;
-        for (int y = 0; y < img.height(); ++y) {
+        const int w = img.width(), h = img.height();
+        int left = w, right = -1, top = h, bottom = -1;
+        for (int y = 0; y < h; ++y) {
             const auto* a = reinterpret_cast<const QRgb*>(img.constScanLine(y));
             const auto* b = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
-            for (int x = 0; x < img.width(); ++x)
-                if (a[x] != b[x])
-                    ink |= QRect(x, y, 1, 1);
+            if (std::memcmp(a, b, size_t(w) * sizeof(QRgb)) == 0)
+                continue;
+            for (int x = 0; x < w; ++x)
+                if (a[x] != b[x]) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = y;
+                }
         }
-        return ink;
+        return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
     };
     const auto corners = [](const QRect& r) {
         return QStringLiteral("%1,%2 to %3,%4").arg(r.left()).arg(r.top()).arg(r.right()).arg(r.bottom());
     };
     QStringList cut;
+    QHash<QWidget*, QImage> emptyBox; // each box drawn once without text
     const auto measure = [&](auto& box, const QString& what, const QString& text) {
-        box.setText(QString());
-        const QImage empty = box.grab().toImage();
+        QImage& empty = emptyBox[&box];
+        if (empty.isNull()) {
+            box.setText(QString());
+            empty = box.grab().toImage();
+        }
         box.setText(text);
         const QRect ink = inkOf(box.grab().toImage(), empty);
         const QRect allowed = box.textRect() & box.rect().adjusted(8, 8, -8, -8);
