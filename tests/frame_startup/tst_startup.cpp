@@ -54,6 +54,20 @@
 #include <QSemaphore>
 
 namespace {
+// What a started process writes (on its read channel) until that holds
+// `said`, it ends, or a minute has passed.
+QString readUntil(QProcess& p, const QString& said)
+{
+    QString out;
+    QElapsedTimer t;
+    t.start();
+    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        out += QString::fromUtf8(p.readAll());
+    }
+    return out;
+}
+
 // The rows a query gives, each row's columns joined by "=".
 QStringList rows(const QString& file, const QString& sql)
 {
@@ -221,13 +235,9 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY(p.waitForStarted());
     // It runs until stopped: SIGTERM once it says it is running and the
     // machine has made two cycles with it.
-    QString out;
+    QString out = readUntil(p, "station running");
     QElapsedTimer t;
     t.start();
-    while (!out.contains("station running") && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(1000);
-        out += QString::fromUtf8(p.readAllStandardOutput());
-    }
     QVERIFY2(out.startsWith("station 18.22.1.83 starting in " + QDir::currentPath() + "\n"), qPrintable(out));
     QVERIFY2(out.contains("station running"), qPrintable(out));
     QVERIFY2(out.contains("parameter group: default"), qPrintable(out));
@@ -501,13 +511,7 @@ QString signalStationOnceItSays(const QString& dir, const QString& said, int set
     p.start(QStringLiteral(STATION_EXE), QStringList());
     if (!p.waitForStarted())
         return "not started";
-    QElapsedTimer t;
-    t.start();
-    QString out;
-    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(200);
-        out += QString::fromUtf8(p.readAll());
-    }
+    QString out = readUntil(p, said);
     QTest::qWait(settleMs);
     // A station that has ended has no id: 0 would signal this process's group.
     if (p.processId() > 0)
@@ -837,13 +841,7 @@ void TstStartup::startAgainLineStartsTheSameRun()
     shell.setProcessChannelMode(QProcess::MergedChannels);
     shell.start("bash", {"-c", said.captured(1)});
     QVERIFY(shell.waitForStarted());
-    QString again;
-    QElapsedTimer t;
-    t.start();
-    while (!again.contains("station running") && t.elapsed() < 60000 && shell.state() == QProcess::Running) {
-        shell.waitForReadyRead(1000);
-        again += QString::fromUtf8(shell.readAll());
-    }
+    QString again = readUntil(shell, "station running");
     // The shell runs the station as its own process or as its child.
     std::ifstream children(QString("/proc/%1/task/%1/children").arg(shell.processId()).toStdString());
     pid_t child = 0;
