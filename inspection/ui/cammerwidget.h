@@ -268,6 +268,11 @@ private:
     // The status lines repeat every frame: shaped once (a few show at a
     // time; the counters and the countdown change).
     ShapedText m_text{8};
+    // The live header as last laid out, and the texts and room it was laid
+    // out for: measuring its texts again for every frame costs more than
+    // drawing them.
+    mutable QString m_headerFor;
+    mutable QVector<OverlayText> m_header;
     // Scratch of makeViewSized, kept: the same sizes every frame.
     std::vector<uchar> m_halvedRows[2];
     std::vector<uchar> m_blendRow;

@@ -348,11 +348,21 @@ QVector<CammerWidget::OverlayText> CammerWidget::liveHeader() const
     // screen pixel. Under an overlay (the side bar) the visible edge is the
     // overlay's. A text too long for its room shrinks, and below the
     // smallest size is cut short.
-    QVector<OverlayText> out;
+    const int d = liveOverlays(false).d;
+    int colour = Qt::green;
+    const QString status = msg(313).arg(cameraIndex + 1).arg(detectionName(d), statusText(d, &colour));
+    const QString countdown = countdownText();
+    const int cam = std::clamp(cameraIndex, 0, 7);
+    const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
     const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
     const int visible = int(m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX)
                                                                 : logicalW);
     const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
+    const QString key = QStringList{status, countdown, counters, QString::number(colour), QString::number(visible),
+                                    QString::number(gap)}.join(QLatin1Char('\n'));
+    if (key == m_headerFor)
+        return m_header;
+    QVector<OverlayText> out;
     const int right = visible - gap;
     // Places the text between left and right, at x when it fits there;
     // returns where it ends (left when nothing of it fits).
@@ -370,23 +380,19 @@ QVector<CammerWidget::OverlayText> CammerWidget::liveHeader() const
         return at + w;
     };
     const QFontMetrics line(viewFont(35));
-    const int d = liveOverlays(false).d;
-    int colour = Qt::green;
-    const QString status = statusText(d, &colour);
     const QColor statusPen = QColor(Qt::GlobalColor(colour));
-    const int statusEnd = place(msg(313).arg(cameraIndex + 1).arg(detectionName(d), status), 35, statusPen, 5, 5, 40);
+    const int statusEnd = place(status, 35, statusPen, 5, 5, 40);
     // The second row starts where the first one's descent ends.
     int secondLeft = 0;
-    const QString countdown = countdownText();
     if (!countdown.isEmpty())
         secondLeft = place(countdown, 45, statusPen, 5, 5, 40 + line.descent() + QFontMetrics(viewFont(45)).ascent())
                      + gap;
-    const int cam = std::clamp(cameraIndex, 0, 7);
-    const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
     if (statusEnd + gap + advanceOf(counters, 35) <= right)
         place(counters, 35, Qt::green, statusEnd + gap, 750, 40);
     else
         place(counters, 35, Qt::green, secondLeft, 750, 40 + line.height());
+    m_headerFor = key;
+    m_header = out;
     return out;
 }
 
