@@ -12,6 +12,8 @@
 #include "records/copy2movedisk.h"
 #include "records/savefialimagethread.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QRegularExpression>
 
 #include <atomic>
@@ -23,21 +25,39 @@ namespace {
 std::atomic<int> g_stage{0};
 std::function<void()> g_processEnd;
 
+QStringList g_arguments;
+
+// The variables the station and its camera plug-in read, and Qt's that
+// decide where and how it shows (the plug-in path also skips the panel's
+// start-up waits): a run started again needs those that were set.
+constexpr const char* kRunVariables[] = {
+    "STATION_SIMROOT",    "STATION_SIMCAMERA_CONFIG", "STATION_SIMCAMERA_LOG", "STATION_CAMERA_PLUGIN_DIR",
+    "STATION_HTTP_PORT",  "STATION_MODBUS_PORT",      "STATION_VIEWER_URL",    "QT_QPA_PLATFORM",
+    "QT_QPA_PLATFORM_PLUGIN_PATH", "DISPLAY",         "TZ"};
+
+QString shellWord(const QString& text)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
+    return plain.match(text).hasMatch() ? text : CommandRunner::quote(text);
+}
+
 // How to start the station again as it was started: scripts/run.sh hands
-// down its own command line; a station started otherwise is told the
-// script's, with the camera configuration it ran on (without it the
-// simulated cameras show an empty mould).
+// down its own command line; a station started otherwise is told its
+// working directory, the variables it ran with and its program with its
+// arguments, as one line for a shell.
 QString startCommand()
 {
     const QString given = qEnvironmentVariable("STATION_START_COMMAND");
     if (!given.trimmed().isEmpty())
         return given;
-    const QString cameras = qEnvironmentVariable("STATION_SIMCAMERA_CONFIG");
-    if (cameras.isEmpty())
-        return QStringLiteral("bash scripts/run.sh");
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_@%+=:,./-]+$"));
-    return QStringLiteral("STATION_SIMCAMERA_CONFIG=%1 bash scripts/run.sh")
-        .arg(plain.match(cameras).hasMatch() ? cameras : CommandRunner::quote(cameras));
+    QStringList words{QStringLiteral("cd"), shellWord(QDir::currentPath()), QStringLiteral("&&")};
+    for (const char* name : kRunVariables)
+        if (qEnvironmentVariableIsSet(name))
+            words << QString::fromLatin1(name) + QLatin1Char('=') + shellWord(qEnvironmentVariable(name));
+    words << shellWord(QCoreApplication::applicationFilePath());
+    for (const QString& argument : g_arguments)
+        words << shellWord(argument);
+    return words.join(QLatin1Char(' '));
 }
 
 void endProcess(StationExit::Kind kind)
@@ -95,7 +115,11 @@ void StationExit::wentDown(Kind kind)
     endProcess(kind);
 }
 
-void StationExit::setProcessEnd(std::function<void()> end) { g_processEnd = std::move(end); }
+void StationExit::setProcessEnd(std::function<void()> end, QStringList arguments)
+{
+    g_processEnd = std::move(end);
+    g_arguments = std::move(arguments);
+}
 
 void StationExit::resetForTest()
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QStringList>
 #include <functional>
 
 // The ordered end of a run: the exit action of the settings window, a closed
@@ -51,9 +52,11 @@ public:
     // after run(), saying so on the console. On a panel the command does it.
     static void wentDown(Kind kind);
     // How the process ends: the program's main installs it (its event loop
-    // returns and it joins its threads). A window built without that main
-    // (a tool's, a test's) leaves its process to whoever made it.
-    static void setProcessEnd(std::function<void()> end);
+    // returns and it joins its threads), with the arguments the program was
+    // given (after its name, before Qt took its own), which the console
+    // line that says how to start it again names. A window built without
+    // that main (a tool's, a test's) leaves its process to whoever made it.
+    static void setProcessEnd(std::function<void()> end, QStringList arguments = {});
     // Tests run more than one end in one process.
     static void resetForTest();
 };

@@ -16,6 +16,12 @@ public:
         : QTextBrowser(parent)
     {
         setViewportMargins(0, top, 0, 0);
+        // The band above the viewport is the frame's own: unfilled, the
+        // dialog under the panel would show through it.
+        setAutoFillBackground(true);
+        QPalette ground = palette();
+        ground.setColor(QPalette::Window, ground.color(QPalette::Base));
+        setPalette(ground);
     }
 };
 } // namespace

@@ -218,6 +218,9 @@ int stationMain(int argc, char** argv)
         (void)iopl(3);
     gfLED = LedDevice::open();
 
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     MApplication* app = MApplication::_instance ? MApplication::_instance : new MApplication(argc, argv);
     QFont::insertSubstitution("wqy-microhei", "WenQuanYi Micro Hei");
     QFont::insertSubstitution("wenquanyi", "WenQuanYi Micro Hei");
@@ -226,10 +229,12 @@ int stationMain(int argc, char** argv)
     bool running = false, endRequested = false, ended = false;
     // Every end of the run leaves through the event loop, so the threads are
     // joined below; one that ran before the loop is seen there.
-    StationExit::setProcessEnd([&ended] {
-        ended = true;
-        QCoreApplication::exit(0);
-    });
+    StationExit::setProcessEnd(
+        [&ended] {
+            ended = true;
+            QCoreApplication::exit(0);
+        },
+        arguments);
     // Ctrl-C or the service manager's SIGTERM end the run like the exit action.
     // During the start-up nobody is left to answer its boxes: the one waiting
     // and every later one are answered as if no screen were there (a message

@@ -112,6 +112,9 @@ public:
     QVector<OverlayText> editorTexts() const;
     // Where the top lines end: the region's sliders and buttons stay below.
     static int editorHeaderBottom();
+    // The live view's top lines (status, countdown, counters) in the view's
+    // logical units (the screen's, scaled by winScaleX and winScaleY).
+    QVector<OverlayText> liveHeader() const;
 
     // Screen-side state.
     QTimer* alarmTimer = nullptr;
@@ -265,6 +268,11 @@ private:
     // The status lines repeat every frame: shaped once (a few show at a
     // time; the counters and the countdown change).
     ShapedText m_text{8};
+    // The live header as last laid out, and the texts and room it was laid
+    // out for: measuring its texts again for every frame costs more than
+    // drawing them.
+    mutable QString m_headerFor;
+    mutable QVector<OverlayText> m_header;
     // Scratch of makeViewSized, kept: the same sizes every frame.
     std::vector<uchar> m_halvedRows[2];
     std::vector<uchar> m_blendRow;

@@ -338,6 +338,64 @@ QVector<CammerWidget::OverlayText> CammerWidget::editorTexts() const
     return out;
 }
 
+QVector<CammerWidget::OverlayText> CammerWidget::liveHeader() const
+{
+    // The status line top left, the countdown under it, the counters at the
+    // right end of the status line's row, or of the countdown's when the
+    // status line leaves them no room there. Each ends a character short of
+    // the visible right edge: in a grid of views the next view's status
+    // line starts right there, and at a quarter scale 5 units are one
+    // screen pixel. Under an overlay (the side bar) the visible edge is the
+    // overlay's. A text too long for its room shrinks, and below the
+    // smallest size is cut short.
+    const int d = liveOverlays(false).d;
+    int colour = Qt::green;
+    const QString status = msg(313).arg(cameraIndex + 1).arg(detectionName(d), statusText(d, &colour));
+    const QString countdown = countdownText();
+    const int cam = std::clamp(cameraIndex, 0, 7);
+    const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
+    const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
+    const int visible = int(m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX)
+                                                                : logicalW);
+    const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
+    const QString key = QStringList{status, countdown, counters, QString::number(colour), QString::number(visible),
+                                    QString::number(gap)}.join(QLatin1Char('\n'));
+    if (key == m_headerFor)
+        return m_header;
+    QVector<OverlayText> out;
+    const int right = visible - gap;
+    // Places the text between left and right, at x when it fits there;
+    // returns where it ends (left when nothing of it fits).
+    const auto place = [&](QString text, int px, const QColor& pen, int left, int x, int baseline) {
+        const int room = right - left;
+        px = boxpaint::fittedPixelSize(viewFont(px), text, room, px, 10);
+        const QFontMetrics fm(viewFont(px));
+        if (fm.horizontalAdvance(text) > room)
+            text = room > 0 ? fm.elidedText(text, Qt::ElideRight, room) : QString();
+        if (text.isEmpty())
+            return left;
+        const int w = fm.horizontalAdvance(text);
+        const int at = std::max(left, std::min(x, right - w));
+        out.append({text, px, pen, QPoint(at, baseline)});
+        return at + w;
+    };
+    const QFontMetrics line(viewFont(35));
+    const QColor statusPen = QColor(Qt::GlobalColor(colour));
+    const int statusEnd = place(status, 35, statusPen, 5, 5, 40);
+    // The second row starts where the first one's descent ends.
+    int secondLeft = 0;
+    if (!countdown.isEmpty())
+        secondLeft = place(countdown, 45, statusPen, 5, 5, 40 + line.descent() + QFontMetrics(viewFont(45)).ascent())
+                     + gap;
+    if (statusEnd + gap + advanceOf(counters, 35) <= right)
+        place(counters, 35, Qt::green, statusEnd + gap, 750, 40);
+    else
+        place(counters, 35, Qt::green, secondLeft, 750, 40 + line.height());
+    m_headerFor = key;
+    m_header = out;
+    return out;
+}
+
 void CammerWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -1104,41 +1162,11 @@ void CammerWidget::paintLiveView(QPainter& p, bool editView)
         paintDrawing(p);
         return;
     }
-    int colour = Qt::green;
-    const QString status = statusText(d, &colour);
-    const QColor statusPen = QColor(Qt::GlobalColor(colour));
-    p.setPen(statusPen);
-    p.setFont(viewFont(35));
-    const QString statusLine = msg(313).arg(cameraIndex + 1).arg(detectionName(d), status);
-    m_text.draw(p, 5, 40, statusLine);
-    const QString countdown = countdownText();
-    if (!countdown.isEmpty()) {
-        p.setFont(viewFont(45));
-        m_text.draw(p, 5, 90, countdown);
+    for (const OverlayText& t : liveHeader()) {
+        p.setFont(viewFont(t.px));
+        p.setPen(t.pen);
+        m_text.draw(p, t.at.x(), t.at.y(), t.text);
     }
-    p.setFont(viewFont(35));
-    p.setPen(Qt::green);
-    const int cam = std::clamp(cameraIndex, 0, 7);
-    const double logicalW = winScaleX > 0 ? width() / double(winScaleX) : width();
-    // The counters end a character short of the visible right edge: in a
-    // grid of views the next view's status line starts right there, and
-    // at a quarter scale 5 units are one screen pixel. Under an overlay
-    // the visible edge is the overlay's. When they would run into the
-    // status text they move down a line; in a view too narrow even for a
-    // line of their own they shrink rather than run past the edge.
-    const QString counters = msg(316).arg(gFailCycleNum[cam]).arg(gAllCycleNum[cam]).arg(fps);
-    const double visibleW =
-        m_coveredRight > 0 && winScaleX > 0 ? (width() - m_coveredRight) / double(winScaleX) : logicalW;
-    const int gap = winScaleX > 0 ? std::max(5, int(std::ceil(8.0 / winScaleX))) : 5;
-    const int statusEnd = 5 + m_text.advance(p, statusLine);
-    int countersW = m_text.advance(p, counters);
-    const int room = int(visibleW) - 2 * gap;
-    if (room > 0 && countersW > room) {
-        p.setFont(viewFont(std::max(10, 35 * room / countersW)));
-        countersW = m_text.advance(p, counters);
-    }
-    const int x = std::max(0, std::min(750, int(visibleW) - countersW - gap));
-    m_text.draw(p, x, x >= statusEnd + gap ? 40 : 80, counters);
     p.restore();
 
     // 15. The shape being drawn.

@@ -43,6 +43,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <fstream>
 #include <memory>
 
 #include <csignal>
@@ -53,6 +54,20 @@
 #include <QSemaphore>
 
 namespace {
+// What a started process writes (on its read channel) until that holds
+// `said`, it ends, or a minute has passed.
+QString readUntil(QProcess& p, const QString& said)
+{
+    QString out;
+    QElapsedTimer t;
+    t.start();
+    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
+        p.waitForReadyRead(200);
+        out += QString::fromUtf8(p.readAll());
+    }
+    return out;
+}
+
 // The rows a query gives, each row's columns joined by "=".
 QStringList rows(const QString& file, const QString& sql)
 {
@@ -100,6 +115,7 @@ private slots:
     void simulatedRestartEndsTheRun();
     void everyEndOnThePanelEndsTheRun_data();
     void everyEndOnThePanelEndsTheRun();
+    void startAgainLineStartsTheSameRun();
     void orderedEndJoinsEveryThread(); // last: the run's window stays
 };
 
@@ -219,13 +235,9 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QVERIFY(p.waitForStarted());
     // It runs until stopped: SIGTERM once it says it is running and the
     // machine has made two cycles with it.
-    QString out;
+    QString out = readUntil(p, "station running");
     QElapsedTimer t;
     t.start();
-    while (!out.contains("station running") && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(1000);
-        out += QString::fromUtf8(p.readAllStandardOutput());
-    }
     QVERIFY2(out.startsWith("station 18.22.1.83 starting in " + QDir::currentPath() + "\n"), qPrintable(out));
     QVERIFY2(out.contains("station running"), qPrintable(out));
     QVERIFY2(out.contains("parameter group: default"), qPrintable(out));
@@ -499,15 +511,11 @@ QString signalStationOnceItSays(const QString& dir, const QString& said, int set
     p.start(QStringLiteral(STATION_EXE), QStringList());
     if (!p.waitForStarted())
         return "not started";
-    QElapsedTimer t;
-    t.start();
-    QString out;
-    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(200);
-        out += QString::fromUtf8(p.readAll());
-    }
+    QString out = readUntil(p, said);
     QTest::qWait(settleMs);
-    ::kill(pid_t(p.processId()), SIGTERM);
+    // A station that has ended has no id: 0 would signal this process's group.
+    if (p.processId() > 0)
+        ::kill(pid_t(p.processId()), SIGTERM);
     const bool ended = p.waitForFinished(30000);
     if (!ended) {
         p.kill();
@@ -618,6 +626,9 @@ void TstStartup::simulatedRestartEndsTheRun()
     TestEnv env;
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert(kRestartChild, "1");
+    // scripts/run.sh hands its own command line down: the station names it.
+    const QString runSh = "STATION_HTTP_PORT=0 bash scripts/run.sh";
+    pe.insert("STATION_START_COMMAND", runSh);
     QProcess child;
     child.setProcessEnvironment(pe);
     child.setWorkingDirectory(env.workDir());
@@ -632,7 +643,7 @@ void TstStartup::simulatedRestartEndsTheRun()
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable("still running a minute on, or failed: " + out.right(3000)));
     QVERIFY2(out.contains("\"reboot\" was only logged") && out.contains("the panel would restart now")
-                 && out.contains("Start it again with: bash scripts/run.sh"),
+                 && out.contains("Start it again with: " + runSh + "\n"),
              qPrintable(out.right(3000)));
 }
 
@@ -645,10 +656,21 @@ const char* const kEndChild = "STARTUP_END_CHILD";
 class EndChild : public QObject
 {
     Q_OBJECT
+public:
+    bool eventFilter(QObject* o, QEvent* e) override
+    {
+        m_shown = m_shown || (e->type() == QEvent::Show && qobject_cast<ReDoWizard*>(o));
+        return false;
+    }
+
+private:
+    bool m_shown = false; // the main window
+
 private slots:
     void endOnThePanel()
     {
         const QString how = qEnvironmentVariable(kEndChild);
+        qApp->installEventFilter(this);
         QString asked;
         if (how != "lost camera")
             finger::answerYes(60000, &asked);
@@ -676,15 +698,19 @@ private slots:
         char* argv[] = {name, nullptr};
         int argc = 1;
         QCOMPARE(stationMain(argc, argv), 0);
-        if (how != "lost camera")
+        if (how != "lost camera") {
             QCOMPARE(asked, how == "camera count" ? messageText(360) : gaLanStr[4 * 160 + 1]);
+            // Ended while the window was built: it never showed.
+            QVERIFY2(!m_shown, "the main window showed after the run had ended");
+        }
     }
 };
 } // namespace
 
 // The ways down that close the databases and run their command themselves
 // end the run on the simulated panel too, with the console line that says
-// how to start it again as it was started.
+// how to start it again as it was started; every camera is closed, and one
+// while the window is built leaves the window unshown and the API unstarted.
 void TstStartup::everyEndOnThePanelEndsTheRun_data()
 {
     QTest::addColumn<QString>("how");
@@ -728,6 +754,8 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert(kEndChild, how);
     pe.insert("STATION_SIMCAMERA_CONFIG", config);
+    const QString calls = env.workDir() + "/camera-calls.log";
+    pe.insert("STATION_SIMCAMERA_LOG", calls);
     QProcess child;
     child.setProcessEnvironment(pe);
     child.setWorkingDirectory(env.workDir());
@@ -741,22 +769,94 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     const QString out = QString::fromUtf8(child.readAll());
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
              qPrintable("still running a minute on, or failed: " + out.right(3000)));
+    // An end while the window was built starts no API.
+    QDir logs("ruv_net/workspace/log");
+    QString log;
+    for (const QString& name : logs.entryList({"LOG_*"}, QDir::Files))
+        log += QString::fromUtf8(fileBytes(logs.filePath(name)));
+    QVERIFY2(log.contains("application 18.22.1.83") && (how == "lost camera") == log.contains("HTTP API on "),
+             qPrintable(log.right(3000)));
+    // Every camera opened is closed last (the lost one, given up, too).
+    QMap<QString, QString> last;
+    for (const QString& line : QString::fromUtf8(fileBytes(calls)).split('\n', Qt::SkipEmptyParts))
+        last[line.section(' ', 0, 0)] = line.section(' ', 1);
+    QStringList open;
+    for (auto it = last.cbegin(); it != last.cend(); ++it)
+        if (it.value() != "close")
+            open << it.key() + " " + it.value().left(40);
+    QVERIFY2(!last.isEmpty() && open.isEmpty(), qPrintable("last calls: " + open.join(" | ")));
+    // Started without scripts/run.sh: the line names this program, in its
+    // folder, with its variables.
     const QRegularExpressionMatch said =
         QRegularExpression(QString("simulated platform: \"%1\" was only logged.*Start it again with: "
-                                   "(STATION_SIMCAMERA_CONFIG=.*) bash scripts/run.sh\n").arg(command))
+                                   "(cd .* && .*STATION_SIMCAMERA_CONFIG=.*) %2\n")
+                               .arg(command, QRegularExpression::escape(QCoreApplication::applicationFilePath())))
             .match(out);
     QVERIFY2(said.hasMatch(), qPrintable(out.right(3000)));
     // The command as said gives the station the same cameras (and runs
     // nothing that the folder's name holds).
     QProcess shell;
+    shell.setWorkingDirectory(QDir::tempPath());
     shell.start("bash", {"-c", said.captured(1) + " printenv STATION_SIMCAMERA_CONFIG"});
     QVERIFY(shell.waitForFinished(10000));
     QCOMPARE(QString::fromLocal8Bit(shell.readAllStandardOutput()), config + "\n");
+    QVERIFY(!QFile::exists(QDir::temp().filePath("shell-ran-path")));
     // Nothing but the end's own commands reached the machine after it.
     const QStringList cmds = CommandRunner::loggedCommands();
     const int at = cmds.lastIndexOf(command);
     QVERIFY2(at >= 0 && cmds.mid(at + 1).filter(QRegularExpression("^(?!sync$)")).isEmpty(),
              qPrintable(cmds.join(" | ")));
+}
+
+// A station started without scripts/run.sh that ends for a restart the
+// simulated panel only logged (after its damaged PARAM.db was replaced; a
+// SIGTERM answers the notice) says how to start that run again: its
+// line, pasted in another folder into a shell without the station's
+// variables, starts the station in its folder, on its sim root and its port.
+void TstStartup::startAgainLineStartsTheSameRun()
+{
+    TestEnv env;
+    QVERIFY(env.writeWorkFile("PARAM.db", QByteArray(4096, '\x5a')));
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    qputenv("STATION_HTTP_PORT", port.toLatin1());
+    // SIGTERM takes the notice of the damage as read.
+    QString out;
+    const QString bad = signalStationOnceItSays(env.workDir(), "PARAM.db unusable", 0, &out);
+    QVERIFY2(bad.isEmpty(), qPrintable(bad));
+    const QRegularExpressionMatch said =
+        QRegularExpression("\"reboot\" was only logged.*Start it again with: (.*)\n").match(out);
+    QVERIFY2(said.hasMatch(), qPrintable(out.right(3000)));
+
+    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : bare.keys())
+        if (name.startsWith("STATION_") || name.startsWith("QT_QPA_"))
+            bare.remove(name);
+    QTemporaryDir elsewhere;
+    QProcess shell;
+    shell.setProcessEnvironment(bare);
+    shell.setWorkingDirectory(elsewhere.path());
+    shell.setProcessChannelMode(QProcess::MergedChannels);
+    shell.start("bash", {"-c", said.captured(1)});
+    QVERIFY(shell.waitForStarted());
+    QString again = readUntil(shell, "station running");
+    // The shell runs the station as its own process or as its child.
+    std::ifstream children(QString("/proc/%1/task/%1/children").arg(shell.processId()).toStdString());
+    pid_t child = 0;
+    children >> child;
+    if (const pid_t pid = child > 0 ? child : pid_t(shell.processId()); pid > 0)
+        ::kill(pid, SIGTERM);
+    if (!shell.waitForFinished(30000))
+        shell.kill();
+    again += QString::fromUtf8(shell.readAll());
+    QVERIFY2(again.startsWith("station 18.22.1.83 starting in " + env.workDir() + "\n")
+                 && again.contains("\n  HTTP API: http://127.0.0.1:" + port + "/v18/http/\n")
+                 && again.contains("station ended"),
+             qPrintable(said.captured(1) + "\n" + again.right(3000)));
+    QVERIFY(!QFile::exists(elsewhere.filePath("shell-ran-path")));
+    QCOMPARE(CommandRunner::loggedCommands().count(QString("notify-send \"监视器已开启\"")), 1);
 }
 
 namespace {

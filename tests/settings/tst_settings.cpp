@@ -1,6 +1,8 @@
 // Committing the settings window's copy, and the ordered end of a run.
 #include "controller/mainstate.h"
+#include "controller/productioncounters.h"
 #include "controller/stationexit.h"
+#include "frame/databasefile.h"
 #include "frame/clock.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
@@ -8,7 +10,9 @@
 #include "frame/signalwatch.h"
 #include "frame/wizardpara.h"
 #include "platform/commandrunner.h"
+#include "netservices/httpapiserver.h"
 #include "settings/parametercommit.h"
+#include "testsupport/httpattacks.h"
 #include "testsupport/recordingprompt.h"
 #include "testsupport/testenv.h"
 
@@ -16,6 +20,7 @@
 #include <QSqlQuery>
 #include <QTest>
 #include <csignal>
+#include <future>
 
 namespace {
 // The main window's state with a journal the test can read.
@@ -44,6 +49,7 @@ private slots:
     void commitAsksRecordsAndSaves();
     void endRunsOnceInOrder_data();
     void endRunsOnceInOrder();
+    void wayDownLeavesTheStationEnding();
     void terminationSignalArrivesOnTheEventLoop();
 
 private:
@@ -153,6 +159,30 @@ void TstSettings::endRunsOnceInOrder()
     QSqlDatabase::database("dbIn").open();
     m_state->paraQuery = QSqlQuery(m_state->paraDb);
     QCOMPARE(storedTempNum(), expected);
+}
+
+// A way down that runs its own steps and command (the restart after a
+// damaged SN.db was replaced), in a station whose program's end is
+// installed: the run is ending from then on, so a request that comes later
+// is answered 503 and clears nothing.
+void TstSettings::wayDownLeavesTheStationEnding()
+{
+    bool ended = false;
+    StationExit::setProcessEnd([&ended] { ended = true; });
+    HttpApiServer api;
+    QVERIFY(api.start());
+    ProductionCounters::store(gAllCycleNum[0], 9);
+    DatabaseFile::restoreFactoryCopy(QStringLiteral("SN.db"), QStringLiteral("sysparam"));
+    StationExit::setProcessEnd({});
+    QVERIFY(ended);
+    auto late = std::async(std::launch::async, [port = api.port()] {
+        const std::atomic<bool> stop{false};
+        return httpattack::runOne(port, httpattack::sending(httpattack::request("POST", "/v18/http/clear_count", "{}")),
+                                  stop);
+    });
+    QTRY_VERIFY(late.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+    QCOMPARE(late.get().status, 503);
+    QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 9);
 }
 
 void TstSettings::terminationSignalArrivesOnTheEventLoop()

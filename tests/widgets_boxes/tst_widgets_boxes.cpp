@@ -81,6 +81,7 @@
 #include <QTextBrowser>
 #include <QTextLayout>
 #include <QTimer>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -1012,8 +1013,9 @@ void TstWidgetsBoxes::shapedLineTakesTheColourItIsDrawnIn()
                      qPrintable(QString("%1, draw %2").arg(pen.name()).arg(n)));
 }
 
-// Every message of the table in the four languages, its figures filled in,
-// as the message box and the question box draw it in the house font, and the
+// Every message of the table in the four languages, its figures filled in
+// (and its first one again as a long file name), as the message box and the
+// question box draw it in the house font, never below the floor size, and the
 // connection test's words in their panel: no line is cut. A box's ink (what
 // differs from the empty box) stays inside the text area the box reports and
 // off its white frame; the panel's lines stay inside its text view and clear
@@ -1023,23 +1025,34 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
     WarnBox warn(nullptr);
     ChooseBox ask(nullptr, 750, 370);
     const auto inkOf = [](const QImage& img, const QImage& empty) {
-        QRect ink;
-        for (int y = 0; y < img.height(); ++y) {
+        const int w = img.width(), h = img.height();
+        int left = w, right = -1, top = h, bottom = -1;
+        for (int y = 0; y < h; ++y) {
             const auto* a = reinterpret_cast<const QRgb*>(img.constScanLine(y));
             const auto* b = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
-            for (int x = 0; x < img.width(); ++x)
-                if (a[x] != b[x])
-                    ink |= QRect(x, y, 1, 1);
+            if (std::memcmp(a, b, size_t(w) * sizeof(QRgb)) == 0)
+                continue;
+            for (int x = 0; x < w; ++x)
+                if (a[x] != b[x]) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = y;
+                }
         }
-        return ink;
+        return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
     };
     const auto corners = [](const QRect& r) {
         return QStringLiteral("%1,%2 to %3,%4").arg(r.left()).arg(r.top()).arg(r.right()).arg(r.bottom());
     };
     QStringList cut;
+    QHash<QWidget*, QImage> emptyBox; // each box drawn once without text
     const auto measure = [&](auto& box, const QString& what, const QString& text) {
-        box.setText(QString());
-        const QImage empty = box.grab().toImage();
+        QImage& empty = emptyBox[&box];
+        if (empty.isNull()) {
+            box.setText(QString());
+            empty = box.grab().toImage();
+        }
         box.setText(text);
         const QRect ink = inkOf(box.grab().toImage(), empty);
         const QRect allowed = box.textRect() & box.rect().adjusted(8, 8, -8, -8);
@@ -1052,14 +1065,27 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
             QString text = gaLanStr[4 * m + lan];
             if (text.isEmpty())
                 continue;
-            for (int k = 1; k <= 9; ++k) // the widest figures in place of every argument
-                text.replace(QStringLiteral("%%1").arg(k), QStringLiteral("888888.8"));
             const QString what = QStringLiteral("message %1 (language %2)").arg(m).arg(lan);
-            measure(warn, what + " as a message", text);
-            measure(ask, what + " as a question", text);
-            ++measured;
+            // The widest figures in place of every argument; then, in place
+            // of the first, a file name longer than a line with nowhere to
+            // break between words.
+            for (const QString& first : {QStringLiteral("888888.8"),
+                                         QStringLiteral("CAM1_DETECT2_20261208_153000_NG_%1.bmp").arg(QString(40, '7'))}) {
+                QString filled = text;
+                filled.replace(QStringLiteral("%1"), first);
+                if (filled == text && first != QStringLiteral("888888.8"))
+                    break;
+                for (int k = 2; k <= 9; ++k)
+                    filled.replace(QStringLiteral("%%1").arg(k), QStringLiteral("888888.8"));
+                measure(warn, what + " as a message", filled);
+                measure(ask, what + " as a question", filled);
+                ++measured;
+            }
         }
     QVERIFY(measured > 2500);
+    // More lines than the band holds even at the floor: the floor, not less.
+    const boxpaint::BoxLines tooMany = boxpaint::fitLines(boxpaint::houseFont(40), QString(60, '\n') + "x", QSize(700, 200));
+    QCOMPARE(tooMany.font.pixelSize(), 20);
 
     // The connection test: no address, no answer, no ping program.
     struct Ping { QByteArray out; int rc; };
