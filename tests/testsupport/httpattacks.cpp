@@ -262,17 +262,6 @@ std::string stamp(std::time_t t)
     return s;
 }
 
-int countSockets(DIR* fds)
-{
-    int n = 0;
-    char link[64];
-    if (fds)
-        ::rewinddir(fds);
-    while (const dirent* e = fds ? ::readdir(fds) : nullptr)
-        n += ::readlinkat(::dirfd(fds), e->d_name, link, sizeof link) > 7 && !std::memcmp(link, "socket:", 7);
-    return n;
-}
-
 // The process's resident memory and sockets, sampled every 5 ms through
 // descriptors opened once: while a flood has used up the others these
 // still answer.
@@ -296,7 +285,16 @@ public:
         const char* at = std::strstr(buf, "VmRSS:");
         return at ? std::atol(at + 6) : 0;
     }
-    int sockets() { return countSockets(m_fds); }
+    int sockets()
+    {
+        int n = 0;
+        char link[64];
+        if (m_fds)
+            ::rewinddir(m_fds);
+        while (const dirent* e = m_fds ? ::readdir(m_fds) : nullptr)
+            n += ::readlinkat(::dirfd(m_fds), e->d_name, link, sizeof link) > 7 && !std::memcmp(link, "socket:", 7);
+        return n;
+    }
     // Raises `fuse` when the memory passes fuseKb.
     void start(long fuseKb, std::atomic<bool>* fuse)
     {
@@ -615,15 +613,6 @@ void everyPeerAttack(unsigned short port, const Largest& largest, const std::ato
         stalled.readRate = -1;
         run(port, std::vector<Client>(40, stalled), stop);
     }
-}
-
-int openSockets()
-{
-    DIR* fds = ::opendir("/proc/self/fd");
-    const int n = countSockets(fds);
-    if (fds)
-        ::closedir(fds);
-    return n;
 }
 
 long queuedBytes(unsigned short port)

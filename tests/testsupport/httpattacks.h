@@ -155,9 +155,6 @@ void everyPeerAttack(unsigned short port, const Largest& largest, const std::ato
 // moves with every other process's sockets too.)
 long queuedBytes(unsigned short port);
 
-// The sockets the process holds (the station's and its clients').
-int openSockets();
-
 // What an attack did to the station's process.
 struct Effect
 {
