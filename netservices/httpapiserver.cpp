@@ -511,7 +511,6 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
     struct Reading
     {
         std::shared_ptr<OperationRecords::DayReading> file;
-        QVector<OperationRecords::Row> page;
         bool begun = false;
         long rows = 0;
         std::string tail;
@@ -524,7 +523,8 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
     const std::string head = whole.substr(0, open + 1);
     state->tail = whole.substr(open + 1);
     // An unreadable file is said before anything is sent.
-    if (!reading->next(kJournalPageRows, &state->page)) {
+    QVector<OperationRecords::Row> none;
+    if (!reading->next(0, &none)) {
         fail(res, 500, QStringLiteral("the journal of %1 could not be read").arg(day));
         return;
     }
@@ -534,11 +534,12 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
         if (!state->begun) {
             out->append(head);
             state->begun = true;
-        } else if (!state->file->next(kJournalPageRows, &state->page)) {
-            return HttpApiAnswer::Piece::Failed;
         }
+        QVector<OperationRecords::Row> page;
         for (;;) {
-            for (const OperationRecords::Row& r : state->page) {
+            if (!state->file->next(kJournalPageRows, &page))
+                return HttpApiAnswer::Piece::Failed;
+            for (const OperationRecords::Row& r : page) {
                 if (state->rows++ > 0)
                     out->push_back(',');
                 out->append(QJsonDocument(QJsonObject{{"recordtime", r.time},
@@ -548,14 +549,12 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
                                 .toJson(QJsonDocument::Compact)
                                 .toStdString());
             }
-            if (state->page.size() < kJournalPageRows) {
+            if (page.size() < kJournalPageRows) {
                 out->append(state->tail);
                 return HttpApiAnswer::Piece::Last;
             }
             if (out->size() >= room)
                 return HttpApiAnswer::Piece::More;
-            if (!state->file->next(kJournalPageRows, &state->page))
-                return HttpApiAnswer::Piece::Failed;
         }
     };
 }
