@@ -28,6 +28,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -182,17 +183,15 @@ bool OperationRecords::ensureOpen()
     return m_prepared;
 }
 
-bool OperationRecords::readRows(const QString& path, QVector<Row>* rows)
-{
-    qint64 after = 0;
-    return readRowsAfter(path, &after, -1, rows);
-}
+namespace {
 
-bool OperationRecords::readRowsAfter(const QString& path, qint64* after, int limit, QVector<Row>* rows)
+// At most `limit` entries of path (all for -1) from the one numbered `from`
+// on, with their numbers.
+bool readPage(const QString& path, qint64 from, int limit, QVector<OperationRecords::Row>* rows,
+              QVector<qint64>* numbers)
 {
     rows->clear();
-    if (!QFile::exists(path))
-        return true;
+    numbers->clear();
     static std::atomic<int> serial{0};
     const QString name = QStringLiteral("recordread_%1").arg(serial++);
     bool ok = false;
@@ -204,8 +203,8 @@ bool OperationRecords::readRowsAfter(const QString& path, qint64* after, int lim
             QSqlQuery q(db);
             q.setForwardOnly(true);
             // SELECT *: a file from before the kind column has none.
-            ok = q.prepare(QStringLiteral("SELECT rowid, * FROM RECORD WHERE rowid > ? ORDER BY rowid LIMIT ?"));
-            q.addBindValue(*after);
+            ok = q.prepare(QStringLiteral("SELECT rowid, * FROM RECORD WHERE rowid >= ? ORDER BY rowid LIMIT ?"));
+            q.addBindValue(from);
             q.addBindValue(limit);
             ok = ok && q.exec();
             if (ok) {
@@ -214,8 +213,8 @@ bool OperationRecords::readRowsAfter(const QString& path, qint64* after, int lim
                           text = cols.indexOf("remarks"), type = cols.indexOf("recordtype");
                 auto col = [&q](int i) { return i < 0 ? QString() : q.value(i).toString(); };
                 while (q.next()) {
-                    rows->append(Row{col(time), col(level), col(text), col(type)});
-                    *after = q.value(0).toLongLong();
+                    rows->append(OperationRecords::Row{col(time), col(level), col(text), col(type)});
+                    numbers->append(q.value(0).toLongLong());
                 }
             } else {
                 LOG(WARNING) << "journal: " << path.toStdString() << ": " << q.lastError().text().toStdString();
@@ -225,6 +224,98 @@ bool OperationRecords::readRowsAfter(const QString& path, qint64* after, int lim
     }
     QSqlDatabase::removeDatabase(name);
     return ok;
+}
+
+bool fileId(const QString& path, quint64* device, quint64* inode)
+{
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    *device = quint64(st.st_dev);
+    *inode = quint64(st.st_ino);
+    return true;
+}
+
+} // namespace
+
+bool OperationRecords::readRows(const QString& path, QVector<Row>* rows)
+{
+    rows->clear();
+    if (!QFile::exists(path))
+        return true;
+    QVector<qint64> numbers;
+    return readPage(path, std::numeric_limits<qint64>::min(), -1, rows, &numbers);
+}
+
+OperationRecords::DayReading::DayReading(const QString& path, const QString& day)
+    : m_path(path)
+    , m_day(day)
+{
+    m_exists = fileId(path, &m_device, &m_inode);
+}
+
+bool OperationRecords::DayReading::isTheFile(const QString& path) const
+{
+    quint64 device = 0, inode = 0;
+    return fileId(path, &device, &inode) && device == m_device && inode == m_inode;
+}
+
+// Where the day change puts a day's file: ./RECORD/<day>.db, or <day>_<n>.db
+// beside the ones that were there.
+QString OperationRecords::DayReading::nameNow() const
+{
+    if (isTheFile(m_path))
+        return m_path;
+    const QString base = QDir(QString::fromLatin1(kArchiveDir)).filePath(m_day);
+    QString p = base + QStringLiteral(".db");
+    for (int i = 1; QFileInfo::exists(p); ++i) {
+        if (isTheFile(p))
+            return p;
+        p = QStringLiteral("%1_%2.db").arg(base).arg(i);
+    }
+    return QString();
+}
+
+bool OperationRecords::DayReading::next(int limit, QVector<Row>* rows)
+{
+    rows->clear();
+    if (!m_exists)
+        return true;
+    // A name that changes while it is read (the day change renaming a fresh
+    // file over RECORD.db) may have given the new file's entries: they are
+    // read again where the file went. A name never comes back to a file.
+    for (int tries = 0; tries < 3; ++tries) {
+        const QString name = nameNow();
+        if (name.isEmpty()) {
+            LOG(WARNING) << "journal: the file of " << m_day.toStdString() << " went away while it was read";
+            return false;
+        }
+        QVector<Row> page;
+        QVector<qint64> numbers;
+        // From the last entry read on, which must still stand as it was.
+        if (!readPage(name, m_begun ? m_last : std::numeric_limits<qint64>::min(),
+                      m_begun && limit >= 0 ? limit + 1 : limit, &page, &numbers))
+            return false;
+        if (!isTheFile(name))
+            continue;
+        if (m_begun) {
+            if (numbers.isEmpty() || numbers.first() != m_last || !(page.first() == m_lastRow)) {
+                LOG(WARNING) << "journal: " << name.toStdString() << " was cleared while it was read";
+                return false;
+            }
+            page.removeFirst();
+            numbers.removeFirst();
+        }
+        if (!page.isEmpty()) {
+            m_begun = true;
+            m_last = numbers.last();
+            m_lastRow = page.last();
+        }
+        *rows = std::move(page);
+        return true;
+    }
+    LOG(WARNING) << "journal: the file of " << m_day.toStdString() << " kept changing its name while it was read";
+    return false;
 }
 
 bool OperationRecords::InsertRecord(const QString& text, const QString& type)

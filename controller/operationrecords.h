@@ -34,16 +34,47 @@ public:
     // One stored entry.
     struct Row {
         QString time, level, text, type;
+        bool operator==(const Row& o) const
+        {
+            return time == o.time && level == o.level && text == o.text && type == o.type;
+        }
     };
     // The entries of a journal file (today's or an archived day's), oldest
     // first, read on a read-only connection of the caller's own, so any
     // thread may ask. False when the file exists but cannot be read; a
     // missing file has no entries.
     static bool readRows(const QString& path, QVector<Row>* rows);
-    // At most `limit` of them (all for -1), those stored after the entry
-    // numbered *after (0: from the first); *after becomes the number of the
-    // last one read. For a reader that takes a long day in pieces.
-    static bool readRowsAfter(const QString& path, qint64* after, int limit, QVector<Row>* rows);
+
+    // A day's journal read in pieces over a long while, one piece at a time
+    // from any thread, each on a read-only connection of its own (no lock is
+    // held between pieces, so the journal is written meanwhile): every piece
+    // comes from the file the reading began with, under whatever name that
+    // file has by then. The day change links today's file into ./RECORD
+    // under its day and puts a fresh one in its place: the reading goes on
+    // in the day's file to its end. A piece fails when that file is gone,
+    // cannot be read, or was cleared since the piece before (the last entry
+    // read no longer stands where it stood).
+    class DayReading
+    {
+    public:
+        // `path`: RECORD.db (made on the journal's thread, so that it is the
+        // file of `day`) or the file of a past `day` in ./RECORD. A missing
+        // file has no entries.
+        DayReading(const QString& path, const QString& day);
+        // The next `limit` entries at most; fewer at the file's end.
+        bool next(int limit, QVector<Row>* rows);
+
+    private:
+        bool isTheFile(const QString& path) const;
+        QString nameNow() const;
+
+        const QString m_path, m_day;
+        bool m_exists = false;
+        quint64 m_device = 0, m_inode = 0;
+        bool m_begun = false;
+        qint64 m_last = 0; // the number of the last entry read
+        Row m_lastRow;
+    };
 
     // Appends one entry. True when the row is stored (or, from another
     // thread, handed over to be stored); an entry that cannot be stored, or

@@ -492,37 +492,41 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
         return;
     }
     day = date.toString(QStringLiteral("yyyy-MM-dd"));
-    // The day RECORD.db holds is the journal's, read where the journal lives.
-    QString current;
-    if (!runOnGui([&current] { current = OperationRecords::instance()->storedDay(); })) {
+    // The day RECORD.db holds is the journal's: today's file is taken where
+    // the day changes, so that it is the file of that day.
+    std::shared_ptr<OperationRecords::DayReading> reading;
+    if (!runOnGui([&reading, &day] {
+            const QString file = day == OperationRecords::instance()->storedDay()
+                                     ? QString::fromLatin1(OperationRecords::kDbFile)
+                                     : QDir(QString::fromLatin1(OperationRecords::kArchiveDir))
+                                           .filePath(day + QStringLiteral(".db"));
+            reading = std::make_shared<OperationRecords::DayReading>(file, day);
+        })) {
         fail(res, 503, QStringLiteral("the station did not take the request"));
         return;
     }
-    const QString file = day == current ? QString::fromLatin1(OperationRecords::kDbFile)
-                                        : QDir(QString::fromLatin1(OperationRecords::kArchiveDir))
-                                              .filePath(day + QStringLiteral(".db"));
     // Sent as it is read, a page of rows at a time: a day's journal can be
     // large, and many may read it at once. The bytes are those of the whole
-    // document written at once.
+    // document written at once. The file is read to its end even when the
+    // day changes meanwhile; when it is cleared meanwhile the answer is cut,
+    // so that the client sees it is not whole.
     struct Reading
     {
-        QString file;
-        qint64 after = 0;
+        std::shared_ptr<OperationRecords::DayReading> file;
         bool begun = false;
         long rows = 0;
         std::string tail;
     };
     auto state = std::make_shared<Reading>();
-    state->file = file;
+    state->file = reading;
     const std::string whole =
         QJsonDocument(QJsonObject{{"date", day}, {"records", QJsonArray()}}).toJson(QJsonDocument::Compact).toStdString();
     const size_t open = whole.rfind("[]");
     const std::string head = whole.substr(0, open + 1);
     state->tail = whole.substr(open + 1);
     // An unreadable file is said before anything is sent.
-    QVector<OperationRecords::Row> probe;
-    qint64 none = 0;
-    if (!OperationRecords::readRowsAfter(file, &none, 0, &probe)) {
+    QVector<OperationRecords::Row> none;
+    if (!reading->next(0, &none)) {
         fail(res, 500, QStringLiteral("the journal of %1 could not be read").arg(day));
         return;
     }
@@ -533,11 +537,11 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
             out->append(head);
             state->begun = true;
         }
-        while (out->size() < room) {
-            QVector<OperationRecords::Row> rows;
-            if (!OperationRecords::readRowsAfter(state->file, &state->after, kJournalPageRows, &rows))
+        QVector<OperationRecords::Row> page;
+        for (;;) {
+            if (!state->file->next(kJournalPageRows, &page))
                 return HttpApiAnswer::Piece::Failed;
-            for (const OperationRecords::Row& r : rows) {
+            for (const OperationRecords::Row& r : page) {
                 if (state->rows++ > 0)
                     out->push_back(',');
                 out->append(QJsonDocument(QJsonObject{{"recordtime", r.time},
@@ -547,11 +551,12 @@ void HttpApiServer::httpapi__get_operation_record(const HttpApiRequest& req, Htt
                                 .toJson(QJsonDocument::Compact)
                                 .toStdString());
             }
-            if (rows.size() < kJournalPageRows) {
+            if (page.size() < kJournalPageRows) {
                 out->append(state->tail);
                 return HttpApiAnswer::Piece::Last;
             }
+            if (out->size() >= room)
+                return HttpApiAnswer::Piece::More;
         }
-        return HttpApiAnswer::Piece::More;
     };
 }

@@ -85,15 +85,27 @@ public:
     // --- time ---
     // A request must arrive whole this long after its first byte (408).
     static constexpr int kRequestDeadlineMs = 2000;
-    // A connection that sends nothing this long (a new one, or a kept-alive
-    // one after its answer) is closed.
+    // A new connection that sends nothing this long is closed: it holds a
+    // slot and has not asked for anything.
     static constexpr int kIdleMs = 1000;
-    // An answer is judged by its progress: while it is being sent, every
-    // window of this long must see this much of it taken, or the connection
-    // is closed and the rest dropped. A slow reader that keeps moving gets
-    // all of a large image; one that stalls is dropped.
-    static constexpr int kProgressWindowMs = 2000;
-    static constexpr int kMinProgressBytes = 32 * 1024;
+    // A connection that has been answered waits this long for its next
+    // request: clients that poll every few seconds keep their connection.
+    // (An idle connection is the first given up when slots run short.)
+    static constexpr int kKeepAliveMs = 10000;
+    // An answer is judged by what the peer takes of it (what its TCP
+    // acknowledged), not by a deadline: every kProgressSpanMs while the
+    // kernel holds answer bytes the peer has not taken must see
+    // kMinProgressBytes of them taken (8 KiB/s), or all that it held at the
+    // start of that span; otherwise the connection is reset and the rest
+    // dropped. Judged every kProgressTickMs. The span is long because TCP
+    // delivers to a slow reader in bursts: a receiver opens its window again
+    // only once a good part of its buffer is read, so a reader taking a
+    // steady 20 kB/s through a default 128 KiB buffer was seen to take
+    // nothing for 7 s at a time. A reader that stops, or crawls under the
+    // floor, is dropped within the span and a tick.
+    static constexpr int kProgressSpanMs = 16000;
+    static constexpr int kMinProgressBytes = 128 * 1024;
+    static constexpr int kProgressTickMs = 500;
     // What the kernel may hold unsent for one connection (it doubles this
     // for its own bookkeeping).
     static constexpr int kSendBufferBytes = 256 * 1024;
@@ -105,6 +117,12 @@ public:
     // what it does (see HttpSession::rank) and how long it has done it.
     static constexpr int kMaxConnections = 128;
     static constexpr int kMaxPeerConnections = 32;
+    // A connection whose answer is handed whole leaves those slots at once.
+    // Until what it holds has left (what the peer has not yet let the
+    // kernel send, or what a refused peer still sends), it is kept outside
+    // them, this many at most: past that the peer keeping the most gives up
+    // its oldest, reset.
+    static constexpr int kMaxClosing = 128;
     // Threads that answer requests, of which one peer may use at once.
     static constexpr int kThreads = 8;
     static constexpr int kPeerThreads = 4;

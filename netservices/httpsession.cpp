@@ -186,12 +186,37 @@ void HttpApiServer::Connections::admit(tcp::socket socket)
     session->start(std::prev(m_sessions.end()));
 }
 
+void HttpApiServer::Connections::leaveTable(HttpSession& s)
+{
+    // A list's elements keep their place in memory when moved: the session's
+    // own iterator stays good.
+    m_closing.splice(m_closing.end(), m_sessions, s.self());
+    ++m_closingPerPeer[s.peer()];
+    if (int(m_closing.size()) <= kMaxClosing)
+        return;
+    // Of the peers keeping the most, the connection closing longest goes:
+    // never a peer for its name.
+    int most = 0;
+    for (const auto& p : m_closingPerPeer)
+        most = std::max(most, p.second);
+    const auto oldest = std::find_if(m_closing.begin(), m_closing.end(), [&](const std::shared_ptr<HttpSession>& c) {
+        return m_closingPerPeer[c->peer()] == most;
+    });
+    if (oldest != m_closing.end())
+        std::shared_ptr<HttpSession>(*oldest)->close(true);
+}
+
 void HttpApiServer::Connections::forget(HttpSession& s)
 {
+    if (s.closing()) {
+        const auto it = m_closingPerPeer.find(s.peer());
+        if (it != m_closingPerPeer.end() && --it->second <= 0)
+            m_closingPerPeer.erase(it);
+    }
     // The list holds the last owner on this thread: the session lives on in
     // the handlers still bound to it and goes with the last of them.
     asio::post(ioc, [keep = *s.self()] {});
-    m_sessions.erase(s.self());
+    (s.closing() ? m_closing : m_sessions).erase(s.self());
 }
 
 void HttpApiServer::Connections::watchForEnd()
@@ -234,9 +259,11 @@ void HttpApiServer::Connections::closeAll()
     m_busy.reset();
     m_finalClose.expires_after(std::chrono::milliseconds(500));
     m_finalClose.async_wait([this](beast::error_code) {
-        const auto all = m_sessions;
-        for (const auto& s : all)
-            s->close(true);
+        for (const auto* list : {&m_sessions, &m_closing}) {
+            const auto all = *list;
+            for (const auto& s : all)
+                s->close(true);
+        }
     });
 }
 
@@ -256,6 +283,7 @@ HttpSession::HttpSession(HttpApiServer::Connections& net, tcp::socket socket, st
     , m_peer(std::move(peer))
     , m_buffer(kBufferBytes)
     , m_timer(net.ioc)
+    , m_progressTimer(net.ioc)
 {
 }
 
@@ -289,10 +317,20 @@ int HttpSession::rank() const
     }
 }
 
-size_t HttpSession::unsent() const
+size_t HttpSession::unacked() const
 {
     int n = 0;
     if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQ, &n) != 0)
+        return 0;
+    // Once the sending side is shut, the FIN counts too until it is acknowledged.
+    n -= m_finQueued ? 1 : 0;
+    return n > 0 ? size_t(n) : 0;
+}
+
+size_t HttpSession::unsent() const
+{
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQNSD, &n) != 0)
         return 0;
     return n > 0 ? size_t(n) : 0;
 }
@@ -306,10 +344,12 @@ void HttpSession::close(bool abortive)
     m_gone->store(true);
     ++m_timerRound;
     m_timer.cancel();
+    m_progressTimer.cancel();
     releaseHeld();
     beast::error_code ec;
-    // What the kernel still holds for the peer would stay with it after the
-    // close, for as long as the peer cares to keep its end open: dropped.
+    // What the kernel has not yet been let send would stay with it after the
+    // close, for as long as the peer cares to keep its window shut: dropped.
+    // What is on its way the kernel delivers, as for any closed socket.
     if (abortive || unsent() > 0)
         m_socket.set_option(asio::socket_base::linger(true, 0), ec);
     else
@@ -358,19 +398,16 @@ void HttpSession::readRequest()
         parse();
         return;
     }
-    m_unsentAtWindow = unsent();
-    arm(HttpApiServer::kIdleMs, &HttpSession::onIdle);
+    arm(m_answered ? HttpApiServer::kKeepAliveMs : HttpApiServer::kIdleMs, &HttpSession::onIdle);
     readSome();
 }
 
 void HttpSession::onIdle()
 {
-    // A kept-alive peer still taking its last answer is not idle while that
-    // answer moves; one that neither sends nor takes anything is dropped.
-    const size_t left = unsent();
-    if (left > 0 && m_unsentAtWindow >= left + size_t(HttpApiServer::kMinProgressBytes)) {
-        m_unsentAtWindow = left;
-        arm(HttpApiServer::kProgressWindowMs, &HttpSession::onIdle);
+    // A kept-alive peer still taking its last answer is not idle while it
+    // takes it (the progress watch drops it when it stops).
+    if (unacked() > 0) {
+        arm(HttpApiServer::kKeepAliveMs, &HttpSession::onIdle);
         return;
     }
     close();
@@ -748,22 +785,19 @@ void HttpSession::send(HttpApiAnswer res, bool keepAlive, bool unread)
     write(out);
 }
 
-// Sends an answer piece by piece, so that its progress is seen: a window
-// without enough of it taken ends the connection.
+// Hands an answer to the kernel piece by piece; what the peer takes of it is
+// watched meanwhile (see onProgressTick()).
 template <class Body>
 void HttpSession::write(std::shared_ptr<Outgoing<Body>> out)
 {
-    if (!m_writing) {
-        m_writing = true;
-        m_sentAtWindow = m_sent;
-        arm(HttpApiServer::kProgressWindowMs, &HttpSession::onProgressWindow);
-    }
     if (!out->sr)
         out->sr.emplace(out->msg);
     http::async_write_some(m_socket, *out->sr, [self = shared_from_this(), out](beast::error_code ec, size_t n) {
-        self->m_sent += n;
+        self->m_handed += n;
         if (self->m_closed)
             return;
+        if (n > 0)
+            self->watchProgress();
         if (ec == http::error::need_buffer) {
             if constexpr (std::is_same<Body, http::buffer_body>::value)
                 self->nextPiece(out);
@@ -774,7 +808,6 @@ void HttpSession::write(std::shared_ptr<Outgoing<Body>> out)
             return;
         }
         if (out->sr->is_done()) {
-            self->m_writing = false;
             self->answered();
             return;
         }
@@ -782,19 +815,55 @@ void HttpSession::write(std::shared_ptr<Outgoing<Body>> out)
     });
 }
 
-void HttpSession::onProgressWindow()
+// The bytes handed to the kernel are not those the peer took: the kernel
+// holds up to twice the send buffer, and wakes a blocked writer only once a
+// good part of it is free again, so over a slow link whole seconds pass
+// without a write while the peer takes data all along. What the peer took
+// is what it acknowledged: handed less what the kernel still holds.
+void HttpSession::watchProgress()
 {
-    if (!m_writing)
+    if (!m_progress.empty())
         return;
-    if (m_sent - m_sentAtWindow < quint64(HttpApiServer::kMinProgressBytes)) {
-        LOG_EVERY_N(WARNING, 100) << "HTTP API: an answer to " << m_peer << " stalled (under "
-                                  << HttpApiServer::kMinProgressBytes << " bytes in "
-                                  << HttpApiServer::kProgressWindowMs << " ms), dropped";
+    m_progress.push_back({Clock::now(), m_handed - unacked(), m_handed});
+    armProgressTick();
+}
+
+void HttpSession::armProgressTick()
+{
+    m_progressTimer.expires_after(std::chrono::milliseconds(HttpApiServer::kProgressTickMs));
+    m_progressTimer.async_wait([weak = weak_from_this()](beast::error_code ec) {
+        const auto self = weak.lock();
+        if (!ec && self && !self->m_closed)
+            self->onProgressTick();
+    });
+}
+
+void HttpSession::onProgressTick()
+{
+    const size_t left = unacked();
+    const auto now = Clock::now();
+    const quint64 taken = m_handed - left;
+    if (left == 0) {
+        // Nothing owed: the watch rests until the next bytes are handed.
+        m_progress.clear();
+        return;
+    }
+    const auto spanAgo = now - std::chrono::milliseconds(HttpApiServer::kProgressSpanMs);
+    // The sample a span back is the newest no younger than that; older ones
+    // are done with.
+    while (m_progress.size() > 1 && m_progress[1].at <= spanAgo)
+        m_progress.pop_front();
+    const Progress& then = m_progress.front();
+    if (then.at <= spanAgo && taken - then.taken < quint64(HttpApiServer::kMinProgressBytes) && taken < then.handed) {
+        LOG_EVERY_N(WARNING, 100) << "HTTP API: " << m_peer << " took " << (taken - then.taken) << " bytes of its answer in "
+                                  << std::chrono::duration_cast<std::chrono::milliseconds>(now - then.at).count()
+                                  << " ms (under " << HttpApiServer::kMinProgressBytes << " in "
+                                  << HttpApiServer::kProgressSpanMs << " ms), dropped";
         close(true);
         return;
     }
-    m_sentAtWindow = m_sent;
-    arm(HttpApiServer::kProgressWindowMs, &HttpSession::onProgressWindow);
+    m_progress.push_back({now, taken, m_handed});
+    armProgressTick();
 }
 
 // The piece sent is done with; the next is made on the pool, in the peer's
@@ -806,9 +875,6 @@ void HttpSession::nextPiece(std::shared_ptr<Outgoing<http::buffer_body>> out)
         m_net.pool.release(m_peer, m_held);
     m_held = 0;
     m_piece.clear();
-    m_writing = false;
-    ++m_timerRound;
-    m_timer.cancel();
     HttpApiServer::Connections* net = &m_net;
     const std::string peer = m_peer;
     PeerPool::Job job;
@@ -851,12 +917,14 @@ void HttpSession::answered()
     releaseHeld();
     m_stream = nullptr;
     m_piece = std::string();
+    m_answered = true;
     if (m_keepAlive && !m_net.shuttingDown) {
         readRequest();
         return;
     }
     beast::error_code ec;
     m_socket.shutdown(tcp::socket::shutdown_send, ec);
+    m_finQueued = !ec;
     if (ec) {
         close();
         return;
@@ -868,6 +936,9 @@ void HttpSession::answered()
         // why.
         m_state = Draining;
         m_drained = 0;
+        leave();
+        if (m_closed)
+            return;
         arm(kLingerMs, &HttpSession::onLingerOver);
         drain();
         return;
@@ -875,37 +946,33 @@ void HttpSession::answered()
     flush();
 }
 
-// The answer is with the kernel: the connection is held until the peer has
-// taken it, while it keeps taking, so it never outlives its slot.
+// The answer is handed whole; its slot is free at once. What the kernel has
+// sent it delivers after the close; what the peer has not yet let it send
+// is waited for outside the table, as long as the peer keeps taking.
 void HttpSession::flush()
 {
     m_state = Flushing;
-    m_unsentAtWindow = unsent();
-    if (m_unsentAtWindow == 0) {
+    if (unsent() == 0) {
         close();
         return;
     }
-    m_flushedMs = 0;
-    arm(kFlushPollMs, &HttpSession::onFlushPoll);
+    leave();
+    if (!m_closed)
+        arm(kFlushPollMs, &HttpSession::onFlushPoll);
 }
 
 void HttpSession::onFlushPoll()
 {
-    const size_t left = unsent();
-    if (left == 0) {
+    if (unsent() == 0)
         close();
-        return;
-    }
-    m_flushedMs += kFlushPollMs;
-    if (m_flushedMs >= HttpApiServer::kProgressWindowMs) {
-        if (m_unsentAtWindow < left + size_t(HttpApiServer::kMinProgressBytes)) {
-            close(true);
-            return;
-        }
-        m_unsentAtWindow = left;
-        m_flushedMs = 0;
-    }
-    arm(kFlushPollMs, &HttpSession::onFlushPoll);
+    else
+        arm(kFlushPollMs, &HttpSession::onFlushPoll);
+}
+
+void HttpSession::leave()
+{
+    m_outside = true;
+    m_net.leaveTable(*this);
 }
 
 void HttpSession::onLingerOver()

@@ -16,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
@@ -58,6 +59,9 @@ public:
     bool shuttingDown = false;
     // A sink for what is read only to be dropped; one thread reads into it.
     std::array<char, 4096> discard{};
+    // Takes a connection whose answer is handed whole out of the table and
+    // keeps it among those closing.
+    void leaveTable(HttpSession& s);
     void forget(HttpSession& s);
 
 private:
@@ -80,6 +84,10 @@ private:
     // Every open connection, oldest first.
     std::list<std::shared_ptr<HttpSession>> m_sessions;
     long m_evicted = 0;
+    // Those out of the table whose last bytes are still on their way, oldest
+    // first, and how many each peer keeps.
+    std::list<std::shared_ptr<HttpSession>> m_closing;
+    std::map<std::string, int> m_closingPerPeer;
 };
 
 class HttpSession : public std::enable_shared_from_this<HttpSession>
@@ -104,6 +112,8 @@ public:
     // since): the earlier, the more willingly it goes within its rank.
     Clock::time_point since() const { return m_idleSince; }
     bool waitingForRequest() const { return !m_closed && (m_state == Idle || m_state == Reading); }
+    // Out of the table, among the connections closing.
+    bool closing() const { return m_outside; }
     std::list<std::shared_ptr<HttpSession>>::iterator self() const { return m_self; }
 
     // The answer of a route, back on the I/O thread; `held` bytes of it are
@@ -123,7 +133,7 @@ private:
     static constexpr int kLingerMs = 500;
     static constexpr size_t kLingerBytes = 1 << 20;
     // How often a closing connection looks whether the kernel has sent all.
-    static constexpr int kFlushPollMs = 50;
+    static constexpr int kFlushPollMs = 20;
     // How long a connection waits for its first byte before it counts as idle.
     static constexpr int kIdleGraceMs = 100;
 
@@ -144,13 +154,19 @@ private:
     void nextPiece(std::shared_ptr<Outgoing<boost::beast::http::buffer_body>> out);
     void answered();
     void flush();
+    void leave();
     void drain();
     void arm(int ms, void (HttpSession::*then)());
     void onRequestDeadline();
     void onIdle();
-    void onProgressWindow();
+    void watchProgress();
+    void armProgressTick();
+    void onProgressTick();
     void onLingerOver();
     void onFlushPoll();
+    // Bytes handed to the kernel that the peer has not acknowledged yet, and
+    // those the kernel has not even sent (the peer's window is full).
+    size_t unacked() const;
     size_t unsent() const;
     void releaseHeld();
 
@@ -184,10 +200,20 @@ private:
     bool m_keepAlive = false;
     bool m_unread = false;
     size_t m_held = 0; // answer bytes counted against the peer's share
-    bool m_writing = false;
-    quint64 m_sent = 0, m_sentAtWindow = 0;
-    size_t m_unsentAtWindow = 0;
-    int m_flushedMs = 0; // how long the current window of a closing flush has run
+    bool m_answered = false;  // an answer has gone out: the keep-alive wait applies
+    bool m_finQueued = false; // the sending side is shut (the kernel counts the FIN as a byte)
+    bool m_outside = false;   // out of the table (see Connections::leaveTable)
+    quint64 m_handed = 0;     // answer bytes handed to the kernel, on this connection's whole life
+
+    // What the peer has taken: samples every kProgressTickMs while it owes
+    // any, the oldest a span back.
+    struct Progress
+    {
+        Clock::time_point at;
+        quint64 taken, handed;
+    };
+    std::deque<Progress> m_progress;
+    boost::asio::steady_timer m_progressTimer;
     std::function<HttpApiAnswer::Piece(std::string*, size_t)> m_stream;
     std::string m_piece;
     size_t m_drained = 0;

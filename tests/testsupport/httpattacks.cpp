@@ -25,6 +25,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 namespace httpattack {
@@ -59,7 +60,10 @@ int connectTo(unsigned short port, bool nonBlocking, int peer = 1, bool smallRec
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval second{1, 0};
-    const int one = 1, small = 16 * 1024;
+    // A slow reader's receiver opens its window again once a good part of
+    // its buffer is read: a small buffer keeps what it acknowledges close to
+    // what it reads.
+    const int one = 1, small = 4 * 1024;
     sockaddr_in from{}, a{};
     from.sin_family = a.sin_family = AF_INET;
     from.sin_addr.s_addr = htonl(0x7f000000u | uint32_t(std::clamp(peer, 1, 254)));
@@ -87,12 +91,14 @@ struct Conn
     Clock::time_point start, nextAt;
     size_t piece = 0, off = 0, taken = 0;
     bool sendDone = false, done = false;
-    // The answer being read: its head, then the first 16 KiB of its body
+    // The answer being read: its head, then the first bytes of its body
     // (the rest is counted, not kept: a slow reader of a large answer holds
     // little of it in the attacker's memory).
     std::string got;
-    static constexpr size_t kKeep = 16 * 1024;
     size_t headEnd = 0, bodyLeft = 0; // bodyLeft: SIZE_MAX up to the close
+    // A chunked body: where its reading stands, and the line read so far.
+    enum { NotChunked, SizeLine, Data, DataEnd, Trailer } chunk = NotChunked;
+    std::string line;
     int status = -1;
     Outcome out;
 
@@ -101,13 +107,17 @@ struct Conn
         *this = Conn();
         c = client;
         start = nextAt = Clock::now();
-        if ((fd = connectTo(port, true, c->peer, c->readRate != 0)) < 0)
+        if ((fd = connectTo(port, true, c->peer, c->readRate != 0 || c->hold)) < 0)
             finish(true);
     }
     const std::string& text() const { return piece == 0 ? c->head : piece <= c->times ? c->fill : c->tail; }
     // The answer bytes it takes now.
     size_t allowance() const
     {
+        if (c->hold && *c->hold)
+            return 0;
+        if (c->readRate > 0 && c->rateForMs > 0 && msSince(start) >= c->rateForMs)
+            return SIZE_MAX;
         if (c->readRate <= 0)
             return c->readRate == 0 ? SIZE_MAX : 0;
         return size_t(std::max(0LL, msSince(start) * c->readRate / 1000 - (long long)taken));
@@ -128,14 +138,17 @@ struct Conn
         out.retryAfter.push_back(retry == std::string::npos ? -1 : std::atoi(head.c_str() + retry + 14));
         got.clear();
         headEnd = 0;
+        chunk = NotChunked;
     }
     // Ends the client: closed by the station, with its whole answer, or
     // given up (the head of an answer that came is still noted; what it
     // leaves unsent or unread is reset, not left to linger).
     void finish(bool closed, bool answered = false)
     {
-        if (!answered && headEnd > 0)
+        if (!answered && headEnd > 0) {
+            out.cut = chunk != NotChunked || bodyLeft != SIZE_MAX;
             noteAnswer();
+        }
         out.closed = closed;
         out.received = taken;
         out.endMs = closed || answered ? msSince(start) : -1;
@@ -145,8 +158,9 @@ struct Conn
         ::close(fd);
         done = true;
     }
-    // Takes answer bytes: heads are read whole, bodies by their length (an
-    // interim 1xx answer has none, one without a length lasts to the close).
+    // Takes answer bytes: heads are read whole, bodies by their length or
+    // their chunks (an interim 1xx answer has none, one without either lasts
+    // to the close).
     void take(const char* p, size_t n)
     {
         while (n > 0 && !done) {
@@ -174,17 +188,45 @@ struct Conn
                 bodyLeft = status / 100 == 1 ? 0
                            : at == std::string::npos ? SIZE_MAX
                                                      : std::strtoul(head.c_str() + at + 17, nullptr, 10);
+                if (status / 100 != 1 && head.find("\r\ntransfer-encoding: chunked") != std::string::npos)
+                    chunk = SizeLine;
+            }
+            if (chunk == SizeLine || chunk == DataEnd || chunk == Trailer) {
+                // A line: a chunk's size, the end of its data, a trailer line.
+                const size_t eol = std::string_view(p, n).find('\n');
+                const size_t k = eol == std::string_view::npos ? n : eol + 1;
+                line.append(p, k);
+                p += k;
+                n -= k;
+                if (eol == std::string_view::npos)
+                    continue;
+                if (chunk == SizeLine)
+                    chunk = (bodyLeft = std::strtoul(line.c_str(), nullptr, 16)) > 0 ? Data : Trailer;
+                else if (chunk == DataEnd)
+                    chunk = SizeLine;
+                else if (line == "\r\n")
+                    answeredOne();
+                line.clear();
+                continue;
             }
             const size_t k = std::min(n, bodyLeft);
-            got.append(p, std::min(k, headEnd + 4 + kKeep - std::min(got.size(), headEnd + 4 + kKeep)));
+            got.append(p, std::min(k, headEnd + 4 + c->keep - std::min(got.size(), headEnd + 4 + c->keep)));
             p += k;
             n -= k;
             if (bodyLeft != SIZE_MAX && (bodyLeft -= k) == 0) {
-                noteAnswer();
-                if (out.statuses.size() >= size_t(c->answers))
-                    finish(false, true);
+                if (chunk == Data)
+                    chunk = DataEnd;
+                else
+                    answeredOne();
             }
         }
+    }
+    // An answer has ended.
+    void answeredOne()
+    {
+        noteAnswer();
+        if (out.statuses.size() >= size_t(c->answers))
+            finish(false, true);
     }
     void readSome(std::vector<char>& buf)
     {
@@ -328,6 +370,17 @@ std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients
     for (Conn& k : conns)
         out.push_back(std::move(k.out));
     return out;
+}
+
+std::string said(const Outcome& o)
+{
+    std::string s = o.status < 0 ? "no answer" : "status " + std::to_string(o.status);
+    s += o.endMs < 0 ? ", given up by the client" : " after " + std::to_string(o.endMs) + " ms";
+    s += o.closed ? ", closed" : "";
+    s += o.cut ? ", its body cut" : "";
+    if (o.status >= 400)
+        s += " (" + o.body.substr(0, 100) + ")";
+    return s;
 }
 
 Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& stop)
@@ -649,10 +702,11 @@ Effect measure(unsigned short port, const std::function<void(const std::atomic<b
             const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
             {
                 std::lock_guard<std::mutex> lock(m);
-                if (o.status == 200)
+                if (o.status == 200) {
                     e.probeMs.push_back(ms);
-                else
-                    ++e.unanswered;
+                } else if (++e.unanswered <= 3) {
+                    e.missed.push_back(o);
+                }
             }
             while (!done && msSince(t0) < 100)
                 sleepMs(5);

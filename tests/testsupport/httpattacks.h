@@ -24,12 +24,15 @@ struct Outcome
     std::vector<int> statuses; // every whole answer's status, in order (interim 1xx ones included)
     std::vector<int> retryAfter; // each answer's Retry-After in seconds, -1 without one
     std::string head;     // the first answer's head
-    std::string body;     // the (first) answer's body, its first 16 KiB
+    std::string body;     // the (first) answer's body, de-chunked, its first Client::keep bytes
     long long endMs = -1; // from the connect to the whole answer or the close; -1: neither in time
     bool closed = false;  // the station closed or reset the connection
+    bool cut = false;     // an answer's head came, but its body ended neither at its length nor its last chunk
     size_t sent = 0;      // bytes the station let the client send
     size_t received = 0;  // bytes of its answers it took, heads included
 };
+// "status 200 after 35 ms, closed", for a failing check.
+std::string said(const Outcome& o);
 
 // A client's bytes: `head`, then `fill` `times` times, then `tail`. With a
 // gap each fill and the tail go out gapMs after the piece before, otherwise
@@ -49,8 +52,16 @@ struct Client
     int peer = 1;
     // The bytes a second it takes of the answer: 0 as fast as they come, -1
     // none (a stalled reader). A slow or stalled reader keeps a small
-    // receive buffer, so the station holds what it has not taken.
+    // receive buffer (4 KiB), so the station holds what it has not taken.
     int readRate = 0;
+    // With it, readRate holds for this long from the connect, then it takes
+    // the rest as fast as it comes.
+    int rateForMs = 0;
+    // While it is raised the client takes nothing (with a small receive
+    // buffer); once lowered, it reads as readRate says.
+    const std::atomic<bool>* hold = nullptr;
+    // Body bytes of the first answer kept (Outcome::body).
+    size_t keep = 16 * 1024;
     // Whole answers it waits for (to pipelined requests).
     int answers = 1;
     // Renewed (see run()): its next connection no sooner than this after
@@ -175,6 +186,7 @@ struct Effect
     double worstMs = 0;          // the longest a well-behaved request waited for its answer
     int unanswered = 0;          // well-behaved requests without a 200 within 3 s
     std::vector<double> probeMs; // each answered well-behaved request
+    std::vector<Outcome> missed; // what the first unanswered ones got
 };
 
 // Runs `attack` on a thread of its own while a well-behaved client asks
