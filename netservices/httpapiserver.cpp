@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -462,8 +463,15 @@ void HttpApiServer::httpapi__get_result_image(const HttpApiRequest& req, HttpApi
         fd = next;
     }
     int file = fd < 0 ? -1 : openInside(fd, name, false);
+    const int openError = errno;
     if (fd >= 0)
         ::close(fd);
+    if (file < 0 && (openError == EMFILE || openError == ENFILE || openError == ENOMEM)) {
+        // Out of descriptors is the station's state, not the image's: the
+        // image may well be there, so the client is told to come back.
+        fail(res, 503, QStringLiteral("the station is busy: no file can be opened now"));
+        return;
+    }
     struct stat st{};
     if (file >= 0 && (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(file);

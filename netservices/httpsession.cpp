@@ -300,20 +300,26 @@ int HttpSession::rank() const
         // A kept-alive connection whose last answer the kernel still sends
         // is an answer on its way.
         if (unsent() > 0)
-            return 4;
+            return 5;
+        // Bytes of a request the kernel holds and this thread has not read
+        // yet: it has asked. A flood of connections that never ask turns
+        // the table over in a few milliseconds, faster than a client's
+        // request may be read.
+        if (unread() > 0)
+            return 3;
         // Only a connection that has had time to ask counts as idle: a
         // newcomer that has not yet sent its first byte is not given up for
-        // being new.
+        // being new, but before one that has begun to ask.
         return Clock::now() - m_idleSince > std::chrono::milliseconds(kIdleGraceMs) ? 0 : 2;
     case Draining: return 1;
-    case Reading: return 2;
-    case Handling: return 3;
+    case Reading: return 3;
+    case Handling: return 4;
     case Flushing:
         // Closing after its last answer: once the peer has all of it (what
         // is left unsent is at most the closing FIN), it is as good as gone.
-        return unsent() <= 1 ? 1 : 4;
+        return unsent() <= 1 ? 1 : 5;
     // An answer on its way is the last to go.
-    default: return 4;
+    default: return 5;
     }
 }
 
@@ -324,6 +330,14 @@ size_t HttpSession::unacked() const
         return 0;
     // Once the sending side is shut, the FIN counts too until it is acknowledged.
     n -= m_finQueued ? 1 : 0;
+    return n > 0 ? size_t(n) : 0;
+}
+
+size_t HttpSession::unread() const
+{
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), FIONREAD, &n) != 0)
+        return 0;
     return n > 0 ? size_t(n) : 0;
 }
 

@@ -104,9 +104,10 @@ public:
     const std::string& peer() const { return m_peer; }
     // How willingly it gives up its slot, most willing first: waiting a while
     // for a request with no byte of it; draining after a refusal, or closing
-    // with its answer all taken; reading a request; its request waiting or
-    // running; its answer on its way (also kept alive while the kernel
-    // still sends it).
+    // with its answer all taken; new with no byte yet; reading a request
+    // (bytes of it come, read or not); its request waiting or running; its
+    // answer on its way (also kept alive while the kernel still sends it).
+    // Up to kSilentRank it has not asked for anything.
     int rank() const;
     // When it began waiting for the request it is on (what it has been doing
     // since): the earlier, the more willingly it goes within its rank.
@@ -164,6 +165,8 @@ private:
     void onProgressTick();
     void onLingerOver();
     void onFlushPoll();
+    // Bytes the peer sent that the kernel holds and no read has taken yet.
+    size_t unread() const;
     // Bytes handed to the kernel that the peer has not acknowledged yet, and
     // those the kernel has not even sent (the peer's window is full).
     size_t unacked() const;

@@ -299,13 +299,19 @@ int connectionToGiveUp(const std::vector<HeldConnection>& held, const std::strin
     const int mine = count[peer];
     if (mine < maxPeer && int(held.size()) < maxConnections)
         return -1;
+    const bool anySilent =
+        std::any_of(held.begin(), held.end(), [](const HeldConnection& h) { return h.rank <= kSilentRank; });
+    const auto candidate = [&](const HeldConnection& h) {
+        return mine >= maxPeer ? *h.peer == peer : !anySilent || h.rank <= kSilentRank;
+    };
     int most = 0;
-    for (const auto& c : count)
-        most = std::max(most, c.second);
+    for (const HeldConnection& h : held)
+        if (candidate(h))
+            most = std::max(most, count[*h.peer]);
     int chosen = -1;
     for (int i = 0; i < int(held.size()); ++i) {
         const HeldConnection& h = held[size_t(i)];
-        if (mine >= maxPeer ? *h.peer != peer : count[*h.peer] != most)
+        if (!candidate(h) || (mine < maxPeer && count[*h.peer] != most))
             continue;
         if (chosen < 0 || h.rank < held[size_t(chosen)].rank
             || (h.rank == held[size_t(chosen)].rank && h.since < held[size_t(chosen)].since))

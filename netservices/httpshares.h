@@ -164,12 +164,16 @@ struct HeldConnection
     int rank; // how willingly it goes: the lowest first
     std::chrono::steady_clock::time_point since; // when it began what it does now
 };
+// Ranks up to this one have asked for nothing (idle, closing, new and silent).
+constexpr int kSilentRank = 2;
 
 // Which of the open connections (`held`) is closed so that one more from
 // `peer` can be held: -1 while there is room (fewer than maxConnections
 // in all, fewer than maxPeer from peer). Past peer's share, one of peer's
-// own; past the total, one of the peers holding the most (peer's own
-// among them when it is one). Of those, the lowest rank, then the one
-// that began what it does longest ago; never chosen by a peer's name.
+// own. Past the total, a connection that has asked for nothing while any
+// is held (a request under way is not given up for a slot nobody uses),
+// else any; of those, one of the peers holding the most (peer's own among
+// them when it is one). Then the lowest rank, then the one that began what
+// it does longest ago; never chosen by a peer's name.
 int connectionToGiveUp(const std::vector<HeldConnection>& held, const std::string& peer, int maxConnections,
                        int maxPeer);
