@@ -1,8 +1,6 @@
-// What the HTTP API's peers share, at each edge and in each order: the
-// connection given up when the table is full, the waiting places and the
-// pool's turn, the answer bytes, and the pace of the writes. The writes' pace
-// runs on a clock of the test's; the pool on its own threads, watched by the
-// order its jobs run in.
+// What the HTTP API's peers share, each rule at its edge with the bounds as the numbers a
+// client is promised: the connection given up when the table is full, the pool's places,
+// turn and answer bytes, the writes' pace (on a clock of the test's).
 #include "netservices/httpapiserver.h"
 #include "netservices/httpshares.h"
 
@@ -16,87 +14,56 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The peers' jobs in the order they ran; a job may be held until let go.
-class Ran
+// A script's ask: "a+" taken, "a-" refused, "a~" taken and its job holding
+// its thread 200 ms; "a+24" 24 times; "q*8+" once from each of q0 to q7;
+// "q0@750+" at 750 ms (else *ms stays). False when `step` is no ask.
+bool parse(const QString& step, QStringList* peers, int* ms, QChar* how)
 {
-public:
-    PeerPool::Job job(const std::string& name, bool held = false)
+    static const QRegularExpression re("^([a-z][a-z0-9]*?)(?:\\*(\\d+))?(?:@(\\d+))?([-+~])(\\d*)$");
+    const QRegularExpressionMatch m = re.match(step);
+    for (int i = 0; m.hasMatch() && i < std::max({1, m.captured(2).toInt(), m.captured(5).toInt()}); ++i)
+        *peers << m.captured(1) + (m.captured(2).isEmpty() ? QString() : QString::number(i));
+    *ms = m.captured(3).isEmpty() ? *ms : m.captured(3).toInt();
+    *how = m.captured(4).isEmpty() ? QChar() : m.captured(4)[0];
+    return m.hasMatch();
+}
+
+// Bytes as a script writes them: "1M-1".
+size_t bytes(const QString& s)
+{
+    const QString n = s.section('-', 0, 0);
+    return (n.endsWith('M') ? n.chopped(1).toULongLong() << 20 : n.toULongLong()) - s.section('-', 1).toULongLong();
+}
+
+// The pool's jobs as they ran and as they were pushed out of their places,
+// named by their peer and, after its first, their number: a, a1, a2.
+struct Ran
+{
+    std::mutex m;
+    std::condition_variable cv;
+    QStringList ran, pushedOut;
+
+    PeerPool::Job job(const QString& name, bool heavy)
     {
         PeerPool::Job j;
-        j.run = [this, name, held] {
-            std::unique_lock<std::mutex> lock(m_m);
-            m_order.push_back(name);
-            m_cv.notify_all();
-            m_cv.wait(lock, [&] { return !held || m_go; });
+        j.run = [this, name, heavy] {
+            if (heavy)
+                QThread::msleep(200);
+            std::lock_guard<std::mutex> lock(m);
+            ran << name;
+            cv.notify_all();
         };
-        j.refuse = [this, name] {
-            std::lock_guard<std::mutex> lock(m_m);
-            m_refused.push_back(name);
-        };
+        j.refuse = [this, name] { pushedOut << name; }; // on the submitting thread
         return j;
     }
-    void go()
+    // What `list` holds once it holds n (or after 5 s).
+    QString seen(const QStringList& list, int n)
     {
-        std::lock_guard<std::mutex> lock(m_m);
-        m_go = true;
-        m_cv.notify_all();
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait_for(lock, std::chrono::seconds(5), [&] { return list.size() >= n; });
+        return list.join(',');
     }
-    // The order once n have run (or what ran within 5 s), blank-separated.
-    QString order(size_t n)
-    {
-        std::unique_lock<std::mutex> lock(m_m);
-        m_cv.wait_for(lock, std::chrono::seconds(5), [&] { return m_order.size() >= n; });
-        return joined(m_order);
-    }
-    // Those whose refuse() was called, blank-separated.
-    QString refused()
-    {
-        std::lock_guard<std::mutex> lock(m_m);
-        return joined(m_refused);
-    }
-
-private:
-    static QString joined(const std::vector<std::string>& names)
-    {
-        QStringList out;
-        for (const auto& s : names)
-            out << QString::fromStdString(s);
-        return out.join(' ');
-    }
-
-    std::mutex m_m;
-    std::condition_variable m_cv;
-    std::vector<std::string> m_order, m_refused;
-    bool m_go = false;
 };
-
-// Lets a Ran's held jobs go when the test leaves, failed or not, before the
-// pool (declared before it) joins its threads.
-struct LetGo
-{
-    Ran& ran;
-    ~LetGo() { ran.go(); }
-};
-
-PeerPool::Limits limits(int threads)
-{
-    return {threads, threads, HttpApiServer::kMaxWaiting, HttpApiServer::kPeerWaiting,
-            HttpApiServer::kAnswerMemoryBytes, HttpApiServer::kPeerAnswerMemoryBytes};
-}
-
-// The station's pace of writes.
-std::unique_ptr<WriteRate> pace()
-{
-    return std::make_unique<WriteRate>(HttpApiServer::kPeerWritesPerSecond, HttpApiServer::kPeerWriteBurst,
-                                       HttpApiServer::kWritesPerSecond, HttpApiServer::kWriteBurst,
-                                       milliseconds(HttpApiServer::kWriteQuietMs),
-                                       milliseconds(HttpApiServer::kWriteMemoryMs));
-}
-
-std::string peer(int i)
-{
-    return "10.0.0." + std::to_string(i);
-}
 
 } // namespace
 
@@ -106,12 +73,8 @@ class TstHttpShares : public QObject
 private slots:
     void aFullTableGivesUpTheMostWilling_data();
     void aFullTableGivesUpTheMostWilling();
-    void placesAreSharedAtTheirEdges();
-    void tiedPlacesGoToWhoUsedThePoolLeast();
-    void thePoolServesPeersInTurn();
-    void answerBytesHoldAPeerBack();
-    void writesGoToWhoWaitedLongest();
-    void writesAreSharedUnderAFlood();
+    void peersShareThePoolAndThePace_data();
+    void peersShareThePoolAndThePace();
 };
 
 void TstHttpShares::aFullTableGivesUpTheMostWilling_data()
@@ -150,14 +113,13 @@ void TstHttpShares::aFullTableGivesUpTheMostWilling()
     QFETCH(QStringList, held);
     QFETCH(QString, newcomer);
     QFETCH(int, given);
-    const Clock::time_point now = Clock::now();
-    std::vector<std::string> peers;
-    for (const QString& h : held)
-        peers.push_back(h.section(' ', 0, 0).toStdString());
+    std::vector<std::string> peers(size_t(held.size()));
     std::vector<HeldConnection> table;
-    for (int i = 0; i < held.size(); ++i)
+    for (int i = 0; i < held.size(); ++i) {
+        peers[size_t(i)] = held[i].section(' ', 0, 0).toStdString();
         table.push_back({&peers[size_t(i)], held[i].section(' ', 1, 1).toInt(),
-                         now - milliseconds(held[i].section(' ', 2, 2).toInt())});
+                         Clock::now() - milliseconds(held[i].section(' ', 2, 2).toInt())});
+    }
     const int chosen = connectionToGiveUp(table, newcomer.toStdString(), HttpApiServer::kMaxConnections,
                                           HttpApiServer::kMaxPeerConnections);
     QVERIFY2(chosen == given, qPrintable(QString("gave up %1 (%2), not %3 (%4)")
@@ -165,200 +127,65 @@ void TstHttpShares::aFullTableGivesUpTheMostWilling()
                                              .arg(given).arg(given < 0 ? "none" : held.value(given))));
 }
 
-void TstHttpShares::placesAreSharedAtTheirEdges()
+void TstHttpShares::peersShareThePoolAndThePace_data()
 {
-    // No thread: everything waits. One peer's 24 places, then the 25th.
-    Ran ran;
-    PeerPool pool(limits(1));
-    for (int i = 0; i < HttpApiServer::kPeerWaiting; ++i)
-        QVERIFY2(pool.submit("a", ran.job("a" + std::to_string(i))), qPrintable(QString("a's %1th").arg(i + 1)));
-    QVERIFY(!pool.submit("a", ran.job("a over")));
-    // All 32 places: another peer's 8, then its 9th takes the newest of the
-    // peer holding two more than it.
-    for (int i = 0; i < HttpApiServer::kMaxWaiting - HttpApiServer::kPeerWaiting; ++i)
-        QVERIFY(pool.submit("b", ran.job("b" + std::to_string(i))));
-    QVERIFY(pool.submit("b", ran.job("b pushing")));
-    QCOMPARE(ran.refused(), QString("a23"));
-    // b takes a's newest while a holds two more: until both hold 16.
-    int more = 0;
-    while (more < 32 && pool.submit("b", ran.job("b more")))
-        ++more;
-    QCOMPARE(more, 7);
-    QCOMPARE(ran.refused(), QString("a23 a22 a21 a20 a19 a18 a17 a16"));
-    // Of two peers holding the most, neither ever served, the one whose
-    // newest request came last gives it up.
-    Ran r2;
-    PeerPool two(limits(1));
-    for (int i = 0; i < 16; ++i) {
-        QVERIFY(two.submit("x", r2.job("x" + std::to_string(i))));
-        QVERIFY(two.submit("y", r2.job("y" + std::to_string(i))));
-    }
-    QVERIFY(two.submit("z", r2.job("z")));
-    QCOMPARE(r2.refused(), QString("y15"));
-}
-
-void TstHttpShares::tiedPlacesGoToWhoUsedThePoolLeast()
-{
-    // 32 peers wait with one request each, none served yet.
-    Ran ran;
-    PeerPool pool(limits(1));
-    for (int i = 0; i < HttpApiServer::kMaxWaiting; ++i)
-        QVERIFY(pool.submit(peer(i), ran.job(peer(i))));
-    // A newcomer finds no one who used more than it: refused, which counts
-    // as its turn; it cannot push anyone out for a while.
-    QVERIFY(!pool.submit("new", ran.job("new")));
-    QVERIFY(!pool.submit("new", ran.job("new again")));
-    // One of the 32 asks for a second place: refused, its turn.
-    QVERIFY(!pool.submit(peer(5), ran.job("second")));
-    // Another newcomer pushes out the one refused last, not the one that
-    // sorts first or came last...
-    QVERIFY(pool.submit("other", ran.job("other")));
-    QCOMPARE(ran.refused(), QString::fromStdString(peer(5)));
-    // ...which, just refused, cannot push anyone out in turn; nor can the
-    // first newcomer, refused before.
-    QVERIFY(!pool.submit(peer(5), ran.job("back")));
-    QVERIFY(!pool.submit("new", ran.job("new a third time")));
-    QCOMPARE(ran.refused(), QString::fromStdString(peer(5)));
-
-    // Served once each, a peer whose request held a thread 200 ms gives its
-    // place to one served after it whose request took none of that.
-    Ran served;
-    PeerPool busy(limits(1));
-    const LetGo atEnd{served};
-    busy.start();
-    PeerPool::Job heavy = served.job("heavy");
-    heavy.run = [run = heavy.run] {
-        QThread::msleep(200); // its work
-        run();
-    };
-    QVERIFY(busy.submit("heavy", std::move(heavy)));
-    QCOMPARE(served.order(1), QString("heavy"));
-    QVERIFY(busy.submit("light", served.job("light")));
-    QCOMPARE(served.order(2), QString("heavy light"));
-    QVERIFY(busy.submit("z", served.job("z", true)));
-    QCOMPARE(served.order(3), QString("heavy light z"));
-    QVERIFY(busy.submit("heavy", served.job("heavy waits")));
-    for (int i = 1; i < HttpApiServer::kMaxWaiting; ++i)
-        QVERIFY(busy.submit(peer(i), served.job(peer(i))));
-    QVERIFY(busy.submit("light", served.job("light again")));
-    QVERIFY(!busy.submit("heavy", served.job("heavy again")));
-    QCOMPARE(served.refused(), QString("heavy waits"));
-}
-
-void TstHttpShares::thePoolServesPeersInTurn()
-{
-    // One thread, held by a's first job while the others queue: the turn
-    // goes on after the peer served last, not from the lowest.
-    Ran ran;
-    PeerPool pool(limits(1));
-    const LetGo atEnd{ran};
-    pool.start();
-    QVERIFY(pool.submit("a", ran.job("a1", true)));
-    QCOMPARE(ran.order(1), QString("a1"));
-    for (const char* j : {"a2", "a3", "b1", "b2", "c1"})
-        QVERIFY(pool.submit(std::string(1, j[0]), ran.job(j)));
-    ran.go();
-    QCOMPARE(ran.order(6), QString("a1 b1 c1 a2 b2 a3"));
-}
-
-void TstHttpShares::answerBytesHoldAPeerBack()
-{
-    const size_t peerShare = HttpApiServer::kPeerAnswerMemoryBytes, all = HttpApiServer::kAnswerMemoryBytes;
-    Ran ran;
-    PeerPool pool(limits(1));
-    pool.start();
-    // A peer holding its 1 MiB waits; another goes first, then it, once a
-    // byte of its answers has gone.
-    pool.hold("a", peerShare);
-    QVERIFY(pool.submit("a", ran.job("a")));
-    QVERIFY(pool.submit("b", ran.job("b")));
-    QCOMPARE(ran.order(1), QString("b"));
-    pool.release("a", 1);
-    QCOMPARE(ran.order(2), QString("b a"));
-    // Four peers hold 4 MiB, all there is: a peer holding none still starts
-    // (up to twice that), one holding a byte does not.
-    pool.release("a", peerShare - 1);
-    for (const char* p : {"c", "d", "e", "f"})
-        pool.hold(p, peerShare);
-    pool.hold("g", 1);
-    QVERIFY(pool.submit("g", ran.job("g")));
-    QVERIFY(pool.submit("h", ran.job("h")));
-    QCOMPARE(ran.order(3), QString("b a h"));
-    // Just under twice it, one holding none still starts.
-    pool.hold("c", all - 2);
-    QVERIFY(pool.submit("i", ran.job("i")));
-    QCOMPARE(ran.order(4), QString("b a h i"));
-    pool.release("g", 1);
-    QCOMPARE(ran.order(5), QString("b a h i g"));
-}
-
-void TstHttpShares::writesGoToWhoWaitedLongest()
-{
-    const Clock::time_point t0 = Clock::now() + std::chrono::hours(1);
-    const auto at = [&](int ms) { return t0 + milliseconds(ms); };
-    // One peer's burst of 3, then one a second.
-    auto rate = pace();
-    QString seen;
-    for (int ms : {0, 0, 0, 0, 500, 1000})
-        seen += rate->take("p", at(ms)) ? '+' : '-';
-    QCOMPARE(seen, QString("+++--+"));
-    // All peers' burst of 8: the ninth peer finds none.
-    rate = pace();
-    for (int i = 0; i < 8; ++i)
-        QVERIFY(rate->take(peer(i), t0));
-    QVERIFY(!rate->take(peer(8), t0));
+    // Besides the asks: "start" the pool's one thread, "hold:a:1M" and
+    // "free:a:1" answer bytes (8 MiB held stops every peer), "=a,b" the jobs
+    // run so far (waited for), "?a" those pushed out of their places so far.
+    // An ask at a time goes to the writes' pace, else to the pool.
+    QTest::addColumn<QString>("script");
+    QTest::newRow("24 places a peer, 32 in all; who holds two more gives up its newest")
+        << "a+24 a- b+8 b+ ?a23 b+7 b- ?a23,a22,a21,a20,a19,a18,a17,a16";
+    QTest::newRow("of two holding the most, the one whose newest came last") << "x+15 y+15 x+ y+ z+ ?y15";
+    QTest::newRow("one more: who used the pool least lately keeps it, a refusal a turn")
+        << "p*32+ new- new- p5- other+ ?p5 p5- new- ?p5";
+    QTest::newRow("one more: who held a thread longer gives way")
+        << "start heavy~ =heavy light+ =heavy,light hold:z:8M heavy+ q*31+ light+ heavy- ?heavy1";
+    QTest::newRow("the turn goes on after the peer served last") << "a+3 b+2 c+ start =a,b,c,a1,b1,a2";
+    QTest::newRow("1 MiB of answers a peer, 4 MiB in all, up to 8 MiB for a peer holding none")
+        << "start hold:a:1M a+ b+ =b free:a:1 =b,a free:a:1M-1 hold:c:1M hold:d:1M hold:e:1M hold:f:1M hold:g:1 "
+           "g+ h+ =b,a,h hold:c:4M-2 i+ =b,a,h,i free:g:1 =b,a,h,i,g";
+    QTest::newRow("writes: a peer's burst of 3, then one a second") << "p@0+3 p@0- p@500- p@1000+";
     // A quarter second brings one: a peer that asked within the second
-    // leaves it to one never seen.
-    QVERIFY(!rate->take(peer(0), at(250)));
-    QVERIFY(rate->take("new", at(250)));
-    // Of those that keep asking, the one served least lately goes first:
-    // peer 8 (never served) as soon as two are in, before peer 0.
-    QVERIFY(!rate->take(peer(0), at(750)));
-    QVERIFY(rate->take(peer(8), at(750)));
-    // Three are in: peer 0, asking again within the second, leaves them to
-    // the quiet ones (peers 1 to 7, "new"); peer 1 takes one.
-    QVERIFY(!rate->take(peer(0), at(1250)));
-    QVERIFY(rate->take(peer(1), at(1250)));
+    // leaves it to one quiet longer, then to one served less lately.
+    QTest::newRow("writes: a burst of 8 in all, four a second, the quiet first, then in turn")
+        << "q*8@0+ q8@0- q0@250- new@250+ q0@750- q8@750+ q0@1250- q1@1250+";
 }
 
-void TstHttpShares::writesAreSharedUnderAFlood()
+void TstHttpShares::peersShareThePoolAndThePace()
 {
-    const auto rate = pace();
+    QFETCH(QString, script);
+    Ran jobs;
+    PeerPool pool({1, 1, HttpApiServer::kMaxWaiting, HttpApiServer::kPeerWaiting, HttpApiServer::kAnswerMemoryBytes,
+                   HttpApiServer::kPeerAnswerMemoryBytes});
+    WriteRate rate(HttpApiServer::kPeerWritesPerSecond, HttpApiServer::kPeerWriteBurst, HttpApiServer::kWritesPerSecond,
+                   HttpApiServer::kWriteBurst, milliseconds(HttpApiServer::kWriteQuietMs),
+                   milliseconds(HttpApiServer::kWriteMemoryMs));
     const Clock::time_point t0 = Clock::now() + std::chrono::hours(1);
-    // Eight peers ask every 8 ms, each 1 ms after the one before, for 20 s;
-    // "polite" every 2 s, and once more at once the first time (refused:
-    // it has just been served) and again a second later (served: honouring
-    // Retry-After: 1).
-    constexpr int kMs = 20000;
-    std::map<std::string, int> served;
-    QString politeSeen;
-    for (int ms = 0; ms < kMs; ++ms) {
-        const Clock::time_point now = t0 + milliseconds(ms);
-        if (rate->take(peer(ms % 8), now))
-            ++served[peer(ms % 8)];
-        for (int again = 0; again < (ms == 1000 ? 2 : ms % 2000 == 1000 || ms == 2000 ? 1 : 0); ++again) {
-            const bool ok = rate->take("polite", now);
-            served["polite"] += ok;
-            politeSeen += ok ? '+' : '-';
+    std::map<QString, int> asked;
+    for (const QString& step : script.split(' ')) {
+        QStringList peers;
+        int ms = -1;
+        QChar how;
+        if (step == "start")
+            pool.start();
+        else if (step[0] == '=' || step[0] == '?')
+            QCOMPARE(jobs.seen(step[0] == '=' ? jobs.ran : jobs.pushedOut, step.count(',') + 1), step.mid(1));
+        else if (step.startsWith("hold:"))
+            pool.hold(step.section(':', 1, 1).toStdString(), bytes(step.section(':', 2)));
+        else if (step.startsWith("free:"))
+            pool.release(step.section(':', 1, 1).toStdString(), bytes(step.section(':', 2)));
+        else
+            QVERIFY2(parse(step, &peers, &ms, &how), qPrintable(step));
+        for (const QString& peer : peers) {
+            const int n = asked[peer]++;
+            const QString name = n ? peer + QString::number(n) : peer;
+            const bool taken = ms >= 0 ? rate.take(peer.toStdString(), t0 + milliseconds(ms))
+                                       : pool.submit(peer.toStdString(), jobs.job(name, how == '~'));
+            QVERIFY2(taken == (how != '-'),
+                     qPrintable(QString("%1: %2 %3").arg(step, ms >= 0 ? peer : name, taken ? "taken" : "refused")));
         }
     }
-    int all = 0, least = kMs, most = 0;
-    QStringList each;
-    for (const auto& s : served) {
-        all += s.second;
-        each << QString("%1: %2").arg(QString::fromStdString(s.first)).arg(s.second);
-        if (s.first != "polite") {
-            least = std::min(least, s.second);
-            most = std::max(most, s.second);
-        }
-    }
-    qInfo().noquote() << "served in 20 s:" << all << "in all;" << each.join(", ") << "; polite's asks" << politeSeen;
-    // All of them together no more than the shared pace allows, polite
-    // each time but the second, and no flooder more than one over another.
-    QVERIFY2(all <= HttpApiServer::kWriteBurst + HttpApiServer::kWritesPerSecond * kMs / 1000
-                 && politeSeen == "+-" + QString(10, '+') && most - least <= 1,
-             qPrintable(QString("served in 20 s: %1 in all; %2; polite's asks %3")
-                            .arg(all).arg(each.join(", "), politeSeen)));
 }
 
 QTEST_APPLESS_MAIN(TstHttpShares)

@@ -25,7 +25,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <string_view>
 #include <thread>
 
 namespace httpattack {
@@ -60,9 +59,7 @@ int connectTo(unsigned short port, bool nonBlocking, int peer = 1, bool smallRec
 {
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval second{1, 0};
-    // A slow reader's receiver opens its window again once a good part of
-    // its buffer is read: a small buffer keeps what it acknowledges close to
-    // what it reads.
+    // Small, so that what a slow reader acknowledges stays close to what it reads.
     const int one = 1, small = 4 * 1024;
     sockaddr_in from{}, a{};
     from.sin_family = a.sin_family = AF_INET;
@@ -159,8 +156,7 @@ struct Conn
         done = true;
     }
     // Takes answer bytes: heads are read whole, bodies by their length or
-    // their chunks (an interim 1xx answer has none, one without either lasts
-    // to the close).
+    // chunks (an interim 1xx answer has none, one with neither lasts to the close).
     void take(const char* p, size_t n)
     {
         while (n > 0 && !done) {
@@ -193,12 +189,12 @@ struct Conn
             }
             if (chunk == SizeLine || chunk == DataEnd || chunk == Trailer) {
                 // A line: a chunk's size, the end of its data, a trailer line.
-                const size_t eol = std::string_view(p, n).find('\n');
-                const size_t k = eol == std::string_view::npos ? n : eol + 1;
+                const char* eol = std::find(p, p + n, '\n');
+                const size_t k = size_t(eol - p) + (eol < p + n);
                 line.append(p, k);
                 p += k;
                 n -= k;
-                if (eol == std::string_view::npos)
+                if (line.back() != '\n')
                     continue;
                 if (chunk == SizeLine)
                     chunk = (bodyLeft = std::strtoul(line.c_str(), nullptr, 16)) > 0 ? Data : Trailer;
@@ -221,7 +217,6 @@ struct Conn
             }
         }
     }
-    // An answer has ended.
     void answeredOne()
     {
         noteAnswer();
@@ -374,13 +369,10 @@ std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients
 
 std::string said(const Outcome& o)
 {
-    std::string s = o.status < 0 ? "no answer" : "status " + std::to_string(o.status);
-    s += o.endMs < 0 ? ", given up by the client" : " after " + std::to_string(o.endMs) + " ms";
-    s += o.closed ? ", closed" : "";
-    s += o.cut ? ", its body cut" : "";
-    if (o.status >= 400)
-        s += " (" + o.body.substr(0, 100) + ")";
-    return s;
+    return (o.status < 0 ? "no answer" : "status " + std::to_string(o.status))
+           + (o.endMs < 0 ? ", given up by the client" : " after " + std::to_string(o.endMs) + " ms")
+           + (o.closed ? ", closed" : "") + (o.cut ? ", its body cut" : "")
+           + (o.status >= 400 ? " (" + o.body.substr(0, 100) + ")" : "");
 }
 
 Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& stop)
@@ -463,14 +455,6 @@ Client slowHead(int gapMs, int lines)
 Client idle(int holdMs)
 {
     return client({}, {}, 0, {}, 0, holdMs);
-}
-
-Client partialHead(int peer, int holdMs)
-{
-    Client c = client("POST " + std::string(kCount) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n", {}, 0, {}, 0, holdMs);
-    c.peer = peer;
-    c.renewGapMs = holdMs;
-    return c;
 }
 
 Client pipelinedCounts(int peer)
@@ -638,31 +622,6 @@ void everyPeerAttack(unsigned short port, const Largest& largest, const std::ato
         stalled.readRate = -1;
         run(port, std::vector<Client>(40, stalled), stop);
     }
-}
-
-Beside beside(unsigned short port, const std::vector<Client>& attackers, const std::function<Client(int)>& polite,
-              int times, int periodMs, const std::function<void()>& pump, int settleMs)
-{
-    Beside b;
-    std::atomic<bool> stop{false}, done{false};
-    std::thread attack([&] { b.attackers = run(port, attackers, stop, 24 * 3600 * 1000); });
-    std::thread asker([&] {
-        const std::atomic<bool> never{false};
-        sleepMs(settleMs);
-        const auto t0 = Clock::now();
-        for (int i = 0; i < times; ++i) {
-            while (msSince(t0) < (long long)i * periodMs)
-                sleepMs(5);
-            b.polite.push_back(runOne(port, polite(i), never));
-        }
-        stop = true;
-        done = true;
-    });
-    while (!done)
-        pump();
-    asker.join();
-    attack.join();
-    return b;
 }
 
 long queuedBytes(unsigned short port)

@@ -54,19 +54,14 @@ struct Client
     // none (a stalled reader). A slow or stalled reader keeps a small
     // receive buffer (4 KiB), so the station holds what it has not taken.
     int readRate = 0;
-    // With it, readRate holds for this long from the connect, then it takes
-    // the rest as fast as it comes.
+    // With it, readRate holds this long from the connect, then all comes at once.
     int rateForMs = 0;
-    // While it is raised the client takes nothing (with a small receive
-    // buffer); once lowered, it reads as readRate says.
+    // While raised the client takes nothing (with a small receive buffer).
     const std::atomic<bool>* hold = nullptr;
-    // Body bytes of the first answer kept (Outcome::body).
-    size_t keep = 16 * 1024;
+    size_t keep = 16 * 1024; // body bytes of the first answer kept (Outcome::body)
     // Whole answers it waits for (to pipelined requests).
     int answers = 1;
-    // Renewed (see run()): its next connection no sooner than this after
-    // the one before.
-    int renewGapMs = 0;
+    int renewGapMs = 0; // renewed (see run()) no sooner than this after its last start
 };
 
 // Runs the clients at once (connected in turn) until each has its whole
@@ -76,18 +71,6 @@ struct Client
 std::vector<Outcome> run(unsigned short port, const std::vector<Client>& clients, const std::atomic<bool>& stop,
                          int renewMs = 0);
 Outcome runOne(unsigned short port, const Client& c, const std::atomic<bool>& stop);
-// What a well-behaved client got each time while attackers pressed.
-struct Beside
-{
-    std::vector<Outcome> polite;
-    std::vector<Outcome> attackers; // the last outcome of each
-};
-// Runs `attackers` renewed on a thread of their own while `polite(i)` asks
-// `times` times, one every periodMs from a fresh connection; the attack
-// starts settleMs before the first polite request and ends after the last.
-// `pump` keeps the caller's thread (the station's window) turning.
-Beside beside(unsigned short port, const std::vector<Client>& attackers, const std::function<Client(int)>& polite,
-              int times, int periodMs, const std::function<void()>& pump, int settleMs = 1000);
 
 // An HTTP/1.1 request with Host 127.0.0.1, `headers` (whole lines) and,
 // for a POST, `body` with its length.
@@ -115,9 +98,6 @@ Client conflictingLength();
 Client slowHead(int gapMs, int lines);
 // A connection that sends nothing, kept up to holdMs.
 Client idle(int holdMs);
-// From 127.0.0.<peer>: a count's request line and Host line and no more,
-// kept up to holdMs and renewed no sooner than holdMs after.
-Client partialHead(int peer, int holdMs);
 // From 127.0.0.<peer>: 20 counts of 400 days pipelined on one connection.
 Client pipelinedCounts(int peer);
 
