@@ -24,7 +24,9 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -275,6 +277,43 @@ void TstHttpApi::countsClockImagesAndJournal()
         QVERIFY2(r.json().contains("error"), path);
         QVERIFY2(r.body.find("LINE-7") == std::string::npos && r.body.find("\xff\xd8") == std::string::npos, path);
     }
+
+    // Out of descriptors is the station's state, not the image's: 503 with
+    // Retry-After, not 404. A first answer on the connection shows it taken;
+    // then every free descriptor below a lowered limit is filled.
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QVERIFY(::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
+    const auto exchange = [s](const std::string& file) {
+        const std::string req = "GET /v18/http/get_result_image/camera1/detect2/OK/" + file + " HTTP/1.1\r\nHost: a\r\n\r\n";
+        std::string got;
+        char b[4096];
+        ssize_t n = ::send(s, req.data(), req.size(), MSG_NOSIGNAL) == ssize_t(req.size()) ? 1 : 0;
+        while (n > 0 && got.find("}") == std::string::npos && (n = ::recv(s, b, sizeof b, 0)) > 0)
+            got.append(b, size_t(n));
+        return got;
+    };
+    QVERIFY(exchange("none.jpg").rfind("HTTP/1.1 404", 0) == 0);
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    const rlimit before = files;
+    files.rlim_cur = 0;
+    for (const QString& fd : QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System))
+        files.rlim_cur = std::max<rlim_t>(files.rlim_cur, rlim_t(fd.toULong() + 1));
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    std::vector<int> filled;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filled.push_back(fd);
+    const std::string busy = exchange(name.toStdString());
+    for (int fd : filled)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    ::close(s);
+    QVERIFY2(busy.rfind("HTTP/1.1 503", 0) == 0 && busy.find("Retry-After: 1\r\n") != std::string::npos,
+             busy.c_str());
 }
 
 void TstHttpApi::badRequestsChangeNothing()

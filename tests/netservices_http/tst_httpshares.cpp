@@ -99,6 +99,14 @@ void TstHttpShares::aFullTableGivesUpTheMostWilling_data()
     QTest::newRow("most: age") << most << "127.0.0.200" << 127;
     most[125] = "127.0.0.240 1 95";
     QTest::newRow("most: age across peers") << most << "127.0.0.200" << 125;
+    // A request under way is not given up while a connection that asked for
+    // nothing (rank 2 or less) is held, though its peer holds the most.
+    QStringList asking{"127.0.0.1 4 900", "127.0.0.1 5 900"};
+    for (int i = 0; i < 126; ++i)
+        asking << QString("127.0.0.%1 %2 500").arg(i + 2).arg(i == 70 ? 2 : 3);
+    QTest::newRow("a silent one first") << asking << "127.0.0.200" << 72;
+    asking[72] = "127.0.0.72 3 500";
+    QTest::newRow("every one asking") << asking << "127.0.0.200" << 0;
     // A peer's share: at 31 there is room, at 32 its own most willing goes.
     QStringList own;
     for (int i = 0; i < 31; ++i)
