@@ -72,8 +72,6 @@ private slots:
 private:
     // Board simulator linked at <simroot>/dev/ttyS1 and a ControlPort on it.
     bool startLink(bool withThread = true);
-    // Waits until the board has received n more frames.
-    void frames(int n);
 
     // A main window that keeps its records.
     struct RecordingWindow : MainState {
@@ -84,7 +82,6 @@ private:
             return true;
         }
     };
-
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
     std::unique_ptr<ControlPort> m_port;
@@ -122,12 +119,6 @@ bool TstIo::startLink(bool withThread)
     if (withThread)
         m_port->InitIOThread();
     return true;
-}
-
-void TstIo::frames(int n)
-{
-    const uint64_t from = m_sim->totalFrames();
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
 }
 
 // The exact bytes of each command, written through the port.
@@ -279,37 +270,28 @@ void TstIo::resendUntilEchoMatches()
     m_port->IOSetOut(0, 1);
     m_port->IOFlashOut();
     m_port->InitIOThread();
-    const auto resends = [this](size_t from) {
+    const auto resends = [this] { // -1: one not followed by its pass's poll or value read
         const auto f = m_sim->frames();
         int ones = 0;
-        for (size_t i = from; i + 1 < f.size(); ++i) {
-            if (f[i].command != 1)
-                continue;
-            ++ones;
-            if (f[i].data != 1u || f[i + 1].command < 2 || f[i + 1].command > 4) // the same pass's poll or value read
+        for (size_t i = 0; i + 1 < f.size(); ++i)
+            if (f[i].command == 1 && (++ones, f[i].data != 1u || f[i + 1].command < 2 || f[i + 1].command > 4))
                 return -1;
-        }
         return ones;
     };
-    QTRY_VERIFY_WITH_TIMEOUT(resends(0) >= 15 || resends(0) < 0, 10000);
-    const int ones = resends(0);
-    QVERIFY2(ones >= 15, qPrintable(QString("%1 resends (-1: one not followed by its pass's poll)").arg(ones)));
+    QTRY_VERIFY2_WITH_TIMEOUT(resends() >= 15, qPrintable(QString("%1 resends").arg(resends())), 10000);
 
-    // An answer the board gives once it echoes carries input 4 too: once the
-    // station holds input 4 it has read every answer that came before.
+    // Its answers carry input 4 from then on: once the station holds it, it
+    // has read every answer before. The pass that read it may still resend
+    // for an older answer of the same read; after its poll, nothing more.
     m_sim->setEcho(BoardSim::Echo::Normal);
     m_sim->setInput(4, true);
     QTRY_VERIFY_WITH_TIMEOUT(dataIn() & 0x10u, 5000);
     const size_t seen = m_sim->frameCount();
     QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() >= seen + 40, 10000);
-    // The pass that read it may still resend for an older answer in the same
-    // read; its poll comes next, and after that nothing more.
     const auto later = m_sim->frames();
-    size_t poll = seen;
-    while (poll < later.size() && later[poll].command == 1)
-        ++poll;
-    for (size_t i = poll; i < later.size(); ++i)
-        QVERIFY2(later[i].command != 1, qPrintable(QString("command 1 at frame %1 of %2").arg(i).arg(later.size())));
+    const auto isResend = [](const BoardSim::Frame& f) { return f.command == 1; };
+    const auto poll = std::find_if_not(later.begin() + long(seen), later.end(), isResend);
+    QVERIFY2(std::none_of(poll, later.end(), isResend), qPrintable(QString("%1 frames").arg(later.end() - poll)));
 }
 
 // A board toggling an input every few milliseconds queues one wake-up, not
@@ -496,9 +478,8 @@ void TstIo::noPortNoTalk()
 
 // The board falls silent: 500 ms of the station clock after its last valid
 // answer (not 499) the link says so, in one log line and one record however
-// long the silence lasts; its first valid answer ends it. A dropout less than
-// a minute after the last recorded one is counted and named in the next
-// record, which comes a minute (not a millisecond more) after the last.
+// long the silence lasts. A dropout less than a minute after the recorded one
+// is counted and named in the next record, a minute (not 1 ms more) after it.
 void TstIo::silentBoardIsReportedOnceAtTheBound()
 {
     RecordingWindow win;
@@ -506,42 +487,47 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
     LogCapture log;
     QVERIFY(startLink());
     QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->hasWord(), 2000);
-    const auto advance = [this](int ms) { // in steps the watchdog lets pass
+    const auto frames = [this](int n) {
+        const uint64_t from = m_sim->totalFrames();
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
+    };
+    const auto advance = [&](int ms) { // in steps the watchdog lets pass, polled after
         for (int step; ms > 0; ms -= step) {
             m_clock.advance(step = std::min(ms, 5000));
             m_port->updateThreadProtectTiming();
         }
+        frames(10);
     };
-    const auto dropout = [&](int ms) {
+    const auto silence = [&](int ms) {
         m_sim->setSilent(true);
         frames(IOThread::kBurstPolls + 5);
         advance(ms);
-        frames(10);
+    };
+    const auto linkIs = [this](IOThread::Link l) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(l), 2000);
     };
     const QString silent = "info: " + messageText(900);
-    dropout(499);
+    silence(499);
     QCOMPARE(m_port->ioThread()->link(), IOThread::Answering);
-    advance(1); // 500 ms
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    QCOMPARE(win.records, QStringList());
+    advance(1);
+    linkIs(IOThread::Silent);
     frames(200);
     advance(10000);
-    frames(10);
     QCOMPARE(win.records, QStringList{silent});
     QCOMPARE(log.matching({"I/O board: no valid answer for 500 ms"}).size(), 1);
     m_sim->setSilent(false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    linkIs(IOThread::Answering);
     QCOMPARE(win.records, (QStringList{silent, "info: " + messageText(902).arg(10500)}));
     QCOMPARE(log.matching({"answering again after 10500 ms"}).size(), 1);
 
-    // 10.5 s after the recorded dropout: counted, not recorded, nor its end.
-    dropout(500);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    silence(500); // 10.5 s after the recorded one
+    linkIs(IOThread::Silent);
     m_sim->setSilent(false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    linkIs(IOThread::Answering);
     QCOMPARE(win.records.size(), 2);
-    // Then one that begins a minute after the recorded one.
-    dropout(49500); // begins 60 000 ms after the first
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    silence(49500); // 60 000 ms after it
+    linkIs(IOThread::Silent);
     QCOMPARE(win.records.size(), 3);
     QCOMPARE(win.records[2], silent + messageText(903).arg(1));
     m_port.reset();
