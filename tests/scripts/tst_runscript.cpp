@@ -5,7 +5,6 @@
 
 #include <QProcess>
 #include <QScopeGuard>
-#include <QTcpServer>
 #include <QtTest>
 
 #include <csignal>
@@ -17,11 +16,19 @@ QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Present and not a zombie whose parent is gone.
-bool running(const QString& pid)
+// The processes (pid and name) working in `dir` or below it, this one aside;
+// each is sent `signal` when given.
+QStringList workingIn(const QString& dir, int signal = 0)
 {
-    const QByteArray stat = fileBytes("/proc/" + pid + "/stat");
-    return !stat.isEmpty() && stat.at(stat.lastIndexOf(')') + 2) != 'Z';
+    QStringList out;
+    for (const QString& pid : QDir("/proc").entryList({"[1-9]*"}, QDir::Dirs))
+        if (pid.toLongLong() != QCoreApplication::applicationPid()
+            && (QFileInfo("/proc/" + pid + "/cwd").canonicalFilePath() + "/").startsWith(dir + "/")) {
+            out << pid + " " + fileBytes("/proc/" + pid + "/comm").trimmed();
+            if (signal)
+                ::kill(pid_t(pid.toInt()), signal);
+        }
+    return out;
 }
 } // namespace
 
@@ -29,13 +36,11 @@ class TstRunScript : public QObject
 {
     Q_OBJECT
 private slots:
-    // SIGTERM to the script or Ctrl-C in its terminal (a SIGINT to its
-    // process group), on the user's display or the X server it starts: the
-    // station ends in order, then the board simulator and the X server;
-    // nothing stays and the ports are free for the next start. The
-    // simulator's commands come through the pipe the script holds open. A
-    // damaged run/PARAM.db is announced with the language of the factory
-    // copy that replaces it (Japanese here, not the damaged file's reading).
+    // SIGTERM to the script or Ctrl-C in its terminal, on the user's display
+    // or the X server it starts, ends the station and then its helpers: none
+    // stays (nor its ports). A damaged run/PARAM.db is announced in the
+    // language of the factory copy that replaces it (Japanese here, not the
+    // damaged file's reading, Simplified Chinese).
     void signalEndsTheRun_data()
     {
         QTest::addColumn<bool>("ownDisplay");
@@ -53,11 +58,10 @@ private slots:
         QFETCH(bool, ownDisplay);
         QFETCH(bool, ctrlC);
         QFETCH(bool, damaged);
-        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "no X display (the test runs under with-xvfb.sh)");
         TestEnv env(false);
-        const QString top = env.workDir(), paramgen = TestEnv::buildDir() + "/tools/paramgen/paramgen";
-        // The run's scripts beside this build; its package and build steps are this test's.
-        for (const char* name : {"deps.sh", "build.sh"})
+        const QString top = QDir(env.workDir()).canonicalPath();
+        const QString paramgen = TestEnv::buildDir() + "/tools/paramgen/paramgen";
+        for (const char* name : {"deps.sh", "build.sh"}) // the packages and the build are this test's
             QVERIFY(env.writeWorkFile(QString("scripts/") + name, "true\n"));
         for (const char* name : {"run.sh", "simnetcards.sh"})
             QVERIFY(QFile::copy(TestEnv::sourceDir() + "/scripts/" + name, top + "/scripts/" + name));
@@ -69,41 +73,26 @@ private slots:
             QVERIFY(QFile::remove(factory) && QFile::copy(top + "/jp/PARAM.db", factory));
             QVERIFY(env.writeWorkFile("run/PARAM.db", QByteArray(4096, '\x5a')));
         }
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.remove("QT_QPA_PLATFORM"); // as from a user's shell
-        if (ownDisplay)
-            e.remove("DISPLAY");
+        // As from a user's shell (no test platform), in a session of its own as a terminal's job.
+        const QStringList unset = ownDisplay ? QStringList{"-u", "DISPLAY"} : QStringList();
         QProcess run;
-        run.setProcessEnvironment(e);
         run.setWorkingDirectory(top);
         run.setProcessChannelMode(QProcess::MergedChannels);
-        run.start("setsid", {"bash", top + "/scripts/run.sh"}); // a terminal's job
+        run.start("env", unset + QStringList{"-u", "QT_QPA_PLATFORM", "setsid", "bash", top + "/scripts/run.sh"});
         QVERIFY(run.waitForStarted());
         const pid_t pid = pid_t(run.processId());
-        QMap<QString, QString> helpers; // the script's children by pid, noted as they come
-        const auto cleanup = qScopeGuard([&] {
-            for (const QString& h : helpers.keys())
-                if (running(h))
-                    ::kill(pid_t(h.toInt()), SIGKILL);
-            run.kill();
-            run.waitForFinished(10000);
-        });
+        const auto cleanup = qScopeGuard([&] { workingIn(top, SIGKILL); run.waitForFinished(10000); });
         QString out;
-        QElapsedTimer t;
-        t.start();
-        const QString ready = damaged ? "PARAM.db unusable" : "station running";
-        while (!out.contains(ready) && t.elapsed() < 120000 && run.state() == QProcess::Running) {
-            run.waitForReadyRead(200);
+        const auto said = [&](const QString& text) {
             out += QString::fromUtf8(run.readAll());
-            for (const QByteArray& c : fileBytes(QString("/proc/%1/task/%1/children").arg(pid)).split(' '))
-                if (const QString name = fileBytes("/proc/" + c + "/comm").trimmed();
-                    QStringList({"station", "boardsim", "Xvfb"}).contains(name))
-                    helpers[c] = name;
-        }
-        QVERIFY2(out.contains(ready), qPrintable(out.right(900)));
-        QVERIFY2(helpers.values().contains("station") && helpers.values().contains("boardsim")
-                     && helpers.values().contains("Xvfb") == ownDisplay,
-                 qPrintable(helpers.values().join(", ")));
+            return out.contains(text);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(said(damaged ? "PARAM.db unusable" : "station running"), qPrintable(out.right(900)),
+                                  120000);
+        const QString running = workingIn(top).join(", ");
+        QVERIFY2(running.contains(" station") && running.contains(" boardsim")
+                     && running.contains(" Xvfb") == ownDisplay,
+                 qPrintable(running));
         // Two writers: the first one's close must not end the simulator's input.
         for (const char* cmd : {"silent on\n", "status\n"})
             QVERIFY(env.writeWorkFile("run/boardsim.in", cmd));
@@ -112,24 +101,10 @@ private slots:
 
         QCOMPARE(::getsid(pid), pid);
         ::kill(ctrlC ? -pid : pid, ctrlC ? SIGINT : SIGTERM);
-        QVERIFY2(run.waitForFinished(120000), qPrintable("still running two minutes on: " + out.right(900)));
-        out += QString::fromUtf8(run.readAll());
-        QStringList left;
-        const auto noneLeft = [&] {
-            left.clear();
-            for (auto it = helpers.cbegin(); it != helpers.cend(); ++it)
-                if (running(it.key()))
-                    left << it.value() + " " + it.key();
-            return left.isEmpty();
-        };
+        QVERIFY2(run.waitForFinished(120000), qPrintable("still running: " + out.right(900)));
+        said({}); // the rest of its words
         // The helpers get their signal as the script leaves and take a moment.
-        QTRY_VERIFY2_WITH_TIMEOUT(noneLeft(), qPrintable("left running: " + left.join(", ")), 10000);
-        const QString http = QRegularExpression("HTTP API: http://127.0.0.1:(\\d+)/").match(out).captured(1);
-        QVERIFY2(damaged || !http.isEmpty(), qPrintable(out.right(900)));
-        for (const int port : {http.toInt(), qEnvironmentVariableIntValue("STATION_MODBUS_PORT")}) {
-            QTcpServer next;
-            QVERIFY2(!port || next.listen(QHostAddress::LocalHost, quint16(port)), qPrintable(next.errorString()));
-        }
+        QTRY_VERIFY2_WITH_TIMEOUT(workingIn(top).isEmpty(), qPrintable(workingIn(top).join(", ")), 10000);
         if (!damaged) {
             QVERIFY2(out.contains("station ended; operation records:"), qPrintable(out.right(900)));
             return;

@@ -162,9 +162,8 @@ void TstSettings::endRunsOnceInOrder()
 }
 
 // A way down that runs its own steps and command (the restart after a
-// damaged SN.db was replaced), in a station whose program's end is
-// installed: the run is ending from then on, so a request that comes later
-// is answered 503 and clears nothing.
+// damaged SN.db was replaced) leaves the run ending: a later request is
+// answered 503 and clears nothing.
 void TstSettings::wayDownLeavesTheStationEnding()
 {
     bool ended = false;
