@@ -1,8 +1,6 @@
-// The I/O board out of reach, through the running station on the simulated
-// camera: the board simulator told "silent on" and "silent off" at its
-// console, the alarm cleared and the settings opened by the finger. The
-// notice is read from what is on top of the screen, the records from
-// RECORD.db, the outputs from the wire.
+// The I/O board out of reach through the running station: the notice read
+// from what is on top of the screen, the records from RECORD.db, the outputs
+// from the wire.
 #include "boardconsole.h"
 #include "controller/operationrecords.h"
 #include "controller/ui/boardlinkbox.h"
@@ -15,7 +13,6 @@
 #include <QtTest>
 
 namespace {
-
 uint32_t wantedWord()
 {
     QMutexLocker l(boardIoMutex());
@@ -27,95 +24,87 @@ int records(const QString& text)
 {
     QVector<OperationRecords::Row> rows;
     OperationRecords::readRows(OperationRecords::kDbFile, &rows);
-    const QString head = text.section("%1", 0, 0);
-    return int(std::count_if(rows.begin(), rows.end(), [&](const auto& r) { return r.text.startsWith(head); }));
+    const auto begins = [head = text.section("%1", 0, 0)](const auto& r) { return r.text.startsWith(head); };
+    return int(std::count_if(rows.begin(), rows.end(), begins));
 }
 
-// The notice as the screen shows it: the widget on top at its centre.
+// The notice's text when it is on top where it shows.
 QString shownNotice(ReDoWizard& win)
 {
     BoardLinkBox* box = win.boardLinkBox;
-    if (!box->isVisible())
-        return QString();
     QWidget* top = QApplication::widgetAt(box->mapToGlobal(box->rect().center()));
     auto* shown = qobject_cast<BoardLinkBox*>(top);
-    return shown ? shown->text() : "under " + finger::describe(top);
+    return !box->isVisible() ? QString() : shown ? shown->text() : "under " + finger::describe(top);
 }
-
 } // namespace
 
 class TstBoardLink : public QObject
 {
     Q_OBJECT
 private slots:
-    void boardOutOfReach_data();
-    void boardOutOfReach();
-};
-
-void TstBoardLink::boardOutOfReach_data()
-{
-    QTest::addColumn<bool>("atStart");
-    QTest::newRow("silent while an alarm holds the mould") << false;
-    QTest::newRow("port missing at start") << true;
-}
-
-// The notice comes and stays with one record; once the board answers it
-// goes, a record says so and the board gets the word the station wants now.
-void TstBoardLink::boardOutOfReach()
-{
-    QFETCH(bool, atStart);
-    TestEnv env;
-    // A part left in the cavity shows in the grey band of this region.
-    const stationrig::Roi onPart{1, {220, 140, 40, 50}, 0, 50, 170 | (255 << 8)};
-    QVERIFY(stationrig::teachMould(stationrig::oneCamera(env, "LINK-1"), {onPart}));
-    BoardSim sim;
-    std::string err;
-    QVERIFY2(atStart || stationrig::startBoard(sim, &err), err.c_str());
-    LogCapture log;
-    ReDoWizard win;
-    win.show();
-    stationrig::MouldRun run(sim, win, *win.views[0]);
-    BoardConsole console(sim, run.machine);
-    const QString silent = atStart ? messageText(901).arg(boardDevice()) : messageText(900), back = messageText(902);
-    if (atStart) {
-        QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
-        QCOMPARE(log.matching({"I/O board: port", "not open"}).size(), 1);
-        QVERIFY2(stationrig::startBoard(sim, &err), err.c_str());
-    } else {
-        run.leaveNext = true;
-        QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && (sim.outputs() & 5u) == 5u, 10000);
-        QCOMPARE(console.command("silent on"), std::string("board silent"));
-        QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
-        // The alarm cleared meanwhile: the station lets go, the board cannot hear it.
-        QVERIFY(finger::tap(win.roiPanel->noCheckButton));
-        QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 0, 3000);
-        QCOMPARE(wantedWord() & 5u, 0u);
-        const uint64_t polled = sim.totalFrames();
-        QTRY_VERIFY_WITH_TIMEOUT(sim.totalFrames() >= polled + 400, 10000); // two seconds of polls
-        QCOMPARE(sim.outputs() & 5u, 5u);
-        QCOMPARE(shownNotice(win), silent);
-        QCOMPARE(console.command("silent off"), std::string("board answering"));
+    void boardOutOfReach_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("silent while an alarm holds the mould") << false;
+        QTest::newRow("port missing at start") << true;
     }
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 3000);
-    QTRY_COMPARE_WITH_TIMEOUT(sim.outputs(), wantedWord(), 2000);
-    QCOMPARE(records(silent), 1);
-    QCOMPARE(records(back), 1);
-    QCOMPARE(log.matching({"I/O board: port", "opened"}).size(), int(atStart));
-    if (atStart)
-        return;
 
-    // A dropout while the settings are open: the notice stays under their
-    // window, within reach, and is on top once it closes.
-    QVERIFY(finger::tap(win.views[0]));
-    QVERIFY(finger::tap(win.sideBar->systemPara));
-    QTRY_VERIFY_WITH_TIMEOUT(win.settingsWindow->isVisible(), 2000);
-    console.command("silent on");
-    QTRY_VERIFY_WITH_TIMEOUT(win.boardLinkBox->isVisible(), 2000);
-    QVERIFY2(win.settingsWindow->isAncestorOf(QApplication::widgetAt(win.boardLinkBox->mapToGlobal(QPoint(40, 40)))),
-             qPrintable(shownNotice(win)));
-    QVERIFY(finger::tap(win.settingsWindow->cancelButton));
-    QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
-}
+    // The notice comes and stays with one record; once the board answers it
+    // goes, a record says so, and the board gets the word wanted now.
+    void boardOutOfReach()
+    {
+        QFETCH(bool, atStart);
+        TestEnv env;
+        const stationrig::Roi onPart{1, {220, 140, 40, 50}, 0, 50, 170 | (255 << 8)}; // grey where a part stays
+        QVERIFY(stationrig::teachMould(stationrig::oneCamera(env, "LINK-1"), {onPart}));
+        BoardSim sim;
+        std::string err;
+        QVERIFY2(atStart || stationrig::startBoard(sim, &err), err.c_str());
+        LogCapture log;
+        ReDoWizard win;
+        win.show();
+        stationrig::MouldRun run(sim, win, *win.views[0]);
+        BoardConsole console(sim, run.machine);
+        const QString silent = atStart ? messageText(901).arg(boardDevice()) : messageText(900);
+        if (atStart) {
+            QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
+            QVERIFY2(stationrig::startBoard(sim, &err), err.c_str());
+        } else {
+            run.leaveNext = true;
+            QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && (sim.outputs() & 5u) == 5u, 10000);
+            QCOMPARE(console.command("silent on"), std::string("board silent"));
+            QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
+            // The alarm cleared meanwhile: the station lets go, the board cannot hear it.
+            QVERIFY(finger::tap(win.roiPanel->noCheckButton));
+            QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 0, 3000);
+            QCOMPARE(wantedWord() & 5u, 0u);
+            const uint64_t polled = sim.totalFrames();
+            QTRY_VERIFY_WITH_TIMEOUT(sim.totalFrames() >= polled + 400, 10000); // two seconds of polls
+            QCOMPARE(sim.outputs() & 5u, 5u);
+            QCOMPARE(shownNotice(win), silent);
+            QCOMPARE(console.command("silent off"), std::string("board answering"));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), QString(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.outputs(), wantedWord(), 2000);
+        QCOMPARE(records(silent), 1);
+        QCOMPARE(records(messageText(902)), 1);
+        QCOMPARE(log.matching({"I/O board: port"}).size(), atStart ? 2 : 0); // not open, then opened
+        if (atStart)
+            return;
+
+        // A dropout while the settings are open: the notice stays under their
+        // window, within reach, and is on top once it closes.
+        QVERIFY(finger::tap(win.views[0]));
+        QVERIFY(finger::tap(win.sideBar->systemPara));
+        QTRY_VERIFY_WITH_TIMEOUT(win.settingsWindow->isVisible(), 2000);
+        console.command("silent on");
+        QTRY_VERIFY_WITH_TIMEOUT(win.boardLinkBox->isVisible(), 2000);
+        const QPoint notice = win.boardLinkBox->mapToGlobal(QPoint(40, 40));
+        QVERIFY2(win.settingsWindow->isAncestorOf(QApplication::widgetAt(notice)), qPrintable(shownNotice(win)));
+        QVERIFY(finger::tap(win.settingsWindow->cancelButton));
+        QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
+    }
+};
 
 QTEST_MAIN(TstBoardLink)
 #include "tst_boardlink.moc"
