@@ -58,13 +58,9 @@ namespace {
 QString readUntil(QProcess& p, const QString& said)
 {
     QString out;
-    QElapsedTimer t;
-    t.start();
-    while (!out.contains(said) && t.elapsed() < 60000 && p.state() == QProcess::Running) {
-        p.waitForReadyRead(200);
-        out += QString::fromUtf8(p.readAll());
-    }
-    return out;
+    const auto done = [&] { return (out += p.readAll()).contains(said) || p.state() != QProcess::Running; };
+    (void)QTest::qWaitFor(done, 60000);
+    return out + p.readAll();
 }
 
 // The rows a query gives, each row's columns joined by "=".
@@ -679,10 +675,14 @@ private slots:
             if (!lost) {
                 win->cameraViews[0]->camera->setValue(QString("lose"), 100);
                 lost = true;
-            } else if (gpWarnBox->isVisible()) {
-                // The board poll's notice of the loss comes in front: OK to
-                // it, then the shut-down once it takes a touch.
-                QVERIFY(finger::tap(gpWarnBox->okButton()));
+            } else if (gpWarnBox->isVisible() && gpLostCameraWarnBox->okButton()->isEnabled()) {
+                // The poll's notice of the loss in front: two quick touches on
+                // its Confirm power nothing off (Shut Down takes a touch once
+                // nothing has closed over it for a moment).
+                const QPoint confirm = gpWarnBox->okButton()->mapToGlobal(gpWarnBox->okButton()->rect().center());
+                finger::touchAt(confirm);
+                finger::touchAt(confirm);
+                QVERIFY2(!CommandRunner::loggedCommands().contains("init 0"), "powered off by a touch on the notice");
             } else if (gpLostCameraWarnBox->isVisible() && gpLostCameraWarnBox->okButton()->isEnabled()) {
                 poll.stop();
                 QVERIFY(finger::tap(gpLostCameraWarnBox->okButton()));
@@ -762,7 +762,7 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     }
     const QString out = QString::fromUtf8(child.readAll());
     QVERIFY2(ended && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
-             qPrintable("still running a minute on, or failed: " + out.right(3000)));
+             qPrintable("still running a minute on, or failed: " + out.right(800)));
     // An end while the window was built starts no API.
     QString log;
     for (const QFileInfo& f : QDir("ruv_net/workspace/log").entryInfoList({"LOG_*"}, QDir::Files))
@@ -796,11 +796,9 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
              qPrintable(cmds.join(" | ")));
 }
 
-// A station started without scripts/run.sh that ends for a restart the
-// panel only logged (its damaged PARAM.db replaced; SIGTERM answers the
-// notice) says how to start that run again: the line, pasted into a shell in
-// another folder without the station's variables, starts it in its folder,
-// on its sim root and its port.
+// The start-again line of a station not started by scripts/run.sh, pasted
+// into a shell in another folder without the station's variables, starts
+// that run again: in its folder, on its sim root and its port.
 void TstStartup::startAgainLineStartsTheSameRun()
 {
     TestEnv env;
@@ -810,25 +808,23 @@ void TstStartup::startAgainLineStartsTheSameRun()
     const QString port = QString::number(probe.serverPort());
     probe.close();
     qputenv("STATION_HTTP_PORT", port.toLatin1());
-    QString out;
+    QString out; // its damaged PARAM.db replaced, it restarts: SIGTERM answers the notice
     const QString bad = signalStationOnceItSays(env.workDir(), "PARAM.db unusable", 0, &out);
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     const QString line =
         QRegularExpression("\"reboot\" was only logged.*Start it again with: (.*)\n").match(out).captured(1);
     QVERIFY2(!line.isEmpty(), qPrintable(out.right(3000)));
 
-    QProcessEnvironment bare = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : bare.keys())
+    QStringList bare; // none of the station's variables
+    for (const QString& name : QProcessEnvironment::systemEnvironment().keys())
         if (name.startsWith("STATION_") || name.startsWith("QT_QPA_"))
-            bare.remove(name);
+            bare << "-u" << name;
     QProcess shell;
-    shell.setProcessEnvironment(bare);
     shell.setWorkingDirectory(QDir::tempPath()); // where TestEnv looks for a path run as a command
-    shell.setProcessChannelMode(QProcess::MergedChannels);
-    shell.start("bash", {"-c", line});
+    shell.start("env", bare + QStringList{"bash", "-c", line});
     QVERIFY(shell.waitForStarted());
     QString again = readUntil(shell, "station running");
-    // The shell runs the station itself or as its child.
+    // The station is the shell itself or its child.
     const QByteArray child = fileBytes(QString("/proc/%1/task/%1/children").arg(shell.processId())).trimmed();
     if (shell.processId() > 0)
         ::kill(child.isEmpty() ? pid_t(shell.processId()) : pid_t(child.toInt()), SIGTERM);

@@ -437,20 +437,17 @@ private slots:
                  QStringList{"2024-05-03_10.20.00"});
     }
 
-    // A range without a day of statistics: the export writes nothing and
-    // says so. It ends while its start notice is up; Export DT touched
-    // again then shows that result before asking anything of the next one.
+    // An export of no day writes nothing and says so; Export DT touched while
+    // its start notice is up shows that result before asking for the next.
     void exportOfNoDataSaysSoBeforeTheNextStarts()
     {
         const QString drive = addDrive(*env, false);
         showPage();
         QSignalSpy finished(page, &StatisticsWidget::sigExportDataFinish);
-        // Today as the start, the day before as the end (its step back).
-        finger::answerBox([](QWidget* w) -> QAbstractButton* {
+        finger::answerBox([](QWidget* w) -> QAbstractButton* { // the end a day before the start
             auto* d = qobject_cast<DateSeletDialog*>(w);
-            if (d)
-                finger::tap(d->endEdit(), QPoint(8, d->endEdit()->height() / 2));
-            return d && d->getDays().second < d->getDays().first ? captioned(d, 121) : nullptr;
+            const bool back = d && finger::tap(d->endEdit(), QPoint(8, d->endEdit()->height() / 2)); // its step back
+            return back && d->getDays().second < d->getDays().first ? captioned(d, 121) : nullptr;
         });
         finger::tap(page->exportButton());
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);

@@ -36,11 +36,9 @@ class TstRunScript : public QObject
 {
     Q_OBJECT
 private slots:
-    // SIGTERM to the script or Ctrl-C in its terminal, on the user's display
-    // or the X server it starts, ends the station and then its helpers: none
-    // stays (nor its ports). A damaged run/PARAM.db is announced in the
-    // language of the factory copy that replaces it (Japanese here, not the
-    // damaged file's reading, Simplified Chinese).
+    // SIGTERM or Ctrl-C, on the user's display or the script's own X server,
+    // ends the station and its helpers. A damaged run/PARAM.db is announced in
+    // the language of the copy replacing it (not the damaged file's reading).
     void signalEndsTheRun_data()
     {
         QTest::addColumn<bool>("ownDisplay");
@@ -73,7 +71,7 @@ private slots:
             QVERIFY(QFile::remove(factory) && QFile::copy(top + "/jp/PARAM.db", factory));
             QVERIFY(env.writeWorkFile("run/PARAM.db", QByteArray(4096, '\x5a')));
         }
-        // As from a user's shell (no test platform), in a session of its own as a terminal's job.
+        // From a user's shell (no test platform), in a session as a terminal's job.
         const QStringList unset = ownDisplay ? QStringList{"-u", "DISPLAY"} : QStringList();
         QProcess run;
         run.setWorkingDirectory(top);
