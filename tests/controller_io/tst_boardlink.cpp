@@ -1,6 +1,5 @@
-// The I/O board out of reach through the running station: the notice read
-// from what is on top of the screen, the records from RECORD.db, the outputs
-// from the wire.
+// The I/O board out of reach through the running station: the notice as on top
+// of the screen, the records in RECORD.db, the outputs on the wire.
 #include "boardconsole.h"
 #include "controller/operationrecords.h"
 #include "controller/ui/boardlinkbox.h"
@@ -49,8 +48,7 @@ private slots:
         QTest::newRow("port missing at start") << true;
     }
 
-    // The notice comes and stays with one record; once the board answers it
-    // goes, a record says so, and the board gets the word wanted now.
+    // One notice and record; once the board answers, a record and the word wanted now.
     void boardOutOfReach()
     {
         QFETCH(bool, atStart);
@@ -92,8 +90,7 @@ private slots:
         if (atStart)
             return;
 
-        // A dropout while the settings are open: the notice stays under their
-        // window, within reach, and is on top once it closes.
+        // A dropout while the settings are open: the notice under them until they close.
         QVERIFY(finger::tap(win.views[0]));
         QVERIFY(finger::tap(win.sideBar->systemPara));
         QTRY_VERIFY_WITH_TIMEOUT(win.settingsWindow->isVisible(), 2000);

@@ -283,9 +283,8 @@ void TstIo::resendUntilEchoMatches()
     }
     QVERIFY2(ones >= 15, qPrintable(QString::number(ones)));
 
-    // Its answers carry input 4 from then on: once the station holds it, it
-    // has read every answer before; the pass that read it may still resend
-    // for an older answer of that read, then polls, and resends no more.
+    // Its answers carry input 4 from then on: once the station has read it, a
+    // resend for an older answer of the same read, then its poll, then none.
     m_sim->setEcho(BoardSim::Echo::Normal);
     m_sim->setInput(4, true);
     QTRY_VERIFY_WITH_TIMEOUT(dataIn() & 0x10u, 5000);
@@ -480,10 +479,9 @@ void TstIo::noPortNoTalk()
     }
 }
 
-// The board falls silent: 500 ms of the station clock after its last valid
-// answer (not 499) the link says so, in one log line and one record however
-// long it lasts. A dropout within a minute of the recorded one is counted and
-// named in the next record, a minute (not 1 ms more) after it.
+// A silent board is told 500 ms (not 499) after its last valid answer, in one
+// log line and one record however long; a dropout within a minute of the
+// recorded one is only counted, named in the next record a minute after.
 void TstIo::silentBoardIsReportedOnceAtTheBound()
 {
     RecordingWindow win;

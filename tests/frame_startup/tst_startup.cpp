@@ -53,8 +53,7 @@
 #include <QSemaphore>
 
 namespace {
-// What a started process writes (on its read channel) until that holds
-// `said`, it ends, or a minute has passed.
+// What a process writes on its read channel until it says `said`, ends, or a minute passed.
 QString readUntil(QProcess& p, const QString& said)
 {
     QString out;
@@ -508,8 +507,7 @@ QString signalStationOnceItSays(const QString& dir, const QString& said, int set
         return "not started";
     QString out = readUntil(p, said);
     QTest::qWait(settleMs);
-    // A station that has ended has no id: 0 would signal this process's group.
-    if (p.processId() > 0)
+    if (p.processId() > 0) // an ended station has none: 0 would signal this process's group
         ::kill(pid_t(p.processId()), SIGTERM);
     const bool ended = p.waitForFinished(30000);
     if (!ended) {
@@ -676,9 +674,8 @@ private slots:
                 win->cameraViews[0]->camera->setValue(QString("lose"), 100);
                 lost = true;
             } else if (gpWarnBox->isVisible() && gpLostCameraWarnBox->okButton()->isEnabled()) {
-                // The poll's notice of the loss in front: two quick touches on
-                // its Confirm power nothing off (Shut Down takes a touch once
-                // nothing has closed over it for a moment).
+                // The poll's notice of the loss in front: two quick touches on its
+                // Confirm power nothing off (Shut Down waits for a quiet moment).
                 const QPoint confirm = gpWarnBox->okButton()->mapToGlobal(gpWarnBox->okButton()->rect().center());
                 finger::touchAt(confirm);
                 finger::touchAt(confirm);
@@ -703,8 +700,7 @@ private slots:
 
 // The ways down that close the databases and run their command themselves
 // end the run on the simulated panel too, with the console line that says
-// how to start it again as it was started; every camera is closed, and one
-// while the window is built leaves the window unshown and the API unstarted.
+// how to start it again as it was started.
 void TstStartup::everyEndOnThePanelEndsTheRun_data()
 {
     QTest::addColumn<QString>("how");
@@ -770,12 +766,11 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
     QVERIFY2(log.contains("application 18.22.1.83") && (how == "lost camera") == log.contains("HTTP API on "),
              qPrintable(log.right(3000)));
     // Every camera opened is closed last (the lost one, given up, too).
-    QMap<QString, QString> last; // each camera's last call
+    QMap<QString, QString> last;
     for (const QString& line : QString::fromUtf8(fileBytes(calls)).split('\n', Qt::SkipEmptyParts))
         last[line.section(' ', 0, 0)] = line.section(' ', 1);
     QVERIFY2(!last.isEmpty() && last.values().count("close") == last.size(), qPrintable(fileBytes(calls).right(900)));
-    // Started without scripts/run.sh: the line names this program, in its
-    // folder, with its variables.
+    // Started without scripts/run.sh: this program in its folder with its variables.
     const QRegularExpressionMatch said =
         QRegularExpression(QString("simulated platform: \"%1\" was only logged.*Start it again with: "
                                    "(cd .* && .*STATION_SIMCAMERA_CONFIG=.*) %2\n")
@@ -796,9 +791,8 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
              qPrintable(cmds.join(" | ")));
 }
 
-// The start-again line of a station not started by scripts/run.sh, pasted
-// into a shell in another folder without the station's variables, starts
-// that run again: in its folder, on its sim root and its port.
+// The start-again line of a station not started by scripts/run.sh, pasted into a
+// bare shell elsewhere, starts that run again: its folder, sim root and port.
 void TstStartup::startAgainLineStartsTheSameRun()
 {
     TestEnv env;
@@ -815,13 +809,9 @@ void TstStartup::startAgainLineStartsTheSameRun()
         QRegularExpression("\"reboot\" was only logged.*Start it again with: (.*)\n").match(out).captured(1);
     QVERIFY2(!line.isEmpty(), qPrintable(out.right(3000)));
 
-    QStringList bare; // none of the station's variables
-    for (const QString& name : QProcessEnvironment::systemEnvironment().keys())
-        if (name.startsWith("STATION_") || name.startsWith("QT_QPA_"))
-            bare << "-u" << name;
     QProcess shell;
     shell.setWorkingDirectory(QDir::tempPath()); // where TestEnv looks for a path run as a command
-    shell.start("env", bare + QStringList{"bash", "-c", line});
+    shell.start("env", {"-i", "PATH=" + qEnvironmentVariable("PATH"), "HOME=" + QDir::homePath(), "bash", "-c", line});
     QVERIFY(shell.waitForStarted());
     QString again = readUntil(shell, "station running");
     // The station is the shell itself or its child.

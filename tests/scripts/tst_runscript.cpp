@@ -1,6 +1,5 @@
-// scripts/run.sh as a user starts it, from a copy of the scripts whose build/
-// is this build and whose package and build steps do nothing: the station,
-// its board simulator and its X server are the real ones, in the copy's run/.
+// scripts/run.sh as a user starts it, from a copy of the scripts whose build/ is
+// this build: the station, its board simulator and its X server are the real ones.
 #include "testsupport/testenv.h"
 
 #include <QProcess>
@@ -16,8 +15,7 @@ QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// The processes (pid and name) working in `dir` or below it, this one aside;
-// each is sent `signal` when given.
+// The processes (pid and name) working in `dir`, this one aside, each sent `signal`.
 QStringList workingIn(const QString& dir, int signal = 0)
 {
     QStringList out;
@@ -100,8 +98,7 @@ private slots:
         QCOMPARE(::getsid(pid), pid);
         ::kill(ctrlC ? -pid : pid, ctrlC ? SIGINT : SIGTERM);
         QVERIFY2(run.waitForFinished(120000), qPrintable("still running: " + out.right(900)));
-        said({}); // the rest of its words
-        // The helpers get their signal as the script leaves and take a moment.
+        said({}); // the rest of its words; the helpers' signal comes as it leaves
         QTRY_VERIFY2_WITH_TIMEOUT(workingIn(top).isEmpty(), qPrintable(workingIn(top).join(", ")), 10000);
         if (!damaged) {
             QVERIFY2(out.contains("station ended; operation records:"), qPrintable(out.right(900)));
@@ -112,8 +109,8 @@ private slots:
                      && out.contains("Started again, the screen is in Japanese") && !out.contains("The screen is in")
                      && out.contains("\"reboot\" was only logged"),
                  qPrintable(out.right(900)));
-        QVERIFY(QFileInfo::exists(top + "/run/PARAM.db.damaged"));
-        QProcess language;
+        QCOMPARE(fileBytes(top + "/run/PARAM.db.damaged"), QByteArray(4096, '\x5a'));
+        QProcess language; // what the next start reads
         language.start(paramgen, {"--language", top + "/run"});
         QVERIFY(language.waitForFinished(30000));
         QCOMPARE(language.readAllStandardOutput().trimmed(), QByteArray("Japanese"));
