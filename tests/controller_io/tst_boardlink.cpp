@@ -12,12 +12,6 @@
 #include <QtTest>
 
 namespace {
-uint32_t wantedWord()
-{
-    QMutexLocker l(boardIoMutex());
-    return gDataOut & 0x3FFu;
-}
-
 // Rows of today's journal that begin as `text` does (up to its first figure).
 int records(const QString& text)
 {
@@ -52,6 +46,7 @@ private slots:
     void boardOutOfReach()
     {
         QFETCH(bool, atStart);
+        const auto wantedWord = [] { QMutexLocker l(boardIoMutex()); return gDataOut & 0x3FFu; };
         TestEnv env;
         const stationrig::Roi onPart{1, {220, 140, 40, 50}, 0, 50, 170 | (255 << 8)}; // grey where a part stays
         QVERIFY(stationrig::teachMould(stationrig::oneCamera(env, "LINK-1"), {onPart}));

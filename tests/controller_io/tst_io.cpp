@@ -258,9 +258,9 @@ void TstIo::outputReachesBoardQuickly()
     QVERIFY2(sets <= 2 * 60, qPrintable(QString::number(sets)));
 }
 
-// A board that does not echo gets command 1 again and again, each right
-// before that pass's poll; once it echoes, the resend stops. Counted in
-// frames, not time: a loaded machine may read two answers in one pass.
+// A board that does not echo gets command 1 after every answer, each right
+// before that pass's poll; once it echoes, the resend stops.
+// Counted in frames, not time: a loaded pass may read two answers (one resend).
 void TstIo::resendUntilEchoMatches()
 {
     QVERIFY(startLink(false));
@@ -493,8 +493,11 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
         const uint64_t from = m_sim->totalFrames();
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
     };
-    // The clock on by `ms` in steps the watchdog lets pass, polled after: the link then is `link`.
-    const auto advance = [&](int ms, IOThread::Link link) {
+    // The board silent or not, then the clock on by `ms` in steps the watchdog
+    // lets pass, polled after: the link then is `link`.
+    const auto advance = [&](bool silence, int ms, IOThread::Link link) {
+        m_sim->setSilent(silence);
+        polls(IOThread::kBurstPolls + 5);
         for (int step; ms > 0; ms -= step) {
             m_clock.advance(step = std::min(ms, 5000));
             m_port->updateThreadProtectTiming();
@@ -503,27 +506,22 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
         QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(link), 2000);
         QCOMPARE(m_port->ioThread()->link(), link);
     };
-    const auto silence = [&](bool on, int ms, IOThread::Link link) {
-        m_sim->setSilent(on);
-        polls(IOThread::kBurstPolls + 5);
-        advance(ms, link);
-    };
     const QString silent = "info: " + messageText(900);
-    silence(true, 499, IOThread::Answering);
+    advance(true, 499, IOThread::Answering);
     QCOMPARE(win.records, QStringList());
-    advance(1, IOThread::Silent);
+    advance(true, 1, IOThread::Silent);
     polls(200);
-    advance(10000, IOThread::Silent);
+    advance(true, 10000, IOThread::Silent);
     QCOMPARE(win.records, QStringList{silent});
     QCOMPARE(log.matching({"I/O board: no valid answer for 500 ms"}).size(), 1);
-    silence(false, 0, IOThread::Answering);
+    advance(false, 0, IOThread::Answering);
     QCOMPARE(win.records, (QStringList{silent, "info: " + messageText(902).arg(10500)}));
     QCOMPARE(log.matching({"answering again after 10500 ms"}).size(), 1);
 
-    silence(true, 500, IOThread::Silent); // 10.5 s after the recorded one
-    silence(false, 0, IOThread::Answering);
+    advance(true, 500, IOThread::Silent); // 10.5 s after the recorded one
+    advance(false, 0, IOThread::Answering);
     QCOMPARE(win.records.size(), 2);
-    silence(true, 49500, IOThread::Silent); // 60 000 ms after it
+    advance(true, 49500, IOThread::Silent); // 60 000 ms after it
     QCOMPARE(win.records.size(), 3);
     QCOMPARE(win.records[2], silent + messageText(903).arg(1));
     m_port.reset();

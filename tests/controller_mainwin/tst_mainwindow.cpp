@@ -487,9 +487,8 @@ void TstMainWindow::renderMainWindow()
                         for (const QRect& b : buttons)
                             QVERIFY2(!label->geometry().intersects(b), qPrintable(label->text()));
                 }
-            // The views' top lines in an NG's countdown, the counters grown
-            // long: each text whole in the part of its view the bar leaves
-            // free, none on another.
+            // The views' top lines in an NG's countdown with long counters: each
+            // whole in the part of its view the bar leaves free, none on another.
             m_win->delayActive[0] = true;
             m_win->delaySeconds[0] = 2.5f;
             std::fill_n(gFailCycleNum, 8, 123456);

@@ -57,8 +57,7 @@ namespace {
 QString readUntil(QProcess& p, const QString& said)
 {
     QString out;
-    const auto done = [&] { return (out += p.readAll()).contains(said) || p.state() != QProcess::Running; };
-    (void)QTest::qWaitFor(done, 60000);
+    (void)QTest::qWaitFor([&] { return (out += p.readAll()).contains(said) || !p.processId(); }, 60000);
     return out + p.readAll();
 }
 

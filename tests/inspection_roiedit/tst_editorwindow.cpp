@@ -369,9 +369,8 @@ void TstEditorWindow::addedRegionsJournalTheValuesTheEditorShows()
     QCOMPARE(journal(), expected);
 }
 
-// Of regions 1 (defect), 2 (spot) and 3 (positioning), deleting region 2
-// journals that deletion alone; region 3 moved once it shows as 1 is named as
-// the screen names it, and which region it was.
+// Deleting region 2 of 3 journals that deletion alone; region 3 moved when shown
+// as 1 is named as the screen names it, and which region it was.
 void TstEditorWindow::deletedRegionsJournalTheirOwnNumbers()
 {
     ReDoWizard& w = *m_win;

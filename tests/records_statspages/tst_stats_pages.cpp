@@ -28,7 +28,6 @@
 
 namespace {
 bool greenish(const QColor& c) { return c.green() > 200 && c.red() < 120; }
-// The visible button of `w` that shows message `msg`.
 QAbstractButton* captioned(QWidget* w, int msg)
 {
     for (QAbstractButton* b : w->findChildren<QAbstractButton*>())

@@ -34,9 +34,8 @@ class TstRunScript : public QObject
 {
     Q_OBJECT
 private slots:
-    // SIGTERM or Ctrl-C, on the user's display or the script's own X server,
-    // ends the station and its helpers. A damaged run/PARAM.db is announced in
-    // the language of the copy replacing it (not the damaged file's reading).
+    // SIGTERM or Ctrl-C, on the user's display or the script's X server, ends the station
+    // and its helpers; a damaged run/PARAM.db is announced in its replacement's language.
     void signalEndsTheRun_data()
     {
         QTest::addColumn<bool>("ownDisplay");
@@ -56,7 +55,6 @@ private slots:
         QFETCH(bool, damaged);
         TestEnv env(false);
         const QString top = QDir(env.workDir()).canonicalPath();
-        const QString paramgen = TestEnv::buildDir() + "/tools/paramgen/paramgen";
         for (const char* name : {"deps.sh", "build.sh"}) // the packages and the build are this test's
             QVERIFY(env.writeWorkFile(QString("scripts/") + name, "true\n"));
         for (const char* name : {"run.sh", "simnetcards.sh"})
@@ -65,7 +63,7 @@ private slots:
         if (damaged) {
             const QString factory = top + "/run/paraGroup/default/PARAM.db";
             QVERIFY(copyTree(TestEnv::buildDir() + "/workdir", top + "/run"));
-            QCOMPARE(QProcess::execute(paramgen, {top + "/jp", "--lan", "3"}), 0);
+            QCOMPARE(QProcess::execute("build/tools/paramgen/paramgen", {top + "/jp", "--lan", "3"}), 0);
             QVERIFY(QFile::remove(factory) && QFile::copy(top + "/jp/PARAM.db", factory));
             QVERIFY(env.writeWorkFile("run/PARAM.db", QByteArray(4096, '\x5a')));
         }
@@ -79,10 +77,7 @@ private slots:
         const pid_t pid = pid_t(run.processId());
         const auto cleanup = qScopeGuard([&] { workingIn(top, SIGKILL); run.waitForFinished(10000); });
         QString out;
-        const auto said = [&](const QString& text) {
-            out += QString::fromUtf8(run.readAll());
-            return out.contains(text);
-        };
+        const auto said = [&](const QString& t) { return (out += QString::fromUtf8(run.readAll())).contains(t); };
         QTRY_VERIFY2_WITH_TIMEOUT(said(damaged ? "PARAM.db unusable" : "station running"), qPrintable(out.right(900)),
                                   120000);
         const QString running = workingIn(top).join(", ");
@@ -94,16 +89,14 @@ private slots:
             QVERIFY(env.writeWorkFile("run/boardsim.in", cmd));
         QTRY_VERIFY2_WITH_TIMEOUT(fileBytes(top + "/run/boardsim.log").contains("answers "),
                                   fileBytes(top + "/run/boardsim.log").constData(), 10000);
-
         QCOMPARE(::getsid(pid), pid);
         ::kill(ctrlC ? -pid : pid, ctrlC ? SIGINT : SIGTERM);
         QVERIFY2(run.waitForFinished(120000), qPrintable("still running: " + out.right(900)));
         said({}); // the rest of its words; the helpers' signal comes as it leaves
         QTRY_VERIFY2_WITH_TIMEOUT(workingIn(top).isEmpty(), qPrintable(workingIn(top).join(", ")), 10000);
-        if (!damaged) {
-            QVERIFY2(out.contains("station ended; operation records:"), qPrintable(out.right(900)));
+        QVERIFY2(damaged || out.contains("station ended; operation records:"), qPrintable(out.right(900)));
+        if (!damaged)
             return;
-        }
         // SIGTERM answered the box: the file is replaced, the restart only logged.
         QVERIFY2(out.contains("run/PARAM.db cannot be used: the station says so in a box in English")
                      && out.contains("Started again, the screen is in Japanese") && !out.contains("The screen is in")
@@ -111,7 +104,7 @@ private slots:
                  qPrintable(out.right(900)));
         QCOMPARE(fileBytes(top + "/run/PARAM.db.damaged"), QByteArray(4096, '\x5a'));
         QProcess language; // what the next start reads
-        language.start(paramgen, {"--language", top + "/run"});
+        language.start("build/tools/paramgen/paramgen", {"--language", top + "/run"});
         QVERIFY(language.waitForFinished(30000));
         QCOMPARE(language.readAllStandardOutput().trimmed(), QByteArray("Japanese"));
     }

@@ -363,15 +363,13 @@ void TstJourney::stopAnsweredWhileAnAlarmCameSaysItDidNotStop()
     QTRY_VERIFY_WITH_TIMEOUT(s.machine->cycles() >= 1, 6000);
     s.hand->stop(); // this operator answers by hand
     QString asked, told;
-    finger::answerBox(
-        [&](QWidget* box) -> QAbstractButton* {
-            auto* question = dynamic_cast<ChooseBox*>(box);
-            if (!question || !s.partLeftBehind({0}))
-                return nullptr;
-            finger::answerYes(5000, &told); // the box that follows
-            return question->yesButton();
-        },
-        5000, &asked);
+    finger::answerBox([&](QWidget* box) -> QAbstractButton* {
+        auto* question = dynamic_cast<ChooseBox*>(box);
+        if (!question || !s.partLeftBehind({0}))
+            return nullptr;
+        finger::answerYes(5000, &told); // the box that follows
+        return question->yesButton();
+    }, 5000, &asked);
     QVERIFY(finger::tap(s.win->views[0]));
     QVERIFY(finger::tap(s.win->sideBar->startStop));
     QCOMPARE(asked, messageText(140));

@@ -1057,8 +1057,7 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
             QString text = gaLanStr[4 * m + lan];
             if (text.isEmpty())
                 continue;
-            // Its first figure again as a file name longer than a line, with
-            // nowhere to break between words.
+            // Again with a file name longer than a line, unbroken, as its first figure.
             const QString named = QString(text).replace("%1", "CAM1_DETECT2_NG_" + QString(60, '7') + ".bmp");
             for (QString filled : QSet<QString>{text, named}) {
                 for (int k = 1; k <= 9; ++k) // the widest figures in place of every argument
