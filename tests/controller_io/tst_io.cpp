@@ -72,11 +72,8 @@ private slots:
 private:
     // Board simulator linked at <simroot>/dev/ttyS1 and a ControlPort on it.
     bool startLink(bool withThread = true);
-    // Waits until the board has received n more frames.
-    void frames(int n);
 
-    // A main window that keeps its records.
-    struct RecordingWindow : MainState {
+    struct RecordingWindow : MainState { // keeps its records
         QStringList records;
         bool InsertRecord(const QString& text, const QString& type) override
         {
@@ -84,7 +81,6 @@ private:
             return true;
         }
     };
-
     std::unique_ptr<TestEnv> m_env;
     std::unique_ptr<BoardSim> m_sim;
     std::unique_ptr<ControlPort> m_port;
@@ -122,12 +118,6 @@ bool TstIo::startLink(bool withThread)
     if (withThread)
         m_port->InitIOThread();
     return true;
-}
-
-void TstIo::frames(int n)
-{
-    const uint64_t from = m_sim->totalFrames();
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
 }
 
 // The exact bytes of each command, written through the port.
@@ -268,10 +258,9 @@ void TstIo::outputReachesBoardQuickly()
     QVERIFY2(sets <= 2 * 60, qPrintable(QString::number(sets)));
 }
 
-// A board that does not echo gets command 1 again and again, each right
-// before that pass's poll; once it echoes, the resend stops. Counted in
-// frames, not in time: a loaded machine runs fewer passes in a given time
-// and may read two answers in one pass (one resend for both).
+// A board that does not echo gets command 1 after every answer, each right
+// before that pass's poll; once it echoes, the resend stops.
+// Counted in frames, not time: a loaded pass may read two answers (one resend).
 void TstIo::resendUntilEchoMatches()
 {
     QVERIFY(startLink(false));
@@ -279,37 +268,33 @@ void TstIo::resendUntilEchoMatches()
     m_port->IOSetOut(0, 1);
     m_port->IOFlashOut();
     m_port->InitIOThread();
-    const auto resends = [this](size_t from) {
-        const auto f = m_sim->frames();
-        int ones = 0;
-        for (size_t i = from; i + 1 < f.size(); ++i) {
-            if (f[i].command != 1)
-                continue;
+    QVERIFY(m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 1; }, 1000) >= 0);
+    const size_t from = m_sim->frameCount();
+    const auto sixteenth = [n = 0](const BoardSim::Frame& f) mutable { return f.command == 1 && ++n == 16; };
+    QVERIFY(m_sim->waitForFrame(sixteenth, 10000, from) >= 0);
+    const auto f = m_sim->frames();
+    int ones = 0;
+    for (size_t i = from; i + 1 < f.size(); ++i) {
+        if (f[i].command == 1) {
             ++ones;
-            if (f[i].data != 1u || f[i + 1].command < 2 || f[i + 1].command > 4) // the same pass's poll or value read
-                return -1;
+            QCOMPARE(f[i].data, 1u);
+            QVERIFY2(f[i + 1].command >= 2 && f[i + 1].command <= 4, "not the same pass's poll or value read");
         }
-        return ones;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(resends(0) >= 15 || resends(0) < 0, 10000);
-    const int ones = resends(0);
-    QVERIFY2(ones >= 15, qPrintable(QString("%1 resends (-1: one not followed by its pass's poll)").arg(ones)));
+    }
+    QVERIFY2(ones >= 15, qPrintable(QString::number(ones)));
 
-    // An answer the board gives once it echoes carries input 4 too: once the
-    // station holds input 4 it has read every answer that came before.
+    // Its answers carry input 4 from then on: once the station has read it, a
+    // resend for an older answer of the same read, then its poll, then none.
     m_sim->setEcho(BoardSim::Echo::Normal);
     m_sim->setInput(4, true);
     QTRY_VERIFY_WITH_TIMEOUT(dataIn() & 0x10u, 5000);
-    const size_t seen = m_sim->frameCount();
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() >= seen + 40, 10000);
-    // The pass that read it may still resend for an older answer in the same
-    // read; its poll comes next, and after that nothing more.
+    size_t quiet = m_sim->frameCount();
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() >= quiet + 40, 10000);
     const auto later = m_sim->frames();
-    size_t poll = seen;
-    while (poll < later.size() && later[poll].command == 1)
-        ++poll;
-    for (size_t i = poll; i < later.size(); ++i)
-        QVERIFY2(later[i].command != 1, qPrintable(QString("command 1 at frame %1 of %2").arg(i).arg(later.size())));
+    while (quiet < later.size() && later[quiet].command == 1)
+        ++quiet;
+    for (size_t i = quiet; i < later.size(); ++i)
+        QVERIFY(later[i].command != 1);
 }
 
 // A board toggling an input every few milliseconds queues one wake-up, not
@@ -494,11 +479,9 @@ void TstIo::noPortNoTalk()
     }
 }
 
-// The board falls silent: 500 ms of the station clock after its last valid
-// answer (not 499) the link says so, in one log line and one record however
-// long the silence lasts; its first valid answer ends it. A dropout less than
-// a minute after the last recorded one is counted and named in the next
-// record, which comes a minute (not a millisecond more) after the last.
+// A silent board is told 500 ms (not 499) after its last valid answer, in one
+// log line and one record however long; a dropout within a minute of the
+// recorded one is only counted, named in the next record a minute after.
 void TstIo::silentBoardIsReportedOnceAtTheBound()
 {
     RecordingWindow win;
@@ -506,42 +489,39 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
     LogCapture log;
     QVERIFY(startLink());
     QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->hasWord(), 2000);
-    const auto advance = [this](int ms) { // in steps the watchdog lets pass
+    const auto polls = [this](int n) {
+        const uint64_t from = m_sim->totalFrames();
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->totalFrames() >= from + uint64_t(n), 5000);
+    };
+    // The board silent or not, then the clock on by `ms` in steps the watchdog
+    // lets pass, polled after: the link then is `link`.
+    const auto advance = [&](bool silence, int ms, IOThread::Link link) {
+        m_sim->setSilent(silence);
+        polls(IOThread::kBurstPolls + 5);
         for (int step; ms > 0; ms -= step) {
             m_clock.advance(step = std::min(ms, 5000));
             m_port->updateThreadProtectTiming();
         }
-    };
-    const auto dropout = [&](int ms) {
-        m_sim->setSilent(true);
-        frames(IOThread::kBurstPolls + 5);
-        advance(ms);
-        frames(10);
+        polls(10);
+        QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(link), 2000);
+        QCOMPARE(m_port->ioThread()->link(), link);
     };
     const QString silent = "info: " + messageText(900);
-    dropout(499);
-    QCOMPARE(m_port->ioThread()->link(), IOThread::Answering);
-    advance(1); // 500 ms
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
-    frames(200);
-    advance(10000);
-    frames(10);
+    advance(true, 499, IOThread::Answering);
+    QCOMPARE(win.records, QStringList());
+    advance(true, 1, IOThread::Silent);
+    polls(200);
+    advance(true, 10000, IOThread::Silent);
     QCOMPARE(win.records, QStringList{silent});
     QCOMPARE(log.matching({"I/O board: no valid answer for 500 ms"}).size(), 1);
-    m_sim->setSilent(false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    advance(false, 0, IOThread::Answering);
     QCOMPARE(win.records, (QStringList{silent, "info: " + messageText(902).arg(10500)}));
     QCOMPARE(log.matching({"answering again after 10500 ms"}).size(), 1);
 
-    // 10.5 s after the recorded dropout: counted, not recorded, nor its end.
-    dropout(500);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
-    m_sim->setSilent(false);
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Answering), 2000);
+    advance(true, 500, IOThread::Silent); // 10.5 s after the recorded one
+    advance(false, 0, IOThread::Answering);
     QCOMPARE(win.records.size(), 2);
-    // Then one that begins a minute after the recorded one.
-    dropout(49500); // begins 60 000 ms after the first
-    QTRY_COMPARE_WITH_TIMEOUT(m_port->boardLink(), int(IOThread::Silent), 2000);
+    advance(true, 49500, IOThread::Silent); // 60 000 ms after it
     QCOMPARE(win.records.size(), 3);
     QCOMPARE(win.records[2], silent + messageText(903).arg(1));
     m_port.reset();

@@ -487,9 +487,8 @@ void TstMainWindow::renderMainWindow()
                         for (const QRect& b : buttons)
                             QVERIFY2(!label->geometry().intersects(b), qPrintable(label->text()));
                 }
-            // The views' top lines in an NG's countdown, the counters grown
-            // long: each text whole in the part of its view the bar leaves
-            // free, none on another.
+            // The views' top lines in an NG's countdown with long counters: each
+            // whole in the part of its view the bar leaves free, none on another.
             m_win->delayActive[0] = true;
             m_win->delaySeconds[0] = 2.5f;
             std::fill_n(gFailCycleNum, 8, 123456);
@@ -499,19 +498,16 @@ void TstMainWindow::renderMainWindow()
                 if (!v || !v->isVisible())
                     continue;
                 const QRectF free(0, 0, (v->width() - v->coveredRight()) / v->winScaleX, v->height() / v->winScaleY);
-                QList<QPair<QString, QRectF>> boxes;
+                QVector<QRectF> boxes;
                 for (const CammerWidget::OverlayText& t : v->liveHeader()) {
                     QFont f(QStringLiteral("wqy-microhei"));
                     f.setPixelSize(t.px);
                     const QFontMetrics fm(f);
                     const QRectF box(t.at.x(), t.at.y() - fm.ascent(), fm.horizontalAdvance(t.text), fm.height());
-                    const QString what = QString("camera %1 \"%2\"").arg(v->cameraIndex + 1).arg(t.text);
-                    if (!free.contains(box))
-                        clash << what + " out of its view";
-                    for (const auto& other : boxes)
-                        if (other.second.intersects(box))
-                            clash << what + " on \"" + other.first + "\"";
-                    boxes << qMakePair(t.text, box);
+                    const auto on = [&box](const QRectF& other) { return other.intersects(box); };
+                    if (!free.contains(box) || std::any_of(boxes.begin(), boxes.end(), on))
+                        clash << QString("camera %1 \"%2\"").arg(v->cameraIndex + 1).arg(t.text);
+                    boxes << box;
                 }
             }
             save("mainwindow",

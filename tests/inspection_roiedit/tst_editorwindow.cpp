@@ -133,18 +133,13 @@ void answerNextBox(bool yes, QString* seen, const std::function<void()>& whileUp
 // The journal's "set" rows in RECORD.db, read as another program would.
 QStringList setRows()
 {
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "journalRead");
-        db.setDatabaseName("RECORD.db");
-        db.open();
-        QSqlQuery q(db);
-        q.exec("select remarks from RECORD where recordtype = 'set' order by rowid");
-        while (q.next())
-            rows << q.value(0).toString();
-    }
-    QSqlDatabase::removeDatabase("journalRead");
-    return rows;
+    QVector<OperationRecords::Row> rows;
+    OperationRecords::readRows(OperationRecords::kDbFile, &rows);
+    QStringList out;
+    for (const OperationRecords::Row& r : rows)
+        if (r.type == "set")
+            out << r.text;
+    return out;
 }
 
 } // namespace
@@ -374,11 +369,8 @@ void TstEditorWindow::addedRegionsJournalTheValuesTheEditorShows()
     QCOMPARE(journal(), expected);
 }
 
-// Regions 1 (defect), 2 (spot) and 3 (positioning) drawn and committed;
-// region 2 deleted with the editor's buttons: End Set journals that deletion
-// alone, not the regions that moved up. Then region 1 is deleted and the
-// positioning region, shown as 1 now, moved: its row names it as the screen
-// does and says which region it was.
+// Deleting region 2 of 3 journals that deletion alone; region 3 moved when shown
+// as 1 is named as the screen names it, and which region it was.
 void TstEditorWindow::deletedRegionsJournalTheirOwnNumbers()
 {
     ReDoWizard& w = *m_win;
@@ -388,45 +380,38 @@ void TstEditorWindow::deletedRegionsJournalTheirOwnNumbers()
     CammerWidget* v = w.views[w.curCamera];
     const auto m = [](int n) { return messageText(n); };
     const auto at = [](int r) { return QPoint(225, 170 + 180 * r); }; // inside region r as drawn
+    const auto yesTo = [&](QWidget* button, int question) {
+        QString asked;
+        answerNextBox(true, &asked);
+        finger::tap(button);
+        QCOMPARE(asked, m(question));
+    };
+    const auto remove = [&](int r) {
+        finger::tap(v, at(r));
+        QCOMPARE(v->curRoi, r);
+        yesTo(panel.deleteButton, 66);
+    };
     const int types[3] = {0, 1, 3};
     for (int r = 0; r < 3; ++r) {
         finger::tap(panel.rectButton);
-        const QPoint from = at(r) - QPoint(125, 50);
-        QCOMPARE(finger::drag(v->mapToGlobal(from), v->mapToGlobal(from + QPoint(250, 100))), v);
+        QCOMPARE(finger::drag(v->mapToGlobal(at(r) - QPoint(125, 50)), v->mapToGlobal(at(r) + QPoint(125, 50))), v);
         for (int k = 0; k < 11 && v->funcButton->text() != m(RoiPanelLogic::typeCaption(types[r])); ++k)
             finger::tap(v->funcButton);
         QCOMPARE(v->editStore->funcType[100 + r], types[r]);
     }
-    const auto endSet = [&] {
-        QString asked;
-        answerNextBox(true, &asked);
-        finger::tap(panel.returnButton);
-        QCOMPARE(asked, m(72));
-    };
-    const auto deleteRegion = [&](QPoint where, int shown) {
-        finger::tap(v, where);
-        QCOMPARE(v->curRoi, shown);
-        QString asked;
-        answerNextBox(true, &asked);
-        finger::tap(panel.deleteButton);
-        QCOMPARE(asked, m(66));
-    };
-    endSet();
-    const int added = setRows().size();
-    QCOMPARE(added, 3);
-
+    yesTo(panel.returnButton, 72);
     const QString head = m(73).arg(1).arg(m(264));
     openEditor();
-    deleteRegion(at(1), 1);
-    endSet();
-    QCOMPARE(setRows().mid(added).join('\n'), head + m(81).arg(m(74)).arg(2).arg(m(15)));
+    remove(1);
+    yesTo(panel.returnButton, 72);
+    QCOMPARE(setRows().mid(3).join('\n'), head + m(81).arg(m(74)).arg(2).arg(m(15)));
 
     openEditor();
-    deleteRegion(at(0), 0);
+    remove(0);
     QCOMPARE(finger::drag(v->mapToGlobal(at(2)), v->mapToGlobal(at(2) + QPoint(40, 0)), 4), v);
-    endSet();
+    yesTo(panel.returnButton, 72);
     const QString moved = m(99).arg(m(74), "1" + m(913).arg(2), m(84), m(93).arg("", "", ""), m(98));
-    QCOMPARE(setRows().mid(added + 1).join('\n'), head + m(81).arg(m(74)).arg(1).arg(m(25)) + '\n' + head + moved);
+    QCOMPARE(setRows().mid(4).join('\n'), head + m(81).arg(m(74)).arg(1).arg(m(25)) + '\n' + head + moved);
 }
 
 // At the panel's 1280 x 800 every control of the editor's screen is on top

@@ -161,10 +161,8 @@ void TstSettings::endRunsOnceInOrder()
     QCOMPARE(storedTempNum(), expected);
 }
 
-// A way down that runs its own steps and command (the restart after a
-// damaged SN.db was replaced), in a station whose program's end is
-// installed: the run is ending from then on, so a request that comes later
-// is answered 503 and clears nothing.
+// A way down that ran its own command (the restart after a damaged SN.db was
+// replaced) leaves the run ending: a later request gets 503 and clears nothing.
 void TstSettings::wayDownLeavesTheStationEnding()
 {
     bool ended = false;
@@ -175,11 +173,9 @@ void TstSettings::wayDownLeavesTheStationEnding()
     DatabaseFile::restoreFactoryCopy(QStringLiteral("SN.db"), QStringLiteral("sysparam"));
     StationExit::setProcessEnd({});
     QVERIFY(ended);
-    auto late = std::async(std::launch::async, [port = api.port()] {
-        const std::atomic<bool> stop{false};
-        return httpattack::runOne(port, httpattack::sending(httpattack::request("POST", "/v18/http/clear_count", "{}")),
-                                  stop);
-    });
+    const std::atomic<bool> stop{false};
+    const httpattack::Client clear = httpattack::sending(httpattack::request("POST", "/v18/http/clear_count", "{}"));
+    auto late = std::async(std::launch::async, [&] { return httpattack::runOne(api.port(), clear, stop); });
     QTRY_VERIFY(late.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
     QCOMPARE(late.get().status, 503);
     QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 9);

@@ -952,31 +952,26 @@ void TstSettingsWindow::networkSettingsKeepTheServerAddress()
     rig.press(messageText(328));
     net = gpNetDialog;
     QCOMPARE(net->server->getAddress(), QString("10.1.2.3"));
-    {
-        // A stand-in answer: no ping leaves this machine.
-        QFile answer(platform::path("/cmd/ping.out"));
-        QVERIFY(QDir().mkpath(QFileInfo(answer).path()) && answer.open(QIODevice::WriteOnly));
-        answer.write("64 bytes from 10.1.2.3: icmp_seq=1 ttl=64 time=0.1 ms\n");
-    }
+    QFile answer(platform::path("/cmd/ping.out")); // a stand-in: no ping leaves this machine
+    QVERIFY(QDir().mkpath(QFileInfo(answer).path()) && answer.open(QIODevice::WriteOnly));
+    answer.write("64 bytes from 10.1.2.3: icmp_seq=1 ttl=64 time=0.1 ms\n");
+    answer.close();
     rig.click(net->testButton);
     QVERIFY(CommandRunner::loggedCommands().last().startsWith("ping -c 3 -W 1 "));
     QVERIFY(CommandRunner::loggedCommands().last().contains("10.1.2.3"));
-    {
-        // The panel hides what lies under it: its band above the text, left
-        // of the close button, shows the text's ground, not the dialog's.
-        TextShowWidget* panel = net->pingOutput;
-        const QImage shot = net->grab().toImage();
-        const QPoint at = panel->mapTo(net, QPoint(0, 0));
-        QWidget* text = panel->textView()->viewport();
-        const QRgb ground = shot.pixel(text->mapTo(net, QPoint(text->width() - 4, text->height() - 4)));
-        const QRect band(at + QPoint(4, 4), QSize(panel->width() - 8 - panel->closeButton()->width(), 52));
-        QStringList seen;
-        for (int y = band.top(); y <= band.bottom(); y += 3)
-            for (int x = band.left(); x <= band.right(); x += 3)
-                if (shot.pixel(x, y) != ground && seen.size() < 5)
-                    seen << QString("%1,%2: %3").arg(x - at.x()).arg(y - at.y()).arg(shot.pixel(x, y), 0, 16);
-        QVERIFY2(seen.isEmpty(), qPrintable(QString("ground %1; ").arg(ground, 0, 16) + seen.join(", ")));
-    }
+    // The panel hides what lies under it: its band above the text, left of
+    // the close button, shows the text's ground, not the dialog's.
+    TextShowWidget* panel = net->pingOutput;
+    const QImage shot = net->grab().toImage();
+    QWidget* text = panel->textView()->viewport();
+    const QRgb ground = shot.pixel(text->mapTo(net, QPoint(text->width() - 4, text->height() - 4)));
+    const QRect band(panel->mapTo(net, QPoint(4, 4)), QSize(panel->width() - 8 - panel->closeButton()->width(), 52));
+    QStringList seen;
+    for (int y = band.top(); y <= band.bottom(); y += 3)
+        for (int x = band.left(); x <= band.right(); x += 3)
+            if (shot.pixel(x, y) != ground)
+                seen << QString("%1,%2").arg(x - band.left()).arg(y - band.top());
+    QVERIFY2(seen.isEmpty(), qPrintable(QString("not %1 at ").arg(ground, 0, 16) + seen.mid(0, 5).join(" ")));
     emit net->pingOutput->sigHideWidget();
     rig.click(net->server->octet(3));
     finger::typeDigits("4");

@@ -842,20 +842,17 @@ void TstWidgetsBoxes::mainWindowBoxes()
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
     TestClock clock;
     Clock::install(&clock);
-    // Shut Down takes a touch a moment after the box shows (greyed until then).
-    bool greyedAtFirst = false;
-    finger::answerBox([&](QWidget* box) -> QAbstractButton* {
-        QAbstractButton* b = static_cast<WarnBox*>(box)->okButton();
-        greyedAtFirst = !b->isEnabled();
+    bool greyedAtFirst = false; // Shut Down takes a touch only a moment after the box shows
+    finger::answerBox([&](QWidget*) {
+        greyedAtFirst = !gpLostCameraWarnBox->okButton()->isEnabled();
         clock.advance(LostCameraWarnBox::kSettleMs);
-        return b;
+        return gpLostCameraWarnBox->okButton();
     });
     const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
     Clock::install(nullptr);
     QVERIFY(greyedAtFirst);
-    // The settling moment, the watchdog stop, the databases' settling time,
-    // then the pause.
+    // The settling moment, the watchdog stop, the databases' settling, the pause.
     QCOMPARE(clock.monotonicMs() - t0, 3500);
     delete win;
     QVERIFY(!gpWarnBox); // died with the window, global cleared
@@ -1025,22 +1022,17 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
     WarnBox warn(nullptr);
     ChooseBox ask(nullptr, 750, 370);
     const auto inkOf = [](const QImage& img, const QImage& empty) {
-        const int w = img.width(), h = img.height();
-        int left = w, right = -1, top = h, bottom = -1;
-        for (int y = 0; y < h; ++y) {
+        QRect ink;
+        for (int y = 0; y < img.height(); ++y) {
             const auto* a = reinterpret_cast<const QRgb*>(img.constScanLine(y));
             const auto* b = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
-            if (std::memcmp(a, b, size_t(w) * sizeof(QRgb)) == 0)
+            if (std::memcmp(a, b, size_t(img.width()) * sizeof(QRgb)) == 0)
                 continue;
-            for (int x = 0; x < w; ++x)
-                if (a[x] != b[x]) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                    top = std::min(top, y);
-                    bottom = y;
-                }
+            for (int x = 0; x < img.width(); ++x)
+                if (a[x] != b[x])
+                    ink |= QRect(x, y, 1, 1);
         }
-        return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+        return ink;
     };
     const auto corners = [](const QRect& r) {
         return QStringLiteral("%1,%2 to %3,%4").arg(r.left()).arg(r.top()).arg(r.right()).arg(r.bottom());
@@ -1065,27 +1057,21 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
             QString text = gaLanStr[4 * m + lan];
             if (text.isEmpty())
                 continue;
-            const QString what = QStringLiteral("message %1 (language %2)").arg(m).arg(lan);
-            // The widest figures in place of every argument; then, in place
-            // of the first, a file name longer than a line with nowhere to
-            // break between words.
-            for (const QString& first : {QStringLiteral("888888.8"),
-                                         QStringLiteral("CAM1_DETECT2_20261208_153000_NG_%1.bmp").arg(QString(40, '7'))}) {
-                QString filled = text;
-                filled.replace(QStringLiteral("%1"), first);
-                if (filled == text && first != QStringLiteral("888888.8"))
-                    break;
-                for (int k = 2; k <= 9; ++k)
+            // Again with a file name longer than a line, unbroken, as its first figure.
+            const QString named = QString(text).replace("%1", "CAM1_DETECT2_NG_" + QString(60, '7') + ".bmp");
+            for (QString filled : QSet<QString>{text, named}) {
+                for (int k = 1; k <= 9; ++k) // the widest figures in place of every argument
                     filled.replace(QStringLiteral("%%1").arg(k), QStringLiteral("888888.8"));
+                const QString what = QStringLiteral("message %1 (language %2%3)")
+                                         .arg(m).arg(lan).arg(filled.contains(".bmp") ? ", a file name" : "");
                 measure(warn, what + " as a message", filled);
                 measure(ask, what + " as a question", filled);
                 ++measured;
             }
         }
     QVERIFY(measured > 2500);
-    // More lines than the band holds even at the floor: the floor, not less.
-    const boxpaint::BoxLines tooMany = boxpaint::fitLines(boxpaint::houseFont(40), QString(60, '\n') + "x", QSize(700, 200));
-    QCOMPARE(tooMany.font.pixelSize(), 20);
+    const QString tooMany = QString(60, '\n') + "x"; // more lines than fit even at the floor: the floor
+    QCOMPARE(boxpaint::fitLines(boxpaint::houseFont(40), tooMany, QSize(700, 200)).font.pixelSize(), 20);
 
     // The connection test: no address, no answer, no ping program.
     struct Ping { QByteArray out; int rc; };
