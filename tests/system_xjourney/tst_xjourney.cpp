@@ -48,8 +48,15 @@ public:
     // is still travelling.
     QString answerShownBox(bool yes)
     {
-        if (m_proc.state() != QProcess::NotRunning || m_answered)
+        if (m_proc.state() != QProcess::NotRunning) {
+            if (m_tapAt.elapsed() > 3000) // a touch that never ends is made again
+                m_proc.kill();
             return QString();
+        }
+        if (m_answered)
+            return QString();
+        if (m_loginSaid && !(gpPasswordBox && gpPasswordBox->isVisible()))
+            login.clear(), m_loginSaid = false, m_keyAt.invalidate();
         if (gpPasswordBox && gpPasswordBox->isVisible() && !login.isEmpty())
             return typeLogin();
 
@@ -111,21 +118,31 @@ public:
     QPointer<QWidget> touchFirst;
 
 private:
+    // As a person types: each touch once the last one shows (a second at most,
+    // then it counts as lost); an entry gone wrong is submitted, cleared by the
+    // box as wrong, and typed again. A touch still on its way when the next
+    // was aimed reopened the pad with its keys shuffled anew.
     QString typeLogin()
     {
-        const int typed = gpPasswordBox->field()->text().size();
-        if (!gpNumPad->isVisible() || !gpPasswordBox->isAncestorOf(gpNumPad)) {
-            startTap(gpPasswordBox->field(), QPoint(-1, -1));
-        } else if (typed < login.size()) {
+        const bool pad = gpNumPad->isVisible() && gpPasswordBox->isAncestorOf(gpNumPad);
+        const QString typed = gpPasswordBox->field()->text();
+        const QString seen = QString::number(pad) + typed;
+        if (m_keyAt.isValid() && seen == m_seen && m_keyAt.elapsed() < 1000)
+            return QString();
+        m_seen = seen;
+        m_keyAt.start();
+        QWidget* key = gpNumPad->okKey();
+        if (!pad)
+            key = gpPasswordBox->field();
+        else if (typed.size() < login.size() && login.startsWith(typed))
             for (int i = 0; i < 10; ++i)
-                if (gpNumPad->digitKey(i)->text() == login.mid(typed, 1))
-                    startTap(gpNumPad->digitKey(i), QPoint(-1, -1));
-        } else {
-            startTap(gpNumPad->okKey(), QPoint(-1, -1));
-            login.clear();
-            return QStringLiteral("login");
-        }
-        return QString();
+                if (gpNumPad->digitKey(i)->text() == login.mid(typed.size(), 1))
+                    key = gpNumPad->digitKey(i);
+        startTap(key, QPoint(-1, -1));
+        if (key != gpNumPad->okKey() || typed != login || m_loginSaid)
+            return QString();
+        m_loginSaid = true;
+        return QStringLiteral("login");
     }
 
     bool startTap(QWidget* w, QPoint local)
@@ -144,6 +161,7 @@ private:
         }
         // The server takes the motion and the button in order; no --sync,
         // which waits for ever when the pointer is already there.
+        m_tapAt.start();
         m_proc.start(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QString::number(g.x()),
                                                  QString::number(g.y()), QStringLiteral("click"),
                                                  QStringLiteral("1")});
@@ -151,8 +169,12 @@ private:
     }
 
     QProcess m_proc;
+    QElapsedTimer m_tapAt;
     QPointer<QWidget> m_answered;
     QElapsedTimer m_stuck;
+    QElapsedTimer m_keyAt; // the login's last touch, and what showed before it
+    QString m_seen;
+    bool m_loginSaid = false;
 };
 
 // The station as the operator finds it: one camera, the board on its port,
