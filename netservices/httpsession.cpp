@@ -323,30 +323,31 @@ int HttpSession::rank() const
     }
 }
 
-size_t HttpSession::unacked() const
+// The byte count the kernel gives for the socket's queue `request` asks of
+// (0 when it cannot say).
+size_t HttpSession::queued(unsigned long request) const
 {
     int n = 0;
-    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQ, &n) != 0)
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), request, &n) != 0)
         return 0;
-    // Once the sending side is shut, the FIN counts too until it is acknowledged.
-    n -= m_finQueued ? 1 : 0;
     return n > 0 ? size_t(n) : 0;
+}
+
+size_t HttpSession::unacked() const
+{
+    // Once the sending side is shut, the FIN counts too until it is acknowledged.
+    const size_t n = queued(SIOCOUTQ);
+    return m_finQueued && n > 0 ? n - 1 : n;
 }
 
 size_t HttpSession::unread() const
 {
-    int n = 0;
-    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), FIONREAD, &n) != 0)
-        return 0;
-    return n > 0 ? size_t(n) : 0;
+    return queued(FIONREAD);
 }
 
 size_t HttpSession::unsent() const
 {
-    int n = 0;
-    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQNSD, &n) != 0)
-        return 0;
-    return n > 0 ? size_t(n) : 0;
+    return queued(SIOCOUTQNSD);
 }
 
 void HttpSession::close(bool abortive)
