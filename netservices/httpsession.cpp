@@ -323,31 +323,30 @@ int HttpSession::rank() const
     }
 }
 
-// The byte count the kernel gives for the socket's queue `request` asks of
-// (0 when it cannot say).
-size_t HttpSession::queued(unsigned long request) const
-{
-    int n = 0;
-    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), request, &n) != 0)
-        return 0;
-    return n > 0 ? size_t(n) : 0;
-}
-
 size_t HttpSession::unacked() const
 {
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQ, &n) != 0)
+        return 0;
     // Once the sending side is shut, the FIN counts too until it is acknowledged.
-    const size_t n = queued(SIOCOUTQ);
-    return m_finQueued && n > 0 ? n - 1 : n;
+    n -= m_finQueued ? 1 : 0;
+    return n > 0 ? size_t(n) : 0;
 }
 
 size_t HttpSession::unread() const
 {
-    return queued(FIONREAD);
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), FIONREAD, &n) != 0)
+        return 0;
+    return n > 0 ? size_t(n) : 0;
 }
 
 size_t HttpSession::unsent() const
 {
-    return queued(SIOCOUTQNSD);
+    int n = 0;
+    if (::ioctl(const_cast<tcp::socket&>(m_socket).native_handle(), SIOCOUTQNSD, &n) != 0)
+        return 0;
+    return n > 0 ? size_t(n) : 0;
 }
 
 void HttpSession::close(bool abortive)

@@ -171,7 +171,6 @@ private:
     // those the kernel has not even sent (the peer's window is full).
     size_t unacked() const;
     size_t unsent() const;
-    size_t queued(unsigned long request) const;
     void releaseHeld();
 
     HttpApiServer::Connections& m_net;
