@@ -117,13 +117,20 @@ ModbusServer::ModbusServer()
     if (ok && env > 0 && env < 65536)
         m_port = quint16(env);
     const bool sim = !qEnvironmentVariableIsEmpty("STATION_SIMROOT");
+    m_address = sim ? QStringLiteral("127.0.0.1") : QStringLiteral("0.0.0.0");
+    const auto notListening = [this] {
+        const QString why = QString::fromLocal8Bit(modbus_strerror(errno));
+        m_whyNot = QStringLiteral("%1:%2: %3").arg(m_address).arg(m_port).arg(why);
+    };
     modbus_t* ctx = modbus_new_tcp(sim ? "127.0.0.1" : nullptr, m_port);
     if (!ctx) {
+        notListening();
         LOG(ERROR) << "Modbus TCP slave: not made (" << modbus_strerror(errno) << ")";
         return;
     }
     m_listen = modbus_tcp_listen(ctx, kListenBacklog);
     if (m_listen < 0) {
+        notListening();
         LOG(WARNING) << "Modbus TCP slave: port " << m_port << " not opened (" << modbus_strerror(errno)
                      << "), the station runs without it";
         modbus_free(ctx);

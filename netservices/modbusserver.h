@@ -1,4 +1,5 @@
 #pragma once
+#include <QString>
 #include <QThreadPool>
 #include <QtGlobal>
 
@@ -58,11 +59,19 @@ public:
 
     quint16 port() const { return m_port; }
     bool isListening() const { return m_listen >= 0; }
+    // The address it listens on (or was to): "127.0.0.1" under
+    // STATION_SIMROOT, else "0.0.0.0", every IPv4 address.
+    QString address() const { return m_address; }
+    // Why it does not listen ("<address>:<port>: <reason>"); empty while it
+    // listens or after an orderly stop.
+    QString whyNotListening() const { return m_whyNot; }
 
 private:
     void serve();
 
     quint16 m_port = kPort;
+    QString m_address;
+    QString m_whyNot;
     int m_listen = -1;
     std::atomic<bool> m_stop{false};
     QThreadPool m_pool;

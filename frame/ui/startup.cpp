@@ -7,6 +7,7 @@
 #include "controller/stationexit.h"
 #include "frame/signalwatch.h"
 #include "netservices/httpapiserver.h"
+#include "netservices/modbusserver.h"
 #include "netservices/netcards.h"
 #include "netservices/zev_netmn.h"
 #include "records/copy2movedisk.h"
@@ -82,7 +83,7 @@ void waitForHardware(const std::function<void(int, const QString&)>& show)
 
 namespace {
 
-void printSummary()
+void printSummary(const ModbusServer* modbus)
 {
     std::printf("station %s started in %s\n", kSoftwareVersion, qPrintable(QDir::currentPath()));
     if (gpWPara) {
@@ -104,6 +105,11 @@ void printSummary()
     else if (g_httpApi)
         std::printf("  HTTP API: not listening (%s); the station runs without it\n",
                     qPrintable(g_httpApi->whyNotListening()));
+    if (modbus && modbus->isListening())
+        std::printf("  Modbus TCP slave: %s:%u\n", qPrintable(modbus->address()), modbus->port());
+    else if (modbus)
+        std::printf("  Modbus TCP slave: not listening (%s); the station runs without it\n",
+                    qPrintable(modbus->whyNotListening()));
     std::printf("  logs: %s\n", qPrintable(QDir::cleanPath(QDir::current().absoluteFilePath(LogManager::logDir()))));
     std::printf("station running: stop it with Ctrl-C or SIGTERM (the exit action runs in order)\n");
     std::fflush(stdout);
@@ -343,7 +349,7 @@ int stationMain(int argc, char** argv)
         return 0;
     }
     running = true;
-    printSummary();
+    printSummary(win->modbus.get());
     const int status = app->exec();
     leave();
     return status;

@@ -216,11 +216,13 @@ void TstStartup::stationStartsInFactoryWorkDir()
     QProcess p;
     QProcessEnvironment pe = QProcessEnvironment::systemEnvironment();
     pe.insert("STATION_SIMCAMERA_LOG", calls);
+    QString modbusPort;
     {
         // A free port: others' tests may hold the Modbus port.
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        pe.insert("STATION_MODBUS_PORT", QString::number(probe.serverPort()));
+        modbusPort = QString::number(probe.serverPort());
+        pe.insert("STATION_MODBUS_PORT", modbusPort);
     }
     p.setProcessEnvironment(pe);
     p.setWorkingDirectory(env.workDir());
@@ -239,6 +241,7 @@ void TstStartup::stationStartsInFactoryWorkDir()
     // Its API, on the port it says (any free one here), answers as the API.
     const QRegularExpressionMatch api = QRegularExpression("\n  HTTP API: http://127\\.0\\.0\\.1:(\\d+)/v18/http/\n").match(out);
     QVERIFY2(api.hasMatch(), qPrintable(out));
+    QVERIFY2(out.contains("\n  Modbus TCP slave: 127.0.0.1:" + modbusPort + "\n"), qPrintable(out));
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, quint16(api.captured(1).toUInt()));
     QVERIFY(client.waitForConnected(5000));
@@ -496,12 +499,13 @@ namespace {
 // Runs the station in dir until its output holds `said` (a minute at most),
 // waits settleMs and sends SIGTERM. Empty when the station then ended in
 // order (status 0, no crash report) within 30 s; otherwise what went wrong.
-QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs, QString* output = nullptr)
+QString signalStationOnceItSays(const QString& dir, const QString& said, int settleMs, QString* output = nullptr,
+                                const QStringList& arguments = {})
 {
     QProcess p;
     p.setWorkingDirectory(dir);
     p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(STATION_EXE), QStringList());
+    p.start(QStringLiteral(STATION_EXE), arguments);
     if (!p.waitForStarted())
         return "not started";
     QString out = readUntil(p, said);
@@ -557,20 +561,24 @@ void TstStartup::fifoNetworkSettingsDoNotHoldTheStart()
     QVERIFY(::lstat("ruv_net/config.json", &st) == 0 && S_ISFIFO(st.st_mode));
 }
 
-// Another program on the API's port: the station says on its console that
-// its API does not listen there, and why, and runs all the same.
+// Other programs on the API's and the Modbus slave's ports: the station says
+// on its console that neither listens there, and why, and runs all the same.
 void TstStartup::apiPortTakenIsSaidOnTheConsole()
 {
     TestEnv env;
-    QTcpServer other;
-    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    QTcpServer other, otherModbus;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0) && otherModbus.listen(QHostAddress::LocalHost, 0));
     qputenv("STATION_HTTP_PORT", QByteArray::number(other.serverPort()));
+    qputenv("STATION_MODBUS_PORT", QByteArray::number(otherModbus.serverPort()));
     QString out;
     const QString bad = signalStationOnceItSays(env.workDir(), "station running", 0, &out);
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     const QString said = QString("\n  HTTP API: not listening (127.0.0.1:%1: Address already in use); the station runs "
                                  "without it\n").arg(other.serverPort());
     QVERIFY2(out.contains(said) && !out.contains("http://"), qPrintable(out));
+    QVERIFY2(out.contains(QString("\n  Modbus TCP slave: not listening (127.0.0.1:%1: Address already in use); the "
+                                  "station runs without it\n").arg(otherModbus.serverPort())),
+             qPrintable(out));
 }
 
 namespace {
@@ -791,7 +799,8 @@ void TstStartup::everyEndOnThePanelEndsTheRun()
 }
 
 // The start-again line of a station not started by scripts/run.sh, pasted into a
-// bare shell elsewhere, starts that run again: its folder, sim root and port.
+// bare shell elsewhere, starts that run again: its folder, sim root, ports and
+// arguments.
 void TstStartup::startAgainLineStartsTheSameRun()
 {
     TestEnv env;
@@ -801,8 +810,10 @@ void TstStartup::startAgainLineStartsTheSameRun()
     const QString port = QString::number(probe.serverPort());
     probe.close();
     qputenv("STATION_HTTP_PORT", port.toLatin1());
+    const QString modbusPort = qEnvironmentVariable("STATION_MODBUS_PORT"); // a free one of TestEnv's
+    const QStringList arguments{"--shift", "night 2"}; // not Qt's: the station leaves them be
     QString out; // its damaged PARAM.db replaced, it restarts: SIGTERM answers the notice
-    const QString bad = signalStationOnceItSays(env.workDir(), "PARAM.db unusable", 0, &out);
+    const QString bad = signalStationOnceItSays(env.workDir(), "PARAM.db unusable", 0, &out, arguments);
     QVERIFY2(bad.isEmpty(), qPrintable(bad));
     const QString line =
         QRegularExpression("\"reboot\" was only logged.*Start it again with: (.*)\n").match(out).captured(1);
@@ -815,15 +826,19 @@ void TstStartup::startAgainLineStartsTheSameRun()
     QString again = readUntil(shell, "station running");
     // The station is the shell itself or its child.
     const QByteArray child = fileBytes(QString("/proc/%1/task/%1/children").arg(shell.processId())).trimmed();
+    const qint64 station = child.isEmpty() ? shell.processId() : child.toLongLong();
+    const QList<QByteArray> given = fileBytes(QString("/proc/%1/cmdline").arg(station)).split('\0').mid(1);
     if (shell.processId() > 0)
-        ::kill(child.isEmpty() ? pid_t(shell.processId()) : pid_t(child.toInt()), SIGTERM);
+        ::kill(pid_t(station), SIGTERM);
     if (!shell.waitForFinished(30000))
         shell.kill();
     again += QString::fromUtf8(shell.readAll());
     QVERIFY2(again.startsWith("station 18.22.1.83 starting in " + env.workDir() + "\n")
                  && again.contains("\n  HTTP API: http://127.0.0.1:" + port + "/v18/http/\n")
+                 && again.contains("\n  Modbus TCP slave: 127.0.0.1:" + modbusPort + "\n")
                  && again.contains("station ended"),
              qPrintable(line + "\n" + again.right(3000)));
+    QCOMPARE(given, (QList<QByteArray>{"--shift", "night 2", ""}));
     QCOMPARE(CommandRunner::loggedCommands().count(QString("notify-send \"监视器已开启\"")), 1);
 }
 
