@@ -4,6 +4,13 @@
 # options, so what the station run built is reused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# STATION_JOBS bounds the compile (scripts/build.sh) and the tests run at once
+# alike, so a shared machine is not taken over by either.
+jobs="${STATION_JOBS:-$(nproc)}"
+if ! [[ "$jobs" =~ ^[1-9][0-9]*$ ]]; then
+  echo "STATION_JOBS must be a whole number of jobs, 1 or more (it is \"$jobs\")" >&2
+  exit 2
+fi
 echo "== Checking the Debian packages"
 bash scripts/deps.sh
 echo "== Checking that the core library includes no widget header"
@@ -22,5 +29,5 @@ export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
 trap '[ -z "$runtime_made" ] || rm -rf "$runtime_made"' EXIT
 cd build
-echo "== Running the tests (ctest, $(nproc) at a time)"
-ctest --output-on-failure -j "$(nproc)" --timeout 900
+echo "== Running the tests (ctest, $jobs at a time)"
+ctest --output-on-failure -j "$jobs" --timeout 900
