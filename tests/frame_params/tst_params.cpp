@@ -915,9 +915,20 @@ private slots:
                 return -1;
             return p.exitCode();
         };
-        for (const QStringList& bad : {QStringList(), {"a", "b"}, {"out", "--lan", "4"}, {"out", "--lan"}})
+        // An option it does not know is no folder name.
+        for (const QStringList& bad :
+             {QStringList(), {"a", "b"}, {"out", "--lan", "4"}, {"out", "--lan"}, {"--bogus"}, {"out", "-x"}})
             QCOMPARE(run(bad), 2);
-        QVERIFY(!QFileInfo::exists("out"));
+        QVERIFY(!QFileInfo::exists("out") && !QFileInfo::exists("--bogus"));
+        // The usage asked for, as a newcomer asks: on stdout, nothing written.
+        for (const QString ask : {"--help", "-h"}) {
+            QProcess help;
+            help.start(QStringLiteral(PARAMGEN_EXE), {ask});
+            QVERIFY(help.waitForFinished(30000));
+            QCOMPARE(help.exitCode(), 0);
+            QVERIFY(help.readAllStandardOutput().startsWith("usage: paramgen <folder>"));
+            QVERIFY(!QFileInfo::exists(ask));
+        }
 
         // A folder that cannot be made: a file stands in the way.
         QVERIFY(m_env->writeWorkFile("blocker", "x"));

@@ -15,6 +15,9 @@
 // station does not start on (missing, empty or damaged): it replaces such a
 // file by the factory copy in paraGroup/default/ and restarts, so the values
 // that count are that copy's.
+//   paramgen --help (or -h)
+// prints the usage and writes nothing; an option it does not know is
+// refused with the usage on stderr and exit code 2, writing nothing.
 #include "controller/mainstate.h"
 #include "controller/operationrecords.h"
 #include "frame/databasefile.h"
@@ -32,10 +35,50 @@
 
 #include <cstdio>
 
+namespace {
+
+const char kUsage[] =
+    "usage: paramgen <folder> [--lan 0..3]\n"
+    "           writes the factory PARAM.db, SN.db and RECORDNULL.db into <folder> (made when missing);\n"
+    "           --lan: 0 Simplified Chinese (default), 1 English, 2 Traditional Chinese, 3 Japanese\n"
+    "       paramgen --statistics-template <file>\n"
+    "           writes the empty statistics database\n"
+    "       paramgen --board-port <folder>\n"
+    "           prints the I/O board port the station in <folder> opens\n"
+    "       paramgen --language <folder>\n"
+    "           prints the language the station in <folder> starts in\n"
+    "       paramgen --help\n"
+    "           prints this\n";
+
+// A word that looks like an option and is none of ours: without this check
+// it would be taken for a folder name and filled with databases.
+bool unknownOption(const QStringList& args)
+{
+    static const QStringList taking{QStringLiteral("--lan"), QStringLiteral("--statistics-template"),
+                                    QStringLiteral("--board-port"), QStringLiteral("--language")};
+    for (int i = 0; i < args.size(); ++i) {
+        if (taking.contains(args.at(i)))
+            ++i; // its value may start with '-' and is judged by the option
+        else if (args.at(i).startsWith(QLatin1Char('-')))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (unknownOption(args)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
     // paramgen --statistics-template <file>: the empty statistics database
     // that replaces ResStatistics.db at first start and after every archive.
     if (args.size() == 2 && args.first() == QLatin1String("--statistics-template"))
@@ -80,7 +123,7 @@ int main(int argc, char** argv)
         args.erase(args.begin() + lanAt, args.begin() + lanAt + 2);
     }
     if (args.size() != 1) {
-        std::fprintf(stderr, "usage: paramgen <folder> [--lan 0..3]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     const QString dir = args.first();
