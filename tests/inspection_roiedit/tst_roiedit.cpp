@@ -569,6 +569,20 @@ void TstRoiEdit::commitWritesRecordsAndStore()
     QVERIFY(one[0].contains(messageText(85).arg(40).arg(41)));
     QVERIFY(!one[0].contains("maximum gradation"));
     QVERIFY(!one[0].contains(messageText(98)));
+
+    // The mould detection synchronised from the product detection: its region
+    // is replaced, so it is journalled deleted under its number and the three
+    // copied ones added, never as region 1 changed.
+    putRect(a.liveStore, 1, 0, QRect(100, 100, 50, 50));
+    a.editStore->assignFrom(*a.liveStore);
+    m_prompts->answer(true); // the synchronisation
+    m_prompts->answer(true); // End Set
+    a.editStore->copyParam(0, 1);
+    QCOMPARE(commit.SlotSaveData(), 1);
+    const QStringList synced = setRecords().mid(recs.size());
+    QCOMPARE(synced.size(), 4);
+    QCOMPARE(synced.first(), messageText(73).arg(1).arg(messageText(264))
+                                 + messageText(81).arg(messageText(74)).arg(1).arg(messageText(25)));
 }
 
 void TstRoiEdit::panelPagesButtonsAndReturn()
