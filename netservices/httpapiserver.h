@@ -89,9 +89,19 @@ public:
     // slot and has not asked for anything.
     static constexpr int kIdleMs = 1000;
     // A connection that has been answered waits this long for its next
-    // request: clients that poll every few seconds keep their connection.
-    // (An idle connection is the first given up when slots run short.)
+    // request, counted from when the client has taken the whole answer (what
+    // its TCP acknowledged): clients that poll every few seconds keep their
+    // connection. (An idle connection is the first given up when slots run
+    // short.)
     static constexpr int kKeepAliveMs = 10000;
+    // The wait told to clients (Keep-Alive: timeout=N on every answer that
+    // keeps the connection), well short of the real one: a client counts
+    // from when it read the answer, perhaps from when it had dealt with it,
+    // and in whole seconds, and a request reused at the very end of the wait
+    // meets the station's close on its way and is lost. 2 s leaves room for
+    // all of that on a slow link; a client gains nothing from 9.
+    static constexpr int kKeepAliveToldSeconds = 8;
+    static_assert(kKeepAliveToldSeconds * 1000 <= kKeepAliveMs - 2000, "");
     // An answer is judged by what the peer takes of it (what its TCP
     // acknowledged), not by a deadline: every kProgressSpanMs while the
     // kernel holds answer bytes the peer has not taken must see

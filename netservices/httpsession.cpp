@@ -402,29 +402,65 @@ void HttpSession::readRequest()
     m_parser->header_limit(HttpApiServer::kMaxHeadBytes);
     m_parser->body_limit(HttpApiServer::kMaxBody);
     m_headChecked = false;
+    m_blank = 0;
     m_timedOut = false;
     m_request = HttpApiRequest();
     m_route = -1;
-    if (m_buffer.size() > 0) {
-        // Pipelined: the next request is here already.
-        m_state = Reading;
-        arm(HttpApiServer::kRequestDeadlineMs, &HttpSession::onRequestDeadline);
-        parse();
+    waitForRequest();
+    if (m_buffer.size() > 0)
+        takeFirstBytes(); // pipelined: the next request may be here already
+    else
+        readSome();
+}
+
+void HttpSession::waitForRequest()
+{
+    if (!m_answered) {
+        arm(HttpApiServer::kIdleMs, &HttpSession::onIdle);
         return;
     }
-    arm(m_answered ? HttpApiServer::kKeepAliveMs : HttpApiServer::kIdleMs, &HttpSession::onIdle);
-    readSome();
+    // The wait after an answer runs from when the peer has taken all of it:
+    // a kept-alive peer still taking its last answer is not idle while it
+    // takes it (the progress watch drops it when it stops), and the wait it
+    // is told (Keep-Alive) it counts from when it has the answer.
+    if (unacked() > 0)
+        arm(HttpApiServer::kProgressTickMs, &HttpSession::waitForRequest);
+    else
+        arm(HttpApiServer::kKeepAliveMs, &HttpSession::onIdle);
 }
 
 void HttpSession::onIdle()
 {
-    // A kept-alive peer still taking its last answer is not idle while it
-    // takes it (the progress watch drops it when it stops).
-    if (unacked() > 0) {
-        arm(HttpApiServer::kKeepAliveMs, &HttpSession::onIdle);
+    close();
+}
+
+// Empty lines before a request line are dropped (an old client's CRLF after
+// its body). They are not the request's first byte: they neither start its
+// deadline nor lengthen the wait for it, and they count against the head's
+// size, so a peer sending nothing else is cut as a head too large is.
+void HttpSession::takeFirstBytes()
+{
+    const char* p = static_cast<const char*>(m_buffer.data().data());
+    const size_t n = m_buffer.size();
+    size_t i = 0;
+    while (i < n && (p[i] == '\n' || (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n')))
+        i += p[i] == '\n' ? 1 : 2;
+    m_buffer.consume(i);
+    m_blank += i;
+    if (m_blank >= size_t(HttpApiServer::kMaxHeadBytes)) {
+        early(431, headTooLarge());
         return;
     }
-    close();
+    // Nothing but blank lines yet, or the first half of one.
+    if (m_buffer.size() == 0 || (m_buffer.size() == 1 && p[i] == '\r')) {
+        readSome();
+        return;
+    }
+    m_parser->header_limit(std::uint32_t(HttpApiServer::kMaxHeadBytes - m_blank));
+    // The request's deadline runs from its first byte.
+    m_state = Reading;
+    arm(HttpApiServer::kRequestDeadlineMs, &HttpSession::onRequestDeadline);
+    parse();
 }
 
 void HttpSession::onRequestDeadline()
@@ -461,12 +497,10 @@ void HttpSession::onRead(beast::error_code ec, size_t n)
         return;
     }
     m_buffer.commit(n);
-    if (m_state == Idle) {
-        // The request's deadline runs from its first byte.
-        m_state = Reading;
-        arm(HttpApiServer::kRequestDeadlineMs, &HttpSession::onRequestDeadline);
-    }
-    parse();
+    if (m_state == Idle)
+        takeFirstBytes();
+    else
+        parse();
 }
 
 void HttpSession::parse()
@@ -741,6 +775,13 @@ void HttpSession::deliver(HttpApiAnswer res, bool keepAlive, size_t held)
 
 void HttpSession::send(HttpApiAnswer res, bool keepAlive, bool unread)
 {
+    // A request the client got wrong, however far it was read, ends its
+    // connection as every refusal of what it sent does; what it may have sent
+    // behind it is drained, so that it can read why.
+    if (res.status == 400) {
+        keepAlive = false;
+        unread = true;
+    }
     m_state = Writing;
     m_parser.reset();
     m_keepAlive = keepAlive && !unread;
@@ -758,6 +799,8 @@ void HttpSession::send(HttpApiAnswer res, bool keepAlive, bool unread)
         // HTTP/1.0 keeps the connection only when the answer says so.
         if (m_keepAlive && m_http10)
             msg.set(http::field::connection, "keep-alive");
+        if (m_keepAlive)
+            msg.set(http::field::keep_alive, "timeout=" + std::to_string(HttpApiServer::kKeepAliveToldSeconds));
     };
     if (res.stream) {
         auto out = std::make_shared<Outgoing<http::buffer_body>>();

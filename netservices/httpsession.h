@@ -139,6 +139,8 @@ private:
     static constexpr int kIdleGraceMs = 100;
 
     void readRequest();
+    void waitForRequest();
+    void takeFirstBytes();
     void readSome();
     void onRead(boost::beast::error_code ec, size_t n);
     void parse();
@@ -183,6 +185,7 @@ private:
     HttpApiRequest m_request; // the one being read: method, path, the route's parts
     int m_route = -1;
     bool m_headChecked = false;
+    size_t m_blank = 0; // empty lines skipped before the request line
     bool m_timedOut = false;
     bool m_http10 = false;
     std::list<std::shared_ptr<HttpSession>>::iterator m_self;

@@ -423,11 +423,15 @@ void TstHttpApi::slowAndManyClients()
     };
     for (auto& f : many)
         QCOMPARE(wait(f), 200);
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    // All answered while the slowest trickle still holds its connection:
+    // it is cut 2 s after its first byte, and sees it a byte later.
+    QVERIFY2(second.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready,
+             qPrintable(QString::number(t.elapsed())));
+    // Cut, each, long before its last byte (a byte a second would take a
+    // minute).
     QVERIFY(wait(second));
     for (auto& f : slow)
         QVERIFY(wait(f));
-    QVERIFY2(t.elapsed() < HttpApiServer::kRequestDeadlineMs + 2000, qPrintable(QString::number(t.elapsed())));
     for (int s : idle)
         ::close(s);
     QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 7);
@@ -443,7 +447,8 @@ void TstHttpApi::slowAndManyClients()
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     t.restart();
     m_api->stop();
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    // The clear's wait for the screen thread is called off, not waited out.
+    QVERIFY2(t.elapsed() < HttpApiServer::kGuiWaitMs / 2, qPrintable(QString::number(t.elapsed())));
     QCOMPARE(pending.get(), 503);
     QCoreApplication::processEvents();
     QCOMPARE(ProductionCounters::load(gAllCycleNum[0]), 5);

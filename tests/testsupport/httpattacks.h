@@ -164,7 +164,7 @@ struct Effect
     long leftKb = 0;             // resident memory after it, above the level before
     int sockets = 0;             // the most sockets open at once, above the number before
     double worstMs = 0;          // the longest a well-behaved request waited for its answer
-    int unanswered = 0;          // well-behaved requests without a 200 within 3 s
+    int unanswered = 0;          // well-behaved requests without a 200 (given up after 10 s)
     std::vector<double> probeMs; // each answered well-behaved request
     std::vector<Outcome> missed; // what the first unanswered ones got
 };
