@@ -239,6 +239,19 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     // Right over the camera views, under every control and page.
     boardLinkBox = new BoardLinkBox(this, gpControlIO);
     boardLinkBox->stackUnder(helpButton);
+    boardLinkBox->setKeepClear([this] {
+        QVector<QRect> clear;
+        for (CammerWidget* v : views)
+            if (v && v->isVisible())
+                for (const QRect& r : v->keepClear())
+                    clear << (r & v->rect()).translated(v->pos());
+        for (QWidget* w : {static_cast<QWidget*>(helpButton), static_cast<QWidget*>(zoomSlider),
+                           static_cast<QWidget*>(statusStrip), static_cast<QWidget*>(roiPanel),
+                           static_cast<QWidget*>(sideBar)})
+            if (w && w->isVisible())
+                clear << w->geometry();
+        return clear;
+    });
 
     // 40. The export catalogue.
     exportCatalogue = new ExportCatalogue;
