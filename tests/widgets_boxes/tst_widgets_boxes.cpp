@@ -842,18 +842,27 @@ void TstWidgetsBoxes::mainWindowBoxes()
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
     TestClock clock;
     Clock::install(&clock);
-    bool greyedAtFirst = false; // Shut Down takes a touch only a moment after the box shows
+    // Shut Down takes a touch only a moment after the box shows, and again
+    // after a window over it closed (the touch that closed it may go on).
+    QList<bool> greyed;
     finger::answerBox([&](QWidget*) {
-        greyedAtFirst = !gpLostCameraWarnBox->okButton()->isEnabled();
+        QAbstractButton* ok = gpLostCameraWarnBox->okButton();
+        greyed << !ok->isEnabled();
         clock.advance(LostCameraWarnBox::kSettleMs);
-        return gpLostCameraWarnBox->okButton();
+        greyed << !ok->isEnabled();
+        gpWarnBox->show();
+        gpWarnBox->hide();
+        QTest::qWait(100);
+        greyed << !ok->isEnabled();
+        clock.advance(LostCameraWarnBox::kSettleMs);
+        return ok;
     });
     const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
     Clock::install(nullptr);
-    QVERIFY(greyedAtFirst);
-    // The settling moment, the watchdog stop, the databases' settling, the pause.
-    QCOMPARE(clock.monotonicMs() - t0, 3500);
+    QCOMPARE(greyed, (QList<bool>{true, false, true}));
+    // Two settling moments, the watchdog stop, the databases' settling, the pause.
+    QCOMPARE(clock.monotonicMs() - t0, 3500 + LostCameraWarnBox::kSettleMs);
     delete win;
     QVERIFY(!gpWarnBox); // died with the window, global cleared
 }
