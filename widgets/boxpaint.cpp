@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QTextLayout>
 #include <QTextOption>
+#include <algorithm>
 
 namespace boxpaint {
 
@@ -74,12 +75,9 @@ int fittedPixelSize(const QFont& font, const QString& text, int width, int pixel
 namespace {
 
 // One paragraph (no line feed in it) broken to `width` in font f.
-void breakParagraph(const QString& para, const QFont& f, int width, QStringList* out)
+QStringList wrapAt(const QString& para, const QFont& f, int width)
 {
-    if (para.trimmed().isEmpty()) {
-        *out << QString();
-        return;
-    }
+    QStringList lines;
     QTextLayout layout(para, f);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -89,9 +87,46 @@ void breakParagraph(const QString& para, const QFont& f, int width, QStringList*
         line.setLineWidth(width);
         // The spaces at a break (and those the texts put around their own
         // breaks, " \r\n ") would push a centred line off the centre.
-        out->append(para.mid(line.textStart(), line.textLength()).trimmed());
+        lines.append(para.mid(line.textStart(), line.textLength()).trimmed());
     }
     layout.endLayout();
+    return lines;
+}
+
+// A last line of one word or one or two glyphs under a full line reads as
+// left over.
+bool loneLast(const QStringList& lines)
+{
+    if (lines.size() < 2)
+        return false;
+    const QString& last = lines.last();
+    const auto western = [](QChar c) { return c.unicode() < 0x2E80; }; // before the CJK blocks
+    return !last.contains(QLatin1Char(' ')) && (last.size() <= 2 || std::all_of(last.begin(), last.end(), western));
+}
+
+void breakParagraph(const QString& para, const QFont& f, int width, QStringList* out)
+{
+    if (para.trimmed().isEmpty()) {
+        *out << QString();
+        return;
+    }
+    QStringList lines = wrapAt(para, f, width);
+    // The narrowest width that keeps the number of lines balances them and
+    // brings words down to a lone last one.
+    if (loneLast(lines)) {
+        int lo = 1, hi = width;
+        while (lo < hi) {
+            const int mid = (lo + hi) / 2;
+            if (wrapAt(para, f, mid).size() <= lines.size())
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        const QStringList balanced = wrapAt(para, f, hi);
+        if (!loneLast(balanced))
+            lines = balanced;
+    }
+    *out << lines;
 }
 
 // From the top of the first line to the bottom of the last: the house

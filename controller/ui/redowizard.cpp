@@ -239,6 +239,19 @@ ReDoWizard::ReDoWizard(QWidget* parent)
     // Right over the camera views, under every control and page.
     boardLinkBox = new BoardLinkBox(this, gpControlIO);
     boardLinkBox->stackUnder(helpButton);
+    boardLinkBox->setKeepClear([this] {
+        QVector<QRect> clear;
+        for (CammerWidget* v : views)
+            if (v && v->isVisible())
+                for (const QRect& r : v->keepClear())
+                    clear << (r & v->rect()).translated(v->pos());
+        for (QWidget* w : {static_cast<QWidget*>(helpButton), static_cast<QWidget*>(zoomSlider),
+                           static_cast<QWidget*>(statusStrip), static_cast<QWidget*>(roiPanel),
+                           static_cast<QWidget*>(sideBar)})
+            if (w && w->isVisible())
+                clear << w->geometry();
+        return clear;
+    });
 
     // 40. The export catalogue.
     exportCatalogue = new ExportCatalogue;
@@ -303,6 +316,7 @@ void ReDoWizard::buildPages()
 
     roiPanel = new DrawROIWidget(this);
     roiPanel->hide();
+    roiPanel->installEventFilter(this);
     settingsWindow = new WizardParaWidget(this);
     ioPage = new IOWidget(settingsWindow);
     ioPage->hide();
@@ -529,7 +543,7 @@ bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
         hideUnlessOwn(gpNumPad);
         hideUnlessOwn(gpNumCharPad);
     }
-    if (sideBar && watched == sideBar) {
+    if (watched && (watched == sideBar || watched == roiPanel)) {
         switch (e->type()) {
         case QEvent::ShowToParent:
         case QEvent::HideToParent:
@@ -546,14 +560,24 @@ bool ReDoWizard::eventFilter(QObject* watched, QEvent* e)
 
 void ReDoWizard::updateCoveredViews()
 {
-    const QRect bar = sideBar && !sideBar->isHidden() ? sideBar->geometry() : QRect();
+    // The side bar and the editor's panel (also the alarm's) stand at the
+    // right over the views; the counters at the right end of a view's top
+    // lines keep left of whichever of them reaches furthest left there.
+    QVector<QRect> overlays;
+    for (QWidget* w : {static_cast<QWidget*>(sideBar), static_cast<QWidget*>(roiPanel)})
+        if (w && !w->isHidden())
+            overlays << w->geometry();
     for (CammerWidget* v : views) {
         if (!v)
             continue;
         // Only the counters line (the top 100 px) matters.
         const QRect head(v->geometry().topLeft(), QSize(v->width(), std::min(v->height(), 100)));
-        const bool covered = !v->isHidden() && bar.isValid() && bar.intersects(head);
-        v->setCoveredRight(covered ? head.right() - bar.left() + 1 : 0);
+        int covered = 0;
+        if (!v->isHidden())
+            for (const QRect& o : overlays)
+                if (o.intersects(head) && o.left() > head.left())
+                    covered = std::max(covered, head.right() - o.left() + 1);
+        v->setCoveredRight(covered);
     }
 }
 

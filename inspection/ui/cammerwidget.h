@@ -115,6 +115,10 @@ public:
     // The live view's top lines (status, countdown, counters) in the view's
     // logical units (the screen's, scaled by winScaleX and winScaleY).
     QVector<OverlayText> liveHeader() const;
+    // What a notice laid over the view must leave free, in the view's pixels:
+    // the controls shown on it, the selected region's handles with their
+    // grab margin, and the place of the big OK/NG.
+    QVector<QRect> keepClear() const;
 
     // Screen-side state.
     QTimer* alarmTimer = nullptr;

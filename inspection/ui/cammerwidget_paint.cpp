@@ -396,6 +396,51 @@ QVector<CammerWidget::OverlayText> CammerWidget::liveHeader() const
     return out;
 }
 
+QVector<QRect> CammerWidget::keepClear() const
+{
+    QVector<QRect> out;
+    for (QWidget* c : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (c->isVisible())
+            out << c->geometry();
+    const auto logical = [this](const QRect& r) {
+        return QRect(int(r.left() * winScaleX), int(r.top() * winScaleY), int(std::ceil(r.width() * winScaleX)),
+                     int(std::ceil(r.height() * winScaleY)));
+    };
+    // A handle takes a touch 20 px around its point.
+    const auto handle = [&](QPoint at) { out << logical(QRect(at - QPoint(20, 20), QSize(41, 41))); };
+    if (curRoiValid()) {
+        const int i = detect() * kRois + curRoi;
+        switch (editStore->shapeKind[i]) {
+        case 2: {
+            const RePolygon& pg = editStore->polygons[i];
+            if (pg.IsSelected() && !pg.hand)
+                for (int k = 0; k < std::clamp(pg.count, 0, RePolygon::kMaxPoints); ++k)
+                    handle(pg.points[k]);
+            break;
+        }
+        case 4: {
+            const Circle& c = editStore->circles[i];
+            if (c.IsSelected())
+                for (QPoint at : {QPoint(c.cx, c.rect.top()), QPoint(c.rect.right(), c.cy),
+                                  QPoint(c.cx, c.rect.bottom()), QPoint(c.rect.left(), c.cy)})
+                    handle(at);
+            break;
+        }
+        default: {
+            const QRect& r = editStore->rects[i].rect;
+            if (editStore->rects[i].IsSelected())
+                for (QPoint at : {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()})
+                    handle(at);
+            break;
+        }
+        }
+    }
+    // The verdict as paintLiveView writes it: 100 px, baseline at 200.
+    const QFontMetrics big(viewFont(100));
+    out << logical(QRect(0, 200 - big.ascent(), 10 + big.horizontalAdvance(QStringLiteral("NG")), big.height()));
+    return out;
+}
+
 void CammerWidget::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

@@ -4,8 +4,11 @@
 #include "controller/operationrecords.h"
 #include "controller/ui/boardlinkbox.h"
 #include "controller/ui/indexbutton.h"
+#include "inspection/ui/cammerwidget.h"
 #include "inspection/ui/drawroiwidget.h"
 #include "settings/ui/wizardparawidget.h"
+#include "testsupport/fingerdrag.h"
+#include "widgets/slider.h"
 #include "testsupport/logcapture.h"
 #include "testsupport/stationrig.h"
 
@@ -21,13 +24,26 @@ int records(const QString& text)
     return int(std::count_if(rows.begin(), rows.end(), begins));
 }
 
-// The notice's text when it is on top where it shows.
+// The notice's text when it is on top at its centre. It takes no touch, so
+// the stacking says what lies over it there.
 QString shownNotice(ReDoWizard& win)
 {
     BoardLinkBox* box = win.boardLinkBox;
-    QWidget* top = QApplication::widgetAt(box->mapToGlobal(box->rect().center()));
-    auto* shown = qobject_cast<BoardLinkBox*>(top);
-    return !box->isVisible() ? QString() : shown ? shown->text() : "under " + finger::describe(top);
+    if (!box->isVisible())
+        return QString();
+    const QPoint at = box->geometry().center();
+    if (QWidget* top = QApplication::topLevelAt(win.mapToGlobal(at)); top != &win)
+        return "under " + finger::describe(top);
+    const QObjectList& stack = win.children();
+    for (int i = stack.indexOf(box) + 1; i < stack.size(); ++i)
+        if (auto* w = qobject_cast<QWidget*>(stack[i]); w && w->isVisible() && w->geometry().contains(at))
+            return "under " + finger::describe(w);
+    return box->text();
+}
+// Whether the notice leaves the widget wholly in sight.
+bool clearOf(ReDoWizard& win, QWidget* w)
+{
+    return !win.boardLinkBox->geometry().intersects(QRect(w->mapTo(&win, QPoint()), w->size()));
 }
 } // namespace
 
@@ -65,8 +81,10 @@ private slots:
         } else {
             run.leaveNext = true;
             QTRY_VERIFY_WITH_TIMEOUT(gpWin->detectState == 2 && (sim.outputs() & 5u) == 5u, 10000);
+            win.TimerLCD(); // the screen's off time ran out: dark
             QCOMPARE(console.command("silent on"), std::string("board silent"));
             QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
+            QCOMPARE(win.screenOff, 0); // the notice lit it
             // The alarm cleared meanwhile: the station lets go, the board cannot hear it.
             QVERIFY(finger::tap(win.roiPanel->noCheckButton));
             QTRY_COMPARE_WITH_TIMEOUT(gpWin->detectState, 0, 3000);
@@ -95,6 +113,24 @@ private slots:
         QVERIFY2(win.settingsWindow->isAncestorOf(QApplication::widgetAt(notice)), qPrintable(shownNotice(win)));
         QVERIFY(finger::tap(win.settingsWindow->cancelButton));
         QTRY_COMPARE_WITH_TIMEOUT(shownNotice(win), silent, 3000);
+
+        // Meanwhile the region editor, a region drawn over the whole image:
+        // its +1 and its top-left handle take their touches, in sight.
+        CammerWidget* v = win.views[0];
+        QVERIFY(finger::tap(v));
+        QVERIFY(finger::tap(win.sideBar->regionSettings));
+        QVERIFY(finger::tap(win.roiPanel->rectButton));
+        QCOMPARE(finger::drag(v->mapToGlobal(QPoint(140, 90)), v->mapToGlobal(QPoint(1130, 710))), v);
+        const int i = win.editDetect * CameraViewState::kRois + v->curRoi;
+        const int sensitivity = v->editStore->paramA[i];
+        QTRY_VERIFY_WITH_TIMEOUT(clearOf(win, v->sliderA->addButton()), 1000);
+        QVERIFY(finger::tap(v->sliderA->addButton()));
+        QCOMPARE(v->editStore->paramA[i], sensitivity + 1);
+        const QPoint corner = v->editStore->rects[i].rect.topLeft();
+        QVERIFY(!win.boardLinkBox->geometry().intersects(QRect(corner - QPoint(20, 20), QSize(41, 41))));
+        QCOMPARE(finger::drag(v->mapToGlobal(corner), v->mapToGlobal(corner + QPoint(30, 20)), 4), v);
+        QCOMPARE(v->editStore->rects[i].rect.topLeft(), corner + QPoint(30, 20));
+        QCOMPARE(shownNotice(win), silent);
     }
 };
 

@@ -155,7 +155,7 @@ void TstIo::commandFramesOnTheWire()
     const QByteArray noise = QByteArray::fromHex("5F010000") + QByteArray::fromHex("5F02000062F5");
     gpCom->write(noise);
     ComSend(1, 0x0003);
-    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x003, 500));
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x003, 5000));
     QCOMPARE(m_sim->frameCount(), size_t(7));
     QVERIFY(m_sim->badFrameCount() >= 1);
 
@@ -207,10 +207,12 @@ void TstIo::pollCadenceAndValueReads()
     const double round = Ms(f[size_t(idx4b)].t - f[size_t(idx4)].t).count();
     qInfo("poll interval median %.2f ms, min %.2f ms, max %.2f ms; round of 210 passes %.0f ms", median, gaps.front(),
           gaps.back(), round);
-    QVERIFY2(median >= 4.9 && median <= 8.0, qPrintable(QString::number(median)));
     // Never faster than one pass of 5 ms on average (single gaps jitter with
-    // the delivery of each frame).
-    QVERIFY2(round >= 1045 && round <= 2500, qPrintable(QString::number(round)));
+    // the delivery of each frame, a round's ends by a late read of the board
+    // or so). A loaded machine only stretches the passes: the upper bounds
+    // leave it room and still tell a link polling at a third of its pace.
+    QVERIFY2(median >= 4.5 && median <= 12.0, qPrintable(QString::number(median)));
+    QVERIFY2(round >= 1000 && round <= 5000, qPrintable(QString::number(round)));
 
     // The value answers are in the table; the I/O thread writes it, so it
     // is stopped before the table is read here.
@@ -220,34 +222,42 @@ void TstIo::pollCadenceAndValueReads()
     QCOMPARE(m_sim->badFrameCount(), uint64_t(0));
 }
 
-// An output set on the GUI side is on the wire within two passes.
+// An output set on the GUI side is on the wire within two passes: counted
+// in the frames the board got before it, not in milliseconds, which a
+// loaded machine stretches (a pass waits for the processor, not the board).
 void TstIo::outputReachesBoardQuickly()
 {
     QVERIFY(startLink());
     QVERIFY(m_sim->waitForFrame([](const BoardSim::Frame& f) { return f.command == 2; }, 1000) >= 0);
     std::vector<double> lat;
+    std::vector<long> before;
     for (int k = 0; k < 60; ++k) {
         const int no = k % 9;
         const int level = (m_port->IOState(1, no) ? 0 : 1);
-        const size_t from = m_sim->frameCount();
         QTest::qWait(int(k % 7)); // land at different points of the pass
         m_port->IOSetOut(no, level);
         const uint32_t word = m_port->out;
+        const size_t from = m_sim->frameCount();
         const auto t0 = BoardSim::Clock::now();
         m_port->IOFlashOut();
         const long i = m_sim->waitForFrame(
-            [word](const BoardSim::Frame& f) { return f.command == 1 && f.data == word; }, 500, from);
+            [word](const BoardSim::Frame& f) { return f.command == 1 && f.data == word; }, 5000, from);
         QVERIFY2(i >= 0, "the output word never reached the board");
         lat.push_back(Ms(m_sim->frames()[size_t(i)].t - t0).count());
-        QVERIFY(m_sim->waitForOutputs(0x3FF, word, 200));
+        before.push_back(i - long(from));
+        QVERIFY(m_sim->waitForOutputs(0x3FF, word, 5000));
     }
     std::sort(lat.begin(), lat.end());
-    const double median = lat[lat.size() / 2], worst = lat.back();
-    qInfo("IOFlashOut -> command 1 on the wire: median %.2f ms, worst %.2f ms over %d changes", median, worst,
+    std::sort(before.begin(), before.end());
+    qInfo("IOFlashOut -> command 1 on the wire: median %.2f ms, worst %.2f ms; frames before it: median %ld, "
+          "worst %ld over %d changes", lat[lat.size() / 2], lat.back(), before[before.size() / 2], before.back(),
           int(lat.size()));
-    // Two passes of 5 ms plus the pass and transfer time.
-    QVERIFY2(median <= 12.0, qPrintable(QString::number(median)));
-    QVERIFY2(worst <= 50.0, qPrintable(QString::number(worst)));
+    // The poll of the pass under way and the one whose answer carries the
+    // old echo; a board answering late on a loaded machine lets a few more
+    // polls through now and then, a link waiting for its next value read
+    // (every 210 passes) would let a round through.
+    QVERIFY2(before[before.size() / 2] <= 2, qPrintable(QString::number(before[before.size() / 2])));
+    QVERIFY2(before.back() <= 20, qPrintable(QString::number(before.back())));
     // With a board that echoes, each change went out once, and at most once
     // more: a status answer already on its way when the word went out still
     // shows the old echo (on a loaded machine that happens now and then). A
@@ -394,7 +404,7 @@ void TstIo::faultsLeaveLinkWorking()
         std::lock_guard<std::mutex> l(seenMutex);
         seen.push_back(gDataIn);
     }, Qt::DirectConnection);
-    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w1, 500);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w1, 5000);
 
     if (fault >= 0) {
         m_sim->injectFault(BoardSim::Fault(fault), 25);
@@ -417,11 +427,11 @@ void TstIo::faultsLeaveLinkWorking()
 
     const uint32_t w2 = 0x15A;
     m_sim->setInputs(w2);
-    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w2, 500);
+    QTRY_COMPARE_WITH_TIMEOUT(dataIn(), w2, 5000);
     m_port->IOSetOut(0, 1);
     m_port->IOSetOut(2, 1);
     m_port->IOFlashOut();
-    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x005, 500));
+    QVERIFY(m_sim->waitForOutputs(0x3FF, 0x005, 5000));
     std::lock_guard<std::mutex> l(seenMutex);
     QVERIFY(!seen.empty());
     for (uint32_t w : seen)
@@ -435,16 +445,15 @@ void TstIo::watchdogStopsTheLink()
 {
     LogCapture log;
     QVERIFY(startLink());
-    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > 5, 500);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > 5, 5000);
     m_clock.advance(10000); // ten seconds: still polling
     QTest::qWait(50);
     QVERIFY(!m_port->ioThread()->isStale());
     size_t n = m_sim->frameCount();
-    QTest::qWait(50);
-    QVERIFY(m_sim->frameCount() > n + 3);
+    QTRY_VERIFY_WITH_TIMEOUT(m_sim->frameCount() > n + 3, 5000);
 
     m_clock.advance(1000); // eleven seconds without a stamp
-    QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->isStale(), 500);
+    QTRY_VERIFY_WITH_TIMEOUT(m_port->ioThread()->isStale(), 5000);
     QTest::qWait(20);
     n = m_sim->frameCount();
     m_sim->setInput(1, true);
@@ -524,6 +533,11 @@ void TstIo::silentBoardIsReportedOnceAtTheBound()
     advance(true, 49500, IOThread::Silent); // 60 000 ms after it
     QCOMPARE(win.records.size(), 3);
     QCOMPARE(win.records[2], silent + messageText(903).arg(1));
+    // That record carried the count: the next one a minute later has none.
+    advance(false, 0, IOThread::Answering);
+    advance(true, 60000, IOThread::Silent);
+    QCOMPARE(win.records.size(), 5);
+    QCOMPARE(win.records[4], silent);
     m_port.reset();
     gpWin = nullptr;
 }

@@ -8,6 +8,7 @@
 #include "controller/machinecycle.h"
 #include "controller/operationrecords.h"
 #include "controller/ui/redowizard.h"
+#include "controller/ui/windowcyclehooks.h"
 #include "frame/globals.h"
 #include "frame/operatorprompt.h"
 #include "frame/wizardpara.h"
@@ -22,6 +23,7 @@
 #include "testsupport/modalanswer.h"
 #include "testsupport/testenv.h"
 #include "widgets/colorbutton.h"
+#include "widgets/combobox.h"
 #include "widgets/edit.h"
 #include "widgets/floatslider.h"
 #include "widgets/numberinput.h"
@@ -73,6 +75,39 @@ void sideBarButton(ReDoWizard& w, QWidget* button)
 {
     QVERIFY(finger::tap(w.views[0]));
     QVERIFY(finger::tap(button));
+}
+
+// The shown views' top lines in an NG's countdown with long counters, each
+// whole in the width `free` gives (screen pixels from the view's left), none
+// on another and, when `uncut`, none cut short: the texts that are not.
+QStringList headerClashes(const std::function<int(CammerWidget*)>& free, bool uncut)
+{
+    gpWin->delayActive[0] = true;
+    gpWin->delaySeconds[0] = 2.5f;
+    std::fill_n(gFailCycleNum, 8, 123456);
+    std::fill_n(gAllCycleNum, 8, 1234567);
+    QStringList clash;
+    for (CammerWidget* v : static_cast<ReDoWizard*>(gpWin)->views) {
+        if (!v || !v->isVisible())
+            continue;
+        const QRectF room(0, 0, free(v) / v->winScaleX, v->height() / v->winScaleY);
+        QVector<QRectF> boxes;
+        for (const CammerWidget::OverlayText& t : v->liveHeader()) {
+            QFont f(QStringLiteral("wqy-microhei"));
+            f.setPixelSize(t.px);
+            const QFontMetrics fm(f);
+            const QRectF box(t.at.x(), t.at.y() - fm.ascent(), fm.horizontalAdvance(t.text), fm.height());
+            const auto on = [&box](const QRectF& other) { return other.intersects(box); };
+            const bool cut = uncut && t.text.contains(QChar(0x2026));
+            if (!room.contains(box) || cut || std::any_of(boxes.begin(), boxes.end(), on))
+                clash << QString("camera %1 \"%2\"").arg(v->cameraIndex + 1).arg(t.text);
+            boxes << box;
+        }
+    }
+    gpWin->delayActive[0] = false;
+    std::fill_n(gFailCycleNum, 8, 0);
+    std::fill_n(gAllCycleNum, 8, 0);
+    return clash;
 }
 
 void runInChild(const QString& caseAndTag, const QStringList& extraEnv = {})
@@ -489,33 +524,28 @@ void TstMainWindow::renderMainWindow()
                 }
             // The views' top lines in an NG's countdown with long counters: each
             // whole in the part of its view the bar leaves free, none on another.
-            m_win->delayActive[0] = true;
-            m_win->delaySeconds[0] = 2.5f;
-            std::fill_n(gFailCycleNum, 8, 123456);
-            std::fill_n(gAllCycleNum, 8, 1234567);
-            QStringList clash;
-            for (CammerWidget* v : m_win->views) {
-                if (!v || !v->isVisible())
-                    continue;
-                const QRectF free(0, 0, (v->width() - v->coveredRight()) / v->winScaleX, v->height() / v->winScaleY);
-                QVector<QRectF> boxes;
-                for (const CammerWidget::OverlayText& t : v->liveHeader()) {
-                    QFont f(QStringLiteral("wqy-microhei"));
-                    f.setPixelSize(t.px);
-                    const QFontMetrics fm(f);
-                    const QRectF box(t.at.x(), t.at.y() - fm.ascent(), fm.horizontalAdvance(t.text), fm.height());
-                    const auto on = [&box](const QRectF& other) { return other.intersects(box); };
-                    if (!free.contains(box) || std::any_of(boxes.begin(), boxes.end(), on))
-                        clash << QString("camera %1 \"%2\"").arg(v->cameraIndex + 1).arg(t.text);
-                    boxes << box;
-                }
-            }
+            const QStringList clash = headerClashes([](CammerWidget* v) { return v->width() - v->coveredRight(); }, false);
             save("mainwindow",
                  QString("%1cams_%2_%3").arg(cameras).arg(lan ? "en" : "zh", bar ? "bar" : "nobar"));
-            m_win->delayActive[0] = false;
-            std::fill_n(gFailCycleNum, 8, 0);
-            std::fill_n(gAllCycleNum, 8, 0);
             QVERIFY2(clash.isEmpty(), qPrintable(clash.join('\n')));
+        }
+        // An NG alarm as the cycle raises it: every camera shown, the alarm
+        // panel on the right; then camera 1 alone, chosen on the panel. The
+        // top lines keep wholly left of the panel, none cut short.
+        if (cameras == 2) {
+            m_win->detectState = 2;
+            WindowCycleHooks(m_win).editorOpenAlarm();
+            QVERIFY(m_win->roiPanel->isVisible());
+            for (int shown : {2, 1}) {
+                if (shown == 1)
+                    QVERIFY(finger::choose(m_win->roiPanel->cameraCombo, 0));
+                QCOMPARE(int(m_win->views[1]->isVisible()) + 1, shown);
+                const int panel = m_win->roiPanel->x();
+                const QStringList clash = headerClashes(
+                    [panel](CammerWidget* v) { return std::min(v->width(), panel - v->x()); }, true);
+                save("mainwindow", QString("alarm%1_%2").arg(shown).arg(lan ? "en" : "zh"));
+                QVERIFY2(clash.isEmpty(), qPrintable(clash.join('\n')));
+            }
         }
         // The settings window over the same screen, every control on it.
         if (cameras == 2) {

@@ -842,18 +842,27 @@ void TstWidgetsBoxes::mainWindowBoxes()
     QCOMPARE(gpLostCameraWarnBox->okButton()->text(), shutDown);
     TestClock clock;
     Clock::install(&clock);
-    bool greyedAtFirst = false; // Shut Down takes a touch only a moment after the box shows
+    // Shut Down takes a touch only a moment after the box shows, and again
+    // after a window over it closed (the touch that closed it may go on).
+    QList<bool> greyed;
     finger::answerBox([&](QWidget*) {
-        greyedAtFirst = !gpLostCameraWarnBox->okButton()->isEnabled();
+        QAbstractButton* ok = gpLostCameraWarnBox->okButton();
+        greyed << !ok->isEnabled();
         clock.advance(LostCameraWarnBox::kSettleMs);
-        return gpLostCameraWarnBox->okButton();
+        greyed << !ok->isEnabled();
+        gpWarnBox->show();
+        gpWarnBox->hide();
+        QTest::qWait(100);
+        greyed << !ok->isEnabled();
+        clock.advance(LostCameraWarnBox::kSettleMs);
+        return ok;
     });
     const qint64 t0 = clock.monotonicMs();
     gpLostCameraWarnBox->exec();
     Clock::install(nullptr);
-    QVERIFY(greyedAtFirst);
-    // The settling moment, the watchdog stop, the databases' settling, the pause.
-    QCOMPARE(clock.monotonicMs() - t0, 3500);
+    QCOMPARE(greyed, (QList<bool>{true, false, true}));
+    // Two settling moments, the watchdog stop, the databases' settling, the pause.
+    QCOMPARE(clock.monotonicMs() - t0, 3500 + LostCameraWarnBox::kSettleMs);
     delete win;
     QVERIFY(!gpWarnBox); // died with the window, global cleared
 }
@@ -1070,6 +1079,17 @@ void TstWidgetsBoxes::everyMessageFitsItsBox()
             }
         }
     QVERIFY(measured > 2500);
+    // No word or glyph left alone on the last line where a better balance fits.
+    for (const auto& [m, lan] : {std::pair{910, 0}, std::pair{912, 1}, std::pair{912, 3}})
+        for (QWidget* box : {static_cast<QWidget*>(&warn), static_cast<QWidget*>(&ask)}) {
+            const QRect band = box == &warn ? warn.textRect() : ask.textRect();
+            const QStringList lines =
+                boxpaint::fitLines(boxpaint::houseFont(40), gaLanStr[4 * m + lan], band.size()).lines;
+            const QString& last = lines.last();
+            const bool cjk = std::any_of(last.begin(), last.end(), [](QChar c) { return c.unicode() >= 0x2E80; });
+            QVERIFY2(last.contains(' ') || (last.size() > 2 && cjk),
+                     qPrintable(QString("message %1 (language %2): %3").arg(m).arg(lan).arg(lines.join(" | "))));
+        }
     const QString tooMany = QString(60, '\n') + "x"; // more lines than fit even at the floor: the floor
     QCOMPARE(boxpaint::fitLines(boxpaint::houseFont(40), tooMany, QSize(700, 200)).font.pixelSize(), 20);
 
