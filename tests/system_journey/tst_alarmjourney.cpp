@@ -277,6 +277,10 @@ void TstAlarmJourney::reDetectedAlarmKeepsItsImagesTogether()
     s.tick->stop(); // the machine stays held: no later cycle adds images
     const int okBefore = jpgs(ok), ngBefore = jpgs(ng);
     const int judged = gAllNum[0];
+    // Every camera's counters are laid out left of the alarm's panel.
+    for (CammerWidget* v : s.win->views)
+        if (v && v->isVisible())
+            QTRY_VERIFY(v->mapTo(s.win.get(), QPoint(v->width() - v->coveredRight(), 0)).x() <= s.editor()->x());
 
     // The alarm panel moved aside, a touch on a view: the side bar with its
     // snapshots stays away while the alarm's page is up, so no manual
