@@ -412,6 +412,25 @@ void TstEditorWindow::deletedRegionsJournalTheirOwnNumbers()
     yesTo(panel.returnButton, 72);
     const QString moved = m(99).arg(m(74), "1" + m(913).arg(2), m(84), m(93).arg("", "", ""), m(98));
     QCOMPARE(setRows().mid(4).join('\n'), head + m(81).arg(m(74)).arg(1).arg(m(25)) + '\n' + head + moved);
+
+    // A region drawn on the product detection, synchronised onto the mould's:
+    // the mould's region is replaced, so it is journalled deleted under its
+    // own number, never as region 1 changed.
+    gpWPara->enableProdDetect = 1;
+    openEditor();
+    QVERIFY(finger::choose(panel.detectCombo, 0));
+    finger::tap(panel.rectButton);
+    QCOMPARE(finger::drag(v->mapToGlobal(at(0) - QPoint(125, 50)), v->mapToGlobal(at(0) + QPoint(125, 50))), v);
+    QString asked;
+    answerNextBox(true, &asked);
+    finger::tap(v->syncRoiButton);
+    QVERIFY(!asked.isEmpty());
+    yesTo(panel.returnButton, 72);
+    // The product's region added, then the mould's deleted and its copy added.
+    const QStringList synced = setRows().mid(6);
+    QVERIFY2(synced.size() == 3 && synced[1].startsWith(head + m(81).arg(m(74)).arg(1).arg(QString()))
+                 && synced[2].startsWith(head),
+             qPrintable(synced.join('\n')));
 }
 
 // At the panel's 1280 x 800 every control of the editor's screen is on top
