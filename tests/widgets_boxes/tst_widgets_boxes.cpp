@@ -852,7 +852,10 @@ void TstWidgetsBoxes::mainWindowBoxes()
         greyed << !ok->isEnabled();
         gpWarnBox->show();
         gpWarnBox->hide();
-        QTest::qWait(100);
+        // The hold is taken as the window's hiding reaches the box: every
+        // event it posted is delivered before the clock moves on.
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
         greyed << !ok->isEnabled();
         clock.advance(LostCameraWarnBox::kSettleMs);
         return ok;
